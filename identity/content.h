@@ -1,0 +1,95 @@
+// Message content of one-to-one envelopes, the media payloads of group
+// messages, wallet cards and official notices.
+#pragma once
+
+#include "identity/identity.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace velmor::chat {
+
+// The decrypted JSON content of a one-to-one message.
+struct MessageContent
+{
+    bool ok = false;
+    QString type; // "text", "emoji", "image", "voice", "site", "transfer", "system", "bridge.*", "group_join_request", …
+    QString text;
+    QString senderAvatarKind;
+    QString senderAvatarId;
+    QStringList emojiCodes;
+    qint64 durationMs = 0;
+    QString siteTitle;
+    QString siteUrl;
+    QString siteIconUrl;
+    QString transferAmountRaw;
+    QString transferSymbol;
+    QString transferTxHash;
+    QString transferExplorerUrl;
+    QString walletCard;
+    int hasPeerWalletCard = -1; // -1 when absent
+    QString bridgeOriginalText;
+    QString bridgeTranslatedText;
+    QString bridgeTranslationDirection;
+    QString targetClientMessageId;
+    QString imageB64;
+    QString imageMime;
+    int imageWidth = 0;
+    int imageHeight = 0;
+    QString voiceB64;
+    QList<int> voiceWaveform;
+    QString groupId;
+    QString groupJoinKey;
+    QString groupJoinRequesterCanonicalKey;
+    QString groupJoinRequesterDisplayName;
+    QString groupJoinRequesterAvatarId;
+};
+
+// ok false when the plaintext is not a JSON object.
+MessageContent parseMessageContent(const QByteArray &plaintext);
+// Compact JSON with "v":1 and every non-empty member; parseMessageContent reads it back.
+QByteArray serializeMessageContent(const MessageContent &content);
+// List preview: the text for "text", a bracketed label for the other known types, empty for unknown ones.
+QString messageTypeName(const MessageContent &content);
+
+// Media content of normal-group messages.
+QString groupImageContent(const QByteArray &image, const QString &mime, int width, int height);
+QString groupVoiceContent(const QByteArray &audio, qint64 durationMs, const QList<int> &waveform);
+struct GroupMediaContent
+{
+    bool ok = false;
+    QString kind; // "image" or "voice"
+    QString imageB64;
+    QString mime;
+    int width = 0;
+    int height = 0;
+    qint64 bytes = 0;
+    QString audioB64;
+    qint64 durationMs = 0;
+    QList<int> waveform;
+};
+GroupMediaContent parseGroupMediaContent(const QString &text);
+
+// The official account.
+QByteArray officialAccountPublicKey(); // fixed 65-byte point
+bool isOfficialAccountKey(const QString &keyText);
+QString officialAccountName(); // "Pelorin Network"
+
+struct OfficialNotice
+{
+    bool ok = false;
+    QString text;
+};
+OfficialNotice parseOfficialNotice(const QString &noticeText, const QString &language);
+// The same check against a given key; the two-argument form uses the official key.
+OfficialNotice parseOfficialNoticeWithKey(const QString &noticeText, const QString &language,
+                                          const QByteArray &officialPublicKey);
+
+// Wallet cards: the identity key vouches for a wallet address ("wallet_card_v1|…").
+QString makeWalletCard(const velmor::identity::Identity &issuer, qint64 issuedAt);
+bool verifyWalletCard(const QString &cardJson, const QString &peerKey,
+                      QString *walletAddress = nullptr, qint64 *issuedAt = nullptr);
+
+} // namespace velmor::chat

@@ -1,0 +1,73 @@
+// Cryptographic primitives and text forms shared by every subsystem.
+// Every function reports failure as an empty result, never by throwing.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace velmor::crypto {
+
+// base64url without "=" padding. Decoding rejects any character outside the
+// URL-safe alphabet (and stray padding) and then yields an empty array.
+QString base64UrlEncode(const QByteArray &bytes);
+QByteArray base64UrlDecode(const QString &text);
+
+QByteArray randomBytes(int count);                 // OpenSSL RAND_bytes; empty on failure
+QByteArray sha256(const QByteArray &data);
+QString sha256Hex(const QByteArray &data);         // lower-case hex
+QByteArray keccak256(const QByteArray &data);      // Ethereum's Keccak-256, not SHA3-256
+QByteArray hmacSha256(const QByteArray &key, const QByteArray &data);
+QByteArray hmacSha512(const QByteArray &key, const QByteArray &data);
+QByteArray pbkdf2Sha512(const QByteArray &password, const QByteArray &salt, int iterations, int length);
+QByteArray hkdfSha256(const QByteArray &inputKey, const QByteArray &salt, const QByteArray &info, int length);
+bool constantTimeEqual(const QByteArray &a, const QByteArray &b);
+
+// secp256k1 keys. Public keys are accepted as 33-byte compressed or 65-byte
+// uncompressed points.
+bool isValidSecretKey(const QByteArray &secret32);
+QByteArray publicKeyFromSecret(const QByteArray &secret32, bool compressed = false);
+QByteArray normalisePublicKey(const QByteArray &publicKey, bool compressed = false); // empty when not a point
+
+// ECDSA over SHA-256 of the message: 64-byte compact signature, low-S.
+QByteArray signMessage(const QByteArray &secret32, const QByteArray &message);
+bool verifyMessage(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature64);
+
+// Sealed box to a secp256k1 public key, labelled "velmor.e2e.secp256k1.v1".
+// Layout and test vector: docs/protocol.md.
+class Ecies
+{
+public:
+    enum Algorithm { ChaCha20Poly1305 = 0, Aes256Gcm = 1 };
+    static QString seal(const QByteArray &recipientPublicKey, const QByteArray &plaintext,
+                        int algorithm = ChaCha20Poly1305);
+    // Empty on any failure: bad text, wrong key, algorithm mismatch, tampering, truncation.
+    static QByteArray open(const QString &boxText, const QByteArray &secret32,
+                           int algorithm = ChaCha20Poly1305);
+};
+
+// Symmetric box under a 32-byte group key (ChaCha20-Poly1305, random nonce).
+// The associated data binds a box to its context (for example the group id).
+class GroupBox
+{
+public:
+    static QString seal(const QByteArray &groupKey32, const QByteArray &plaintext,
+                        const QByteArray &associatedData = QByteArray());
+    static QByteArray open(const QString &boxText, const QByteArray &groupKey32,
+                           const QByteArray &associatedData = QByteArray());
+};
+
+// Ed25519 (OpenSSL): 32-byte seed, 32-byte public key, 64-byte signature.
+struct Ed25519KeyPair
+{
+    QByteArray seed;
+    QByteArray publicKey;
+    bool isValid() const { return seed.size() == 32 && publicKey.size() == 32; }
+};
+Ed25519KeyPair ed25519FromSeed(const QByteArray &seed32);
+QByteArray ed25519Sign(const QByteArray &seed32, const QByteArray &message);
+bool ed25519Verify(const QByteArray &publicKey32, const QByteArray &message, const QByteArray &signature64);
+
+} // namespace velmor::crypto
+
+// The sealed box is used under its bare name across the code base.
+using velmor::crypto::Ecies;

@@ -1,0 +1,47 @@
+// The signed one-to-one envelope and its validator. The relay carries these
+// fields as JSON; the signature covers a fixed text form of them
+// (docs/protocol.md).
+#pragma once
+
+#include "identity/identity.h"
+
+#include <QString>
+
+namespace velmor::identity {
+
+constexpr qint64 kEnvelopeClockSlackSeconds = 300;
+constexpr qint64 kEnvelopeLifetimeSeconds = 7 * 24 * 3600;
+
+struct Envelope
+{
+    QString messageId;
+    QString senderPubkey;    // base64url 65-byte key
+    QString recipientPubkey; // base64url key
+    QString senderAddress;   // ERC-20 address of the sender key
+    qint64 createdAt = 0;    // seconds
+    qint64 expiresAt = 0;    // seconds
+    QString ciphertext;      // sealed box text
+    QString signature;       // base64url 64-byte compact ECDSA
+};
+
+// The exact bytes that the signature covers.
+QByteArray envelopeSigningBytes(const Envelope &envelope);
+
+// Fills senderPubkey, senderAddress, expiresAt (createdAt + lifetime) and signature.
+// An envelope with an empty signature when the sender is not a valid identity.
+Envelope signEnvelope(const Identity &sender, const QString &recipientPubkey,
+                      const QString &ciphertext, const QString &messageId, qint64 createdAt,
+                      qint64 lifetimeSeconds = kEnvelopeLifetimeSeconds);
+
+struct EnvelopeVerdict
+{
+    bool valid = false;
+    QString reason; // empty when valid; one word per failure (docs/protocol.md)
+};
+
+// Checks shape, sender key, sender address, lifetime (with the clock slack)
+// and signature. A non-empty expectedRecipient must equal the recipient.
+EnvelopeVerdict validateEnvelope(const Envelope &envelope, qint64 nowSeconds,
+                                 const QString &expectedRecipient = QString());
+
+} // namespace velmor::identity

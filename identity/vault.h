@@ -1,0 +1,22 @@
+// Secret storage: a private per-user vault folder under the application-data
+// folder, one owner-only file per entry (0600 files in a 0700 folder),
+// replaced atomically. Stands in for the platform credential store.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace velmor::identity {
+
+class CredentialVault
+{
+public:
+    static QByteArray read(const QString &name);                      // empty when absent
+    static bool write(const QString &name, const QByteArray &blob);   // create or replace
+    static bool remove(const QString &name);                          // true only when it existed
+    static QString folder();                                          // where the entries live
+};
+
+} // namespace velmor::identity
+
+using velmor::identity::CredentialVault;
