@@ -1,0 +1,153 @@
+// The local SQLite database: one file shared by every identity that signs in
+// under the same OS user, every row keyed by the signed-in owner's public key.
+//
+// Safe to call from any thread. Each thread gets its own connection to the
+// file (a QSqlDatabase belongs to the thread that created it); every
+// operation runs under one mutex, so statements never interleave. Failures
+// come back as values: false, an empty list, an empty optional.
+#pragma once
+
+#include "store/records.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class ChatStore
+{
+public:
+    // The process-wide store; lives until exit.
+    static ChatStore &instance();
+
+    ChatStore();
+    ~ChatStore();
+    ChatStore(const ChatStore &) = delete;
+    ChatStore &operator=(const ChatStore &) = delete;
+
+    // ---- lifecycle -------------------------------------------------------
+    // Drops any open database, opens `path` (empty: "chat.db" in the
+    // application-data folder, created when missing), turns on WAL and
+    // foreign keys, creates or migrates the schema and keys every later
+    // statement by `ownerKey`. False (and closed) on any failure or an empty
+    // owner key.
+    bool open(const QString &ownerKey, const QString &path = QString());
+    void close();
+    bool isOpen() const;
+    QString ownerKey() const;       // empty while closed
+    QString databasePath() const;   // empty while closed
+
+    // ---- conversations ---------------------------------------------------
+    // Owner key and peer key in ascending (case-sensitive) order joined by
+    // ":"; empty for an empty peer or a closed store.
+    QString conversationIdFor(const QString &peerKey) const;
+    velmor::chat::ConversationRecord ensureDirectConversation(const QString &peerKey,
+                                                              const QString &peerEncKey,
+                                                              const QString &displayKey);
+    velmor::chat::ConversationRecord ensureGroupConversation(const QString &groupId,
+                                                             const QString &displayName);
+    std::optional<velmor::chat::ConversationRecord> conversationByPeer(const QString &peerKey);
+    QList<velmor::chat::ConversationRecord> visibleConversations();
+    // seconds < 1 means now; the stored time never goes back.
+    bool bumpConversationTimestamp(const QString &conversationId, qint64 seconds);
+    bool resetUnread(const QString &conversationId);
+    // Deletes the conversation's messages and hides the row (kept, emptied).
+    bool clearConversation(const QString &conversationId);
+    // Everything the owner keeps of a normal group, in one transaction.
+    bool deleteConversation(const QString &groupId, bool withMessages);
+    bool setConversationMuted(const QString &peerKey, bool muted);
+    bool setPeerHasMyWalletCard(const QString &peerKey, bool has);
+    bool setPeerWalletCard(const QString &peerKey, const QString &cardJson,
+                           const QString &walletAddress);
+
+    // ---- messages --------------------------------------------------------
+    // New id: inserts, updates the conversation's preview and time, shows the
+    // conversation again and, for an incoming non-system message, adds one
+    // unread. Existing id: updates text, status, attachment and
+    // delivery_state only.
+    bool upsertMessage(const velmor::chat::MessageRecord &message);
+    bool messageExists(const QString &id);
+    QString messageContentDigest(const QString &id);
+    std::optional<velmor::chat::MessageRecord> messageById(const QString &id);
+    // Every message of the conversation, oldest first.
+    QList<velmor::chat::MessageRecord> messages(const QString &conversationId);
+    bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
+    bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
+    bool deleteMessage(const QString &id);
+    bool updateMessageText(const QString &id, const QString &text);
+
+    // ---- contacts --------------------------------------------------------
+    std::optional<velmor::chat::ContactRecord> contact(const QString &publicKey);
+    QList<velmor::chat::ContactRecord> contacts();   // newest updated_at first
+    bool upsertContact(const velmor::chat::ContactRecord &contact);
+    bool deleteContact(const QString &publicKey);
+    bool setContactBlocked(const QString &publicKey, bool blocked);
+
+    // ---- normal groups ---------------------------------------------------
+    QList<velmor::chat::NormalGroupCardRecord> normalGroupCards();
+    // Writes the card columns; an existing row keeps the user's own settings
+    // (visible, my_nickname, muted).
+    bool upsertNormalGroupCard(const velmor::chat::NormalGroupCardRecord &card);
+    bool updateNormalGroupCardSettings(const QString &groupId, bool visible,
+                                       const QString &myNickname, bool muted);
+    // Profile objects ("memberRawPublicKey", "displayName", "avatarId",
+    // "updatedAt"), ordered by member key.
+    QList<QJsonObject> normalGroupMemberProfiles(const QString &groupId);
+    // Inserts, or replaces only with a strictly newer "updatedAt".
+    bool upsertNormalGroupMemberProfile(const QString &groupId, const QJsonObject &profile);
+    bool deleteNormalGroupMemberProfile(const QString &groupId, const QString &memberKey);
+
+    // ---- normal-group join requests and blocks ---------------------------
+    QList<velmor::chat::PendingGroupJoinRequestRecord> pendingGroupJoinRequests(); // newest first
+    bool upsertPendingGroupJoinRequest(const velmor::chat::PendingGroupJoinRequestRecord &request);
+    bool deletePendingGroupJoinRequest(const QString &groupId, const QString &requesterKey);
+    bool blockJoinRequester(const QString &groupId, const QString &requesterKey);
+    bool isJoinBlocked(const QString &groupId, const QString &requesterKey);
+
+    // ---- super groups ----------------------------------------------------
+    std::optional<velmor::chat::SuperGroupRecord> superGroup(const QString &serverUrl);
+    QList<velmor::chat::SuperGroupRecord> superGroups();   // newest updated_at first
+    // Every column, except that the read and message sequence numbers never
+    // go back.
+    bool upsertSuperGroup(const velmor::chat::SuperGroupRecord &group);
+    bool setSuperGroupMuted(const QString &serverUrl, bool muted);
+    bool setSuperGroupConnectionState(const QString &serverUrl, const QString &state);
+    bool updateSuperGroupReadState(const QString &serverUrl, qint64 lastReadSeq,
+                                   qint64 lastMessageSeq, int unread);
+
+    QList<velmor::chat::SuperGroupMemberRecord> superGroupMembers(const QString &serverUrl);
+    // Fills empty fields from the stored member and keeps the larger
+    // updated_at; needs server_url and public_key.
+    bool upsertSuperGroupMember(const velmor::chat::SuperGroupMemberRecord &member);
+    // All-or-nothing; a new record with an empty avatar keeps the stored one.
+    bool replaceSuperGroupMembers(const QString &serverUrl,
+                                  const QList<velmor::chat::SuperGroupMemberRecord> &members);
+    bool deleteSuperGroupMember(const QString &serverUrl, const QString &publicKey);
+
+    // ---- notification events ---------------------------------------------
+    std::optional<velmor::chat::NotificationEventRecord> notificationEvent(const QString &stableId);
+    // Newest created_at first; without `all`, settled events ("approved",
+    // "rejected", "handled") are left out.
+    QList<velmor::chat::NotificationEventRecord> notificationEvents(bool all = false);
+    // An existing stable id keeps its state, handled_at and error.
+    bool upsertNotificationEvent(const velmor::chat::NotificationEventRecord &event);
+    // True only when exactly one row in one of `allowedStates` changed.
+    bool setNotificationState(const QString &stableId, const QStringList &allowedStates,
+                              const QString &newState, const QString &error);
+
+    // ---- acknowledgements waiting for the relay --------------------------
+    bool addPendingAck(const QStringList &messageIds);
+    QStringList pendingAcks(int limit);     // oldest first
+    bool deletePendingAck(const QStringList &messageIds);
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> d;
+};
+
+namespace velmor::chat {
+using ::ChatStore;
+}
