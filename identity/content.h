@@ -87,6 +87,18 @@ OfficialNotice parseOfficialNotice(const QString &noticeText, const QString &lan
 OfficialNotice parseOfficialNoticeWithKey(const QString &noticeText, const QString &language,
                                           const QByteArray &officialPublicKey);
 
+// One language entry of an official notice.
+struct OfficialNoticeEntry
+{
+    QString language; // e.g. "zh-Hans", "en"
+    QString title;
+    QString body;
+};
+// Builds and signs a notice (tools and tests; docs/protocol.md). Empty when the
+// secret is not a valid secp256k1 key or there is no entry.
+QString makeOfficialNotice(const QByteArray &signingSecret32, const QList<OfficialNoticeEntry> &entries,
+                           qint64 issuedAt);
+
 // Wallet cards: the identity key vouches for a wallet address ("wallet_card_v1|…").
 QString makeWalletCard(const velmor::identity::Identity &issuer, qint64 issuedAt);
 bool verifyWalletCard(const QString &cardJson, const QString &peerKey,
