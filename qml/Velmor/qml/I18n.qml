@@ -1,0 +1,388 @@
+pragma Singleton
+import QtQuick
+import Qt.labs.settings 1.0
+
+// Interface language: the saved choice (settings category "ui", key
+// "language"), else the one derived from the system locale. Texts fall back
+// to English and then to the key itself, so a missing translation never shows
+// an empty label.
+QtObject {
+    id: i18n
+
+    property Settings preferences: Settings {
+        category: "ui"
+        property string language: ""
+    }
+
+    property string locale: preferences.language !== "" ? preferences.language
+                                                        : normalizedSystemLocale()
+
+    readonly property var locales: ["en", "zh-Hans", "zh-Hant", "ja-JP", "de", "es", "fr", "pt-PT"]
+
+    readonly property var localeNames: ({
+        "en": "English",
+        "zh-Hans": "简体中文",
+        "zh-Hant": "繁體中文",
+        "ja-JP": "日本語",
+        "de": "Deutsch",
+        "es": "Español",
+        "fr": "Français",
+        "pt-PT": "Português"
+    })
+
+    readonly property var strings: ({
+        "en": {
+            "app.name": "Pelorin",
+            "common.close": "Close",
+            "common.cancel": "Cancel",
+            "common.confirm": "Confirm",
+            "common.copy": "Copy",
+            "common.save": "Save",
+            "common.search": "Search",
+            "common.loading": "Loading…",
+            "common.back": "Back",
+            "common.next": "Next",
+            "common.send": "Send",
+            "common.address": "Address",
+            "login.privateKey": "Account private key",
+            "login.mnemonic": "Use recovery phrase",
+            "login.signIn": "Sign in",
+            "login.create": "Create account",
+            "login.paste": "Paste",
+            "login.importKey": "Use private key",
+            "nav.chats": "Chats",
+            "nav.profile": "Profile",
+            "chat.message": "Message",
+            "chat.empty": "No conversations yet",
+            "chat.search": "Search conversations",
+            "chat.attach": "Add attachment",
+            "chat.emoji": "Emoji",
+            "chat.chooseImage": "Choose image",
+            "profile.title": "Profile",
+            "profile.avatar": "My avatar",
+            "profile.address": "My address",
+            "profile.backup": "Back up account",
+            "profile.language": "Language",
+            "profile.theme": "Appearance",
+            "profile.network": "My network",
+            "profile.about": "About us",
+            "profile.logout": "Sign out",
+            "profile.chooseAvatar": "Choose avatar",
+            "profile.copyAddress": "Copy address",
+            "profile.copied": "Copied",
+            "theme.light": "Light",
+            "theme.dark": "Dark",
+            "group.members": "{count} members"
+        },
+        "zh-Hans": {
+            "app.name": "Pelorin",
+            "common.close": "关闭",
+            "common.cancel": "取消",
+            "common.confirm": "确认",
+            "common.copy": "复制",
+            "common.save": "保存",
+            "common.search": "搜索",
+            "common.loading": "加载中…",
+            "common.back": "返回",
+            "common.next": "下一步",
+            "common.send": "发送",
+            "common.address": "地址",
+            "login.privateKey": "账户私钥",
+            "login.mnemonic": "使用助记词",
+            "login.signIn": "登录",
+            "login.create": "创建账户",
+            "login.paste": "粘贴",
+            "login.importKey": "使用私钥",
+            "nav.chats": "聊天",
+            "nav.profile": "我的",
+            "chat.message": "输入消息",
+            "chat.empty": "暂无会话",
+            "chat.search": "搜索聊天",
+            "chat.attach": "添加附件",
+            "chat.emoji": "表情",
+            "chat.chooseImage": "选择图片",
+            "profile.title": "我的",
+            "profile.avatar": "我的头像",
+            "profile.address": "我的地址",
+            "profile.backup": "备份账户",
+            "profile.language": "系统语言",
+            "profile.theme": "系统配色",
+            "profile.network": "我的网络",
+            "profile.about": "关于我们",
+            "profile.logout": "退出登录",
+            "profile.chooseAvatar": "选择头像",
+            "profile.copyAddress": "复制地址",
+            "profile.copied": "已复制",
+            "theme.light": "浅色",
+            "theme.dark": "深色",
+            "group.members": "{count} 位成员"
+        },
+        "zh-Hant": {
+            "app.name": "Pelorin",
+            "common.close": "關閉",
+            "common.cancel": "取消",
+            "common.confirm": "確認",
+            "common.copy": "複製",
+            "common.save": "儲存",
+            "common.search": "搜尋",
+            "common.loading": "載入中…",
+            "common.back": "返回",
+            "common.next": "下一步",
+            "common.send": "傳送",
+            "common.address": "地址",
+            "login.privateKey": "帳戶私鑰",
+            "login.mnemonic": "使用助記詞",
+            "login.signIn": "登入",
+            "login.create": "建立帳戶",
+            "login.paste": "貼上",
+            "login.importKey": "使用私鑰",
+            "nav.chats": "聊天",
+            "nav.profile": "我的",
+            "chat.message": "輸入訊息",
+            "chat.empty": "暫無對話",
+            "chat.search": "搜尋聊天",
+            "profile.title": "我的",
+            "profile.avatar": "我的頭像",
+            "profile.address": "我的地址",
+            "profile.backup": "備份帳戶",
+            "profile.language": "系統語言",
+            "profile.theme": "系統外觀",
+            "profile.network": "我的網路",
+            "profile.about": "關於我們",
+            "profile.logout": "登出",
+            "profile.chooseAvatar": "選擇頭像",
+            "profile.copyAddress": "複製地址",
+            "profile.copied": "已複製"
+        },
+        "ja-JP": {
+            "app.name": "Pelorin",
+            "common.close": "閉じる",
+            "common.cancel": "キャンセル",
+            "common.confirm": "確認",
+            "common.copy": "コピー",
+            "common.save": "保存",
+            "common.search": "検索",
+            "common.loading": "読み込み中…",
+            "common.back": "戻る",
+            "common.next": "次へ",
+            "common.send": "送信",
+            "common.address": "アドレス",
+            "login.privateKey": "アカウント秘密鍵",
+            "login.mnemonic": "復元フレーズを使用",
+            "login.signIn": "ログイン",
+            "login.create": "アカウント作成",
+            "login.paste": "貼り付け",
+            "login.importKey": "秘密鍵を使用",
+            "nav.chats": "チャット",
+            "nav.profile": "プロフィール",
+            "chat.message": "メッセージ",
+            "chat.empty": "会話はありません",
+            "chat.search": "チャットを検索",
+            "profile.title": "プロフィール",
+            "profile.avatar": "マイアバター",
+            "profile.address": "マイアドレス",
+            "profile.backup": "アカウントをバックアップ",
+            "profile.language": "言語",
+            "profile.theme": "外観",
+            "profile.network": "ネットワーク",
+            "profile.about": "このアプリについて",
+            "profile.logout": "ログアウト",
+            "profile.chooseAvatar": "アバターを選択",
+            "profile.copyAddress": "アドレスをコピー",
+            "profile.copied": "コピーしました"
+        },
+        "de": {
+            "app.name": "Pelorin",
+            "common.close": "Schließen",
+            "common.cancel": "Abbrechen",
+            "common.confirm": "Bestätigen",
+            "common.copy": "Kopieren",
+            "common.save": "Speichern",
+            "common.search": "Suchen",
+            "common.loading": "Wird geladen…",
+            "common.back": "Zurück",
+            "common.next": "Weiter",
+            "common.send": "Senden",
+            "common.address": "Adresse",
+            "login.privateKey": "Privater Kontoschlüssel",
+            "login.mnemonic": "Wiederherstellungsphrase verwenden",
+            "login.signIn": "Anmelden",
+            "login.create": "Konto erstellen",
+            "login.paste": "Einfügen",
+            "login.importKey": "Privaten Schlüssel verwenden",
+            "nav.chats": "Chats",
+            "nav.profile": "Profil",
+            "chat.message": "Nachricht",
+            "chat.empty": "Noch keine Unterhaltungen",
+            "chat.search": "Chats durchsuchen",
+            "profile.title": "Profil",
+            "profile.avatar": "Mein Avatar",
+            "profile.address": "Meine Adresse",
+            "profile.backup": "Konto sichern",
+            "profile.language": "Sprache",
+            "profile.theme": "Darstellung",
+            "profile.network": "Mein Netzwerk",
+            "profile.about": "Über uns",
+            "profile.logout": "Abmelden",
+            "profile.chooseAvatar": "Avatar auswählen",
+            "profile.copyAddress": "Adresse kopieren",
+            "profile.copied": "Kopiert"
+        },
+        "es": {
+            "app.name": "Pelorin",
+            "common.close": "Cerrar",
+            "common.cancel": "Cancelar",
+            "common.confirm": "Confirmar",
+            "common.copy": "Copiar",
+            "common.save": "Guardar",
+            "common.search": "Buscar",
+            "common.loading": "Cargando…",
+            "common.back": "Atrás",
+            "common.next": "Siguiente",
+            "common.send": "Enviar",
+            "common.address": "Dirección",
+            "login.privateKey": "Clave privada de la cuenta",
+            "login.mnemonic": "Usar frase de recuperación",
+            "login.signIn": "Iniciar sesión",
+            "login.create": "Crear cuenta",
+            "login.paste": "Pegar",
+            "login.importKey": "Usar clave privada",
+            "nav.chats": "Chats",
+            "nav.profile": "Perfil",
+            "chat.message": "Mensaje",
+            "chat.empty": "Aún no hay conversaciones",
+            "chat.search": "Buscar chats",
+            "profile.title": "Perfil",
+            "profile.avatar": "Mi avatar",
+            "profile.address": "Mi dirección",
+            "profile.backup": "Respaldar cuenta",
+            "profile.language": "Idioma",
+            "profile.theme": "Apariencia",
+            "profile.network": "Mi red",
+            "profile.about": "Acerca de",
+            "profile.logout": "Cerrar sesión",
+            "profile.chooseAvatar": "Elegir avatar",
+            "profile.copyAddress": "Copiar dirección",
+            "profile.copied": "Copiado"
+        },
+        "fr": {
+            "app.name": "Pelorin",
+            "common.close": "Fermer",
+            "common.cancel": "Annuler",
+            "common.confirm": "Confirmer",
+            "common.copy": "Copier",
+            "common.save": "Enregistrer",
+            "common.search": "Rechercher",
+            "common.loading": "Chargement…",
+            "common.back": "Retour",
+            "common.next": "Suivant",
+            "common.send": "Envoyer",
+            "common.address": "Adresse",
+            "login.privateKey": "Clé privée du compte",
+            "login.mnemonic": "Utiliser la phrase de récupération",
+            "login.signIn": "Se connecter",
+            "login.create": "Créer un compte",
+            "login.paste": "Coller",
+            "login.importKey": "Utiliser la clé privée",
+            "nav.chats": "Discussions",
+            "nav.profile": "Profil",
+            "chat.message": "Message",
+            "chat.empty": "Aucune conversation",
+            "chat.search": "Rechercher des discussions",
+            "profile.title": "Profil",
+            "profile.avatar": "Mon avatar",
+            "profile.address": "Mon adresse",
+            "profile.backup": "Sauvegarder le compte",
+            "profile.language": "Langue",
+            "profile.theme": "Apparence",
+            "profile.network": "Mon réseau",
+            "profile.about": "À propos",
+            "profile.logout": "Se déconnecter",
+            "profile.chooseAvatar": "Choisir un avatar",
+            "profile.copyAddress": "Copier l’adresse",
+            "profile.copied": "Copié"
+        },
+        "pt-PT": {
+            "app.name": "Pelorin",
+            "common.close": "Fechar",
+            "common.cancel": "Cancelar",
+            "common.confirm": "Confirmar",
+            "common.copy": "Copiar",
+            "common.save": "Guardar",
+            "common.search": "Pesquisar",
+            "common.loading": "A carregar…",
+            "common.back": "Voltar",
+            "common.next": "Seguinte",
+            "common.send": "Enviar",
+            "common.address": "Endereço",
+            "login.privateKey": "Chave privada da conta",
+            "login.mnemonic": "Usar frase de recuperação",
+            "login.signIn": "Iniciar sessão",
+            "login.create": "Criar conta",
+            "login.paste": "Colar",
+            "login.importKey": "Usar chave privada",
+            "nav.chats": "Conversas",
+            "nav.profile": "Perfil",
+            "chat.message": "Mensagem",
+            "chat.empty": "Ainda não existem conversas",
+            "chat.search": "Pesquisar conversas",
+            "profile.title": "Perfil",
+            "profile.avatar": "O meu avatar",
+            "profile.address": "O meu endereço",
+            "profile.backup": "Criar cópia da conta",
+            "profile.language": "Idioma",
+            "profile.theme": "Aspeto",
+            "profile.network": "A minha rede",
+            "profile.about": "Sobre nós",
+            "profile.logout": "Terminar sessão",
+            "profile.chooseAvatar": "Escolher avatar",
+            "profile.copyAddress": "Copiar endereço",
+            "profile.copied": "Copiado"
+        }
+    })
+
+    // Maps a Qt locale name ("zh_TW", "pt_BR", "C") onto one of `locales`.
+    function normalizeLocaleName(name) {
+        var n = String(name === undefined || name === null ? "" : name).replace("_", "-")
+        if (n.indexOf("zh-Hant") === 0 || n === "zh-TW" || n === "zh-HK")
+            return "zh-Hant"
+        if (n.indexOf("zh") === 0)
+            return "zh-Hans"
+        if (n.indexOf("ja") === 0)
+            return "ja-JP"
+        if (n.indexOf("pt") === 0)
+            return "pt-PT"
+        var two = n.substring(0, 2)
+        return locales.indexOf(two) >= 0 ? two : "en"
+    }
+
+    function normalizedSystemLocale() {
+        return normalizeLocaleName(Qt.locale().name)
+    }
+
+    function setLocale(value) {
+        if (locales.indexOf(value) < 0)
+            return
+        preferences.language = value
+        locale = value
+    }
+
+    // Placeholders are replaced literally (no regular expression, no "$"
+    // replacement patterns), so any argument name or value is safe.
+    function tr(key, args) {
+        var table = strings[locale]
+        var text = table ? table[key] : undefined
+        if (text === undefined || text === null || text === "") {
+            var en = strings["en"][key]
+            text = (en === undefined || en === null || en === "") ? key : en
+        }
+        text = String(text)
+        if (args !== undefined && args !== null && typeof args === "object") {
+            for (var name in args) {
+                var value = args[name]
+                text = text.split("{" + name + "}").join(String(value))
+            }
+        }
+        return text
+    }
+}
