@@ -1,0 +1,654 @@
+#include "net/supergroup_api.h"
+
+#include "identity/crypto.h"
+#include "identity/vault.h"
+#include "net/http.h"
+#include "net/supergroup_client.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QUrl>
+#include <QUuid>
+
+namespace velmor::sg {
+
+using velmor::net::HttpResponse;
+using velmor::net::ServiceError;
+
+namespace {
+
+SuperGroupServiceClient &client()
+{
+    return SuperGroupServiceClient::instance();
+}
+
+QString text(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toVariant().toLongLong());
+    return QString();
+}
+
+qint64 integer(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isDouble())
+        return qint64(value.toDouble());
+    if (value.isString())
+        return value.toString().toLongLong();
+    return 0;
+}
+
+bool flag(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isBool())
+        return value.toBool();
+    if (value.isDouble())
+        return value.toDouble() != 0;
+    return false;
+}
+
+// The server's own error word, else the start of the body.
+QString replyDetail(const HttpResponse &reply)
+{
+    if (!reply.error.isEmpty())
+        return reply.error;
+    const QString serverError = reply.json().value(QStringLiteral("error")).toString();
+    if (!serverError.isEmpty())
+        return serverError;
+    return QString::fromUtf8(reply.body.left(200)).trimmed();
+}
+
+ServiceError failureOf(const HttpResponse &reply, const QString &authError)
+{
+    if (!authError.isEmpty())
+        return velmor::net::classifyError(authError);
+    return velmor::net::errorFromHttp(reply.status, replyDetail(reply));
+}
+
+bool succeeded(const HttpResponse &reply, const QString &authError, ServiceError *error)
+{
+    if (authError.isEmpty() && reply.success)
+        return true;
+    if (error)
+        *error = failureOf(reply, authError);
+    return false;
+}
+
+bool postForSuccess(const QString &serverUrl, const QString &path, const QJsonObject &body,
+                    ServiceError *error)
+{
+    QString authError;
+    const HttpResponse reply = client().postJson(serverUrl, path, body, &authError);
+    const bool ok = succeeded(reply, authError, error);
+    if (!ok)
+        qWarning().noquote() << "[SG]" << path << "failed url=" << serverUrl
+                             << "status=" << reply.status << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+    return ok;
+}
+
+// A 2xx reply whose body is a JSON object; anything else counts as failed.
+bool objectReply(const HttpResponse &reply, QJsonObject *json)
+{
+    if (!reply.success)
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(reply.body);
+    if (!document.isObject())
+        return false;
+    *json = document.object();
+    return true;
+}
+
+SGReadState readStateOf(const HttpResponse &reply, const QString &authError)
+{
+    SGReadState state;
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+        state.error = (authError.isEmpty() && reply.success)
+            ? velmor::net::classifyError(QStringLiteral("read_state_invalid_response"))
+            : failureOf(reply, authError);
+        return state;
+    }
+    state.ok = true;
+    state.lastReadSeq = integer(json, QStringLiteral("last_read_seq"));
+    state.unread = int(integer(json, QStringLiteral("unread")));
+    return state;
+}
+
+QByteArray fetchMedia(const QString &serverUrl, const QString &path, const QString &messageId)
+{
+    if (messageId.isEmpty())
+        return QByteArray();
+    const QString query = QStringLiteral("?message_id=")
+        + QString::fromLatin1(QUrl::toPercentEncoding(messageId));
+    const HttpResponse reply = client().request(serverUrl, "GET", path + query, QByteArray());
+    return reply.success ? reply.body : QByteArray();
+}
+
+} // namespace
+
+SuperGroupApi &SuperGroupApi::instance()
+{
+    static SuperGroupApi api;
+    return api;
+}
+
+// ---------------------------------------------------------------- information
+
+SGGroupInfo SuperGroupApi::groupInfo(const QString &serverUrl)
+{
+    SGGroupInfo info;
+    QString authError;
+    const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/group/info"), &authError);
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+        qWarning().noquote() << "[SG] /v1/group/info failed url=" << serverUrl
+                             << "status=" << reply.status
+                             << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+        return info;
+    }
+    info.groupId = text(json, QStringLiteral("group_id"));
+    info.name = text(json, QStringLiteral("name"));
+    info.avatarUrl = text(json, QStringLiteral("avatar_url"));
+    info.joinMode = text(json, QStringLiteral("join_mode"));
+    info.memberCount = int(integer(json, QStringLiteral("member_count")));
+    info.notice = text(json, QStringLiteral("notice"));
+    info.ownerPubkey = text(json, QStringLiteral("owner_pubkey"));
+    info.serverEncPubkey = text(json, QStringLiteral("server_enc_pubkey"));
+    info.allMuted = flag(json, QStringLiteral("all_muted"));
+    info.voiceEnabled = flag(json, QStringLiteral("voice_enabled"));
+    info.voiceUrl = text(json, QStringLiteral("voice_url"));
+    info.ok = true;
+    return info;
+}
+
+QList<SGMember> SuperGroupApi::members(const QString &serverUrl)
+{
+    QString authError;
+    const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/members"), &authError);
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json))
+        return {};
+    QList<SGMember> list;
+    for (const QJsonValue &value : json.value(QStringLiteral("members")).toArray()) {
+        if (!value.isObject())
+            continue;
+        const QJsonObject entry = value.toObject();
+        SGMember member;
+        member.pubkey = text(entry, QStringLiteral("pubkey"));
+        if (member.pubkey.isEmpty())
+            continue;
+        member.displayName = text(entry, QStringLiteral("display_name"));
+        member.avatarUrl = text(entry, QStringLiteral("avatar_url"));
+        member.role = text(entry, QStringLiteral("role"));
+        member.address = text(entry, QStringLiteral("address"));
+        member.avatarKind = text(entry, QStringLiteral("avatar_kind"));
+        member.avatarId = text(entry, QStringLiteral("avatar_id"));
+        member.muted = flag(entry, QStringLiteral("muted"));
+        list.append(member);
+    }
+    return list;
+}
+
+bool SuperGroupApi::updateGroup(const QString &serverUrl, const QString &name,
+                                const QString &avatarUrl, const QString &joinMode,
+                                const QString &notice, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/group/update"),
+                          QJsonObject{{QStringLiteral("name"), name},
+                                      {QStringLiteral("avatar_url"), avatarUrl},
+                                      {QStringLiteral("join_mode"), joinMode},
+                                      {QStringLiteral("notice"), notice}},
+                          error);
+}
+
+bool SuperGroupApi::setGroupMuted(const QString &serverUrl, bool muted, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/group/mute"),
+                          QJsonObject{{QStringLiteral("muted"), muted}}, error);
+}
+
+bool SuperGroupApi::updateMemberProfile(const QString &serverUrl, const QString &displayName,
+                                        const QString &avatarUrl, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/member/profile"),
+                          QJsonObject{{QStringLiteral("display_name"), displayName},
+                                      {QStringLiteral("avatar_url"), avatarUrl}},
+                          error);
+}
+
+bool SuperGroupApi::setMemberMuted(const QString &serverUrl, bool muted, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/member/mute"),
+                          QJsonObject{{QStringLiteral("muted"), muted}}, error);
+}
+
+bool SuperGroupApi::inviteMember(const QString &serverUrl, const QString &pubkey,
+                                 const QString &displayName, const QString &avatarUrl,
+                                 ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/member/invite"),
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey},
+                                      {QStringLiteral("display_name"), displayName},
+                                      {QStringLiteral("avatar_url"), avatarUrl}},
+                          error);
+}
+
+bool SuperGroupApi::removeMember(const QString &serverUrl, const QString &pubkey, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/member/remove"),
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey}}, error);
+}
+
+bool SuperGroupApi::setMemberRole(const QString &serverUrl, const QString &pubkey,
+                                  const QString &role, ServiceError *error)
+{
+    if (role != QLatin1String("admin") && role != QLatin1String("member")) {
+        if (error)
+            *error = velmor::net::classifyError(QStringLiteral("invalid_role"));
+        return false;
+    }
+    return postForSuccess(serverUrl, QStringLiteral("/v1/member/role"),
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey},
+                                      {QStringLiteral("role"), role}},
+                          error);
+}
+
+// ---------------------------------------------------------------- joining
+
+SGJoinResult SuperGroupApi::requestJoin(const QString &serverUrl, const QString &note)
+{
+    SGJoinResult result;
+    const velmor::identity::Identity me = SuperGroupServiceClient::identity();
+    if (me.privateKey.size() != 32) {
+        result.error = QStringLiteral("no_identity");
+        result.serviceError = velmor::net::classifyError(result.error);
+        return result;
+    }
+    const QString base = velmor::net::normaliseBaseUrl(serverUrl);
+    const QString pubkey = me.publicKeyText();
+    HttpResponse challengeReply;
+    const QString challenge = SuperGroupServiceClient::fetchChallenge(
+        base, pubkey, QStringLiteral("challenge_"), &challengeReply, &result.error);
+    if (challenge.isEmpty()) {
+        result.serviceError = challengeReply.success
+            ? velmor::net::classifyError(result.error)
+            : velmor::net::errorFromHttp(challengeReply.status, replyDetail(challengeReply));
+        return result;
+    }
+    const QString signature = SuperGroupServiceClient::signChallenge(me, challenge);
+    if (signature.isEmpty()) {
+        result.error = QStringLiteral("sign_failed");
+        result.serviceError = velmor::net::classifyError(result.error);
+        return result;
+    }
+    const QString avatar = QString::fromUtf8(CredentialVault::read(QStringLiteral("avatar")));
+    const HttpResponse reply = velmor::net::postJson(
+        velmor::net::endpoint(base, QStringLiteral("/v1/join/request")),
+        QJsonObject{{QStringLiteral("pubkey"), pubkey},
+                    {QStringLiteral("challenge"), challenge},
+                    {QStringLiteral("signature"), signature},
+                    {QStringLiteral("note"), note},
+                    {QStringLiteral("avatar_url"), avatar}});
+    if (!reply.success) {
+        result.error = QStringLiteral("join_http_%1").arg(reply.status);
+        result.serviceError = velmor::net::errorFromHttp(reply.status, replyDetail(reply));
+        qWarning().noquote() << "[SG] join failed url=" << base << "status=" << reply.status
+                             << "err=" << replyDetail(reply);
+        return result;
+    }
+    result.ok = true;
+    result.status = reply.json().value(QStringLiteral("status")).toString();
+    return result;
+}
+
+QList<SGJoinRequest> SuperGroupApi::pendingJoins(const QString &serverUrl)
+{
+    QString authError;
+    const HttpResponse reply = client().postJson(serverUrl, QStringLiteral("/v1/join/pending"),
+                                                 QJsonObject(), &authError);
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json))
+        return {};
+    QList<SGJoinRequest> list;
+    for (const QJsonValue &value : json.value(QStringLiteral("requests")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        if (entry.value(QStringLiteral("status")).toString() != QLatin1String("pending"))
+            continue;
+        SGJoinRequest request;
+        request.pubkey = text(entry, QStringLiteral("pubkey"));
+        if (request.pubkey.isEmpty())
+            continue;
+        request.note = text(entry, QStringLiteral("note"));
+        request.createdAt = integer(entry, QStringLiteral("created_at"));
+        list.append(request);
+    }
+    return list;
+}
+
+bool SuperGroupApi::decideJoin(const QString &serverUrl, const QString &pubkey,
+                               const QString &action, ServiceError *error)
+{
+    if (pubkey.isEmpty()
+        || (action != QLatin1String("approve") && action != QLatin1String("reject")
+            && action != QLatin1String("block"))) {
+        if (error)
+            *error = velmor::net::classifyError(QStringLiteral("invalid_join_decision"));
+        return false;
+    }
+    return postForSuccess(serverUrl, QStringLiteral("/v1/join/") + action,
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey}}, error);
+}
+
+// ---------------------------------------------------------------- messages
+
+SGMessage SuperGroupApi::parseMessage(const QJsonObject &message, const QByteArray &secretKey)
+{
+    SGMessage m;
+    m.seq = integer(message, QStringLiteral("seq"));
+    m.messageId = text(message, QStringLiteral("message_id"));
+    m.senderPubkey = text(message, QStringLiteral("sender_pubkey"));
+    m.event = text(message, QStringLiteral("event"));
+    m.createdAt = integer(message, QStringLiteral("created_at"));
+
+    QJsonObject content;
+    const QString sealed = message.value(QStringLiteral("enc_content")).toString();
+    if (!sealed.isEmpty() && secretKey.size() == 32) {
+        const QByteArray plain = Ecies::open(sealed, secretKey);
+        if (!plain.isEmpty()) {
+            const QJsonDocument document = QJsonDocument::fromJson(plain);
+            if (document.isObject())
+                content = document.object();
+        }
+    }
+    if (content.isEmpty() && message.value(QStringLiteral("content")).isObject())
+        content = message.value(QStringLiteral("content")).toObject();
+    m.hasContent = !content.isEmpty();
+
+    // Outer keys are snake_case; content keys come in either spelling.
+    auto pick = [&](const QString &snake, const QString &camel) {
+        QString value = text(message, snake);
+        if (value.isEmpty())
+            value = text(content, camel);
+        if (value.isEmpty())
+            value = text(content, snake);
+        return value;
+    };
+
+    m.type = text(message, QStringLiteral("type"));
+    if (m.type.isEmpty())
+        m.type = text(content, QStringLiteral("type"));
+    m.text = pick(QStringLiteral("text"), QStringLiteral("text"));
+    m.senderAddress = pick(QStringLiteral("sender_address"), QStringLiteral("senderAddress"));
+    m.senderDisplayName = pick(QStringLiteral("sender_display_name"), QStringLiteral("senderDisplayName"));
+    m.senderAvatarKind = pick(QStringLiteral("sender_avatar_kind"), QStringLiteral("senderAvatarKind"));
+    m.senderAvatarId = pick(QStringLiteral("sender_avatar_id"), QStringLiteral("senderAvatarId"));
+    m.imageData = pick(QStringLiteral("image_b64"), QStringLiteral("imageB64"));
+    m.mime = pick(QStringLiteral("mime"), QStringLiteral("mime"));
+    m.width = pick(QStringLiteral("width"), QStringLiteral("width")).toInt();
+    m.height = pick(QStringLiteral("height"), QStringLiteral("height")).toInt();
+    m.voiceData = pick(QStringLiteral("voice_b64"), QStringLiteral("voiceB64"));
+    m.durationMs = pick(QStringLiteral("duration_ms"), QStringLiteral("durationMs")).toInt();
+    return m;
+}
+
+QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 sinceSeq, int limit)
+{
+    QString authError;
+    const HttpResponse reply = client().postJson(
+        serverUrl, QStringLiteral("/v1/message/pull"),
+        QJsonObject{{QStringLiteral("since_seq"), sinceSeq}, {QStringLiteral("limit"), limit}},
+        &authError);
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+        qWarning().noquote() << "[SG] /v1/message/pull failed url=" << serverUrl
+                             << "status=" << reply.status
+                             << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+        return {};
+    }
+    const QByteArray secret = SuperGroupServiceClient::identity().privateKey;
+    QList<SGMessage> list;
+    for (const QJsonValue &value : json.value(QStringLiteral("messages")).toArray()) {
+        if (!value.isObject())
+            continue;
+        SGMessage message = parseMessage(value.toObject(), secret);
+        if (message.hasContent && message.type == QLatin1String("image") && message.imageData.isEmpty()) {
+            const QByteArray image = fetchImage(serverUrl, message.messageId);
+            if (!image.isEmpty())
+                message.imageData = velmor::crypto::base64UrlEncode(image);
+        }
+        if (message.hasContent && message.type == QLatin1String("voice") && message.voiceData.isEmpty()) {
+            const QByteArray voice = fetchVoice(serverUrl, message.messageId);
+            if (!voice.isEmpty())
+                message.voiceData = velmor::crypto::base64UrlEncode(voice);
+        }
+        list.append(message);
+    }
+    return list;
+}
+
+QByteArray SuperGroupApi::fetchImage(const QString &serverUrl, const QString &messageId)
+{
+    return fetchMedia(serverUrl, QStringLiteral("/v1/image/get"), messageId);
+}
+
+QByteArray SuperGroupApi::fetchVoice(const QString &serverUrl, const QString &messageId)
+{
+    return fetchMedia(serverUrl, QStringLiteral("/v1/voice/get"), messageId);
+}
+
+SGReadState SuperGroupApi::readState(const QString &serverUrl)
+{
+    QString authError;
+    const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/message/read"), &authError);
+    return readStateOf(reply, authError);
+}
+
+SGReadState SuperGroupApi::markRead(const QString &serverUrl, qint64 lastReadSeq)
+{
+    QString authError;
+    const HttpResponse reply = client().postJson(
+        serverUrl, QStringLiteral("/v1/message/read"),
+        QJsonObject{{QStringLiteral("last_read_seq"), lastReadSeq}}, &authError);
+    return readStateOf(reply, authError);
+}
+
+SGSendResult SuperGroupApi::send(const QString &url, const QString &serverKey, const QString &type,
+                                 QJsonObject content, const QString &displayName,
+                                 const QString &messageId)
+{
+    SGSendResult result;
+    if (serverKey.isEmpty()) {
+        result.error = QStringLiteral("server_encryption_key_missing");
+        return result;
+    }
+    const QByteArray recipient = velmor::crypto::normalisePublicKey(
+        velmor::crypto::base64UrlDecode(serverKey));
+    if (recipient.isEmpty()) {
+        result.error = QStringLiteral("server_encryption_key_invalid");
+        return result;
+    }
+    const velmor::identity::Identity me = SuperGroupServiceClient::identity();
+    if (!me.isValid()) {
+        result.error = QStringLiteral("no_identity");
+        return result;
+    }
+    content.insert(QStringLiteral("type"), type);
+    content.insert(QStringLiteral("senderDisplayName"), displayName);
+    content.insert(QStringLiteral("senderAddress"), me.erc20Address());
+    const QString avatar = QString::fromUtf8(CredentialVault::read(QStringLiteral("avatar")));
+    if (!avatar.isEmpty())
+        content.insert(QStringLiteral("senderAvatarId"), avatar);
+    const QString sealed = Ecies::seal(recipient, QJsonDocument(content).toJson(QJsonDocument::Compact));
+    if (sealed.isEmpty()) {
+        result.error = QStringLiteral("seal_failed");
+        return result;
+    }
+    const QString id = messageId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces)
+                                           : messageId;
+    QString authError;
+    const HttpResponse reply = client().postJson(
+        url, QStringLiteral("/v1/message/send"),
+        QJsonObject{{QStringLiteral("message_id"), id},
+                    {QStringLiteral("type"), type},
+                    {QStringLiteral("enc_content"), sealed}},
+        &authError);
+    if (!authError.isEmpty()) {
+        result.error = authError;
+        return result;
+    }
+    if (reply.status == 0) {
+        result.error = QStringLiteral("sg_send_network:%1").arg(reply.error);
+        return result;
+    }
+    const QJsonObject json = reply.json();
+    const QString serverError = json.value(QStringLiteral("error")).toString();
+    if (!reply.success) {
+        result.error = QStringLiteral("sg_send_http_%1").arg(reply.status);
+        if (!serverError.isEmpty())
+            result.error += QLatin1Char(':') + serverError;
+        return result;
+    }
+    if (json.value(QStringLiteral("ok")).isBool() && !json.value(QStringLiteral("ok")).toBool()) {
+        result.error = serverError.isEmpty() ? QStringLiteral("sg_send_rejected") : serverError;
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+SGSendResult SuperGroupApi::sendText(const QString &url, const QString &serverKey,
+                                     const QString &text, const QString &displayName,
+                                     const QString &messageId)
+{
+    if (text.trimmed().isEmpty())
+        return SGSendResult{false, QStringLiteral("empty_text")};
+    return send(url, serverKey, QStringLiteral("text"), QJsonObject{{QStringLiteral("text"), text}},
+                displayName, messageId);
+}
+
+SGSendResult SuperGroupApi::sendImage(const QString &url, const QString &serverKey,
+                                      const QByteArray &jpeg, int width, int height,
+                                      const QString &displayName, const QString &messageId)
+{
+    if (jpeg.isEmpty())
+        return SGSendResult{false, QStringLiteral("empty_image")};
+    return send(url, serverKey, QStringLiteral("image"),
+                QJsonObject{{QStringLiteral("imageB64"), velmor::crypto::base64UrlEncode(jpeg)},
+                            {QStringLiteral("mime"), QStringLiteral("image/jpeg")},
+                            {QStringLiteral("width"), width},
+                            {QStringLiteral("height"), height}},
+                displayName, messageId);
+}
+
+SGSendResult SuperGroupApi::sendVoice(const QString &url, const QString &serverKey,
+                                      const QByteArray &audio, int durationMs,
+                                      const QList<int> &waveform, const QString &displayName,
+                                      const QString &messageId)
+{
+    if (audio.isEmpty())
+        return SGSendResult{false, QStringLiteral("empty_voice")};
+    QJsonArray levels;
+    for (int level : waveform)
+        levels.append(level);
+    return send(url, serverKey, QStringLiteral("voice"),
+                QJsonObject{{QStringLiteral("voiceB64"), velmor::crypto::base64UrlEncode(audio)},
+                            {QStringLiteral("durationMs"), qMax(durationMs, 0)},
+                            {QStringLiteral("waveform"), levels}},
+                displayName, messageId);
+}
+
+// ---------------------------------------------------------------- voice rooms
+
+SGVoiceStatus SuperGroupApi::voiceStatus(const QString &serverUrl)
+{
+    SGVoiceStatus status;
+    QString authError;
+    const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/voice/status"), &authError);
+    QJsonObject json;
+    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+        status.error = (authError.isEmpty() && reply.success)
+            ? velmor::net::classifyError(QStringLiteral("voice_status_invalid_response"))
+            : failureOf(reply, authError);
+        return status;
+    }
+    status.ok = true;
+    status.open = flag(json, QStringLiteral("open"));
+    status.canOpen = flag(json, QStringLiteral("can_open"));
+    status.ownerPubkey = text(json, QStringLiteral("owner_pubkey"));
+    status.openerPubkey = text(json, QStringLiteral("opener_pubkey"));
+    status.url = text(json, QStringLiteral("url"));
+    status.room = text(json, QStringLiteral("room"));
+    for (const QJsonValue &value : json.value(QStringLiteral("speakers")).toArray()) {
+        const QString key = value.isObject() ? text(value.toObject(), QStringLiteral("pubkey"))
+                                             : value.toString();
+        if (!key.isEmpty())
+            status.speakers.append(key);
+    }
+    return status;
+}
+
+bool SuperGroupApi::openVoiceRoom(const QString &serverUrl, ServiceError *error)
+{
+    QString authError;
+    const HttpResponse reply = client().postJson(serverUrl, QStringLiteral("/v1/voice/open"),
+                                                 QJsonObject(), &authError);
+    if (!succeeded(reply, authError, error))
+        return false;
+    if (!reply.json().value(QStringLiteral("ok")).toBool()) {
+        if (error) {
+            *error = velmor::net::classifyError(QStringLiteral("voice_open_rejected"));
+            error->httpStatus = reply.status;
+        }
+        return false;
+    }
+    return true;
+}
+
+SGVoiceToken SuperGroupApi::voiceToken(const QString &serverUrl)
+{
+    SGVoiceToken token;
+    QString authError;
+    const HttpResponse reply = client().postJson(serverUrl, QStringLiteral("/v1/voice/token"),
+                                                 QJsonObject(), &authError);
+    if (!succeeded(reply, authError, &token.error))
+        return token;
+    const QJsonObject json = reply.json();
+    token.canPublish = flag(json, QStringLiteral("can_publish"));
+    token.url = text(json, QStringLiteral("url"));
+    token.token = text(json, QStringLiteral("token"));
+    token.room = text(json, QStringLiteral("room"));
+    token.ownerPubkey = text(json, QStringLiteral("owner_pubkey"));
+    token.openerPubkey = text(json, QStringLiteral("opener_pubkey"));
+    token.ok = !token.url.isEmpty() && !token.token.isEmpty() && !token.room.isEmpty();
+    if (!token.ok) {
+        token.error = velmor::net::classifyError(QStringLiteral("voice_token_invalid_response"));
+        token.error.httpStatus = reply.status;
+    }
+    return token;
+}
+
+bool SuperGroupApi::closeVoiceRoom(const QString &serverUrl, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/voice/close"), QJsonObject(), error);
+}
+
+bool SuperGroupApi::grantSpeaker(const QString &serverUrl, const QString &pubkey, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/voice/grant"),
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey}}, error);
+}
+
+bool SuperGroupApi::revokeSpeaker(const QString &serverUrl, const QString &pubkey, ServiceError *error)
+{
+    return postForSuccess(serverUrl, QStringLiteral("/v1/voice/revoke"),
+                          QJsonObject{{QStringLiteral("pubkey"), pubkey}}, error);
+}
+
+} // namespace velmor::sg

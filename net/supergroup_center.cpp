@@ -1,0 +1,211 @@
+#include "net/supergroup_center.h"
+
+#include "net/http.h"
+#include "net/supergroup_client.h"
+
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QMutex>
+#include <QMutexLocker>
+
+#ifndef PELORIN_GROUP_CENTER_URL
+#define PELORIN_GROUP_CENTER_URL "https://groups.pelorin.example"
+#endif
+
+namespace velmor::sg {
+
+using velmor::net::HttpResponse;
+
+namespace {
+
+QMutex &overrideMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString &overrideUrl()
+{
+    static QString url;
+    return url;
+}
+
+QString text(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toVariant().toLongLong());
+    return QString();
+}
+
+qint64 integer(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isDouble())
+        return qint64(value.toDouble());
+    if (value.isString())
+        return value.toString().toLongLong();
+    return 0;
+}
+
+int count(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isDouble() ? int(value.toDouble()) : 0;
+}
+
+} // namespace
+
+QString SuperGroupCenter::defaultBaseUrl()
+{
+    return QStringLiteral(PELORIN_GROUP_CENTER_URL);
+}
+
+QString SuperGroupCenter::baseUrl()
+{
+    QMutexLocker locker(&overrideMutex());
+    return overrideUrl().isEmpty() ? defaultBaseUrl() : overrideUrl();
+}
+
+void SuperGroupCenter::setBaseUrl(const QString &url)
+{
+    QMutexLocker locker(&overrideMutex());
+    overrideUrl() = velmor::net::normaliseBaseUrl(url);
+}
+
+SGCapacity SuperGroupCenter::capacity()
+{
+    return capacity(baseUrl());
+}
+
+SGCapacity SuperGroupCenter::capacity(const QString &centerUrl)
+{
+    SGCapacity result;
+    const HttpResponse reply = velmor::net::getJson(
+        velmor::net::endpoint(velmor::net::normaliseBaseUrl(centerUrl), QStringLiteral("/v1/capacity")),
+        QString(), kCenterTimeoutMs);
+    if (reply.status == 0) {
+        result.error = QStringLiteral("capacity_net:%1").arg(reply.error);
+        return result;
+    }
+    if (!reply.success) {
+        result.error = QStringLiteral("capacity_http_%1").arg(reply.status);
+        return result;
+    }
+    const QJsonObject json = reply.json();
+    result.ok = true;
+    result.standardAvailable = count(json, "standard_available");
+    result.premiumAvailable = count(json, "premium_available");
+    return result;
+}
+
+SGCreateResult SuperGroupCenter::createGroup(const QString &creationKey, const QString &groupName,
+                                             const QString &groupType)
+{
+    return createGroup(baseUrl(), creationKey, groupName, groupType);
+}
+
+SGCreateResult SuperGroupCenter::createGroup(const QString &centerUrl, const QString &creationKey,
+                                             const QString &groupName, const QString &groupType)
+{
+    SGCreateResult result;
+    QString authError;
+    const HttpResponse reply = SuperGroupServiceClient::instance().postJson(
+        centerUrl, QStringLiteral("/v1/group/create"),
+        QJsonObject{{QStringLiteral("creation_key"), creationKey},
+                    {QStringLiteral("group_name"), groupName},
+                    {QStringLiteral("group_type"), groupType}},
+        &authError, kCenterTimeoutMs);
+    if (!authError.isEmpty()) {
+        result.error = authError;
+        return result;
+    }
+    if (reply.status == 0) {
+        result.error = QStringLiteral("create_net:%1").arg(reply.error);
+        return result;
+    }
+    const QJsonObject json = reply.json();
+    const QString serverError = json.value(QStringLiteral("error")).toString();
+    if (!reply.success || !serverError.isEmpty()) {
+        result.error = serverError.isEmpty() ? QStringLiteral("create_failed") : serverError;
+        return result;
+    }
+    SGMyGroup group;
+    group.serverId = text(json, "server_id");
+    group.serverUrl = velmor::net::normaliseBaseUrl(text(json, "server_url"));
+    group.groupId = text(json, "group_id");
+    if (group.serverId.isEmpty() || group.serverUrl.isEmpty() || group.groupId.isEmpty()) {
+        result.error = QStringLiteral("create_invalid_response");
+        return result;
+    }
+    group.name = groupName;
+    group.serverType = groupType;
+    group.ownerPubkey = text(json, "owner_pubkey");
+    if (group.ownerPubkey.isEmpty())
+        group.ownerPubkey = SuperGroupServiceClient::identity().publicKeyText();
+    group.serviceExpiresAt = integer(json, "service_expires_at");
+    const QString deployStatus = text(json, "deploy_status");
+    if (!deployStatus.isEmpty())
+        group.deployStatus = deployStatus;
+    group.deployMessage = text(json, "deploy_message");
+    result.ok = true;
+    result.group = group;
+    return result;
+}
+
+QList<SGMyGroup> SuperGroupCenter::myGroups(QString &error)
+{
+    return myGroups(baseUrl(), error);
+}
+
+QList<SGMyGroup> SuperGroupCenter::myGroups(const QString &centerUrl, QString &error)
+{
+    error.clear();
+    QString authError;
+    const HttpResponse reply = SuperGroupServiceClient::instance().getJson(
+        centerUrl, QStringLiteral("/v1/my/groups"), &authError, kCenterTimeoutMs);
+    if (!authError.isEmpty()) {
+        error = authError;
+        return {};
+    }
+    if (reply.status == 0) {
+        error = QStringLiteral("my_groups_net:%1").arg(reply.error);
+        return {};
+    }
+    if (!reply.success) {
+        error = QStringLiteral("my_groups_http_%1").arg(reply.status);
+        return {};
+    }
+    // An unreadable list must not pass for an empty one: the caller would
+    // drop every group it shows.
+    const QJsonValue groups = reply.json().value(QStringLiteral("groups"));
+    if (!groups.isArray()) {
+        error = QStringLiteral("my_groups_invalid_response");
+        return {};
+    }
+    QList<SGMyGroup> list;
+    for (const QJsonValue &value : groups.toArray()) {
+        if (!value.isObject())
+            continue;
+        const QJsonObject entry = value.toObject();
+        SGMyGroup group;
+        group.serverId = text(entry, "server_id");
+        group.serverUrl = velmor::net::normaliseBaseUrl(text(entry, "server_url"));
+        if (group.serverUrl.isEmpty())
+            continue; // a group that cannot be reached is of no use to the caller
+        group.groupId = text(entry, "group_id");
+        group.name = text(entry, "name");
+        group.ownerPubkey = text(entry, "owner_pubkey");
+        group.serviceExpiresAt = integer(entry, "service_expires_at");
+        if (entry.contains(QStringLiteral("deploy_status")))
+            group.deployStatus = text(entry, "deploy_status");
+        group.deployMessage = text(entry, "deploy_message");
+        group.serverType = text(entry, "server_type");
+        list.append(group);
+    }
+    return list;
+}
+
+} // namespace velmor::sg

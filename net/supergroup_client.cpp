@@ -1,0 +1,267 @@
+#include "net/supergroup_client.h"
+
+#include "identity/crypto.h"
+#include "net/relay_session.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QMutexLocker>
+
+namespace velmor::sg {
+
+using velmor::identity::Identity;
+using velmor::net::HttpResponse;
+
+namespace {
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+QString transportWord(const HttpResponse &response)
+{
+    return QStringLiteral("sg_network:%1").arg(response.error.isEmpty() ? QStringLiteral("no_answer")
+                                                                         : response.error);
+}
+
+} // namespace
+
+SuperGroupServiceClient &SuperGroupServiceClient::instance()
+{
+    static SuperGroupServiceClient client;
+    return client;
+}
+
+Identity SuperGroupServiceClient::identity()
+{
+    return velmor::net::RelayAuthSession::instance().identity();
+}
+
+QString SuperGroupServiceClient::signChallenge(const Identity &identity, const QString &challenge)
+{
+    if (!identity.isValid() || challenge.isEmpty())
+        return QString();
+    const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
+    if (signature.size() != 64)
+        return QString();
+    return velmor::crypto::base64UrlEncode(signature);
+}
+
+QString SuperGroupServiceClient::fetchChallenge(const QString &baseUrl, const QString &pubkey,
+                                                const QString &prefix,
+                                                velmor::net::HttpResponse *replyOut, QString *error)
+{
+    const HttpResponse reply = velmor::net::postJson(
+        velmor::net::endpoint(baseUrl, QStringLiteral("/v1/auth/challenge")),
+        QJsonObject{{QStringLiteral("pubkey"), pubkey}}, QString(), kChallengeTimeoutMs);
+    if (replyOut)
+        *replyOut = reply;
+    if (!reply.success) {
+        if (error)
+            *error = prefix + QString::number(reply.status);
+        return QString();
+    }
+    const QString challenge = reply.json().value(QStringLiteral("challenge")).toString();
+    if (challenge.isEmpty() && error)
+        *error = prefix + QStringLiteral("missing");
+    return challenge;
+}
+
+QString SuperGroupServiceClient::login(const QString &baseUrl, const Identity &identity,
+                                       qint64 *expiresAt, QString *error) const
+{
+    const QString pubkey = identity.publicKeyText();
+    HttpResponse challengeReply;
+    QString challengeError;
+    const QString challenge = fetchChallenge(baseUrl, pubkey, QStringLiteral("sg_challenge_"),
+                                             &challengeReply, &challengeError);
+    if (challenge.isEmpty()) {
+        // No answer at all is a network failure, not an HTTP status.
+        if (challengeReply.status == 0)
+            challengeError = transportWord(challengeReply);
+        if (error)
+            *error = challengeError;
+        return QString();
+    }
+    const QString signature = signChallenge(identity, challenge);
+    if (signature.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("sign_failed");
+        return QString();
+    }
+    const HttpResponse reply = velmor::net::postJson(
+        velmor::net::endpoint(baseUrl, QStringLiteral("/v1/auth/verify")),
+        QJsonObject{{QStringLiteral("pubkey"), pubkey},
+                    {QStringLiteral("challenge"), challenge},
+                    {QStringLiteral("signature"), signature}},
+        QString(), kChallengeTimeoutMs);
+    if (reply.status == 0) {
+        if (error)
+            *error = transportWord(reply);
+        return QString();
+    }
+    if (!reply.success) {
+        if (error)
+            *error = QStringLiteral("sg_verify_%1").arg(reply.status);
+        return QString();
+    }
+    const QJsonObject json = reply.json();
+    const QString token = json.value(QStringLiteral("token")).toString();
+    if (token.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("sg_token_missing");
+        return QString();
+    }
+    qint64 lifetime = json.value(QStringLiteral("expires_in")).toVariant().toLongLong();
+    if (lifetime <= 0)
+        lifetime = kDefaultTokenLifetimeSeconds;
+    if (expiresAt)
+        *expiresAt = nowSeconds() + lifetime;
+    return token;
+}
+
+std::shared_ptr<QMutex> SuperGroupServiceClient::loginLock(const QString &baseUrl)
+{
+    QMutexLocker locker(&m_mutex);
+    auto &lock = m_loginLocks[baseUrl];
+    if (!lock)
+        lock = std::make_shared<QMutex>();
+    return lock;
+}
+
+QString SuperGroupServiceClient::token(const QString &baseUrl, QString *error)
+{
+    const QString base = velmor::net::normaliseBaseUrl(baseUrl);
+    if (base.isEmpty() || !velmor::net::isAllowedEndpoint(QUrl(base))) {
+        if (error)
+            *error = QStringLiteral("invalid_server_url");
+        return QString();
+    }
+    const Identity me = identity();
+    if (!me.isValid()) {
+        if (error)
+            *error = QStringLiteral("no_identity");
+        return QString();
+    }
+    const QString pubkey = me.publicKeyText();
+
+    auto cached = [&]() -> QString {
+        QMutexLocker locker(&m_mutex);
+        const auto it = m_tokens.constFind(base);
+        if (it != m_tokens.constEnd() && it->pubkey == pubkey
+            && it->expiresAt - nowSeconds() > kTokenRenewMarginSeconds)
+            return it->token;
+        return QString();
+    };
+
+    QString token = cached();
+    if (!token.isEmpty())
+        return token;
+
+    const std::shared_ptr<QMutex> lock = loginLock(base);
+    QMutexLocker loginLocker(lock.get());
+    // Another caller may have logged in while this one waited.
+    token = cached();
+    if (!token.isEmpty())
+        return token;
+
+    qint64 expiresAt = 0;
+    QString loginError;
+    token = login(base, me, &expiresAt, &loginError);
+    if (token.isEmpty()) {
+        qWarning().noquote() << "[SG] login failed url=" << base << "err=" << loginError;
+        if (error)
+            *error = loginError;
+        return QString();
+    }
+    QMutexLocker locker(&m_mutex);
+    m_tokens.insert(base, CachedToken{token, pubkey, expiresAt});
+    return token;
+}
+
+void SuperGroupServiceClient::forgetToken(const QString &baseUrl)
+{
+    QMutexLocker locker(&m_mutex);
+    m_tokens.remove(velmor::net::normaliseBaseUrl(baseUrl));
+}
+
+void SuperGroupServiceClient::dropIfCurrent(const QString &baseUrl, const QString &token)
+{
+    // A token refused by the server is dropped only when it is still the cached
+    // one, so a fresh token that another thread just obtained survives.
+    QMutexLocker locker(&m_mutex);
+    const auto it = m_tokens.find(baseUrl);
+    if (it != m_tokens.end() && it->token == token)
+        m_tokens.erase(it);
+}
+
+void SuperGroupServiceClient::clearTokens()
+{
+    QMutexLocker locker(&m_mutex);
+    m_tokens.clear();
+}
+
+HttpResponse SuperGroupServiceClient::request(const QString &baseUrl, const QByteArray &method,
+                                              const QString &path, const QByteArray &body,
+                                              QString *authError, int timeoutMs,
+                                              const QByteArray &contentType)
+{
+    const QString base = velmor::net::normaliseBaseUrl(baseUrl);
+    if (authError)
+        authError->clear();
+
+    auto run = [&](const QString &bearer) {
+        velmor::net::HttpRequest request;
+        request.method = method;
+        request.url = velmor::net::endpoint(base, path);
+        request.body = body;
+        request.contentType = contentType;
+        request.bearerToken = bearer;
+        request.timeoutMs = timeoutMs;
+        return velmor::net::runHttp(request);
+    };
+
+    QString loginError;
+    QString bearer = token(base, &loginError);
+    if (bearer.isEmpty()) {
+        if (authError)
+            *authError = loginError;
+        HttpResponse none;
+        none.error = loginError;
+        return none;
+    }
+    HttpResponse reply = run(bearer);
+    if (reply.status != 401)
+        return reply;
+
+    // Exactly one fresh login and one repeat.
+    dropIfCurrent(base, bearer);
+    bearer = token(base, &loginError);
+    if (bearer.isEmpty()) {
+        if (authError)
+            *authError = loginError;
+        return reply;
+    }
+    reply = run(bearer);
+    if (reply.status == 401)
+        dropIfCurrent(base, bearer);
+    return reply;
+}
+
+HttpResponse SuperGroupServiceClient::getJson(const QString &baseUrl, const QString &path,
+                                              QString *authError, int timeoutMs)
+{
+    return request(baseUrl, "GET", path, QByteArray(), authError, timeoutMs);
+}
+
+HttpResponse SuperGroupServiceClient::postJson(const QString &baseUrl, const QString &path,
+                                               const QJsonObject &body, QString *authError,
+                                               int timeoutMs)
+{
+    return request(baseUrl, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact),
+                   authError, timeoutMs);
+}
+
+} // namespace velmor::sg
