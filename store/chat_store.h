@@ -17,6 +17,10 @@
 #include <memory>
 #include <optional>
 
+namespace velmor::store {
+struct StoreState;
+}
+
 class ChatStore
 {
 public:
@@ -144,8 +148,7 @@ public:
     bool deletePendingAck(const QStringList &messageIds);
 
 private:
-    struct Shared;
-    std::shared_ptr<Shared> d;
+    std::shared_ptr<velmor::store::StoreState> d;
 };
 
 namespace velmor::chat {

@@ -1,0 +1,1447 @@
+#include "store/chat_store.h"
+
+#include "store/schema.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QVariant>
+
+#include <atomic>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcStore, "velmor.store")
+
+using namespace velmor::chat;
+
+namespace velmor::store {
+
+namespace {
+
+std::atomic<quint64> g_nextThreadSlot{1};
+std::atomic<quint64> g_nextConnection{1};
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+// One connection of one thread, with its prepared statements. Statements
+// are reset after every use: a statement left active would pin the
+// connection's read snapshot and hide other threads' writes.
+struct Connection
+{
+    QSqlDatabase db;
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements;
+};
+
+struct StoreState : std::enable_shared_from_this<StoreState>
+{
+    QMutex mutex;
+    bool open = false;
+    QString owner;
+    QString path;
+    std::unordered_map<quint64, std::unique_ptr<Connection>> connections;
+
+    Connection *connection();           // mutex held
+    void dropConnection(quint64 slot);  // mutex held
+    void dropAll();                     // mutex held
+};
+
+namespace {
+
+// Per-thread bookkeeping: which stores hold a connection for this thread,
+// so that the thread's connections are closed by the thread itself when it
+// ends (pool threads come and go).
+struct ThreadSlot
+{
+    const quint64 id = g_nextThreadSlot.fetch_add(1);
+    std::vector<std::weak_ptr<StoreState>> stores;
+
+    ~ThreadSlot()
+    {
+        for (const auto &weak : stores) {
+            if (auto state = weak.lock()) {
+                QMutexLocker lock(&state->mutex);
+                state->dropConnection(id);
+            }
+        }
+    }
+};
+
+thread_local ThreadSlot t_slot;
+
+bool execPragma(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    const bool ok = q.exec(sql);
+    if (!ok)
+        qCWarning(lcStore) << "pragma failed" << sql << q.lastError().text();
+    q.finish();
+    return ok;
+}
+
+} // namespace
+
+Connection *StoreState::connection()
+{
+    if (!open)
+        return nullptr;
+    const quint64 slot = t_slot.id;
+    auto it = connections.find(slot);
+    if (it != connections.end())
+        return it->second.get();
+
+    const QString name = QStringLiteral("velmor_store_%1").arg(g_nextConnection.fetch_add(1));
+    auto conn = std::make_unique<Connection>();
+    conn->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    conn->db.setDatabaseName(path);
+    conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!conn->db.open() || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
+        || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))) {
+        qCWarning(lcStore) << "cannot open" << path << conn->db.lastError().text();
+        conn->db.close();
+        conn.reset();
+        QSqlDatabase::removeDatabase(name);
+        return nullptr;
+    }
+    bool known = false;
+    for (const auto &weak : t_slot.stores)
+        known = known || weak.lock().get() == this;
+    if (!known)
+        t_slot.stores.push_back(weak_from_this());
+    Connection *raw = conn.get();
+    connections.emplace(slot, std::move(conn));
+    return raw;
+}
+
+void StoreState::dropConnection(quint64 slot)
+{
+    auto it = connections.find(slot);
+    if (it == connections.end())
+        return;
+    std::unique_ptr<Connection> conn = std::move(it->second);
+    connections.erase(it);
+    const QString name = conn->db.connectionName();
+    conn->statements.clear();
+    conn->db.close();
+    conn.reset();
+    QSqlDatabase::removeDatabase(name);
+}
+
+void StoreState::dropAll()
+{
+    // Connections of other threads are closed from here: nothing else can be
+    // using them, every statement runs under the mutex held now.
+    std::vector<quint64> ids;
+    for (const auto &entry : connections)
+        ids.push_back(entry.first);
+    for (quint64 id : ids)
+        dropConnection(id);
+}
+
+namespace {
+
+// A prepared, bound and executed statement; reset when it goes out of scope.
+class Stmt
+{
+public:
+    Stmt(Connection *conn, const QString &sql, const QVariantList &binds)
+    {
+        if (!conn)
+            return;
+        auto it = conn->statements.find(sql);
+        if (it == conn->statements.end()) {
+            auto fresh = std::make_unique<QSqlQuery>(conn->db);
+            if (!fresh->prepare(sql)) {
+                qCWarning(lcStore) << "prepare failed" << fresh->lastError().text() << sql;
+                return;
+            }
+            it = conn->statements.emplace(sql, std::move(fresh)).first;
+        }
+        m_query = it->second.get();
+        for (int i = 0; i < binds.size(); ++i)
+            m_query->bindValue(i, binds.at(i));
+        m_ok = m_query->exec();
+        if (!m_ok)
+            qCWarning(lcStore) << "statement failed" << m_query->lastError().text() << sql;
+    }
+    ~Stmt()
+    {
+        if (m_query)
+            m_query->finish();
+    }
+    Stmt(const Stmt &) = delete;
+    Stmt &operator=(const Stmt &) = delete;
+
+    bool ok() const { return m_ok; }
+    bool next() { return m_ok && m_query->next(); }
+    QVariant value(int i) const { return m_query->value(i); }
+    QString text(int i) const { return m_query->value(i).toString(); }
+    qint64 integer(int i) const { return m_query->value(i).toLongLong(); }
+    int rowsAffected() const { return m_ok ? m_query->numRowsAffected() : -1; }
+
+private:
+    QSqlQuery *m_query = nullptr;
+    bool m_ok = false;
+};
+
+// One operation: the store's mutex and this thread's connection.
+class Session
+{
+public:
+    explicit Session(StoreState &state)
+        : m_lock(&state.mutex), m_state(state), m_conn(state.connection())
+    {
+    }
+
+    bool ok() const { return m_conn != nullptr; }
+    const QString &owner() const { return m_state.owner; }
+    Connection *conn() const { return m_conn; }
+
+    bool run(const QString &sql, const QVariantList &binds)
+    {
+        Stmt st(m_conn, sql, binds);
+        return st.ok();
+    }
+
+    // IMMEDIATE: take the write lock up front, so that a transaction never
+    // has to upgrade a read lock while another process writes.
+    bool begin() { return run(QStringLiteral("BEGIN IMMEDIATE"), {}); }
+    bool commit() { return run(QStringLiteral("COMMIT"), {}); }
+    void rollback() { run(QStringLiteral("ROLLBACK"), {}); }
+
+private:
+    QMutexLocker<QMutex> m_lock;
+    StoreState &m_state;
+    Connection *m_conn;
+};
+
+// Commits on finish(), rolls back otherwise.
+class Transaction
+{
+public:
+    explicit Transaction(Session &s) : m_s(s), m_active(s.begin()) {}
+    ~Transaction()
+    {
+        if (m_active)
+            m_s.rollback();
+    }
+    bool active() const { return m_active; }
+    bool finish()
+    {
+        if (!m_active)
+            return false;
+        m_active = false;
+        if (m_s.commit())
+            return true;
+        m_s.rollback();
+        return false;
+    }
+
+private:
+    Session &m_s;
+    bool m_active;
+};
+
+const QString kMessageColumns = QStringLiteral(
+    "id,conversation_id,peer_raw_public_key,sender_raw_public_key,text,created_at,is_outgoing,status,"
+    "attachment,sender_address,sender_display_name,sender_avatar_kind,sender_avatar_id,server_seq,"
+    "content_type,system_event_type,delivery_state,content_digest");
+
+MessageRecord readMessage(const Stmt &st)
+{
+    MessageRecord m;
+    m.id = st.text(0);
+    m.conversation_id = st.text(1);
+    m.peer_raw_public_key = st.text(2);
+    m.sender_raw_public_key = st.text(3);
+    m.text = st.text(4);
+    m.created_at = st.integer(5);
+    m.is_outgoing = st.integer(6) != 0;
+    const qint64 status = st.integer(7);
+    m.status = (status >= 0 && status <= 4) ? static_cast<MessageStatus>(status) : MessageStatus::Failed;
+    m.attachment = st.text(8);
+    m.sender_address = st.text(9);
+    m.sender_display_name = st.text(10);
+    m.sender_avatar_kind = st.text(11);
+    m.sender_avatar_id = st.text(12);
+    m.server_seq = st.integer(13);
+    m.content_type = st.text(14);
+    m.system_event_type = st.text(15);
+    m.delivery_state = st.text(16);
+    m.content_digest = st.text(17);
+    return m;
+}
+
+const QString kConversationColumns = QStringLiteral(
+    "id,conversation_type,group_kind,peer_raw_public_key,peer_enc_public_key,peer_display_key,"
+    "peer_wallet_address,peer_wallet_card_json,peer_has_my_wallet_card,last_message,last_timestamp,"
+    "unread_count,muted,hidden_from_chats");
+
+ConversationRecord readConversation(const Stmt &st)
+{
+    ConversationRecord c;
+    c.id = st.text(0);
+    c.conversation_type = st.text(1);
+    c.group_kind = st.text(2);
+    c.peer_raw_public_key = st.text(3);
+    c.peer_enc_public_key = st.text(4);
+    c.peer_display_key = st.text(5);
+    c.peer_wallet_address = st.text(6);
+    c.peer_wallet_card_json = st.text(7);
+    c.peer_has_my_wallet_card = st.integer(8) != 0;
+    c.last_message = st.text(9);
+    c.last_timestamp = st.integer(10);
+    c.unread_count = static_cast<int>(st.integer(11));
+    c.muted = st.integer(12) != 0;
+    c.hidden_from_chats = st.integer(13) != 0;
+    return c;
+}
+
+std::optional<ConversationRecord> conversationWhere(Session &s, const QString &column, const QString &value)
+{
+    // `column` is one of two fixed names chosen by this file.
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM conversations WHERE owner_raw_public_key=? AND %2=? LIMIT 1")
+                .arg(kConversationColumns, column),
+            {s.owner(), value});
+    if (!st.next())
+        return std::nullopt;
+    return readConversation(st);
+}
+
+const QString kContactColumns =
+    QStringLiteral("wallet_public_key,erc20_address,remark,avatar_kind,avatar_id,blocked,updated_at");
+
+ContactRecord readContact(const Stmt &st)
+{
+    ContactRecord c;
+    c.wallet_public_key = st.text(0);
+    c.erc20_address = st.text(1);
+    c.remark = st.text(2);
+    c.avatar_kind = st.text(3);
+    c.avatar_id = st.text(4);
+    c.blocked = static_cast<int>(st.integer(5));
+    c.updated_at = st.integer(6);
+    return c;
+}
+
+const QString kSuperGroupColumns = QStringLiteral(
+    "server_id,server_url,group_id,name,group_kind,role,connection_state,server_enc_public_key,info_json,"
+    "last_read_seq,last_message_seq,unread_count,muted,updated_at");
+
+SuperGroupRecord readSuperGroup(const Stmt &st)
+{
+    SuperGroupRecord g;
+    g.server_id = st.text(0);
+    g.server_url = st.text(1);
+    g.group_id = st.text(2);
+    g.name = st.text(3);
+    g.group_kind = st.text(4);
+    g.role = st.text(5);
+    g.connection_state = st.text(6);
+    g.server_enc_public_key = st.text(7);
+    g.info_json = st.text(8);
+    g.last_read_seq = st.integer(9);
+    g.last_message_seq = st.integer(10);
+    g.unread_count = static_cast<int>(st.integer(11));
+    g.muted = st.integer(12) != 0;
+    g.updated_at = st.integer(13);
+    return g;
+}
+
+const QString kMemberColumns =
+    QStringLiteral("server_url,public_key,address,display_name,avatar_kind,avatar_id,role,muted,updated_at");
+
+SuperGroupMemberRecord readMember(const Stmt &st)
+{
+    SuperGroupMemberRecord m;
+    m.server_url = st.text(0);
+    m.public_key = st.text(1);
+    m.address = st.text(2);
+    m.display_name = st.text(3);
+    m.avatar_kind = st.text(4);
+    m.avatar_id = st.text(5);
+    m.role = st.text(6);
+    m.muted = st.integer(7) != 0;
+    m.updated_at = st.integer(8);
+    return m;
+}
+
+const QString kNotificationColumns = QStringLiteral(
+    "stable_id,event_type,group_id,server_url,requester_public_key,requester_address,"
+    "requester_profile_json,group_name,group_kind,state,created_at,handled_at,error");
+
+NotificationEventRecord readNotification(const Stmt &st)
+{
+    NotificationEventRecord e;
+    e.stable_id = st.text(0);
+    e.event_type = st.text(1);
+    e.group_id = st.text(2);
+    e.server_url = st.text(3);
+    e.requester_public_key = st.text(4);
+    e.requester_address = st.text(5);
+    e.requester_profile_json = st.text(6);
+    e.group_name = st.text(7);
+    e.group_kind = st.text(8);
+    e.state = st.text(9);
+    e.created_at = st.integer(10);
+    e.handled_at = st.integer(11);
+    e.error = st.text(12);
+    return e;
+}
+
+bool isSettledState(const QString &state)
+{
+    return state == QLatin1String("approved") || state == QLatin1String("rejected")
+           || state == QLatin1String("handled");
+}
+
+qint64 jsonInteger(const QJsonValue &v)
+{
+    if (v.isDouble())
+        return static_cast<qint64>(v.toDouble());
+    if (v.isString()) {
+        bool ok = false;
+        const qint64 n = v.toString().toLongLong(&ok);
+        return ok ? n : 0;
+    }
+    return 0;
+}
+
+bool insertMember(Session &s, const SuperGroupMemberRecord &m)
+{
+    return s.run(QStringLiteral("INSERT OR REPLACE INTO super_group_members(owner_raw_public_key,server_url,"
+                                "public_key,address,display_name,avatar_kind,avatar_id,role,muted,updated_at) "
+                                "VALUES(?,?,?,?,?,?,?,?,?,?)"),
+                 {s.owner(), m.server_url, m.public_key, m.address, m.display_name, m.avatar_kind,
+                  m.avatar_id, m.role, m.muted ? 1 : 0, m.updated_at});
+}
+
+} // namespace
+} // namespace velmor::store
+
+using velmor::store::Session;
+using velmor::store::Stmt;
+using velmor::store::StoreState;
+using velmor::store::Transaction;
+
+// ---- lifecycle -----------------------------------------------------------
+
+ChatStore &ChatStore::instance()
+{
+    static ChatStore store;
+    return store;
+}
+
+ChatStore::ChatStore() : d(std::make_shared<StoreState>()) {}
+
+ChatStore::~ChatStore()
+{
+    close();
+}
+
+bool ChatStore::open(const QString &ownerKey, const QString &path)
+{
+    QMutexLocker lock(&d->mutex);
+    d->dropAll();
+    d->open = false;
+    d->owner.clear();
+    d->path.clear();
+    if (ownerKey.isEmpty())
+        return false;
+
+    QString file = path;
+    if (file.isEmpty()) {
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        if (dir.isEmpty() || !QDir().mkpath(dir)) {
+            qCWarning(lcStore) << "no application-data folder" << dir;
+            return false;
+        }
+        file = QDir(dir).filePath(QStringLiteral("chat.db"));
+    } else {
+        const QString dir = QFileInfo(file).absolutePath();
+        if (!QDir().mkpath(dir))
+            return false;
+    }
+
+    d->path = file;
+    d->owner = ownerKey;
+    d->open = true;
+    velmor::store::Connection *conn = d->connection();
+    bool ok = conn != nullptr;
+    if (ok) {
+        QSqlQuery q(conn->db);
+        ok = q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && q.next()
+             && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+        q.finish();
+        if (!ok)
+            qCWarning(lcStore) << "WAL journal mode refused for" << file;
+    }
+    QString error;
+    if (ok && !velmor::store::migrate(conn->db, ownerKey, &error)) {
+        qCWarning(lcStore) << "schema migration failed" << error;
+        ok = false;
+    }
+    if (!ok) {
+        d->dropAll();
+        d->open = false;
+        d->owner.clear();
+        d->path.clear();
+    }
+    return ok;
+}
+
+void ChatStore::close()
+{
+    QMutexLocker lock(&d->mutex);
+    d->dropAll();
+    d->open = false;
+    d->owner.clear();
+    d->path.clear();
+}
+
+bool ChatStore::isOpen() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->open;
+}
+
+QString ChatStore::ownerKey() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->owner;
+}
+
+QString ChatStore::databasePath() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->path;
+}
+
+// ---- conversations -------------------------------------------------------
+
+namespace {
+QString directConversationId(const QString &owner, const QString &peerKey)
+{
+    if (owner.isEmpty() || peerKey.isEmpty())
+        return {};
+    return owner.compare(peerKey, Qt::CaseSensitive) <= 0 ? owner + QLatin1Char(':') + peerKey
+                                                           : peerKey + QLatin1Char(':') + owner;
+}
+} // namespace
+
+QString ChatStore::conversationIdFor(const QString &peerKey) const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->open ? directConversationId(d->owner, peerKey) : QString();
+}
+
+ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, const QString &peerEncKey,
+                                                       const QString &displayKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return {};
+    const QString id = directConversationId(s.owner(), peerKey);
+    if (id.isEmpty())
+        return {};
+    bool exists = false;
+    {
+        Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM conversations WHERE owner_raw_public_key=? AND id=?"),
+                {s.owner(), id});
+        if (!st.ok())
+            return {};
+        exists = st.next();
+    }
+    const bool written =
+        exists ? s.run(QStringLiteral("UPDATE conversations SET peer_enc_public_key=?, hidden_from_chats=0 "
+                                      "WHERE owner_raw_public_key=? AND id=?"),
+                       {peerEncKey, s.owner(), id})
+               : s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,"
+                                      "peer_raw_public_key,peer_enc_public_key,peer_display_key,last_message,"
+                                      "last_timestamp,unread_count) VALUES(?,?,'direct',?,?,?,'',0,0)"),
+                       {s.owner(), id, peerKey, peerEncKey, displayKey});
+    if (!written)
+        return {};
+    return velmor::store::conversationWhere(s, QStringLiteral("id"), id).value_or(ConversationRecord{});
+}
+
+ConversationRecord ChatStore::ensureGroupConversation(const QString &groupId, const QString &displayName)
+{
+    if (groupId.isEmpty())
+        return {};
+    Session s(*d);
+    if (!s.ok())
+        return {};
+    const QString id = QStringLiteral("group:") + groupId;
+    const bool written =
+        s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,group_kind,"
+                             "peer_raw_public_key,peer_display_key,last_message,last_timestamp,unread_count) "
+                             "VALUES(?,?,'group','normal',?,?,'',0,0) "
+                             "ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET "
+                             "peer_display_key=excluded.peer_display_key, group_kind='normal', hidden_from_chats=0"),
+              {s.owner(), id, id, displayName});
+    if (!written)
+        return {};
+    return velmor::store::conversationWhere(s, QStringLiteral("id"), id).value_or(ConversationRecord{});
+}
+
+std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &peerKey)
+{
+    Session s(*d);
+    if (!s.ok() || peerKey.isEmpty())
+        return std::nullopt;
+    return velmor::store::conversationWhere(s, QStringLiteral("peer_raw_public_key"), peerKey);
+}
+
+QList<ConversationRecord> ChatStore::visibleConversations()
+{
+    Session s(*d);
+    QList<ConversationRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM conversations WHERE owner_raw_public_key=? AND hidden_from_chats=0 "
+                           "ORDER BY last_timestamp DESC")
+                .arg(velmor::store::kConversationColumns),
+            {s.owner()});
+    while (st.next())
+        out.append(velmor::store::readConversation(st));
+    return out;
+}
+
+bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
+{
+    if (conversationId.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    const qint64 when = seconds < 1 ? velmor::store::nowSeconds() : seconds;
+    return s.run(QStringLiteral("UPDATE conversations SET last_timestamp=MAX(last_timestamp,?) "
+                                "WHERE owner_raw_public_key=? AND id=?"),
+                 {when, s.owner(), conversationId});
+}
+
+bool ChatStore::resetUnread(const QString &conversationId)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE conversations SET unread_count=0 WHERE owner_raw_public_key=? AND id=?"),
+                 {s.owner(), conversationId});
+}
+
+bool ChatStore::clearConversation(const QString &conversationId)
+{
+    if (conversationId.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    if (!s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+               {s.owner(), conversationId})
+        || !s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
+                                 "hidden_from_chats=1 WHERE owner_raw_public_key=? AND id=?"),
+                  {velmor::store::nowSeconds(), s.owner(), conversationId}))
+        return false;
+    return tx.finish();
+}
+
+bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
+{
+    if (groupId.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    const QString peer = QStringLiteral("group:") + groupId;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    const QVariantList byGroup{s.owner(), groupId};
+    if (!s.run(QStringLiteral("DELETE FROM normal_group_member_profiles WHERE owner_raw_public_key=? AND group_id=?"),
+               byGroup)
+        || !s.run(QStringLiteral("DELETE FROM normal_group_cards WHERE owner_raw_public_key=? AND group_id=?"), byGroup)
+        || !s.run(QStringLiteral("DELETE FROM pending_group_join_requests WHERE owner_raw_public_key=? AND group_id=?"),
+                  byGroup)
+        || !s.run(QStringLiteral("DELETE FROM normal_group_join_blocks WHERE owner_raw_public_key=? AND group_id=?"),
+                  byGroup))
+        return false;
+    if (withMessages
+        && !s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                  {s.owner(), peer}))
+        return false;
+    if (!s.run(QStringLiteral("DELETE FROM conversations WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+               {s.owner(), peer}))
+        return false;
+    return tx.finish();
+}
+
+bool ChatStore::setConversationMuted(const QString &peerKey, bool muted)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE conversations SET muted=? WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {muted ? 1 : 0, s.owner(), peerKey});
+}
+
+bool ChatStore::setPeerHasMyWalletCard(const QString &peerKey, bool has)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE conversations SET peer_has_my_wallet_card=? "
+                                "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {has ? 1 : 0, s.owner(), peerKey});
+}
+
+bool ChatStore::setPeerWalletCard(const QString &peerKey, const QString &cardJson, const QString &walletAddress)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE conversations SET peer_wallet_card_json=?, peer_wallet_address=? "
+                                "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {cardJson, walletAddress, s.owner(), peerKey});
+}
+
+// ---- messages ------------------------------------------------------------
+
+bool ChatStore::upsertMessage(const MessageRecord &m)
+{
+    if (m.id.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+
+    bool exists = false;
+    {
+        Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"),
+                {s.owner(), m.id});
+        if (!st.ok())
+            return false;
+        exists = st.next();
+    }
+    if (exists) {
+        if (!s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
+                                  "WHERE owner_raw_public_key=? AND id=?"),
+                   {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id}))
+            return false;
+        return tx.finish();
+    }
+
+    if (!s.run(QStringLiteral("INSERT INTO messages(owner_raw_public_key,%1) "
+                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                   .arg(velmor::store::kMessageColumns),
+               {s.owner(), m.id, m.conversation_id, m.peer_raw_public_key, m.sender_raw_public_key, m.text,
+                m.created_at, m.is_outgoing ? 1 : 0, static_cast<int>(m.status), m.attachment, m.sender_address,
+                m.sender_display_name, m.sender_avatar_kind, m.sender_avatar_id, m.server_seq, m.content_type,
+                m.system_event_type, m.delivery_state, m.content_digest}))
+        return false;
+
+    const bool system = m.content_type == QLatin1String("system") || !m.system_event_type.isEmpty();
+    const int unread = (!m.is_outgoing && !system) ? 1 : 0;
+    // A message that arrives late (older than one already stored) must not
+    // replace the preview of the newer one.
+    if (!m.conversation_id.isEmpty()
+        && !s.run(QStringLiteral(
+                      "UPDATE conversations SET "
+                      "last_message=CASE WHEN EXISTS(SELECT 1 FROM messages WHERE owner_raw_public_key=? "
+                      "AND conversation_id=? AND created_at>?) THEN last_message ELSE ? END, "
+                      "last_timestamp=MAX(last_timestamp,?), unread_count=unread_count+?, hidden_from_chats=0 "
+                      "WHERE owner_raw_public_key=? AND id=?"),
+                  {s.owner(), m.conversation_id, m.created_at, m.text, m.created_at, unread, s.owner(),
+                   m.conversation_id}))
+        return false;
+    return tx.finish();
+}
+
+bool ChatStore::messageExists(const QString &id)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+    return st.next();
+}
+
+QString ChatStore::messageContentDigest(const QString &id)
+{
+    Session s(*d);
+    if (!s.ok())
+        return {};
+    Stmt st(s.conn(), QStringLiteral("SELECT content_digest FROM messages WHERE owner_raw_public_key=? AND id=?"),
+            {s.owner(), id});
+    return st.next() ? st.text(0) : QString();
+}
+
+std::optional<MessageRecord> ChatStore::messageById(const QString &id)
+{
+    Session s(*d);
+    if (!s.ok())
+        return std::nullopt;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM messages WHERE owner_raw_public_key=? AND id=?")
+                .arg(velmor::store::kMessageColumns),
+            {s.owner(), id});
+    if (!st.next())
+        return std::nullopt;
+    return velmor::store::readMessage(st);
+}
+
+QList<MessageRecord> ChatStore::messages(const QString &conversationId)
+{
+    Session s(*d);
+    QList<MessageRecord> out;
+    if (!s.ok())
+        return out;
+    // rowid keeps messages of the same second in the order they were stored.
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
+                           "ORDER BY created_at ASC, rowid ASC")
+                .arg(velmor::store::kMessageColumns),
+            {s.owner(), conversationId});
+    while (st.next())
+        out.append(velmor::store::readMessage(st));
+    return out;
+}
+
+bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT text, created_at FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
+                           "ORDER BY created_at DESC, rowid DESC LIMIT 1"),
+            {s.owner(), conversationId});
+    if (!st.next())
+        return false;
+    text = st.text(0);
+    createdAt = st.integer(1);
+    return true;
+}
+
+bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64 *createdAt)
+{
+    QString t;
+    qint64 c = 0;
+    if (!lastMessage(conversationId, t, c))
+        return false;
+    if (text)
+        *text = t;
+    if (createdAt)
+        *createdAt = c;
+    return true;
+}
+
+bool ChatStore::deleteMessage(const QString &id)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+}
+
+bool ChatStore::updateMessageText(const QString &id, const QString &text)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE messages SET text=? WHERE owner_raw_public_key=? AND id=?"),
+                 {text, s.owner(), id});
+}
+
+// ---- contacts ------------------------------------------------------------
+
+std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return std::nullopt;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM contacts WHERE owner_raw_public_key=? AND wallet_public_key=?")
+                .arg(velmor::store::kContactColumns),
+            {s.owner(), publicKey});
+    if (!st.next())
+        return std::nullopt;
+    return velmor::store::readContact(st);
+}
+
+QList<ContactRecord> ChatStore::contacts()
+{
+    Session s(*d);
+    QList<ContactRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM contacts WHERE owner_raw_public_key=? ORDER BY updated_at DESC")
+                .arg(velmor::store::kContactColumns),
+            {s.owner()});
+    while (st.next())
+        out.append(velmor::store::readContact(st));
+    return out;
+}
+
+bool ChatStore::upsertContact(const ContactRecord &c)
+{
+    if (c.wallet_public_key.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT INTO contacts(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,wallet_public_key) DO UPDATE SET "
+                                "erc20_address=excluded.erc20_address, remark=excluded.remark, "
+                                "avatar_kind=excluded.avatar_kind, avatar_id=excluded.avatar_id, "
+                                "blocked=excluded.blocked, updated_at=excluded.updated_at")
+                     .arg(velmor::store::kContactColumns),
+                 {s.owner(), c.wallet_public_key, c.erc20_address, c.remark, c.avatar_kind, c.avatar_id, c.blocked,
+                  c.updated_at});
+}
+
+bool ChatStore::deleteContact(const QString &publicKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("DELETE FROM contacts WHERE owner_raw_public_key=? AND wallet_public_key=?"),
+                 {s.owner(), publicKey});
+}
+
+bool ChatStore::setContactBlocked(const QString &publicKey, bool blocked)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE contacts SET blocked=?, updated_at=? "
+                                "WHERE owner_raw_public_key=? AND wallet_public_key=?"),
+                 {blocked ? 1 : 0, velmor::store::nowSeconds(), s.owner(), publicKey});
+}
+
+// ---- normal groups -------------------------------------------------------
+
+QList<NormalGroupCardRecord> ChatStore::normalGroupCards()
+{
+    Session s(*d);
+    QList<NormalGroupCardRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT group_id,card_json,signature,epoch,group_key_boxes_json,members_json,name,"
+                           "avatar_id,visible,my_nickname,muted,updated_at FROM normal_group_cards "
+                           "WHERE owner_raw_public_key=?"),
+            {s.owner()});
+    while (st.next()) {
+        NormalGroupCardRecord c;
+        c.group_id = st.text(0);
+        c.card_json = st.text(1);
+        c.signature = st.text(2);
+        c.epoch = st.integer(3);
+        c.group_key_boxes_json = st.text(4);
+        c.members_json = st.text(5);
+        c.name = st.text(6);
+        c.avatar_id = st.text(7);
+        c.visible = st.integer(8) != 0;
+        c.my_nickname = st.text(9);
+        c.muted = st.integer(10) != 0;
+        c.updated_at = st.integer(11);
+        out.append(c);
+    }
+    return out;
+}
+
+bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
+{
+    if (c.group_id.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT INTO normal_group_cards(owner_raw_public_key,group_id,card_json,signature,"
+                                "epoch,group_key_boxes_json,members_json,name,avatar_id,visible,my_nickname,muted,"
+                                "updated_at) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,group_id) DO UPDATE SET "
+                                "card_json=excluded.card_json, signature=excluded.signature, epoch=excluded.epoch, "
+                                "group_key_boxes_json=excluded.group_key_boxes_json, "
+                                "members_json=excluded.members_json, name=excluded.name, "
+                                "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at"),
+                 {s.owner(), c.group_id, c.card_json, c.signature, c.epoch, c.group_key_boxes_json, c.members_json,
+                  c.name, c.avatar_id, c.visible ? 1 : 0, c.my_nickname, c.muted ? 1 : 0, c.updated_at});
+}
+
+bool ChatStore::updateNormalGroupCardSettings(const QString &groupId, bool visible, const QString &myNickname,
+                                              bool muted)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE normal_group_cards SET visible=?,my_nickname=?,muted=? "
+                                "WHERE owner_raw_public_key=? AND group_id=?"),
+                 {visible ? 1 : 0, myNickname, muted ? 1 : 0, s.owner(), groupId});
+}
+
+QList<QJsonObject> ChatStore::normalGroupMemberProfiles(const QString &groupId)
+{
+    Session s(*d);
+    QList<QJsonObject> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT profile_json FROM normal_group_member_profiles "
+                           "WHERE owner_raw_public_key=? AND group_id=? ORDER BY member_public_key"),
+            {s.owner(), groupId});
+    while (st.next()) {
+        const QJsonDocument doc = QJsonDocument::fromJson(st.text(0).toUtf8());
+        if (doc.isObject())
+            out.append(doc.object());
+    }
+    return out;
+}
+
+bool ChatStore::upsertNormalGroupMemberProfile(const QString &groupId, const QJsonObject &profile)
+{
+    const QString member = profile.value(QLatin1String("memberRawPublicKey")).toString();
+    if (groupId.isEmpty() || member.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    const qint64 updatedAt = velmor::store::jsonInteger(profile.value(QLatin1String("updatedAt")));
+    const QString json = QString::fromUtf8(QJsonDocument(profile).toJson(QJsonDocument::Compact));
+    return s.run(QStringLiteral("INSERT INTO normal_group_member_profiles(owner_raw_public_key,group_id,"
+                                "member_public_key,profile_json,updated_at) VALUES(?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,group_id,member_public_key) DO UPDATE SET "
+                                "profile_json=excluded.profile_json, updated_at=excluded.updated_at "
+                                "WHERE excluded.updated_at > normal_group_member_profiles.updated_at"),
+                 {s.owner(), groupId, member, json, updatedAt});
+}
+
+bool ChatStore::deleteNormalGroupMemberProfile(const QString &groupId, const QString &memberKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("DELETE FROM normal_group_member_profiles "
+                                "WHERE owner_raw_public_key=? AND group_id=? AND member_public_key=?"),
+                 {s.owner(), groupId, memberKey});
+}
+
+// ---- join requests and blocks --------------------------------------------
+
+QList<PendingGroupJoinRequestRecord> ChatStore::pendingGroupJoinRequests()
+{
+    Session s(*d);
+    QList<PendingGroupJoinRequestRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT group_id,join_key,requester_public_key,requester_address,display_name,avatar_id,"
+                           "created_at FROM pending_group_join_requests WHERE owner_raw_public_key=? "
+                           "ORDER BY created_at DESC"),
+            {s.owner()});
+    while (st.next()) {
+        PendingGroupJoinRequestRecord r;
+        r.group_id = st.text(0);
+        r.join_key = st.text(1);
+        r.requester_public_key = st.text(2);
+        r.requester_address = st.text(3);
+        r.display_name = st.text(4);
+        r.avatar_id = st.text(5);
+        r.created_at = st.integer(6);
+        out.append(r);
+    }
+    return out;
+}
+
+bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecord &r)
+{
+    if (r.group_id.isEmpty() || r.requester_public_key.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT INTO pending_group_join_requests(owner_raw_public_key,group_id,join_key,"
+                                "requester_public_key,requester_address,display_name,avatar_id,created_at) "
+                                "VALUES(?,?,?,?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,group_id,requester_public_key) DO UPDATE SET "
+                                "join_key=excluded.join_key, requester_address=excluded.requester_address, "
+                                "display_name=excluded.display_name, avatar_id=excluded.avatar_id, "
+                                "created_at=excluded.created_at"),
+                 {s.owner(), r.group_id, r.join_key, r.requester_public_key, r.requester_address, r.display_name,
+                  r.avatar_id, r.created_at});
+}
+
+bool ChatStore::deletePendingGroupJoinRequest(const QString &groupId, const QString &requesterKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("DELETE FROM pending_group_join_requests "
+                                "WHERE owner_raw_public_key=? AND group_id=? AND requester_public_key=?"),
+                 {s.owner(), groupId, requesterKey});
+}
+
+bool ChatStore::blockJoinRequester(const QString &groupId, const QString &requesterKey)
+{
+    if (groupId.isEmpty() || requesterKey.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT OR REPLACE INTO normal_group_join_blocks(owner_raw_public_key,group_id,"
+                                "requester_public_key,created_at) VALUES(?,?,?,?)"),
+                 {s.owner(), groupId, requesterKey, velmor::store::nowSeconds()});
+}
+
+bool ChatStore::isJoinBlocked(const QString &groupId, const QString &requesterKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT 1 FROM normal_group_join_blocks "
+                           "WHERE owner_raw_public_key=? AND group_id=? AND requester_public_key=?"),
+            {s.owner(), groupId, requesterKey});
+    return st.next();
+}
+
+// ---- super groups --------------------------------------------------------
+
+std::optional<SuperGroupRecord> ChatStore::superGroup(const QString &serverUrl)
+{
+    Session s(*d);
+    if (!s.ok())
+        return std::nullopt;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM super_groups WHERE owner_raw_public_key=? AND server_url=?")
+                .arg(velmor::store::kSuperGroupColumns),
+            {s.owner(), serverUrl});
+    if (!st.next())
+        return std::nullopt;
+    return velmor::store::readSuperGroup(st);
+}
+
+QList<SuperGroupRecord> ChatStore::superGroups()
+{
+    Session s(*d);
+    QList<SuperGroupRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM super_groups WHERE owner_raw_public_key=? ORDER BY updated_at DESC")
+                .arg(velmor::store::kSuperGroupColumns),
+            {s.owner()});
+    while (st.next())
+        out.append(velmor::store::readSuperGroup(st));
+    return out;
+}
+
+bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT INTO super_groups(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,server_url) DO UPDATE SET "
+                                "server_id=excluded.server_id, group_id=excluded.group_id, name=excluded.name, "
+                                "group_kind=excluded.group_kind, role=excluded.role, "
+                                "connection_state=excluded.connection_state, "
+                                "server_enc_public_key=excluded.server_enc_public_key, info_json=excluded.info_json, "
+                                "last_read_seq=MAX(last_read_seq,excluded.last_read_seq), "
+                                "last_message_seq=MAX(last_message_seq,excluded.last_message_seq), "
+                                "unread_count=excluded.unread_count, muted=excluded.muted, "
+                                "updated_at=excluded.updated_at")
+                     .arg(velmor::store::kSuperGroupColumns),
+                 {s.owner(), g.server_id, g.server_url, g.group_id, g.name, g.group_kind, g.role, g.connection_state,
+                  g.server_enc_public_key, g.info_json, g.last_read_seq, g.last_message_seq, g.unread_count,
+                  g.muted ? 1 : 0, g.updated_at});
+}
+
+bool ChatStore::setSuperGroupMuted(const QString &serverUrl, bool muted)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE super_groups SET muted=?,updated_at=? WHERE owner_raw_public_key=? AND server_url=?"),
+                 {muted ? 1 : 0, velmor::store::nowSeconds(), s.owner(), serverUrl});
+}
+
+bool ChatStore::setSuperGroupConnectionState(const QString &serverUrl, const QString &state)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE super_groups SET connection_state=?,updated_at=? "
+                                "WHERE owner_raw_public_key=? AND server_url=?"),
+                 {state, velmor::store::nowSeconds(), s.owner(), serverUrl});
+}
+
+bool ChatStore::updateSuperGroupReadState(const QString &serverUrl, qint64 lastReadSeq, qint64 lastMessageSeq,
+                                          int unread)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("UPDATE super_groups SET last_read_seq=MAX(last_read_seq,?),"
+                                "last_message_seq=MAX(last_message_seq,?),unread_count=?,updated_at=? "
+                                "WHERE owner_raw_public_key=? AND server_url=?"),
+                 {lastReadSeq, lastMessageSeq, unread < 1 ? 0 : unread, velmor::store::nowSeconds(), s.owner(),
+                  serverUrl});
+}
+
+QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &serverUrl)
+{
+    Session s(*d);
+    QList<SuperGroupMemberRecord> out;
+    if (!s.ok())
+        return out;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM super_group_members WHERE owner_raw_public_key=? AND server_url=?")
+                .arg(velmor::store::kMemberColumns),
+            {s.owner(), serverUrl});
+    while (st.next())
+        out.append(velmor::store::readMember(st));
+    return out;
+}
+
+bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
+{
+    if (member.server_url.isEmpty() || member.public_key.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    SuperGroupMemberRecord m = member;
+    {
+        Stmt st(s.conn(),
+                QStringLiteral("SELECT %1 FROM super_group_members "
+                               "WHERE owner_raw_public_key=? AND server_url=? AND public_key=?")
+                    .arg(velmor::store::kMemberColumns),
+                {s.owner(), m.server_url, m.public_key});
+        if (!st.ok())
+            return false;
+        if (st.next()) {
+            const SuperGroupMemberRecord stored = velmor::store::readMember(st);
+            auto fill = [](QString &field, const QString &old) {
+                if (field.isEmpty())
+                    field = old;
+            };
+            fill(m.address, stored.address);
+            fill(m.display_name, stored.display_name);
+            fill(m.avatar_kind, stored.avatar_kind);
+            fill(m.avatar_id, stored.avatar_id);
+            fill(m.role, stored.role);
+            m.updated_at = std::max(m.updated_at, stored.updated_at);
+        }
+    }
+    return velmor::store::insertMember(s, m);
+}
+
+bool ChatStore::replaceSuperGroupMembers(const QString &serverUrl, const QList<SuperGroupMemberRecord> &members)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    QHash<QString, QPair<QString, QString>> avatars;
+    {
+        Stmt st(s.conn(),
+                QStringLiteral("SELECT public_key, avatar_kind, avatar_id FROM super_group_members "
+                               "WHERE owner_raw_public_key=? AND server_url=?"),
+                {s.owner(), serverUrl});
+        if (!st.ok())
+            return false;
+        while (st.next())
+            avatars.insert(st.text(0), {st.text(1), st.text(2)});
+    }
+    if (!s.run(QStringLiteral("DELETE FROM super_group_members WHERE owner_raw_public_key=? AND server_url=?"),
+               {s.owner(), serverUrl}))
+        return false;
+    for (SuperGroupMemberRecord m : members) {
+        if (m.public_key.isEmpty())
+            continue;
+        m.server_url = serverUrl;
+        const auto stored = avatars.constFind(m.public_key);
+        if (stored != avatars.constEnd()) {
+            if (m.avatar_kind.isEmpty())
+                m.avatar_kind = stored->first;
+            if (m.avatar_id.isEmpty())
+                m.avatar_id = stored->second;
+        }
+        if (!velmor::store::insertMember(s, m))
+            return false;
+    }
+    return tx.finish();
+}
+
+bool ChatStore::deleteSuperGroupMember(const QString &serverUrl, const QString &publicKey)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("DELETE FROM super_group_members "
+                                "WHERE owner_raw_public_key=? AND server_url=? AND public_key=?"),
+                 {s.owner(), serverUrl, publicKey});
+}
+
+// ---- notification events -------------------------------------------------
+
+std::optional<NotificationEventRecord> ChatStore::notificationEvent(const QString &stableId)
+{
+    Session s(*d);
+    if (!s.ok())
+        return std::nullopt;
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? AND stable_id=?")
+                .arg(velmor::store::kNotificationColumns),
+            {s.owner(), stableId});
+    if (!st.next())
+        return std::nullopt;
+    return velmor::store::readNotification(st);
+}
+
+QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
+{
+    Session s(*d);
+    QList<NotificationEventRecord> out;
+    if (!s.ok())
+        return out;
+    const QString sql =
+        all ? QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? ORDER BY created_at DESC")
+                  .arg(velmor::store::kNotificationColumns)
+            : QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? "
+                             "AND state NOT IN (?,?,?) ORDER BY created_at DESC")
+                  .arg(velmor::store::kNotificationColumns);
+    QVariantList binds{s.owner()};
+    if (!all)
+        binds << QStringLiteral("approved") << QStringLiteral("rejected") << QStringLiteral("handled");
+    Stmt st(s.conn(), sql, binds);
+    while (st.next())
+        out.append(velmor::store::readNotification(st));
+    return out;
+}
+
+bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
+{
+    if (e.stable_id.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    return s.run(QStringLiteral("INSERT INTO notification_events(owner_raw_public_key,%1) "
+                                "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+                                "ON CONFLICT(owner_raw_public_key,stable_id) DO UPDATE SET "
+                                "event_type=excluded.event_type, group_id=excluded.group_id, "
+                                "server_url=excluded.server_url, requester_public_key=excluded.requester_public_key, "
+                                "requester_address=excluded.requester_address, "
+                                "requester_profile_json=excluded.requester_profile_json, "
+                                "group_name=excluded.group_name, group_kind=excluded.group_kind, "
+                                "created_at=MAX(created_at,excluded.created_at)")
+                     .arg(velmor::store::kNotificationColumns),
+                 {s.owner(), e.stable_id, e.event_type, e.group_id, e.server_url, e.requester_public_key,
+                  e.requester_address, e.requester_profile_json, e.group_name, e.group_kind, e.state, e.created_at,
+                  e.handled_at, e.error});
+}
+
+bool ChatStore::setNotificationState(const QString &stableId, const QStringList &allowedStates,
+                                     const QString &newState, const QString &error)
+{
+    if (stableId.isEmpty() || allowedStates.isEmpty() || newState.isEmpty())
+        return false;
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    QStringList marks;
+    QVariantList binds{newState, velmor::store::isSettledState(newState) ? velmor::store::nowSeconds() : 0, error,
+                       s.owner(), stableId};
+    for (const QString &state : allowedStates) {
+        marks << QStringLiteral("?");
+        binds << state;
+    }
+    velmor::store::Stmt st(s.conn(),
+                           QStringLiteral("UPDATE notification_events SET state=?, handled_at=?, error=? "
+                                          "WHERE owner_raw_public_key=? AND stable_id=? AND state IN (%1)")
+                               .arg(marks.join(QLatin1Char(','))),
+                           binds);
+    return st.rowsAffected() == 1;
+}
+
+// ---- pending acknowledgements -------------------------------------------
+
+bool ChatStore::addPendingAck(const QStringList &messageIds)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    const qint64 now = velmor::store::nowSeconds();
+    for (const QString &id : messageIds) {
+        if (id.isEmpty())
+            continue;
+        if (!s.run(QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at) VALUES(?,?,?) "
+                                  "ON CONFLICT(owner_raw_public_key,message_id) DO UPDATE SET "
+                                  "updated_at=excluded.updated_at"),
+                   {s.owner(), id, now}))
+            return false;
+    }
+    return tx.finish();
+}
+
+QStringList ChatStore::pendingAcks(int limit)
+{
+    Session s(*d);
+    QStringList out;
+    if (!s.ok() || limit <= 0)
+        return out;
+    // rowid keeps ids queued in the same second in the order they came.
+    Stmt st(s.conn(),
+            QStringLiteral("SELECT message_id FROM pending_acks WHERE owner_raw_public_key=? "
+                           "ORDER BY updated_at, rowid LIMIT ?"),
+            {s.owner(), limit});
+    while (st.next())
+        out << st.text(0);
+    return out;
+}
+
+bool ChatStore::deletePendingAck(const QStringList &messageIds)
+{
+    Session s(*d);
+    if (!s.ok())
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    for (const QString &id : messageIds) {
+        if (!s.run(QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND message_id=?"),
+                   {s.owner(), id}))
+            return false;
+    }
+    return tx.finish();
+}

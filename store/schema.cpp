@@ -1,0 +1,366 @@
+#include "store/schema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace velmor::store {
+
+namespace {
+
+constexpr const char *kText = "TEXT NOT NULL DEFAULT ''";
+constexpr const char *kInt = "INTEGER NOT NULL DEFAULT 0";
+constexpr const char *kOwner = "owner_raw_public_key";
+
+QList<TableDef> buildTables()
+{
+    QList<TableDef> t;
+    t.append({"messages",
+              {{kOwner, kText},
+               {"id", kText},
+               {"conversation_id", kText},
+               {"peer_raw_public_key", kText},
+               {"sender_raw_public_key", kText},
+               {"text", kText},
+               {"created_at", kInt},
+               {"is_outgoing", kInt},
+               {"status", kInt},
+               {"attachment", kText},
+               {"sender_address", kText},
+               {"sender_display_name", kText},
+               {"sender_avatar_kind", kText},
+               {"sender_avatar_id", kText},
+               {"server_seq", kInt},
+               {"content_type", "TEXT NOT NULL DEFAULT 'text'"},
+               {"system_event_type", kText},
+               {"delivery_state", kText},
+               {"content_digest", kText}},
+              {kOwner, "id"},
+              {{"idx_messages_conversation_time", "owner_raw_public_key, conversation_id, created_at"}}});
+    t.append({"conversations",
+              {{kOwner, kText},
+               {"id", kText},
+               {"conversation_type", "TEXT NOT NULL DEFAULT 'direct'"},
+               {"group_kind", kText},
+               {"peer_raw_public_key", kText},
+               {"peer_enc_public_key", kText},
+               {"peer_display_key", kText},
+               {"peer_wallet_address", kText},
+               {"peer_wallet_card_json", kText},
+               {"peer_has_my_wallet_card", kInt},
+               {"last_message", kText},
+               {"last_timestamp", kInt},
+               {"unread_count", kInt},
+               {"muted", kInt},
+               {"hidden_from_chats", kInt}},
+              {kOwner, "id"},
+              {{"idx_conversations_peer", "owner_raw_public_key, peer_raw_public_key"},
+               {"idx_conversations_visible", "owner_raw_public_key, hidden_from_chats, last_timestamp"}}});
+    t.append({"contacts",
+              {{kOwner, kText},
+               {"wallet_public_key", kText},
+               {"erc20_address", kText},
+               {"remark", kText},
+               {"avatar_kind", kText},
+               {"avatar_id", kText},
+               {"blocked", kInt},
+               {"updated_at", kInt}},
+              {kOwner, "wallet_public_key"},
+              {}});
+    t.append({"normal_group_cards",
+              {{kOwner, kText},
+               {"group_id", kText},
+               {"card_json", kText},
+               {"signature", kText},
+               {"epoch", kInt},
+               {"group_key_boxes_json", kText},
+               {"members_json", kText},
+               {"name", kText},
+               {"avatar_id", kText},
+               {"visible", "INTEGER NOT NULL DEFAULT 1"},
+               {"my_nickname", kText},
+               {"muted", kInt},
+               {"updated_at", kInt}},
+              {kOwner, "group_id"},
+              {}});
+    t.append({"normal_group_member_profiles",
+              {{kOwner, kText},
+               {"group_id", kText},
+               {"member_public_key", kText},
+               {"profile_json", "TEXT NOT NULL DEFAULT '{}'"},
+               {"updated_at", kInt}},
+              {kOwner, "group_id", "member_public_key"},
+              {}});
+    t.append({"pending_group_join_requests",
+              {{kOwner, kText},
+               {"group_id", kText},
+               {"join_key", kText},
+               {"requester_public_key", kText},
+               {"requester_address", kText},
+               {"display_name", kText},
+               {"avatar_id", kText},
+               {"created_at", kInt}},
+              {kOwner, "group_id", "requester_public_key"},
+              {}});
+    t.append({"normal_group_join_blocks",
+              {{kOwner, kText},
+               {"group_id", kText},
+               {"requester_public_key", kText},
+               {"created_at", kInt}},
+              {kOwner, "group_id", "requester_public_key"},
+              {}});
+    t.append({"super_groups",
+              {{kOwner, kText},
+               {"server_id", kText},
+               {"server_url", kText},
+               {"group_id", kText},
+               {"name", kText},
+               {"group_kind", kText},
+               {"role", kText},
+               {"connection_state", kText},
+               {"server_enc_public_key", kText},
+               {"info_json", "TEXT NOT NULL DEFAULT '{}'"},
+               {"last_read_seq", kInt},
+               {"last_message_seq", kInt},
+               {"unread_count", kInt},
+               {"muted", kInt},
+               {"updated_at", kInt}},
+              {kOwner, "server_url"},
+              {{"idx_super_groups_updated", "owner_raw_public_key, updated_at"}}});
+    t.append({"super_group_members",
+              {{kOwner, kText},
+               {"server_url", kText},
+               {"public_key", kText},
+               {"address", kText},
+               {"display_name", kText},
+               {"avatar_kind", kText},
+               {"avatar_id", kText},
+               {"role", kText},
+               {"muted", kInt},
+               {"updated_at", kInt}},
+              {kOwner, "server_url", "public_key"},
+              {}});
+    t.append({"notification_events",
+              {{kOwner, kText},
+               {"stable_id", kText},
+               {"event_type", kText},
+               {"group_id", kText},
+               {"server_url", kText},
+               {"requester_public_key", kText},
+               {"requester_address", kText},
+               {"requester_profile_json", "TEXT NOT NULL DEFAULT '{}'"},
+               {"group_name", kText},
+               {"group_kind", kText},
+               {"state", "TEXT NOT NULL DEFAULT 'pending'"},
+               {"created_at", kInt},
+               {"handled_at", kInt},
+               {"error", kText}},
+              {kOwner, "stable_id"},
+              {{"idx_notification_events_created", "owner_raw_public_key, created_at"}}});
+    t.append({"pending_acks",
+              {{kOwner, kText},
+               {"message_id", kText},
+               {"updated_at", kInt}},
+              {kOwner, "message_id"},
+              {{"idx_pending_acks_updated", "owner_raw_public_key, updated_at"}}});
+    return t;
+}
+
+// Identifiers below come only from the constant table definitions, never
+// from callers; values always go through bound parameters.
+QString quoted(const QString &identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\""))
+           + QLatin1Char('"');
+}
+
+QString createTableSql(const TableDef &table, const QString &name)
+{
+    QStringList parts;
+    for (const ColumnDef &c : table.columns)
+        parts << QStringLiteral("%1 %2").arg(QLatin1String(c.name), QLatin1String(c.decl));
+    parts << QStringLiteral("PRIMARY KEY(%1)").arg(table.primaryKey.join(QLatin1Char(',')));
+    return QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(name), parts.join(QLatin1String(", ")));
+}
+
+struct ExistingColumn
+{
+    QString name;
+    int pkPosition = 0;
+};
+
+bool existingColumns(QSqlDatabase &db, const QString &table, QList<ExistingColumn> *out, QString *error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table)))) {
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
+    while (q.next())
+        out->append({q.value(1).toString(), q.value(5).toInt()});
+    return true;
+}
+
+QStringList primaryKeyOf(const QList<ExistingColumn> &cols)
+{
+    QList<ExistingColumn> pk;
+    for (const ExistingColumn &c : cols)
+        if (c.pkPosition > 0)
+            pk.append(c);
+    std::sort(pk.begin(), pk.end(),
+              [](const ExistingColumn &a, const ExistingColumn &b) { return a.pkPosition < b.pkPosition; });
+    QStringList names;
+    for (const ExistingColumn &c : pk)
+        names << c.name;
+    return names;
+}
+
+bool run(QSqlDatabase &db, const QString &sql, QString *error, const QVariantList &binds = {})
+{
+    QSqlQuery q(db);
+    bool ok;
+    if (binds.isEmpty()) {
+        ok = q.exec(sql);
+    } else {
+        ok = q.prepare(sql);
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+    }
+    if (!ok && error)
+        *error = q.lastError().text() + QLatin1String(" [") + sql + QLatin1Char(']');
+    return ok;
+}
+
+// Copies every row into a table with the current layout and key. Columns
+// the old table lacks take their defaults; a missing owner column takes the
+// opening owner so that the rows stay reachable.
+bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingColumn> &old,
+                  const QString &ownerKey, QString *error)
+{
+    const QString name = QLatin1String(table.name);
+    const QString fresh = name + QLatin1String("__migrating");
+    if (!run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(quoted(fresh)), error)
+        || !run(db, createTableSql(table, fresh), error))
+        return false;
+
+    QStringList oldNames;
+    for (const ExistingColumn &c : old)
+        oldNames << c.name;
+    QStringList target, source;
+    QVariantList binds;
+    for (const ColumnDef &c : table.columns) {
+        const QString col = QLatin1String(c.name);
+        if (oldNames.contains(col)) {
+            target << quoted(col);
+            // Older files may hold NULLs where the current layout says NOT NULL.
+            source << QStringLiteral("COALESCE(%1, %2)")
+                          .arg(quoted(col),
+                               QString::fromLatin1(c.decl).contains(QLatin1String("INTEGER"))
+                                   ? QStringLiteral("0")
+                                   : QStringLiteral("''"));
+        } else if (col == QLatin1String(kOwner)) {
+            target << quoted(col);
+            source << QStringLiteral("?");
+            binds << ownerKey;
+        }
+    }
+    // OR IGNORE: rows that were unique under the old key stay unique under a
+    // key that adds the owner; only true duplicates could collide.
+    const QString copy = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) SELECT %3 FROM %4")
+                             .arg(quoted(fresh), target.join(QLatin1Char(',')),
+                                  source.join(QLatin1Char(',')), quoted(name));
+    return run(db, copy, error, binds) && run(db, QStringLiteral("DROP TABLE %1").arg(quoted(name)), error)
+           && run(db, QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoted(fresh), quoted(name)), error);
+}
+
+bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerKey, QString *error)
+{
+    const QString name = QLatin1String(table.name);
+    QList<ExistingColumn> cols;
+    if (!existingColumns(db, name, &cols, error))
+        return false;
+    if (cols.isEmpty())
+        return run(db, createTableSql(table, name), error);
+
+    if (primaryKeyOf(cols) != table.primaryKey)
+        return rebuildTable(db, table, cols, ownerKey, error);
+
+    for (const ColumnDef &c : table.columns) {
+        const QString col = QLatin1String(c.name);
+        const bool present = std::any_of(cols.begin(), cols.end(),
+                                         [&](const ExistingColumn &e) { return e.name == col; });
+        if (!present
+            && !run(db,
+                    QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                        .arg(quoted(name), quoted(col), QLatin1String(c.decl)),
+                    error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const QList<TableDef> &tables()
+{
+    static const QList<TableDef> t = buildTables();
+    return t;
+}
+
+bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
+{
+    int version = 0;
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+            if (error)
+                *error = q.lastError().text();
+            return false;
+        }
+        version = q.value(0).toInt();
+    }
+
+    if (!db.transaction()) {
+        if (error)
+            *error = db.lastError().text();
+        return false;
+    }
+    bool ok = true;
+    // Every version is brought to the current layout by the same idempotent
+    // steps, so a file that skipped versions (or was hand-edited) still ends
+    // up complete.
+    for (const TableDef &table : tables()) {
+        if (!conformTable(db, table, ownerKey, error)) {
+            ok = false;
+            break;
+        }
+        for (const IndexDef &idx : table.indexes) {
+            if (!run(db,
+                     QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2(%3)")
+                         .arg(quoted(QLatin1String(idx.name)), quoted(QLatin1String(table.name)),
+                              QLatin1String(idx.columns)),
+                     error)) {
+                ok = false;
+                break;
+            }
+        }
+        if (!ok)
+            break;
+    }
+    if (ok && version < kSchemaVersion)
+        ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);
+    if (ok && !db.commit()) {
+        if (error)
+            *error = db.lastError().text();
+        ok = false;
+    }
+    if (!ok)
+        db.rollback();
+    return ok;
+}
+
+} // namespace velmor::store
