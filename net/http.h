@@ -34,10 +34,14 @@ struct HttpRequest
     QByteArray contentType = "application/json";
     QString bearerToken;
     int timeoutMs = kDefaultTimeoutMs;
+    qint64 maxResponseBytes = kMaxResponseBytes; // larger bodies fail with "response_too_large"
     QList<QPair<QByteArray, QByteArray>> headers;
 };
 
 HttpResponse runHttp(const HttpRequest &request);
+// Runs the requests at the same time on this thread; the answers come back
+// in the order of the requests. Each request keeps its own time-out.
+QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests);
 HttpResponse getJson(const QUrl &url, const QString &bearerToken = QString(),
                      int timeoutMs = kDefaultTimeoutMs);
 HttpResponse postJson(const QUrl &url, const QJsonObject &body,

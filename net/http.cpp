@@ -1,0 +1,299 @@
+#include "net/http.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+namespace velmor::net {
+
+namespace {
+
+// One manager per thread: QNetworkAccessManager is not thread-safe, and pool
+// threads come and go. The manager is deleted from the thread's own finished
+// signal so that it dies on the thread it belongs to; the main thread's
+// manager simply lives until exit.
+QNetworkAccessManager *threadManager()
+{
+    thread_local QNetworkAccessManager *manager = nullptr;
+    if (!manager) {
+        manager = new QNetworkAccessManager();
+        // The services are reached directly; a proxy picked up from the
+        // environment would otherwise swallow loopback traffic in tests.
+        manager->setProxy(QNetworkProxy::NoProxy);
+        QNetworkAccessManager *created = manager;
+        QThread *thread = QThread::currentThread();
+        QObject::connect(thread, &QThread::finished, created,
+                         [created]() {
+                             if (manager == created)
+                                 manager = nullptr;
+                             delete created;
+                         },
+                         Qt::DirectConnection);
+    }
+    return manager;
+}
+
+bool isLoopbackHost(const QString &hostIn)
+{
+    QString host = hostIn.trimmed().toLower();
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    if (host == QLatin1String("localhost"))
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(host))
+        return false;
+    return address.isLoopback();
+}
+
+} // namespace
+
+QJsonObject HttpResponse::json() const
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return {};
+    return document.object();
+}
+
+bool isAllowedEndpoint(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https") || scheme == QLatin1String("wss"))
+        return true;
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("ws"))
+        return isLoopbackHost(url.host());
+    return false;
+}
+
+QString normaliseBaseUrl(const QString &url)
+{
+    QString text = url.trimmed();
+    while (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    if (text.isEmpty())
+        return {};
+    const QUrl parsed(text, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || parsed.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return {};
+    return text;
+}
+
+QUrl endpoint(const QString &baseUrl, const QString &path)
+{
+    const QString base = normaliseBaseUrl(baseUrl);
+    if (base.isEmpty())
+        return {};
+    QString tail = path;
+    if (!tail.isEmpty() && !tail.startsWith(QLatin1Char('/')))
+        tail.prepend(QLatin1Char('/'));
+    return QUrl(base + tail);
+}
+
+namespace {
+
+// One request in flight: its reply, the body read so far and how it ended.
+struct Pending
+{
+    const HttpRequest *request = nullptr;
+    QNetworkReply *reply = nullptr;
+    QTimer *deadline = nullptr;
+    QByteArray body;
+    qint64 cap = kMaxResponseBytes;
+    bool timedOut = false;
+    bool tooLarge = false;
+    bool done = false;
+    HttpResponse response;
+};
+
+// Checks the request and starts it; false with response.error set when it
+// must not or cannot be sent.
+bool startRequest(Pending &pending, QNetworkAccessManager *manager)
+{
+    const HttpRequest &request = *pending.request;
+    HttpResponse &response = pending.response;
+    if (!request.url.isValid() || request.url.host().isEmpty()) {
+        response.error = QStringLiteral("invalid_url");
+        return false;
+    }
+    if (!isAllowedEndpoint(request.url)) {
+        response.error = QStringLiteral("insecure_endpoint");
+        return false;
+    }
+    const QString scheme = request.url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        response.error = QStringLiteral("invalid_url");
+        return false;
+    }
+
+    QNetworkRequest networkRequest(request.url);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::NoLessSafeRedirectPolicy);
+    if (!request.body.isEmpty() || request.method.toUpper() != "GET")
+        networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, request.contentType);
+    networkRequest.setRawHeader("Accept", "application/json");
+    if (!request.bearerToken.isEmpty())
+        networkRequest.setRawHeader("Authorization", "Bearer " + request.bearerToken.toUtf8());
+    for (const auto &header : request.headers)
+        networkRequest.setRawHeader(header.first, header.second);
+
+    const QByteArray method = request.method.toUpper();
+    if (method == "GET")
+        pending.reply = manager->get(networkRequest);
+    else if (method == "POST")
+        pending.reply = manager->post(networkRequest, request.body);
+    else if (method == "PUT")
+        pending.reply = manager->put(networkRequest, request.body);
+    else if (method == "DELETE" && request.body.isEmpty())
+        pending.reply = manager->deleteResource(networkRequest);
+    else
+        pending.reply = manager->sendCustomRequest(networkRequest, method, request.body);
+    if (!pending.reply) {
+        response.error = QStringLiteral("request_failed");
+        return false;
+    }
+    pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
+    return true;
+}
+
+void finishRequest(Pending &pending)
+{
+    QNetworkReply *reply = pending.reply;
+    HttpResponse &response = pending.response;
+    if (!pending.tooLarge && !pending.timedOut) {
+        pending.body += reply->readAll();
+        if (pending.body.size() > pending.cap)
+            pending.tooLarge = true;
+    }
+    if (pending.timedOut) {
+        response.error = QStringLiteral("timeout");
+    } else if (pending.tooLarge) {
+        response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        response.error = QStringLiteral("response_too_large");
+    } else {
+        response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        response.body = pending.body;
+        if (response.status == 0) {
+            response.error = reply->errorString();
+            if (response.error.isEmpty())
+                response.error = QStringLiteral("network_error");
+        }
+        response.success = response.status >= 200 && response.status < 300;
+    }
+    pending.body.clear();
+    // A pool thread has no running loop to process a deferred delete.
+    reply->disconnect();
+    delete reply;
+    pending.reply = nullptr;
+    pending.done = true;
+}
+
+} // namespace
+
+QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
+{
+    QList<Pending> pendings(requests.size());
+    QNetworkAccessManager *manager = threadManager();
+    QEventLoop loop;
+    int running = 0;
+
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        Pending &pending = pendings[i];
+        pending.request = &requests[i];
+        if (!startRequest(pending, manager)) {
+            pending.done = true;
+            continue;
+        }
+        ++running;
+        Pending *p = &pending;
+        p->deadline = new QTimer(&loop);
+        p->deadline->setSingleShot(true);
+        QObject::connect(p->deadline, &QTimer::timeout, &loop, [p]() {
+            if (p->reply && !p->reply->isFinished()) {
+                p->timedOut = true;
+                p->reply->abort();
+            }
+        });
+        QObject::connect(p->reply, &QNetworkReply::readyRead, &loop, [p]() {
+            if (p->tooLarge || !p->reply)
+                return;
+            const QVariant length = p->reply->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > p->cap) {
+                p->tooLarge = true;
+                p->reply->abort();
+                return;
+            }
+            p->body += p->reply->readAll();
+            if (p->body.size() > p->cap) {
+                p->tooLarge = true;
+                p->body.clear();
+                p->reply->abort();
+            }
+        });
+        QObject::connect(p->reply, &QNetworkReply::finished, &loop, [p, &running, &loop]() {
+            if (p->done)
+                return;
+            p->deadline->stop();
+            finishRequest(*p);
+            if (--running == 0)
+                loop.quit();
+        });
+        p->deadline->start(qMax(1, pending.request->timeoutMs));
+    }
+
+    // Replies that failed at once (refused connections) may already be
+    // finished before the loop starts; their finished signal is still queued.
+    if (running > 0)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    QList<HttpResponse> responses;
+    responses.reserve(pendings.size());
+    for (Pending &pending : pendings) {
+        if (!pending.done && pending.reply)
+            finishRequest(pending);
+        responses.append(pending.response);
+    }
+    return responses;
+}
+
+HttpResponse runHttp(const HttpRequest &request)
+{
+    return runHttpParallel(QList<HttpRequest>{request}).value(0);
+}
+
+HttpResponse getJson(const QUrl &url, const QString &bearerToken, int timeoutMs)
+{
+    HttpRequest request;
+    request.method = "GET";
+    request.url = url;
+    request.bearerToken = bearerToken;
+    request.timeoutMs = timeoutMs;
+    return runHttp(request);
+}
+
+HttpResponse postJson(const QUrl &url, const QJsonObject &body, const QString &bearerToken,
+                      int timeoutMs)
+{
+    HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    request.bearerToken = bearerToken;
+    request.timeoutMs = timeoutMs;
+    return runHttp(request);
+}
+
+} // namespace velmor::net

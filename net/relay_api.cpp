@@ -1,0 +1,422 @@
+#include "net/relay_api.h"
+
+#include "identity/content.h"
+#include "identity/crypto.h"
+#include "net/relay_session.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QSet>
+#include <QUuid>
+
+namespace velmor::chat {
+
+using velmor::net::HttpResponse;
+using velmor::net::RelayAuthSession;
+using velmor::net::ServiceError;
+
+namespace {
+
+const QString kMessageNotifyType = QStringLiteral("message");
+const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+QString stringField(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+// Seconds as a JSON number, or as a decimal text from relays that send
+// 64-bit values as strings; anything else is 0.
+qint64 secondsField(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number > 0 && number < 9.0e15)
+            return qint64(number);
+        return 0;
+    }
+    if (value.isString()) {
+        bool ok = false;
+        const qint64 number = value.toString().trimmed().toLongLong(&ok);
+        return ok && number > 0 ? number : 0;
+    }
+    return 0;
+}
+
+// The relay's own error code, or the transport error, or a short printable
+// excerpt of an unexpected body: what goes between the brackets of an
+// error word.
+QString failureDetail(const HttpResponse &response)
+{
+    if (!response.error.isEmpty())
+        return response.error;
+    const QJsonObject object = response.json();
+    for (const char *key : {"error", "code", "message"}) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isString() && !value.toString().isEmpty())
+            return value.toString().left(120);
+    }
+    QString excerpt;
+    for (const char c : response.body.left(60)) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '_' || c == '-' || c == '.' || c == ' ')
+            excerpt += QLatin1Char(c);
+    }
+    return excerpt.trimmed();
+}
+
+bool meansNoRoute(const QString &code)
+{
+    const QString lower = code.toLower();
+    return lower == QLatin1String("no_route") || lower == QLatin1String("recipient_never_online")
+        || lower == QLatin1String("recipientneveronline");
+}
+
+RelaySendResult failure(const QString &word, int httpStatus = 0)
+{
+    RelaySendResult result;
+    result.ok = false;
+    result.error = word;
+    if (httpStatus == 401 || httpStatus == 403 || httpStatus == 408) {
+        result.serviceError = velmor::net::errorFromHttp(httpStatus, word);
+    } else {
+        result.serviceError = velmor::net::classifyError(word);
+        result.serviceError.httpStatus = httpStatus;
+    }
+    return result;
+}
+
+velmor::identity::Envelope toEnvelope(const RawEnvelope &raw)
+{
+    velmor::identity::Envelope envelope;
+    envelope.messageId = raw.messageId;
+    envelope.senderPubkey = raw.senderPubkey;
+    envelope.recipientPubkey = raw.recipientPubkey;
+    envelope.senderAddress = raw.senderAddress;
+    envelope.createdAt = raw.createdAt;
+    envelope.expiresAt = raw.expiresAt;
+    envelope.ciphertext = raw.ciphertext;
+    envelope.signature = raw.signature;
+    return envelope;
+}
+
+HttpResponse tokenFailure(const QString &error)
+{
+    HttpResponse response;
+    response.status = 0;
+    response.error = error.isEmpty() ? QStringLiteral("not_logged_in") : error;
+    return response;
+}
+
+HttpResponse authorized(const velmor::net::HttpRequest &requestIn, QString *tokenError)
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    velmor::net::HttpRequest request = requestIn;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QString error;
+        const QString token = session.token(&error);
+        if (token.isEmpty()) {
+            if (tokenError)
+                *tokenError = error;
+            return tokenFailure(error);
+        }
+        request.bearerToken = token;
+        const HttpResponse response = velmor::net::runHttp(request);
+        if (response.status != 401 || attempt == 1)
+            return response;
+        // The relay no longer takes this token (expired early, or the relay
+        // restarted): log in afresh and try once more.
+        session.dropToken();
+    }
+    return tokenFailure(QString());
+}
+
+velmor::net::HttpRequest relayRequest(const QByteArray &method, const QString &path,
+                                      const QByteArray &body, int timeoutMs)
+{
+    velmor::net::HttpRequest request;
+    request.method = method;
+    request.url = velmor::net::endpoint(RelayAuthSession::instance().baseUrl(), path);
+    request.body = body;
+    request.timeoutMs = timeoutMs;
+    return request;
+}
+
+} // namespace
+
+HttpResponse RelayApi::authorizedPost(const QString &path, const QJsonObject &body, int timeoutMs,
+                                      QString *tokenError)
+{
+    return authorized(relayRequest("POST", path,
+                                   QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs),
+                      tokenError);
+}
+
+HttpResponse RelayApi::authorizedGet(const QString &pathAndQuery, int timeoutMs,
+                                     QString *tokenError)
+{
+    return authorized(relayRequest("GET", pathAndQuery, QByteArray(), timeoutMs), tokenError);
+}
+
+QJsonObject RelayApi::envelopeToJson(const velmor::identity::Envelope &envelope)
+{
+    return QJsonObject{
+        {QStringLiteral("message_id"), envelope.messageId},
+        {QStringLiteral("sender_pubkey"), envelope.senderPubkey},
+        {QStringLiteral("recipient_pubkey"), envelope.recipientPubkey},
+        {QStringLiteral("sender_address"), envelope.senderAddress},
+        {QStringLiteral("created_at"), double(envelope.createdAt)},
+        {QStringLiteral("expires_at"), double(envelope.expiresAt)},
+        {QStringLiteral("ciphertext"), envelope.ciphertext},
+        {QStringLiteral("signature"), envelope.signature},
+    };
+}
+
+RawEnvelope RelayApi::envelopeFromJson(const QJsonObject &object)
+{
+    RawEnvelope raw;
+    raw.messageId = stringField(object, "message_id");
+    raw.senderPubkey = stringField(object, "sender_pubkey");
+    raw.recipientPubkey = stringField(object, "recipient_pubkey");
+    raw.senderAddress = stringField(object, "sender_address");
+    raw.createdAt = secondsField(object, "created_at");
+    raw.expiresAt = secondsField(object, "expires_at");
+    raw.ciphertext = stringField(object, "ciphertext");
+    raw.signature = stringField(object, "signature");
+    raw.notifyType = stringField(object, "notify_type");
+    raw.ciphertextHash = velmor::crypto::sha256Hex(raw.ciphertext.toUtf8());
+    return raw;
+}
+
+QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QString &recipientPubkey,
+                                            qint64 now)
+{
+    QList<RawEnvelope> envelopes;
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return envelopes;
+    const QJsonValue list = document.object().value(QStringLiteral("envelopes"));
+    if (!list.isArray())
+        return envelopes;
+    const QJsonArray array = list.toArray();
+    envelopes.reserve(array.size());
+    for (const QJsonValue &entry : array) {
+        // Something that is not an object has no id to skip or acknowledge
+        // it by; it is not an envelope at all.
+        if (!entry.isObject())
+            continue;
+        RawEnvelope raw = envelopeFromJson(entry.toObject());
+        const velmor::identity::EnvelopeVerdict verdict =
+            velmor::identity::validateEnvelope(toEnvelope(raw), now, recipientPubkey);
+        raw.valid = verdict.valid;
+        raw.rejectReason = verdict.valid ? QString()
+                                         : (verdict.reason.isEmpty() ? QStringLiteral("invalid")
+                                                                     : verdict.reason);
+        if (!raw.valid)
+            qWarning().noquote() << "[CHAT-INBOUND] rejected" << raw.messageId << raw.rejectReason;
+        envelopes.append(raw);
+    }
+    return envelopes;
+}
+
+QList<RawEnvelope> RelayApi::pull()
+{
+    const velmor::identity::Identity identity = RelayAuthSession::instance().identity();
+    const QString ownKey = identity.publicKeyText();
+    if (ownKey.isEmpty())
+        return {};
+    const HttpResponse response = authorizedPost(
+        QStringLiteral("/v1/message/pull"), QJsonObject{{QStringLiteral("limit"), 100}});
+    if (!response.success)
+        return {};
+    return parsePullReply(response.body, ownKey, nowSeconds());
+}
+
+RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
+                               const QString &notifyType)
+{
+    QJsonObject body = envelopeToJson(envelope);
+    body.insert(QStringLiteral("notify_type"),
+                notifyType.isEmpty() ? kMessageNotifyType : notifyType);
+    QString tokenError;
+    const HttpResponse response =
+        authorizedPost(QStringLiteral("/v1/message/send"), body, kRelayTimeoutMs, &tokenError);
+    if (!tokenError.isEmpty())
+        return failure(tokenError);
+
+    const QJsonObject reply = response.json();
+    const QString code = stringField(reply, "error");
+    if (response.success) {
+        // A 2xx answer may still refuse the message with the relay's own
+        // code, which then reaches the caller unchanged.
+        const QJsonValue ok = reply.value(QStringLiteral("ok"));
+        if (ok.isBool() && !ok.toBool()) {
+            if (meansNoRoute(code))
+                return failure(kNeverOnline, response.status);
+            return failure(code.isEmpty() ? QStringLiteral("send_rejected") : code,
+                           response.status);
+        }
+        RelaySendResult result;
+        result.ok = true;
+        result.messageId = envelope.messageId;
+        return result;
+    }
+    if (response.status == 404 || meansNoRoute(code))
+        return failure(kNeverOnline, response.status);
+    return failure(QStringLiteral("send_http_%1(%2)").arg(response.status).arg(failureDetail(response)),
+                   response.status);
+}
+
+RelaySendResult RelayApi::sendPayload(const QString &recipientPubkey, const QByteArray &payload,
+                                      const QString &notifyType)
+{
+    if (payload.isEmpty())
+        return failure(QStringLiteral("empty_payload"));
+    const velmor::identity::Identity identity = RelayAuthSession::instance().identity();
+    if (!identity.isValid())
+        return failure(QStringLiteral("no_identity"));
+
+    // The envelope names the recipient by its uncompressed key, the form in
+    // which the recipient checks that the envelope is addressed to it.
+    const QByteArray recipientKey = velmor::crypto::normalisePublicKey(
+        velmor::crypto::base64UrlDecode(recipientPubkey.trimmed()), false);
+    if (recipientKey.size() != 65)
+        return failure(QStringLiteral("bad_recipient_key"));
+
+    const QString ciphertext = Ecies::seal(recipientKey, payload);
+    if (ciphertext.isEmpty())
+        return failure(QStringLiteral("encrypt_failed"));
+
+    const QString messageId = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+        identity, velmor::crypto::base64UrlEncode(recipientKey), ciphertext, messageId,
+        nowSeconds());
+    if (envelope.signature.isEmpty())
+        return failure(QStringLiteral("sign_failed"));
+
+    RelaySendResult result = send(envelope, notifyType);
+    result.messageId = messageId;
+    return result;
+}
+
+RelaySendResult RelayApi::sendText(const QString &peer, const QString &text)
+{
+    if (text.trimmed().isEmpty())
+        return failure(QStringLiteral("empty_payload"));
+    MessageContent content;
+    content.type = QStringLiteral("text");
+    content.text = text;
+    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+}
+
+RelaySendResult RelayApi::sendImage(const QString &peer, const QByteArray &jpeg, const QString &mime,
+                                    int width, int height)
+{
+    if (jpeg.isEmpty())
+        return failure(QStringLiteral("empty_payload"));
+    MessageContent content;
+    content.type = QStringLiteral("image");
+    content.imageB64 = velmor::crypto::base64UrlEncode(jpeg);
+    content.imageMime = mime.isEmpty() ? QStringLiteral("image/jpeg") : mime;
+    content.imageWidth = qMax(0, width);
+    content.imageHeight = qMax(0, height);
+    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+}
+
+RelaySendResult RelayApi::sendVoice(const QString &peer, const QByteArray &audio, int durationMs,
+                                    const QList<int> &waveform)
+{
+    if (audio.isEmpty())
+        return failure(QStringLiteral("empty_payload"));
+    MessageContent content;
+    content.type = QStringLiteral("voice");
+    content.voiceB64 = velmor::crypto::base64UrlEncode(audio);
+    content.durationMs = qMax(0, durationMs);
+    content.voiceWaveform = waveform;
+    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+}
+
+AckResult RelayApi::ack(const QStringList &idsIn)
+{
+    AckResult result;
+    // Each id is answered once, whatever the caller passed twice.
+    QStringList ids;
+    QSet<QString> seen;
+    for (const QString &id : idsIn) {
+        if (id.isEmpty()) {
+            result.failedIds.append(id);
+            continue;
+        }
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            ids.append(id);
+        }
+    }
+
+    auto noteFailure = [&result](const HttpResponse &response, const char *what) {
+        const QString word = QStringLiteral("%1_http_%2(%3)")
+                                 .arg(QLatin1String(what))
+                                 .arg(response.status)
+                                 .arg(failureDetail(response));
+        result.error = velmor::net::errorFromHttp(response.status, word);
+    };
+
+    bool transportDown = false;
+    for (qsizetype start = 0; start < ids.size(); start += kAckBatchSize) {
+        const QStringList chunk = ids.mid(start, kAckBatchSize);
+        if (transportDown) {
+            result.failedIds += chunk;
+            continue;
+        }
+        const HttpResponse batch = authorizedPost(
+            QStringLiteral("/v1/message/ack/batch"),
+            QJsonObject{{QStringLiteral("message_ids"), QJsonArray::fromStringList(chunk)}});
+        if (batch.success) {
+            result.ackedIds += chunk;
+            continue;
+        }
+        if (batch.status == 0) {
+            // No relay, no token: one request per id would only repeat the
+            // same failure a hundred times.
+            noteFailure(batch, "ack_batch");
+            result.failedIds += chunk;
+            transportDown = true;
+            continue;
+        }
+        // A refused batch, and also a 404 (which may as well mean a relay
+        // without the batch route as "nothing left to acknowledge"), is
+        // settled id by id: only the relay's answer per id tells for sure.
+        for (qsizetype i = 0; i < chunk.size(); ++i) {
+            const QString &id = chunk.at(i);
+            if (transportDown) {
+                result.failedIds.append(id);
+                continue;
+            }
+            const HttpResponse single = authorizedPost(
+                QStringLiteral("/v1/message/ack"), QJsonObject{{QStringLiteral("message_id"), id}});
+            if (single.success || single.status == 404) {
+                result.ackedIds.append(id);
+            } else {
+                noteFailure(single, "ack");
+                result.failedIds.append(id);
+                if (single.status == 0)
+                    transportDown = true;
+            }
+        }
+    }
+    return result;
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,94 @@
+// One-to-one messages through the relay node: send sealed and signed
+// envelopes, pull the inbox (every envelope validated), acknowledge.
+// Every call is blocking and meant for a pool thread; all of them use the
+// process-wide relay session for the base URL, the keys and the token.
+#pragma once
+
+#include "identity/envelope.h"
+#include "net/http.h"
+#include "net/service_error.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace velmor::chat {
+
+constexpr int kAckBatchSize = 100;
+constexpr int kRelayTimeoutMs = 15000;
+
+struct RawEnvelope
+{
+    QString messageId;
+    QString senderPubkey;
+    QString recipientPubkey;
+    QString senderAddress;
+    qint64 createdAt = 0; // seconds
+    qint64 expiresAt = 0; // seconds
+    QString ciphertext;
+    QString signature;
+    QString notifyType;
+    bool valid = false;
+    QString rejectReason;   // empty when valid
+    QString ciphertextHash; // lower-case hex SHA-256 of the ciphertext text
+};
+
+struct AckResult
+{
+    QStringList ackedIds;
+    QStringList failedIds;
+    velmor::net::ServiceError error; // of the last failed request
+};
+
+struct RelaySendResult
+{
+    bool ok = false;
+    QString messageId;
+    QString error; // empty on success
+    velmor::net::ServiceError serviceError;
+};
+
+class RelayApi
+{
+public:
+    // Posts a signed envelope with its notify type to "/v1/message/send".
+    static RelaySendResult send(const velmor::identity::Envelope &envelope,
+                                const QString &notifyType);
+    // Seals the payload for the recipient, signs the envelope with the
+    // session's identity and sends it under a new message id.
+    static RelaySendResult sendPayload(const QString &recipientPubkey, const QByteArray &payload,
+                                       const QString &notifyType);
+    static RelaySendResult sendText(const QString &peer, const QString &text);
+    static RelaySendResult sendImage(const QString &peer, const QByteArray &jpeg,
+                                     const QString &mime, int width, int height);
+    static RelaySendResult sendVoice(const QString &peer, const QByteArray &audio, int durationMs,
+                                     const QList<int> &waveform);
+
+    // The inbox; empty on any transport or HTTP failure. Envelopes that fail
+    // validation are returned too, with valid false and their reason.
+    static QList<RawEnvelope> pull();
+    // Each id ends in exactly one of ackedIds and failedIds.
+    static AckResult ack(const QStringList &ids);
+
+    // An authorised request to the relay (bearer token of the session; after
+    // a 401 the token is dropped and the request made once more with a fresh
+    // one). For the other relay paths, such as the group fan-out.
+    static velmor::net::HttpResponse authorizedPost(const QString &path, const QJsonObject &body,
+                                                    int timeoutMs = kRelayTimeoutMs,
+                                                    QString *tokenError = nullptr);
+    static velmor::net::HttpResponse authorizedGet(const QString &pathAndQuery,
+                                                   int timeoutMs = kRelayTimeoutMs,
+                                                   QString *tokenError = nullptr);
+
+    // Wire form of one envelope (snake-case keys) and its reading back; the
+    // reader never fails, missing or mistyped fields stay empty.
+    static QJsonObject envelopeToJson(const velmor::identity::Envelope &envelope);
+    static RawEnvelope envelopeFromJson(const QJsonObject &object);
+    // Reads a pull reply and validates each envelope for the recipient.
+    static QList<RawEnvelope> parsePullReply(const QByteArray &body,
+                                             const QString &recipientPubkey, qint64 nowSeconds);
+};
+
+} // namespace velmor::chat

@@ -1,0 +1,253 @@
+#include "net/relay_session.h"
+
+#include "identity/crypto.h"
+#include "net/http.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMutexLocker>
+
+namespace velmor::net {
+
+namespace {
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+// "<step>_http_<status>", with the relay's own error code or the transport
+// error text in brackets, so that classifyError sees both.
+QString stepError(const char *step, const HttpResponse &response)
+{
+    QString word = QStringLiteral("%1_http_%2").arg(QLatin1String(step)).arg(response.status);
+    QString detail = response.error;
+    if (detail.isEmpty()) {
+        const QJsonValue code = response.json().value(QStringLiteral("error"));
+        if (code.isString())
+            detail = code.toString().left(120);
+    }
+    if (!detail.isEmpty())
+        word += QLatin1Char('(') + detail + QLatin1Char(')');
+    return word;
+}
+
+struct LoginOutcome
+{
+    QString token;
+    qint64 expiresAt = 0;
+    QString error;
+};
+
+LoginOutcome challengeLogin(const QString &baseUrl, const velmor::identity::Identity &identity)
+{
+    LoginOutcome outcome;
+    const QString publicKey = identity.publicKeyText();
+    if (publicKey.isEmpty()) {
+        outcome.error = QStringLiteral("no_identity");
+        return outcome;
+    }
+
+    const HttpResponse challengeReply =
+        postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/challenge")),
+                 QJsonObject{{QStringLiteral("identityPublicKey"), publicKey}}, QString(),
+                 kLoginTimeoutMs);
+    if (!challengeReply.success) {
+        outcome.error = stepError("challenge", challengeReply);
+        return outcome;
+    }
+    const QJsonValue challengeValue = challengeReply.json().value(QStringLiteral("challenge"));
+    const QString challenge = challengeValue.isString() ? challengeValue.toString() : QString();
+    if (challenge.isEmpty()) {
+        outcome.error = QStringLiteral("challenge_missing");
+        return outcome;
+    }
+
+    const QByteArray signature =
+        velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
+    if (signature.size() != 64) {
+        outcome.error = QStringLiteral("sign_failed");
+        return outcome;
+    }
+
+    const qint64 requestedAt = nowSeconds();
+    const HttpResponse verifyReply =
+        postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/verify")),
+                 QJsonObject{{QStringLiteral("identityPublicKey"), publicKey},
+                             {QStringLiteral("challenge"), challenge},
+                             {QStringLiteral("signature"),
+                              velmor::crypto::base64UrlEncode(signature)}},
+                 QString(), kLoginTimeoutMs);
+    if (!verifyReply.success) {
+        outcome.error = stepError("verify", verifyReply);
+        return outcome;
+    }
+    const QJsonObject reply = verifyReply.json();
+    const QJsonValue tokenValue = reply.value(QStringLiteral("token"));
+    const QString token = tokenValue.isString() ? tokenValue.toString().trimmed() : QString();
+    if (token.isEmpty()) {
+        outcome.error = QStringLiteral("token_missing");
+        return outcome;
+    }
+
+    // The lifetime is counted from the moment the request left, so a slow
+    // answer never makes the token look younger than it is.
+    qint64 expiresAt = 0;
+    const QJsonValue expiresIn = reply.value(QStringLiteral("expiresIn"));
+    const QJsonValue expiresAtValue = reply.value(QStringLiteral("expiresAt"));
+    if (expiresIn.isDouble() && expiresIn.toDouble() > 0)
+        expiresAt = requestedAt + qint64(expiresIn.toDouble());
+    else if (expiresAtValue.isDouble() && expiresAtValue.toDouble() > 0)
+        expiresAt = qint64(expiresAtValue.toDouble());
+    else
+        expiresAt = requestedAt + kDefaultTokenLifetimeSeconds;
+
+    outcome.token = token;
+    outcome.expiresAt = expiresAt;
+    return outcome;
+}
+
+} // namespace
+
+RelayAuthSession &RelayAuthSession::instance()
+{
+    static RelayAuthSession session;
+    return session;
+}
+
+void RelayAuthSession::configure(const QString &baseUrl, const velmor::identity::Identity &identity)
+{
+    QMutexLocker locker(&m_mutex);
+    m_baseUrl = normaliseBaseUrl(baseUrl);
+    m_identity = identity;
+    m_token.clear();
+    m_expiresAt = 0;
+    ++m_generation;
+}
+
+void RelayAuthSession::clear()
+{
+    QMutexLocker locker(&m_mutex);
+    m_baseUrl.clear();
+    m_identity = velmor::identity::Identity();
+    m_token.clear();
+    m_expiresAt = 0;
+    ++m_generation;
+}
+
+void RelayAuthSession::dropToken()
+{
+    QMutexLocker locker(&m_mutex);
+    m_token.clear();
+    m_expiresAt = 0;
+}
+
+QString RelayAuthSession::token(QString *error)
+{
+    QMutexLocker locker(&m_mutex);
+    for (;;) {
+        if (m_baseUrl.isEmpty() || m_identity.privateKey.size() != 32) {
+            if (error)
+                *error = QStringLiteral("not_configured");
+            return {};
+        }
+        if (!m_token.isEmpty() && m_expiresAt - nowSeconds() > kTokenRenewMarginSeconds) {
+            if (error)
+                error->clear();
+            return m_token;
+        }
+        if (!m_loginRunning)
+            break;
+        // Another caller is logging in; its token serves everybody. When it
+        // fails, its error is ours too, so a dead relay is asked once, not
+        // once per waiting thread.
+        const quint64 waitingFor = m_loginSequence;
+        while (m_loginRunning && m_loginSequence == waitingFor)
+            m_loginDone.wait(&m_mutex);
+        if (m_loginSequence == waitingFor)
+            continue; // the session was reconfigured meanwhile
+        if (!m_token.isEmpty()) {
+            // Fresh from the login we waited for, even when the relay hands
+            // out tokens shorter-lived than the renewal margin.
+            if (error)
+                error->clear();
+            return m_token;
+        }
+        if (!m_lastLoginError.isEmpty()) {
+            if (error)
+                *error = m_lastLoginError;
+            return {};
+        }
+    }
+
+    // The login runs without the lock so that identity(), baseUrl() and the
+    // other readers are never held up by the network; m_loginRunning keeps
+    // concurrent callers from starting logins of their own.
+    m_loginRunning = true;
+    const quint64 generation = m_generation;
+    const QString baseUrl = m_baseUrl;
+    const velmor::identity::Identity identity = m_identity;
+    locker.unlock();
+
+    const LoginOutcome outcome = challengeLogin(baseUrl, identity);
+
+    locker.relock();
+    m_loginRunning = false;
+    ++m_loginSequence;
+    QString result;
+    if (generation != m_generation) {
+        // The session was reconfigured or cleared while we were logging in:
+        // the result belongs to a session that is gone.
+        m_lastLoginError = QStringLiteral("session_changed");
+    } else if (outcome.token.isEmpty()) {
+        m_lastLoginError = outcome.error;
+    } else {
+        m_token = outcome.token;
+        m_expiresAt = outcome.expiresAt;
+        m_lastLoginError.clear();
+        ++m_loginCount;
+        result = m_token;
+    }
+    if (error)
+        *error = result.isEmpty() ? m_lastLoginError : QString();
+    m_loginDone.wakeAll();
+    return result;
+}
+
+bool RelayAuthSession::hasToken(QString *error)
+{
+    return !token(error).isEmpty();
+}
+
+bool RelayAuthSession::isConfigured() const
+{
+    QMutexLocker locker(&m_mutex);
+    return !m_baseUrl.isEmpty() && m_identity.privateKey.size() == 32;
+}
+
+velmor::identity::Identity RelayAuthSession::identity() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_identity;
+}
+
+QString RelayAuthSession::baseUrl() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_baseUrl;
+}
+
+qint64 RelayAuthSession::tokenExpiry() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_token.isEmpty() ? 0 : m_expiresAt;
+}
+
+int RelayAuthSession::loginCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_loginCount;
+}
+
+} // namespace velmor::net

@@ -1,0 +1,65 @@
+// The process-wide relay session: the relay node's base URL, the user's key
+// pair and the bearer token obtained by a signed challenge.
+#pragma once
+
+#include "identity/identity.h"
+
+#include <QMutex>
+#include <QString>
+#include <QWaitCondition>
+
+namespace velmor::net {
+
+// Tokens are renewed when they expire within this margin.
+constexpr qint64 kTokenRenewMarginSeconds = 30;
+// Lifetime assumed for a token whose reply names none.
+constexpr qint64 kDefaultTokenLifetimeSeconds = 300;
+constexpr int kLoginTimeoutMs = 10000;
+
+class RelayAuthSession
+{
+public:
+    static RelayAuthSession &instance();
+
+    // Sets the normalised base URL and the key pair; forgets any token.
+    void configure(const QString &baseUrl, const velmor::identity::Identity &identity);
+    // Forgets token, expiry, keys and base URL.
+    void clear();
+    // Forgets token and expiry; keeps base URL and keys.
+    void dropToken();
+
+    // Blocking. The cached token while it is valid for more than the margin,
+    // otherwise a challenge login. Empty with the error word in *error on
+    // failure ("not_configured", "challenge_%1", "challenge_missing",
+    // "sign_failed", "verify_%1", "token_missing", network texts).
+    QString token(QString *error = nullptr);
+    bool hasToken(QString *error = nullptr);
+
+    bool isConfigured() const;
+    velmor::identity::Identity identity() const;
+    QString baseUrl() const;
+
+    // Seconds since the epoch at which the cached token expires; 0 without one.
+    qint64 tokenExpiry() const;
+    // Successful logins since the process started (diagnostics and tests).
+    int loginCount() const;
+
+private:
+    RelayAuthSession() = default;
+    RelayAuthSession(const RelayAuthSession &) = delete;
+    RelayAuthSession &operator=(const RelayAuthSession &) = delete;
+
+    mutable QMutex m_mutex;
+    QWaitCondition m_loginDone;
+    QString m_baseUrl;
+    velmor::identity::Identity m_identity;
+    QString m_token;
+    qint64 m_expiresAt = 0;
+    bool m_loginRunning = false;
+    quint64 m_loginSequence = 0; // finished logins, for callers waiting on one
+    QString m_lastLoginError;
+    quint64 m_generation = 0; // bumped by configure and clear
+    int m_loginCount = 0;
+};
+
+} // namespace velmor::net

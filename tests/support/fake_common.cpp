@@ -1,0 +1,346 @@
+#include "support/fake_common.h"
+
+#include "identity/crypto.h"
+
+#include <QDateTime>
+#include <QHttpServer>
+#include <QHttpServerResponder>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QtGlobal>
+
+namespace velmor::fakes {
+
+namespace {
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+void writeReply(QHttpServerResponder &responder, const FakeReply &reply)
+{
+    responder.write(reply.body, reply.contentType,
+                    static_cast<QHttpServerResponder::StatusCode>(reply.status));
+}
+
+} // namespace
+
+FakeReply FakeReply::json(const QJsonObject &object, int status)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return reply;
+}
+
+FakeReply FakeReply::error(int status, const QString &code)
+{
+    return json(QJsonObject{{QStringLiteral("error"), code}}, status);
+}
+
+FakeHttpServer::FakeHttpServer() = default;
+
+FakeHttpServer::~FakeHttpServer()
+{
+    stop();
+}
+
+void FakeHttpServer::addRoute(const QString &path, QHttpServerRequest::Method method,
+                              Handler handler)
+{
+    m_routes.append(Route{path, method, std::move(handler)});
+}
+
+void FakeHttpServer::setWebSocket(const QString &path, WebSocketHandler handler)
+{
+    m_wsPath = path;
+    m_wsHandler = std::move(handler);
+}
+
+QString FakeHttpServer::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+quint16 FakeHttpServer::start(quint16 port)
+{
+    if (m_context)
+        return m_port;
+    m_thread.setObjectName(QStringLiteral("fake-http"));
+    m_thread.start();
+    m_context = new QObject();
+    m_context->moveToThread(&m_thread);
+    runOnServerThread([this, port]() { setUp(port); });
+    if (m_port == 0)
+        stop();
+    return m_port;
+}
+
+void FakeHttpServer::setUp(quint16 port)
+{
+    m_server = new QHttpServer(m_context);
+    for (const Route &route : std::as_const(m_routes)) {
+        const QString path = route.path;
+        const Handler handler = route.handler;
+        m_server->route(path, route.method,
+                        [this, path, handler](const QHttpServerRequest &request,
+                                              QHttpServerResponder &&responder) {
+                            const Fault fault = takeFault(path);
+                            switch (fault.kind) {
+                            case FaultKind::Http500:
+                                writeReply(responder, FakeReply::error(500, QStringLiteral("internal")));
+                                return;
+                            case FaultKind::Drop:
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+                                if (QTcpSocket *socket = responder.socket()) {
+                                    socket->abort();
+                                    return;
+                                }
+#endif
+                                // Without access to the socket the nearest
+                                // thing is an answer the client cannot use.
+                                writeReply(responder, FakeReply{502, QByteArray(), "text/plain"});
+                                return;
+                            case FaultKind::MalformedJson:
+                                writeReply(responder, FakeReply{200, "{\"envelopes\": [{\"message_id\": ",
+                                                                "application/json"});
+                                return;
+                            case FaultKind::CustomBody:
+                                writeReply(responder, FakeReply{fault.status, fault.body,
+                                                                "application/json"});
+                                return;
+                            case FaultKind::Delay:
+                                QThread::msleep(ulong(qMax(0, fault.delayMs)));
+                                break;
+                            case FaultKind::None:
+                                break;
+                            }
+                            writeReply(responder, handler(request));
+                        });
+    }
+    if (!m_wsPath.isEmpty()) {
+        // Qt HttpServer upgrades a WebSocket request only when a route for
+        // its path exists; the route must then write nothing.
+        m_server->route(m_wsPath, [](const QHttpServerRequest &request,
+                                     QHttpServerResponder &&responder) {
+            if (request.value("Upgrade").toLower() == "websocket")
+                return;
+            responder.write(QHttpServerResponder::StatusCode::BadRequest);
+        });
+        QObject::connect(m_server, &QHttpServer::newWebSocketConnection, m_context, [this]() {
+            while (m_server->hasPendingWebSocketConnections()) {
+                std::unique_ptr<QWebSocket> socket = m_server->nextPendingWebSocketConnection();
+                if (!socket)
+                    continue;
+                QWebSocket *raw = socket.release();
+                raw->setParent(m_context);
+                if (m_wsHandler)
+                    m_wsHandler(raw);
+                else
+                    raw->deleteLater();
+            }
+        });
+    }
+    m_port = m_server->listen(QHostAddress::LocalHost, port);
+}
+
+void FakeHttpServer::stop()
+{
+    if (!m_context)
+        return;
+    QObject *context = m_context;
+    runOnServerThread([this, context]() {
+        delete context; // the server and every socket are its children
+        m_server = nullptr;
+    });
+    m_context = nullptr;
+    m_thread.quit();
+    m_thread.wait();
+    m_port = 0;
+}
+
+void FakeHttpServer::runOnServerThread(const std::function<void()> &fn)
+{
+    if (!m_context)
+        return;
+    if (QThread::currentThread() == &m_thread) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(m_context, fn, Qt::BlockingQueuedConnection);
+}
+
+void FakeHttpServer::setFault(const QString &path, const Fault &fault)
+{
+    QMutexLocker locker(&m_mutex);
+    if (fault.kind == FaultKind::None)
+        m_faults.remove(path);
+    else
+        m_faults.insert(path, fault);
+}
+
+void FakeHttpServer::clearFaults()
+{
+    QMutexLocker locker(&m_mutex);
+    m_faults.clear();
+}
+
+Fault FakeHttpServer::takeFault(const QString &path)
+{
+    QMutexLocker locker(&m_mutex);
+    m_counts[path] += 1;
+    for (const QString &key : {path, QStringLiteral("*")}) {
+        auto it = m_faults.find(key);
+        if (it == m_faults.end())
+            continue;
+        const Fault fault = it.value();
+        if (it->remaining > 0 && --it->remaining == 0)
+            m_faults.erase(it);
+        return fault;
+    }
+    return {};
+}
+
+int FakeHttpServer::requestCount(const QString &path) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_counts.value(path);
+}
+
+void FakeHttpServer::resetCounts()
+{
+    QMutexLocker locker(&m_mutex);
+    m_counts.clear();
+}
+
+QString canonicalKeyText(const QString &publicKeyText)
+{
+    const QByteArray key = velmor::crypto::normalisePublicKey(
+        velmor::crypto::base64UrlDecode(publicKeyText.trimmed()), false);
+    return key.size() == 65 ? velmor::crypto::base64UrlEncode(key) : QString();
+}
+
+quint16 unusedLoopbackPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+QString ChallengeAuthority::issueChallenge(const QString &publicKeyText)
+{
+    const QString key = canonicalKeyText(publicKeyText);
+    if (key.isEmpty())
+        return {};
+    const QString challenge = QStringLiteral("pelorin-login:")
+        + velmor::crypto::base64UrlEncode(velmor::crypto::randomBytes(24));
+    QMutexLocker locker(&m_mutex);
+    m_challenges.insert(challenge, Challenge{key, nowSeconds() + 60});
+    ++m_challenges_issued;
+    return challenge;
+}
+
+QString ChallengeAuthority::verify(const QString &publicKeyText, const QString &challenge,
+                                   const QString &signatureB64, QString *error)
+{
+    const QString key = canonicalKeyText(publicKeyText);
+    if (key.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("bad_public_key");
+        return {};
+    }
+    {
+        QMutexLocker locker(&m_mutex);
+        // Single use: a challenge is gone after the first attempt, good or bad.
+        const Challenge issued = m_challenges.take(challenge);
+        if (issued.publicKey != key || issued.expiresAt < nowSeconds()) {
+            if (error)
+                *error = QStringLiteral("unknown_challenge");
+            return {};
+        }
+    }
+    const QByteArray signature = velmor::crypto::base64UrlDecode(signatureB64);
+    if (signature.size() != 64
+        || !velmor::crypto::verifyMessage(velmor::crypto::base64UrlDecode(key), challenge.toUtf8(),
+                                          signature)) {
+        if (error)
+            *error = QStringLiteral("invalid_signature");
+        return {};
+    }
+    const QString token = velmor::crypto::base64UrlEncode(velmor::crypto::randomBytes(32));
+    QMutexLocker locker(&m_mutex);
+    m_tokens.insert(token, Token{key, nowSeconds() + m_tokenLifetime});
+    m_loggedIn.insert(key);
+    ++m_logins;
+    return token;
+}
+
+QString ChallengeAuthority::ownerOf(const QString &token) const
+{
+    QMutexLocker locker(&m_mutex);
+    const auto it = m_tokens.constFind(token);
+    if (it == m_tokens.constEnd() || it->expiresAt <= nowSeconds())
+        return {};
+    return it->publicKey;
+}
+
+QString ChallengeAuthority::ownerOfRequest(const QHttpServerRequest &request) const
+{
+    const QByteArray header = request.value("Authorization").trimmed();
+    if (!header.toLower().startsWith("bearer "))
+        return {};
+    return ownerOf(QString::fromUtf8(header.mid(7).trimmed()));
+}
+
+void ChallengeAuthority::setTokenLifetime(qint64 seconds)
+{
+    QMutexLocker locker(&m_mutex);
+    m_tokenLifetime = seconds;
+}
+
+qint64 ChallengeAuthority::tokenLifetime() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_tokenLifetime;
+}
+
+void ChallengeAuthority::expireAllTokens()
+{
+    QMutexLocker locker(&m_mutex);
+    m_tokens.clear();
+}
+
+int ChallengeAuthority::loginCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_logins;
+}
+
+int ChallengeAuthority::challengeCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_challenges_issued;
+}
+
+bool ChallengeAuthority::hasLoggedIn(const QString &publicKeyText) const
+{
+    const QString key = canonicalKeyText(publicKeyText);
+    QMutexLocker locker(&m_mutex);
+    return m_loggedIn.contains(key);
+}
+
+void ChallengeAuthority::resetCounts()
+{
+    QMutexLocker locker(&m_mutex);
+    m_logins = 0;
+    m_challenges_issued = 0;
+}
+
+} // namespace velmor::fakes

@@ -1,0 +1,344 @@
+#include "support/fake_relay.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QMutexLocker>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+namespace velmor::fakes {
+
+namespace {
+
+using Method = QHttpServerRequest::Method;
+
+bool parseBody(const QHttpServerRequest &request, QJsonObject *object)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    *object = document.object();
+    return true;
+}
+
+QString text(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+FakeReply unauthorized()
+{
+    return FakeReply::error(401, QStringLiteral("token_expired"));
+}
+
+} // namespace
+
+FakeRelay::FakeRelay()
+    : FakeRelay(Options{})
+{
+}
+
+FakeRelay::FakeRelay(const Options &options)
+    : m_options(options)
+{
+    install();
+}
+
+FakeRelay::~FakeRelay()
+{
+    stop();
+}
+
+quint16 FakeRelay::start(quint16 port)
+{
+    return m_http.start(port);
+}
+
+void FakeRelay::stop()
+{
+    m_http.runOnServerThread([this]() { m_sockets.clear(); });
+    m_http.stop();
+}
+
+void FakeRelay::install()
+{
+    m_http.addRoute(QStringLiteral("/v1/health"), Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
+    });
+    if (m_options.serveNodeList) {
+        m_http.addRoute(QStringLiteral("/v1/public/nodes"), Method::Get,
+                        [this](const QHttpServerRequest &) {
+                            const QJsonObject node{{QStringLiteral("url"), baseUrl()},
+                                                   {QStringLiteral("priority"), 1}};
+                            return FakeReply::json(
+                                QJsonObject{{QStringLiteral("nodes"), QJsonArray{node}}});
+                        });
+    }
+    m_http.addRoute(QStringLiteral("/v1/auth/challenge"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handleChallenge(r); });
+    m_http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handleVerify(r); });
+    m_http.addRoute(QStringLiteral("/v1/message/send"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handleSend(r); });
+    m_http.addRoute(QStringLiteral("/v1/message/pull"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handlePull(r); });
+    m_http.addRoute(QStringLiteral("/v1/message/ack"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handleAck(r); });
+    m_http.addRoute(QStringLiteral("/v1/message/ack/batch"), Method::Post,
+                    [this](const QHttpServerRequest &r) { return handleAckBatch(r); });
+    m_http.setWebSocket(QStringLiteral("/v1/ws"), [this](QWebSocket *s) { acceptWebSocket(s); });
+}
+
+void FakeRelay::rememberBody(const QString &path, const QJsonObject &body)
+{
+    QMutexLocker locker(&m_mutex);
+    m_lastBodies.insert(path, body);
+}
+
+QJsonObject FakeRelay::lastBody(const QString &path) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_lastBodies.value(path);
+}
+
+FakeReply FakeRelay::handleChallenge(const QHttpServerRequest &request)
+{
+    QJsonObject body;
+    if (!parseBody(request, &body))
+        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    rememberBody(QStringLiteral("/v1/auth/challenge"), body);
+    const QString challenge = m_auth.issueChallenge(text(body, "identityPublicKey"));
+    if (challenge.isEmpty())
+        return FakeReply::error(400, QStringLiteral("bad_public_key"));
+    return FakeReply::json(QJsonObject{{QStringLiteral("challenge"), challenge},
+                                       {QStringLiteral("expiresIn"), 60}});
+}
+
+FakeReply FakeRelay::handleVerify(const QHttpServerRequest &request)
+{
+    QJsonObject body;
+    if (!parseBody(request, &body))
+        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    rememberBody(QStringLiteral("/v1/auth/verify"), body);
+    QString error;
+    const QString token = m_auth.verify(text(body, "identityPublicKey"), text(body, "challenge"),
+                                        text(body, "signature"), &error);
+    if (token.isEmpty())
+        return FakeReply::error(401, error);
+    markSeen(text(body, "identityPublicKey"));
+    return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
+                                       {QStringLiteral("expiresIn"),
+                                        double(m_auth.tokenLifetime())}});
+}
+
+FakeReply FakeRelay::handleSend(const QHttpServerRequest &request)
+{
+    const QString owner = m_auth.ownerOfRequest(request);
+    if (owner.isEmpty())
+        return unauthorized();
+    QJsonObject body;
+    if (!parseBody(request, &body))
+        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    rememberBody(QStringLiteral("/v1/message/send"), body);
+    const QString messageId = text(body, "message_id");
+    if (messageId.isEmpty() || text(body, "sender_pubkey").isEmpty()
+        || text(body, "ciphertext").isEmpty() || text(body, "signature").isEmpty()
+        || !body.value(QStringLiteral("created_at")).isDouble())
+        return FakeReply::error(400, QStringLiteral("invalid_envelope"));
+    if (canonicalKeyText(text(body, "sender_pubkey")) != owner)
+        return FakeReply::error(403, QStringLiteral("sender_mismatch"));
+    const QString recipient = canonicalKeyText(text(body, "recipient_pubkey"));
+    if (recipient.isEmpty())
+        return FakeReply::error(400, QStringLiteral("invalid_recipient"));
+    if (!isSeen(recipient))
+        return FakeReply::error(404, QStringLiteral("recipient_never_online"));
+    {
+        QMutexLocker locker(&m_mutex);
+        QList<QJsonObject> &queue = m_queues[recipient];
+        for (const QJsonObject &queued : std::as_const(queue)) {
+            // A resent envelope is accepted once.
+            if (text(queued, "message_id") == messageId)
+                return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true},
+                                                   {QStringLiteral("message_id"), messageId}});
+        }
+        queue.append(body);
+    }
+    notifyRecipient(recipient, messageId);
+    return FakeReply::json(
+        QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("message_id"), messageId}});
+}
+
+FakeReply FakeRelay::handlePull(const QHttpServerRequest &request)
+{
+    const QString owner = m_auth.ownerOfRequest(request);
+    if (owner.isEmpty())
+        return unauthorized();
+    QJsonObject body;
+    parseBody(request, &body);
+    rememberBody(QStringLiteral("/v1/message/pull"), body);
+    int limit = body.value(QStringLiteral("limit")).toInt(100);
+    limit = qBound(1, limit, 500);
+    QJsonArray envelopes;
+    {
+        QMutexLocker locker(&m_mutex);
+        const QList<QJsonObject> queue = m_queues.value(owner);
+        for (qsizetype i = 0; i < queue.size() && i < limit; ++i)
+            envelopes.append(queue.at(i));
+    }
+    return FakeReply::json(QJsonObject{{QStringLiteral("envelopes"), envelopes}});
+}
+
+FakeReply FakeRelay::handleAck(const QHttpServerRequest &request)
+{
+    const QString owner = m_auth.ownerOfRequest(request);
+    if (owner.isEmpty())
+        return unauthorized();
+    QJsonObject body;
+    if (!parseBody(request, &body))
+        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    const QString id = text(body, "message_id");
+    QMutexLocker locker(&m_mutex);
+    QList<QJsonObject> &queue = m_queues[owner];
+    for (qsizetype i = 0; i < queue.size(); ++i) {
+        if (text(queue.at(i), "message_id") == id) {
+            queue.removeAt(i);
+            return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
+        }
+    }
+    return FakeReply::error(404, QStringLiteral("not_found"));
+}
+
+FakeReply FakeRelay::handleAckBatch(const QHttpServerRequest &request)
+{
+    const QString owner = m_auth.ownerOfRequest(request);
+    if (owner.isEmpty())
+        return unauthorized();
+    QJsonObject body;
+    if (!parseBody(request, &body))
+        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    rememberBody(QStringLiteral("/v1/message/ack/batch"), body);
+    QMutexLocker locker(&m_mutex);
+    if (m_refuseBatch)
+        return FakeReply::error(m_refuseBatchStatus, QStringLiteral("batch_refused"));
+    QSet<QString> ids;
+    for (const QJsonValue &value : body.value(QStringLiteral("message_ids")).toArray()) {
+        if (value.isString())
+            ids.insert(value.toString());
+    }
+    QList<QJsonObject> &queue = m_queues[owner];
+    const qsizetype before = queue.size();
+    queue.removeIf([&ids](const QJsonObject &queued) {
+        return ids.contains(text(queued, "message_id"));
+    });
+    return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true},
+                                       {QStringLiteral("acked"), int(before - queue.size())}});
+}
+
+void FakeRelay::acceptWebSocket(QWebSocket *socket)
+{
+    const QString token = QUrlQuery(socket->requestUrl()).queryItemValue(
+        QStringLiteral("token"), QUrl::FullyDecoded);
+    const QString owner = m_auth.ownerOf(token);
+    if (owner.isEmpty()) {
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("unauthorized"));
+        socket->deleteLater();
+        return;
+    }
+    m_sockets.insert(socket, owner);
+    QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
+                     [socket](const QString &message) {
+                         if (message.contains(QLatin1String("client.ping")))
+                             socket->sendTextMessage(QStringLiteral("{\"type\":\"pong\"}"));
+                     });
+    QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
+        m_sockets.remove(socket);
+        socket->deleteLater();
+    });
+    socket->sendTextMessage(QStringLiteral("{\"type\":\"hello\"}"));
+}
+
+void FakeRelay::notifyRecipient(const QString &recipientKey, const QString &messageId)
+{
+    const QByteArray notice =
+        QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("message.new")},
+                                  {QStringLiteral("message_id"), messageId}})
+            .toJson(QJsonDocument::Compact);
+    for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
+        if (it.value() == recipientKey)
+            it.key()->sendTextMessage(QString::fromUtf8(notice));
+    }
+}
+
+void FakeRelay::setRefuseBatchAck(bool refuse, int status)
+{
+    QMutexLocker locker(&m_mutex);
+    m_refuseBatch = refuse;
+    m_refuseBatchStatus = status;
+}
+
+void FakeRelay::dropWebSockets()
+{
+    m_http.runOnServerThread([this]() {
+        const QList<QWebSocket *> sockets = m_sockets.keys();
+        m_sockets.clear();
+        for (QWebSocket *socket : sockets) {
+            socket->disconnect();
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+}
+
+void FakeRelay::enqueueRaw(const QString &recipientKey, const QJsonObject &envelope)
+{
+    const QString recipient = canonicalKeyText(recipientKey);
+    {
+        QMutexLocker locker(&m_mutex);
+        m_queues[recipient].append(envelope);
+    }
+    const QString id = text(envelope, "message_id");
+    m_http.runOnServerThread([this, recipient, id]() { notifyRecipient(recipient, id); });
+}
+
+void FakeRelay::markSeen(const QString &publicKeyText)
+{
+    const QString key = canonicalKeyText(publicKeyText);
+    if (key.isEmpty())
+        return;
+    QMutexLocker locker(&m_mutex);
+    m_seen.insert(key);
+}
+
+bool FakeRelay::isSeen(const QString &key) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_seen.contains(key);
+}
+
+int FakeRelay::queueSize(const QString &recipientKey) const
+{
+    QMutexLocker locker(&m_mutex);
+    return int(m_queues.value(canonicalKeyText(recipientKey)).size());
+}
+
+QStringList FakeRelay::queuedIds(const QString &recipientKey) const
+{
+    QMutexLocker locker(&m_mutex);
+    QStringList ids;
+    for (const QJsonObject &queued : m_queues.value(canonicalKeyText(recipientKey)))
+        ids.append(text(queued, "message_id"));
+    return ids;
+}
+
+int FakeRelay::webSocketCount() const
+{
+    int count = 0;
+    const_cast<FakeHttpServer &>(m_http).runOnServerThread(
+        [this, &count]() { count = int(m_sockets.size()); });
+    return count;
+}
+
+} // namespace velmor::fakes
