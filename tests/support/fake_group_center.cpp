@@ -1,0 +1,321 @@
+#include "support/fake_group_center.h"
+
+#include <QDateTime>
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+namespace velmor::fakes {
+
+namespace {
+
+using Method = QHttpServerRequest::Method;
+
+QJsonObject bodyOf(const QHttpServerRequest &request)
+{
+    return QJsonDocument::fromJson(request.body()).object();
+}
+
+} // namespace
+
+FakeGroupCenter::FakeGroupCenter()
+{
+    setUpRoutes();
+}
+
+FakeGroupCenter::~FakeGroupCenter()
+{
+    stop();
+    // The created servers stop on their own threads when they are destroyed.
+    m_created.clear();
+}
+
+quint16 FakeGroupCenter::start()
+{
+    return m_http.start();
+}
+
+void FakeGroupCenter::stop()
+{
+    m_http.stop();
+    QMutexLocker locker(&m_mutex);
+    m_sockets.clear();
+}
+
+void FakeGroupCenter::setCapacity(int standardAvailable, int premiumAvailable)
+{
+    QMutexLocker locker(&m_mutex);
+    m_standard = standardAvailable;
+    m_premium = premiumAvailable;
+}
+
+void FakeGroupCenter::addCreationKey(const QString &key, const QString &type)
+{
+    QMutexLocker locker(&m_mutex);
+    m_keys.insert(key, type);
+}
+
+void FakeGroupCenter::setDeployStatus(const QString &status, const QString &message)
+{
+    QMutexLocker locker(&m_mutex);
+    m_newDeployStatus = status;
+    m_newDeployMessage = message;
+}
+
+void FakeGroupCenter::addServer(FakeGroupServer *server, const QString &serverType,
+                                const QString &deployStatus, const QString &deployMessage)
+{
+    QMutexLocker locker(&m_mutex);
+    for (Listed &listed : m_listed) {
+        if (listed.server == server) {
+            listed.serverType = serverType;
+            listed.deployStatus = deployStatus;
+            listed.deployMessage = deployMessage;
+            return;
+        }
+    }
+    m_listed.append(Listed{server, QStringLiteral("srv-%1").arg(m_nextServerId++), serverType,
+                           deployStatus, deployMessage,
+                           QDateTime::currentSecsSinceEpoch() + 30 * 24 * 3600});
+}
+
+void FakeGroupCenter::removeServer(FakeGroupServer *server)
+{
+    QMutexLocker locker(&m_mutex);
+    m_listed.removeIf([server](const Listed &listed) { return listed.server == server; });
+}
+
+QList<FakeGroupServer *> FakeGroupCenter::createdServers() const
+{
+    QMutexLocker locker(&m_mutex);
+    QList<FakeGroupServer *> list;
+    for (const auto &server : m_created)
+        list.append(server.get());
+    return list;
+}
+
+void FakeGroupCenter::setUpRoutes()
+{
+    m_http.addRoute(QStringLiteral("/v1/auth/challenge"), Method::Post,
+                    [this](const QHttpServerRequest &request) {
+                        const QString challenge = m_auth.issueChallenge(
+                            bodyOf(request).value(QStringLiteral("pubkey")).toString());
+                        if (challenge.isEmpty())
+                            return FakeReply::error(400, QStringLiteral("bad_public_key"));
+                        return FakeReply::json(QJsonObject{{QStringLiteral("challenge"), challenge},
+                                                           {QStringLiteral("expires_in"), 60}});
+                    });
+    m_http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
+                    [this](const QHttpServerRequest &request) {
+                        const QJsonObject body = bodyOf(request);
+                        QString error;
+                        const QString token = m_auth.verify(
+                            body.value(QStringLiteral("pubkey")).toString(),
+                            body.value(QStringLiteral("challenge")).toString(),
+                            body.value(QStringLiteral("signature")).toString(), &error);
+                        if (token.isEmpty())
+                            return FakeReply::error(401, error);
+                        return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
+                                                           {QStringLiteral("expires_in"),
+                                                            m_auth.tokenLifetime()}});
+                    });
+
+    m_http.addRoute(QStringLiteral("/v1/capacity"), Method::Get, [this](const QHttpServerRequest &) {
+        QMutexLocker locker(&m_mutex);
+        return FakeReply::json(QJsonObject{{QStringLiteral("standard_available"), m_standard},
+                                           {QStringLiteral("premium_available"), m_premium}});
+    });
+
+    m_http.addRoute(QStringLiteral("/v1/group/create"), Method::Post, [this](const QHttpServerRequest &request) {
+        const QString caller = m_auth.ownerOfRequest(request);
+        if (caller.isEmpty())
+            return FakeReply::error(401, QStringLiteral("token_expired"));
+        const QJsonObject body = bodyOf(request);
+        const QString key = body.value(QStringLiteral("creation_key")).toString();
+        const QString name = body.value(QStringLiteral("group_name")).toString();
+        const QString type = body.value(QStringLiteral("group_type")).toString().toLower();
+        FakeGroupServer *server = nullptr;
+        QJsonObject reply;
+        {
+            QMutexLocker locker(&m_mutex);
+            if (!m_keys.contains(key))
+                return FakeReply::error(403, QStringLiteral("invalid_creation_key"));
+            if (m_keys.value(key) != type)
+                return FakeReply::error(400, QStringLiteral("creation_key_type_mismatch"));
+            int &available = type == QLatin1String("premium") ? m_premium : m_standard;
+            if (available <= 0)
+                return FakeReply::error(409, QStringLiteral("no_capacity"));
+            if (name.trimmed().isEmpty())
+                return FakeReply::error(400, QStringLiteral("empty_name"));
+            --available;
+            m_keys.remove(key);
+            m_created.push_back(std::make_unique<FakeGroupServer>(caller, name));
+            server = m_created.back().get();
+        }
+        // The new server starts its own thread; nothing here holds the lock.
+        if (server->start() == 0)
+            return FakeReply::error(500, QStringLiteral("deploy_failed"));
+        QString status;
+        QString message;
+        {
+            QMutexLocker locker(&m_mutex);
+            status = m_newDeployStatus;
+            message = m_newDeployMessage;
+        }
+        addServer(server, type, status, message);
+        QString serverId;
+        {
+            QMutexLocker locker(&m_mutex);
+            for (const Listed &listed : std::as_const(m_listed))
+                if (listed.server == server)
+                    serverId = listed.serverId;
+        }
+        reply = QJsonObject{{QStringLiteral("server_id"), serverId},
+                            {QStringLiteral("server_url"), server->baseUrl()},
+                            {QStringLiteral("group_id"), server->groupId()},
+                            {QStringLiteral("owner_pubkey"), caller},
+                            {QStringLiteral("deploy_status"), status}};
+        if (!message.isEmpty())
+            reply.insert(QStringLiteral("deploy_message"), message);
+        broadcast(QStringLiteral("{\"type\":\"dns.group.created\",\"data\":{\"server_url\":\"%1\"}}")
+                      .arg(server->baseUrl()));
+        return FakeReply::json(reply);
+    });
+
+    m_http.addRoute(QStringLiteral("/v1/my/groups"), Method::Get, [this](const QHttpServerRequest &request) {
+        const QString caller = m_auth.ownerOfRequest(request);
+        if (caller.isEmpty())
+            return FakeReply::error(401, QStringLiteral("token_expired"));
+        QList<Listed> listed;
+        {
+            QMutexLocker locker(&m_mutex);
+            listed = m_listed;
+        }
+        QJsonArray groups;
+        for (const Listed &entry : std::as_const(listed)) {
+            if (!entry.server->isMember(caller))
+                continue;
+            QString owner;
+            for (const FakeMember &member : entry.server->members())
+                if (member.role == QLatin1String("owner"))
+                    owner = member.pubkey;
+            groups.append(QJsonObject{{QStringLiteral("server_id"), entry.serverId},
+                                      {QStringLiteral("server_url"), entry.server->baseUrl()},
+                                      {QStringLiteral("group_id"), entry.server->groupId()},
+                                      {QStringLiteral("name"), entry.server->name()},
+                                      {QStringLiteral("owner_pubkey"), owner},
+                                      {QStringLiteral("service_expires_at"), entry.expiresAt},
+                                      {QStringLiteral("deploy_status"), entry.deployStatus},
+                                      {QStringLiteral("deploy_message"), entry.deployMessage},
+                                      {QStringLiteral("server_type"), entry.serverType}});
+        }
+        return FakeReply::json(QJsonObject{{QStringLiteral("groups"), groups}});
+    });
+
+    m_http.setWebSocket(QStringLiteral("/v1/ws"), [this](QWebSocket *socket) { onSocket(socket); });
+}
+
+void FakeGroupCenter::onSocket(QWebSocket *socket)
+{
+    const QString token = QUrlQuery(socket->requestUrl()).queryItemValue(
+        QStringLiteral("token"), QUrl::FullyDecoded);
+    if (m_auth.ownerOf(token).isEmpty()) {
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("unauthorized"));
+        socket->deleteLater();
+        return;
+    }
+    bool hello = false;
+    {
+        QMutexLocker locker(&m_mutex);
+        m_sockets.append(socket);
+        hello = m_helloEnabled;
+    }
+    QObject::connect(socket, &QWebSocket::textMessageReceived, socket, [this, socket](const QString &text) {
+        {
+            QMutexLocker locker(&m_mutex);
+            m_clientFrames.append(text);
+        }
+        if (QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("type")).toString()
+            == QLatin1String("client.ping"))
+            socket->sendTextMessage(QStringLiteral("{\"type\":\"server.pong\"}"));
+    });
+    QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
+        QMutexLocker locker(&m_mutex);
+        m_sockets.removeAll(socket);
+        socket->deleteLater();
+    });
+    if (hello)
+        socket->sendTextMessage(QStringLiteral("{\"type\":\"server.hello\"}"));
+}
+
+void FakeGroupCenter::broadcast(const QString &text)
+{
+    QList<QWebSocket *> targets;
+    {
+        QMutexLocker locker(&m_mutex);
+        targets = m_sockets;
+    }
+    for (QWebSocket *socket : targets)
+        socket->sendTextMessage(text);
+}
+
+void FakeGroupCenter::sendPing()
+{
+    sendRaw(QStringLiteral("{\"type\":\"server.ping\"}"));
+}
+
+void FakeGroupCenter::sendHello()
+{
+    sendRaw(QStringLiteral("{\"type\":\"server.hello\"}"));
+}
+
+void FakeGroupCenter::pushEvent(const QString &type, const QJsonObject &data)
+{
+    sendRaw(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("type"), type},
+                                                        {QStringLiteral("data"), data}})
+                                  .toJson(QJsonDocument::Compact)));
+}
+
+void FakeGroupCenter::sendRaw(const QString &text)
+{
+    m_http.runOnServerThread([this, text]() { broadcast(text); });
+}
+
+void FakeGroupCenter::dropSockets()
+{
+    m_http.runOnServerThread([this]() {
+        QList<QWebSocket *> targets;
+        {
+            QMutexLocker locker(&m_mutex);
+            targets = m_sockets;
+            m_sockets.clear();
+        }
+        for (QWebSocket *socket : targets) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+}
+
+void FakeGroupCenter::setHelloEnabled(bool enabled)
+{
+    QMutexLocker locker(&m_mutex);
+    m_helloEnabled = enabled;
+}
+
+int FakeGroupCenter::socketCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_sockets.size();
+}
+
+QStringList FakeGroupCenter::clientFrames() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_clientFrames;
+}
+
+} // namespace velmor::fakes
