@@ -133,11 +133,13 @@ HttpResponse authorized(const velmor::net::HttpRequest &requestIn, QString *toke
         }
         request.bearerToken = token;
         const HttpResponse response = velmor::net::runHttp(request);
-        if (response.status != 401 || attempt == 1)
+        if (response.status != 401)
             return response;
         // The relay no longer takes this token (expired early, or the relay
-        // restarted): log in afresh and try once more.
+        // restarted): forget it, and log in afresh for one more try.
         session.dropToken();
+        if (attempt == 1)
+            return response;
     }
     return tokenFailure(QString());
 }

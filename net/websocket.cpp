@@ -92,6 +92,7 @@ void WebSocketClient::openUrl(const QUrl &urlIn)
                 }
             });
     m_state = Connecting;
+    m_url = url;
     socket->open(url);
 }
 
@@ -116,6 +117,11 @@ bool WebSocketClient::sendText(const QString &text)
     if (!m_socket || m_state != Open)
         return false;
     return m_socket->sendTextMessage(text) >= 0;
+}
+
+QUrl WebSocketClient::requestUrl() const
+{
+    return m_url;
 }
 
 int WebSocketClient::state() const

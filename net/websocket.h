@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 class QWebSocket;
 
@@ -25,6 +26,8 @@ public:
     void close();
     bool sendText(const QString &text); // false unless open
     int state() const;
+    // The URL of the current or last connection attempt (scheme shows TLS or not).
+    QUrl requestUrl() const;
 
 signals:
     void connected();
@@ -34,6 +37,7 @@ signals:
 private:
     QWebSocket *m_socket = nullptr;
     int m_state = Idle;
+    QUrl m_url;
 };
 
 } // namespace velmor::net

@@ -1,0 +1,287 @@
+// The blocking HTTP runner against a local server: answers, failures,
+// time-outs, the size cap, the loopback-only rule for plain http, and use
+// from many pool threads at once.
+#include "net/http.h"
+#include "support/fake_common.h"
+
+#include <QJsonArray>
+#include <QThreadPool>
+#include <QtConcurrent>
+#include <QtTest>
+
+using namespace velmor::net;
+using velmor::fakes::Fault;
+using velmor::fakes::FakeHttpServer;
+using velmor::fakes::FakeReply;
+
+class HttpTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void answers();
+    void nonSuccessStatusesKeepTheirBody();
+    void requestCarriesBodyTokenAndHeaders();
+    void timeoutAbortsWithStatusZero();
+    void droppedConnectionIsATransportError();
+    void refusedConnectionIsATransportError();
+    void sizeCapRefusesHugeBodies();
+    void jsonOfAnythingButAnObjectIsEmpty();
+    void plainHttpOnlyForLoopback_data();
+    void plainHttpOnlyForLoopback();
+    void insecureEndpointMakesNoRequest();
+    void baseUrlsAndEndpoints();
+    void parallelRequestsKeepOrderAndOwnTimeouts();
+    void usableFromManyPoolThreads();
+
+private:
+    FakeHttpServer m_server;
+};
+
+void HttpTest::initTestCase()
+{
+    using Method = QHttpServerRequest::Method;
+    m_server.addRoute("/ok", Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"hello", "world"}});
+    });
+    m_server.addRoute("/created", Method::Post, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"id", 7}}, 201);
+    });
+    m_server.addRoute("/echo", Method::Post, [](const QHttpServerRequest &request) {
+        QJsonObject headers;
+        for (const auto &header : request.headers())
+            headers.insert(QString::fromLatin1(header.first.toLower()), QString::fromLatin1(header.second));
+        return FakeReply::json(QJsonObject{{"body", QString::fromUtf8(request.body())},
+                                           {"headers", headers}});
+    });
+    m_server.addRoute("/missing", Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply::error(404, "not_found");
+    });
+    m_server.addRoute("/big", Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply{200, QByteArray(300 * 1024, 'x'), "application/octet-stream"};
+    });
+    m_server.addRoute("/slow", Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"slow", true}});
+    });
+    QVERIFY(m_server.start() > 0);
+}
+
+void HttpTest::cleanup()
+{
+    m_server.clearFaults();
+}
+
+void HttpTest::answers()
+{
+    const HttpResponse ok = getJson(QUrl(m_server.baseUrl() + "/ok"));
+    QCOMPARE(ok.status, 200);
+    QVERIFY(ok.success);
+    QVERIFY(ok.error.isEmpty());
+    QCOMPARE(ok.json().value("hello").toString(), QStringLiteral("world"));
+
+    const HttpResponse created = postJson(QUrl(m_server.baseUrl() + "/created"), QJsonObject{});
+    QCOMPARE(created.status, 201);
+    QVERIFY(created.success);
+}
+
+void HttpTest::nonSuccessStatusesKeepTheirBody()
+{
+    const HttpResponse missing = getJson(QUrl(m_server.baseUrl() + "/missing"));
+    QCOMPARE(missing.status, 404);
+    QVERIFY(!missing.success);
+    QVERIFY(missing.error.isEmpty());
+    QCOMPARE(missing.json().value("error").toString(), QStringLiteral("not_found"));
+
+    m_server.setFault("/ok", Fault::http500());
+    const HttpResponse failed = getJson(QUrl(m_server.baseUrl() + "/ok"));
+    QCOMPARE(failed.status, 500);
+    QVERIFY(!failed.success);
+
+    // A route that does not exist for this method.
+    const HttpResponse wrongMethod = postJson(QUrl(m_server.baseUrl() + "/missing"), QJsonObject{});
+    QVERIFY(!wrongMethod.success);
+    QVERIFY(wrongMethod.status >= 400);
+}
+
+void HttpTest::requestCarriesBodyTokenAndHeaders()
+{
+    HttpRequest request;
+    request.method = "POST";
+    request.url = QUrl(m_server.baseUrl() + "/echo");
+    request.body = R"({"a":1})";
+    request.bearerToken = "tok-123";
+    request.headers.append(qMakePair(QByteArray("X-Extra"), QByteArray("yes")));
+    const HttpResponse response = runHttp(request);
+    QVERIFY(response.success);
+    const QJsonObject echo = response.json();
+    QCOMPARE(echo.value("body").toString(), QStringLiteral(R"({"a":1})"));
+    const QJsonObject headers = echo.value("headers").toObject();
+    QCOMPARE(headers.value("authorization").toString(), QStringLiteral("Bearer tok-123"));
+    QCOMPARE(headers.value("content-type").toString(), QStringLiteral("application/json"));
+    QCOMPARE(headers.value("x-extra").toString(), QStringLiteral("yes"));
+}
+
+void HttpTest::timeoutAbortsWithStatusZero()
+{
+    m_server.setFault("/slow", Fault::delay(1500));
+    const HttpResponse response = getJson(QUrl(m_server.baseUrl() + "/slow"), QString(), 300);
+    QCOMPARE(response.status, 0);
+    QVERIFY(!response.success);
+    QCOMPARE(response.error, QStringLiteral("timeout"));
+    QVERIFY(response.body.isEmpty());
+}
+
+void HttpTest::droppedConnectionIsATransportError()
+{
+    m_server.setFault("/ok", Fault::drop());
+    const HttpResponse response = getJson(QUrl(m_server.baseUrl() + "/ok"), QString(), 5000);
+    QVERIFY(!response.success);
+    QVERIFY(!response.error.isEmpty() || response.status >= 500);
+}
+
+void HttpTest::refusedConnectionIsATransportError()
+{
+    const quint16 dead = velmor::fakes::unusedLoopbackPort();
+    const HttpResponse response =
+        getJson(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/health").arg(dead)), QString(), 5000);
+    QCOMPARE(response.status, 0);
+    QVERIFY(!response.success);
+    QVERIFY(!response.error.isEmpty());
+    QVERIFY(response.error != QStringLiteral("timeout"));
+}
+
+void HttpTest::sizeCapRefusesHugeBodies()
+{
+    HttpRequest request;
+    request.url = QUrl(m_server.baseUrl() + "/big");
+    request.maxResponseBytes = 100 * 1024;
+    const HttpResponse capped = runHttp(request);
+    QVERIFY(!capped.success);
+    QCOMPARE(capped.error, QStringLiteral("response_too_large"));
+    QVERIFY(capped.body.isEmpty());
+
+    request.maxResponseBytes = 1024 * 1024;
+    const HttpResponse fits = runHttp(request);
+    QVERIFY(fits.success);
+    QCOMPARE(fits.body.size(), 300 * 1024);
+}
+
+void HttpTest::jsonOfAnythingButAnObjectIsEmpty()
+{
+    HttpResponse response;
+    response.body = "not json";
+    QVERIFY(response.json().isEmpty());
+    response.body = "[1,2,3]";
+    QVERIFY(response.json().isEmpty());
+    response.body = "{\"a\":";
+    QVERIFY(response.json().isEmpty());
+    response.body = "";
+    QVERIFY(response.json().isEmpty());
+    response.body = "{\"a\":1}";
+    QCOMPARE(response.json().value("a").toInt(), 1);
+}
+
+void HttpTest::plainHttpOnlyForLoopback_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("https remote") << "https://relay.example.org/v1" << true;
+    QTest::newRow("wss remote") << "wss://relay.example.org/v1/ws" << true;
+    QTest::newRow("http remote") << "http://relay.example.org/v1" << false;
+    QTest::newRow("ws remote") << "ws://relay.example.org/v1/ws" << false;
+    QTest::newRow("http 127.0.0.1") << "http://127.0.0.1:8080/x" << true;
+    QTest::newRow("http 127.5.6.7") << "http://127.5.6.7/x" << true;
+    QTest::newRow("http localhost") << "http://localhost:1/x" << true;
+    QTest::newRow("http LOCALHOST") << "http://LOCALHOST:1/x" << true;
+    QTest::newRow("http ::1") << "http://[::1]:8080/x" << true;
+    QTest::newRow("ws 127.0.0.1") << "ws://127.0.0.1:9/v1/ws" << true;
+    QTest::newRow("http private lan") << "http://192.168.1.10/x" << false;
+    QTest::newRow("http localhost lookalike") << "http://localhost.evil.example/x" << false;
+    QTest::newRow("http 127 in a name") << "http://127.0.0.1.example.org/x" << false;
+    QTest::newRow("ftp") << "ftp://127.0.0.1/x" << false;
+    QTest::newRow("no host") << "http:///x" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void HttpTest::plainHttpOnlyForLoopback()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, allowed);
+    QCOMPARE(isAllowedEndpoint(QUrl(url)), allowed);
+}
+
+void HttpTest::insecureEndpointMakesNoRequest()
+{
+    const HttpResponse response =
+        postJson(QUrl("http://relay.example.org/v1/message/pull"), QJsonObject{}, "secret-token");
+    QCOMPARE(response.status, 0);
+    QVERIFY(!response.success);
+    QCOMPARE(response.error, QStringLiteral("insecure_endpoint"));
+
+    const HttpResponse ftp = getJson(QUrl("ftp://127.0.0.1/x"));
+    QVERIFY(!ftp.success);
+    QVERIFY(!ftp.error.isEmpty());
+}
+
+void HttpTest::baseUrlsAndEndpoints()
+{
+    QCOMPARE(normaliseBaseUrl("  https://relay.example.org/// "), QStringLiteral("https://relay.example.org"));
+    QCOMPARE(normaliseBaseUrl("http://127.0.0.1:8080/"), QStringLiteral("http://127.0.0.1:8080"));
+    QCOMPARE(normaliseBaseUrl("https://relay.example.org/base/"), QStringLiteral("https://relay.example.org/base"));
+    QVERIFY(normaliseBaseUrl("").isEmpty());
+    QVERIFY(normaliseBaseUrl("relay.example.org").isEmpty());
+    QVERIFY(normaliseBaseUrl("ftp://relay.example.org").isEmpty());
+    QVERIFY(normaliseBaseUrl("https://").isEmpty());
+
+    QCOMPARE(endpoint("https://relay.example.org/", "/v1/message/pull"),
+             QUrl("https://relay.example.org/v1/message/pull"));
+    QCOMPARE(endpoint("https://relay.example.org", "v1/health"), QUrl("https://relay.example.org/v1/health"));
+    QCOMPARE(endpoint("https://relay.example.org/base", "/v1/x?y=1"),
+             QUrl("https://relay.example.org/base/v1/x?y=1"));
+    QVERIFY(endpoint("", "/v1/health").isEmpty());
+}
+
+void HttpTest::parallelRequestsKeepOrderAndOwnTimeouts()
+{
+    m_server.setFault("/slow", Fault::delay(2000));
+    const quint16 dead = velmor::fakes::unusedLoopbackPort();
+    QList<HttpRequest> requests(4);
+    requests[0].url = QUrl(m_server.baseUrl() + "/slow");
+    requests[0].timeoutMs = 300;
+    requests[1].url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(dead));
+    requests[2].url = QUrl("http://relay.example.org/x");
+    requests[3].url = QUrl(m_server.baseUrl() + "/missing");
+    const QList<HttpResponse> answers = runHttpParallel(requests);
+    QCOMPARE(answers.size(), 4);
+    QCOMPARE(answers[0].error, QStringLiteral("timeout"));
+    QCOMPARE(answers[1].status, 0);
+    QVERIFY(!answers[1].error.isEmpty());
+    QCOMPARE(answers[2].error, QStringLiteral("insecure_endpoint"));
+    QCOMPARE(answers[3].status, 404);
+    QVERIFY(runHttpParallel({}).isEmpty());
+}
+
+void HttpTest::usableFromManyPoolThreads()
+{
+    QThreadPool pool;
+    pool.setMaxThreadCount(8);
+    QList<QFuture<int>> futures;
+    for (int i = 0; i < 24; ++i) {
+        futures.append(QtConcurrent::run(&pool, [this]() {
+            const HttpResponse response = getJson(QUrl(m_server.baseUrl() + "/ok"));
+            return response.success && response.json().value("hello").toString() == "world" ? 1 : 0;
+        }));
+    }
+    int good = 0;
+    for (QFuture<int> &future : futures) {
+        future.waitForFinished();
+        good += future.result();
+    }
+    QCOMPARE(good, 24);
+    pool.waitForDone();
+}
+
+QTEST_GUILESS_MAIN(HttpTest)
+#include "test_http.moc"
