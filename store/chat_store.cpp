@@ -153,6 +153,15 @@ void StoreState::dropAll()
 
 namespace {
 
+// The driver binds a null QString as SQL NULL; every text column is NOT NULL
+// and callers rightly pass default-constructed strings for "empty".
+QVariant bindable(const QVariant &v)
+{
+    if (v.metaType().id() == QMetaType::QString && v.toString().isNull())
+        return QVariant(QStringLiteral(""));
+    return v;
+}
+
 // A prepared, bound and executed statement; reset when it goes out of scope.
 class Stmt
 {
@@ -172,7 +181,7 @@ public:
         }
         m_query = it->second.get();
         for (int i = 0; i < binds.size(); ++i)
-            m_query->bindValue(i, binds.at(i));
+            m_query->bindValue(i, bindable(binds.at(i)));
         m_ok = m_query->exec();
         if (!m_ok)
             qCWarning(lcStore) << "statement failed" << m_query->lastError().text() << sql;

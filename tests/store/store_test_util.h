@@ -1,0 +1,91 @@
+// Helpers shared by the store tests: a database file in a temporary folder,
+// a side connection for poking at the file directly, and record builders.
+#pragma once
+
+#include "store/chat_store.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <atomic>
+
+namespace storetest {
+
+// Two owners whose keys sort in opposite order relative to the peer keys,
+// so conversation ids exercise both branches of the ordering.
+inline const QString kOwnerA = QStringLiteral("BOwnerKeyAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA");
+inline const QString kOwnerB = QStringLiteral("ZOwnerKeyBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB");
+inline const QString kPeer = QStringLiteral("MPeerKeyPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPPP");
+
+// A direct connection to the database file, outside the store, for
+// inspecting rows and planting triggers. Closed and removed on destruction.
+class SideConnection
+{
+public:
+    explicit SideConnection(const QString &path)
+        : m_name(QStringLiteral("store_test_side_%1").arg(s_next.fetch_add(1)))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        m_open = db.open();
+    }
+    ~SideConnection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool isOpen() const { return m_open; }
+
+    bool exec(const QString &sql, const QVariantList &binds = {})
+    {
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        if (!q.prepare(sql))
+            return false;
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        return q.exec();
+    }
+
+    // First column of the first row, or an invalid variant.
+    QVariant scalar(const QString &sql, const QVariantList &binds = {})
+    {
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        if (!q.prepare(sql))
+            return {};
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        if (!q.exec() || !q.next())
+            return {};
+        return q.value(0);
+    }
+
+private:
+    static inline std::atomic<int> s_next{1};
+    QString m_name;
+    bool m_open = false;
+};
+
+inline velmor::chat::MessageRecord message(const QString &id, const QString &conversationId, const QString &text,
+                                           qint64 createdAt, bool outgoing = false)
+{
+    velmor::chat::MessageRecord m;
+    m.id = id;
+    m.conversation_id = conversationId;
+    m.peer_raw_public_key = conversationId;
+    m.sender_raw_public_key = outgoing ? QStringLiteral("me") : QStringLiteral("peer");
+    m.text = text;
+    m.created_at = createdAt;
+    m.is_outgoing = outgoing;
+    m.status = outgoing ? velmor::chat::MessageStatus::Sending : velmor::chat::MessageStatus::Received;
+    return m;
+}
+
+} // namespace storetest
