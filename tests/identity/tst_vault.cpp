@@ -1,0 +1,267 @@
+// The credential vault: entries, their files and modes, and persistence
+// across processes (the test binary re-runs itself as a child).
+#include "identity/vault.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+void setUpApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
+    QCoreApplication::setApplicationName(QStringLiteral("PelorinVaultTest"));
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+// Child mode: "vault-child read NAME" prints the entry as hex;
+// "vault-child write NAME HEX" stores it; "vault-child remove NAME" prints 1/0.
+int runChild(const QStringList &args)
+{
+    QTextStream out(stdout);
+    if (args.size() >= 3 && args[1] == "read") {
+        out << CredentialVault::read(args[2]).toHex() << Qt::endl;
+        return 0;
+    }
+    if (args.size() >= 4 && args[1] == "write")
+        return CredentialVault::write(args[2], QByteArray::fromHex(args[3].toLatin1())) ? 0 : 1;
+    if (args.size() >= 3 && args[1] == "remove") {
+        out << (CredentialVault::remove(args[2]) ? "1" : "0") << Qt::endl;
+        return 0;
+    }
+    return 2;
+}
+
+QString runChildProcess(const QStringList &args, int *exitCode = nullptr)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), QStringList{"vault-child"} + args);
+    if (!child.waitForFinished(30000))
+        return QStringLiteral("<timeout>");
+    if (exitCode)
+        *exitCode = child.exitCode();
+    return QString::fromLatin1(child.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class TestVault : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void folderIsPerUserAndTestScoped();
+    void readWriteRemove();
+    void binaryBlobs();
+    void fileLayoutAndModes();
+    void tightensAnExistingFolder();
+    void namesCannotEscape();
+    void badNamesAndSizes();
+    void noTemporaryFilesLeft();
+    void concurrentWriters();
+    void survivesANewProcess();
+};
+
+void TestVault::initTestCase()
+{
+    QVERIFY(QStandardPaths::isTestModeEnabled());
+    QDir(CredentialVault::folder()).removeRecursively();
+}
+
+void TestVault::cleanupTestCase()
+{
+    QDir(CredentialVault::folder()).removeRecursively();
+}
+
+void TestVault::init()
+{
+    QDir(CredentialVault::folder()).removeRecursively();
+}
+
+void TestVault::folderIsPerUserAndTestScoped()
+{
+    const QString folder = CredentialVault::folder();
+    QVERIFY(!folder.isEmpty());
+    QVERIFY(folder.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/"));
+    QVERIFY(folder.contains("qttest")); // never the user's real data in a test run
+}
+
+void TestVault::readWriteRemove()
+{
+    QVERIFY(CredentialVault::read("private_key").isEmpty());
+    QVERIFY(!CredentialVault::remove("private_key"));
+    QVERIFY(CredentialVault::write("private_key", "first"));
+    QCOMPARE(CredentialVault::read("private_key"), QByteArray("first"));
+    QVERIFY(CredentialVault::write("private_key", "second, longer than the first"));
+    QCOMPARE(CredentialVault::read("private_key"), QByteArray("second, longer than the first"));
+    QVERIFY(CredentialVault::write("private_key", "3"));
+    QCOMPARE(CredentialVault::read("private_key"), QByteArray("3"));
+    QVERIFY(CredentialVault::write("mnemonic", "abandon about"));
+    QVERIFY(CredentialVault::remove("private_key"));
+    QVERIFY(CredentialVault::read("private_key").isEmpty());
+    QVERIFY(!CredentialVault::remove("private_key"));
+    // Other entries are untouched.
+    QCOMPARE(CredentialVault::read("mnemonic"), QByteArray("abandon about"));
+    // An entry written empty exists until removed.
+    QVERIFY(CredentialVault::write("avatar", QByteArray()));
+    QVERIFY(CredentialVault::read("avatar").isEmpty());
+    QVERIFY(CredentialVault::remove("avatar"));
+    QVERIFY(!CredentialVault::remove("avatar"));
+}
+
+void TestVault::binaryBlobs()
+{
+    QByteArray blob;
+    for (int i = 0; i < 4096; ++i)
+        blob.append(char(i * 7));
+    QVERIFY(CredentialVault::write("backup_pwd_v2_0x9858effd232b4033e47d90003d41ec34ecaeda94", blob));
+    QCOMPARE(CredentialVault::read("backup_pwd_v2_0x9858effd232b4033e47d90003d41ec34ecaeda94"), blob);
+    const QString utf8Name = QString::fromUtf8("头像");
+    QVERIFY(CredentialVault::write(utf8Name, "x"));
+    QCOMPARE(CredentialVault::read(utf8Name), QByteArray("x"));
+}
+
+void TestVault::fileLayoutAndModes()
+{
+    QVERIFY(CredentialVault::write("private_key", "secret"));
+    const QString folder = CredentialVault::folder();
+    const QString file = folder + "/com.quillet.pelorin.private_key";
+    QVERIFY(QFileInfo::exists(file));
+    QCOMPARE(modeOf(folder), 0700);
+    QCOMPARE(modeOf(file), 0600);
+    // Replacing keeps the mode owner-only.
+    QVERIFY(CredentialVault::write("private_key", "secret 2"));
+    QCOMPARE(modeOf(file), 0600);
+}
+
+void TestVault::tightensAnExistingFolder()
+{
+    const QString folder = CredentialVault::folder();
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(CredentialVault::write("mnemonic", "m"));
+    QCOMPARE(modeOf(folder), 0700);
+}
+
+void TestVault::namesCannotEscape()
+{
+    const QString folder = CredentialVault::folder();
+    const QString parent = QFileInfo(folder).absolutePath();
+    const QStringList names = {"../escape", "..", ".", "a/b", "/etc/passwd", "a\\b", "x\ny", "%2F", "a%2Fb"};
+    for (const QString &name : names)
+        QVERIFY2(CredentialVault::write(name, name.toUtf8()), qPrintable(name));
+    // Every entry reads back as itself: no two names share a file.
+    for (const QString &name : names)
+        QCOMPARE(CredentialVault::read(name), name.toUtf8());
+    QVERIFY(!QFileInfo::exists(parent + "/escape"));
+    QVERIFY(!QFileInfo::exists(parent + "/com.quillet.pelorin.")); // nothing next to the folder
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QCOMPARE(entries.size(), names.size());
+    for (const QFileInfo &fi : entries) {
+        QVERIFY(fi.isFile());
+        QCOMPARE(fi.absolutePath(), QFileInfo(folder).absoluteFilePath());
+        QVERIFY2(fi.fileName().startsWith("com.quillet.pelorin."), qPrintable(fi.fileName()));
+    }
+    for (const QString &name : names)
+        QVERIFY(CredentialVault::remove(name));
+}
+
+void TestVault::badNamesAndSizes()
+{
+    QVERIFY(!CredentialVault::write(QString(), "x"));
+    QVERIFY(CredentialVault::read(QString()).isEmpty());
+    QVERIFY(!CredentialVault::remove(QString()));
+    QVERIFY(!CredentialVault::write(QString(1000, 'n'), "x"));
+    QVERIFY(CredentialVault::read(QString(1000, 'n')).isEmpty());
+    QVERIFY(!CredentialVault::write("huge", QByteArray(17 * 1024 * 1024, 'h')));
+    QVERIFY(CredentialVault::read("huge").isEmpty());
+    QVERIFY(!CredentialVault::remove("huge"));
+}
+
+void TestVault::noTemporaryFilesLeft()
+{
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(CredentialVault::write("private_key", QByteArray::number(i)));
+    const QStringList files = QDir(CredentialVault::folder()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, QStringList{"com.quillet.pelorin.private_key"});
+    QCOMPARE(CredentialVault::read("private_key"), QByteArray("19"));
+}
+
+void TestVault::concurrentWriters()
+{
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 25; ++i) {
+                const QString own = QStringLiteral("entry_%1").arg(t);
+                const QByteArray value = QByteArray::number(t * 100 + i);
+                if (!CredentialVault::write(own, value) || CredentialVault::read(own) != value)
+                    ++failures;
+                // A shared entry: whatever a reader sees is one whole value.
+                const QByteArray shared = QByteArray(512, char('a' + t));
+                if (!CredentialVault::write("shared", shared))
+                    ++failures;
+                const QByteArray seen = CredentialVault::read("shared");
+                if (seen.size() != 512 || seen.count(seen[0]) != 512)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread &th : threads)
+        th.join();
+    QCOMPARE(failures.load(), 0);
+}
+
+void TestVault::survivesANewProcess()
+{
+    const QByteArray secret = QByteArray::fromHex("00ff10ee7f80");
+    QVERIFY(CredentialVault::write("private_key", secret));
+    QCOMPARE(runChildProcess({"read", "private_key"}), QString::fromLatin1(secret.toHex()));
+
+    int code = -1;
+    runChildProcess({"write", "mnemonic", QString::fromLatin1(QByteArray("from the child").toHex())}, &code);
+    QCOMPARE(code, 0);
+    QCOMPARE(CredentialVault::read("mnemonic"), QByteArray("from the child"));
+    QCOMPARE(modeOf(CredentialVault::folder() + "/com.quillet.pelorin.mnemonic"), 0600);
+
+    QCOMPARE(runChildProcess({"remove", "private_key"}), QString("1"));
+    QVERIFY(CredentialVault::read("private_key").isEmpty());
+    QCOMPARE(runChildProcess({"remove", "private_key"}), QString("0"));
+    QCOMPARE(runChildProcess({"read", "private_key"}), QString());
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    setUpApplication();
+    const QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args.first() == "vault-child")
+        return runChild(args);
+    TestVault test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_vault.moc"
