@@ -1,0 +1,311 @@
+// What survives: multi-statement operations are all-or-nothing when a
+// statement fails half-way, queued acknowledgements outlive a restart in
+// their order, and files written by an older layout open with every row.
+#include "store_test_util.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QThread>
+#include <QtTest>
+
+using namespace velmor::chat;
+using namespace storetest;
+
+class StoreDurability : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    ChatStore &store() { return ChatStore::instance(); }
+
+    QString freshPath()
+    {
+        static int n = 0;
+        return m_dir.filePath(QStringLiteral("durability-%1.db").arg(++n));
+    }
+
+private slots:
+    void init() { m_path = freshPath(); }
+    void cleanup() { store().close(); }
+
+    // ---- all-or-nothing --------------------------------------------------------
+
+    void replaceMembersFailingMidwayKeepsOldMembers()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString url = QStringLiteral("https://sg");
+        QVERIFY(store().upsertSuperGroupMember({url, QStringLiteral("old1"), {}, QStringLiteral("Old one"), {}, {}, {}, false, 1}));
+        QVERIFY(store().upsertSuperGroupMember({url, QStringLiteral("old2"), {}, QStringLiteral("Old two"), {}, {}, {}, false, 1}));
+        {
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TRIGGER refuse_boom BEFORE INSERT ON super_group_members WHEN NEW.public_key='boom' "
+                "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        }
+        QList<SuperGroupMemberRecord> fresh;
+        fresh.append({url, QStringLiteral("new1"), {}, QStringLiteral("New one"), {}, {}, {}, false, 2});
+        fresh.append({url, QStringLiteral("boom"), {}, QStringLiteral("Boom"), {}, {}, {}, false, 2});
+        fresh.append({url, QStringLiteral("new3"), {}, QStringLiteral("New three"), {}, {}, {}, false, 2});
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("statement failed.*refused")));
+        QVERIFY(!store().replaceSuperGroupMembers(url, fresh));
+
+        QStringList keys;
+        for (const auto &m : store().superGroupMembers(url))
+            keys << m.public_key;
+        keys.sort();
+        QCOMPARE(keys, (QStringList{"old1", "old2"}));
+        // The store stays usable after the rollback.
+        fresh.removeAt(1);
+        QVERIFY(store().replaceSuperGroupMembers(url, fresh));
+        QCOMPARE(store().superGroupMembers(url).size(), 2);
+    }
+
+    void deleteConversationFailingMidwayKeepsEverything()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString g = QStringLiteral("g");
+        store().ensureGroupConversation(g, QStringLiteral("G"));
+        QVERIFY(store().upsertNormalGroupCard(NormalGroupCardRecord{g}));
+        QVERIFY(store().upsertNormalGroupMemberProfile(g, QJsonObject{{"memberRawPublicKey", "m"}, {"updatedAt", 1}}));
+        QVERIFY(store().upsertPendingGroupJoinRequest({g, {}, QStringLiteral("r"), {}, {}, {}, 1}));
+        QVERIFY(store().blockJoinRequester(g, QStringLiteral("r")));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), QStringLiteral("group:g"), QStringLiteral("x"), 1)));
+        {
+            // The last statement of the transaction fails.
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral("CREATE TRIGGER keep_conv BEFORE DELETE ON conversations "
+                                             "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("statement failed.*refused")));
+        QVERIFY(!store().deleteConversation(g, true));
+        QVERIFY(store().conversationByPeer(QStringLiteral("group:g")));
+        QCOMPARE(store().normalGroupCards().size(), 1);
+        QCOMPARE(store().normalGroupMemberProfiles(g).size(), 1);
+        QCOMPARE(store().pendingGroupJoinRequests().size(), 1);
+        QVERIFY(store().isJoinBlocked(g, QStringLiteral("r")));
+        QVERIFY(store().messageExists(QStringLiteral("m1")));
+    }
+
+    void clearConversationFailingKeepsMessages()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString id = store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("d")).id;
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), id, QStringLiteral("x"), 1)));
+        {
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral("CREATE TRIGGER keep BEFORE UPDATE OF hidden_from_chats ON conversations "
+                                             "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("statement failed.*refused")));
+        QVERIFY(!store().clearConversation(id));
+        QVERIFY(store().messageExists(QStringLiteral("m1")));
+        QCOMPARE(store().conversationByPeer(kPeer)->unread_count, 1);
+    }
+
+    void upsertMessageFailingKeepsNoHalfRow()
+    {
+        // The message insert succeeds, the conversation update fails: neither
+        // the message nor the unread count may remain.
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString id = store().ensureGroupConversation(QStringLiteral("g"), QStringLiteral("G")).id;
+        {
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral("CREATE TRIGGER no_unread BEFORE UPDATE OF unread_count ON conversations "
+                                             "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("statement failed.*refused")));
+        QVERIFY(!store().upsertMessage(message(QStringLiteral("m1"), id, QStringLiteral("x"), 1)));
+        QVERIFY(!store().messageExists(QStringLiteral("m1")));
+        QCOMPARE(store().conversationByPeer(id)->unread_count, 0);
+    }
+
+    // ---- acknowledgement queue -------------------------------------------------
+
+    void pendingAcksSurviveReopenOldestFirst()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().addPendingAck({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        QThread::msleep(1100);
+        QVERIFY(store().addPendingAck({QStringLiteral("d")}));
+        QThread::msleep(1100);
+        // A repeated failure refreshes the time and moves the id behind.
+        QVERIFY(store().addPendingAck({QStringLiteral("b")}));
+        store().close();
+
+        QVERIFY(store().open(kOwnerB, m_path));
+        QVERIFY(store().pendingAcks(10).isEmpty());
+        QVERIFY(store().addPendingAck({QStringLiteral("a")}));
+        store().close();
+
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().pendingAcks(10), (QStringList{"a", "c", "d", "b"}));
+        QCOMPARE(store().pendingAcks(2), (QStringList{"a", "c"}));
+        QVERIFY(store().deletePendingAck({QStringLiteral("a"), QStringLiteral("c")}));
+        store().close();
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().pendingAcks(10), (QStringList{"d", "b"}));
+        QVERIFY(store().open(kOwnerB, m_path));
+        QCOMPARE(store().pendingAcks(10), QStringList{"a"});
+    }
+
+    void moreThanOneBatchComesInOrder()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        QStringList ids;
+        for (int i = 0; i < 250; ++i)
+            ids << QStringLiteral("id-%1").arg(i, 3, 10, QLatin1Char('0'));
+        QVERIFY(store().addPendingAck(ids));
+        QStringList drained;
+        for (int round = 0; round < 5; ++round) {
+            const QStringList batch = store().pendingAcks(100);
+            if (batch.isEmpty())
+                break;
+            QVERIFY(batch.size() <= 100);
+            drained += batch;
+            QVERIFY(store().deletePendingAck(batch));
+        }
+        QCOMPARE(drained, ids);
+    }
+
+    // ---- migration ---------------------------------------------------------------
+
+    void olderLayoutOpensWithEveryRow()
+    {
+        {
+            // An earlier layout: fewer columns, keys without the owner, one
+            // table without an owner column, tables not yet present, NULLs.
+            SideConnection side(m_path);
+            QVERIFY(side.isOpen());
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE messages (owner_raw_public_key TEXT, id TEXT PRIMARY KEY, conversation_id TEXT, "
+                "peer_raw_public_key TEXT, sender_raw_public_key TEXT, text TEXT, created_at INTEGER, "
+                "is_outgoing INTEGER, status INTEGER, attachment TEXT)")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE conversations (owner_raw_public_key TEXT NOT NULL, id TEXT NOT NULL, "
+                "conversation_type TEXT, peer_raw_public_key TEXT, peer_display_key TEXT, last_message TEXT, "
+                "last_timestamp INTEGER, unread_count INTEGER, PRIMARY KEY(owner_raw_public_key, id))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE contacts (wallet_public_key TEXT PRIMARY KEY, erc20_address TEXT, remark TEXT, "
+                "blocked INTEGER, updated_at INTEGER)")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE pending_acks (owner_raw_public_key TEXT NOT NULL, message_id TEXT NOT NULL, "
+                "updated_at INTEGER NOT NULL, PRIMARY KEY(owner_raw_public_key, message_id))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE super_groups (owner_raw_public_key TEXT NOT NULL, server_url TEXT NOT NULL, "
+                "name TEXT, last_read_seq INTEGER, last_message_seq INTEGER, updated_at INTEGER, "
+                "PRIMARY KEY(owner_raw_public_key, server_url))")));
+            QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = 1")));
+
+            const QString convA = kOwnerA + QLatin1Char(':') + kPeer;
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO messages VALUES(?,?,?,?,?,?,?,?,?,?)"),
+                              {kOwnerA, QStringLiteral("m1"), convA, kPeer, kPeer, QStringLiteral("hello"), 100, 0, 4,
+                               QVariant()}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO messages VALUES(?,?,?,?,?,?,?,?,?,?)"),
+                              {kOwnerB, QStringLiteral("m2"), QStringLiteral("c2"), kPeer, kPeer, QStringLiteral("other"),
+                               200, 1, 1, QStringLiteral("{}")}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO conversations VALUES(?,?,?,?,?,?,?,?)"),
+                              {kOwnerA, convA, QStringLiteral("direct"), kPeer, QStringLiteral("Peer"),
+                               QStringLiteral("hello"), 100, 3}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO contacts VALUES(?,?,?,?,?)"),
+                              {kPeer, QStringLiteral("0xabc"), QStringLiteral("friend"), 1, 50}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO pending_acks VALUES(?,?,?)"), {kOwnerA, QStringLiteral("q1"), 10}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO pending_acks VALUES(?,?,?)"), {kOwnerA, QStringLiteral("q0"), 5}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO super_groups VALUES(?,?,?,?,?,?)"),
+                              {kOwnerA, QStringLiteral("https://sg"), QStringLiteral("SG"), 3, 9, 70}));
+        }
+
+        QVERIFY(store().open(kOwnerA, m_path));
+        {
+            SideConnection side(m_path);
+            QCOMPARE(side.scalar(QStringLiteral("PRAGMA user_version")).toInt(), 2);
+            QCOMPARE(side.scalar(QStringLiteral("SELECT COUNT(*) FROM messages")).toInt(), 2);
+        }
+        // Old rows, new columns at their defaults.
+        const auto m1 = store().messageById(QStringLiteral("m1"));
+        QVERIFY(m1);
+        QCOMPARE(m1->text, QStringLiteral("hello"));
+        QCOMPARE(m1->status, MessageStatus::Received);
+        QVERIFY(m1->attachment.isEmpty());
+        QCOMPARE(m1->content_type, QStringLiteral("text"));
+        QVERIFY(m1->content_digest.isEmpty());
+        QVERIFY(!store().messageExists(QStringLiteral("m2")));   // B's row stays B's
+        const auto conv = store().conversationByPeer(kPeer);
+        QVERIFY(conv);
+        QCOMPARE(conv->unread_count, 3);
+        QVERIFY(!conv->hidden_from_chats);
+        QVERIFY(!conv->muted);
+        QVERIFY(conv->peer_wallet_address.isEmpty());
+        QCOMPARE(store().visibleConversations().size(), 1);
+        // The contact table had no owner column; its rows go to the opener.
+        const auto contact = store().contact(kPeer);
+        QVERIFY(contact);
+        QCOMPARE(contact->remark, QStringLiteral("friend"));
+        QCOMPARE(contact->blocked, 1);
+        QVERIFY(contact->avatar_kind.isEmpty());
+        QCOMPARE(store().pendingAcks(10), (QStringList{"q0", "q1"}));
+        const auto sg = store().superGroup(QStringLiteral("https://sg"));
+        QVERIFY(sg);
+        QCOMPARE(sg->last_message_seq, 9);
+        QCOMPARE(sg->info_json, QStringLiteral("{}"));
+        QVERIFY(!sg->muted);
+
+        // New tables exist and the new keys hold: B may now use A's ids.
+        NotificationEventRecord e;
+        e.stable_id = QStringLiteral("s");
+        QVERIFY(store().upsertNotificationEvent(e));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m3"), conv->id, QStringLiteral("new"), 300)));
+        QCOMPARE(store().conversationByPeer(kPeer)->unread_count, 4);
+        QVERIFY(store().open(kOwnerB, m_path));
+        QCOMPARE(store().messageById(QStringLiteral("m2"))->text, QStringLiteral("other"));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), QStringLiteral("c"), QStringLiteral("B's m1"), 1)));
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().messageById(QStringLiteral("m1"))->text, QStringLiteral("hello"));
+        QCOMPARE(store().messages(conv->id).size(), 2);
+
+        // Opening again is a no-op for the layout.
+        store().close();
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().messages(conv->id).size(), 2);
+    }
+
+    void newerFileKeepsItsVersion()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m"), QStringLiteral("c"), QStringLiteral("x"), 1)));
+        store().close();
+        {
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral("ALTER TABLE messages ADD COLUMN future_column TEXT")));
+            QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = 7")));
+        }
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().messageExists(QStringLiteral("m")));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m2"), QStringLiteral("c"), QStringLiteral("y"), 2)));
+        SideConnection side(m_path);
+        QCOMPARE(side.scalar(QStringLiteral("PRAGMA user_version")).toInt(), 7);
+    }
+
+    void dataOutlivesReopen()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString conv = store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("d")).id;
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(store().upsertMessage(message(QStringLiteral("m%1").arg(i), conv, QString::number(i), i + 1)));
+        store().close();
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().messages(conv).size(), 50);
+        QCOMPARE(store().conversationByPeer(kPeer)->unread_count, 50);
+        QCOMPARE(store().conversationByPeer(kPeer)->last_message, QStringLiteral("49"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    StoreDurability t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_durability.moc"
