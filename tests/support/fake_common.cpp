@@ -90,6 +90,8 @@ void FakeHttpServer::setUp(quint16 port)
                         [this, path, handler](const QHttpServerRequest &request,
                                               QHttpServerResponder &&responder) {
                             const Fault fault = takeFault(path);
+                            if (fault.delayMs > 0)
+                                QThread::msleep(ulong(fault.delayMs));
                             switch (fault.kind) {
                             case FaultKind::Http500:
                                 writeReply(responder, FakeReply::error(500, QStringLiteral("internal")));
@@ -114,8 +116,6 @@ void FakeHttpServer::setUp(quint16 port)
                                                                 "application/json"});
                                 return;
                             case FaultKind::Delay:
-                                QThread::msleep(ulong(qMax(0, fault.delayMs)));
-                                break;
                             case FaultKind::None:
                                 break;
                             }

@@ -46,7 +46,8 @@ enum class FaultKind {
 struct Fault
 {
     FaultKind kind = FaultKind::None;
-    int delayMs = 0;
+    int delayMs = 0; // held for this long before any kind of answer
+
     int status = 200;
     QByteArray body;
     int remaining = -1; // answers affected; -1 for every one until cleared
@@ -55,9 +56,9 @@ struct Fault
     static Fault delay(int ms) { return {FaultKind::Delay, ms}; }
     static Fault drop() { return {FaultKind::Drop}; }
     static Fault malformedJson() { return {FaultKind::MalformedJson}; }
-    static Fault custom(int status, const QByteArray &body)
+    static Fault custom(int status, const QByteArray &body, int delayMs = 0)
     {
-        return {FaultKind::CustomBody, 0, status, body};
+        return {FaultKind::CustomBody, delayMs, status, body};
     }
 };
 

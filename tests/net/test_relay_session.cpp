@@ -1,0 +1,360 @@
+// The relay session against the local relay: the signed-challenge login,
+// the token cache with its renewal margin, refusal handling, and one login
+// for many concurrent callers.
+#include "identity/crypto.h"
+#include "identity/identity.h"
+#include "net/http.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+#include "support/fake_relay.h"
+
+#include <QSet>
+#include <QThreadPool>
+#include <QtConcurrent>
+#include <QtTest>
+
+using namespace velmor::net;
+using velmor::fakes::FakeRelay;
+using velmor::fakes::Fault;
+using velmor::identity::Identity;
+
+class RelaySessionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void loginSignsTheChallengeWithCamelCaseBody();
+    void cachedTokenIsReused();
+    void tokenNearExpiryIsRenewed();
+    void notConfiguredFailsWithoutRequest();
+    void configureClearAndDrop();
+    void relayRefusingAStaleTokenMakesItDropped();
+    void persistentRefusalLeavesNoToken();
+    void loginFailuresAreErrorWords();
+    void relayVerifiesSignaturesForReal();
+    void tenThreadsCauseOneLogin();
+    void tenThreadsShareOneFailedLogin();
+    void readersAreNotHeldUpByALogin();
+
+private:
+    FakeRelay m_relay;
+    Identity m_alice;
+};
+
+void RelaySessionTest::initTestCase()
+{
+    QVERIFY(m_relay.start() > 0);
+    m_alice = Identity::generate();
+    QVERIFY(m_alice.isValid());
+}
+
+void RelaySessionTest::init()
+{
+    m_relay.clearFaults();
+    m_relay.setTokenLifetime(3600);
+    m_relay.http().resetCounts();
+    m_relay.auth().resetCounts();
+    RelayAuthSession::instance().configure(m_relay.baseUrl(), m_alice);
+}
+
+void RelaySessionTest::cleanupTestCase()
+{
+    RelayAuthSession::instance().clear();
+}
+
+void RelaySessionTest::loginSignsTheChallengeWithCamelCaseBody()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    QString error;
+    const QString token = session.token(&error);
+    QVERIFY2(!token.isEmpty(), qPrintable(error));
+    QVERIFY(error.isEmpty());
+    QCOMPARE(m_relay.loginCount(), 1);
+    QVERIFY(m_relay.auth().hasLoggedIn(m_alice.publicKeyText()));
+
+    const QJsonObject challenge = m_relay.lastBody("/v1/auth/challenge");
+    QCOMPARE(challenge.value("identityPublicKey").toString(), m_alice.publicKeyText());
+    const QJsonObject verify = m_relay.lastBody("/v1/auth/verify");
+    QCOMPARE(verify.value("identityPublicKey").toString(), m_alice.publicKeyText());
+    QVERIFY(verify.value("challenge").toString().startsWith("pelorin-login:"));
+    const QByteArray signature = velmor::crypto::base64UrlDecode(verify.value("signature").toString());
+    QCOMPARE(signature.size(), 64);
+    QVERIFY(velmor::crypto::verifyMessage(m_alice.publicKey, verify.value("challenge").toString().toUtf8(),
+                                          signature));
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QVERIFY(session.tokenExpiry() >= now + 3500);
+    QVERIFY(session.tokenExpiry() <= now + 3600);
+    QVERIFY(session.hasToken());
+}
+
+void RelaySessionTest::cachedTokenIsReused()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    const QString first = session.token();
+    const QString second = session.token();
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(second, first);
+    QCOMPARE(m_relay.loginCount(), 1);
+    QCOMPARE(m_relay.requestCount("/v1/auth/challenge"), 1);
+}
+
+void RelaySessionTest::tokenNearExpiryIsRenewed()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    // Tokens that live for 20 s are inside the 30 s margin from the start.
+    m_relay.setTokenLifetime(20);
+    const QString first = session.token();
+    const QString second = session.token();
+    QVERIFY(!first.isEmpty());
+    QVERIFY(!second.isEmpty());
+    QVERIFY(first != second);
+    QCOMPARE(m_relay.loginCount(), 2);
+
+    // 31 s is just outside the margin: kept.
+    m_relay.setTokenLifetime(31);
+    const QString third = session.token();
+    QCOMPARE(session.token(), third);
+    QCOMPARE(m_relay.loginCount(), 3);
+}
+
+void RelaySessionTest::notConfiguredFailsWithoutRequest()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    session.clear();
+    QString error;
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("not_configured"));
+    QVERIFY(!session.hasToken(&error));
+    QVERIFY(!session.isConfigured());
+
+    // A key alone, or a URL alone, is not enough.
+    session.configure(m_relay.baseUrl(), Identity());
+    QVERIFY(!session.isConfigured());
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("not_configured"));
+    session.configure(QStringLiteral("not a url"), m_alice);
+    QVERIFY(!session.isConfigured());
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("not_configured"));
+    QCOMPARE(m_relay.requestCount("/v1/auth/challenge"), 0);
+}
+
+void RelaySessionTest::configureClearAndDrop()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    session.configure(m_relay.baseUrl() + "///", m_alice);
+    QCOMPARE(session.baseUrl(), m_relay.baseUrl());
+    QVERIFY(session.isConfigured());
+    QCOMPARE(session.identity().privateKey, m_alice.privateKey);
+
+    const QString token = session.token();
+    QVERIFY(!token.isEmpty());
+
+    session.dropToken();
+    QCOMPARE(session.tokenExpiry(), 0);
+    QVERIFY(session.isConfigured());
+    QCOMPARE(session.baseUrl(), m_relay.baseUrl());
+    const QString renewed = session.token();
+    QVERIFY(!renewed.isEmpty());
+    QVERIFY(renewed != token);
+
+    // A new configuration never inherits the previous token.
+    const Identity bob = Identity::generate();
+    session.configure(m_relay.baseUrl(), bob);
+    QCOMPARE(session.tokenExpiry(), 0);
+    QCOMPARE(session.identity().publicKeyText(), bob.publicKeyText());
+
+    session.clear();
+    QVERIFY(session.baseUrl().isEmpty());
+    QVERIFY(!session.identity().isValid());
+    QCOMPARE(session.tokenExpiry(), 0);
+}
+
+void RelaySessionTest::relayRefusingAStaleTokenMakesItDropped()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    const QString stale = session.token();
+    QVERIFY(!stale.isEmpty());
+    QCOMPARE(m_relay.loginCount(), 1);
+
+    // The relay forgets its tokens (say, after a restart); the client still
+    // believes in its own for an hour.
+    m_relay.expireAllTokens();
+    const velmor::chat::AckResult result = velmor::chat::RelayApi::ack({QStringLiteral("gone-id")});
+    QCOMPARE(result.ackedIds, QStringList{QStringLiteral("gone-id")});
+    QCOMPARE(m_relay.loginCount(), 2);
+    const QString fresh = session.token();
+    QVERIFY(fresh != stale);
+    QCOMPARE(m_relay.loginCount(), 2);
+}
+
+void RelaySessionTest::persistentRefusalLeavesNoToken()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    QVERIFY(!session.token().isEmpty());
+    m_relay.setFault("/v1/message/pull", Fault::custom(401, R"({"error":"token_expired"})"));
+    QVERIFY(velmor::chat::RelayApi::pull().isEmpty());
+    // One fresh login was tried; its token was refused as well and dropped.
+    QCOMPARE(m_relay.requestCount("/v1/message/pull"), 2);
+    QCOMPARE(m_relay.loginCount(), 2);
+    QCOMPARE(session.tokenExpiry(), 0);
+}
+
+void RelaySessionTest::loginFailuresAreErrorWords()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    QString error;
+
+    m_relay.setFault("/v1/auth/challenge", Fault::http500());
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("challenge_http_500(internal)"));
+
+    m_relay.setFault("/v1/auth/challenge", Fault::custom(200, R"({"challenge": 42})"));
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("challenge_missing"));
+
+    m_relay.setFault("/v1/auth/challenge", Fault::malformedJson());
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("challenge_missing"));
+    m_relay.clearFaults();
+
+    m_relay.setFault("/v1/auth/verify", Fault::custom(200, R"({"token": ""})"));
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("token_missing"));
+
+    m_relay.setFault("/v1/auth/verify", Fault::custom(200, R"({"token": ["x"]})"));
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("token_missing"));
+
+    m_relay.setFault("/v1/auth/verify", Fault::custom(403, R"({"error":"banned"})"));
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("verify_http_403(banned)"));
+    QCOMPARE(classifyError(error).code, int(ErrorPermissionDenied));
+
+    // A token without a lifetime is taken for a short one, not for ever.
+    m_relay.setFault("/v1/auth/verify", Fault::custom(200, R"({"token": "abc"})"));
+    QCOMPARE(session.token(&error), QStringLiteral("abc"));
+    QVERIFY(session.tokenExpiry() <= QDateTime::currentSecsSinceEpoch() + kDefaultTokenLifetimeSeconds);
+    m_relay.clearFaults();
+
+    // No relay at all.
+    session.configure(QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort()),
+                      m_alice);
+    QVERIFY(session.token(&error).isEmpty());
+    QVERIFY(error.startsWith(QStringLiteral("challenge_http_0(")));
+    QCOMPARE(classifyError(error).code, int(ErrorNetwork));
+
+    // Plain http to a remote relay is refused before anything is sent.
+    session.configure(QStringLiteral("http://relay.example.org"), m_alice);
+    QVERIFY(session.token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("challenge_http_0(insecure_endpoint)"));
+}
+
+void RelaySessionTest::relayVerifiesSignaturesForReal()
+{
+    // The fake relay must refuse what a real one refuses, or the tests above
+    // would prove nothing: a challenge signed by another key, a challenge
+    // used twice, and a challenge issued to someone else.
+    const Identity mallory = Identity::generate();
+    const QUrl challengeUrl(m_relay.baseUrl() + "/v1/auth/challenge");
+    const QUrl verifyUrl(m_relay.baseUrl() + "/v1/auth/verify");
+    const QString aliceKey = m_alice.publicKeyText();
+
+    const QString challenge =
+        postJson(challengeUrl, QJsonObject{{"identityPublicKey", aliceKey}}).json().value("challenge").toString();
+    QVERIFY(!challenge.isEmpty());
+    const QString forged =
+        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(mallory.privateKey, challenge.toUtf8()));
+    HttpResponse reply = postJson(
+        verifyUrl, QJsonObject{{"identityPublicKey", aliceKey}, {"challenge", challenge}, {"signature", forged}});
+    QCOMPARE(reply.status, 401);
+    QCOMPARE(reply.json().value("error").toString(), QStringLiteral("invalid_signature"));
+
+    // The challenge is spent even by a failed attempt.
+    const QString genuine =
+        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(m_alice.privateKey, challenge.toUtf8()));
+    reply = postJson(verifyUrl,
+                     QJsonObject{{"identityPublicKey", aliceKey}, {"challenge", challenge}, {"signature", genuine}});
+    QCOMPARE(reply.status, 401);
+    QCOMPARE(reply.json().value("error").toString(), QStringLiteral("unknown_challenge"));
+
+    // Mallory cannot use a challenge issued to Alice with her own signature.
+    const QString second =
+        postJson(challengeUrl, QJsonObject{{"identityPublicKey", aliceKey}}).json().value("challenge").toString();
+    const QString malloryOwn =
+        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(mallory.privateKey, second.toUtf8()));
+    reply = postJson(verifyUrl, QJsonObject{{"identityPublicKey", mallory.publicKeyText()},
+                                            {"challenge", second},
+                                            {"signature", malloryOwn}});
+    QCOMPARE(reply.status, 401);
+    QCOMPARE(m_relay.loginCount(), 0);
+}
+
+void RelaySessionTest::tenThreadsCauseOneLogin()
+{
+    // Slow the login down so that all ten callers arrive while it runs.
+    m_relay.setFault("/v1/auth/challenge", Fault::delay(400));
+    QThreadPool pool;
+    pool.setMaxThreadCount(10);
+    QList<QFuture<QString>> futures;
+    for (int i = 0; i < 10; ++i)
+        futures.append(QtConcurrent::run(&pool, []() { return RelayAuthSession::instance().token(); }));
+    QSet<QString> tokens;
+    for (QFuture<QString> &future : futures) {
+        future.waitForFinished();
+        tokens.insert(future.result());
+    }
+    pool.waitForDone();
+    QCOMPARE(tokens.size(), 1);
+    QVERIFY(!tokens.values().first().isEmpty());
+    QCOMPARE(m_relay.loginCount(), 1);
+    QCOMPARE(m_relay.requestCount("/v1/auth/challenge"), 1);
+}
+
+void RelaySessionTest::tenThreadsShareOneFailedLogin()
+{
+    m_relay.setFault("/v1/auth/challenge", Fault::custom(503, R"({"error":"overloaded"})", 300));
+    QThreadPool pool;
+    pool.setMaxThreadCount(10);
+    QList<QFuture<QString>> futures;
+    for (int i = 0; i < 10; ++i) {
+        futures.append(QtConcurrent::run(&pool, []() {
+            QString error;
+            const QString token = RelayAuthSession::instance().token(&error);
+            return token.isEmpty() ? error : QStringLiteral("unexpected token");
+        }));
+    }
+    QStringList errors;
+    for (QFuture<QString> &future : futures) {
+        future.waitForFinished();
+        errors.append(future.result());
+    }
+    pool.waitForDone();
+    for (const QString &error : errors)
+        QCOMPARE(error, QStringLiteral("challenge_http_503(overloaded)"));
+    // Every caller that arrived during the failing login got its answer; a
+    // caller that came after it may try once more, but never one per thread.
+    QVERIFY(m_relay.requestCount("/v1/auth/challenge") < 10);
+}
+
+void RelaySessionTest::readersAreNotHeldUpByALogin()
+{
+    m_relay.setFault("/v1/auth/challenge", Fault::delay(1500));
+    QFuture<QString> login = QtConcurrent::run([]() { return RelayAuthSession::instance().token(); });
+    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/challenge"), 1, 5000);
+    // The login is now waiting on the relay; the readers answer meanwhile.
+    QVERIFY(!login.isFinished());
+    QCOMPARE(RelayAuthSession::instance().baseUrl(), m_relay.baseUrl());
+    QCOMPARE(RelayAuthSession::instance().identity().publicKeyText(), m_alice.publicKeyText());
+    QVERIFY(RelayAuthSession::instance().isConfigured());
+    QVERIFY(!login.isFinished());
+    login.waitForFinished();
+    QVERIFY(!login.result().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(RelaySessionTest)
+#include "test_relay_session.moc"
