@@ -1,0 +1,575 @@
+// The group-server API against local fake group servers: roles, joining,
+// sealed messages in both key spellings, read state, voice rooms and
+// replies that are broken in every way a server can break them.
+#include "net/relay_session.h"
+#include "net/service_error.h"
+#include "net/supergroup_api.h"
+#include "net/supergroup_client.h"
+#include "support/fake_group_server.h"
+
+#include "identity/crypto.h"
+#include "identity/identity.h"
+
+#include <QJsonDocument>
+#include <QtTest>
+
+using velmor::fakes::Fault;
+using velmor::fakes::FakeGroupServer;
+using velmor::identity::Identity;
+using velmor::net::ServiceError;
+using velmor::sg::SGMessage;
+using velmor::sg::SuperGroupApi;
+using velmor::sg::SuperGroupServiceClient;
+
+// JSON text written with single quotes, for readability.
+static QByteArray quoted(const char *text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+class SuperGroupApiTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    Identity m_owner = Identity::generate();
+    Identity m_admin = Identity::generate();
+    Identity m_member = Identity::generate();
+    Identity m_stranger = Identity::generate();
+
+    static void signIn(const Identity &identity)
+    {
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), identity);
+    }
+    SuperGroupApi &api() { return SuperGroupApi::instance(); }
+
+    void populate(FakeGroupServer &server)
+    {
+        server.addMember(m_admin.publicKeyText(), QStringLiteral("admin"), QStringLiteral("Ada"));
+        server.addMember(m_member.publicKeyText(), QStringLiteral("member"), QStringLiteral("Max"));
+    }
+
+private slots:
+    void init()
+    {
+        SuperGroupServiceClient::instance().clearTokens();
+        signIn(m_owner);
+    }
+
+    void informationAndMembers()
+    {
+        FakeGroupServer server(m_owner.publicKeyText(), QStringLiteral("Harbour"));
+        QVERIFY(server.start());
+        populate(server);
+        signIn(m_member);
+        const auto info = api().groupInfo(server.baseUrl());
+        QVERIFY(info.ok);
+        QCOMPARE(info.name, QStringLiteral("Harbour"));
+        QCOMPARE(info.groupId, server.groupId());
+        QCOMPARE(info.memberCount, 3);
+        QCOMPARE(info.ownerPubkey, m_owner.publicKeyText());
+        QCOMPARE(info.serverEncPubkey, server.serverPublicKey());
+        QCOMPARE(info.joinMode, QStringLiteral("invite"));
+        QVERIFY(info.voiceEnabled);
+
+        const auto members = api().members(server.baseUrl());
+        QCOMPARE(members.size(), 3);
+        QHash<QString, QString> roles;
+        for (const auto &member : members)
+            roles.insert(member.pubkey, member.role);
+        QCOMPARE(roles.value(m_owner.publicKeyText()), QStringLiteral("owner"));
+        QCOMPARE(roles.value(m_admin.publicKeyText()), QStringLiteral("admin"));
+        QCOMPARE(roles.value(m_member.publicKeyText()), QStringLiteral("member"));
+        QCOMPARE(members.at(1).displayName, QStringLiteral("Ada"));
+        QCOMPARE(members.at(1).address, m_admin.erc20Address());
+
+        // A stranger sees the information but not the member list.
+        signIn(m_stranger);
+        QVERIFY(api().groupInfo(server.baseUrl()).ok);
+        QVERIFY(api().members(server.baseUrl()).isEmpty());
+    }
+
+    void memberCannotAdminister()
+    {
+        FakeGroupServer server(m_owner.publicKeyText(), QStringLiteral("Harbour"));
+        QVERIFY(server.start());
+        populate(server);
+        const QString url = server.baseUrl();
+        const QString newcomer = Identity::generate().publicKeyText();
+        signIn(m_member);
+
+        auto expectDenied = [](bool ok, const ServiceError &error) {
+            QVERIFY(!ok);
+            QCOMPARE(error.httpStatus, 403);
+            QCOMPARE(error.code, int(velmor::net::ErrorPermissionDenied));
+            QCOMPARE(error.messageKey, QStringLiteral("error.permission.denied"));
+        };
+        ServiceError error;
+        expectDenied(api().updateGroup(url, QStringLiteral("Mine now"), QString(), QStringLiteral("open"),
+                                       QString(), &error), error);
+        expectDenied(api().setGroupMuted(url, true, &error), error);
+        expectDenied(api().inviteMember(url, newcomer, QString(), QString(), &error), error);
+        expectDenied(api().removeMember(url, m_admin.publicKeyText(), &error), error);
+        expectDenied(api().setMemberRole(url, m_member.publicKeyText(), QStringLiteral("admin"), &error), error);
+        expectDenied(api().decideJoin(url, newcomer, QStringLiteral("block"), &error), error);
+        expectDenied(api().openVoiceRoom(url, &error), error);
+        QVERIFY(api().pendingJoins(url).isEmpty());
+        QCOMPARE(server.name(), QStringLiteral("Harbour"));
+        QVERIFY(!server.allMuted());
+        QCOMPARE(server.members().size(), 3);
+        QCOMPARE(server.roleOf(m_member.publicKeyText()), QStringLiteral("member"));
+        QVERIFY(server.blocked().isEmpty());
+
+        // What a member may do for itself.
+        QVERIFY(api().updateMemberProfile(url, QStringLiteral("Maxi"), QStringLiteral("avatar-7")));
+        QVERIFY(api().setMemberMuted(url, true));
+        QCOMPARE(server.member(m_member.publicKeyText()).displayName, QStringLiteral("Maxi"));
+        QVERIFY(server.member(m_member.publicKeyText()).muted);
+
+        // An admin manages members but not roles or other admins.
+        signIn(m_admin);
+        QVERIFY(api().inviteMember(url, newcomer, QStringLiteral("New"), QString()));
+        QCOMPARE(server.roleOf(newcomer), QStringLiteral("member"));
+        QVERIFY(api().removeMember(url, newcomer));
+        QVERIFY(!server.isMember(newcomer));
+        expectDenied(api().setMemberRole(url, m_member.publicKeyText(), QStringLiteral("admin"), &error), error);
+        QCOMPARE(error.detail, QStringLiteral("not_owner"));
+        expectDenied(api().removeMember(url, m_owner.publicKeyText(), &error), error);
+        QVERIFY(api().setGroupMuted(url, true));
+        QVERIFY(server.allMuted());
+
+        // The owner sets roles.
+        signIn(m_owner);
+        QVERIFY(api().setMemberRole(url, m_member.publicKeyText(), QStringLiteral("admin")));
+        QCOMPARE(server.roleOf(m_member.publicKeyText()), QStringLiteral("admin"));
+        QVERIFY(api().updateGroup(url, QStringLiteral("Harbour 2"), QString(), QStringLiteral("open"),
+                                  QStringLiteral("Be kind")));
+        QCOMPARE(server.name(), QStringLiteral("Harbour 2"));
+        QCOMPARE(server.notice(), QStringLiteral("Be kind"));
+    }
+
+    void argumentsRefusedWithoutRequest()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        ServiceError error;
+        for (const QString role : {QStringLiteral("owner"), QStringLiteral("Admin"), QString()}) {
+            QVERIFY(!api().setMemberRole(server.baseUrl(), m_member.publicKeyText(), role, &error));
+            QVERIFY(error.isError());
+        }
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/member/role")), 0);
+        QVERIFY(!api().decideJoin(server.baseUrl(), m_member.publicKeyText(), QStringLiteral("Approve")));
+        QVERIFY(!api().decideJoin(server.baseUrl(), m_member.publicKeyText(), QStringLiteral("kick")));
+        QVERIFY(!api().decideJoin(server.baseUrl(), QString(), QStringLiteral("approve")));
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/join/approve")), 0);
+    }
+
+    void joinRequestsAndDecisions()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        const QString url = server.baseUrl();
+        const Identity rejected = Identity::generate();
+        const Identity blocked = Identity::generate();
+
+        signIn(m_member);
+        auto join = api().requestJoin(url, QStringLiteral("let me in"));
+        QVERIFY2(join.ok, qPrintable(join.error));
+        QCOMPARE(join.status, QStringLiteral("pending"));
+        QVERIFY(!server.isMember(m_member.publicKeyText()));
+        signIn(rejected);
+        QCOMPARE(api().requestJoin(url, QString()).status, QStringLiteral("pending"));
+        signIn(blocked);
+        QCOMPARE(api().requestJoin(url, QStringLiteral("spam")).status, QStringLiteral("pending"));
+
+        signIn(m_owner);
+        const auto pending = api().pendingJoins(url);
+        QCOMPARE(pending.size(), 3);
+        QCOMPARE(pending.first().pubkey, m_member.publicKeyText());
+        QCOMPARE(pending.first().note, QStringLiteral("let me in"));
+        QVERIFY(pending.first().createdAt > 0);
+        QVERIFY(api().decideJoin(url, m_member.publicKeyText(), QStringLiteral("approve")));
+        QVERIFY(api().decideJoin(url, rejected.publicKeyText(), QStringLiteral("reject")));
+        QVERIFY(api().decideJoin(url, blocked.publicKeyText(), QStringLiteral("block")));
+        QCOMPARE(server.roleOf(m_member.publicKeyText()), QStringLiteral("member"));
+        QCOMPARE(server.joinRequestStatus(rejected.publicKeyText()), QStringLiteral("rejected"));
+        // Decided requests are no longer pending.
+        QVERIFY(api().pendingJoins(url).isEmpty());
+        // Approving what is not pending fails.
+        QVERIFY(!api().decideJoin(url, rejected.publicKeyText(), QStringLiteral("approve")));
+
+        signIn(m_member);
+        QCOMPARE(api().requestJoin(url, QString()).status, QStringLiteral("already_member"));
+        signIn(blocked);
+        join = api().requestJoin(url, QString());
+        QVERIFY(!join.ok);
+        QCOMPARE(join.error, QStringLiteral("join_http_403"));
+        QCOMPARE(join.serviceError.httpStatus, 403);
+        QCOMPARE(join.serviceError.messageKey, QStringLiteral("error.permission.denied"));
+        QCOMPARE(join.serviceError.detail, QStringLiteral("join_blocked"));
+
+        // An open group admits at once.
+        server.setJoinMode(QStringLiteral("open"));
+        signIn(m_stranger);
+        QCOMPARE(api().requestJoin(url, QString()).status, QStringLiteral("joined"));
+        QVERIFY(server.isMember(m_stranger.publicKeyText()));
+    }
+
+    void joinFailures()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        velmor::net::RelayAuthSession::instance().clear();
+        auto join = api().requestJoin(server.baseUrl(), QString());
+        QVERIFY(!join.ok);
+        QCOMPARE(join.error, QStringLiteral("no_identity"));
+        QCOMPARE(join.serviceError.messageKey, QStringLiteral("error.auth.required"));
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/auth/challenge")), 0);
+
+        signIn(m_member);
+        server.http().setFault(QStringLiteral("/v1/auth/challenge"), Fault::http500());
+        join = api().requestJoin(server.baseUrl(), QString());
+        QCOMPARE(join.error, QStringLiteral("challenge_500"));
+        QCOMPARE(join.serviceError.httpStatus, 500);
+        server.http().setFault(QStringLiteral("/v1/auth/challenge"), Fault::custom(200, "{}"));
+        join = api().requestJoin(server.baseUrl(), QString());
+        QCOMPARE(join.error, QStringLiteral("challenge_missing"));
+        server.http().clearFaults();
+        server.http().setFault(QStringLiteral("/v1/join/request"), Fault::http500());
+        join = api().requestJoin(server.baseUrl(), QString());
+        QCOMPARE(join.error, QStringLiteral("join_http_500"));
+        QVERIFY(!server.isMember(m_member.publicKeyText()));
+    }
+
+    void sendAndPullRoundTrip()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        const QString url = server.baseUrl();
+        const QString key = server.serverPublicKey();
+        const QByteArray jpeg = QByteArray("\xff\xd8\xff\xe0 fake jpeg \xff\xd9", 17);
+        const QByteArray audio = QByteArray(3000, '\x42');
+
+        auto sent = api().sendText(url, key, QStringLiteral("hello 世界"), QStringLiteral("Olga"),
+                                   QStringLiteral("m-1"));
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        QVERIFY(api().sendImage(url, key, jpeg, 640, 480, QStringLiteral("Olga"), QStringLiteral("m-2")).ok);
+        QVERIFY(api().sendVoice(url, key, audio, 2500, {1, 5, 3}, QStringLiteral("Olga"), QStringLiteral("m-3")).ok);
+        // A repeated send of one id is stored once.
+        QVERIFY(api().sendText(url, key, QStringLiteral("hello 世界"), QStringLiteral("Olga"),
+                               QStringLiteral("m-1")).ok);
+        QCOMPARE(server.messages().size(), 3);
+
+        signIn(m_member);
+        const auto messages = api().pullMessages(url, 0, 200);
+        QCOMPARE(messages.size(), 3);
+        const SGMessage &text = messages.at(0);
+        QCOMPARE(text.seq, qint64(1));
+        QCOMPARE(text.messageId, QStringLiteral("m-1"));
+        QCOMPARE(text.type, QStringLiteral("text"));
+        QCOMPARE(text.text, QStringLiteral("hello 世界"));
+        QCOMPARE(text.senderPubkey, m_owner.publicKeyText());
+        QCOMPARE(text.senderDisplayName, QStringLiteral("Olga"));
+        QCOMPARE(text.senderAddress, m_owner.erc20Address());
+        QVERIFY(text.hasContent);
+        QVERIFY(text.createdAt > 1700000000);
+
+        const SGMessage &image = messages.at(1);
+        QCOMPARE(image.type, QStringLiteral("image"));
+        QCOMPARE(velmor::crypto::base64UrlDecode(image.imageData), jpeg);
+        QCOMPARE(image.mime, QStringLiteral("image/jpeg"));
+        QCOMPARE(image.width, 640);
+        QCOMPARE(image.height, 480);
+        const SGMessage &voice = messages.at(2);
+        QCOMPARE(voice.type, QStringLiteral("voice"));
+        QCOMPARE(velmor::crypto::base64UrlDecode(voice.voiceData), audio);
+        QCOMPARE(voice.durationMs, 2500);
+
+        // The cursor and the limit.
+        QCOMPARE(api().pullMessages(url, 2, 200).size(), 1);
+        QCOMPARE(api().pullMessages(url, 0, 2).size(), 2);
+        QVERIFY(api().pullMessages(url, 3, 200).isEmpty());
+
+        // Media kept apart by the server are fetched.
+        server.setMediaByReference(true);
+        const auto fetched = api().pullMessages(url, 1, 200);
+        QCOMPARE(fetched.size(), 2);
+        QCOMPARE(velmor::crypto::base64UrlDecode(fetched.at(0).imageData), jpeg);
+        QCOMPARE(velmor::crypto::base64UrlDecode(fetched.at(1).voiceData), audio);
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/image/get")), 1);
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/voice/get")), 1);
+    }
+
+    void sendRefusals()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        FakeGroupServer other(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        QVERIFY(other.start());
+        populate(server);
+        const QString url = server.baseUrl();
+        const QString key = server.serverPublicKey();
+
+        QCOMPARE(api().sendText(url, QString(), QStringLiteral("x"), QString(), QStringLiteral("a")).error,
+                 QStringLiteral("server_encryption_key_missing"));
+        QCOMPARE(api().sendText(url, QStringLiteral("not-a-key"), QStringLiteral("x"), QString(), QStringLiteral("a")).error,
+                 QStringLiteral("server_encryption_key_invalid"));
+        QCOMPARE(api().sendText(url, key, QStringLiteral("  "), QString(), QStringLiteral("a")).error,
+                 QStringLiteral("empty_text"));
+        QCOMPARE(api().sendImage(url, key, QByteArray(), 1, 1, QString(), QStringLiteral("a")).error,
+                 QStringLiteral("empty_image"));
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/message/send")), 0);
+
+        // Sealed to the wrong server's key: this server cannot open it.
+        const auto wrongKey = api().sendText(url, other.serverPublicKey(), QStringLiteral("x"), QString(),
+                                             QStringLiteral("b"));
+        QVERIFY(!wrongKey.ok);
+        QCOMPARE(wrongKey.error, QStringLiteral("sg_send_http_400:invalid_content"));
+
+        server.setAllMuted(true);
+        signIn(m_member);
+        const auto muted = api().sendText(url, key, QStringLiteral("x"), QString(), QStringLiteral("c"));
+        QCOMPARE(muted.error, QStringLiteral("sg_send_http_403:all_muted"));
+        QCOMPARE(velmor::net::classifyError(muted.error).messageKey, QStringLiteral("error.group.muted"));
+        signIn(m_admin);
+        QVERIFY(api().sendText(url, key, QStringLiteral("admins may"), QString(), QStringLiteral("d")).ok);
+        signIn(m_stranger);
+        QCOMPARE(api().sendText(url, key, QStringLiteral("x"), QString(), QStringLiteral("e")).error,
+                 QStringLiteral("sg_send_http_403:not_member"));
+        QCOMPARE(server.messages().size(), 1);
+    }
+
+    void pullReadsBothSpellingsAndSealedContent()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        server.appendMessage(m_admin.publicKeyText(), QString(),
+                             QJsonObject{{"type", "text"}, {"text", "snake"},
+                                         {"sender_display_name", "Ada"}, {"sender_address", "0xabc"},
+                                         {"sender_avatar_kind", "builtin"}, {"sender_avatar_id", "7"}},
+                             /*plainContent=*/true);
+        server.appendMessage(m_admin.publicKeyText(), QStringLiteral("voice"),
+                             QJsonObject{{"voice_b64", "AAEC"}, {"duration_ms", 1200}});
+        server.appendMessage(m_admin.publicKeyText(), QStringLiteral("image"),
+                             QJsonObject{{"imageB64", "AAEC"}, {"mime", "image/png"}, {"width", 3},
+                                         {"height", 4}, {"senderAvatarKind", "custom"}});
+        server.appendMessage(m_admin.publicKeyText(), QStringLiteral("system"), QJsonObject(),
+                             false, QStringLiteral("member_joined"));
+
+        signIn(m_member);
+        const auto messages = api().pullMessages(server.baseUrl(), 0, 200);
+        QCOMPARE(messages.size(), 4);
+        QCOMPARE(messages.at(0).type, QStringLiteral("text"));
+        QCOMPARE(messages.at(0).text, QStringLiteral("snake"));
+        QCOMPARE(messages.at(0).senderDisplayName, QStringLiteral("Ada"));
+        QCOMPARE(messages.at(0).senderAddress, QStringLiteral("0xabc"));
+        QCOMPARE(messages.at(0).senderAvatarKind, QStringLiteral("builtin"));
+        QCOMPARE(messages.at(0).senderAvatarId, QStringLiteral("7"));
+        QVERIFY(messages.at(0).hasContent);
+        QCOMPARE(messages.at(1).voiceData, QStringLiteral("AAEC"));
+        QCOMPARE(messages.at(1).durationMs, 1200);
+        QCOMPARE(messages.at(2).imageData, QStringLiteral("AAEC"));
+        QCOMPARE(messages.at(2).mime, QStringLiteral("image/png"));
+        QCOMPARE(messages.at(2).width, 3);
+        QCOMPARE(messages.at(2).height, 4);
+        QCOMPARE(messages.at(2).senderAvatarKind, QStringLiteral("custom"));
+        // An empty content object reads as no content; the event still comes through.
+        QVERIFY(!messages.at(3).hasContent);
+        QCOMPARE(messages.at(3).event, QStringLiteral("member_joined"));
+        QCOMPARE(messages.at(3).seq, qint64(4));
+    }
+
+    void sealedContentIsCheckedPerReader()
+    {
+        const Identity reader = Identity::generate();
+        const QByteArray content = quoted("{'type':'text','text':'secret','senderDisplayName':'Q'}");
+        QJsonObject message{{"seq", 9}, {"message_id", "x"}, {"sender_pubkey", "k"},
+                            {"created_at", 1.7e9},
+                            {"enc_content", Ecies::seal(reader.publicKey, content)}};
+        SGMessage parsed = SuperGroupApi::parseMessage(message, reader.privateKey);
+        QVERIFY(parsed.hasContent);
+        QCOMPARE(parsed.text, QStringLiteral("secret"));
+        QCOMPARE(parsed.type, QStringLiteral("text"));
+        QCOMPARE(parsed.createdAt, qint64(1700000000));
+
+        // Another reader's key, a tampered box, a box that is not JSON.
+        QVERIFY(!SuperGroupApi::parseMessage(message, Identity::generate().privateKey).hasContent);
+        QString tampered = message.value("enc_content").toString();
+        tampered[tampered.size() - 5] = tampered[tampered.size() - 5] == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+        message.insert("enc_content", tampered);
+        parsed = SuperGroupApi::parseMessage(message, reader.privateKey);
+        QVERIFY(!parsed.hasContent);
+        QVERIFY(parsed.text.isEmpty());
+        QCOMPARE(parsed.seq, qint64(9));
+        message.insert("enc_content", Ecies::seal(reader.publicKey, "not json"));
+        QVERIFY(!SuperGroupApi::parseMessage(message, reader.privateKey).hasContent);
+        message.insert("enc_content", QStringLiteral("%%%"));
+        QVERIFY(!SuperGroupApi::parseMessage(message, reader.privateKey).hasContent);
+        // An unreadable box does not hide a readable plain content object.
+        message.insert("content", QJsonObject{{"text", "plain"}});
+        parsed = SuperGroupApi::parseMessage(message, reader.privateKey);
+        QVERIFY(parsed.hasContent);
+        QCOMPARE(parsed.text, QStringLiteral("plain"));
+    }
+
+    void readState()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        for (int i = 0; i < 3; ++i)
+            server.appendMessage(m_owner.publicKeyText(), QStringLiteral("text"), QJsonObject{{"text", "x"}});
+        signIn(m_member);
+        auto state = api().readState(server.baseUrl());
+        QVERIFY(state.ok);
+        QCOMPARE(state.lastReadSeq, qint64(0));
+        QCOMPARE(state.unread, 3);
+        state = api().markRead(server.baseUrl(), 2);
+        QVERIFY(state.ok);
+        QCOMPARE(state.lastReadSeq, qint64(2));
+        QCOMPARE(state.unread, 1);
+        // Never backwards, never past the last message.
+        QCOMPARE(api().markRead(server.baseUrl(), 1).lastReadSeq, qint64(2));
+        state = api().markRead(server.baseUrl(), 99);
+        QCOMPARE(state.lastReadSeq, qint64(3));
+        QCOMPARE(state.unread, 0);
+
+        signIn(m_stranger);
+        state = api().readState(server.baseUrl());
+        QVERIFY(!state.ok);
+        QCOMPARE(state.error.httpStatus, 403);
+    }
+
+    void malformedRepliesGiveEmptyResults()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        server.appendMessage(m_owner.publicKeyText(), QStringLiteral("text"), QJsonObject{{"text", "x"}});
+        const QString url = server.baseUrl();
+        auto &http = server.http();
+
+        const QList<Fault> faults{Fault::malformedJson(), Fault::http500(),
+                                  Fault::custom(200, "[1,2,3]"), Fault::custom(200, "")};
+        for (const Fault &fault : faults) {
+            // A valid token first, so that the broken replies reach the calls.
+            http.clearFaults();
+            QVERIFY(!SuperGroupServiceClient::instance().token(url).isEmpty());
+            http.setFault(QStringLiteral("*"), fault);
+
+            QVERIFY(!api().groupInfo(url).ok);
+            QVERIFY(api().members(url).isEmpty());
+            QVERIFY(api().pullMessages(url, 0, 200).isEmpty());
+            QVERIFY(api().pendingJoins(url).isEmpty());
+            QVERIFY(!api().readState(url).ok);
+            QVERIFY(!api().markRead(url, 1).ok);
+            QVERIFY(!api().voiceStatus(url).ok);
+            QVERIFY(!api().voiceToken(url).ok);
+            QVERIFY(!api().openVoiceRoom(url));
+        }
+        // Objects without the expected lists.
+        http.setFault(QStringLiteral("*"), Fault::custom(200, quoted("{'members':'x','messages':{},'requests':7}")));
+        QVERIFY(api().members(url).isEmpty());
+        QVERIFY(api().pullMessages(url, 0, 200).isEmpty());
+        QVERIFY(api().pendingJoins(url).isEmpty());
+        QVERIFY(!api().voiceToken(url).ok);
+        QVERIFY(!api().openVoiceRoom(url));
+        http.clearFaults();
+
+        // Entries of the wrong shape are skipped, the rest kept.
+        http.setFault(QStringLiteral("/v1/message/pull"),
+                      Fault::custom(200, quoted("{'messages':[1,'a',null,{'seq':'5','message_id':'ok','content':{'text':'t'}},{'seq':{}}]}")));
+        const auto messages = api().pullMessages(url, 0, 200);
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages.at(0).seq, qint64(5));
+        QCOMPARE(messages.at(0).text, QStringLiteral("t"));
+        QCOMPARE(messages.at(1).seq, qint64(0));
+        QVERIFY(!messages.at(1).hasContent);
+        http.setFault(QStringLiteral("/v1/members"),
+                      Fault::custom(200, quoted("{'members':[{'role':'owner'},{'pubkey':'p','muted':'yes'}, 4]}")));
+        const auto members = api().members(url);
+        QCOMPARE(members.size(), 1);
+        QCOMPARE(members.first().pubkey, QStringLiteral("p"));
+        QVERIFY(!members.first().muted);
+        http.clearFaults();
+
+        // A server that does not answer at all.
+        http.setFault(QStringLiteral("/v1/group/info"), Fault::drop());
+        QVERIFY(!api().groupInfo(url).ok);
+        http.clearFaults();
+        QVERIFY(api().groupInfo(url).ok);
+    }
+
+    void voiceRoom()
+    {
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        const QString url = server.baseUrl();
+
+        signIn(m_member);
+        auto status = api().voiceStatus(url);
+        QVERIFY(status.ok);
+        QVERIFY(!status.open);
+        QVERIFY(!status.canOpen);
+        auto token = api().voiceToken(url);
+        QVERIFY(!token.ok);
+        QCOMPARE(token.error.httpStatus, 409);
+        QCOMPARE(token.error.detail, QStringLiteral("voice_not_open"));
+
+        signIn(m_admin);
+        QVERIFY(api().voiceStatus(url).canOpen);
+        ServiceError error;
+        QVERIFY(api().openVoiceRoom(url, &error));
+        status = api().voiceStatus(url);
+        QVERIFY(status.open);
+        QCOMPARE(status.openerPubkey, m_admin.publicKeyText());
+        QCOMPARE(status.ownerPubkey, m_owner.publicKeyText());
+        QVERIFY(!status.room.isEmpty());
+
+        signIn(m_member);
+        token = api().voiceToken(url);
+        QVERIFY(token.ok);
+        QVERIFY(!token.canPublish);
+        QVERIFY(!token.url.isEmpty());
+        QVERIFY(!token.token.isEmpty());
+        QCOMPARE(token.openerPubkey, m_admin.publicKeyText());
+        QVERIFY(!api().grantSpeaker(url, m_member.publicKeyText(), &error));
+        QCOMPARE(error.messageKey, QStringLiteral("error.permission.denied"));
+        QVERIFY(!api().closeVoiceRoom(url, &error));
+        QCOMPARE(error.httpStatus, 403);
+        QVERIFY(server.voiceOpen());
+
+        signIn(m_admin);
+        QVERIFY(api().grantSpeaker(url, m_member.publicKeyText(), nullptr));
+        QCOMPARE(api().voiceStatus(url).speakers, QStringList{m_member.publicKeyText()});
+        signIn(m_member);
+        QVERIFY(api().voiceToken(url).canPublish);
+        signIn(m_admin);
+        QVERIFY(api().revokeSpeaker(url, m_member.publicKeyText(), nullptr));
+        QVERIFY(api().voiceStatus(url).speakers.isEmpty());
+
+        signIn(m_owner);
+        QVERIFY(api().closeVoiceRoom(url, &error));
+        QVERIFY(!api().voiceStatus(url).open);
+
+        // A 2xx answer that says no.
+        server.setVoiceEnabled(false);
+        QVERIFY(!api().openVoiceRoom(url, &error));
+        QCOMPARE(error.detail, QStringLiteral("voice_open_rejected"));
+        QVERIFY(!server.voiceOpen());
+
+        // A token answer with a field missing is not a token.
+        server.http().setFault(QStringLiteral("/v1/voice/token"),
+                               Fault::custom(200, quoted("{'url':'wss://x','token':'t'}")));
+        token = api().voiceToken(url);
+        QVERIFY(!token.ok);
+        QVERIFY(token.error.isError());
+    }
+};
+
+QTEST_GUILESS_MAIN(SuperGroupApiTest)
+#include "test_supergroup_api.moc"
