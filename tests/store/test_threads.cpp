@@ -1,0 +1,216 @@
+// The store is used from the GUI thread and from pool threads at once.
+// Concurrent writers must neither crash nor lose a write, a write reported
+// as done must be in the file, and connections of finished threads must go.
+#include "store_test_util.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace velmor::chat;
+using namespace storetest;
+
+namespace {
+
+int storeConnectionCount()
+{
+    int n = 0;
+    for (const QString &name : QSqlDatabase::connectionNames())
+        n += name.startsWith(QLatin1String("velmor_store_")) ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class StoreThreads : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    ChatStore &store() { return ChatStore::instance(); }
+
+private slots:
+    void init()
+    {
+        static int n = 0;
+        m_path = m_dir.filePath(QStringLiteral("threads-%1.db").arg(++n));
+        QVERIFY(store().open(kOwnerA, m_path));
+    }
+    void cleanup() { store().close(); }
+
+    void twoThreadsHammering()
+    {
+        const QString conv = store().ensureGroupConversation(QStringLiteral("g"), QStringLiteral("G")).id;
+        constexpr int kPerThread = 1500;
+        std::atomic<int> failures{0};
+        auto work = [&](const QString &prefix) {
+            for (int i = 0; i < kPerThread; ++i) {
+                const QString id = prefix + QString::number(i);
+                if (!store().upsertMessage(message(id, conv, id, 1000 + i)))
+                    ++failures;
+                if (!store().addPendingAck({id}))
+                    ++failures;
+                if (i % 100 == 0) {
+                    store().messages(conv);
+                    store().visibleConversations();
+                }
+            }
+        };
+        std::unique_ptr<QThread> t1(QThread::create(work, QStringLiteral("a-")));
+        std::unique_ptr<QThread> t2(QThread::create(work, QStringLiteral("b-")));
+        t1->start();
+        t2->start();
+        QVERIFY(t1->wait(60000));
+        QVERIFY(t2->wait(60000));
+
+        QCOMPARE(failures.load(), 0);
+        QCOMPARE(store().messages(conv).size(), 2 * kPerThread);
+        // Every increment of the unread count survived.
+        QCOMPARE(store().conversationByPeer(conv)->unread_count, 2 * kPerThread);
+        QCOMPARE(store().pendingAcks(10 * kPerThread).size(), 2 * kPerThread);
+    }
+
+    void sameIdsFromTwoThreadsCountOnce()
+    {
+        const QString conv = store().ensureGroupConversation(QStringLiteral("g"), QStringLiteral("G")).id;
+        constexpr int kIds = 800;
+        auto work = [&] {
+            for (int i = 0; i < kIds; ++i)
+                store().upsertMessage(message(QStringLiteral("dup-%1").arg(i), conv, QStringLiteral("t"), i + 1));
+        };
+        std::unique_ptr<QThread> t1(QThread::create(work));
+        std::unique_ptr<QThread> t2(QThread::create(work));
+        t1->start();
+        t2->start();
+        work();   // and the main thread
+        QVERIFY(t1->wait(60000));
+        QVERIFY(t2->wait(60000));
+        QCOMPARE(store().messages(conv).size(), kIds);
+        QCOMPARE(store().conversationByPeer(conv)->unread_count, kIds);
+    }
+
+    void poolJobsWhileTheMainThreadReads()
+    {
+        const QString url = QStringLiteral("https://sg");
+        SuperGroupRecord g;
+        g.server_url = url;
+        QVERIFY(store().upsertSuperGroup(g));
+        QList<QFuture<int>> jobs;
+        for (int j = 0; j < 8; ++j) {
+            jobs.append(QtConcurrent::run([this, j, url] {
+                int ok = 0;
+                for (int i = 0; i < 150; ++i) {
+                    MessageRecord m = message(QStringLiteral("p%1-%2").arg(j).arg(i), QStringLiteral("sg:") + url,
+                                              QStringLiteral("x"), i);
+                    m.server_seq = j * 1000 + i;
+                    ok += store().upsertMessage(m) ? 1 : 0;
+                    store().upsertSuperGroupMember({url, QStringLiteral("member-%1").arg(j), {}, QString::number(i), {}, {}, {}, false, i});
+                    store().updateSuperGroupReadState(url, i, j * 1000 + i, 1);
+                }
+                return ok;
+            }));
+        }
+        int reads = 0;
+        while (std::any_of(jobs.begin(), jobs.end(), [](const QFuture<int> &f) { return !f.isFinished(); })) {
+            store().messages(QStringLiteral("sg:") + url);
+            store().superGroupMembers(url);
+            ++reads;
+        }
+        int stored = 0;
+        for (auto &f : jobs)
+            stored += f.result();
+        QCOMPARE(stored, 8 * 150);
+        QCOMPARE(store().messages(QStringLiteral("sg:") + url).size(), 8 * 150);
+        QCOMPARE(store().superGroupMembers(url).size(), 8);
+        QCOMPARE(store().superGroup(url)->last_message_seq, 7149);
+        QVERIFY(reads > 0);
+    }
+
+    void closeAndReopenUnderLoad()
+    {
+        // A writer keeps going while the main thread closes and reopens the
+        // store. Calls in the closed window fail; every call that reported
+        // success must be in the file.
+        std::atomic<bool> stop{false};
+        QMutex lock;
+        QStringList reported;
+        std::unique_ptr<QThread> writer(QThread::create([&] {
+            int i = 0;
+            while (!stop.load()) {
+                const QString id = QStringLiteral("w%1").arg(i++);
+                if (store().upsertMessage(message(id, QStringLiteral("c"), id, i))) {
+                    QMutexLocker l(&lock);
+                    reported << id;
+                }
+                store().messages(QStringLiteral("c")).size();
+            }
+        }));
+        writer->start();
+        for (int round = 0; round < 30; ++round) {
+            QThread::msleep(5);
+            store().close();
+            QThread::msleep(1);
+            QVERIFY(store().open(kOwnerA, m_path));
+        }
+        stop = true;
+        QVERIFY(writer->wait(30000));
+        QVERIFY(!reported.isEmpty());
+        const auto rows = store().messages(QStringLiteral("c"));
+        QSet<QString> stored;
+        for (const auto &m : rows)
+            stored.insert(m.id);
+        for (const QString &id : reported)
+            QVERIFY2(stored.contains(id), qPrintable(id));
+    }
+
+    void finishedThreadsReleaseTheirConnections()
+    {
+        const int before = storeConnectionCount();
+        std::unique_ptr<QThread> t(QThread::create([this] {
+            store().upsertMessage(message(QStringLiteral("t1"), QStringLiteral("c"), QStringLiteral("x"), 1));
+        }));
+        t->start();
+        QVERIFY(t->wait(10000));
+        t.reset();
+        // wait() returns when the thread's run ends; its thread-local
+        // clean-up follows a moment later.
+        QTRY_COMPARE(storeConnectionCount(), before);
+        QVERIFY(store().messageExists(QStringLiteral("t1")));
+
+        // A thread that is still alive keeps its connection until close.
+        std::atomic<bool> release{false};
+        std::atomic<bool> used{false};
+        std::unique_ptr<QThread> alive(QThread::create([&] {
+            store().messageExists(QStringLiteral("t1"));
+            used = true;
+            while (!release.load())
+                QThread::msleep(1);
+        }));
+        alive->start();
+        QTRY_VERIFY(used.load());
+        QCOMPARE(storeConnectionCount(), before + 1);
+        store().close();
+        QCOMPARE(storeConnectionCount(), 0);
+        release = true;
+        QVERIFY(alive->wait(10000));
+        QTest::qWait(50);
+        QCOMPARE(storeConnectionCount(), 0);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    StoreThreads t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_threads.moc"
