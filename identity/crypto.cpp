@@ -187,6 +187,28 @@ QByteArray eciesKey(const QByteArray &sharedX, const QByteArray &ephemeral33, co
     return hkdfSha256(sharedX, ephemeral33 + recipient33, QByteArray(kEciesLabel), 32);
 }
 
+// The compressed public key of an opening key. Deriving it costs more than a
+// third of opening a box, and a user opens every box with the same key, so
+// each thread remembers the last one, keyed by a digest of the secret (the
+// secret itself is not kept).
+QByteArray openingPublicKey(const secp256k1_context *ctx, const QByteArray &secret32)
+{
+    thread_local QByteArray cachedTag;
+    thread_local QByteArray cachedKey;
+    const QByteArray tag = sha256(QByteArrayLiteral("velmor.open-key-cache\n") + secret32);
+    if (!cachedKey.isEmpty() && constantTimeEqual(tag, cachedTag))
+        return cachedKey;
+    secp256k1_pubkey self;
+    if (secp256k1_ec_pubkey_create(ctx, &self, u8(secret32)) != 1)
+        return {};
+    const QByteArray key = serialisePublicKey(ctx, self, true);
+    if (key.size() == 33) {
+        cachedTag = tag;
+        cachedKey = key;
+    }
+    return key;
+}
+
 struct EvpPkeyDeleter { void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); } };
 struct MdCtxDeleter { void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); } };
 using EvpPkey = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
@@ -458,10 +480,9 @@ QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int a
     secp256k1_pubkey ephemeral;
     if (!parsePublicKey(ctx, ephemeral33, &ephemeral))
         return {};
-    secp256k1_pubkey self;
-    if (secp256k1_ec_pubkey_create(ctx, &self, u8(secret32)) != 1)
+    const QByteArray recipient33 = openingPublicKey(ctx, secret32);
+    if (recipient33.size() != 33)
         return {};
-    const QByteArray recipient33 = serialisePublicKey(ctx, self, true);
     QByteArray shared(32, Qt::Uninitialized);
     if (secp256k1_ecdh(ctx, u8(shared), &ephemeral, u8(secret32), ecdhSharedX, nullptr) != 1)
         return {};

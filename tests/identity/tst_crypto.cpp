@@ -59,6 +59,7 @@ private slots:
 
     void sealOpensOnlyForItsRecipient();
     void sealAcceptsCompressedRecipientKey();
+    void openFollowsAChangeOfKey();
     void sealRejectsEveryFlippedByte_data();
     void sealRejectsEveryFlippedByte();
     void sealRejectsTruncationAndGarbage();
@@ -313,6 +314,22 @@ void TestCrypto::sealAcceptsCompressedRecipientKey()
     const QByteArray bob = filled(0x22, 32);
     const QString box = Ecies::seal(publicKeyFromSecret(bob, true), "compressed");
     QCOMPARE(Ecies::open(box, bob), QByteArray("compressed"));
+}
+
+void TestCrypto::openFollowsAChangeOfKey()
+{
+    // Alternating keys in one thread: nothing of one key may leak into opening with another.
+    const QByteArray a = filled(0x41, 32);
+    const QByteArray b = filled(0x42, 32);
+    const QString toA = Ecies::seal(publicKeyFromSecret(a), "for a");
+    const QString toB = Ecies::seal(publicKeyFromSecret(b), "for b");
+    for (int round = 0; round < 3; ++round) {
+        QCOMPARE(Ecies::open(toA, a), QByteArray("for a"));
+        QVERIFY(Ecies::open(toA, b).isEmpty());
+        QCOMPARE(Ecies::open(toB, b), QByteArray("for b"));
+        QVERIFY(Ecies::open(toB, a).isEmpty());
+        QVERIFY(Ecies::open(toA, QByteArray(32, 0)).isEmpty());
+    }
 }
 
 void TestCrypto::sealRejectsEveryFlippedByte_data()
