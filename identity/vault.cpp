@@ -40,7 +40,7 @@ QString entryFileName(const QString &name)
         if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-')
             out.append(QLatin1Char(char(c)));
         else
-            out.append(QStringLiteral("%%1").arg(c, 2, 16, QLatin1Char('0')).toUpper());
+            out.append(QStringLiteral("%%1").arg(uint(c), 2, 16, QLatin1Char('0')).toUpper());
     }
     return out;
 }
