@@ -243,8 +243,8 @@ void FakeRelay::acceptWebSocket(QWebSocket *socket)
         QStringLiteral("token"), QUrl::FullyDecoded);
     const QString owner = m_auth.ownerOf(token);
     if (owner.isEmpty()) {
+        QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("unauthorized"));
-        socket->deleteLater();
         return;
     }
     m_sockets.insert(socket, owner);
