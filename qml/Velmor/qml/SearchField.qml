@@ -14,7 +14,7 @@ TextField {
     rightPadding: clearButton.visible ? 34 : Theme.space16
     font.pixelSize: Theme.fontBody
     selectByMouse: true
-    focusPolicy: Qt.StrongFocus
+    activeFocusOnTab: true
     verticalAlignment: TextInput.AlignVCenter
     color: onGradient ? "white" : Theme.textPrimary
     placeholderTextColor: onGradient ? "#8cffffff" : Theme.placeholder

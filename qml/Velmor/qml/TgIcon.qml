@@ -18,6 +18,7 @@ Item {
 
     Image {
         id: img
+        objectName: "iconImage"
         anchors.fill: parent
         source: root.name !== "" ? "../assets/icons/tg/" + root.name + ".svg" : ""
         sourceSize: Qt.size(2 * root.size, 2 * root.size)
