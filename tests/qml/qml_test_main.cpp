@@ -1,0 +1,59 @@
+// Qt Quick Test entry for the Velmor module. Each test file gets a fresh
+// engine carrying mock controllers under the context-property names the
+// views use, so views can be driven without the real controllers.
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocale>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtQuickTest/quicktest.h>
+
+Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+class VelmorQmlTestSetup : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void applicationAvailable()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("QuilletTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("PelorinQmlTests"));
+        // Settings go to a private folder so the tests never touch (or read)
+        // the user's real language choice.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+        // A fixed system locale keeps the default language predictable.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        QSettings().clear();
+        engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        const QString mockDir = QStringLiteral(VELMOR_QML_MOCK_DIR);
+        const char *names[] = { "App", "Chat", "Voice", "VoiceRoom" };
+        for (const char *name : names) {
+            const QString file = mockDir + QStringLiteral("/Mock") + QLatin1String(name)
+                + QStringLiteral(".qml");
+            QQmlComponent component(engine, QUrl::fromLocalFile(file));
+            QObject *mock = component.create();
+            if (!mock) {
+                qFatal("mock %s failed: %s", name, qPrintable(component.errorString()));
+            }
+            mock->setParent(engine);
+            engine->rootContext()->setContextProperty(QLatin1String(name), mock);
+        }
+    }
+
+private:
+    QTemporaryDir m_settingsDir;
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(velmor_qml, VelmorQmlTestSetup)
+
+#include "qml_test_main.moc"
