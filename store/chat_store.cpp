@@ -493,11 +493,17 @@ bool ChatStore::open(const QString &ownerKey, const QString &path)
     bool ok = conn != nullptr;
     if (ok) {
         QSqlQuery q(conn->db);
-        ok = q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && q.next()
-             && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+        // Some file systems cannot share WAL memory; the database still works
+        // with its rollback journal there, so this is not a reason to fail.
+        const bool wal = q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && q.next()
+                         && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
         q.finish();
-        if (!ok)
+        if (!wal)
             qCWarning(lcStore) << "WAL journal mode refused for" << file;
+        // A file that is not a database fails here rather than on first use.
+        QSqlQuery probe(conn->db);
+        ok = probe.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")) && probe.next();
+        probe.finish();
     }
     QString error;
     if (ok && !velmor::store::migrate(conn->db, ownerKey, &error)) {

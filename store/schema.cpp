@@ -189,6 +189,7 @@ struct ExistingColumn
 {
     QString name;
     int pkPosition = 0;
+    bool notNullWithoutDefault = false;
 };
 
 bool existingColumns(QSqlDatabase &db, const QString &table, QList<ExistingColumn> *out, QString *error)
@@ -200,7 +201,7 @@ bool existingColumns(QSqlDatabase &db, const QString &table, QList<ExistingColum
         return false;
     }
     while (q.next())
-        out->append({q.value(1).toString(), q.value(5).toInt()});
+        out->append({q.value(1).toString(), q.value(5).toInt(), q.value(3).toInt() != 0 && q.value(4).isNull()});
     return true;
 }
 
@@ -277,7 +278,8 @@ bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingC
            && run(db, QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoted(fresh), quoted(name)), error);
 }
 
-bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerKey, QString *error)
+bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerKey, bool olderFile,
+                  QString *error)
 {
     const QString name = QLatin1String(table.name);
     QList<ExistingColumn> cols;
@@ -287,6 +289,17 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
         return run(db, createTableSql(table, name), error);
 
     if (primaryKeyOf(cols) != table.primaryKey)
+        return rebuildTable(db, table, cols, ownerKey, error);
+
+    // A retired NOT NULL column without a default would make every insert
+    // fail. Only an older file is rebuilt for it: a newer build's columns
+    // are its own business.
+    const bool retiredRequired = std::any_of(cols.begin(), cols.end(), [&](const ExistingColumn &e) {
+        return e.notNullWithoutDefault
+               && std::none_of(table.columns.begin(), table.columns.end(),
+                               [&](const ColumnDef &c) { return e.name == QLatin1String(c.name); });
+    });
+    if (retiredRequired && olderFile)
         return rebuildTable(db, table, cols, ownerKey, error);
 
     for (const ColumnDef &c : table.columns) {
@@ -334,7 +347,7 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
     // steps, so a file that skipped versions (or was hand-edited) still ends
     // up complete.
     for (const TableDef &table : tables()) {
-        if (!conformTable(db, table, ownerKey, error)) {
+        if (!conformTable(db, table, ownerKey, version <= kSchemaVersion, error)) {
             ok = false;
             break;
         }

@@ -196,6 +196,14 @@ private slots:
                 "CREATE TABLE super_groups (owner_raw_public_key TEXT NOT NULL, server_url TEXT NOT NULL, "
                 "name TEXT, last_read_seq INTEGER, last_message_seq INTEGER, updated_at INTEGER, "
                 "PRIMARY KEY(owner_raw_public_key, server_url))")));
+            // A column that the current layout no longer has, required and
+            // without a default: left in place it would refuse every insert.
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE normal_group_join_blocks (owner_raw_public_key TEXT NOT NULL, group_id TEXT NOT NULL, "
+                "requester_public_key TEXT NOT NULL, reason TEXT NOT NULL, "
+                "PRIMARY KEY(owner_raw_public_key, group_id, requester_public_key))")));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO normal_group_join_blocks VALUES(?,?,?,?)"),
+                              {kOwnerA, QStringLiteral("g"), QStringLiteral("blocked-before"), QStringLiteral("spam")}));
             QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = 1")));
 
             const QString convA = kOwnerA + QLatin1Char(':') + kPeer;
@@ -250,6 +258,10 @@ private slots:
         QCOMPARE(sg->last_message_seq, 9);
         QCOMPARE(sg->info_json, QStringLiteral("{}"));
         QVERIFY(!sg->muted);
+
+        QVERIFY(store().isJoinBlocked(QStringLiteral("g"), QStringLiteral("blocked-before")));
+        QVERIFY(store().blockJoinRequester(QStringLiteral("g"), QStringLiteral("blocked-now")));
+        QVERIFY(store().isJoinBlocked(QStringLiteral("g"), QStringLiteral("blocked-now")));
 
         // New tables exist and the new keys hold: B may now use A's ids.
         NotificationEventRecord e;
