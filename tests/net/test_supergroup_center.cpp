@@ -10,6 +10,9 @@
 
 #include "identity/identity.h"
 
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QWebSocket>
 #include <QtTest>
 
 using velmor::fakes::Fault;
@@ -243,6 +246,53 @@ private slots:
         SuperGroupServiceClient::instance().clearTokens();
         groups = SuperGroupCenter::myGroups(center.baseUrl(), error);
         QCOMPARE(error, QStringLiteral("sg_challenge_500"));
+    }
+    void centreSocket()
+    {
+        FakeGroupCenter center;
+        QVERIFY(center.start());
+        center.addCreationKey(QStringLiteral("k"), QStringLiteral("standard"));
+        const QString token = SuperGroupServiceClient::instance().token(center.baseUrl());
+        QVERIFY(!token.isEmpty());
+
+        QWebSocket socket;
+        QStringList frames;
+        connect(&socket, &QWebSocket::textMessageReceived, this,
+                [&frames](const QString &text) { frames.append(text); });
+        const QString base = center.baseUrl().replace(QStringLiteral("http://"), QStringLiteral("ws://"));
+        socket.open(QUrl(base + QStringLiteral("/v1/ws?token=")
+                         + QString::fromLatin1(QUrl::toPercentEncoding(token))));
+        QTRY_COMPARE_WITH_TIMEOUT(frames.size(), 1, 10000);
+        QCOMPARE(frames.first(), QStringLiteral("{\"type\":\"server.hello\"}"));
+
+        center.sendPing();
+        socket.sendTextMessage(QStringLiteral("{\"type\":\"client.ping\"}"));
+        QTRY_COMPARE_WITH_TIMEOUT(frames.size(), 3, 10000);
+        QVERIFY(frames.contains(QStringLiteral("{\"type\":\"server.ping\"}")));
+        QVERIFY(frames.contains(QStringLiteral("{\"type\":\"server.pong\"}")));
+        QTRY_COMPARE_WITH_TIMEOUT(center.clientFrames().size(), 1, 10000);
+
+        // A creation announces itself; so does any pushed directory change.
+        const auto created = SuperGroupCenter::createGroup(center.baseUrl(), QStringLiteral("k"),
+                                                           QStringLiteral("G"), QStringLiteral("standard"));
+        QVERIFY(created.ok);
+        center.pushEvent(QStringLiteral("dns.group.removed"), QJsonObject{{"server_url", "x"}});
+        QTRY_COMPARE_WITH_TIMEOUT(frames.size(), 5, 10000);
+        const QJsonObject createdFrame = QJsonDocument::fromJson(frames.at(3).toUtf8()).object();
+        QCOMPARE(createdFrame.value("type").toString(), QStringLiteral("dns.group.created"));
+        QCOMPARE(createdFrame.value("data").toObject().value("server_url").toString(), created.group.serverUrl);
+        QCOMPARE(QJsonDocument::fromJson(frames.at(4).toUtf8()).object().value("type").toString(),
+                 QStringLiteral("dns.group.removed"));
+
+        center.dropSockets();
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
+
+        // A socket without a valid token is closed at once.
+        QWebSocket stranger;
+        QSignalSpy closed(&stranger, &QWebSocket::disconnected);
+        stranger.open(QUrl(base + QStringLiteral("/v1/ws?token=nope")));
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QCOMPARE(center.socketCount(), 0);
     }
 };
 
