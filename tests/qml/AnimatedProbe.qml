@@ -1,0 +1,5 @@
+import QtQuick
+
+AnimatedImage {
+    playing: false
+}
