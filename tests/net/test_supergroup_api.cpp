@@ -154,7 +154,7 @@ private slots:
         QVERIFY(server.start());
         populate(server);
         ServiceError error;
-        for (const QString role : {QStringLiteral("owner"), QStringLiteral("Admin"), QString()}) {
+        for (const QString &role : {QStringLiteral("owner"), QStringLiteral("Admin"), QString()}) {
             QVERIFY(!api().setMemberRole(server.baseUrl(), m_member.publicKeyText(), role, &error));
             QVERIFY(error.isError());
         }

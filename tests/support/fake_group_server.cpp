@@ -710,7 +710,7 @@ void FakeGroupServer::setUpRoutes()
                return FakeReply::json(QJsonObject{{QStringLiteral("requests"), list}});
            });
 
-    for (const QString action : {QStringLiteral("approve"), QStringLiteral("reject"), QStringLiteral("block")}) {
+    for (const QString &action : {QStringLiteral("approve"), QStringLiteral("reject"), QStringLiteral("block")}) {
         authed(QStringLiteral("/v1/join/") + action, Method::Post,
                [this, action, findMember, denied](const QHttpServerRequest &request, const QString &,
                                                   const FakeMember *me, Events &events) {
