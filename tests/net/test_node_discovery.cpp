@@ -2,6 +2,8 @@
 // skip dead, failing and hanging nodes.
 #include "net/http.h"
 #include "net/node_discovery.h"
+#include "net/relay_session.h"
+#include "identity/identity.h"
 #include "support/fake_node_directory.h"
 #include "support/fake_relay.h"
 
@@ -30,6 +32,7 @@ private slots:
     void brokenDirectoryGivesEmpty();
     void unreachableDirectoryGivesEmpty();
     void defaultDirectoryIsTheBuiltInOne();
+    void relayListingItselfServesAWholeSignIn();
 
 private:
     QString deadUrl() const
@@ -178,6 +181,20 @@ void NodeDiscoveryTest::defaultDirectoryIsTheBuiltInOne()
     const QString url = defaultNodeDirectoryUrl();
     QVERIFY(!normaliseBaseUrl(url).isEmpty());
     QVERIFY(isAllowedEndpoint(QUrl(url)));
+}
+
+void NodeDiscoveryTest::relayListingItselfServesAWholeSignIn()
+{
+    // The set-up of the standalone fake program: one port for everything.
+    FakeRelay relay(FakeRelay::Options{true});
+    QVERIFY(relay.start() > 0);
+    const QString node = resolveNodeEndpoint(relay.baseUrl());
+    QCOMPARE(node, relay.baseUrl());
+    RelayAuthSession::instance().configure(node, velmor::identity::Identity::generate());
+    QString error;
+    QVERIFY2(RelayAuthSession::instance().hasToken(&error), qPrintable(error));
+    QCOMPARE(relay.loginCount(), 1);
+    RelayAuthSession::instance().clear();
 }
 
 QTEST_GUILESS_MAIN(NodeDiscoveryTest)

@@ -16,6 +16,14 @@ namespace velmor::fakes {
 
 namespace {
 
+// Handlers that answer through the responder take it by rvalue in Qt 6.4
+// and by lvalue from 6.5 on.
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+using ResponderRef = QHttpServerResponder &&;
+#else
+using ResponderRef = QHttpServerResponder &;
+#endif
+
 qint64 nowSeconds()
 {
     return QDateTime::currentSecsSinceEpoch();
@@ -88,7 +96,7 @@ void FakeHttpServer::setUp(quint16 port)
         const Handler handler = route.handler;
         m_server->route(path, route.method,
                         [this, path, handler](const QHttpServerRequest &request,
-                                              QHttpServerResponder &&responder) {
+                                              ResponderRef responder) {
                             const Fault fault = takeFault(path);
                             if (fault.delayMs > 0)
                                 QThread::msleep(ulong(fault.delayMs));
@@ -126,7 +134,7 @@ void FakeHttpServer::setUp(quint16 port)
         // Qt HttpServer upgrades a WebSocket request only when a route for
         // its path exists; the route must then write nothing.
         m_server->route(m_wsPath, [](const QHttpServerRequest &request,
-                                     QHttpServerResponder &&responder) {
+                                     ResponderRef responder) {
             if (request.value("Upgrade").toLower() == "websocket")
                 return;
             responder.write(QHttpServerResponder::StatusCode::BadRequest);
