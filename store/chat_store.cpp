@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <unordered_map>
@@ -116,11 +117,11 @@ Connection *StoreState::connection()
         QSqlDatabase::removeDatabase(name);
         return nullptr;
     }
-    bool known = false;
-    for (const auto &weak : t_slot.stores)
-        known = known || weak.lock().get() == this;
-    if (!known)
-        t_slot.stores.push_back(weak_from_this());
+    auto &stores = t_slot.stores;
+    stores.erase(std::remove_if(stores.begin(), stores.end(), [](const auto &w) { return w.expired(); }),
+                 stores.end());
+    if (std::none_of(stores.begin(), stores.end(), [this](const auto &w) { return w.lock().get() == this; }))
+        stores.push_back(weak_from_this());
     Connection *raw = conn.get();
     connections.emplace(slot, std::move(conn));
     return raw;
