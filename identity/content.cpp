@@ -7,6 +7,7 @@
 #include <QJsonValue>
 
 #include <algorithm>
+#include <limits>
 
 namespace velmor::chat {
 

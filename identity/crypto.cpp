@@ -12,6 +12,7 @@
 #include <secp256k1_ecdh.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace velmor::crypto {

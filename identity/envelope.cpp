@@ -1,6 +1,8 @@
 #include "identity/envelope.h"
 #include "identity/crypto.h"
 
+#include <limits>
+
 namespace velmor::identity {
 
 using namespace velmor::crypto;
