@@ -112,6 +112,8 @@ void SuperGroupRealtimeClient::connectNow()
     m_heardFromServer = false;
     emit stateChanged(m_serverUrl, m_attempts == 0 ? QStringLiteral("connecting")
                                                    : QStringLiteral("reconnecting"), 0);
+    if (!m_running) // a receiver of the state may have stopped this client
+        return;
 
     const quint64 generation = ++m_generation;
     // After a failure the cached token may be the reason: log in afresh.

@@ -241,8 +241,20 @@ private slots:
         QCOMPARE(server.socketConnects(), 1);
         QVERIFY(!client.isConnected());
 
-        // And it can be started again.
+        // Stopped by a receiver of its own first state report.
         server.http().clearFaults();
+        SuperGroupRealtimeClient selfStopping(server.baseUrl());
+        connect(&selfStopping, &SuperGroupRealtimeClient::stateChanged, &selfStopping,
+                [&selfStopping](const QString &, const QString &state, int) {
+                    if (state == QLatin1String("connecting"))
+                        selfStopping.stop();
+                });
+        selfStopping.start();
+        QTest::qWait(300);
+        QCOMPARE(server.socketConnects(), 1);
+        QVERIFY(!selfStopping.isRunning());
+
+        // And it can be started again.
         client.start();
         QTRY_COMPARE_WITH_TIMEOUT(server.socketCount(), 1, kWaitMs);
         client.stop();
