@@ -115,7 +115,8 @@ struct Pending
     qint64 cap = kMaxResponseBytes;
     bool timedOut = false;
     bool tooLarge = false;
-    bool done = false;
+    bool finished = false; // the reply said so
+    bool done = false;     // the response is filled in
     HttpResponse response;
 };
 
@@ -243,11 +244,13 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
                 p->reply->abort();
             }
         });
+        // The reply is read and deleted only after the loop: deleting it from
+        // its own finished signal would pull it away under its emitter.
         QObject::connect(p->reply, &QNetworkReply::finished, &loop, [p, &running, &loop]() {
-            if (p->done)
+            if (p->finished)
                 return;
+            p->finished = true;
             p->deadline->stop();
-            finishRequest(*p);
             if (--running == 0)
                 loop.quit();
         });
