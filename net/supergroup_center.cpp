@@ -199,8 +199,10 @@ QList<SGMyGroup> SuperGroupCenter::myGroups(const QString &centerUrl, QString &e
         group.name = text(entry, "name");
         group.ownerPubkey = text(entry, "owner_pubkey");
         group.serviceExpiresAt = integer(entry, "service_expires_at");
-        if (entry.contains(QStringLiteral("deploy_status")))
-            group.deployStatus = text(entry, "deploy_status");
+        // Only a text counts: a missing or null status keeps "pending".
+        const QJsonValue status = entry.value(QStringLiteral("deploy_status"));
+        if (status.isString())
+            group.deployStatus = status.toString();
         group.deployMessage = text(entry, "deploy_message");
         group.serverType = text(entry, "server_type");
         list.append(group);

@@ -205,13 +205,17 @@ private slots:
 
         // Entries without an address are dropped; a missing status reads "pending".
         center.http().setFault(QStringLiteral("/v1/my/groups"),
-                               Fault::custom(200, quoted("{'groups':[{'name':'no url'},7,{'server_url':'http://127.0.0.1:2/','service_expires_at':'12'}]}")));
+                               Fault::custom(200, quoted("{'groups':[{'name':'no url'},7,{'server_url':'http://127.0.0.1:2/','service_expires_at':'12'},"
+                                                    "{'server_url':'http://127.0.0.1:3','deploy_status':null},"
+                                                    "{'server_url':'http://127.0.0.1:4','deploy_status':''}]}")));
         groups = SuperGroupCenter::myGroups(center.baseUrl(), error);
         QVERIFY(error.isEmpty());
-        QCOMPARE(groups.size(), 1);
+        QCOMPARE(groups.size(), 3);
         QCOMPARE(groups.first().serverUrl, QStringLiteral("http://127.0.0.1:2"));
         QCOMPARE(groups.first().deployStatus, QStringLiteral("pending"));
         QCOMPARE(groups.first().serviceExpiresAt, qint64(12));
+        QCOMPARE(groups.at(1).deployStatus, QStringLiteral("pending"));
+        QCOMPARE(groups.at(2).deployStatus, QString()); // an explicit empty status means ready
 
         // An unreadable list is an error, never an empty list that would
         // make the caller forget every group.
