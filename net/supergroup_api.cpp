@@ -121,13 +121,18 @@ SGReadState readStateOf(const HttpResponse &reply, const QString &authError)
     return state;
 }
 
-QByteArray fetchMedia(const QString &serverUrl, const QString &path, const QString &messageId)
+QByteArray fetchMedia(const QString &serverUrl, const QString &path, const QString &messageId,
+                      bool *answered = nullptr)
 {
+    if (answered)
+        *answered = true;
     if (messageId.isEmpty())
         return QByteArray();
     const QString query = QStringLiteral("?message_id=")
         + QString::fromLatin1(QUrl::toPercentEncoding(messageId));
     const HttpResponse reply = client().request(serverUrl, "GET", path + query, QByteArray());
+    if (answered)
+        *answered = reply.status != 0;
     return reply.success ? reply.body : QByteArray();
 }
 
@@ -413,21 +418,25 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
         return {};
     }
     const QByteArray secret = SuperGroupServiceClient::identity().privateKey;
+    // Once a media request gets no answer at all, the rest of this batch is
+    // taken without media rather than waiting out one time-out per message.
+    bool serverAnswers = true;
+    auto completeMedia = [&](const QString &path, const QString &messageId, QString *data) {
+        if (!serverAnswers || !data->isEmpty())
+            return;
+        const QByteArray bytes = fetchMedia(serverUrl, path, messageId, &serverAnswers);
+        if (!bytes.isEmpty())
+            *data = velmor::crypto::base64UrlEncode(bytes);
+    };
     QList<SGMessage> list;
     for (const QJsonValue &value : json.value(QStringLiteral("messages")).toArray()) {
         if (!value.isObject())
             continue;
         SGMessage message = parseMessage(value.toObject(), secret);
-        if (message.hasContent && message.type == QLatin1String("image") && message.imageData.isEmpty()) {
-            const QByteArray image = fetchImage(serverUrl, message.messageId);
-            if (!image.isEmpty())
-                message.imageData = velmor::crypto::base64UrlEncode(image);
-        }
-        if (message.hasContent && message.type == QLatin1String("voice") && message.voiceData.isEmpty()) {
-            const QByteArray voice = fetchVoice(serverUrl, message.messageId);
-            if (!voice.isEmpty())
-                message.voiceData = velmor::crypto::base64UrlEncode(voice);
-        }
+        if (message.hasContent && message.type == QLatin1String("image"))
+            completeMedia(QStringLiteral("/v1/image/get"), message.messageId, &message.imageData);
+        if (message.hasContent && message.type == QLatin1String("voice"))
+            completeMedia(QStringLiteral("/v1/voice/get"), message.messageId, &message.voiceData);
         list.append(message);
     }
     return list;

@@ -300,6 +300,22 @@ private slots:
         QCOMPARE(velmor::crypto::base64UrlDecode(fetched.at(1).voiceData), audio);
         QCOMPARE(server.http().requestCount(QStringLiteral("/v1/image/get")), 1);
         QCOMPARE(server.http().requestCount(QStringLiteral("/v1/voice/get")), 1);
+
+        // Media that cannot be had leave the message without it; a server
+        // that stops answering is not asked again within the same pull.
+        server.http().setFault(QStringLiteral("/v1/image/get"), Fault::custom(404, "{}"));
+        auto withoutMedia = api().pullMessages(url, 1, 200);
+        QCOMPARE(withoutMedia.size(), 2);
+        QVERIFY(withoutMedia.at(0).imageData.isEmpty());
+        QVERIFY(withoutMedia.at(0).hasContent);
+        QCOMPARE(velmor::crypto::base64UrlDecode(withoutMedia.at(1).voiceData), audio);
+        server.http().setFault(QStringLiteral("/v1/image/get"), Fault::drop());
+        server.http().resetCounts();
+        withoutMedia = api().pullMessages(url, 1, 200);
+        QCOMPARE(withoutMedia.size(), 2);
+        QVERIFY(withoutMedia.at(1).voiceData.isEmpty());
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/voice/get")), 0);
+        server.http().clearFaults();
     }
 
     void sendRefusals()
