@@ -17,6 +17,7 @@ Item {
 
     Rectangle {
         id: shadowDisk
+        objectName: "shadowDisk"
         width: parent.width
         height: parent.height
         y: 2
@@ -27,12 +28,14 @@ Item {
 
     Rectangle {
         id: avatarDisk
+        objectName: "avatarDisk"
         anchors.fill: parent
         radius: width / 2
         color: root.fallbackColor
 
         Image {
             id: picture
+            objectName: "picture"
             anchors.fill: parent
             anchors.margins: 2
             source: root.source
@@ -55,6 +58,7 @@ Item {
         }
 
         OpacityMask {
+            objectName: "maskedPicture"
             anchors.fill: picture
             source: picture
             maskSource: circleMask

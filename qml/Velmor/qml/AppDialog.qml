@@ -39,6 +39,7 @@ Popup {
 
         Text {
             id: titleText
+            objectName: "titleText"
             width: column.width - column.leftPadding - column.rightPadding
             textFormat: Text.PlainText
             color: Theme.textPrimary
@@ -50,6 +51,7 @@ Popup {
 
         Column {
             id: body
+            objectName: "body"
             width: column.width - column.leftPadding - column.rightPadding
             spacing: Theme.space12
         }

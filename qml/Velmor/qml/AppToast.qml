@@ -25,6 +25,7 @@ Rectangle {
 
     Text {
         id: label
+        objectName: "label"
         anchors.centerIn: parent
         textFormat: Text.PlainText
         color: Theme.dark ? "#202124" : "white"

@@ -33,6 +33,7 @@ Rectangle {
         }
 
         Text {
+            objectName: "labelText"
             anchors.horizontalCenter: parent.horizontalCenter
             text: root.label
             textFormat: Text.PlainText

@@ -15,6 +15,7 @@ Rectangle {
 
     Text {
         id: messageText
+        objectName: "messageText"
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.top: parent.top
@@ -28,6 +29,7 @@ Rectangle {
 
     Text {
         id: timeText
+        objectName: "timeText"
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.margins: Theme.space8

@@ -30,6 +30,7 @@ TextField {
 
     TgIcon {
         id: magnifier
+        objectName: "magnifier"
         name: "search"
         size: 16
         x: 11
@@ -40,6 +41,7 @@ TextField {
 
     Rectangle {
         id: clearButton
+        objectName: "clearButton"
         width: 22
         height: 22
         radius: 11
@@ -52,6 +54,7 @@ TextField {
         Accessible.name: I18n.tr("common.close")
 
         TgIcon {
+            objectName: "clearGlyph"
             anchors.centerIn: parent
             name: "close"
             size: 13

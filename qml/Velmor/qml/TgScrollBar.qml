@@ -9,6 +9,7 @@ ScrollBar {
     readonly property bool strong: bar.hovered || bar.pressed
 
     policy: ScrollBar.AsNeeded
+    hoverEnabled: true
     minimumSize: 0.08
     background: null
 

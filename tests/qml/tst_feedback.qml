@@ -1,0 +1,189 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import Velmor
+
+// Toast, loading overlay and dialog.
+Item {
+    id: host
+    width: 400
+    height: 400
+
+    Component { id: toastComponent; AppToast {} }
+    Component {
+        id: overlayComponent
+        Item {
+            id: stack
+            property alias overlay: ov
+            property int hits: 0
+            anchors.fill: parent
+            MouseArea { anchors.fill: parent; onClicked: stack.hits++ }
+            LoadingOverlay { id: ov; anchors.fill: parent }
+        }
+    }
+    Component {
+        id: dialogComponent
+        AppDialog {
+            title: "Dialog title"
+            content: [
+                Rectangle { objectName: "first"; width: 50; height: 30 },
+                Rectangle { objectName: "second"; width: 50; height: 30 }
+            ]
+        }
+    }
+
+    TestCase {
+        name: "Feedback"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.*/)
+            I18n.setLocale("en")
+            if (Theme.dark)
+                Theme.toggle()
+        }
+
+        function cleanup() {
+            if (Theme.dark)
+                Theme.toggle()
+            I18n.setLocale("en")
+        }
+
+        function test_toastHiddenUntilShown() {
+            var t = createTemporaryObject(toastComponent, host)
+            compare(t.opacity, 0)
+            verify(!t.visible)
+            compare(t.z, 11000)
+            t.text = "quiet"
+            compare(findChild(t, "label").text, "quiet")
+            wait(50)
+            compare(t.opacity, 0)
+            verify(!t.visible)
+        }
+
+        function test_toastTimerRestarts() {
+            var t = createTemporaryObject(toastComponent, host)
+            t.show("first")
+            tryCompare(t, "visible", true)
+            tryCompare(t, "opacity", 1)
+            compare(t.text, "first")
+            wait(1200)
+            t.show("second")
+            compare(t.text, "second")
+            compare(t.opacity, 1)
+            // 2400 ms after the first show: without the restart it would be gone.
+            wait(1200)
+            compare(t.opacity, 1)
+            verify(t.visible)
+            tryCompare(t, "visible", false, 2000)
+            compare(t.opacity, 0)
+        }
+
+        function test_toastGeometryAndColours() {
+            var t = createTemporaryObject(toastComponent, host)
+            var label = findChild(t, "label")
+            t.show("short")
+            compare(t.implicitWidth, Math.min(420, label.implicitWidth + 40))
+            compare(t.implicitHeight, label.implicitHeight + 22)
+            compare(t.radius, t.height / 2)
+            verify(Qt.colorEqual(t.color, "#22252a"))
+            verify(Qt.colorEqual(label.color, "white"))
+            var wide = ""
+            for (var i = 0; i < 60; ++i)
+                wide += "wide "
+            t.show(wide)
+            compare(t.implicitWidth, 420)
+            compare(label.lineCount, 1)
+            verify(label.implicitWidth > 380)
+            compare(label.textFormat, Text.PlainText)
+            Theme.toggle()
+            verify(Qt.colorEqual(t.color, "#f0f0f0"))
+            verify(Qt.colorEqual(label.color, "#202124"))
+        }
+
+        function test_overlayBlocksClicks() {
+            var stack = createTemporaryObject(overlayComponent, host)
+            var ov = stack.overlay
+            var indicator = findChild(ov, "indicator")
+            verify(!ov.visible)
+            verify(!indicator.running)
+            compare(ov.z, 10000)
+            verify(Qt.colorEqual(ov.color, Theme.scrim))
+            mouseClick(stack, 50, 50)
+            compare(stack.hits, 1)
+            ov.visible = true
+            verify(indicator.running)
+            mouseClick(stack, 50, 50)
+            mouseClick(stack, 200, 200)
+            compare(stack.hits, 1, "clicks stop at the overlay")
+            ov.visible = false
+            verify(!indicator.running)
+            mouseClick(stack, 50, 50)
+            compare(stack.hits, 2)
+        }
+
+        function test_overlayLabelFollowsLanguage() {
+            var stack = createTemporaryObject(overlayComponent, host)
+            var ov = stack.overlay
+            compare(ov.label, "Loading…")
+            compare(ov.Accessible.name, "Loading…")
+            I18n.setLocale("zh-Hans")
+            compare(ov.label, "加载中…")
+            compare(findChild(ov, "labelText").text, "加载中…")
+            ov.label = "Working"
+            I18n.setLocale("de")
+            compare(ov.label, "Working")
+        }
+
+        function test_dialogWidthFollowsOverlay() {
+            var d = createTemporaryObject(dialogComponent, host)
+            var win = host.Window.window
+            var oldW = win.width
+            win.width = 400
+            tryCompare(d, "width", 352)
+            win.width = 508
+            tryCompare(d, "width", 460)
+            win.width = 900
+            tryCompare(d, "width", 460)
+            win.width = oldW
+        }
+
+        function test_dialogContentAndClosing() {
+            var d = createTemporaryObject(dialogComponent, host)
+            verify(d.modal)
+            compare(d.padding, 0)
+            compare(d.closePolicy, Popup.CloseOnEscape | Popup.CloseOnPressOutside)
+            d.open()
+            tryCompare(d, "opened", true)
+            var title = findChild(d.contentItem, "titleText")
+            var body = findChild(d.contentItem, "body")
+            compare(title.text, "Dialog title")
+            compare(title.textFormat, Text.PlainText)
+            compare(body.children.length, 2)
+            compare(body.children[0].objectName, "first")
+            verify(body.children[1].y > body.children[0].y)
+            compare(body.children[1].y - body.children[0].y, 30 + Theme.space12)
+            verify(body.y > title.y)
+            compare(title.width, d.width - 2 * Theme.space20)
+            keyClick(Qt.Key_Escape)
+            tryCompare(d, "visible", false)
+
+            d.open()
+            tryCompare(d, "opened", true)
+            mouseClick(host, host.width - 5, host.height - 5)
+            tryCompare(d, "visible", false)
+        }
+
+        function test_dialogTitleWraps() {
+            var d = createTemporaryObject(dialogComponent, host)
+            d.title = "averyveryverylongtitlewithoutanyspacesatallthatmustbreaksomewhereinsidethewordbecauseitistoolong"
+            d.open()
+            tryCompare(d, "opened", true)
+            var title = findChild(d.contentItem, "titleText")
+            verify(title.lineCount > 1)
+            compare(title.wrapMode, Text.WrapAtWordBoundaryOrAnywhere)
+            d.close()
+            tryCompare(d, "visible", false)
+        }
+    }
+}
