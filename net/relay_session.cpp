@@ -163,10 +163,11 @@ QString RelayAuthSession::token(QString *error)
         // fails, its error is ours too, so a dead relay is asked once, not
         // once per waiting thread.
         const quint64 waitingFor = m_loginSequence;
+        const quint64 generation = m_generation;
         while (m_loginRunning && m_loginSequence == waitingFor)
             m_loginDone.wait(&m_mutex);
-        if (m_loginSequence == waitingFor)
-            continue; // the session was reconfigured meanwhile
+        if (m_generation != generation)
+            continue; // reconfigured meanwhile: that login was for another session
         if (!m_token.isEmpty()) {
             // Fresh from the login we waited for, even when the relay hands
             // out tokens shorter-lived than the renewal margin.

@@ -38,6 +38,7 @@ private slots:
     void tenThreadsCauseOneLogin();
     void tenThreadsShareOneFailedLogin();
     void readersAreNotHeldUpByALogin();
+    void loginOutlivedByItsSessionIsDiscarded();
 
 private:
     FakeRelay m_relay;
@@ -354,6 +355,34 @@ void RelaySessionTest::readersAreNotHeldUpByALogin()
     QVERIFY(!login.isFinished());
     login.waitForFinished();
     QVERIFY(!login.result().isEmpty());
+}
+
+void RelaySessionTest::loginOutlivedByItsSessionIsDiscarded()
+{
+    // Signing out (or switching identity) while a login is on its way must
+    // not leave the old identity's token in the new session.
+    m_relay.setFault("/v1/auth/verify", Fault::delay(800));
+    QFuture<QString> stale = QtConcurrent::run([]() {
+        QString error;
+        const QString token = RelayAuthSession::instance().token(&error);
+        return token.isEmpty() ? error : token;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/verify"), 1, 5000);
+    const Identity bob = Identity::generate();
+    RelayAuthSession::instance().configure(m_relay.baseUrl(), bob);
+    stale.waitForFinished();
+    QCOMPARE(stale.result(), QStringLiteral("session_changed"));
+    QCOMPARE(RelayAuthSession::instance().tokenExpiry(), 0);
+
+    m_relay.clearFaults();
+    QString error;
+    QVERIFY2(RelayAuthSession::instance().hasToken(&error), qPrintable(error));
+    QCOMPARE(m_relay.lastBody("/v1/auth/verify").value("identityPublicKey").toString(), bob.publicKeyText());
+    QCOMPARE(m_relay.loginCount(), 2);
+
+    RelayAuthSession::instance().clear();
+    QVERIFY(RelayAuthSession::instance().token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("not_configured"));
 }
 
 QTEST_GUILESS_MAIN(RelaySessionTest)
