@@ -174,6 +174,9 @@ public:
         auto it = conn->statements.find(sql);
         if (it == conn->statements.end()) {
             auto fresh = std::make_unique<QSqlQuery>(conn->db);
+            // Rows are read once, front to back; without this the driver
+            // keeps a copy of every row for backward seeking.
+            fresh->setForwardOnly(true);
             if (!fresh->prepare(sql)) {
                 qCWarning(lcStore) << "prepare failed" << fresh->lastError().text() << sql;
                 return;
