@@ -1,0 +1,337 @@
+#include "groups/group_card.h"
+
+#include "groups/canonical_json.h"
+#include "identity/crypto.h"
+#include "store/chat_store.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QMutexLocker>
+
+namespace velmor::chat {
+
+using velmor::crypto::base64UrlDecode;
+using velmor::crypto::base64UrlEncode;
+
+namespace {
+
+const QString kCardType = QStringLiteral("velmor_group_card");
+
+bool readString(const QJsonObject &object, const char *key, QString *out, bool required = true)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() && !required) {
+        out->clear();
+        return true;
+    }
+    if (!value.isString())
+        return false;
+    *out = value.toString();
+    return true;
+}
+
+bool readInteger(const QJsonObject &object, const char *key, qint64 *out)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isDouble())
+        return false;
+    const double number = value.toDouble();
+    if (number < 0 || number > double(kCanonicalMaxInteger) || qint64(number) != number)
+        return false;
+    *out = qint64(number);
+    return true;
+}
+
+QJsonObject parseObject(const QByteArray &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return QJsonObject();
+    return document.object();
+}
+
+} // namespace
+
+QJsonObject GroupMemberProfile::toJson() const
+{
+    return QJsonObject{
+        {QStringLiteral("memberRawPublicKey"), memberRawPublicKey},
+        {QStringLiteral("displayName"), displayName},
+        {QStringLiteral("avatarId"), avatarId},
+        {QStringLiteral("updatedAt"), double(updatedAt)},
+    };
+}
+
+GroupMemberProfile GroupMemberProfile::fromJson(const QJsonObject &object)
+{
+    GroupMemberProfile profile;
+    profile.memberRawPublicKey = object.value(QStringLiteral("memberRawPublicKey")).toString();
+    profile.displayName = object.value(QStringLiteral("displayName")).toString();
+    profile.avatarId = object.value(QStringLiteral("avatarId")).toString();
+    // Stored profiles may carry the time as a fractional number or a text.
+    const QJsonValue updated = object.value(QStringLiteral("updatedAt"));
+    if (updated.isDouble())
+        profile.updatedAt = qint64(updated.toDouble());
+    else if (updated.isString())
+        profile.updatedAt = qint64(updated.toString().toDouble());
+    return profile;
+}
+
+QJsonObject GroupCard::toJson() const
+{
+    QJsonArray keys;
+    for (const QString &key : memberPublicKeys)
+        keys.append(key);
+    QJsonArray profiles;
+    for (const GroupMemberProfile &profile : members)
+        profiles.append(profile.toJson());
+    QJsonObject boxes;
+    for (auto it = groupKeyBoxes.begin(); it != groupKeyBoxes.end(); ++it)
+        boxes.insert(it.key(), it.value());
+    QJsonObject object{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("type"), kCardType},
+        {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("avatarId"), avatarId},
+        {QStringLiteral("ownerRawPublicKey"), ownerRawPublicKey},
+        {QStringLiteral("adminPublicKey"), adminPublicKey},
+        {QStringLiteral("adminProof"), adminProof},
+        {QStringLiteral("memberPublicKeys"), keys},
+        {QStringLiteral("members"), profiles},
+        {QStringLiteral("epoch"), double(epoch)},
+        {QStringLiteral("keyEpoch"), double(keyEpoch)},
+        {QStringLiteral("groupKeyBoxes"), boxes},
+        {QStringLiteral("createdAt"), double(createdAt)},
+        {QStringLiteral("updatedAt"), double(updatedAt)},
+    };
+    if (!remark.isEmpty())
+        object.insert(QStringLiteral("remark"), remark);
+    return object;
+}
+
+std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
+{
+    GroupCard card;
+    qint64 version = 0;
+    QString type;
+    if (!readInteger(object, "v", &version) || version != 1 || !readString(object, "type", &type)
+        || type != kCardType)
+        return std::nullopt;
+    if (!readString(object, "groupId", &card.groupId) || !readString(object, "name", &card.name)
+        || !readString(object, "remark", &card.remark, false)
+        || !readString(object, "avatarId", &card.avatarId)
+        || !readString(object, "ownerRawPublicKey", &card.ownerRawPublicKey)
+        || !readString(object, "adminPublicKey", &card.adminPublicKey)
+        || !readString(object, "adminProof", &card.adminProof)
+        || !readInteger(object, "epoch", &card.epoch)
+        || !readInteger(object, "keyEpoch", &card.keyEpoch)
+        || !readInteger(object, "createdAt", &card.createdAt)
+        || !readInteger(object, "updatedAt", &card.updatedAt))
+        return std::nullopt;
+    if (card.groupId.isEmpty() || card.epoch < 1 || card.keyEpoch < 1 || card.keyEpoch > card.epoch)
+        return std::nullopt;
+    const QJsonValue keys = object.value(QStringLiteral("memberPublicKeys"));
+    const QJsonValue profiles = object.value(QStringLiteral("members"));
+    const QJsonValue boxes = object.value(QStringLiteral("groupKeyBoxes"));
+    if (!keys.isArray() || !profiles.isArray() || !boxes.isObject())
+        return std::nullopt;
+    for (const QJsonValue &key : keys.toArray()) {
+        if (!key.isString() || key.toString().isEmpty() || card.memberPublicKeys.contains(key.toString()))
+            return std::nullopt;
+        card.memberPublicKeys.append(key.toString());
+    }
+    if (card.memberPublicKeys.size() > kMaxGroupMembers
+        || !card.memberPublicKeys.contains(card.ownerRawPublicKey))
+        return std::nullopt;
+    for (const QJsonValue &profile : profiles.toArray()) {
+        if (!profile.isObject())
+            return std::nullopt;
+        card.members.append(GroupMemberProfile::fromJson(profile.toObject()));
+    }
+    const QJsonObject boxObject = boxes.toObject();
+    for (auto it = boxObject.begin(); it != boxObject.end(); ++it) {
+        if (!it.value().isString())
+            return std::nullopt;
+        card.groupKeyBoxes.insert(it.key(), it.value().toString());
+    }
+    return card;
+}
+
+QByteArray adminProofMessage(const QString &groupId, const QString &adminPublicKey)
+{
+    return QByteArrayLiteral("velmor_group_admin_v1|") + groupId.toUtf8() + '|'
+        + adminPublicKey.toUtf8();
+}
+
+bool signGroupCard(GroupCard &card, const QByteArray &adminSeed32)
+{
+    const QByteArray text = canonicalJson(card.toJson());
+    if (text.isEmpty())
+        return false;
+    const QByteArray signature = velmor::crypto::ed25519Sign(adminSeed32, text);
+    if (signature.size() != 64)
+        return false;
+    card.cardJson = text;
+    card.signature = base64UrlEncode(signature);
+    return true;
+}
+
+std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QString &signature)
+{
+    // Only the canonical text is accepted, so one card has exactly one
+    // signed form and a re-ordered copy is not a "different" card.
+    if (!isCanonicalJson(cardText))
+        return std::nullopt;
+    std::optional<GroupCard> card = GroupCard::fromJson(parseObject(cardText));
+    if (!card)
+        return std::nullopt;
+    const QByteArray adminKey = base64UrlDecode(card->adminPublicKey);
+    const QByteArray signatureBytes = base64UrlDecode(signature);
+    if (adminKey.size() != 32 || signatureBytes.size() != 64
+        || !velmor::crypto::ed25519Verify(adminKey, cardText, signatureBytes))
+        return std::nullopt;
+    const QByteArray owner = base64UrlDecode(card->ownerRawPublicKey);
+    if (canonicalMemberKey(card->ownerRawPublicKey) != card->ownerRawPublicKey
+        || !velmor::crypto::verifyMessage(owner,
+                                          adminProofMessage(card->groupId, card->adminPublicKey),
+                                          base64UrlDecode(card->adminProof)))
+        return std::nullopt;
+    card->cardJson = cardText;
+    card->signature = signature;
+    return card;
+}
+
+QString canonicalMemberKey(const QString &keyText)
+{
+    const QByteArray bytes = base64UrlDecode(keyText.trimmed());
+    if (bytes.size() != 33 && bytes.size() != 65)
+        return QString();
+    const QByteArray point = velmor::crypto::normalisePublicKey(bytes, false);
+    return point.size() == 65 ? base64UrlEncode(point) : QString();
+}
+
+// ---- registry ---------------------------------------------------------------
+
+GroupRegistry &GroupRegistry::instance()
+{
+    static GroupRegistry registry;
+    return registry;
+}
+
+void GroupRegistry::reloadFromStore()
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return;
+    const QList<NormalGroupCardRecord> records = store.normalGroupCards();
+    QHash<QString, Entry> loaded;
+    for (const NormalGroupCardRecord &record : records) {
+        std::optional<GroupCard> card = verifyGroupCard(record.card_json.toUtf8(), record.signature);
+        if (!card || card->groupId != record.group_id) {
+            qWarning().noquote() << "[GROUPKEY] stored card does not verify, skipped" << record.group_id;
+            continue;
+        }
+        Entry entry;
+        entry.card = *card;
+        const QJsonObject ring = parseObject(record.group_key_boxes_json.toUtf8());
+        for (auto it = ring.begin(); it != ring.end(); ++it) {
+            bool ok = false;
+            const qint64 keyEpoch = it.key().toLongLong(&ok);
+            if (ok && it.value().isString())
+                entry.ring.insert(keyEpoch, it.value().toString());
+        }
+        loaded.insert(card->groupId, entry);
+    }
+    QMutexLocker locker(&m_mutex);
+    m_entries = loaded;
+}
+
+void GroupRegistry::clear()
+{
+    QMutexLocker locker(&m_mutex);
+    m_entries.clear();
+}
+
+QStringList GroupRegistry::groupIds() const
+{
+    QMutexLocker locker(&m_mutex);
+    QStringList ids = m_entries.keys();
+    ids.sort();
+    return ids;
+}
+
+std::optional<GroupCard> GroupRegistry::card(const QString &groupId) const
+{
+    QMutexLocker locker(&m_mutex);
+    const auto it = m_entries.constFind(groupId);
+    if (it == m_entries.constEnd())
+        return std::nullopt;
+    return it->card;
+}
+
+QMap<qint64, QString> GroupRegistry::keyRing(const QString &groupId) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_entries.value(groupId).ring;
+}
+
+bool GroupRegistry::contains(const QString &groupId) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_entries.contains(groupId);
+}
+
+bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey)
+{
+    QMutexLocker locker(&m_mutex);
+    Entry &entry = m_entries[card.groupId];
+    if (!entry.card.groupId.isEmpty() && card.epoch <= entry.card.epoch)
+        return false;
+    entry.card = card;
+    const QString myBox = card.groupKeyBoxes.value(myCanonicalKey);
+    if (!myBox.isEmpty())
+        entry.ring.insert(card.keyEpoch, myBox);
+    while (entry.ring.size() > kGroupKeyRingSize)
+        entry.ring.erase(entry.ring.begin());
+    persist(entry.card, entry.ring);
+    return true;
+}
+
+void GroupRegistry::remove(const QString &groupId)
+{
+    QMutexLocker locker(&m_mutex);
+    m_entries.remove(groupId);
+}
+
+bool GroupRegistry::persist(const GroupCard &card, const QMap<qint64, QString> &ring)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return false;
+    QJsonObject ringObject;
+    for (auto it = ring.begin(); it != ring.end(); ++it)
+        ringObject.insert(QString::number(it.key()), it.value());
+    QJsonArray profiles;
+    for (const GroupMemberProfile &profile : card.members)
+        profiles.append(profile.toJson());
+    NormalGroupCardRecord record;
+    record.group_id = card.groupId;
+    record.card_json = QString::fromUtf8(card.cardJson);
+    record.signature = card.signature;
+    record.epoch = card.epoch;
+    record.group_key_boxes_json = QString::fromUtf8(QJsonDocument(ringObject).toJson(QJsonDocument::Compact));
+    record.members_json = QString::fromUtf8(QJsonDocument(profiles).toJson(QJsonDocument::Compact));
+    record.name = card.name;
+    record.avatar_id = card.avatarId;
+    record.updated_at = card.updatedAt;
+    const bool ok = store.upsertNormalGroupCard(record);
+    if (!ok)
+        qWarning().noquote() << "[GROUPKEY] could not store the card of" << card.groupId;
+    return ok;
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,871 @@
+#include "groups/group_engine.h"
+
+#include "groups/canonical_json.h"
+#include "identity/content.h"
+#include "identity/envelope.h"
+#include "identity/identity.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSet>
+#include <QUuid>
+
+#include <functional>
+
+namespace velmor::chat {
+
+using velmor::crypto::base64UrlDecode;
+using velmor::crypto::base64UrlEncode;
+using velmor::identity::Identity;
+
+namespace {
+
+const QString kDefaultGroupAvatar = QStringLiteral("defaultgroupphoto");
+const QString kDefaultGroupName = QStringLiteral("新群聊");
+const QString kRecordType = QStringLiteral("velmor_group_registry");
+const QString kProfileType = QStringLiteral("group_member_profile_update");
+const QString kKindCard = QStringLiteral("card");
+const QString kKindMessage = QStringLiteral("message");
+const QString kKindProfile = QStringLiteral("profile");
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+struct Me
+{
+    Identity identity;
+    QString key; // canonical key text
+    bool valid() const { return identity.isValid() && !key.isEmpty(); }
+};
+
+// The user is whoever the relay session holds now: the same process may
+// switch identities between calls.
+Me currentUser()
+{
+    Me me;
+    me.identity = velmor::net::RelayAuthSession::instance().identity();
+    if (me.identity.isValid())
+        me.key = me.identity.publicKeyText();
+    return me;
+}
+
+QJsonObject parseObject(const QByteArray &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return QJsonObject();
+    return document.object();
+}
+
+QString shortAddressOf(const QString &key)
+{
+    const QString address = velmor::identity::ethereumAddress(base64UrlDecode(key));
+    if (address.size() < 14)
+        return address;
+    return address.left(6) + QStringLiteral("...") + address.right(6);
+}
+
+QString groupMessageText(const QJsonObject &outer)
+{
+    return QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(outer));
+}
+
+QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpoch)
+{
+    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + '|' + kind.toUtf8() + '|'
+        + QByteArray::number(keyEpoch);
+}
+
+QString cardMessage(const GroupCard &card)
+{
+    return groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kKindCard},
+        {QStringLiteral("groupId"), card.groupId},
+        {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
+        {QStringLiteral("signature"), card.signature},
+    });
+}
+
+QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch,
+                      const QByteArray &groupKey, const QJsonObject &inner)
+{
+    const QByteArray plaintext = canonicalJson(inner);
+    if (plaintext.isEmpty())
+        return QString();
+    const QString box = velmor::crypto::GroupBox::seal(groupKey, plaintext,
+                                                       boxContext(groupId, kind, keyEpoch));
+    if (box.isEmpty())
+        return QString();
+    return groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kind},
+        {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("keyEpoch"), double(keyEpoch)},
+        {QStringLiteral("box"), box},
+    });
+}
+
+// The group key of one key epoch, opened from the user's own box.
+QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me)
+{
+    const QString box = ring.value(keyEpoch);
+    if (box.isEmpty())
+        return QByteArray();
+    const QByteArray key = Ecies::open(box, me.identity.privateKey);
+    return key.size() == 32 ? key : QByteArray();
+}
+
+// One envelope per recipient, all under one message id, posted in one request.
+bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
+            const QString &ciphertext, QString *messageId, QString *error)
+{
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const qint64 now = nowSeconds();
+    QJsonArray envelopes;
+    for (const QString &recipient : recipients) {
+        const velmor::identity::Envelope envelope =
+            velmor::identity::signEnvelope(me.identity, recipient, ciphertext, id, now);
+        if (envelope.signature.isEmpty()) {
+            *error = QStringLiteral("sign_failed");
+            return false;
+        }
+        QJsonObject json = RelayApi::envelopeToJson(envelope);
+        json.insert(QStringLiteral("notify_type"), QStringLiteral("group"));
+        envelopes.append(json);
+    }
+    QString tokenError;
+    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(
+        QStringLiteral("/v1/group/fanout"),
+        QJsonObject{{QStringLiteral("group_id"), groupId},
+                    {QStringLiteral("message_id"), id},
+                    {QStringLiteral("envelopes"), envelopes}},
+        kFanoutTimeoutMs, &tokenError);
+    if (!reply.success) {
+        qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
+                             << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);
+        *error = QStringLiteral("fanout_http_%1").arg(reply.status);
+        return false;
+    }
+    if (messageId)
+        *messageId = id;
+    return true;
+}
+
+QStringList othersOf(const QStringList &members, const QString &me)
+{
+    QStringList others = members;
+    others.removeAll(me);
+    return others;
+}
+
+// Member profiles for a new card: the newest known profile of every member,
+// from the previous card and from the profiles the members sent.
+QList<GroupMemberProfile> profilesFor(const QString &groupId, const QStringList &keys,
+                                      const QList<GroupMemberProfile> &previous)
+{
+    QHash<QString, GroupMemberProfile> known;
+    for (const GroupMemberProfile &profile : previous)
+        known.insert(profile.memberRawPublicKey, profile);
+    ChatStore &store = ChatStore::instance();
+    if (store.isOpen()) {
+        for (const QJsonObject &object : store.normalGroupMemberProfiles(groupId)) {
+            const GroupMemberProfile profile = GroupMemberProfile::fromJson(object);
+            const auto it = known.constFind(profile.memberRawPublicKey);
+            if (it == known.constEnd() || profile.updatedAt > it->updatedAt)
+                known.insert(profile.memberRawPublicKey, profile);
+        }
+    }
+    QList<GroupMemberProfile> profiles;
+    for (const QString &key : keys) {
+        GroupMemberProfile profile = known.value(key);
+        profile.memberRawPublicKey = key;
+        profiles.append(profile);
+    }
+    return profiles;
+}
+
+bool sealKeyForMembers(GroupCard &card, const QByteArray &groupKey)
+{
+    card.groupKeyBoxes.clear();
+    for (const QString &key : std::as_const(card.memberPublicKeys)) {
+        const QString box = Ecies::seal(base64UrlDecode(key), groupKey);
+        if (box.isEmpty())
+            return false;
+        card.groupKeyBoxes.insert(key, box);
+    }
+    return true;
+}
+
+bool ownerVisibility(const QString &groupId)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return true;
+    for (const NormalGroupCardRecord &record : store.normalGroupCards())
+        if (record.group_id == groupId)
+            return record.visible;
+    return true;
+}
+
+GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, bool visible,
+                            const QString &path)
+{
+    GroupRegistryRecord record;
+    record.groupId = card.groupId;
+    record.joinKey = card.adminPublicKey;
+    record.ownerPublicKey = card.ownerRawPublicKey;
+    record.adminProof = card.adminProof;
+    record.name = card.name;
+    record.avatarId = card.avatarId;
+    record.memberCount = int(card.memberPublicKeys.size());
+    record.visibility = visible ? QStringLiteral("public") : QStringLiteral("private");
+    record.epoch = card.epoch;
+    record.updatedAt = nowSeconds();
+    const QByteArray text = canonicalJson(record.toJson());
+    const QByteArray signature = velmor::crypto::ed25519Sign(adminSeed, text);
+    if (text.isEmpty() || signature.size() != 64)
+        return {false, QStringLiteral("sign_failed")};
+    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(
+        path,
+        QJsonObject{{QStringLiteral("group_id"), card.groupId},
+                    {QStringLiteral("join_key"), card.adminPublicKey},
+                    {QStringLiteral("visibility"), record.visibility},
+                    {QStringLiteral("record"), QString::fromUtf8(text)},
+                    {QStringLiteral("signature"), base64UrlEncode(signature)}},
+        kRegistryTimeoutMs);
+    if (!reply.success)
+        return {false, QStringLiteral("group_registry_http_%1").arg(reply.status)};
+    return {true, QString()};
+}
+
+struct OwnerContext
+{
+    Me me;
+    GroupCard card;
+    velmor::crypto::Ed25519KeyPair admin;
+};
+
+// The checks that every owner-only change makes, in the order of its words.
+GroupOpResult ownerContext(GroupRegistry &registry, const QString &groupId, OwnerContext *out)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return {false, QStringLiteral("no_card")};
+    const Me me = currentUser();
+    if (!me.valid())
+        return {false, QStringLiteral("no_identity")};
+    if (card->ownerRawPublicKey != me.key)
+        return {false, QStringLiteral("not_owner")};
+    const velmor::crypto::Ed25519KeyPair admin = deriveGroupAdminKey(me.identity.privateKey, groupId);
+    if (!admin.isValid() || base64UrlEncode(admin.publicKey) != card->adminPublicKey)
+        return {false, QStringLiteral("sign_failed")};
+    out->me = me;
+    out->card = *card;
+    out->admin = admin;
+    return {true, QString()};
+}
+
+// Signs the changed card, sends it to its members (and to `alsoTo`), and
+// only then makes it the user's own: a change that did not reach the relay
+// is not half-applied.
+GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rekey)
+{
+    GroupCard &card = context.card;
+    card.epoch += 1;
+    card.updatedAt = nowSeconds();
+    if (rekey) {
+        const QByteArray groupKey = velmor::crypto::randomBytes(32);
+        if (groupKey.size() != 32 || !sealKeyForMembers(card, groupKey))
+            return {false, QStringLiteral("encrypt_failed")};
+        card.keyEpoch = card.epoch;
+    }
+    card.members = profilesFor(card.groupId, card.memberPublicKeys, card.members);
+    if (!signGroupCard(card, context.admin.seed))
+        return {false, QStringLiteral("sign_failed")};
+    const QStringList recipients = othersOf(card.memberPublicKeys, context.me.key);
+    if (!recipients.isEmpty()) {
+        QString error;
+        if (!fanOut(context.me, card.groupId, recipients, cardMessage(card), nullptr, &error))
+            return {false, error};
+    }
+    registry.install(card, context.me.key);
+    qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
+                      << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
+    // The directory entry follows name and size; it is not worth failing a
+    // change that the members already have.
+    const GroupOpResult published = publishRecord(card, context.admin.seed,
+                                                  ownerVisibility(card.groupId),
+                                                  QStringLiteral("/v1/group/registry/register"));
+    if (!published.ok)
+        qWarning().noquote() << "[GROUPKEY] registry update failed" << card.groupId << published.error;
+    return {true, QString()};
+}
+
+QStringList canonicalKeys(const QStringList &keys)
+{
+    QStringList out;
+    for (const QString &key : keys) {
+        const QString canonical = canonicalMemberKey(key);
+        if (!canonical.isEmpty() && !out.contains(canonical))
+            out.append(canonical);
+    }
+    return out;
+}
+
+struct SendContext
+{
+    Me me;
+    GroupCard card;
+    QByteArray groupKey;
+    QStringList recipients;
+};
+
+GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, SendContext *out)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return {false, QString(), QStringLiteral("no_card")};
+    const Me me = currentUser();
+    if (!me.valid())
+        return {false, QString(), QStringLiteral("no_identity")};
+    if (!card->hasMember(me.key))
+        return {false, QString(), QStringLiteral("not_member")};
+    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
+    if (groupKey.isEmpty())
+        return {false, QString(), QStringLiteral("no_group_key")};
+    out->me = me;
+    out->card = *card;
+    out->groupKey = groupKey;
+    out->recipients = othersOf(card->memberPublicKeys, me.key);
+    return {true, QString(), QString()};
+}
+
+GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId,
+                                 const QString &type, const QString &text)
+{
+    SendContext context;
+    const GroupSendResult checked = sendContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    if (context.recipients.isEmpty())
+        return {false, QString(), QStringLiteral("no_recipients")};
+    const QString ciphertext = sealedMessage(
+        groupId, kKindMessage, context.card.keyEpoch, context.groupKey,
+        QJsonObject{{QStringLiteral("type"), type},
+                    {QStringLiteral("text"), text},
+                    {QStringLiteral("sender"), context.me.key},
+                    {QStringLiteral("sentAt"), double(nowSeconds())}});
+    if (ciphertext.isEmpty())
+        return {false, QString(), QStringLiteral("encrypt_failed")};
+    GroupSendResult result;
+    if (!fanOut(context.me, groupId, context.recipients, ciphertext, &result.messageId, &result.error))
+        return result;
+    result.ok = true;
+    return result;
+}
+
+// ---- inbound ------------------------------------------------------------
+
+GroupInboundResult refused(const QString &groupId, const QString &word)
+{
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    result.error = word;
+    qWarning().noquote() << "[GROUPKEY] refused group message group=" << groupId << "err=" << word;
+    return result;
+}
+
+GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
+                             const QString &sender, const Me &me)
+{
+    const QJsonValue cardText = outer.value(QStringLiteral("card"));
+    const QJsonValue signature = outer.value(QStringLiteral("signature"));
+    if (!cardText.isString() || !signature.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
+    // Only the owner issues cards; a card relayed by anyone else, or one
+    // whose envelope does not name its group, is not taken.
+    if (!card || card->groupId != groupId || card->ownerRawPublicKey != sender)
+        return refused(groupId, QStringLiteral("card_verify_failed"));
+    const std::optional<GroupCard> held = registry.card(groupId);
+    if (held) {
+        if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
+            return refused(groupId, QStringLiteral("card_verify_failed"));
+        if (card->epoch == held->epoch && card->cardJson == held->cardJson) {
+            // The same card once more (a redelivery): nothing to change.
+            GroupInboundResult result;
+            result.isGroup = true;
+            result.groupId = groupId;
+            return result;
+        }
+        if (card->epoch <= held->epoch)
+            return refused(groupId, QStringLiteral("stale_group_card"));
+    } else if (!card->hasMember(me.key)) {
+        return refused(groupId, QStringLiteral("not_member"));
+    }
+    if (!registry.install(*card, me.key))
+        return refused(groupId, QStringLiteral("stale_group_card"));
+
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    if (held) {
+        QStringList joined;
+        for (const GroupMemberProfile &profile : card->members) {
+            if (held->hasMember(profile.memberRawPublicKey))
+                continue;
+            const QString name = profile.displayName.trimmed();
+            joined.append(name.isEmpty() ? shortAddressOf(profile.memberRawPublicKey) : name);
+        }
+        if (!joined.isEmpty()) {
+            result.hasMessage = true;
+            result.contentType = QStringLiteral("system");
+            result.text = joined.join(QStringLiteral("、")) + QStringLiteral(" 加入了群聊");
+        }
+    }
+    return result;
+}
+
+GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
+                               const QString &groupId, const QString &sender, const Me &me)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return refused(groupId, QStringLiteral("no_card"));
+    if (!card->hasMember(sender))
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    const QJsonValue keyEpochValue = outer.value(QStringLiteral("keyEpoch"));
+    const QJsonValue box = outer.value(QStringLiteral("box"));
+    if (!keyEpochValue.isDouble() || !box.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const qint64 keyEpoch = qint64(keyEpochValue.toDouble());
+    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
+    if (groupKey.isEmpty())
+        return refused(groupId, QStringLiteral("no_group_key"));
+    const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
+                                                                boxContext(groupId, kind, keyEpoch));
+    if (plaintext.isEmpty())
+        return refused(groupId, QStringLiteral("decrypt_failed"));
+    const QJsonObject inner = parseObject(plaintext);
+    if (inner.isEmpty())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+
+    if (kind == kKindProfile) {
+        if (inner.value(QStringLiteral("type")).toString() != kProfileType
+            || inner.value(QStringLiteral("groupId")).toString() != groupId)
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        const GroupMemberProfile profile =
+            GroupMemberProfile::fromJson(inner.value(QStringLiteral("profile")).toObject());
+        // A member speaks only for itself.
+        if (profile.memberRawPublicKey != sender)
+            return refused(groupId, QStringLiteral("sender_mismatch"));
+        ChatStore &store = ChatStore::instance();
+        if (store.isOpen())
+            store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
+        return result;
+    }
+
+    // The sender named inside the box must be the envelope's signer, so a
+    // member cannot pass off another member's message as its own.
+    if (inner.value(QStringLiteral("sender")).toString() != sender)
+        return refused(groupId, QStringLiteral("sender_mismatch"));
+    const QString type = inner.value(QStringLiteral("type")).toString();
+    const QString text = inner.value(QStringLiteral("text")).toString();
+    if (type == QLatin1String("text")) {
+        if (text.isEmpty())
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        result.hasMessage = true;
+        result.contentType = type;
+        result.text = text;
+        return result;
+    }
+    if (type == QLatin1String("image") || type == QLatin1String("voice")) {
+        const GroupMediaContent media = parseGroupMediaContent(text);
+        if (!media.ok || media.kind != type)
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        MessageContent preview;
+        preview.type = type;
+        result.hasMessage = true;
+        result.contentType = type;
+        result.text = messageTypeName(preview);
+        if (type == QLatin1String("image")) {
+            result.imageB64 = media.imageB64;
+            result.imageMime = media.mime;
+            result.imageWidth = media.width;
+            result.imageHeight = media.height;
+        } else {
+            result.voiceB64 = media.audioB64;
+            result.durationMs = media.durationMs;
+            result.waveform = media.waveform;
+        }
+        return result;
+    }
+    return refused(groupId, QStringLiteral("unsupported_group_content"));
+}
+
+} // namespace
+
+velmor::crypto::Ed25519KeyPair deriveGroupAdminKey(const QByteArray &ownerSecret32, const QString &groupId)
+{
+    if (ownerSecret32.size() != 32 || groupId.isEmpty())
+        return {};
+    const QByteArray seed = velmor::crypto::hkdfSha256(
+        ownerSecret32, QByteArrayLiteral("velmor.group.admin.v1"), groupId.toUtf8(), 32);
+    if (seed.size() != 32)
+        return {};
+    return velmor::crypto::ed25519FromSeed(seed);
+}
+
+GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, const QStringList &memberKeys)
+{
+    GroupCreateResult result;
+    const Me me = currentUser();
+    if (!me.valid()) {
+        result.error = QStringLiteral("no_identity");
+        return result;
+    }
+    const QByteArray idBytes = velmor::crypto::randomBytes(16);
+    if (idBytes.size() != 16) {
+        result.error = QStringLiteral("admin_key_failed");
+        return result;
+    }
+    OwnerContext context;
+    context.me = me;
+    GroupCard &card = context.card;
+    card.groupId = QString::fromLatin1(idBytes.toHex());
+    context.admin = deriveGroupAdminKey(me.identity.privateKey, card.groupId);
+    if (!context.admin.isValid()) {
+        result.error = QStringLiteral("admin_key_failed");
+        return result;
+    }
+    QStringList keys = canonicalKeys(memberKeys);
+    if (!keys.contains(me.key))
+        keys.append(me.key);
+    keys.sort();
+    const QString trimmed = name.trimmed();
+    card.name = trimmed.isEmpty() ? kDefaultGroupName : trimmed;
+    card.avatarId = kDefaultGroupAvatar;
+    card.ownerRawPublicKey = me.key;
+    card.adminPublicKey = base64UrlEncode(context.admin.publicKey);
+    const QByteArray proof = velmor::crypto::signMessage(
+        me.identity.privateKey, adminProofMessage(card.groupId, card.adminPublicKey));
+    if (proof.size() != 64) {
+        result.error = QStringLiteral("sign_failed");
+        return result;
+    }
+    card.adminProof = base64UrlEncode(proof);
+    card.memberPublicKeys = keys;
+    card.createdAt = nowSeconds();
+    // issueCard raises the epoch to 1 and draws the first group key.
+    card.epoch = 0;
+    const GroupOpResult issued = issueCard(registry, context, true);
+    if (!issued.ok) {
+        result.error = issued.error;
+        return result;
+    }
+    result.ok = true;
+    result.groupId = card.groupId;
+    return result;
+}
+
+GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
+{
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    QStringList added;
+    for (const QString &key : canonicalKeys(memberKeys))
+        if (!context.card.hasMember(key))
+            added.append(key);
+    if (added.isEmpty())
+        return {false, QStringLiteral("no_new_members")};
+    if (context.card.memberPublicKeys.size() + added.size() > kMaxGroupMembers)
+        return {false, QStringLiteral("group_full")};
+    context.card.memberPublicKeys.append(added);
+    context.card.memberPublicKeys.sort();
+    return issueCard(registry, context, true);
+}
+
+GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
+{
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    QStringList removed;
+    for (const QString &key : memberKeys) {
+        const QString canonical = canonicalMemberKey(key);
+        if (canonical == context.card.ownerRawPublicKey)
+            return {false, QStringLiteral("cannot_remove_owner")};
+        if (canonical.isEmpty() || !context.card.hasMember(canonical))
+            return {false, QStringLiteral("no_such_member")};
+        removed.append(canonical);
+    }
+    if (removed.isEmpty())
+        return {false, QStringLiteral("no_such_member")};
+    for (const QString &key : std::as_const(removed))
+        context.card.memberPublicKeys.removeAll(key);
+    // A new key that the removed members never get: nothing sent after this
+    // opens for them.
+    return issueCard(registry, context, true);
+}
+
+GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const QString &newName)
+{
+    const QString name = newName.trimmed();
+    if (name.isEmpty())
+        return {false, QStringLiteral("empty_name")};
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    context.card.name = name;
+    return issueCard(registry, context, false);
+}
+
+GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, const QString &remark)
+{
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    context.card.remark = remark.trimmed();
+    return issueCard(registry, context, false);
+}
+
+GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible)
+{
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    return publishRecord(context.card, context.admin.seed, visible,
+                         QStringLiteral("/v1/group/registry/visibility"));
+}
+
+GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,
+                                      const QString &displayName, const QString &avatarId)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return {false, QStringLiteral("no_card")};
+    const Me me = currentUser();
+    if (!me.valid())
+        return {false, QStringLiteral("no_identity")};
+    if (!card->hasMember(me.key))
+        return {false, QStringLiteral("not_member")};
+    GroupMemberProfile profile;
+    profile.memberRawPublicKey = me.key;
+    profile.displayName = displayName.trimmed();
+    profile.avatarId = avatarId;
+    profile.updatedAt = nowSeconds();
+    ChatStore &store = ChatStore::instance();
+    if (store.isOpen())
+        store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
+    const QStringList recipients = othersOf(card->memberPublicKeys, me.key);
+    if (recipients.isEmpty())
+        return {true, QString()};
+    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
+    if (groupKey.isEmpty())
+        return {false, QStringLiteral("no_group_key")};
+    QJsonArray snapshot;
+    for (const QString &key : card->memberPublicKeys)
+        snapshot.append(key);
+    const QString ciphertext = sealedMessage(
+        groupId, kKindProfile, card->keyEpoch, groupKey,
+        QJsonObject{{QStringLiteral("type"), kProfileType},
+                    {QStringLiteral("groupId"), groupId},
+                    {QStringLiteral("sentAt"), double(nowSeconds())},
+                    {QStringLiteral("profile"), profile.toJson()},
+                    {QStringLiteral("membersSnapshot"), snapshot},
+                    {QStringLiteral("silent"), true}});
+    if (ciphertext.isEmpty())
+        return {false, QStringLiteral("encrypt_failed")};
+    QString error;
+    if (!fanOut(me, groupId, recipients, ciphertext, nullptr, &error))
+        return {false, error};
+    return {true, QString()};
+}
+
+GroupSendResult sendGroupText(GroupRegistry &registry, const QString &groupId, const QString &text)
+{
+    if (text.isEmpty())
+        return {false, QString(), QStringLiteral("empty_payload")};
+    return sendGroupContent(registry, groupId, QStringLiteral("text"), text);
+}
+
+GroupSendResult sendGroupImage(GroupRegistry &registry, const QString &groupId, const QByteArray &jpeg,
+                               const QString &mime, int width, int height)
+{
+    if (jpeg.isEmpty())
+        return {false, QString(), QStringLiteral("empty_payload")};
+    return sendGroupContent(registry, groupId, QStringLiteral("image"),
+                            groupImageContent(jpeg, mime, width, height));
+}
+
+GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId, const QByteArray &audio,
+                               int durationMs, const QList<int> &waveform)
+{
+    if (audio.isEmpty())
+        return {false, QString(), QStringLiteral("empty_payload")};
+    return sendGroupContent(registry, groupId, QStringLiteral("voice"),
+                            groupVoiceContent(audio, qMax(durationMs, 0), waveform));
+}
+
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
+                                      const QString &senderKey)
+{
+    if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
+        return GroupInboundResult();
+    const QJsonObject outer =
+        parseObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
+    const QString groupId = outer.value(QStringLiteral("groupId")).toString();
+    if (outer.isEmpty() || outer.value(QStringLiteral("v")).toInt() != 1 || groupId.isEmpty())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const Me me = currentUser();
+    if (!me.valid())
+        return refused(groupId, QStringLiteral("no_identity"));
+    const QString sender = canonicalMemberKey(senderKey);
+    if (sender.isEmpty())
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    const QString kind = outer.value(QStringLiteral("kind")).toString();
+    if (kind == kKindCard)
+        return applyCard(registry, outer, groupId, sender, me);
+    if (kind == kKindMessage || kind == kKindProfile)
+        return applySealed(registry, outer, kind, groupId, sender, me);
+    return refused(groupId, QStringLiteral("invalid_group_message"));
+}
+
+// ---- registry record ----------------------------------------------------
+
+QJsonObject GroupRegistryRecord::toJson() const
+{
+    return QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("type"), kRecordType},
+        {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("joinKey"), joinKey},
+        {QStringLiteral("ownerPublicKey"), ownerPublicKey},
+        {QStringLiteral("adminProof"), adminProof},
+        {QStringLiteral("name"), name},
+        {QStringLiteral("avatarId"), avatarId},
+        {QStringLiteral("memberCount"), memberCount},
+        {QStringLiteral("visibility"), visibility},
+        {QStringLiteral("epoch"), double(epoch)},
+        {QStringLiteral("updatedAt"), double(updatedAt)},
+    };
+}
+
+std::optional<GroupRegistryRecord> GroupRegistryRecord::fromJson(const QJsonObject &object)
+{
+    if (object.value(QStringLiteral("v")).toInt() != 1
+        || object.value(QStringLiteral("type")).toString() != kRecordType)
+        return std::nullopt;
+    for (const char *key : {"groupId", "joinKey", "ownerPublicKey", "adminProof", "name", "avatarId", "visibility"})
+        if (!object.value(QLatin1String(key)).isString())
+            return std::nullopt;
+    for (const char *key : {"memberCount", "epoch", "updatedAt"})
+        if (!object.value(QLatin1String(key)).isDouble())
+            return std::nullopt;
+    GroupRegistryRecord record;
+    record.groupId = object.value(QStringLiteral("groupId")).toString();
+    record.joinKey = object.value(QStringLiteral("joinKey")).toString();
+    record.ownerPublicKey = object.value(QStringLiteral("ownerPublicKey")).toString();
+    record.adminProof = object.value(QStringLiteral("adminProof")).toString();
+    record.name = object.value(QStringLiteral("name")).toString();
+    record.avatarId = object.value(QStringLiteral("avatarId")).toString();
+    record.memberCount = object.value(QStringLiteral("memberCount")).toInt();
+    record.visibility = object.value(QStringLiteral("visibility")).toString();
+    record.epoch = qint64(object.value(QStringLiteral("epoch")).toDouble());
+    record.updatedAt = qint64(object.value(QStringLiteral("updatedAt")).toDouble());
+    if (record.groupId.isEmpty() || record.joinKey.isEmpty())
+        return std::nullopt;
+    return record;
+}
+
+std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &recordText, const QString &signature,
+                                                        const QString &expectedJoinKey)
+{
+    if (!isCanonicalJson(recordText))
+        return std::nullopt;
+    std::optional<GroupRegistryRecord> record = GroupRegistryRecord::fromJson(parseObject(recordText));
+    if (!record || (!expectedJoinKey.isEmpty() && record->joinKey != expectedJoinKey))
+        return std::nullopt;
+    const QByteArray joinKey = base64UrlDecode(record->joinKey);
+    const QByteArray signatureBytes = base64UrlDecode(signature);
+    if (joinKey.size() != 32 || signatureBytes.size() != 64
+        || !velmor::crypto::ed25519Verify(joinKey, recordText, signatureBytes))
+        return std::nullopt;
+    if (canonicalMemberKey(record->ownerPublicKey) != record->ownerPublicKey
+        || !velmor::crypto::verifyMessage(base64UrlDecode(record->ownerPublicKey),
+                                          adminProofMessage(record->groupId, record->joinKey),
+                                          base64UrlDecode(record->adminProof)))
+        return std::nullopt;
+    return record;
+}
+
+// ---- join requests ------------------------------------------------------
+
+QByteArray buildGroupJoinRequest(const GroupJoinRequest &request)
+{
+    QJsonObject object{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("type"), QStringLiteral("group_join_request")},
+        {QStringLiteral("groupId"), request.groupId},
+        {QStringLiteral("groupJoinKey"), request.groupJoinKey},
+        {QStringLiteral("groupJoinRequesterCanonicalKey"), request.requesterCanonicalKey},
+        {QStringLiteral("groupJoinRequesterDisplayName"), request.requesterDisplayName},
+    };
+    if (!request.requesterAvatarId.isEmpty())
+        object.insert(QStringLiteral("groupJoinRequesterAvatarId"), request.requesterAvatarId);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<GroupJoinRequest> parseGroupJoinRequest(const QByteArray &json)
+{
+    const QJsonObject object = parseObject(json);
+    const QJsonValue version = object.value(QStringLiteral("v"));
+    if (!version.isDouble() || version.toDouble() != 1
+        || object.value(QStringLiteral("type")).toString() != QLatin1String("group_join_request"))
+        return std::nullopt;
+    GroupJoinRequest request;
+    request.groupId = object.value(QStringLiteral("groupId")).toString();
+    request.groupJoinKey = object.value(QStringLiteral("groupJoinKey")).toString();
+    request.requesterCanonicalKey = object.value(QStringLiteral("groupJoinRequesterCanonicalKey")).toString();
+    request.requesterDisplayName = object.value(QStringLiteral("groupJoinRequesterDisplayName")).toString();
+    request.requesterAvatarId = object.value(QStringLiteral("groupJoinRequesterAvatarId")).toString();
+    if (request.groupId.isEmpty() || request.groupJoinKey.isEmpty() || request.requesterCanonicalKey.isEmpty())
+        return std::nullopt;
+    return request;
+}
+
+bool isAcceptableJoinRequest(const GroupJoinRequest &request, const QString &senderKey,
+                             const QString &senderAddress, const std::optional<GroupCard> &card)
+{
+    if (request.requesterCanonicalKey != senderKey)
+        return false;
+    const QString address = velmor::identity::ethereumAddress(base64UrlDecode(senderKey));
+    if (address.isEmpty())
+        return false;
+    if (!senderAddress.isEmpty() && senderAddress.compare(address, Qt::CaseInsensitive) != 0)
+        return false;
+    return card && card->groupId == request.groupId && card->joinKey() == request.groupJoinKey;
+}
+
+} // namespace velmor::chat

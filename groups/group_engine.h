@@ -1,0 +1,136 @@
+// The normal-group engine that the clients run among themselves: the owner
+// signs the group card with the group's Ed25519 admin key, boxes the group key
+// for each member, and every message goes to all members in one fan-out
+// through the relay. Formats: docs/protocol.md.
+//
+// Every operation is blocking (it may wait for the relay) and safe on any
+// thread. The user is whoever the relay session holds at the time of the
+// call; cards and keys are written to the store that is open at that time.
+#pragma once
+
+#include "groups/group_card.h"
+#include "identity/crypto.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace velmor::chat {
+
+// Prefix of a group message in an envelope's ciphertext field.
+inline constexpr char kGroupMessagePrefix[] = "velmor_group_v1:";
+constexpr int kFanoutTimeoutMs = 30000;
+constexpr int kRegistryTimeoutMs = 15000;
+
+struct GroupOpResult
+{
+    bool ok = false;
+    QString error; // empty on success
+};
+
+struct GroupCreateResult
+{
+    bool ok = false;
+    QString groupId;
+    QString error;
+};
+
+struct GroupSendResult
+{
+    bool ok = false;
+    QString messageId; // the id that every member's envelope carries
+    QString error;
+};
+
+struct GroupInboundResult
+{
+    bool isGroup = false;    // the ciphertext is a group message
+    bool hasMessage = false; // it yields a message to store
+    QString groupId;
+    QString text;
+    QString error;           // non-empty: refused
+    QString contentType;     // "text", "image", "voice" or "system"
+    QString imageB64;
+    QString imageMime;
+    int imageWidth = 0;
+    int imageHeight = 0;
+    QString voiceB64;
+    qint64 durationMs = 0;
+    QList<int> waveform;
+};
+
+GroupCreateResult createGroup(GroupRegistry &registry, const QString &name,
+                              const QStringList &memberKeys);
+GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId,
+                              const QStringList &memberKeys);
+GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId,
+                                const QStringList &memberKeys);
+GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const QString &newName);
+GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, const QString &remark);
+GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible);
+GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,
+                                      const QString &displayName, const QString &avatarId);
+
+GroupSendResult sendGroupText(GroupRegistry &registry, const QString &groupId, const QString &text);
+GroupSendResult sendGroupImage(GroupRegistry &registry, const QString &groupId,
+                               const QByteArray &jpeg, const QString &mime, int width, int height);
+GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
+                               const QByteArray &audio, int durationMs, const QList<int> &waveform);
+
+// Reads one envelope's ciphertext. Card, profile and invitation changes are
+// applied here; a refused message leaves the registry and the store as they
+// were.
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
+                                      const QString &senderKey);
+
+// The group's Ed25519 admin key, derived from the owner's secret and the
+// group id; only the owner can derive it.
+velmor::crypto::Ed25519KeyPair deriveGroupAdminKey(const QByteArray &ownerSecret32,
+                                                   const QString &groupId);
+
+// The signed record that the relay's group registry keeps for discovery.
+struct GroupRegistryRecord
+{
+    QString groupId;
+    QString joinKey;
+    QString ownerPublicKey;
+    QString adminProof;
+    QString name;
+    QString avatarId;
+    int memberCount = 0;
+    QString visibility; // "public" or "private"
+    qint64 epoch = 0;
+    qint64 updatedAt = 0;
+
+    QJsonObject toJson() const;
+    static std::optional<GroupRegistryRecord> fromJson(const QJsonObject &object);
+};
+// Checks that the record text is canonical, signed by its join key, vouched
+// for by its owner, and (when given) carries the expected join key.
+std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &recordText,
+                                                        const QString &signature,
+                                                        const QString &expectedJoinKey = QString());
+
+// The normal-group join request sent one-to-one to the group's owner.
+struct GroupJoinRequest
+{
+    QString groupId;
+    QString groupJoinKey;
+    QString requesterCanonicalKey;
+    QString requesterDisplayName;
+    QString requesterAvatarId; // left out of the JSON when empty
+};
+QByteArray buildGroupJoinRequest(const GroupJoinRequest &request);
+// nullopt unless "v" is 1, "type" is "group_join_request" and the group id,
+// join key and requester key are non-empty texts.
+std::optional<GroupJoinRequest> parseGroupJoinRequest(const QByteArray &json);
+// The receiving checks: the requester is the envelope's sender, the sender
+// address (when given) belongs to that key, and the join key is the card's.
+bool isAcceptableJoinRequest(const GroupJoinRequest &request, const QString &senderKey,
+                             const QString &senderAddress, const std::optional<GroupCard> &card);
+
+} // namespace velmor::chat
