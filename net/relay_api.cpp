@@ -239,11 +239,18 @@ QList<RawEnvelope> RelayApi::pull()
     const QString ownKey = identity.publicKeyText();
     if (ownKey.isEmpty())
         return {};
-    const HttpResponse response = authorizedPost(
-        QStringLiteral("/v1/message/pull"), QJsonObject{{QStringLiteral("limit"), 100}});
-    if (!response.success)
-        return {};
-    return parsePullReply(response.body, ownKey, nowSeconds());
+    // A queue of large envelopes (voice messages, images) can exceed the
+    // reply size cap; asking for fewer at a time keeps the inbox moving
+    // instead of failing on the same oversized reply for ever.
+    for (const int limit : {kPullLimit, 20, 4, 1}) {
+        const HttpResponse response = authorizedPost(
+            QStringLiteral("/v1/message/pull"), QJsonObject{{QStringLiteral("limit"), limit}});
+        if (response.success)
+            return parsePullReply(response.body, ownKey, nowSeconds());
+        if (response.error != QLatin1String("response_too_large"))
+            return {};
+    }
+    return {};
 }
 
 RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,

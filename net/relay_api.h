@@ -17,6 +17,7 @@
 namespace velmor::chat {
 
 constexpr int kAckBatchSize = 100;
+constexpr int kPullLimit = 100; // envelopes asked for per pull
 constexpr int kRelayTimeoutMs = 15000;
 
 struct RawEnvelope

@@ -53,6 +53,7 @@ private slots:
     void malformedPullRepliesNeverCrash_data();
     void malformedPullRepliesNeverCrash();
     void pullFailuresGiveAnEmptyList();
+    void oversizedInboxIsPulledInSmallerSteps();
     void resentEnvelopeIsQueuedOnce();
     void sendFailureWords();
     void relayRefusesImpersonation();
@@ -368,6 +369,40 @@ void RelayApiTest::pullFailuresGiveAnEmptyList()
     const QList<RawEnvelope> pulled = RelayApi::pull();
     QCOMPARE(pulled.size(), 1);
     RelayApi::ack({pulled.first().messageId});
+}
+
+void RelayApiTest::oversizedInboxIsPulledInSmallerSteps()
+{
+    // Three envelopes of over 17 MiB each: any two are above the reply cap,
+    // each one alone is below it.
+    const QString bobKey = m_bob.publicKeyText();
+    QStringList ids;
+    for (int i = 0; i < 3; ++i) {
+        const QString id = newId();
+        const QString big = Ecies::seal(m_bob.publicKey, QByteArray(13 * 1024 * 1024, char('a' + i)));
+        QVERIFY(big.size() > 17 * 1024 * 1024);
+        m_relay.enqueueRaw(bobKey, RelayApi::envelopeToJson(
+                                       velmor::identity::signEnvelope(m_alice, bobKey, big, id, now())));
+        ids.append(id);
+    }
+    signInAs(m_bob);
+    m_relay.http().resetCounts();
+    QList<RawEnvelope> pulled = RelayApi::pull();
+    QCOMPARE(pulled.size(), 1);
+    QVERIFY(pulled.first().valid);
+    QCOMPARE(pulled.first().messageId, ids.first());
+    QCOMPARE(m_relay.requestCount("/v1/message/pull"), 4);
+    QCOMPARE(m_relay.lastBody("/v1/message/pull").value("limit").toInt(), 1);
+
+    // Step by step the inbox empties.
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            pulled = RelayApi::pull();
+        QCOMPARE(pulled.size(), 1);
+        QCOMPARE(pulled.first().messageId, ids.at(i));
+        QCOMPARE(RelayApi::ack({pulled.first().messageId}).ackedIds.size(), 1);
+    }
+    QVERIFY(RelayApi::pull().isEmpty());
 }
 
 void RelayApiTest::resentEnvelopeIsQueuedOnce()
