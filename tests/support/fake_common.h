@@ -47,18 +47,26 @@ struct Fault
 {
     FaultKind kind = FaultKind::None;
     int delayMs = 0; // held for this long before any kind of answer
-
     int status = 200;
     QByteArray body;
     int remaining = -1; // answers affected; -1 for every one until cleared
 
-    static Fault http500() { return {FaultKind::Http500}; }
-    static Fault delay(int ms) { return {FaultKind::Delay, ms}; }
-    static Fault drop() { return {FaultKind::Drop}; }
-    static Fault malformedJson() { return {FaultKind::MalformedJson}; }
+    static Fault make(FaultKind kind, int delayMs = 0, int status = 200, const QByteArray &body = {})
+    {
+        Fault fault;
+        fault.kind = kind;
+        fault.delayMs = delayMs;
+        fault.status = status;
+        fault.body = body;
+        return fault;
+    }
+    static Fault http500() { return make(FaultKind::Http500); }
+    static Fault delay(int ms) { return make(FaultKind::Delay, ms); }
+    static Fault drop() { return make(FaultKind::Drop); }
+    static Fault malformedJson() { return make(FaultKind::MalformedJson); }
     static Fault custom(int status, const QByteArray &body, int delayMs = 0)
     {
-        return {FaultKind::CustomBody, delayMs, status, body};
+        return make(FaultKind::CustomBody, delayMs, status, body);
     }
 };
 
