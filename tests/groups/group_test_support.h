@@ -1,0 +1,87 @@
+// Several users in one test process: each has an identity, a store file and
+// a group registry of its own. `use` makes one of them the signed-in user
+// (relay session and store owner), as a sign-in would.
+#pragma once
+
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
+#include "identity/crypto.h"
+#include "identity/identity.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+
+#include <QDir>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace grouptest {
+
+struct User
+{
+    QString name;
+    velmor::identity::Identity identity;
+    QString dbPath;
+    std::unique_ptr<velmor::chat::GroupRegistry> registry = std::make_unique<velmor::chat::GroupRegistry>();
+
+    QString key() const { return identity.publicKeyText(); }
+};
+
+inline velmor::identity::Identity identityFromByte(char byte)
+{
+    return velmor::identity::Identity(QByteArray(32, byte));
+}
+
+inline void makeUser(User &user, const QString &name, char secretByte, const QTemporaryDir &dir)
+{
+    user.name = name;
+    user.identity = identityFromByte(secretByte);
+    user.dbPath = QDir(dir.path()).filePath(name + QStringLiteral(".db"));
+}
+
+inline bool use(User &user, const QString &relayUrl)
+{
+    velmor::net::RelayAuthSession::instance().configure(relayUrl, user.identity);
+    return ChatStore::instance().open(user.key(), user.dbPath);
+}
+
+// One inbound envelope as the engine saw it.
+struct Received
+{
+    velmor::chat::RawEnvelope envelope;
+    velmor::chat::GroupInboundResult result;
+};
+
+// Pulls the signed-in user's inbox, hands every envelope to the engine and
+// acknowledges those it did not refuse (as the chat controller does).
+inline QList<Received> pullAndHandle(User &user)
+{
+    QList<Received> out;
+    QStringList ack;
+    for (const velmor::chat::RawEnvelope &envelope : velmor::chat::RelayApi::pull()) {
+        Received received;
+        received.envelope = envelope;
+        if (envelope.valid)
+            received.result = velmor::chat::handleGroupMessage(*user.registry, envelope.ciphertext,
+                                                               envelope.senderPubkey);
+        else
+            received.result.error = envelope.rejectReason;
+        if (received.result.error.isEmpty())
+            ack.append(envelope.messageId);
+        out.append(received);
+    }
+    if (!ack.isEmpty())
+        velmor::chat::RelayApi::ack(ack);
+    return out;
+}
+
+// The inbox without handling or acknowledging anything.
+inline QList<velmor::chat::RawEnvelope> peek()
+{
+    return velmor::chat::RelayApi::pull();
+}
+
+} // namespace grouptest

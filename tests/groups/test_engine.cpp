@@ -1,0 +1,442 @@
+// Three (then four) users run one normal group through the local relay:
+// creation and invitations, text, image and voice messages, re-keying on
+// removal and addition, card changes, member profiles, reloading from the
+// store, and the owner-only refusals.
+#include "group_test_support.h"
+
+#include "groups/discovery.h"
+#include "support/fake_relay.h"
+#include "support/fake_relay_groups.h"
+
+#include <QtTest>
+
+using namespace velmor::chat;
+using grouptest::Received;
+using grouptest::User;
+using velmor::fakes::Fault;
+using velmor::fakes::FakeRelay;
+using velmor::fakes::FakeRelayGroups;
+
+class GroupEngineTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    FakeRelay m_relay;
+    std::unique_ptr<FakeRelayGroups> m_groups;
+    User m_alice, m_bob, m_carol, m_dave;
+    QString m_groupId;
+
+    bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }
+
+    // Signs in as the user, pulls and handles the inbox.
+    QList<Received> receive(User &user)
+    {
+        if (!use(user))
+            return {};
+        return grouptest::pullAndHandle(user);
+    }
+
+    // Refused envelopes stay at the relay to be offered again; the tests
+    // clear them once checked so that later steps see only new traffic.
+    static void dropRefused(const QList<Received> &received)
+    {
+        QStringList ids;
+        for (const Received &item : received)
+            if (!item.result.error.isEmpty())
+                ids.append(item.envelope.messageId);
+        if (!ids.isEmpty())
+            RelayApi::ack(ids);
+    }
+
+    static QList<GroupInboundResult> messagesOf(const QList<Received> &received)
+    {
+        QList<GroupInboundResult> out;
+        for (const Received &item : received)
+            if (item.result.hasMessage)
+                out.append(item.result);
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_groups = std::make_unique<FakeRelayGroups>(m_relay);
+        QVERIFY(m_relay.start() != 0);
+        grouptest::makeUser(m_alice, QStringLiteral("alice"), 0x11, m_dir);
+        grouptest::makeUser(m_bob, QStringLiteral("bob"), 0x22, m_dir);
+        grouptest::makeUser(m_carol, QStringLiteral("carol"), 0x33, m_dir);
+        grouptest::makeUser(m_dave, QStringLiteral("dave"), 0x44, m_dir);
+    }
+
+    void cleanupTestCase()
+    {
+        ChatStore::instance().close();
+        velmor::net::RelayAuthSession::instance().clear();
+        m_relay.stop();
+    }
+
+    void createSendsInvitations()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created = createGroup(
+            *m_alice.registry, QStringLiteral("  Hiking  "),
+            {m_carol.key(), m_bob.key(), m_bob.key(), QStringLiteral("not a key")});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        m_groupId = created.groupId;
+
+        const std::optional<GroupCard> card = m_alice.registry->card(m_groupId);
+        QVERIFY(card);
+        QCOMPARE(card->name, QStringLiteral("Hiking"));
+        QCOMPARE(card->avatarId, QStringLiteral("defaultgroupphoto"));
+        QCOMPARE(card->epoch, 1);
+        QCOMPARE(card->ownerRawPublicKey, m_alice.key());
+        QStringList expected{m_alice.key(), m_bob.key(), m_carol.key()};
+        expected.sort();
+        QCOMPARE(card->memberPublicKeys, expected);
+        QCOMPARE(card->groupKeyBoxes.size(), 3);
+        // Stored for the owner, and published to the relay's directory.
+        QCOMPARE(ChatStore::instance().normalGroupCards().size(), 1);
+        QVERIFY(m_groups->hasRecord(card->adminPublicKey));
+        QCOMPARE(m_groups->visibility(card->adminPublicKey), QStringLiteral("public"));
+        // The invitation went to the two others only.
+        QStringList recipients = m_groups->lastFanoutRecipients();
+        recipients.sort();
+        QStringList others{m_bob.key(), m_carol.key()};
+        others.sort();
+        QCOMPARE(recipients, others);
+
+        for (User *member : {&m_bob, &m_carol}) {
+            const QList<Received> received = receive(*member);
+            QCOMPARE(received.size(), 1);
+            QVERIFY(received.first().result.isGroup);
+            QVERIFY(received.first().result.error.isEmpty());
+            QVERIFY(!received.first().result.hasMessage);
+            QCOMPARE(received.first().result.groupId, m_groupId);
+            const std::optional<GroupCard> theirs = member->registry->card(m_groupId);
+            QVERIFY(theirs);
+            QCOMPARE(theirs->cardJson, card->cardJson);
+            QCOMPARE(ChatStore::instance().normalGroupCards().size(), 1);
+        }
+    }
+
+    void membersExchangeTextImageAndVoice()
+    {
+        QVERIFY(use(m_alice));
+        const GroupSendResult text = sendGroupText(*m_alice.registry, m_groupId, QStringLiteral("早上好 all"));
+        QVERIFY2(text.ok, qPrintable(text.error));
+        QVERIFY(!text.messageId.isEmpty());
+
+        QVERIFY(use(m_bob));
+        const QByteArray jpeg = velmor::crypto::randomBytes(3000);
+        const GroupSendResult image = sendGroupImage(*m_bob.registry, m_groupId, jpeg,
+                                                     QStringLiteral("image/jpeg"), 640, 480);
+        QVERIFY2(image.ok, qPrintable(image.error));
+
+        QVERIFY(use(m_carol));
+        const QByteArray audio = velmor::crypto::randomBytes(1500);
+        const GroupSendResult voice = sendGroupVoice(*m_carol.registry, m_groupId, audio, 2300, {1, 5, 9});
+        QVERIFY2(voice.ok, qPrintable(voice.error));
+
+        struct Expect { User *user; QStringList types; };
+        for (const Expect &expect : {Expect{&m_alice, {"image", "voice"}},
+                                     Expect{&m_bob, {"text", "voice"}},
+                                     Expect{&m_carol, {"image", "text"}}}) {
+            const QList<GroupInboundResult> got = messagesOf(receive(*expect.user));
+            QStringList types;
+            for (const GroupInboundResult &result : got) {
+                types.append(result.contentType);
+                QCOMPARE(result.groupId, m_groupId);
+                if (result.contentType == QLatin1String("text")) {
+                    QCOMPARE(result.text, QStringLiteral("早上好 all"));
+                } else if (result.contentType == QLatin1String("image")) {
+                    QCOMPARE(velmor::crypto::base64UrlDecode(result.imageB64), jpeg);
+                    QCOMPARE(result.imageMime, QStringLiteral("image/jpeg"));
+                    QCOMPARE(result.imageWidth, 640);
+                    QCOMPARE(result.imageHeight, 480);
+                    QVERIFY(!result.text.isEmpty());
+                } else if (result.contentType == QLatin1String("voice")) {
+                    QCOMPARE(velmor::crypto::base64UrlDecode(result.voiceB64), audio);
+                    QCOMPARE(result.durationMs, 2300);
+                    QCOMPARE(result.waveform, (QList<int>{1, 5, 9}));
+                }
+            }
+            types.sort();
+            QCOMPARE(types, expect.types);
+            // Nothing left: every envelope was accepted and acknowledged.
+            QCOMPARE(m_relay.queueSize(expect.user->key()), 0);
+        }
+    }
+
+    void removedMemberCannotReadAfterRekey()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCard before = *m_alice.registry->card(m_groupId);
+        const GroupOpResult removed = removeGroupMember(*m_alice.registry, m_groupId, {m_carol.key()});
+        QVERIFY2(removed.ok, qPrintable(removed.error));
+        const GroupCard after = *m_alice.registry->card(m_groupId);
+        QCOMPARE(after.epoch, before.epoch + 1);
+        QCOMPARE(after.keyEpoch, after.epoch);
+        QVERIFY(!after.hasMember(m_carol.key()));
+        QVERIFY(!after.groupKeyBoxes.contains(m_carol.key()));
+        // The new card went to Bob alone.
+        QCOMPARE(m_groups->lastFanoutRecipients(), QStringList{m_bob.key()});
+
+        const GroupSendResult secret = sendGroupText(*m_alice.registry, m_groupId, QStringLiteral("after removal"));
+        QVERIFY(secret.ok);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+
+        // Carol gets hold of the ciphertext anyway (say, from Bob's inbox).
+        QVERIFY(use(m_bob));
+        const QList<RawEnvelope> inbox = grouptest::peek();
+        QCOMPARE(inbox.size(), 2);
+        const RawEnvelope leaked = inbox.last();
+
+        QVERIFY(use(m_carol));
+        const GroupCard carolBefore = *m_carol.registry->card(m_groupId);
+        const GroupInboundResult attempt =
+            handleGroupMessage(*m_carol.registry, leaked.ciphertext, leaked.senderPubkey);
+        QVERIFY(attempt.isGroup);
+        QVERIFY(!attempt.hasMessage);
+        QCOMPARE(attempt.error, QStringLiteral("no_group_key"));
+        QCOMPARE(m_carol.registry->card(m_groupId)->cardJson, carolBefore.cardJson);
+
+        // Bob, still a member, reads both the card and the message.
+        const QList<Received> bob = receive(m_bob);
+        QCOMPARE(bob.size(), 2);
+        QVERIFY(bob.at(0).result.error.isEmpty());
+        QCOMPARE(bob.at(1).result.text, QStringLiteral("after removal"));
+        QCOMPARE(m_bob.registry->card(m_groupId)->epoch, after.epoch);
+
+        // Carol's own messages are no longer taken by the members.
+        QVERIFY(use(m_carol));
+        const GroupSendResult carolSend = sendGroupText(*m_carol.registry, m_groupId, QStringLiteral("still here?"));
+        QVERIFY(carolSend.ok); // her old card still lists the others
+        const QList<Received> bobAgain = receive(m_bob);
+        QCOMPARE(bobAgain.size(), 1);
+        QCOMPARE(bobAgain.first().result.error, QStringLiteral("sender_not_member"));
+        QCOMPARE(m_bob.registry->card(m_groupId)->epoch, after.epoch);
+        dropRefused(bobAgain);
+        const QList<Received> alice = receive(m_alice);
+        QCOMPARE(alice.size(), 1);
+        QCOMPARE(alice.first().result.error, QStringLiteral("sender_not_member"));
+        dropRefused(alice);
+    }
+
+    void addedMemberReadsWhatFollows()
+    {
+        QVERIFY(use(m_alice));
+        const qint64 epochBefore = m_alice.registry->card(m_groupId)->epoch;
+        const GroupOpResult added = addGroupMembers(*m_alice.registry, m_groupId, {m_dave.key()});
+        QVERIFY2(added.ok, qPrintable(added.error));
+        const GroupCard card = *m_alice.registry->card(m_groupId);
+        QCOMPARE(card.epoch, epochBefore + 1);
+        QCOMPARE(card.keyEpoch, card.epoch);
+        QVERIFY(card.hasMember(m_dave.key()));
+
+        // Bob has not seen the new card yet: he seals with the previous key
+        // for the members he knows. Alice still holds that key in her ring.
+        QVERIFY(use(m_bob));
+        const GroupSendResult early = sendGroupText(*m_bob.registry, m_groupId, QStringLiteral("in flight"));
+        QVERIFY2(early.ok, qPrintable(early.error));
+        const QList<GroupInboundResult> alice = messagesOf(receive(m_alice));
+        QCOMPARE(alice.size(), 1);
+        QCOMPARE(alice.first().text, QStringLiteral("in flight"));
+
+        const QList<Received> bob = receive(m_bob);
+        QCOMPARE(bob.size(), 1);
+        QVERIFY(bob.first().result.hasMessage);
+        QCOMPARE(bob.first().result.contentType, QStringLiteral("system"));
+        QVERIFY(bob.first().result.text.contains(QStringLiteral("加入了群聊")));
+        const GroupSendResult hello = sendGroupText(*m_bob.registry, m_groupId, QStringLiteral("welcome"));
+        QVERIFY2(hello.ok, qPrintable(hello.error));
+
+        const QList<Received> dave = receive(m_dave);
+        QCOMPARE(dave.size(), 2); // the invitation and the welcome, not the message before
+        QVERIFY(dave.at(0).result.isGroup && !dave.at(0).result.hasMessage);
+        QVERIFY(dave.at(0).result.error.isEmpty());
+        QCOMPARE(dave.at(1).result.text, QStringLiteral("welcome"));
+        QCOMPARE(dave.at(1).envelope.senderPubkey, m_bob.key());
+        const QList<GroupInboundResult> owner = messagesOf(receive(m_alice));
+        QCOMPARE(owner.size(), 1);
+        QCOMPARE(owner.first().text, QStringLiteral("welcome"));
+    }
+
+    void cardChangesRaiseTheEpoch()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCard start = *m_alice.registry->card(m_groupId);
+        QVERIFY(renameGroup(*m_alice.registry, m_groupId, QStringLiteral(" Summit team ")).ok);
+        QVERIFY(updateGroupCard(*m_alice.registry, m_groupId, QStringLiteral("  bring water ")).ok);
+        GroupCard card = *m_alice.registry->card(m_groupId);
+        QCOMPARE(card.epoch, start.epoch + 2);
+        QCOMPARE(card.keyEpoch, start.keyEpoch); // no new key for a name or remark
+        QCOMPARE(card.name, QStringLiteral("Summit team"));
+        QCOMPARE(card.remark, QStringLiteral("bring water"));
+        QVERIFY(updateGroupCard(*m_alice.registry, m_groupId, QStringLiteral("   ")).ok);
+        card = *m_alice.registry->card(m_groupId);
+        QVERIFY(card.remark.isEmpty());
+        QVERIFY(!card.toJson().contains(QStringLiteral("remark")));
+        QCOMPARE(card.epoch, start.epoch + 3);
+
+        const QList<Received> dave = receive(m_dave);
+        QCOMPARE(dave.size(), 3);
+        for (const Received &item : dave)
+            QVERIFY2(item.result.error.isEmpty(), qPrintable(item.result.error));
+        QCOMPARE(m_dave.registry->card(m_groupId)->name, QStringLiteral("Summit team"));
+        QCOMPARE(m_dave.registry->card(m_groupId)->epoch, card.epoch);
+        receive(m_bob);
+    }
+
+    void ownerOnlyRefusals()
+    {
+        QVERIFY(use(m_bob));
+        QCOMPARE(renameGroup(*m_bob.registry, m_groupId, QStringLiteral("mine")).error, QStringLiteral("not_owner"));
+        QCOMPARE(addGroupMembers(*m_bob.registry, m_groupId, {m_carol.key()}).error, QStringLiteral("not_owner"));
+        QCOMPARE(removeGroupMember(*m_bob.registry, m_groupId, {m_dave.key()}).error, QStringLiteral("not_owner"));
+        QCOMPARE(updateGroupCard(*m_bob.registry, m_groupId, QStringLiteral("x")).error, QStringLiteral("not_owner"));
+        QCOMPARE(setGroupVisibility(*m_bob.registry, m_groupId, false).error, QStringLiteral("not_owner"));
+
+        QVERIFY(use(m_alice));
+        GroupRegistry &registry = *m_alice.registry;
+        const QByteArray cardBefore = registry.card(m_groupId)->cardJson;
+        QCOMPARE(renameGroup(registry, m_groupId, QStringLiteral("  ")).error, QStringLiteral("empty_name"));
+        QCOMPARE(renameGroup(registry, QStringLiteral("nope"), QStringLiteral("x")).error, QStringLiteral("no_card"));
+        QCOMPARE(sendGroupText(registry, QStringLiteral("nope"), QStringLiteral("x")).error, QStringLiteral("no_card"));
+        QCOMPARE(addGroupMembers(registry, m_groupId, {m_bob.key()}).error, QStringLiteral("no_new_members"));
+        QCOMPARE(removeGroupMember(registry, m_groupId, {m_alice.key()}).error, QStringLiteral("cannot_remove_owner"));
+        QCOMPARE(removeGroupMember(registry, m_groupId, {m_carol.key()}).error, QStringLiteral("no_such_member"));
+        QStringList many;
+        for (int i = 0; i < 18; ++i)
+            many.append(velmor::identity::Identity::generate().publicKeyText());
+        QCOMPARE(addGroupMembers(registry, m_groupId, many).error, QStringLiteral("group_full"));
+        QCOMPARE(registry.card(m_groupId)->cardJson, cardBefore);
+
+        // Nobody signed in.
+        velmor::net::RelayAuthSession::instance().clear();
+        QCOMPARE(sendGroupText(registry, m_groupId, QStringLiteral("x")).error, QStringLiteral("no_identity"));
+        QCOMPARE(createGroup(registry, QStringLiteral("x"), {}).error, QStringLiteral("no_identity"));
+    }
+
+    void failedFanOutChangesNothing()
+    {
+        QVERIFY(use(m_alice));
+        GroupRegistry &registry = *m_alice.registry;
+        const GroupCard before = *registry.card(m_groupId);
+        m_relay.setFault(QStringLiteral("/v1/group/fanout"), Fault::http500());
+        QCOMPARE(renameGroup(registry, m_groupId, QStringLiteral("never")).error, QStringLiteral("fanout_http_500"));
+        QCOMPARE(removeGroupMember(registry, m_groupId, {m_dave.key()}).error, QStringLiteral("fanout_http_500"));
+        QCOMPARE(sendGroupText(registry, m_groupId, QStringLiteral("lost?")).error, QStringLiteral("fanout_http_500"));
+        m_relay.clearFaults();
+        const GroupCard after = *registry.card(m_groupId);
+        QCOMPARE(after.cardJson, before.cardJson);
+        QVERIFY(after.hasMember(m_dave.key()));
+        // The store holds the same card: a reload brings back exactly it.
+        GroupRegistry reloaded;
+        reloaded.reloadFromStore();
+        QCOMPARE(reloaded.card(m_groupId)->cardJson, before.cardJson);
+    }
+
+    void profilesReachTheMembers()
+    {
+        QVERIFY(use(m_bob));
+        const GroupOpResult sent = sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral(" Bobby "),
+                                                           QStringLiteral("lottiehead_3"));
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        QCOMPARE(sendMemberProfileUpdate(*m_bob.registry, QStringLiteral("nope"), QString(), QString()).error,
+                 QStringLiteral("no_card"));
+
+        const QList<Received> alice = receive(m_alice);
+        QCOMPARE(alice.size(), 1);
+        QVERIFY(alice.first().result.isGroup);
+        QVERIFY(!alice.first().result.hasMessage);
+        QVERIFY(alice.first().result.error.isEmpty());
+        bool found = false;
+        for (const QJsonObject &profile : ChatStore::instance().normalGroupMemberProfiles(m_groupId)) {
+            if (profile.value(QStringLiteral("memberRawPublicKey")).toString() == m_bob.key()) {
+                found = true;
+                QCOMPARE(profile.value(QStringLiteral("displayName")).toString(), QStringLiteral("Bobby"));
+                QCOMPARE(profile.value(QStringLiteral("avatarId")).toString(), QStringLiteral("lottiehead_3"));
+            }
+        }
+        QVERIFY(found);
+        // The owner's next card carries the profile to everyone.
+        QVERIFY(renameGroup(*m_alice.registry, m_groupId, QStringLiteral("Summit")).ok);
+        bool inCard = false;
+        for (const GroupMemberProfile &profile : m_alice.registry->card(m_groupId)->members)
+            if (profile.memberRawPublicKey == m_bob.key())
+                inCard = profile.displayName == QLatin1String("Bobby");
+        QVERIFY(inCard);
+        receive(m_dave);
+        receive(m_bob);
+    }
+
+    void registryReloadsFromEachUsersStore()
+    {
+        for (User *user : {&m_alice, &m_bob, &m_dave}) {
+            QVERIFY(use(*user));
+            const GroupCard held = *user->registry->card(m_groupId);
+            user->registry = std::make_unique<GroupRegistry>();
+            QVERIFY(user->registry->groupIds().isEmpty());
+            user->registry->reloadFromStore();
+            QCOMPARE(user->registry->groupIds(), QStringList{m_groupId});
+            QCOMPARE(user->registry->card(m_groupId)->cardJson, held.cardJson);
+            QCOMPARE(user->registry->card(m_groupId)->signature, held.signature);
+        }
+        // The reloaded key ring still opens the group key: sending works.
+        QVERIFY(use(m_dave));
+        QVERIFY(sendGroupText(*m_dave.registry, m_groupId, QStringLiteral("after reload")).ok);
+        const QList<GroupInboundResult> alice = messagesOf(receive(m_alice));
+        QCOMPARE(alice.size(), 1);
+        QCOMPARE(alice.first().text, QStringLiteral("after reload"));
+        receive(m_bob);
+    }
+
+    void visibilityIsPublishedSigned()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCard card = *m_alice.registry->card(m_groupId);
+        const QString joinLink = QStringLiteral("pelorin:group:") + card.adminPublicKey;
+        QVERIFY(use(m_bob));
+        DiscoveryResult found = discover(joinLink);
+        QVERIFY2(found.ok, qPrintable(found.error));
+        QCOMPARE(found.kind, int(DiscoveryResult::NormalGroup));
+        QCOMPARE(found.groupId, m_groupId);
+        QCOMPARE(found.groupName, card.name);
+        QCOMPARE(found.ownerPublicKey, m_alice.key());
+        QCOMPARE(found.memberCount, int(card.memberPublicKeys.size()));
+
+        QVERIFY(use(m_alice));
+        QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, false).ok);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
+        QVERIFY(use(m_bob));
+        QCOMPARE(discover(joinLink).error, QStringLiteral("group_private"));
+
+        QVERIFY(use(m_alice));
+        m_relay.setFault(QStringLiteral("/v1/group/registry/visibility"), Fault::http500());
+        QCOMPARE(setGroupVisibility(*m_alice.registry, m_groupId, true).error, QStringLiteral("group_registry_http_500"));
+        m_relay.clearFaults();
+        QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, true).ok);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("public"));
+    }
+
+    void loneOwnerHasNoRecipients()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult alone = createGroup(*m_alice.registry, QString(), {});
+        QVERIFY(alone.ok);
+        QCOMPARE(m_alice.registry->card(alone.groupId)->name, QStringLiteral("新群聊"));
+        QCOMPARE(m_alice.registry->card(alone.groupId)->memberPublicKeys, QStringList{m_alice.key()});
+        QCOMPARE(sendGroupText(*m_alice.registry, alone.groupId, QStringLiteral("echo")).error,
+                 QStringLiteral("no_recipients"));
+        QCOMPARE(sendGroupText(*m_alice.registry, alone.groupId, QString()).error, QStringLiteral("empty_payload"));
+        // Two groups of one owner have different admin (join) keys.
+        QVERIFY(m_alice.registry->card(alone.groupId)->adminPublicKey
+                != m_alice.registry->card(m_groupId)->adminPublicKey);
+    }
+};
+
+QTEST_GUILESS_MAIN(GroupEngineTest)
+#include "test_engine.moc"
