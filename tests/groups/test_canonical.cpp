@@ -1,0 +1,302 @@
+// Canonical JSON, the signed card form with its published test vector, the
+// registry record, and the normal-group join request.
+#include "groups/canonical_json.h"
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
+#include "identity/crypto.h"
+#include "identity/identity.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+using namespace velmor::chat;
+using velmor::crypto::base64UrlDecode;
+using velmor::crypto::base64UrlEncode;
+using velmor::identity::Identity;
+
+namespace {
+
+// The card of the test vector in docs/protocol.md.
+GroupCard vectorCard()
+{
+    const Identity a(QByteArray(32, '\x11'));
+    const Identity b(QByteArray(32, '\x22'));
+    GroupCard card;
+    card.groupId = QStringLiteral("0123456789abcdef0123456789abcdef");
+    card.name = QStringLiteral("Trail \"crew\" \u00fc\n");
+    card.remark = QStringLiteral("r\u2713");
+    card.avatarId = QStringLiteral("defaultgroupphoto");
+    card.ownerRawPublicKey = a.publicKeyText();
+    const velmor::crypto::Ed25519KeyPair admin = deriveGroupAdminKey(a.privateKey, card.groupId);
+    card.adminPublicKey = base64UrlEncode(admin.publicKey);
+    card.adminProof = base64UrlEncode(velmor::crypto::signMessage(
+        a.privateKey, adminProofMessage(card.groupId, card.adminPublicKey)));
+    card.memberPublicKeys = QStringList{a.publicKeyText(), b.publicKeyText()};
+    card.memberPublicKeys.sort();
+    for (const QString &key : std::as_const(card.memberPublicKeys)) {
+        GroupMemberProfile profile;
+        profile.memberRawPublicKey = key;
+        if (key == a.publicKeyText()) {
+            profile.displayName = QStringLiteral("Ann");
+            profile.updatedAt = 1700000000;
+        }
+        card.members.append(profile);
+    }
+    card.epoch = 3;
+    card.keyEpoch = 2;
+    card.groupKeyBoxes.insert(a.publicKeyText(), QStringLiteral("box-a"));
+    card.groupKeyBoxes.insert(b.publicKeyText(), QStringLiteral("box-b"));
+    card.createdAt = 1700000000;
+    card.updatedAt = 1700000300;
+    return card;
+}
+
+const char kVectorAdminProof[] =
+    "QwXxTQ-DSJrkIEtIEqKOwYVKi_OEb3N7_k45bORwPGY9o1kC3fQQLOiISXkEk1MEHwjpL6767HuznutcQG80-Q";
+const char kVectorAdminPublicKey[] = "s0y8AAP1U4O5uwjFAR17TBp_zeDyT76UPv5xEX4NiYM";
+const char kVectorCardSha256[] = "c7491837032559b7ff9daa181b3ae21b2335f0a406b33744562dbb958bdc9735";
+const char kVectorSignature[] = "UDBPYg8mVAa7th8DoeI5Mj56CARz1s_vraEHEu-N0Kc8Bej6Vuvo3hK-xiRVevLji1r1QSfvLmW_3rh4-aujDA";
+
+} // namespace
+
+class CanonicalTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stableUnderKeyOrderAndWhitespace_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("sorted compact") << QByteArray(R"({"a":[3,{"x":null,"y":true}],"b":"é\n","c":-7})");
+        QTest::newRow("reversed") << QByteArray(R"({"c":-7,"b":"é\n","a":[3,{"y":true,"x":null}]})");
+        QTest::newRow("white space") << QByteArray(" {\n \"b\" : \"\\u00e9\\n\" ,\t\"a\":[ 3 , {\"y\":true,\r\n\"x\":null} ],\"c\" :-7 } ");
+        QTest::newRow("number forms") << QByteArray(R"({"a":[3.0,{"x":null,"y":true}],"b":"é\n","c":-7e0})");
+        QTest::newRow("escaped solidus and letters") << QByteArray(R"({"\u0061":[3,{"x":null,"y":true}],"b":"\u00E9\u000a","c":-7})");
+    }
+
+    void stableUnderKeyOrderAndWhitespace()
+    {
+        QFETCH(QByteArray, text);
+        const QByteArray canonical = canonicalizeJsonText(text);
+        QCOMPARE(canonical, QByteArray("{\"a\":[3,{\"x\":null,\"y\":true}],\"b\":\"\xc3\xa9\\n\",\"c\":-7}"));
+        QVERIFY(isCanonicalJson(canonical));
+        QCOMPARE(canonicalizeJsonText(canonical), canonical);
+    }
+
+    void stringsAndKeysInUtf8Order()
+    {
+        // U+1F600 sorts after U+FF5A in UTF-8 (and code point) order, before
+        // it in UTF-16 order.
+        QJsonObject object;
+        object.insert(QStringLiteral("\U0001F600"), 1);
+        object.insert(QStringLiteral("\uFF5A"), 2);
+        object.insert(QStringLiteral("\u00e9"), 3);
+        object.insert(QStringLiteral("z"), 4);
+        object.insert(QStringLiteral("Z"), 5);
+        object.insert(QStringLiteral(""), 6);
+        const QByteArray canonical = canonicalJson(object);
+        QCOMPARE(canonical, QByteArray("{\"\":6,\"Z\":5,\"z\":4,\"\xc3\xa9\":3,\"\xef\xbd\x9a\":2,\"\xf0\x9f\x98\x80\":1}"));
+
+        const QString tricky = QStringLiteral("q\"b\\s/\b\f\n\r\t") + QChar(0x01) + QChar(0x1f) + QChar(0x7f)
+            + QChar(0x2028);
+        QCOMPARE(canonicalJson(QJsonValue(tricky)),
+                 QByteArray("\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f\xe2\x80\xa8\""));
+        // The canonical text reads back to the same value.
+        const QJsonDocument back = QJsonDocument::fromJson("[" + canonicalJson(QJsonValue(tricky)) + "]");
+        QCOMPARE(back.array().at(0).toString(), tricky);
+    }
+
+    void integersOnly()
+    {
+        QCOMPARE(canonicalJson(QJsonValue(0)), QByteArray("0"));
+        QCOMPARE(canonicalJson(QJsonValue(-0.0)), QByteArray("0"));
+        QCOMPARE(canonicalJson(QJsonValue(double(kCanonicalMaxInteger))), QByteArray("9007199254740991"));
+        QCOMPARE(canonicalJson(QJsonValue(-double(kCanonicalMaxInteger))), QByteArray("-9007199254740991"));
+        QCOMPARE(canonicalizeJsonText("[1e3]"), QByteArray("[1000]"));
+        // Fractions and integers beyond 2^53 - 1 have no canonical form, and
+        // nothing around them is written either.
+        QVERIFY(canonicalJson(QJsonValue(1.5)).isEmpty());
+        QVERIFY(canonicalJson(QJsonValue(double(kCanonicalMaxInteger) + 1)).isEmpty());
+        QVERIFY(canonicalJson(QJsonObject{{"ok", 1}, {"bad", 0.25}}).isEmpty());
+        QVERIFY(canonicalizeJsonText(R"({"a":[1,2,{"b":3.5}]})").isEmpty());
+        QVERIFY(canonicalJson(QJsonValue(QJsonValue::Undefined)).isEmpty());
+    }
+
+    void onlyTheExactTextIsCanonical()
+    {
+        QVERIFY(isCanonicalJson(R"({"a":1,"b":[]})"));
+        QVERIFY(!isCanonicalJson(R"({"b":[],"a":1})"));
+        QVERIFY(!isCanonicalJson(R"({"a":1, "b":[]})"));
+        QVERIFY(!isCanonicalJson(R"({"a":1,"a":1,"b":[]})")); // duplicate member
+        QVERIFY(!isCanonicalJson(R"({"a":"\u0041"})"));
+        QVERIFY(!isCanonicalJson(R"({"a":1.0})"));
+        QVERIFY(!isCanonicalJson("not json"));
+        QVERIFY(!isCanonicalJson(""));
+        QVERIFY(canonicalizeJsonText("\"bare\"").isEmpty());
+    }
+
+    void cardTestVector()
+    {
+        GroupCard card = vectorCard();
+        const QByteArray seed = velmor::crypto::hkdfSha256(QByteArray(32, '\x11'),
+                                                           QByteArrayLiteral("velmor.group.admin.v1"),
+                                                           card.groupId.toUtf8(), 32);
+        QVERIFY(signGroupCard(card, seed));
+        QCOMPARE(card.adminPublicKey, QString::fromLatin1(kVectorAdminPublicKey));
+        QCOMPARE(card.adminProof, QString::fromLatin1(kVectorAdminProof));
+        QCOMPARE(velmor::crypto::sha256Hex(card.cardJson), QString::fromLatin1(kVectorCardSha256));
+        QCOMPARE(card.signature, QString::fromLatin1(kVectorSignature));
+        QVERIFY(card.cardJson.startsWith("{\"adminProof\":\""));
+        QVERIFY(card.cardJson.contains("\"name\":\"Trail \\\"crew\\\" \xc3\xbc\\n\""));
+        QVERIFY(card.cardJson.contains("\"epoch\":3,\"groupId\":\"0123456789abcdef0123456789abcdef\""));
+
+        const std::optional<GroupCard> verified = verifyGroupCard(card.cardJson, card.signature);
+        QVERIFY(verified);
+        QCOMPARE(verified->name, card.name);
+        QCOMPARE(verified->remark, card.remark);
+        QCOMPARE(verified->members.first().displayName, QStringLiteral("Ann"));
+        QCOMPARE(verified->groupKeyBoxes, card.groupKeyBoxes);
+        QCOMPARE(verified->toJson(), card.toJson());
+    }
+
+    void cardsThatDoNotHoldTogetherAreRefused()
+    {
+        const QByteArray seed = velmor::crypto::hkdfSha256(QByteArray(32, '\x11'),
+                                                           QByteArrayLiteral("velmor.group.admin.v1"),
+                                                           QByteArrayLiteral("0123456789abcdef0123456789abcdef"), 32);
+        const std::function<void(GroupCard &)> changes[] = {
+            [](GroupCard &c) { c.memberPublicKeys.removeAll(c.ownerRawPublicKey); }, // owner not a member
+            [](GroupCard &c) { c.keyEpoch = c.epoch + 1; },                          // key from the future
+            [](GroupCard &c) { c.epoch = 0; c.keyEpoch = 0; },
+            [](GroupCard &c) { c.groupId.clear(); },
+            [](GroupCard &c) { c.memberPublicKeys.append(c.memberPublicKeys.first()); }, // duplicate member
+            [](GroupCard &c) {
+                for (int i = 0; i < kMaxGroupMembers; ++i)
+                    c.memberPublicKeys.append(QStringLiteral("k%1").arg(i));
+            },
+            [](GroupCard &c) { c.adminProof = QStringLiteral("AAAA"); },
+            [](GroupCard &c) { c.ownerRawPublicKey = Identity(QByteArray(32, '\x22')).publicKeyText(); },
+        };
+        for (const auto &change : changes) {
+            GroupCard card = vectorCard();
+            change(card);
+            QVERIFY(signGroupCard(card, seed)); // properly signed, still not acceptable
+            QVERIFY(!verifyGroupCard(card.cardJson, card.signature));
+        }
+        GroupCard fine = vectorCard();
+        QVERIFY(signGroupCard(fine, seed));
+        QVERIFY(verifyGroupCard(fine.cardJson, fine.signature));
+        QVERIFY(!verifyGroupCard(fine.cardJson, QString()));
+        QVERIFY(!verifyGroupCard(QByteArray(), fine.signature));
+    }
+
+    void adminKeysBelongToOwnerAndGroup()
+    {
+        const QByteArray a(32, '\x11');
+        const QByteArray b(32, '\x22');
+        const auto k1 = deriveGroupAdminKey(a, QStringLiteral("g1"));
+        QVERIFY(k1.isValid());
+        QCOMPARE(deriveGroupAdminKey(a, QStringLiteral("g1")).publicKey, k1.publicKey);
+        QVERIFY(deriveGroupAdminKey(a, QStringLiteral("g2")).publicKey != k1.publicKey);
+        QVERIFY(deriveGroupAdminKey(b, QStringLiteral("g1")).publicKey != k1.publicKey);
+        QVERIFY(!deriveGroupAdminKey(QByteArray(31, '\x11'), QStringLiteral("g1")).isValid());
+        QVERIFY(!deriveGroupAdminKey(a, QString()).isValid());
+    }
+
+    void registryRecordsVerify()
+    {
+        const Identity a(QByteArray(32, '\x11'));
+        const auto admin = deriveGroupAdminKey(a.privateKey, QStringLiteral("g1"));
+        GroupRegistryRecord record;
+        record.groupId = QStringLiteral("g1");
+        record.joinKey = base64UrlEncode(admin.publicKey);
+        record.ownerPublicKey = a.publicKeyText();
+        record.adminProof = base64UrlEncode(velmor::crypto::signMessage(
+            a.privateKey, adminProofMessage(record.groupId, record.joinKey)));
+        record.name = QStringLiteral("Hikers");
+        record.avatarId = QStringLiteral("defaultgroupphoto");
+        record.memberCount = 4;
+        record.visibility = QStringLiteral("public");
+        record.epoch = 2;
+        record.updatedAt = 1700000000;
+        const QByteArray text = canonicalJson(record.toJson());
+        const QString signature = base64UrlEncode(velmor::crypto::ed25519Sign(admin.seed, text));
+        const auto verified = verifyRegistryRecord(text, signature, record.joinKey);
+        QVERIFY(verified);
+        QCOMPARE(verified->name, record.name);
+        QCOMPARE(verified->memberCount, 4);
+        QVERIFY(!verifyRegistryRecord(text, signature, QStringLiteral("another-key")));
+        QByteArray changed = text;
+        changed.replace("Hikers", "Hikerz");
+        QVERIFY(!verifyRegistryRecord(changed, signature));
+        const auto other = deriveGroupAdminKey(a.privateKey, QStringLiteral("g2"));
+        QVERIFY(!verifyRegistryRecord(text, base64UrlEncode(velmor::crypto::ed25519Sign(other.seed, text))));
+    }
+
+    void joinRequestRoundTrip()
+    {
+        const Identity requester(QByteArray(32, '\x33'));
+        GroupJoinRequest request;
+        request.groupId = QStringLiteral("g1");
+        request.groupJoinKey = QStringLiteral("join-key");
+        request.requesterCanonicalKey = requester.publicKeyText();
+        request.requesterDisplayName = requester.erc20Address();
+        const QByteArray json = buildGroupJoinRequest(request);
+        QVERIFY(!json.contains(' '));
+        const QJsonObject object = QJsonDocument::fromJson(json).object();
+        QCOMPARE(object.size(), 6);
+        QCOMPARE(object.value("v").toInt(), 1);
+        QCOMPARE(object.value("type").toString(), QStringLiteral("group_join_request"));
+        QVERIFY(!object.contains("groupJoinRequesterAvatarId"));
+        const auto parsed = parseGroupJoinRequest(json);
+        QVERIFY(parsed);
+        QCOMPARE(parsed->requesterCanonicalKey, request.requesterCanonicalKey);
+        QCOMPARE(parsed->requesterDisplayName, request.requesterDisplayName);
+
+        request.requesterAvatarId = QStringLiteral("lottiehead_2");
+        const QJsonObject withAvatar = QJsonDocument::fromJson(buildGroupJoinRequest(request)).object();
+        QCOMPARE(withAvatar.size(), 7);
+        QCOMPARE(parseGroupJoinRequest(buildGroupJoinRequest(request))->requesterAvatarId, QStringLiteral("lottiehead_2"));
+
+        QVERIFY(!parseGroupJoinRequest("{}"));
+        QVERIFY(!parseGroupJoinRequest("not json"));
+        QJsonObject wrong = object;
+        wrong.insert("v", 2);
+        QVERIFY(!parseGroupJoinRequest(QJsonDocument(wrong).toJson()));
+        wrong = object;
+        wrong.insert("type", "text");
+        QVERIFY(!parseGroupJoinRequest(QJsonDocument(wrong).toJson()));
+        wrong = object;
+        wrong.remove("groupJoinKey");
+        QVERIFY(!parseGroupJoinRequest(QJsonDocument(wrong).toJson()));
+    }
+
+    void joinRequestAcceptance()
+    {
+        const Identity requester(QByteArray(32, '\x33'));
+        GroupCard card = vectorCard();
+        GroupJoinRequest request;
+        request.groupId = card.groupId;
+        request.groupJoinKey = card.joinKey();
+        request.requesterCanonicalKey = requester.publicKeyText();
+        const QString sender = requester.publicKeyText();
+        const QString address = requester.erc20Address();
+
+        QVERIFY(isAcceptableJoinRequest(request, sender, address, card));
+        QVERIFY(isAcceptableJoinRequest(request, sender, address.toUpper().replace("0X", "0x"), card));
+        QVERIFY(isAcceptableJoinRequest(request, sender, QString(), card));
+        QVERIFY(!isAcceptableJoinRequest(request, sender, address, std::nullopt));
+        QVERIFY(!isAcceptableJoinRequest(request, Identity(QByteArray(32, '\x44')).publicKeyText(), QString(), card));
+        QVERIFY(!isAcceptableJoinRequest(request, sender, Identity(QByteArray(32, '\x44')).erc20Address(), card));
+        GroupJoinRequest wrongKey = request;
+        wrongKey.groupJoinKey = QStringLiteral("other");
+        QVERIFY(!isAcceptableJoinRequest(wrongKey, sender, address, card));
+        GroupJoinRequest notAKey = request;
+        notAKey.requesterCanonicalKey = QStringLiteral("garbage");
+        QVERIFY(!isAcceptableJoinRequest(notAKey, QStringLiteral("garbage"), QString(), card));
+    }
+};
+
+QTEST_GUILESS_MAIN(CanonicalTest)
+#include "test_canonical.moc"
