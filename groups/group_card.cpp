@@ -73,10 +73,10 @@ GroupMemberProfile GroupMemberProfile::fromJson(const QJsonObject &object)
     profile.avatarId = object.value(QStringLiteral("avatarId")).toString();
     // Stored profiles may carry the time as a fractional number or a text.
     const QJsonValue updated = object.value(QStringLiteral("updatedAt"));
-    if (updated.isDouble())
-        profile.updatedAt = qint64(updated.toDouble());
-    else if (updated.isString())
-        profile.updatedAt = qint64(updated.toString().toDouble());
+    const double seconds = updated.isDouble() ? updated.toDouble()
+                           : updated.isString() ? updated.toString().toDouble() : 0.0;
+    // Out-of-range times (and NaN) read as 0 rather than overflow.
+    profile.updatedAt = seconds >= 0 && seconds <= double(kCanonicalMaxInteger) ? qint64(seconds) : 0;
     return profile;
 }
 

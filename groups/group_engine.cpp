@@ -447,9 +447,11 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
         return refused(groupId, QStringLiteral("sender_not_member"));
     const QJsonValue keyEpochValue = outer.value(QStringLiteral("keyEpoch"));
     const QJsonValue box = outer.value(QStringLiteral("box"));
-    if (!keyEpochValue.isDouble() || !box.isString())
+    const double keyEpochNumber = keyEpochValue.toDouble(-1);
+    if (!keyEpochValue.isDouble() || !box.isString() || keyEpochNumber < 1
+        || keyEpochNumber > double(kCanonicalMaxInteger))
         return refused(groupId, QStringLiteral("invalid_group_message"));
-    const qint64 keyEpoch = qint64(keyEpochValue.toDouble());
+    const qint64 keyEpoch = qint64(keyEpochNumber);
     const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
     if (groupKey.isEmpty())
         return refused(groupId, QStringLiteral("no_group_key"));
@@ -780,9 +782,11 @@ std::optional<GroupRegistryRecord> GroupRegistryRecord::fromJson(const QJsonObje
     for (const char *key : {"groupId", "joinKey", "ownerPublicKey", "adminProof", "name", "avatarId", "visibility"})
         if (!object.value(QLatin1String(key)).isString())
             return std::nullopt;
-    for (const char *key : {"memberCount", "epoch", "updatedAt"})
-        if (!object.value(QLatin1String(key)).isDouble())
+    for (const char *key : {"memberCount", "epoch", "updatedAt"}) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!value.isDouble() || value.toDouble() < 0 || value.toDouble() > double(kCanonicalMaxInteger))
             return std::nullopt;
+    }
     GroupRegistryRecord record;
     record.groupId = object.value(QStringLiteral("groupId")).toString();
     record.joinKey = object.value(QStringLiteral("joinKey")).toString();

@@ -364,6 +364,10 @@ private slots:
             wrap(QJsonObject{{"v", 1}, {"kind", "card"}, {"groupId", m_groupId}, {"card", 5}, {"signature", true}}),
             wrap(QJsonObject{{"v", 1}, {"kind", "message"}, {"groupId", m_groupId}, {"keyEpoch", "1"}, {"box", "x"}}),
             wrap(QJsonObject{{"v", 1}, {"kind", "what"}, {"groupId", m_groupId}}),
+            prefix + base64UrlEncode("{\"v\":1,\"kind\":\"message\",\"groupId\":\"" + m_groupId.toUtf8()
+                                     + "\",\"keyEpoch\":1e300,\"box\":\"x\"}"),
+            prefix + base64UrlEncode("{\"v\":1,\"kind\":\"message\",\"groupId\":\"" + m_groupId.toUtf8()
+                                     + "\",\"keyEpoch\":-1,\"box\":\"x\"}"),
         };
         for (const QString &text : bad) {
             const QString word = bobHandles(text, m_alice.key());
