@@ -657,8 +657,14 @@ GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId
     const GroupOpResult checked = ownerContext(registry, groupId, &context);
     if (!checked.ok)
         return checked;
-    return publishRecord(context.card, context.admin.seed, visible,
-                         QStringLiteral("/v1/group/registry/visibility"));
+    const GroupOpResult changed = publishRecord(context.card, context.admin.seed, visible,
+                                               QStringLiteral("/v1/group/registry/visibility"));
+    // A group whose first registration never reached the relay is
+    // registered now, with the visibility asked for.
+    if (!changed.ok && changed.error == QLatin1String("group_registry_http_404"))
+        return publishRecord(context.card, context.admin.seed, visible,
+                             QStringLiteral("/v1/group/registry/register"));
+    return changed;
 }
 
 GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,

@@ -420,6 +420,18 @@ private slots:
         m_relay.clearFaults();
         QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, true).ok);
         QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("public"));
+
+        // A group whose registration never reached the relay gets registered
+        // when its visibility is set.
+        m_relay.setFault(QStringLiteral("/v1/group/registry/register"), Fault::http500());
+        const GroupCreateResult unregistered = createGroup(*m_alice.registry, QStringLiteral("quiet"), {m_bob.key()});
+        m_relay.clearFaults();
+        QVERIFY2(unregistered.ok, qPrintable(unregistered.error)); // the group works without the directory
+        const QString quietKey = m_alice.registry->card(unregistered.groupId)->adminPublicKey;
+        QVERIFY(!m_groups->hasRecord(quietKey));
+        QVERIFY(setGroupVisibility(*m_alice.registry, unregistered.groupId, false).ok);
+        QCOMPARE(m_groups->visibility(quietKey), QStringLiteral("private"));
+        receive(m_bob);
     }
 
     void loneOwnerHasNoRecipients()
