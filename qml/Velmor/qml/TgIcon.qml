@@ -27,11 +27,16 @@ Item {
         visible: false
     }
 
+    // The overlay mixes its colour into the glyph by the colour's alpha and
+    // keeps the glyph's own alpha, so a translucent colour would come out as
+    // an opaque blend with white (and "transparent" as a white glyph). It is
+    // therefore given the opaque colour, and the alpha becomes the opacity.
     ColorOverlay {
         id: tint
         anchors.fill: parent
         source: img
-        color: root.color
+        color: Qt.rgba(root.color.r, root.color.g, root.color.b, 1)
+        opacity: root.color.a
         rotation: root.rotationAngle
         visible: img.status === Image.Ready
     }
