@@ -62,6 +62,33 @@ Item {
             verify(!byName["TgIcon"].singleton)
         }
 
+        // Documents are declared in one fixed order; the views that join the
+        // module later take their places ahead of the shared singletons.
+        function test_qmldirOrder() {
+            var order = ["Main", "LoginView", "HomeView", "ChatComposer", "FriendInfoPanel", "ProfileView",
+                         "Theme", "I18n", "AppAvatar", "AssetCatalog", "AppDialog", "AppToast",
+                         "ConversationRow", "LoadingOverlay", "MemberRow", "MessageBubble",
+                         "PrimaryButton", "SearchField", "TgIcon", "TgScrollBar"]
+            var types = registeredTypes()
+            var last = -1
+            for (var i = 0; i < types.length; ++i) {
+                var at = order.indexOf(types[i].name)
+                verify(at >= 0, types[i].name + " is not a document of the module")
+                verify(at > last, types[i].name + " is declared out of order")
+                last = at
+            }
+            // The module's own lines come before the first document.
+            var lines = readQmldir().split("\n")
+            var firstType = -1
+            for (var j = 0; j < lines.length && firstType < 0; ++j)
+                if (/^(singleton\s+)?[A-Z]\w*\s+1\.0\s/.test(lines[j].trim()))
+                    firstType = j
+            verify(firstType > 0)
+            var head = lines.slice(0, firstType).join("\n")
+            verify(head.indexOf("typeinfo VelmorQt.qmltypes") >= 0, head)
+            verify(head.indexOf("prefer :/qt/qml/Velmor/") >= 0, head)
+        }
+
         function test_everyDocumentInstantiates() {
             var types = registeredTypes()
             verify(types.length >= 14)

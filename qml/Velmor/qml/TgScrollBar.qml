@@ -17,8 +17,11 @@ ScrollBar {
         implicitWidth: bar.strong ? 8 : 5
         implicitHeight: implicitWidth
         radius: implicitWidth / 2
-        // Alpha-first literals: a dark thumb on light panels, a pale one on
-        // dark panels, stronger while hovered or pressed.
+        // Qt reads eight-digit colours alpha first (#AARRGGBB). Written the
+        // other way round ("#0000007a", "#ffffff7a") the light thumb would
+        // have alpha 0 and never show, and the dark one would be an opaque
+        // pale yellow. So: black on light panels, white on dark ones, at
+        // alpha 0x7a while hovered or pressed and 0x53 at rest.
         color: Theme.dark ? (bar.strong ? "#7affffff" : "#53ffffff")
                           : (bar.strong ? "#7a000000" : "#53000000")
         opacity: bar.size >= 1.0 ? 0 : ((bar.active || bar.hovered) ? 1.0 : 0.55)
