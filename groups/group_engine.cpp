@@ -682,10 +682,19 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     profile.memberRawPublicKey = me.key;
     profile.displayName = displayName.trimmed();
     profile.avatarId = avatarId;
-    profile.updatedAt = nowSeconds();
+    // Milliseconds, and always past the last profile the user sent, so that
+    // two changes within one instant still order (receivers keep only a
+    // strictly newer profile).
+    profile.updatedAt = QDateTime::currentMSecsSinceEpoch();
     ChatStore &store = ChatStore::instance();
-    if (store.isOpen())
+    if (store.isOpen()) {
+        for (const QJsonObject &stored : store.normalGroupMemberProfiles(groupId)) {
+            const GroupMemberProfile previous = GroupMemberProfile::fromJson(stored);
+            if (previous.memberRawPublicKey == me.key)
+                profile.updatedAt = qMax(profile.updatedAt, previous.updatedAt + 1);
+        }
         store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
+    }
     const QStringList recipients = othersOf(card->memberPublicKeys, me.key);
     if (recipients.isEmpty())
         return {true, QString()};
