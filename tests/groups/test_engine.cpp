@@ -8,6 +8,7 @@
 #include "support/fake_relay.h"
 #include "support/fake_relay_groups.h"
 
+#include <QJsonArray>
 #include <QtTest>
 
 using namespace velmor::chat;
@@ -436,6 +437,34 @@ private slots:
         QVERIFY(setGroupVisibility(*m_alice.registry, unregistered.groupId, false).ok);
         QCOMPARE(m_groups->visibility(quietKey), QStringLiteral("private"));
         receive(m_bob);
+    }
+
+    void fanOutChecksEveryEnvelopeBeforeQueuing()
+    {
+        QVERIFY(use(m_alice));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const auto post = [&](const QList<velmor::identity::Envelope> &envelopes) {
+            QJsonArray list;
+            for (const velmor::identity::Envelope &envelope : envelopes)
+                list.append(RelayApi::envelopeToJson(envelope));
+            return RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"),
+                                            QJsonObject{{"group_id", m_groupId}, {"envelopes", list}});
+        };
+        const velmor::identity::Envelope good =
+            velmor::identity::signEnvelope(m_alice.identity, m_bob.key(), QStringLiteral("x"), QStringLiteral("id-1"), now);
+        const velmor::identity::Envelope notMine =
+            velmor::identity::signEnvelope(m_dave.identity, m_bob.key(), QStringLiteral("x"), QStringLiteral("id-2"), now);
+        velmor::identity::Envelope tampered = good;
+        tampered.ciphertext = QStringLiteral("y");
+        const int queued = m_relay.queueSize(m_bob.key());
+        QCOMPARE(post({good, notMine}).status, 403);
+        QCOMPARE(post({good, tampered}).status, 400);
+        QCOMPARE(post({}).status, 400);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), queued);
+        QVERIFY(post({good}).success);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), queued + 1);
+        QVERIFY(use(m_bob));
+        RelayApi::ack({QStringLiteral("id-1")});
     }
 
     void loneOwnerHasNoRecipients()
