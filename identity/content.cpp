@@ -229,12 +229,17 @@ QByteArray serializeMessageContent(const MessageContent &c)
 
 QString messageTypeName(const MessageContent &content)
 {
-    QString type = content.type;
-    const bool bridged = type.startsWith(QLatin1String("bridge."));
-    if (bridged)
-        type = type.mid(7);
-    if (type == QLatin1String("text"))
+    // Known types: "text" gives its text; emoji, voice, image, site and
+    // transfer, each also under "bridge.", and "system" give a bracketed
+    // label. Anything else ("bridge.text", "bridge.system", control types) is
+    // unknown and gives an empty text, which the inbound path skips.
+    if (content.type == QLatin1String("text"))
         return content.text;
+    if (content.type == QLatin1String("system"))
+        return QStringLiteral("[系统消息]");
+    QString type = content.type;
+    if (type.startsWith(QLatin1String("bridge.")))
+        type = type.mid(7);
     if (type == QLatin1String("emoji"))
         return QStringLiteral("[表情]");
     if (type == QLatin1String("voice"))
@@ -245,8 +250,6 @@ QString messageTypeName(const MessageContent &content)
         return QStringLiteral("[链接]");
     if (type == QLatin1String("transfer"))
         return QStringLiteral("[转账]");
-    if (type == QLatin1String("system"))
-        return QStringLiteral("[系统消息]");
     return {};
 }
 

@@ -196,7 +196,8 @@ QByteArray openingPublicKey(const secp256k1_context *ctx, const QByteArray &secr
 {
     thread_local QByteArray cachedTag;
     thread_local QByteArray cachedKey;
-    const QByteArray tag = sha256(QByteArrayLiteral("velmor.open-key-cache\n") + secret32);
+    // HMAC keyed with a fixed label: no concatenated copy of the secret is made.
+    const QByteArray tag = hmacSha256(QByteArrayLiteral("velmor.open-key-cache"), secret32);
     if (!cachedKey.isEmpty() && constantTimeEqual(tag, cachedTag))
         return cachedKey;
     secp256k1_pubkey self;

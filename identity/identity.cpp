@@ -29,11 +29,24 @@ constexpr quint32 kHardened = 0x80000000u;
 const unsigned char *u8(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
 unsigned char *u8(QByteArray &b) { return reinterpret_cast<unsigned char *>(b.data()); }
 
+// Overwrites secret bytes before the buffer is released. Only for buffers
+// that this file owns alone: on a shared buffer data() would detach and
+// wipe a fresh copy instead.
+void wipe(QByteArray &b)
+{
+    if (!b.isEmpty())
+        OPENSSL_cleanse(b.data(), size_t(b.size()));
+    b.clear();
+}
+
 // 6 lower-case hex digits: the first 3 bytes of SHA-256 over the text that
 // precedes the checksum ("velmor_wallet_sk_" + base64url(key)).
 QString privateKeyChecksum(const QString &body)
 {
-    return QString::fromLatin1(sha256(body.toLatin1()).left(kChecksumLength / 2).toHex());
+    QByteArray latin = body.toLatin1(); // holds the key's text: wiped below
+    const QByteArray digest = sha256(latin);
+    OPENSSL_cleanse(latin.data(), size_t(latin.size()));
+    return QString::fromLatin1(digest.left(kChecksumLength / 2).toHex());
 }
 
 bool isHexText(const QString &s)
@@ -119,8 +132,10 @@ QByteArray mnemonicEntropy(const QStringList &words)
     QByteArray bits(totalBits, 0);
     for (int w = 0; w < n; ++w) {
         const auto it = index.constFind(words[w].toLower());
-        if (it == index.constEnd())
+        if (it == index.constEnd()) {
+            wipe(bits);
             return {};
+        }
         for (int b = 0; b < 11; ++b)
             bits[w * 11 + b] = char((it.value() >> (10 - b)) & 1);
     }
@@ -128,12 +143,17 @@ QByteArray mnemonicEntropy(const QStringList &words)
     for (int i = 0; i < entropyBits; ++i)
         if (bits[i])
             entropy[i / 8] = char(quint8(entropy[i / 8]) | (0x80 >> (i % 8)));
-    const QByteArray hash = sha256(entropy);
-    for (int i = 0; i < checksumBits; ++i) {
+    QByteArray hash = sha256(entropy);
+    bool checksumOk = hash.size() == 32;
+    for (int i = 0; checksumOk && i < checksumBits; ++i) {
         const int expected = (quint8(hash[i / 8]) >> (7 - i % 8)) & 1;
         if (bits[entropyBits + i] != expected)
-            return {};
+            checksumOk = false;
     }
+    wipe(bits);
+    wipe(hash);
+    if (!checksumOk)
+        wipe(entropy);
     return entropy;
 }
 
@@ -175,7 +195,8 @@ Identity Identity::fromPrivateKeyText(const QString &text)
             return {};
         const QString body = t.left(t.size() - 1 - kChecksumLength);
         const QString checksum = rest.right(kChecksumLength);
-        if (!isHexText(checksum) || checksum.toLower() != privateKeyChecksum(body))
+        if (!isHexText(checksum)
+            || !constantTimeEqual(checksum.toLower().toLatin1(), privateKeyChecksum(body).toLatin1()))
             return {};
         const QByteArray key = base64UrlDecode(rest.left(43));
         if (key.size() != 32)
@@ -187,7 +208,10 @@ Identity Identity::fromPrivateKeyText(const QString &text)
         hex = hex.mid(2);
     if (hex.size() != 64 || !isHexText(hex))
         return {};
-    return Identity(QByteArray::fromHex(hex.toLatin1()));
+    QByteArray latin = hex.toLatin1();
+    QByteArray key = QByteArray::fromHex(latin);
+    wipe(latin);
+    return Identity(key);
 }
 
 QString Identity::privateKeyText() const
@@ -284,7 +308,9 @@ QString mnemonicFromEntropy(const QByteArray &entropy)
         return {};
     const int entropyBits = n * 8;
     const int checksumBits = entropyBits / 32;
-    const QByteArray hash = sha256(entropy);
+    QByteArray hash = sha256(entropy);
+    if (hash.size() != 32)
+        return {};
     auto bitAt = [&](int i) -> int {
         if (i < entropyBits)
             return (quint8(entropy[i / 8]) >> (7 - i % 8)) & 1;
@@ -299,6 +325,7 @@ QString mnemonicFromEntropy(const QByteArray &entropy)
             idx = (idx << 1) | bitAt(w * 11 + b);
         out.append(words[idx]);
     }
+    wipe(hash);
     return out.join(QLatin1Char(' '));
 }
 
@@ -316,7 +343,10 @@ bool isValidMnemonic(const QString &phrase)
 {
     if (phrase.size() > 4096)
         return false;
-    return !mnemonicEntropy(phraseWords(phrase)).isEmpty();
+    QByteArray entropy = mnemonicEntropy(phraseWords(phrase));
+    const bool valid = !entropy.isEmpty();
+    wipe(entropy);
+    return valid;
 }
 
 QByteArray mnemonicToSeed(const QString &phrase, const QString &passphrase)
@@ -326,8 +356,12 @@ QByteArray mnemonicToSeed(const QString &phrase, const QString &passphrase)
     const QString normalised = phraseWords(phrase).join(QLatin1Char(' '));
     if (normalised.isEmpty())
         return {};
-    const QByteArray salt = (QStringLiteral("mnemonic") + passphrase).normalized(QString::NormalizationForm_KD).toUtf8();
-    return pbkdf2Sha512(normalised.toUtf8(), salt, 2048, 64);
+    QByteArray salt = (QStringLiteral("mnemonic") + passphrase).normalized(QString::NormalizationForm_KD).toUtf8();
+    QByteArray password = normalised.toUtf8();
+    const QByteArray seed = pbkdf2Sha512(password, salt, 2048, 64);
+    wipe(password);
+    wipe(salt);
+    return seed;
 }
 
 // ---------------------------------------------------------------- BIP32
@@ -336,13 +370,17 @@ ExtendedKey bip32MasterKey(const QByteArray &seed)
 {
     if (seed.size() < 16 || seed.size() > 64)
         return {};
-    const QByteArray i = hmacSha512(QByteArrayLiteral("Bitcoin seed"), seed);
+    QByteArray i = hmacSha512(QByteArrayLiteral("Bitcoin seed"), seed);
     if (i.size() != 64)
         return {};
-    const QByteArray key = i.left(32);
-    if (!isValidSecretKey(key))
+    ExtendedKey master{i.left(32), i.mid(32)};
+    wipe(i);
+    if (!isValidSecretKey(master.key)) {
+        wipe(master.key);
+        wipe(master.chainCode);
         return {};
-    return ExtendedKey{key, i.mid(32)};
+    }
+    return master;
 }
 
 ExtendedKey bip32DeriveChild(const ExtendedKey &parent, quint32 index)
@@ -360,15 +398,21 @@ ExtendedKey bip32DeriveChild(const ExtendedKey &parent, quint32 index)
         data.append(pub);
     }
     data.append(ser32(index));
-    const QByteArray i = hmacSha512(parent.chainCode, data);
-    OPENSSL_cleanse(data.data(), size_t(data.size()));
+    QByteArray i = hmacSha512(parent.chainCode, data);
+    wipe(data);
     if (i.size() != 64)
         return {};
-    QByteArray child = parent.key;
+    // A copy of its own (not shared with the parent), tweaked in place.
+    QByteArray child(parent.key.constData(), parent.key.size());
     // Fails when IL >= n or the sum is zero: such an index is invalid (BIP32).
-    if (secp256k1_ec_seckey_tweak_add(crypto::detail::identityContext(), u8(child), u8(i)) != 1)
+    if (secp256k1_ec_seckey_tweak_add(crypto::detail::identityContext(), u8(child), u8(i)) != 1) {
+        wipe(child);
+        wipe(i);
         return {};
-    return ExtendedKey{child, i.mid(32)};
+    }
+    ExtendedKey out{child, i.mid(32)};
+    wipe(i);
+    return out;
 }
 
 ExtendedKey bip32DerivePath(const QByteArray &seed, const QString &path)
@@ -393,7 +437,11 @@ ExtendedKey bip32DerivePath(const QByteArray &seed, const QString &path)
         const qulonglong v = part.toULongLong(&ok);
         if (!ok || v >= kHardened)
             return {};
-        key = bip32DeriveChild(key, quint32(v) | hardened);
+        ExtendedKey child = bip32DeriveChild(key, quint32(v) | hardened);
+        // The intermediate key is no longer needed.
+        wipe(key.key);
+        wipe(key.chainCode);
+        key = child;
     }
     return key.isValid() ? key : ExtendedKey{};
 }
@@ -403,15 +451,20 @@ QByteArray privateKeyFromMnemonic(const QString &phrase)
     if (phrase.size() > 4096)
         return {};
     const QStringList words = phraseWords(phrase);
-    if (mnemonicEntropy(words).isEmpty())
+    QByteArray entropy = mnemonicEntropy(words);
+    if (entropy.isEmpty())
         return {};
+    wipe(entropy);
     QStringList lower;
     for (const QString &w : words)
         lower.append(w.toLower());
     QByteArray seed = mnemonicToSeed(lower.join(QLatin1Char(' ')));
-    const ExtendedKey key = bip32DerivePath(seed, QStringLiteral("m/44'/60'/0'/0/0"));
-    OPENSSL_cleanse(seed.data(), size_t(seed.size()));
-    return key.isValid() ? key.key : QByteArray();
+    ExtendedKey key = bip32DerivePath(seed, QStringLiteral("m/44'/60'/0'/0/0"));
+    wipe(seed);
+    if (!key.isValid())
+        return {};
+    wipe(key.chainCode);
+    return key.key;
 }
 
 } // namespace velmor::identity

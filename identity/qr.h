@@ -19,3 +19,6 @@ struct QrCode
 QrCode makeQrCode(const QByteArray &bytes);
 
 } // namespace velmor::identity
+
+// Named without a namespace by its callers, like Ecies and CredentialVault.
+using velmor::identity::makeQrCode;

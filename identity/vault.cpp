@@ -17,6 +17,7 @@ namespace {
 // so a name can never reach outside the folder and two names never share a file.
 constexpr char kEntryPrefix[] = "com.quillet.pelorin.";
 constexpr int kMaxNameLength = 160;
+constexpr int kMaxFileNameLength = 255;
 constexpr qint64 kMaxBlobSize = 16 * 1024 * 1024;
 
 const QFileDevice::Permissions kFolderPermissions =
@@ -42,6 +43,10 @@ QString entryFileName(const QString &name)
         else
             out.append(QStringLiteral("%%1").arg(uint(c), 2, 16, QLatin1Char('0')).toUpper());
     }
+    // A file name longer than file systems take (255 bytes) is refused here,
+    // so such a name fails the same way on every system.
+    if (out.size() > kMaxFileNameLength)
+        return {};
     return out;
 }
 
@@ -84,7 +89,8 @@ QByteArray CredentialVault::read(const QString &name)
     if (path.isEmpty())
         return {};
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: no copy of the secret is left behind in a read buffer.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return {};
     if (file.size() > kMaxBlobSize)
         return {};
@@ -98,7 +104,8 @@ bool CredentialVault::write(const QString &name, const QByteArray &blob)
     if (path.isEmpty() || blob.size() > kMaxBlobSize || !ensureFolder())
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: the blob goes straight to the file, not through a write buffer.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // Owner-only before the first byte lands; the folder is 0700 as well.
     if (!file.setPermissions(kFilePermissions)) {

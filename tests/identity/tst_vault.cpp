@@ -195,6 +195,19 @@ void TestVault::badNamesAndSizes()
     QVERIFY(!CredentialVault::remove(QString()));
     QVERIFY(!CredentialVault::write(QString(1000, 'n'), "x"));
     QVERIFY(CredentialVault::read(QString(1000, 'n')).isEmpty());
+    // The longest plain name fits; a name whose file name would pass 255 bytes
+    // (every character written as %XX) is refused before the file system sees it.
+    const QString longest(160, 'n');
+    QVERIFY(CredentialVault::write(longest, "x"));
+    QCOMPARE(CredentialVault::read(longest), QByteArray("x"));
+    QVERIFY(CredentialVault::remove(longest));
+    const QString wide(90, QChar(0x00e9)); // 90 x "%C3%A9"
+    QVERIFY(!CredentialVault::write(wide, "x"));
+    QVERIFY(CredentialVault::read(wide).isEmpty());
+    QVERIFY(!CredentialVault::remove(wide));
+    QVERIFY(CredentialVault::write(QString(30, QChar(0x00e9)), "y")); // 20 + 180 bytes
+    QCOMPARE(CredentialVault::read(QString(30, QChar(0x00e9))), QByteArray("y"));
+    QVERIFY(CredentialVault::remove(QString(30, QChar(0x00e9))));
     QVERIFY(!CredentialVault::write("huge", QByteArray(17 * 1024 * 1024, 'h')));
     QVERIFY(CredentialVault::read("huge").isEmpty());
     QVERIFY(!CredentialVault::remove("huge"));
