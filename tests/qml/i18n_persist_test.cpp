@@ -18,7 +18,8 @@ private:
     QTemporaryDir m_dir;
 
     // One engine lifetime: reads the current locale, optionally sets one.
-    QString runEngine(const QString &setTo = QString(), QString *afterSet = nullptr)
+    QString runEngine(const QString &setTo = QString(), QString *afterSet = nullptr,
+                      const QString &textKey = QString(), QString *text = nullptr)
     {
         QQmlEngine engine;
         engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
@@ -35,6 +36,12 @@ private:
         }
         QVariant current;
         QMetaObject::invokeMethod(probe.get(), "current", Q_RETURN_ARG(QVariant, current));
+        if (text) {
+            QVariant translated;
+            QMetaObject::invokeMethod(probe.get(), "text", Q_RETURN_ARG(QVariant, translated),
+                                      Q_ARG(QVariant, textKey));
+            *text = translated.toString();
+        }
         if (!setTo.isNull()) {
             QVariant after;
             QMetaObject::invokeMethod(probe.get(), "set", Q_RETURN_ARG(QVariant, after),
@@ -100,6 +107,28 @@ private slots:
             s.setValue(QStringLiteral("ui/language"), QString());
         }
         QCOMPARE(runEngine(), QStringLiteral("ja-JP"));
+    }
+
+    // A stored language the table does not know (written by hand or by an
+    // older version) is kept as it is, and every text falls back to English.
+    void unknownSavedLanguageFallsBackToEnglish_data()
+    {
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("it") << QStringLiteral("it");
+        QTest::newRow("toString") << QStringLiteral("toString");
+    }
+
+    void unknownSavedLanguageFallsBackToEnglish()
+    {
+        QFETCH(QString, saved);
+        {
+            QSettings s;
+            s.setValue(QStringLiteral("ui/language"), saved);
+        }
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QString text;
+        QCOMPARE(runEngine(QString(), nullptr, QStringLiteral("chat.empty"), &text), saved);
+        QCOMPARE(text, QStringLiteral("No conversations yet"));
     }
 
     void systemLocaleNormalised_data()

@@ -61,6 +61,11 @@ Item {
                 I18n.setLocale(I18n.locales[i])
                 compare(I18n.tr("no.such.key"), "no.such.key")
                 compare(I18n.tr(""), "")
+                // Names of Object members are missing keys like any other.
+                compare(I18n.tr("toString"), "toString")
+                compare(I18n.tr("constructor"), "constructor")
+                compare(I18n.tr("hasOwnProperty"), "hasOwnProperty")
+                compare(I18n.tr("__proto__"), "__proto__")
             }
         }
 

@@ -369,12 +369,17 @@ QtObject {
 
     // Placeholders are replaced literally (no regular expression, no "$"
     // replacement patterns), so any argument name or value is safe.
+    // Own entries only: a key or locale named like an Object member
+    // ("toString", "constructor") must not pick up the inherited function.
+    function entry(map, name) {
+        return (map && Object.prototype.hasOwnProperty.call(map, name)) ? map[name] : undefined
+    }
+
     function tr(key, args) {
-        var table = strings[locale]
-        var text = table ? table[key] : undefined
-        if (text === undefined || text === null || text === "") {
-            var en = strings["en"][key]
-            text = (en === undefined || en === null || en === "") ? key : en
+        var text = entry(entry(strings, locale), key)
+        if (typeof text !== "string" || text === "") {
+            var en = entry(strings["en"], key)
+            text = (typeof en !== "string" || en === "") ? key : en
         }
         text = String(text)
         if (args !== undefined && args !== null && typeof args === "object") {
