@@ -18,21 +18,9 @@ namespace velmor::sg {
 
 namespace {
 
-constexpr int kMaxRememberedEventIds = 512;
-
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-QString eventId(const QJsonObject &event)
-{
-    const QJsonValue id = event.value(QStringLiteral("event_id"));
-    if (id.isString())
-        return id.toString();
-    if (id.isDouble())
-        return QString::number(id.toVariant().toLongLong());
-    return QString();
 }
 
 } // namespace
@@ -211,15 +199,6 @@ void SuperGroupRealtimeClient::onText(const QString &text)
         const int latency = m_lastPingSentMs > 0 ? int(qMax<qint64>(0, nowMs() - m_lastPingSentMs)) : 0;
         emit stateChanged(m_serverUrl, QStringLiteral("connected"), latency);
         return;
-    }
-    const QString id = eventId(frame);
-    if (!id.isEmpty()) {
-        if (m_seenEventIds.contains(id))
-            return;
-        m_seenEventIds.insert(id);
-        m_seenOrder.append(id);
-        if (m_seenOrder.size() > kMaxRememberedEventIds)
-            m_seenEventIds.remove(m_seenOrder.takeFirst());
     }
     emit eventReceived(m_serverUrl, type, frame);
 }

@@ -72,10 +72,6 @@ private:
     QWebSocket *m_socket = nullptr;
     QTimer *m_reconnectTimer = nullptr;
     QTimer *m_pingTimer = nullptr;
-    // Event ids already delivered, so a server that repeats an event (for
-    // example after a reconnection) does not make the caller act twice.
-    QSet<QString> m_seenEventIds;
-    QStringList m_seenOrder;
 };
 
 } // namespace velmor::sg

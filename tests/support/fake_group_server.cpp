@@ -243,19 +243,14 @@ void FakeGroupServer::broadcast(const QJsonObject &frame, const QSet<QString> &o
 {
     const QString text = QString::fromUtf8(QJsonDocument(frame).toJson(QJsonDocument::Compact));
     QList<QWebSocket *> targets;
-    bool repeat = false;
     {
         QMutexLocker locker(&m_mutex);
         for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it)
             if (onlyTo.isEmpty() || onlyTo.contains(it.value()))
                 targets.append(it.key());
-        repeat = m_repeatEvents && frame.contains(QStringLiteral("event_id"));
     }
-    for (QWebSocket *socket : targets) {
+    for (QWebSocket *socket : targets)
         socket->sendTextMessage(text);
-        if (repeat)
-            socket->sendTextMessage(text);
-    }
 }
 
 void FakeGroupServer::emitEvent(const QString &type, const QJsonObject &data,
@@ -325,12 +320,6 @@ void FakeGroupServer::setHelloEnabled(bool enabled)
 {
     QMutexLocker locker(&m_mutex);
     m_helloEnabled = enabled;
-}
-
-void FakeGroupServer::setRepeatEvents(bool repeat)
-{
-    QMutexLocker locker(&m_mutex);
-    m_repeatEvents = repeat;
 }
 
 int FakeGroupServer::socketCount() const

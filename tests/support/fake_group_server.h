@@ -101,7 +101,6 @@ public:
     void dropSockets();                   // closes every open socket
     void setRejectSockets(bool reject);   // close new sockets at once, before any frame
     void setHelloEnabled(bool enabled);
-    void setRepeatEvents(bool repeat);    // every event is sent twice with the same id
     int socketCount() const;
     int socketConnects() const;           // accepted connections so far
     QStringList clientFrames() const;     // texts received from clients
@@ -155,7 +154,6 @@ private:
     QHash<QWebSocket *, QString> m_sockets;
     bool m_rejectSockets = false;
     bool m_helloEnabled = true;
-    bool m_repeatEvents = false;
     int m_socketConnects = 0;
     QStringList m_clientFrames;
     QStringList m_pushedTypes;
