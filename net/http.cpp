@@ -1,9 +1,13 @@
 #include "net/http.h"
 
+#include <cmath>
+#include <limits>
+
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QJsonValue>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -63,6 +67,29 @@ QJsonObject HttpResponse::json() const
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return {};
     return document.object();
+}
+
+qint64 jsonInteger(const QJsonValue &value)
+{
+    if (value.isDouble()) {
+        // Whole numbers that fit come back exactly, also beyond 2^53; other
+        // finite numbers are cut to their integer part. Converting a double
+        // outside the 64-bit range is undefined, so those give 0.
+        constexpr qint64 notWhole = std::numeric_limits<qint64>::min();
+        const qint64 exact = value.toInteger(notWhole);
+        if (exact != notWhole)
+            return exact;
+        const double number = value.toDouble();
+        if (!std::isfinite(number) || number >= 9.2e18 || number <= -9.2e18)
+            return 0;
+        return qint64(number);
+    }
+    if (value.isString()) {
+        bool ok = false;
+        const qint64 number = value.toString().trimmed().toLongLong(&ok);
+        return ok ? number : 0;
+    }
+    return 0;
 }
 
 bool isAllowedEndpoint(const QUrl &url)

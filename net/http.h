@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -46,6 +47,10 @@ HttpResponse getJson(const QUrl &url, const QString &bearerToken = QString(),
                      int timeoutMs = kDefaultTimeoutMs);
 HttpResponse postJson(const QUrl &url, const QJsonObject &body,
                       const QString &bearerToken = QString(), int timeoutMs = kDefaultTimeoutMs);
+
+// A JSON number (or a decimal text, as some servers send 64-bit values) as a
+// 64-bit integer; 0 for anything else, including numbers out of range.
+qint64 jsonInteger(const QJsonValue &value);
 
 // https/wss anywhere; http/ws only for 127.0.0.0/8, ::1 and "localhost".
 bool isAllowedEndpoint(const QUrl &url);

@@ -93,13 +93,18 @@ LoginOutcome challengeLogin(const QString &baseUrl, const velmor::identity::Iden
 
     // The lifetime is counted from the moment the request left, so a slow
     // answer never makes the token look younger than it is.
-    qint64 expiresAt = 0;
-    const QJsonValue expiresIn = reply.value(QStringLiteral("expiresIn"));
+    // A lifetime beyond a year is cut to one: the sum must not overflow, and
+    // a token that old is re-fetched soon enough anyway.
+    constexpr qint64 kLongestLifetime = 366 * 24 * 3600;
+    const QJsonValue expiresInValue = reply.value(QStringLiteral("expiresIn"));
     const QJsonValue expiresAtValue = reply.value(QStringLiteral("expiresAt"));
-    if (expiresIn.isDouble() && expiresIn.toDouble() > 0)
-        expiresAt = requestedAt + qint64(expiresIn.toDouble());
-    else if (expiresAtValue.isDouble() && expiresAtValue.toDouble() > 0)
-        expiresAt = qint64(expiresAtValue.toDouble());
+    const qint64 expiresIn = expiresInValue.isDouble() ? jsonInteger(expiresInValue) : 0;
+    const qint64 expiresAtGiven = expiresAtValue.isDouble() ? jsonInteger(expiresAtValue) : 0;
+    qint64 expiresAt = 0;
+    if (expiresIn > 0)
+        expiresAt = requestedAt + qMin(expiresIn, kLongestLifetime);
+    else if (expiresAtGiven > 0)
+        expiresAt = qMin(expiresAtGiven, requestedAt + kLongestLifetime);
     else
         expiresAt = requestedAt + kDefaultTokenLifetimeSeconds;
 

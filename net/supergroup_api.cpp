@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <climits>
+
 namespace velmor::sg {
 
 using velmor::net::HttpResponse;
@@ -30,18 +32,19 @@ QString text(const QJsonObject &object, const QString &key)
     if (value.isString())
         return value.toString();
     if (value.isDouble())
-        return QString::number(value.toVariant().toLongLong());
+        return QString::number(velmor::net::jsonInteger(value));
     return QString();
 }
 
 qint64 integer(const QJsonObject &object, const QString &key)
 {
-    const QJsonValue value = object.value(key);
-    if (value.isDouble())
-        return qint64(value.toDouble());
-    if (value.isString())
-        return value.toString().toLongLong();
-    return 0;
+    return velmor::net::jsonInteger(object.value(key));
+}
+
+int smallInteger(const QJsonObject &object, const QString &key)
+{
+    const qint64 value = integer(object, key);
+    return value < INT_MIN || value > INT_MAX ? 0 : int(value);
 }
 
 bool flag(const QJsonObject &object, const QString &key)
@@ -88,8 +91,10 @@ bool postForSuccess(const QString &serverUrl, const QString &path, const QJsonOb
     const HttpResponse reply = client().postJson(serverUrl, path, body, &authError);
     const bool ok = succeeded(reply, authError, error);
     if (!ok)
-        qWarning().noquote() << "[SG]" << path << "failed url=" << serverUrl
-                             << "status=" << reply.status << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+        qWarning().noquote() << QStringLiteral("[SG] %1 failed url=%2 status=%3 err=%4")
+                                    .arg(path, serverUrl)
+                                    .arg(reply.status)
+                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
     return ok;
 }
 
@@ -117,7 +122,7 @@ SGReadState readStateOf(const HttpResponse &reply, const QString &authError)
     }
     state.ok = true;
     state.lastReadSeq = integer(json, QStringLiteral("last_read_seq"));
-    state.unread = int(integer(json, QStringLiteral("unread")));
+    state.unread = smallInteger(json, QStringLiteral("unread"));
     return state;
 }
 
@@ -153,16 +158,17 @@ SGGroupInfo SuperGroupApi::groupInfo(const QString &serverUrl)
     const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/group/info"), &authError);
     QJsonObject json;
     if (!authError.isEmpty() || !objectReply(reply, &json)) {
-        qWarning().noquote() << "[SG] /v1/group/info failed url=" << serverUrl
-                             << "status=" << reply.status
-                             << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+        qWarning().noquote() << QStringLiteral("[SG] /v1/group/info failed url=%1 status=%2 err=%3")
+                                    .arg(serverUrl)
+                                    .arg(reply.status)
+                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
         return info;
     }
     info.groupId = text(json, QStringLiteral("group_id"));
     info.name = text(json, QStringLiteral("name"));
     info.avatarUrl = text(json, QStringLiteral("avatar_url"));
     info.joinMode = text(json, QStringLiteral("join_mode"));
-    info.memberCount = int(integer(json, QStringLiteral("member_count")));
+    info.memberCount = smallInteger(json, QStringLiteral("member_count"));
     info.notice = text(json, QStringLiteral("notice"));
     info.ownerPubkey = text(json, QStringLiteral("owner_pubkey"));
     info.serverEncPubkey = text(json, QStringLiteral("server_enc_pubkey"));
@@ -304,8 +310,10 @@ SGJoinResult SuperGroupApi::requestJoin(const QString &serverUrl, const QString 
     if (!reply.success) {
         result.error = QStringLiteral("join_http_%1").arg(reply.status);
         result.serviceError = velmor::net::errorFromHttp(reply.status, replyDetail(reply));
-        qWarning().noquote() << "[SG] join failed url=" << base << "status=" << reply.status
-                             << "err=" << replyDetail(reply);
+        qWarning().noquote() << QStringLiteral("[SG] /v1/join/request failed url=%1 status=%2 err=%3")
+                                    .arg(base)
+                                    .arg(reply.status)
+                                    .arg(replyDetail(reply));
         return result;
     }
     result.ok = true;
@@ -412,9 +420,10 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
         &authError);
     QJsonObject json;
     if (!authError.isEmpty() || !objectReply(reply, &json)) {
-        qWarning().noquote() << "[SG] /v1/message/pull failed url=" << serverUrl
-                             << "status=" << reply.status
-                             << "err=" << (authError.isEmpty() ? replyDetail(reply) : authError);
+        qWarning().noquote() << QStringLiteral("[SG] /v1/message/pull failed url=%1 status=%2 err=%3")
+                                    .arg(serverUrl)
+                                    .arg(reply.status)
+                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
         return {};
     }
     const QByteArray secret = SuperGroupServiceClient::identity().privateKey;
@@ -480,7 +489,8 @@ SGSendResult SuperGroupApi::send(const QString &url, const QString &serverKey, c
     const QByteArray recipient = velmor::crypto::normalisePublicKey(
         velmor::crypto::base64UrlDecode(serverKey));
     if (recipient.isEmpty()) {
-        result.error = QStringLiteral("server_encryption_key_invalid");
+        // Nothing can be sealed to a key that does not decode.
+        result.error = QStringLiteral("encrypt_failed");
         return result;
     }
     const velmor::identity::Identity me = SuperGroupServiceClient::identity();
@@ -496,7 +506,7 @@ SGSendResult SuperGroupApi::send(const QString &url, const QString &serverKey, c
         content.insert(QStringLiteral("senderAvatarId"), avatar);
     const QString sealed = Ecies::seal(recipient, QJsonDocument(content).toJson(QJsonDocument::Compact));
     if (sealed.isEmpty()) {
-        result.error = QStringLiteral("seal_failed");
+        result.error = QStringLiteral("encrypt_failed");
         return result;
     }
     const QString id = messageId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces)
@@ -512,20 +522,19 @@ SGSendResult SuperGroupApi::send(const QString &url, const QString &serverKey, c
         result.error = authError;
         return result;
     }
-    if (reply.status == 0) {
-        result.error = QStringLiteral("sg_send_network:%1").arg(reply.error);
-        return result;
-    }
     const QJsonObject json = reply.json();
     const QString serverError = json.value(QStringLiteral("error")).toString();
     if (!reply.success) {
-        result.error = QStringLiteral("sg_send_http_%1").arg(reply.status);
-        if (!serverError.isEmpty())
-            result.error += QLatin1Char(':') + serverError;
+        // No answer at all is "send_http_0", which classifies as a network failure.
+        qWarning().noquote() << QStringLiteral("[SG] /v1/message/send failed url=%1 status=%2 err=%3")
+                                    .arg(url)
+                                    .arg(reply.status)
+                                    .arg(replyDetail(reply));
+        result.error = QStringLiteral("send_http_%1").arg(reply.status);
         return result;
     }
     if (json.value(QStringLiteral("ok")).isBool() && !json.value(QStringLiteral("ok")).toBool()) {
-        result.error = serverError.isEmpty() ? QStringLiteral("sg_send_rejected") : serverError;
+        result.error = serverError.isEmpty() ? QStringLiteral("send_rejected") : serverError;
         return result;
     }
     result.ok = true;
@@ -611,10 +620,8 @@ bool SuperGroupApi::openVoiceRoom(const QString &serverUrl, ServiceError *error)
     if (!succeeded(reply, authError, error))
         return false;
     if (!reply.json().value(QStringLiteral("ok")).toBool()) {
-        if (error) {
+        if (error)
             *error = velmor::net::classifyError(QStringLiteral("voice_open_rejected"));
-            error->httpStatus = reply.status;
-        }
         return false;
     }
     return true;

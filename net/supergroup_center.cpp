@@ -8,6 +8,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <climits>
+
 #ifndef PELORIN_GROUP_CENTER_URL
 #define PELORIN_GROUP_CENTER_URL "https://groups.pelorin.example"
 #endif
@@ -36,24 +38,23 @@ QString text(const QJsonObject &object, const char *key)
     if (value.isString())
         return value.toString();
     if (value.isDouble())
-        return QString::number(value.toVariant().toLongLong());
+        return QString::number(velmor::net::jsonInteger(value));
     return QString();
 }
 
 qint64 integer(const QJsonObject &object, const char *key)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (value.isDouble())
-        return qint64(value.toDouble());
-    if (value.isString())
-        return value.toString().toLongLong();
-    return 0;
+    return velmor::net::jsonInteger(object.value(QLatin1String(key)));
 }
 
+// Only a JSON number counts; a count beyond int is no count at all.
 int count(const QJsonObject &object, const char *key)
 {
     const QJsonValue value = object.value(QLatin1String(key));
-    return value.isDouble() ? int(value.toDouble()) : 0;
+    if (!value.isDouble())
+        return 0;
+    const qint64 number = velmor::net::jsonInteger(value);
+    return number < INT_MIN || number > INT_MAX ? 0 : int(number);
 }
 
 } // namespace

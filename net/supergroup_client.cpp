@@ -114,9 +114,12 @@ QString SuperGroupServiceClient::login(const QString &baseUrl, const Identity &i
             *error = QStringLiteral("sg_token_missing");
         return QString();
     }
-    qint64 lifetime = json.value(QStringLiteral("expires_in")).toVariant().toLongLong();
+    // A lifetime beyond a year is cut to one, so the expiry cannot overflow.
+    constexpr qint64 kLongestLifetime = 366 * 24 * 3600;
+    qint64 lifetime = velmor::net::jsonInteger(json.value(QStringLiteral("expires_in")));
     if (lifetime <= 0)
         lifetime = kDefaultTokenLifetimeSeconds;
+    lifetime = qMin(lifetime, kLongestLifetime);
     if (expiresAt)
         *expiresAt = nowSeconds() + lifetime;
     return token;

@@ -240,6 +240,17 @@ void RelaySessionTest::loginFailuresAreErrorWords()
     m_relay.setFault("/v1/auth/verify", Fault::custom(200, R"({"token": "abc"})"));
     QCOMPARE(session.token(&error), QStringLiteral("abc"));
     QVERIFY(session.tokenExpiry() <= QDateTime::currentSecsSinceEpoch() + kDefaultTokenLifetimeSeconds);
+
+    // Absurd lifetimes neither overflow the expiry nor make the token eternal.
+    for (const char *reply : {R"({"token": "big", "expiresIn": 9.2e18})",
+                              R"({"token": "big", "expiresIn": 1e300})",
+                              R"({"token": "big", "expiresAt": 9223372036854775807})"}) {
+        session.dropToken();
+        m_relay.setFault("/v1/auth/verify", Fault::custom(200, reply));
+        QCOMPARE(session.token(&error), QStringLiteral("big"));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QVERIFY2(session.tokenExpiry() > now + 30 && session.tokenExpiry() <= now + 366 * 24 * 3600, reply);
+    }
     m_relay.clearFaults();
 
     // No relay at all.
