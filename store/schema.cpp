@@ -189,8 +189,17 @@ struct ExistingColumn
 {
     QString name;
     int pkPosition = 0;
+    bool notNull = false;
     bool notNullWithoutDefault = false;
 };
+
+// The literal after DEFAULT in a column declaration; every column here has one.
+QString defaultOf(const ColumnDef &c)
+{
+    const QString decl = QLatin1String(c.decl);
+    const qsizetype at = decl.lastIndexOf(QLatin1String("DEFAULT "));
+    return at < 0 ? QStringLiteral("NULL") : decl.mid(at + 8);
+}
 
 bool existingColumns(QSqlDatabase &db, const QString &table, QList<ExistingColumn> *out, QString *error)
 {
@@ -201,7 +210,8 @@ bool existingColumns(QSqlDatabase &db, const QString &table, QList<ExistingColum
         return false;
     }
     while (q.next())
-        out->append({q.value(1).toString(), q.value(5).toInt(), q.value(3).toInt() != 0 && q.value(4).isNull()});
+        out->append({q.value(1).toString(), q.value(5).toInt(), q.value(3).toInt() != 0,
+                     q.value(3).toInt() != 0 && q.value(4).isNull()});
     return true;
 }
 
@@ -237,8 +247,9 @@ bool run(QSqlDatabase &db, const QString &sql, QString *error, const QVariantLis
 }
 
 // Copies every row into a table with the current layout and key. Columns
-// the old table lacks take their defaults; a missing owner column takes the
-// opening owner so that the rows stay reachable.
+// the old table lacks, and NULLs in the columns it has, take their
+// defaults; a missing owner (column or value) becomes the opening owner so
+// that the rows stay reachable.
 bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingColumn> &old,
                   const QString &ownerKey, QString *error)
 {
@@ -255,14 +266,13 @@ bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingC
     QVariantList binds;
     for (const ColumnDef &c : table.columns) {
         const QString col = QLatin1String(c.name);
-        if (oldNames.contains(col)) {
+        if (oldNames.contains(col) && col == QLatin1String(kOwner)) {
             target << quoted(col);
-            // Older files may hold NULLs where the current layout says NOT NULL.
-            source << QStringLiteral("COALESCE(%1, %2)")
-                          .arg(quoted(col),
-                               QString::fromLatin1(c.decl).contains(QLatin1String("INTEGER"))
-                                   ? QStringLiteral("0")
-                                   : QStringLiteral("''"));
+            source << QStringLiteral("COALESCE(%1, ?)").arg(quoted(col));
+            binds << ownerKey;
+        } else if (oldNames.contains(col)) {
+            target << quoted(col);
+            source << QStringLiteral("COALESCE(%1, %2)").arg(quoted(col), defaultOf(c));
         } else if (col == QLatin1String(kOwner)) {
             target << quoted(col);
             source << QStringLiteral("?");
@@ -299,7 +309,15 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
                && std::none_of(table.columns.begin(), table.columns.end(),
                                [&](const ColumnDef &c) { return e.name == QLatin1String(c.name); });
     });
-    if (retiredRequired && olderFile)
+    // Columns that an older layout left nullable may hold NULLs, which the
+    // statements cannot take (MAX(NULL, x) and NULL + 1 are NULL). Rebuilt
+    // once, the table gets the NOT NULL columns and the NULLs their defaults.
+    const bool nullable = std::any_of(cols.begin(), cols.end(), [&](const ExistingColumn &e) {
+        return !e.notNull && std::any_of(table.columns.begin(), table.columns.end(), [&](const ColumnDef &c) {
+            return e.name == QLatin1String(c.name);
+        });
+    });
+    if ((retiredRequired || nullable) && olderFile)
         return rebuildTable(db, table, cols, ownerKey, error);
 
     for (const ColumnDef &c : table.columns) {

@@ -282,6 +282,81 @@ private slots:
         QCOMPARE(store().messages(conv->id).size(), 2);
     }
 
+    void olderNullableColumnsTakeTheirDefaults()
+    {
+        {
+            // The current keys already, but columns that allow NULL and hold it.
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE conversations (owner_raw_public_key TEXT, id TEXT, conversation_type TEXT, "
+                "peer_raw_public_key TEXT, last_message TEXT, last_timestamp INTEGER, unread_count INTEGER, "
+                "PRIMARY KEY(owner_raw_public_key, id))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE super_groups (owner_raw_public_key TEXT, server_url TEXT, name TEXT, info_json TEXT, "
+                "last_read_seq INTEGER, last_message_seq INTEGER, PRIMARY KEY(owner_raw_public_key, server_url))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE normal_group_cards (owner_raw_public_key TEXT, group_id TEXT, name TEXT, "
+                "visible INTEGER, PRIMARY KEY(owner_raw_public_key, group_id))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE notification_events (owner_raw_public_key TEXT, stable_id TEXT, state TEXT, "
+                "requester_profile_json TEXT, created_at INTEGER, PRIMARY KEY(owner_raw_public_key, stable_id))")));
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE contacts (owner_raw_public_key TEXT, wallet_public_key TEXT, remark TEXT, "
+                "PRIMARY KEY(owner_raw_public_key, wallet_public_key))")));
+            QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = 1")));
+            const QString conv = kOwnerA + QLatin1Char(':') + kPeer;
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO conversations VALUES(?,?,'direct',?,NULL,NULL,NULL)"),
+                              {kOwnerA, conv, kPeer}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO super_groups VALUES(?,'https://sg','SG',NULL,NULL,NULL)"),
+                              {kOwnerA}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO normal_group_cards VALUES(?,'g','G',NULL)"), {kOwnerA}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO notification_events VALUES(?,'n',NULL,NULL,5)"), {kOwnerA}));
+            QVERIFY(side.exec(QStringLiteral("INSERT INTO contacts VALUES(NULL,?,'kept')"), {kPeer}));
+        }
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString conv = store().conversationIdFor(kPeer);
+
+        // Counters and MAX() rules work on what were NULLs.
+        QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), conv, QStringLiteral("hi"), 100)));
+        QVERIFY(store().bumpConversationTimestamp(conv, 150));
+        auto row = store().conversationByPeer(kPeer);
+        QVERIFY(row);
+        QCOMPARE(row->unread_count, 1);
+        QCOMPARE(row->last_timestamp, 150);
+        QCOMPARE(row->last_message, QStringLiteral("hi"));
+        QVERIFY(store().updateSuperGroupReadState(QStringLiteral("https://sg"), 5, 9, 4));
+        const auto sg = store().superGroup(QStringLiteral("https://sg"));
+        QVERIFY(sg);
+        QCOMPARE(sg->last_read_seq, 5);
+        QCOMPARE(sg->last_message_seq, 9);
+        QCOMPARE(sg->info_json, QStringLiteral("{}"));
+
+        // NULLs read back as the declared defaults, not as zero or empty.
+        const auto cards = store().normalGroupCards();
+        QCOMPARE(cards.size(), 1);
+        QVERIFY(cards.at(0).visible);
+        const auto waiting = store().notificationEvents();
+        QCOMPARE(waiting.size(), 1);
+        QCOMPARE(waiting.at(0).state, QStringLiteral("pending"));
+        QCOMPARE(waiting.at(0).requester_profile_json, QStringLiteral("{}"));
+        QVERIFY(store().setNotificationState(QStringLiteral("n"), {QStringLiteral("pending")},
+                                             QStringLiteral("approving"), {}));
+        // A row without owner goes to the one who opens the file.
+        QCOMPARE(store().contact(kPeer)->remark, QStringLiteral("kept"));
+
+        // The columns are NOT NULL from now on, so the next open rebuilds nothing.
+        store().close();
+        {
+            SideConnection side(m_path);
+            QCOMPARE(side.scalar(QStringLiteral("SELECT \"notnull\" FROM pragma_table_info('conversations') "
+                                                "WHERE name='unread_count'"))
+                         .toInt(),
+                     1);
+        }
+        QVERIFY(store().open(kOwnerA, m_path));
+        QCOMPARE(store().conversationByPeer(kPeer)->unread_count, 1);
+    }
+
     void newerFileKeepsItsVersion()
     {
         QVERIFY(store().open(kOwnerA, m_path));
