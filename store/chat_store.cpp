@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMutex>
@@ -17,7 +18,10 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcStore, "velmor.store")
@@ -58,6 +62,7 @@ struct StoreState : std::enable_shared_from_this<StoreState>
     Connection *connection();           // mutex held
     void dropConnection(quint64 slot);  // mutex held
     void dropAll();                     // mutex held
+    void reset();                       // mutex held: closed, no owner
 };
 
 namespace {
@@ -152,6 +157,14 @@ void StoreState::dropAll()
         dropConnection(id);
 }
 
+void StoreState::reset()
+{
+    dropAll();
+    open = false;
+    owner.clear();
+    path.clear();
+}
+
 namespace {
 
 // The driver binds a null QString as SQL NULL; every text column is NOT NULL
@@ -164,6 +177,7 @@ QVariant bindable(const QVariant &v)
 }
 
 // A prepared, bound and executed statement; reset when it goes out of scope.
+// Without a connection (closed store) it simply fails.
 class Stmt
 {
 public:
@@ -200,7 +214,6 @@ public:
 
     bool ok() const { return m_ok; }
     bool next() { return m_ok && m_query->next(); }
-    QVariant value(int i) const { return m_query->value(i); }
     QString text(int i) const { return m_query->value(i).toString(); }
     qint64 integer(int i) const { return m_query->value(i).toLongLong(); }
     int rowsAffected() const { return m_ok ? m_query->numRowsAffected() : -1; }
@@ -210,7 +223,23 @@ private:
     bool m_ok = false;
 };
 
-// One operation: the store's mutex and this thread's connection.
+// The current row read column by column, in the order of the SELECT list.
+class Row
+{
+public:
+    explicit Row(const Stmt &st) : m_st(st) {}
+    QString text() { return m_st.text(m_column++); }
+    qint64 integer() { return m_st.integer(m_column++); }
+    int count() { return static_cast<int>(integer()); }
+    bool flag() { return integer() != 0; }
+
+private:
+    const Stmt &m_st;
+    int m_column = 0;
+};
+
+// One operation: the store's mutex and this thread's connection. A closed
+// store gives no connection, and every statement then fails.
 class Session
 {
 public:
@@ -227,6 +256,36 @@ public:
     {
         Stmt st(m_conn, sql, binds);
         return st.ok();
+    }
+
+    bool exists(const QString &sql, const QVariantList &binds)
+    {
+        Stmt st(m_conn, sql, binds);
+        return st.next();
+    }
+
+    // Every row, each turned into a record by `read`.
+    template <typename Read>
+    auto rows(const QString &sql, const QVariantList &binds, Read read)
+    {
+        QList<std::invoke_result_t<Read, Row &>> out;
+        Stmt st(m_conn, sql, binds);
+        while (st.next()) {
+            Row row(st);
+            out.append(read(row));
+        }
+        return out;
+    }
+
+    template <typename Read>
+    auto first(const QString &sql, const QVariantList &binds, Read read)
+        -> std::optional<std::invoke_result_t<Read, Row &>>
+    {
+        Stmt st(m_conn, sql, binds);
+        if (!st.next())
+            return std::nullopt;
+        Row row(st);
+        return read(row);
     }
 
     // IMMEDIATE: take the write lock up front, so that a transaction never
@@ -268,33 +327,43 @@ private:
     bool m_active;
 };
 
+// "SELECT <columns> FROM <table> WHERE owner_raw_public_key=? <rest>"; the
+// table, columns and rest are fixed texts of this file.
+QString selectOwned(const QString &columns, const char *table, const char *rest = "")
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE owner_raw_public_key=? %3")
+        .arg(columns, QLatin1String(table), QLatin1String(rest));
+}
+
+// ---- record columns and readers, each pair in the same order ---------------
+
 const QString kMessageColumns = QStringLiteral(
     "id,conversation_id,peer_raw_public_key,sender_raw_public_key,text,created_at,is_outgoing,status,"
     "attachment,sender_address,sender_display_name,sender_avatar_kind,sender_avatar_id,server_seq,"
     "content_type,system_event_type,delivery_state,content_digest");
 
-MessageRecord readMessage(const Stmt &st)
+MessageRecord readMessage(Row &r)
 {
     MessageRecord m;
-    m.id = st.text(0);
-    m.conversation_id = st.text(1);
-    m.peer_raw_public_key = st.text(2);
-    m.sender_raw_public_key = st.text(3);
-    m.text = st.text(4);
-    m.created_at = st.integer(5);
-    m.is_outgoing = st.integer(6) != 0;
-    const qint64 status = st.integer(7);
+    m.id = r.text();
+    m.conversation_id = r.text();
+    m.peer_raw_public_key = r.text();
+    m.sender_raw_public_key = r.text();
+    m.text = r.text();
+    m.created_at = r.integer();
+    m.is_outgoing = r.flag();
+    const qint64 status = r.integer();
     m.status = (status >= 0 && status <= 4) ? static_cast<MessageStatus>(status) : MessageStatus::Failed;
-    m.attachment = st.text(8);
-    m.sender_address = st.text(9);
-    m.sender_display_name = st.text(10);
-    m.sender_avatar_kind = st.text(11);
-    m.sender_avatar_id = st.text(12);
-    m.server_seq = st.integer(13);
-    m.content_type = st.text(14);
-    m.system_event_type = st.text(15);
-    m.delivery_state = st.text(16);
-    m.content_digest = st.text(17);
+    m.attachment = r.text();
+    m.sender_address = r.text();
+    m.sender_display_name = r.text();
+    m.sender_avatar_kind = r.text();
+    m.sender_avatar_id = r.text();
+    m.server_seq = r.integer();
+    m.content_type = r.text();
+    m.system_event_type = r.text();
+    m.delivery_state = r.text();
+    m.content_digest = r.text();
     return m;
 }
 
@@ -303,93 +372,119 @@ const QString kConversationColumns = QStringLiteral(
     "peer_wallet_address,peer_wallet_card_json,peer_has_my_wallet_card,last_message,last_timestamp,"
     "unread_count,muted,hidden_from_chats");
 
-ConversationRecord readConversation(const Stmt &st)
+ConversationRecord readConversation(Row &r)
 {
     ConversationRecord c;
-    c.id = st.text(0);
-    c.conversation_type = st.text(1);
-    c.group_kind = st.text(2);
-    c.peer_raw_public_key = st.text(3);
-    c.peer_enc_public_key = st.text(4);
-    c.peer_display_key = st.text(5);
-    c.peer_wallet_address = st.text(6);
-    c.peer_wallet_card_json = st.text(7);
-    c.peer_has_my_wallet_card = st.integer(8) != 0;
-    c.last_message = st.text(9);
-    c.last_timestamp = st.integer(10);
-    c.unread_count = static_cast<int>(st.integer(11));
-    c.muted = st.integer(12) != 0;
-    c.hidden_from_chats = st.integer(13) != 0;
+    c.id = r.text();
+    c.conversation_type = r.text();
+    c.group_kind = r.text();
+    c.peer_raw_public_key = r.text();
+    c.peer_enc_public_key = r.text();
+    c.peer_display_key = r.text();
+    c.peer_wallet_address = r.text();
+    c.peer_wallet_card_json = r.text();
+    c.peer_has_my_wallet_card = r.flag();
+    c.last_message = r.text();
+    c.last_timestamp = r.integer();
+    c.unread_count = r.count();
+    c.muted = r.flag();
+    c.hidden_from_chats = r.flag();
     return c;
-}
-
-std::optional<ConversationRecord> conversationWhere(Session &s, const QString &column, const QString &value)
-{
-    // `column` is one of two fixed names chosen by this file.
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM conversations WHERE owner_raw_public_key=? AND %2=? LIMIT 1")
-                .arg(kConversationColumns, column),
-            {s.owner(), value});
-    if (!st.next())
-        return std::nullopt;
-    return readConversation(st);
 }
 
 const QString kContactColumns =
     QStringLiteral("wallet_public_key,erc20_address,remark,avatar_kind,avatar_id,blocked,updated_at");
 
-ContactRecord readContact(const Stmt &st)
+ContactRecord readContact(Row &r)
 {
     ContactRecord c;
-    c.wallet_public_key = st.text(0);
-    c.erc20_address = st.text(1);
-    c.remark = st.text(2);
-    c.avatar_kind = st.text(3);
-    c.avatar_id = st.text(4);
-    c.blocked = static_cast<int>(st.integer(5));
-    c.updated_at = st.integer(6);
+    c.wallet_public_key = r.text();
+    c.erc20_address = r.text();
+    c.remark = r.text();
+    c.avatar_kind = r.text();
+    c.avatar_id = r.text();
+    c.blocked = r.count();
+    c.updated_at = r.integer();
     return c;
+}
+
+const QString kCardColumns = QStringLiteral(
+    "group_id,card_json,signature,epoch,group_key_boxes_json,members_json,name,avatar_id,visible,my_nickname,"
+    "muted,updated_at");
+
+NormalGroupCardRecord readCard(Row &r)
+{
+    NormalGroupCardRecord c;
+    c.group_id = r.text();
+    c.card_json = r.text();
+    c.signature = r.text();
+    c.epoch = r.integer();
+    c.group_key_boxes_json = r.text();
+    c.members_json = r.text();
+    c.name = r.text();
+    c.avatar_id = r.text();
+    c.visible = r.flag();
+    c.my_nickname = r.text();
+    c.muted = r.flag();
+    c.updated_at = r.integer();
+    return c;
+}
+
+const QString kJoinRequestColumns = QStringLiteral(
+    "group_id,join_key,requester_public_key,requester_address,display_name,avatar_id,created_at");
+
+PendingGroupJoinRequestRecord readJoinRequest(Row &r)
+{
+    PendingGroupJoinRequestRecord q;
+    q.group_id = r.text();
+    q.join_key = r.text();
+    q.requester_public_key = r.text();
+    q.requester_address = r.text();
+    q.display_name = r.text();
+    q.avatar_id = r.text();
+    q.created_at = r.integer();
+    return q;
 }
 
 const QString kSuperGroupColumns = QStringLiteral(
     "server_id,server_url,group_id,name,group_kind,role,connection_state,server_enc_public_key,info_json,"
     "last_read_seq,last_message_seq,unread_count,muted,updated_at");
 
-SuperGroupRecord readSuperGroup(const Stmt &st)
+SuperGroupRecord readSuperGroup(Row &r)
 {
     SuperGroupRecord g;
-    g.server_id = st.text(0);
-    g.server_url = st.text(1);
-    g.group_id = st.text(2);
-    g.name = st.text(3);
-    g.group_kind = st.text(4);
-    g.role = st.text(5);
-    g.connection_state = st.text(6);
-    g.server_enc_public_key = st.text(7);
-    g.info_json = st.text(8);
-    g.last_read_seq = st.integer(9);
-    g.last_message_seq = st.integer(10);
-    g.unread_count = static_cast<int>(st.integer(11));
-    g.muted = st.integer(12) != 0;
-    g.updated_at = st.integer(13);
+    g.server_id = r.text();
+    g.server_url = r.text();
+    g.group_id = r.text();
+    g.name = r.text();
+    g.group_kind = r.text();
+    g.role = r.text();
+    g.connection_state = r.text();
+    g.server_enc_public_key = r.text();
+    g.info_json = r.text();
+    g.last_read_seq = r.integer();
+    g.last_message_seq = r.integer();
+    g.unread_count = r.count();
+    g.muted = r.flag();
+    g.updated_at = r.integer();
     return g;
 }
 
 const QString kMemberColumns =
     QStringLiteral("server_url,public_key,address,display_name,avatar_kind,avatar_id,role,muted,updated_at");
 
-SuperGroupMemberRecord readMember(const Stmt &st)
+SuperGroupMemberRecord readMember(Row &r)
 {
     SuperGroupMemberRecord m;
-    m.server_url = st.text(0);
-    m.public_key = st.text(1);
-    m.address = st.text(2);
-    m.display_name = st.text(3);
-    m.avatar_kind = st.text(4);
-    m.avatar_id = st.text(5);
-    m.role = st.text(6);
-    m.muted = st.integer(7) != 0;
-    m.updated_at = st.integer(8);
+    m.server_url = r.text();
+    m.public_key = r.text();
+    m.address = r.text();
+    m.display_name = r.text();
+    m.avatar_kind = r.text();
+    m.avatar_id = r.text();
+    m.role = r.text();
+    m.muted = r.flag();
+    m.updated_at = r.integer();
     return m;
 }
 
@@ -397,23 +492,35 @@ const QString kNotificationColumns = QStringLiteral(
     "stable_id,event_type,group_id,server_url,requester_public_key,requester_address,"
     "requester_profile_json,group_name,group_kind,state,created_at,handled_at,error");
 
-NotificationEventRecord readNotification(const Stmt &st)
+NotificationEventRecord readNotification(Row &r)
 {
     NotificationEventRecord e;
-    e.stable_id = st.text(0);
-    e.event_type = st.text(1);
-    e.group_id = st.text(2);
-    e.server_url = st.text(3);
-    e.requester_public_key = st.text(4);
-    e.requester_address = st.text(5);
-    e.requester_profile_json = st.text(6);
-    e.group_name = st.text(7);
-    e.group_kind = st.text(8);
-    e.state = st.text(9);
-    e.created_at = st.integer(10);
-    e.handled_at = st.integer(11);
-    e.error = st.text(12);
+    e.stable_id = r.text();
+    e.event_type = r.text();
+    e.group_id = r.text();
+    e.server_url = r.text();
+    e.requester_public_key = r.text();
+    e.requester_address = r.text();
+    e.requester_profile_json = r.text();
+    e.group_name = r.text();
+    e.group_kind = r.text();
+    e.state = r.text();
+    e.created_at = r.integer();
+    e.handled_at = r.integer();
+    e.error = r.text();
     return e;
+}
+
+QJsonDocument readProfile(Row &r)
+{
+    return QJsonDocument::fromJson(r.text().toUtf8());
+}
+
+// ---- shared pieces of the operations ----------------------------------------
+
+std::optional<ConversationRecord> conversationById(Session &s, const QString &id)
+{
+    return s.first(selectOwned(kConversationColumns, "conversations", "AND id=?"), {s.owner(), id}, readConversation);
 }
 
 bool isSettledState(const QString &state)
@@ -436,16 +543,18 @@ qint64 jsonInteger(const QJsonValue &v)
 
 bool insertMember(Session &s, const SuperGroupMemberRecord &m)
 {
-    return s.run(QStringLiteral("INSERT OR REPLACE INTO super_group_members(owner_raw_public_key,server_url,"
-                                "public_key,address,display_name,avatar_kind,avatar_id,role,muted,updated_at) "
-                                "VALUES(?,?,?,?,?,?,?,?,?,?)"),
-                 {s.owner(), m.server_url, m.public_key, m.address, m.display_name, m.avatar_kind,
-                  m.avatar_id, m.role, m.muted ? 1 : 0, m.updated_at});
+    return s.run(QStringLiteral("INSERT OR REPLACE INTO super_group_members(owner_raw_public_key,%1) "
+                                "VALUES(?,?,?,?,?,?,?,?,?,?)")
+                     .arg(kMemberColumns),
+                 {s.owner(), m.server_url, m.public_key, m.address, m.display_name, m.avatar_kind, m.avatar_id,
+                  m.role, m.muted ? 1 : 0, m.updated_at});
 }
 
 } // namespace
 } // namespace velmor::store
 
+using velmor::store::Row;
+using velmor::store::selectOwned;
 using velmor::store::Session;
 using velmor::store::Stmt;
 using velmor::store::StoreState;
@@ -469,10 +578,7 @@ ChatStore::~ChatStore()
 bool ChatStore::open(const QString &ownerKey, const QString &path)
 {
     QMutexLocker lock(&d->mutex);
-    d->dropAll();
-    d->open = false;
-    d->owner.clear();
-    d->path.clear();
+    d->reset();
     if (ownerKey.isEmpty())
         return false;
 
@@ -514,22 +620,15 @@ bool ChatStore::open(const QString &ownerKey, const QString &path)
         qCWarning(lcStore) << "schema migration failed" << error;
         ok = false;
     }
-    if (!ok) {
-        d->dropAll();
-        d->open = false;
-        d->owner.clear();
-        d->path.clear();
-    }
+    if (!ok)
+        d->reset();
     return ok;
 }
 
 void ChatStore::close()
 {
     QMutexLocker lock(&d->mutex);
-    d->dropAll();
-    d->open = false;
-    d->owner.clear();
-    d->path.clear();
+    d->reset();
 }
 
 bool ChatStore::isOpen() const
@@ -572,8 +671,6 @@ ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, c
                                                        const QString &displayKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return {};
     const QString id = directConversationId(s.owner(), peerKey);
     if (id.isEmpty())
         return {};
@@ -595,7 +692,7 @@ ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, c
                        {s.owner(), id, peerKey, peerEncKey, displayKey});
     if (!written)
         return {};
-    return velmor::store::conversationWhere(s, QStringLiteral("id"), id).value_or(ConversationRecord{});
+    return velmor::store::conversationById(s, id).value_or(ConversationRecord{});
 }
 
 ConversationRecord ChatStore::ensureGroupConversation(const QString &groupId, const QString &displayName)
@@ -603,8 +700,6 @@ ConversationRecord ChatStore::ensureGroupConversation(const QString &groupId, co
     if (groupId.isEmpty())
         return {};
     Session s(*d);
-    if (!s.ok())
-        return {};
     const QString id = QStringLiteral("group:") + groupId;
     const bool written =
         s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,group_kind,"
@@ -615,31 +710,24 @@ ConversationRecord ChatStore::ensureGroupConversation(const QString &groupId, co
               {s.owner(), id, id, displayName});
     if (!written)
         return {};
-    return velmor::store::conversationWhere(s, QStringLiteral("id"), id).value_or(ConversationRecord{});
+    return velmor::store::conversationById(s, id).value_or(ConversationRecord{});
 }
 
 std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &peerKey)
 {
-    Session s(*d);
-    if (!s.ok() || peerKey.isEmpty())
+    if (peerKey.isEmpty())
         return std::nullopt;
-    return velmor::store::conversationWhere(s, QStringLiteral("peer_raw_public_key"), peerKey);
+    Session s(*d);
+    return s.first(selectOwned(velmor::store::kConversationColumns, "conversations", "AND peer_raw_public_key=? LIMIT 1"),
+                   {s.owner(), peerKey}, velmor::store::readConversation);
 }
 
 QList<ConversationRecord> ChatStore::visibleConversations()
 {
     Session s(*d);
-    QList<ConversationRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM conversations WHERE owner_raw_public_key=? AND hidden_from_chats=0 "
-                           "ORDER BY last_timestamp DESC")
-                .arg(velmor::store::kConversationColumns),
-            {s.owner()});
-    while (st.next())
-        out.append(velmor::store::readConversation(st));
-    return out;
+    return s.rows(selectOwned(velmor::store::kConversationColumns, "conversations",
+                              "AND hidden_from_chats=0 ORDER BY last_timestamp DESC"),
+                  {s.owner()}, velmor::store::readConversation);
 }
 
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
@@ -647,8 +735,6 @@ bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 
     if (conversationId.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     const qint64 when = seconds < 1 ? velmor::store::nowSeconds() : seconds;
     return s.run(QStringLiteral("UPDATE conversations SET last_timestamp=MAX(last_timestamp,?) "
                                 "WHERE owner_raw_public_key=? AND id=?"),
@@ -658,8 +744,6 @@ bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 
 bool ChatStore::resetUnread(const QString &conversationId)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE conversations SET unread_count=0 WHERE owner_raw_public_key=? AND id=?"),
                  {s.owner(), conversationId});
 }
@@ -669,18 +753,14 @@ bool ChatStore::clearConversation(const QString &conversationId)
     if (conversationId.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     Transaction tx(s);
-    if (!tx.active())
-        return false;
-    if (!s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
-               {s.owner(), conversationId})
-        || !s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
-                                 "hidden_from_chats=1 WHERE owner_raw_public_key=? AND id=?"),
-                  {velmor::store::nowSeconds(), s.owner(), conversationId}))
-        return false;
-    return tx.finish();
+    return tx.active()
+           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                    {s.owner(), conversationId})
+           && s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
+                                   "hidden_from_chats=1 WHERE owner_raw_public_key=? AND id=?"),
+                    {velmor::store::nowSeconds(), s.owner(), conversationId})
+           && tx.finish();
 }
 
 bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
@@ -688,36 +768,29 @@ bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
     if (groupId.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     const QString peer = QStringLiteral("group:") + groupId;
     Transaction tx(s);
     if (!tx.active())
         return false;
-    const QVariantList byGroup{s.owner(), groupId};
-    if (!s.run(QStringLiteral("DELETE FROM normal_group_member_profiles WHERE owner_raw_public_key=? AND group_id=?"),
-               byGroup)
-        || !s.run(QStringLiteral("DELETE FROM normal_group_cards WHERE owner_raw_public_key=? AND group_id=?"), byGroup)
-        || !s.run(QStringLiteral("DELETE FROM pending_group_join_requests WHERE owner_raw_public_key=? AND group_id=?"),
-                  byGroup)
-        || !s.run(QStringLiteral("DELETE FROM normal_group_join_blocks WHERE owner_raw_public_key=? AND group_id=?"),
-                  byGroup))
-        return false;
+    for (const char *table : {"normal_group_member_profiles", "normal_group_cards", "pending_group_join_requests",
+                              "normal_group_join_blocks"}) {
+        if (!s.run(QStringLiteral("DELETE FROM %1 WHERE owner_raw_public_key=? AND group_id=?")
+                       .arg(QLatin1String(table)),
+                   {s.owner(), groupId}))
+            return false;
+    }
     if (withMessages
         && !s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
                   {s.owner(), peer}))
         return false;
-    if (!s.run(QStringLiteral("DELETE FROM conversations WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
-               {s.owner(), peer}))
-        return false;
-    return tx.finish();
+    return s.run(QStringLiteral("DELETE FROM conversations WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {s.owner(), peer})
+           && tx.finish();
 }
 
 bool ChatStore::setConversationMuted(const QString &peerKey, bool muted)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE conversations SET muted=? WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
                  {muted ? 1 : 0, s.owner(), peerKey});
 }
@@ -725,8 +798,6 @@ bool ChatStore::setConversationMuted(const QString &peerKey, bool muted)
 bool ChatStore::setPeerHasMyWalletCard(const QString &peerKey, bool has)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE conversations SET peer_has_my_wallet_card=? "
                                 "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
                  {has ? 1 : 0, s.owner(), peerKey});
@@ -735,8 +806,6 @@ bool ChatStore::setPeerHasMyWalletCard(const QString &peerKey, bool has)
 bool ChatStore::setPeerWalletCard(const QString &peerKey, const QString &cardJson, const QString &walletAddress)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE conversations SET peer_wallet_card_json=?, peer_wallet_address=? "
                                 "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
                  {cardJson, walletAddress, s.owner(), peerKey});
@@ -749,8 +818,6 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     if (m.id.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     Transaction tx(s);
     if (!tx.active())
         return false;
@@ -764,102 +831,72 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
         exists = st.next();
     }
     if (exists) {
-        if (!s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
-                                  "WHERE owner_raw_public_key=? AND id=?"),
-                   {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id}))
-            return false;
-        return tx.finish();
+        return s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
+                                    "WHERE owner_raw_public_key=? AND id=?"),
+                     {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id})
+               && tx.finish();
     }
-
-    if (!s.run(QStringLiteral("INSERT INTO messages(owner_raw_public_key,%1) "
-                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
-                   .arg(velmor::store::kMessageColumns),
-               {s.owner(), m.id, m.conversation_id, m.peer_raw_public_key, m.sender_raw_public_key, m.text,
-                m.created_at, m.is_outgoing ? 1 : 0, static_cast<int>(m.status), m.attachment, m.sender_address,
-                m.sender_display_name, m.sender_avatar_kind, m.sender_avatar_id, m.server_seq, m.content_type,
-                m.system_event_type, m.delivery_state, m.content_digest}))
-        return false;
 
     const bool system = m.content_type == QLatin1String("system") || !m.system_event_type.isEmpty();
     const int unread = (!m.is_outgoing && !system) ? 1 : 0;
-    // A message that arrives late (older than one already stored) must not
-    // replace the preview of the newer one.
-    if (!m.conversation_id.isEmpty()
-        && !s.run(QStringLiteral(
-                      "UPDATE conversations SET "
-                      "last_message=CASE WHEN EXISTS(SELECT 1 FROM messages WHERE owner_raw_public_key=? "
-                      "AND conversation_id=? AND created_at>?) THEN last_message ELSE ? END, "
-                      "last_timestamp=MAX(last_timestamp,?), unread_count=unread_count+?, hidden_from_chats=0 "
-                      "WHERE owner_raw_public_key=? AND id=?"),
-                  {s.owner(), m.conversation_id, m.created_at, m.text, m.created_at, unread, s.owner(),
-                   m.conversation_id}))
-        return false;
-    return tx.finish();
+    // The conversation row stays hidden when it is: a cleared conversation
+    // comes back only when it is ensured again.
+    return s.run(QStringLiteral("INSERT INTO messages(owner_raw_public_key,%1) "
+                                "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                     .arg(velmor::store::kMessageColumns),
+                 {s.owner(), m.id, m.conversation_id, m.peer_raw_public_key, m.sender_raw_public_key, m.text,
+                  m.created_at, m.is_outgoing ? 1 : 0, static_cast<int>(m.status), m.attachment, m.sender_address,
+                  m.sender_display_name, m.sender_avatar_kind, m.sender_avatar_id, m.server_seq, m.content_type,
+                  m.system_event_type, m.delivery_state, m.content_digest})
+           && s.run(QStringLiteral("UPDATE conversations SET last_message=?, last_timestamp=?, "
+                                   "unread_count=unread_count+? WHERE owner_raw_public_key=? AND id=?"),
+                    {m.text, m.created_at, unread, s.owner(), m.conversation_id})
+           && tx.finish();
 }
 
 bool ChatStore::messageExists(const QString &id)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
-    Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
-    return st.next();
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
 }
 
 QString ChatStore::messageContentDigest(const QString &id)
 {
     Session s(*d);
-    if (!s.ok())
-        return {};
-    Stmt st(s.conn(), QStringLiteral("SELECT content_digest FROM messages WHERE owner_raw_public_key=? AND id=?"),
-            {s.owner(), id});
-    return st.next() ? st.text(0) : QString();
+    return s.first(selectOwned(QStringLiteral("content_digest"), "messages", "AND id=?"), {s.owner(), id},
+                   [](Row &r) { return r.text(); })
+        .value_or(QString());
 }
 
 std::optional<MessageRecord> ChatStore::messageById(const QString &id)
 {
     Session s(*d);
-    if (!s.ok())
-        return std::nullopt;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM messages WHERE owner_raw_public_key=? AND id=?")
-                .arg(velmor::store::kMessageColumns),
-            {s.owner(), id});
-    if (!st.next())
-        return std::nullopt;
-    return velmor::store::readMessage(st);
+    return s.first(selectOwned(velmor::store::kMessageColumns, "messages", "AND id=?"), {s.owner(), id},
+                   velmor::store::readMessage);
 }
 
 QList<MessageRecord> ChatStore::messages(const QString &conversationId)
 {
     Session s(*d);
-    QList<MessageRecord> out;
-    if (!s.ok())
-        return out;
     // rowid keeps messages of the same second in the order they were stored.
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
-                           "ORDER BY created_at ASC, rowid ASC")
-                .arg(velmor::store::kMessageColumns),
-            {s.owner(), conversationId});
-    while (st.next())
-        out.append(velmor::store::readMessage(st));
-    return out;
+    return s.rows(selectOwned(velmor::store::kMessageColumns, "messages",
+                              "AND conversation_id=? ORDER BY created_at ASC, rowid ASC"),
+                  {s.owner(), conversationId}, velmor::store::readMessage);
 }
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
 {
     Session s(*d);
-    if (!s.ok())
+    const auto last = s.first(selectOwned(QStringLiteral("text, created_at"), "messages",
+                                          "AND conversation_id=? ORDER BY created_at DESC, rowid DESC LIMIT 1"),
+                              {s.owner(), conversationId}, [](Row &r) {
+                                  const QString t = r.text();
+                                  return std::make_pair(t, r.integer());
+                              });
+    if (!last)
         return false;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT text, created_at FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
-                           "ORDER BY created_at DESC, rowid DESC LIMIT 1"),
-            {s.owner(), conversationId});
-    if (!st.next())
-        return false;
-    text = st.text(0);
-    createdAt = st.integer(1);
+    text = last->first;
+    createdAt = last->second;
     return true;
 }
 
@@ -879,16 +916,12 @@ bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64
 bool ChatStore::deleteMessage(const QString &id)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
 }
 
 bool ChatStore::updateMessageText(const QString &id, const QString &text)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE messages SET text=? WHERE owner_raw_public_key=? AND id=?"),
                  {text, s.owner(), id});
 }
@@ -898,30 +931,15 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
 std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return std::nullopt;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM contacts WHERE owner_raw_public_key=? AND wallet_public_key=?")
-                .arg(velmor::store::kContactColumns),
-            {s.owner(), publicKey});
-    if (!st.next())
-        return std::nullopt;
-    return velmor::store::readContact(st);
+    return s.first(selectOwned(velmor::store::kContactColumns, "contacts", "AND wallet_public_key=?"),
+                   {s.owner(), publicKey}, velmor::store::readContact);
 }
 
 QList<ContactRecord> ChatStore::contacts()
 {
     Session s(*d);
-    QList<ContactRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM contacts WHERE owner_raw_public_key=? ORDER BY updated_at DESC")
-                .arg(velmor::store::kContactColumns),
-            {s.owner()});
-    while (st.next())
-        out.append(velmor::store::readContact(st));
-    return out;
+    return s.rows(selectOwned(velmor::store::kContactColumns, "contacts", "ORDER BY updated_at DESC"), {s.owner()},
+                  velmor::store::readContact);
 }
 
 bool ChatStore::upsertContact(const ContactRecord &c)
@@ -929,8 +947,6 @@ bool ChatStore::upsertContact(const ContactRecord &c)
     if (c.wallet_public_key.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("INSERT INTO contacts(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,wallet_public_key) DO UPDATE SET "
                                 "erc20_address=excluded.erc20_address, remark=excluded.remark, "
@@ -944,8 +960,6 @@ bool ChatStore::upsertContact(const ContactRecord &c)
 bool ChatStore::deleteContact(const QString &publicKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("DELETE FROM contacts WHERE owner_raw_public_key=? AND wallet_public_key=?"),
                  {s.owner(), publicKey});
 }
@@ -953,8 +967,6 @@ bool ChatStore::deleteContact(const QString &publicKey)
 bool ChatStore::setContactBlocked(const QString &publicKey, bool blocked)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE contacts SET blocked=?, updated_at=? "
                                 "WHERE owner_raw_public_key=? AND wallet_public_key=?"),
                  {blocked ? 1 : 0, velmor::store::nowSeconds(), s.owner(), publicKey});
@@ -965,31 +977,8 @@ bool ChatStore::setContactBlocked(const QString &publicKey, bool blocked)
 QList<NormalGroupCardRecord> ChatStore::normalGroupCards()
 {
     Session s(*d);
-    QList<NormalGroupCardRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT group_id,card_json,signature,epoch,group_key_boxes_json,members_json,name,"
-                           "avatar_id,visible,my_nickname,muted,updated_at FROM normal_group_cards "
-                           "WHERE owner_raw_public_key=?"),
-            {s.owner()});
-    while (st.next()) {
-        NormalGroupCardRecord c;
-        c.group_id = st.text(0);
-        c.card_json = st.text(1);
-        c.signature = st.text(2);
-        c.epoch = st.integer(3);
-        c.group_key_boxes_json = st.text(4);
-        c.members_json = st.text(5);
-        c.name = st.text(6);
-        c.avatar_id = st.text(7);
-        c.visible = st.integer(8) != 0;
-        c.my_nickname = st.text(9);
-        c.muted = st.integer(10) != 0;
-        c.updated_at = st.integer(11);
-        out.append(c);
-    }
-    return out;
+    return s.rows(selectOwned(velmor::store::kCardColumns, "normal_group_cards"), {s.owner()},
+                  velmor::store::readCard);
 }
 
 bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
@@ -997,16 +986,13 @@ bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
     if (c.group_id.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
-    return s.run(QStringLiteral("INSERT INTO normal_group_cards(owner_raw_public_key,group_id,card_json,signature,"
-                                "epoch,group_key_boxes_json,members_json,name,avatar_id,visible,my_nickname,muted,"
-                                "updated_at) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?) "
+    return s.run(QStringLiteral("INSERT INTO normal_group_cards(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,group_id) DO UPDATE SET "
                                 "card_json=excluded.card_json, signature=excluded.signature, epoch=excluded.epoch, "
                                 "group_key_boxes_json=excluded.group_key_boxes_json, "
                                 "members_json=excluded.members_json, name=excluded.name, "
-                                "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at"),
+                                "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at")
+                     .arg(velmor::store::kCardColumns),
                  {s.owner(), c.group_id, c.card_json, c.signature, c.epoch, c.group_key_boxes_json, c.members_json,
                   c.name, c.avatar_id, c.visible ? 1 : 0, c.my_nickname, c.muted ? 1 : 0, c.updated_at});
 }
@@ -1015,8 +1001,6 @@ bool ChatStore::updateNormalGroupCardSettings(const QString &groupId, bool visib
                                               bool muted)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE normal_group_cards SET visible=?,my_nickname=?,muted=? "
                                 "WHERE owner_raw_public_key=? AND group_id=?"),
                  {visible ? 1 : 0, myNickname, muted ? 1 : 0, s.owner(), groupId});
@@ -1026,14 +1010,10 @@ QList<QJsonObject> ChatStore::normalGroupMemberProfiles(const QString &groupId)
 {
     Session s(*d);
     QList<QJsonObject> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT profile_json FROM normal_group_member_profiles "
-                           "WHERE owner_raw_public_key=? AND group_id=? ORDER BY member_public_key"),
-            {s.owner(), groupId});
-    while (st.next()) {
-        const QJsonDocument doc = QJsonDocument::fromJson(st.text(0).toUtf8());
+    const auto docs = s.rows(selectOwned(QStringLiteral("profile_json"), "normal_group_member_profiles",
+                                         "AND group_id=? ORDER BY member_public_key"),
+                             {s.owner(), groupId}, velmor::store::readProfile);
+    for (const QJsonDocument &doc : docs) {
         if (doc.isObject())
             out.append(doc.object());
     }
@@ -1045,11 +1025,9 @@ bool ChatStore::upsertNormalGroupMemberProfile(const QString &groupId, const QJs
     const QString member = profile.value(QLatin1String("memberRawPublicKey")).toString();
     if (groupId.isEmpty() || member.isEmpty())
         return false;
-    Session s(*d);
-    if (!s.ok())
-        return false;
     const qint64 updatedAt = velmor::store::jsonInteger(profile.value(QLatin1String("updatedAt")));
     const QString json = QString::fromUtf8(QJsonDocument(profile).toJson(QJsonDocument::Compact));
+    Session s(*d);
     return s.run(QStringLiteral("INSERT INTO normal_group_member_profiles(owner_raw_public_key,group_id,"
                                 "member_public_key,profile_json,updated_at) VALUES(?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,group_id,member_public_key) DO UPDATE SET "
@@ -1061,8 +1039,6 @@ bool ChatStore::upsertNormalGroupMemberProfile(const QString &groupId, const QJs
 bool ChatStore::deleteNormalGroupMemberProfile(const QString &groupId, const QString &memberKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("DELETE FROM normal_group_member_profiles "
                                 "WHERE owner_raw_public_key=? AND group_id=? AND member_public_key=?"),
                  {s.owner(), groupId, memberKey});
@@ -1073,26 +1049,9 @@ bool ChatStore::deleteNormalGroupMemberProfile(const QString &groupId, const QSt
 QList<PendingGroupJoinRequestRecord> ChatStore::pendingGroupJoinRequests()
 {
     Session s(*d);
-    QList<PendingGroupJoinRequestRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT group_id,join_key,requester_public_key,requester_address,display_name,avatar_id,"
-                           "created_at FROM pending_group_join_requests WHERE owner_raw_public_key=? "
-                           "ORDER BY created_at DESC"),
-            {s.owner()});
-    while (st.next()) {
-        PendingGroupJoinRequestRecord r;
-        r.group_id = st.text(0);
-        r.join_key = st.text(1);
-        r.requester_public_key = st.text(2);
-        r.requester_address = st.text(3);
-        r.display_name = st.text(4);
-        r.avatar_id = st.text(5);
-        r.created_at = st.integer(6);
-        out.append(r);
-    }
-    return out;
+    return s.rows(selectOwned(velmor::store::kJoinRequestColumns, "pending_group_join_requests",
+                              "ORDER BY created_at DESC"),
+                  {s.owner()}, velmor::store::readJoinRequest);
 }
 
 bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecord &r)
@@ -1100,15 +1059,13 @@ bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecor
     if (r.group_id.isEmpty() || r.requester_public_key.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
-    return s.run(QStringLiteral("INSERT INTO pending_group_join_requests(owner_raw_public_key,group_id,join_key,"
-                                "requester_public_key,requester_address,display_name,avatar_id,created_at) "
+    return s.run(QStringLiteral("INSERT INTO pending_group_join_requests(owner_raw_public_key,%1) "
                                 "VALUES(?,?,?,?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,group_id,requester_public_key) DO UPDATE SET "
                                 "join_key=excluded.join_key, requester_address=excluded.requester_address, "
                                 "display_name=excluded.display_name, avatar_id=excluded.avatar_id, "
-                                "created_at=excluded.created_at"),
+                                "created_at=excluded.created_at")
+                     .arg(velmor::store::kJoinRequestColumns),
                  {s.owner(), r.group_id, r.join_key, r.requester_public_key, r.requester_address, r.display_name,
                   r.avatar_id, r.created_at});
 }
@@ -1116,8 +1073,6 @@ bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecor
 bool ChatStore::deletePendingGroupJoinRequest(const QString &groupId, const QString &requesterKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("DELETE FROM pending_group_join_requests "
                                 "WHERE owner_raw_public_key=? AND group_id=? AND requester_public_key=?"),
                  {s.owner(), groupId, requesterKey});
@@ -1128,8 +1083,6 @@ bool ChatStore::blockJoinRequester(const QString &groupId, const QString &reques
     if (groupId.isEmpty() || requesterKey.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("INSERT OR REPLACE INTO normal_group_join_blocks(owner_raw_public_key,group_id,"
                                 "requester_public_key,created_at) VALUES(?,?,?,?)"),
                  {s.owner(), groupId, requesterKey, velmor::store::nowSeconds()});
@@ -1138,13 +1091,9 @@ bool ChatStore::blockJoinRequester(const QString &groupId, const QString &reques
 bool ChatStore::isJoinBlocked(const QString &groupId, const QString &requesterKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT 1 FROM normal_group_join_blocks "
-                           "WHERE owner_raw_public_key=? AND group_id=? AND requester_public_key=?"),
-            {s.owner(), groupId, requesterKey});
-    return st.next();
+    return s.exists(QStringLiteral("SELECT 1 FROM normal_group_join_blocks "
+                                   "WHERE owner_raw_public_key=? AND group_id=? AND requester_public_key=?"),
+                    {s.owner(), groupId, requesterKey});
 }
 
 // ---- super groups --------------------------------------------------------
@@ -1152,37 +1101,20 @@ bool ChatStore::isJoinBlocked(const QString &groupId, const QString &requesterKe
 std::optional<SuperGroupRecord> ChatStore::superGroup(const QString &serverUrl)
 {
     Session s(*d);
-    if (!s.ok())
-        return std::nullopt;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM super_groups WHERE owner_raw_public_key=? AND server_url=?")
-                .arg(velmor::store::kSuperGroupColumns),
-            {s.owner(), serverUrl});
-    if (!st.next())
-        return std::nullopt;
-    return velmor::store::readSuperGroup(st);
+    return s.first(selectOwned(velmor::store::kSuperGroupColumns, "super_groups", "AND server_url=?"),
+                   {s.owner(), serverUrl}, velmor::store::readSuperGroup);
 }
 
 QList<SuperGroupRecord> ChatStore::superGroups()
 {
     Session s(*d);
-    QList<SuperGroupRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM super_groups WHERE owner_raw_public_key=? ORDER BY updated_at DESC")
-                .arg(velmor::store::kSuperGroupColumns),
-            {s.owner()});
-    while (st.next())
-        out.append(velmor::store::readSuperGroup(st));
-    return out;
+    return s.rows(selectOwned(velmor::store::kSuperGroupColumns, "super_groups", "ORDER BY updated_at DESC"),
+                  {s.owner()}, velmor::store::readSuperGroup);
 }
 
 bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("INSERT INTO super_groups(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,server_url) DO UPDATE SET "
                                 "server_id=excluded.server_id, group_id=excluded.group_id, name=excluded.name, "
@@ -1202,8 +1134,6 @@ bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
 bool ChatStore::setSuperGroupMuted(const QString &serverUrl, bool muted)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE super_groups SET muted=?,updated_at=? WHERE owner_raw_public_key=? AND server_url=?"),
                  {muted ? 1 : 0, velmor::store::nowSeconds(), s.owner(), serverUrl});
 }
@@ -1211,8 +1141,6 @@ bool ChatStore::setSuperGroupMuted(const QString &serverUrl, bool muted)
 bool ChatStore::setSuperGroupConnectionState(const QString &serverUrl, const QString &state)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE super_groups SET connection_state=?,updated_at=? "
                                 "WHERE owner_raw_public_key=? AND server_url=?"),
                  {state, velmor::store::nowSeconds(), s.owner(), serverUrl});
@@ -1222,8 +1150,6 @@ bool ChatStore::updateSuperGroupReadState(const QString &serverUrl, qint64 lastR
                                           int unread)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("UPDATE super_groups SET last_read_seq=MAX(last_read_seq,?),"
                                 "last_message_seq=MAX(last_message_seq,?),unread_count=?,updated_at=? "
                                 "WHERE owner_raw_public_key=? AND server_url=?"),
@@ -1234,16 +1160,8 @@ bool ChatStore::updateSuperGroupReadState(const QString &serverUrl, qint64 lastR
 QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &serverUrl)
 {
     Session s(*d);
-    QList<SuperGroupMemberRecord> out;
-    if (!s.ok())
-        return out;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM super_group_members WHERE owner_raw_public_key=? AND server_url=?")
-                .arg(velmor::store::kMemberColumns),
-            {s.owner(), serverUrl});
-    while (st.next())
-        out.append(velmor::store::readMember(st));
-    return out;
+    return s.rows(selectOwned(velmor::store::kMemberColumns, "super_group_members", "AND server_url=?"),
+                  {s.owner(), serverUrl}, velmor::store::readMember);
 }
 
 bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
@@ -1251,19 +1169,16 @@ bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
     if (member.server_url.isEmpty() || member.public_key.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     SuperGroupMemberRecord m = member;
+    bool readOk = false;
     {
         Stmt st(s.conn(),
-                QStringLiteral("SELECT %1 FROM super_group_members "
-                               "WHERE owner_raw_public_key=? AND server_url=? AND public_key=?")
-                    .arg(velmor::store::kMemberColumns),
+                selectOwned(velmor::store::kMemberColumns, "super_group_members", "AND server_url=? AND public_key=?"),
                 {s.owner(), m.server_url, m.public_key});
-        if (!st.ok())
-            return false;
+        readOk = st.ok();
         if (st.next()) {
-            const SuperGroupMemberRecord stored = velmor::store::readMember(st);
+            Row row(st);
+            const SuperGroupMemberRecord stored = velmor::store::readMember(row);
             auto fill = [](QString &field, const QString &old) {
                 if (field.isEmpty())
                     field = old;
@@ -1276,22 +1191,20 @@ bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
             m.updated_at = std::max(m.updated_at, stored.updated_at);
         }
     }
-    return velmor::store::insertMember(s, m);
+    return readOk && velmor::store::insertMember(s, m);
 }
 
 bool ChatStore::replaceSuperGroupMembers(const QString &serverUrl, const QList<SuperGroupMemberRecord> &members)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     Transaction tx(s);
     if (!tx.active())
         return false;
     QHash<QString, QPair<QString, QString>> avatars;
     {
         Stmt st(s.conn(),
-                QStringLiteral("SELECT public_key, avatar_kind, avatar_id FROM super_group_members "
-                               "WHERE owner_raw_public_key=? AND server_url=?"),
+                selectOwned(QStringLiteral("public_key, avatar_kind, avatar_id"), "super_group_members",
+                            "AND server_url=?"),
                 {s.owner(), serverUrl});
         if (!st.ok())
             return false;
@@ -1321,8 +1234,6 @@ bool ChatStore::replaceSuperGroupMembers(const QString &serverUrl, const QList<S
 bool ChatStore::deleteSuperGroupMember(const QString &serverUrl, const QString &publicKey)
 {
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("DELETE FROM super_group_members "
                                 "WHERE owner_raw_public_key=? AND server_url=? AND public_key=?"),
                  {s.owner(), serverUrl, publicKey});
@@ -1333,36 +1244,22 @@ bool ChatStore::deleteSuperGroupMember(const QString &serverUrl, const QString &
 std::optional<NotificationEventRecord> ChatStore::notificationEvent(const QString &stableId)
 {
     Session s(*d);
-    if (!s.ok())
-        return std::nullopt;
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? AND stable_id=?")
-                .arg(velmor::store::kNotificationColumns),
-            {s.owner(), stableId});
-    if (!st.next())
-        return std::nullopt;
-    return velmor::store::readNotification(st);
+    return s.first(selectOwned(velmor::store::kNotificationColumns, "notification_events", "AND stable_id=?"),
+                   {s.owner(), stableId}, velmor::store::readNotification);
 }
 
 QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
 {
     Session s(*d);
-    QList<NotificationEventRecord> out;
-    if (!s.ok())
-        return out;
-    const QString sql =
-        all ? QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? ORDER BY created_at DESC")
-                  .arg(velmor::store::kNotificationColumns)
-            : QStringLiteral("SELECT %1 FROM notification_events WHERE owner_raw_public_key=? "
-                             "AND state NOT IN (?,?,?) ORDER BY created_at DESC")
-                  .arg(velmor::store::kNotificationColumns);
-    QVariantList binds{s.owner()};
-    if (!all)
-        binds << QStringLiteral("approved") << QStringLiteral("rejected") << QStringLiteral("handled");
-    Stmt st(s.conn(), sql, binds);
-    while (st.next())
-        out.append(velmor::store::readNotification(st));
-    return out;
+    if (all) {
+        return s.rows(selectOwned(velmor::store::kNotificationColumns, "notification_events",
+                                  "ORDER BY created_at DESC"),
+                      {s.owner()}, velmor::store::readNotification);
+    }
+    return s.rows(selectOwned(velmor::store::kNotificationColumns, "notification_events",
+                              "AND state NOT IN (?,?,?) ORDER BY created_at DESC"),
+                  {s.owner(), QStringLiteral("approved"), QStringLiteral("rejected"), QStringLiteral("handled")},
+                  velmor::store::readNotification);
 }
 
 bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
@@ -1370,8 +1267,6 @@ bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
     if (e.stable_id.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     return s.run(QStringLiteral("INSERT INTO notification_events(owner_raw_public_key,%1) "
                                 "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
                                 "ON CONFLICT(owner_raw_public_key,stable_id) DO UPDATE SET "
@@ -1393,8 +1288,6 @@ bool ChatStore::setNotificationState(const QString &stableId, const QStringList 
     if (stableId.isEmpty() || allowedStates.isEmpty() || newState.isEmpty())
         return false;
     Session s(*d);
-    if (!s.ok())
-        return false;
     QStringList marks;
     QVariantList binds{newState, velmor::store::isSettledState(newState) ? velmor::store::nowSeconds() : 0, error,
                        s.owner(), stableId};
@@ -1402,65 +1295,59 @@ bool ChatStore::setNotificationState(const QString &stableId, const QStringList 
         marks << QStringLiteral("?");
         binds << state;
     }
-    velmor::store::Stmt st(s.conn(),
-                           QStringLiteral("UPDATE notification_events SET state=?, handled_at=?, error=? "
-                                          "WHERE owner_raw_public_key=? AND stable_id=? AND state IN (%1)")
-                               .arg(marks.join(QLatin1Char(','))),
-                           binds);
+    Stmt st(s.conn(),
+            QStringLiteral("UPDATE notification_events SET state=?, handled_at=?, error=? "
+                           "WHERE owner_raw_public_key=? AND stable_id=? AND state IN (%1)")
+                .arg(marks.join(QLatin1Char(','))),
+            binds);
     return st.rowsAffected() == 1;
 }
 
 // ---- pending acknowledgements -------------------------------------------
 
-bool ChatStore::addPendingAck(const QStringList &messageIds)
+namespace {
+// One statement per id in one transaction: all of them or none.
+bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, bool withTime)
 {
-    Session s(*d);
-    if (!s.ok())
-        return false;
+    Session s(state);
     Transaction tx(s);
     if (!tx.active())
         return false;
     const qint64 now = velmor::store::nowSeconds();
-    for (const QString &id : messageIds) {
+    for (const QString &id : ids) {
         if (id.isEmpty())
             continue;
-        if (!s.run(QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at) VALUES(?,?,?) "
-                                  "ON CONFLICT(owner_raw_public_key,message_id) DO UPDATE SET "
-                                  "updated_at=excluded.updated_at"),
-                   {s.owner(), id, now}))
+        QVariantList binds{s.owner(), id};
+        if (withTime)
+            binds << now;
+        if (!s.run(sql, binds))
             return false;
     }
     return tx.finish();
+}
+} // namespace
+
+bool ChatStore::addPendingAck(const QStringList &messageIds)
+{
+    return forEachAck(*d, messageIds,
+                      QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at) VALUES(?,?,?) "
+                                     "ON CONFLICT(owner_raw_public_key,message_id) DO UPDATE SET "
+                                     "updated_at=excluded.updated_at"),
+                      true);
 }
 
 QStringList ChatStore::pendingAcks(int limit)
 {
+    if (limit <= 0)
+        return {};
     Session s(*d);
-    QStringList out;
-    if (!s.ok() || limit <= 0)
-        return out;
     // rowid keeps ids queued in the same second in the order they came.
-    Stmt st(s.conn(),
-            QStringLiteral("SELECT message_id FROM pending_acks WHERE owner_raw_public_key=? "
-                           "ORDER BY updated_at, rowid LIMIT ?"),
-            {s.owner(), limit});
-    while (st.next())
-        out << st.text(0);
-    return out;
+    return s.rows(selectOwned(QStringLiteral("message_id"), "pending_acks", "ORDER BY updated_at, rowid LIMIT ?"),
+                  {s.owner(), limit}, [](Row &r) { return r.text(); });
 }
 
 bool ChatStore::deletePendingAck(const QStringList &messageIds)
 {
-    Session s(*d);
-    if (!s.ok())
-        return false;
-    Transaction tx(s);
-    if (!tx.active())
-        return false;
-    for (const QString &id : messageIds) {
-        if (!s.run(QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND message_id=?"),
-                   {s.owner(), id}))
-            return false;
-    }
-    return tx.finish();
+    return forEachAck(*d, messageIds,
+                      QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND message_id=?"), false);
 }

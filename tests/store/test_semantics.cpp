@@ -340,28 +340,37 @@ private slots:
         QCOMPARE(row->unread_count, 1);
         QCOMPARE(row->last_message, QStringLiteral("joined too"));
 
-        // A late message, older than what is stored, counts as unread but
-        // leaves the newer preview and time alone.
+        // The preview and time follow the message stored last, also when its
+        // own time is older than the stored one.
         QVERIFY(store().upsertMessage(message(QStringLiteral("late"), conv, QStringLiteral("late one"), 50)));
         row = store().conversationByPeer(conv);
         QCOMPARE(row->unread_count, 2);
-        QCOMPARE(row->last_message, QStringLiteral("joined too"));
-        QCOMPARE(row->last_timestamp, 121);
+        QCOMPARE(row->last_message, QStringLiteral("late one"));
+        QCOMPARE(row->last_timestamp, 50);
 
         QVERIFY(store().resetUnread(conv));
         QCOMPARE(store().conversationByPeer(conv)->unread_count, 0);
     }
 
-    void newMessageBringsBackHiddenConversation()
+    void newMessageLeavesClearedConversationHidden()
     {
+        // A cleared conversation comes back when it is ensured again, not
+        // because a message was stored into it (an outgoing one, say).
         const QString conv = store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("d")).id;
         QVERIFY(store().upsertMessage(message(QStringLiteral("a"), conv, QStringLiteral("one"), 10)));
         QVERIFY(store().clearConversation(conv));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("b"), conv, QStringLiteral("two"), 20, true)));
         QVERIFY(store().visibleConversations().isEmpty());
-        QVERIFY(store().upsertMessage(message(QStringLiteral("b"), conv, QStringLiteral("two"), 20)));
+        const auto hidden = store().conversationByPeer(kPeer);
+        QVERIFY(hidden && hidden->hidden_from_chats);
+        QCOMPARE(hidden->last_message, QStringLiteral("two"));
+        QCOMPARE(hidden->last_timestamp, 20);
+
+        QVERIFY(store().upsertMessage(message(QStringLiteral("c"), conv, QStringLiteral("three"), 30)));
+        store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("d"));
         const auto list = store().visibleConversations();
         QCOMPARE(list.size(), 1);
-        QCOMPARE(list.at(0).last_message, QStringLiteral("two"));
+        QCOMPARE(list.at(0).last_message, QStringLiteral("three"));
         QCOMPARE(list.at(0).unread_count, 1);
     }
 
