@@ -225,6 +225,35 @@ void FakeHttpServer::resetCounts()
     m_counts.clear();
 }
 
+void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth)
+{
+    using Method = QHttpServerRequest::Method;
+    http.addRoute(QStringLiteral("/v1/auth/challenge"), Method::Post,
+                  [&auth](const QHttpServerRequest &request) {
+                      const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+                      const QString challenge =
+                          auth.issueChallenge(body.value(QStringLiteral("pubkey")).toString());
+                      if (challenge.isEmpty())
+                          return FakeReply::error(400, QStringLiteral("bad_public_key"));
+                      return FakeReply::json(QJsonObject{{QStringLiteral("challenge"), challenge},
+                                                         {QStringLiteral("expires_in"), 60}});
+                  });
+    http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
+                  [&auth](const QHttpServerRequest &request) {
+                      const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+                      QString error;
+                      const QString token = auth.verify(
+                          body.value(QStringLiteral("pubkey")).toString(),
+                          body.value(QStringLiteral("challenge")).toString(),
+                          body.value(QStringLiteral("signature")).toString(), &error);
+                      if (token.isEmpty())
+                          return FakeReply::error(401, error);
+                      return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
+                                                         {QStringLiteral("expires_in"),
+                                                          auth.tokenLifetime()}});
+                  });
+}
+
 QString canonicalKeyText(const QString &publicKeyText)
 {
     const QByteArray key = velmor::crypto::normalisePublicKey(

@@ -174,6 +174,11 @@ private:
     int m_challenges_issued = 0;
 };
 
+// The login routes of the group centre and the group servers, whose bodies
+// are snake_case: "/v1/auth/challenge" {"pubkey"} and "/v1/auth/verify"
+// {"pubkey", "challenge", "signature"} -> {"token", "expires_in"}.
+void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth);
+
 // The canonical (uncompressed, base64url) text of a public key text; empty
 // when it is not a secp256k1 point.
 QString canonicalKeyText(const QString &publicKeyText);

@@ -444,29 +444,7 @@ void FakeGroupServer::setUpRoutes()
     const FakeReply notMember = FakeReply::error(403, QStringLiteral("not_member"));
     const FakeReply denied = FakeReply::error(403, QStringLiteral("permission_denied"));
 
-    m_http.addRoute(QStringLiteral("/v1/auth/challenge"), Method::Post,
-                    [this](const QHttpServerRequest &request) {
-                        const QString challenge = m_auth.issueChallenge(
-                            bodyOf(request).value(QStringLiteral("pubkey")).toString());
-                        if (challenge.isEmpty())
-                            return FakeReply::error(400, QStringLiteral("bad_public_key"));
-                        return FakeReply::json(QJsonObject{{QStringLiteral("challenge"), challenge},
-                                                           {QStringLiteral("expires_in"), 60}});
-                    });
-    m_http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
-                    [this](const QHttpServerRequest &request) {
-                        const QJsonObject body = bodyOf(request);
-                        QString error;
-                        const QString token = m_auth.verify(
-                            body.value(QStringLiteral("pubkey")).toString(),
-                            body.value(QStringLiteral("challenge")).toString(),
-                            body.value(QStringLiteral("signature")).toString(), &error);
-                        if (token.isEmpty())
-                            return FakeReply::error(401, error);
-                        return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
-                                                           {QStringLiteral("expires_in"),
-                                                            m_auth.tokenLifetime()}});
-                    });
+    addSignedLoginRoutes(m_http, m_auth);
 
     authed(QStringLiteral("/v1/group/info"), Method::Get,
            [this](const QHttpServerRequest &, const QString &, const FakeMember *, Events &) {
