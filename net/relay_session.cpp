@@ -2,6 +2,7 @@
 
 #include "identity/crypto.h"
 #include "net/http.h"
+#include "net/signed_login.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -43,56 +44,38 @@ struct LoginOutcome
 LoginOutcome challengeLogin(const QString &baseUrl, const velmor::identity::Identity &identity)
 {
     LoginOutcome outcome;
-    const QString publicKey = identity.publicKeyText();
-    if (publicKey.isEmpty()) {
+    if (identity.publicKeyText().isEmpty()) {
         outcome.error = QStringLiteral("no_identity");
         return outcome;
     }
-
-    const HttpResponse challengeReply =
-        postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/challenge")),
-                 QJsonObject{{QStringLiteral("identityPublicKey"), publicKey}}, QString(),
-                 kLoginTimeoutMs);
-    if (!challengeReply.success) {
-        outcome.error = stepError("challenge", challengeReply);
+    // The relay's login body names the key in camelCase.
+    const SignedLogin login = signedLogin(baseUrl, identity, QStringLiteral("identityPublicKey"),
+                                          kLoginTimeoutMs);
+    switch (login.outcome) {
+    case SignedLogin::ChallengeRefused:
+        outcome.error = stepError("challenge", login.reply);
         return outcome;
-    }
-    const QJsonValue challengeValue = challengeReply.json().value(QStringLiteral("challenge"));
-    const QString challenge = challengeValue.isString() ? challengeValue.toString() : QString();
-    if (challenge.isEmpty()) {
+    case SignedLogin::ChallengeMissing:
         outcome.error = QStringLiteral("challenge_missing");
         return outcome;
-    }
-
-    const QByteArray signature =
-        velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
-    if (signature.size() != 64) {
+    case SignedLogin::SignFailed:
         outcome.error = QStringLiteral("sign_failed");
         return outcome;
-    }
-
-    const qint64 requestedAt = nowSeconds();
-    const HttpResponse verifyReply =
-        postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/verify")),
-                 QJsonObject{{QStringLiteral("identityPublicKey"), publicKey},
-                             {QStringLiteral("challenge"), challenge},
-                             {QStringLiteral("signature"),
-                              velmor::crypto::base64UrlEncode(signature)}},
-                 QString(), kLoginTimeoutMs);
-    if (!verifyReply.success) {
-        outcome.error = stepError("verify", verifyReply);
+    case SignedLogin::VerifyRefused:
+        outcome.error = stepError("verify", login.reply);
         return outcome;
-    }
-    const QJsonObject reply = verifyReply.json();
-    const QJsonValue tokenValue = reply.value(QStringLiteral("token"));
-    const QString token = tokenValue.isString() ? tokenValue.toString().trimmed() : QString();
-    if (token.isEmpty()) {
+    case SignedLogin::TokenMissing:
         outcome.error = QStringLiteral("token_missing");
         return outcome;
+    case SignedLogin::TokenIssued:
+        break;
     }
 
     // The lifetime is counted from the moment the request left, so a slow
     // answer never makes the token look younger than it is.
+    const QJsonObject reply = login.reply.json();
+    const qint64 requestedAt = login.requestedAt;
+    const QString token = login.token;
     // A lifetime beyond a year is cut to one: the sum must not overflow, and
     // a token that old is re-fetched soon enough anyway.
     constexpr qint64 kLongestLifetime = 366 * 24 * 3600;

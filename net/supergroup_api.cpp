@@ -3,6 +3,7 @@
 #include "identity/crypto.h"
 #include "identity/vault.h"
 #include "net/http.h"
+#include "net/signed_login.h"
 #include "net/supergroup_client.h"
 
 #include <QDebug>
@@ -285,15 +286,20 @@ SGJoinResult SuperGroupApi::requestJoin(const QString &serverUrl, const QString 
     const QString base = velmor::net::normaliseBaseUrl(serverUrl);
     const QString pubkey = me.publicKeyText();
     HttpResponse challengeReply;
-    const QString challenge = SuperGroupServiceClient::fetchChallenge(
-        base, pubkey, QStringLiteral("challenge_"), &challengeReply, &result.error);
+    const QString challenge = velmor::net::requestChallenge(
+        base, QStringLiteral("pubkey"), pubkey, kChallengeTimeoutMs, &challengeReply);
     if (challenge.isEmpty()) {
-        result.serviceError = challengeReply.success
-            ? velmor::net::classifyError(result.error)
-            : velmor::net::errorFromHttp(challengeReply.status, replyDetail(challengeReply));
+        if (challengeReply.success) {
+            result.error = QStringLiteral("challenge_missing");
+            result.serviceError = velmor::net::classifyError(result.error);
+        } else {
+            result.error = QStringLiteral("challenge_%1").arg(challengeReply.status);
+            result.serviceError = velmor::net::errorFromHttp(challengeReply.status,
+                                                             replyDetail(challengeReply));
+        }
         return result;
     }
-    const QString signature = SuperGroupServiceClient::signChallenge(me, challenge);
+    const QString signature = velmor::net::signChallenge(me, challenge);
     if (signature.isEmpty()) {
         result.error = QStringLiteral("sign_failed");
         result.serviceError = velmor::net::classifyError(result.error);

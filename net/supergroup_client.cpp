@@ -2,6 +2,7 @@
 
 #include "identity/crypto.h"
 #include "net/relay_session.h"
+#include "net/signed_login.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -39,90 +40,48 @@ Identity SuperGroupServiceClient::identity()
     return velmor::net::RelayAuthSession::instance().identity();
 }
 
-QString SuperGroupServiceClient::signChallenge(const Identity &identity, const QString &challenge)
-{
-    if (!identity.isValid() || challenge.isEmpty())
-        return QString();
-    const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
-    if (signature.size() != 64)
-        return QString();
-    return velmor::crypto::base64UrlEncode(signature);
-}
-
-QString SuperGroupServiceClient::fetchChallenge(const QString &baseUrl, const QString &pubkey,
-                                                const QString &prefix,
-                                                velmor::net::HttpResponse *replyOut, QString *error)
-{
-    const HttpResponse reply = velmor::net::postJson(
-        velmor::net::endpoint(baseUrl, QStringLiteral("/v1/auth/challenge")),
-        QJsonObject{{QStringLiteral("pubkey"), pubkey}}, QString(), kChallengeTimeoutMs);
-    if (replyOut)
-        *replyOut = reply;
-    if (!reply.success) {
-        if (error)
-            *error = prefix + QString::number(reply.status);
-        return QString();
-    }
-    const QString challenge = reply.json().value(QStringLiteral("challenge")).toString();
-    if (challenge.isEmpty() && error)
-        *error = prefix + QStringLiteral("missing");
-    return challenge;
-}
-
 QString SuperGroupServiceClient::login(const QString &baseUrl, const Identity &identity,
                                        qint64 *expiresAt, QString *error) const
 {
-    const QString pubkey = identity.publicKeyText();
-    HttpResponse challengeReply;
-    QString challengeError;
-    const QString challenge = fetchChallenge(baseUrl, pubkey, QStringLiteral("sg_challenge_"),
-                                             &challengeReply, &challengeError);
-    if (challenge.isEmpty()) {
+    const velmor::net::SignedLogin login = velmor::net::signedLogin(
+        baseUrl, identity, QStringLiteral("pubkey"), kChallengeTimeoutMs);
+    QString word;
+    switch (login.outcome) {
+    case velmor::net::SignedLogin::ChallengeRefused:
         // No answer at all is a network failure, not an HTTP status.
-        if (challengeReply.status == 0)
-            challengeError = transportWord(challengeReply);
-        if (error)
-            *error = challengeError;
-        return QString();
+        word = login.reply.status == 0 ? transportWord(login.reply)
+                                       : QStringLiteral("sg_challenge_%1").arg(login.reply.status);
+        break;
+    case velmor::net::SignedLogin::ChallengeMissing:
+        word = QStringLiteral("sg_challenge_missing");
+        break;
+    case velmor::net::SignedLogin::SignFailed:
+        word = QStringLiteral("sign_failed");
+        break;
+    case velmor::net::SignedLogin::VerifyRefused:
+        word = login.reply.status == 0 ? transportWord(login.reply)
+                                       : QStringLiteral("sg_verify_%1").arg(login.reply.status);
+        break;
+    case velmor::net::SignedLogin::TokenMissing:
+        word = QStringLiteral("sg_token_missing");
+        break;
+    case velmor::net::SignedLogin::TokenIssued:
+        break;
     }
-    const QString signature = signChallenge(identity, challenge);
-    if (signature.isEmpty()) {
+    if (!word.isEmpty()) {
         if (error)
-            *error = QStringLiteral("sign_failed");
-        return QString();
-    }
-    const HttpResponse reply = velmor::net::postJson(
-        velmor::net::endpoint(baseUrl, QStringLiteral("/v1/auth/verify")),
-        QJsonObject{{QStringLiteral("pubkey"), pubkey},
-                    {QStringLiteral("challenge"), challenge},
-                    {QStringLiteral("signature"), signature}},
-        QString(), kChallengeTimeoutMs);
-    if (reply.status == 0) {
-        if (error)
-            *error = transportWord(reply);
-        return QString();
-    }
-    if (!reply.success) {
-        if (error)
-            *error = QStringLiteral("sg_verify_%1").arg(reply.status);
-        return QString();
-    }
-    const QJsonObject json = reply.json();
-    const QString token = json.value(QStringLiteral("token")).toString();
-    if (token.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("sg_token_missing");
+            *error = word;
         return QString();
     }
     // A lifetime beyond a year is cut to one, so the expiry cannot overflow.
     constexpr qint64 kLongestLifetime = 366 * 24 * 3600;
-    qint64 lifetime = velmor::net::jsonInteger(json.value(QStringLiteral("expires_in")));
+    qint64 lifetime = velmor::net::jsonInteger(login.reply.json().value(QStringLiteral("expires_in")));
     if (lifetime <= 0)
         lifetime = kDefaultTokenLifetimeSeconds;
     lifetime = qMin(lifetime, kLongestLifetime);
     if (expiresAt)
-        *expiresAt = nowSeconds() + lifetime;
-    return token;
+        *expiresAt = login.requestedAt + lifetime;
+    return login.token;
 }
 
 std::shared_ptr<QMutex> SuperGroupServiceClient::loginLock(const QString &baseUrl)

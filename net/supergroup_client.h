@@ -53,17 +53,6 @@ public:
     // The signed-in user's key pair (from the relay session).
     static velmor::identity::Identity identity();
 
-    // Signs a server challenge: base64url of the 64-byte compact signature over
-    // the challenge's UTF-8 bytes. Empty when the identity cannot sign.
-    static QString signChallenge(const velmor::identity::Identity &identity,
-                                 const QString &challenge);
-    // POST /v1/auth/challenge {"pubkey"}; the challenge text, or empty with
-    // the error word "<prefix><status>" / "<prefix>missing" in *error and the
-    // raw reply in *reply.
-    static QString fetchChallenge(const QString &baseUrl, const QString &pubkey,
-                                  const QString &prefix, velmor::net::HttpResponse *reply,
-                                  QString *error);
-
 private:
     SuperGroupServiceClient() = default;
 

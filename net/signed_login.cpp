@@ -1,0 +1,66 @@
+#include "net/signed_login.h"
+
+#include "identity/crypto.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
+
+namespace velmor::net {
+
+QString requestChallenge(const QString &baseUrl, const QString &keyField,
+                         const QString &publicKey, int timeoutMs, HttpResponse *replyOut)
+{
+    const HttpResponse reply = postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/challenge")),
+                                        QJsonObject{{keyField, publicKey}}, QString(), timeoutMs);
+    if (replyOut)
+        *replyOut = reply;
+    if (!reply.success)
+        return QString();
+    const QJsonValue challenge = reply.json().value(QStringLiteral("challenge"));
+    return challenge.isString() ? challenge.toString() : QString();
+}
+
+QString signChallenge(const velmor::identity::Identity &identity, const QString &challenge)
+{
+    if (!identity.isValid() || challenge.isEmpty())
+        return QString();
+    const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
+    if (signature.size() != 64)
+        return QString();
+    return velmor::crypto::base64UrlEncode(signature);
+}
+
+SignedLogin signedLogin(const QString &baseUrl, const velmor::identity::Identity &identity,
+                        const QString &keyField, int timeoutMs)
+{
+    SignedLogin login;
+    const QString publicKey = identity.publicKeyText();
+    const QString challenge = requestChallenge(baseUrl, keyField, publicKey, timeoutMs, &login.reply);
+    if (challenge.isEmpty()) {
+        login.outcome = login.reply.success ? SignedLogin::ChallengeMissing
+                                            : SignedLogin::ChallengeRefused;
+        return login;
+    }
+    const QString signature = signChallenge(identity, challenge);
+    if (signature.isEmpty()) {
+        login.outcome = SignedLogin::SignFailed;
+        return login;
+    }
+    login.requestedAt = QDateTime::currentSecsSinceEpoch();
+    login.reply = postJson(endpoint(baseUrl, QStringLiteral("/v1/auth/verify")),
+                           QJsonObject{{keyField, publicKey},
+                                       {QStringLiteral("challenge"), challenge},
+                                       {QStringLiteral("signature"), signature}},
+                           QString(), timeoutMs);
+    if (!login.reply.success) {
+        login.outcome = SignedLogin::VerifyRefused;
+        return login;
+    }
+    const QJsonValue token = login.reply.json().value(QStringLiteral("token"));
+    login.token = token.isString() ? token.toString().trimmed() : QString();
+    login.outcome = login.token.isEmpty() ? SignedLogin::TokenMissing : SignedLogin::TokenIssued;
+    return login;
+}
+
+} // namespace velmor::net
