@@ -147,9 +147,10 @@ SGCreateResult SuperGroupCenter::createGroup(const QString &centerUrl, const QSt
     if (group.ownerPubkey.isEmpty())
         group.ownerPubkey = SuperGroupServiceClient::identity().publicKeyText();
     group.serviceExpiresAt = integer(json, "service_expires_at");
-    const QString deployStatus = text(json, "deploy_status");
-    if (!deployStatus.isEmpty())
-        group.deployStatus = deployStatus;
+    // As in the group list, only a text replaces "pending".
+    const QJsonValue deployStatus = json.value(QStringLiteral("deploy_status"));
+    if (deployStatus.isString())
+        group.deployStatus = deployStatus.toString();
     group.deployMessage = text(json, "deploy_message");
     result.ok = true;
     result.group = group;

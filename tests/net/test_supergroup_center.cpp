@@ -152,6 +152,14 @@ private slots:
         QVERIFY(result.ok);
         QCOMPARE(result.group.deployStatus, QStringLiteral("pending"));
         QCOMPARE(result.group.name, QStringLiteral("Named"));
+        // A status that is not a text is no status, as in the group list.
+        center.http().setFault(QStringLiteral("/v1/group/create"),
+                               Fault::custom(200, quoted("{'server_id':'s','server_url':'http://127.0.0.1:1','group_id':'g',"
+                                                         "'deploy_status':7}")));
+        result = SuperGroupCenter::createGroup(center.baseUrl(), QStringLiteral("k-prem"),
+                                               QStringLiteral("Named"), QStringLiteral("premium"));
+        QVERIFY(result.ok);
+        QCOMPARE(result.group.deployStatus, QStringLiteral("pending"));
         center.http().clearFaults();
 
         // A token the centre no longer accepts: one new login, one repeat.
