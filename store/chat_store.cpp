@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringList>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMutex>
@@ -22,6 +23,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcStore, "velmor.store")
@@ -248,7 +250,6 @@ public:
     {
     }
 
-    bool ok() const { return m_conn != nullptr; }
     const QString &owner() const { return m_state.owner; }
     Connection *conn() const { return m_conn; }
 
@@ -264,11 +265,20 @@ public:
         return st.next();
     }
 
+    // Whether the query yields a row; nothing when it fails.
+    std::optional<bool> probe(const QString &sql, const QVariantList &binds)
+    {
+        Stmt st(m_conn, sql, binds);
+        if (!st.ok())
+            return std::nullopt;
+        return st.next();
+    }
+
     // Every row, each turned into a record by `read`.
     template <typename Read>
-    auto rows(const QString &sql, const QVariantList &binds, Read read)
+    auto rows(const QString &sql, const QVariantList &binds, const Read &read)
     {
-        QList<std::invoke_result_t<Read, Row &>> out;
+        QList<std::invoke_result_t<const Read &, Row &>> out;
         Stmt st(m_conn, sql, binds);
         while (st.next()) {
             Row row(st);
@@ -278,8 +288,8 @@ public:
     }
 
     template <typename Read>
-    auto first(const QString &sql, const QVariantList &binds, Read read)
-        -> std::optional<std::invoke_result_t<Read, Row &>>
+    auto first(const QString &sql, const QVariantList &binds, const Read &read)
+        -> std::optional<std::invoke_result_t<const Read &, Row &>>
     {
         Stmt st(m_conn, sql, binds);
         if (!st.next())
@@ -335,180 +345,249 @@ QString selectOwned(const QString &columns, const char *table, const char *rest 
         .arg(columns, QLatin1String(table), QLatin1String(rest));
 }
 
-// ---- record columns and readers, each pair in the same order ---------------
+// ---- record layouts ----------------------------------------------------------
 
-const QString kMessageColumns = QStringLiteral(
-    "id,conversation_id,peer_raw_public_key,sender_raw_public_key,text,created_at,is_outgoing,status,"
-    "attachment,sender_address,sender_display_name,sender_avatar_kind,sender_avatar_id,server_seq,"
-    "content_type,system_event_type,delivery_state,content_digest");
-
-MessageRecord readMessage(Row &r)
+// A record's columns in SELECT and INSERT order, each tied to the member it
+// fills, so that the column list, the reading and the binding of a record
+// cannot drift apart.
+template <typename R>
+class Layout
 {
-    MessageRecord m;
-    m.id = r.text();
-    m.conversation_id = r.text();
-    m.peer_raw_public_key = r.text();
-    m.sender_raw_public_key = r.text();
-    m.text = r.text();
-    m.created_at = r.integer();
-    m.is_outgoing = r.flag();
-    const qint64 status = r.integer();
-    m.status = (status >= 0 && status <= 4) ? static_cast<MessageStatus>(status) : MessageStatus::Failed;
-    m.attachment = r.text();
-    m.sender_address = r.text();
-    m.sender_display_name = r.text();
-    m.sender_avatar_kind = r.text();
-    m.sender_avatar_id = r.text();
-    m.server_seq = r.integer();
-    m.content_type = r.text();
-    m.system_event_type = r.text();
-    m.delivery_state = r.text();
-    m.content_digest = r.text();
-    return m;
+public:
+    using Member = std::variant<QString R::*, qint64 R::*, int R::*, bool R::*, MessageStatus R::*>;
+    struct Column
+    {
+        const char *name;
+        Member member;
+    };
+
+    Layout(std::initializer_list<Column> columns) : m_columns(columns)
+    {
+        QStringList names;
+        for (const Column &c : m_columns)
+            names << QLatin1String(c.name);
+        m_names = names.join(QLatin1Char(','));
+    }
+
+    // "a,b,c" for SELECT and INSERT lists.
+    const QString &names() const { return m_names; }
+    // This record's columns of the owner's rows of `table`.
+    QString select(const char *table, const char *rest = "") const { return selectOwned(m_names, table, rest); }
+    // "INSERT ... INTO <table>(owner_raw_public_key,<names>) VALUES(?,...)"
+    QString insert(const char *verb, const char *table) const
+    {
+        return QStringLiteral("%1 INTO %2(owner_raw_public_key,%3) VALUES(?%4)")
+            .arg(QLatin1String(verb), QLatin1String(table), m_names, QStringLiteral(",?").repeated(m_columns.size()));
+    }
+
+    R operator()(Row &row) const
+    {
+        R r;
+        for (const Column &c : m_columns) {
+            std::visit(
+                [&](auto member) {
+                    using T = std::remove_cvref_t<decltype(r.*member)>;
+                    if constexpr (std::is_same_v<T, QString>)
+                        r.*member = row.text();
+                    else if constexpr (std::is_same_v<T, qint64>)
+                        r.*member = row.integer();
+                    else if constexpr (std::is_same_v<T, int>)
+                        r.*member = row.count();
+                    else if constexpr (std::is_same_v<T, bool>)
+                        r.*member = row.flag();
+                    else {
+                        // A status this build does not know reads as a failed send.
+                        const qint64 status = row.integer();
+                        r.*member = (status >= 0 && status <= 4) ? static_cast<MessageStatus>(status)
+                                                                 : MessageStatus::Failed;
+                    }
+                },
+                c.member);
+        }
+        return r;
+    }
+
+    // The owner key followed by the record's values, for insert().
+    QVariantList values(const QString &owner, const R &r) const
+    {
+        QVariantList out{owner};
+        for (const Column &c : m_columns) {
+            std::visit(
+                [&](auto member) {
+                    using T = std::remove_cvref_t<decltype(r.*member)>;
+                    if constexpr (std::is_same_v<T, bool>)
+                        out << (r.*member ? 1 : 0);
+                    else if constexpr (std::is_same_v<T, MessageStatus>)
+                        out << static_cast<int>(r.*member);
+                    else
+                        out << r.*member;
+                },
+                c.member);
+        }
+        return out;
+    }
+
+private:
+    QList<Column> m_columns;
+    QString m_names;
+};
+
+const Layout<MessageRecord> &messageLayout()
+{
+    using R = MessageRecord;
+    static const Layout<R> layout{
+        {"id", &R::id},
+        {"conversation_id", &R::conversation_id},
+        {"peer_raw_public_key", &R::peer_raw_public_key},
+        {"sender_raw_public_key", &R::sender_raw_public_key},
+        {"text", &R::text},
+        {"created_at", &R::created_at},
+        {"is_outgoing", &R::is_outgoing},
+        {"status", &R::status},
+        {"attachment", &R::attachment},
+        {"sender_address", &R::sender_address},
+        {"sender_display_name", &R::sender_display_name},
+        {"sender_avatar_kind", &R::sender_avatar_kind},
+        {"sender_avatar_id", &R::sender_avatar_id},
+        {"server_seq", &R::server_seq},
+        {"content_type", &R::content_type},
+        {"system_event_type", &R::system_event_type},
+        {"delivery_state", &R::delivery_state},
+        {"content_digest", &R::content_digest},
+    };
+    return layout;
 }
 
-const QString kConversationColumns = QStringLiteral(
-    "id,conversation_type,group_kind,peer_raw_public_key,peer_enc_public_key,peer_display_key,"
-    "peer_wallet_address,peer_wallet_card_json,peer_has_my_wallet_card,last_message,last_timestamp,"
-    "unread_count,muted,hidden_from_chats");
-
-ConversationRecord readConversation(Row &r)
+const Layout<ConversationRecord> &conversationLayout()
 {
-    ConversationRecord c;
-    c.id = r.text();
-    c.conversation_type = r.text();
-    c.group_kind = r.text();
-    c.peer_raw_public_key = r.text();
-    c.peer_enc_public_key = r.text();
-    c.peer_display_key = r.text();
-    c.peer_wallet_address = r.text();
-    c.peer_wallet_card_json = r.text();
-    c.peer_has_my_wallet_card = r.flag();
-    c.last_message = r.text();
-    c.last_timestamp = r.integer();
-    c.unread_count = r.count();
-    c.muted = r.flag();
-    c.hidden_from_chats = r.flag();
-    return c;
+    using R = ConversationRecord;
+    static const Layout<R> layout{
+        {"id", &R::id},
+        {"conversation_type", &R::conversation_type},
+        {"group_kind", &R::group_kind},
+        {"peer_raw_public_key", &R::peer_raw_public_key},
+        {"peer_enc_public_key", &R::peer_enc_public_key},
+        {"peer_display_key", &R::peer_display_key},
+        {"peer_wallet_address", &R::peer_wallet_address},
+        {"peer_wallet_card_json", &R::peer_wallet_card_json},
+        {"peer_has_my_wallet_card", &R::peer_has_my_wallet_card},
+        {"last_message", &R::last_message},
+        {"last_timestamp", &R::last_timestamp},
+        {"unread_count", &R::unread_count},
+        {"muted", &R::muted},
+        {"hidden_from_chats", &R::hidden_from_chats},
+    };
+    return layout;
 }
 
-const QString kContactColumns =
-    QStringLiteral("wallet_public_key,erc20_address,remark,avatar_kind,avatar_id,blocked,updated_at");
-
-ContactRecord readContact(Row &r)
+const Layout<ContactRecord> &contactLayout()
 {
-    ContactRecord c;
-    c.wallet_public_key = r.text();
-    c.erc20_address = r.text();
-    c.remark = r.text();
-    c.avatar_kind = r.text();
-    c.avatar_id = r.text();
-    c.blocked = r.count();
-    c.updated_at = r.integer();
-    return c;
+    using R = ContactRecord;
+    static const Layout<R> layout{
+        {"wallet_public_key", &R::wallet_public_key},
+        {"erc20_address", &R::erc20_address},
+        {"remark", &R::remark},
+        {"avatar_kind", &R::avatar_kind},
+        {"avatar_id", &R::avatar_id},
+        {"blocked", &R::blocked},
+        {"updated_at", &R::updated_at},
+    };
+    return layout;
 }
 
-const QString kCardColumns = QStringLiteral(
-    "group_id,card_json,signature,epoch,group_key_boxes_json,members_json,name,avatar_id,visible,my_nickname,"
-    "muted,updated_at");
-
-NormalGroupCardRecord readCard(Row &r)
+const Layout<NormalGroupCardRecord> &cardLayout()
 {
-    NormalGroupCardRecord c;
-    c.group_id = r.text();
-    c.card_json = r.text();
-    c.signature = r.text();
-    c.epoch = r.integer();
-    c.group_key_boxes_json = r.text();
-    c.members_json = r.text();
-    c.name = r.text();
-    c.avatar_id = r.text();
-    c.visible = r.flag();
-    c.my_nickname = r.text();
-    c.muted = r.flag();
-    c.updated_at = r.integer();
-    return c;
+    using R = NormalGroupCardRecord;
+    static const Layout<R> layout{
+        {"group_id", &R::group_id},
+        {"card_json", &R::card_json},
+        {"signature", &R::signature},
+        {"epoch", &R::epoch},
+        {"group_key_boxes_json", &R::group_key_boxes_json},
+        {"members_json", &R::members_json},
+        {"name", &R::name},
+        {"avatar_id", &R::avatar_id},
+        {"visible", &R::visible},
+        {"my_nickname", &R::my_nickname},
+        {"muted", &R::muted},
+        {"updated_at", &R::updated_at},
+    };
+    return layout;
 }
 
-const QString kJoinRequestColumns = QStringLiteral(
-    "group_id,join_key,requester_public_key,requester_address,display_name,avatar_id,created_at");
-
-PendingGroupJoinRequestRecord readJoinRequest(Row &r)
+const Layout<PendingGroupJoinRequestRecord> &joinRequestLayout()
 {
-    PendingGroupJoinRequestRecord q;
-    q.group_id = r.text();
-    q.join_key = r.text();
-    q.requester_public_key = r.text();
-    q.requester_address = r.text();
-    q.display_name = r.text();
-    q.avatar_id = r.text();
-    q.created_at = r.integer();
-    return q;
+    using R = PendingGroupJoinRequestRecord;
+    static const Layout<R> layout{
+        {"group_id", &R::group_id},
+        {"join_key", &R::join_key},
+        {"requester_public_key", &R::requester_public_key},
+        {"requester_address", &R::requester_address},
+        {"display_name", &R::display_name},
+        {"avatar_id", &R::avatar_id},
+        {"created_at", &R::created_at},
+    };
+    return layout;
 }
 
-const QString kSuperGroupColumns = QStringLiteral(
-    "server_id,server_url,group_id,name,group_kind,role,connection_state,server_enc_public_key,info_json,"
-    "last_read_seq,last_message_seq,unread_count,muted,updated_at");
-
-SuperGroupRecord readSuperGroup(Row &r)
+const Layout<SuperGroupRecord> &superGroupLayout()
 {
-    SuperGroupRecord g;
-    g.server_id = r.text();
-    g.server_url = r.text();
-    g.group_id = r.text();
-    g.name = r.text();
-    g.group_kind = r.text();
-    g.role = r.text();
-    g.connection_state = r.text();
-    g.server_enc_public_key = r.text();
-    g.info_json = r.text();
-    g.last_read_seq = r.integer();
-    g.last_message_seq = r.integer();
-    g.unread_count = r.count();
-    g.muted = r.flag();
-    g.updated_at = r.integer();
-    return g;
+    using R = SuperGroupRecord;
+    static const Layout<R> layout{
+        {"server_id", &R::server_id},
+        {"server_url", &R::server_url},
+        {"group_id", &R::group_id},
+        {"name", &R::name},
+        {"group_kind", &R::group_kind},
+        {"role", &R::role},
+        {"connection_state", &R::connection_state},
+        {"server_enc_public_key", &R::server_enc_public_key},
+        {"info_json", &R::info_json},
+        {"last_read_seq", &R::last_read_seq},
+        {"last_message_seq", &R::last_message_seq},
+        {"unread_count", &R::unread_count},
+        {"muted", &R::muted},
+        {"updated_at", &R::updated_at},
+    };
+    return layout;
 }
 
-const QString kMemberColumns =
-    QStringLiteral("server_url,public_key,address,display_name,avatar_kind,avatar_id,role,muted,updated_at");
-
-SuperGroupMemberRecord readMember(Row &r)
+const Layout<SuperGroupMemberRecord> &memberLayout()
 {
-    SuperGroupMemberRecord m;
-    m.server_url = r.text();
-    m.public_key = r.text();
-    m.address = r.text();
-    m.display_name = r.text();
-    m.avatar_kind = r.text();
-    m.avatar_id = r.text();
-    m.role = r.text();
-    m.muted = r.flag();
-    m.updated_at = r.integer();
-    return m;
+    using R = SuperGroupMemberRecord;
+    static const Layout<R> layout{
+        {"server_url", &R::server_url},
+        {"public_key", &R::public_key},
+        {"address", &R::address},
+        {"display_name", &R::display_name},
+        {"avatar_kind", &R::avatar_kind},
+        {"avatar_id", &R::avatar_id},
+        {"role", &R::role},
+        {"muted", &R::muted},
+        {"updated_at", &R::updated_at},
+    };
+    return layout;
 }
 
-const QString kNotificationColumns = QStringLiteral(
-    "stable_id,event_type,group_id,server_url,requester_public_key,requester_address,"
-    "requester_profile_json,group_name,group_kind,state,created_at,handled_at,error");
-
-NotificationEventRecord readNotification(Row &r)
+const Layout<NotificationEventRecord> &notificationLayout()
 {
-    NotificationEventRecord e;
-    e.stable_id = r.text();
-    e.event_type = r.text();
-    e.group_id = r.text();
-    e.server_url = r.text();
-    e.requester_public_key = r.text();
-    e.requester_address = r.text();
-    e.requester_profile_json = r.text();
-    e.group_name = r.text();
-    e.group_kind = r.text();
-    e.state = r.text();
-    e.created_at = r.integer();
-    e.handled_at = r.integer();
-    e.error = r.text();
-    return e;
+    using R = NotificationEventRecord;
+    static const Layout<R> layout{
+        {"stable_id", &R::stable_id},
+        {"event_type", &R::event_type},
+        {"group_id", &R::group_id},
+        {"server_url", &R::server_url},
+        {"requester_public_key", &R::requester_public_key},
+        {"requester_address", &R::requester_address},
+        {"requester_profile_json", &R::requester_profile_json},
+        {"group_name", &R::group_name},
+        {"group_kind", &R::group_kind},
+        {"state", &R::state},
+        {"created_at", &R::created_at},
+        {"handled_at", &R::handled_at},
+        {"error", &R::error},
+    };
+    return layout;
 }
 
 QJsonDocument readProfile(Row &r)
@@ -520,7 +599,7 @@ QJsonDocument readProfile(Row &r)
 
 std::optional<ConversationRecord> conversationById(Session &s, const QString &id)
 {
-    return s.first(selectOwned(kConversationColumns, "conversations", "AND id=?"), {s.owner(), id}, readConversation);
+    return s.first(conversationLayout().select("conversations", "AND id=?"), {s.owner(), id}, conversationLayout());
 }
 
 bool isSettledState(const QString &state)
@@ -543,21 +622,25 @@ qint64 jsonInteger(const QJsonValue &v)
 
 bool insertMember(Session &s, const SuperGroupMemberRecord &m)
 {
-    return s.run(QStringLiteral("INSERT OR REPLACE INTO super_group_members(owner_raw_public_key,%1) "
-                                "VALUES(?,?,?,?,?,?,?,?,?,?)")
-                     .arg(kMemberColumns),
-                 {s.owner(), m.server_url, m.public_key, m.address, m.display_name, m.avatar_kind, m.avatar_id,
-                  m.role, m.muted ? 1 : 0, m.updated_at});
+    return s.run(memberLayout().insert("INSERT OR REPLACE", "super_group_members"), memberLayout().values(s.owner(), m));
 }
 
 } // namespace
 } // namespace velmor::store
 
+using velmor::store::cardLayout;
+using velmor::store::contactLayout;
+using velmor::store::conversationLayout;
+using velmor::store::joinRequestLayout;
+using velmor::store::memberLayout;
+using velmor::store::messageLayout;
+using velmor::store::notificationLayout;
 using velmor::store::Row;
 using velmor::store::selectOwned;
 using velmor::store::Session;
 using velmor::store::Stmt;
 using velmor::store::StoreState;
+using velmor::store::superGroupLayout;
 using velmor::store::Transaction;
 
 // ---- lifecycle -----------------------------------------------------------
@@ -674,16 +757,12 @@ ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, c
     const QString id = directConversationId(s.owner(), peerKey);
     if (id.isEmpty())
         return {};
-    bool exists = false;
-    {
-        Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM conversations WHERE owner_raw_public_key=? AND id=?"),
-                {s.owner(), id});
-        if (!st.ok())
-            return {};
-        exists = st.next();
-    }
+    const std::optional<bool> exists =
+        s.probe(QStringLiteral("SELECT 1 FROM conversations WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+    if (!exists)
+        return {};
     const bool written =
-        exists ? s.run(QStringLiteral("UPDATE conversations SET peer_enc_public_key=?, hidden_from_chats=0 "
+        *exists ? s.run(QStringLiteral("UPDATE conversations SET peer_enc_public_key=?, hidden_from_chats=0 "
                                       "WHERE owner_raw_public_key=? AND id=?"),
                        {peerEncKey, s.owner(), id})
                : s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,"
@@ -718,16 +797,16 @@ std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &p
     if (peerKey.isEmpty())
         return std::nullopt;
     Session s(*d);
-    return s.first(selectOwned(velmor::store::kConversationColumns, "conversations", "AND peer_raw_public_key=? LIMIT 1"),
-                   {s.owner(), peerKey}, velmor::store::readConversation);
+    return s.first(conversationLayout().select("conversations", "AND peer_raw_public_key=? LIMIT 1"),
+                   {s.owner(), peerKey}, conversationLayout());
 }
 
 QList<ConversationRecord> ChatStore::visibleConversations()
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kConversationColumns, "conversations",
+    return s.rows(conversationLayout().select("conversations",
                               "AND hidden_from_chats=0 ORDER BY last_timestamp DESC"),
-                  {s.owner()}, velmor::store::readConversation);
+                  {s.owner()}, conversationLayout());
 }
 
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
@@ -822,15 +901,11 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     if (!tx.active())
         return false;
 
-    bool exists = false;
-    {
-        Stmt st(s.conn(), QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"),
-                {s.owner(), m.id});
-        if (!st.ok())
-            return false;
-        exists = st.next();
-    }
-    if (exists) {
+    const std::optional<bool> exists =
+        s.probe(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), m.id});
+    if (!exists)
+        return false;
+    if (*exists) {
         return s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
                                     "WHERE owner_raw_public_key=? AND id=?"),
                      {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id})
@@ -841,13 +916,7 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     const int unread = (!m.is_outgoing && !system) ? 1 : 0;
     // The conversation row stays hidden when it is: a cleared conversation
     // comes back only when it is ensured again.
-    return s.run(QStringLiteral("INSERT INTO messages(owner_raw_public_key,%1) "
-                                "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
-                     .arg(velmor::store::kMessageColumns),
-                 {s.owner(), m.id, m.conversation_id, m.peer_raw_public_key, m.sender_raw_public_key, m.text,
-                  m.created_at, m.is_outgoing ? 1 : 0, static_cast<int>(m.status), m.attachment, m.sender_address,
-                  m.sender_display_name, m.sender_avatar_kind, m.sender_avatar_id, m.server_seq, m.content_type,
-                  m.system_event_type, m.delivery_state, m.content_digest})
+    return s.run(messageLayout().insert("INSERT", "messages"), messageLayout().values(s.owner(), m))
            && s.run(QStringLiteral("UPDATE conversations SET last_message=?, last_timestamp=?, "
                                    "unread_count=unread_count+? WHERE owner_raw_public_key=? AND id=?"),
                     {m.text, m.created_at, unread, s.owner(), m.conversation_id})
@@ -871,17 +940,17 @@ QString ChatStore::messageContentDigest(const QString &id)
 std::optional<MessageRecord> ChatStore::messageById(const QString &id)
 {
     Session s(*d);
-    return s.first(selectOwned(velmor::store::kMessageColumns, "messages", "AND id=?"), {s.owner(), id},
-                   velmor::store::readMessage);
+    return s.first(messageLayout().select("messages", "AND id=?"), {s.owner(), id},
+                   messageLayout());
 }
 
 QList<MessageRecord> ChatStore::messages(const QString &conversationId)
 {
     Session s(*d);
     // rowid keeps messages of the same second in the order they were stored.
-    return s.rows(selectOwned(velmor::store::kMessageColumns, "messages",
+    return s.rows(messageLayout().select("messages",
                               "AND conversation_id=? ORDER BY created_at ASC, rowid ASC"),
-                  {s.owner(), conversationId}, velmor::store::readMessage);
+                  {s.owner(), conversationId}, messageLayout());
 }
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
@@ -931,15 +1000,15 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
 std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
 {
     Session s(*d);
-    return s.first(selectOwned(velmor::store::kContactColumns, "contacts", "AND wallet_public_key=?"),
-                   {s.owner(), publicKey}, velmor::store::readContact);
+    return s.first(contactLayout().select("contacts", "AND wallet_public_key=?"),
+                   {s.owner(), publicKey}, contactLayout());
 }
 
 QList<ContactRecord> ChatStore::contacts()
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kContactColumns, "contacts", "ORDER BY updated_at DESC"), {s.owner()},
-                  velmor::store::readContact);
+    return s.rows(contactLayout().select("contacts", "ORDER BY updated_at DESC"), {s.owner()},
+                  contactLayout());
 }
 
 bool ChatStore::upsertContact(const ContactRecord &c)
@@ -947,14 +1016,12 @@ bool ChatStore::upsertContact(const ContactRecord &c)
     if (c.wallet_public_key.isEmpty())
         return false;
     Session s(*d);
-    return s.run(QStringLiteral("INSERT INTO contacts(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?) "
-                                "ON CONFLICT(owner_raw_public_key,wallet_public_key) DO UPDATE SET "
+    return s.run(contactLayout().insert("INSERT", "contacts")
+                     + QStringLiteral(" ON CONFLICT(owner_raw_public_key,wallet_public_key) DO UPDATE SET "
                                 "erc20_address=excluded.erc20_address, remark=excluded.remark, "
                                 "avatar_kind=excluded.avatar_kind, avatar_id=excluded.avatar_id, "
-                                "blocked=excluded.blocked, updated_at=excluded.updated_at")
-                     .arg(velmor::store::kContactColumns),
-                 {s.owner(), c.wallet_public_key, c.erc20_address, c.remark, c.avatar_kind, c.avatar_id, c.blocked,
-                  c.updated_at});
+                                      "blocked=excluded.blocked, updated_at=excluded.updated_at"),
+                 contactLayout().values(s.owner(), c));
 }
 
 bool ChatStore::deleteContact(const QString &publicKey)
@@ -977,8 +1044,8 @@ bool ChatStore::setContactBlocked(const QString &publicKey, bool blocked)
 QList<NormalGroupCardRecord> ChatStore::normalGroupCards()
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kCardColumns, "normal_group_cards"), {s.owner()},
-                  velmor::store::readCard);
+    return s.rows(cardLayout().select("normal_group_cards"), {s.owner()},
+                  cardLayout());
 }
 
 bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
@@ -986,15 +1053,13 @@ bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
     if (c.group_id.isEmpty())
         return false;
     Session s(*d);
-    return s.run(QStringLiteral("INSERT INTO normal_group_cards(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?) "
-                                "ON CONFLICT(owner_raw_public_key,group_id) DO UPDATE SET "
+    return s.run(cardLayout().insert("INSERT", "normal_group_cards")
+                     + QStringLiteral(" ON CONFLICT(owner_raw_public_key,group_id) DO UPDATE SET "
                                 "card_json=excluded.card_json, signature=excluded.signature, epoch=excluded.epoch, "
                                 "group_key_boxes_json=excluded.group_key_boxes_json, "
                                 "members_json=excluded.members_json, name=excluded.name, "
-                                "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at")
-                     .arg(velmor::store::kCardColumns),
-                 {s.owner(), c.group_id, c.card_json, c.signature, c.epoch, c.group_key_boxes_json, c.members_json,
-                  c.name, c.avatar_id, c.visible ? 1 : 0, c.my_nickname, c.muted ? 1 : 0, c.updated_at});
+                                      "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at"),
+                 cardLayout().values(s.owner(), c));
 }
 
 bool ChatStore::updateNormalGroupCardSettings(const QString &groupId, bool visible, const QString &myNickname,
@@ -1049,9 +1114,9 @@ bool ChatStore::deleteNormalGroupMemberProfile(const QString &groupId, const QSt
 QList<PendingGroupJoinRequestRecord> ChatStore::pendingGroupJoinRequests()
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kJoinRequestColumns, "pending_group_join_requests",
+    return s.rows(joinRequestLayout().select("pending_group_join_requests",
                               "ORDER BY created_at DESC"),
-                  {s.owner()}, velmor::store::readJoinRequest);
+                  {s.owner()}, joinRequestLayout());
 }
 
 bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecord &r)
@@ -1059,15 +1124,12 @@ bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecor
     if (r.group_id.isEmpty() || r.requester_public_key.isEmpty())
         return false;
     Session s(*d);
-    return s.run(QStringLiteral("INSERT INTO pending_group_join_requests(owner_raw_public_key,%1) "
-                                "VALUES(?,?,?,?,?,?,?,?) "
-                                "ON CONFLICT(owner_raw_public_key,group_id,requester_public_key) DO UPDATE SET "
+    return s.run(joinRequestLayout().insert("INSERT", "pending_group_join_requests")
+                     + QStringLiteral(" ON CONFLICT(owner_raw_public_key,group_id,requester_public_key) DO UPDATE SET "
                                 "join_key=excluded.join_key, requester_address=excluded.requester_address, "
                                 "display_name=excluded.display_name, avatar_id=excluded.avatar_id, "
-                                "created_at=excluded.created_at")
-                     .arg(velmor::store::kJoinRequestColumns),
-                 {s.owner(), r.group_id, r.join_key, r.requester_public_key, r.requester_address, r.display_name,
-                  r.avatar_id, r.created_at});
+                                      "created_at=excluded.created_at"),
+                 joinRequestLayout().values(s.owner(), r));
 }
 
 bool ChatStore::deletePendingGroupJoinRequest(const QString &groupId, const QString &requesterKey)
@@ -1101,22 +1163,22 @@ bool ChatStore::isJoinBlocked(const QString &groupId, const QString &requesterKe
 std::optional<SuperGroupRecord> ChatStore::superGroup(const QString &serverUrl)
 {
     Session s(*d);
-    return s.first(selectOwned(velmor::store::kSuperGroupColumns, "super_groups", "AND server_url=?"),
-                   {s.owner(), serverUrl}, velmor::store::readSuperGroup);
+    return s.first(superGroupLayout().select("super_groups", "AND server_url=?"),
+                   {s.owner(), serverUrl}, superGroupLayout());
 }
 
 QList<SuperGroupRecord> ChatStore::superGroups()
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kSuperGroupColumns, "super_groups", "ORDER BY updated_at DESC"),
-                  {s.owner()}, velmor::store::readSuperGroup);
+    return s.rows(superGroupLayout().select("super_groups", "ORDER BY updated_at DESC"),
+                  {s.owner()}, superGroupLayout());
 }
 
 bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
 {
     Session s(*d);
-    return s.run(QStringLiteral("INSERT INTO super_groups(owner_raw_public_key,%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
-                                "ON CONFLICT(owner_raw_public_key,server_url) DO UPDATE SET "
+    return s.run(superGroupLayout().insert("INSERT", "super_groups")
+                     + QStringLiteral(" ON CONFLICT(owner_raw_public_key,server_url) DO UPDATE SET "
                                 "server_id=excluded.server_id, group_id=excluded.group_id, name=excluded.name, "
                                 "group_kind=excluded.group_kind, role=excluded.role, "
                                 "connection_state=excluded.connection_state, "
@@ -1124,11 +1186,8 @@ bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
                                 "last_read_seq=MAX(last_read_seq,excluded.last_read_seq), "
                                 "last_message_seq=MAX(last_message_seq,excluded.last_message_seq), "
                                 "unread_count=excluded.unread_count, muted=excluded.muted, "
-                                "updated_at=excluded.updated_at")
-                     .arg(velmor::store::kSuperGroupColumns),
-                 {s.owner(), g.server_id, g.server_url, g.group_id, g.name, g.group_kind, g.role, g.connection_state,
-                  g.server_enc_public_key, g.info_json, g.last_read_seq, g.last_message_seq, g.unread_count,
-                  g.muted ? 1 : 0, g.updated_at});
+                                      "updated_at=excluded.updated_at"),
+                 superGroupLayout().values(s.owner(), g));
 }
 
 bool ChatStore::setSuperGroupMuted(const QString &serverUrl, bool muted)
@@ -1160,8 +1219,8 @@ bool ChatStore::updateSuperGroupReadState(const QString &serverUrl, qint64 lastR
 QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &serverUrl)
 {
     Session s(*d);
-    return s.rows(selectOwned(velmor::store::kMemberColumns, "super_group_members", "AND server_url=?"),
-                  {s.owner(), serverUrl}, velmor::store::readMember);
+    return s.rows(memberLayout().select("super_group_members", "AND server_url=?"),
+                  {s.owner(), serverUrl}, memberLayout());
 }
 
 bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
@@ -1173,12 +1232,12 @@ bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
     bool readOk = false;
     {
         Stmt st(s.conn(),
-                selectOwned(velmor::store::kMemberColumns, "super_group_members", "AND server_url=? AND public_key=?"),
+                memberLayout().select("super_group_members", "AND server_url=? AND public_key=?"),
                 {s.owner(), m.server_url, m.public_key});
         readOk = st.ok();
         if (st.next()) {
             Row row(st);
-            const SuperGroupMemberRecord stored = velmor::store::readMember(row);
+            const SuperGroupMemberRecord stored = memberLayout()(row);
             auto fill = [](QString &field, const QString &old) {
                 if (field.isEmpty())
                     field = old;
@@ -1244,22 +1303,22 @@ bool ChatStore::deleteSuperGroupMember(const QString &serverUrl, const QString &
 std::optional<NotificationEventRecord> ChatStore::notificationEvent(const QString &stableId)
 {
     Session s(*d);
-    return s.first(selectOwned(velmor::store::kNotificationColumns, "notification_events", "AND stable_id=?"),
-                   {s.owner(), stableId}, velmor::store::readNotification);
+    return s.first(notificationLayout().select("notification_events", "AND stable_id=?"),
+                   {s.owner(), stableId}, notificationLayout());
 }
 
 QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
 {
     Session s(*d);
     if (all) {
-        return s.rows(selectOwned(velmor::store::kNotificationColumns, "notification_events",
+        return s.rows(notificationLayout().select("notification_events",
                                   "ORDER BY created_at DESC"),
-                      {s.owner()}, velmor::store::readNotification);
+                      {s.owner()}, notificationLayout());
     }
-    return s.rows(selectOwned(velmor::store::kNotificationColumns, "notification_events",
+    return s.rows(notificationLayout().select("notification_events",
                               "AND state NOT IN (?,?,?) ORDER BY created_at DESC"),
                   {s.owner(), QStringLiteral("approved"), QStringLiteral("rejected"), QStringLiteral("handled")},
-                  velmor::store::readNotification);
+                  notificationLayout());
 }
 
 bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
@@ -1267,19 +1326,15 @@ bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
     if (e.stable_id.isEmpty())
         return false;
     Session s(*d);
-    return s.run(QStringLiteral("INSERT INTO notification_events(owner_raw_public_key,%1) "
-                                "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
-                                "ON CONFLICT(owner_raw_public_key,stable_id) DO UPDATE SET "
+    return s.run(notificationLayout().insert("INSERT", "notification_events")
+                     + QStringLiteral(" ON CONFLICT(owner_raw_public_key,stable_id) DO UPDATE SET "
                                 "event_type=excluded.event_type, group_id=excluded.group_id, "
                                 "server_url=excluded.server_url, requester_public_key=excluded.requester_public_key, "
                                 "requester_address=excluded.requester_address, "
                                 "requester_profile_json=excluded.requester_profile_json, "
                                 "group_name=excluded.group_name, group_kind=excluded.group_kind, "
-                                "created_at=MAX(created_at,excluded.created_at)")
-                     .arg(velmor::store::kNotificationColumns),
-                 {s.owner(), e.stable_id, e.event_type, e.group_id, e.server_url, e.requester_public_key,
-                  e.requester_address, e.requester_profile_json, e.group_name, e.group_kind, e.state, e.created_at,
-                  e.handled_at, e.error});
+                                      "created_at=MAX(created_at,excluded.created_at)"),
+                 notificationLayout().values(s.owner(), e));
 }
 
 bool ChatStore::setNotificationState(const QString &stableId, const QStringList &allowedStates,
