@@ -651,7 +651,13 @@ ChatStore &ChatStore::instance()
     return store;
 }
 
-ChatStore::ChatStore() : d(std::make_shared<StoreState>()) {}
+ChatStore::ChatStore() : d(std::make_shared<StoreState>())
+{
+    // Brings Qt's registry of SQL connections to life first, so that it is
+    // torn down after the process-wide store: a connection still open at
+    // exit (a thread that never ended) is closed while the registry exists.
+    QSqlDatabase::connectionNames();
+}
 
 ChatStore::~ChatStore()
 {

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMutex>
+#include <QProcess>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -12,11 +13,15 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace velmor::chat;
 using namespace storetest;
 
 namespace {
+
+const char *const kExitChildArgument = "--exit-with-live-thread";
 
 int storeConnectionCount()
 {
@@ -204,10 +209,47 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(storeConnectionCount(), 0);
     }
+
+    void exitWhileAThreadHoldsAConnection()
+    {
+        // The process-wide store is destroyed at exit; a connection that a
+        // still-running thread holds must be closed cleanly then.
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QString::fromLatin1(kExitChildArgument), m_dir.filePath(QStringLiteral("exit-child.db"))});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
 };
+
+namespace {
+
+// Run as a child process: a thread that used the process-wide store is still
+// running when main returns, so its connection is still open at exit.
+int exitWithLiveThread(int argc, char **argv, const QString &path)
+{
+    QCoreApplication app(argc, argv);
+    if (!ChatStore::instance().open(kOwnerA, path))
+        return 2;
+    std::atomic<bool> used{false};
+    std::thread([&used] {
+        ChatStore::instance().addPendingAck({QStringLiteral("from-thread")});
+        used = true;
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }).detach();
+    while (!used.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], kExitChildArgument) == 0)
+        return exitWithLiveThread(1, argv, QString::fromLocal8Bit(argv[2]));
     QCoreApplication app(argc, argv);
     StoreThreads t;
     return QTest::qExec(&t, argc, argv);
