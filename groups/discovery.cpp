@@ -181,12 +181,15 @@ DiscoveryResult discover(const QString &textIn, const DiscoveryContext &context)
     if (!serverUrl.isEmpty())
         return resolveSuperGroup(serverUrl, store);
 
+    // Only the super-group prefix is read in any letter case; a join link
+    // is written exactly as the group info shows it.
     const QLatin1String groupPrefix(kNormalGroupLinkPrefix);
-    if (text.startsWith(groupPrefix, Qt::CaseInsensitive)) {
+    if (text.startsWith(groupPrefix)) {
         const QString joinKey = text.mid(groupPrefix.size()).trimmed();
-        // A join key is the group's 32-byte Ed25519 admin key.
-        if (joinKey.isEmpty() || base64UrlDecode(joinKey).size() != 32)
+        if (joinKey.isEmpty())
             return failed(QStringLiteral("invalid_join_key"), DiscoveryResult::NormalGroup);
+        // Any other key is for the relay to know or not; the record it
+        // returns must carry exactly this key either way.
         return resolveJoinKey(joinKey);
     }
 

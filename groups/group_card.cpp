@@ -144,8 +144,9 @@ std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
             return std::nullopt;
         card.memberPublicKeys.append(key.toString());
     }
-    if (card.memberPublicKeys.size() > kMaxGroupMembers
-        || !card.memberPublicKeys.contains(card.ownerRawPublicKey))
+    // No size limit here: a group may be created larger than additions
+    // allow, and its card must still read back for every member.
+    if (!card.memberPublicKeys.contains(card.ownerRawPublicKey))
         return std::nullopt;
     for (const QJsonValue &profile : profiles.toArray()) {
         if (!profile.isObject())

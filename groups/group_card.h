@@ -15,6 +15,7 @@
 
 namespace velmor::chat {
 
+// Additions stop at this size; a group created larger keeps its size.
 constexpr int kMaxGroupMembers = 20;
 // Group keys of older key epochs kept to read messages that were sealed just
 // before a re-key reached the sender.

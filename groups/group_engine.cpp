@@ -161,6 +161,11 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
     return true;
 }
 
+// The sender is left out of every fan-out. Its own client already holds the
+// message: the chat controller writes the outgoing row under an id of its
+// own before the send, so a copy coming back under the fan-out's id would
+// show every message twice. For the same reason a group of the owner alone
+// has nobody to send to ("no_recipients").
 QStringList othersOf(const QStringList &members, const QString &me)
 {
     QStringList others = members;
@@ -338,9 +343,11 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
     const Me me = currentUser();
     if (!me.valid())
         return {false, QString(), QStringLiteral("no_identity")};
-    if (!card->hasMember(me.key))
-        return {false, QString(), QStringLiteral("not_member")};
-    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
+    // A user the card does not list holds no box of its key: the same word
+    // as a key that does not open.
+    const QByteArray groupKey = card->hasMember(me.key)
+        ? openGroupKey(registry.keyRing(groupId), card->keyEpoch, me)
+        : QByteArray();
     if (groupKey.isEmpty())
         return {false, QString(), QStringLiteral("no_group_key")};
     out->me = me;
@@ -595,10 +602,12 @@ GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, c
     for (const QString &key : canonicalKeys(memberKeys))
         if (!context.card.hasMember(key))
             added.append(key);
-    if (added.isEmpty())
-        return {false, QStringLiteral("no_new_members")};
+    // A group at or above the limit (one created larger) is full even for
+    // keys that are all members already.
     if (context.card.memberPublicKeys.size() + added.size() > kMaxGroupMembers)
         return {false, QStringLiteral("group_full")};
+    if (added.isEmpty())
+        return {false, QStringLiteral("no_new_members")};
     context.card.memberPublicKeys.append(added);
     context.card.memberPublicKeys.sort();
     return issueCard(registry, context, true);
@@ -611,14 +620,14 @@ GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId,
     if (!checked.ok)
         return checked;
     QStringList removed;
-    for (const QString &key : memberKeys) {
-        const QString canonical = canonicalMemberKey(key);
-        if (canonical == context.card.ownerRawPublicKey)
-            return {false, QStringLiteral("cannot_remove_owner")};
+    for (const QString &key : memberKeys)
+        removed.append(canonicalMemberKey(key));
+    // The owner anywhere in the list outranks an unknown key elsewhere in it.
+    if (removed.contains(context.card.ownerRawPublicKey))
+        return {false, QStringLiteral("cannot_remove_owner")};
+    for (const QString &canonical : std::as_const(removed))
         if (canonical.isEmpty() || !context.card.hasMember(canonical))
             return {false, QStringLiteral("no_such_member")};
-        removed.append(canonical);
-    }
     if (removed.isEmpty())
         return {false, QStringLiteral("no_such_member")};
     for (const QString &key : std::as_const(removed))
@@ -681,23 +690,37 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     GroupMemberProfile profile;
     profile.memberRawPublicKey = me.key;
     profile.displayName = displayName.trimmed();
+    if (profile.displayName.isEmpty())
+        profile.displayName = me.identity.erc20Address();
     profile.avatarId = avatarId;
-    // Milliseconds, and always past the last profile the user sent, so that
-    // two changes within one instant still order (receivers keep only a
-    // strictly newer profile).
-    profile.updatedAt = QDateTime::currentMSecsSinceEpoch();
+    // Seconds, like every other profile time (the approval of a join request
+    // writes seconds too, and the newer one wins by comparison), but always
+    // past the user's previous profile so that two changes within one second
+    // still order: receivers and the store keep only a strictly newer one.
+    profile.updatedAt = nowSeconds();
     ChatStore &store = ChatStore::instance();
     if (store.isOpen()) {
         for (const QJsonObject &stored : store.normalGroupMemberProfiles(groupId)) {
             const GroupMemberProfile previous = GroupMemberProfile::fromJson(stored);
-            if (previous.memberRawPublicKey == me.key)
-                profile.updatedAt = qMax(profile.updatedAt, previous.updatedAt + 1);
+            if (previous.memberRawPublicKey != me.key)
+                continue;
+            profile.updatedAt = qMax(profile.updatedAt, previous.updatedAt + 1);
+            // A nickname change names no avatar: the one already shown stays.
+            if (profile.avatarId.isEmpty())
+                profile.avatarId = previous.avatarId;
         }
-        store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
     }
+    // Kept only once the members have it, so a failed update leaves the
+    // user's profile as the others still see it.
+    const auto keep = [&]() {
+        if (store.isOpen())
+            store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
+    };
     const QStringList recipients = othersOf(card->memberPublicKeys, me.key);
-    if (recipients.isEmpty())
+    if (recipients.isEmpty()) {
+        keep();
         return {true, QString()};
+    }
     const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
     if (groupKey.isEmpty())
         return {false, QStringLiteral("no_group_key")};
@@ -717,6 +740,7 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     QString error;
     if (!fanOut(me, groupId, recipients, ciphertext, nullptr, &error))
         return {false, error};
+    keep();
     return {true, QString()};
 }
 

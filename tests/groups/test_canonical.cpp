@@ -171,10 +171,6 @@ private slots:
             [](GroupCard &c) { c.epoch = 0; c.keyEpoch = 0; },
             [](GroupCard &c) { c.groupId.clear(); },
             [](GroupCard &c) { c.memberPublicKeys.append(c.memberPublicKeys.first()); }, // duplicate member
-            [](GroupCard &c) {
-                for (int i = 0; i < kMaxGroupMembers; ++i)
-                    c.memberPublicKeys.append(QStringLiteral("k%1").arg(i));
-            },
             [](GroupCard &c) { c.adminProof = QStringLiteral("AAAA"); },
             [](GroupCard &c) { c.ownerRawPublicKey = Identity(QByteArray(32, '\x22')).publicKeyText(); },
         };

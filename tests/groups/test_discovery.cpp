@@ -195,10 +195,11 @@ private slots:
         row("join", "pelorin:group:{join}", true, 2, "",
             "joinKey={join};groupId={openId};groupName=Open hikers;ownerPublicKey={carolKey};"
             "ownerEncryptionKey={carolKey};visibility=public;memberCount=2;groupAvatar=defaultgroupphoto");
-        row("join upper prefix", "PELORIN:GROUP:{join}", true, 2, "", "groupId={openId}");
+        // Unlike the super-group prefix, the join prefix is exact.
+        row("join upper prefix", "PELORIN:GROUP:{join}", false, 0, "unsupported_input");
         row("join empty key", "pelorin:group:", false, 2, "invalid_join_key");
         row("join blank key", "pelorin:group:   ", false, 2, "invalid_join_key");
-        row("join short key", "pelorin:group:abc", false, 2, "invalid_join_key");
+        row("join short key", "pelorin:group:abc", false, 2, "group_not_found");
         row("join unknown", "pelorin:group:{unknownJoin}", false, 2, "group_not_found");
         row("join hidden", "pelorin:group:{hiddenJoin}", false, 2, "group_private");
         row("join forged record", "pelorin:group:{forgedJoin}", false, 2, "invalid_group_response");

@@ -196,6 +196,9 @@ private slots:
         const RawEnvelope leaked = inbox.last();
 
         QVERIFY(use(m_carol));
+        // A card that does not list the user gives no key to send with.
+        QCOMPARE(sendGroupText(*m_alice.registry, m_groupId, QStringLiteral("x")).error,
+                 QStringLiteral("no_group_key"));
         const GroupCard carolBefore = *m_carol.registry->card(m_groupId);
         const GroupInboundResult attempt =
             handleGroupMessage(*m_carol.registry, leaked.ciphertext, leaked.senderPubkey);
@@ -309,6 +312,9 @@ private slots:
         QCOMPARE(addGroupMembers(registry, m_groupId, {m_bob.key()}).error, QStringLiteral("no_new_members"));
         QCOMPARE(removeGroupMember(registry, m_groupId, {m_alice.key()}).error, QStringLiteral("cannot_remove_owner"));
         QCOMPARE(removeGroupMember(registry, m_groupId, {m_carol.key()}).error, QStringLiteral("no_such_member"));
+        // The owner in the list is refused as such wherever it stands.
+        QCOMPARE(removeGroupMember(registry, m_groupId, {m_carol.key(), m_alice.key()}).error,
+                 QStringLiteral("cannot_remove_owner"));
         QStringList many;
         for (int i = 0; i < 18; ++i)
             many.append(velmor::identity::Identity::generate().publicKeyText());
@@ -367,10 +373,40 @@ private slots:
             }
         }
         QVERIFY(found);
+
+        // A nickname cleared shows the address; a change that names no
+        // avatar keeps the one shown. Times are seconds and always rise.
+        QVERIFY(use(m_bob));
+        const auto bobProfile = [&]() {
+            for (const QJsonObject &profile : ChatStore::instance().normalGroupMemberProfiles(m_groupId))
+                if (profile.value(QStringLiteral("memberRawPublicKey")).toString() == m_bob.key())
+                    return GroupMemberProfile::fromJson(profile);
+            return GroupMemberProfile();
+        };
+        const GroupMemberProfile beforeClear = bobProfile();
+        QCOMPARE(beforeClear.displayName, QStringLiteral("Bobby"));
+        QVERIFY(beforeClear.updatedAt <= QDateTime::currentSecsSinceEpoch() + 2);
+        QVERIFY(sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral("  "), QString()).ok);
+        const GroupMemberProfile cleared = bobProfile();
+        QCOMPARE(cleared.displayName, m_bob.identity.erc20Address());
+        QCOMPARE(cleared.avatarId, QStringLiteral("lottiehead_3"));
+        QVERIFY(cleared.updatedAt > beforeClear.updatedAt);
+        // A profile that never reached the members is not kept either.
+        m_relay.setFault(QStringLiteral("/v1/group/fanout"), Fault::http500());
+        QCOMPARE(sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral("Lost"), QString()).error,
+                 QStringLiteral("fanout_http_500"));
+        m_relay.clearFaults();
+        QCOMPARE(bobProfile().displayName, cleared.displayName);
+        QVERIFY(sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral("Bobby"), QString()).ok);
+        QCOMPARE(receive(m_alice).size(), 2);
+
         // The owner's next card carries the profile to everyone.
         QVERIFY(renameGroup(*m_alice.registry, m_groupId, QStringLiteral("Summit")).ok);
         bool inCard = false;
-        for (const GroupMemberProfile &profile : m_alice.registry->card(m_groupId)->members)
+        // The card copy must outlive the loop: a range over a member of the
+        // temporary would read freed memory.
+        const GroupCard renamed = *m_alice.registry->card(m_groupId);
+        for (const GroupMemberProfile &profile : renamed.members)
             if (profile.memberRawPublicKey == m_bob.key())
                 inCard = profile.displayName == QLatin1String("Bobby");
         QVERIFY(inCard);
@@ -480,6 +516,36 @@ private slots:
         // Two groups of one owner have different admin (join) keys.
         QVERIFY(m_alice.registry->card(alone.groupId)->adminPublicKey
                 != m_alice.registry->card(m_groupId)->adminPublicKey);
+    }
+
+    void groupCreatedAboveTheAdditionLimitStaysReadable()
+    {
+        // Creation has no size limit of its own; only additions stop at the
+        // limit. Such a card must still be taken and read back by everyone.
+        QVERIFY(use(m_alice));
+        QStringList keys{m_bob.key()};
+        for (int i = 0; keys.size() < kMaxGroupMembers + 1; ++i)
+            keys.append(grouptest::identityFromByte(char(0x60 + i)).publicKeyText());
+        const GroupCreateResult big = createGroup(*m_alice.registry, QStringLiteral("Crowd"), keys);
+        QVERIFY2(big.ok, qPrintable(big.error));
+        QCOMPARE(m_alice.registry->card(big.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
+        QCOMPARE(addGroupMembers(*m_alice.registry, big.groupId, {m_bob.key()}).error, QStringLiteral("group_full"));
+        QCOMPARE(addGroupMembers(*m_alice.registry, big.groupId, {m_carol.key()}).error,
+                 QStringLiteral("group_full"));
+
+        QVERIFY(use(m_bob));
+        const QList<Received> bob = receive(m_bob);
+        QCOMPARE(bob.size(), 1);
+        QVERIFY2(bob.first().result.error.isEmpty(), qPrintable(bob.first().result.error));
+        QVERIFY(m_bob.registry->contains(big.groupId));
+        GroupRegistry reloaded;
+        reloaded.reloadFromStore();
+        QVERIFY(reloaded.contains(big.groupId));
+
+        QVERIFY(use(m_alice));
+        GroupRegistry ownerReloaded;
+        ownerReloaded.reloadFromStore();
+        QCOMPARE(ownerReloaded.card(big.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
     }
 };
 
