@@ -13,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSet>
 #include <QUuid>
 
@@ -253,6 +255,15 @@ GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, 
     return {true, QString()};
 }
 
+// An owner change reads the card, raises its epoch, sends it and installs
+// it. Two at once would sign the same epoch: the members would keep only the
+// first while both reported success. Changes of this process go one by one.
+QMutex &ownerChangeMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
 struct OwnerContext
 {
     Me me;
@@ -303,7 +314,8 @@ GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rek
         if (!fanOut(context.me, card.groupId, recipients, cardMessage(card), nullptr, &error))
             return {false, error};
     }
-    registry.install(card, context.me.key);
+    if (!registry.install(card, context.me.key))
+        return {false, QStringLiteral("stale_group_card")};
     qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
                       << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
     // The directory entry follows name and size; it is not worth failing a
@@ -594,6 +606,7 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
 
 GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
 {
+    QMutexLocker serial(&ownerChangeMutex());
     OwnerContext context;
     const GroupOpResult checked = ownerContext(registry, groupId, &context);
     if (!checked.ok)
@@ -615,6 +628,7 @@ GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, c
 
 GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
 {
+    QMutexLocker serial(&ownerChangeMutex());
     OwnerContext context;
     const GroupOpResult checked = ownerContext(registry, groupId, &context);
     if (!checked.ok)
@@ -642,6 +656,7 @@ GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const
     const QString name = newName.trimmed();
     if (name.isEmpty())
         return {false, QStringLiteral("empty_name")};
+    QMutexLocker serial(&ownerChangeMutex());
     OwnerContext context;
     const GroupOpResult checked = ownerContext(registry, groupId, &context);
     if (!checked.ok)
@@ -652,6 +667,7 @@ GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const
 
 GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, const QString &remark)
 {
+    QMutexLocker serial(&ownerChangeMutex());
     OwnerContext context;
     const GroupOpResult checked = ownerContext(registry, groupId, &context);
     if (!checked.ok)

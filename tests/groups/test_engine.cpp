@@ -9,7 +9,10 @@
 #include "support/fake_relay_groups.h"
 
 #include <QJsonArray>
+#include <QSemaphore>
 #include <QtTest>
+
+#include <thread>
 
 using namespace velmor::chat;
 using grouptest::Received;
@@ -516,6 +519,35 @@ private slots:
         // Two groups of one owner have different admin (join) keys.
         QVERIFY(m_alice.registry->card(alone.groupId)->adminPublicKey
                 != m_alice.registry->card(m_groupId)->adminPublicKey);
+    }
+
+    void concurrentOwnerChangesBothLand()
+    {
+        QVERIFY(use(m_alice));
+        const qint64 epoch = m_alice.registry->card(m_groupId)->epoch;
+        QSemaphore ready;
+        QSemaphore go;
+        GroupOpResult first, second;
+        std::thread a([&] { ready.release(); go.acquire(); first = renameGroup(*m_alice.registry, m_groupId, "One"); });
+        std::thread b([&] { ready.release(); go.acquire(); second = updateGroupCard(*m_alice.registry, m_groupId, "Two"); });
+        ready.acquire(2);
+        go.release(2);
+        a.join();
+        b.join();
+        QVERIFY2(first.ok, qPrintable(first.error));
+        QVERIFY2(second.ok, qPrintable(second.error));
+        const GroupCard card = *m_alice.registry->card(m_groupId);
+        QCOMPARE(card.epoch, epoch + 2);
+        QCOMPARE(card.name, QStringLiteral("One"));
+        QCOMPARE(card.remark, QStringLiteral("Two"));
+        // Every member takes both cards, in order, and ends where the owner is.
+        for (User *user : {&m_bob, &m_dave}) {
+            const QList<Received> got = receive(*user);
+            QCOMPARE(got.size(), 2);
+            for (const Received &item : got)
+                QVERIFY2(item.result.error.isEmpty(), qPrintable(item.result.error));
+            QCOMPARE(user->registry->card(m_groupId)->cardJson, card.cardJson);
+        }
     }
 
     void groupCreatedAboveTheAdditionLimitStaysReadable()
