@@ -653,10 +653,12 @@ ChatStore &ChatStore::instance()
 
 ChatStore::ChatStore() : d(std::make_shared<StoreState>())
 {
-    // Brings Qt's registry of SQL connections to life first, so that it is
-    // torn down after the process-wide store: a connection still open at
-    // exit (a thread that never ended) is closed while the registry exists.
+    // Brings Qt's registry of SQL connections and its shared empty query to
+    // life first, so that they are torn down after the process-wide store: a
+    // connection still open at exit (a thread that never ended) is then
+    // closed, and its statements freed, while they exist.
     QSqlDatabase::connectionNames();
+    QSqlQuery();
 }
 
 ChatStore::~ChatStore()
