@@ -237,7 +237,10 @@ GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, 
     record.memberCount = int(card.memberPublicKeys.size());
     record.visibility = visible ? QStringLiteral("public") : QStringLiteral("private");
     record.epoch = card.epoch;
-    record.updatedAt = nowSeconds();
+    // Milliseconds: the relay keeps a record only when it is not older than
+    // the held one (so a replayed old record cannot undo a change), and two
+    // visibility changes within one second must still order.
+    record.updatedAt = QDateTime::currentMSecsSinceEpoch();
     const QByteArray text = canonicalJson(record.toJson());
     const QByteArray signature = velmor::crypto::ed25519Sign(adminSeed, text);
     if (text.isEmpty() || signature.size() != 64)

@@ -452,11 +452,25 @@ private slots:
         QCOMPARE(found.ownerPublicKey, m_alice.key());
         QCOMPARE(found.memberCount, int(card.memberPublicKeys.size()));
 
+        const QString publicRecord = m_groups->recordText(card.adminPublicKey);
+        const QString publicSignature = m_groups->recordSignature(card.adminPublicKey);
         QVERIFY(use(m_alice));
         QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, false).ok);
         QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
         QVERIFY(use(m_bob));
         QCOMPARE(discover(joinLink).error, QStringLiteral("group_private"));
+        // Bob posts the old public record again: it is older, so it is refused.
+        const velmor::net::HttpResponse replay = RelayApi::authorizedPost(
+            QStringLiteral("/v1/group/registry/register"),
+            QJsonObject{{"group_id", m_groupId}, {"join_key", card.adminPublicKey}, {"visibility", "public"},
+                        {"record", publicRecord}, {"signature", publicSignature}});
+        QCOMPARE(replay.status, 409);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
+        // Quick changes in a row all land, the last one last.
+        QVERIFY(use(m_alice));
+        for (const bool visible : {true, false, true, false})
+            QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, visible).ok);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
 
         QVERIFY(use(m_alice));
         m_relay.setFault(QStringLiteral("/v1/group/registry/visibility"), Fault::http500());

@@ -91,7 +91,9 @@ void FakeRelayGroups::putRecord(const QString &joinKey, const QString &recordTex
     const QJsonObject record = QJsonDocument::fromJson(recordText.toUtf8(), &error).object();
     QMutexLocker locker(&m_mutex);
     m_records.insert(joinKey, Record{field(record, "groupId"), recordText, signature,
-                                     field(record, "visibility")});
+                                     field(record, "visibility"),
+                                     qint64(record.value(QStringLiteral("epoch")).toDouble()),
+                                     qint64(record.value(QStringLiteral("updatedAt")).toDouble())});
 }
 
 void FakeRelayGroups::setCheckEnvelopes(bool check)
@@ -134,6 +136,12 @@ QString FakeRelayGroups::recordText(const QString &joinKey) const
 {
     QMutexLocker locker(&m_mutex);
     return m_records.value(joinKey).text;
+}
+
+QString FakeRelayGroups::recordSignature(const QString &joinKey) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_records.value(joinKey).signature;
 }
 
 QString FakeRelayGroups::visibility(const QString &joinKey) const
@@ -218,7 +226,14 @@ FakeReply FakeRelayGroups::handleRegister(const QHttpServerRequest &request, boo
         return FakeReply::error(404, QStringLiteral("group_not_found"));
     if (it != m_records.constEnd() && it->groupId != field(record, "groupId"))
         return FakeReply::error(409, QStringLiteral("join_key_taken"));
-    m_records.insert(joinKey, Record{field(record, "groupId"), text, signature, visibility});
+    // Anyone may fetch a signed record and post it again: an older one (say,
+    // "public" from before the owner hid the group) must not win.
+    const qint64 epoch = qint64(record.value(QStringLiteral("epoch")).toDouble());
+    const qint64 updatedAt = qint64(record.value(QStringLiteral("updatedAt")).toDouble());
+    if (it != m_records.constEnd()
+        && (epoch < it->epoch || (epoch == it->epoch && updatedAt < it->updatedAt)))
+        return FakeReply::error(409, QStringLiteral("stale_record"));
+    m_records.insert(joinKey, Record{field(record, "groupId"), text, signature, visibility, epoch, updatedAt});
     return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
 }
 

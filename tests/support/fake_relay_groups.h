@@ -38,6 +38,7 @@ public:
     QStringList lastFanoutRecipients() const;    // canonical keys
     bool hasRecord(const QString &joinKey) const;
     QString recordText(const QString &joinKey) const;
+    QString recordSignature(const QString &joinKey) const;
     QString visibility(const QString &joinKey) const;
 
 private:
@@ -47,6 +48,8 @@ private:
         QString text;
         QString signature;
         QString visibility;
+        qint64 epoch = 0;
+        qint64 updatedAt = 0;
     };
     struct User
     {
