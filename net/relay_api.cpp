@@ -392,7 +392,8 @@ AckResult RelayApi::ack(const QStringList &idsIn)
         const HttpResponse batch = authorizedPost(
             QStringLiteral("/v1/message/ack/batch"),
             QJsonObject{{QStringLiteral("message_ids"), QJsonArray::fromStringList(chunk)}});
-        if (batch.success) {
+        // 404: the relay holds none of these any more, which settles them.
+        if (batch.success || batch.status == 404) {
             result.ackedIds += chunk;
             continue;
         }
@@ -404,9 +405,7 @@ AckResult RelayApi::ack(const QStringList &idsIn)
             transportDown = true;
             continue;
         }
-        // A refused batch, and also a 404 (which may as well mean a relay
-        // without the batch route as "nothing left to acknowledge"), is
-        // settled id by id: only the relay's answer per id tells for sure.
+        // Any other refusal is settled id by id.
         for (qsizetype i = 0; i < chunk.size(); ++i) {
             const QString &id = chunk.at(i);
             if (transportDown) {

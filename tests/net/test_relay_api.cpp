@@ -59,7 +59,7 @@ private slots:
     void relayRefusesImpersonation();
     void ackInBatchesOfAHundred();
     void refusedBatchFallsBackToSingleAcks();
-    void batchNotFoundIsSettledIdById();
+    void batchNotFoundCountsAsAcknowledged();
     void failedSingleAcksAreReported();
     void ackWithoutRelayFailsEveryIdOnce();
     void ackInputDuplicatesAndBlanks();
@@ -536,17 +536,24 @@ void RelayApiTest::refusedBatchFallsBackToSingleAcks()
     QCOMPARE(m_relay.queueSize(m_bob.publicKeyText()), 0);
 }
 
-void RelayApiTest::batchNotFoundIsSettledIdById()
+void RelayApiTest::batchNotFoundCountsAsAcknowledged()
 {
-    // A relay without the batch route answers 404; taking that for "all
-    // acknowledged" would leave the envelopes queued for ever.
+    // A batch answered 404 is settled whole, without single acks.
     QStringList ids;
     for (int i = 0; i < 3; ++i)
         ids.append(enqueueValid(m_alice, m_bob));
     signInAs(m_bob);
+    m_relay.http().resetCounts();
     m_relay.setRefuseBatchAck(true, 404);
     const AckResult result = RelayApi::ack(ids);
     QCOMPARE(result.ackedIds, ids);
+    QVERIFY(result.failedIds.isEmpty());
+    QCOMPARE(m_relay.requestCount("/v1/message/ack/batch"), 1);
+    QCOMPARE(m_relay.requestCount("/v1/message/ack"), 0);
+    // This relay answered 404 without removing anything; empty the queue for
+    // the tests that follow.
+    m_relay.setRefuseBatchAck(false);
+    QCOMPARE(RelayApi::ack(ids).ackedIds, ids);
     QCOMPARE(m_relay.queueSize(m_bob.publicKeyText()), 0);
 }
 
