@@ -717,18 +717,30 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     // past the user's previous profile so that two changes within one second
     // still order: receivers and the store keep only a strictly newer one.
     profile.updatedAt = nowSeconds();
+    QList<GroupMemberProfile> previous;
+    for (const GroupMemberProfile &known : card->members)
+        if (known.memberRawPublicKey == me.key)
+            previous.append(known);
     ChatStore &store = ChatStore::instance();
     if (store.isOpen()) {
         for (const QJsonObject &stored : store.normalGroupMemberProfiles(groupId)) {
-            const GroupMemberProfile previous = GroupMemberProfile::fromJson(stored);
-            if (previous.memberRawPublicKey != me.key)
-                continue;
-            profile.updatedAt = qMax(profile.updatedAt, previous.updatedAt + 1);
-            // A nickname change names no avatar: the one already shown stays.
-            if (profile.avatarId.isEmpty())
-                profile.avatarId = previous.avatarId;
+            const GroupMemberProfile known = GroupMemberProfile::fromJson(stored);
+            if (known.memberRawPublicKey == me.key)
+                previous.append(known);
         }
     }
+    QString previousAvatar;
+    qint64 previousTime = -1;
+    for (const GroupMemberProfile &known : std::as_const(previous)) {
+        profile.updatedAt = qMax(profile.updatedAt, known.updatedAt + 1);
+        if (known.updatedAt > previousTime) {
+            previousTime = known.updatedAt;
+            previousAvatar = known.avatarId;
+        }
+    }
+    // A nickname change names no avatar: the one already shown stays.
+    if (profile.avatarId.isEmpty())
+        profile.avatarId = previousAvatar;
     // Kept only once the members have it, so a failed update leaves the
     // user's profile as the others still see it.
     const auto keep = [&]() {
