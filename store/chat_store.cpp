@@ -608,10 +608,14 @@ bool isSettledState(const QString &state)
            || state == QLatin1String("handled");
 }
 
+// "updatedAt" of a member profile comes from other clients: a number beyond
+// the 64-bit range counts as 0 rather than overflowing the conversion.
 qint64 jsonInteger(const QJsonValue &v)
 {
-    if (v.isDouble())
-        return static_cast<qint64>(v.toDouble());
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        return (d > -9.2e18 && d < 9.2e18) ? static_cast<qint64>(d) : 0;
+    }
     if (v.isString()) {
         bool ok = false;
         const qint64 n = v.toString().toLongLong(&ok);
@@ -622,7 +626,8 @@ qint64 jsonInteger(const QJsonValue &v)
 
 bool insertMember(Session &s, const SuperGroupMemberRecord &m)
 {
-    return s.run(memberLayout().insert("INSERT OR REPLACE", "super_group_members"), memberLayout().values(s.owner(), m));
+    return s.run(memberLayout().insert("INSERT OR REPLACE", "super_group_members"),
+                 memberLayout().values(s.owner(), m));
 }
 
 } // namespace

@@ -68,10 +68,10 @@ public:
                            const QString &walletAddress);
 
     // ---- messages --------------------------------------------------------
-    // New id: inserts, updates the conversation's preview and time, shows the
-    // conversation again and, for an incoming non-system message, adds one
-    // unread. Existing id: updates text, status, attachment and
-    // delivery_state only.
+    // New id: inserts, sets the conversation's preview and time to the
+    // message's and, for an incoming non-system message, adds one unread; a
+    // hidden conversation stays hidden. Existing id: updates text, status,
+    // attachment and delivery_state only.
     bool upsertMessage(const velmor::chat::MessageRecord &message);
     bool messageExists(const QString &id);
     QString messageContentDigest(const QString &id);

@@ -558,6 +558,25 @@ private slots:
         QVERIFY(!store().upsertNormalGroupMemberProfile(g, QJsonObject{{"displayName", "no key"}}));
     }
 
+    void memberProfileTimeBeyondRangeCountsAsZero()
+    {
+        // Profiles come from other clients; a time no 64-bit integer can hold
+        // must neither overflow the conversion nor lock the profile forever.
+        const QString g = QStringLiteral("g");
+        QVERIFY(store().upsertNormalGroupMemberProfile(
+            g, QJsonObject{{"memberRawPublicKey", "m"}, {"displayName", "Huge"}, {"updatedAt", 1e300}}));
+        {
+            SideConnection side(m_path);
+            QCOMPARE(side.scalar(QStringLiteral("SELECT updated_at FROM normal_group_member_profiles")).toLongLong(), 0);
+        }
+        QVERIFY(store().upsertNormalGroupMemberProfile(
+            g, QJsonObject{{"memberRawPublicKey", "m"}, {"displayName", "Real"}, {"updatedAt", 5}}));
+        QCOMPARE(store().normalGroupMemberProfiles(g).at(0).value("displayName").toString(), QStringLiteral("Real"));
+        store().upsertNormalGroupMemberProfile(
+            g, QJsonObject{{"memberRawPublicKey", "m"}, {"displayName", "Tiny"}, {"updatedAt", -1e300}});
+        QCOMPARE(store().normalGroupMemberProfiles(g).at(0).value("displayName").toString(), QStringLiteral("Real"));
+    }
+
     void joinRequestsAndBlocks()
     {
         QVERIFY(store().upsertPendingGroupJoinRequest(
