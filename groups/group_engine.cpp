@@ -595,7 +595,9 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
     card.adminProof = base64UrlEncode(proof);
     card.memberPublicKeys = keys;
     card.createdAt = nowSeconds();
-    // issueCard raises the epoch to 1 and draws the first group key.
+    // issueCard raises the epoch to 1, draws the first group key and sends
+    // the first card to every other member: that card is their invitation,
+    // the only way they learn of the group and get its key.
     card.epoch = 0;
     const GroupOpResult issued = issueCard(registry, context, true);
     if (!issued.ok) {
