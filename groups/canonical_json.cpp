@@ -135,6 +135,15 @@ QByteArray canonicalizeJsonText(const QByteArray &text)
     return QByteArray();
 }
 
+QJsonObject parseJsonObject(const QByteArray &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return QJsonObject();
+    return document.object();
+}
+
 bool isCanonicalJson(const QByteArray &text)
 {
     const QByteArray canonical = canonicalizeJsonText(text);

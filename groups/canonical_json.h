@@ -22,5 +22,8 @@ QByteArray canonicalJson(const QJsonObject &object);
 QByteArray canonicalizeJsonText(const QByteArray &text);
 // True when `text` is already exactly canonical.
 bool isCanonicalJson(const QByteArray &text);
+// The object that `text` holds; an empty object when it does not parse or
+// holds something else.
+QJsonObject parseJsonObject(const QByteArray &text);
 
 } // namespace velmor::chat

@@ -44,15 +44,6 @@ bool readInteger(const QJsonObject &object, const char *key, qint64 *out)
     return true;
 }
 
-QJsonObject parseObject(const QByteArray &text)
-{
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return QJsonObject();
-    return document.object();
-}
-
 } // namespace
 
 QJsonObject GroupMemberProfile::toJson() const
@@ -187,7 +178,7 @@ std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QStri
     // signed form and a re-ordered copy is not a "different" card.
     if (!isCanonicalJson(cardText))
         return std::nullopt;
-    std::optional<GroupCard> card = GroupCard::fromJson(parseObject(cardText));
+    std::optional<GroupCard> card = GroupCard::fromJson(parseJsonObject(cardText));
     if (!card)
         return std::nullopt;
     const QByteArray adminKey = base64UrlDecode(card->adminPublicKey);
@@ -238,7 +229,7 @@ void GroupRegistry::reloadFromStore()
         }
         Entry entry;
         entry.card = *card;
-        const QJsonObject ring = parseObject(record.group_key_boxes_json.toUtf8());
+        const QJsonObject ring = parseJsonObject(record.group_key_boxes_json.toUtf8());
         for (auto it = ring.begin(); it != ring.end(); ++it) {
             bool ok = false;
             const qint64 keyEpoch = it.key().toLongLong(&ok);

@@ -59,15 +59,6 @@ Me currentUser()
     return me;
 }
 
-QJsonObject parseObject(const QByteArray &text)
-{
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return QJsonObject();
-    return document.object();
-}
-
 QString shortAddressOf(const QString &key)
 {
     const QString address = velmor::identity::ethereumAddress(base64UrlDecode(key));
@@ -274,15 +265,28 @@ struct OwnerContext
     velmor::crypto::Ed25519KeyPair admin;
 };
 
+// The card of the group and the current user: what every change of a
+// group needs first.
+GroupOpResult cardAndUser(GroupRegistry &registry, const QString &groupId,
+                          std::optional<GroupCard> *card, Me *me)
+{
+    *card = registry.card(groupId);
+    if (!*card)
+        return {false, QStringLiteral("no_card")};
+    *me = currentUser();
+    if (!me->valid())
+        return {false, QStringLiteral("no_identity")};
+    return {true, QString()};
+}
+
 // The checks that every owner-only change makes, in the order of its words.
 GroupOpResult ownerContext(GroupRegistry &registry, const QString &groupId, OwnerContext *out)
 {
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return {false, QStringLiteral("no_card")};
-    const Me me = currentUser();
-    if (!me.valid())
-        return {false, QStringLiteral("no_identity")};
+    std::optional<GroupCard> card;
+    Me me;
+    const GroupOpResult found = cardAndUser(registry, groupId, &card, &me);
+    if (!found.ok)
+        return found;
     if (card->ownerRawPublicKey != me.key)
         return {false, QStringLiteral("not_owner")};
     const velmor::crypto::Ed25519KeyPair admin = deriveGroupAdminKey(me.identity.privateKey, groupId);
@@ -292,6 +296,19 @@ GroupOpResult ownerContext(GroupRegistry &registry, const QString &groupId, Owne
     out->card = *card;
     out->admin = admin;
     return {true, QString()};
+}
+
+// One owner-only change at a time: the owner checks, then `change`, which
+// edits the card of the context and issues it.
+template <typename Change>
+GroupOpResult changeAsOwner(GroupRegistry &registry, const QString &groupId, Change change)
+{
+    QMutexLocker serial(&ownerChangeMutex());
+    OwnerContext context;
+    const GroupOpResult checked = ownerContext(registry, groupId, &context);
+    if (!checked.ok)
+        return checked;
+    return change(context);
 }
 
 // Signs the changed card, sends it to its members (and to `alsoTo`), and
@@ -352,12 +369,11 @@ struct SendContext
 
 GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, SendContext *out)
 {
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return {false, QString(), QStringLiteral("no_card")};
-    const Me me = currentUser();
-    if (!me.valid())
-        return {false, QString(), QStringLiteral("no_identity")};
+    std::optional<GroupCard> card;
+    Me me;
+    const GroupOpResult found = cardAndUser(registry, groupId, &card, &me);
+    if (!found.ok)
+        return {false, QString(), found.error};
     // A user the card does not list holds no box of its key: the same word
     // as a key that does not open.
     const QByteArray groupKey = card->hasMember(me.key)
@@ -481,7 +497,7 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
                                                                 boxContext(groupId, kind, keyEpoch));
     if (plaintext.isEmpty())
         return refused(groupId, QStringLiteral("decrypt_failed"));
-    const QJsonObject inner = parseObject(plaintext);
+    const QJsonObject inner = parseJsonObject(plaintext);
     if (inner.isEmpty())
         return refused(groupId, QStringLiteral("invalid_group_message"));
 
@@ -611,49 +627,43 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
 
 GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
 {
-    QMutexLocker serial(&ownerChangeMutex());
-    OwnerContext context;
-    const GroupOpResult checked = ownerContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    QStringList added;
-    for (const QString &key : canonicalKeys(memberKeys))
-        if (!context.card.hasMember(key))
-            added.append(key);
-    // A group at or above the limit (one created larger) is full even for
-    // keys that are all members already.
-    if (context.card.memberPublicKeys.size() + added.size() > kMaxGroupMembers)
-        return {false, QStringLiteral("group_full")};
-    if (added.isEmpty())
-        return {false, QStringLiteral("no_new_members")};
-    context.card.memberPublicKeys.append(added);
-    context.card.memberPublicKeys.sort();
-    return issueCard(registry, context, true);
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        QStringList added;
+        for (const QString &key : canonicalKeys(memberKeys))
+            if (!context.card.hasMember(key))
+                added.append(key);
+        // A group at or above the limit (one created larger) is full even for
+        // keys that are all members already.
+        if (context.card.memberPublicKeys.size() + added.size() > kMaxGroupMembers)
+            return {false, QStringLiteral("group_full")};
+        if (added.isEmpty())
+            return {false, QStringLiteral("no_new_members")};
+        context.card.memberPublicKeys.append(added);
+        context.card.memberPublicKeys.sort();
+        return issueCard(registry, context, true);
+    });
 }
 
 GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
 {
-    QMutexLocker serial(&ownerChangeMutex());
-    OwnerContext context;
-    const GroupOpResult checked = ownerContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    QStringList removed;
-    for (const QString &key : memberKeys)
-        removed.append(canonicalMemberKey(key));
-    // The owner anywhere in the list outranks an unknown key elsewhere in it.
-    if (removed.contains(context.card.ownerRawPublicKey))
-        return {false, QStringLiteral("cannot_remove_owner")};
-    for (const QString &canonical : std::as_const(removed))
-        if (canonical.isEmpty() || !context.card.hasMember(canonical))
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        QStringList removed;
+        for (const QString &key : memberKeys)
+            removed.append(canonicalMemberKey(key));
+        // The owner anywhere in the list outranks an unknown key elsewhere in it.
+        if (removed.contains(context.card.ownerRawPublicKey))
+            return {false, QStringLiteral("cannot_remove_owner")};
+        for (const QString &canonical : std::as_const(removed))
+            if (canonical.isEmpty() || !context.card.hasMember(canonical))
+                return {false, QStringLiteral("no_such_member")};
+        if (removed.isEmpty())
             return {false, QStringLiteral("no_such_member")};
-    if (removed.isEmpty())
-        return {false, QStringLiteral("no_such_member")};
-    for (const QString &key : std::as_const(removed))
-        context.card.memberPublicKeys.removeAll(key);
-    // A new key that the removed members never get: nothing sent after this
-    // opens for them.
-    return issueCard(registry, context, true);
+        for (const QString &key : std::as_const(removed))
+            context.card.memberPublicKeys.removeAll(key);
+        // A new key that the removed members never get: nothing sent after this
+        // opens for them.
+        return issueCard(registry, context, true);
+    });
 }
 
 GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const QString &newName)
@@ -661,24 +671,18 @@ GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const
     const QString name = newName.trimmed();
     if (name.isEmpty())
         return {false, QStringLiteral("empty_name")};
-    QMutexLocker serial(&ownerChangeMutex());
-    OwnerContext context;
-    const GroupOpResult checked = ownerContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    context.card.name = name;
-    return issueCard(registry, context, false);
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        context.card.name = name;
+        return issueCard(registry, context, false);
+    });
 }
 
 GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, const QString &remark)
 {
-    QMutexLocker serial(&ownerChangeMutex());
-    OwnerContext context;
-    const GroupOpResult checked = ownerContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    context.card.remark = remark.trimmed();
-    return issueCard(registry, context, false);
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        context.card.remark = remark.trimmed();
+        return issueCard(registry, context, false);
+    });
 }
 
 GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible)
@@ -700,12 +704,11 @@ GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId
 GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,
                                       const QString &displayName, const QString &avatarId)
 {
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return {false, QStringLiteral("no_card")};
-    const Me me = currentUser();
-    if (!me.valid())
-        return {false, QStringLiteral("no_identity")};
+    std::optional<GroupCard> card;
+    Me me;
+    const GroupOpResult found = cardAndUser(registry, groupId, &card, &me);
+    if (!found.ok)
+        return found;
     if (!card->hasMember(me.key))
         return {false, QStringLiteral("not_member")};
     GroupMemberProfile profile;
@@ -808,7 +811,7 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ci
     if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
         return GroupInboundResult();
     const QJsonObject outer =
-        parseObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
+        parseJsonObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
     const QString groupId = outer.value(QStringLiteral("groupId")).toString();
     if (outer.isEmpty() || outer.value(QStringLiteral("v")).toInt() != 1 || groupId.isEmpty())
         return refused(groupId, QStringLiteral("invalid_group_message"));
@@ -880,7 +883,7 @@ std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &record
 {
     if (!isCanonicalJson(recordText))
         return std::nullopt;
-    std::optional<GroupRegistryRecord> record = GroupRegistryRecord::fromJson(parseObject(recordText));
+    std::optional<GroupRegistryRecord> record = GroupRegistryRecord::fromJson(parseJsonObject(recordText));
     if (!record || (!expectedJoinKey.isEmpty() && record->joinKey != expectedJoinKey))
         return std::nullopt;
     const QByteArray joinKey = base64UrlDecode(record->joinKey);
@@ -915,7 +918,7 @@ QByteArray buildGroupJoinRequest(const GroupJoinRequest &request)
 
 std::optional<GroupJoinRequest> parseGroupJoinRequest(const QByteArray &json)
 {
-    const QJsonObject object = parseObject(json);
+    const QJsonObject object = parseJsonObject(json);
     const QJsonValue version = object.value(QStringLiteral("v"));
     if (!version.isDouble() || version.toDouble() != 1
         || object.value(QStringLiteral("type")).toString() != QLatin1String("group_join_request"))
