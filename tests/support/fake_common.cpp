@@ -6,6 +6,7 @@
 #include <QHttpServer>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
+#include <QJsonParseError>
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -230,7 +231,7 @@ void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth)
     using Method = QHttpServerRequest::Method;
     http.addRoute(QStringLiteral("/v1/auth/challenge"), Method::Post,
                   [&auth](const QHttpServerRequest &request) {
-                      const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+                      const QJsonObject body = jsonBody(request);
                       const QString challenge =
                           auth.issueChallenge(body.value(QStringLiteral("pubkey")).toString());
                       if (challenge.isEmpty())
@@ -240,7 +241,7 @@ void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth)
                   });
     http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
                   [&auth](const QHttpServerRequest &request) {
-                      const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+                      const QJsonObject body = jsonBody(request);
                       QString error;
                       const QString token = auth.verify(
                           body.value(QStringLiteral("pubkey")).toString(),
@@ -378,6 +379,43 @@ void ChallengeAuthority::resetCounts()
     QMutexLocker locker(&m_mutex);
     m_logins = 0;
     m_challenges_issued = 0;
+}
+
+QJsonObject jsonBody(const QHttpServerRequest &request, bool *ok)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
+    if (ok)
+        *ok = error.error == QJsonParseError::NoError && document.isObject();
+    return document.object();
+}
+
+QString stringField(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+void recordFramesAndAnswerPings(QWebSocket *socket, QMutex &mutex, QStringList &frames)
+{
+    QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
+                     [socket, &mutex, &frames](const QString &text) {
+                         {
+                             QMutexLocker locker(&mutex);
+                             frames.append(text);
+                         }
+                         if (QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("type")).toString()
+                             == QLatin1String("client.ping"))
+                             socket->sendTextMessage(QStringLiteral("{\"type\":\"server.pong\"}"));
+                     });
+}
+
+void abortSockets(const QList<QWebSocket *> &sockets)
+{
+    for (QWebSocket *socket : sockets) {
+        socket->abort();
+        socket->deleteLater();
+    }
 }
 
 } // namespace velmor::fakes

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <functional>
@@ -185,5 +186,17 @@ QString canonicalKeyText(const QString &publicKeyText);
 
 // A loopback port that nothing listens on (bound, then released).
 quint16 unusedLoopbackPort();
+
+// The JSON object in the request body; an empty object (and *ok false) when
+// the body is not one.
+QJsonObject jsonBody(const QHttpServerRequest &request, bool *ok = nullptr);
+// The string under `key`; empty when it is missing or not a string.
+QString stringField(const QJsonObject &object, const char *key);
+
+// Keeps every text frame the client sends in `frames` (under `mutex`) and
+// answers a {"type":"client.ping"} frame with {"type":"server.pong"}.
+void recordFramesAndAnswerPings(QWebSocket *socket, QMutex &mutex, QStringList &frames);
+// Aborts the sockets and deletes them later, on the thread they live on.
+void abortSockets(const QList<QWebSocket *> &sockets);
 
 } // namespace velmor::fakes

@@ -14,11 +14,6 @@ namespace {
 
 using Method = QHttpServerRequest::Method;
 
-QJsonObject bodyOf(const QHttpServerRequest &request)
-{
-    return QJsonDocument::fromJson(request.body()).object();
-}
-
 } // namespace
 
 FakeGroupCenter::FakeGroupCenter()
@@ -111,7 +106,7 @@ void FakeGroupCenter::setUpRoutes()
         const QString caller = m_auth.ownerOfRequest(request);
         if (caller.isEmpty())
             return FakeReply::error(401, QStringLiteral("token_expired"));
-        const QJsonObject body = bodyOf(request);
+        const QJsonObject body = jsonBody(request);
         const QString key = body.value(QStringLiteral("creation_key")).toString();
         const QString name = body.value(QStringLiteral("group_name")).toString();
         const QString type = body.value(QStringLiteral("group_type")).toString().toLower();
@@ -211,15 +206,7 @@ void FakeGroupCenter::onSocket(QWebSocket *socket)
         m_sockets.append(socket);
         hello = m_helloEnabled;
     }
-    QObject::connect(socket, &QWebSocket::textMessageReceived, socket, [this, socket](const QString &text) {
-        {
-            QMutexLocker locker(&m_mutex);
-            m_clientFrames.append(text);
-        }
-        if (QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("type")).toString()
-            == QLatin1String("client.ping"))
-            socket->sendTextMessage(QStringLiteral("{\"type\":\"server.pong\"}"));
-    });
+    recordFramesAndAnswerPings(socket, m_mutex, m_clientFrames);
     QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
         QMutexLocker locker(&m_mutex);
         m_sockets.removeAll(socket);
@@ -271,10 +258,7 @@ void FakeGroupCenter::dropSockets()
             targets = m_sockets;
             m_sockets.clear();
         }
-        for (QWebSocket *socket : targets) {
-            socket->abort();
-            socket->deleteLater();
-        }
+        abortSockets(targets);
     });
 }
 

@@ -24,11 +24,6 @@ qint64 nowSeconds()
     return QDateTime::currentSecsSinceEpoch();
 }
 
-QJsonObject bodyOf(const QHttpServerRequest &request)
-{
-    return QJsonDocument::fromJson(request.body()).object();
-}
-
 bool isManagerRole(const QString &role)
 {
     return role == QLatin1String("owner") || role == QLatin1String("admin");
@@ -303,10 +298,7 @@ void FakeGroupServer::dropSockets()
             targets = m_sockets.keys();
             m_sockets.clear();
         }
-        for (QWebSocket *socket : targets) {
-            socket->abort();
-            socket->deleteLater();
-        }
+        abortSockets(targets);
     });
 }
 
@@ -364,15 +356,7 @@ void FakeGroupServer::onSocket(QWebSocket *socket)
         m_sockets.insert(socket, caller);
         hello = m_helloEnabled;
     }
-    QObject::connect(socket, &QWebSocket::textMessageReceived, socket, [this, socket](const QString &text) {
-        {
-            QMutexLocker locker(&m_mutex);
-            m_clientFrames.append(text);
-        }
-        if (QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("type")).toString()
-            == QLatin1String("client.ping"))
-            socket->sendTextMessage(QStringLiteral("{\"type\":\"server.pong\"}"));
-    });
+    recordFramesAndAnswerPings(socket, m_mutex, m_clientFrames);
     QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
         QMutexLocker locker(&m_mutex);
         m_sockets.remove(socket);
@@ -482,7 +466,7 @@ void FakeGroupServer::setUpRoutes()
                           Events &events) {
                if (!me || !isManagerRole(me->role))
                    return denied;
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                const QString name = body.value(QStringLiteral("name")).toString().trimmed();
                if (name.isEmpty())
                    return FakeReply::error(400, QStringLiteral("empty_name"));
@@ -506,7 +490,7 @@ void FakeGroupServer::setUpRoutes()
                           Events &events) {
                if (!me || !isManagerRole(me->role))
                    return denied;
-               m_allMuted = bodyOf(request).value(QStringLiteral("muted")).toBool();
+               m_allMuted = jsonBody(request).value(QStringLiteral("muted")).toBool();
                events.push_back({QStringLiteral("server.group.updated"),
                                  QJsonObject{{QStringLiteral("all_muted"), m_allMuted}}, {}});
                return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
@@ -518,7 +502,7 @@ void FakeGroupServer::setUpRoutes()
                if (!me)
                    return notMember;
                FakeMember *self = findMember(caller);
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                self->displayName = body.value(QStringLiteral("display_name")).toString();
                self->avatarUrl = body.value(QStringLiteral("avatar_url")).toString();
                self->avatarId = self->avatarUrl;
@@ -537,7 +521,7 @@ void FakeGroupServer::setUpRoutes()
                                    const FakeMember *me, Events &) {
                if (!me)
                    return notMember;
-               findMember(caller)->muted = bodyOf(request).value(QStringLiteral("muted")).toBool();
+               findMember(caller)->muted = jsonBody(request).value(QStringLiteral("muted")).toBool();
                return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
            });
 
@@ -546,7 +530,7 @@ void FakeGroupServer::setUpRoutes()
                                       const FakeMember *me, Events &events) {
                if (!me || !isManagerRole(me->role))
                    return denied;
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                const QString key = canonicalKeyText(body.value(QStringLiteral("pubkey")).toString());
                if (key.isEmpty())
                    return FakeReply::error(400, QStringLiteral("invalid_pubkey"));
@@ -570,7 +554,7 @@ void FakeGroupServer::setUpRoutes()
                                       const FakeMember *me, Events &events) {
                if (!me || !isManagerRole(me->role))
                    return denied;
-               const QString key = canonicalKeyText(bodyOf(request).value(QStringLiteral("pubkey")).toString());
+               const QString key = canonicalKeyText(jsonBody(request).value(QStringLiteral("pubkey")).toString());
                FakeMember *target = findMember(key);
                if (!target)
                    return FakeReply::error(404, QStringLiteral("not_member"));
@@ -590,7 +574,7 @@ void FakeGroupServer::setUpRoutes()
                         Events &events) {
                if (!me || me->role != QLatin1String("owner"))
                    return FakeReply::error(403, QStringLiteral("not_owner"));
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                const QString role = body.value(QStringLiteral("role")).toString();
                if (role != QLatin1String("admin") && role != QLatin1String("member"))
                    return FakeReply::error(400, QStringLiteral("invalid_role"));
@@ -611,7 +595,7 @@ void FakeGroupServer::setUpRoutes()
     // Joining: the request proves the key by a signed challenge, no token.
     m_http.addRoute(QStringLiteral("/v1/join/request"), Method::Post,
                     [this, findMember](const QHttpServerRequest &request) {
-                        const QJsonObject body = bodyOf(request);
+                        const QJsonObject body = jsonBody(request);
                         QString error;
                         if (m_auth.verify(body.value(QStringLiteral("pubkey")).toString(),
                                           body.value(QStringLiteral("challenge")).toString(),
@@ -683,7 +667,7 @@ void FakeGroupServer::setUpRoutes()
                                                   const FakeMember *me, Events &events) {
                    if (!me || !isManagerRole(me->role))
                        return denied;
-                   const QString key = canonicalKeyText(bodyOf(request).value(QStringLiteral("pubkey")).toString());
+                   const QString key = canonicalKeyText(jsonBody(request).value(QStringLiteral("pubkey")).toString());
                    if (key.isEmpty())
                        return FakeReply::error(400, QStringLiteral("invalid_pubkey"));
                    JoinRequest *pending = nullptr;
@@ -729,7 +713,7 @@ void FakeGroupServer::setUpRoutes()
                              const FakeMember *me, Events &) {
                if (!me)
                    return notMember;
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                const qint64 since = body.value(QStringLiteral("since_seq")).toVariant().toLongLong();
                int limit = body.value(QStringLiteral("limit")).toInt(100);
                limit = qBound(1, limit, 500);
@@ -778,7 +762,7 @@ void FakeGroupServer::setUpRoutes()
                    return notMember;
                FakeMember *self = findMember(caller);
                const qint64 last = m_messages.isEmpty() ? 0 : m_messages.last().seq;
-               const qint64 wanted = bodyOf(request).value(QStringLiteral("last_read_seq")).toVariant().toLongLong();
+               const qint64 wanted = jsonBody(request).value(QStringLiteral("last_read_seq")).toVariant().toLongLong();
                self->lastReadSeq = qMax(self->lastReadSeq, qMin(wanted, last));
                return readReply(*self);
            });
@@ -790,7 +774,7 @@ void FakeGroupServer::setUpRoutes()
                    return notMember;
                if (m_allMuted && !isManagerRole(me->role))
                    return FakeReply::error(403, QStringLiteral("all_muted"));
-               const QJsonObject body = bodyOf(request);
+               const QJsonObject body = jsonBody(request);
                const QString messageId = body.value(QStringLiteral("message_id")).toString();
                if (messageId.isEmpty())
                    return FakeReply::error(400, QStringLiteral("invalid_message_id"));
@@ -927,7 +911,7 @@ void FakeGroupServer::setUpRoutes()
                        return denied;
                    if (!m_voiceOpen)
                        return FakeReply::error(409, QStringLiteral("voice_not_open"));
-                   const QString key = canonicalKeyText(bodyOf(request).value(QStringLiteral("pubkey")).toString());
+                   const QString key = canonicalKeyText(jsonBody(request).value(QStringLiteral("pubkey")).toString());
                    if (!findMember(key))
                        return FakeReply::error(404, QStringLiteral("not_member"));
                    if (grant)

@@ -7,31 +7,46 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <optional>
+
 namespace velmor::fakes {
 
 namespace {
 
 using Method = QHttpServerRequest::Method;
 
-bool parseBody(const QHttpServerRequest &request, QJsonObject *object)
-{
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return false;
-    *object = document.object();
-    return true;
-}
-
-QString text(const QJsonObject &object, const char *key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
-}
-
 FakeReply unauthorized()
 {
     return FakeReply::error(401, QStringLiteral("token_expired"));
+}
+
+FakeReply invalidJson()
+{
+    return FakeReply::error(400, QStringLiteral("invalid_json"));
+}
+
+// An authorised request with a JSON object body: its caller and body, or
+// the answer that refuses it.
+struct AuthorizedBody
+{
+    QString owner;
+    QJsonObject body;
+    std::optional<FakeReply> refusal;
+};
+
+AuthorizedBody authorizedBody(const ChallengeAuthority &auth, const QHttpServerRequest &request)
+{
+    AuthorizedBody in;
+    in.owner = auth.ownerOfRequest(request);
+    if (in.owner.isEmpty()) {
+        in.refusal = unauthorized();
+        return in;
+    }
+    bool ok = false;
+    in.body = jsonBody(request, &ok);
+    if (!ok)
+        in.refusal = invalidJson();
+    return in;
 }
 
 } // namespace
@@ -106,11 +121,12 @@ QJsonObject FakeRelay::lastBody(const QString &path) const
 
 FakeReply FakeRelay::handleChallenge(const QHttpServerRequest &request)
 {
-    QJsonObject body;
-    if (!parseBody(request, &body))
-        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    bool ok = false;
+    const QJsonObject body = jsonBody(request, &ok);
+    if (!ok)
+        return invalidJson();
     rememberBody(QStringLiteral("/v1/auth/challenge"), body);
-    const QString challenge = m_auth.issueChallenge(text(body, "identityPublicKey"));
+    const QString challenge = m_auth.issueChallenge(stringField(body, "identityPublicKey"));
     if (challenge.isEmpty())
         return FakeReply::error(400, QStringLiteral("bad_public_key"));
     return FakeReply::json(QJsonObject{{QStringLiteral("challenge"), challenge},
@@ -119,16 +135,17 @@ FakeReply FakeRelay::handleChallenge(const QHttpServerRequest &request)
 
 FakeReply FakeRelay::handleVerify(const QHttpServerRequest &request)
 {
-    QJsonObject body;
-    if (!parseBody(request, &body))
-        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    bool ok = false;
+    const QJsonObject body = jsonBody(request, &ok);
+    if (!ok)
+        return invalidJson();
     rememberBody(QStringLiteral("/v1/auth/verify"), body);
     QString error;
-    const QString token = m_auth.verify(text(body, "identityPublicKey"), text(body, "challenge"),
-                                        text(body, "signature"), &error);
+    const QString token = m_auth.verify(stringField(body, "identityPublicKey"), stringField(body, "challenge"),
+                                        stringField(body, "signature"), &error);
     if (token.isEmpty())
         return FakeReply::error(401, error);
-    markSeen(text(body, "identityPublicKey"));
+    markSeen(stringField(body, "identityPublicKey"));
     return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
                                        {QStringLiteral("expiresIn"),
                                         double(m_auth.tokenLifetime())}});
@@ -136,21 +153,20 @@ FakeReply FakeRelay::handleVerify(const QHttpServerRequest &request)
 
 FakeReply FakeRelay::handleSend(const QHttpServerRequest &request)
 {
-    const QString owner = m_auth.ownerOfRequest(request);
-    if (owner.isEmpty())
-        return unauthorized();
-    QJsonObject body;
-    if (!parseBody(request, &body))
-        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    const AuthorizedBody in = authorizedBody(m_auth, request);
+    if (in.refusal)
+        return *in.refusal;
+    const QString &owner = in.owner;
+    const QJsonObject &body = in.body;
     rememberBody(QStringLiteral("/v1/message/send"), body);
-    const QString messageId = text(body, "message_id");
-    if (messageId.isEmpty() || text(body, "sender_pubkey").isEmpty()
-        || text(body, "ciphertext").isEmpty() || text(body, "signature").isEmpty()
+    const QString messageId = stringField(body, "message_id");
+    if (messageId.isEmpty() || stringField(body, "sender_pubkey").isEmpty()
+        || stringField(body, "ciphertext").isEmpty() || stringField(body, "signature").isEmpty()
         || !body.value(QStringLiteral("created_at")).isDouble())
         return FakeReply::error(400, QStringLiteral("invalid_envelope"));
-    if (canonicalKeyText(text(body, "sender_pubkey")) != owner)
+    if (canonicalKeyText(stringField(body, "sender_pubkey")) != owner)
         return FakeReply::error(403, QStringLiteral("sender_mismatch"));
-    const QString recipient = canonicalKeyText(text(body, "recipient_pubkey"));
+    const QString recipient = canonicalKeyText(stringField(body, "recipient_pubkey"));
     if (recipient.isEmpty())
         return FakeReply::error(400, QStringLiteral("invalid_recipient"));
     if (!isSeen(recipient))
@@ -160,7 +176,7 @@ FakeReply FakeRelay::handleSend(const QHttpServerRequest &request)
         QList<QJsonObject> &queue = m_queues[recipient];
         for (const QJsonObject &queued : std::as_const(queue)) {
             // A resent envelope is accepted once.
-            if (text(queued, "message_id") == messageId)
+            if (stringField(queued, "message_id") == messageId)
                 return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true},
                                                    {QStringLiteral("message_id"), messageId}});
         }
@@ -176,8 +192,7 @@ FakeReply FakeRelay::handlePull(const QHttpServerRequest &request)
     const QString owner = m_auth.ownerOfRequest(request);
     if (owner.isEmpty())
         return unauthorized();
-    QJsonObject body;
-    parseBody(request, &body);
+    const QJsonObject body = jsonBody(request);
     rememberBody(QStringLiteral("/v1/message/pull"), body);
     int limit = body.value(QStringLiteral("limit")).toInt(100);
     limit = qBound(1, limit, 500);
@@ -193,17 +208,16 @@ FakeReply FakeRelay::handlePull(const QHttpServerRequest &request)
 
 FakeReply FakeRelay::handleAck(const QHttpServerRequest &request)
 {
-    const QString owner = m_auth.ownerOfRequest(request);
-    if (owner.isEmpty())
-        return unauthorized();
-    QJsonObject body;
-    if (!parseBody(request, &body))
-        return FakeReply::error(400, QStringLiteral("invalid_json"));
-    const QString id = text(body, "message_id");
+    const AuthorizedBody in = authorizedBody(m_auth, request);
+    if (in.refusal)
+        return *in.refusal;
+    const QString &owner = in.owner;
+    const QJsonObject &body = in.body;
+    const QString id = stringField(body, "message_id");
     QMutexLocker locker(&m_mutex);
     QList<QJsonObject> &queue = m_queues[owner];
     for (qsizetype i = 0; i < queue.size(); ++i) {
-        if (text(queue.at(i), "message_id") == id) {
+        if (stringField(queue.at(i), "message_id") == id) {
             queue.removeAt(i);
             return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
         }
@@ -213,12 +227,11 @@ FakeReply FakeRelay::handleAck(const QHttpServerRequest &request)
 
 FakeReply FakeRelay::handleAckBatch(const QHttpServerRequest &request)
 {
-    const QString owner = m_auth.ownerOfRequest(request);
-    if (owner.isEmpty())
-        return unauthorized();
-    QJsonObject body;
-    if (!parseBody(request, &body))
-        return FakeReply::error(400, QStringLiteral("invalid_json"));
+    const AuthorizedBody in = authorizedBody(m_auth, request);
+    if (in.refusal)
+        return *in.refusal;
+    const QString &owner = in.owner;
+    const QJsonObject &body = in.body;
     rememberBody(QStringLiteral("/v1/message/ack/batch"), body);
     QMutexLocker locker(&m_mutex);
     if (m_refuseBatch)
@@ -231,7 +244,7 @@ FakeReply FakeRelay::handleAckBatch(const QHttpServerRequest &request)
     QList<QJsonObject> &queue = m_queues[owner];
     const qsizetype before = queue.size();
     queue.removeIf([&ids](const QJsonObject &queued) {
-        return ids.contains(text(queued, "message_id"));
+        return ids.contains(stringField(queued, "message_id"));
     });
     return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true},
                                        {QStringLiteral("acked"), int(before - queue.size())}});
@@ -299,7 +312,7 @@ void FakeRelay::enqueueRaw(const QString &recipientKey, const QJsonObject &envel
         QMutexLocker locker(&m_mutex);
         m_queues[recipient].append(envelope);
     }
-    const QString id = text(envelope, "message_id");
+    const QString id = stringField(envelope, "message_id");
     m_http.runOnServerThread([this, recipient, id]() { notifyRecipient(recipient, id); });
 }
 
@@ -329,7 +342,7 @@ QStringList FakeRelay::queuedIds(const QString &recipientKey) const
     QMutexLocker locker(&m_mutex);
     QStringList ids;
     for (const QJsonObject &queued : m_queues.value(canonicalKeyText(recipientKey)))
-        ids.append(text(queued, "message_id"));
+        ids.append(stringField(queued, "message_id"));
     return ids;
 }
 

@@ -16,31 +16,17 @@ namespace {
 
 using Method = QHttpServerRequest::Method;
 
-QJsonObject bodyObject(const QHttpServerRequest &request, bool *ok)
-{
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
-    *ok = error.error == QJsonParseError::NoError && document.isObject();
-    return document.object();
-}
-
-QString field(const QJsonObject &object, const char *key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
-}
-
 velmor::identity::Envelope envelopeOf(const QJsonObject &json)
 {
     velmor::identity::Envelope envelope;
-    envelope.messageId = field(json, "message_id");
-    envelope.senderPubkey = field(json, "sender_pubkey");
-    envelope.recipientPubkey = field(json, "recipient_pubkey");
-    envelope.senderAddress = field(json, "sender_address");
+    envelope.messageId = stringField(json, "message_id");
+    envelope.senderPubkey = stringField(json, "sender_pubkey");
+    envelope.recipientPubkey = stringField(json, "recipient_pubkey");
+    envelope.senderAddress = stringField(json, "sender_address");
     envelope.createdAt = qint64(json.value(QStringLiteral("created_at")).toDouble());
     envelope.expiresAt = qint64(json.value(QStringLiteral("expires_at")).toDouble());
-    envelope.ciphertext = field(json, "ciphertext");
-    envelope.signature = field(json, "signature");
+    envelope.ciphertext = stringField(json, "ciphertext");
+    envelope.signature = stringField(json, "signature");
     return envelope;
 }
 
@@ -90,8 +76,8 @@ void FakeRelayGroups::putRecord(const QString &joinKey, const QString &recordTex
     QJsonParseError error{};
     const QJsonObject record = QJsonDocument::fromJson(recordText.toUtf8(), &error).object();
     QMutexLocker locker(&m_mutex);
-    m_records.insert(joinKey, Record{field(record, "groupId"), recordText, signature,
-                                     field(record, "visibility"),
+    m_records.insert(joinKey, Record{stringField(record, "groupId"), recordText, signature,
+                                     stringField(record, "visibility"),
                                      qint64(record.value(QStringLiteral("epoch")).toDouble()),
                                      qint64(record.value(QStringLiteral("updatedAt")).toDouble())});
 }
@@ -156,9 +142,9 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
     if (owner.isEmpty())
         return FakeReply::error(401, QStringLiteral("unauthorized"));
     bool ok = false;
-    const QJsonObject body = bodyObject(request, &ok);
+    const QJsonObject body = jsonBody(request, &ok);
     const QJsonValue list = body.value(QStringLiteral("envelopes"));
-    if (!ok || field(body, "group_id").isEmpty() || !list.isArray() || list.toArray().isEmpty())
+    if (!ok || stringField(body, "group_id").isEmpty() || !list.isArray() || list.toArray().isEmpty())
         return FakeReply::error(400, QStringLiteral("invalid_fanout"));
     bool check = true;
     {
@@ -170,9 +156,9 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
     QList<QPair<QString, QJsonObject>> deliveries;
     for (const QJsonValue &value : list.toArray()) {
         const QJsonObject envelope = value.toObject();
-        if (canonicalKeyText(field(envelope, "sender_pubkey")) != owner)
+        if (canonicalKeyText(stringField(envelope, "sender_pubkey")) != owner)
             return FakeReply::error(403, QStringLiteral("sender_mismatch"));
-        const QString recipient = canonicalKeyText(field(envelope, "recipient_pubkey"));
+        const QString recipient = canonicalKeyText(stringField(envelope, "recipient_pubkey"));
         if (recipient.isEmpty())
             return FakeReply::error(400, QStringLiteral("invalid_recipient"));
         if (check && !velmor::identity::validateEnvelope(envelopeOf(envelope), now).valid)
@@ -192,7 +178,7 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
         m_lastRecipients = recipients;
     }
     return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true},
-                                       {QStringLiteral("message_id"), field(body, "message_id")},
+                                       {QStringLiteral("message_id"), stringField(body, "message_id")},
                                        {QStringLiteral("delivered"), int(deliveries.size())}});
 }
 
@@ -201,30 +187,30 @@ FakeReply FakeRelayGroups::handleRegister(const QHttpServerRequest &request, boo
     if (m_relay.auth().ownerOfRequest(request).isEmpty())
         return FakeReply::error(401, QStringLiteral("unauthorized"));
     bool ok = false;
-    const QJsonObject body = bodyObject(request, &ok);
+    const QJsonObject body = jsonBody(request, &ok);
     if (!ok)
         return FakeReply::error(400, QStringLiteral("invalid_json"));
-    const QString joinKey = field(body, "join_key");
-    const QString text = field(body, "record");
-    const QString signature = field(body, "signature");
+    const QString joinKey = stringField(body, "join_key");
+    const QString text = stringField(body, "record");
+    const QString signature = stringField(body, "signature");
     QJsonParseError error{};
     const QJsonObject record = QJsonDocument::fromJson(text.toUtf8(), &error).object();
-    if (error.error != QJsonParseError::NoError || field(record, "joinKey") != joinKey
-        || field(record, "groupId") != field(body, "group_id") || field(record, "groupId").isEmpty())
+    if (error.error != QJsonParseError::NoError || stringField(record, "joinKey") != joinKey
+        || stringField(record, "groupId") != stringField(body, "group_id") || stringField(record, "groupId").isEmpty())
         return FakeReply::error(400, QStringLiteral("invalid_record"));
     const QByteArray keyBytes = velmor::crypto::base64UrlDecode(joinKey);
     if (keyBytes.size() != 32
         || !velmor::crypto::ed25519Verify(keyBytes, text.toUtf8(),
                                           velmor::crypto::base64UrlDecode(signature)))
         return FakeReply::error(403, QStringLiteral("bad_signature"));
-    const QString visibility = field(record, "visibility");
+    const QString visibility = stringField(record, "visibility");
     if (visibility != QLatin1String("public") && visibility != QLatin1String("private"))
         return FakeReply::error(400, QStringLiteral("invalid_visibility"));
     QMutexLocker locker(&m_mutex);
     const auto it = m_records.constFind(joinKey);
     if (visibilityOnly && it == m_records.constEnd())
         return FakeReply::error(404, QStringLiteral("group_not_found"));
-    if (it != m_records.constEnd() && it->groupId != field(record, "groupId"))
+    if (it != m_records.constEnd() && it->groupId != stringField(record, "groupId"))
         return FakeReply::error(409, QStringLiteral("join_key_taken"));
     // Anyone may fetch a signed record and post it again: an older one (say,
     // "public" from before the owner hid the group) must not win.
@@ -233,7 +219,7 @@ FakeReply FakeRelayGroups::handleRegister(const QHttpServerRequest &request, boo
     if (it != m_records.constEnd()
         && (epoch < it->epoch || (epoch == it->epoch && updatedAt < it->updatedAt)))
         return FakeReply::error(409, QStringLiteral("stale_record"));
-    m_records.insert(joinKey, Record{field(record, "groupId"), text, signature, visibility, epoch, updatedAt});
+    m_records.insert(joinKey, Record{stringField(record, "groupId"), text, signature, visibility, epoch, updatedAt});
     return FakeReply::json(QJsonObject{{QStringLiteral("ok"), true}});
 }
 
