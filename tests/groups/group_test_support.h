@@ -10,6 +10,8 @@
 #include "net/relay_api.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
+#include "support/fake_relay.h"
+#include "support/fake_relay_groups.h"
 
 #include <QDir>
 #include <QList>
@@ -47,6 +49,40 @@ inline bool use(User &user, const QString &relayUrl)
     velmor::net::RelayAuthSession::instance().configure(relayUrl, user.identity);
     return ChatStore::instance().open(user.key(), user.dbPath);
 }
+
+// What the group tests stand on: the local relay with its group routes and
+// a temporary folder for the users' stores.
+class RelayFixture
+{
+protected:
+    QTemporaryDir m_dir;
+    velmor::fakes::FakeRelay m_relay;
+    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
+
+    // True when the folder is there and the relay listens.
+    bool startRelay()
+    {
+        if (!m_dir.isValid())
+            return false;
+        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
+        return m_relay.start() != 0;
+    }
+
+    void makeUser(User &user, const QString &name, char secretByte)
+    {
+        grouptest::makeUser(user, name, secretByte, m_dir);
+    }
+
+    bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }
+
+    // Closes the store, signs out and stops the relay.
+    void stopRelay()
+    {
+        ChatStore::instance().close();
+        velmor::net::RelayAuthSession::instance().clear();
+        m_relay.stop();
+    }
+};
 
 // One inbound envelope as the engine saw it.
 struct Received

@@ -20,19 +20,14 @@ using velmor::fakes::FakeGroupServer;
 using velmor::fakes::FakeRelay;
 using velmor::fakes::FakeRelayGroups;
 
-class DiscoveryTest : public QObject
+class DiscoveryTest : public QObject, protected grouptest::RelayFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    FakeRelay m_relay;
-    std::unique_ptr<FakeRelayGroups> m_groups;
     std::unique_ptr<FakeGroupServer> m_server;
     User m_alice, m_bob, m_carol, m_dave, m_erin;
     QHash<QString, QString> m_values; // placeholder -> text
-
-    bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }
 
     QString expand(QString text) const
     {
@@ -71,14 +66,12 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        grouptest::makeUser(m_alice, QStringLiteral("alice"), 0x11, m_dir);
-        grouptest::makeUser(m_bob, QStringLiteral("bob"), 0x22, m_dir);
-        grouptest::makeUser(m_carol, QStringLiteral("carol"), 0x33, m_dir);
-        grouptest::makeUser(m_dave, QStringLiteral("dave"), 0x44, m_dir);
-        grouptest::makeUser(m_erin, QStringLiteral("erin"), 0x66, m_dir);
+        QVERIFY(startRelay());
+        makeUser(m_alice, QStringLiteral("alice"), 0x11);
+        makeUser(m_bob, QStringLiteral("bob"), 0x22);
+        makeUser(m_carol, QStringLiteral("carol"), 0x33);
+        makeUser(m_dave, QStringLiteral("dave"), 0x44);
+        makeUser(m_erin, QStringLiteral("erin"), 0x66);
 
         m_server = std::make_unique<FakeGroupServer>(m_carol.key(), QStringLiteral("Big room"));
         QVERIFY(m_server->start() != 0);
@@ -153,10 +146,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        ChatStore::instance().close();
-        velmor::net::RelayAuthSession::instance().clear();
         m_server->stop();
-        m_relay.stop();
+        stopRelay();
     }
 
     void classification_data()

@@ -21,18 +21,13 @@ using velmor::fakes::Fault;
 using velmor::fakes::FakeRelay;
 using velmor::fakes::FakeRelayGroups;
 
-class GroupEngineTest : public QObject
+class GroupEngineTest : public QObject, protected grouptest::RelayFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    FakeRelay m_relay;
-    std::unique_ptr<FakeRelayGroups> m_groups;
     User m_alice, m_bob, m_carol, m_dave;
     QString m_groupId;
-
-    bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }
 
     // Signs in as the user, pulls and handles the inbox.
     QList<Received> receive(User &user)
@@ -66,20 +61,16 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        grouptest::makeUser(m_alice, QStringLiteral("alice"), 0x11, m_dir);
-        grouptest::makeUser(m_bob, QStringLiteral("bob"), 0x22, m_dir);
-        grouptest::makeUser(m_carol, QStringLiteral("carol"), 0x33, m_dir);
-        grouptest::makeUser(m_dave, QStringLiteral("dave"), 0x44, m_dir);
+        QVERIFY(startRelay());
+        makeUser(m_alice, QStringLiteral("alice"), 0x11);
+        makeUser(m_bob, QStringLiteral("bob"), 0x22);
+        makeUser(m_carol, QStringLiteral("carol"), 0x33);
+        makeUser(m_dave, QStringLiteral("dave"), 0x44);
     }
 
     void cleanupTestCase()
     {
-        ChatStore::instance().close();
-        velmor::net::RelayAuthSession::instance().clear();
-        m_relay.stop();
+        stopRelay();
     }
 
     void createSendsInvitations()

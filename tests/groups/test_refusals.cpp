@@ -44,18 +44,13 @@ QString cardMessageOf(const GroupCard &card)
 
 } // namespace
 
-class GroupRefusalTest : public QObject
+class GroupRefusalTest : public QObject, protected grouptest::RelayFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    FakeRelay m_relay;
-    std::unique_ptr<FakeRelayGroups> m_groups;
     User m_alice, m_bob, m_carol, m_eve;
     QString m_groupId;
-
-    bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }
 
     // Bob's state, to compare before and after a refusal.
     struct Snapshot
@@ -125,13 +120,11 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        grouptest::makeUser(m_alice, QStringLiteral("alice"), 0x11, m_dir);
-        grouptest::makeUser(m_bob, QStringLiteral("bob"), 0x22, m_dir);
-        grouptest::makeUser(m_carol, QStringLiteral("carol"), 0x33, m_dir);
-        grouptest::makeUser(m_eve, QStringLiteral("eve"), 0x55, m_dir);
+        QVERIFY(startRelay());
+        makeUser(m_alice, QStringLiteral("alice"), 0x11);
+        makeUser(m_bob, QStringLiteral("bob"), 0x22);
+        makeUser(m_carol, QStringLiteral("carol"), 0x33);
+        makeUser(m_eve, QStringLiteral("eve"), 0x55);
 
         QVERIFY(use(m_alice));
         const GroupCreateResult created =
@@ -147,9 +140,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        ChatStore::instance().close();
-        velmor::net::RelayAuthSession::instance().clear();
-        m_relay.stop();
+        stopRelay();
     }
 
     void everyChangedByteOfACardIsRefused()
