@@ -73,6 +73,27 @@ private:
     bool m_open = false;
 };
 
+// The fixture of the store tests: a temporary folder for database files and
+// the path of the current one.
+class StoreFiles
+{
+protected:
+    QTemporaryDir m_dir;
+    QString m_path;
+
+    velmor::chat::ChatStore &store() { return velmor::chat::ChatStore::instance(); }
+
+    // A database path in the folder that no earlier call gave:
+    // "<stem>-<n>.db".
+    QString freshPath(const QString &stem)
+    {
+        return m_dir.filePath(QStringLiteral("%1-%2.db").arg(stem).arg(++m_files));
+    }
+
+private:
+    int m_files = 0;
+};
+
 inline velmor::chat::MessageRecord message(const QString &id, const QString &conversationId, const QString &text,
                                            qint64 createdAt, bool outgoing = false)
 {

@@ -11,23 +11,12 @@
 using namespace velmor::chat;
 using namespace storetest;
 
-class StoreDurability : public QObject
+class StoreDurability : public QObject, protected StoreFiles
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    ChatStore &store() { return ChatStore::instance(); }
-
-    QString freshPath()
-    {
-        static int n = 0;
-        return m_dir.filePath(QStringLiteral("durability-%1.db").arg(++n));
-    }
-
 private slots:
-    void init() { m_path = freshPath(); }
+    void init() { m_path = freshPath(QStringLiteral("durability")); }
     void cleanup() { store().close(); }
 
     // ---- all-or-nothing --------------------------------------------------------

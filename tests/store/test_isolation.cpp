@@ -99,13 +99,9 @@ void expectEverything(ChatStore &s, const QString &tag, qint64 t)
 
 } // namespace
 
-class StoreIsolation : public QObject
+class StoreIsolation : public QObject, protected StoreFiles
 {
     Q_OBJECT
-
-private:
-    QTemporaryDir m_dir;
-    ChatStore &store() { return ChatStore::instance(); }
 
 private slots:
     void sameIdsLiveSideBySide()

@@ -14,14 +14,11 @@
 using namespace velmor::chat;
 using namespace storetest;
 
-class StoreSemantics : public QObject
+class StoreSemantics : public QObject, protected StoreFiles
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    ChatStore &store() { return ChatStore::instance(); }
 
 private slots:
     void initTestCase()
@@ -31,8 +28,7 @@ private slots:
 
     void init()
     {
-        static int n = 0;
-        m_path = m_dir.filePath(QStringLiteral("semantics-%1.db").arg(++n));
+        m_path = freshPath(QStringLiteral("semantics"));
         QVERIFY(store().open(kOwnerA, m_path));
     }
 

@@ -33,20 +33,16 @@ int storeConnectionCount()
 
 } // namespace
 
-class StoreThreads : public QObject
+class StoreThreads : public QObject, protected StoreFiles
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    ChatStore &store() { return ChatStore::instance(); }
 
 private slots:
     void init()
     {
-        static int n = 0;
-        m_path = m_dir.filePath(QStringLiteral("threads-%1.db").arg(++n));
+        m_path = freshPath(QStringLiteral("threads"));
         QVERIFY(store().open(kOwnerA, m_path));
     }
     void cleanup() { store().close(); }
