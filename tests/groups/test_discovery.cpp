@@ -117,7 +117,7 @@ private slots:
         m_values = {
             {"sg", sg},
             {"sgUpper", sg.toUpper()},
-            {"dead", QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort())},
+            {"dead", velmor::fakes::unusedLoopbackUrl()},
             {"join", openCard.adminPublicKey},
             {"hiddenJoin", hiddenCard.adminPublicKey},
             {"unknownJoin", base64UrlEncode(QByteArray(32, 'u'))},

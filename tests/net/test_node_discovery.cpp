@@ -35,11 +35,6 @@ private slots:
     void relayListingItselfServesAWholeSignIn();
 
 private:
-    QString deadUrl() const
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort());
-    }
-
     FakeNodeDirectory m_directory;
     FakeRelay m_first;
     FakeRelay m_second;
@@ -86,10 +81,10 @@ void NodeDiscoveryTest::equalPrioritiesKeepListingOrder()
 
 void NodeDiscoveryTest::deadFailingAndHangingNodesAreSkipped()
 {
-    m_directory.addNode(deadUrl(), 1);             // nothing listens
+    m_directory.addNode(velmor::fakes::unusedLoopbackUrl(), 1);             // nothing listens
     m_directory.addNode(m_first.baseUrl(), 2);     // answers 500
     m_directory.addNode(m_second.baseUrl(), 3);    // healthy
-    m_directory.addNode(deadUrl(), 4);
+    m_directory.addNode(velmor::fakes::unusedLoopbackUrl(), 4);
     m_first.setFault("/v1/health", Fault::http500());
     QCOMPARE(resolveNodeEndpoint(m_directory.baseUrl()), m_second.baseUrl());
 
@@ -111,7 +106,7 @@ void NodeDiscoveryTest::deadFailingAndHangingNodesAreSkipped()
 void NodeDiscoveryTest::allDeadGivesEmpty()
 {
     for (int i = 0; i < 6; ++i)
-        m_directory.addNode(deadUrl(), i);
+        m_directory.addNode(velmor::fakes::unusedLoopbackUrl(), i);
     m_directory.addNode(m_first.baseUrl(), 7);
     m_first.setFault("/v1/health", Fault::delay(1500));
     QVERIFY(resolveNodeEndpoint(m_directory.baseUrl(), 300).isEmpty());
@@ -168,8 +163,8 @@ void NodeDiscoveryTest::brokenDirectoryGivesEmpty()
 void NodeDiscoveryTest::unreachableDirectoryGivesEmpty()
 {
     QString error;
-    QVERIFY(resolveNodeEndpoint(deadUrl()).isEmpty());
-    QVERIFY(fetchRelayNodes(deadUrl(), &error).isEmpty());
+    QVERIFY(resolveNodeEndpoint(velmor::fakes::unusedLoopbackUrl()).isEmpty());
+    QVERIFY(fetchRelayNodes(velmor::fakes::unusedLoopbackUrl(), &error).isEmpty());
     QVERIFY(error.startsWith(QStringLiteral("nodes_http_0(")));
     QVERIFY(resolveNodeEndpoint(QStringLiteral("http://directory.example.org")).isEmpty());
     QVERIFY(resolveNodeEndpoint(QString()).isEmpty());

@@ -472,8 +472,7 @@ void RelayApiTest::sendFailureWords()
     QCOMPARE(result.serviceError.code, int(velmor::net::ErrorNotAuthenticated));
 
     // A relay that is gone.
-    RelayAuthSession::instance().configure(
-        QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort()), m_alice);
+    RelayAuthSession::instance().configure(velmor::fakes::unusedLoopbackUrl(), m_alice);
     result = RelayApi::sendText(bob, "hi");
     QVERIFY(!result.ok);
     QVERIFY(result.error.startsWith(QStringLiteral("challenge_http_0(")));
@@ -586,8 +585,7 @@ void RelayApiTest::ackWithoutRelayFailsEveryIdOnce()
     QStringList ids;
     for (int i = 0; i < 230; ++i)
         ids.append(QStringLiteral("id-%1").arg(i));
-    RelayAuthSession::instance().configure(
-        QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort()), m_bob);
+    RelayAuthSession::instance().configure(velmor::fakes::unusedLoopbackUrl(), m_bob);
     const AckResult result = RelayApi::ack(ids);
     QVERIFY(result.ackedIds.isEmpty());
     QCOMPARE(result.failedIds, ids);

@@ -254,8 +254,7 @@ void RelaySessionTest::loginFailuresAreErrorWords()
     m_relay.clearFaults();
 
     // No relay at all.
-    session.configure(QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort()),
-                      m_alice);
+    session.configure(velmor::fakes::unusedLoopbackUrl(), m_alice);
     QVERIFY(session.token(&error).isEmpty());
     QVERIFY(error.startsWith(QStringLiteral("challenge_http_0(")));
     QCOMPARE(classifyError(error).code, int(ErrorNetwork));

@@ -6,6 +6,7 @@
 #include "net/supergroup_api.h"
 #include "net/supergroup_client.h"
 #include "support/fake_group_server.h"
+#include "supergroup_test_support.h"
 
 #include "identity/crypto.h"
 #include "identity/identity.h"
@@ -20,12 +21,9 @@ using velmor::net::ServiceError;
 using velmor::sg::SGMessage;
 using velmor::sg::SuperGroupApi;
 using velmor::sg::SuperGroupServiceClient;
-
-// JSON text written with single quotes, for readability.
-static QByteArray quoted(const char *text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
+using sgtest::quoted;
+using sgtest::signIn;
+using sgtest::signInAfresh;
 
 class SuperGroupApiTest : public QObject
 {
@@ -37,10 +35,6 @@ private:
     Identity m_member = Identity::generate();
     Identity m_stranger = Identity::generate();
 
-    static void signIn(const Identity &identity)
-    {
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), identity);
-    }
     SuperGroupApi &api() { return SuperGroupApi::instance(); }
 
     void populate(FakeGroupServer &server)
@@ -52,8 +46,7 @@ private:
 private slots:
     void init()
     {
-        SuperGroupServiceClient::instance().clearTokens();
-        signIn(m_owner);
+        signInAfresh(m_owner);
     }
 
     void informationAndMembers()

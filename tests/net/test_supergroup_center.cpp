@@ -7,6 +7,7 @@
 #include "net/supergroup_client.h"
 #include "support/fake_group_center.h"
 #include "support/fake_group_server.h"
+#include "supergroup_test_support.h"
 
 #include "identity/identity.h"
 
@@ -22,11 +23,10 @@ using velmor::identity::Identity;
 using velmor::sg::SuperGroupApi;
 using velmor::sg::SuperGroupCenter;
 using velmor::sg::SuperGroupServiceClient;
-
-static QByteArray quoted(const char *text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
+using sgtest::quoted;
+using sgtest::signIn;
+using sgtest::signInAfresh;
+using velmor::fakes::unusedLoopbackUrl;
 
 class SuperGroupCenterTest : public QObject
 {
@@ -35,21 +35,12 @@ class SuperGroupCenterTest : public QObject
 private:
     Identity m_user = Identity::generate();
 
-    static void signIn(const Identity &identity)
-    {
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), identity);
-    }
-    static QString deadUrl()
-    {
-        return QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort());
-    }
 
 private slots:
     void init()
     {
-        SuperGroupServiceClient::instance().clearTokens();
         SuperGroupCenter::setBaseUrl(QString());
-        signIn(m_user);
+        signInAfresh(m_user);
     }
 
     void defaultAddressIsFixed()
@@ -93,7 +84,7 @@ private slots:
         QCOMPARE(capacity.error, QStringLiteral("capacity_http_503"));
         QCOMPARE(capacity.standardAvailable, 0);
 
-        capacity = SuperGroupCenter::capacity(deadUrl());
+        capacity = SuperGroupCenter::capacity(unusedLoopbackUrl());
         QVERIFY(!capacity.ok);
         QVERIFY2(capacity.error.startsWith(QStringLiteral("capacity_net:")), qPrintable(capacity.error));
         QVERIFY(capacity.error.size() > QStringLiteral("capacity_net:").size());
@@ -175,7 +166,7 @@ private slots:
                                                QStringLiteral("standard"));
         QCOMPARE(result.error, QStringLiteral("no_identity"));
         signIn(m_user);
-        result = SuperGroupCenter::createGroup(deadUrl(), QStringLiteral("k"), QStringLiteral("X"),
+        result = SuperGroupCenter::createGroup(unusedLoopbackUrl(), QStringLiteral("k"), QStringLiteral("X"),
                                                QStringLiteral("standard"));
         QVERIFY(!result.ok);
         QVERIFY(!result.error.isEmpty());
@@ -240,7 +231,7 @@ private slots:
         QCOMPARE(error, QStringLiteral("my_groups_http_502"));
         center.http().clearFaults();
 
-        groups = SuperGroupCenter::myGroups(deadUrl(), error);
+        groups = SuperGroupCenter::myGroups(unusedLoopbackUrl(), error);
         QVERIFY(groups.isEmpty());
         // No answer from the login already: the login's word.
         QVERIFY2(error.startsWith(QStringLiteral("sg_network:")), qPrintable(error));

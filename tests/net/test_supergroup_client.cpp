@@ -6,6 +6,7 @@
 #include "net/supergroup_api.h"
 #include "net/supergroup_client.h"
 #include "support/fake_group_server.h"
+#include "supergroup_test_support.h"
 
 #include "identity/identity.h"
 
@@ -18,6 +19,8 @@ using velmor::fakes::FakeGroupServer;
 using velmor::identity::Identity;
 using velmor::sg::SuperGroupApi;
 using velmor::sg::SuperGroupServiceClient;
+using sgtest::signIn;
+using sgtest::signInAfresh;
 
 class SuperGroupClientTest : public QObject
 {
@@ -27,16 +30,10 @@ private:
     Identity m_owner = Identity::generate();
     Identity m_other = Identity::generate();
 
-    static void signIn(const Identity &identity)
-    {
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), identity);
-    }
-
 private slots:
     void init()
     {
-        SuperGroupServiceClient::instance().clearTokens();
-        signIn(m_owner);
+        signInAfresh(m_owner);
     }
 
     void tokensAreCachedPerServer()

@@ -6,6 +6,7 @@
 #include "net/supergroup_client.h"
 #include "net/supergroup_realtime.h"
 #include "support/fake_group_server.h"
+#include "supergroup_test_support.h"
 
 #include "identity/identity.h"
 
@@ -59,8 +60,7 @@ private:
 private slots:
     void init()
     {
-        SuperGroupServiceClient::instance().clearTokens();
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_user);
+        sgtest::signInAfresh(m_user);
     }
 
     void reconnectSchedule()
@@ -132,9 +132,9 @@ private slots:
         QVERIFY(api.closeVoiceRoom(url));
         QVERIFY(api.setGroupMuted(url, true));
         const Identity joiner = Identity::generate();
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), joiner);
+        sgtest::signIn(joiner);
         QCOMPARE(api.requestJoin(url, QStringLiteral("hello")).status, QStringLiteral("pending"));
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_user);
+        sgtest::signIn(m_user);
         QVERIFY(api.decideJoin(url, joiner.publicKeyText(), QStringLiteral("approve")));
 
         const QStringList expected{
@@ -283,7 +283,7 @@ private slots:
         client.stop();
 
         // A server nobody listens on, and one that plain ws may not reach.
-        SuperGroupRealtimeClient dead(QStringLiteral("http://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort()));
+        SuperGroupRealtimeClient dead(velmor::fakes::unusedLoopbackUrl());
         SuperGroupRealtimeClient remote(QStringLiteral("http://groups.example.com"));
         QSignalSpy deadStates(&dead, &SuperGroupRealtimeClient::stateChanged);
         QSignalSpy remoteStates(&remote, &SuperGroupRealtimeClient::stateChanged);

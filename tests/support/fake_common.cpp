@@ -272,6 +272,11 @@ quint16 unusedLoopbackPort()
     return port;
 }
 
+QString unusedLoopbackUrl()
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(unusedLoopbackPort());
+}
+
 QString ChallengeAuthority::issueChallenge(const QString &publicKeyText)
 {
     const QString key = canonicalKeyText(publicKeyText);

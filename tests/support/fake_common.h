@@ -186,6 +186,8 @@ QString canonicalKeyText(const QString &publicKeyText);
 
 // A loopback port that nothing listens on (bound, then released).
 quint16 unusedLoopbackPort();
+// "http://127.0.0.1:<port>" on such a port.
+QString unusedLoopbackUrl();
 
 // The JSON object in the request body; an empty object (and *ok false) when
 // the body is not one.
