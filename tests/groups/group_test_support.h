@@ -50,14 +50,16 @@ inline bool use(User &user, const QString &relayUrl)
     return ChatStore::instance().open(user.key(), user.dbPath);
 }
 
-// What the group tests stand on: the local relay with its group routes and
-// a temporary folder for the users' stores.
+// What the group tests stand on: the local relay with its group routes, a
+// temporary folder for the users' stores, and the users, each with a fixed
+// secret.
 class RelayFixture
 {
 protected:
     QTemporaryDir m_dir;
     velmor::fakes::FakeRelay m_relay;
     std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
+    User m_alice, m_bob, m_carol, m_dave, m_eve, m_erin;
 
     // True when the folder is there and the relay listens.
     bool startRelay()
@@ -65,12 +67,13 @@ protected:
         if (!m_dir.isValid())
             return false;
         m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
+        makeUser(m_alice, QStringLiteral("alice"), 0x11, m_dir);
+        makeUser(m_bob, QStringLiteral("bob"), 0x22, m_dir);
+        makeUser(m_carol, QStringLiteral("carol"), 0x33, m_dir);
+        makeUser(m_dave, QStringLiteral("dave"), 0x44, m_dir);
+        makeUser(m_eve, QStringLiteral("eve"), 0x55, m_dir);
+        makeUser(m_erin, QStringLiteral("erin"), 0x66, m_dir);
         return m_relay.start() != 0;
-    }
-
-    void makeUser(User &user, const QString &name, char secretByte)
-    {
-        grouptest::makeUser(user, name, secretByte, m_dir);
     }
 
     bool use(User &user) { return grouptest::use(user, m_relay.baseUrl()); }

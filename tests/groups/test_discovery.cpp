@@ -17,8 +17,6 @@ using velmor::crypto::base64UrlDecode;
 using velmor::crypto::base64UrlEncode;
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
-using velmor::fakes::FakeRelay;
-using velmor::fakes::FakeRelayGroups;
 
 class DiscoveryTest : public QObject, protected grouptest::RelayFixture
 {
@@ -26,7 +24,6 @@ class DiscoveryTest : public QObject, protected grouptest::RelayFixture
 
 private:
     std::unique_ptr<FakeGroupServer> m_server;
-    User m_alice, m_bob, m_carol, m_dave, m_erin;
     QHash<QString, QString> m_values; // placeholder -> text
 
     QString expand(QString text) const
@@ -67,11 +64,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(startRelay());
-        makeUser(m_alice, QStringLiteral("alice"), 0x11);
-        makeUser(m_bob, QStringLiteral("bob"), 0x22);
-        makeUser(m_carol, QStringLiteral("carol"), 0x33);
-        makeUser(m_dave, QStringLiteral("dave"), 0x44);
-        makeUser(m_erin, QStringLiteral("erin"), 0x66);
 
         m_server = std::make_unique<FakeGroupServer>(m_carol.key(), QStringLiteral("Big room"));
         QVERIFY(m_server->start() != 0);

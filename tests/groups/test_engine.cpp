@@ -18,15 +18,12 @@ using namespace velmor::chat;
 using grouptest::Received;
 using grouptest::User;
 using velmor::fakes::Fault;
-using velmor::fakes::FakeRelay;
-using velmor::fakes::FakeRelayGroups;
 
 class GroupEngineTest : public QObject, protected grouptest::RelayFixture
 {
     Q_OBJECT
 
 private:
-    User m_alice, m_bob, m_carol, m_dave;
     QString m_groupId;
 
     // Signs in as the user, pulls and handles the inbox.
@@ -62,10 +59,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(startRelay());
-        makeUser(m_alice, QStringLiteral("alice"), 0x11);
-        makeUser(m_bob, QStringLiteral("bob"), 0x22);
-        makeUser(m_carol, QStringLiteral("carol"), 0x33);
-        makeUser(m_dave, QStringLiteral("dave"), 0x44);
     }
 
     void cleanupTestCase()

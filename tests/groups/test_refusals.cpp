@@ -15,8 +15,6 @@ using namespace velmor::chat;
 using grouptest::User;
 using velmor::crypto::base64UrlDecode;
 using velmor::crypto::base64UrlEncode;
-using velmor::fakes::FakeRelay;
-using velmor::fakes::FakeRelayGroups;
 
 namespace {
 
@@ -49,7 +47,6 @@ class GroupRefusalTest : public QObject, protected grouptest::RelayFixture
     Q_OBJECT
 
 private:
-    User m_alice, m_bob, m_carol, m_eve;
     QString m_groupId;
 
     // Bob's state, to compare before and after a refusal.
@@ -121,10 +118,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(startRelay());
-        makeUser(m_alice, QStringLiteral("alice"), 0x11);
-        makeUser(m_bob, QStringLiteral("bob"), 0x22);
-        makeUser(m_carol, QStringLiteral("carol"), 0x33);
-        makeUser(m_eve, QStringLiteral("eve"), 0x55);
 
         QVERIFY(use(m_alice));
         const GroupCreateResult created =
