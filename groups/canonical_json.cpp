@@ -13,9 +13,31 @@ namespace velmor::chat {
 
 namespace {
 
-void appendString(QByteArray &out, const QString &text)
+// True when every surrogate of `text` is part of a pair. A lone surrogate (a
+// JSON text may spell one as "\ud800") has no UTF-8 form: toUtf8() would
+// write U+FFFD for it, so distinct values, or two distinct member names,
+// would share one "canonical" text.
+bool isWellFormedUtf16(const QString &text)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= n || !text.at(i + 1).isLowSurrogate())
+                return false;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool appendString(QByteArray &out, const QString &text)
 {
     static const char hex[] = "0123456789abcdef";
+    if (!isWellFormedUtf16(text))
+        return false;
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
     for (const char c : utf8) {
@@ -39,6 +61,7 @@ void appendString(QByteArray &out, const QString &text)
         }
     }
     out.append('"');
+    return true;
 }
 
 bool appendValue(QByteArray &out, const QJsonValue &value)
@@ -61,8 +84,7 @@ bool appendValue(QByteArray &out, const QJsonValue &value)
         return true;
     }
     case QJsonValue::String:
-        appendString(out, value.toString());
-        return true;
+        return appendString(out, value.toString());
     case QJsonValue::Array: {
         out.append('[');
         const QJsonArray array = value.toArray();
@@ -93,7 +115,8 @@ bool appendValue(QByteArray &out, const QJsonValue &value)
             if (!first)
                 out.append(',');
             first = false;
-            appendString(out, key.second);
+            if (!appendString(out, key.second))
+                return false;
             out.append(':');
             if (!appendValue(out, object.value(key.second)))
                 return false;

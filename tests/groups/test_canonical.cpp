@@ -136,6 +136,21 @@ private slots:
         QVERIFY(canonicalizeJsonText("\"bare\"").isEmpty());
     }
 
+    void loneSurrogatesHaveNoCanonicalForm()
+    {
+        // Found by fuzzing: two member names that are different lone
+        // surrogates were both written as U+FFFD, giving a duplicate name
+        // (and a text that is not canonical itself).
+        QVERIFY(canonicalizeJsonText(R"({"\ud800":1,"\udbff":2})").isEmpty());
+        QVERIFY(canonicalizeJsonText(R"(["\udc00"])").isEmpty());
+        QVERIFY(canonicalizeJsonText(R"(["a\ud800"])").isEmpty());
+        QVERIFY(canonicalJson(QJsonValue(QString(QChar(0xd800)))).isEmpty());
+        QVERIFY(canonicalJson(QJsonObject{{QString(QChar(0xdc00)), 1}}).isEmpty());
+        // A pair is one code point beyond the BMP and stays writable.
+        QCOMPARE(canonicalizeJsonText(R"(["\ud83d\ude00"])"), QByteArray("[\"\xf0\x9f\x98\x80\"]"));
+        QVERIFY(isCanonicalJson("[\"\xf0\x9f\x98\x80\"]"));
+    }
+
     void cardTestVector()
     {
         GroupCard card = vectorCard();
