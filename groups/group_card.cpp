@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QMutexLocker>
+#include <QSet>
 
 namespace velmor::chat {
 
@@ -130,10 +131,19 @@ std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
     const QJsonValue boxes = object.value(QStringLiteral("groupKeyBoxes"));
     if (!keys.isArray() || !profiles.isArray() || !boxes.isObject())
         return std::nullopt;
-    for (const QJsonValue &key : keys.toArray()) {
-        if (!key.isString() || key.toString().isEmpty() || card.memberPublicKeys.contains(key.toString()))
+    // The card is read before its signature is checked, from whoever sent
+    // it: duplicates are found through a set, since a list search per key
+    // would let a card with many keys hold the reader for minutes.
+    const QJsonArray keyArray = keys.toArray();
+    QSet<QString> seen;
+    seen.reserve(keyArray.size());
+    card.memberPublicKeys.reserve(keyArray.size());
+    for (const QJsonValue &key : keyArray) {
+        const QString text = key.toString();
+        if (!key.isString() || text.isEmpty() || seen.contains(text))
             return std::nullopt;
-        card.memberPublicKeys.append(key.toString());
+        seen.insert(text);
+        card.memberPublicKeys.append(text);
     }
     // No size limit here: a group may be created larger than additions
     // allow, and its card must still read back for every member.

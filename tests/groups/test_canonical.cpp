@@ -6,6 +6,7 @@
 #include "identity/crypto.h"
 #include "identity/identity.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
@@ -200,6 +201,31 @@ private slots:
         QVERIFY(verifyGroupCard(fine.cardJson, fine.signature));
         QVERIFY(!verifyGroupCard(fine.cardJson, QString()));
         QVERIFY(!verifyGroupCard(QByteArray(), fine.signature));
+    }
+
+    void cardWithManyMemberKeysIsReadQuickly()
+    {
+        // Found by fuzzing: the duplicate check searched the list once per
+        // key, so a card of 100 000 short keys, read before its signature
+        // is checked, held the reader for many seconds (and a relay-sized
+        // one for hours).
+        QJsonObject object = vectorCard().toJson();
+        QJsonArray keys;
+        for (int i = 0; i < 100000; ++i)
+            keys.append(QStringLiteral("k%1").arg(i));
+        keys.append(object.value(QStringLiteral("ownerRawPublicKey")));
+        object.insert(QStringLiteral("memberPublicKeys"), keys);
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<GroupCard> card = GroupCard::fromJson(object);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+        QVERIFY(card);
+        QCOMPARE(card->memberPublicKeys.size(), 100001);
+
+        // A key listed twice is still refused, wherever the second one is.
+        keys.append(QStringLiteral("k99999"));
+        object.insert(QStringLiteral("memberPublicKeys"), keys);
+        QVERIFY(!GroupCard::fromJson(object));
     }
 
     void adminKeysBelongToOwnerAndGroup()
