@@ -6,7 +6,6 @@
 #include "identity/crypto.h"
 #include "identity/identity.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
@@ -203,27 +202,28 @@ private slots:
         QVERIFY(!verifyGroupCard(QByteArray(), fine.signature));
     }
 
-    void cardWithManyMemberKeysIsReadQuickly()
+    void cardWithManyMemberKeysIsReadAndDuplicatesRefused()
     {
-        // Found by fuzzing: the duplicate check searched the list once per
-        // key, so a card of 100 000 short keys, read before its signature
-        // is checked, held the reader for many seconds (and a relay-sized
-        // one for hours).
+        // Cards are read before their signature is checked, so anyone can
+        // send a huge one; the duplicate check must hold for every position
+        // in a long list. (How long the read takes is a benchmark figure:
+        // groups_bench.)
         QJsonObject object = vectorCard().toJson();
         QJsonArray keys;
         for (int i = 0; i < 100000; ++i)
             keys.append(QStringLiteral("k%1").arg(i));
         keys.append(object.value(QStringLiteral("ownerRawPublicKey")));
         object.insert(QStringLiteral("memberPublicKeys"), keys);
-        QElapsedTimer timer;
-        timer.start();
         const std::optional<GroupCard> card = GroupCard::fromJson(object);
-        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
         QVERIFY(card);
         QCOMPARE(card->memberPublicKeys.size(), 100001);
 
         // A key listed twice is still refused, wherever the second one is.
         keys.append(QStringLiteral("k99999"));
+        object.insert(QStringLiteral("memberPublicKeys"), keys);
+        QVERIFY(!GroupCard::fromJson(object));
+        keys.removeLast();
+        keys.insert(1, QStringLiteral("k0"));
         object.insert(QStringLiteral("memberPublicKeys"), keys);
         QVERIFY(!GroupCard::fromJson(object));
     }
