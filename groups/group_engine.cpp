@@ -351,10 +351,13 @@ GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rek
 QStringList canonicalKeys(const QStringList &keys)
 {
     QStringList out;
+    QSet<QString> seen;
     for (const QString &key : keys) {
         const QString canonical = canonicalMemberKey(key);
-        if (!canonical.isEmpty() && !out.contains(canonical))
+        if (!canonical.isEmpty() && !seen.contains(canonical)) {
+            seen.insert(canonical);
             out.append(canonical);
+        }
     }
     return out;
 }
@@ -459,9 +462,12 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     result.isGroup = true;
     result.groupId = groupId;
     if (held) {
+        // A set, not hasMember(): a card may list many members, and this runs
+        // for every card update that reaches us.
+        const QSet<QString> before(held->memberPublicKeys.cbegin(), held->memberPublicKeys.cend());
         QStringList joined;
         for (const GroupMemberProfile &profile : card->members) {
-            if (held->hasMember(profile.memberRawPublicKey))
+            if (before.contains(profile.memberRawPublicKey))
                 continue;
             const QString name = profile.displayName.trimmed();
             joined.append(name.isEmpty() ? shortAddressOf(profile.memberRawPublicKey) : name);
