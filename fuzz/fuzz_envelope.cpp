@@ -28,15 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const fuzzsupport::Input in = fuzzsupport::split(data, size);
     const QJsonObject object = QJsonDocument::fromJson(in.bytes).object();
     const velmor::chat::RawEnvelope raw = RelayApi::envelopeFromJson(object);
-    Envelope envelope;
-    envelope.messageId = raw.messageId;
-    envelope.senderPubkey = raw.senderPubkey;
-    envelope.recipientPubkey = raw.recipientPubkey;
-    envelope.senderAddress = raw.senderAddress;
-    envelope.createdAt = raw.createdAt;
-    envelope.expiresAt = raw.expiresAt;
-    envelope.ciphertext = raw.ciphertext;
-    envelope.signature = raw.signature;
+    const Envelope envelope = RelayApi::toEnvelope(raw);
     // Clocks from the input too: the lifetime arithmetic must hold for any.
     // The clock is the caller's, never far off: keep it in a sane range so
     // that only the envelope's own numbers are hostile.

@@ -97,20 +97,6 @@ RelaySendResult failure(const QString &word, int httpStatus = 0)
     return result;
 }
 
-velmor::identity::Envelope toEnvelope(const RawEnvelope &raw)
-{
-    velmor::identity::Envelope envelope;
-    envelope.messageId = raw.messageId;
-    envelope.senderPubkey = raw.senderPubkey;
-    envelope.recipientPubkey = raw.recipientPubkey;
-    envelope.senderAddress = raw.senderAddress;
-    envelope.createdAt = raw.createdAt;
-    envelope.expiresAt = raw.expiresAt;
-    envelope.ciphertext = raw.ciphertext;
-    envelope.signature = raw.signature;
-    return envelope;
-}
-
 HttpResponse tokenFailure(const QString &error)
 {
     HttpResponse response;
@@ -199,6 +185,20 @@ RawEnvelope RelayApi::envelopeFromJson(const QJsonObject &object)
     raw.notifyType = stringField(object, "notify_type");
     raw.ciphertextHash = velmor::crypto::sha256Hex(raw.ciphertext.toUtf8());
     return raw;
+}
+
+velmor::identity::Envelope RelayApi::toEnvelope(const RawEnvelope &raw)
+{
+    velmor::identity::Envelope envelope;
+    envelope.messageId = raw.messageId;
+    envelope.senderPubkey = raw.senderPubkey;
+    envelope.recipientPubkey = raw.recipientPubkey;
+    envelope.senderAddress = raw.senderAddress;
+    envelope.createdAt = raw.createdAt;
+    envelope.expiresAt = raw.expiresAt;
+    envelope.ciphertext = raw.ciphertext;
+    envelope.signature = raw.signature;
+    return envelope;
 }
 
 QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QString &recipientPubkey,

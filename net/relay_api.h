@@ -87,6 +87,8 @@ public:
     // reader never fails, missing or mistyped fields stay empty.
     static QJsonObject envelopeToJson(const velmor::identity::Envelope &envelope);
     static RawEnvelope envelopeFromJson(const QJsonObject &object);
+    // The signed fields of a pulled envelope, as the validator reads them.
+    static velmor::identity::Envelope toEnvelope(const RawEnvelope &raw);
     // Reads a pull reply and validates each envelope for the recipient.
     static QList<RawEnvelope> parsePullReply(const QByteArray &body,
                                              const QString &recipientPubkey, qint64 nowSeconds);
