@@ -5,6 +5,7 @@
 #include "group_test_support.h"
 
 #include "groups/canonical_json.h"
+#include "identity/content.h"
 #include "support/fake_relay.h"
 #include "support/fake_relay_groups.h"
 
@@ -328,6 +329,82 @@ private slots:
             QCOMPARE(ok.text, QStringLiteral("genuine"));
         }
         drainBob();
+    }
+
+    void sealedContentThatDoesNotHoldTogetherIsRefused()
+    {
+        // Carol is a member and holds the group key, so what she seals passes
+        // the membership and key checks: only the sealed content is judged.
+        QVERIFY(use(m_bob));
+        const GroupCard card = *m_bob.registry->card(m_groupId);
+        const QString carol = m_carol.key();
+        QVERIFY(card.hasMember(carol));
+        const QByteArray groupKey = velmor::crypto::Ecies::open(m_bob.registry->keyRing(m_groupId).value(card.keyEpoch),
+                                                                m_bob.identity.privateKey);
+        QCOMPARE(groupKey.size(), 32);
+        // The sealed form of docs/protocol.md, built here by hand.
+        auto sealedAs = [&](const QString &kind, const QByteArray &inner) {
+            const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + m_groupId.toUtf8() + '|'
+                + kind.toUtf8() + '|' + QByteArray::number(card.keyEpoch);
+            return wrap(QJsonObject{{"v", 1},
+                                    {"kind", kind},
+                                    {"groupId", m_groupId},
+                                    {"keyEpoch", double(card.keyEpoch)},
+                                    {"box", velmor::crypto::GroupBox::seal(groupKey, inner, context)}});
+        };
+        auto profileOf = [&](const QString &member, const QString &type, const QString &groupId) {
+            GroupMemberProfile profile;
+            profile.memberRawPublicKey = member;
+            profile.displayName = QStringLiteral("C");
+            profile.updatedAt = 1;
+            return canonicalJson(QJsonObject{{"type", type}, {"groupId", groupId}, {"profile", profile.toJson()}});
+        };
+
+        // Sound content in the same hand-built form is taken, so each refusal
+        // below is about the one thing that is wrong.
+        const GroupInboundResult sound = handleGroupMessage(
+            *m_bob.registry,
+            sealedAs("message", canonicalJson(QJsonObject{{"type", "text"}, {"text", "hello"}, {"sender", carol}})),
+            carol);
+        QVERIFY2(sound.error.isEmpty(), qPrintable(sound.error));
+        QCOMPARE(sound.text, QStringLiteral("hello"));
+        const QString profileType = QStringLiteral("group_member_profile_update");
+        QCOMPARE(bobHandles(sealedAs("profile", profileOf(carol, profileType, m_groupId)), carol), QString());
+
+        struct Case
+        {
+            const char *name;
+            QString kind;
+            QByteArray inner;
+            QString word;
+        };
+        auto content = [&](const QJsonObject &object) { return canonicalJson(object); };
+        const QList<Case> cases{
+            {"not json", "message", "plain words", "invalid_group_message"},
+            {"json list", "message", "[1,2]", "invalid_group_message"},
+            {"empty text", "message", content({{"type", "text"}, {"text", ""}, {"sender", carol}}),
+             "invalid_group_message"},
+            {"unknown type", "message", content({{"type", "sticker"}, {"text", "x"}, {"sender", carol}}),
+             "unsupported_group_content"},
+            {"no type", "message", content({{"text", "x"}, {"sender", carol}}), "unsupported_group_content"},
+            {"image that is no media", "message", content({{"type", "image"}, {"text", "not media"}, {"sender", carol}}),
+             "invalid_group_message"},
+            {"voice labelled image", "message",
+             content({{"type", "image"}, {"text", groupVoiceContent(QByteArray("abc"), 1000, {1, 2})}, {"sender", carol}}),
+             "invalid_group_message"},
+            {"another member as sender", "message", content({{"type", "text"}, {"text", "x"}, {"sender", m_alice.key()}}),
+             "sender_mismatch"},
+            {"no sender", "message", content({{"type", "text"}, {"text", "x"}}), "sender_mismatch"},
+            {"profile of another type", "profile", profileOf(carol, QStringLiteral("text"), m_groupId),
+             "invalid_group_message"},
+            {"profile of another group", "profile", profileOf(carol, profileType, QStringLiteral("elsewhere")),
+             "invalid_group_message"},
+            {"profile of another member", "profile", profileOf(m_alice.key(), profileType, m_groupId),
+             "sender_mismatch"},
+        };
+        for (const Case &c : cases)
+            QVERIFY2(bobHandles(sealedAs(c.kind, c.inner), carol) == c.word,
+                     qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.name), bobHandles(sealedAs(c.kind, c.inner), carol))));
     }
 
     void malformedInputNeverCrashes()
