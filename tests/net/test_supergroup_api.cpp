@@ -425,6 +425,57 @@ private slots:
         QCOMPARE(parsed.text, QStringLiteral("plain"));
     }
 
+    void everyContentFieldReadsInBothSpellings()
+    {
+        // Each content field under its camelCase and its snake_case name,
+        // sealed to the reader and as a plain content object: every one of
+        // them must come through, whichever spelling the server's writer used.
+        const Identity reader = Identity::generate();
+        struct Field
+        {
+            const char *camel;
+            const char *snake;
+            QJsonValue value;
+        };
+        const QList<Field> fields{
+            {"senderAddress", "sender_address", "0xfeed"},
+            {"senderDisplayName", "sender_display_name", "Dora"},
+            {"senderAvatarKind", "sender_avatar_kind", "image"},
+            {"senderAvatarId", "sender_avatar_id", "avatar_3"},
+            {"imageB64", "image_b64", "SU1H"},
+            {"voiceB64", "voice_b64", "Vk9D"},
+            {"durationMs", "duration_ms", 4321},
+        };
+        for (const bool camel : {true, false}) {
+            QJsonObject content{{"type", "image"}, {"text", "caption"}, {"mime", "image/webp"}, {"width", 12},
+                                {"height", 34}};
+            for (const Field &field : fields)
+                content.insert(QLatin1String(camel ? field.camel : field.snake), field.value);
+            const QByteArray plain = QJsonDocument(content).toJson(QJsonDocument::Compact);
+            const QJsonObject sealed{{"seq", 1}, {"message_id", "m"}, {"sender_pubkey", "k"},
+                                     {"enc_content", velmor::crypto::Ecies::seal(reader.publicKey, plain)}};
+            const QJsonObject open{{"seq", 1}, {"message_id", "m"}, {"sender_pubkey", "k"}, {"content", content}};
+            for (const QJsonObject &message : {sealed, open}) {
+                const QString where = QStringLiteral("%1, %2").arg(camel ? "camelCase" : "snake_case",
+                                                                    message.contains("content") ? "plain" : "sealed");
+                const SGMessage m = SuperGroupApi::parseMessage(message, reader.privateKey);
+                QVERIFY2(m.hasContent, qPrintable(where));
+                QCOMPARE(m.type, QStringLiteral("image"));
+                QCOMPARE(m.text, QStringLiteral("caption"));
+                QCOMPARE(m.mime, QStringLiteral("image/webp"));
+                QCOMPARE(m.width, 12);
+                QCOMPARE(m.height, 34);
+                QVERIFY2(m.senderAddress == QLatin1String("0xfeed"), qPrintable(where));
+                QVERIFY2(m.senderDisplayName == QLatin1String("Dora"), qPrintable(where));
+                QVERIFY2(m.senderAvatarKind == QLatin1String("image"), qPrintable(where));
+                QVERIFY2(m.senderAvatarId == QLatin1String("avatar_3"), qPrintable(where));
+                QVERIFY2(m.imageData == QLatin1String("SU1H"), qPrintable(where));
+                QVERIFY2(m.voiceData == QLatin1String("Vk9D"), qPrintable(where));
+                QVERIFY2(m.durationMs == 4321, qPrintable(where));
+            }
+        }
+    }
+
     void numbersBeyondDoublePrecisionOrRange()
     {
         // Above 2^53 a double would round; far outside 64 bits converting one
