@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -65,6 +66,22 @@ public:
         if (!q.exec() || !q.next())
             return {};
         return q.value(0);
+    }
+
+    // Column `column` of every row, as text.
+    QStringList column(const QString &sql, int column, const QVariantList &binds = {})
+    {
+        QStringList out;
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        if (!q.prepare(sql))
+            return out;
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        if (!q.exec())
+            return out;
+        while (q.next())
+            out.append(q.value(column).toString());
+        return out;
     }
 
 private:

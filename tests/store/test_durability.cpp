@@ -271,6 +271,57 @@ private slots:
         QCOMPARE(store().messages(conv->id).size(), 2);
     }
 
+    void readsAreServedByIndexesAlsoAfterMigration()
+    {
+        // The hot reads (a conversation's messages in time order, the visible
+        // conversations newest first, the acknowledgement queue oldest first)
+        // are searched through an index and need no sorting pass, in a new
+        // file and in one written by an older layout without those indexes.
+        const QString olderPath = freshPath(QStringLiteral("older-without-indexes"));
+        {
+            SideConnection side(olderPath);
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TABLE messages (owner_raw_public_key TEXT, id TEXT PRIMARY KEY, conversation_id TEXT, "
+                "peer_raw_public_key TEXT, sender_raw_public_key TEXT, text TEXT, created_at INTEGER, "
+                "is_outgoing INTEGER, status INTEGER, attachment TEXT)")));
+            QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = 1")));
+        }
+        for (const QString &path : {m_path, olderPath}) {
+            QVERIFY(store().open(kOwnerA, path));
+            QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), QStringLiteral("c"), QStringLiteral("x"), 1)));
+            store().close();
+            SideConnection side(path);
+            const struct
+            {
+                const char *read;
+                const char *sql;
+                QVariantList binds;
+            } reads[] = {
+                {"messages of a conversation",
+                 "SELECT id FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
+                 "ORDER BY created_at ASC, rowid ASC",
+                 {kOwnerA, QStringLiteral("c")}},
+                {"visible conversations",
+                 "SELECT id FROM conversations WHERE owner_raw_public_key=? AND hidden_from_chats=0 "
+                 "ORDER BY last_timestamp DESC",
+                 {kOwnerA}},
+                {"acknowledgement queue",
+                 "SELECT message_id FROM pending_acks WHERE owner_raw_public_key=? ORDER BY updated_at, rowid LIMIT ?",
+                 {kOwnerA, 100}},
+            };
+            for (const auto &read : reads) {
+                const QString plan =
+                    side.column(QStringLiteral("EXPLAIN QUERY PLAN ") + QLatin1String(read.sql), 3, read.binds)
+                        .join(QLatin1String(" | "));
+                const QString where = QStringLiteral("%1 in %2: %3").arg(QLatin1String(read.read), path, plan);
+                QVERIFY2(plan.contains(QLatin1String("USING INDEX"))
+                             || plan.contains(QLatin1String("USING COVERING INDEX")),
+                         qPrintable(where));
+                QVERIFY2(!plan.contains(QLatin1String("TEMP B-TREE")), qPrintable(where));
+            }
+        }
+    }
+
     void olderNullableColumnsTakeTheirDefaults()
     {
         {

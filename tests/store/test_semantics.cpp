@@ -808,6 +808,11 @@ private slots:
         e.stable_id = id;
         e.created_at = 10;
         QVERIFY(store().upsertNotificationEvent(e));
+        // A neighbour in the same state, which no decision below may touch.
+        NotificationEventRecord neighbour;
+        neighbour.stable_id = QStringLiteral("super:https://sg:other");
+        neighbour.created_at = 11;
+        QVERIFY(store().upsertNotificationEvent(neighbour));
         const QStringList fromOpen{QStringLiteral("pending"), QStringLiteral("failed")};
 
         // Refused before touching anything.
@@ -835,6 +840,12 @@ private slots:
         QVERIFY(r->error.isEmpty());
         QVERIFY(!store().setNotificationState(id, fromOpen, QStringLiteral("approving"), {}));
         QCOMPARE(store().notificationEvent(id)->state, QStringLiteral("rejected"));
+
+        const auto untouched = store().notificationEvent(neighbour.stable_id);
+        QVERIFY(untouched);
+        QCOMPARE(untouched->state, QStringLiteral("pending"));
+        QCOMPARE(untouched->handled_at, 0);
+        QVERIFY(untouched->error.isEmpty());
     }
 
     void notificationListSkipsSettled()
