@@ -82,6 +82,13 @@ private slots:
         client.token(server.baseUrl());
         client.token(server.baseUrl());
         QCOMPARE(server.auth().loginCount(), 3);
+        // 40 s is outside the margin (with room for a slow second): kept.
+        server.auth().setTokenLifetime(40);
+        client.forgetToken(server.baseUrl());
+        const QString short40 = client.token(server.baseUrl());
+        QVERIFY(!short40.isEmpty());
+        QCOMPARE(client.token(server.baseUrl()), short40);
+        QCOMPARE(server.auth().loginCount(), 4);
     }
 
     void unauthorizedReloginsOnlyThatServer()
