@@ -10,9 +10,6 @@
 
 #include <climits>
 
-#ifndef PELORIN_GROUP_CENTER_URL
-#define PELORIN_GROUP_CENTER_URL "https://groups.pelorin.example"
-#endif
 
 namespace velmor::sg {
 
