@@ -602,10 +602,13 @@ std::optional<ConversationRecord> conversationById(Session &s, const QString &id
     return s.first(conversationLayout().select("conversations", "AND id=?"), {s.owner(), id}, conversationLayout());
 }
 
-bool isSettledState(const QString &state)
+// States of a notification event that a decision has closed: they get a
+// handled_at and leave the default list.
+const QStringList &settledStates()
 {
-    return state == QLatin1String("approved") || state == QLatin1String("rejected")
-           || state == QLatin1String("handled");
+    static const QStringList states{QStringLiteral("approved"), QStringLiteral("rejected"),
+                                    QStringLiteral("handled")};
+    return states;
 }
 
 // "updatedAt" of a member profile comes from other clients: a number beyond
@@ -1328,10 +1331,13 @@ QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
                                   "ORDER BY created_at DESC"),
                       {s.owner()}, notificationLayout());
     }
+    // One mark per settled state.
+    QVariantList binds{s.owner()};
+    for (const QString &state : velmor::store::settledStates())
+        binds << state;
     return s.rows(notificationLayout().select("notification_events",
                               "AND state NOT IN (?,?,?) ORDER BY created_at DESC"),
-                  {s.owner(), QStringLiteral("approved"), QStringLiteral("rejected"), QStringLiteral("handled")},
-                  notificationLayout());
+                  binds, notificationLayout());
 }
 
 bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
@@ -1357,8 +1363,8 @@ bool ChatStore::setNotificationState(const QString &stableId, const QStringList 
         return false;
     Session s(*d);
     QStringList marks;
-    QVariantList binds{newState, velmor::store::isSettledState(newState) ? velmor::store::nowSeconds() : 0, error,
-                       s.owner(), stableId};
+    const qint64 handledAt = velmor::store::settledStates().contains(newState) ? velmor::store::nowSeconds() : 0;
+    QVariantList binds{newState, handledAt, error, s.owner(), stableId};
     for (const QString &state : allowedStates) {
         marks << QStringLiteral("?");
         binds << state;
