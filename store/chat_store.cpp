@@ -259,12 +259,6 @@ public:
         return st.ok();
     }
 
-    bool exists(const QString &sql, const QVariantList &binds)
-    {
-        Stmt st(m_conn, sql, binds);
-        return st.next();
-    }
-
     // Whether the query yields a row; nothing when it fails.
     std::optional<bool> probe(const QString &sql, const QVariantList &binds)
     {
@@ -273,6 +267,9 @@ public:
             return std::nullopt;
         return st.next();
     }
+
+    // A failed query counts as no row.
+    bool exists(const QString &sql, const QVariantList &binds) { return probe(sql, binds).value_or(false); }
 
     // Every row, each turned into a record by `read`.
     template <typename Read>
