@@ -1,7 +1,9 @@
 #include "store/schema.h"
 
+#include <QList>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
 
 #include <algorithm>
@@ -9,6 +11,26 @@
 namespace velmor::store {
 
 namespace {
+
+struct ColumnDef
+{
+    const char *name;
+    const char *decl;   // type, NOT NULL and DEFAULT, as in CREATE TABLE
+};
+
+struct IndexDef
+{
+    const char *name;
+    const char *columns;
+};
+
+struct TableDef
+{
+    const char *name;
+    QList<ColumnDef> columns;
+    QStringList primaryKey;
+    QList<IndexDef> indexes;
+};
 
 constexpr const char *kText = "TEXT NOT NULL DEFAULT ''";
 constexpr const char *kInt = "INTEGER NOT NULL DEFAULT 0";
@@ -334,13 +356,13 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
     return true;
 }
 
-} // namespace
-
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
     return t;
 }
+
+} // namespace
 
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
 {
