@@ -356,6 +356,18 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
     return true;
 }
 
+// After conformTable(): a rebuilt table has lost its indexes.
+bool createIndexes(QSqlDatabase &db, const TableDef &table, QString *error)
+{
+    return std::all_of(table.indexes.begin(), table.indexes.end(), [&](const IndexDef &idx) {
+        return run(db,
+                   QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2(%3)")
+                       .arg(quoted(QLatin1String(idx.name)), quoted(QLatin1String(table.name)),
+                            QLatin1String(idx.columns)),
+                   error);
+    });
+}
+
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
@@ -382,28 +394,12 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
             *error = db.lastError().text();
         return false;
     }
-    bool ok = true;
     // Every version is brought to the current layout by the same idempotent
     // steps, so a file that skipped versions (or was hand-edited) still ends
     // up complete.
-    for (const TableDef &table : tables()) {
-        if (!conformTable(db, table, ownerKey, version <= kSchemaVersion, error)) {
-            ok = false;
-            break;
-        }
-        for (const IndexDef &idx : table.indexes) {
-            if (!run(db,
-                     QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2(%3)")
-                         .arg(quoted(QLatin1String(idx.name)), quoted(QLatin1String(table.name)),
-                              QLatin1String(idx.columns)),
-                     error)) {
-                ok = false;
-                break;
-            }
-        }
-        if (!ok)
-            break;
-    }
+    bool ok = std::all_of(tables().begin(), tables().end(), [&](const TableDef &table) {
+        return conformTable(db, table, ownerKey, version <= kSchemaVersion, error) && createIndexes(db, table, error);
+    });
     if (ok && version < kSchemaVersion)
         ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);
     if (ok && !db.commit()) {
