@@ -271,6 +271,42 @@ private slots:
         QVERIFY(!verifyRegistryRecord(text, base64UrlEncode(velmor::crypto::ed25519Sign(other.seed, text))));
     }
 
+    // Anyone can draw an Ed25519 key and sign a record with it; what makes it
+    // the group's is the owner's proof. A record whose proof is not the named
+    // owner's, or is for another group, or names the owner in another key
+    // form, does not pass for the owner's group.
+    void registryRecordsNeedTheOwnersProof()
+    {
+        const Identity owner(QByteArray(32, '\x11'));
+        const Identity forger(QByteArray(32, '\x22'));
+        const auto admin = deriveGroupAdminKey(forger.privateKey, QStringLiteral("g1"));
+        const auto signedRecord = [&](const QString &ownerKey, const Identity &prover,
+                                      const QString &provenGroup) {
+            GroupRegistryRecord record;
+            record.groupId = QStringLiteral("g1");
+            record.joinKey = base64UrlEncode(admin.publicKey);
+            record.ownerPublicKey = ownerKey;
+            record.adminProof = base64UrlEncode(velmor::crypto::signMessage(
+                prover.privateKey, adminProofMessage(provenGroup, record.joinKey)));
+            record.name = QStringLiteral("Hikers");
+            record.visibility = QStringLiteral("public");
+            record.epoch = 1;
+            const QByteArray text = canonicalJson(record.toJson());
+            return qMakePair(text, base64UrlEncode(velmor::crypto::ed25519Sign(admin.seed, text)));
+        };
+        const auto honest = signedRecord(forger.publicKeyText(), forger, QStringLiteral("g1"));
+        QVERIFY(verifyRegistryRecord(honest.first, honest.second));
+
+        const auto borrowedOwner = signedRecord(owner.publicKeyText(), forger, QStringLiteral("g1"));
+        QVERIFY(!verifyRegistryRecord(borrowedOwner.first, borrowedOwner.second));
+        const auto otherGroup = signedRecord(forger.publicKeyText(), forger, QStringLiteral("g2"));
+        QVERIFY(!verifyRegistryRecord(otherGroup.first, otherGroup.second));
+        const QString compressed = base64UrlEncode(
+            velmor::crypto::publicKeyFromSecret(forger.privateKey, true));
+        const auto otherForm = signedRecord(compressed, forger, QStringLiteral("g1"));
+        QVERIFY(!verifyRegistryRecord(otherForm.first, otherForm.second));
+    }
+
     void joinRequestRoundTrip()
     {
         const Identity requester(QByteArray(32, '\x33'));
