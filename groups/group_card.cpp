@@ -191,20 +191,27 @@ std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QStri
     std::optional<GroupCard> card = GroupCard::fromJson(parseJsonObject(cardText));
     if (!card)
         return std::nullopt;
-    const QByteArray adminKey = base64UrlDecode(card->adminPublicKey);
-    const QByteArray signatureBytes = base64UrlDecode(signature);
-    if (adminKey.size() != 32 || signatureBytes.size() != 64
-        || !velmor::crypto::ed25519Verify(adminKey, cardText, signatureBytes))
-        return std::nullopt;
-    const QByteArray owner = base64UrlDecode(card->ownerRawPublicKey);
-    if (canonicalMemberKey(card->ownerRawPublicKey) != card->ownerRawPublicKey
-        || !velmor::crypto::verifyMessage(owner,
-                                          adminProofMessage(card->groupId, card->adminPublicKey),
-                                          base64UrlDecode(card->adminProof)))
+    if (!isSignedByGroupAdmin(cardText, signature, card->groupId, card->adminPublicKey,
+                              card->ownerRawPublicKey, card->adminProof))
         return std::nullopt;
     card->cardJson = cardText;
     card->signature = signature;
     return card;
+}
+
+bool isSignedByGroupAdmin(const QByteArray &text, const QString &signature, const QString &groupId,
+                          const QString &adminPublicKey, const QString &ownerPublicKey,
+                          const QString &adminProof)
+{
+    const QByteArray adminKey = base64UrlDecode(adminPublicKey);
+    const QByteArray signatureBytes = base64UrlDecode(signature);
+    if (adminKey.size() != 32 || signatureBytes.size() != 64
+        || !velmor::crypto::ed25519Verify(adminKey, text, signatureBytes))
+        return false;
+    return canonicalMemberKey(ownerPublicKey) == ownerPublicKey
+        && velmor::crypto::verifyMessage(base64UrlDecode(ownerPublicKey),
+                                         adminProofMessage(groupId, adminPublicKey),
+                                         base64UrlDecode(adminProof));
 }
 
 QString canonicalMemberKey(const QString &keyText)

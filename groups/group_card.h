@@ -72,6 +72,13 @@ bool signGroupCard(GroupCard &card, const QByteArray &adminSeed32);
 // under the card's own admin key and the owner's proof of that key.
 // nullopt on any failure.
 std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QString &signature);
+// The check behind every text the group's admin key signs (the card, the
+// registry record): `signature` is the admin key's Ed25519 signature over
+// `text`, and the owner, named by its canonical key, vouches for that admin
+// key in this group.
+bool isSignedByGroupAdmin(const QByteArray &text, const QString &signature, const QString &groupId,
+                          const QString &adminPublicKey, const QString &ownerPublicKey,
+                          const QString &adminProof);
 
 // The canonical (65-byte, base64url) text of a secp256k1 key text; empty when
 // it does not decode to a point.

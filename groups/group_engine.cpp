@@ -892,15 +892,8 @@ std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &record
     std::optional<GroupRegistryRecord> record = GroupRegistryRecord::fromJson(parseJsonObject(recordText));
     if (!record || (!expectedJoinKey.isEmpty() && record->joinKey != expectedJoinKey))
         return std::nullopt;
-    const QByteArray joinKey = base64UrlDecode(record->joinKey);
-    const QByteArray signatureBytes = base64UrlDecode(signature);
-    if (joinKey.size() != 32 || signatureBytes.size() != 64
-        || !velmor::crypto::ed25519Verify(joinKey, recordText, signatureBytes))
-        return std::nullopt;
-    if (canonicalMemberKey(record->ownerPublicKey) != record->ownerPublicKey
-        || !velmor::crypto::verifyMessage(base64UrlDecode(record->ownerPublicKey),
-                                          adminProofMessage(record->groupId, record->joinKey),
-                                          base64UrlDecode(record->adminProof)))
+    if (!isSignedByGroupAdmin(recordText, signature, record->groupId, record->joinKey,
+                              record->ownerPublicKey, record->adminProof))
         return std::nullopt;
     return record;
 }
