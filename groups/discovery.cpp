@@ -37,7 +37,8 @@ QString stringOf(const QJsonObject &object, const char *key)
 }
 
 // A super-group link is an http(s) URL with a host, after an optional
-// prefix in any letter case.
+// prefix in any letter case. It is read through QUrl first so that one
+// server has one form (the host in lower case) for the store to look up.
 QString superGroupUrl(const QString &text)
 {
     QString rest = text;
@@ -45,10 +46,7 @@ QString superGroupUrl(const QString &text)
     if (rest.startsWith(prefix, Qt::CaseInsensitive))
         rest = rest.mid(prefix.size()).trimmed();
     const QUrl url(rest, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return QString();
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+    if (!url.isValid())
         return QString();
     return velmor::net::normaliseBaseUrl(url.toString());
 }
@@ -213,12 +211,15 @@ DiscoveryResult discover(const QString &textIn, const DiscoveryContext &context)
     result.kind = DiscoveryResult::User;
     result.publicKey = key;
     result.address = velmor::identity::ethereumAddress(keyBytes);
-    result.existingContact = isContact(store, key, text);
-    if (store->isOpen()) {
-        if (const auto contact = store->contact(key)) {
-            result.avatarKind = contact->avatar_kind;
-            result.avatarId = contact->avatar_id;
-        }
+    if (!store->isOpen())
+        return result;
+    // One read of the contact gives both the answer and its avatar.
+    if (const auto contact = store->contact(key)) {
+        result.existingContact = true;
+        result.avatarKind = contact->avatar_kind;
+        result.avatarId = contact->avatar_id;
+    } else {
+        result.existingContact = text != key && store->contact(text).has_value();
     }
     return result;
 }
