@@ -5,7 +5,6 @@
 #include "store/chat_store.h"
 
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>

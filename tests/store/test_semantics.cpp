@@ -18,8 +18,6 @@ class StoreSemantics : public QObject, protected StoreFiles
 {
     Q_OBJECT
 
-private:
-
 private slots:
     void initTestCase()
     {

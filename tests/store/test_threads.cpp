@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QSet>
 #include <QThread>
-#include <QThreadPool>
 #include <QtConcurrent>
 #include <QtTest>
 
@@ -36,8 +35,6 @@ int storeConnectionCount()
 class StoreThreads : public QObject, protected StoreFiles
 {
     Q_OBJECT
-
-private:
 
 private slots:
     void init()
