@@ -204,15 +204,23 @@ bool sealKeyForMembers(GroupCard &card, const QByteArray &groupKey)
     return true;
 }
 
-bool ownerVisibility(const QString &groupId)
+// The store row of a group: besides the card it keeps the user's own
+// settings, among them the owner's choice of visibility.
+std::optional<NormalGroupCardRecord> storedCard(const QString &groupId)
 {
     ChatStore &store = ChatStore::instance();
     if (!store.isOpen())
-        return true;
+        return std::nullopt;
     for (const NormalGroupCardRecord &record : store.normalGroupCards())
         if (record.group_id == groupId)
-            return record.visible;
-    return true;
+            return record;
+    return std::nullopt;
+}
+
+bool ownerVisibility(const QString &groupId)
+{
+    const std::optional<NormalGroupCardRecord> stored = storedCard(groupId);
+    return !stored || stored->visible;
 }
 
 GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, bool visible,
@@ -693,18 +701,25 @@ GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, c
 
 GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible)
 {
-    OwnerContext context;
-    const GroupOpResult checked = ownerContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    const GroupOpResult changed = publishRecord(context.card, context.admin.seed, visible,
-                                               QStringLiteral("/v1/group/registry/visibility"));
-    // A group whose first registration never reached the relay is
-    // registered now, with the visibility asked for.
-    if (!changed.ok && changed.error == QLatin1String("group_registry_http_404"))
-        return publishRecord(context.card, context.admin.seed, visible,
-                             QStringLiteral("/v1/group/registry/register"));
-    return changed;
+    // One by one with the card changes: each of them publishes the record
+    // again with the visibility it reads from the store.
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        GroupOpResult changed = publishRecord(context.card, context.admin.seed, visible,
+                                              QStringLiteral("/v1/group/registry/visibility"));
+        // A group whose first registration never reached the relay is
+        // registered now, with the visibility asked for.
+        if (!changed.ok && changed.error == QLatin1String("group_registry_http_404"))
+            changed = publishRecord(context.card, context.admin.seed, visible,
+                                    QStringLiteral("/v1/group/registry/register"));
+        // Kept only once the relay has it, so that the next card change
+        // publishes what the relay shows, not a choice that never landed.
+        if (changed.ok) {
+            if (const std::optional<NormalGroupCardRecord> stored = storedCard(groupId))
+                ChatStore::instance().updateNormalGroupCardSettings(groupId, visible, stored->my_nickname,
+                                                                    stored->muted);
+        }
+        return changed;
+    });
 }
 
 GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,

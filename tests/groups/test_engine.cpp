@@ -476,6 +476,27 @@ private slots:
         receive(m_bob);
     }
 
+    void hiddenGroupStaysHiddenThroughCardChanges()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created = createGroup(*m_alice.registry, QStringLiteral("hidden"), {m_bob.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const QString joinKey = m_alice.registry->card(created.groupId)->adminPublicKey;
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("public"));
+        QVERIFY(setGroupVisibility(*m_alice.registry, created.groupId, false).ok);
+        // Every card change publishes the record again; it must carry the
+        // visibility the owner chose, also after a restart.
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("still hidden")).ok);
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("private"));
+        m_alice.registry->reloadFromStore();
+        QVERIFY(updateGroupCard(*m_alice.registry, created.groupId, QStringLiteral("a remark")).ok);
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("private"));
+        QVERIFY(setGroupVisibility(*m_alice.registry, created.groupId, true).ok);
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("shown")).ok);
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("public"));
+        receive(m_bob);
+    }
+
     void fanOutChecksEveryEnvelopeBeforeQueuing()
     {
         QVERIFY(use(m_alice));
