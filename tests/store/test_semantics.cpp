@@ -759,6 +759,23 @@ private slots:
         QVERIFY(store().superGroupMembers(url).isEmpty());
     }
 
+    void replaceMembersWithARepeatedKey()
+    {
+        // A member list that names one key twice is still stored whole: one
+        // row for the key, the later entry's values, the other members kept.
+        const QString url = QStringLiteral("https://sg");
+        QList<SuperGroupMemberRecord> list;
+        list.append({url, QStringLiteral("p1"), {}, QStringLiteral("First"), {}, {}, QStringLiteral("member"), false, 1});
+        list.append({url, QStringLiteral("p2"), {}, QStringLiteral("Two"), {}, {}, QStringLiteral("member"), false, 1});
+        list.append({url, QStringLiteral("p1"), {}, QStringLiteral("Second"), {}, {}, QStringLiteral("admin"), false, 2});
+        QVERIFY(store().replaceSuperGroupMembers(url, list));
+        QStringList rows;
+        for (const auto &m : store().superGroupMembers(url))
+            rows << m.public_key + QLatin1Char('=') + m.display_name + QLatin1Char('/') + m.role;
+        rows.sort();
+        QCOMPARE(rows, (QStringList{"p1=Second/admin", "p2=Two/member"}));
+    }
+
     // ---- notification events ------------------------------------------------
 
     void notificationUpsertKeepsDecision()
@@ -876,6 +893,12 @@ private slots:
         QVERIFY(store().addPendingAck({QStringLiteral("a")}));
         QCOMPARE(store().pendingAcks(10).size(), 3);
         QVERIFY(store().deletePendingAck({QStringLiteral("a"), QStringLiteral("zz")}));
+        QCOMPARE(store().pendingAcks(10), (QStringList{"b", "c"}));
+        // An id named twice in one call is queued once, and removed by one
+        // call that names it twice.
+        QVERIFY(store().addPendingAck({QStringLiteral("d"), QStringLiteral("d")}));
+        QCOMPARE(store().pendingAcks(10), (QStringList{"b", "c", "d"}));
+        QVERIFY(store().deletePendingAck({QStringLiteral("d"), QStringLiteral("d")}));
         QCOMPARE(store().pendingAcks(10), (QStringList{"b", "c"}));
     }
 };
