@@ -36,11 +36,9 @@ QJsonObject parseObject(const QByteArray &bytes, qsizetype limit, bool *ok)
     return doc.object();
 }
 
-QString str(const QJsonObject &o, const char *key, const char *alias = nullptr)
+QString str(const QJsonObject &o, const char *key)
 {
-    QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isString() && alias)
-        v = o.value(QLatin1String(alias));
+    const QJsonValue v = o.value(QLatin1String(key));
     return v.isString() ? v.toString() : QString();
 }
 
@@ -52,12 +50,9 @@ qint64 integer(const QJsonValue &v, qint64 fallback = 0)
     return v.toInteger(fallback);
 }
 
-qint64 integer(const QJsonObject &o, const char *key, const char *alias = nullptr, qint64 fallback = 0)
+qint64 integer(const QJsonObject &o, const char *key)
 {
-    QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble() && alias)
-        v = o.value(QLatin1String(alias));
-    return integer(v, fallback);
+    return integer(o.value(QLatin1String(key)));
 }
 
 int clampInt(qint64 v)
