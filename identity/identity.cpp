@@ -8,8 +8,6 @@
 
 #include <openssl/crypto.h>
 
-#include <mutex>
-
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void velmorInitBip39Resource()
 {
