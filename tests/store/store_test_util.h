@@ -46,23 +46,15 @@ public:
 
     bool exec(const QString &sql, const QVariantList &binds = {})
     {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        if (!q.prepare(sql))
-            return false;
-        for (const QVariant &v : binds)
-            q.addBindValue(v);
-        return q.exec();
+        QSqlQuery q = query();
+        return run(q, sql, binds);
     }
 
     // First column of the first row, or an invalid variant.
     QVariant scalar(const QString &sql, const QVariantList &binds = {})
     {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        if (!q.prepare(sql))
-            return {};
-        for (const QVariant &v : binds)
-            q.addBindValue(v);
-        if (!q.exec() || !q.next())
+        QSqlQuery q = query();
+        if (!run(q, sql, binds) || !q.next())
             return {};
         return q.value(0);
     }
@@ -71,12 +63,8 @@ public:
     QStringList column(const QString &sql, int column, const QVariantList &binds = {})
     {
         QStringList out;
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        if (!q.prepare(sql))
-            return out;
-        for (const QVariant &v : binds)
-            q.addBindValue(v);
-        if (!q.exec())
+        QSqlQuery q = query();
+        if (!run(q, sql, binds))
             return out;
         while (q.next())
             out.append(q.value(column).toString());
@@ -84,6 +72,17 @@ public:
     }
 
 private:
+    QSqlQuery query() const { return QSqlQuery(QSqlDatabase::database(m_name, false)); }
+
+    static bool run(QSqlQuery &q, const QString &sql, const QVariantList &binds)
+    {
+        if (!q.prepare(sql))
+            return false;
+        for (const QVariant &v : binds)
+            q.addBindValue(v);
+        return q.exec();
+    }
+
     static inline std::atomic<int> s_next{1};
     QString m_name;
     bool m_open = false;
