@@ -112,6 +112,39 @@ bool isAddressText(const QString &s)
     return true;
 }
 
+// The string members of MessageContent and their JSON names: one list, so
+// that reading and writing cannot drift apart.
+constexpr struct
+{
+    const char *key;
+    QString MessageContent::*member;
+} kStringMembers[] = {
+    {"type", &MessageContent::type},
+    {"text", &MessageContent::text},
+    {"senderAvatarKind", &MessageContent::senderAvatarKind},
+    {"senderAvatarId", &MessageContent::senderAvatarId},
+    {"siteTitle", &MessageContent::siteTitle},
+    {"siteUrl", &MessageContent::siteUrl},
+    {"siteIconUrl", &MessageContent::siteIconUrl},
+    {"transferAmountRaw", &MessageContent::transferAmountRaw},
+    {"transferSymbol", &MessageContent::transferSymbol},
+    {"transferTxHash", &MessageContent::transferTxHash},
+    {"transferExplorerUrl", &MessageContent::transferExplorerUrl},
+    {"walletCard", &MessageContent::walletCard},
+    {"bridgeOriginalText", &MessageContent::bridgeOriginalText},
+    {"bridgeTranslatedText", &MessageContent::bridgeTranslatedText},
+    {"bridgeTranslationDirection", &MessageContent::bridgeTranslationDirection},
+    {"targetClientMessageId", &MessageContent::targetClientMessageId},
+    {"imageB64", &MessageContent::imageB64},
+    {"imageMime", &MessageContent::imageMime},
+    {"voiceB64", &MessageContent::voiceB64},
+    {"groupId", &MessageContent::groupId},
+    {"groupJoinKey", &MessageContent::groupJoinKey},
+    {"groupJoinRequesterCanonicalKey", &MessageContent::groupJoinRequesterCanonicalKey},
+    {"groupJoinRequesterDisplayName", &MessageContent::groupJoinRequesterDisplayName},
+    {"groupJoinRequesterAvatarId", &MessageContent::groupJoinRequesterAvatarId},
+};
+
 QByteArray walletCardSigningBytes(const QString &identityKey, const QString &address, qint64 issuedAt)
 {
     return QByteArray(kWalletCardPrefix) + identityKey.toUtf8() + '|' + address.toUtf8() + '|'
@@ -130,10 +163,8 @@ MessageContent parseMessageContent(const QByteArray &plaintext)
     if (!ok)
         return c;
     c.ok = true;
-    c.type = str(o, "type");
-    c.text = str(o, "text");
-    c.senderAvatarKind = str(o, "senderAvatarKind");
-    c.senderAvatarId = str(o, "senderAvatarId");
+    for (const auto &m : kStringMembers)
+        c.*m.member = str(o, m.key);
     QJsonValue codes = o.value(QLatin1String("emojiCodes"));
     if (!codes.isArray())
         codes = o.value(QLatin1String("codes"));
@@ -141,37 +172,17 @@ MessageContent parseMessageContent(const QByteArray &plaintext)
         if (v.isString())
             c.emojiCodes.append(v.toString());
     c.durationMs = integer(o, "durationMs");
-    c.siteTitle = str(o, "siteTitle");
-    c.siteUrl = str(o, "siteUrl");
-    c.siteIconUrl = str(o, "siteIconUrl");
-    c.transferAmountRaw = str(o, "transferAmountRaw");
-    c.transferSymbol = str(o, "transferSymbol");
-    c.transferTxHash = str(o, "transferTxHash");
-    c.transferExplorerUrl = str(o, "transferExplorerUrl");
-    c.walletCard = str(o, "walletCard");
     const QJsonValue has = o.value(QLatin1String("hasPeerWalletCard"));
     if (has.isBool())
         c.hasPeerWalletCard = has.toBool() ? 1 : 0;
     else if (has.isDouble())
         c.hasPeerWalletCard = has.toDouble() != 0 ? 1 : 0;
-    c.bridgeOriginalText = str(o, "bridgeOriginalText");
-    c.bridgeTranslatedText = str(o, "bridgeTranslatedText");
-    c.bridgeTranslationDirection = str(o, "bridgeTranslationDirection");
-    c.targetClientMessageId = str(o, "targetClientMessageId");
-    c.imageB64 = str(o, "imageB64");
-    c.imageMime = str(o, "imageMime");
     c.imageWidth = clampInt(integer(o, "imageWidth"));
     c.imageHeight = clampInt(integer(o, "imageHeight"));
-    c.voiceB64 = str(o, "voiceB64");
     QJsonValue waveform = o.value(QLatin1String("voiceWaveform"));
     if (!waveform.isArray())
         waveform = o.value(QLatin1String("waveform"));
     c.voiceWaveform = intList(waveform);
-    c.groupId = str(o, "groupId");
-    c.groupJoinKey = str(o, "groupJoinKey");
-    c.groupJoinRequesterCanonicalKey = str(o, "groupJoinRequesterCanonicalKey");
-    c.groupJoinRequesterDisplayName = str(o, "groupJoinRequesterDisplayName");
-    c.groupJoinRequesterAvatarId = str(o, "groupJoinRequesterAvatarId");
     return c;
 }
 
@@ -179,46 +190,21 @@ QByteArray serializeMessageContent(const MessageContent &c)
 {
     QJsonObject o;
     o.insert(QStringLiteral("v"), 1);
-    auto put = [&o](const char *key, const QString &value) {
-        if (!value.isEmpty())
-            o.insert(QLatin1String(key), value);
-    };
-    put("type", c.type);
-    put("text", c.text);
-    put("senderAvatarKind", c.senderAvatarKind);
-    put("senderAvatarId", c.senderAvatarId);
+    for (const auto &m : kStringMembers)
+        if (!(c.*m.member).isEmpty())
+            o.insert(QLatin1String(m.key), c.*m.member);
     if (!c.emojiCodes.isEmpty())
         o.insert(QStringLiteral("emojiCodes"), QJsonArray::fromStringList(c.emojiCodes));
     if (c.durationMs != 0)
         o.insert(QStringLiteral("durationMs"), c.durationMs);
-    put("siteTitle", c.siteTitle);
-    put("siteUrl", c.siteUrl);
-    put("siteIconUrl", c.siteIconUrl);
-    put("transferAmountRaw", c.transferAmountRaw);
-    put("transferSymbol", c.transferSymbol);
-    put("transferTxHash", c.transferTxHash);
-    put("transferExplorerUrl", c.transferExplorerUrl);
-    put("walletCard", c.walletCard);
     if (c.hasPeerWalletCard >= 0)
         o.insert(QStringLiteral("hasPeerWalletCard"), c.hasPeerWalletCard != 0);
-    put("bridgeOriginalText", c.bridgeOriginalText);
-    put("bridgeTranslatedText", c.bridgeTranslatedText);
-    put("bridgeTranslationDirection", c.bridgeTranslationDirection);
-    put("targetClientMessageId", c.targetClientMessageId);
-    put("imageB64", c.imageB64);
-    put("imageMime", c.imageMime);
     if (c.imageWidth != 0)
         o.insert(QStringLiteral("imageWidth"), c.imageWidth);
     if (c.imageHeight != 0)
         o.insert(QStringLiteral("imageHeight"), c.imageHeight);
-    put("voiceB64", c.voiceB64);
     if (!c.voiceWaveform.isEmpty())
         o.insert(QStringLiteral("voiceWaveform"), intArray(c.voiceWaveform));
-    put("groupId", c.groupId);
-    put("groupJoinKey", c.groupJoinKey);
-    put("groupJoinRequesterCanonicalKey", c.groupJoinRequesterCanonicalKey);
-    put("groupJoinRequesterDisplayName", c.groupJoinRequesterDisplayName);
-    put("groupJoinRequesterAvatarId", c.groupJoinRequesterAvatarId);
     return compact(o);
 }
 
