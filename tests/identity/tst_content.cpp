@@ -41,6 +41,7 @@ private slots:
     void contentRejectsNonObjects_data();
     void contentRejectsNonObjects();
     void contentToleratesWrongTypes();
+    void contentReadsShortListNames();
     void typeNames_data();
     void typeNames();
 
@@ -200,6 +201,31 @@ void TestContent::contentToleratesWrongTypes()
     QCOMPARE(c.voiceWaveform, (QList<int>{1, 0, 0, 0}));
     QCOMPARE(c.hasPeerWalletCard, -1);
     QVERIFY(messageTypeName(c).isEmpty());
+}
+
+void TestContent::contentReadsShortListNames()
+{
+    // Some senders name the emoji list "codes" and the waveform "waveform",
+    // and send the card flag as a number; the content still reads, and is
+    // written back under the full names.
+    const MessageContent c = parseMessageContent(
+        "{\"type\":\"emoji\",\"codes\":[\"1f600\",7],\"waveform\":[3,4],\"hasPeerWalletCard\":1}");
+    QVERIFY(c.ok);
+    QCOMPARE(c.emojiCodes, QStringList{"1f600"});
+    QCOMPARE(c.voiceWaveform, (QList<int>{3, 4}));
+    QCOMPARE(c.hasPeerWalletCard, 1);
+    QCOMPARE(serializeMessageContent(c),
+             QByteArray("{\"emojiCodes\":[\"1f600\"],\"hasPeerWalletCard\":true,\"type\":\"emoji\",\"v\":1,"
+                        "\"voiceWaveform\":[3,4]}"));
+
+    // When both names are there, the full one wins.
+    const MessageContent both = parseMessageContent(
+        "{\"emojiCodes\":[\"a\"],\"codes\":[\"b\"],\"voiceWaveform\":[1],\"waveform\":[2],"
+        "\"hasPeerWalletCard\":0}");
+    QVERIFY(both.ok);
+    QCOMPARE(both.emojiCodes, QStringList{"a"});
+    QCOMPARE(both.voiceWaveform, QList<int>{1});
+    QCOMPARE(both.hasPeerWalletCard, 0);
 }
 
 void TestContent::typeNames_data()
