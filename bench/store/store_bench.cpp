@@ -41,14 +41,19 @@ void BM_UpsertMessages100k(benchmark::State &state)
     for (auto _ : state) {
         state.PauseTiming();
         ChatStore store;
-        store.open(kOwner, benchDir().filePath(QStringLiteral("upsert-%1.db").arg(run++)));
+        if (!store.open(kOwner, benchDir().filePath(QStringLiteral("upsert-%1.db").arg(run++)))) {
+            state.SkipWithError("cannot open the store");
+            break;
+        }
         QStringList conversations;
         for (int c = 0; c < 100; ++c)
             conversations << store.ensureGroupConversation(QStringLiteral("g%1").arg(c), QStringLiteral("G")).id;
         state.ResumeTiming();
         for (int i = 0; i < 100000; ++i) {
-            if (!store.upsertMessage(benchMessage(i, conversations.at(i % 100))))
+            if (!store.upsertMessage(benchMessage(i, conversations.at(i % 100)))) {
                 state.SkipWithError("upsert failed");
+                break;
+            }
         }
         state.PauseTiming();
         store.close();
@@ -61,7 +66,10 @@ BENCHMARK(BM_UpsertMessages100k)->Unit(benchmark::kMillisecond)->Iterations(1)->
 void BM_MessagesOfLongConversation(benchmark::State &state)
 {
     ChatStore store;
-    store.open(kOwner, benchDir().filePath(QStringLiteral("long.db")));
+    if (!store.open(kOwner, benchDir().filePath(QStringLiteral("long.db")))) {
+        state.SkipWithError("cannot open the store");
+        return;
+    }
     const QString conv = store.ensureGroupConversation(QStringLiteral("long"), QStringLiteral("Long")).id;
     const int count = static_cast<int>(state.range(0));
     // Other conversations in the same file, so the read has to use the index.
@@ -82,7 +90,10 @@ BENCHMARK(BM_MessagesOfLongConversation)->Arg(10000)->Unit(benchmark::kMilliseco
 void BM_VisibleConversations(benchmark::State &state)
 {
     ChatStore store;
-    store.open(kOwner, benchDir().filePath(QStringLiteral("list.db")));
+    if (!store.open(kOwner, benchDir().filePath(QStringLiteral("list.db")))) {
+        state.SkipWithError("cannot open the store");
+        return;
+    }
     const int count = static_cast<int>(state.range(0));
     for (int i = 0; i < count; ++i) {
         const QString peer = QStringLiteral("PeerKey%1").arg(i, 6, 10, QLatin1Char('0'));
