@@ -101,6 +101,10 @@ Item {
             compare(t.implicitWidth, 420)
             compare(label.lineCount, 1)
             verify(label.implicitWidth > 380)
+            // The long message stays inside the capsule, cut short.
+            verify(label.truncated)
+            verify(label.x >= 0 && label.x + label.width <= t.width,
+                   "label spans " + label.x + ".." + (label.x + label.width) + " of " + t.width)
             compare(label.textFormat, Text.PlainText)
             Theme.toggle()
             verify(Qt.colorEqual(t.color, "#f0f0f0"))

@@ -27,6 +27,10 @@ Rectangle {
         id: label
         objectName: "label"
         anchors.centerIn: parent
+        // A message wider than the capsule is cut with an ellipsis instead
+        // of running out over both of its ends.
+        width: Math.min(implicitWidth, Math.max(0, root.width - 40))
+        elide: Text.ElideRight
         textFormat: Text.PlainText
         color: Theme.dark ? "#202124" : "white"
         font.pixelSize: Theme.fontFootnote
