@@ -770,18 +770,14 @@ ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, c
     const QString id = directConversationId(s.owner(), peerKey);
     if (id.isEmpty())
         return {};
-    const std::optional<bool> exists =
-        s.probe(QStringLiteral("SELECT 1 FROM conversations WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
-    if (!exists)
-        return {};
+    // An existing row keeps its display key.
     const bool written =
-        *exists ? s.run(QStringLiteral("UPDATE conversations SET peer_enc_public_key=?, hidden_from_chats=0 "
-                                      "WHERE owner_raw_public_key=? AND id=?"),
-                       {peerEncKey, s.owner(), id})
-               : s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,"
-                                      "peer_raw_public_key,peer_enc_public_key,peer_display_key,last_message,"
-                                      "last_timestamp,unread_count) VALUES(?,?,'direct',?,?,?,'',0,0)"),
-                       {s.owner(), id, peerKey, peerEncKey, displayKey});
+        s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,"
+                             "peer_raw_public_key,peer_enc_public_key,peer_display_key,last_message,"
+                             "last_timestamp,unread_count) VALUES(?,?,'direct',?,?,?,'',0,0) "
+                             "ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET "
+                             "peer_enc_public_key=excluded.peer_enc_public_key, hidden_from_chats=0"),
+              {s.owner(), id, peerKey, peerEncKey, displayKey});
     if (!written)
         return {};
     return velmor::store::conversationById(s, id).value_or(ConversationRecord{});
