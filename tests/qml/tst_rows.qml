@@ -153,14 +153,22 @@ Item {
         }
 
         function test_bubbleSizes() {
-            var shortB = createTemporaryObject(bubbleComponent, host, { "message": "Hi", "timestamp": "09:41" })
+            var shortB = createTemporaryObject(bubbleComponent, host, { "message": "Hello there", "timestamp": "09:41" })
             var text = findChild(shortB, "messageText")
             var time = findChild(shortB, "timeText")
-            compare(shortB.implicitWidth, Math.min(520, text.implicitWidth + 28))
+            compare(shortB.implicitWidth, text.implicitWidth + 28)
             compare(shortB.implicitHeight, text.implicitHeight + time.implicitHeight + 24)
             compare(shortB.radius, Theme.radiusLarge)
             compare(text.wrapMode, Text.Wrap)
             compare(text.textFormat, Text.PlainText)
+
+            // A message narrower than its time: the time sets the width and
+            // keeps its margin on the left as on the right.
+            var tinyB = createTemporaryObject(bubbleComponent, host, { "message": "k", "timestamp": "12:30" })
+            var tinyTime = findChild(tinyB, "timeText")
+            verify(findChild(tinyB, "messageText").implicitWidth + 28 < tinyTime.implicitWidth + 16)
+            compare(tinyB.implicitWidth, tinyTime.implicitWidth + 16)
+            compare(tinyTime.x, 8)
 
             var words = []
             for (var i = 0; i < 80; ++i)

@@ -8,7 +8,10 @@ Rectangle {
     property bool outgoing: false
     property string timestamp: ""
 
-    implicitWidth: Math.min(520, messageText.implicitWidth + 28)
+    // At least as wide as the time and its margins, so a message shorter
+    // than its timestamp ("k" at "12:30") keeps the time inside the bubble.
+    implicitWidth: Math.min(520, Math.max(messageText.implicitWidth + 28,
+                                          timeText.implicitWidth + 2 * Theme.space8))
     implicitHeight: messageText.implicitHeight + timeText.implicitHeight + 24
     radius: Theme.radiusLarge
     color: outgoing ? Theme.bubbleOut : Theme.bubbleIn
