@@ -37,17 +37,11 @@ Item {
         }
 
         function iconImage(icon) {
-            for (var i = 0; i < icon.children.length; ++i)
-                if (icon.children[i].objectName === "iconImage")
-                    return icon.children[i]
-            return null
+            return findChild(icon, "iconImage")
         }
 
         function iconTint(icon) {
-            for (var i = 0; i < icon.children.length; ++i)
-                if (icon.children[i].objectName !== "iconImage")
-                    return icon.children[i]
-            return null
+            return findChild(icon, "iconTint")
         }
 
         function test_catalogue() {

@@ -89,7 +89,6 @@ Item {
         }
 
         function test_setLocale() {
-            var seen = 0
             var conn = Qt.createQmlObject("import QtQuick; import Velmor; Connections { target: I18n; function onLocaleChanged() { hits++ } property int hits: 0 }", host)
             I18n.setLocale("it")
             compare(I18n.locale, "en")

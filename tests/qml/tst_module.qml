@@ -111,10 +111,7 @@ Item {
             verify(img !== null)
             // The icon's hidden image resolves "../assets/icons/tg/search.svg"
             // against the document folder.
-            var found = null
-            for (var i = 0; i < img.children.length; ++i)
-                if (img.children[i].objectName === "iconImage")
-                    found = img.children[i]
+            var found = findChild(img, "iconImage")
             verify(found !== null)
             compare(String(found.source), "../assets/icons/tg/search.svg")
             // Ready means the relative path reached the module's asset folder.
@@ -130,7 +127,6 @@ Item {
             compare(Chat.lastArgs("openConversation")[0], "group:g1")
             compare(Chat.callNames(), ["openConversation", "openConversation"])
 
-            var seen = 0
             var conn = Qt.createQmlObject(
                 "import QtQuick; Connections { target: Chat; function onCurrentChanged() { hits++ } property int hits: 0 }",
                 host, "conn")

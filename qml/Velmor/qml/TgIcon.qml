@@ -33,6 +33,7 @@ Item {
     // therefore given the opaque colour, and the alpha becomes the opacity.
     ColorOverlay {
         id: tint
+        objectName: "iconTint"
         anchors.fill: parent
         source: img
         color: Qt.rgba(root.color.r, root.color.g, root.color.b, 1)

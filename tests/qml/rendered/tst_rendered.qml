@@ -43,8 +43,8 @@ Rectangle {
 
         function grabReady() {
             tryVerify(function () {
-                return opaqueIcon.children[0].status === Image.Ready
-                    && forward.children[0].status === Image.Ready
+                return findChild(opaqueIcon, "iconImage").status === Image.Ready
+                    && findChild(forward, "iconImage").status === Image.Ready
             })
             wait(50)
             return grabImage(host)
