@@ -445,13 +445,11 @@ QString chatroomFrame(int n, int count)
     return svgDocument(120, 120, s);
 }
 
-QString lottieHeadFrame(int set, int n, int count, double *canvasW, double *canvasH)
+QString lottieHeadFrame(int set, int n, int count)
 {
     double w = 200, h = 200;
     if (set == 11) { w = 350; h = 400; }
     if (set == 13) { w = 936; h = 928; }
-    if (canvasW) *canvasW = w;
-    if (canvasH) *canvasH = h;
     const double t = double(n) / count;
     const bool blink = n == int(count * 0.5) || n == int(count * 0.5) + 1;
     QString body;

@@ -26,7 +26,7 @@ QString officialFrame(int n, int count);
 QString authorFrame(int n, int count);
 QString playFrame(int n, int count);
 QString chatroomFrame(int n, int count);
-QString lottieHeadFrame(int set, int n, int count, double *canvasW, double *canvasH);
+QString lottieHeadFrame(int set, int n, int count);
 
 // Animated emoji: the code list and one frame of a code.
 QStringList emojiCodes();

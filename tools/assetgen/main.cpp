@@ -18,8 +18,8 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <QTextStream>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -146,8 +146,9 @@ int main(int argc, char **argv)
 
     // Still pictures.
     QList<QPair<QString, QImage>> avatarTiles;
-    writePng(QStringLiteral("icons/verify.png"), render(art::svgDocument(100, 100, art::verifyBadge()), QSize(100, 100), false));
-    avatarTiles.append({ "verify", render(art::svgDocument(100, 100, art::verifyBadge()), QSize(100, 100), false) });
+    const QImage verify = render(art::svgDocument(100, 100, art::verifyBadge()), QSize(100, 100), false);
+    writePng(QStringLiteral("icons/verify.png"), verify);
+    avatarTiles.append({ "verify", verify });
     const QImage defUser = render(art::svgDocument(300, 300, art::defaultUser()), QSize(300, 300), true);
     const QImage defGroup = render(art::svgDocument(300, 300, art::defaultGroup()), QSize(300, 300), true);
     writePng(QStringLiteral("avatars/defaultheadphoto.png"), defUser);
@@ -181,7 +182,7 @@ int main(int argc, char **argv)
     for (int set : heads) {
         const int count = set == 1 ? 18 : 24;
         const QString dir = QStringLiteral("lottiehead_%1_frames").arg(set, 2, 10, QLatin1Char('0'));
-        frameSet(dir, count, [set, count](int i) { return art::lottieHeadFrame(set, i, count, nullptr, nullptr); }, &frameTiles);
+        frameSet(dir, count, [set, count](int i) { return art::lottieHeadFrame(set, i, count); }, &frameTiles);
     }
 
     // Animated emoji.
