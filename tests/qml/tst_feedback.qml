@@ -138,6 +138,25 @@ Item {
             compare(stack.hits, 2)
         }
 
+        function luminance(c) {
+            return 0.2126 * c.r + 0.7152 * c.g + 0.0722 * c.b
+        }
+
+        // The label is read against the scrim laid over the window, in
+        // either scheme.
+        function test_overlayLabelLegible() {
+            var stack = createTemporaryObject(overlayComponent, host)
+            var label = findChild(stack.overlay, "labelText")
+            for (var pass = 0; pass < 2; ++pass) {
+                var s = Theme.scrim, w = Theme.windowBg
+                var under = Qt.rgba(s.a * s.r + (1 - s.a) * w.r, s.a * s.g + (1 - s.a) * w.g,
+                                    s.a * s.b + (1 - s.a) * w.b, 1)
+                verify(Math.abs(luminance(label.color) - luminance(under)) > 0.5,
+                       "label " + label.color + " on " + under + " (dark " + Theme.dark + ")")
+                Theme.toggle()
+            }
+        }
+
         function test_overlayLabelFollowsLanguage() {
             var stack = createTemporaryObject(overlayComponent, host)
             var ov = stack.overlay

@@ -37,7 +37,10 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             text: root.label
             textFormat: Text.PlainText
-            color: "white"
+            // The scrim token is fully transparent (its first byte is the
+            // alpha), so the label stands on the window itself and takes the
+            // window's text colour.
+            color: Theme.textPrimary
             font.pixelSize: Theme.fontBody
         }
     }
