@@ -286,7 +286,6 @@ QString ChallengeAuthority::issueChallenge(const QString &publicKeyText)
         + velmor::crypto::base64UrlEncode(velmor::crypto::randomBytes(24));
     QMutexLocker locker(&m_mutex);
     m_challenges.insert(challenge, Challenge{key, nowSeconds() + 60});
-    ++m_challenges_issued;
     return challenge;
 }
 
@@ -366,12 +365,6 @@ int ChallengeAuthority::loginCount() const
     return m_logins;
 }
 
-int ChallengeAuthority::challengeCount() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_challenges_issued;
-}
-
 bool ChallengeAuthority::hasLoggedIn(const QString &publicKeyText) const
 {
     const QString key = canonicalKeyText(publicKeyText);
@@ -383,7 +376,6 @@ void ChallengeAuthority::resetCounts()
 {
     QMutexLocker locker(&m_mutex);
     m_logins = 0;
-    m_challenges_issued = 0;
 }
 
 QJsonObject jsonBody(const QHttpServerRequest &request, bool *ok)

@@ -150,7 +150,6 @@ public:
     qint64 tokenLifetime() const;
     void expireAllTokens();
     int loginCount() const;
-    int challengeCount() const;
     // Keys that ever logged in successfully.
     bool hasLoggedIn(const QString &publicKeyText) const;
     void resetCounts();
@@ -172,7 +171,6 @@ private:
     QSet<QString> m_loggedIn;
     qint64 m_tokenLifetime = 3600;
     int m_logins = 0;
-    int m_challenges_issued = 0;
 };
 
 // The login routes of the group centre and the group servers, whose bodies

@@ -53,13 +53,6 @@ void FakeGroupCenter::addCreationKey(const QString &key, const QString &type)
     m_keys.insert(key, type);
 }
 
-void FakeGroupCenter::setDeployStatus(const QString &status, const QString &message)
-{
-    QMutexLocker locker(&m_mutex);
-    m_newDeployStatus = status;
-    m_newDeployMessage = message;
-}
-
 void FakeGroupCenter::addServer(FakeGroupServer *server, const QString &serverType,
                                 const QString &deployStatus, const QString &deployMessage)
 {
@@ -75,12 +68,6 @@ void FakeGroupCenter::addServer(FakeGroupServer *server, const QString &serverTy
     m_listed.append(Listed{server, QStringLiteral("srv-%1").arg(m_nextServerId++), serverType,
                            deployStatus, deployMessage,
                            QDateTime::currentSecsSinceEpoch() + 30 * 24 * 3600});
-}
-
-void FakeGroupCenter::removeServer(FakeGroupServer *server)
-{
-    QMutexLocker locker(&m_mutex);
-    m_listed.removeIf([server](const Listed &listed) { return listed.server == server; });
 }
 
 QList<FakeGroupServer *> FakeGroupCenter::createdServers() const
@@ -131,14 +118,7 @@ void FakeGroupCenter::setUpRoutes()
         // The new server starts its own thread; nothing here holds the lock.
         if (server->start() == 0)
             return FakeReply::error(500, QStringLiteral("deploy_failed"));
-        QString status;
-        QString message;
-        {
-            QMutexLocker locker(&m_mutex);
-            status = m_newDeployStatus;
-            message = m_newDeployMessage;
-        }
-        addServer(server, type, status, message);
+        addServer(server, type);
         QString serverId;
         {
             QMutexLocker locker(&m_mutex);
@@ -150,9 +130,7 @@ void FakeGroupCenter::setUpRoutes()
                             {QStringLiteral("server_url"), server->baseUrl()},
                             {QStringLiteral("group_id"), server->groupId()},
                             {QStringLiteral("owner_pubkey"), caller},
-                            {QStringLiteral("deploy_status"), status}};
-        if (!message.isEmpty())
-            reply.insert(QStringLiteral("deploy_message"), message);
+                            {QStringLiteral("deploy_status"), QStringLiteral("ready")}};
         broadcast(QStringLiteral("{\"type\":\"dns.group.created\",\"data\":{\"server_url\":\"%1\"}}")
                       .arg(server->baseUrl()));
         return FakeReply::json(reply);
@@ -200,11 +178,9 @@ void FakeGroupCenter::onSocket(QWebSocket *socket)
         socket->deleteLater();
         return;
     }
-    bool hello = false;
     {
         QMutexLocker locker(&m_mutex);
         m_sockets.append(socket);
-        hello = m_helloEnabled;
     }
     recordFramesAndAnswerPings(socket, m_mutex, m_clientFrames);
     QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
@@ -212,8 +188,7 @@ void FakeGroupCenter::onSocket(QWebSocket *socket)
         m_sockets.removeAll(socket);
         socket->deleteLater();
     });
-    if (hello)
-        socket->sendTextMessage(QStringLiteral("{\"type\":\"server.hello\"}"));
+    socket->sendTextMessage(QStringLiteral("{\"type\":\"server.hello\"}"));
 }
 
 void FakeGroupCenter::broadcast(const QString &text)
@@ -230,11 +205,6 @@ void FakeGroupCenter::broadcast(const QString &text)
 void FakeGroupCenter::sendPing()
 {
     sendRaw(QStringLiteral("{\"type\":\"server.ping\"}"));
-}
-
-void FakeGroupCenter::sendHello()
-{
-    sendRaw(QStringLiteral("{\"type\":\"server.hello\"}"));
 }
 
 void FakeGroupCenter::pushEvent(const QString &type, const QJsonObject &data)
@@ -260,12 +230,6 @@ void FakeGroupCenter::dropSockets()
         }
         abortSockets(targets);
     });
-}
-
-void FakeGroupCenter::setHelloEnabled(bool enabled)
-{
-    QMutexLocker locker(&m_mutex);
-    m_helloEnabled = enabled;
 }
 
 int FakeGroupCenter::socketCount() const

@@ -34,24 +34,19 @@ public:
     void setCapacity(int standardAvailable, int premiumAvailable);
     // A creation key good for one group of the type ("standard" or "premium").
     void addCreationKey(const QString &key, const QString &type);
-    // Status given to groups created from now on ("ready" by default).
-    void setDeployStatus(const QString &status, const QString &message = QString());
 
     // Lists an existing server; my-groups reports it to its members.
     void addServer(FakeGroupServer *server, const QString &serverType = QStringLiteral("standard"),
                    const QString &deployStatus = QStringLiteral("ready"),
                    const QString &deployMessage = QString());
-    void removeServer(FakeGroupServer *server);
     // The servers the centre created; they live as long as the centre.
     QList<FakeGroupServer *> createdServers() const;
 
     // Socket.
     void sendPing();
-    void sendHello();
     void pushEvent(const QString &type, const QJsonObject &data = QJsonObject());
     void sendRaw(const QString &text);
     void dropSockets();
-    void setHelloEnabled(bool enabled);
     int socketCount() const;
     QStringList clientFrames() const;
 
@@ -77,14 +72,11 @@ private:
     int m_standard = 3;
     int m_premium = 1;
     QHash<QString, QString> m_keys; // creation key -> type
-    QString m_newDeployStatus = QStringLiteral("ready");
-    QString m_newDeployMessage;
     QList<Listed> m_listed;
     std::vector<std::unique_ptr<FakeGroupServer>> m_created;
     int m_nextServerId = 1;
 
     QList<QWebSocket *> m_sockets;
-    bool m_helloEnabled = true;
     QStringList m_clientFrames;
 };
 

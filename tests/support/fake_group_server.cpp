@@ -70,11 +70,6 @@ QString FakeGroupServer::serverPublicKey() const
     return m_serverKey.publicKeyText();
 }
 
-QByteArray FakeGroupServer::serverSecretKey() const
-{
-    return m_serverKey.privateKey;
-}
-
 // ------------------------------------------------------------------ state
 
 void FakeGroupServer::addMember(const QString &pubkey, const QString &role, const QString &displayName)
@@ -220,12 +215,6 @@ bool FakeGroupServer::voiceOpen() const
     return m_voiceOpen;
 }
 
-QString FakeGroupServer::voiceOpener() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_voiceOpener;
-}
-
 QStringList FakeGroupServer::speakers() const
 {
     QMutexLocker locker(&m_mutex);
@@ -252,11 +241,9 @@ void FakeGroupServer::emitEvent(const QString &type, const QJsonObject &data,
                                 const QSet<QString> &onlyTo, const QString &eventId)
 {
     QString id = eventId;
-    {
+    if (id.isEmpty()) {
         QMutexLocker locker(&m_mutex);
-        if (id.isEmpty())
-            id = QString::number(m_nextEventId++);
-        m_pushedTypes.append(type);
+        id = QString::number(m_nextEventId++);
     }
     broadcast(QJsonObject{{QStringLiteral("type"), type},
                           {QStringLiteral("event_id"), id},
@@ -308,12 +295,6 @@ void FakeGroupServer::setRejectSockets(bool reject)
     m_rejectSockets = reject;
 }
 
-void FakeGroupServer::setHelloEnabled(bool enabled)
-{
-    QMutexLocker locker(&m_mutex);
-    m_helloEnabled = enabled;
-}
-
 int FakeGroupServer::socketCount() const
 {
     QMutexLocker locker(&m_mutex);
@@ -332,18 +313,11 @@ QStringList FakeGroupServer::clientFrames() const
     return m_clientFrames;
 }
 
-QStringList FakeGroupServer::pushedTypes() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_pushedTypes;
-}
-
 void FakeGroupServer::onSocket(QWebSocket *socket)
 {
     const QString token = QUrlQuery(socket->requestUrl()).queryItemValue(
         QStringLiteral("token"), QUrl::FullyDecoded);
     const QString caller = m_auth.ownerOf(token);
-    bool hello = false;
     {
         QMutexLocker locker(&m_mutex);
         if (caller.isEmpty() || m_rejectSockets) {
@@ -354,7 +328,6 @@ void FakeGroupServer::onSocket(QWebSocket *socket)
         }
         ++m_socketConnects;
         m_sockets.insert(socket, caller);
-        hello = m_helloEnabled;
     }
     recordFramesAndAnswerPings(socket, m_mutex, m_clientFrames);
     QObject::connect(socket, &QWebSocket::disconnected, socket, [this, socket]() {
@@ -362,8 +335,7 @@ void FakeGroupServer::onSocket(QWebSocket *socket)
         m_sockets.remove(socket);
         socket->deleteLater();
     });
-    if (hello)
-        socket->sendTextMessage(QStringLiteral("{\"type\":\"server.hello\"}"));
+    socket->sendTextMessage(QStringLiteral("{\"type\":\"server.hello\"}"));
 }
 
 // ------------------------------------------------------------------ HTTP

@@ -62,7 +62,6 @@ public:
 
     QString groupId() const { return m_groupId; }
     QString serverPublicKey() const; // base64url, the "server_enc_pubkey"
-    QByteArray serverSecretKey() const;
 
     // Group state, readable and settable from the test thread.
     void addMember(const QString &pubkey, const QString &role,
@@ -91,7 +90,6 @@ public:
 
     // Voice room.
     bool voiceOpen() const;
-    QString voiceOpener() const;
     QStringList speakers() const;
 
     // Realtime socket.
@@ -100,11 +98,9 @@ public:
     void sendPing();
     void dropSockets();                   // closes every open socket
     void setRejectSockets(bool reject);   // close new sockets at once, before any frame
-    void setHelloEnabled(bool enabled);
     int socketCount() const;
     int socketConnects() const;           // accepted connections so far
     QStringList clientFrames() const;     // texts received from clients
-    QStringList pushedTypes() const;      // event types pushed so far
 
 private:
     void setUpRoutes();
@@ -153,10 +149,8 @@ private:
     // Socket state; the sockets themselves are touched on the server thread only.
     QHash<QWebSocket *, QString> m_sockets;
     bool m_rejectSockets = false;
-    bool m_helloEnabled = true;
     int m_socketConnects = 0;
     QStringList m_clientFrames;
-    QStringList m_pushedTypes;
 };
 
 } // namespace velmor::fakes
