@@ -82,22 +82,10 @@ void FakeRelayGroups::putRecord(const QString &joinKey, const QString &recordTex
                                      qint64(record.value(QStringLiteral("updatedAt")).toDouble())});
 }
 
-void FakeRelayGroups::setCheckEnvelopes(bool check)
-{
-    QMutexLocker locker(&m_mutex);
-    m_checkEnvelopes = check;
-}
-
 int FakeRelayGroups::fanoutCount() const
 {
     QMutexLocker locker(&m_mutex);
     return m_fanouts;
-}
-
-int FakeRelayGroups::deliveredCount() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_delivered;
 }
 
 QJsonObject FakeRelayGroups::lastFanout() const
@@ -146,11 +134,6 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
     const QJsonValue list = body.value(QStringLiteral("envelopes"));
     if (!ok || stringField(body, "group_id").isEmpty() || !list.isArray() || list.toArray().isEmpty())
         return FakeReply::error(400, QStringLiteral("invalid_fanout"));
-    bool check = true;
-    {
-        QMutexLocker locker(&m_mutex);
-        check = m_checkEnvelopes;
-    }
     // All or nothing: every envelope is checked before any is queued.
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QList<QPair<QString, QJsonObject>> deliveries;
@@ -161,7 +144,7 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
         const QString recipient = canonicalKeyText(stringField(envelope, "recipient_pubkey"));
         if (recipient.isEmpty())
             return FakeReply::error(400, QStringLiteral("invalid_recipient"));
-        if (check && !velmor::identity::validateEnvelope(envelopeOf(envelope), now).valid)
+        if (!velmor::identity::validateEnvelope(envelopeOf(envelope), now).valid)
             return FakeReply::error(400, QStringLiteral("invalid_envelope"));
         deliveries.append({recipient, envelope});
     }
@@ -173,7 +156,6 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
     {
         QMutexLocker locker(&m_mutex);
         m_fanouts += 1;
-        m_delivered += int(deliveries.size());
         m_lastFanout = body;
         m_lastRecipients = recipients;
     }

@@ -29,11 +29,8 @@ public:
     void setAddressAnswer(const QString &address, const QString &publicKeyText);
     // Stores a registry entry as given, bypassing every check (forged records).
     void putRecord(const QString &joinKey, const QString &recordText, const QString &signature);
-    // Accept fan-out envelopes without checking their signatures (default: checked).
-    void setCheckEnvelopes(bool check);
 
     int fanoutCount() const;
-    int deliveredCount() const;                  // envelopes queued by fan-outs
     QJsonObject lastFanout() const;
     QStringList lastFanoutRecipients() const;    // canonical keys
     bool hasRecord(const QString &joinKey) const;
@@ -66,9 +63,7 @@ private:
     mutable QMutex m_mutex;
     QHash<QString, Record> m_records; // join key -> record
     QHash<QString, User> m_users;     // lower-case address -> user
-    bool m_checkEnvelopes = true;
     int m_fanouts = 0;
-    int m_delivered = 0;
     QJsonObject m_lastFanout;
     QStringList m_lastRecipients;
 };
