@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QUrl>
-#include <QUrlQuery>
 
 namespace velmor::chat {
 

@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonParseError>
 #include <QMutexLocker>
 #include <QSet>
 

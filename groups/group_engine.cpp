@@ -12,13 +12,12 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonParseError>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
 #include <QUuid>
 
-#include <functional>
+#include <optional>
 
 namespace velmor::chat {
 
