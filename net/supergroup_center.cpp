@@ -54,6 +54,25 @@ int count(const QJsonObject &object, const char *key)
     return number < INT_MIN || number > INT_MAX ? 0 : int(number);
 }
 
+// One group as the centre describes it, in a creation reply or in the list.
+SGMyGroup groupFromJson(const QJsonObject &json)
+{
+    SGMyGroup group;
+    group.serverId = text(json, "server_id");
+    group.serverUrl = velmor::net::normaliseBaseUrl(text(json, "server_url"));
+    group.groupId = text(json, "group_id");
+    group.name = text(json, "name");
+    group.ownerPubkey = text(json, "owner_pubkey");
+    group.serviceExpiresAt = integer(json, "service_expires_at");
+    // Only a text counts: a missing or null status keeps "pending".
+    const QJsonValue status = json.value(QStringLiteral("deploy_status"));
+    if (status.isString())
+        group.deployStatus = status.toString();
+    group.deployMessage = text(json, "deploy_message");
+    group.serverType = text(json, "server_type");
+    return group;
+}
+
 } // namespace
 
 QString SuperGroupCenter::defaultBaseUrl()
@@ -130,25 +149,16 @@ SGCreateResult SuperGroupCenter::createGroup(const QString &centerUrl, const QSt
         result.error = serverError.isEmpty() ? QStringLiteral("create_failed") : serverError;
         return result;
     }
-    SGMyGroup group;
-    group.serverId = text(json, "server_id");
-    group.serverUrl = velmor::net::normaliseBaseUrl(text(json, "server_url"));
-    group.groupId = text(json, "group_id");
+    SGMyGroup group = groupFromJson(json);
     if (group.serverId.isEmpty() || group.serverUrl.isEmpty() || group.groupId.isEmpty()) {
         result.error = QStringLiteral("create_invalid_response");
         return result;
     }
+    // The reply names the new server; name and type are the ones asked for.
     group.name = groupName;
     group.serverType = groupType;
-    group.ownerPubkey = text(json, "owner_pubkey");
     if (group.ownerPubkey.isEmpty())
         group.ownerPubkey = SuperGroupServiceClient::identity().publicKeyText();
-    group.serviceExpiresAt = integer(json, "service_expires_at");
-    // As in the group list, only a text replaces "pending".
-    const QJsonValue deployStatus = json.value(QStringLiteral("deploy_status"));
-    if (deployStatus.isString())
-        group.deployStatus = deployStatus.toString();
-    group.deployMessage = text(json, "deploy_message");
     result.ok = true;
     result.group = group;
     return result;
@@ -188,22 +198,9 @@ QList<SGMyGroup> SuperGroupCenter::myGroups(const QString &centerUrl, QString &e
     for (const QJsonValue &value : groups.toArray()) {
         if (!value.isObject())
             continue;
-        const QJsonObject entry = value.toObject();
-        SGMyGroup group;
-        group.serverId = text(entry, "server_id");
-        group.serverUrl = velmor::net::normaliseBaseUrl(text(entry, "server_url"));
+        const SGMyGroup group = groupFromJson(value.toObject());
         if (group.serverUrl.isEmpty())
             continue; // a group that cannot be reached is of no use to the caller
-        group.groupId = text(entry, "group_id");
-        group.name = text(entry, "name");
-        group.ownerPubkey = text(entry, "owner_pubkey");
-        group.serviceExpiresAt = integer(entry, "service_expires_at");
-        // Only a text counts: a missing or null status keeps "pending".
-        const QJsonValue status = entry.value(QStringLiteral("deploy_status"));
-        if (status.isString())
-            group.deployStatus = status.toString();
-        group.deployMessage = text(entry, "deploy_message");
-        group.serverType = text(entry, "server_type");
         list.append(group);
     }
     return list;
