@@ -36,22 +36,10 @@ QString stringField(const QJsonObject &object, const char *key)
 }
 
 // Seconds as a JSON number, or as a decimal text from relays that send
-// 64-bit values as strings; anything else is 0.
+// 64-bit values as strings; anything else, and anything before the epoch, is 0.
 qint64 secondsField(const QJsonObject &object, const char *key)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (number > 0 && number < 9.0e15)
-            return qint64(number);
-        return 0;
-    }
-    if (value.isString()) {
-        bool ok = false;
-        const qint64 number = value.toString().trimmed().toLongLong(&ok);
-        return ok && number > 0 ? number : 0;
-    }
-    return 0;
+    return qMax<qint64>(0, velmor::net::jsonInteger(object.value(QLatin1String(key))));
 }
 
 // The relay's own error code, or the transport error, or a short printable
