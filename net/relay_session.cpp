@@ -1,6 +1,5 @@
 #include "net/relay_session.h"
 
-#include "identity/crypto.h"
 #include "net/http.h"
 #include "net/signed_login.h"
 

@@ -1,6 +1,5 @@
 #include "net/supergroup_client.h"
 
-#include "identity/crypto.h"
 #include "net/relay_session.h"
 #include "net/signed_login.h"
 

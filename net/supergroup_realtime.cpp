@@ -7,10 +7,8 @@
 #include <QDebug>
 #include <QFutureWatcher>
 #include <QJsonDocument>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QWebSocket>
 #include <QtConcurrent/QtConcurrentRun>
 

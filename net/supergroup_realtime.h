@@ -5,9 +5,7 @@
 
 #include <QJsonObject>
 #include <QObject>
-#include <QSet>
 #include <QString>
-#include <QStringList>
 
 #include <QAbstractSocket>
 
