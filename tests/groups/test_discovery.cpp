@@ -128,6 +128,7 @@ private slots:
             {"erinAddr", m_erin.identity.erc20Address()},
             {"daveAddr", m_dave.identity.erc20Address()},
             {"daveKey", m_dave.key()},
+            {"daveKey33", compressed(m_dave.identity)},
             {"unknownAddr", QStringLiteral("0x") + QString(40, QLatin1Char('a'))},
             {"junk33", base64UrlEncode(junk)},
             {"bytes32", base64UrlEncode(QByteArray(32, '\x01'))},
@@ -210,6 +211,8 @@ private slots:
         row("key 33", "{bobKey33}", true, 1, "", "publicKey={bobKey};address={bobAddr}");
         row("key of a contact", "{daveKey}", true, 1, "",
             "existingContact=true;avatarKind=image;avatarId=avatar_7");
+        row("key 33 of a contact", "{daveKey33}", true, 1, "",
+            "publicKey={daveKey};existingContact=true;avatarKind=image;avatarId=avatar_7");
         row("own key", "{myKey}", false, 1, "self_add");
         row("own key 33", "{myKey33}", false, 1, "self_add");
         row("33 bytes, not a point", "{junk33}", false, 1, "invalid_public_key");
