@@ -110,8 +110,10 @@ HttpResponse authorized(const velmor::net::HttpRequest &requestIn, QString *toke
         if (response.status != 401)
             return response;
         // The relay no longer takes this token (expired early, or the relay
-        // restarted): forget it, and log in afresh for one more try.
-        session.dropToken();
+        // restarted): forget it, and log in afresh for one more try. Callers
+        // refused at the same time share one new login rather than each
+        // dropping the token the previous one just fetched.
+        session.dropToken(token);
         if (attempt == 1)
             return response;
     }

@@ -130,6 +130,15 @@ void RelayAuthSession::dropToken()
     m_expiresAt = 0;
 }
 
+void RelayAuthSession::dropToken(const QString &refused)
+{
+    QMutexLocker locker(&m_mutex);
+    if (m_token != refused)
+        return;
+    m_token.clear();
+    m_expiresAt = 0;
+}
+
 QString RelayAuthSession::token(QString *error)
 {
     QMutexLocker locker(&m_mutex);

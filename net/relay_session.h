@@ -27,6 +27,9 @@ public:
     void clear();
     // Forgets token and expiry; keeps base URL and keys.
     void dropToken();
+    // The same, but only while the cached token is still `refused`: a token
+    // that another caller fetched after the refusal stays.
+    void dropToken(const QString &refused);
 
     // Blocking. The cached token while it is valid for more than the margin,
     // otherwise a challenge login. Empty with the error word in *error on

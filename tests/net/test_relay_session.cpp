@@ -31,6 +31,7 @@ private slots:
     void tokenNearExpiryIsRenewed();
     void notConfiguredFailsWithoutRequest();
     void configureClearAndDrop();
+    void droppingARefusedTokenSparesItsSuccessor();
     void relayRefusingAStaleTokenMakesItDropped();
     void persistentRefusalLeavesNoToken();
     void loginFailuresAreErrorWords();
@@ -173,6 +174,29 @@ void RelaySessionTest::configureClearAndDrop()
     session.clear();
     QVERIFY(session.baseUrl().isEmpty());
     QVERIFY(!session.identity().isValid());
+    QCOMPARE(session.tokenExpiry(), 0);
+}
+
+void RelaySessionTest::droppingARefusedTokenSparesItsSuccessor()
+{
+    RelayAuthSession &session = RelayAuthSession::instance();
+    const QString refused = session.token();
+    QVERIFY(!refused.isEmpty());
+
+    // Another caller was refused with the same token and has logged in again.
+    session.dropToken(refused);
+    const QString successor = session.token();
+    QVERIFY(!successor.isEmpty());
+    QVERIFY(successor != refused);
+    QCOMPARE(m_relay.loginCount(), 2);
+
+    // The late refusal of the old token leaves the new one alone.
+    session.dropToken(refused);
+    QCOMPARE(session.token(), successor);
+    QVERIFY(session.tokenExpiry() > 0);
+    QCOMPARE(m_relay.loginCount(), 2);
+
+    session.dropToken(successor);
     QCOMPARE(session.tokenExpiry(), 0);
 }
 
