@@ -296,16 +296,23 @@ bool GroupRegistry::contains(const QString &groupId) const
 bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey)
 {
     QMutexLocker locker(&m_mutex);
-    Entry &entry = m_entries[card.groupId];
-    if (!entry.card.groupId.isEmpty() && card.epoch <= entry.card.epoch)
+    const auto held = m_entries.constFind(card.groupId);
+    if (held != m_entries.constEnd() && !held->card.groupId.isEmpty() && card.epoch <= held->card.epoch)
         return false;
-    entry.card = card;
+    QMap<qint64, QString> ring = held != m_entries.constEnd() ? held->ring : QMap<qint64, QString>();
     const QString myBox = card.groupKeyBoxes.value(myCanonicalKey);
     if (!myBox.isEmpty())
-        entry.ring.insert(card.keyEpoch, myBox);
-    while (entry.ring.size() > kGroupKeyRingSize)
-        entry.ring.erase(entry.ring.begin());
-    persist(entry.card, entry.ring);
+        ring.insert(card.keyEpoch, myBox);
+    while (ring.size() > kGroupKeyRingSize)
+        ring.erase(ring.begin());
+    // A card taken only in memory would be gone after a restart while the
+    // message that brought it is already acknowledged; refusing it instead
+    // leaves the message with the relay, which offers it again.
+    if (ChatStore::instance().isOpen() && !persist(card, ring))
+        return false;
+    Entry &entry = m_entries[card.groupId];
+    entry.card = card;
+    entry.ring = ring;
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include "store/chat_store.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -166,6 +168,41 @@ private slots:
         // And installing still works in memory.
         QVERIFY(reloaded.install(signedCard("good", 5, 3), me));
         QCOMPARE(reloaded.card("good")->epoch, 5);
+    }
+
+    void cardTheStoreRefusesIsNotTaken()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = QDir(dir.path()).filePath("m.db");
+        ChatStore &store = ChatStore::instance();
+        QVERIFY(store.open(kMember.publicKeyText(), path));
+        GroupRegistry registry;
+        const QString me = kMember.publicKeyText();
+        QVERIFY(registry.install(signedCard("g", 2, 2), me));
+
+        // A second connection makes every card write fail, as a full disk would.
+        {
+            QSqlDatabase side = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("side"));
+            side.setDatabaseName(path);
+            QVERIFY(side.open());
+            QSqlQuery query(side);
+            QVERIFY(query.exec(QStringLiteral(
+                "CREATE TRIGGER refuse_cards BEFORE UPDATE ON normal_group_cards "
+                "BEGIN SELECT RAISE(ABORT, 'disk full'); END")));
+            side.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("side"));
+
+        // Not taken in memory either, so the message that brought it stays
+        // unacknowledged and the same card is taken once the store works.
+        QVERIFY(!registry.install(signedCard("g", 3, 3, "renamed"), me));
+        QCOMPARE(registry.card("g")->epoch, 2);
+        QCOMPARE(registry.keyRing("g").size(), 1);
+        GroupRegistry reloaded;
+        reloaded.reloadFromStore();
+        QCOMPARE(reloaded.card("g")->epoch, 2);
+        store.close();
     }
 };
 
