@@ -7,7 +7,7 @@ PACKAGES="
 cmake ninja-build g++ pkg-config
 qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-websockets-dev
 qt6-httpserver-dev qt6-5compat-dev qt6-svg-dev qt6-tools-dev
-libqt6sql6-sqlite libqt6svg6
+libqt6sql6-sqlite libsqlite3-dev libqt6svg6
 qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtquick
 qml6-module-qtquick-controls qml6-module-qtquick-layouts
 qml6-module-qtquick-window qml6-module-qtquick-dialogs

@@ -10,11 +10,15 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QReadWriteLock>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QVariant>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -53,18 +57,23 @@ struct Connection
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements;
 };
 
+// Operations hold `lifecycle` shared and run on their own thread's
+// connection, so that one thread waiting for another process's write lock
+// holds up nobody else in this process; open() and close() hold it
+// exclusively. `connectionsMutex` guards only the map of connections.
 struct StoreState : std::enable_shared_from_this<StoreState>
 {
-    QMutex mutex;
+    QReadWriteLock lifecycle;
+    QMutex connectionsMutex;
     bool open = false;
     QString owner;
     QString path;
     std::unordered_map<quint64, std::unique_ptr<Connection>> connections;
 
-    Connection *connection();           // mutex held
-    void dropConnection(quint64 slot);  // mutex held
-    void dropAll();                     // mutex held
-    void reset();                       // mutex held: closed, no owner
+    Connection *connection();           // lifecycle held
+    void dropConnection(quint64 slot);  // takes connectionsMutex
+    void dropAll();                     // lifecycle held exclusively
+    void reset();                       // lifecycle held exclusively: closed, no owner
 };
 
 namespace {
@@ -79,11 +88,10 @@ struct ThreadSlot
 
     ~ThreadSlot()
     {
+        // Only this thread uses its own connection, and it is ending.
         for (const auto &weak : stores) {
-            if (auto state = weak.lock()) {
-                QMutexLocker lock(&state->mutex);
+            if (auto state = weak.lock())
                 state->dropConnection(id);
-            }
         }
     }
 };
@@ -100,6 +108,41 @@ bool execPragma(QSqlDatabase &db, const QString &sql)
     return ok;
 }
 
+// How long a statement waits for another connection's lock before it fails
+// with "database is locked".
+constexpr int kBusyTimeoutMs = 5000;
+
+// SQLite's own back-off, in ms: short waits first, then 100 ms steps.
+int waitForLock(void *, int attempt)
+{
+    static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int kSteps = int(sizeof kDelays / sizeof kDelays[0]);
+    int waited = 0;
+    for (int i = 0; i < std::min(attempt, kSteps); ++i)
+        waited += kDelays[i];
+    if (attempt > kSteps)
+        waited += (attempt - kSteps) * kDelays[kSteps - 1];
+    if (waited >= kBusyTimeoutMs)
+        return 0;
+    if (attempt == 0)
+        qCDebug(lcStore) << "waiting for the database lock";
+    const int delay = attempt < kSteps ? kDelays[attempt] : kDelays[kSteps - 1];
+    sqlite3_sleep(std::min(delay, kBusyTimeoutMs - waited));
+    return 1;
+}
+
+// The driver's busy time-out replaced by waitForLock (same limit, but the
+// wait shows in the store's debug log). False when the handle is not
+// SQLite's.
+bool installBusyHandler(QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.data());
+    return raw && sqlite3_busy_handler(raw, &waitForLock, nullptr) == SQLITE_OK;
+}
+
 } // namespace
 
 Connection *StoreState::connection()
@@ -107,16 +150,19 @@ Connection *StoreState::connection()
     if (!open)
         return nullptr;
     const quint64 slot = t_slot.id;
-    auto it = connections.find(slot);
-    if (it != connections.end())
-        return it->second.get();
+    {
+        QMutexLocker lock(&connectionsMutex);
+        auto it = connections.find(slot);
+        if (it != connections.end())
+            return it->second.get();
+    }
 
     const QString name = QStringLiteral("velmor_store_%1").arg(g_nextConnection.fetch_add(1));
     auto conn = std::make_unique<Connection>();
     conn->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     conn->db.setDatabaseName(path);
-    conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!conn->db.open() || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
+    conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!conn->db.open() || !installBusyHandler(conn->db) || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
         || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))) {
         qCWarning(lcStore) << "cannot open" << path << conn->db.lastError().text();
         conn->db.close();
@@ -130,17 +176,22 @@ Connection *StoreState::connection()
     if (std::none_of(stores.begin(), stores.end(), [this](const auto &w) { return w.lock().get() == this; }))
         stores.push_back(weak_from_this());
     Connection *raw = conn.get();
+    QMutexLocker lock(&connectionsMutex);
     connections.emplace(slot, std::move(conn));
     return raw;
 }
 
 void StoreState::dropConnection(quint64 slot)
 {
-    auto it = connections.find(slot);
-    if (it == connections.end())
-        return;
-    std::unique_ptr<Connection> conn = std::move(it->second);
-    connections.erase(it);
+    std::unique_ptr<Connection> conn;
+    {
+        QMutexLocker lock(&connectionsMutex);
+        auto it = connections.find(slot);
+        if (it == connections.end())
+            return;
+        conn = std::move(it->second);
+        connections.erase(it);
+    }
     const QString name = conn->db.connectionName();
     conn->statements.clear();
     conn->db.close();
@@ -151,10 +202,14 @@ void StoreState::dropConnection(quint64 slot)
 void StoreState::dropAll()
 {
     // Connections of other threads are closed from here: nothing else can be
-    // using them, every statement runs under the mutex held now.
+    // using them, every statement runs under the lifecycle lock held
+    // exclusively now.
     std::vector<quint64> ids;
-    for (const auto &entry : connections)
-        ids.push_back(entry.first);
+    {
+        QMutexLocker lock(&connectionsMutex);
+        for (const auto &entry : connections)
+            ids.push_back(entry.first);
+    }
     for (quint64 id : ids)
         dropConnection(id);
 }
@@ -215,7 +270,22 @@ public:
     Stmt &operator=(const Stmt &) = delete;
 
     bool ok() const { return m_ok; }
-    bool next() { return m_ok && m_query->next(); }
+    // The next row; false at the end and on a failed step (a corrupt page,
+    // an I/O error), which failed() then tells apart.
+    bool next()
+    {
+        if (!m_ok || m_failed)
+            return false;
+        if (m_query->next())
+            return true;
+        if (m_query->lastError().isValid()) {
+            m_failed = true;
+            qCWarning(lcStore) << "read failed" << m_query->lastError().text() << m_query->lastQuery();
+        }
+        return false;
+    }
+    // The statement did not run, or a step failed before the last row.
+    bool failed() const { return !m_ok || m_failed; }
     QString text(int i) const { return m_query->value(i).toString(); }
     qint64 integer(int i) const { return m_query->value(i).toLongLong(); }
     int rowsAffected() const { return m_ok ? m_query->numRowsAffected() : -1; }
@@ -223,6 +293,7 @@ public:
 private:
     QSqlQuery *m_query = nullptr;
     bool m_ok = false;
+    bool m_failed = false;
 };
 
 // The current row read column by column, in the order of the SELECT list.
@@ -240,13 +311,14 @@ private:
     int m_column = 0;
 };
 
-// One operation: the store's mutex and this thread's connection. A closed
-// store gives no connection, and every statement then fails.
+// One operation: the store's lifecycle lock (shared) and this thread's
+// connection. A closed store gives no connection, and every statement then
+// fails.
 class Session
 {
 public:
     explicit Session(StoreState &state)
-        : m_lock(&state.mutex), m_state(state), m_conn(state.connection())
+        : m_lock(&state.lifecycle), m_state(state), m_conn(state.connection())
     {
     }
 
@@ -271,9 +343,10 @@ public:
     // A failed query counts as no row.
     bool exists(const QString &sql, const QVariantList &binds) { return probe(sql, binds).value_or(false); }
 
-    // Every row, each turned into a record by `read`.
+    // Every row, each turned into a record by `read`; an empty list and
+    // *ok false when the query or any step of it fails, never a part.
     template <typename Read>
-    auto rows(const QString &sql, const QVariantList &binds, const Read &read)
+    auto rows(const QString &sql, const QVariantList &binds, const Read &read, bool *ok)
     {
         QList<std::invoke_result_t<const Read &, Row &>> out;
         Stmt st(m_conn, sql, binds);
@@ -281,6 +354,10 @@ public:
             Row row(st);
             out.append(read(row));
         }
+        if (st.failed())
+            out.clear();
+        if (ok)
+            *ok = !st.failed();
         return out;
     }
 
@@ -302,7 +379,7 @@ public:
     void rollback() { run(QStringLiteral("ROLLBACK"), {}); }
 
 private:
-    QMutexLocker<QMutex> m_lock;
+    QReadLocker m_lock;
     StoreState &m_state;
     Connection *m_conn;
 };
@@ -673,7 +750,7 @@ ChatStore::~ChatStore()
 
 bool ChatStore::open(const QString &ownerKey, const QString &path)
 {
-    QMutexLocker lock(&d->mutex);
+    QWriteLocker lock(&d->lifecycle);
     d->reset();
     if (ownerKey.isEmpty())
         return false;
@@ -712,8 +789,10 @@ bool ChatStore::open(const QString &ownerKey, const QString &path)
         probe.finish();
     }
     QString error;
+    // The migration always writes (the layout version at least), so a file
+    // that can be read but not written fails here and not at the first write.
     if (ok && !velmor::store::migrate(conn->db, ownerKey, &error)) {
-        qCWarning(lcStore) << "schema migration failed" << error;
+        qCWarning(lcStore) << "cannot open" << file << "for writing:" << error;
         ok = false;
     }
     if (!ok)
@@ -723,25 +802,25 @@ bool ChatStore::open(const QString &ownerKey, const QString &path)
 
 void ChatStore::close()
 {
-    QMutexLocker lock(&d->mutex);
+    QWriteLocker lock(&d->lifecycle);
     d->reset();
 }
 
 bool ChatStore::isOpen() const
 {
-    QMutexLocker lock(&d->mutex);
+    QReadLocker lock(&d->lifecycle);
     return d->open;
 }
 
 QString ChatStore::ownerKey() const
 {
-    QMutexLocker lock(&d->mutex);
+    QReadLocker lock(&d->lifecycle);
     return d->owner;
 }
 
 QString ChatStore::databasePath() const
 {
-    QMutexLocker lock(&d->mutex);
+    QReadLocker lock(&d->lifecycle);
     return d->path;
 }
 
@@ -759,7 +838,7 @@ QString directConversationId(const QString &owner, const QString &peerKey)
 
 QString ChatStore::conversationIdFor(const QString &peerKey) const
 {
-    QMutexLocker lock(&d->mutex);
+    QReadLocker lock(&d->lifecycle);
     return d->open ? directConversationId(d->owner, peerKey) : QString();
 }
 
@@ -810,12 +889,12 @@ std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &p
                    {s.owner(), peerKey}, conversationLayout());
 }
 
-QList<ConversationRecord> ChatStore::visibleConversations()
+QList<ConversationRecord> ChatStore::visibleConversations(bool *ok)
 {
     Session s(*d);
     return s.rows(conversationLayout().select("conversations",
                               "AND hidden_from_chats=0 ORDER BY last_timestamp DESC"),
-                  {s.owner()}, conversationLayout());
+                  {s.owner()}, conversationLayout(), ok);
 }
 
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
@@ -910,11 +989,24 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     if (!tx.active())
         return false;
 
-    const std::optional<bool> exists =
-        s.probe(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), m.id});
-    if (!exists)
+    bool readOk = false;
+    std::optional<QString> storedConversation;
+    {
+        Stmt st(s.conn(), selectOwned(QStringLiteral("conversation_id"), "messages", "AND id=?"),
+                {s.owner(), m.id});
+        if (st.next())
+            storedConversation = st.text(0);
+        readOk = !st.failed();
+    }
+    if (!readOk)
         return false;
-    if (*exists) {
+    if (storedConversation) {
+        // Ids come from peers: one that names a message of another
+        // conversation must not overwrite it.
+        if (*storedConversation != m.conversation_id) {
+            qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
+            return false;
+        }
         return s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
                                     "WHERE owner_raw_public_key=? AND id=?"),
                      {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id})
@@ -953,13 +1045,13 @@ std::optional<MessageRecord> ChatStore::messageById(const QString &id)
                    messageLayout());
 }
 
-QList<MessageRecord> ChatStore::messages(const QString &conversationId)
+QList<MessageRecord> ChatStore::messages(const QString &conversationId, bool *ok)
 {
     Session s(*d);
     // rowid keeps messages of the same second in the order they were stored.
     return s.rows(messageLayout().select("messages",
                               "AND conversation_id=? ORDER BY created_at ASC, rowid ASC"),
-                  {s.owner(), conversationId}, messageLayout());
+                  {s.owner(), conversationId}, messageLayout(), ok);
 }
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
@@ -1013,11 +1105,11 @@ std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
                    {s.owner(), publicKey}, contactLayout());
 }
 
-QList<ContactRecord> ChatStore::contacts()
+QList<ContactRecord> ChatStore::contacts(bool *ok)
 {
     Session s(*d);
     return s.rows(contactLayout().select("contacts", "ORDER BY updated_at DESC"), {s.owner()},
-                  contactLayout());
+                  contactLayout(), ok);
 }
 
 bool ChatStore::upsertContact(const ContactRecord &c)
@@ -1050,11 +1142,11 @@ bool ChatStore::setContactBlocked(const QString &publicKey, bool blocked)
 
 // ---- normal groups -------------------------------------------------------
 
-QList<NormalGroupCardRecord> ChatStore::normalGroupCards()
+QList<NormalGroupCardRecord> ChatStore::normalGroupCards(bool *ok)
 {
     Session s(*d);
     return s.rows(cardLayout().select("normal_group_cards"), {s.owner()},
-                  cardLayout());
+                  cardLayout(), ok);
 }
 
 bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
@@ -1080,13 +1172,13 @@ bool ChatStore::updateNormalGroupCardSettings(const QString &groupId, bool visib
                  {visible ? 1 : 0, myNickname, muted ? 1 : 0, s.owner(), groupId});
 }
 
-QList<QJsonObject> ChatStore::normalGroupMemberProfiles(const QString &groupId)
+QList<QJsonObject> ChatStore::normalGroupMemberProfiles(const QString &groupId, bool *ok)
 {
     Session s(*d);
     QList<QJsonObject> out;
     const auto docs = s.rows(selectOwned(QStringLiteral("profile_json"), "normal_group_member_profiles",
                                          "AND group_id=? ORDER BY member_public_key"),
-                             {s.owner(), groupId}, velmor::store::readProfile);
+                             {s.owner(), groupId}, velmor::store::readProfile, ok);
     for (const QJsonDocument &doc : docs) {
         if (doc.isObject())
             out.append(doc.object());
@@ -1120,12 +1212,12 @@ bool ChatStore::deleteNormalGroupMemberProfile(const QString &groupId, const QSt
 
 // ---- join requests and blocks --------------------------------------------
 
-QList<PendingGroupJoinRequestRecord> ChatStore::pendingGroupJoinRequests()
+QList<PendingGroupJoinRequestRecord> ChatStore::pendingGroupJoinRequests(bool *ok)
 {
     Session s(*d);
     return s.rows(joinRequestLayout().select("pending_group_join_requests",
                               "ORDER BY created_at DESC"),
-                  {s.owner()}, joinRequestLayout());
+                  {s.owner()}, joinRequestLayout(), ok);
 }
 
 bool ChatStore::upsertPendingGroupJoinRequest(const PendingGroupJoinRequestRecord &r)
@@ -1176,11 +1268,11 @@ std::optional<SuperGroupRecord> ChatStore::superGroup(const QString &serverUrl)
                    {s.owner(), serverUrl}, superGroupLayout());
 }
 
-QList<SuperGroupRecord> ChatStore::superGroups()
+QList<SuperGroupRecord> ChatStore::superGroups(bool *ok)
 {
     Session s(*d);
     return s.rows(superGroupLayout().select("super_groups", "ORDER BY updated_at DESC"),
-                  {s.owner()}, superGroupLayout());
+                  {s.owner()}, superGroupLayout(), ok);
 }
 
 bool ChatStore::upsertSuperGroup(const SuperGroupRecord &g)
@@ -1225,11 +1317,11 @@ bool ChatStore::updateSuperGroupReadState(const QString &serverUrl, qint64 lastR
                   serverUrl});
 }
 
-QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &serverUrl)
+QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &serverUrl, bool *ok)
 {
     Session s(*d);
     return s.rows(memberLayout().select("super_group_members", "AND server_url=?"),
-                  {s.owner(), serverUrl}, memberLayout());
+                  {s.owner(), serverUrl}, memberLayout(), ok);
 }
 
 bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
@@ -1237,13 +1329,17 @@ bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
     if (member.server_url.isEmpty() || member.public_key.isEmpty())
         return false;
     Session s(*d);
+    // Read and write in one transaction: another thread or process may
+    // write the same member in between.
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
     SuperGroupMemberRecord m = member;
     bool readOk = false;
     {
         Stmt st(s.conn(),
                 memberLayout().select("super_group_members", "AND server_url=? AND public_key=?"),
                 {s.owner(), m.server_url, m.public_key});
-        readOk = st.ok();
         if (st.next()) {
             Row row(st);
             const SuperGroupMemberRecord stored = memberLayout()(row);
@@ -1258,8 +1354,9 @@ bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
             fill(m.role, stored.role);
             m.updated_at = std::max(m.updated_at, stored.updated_at);
         }
+        readOk = !st.failed();
     }
-    return readOk && velmor::store::insertMember(s, m);
+    return readOk && velmor::store::insertMember(s, m) && tx.finish();
 }
 
 bool ChatStore::replaceSuperGroupMembers(const QString &serverUrl, const QList<SuperGroupMemberRecord> &members)
@@ -1274,10 +1371,10 @@ bool ChatStore::replaceSuperGroupMembers(const QString &serverUrl, const QList<S
                 selectOwned(QStringLiteral("public_key, avatar_kind, avatar_id"), "super_group_members",
                             "AND server_url=?"),
                 {s.owner(), serverUrl});
-        if (!st.ok())
-            return false;
         while (st.next())
             avatars.insert(st.text(0), {st.text(1), st.text(2)});
+        if (st.failed())
+            return false;
     }
     if (!s.run(QStringLiteral("DELETE FROM super_group_members WHERE owner_raw_public_key=? AND server_url=?"),
                {s.owner(), serverUrl}))
@@ -1316,13 +1413,13 @@ std::optional<NotificationEventRecord> ChatStore::notificationEvent(const QStrin
                    {s.owner(), stableId}, notificationLayout());
 }
 
-QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
+QList<NotificationEventRecord> ChatStore::notificationEvents(bool all, bool *ok)
 {
     Session s(*d);
     if (all) {
         return s.rows(notificationLayout().select("notification_events",
                                   "ORDER BY created_at DESC"),
-                      {s.owner()}, notificationLayout());
+                      {s.owner()}, notificationLayout(), ok);
     }
     // One mark per settled state.
     QVariantList binds{s.owner()};
@@ -1330,7 +1427,7 @@ QList<NotificationEventRecord> ChatStore::notificationEvents(bool all)
         binds << state;
     return s.rows(notificationLayout().select("notification_events",
                               "AND state NOT IN (?,?,?) ORDER BY created_at DESC"),
-                  binds, notificationLayout());
+                  binds, notificationLayout(), ok);
 }
 
 bool ChatStore::upsertNotificationEvent(const NotificationEventRecord &e)
@@ -1403,14 +1500,16 @@ bool ChatStore::addPendingAck(const QStringList &messageIds)
                       true);
 }
 
-QStringList ChatStore::pendingAcks(int limit)
+QStringList ChatStore::pendingAcks(int limit, bool *ok)
 {
+    if (ok)
+        *ok = limit > 0;
     if (limit <= 0)
         return {};
     Session s(*d);
     // rowid keeps ids queued in the same second in the order they came.
     return s.rows(selectOwned(QStringLiteral("message_id"), "pending_acks", "ORDER BY updated_at, rowid LIMIT ?"),
-                  {s.owner(), limit}, [](Row &r) { return r.text(); });
+                  {s.owner(), limit}, [](Row &r) { return r.text(); }, ok);
 }
 
 bool ChatStore::deletePendingAck(const QStringList &messageIds)

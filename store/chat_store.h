@@ -2,9 +2,12 @@
 // under the same OS user, every row keyed by the signed-in owner's public key.
 //
 // Safe to call from any thread. Each thread gets its own connection to the
-// file (a QSqlDatabase belongs to the thread that created it); every
-// operation runs under one mutex, so statements never interleave. Failures
-// come back as values: false, an empty list, an empty optional.
+// file (a QSqlDatabase belongs to the thread that created it) and runs its
+// operations on it; a thread waiting for another writer's lock (up to 5 s)
+// holds up no other thread. Failures come back as values: false, an empty
+// optional, an empty list. Every list read takes an optional `ok`, set false
+// when the read failed (a closed store, a damaged file): a list is then
+// empty, never a part of the rows.
 #pragma once
 
 #include "store/records.h"
@@ -36,8 +39,8 @@ public:
     // Drops any open database, opens `path` (empty: "chat.db" in the
     // application-data folder, created when missing), turns on WAL and
     // foreign keys, creates or migrates the schema and keys every later
-    // statement by `ownerKey`. False (and closed) on any failure or an empty
-    // owner key.
+    // statement by `ownerKey`. False (and closed) on any failure, an empty
+    // owner key or a file that cannot be written.
     bool open(const QString &ownerKey, const QString &path = QString());
     void close();
     bool isOpen() const;
@@ -54,7 +57,7 @@ public:
     velmor::chat::ConversationRecord ensureGroupConversation(const QString &groupId,
                                                              const QString &displayName);
     std::optional<velmor::chat::ConversationRecord> conversationByPeer(const QString &peerKey);
-    QList<velmor::chat::ConversationRecord> visibleConversations();
+    QList<velmor::chat::ConversationRecord> visibleConversations(bool *ok = nullptr);
     // seconds < 1 means now; the stored time never goes back.
     bool bumpConversationTimestamp(const QString &conversationId, qint64 seconds);
     bool resetUnread(const QString &conversationId);
@@ -71,13 +74,14 @@ public:
     // New id: inserts, sets the conversation's preview and time to the
     // message's and, for an incoming non-system message, adds one unread; a
     // hidden conversation stays hidden. Existing id: updates text, status,
-    // attachment and delivery_state only.
+    // attachment and delivery_state only, and only when the stored message
+    // is of the same conversation (false otherwise).
     bool upsertMessage(const velmor::chat::MessageRecord &message);
     bool messageExists(const QString &id);
     QString messageContentDigest(const QString &id);
     std::optional<velmor::chat::MessageRecord> messageById(const QString &id);
     // Every message of the conversation, oldest first.
-    QList<velmor::chat::MessageRecord> messages(const QString &conversationId);
+    QList<velmor::chat::MessageRecord> messages(const QString &conversationId, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     bool deleteMessage(const QString &id);
@@ -85,13 +89,13 @@ public:
 
     // ---- contacts --------------------------------------------------------
     std::optional<velmor::chat::ContactRecord> contact(const QString &publicKey);
-    QList<velmor::chat::ContactRecord> contacts();   // newest updated_at first
+    QList<velmor::chat::ContactRecord> contacts(bool *ok = nullptr);   // newest updated_at first
     bool upsertContact(const velmor::chat::ContactRecord &contact);
     bool deleteContact(const QString &publicKey);
     bool setContactBlocked(const QString &publicKey, bool blocked);
 
     // ---- normal groups ---------------------------------------------------
-    QList<velmor::chat::NormalGroupCardRecord> normalGroupCards();
+    QList<velmor::chat::NormalGroupCardRecord> normalGroupCards(bool *ok = nullptr);
     // Writes the card columns; an existing row keeps the user's own settings
     // (visible, my_nickname, muted).
     bool upsertNormalGroupCard(const velmor::chat::NormalGroupCardRecord &card);
@@ -99,13 +103,13 @@ public:
                                        const QString &myNickname, bool muted);
     // Profile objects ("memberRawPublicKey", "displayName", "avatarId",
     // "updatedAt"), ordered by member key.
-    QList<QJsonObject> normalGroupMemberProfiles(const QString &groupId);
+    QList<QJsonObject> normalGroupMemberProfiles(const QString &groupId, bool *ok = nullptr);
     // Inserts, or replaces only with a strictly newer "updatedAt".
     bool upsertNormalGroupMemberProfile(const QString &groupId, const QJsonObject &profile);
     bool deleteNormalGroupMemberProfile(const QString &groupId, const QString &memberKey);
 
     // ---- normal-group join requests and blocks ---------------------------
-    QList<velmor::chat::PendingGroupJoinRequestRecord> pendingGroupJoinRequests(); // newest first
+    QList<velmor::chat::PendingGroupJoinRequestRecord> pendingGroupJoinRequests(bool *ok = nullptr); // newest first
     bool upsertPendingGroupJoinRequest(const velmor::chat::PendingGroupJoinRequestRecord &request);
     bool deletePendingGroupJoinRequest(const QString &groupId, const QString &requesterKey);
     bool blockJoinRequester(const QString &groupId, const QString &requesterKey);
@@ -113,7 +117,7 @@ public:
 
     // ---- super groups ----------------------------------------------------
     std::optional<velmor::chat::SuperGroupRecord> superGroup(const QString &serverUrl);
-    QList<velmor::chat::SuperGroupRecord> superGroups();   // newest updated_at first
+    QList<velmor::chat::SuperGroupRecord> superGroups(bool *ok = nullptr);   // newest updated_at first
     // Every column, except that the read and message sequence numbers never
     // go back.
     bool upsertSuperGroup(const velmor::chat::SuperGroupRecord &group);
@@ -122,7 +126,7 @@ public:
     bool updateSuperGroupReadState(const QString &serverUrl, qint64 lastReadSeq,
                                    qint64 lastMessageSeq, int unread);
 
-    QList<velmor::chat::SuperGroupMemberRecord> superGroupMembers(const QString &serverUrl);
+    QList<velmor::chat::SuperGroupMemberRecord> superGroupMembers(const QString &serverUrl, bool *ok = nullptr);
     // Fills empty fields from the stored member and keeps the larger
     // updated_at; needs server_url and public_key.
     bool upsertSuperGroupMember(const velmor::chat::SuperGroupMemberRecord &member);
@@ -135,7 +139,7 @@ public:
     std::optional<velmor::chat::NotificationEventRecord> notificationEvent(const QString &stableId);
     // Newest created_at first; without `all`, settled events ("approved",
     // "rejected", "handled") are left out.
-    QList<velmor::chat::NotificationEventRecord> notificationEvents(bool all = false);
+    QList<velmor::chat::NotificationEventRecord> notificationEvents(bool all = false, bool *ok = nullptr);
     // An existing stable id keeps its state, handled_at and error.
     bool upsertNotificationEvent(const velmor::chat::NotificationEventRecord &event);
     // True only when exactly one row in one of `allowedStates` changed.
@@ -144,7 +148,7 @@ public:
 
     // ---- acknowledgements waiting for the relay --------------------------
     bool addPendingAck(const QStringList &messageIds);
-    QStringList pendingAcks(int limit);     // oldest first
+    QStringList pendingAcks(int limit, bool *ok = nullptr);     // oldest first
     bool deletePendingAck(const QStringList &messageIds);
 
 private:

@@ -378,37 +378,38 @@ const QList<TableDef> &tables()
 
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
 {
+    // IMMEDIATE: the write lock is taken before the layout is read, so
+    // processes opening a new file together wait for each other (the busy
+    // time-out applies) instead of failing when a read lock cannot be
+    // upgraded. The version is read inside, so it is the one being changed.
+    if (!run(db, QStringLiteral("BEGIN IMMEDIATE"), error))
+        return false;
     int version = 0;
     {
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
             if (error)
                 *error = q.lastError().text();
+            q.finish();
+            run(db, QStringLiteral("ROLLBACK"), nullptr);
             return false;
         }
         version = q.value(0).toInt();
     }
 
-    if (!db.transaction()) {
-        if (error)
-            *error = db.lastError().text();
-        return false;
-    }
     // Every version is brought to the current layout by the same idempotent
     // steps, so a file that skipped versions (or was hand-edited) still ends
     // up complete.
     bool ok = std::all_of(tables().begin(), tables().end(), [&](const TableDef &table) {
         return conformTable(db, table, ownerKey, version <= kSchemaVersion, error) && createIndexes(db, table, error);
     });
-    if (ok && version < kSchemaVersion)
-        ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);
-    if (ok && !db.commit()) {
-        if (error)
-            *error = db.lastError().text();
-        ok = false;
-    }
+    // Written also when unchanged: a file that cannot be written fails here.
+    if (ok)
+        ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(std::max(version, kSchemaVersion)), error);
+    if (ok)
+        ok = run(db, QStringLiteral("COMMIT"), error);
     if (!ok)
-        db.rollback();
+        run(db, QStringLiteral("ROLLBACK"), nullptr);
     return ok;
 }
 

@@ -10,7 +10,9 @@ namespace velmor::store {
 // user_version.
 constexpr int kSchemaVersion = 2;
 
-// Brings the file to the current layout inside one transaction: creates
+// Brings the file to the current layout inside one write transaction, taken
+// at once (BEGIN IMMEDIATE) and always writing, so that a file that cannot be
+// written fails here: creates
 // missing tables, adds missing columns with their defaults, rebuilds a
 // table whose primary key is not the current one (copying every row; rows of
 // a table that had no owner column go to `ownerKey`), creates the indexes
