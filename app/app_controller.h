@@ -1,0 +1,104 @@
+// The application's session object, seen by QML as "App": creates, imports
+// and restores the identity, signs in to a relay node on a background job,
+// opens the store and keeps the secrets in the credential vault, logs out,
+// and offers the backup password, clipboard, image drafts, QR images and the
+// avatar.
+#pragma once
+
+#include "app/relay_login.h"
+
+#include "identity/identity.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+template <typename T>
+class QFutureWatcher;
+
+class AppController : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool loggedIn READ loggedIn NOTIFY loggedInChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(QString errorText READ errorText NOTIFY errorTextChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(QString myPublicKey READ myPublicKey NOTIFY identityChanged)
+    Q_PROPERTY(QString myErc20 READ myErc20 NOTIFY identityChanged)
+    Q_PROPERTY(QString myTron READ myTron NOTIFY identityChanged)
+    Q_PROPERTY(QString myAvatar READ myAvatar NOTIFY avatarChanged)
+
+public:
+    using Outcome = velmor::app::LoginOutcome;
+
+    explicit AppController(QObject *parent = nullptr);
+    ~AppController() override;
+
+    bool loggedIn() const { return m_loggedIn; }
+    bool busy() const { return m_busy; }
+    QString errorText() const { return m_errorText; }
+    QString statusText() const { return m_statusText; }
+    QString myPublicKey() const;
+    QString myErc20() const;
+    QString myTron() const;
+    QString myAvatar() const { return m_myAvatar; }
+
+    // The node-address service that sign-ins ask; set from the service
+    // endpoints at construction.
+    QString nodeDirectoryUrl() const { return m_nodeDirectoryUrl; }
+    void setNodeDirectoryUrl(const QString &url) { m_nodeDirectoryUrl = url; }
+
+    Q_INVOKABLE void generateAndLogin();
+    Q_INVOKABLE void importAndLogin(const QString &privateKeyString);
+    Q_INVOKABLE void importMnemonicAndLogin(const QString &mnemonic);
+    Q_INVOKABLE QString revealMnemonic() const;
+    Q_INVOKABLE QString newMnemonic() const;
+    Q_INVOKABLE QString revealPrivateKeyString() const;
+    Q_INVOKABLE bool hasBackupPassword() const;
+    Q_INVOKABLE bool setBackupPassword(const QString &password);
+    Q_INVOKABLE bool verifyBackupPassword(const QString &password) const;
+    Q_INVOKABLE void copyToClipboard(const QString &text);
+    Q_INVOKABLE QString clipboardText() const;
+    Q_INVOKABLE QVariantMap clipboardImageDraft() const;
+    Q_INVOKABLE QVariantMap localImageDraft(const QString &url) const;
+    Q_INVOKABLE void setAvatar(const QString &avatarId);
+    Q_INVOKABLE QString qrSvg(const QString &text) const;
+    Q_INVOKABLE bool hasSavedIdentity() const;
+    Q_INVOKABLE void autoLogin();
+    Q_INVOKABLE void logout();
+
+signals:
+    void loggedInChanged();
+    void busyChanged();
+    void errorTextChanged();
+    void statusTextChanged();
+    void identityChanged();
+    void avatarChanged();
+    // First step of logout(), while the session is still whole: the voice
+    // room is left and playback stopped before the relay session goes.
+    void loggingOut();
+
+private:
+    void startLogin(const velmor::identity::Identity &identity);
+    static Outcome loginWorker(const velmor::identity::Identity &identity, const QString &nodeDirectoryUrl);
+    void onLoginFinished(QFutureWatcher<Outcome> *watcher, quint64 generation);
+    void completeLogin(const Outcome &outcome);
+    void failLogin(const QString &text);
+    void setBusy(bool busy);
+    void setErrorText(const QString &text);
+    void setStatusText(const QString &text);
+    QString backupEntry() const;
+
+    bool m_loggedIn = false;
+    bool m_busy = false;
+    QString m_errorText;
+    QString m_statusText;
+    velmor::identity::Identity m_identity;
+    velmor::identity::Identity m_pendingIdentity;
+    QString m_mnemonic;
+    QString m_myAvatar;
+    QString m_node;
+    QString m_nodeDirectoryUrl;
+    // Bumped by logout: a sign-in job that finishes after it is stale.
+    quint64 m_loginGeneration = 0;
+};

@@ -1,0 +1,91 @@
+#include "app/image_drafts.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QMimeData>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUuid>
+
+namespace velmor::app {
+
+namespace {
+
+QString newUuid()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QVariantMap draftOf(const QString &path, const QString &name, const QImage &image)
+{
+    return {{QStringLiteral("ok"), true},
+            {QStringLiteral("url"), QUrl::fromLocalFile(path).toString()},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("width"), image.width()},
+            {QStringLiteral("height"), image.height()}};
+}
+
+QVariantMap failure(const QString &error = QString())
+{
+    QVariantMap map{{QStringLiteral("ok"), false}};
+    if (!error.isEmpty())
+        map.insert(QStringLiteral("error"), error);
+    return map;
+}
+
+} // namespace
+
+QVariantMap clipboardImageDraft(const QClipboard *clipboard)
+{
+    const QMimeData *data = clipboard ? clipboard->mimeData() : nullptr;
+    if (!data)
+        return failure();
+
+    QImage image;
+    QString sourceName;
+    if (data->hasUrls()) {
+        for (const QUrl &url : data->urls()) {
+            if (!url.isLocalFile())
+                continue;
+            QImageReader reader(url.toLocalFile());
+            reader.setAutoTransform(true);
+            if (!reader.canRead())
+                continue;
+            image = reader.read();
+            if (!image.isNull()) {
+                sourceName = QFileInfo(url.toLocalFile()).fileName();
+                break;
+            }
+        }
+    }
+    if (image.isNull() && data->hasImage())
+        image = qvariant_cast<QImage>(data->imageData());
+    if (image.isNull())
+        return failure();
+
+    const QString name = sourceName.isEmpty() ? QStringLiteral("clipboard-%1.png").arg(newUuid()) : sourceName;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    const QString path = QDir(folder).filePath(QStringLiteral("velmor-draft-%1.png").arg(newUuid()));
+    if (!image.save(path, "PNG"))
+        return failure(QStringLiteral("无法读取剪贴板图片"));
+    return draftOf(path, name, image);
+}
+
+QVariantMap localImageDraft(const QString &url)
+{
+    const QUrl asUrl(url);
+    const QString path = asUrl.isLocalFile() ? asUrl.toLocalFile() : url;
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return failure(QStringLiteral("不支持此图片格式或文件已损坏"));
+    const QImage image = reader.read();
+    if (image.isNull())
+        return failure(QStringLiteral("无法读取所选图片"));
+    return draftOf(path, QFileInfo(path).fileName(), image);
+}
+
+} // namespace velmor::app

@@ -1,0 +1,21 @@
+// The sign-in worker: find a relay node through the node-address service and
+// log in to it with the identity (signed challenge). Blocking; runs on a pool
+// thread and touches only the process-wide relay session.
+#pragma once
+
+#include "identity/identity.h"
+
+#include <QString>
+
+namespace velmor::app {
+
+struct LoginOutcome
+{
+    bool ok = false;
+    QString errorText; // user-facing; empty when ok
+    QString node;      // base URL of the chosen relay node; empty when none answered
+};
+
+LoginOutcome runRelayLogin(const velmor::identity::Identity &identity, const QString &nodeDirectoryUrl);
+
+} // namespace velmor::app

@@ -1,0 +1,76 @@
+#include "app/saved_identity.h"
+
+#include "identity/vault.h"
+
+namespace velmor::app {
+
+namespace {
+
+const QString kPrivateKey = QStringLiteral("private_key");
+const QString kMnemonic = QStringLiteral("mnemonic");
+const QString kAvatar = QStringLiteral("avatar");
+
+// Writes the entry, or removes it for an empty value; true when the vault
+// then holds exactly that value.
+bool store(const QString &entry, const QByteArray &value)
+{
+    if (value.isEmpty()) {
+        CredentialVault::remove(entry);
+        return CredentialVault::read(entry).isEmpty();
+    }
+    return CredentialVault::write(entry, value) && CredentialVault::read(entry) == value;
+}
+
+} // namespace
+
+bool SavedIdentity::exists()
+{
+    return !CredentialVault::read(kPrivateKey).isEmpty();
+}
+
+QString SavedIdentity::privateKeyText()
+{
+    return QString::fromUtf8(CredentialVault::read(kPrivateKey));
+}
+
+QString SavedIdentity::mnemonic()
+{
+    return QString::fromUtf8(CredentialVault::read(kMnemonic));
+}
+
+bool SavedIdentity::save(const velmor::identity::Identity &identity, const QString &mnemonic)
+{
+    const QByteArray key = identity.privateKeyText().toUtf8();
+    if (key.isEmpty())
+        return false;
+    const QByteArray oldKey = CredentialVault::read(kPrivateKey);
+    const QByteArray oldMnemonic = CredentialVault::read(kMnemonic);
+    if (store(kPrivateKey, key) && store(kMnemonic, mnemonic.toUtf8()))
+        return true;
+    store(kPrivateKey, oldKey);
+    store(kMnemonic, oldMnemonic);
+    return false;
+}
+
+void SavedIdentity::forgetPrivateKey()
+{
+    CredentialVault::remove(kPrivateKey);
+}
+
+void SavedIdentity::forget()
+{
+    CredentialVault::remove(kPrivateKey);
+    CredentialVault::remove(kMnemonic);
+}
+
+QString SavedIdentity::avatar()
+{
+    return QString::fromUtf8(CredentialVault::read(kAvatar));
+}
+
+bool SavedIdentity::saveAvatar(const QString &avatarId)
+{
+    return CredentialVault::write(kAvatar, avatarId.toUtf8());
+}
+
+} // namespace velmor::app
