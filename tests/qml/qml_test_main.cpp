@@ -4,13 +4,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLocale>
-#include <QQmlComponent>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
+
+#include "mock_controllers.h"
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
@@ -35,18 +35,10 @@ public slots:
     {
         QSettings().clear();
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
-        const QString mockDir = QStringLiteral(VELMOR_QML_MOCK_DIR);
-        const char *names[] = { "App", "Chat", "Voice", "VoiceRoom" };
-        for (const char *name : names) {
-            const QString file = mockDir + QStringLiteral("/Mock") + QLatin1String(name)
-                + QStringLiteral(".qml");
-            QQmlComponent component(engine, QUrl::fromLocalFile(file));
-            QObject *mock = component.create();
-            if (!mock) {
-                qFatal("mock %s failed: %s", name, qPrintable(component.errorString()));
-            }
-            mock->setParent(engine);
-            engine->rootContext()->setContextProperty(QLatin1String(name), mock);
+        QString error;
+        if (velmor::qmltest::installMockControllers(engine, QStringLiteral(VELMOR_QML_MOCK_DIR), &error)
+                .isEmpty()) {
+            qFatal("mock controllers failed: %s", qPrintable(error));
         }
     }
 

@@ -1,0 +1,33 @@
+#include "mock_controllers.h"
+
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QUrl>
+
+namespace velmor::qmltest {
+
+QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QString &mockDir,
+                                                 QString *error)
+{
+    QHash<QString, QObject *> mocks;
+    for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
+                                QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {
+        QQmlComponent component(engine,
+                                QUrl::fromLocalFile(mockDir + QStringLiteral("/Mock") + name
+                                                    + QStringLiteral(".qml")));
+        QObject *mock = component.create();
+        if (!mock) {
+            if (error)
+                *error = name + QStringLiteral(": ") + component.errorString();
+            qDeleteAll(mocks);
+            return {};
+        }
+        mock->setParent(engine);
+        engine->rootContext()->setContextProperty(name, mock);
+        mocks.insert(name, mock);
+    }
+    return mocks;
+}
+
+} // namespace velmor::qmltest
