@@ -1,11 +1,24 @@
 #include "identity/vault.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+Q_LOGGING_CATEGORY(lcVault, "velmor.vault")
 
 namespace velmor::identity {
 
@@ -19,9 +32,21 @@ constexpr int kMaxNameLength = 160;
 constexpr int kMaxFileNameLength = 255;
 constexpr qint64 kMaxBlobSize = 16 * 1024 * 1024;
 
-const QFileDevice::Permissions kFolderPermissions =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-const QFileDevice::Permissions kFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// An entry file: this tag, the SHA-256 of the blob, the blob. A file cut
+// short or altered fails the digest and reads as absent. Files written
+// before the tag existed hold the bare blob; they are read as they are and
+// rewritten tagged.
+const QByteArray kEntryTag("\0PLRVLT1", 8);
+constexpr qint64 kDigestSize = 32;
+constexpr qint64 kHeaderSize = 8 + kDigestSize;
+constexpr qint64 kMaxFileSize = kHeaderSize + kMaxBlobSize;
+
+// A temporary file is the entry's file name + this + "<pid>-<n>"; entry file
+// names never hold a '.', so nothing else in the folder looks like one.
+constexpr char kTempMarker[] = ".tmp-";
+// Temporary files of another naming (earlier builds) count as abandoned
+// once they are this old.
+constexpr qint64 kForeignTempAgeSecs = 60;
 
 QMutex &vaultMutex()
 {
@@ -49,26 +74,206 @@ QString entryFileName(const QString &name)
     return out;
 }
 
-QString entryPath(const QString &name)
+// A file descriptor closed when it goes out of scope.
+class Fd
 {
-    const QString file = entryFileName(name);
-    const QString dir = CredentialVault::folder();
-    if (file.isEmpty() || dir.isEmpty())
-        return {};
-    return dir + QLatin1Char('/') + file;
-}
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(Fd &&other) noexcept : m_fd(other.release()) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
 
-bool ensureFolder()
+private:
+    int m_fd;
+};
+
+// The vault folder, opened without following a link and checked: a folder
+// owned by this user, tightened to 0700 when it is wider. Every entry is
+// then reached through this descriptor, so the folder cannot be swapped
+// underneath. Invalid when it is missing (and `create` is false) or unsafe.
+Fd openFolder(bool create)
 {
     const QString dir = CredentialVault::folder();
     if (dir.isEmpty())
-        return false;
-    if (!QDir().mkpath(dir))
-        return false;
-    QFile folder(dir);
-    if (folder.permissions() != kFolderPermissions && !folder.setPermissions(kFolderPermissions))
-        return false;
+        return Fd();
+    const QByteArray path = QFile::encodeName(dir);
+    if (create) {
+        if (!QDir().mkpath(QFileInfo(dir).absolutePath()))
+            return Fd();
+        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+            return Fd();
+    }
+    Fd fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno != ENOENT)
+            qCWarning(lcVault) << "vault folder refused (not a plain folder):" << dir;
+        return Fd();
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Fd();
+    if (st.st_uid != ::geteuid()) {
+        qCWarning(lcVault) << "vault folder refused (owned by another user):" << dir;
+        return Fd();
+    }
+    if ((st.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0)
+        return Fd();
+    return fd;
+}
+
+bool processIsGone(qint64 pid)
+{
+    return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes what interrupted writes left: temporary files of this process
+// (none is in progress while the vault's lock is held), of processes that
+// have ended, and of earlier builds' naming once they are old.
+void removeStaleTemporaries(int dirFd)
+{
+    const int listFd = ::dup(dirFd);
+    if (listFd < 0)
+        return;
+    DIR *listing = ::fdopendir(listFd);
+    if (!listing) {
+        ::close(listFd);
+        return;
+    }
+    const QByteArray prefix(kEntryPrefix);
+    const QByteArray marker(kTempMarker);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix) || !name.mid(prefix.size()).contains('.'))
+            continue;
+        bool stale = false;
+        const qsizetype at = name.indexOf(marker);
+        if (at >= 0) {
+            const QByteArray pidText = name.mid(at + marker.size()).split('-').value(0);
+            bool ok = false;
+            const qint64 pid = pidText.toLongLong(&ok);
+            stale = !ok || pid == ::getpid() || processIsGone(pid);
+        } else {
+            struct stat st {};
+            stale = ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                    && now - qint64(st.st_mtime) > kForeignTempAgeSecs;
+        }
+        if (stale && ::unlinkat(dirFd, entry->d_name, 0) == 0)
+            qCInfo(lcVault) << "removed an abandoned temporary vault file";
+    }
+    ::closedir(listing);
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    qint64 done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
     return true;
+}
+
+// Writes the tagged entry to a new owner-only temporary file, flushes it to
+// disk and renames it over the entry (a link or other non-folder at the
+// entry's name is replaced, never followed).
+bool writeEntry(int dirFd, const QByteArray &file, const QByteArray &blob)
+{
+    static int counter = 0;
+    const QByteArray temp = file + kTempMarker + QByteArray::number(qint64(::getpid())) + '-'
+                            + QByteArray::number(++counter);
+    QByteArray content = kEntryTag + QCryptographicHash::hash(blob, QCryptographicHash::Sha256) + blob;
+    Fd fd(::openat(dirFd, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    bool ok = fd.valid() && ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    content.fill('\0');
+    if (fd.valid() && ::close(fd.release()) != 0)
+        ok = false;
+    ok = ok && ::renameat(dirFd, temp.constData(), dirFd, file.constData()) == 0;
+    if (!ok) {
+        ::unlinkat(dirFd, temp.constData(), 0);
+        return false;
+    }
+    ::fsync(dirFd);
+    return true;
+}
+
+enum class ReadResult { Value, Absent, Refused };
+
+// Reads the entry: only a regular file of this user with one link, at most
+// the largest valid size, with a matching digest.
+ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *untagged)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    Fd fd(::openat(dirFd, file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.valid()) {
+        if (errno == ENOENT)
+            return ReadResult::Absent;
+        qCWarning(lcVault) << "vault entry refused (cannot open it as a plain file):" << file;
+        return ReadResult::Refused;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1
+        || st.st_size > kMaxFileSize) {
+        qCWarning(lcVault) << "vault entry refused (not a plain file of this user):" << file;
+        return ReadResult::Refused;
+    }
+    // The size is read, not trusted: the file may change while it is read.
+    QByteArray data(int(qMin<qint64>(st.st_size, kMaxFileSize)) + 1, Qt::Uninitialized);
+    qint64 got = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (data.size() > kMaxFileSize)
+                break;
+            data.resize(int(qMin<qint64>(data.size() * 2, kMaxFileSize + 1)));
+        }
+        const ssize_t n = ::read(fd.get(), data.data() + got, size_t(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            data.fill('\0');
+            return ReadResult::Refused;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > kMaxFileSize) {
+        data.fill('\0');
+        qCWarning(lcVault) << "vault entry refused (too large):" << file;
+        return ReadResult::Refused;
+    }
+    *untagged = !data.startsWith(kEntryTag) || got < kHeaderSize;
+    if (*untagged) {
+        *blob = data.left(int(got));
+    } else {
+        *blob = data.mid(int(kHeaderSize), int(got - kHeaderSize));
+        if (QCryptographicHash::hash(*blob, QCryptographicHash::Sha256) != data.mid(8, int(kDigestSize))) {
+            blob->fill('\0');
+            blob->clear();
+            data.fill('\0');
+            qCWarning(lcVault) << "vault entry refused (damaged or cut short):" << file;
+            return ReadResult::Refused;
+        }
+    }
+    data.fill('\0');
+    return ReadResult::Value;
 }
 
 } // namespace
@@ -84,55 +289,49 @@ QString CredentialVault::folder()
 QByteArray CredentialVault::read(const QString &name)
 {
     QMutexLocker lock(&vaultMutex());
-    const QString path = entryPath(name);
-    if (path.isEmpty())
+    const QByteArray file = QFile::encodeName(entryFileName(name));
+    if (file.isEmpty())
         return {};
-    QFile file(path);
-    // Unbuffered: no copy of the secret is left behind in a read buffer.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    const Fd dir = openFolder(false);
+    if (!dir.valid())
         return {};
-    if (file.size() > kMaxBlobSize)
+    removeStaleTemporaries(dir.get());
+    QByteArray blob;
+    bool untagged = false;
+    if (readEntry(dir.get(), file, &blob, &untagged) != ReadResult::Value)
         return {};
-    return file.readAll();
+    // An entry of an earlier build gets its digest now, so that from here on
+    // damage to it is seen.
+    if (untagged && !writeEntry(dir.get(), file, blob))
+        qCWarning(lcVault) << "could not rewrite an earlier vault entry with its digest:" << file;
+    return blob;
 }
 
 bool CredentialVault::write(const QString &name, const QByteArray &blob)
 {
     QMutexLocker lock(&vaultMutex());
-    const QString path = entryPath(name);
-    if (path.isEmpty() || blob.size() > kMaxBlobSize || !ensureFolder())
+    const QByteArray file = QFile::encodeName(entryFileName(name));
+    if (file.isEmpty() || blob.size() > kMaxBlobSize)
         return false;
-    QSaveFile file(path);
-    // Unbuffered: the blob goes straight to the file, not through a write buffer.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    const Fd dir = openFolder(true);
+    if (!dir.valid())
         return false;
-    // Owner-only before the first byte lands; the folder is 0700 as well.
-    if (!file.setPermissions(kFilePermissions)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (file.write(blob) != blob.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
-        return false;
-    QFile final(path);
-    if (final.permissions() != kFilePermissions)
-        return final.setPermissions(kFilePermissions);
-    return true;
+    removeStaleTemporaries(dir.get());
+    return writeEntry(dir.get(), file, blob);
 }
 
 bool CredentialVault::remove(const QString &name)
 {
     QMutexLocker lock(&vaultMutex());
-    const QString path = entryPath(name);
-    if (path.isEmpty())
+    const QByteArray file = QFile::encodeName(entryFileName(name));
+    if (file.isEmpty())
         return false;
-    QFile file(path);
-    if (!file.exists())
+    const Fd dir = openFolder(false);
+    if (!dir.valid())
         return false;
-    return file.remove();
+    removeStaleTemporaries(dir.get());
+    // The name itself goes (a planted link, never its target).
+    return ::unlinkat(dir.get(), file.constData(), 0) == 0;
 }
 
 } // namespace velmor::identity

@@ -1,6 +1,12 @@
 // Secret storage: a private per-user vault folder under the application-data
 // folder, one owner-only file per entry (0600 files in a 0700 folder),
 // replaced atomically. Stands in for the platform credential store.
+//
+// Only what this user's own writes could have left is believed: the folder
+// must be a folder (not a link) of this user; an entry must be a regular
+// file of this user with one link, at most 16 MiB and whose digest matches,
+// or it reads as absent (a warning in the "velmor.vault" log). Temporary
+// files of interrupted writes are removed.
 #pragma once
 
 #include <QByteArray>

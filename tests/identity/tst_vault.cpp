@@ -10,6 +10,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -82,6 +84,12 @@ private slots:
     void noTemporaryFilesLeft();
     void concurrentWriters();
     void survivesANewProcess();
+    void plantedEntriesAreRefused_data();
+    void plantedEntriesAreRefused();
+    void folderThatIsNotOursIsRefused_data();
+    void folderThatIsNotOursIsRefused();
+    void abandonedTemporariesAreRemoved();
+    void earlierEntriesAreReadAndGetADigest();
 };
 
 void TestVault::initTestCase()
@@ -264,6 +272,172 @@ void TestVault::survivesANewProcess()
     QVERIFY(CredentialVault::read("private_key").isEmpty());
     QCOMPARE(runChildProcess({"remove", "private_key"}), QString("0"));
     QCOMPARE(runChildProcess({"read", "private_key"}), QString());
+}
+
+namespace {
+
+const QString kEntry = QStringLiteral("private_key");
+
+QString entryFile()
+{
+    return CredentialVault::folder() + QStringLiteral("/com.quillet.pelorin.private_key");
+}
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool plantFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+}
+
+} // namespace
+
+// Something other than this build's own write at the entry's name: none of
+// it is read, a link's target is never read or written, and a write puts a
+// plain entry in its place wherever a file may be replaced.
+void TestVault::plantedEntriesAreRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("link to a file elsewhere") << "link" << true;
+    QTest::newRow("link to an endless device") << "link-zero" << true;
+    QTest::newRow("fifo") << "fifo" << true;
+    QTest::newRow("device node") << "device" << true;
+    QTest::newRow("second hard link") << "hardlink" << true;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("entry cut short") << "truncated" << true;
+    QTest::newRow("entry altered") << "altered" << true;
+    QTest::newRow("larger than any entry") << "oversized" << true;
+}
+
+void TestVault::plantedEntriesAreRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, writable);
+    QVERIFY(CredentialVault::write("other", "untouched"));
+    const QString outside = QFileInfo(CredentialVault::folder()).absolutePath() + "/outside-secret";
+    QVERIFY(plantFile(outside, "the target's own content"));
+    const QByteArray path = encoded(entryFile());
+
+    if (kind == "link") {
+        QVERIFY(::symlink(encoded(outside).constData(), path.constData()) == 0);
+    } else if (kind == "link-zero") {
+        QVERIFY(::symlink("/dev/zero", path.constData()) == 0);
+    } else if (kind == "fifo") {
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+    } else if (kind == "device") {
+        if (::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 5)) != 0)
+            QSKIP("device nodes cannot be made here");
+    } else if (kind == "hardlink") {
+        QVERIFY(::link(encoded(outside).constData(), path.constData()) == 0);
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(entryFile()));
+    } else if (kind == "truncated" || kind == "altered") {
+        QVERIFY(CredentialVault::write(kEntry, "a secret of some length"));
+        QByteArray stored = contentOf(entryFile());
+        if (kind == "truncated")
+            stored.chop(5);
+        else
+            stored[stored.size() - 1] = 'X';
+        QVERIFY(plantFile(entryFile(), stored));
+    } else if (kind == "oversized") {
+        QVERIFY(plantFile(entryFile(), QByteArray(17 * 1024 * 1024, 's')));
+    }
+
+    QVERIFY(CredentialVault::read(kEntry).isEmpty());
+    QCOMPARE(CredentialVault::write(kEntry, "new secret"), writable);
+    if (writable) {
+        QCOMPARE(CredentialVault::read(kEntry), QByteArray("new secret"));
+        QVERIFY(QFileInfo(entryFile()).isFile() && !QFileInfo(entryFile()).isSymLink());
+        QCOMPARE(modeOf(entryFile()), 0600);
+    }
+    QCOMPARE(contentOf(outside), QByteArray("the target's own content"));
+    QCOMPARE(CredentialVault::read("other"), QByteArray("untouched"));
+    QFile::remove(outside);
+}
+
+void TestVault::folderThatIsNotOursIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("owned by another user") << "owner";
+    QTest::newRow("a link to another folder") << "link";
+}
+
+void TestVault::folderThatIsNotOursIsRefused()
+{
+    QFETCH(QString, kind);
+    QVERIFY(CredentialVault::write(kEntry, "mine"));
+    const QString folder = CredentialVault::folder();
+    const QString elsewhere = folder + "-elsewhere";
+    QDir(elsewhere).removeRecursively();
+    if (kind == "owner") {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QVERIFY(::chown(encoded(folder).constData(), 65534, 65534) == 0);
+    } else {
+        QVERIFY(QDir().rename(folder, elsewhere));
+        QVERIFY(::symlink(encoded(elsewhere).constData(), encoded(folder).constData()) == 0);
+    }
+    QVERIFY(CredentialVault::read(kEntry).isEmpty());
+    QVERIFY(!CredentialVault::write(kEntry, "planted"));
+    QVERIFY(!CredentialVault::remove(kEntry));
+    if (kind == "owner") {
+        QVERIFY(::chown(encoded(folder).constData(), ::geteuid(), ::getegid()) == 0);
+        QCOMPARE(CredentialVault::read(kEntry), QByteArray("mine"));
+    } else {
+        QCOMPARE(contentOf(elsewhere + "/com.quillet.pelorin.private_key").right(4), QByteArray("mine"));
+        QVERIFY(QFile::remove(folder));
+        QDir(elsewhere).removeRecursively();
+    }
+}
+
+// A write killed before its rename leaves a temporary copy of the secret;
+// the next use of the vault removes it unless its writer still runs.
+void TestVault::abandonedTemporariesAreRemoved()
+{
+    QVERIFY(CredentialVault::write("mnemonic", "m"));
+    QProcess ended;
+    ended.start(QStringLiteral("true"));
+    QVERIFY(ended.waitForFinished(10000));
+    const qint64 deadPid = ended.processId() > 0 ? ended.processId() : 999999999;
+    const QString dir = CredentialVault::folder() + "/";
+    const QString ofEndedWriter = QStringLiteral("com.quillet.pelorin.private_key.tmp-%1-1").arg(deadPid);
+    const QString ofLiveWriter = QStringLiteral("com.quillet.pelorin.private_key.tmp-%1-1").arg(::getppid());
+    const QString ofEarlierBuild = QStringLiteral("com.quillet.pelorin.private_key.aB3dE9");
+    for (const QString &name : {ofEndedWriter, ofLiveWriter, ofEarlierBuild})
+        QVERIFY(plantFile(dir + name, "secret copy"));
+    QFile old(dir + ofEarlierBuild);
+    QVERIFY(old.open(QIODevice::ReadWrite));
+    QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    old.close();
+
+    QVERIFY(CredentialVault::read("mnemonic") == "m");
+    const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    QCOMPARE(left, (QStringList{"com.quillet.pelorin.mnemonic", ofLiveWriter}));
+}
+
+void TestVault::earlierEntriesAreReadAndGetADigest()
+{
+    QVERIFY(CredentialVault::write("mnemonic", "m")); // makes the folder
+    QVERIFY(plantFile(entryFile(), "0x1234 written by an earlier build"));
+    QVERIFY(QFile::setPermissions(entryFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(CredentialVault::read(kEntry), QByteArray("0x1234 written by an earlier build"));
+    const QByteArray stored = contentOf(entryFile());
+    QVERIFY(stored.endsWith("0x1234 written by an earlier build"));
+    QVERIFY(stored.size() > 34);
+    // From now on it is checked like any other entry.
+    QVERIFY(plantFile(entryFile(), stored.chopped(3)));
+    QVERIFY(CredentialVault::read(kEntry).isEmpty());
 }
 
 int main(int argc, char **argv)
