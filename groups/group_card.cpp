@@ -2,6 +2,7 @@
 
 #include "groups/canonical_json.h"
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 #include "store/chat_store.h"
 
 #include <QDebug>
@@ -164,7 +165,7 @@ std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
 
 QByteArray adminProofMessage(const QString &groupId, const QString &adminPublicKey)
 {
-    return QByteArrayLiteral("velmor_group_admin_v1|") + groupId.toUtf8() + '|'
+    return QByteArray(velmor::identity::kGroupAdminSigningTag) + groupId.toUtf8() + '|'
         + adminPublicKey.toUtf8();
 }
 

@@ -1,5 +1,6 @@
 #include "identity/content.h"
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,8 +19,8 @@ namespace {
 constexpr qsizetype kMaxJsonBytes = 64 * 1024 * 1024;
 constexpr qsizetype kMaxCardBytes = 16 * 1024;
 constexpr qsizetype kMaxNoticeBytes = 4 * 1024 * 1024;
-constexpr char kWalletCardPrefix[] = "wallet_card_v1|";
-constexpr char kNoticePrefix[] = "official_notice_v1|";
+constexpr const char *kWalletCardPrefix = velmor::identity::kWalletCardSigningTag;
+constexpr const char *kNoticePrefix = velmor::identity::kNoticeSigningTag;
 constexpr char kImagePrefix[] = "velmor_image_v1:";
 constexpr char kVoicePrefix[] = "velmor_voice_v1:";
 

@@ -346,6 +346,13 @@ QByteArray hkdfSha256(const QByteArray &inputKey, const QByteArray &salt, const 
     return out;
 }
 
+void wipeSecret(QByteArray &secret)
+{
+    if (!secret.isEmpty() && secret.isDetached())
+        OPENSSL_cleanse(secret.data(), size_t(secret.size()));
+    secret.clear();
+}
+
 bool constantTimeEqual(const QByteArray &a, const QByteArray &b)
 {
     if (a.size() != b.size())
@@ -422,7 +429,8 @@ bool verifyMessage(const QByteArray &publicKey, const QByteArray &message, const
 
 // ---------------------------------------------------------------- sealed box
 
-QString Ecies::seal(const QByteArray &recipientPublicKey, const QByteArray &plaintext, int algorithm)
+QString Ecies::seal(const QByteArray &recipientPublicKey, const QByteArray &plaintext, int algorithm,
+                   const QByteArray &associatedData)
 {
     if (!aeadCipher(algorithm))
         return {};
@@ -461,14 +469,15 @@ QString Ecies::seal(const QByteArray &recipientPublicKey, const QByteArray &plai
     header.append(char(algorithm));
     header.append(ephemeral33);
     header.append(nonce);
-    const QByteArray body = aeadSeal(algorithm, key, nonce, header, plaintext);
+    const QByteArray body = aeadSeal(algorithm, key, nonce, header + associatedData, plaintext);
     OPENSSL_cleanse(key.data(), 32);
     if (body.isEmpty())
         return {};
     return base64UrlEncode(header + body);
 }
 
-QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int algorithm)
+QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int algorithm,
+                       const QByteArray &associatedData)
 {
     if (!aeadCipher(algorithm) || secret32.size() != 32)
         return {};
@@ -495,7 +504,7 @@ QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int a
     const QByteArray header = box.left(kEciesHeaderSize);
     const QByteArray nonce = box.mid(2 + 33, kNonceSize);
     bool ok = false;
-    QByteArray plain = aeadOpen(algorithm, key, nonce, header, box.constData() + kEciesHeaderSize,
+    QByteArray plain = aeadOpen(algorithm, key, nonce, header + associatedData, box.constData() + kEciesHeaderSize,
                                 box.size() - kEciesHeaderSize, &ok);
     OPENSSL_cleanse(key.data(), 32);
     return ok ? plain : QByteArray();
@@ -537,6 +546,62 @@ QByteArray GroupBox::open(const QString &boxText, const QByteArray &groupKey32, 
 
 // ---------------------------------------------------------------- Ed25519
 
+Ed25519KeyPair &Ed25519KeyPair::operator=(const Ed25519KeyPair &other)
+{
+    if (this != &other) {
+        wipeSecret(seed);
+        seed = other.seed;
+        publicKey = other.publicKey;
+    }
+    return *this;
+}
+
+Ed25519KeyPair &Ed25519KeyPair::operator=(Ed25519KeyPair &&other)
+{
+    if (this != &other) {
+        wipeSecret(seed);
+        seed = std::move(other.seed);
+        publicKey = std::move(other.publicKey);
+    }
+    return *this;
+}
+
+bool isWeakEd25519PublicKey(const QByteArray &publicKey32)
+{
+    if (publicKey32.size() != 32)
+        return true;
+    // The y coordinate, little-endian, without the sign bit of x.
+    QByteArray y = publicKey32;
+    y[31] = char(y[31] & 0x7f);
+    const auto bytes = [](const char *hex) { return QByteArray::fromHex(hex); };
+    // y >= p = 2^255 - 19 is a non-canonical encoding (of y - p, all of which
+    // are below 19 and include the small-order y = 0 and y = 1).
+    static const QByteArray prime = bytes("edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f");
+    bool atLeastPrime = true;
+    for (int i = 31; i >= 0; --i) {
+        const quint8 a = quint8(y[i]), b = quint8(prime[i]);
+        if (a != b) {
+            atLeastPrime = a > b;
+            break;
+        }
+    }
+    if (atLeastPrime)
+        return true;
+    // The y coordinates of the eight points of small order: the identity
+    // (y = 1), order 2 (y = -1), order 4 (y = 0) and order 8 (y = ±y8).
+    static const QByteArray smallOrder[] = {
+        bytes("0100000000000000000000000000000000000000000000000000000000000000"),
+        bytes("ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+        bytes("0000000000000000000000000000000000000000000000000000000000000000"),
+        bytes("26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05"),
+        bytes("c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a"),
+    };
+    for (const QByteArray &weak : smallOrder)
+        if (y == weak)
+            return true;
+    return false;
+}
+
 Ed25519KeyPair ed25519FromSeed(const QByteArray &seed32)
 {
     if (seed32.size() != 32)
@@ -568,7 +633,7 @@ QByteArray ed25519Sign(const QByteArray &seed32, const QByteArray &message)
 
 bool ed25519Verify(const QByteArray &publicKey32, const QByteArray &message, const QByteArray &signature64)
 {
-    if (publicKey32.size() != 32 || signature64.size() != 64)
+    if (publicKey32.size() != 32 || signature64.size() != 64 || isWeakEd25519PublicKey(publicKey32))
         return false;
     EvpPkey key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, u8(publicKey32), 32));
     MdCtx ctx(EVP_MD_CTX_new());

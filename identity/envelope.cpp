@@ -1,5 +1,6 @@
 #include "identity/envelope.h"
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 
 #include <limits>
 
@@ -9,12 +10,13 @@ using namespace velmor::crypto;
 
 namespace {
 
-constexpr char kEnvelopeDomain[] = "velmor.envelope.v1";
 constexpr int kMaxMessageIdLength = 256;
 
+// Fields after the first start on a new line.
 void appendField(QByteArray &out, const QByteArray &value)
 {
-    out.append('\n');
+    if (!out.endsWith('\n'))
+        out.append('\n');
     out.append(QByteArray::number(value.size()));
     out.append(':');
     out.append(value);
@@ -38,7 +40,7 @@ EnvelopeVerdict reject(const char *reason)
 
 QByteArray envelopeSigningBytes(const Envelope &e)
 {
-    QByteArray out(kEnvelopeDomain);
+    QByteArray out(kEnvelopeSigningTag);
     out.reserve(out.size() + e.ciphertext.size() + 512);
     appendField(out, e.messageId.toUtf8());
     appendField(out, e.senderPubkey.toUtf8());
@@ -59,7 +61,7 @@ Envelope signEnvelope(const Identity &sender, const QString &recipientPubkey, co
     e.ciphertext = ciphertext;
     e.createdAt = createdAt;
     if (!sender.isValid() || sender.publicKey.size() != 65 || lifetimeSeconds <= 0
-        || createdAt > std::numeric_limits<qint64>::max() - lifetimeSeconds)
+        || lifetimeSeconds > kEnvelopeMaxLifetimeSeconds || createdAt > std::numeric_limits<qint64>::max() - lifetimeSeconds)
         return e;
     e.senderPubkey = sender.publicKeyText();
     e.senderAddress = sender.erc20Address();
@@ -92,7 +94,7 @@ EnvelopeVerdict validateEnvelope(const Envelope &e, qint64 now, const QString &e
         && e.senderAddress.compare(ethereumAddress(senderRaw), Qt::CaseInsensitive) != 0)
         return reject("sender_address_mismatch");
     // 4. Lifetime, with the clock slack both ways.
-    if (e.expiresAt <= e.createdAt)
+    if (e.expiresAt <= e.createdAt || e.expiresAt - e.createdAt > kEnvelopeMaxLifetimeSeconds)
         return reject("bad_lifetime");
     if (e.createdAt - kEnvelopeClockSlackSeconds > now)
         return reject("future_dated");
@@ -103,6 +105,34 @@ EnvelopeVerdict validateEnvelope(const Envelope &e, qint64 now, const QString &e
     if (signature.size() != 64 || !verifyMessage(senderRaw, envelopeSigningBytes(e), signature))
         return reject("bad_signature");
     return EnvelopeVerdict{true, QString()};
+}
+
+QByteArray directMessageContext(const QString &senderPubkey, const QString &recipientPubkey)
+{
+    const QByteArray sender = compressedKeyOf(senderPubkey);
+    const QByteArray recipient = compressedKeyOf(recipientPubkey);
+    if (sender.isEmpty() || recipient.isEmpty())
+        return {};
+    return QByteArrayLiteral("velmor.direct.v1|") + sender + recipient;
+}
+
+QString sealDirectMessage(const Identity &sender, const QString &recipientPubkey, const QByteArray &plaintext)
+{
+    const QByteArray context = directMessageContext(sender.publicKeyText(), recipientPubkey);
+    if (!sender.isValid() || context.isEmpty())
+        return {};
+    return Ecies::seal(base64UrlDecode(recipientPubkey), plaintext, Ecies::ChaCha20Poly1305, context);
+}
+
+QByteArray openDirectMessage(const QString &ciphertext, const QString &senderPubkey, const Identity &recipient)
+{
+    if (!recipient.isValid())
+        return {};
+    // The recipient's own key, not the envelope's claim, goes into the context.
+    const QByteArray context = directMessageContext(senderPubkey, recipient.publicKeyText());
+    if (context.isEmpty())
+        return {};
+    return Ecies::open(ciphertext, recipient.privateKey, Ecies::ChaCha20Poly1305, context);
 }
 
 } // namespace velmor::identity

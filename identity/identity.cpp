@@ -159,6 +159,26 @@ QByteArray mnemonicEntropy(const QStringList &words)
 
 // ---------------------------------------------------------------- Identity
 
+Identity &Identity::operator=(const Identity &other)
+{
+    if (this != &other) {
+        velmor::crypto::wipeSecret(privateKey);
+        privateKey = other.privateKey;
+        publicKey = other.publicKey;
+    }
+    return *this;
+}
+
+Identity &Identity::operator=(Identity &&other)
+{
+    if (this != &other) {
+        velmor::crypto::wipeSecret(privateKey);
+        privateKey = std::move(other.privateKey);
+        publicKey = std::move(other.publicKey);
+    }
+    return *this;
+}
+
 Identity::Identity(const QByteArray &secret32)
 {
     if (!isValidSecretKey(secret32))

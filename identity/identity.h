@@ -2,6 +2,8 @@
 // phrase (BIP39) and key derivation (BIP32), and wallet addresses.
 #pragma once
 
+#include "identity/crypto.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -16,6 +18,12 @@ struct Identity
     Identity() = default;
     // The identity of a secret key; empty when it is not a valid secp256k1 secret.
     explicit Identity(const QByteArray &secret32);
+    // Copies share the secret's buffer; the last one let go overwrites it.
+    Identity(const Identity &) = default;
+    Identity(Identity &&) = default;
+    Identity &operator=(const Identity &other);
+    Identity &operator=(Identity &&other);
+    ~Identity() { velmor::crypto::wipeSecret(privateKey); }
 
     bool isValid() const { return privateKey.size() == 32; }
 

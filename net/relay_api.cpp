@@ -294,7 +294,10 @@ RelaySendResult RelayApi::sendPayload(const QString &recipientPubkey, const QByt
     if (recipientKey.size() != 65)
         return failure(QStringLiteral("bad_recipient_key"));
 
-    const QString ciphertext = Ecies::seal(recipientKey, payload);
+    // Sealed with both keys as associated data: the box opens only as this
+    // sender's message to this recipient.
+    const QString ciphertext =
+        velmor::identity::sealDirectMessage(identity, velmor::crypto::base64UrlEncode(recipientKey), payload);
     if (ciphertext.isEmpty())
         return failure(QStringLiteral("encrypt_failed"));
 

@@ -57,6 +57,9 @@ LoginOutcome challengeLogin(const QString &baseUrl, const velmor::identity::Iden
     case SignedLogin::ChallengeMissing:
         outcome.error = QStringLiteral("challenge_missing");
         return outcome;
+    case SignedLogin::ChallengeInvalid:
+        outcome.error = QStringLiteral("challenge_invalid");
+        return outcome;
     case SignedLogin::SignFailed:
         outcome.error = QStringLiteral("sign_failed");
         return outcome;

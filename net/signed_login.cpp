@@ -1,6 +1,7 @@
 #include "net/signed_login.h"
 
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -21,11 +22,14 @@ QString requestChallenge(const QString &baseUrl, const QString &keyField,
     return challenge.isString() ? challenge.toString() : QString();
 }
 
-QString signChallenge(const velmor::identity::Identity &identity, const QString &challenge)
+QString signChallenge(const velmor::identity::Identity &identity, const QString &baseUrl,
+                      const QString &challenge)
 {
-    if (!identity.isValid() || challenge.isEmpty())
+    const QByteArray text =
+        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(baseUrl), challenge);
+    if (!identity.isValid() || text.isEmpty())
         return QString();
-    const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, challenge.toUtf8());
+    const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, text);
     if (signature.size() != 64)
         return QString();
     return velmor::crypto::base64UrlEncode(signature);
@@ -42,7 +46,11 @@ SignedLogin signedLogin(const QString &baseUrl, const velmor::identity::Identity
                                             : SignedLogin::ChallengeRefused;
         return login;
     }
-    const QString signature = signChallenge(identity, challenge);
+    if (!velmor::identity::isWellFormedChallenge(challenge)) {
+        login.outcome = SignedLogin::ChallengeInvalid;
+        return login;
+    }
+    const QString signature = signChallenge(identity, baseUrl, challenge);
     if (signature.isEmpty()) {
         login.outcome = SignedLogin::SignFailed;
         return login;

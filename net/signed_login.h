@@ -17,21 +17,26 @@ namespace velmor::net {
 QString requestChallenge(const QString &baseUrl, const QString &keyField,
                          const QString &publicKey, int timeoutMs, HttpResponse *reply);
 
-// base64url of the 64-byte compact signature over the challenge's UTF-8
-// bytes; empty when the identity cannot sign.
-QString signChallenge(const velmor::identity::Identity &identity, const QString &challenge);
+// base64url of the 64-byte compact signature over the login text that binds
+// the challenge to the service's origin (identity/service_login.h); empty when
+// the challenge is not of the expected form, the URL has no origin or the
+// identity cannot sign. The challenge text itself is never signed: a server
+// could send another use's signing text as its challenge.
+QString signChallenge(const velmor::identity::Identity &identity, const QString &baseUrl,
+                      const QString &challenge);
 
 struct SignedLogin
 {
-    enum Outcome { TokenIssued, ChallengeRefused, ChallengeMissing, SignFailed, VerifyRefused,
-                   TokenMissing };
+    enum Outcome { TokenIssued, ChallengeRefused, ChallengeMissing, ChallengeInvalid, SignFailed,
+                   VerifyRefused, TokenMissing };
     Outcome outcome = ChallengeRefused;
     HttpResponse reply;      // the answer of the last request made
     QString token;           // set with TokenIssued
     qint64 requestedAt = 0;  // when the verification left: the token's lifetime starts there
 };
 
-// The three steps in order; the first that fails ends the login. The
+// The three steps in order; the first that fails ends the login (a challenge
+// not of the expected form is ChallengeInvalid, and nothing is signed). The
 // verification body is {<keyField>, "challenge", "signature"}.
 SignedLogin signedLogin(const QString &baseUrl, const velmor::identity::Identity &identity,
                         const QString &keyField, int timeoutMs);

@@ -1,6 +1,7 @@
 #include "net/supergroup_api.h"
 
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 #include "identity/vault.h"
 #include "net/http.h"
 #include "net/signed_login.h"
@@ -299,7 +300,12 @@ SGJoinResult SuperGroupApi::requestJoin(const QString &serverUrl, const QString 
         }
         return result;
     }
-    const QString signature = velmor::net::signChallenge(me, challenge);
+    if (!velmor::identity::isWellFormedChallenge(challenge)) {
+        result.error = QStringLiteral("challenge_invalid");
+        result.serviceError = velmor::net::classifyError(result.error);
+        return result;
+    }
+    const QString signature = velmor::net::signChallenge(me, base, challenge);
     if (signature.isEmpty()) {
         result.error = QStringLiteral("sign_failed");
         result.serviceError = velmor::net::classifyError(result.error);

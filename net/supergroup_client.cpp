@@ -54,6 +54,9 @@ QString SuperGroupServiceClient::login(const QString &baseUrl, const Identity &i
     case velmor::net::SignedLogin::ChallengeMissing:
         word = QStringLiteral("sg_challenge_missing");
         break;
+    case velmor::net::SignedLogin::ChallengeInvalid:
+        word = QStringLiteral("sg_challenge_invalid");
+        break;
     case velmor::net::SignedLogin::SignFailed:
         word = QStringLiteral("sign_failed");
         break;

@@ -1,6 +1,7 @@
 // The signed envelope: its signing text and every rejection of the validator.
 #include "identity/crypto.h"
 #include "identity/envelope.h"
+#include "identity/service_login.h"
 
 #include <QtTest>
 
@@ -60,6 +61,8 @@ private slots:
     void recipientForms();
     void addressCase();
     void extremeNumbersDoNotOverflow();
+    void directBoxIsBoundToSenderAndRecipient();
+    void signingTagsStayApart();
 };
 
 void TestEnvelope::referenceVector()
@@ -104,6 +107,8 @@ void TestEnvelope::signRefusesBadSender()
     QVERIFY(signEnvelope(Identity(), kBob.publicKeyText(), kBox, "id", kCreated).signature.isEmpty());
     QVERIFY(signEnvelope(kAlice, kBob.publicKeyText(), kBox, "id", kCreated, 0).signature.isEmpty());
     QVERIFY(signEnvelope(kAlice, kBob.publicKeyText(), kBox, "id", kCreated, -10).signature.isEmpty());
+    QVERIFY(signEnvelope(kAlice, kBob.publicKeyText(), kBox, "id", kCreated, kEnvelopeMaxLifetimeSeconds + 1)
+                .signature.isEmpty());
     QVERIFY(signEnvelope(kAlice, kBob.publicKeyText(), kBox, "id", std::numeric_limits<qint64>::max())
                 .signature.isEmpty());
     Identity broken = kAlice;
@@ -194,6 +199,15 @@ void TestEnvelope::rejections_data()
         << with([](Envelope &e) { e.expiresAt = e.createdAt - 1; }) << QString() << "bad_lifetime";
     QTest::newRow("expires when created")
         << with([](Envelope &e) { e.expiresAt = e.createdAt; }) << QString() << "bad_lifetime";
+    // A sender (or a relay replaying its envelopes) cannot stretch a message's
+    // life past the honest 7 days plus the clock slack.
+    QTest::newRow("lifetime of 7 days and the slack")
+        << with([](Envelope &e) { e.expiresAt = e.createdAt + 7 * 24 * 3600 + 300; }) << QString() << "valid";
+    QTest::newRow("lifetime one second longer")
+        << with([](Envelope &e) { e.expiresAt = e.createdAt + 7 * 24 * 3600 + 301; }) << QString() << "bad_lifetime";
+    QTest::newRow("lifetime of ten years")
+        << with([](Envelope &e) { e.expiresAt = e.createdAt + 10LL * 365 * 24 * 3600; }) << QString()
+        << "bad_lifetime";
     QTest::newRow("future dated") << with([](Envelope &e) {
         e.createdAt += 301;
         e.expiresAt += 301;
@@ -218,7 +232,7 @@ void TestEnvelope::rejections_data()
     }() << QString() << "bad_signature";
     QTest::newRow("lifetime stretched after signing") << [&good] {
         Envelope e = good;
-        e.expiresAt += 3600;
+        e.expiresAt += 60; // still within the longest lifetime
         return e;
     }() << QString() << "bad_signature";
 }
@@ -281,10 +295,65 @@ void TestEnvelope::extremeNumbersDoNotOverflow()
 {
     Envelope e = sample();
     e.expiresAt = std::numeric_limits<qint64>::max();
-    QCOMPARE(verdict(resigned(e), std::numeric_limits<qint64>::max()), QString("valid"));
-    QCOMPARE(verdict(resigned(e), std::numeric_limits<qint64>::min() + 1), QString("future_dated"));
+    // A lifetime without end is refused before any clock comparison.
+    QCOMPARE(verdict(resigned(e), std::numeric_limits<qint64>::max()), QString("bad_lifetime"));
+    QCOMPARE(verdict(resigned(e), std::numeric_limits<qint64>::min() + 1), QString("bad_lifetime"));
     e.createdAt = std::numeric_limits<qint64>::max() - 1;
     QCOMPARE(verdict(resigned(e), kCreated), QString("future_dated"));
+    e.createdAt = std::numeric_limits<qint64>::min() + 2;
+    QCOMPARE(verdict(resigned(e), kCreated), QString("malformed"));
+}
+
+void TestEnvelope::directBoxIsBoundToSenderAndRecipient()
+{
+    const Identity mallory(QByteArray(32, 0x33));
+    const QString words = QStringLiteral("{\"type\":\"text\",\"text\":\"meet at noon\"}");
+    const QString box = sealDirectMessage(kAlice, kBob.publicKeyText(), words.toUtf8());
+    QVERIFY(!box.isEmpty());
+    const Envelope fromAlice = signEnvelope(kAlice, kBob.publicKeyText(), box, "id-a", kCreated);
+    QCOMPARE(QString::fromUtf8(openDirectMessage(fromAlice.ciphertext, fromAlice.senderPubkey, kBob)), words);
+    // The sender's key in its compressed form names the same sender.
+    Envelope compressedSender = fromAlice;
+    compressedSender.senderPubkey = base64UrlEncode(normalisePublicKey(kAlice.publicKey, true));
+    QCOMPARE(QString::fromUtf8(openDirectMessage(compressedSender.ciphertext, compressedSender.senderPubkey, kBob)), words);
+
+    // A relay re-sends Alice's box under Mallory's signed envelope: the
+    // envelope is valid, but the box does not open as Mallory's words.
+    const Envelope rewrapped = signEnvelope(mallory, kBob.publicKeyText(), box, "id-m", kCreated);
+    QCOMPARE(verdict(rewrapped, kCreated, kBob.publicKeyText()), QString("valid"));
+    QVERIFY(openDirectMessage(rewrapped.ciphertext, rewrapped.senderPubkey, kBob).isEmpty());
+    // Nor does a box sealed for Bob open for anyone else, or a plain box
+    // (without the sender bound) open as a direct message.
+    QVERIFY(openDirectMessage(fromAlice.ciphertext, fromAlice.senderPubkey, mallory).isEmpty());
+    const Envelope unbound =
+        signEnvelope(kAlice, kBob.publicKeyText(), Ecies::seal(kBob.publicKey, words.toUtf8()), "id-u", kCreated);
+    QVERIFY(openDirectMessage(unbound.ciphertext, unbound.senderPubkey, kBob).isEmpty());
+    QVERIFY(sealDirectMessage(Identity(), kBob.publicKeyText(), "x").isEmpty());
+    QVERIFY(sealDirectMessage(kAlice, "not a key", "x").isEmpty());
+    // The vector of docs/protocol.md (ephemeral secret 33…33, nonce 44…44),
+    // made by an independent implementation of the layout.
+    const QString vector = QStringLiteral(
+        "AQACPHKt20_fCa-U8MlNf-kqOGp-cM-KHYWRY4a7JTXHsbFEREREREREREREREQ12DWKiDh0c4m8xl-agfPkdXcrAnUnIWMte7I");
+    QCOMPARE(QString::fromUtf8(openDirectMessage(vector, kAlice.publicKeyText(), kBob)), QString::fromUtf8("你好, Bob"));
+    QVERIFY(openDirectMessage(vector, mallory.publicKeyText(), kBob).isEmpty());
+    QVERIFY(Ecies::open(vector, kBob.privateKey).isEmpty());
+    QCOMPARE(directMessageContext(kAlice.publicKeyText(), kBob.publicKeyText()).toHex(),
+             QByteArray("76656c6d6f722e6469726563742e76317c") + normalisePublicKey(kAlice.publicKey, true).toHex()
+                 + normalisePublicKey(kBob.publicKey, true).toHex());
+}
+
+void TestEnvelope::signingTagsStayApart()
+{
+    // No tag starts another, so no signed text belongs to two uses; and every
+    // text the key signs starts with its use's tag.
+    const QList<QByteArray> tags = identitySigningTags();
+    for (const QByteArray &a : tags)
+        for (const QByteArray &b : tags)
+            if (&a != &b)
+                QVERIFY2(!b.startsWith(a), a + " starts " + b);
+    QVERIFY(envelopeSigningBytes(sample()).startsWith(kEnvelopeSigningTag));
+    const QByteArray login = serviceLoginSigningBytes("https://relay.example:443", "pelorin-login:abcdefghijklmnop");
+    QVERIFY(login.startsWith(kServiceLoginSigningTag));
 }
 
 QTEST_GUILESS_MAIN(TestEnvelope)

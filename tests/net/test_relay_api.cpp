@@ -21,6 +21,7 @@ using velmor::fakes::FakeRelay;
 using velmor::fakes::Fault;
 using velmor::identity::Envelope;
 using velmor::identity::Identity;
+using velmor::identity::openDirectMessage;
 using velmor::net::RelayAuthSession;
 
 namespace {
@@ -152,13 +153,17 @@ void RelayApiTest::twoIdentitiesExchangeAText()
     QCOMPARE(envelope.ciphertextHash, velmor::crypto::sha256Hex(envelope.ciphertext.toUtf8()));
     QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(envelope.ciphertextHash).hasMatch());
 
-    const QByteArray plaintext = Ecies::open(envelope.ciphertext, m_bob.privateKey);
+    const QByteArray plaintext = openDirectMessage(envelope.ciphertext, envelope.senderPubkey, m_bob);
     const MessageContent content = parseMessageContent(plaintext);
     QVERIFY(content.ok);
     QCOMPARE(content.type, QStringLiteral("text"));
     QCOMPARE(content.text, QStringLiteral("hello Bob 你好"));
     // Nobody else can open it, the sender included.
-    QVERIFY(Ecies::open(envelope.ciphertext, m_alice.privateKey).isEmpty());
+    QVERIFY(openDirectMessage(envelope.ciphertext, envelope.senderPubkey, m_alice).isEmpty());
+    // Nor does it open as anyone else's words (a relay re-sending it under
+    // another sender's envelope).
+    QVERIFY(openDirectMessage(envelope.ciphertext, m_carol.publicKeyText(), m_bob).isEmpty());
+    QVERIFY(Ecies::open(envelope.ciphertext, m_bob.privateKey).isEmpty());
 
     // Pulling again before the acknowledgement delivers it again.
     QCOMPARE(RelayApi::pull().size(), 1);
@@ -190,20 +195,20 @@ void RelayApiTest::imagesAndVoiceTravelWhole()
         QVERIFY(envelope.valid);
         ids.append(envelope.messageId);
     }
-    const MessageContent image = parseMessageContent(Ecies::open(pulled[0].ciphertext, m_bob.privateKey));
+    const MessageContent image = parseMessageContent(openDirectMessage(pulled[0].ciphertext, pulled[0].senderPubkey, m_bob));
     QCOMPARE(image.type, QStringLiteral("image"));
     QCOMPARE(velmor::crypto::base64UrlDecode(image.imageB64), jpeg);
     QCOMPARE(image.imageMime, QStringLiteral("image/jpeg"));
     QCOMPARE(image.imageWidth, 640);
     QCOMPARE(image.imageHeight, 480);
 
-    const MessageContent voice = parseMessageContent(Ecies::open(pulled[1].ciphertext, m_bob.privateKey));
+    const MessageContent voice = parseMessageContent(openDirectMessage(pulled[1].ciphertext, pulled[1].senderPubkey, m_bob));
     QCOMPARE(voice.type, QStringLiteral("voice"));
     QCOMPARE(velmor::crypto::base64UrlDecode(voice.voiceB64), audio);
     QCOMPARE(voice.durationMs, 2500);
     QCOMPARE(voice.voiceWaveform, (QList<int>{1, 5, 9}));
 
-    const MessageContent small = parseMessageContent(Ecies::open(pulled[2].ciphertext, m_bob.privateKey));
+    const MessageContent small = parseMessageContent(openDirectMessage(pulled[2].ciphertext, pulled[2].senderPubkey, m_bob));
     QCOMPARE(small.imageMime, QStringLiteral("image/jpeg"));
 
     QCOMPARE(RelayApi::ack(ids).ackedIds.size(), 3);

@@ -2,10 +2,13 @@
 // the token cache with its renewal margin, refusal handling, and one login
 // for many concurrent callers.
 #include "identity/crypto.h"
+#include "identity/envelope.h"
 #include "identity/identity.h"
 #include "net/http.h"
 #include "net/relay_api.h"
 #include "net/relay_session.h"
+#include "net/signed_login.h"
+#include "identity/service_login.h"
 #include "support/fake_relay.h"
 
 #include <QSet>
@@ -36,6 +39,9 @@ private slots:
     void persistentRefusalLeavesNoToken();
     void loginFailuresAreErrorWords();
     void relayVerifiesSignaturesForReal();
+    void hostileServerCannotBorrowTheLogin();
+    void challengesOfAnotherFormAreNotSigned_data();
+    void challengesOfAnotherFormAreNotSigned();
     void tenThreadsCauseOneLogin();
     void tenThreadsShareOneFailedLogin();
     void readersAreNotHeldUpByALogin();
@@ -84,8 +90,14 @@ void RelaySessionTest::loginSignsTheChallengeWithCamelCaseBody()
     QVERIFY(verify.value("challenge").toString().startsWith("pelorin-login:"));
     const QByteArray signature = velmor::crypto::base64UrlDecode(verify.value("signature").toString());
     QCOMPARE(signature.size(), 64);
-    QVERIFY(velmor::crypto::verifyMessage(m_alice.publicKey, verify.value("challenge").toString().toUtf8(),
-                                          signature));
+    // The signed text binds the challenge to this relay's origin.
+    QVERIFY(velmor::crypto::verifyMessage(
+        m_alice.publicKey,
+        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(m_relay.baseUrl()),
+                                                   verify.value("challenge").toString()),
+        signature));
+    QVERIFY(!velmor::crypto::verifyMessage(m_alice.publicKey, verify.value("challenge").toString().toUtf8(),
+                                           signature));
 
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QVERIFY(session.tokenExpiry() >= now + 3500);
@@ -303,16 +315,14 @@ void RelaySessionTest::relayVerifiesSignaturesForReal()
     const QString challenge =
         postJson(challengeUrl, QJsonObject{{"identityPublicKey", aliceKey}}).json().value("challenge").toString();
     QVERIFY(!challenge.isEmpty());
-    const QString forged =
-        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(mallory.privateKey, challenge.toUtf8()));
+    const QString forged = signChallenge(mallory, m_relay.baseUrl(), challenge);
     HttpResponse reply = postJson(
         verifyUrl, QJsonObject{{"identityPublicKey", aliceKey}, {"challenge", challenge}, {"signature", forged}});
     QCOMPARE(reply.status, 401);
     QCOMPARE(reply.json().value("error").toString(), QStringLiteral("invalid_signature"));
 
     // The challenge is spent even by a failed attempt.
-    const QString genuine =
-        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(m_alice.privateKey, challenge.toUtf8()));
+    const QString genuine = signChallenge(m_alice, m_relay.baseUrl(), challenge);
     reply = postJson(verifyUrl,
                      QJsonObject{{"identityPublicKey", aliceKey}, {"challenge", challenge}, {"signature", genuine}});
     QCOMPARE(reply.status, 401);
@@ -321,13 +331,70 @@ void RelaySessionTest::relayVerifiesSignaturesForReal()
     // Mallory cannot use a challenge issued to Alice with her own signature.
     const QString second =
         postJson(challengeUrl, QJsonObject{{"identityPublicKey", aliceKey}}).json().value("challenge").toString();
-    const QString malloryOwn =
-        velmor::crypto::base64UrlEncode(velmor::crypto::signMessage(mallory.privateKey, second.toUtf8()));
+    const QString malloryOwn = signChallenge(mallory, m_relay.baseUrl(), second);
     reply = postJson(verifyUrl, QJsonObject{{"identityPublicKey", mallory.publicKeyText()},
                                             {"challenge", second},
                                             {"signature", malloryOwn}});
     QCOMPARE(reply.status, 401);
     QCOMPARE(m_relay.loginCount(), 0);
+}
+
+void RelaySessionTest::hostileServerCannotBorrowTheLogin()
+{
+    // A server the user was lured to (a pasted link) passes on the relay's
+    // own challenge for the user's key and keeps the signature it gets back.
+    const QString relayChallenge = postJson(QUrl(m_relay.baseUrl() + "/v1/auth/challenge"),
+                                            QJsonObject{{"identityPublicKey", m_alice.publicKeyText()}})
+                                       .json()
+                                       .value("challenge")
+                                       .toString();
+    QVERIFY(!relayChallenge.isEmpty());
+    FakeRelay hostile;
+    QVERIFY(hostile.start() > 0);
+    hostile.setFault("/v1/auth/challenge",
+                     Fault::custom(200, QJsonDocument(QJsonObject{{"challenge", relayChallenge}}).toJson()));
+    RelayAuthSession::instance().configure(hostile.baseUrl(), m_alice);
+    QString error;
+    QVERIFY(RelayAuthSession::instance().token(&error).isEmpty());
+    const QJsonObject stolen = hostile.lastBody("/v1/auth/verify");
+    QCOMPARE(stolen.value("challenge").toString(), relayChallenge);
+
+    // The signature names the hostile server's origin, so the relay refuses it.
+    const HttpResponse reply = postJson(QUrl(m_relay.baseUrl() + "/v1/auth/verify"), stolen);
+    QCOMPARE(reply.status, 401);
+    QCOMPARE(reply.json().value("error").toString(), QStringLiteral("invalid_signature"));
+    QCOMPARE(m_relay.loginCount(), 0);
+}
+
+void RelaySessionTest::challengesOfAnotherFormAreNotSigned_data()
+{
+    QTest::addColumn<QString>("challenge");
+    const Identity bob(QByteArray(32, 0x22));
+    // The signing texts of the other uses of the identity key.
+    const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+        m_alice, bob.publicKeyText(), "box", "00000000-0000-4000-8000-000000000001", 1700000000);
+    QTest::newRow("envelope") << QString::fromUtf8(velmor::identity::envelopeSigningBytes(envelope));
+    QTest::newRow("wallet card") << QString("wallet_card_v1|%1|%2|1700000000")
+                                        .arg(m_alice.publicKeyText(), m_alice.erc20Address());
+    QTest::newRow("admin proof") << "velmor_group_admin_v1|0123456789abcdef0123456789abcdef|"
+                                    "s0y8AAP1U4O5uwjFAR17TBp_zeDyT76UPv5xEX4NiYM";
+    QTest::newRow("notice") << "official_notice_v1|eyJ2IjoxfQ";
+    QTest::newRow("too short") << "abc";
+}
+
+void RelaySessionTest::challengesOfAnotherFormAreNotSigned()
+{
+    QFETCH(QString, challenge);
+    FakeRelay hostile;
+    QVERIFY(hostile.start() > 0);
+    hostile.setFault("/v1/auth/challenge",
+                     Fault::custom(200, QJsonDocument(QJsonObject{{"challenge", challenge}}).toJson()));
+    RelayAuthSession::instance().configure(hostile.baseUrl(), m_alice);
+    QString error;
+    QVERIFY(RelayAuthSession::instance().token(&error).isEmpty());
+    QCOMPARE(error, QStringLiteral("challenge_invalid"));
+    // Nothing was signed or sent.
+    QCOMPARE(hostile.http().requestCount("/v1/auth/verify"), 0);
 }
 
 void RelaySessionTest::tenThreadsCauseOneLogin()

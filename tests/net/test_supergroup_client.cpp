@@ -177,6 +177,19 @@ private slots:
         QCOMPARE(error, QStringLiteral("sg_challenge_missing"));
         server.http().clearFaults();
 
+        // A pasted link's server that sends another use's signing text (here
+        // an admin proof) as its challenge gets nothing signed, not even the
+        // join request.
+        const QByteArray foreign = R"({"challenge":"velmor_group_admin_v1|0123456789abcdef0123456789abcdef|s0y8AAP1U4O5uwjFAR17TBp_zeDyT76UPv5xEX4NiYM"})";
+        server.http().setFault(QStringLiteral("/v1/auth/challenge"), Fault::custom(200, foreign));
+        QVERIFY(client.token(server.baseUrl(), &error).isEmpty());
+        QCOMPARE(error, QStringLiteral("sg_challenge_invalid"));
+        QCOMPARE(SuperGroupApi::instance().requestJoin(server.baseUrl(), QStringLiteral("hi")).error,
+                 QStringLiteral("challenge_invalid"));
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/auth/verify")), 0);
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/join/request")), 0);
+        server.http().clearFaults();
+
         server.http().setFault(QStringLiteral("/v1/auth/verify"), Fault::custom(401, "{\"error\":\"invalid_signature\"}"));
         QVERIFY(client.token(server.baseUrl(), &error).isEmpty());
         QCOMPARE(error, QStringLiteral("sg_verify_401"));

@@ -1,6 +1,7 @@
 #include "support/fake_common.h"
 
 #include "identity/crypto.h"
+#include "identity/service_login.h"
 
 #include <QDateTime>
 #include <QHttpServer>
@@ -240,13 +241,13 @@ void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth)
                                                          {QStringLiteral("expires_in"), 60}});
                   });
     http.addRoute(QStringLiteral("/v1/auth/verify"), Method::Post,
-                  [&auth](const QHttpServerRequest &request) {
+                  [&auth, &http](const QHttpServerRequest &request) {
                       const QJsonObject body = jsonBody(request);
                       QString error;
                       const QString token = auth.verify(
                           body.value(QStringLiteral("pubkey")).toString(),
                           body.value(QStringLiteral("challenge")).toString(),
-                          body.value(QStringLiteral("signature")).toString(), &error);
+                          body.value(QStringLiteral("signature")).toString(), http.baseUrl(), &error);
                       if (token.isEmpty())
                           return FakeReply::error(401, error);
                       return FakeReply::json(QJsonObject{{QStringLiteral("token"), token},
@@ -290,7 +291,8 @@ QString ChallengeAuthority::issueChallenge(const QString &publicKeyText)
 }
 
 QString ChallengeAuthority::verify(const QString &publicKeyText, const QString &challenge,
-                                   const QString &signatureB64, QString *error)
+                                   const QString &signatureB64, const QString &serviceBaseUrl,
+                                   QString *error)
 {
     const QString key = canonicalKeyText(publicKeyText);
     if (key.isEmpty()) {
@@ -310,8 +312,11 @@ QString ChallengeAuthority::verify(const QString &publicKeyText, const QString &
     }
     const QByteArray signature = velmor::crypto::base64UrlDecode(signatureB64);
     if (signature.size() != 64
-        || !velmor::crypto::verifyMessage(velmor::crypto::base64UrlDecode(key), challenge.toUtf8(),
-                                          signature)) {
+        || !velmor::crypto::verifyMessage(
+            velmor::crypto::base64UrlDecode(key),
+            velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(serviceBaseUrl),
+                                                       challenge),
+            signature)) {
         if (error)
             *error = QStringLiteral("invalid_signature");
         return {};

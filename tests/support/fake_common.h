@@ -136,11 +136,13 @@ public:
     // A fresh single-use challenge for the key (valid for a minute).
     QString issueChallenge(const QString &publicKeyText);
     // Checks that the challenge was issued to this key, is unused and fresh,
-    // and that the base64url signature verifies (ECDSA over the challenge
-    // text). Returns the new token, or empty with *error set
-    // ("unknown_challenge", "invalid_signature", "bad_public_key").
+    // and that the base64url signature verifies (ECDSA over the login text
+    // that binds the challenge to this service's base URL). Returns the new
+    // token, or empty with *error set ("unknown_challenge",
+    // "invalid_signature", "bad_public_key").
     QString verify(const QString &publicKeyText, const QString &challenge,
-                   const QString &signatureB64, QString *error = nullptr);
+                   const QString &signatureB64, const QString &serviceBaseUrl,
+                   QString *error = nullptr);
     // The key that owns a valid token; empty when unknown or expired.
     QString ownerOf(const QString &token) const;
     // From an "Authorization: Bearer …" header.

@@ -571,7 +571,8 @@ void FakeGroupServer::setUpRoutes()
                         QString error;
                         if (m_auth.verify(body.value(QStringLiteral("pubkey")).toString(),
                                           body.value(QStringLiteral("challenge")).toString(),
-                                          body.value(QStringLiteral("signature")).toString(), &error)
+                                          body.value(QStringLiteral("signature")).toString(),
+                                          m_http.baseUrl(), &error)
                                 .isEmpty())
                             return FakeReply::error(401, error);
                         const QString key = canonicalKeyText(body.value(QStringLiteral("pubkey")).toString());

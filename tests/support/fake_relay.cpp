@@ -142,7 +142,7 @@ FakeReply FakeRelay::handleVerify(const QHttpServerRequest &request)
     rememberBody(QStringLiteral("/v1/auth/verify"), body);
     QString error;
     const QString token = m_auth.verify(stringField(body, "identityPublicKey"), stringField(body, "challenge"),
-                                        stringField(body, "signature"), &error);
+                                        stringField(body, "signature"), m_http.baseUrl(), &error);
     if (token.isEmpty())
         return FakeReply::error(401, error);
     markSeen(stringField(body, "identityPublicKey"));
