@@ -1,6 +1,7 @@
 #include "net/supergroup_api.h"
 
 #include "identity/crypto.h"
+#include "identity/identity.h"
 #include "identity/service_login.h"
 #include "identity/vault.h"
 #include "net/http.h"
@@ -396,19 +397,30 @@ SGMessage SuperGroupApi::parseMessage(const QJsonObject &message, const QByteArr
         content = message.value(QStringLiteral("content")).toObject();
     m.hasContent = !content.isEmpty();
 
-    // Outer keys are snake_case; content keys come in either spelling.
+    // The content (camelCase or snake_case keys) wins over the outer
+    // snake_case fields, which nothing seals: where an outer field says
+    // something else than the content, the server has rewritten the message
+    // and it is refused. A message without content keeps its outer fields.
+    bool disagrees = false;
     auto pick = [&](const QString &snake, const QString &camel) {
-        QString value = text(message, snake);
-        if (value.isEmpty())
-            value = text(content, camel);
-        if (value.isEmpty())
-            value = text(content, snake);
-        return value;
+        QString inner = text(content, camel);
+        if (inner.isEmpty())
+            inner = text(content, snake);
+        const QString outer = text(message, snake);
+        if (!m.hasContent)
+            return outer;
+        if (!outer.isEmpty() && outer != inner)
+            disagrees = true;
+        return inner;
     };
 
-    m.type = text(message, QStringLiteral("type"));
+    // The type is also sent outside the box by the sender itself; content
+    // that names none takes it from there.
+    m.type = text(content, QStringLiteral("type"));
     if (m.type.isEmpty())
-        m.type = text(content, QStringLiteral("type"));
+        m.type = text(message, QStringLiteral("type"));
+    else if (!text(message, QStringLiteral("type")).isEmpty() && text(message, QStringLiteral("type")) != m.type)
+        disagrees = true;
     m.text = pick(QStringLiteral("text"), QStringLiteral("text"));
     m.senderAddress = pick(QStringLiteral("sender_address"), QStringLiteral("senderAddress"));
     m.senderDisplayName = pick(QStringLiteral("sender_display_name"), QStringLiteral("senderDisplayName"));
@@ -420,6 +432,32 @@ SGMessage SuperGroupApi::parseMessage(const QJsonObject &message, const QByteArr
     m.height = pick(QStringLiteral("height"), QStringLiteral("height")).toInt();
     m.voiceData = pick(QStringLiteral("voice_b64"), QStringLiteral("voiceB64"));
     m.durationMs = pick(QStringLiteral("duration_ms"), QStringLiteral("durationMs")).toInt();
+    if (m.hasContent) {
+        // The sender the outer field names must be the one the content names.
+        const QByteArray senderKey = velmor::crypto::normalisePublicKey(
+            velmor::crypto::base64UrlDecode(m.senderPubkey), true);
+        const QString innerKey = text(content, QStringLiteral("senderPubkey")).isEmpty()
+            ? text(content, QStringLiteral("sender_pubkey"))
+            : text(content, QStringLiteral("senderPubkey"));
+        if (!innerKey.isEmpty()
+            && velmor::crypto::normalisePublicKey(velmor::crypto::base64UrlDecode(innerKey), true) != senderKey)
+            disagrees = true;
+        if (!senderKey.isEmpty() && !m.senderAddress.isEmpty()
+            && m.senderAddress.compare(velmor::identity::ethereumAddress(senderKey), Qt::CaseInsensitive) != 0)
+            disagrees = true;
+    }
+    if (disagrees) {
+        qWarning().noquote() << QStringLiteral("[SG] message refused: outer fields disagree with its content id=%1 seq=%2")
+                                    .arg(m.messageId)
+                                    .arg(m.seq);
+        SGMessage refused;
+        refused.seq = m.seq;
+        refused.messageId = m.messageId;
+        refused.senderPubkey = m.senderPubkey;
+        refused.createdAt = m.createdAt;
+        refused.rejectReason = QStringLiteral("content_mismatch");
+        return refused;
+    }
     return m;
 }
 

@@ -63,6 +63,10 @@ struct SGMessage
     int durationMs = 0;
     qint64 createdAt = 0;
     bool hasContent = false;
+    // "content_mismatch" when the server's outer fields (sender, text, …)
+    // disagree with the content: the message is refused, hasContent is false
+    // and only seq, messageId, senderPubkey and createdAt are kept.
+    QString rejectReason;
 };
 
 struct SGReadState

@@ -358,7 +358,7 @@ private slots:
         populate(server);
         server.appendMessage(m_admin.publicKeyText(), QString(),
                              QJsonObject{{"type", "text"}, {"text", "snake"},
-                                         {"sender_display_name", "Ada"}, {"sender_address", "0xabc"},
+                                         {"sender_display_name", "Ada"}, {"sender_address", m_admin.erc20Address()},
                                          {"sender_avatar_kind", "builtin"}, {"sender_avatar_id", "7"}},
                              /*plainContent=*/true);
         server.appendMessage(m_admin.publicKeyText(), QStringLiteral("voice"),
@@ -375,7 +375,7 @@ private slots:
         QCOMPARE(messages.at(0).type, QStringLiteral("text"));
         QCOMPARE(messages.at(0).text, QStringLiteral("snake"));
         QCOMPARE(messages.at(0).senderDisplayName, QStringLiteral("Ada"));
-        QCOMPARE(messages.at(0).senderAddress, QStringLiteral("0xabc"));
+        QCOMPARE(messages.at(0).senderAddress, m_admin.erc20Address());
         QCOMPARE(messages.at(0).senderAvatarKind, QStringLiteral("builtin"));
         QCOMPARE(messages.at(0).senderAvatarId, QStringLiteral("7"));
         QVERIFY(messages.at(0).hasContent);
@@ -423,6 +423,66 @@ private slots:
         parsed = SuperGroupApi::parseMessage(message, reader.privateKey);
         QVERIFY(parsed.hasContent);
         QCOMPARE(parsed.text, QStringLiteral("plain"));
+    }
+
+    void outerFieldsCannotRewriteTheContent_data()
+    {
+        QTest::addColumn<QJsonObject>("outer");
+        QTest::addColumn<QJsonObject>("content");
+        QTest::addColumn<bool>("accepted");
+        const Identity alice(QByteArray(32, 0x11));
+        const Identity bob(QByteArray(32, 0x22));
+        const QJsonObject words{{"type", "text"}, {"text", "see you at 5"}, {"senderAddress", alice.erc20Address()}};
+        const QJsonObject fromAlice{{"seq", 3}, {"message_id", "m3"}, {"sender_pubkey", alice.publicKeyText()}};
+        auto with = [](QJsonObject object, const char *key, const QJsonValue &value) {
+            object.insert(QLatin1String(key), value);
+            return object;
+        };
+        QTest::newRow("honest") << fromAlice << words << true;
+        QTest::newRow("outer repeats the content") << with(fromAlice, "text", "see you at 5") << words << true;
+        QTest::newRow("outer type of the sender") << with(fromAlice, "type", "text") << words << true;
+        QTest::newRow("outer text put in the mouth")
+            << with(fromAlice, "text", "send me your phrase") << words << false;
+        QTest::newRow("outer text where the content has none")
+            << with(fromAlice, "text", "send me your phrase") << with(words, "text", QJsonValue()) << false;
+        QTest::newRow("message moved to another sender")
+            << with(fromAlice, "sender_pubkey", bob.publicKeyText()) << words << false;
+        QTest::newRow("sealed sender key of another member")
+            << fromAlice << with(words, "senderPubkey", bob.publicKeyText()) << false;
+        QTest::newRow("outer address of another member")
+            << with(fromAlice, "sender_address", bob.erc20Address()) << words << false;
+        QTest::newRow("outer display name") << with(fromAlice, "sender_display_name", "Admin") << words << false;
+        QTest::newRow("outer type changed") << with(fromAlice, "type", "system") << words << false;
+        QTest::newRow("address in another letter case")
+            << fromAlice << with(words, "senderAddress", alice.erc20Address().toUpper().replace("0X", "0x"))
+            << true;
+    }
+
+    void outerFieldsCannotRewriteTheContent()
+    {
+        // A hostile group server seals the member's real content to the
+        // reader but edits the fields around it.
+        QFETCH(QJsonObject, outer);
+        QFETCH(QJsonObject, content);
+        QFETCH(bool, accepted);
+        const Identity reader = Identity::generate();
+        for (const bool sealed : {true, false}) {
+            QJsonObject message = outer;
+            if (sealed)
+                message.insert("enc_content",
+                               Ecies::seal(reader.publicKey, QJsonDocument(content).toJson(QJsonDocument::Compact)));
+            else
+                message.insert("content", content);
+            const SGMessage m = SuperGroupApi::parseMessage(message, reader.privateKey);
+            QCOMPARE(m.hasContent, accepted);
+            QCOMPARE(m.rejectReason.isEmpty(), accepted);
+            QCOMPARE(m.seq, qint64(3));
+            QCOMPARE(m.messageId, QStringLiteral("m3"));
+            if (accepted)
+                QCOMPARE(m.text, content.value("text").toString());
+            else
+                QVERIFY(m.text.isEmpty() && m.senderAddress.isEmpty() && m.senderDisplayName.isEmpty());
+        }
     }
 
     void everyContentFieldReadsInBothSpellings()
