@@ -20,6 +20,9 @@ namespace velmor::net {
 
 namespace {
 
+// What Qt may hold of one answer before this thread has taken it.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
+
 // One manager per thread: QNetworkAccessManager is not thread-safe, and pool
 // threads come and go. The manager is deleted from the thread's own finished
 // signal so that it dies on the thread it belongs to; the main thread's
@@ -168,8 +171,10 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
     }
 
     QNetworkRequest networkRequest(request.url);
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                QNetworkRequest::NoLessSafeRedirectPolicy);
+    // The services never redirect: a redirect is returned as the answer it
+    // is, so that neither the request nor its bearer token goes to another
+    // host, nor past the loopback-only rule for plain http.
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!request.body.isEmpty() || request.method.toUpper() != "GET")
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, request.contentType);
     networkRequest.setRawHeader("Accept", "application/json");
@@ -194,7 +199,31 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         return false;
     }
     pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
+    // Without a bound Qt's network thread reads as fast as the peer sends and
+    // queues it all for this thread; bounded, it stops reading from the
+    // socket until the body read so far has been taken.
+    pending.reply->setReadBufferSize(qMin<qint64>(pending.cap + 1, kReadBufferBytes));
     return true;
+}
+
+// A failure of the transport rather than an HTTP status: the connection or
+// the exchange broke, so whatever body came is not the whole answer. (Qt
+// gives some HTTP statuses codes of the protocol range, 400 for one, so
+// only its outright protocol failure counts from there.)
+bool isTransportError(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    return (code >= 1 && code < 200) || error == QNetworkReply::ProtocolFailure;
+}
+
+// The body is shorter or longer than the length the answer stated (only
+// checkable when the body was not decoded from a compressed transfer).
+bool bodyDisagreesWithLength(const QNetworkReply *reply, qint64 received)
+{
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!length.isValid() || reply->hasRawHeader("Content-Encoding"))
+        return false;
+    return length.toLongLong() != received;
 }
 
 void finishRequest(Pending &pending)
@@ -213,13 +242,18 @@ void finishRequest(Pending &pending)
         response.error = QStringLiteral("response_too_large");
     } else {
         response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        response.body = pending.body;
-        if (response.status == 0) {
-            response.error = reply->errorString();
+        if (response.status == 0 || isTransportError(reply->error())
+            || bodyDisagreesWithLength(reply, pending.body.size())) {
+            // Cut short: the status stays for the log, the partial body
+            // goes, and the request has failed whatever the status said.
+            response.error = reply->error() != QNetworkReply::NoError ? reply->errorString()
+                                                                      : QStringLiteral("incomplete_response");
             if (response.error.isEmpty())
                 response.error = QStringLiteral("network_error");
+        } else {
+            response.body = pending.body;
+            response.success = response.status >= 200 && response.status < 300;
         }
-        response.success = response.status >= 200 && response.status < 300;
     }
     pending.body.clear();
     // A pool thread has no running loop to process a deferred delete.

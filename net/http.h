@@ -16,12 +16,15 @@ namespace velmor::net {
 constexpr int kDefaultTimeoutMs = 15000;
 constexpr qint64 kMaxResponseBytes = 32 * 1024 * 1024;
 
+// Redirects are never followed: a 3xx comes back as a failed answer with its
+// status. An answer cut short (the connection broke, or the body is not as
+// long as stated) fails with its status kept, no body and an error text.
 struct HttpResponse
 {
     int status = 0;     // HTTP status, 0 when no answer came
     QByteArray body;
-    bool success = false; // a 2xx answer
-    QString error;        // transport error text ("timeout", "insecure_endpoint", …), empty on an answer
+    bool success = false; // a whole 2xx answer
+    QString error;        // transport error text ("timeout", "insecure_endpoint", …), empty on a whole answer
 
     // The body as a JSON object; empty when it is not one.
     QJsonObject json() const;

@@ -1,0 +1,87 @@
+// The HTTP runner against servers that break the rules: a body cut short of
+// its stated length, redirects elsewhere, and a chunked answer without end.
+#include "net/http.h"
+#include "support/hostile_server.h"
+
+#include <QtTest>
+
+using namespace velmor::net;
+using velmor::fakes::HostileServer;
+
+class HostileHttpTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bodyCutShortIsAFailure();
+    void redirectsAreNotFollowed_data();
+    void redirectsAreNotFollowed();
+    void endlessAnswerIsReadOnlyUpToTheCap();
+};
+
+void HostileHttpTest::bodyCutShortIsAFailure()
+{
+    HostileServer server(HostileServer::Behaviour::ShortBody);
+    QVERIFY(server.port() > 0);
+    HttpRequest request;
+    request.url = QUrl(server.httpUrl("/v1/image/get"));
+    request.timeoutMs = 5000;
+    const HttpResponse response = runHttp(request);
+    QVERIFY2(!response.success, "100 of 500000 bytes taken as the whole answer");
+    QVERIFY(!response.error.isEmpty());
+    QVERIFY(response.error != QStringLiteral("timeout"));
+    QVERIFY(response.body.isEmpty());
+}
+
+void HostileHttpTest::redirectsAreNotFollowed_data()
+{
+    QTest::addColumn<QString>("targetHost");
+    QTest::addColumn<QString>("method");
+    QTest::newRow("another host name, GET") << "localhost" << "GET";
+    QTest::newRow("another host name, POST") << "localhost" << "POST";
+    QTest::newRow("same address, another port") << "127.0.0.1" << "GET";
+}
+
+void HostileHttpTest::redirectsAreNotFollowed()
+{
+    QFETCH(QString, targetHost);
+    QFETCH(QString, method);
+    HostileServer target(HostileServer::Behaviour::Record);
+    HostileServer redirector(HostileServer::Behaviour::Redirect,
+                             QStringLiteral("http://%1:%2/collect").arg(targetHost).arg(target.port()).toLatin1());
+    QVERIFY(target.port() > 0 && redirector.port() > 0);
+
+    HttpRequest request;
+    request.method = method.toLatin1();
+    request.url = QUrl(redirector.httpUrl("/v1/message/pull"));
+    request.body = "{}";
+    request.bearerToken = QStringLiteral("secret-token");
+    request.timeoutMs = 5000;
+    const HttpResponse response = runHttp(request);
+    QCOMPARE(response.status, 302);
+    QVERIFY(!response.success);
+    QCOMPARE(redirector.connections(), 1);
+    QCOMPARE(target.connections(), 0);
+    QVERIFY(!target.lastRequestHead().contains("secret-token"));
+}
+
+// Qt's network thread would read an unpaced sender as fast as it sends and
+// queue it all; the runner must stop it near the cap.
+void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
+{
+    HostileServer server(HostileServer::Behaviour::EndlessChunked);
+    QVERIFY(server.port() > 0);
+    HttpRequest request;
+    request.url = QUrl(server.httpUrl("/v1/message/pull"));
+    request.maxResponseBytes = 1024 * 1024;
+    request.timeoutMs = 20000;
+    const HttpResponse response = runHttp(request);
+    QCOMPARE(response.error, QStringLiteral("response_too_large"));
+    QVERIFY(response.body.isEmpty());
+    QTRY_VERIFY(server.peerClosed());
+    // The cap, Qt's bounded buffer and the sockets' own buffers; nothing
+    // near what the sender offered.
+    QVERIFY2(server.bytesSent() < 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+}
+
+QTEST_GUILESS_MAIN(HostileHttpTest)
+#include "test_hostile_http.moc"
