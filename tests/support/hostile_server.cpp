@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QList>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
