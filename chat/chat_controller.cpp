@@ -1,0 +1,328 @@
+#include "chat/chat_controller.h"
+
+#include "chat/peer_keys.h"
+#include "groups/group_card.h"
+#include "identity/content.h"
+#include "store/chat_store.h"
+
+#include <QDebug>
+
+using namespace velmor::chat;
+
+ChatController::ChatController(QObject *parent)
+    : QObject(parent)
+    , m_jobs(this, m_session)
+{
+    connect(&m_errors, &ErrorModel::lastErrorChanged, this, &ChatController::lastErrorChanged);
+    connect(&m_errors, &ErrorModel::operationFailed, this, &ChatController::operationFailed);
+    connect(&m_errors, &ErrorModel::errorOccurred, this, &ChatController::errorOccurred);
+
+    m_pullTimer.setInterval(kPullIntervalMs);
+    connect(&m_pullTimer, &QTimer::timeout, this, &ChatController::onPullTimer);
+    m_ackFlushTimer.setInterval(kAckFlushIntervalMs);
+    connect(&m_ackFlushTimer, &QTimer::timeout, this, &ChatController::retryPendingAcks);
+
+    watchReachability(true);
+}
+
+ChatController::~ChatController() = default;
+
+void ChatController::watchReachability(bool on)
+{
+    if (!on) {
+        if (QNetworkInformation *info = QNetworkInformation::instance())
+            disconnect(info, nullptr, this, nullptr);
+        return;
+    }
+    // The platform's default backend, or any that reports reachability (the
+    // default one is missing on some Linux desktops). Without a backend the
+    // timers, the sockets and resumeAfterNetworkRecovery() carry on alone.
+    if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend())
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
+    if (QNetworkInformation *info = QNetworkInformation::instance())
+        connect(info, &QNetworkInformation::reachabilityChanged, this, &ChatController::handleReachabilityChange);
+}
+
+// ---- session lifecycle ---------------------------------------------------------
+
+void ChatController::start()
+{
+    if (!m_session.storeOpen())
+        return;
+    m_session.begin();
+    ensureGroupConversations();
+    reloadContacts();
+    importNormalJoinRequests();
+    rebuildNotifications();
+    m_superGroups.loadFromStore();
+    reloadConversations();
+    m_pullTimer.start();
+    m_ackFlushTimer.start();
+    connectInboxRealtime();
+    connectDnsRealtime();
+    pullOnce();
+    refreshSuperGroupsInBackground();
+    reloadNotificationsInBackground();
+    emit lifecycleRestored();
+}
+
+void ChatController::ensureGroupConversations()
+{
+    GroupRegistry &registry = GroupRegistry::instance();
+    registry.reloadFromStore();
+    for (const QString &groupId : registry.groupIds()) {
+        if (const auto card = registry.card(groupId))
+            m_session.store().ensureGroupConversation(groupId, card->name);
+    }
+}
+
+void ChatController::stop()
+{
+    // Every job still running belongs to the session that ends here: its
+    // result is dropped when it comes back (JobRunner).
+    m_session.end();
+    m_pullTimer.stop();
+    m_ackFlushTimer.stop();
+    closePushSockets();
+    stopSuperGroupClients();
+    forgetSendCaches();
+
+    m_superGroups.clear();
+    m_conversations.clear();
+    m_messages.clear();
+    m_contacts.clear();
+    m_notifications.clear();
+    m_discoveryResult.clear();
+    m_current.clear();
+
+    emit conversationsChanged();
+    emit messagesChanged();
+    emit contactsChanged();
+    emit notificationsChanged();
+    emit friendInfoChanged();
+    emit discoveryChanged();
+    emit currentChanged();
+}
+
+void ChatController::resumeAfterNetworkRecovery()
+{
+    runRecovery();
+}
+
+void ChatController::runRecovery()
+{
+    if (!m_session.storeOpen())
+        return;
+    connectInboxRealtime();
+    pullOnce();
+    refreshSuperGroupsInBackground();
+    reloadNotificationsInBackground();
+    for (const SuperGroupRecord &group : m_session.store().superGroups())
+        pullSuperGroup(group.server_url);
+    emit lifecycleRestored();
+}
+
+void ChatController::handleReachabilityChange(QNetworkInformation::Reachability reachability)
+{
+    if (reachability == QNetworkInformation::Reachability::Disconnected)
+        return;
+    runRecovery();
+}
+
+void ChatController::onPullTimer()
+{
+    pullOnce();
+    const QString peer = m_current.peer();
+    if (velmor::chat::isSuperGroupPeer(peer))
+        pullSuperGroup(serverUrlOfPeer(peer));
+}
+
+void ChatController::notifyIncoming(const QString &peer, const QString &title, bool muted)
+{
+    if (muted || peer.isEmpty() || peer == m_current.peer())
+        return;
+    emit systemNotificationRequested(peer, title.isEmpty() ? QStringLiteral("Pelorin") : title,
+                                     QStringLiteral("收到新消息"));
+}
+
+void ChatController::activateSystemNotification(const QString &target)
+{
+    if (target.startsWith(QLatin1String("event:")))
+        emit openNotificationsRequested();
+    else
+        openConversation(target);
+}
+
+// ---- lists -------------------------------------------------------------------------
+
+void ChatController::reloadConversations()
+{
+    m_conversations.rebuild(m_superGroups);
+    emit conversationsChanged();
+}
+
+void ChatController::reloadMessages()
+{
+    m_messages.rebuild(m_current.peer());
+    emit messagesChanged();
+}
+
+void ChatController::reloadContacts()
+{
+    m_contacts.reloadContacts(m_session.myKey());
+    emit contactsChanged();
+}
+
+void ChatController::updateConversationConnectionState(const QString &serverUrl, const QString &state,
+                                                       int latencyMs)
+{
+    if (m_conversations.updateConnectionState(serverUrl, state, latencyMs))
+        emit conversationsChanged();
+    if (m_current.peer() == SuperGroupDirectory::peerFor(serverUrl))
+        emit currentChanged();
+}
+
+// ---- current conversation ------------------------------------------------------
+
+bool ChatController::isGroupPeer(const QString &peer)
+{
+    return velmor::chat::isGroupPeer(peer);
+}
+
+bool ChatController::isSuperGroupPeer(const QString &peer)
+{
+    return velmor::chat::isSuperGroupPeer(peer);
+}
+
+QString ChatController::shortAddress(const QString &text)
+{
+    return velmor::chat::shortAddress(text);
+}
+
+QString ChatController::currentGroupKind() const
+{
+    return m_current.groupKind();
+}
+
+QString ChatController::currentGroupSubtitle() const
+{
+    return m_current.groupSubtitle(m_superGroups);
+}
+
+bool ChatController::currentCanSend() const
+{
+    return m_current.canSend();
+}
+
+void ChatController::openConversation(const QString &peerPubkey)
+{
+    const QString peer = peerPubkey;
+    m_current.open(peer, m_superGroups);
+    ChatStore &store = m_session.store();
+    if (velmor::chat::isSuperGroupPeer(peer)) {
+        store.resetUnread(peer);
+        emit currentChanged();
+        reloadMessages();
+        openSuperGroup(serverUrlOfPeer(peer));
+        return;
+    }
+    const QString conversationId = conversationIdForPeer(peer);
+    if (!conversationId.isEmpty())
+        store.resetUnread(conversationId);
+    emit currentChanged();
+    reloadMessages();
+    reloadConversations();
+}
+
+bool ChatController::newChat(const QString &peerPubkey)
+{
+    QString error;
+    const QString key = CurrentConversation::normaliseNewChatKey(peerPubkey, m_session.myKey(), &error);
+    if (key.isEmpty()) {
+        m_errors.publishWord(error);
+        return false;
+    }
+    m_session.store().ensureDirectConversation(key, key, velmor::chat::shortAddress(key));
+    reloadConversations();
+    openConversation(key);
+    return true;
+}
+
+void ChatController::deleteConversation(const QString &peer)
+{
+    if (peer.isEmpty() || velmor::chat::isSuperGroupPeer(peer) || isOfficialAccountKey(peer))
+        return;
+    const QString conversationId = conversationIdForPeer(peer);
+    if (!conversationId.isEmpty())
+        m_session.store().clearConversation(conversationId);
+    if (peer == m_current.peer()) {
+        m_current.closePeer();
+        m_messages.clear();
+        emit currentChanged();
+        emit messagesChanged();
+    }
+    reloadConversations();
+}
+
+void ChatController::deleteCurrentConversation()
+{
+    deleteConversation(m_current.peer());
+}
+
+void ChatController::deleteCurrentContact()
+{
+    const QString peer = m_current.peer();
+    if (peer.isEmpty())
+        return;
+    m_session.store().deleteContact(peer);
+    loadCurrentFriendInfo();
+    reloadConversations();
+}
+
+// ---- contacts and friend information ---------------------------------------------
+
+void ChatController::loadCurrentFriendInfo()
+{
+    m_contacts.loadFriendInfo(m_current);
+    emit friendInfoChanged();
+}
+
+bool ChatController::updateCurrentFriendRemark(const QString &remark)
+{
+    if (!ContactBook::writeRemark(m_current, remark))
+        return false;
+    openConversation(m_current.peer());
+    loadCurrentFriendInfo();
+    return true;
+}
+
+void ChatController::setCurrentFriendBlocked(bool blocked)
+{
+    if (ContactBook::writeBlocked(m_current, blocked))
+        loadCurrentFriendInfo();
+}
+
+void ChatController::setCurrentConversationMuted(bool muted)
+{
+    const QString peer = m_current.peer();
+    if (peer.isEmpty())
+        return;
+    m_session.store().setConversationMuted(peer, muted);
+    reloadConversations();
+    loadCurrentFriendInfo();
+}
+
+void ChatController::mergePeerProfile(const QString &peerKey, const QString &address, const QString &avatarKind,
+                                      const QString &avatarId, qint64 timestamp)
+{
+    ContactBook::mergePeerProfile(peerKey, address, avatarKind, avatarId, timestamp);
+}
+
+// ---- discovery ---------------------------------------------------------------------
+
+void ChatController::clearDiscovery()
+{
+    m_discoveryResult.clear();
+    m_discoveryBusy = false;
+    emit discoveryChanged();
+}

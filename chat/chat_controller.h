@@ -1,0 +1,247 @@
+// The object the views know as "Chat": one signed-in chat session.
+//
+// It is a façade. Its state lives in one class per feature, each in its own
+// file: the session and its background jobs (chat_session.h, job_runner.h),
+// the error model (error_model.h), the conversation and message lists
+// (conversation_list.h, message_list.h), the open conversation
+// (current_conversation.h), contacts and friend information
+// (contact_book.h) and the super-group table (supergroup_directory.h).
+// Features that later parts bring (inbox and acknowledgements, sending, push
+// sockets, discovery, notifications, normal-group operations, super-group
+// logic) are added the same way: a class that receives the ChatHost
+// interface (chat_host.h), and a forward from the matching member below.
+// Until a feature is there, its invokable reports "not_available" through
+// the error model (or answers the documented empty value), and the session
+// steps that would call it do nothing.
+//
+// Everything here runs on the GUI thread; slow work goes to JobRunner.
+#pragma once
+
+#include "chat/chat_host.h"
+#include "chat/chat_session.h"
+#include "chat/contact_book.h"
+#include "chat/conversation_list.h"
+#include "chat/current_conversation.h"
+#include "chat/error_model.h"
+#include "chat/job_runner.h"
+#include "chat/message_list.h"
+#include "chat/supergroup_directory.h"
+
+#include <QNetworkInformation>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+#include <QVariantMap>
+
+class ChatController : public QObject, private velmor::chat::ChatHost
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList conversations READ conversations NOTIFY conversationsChanged)
+    Q_PROPERTY(QVariantList messages READ messages NOTIFY messagesChanged)
+    Q_PROPERTY(QString currentPeer READ currentPeer NOTIFY currentChanged)
+    Q_PROPERTY(QString currentTitle READ currentTitle NOTIFY currentChanged)
+    Q_PROPERTY(QString currentAddress READ currentAddress NOTIFY currentChanged)
+    Q_PROPERTY(QString currentAvatarKind READ currentAvatarKind NOTIFY currentChanged)
+    Q_PROPERTY(QString currentAvatarId READ currentAvatarId NOTIFY currentChanged)
+    Q_PROPERTY(bool currentVerified READ currentVerified NOTIFY currentChanged)
+    Q_PROPERTY(bool currentOfficial READ currentOfficial NOTIFY currentChanged)
+    Q_PROPERTY(QString currentGroupKind READ currentGroupKind NOTIFY currentChanged)
+    Q_PROPERTY(QString currentGroupSubtitle READ currentGroupSubtitle NOTIFY currentChanged)
+    Q_PROPERTY(bool currentCanSend READ currentCanSend NOTIFY currentChanged)
+    Q_PROPERTY(bool syncing READ syncing NOTIFY syncingChanged)
+    Q_PROPERTY(QVariantMap lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(bool discoveryBusy READ discoveryBusy NOTIFY discoveryChanged)
+    Q_PROPERTY(QVariantMap discoveryResult READ discoveryResult NOTIFY discoveryChanged)
+    Q_PROPERTY(QVariantList contacts READ contacts NOTIFY contactsChanged)
+    Q_PROPERTY(QVariantList notifications READ notifications NOTIFY notificationsChanged)
+    Q_PROPERTY(int notificationCount READ notificationCount NOTIFY notificationsChanged)
+    Q_PROPERTY(QVariantMap friendInfo READ friendInfo NOTIFY friendInfoChanged)
+
+public:
+    static constexpr int kPullIntervalMs = 4000;
+    static constexpr int kAckFlushIntervalMs = 5000;
+
+    explicit ChatController(QObject *parent = nullptr);
+    ~ChatController() override;
+
+    // ---- properties ------------------------------------------------------
+    QVariantList conversations() const { return m_conversations.rows(); }
+    QVariantList messages() const { return m_messages.rows(); }
+    QString currentPeer() const { return m_current.peer(); }
+    QString currentTitle() const { return m_current.title(); }
+    QString currentAddress() const { return m_current.address(); }
+    QString currentAvatarKind() const { return m_current.avatarKind(); }
+    QString currentAvatarId() const { return m_current.avatarId(); }
+    bool currentVerified() const { return m_current.verified(); }
+    bool currentOfficial() const { return m_current.official(); }
+    QString currentGroupKind() const;
+    QString currentGroupSubtitle() const;
+    bool currentCanSend() const;
+    bool syncing() const { return m_syncing; }
+    QVariantMap lastError() const { return m_errors.lastError(); }
+    bool discoveryBusy() const { return m_discoveryBusy; }
+    QVariantMap discoveryResult() const { return m_discoveryResult; }
+    QVariantList contacts() const { return m_contacts.contacts(); }
+    QVariantList notifications() const { return m_notifications; }
+    int notificationCount() const { return int(m_notifications.size()); }
+    QVariantMap friendInfo() const { return m_contacts.friendInfo(); }
+
+    // ---- pure helpers used across the parts ------------------------------
+    static bool isGroupPeer(const QString &peer);
+    static bool isSuperGroupPeer(const QString &peer);
+    static QString shortAddress(const QString &text);
+
+    // ---- not exposed to QML ----------------------------------------------
+    void reloadMessages() override;
+    void reloadConversations() override;
+    void notifyIncoming(const QString &peer, const QString &title, bool muted) override;
+    void updateConversationConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
+    void mergePeerProfile(const QString &peerKey, const QString &address, const QString &avatarKind,
+                          const QString &avatarId, qint64 timestamp);
+    // Follows the platform's network reachability (on at construction): a
+    // return of the network runs the recovery sequence.
+    void watchReachability(bool on);
+    void handleReachabilityChange(QNetworkInformation::Reachability reachability);
+    // True while the session runs (the pull timer is the sign of it).
+    bool isStarted() const { return m_pullTimer.isActive(); }
+    // Background jobs whose result has not come back yet.
+    int pendingJobs() const { return m_jobs.pending(); }
+    // What the feature parts are built on (session, jobs, errors, list
+    // reloads); handed to each part, and to tests that drive a job.
+    velmor::chat::ChatHost &host() { return *this; }
+
+signals:
+    void voiceRoomOpenChanged(const QString &serverUrl, bool open);
+    void conversationsChanged();
+    void messagesChanged();
+    void currentChanged();
+    void syncingChanged();
+    void errorOccurred(const QString &msg);
+    void operationFailed(const QVariantMap &error);
+    void lastErrorChanged();
+    void superGroupInfoLoaded(const QVariantMap &info);
+    void superGroupEvent(const QString &serverUrl, const QString &type, const QVariantMap &data);
+    void discoveryChanged();
+    void contactsChanged();
+    void notificationsChanged();
+    void friendInfoChanged();
+    void discoveryCompleted(bool ok, const QString &status);
+    void systemNotificationRequested(const QString &peer, const QString &title, const QString &body);
+    void openNotificationsRequested();
+    void lifecycleRestored();
+    void sgCapacityLoaded(bool ok, int standardAvailable, int premiumAvailable);
+    void sgCreateCompleted(bool ok, const QString &error);
+
+public:
+    // ---- session lifecycle -----------------------------------------------
+    Q_INVOKABLE void start();
+    Q_INVOKABLE void stop();
+    Q_INVOKABLE void refresh();
+    Q_INVOKABLE void resumeAfterNetworkRecovery();
+    Q_INVOKABLE void activateSystemNotification(const QString &target);
+    // ---- current conversation --------------------------------------------
+    Q_INVOKABLE void openConversation(const QString &peerPubkey) override;
+    Q_INVOKABLE bool newChat(const QString &peerPubkey);
+    // ---- discovery and joining -------------------------------------------
+    Q_INVOKABLE void resolveDiscoveryInput(const QString &input);
+    Q_INVOKABLE void resolveQrImage(const QString &fileUrl);
+    Q_INVOKABLE void clearDiscovery();
+    Q_INVOKABLE bool saveContactAndStartChat(const QString &remark);
+    Q_INVOKABLE void joinDiscoveredGroup(const QString &note = QString());
+    // ---- contacts and notifications --------------------------------------
+    Q_INVOKABLE void reloadContacts() override;
+    Q_INVOKABLE void reloadNotifications();
+    Q_INVOKABLE void resolveJoinNotification(const QString &kind, const QString &target,
+                                             const QString &requesterPublicKey, const QString &action);
+    // ---- normal groups ---------------------------------------------------
+    Q_INVOKABLE bool createGroupFromContacts(const QString &name, const QVariantList &publicKeys);
+    Q_INVOKABLE bool createGroup(const QString &name, const QString &membersCsv);
+    Q_INVOKABLE bool addGroupMembers(const QString &groupId, const QString &membersCsv);
+    Q_INVOKABLE bool addGroupMembersFromContacts(const QString &groupId, const QVariantList &publicKeys);
+    Q_INVOKABLE bool removeGroupMember(const QString &groupId, const QString &memberRawPubkey);
+    Q_INVOKABLE bool renameGroup(const QString &groupId, const QString &newName);
+    Q_INVOKABLE bool updateGroupRemark(const QString &groupId, const QString &remark);
+    Q_INVOKABLE bool updateGroupNickname(const QString &groupId, const QString &nickname);
+    Q_INVOKABLE bool setGroupVisibility(const QString &groupId, bool visible);
+    Q_INVOKABLE void setGroupMuted(const QString &groupId, bool muted);
+    Q_INVOKABLE void leaveOrDeleteGroup(const QString &groupId);
+    Q_INVOKABLE QVariantMap currentGroupInfo();
+    // ---- super groups ----------------------------------------------------
+    Q_INVOKABLE void loadSuperGroupInfo();
+    Q_INVOKABLE void updateSuperGroupMeta(const QString &name, const QString &notice, bool joinOpen);
+    Q_INVOKABLE void setSuperGroupAllMuted(bool muted);
+    Q_INVOKABLE void updateSuperGroupProfile(const QString &nickname);
+    Q_INVOKABLE void setSuperGroupMuted(bool muted);
+    Q_INVOKABLE void inviteSuperGroupMembers(const QVariantList &publicKeys);
+    Q_INVOKABLE void removeSuperGroupMember(const QString &publicKey);
+    Q_INVOKABLE void setSuperGroupMemberRole(const QString &publicKey, const QString &role);
+    Q_INVOKABLE void syncSuperGroupProfiles();
+    Q_INVOKABLE void refreshSuperGroups();
+    Q_INVOKABLE bool joinSuperGroup(const QString &serverUrl, const QString &note);
+    Q_INVOKABLE void fetchSgCapacity();
+    Q_INVOKABLE void createSuperGroup(const QString &creationKey, const QString &name, const QString &type);
+    // ---- sending ---------------------------------------------------------
+    Q_INVOKABLE void sendText(const QString &text);
+    Q_INVOKABLE void sendImageFromFile(const QString &fileUrl);
+    Q_INVOKABLE void sendVoiceFromFile(const QString &filePath, int durationMs);
+    // ---- friend information ----------------------------------------------
+    Q_INVOKABLE void loadCurrentFriendInfo();
+    Q_INVOKABLE bool updateCurrentFriendRemark(const QString &remark);
+    Q_INVOKABLE void setCurrentFriendBlocked(bool blocked);
+    Q_INVOKABLE void setCurrentConversationMuted(bool muted);
+    Q_INVOKABLE void deleteCurrentContact();
+    Q_INVOKABLE void deleteCurrentConversation();
+    Q_INVOKABLE void deleteConversation(const QString &peer);
+    Q_INVOKABLE void retryMessage(const QString &messageId);
+
+private:
+    // ChatHost
+    velmor::chat::ChatSession &session() override { return m_session; }
+    velmor::chat::ErrorModel &errors() override { return m_errors; }
+    velmor::chat::JobRunner &jobs() override { return m_jobs; }
+    velmor::chat::SuperGroupDirectory &superGroups() override { return m_superGroups; }
+    const velmor::chat::CurrentConversation &current() const override { return m_current; }
+
+    void runRecovery();
+    void onPullTimer();
+    void ensureGroupConversations();
+
+    // Seams of the features that later parts bring. Each does nothing until
+    // its part is added; the lifecycle calls them in their fixed places.
+    // They live, with the invokables of the same feature, in
+    // chat_controller_messaging.cpp (inbox, acknowledgements, sending, push
+    // sockets), chat_controller_directory.cpp (discovery, notifications,
+    // normal groups) and chat_controller_supergroups.cpp (super groups).
+    void pullOnce();                                   // inbox: pull and process envelopes
+    void retryPendingAcks();                           // inbox: flush queued acknowledgements
+    void connectInboxRealtime();                       // push sockets: relay new-message socket
+    void connectDnsRealtime();                         // push sockets: group-centre socket
+    void closePushSockets();                           // push sockets: timers, counters, close
+    void refreshSuperGroupsInBackground();             // super groups: the user's group list
+    void stopSuperGroupClients();                      // super groups: realtime clients
+    void openSuperGroup(const QString &serverUrl);     // super groups: info and read state
+    void pullSuperGroup(const QString &serverUrl);     // super groups: message pull
+    void importNormalJoinRequests();                   // notifications: stored join requests
+    void rebuildNotifications();                       // notifications: list from the store
+    void reloadNotificationsInBackground();            // notifications: pending super-group requests
+    void forgetSendCaches();                           // sending: cached voice waveforms
+
+    velmor::chat::ChatSession m_session;
+    velmor::chat::ErrorModel m_errors;
+    velmor::chat::JobRunner m_jobs;
+    velmor::chat::SuperGroupDirectory m_superGroups;
+    velmor::chat::ConversationList m_conversations;
+    velmor::chat::MessageList m_messages;
+    velmor::chat::CurrentConversation m_current;
+    velmor::chat::ContactBook m_contacts;
+
+    QTimer m_pullTimer;
+    QTimer m_ackFlushTimer;
+
+    // Owned by the parts still to come; held here so the QML surface is whole.
+    bool m_syncing = false;
+    bool m_discoveryBusy = false;
+    QVariantMap m_discoveryResult;
+    QVariantList m_notifications;
+};

@@ -1,0 +1,56 @@
+// What a feature part of the chat controller is given. The controller
+// (ChatController, the "Chat" object of the views) is a façade: each feature
+// (inbox and acknowledgements, sending, push sockets, discovery,
+// notifications, normal groups, super groups) is a class of its own that
+// receives a ChatHost& in its constructor and keeps no pointer to the
+// façade's QML surface.
+//
+// A part:
+// - reads the session (owner, store, identity) and starts background jobs
+//   through `jobs()`, whose results are dropped when the session changed;
+// - reports failures through `errors()` (publishWord / publish), never by
+//   emitting the façade's signals itself;
+// - asks for list rebuilds with reloadConversations(), reloadMessages() and
+//   reloadContacts() after it changed what they show, and opens a
+//   conversation with openConversation();
+// - keeps super-group state in `superGroups()` (runtime records and
+//   conversation entries) so the conversation list and the current
+//   conversation read one table;
+// - signals of its own that QML must see (syncing, discovery, capacity …)
+//   are declared on the part (a QObject part) and forwarded by the façade
+//   with one connect in its constructor.
+#pragma once
+
+#include <QString>
+
+namespace velmor::chat {
+
+class ChatSession;
+class ErrorModel;
+class JobRunner;
+class SuperGroupDirectory;
+class CurrentConversation;
+
+class ChatHost
+{
+public:
+    virtual ~ChatHost() = default;
+
+    virtual ChatSession &session() = 0;
+    virtual ErrorModel &errors() = 0;
+    virtual JobRunner &jobs() = 0;
+    virtual SuperGroupDirectory &superGroups() = 0;
+    virtual const CurrentConversation &current() const = 0;
+
+    // Rebuild a list from the store and tell the views (one change signal each).
+    virtual void reloadConversations() = 0;
+    virtual void reloadMessages() = 0;
+    virtual void reloadContacts() = 0;
+    // Makes a peer the open conversation (title, marks, messages).
+    virtual void openConversation(const QString &peer) = 0;
+    // Asks for a desktop notice of a new message (none for the open
+    // conversation, an empty peer or a muted conversation).
+    virtual void notifyIncoming(const QString &peer, const QString &title, bool muted) = 0;
+};
+
+} // namespace velmor::chat

@@ -1,0 +1,223 @@
+#include "chat/conversation_list.h"
+
+#include "chat/payloads.h"
+#include "chat/peer_keys.h"
+#include "chat/supergroup_directory.h"
+#include "identity/content.h"
+#include "store/chat_store.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <vector>
+
+namespace velmor::chat {
+
+namespace {
+
+const QString kPeer = QStringLiteral("peer");
+const QString kDisplay = QStringLiteral("display");
+const QString kAddress = QStringLiteral("address");
+const QString kLast = QStringLiteral("last");
+const QString kBlocked = QStringLiteral("blocked");
+const QString kUnread = QStringLiteral("unread");
+const QString kTs = QStringLiteral("ts");
+const QString kMuted = QStringLiteral("muted");
+
+QString foldWhiteSpace(const QString &text)
+{
+    // Most previews hold no run of white space and no line break: skip the
+    // regular expression for them.
+    bool plain = true;
+    for (int i = 0; i < text.size() && plain; ++i) {
+        const QChar c = text.at(i);
+        if (c.isSpace() && (c != QLatin1Char(' ') || i == 0 || i + 1 == text.size()
+                            || text.at(i + 1).isSpace()))
+            plain = false;
+    }
+    if (plain)
+        return text;
+    static const QRegularExpression spaces(QStringLiteral("\\s+"));
+    return QString(text).replace(spaces, QStringLiteral(" ")).trimmed();
+}
+
+} // namespace
+
+QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
+                                              const std::optional<ContactRecord> &contact)
+{
+    const QString peer = record.peer_raw_public_key;
+    const QString folded = foldWhiteSpace(record.last_message);
+    const QString preview = folded.isEmpty() ? QStringLiteral("暂无消息") : payload::lastMessagePreview(folded);
+
+    QVariantMap map;
+    map.insert(kPeer, peer);
+    map.insert(kTs, record.last_timestamp);
+    map.insert(QStringLiteral("isSuper"), false);
+    map.insert(QStringLiteral("isPremium"), false);
+    map.insert(kMuted, record.muted);
+
+    if (record.conversation_type == QLatin1String("group")) {
+        map.insert(kDisplay, record.peer_display_key.isEmpty() ? QStringLiteral("群聊") : record.peer_display_key);
+        map.insert(kLast, preview);
+        map.insert(kBlocked, false);
+        map.insert(kUnread, record.unread_count);
+        map.insert(QStringLiteral("isGroup"), true);
+        map.insert(QStringLiteral("isOfficial"), false);
+        map.insert(QStringLiteral("isAuthor"), false);
+        map.insert(QStringLiteral("verified"), false);
+        map.insert(QStringLiteral("avatarId"), QStringLiteral("defaultgroupphoto"));
+        return map;
+    }
+
+    map.insert(QStringLiteral("isGroup"), false);
+    if (isOfficialAccountKey(peer)) {
+        map.insert(kDisplay, officialAccountName());
+        map.insert(kLast, QStringLiteral("Pelorin官方地址账号"));
+        map.insert(kBlocked, false);
+        map.insert(kUnread, record.unread_count);
+        map.insert(QStringLiteral("isOfficial"), true);
+        map.insert(QStringLiteral("isAuthor"), false);
+        map.insert(QStringLiteral("verified"), true);
+        return map;
+    }
+
+    // The key's own address, derived at most once per row.
+    const QString derived = addressOfKey(peer);
+    const QString address = contact && !contact->erc20_address.isEmpty() ? contact->erc20_address
+                                                                         : record.peer_wallet_address;
+    map.insert(kAddress, address);
+    map.insert(kLast, preview);
+    map.insert(QStringLiteral("isOfficial"), false);
+
+    if (!derived.isEmpty() && derived.compare(authorAccountAddress(), Qt::CaseInsensitive) == 0) {
+        map.insert(kDisplay, authorAccountName());
+        map.insert(kBlocked, false);
+        map.insert(kUnread, record.unread_count);
+        map.insert(QStringLiteral("isAuthor"), true);
+        map.insert(QStringLiteral("verified"), true);
+        return map;
+    }
+
+    QString display;
+    if (contact && !contact->remark.trimmed().isEmpty())
+        display = contact->remark.trimmed();
+    else if (contact && !contact->erc20_address.isEmpty())
+        display = shortAddress(contact->erc20_address);
+    else if (!record.peer_wallet_address.isEmpty())
+        display = shortAddress(record.peer_wallet_address);
+    else
+        display = derived.isEmpty() ? QStringLiteral("未知地址") : shortAddress(derived);
+    const bool blocked = contact && contact->blocked != 0;
+    map.insert(kDisplay, display);
+    map.insert(kBlocked, blocked);
+    map.insert(kUnread, blocked ? 0 : record.unread_count);
+    map.insert(QStringLiteral("isAuthor"), false);
+    map.insert(QStringLiteral("verified"), false);
+    if (contact) {
+        map.insert(QStringLiteral("avatarKind"), contact->avatar_kind);
+        map.insert(QStringLiteral("avatarId"), contact->avatar_id);
+    }
+    return map;
+}
+
+void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
+{
+    ChatStore &store = ChatStore::instance();
+
+    QHash<QString, ContactRecord> contacts;
+    const QList<ContactRecord> contactRows = store.contacts();
+    contacts.reserve(contactRows.size());
+    for (const ContactRecord &contact : contactRows)
+        contacts.insert(contact.wallet_public_key, contact);
+
+    const QList<ConversationRecord> stored = store.visibleConversations();
+    const QVariantList &entries = superGroups.entries();
+    QVariantList rows;
+    rows.reserve(stored.size() + entries.size());
+    for (const ConversationRecord &record : stored) {
+        const auto found = contacts.constFind(record.peer_raw_public_key);
+        rows.append(conversationMap(record, found == contacts.constEnd() ? std::nullopt
+                                                                         : std::optional<ContactRecord>(*found)));
+    }
+
+    if (!entries.isEmpty()) {
+        QHash<QString, bool> mutedGroups;
+        for (const SuperGroupRecord &group : store.superGroups())
+            mutedGroups.insert(group.server_url, group.muted);
+        for (const QVariant &value : entries) {
+            QVariantMap map = value.toMap();
+            const QString peer = map.value(kPeer).toString();
+            const QString url = serverUrlOfPeer(peer);
+            if (url.isEmpty()) {
+                rows.append(map);
+                continue;
+            }
+            const SuperGroupRuntimeState state = superGroups.runtime(url);
+            map.insert(kUnread, state.unread);
+            map.insert(QStringLiteral("connectionState"), state.connectionState);
+            map.insert(QStringLiteral("latencyMs"), state.latencyMs);
+            map.insert(kMuted, mutedGroups.value(url, false));
+            QString text;
+            qint64 createdAt = 0;
+            if (store.lastMessage(peer, text, createdAt)) {
+                map.insert(kLast, payload::lastMessagePreview(text));
+                map.insert(kTs, createdAt);
+            }
+            rows.append(map);
+        }
+    }
+
+    // Sort keys read once per row rather than once per comparison; the order
+    // is conversationLess's, stable.
+    struct Key
+    {
+        bool blocked;
+        qint64 ts;
+        int index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(rows.size()));
+    for (int i = 0; i < rows.size(); ++i) {
+        const QVariantMap map = rows.at(i).toMap();
+        keys.push_back(Key{map.value(kBlocked).toBool(), map.value(kTs).toLongLong(), i});
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+        if (a.blocked != b.blocked)
+            return b.blocked;
+        return a.ts > b.ts;
+    });
+    QVariantList sorted;
+    sorted.reserve(rows.size());
+    for (const Key &key : keys)
+        sorted.append(rows.at(key.index));
+    m_rows = std::move(sorted);
+}
+
+bool ConversationList::conversationLess(const QVariant &a, const QVariant &b)
+{
+    const QVariantMap left = a.toMap();
+    const QVariantMap right = b.toMap();
+    const bool leftBlocked = left.value(kBlocked).toBool();
+    const bool rightBlocked = right.value(kBlocked).toBool();
+    if (leftBlocked != rightBlocked)
+        return rightBlocked;
+    return left.value(kTs).toLongLong() > right.value(kTs).toLongLong();
+}
+
+bool ConversationList::updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs)
+{
+    const QString peer = SuperGroupDirectory::peerFor(serverUrl);
+    for (QVariant &value : m_rows) {
+        QVariantMap map = value.toMap();
+        if (map.value(kPeer).toString() != peer)
+            continue;
+        map.insert(QStringLiteral("connectionState"), state);
+        map.insert(QStringLiteral("latencyMs"), latencyMs);
+        value = map;
+        return true;
+    }
+    return false;
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,48 @@
+// The conversation list of the sidebar: one map per stored one-to-one chat
+// and normal group (not hidden) and one per super-group entry, unblocked
+// first, then newest first. Rows with the same blocked flag and time keep
+// the order of their sources (stored conversations as the store lists
+// them, then the super-group entries), so they never swap between rebuilds.
+//
+// A part that changed what the list shows asks for
+// ChatHost::reloadConversations(); the realtime state of a super group is
+// patched in place with updateConnectionState().
+#pragma once
+
+#include "store/records.h"
+
+#include <QHash>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <optional>
+
+namespace velmor::chat {
+
+class SuperGroupDirectory;
+
+class ConversationList
+{
+public:
+    const QVariantList &rows() const { return m_rows; }
+    void clear() { m_rows.clear(); }
+
+    // Reads contacts, visible conversations and super groups from the store.
+    void rebuild(const SuperGroupDirectory &superGroups);
+
+    // Sets "connectionState" and "latencyMs" of the super group's row in
+    // place (the order is kept). False when the list has no such row.
+    bool updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
+
+    // The map of one stored conversation (one-to-one or normal group).
+    static QVariantMap conversationMap(const ConversationRecord &record, const std::optional<ContactRecord> &contact);
+    // Unblocked before blocked, then newer "ts" first.
+    static bool conversationLess(const QVariant &a, const QVariant &b);
+
+private:
+    QVariantList m_rows;
+};
+
+} // namespace velmor::chat

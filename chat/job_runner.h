@@ -1,0 +1,108 @@
+// Background jobs of the chat controller: the worker runs on Qt's global
+// thread pool, its one result comes back on the GUI thread through a heap
+// QFutureWatcher parented to the controller, and the continuation runs only
+// while the session that started the job is still current.
+//
+// How a part starts a job:
+//
+//     m_host.jobs().run<QString>(
+//         [peer, text] { return sendOnRelay(peer, text); },           // pool thread
+//         [this, id](const QString &error) { markSent(id, error); },  // GUI thread
+//         [this] { m_sending = false; });                             // always
+//
+// The worker gets copies only (never `this` state, never signals). The
+// continuation is skipped when stop() or another owner's sign-in came in
+// between (ChatSession), so a stale result stores and emits nothing. The
+// optional `settle` runs first in every case, stale or not: it clears the
+// part's busy flag, so a flag is never left stuck by a dropped result.
+#pragma once
+
+#include "chat/chat_session.h"
+
+#include <QDebug>
+#include <QFutureWatcher>
+#include <QObject>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <exception>
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace velmor::chat {
+
+class JobRunner
+{
+public:
+    JobRunner(QObject *owner, const ChatSession &session)
+        : m_owner(owner), m_session(session)
+    {
+    }
+    JobRunner(const JobRunner &) = delete;
+    JobRunner &operator=(const JobRunner &) = delete;
+
+    // Jobs whose continuation has not run yet (stale ones included).
+    int pending() const { return m_pending; }
+
+    template <typename T, typename Worker, typename Done>
+    void run(Worker worker, Done done, std::function<void()> settle = {})
+    {
+        static_assert(std::is_invocable_r_v<T, Worker>, "the worker must return the job's result type");
+        const ChatSession::Ticket ticket = m_session.ticket();
+        auto *watcher = new QFutureWatcher<std::optional<T>>(m_owner);
+        ++m_pending;
+        QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner,
+                         [this, watcher, ticket, done = std::move(done), settle = std::move(settle)]() mutable {
+                             std::optional<T> result = watcher->result();
+                             watcher->deleteLater();
+                             --m_pending;
+                             if (settle)
+                                 settle();
+                             if (!m_session.isCurrent(ticket)) {
+                                 qInfo() << "[CHAT-JOB] result of an ended session dropped";
+                                 return;
+                             }
+                             if (!result) {
+                                 qWarning() << "[CHAT-JOB] worker failed without a result";
+                                 return;
+                             }
+                             done(std::move(*result));
+                         });
+        // A worker that throws would rethrow on the GUI thread through
+        // result(); it is caught on the pool thread and the job ends without
+        // a continuation instead.
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                             [worker = std::move(worker)]() mutable -> std::optional<T> {
+                                                 try {
+                                                     return std::optional<T>(worker());
+                                                 } catch (const std::exception &e) {
+                                                     qWarning() << "[CHAT-JOB] worker threw:" << e.what();
+                                                 } catch (...) {
+                                                     qWarning() << "[CHAT-JOB] worker threw";
+                                                 }
+                                                 return std::nullopt;
+                                             }));
+    }
+
+    // Fire-and-forget work with no result and nothing to apply.
+    template <typename Worker>
+    static void fireAndForget(Worker worker)
+    {
+        QThreadPool::globalInstance()->start(std::function<void()>([worker = std::move(worker)]() mutable {
+            try {
+                worker();
+            } catch (...) {
+                qWarning() << "[CHAT-JOB] fire-and-forget worker threw";
+            }
+        }));
+    }
+
+private:
+    QObject *m_owner;
+    const ChatSession &m_session;
+    int m_pending = 0;
+};
+
+} // namespace velmor::chat

@@ -1,0 +1,70 @@
+#include "chat/message_list.h"
+
+#include "chat/payloads.h"
+#include "chat/peer_keys.h"
+#include "store/chat_store.h"
+
+namespace velmor::chat {
+
+namespace {
+
+int statusValue(MessageStatus status)
+{
+    const int value = int(status);
+    return value >= int(MessageStatus::Sending) && value <= int(MessageStatus::Received) ? value : 0;
+}
+
+} // namespace
+
+void MessageList::rebuild(const QString &peer)
+{
+    if (peer.isEmpty()) {
+        m_rows.clear();
+        return;
+    }
+    const QString conversationId = conversationIdForPeer(peer);
+    rebuild(conversationId.isEmpty() ? QList<MessageRecord>() : ChatStore::instance().messages(conversationId),
+            peer);
+}
+
+void MessageList::rebuild(const QList<MessageRecord> &records, const QString &peer)
+{
+    const bool inSuperGroup = isSuperGroupPeer(peer);
+    QVariantList rows;
+    rows.reserve(records.size());
+    for (const MessageRecord &record : records)
+        rows.append(messageMap(record, inSuperGroup));
+    m_rows = std::move(rows);
+}
+
+QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGroup)
+{
+    QVariantMap map;
+    map.insert(QStringLiteral("id"), record.id);
+    map.insert(QStringLiteral("text"), record.text);
+    map.insert(QStringLiteral("outgoing"), record.is_outgoing);
+    map.insert(QStringLiteral("ts"), record.created_at);
+    map.insert(QStringLiteral("kind"), record.content_type.isEmpty() ? QStringLiteral("text") : record.content_type);
+    payload::applyTextPayload(record.text, map);
+    if (inSuperGroup) {
+        const QString shown = map.value(QStringLiteral("text")).toString();
+        const QString systemMarker = QString::fromLatin1(payload::kSuperGroupSystemMarker);
+        if (shown.startsWith(systemMarker)) {
+            map.insert(QStringLiteral("kind"), QStringLiteral("system"));
+            map.insert(QStringLiteral("text"), shown.mid(systemMarker.size()));
+        } else if (shown.startsWith(QLatin1String(payload::kGroupInviteMarker))
+                   || shown.startsWith(QLatin1String(payload::kGroupInviteMarkerShort))) {
+            map.insert(QStringLiteral("kind"), QStringLiteral("system"));
+        }
+    }
+    map.insert(QStringLiteral("senderAvatarKind"), record.sender_avatar_kind);
+    map.insert(QStringLiteral("senderAvatarId"), record.sender_avatar_id);
+    map.insert(QStringLiteral("senderName"), record.sender_display_name);
+    map.insert(QStringLiteral("senderAddress"), record.sender_address);
+    map.insert(QStringLiteral("systemEventType"), record.system_event_type);
+    payload::appendMediaFields(record.attachment, map);
+    map.insert(QStringLiteral("status"), statusValue(record.status));
+    return map;
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,37 @@
+// The messages of the open conversation as the views show them: one map per
+// stored message, oldest first, rebuilt whole from the store.
+//
+// A part that stored or changed a message of the open conversation asks for
+// ChatHost::reloadMessages(); nothing updates single entries.
+#pragma once
+
+#include "store/records.h"
+
+#include <QList>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace velmor::chat {
+
+class MessageList
+{
+public:
+    const QVariantList &rows() const { return m_rows; }
+    void clear() { m_rows.clear(); }
+
+    // Reads every stored message of the peer's conversation (an empty peer
+    // gives an empty list).
+    void rebuild(const QString &peer);
+    // The same from rows already read.
+    void rebuild(const QList<MessageRecord> &records, const QString &peer);
+
+    // The map of one stored message; `inSuperGroup` turns the super-group
+    // markers into system lines.
+    static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup);
+
+private:
+    QVariantList m_rows;
+};
+
+} // namespace velmor::chat

@@ -1,0 +1,295 @@
+// The session lifecycle and its background jobs: nothing runs before
+// start(), start() lists every stored chat, normal group and super group at
+// once, stop() empties everything in a fixed signal order and leaves nothing
+// running, and a job's result that comes back after stop() or after another
+// user signed in is dropped without a trace.
+#include "chat_test_support.h"
+
+#include "chat/supergroup_directory.h"
+#include "groups/group_card.h"
+
+#include <QSemaphore>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace chattest;
+using velmor::chat::SuperGroupRecord;
+
+namespace {
+
+SuperGroupRecord superGroup(const QString &url, const QString &name, qint64 updatedAt,
+                            const QString &kind = QStringLiteral("premium"))
+{
+    SuperGroupRecord g;
+    g.server_id = QStringLiteral("srv-") + name;
+    g.server_url = url;
+    g.group_id = QStringLiteral("gid-") + name;
+    g.name = name;
+    g.group_kind = kind;
+    g.role = QStringLiteral("member");
+    g.updated_at = updatedAt;
+    return g;
+}
+
+} // namespace
+
+class SessionTest : public QObject, private ChatFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_ann = makeUser(QStringLiteral("ann-") + QString::number(++m_round), 0x31);
+        m_ben = makeUser(QStringLiteral("ben-") + QString::number(m_round), 0x32);
+        m_chat = makeController();
+    }
+    void cleanup()
+    {
+        QTRY_COMPARE(m_chat->pendingJobs(), 0);
+        m_chat.reset();
+        signOut();
+    }
+
+    void startBeforeSignInDoesNothing()
+    {
+        signOut();
+        QStringList log;
+        recordSignals(*m_chat, log);
+        m_chat->start();
+        QVERIFY(log.isEmpty());
+        QVERIFY(!m_chat->isStarted());
+        QVERIFY(m_chat->conversations().isEmpty());
+    }
+
+    void startListsEveryStoredConversationAtOnce()
+    {
+        QVERIFY(signIn(m_ann));
+        ChatStore &store = ChatStore::instance();
+        const QString peer = peerKey(0x41);
+        store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
+        QVERIFY(store.upsertMessage(message("m1", store.conversationIdFor(peer), "hello", 100)));
+        store.ensureGroupConversation(QStringLiteral("g1"), QStringLiteral("Hikers"));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://sg.one", "Readers", 50, "premium_plus")));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://sg.two", "", 40)));
+
+        QStringList log;
+        recordSignals(*m_chat, log);
+        m_chat->start();
+
+        QVERIFY(m_chat->isStarted());
+        QCOMPARE(log.count("lifecycleRestored"), 1);
+        QVERIFY(log.indexOf("conversationsChanged") < log.indexOf("lifecycleRestored"));
+        QCOMPARE(log.last(), QStringLiteral("lifecycleRestored"));
+
+        QStringList peers, displays;
+        for (const QVariant &row : m_chat->conversations()) {
+            peers << row.toMap().value("peer").toString();
+            displays << row.toMap().value("display").toString();
+        }
+        QCOMPARE(peers.size(), 4);
+        QVERIFY(peers.contains(peer));
+        QVERIFY(peers.contains("group:g1"));
+        QVERIFY(peers.contains("sg:https://sg.one"));
+        QVERIFY(peers.contains("sg:https://sg.two"));
+        QVERIFY(displays.contains("Hikers"));
+        QVERIFY(displays.contains("Readers"));
+        QVERIFY(displays.contains(QStringLiteral("超级群")));
+    }
+
+    void stopEmptiesEverythingInOrder()
+    {
+        QVERIFY(signIn(m_ann));
+        const QString peer = peerKey(0x42);
+        ChatStore::instance().ensureDirectConversation(peer, peer, QStringLiteral("p"));
+        velmor::chat::ContactRecord contact;
+        contact.wallet_public_key = peer;
+        contact.erc20_address = QStringLiteral("0xabc");
+        ChatStore::instance().upsertContact(contact);
+        m_chat->start();
+        m_chat->openConversation(peer);
+        m_chat->loadCurrentFriendInfo();
+        QVERIFY(!m_chat->conversations().isEmpty());
+        QVERIFY(!m_chat->contacts().isEmpty());
+        QVERIFY(!m_chat->friendInfo().isEmpty());
+
+        QStringList log;
+        recordSignals(*m_chat, log);
+        m_chat->stop();
+        QCOMPARE(log, (QStringList{"conversationsChanged", "messagesChanged", "contactsChanged",
+                                   "notificationsChanged", "friendInfoChanged", "discoveryChanged",
+                                   "currentChanged"}));
+        QVERIFY(!m_chat->isStarted());
+        QVERIFY(m_chat->conversations().isEmpty());
+        QVERIFY(m_chat->messages().isEmpty());
+        QVERIFY(m_chat->contacts().isEmpty());
+        QVERIFY(m_chat->friendInfo().isEmpty());
+        QVERIFY(m_chat->notifications().isEmpty());
+        QCOMPARE(m_chat->notificationCount(), 0);
+        QVERIFY(m_chat->currentPeer().isEmpty());
+        QVERIFY(m_chat->currentTitle().isEmpty());
+        QVERIFY(!m_chat->currentVerified());
+        QVERIFY(m_chat->host().superGroups().entries().isEmpty());
+    }
+
+    void secondStartRebuildsAndRestoresAgain()
+    {
+        QVERIFY(signIn(m_ann));
+        m_chat->start();
+        QSignalSpy restored(m_chat.get(), &ChatController::lifecycleRestored);
+        const QString peer = peerKey(0x43);
+        ChatStore::instance().ensureDirectConversation(peer, peer, QStringLiteral("p"));
+        m_chat->start();
+        QCOMPARE(restored.count(), 1);
+        QCOMPARE(m_chat->conversations().size(), 1);
+        QVERIFY(m_chat->isStarted());
+    }
+
+    void recoveryNeedsTheStoreAndANetwork()
+    {
+        QSignalSpy restored(m_chat.get(), &ChatController::lifecycleRestored);
+        m_chat->resumeAfterNetworkRecovery(); // signed out: nothing
+        QCOMPARE(restored.count(), 0);
+        QVERIFY(signIn(m_ann));
+        m_chat->handleReachabilityChange(QNetworkInformation::Reachability::Disconnected);
+        QCOMPARE(restored.count(), 0);
+        m_chat->handleReachabilityChange(QNetworkInformation::Reachability::Online);
+        QCOMPARE(restored.count(), 1);
+        m_chat->resumeAfterNetworkRecovery();
+        QCOMPARE(restored.count(), 2);
+    }
+
+    void desktopNoticesSkipTheOpenAndMutedConversations_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("muted");
+        QTest::addColumn<QString>("expectedTitle"); // empty: no notice
+        QTest::newRow("other peer") << peerKey(0x44) << "Kim" << false << "Kim";
+        QTest::newRow("no title") << peerKey(0x44) << "" << false << "Pelorin";
+        QTest::newRow("muted") << peerKey(0x44) << "Kim" << true << "";
+        QTest::newRow("open conversation") << peerKey(0x45) << "Lee" << false << "";
+        QTest::newRow("empty peer") << "" << "Lee" << false << "";
+    }
+    void desktopNoticesSkipTheOpenAndMutedConversations()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QString, title);
+        QFETCH(bool, muted);
+        QFETCH(QString, expectedTitle);
+        QVERIFY(signIn(m_ann));
+        m_chat->openConversation(peerKey(0x45));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        m_chat->notifyIncoming(peer, title, muted);
+        if (expectedTitle.isEmpty()) {
+            QCOMPARE(notices.count(), 0);
+            return;
+        }
+        QCOMPARE(notices.count(), 1);
+        QCOMPARE(notices.at(0), (QVariantList{peer, expectedTitle, QStringLiteral("收到新消息")}));
+    }
+
+    void clickedNoticesOpenTheirTarget()
+    {
+        QVERIFY(signIn(m_ann));
+        QSignalSpy pane(m_chat.get(), &ChatController::openNotificationsRequested);
+        m_chat->activateSystemNotification(QStringLiteral("event:super:https://sg:pk"));
+        QCOMPARE(pane.count(), 1);
+        QVERIFY(m_chat->currentPeer().isEmpty());
+        const QString peer = peerKey(0x46);
+        m_chat->activateSystemNotification(peer);
+        QCOMPARE(pane.count(), 1);
+        QCOMPARE(m_chat->currentPeer(), peer);
+    }
+
+    // A job of Ann's session comes back after she logged out and Ben signed
+    // in: its continuation never runs, so nothing of hers is stored in Ben's
+    // store or shown in his list; its busy flag is still cleared.
+    void staleJobOfAnEarlierSessionIsDropped_data()
+    {
+        QTest::addColumn<bool>("otherUser");
+        QTest::newRow("after log-out and another sign-in") << true;
+        QTest::newRow("after stop and start of the same user") << false;
+    }
+    void staleJobOfAnEarlierSessionIsDropped()
+    {
+        QFETCH(bool, otherUser);
+        QVERIFY(signIn(m_ann));
+        m_chat->start();
+
+        QSemaphore gate;
+        std::atomic<bool> applied{false};
+        bool busy = true;
+        const QString peer = peerKey(0x47);
+        m_chat->host().jobs().run<QString>(
+            [&gate] {
+                gate.acquire();
+                return QStringLiteral("from ann's session");
+            },
+            [this, &applied, peer](const QString &text) {
+                applied = true;
+                ChatStore::instance().ensureDirectConversation(peer, peer, QStringLiteral("p"));
+                ChatStore::instance().upsertMessage(message("late", ChatStore::instance().conversationIdFor(peer), text, 5));
+                m_chat->host().reloadConversations();
+            },
+            [&busy] { busy = false; });
+        QCOMPARE(m_chat->pendingJobs(), 1);
+
+        m_chat->stop();
+        if (otherUser) {
+            signOut();
+            QVERIFY(signIn(m_ben));
+        }
+        m_chat->start();
+        QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
+        gate.release();
+        QTRY_COMPARE(m_chat->pendingJobs(), 0);
+
+        QVERIFY(!applied);
+        QVERIFY(!busy);
+        QCOMPARE(conversations.count(), 0);
+        QVERIFY(m_chat->conversations().isEmpty());
+        QVERIFY(!ChatStore::instance().messageExists(QStringLiteral("late")));
+    }
+
+    void currentJobAppliesItsResultOnTheGuiThread()
+    {
+        QVERIFY(signIn(m_ann));
+        m_chat->start();
+        QThread *applyThread = nullptr;
+        QString result;
+        int settled = 0;
+        m_chat->host().jobs().run<QString>([] { return QStringLiteral("done"); },
+                                           [&](const QString &text) {
+                                               applyThread = QThread::currentThread();
+                                               result = text;
+                                           },
+                                           [&settled] { ++settled; });
+        QTRY_COMPARE(result, QStringLiteral("done"));
+        QCOMPARE(applyThread, QThread::currentThread());
+        QCOMPARE(settled, 1);
+        // The watcher is gone one pass of the event loop later.
+        QTRY_VERIFY(m_chat->findChildren<QFutureWatcherBase *>().isEmpty());
+    }
+
+    void throwingWorkerEndsWithoutAResult()
+    {
+        QVERIFY(signIn(m_ann));
+        bool applied = false;
+        bool settled = false;
+        m_chat->host().jobs().run<int>([]() -> int { throw std::runtime_error("boom"); },
+                                       [&applied](int) { applied = true; }, [&settled] { settled = true; });
+        QTRY_VERIFY(settled);
+        QVERIFY(!applied);
+    }
+
+private:
+    int m_round = 0;
+    User m_ann, m_ben;
+    std::unique_ptr<ChatController> m_chat;
+};
+
+QTEST_GUILESS_MAIN(SessionTest)
+#include "test_session.moc"
