@@ -18,7 +18,7 @@ qml6-module-qtmultimedia qml6-module-qttest qml6-module-qtquick-shapes
 libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev
 libbenchmark-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
-pulseaudio xvfb xauth
+pulseaudio xvfb xauth curl
 "
 
 missing=""

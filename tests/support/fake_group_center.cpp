@@ -28,9 +28,9 @@ FakeGroupCenter::~FakeGroupCenter()
     m_created.clear();
 }
 
-quint16 FakeGroupCenter::start()
+quint16 FakeGroupCenter::start(quint16 port)
 {
-    return m_http.start();
+    return m_http.start(port);
 }
 
 void FakeGroupCenter::stop()

@@ -25,7 +25,7 @@ public:
     FakeGroupCenter();
     ~FakeGroupCenter();
 
-    quint16 start();
+    quint16 start(quint16 port = 0);
     void stop();
     QString baseUrl() const { return m_http.baseUrl(); }
     FakeHttpServer &http() { return m_http; }

@@ -1,7 +1,7 @@
 // Runs a local group centre and a few group servers until interrupted, for
 // trying the program or the client code by hand against loopback services.
 //
-//   pelorin-group-fakes [--servers N] [--owner <private key text>]
+//   pelorin-group-fakes [--port P] [--servers N] [--owner <private key text>]
 //
 // Prints one JSON object with the addresses, the owner's key and two
 // creation keys, then serves.
@@ -31,6 +31,10 @@ int main(int argc, char **argv)
     const QCommandLineOption ownerOption(QStringLiteral("owner"),
                                          QStringLiteral("Private key text of the groups' owner."),
                                          QStringLiteral("key"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Loopback port of the group centre (default: any free one)."),
+                                        QStringLiteral("P"), QStringLiteral("0"));
+    parser.addOption(portOption);
     parser.addOption(serversOption);
     parser.addOption(ownerOption);
     parser.process(app);
@@ -43,8 +47,14 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!portOk || port > 65535) {
+        QTextStream(stderr) << "invalid port\n";
+        return 2;
+    }
     velmor::fakes::FakeGroupCenter center;
-    if (center.start() == 0) {
+    if (center.start(quint16(port)) == 0) {
         QTextStream(stderr) << "group centre failed to listen\n";
         return 1;
     }

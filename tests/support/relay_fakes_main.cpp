@@ -1,7 +1,8 @@
-// Serves a fake relay node, together with a node-address service that lists
-// it, on one loopback port, for trying the app by hand:
+// Serves a fake relay node (with its normal-group and discovery paths),
+// together with a node-address service that lists it, on one loopback port, for trying the app by hand:
 //   pelorin-relay-fakes [port]        (default 8787)
 #include "support/fake_relay.h"
+#include "support/fake_relay_groups.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
         port = quint16(value);
     }
     velmor::fakes::FakeRelay relay(velmor::fakes::FakeRelay::Options{true});
+    velmor::fakes::FakeRelayGroups groups(relay); // normal groups and discovery paths
     if (relay.start(port) == 0) {
         QTextStream(stderr) << "pelorin-relay-fakes: cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
