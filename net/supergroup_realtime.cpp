@@ -1,6 +1,7 @@
 #include "net/supergroup_realtime.h"
 
 #include "net/http.h"
+#include "net/websocket.h"
 #include "net/supergroup_client.h"
 
 #include <QDateTime>
@@ -142,6 +143,9 @@ void SuperGroupRealtimeClient::openSocket(const QString &token)
                  QUrl::StrictMode);
 
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    // A frame or message over the limit ends the connection (and a new one
+    // is scheduled) instead of being taken in.
+    velmor::net::limitIncoming(m_socket);
     connect(m_socket, &QWebSocket::connected, this, &SuperGroupRealtimeClient::onConnected);
     connect(m_socket, &QWebSocket::textMessageReceived, this, &SuperGroupRealtimeClient::onText);
     connect(m_socket, &QWebSocket::disconnected, this, &SuperGroupRealtimeClient::onDisconnected);

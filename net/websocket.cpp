@@ -2,14 +2,26 @@
 
 #include "net/http.h"
 
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
 namespace velmor::net {
 
-WebSocketClient::WebSocketClient(QObject *parent)
-    : QObject(parent)
+void limitIncoming(QWebSocket *socket)
 {
+    // Checked on each frame's header, before its payload is read.
+    socket->setMaxAllowedIncomingFrameSize(quint64(kMaxIncomingWebSocketBytes));
+    socket->setMaxAllowedIncomingMessageSize(quint64(kMaxIncomingWebSocketBytes));
+}
+
+WebSocketClient::WebSocketClient(QObject *parent)
+    : QObject(parent), m_handshakeTimer(new QTimer(this)), m_pingTimer(new QTimer(this))
+{
+    // Qt's WebSocket has no deadline of its own for the upgrade answer.
+    m_handshakeTimer->setSingleShot(true);
+    connect(m_handshakeTimer, &QTimer::timeout, this, [this]() { drop(QStringLiteral("handshake_timeout")); });
+    connect(m_pingTimer, &QTimer::timeout, this, &WebSocketClient::onPingTimer);
 }
 
 WebSocketClient::~WebSocketClient()
@@ -66,9 +78,13 @@ void WebSocketClient::openUrl(const QUrl &urlIn)
 
     m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
     QWebSocket *socket = m_socket;
+    limitIncoming(socket);
     connect(socket, &QWebSocket::connected, this, [this, socket]() {
         if (socket != m_socket)
             return;
+        m_handshakeTimer->stop();
+        m_lastHeard.start();
+        m_pingTimer->start(m_pingIntervalMs);
         m_state = Open;
         emit connected();
     });
@@ -76,6 +92,19 @@ void WebSocketClient::openUrl(const QUrl &urlIn)
         if (socket != m_socket)
             return;
         emit textMessage(text);
+    });
+    // Any frame counts as a sign of life, also a part of a long message.
+    connect(socket, &QWebSocket::textFrameReceived, this, [this, socket]() {
+        if (socket == m_socket)
+            heard();
+    });
+    connect(socket, &QWebSocket::binaryFrameReceived, this, [this, socket]() {
+        if (socket == m_socket)
+            heard();
+    });
+    connect(socket, &QWebSocket::pong, this, [this, socket]() {
+        if (socket == m_socket)
+            heard();
     });
     // A failed connection attempt and a lost connection both end in the
     // unconnected state; watching the state covers both on every Qt version.
@@ -85,19 +114,65 @@ void WebSocketClient::openUrl(const QUrl &urlIn)
                     return;
                 if (state == QAbstractSocket::ConnectedState && m_state == Connecting)
                     m_state = HandshakeSent;
-                if (state == QAbstractSocket::UnconnectedState && m_state != Closed
-                    && m_state != Idle) {
-                    m_state = Closed;
-                    emit disconnected();
-                }
+                if (state == QAbstractSocket::UnconnectedState)
+                    ended(socket);
             });
     m_state = Connecting;
     m_url = url;
+    m_lastError.clear();
+    m_handshakeTimer->start(m_handshakeTimeoutMs);
     socket->open(url);
+}
+
+void WebSocketClient::heard()
+{
+    m_lastHeard.start();
+}
+
+void WebSocketClient::onPingTimer()
+{
+    if (!m_socket || m_state != Open)
+        return;
+    if (m_lastHeard.isValid() && m_lastHeard.elapsed() >= m_silenceLimitMs) {
+        drop(QStringLiteral("silent"));
+        return;
+    }
+    m_socket->ping();
+}
+
+// This client gives up on the connection: it ends at once, reported like a
+// lost connection.
+void WebSocketClient::drop(const QString &reason)
+{
+    QWebSocket *socket = m_socket;
+    if (!socket)
+        return;
+    m_lastError = reason;
+    socket->abort();
+    ended(socket); // when the abort did not already report it
+}
+
+// The connection of `socket` is over (lost, refused, or dropped here).
+void WebSocketClient::ended(QWebSocket *socket)
+{
+    if (socket != m_socket || m_state == Closed || m_state == Idle)
+        return;
+    m_handshakeTimer->stop();
+    m_pingTimer->stop();
+    if (m_lastError.isEmpty()) {
+        if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+            m_lastError = QStringLiteral("message_too_large");
+        else if (socket->error() != QAbstractSocket::UnknownSocketError)
+            m_lastError = socket->errorString();
+    }
+    m_state = Closed;
+    emit disconnected();
 }
 
 void WebSocketClient::close()
 {
+    m_handshakeTimer->stop();
+    m_pingTimer->stop();
     QWebSocket *socket = m_socket;
     m_socket = nullptr;
     if (socket) {
@@ -122,6 +197,24 @@ bool WebSocketClient::sendText(const QString &text)
 QUrl WebSocketClient::requestUrl() const
 {
     return m_url;
+}
+
+void WebSocketClient::setHandshakeTimeout(int ms)
+{
+    m_handshakeTimeoutMs = qMax(1, ms);
+}
+
+void WebSocketClient::setKeepAlive(int pingIntervalMs, int silenceLimitMs)
+{
+    m_pingIntervalMs = qMax(1, pingIntervalMs);
+    m_silenceLimitMs = qMax(1, silenceLimitMs);
+    if (m_pingTimer->isActive())
+        m_pingTimer->start(m_pingIntervalMs);
+}
+
+QString WebSocketClient::lastError() const
+{
+    return m_lastError;
 }
 
 int WebSocketClient::state() const

@@ -5,6 +5,7 @@
 #include "net/supergroup_api.h"
 #include "net/supergroup_client.h"
 #include "net/supergroup_realtime.h"
+#include "net/websocket.h"
 #include "support/fake_group_server.h"
 #include "supergroup_test_support.h"
 
@@ -169,6 +170,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, kWaitMs);
         QCOMPARE(typesOf(events), (QStringList{QStringLiteral("server.custom"), QStringLiteral("server.custom"),
                                                QStringLiteral("server.last")}));
+        client.stop();
+    }
+
+    void oversizedFrameEndsTheConnection()
+    {
+        FakeGroupServer server(m_user.publicKeyText());
+        QVERIFY(server.start());
+        SuperGroupRealtimeClient client(server.baseUrl());
+        client.setTimeDivisor(50);
+        QSignalSpy events(&client, &SuperGroupRealtimeClient::eventReceived);
+        QSignalSpy reconnects(&client, &SuperGroupRealtimeClient::reconnectScheduled);
+        client.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.socketCount(), 1, kWaitMs);
+        const QString padding(int(velmor::net::kMaxIncomingWebSocketBytes), QLatin1Char('p'));
+        server.sendRaw(QStringLiteral("{\"type\":\"server.big\",\"pad\":\"%1\"}").arg(padding));
+        server.sendRaw(QStringLiteral("{\"type\":\"server.after\"}"));
+        QTRY_VERIFY_WITH_TIMEOUT(!reconnects.isEmpty(), kWaitMs);
+        // A new connection comes, and the oversized frame never reached the
+        // receivers.
+        QTRY_VERIFY_WITH_TIMEOUT(server.socketConnects() >= 2, kWaitMs);
+        QVERIFY(!typesOf(events).contains(QStringLiteral("server.big")));
         client.stop();
     }
 
