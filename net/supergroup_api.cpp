@@ -129,18 +129,25 @@ SGReadState readStateOf(const HttpResponse &reply, const QString &authError)
     return state;
 }
 
+// One media file, at most `cap` bytes (a larger one reads as none, with
+// *tooLarge set).
 QByteArray fetchMedia(const QString &serverUrl, const QString &path, const QString &messageId,
-                      bool *answered = nullptr)
+                      bool *answered = nullptr, qint64 cap = kMaxMediaBytes, bool *tooLarge = nullptr)
 {
     if (answered)
         *answered = true;
+    if (tooLarge)
+        *tooLarge = false;
     if (messageId.isEmpty())
         return QByteArray();
     const QString query = QStringLiteral("?message_id=")
         + QString::fromLatin1(QUrl::toPercentEncoding(messageId));
-    const HttpResponse reply = client().request(serverUrl, "GET", path + query, QByteArray());
+    const HttpResponse reply = client().request(serverUrl, "GET", path + query, QByteArray(), nullptr,
+                                                velmor::net::kDefaultTimeoutMs, "application/json", cap);
     if (answered)
-        *answered = reply.status != 0;
+        *answered = reply.status != 0 || reply.error == QLatin1String("response_too_large");
+    if (tooLarge)
+        *tooLarge = reply.error == QLatin1String("response_too_large");
     return reply.success ? reply.body : QByteArray();
 }
 
@@ -480,10 +487,23 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
     // Once a media request gets no answer at all, the rest of this batch is
     // taken without media rather than waiting out one time-out per message.
     bool serverAnswers = true;
+    // The media fetched for one pull share one budget; once a file does not
+    // fit in what is left, the rest of the batch goes without fetched media
+    // (the views fetch it one by one).
+    qint64 mediaBudget = kPullMediaBudgetBytes;
     auto completeMedia = [&](const QString &path, const QString &messageId, QString *data) {
-        if (!serverAnswers || !data->isEmpty())
+        if (!serverAnswers || mediaBudget <= 0 || !data->isEmpty())
             return;
-        const QByteArray bytes = fetchMedia(serverUrl, path, messageId, &serverAnswers);
+        bool tooLarge = false;
+        const QByteArray bytes = fetchMedia(serverUrl, path, messageId, &serverAnswers,
+                                            qMin(kMaxMediaBytes, mediaBudget), &tooLarge);
+        if (tooLarge) {
+            qWarning().noquote() << QStringLiteral("[SG] %1 over the pull's media budget url=%2 message=%3")
+                                        .arg(path, serverUrl, messageId);
+            mediaBudget = 0;
+            return;
+        }
+        mediaBudget -= bytes.size();
         if (!bytes.isEmpty())
             *data = velmor::crypto::base64UrlEncode(bytes);
     };

@@ -15,6 +15,12 @@
 
 namespace velmor::sg {
 
+// The largest media file taken from "/v1/image/get" or "/v1/voice/get".
+constexpr qint64 kMaxMediaBytes = 16 * 1024 * 1024;
+// What one pullMessages() fetches of media in all; messages past it come
+// without their fetched media.
+constexpr qint64 kPullMediaBudgetBytes = 32 * 1024 * 1024;
+
 struct SGGroupInfo
 {
     QString groupId;
@@ -192,7 +198,8 @@ public:
     SGSendResult sendVoice(const QString &url, const QString &serverKey, const QByteArray &audio,
                            int durationMs, const QList<int> &waveform,
                            const QString &displayName, const QString &messageId);
-    // Media that a server keeps outside the message content; empty on failure.
+    // Media that a server keeps outside the message content; empty on failure
+    // and for a file larger than kMaxMediaBytes.
     QByteArray fetchImage(const QString &serverUrl, const QString &messageId);
     QByteArray fetchVoice(const QString &serverUrl, const QString &messageId);
 

@@ -170,7 +170,7 @@ void SuperGroupServiceClient::clearTokens()
 HttpResponse SuperGroupServiceClient::request(const QString &baseUrl, const QByteArray &method,
                                               const QString &path, const QByteArray &body,
                                               QString *authError, int timeoutMs,
-                                              const QByteArray &contentType)
+                                              const QByteArray &contentType, qint64 maxResponseBytes)
 {
     const QString base = velmor::net::normaliseBaseUrl(baseUrl);
     if (authError)
@@ -184,6 +184,7 @@ HttpResponse SuperGroupServiceClient::request(const QString &baseUrl, const QByt
         request.contentType = contentType;
         request.bearerToken = bearer;
         request.timeoutMs = timeoutMs;
+        request.maxResponseBytes = maxResponseBytes;
         return velmor::net::runHttp(request);
     };
 

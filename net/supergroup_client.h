@@ -42,7 +42,8 @@ public:
                                       const QString &path, const QByteArray &body,
                                       QString *authError = nullptr,
                                       int timeoutMs = velmor::net::kDefaultTimeoutMs,
-                                      const QByteArray &contentType = "application/json");
+                                      const QByteArray &contentType = "application/json",
+                                      qint64 maxResponseBytes = velmor::net::kMaxResponseBytes);
     velmor::net::HttpResponse getJson(const QString &baseUrl, const QString &path,
                                       QString *authError = nullptr,
                                       int timeoutMs = velmor::net::kDefaultTimeoutMs);
