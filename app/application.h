@@ -1,0 +1,32 @@
+// The program's start-up: the application object, the controllers the views
+// see ("App", "Chat", "Voice", "VoiceRoom"), the desktop notifier and the QML
+// engine, wired together, then the window and the event loop. main() runs it
+// with the module's window; tests and benchmarks run it with a hook or
+// another window.
+#pragma once
+
+#include <QUrl>
+
+#include <functional>
+
+class AppController;
+class ChatController;
+class QQmlApplicationEngine;
+
+namespace velmor::app {
+
+// The window of the QML module Velmor (Qt 6.4 has no loadFromModule).
+QUrl mainWindowUrl();
+
+struct StartOptions
+{
+    QUrl window = mainWindowUrl();
+    // Called once the window is loaded and before the event loop runs.
+    std::function<void(QQmlApplicationEngine &, AppController &)> afterLoad;
+};
+
+// Everything main() does; returns the event loop's exit code, -1 when the
+// window could not be created.
+int runApplication(int &argc, char **argv, const StartOptions &options = {});
+
+} // namespace velmor::app

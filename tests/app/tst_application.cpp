@@ -1,0 +1,128 @@
+// The program's start-up, run in a child process as main() runs it: a window
+// that cannot be created ends the program with -1 and shows nothing; a
+// window that loads sees the four controllers and the event loop's code is
+// the program's.
+#include "app/app_controller.h"
+#include "app/application.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QWindow>
+#include <QtTest>
+
+namespace {
+
+// Child mode: "start <window url>" runs the start-up with that window and
+// prints how many windows exist once it is loaded.
+int runChild(int argc, char **argv)
+{
+    velmor::app::StartOptions options;
+    options.window = QUrl(QString::fromLocal8Bit(argv[2]));
+    options.afterLoad = [](QQmlApplicationEngine &engine, AppController &) {
+        QTextStream(stdout) << "roots " << engine.rootObjects().size() << " windows "
+                            << QGuiApplication::topLevelWindows().size() << Qt::endl;
+    };
+    int childArgc = 1;
+    Q_UNUSED(argc);
+    return velmor::app::runApplication(childArgc, argv, options);
+}
+
+struct ChildResult
+{
+    int exitCode = -2;
+    QString output;
+};
+
+ChildResult runStart(const QUrl &window, const QString &dataFolder)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Nothing of the user's own: a profile of its own and no service.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataFolder);
+    env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), QStringLiteral("http://127.0.0.1:9"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("start"), window.toString()});
+    if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished();
+        return {};
+    }
+    return {child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -3,
+            QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError())};
+}
+
+} // namespace
+
+class ApplicationTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void windowThatFailsEndsWithMinusOne_data();
+    void windowThatFailsEndsWithMinusOne();
+    void windowSeesTheControllers();
+
+private:
+    QUrl writeQml(const QString &name, const QByteArray &text)
+    {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            return {};
+        return QUrl::fromLocalFile(file.fileName());
+    }
+    QTemporaryDir m_dir;
+};
+
+void ApplicationTest::windowThatFailsEndsWithMinusOne_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("missing") << "" << QByteArray();
+    QTest::newRow("syntax error") << "Broken.qml" << QByteArray("import QtQuick\nWindow { visible: true\n");
+    QTest::newRow("unknown type") << "Unknown.qml" << QByteArray("import QtQuick\nNoSuchWindow { }\n");
+}
+
+void ApplicationTest::windowThatFailsEndsWithMinusOne()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, text);
+    const QUrl url = file.isEmpty() ? QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("Absent.qml")))
+                                    : writeQml(file, text);
+    const ChildResult result = runStart(url, m_dir.filePath(QStringLiteral("data")));
+    QCOMPARE(result.exitCode, 255); // -1 as a process exit status
+    QVERIFY2(result.output.contains(QStringLiteral("roots 0 windows 0")), qPrintable(result.output));
+}
+
+void ApplicationTest::windowSeesTheControllers()
+{
+    const QUrl url = writeQml(QStringLiteral("Probe.qml"), R"(import QtQuick
+import QtQuick.Window
+Window {
+    Component.onCompleted: {
+        console.log("controllers", typeof App.generateAndLogin, typeof Chat.start,
+                    App.loggedIn, App.hasSavedIdentity(), Qt.application.name, Qt.application.organization)
+        Qt.exit(7)
+    }
+}
+)");
+    const ChildResult result = runStart(url, m_dir.filePath(QStringLiteral("data")));
+    QCOMPARE(result.exitCode, 7);
+    QVERIFY2(result.output.contains(QStringLiteral("controllers function function false false Pelorin Quillet")),
+             qPrintable(result.output));
+    QVERIFY2(result.output.contains(QStringLiteral("roots 1 windows 1")), qPrintable(result.output));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "start") == 0)
+        return runChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    ApplicationTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_application.moc"
