@@ -29,8 +29,12 @@ SuperGroupRealtimeClient::SuperGroupRealtimeClient(const QString &serverUrl, QOb
     , m_serverUrl(serverUrl)
     , m_reconnectTimer(new QTimer(this))
     , m_pingTimer(new QTimer(this))
+    , m_handshakeTimer(new QTimer(this))
 {
     m_reconnectTimer->setSingleShot(true);
+    // Qt's WebSocket has no deadline of its own for the upgrade answer.
+    m_handshakeTimer->setSingleShot(true);
+    connect(m_handshakeTimer, &QTimer::timeout, this, &SuperGroupRealtimeClient::onHandshakeTimeout);
     connect(m_reconnectTimer, &QTimer::timeout, this, &SuperGroupRealtimeClient::onReconnectTimer);
     m_pingTimer->setInterval(kPingIntervalMs);
     connect(m_pingTimer, &QTimer::timeout, this, &SuperGroupRealtimeClient::onPingTimer);
@@ -78,6 +82,7 @@ void SuperGroupRealtimeClient::stop()
 
 void SuperGroupRealtimeClient::dropSocket()
 {
+    m_handshakeTimer->stop();
     if (!m_socket)
         return;
     QWebSocket *socket = m_socket;
@@ -155,11 +160,23 @@ void SuperGroupRealtimeClient::openSocket(const QString &token)
     connect(m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             &SuperGroupRealtimeClient::onError);
 #endif
+    m_handshakeTimer->start(qMax(1, kHandshakeTimeoutMs / m_divisor));
     m_socket->open(url);
+}
+
+void SuperGroupRealtimeClient::onHandshakeTimeout()
+{
+    if (!m_running || !m_socket || isConnected())
+        return;
+    qWarning().noquote() << "[SG] realtime upgrade not answered url=" << m_serverUrl;
+    dropSocket();
+    emit stateChanged(m_serverUrl, QStringLiteral("failed"), 0);
+    scheduleReconnect();
 }
 
 void SuperGroupRealtimeClient::onConnected()
 {
+    m_handshakeTimer->stop();
     m_lastReceiveMs = nowMs();
     m_lastPingSentMs = 0;
     m_pingTimer->start();

@@ -20,6 +20,8 @@ class SuperGroupRealtimeClient : public QObject
 public:
     static constexpr int kPingIntervalMs = 20000;
     static constexpr int kSilenceLimitMs = 45000;
+    // An upgrade not answered within this counts as a failed attempt.
+    static constexpr int kHandshakeTimeoutMs = 10000;
 
     SuperGroupRealtimeClient(const QString &serverUrl, QObject *parent = nullptr);
     ~SuperGroupRealtimeClient() override;
@@ -55,6 +57,7 @@ private:
     void onDisconnected();
     void onError(QAbstractSocket::SocketError error);
     void onPingTimer();
+    void onHandshakeTimeout();
     void onReconnectTimer();
     bool sendJson(const QJsonObject &object);
 
@@ -70,6 +73,7 @@ private:
     QWebSocket *m_socket = nullptr;
     QTimer *m_reconnectTimer = nullptr;
     QTimer *m_pingTimer = nullptr;
+    QTimer *m_handshakeTimer = nullptr;
 };
 
 } // namespace velmor::sg

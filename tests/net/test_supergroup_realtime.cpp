@@ -15,6 +15,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
 using velmor::identity::Identity;
@@ -170,6 +173,45 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, kWaitMs);
         QCOMPARE(typesOf(events), (QStringList{QStringLiteral("server.custom"), QStringLiteral("server.custom"),
                                                QStringLiteral("server.last")}));
+        client.stop();
+    }
+
+    void unansweredUpgradeIsAFailedAttempt()
+    {
+        FakeGroupServer server(m_user.publicKeyText());
+        QVERIFY(server.start());
+        // The token is had first; then the server's thread is held, so the
+        // upgrade is accepted by the system but never answered.
+        QVERIFY(!SuperGroupServiceClient::instance().token(server.baseUrl()).isEmpty());
+        struct Hold
+        {
+            std::atomic<bool> released{false};
+            std::thread thread;
+            void release()
+            {
+                released = true;
+                if (thread.joinable())
+                    thread.join();
+            }
+            ~Hold() { release(); }
+        } hold;
+        hold.thread = std::thread([&] {
+            server.http().runOnServerThread([&] {
+                while (!hold.released.load())
+                    QThread::msleep(5);
+            });
+        });
+        SuperGroupRealtimeClient client(server.baseUrl());
+        client.setTimeDivisor(50);
+        QSignalSpy states(&client, &SuperGroupRealtimeClient::stateChanged);
+        QSignalSpy reconnects(&client, &SuperGroupRealtimeClient::reconnectScheduled);
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!reconnects.isEmpty(), kWaitMs);
+        QVERIFY(statesOf(states).contains(QStringLiteral("failed")));
+        QVERIFY(!statesOf(states).contains(QStringLiteral("connected")));
+        hold.release();
+        // Once the server answers again, a later attempt gets through.
+        QTRY_VERIFY_WITH_TIMEOUT(statesOf(states).contains(QStringLiteral("connected")), kWaitMs);
         client.stop();
     }
 
