@@ -8,6 +8,7 @@
 #include "identity/qr.h"
 #include "identity/identity.h"
 #include "support/fake_relay.h"
+#include "support/qr_scan.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -19,7 +20,6 @@
 #include <QSvgRenderer>
 #include <QUrl>
 
-#include <zbar.h>
 
 using apptest::Profile;
 using velmor::crypto::base64UrlEncode;
@@ -41,22 +41,7 @@ QByteArray scanSvg(const QString &svg, int scale = 6)
         QPainter painter(&image);
         renderer.render(&painter);
     }
-    QByteArray y800;
-    for (int y = 0; y < image.height(); ++y)
-        y800.append(reinterpret_cast<const char *>(image.constScanLine(y)), image.width());
-    zbar::ImageScanner scanner;
-    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 0);
-    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_ENABLE, 1);
-    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_BINARY, 1);
-    zbar::Image zimage(unsigned(image.width()), unsigned(image.height()), "Y800", y800.constData(),
-                       static_cast<unsigned long>(y800.size()));
-    QByteArray out;
-    if (scanner.scan(zimage) > 0) {
-        const std::string data = zimage.symbol_begin()->get_data();
-        out = QByteArray(data.data(), qsizetype(data.size()));
-    }
-    zimage.set_data(nullptr, 0);
-    return out;
+    return velmor::fakes::scanQrCodes(image).value(0);
 }
 
 // A 40×20 JPEG whose EXIF orientation says "turn 90° clockwise".

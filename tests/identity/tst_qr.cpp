@@ -2,11 +2,10 @@
 #include "identity/crypto.h"
 #include "identity/identity.h"
 #include "identity/qr.h"
+#include "support/qr_scan.h"
 
 #include <QImage>
 #include <QtTest>
-
-#include <zbar.h>
 
 using velmor::identity::makeQrCode;
 using velmor::identity::QrCode;
@@ -29,31 +28,6 @@ QImage render(const QrCode &qr, int scale = 4)
                         row[(x + border) * scale + dx] = 0;
                 }
     return image;
-}
-
-// All QR payloads that ZBar finds in the image, read as raw bytes.
-QList<QByteArray> decode(const QImage &image)
-{
-    QByteArray y800;
-    y800.reserve(image.width() * image.height());
-    // Scan lines are 4-byte aligned: copy them one by one.
-    for (int y = 0; y < image.height(); ++y)
-        y800.append(reinterpret_cast<const char *>(image.constScanLine(y)), image.width());
-    zbar::ImageScanner scanner;
-    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 0);
-    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_ENABLE, 1);
-    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_BINARY, 1);
-    zbar::Image zimage(unsigned(image.width()), unsigned(image.height()), "Y800", y800.constData(),
-                       static_cast<unsigned long>(y800.size()));
-    QList<QByteArray> out;
-    if (scanner.scan(zimage) > 0)
-        for (zbar::Image::SymbolIterator it = zimage.symbol_begin(); it != zimage.symbol_end(); ++it)
-            if (it->get_type() == zbar::ZBAR_QRCODE) {
-                const std::string data = it->get_data();
-                out.append(QByteArray(data.data(), qsizetype(data.size())));
-            }
-    zimage.set_data(nullptr, 0);
-    return out;
 }
 
 // The error-correction level from the first copy of the format bits
@@ -106,7 +80,7 @@ void TestQr::roundTrip()
     const QrCode qr = makeQrCode(bytes);
     QVERIFY(qr.size >= 21);
     QCOMPARE(qsizetype(qr.modules.size()), qsizetype(qr.size) * qr.size);
-    const QList<QByteArray> found = decode(render(qr, bytes.size() > 500 ? 3 : 4));
+    const QList<QByteArray> found = velmor::fakes::scanQrCodes(render(qr, bytes.size() > 500 ? 3 : 4));
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first(), bytes);
 }
