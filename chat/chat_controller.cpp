@@ -250,7 +250,7 @@ bool ChatController::newChat(const QString &peerPubkey)
 
 void ChatController::deleteConversation(const QString &peer)
 {
-    if (peer.isEmpty() || velmor::chat::isSuperGroupPeer(peer) || isOfficialAccountKey(peer))
+    if (peer.isEmpty() || velmor::chat::isSuperGroupPeer(peer) || isOfficialPeer(peer))
         return;
     const QString conversationId = conversationIdForPeer(peer);
     if (!conversationId.isEmpty())

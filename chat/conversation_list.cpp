@@ -41,6 +41,23 @@ QString foldWhiteSpace(const QString &text)
     return QString(text).replace(spaces, QStringLiteral(" ")).trimmed();
 }
 
+// Whether a row built from `a` shows the same as one built from `b`.
+bool sameShown(const ConversationRecord &a, const ConversationRecord &b)
+{
+    return a.last_timestamp == b.last_timestamp && a.unread_count == b.unread_count && a.muted == b.muted
+        && a.conversation_type == b.conversation_type && a.last_message == b.last_message
+        && a.peer_display_key == b.peer_display_key && a.peer_wallet_address == b.peer_wallet_address;
+}
+
+bool sameShown(const std::optional<ContactRecord> &a, const std::optional<ContactRecord> &b)
+{
+    if (a.has_value() != b.has_value())
+        return false;
+    return !a
+        || (a->blocked == b->blocked && a->remark == b->remark && a->erc20_address == b->erc20_address
+            && a->avatar_kind == b->avatar_kind && a->avatar_id == b->avatar_id);
+}
+
 } // namespace
 
 QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
@@ -71,7 +88,7 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
     }
 
     map.insert(QStringLiteral("isGroup"), false);
-    if (isOfficialAccountKey(peer)) {
+    if (isOfficialPeer(peer)) {
         map.insert(kDisplay, officialAccountName());
         map.insert(kLast, QStringLiteral("Pelorin官方地址账号"));
         map.insert(kBlocked, false);
@@ -131,15 +148,34 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
     for (const ContactRecord &contact : contactRows)
         contacts.insert(contact.wallet_public_key, contact);
 
+    // Each row with its sort keys, read once rather than at each comparison.
+    struct Row
+    {
+        bool blocked;
+        qint64 ts;
+        QVariantMap map;
+    };
     const QList<ConversationRecord> stored = store.visibleConversations();
     const QVariantList &entries = superGroups.entries();
-    QVariantList rows;
-    rows.reserve(stored.size() + entries.size());
+    std::vector<Row> rows;
+    rows.reserve(size_t(stored.size() + entries.size()));
+    QHash<QString, Built> built;
+    built.reserve(stored.size());
     for (const ConversationRecord &record : stored) {
         const auto found = contacts.constFind(record.peer_raw_public_key);
-        rows.append(conversationMap(record, found == contacts.constEnd() ? std::nullopt
-                                                                         : std::optional<ContactRecord>(*found)));
+        const std::optional<ContactRecord> contact =
+            found == contacts.constEnd() ? std::nullopt : std::optional<ContactRecord>(*found);
+        auto previous = m_built.find(record.peer_raw_public_key);
+        if (previous == m_built.end() || !sameShown(previous->record, record)
+            || !sameShown(previous->contact, contact)) {
+            const QVariantMap map = conversationMap(record, contact);
+            previous = m_built.insert(record.peer_raw_public_key,
+                                      Built{record, contact, map, map.value(kBlocked).toBool()});
+        }
+        rows.push_back(Row{previous->blocked, record.last_timestamp, previous->map});
+        built.insert(record.peer_raw_public_key, std::move(*previous));
     }
+    m_built = std::move(built);
 
     if (!entries.isEmpty()) {
         QHash<QString, bool> mutedGroups;
@@ -149,48 +185,33 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
             QVariantMap map = value.toMap();
             const QString peer = map.value(kPeer).toString();
             const QString url = serverUrlOfPeer(peer);
-            if (url.isEmpty()) {
-                rows.append(map);
-                continue;
+            if (!url.isEmpty()) {
+                const SuperGroupRuntimeState state = superGroups.runtime(url);
+                map.insert(kUnread, state.unread);
+                map.insert(QStringLiteral("connectionState"), state.connectionState);
+                map.insert(QStringLiteral("latencyMs"), state.latencyMs);
+                map.insert(kMuted, mutedGroups.value(url, false));
+                QString text;
+                qint64 createdAt = 0;
+                if (store.lastMessage(peer, text, createdAt)) {
+                    map.insert(kLast, payload::lastMessagePreview(text));
+                    map.insert(kTs, createdAt);
+                }
             }
-            const SuperGroupRuntimeState state = superGroups.runtime(url);
-            map.insert(kUnread, state.unread);
-            map.insert(QStringLiteral("connectionState"), state.connectionState);
-            map.insert(QStringLiteral("latencyMs"), state.latencyMs);
-            map.insert(kMuted, mutedGroups.value(url, false));
-            QString text;
-            qint64 createdAt = 0;
-            if (store.lastMessage(peer, text, createdAt)) {
-                map.insert(kLast, payload::lastMessagePreview(text));
-                map.insert(kTs, createdAt);
-            }
-            rows.append(map);
+            rows.push_back(Row{map.value(kBlocked).toBool(), map.value(kTs).toLongLong(), map});
         }
     }
 
-    // Sort keys read once per row rather than once per comparison; the order
-    // is conversationLess's, stable.
-    struct Key
-    {
-        bool blocked;
-        qint64 ts;
-        int index;
-    };
-    std::vector<Key> keys;
-    keys.reserve(size_t(rows.size()));
-    for (int i = 0; i < rows.size(); ++i) {
-        const QVariantMap map = rows.at(i).toMap();
-        keys.push_back(Key{map.value(kBlocked).toBool(), map.value(kTs).toLongLong(), i});
-    }
-    std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+    // conversationLess, keeping the order of the sources for equal rows.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) {
         if (a.blocked != b.blocked)
             return b.blocked;
         return a.ts > b.ts;
     });
     QVariantList sorted;
-    sorted.reserve(rows.size());
-    for (const Key &key : keys)
-        sorted.append(rows.at(key.index));
+    sorted.reserve(qsizetype(rows.size()));
+    for (Row &row : rows)
+        sorted.append(std::move(row.map));
     m_rows = std::move(sorted);
 }
 

@@ -27,7 +27,11 @@ class ConversationList
 {
 public:
     const QVariantList &rows() const { return m_rows; }
-    void clear() { m_rows.clear(); }
+    void clear()
+    {
+        m_rows.clear();
+        m_built.clear();
+    }
 
     // Reads contacts, visible conversations and super groups from the store.
     void rebuild(const SuperGroupDirectory &superGroups);
@@ -42,7 +46,19 @@ public:
     static bool conversationLess(const QVariant &a, const QVariant &b);
 
 private:
+    // The map of each stored conversation as last built, with the values it
+    // was built from: a rebuild reuses the map of a row that did not change
+    // (the list is rebuilt after every message; most rows stay the same).
+    struct Built
+    {
+        ConversationRecord record;
+        std::optional<ContactRecord> contact;
+        QVariantMap map;
+        bool blocked = false;
+    };
+
     QVariantList m_rows;
+    QHash<QString, Built> m_built;
 };
 
 } // namespace velmor::chat

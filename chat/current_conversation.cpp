@@ -47,7 +47,7 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
         return;
     }
 
-    if (isOfficialAccountKey(peer)) {
+    if (isOfficialPeer(peer)) {
         m_title = officialAccountName();
         m_verified = true;
         m_official = true;

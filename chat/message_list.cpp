@@ -14,6 +14,16 @@ int statusValue(MessageStatus status)
     return value >= int(MessageStatus::Sending) && value <= int(MessageStatus::Received) ? value : 0;
 }
 
+// Whether a map built from `a` is the map of `b` too.
+bool sameShown(const MessageRecord &a, const MessageRecord &b)
+{
+    return a.created_at == b.created_at && a.status == b.status && a.is_outgoing == b.is_outgoing
+        && a.text == b.text && a.attachment == b.attachment && a.content_type == b.content_type
+        && a.sender_display_name == b.sender_display_name && a.sender_address == b.sender_address
+        && a.sender_avatar_kind == b.sender_avatar_kind && a.sender_avatar_id == b.sender_avatar_id
+        && a.system_event_type == b.system_event_type;
+}
+
 } // namespace
 
 void MessageList::rebuild(const QString &peer)
@@ -30,10 +40,22 @@ void MessageList::rebuild(const QString &peer)
 void MessageList::rebuild(const QList<MessageRecord> &records, const QString &peer)
 {
     const bool inSuperGroup = isSuperGroupPeer(peer);
+    if (peer != m_builtPeer) {
+        m_built.clear();
+        m_builtPeer = peer;
+    }
     QVariantList rows;
     rows.reserve(records.size());
-    for (const MessageRecord &record : records)
-        rows.append(messageMap(record, inSuperGroup));
+    QHash<QString, Built> built;
+    built.reserve(records.size());
+    for (const MessageRecord &record : records) {
+        auto previous = m_built.find(record.id);
+        if (previous == m_built.end() || !sameShown(previous->record, record))
+            previous = m_built.insert(record.id, Built{record, messageMap(record, inSuperGroup)});
+        rows.append(previous->map);
+        built.insert(record.id, std::move(*previous));
+    }
+    m_built = std::move(built);
     m_rows = std::move(rows);
 }
 

@@ -7,6 +7,7 @@
 
 #include "store/records.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QVariantList>
@@ -18,7 +19,12 @@ class MessageList
 {
 public:
     const QVariantList &rows() const { return m_rows; }
-    void clear() { m_rows.clear(); }
+    void clear()
+    {
+        m_rows.clear();
+        m_built.clear();
+        m_builtPeer.clear();
+    }
 
     // Reads every stored message of the peer's conversation (an empty peer
     // gives an empty list).
@@ -31,7 +37,19 @@ public:
     static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup);
 
 private:
+    // The map of each message of the open conversation as last built, with
+    // the row it was built from. The list is rebuilt whole after every
+    // change; a row whose stored values did not change keeps its map, so the
+    // payloads and images of a long conversation are not decoded again.
+    struct Built
+    {
+        MessageRecord record;
+        QVariantMap map;
+    };
+
     QVariantList m_rows;
+    QHash<QString, Built> m_built; // by message id, for m_builtPeer only
+    QString m_builtPeer;
 };
 
 } // namespace velmor::chat

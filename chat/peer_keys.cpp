@@ -5,6 +5,9 @@
 #include "identity/identity.h"
 #include "store/chat_store.h"
 
+#include <QHash>
+#include <QMutex>
+
 namespace velmor::chat {
 
 bool isGroupPeer(const QString &peer)
@@ -41,12 +44,50 @@ QString shortAddress(const QString &text)
     return text.left(6) + QChar(0x2026) + text.right(6);
 }
 
+namespace {
+
+struct KeyFacts
+{
+    bool official = false;
+    QString address;
+};
+
+// Lists are rebuilt after every message, and each rebuild would decode every
+// peer key and hash it again: the facts of a key text never change, so they
+// are kept (bounded; any thread).
+KeyFacts keyFacts(const QString &keyText)
+{
+    static QMutex mutex;
+    static QHash<QString, KeyFacts> cache;
+    constexpr int kMaxCached = 8192;
+    {
+        QMutexLocker lock(&mutex);
+        const auto found = cache.constFind(keyText);
+        if (found != cache.constEnd())
+            return *found;
+    }
+    KeyFacts facts;
+    facts.official = isOfficialAccountKey(keyText);
+    const QByteArray raw = velmor::crypto::base64UrlDecode(keyText.trimmed());
+    if (raw.size() == 33 || raw.size() == 65)
+        facts.address = velmor::identity::ethereumAddress(raw);
+    QMutexLocker lock(&mutex);
+    if (cache.size() >= kMaxCached)
+        cache.clear();
+    cache.insert(keyText, facts);
+    return facts;
+}
+
+} // namespace
+
 QString addressOfKey(const QString &keyText)
 {
-    const QByteArray raw = velmor::crypto::base64UrlDecode(keyText.trimmed());
-    if (raw.size() != 33 && raw.size() != 65)
-        return QString();
-    return velmor::identity::ethereumAddress(raw);
+    return keyFacts(keyText).address;
+}
+
+bool isOfficialPeer(const QString &keyText)
+{
+    return keyFacts(keyText).official;
 }
 
 QString authorAccountAddress()
@@ -62,7 +103,7 @@ QString authorAccountName()
 
 bool isAuthorAccountKey(const QString &keyText)
 {
-    if (isOfficialAccountKey(keyText))
+    if (isOfficialPeer(keyText))
         return false;
     const QString address = addressOfKey(keyText);
     return !address.isEmpty() && address.compare(authorAccountAddress(), Qt::CaseInsensitive) == 0;

@@ -25,6 +25,8 @@ QString shortAddress(const QString &text);
 
 // The ERC-20 address of a base64url key of 33 or 65 bytes; empty otherwise.
 QString addressOfKey(const QString &keyText);
+// isOfficialAccountKey, remembered per key text.
+bool isOfficialPeer(const QString &keyText);
 
 // The fixed author account: its wallet address ("0x" + 40 lower-case hex)
 // and whether a one-to-one key (not the official one) belongs to it.

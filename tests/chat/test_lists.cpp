@@ -324,6 +324,53 @@ private slots:
         QCOMPARE(current.count(), 1);
     }
 
+    // Rebuilds reuse the maps of unchanged rows; every change of what a row
+    // shows must still come through.
+    void rebuildsShowEveryChange()
+    {
+        ChatStore &store = ChatStore::instance();
+        const QString peer = peerKey(0x59);
+        store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
+        const QString id = store.conversationIdFor(peer);
+        MessageRecord sent = message("s", id, "sending", 10, true);
+        sent.status = MessageStatus::Sending;
+        QVERIFY(store.upsertMessage(sent));
+        QVERIFY(store.upsertMessage(message("t", id, "hello", 11)));
+        QVERIFY(store.upsertMessage(message("x", id, "doomed", 12)));
+        m_chat->start();
+        m_chat->openConversation(peer);
+        QCOMPARE(m_chat->messages().size(), 3);
+
+        sent.status = MessageStatus::Failed;
+        QVERIFY(store.upsertMessage(sent));
+        QVERIFY(store.updateMessageText("t", payload::encodePrefixedJson(payload::kSitePrefix, {{"title", "T"}})));
+        QVERIFY(store.deleteMessage("x"));
+        m_chat->reloadMessages();
+        QCOMPARE(m_chat->messages().size(), 2);
+        QCOMPARE(m_chat->messages().at(0).toMap().value("status").toInt(), 2);
+        QCOMPARE(m_chat->messages().at(1).toMap().value("kind").toString(), QStringLiteral("site"));
+
+        ContactRecord contact;
+        contact.wallet_public_key = peer;
+        contact.remark = QStringLiteral("Named");
+        store.upsertContact(contact);
+        m_chat->reloadConversations();
+        QCOMPARE(m_chat->conversations().first().toMap().value("display").toString(), QStringLiteral("Named"));
+        contact.blocked = 1;
+        store.upsertContact(contact);
+        m_chat->reloadConversations();
+        QVERIFY(m_chat->conversations().first().toMap().value("blocked").toBool());
+        store.setConversationMuted(peer, true);
+        m_chat->reloadConversations();
+        QVERIFY(m_chat->conversations().first().toMap().value("muted").toBool());
+
+        // Another conversation with a message of the same id starts afresh.
+        const QString other = QStringLiteral("group:g");
+        QVERIFY(store.upsertMessage(message("g1", other, "__sg_system__:plain here", 13)));
+        m_chat->openConversation(other);
+        QCOMPARE(m_chat->messages().first().toMap().value("kind").toString(), QStringLiteral("text"));
+    }
+
 private:
     int m_round = 0;
     User m_me;
