@@ -1,0 +1,80 @@
+// Normal groups in the session, through the local relay: start() gives
+// every stored group its conversation row (named after the card, shown again
+// when hidden), opening it takes the card's name, and the next user to sign
+// in sees none of it.
+#include "chat_test_support.h"
+
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
+#include "support/fake_relay.h"
+#include "support/fake_relay_groups.h"
+
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+
+class GroupSessionTest : public QObject, private ChatFixture
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
+        QVERIFY(m_relay.start() != 0);
+        m_alice = makeUser(QStringLiteral("alice"), 0x21);
+        m_bob = makeUser(QStringLiteral("bob"), 0x22);
+    }
+    void cleanupTestCase()
+    {
+        signOut();
+        m_relay.stop();
+    }
+
+    void storedGroupsAreListedAndTitledByTheirCard()
+    {
+        QVERIFY(signIn(m_alice, m_relay.baseUrl()));
+        const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const QString peer = QStringLiteral("group:") + created.groupId;
+        // A row named otherwise and hidden, as an earlier deletion leaves it.
+        ChatStore::instance().ensureGroupConversation(created.groupId, QStringLiteral("Old name"));
+        QVERIFY(ChatStore::instance().clearConversation(peer));
+
+        auto chat = makeController();
+        chat->start();
+        QCOMPARE(chat->conversations().size(), 1);
+        const QVariantMap row = chat->conversations().first().toMap();
+        QCOMPARE(row.value("peer").toString(), peer);
+        QCOMPARE(row.value("display").toString(), QStringLiteral("Hikers"));
+        QVERIFY(row.value("isGroup").toBool());
+
+        chat->openConversation(peer);
+        QCOMPARE(chat->currentTitle(), QStringLiteral("Hikers"));
+        QCOMPARE(chat->currentAvatarId(), QStringLiteral("defaultgroupphoto"));
+        QVERIFY(!chat->currentVerified());
+        // The friend panel is for people only.
+        chat->loadCurrentFriendInfo();
+        QVERIFY(chat->friendInfo().isEmpty());
+
+        // Log out and let Bob sign in: Alice's group is nowhere.
+        chat->stop();
+        signOut();
+        QVERIFY(signIn(m_bob, m_relay.baseUrl()));
+        chat->start();
+        QVERIFY(chat->conversations().isEmpty());
+        chat->openConversation(peer);
+        QCOMPARE(chat->currentTitle(), QStringLiteral("群聊"));
+        QVERIFY(!ChatStore::instance().conversationByPeer(peer));
+    }
+
+private:
+    velmor::fakes::FakeRelay m_relay;
+    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
+    User m_alice, m_bob;
+};
+
+QTEST_GUILESS_MAIN(GroupSessionTest)
+#include "test_group_session.moc"
