@@ -185,6 +185,7 @@ private slots:
         QVERIFY(!SuperGroupServiceClient::instance().token(server.baseUrl()).isEmpty());
         struct Hold
         {
+            std::atomic<bool> entered{false};
             std::atomic<bool> released{false};
             std::thread thread;
             void release()
@@ -197,10 +198,12 @@ private slots:
         } hold;
         hold.thread = std::thread([&] {
             server.http().runOnServerThread([&] {
+                hold.entered = true;
                 while (!hold.released.load())
                     QThread::msleep(5);
             });
         });
+        QTRY_VERIFY_WITH_TIMEOUT(hold.entered.load(), kWaitMs);
         SuperGroupRealtimeClient client(server.baseUrl());
         client.setTimeDivisor(50);
         QSignalSpy states(&client, &SuperGroupRealtimeClient::stateChanged);
