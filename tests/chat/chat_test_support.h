@@ -9,6 +9,7 @@
 #include "identity/identity.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
+#include "store/store_test_util.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -57,6 +58,7 @@ class ChatFixture
 {
 protected:
     QTemporaryDir m_dir;
+    int m_sessions = 0;
 
     User makeUser(const QString &name, char secretByte)
     {
@@ -80,6 +82,24 @@ protected:
         velmor::net::RelayAuthSession::instance().clear();
     }
 
+    // The usual test: a fresh user (own store file per test) signed in, and
+    // a controller. Ended by endSession().
+    User m_me;
+    std::unique_ptr<ChatController> m_chat;
+
+    void beginSession(const QString &name, char secretByte)
+    {
+        QVERIFY(m_dir.isValid());
+        m_me = makeUser(name + QStringLiteral("-") + QString::number(++m_sessions), secretByte);
+        QVERIFY(signIn(m_me));
+        m_chat = makeController();
+    }
+    void endSession()
+    {
+        m_chat.reset();
+        signOut();
+    }
+
     // A controller that ignores the machine's network reachability, so no
     // recovery runs behind a test's back.
     static std::unique_ptr<ChatController> makeController()
@@ -90,19 +110,21 @@ protected:
     }
 };
 
-inline velmor::chat::MessageRecord message(const QString &id, const QString &conversationId, const QString &text,
-                                           qint64 createdAt, bool outgoing = false)
+// Messages are built as the store tests build them.
+using storetest::message;
+
+// A stored super group of the given kind ("premium" or "premium_plus").
+inline velmor::chat::SuperGroupRecord superGroup(const QString &url, const QString &name, qint64 updatedAt = 0,
+                                                 const QString &kind = QStringLiteral("premium"))
 {
-    velmor::chat::MessageRecord m;
-    m.id = id;
-    m.conversation_id = conversationId;
-    m.peer_raw_public_key = conversationId;
-    m.sender_raw_public_key = outgoing ? QStringLiteral("me") : QStringLiteral("peer");
-    m.text = text;
-    m.created_at = createdAt;
-    m.is_outgoing = outgoing;
-    m.status = outgoing ? velmor::chat::MessageStatus::Sent : velmor::chat::MessageStatus::Received;
-    return m;
+    velmor::chat::SuperGroupRecord g;
+    g.server_id = QStringLiteral("srv-") + url;
+    g.server_url = url;
+    g.group_id = QStringLiteral("gid-") + url;
+    g.name = name;
+    g.group_kind = kind;
+    g.updated_at = updatedAt;
+    return g;
 }
 
 // Appends the name of every controller signal, as it is emitted, to `log`.

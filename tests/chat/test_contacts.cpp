@@ -40,18 +40,8 @@ class ContactsTest : public QObject, private ChatFixture
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_me = makeUser(QStringLiteral("me-") + QString::number(++m_round), 0x11);
-        QVERIFY(signIn(m_me));
-        m_chat = makeController();
-    }
-    void cleanup()
-    {
-        m_chat.reset();
-        signOut();
-    }
+    void init() { beginSession(QStringLiteral("me"), 0x11); }
+    void cleanup() { endSession(); }
 
     void contactListLeavesOutSelfAndBlocked()
     {
@@ -248,10 +238,6 @@ private slots:
         QCOMPARE(row->blocked, 0);
     }
 
-private:
-    int m_round = 0;
-    User m_me;
-    std::unique_ptr<ChatController> m_chat;
 };
 
 QTEST_GUILESS_MAIN(ContactsTest)

@@ -17,18 +17,8 @@ class CurrentConversationTest : public QObject, private ChatFixture
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_me = makeUser(QStringLiteral("me-") + QString::number(++m_round), 0x71);
-        QVERIFY(signIn(m_me));
-        m_chat = makeController();
-    }
-    void cleanup()
-    {
-        m_chat.reset();
-        signOut();
-    }
+    void init() { beginSession(QStringLiteral("me"), 0x71); }
+    void cleanup() { endSession(); }
 
     void titlesAndMarksOfEachKind_data()
     {
@@ -84,12 +74,7 @@ private slots:
         addressOnly.erc20_address = QStringLiteral("0x2222222222222222222222222222222222222222");
         store.upsertContact(addressOnly);
         store.ensureGroupConversation(QStringLiteral("stored"), QStringLiteral("Stored name"));
-        SuperGroupRecord known;
-        known.server_url = QStringLiteral("https://known.example");
-        known.server_id = known.group_id = QStringLiteral("k");
-        known.name = QStringLiteral("Known");
-        known.group_kind = QStringLiteral("premium");
-        QVERIFY(store.upsertSuperGroup(known));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://known.example", "Known")));
         m_chat->start();
 
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
@@ -154,10 +139,7 @@ private slots:
         QFETCH(QString, subtitle);
         QFETCH(bool, canSend);
         const QString url = QStringLiteral("https://hall.example");
-        SuperGroupRecord group;
-        group.server_url = url;
-        group.server_id = group.group_id = QStringLiteral("h");
-        group.group_kind = QStringLiteral("premium_plus");
+        SuperGroupRecord group = superGroup(url, QString(), 0, "premium_plus");
         group.role = role;
         group.info_json = info;
         QVERIFY(ChatStore::instance().upsertSuperGroup(group));
@@ -271,10 +253,6 @@ private slots:
                  ChatController::shortAddress(identityFromByte(0x7b).erc20Address()));
     }
 
-private:
-    int m_round = 0;
-    User m_me;
-    std::unique_ptr<ChatController> m_chat;
 };
 
 QTEST_GUILESS_MAIN(CurrentConversationTest)

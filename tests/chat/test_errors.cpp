@@ -13,18 +13,8 @@ class ErrorModelTest : public QObject, private ChatFixture
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_user = makeUser(QStringLiteral("ann"), 0x21);
-        QVERIFY(signIn(m_user));
-        m_chat = makeController();
-    }
-    void cleanup()
-    {
-        m_chat.reset();
-        signOut();
-    }
+    void init() { beginSession(QStringLiteral("ann"), 0x21); }
+    void cleanup() { endSession(); }
 
     void wordsBecomeTheSixKeyMap_data()
     {
@@ -218,8 +208,6 @@ private:
         return false;
     }
 
-    User m_user;
-    std::unique_ptr<ChatController> m_chat;
 };
 
 QTEST_GUILESS_MAIN(ErrorModelTest)

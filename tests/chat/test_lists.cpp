@@ -39,18 +39,8 @@ class ListsTest : public QObject, private ChatFixture
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_me = makeUser(QStringLiteral("me-") + QString::number(++m_round), 0x51);
-        QVERIFY(signIn(m_me));
-        m_chat = makeController();
-    }
-    void cleanup()
-    {
-        m_chat.reset();
-        signOut();
-    }
+    void init() { beginSession(QStringLiteral("me"), 0x51); }
+    void cleanup() { endSession(); }
 
     void noOpenConversationGivesAnEmptyList()
     {
@@ -226,14 +216,8 @@ private slots:
             store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
             QVERIFY(store.upsertMessage(message(QStringLiteral("m%1").arg(int(b)), store.conversationIdFor(peer), "x", 77)));
         }
-        for (int i = 0; i < 6; ++i) {
-            SuperGroupRecord group;
-            group.server_url = QStringLiteral("https://sg%1.example").arg(i);
-            group.server_id = group.group_id = QString::number(i);
-            group.group_kind = QStringLiteral("premium");
-            group.updated_at = 77;
-            QVERIFY(store.upsertSuperGroup(group));
-        }
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(store.upsertSuperGroup(superGroup(QStringLiteral("https://sg%1.example").arg(i), QString(), 77)));
         m_chat->start();
         const QStringList first = peersOf(m_chat->conversations());
         QCOMPARE(first.size(), 22);
@@ -248,22 +232,12 @@ private slots:
     void superGroupRowsCarryRuntimeStateAndStoredFlags()
     {
         ChatStore &store = ChatStore::instance();
-        SuperGroupRecord quiet;
-        quiet.server_url = QStringLiteral("https://quiet.example");
-        quiet.server_id = quiet.group_id = QStringLiteral("q");
-        quiet.name = QStringLiteral("Quiet");
-        quiet.group_kind = QStringLiteral("premium_plus");
-        quiet.updated_at = 90;
+        SuperGroupRecord quiet = superGroup("https://quiet.example", "Quiet", 90, "premium_plus");
         quiet.muted = true;
         quiet.unread_count = 3;
         quiet.connection_state = QStringLiteral("failed");
         QVERIFY(store.upsertSuperGroup(quiet));
-        SuperGroupRecord fresh;
-        fresh.server_url = QStringLiteral("https://fresh.example");
-        fresh.server_id = fresh.group_id = QStringLiteral("f");
-        fresh.group_kind = QStringLiteral("premium");
-        fresh.updated_at = 80;
-        QVERIFY(store.upsertSuperGroup(fresh));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://fresh.example", QString(), 80)));
         QVERIFY(store.upsertMessage(message("sgm", "sg:https://fresh.example", "__sg_system__:welcome", 95)));
 
         m_chat->start();
@@ -296,11 +270,7 @@ private slots:
     void connectionStateIsPatchedInPlace()
     {
         ChatStore &store = ChatStore::instance();
-        SuperGroupRecord group;
-        group.server_url = QStringLiteral("https://live.example");
-        group.server_id = group.group_id = QStringLiteral("l");
-        group.group_kind = QStringLiteral("premium");
-        QVERIFY(store.upsertSuperGroup(group));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://live.example", QString())));
         const QString peer = peerKey(0x58);
         store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
         m_chat->start();
@@ -371,10 +341,6 @@ private slots:
         QCOMPARE(m_chat->messages().first().toMap().value("kind").toString(), QStringLiteral("text"));
     }
 
-private:
-    int m_round = 0;
-    User m_me;
-    std::unique_ptr<ChatController> m_chat;
 };
 
 QTEST_GUILESS_MAIN(ListsTest)

@@ -14,25 +14,7 @@
 #include <atomic>
 
 using namespace chattest;
-using velmor::chat::SuperGroupRecord;
 
-namespace {
-
-SuperGroupRecord superGroup(const QString &url, const QString &name, qint64 updatedAt,
-                            const QString &kind = QStringLiteral("premium"))
-{
-    SuperGroupRecord g;
-    g.server_id = QStringLiteral("srv-") + name;
-    g.server_url = url;
-    g.group_id = QStringLiteral("gid-") + name;
-    g.name = name;
-    g.group_kind = kind;
-    g.role = QStringLiteral("member");
-    g.updated_at = updatedAt;
-    return g;
-}
-
-} // namespace
 
 class SessionTest : public QObject, private ChatFixture
 {
