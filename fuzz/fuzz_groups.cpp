@@ -8,6 +8,7 @@
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/crypto.h"
+#include "identity/envelope.h"
 #include "identity/identity.h"
 #include "net/relay_session.h"
 
@@ -35,13 +36,27 @@ const Identity &me()
     return identity;
 }
 
-const QString kGroupId = QStringLiteral("00112233445566778899aabbccddeeff");
+const QString kIdNonce = QStringLiteral("00112233445566778899aabbccddeeff");
+const QString kGroupId = deriveGroupId(owner().publicKeyText(), kIdNonce);
 const QByteArray kGroupKey(32, '\x42');
 
-QByteArray boxContext(const QString &kind, qint64 keyEpoch)
+QByteArray boxContext(const QString &kind, qint64 keyEpoch, qint64 epoch)
 {
     return QByteArrayLiteral("velmor_group_v1|") + kGroupId.toUtf8() + '|' + kind.toUtf8() + '|'
-        + QByteArray::number(keyEpoch);
+        + QByteArray::number(keyEpoch) + '|' + QByteArray::number(epoch);
+}
+
+// A card message from the owner, sealed to the user as the owner seals it.
+QJsonObject sealedCard(const QByteArray &text, const QString &signature)
+{
+    const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + kGroupId.toUtf8() + QByteArrayLiteral("|card|")
+        + velmor::identity::directMessageContext(owner().publicKeyText(), me().publicKeyText());
+    const QByteArray inner = canonicalJson(QJsonObject{{QStringLiteral("card"), QString::fromUtf8(text)},
+                                                       {QStringLiteral("signature"), signature}});
+    return QJsonObject{{QStringLiteral("v"), 1},
+                       {QStringLiteral("kind"), QStringLiteral("card")},
+                       {QStringLiteral("groupId"), kGroupId},
+                       {QStringLiteral("sealed"), Ecies::seal(me().publicKey, inner, 0, context)}};
 }
 
 QString groupMessage(const QJsonObject &outer)
@@ -54,6 +69,7 @@ GroupCard baseCard()
 {
     GroupCard card;
     card.groupId = kGroupId;
+    card.idNonce = kIdNonce;
     card.name = QStringLiteral("fuzz");
     card.avatarId = QStringLiteral("a1");
     card.ownerRawPublicKey = owner().publicKeyText();
@@ -123,18 +139,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         source.replace("MYKEY", me().publicKeyText().toUtf8());
         source.replace("PROOF", base.adminProof.toUtf8());
         source.replace("MYBOX", base.groupKeyBoxes.value(me().publicKeyText()).toUtf8());
+        source.replace("GROUPID", kGroupId.toUtf8());
+        source.replace("IDNONCE", kIdNonce.toUtf8());
         const QByteArray text = canonicalizeJsonText(source);
         const QString signature = base64UrlEncode(velmor::crypto::ed25519Sign(admin.seed, text));
         (void)verifyGroupCard(text, signature);
         (void)verifyRegistryRecord(text, signature);
         resetRegistry(registry);
-        (void)handleGroupMessage(registry,
-                                 groupMessage(QJsonObject{{QStringLiteral("v"), 1},
-                                                          {QStringLiteral("kind"), QStringLiteral("card")},
-                                                          {QStringLiteral("groupId"), kGroupId},
-                                                          {QStringLiteral("card"), QString::fromUtf8(text)},
-                                                          {QStringLiteral("signature"), signature}}),
-                                 owner().publicKeyText());
+        (void)handleGroupMessage(registry, groupMessage(sealedCard(text, signature)), owner().publicKeyText());
         break;
     }
     case 3:
@@ -160,13 +172,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // "SENDER" stands for the sender's key, which the fuzzer cannot guess.
         QByteArray plaintext = in.bytes;
         plaintext.replace("SENDER", owner().publicKeyText().toUtf8());
-        const QString box = velmor::crypto::GroupBox::seal(kGroupKey, plaintext, boxContext(kind, 1));
+        const QString box = velmor::crypto::GroupBox::seal(kGroupKey, plaintext, boxContext(kind, 1, 1));
         resetRegistry(registry);
         (void)handleGroupMessage(registry,
                                  groupMessage(QJsonObject{{QStringLiteral("v"), 1},
                                                           {QStringLiteral("kind"), kind},
                                                           {QStringLiteral("groupId"), kGroupId},
                                                           {QStringLiteral("keyEpoch"), 1},
+                                                          {QStringLiteral("epoch"), 1},
                                                           {QStringLiteral("box"), box}}),
                                  owner().publicKeyText());
         break;

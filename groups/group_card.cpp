@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace velmor::chat {
@@ -87,6 +88,7 @@ QJsonObject GroupCard::toJson() const
         {QStringLiteral("v"), 1},
         {QStringLiteral("type"), kCardType},
         {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("idNonce"), idNonce},
         {QStringLiteral("name"), name},
         {QStringLiteral("avatarId"), avatarId},
         {QStringLiteral("ownerRawPublicKey"), ownerRawPublicKey},
@@ -113,7 +115,8 @@ std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
     if (!readInteger(object, "v", &version) || version != 1 || !readString(object, "type", &type)
         || type != kCardType)
         return std::nullopt;
-    if (!readString(object, "groupId", &card.groupId) || !readString(object, "name", &card.name)
+    if (!readString(object, "groupId", &card.groupId) || !readString(object, "idNonce", &card.idNonce)
+        || !readString(object, "name", &card.name)
         || !readString(object, "remark", &card.remark, false)
         || !readString(object, "avatarId", &card.avatarId)
         || !readString(object, "ownerRawPublicKey", &card.ownerRawPublicKey)
@@ -163,6 +166,17 @@ std::optional<GroupCard> GroupCard::fromJson(const QJsonObject &object)
     return card;
 }
 
+QString deriveGroupId(const QString &ownerCanonicalKey, const QString &idNonce)
+{
+    static const QRegularExpression hex32(QStringLiteral("^[0-9a-f]{32}$"));
+    if (!hex32.match(idNonce).hasMatch() || ownerCanonicalKey.isEmpty()
+        || canonicalMemberKey(ownerCanonicalKey) != ownerCanonicalKey)
+        return QString();
+    const QByteArray digest = velmor::crypto::sha256(QByteArrayLiteral("velmor.group.id.v1|")
+                                                     + ownerCanonicalKey.toUtf8() + '|' + idNonce.toUtf8());
+    return QString::fromLatin1(digest.left(16).toHex());
+}
+
 QByteArray adminProofMessage(const QString &groupId, const QString &adminPublicKey)
 {
     return QByteArray(velmor::identity::kGroupAdminSigningTag) + groupId.toUtf8() + '|'
@@ -189,7 +203,7 @@ std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QStri
     if (!isCanonicalJson(cardText))
         return std::nullopt;
     std::optional<GroupCard> card = GroupCard::fromJson(parseJsonObject(cardText));
-    if (!card)
+    if (!card || deriveGroupId(card->ownerRawPublicKey, card->idNonce) != card->groupId)
         return std::nullopt;
     if (!isSignedByGroupAdmin(cardText, signature, card->groupId, card->adminPublicKey,
                               card->ownerRawPublicKey, card->adminProof))
@@ -263,6 +277,7 @@ void GroupRegistry::clear()
 {
     QMutexLocker locker(&m_mutex);
     m_entries.clear();
+    m_claims.clear();
 }
 
 QStringList GroupRegistry::groupIds() const
@@ -294,12 +309,15 @@ bool GroupRegistry::contains(const QString &groupId) const
     return m_entries.contains(groupId);
 }
 
-bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey)
+bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey, QString *error)
 {
     QMutexLocker locker(&m_mutex);
     const auto held = m_entries.constFind(card.groupId);
-    if (held != m_entries.constEnd() && !held->card.groupId.isEmpty() && card.epoch <= held->card.epoch)
+    if (held != m_entries.constEnd() && !held->card.groupId.isEmpty() && card.epoch <= held->card.epoch) {
+        if (error)
+            *error = QStringLiteral("stale_group_card");
         return false;
+    }
     QMap<qint64, QString> ring = held != m_entries.constEnd() ? held->ring : QMap<qint64, QString>();
     const QString myBox = card.groupKeyBoxes.value(myCanonicalKey);
     if (!myBox.isEmpty())
@@ -309,8 +327,11 @@ bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey
     // A card taken only in memory would be gone after a restart while the
     // message that brought it is already acknowledged; refusing it instead
     // leaves the message with the relay, which offers it again.
-    if (ChatStore::instance().isOpen() && !persist(card, ring))
+    if (ChatStore::instance().isOpen() && !persist(card, ring)) {
+        if (error)
+            *error = QStringLiteral("store_failed");
         return false;
+    }
     Entry &entry = m_entries[card.groupId];
     entry.card = card;
     entry.ring = ring;
@@ -321,6 +342,57 @@ void GroupRegistry::remove(const QString &groupId)
 {
     QMutexLocker locker(&m_mutex);
     m_entries.remove(groupId);
+    m_claims.remove(groupId);
+}
+
+void GroupRegistry::noteClaimedEpoch(const QString &groupId, qint64 epoch)
+{
+    QMutexLocker locker(&m_mutex);
+    EpochClaims &claims = m_claims[groupId];
+    if (claims.disproved > 0 && epoch >= claims.disproved)
+        return;
+    claims.believed = qMax(claims.believed, epoch);
+}
+
+bool GroupRegistry::isCardOutdated(const QString &groupId) const
+{
+    QMutexLocker locker(&m_mutex);
+    const auto entry = m_entries.constFind(groupId);
+    const auto claims = m_claims.constFind(groupId);
+    return entry != m_entries.constEnd() && claims != m_claims.constEnd()
+        && claims->believed > entry->card.epoch;
+}
+
+void GroupRegistry::settleEpoch(const QString &groupId, qint64 cardEpoch)
+{
+    QMutexLocker locker(&m_mutex);
+    EpochClaims &claims = m_claims[groupId];
+    // A card that reaches a disproved claim shows it was true after all.
+    if (claims.disproved > 0 && cardEpoch >= claims.disproved)
+        claims.disproved = 0;
+    // A claim above this card that was asked for and answered with it was
+    // not true; later cards may still honestly rise towards it.
+    for (const qint64 asked : std::as_const(claims.requested))
+        if (asked > cardEpoch && (claims.disproved == 0 || asked < claims.disproved))
+            claims.disproved = asked;
+    claims.believed = cardEpoch;
+    claims.requested.clear();
+}
+
+bool GroupRegistry::takeCardRequest(const QString &groupId, qint64 epoch)
+{
+    QMutexLocker locker(&m_mutex);
+    EpochClaims &claims = m_claims[groupId];
+    if (claims.requested.contains(epoch))
+        return false;
+    claims.requested.insert(epoch);
+    return true;
+}
+
+void GroupRegistry::releaseCardRequest(const QString &groupId, qint64 epoch)
+{
+    QMutexLocker locker(&m_mutex);
+    m_claims[groupId].requested.remove(epoch);
 }
 
 bool GroupRegistry::persist(const GroupCard &card, const QMap<qint64, QString> &ring)

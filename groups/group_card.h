@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -34,7 +35,8 @@ struct GroupMemberProfile
 
 struct GroupCard
 {
-    QString groupId;
+    QString groupId;           // deriveGroupId(ownerRawPublicKey, idNonce)
+    QString idNonce;           // 32 lower-case hex digits drawn at creation
     QString name;
     QString remark;            // empty: the card carries none
     QString avatarId;
@@ -63,6 +65,14 @@ struct GroupCard
 
 // The text that the owner's identity key signs to vouch for the admin key.
 QByteArray adminProofMessage(const QString &groupId, const QString &adminPublicKey);
+
+// A group's id is bound to its owner: 32 lower-case hex digits of the first
+// 16 bytes of SHA-256("velmor.group.id.v1|" + the owner's canonical key text
+// + "|" + the nonce). Every card and registry record is checked against it,
+// so nobody but the owner can make a card for the id (and lock an invitee
+// out of the real group by planting one first). Empty for a nonce that is
+// not 32 lower-case hex digits or an owner that is not a canonical key.
+QString deriveGroupId(const QString &ownerCanonicalKey, const QString &idNonce);
 
 // Canonical text of the card, the Ed25519 signature with the admin seed, and
 // both stored in the card. False when the card cannot be made canonical or
@@ -107,14 +117,39 @@ public:
 
     // Replaces the card only when it is newer (higher epoch) than the held
     // one; adds the user's own box for the card's key epoch to the ring.
-    // False when refused as not newer.
-    bool install(const GroupCard &card, const QString &myCanonicalKey);
+    // False when refused: *error is "stale_group_card" (not newer) or
+    // "store_failed" (the store is open and could not keep it).
+    bool install(const GroupCard &card, const QString &myCanonicalKey, QString *error = nullptr);
     void remove(const QString &groupId);
+
+    // Card epochs that members' messages claim (the epoch is authenticated
+    // with the group key). A member whose card is older than a believed
+    // claim fetches the current card from the owner and accepts no message
+    // of the group until it has it, so a relay that withholds a re-key card
+    // cannot keep a removed member in the conversation.
+    // Records a claim; claims at or above one the owner's card disproved are
+    // not believed (a member cannot stall the group with an invented epoch).
+    void noteClaimedEpoch(const QString &groupId, qint64 epoch);
+    // True when a believed claim is above the held card's epoch.
+    bool isCardOutdated(const QString &groupId) const;
+    // A card of the owner was taken or confirmed: claims above it that it
+    // did not meet are disproved, and it is the newest known epoch.
+    void settleEpoch(const QString &groupId, qint64 cardEpoch);
+    // True once per group and claimed epoch: the card is asked for once.
+    bool takeCardRequest(const QString &groupId, qint64 epoch);
+    void releaseCardRequest(const QString &groupId, qint64 epoch); // the request did not leave
 
     // Writes a card and ring to the store (no-op when the store is closed).
     static bool persist(const GroupCard &card, const QMap<qint64, QString> &ring);
 
 private:
+    struct EpochClaims
+    {
+        qint64 believed = 0;  // the newest believed card epoch
+        qint64 disproved = 0; // 0, or the lowest claim the owner's card disproved
+        QSet<qint64> requested;
+    };
+    QHash<QString, EpochClaims> m_claims;
     mutable QMutex m_mutex;
     struct Entry
     {

@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 namespace velmor::chat {
@@ -29,11 +30,14 @@ namespace {
 
 const QString kDefaultGroupAvatar = QStringLiteral("defaultgroupphoto");
 const QString kDefaultGroupName = QStringLiteral("新群聊");
-const QString kRecordType = QStringLiteral("velmor_group_registry");
 const QString kProfileType = QStringLiteral("group_member_profile_update");
 const QString kKindCard = QStringLiteral("card");
 const QString kKindMessage = QStringLiteral("message");
 const QString kKindProfile = QStringLiteral("profile");
+const QString kKindCardRequest = QStringLiteral("card_request");
+// The profile row that marks a group the user deleted, with the card epoch
+// it had then in "updatedAt" (not a key, so it never meets a member's row).
+const QString kDeletedMarker = QStringLiteral("group_deleted");
 
 qint64 nowSeconds()
 {
@@ -71,31 +75,52 @@ QString groupMessageText(const QJsonObject &outer)
     return QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(outer));
 }
 
-QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpoch)
+// The card epoch is inside the associated data, so a relay can neither
+// hide that a sender holds a newer card nor invent one.
+QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch)
 {
     return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + '|' + kind.toUtf8() + '|'
-        + QByteArray::number(keyEpoch);
+        + QByteArray::number(keyEpoch) + '|' + QByteArray::number(epoch);
 }
 
-QString cardMessage(const GroupCard &card)
+// A card is sealed to each member on its own, bound to the owner and that
+// member: the relay sees no name, member or profile.
+QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient)
 {
+    const QByteArray direct = velmor::identity::directMessageContext(sender, recipient);
+    if (direct.isEmpty())
+        return QByteArray();
+    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + QByteArrayLiteral("|card|") + direct;
+}
+
+QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient)
+{
+    const QByteArray context = cardContext(card.groupId, me.key, recipient);
+    const QByteArray inner = canonicalJson(QJsonObject{
+        {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
+        {QStringLiteral("signature"), card.signature},
+    });
+    if (context.isEmpty() || inner.isEmpty())
+        return QString();
+    const QString sealed = Ecies::seal(base64UrlDecode(recipient), inner, Ecies::ChaCha20Poly1305, context);
+    if (sealed.isEmpty())
+        return QString();
     return groupMessageText(QJsonObject{
         {QStringLiteral("v"), 1},
         {QStringLiteral("kind"), kKindCard},
         {QStringLiteral("groupId"), card.groupId},
-        {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
-        {QStringLiteral("signature"), card.signature},
+        {QStringLiteral("sealed"), sealed},
     });
 }
 
-QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch,
+QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
                       const QByteArray &groupKey, const QJsonObject &inner)
 {
     const QByteArray plaintext = canonicalJson(inner);
     if (plaintext.isEmpty())
         return QString();
     const QString box = velmor::crypto::GroupBox::seal(groupKey, plaintext,
-                                                       boxContext(groupId, kind, keyEpoch));
+                                                       boxContext(groupId, kind, keyEpoch, epoch));
     if (box.isEmpty())
         return QString();
     return groupMessageText(QJsonObject{
@@ -103,6 +128,7 @@ QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpo
         {QStringLiteral("kind"), kind},
         {QStringLiteral("groupId"), groupId},
         {QStringLiteral("keyEpoch"), double(keyEpoch)},
+        {QStringLiteral("epoch"), double(epoch)},
         {QStringLiteral("box"), box},
     });
 }
@@ -117,14 +143,20 @@ QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, cons
     return key.size() == 32 ? key : QByteArray();
 }
 
-// One envelope per recipient, all under one message id, posted in one request.
+// One envelope per recipient, all under one message id, posted in one
+// request; `ciphertextFor` gives each recipient's ciphertext.
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
-            const QString &ciphertext, QString *messageId, QString *error)
+            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
 {
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const qint64 now = nowSeconds();
     QJsonArray envelopes;
     for (const QString &recipient : recipients) {
+        const QString ciphertext = ciphertextFor(recipient);
+        if (ciphertext.isEmpty()) {
+            *error = QStringLiteral("encrypt_failed");
+            return false;
+        }
         const velmor::identity::Envelope envelope =
             velmor::identity::signEnvelope(me.identity, recipient, ciphertext, id, now);
         if (envelope.signature.isEmpty()) {
@@ -151,6 +183,19 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
     if (messageId)
         *messageId = id;
     return true;
+}
+
+bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
+            QString *messageId, QString *error)
+{
+    return fanOut(me, groupId, recipients, [&ciphertext](const QString &) { return ciphertext; }, messageId,
+                  error);
+}
+
+bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error)
+{
+    return fanOut(me, card.groupId, recipients,
+                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient); }, nullptr, error);
 }
 
 // The sender is left out of every fan-out. Its own client already holds the
@@ -227,12 +272,17 @@ GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, 
 {
     GroupRegistryRecord record;
     record.groupId = card.groupId;
+    record.idNonce = card.idNonce;
     record.joinKey = card.adminPublicKey;
     record.ownerPublicKey = card.ownerRawPublicKey;
     record.adminProof = card.adminProof;
-    record.name = card.name;
-    record.avatarId = card.avatarId;
-    record.memberCount = int(card.memberPublicKeys.size());
+    // A private group's record only withdraws a public one: it names no
+    // name, avatar or size.
+    if (visible) {
+        record.name = card.name;
+        record.avatarId = card.avatarId;
+        record.memberCount = int(card.memberPublicKeys.size());
+    }
     record.visibility = visible ? QStringLiteral("public") : QStringLiteral("private");
     record.epoch = card.epoch;
     // Milliseconds: the relay keeps a record only when it is not older than
@@ -254,6 +304,21 @@ GroupOpResult publishRecord(const GroupCard &card, const QByteArray &adminSeed, 
     if (!reply.success)
         return {false, QStringLiteral("group_registry_http_%1").arg(reply.status)};
     return {true, QString()};
+}
+
+// Brings the relay's directory to the owner's choice: a public group's
+// record is registered (created or replaced); a private group is published
+// nowhere, and a record that an earlier public state left is replaced by a
+// withdrawal (none there: nothing to do).
+GroupOpResult syncDirectory(const GroupCard &card, const QByteArray &adminSeed, bool visible)
+{
+    if (visible)
+        return publishRecord(card, adminSeed, true, QStringLiteral("/v1/group/registry/register"));
+    const GroupOpResult withdrawn =
+        publishRecord(card, adminSeed, false, QStringLiteral("/v1/group/registry/visibility"));
+    if (!withdrawn.ok && withdrawn.error == QLatin1String("group_registry_http_404"))
+        return {true, QString()};
+    return withdrawn;
 }
 
 // An owner change reads the card, raises its epoch, sends it and installs
@@ -318,38 +383,45 @@ GroupOpResult changeAsOwner(GroupRegistry &registry, const QString &groupId, Cha
     return change(context);
 }
 
-// Signs the changed card, sends it to its members (and to `alsoTo`), and
-// only then makes it the user's own: a change that did not reach the relay
-// is not half-applied.
+// Signs the changed card, makes it the user's own (in the store first) and
+// only then sends it to the members. A card that was signed must never be
+// followed by another of the same epoch: the members would keep whichever
+// reached them first and the group would split. So a card the store cannot
+// keep is not sent (the change fails and nothing left the process), and a
+// card whose fan-out fails stays the owner's: the change is reported as
+// failed but kept, and the card reaches the members with the next change or
+// when a member, seeing the newer epoch on the owner's messages, asks for it.
 GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rekey)
 {
     GroupCard &card = context.card;
     card.epoch += 1;
     card.updatedAt = nowSeconds();
     if (rekey) {
-        const QByteArray groupKey = velmor::crypto::randomBytes(32);
-        if (groupKey.size() != 32 || !sealKeyForMembers(card, groupKey))
+        QByteArray groupKey = velmor::crypto::randomBytes(32);
+        const bool sealed = groupKey.size() == 32 && sealKeyForMembers(card, groupKey);
+        velmor::crypto::wipeSecret(groupKey);
+        if (!sealed)
             return {false, QStringLiteral("encrypt_failed")};
         card.keyEpoch = card.epoch;
     }
     card.members = profilesFor(card.groupId, card.memberPublicKeys, card.members);
     if (!signGroupCard(card, context.admin.seed))
         return {false, QStringLiteral("sign_failed")};
+    QString installError;
+    if (!registry.install(card, context.me.key, &installError))
+        return {false, installError};
+    registry.settleEpoch(card.groupId, card.epoch);
+    qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
+                      << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
     const QStringList recipients = othersOf(card.memberPublicKeys, context.me.key);
     if (!recipients.isEmpty()) {
         QString error;
-        if (!fanOut(context.me, card.groupId, recipients, cardMessage(card), nullptr, &error))
+        if (!sendCard(context.me, card, recipients, &error))
             return {false, error};
     }
-    if (!registry.install(card, context.me.key))
-        return {false, QStringLiteral("stale_group_card")};
-    qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
-                      << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
     // The directory entry follows name and size; it is not worth failing a
     // change that the members already have.
-    const GroupOpResult published = publishRecord(card, context.admin.seed,
-                                                  ownerVisibility(card.groupId),
-                                                  QStringLiteral("/v1/group/registry/register"));
+    const GroupOpResult published = syncDirectory(card, context.admin.seed, ownerVisibility(card.groupId));
     if (!published.ok)
         qWarning().noquote() << "[GROUPKEY] registry update failed" << card.groupId << published.error;
     return {true, QString()};
@@ -375,7 +447,27 @@ struct SendContext
     GroupCard card;
     QByteArray groupKey;
     QStringList recipients;
+    ~SendContext() { velmor::crypto::wipeSecret(groupKey); }
 };
+
+// Asks the owner for its current card (a member whose card is older than
+// an epoch a member's message showed), once per claimed epoch.
+void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch)
+{
+    if (card.ownerRawPublicKey == me.key || !registry.takeCardRequest(card.groupId, claimedEpoch))
+        return;
+    const QString request = groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kKindCardRequest},
+        {QStringLiteral("groupId"), card.groupId},
+        {QStringLiteral("epoch"), double(claimedEpoch)},
+    });
+    QString error;
+    if (!fanOut(me, card.groupId, {card.ownerRawPublicKey}, request, nullptr, &error)) {
+        registry.releaseCardRequest(card.groupId, claimedEpoch);
+        qWarning().noquote() << "[GROUPKEY] card request failed group=" << card.groupId << "err=" << error;
+    }
+}
 
 GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, SendContext *out)
 {
@@ -391,6 +483,10 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
         : QByteArray();
     if (groupKey.isEmpty())
         return {false, QString(), QStringLiteral("no_group_key")};
+    // Members have seen a newer card than this one: it may remove someone,
+    // so nothing is sealed under it until the owner's current card is here.
+    if (registry.isCardOutdated(groupId))
+        return {false, QString(), QStringLiteral("card_outdated")};
     out->me = me;
     out->card = *card;
     out->groupKey = groupKey;
@@ -408,7 +504,7 @@ GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId
     if (context.recipients.isEmpty())
         return {false, QString(), QStringLiteral("no_recipients")};
     const QString ciphertext = sealedMessage(
-        groupId, kKindMessage, context.card.keyEpoch, context.groupKey,
+        groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
         QJsonObject{{QStringLiteral("type"), type},
                     {QStringLiteral("text"), text},
                     {QStringLiteral("sender"), context.me.key},
@@ -434,11 +530,54 @@ GroupInboundResult refused(const QString &groupId, const QString &word)
     return result;
 }
 
+// The card epoch the group had when the user deleted it; 0 when it never was.
+qint64 deletedAtEpoch(const QString &groupId)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return 0;
+    for (const QJsonObject &row : store.normalGroupMemberProfiles(groupId))
+        if (row.value(QStringLiteral("memberRawPublicKey")).toString() == kDeletedMarker)
+            return GroupMemberProfile::fromJson(row).updatedAt;
+    return 0;
+}
+
+// The owner answers a member that saw a newer epoch than its card with the
+// current card, sealed to that member; former members get nothing.
+GroupInboundResult answerCardRequest(GroupRegistry &registry, const QString &groupId, const QString &sender,
+                                     const Me &me)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return refused(groupId, QStringLiteral("no_card"));
+    if (card->ownerRawPublicKey != me.key)
+        return refused(groupId, QStringLiteral("not_owner"));
+    if (!card->hasMember(sender) || sender == me.key)
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    QString error;
+    if (!sendCard(me, *card, {sender}, &error))
+        return refused(groupId, error); // left with the relay: the answer is tried again
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    return result;
+}
+
 GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
                              const QString &sender, const Me &me)
 {
-    const QJsonValue cardText = outer.value(QStringLiteral("card"));
-    const QJsonValue signature = outer.value(QStringLiteral("signature"));
+    const QJsonValue sealedValue = outer.value(QStringLiteral("sealed"));
+    if (!sealedValue.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const QByteArray context = cardContext(groupId, sender, me.key);
+    const QByteArray opened = context.isEmpty()
+        ? QByteArray()
+        : Ecies::open(sealedValue.toString(), me.identity.privateKey, Ecies::ChaCha20Poly1305, context);
+    if (opened.isEmpty())
+        return refused(groupId, QStringLiteral("decrypt_failed"));
+    const QJsonObject inner = parseJsonObject(opened);
+    const QJsonValue cardText = inner.value(QStringLiteral("card"));
+    const QJsonValue signature = inner.value(QStringLiteral("signature"));
     if (!cardText.isString() || !signature.isString())
         return refused(groupId, QStringLiteral("invalid_group_message"));
     const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
@@ -451,7 +590,9 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
         if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
             return refused(groupId, QStringLiteral("card_verify_failed"));
         if (card->epoch == held->epoch && card->cardJson == held->cardJson) {
-            // The same card once more (a redelivery): nothing to change.
+            // The same card once more (a redelivery, or the owner's answer
+            // to a card request): the held card is the owner's current one.
+            registry.settleEpoch(groupId, card->epoch);
             GroupInboundResult result;
             result.isGroup = true;
             result.groupId = groupId;
@@ -459,11 +600,18 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
         }
         if (card->epoch <= held->epoch)
             return refused(groupId, QStringLiteral("stale_group_card"));
-    } else if (!card->hasMember(me.key)) {
-        return refused(groupId, QStringLiteral("not_member"));
+    } else {
+        if (!card->hasMember(me.key))
+            return refused(groupId, QStringLiteral("not_member"));
+        // A group the user deleted comes back only with a newer card than
+        // it had then, not with an old invitation offered again.
+        if (card->epoch <= deletedAtEpoch(groupId))
+            return refused(groupId, QStringLiteral("group_deleted"));
     }
-    if (!registry.install(*card, me.key))
-        return refused(groupId, QStringLiteral("stale_group_card"));
+    QString installError;
+    if (!registry.install(*card, me.key, &installError))
+        return refused(groupId, installError);
+    registry.settleEpoch(groupId, card->epoch);
 
     GroupInboundResult result;
     result.isGroup = true;
@@ -488,28 +636,58 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     return result;
 }
 
+// A whole positive number within the canonical range, or -1.
+qint64 epochOf(const QJsonValue &value)
+{
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 1 || number > double(kCanonicalMaxInteger) || qint64(number) != number)
+        return -1;
+    return qint64(number);
+}
+
 GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
                                const QString &groupId, const QString &sender, const Me &me)
 {
     const std::optional<GroupCard> card = registry.card(groupId);
     if (!card)
         return refused(groupId, QStringLiteral("no_card"));
+    const qint64 keyEpoch = epochOf(outer.value(QStringLiteral("keyEpoch")));
+    const qint64 epoch = epochOf(outer.value(QStringLiteral("epoch")));
+    const QJsonValue box = outer.value(QStringLiteral("box"));
+    if (keyEpoch < 1 || epoch < keyEpoch || !box.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    if (epoch > card->epoch && card->ownerRawPublicKey == me.key)
+        return refused(groupId, QStringLiteral("invalid_group_message")); // no card is newer than the owner's
+    // A key the held card does not list proves nothing, not even an epoch.
     if (!card->hasMember(sender))
         return refused(groupId, QStringLiteral("sender_not_member"));
-    const QJsonValue keyEpochValue = outer.value(QStringLiteral("keyEpoch"));
-    const QJsonValue box = outer.value(QStringLiteral("box"));
-    const double keyEpochNumber = keyEpochValue.toDouble(-1);
-    if (!keyEpochValue.isDouble() || !box.isString() || keyEpochNumber < 1
-        || keyEpochNumber > double(kCanonicalMaxInteger))
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-    const qint64 keyEpoch = qint64(keyEpochNumber);
-    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
+    QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
+    // A member (the envelope is signed by one the held card lists) writes
+    // under a card we lack, typically a re-key that removed someone: it is
+    // asked for, and the group waits for it.
+    if (groupKey.isEmpty() && epoch > card->epoch) {
+        registry.noteClaimedEpoch(groupId, epoch);
+        requestCard(registry, me, *card, epoch);
+        return refused(groupId, QStringLiteral("card_outdated"));
+    }
     if (groupKey.isEmpty())
         return refused(groupId, QStringLiteral("no_group_key"));
     const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
-                                                                boxContext(groupId, kind, keyEpoch));
+                                                                boxContext(groupId, kind, keyEpoch, epoch));
+    velmor::crypto::wipeSecret(groupKey);
     if (plaintext.isEmpty())
         return refused(groupId, QStringLiteral("decrypt_failed"));
+    // The epoch is sealed with the group key too. A message of a card we
+    // lack waits for it (it stays with the relay);
+    // and until the owner's current card is here, which may remove someone,
+    // no other message of the group is taken either.
+    if (epoch > card->epoch) {
+        registry.noteClaimedEpoch(groupId, epoch);
+        requestCard(registry, me, *card, epoch);
+        return refused(groupId, QStringLiteral("card_outdated"));
+    }
+    if (registry.isCardOutdated(groupId))
+        return refused(groupId, QStringLiteral("card_outdated"));
     const QJsonObject inner = parseJsonObject(plaintext);
     if (inner.isEmpty())
         return refused(groupId, QStringLiteral("invalid_group_message"));
@@ -527,9 +705,11 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
         // A member speaks only for itself.
         if (profile.memberRawPublicKey != sender)
             return refused(groupId, QStringLiteral("sender_mismatch"));
+        // Taken only once stored, so a profile the store could not keep
+        // stays with the relay and comes again.
         ChatStore &store = ChatStore::instance();
-        if (store.isOpen())
-            store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
+        if (store.isOpen() && !store.upsertNormalGroupMemberProfile(groupId, profile.toJson()))
+            return refused(groupId, QStringLiteral("store_failed"));
         return result;
     }
 
@@ -592,15 +772,17 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
         result.error = QStringLiteral("no_identity");
         return result;
     }
-    const QByteArray idBytes = velmor::crypto::randomBytes(16);
-    if (idBytes.size() != 16) {
+    const QByteArray nonce = velmor::crypto::randomBytes(16);
+    if (nonce.size() != 16) {
         result.error = QStringLiteral("admin_key_failed");
         return result;
     }
     OwnerContext context;
     context.me = me;
     GroupCard &card = context.card;
-    card.groupId = QString::fromLatin1(idBytes.toHex());
+    // The id is bound to the owner: nobody else can make a card for it.
+    card.idNonce = QString::fromLatin1(nonce.toHex());
+    card.groupId = deriveGroupId(me.key, card.idNonce);
     context.admin = deriveGroupAdminKey(me.identity.privateKey, card.groupId);
     if (!context.admin.isValid()) {
         result.error = QStringLiteral("admin_key_failed");
@@ -629,13 +811,37 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
     // the only way they learn of the group and get its key.
     card.epoch = 0;
     const GroupOpResult issued = issueCard(registry, context, true);
+    // A group whose invitations did not go out is kept (its first card is
+    // signed and stored); its id comes back with the error.
+    if (registry.contains(card.groupId))
+        result.groupId = card.groupId;
     if (!issued.ok) {
         result.error = issued.error;
         return result;
     }
     result.ok = true;
-    result.groupId = card.groupId;
     return result;
+}
+
+GroupOpResult deleteGroupLocally(GroupRegistry &registry, const QString &groupId, bool withMessages)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return {false, QStringLiteral("store_failed")};
+    const std::optional<GroupCard> card = registry.card(groupId);
+    const qint64 epoch = qMax(card ? card->epoch : 0, deletedAtEpoch(groupId));
+    if (!store.deleteConversation(groupId, withMessages))
+        return {false, QStringLiteral("store_failed")};
+    registry.remove(groupId);
+    // Remembered after the rows are gone (the deletion takes every profile
+    // row of the group with it), so an old invitation offered again does
+    // not bring the group back.
+    GroupMemberProfile marker;
+    marker.memberRawPublicKey = kDeletedMarker;
+    marker.updatedAt = epoch;
+    if (epoch > 0 && !store.upsertNormalGroupMemberProfile(groupId, marker.toJson()))
+        return {false, QStringLiteral("store_failed")};
+    return {true, QString()};
 }
 
 GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
@@ -703,21 +909,16 @@ GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId
     // One by one with the card changes: each of them publishes the record
     // again with the visibility it reads from the store.
     return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
-        GroupOpResult changed = publishRecord(context.card, context.admin.seed, visible,
-                                              QStringLiteral("/v1/group/registry/visibility"));
-        // A group whose first registration never reached the relay is
-        // registered now, with the visibility asked for.
-        if (!changed.ok && changed.error == QLatin1String("group_registry_http_404"))
-            changed = publishRecord(context.card, context.admin.seed, visible,
-                                    QStringLiteral("/v1/group/registry/register"));
-        // Kept only once the relay has it, so that the next card change
-        // publishes what the relay shows, not a choice that never landed.
-        if (changed.ok) {
-            if (const std::optional<NormalGroupCardRecord> stored = storedCard(groupId))
-                ChatStore::instance().updateNormalGroupCardSettings(groupId, visible, stored->my_nickname,
-                                                                    stored->muted);
-        }
-        return changed;
+        // The choice is written first: every card change brings the relay's
+        // directory to what the store says, so a publication that fails now
+        // is made good by the next change, and the relay never shows a group
+        // public that the store holds private.
+        const std::optional<NormalGroupCardRecord> stored = storedCard(groupId);
+        if (!stored
+            || !ChatStore::instance().updateNormalGroupCardSettings(groupId, visible, stored->my_nickname,
+                                                                    stored->muted))
+            return {false, QStringLiteral("store_failed")};
+        return syncDirectory(context.card, context.admin.seed, visible);
     });
 }
 
@@ -766,37 +967,39 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     // A nickname change names no avatar: the one already shown stays.
     if (profile.avatarId.isEmpty())
         profile.avatarId = previousAvatar;
-    // Kept only once the members have it, so a failed update leaves the
-    // user's profile as the others still see it.
-    const auto keep = [&]() {
-        if (store.isOpen())
-            store.upsertNormalGroupMemberProfile(groupId, profile.toJson());
-    };
     const QStringList recipients = othersOf(card->memberPublicKeys, me.key);
-    if (recipients.isEmpty()) {
-        keep();
-        return {true, QString()};
+    QByteArray groupKey;
+    if (!recipients.isEmpty()) {
+        groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
+        if (groupKey.isEmpty())
+            return {false, QStringLiteral("no_group_key")};
+        if (registry.isCardOutdated(groupId))
+            return {false, QStringLiteral("card_outdated")};
     }
-    const QByteArray groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
-    if (groupKey.isEmpty())
-        return {false, QStringLiteral("no_group_key")};
+    // Written before it is sent: a profile the members have but the store
+    // lost would be overwritten by the older one at the next change. A
+    // failed fan-out leaves it stored; the next update or card carries it.
+    if (store.isOpen() && !store.upsertNormalGroupMemberProfile(groupId, profile.toJson()))
+        return {false, QStringLiteral("store_failed")};
+    if (recipients.isEmpty())
+        return {true, QString()};
     QJsonArray snapshot;
     for (const QString &key : card->memberPublicKeys)
         snapshot.append(key);
     const QString ciphertext = sealedMessage(
-        groupId, kKindProfile, card->keyEpoch, groupKey,
+        groupId, kKindProfile, card->keyEpoch, card->epoch, groupKey,
         QJsonObject{{QStringLiteral("type"), kProfileType},
                     {QStringLiteral("groupId"), groupId},
                     {QStringLiteral("sentAt"), double(nowSeconds())},
                     {QStringLiteral("profile"), profile.toJson()},
                     {QStringLiteral("membersSnapshot"), snapshot},
                     {QStringLiteral("silent"), true}});
+    velmor::crypto::wipeSecret(groupKey);
     if (ciphertext.isEmpty())
         return {false, QStringLiteral("encrypt_failed")};
     QString error;
     if (!fanOut(me, groupId, recipients, ciphertext, nullptr, &error))
         return {false, error};
-    keep();
     return {true, QString()};
 }
 
@@ -846,118 +1049,9 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ci
         return applyCard(registry, outer, groupId, sender, me);
     if (kind == kKindMessage || kind == kKindProfile)
         return applySealed(registry, outer, kind, groupId, sender, me);
+    if (kind == kKindCardRequest)
+        return answerCardRequest(registry, groupId, sender, me);
     return refused(groupId, QStringLiteral("invalid_group_message"));
-}
-
-// ---- registry record ----------------------------------------------------
-
-QJsonObject GroupRegistryRecord::toJson() const
-{
-    return QJsonObject{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("type"), kRecordType},
-        {QStringLiteral("groupId"), groupId},
-        {QStringLiteral("joinKey"), joinKey},
-        {QStringLiteral("ownerPublicKey"), ownerPublicKey},
-        {QStringLiteral("adminProof"), adminProof},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("avatarId"), avatarId},
-        {QStringLiteral("memberCount"), memberCount},
-        {QStringLiteral("visibility"), visibility},
-        {QStringLiteral("epoch"), double(epoch)},
-        {QStringLiteral("updatedAt"), double(updatedAt)},
-    };
-}
-
-std::optional<GroupRegistryRecord> GroupRegistryRecord::fromJson(const QJsonObject &object)
-{
-    if (object.value(QStringLiteral("v")).toInt() != 1
-        || object.value(QStringLiteral("type")).toString() != kRecordType)
-        return std::nullopt;
-    for (const char *key : {"groupId", "joinKey", "ownerPublicKey", "adminProof", "name", "avatarId", "visibility"})
-        if (!object.value(QLatin1String(key)).isString())
-            return std::nullopt;
-    for (const char *key : {"memberCount", "epoch", "updatedAt"}) {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (!value.isDouble() || value.toDouble() < 0 || value.toDouble() > double(kCanonicalMaxInteger))
-            return std::nullopt;
-    }
-    GroupRegistryRecord record;
-    record.groupId = object.value(QStringLiteral("groupId")).toString();
-    record.joinKey = object.value(QStringLiteral("joinKey")).toString();
-    record.ownerPublicKey = object.value(QStringLiteral("ownerPublicKey")).toString();
-    record.adminProof = object.value(QStringLiteral("adminProof")).toString();
-    record.name = object.value(QStringLiteral("name")).toString();
-    record.avatarId = object.value(QStringLiteral("avatarId")).toString();
-    record.memberCount = object.value(QStringLiteral("memberCount")).toInt();
-    record.visibility = object.value(QStringLiteral("visibility")).toString();
-    record.epoch = qint64(object.value(QStringLiteral("epoch")).toDouble());
-    record.updatedAt = qint64(object.value(QStringLiteral("updatedAt")).toDouble());
-    if (record.groupId.isEmpty() || record.joinKey.isEmpty())
-        return std::nullopt;
-    return record;
-}
-
-std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &recordText, const QString &signature,
-                                                        const QString &expectedJoinKey)
-{
-    if (!isCanonicalJson(recordText))
-        return std::nullopt;
-    std::optional<GroupRegistryRecord> record = GroupRegistryRecord::fromJson(parseJsonObject(recordText));
-    if (!record || (!expectedJoinKey.isEmpty() && record->joinKey != expectedJoinKey))
-        return std::nullopt;
-    if (!isSignedByGroupAdmin(recordText, signature, record->groupId, record->joinKey,
-                              record->ownerPublicKey, record->adminProof))
-        return std::nullopt;
-    return record;
-}
-
-// ---- join requests ------------------------------------------------------
-
-QByteArray buildGroupJoinRequest(const GroupJoinRequest &request)
-{
-    QJsonObject object{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("type"), QStringLiteral("group_join_request")},
-        {QStringLiteral("groupId"), request.groupId},
-        {QStringLiteral("groupJoinKey"), request.groupJoinKey},
-        {QStringLiteral("groupJoinRequesterCanonicalKey"), request.requesterCanonicalKey},
-        {QStringLiteral("groupJoinRequesterDisplayName"), request.requesterDisplayName},
-    };
-    if (!request.requesterAvatarId.isEmpty())
-        object.insert(QStringLiteral("groupJoinRequesterAvatarId"), request.requesterAvatarId);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-std::optional<GroupJoinRequest> parseGroupJoinRequest(const QByteArray &json)
-{
-    const QJsonObject object = parseJsonObject(json);
-    const QJsonValue version = object.value(QStringLiteral("v"));
-    if (!version.isDouble() || version.toDouble() != 1
-        || object.value(QStringLiteral("type")).toString() != QLatin1String("group_join_request"))
-        return std::nullopt;
-    GroupJoinRequest request;
-    request.groupId = object.value(QStringLiteral("groupId")).toString();
-    request.groupJoinKey = object.value(QStringLiteral("groupJoinKey")).toString();
-    request.requesterCanonicalKey = object.value(QStringLiteral("groupJoinRequesterCanonicalKey")).toString();
-    request.requesterDisplayName = object.value(QStringLiteral("groupJoinRequesterDisplayName")).toString();
-    request.requesterAvatarId = object.value(QStringLiteral("groupJoinRequesterAvatarId")).toString();
-    if (request.groupId.isEmpty() || request.groupJoinKey.isEmpty() || request.requesterCanonicalKey.isEmpty())
-        return std::nullopt;
-    return request;
-}
-
-bool isAcceptableJoinRequest(const GroupJoinRequest &request, const QString &senderKey,
-                             const QString &senderAddress, const std::optional<GroupCard> &card)
-{
-    if (request.requesterCanonicalKey != senderKey)
-        return false;
-    const QString address = velmor::identity::ethereumAddress(base64UrlDecode(senderKey));
-    if (address.isEmpty())
-        return false;
-    if (!senderAddress.isEmpty() && senderAddress.compare(address, Qt::CaseInsensitive) != 0)
-        return false;
-    return card && card->groupId == request.groupId && card->joinKey() == request.groupJoinKey;
 }
 
 } // namespace velmor::chat

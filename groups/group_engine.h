@@ -74,6 +74,10 @@ GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, c
 GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible);
 GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &groupId,
                                       const QString &displayName, const QString &avatarId);
+// Deletes the group from the user's store (and its messages when asked) and
+// the registry, and remembers the card epoch it had: the group comes back
+// only with a newer card, never with an old invitation offered again.
+GroupOpResult deleteGroupLocally(GroupRegistry &registry, const QString &groupId, bool withMessages);
 
 GroupSendResult sendGroupText(GroupRegistry &registry, const QString &groupId, const QString &text);
 GroupSendResult sendGroupImage(GroupRegistry &registry, const QString &groupId,
@@ -82,8 +86,9 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
                                const QByteArray &audio, int durationMs, const QList<int> &waveform);
 
 // Reads one envelope's ciphertext. Card, profile and invitation changes are
-// applied here; a refused message leaves the registry and the store as they
-// were.
+// applied here, and the owner answers card requests here; a refused message
+// leaves the registry and the store as they were (the caller leaves it with
+// the relay, which offers it again).
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey);
 
@@ -96,6 +101,7 @@ velmor::crypto::Ed25519KeyPair deriveGroupAdminKey(const QByteArray &ownerSecret
 struct GroupRegistryRecord
 {
     QString groupId;
+    QString idNonce; // the card's: the group id is derived from it and the owner
     QString joinKey;
     QString ownerPublicKey;
     QString adminProof;
@@ -110,7 +116,8 @@ struct GroupRegistryRecord
     static std::optional<GroupRegistryRecord> fromJson(const QJsonObject &object);
 };
 // Checks that the record text is canonical, signed by its join key, vouched
-// for by its owner, and (when given) carries the expected join key.
+// for by its owner, that its group id is the owner's, and (when given) that
+// it carries the expected join key.
 std::optional<GroupRegistryRecord> verifyRegistryRecord(const QByteArray &recordText,
                                                         const QString &signature,
                                                         const QString &expectedJoinKey = QString());

@@ -24,7 +24,8 @@ QJsonObject cardWithKeys(int count)
         keys.append(QStringLiteral("k%1").arg(i));
     keys.append(owner.publicKeyText());
     GroupCard card;
-    card.groupId = QStringLiteral("0123456789abcdef0123456789abcdef");
+    card.idNonce = QStringLiteral("0123456789abcdef0123456789abcdef");
+    card.groupId = velmor::chat::deriveGroupId(owner.publicKeyText(), card.idNonce);
     card.name = QStringLiteral("bench");
     card.avatarId = QStringLiteral("defaultgroupphoto");
     card.ownerRawPublicKey = owner.publicKeyText();

@@ -5,6 +5,7 @@
 #include "groups/group_engine.h"
 #include "identity/crypto.h"
 #include "identity/identity.h"
+#include "net/relay_session.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,7 +24,8 @@ GroupCard vectorCard()
     const Identity a(QByteArray(32, '\x11'));
     const Identity b(QByteArray(32, '\x22'));
     GroupCard card;
-    card.groupId = QStringLiteral("0123456789abcdef0123456789abcdef");
+    card.idNonce = QStringLiteral("0123456789abcdef0123456789abcdef");
+    card.groupId = deriveGroupId(a.publicKeyText(), card.idNonce);
     card.name = QStringLiteral("Trail \"crew\" \u00fc\n");
     card.remark = QStringLiteral("r\u2713");
     card.avatarId = QStringLiteral("defaultgroupphoto");
@@ -52,11 +54,46 @@ GroupCard vectorCard()
     return card;
 }
 
+const char kVectorGroupId[] = "d3b0c7032781bfadc3cdd926f8c27ee1";
 const char kVectorAdminProof[] =
-    "QwXxTQ-DSJrkIEtIEqKOwYVKi_OEb3N7_k45bORwPGY9o1kC3fQQLOiISXkEk1MEHwjpL6767HuznutcQG80-Q";
-const char kVectorAdminPublicKey[] = "s0y8AAP1U4O5uwjFAR17TBp_zeDyT76UPv5xEX4NiYM";
-const char kVectorCardSha256[] = "c7491837032559b7ff9daa181b3ae21b2335f0a406b33744562dbb958bdc9735";
-const char kVectorSignature[] = "UDBPYg8mVAa7th8DoeI5Mj56CARz1s_vraEHEu-N0Kc8Bej6Vuvo3hK-xiRVevLji1r1QSfvLmW_3rh4-aujDA";
+    "wX0fEvcCB5OIhvvvNUwHOQr6Tb1zloigKfrafCYay0BNPQflqqWQ9or4ewBfuZt1enl90X-Tmczf5_5KH0gVKg";
+const char kVectorAdminPublicKey[] = "zQbBjYXL1GDb7jNWBplFInjJeV1EEOkekCKMA-qvcXg";
+const char kVectorCardSha256[] = "59717d532ef412a0e99236636e6c31c376ca50b91697fab89b0cff2773640276";
+const char kVectorSignature[] = "0WQVAr1x_FveqOpbsFyQrzcrczy-lYPJFTGRJAf-YvK66b9ufRy0LV0kskqt3ri1GpNOPvW2uCS0MuJqU4CZDQ";
+
+// The vector card as A sends it to B: sealed with ephemeral secret 33…33 and
+// nonce 44…44 (docs/protocol.md), made by an independent implementation.
+const char kVectorCardMessage[] =
+    "velmor_group_v1:eyJncm91cElkIjoiZDNiMGM3MDMyNzgxYmZhZGMzY2RkOTI2ZjhjMjdlZTEiLCJraW5kIjoiY2FyZCIsInNl"
+    "YWxlZCI6IkFRQUNQSEt0MjBfZkNhLVU4TWxOZi1rcU9HcC1jTS1LSFlXUlk0YTdKVFhIc2JGRVJFUkVSRVJFUkVSRVJFU3FSX1lP"
+    "WC1GNmFlbW8tSkxQOWZjWXdJbHF4TW1Ca25UN2h1SWpFdHdKM3VsQUM2bjA2aUhqVHpiZE1jMXV3ck50Q283OE1tNU1uR0tQZnVF"
+    "WVJlNkpLQW5VRzBDcUE0OGp4bk04TlpCSzQ3Z2NfeU5FTDYydFZVSjNQMW5ZbmwyUWw0ZlpIcnBZSnZyamx0SXY4bTVHd1l2Y01s"
+    "ZVNvb2E3Z001a291QmVwazd4dm5MR3ByT1dqSXlmRUpYYWhOeUEyckNqZ1d1TjVEdlBUb1JoQVJMa1VwcTg2bVFHbWZwZ01kcHgt"
+    "SzhkUXNhR3hTWHE2dE5IdzVZM3FYRDFMSXJ0bHl3ZWt1NDdFRVNSZXppeGJNVnFoTkpranRZdFRDSHpnQVo2bHE1UnFKMUx1RkRQ"
+    "NHhaR1dfR1hGV3lxZFk3dXBFZXc1ZENpcTFNRWUyeHdzd1RvalhjbGdpaEZQb05CS1g5NFJtTldXV3lWQ0RiVEV3VHhmb1dUQ2Jm"
+    "R3FrRHBPOW9CeTQtYW1oY1ZjRkhmMEdmamlWQy1rYmJLZ255cWU1R0dJSjNqYVA5bE1KVU1EaEZhWEEzTFpqM2hQaXlvYWx1S3po"
+    "OXlDdERNREd0NllQRHRFV1dzWlJ1Q21waXJOYkxxczJiN25obmNCckxuejNfM0Q3dWJGRUM4bFdtZ1otTFpYdzBYOERUckZmcU1N"
+    "aVQzQl9DbEp0Q0Y4a3czdGVFTHA3dVlBYWx1SEhqbDFiNktWSGZhTGV2ZWpHVVU0eThfX25aT2V2SkFHblpTWnlBRkFrenpjbGc2"
+    "YkRXLUU1YVNSLU9oZkYtNUk2Yk5lSDVab0VzNWxKUjA1VDd4S3praGtFeTQ2bGs2VU00R2JRX1I4eXRqVVA1UDNObnJFZmUtWFVz"
+    "NXI4WlN6WTRibXFNN2tKNldNbUlnQ05scFVSUnY5bDFWMWxsQXVkUzNnakFGTGJXLWEzdGpIT3RqbWJHMXBYYy11NmJSaWtJMlFn"
+    "Yzk3SzYyYXRXX05OVWQ5NWk2cnJpMmJnaHpNcWp5Y2I2Z0EtRjVFa194UlNkWTRTR1hxS2dlTlNySnl1OEMyLWxqLTFfRkU1MnJT"
+    "MlJjOEsxLVR1UEVkMnpXNWpTcF9HRGwxUmpLZlNTbTJmeEM0bjY3R3FVeTBPeWdlQThYb0VSX2ticGxmRlJUWktZU0NsWDlQZUxJ"
+    "SF91UmlHdHM4c0M3RUZnSkRfTjFsUVR6OW8teUtrZVdUekxzazVOZkU3akt5N2JaUnNqMGFOOU9aX0NndUM4QTAzMXFyWnRycV9K"
+    "YXFtbW4yWDl4WGZ4VjM4MUw2cTJaaVNFYUhXcERPTnYwT1puNDVHWmtvaUE3cVp6Z0pyXzFjSFZmY3c2QjdaNVd6UmJvTkJ4TDE0"
+    "Qi1fRFlSUGFXOWFTY0JqQXJpQTRQV2RqYVhVUEFKTkVianBUZlNiTjFBLWtybjdMTDlJY1gwbVJuek96RTIxcEFfNm9GTHhSaFhS"
+    "MjAwS1ZpZEU3MzFfdTFYRXlFb2Q3dUY2YUVPd0ZzOEJrTU5jLUR2SDJTcFY1NWhwbWhPSmtLWE5aYmRldEdEeTZ5dXhqZEQyeWFX"
+    "aHhpX29RaFBnbVl6bkNjdmtkRXZIVnNENllXaE1jSFNDZjBOWG1GZFBUVHNNZThlX0ZURmtzQjFfMEtfcFBvc25nTUM3eDRaSXFR"
+    "cjNIM3ZIOGRwbS1ELVNzdHZCMnF2YkdxZ042emV6X2RuSDRUWV9YSnloWG93MzdMMktsNWg1Tmd5ODRucU5vRHlPZmNNMGI4dW8z"
+    "TFdLa2hWeHkwX0gtQTZwVFp0WnRxREwweDYxQndNUVRuRXBudUwwLXR4alVGRklkZXFrRWZpY20wREg2aWVvbXR1NUNRTEU1MHd0"
+    "WEhWb0xpdUZvY0pmazFxU2NmRkNUTFZNOUtDSF85N1hKTWhWbVlFUGl0UHB3bDFrbm5ucUhIN0RmamRCMW9wekttV19Vcm4zeTB1"
+    "N3kyWGFKYnRycFlOcFpSV19IcHcxNkdGdTNQeldZVnRVYWV5ZGtNdzJiQkZXcDBtc1R3LURnM0IxVUltWksyS204Q01JT25HSkVY"
+    "OGo3OGhobXB3VXJBN3B0M2NoMVNGSVZZei03MU1XZE5GSzlJVVpUVjBfVU5yYmFZa1hGUXFuRUpFT3pRR2VHdmtVSW5xWEZRaEdW"
+    "MkVVbm5pLXVnMFR2Qm5SZE03R0I4TFo3N2Y2Z1l6Rm9aTkYyVDRucXN1aUozNXZiVGlCZ01jSVE2aDI0Q2xpbmR0S1I4SF9IbEhj"
+    "WGFRWXh6WlIxWThkeGpWaXkxaVlLdkI5TE0tRV9sUUhLNG0xLU03TlJHSGZYUlVLaVpqdzRSTUxEb081S0luSkZVcktWVVVPSnli"
+    "elhpcWc1aU9pbXRvOXdzV3ZxUEhVWXpSZjhvRmdyYkxHaUxtMDRtTXB6QmVJeGZiTHJHUWplTW1TaTJuZUNNYUlXRFJvTjZicXhK"
+    "ckQ3YzVOanZPcFV5OGpLRTdZc1RGWUtIVlpXVWd5dlRBcWZBb0EzTTVLSkxpcEJfbmM1cE1zQkFBaUtoeXMwa2kwc2pqUVhjbkY3"
+    "bEZQQUg1akxTbzZ3U1ZreXY3NVlCaVVQdnR6WFZDajY2UW1ObEFITk5TdlhCaTE5Y3ItMzh3d2lJb2dSc0FueWhWUUFmLTJKcjhB"
+    "LUkiLCJ2IjoxfQ";
 
 } // namespace
 
@@ -154,9 +191,11 @@ private slots:
     void cardTestVector()
     {
         GroupCard card = vectorCard();
+        QCOMPARE(card.groupId, QString::fromLatin1(kVectorGroupId));
         const QByteArray seed = velmor::crypto::hkdfSha256(QByteArray(32, '\x11'),
                                                            QByteArrayLiteral("velmor.group.admin.v1"),
                                                            card.groupId.toUtf8(), 32);
+        QCOMPARE(seed.toHex(), QByteArray("4e5d6269bc9c91708ccaa55f63f6d423ce991d35ce186d323865112457c5b9a2"));
         QVERIFY(signGroupCard(card, seed));
         QCOMPARE(card.adminPublicKey, QString::fromLatin1(kVectorAdminPublicKey));
         QCOMPARE(card.adminProof, QString::fromLatin1(kVectorAdminProof));
@@ -164,7 +203,8 @@ private slots:
         QCOMPARE(card.signature, QString::fromLatin1(kVectorSignature));
         QVERIFY(card.cardJson.startsWith("{\"adminProof\":\""));
         QVERIFY(card.cardJson.contains("\"name\":\"Trail \\\"crew\\\" \xc3\xbc\\n\""));
-        QVERIFY(card.cardJson.contains("\"epoch\":3,\"groupId\":\"0123456789abcdef0123456789abcdef\""));
+        QVERIFY(card.cardJson.contains("\"epoch\":3,\"groupId\":\"d3b0c7032781bfadc3cdd926f8c27ee1\",\"groupKeyBoxes\""));
+        QVERIFY(card.cardJson.contains("\"idNonce\":\"0123456789abcdef0123456789abcdef\",\"keyEpoch\":2"));
 
         const std::optional<GroupCard> verified = verifyGroupCard(card.cardJson, card.signature);
         QVERIFY(verified);
@@ -175,16 +215,47 @@ private slots:
         QCOMPARE(verified->toJson(), card.toJson());
     }
 
+    void sealedCardMessageVector()
+    {
+        const Identity a(QByteArray(32, '\x11'));
+        const Identity b(QByteArray(32, '\x22'));
+        const QString message = QString::fromLatin1(kVectorCardMessage);
+        QCOMPARE(velmor::crypto::sha256Hex(message.toUtf8()),
+                 QStringLiteral("626b986af6c61ae7fd40522f64ba565778f69ae77131b6ce967d25532a6d0fcd"));
+        // B takes it as an invitation; nobody else can read it, and it is
+        // not A's when another sender's envelope carries it.
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:1"), b);
+        GroupRegistry registry;
+        QCOMPARE(handleGroupMessage(registry, message, Identity(QByteArray(32, '\x33')).publicKeyText()).error,
+                 QStringLiteral("decrypt_failed"));
+        const GroupInboundResult taken = handleGroupMessage(registry, message, a.publicKeyText());
+        QVERIFY2(taken.error.isEmpty(), qPrintable(taken.error));
+        QCOMPARE(registry.card(QString::fromLatin1(kVectorGroupId))->signature, QString::fromLatin1(kVectorSignature));
+        QCOMPARE(velmor::crypto::sha256Hex(registry.card(QString::fromLatin1(kVectorGroupId))->cardJson),
+                 QString::fromLatin1(kVectorCardSha256));
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:1"), a);
+        GroupRegistry other;
+        QCOMPARE(handleGroupMessage(other, message, a.publicKeyText()).error, QStringLiteral("decrypt_failed"));
+        velmor::net::RelayAuthSession::instance().clear();
+    }
+
     void cardsThatDoNotHoldTogetherAreRefused()
     {
         const QByteArray seed = velmor::crypto::hkdfSha256(QByteArray(32, '\x11'),
                                                            QByteArrayLiteral("velmor.group.admin.v1"),
-                                                           QByteArrayLiteral("0123456789abcdef0123456789abcdef"), 32);
+                                                           QByteArray(kVectorGroupId), 32);
         const std::function<void(GroupCard &)> changes[] = {
             [](GroupCard &c) { c.memberPublicKeys.removeAll(c.ownerRawPublicKey); }, // owner not a member
             [](GroupCard &c) { c.keyEpoch = c.epoch + 1; },                          // key from the future
             [](GroupCard &c) { c.epoch = 0; c.keyEpoch = 0; },
             [](GroupCard &c) { c.groupId.clear(); },
+            // An id that is not the owner's: another nonce, or another owner's id.
+            [](GroupCard &c) { c.idNonce = QStringLiteral("ffffffffffffffffffffffffffffffff"); },
+            [](GroupCard &c) { c.idNonce = c.idNonce.toUpper(); },
+            [](GroupCard &c) { c.idNonce.clear(); },
+            [](GroupCard &c) {
+                c.groupId = deriveGroupId(Identity(QByteArray(32, '\x22')).publicKeyText(), c.idNonce);
+            },
             [](GroupCard &c) { c.memberPublicKeys.append(c.memberPublicKeys.first()); }, // duplicate member
             [](GroupCard &c) { c.adminProof = QStringLiteral("AAAA"); },
             [](GroupCard &c) { c.ownerRawPublicKey = Identity(QByteArray(32, '\x22')).publicKeyText(); },
@@ -244,9 +315,12 @@ private slots:
     void registryRecordsVerify()
     {
         const Identity a(QByteArray(32, '\x11'));
-        const auto admin = deriveGroupAdminKey(a.privateKey, QStringLiteral("g1"));
+        const QString nonce = QStringLiteral("0123456789abcdef0123456789abcdef");
+        const QString g1 = deriveGroupId(a.publicKeyText(), nonce);
+        const auto admin = deriveGroupAdminKey(a.privateKey, g1);
         GroupRegistryRecord record;
-        record.groupId = QStringLiteral("g1");
+        record.groupId = g1;
+        record.idNonce = nonce;
         record.joinKey = base64UrlEncode(admin.publicKey);
         record.ownerPublicKey = a.publicKeyText();
         record.adminProof = base64UrlEncode(velmor::crypto::signMessage(
@@ -269,6 +343,13 @@ private slots:
         QVERIFY(!verifyRegistryRecord(changed, signature));
         const auto other = deriveGroupAdminKey(a.privateKey, QStringLiteral("g2"));
         QVERIFY(!verifyRegistryRecord(text, base64UrlEncode(velmor::crypto::ed25519Sign(other.seed, text))));
+        // A record, signed and vouched for by its owner, for an id that is
+        // not derived from that owner (another's group) is refused.
+        GroupRegistryRecord squatted = record;
+        squatted.idNonce = QStringLiteral("ffffffffffffffffffffffffffffffff");
+        const QByteArray squattedText = canonicalJson(squatted.toJson());
+        QVERIFY(!verifyRegistryRecord(squattedText,
+                                      base64UrlEncode(velmor::crypto::ed25519Sign(admin.seed, squattedText))));
     }
 
     // Anyone can draw an Ed25519 key and sign a record with it; what makes it
@@ -279,11 +360,14 @@ private slots:
     {
         const Identity owner(QByteArray(32, '\x11'));
         const Identity forger(QByteArray(32, '\x22'));
-        const auto admin = deriveGroupAdminKey(forger.privateKey, QStringLiteral("g1"));
+        const QString nonce = QStringLiteral("0123456789abcdef0123456789abcdef");
+        const QString g1 = deriveGroupId(forger.publicKeyText(), nonce);
+        const auto admin = deriveGroupAdminKey(forger.privateKey, g1);
         const auto signedRecord = [&](const QString &ownerKey, const Identity &prover,
                                       const QString &provenGroup) {
             GroupRegistryRecord record;
-            record.groupId = QStringLiteral("g1");
+            record.groupId = g1;
+            record.idNonce = nonce;
             record.joinKey = base64UrlEncode(admin.publicKey);
             record.ownerPublicKey = ownerKey;
             record.adminProof = base64UrlEncode(velmor::crypto::signMessage(
@@ -294,16 +378,16 @@ private slots:
             const QByteArray text = canonicalJson(record.toJson());
             return qMakePair(text, base64UrlEncode(velmor::crypto::ed25519Sign(admin.seed, text)));
         };
-        const auto honest = signedRecord(forger.publicKeyText(), forger, QStringLiteral("g1"));
+        const auto honest = signedRecord(forger.publicKeyText(), forger, g1);
         QVERIFY(verifyRegistryRecord(honest.first, honest.second));
 
-        const auto borrowedOwner = signedRecord(owner.publicKeyText(), forger, QStringLiteral("g1"));
+        const auto borrowedOwner = signedRecord(owner.publicKeyText(), forger, g1);
         QVERIFY(!verifyRegistryRecord(borrowedOwner.first, borrowedOwner.second));
         const auto otherGroup = signedRecord(forger.publicKeyText(), forger, QStringLiteral("g2"));
         QVERIFY(!verifyRegistryRecord(otherGroup.first, otherGroup.second));
         const QString compressed = base64UrlEncode(
             velmor::crypto::publicKeyFromSecret(forger.privateKey, true));
-        const auto otherForm = signedRecord(compressed, forger, QStringLiteral("g1"));
+        const auto otherForm = signedRecord(compressed, forger, g1);
         QVERIFY(!verifyRegistryRecord(otherForm.first, otherForm.second));
     }
 

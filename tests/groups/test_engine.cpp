@@ -10,6 +10,8 @@
 
 #include <QJsonArray>
 #include <QSemaphore>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <thread>
@@ -44,6 +46,14 @@ private:
                 ids.append(item.envelope.messageId);
         if (!ids.isEmpty())
             RelayApi::ack(ids);
+    }
+
+    static bool storedVisibility(const QString &groupId)
+    {
+        for (const NormalGroupCardRecord &record : ChatStore::instance().normalGroupCards())
+            if (record.group_id == groupId)
+                return record.visible;
+        return false;
     }
 
     static QList<GroupInboundResult> messagesOf(const QList<Received> &received)
@@ -191,7 +201,9 @@ private slots:
             handleGroupMessage(*m_carol.registry, leaked.ciphertext, leaked.senderPubkey);
         QVERIFY(attempt.isGroup);
         QVERIFY(!attempt.hasMessage);
-        QCOMPARE(attempt.error, QStringLiteral("no_group_key"));
+        // The message names a newer card than hers: she asks the owner for
+        // it (and, no longer a member, will not get it).
+        QCOMPARE(attempt.error, QStringLiteral("card_outdated"));
         QCOMPARE(m_carol.registry->card(m_groupId)->cardJson, carolBefore.cardJson);
 
         // Bob, still a member, reads both the card and the message.
@@ -203,7 +215,13 @@ private slots:
 
         // Carol's own messages are no longer taken by the members.
         QVERIFY(use(m_carol));
-        const GroupSendResult carolSend = sendGroupText(*m_carol.registry, m_groupId, QStringLiteral("still here?"));
+        // Having seen the newer epoch, her client seals nothing more under
+        // her old card; a restarted one (that has forgotten) still would.
+        QCOMPARE(sendGroupText(*m_carol.registry, m_groupId, QStringLiteral("x")).error,
+                 QStringLiteral("card_outdated"));
+        GroupRegistry carolRestarted;
+        carolRestarted.reloadFromStore();
+        const GroupSendResult carolSend = sendGroupText(carolRestarted, m_groupId, QStringLiteral("still here?"));
         QVERIFY(carolSend.ok); // her old card still lists the others
         const QList<Received> bobAgain = receive(m_bob);
         QCOMPARE(bobAgain.size(), 1);
@@ -211,8 +229,10 @@ private slots:
         QCOMPARE(m_bob.registry->card(m_groupId)->epoch, after.epoch);
         dropRefused(bobAgain);
         const QList<Received> alice = receive(m_alice);
-        QCOMPARE(alice.size(), 1);
-        QCOMPARE(alice.first().result.error, QStringLiteral("sender_not_member"));
+        QCOMPARE(alice.size(), 2); // her card request and her message
+        for (const Received &item : alice)
+            QCOMPARE(item.result.error, QStringLiteral("sender_not_member"));
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 0); // no card went to her
         dropRefused(alice);
     }
 
@@ -314,23 +334,70 @@ private slots:
         QCOMPARE(createGroup(registry, QStringLiteral("x"), {}).error, QStringLiteral("no_identity"));
     }
 
-    void failedFanOutChangesNothing()
+    void failedFanOutKeepsTheSignedCard()
     {
+        // A card is stored before it is sent and its epoch is never signed
+        // again: a retry after a failed fan-out issues the next epoch, which
+        // every member takes, instead of a second card of the same epoch
+        // that some members would refuse.
         QVERIFY(use(m_alice));
         GroupRegistry &registry = *m_alice.registry;
         const GroupCard before = *registry.card(m_groupId);
         m_relay.setFault(QStringLiteral("/v1/group/fanout"), Fault::http500());
         QCOMPARE(renameGroup(registry, m_groupId, QStringLiteral("never")).error, QStringLiteral("fanout_http_500"));
-        QCOMPARE(removeGroupMember(registry, m_groupId, {m_dave.key()}).error, QStringLiteral("fanout_http_500"));
         QCOMPARE(sendGroupText(registry, m_groupId, QStringLiteral("lost?")).error, QStringLiteral("fanout_http_500"));
         m_relay.clearFaults();
-        const GroupCard after = *registry.card(m_groupId);
-        QCOMPARE(after.cardJson, before.cardJson);
-        QVERIFY(after.hasMember(m_dave.key()));
-        // The store holds the same card: a reload brings back exactly it.
+        const GroupCard kept = *registry.card(m_groupId);
+        QCOMPARE(kept.epoch, before.epoch + 1);
+        QCOMPARE(kept.name, QStringLiteral("never"));
+        QVERIFY(kept.hasMember(m_dave.key()));
+        // The store holds that card: a restart does not sign its epoch again.
         GroupRegistry reloaded;
         reloaded.reloadFromStore();
-        QCOMPARE(reloaded.card(m_groupId)->cardJson, before.cardJson);
+        QCOMPARE(reloaded.card(m_groupId)->cardJson, kept.cardJson);
+
+        QVERIFY(renameGroup(registry, m_groupId, QStringLiteral("Summit team")).ok);
+        QCOMPARE(registry.card(m_groupId)->epoch, before.epoch + 2);
+        for (User *member : {&m_bob, &m_dave}) {
+            const QList<Received> got = receive(*member);
+            QCOMPARE(got.size(), 1);
+            QVERIFY2(got.first().result.error.isEmpty(), qPrintable(got.first().result.error));
+            QCOMPARE(member->registry->card(m_groupId)->epoch, before.epoch + 2);
+            QCOMPARE(member->registry->card(m_groupId)->name, QStringLiteral("Summit team"));
+        }
+    }
+
+    void cardTheStoreCannotKeepIsNeverSent()
+    {
+        // With the owner's store unable to write, the change fails before
+        // anything leaves: the members see nothing, the owner stays where it
+        // was, and the next change signs the epoch that was never sent.
+        QVERIFY(use(m_alice));
+        GroupRegistry &registry = *m_alice.registry;
+        const GroupCard before = *registry.card(m_groupId);
+        const int fanouts = m_groups->fanoutCount();
+        {
+            QSqlDatabase side = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+            side.setDatabaseName(m_alice.dbPath);
+            QVERIFY(side.open());
+            QSqlQuery query(side);
+            QVERIFY(query.exec(QStringLiteral("CREATE TRIGGER refuse_cards BEFORE UPDATE ON normal_group_cards "
+                                              "BEGIN SELECT RAISE(ABORT, 'disk full'); END")));
+            QCOMPARE(renameGroup(registry, m_groupId, QStringLiteral("unsaved")).error,
+                     QStringLiteral("store_failed"));
+            QVERIFY(query.exec(QStringLiteral("DROP TRIGGER refuse_cards")));
+            side.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        QCOMPARE(m_groups->fanoutCount(), fanouts);
+        QCOMPARE(registry.card(m_groupId)->cardJson, before.cardJson);
+        QVERIFY(renameGroup(registry, m_groupId, QStringLiteral("Summit team")).ok);
+        QCOMPARE(registry.card(m_groupId)->epoch, before.epoch + 1);
+        for (User *member : {&m_bob, &m_dave}) {
+            const QList<Received> got = receive(*member);
+            QCOMPARE(got.size(), 1);
+            QVERIFY2(got.first().result.error.isEmpty(), qPrintable(got.first().result.error));
+        }
     }
 
     void profilesReachTheMembers()
@@ -378,12 +445,13 @@ private slots:
         QCOMPARE(cleared.displayName, m_bob.identity.erc20Address());
         QCOMPARE(cleared.avatarId, QStringLiteral("lottiehead_3"));
         QVERIFY(cleared.updatedAt > beforeClear.updatedAt);
-        // A profile that never reached the members is not kept either.
+        // A profile is stored before it is sent; one whose fan-out failed is
+        // kept and superseded by the next update.
         m_relay.setFault(QStringLiteral("/v1/group/fanout"), Fault::http500());
         QCOMPARE(sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral("Lost"), QString()).error,
                  QStringLiteral("fanout_http_500"));
         m_relay.clearFaults();
-        QCOMPARE(bobProfile().displayName, cleared.displayName);
+        QCOMPARE(bobProfile().displayName, QStringLiteral("Lost"));
         QVERIFY(sendMemberProfileUpdate(*m_bob.registry, m_groupId, QStringLiteral("Bobby"), QString()).ok);
         QCOMPARE(receive(m_alice).size(), 2);
 
@@ -457,14 +525,27 @@ private slots:
         QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
 
         QVERIFY(use(m_alice));
-        m_relay.setFault(QStringLiteral("/v1/group/registry/visibility"), Fault::http500());
+        m_relay.setFault(QStringLiteral("/v1/group/registry/register"), Fault::http500());
         QCOMPARE(setGroupVisibility(*m_alice.registry, m_groupId, true).error, QStringLiteral("group_registry_http_500"));
         m_relay.clearFaults();
+        // The choice is kept all the same, and the next card change brings
+        // the relay to it.
+        QVERIFY(storedVisibility(m_groupId));
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
+        QVERIFY(renameGroup(*m_alice.registry, m_groupId, card.name).ok);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("public"));
+        m_relay.setFault(QStringLiteral("/v1/group/registry/visibility"), Fault::http500());
+        QCOMPARE(setGroupVisibility(*m_alice.registry, m_groupId, false).error,
+                 QStringLiteral("group_registry_http_500"));
+        m_relay.clearFaults();
+        QVERIFY(!storedVisibility(m_groupId));
+        QVERIFY(updateGroupCard(*m_alice.registry, m_groupId, QString()).ok);
+        QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("private"));
         QVERIFY(setGroupVisibility(*m_alice.registry, m_groupId, true).ok);
         QCOMPARE(m_groups->visibility(card.adminPublicKey), QStringLiteral("public"));
 
         // A group whose registration never reached the relay gets registered
-        // when its visibility is set.
+        // when it is made public; made private, it is published nowhere.
         m_relay.setFault(QStringLiteral("/v1/group/registry/register"), Fault::http500());
         const GroupCreateResult unregistered = createGroup(*m_alice.registry, QStringLiteral("quiet"), {m_bob.key()});
         m_relay.clearFaults();
@@ -472,7 +553,32 @@ private slots:
         const QString quietKey = m_alice.registry->card(unregistered.groupId)->adminPublicKey;
         QVERIFY(!m_groups->hasRecord(quietKey));
         QVERIFY(setGroupVisibility(*m_alice.registry, unregistered.groupId, false).ok);
-        QCOMPARE(m_groups->visibility(quietKey), QStringLiteral("private"));
+        QVERIFY(!m_groups->hasRecord(quietKey));
+        QVERIFY(renameGroup(*m_alice.registry, unregistered.groupId, QStringLiteral("still quiet")).ok);
+        QVERIFY(!m_groups->hasRecord(quietKey));
+        QVERIFY(setGroupVisibility(*m_alice.registry, unregistered.groupId, true).ok);
+        QCOMPARE(m_groups->visibility(quietKey), QStringLiteral("public"));
+        receive(m_bob);
+        receive(m_dave);
+    }
+
+    void privateRecordsNameNothing()
+    {
+        // Hiding a public group replaces its record with one that carries
+        // neither name nor size; the join link then resolves to nothing.
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created =
+            createGroup(*m_alice.registry, QStringLiteral("Secret society"), {m_bob.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const QString joinKey = m_alice.registry->card(created.groupId)->adminPublicKey;
+        QVERIFY(m_groups->recordText(joinKey).contains(QStringLiteral("Secret society")));
+        QVERIFY(setGroupVisibility(*m_alice.registry, created.groupId, false).ok);
+        const QString hidden = m_groups->recordText(joinKey);
+        QVERIFY(!hidden.contains(QStringLiteral("Secret society")));
+        QVERIFY(hidden.contains(QStringLiteral("\"memberCount\":0")));
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("Still secret")).ok);
+        QVERIFY(!m_groups->recordText(joinKey).contains(QStringLiteral("secret")));
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("private"));
         receive(m_bob);
     }
 

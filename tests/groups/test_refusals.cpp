@@ -6,6 +6,7 @@
 
 #include "groups/canonical_json.h"
 #include "identity/content.h"
+#include "identity/envelope.h"
 #include "support/fake_relay.h"
 #include "support/fake_relay_groups.h"
 
@@ -32,13 +33,36 @@ QString wrap(const QJsonObject &outer)
     return QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(outer));
 }
 
-QString cardMessageOf(const GroupCard &card)
+// The sealed context of a card from `sender` to `recipient` (docs/protocol.md).
+QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient)
 {
+    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + QByteArrayLiteral("|card|")
+        + velmor::identity::directMessageContext(sender, recipient);
+}
+
+// A card message as `sender` would seal it to `recipient`.
+QString sealCardText(const QString &groupId, const QByteArray &cardText, const QString &signature,
+                     const QString &sender, const velmor::identity::Identity &recipient)
+{
+    const QByteArray inner =
+        canonicalJson(QJsonObject{{"card", QString::fromUtf8(cardText)}, {"signature", signature}});
     return wrap(QJsonObject{{"v", 1},
                             {"kind", "card"},
-                            {"groupId", card.groupId},
-                            {"card", QString::fromUtf8(card.cardJson)},
-                            {"signature", card.signature}});
+                            {"groupId", groupId},
+                            {"sealed", velmor::crypto::Ecies::seal(recipient.publicKey, inner, 0,
+                                                                   cardContext(groupId, sender,
+                                                                               recipient.publicKeyText()))}});
+}
+
+// The card and signature inside a card message sealed to `reader`.
+QJsonObject openCard(const QString &ciphertext, const QString &sender, const velmor::identity::Identity &reader)
+{
+    const QJsonObject outer = outerOf(ciphertext);
+    return QJsonDocument::fromJson(velmor::crypto::Ecies::open(
+                                       outer.value("sealed").toString(), reader.privateKey, 0,
+                                       cardContext(outer.value("groupId").toString(), sender,
+                                                   reader.publicKeyText())))
+        .object();
 }
 
 } // namespace
@@ -106,6 +130,13 @@ private:
             RelayApi::ack(ids);
     }
 
+    // A card message for Bob, sealed as `sender` (Alice unless said).
+    QString cardMessageOf(const GroupCard &card, const QString &sender = QString())
+    {
+        return sealCardText(card.groupId, card.cardJson, card.signature,
+                            sender.isEmpty() ? m_alice.key() : sender, m_bob.identity);
+    }
+
     // A card for the group as Alice would sign it, with a change applied.
     GroupCard aliceSigned(const std::function<void(GroupCard &)> &change)
     {
@@ -142,18 +173,26 @@ private slots:
         QVERIFY(use(m_alice));
         QVERIFY(renameGroup(*m_alice.registry, m_groupId, QStringLiteral("Renamed crew")).ok);
         const RawEnvelope envelope = bobLatest();
-        const QJsonObject outer = outerOf(envelope.ciphertext);
+        // The card crosses the relay sealed to Bob: none of it shows.
+        QVERIFY(!base64UrlDecode(envelope.ciphertext.mid(int(qstrlen(kGroupMessagePrefix))))
+                     .contains("Renamed crew"));
+        const QJsonObject outer = openCard(envelope.ciphertext, envelope.senderPubkey, m_bob.identity);
         const QByteArray cardText = outer.value("card").toString().toUtf8();
         QVERIFY(cardText.size() > 500);
+        const QString alice = envelope.senderPubkey;
+        auto resealed = [&](const QByteArray &text, const QString &signature) {
+            return sealCardText(m_groupId, text, signature, alice, m_bob.identity);
+        };
 
         QVERIFY(use(m_bob));
+        // Sealed to Bob, a card opens for nobody else, and only as Alice's.
+        QCOMPARE(bobHandles(envelope.ciphertext, m_carol.key()), QStringLiteral("decrypt_failed"));
+        QVERIFY(openCard(envelope.ciphertext, alice, m_carol.identity).isEmpty());
         int refusedCount = 0;
         for (int i = 0; i < cardText.size(); ++i) {
             QByteArray changed = cardText;
             changed[i] = changed[i] == 'A' ? 'B' : 'A';
-            QJsonObject forged = outer;
-            forged.insert("card", QString::fromUtf8(changed));
-            const QString word = bobHandles(wrap(forged), envelope.senderPubkey);
+            const QString word = bobHandles(resealed(changed, outer.value("signature").toString()), alice);
             if (word != QLatin1String("card_verify_failed"))
                 QFAIL(qPrintable(QStringLiteral("byte %1: %2").arg(i).arg(word)));
             ++refusedCount;
@@ -163,15 +202,15 @@ private slots:
         // One changed byte of the signature.
         QByteArray signature = base64UrlDecode(outer.value("signature").toString());
         signature[10] = char(signature[10] ^ 0x01);
-        QJsonObject badSignature = outer;
-        badSignature.insert("signature", base64UrlEncode(signature));
-        QCOMPARE(bobHandles(wrap(badSignature), envelope.senderPubkey), QStringLiteral("card_verify_failed"));
+        QCOMPARE(bobHandles(resealed(cardText, base64UrlEncode(signature)), alice),
+                 QStringLiteral("card_verify_failed"));
 
         // The same card in another key order and with white space is not
         // its signed form.
-        QJsonObject reordered = outer;
-        reordered.insert("card", QString::fromUtf8(QJsonDocument::fromJson(cardText).toJson(QJsonDocument::Indented)));
-        QCOMPARE(bobHandles(wrap(reordered), envelope.senderPubkey), QStringLiteral("card_verify_failed"));
+        QCOMPARE(bobHandles(resealed(QJsonDocument::fromJson(cardText).toJson(QJsonDocument::Indented),
+                                     outer.value("signature").toString()),
+                            alice),
+                 QStringLiteral("card_verify_failed"));
 
         // The untouched card is taken.
         QCOMPARE(bobHandles(envelope.ciphertext, envelope.senderPubkey), QString());
@@ -244,11 +283,11 @@ private slots:
             m_eve.identity.privateKey, adminProofMessage(m_groupId, eves.adminPublicKey)));
         eves.epoch += 5;
         QVERIFY(signGroupCard(eves, eveAdmin.seed));
-        QCOMPARE(bobHandles(cardMessageOf(eves), m_eve.key()), QStringLiteral("card_verify_failed"));
+        QCOMPARE(bobHandles(cardMessageOf(eves, m_eve.key()), m_eve.key()), QStringLiteral("card_verify_failed"));
 
         // A correct card of Alice's relayed by someone else.
         const GroupCard genuine = aliceSigned([](GroupCard &card) { card.epoch += 1; });
-        QCOMPARE(bobHandles(cardMessageOf(genuine), m_carol.key()), QStringLiteral("card_verify_failed"));
+        QCOMPARE(bobHandles(cardMessageOf(genuine, m_carol.key()), m_carol.key()), QStringLiteral("card_verify_failed"));
         // An admin proof that is not Alice's.
         const GroupCard badProof = aliceSigned([this](GroupCard &card) {
             card.epoch += 1;
@@ -260,6 +299,10 @@ private slots:
         QJsonObject misfiled = outerOf(cardMessageOf(genuine));
         misfiled.insert("groupId", QStringLiteral("another"));
         QCOMPARE(handleGroupMessage(*m_bob.registry, wrap(misfiled), m_alice.key()).error,
+                 QStringLiteral("decrypt_failed")); // the group id is sealed with the card
+        const QString resealedElsewhere =
+            sealCardText(QStringLiteral("another"), genuine.cardJson, genuine.signature, m_alice.key(), m_bob.identity);
+        QCOMPARE(handleGroupMessage(*m_bob.registry, resealedElsewhere, m_alice.key()).error,
                  QStringLiteral("card_verify_failed"));
         QCOMPARE(m_bob.registry->groupIds(), QStringList{m_groupId});
 
@@ -280,7 +323,7 @@ private slots:
         QVERIFY(use(m_eve));
         // Eve has no key of the group; whatever she seals, she is not a member.
         const QString forged = wrap(QJsonObject{
-            {"v", 1}, {"kind", "message"}, {"groupId", m_groupId}, {"keyEpoch", 1},
+            {"v", 1}, {"kind", "message"}, {"groupId", m_groupId}, {"keyEpoch", 1}, {"epoch", 1},
             {"box", velmor::crypto::GroupBox::seal(QByteArray(32, 'k'), "{\"type\":\"text\",\"text\":\"hi\"}")}});
         QVERIFY(use(m_bob));
         QCOMPARE(bobHandles(forged, m_eve.key()), QStringLiteral("sender_not_member"));
@@ -310,9 +353,22 @@ private slots:
         tampered.insert("box", QString::fromLatin1(box));
         QCOMPARE(bobHandles(wrap(tampered), envelope.senderPubkey), QStringLiteral("decrypt_failed"));
 
+        // A key epoch above the card's own epoch is no message; one that
+        // Bob has no key for, at a card epoch above his, means his card is
+        // out of date.
         QJsonObject futureKey = outer;
         futureKey.insert("keyEpoch", 99);
-        QCOMPARE(bobHandles(wrap(futureKey), envelope.senderPubkey), QStringLiteral("no_group_key"));
+        QCOMPARE(bobHandles(wrap(futureKey), envelope.senderPubkey), QStringLiteral("invalid_group_message"));
+        futureKey.insert("epoch", 99);
+        GroupRegistry restarted; // Bob's own registry would now wait for that card
+        restarted.reloadFromStore();
+        QCOMPARE(handleGroupMessage(restarted, wrap(futureKey), envelope.senderPubkey).error,
+                 QStringLiteral("card_outdated"));
+        QVERIFY(restarted.isCardOutdated(m_groupId));
+        // The card epoch is authenticated: a relay cannot lower or raise it.
+        QJsonObject otherEpoch = outer;
+        otherEpoch.insert("epoch", outer.value("epoch").toInt() + 1);
+        QCOMPARE(bobHandles(wrap(otherEpoch), envelope.senderPubkey), QStringLiteral("decrypt_failed"));
 
         // The box is bound to its kind: a message replayed as a profile does not open.
         QJsonObject asProfile = outer;
@@ -345,11 +401,12 @@ private slots:
         // The sealed form of docs/protocol.md, built here by hand.
         auto sealedAs = [&](const QString &kind, const QByteArray &inner) {
             const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + m_groupId.toUtf8() + '|'
-                + kind.toUtf8() + '|' + QByteArray::number(card.keyEpoch);
+                + kind.toUtf8() + '|' + QByteArray::number(card.keyEpoch) + '|' + QByteArray::number(card.epoch);
             return wrap(QJsonObject{{"v", 1},
                                     {"kind", kind},
                                     {"groupId", m_groupId},
                                     {"keyEpoch", double(card.keyEpoch)},
+                                    {"epoch", double(card.epoch)},
                                     {"box", velmor::crypto::GroupBox::seal(groupKey, inner, context)}});
         };
         auto profileOf = [&](const QString &member, const QString &type, const QString &groupId) {

@@ -27,10 +27,26 @@ namespace {
 const Identity kOwner(QByteArray(32, '\x11'));
 const Identity kMember(QByteArray(32, '\x22'));
 
+// Group ids bound to the owner (ids that are not read back as plain labels).
+QHash<QString, QString> &noncesById()
+{
+    static QHash<QString, QString> nonces;
+    return nonces;
+}
+
+QString idOf(const QString &label)
+{
+    const QString nonce = QString::fromLatin1(velmor::crypto::sha256(label.toUtf8()).left(16).toHex());
+    const QString id = deriveGroupId(kOwner.publicKeyText(), nonce);
+    noncesById().insert(id, nonce);
+    return id;
+}
+
 GroupCard signedCard(const QString &groupId, qint64 epoch, qint64 keyEpoch, const QString &name = QStringLiteral("g"))
 {
     GroupCard card;
     card.groupId = groupId;
+    card.idNonce = noncesById().value(groupId);
     card.name = name;
     card.avatarId = QStringLiteral("defaultgroupphoto");
     card.ownerRawPublicKey = kOwner.publicKeyText();
@@ -138,36 +154,38 @@ private slots:
 
     void reloadLeavesOutCardsThatNoLongerVerify()
     {
+        const QString good = idOf(QStringLiteral("good"));
+        const QString bad = idOf(QStringLiteral("bad"));
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         ChatStore &store = ChatStore::instance();
         QVERIFY(store.open(kMember.publicKeyText(), QDir(dir.path()).filePath("m.db")));
         GroupRegistry registry;
         const QString me = kMember.publicKeyText();
-        QVERIFY(registry.install(signedCard("good", 4, 3), me));
-        QVERIFY(registry.install(signedCard("bad", 2, 2), me));
+        QVERIFY(registry.install(signedCard(good, 4, 3), me));
+        QVERIFY(registry.install(signedCard(bad, 2, 2), me));
         QCOMPARE(store.normalGroupCards().size(), 2);
 
-        // Someone edits the stored card text of "bad".
+        // Someone edits the stored card text of the bad one.
         for (NormalGroupCardRecord record : store.normalGroupCards()) {
-            if (record.group_id == QLatin1String("bad")) {
+            if (record.group_id == bad) {
                 record.card_json.replace(QStringLiteral("\"name\":\"g\""), QStringLiteral("\"name\":\"h\""));
                 QVERIFY(store.upsertNormalGroupCard(record));
             }
         }
         GroupRegistry reloaded;
         reloaded.reloadFromStore();
-        QCOMPARE(reloaded.groupIds(), QStringList{"good"});
-        QCOMPARE(reloaded.card("good")->cardJson, registry.card("good")->cardJson);
-        QCOMPARE(reloaded.keyRing("good"), registry.keyRing("good"));
+        QCOMPARE(reloaded.groupIds(), QStringList{good});
+        QCOMPARE(reloaded.card(good)->cardJson, registry.card(good)->cardJson);
+        QCOMPARE(reloaded.keyRing(good), registry.keyRing(good));
 
         // With the store closed a reload keeps what the registry holds.
         store.close();
         reloaded.reloadFromStore();
-        QCOMPARE(reloaded.groupIds(), QStringList{"good"});
+        QCOMPARE(reloaded.groupIds(), QStringList{good});
         // And installing still works in memory.
-        QVERIFY(reloaded.install(signedCard("good", 5, 3), me));
-        QCOMPARE(reloaded.card("good")->epoch, 5);
+        QVERIFY(reloaded.install(signedCard(good, 5, 3), me));
+        QCOMPARE(reloaded.card(good)->epoch, 5);
     }
 
     void cardTheStoreRefusesIsNotTaken()

@@ -1,0 +1,367 @@
+// Hostile members and a hostile relay against one normal group: a card
+// planted under another owner's group id, a re-key card the relay withholds
+// so that a removed member stays in the conversation, a store that fails
+// while a profile or a visibility change is taken, and an old invitation
+// offered again after the member deleted the group.
+#include "group_test_support.h"
+
+#include "groups/canonical_json.h"
+#include "identity/envelope.h"
+#include "support/fake_relay.h"
+#include "support/fake_relay_groups.h"
+
+#include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+using namespace velmor::chat;
+using grouptest::Received;
+using grouptest::User;
+using velmor::crypto::base64UrlDecode;
+using velmor::crypto::base64UrlEncode;
+
+namespace {
+
+// While alive, every write of `table` in the user's store fails, as on a
+// full disk (a trigger put in by a second connection).
+class BrokenTable
+{
+public:
+    BrokenTable(const QString &dbPath, const QString &table)
+    {
+        QSqlDatabase side = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("broken"));
+        side.setDatabaseName(dbPath);
+        if (!side.open())
+            return;
+        QSqlQuery query(side);
+        for (const char *event : {"INSERT", "UPDATE"})
+            m_ok = query.exec(QStringLiteral("CREATE TRIGGER broken_%1 BEFORE %1 ON %2 "
+                                             "BEGIN SELECT RAISE(ABORT, 'disk full'); END")
+                                  .arg(QLatin1String(event), table));
+    }
+    ~BrokenTable()
+    {
+        {
+            QSqlDatabase side = QSqlDatabase::database(QStringLiteral("broken"));
+            QSqlQuery query(side);
+            query.exec(QStringLiteral("DROP TRIGGER IF EXISTS broken_INSERT"));
+            query.exec(QStringLiteral("DROP TRIGGER IF EXISTS broken_UPDATE"));
+            side.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("broken"));
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok = false;
+};
+
+QStringList errorsOf(const QList<Received> &received)
+{
+    QStringList errors;
+    for (const Received &item : received)
+        errors.append(item.result.error);
+    return errors;
+}
+
+QStringList textsOf(const QList<Received> &received)
+{
+    QStringList texts;
+    for (const Received &item : received)
+        if (item.result.hasMessage)
+            texts.append(item.result.text);
+    return texts;
+}
+
+} // namespace
+
+class GroupHostileTest : public QObject, protected grouptest::RelayFixture
+{
+    Q_OBJECT
+
+private:
+    QList<Received> receive(User &user)
+    {
+        if (!use(user))
+            return {};
+        return grouptest::pullAndHandle(user);
+    }
+
+    // Acknowledges the user's whole inbox unread: what a relay that drops
+    // (or withholds) those envelopes leaves the user with.
+    void dropInbox(User &user)
+    {
+        use(user);
+        QStringList ids;
+        for (const RawEnvelope &envelope : grouptest::peek())
+            ids.append(envelope.messageId);
+        if (!ids.isEmpty())
+            RelayApi::ack(ids);
+    }
+
+    // A group of Alice with the given members, every invitation taken.
+    QString groupOf(const QList<User *> &members, const QString &name)
+    {
+        use(m_alice);
+        QStringList keys;
+        for (const User *member : members)
+            keys.append(member->key());
+        const GroupCreateResult created = createGroup(*m_alice.registry, name, keys);
+        if (!created.ok)
+            return QString();
+        for (User *member : members)
+            receive(*member);
+        return created.groupId;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(startRelay());
+    }
+
+    void cleanupTestCase()
+    {
+        stopRelay();
+    }
+
+    void plantedCardCannotTakeAnotherOwnersGroupId()
+    {
+        // Alice invites Bob; before Bob reads the invitation, Eve (who
+        // learnt the group id) sends him a card of her own for that id.
+        for (User *user : {&m_bob, &m_carol, &m_dave, &m_erin}) {
+            QVERIFY(use(*user)); // each is known to the relay from now on
+            QVERIFY(grouptest::peek().isEmpty());
+        }
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created = createGroup(*m_alice.registry, QStringLiteral("Real"), {m_bob.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const GroupCard real = *m_alice.registry->card(created.groupId);
+        const QString invitationId = m_groups->lastFanout().value("message_id").toString();
+
+        QVERIFY(use(m_eve));
+        GroupCard planted = real;
+        const velmor::crypto::Ed25519KeyPair eveAdmin = deriveGroupAdminKey(m_eve.identity.privateKey, real.groupId);
+        planted.ownerRawPublicKey = m_eve.key();
+        planted.memberPublicKeys = QStringList{m_eve.key(), m_bob.key()};
+        planted.memberPublicKeys.sort();
+        planted.members.clear();
+        for (const QString &key : std::as_const(planted.memberPublicKeys)) {
+            GroupMemberProfile profile;
+            profile.memberRawPublicKey = key;
+            planted.members.append(profile);
+        }
+        planted.groupKeyBoxes.clear();
+        for (const QString &key : std::as_const(planted.memberPublicKeys))
+            planted.groupKeyBoxes.insert(key, Ecies::seal(base64UrlDecode(key), QByteArray(32, 'e')));
+        planted.adminPublicKey = base64UrlEncode(eveAdmin.publicKey);
+        planted.adminProof = base64UrlEncode(velmor::crypto::signMessage(
+            m_eve.identity.privateKey, adminProofMessage(real.groupId, planted.adminPublicKey)));
+        planted.epoch = 9;
+        planted.keyEpoch = 9;
+        QVERIFY(signGroupCard(planted, eveAdmin.seed));
+        const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + real.groupId.toUtf8()
+            + QByteArrayLiteral("|card|") + velmor::identity::directMessageContext(m_eve.key(), m_bob.key());
+        const QString ciphertext = QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(QJsonObject{
+            {"v", 1},
+            {"kind", "card"},
+            {"groupId", real.groupId},
+            {"sealed", Ecies::seal(m_bob.identity.publicKey,
+                                   canonicalJson(QJsonObject{{"card", QString::fromUtf8(planted.cardJson)},
+                                                             {"signature", planted.signature}}),
+                                   0, context)}}));
+        // Eve's planted card reaches Bob's inbox before anything else of hers.
+        const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+            m_eve.identity, m_bob.key(), ciphertext, QStringLiteral("planted-1"), QDateTime::currentSecsSinceEpoch());
+        QVERIFY(RelayApi::authorizedPost(QStringLiteral("/v1/message/send"), RelayApi::envelopeToJson(envelope)).success);
+
+        const QList<Received> bob = receive(m_bob);
+        QCOMPARE(bob.size(), 2);
+        QCOMPARE(bob.at(0).envelope.messageId, invitationId);
+        QVERIFY2(bob.at(0).result.error.isEmpty(), qPrintable(bob.at(0).result.error));
+        QCOMPARE(bob.at(1).result.error, QStringLiteral("card_verify_failed"));
+        // Whatever order the two come in, the group Bob holds is Alice's.
+        QCOMPARE(m_bob.registry->card(real.groupId)->ownerRawPublicKey, m_alice.key());
+        QVERIFY(use(m_bob));
+        GroupRegistry fresh;
+        QCOMPARE(handleGroupMessage(fresh, ciphertext, m_eve.key()).error, QStringLiteral("card_verify_failed"));
+        QVERIFY(!fresh.contains(real.groupId));
+        RelayApi::ack({QStringLiteral("planted-1")});
+    }
+
+    void withheldRemovalDoesNotKeepTheRemovedMemberIn()
+    {
+        const QString group = groupOf({&m_bob, &m_carol}, QStringLiteral("Three"));
+        QVERIFY(!group.isEmpty());
+        QVERIFY(use(m_alice));
+        QVERIFY(removeGroupMember(*m_alice.registry, group, {m_carol.key()}).ok);
+        // The relay never hands Bob the new card.
+        dropInbox(m_bob);
+        QVERIFY(use(m_alice));
+        QVERIFY(sendGroupText(*m_alice.registry, group, QStringLiteral("after removal")).ok);
+        QVERIFY(use(m_carol));
+        QVERIFY(sendGroupText(*m_carol.registry, group, QStringLiteral("still here")).ok);
+
+        // Bob sees that Alice writes under a newer card than his: he asks
+        // her for it and takes nothing of the group until he has it, Carol's
+        // words included, and seals nothing under his old key for Carol.
+        QList<Received> bob = receive(m_bob);
+        QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", "card_outdated"}));
+        QVERIFY(use(m_bob));
+        QCOMPARE(sendGroupText(*m_bob.registry, group, QStringLiteral("hi Carol")).error,
+                 QStringLiteral("card_outdated"));
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+
+        // Alice refuses Carol and answers Bob's request with her card.
+        const QList<Received> alice = receive(m_alice);
+        QCOMPARE(errorsOf(alice), (QStringList{"sender_not_member", QString()}));
+        RelayApi::ack({alice.at(0).envelope.messageId});
+
+        // The card arrives behind the two waiting messages; once it is
+        // taken, Alice's message opens and Carol's is refused for good.
+        bob = receive(m_bob);
+        QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", "card_outdated", QString()}));
+        QVERIFY(!m_bob.registry->card(group)->hasMember(m_carol.key()));
+        bob = receive(m_bob);
+        QCOMPARE(errorsOf(bob), (QStringList{QString(), "sender_not_member"}));
+        QCOMPARE(textsOf(bob), QStringList{"after removal"});
+        dropInbox(m_bob);
+        QVERIFY(use(m_bob));
+        QVERIFY(sendGroupText(*m_bob.registry, group, QStringLiteral("hi Alice")).ok);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+        dropInbox(m_alice);
+        dropInbox(m_carol);
+    }
+
+    void inventedEpochDoesNotStallTheGroup()
+    {
+        // A member seals a message claiming a card epoch the owner never
+        // reached. Bob asks once, gets Alice's card, and then goes on taking
+        // the group's messages while the lie stays refused.
+        const QString group = groupOf({&m_bob, &m_dave}, QStringLiteral("Liars"));
+        QVERIFY(!group.isEmpty());
+        QVERIFY(use(m_dave));
+        const GroupCard card = *m_dave.registry->card(group);
+        const QByteArray groupKey =
+            Ecies::open(m_dave.registry->keyRing(group).value(card.keyEpoch), m_dave.identity.privateKey);
+        const qint64 lie = card.epoch + 50;
+        const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + group.toUtf8() + "|message|"
+            + QByteArray::number(card.keyEpoch) + '|' + QByteArray::number(lie);
+        const QString ciphertext = QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(QJsonObject{
+            {"v", 1}, {"kind", "message"}, {"groupId", group}, {"keyEpoch", double(card.keyEpoch)},
+            {"epoch", double(lie)},
+            {"box", velmor::crypto::GroupBox::seal(
+                        groupKey,
+                        canonicalJson(QJsonObject{{"type", "text"}, {"text", "stall"}, {"sender", m_dave.key()}}),
+                        context)}}));
+        const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+            m_dave.identity, m_bob.key(), ciphertext, QStringLiteral("lie-1"), QDateTime::currentSecsSinceEpoch());
+        QVERIFY(RelayApi::authorizedPost(QStringLiteral("/v1/message/send"), RelayApi::envelopeToJson(envelope)).success);
+
+        QCOMPARE(errorsOf(receive(m_bob)), QStringList{"card_outdated"});
+        receive(m_alice); // answers with the current card
+        QVERIFY(use(m_alice));
+        QVERIFY(sendGroupText(*m_alice.registry, group, QStringLiteral("carry on")).ok);
+        QList<Received> bob = receive(m_bob);
+        QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", QString(), QString()}));
+        QCOMPARE(textsOf(bob), QStringList{"carry on"});
+        // Offered again, the lie is refused but no longer holds anything up.
+        QVERIFY(use(m_alice));
+        QVERIFY(sendGroupText(*m_alice.registry, group, QStringLiteral("still going")).ok);
+        bob = receive(m_bob);
+        QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", QString()}));
+        QCOMPARE(textsOf(bob), QStringList{"still going"});
+        dropInbox(m_bob);
+        dropInbox(m_alice);
+        dropInbox(m_dave);
+    }
+
+    void profileTheStoreCannotKeepStaysWithTheRelay()
+    {
+        const QString group = groupOf({&m_bob}, QStringLiteral("Profiles"));
+        QVERIFY(!group.isEmpty());
+        QVERIFY(use(m_bob));
+        QVERIFY(sendMemberProfileUpdate(*m_bob.registry, group, QStringLiteral("Bobby"), QString()).ok);
+        QVERIFY(use(m_alice));
+        {
+            BrokenTable broken(m_alice.dbPath, QStringLiteral("normal_group_member_profiles"));
+            QVERIFY(broken.ok());
+            const QList<Received> alice = grouptest::pullAndHandle(m_alice);
+            QCOMPARE(errorsOf(alice), QStringList{"store_failed"});
+            // Not acknowledged: the relay still holds it.
+            QCOMPARE(m_relay.queueSize(m_alice.key()), 1);
+            // Nor is a profile of Alice's own sent that her store could not keep.
+            const int fanouts = m_groups->fanoutCount();
+            QCOMPARE(sendMemberProfileUpdate(*m_alice.registry, group, QStringLiteral("Ann"), QString()).error,
+                     QStringLiteral("store_failed"));
+            QCOMPARE(m_groups->fanoutCount(), fanouts);
+        }
+        const QList<Received> again = grouptest::pullAndHandle(m_alice);
+        QCOMPARE(errorsOf(again), QStringList{QString()});
+        bool stored = false;
+        for (const QJsonObject &profile : ChatStore::instance().normalGroupMemberProfiles(group))
+            stored |= profile.value("displayName").toString() == QLatin1String("Bobby");
+        QVERIFY(stored);
+    }
+
+    void visibilityTheStoreCannotKeepIsNotPublished()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created = createGroup(*m_alice.registry, QStringLiteral("Shown"), {});
+        QVERIFY(created.ok);
+        const QString joinKey = m_alice.registry->card(created.groupId)->adminPublicKey;
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("public"));
+        {
+            BrokenTable broken(m_alice.dbPath, QStringLiteral("normal_group_cards"));
+            QVERIFY(broken.ok());
+            QCOMPARE(setGroupVisibility(*m_alice.registry, created.groupId, false).error,
+                     QStringLiteral("store_failed"));
+        }
+        // Relay and store agree: still public, and the next change keeps it so.
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("public"));
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("Shown still")).ok);
+        QCOMPARE(m_groups->visibility(joinKey), QStringLiteral("public"));
+    }
+
+    void deletedGroupStaysDeletedUntilANewerCard()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created = createGroup(*m_alice.registry, QStringLiteral("Gone"), {m_erin.key()});
+        QVERIFY(created.ok);
+        QVERIFY(use(m_erin));
+        const QList<RawEnvelope> inbox = grouptest::peek();
+        QCOMPARE(inbox.size(), 1);
+        const RawEnvelope invitation = inbox.first();
+        QCOMPARE(errorsOf(grouptest::pullAndHandle(m_erin)), QStringList{QString()});
+        QVERIFY(m_erin.registry->contains(created.groupId));
+
+        QVERIFY(deleteGroupLocally(*m_erin.registry, created.groupId, true).ok);
+        QVERIFY(!m_erin.registry->contains(created.groupId));
+        QVERIFY(ChatStore::instance().normalGroupCards().isEmpty());
+        // The relay offers the old invitation again, also after a restart.
+        QCOMPARE(handleGroupMessage(*m_erin.registry, invitation.ciphertext, invitation.senderPubkey).error,
+                 QStringLiteral("group_deleted"));
+        GroupRegistry restarted;
+        restarted.reloadFromStore();
+        QCOMPARE(handleGroupMessage(restarted, invitation.ciphertext, invitation.senderPubkey).error,
+                 QStringLiteral("group_deleted"));
+        QVERIFY(!restarted.contains(created.groupId));
+        QVERIFY(ChatStore::instance().normalGroupCards().isEmpty());
+
+        // A newer card (the owner renames the group) brings it back.
+        QVERIFY(use(m_alice));
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("Back")).ok);
+        QCOMPARE(errorsOf(receive(m_erin)), QStringList{QString()});
+        QCOMPARE(m_erin.registry->card(created.groupId)->name, QStringLiteral("Back"));
+        // Deleted again, at the newer epoch.
+        QVERIFY(deleteGroupLocally(*m_erin.registry, created.groupId, false).ok);
+        QVERIFY(use(m_alice));
+        QVERIFY(renameGroup(*m_alice.registry, created.groupId, QStringLiteral("Again")).ok);
+        QCOMPARE(errorsOf(receive(m_erin)), QStringList{QString()});
+        QVERIFY(m_erin.registry->contains(created.groupId));
+    }
+};
+
+QTEST_GUILESS_MAIN(GroupHostileTest)
+#include "test_hostile.moc"
