@@ -1,11 +1,10 @@
 #include "groups/group_engine.h"
 
 #include "groups/canonical_json.h"
+#include "groups/group_wire.h"
 #include "identity/content.h"
-#include "identity/envelope.h"
 #include "identity/identity.h"
 #include "net/relay_api.h"
-#include "net/relay_session.h"
 #include "store/chat_store.h"
 
 #include <QDateTime>
@@ -15,7 +14,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
-#include <QUuid>
 
 #include <functional>
 #include <optional>
@@ -24,179 +22,13 @@ namespace velmor::chat {
 
 using velmor::crypto::base64UrlDecode;
 using velmor::crypto::base64UrlEncode;
-using velmor::identity::Identity;
 
 namespace {
 
+using namespace wire;
+
 const QString kDefaultGroupAvatar = QStringLiteral("defaultgroupphoto");
 const QString kDefaultGroupName = QStringLiteral("新群聊");
-const QString kProfileType = QStringLiteral("group_member_profile_update");
-const QString kKindCard = QStringLiteral("card");
-const QString kKindMessage = QStringLiteral("message");
-const QString kKindProfile = QStringLiteral("profile");
-const QString kKindCardRequest = QStringLiteral("card_request");
-// The profile row that marks a group the user deleted, with the card epoch
-// it had then in "updatedAt" (not a key, so it never meets a member's row).
-const QString kDeletedMarker = QStringLiteral("group_deleted");
-
-qint64 nowSeconds()
-{
-    return QDateTime::currentSecsSinceEpoch();
-}
-
-struct Me
-{
-    Identity identity;
-    QString key; // canonical key text
-    bool valid() const { return identity.isValid() && !key.isEmpty(); }
-};
-
-// The user is whoever the relay session holds now: the same process may
-// switch identities between calls.
-Me currentUser()
-{
-    Me me;
-    me.identity = velmor::net::RelayAuthSession::instance().identity();
-    if (me.identity.isValid())
-        me.key = me.identity.publicKeyText();
-    return me;
-}
-
-QString shortAddressOf(const QString &key)
-{
-    const QString address = velmor::identity::ethereumAddress(base64UrlDecode(key));
-    if (address.size() < 14)
-        return address;
-    return address.left(6) + QStringLiteral("...") + address.right(6);
-}
-
-QString groupMessageText(const QJsonObject &outer)
-{
-    return QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(outer));
-}
-
-// The card epoch is inside the associated data, so a relay can neither
-// hide that a sender holds a newer card nor invent one.
-QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch)
-{
-    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + '|' + kind.toUtf8() + '|'
-        + QByteArray::number(keyEpoch) + '|' + QByteArray::number(epoch);
-}
-
-// A card is sealed to each member on its own, bound to the owner and that
-// member: the relay sees no name, member or profile.
-QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient)
-{
-    const QByteArray direct = velmor::identity::directMessageContext(sender, recipient);
-    if (direct.isEmpty())
-        return QByteArray();
-    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + QByteArrayLiteral("|card|") + direct;
-}
-
-QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient)
-{
-    const QByteArray context = cardContext(card.groupId, me.key, recipient);
-    const QByteArray inner = canonicalJson(QJsonObject{
-        {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
-        {QStringLiteral("signature"), card.signature},
-    });
-    if (context.isEmpty() || inner.isEmpty())
-        return QString();
-    const QString sealed = Ecies::seal(base64UrlDecode(recipient), inner, Ecies::ChaCha20Poly1305, context);
-    if (sealed.isEmpty())
-        return QString();
-    return groupMessageText(QJsonObject{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("kind"), kKindCard},
-        {QStringLiteral("groupId"), card.groupId},
-        {QStringLiteral("sealed"), sealed},
-    });
-}
-
-QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
-                      const QByteArray &groupKey, const QJsonObject &inner)
-{
-    const QByteArray plaintext = canonicalJson(inner);
-    if (plaintext.isEmpty())
-        return QString();
-    const QString box = velmor::crypto::GroupBox::seal(groupKey, plaintext,
-                                                       boxContext(groupId, kind, keyEpoch, epoch));
-    if (box.isEmpty())
-        return QString();
-    return groupMessageText(QJsonObject{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("kind"), kind},
-        {QStringLiteral("groupId"), groupId},
-        {QStringLiteral("keyEpoch"), double(keyEpoch)},
-        {QStringLiteral("epoch"), double(epoch)},
-        {QStringLiteral("box"), box},
-    });
-}
-
-// The group key of one key epoch, opened from the user's own box.
-QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me)
-{
-    const QString box = ring.value(keyEpoch);
-    if (box.isEmpty())
-        return QByteArray();
-    const QByteArray key = Ecies::open(box, me.identity.privateKey);
-    return key.size() == 32 ? key : QByteArray();
-}
-
-// One envelope per recipient, all under one message id, posted in one
-// request; `ciphertextFor` gives each recipient's ciphertext.
-bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
-            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
-{
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const qint64 now = nowSeconds();
-    QJsonArray envelopes;
-    for (const QString &recipient : recipients) {
-        const QString ciphertext = ciphertextFor(recipient);
-        if (ciphertext.isEmpty()) {
-            *error = QStringLiteral("encrypt_failed");
-            return false;
-        }
-        const velmor::identity::Envelope envelope =
-            velmor::identity::signEnvelope(me.identity, recipient, ciphertext, id, now);
-        if (envelope.signature.isEmpty()) {
-            *error = QStringLiteral("sign_failed");
-            return false;
-        }
-        QJsonObject json = RelayApi::envelopeToJson(envelope);
-        json.insert(QStringLiteral("notify_type"), QStringLiteral("group"));
-        envelopes.append(json);
-    }
-    QString tokenError;
-    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(
-        QStringLiteral("/v1/group/fanout"),
-        QJsonObject{{QStringLiteral("group_id"), groupId},
-                    {QStringLiteral("message_id"), id},
-                    {QStringLiteral("envelopes"), envelopes}},
-        kFanoutTimeoutMs, &tokenError);
-    if (!reply.success) {
-        qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
-                             << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);
-        *error = QStringLiteral("fanout_http_%1").arg(reply.status);
-        return false;
-    }
-    if (messageId)
-        *messageId = id;
-    return true;
-}
-
-bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
-            QString *messageId, QString *error)
-{
-    return fanOut(me, groupId, recipients, [&ciphertext](const QString &) { return ciphertext; }, messageId,
-                  error);
-}
-
-bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error)
-{
-    return fanOut(me, card.groupId, recipients,
-                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient); }, nullptr, error);
-}
 
 // The sender is left out of every fan-out. Its own client already holds the
 // message: the chat controller writes the outgoing row under an id of its
@@ -449,26 +281,6 @@ struct SendContext
     QStringList recipients;
     ~SendContext() { velmor::crypto::wipeSecret(groupKey); }
 };
-
-// Asks the owner for its current card (a member whose card is older than
-// an epoch a member's message showed), once per claimed epoch.
-void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch)
-{
-    if (card.ownerRawPublicKey == me.key || !registry.takeCardRequest(card.groupId, claimedEpoch))
-        return;
-    const QString request = groupMessageText(QJsonObject{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("kind"), kKindCardRequest},
-        {QStringLiteral("groupId"), card.groupId},
-        {QStringLiteral("epoch"), double(claimedEpoch)},
-    });
-    QString error;
-    if (!fanOut(me, card.groupId, {card.ownerRawPublicKey}, request, nullptr, &error)) {
-        registry.releaseCardRequest(card.groupId, claimedEpoch);
-        qWarning().noquote() << "[GROUPKEY] card request failed group=" << card.groupId << "err=" << error;
-    }
-}
-
 GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, SendContext *out)
 {
     std::optional<GroupCard> card;
@@ -516,239 +328,6 @@ GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId
         return result;
     result.ok = true;
     return result;
-}
-
-// ---- inbound ------------------------------------------------------------
-
-GroupInboundResult refused(const QString &groupId, const QString &word)
-{
-    GroupInboundResult result;
-    result.isGroup = true;
-    result.groupId = groupId;
-    result.error = word;
-    qWarning().noquote() << "[GROUPKEY] refused group message group=" << groupId << "err=" << word;
-    return result;
-}
-
-// The card epoch the group had when the user deleted it; 0 when it never was.
-qint64 deletedAtEpoch(const QString &groupId)
-{
-    ChatStore &store = ChatStore::instance();
-    if (!store.isOpen())
-        return 0;
-    for (const QJsonObject &row : store.normalGroupMemberProfiles(groupId))
-        if (row.value(QStringLiteral("memberRawPublicKey")).toString() == kDeletedMarker)
-            return GroupMemberProfile::fromJson(row).updatedAt;
-    return 0;
-}
-
-// The owner answers a member that saw a newer epoch than its card with the
-// current card, sealed to that member; former members get nothing.
-GroupInboundResult answerCardRequest(GroupRegistry &registry, const QString &groupId, const QString &sender,
-                                     const Me &me)
-{
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return refused(groupId, QStringLiteral("no_card"));
-    if (card->ownerRawPublicKey != me.key)
-        return refused(groupId, QStringLiteral("not_owner"));
-    if (!card->hasMember(sender) || sender == me.key)
-        return refused(groupId, QStringLiteral("sender_not_member"));
-    QString error;
-    if (!sendCard(me, *card, {sender}, &error))
-        return refused(groupId, error); // left with the relay: the answer is tried again
-    GroupInboundResult result;
-    result.isGroup = true;
-    result.groupId = groupId;
-    return result;
-}
-
-GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
-                             const QString &sender, const Me &me)
-{
-    const QJsonValue sealedValue = outer.value(QStringLiteral("sealed"));
-    if (!sealedValue.isString())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-    const QByteArray context = cardContext(groupId, sender, me.key);
-    const QByteArray opened = context.isEmpty()
-        ? QByteArray()
-        : Ecies::open(sealedValue.toString(), me.identity.privateKey, Ecies::ChaCha20Poly1305, context);
-    if (opened.isEmpty())
-        return refused(groupId, QStringLiteral("decrypt_failed"));
-    const QJsonObject inner = parseJsonObject(opened);
-    const QJsonValue cardText = inner.value(QStringLiteral("card"));
-    const QJsonValue signature = inner.value(QStringLiteral("signature"));
-    if (!cardText.isString() || !signature.isString())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-    const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
-    // Only the owner issues cards; a card relayed by anyone else, or one
-    // whose envelope does not name its group, is not taken.
-    if (!card || card->groupId != groupId || card->ownerRawPublicKey != sender)
-        return refused(groupId, QStringLiteral("card_verify_failed"));
-    const std::optional<GroupCard> held = registry.card(groupId);
-    if (held) {
-        if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
-            return refused(groupId, QStringLiteral("card_verify_failed"));
-        if (card->epoch == held->epoch && card->cardJson == held->cardJson) {
-            // The same card once more (a redelivery, or the owner's answer
-            // to a card request): the held card is the owner's current one.
-            registry.settleEpoch(groupId, card->epoch);
-            GroupInboundResult result;
-            result.isGroup = true;
-            result.groupId = groupId;
-            return result;
-        }
-        if (card->epoch <= held->epoch)
-            return refused(groupId, QStringLiteral("stale_group_card"));
-    } else {
-        if (!card->hasMember(me.key))
-            return refused(groupId, QStringLiteral("not_member"));
-        // A group the user deleted comes back only with a newer card than
-        // it had then, not with an old invitation offered again.
-        if (card->epoch <= deletedAtEpoch(groupId))
-            return refused(groupId, QStringLiteral("group_deleted"));
-    }
-    QString installError;
-    if (!registry.install(*card, me.key, &installError))
-        return refused(groupId, installError);
-    registry.settleEpoch(groupId, card->epoch);
-
-    GroupInboundResult result;
-    result.isGroup = true;
-    result.groupId = groupId;
-    if (held) {
-        // A set, not hasMember(): a card may list many members, and this runs
-        // for every card update that reaches us.
-        const QSet<QString> before(held->memberPublicKeys.cbegin(), held->memberPublicKeys.cend());
-        QStringList joined;
-        for (const GroupMemberProfile &profile : card->members) {
-            if (before.contains(profile.memberRawPublicKey))
-                continue;
-            const QString name = profile.displayName.trimmed();
-            joined.append(name.isEmpty() ? shortAddressOf(profile.memberRawPublicKey) : name);
-        }
-        if (!joined.isEmpty()) {
-            result.hasMessage = true;
-            result.contentType = QStringLiteral("system");
-            result.text = joined.join(QStringLiteral("、")) + QStringLiteral(" 加入了群聊");
-        }
-    }
-    return result;
-}
-
-// A whole positive number within the canonical range, or -1.
-qint64 epochOf(const QJsonValue &value)
-{
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 1 || number > double(kCanonicalMaxInteger) || qint64(number) != number)
-        return -1;
-    return qint64(number);
-}
-
-GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
-                               const QString &groupId, const QString &sender, const Me &me)
-{
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return refused(groupId, QStringLiteral("no_card"));
-    const qint64 keyEpoch = epochOf(outer.value(QStringLiteral("keyEpoch")));
-    const qint64 epoch = epochOf(outer.value(QStringLiteral("epoch")));
-    const QJsonValue box = outer.value(QStringLiteral("box"));
-    if (keyEpoch < 1 || epoch < keyEpoch || !box.isString())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-    if (epoch > card->epoch && card->ownerRawPublicKey == me.key)
-        return refused(groupId, QStringLiteral("invalid_group_message")); // no card is newer than the owner's
-    // A key the held card does not list proves nothing, not even an epoch.
-    if (!card->hasMember(sender))
-        return refused(groupId, QStringLiteral("sender_not_member"));
-    QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
-    // A member (the envelope is signed by one the held card lists) writes
-    // under a card we lack, typically a re-key that removed someone: it is
-    // asked for, and the group waits for it.
-    if (groupKey.isEmpty() && epoch > card->epoch) {
-        registry.noteClaimedEpoch(groupId, epoch);
-        requestCard(registry, me, *card, epoch);
-        return refused(groupId, QStringLiteral("card_outdated"));
-    }
-    if (groupKey.isEmpty())
-        return refused(groupId, QStringLiteral("no_group_key"));
-    const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
-                                                                boxContext(groupId, kind, keyEpoch, epoch));
-    velmor::crypto::wipeSecret(groupKey);
-    if (plaintext.isEmpty())
-        return refused(groupId, QStringLiteral("decrypt_failed"));
-    // The epoch is sealed with the group key too. A message of a card we
-    // lack waits for it (it stays with the relay);
-    // and until the owner's current card is here, which may remove someone,
-    // no other message of the group is taken either.
-    if (epoch > card->epoch) {
-        registry.noteClaimedEpoch(groupId, epoch);
-        requestCard(registry, me, *card, epoch);
-        return refused(groupId, QStringLiteral("card_outdated"));
-    }
-    if (registry.isCardOutdated(groupId))
-        return refused(groupId, QStringLiteral("card_outdated"));
-    const QJsonObject inner = parseJsonObject(plaintext);
-    if (inner.isEmpty())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-
-    GroupInboundResult result;
-    result.isGroup = true;
-    result.groupId = groupId;
-
-    if (kind == kKindProfile) {
-        if (inner.value(QStringLiteral("type")).toString() != kProfileType
-            || inner.value(QStringLiteral("groupId")).toString() != groupId)
-            return refused(groupId, QStringLiteral("invalid_group_message"));
-        const GroupMemberProfile profile =
-            GroupMemberProfile::fromJson(inner.value(QStringLiteral("profile")).toObject());
-        // A member speaks only for itself.
-        if (profile.memberRawPublicKey != sender)
-            return refused(groupId, QStringLiteral("sender_mismatch"));
-        // Taken only once stored, so a profile the store could not keep
-        // stays with the relay and comes again.
-        ChatStore &store = ChatStore::instance();
-        if (store.isOpen() && !store.upsertNormalGroupMemberProfile(groupId, profile.toJson()))
-            return refused(groupId, QStringLiteral("store_failed"));
-        return result;
-    }
-
-    // The sender named inside the box must be the envelope's signer, so a
-    // member cannot pass off another member's message as its own.
-    if (inner.value(QStringLiteral("sender")).toString() != sender)
-        return refused(groupId, QStringLiteral("sender_mismatch"));
-    const QString type = inner.value(QStringLiteral("type")).toString();
-    const QString text = inner.value(QStringLiteral("text")).toString();
-    if (type == QLatin1String("text")) {
-        if (text.isEmpty())
-            return refused(groupId, QStringLiteral("invalid_group_message"));
-        result.hasMessage = true;
-        result.contentType = type;
-        result.text = text;
-        return result;
-    }
-    if (type == QLatin1String("image") || type == QLatin1String("voice")) {
-        const GroupMediaContent media = parseGroupMediaContent(text);
-        if (!media.ok || media.kind != type)
-            return refused(groupId, QStringLiteral("invalid_group_message"));
-        MessageContent preview;
-        preview.type = type;
-        result.hasMessage = true;
-        result.contentType = type;
-        result.text = messageTypeName(preview);
-        if (type == QLatin1String("image")) {
-            result.imageB64 = media.imageB64;
-            result.imageMime = media.mime;
-            result.imageWidth = media.width;
-            result.imageHeight = media.height;
-        } else {
-            result.voiceB64 = media.audioB64;
-            result.durationMs = media.durationMs;
-            result.waveform = media.waveform;
-        }
-        return result;
-    }
-    return refused(groupId, QStringLiteral("unsupported_group_content"));
 }
 
 } // namespace
@@ -1026,32 +605,6 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId, 
         return {false, QString(), QStringLiteral("empty_payload")};
     return sendGroupContent(registry, groupId, QStringLiteral("voice"),
                             groupVoiceContent(audio, qMax(durationMs, 0), waveform));
-}
-
-GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
-                                      const QString &senderKey)
-{
-    if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
-        return GroupInboundResult();
-    const QJsonObject outer =
-        parseJsonObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
-    const QString groupId = outer.value(QStringLiteral("groupId")).toString();
-    if (outer.isEmpty() || outer.value(QStringLiteral("v")).toInt() != 1 || groupId.isEmpty())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-    const Me me = currentUser();
-    if (!me.valid())
-        return refused(groupId, QStringLiteral("no_identity"));
-    const QString sender = canonicalMemberKey(senderKey);
-    if (sender.isEmpty())
-        return refused(groupId, QStringLiteral("sender_not_member"));
-    const QString kind = outer.value(QStringLiteral("kind")).toString();
-    if (kind == kKindCard)
-        return applyCard(registry, outer, groupId, sender, me);
-    if (kind == kKindMessage || kind == kKindProfile)
-        return applySealed(registry, outer, kind, groupId, sender, me);
-    if (kind == kKindCardRequest)
-        return answerCardRequest(registry, groupId, sender, me);
-    return refused(groupId, QStringLiteral("invalid_group_message"));
 }
 
 } // namespace velmor::chat

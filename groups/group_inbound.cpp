@@ -1,0 +1,269 @@
+// The inbound side of the group engine: cards, sealed messages and
+// profiles, and the owner's answers to card requests.
+#include "groups/group_engine.h"
+
+#include "groups/canonical_json.h"
+#include "groups/group_wire.h"
+#include "identity/content.h"
+#include "identity/crypto.h"
+#include "store/chat_store.h"
+
+#include <QDebug>
+#include <QSet>
+
+namespace velmor::chat {
+
+using velmor::crypto::base64UrlDecode;
+
+namespace {
+
+using namespace wire;
+
+GroupInboundResult refused(const QString &groupId, const QString &word)
+{
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    result.error = word;
+    qWarning().noquote() << "[GROUPKEY] refused group message group=" << groupId << "err=" << word;
+    return result;
+}
+
+// The owner answers a member that saw a newer epoch than its card with the
+// current card, sealed to that member; former members get nothing.
+GroupInboundResult answerCardRequest(GroupRegistry &registry, const QString &groupId, const QString &sender,
+                                     const Me &me)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return refused(groupId, QStringLiteral("no_card"));
+    if (card->ownerRawPublicKey != me.key)
+        return refused(groupId, QStringLiteral("not_owner"));
+    if (!card->hasMember(sender) || sender == me.key)
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    QString error;
+    if (!sendCard(me, *card, {sender}, &error))
+        return refused(groupId, error); // left with the relay: the answer is tried again
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    return result;
+}
+
+GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
+                             const QString &sender, const Me &me)
+{
+    const QJsonValue sealedValue = outer.value(QStringLiteral("sealed"));
+    if (!sealedValue.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const QByteArray context = cardContext(groupId, sender, me.key);
+    const QByteArray opened = context.isEmpty()
+        ? QByteArray()
+        : Ecies::open(sealedValue.toString(), me.identity.privateKey, Ecies::ChaCha20Poly1305, context);
+    if (opened.isEmpty())
+        return refused(groupId, QStringLiteral("decrypt_failed"));
+    const QJsonObject inner = parseJsonObject(opened);
+    const QJsonValue cardText = inner.value(QStringLiteral("card"));
+    const QJsonValue signature = inner.value(QStringLiteral("signature"));
+    if (!cardText.isString() || !signature.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
+    // Only the owner issues cards; a card relayed by anyone else, or one
+    // whose envelope does not name its group, is not taken.
+    if (!card || card->groupId != groupId || card->ownerRawPublicKey != sender)
+        return refused(groupId, QStringLiteral("card_verify_failed"));
+    const std::optional<GroupCard> held = registry.card(groupId);
+    if (held) {
+        if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
+            return refused(groupId, QStringLiteral("card_verify_failed"));
+        if (card->epoch == held->epoch && card->cardJson == held->cardJson) {
+            // The same card once more (a redelivery, or the owner's answer
+            // to a card request): the held card is the owner's current one.
+            registry.settleEpoch(groupId, card->epoch);
+            GroupInboundResult result;
+            result.isGroup = true;
+            result.groupId = groupId;
+            return result;
+        }
+        if (card->epoch <= held->epoch)
+            return refused(groupId, QStringLiteral("stale_group_card"));
+    } else {
+        if (!card->hasMember(me.key))
+            return refused(groupId, QStringLiteral("not_member"));
+        // A group the user deleted comes back only with a newer card than
+        // it had then, not with an old invitation offered again.
+        if (card->epoch <= deletedAtEpoch(groupId))
+            return refused(groupId, QStringLiteral("group_deleted"));
+    }
+    QString installError;
+    if (!registry.install(*card, me.key, &installError))
+        return refused(groupId, installError);
+    registry.settleEpoch(groupId, card->epoch);
+
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    if (held) {
+        // A set, not hasMember(): a card may list many members, and this runs
+        // for every card update that reaches us.
+        const QSet<QString> before(held->memberPublicKeys.cbegin(), held->memberPublicKeys.cend());
+        QStringList joined;
+        for (const GroupMemberProfile &profile : card->members) {
+            if (before.contains(profile.memberRawPublicKey))
+                continue;
+            const QString name = profile.displayName.trimmed();
+            joined.append(name.isEmpty() ? shortAddressOf(profile.memberRawPublicKey) : name);
+        }
+        if (!joined.isEmpty()) {
+            result.hasMessage = true;
+            result.contentType = QStringLiteral("system");
+            result.text = joined.join(QStringLiteral("、")) + QStringLiteral(" 加入了群聊");
+        }
+    }
+    return result;
+}
+
+// A whole positive number within the canonical range, or -1.
+qint64 epochOf(const QJsonValue &value)
+{
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 1 || number > double(kCanonicalMaxInteger) || qint64(number) != number)
+        return -1;
+    return qint64(number);
+}
+
+GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
+                               const QString &groupId, const QString &sender, const Me &me)
+{
+    const std::optional<GroupCard> card = registry.card(groupId);
+    if (!card)
+        return refused(groupId, QStringLiteral("no_card"));
+    const qint64 keyEpoch = epochOf(outer.value(QStringLiteral("keyEpoch")));
+    const qint64 epoch = epochOf(outer.value(QStringLiteral("epoch")));
+    const QJsonValue box = outer.value(QStringLiteral("box"));
+    if (keyEpoch < 1 || epoch < keyEpoch || !box.isString())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    if (epoch > card->epoch && card->ownerRawPublicKey == me.key)
+        return refused(groupId, QStringLiteral("invalid_group_message")); // no card is newer than the owner's
+    // A key the held card does not list proves nothing, not even an epoch.
+    if (!card->hasMember(sender))
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
+    // A member (the envelope is signed by one the held card lists) writes
+    // under a card we lack, typically a re-key that removed someone: it is
+    // asked for, and the group waits for it.
+    if (groupKey.isEmpty() && epoch > card->epoch) {
+        registry.noteClaimedEpoch(groupId, epoch);
+        requestCard(registry, me, *card, epoch);
+        return refused(groupId, QStringLiteral("card_outdated"));
+    }
+    if (groupKey.isEmpty())
+        return refused(groupId, QStringLiteral("no_group_key"));
+    const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
+                                                                boxContext(groupId, kind, keyEpoch, epoch));
+    velmor::crypto::wipeSecret(groupKey);
+    if (plaintext.isEmpty())
+        return refused(groupId, QStringLiteral("decrypt_failed"));
+    // The epoch is sealed with the group key too. A message of a card we
+    // lack waits for it (it stays with the relay);
+    // and until the owner's current card is here, which may remove someone,
+    // no other message of the group is taken either.
+    if (epoch > card->epoch) {
+        registry.noteClaimedEpoch(groupId, epoch);
+        requestCard(registry, me, *card, epoch);
+        return refused(groupId, QStringLiteral("card_outdated"));
+    }
+    if (registry.isCardOutdated(groupId))
+        return refused(groupId, QStringLiteral("card_outdated"));
+    const QJsonObject inner = parseJsonObject(plaintext);
+    if (inner.isEmpty())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+
+    if (kind == kKindProfile) {
+        if (inner.value(QStringLiteral("type")).toString() != kProfileType
+            || inner.value(QStringLiteral("groupId")).toString() != groupId)
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        const GroupMemberProfile profile =
+            GroupMemberProfile::fromJson(inner.value(QStringLiteral("profile")).toObject());
+        // A member speaks only for itself.
+        if (profile.memberRawPublicKey != sender)
+            return refused(groupId, QStringLiteral("sender_mismatch"));
+        // Taken only once stored, so a profile the store could not keep
+        // stays with the relay and comes again.
+        ChatStore &store = ChatStore::instance();
+        if (store.isOpen() && !store.upsertNormalGroupMemberProfile(groupId, profile.toJson()))
+            return refused(groupId, QStringLiteral("store_failed"));
+        return result;
+    }
+
+    // The sender named inside the box must be the envelope's signer, so a
+    // member cannot pass off another member's message as its own.
+    if (inner.value(QStringLiteral("sender")).toString() != sender)
+        return refused(groupId, QStringLiteral("sender_mismatch"));
+    const QString type = inner.value(QStringLiteral("type")).toString();
+    const QString text = inner.value(QStringLiteral("text")).toString();
+    if (type == QLatin1String("text")) {
+        if (text.isEmpty())
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        result.hasMessage = true;
+        result.contentType = type;
+        result.text = text;
+        return result;
+    }
+    if (type == QLatin1String("image") || type == QLatin1String("voice")) {
+        const GroupMediaContent media = parseGroupMediaContent(text);
+        if (!media.ok || media.kind != type)
+            return refused(groupId, QStringLiteral("invalid_group_message"));
+        MessageContent preview;
+        preview.type = type;
+        result.hasMessage = true;
+        result.contentType = type;
+        result.text = messageTypeName(preview);
+        if (type == QLatin1String("image")) {
+            result.imageB64 = media.imageB64;
+            result.imageMime = media.mime;
+            result.imageWidth = media.width;
+            result.imageHeight = media.height;
+        } else {
+            result.voiceB64 = media.audioB64;
+            result.durationMs = media.durationMs;
+            result.waveform = media.waveform;
+        }
+        return result;
+    }
+    return refused(groupId, QStringLiteral("unsupported_group_content"));
+}
+
+} // namespace
+
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
+                                      const QString &senderKey)
+{
+    if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
+        return GroupInboundResult();
+    const QJsonObject outer =
+        parseJsonObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
+    const QString groupId = outer.value(QStringLiteral("groupId")).toString();
+    if (outer.isEmpty() || outer.value(QStringLiteral("v")).toInt() != 1 || groupId.isEmpty())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
+    const Me me = currentUser();
+    if (!me.valid())
+        return refused(groupId, QStringLiteral("no_identity"));
+    const QString sender = canonicalMemberKey(senderKey);
+    if (sender.isEmpty())
+        return refused(groupId, QStringLiteral("sender_not_member"));
+    const QString kind = outer.value(QStringLiteral("kind")).toString();
+    if (kind == kKindCard)
+        return applyCard(registry, outer, groupId, sender, me);
+    if (kind == kKindMessage || kind == kKindProfile)
+        return applySealed(registry, outer, kind, groupId, sender, me);
+    if (kind == kKindCardRequest)
+        return answerCardRequest(registry, groupId, sender, me);
+    return refused(groupId, QStringLiteral("invalid_group_message"));
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,202 @@
+#include "groups/group_wire.h"
+
+#include "groups/canonical_json.h"
+#include "groups/group_engine.h"
+#include "identity/crypto.h"
+#include "identity/envelope.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonArray>
+#include <QUuid>
+
+namespace velmor::chat::wire {
+
+using velmor::crypto::base64UrlDecode;
+using velmor::crypto::base64UrlEncode;
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+Me currentUser()
+{
+    Me me;
+    me.identity = velmor::net::RelayAuthSession::instance().identity();
+    if (me.identity.isValid())
+        me.key = me.identity.publicKeyText();
+    return me;
+}
+
+QString shortAddressOf(const QString &key)
+{
+    const QString address = velmor::identity::ethereumAddress(base64UrlDecode(key));
+    if (address.size() < 14)
+        return address;
+    return address.left(6) + QStringLiteral("...") + address.right(6);
+}
+
+QString groupMessageText(const QJsonObject &outer)
+{
+    return QLatin1String(kGroupMessagePrefix) + base64UrlEncode(canonicalJson(outer));
+}
+
+// The card epoch is inside the associated data, so a relay can neither
+// hide that a sender holds a newer card nor invent one.
+QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch)
+{
+    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + '|' + kind.toUtf8() + '|'
+        + QByteArray::number(keyEpoch) + '|' + QByteArray::number(epoch);
+}
+
+// A card is sealed to each member on its own, bound to the owner and that
+// member: the relay sees no name, member or profile.
+QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient)
+{
+    const QByteArray direct = velmor::identity::directMessageContext(sender, recipient);
+    if (direct.isEmpty())
+        return QByteArray();
+    return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + QByteArrayLiteral("|card|") + direct;
+}
+
+QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient)
+{
+    const QByteArray context = cardContext(card.groupId, me.key, recipient);
+    const QByteArray inner = canonicalJson(QJsonObject{
+        {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
+        {QStringLiteral("signature"), card.signature},
+    });
+    if (context.isEmpty() || inner.isEmpty())
+        return QString();
+    const QString sealed = Ecies::seal(base64UrlDecode(recipient), inner, Ecies::ChaCha20Poly1305, context);
+    if (sealed.isEmpty())
+        return QString();
+    return groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kKindCard},
+        {QStringLiteral("groupId"), card.groupId},
+        {QStringLiteral("sealed"), sealed},
+    });
+}
+
+QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
+                      const QByteArray &groupKey, const QJsonObject &inner)
+{
+    const QByteArray plaintext = canonicalJson(inner);
+    if (plaintext.isEmpty())
+        return QString();
+    const QString box = velmor::crypto::GroupBox::seal(groupKey, plaintext,
+                                                       boxContext(groupId, kind, keyEpoch, epoch));
+    if (box.isEmpty())
+        return QString();
+    return groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kind},
+        {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("keyEpoch"), double(keyEpoch)},
+        {QStringLiteral("epoch"), double(epoch)},
+        {QStringLiteral("box"), box},
+    });
+}
+
+// The group key of one key epoch, opened from the user's own box.
+QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me)
+{
+    const QString box = ring.value(keyEpoch);
+    if (box.isEmpty())
+        return QByteArray();
+    const QByteArray key = Ecies::open(box, me.identity.privateKey);
+    return key.size() == 32 ? key : QByteArray();
+}
+
+// One envelope per recipient, all under one message id, posted in one
+// request; `ciphertextFor` gives each recipient's ciphertext.
+bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
+            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
+{
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const qint64 now = nowSeconds();
+    QJsonArray envelopes;
+    for (const QString &recipient : recipients) {
+        const QString ciphertext = ciphertextFor(recipient);
+        if (ciphertext.isEmpty()) {
+            *error = QStringLiteral("encrypt_failed");
+            return false;
+        }
+        const velmor::identity::Envelope envelope =
+            velmor::identity::signEnvelope(me.identity, recipient, ciphertext, id, now);
+        if (envelope.signature.isEmpty()) {
+            *error = QStringLiteral("sign_failed");
+            return false;
+        }
+        QJsonObject json = RelayApi::envelopeToJson(envelope);
+        json.insert(QStringLiteral("notify_type"), QStringLiteral("group"));
+        envelopes.append(json);
+    }
+    QString tokenError;
+    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(
+        QStringLiteral("/v1/group/fanout"),
+        QJsonObject{{QStringLiteral("group_id"), groupId},
+                    {QStringLiteral("message_id"), id},
+                    {QStringLiteral("envelopes"), envelopes}},
+        kFanoutTimeoutMs, &tokenError);
+    if (!reply.success) {
+        qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
+                             << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);
+        *error = QStringLiteral("fanout_http_%1").arg(reply.status);
+        return false;
+    }
+    if (messageId)
+        *messageId = id;
+    return true;
+}
+
+bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
+            QString *messageId, QString *error)
+{
+    return fanOut(me, groupId, recipients, [&ciphertext](const QString &) { return ciphertext; }, messageId,
+                  error);
+}
+
+bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error)
+{
+    return fanOut(me, card.groupId, recipients,
+                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient); }, nullptr, error);
+}
+
+// Asks the owner for its current card (a member whose card is older than
+// an epoch a member's message showed), once per claimed epoch.
+void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch)
+{
+    if (card.ownerRawPublicKey == me.key || !registry.takeCardRequest(card.groupId, claimedEpoch))
+        return;
+    const QString request = groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kKindCardRequest},
+        {QStringLiteral("groupId"), card.groupId},
+        {QStringLiteral("epoch"), double(claimedEpoch)},
+    });
+    QString error;
+    if (!fanOut(me, card.groupId, {card.ownerRawPublicKey}, request, nullptr, &error)) {
+        registry.releaseCardRequest(card.groupId, claimedEpoch);
+        qWarning().noquote() << "[GROUPKEY] card request failed group=" << card.groupId << "err=" << error;
+    }
+}
+
+// The card epoch the group had when the user deleted it; 0 when it never was.
+qint64 deletedAtEpoch(const QString &groupId)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return 0;
+    for (const QJsonObject &row : store.normalGroupMemberProfiles(groupId))
+        if (row.value(QStringLiteral("memberRawPublicKey")).toString() == kDeletedMarker)
+            return GroupMemberProfile::fromJson(row).updatedAt;
+    return 0;
+}
+
+} // namespace velmor::chat::wire
