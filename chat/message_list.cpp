@@ -14,11 +14,12 @@ int statusValue(MessageStatus status)
     return value >= int(MessageStatus::Sending) && value <= int(MessageStatus::Received) ? value : 0;
 }
 
-// Whether a map built from `a` is the map of `b` too.
-bool sameShown(const MessageRecord &a, const MessageRecord &b)
+// Whether a map built from `a` (kept without its attachment, whose hash
+// stands for it) is the map of `b` too.
+bool sameShown(const MessageRecord &a, size_t attachmentHash, const MessageRecord &b)
 {
     return a.created_at == b.created_at && a.status == b.status && a.is_outgoing == b.is_outgoing
-        && a.text == b.text && a.attachment == b.attachment && a.content_type == b.content_type
+        && a.text == b.text && attachmentHash == qHash(b.attachment) && a.content_type == b.content_type
         && a.sender_display_name == b.sender_display_name && a.sender_address == b.sender_address
         && a.sender_avatar_kind == b.sender_avatar_kind && a.sender_avatar_id == b.sender_avatar_id
         && a.system_event_type == b.system_event_type;
@@ -44,18 +45,24 @@ void MessageList::rebuild(const QList<MessageRecord> &records, const QString &pe
         m_built.clear();
         m_builtPeer = peer;
     }
+    // Entries are updated in place; those of messages that are gone are
+    // swept afterwards.
+    ++m_pass;
     QVariantList rows;
     rows.reserve(records.size());
-    QHash<QString, Built> built;
-    built.reserve(records.size());
     for (const MessageRecord &record : records) {
-        auto previous = m_built.find(record.id);
-        if (previous == m_built.end() || !sameShown(previous->record, record))
-            previous = m_built.insert(record.id, Built{record, messageMap(record, inSuperGroup)});
-        rows.append(previous->map);
-        built.insert(record.id, std::move(*previous));
+        Built &entry = m_built[record.id];
+        if (entry.pass == 0 || !sameShown(entry.record, entry.attachmentHash, record)) {
+            entry.record = record;
+            entry.record.attachment.clear();
+            entry.attachmentHash = qHash(record.attachment);
+            entry.map = messageMap(record, inSuperGroup);
+        }
+        entry.pass = m_pass;
+        rows.append(entry.map);
     }
-    m_built = std::move(built);
+    if (m_built.size() != records.size())
+        m_built.removeIf([this](const auto &it) { return it.value().pass != m_pass; });
     m_rows = std::move(rows);
 }
 

@@ -43,13 +43,16 @@ private:
     // payloads and images of a long conversation are not decoded again.
     struct Built
     {
-        MessageRecord record;
+        MessageRecord record;     // without its attachment, which can be large
+        size_t attachmentHash = 0;
         QVariantMap map;
+        quint64 pass = 0;         // the last rebuild that listed the message
     };
 
     QVariantList m_rows;
     QHash<QString, Built> m_built; // by message id, for m_builtPeer only
     QString m_builtPeer;
+    quint64 m_pass = 0;
 };
 
 } // namespace velmor::chat
