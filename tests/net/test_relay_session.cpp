@@ -48,6 +48,8 @@ private slots:
     void loginOutlivedByItsSessionIsDiscarded();
 
 private:
+    QString logInThrough(FakeRelay &hostile, const QString &challenge);
+
     FakeRelay m_relay;
     Identity m_alice;
 };
@@ -339,6 +341,19 @@ void RelaySessionTest::relayVerifiesSignaturesForReal()
     QCOMPARE(m_relay.loginCount(), 0);
 }
 
+// Alice logs in to a server that answers every challenge request with
+// `challenge`; the login's error word (a token would be a failure here).
+QString RelaySessionTest::logInThrough(FakeRelay &hostile, const QString &challenge)
+{
+    hostile.setFault("/v1/auth/challenge",
+                     Fault::custom(200, QJsonDocument(QJsonObject{{"challenge", challenge}}).toJson()));
+    RelayAuthSession::instance().configure(hostile.baseUrl(), m_alice);
+    QString error;
+    if (!RelayAuthSession::instance().token(&error).isEmpty())
+        return QStringLiteral("token issued");
+    return error;
+}
+
 void RelaySessionTest::hostileServerCannotBorrowTheLogin()
 {
     // A server the user was lured to (a pasted link) passes on the relay's
@@ -351,11 +366,7 @@ void RelaySessionTest::hostileServerCannotBorrowTheLogin()
     QVERIFY(!relayChallenge.isEmpty());
     FakeRelay hostile;
     QVERIFY(hostile.start() > 0);
-    hostile.setFault("/v1/auth/challenge",
-                     Fault::custom(200, QJsonDocument(QJsonObject{{"challenge", relayChallenge}}).toJson()));
-    RelayAuthSession::instance().configure(hostile.baseUrl(), m_alice);
-    QString error;
-    QVERIFY(RelayAuthSession::instance().token(&error).isEmpty());
+    QVERIFY(!logInThrough(hostile, relayChallenge).isEmpty());
     const QJsonObject stolen = hostile.lastBody("/v1/auth/verify");
     QCOMPARE(stolen.value("challenge").toString(), relayChallenge);
 
@@ -387,12 +398,7 @@ void RelaySessionTest::challengesOfAnotherFormAreNotSigned()
     QFETCH(QString, challenge);
     FakeRelay hostile;
     QVERIFY(hostile.start() > 0);
-    hostile.setFault("/v1/auth/challenge",
-                     Fault::custom(200, QJsonDocument(QJsonObject{{"challenge", challenge}}).toJson()));
-    RelayAuthSession::instance().configure(hostile.baseUrl(), m_alice);
-    QString error;
-    QVERIFY(RelayAuthSession::instance().token(&error).isEmpty());
-    QCOMPARE(error, QStringLiteral("challenge_invalid"));
+    QCOMPARE(logInThrough(hostile, challenge), QStringLiteral("challenge_invalid"));
     // Nothing was signed or sent.
     QCOMPARE(hostile.http().requestCount("/v1/auth/verify"), 0);
 }
