@@ -142,11 +142,11 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
 {
     ChatStore &store = ChatStore::instance();
 
-    QHash<QString, ContactRecord> contacts;
     const QList<ContactRecord> contactRows = store.contacts();
+    QHash<QString, const ContactRecord *> contacts;
     contacts.reserve(contactRows.size());
     for (const ContactRecord &contact : contactRows)
-        contacts.insert(contact.wallet_public_key, contact);
+        contacts.insert(contact.wallet_public_key, &contact);
 
     // Each row with its sort keys, read once rather than at each comparison.
     struct Row
@@ -159,23 +159,24 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
     const QVariantList &entries = superGroups.entries();
     std::vector<Row> rows;
     rows.reserve(size_t(stored.size() + entries.size()));
-    QHash<QString, Built> built;
-    built.reserve(stored.size());
+    // Kept rows are updated in place; those of conversations no longer listed
+    // are swept afterwards.
+    ++m_pass;
     for (const ConversationRecord &record : stored) {
-        const auto found = contacts.constFind(record.peer_raw_public_key);
-        const std::optional<ContactRecord> contact =
-            found == contacts.constEnd() ? std::nullopt : std::optional<ContactRecord>(*found);
-        auto previous = m_built.find(record.peer_raw_public_key);
-        if (previous == m_built.end() || !sameShown(previous->record, record)
-            || !sameShown(previous->contact, contact)) {
-            const QVariantMap map = conversationMap(record, contact);
-            previous = m_built.insert(record.peer_raw_public_key,
-                                      Built{record, contact, map, map.value(kBlocked).toBool()});
+        const ContactRecord *found = contacts.value(record.peer_raw_public_key);
+        const std::optional<ContactRecord> contact = found ? std::optional<ContactRecord>(*found) : std::nullopt;
+        Built &entry = m_built[record.peer_raw_public_key];
+        if (entry.pass == 0 || !sameShown(entry.record, record) || !sameShown(entry.contact, contact)) {
+            entry.record = record;
+            entry.contact = contact;
+            entry.map = conversationMap(record, contact);
+            entry.blocked = entry.map.value(kBlocked).toBool();
         }
-        rows.push_back(Row{previous->blocked, record.last_timestamp, previous->map});
-        built.insert(record.peer_raw_public_key, std::move(*previous));
+        entry.pass = m_pass;
+        rows.push_back(Row{entry.blocked, record.last_timestamp, entry.map});
     }
-    m_built = std::move(built);
+    if (m_built.size() != stored.size())
+        m_built.removeIf([this](const auto &it) { return it.value().pass != m_pass; });
 
     if (!entries.isEmpty()) {
         QHash<QString, bool> mutedGroups;

@@ -55,10 +55,12 @@ private:
         std::optional<ContactRecord> contact;
         QVariantMap map;
         bool blocked = false;
+        quint64 pass = 0; // the last rebuild that listed the row
     };
 
     QVariantList m_rows;
-    QHash<QString, Built> m_built;
+    QHash<QString, Built> m_built; // by peer key
+    quint64 m_pass = 0;
 };
 
 } // namespace velmor::chat
