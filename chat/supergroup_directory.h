@@ -5,7 +5,10 @@
 // The super-group parts (open, pull and read state; the user's groups and
 // their realtime clients; realtime events) write here through
 // ChatHost::superGroups() and then ask for reloadConversations(); the
-// conversation list and the current conversation only read.
+// conversation list and the current conversation only read. An entry carries
+// "ready" (the views read it): the refresh of the user's groups sets it from
+// the deployment status (empty or "ready"); the conversation list adds
+// "unread", "connectionState", "latencyMs", "muted" and the newest message.
 #pragma once
 
 #include <QHash>
