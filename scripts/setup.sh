@@ -19,6 +19,7 @@ libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev
 libbenchmark-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 pulseaudio xvfb xauth curl
+fonts-wqy-microhei
 "
 
 missing=""

@@ -1,10 +1,283 @@
 import QtQuick
+import QtQuick.Window
+import Velmor
+import "home"
+import "home/helpers.js" as Helpers
 
-// The signed-in user's home view: the main window shows it while App.loggedIn
-// is true and creates it afresh at every sign-in. For now it only starts the
-// chat session; the sidebar, chat pane and pages grow here.
+// The signed-in user's home view: a sidebar card laid over a larger main
+// card, window buttons, and the panes and popups that open over the main
+// card. The root owns the frame's geometry, the page switch `mainPane` and
+// the helpers every part calls as home.<name>(...). The sections live in
+// the files of the folder home/.
 Item {
     id: home
 
+    // Frame geometry (windowed and full screen).
+    readonly property bool full: home.Window.window !== null
+                                 && home.Window.window.visibility === Window.FullScreen
+    readonly property int ovMargin: full ? 0 : 24
+    readonly property int overhang: full ? 0 : 40
+    readonly property int sidebarW: full ? Math.max(300, Math.floor(width * 0.22)) : 300
+    readonly property int fullSideGap: 20
+    readonly property int contentLeftInset: full ? (fullSideGap + sidebarW + 28) : (sidebarW - overhang) + 28
+    readonly property int paneVInset: Math.max(0, sideCard.y - ovMargin)
+
+    // What the main card's content area shows: "chat", "settings",
+    // "notifications", "newGroup" or "newChat".
+    property string mainPane: "chat"
+    // Id of the voice message a bubble is playing ("" when none).
+    property string playingVoiceId: ""
+
+    // Base of the module's assets folder. The "../assets/..." addresses
+    // the helpers return are relative to this document's folder; parts in
+    // subfolders resolve them with assetUrl().
+    readonly property url assetBase: Qt.resolvedUrl("../assets/")
+    function assetUrl(path) { return Helpers.assetUrl(assetBase, path) }
+
+    function _isEmojiCp(cp) { return Helpers._isEmojiCp(cp) }
+    function _isEmojiMod(cp) { return Helpers._isEmojiMod(cp) }
+    function isBigEmoji(t) { return Helpers.isBigEmoji(t) }
+    function formatTime(ts) { return Helpers.formatTime(ts) }
+    function shortAddress(value) { return Helpers.shortAddress(value) }
+    function emojiFromCode(code) { return Helpers.emojiFromCode(code) }
+    function avatarSource(avatarId) { return Helpers.avatarSource(avatarId) }
+    function filteredConversations(query) { return Helpers.filterConversations(Chat.conversations, query) }
+
+    // Page buttons of the sidebar: a second click on the page that shows
+    // returns to the chat; opening a page first resets it.
+    function togglePane(name) {
+        if (name === "notifications")
+            Chat.reloadNotifications()
+        else if (name === "newGroup")
+            Chat.reloadContacts()
+        if (mainPane === name) {
+            mainPane = "chat"
+            return
+        }
+        if (name === "settings") {
+            settingsPane.sub = "root"
+            settingsPane.confirmingLogout = false
+        } else if (name === "newGroup") {
+            newGroupDialog.resetState()
+        } else if (name === "newChat") {
+            Chat.clearDiscovery()
+            newChatDialog.discoveryField.text = ""
+            newChatDialog.operationStatus = ""
+        }
+        mainPane = name
+    }
+
+    function confirmDelete(peer, displayName) {
+        deleteChatConfirm.peer = peer
+        deleteChatConfirm.displayName = displayName
+        deleteChatConfirm.open()
+    }
+
+    // The controller announces every change of the open conversation's
+    // header through currentChanged (an open super group about every 20 s),
+    // so the view resets only when another conversation is opened.
+    property string _shownPeer: ""
+    property var _shownGroup: []
+
+    function _onCurrentChanged() {
+        var peer = Chat.currentPeer
+        if (peer !== _shownPeer) {
+            _shownPeer = peer
+            mainPane = "chat"
+            Voice.stopPlayback()
+            chatPane.resetForConversation()
+        }
+        var isSg = peer.indexOf("sg:") === 0
+        var group = [isSg ? peer.substring(3) : "", Chat.currentTitle,
+                     isSg && Chat.currentGroupKind === "premium_plus"]
+        if (group[0] !== _shownGroup[0] || group[1] !== _shownGroup[1] || group[2] !== _shownGroup[2]) {
+            _shownGroup = group
+            VoiceRoom.showGroup(group[0], group[1], group[2])
+        }
+    }
+
     Component.onCompleted: Chat.start()
+
+    Connections {
+        target: Chat
+        function onCurrentChanged() { home._onCurrentChanged() }
+        function onOpenNotificationsRequested() {
+            Chat.reloadNotifications()
+            home.mainPane = "notifications"
+        }
+    }
+
+    Connections {
+        target: Voice
+        function onPlayingChanged() {
+            if (!Voice.playing)
+                home.playingVoiceId = ""
+        }
+    }
+
+    SideCard {
+        id: sideCard
+        objectName: "sideCard"
+        z: 2
+        x: home.full ? home.fullSideGap : home.ovMargin
+        width: home.sidebarW
+        height: Math.round((home.height - 2 * home.ovMargin) * 0.9)
+        y: Math.round((home.height - height) / 2)
+        full: home.full
+        mainPane: home.mainPane
+        onPaneRequested: (name) => home.togglePane(name)
+        onConversationActivated: home.mainPane = "chat"
+        onDeleteRequested: (peer, displayName) => home.confirmDelete(peer, displayName)
+    }
+
+    MainCard {
+        id: mainCard
+        objectName: "mainCard"
+        z: 1
+        anchors.fill: parent
+        anchors.leftMargin: home.ovMargin + home.overhang
+        anchors.rightMargin: home.ovMargin
+        anchors.topMargin: home.ovMargin
+        anchors.bottomMargin: home.ovMargin
+        full: home.full
+
+        ChatPane {
+            id: chatPane
+            objectName: "chatPane"
+            anchors.fill: parent
+            anchors.leftMargin: home.contentLeftInset
+            anchors.rightMargin: 24
+            anchors.topMargin: home.paneVInset
+            anchors.bottomMargin: home.paneVInset
+            shown: home.mainPane === "chat"
+            playingVoiceId: home.playingVoiceId
+            onFriendInfoRequested: {
+                Chat.loadCurrentFriendInfo()
+                friendInfo.open()
+            }
+            onGroupSettingsRequested: {
+                groupSettings.reload()
+                groupSettings.open()
+            }
+            onSuperGroupSettingsRequested: {
+                sgSettings.loading = true
+                sgSettings.open()
+                Chat.loadSuperGroupInfo()
+            }
+            onVoiceRoomRequested: {
+                if (!VoiceRoom.activeForVisible)
+                    VoiceRoom.joinRoom()
+                voiceRoomPopup.open()
+            }
+            onVoiceOpenRequested: voiceOpenConfirm.open()
+            onImageRequested: imageDialog.open()
+            onImageOpened: (src) => imagePreview.openAt(src)
+            onVoicePlaybackStarted: (id) => home.playingVoiceId = id
+            onVoicePlaybackStopped: home.playingVoiceId = ""
+        }
+    }
+
+    // The composer of the chat pane, by the name the other parts use.
+    readonly property alias composer: chatPane.composer
+
+    WindowButtons {
+        id: windowButtons
+        objectName: "windowButtons"
+        z: 10
+        x: (home.full ? 0 : home.ovMargin + home.overhang) + 14
+        y: (home.full ? 0 : home.ovMargin) + 13
+        full: home.full
+        onCloseClicked: Qt.quit()
+        onMinimiseClicked: {
+            if (home.Window.window)
+                home.Window.window.showMinimized()
+        }
+        onFullScreenClicked: {
+            var w = home.Window.window
+            if (!w)
+                return
+            if (home.full)
+                w.showNormal()
+            else
+                w.showFullScreen()
+        }
+    }
+
+    // Pages laid over the main card's content area.
+    Item {
+        id: paneArea
+        objectName: "paneArea"
+        z: 5
+        anchors.fill: parent
+        anchors.leftMargin: home.ovMargin + home.overhang + home.contentLeftInset
+        anchors.rightMargin: home.ovMargin + 24
+        anchors.topMargin: home.ovMargin + home.paneVInset
+        anchors.bottomMargin: home.ovMargin + home.paneVInset
+
+        SettingsPane {
+            id: settingsPane
+            objectName: "settingsPane"
+            anchors.fill: parent
+            visible: home.mainPane === "settings"
+            onCloseRequested: home.mainPane = "chat"
+        }
+        NotificationsPane {
+            id: notificationsPopup
+            objectName: "notificationsPopup"
+            anchors.fill: parent
+            visible: home.mainPane === "notifications"
+            onCloseRequested: home.mainPane = "chat"
+            onOpenRequested: home.mainPane = "notifications"
+        }
+        NewGroupPane {
+            id: newGroupDialog
+            objectName: "newGroupDialog"
+            anchors.fill: parent
+            visible: home.mainPane === "newGroup"
+            onCloseRequested: home.mainPane = "chat"
+            onOpenRequested: home.mainPane = "newGroup"
+        }
+        NewChatPane {
+            id: newChatDialog
+            objectName: "newChatDialog"
+            anchors.fill: parent
+            visible: home.mainPane === "newChat"
+            onCloseRequested: home.mainPane = "chat"
+            onOpenRequested: home.mainPane = "newChat"
+            onScanRequested: qrImageDialog.open()
+        }
+    }
+
+    // Popups and dialogs over the window's overlay.
+    DeleteChatConfirm { id: deleteChatConfirm; objectName: "deleteChatConfirm" }
+    FriendInfoPopup { id: friendInfo; objectName: "friendInfo" }
+    GroupSettingsPopup {
+        id: groupSettings
+        objectName: "groupSettings"
+        onQrRequested: groupQrPopup.open()
+    }
+    GroupQrPopup {
+        id: groupQrPopup
+        objectName: "groupQrPopup"
+        joinAddress: groupSettings.info && groupSettings.info.joinAddress ? groupSettings.info.joinAddress : ""
+    }
+    SuperGroupSettingsPopup { id: sgSettings; objectName: "sgSettings" }
+    VoiceRoomPopup { id: voiceRoomPopup; objectName: "voiceRoomPopup" }
+    VoiceOpenConfirm {
+        id: voiceOpenConfirm
+        objectName: "voiceOpenConfirm"
+        onRoomEntered: voiceRoomPopup.open()
+    }
+    ImagePreview { id: imagePreview; objectName: "imagePreview" }
+    ImageFileDialog {
+        id: imageDialog
+        objectName: "imageDialog"
+        purpose: "image"
+        onFailed: (error) => chatPane.composer.errorText = error
+    }
+    ImageFileDialog {
+        id: qrImageDialog
+        objectName: "qrImageDialog"
+        purpose: "qr"
+    }
 }

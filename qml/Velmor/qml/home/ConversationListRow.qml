@@ -1,0 +1,170 @@
+import QtQuick
+import QtQuick.Layouts
+import Velmor
+import "helpers.js" as Helpers
+
+// One row of the conversation list, drawn from a conversation map.
+Rectangle {
+    id: row
+
+    property var conversation: ({})
+    property bool active: false
+    property bool animate: true
+
+    signal openRequested()
+    signal deleteRequested()
+
+    readonly property var c: conversation || ({})
+    readonly property bool isSuper: c.isSuper === true
+    readonly property bool isPremium: c.isPremium === true
+    readonly property bool isOfficial: c.isOfficial === true
+    readonly property bool isAuthor: c.isAuthor === true
+    readonly property int unread: Number(c.unread) > 0 ? Number(c.unread) : 0
+    readonly property string lastText: c.last ? String(c.last) : ""
+    readonly property string preview: {
+        var lat = Number(c.latencyMs)
+        if (isSuper && c.connectionState === "connected" && c.latencyMs !== undefined
+                && c.latencyMs !== null && isFinite(lat) && lat >= 0)
+            return lastText + (lastText.length > 0 ? "  \u00b7  " : "") + lat + "ms"
+        return lastText
+    }
+
+    height: Theme.rowHeight
+    radius: 12
+    color: active ? "#2effffff" : (mouse.containsMouse ? "#14ffffff" : "transparent")
+    activeFocusOnTab: true
+    Accessible.role: Accessible.ListItem
+    Accessible.name: c.display ? String(c.display) : ""
+    Accessible.description: lastText
+
+    Keys.onReturnPressed: row.openRequested()
+    Keys.onEnterPressed: row.openRequested()
+
+    // Keyboard focus ring, so Tab shows where it is.
+    Rectangle {
+        anchors.fill: parent
+        radius: parent.radius
+        color: "transparent"
+        border.width: 1
+        border.color: "#66ffffff"
+        visible: row.activeFocus
+    }
+
+    CircleAvatar {
+        objectName: "rowAvatar"
+        x: 10
+        y: 8
+        width: Theme.avatarMedium
+        height: Theme.avatarMedium
+        remoteUrl: Helpers.groupServerPicture(row.c.sgAvatarUrl, row.c.peer)
+        special: row.isOfficial || row.isAuthor
+        specialDir: row.isOfficial ? "tabbar_profile_frames" : (row.isAuthor ? "authorheadphoto_frames" : "")
+        specialFrames: row.isOfficial ? 49 : 50
+        avatarId: row.c.avatarId ? String(row.c.avatarId) : ""
+        avatarKind: row.c.avatarKind ? String(row.c.avatarKind) : ""
+        animate: row.animate
+    }
+
+    RowLayout {
+        id: nameLine
+        x: 68
+        y: 8
+        width: row.width - 78
+        spacing: 4
+        // Room the name leaves for the marks and the time.
+        readonly property real marksWidth: (verifiedMark.visible ? 14 + spacing : 0)
+                                           + (superStar.visible ? superStar.implicitWidth + spacing : 0)
+                                           + 2 * spacing + timeText.implicitWidth
+
+        Text {
+            objectName: "displayName"
+            text: row.c.display ? String(row.c.display) : ""
+            textFormat: Text.PlainText
+            font.pixelSize: Theme.fontBody
+            font.weight: Font.DemiBold
+            color: row.isSuper ? (row.isPremium ? "#ff8d99" : "#ffd479") : "#ffffff"
+            elide: Text.ElideRight
+            // Its natural width, so the marks follow the name; elided when
+            // the line is too short.
+            Layout.preferredWidth: Math.max(0, Math.min(implicitWidth, nameLine.width - nameLine.marksWidth))
+        }
+        Image {
+            id: verifiedMark
+            objectName: "verifiedMark"
+            visible: row.c.verified === true
+            source: Qt.resolvedUrl("../../assets/icons/verify.png")
+            sourceSize: Qt.size(28, 28)
+            Layout.preferredWidth: 14
+            Layout.preferredHeight: 14
+            fillMode: Image.PreserveAspectFit
+            smooth: true
+        }
+        Text {
+            id: superStar
+            objectName: "superStar"
+            visible: row.isSuper
+            text: "\u2605"
+            color: row.isPremium ? "#ff8d99" : "#ffd479"
+            font.pixelSize: 12
+        }
+        Item { Layout.fillWidth: true }
+        Text {
+            id: timeText
+            objectName: "timeText"
+            text: Helpers.formatTime(row.c.ts)
+            color: "#b3ffffff"
+            font.pixelSize: Theme.fontBody
+        }
+    }
+
+    RowLayout {
+        x: 68
+        y: 33
+        width: row.width - 78
+        spacing: 6
+
+        Text {
+            objectName: "previewText"
+            Layout.fillWidth: true
+            text: row.preview
+            textFormat: Text.PlainText
+            font.pixelSize: Theme.fontBody
+            color: "#b3ffffff"
+            maximumLineCount: 1
+            wrapMode: Text.NoWrap
+            elide: Text.ElideRight
+        }
+        Rectangle {
+            objectName: "unreadBadge"
+            visible: row.unread > 0
+            Layout.preferredHeight: Theme.unreadBadgeHeight
+            Layout.preferredWidth: Math.max(Theme.unreadBadgeHeight, unreadText.implicitWidth + 10)
+            radius: height / 2
+            color: row.c.muted === true ? "#59ffffff" : "#ff3b30"
+            Text {
+                id: unreadText
+                objectName: "unreadText"
+                anchors.centerIn: parent
+                text: row.unread > 99 ? "99+" : String(row.unread)
+                color: "#ffffff"
+                font.pixelSize: Theme.fontFootnote
+                font.bold: true
+            }
+        }
+    }
+
+    MouseArea {
+        id: mouse
+        anchors.fill: parent
+        hoverEnabled: true
+        acceptedButtons: Qt.LeftButton | Qt.RightButton
+        onClicked: (ev) => {
+            if (ev.button === Qt.RightButton) {
+                if (!row.isOfficial && !row.isSuper)
+                    row.deleteRequested()
+            } else {
+                row.openRequested()
+            }
+        }
+    }
+}

@@ -1,0 +1,49 @@
+import QtQuick
+import QtQuick.Window
+import Qt5Compat.GraphicalEffects
+
+// The main card: a gradient card with a drop shadow, square and without
+// shadow in full screen. Dragging an empty spot of it moves the window.
+Item {
+    id: root
+
+    property bool full: false
+    default property alias content: card.data
+    readonly property alias radius: card.radius
+    readonly property alias shadowShown: shadow.visible
+
+    DropShadow {
+        id: shadow
+        objectName: "mainCardShadow"
+        anchors.fill: card
+        source: card
+        visible: !root.full
+        transparentBorder: true
+        color: "#8c000000"
+        radius: 22
+        samples: 45
+        verticalOffset: 8
+        horizontalOffset: 0
+    }
+
+    Rectangle {
+        id: card
+        objectName: "mainCardFrame"
+        anchors.fill: parent
+        radius: root.full ? 0 : 12
+        clip: true
+        gradient: Gradient {
+            GradientStop { position: 0.0; color: "#3f4475" }
+            GradientStop { position: 1.0; color: "#8c72a2" }
+        }
+
+        DragHandler {
+            target: null
+            enabled: !root.full
+            onActiveChanged: {
+                if (active && root.Window.window)
+                    root.Window.window.startSystemMove()
+            }
+        }
+    }
+}

@@ -1,0 +1,39 @@
+import QtQuick
+
+// Button of the pages on the main card: translucent white, or filled white
+// for a page's main action.
+Rectangle {
+    id: btn
+
+    property string label: ""
+    property bool primary: false
+
+    signal clicked()
+
+    implicitWidth: labelText.implicitWidth + 30
+    implicitHeight: 38
+    radius: 11
+    color: !enabled ? "#14ffffff"
+                    : (primary ? (ma.containsMouse ? "#f2ffffff" : "#ffffff")
+                               : (ma.containsMouse ? "#33ffffff" : "#21ffffff"))
+    Accessible.role: Accessible.Button
+    Accessible.name: label
+
+    Text {
+        id: labelText
+        anchors.centerIn: parent
+        text: btn.label
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+        color: !btn.enabled ? "#66ffffff" : (btn.primary ? "#5f608b" : "white")
+    }
+
+    MouseArea {
+        id: ma
+        anchors.fill: parent
+        hoverEnabled: true
+        enabled: btn.enabled
+        cursorShape: btn.enabled ? Qt.PointingHandCursor : Qt.ArrowCursor
+        onClicked: btn.clicked()
+    }
+}

@@ -1,0 +1,21 @@
+import QtQuick
+
+// Takes the composer's place for the official account, which nobody can
+// answer.
+Item {
+    Rectangle {
+        anchors.centerIn: parent
+        width: officialReadOnly.implicitWidth + 28
+        height: 32
+        radius: 16
+        color: "#21ffffff"
+        Text {
+            id: officialReadOnly
+            objectName: "officialReadOnly"
+            anchors.centerIn: parent
+            text: "官方账号 · 仅可阅读"
+            color: "#d9ffffff"
+            font.pixelSize: 11
+        }
+    }
+}

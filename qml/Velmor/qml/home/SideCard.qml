@@ -1,0 +1,94 @@
+import QtQuick
+import QtQuick.Window
+import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
+import Velmor
+
+// The sidebar card: logo, page buttons, search field and conversation list
+// on a gradient card with a drop shadow. Dragging an empty spot of it moves
+// the window (not in full screen).
+Item {
+    id: root
+
+    property bool full: false
+    property string mainPane: "chat"
+    readonly property alias searchField: conversationSearch
+    readonly property alias list: convList
+
+    // A page button was clicked ("settings", "notifications", "newGroup", "newChat").
+    signal paneRequested(string name)
+    // A row was opened by click or keyboard (after Chat.openConversation).
+    signal conversationActivated(string peer)
+    // A right click on a row that may be deleted.
+    signal deleteRequested(string peer, string displayName)
+
+    DropShadow {
+        anchors.fill: card
+        source: card
+        transparentBorder: true
+        color: "#8c000000"
+        radius: 18
+        samples: 37
+        horizontalOffset: -2
+        verticalOffset: 6
+    }
+
+    Rectangle {
+        id: card
+        objectName: "sideCardFrame"
+        anchors.fill: parent
+        radius: 16
+        clip: true
+        gradient: Gradient {
+            GradientStop { position: 0.0; color: "#5f608b" }
+            GradientStop { position: 1.0; color: "#a287b3" }
+        }
+
+        DragHandler {
+            target: null
+            enabled: !root.full
+            onActiveChanged: {
+                if (active && root.Window.window)
+                    root.Window.window.startSystemMove()
+            }
+        }
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 0
+
+            SidebarHeader {
+                Layout.fillWidth: true
+                Layout.preferredHeight: 86
+                Layout.leftMargin: Math.floor(0.05 * card.width)
+                Layout.rightMargin: 14
+                mainPane: root.mainPane
+                notificationCount: Chat.notificationCount
+                onPaneRequested: (name) => root.paneRequested(name)
+            }
+
+            SearchField {
+                id: conversationSearch
+                objectName: "conversationSearch"
+                Layout.fillWidth: true
+                Layout.preferredHeight: 34
+                Layout.leftMargin: Theme.space12
+                Layout.rightMargin: Theme.space12
+                Layout.bottomMargin: Theme.space8
+                placeholderText: I18n.tr("chat.search")
+                onGradient: true
+            }
+
+            ConversationList {
+                id: convList
+                objectName: "convList"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                query: conversationSearch.text
+                onActivated: (peer) => root.conversationActivated(peer)
+                onDeleteRequested: (peer, displayName) => root.deleteRequested(peer, displayName)
+            }
+        }
+    }
+
+}

@@ -1,0 +1,102 @@
+import QtQuick
+import QtQuick.Window
+import QtQuick.Layouts
+import QtQuick.Controls.Basic
+import Velmor
+
+// Logo and the four page buttons of the sidebar.
+RowLayout {
+    id: root
+
+    property string mainPane: "chat"
+    property int notificationCount: 0
+
+    signal paneRequested(string name)
+
+    spacing: 10
+
+    readonly property url _assets: Qt.resolvedUrl("../../assets/")
+
+    Image {
+        id: sideLogo
+        objectName: "sideLogo"
+        property int idx: 0
+        Layout.preferredWidth: 78
+        Layout.preferredHeight: 78
+        source: root._assets + "logo_frames/f" + idx + ".svg"
+        sourceSize: Qt.size(156, 156)
+        fillMode: Image.PreserveAspectFit
+        smooth: true
+
+        Timer {
+            objectName: "logoTimer"
+            interval: 16
+            repeat: true
+            running: root.visible && root.Window.window !== null && root.Window.active
+            onTriggered: sideLogo.idx = (sideLogo.idx + 1) % 49
+        }
+    }
+
+    Item { Layout.fillWidth: true }
+
+    component PageButton: Button {
+        id: btn
+        property string page
+        property string iconName
+        property int iconSize: 16
+        Layout.preferredWidth: 30
+        Layout.preferredHeight: 30
+        padding: 0
+        hoverEnabled: true
+        Accessible.name: page
+        background: Rectangle {
+            radius: 8
+            color: root.mainPane === btn.page ? "#4dffffff" : (btn.hovered ? "#33ffffff" : "#21ffffff")
+        }
+        contentItem: Item {
+            TgIcon {
+                anchors.centerIn: parent
+                name: btn.iconName
+                size: btn.iconSize
+                color: "white"
+            }
+        }
+        onClicked: root.paneRequested(page)
+    }
+
+    PageButton { objectName: "settingsButton"; page: "settings"; iconName: "settings" }
+
+    Item {
+        Layout.preferredWidth: 30
+        Layout.preferredHeight: 30
+        PageButton {
+            objectName: "notificationsButton"
+            anchors.fill: parent
+            page: "notifications"
+            iconName: "unmute"
+        }
+        Rectangle {
+            id: notificationBadge
+            objectName: "notificationBadge"
+            visible: root.notificationCount > 0
+            anchors.top: parent.top
+            anchors.right: parent.right
+            height: 14
+            radius: 7
+            width: Math.max(14, badgeText.implicitWidth + 6)
+            color: Theme.danger
+            Text {
+                id: badgeText
+                objectName: "notificationBadgeText"
+                anchors.centerIn: parent
+                text: root.notificationCount > 99 ? "99+" : String(root.notificationCount)
+                color: "white"
+                font.pixelSize: 8
+                font.bold: true
+            }
+        }
+    }
+
+    PageButton { objectName: "newGroupButton"; page: "newGroup"; iconName: "group"; iconSize: 17 }
+    PageButton { objectName: "newChatButton"; page: "newChat"; iconName: "edit" }
+}

@@ -1,0 +1,226 @@
+.pragma library
+
+// Pure helpers of the home view. The home view's root re-exports them as
+// home.formatTime(...) and so on; the parts of the home view that are tested
+// on their own import this file directly.
+
+function _isEmojiCp(cp) {
+    return (cp >= 0x1F300 && cp <= 0x1FAFF)
+        || (cp >= 0x2600 && cp <= 0x27BF)
+        || (cp >= 0x2B00 && cp <= 0x2BFF)
+        || (cp >= 0x1F000 && cp <= 0x1F0FF)
+        || (cp >= 0x2300 && cp <= 0x23FF)
+        || (cp >= 0x1F1E6 && cp <= 0x1F1FF)
+}
+
+function _isEmojiMod(cp) {
+    return cp === 0x200D
+        || (cp >= 0xFE00 && cp <= 0xFE0F)
+        || (cp >= 0x1F3FB && cp <= 0x1F3FF)
+        || (cp >= 0xE0020 && cp <= 0xE007F)
+}
+
+// One to three emoji and nothing else (joiners and modifiers do not count).
+function isBigEmoji(t) {
+    if (t === undefined || t === null || t === "")
+        return false
+    var s = String(t).trim()
+    if (s.length === 0)
+        return false
+    var count = 0
+    var i = 0
+    while (i < s.length) {
+        var cp = s.codePointAt(i)
+        i += cp > 0xFFFF ? 2 : 1
+        // The modifier test comes first: skin tones also lie in an emoji range.
+        if (_isEmojiMod(cp))
+            continue
+        if (!_isEmojiCp(cp))
+            return false
+        ++count
+    }
+    return count >= 1 && count <= 3
+}
+
+function _two(n) {
+    return n < 10 ? "0" + n : "" + n
+}
+
+// "HH:mm" for today, "MM-dd HH:mm" otherwise; empty for a missing time.
+// `now` is for tests; the views leave it out.
+function formatTime(ts, now) {
+    var secs = Number(ts)
+    if (!ts || !isFinite(secs) || secs <= 0)
+        return ""
+    var d = new Date(secs * 1000)
+    var today = now instanceof Date ? now : new Date()
+    var hm = _two(d.getHours()) + ":" + _two(d.getMinutes())
+    if (d.getFullYear() === today.getFullYear() && d.getMonth() === today.getMonth()
+            && d.getDate() === today.getDate())
+        return hm
+    return _two(d.getMonth() + 1) + "-" + _two(d.getDate()) + " " + hm
+}
+
+function shortAddress(value) {
+    var text = (value === undefined || value === null) ? "" : String(value)
+    if (text.length > 14)
+        return text.substring(0, 6) + "..." + text.substring(text.length - 6)
+    return text
+}
+
+// The characters of an emoji code such as "1f602" or "1f1e8-1f1f3". Parts
+// that are not hexadecimal, not positive or beyond the last code point are
+// skipped, so one bad part never loses the others.
+function emojiFromCode(code) {
+    var text = (code === undefined || code === null) ? "" : String(code)
+    if (text.length === 0)
+        return ""
+    var parts = text.split("-")
+    var out = ""
+    for (var i = 0; i < parts.length; ++i) {
+        var cp = parseInt(parts[i], 16)
+        if (!isFinite(cp) || cp < 1 || cp > 0x10FFFF)
+            continue
+        out += String.fromCodePoint(cp)
+    }
+    return out
+}
+
+// Asset address of an avatar id, relative to the module's document folder.
+// A remote address passes through unchanged; whether it may be loaded is
+// decided by the avatar component (remoteAvatarAllowed).
+function avatarSource(avatarId) {
+    var id = (avatarId === undefined || avatarId === null) ? "" : String(avatarId)
+    if (id.indexOf("http") === 0)
+        return id
+    if (id.indexOf("lottiehead_") === 0)
+        return "../assets/" + id + "_frames/f0.svg"
+    if (id.length > 0)
+        return "../assets/avatars/" + id + ".png"
+    return "../assets/avatars/defaultheadphoto.png"
+}
+
+// Only a group server's picture is ever fetched: https, or plain http to
+// this machine (the local services). A peer's avatar id that merely starts
+// with "http" (any text a peer chose) is never fetched.
+function remoteAvatarAllowed(url) {
+    var u = (url === undefined || url === null) ? "" : String(url)
+    if (/^https:\/\/[^\s\/?#@]+(\/[^\s]*)?$/i.test(u))
+        return true
+    return /^http:\/\/(127\.0\.0\.1|localhost|\[::1\])(:\d+)?(\/[^\s]*)?$/i.test(u)
+}
+
+function _text(v) {
+    return (v === undefined || v === null) ? "" : String(v)
+}
+
+function filterConversations(rows, query) {
+    var list = rows ? rows : []
+    var needle = _text(query).trim().toLowerCase()
+    if (needle.length === 0)
+        return list
+    var out = []
+    for (var i = 0; i < list.length; ++i) {
+        var r = list[i] || {}
+        var hay = [_text(r.display), _text(r.address), _text(r.last), _text(r.peer)].join(" ").toLowerCase()
+        if (hay.indexOf(needle) >= 0)
+            out.push(r)
+    }
+    return out
+}
+
+function _sameValue(a, b) {
+    if (a === b)
+        return true
+    if (typeof a !== "object" || typeof b !== "object" || a === null || b === null)
+        return false
+    return JSON.stringify(a) === JSON.stringify(b)
+}
+
+// Whether two rows hold the same keys and values (nested lists compared
+// by content).
+function sameRow(a, b) {
+    if (!a || !b)
+        return a === b
+    var ka = Object.keys(a)
+    var kb = Object.keys(b)
+    if (ka.length !== kb.length)
+        return false
+    for (var i = 0; i < ka.length; ++i) {
+        if (!Object.prototype.hasOwnProperty.call(b, ka[i]) || !_sameValue(a[ka[i]], b[ka[i]]))
+            return false
+    }
+    return true
+}
+
+// Mirrors `rows` into the ListModel `model` (role `key` = row[keyName],
+// role `json` = the row as JSON text) with as few changes as possible: kept
+// rows keep their delegates, so a republished list neither scrolls its view
+// to the top nor takes the focus from a row, and only changed rows redraw.
+// `shown` is the list the model holds now (the last one synced), so rows
+// are compared without reading the model back.
+function syncModel(model, shown, rows, keyName) {
+    var list = rows ? rows : []
+    var old = shown ? shown.slice() : []
+    for (var i = 0; i < list.length; ++i) {
+        var row = list[i] || {}
+        var key = _text(row[keyName])
+        var at = -1
+        for (var j = i; j < old.length; ++j) {
+            if (_text((old[j] || {})[keyName]) === key) {
+                at = j
+                break
+            }
+        }
+        if (at < 0) {
+            model.insert(i, { "key": key, "json": JSON.stringify(row) })
+            old.splice(i, 0, row)
+            continue
+        }
+        if (at !== i) {
+            model.move(at, i, 1)
+            old.splice(i, 0, old.splice(at, 1)[0])
+        }
+        if (!sameRow(old[i], row)) {
+            model.setProperty(i, "json", JSON.stringify(row))
+            old[i] = row
+        }
+    }
+    if (model.count > list.length)
+        model.remove(list.length, model.count - list.length)
+    return list
+}
+
+// An address made of `base` (the assets folder) for a "../assets/..." path;
+// any other address (remote, absolute, empty) is returned as it is.
+function assetUrl(base, path) {
+    var p = _text(path)
+    if (p.indexOf("../assets/") === 0)
+        return String(base) + p.substring(10)
+    return p
+}
+
+function _origin(url) {
+    var m = /^(https?):\/\/([^\s\/?#@]+)/i.exec(_text(url))
+    if (!m)
+        return ""
+    var scheme = m[1].toLowerCase()
+    var host = m[2].toLowerCase()
+    if (scheme === "https" && /:443$/.test(host))
+        host = host.substring(0, host.length - 4)
+    else if (scheme === "http" && /:80$/.test(host))
+        host = host.substring(0, host.length - 3)
+    return scheme + "://" + host
+}
+
+// The picture address `url` of the super group `peer` ("sg:" + server URL)
+// when it may be shown: served by that group's own server, over https (or
+// plain http to this machine). Anything else gives "".
+function groupServerPicture(url, peer) {
+    var p = _text(peer)
+    var u = _text(url)
+    if (p.indexOf("sg:") !== 0 || !remoteAvatarAllowed(u))
+        return ""
+    var server = _origin(p.substring(3))
+    return server !== "" && _origin(u) === server ? u : ""
+}
