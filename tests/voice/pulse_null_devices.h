@@ -1,0 +1,69 @@
+// A private PulseAudio server with one null output and one null input, so
+// that Qt Multimedia sees audio devices on a machine without sound hardware.
+// Each test program starts its own on its own socket (tests run side by
+// side) and stops it by its process id when it goes.
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+class PulseNullDevices
+{
+public:
+    ~PulseNullDevices() { stop(); }
+
+    // Starts the server and points this process's clients at it. Call before
+    // the first multimedia object exists. False when pulseaudio is missing
+    // or does not come up.
+    bool start()
+    {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        if (program.isEmpty() || !m_dir.isValid())
+            return false;
+        const QString socket = m_dir.filePath(QStringLiteral("native"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_dir.path());
+        env.insert(QStringLiteral("PULSE_STATE_PATH"), m_dir.path());
+        m_process.setProcessEnvironment(env);
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("log")));
+        m_process.start(program, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                                  QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                                  QStringLiteral("--load=module-null-sink sink_name=null"),
+                                  QStringLiteral("--load=module-null-source source_name=nullsrc"),
+                                  QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=")
+                                      + socket});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        // The socket appears once the modules before it on the command line
+        // (the two null devices) are loaded.
+        const QDeadlineTimer deadline(10000);
+        while (!QFile::exists(socket)) {
+            if (deadline.hasExpired() || m_process.state() != QProcess::Running)
+                return false;
+            QThread::msleep(20);
+        }
+        qputenv("PULSE_SERVER", QByteArray("unix:") + QFile::encodeName(socket));
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};

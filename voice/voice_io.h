@@ -1,0 +1,115 @@
+// Voice messages: records the default microphone into an MPEG-4/AAC file of
+// at most 30 s with a live input level, and plays clips handed over as
+// base64url text. QML knows it as "Voice". Everything runs on the GUI thread.
+#pragma once
+
+#include <QAudioFormat>
+#include <QAudioInput>
+#include <QAudioOutput>
+#include <QElapsedTimer>
+#include <QMediaCaptureSession>
+#include <QMediaPlayer>
+#include <QMediaRecorder>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QAudioSource;
+class QIODevice;
+class QTemporaryDir;
+
+namespace velmor::voice {
+
+// Selects Qt Multimedia's FFmpeg backend for the whole process. GStreamer here
+// writes MP3 into a ".m4a" and drops the first seconds of a recording. Must
+// run before the first multimedia object exists; VoiceIO calls it first thing.
+void pinMediaBackend();
+
+// The peak of one buffer of raw samples, 0.0 to 1.0: 16-bit signed integers
+// scaled by 1/32768, 32-bit floats as they are, any other format 0.0. A
+// trailing partial sample is ignored.
+double peakLevel(const QByteArray &samples, QAudioFormat::SampleFormat format);
+
+// File extension of a played clip: "m4a" for MPEG-4 and AAC types, else "bin".
+QString clipExtension(const QString &mime);
+
+constexpr int kRecordingLimitMs = 30000;
+
+} // namespace velmor::voice
+
+class VoiceIO : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool recording READ recording NOTIFY recordingChanged)
+    Q_PROPERTY(bool playing READ playing NOTIFY playingChanged)
+    Q_PROPERTY(int elapsedMs READ elapsedMs NOTIFY elapsedChanged)
+    Q_PROPERTY(double level READ level NOTIFY levelChanged)
+
+public:
+    explicit VoiceIO(QObject *parent = nullptr);
+    // Deletes the private folder of played clips with whatever it holds.
+    ~VoiceIO() override;
+
+    bool recording() const { return m_recording; }
+    bool playing() const;
+    int elapsedMs() const { return m_elapsedMs; }
+    double level() const { return m_level; }
+
+    Q_INVOKABLE bool startRecording();
+    Q_INVOKABLE void cancelRecording();
+    Q_INVOKABLE void stopRecording();
+    Q_INVOKABLE void playBase64(const QString &b64Url, const QString &mime);
+    Q_INVOKABLE void stopPlayback();
+    Q_INVOKABLE void removeFile(const QString &filePath);
+
+    // The longest recording; tests shorten it.
+    void setRecordingLimitMs(int limitMs) { m_limitMs = limitMs; }
+    // Where the clip that plays now was written; empty when none is kept.
+    QString playbackPath() const { return m_playbackPath; }
+
+signals:
+    void recordingChanged();
+    void recordingFinished(const QString &filePath, int durationMs);
+    void error(const QString &message);
+    void playingChanged();
+    void elapsedChanged();
+    void levelChanged();
+
+private:
+    void onTick();
+    void onRecorderStateChanged(QMediaRecorder::RecorderState state);
+    void onLevelReady(QAudioFormat::SampleFormat format);
+    void startLevelMeter();
+    void stopLevelMeter();
+    void endRecording();
+    QString recordedFile() const;
+    void dropPlaybackFile();
+    QString playbackFolder();
+
+    // Constructed first, so the backend is chosen before any member below.
+    struct BackendPin
+    {
+        BackendPin() { velmor::voice::pinMediaBackend(); }
+    } m_backendPin;
+    QMediaCaptureSession m_session;
+    QAudioInput m_input;
+    QMediaRecorder m_recorder;
+    QMediaPlayer m_player;
+    QAudioOutput m_output;
+    QElapsedTimer m_clock;
+    bool m_recording = false;
+    bool m_cancelled = false;
+    QString m_recordPath;
+    QString m_playbackPath;
+    QString m_playingSource;
+    QAudioSource *m_levelSource = nullptr;
+    QIODevice *m_levelDevice = nullptr;
+    QTimer m_tick;
+    int m_elapsedMs = 0;
+    double m_level = 0.0;
+    int m_limitMs = velmor::voice::kRecordingLimitMs;
+    // Played clips live in a folder only this user can read, removed with it.
+    std::unique_ptr<QTemporaryDir> m_playbackDir;
+};
