@@ -11,6 +11,7 @@
 #include <openssl/rand.h>
 #include <secp256k1_ecdh.h>
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -32,98 +33,142 @@ constexpr qsizetype kMaxBoxTextLength = qsizetype(1) << 30; // 1 GiB of text
 const unsigned char *u8(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
 unsigned char *u8(QByteArray &b) { return reinterpret_cast<unsigned char *>(b.data()); }
 
-// -1 for a character outside the URL-safe alphabet.
-int b64UrlValue(char16_t c)
-{
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '-') return 62;
-    if (c == '_') return 63;
-    return -1;
-}
+// The value of each ASCII character in the URL-safe alphabet; 0x40 marks a
+// character outside it.
+constexpr auto kB64UrlValues = [] {
+    std::array<quint8, 128> table{};
+    for (auto &v : table)
+        v = 0x40;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        table[c] = quint8(c - 'A');
+    for (int c = 'a'; c <= 'z'; ++c)
+        table[c] = quint8(c - 'a' + 26);
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = quint8(c - '0' + 52);
+    table['-'] = 62;
+    table['_'] = 63;
+    return table;
+}();
 
 struct CipherCtxDeleter { void operator()(EVP_CIPHER_CTX *c) const { EVP_CIPHER_CTX_free(c); } };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
 
+// Algorithms are fetched from the provider once: an implicit fetch on every
+// use (EVP_sha256() and the like) costs a look-up under a lock each time.
+// Fetched objects may be shared by any number of threads.
 const EVP_CIPHER *aeadCipher(int algorithm)
 {
+    static EVP_CIPHER *const chacha = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
+    static EVP_CIPHER *const gcm = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
     switch (algorithm) {
-    case Ecies::ChaCha20Poly1305: return EVP_chacha20_poly1305();
-    case Ecies::Aes256Gcm: return EVP_aes_256_gcm();
+    case Ecies::ChaCha20Poly1305: return chacha;
+    case Ecies::Aes256Gcm: return gcm;
     default: return nullptr;
     }
+}
+
+const EVP_MD *sha256Digest()
+{
+    static EVP_MD *const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return md;
+}
+
+const EVP_MD *sha512Digest()
+{
+    static EVP_MD *const md = EVP_MD_fetch(nullptr, "SHA512", nullptr);
+    return md;
 }
 
 constexpr int kNonceSize = 12;
 constexpr int kTagSize = 16;
 
-// AEAD encryption: ciphertext || 16-byte tag; empty on failure.
-QByteArray aeadSeal(int algorithm, const QByteArray &key32, const QByteArray &nonce12,
-                    const QByteArray &aad, const QByteArray &plaintext)
+// Bytes read in place, without a copy.
+struct Span
+{
+    const unsigned char *data = nullptr;
+    qsizetype size = 0;
+    Span() = default;
+    Span(const unsigned char *d, qsizetype n) : data(d), size(n) {}
+    Span(const QByteArray &b) : data(u8(b)), size(b.size()) {}
+};
+
+// The associated data is given in two parts (a box's header and the
+// caller's context), fed to the cipher one after the other.
+bool feedAad(EVP_CIPHER_CTX *ctx, bool encrypt, Span first, Span second)
+{
+    int len = 0;
+    for (const Span &part : {first, second}) {
+        if (part.size == 0)
+            continue;
+        if (part.size > std::numeric_limits<int>::max())
+            return false;
+        const int rc = encrypt ? EVP_EncryptUpdate(ctx, nullptr, &len, part.data, int(part.size))
+                               : EVP_DecryptUpdate(ctx, nullptr, &len, part.data, int(part.size));
+        if (rc != 1)
+            return false;
+    }
+    return true;
+}
+
+// AEAD encryption of `plaintext` into `out`, which has room for it and the
+// 16-byte tag after it.
+bool aeadSeal(int algorithm, const unsigned char *key32, const unsigned char *nonce12, Span aadFirst,
+              Span aadSecond, Span plaintext, unsigned char *out)
 {
     const EVP_CIPHER *cipher = aeadCipher(algorithm);
-    if (!cipher || key32.size() != 32 || nonce12.size() != kNonceSize)
-        return {};
-    if (plaintext.size() > std::numeric_limits<int>::max() - kTagSize - 64)
-        return {};
+    if (!cipher || plaintext.size > std::numeric_limits<int>::max() - kTagSize - 64)
+        return false;
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx)
-        return {};
+        return false;
     int len = 0;
     if (EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr) != 1
         || EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_IVLEN, kNonceSize, nullptr) != 1
-        || EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, u8(key32), u8(nonce12)) != 1)
-        return {};
-    if (!aad.isEmpty() && EVP_EncryptUpdate(ctx.get(), nullptr, &len, u8(aad), int(aad.size())) != 1)
-        return {};
-    QByteArray out(plaintext.size() + kTagSize, Qt::Uninitialized);
+        || EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key32, nonce12) != 1
+        || !feedAad(ctx.get(), true, aadFirst, aadSecond))
+        return false;
     int total = 0;
-    if (!plaintext.isEmpty()) {
-        if (EVP_EncryptUpdate(ctx.get(), u8(out), &len, u8(plaintext), int(plaintext.size())) != 1)
-            return {};
+    if (plaintext.size > 0) {
+        if (EVP_EncryptUpdate(ctx.get(), out, &len, plaintext.data, int(plaintext.size)) != 1)
+            return false;
         total = len;
     }
-    if (EVP_EncryptFinal_ex(ctx.get(), u8(out) + total, &len) != 1)
-        return {};
+    if (EVP_EncryptFinal_ex(ctx.get(), out + total, &len) != 1)
+        return false;
     total += len;
-    if (total != plaintext.size())
-        return {};
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, kTagSize, u8(out) + total) != 1)
-        return {};
-    return out;
+    return total == plaintext.size
+           && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_GET_TAG, kTagSize, out + total) == 1;
 }
 
 // AEAD decryption of ciphertext || tag. ok false on any failure.
-QByteArray aeadOpen(int algorithm, const QByteArray &key32, const QByteArray &nonce12,
-                    const QByteArray &aad, const char *data, qsizetype size, bool *ok)
+QByteArray aeadOpen(int algorithm, const unsigned char *key32, const unsigned char *nonce12, Span aadFirst,
+                    Span aadSecond, Span sealed, bool *ok)
 {
     *ok = false;
     const EVP_CIPHER *cipher = aeadCipher(algorithm);
-    if (!cipher || key32.size() != 32 || nonce12.size() != kNonceSize || size < kTagSize)
+    if (!cipher || sealed.size < kTagSize || sealed.size > std::numeric_limits<int>::max())
         return {};
-    if (size > std::numeric_limits<int>::max())
-        return {};
-    const int ctLen = int(size - kTagSize);
+    const int ctLen = int(sealed.size - kTagSize);
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (!ctx)
         return {};
     int len = 0;
     if (EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr) != 1
         || EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_IVLEN, kNonceSize, nullptr) != 1
-        || EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, u8(key32), u8(nonce12)) != 1)
-        return {};
-    if (!aad.isEmpty() && EVP_DecryptUpdate(ctx.get(), nullptr, &len, u8(aad), int(aad.size())) != 1)
+        || EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key32, nonce12) != 1
+        || !feedAad(ctx.get(), false, aadFirst, aadSecond))
         return {};
     QByteArray out(ctLen, Qt::Uninitialized);
     int total = 0;
     if (ctLen > 0) {
-        if (EVP_DecryptUpdate(ctx.get(), u8(out), &len, reinterpret_cast<const unsigned char *>(data), ctLen) != 1)
+        if (EVP_DecryptUpdate(ctx.get(), u8(out), &len, sealed.data, ctLen) != 1)
             return {};
         total = len;
     }
-    QByteArray tag(data + ctLen, kTagSize);
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_TAG, kTagSize, u8(tag)) != 1)
+    // The tag is only read; the control call merely takes a non-const pointer.
+    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_AEAD_SET_TAG, kTagSize,
+                            const_cast<unsigned char *>(sealed.data + ctLen))
+        != 1)
         return {};
     if (EVP_DecryptFinal_ex(ctx.get(), u8(out) + total, &len) != 1) {
         OPENSSL_cleanse(out.data(), size_t(out.size()));
@@ -136,18 +181,23 @@ QByteArray aeadOpen(int algorithm, const QByteArray &key32, const QByteArray &no
     return out;
 }
 
-bool parsePublicKey(const secp256k1_context *ctx, const QByteArray &bytes, secp256k1_pubkey *out)
+bool parsePublicKey(const secp256k1_context *ctx, const unsigned char *bytes, qsizetype size, secp256k1_pubkey *out)
 {
-    if (bytes.size() == 33) {
+    if (size == 33) {
         if (bytes[0] != 0x02 && bytes[0] != 0x03)
             return false;
-    } else if (bytes.size() == 65) {
+    } else if (size == 65) {
         if (bytes[0] != 0x04) // hybrid encodings (0x06/0x07) are refused
             return false;
     } else {
         return false;
     }
-    return secp256k1_ec_pubkey_parse(ctx, out, u8(bytes), size_t(bytes.size())) == 1;
+    return secp256k1_ec_pubkey_parse(ctx, out, bytes, size_t(size)) == 1;
+}
+
+bool parsePublicKey(const secp256k1_context *ctx, const QByteArray &bytes, secp256k1_pubkey *out)
+{
+    return parsePublicKey(ctx, u8(bytes), bytes.size(), out);
 }
 
 QByteArray serialisePublicKey(const secp256k1_context *ctx, const secp256k1_pubkey &key, bool compressed)
@@ -175,6 +225,32 @@ const EVP_KDF *hkdfAlgorithm()
     return kdf;
 }
 
+bool hkdfInto(Span ikm, Span salt, Span info, unsigned char *out, size_t length)
+{
+    const EVP_KDF *kdf = hkdfAlgorithm();
+    if (!kdf || ikm.size == 0)
+        return false;
+    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(const_cast<EVP_KDF *>(kdf));
+    if (!ctx)
+        return false;
+    char digest[] = "SHA256";
+    OSSL_PARAM params[5];
+    int i = 0;
+    params[i++] = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0);
+    const auto octets = [](const char *name, Span s) {
+        return OSSL_PARAM_construct_octet_string(name, const_cast<unsigned char *>(s.data), size_t(s.size));
+    };
+    params[i++] = octets(OSSL_KDF_PARAM_KEY, ikm);
+    if (salt.size > 0)
+        params[i++] = octets(OSSL_KDF_PARAM_SALT, salt);
+    if (info.size > 0)
+        params[i++] = octets(OSSL_KDF_PARAM_INFO, info);
+    params[i] = OSSL_PARAM_construct_end();
+    const int rc = EVP_KDF_derive(ctx, out, length, params);
+    EVP_KDF_CTX_free(ctx);
+    return rc == 1;
+}
+
 constexpr char kEciesLabel[] = "velmor.e2e.secp256k1.v1";
 constexpr char kEciesVersion = 0x01;
 constexpr int kEciesHeaderSize = 1 + 1 + 33 + kNonceSize; // version, algorithm, ephemeral key, nonce
@@ -183,9 +259,15 @@ constexpr char kGroupBoxLabel[] = "velmor.groupbox.v1";
 constexpr int kGroupBoxHeaderSize = 1 + kNonceSize;
 
 // The box key: HKDF-SHA-256(ikm = shared x, salt = ephemeral33 || recipient33, info = label).
-QByteArray eciesKey(const QByteArray &sharedX, const QByteArray &ephemeral33, const QByteArray &recipient33)
+bool eciesKey(const unsigned char *sharedX32, const unsigned char *ephemeral33, const unsigned char *recipient33,
+              unsigned char *key32)
 {
-    return hkdfSha256(sharedX, ephemeral33 + recipient33, QByteArray(kEciesLabel), 32);
+    unsigned char salt[66];
+    std::memcpy(salt, ephemeral33, 33);
+    std::memcpy(salt + 33, recipient33, 33);
+    return hkdfInto(Span(sharedX32, 32), Span(salt, 66),
+                    Span(reinterpret_cast<const unsigned char *>(kEciesLabel), qsizetype(sizeof kEciesLabel - 1)),
+                    key32, 32);
 }
 
 // The compressed public key of an opening key. Deriving it costs more than a
@@ -196,15 +278,24 @@ QByteArray openingPublicKey(const secp256k1_context *ctx, const QByteArray &secr
 {
     thread_local QByteArray cachedTag;
     thread_local QByteArray cachedKey;
-    // HMAC keyed with a fixed label: no concatenated copy of the secret is made.
-    const QByteArray tag = hmacSha256(QByteArrayLiteral("velmor.open-key-cache"), secret32);
-    if (!cachedKey.isEmpty() && constantTimeEqual(tag, cachedTag))
+    // SHA-256 of a fixed label and the secret, streamed: no concatenated
+    // copy of the secret is made.
+    static constexpr char kLabel[] = "velmor.open-key-cache";
+    QByteArray tag(32, Qt::Uninitialized);
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    unsigned int len = 0;
+    const bool hashed = md && EVP_DigestInit_ex(md, sha256Digest(), nullptr) == 1
+                        && EVP_DigestUpdate(md, kLabel, sizeof kLabel - 1) == 1
+                        && EVP_DigestUpdate(md, secret32.constData(), size_t(secret32.size())) == 1
+                        && EVP_DigestFinal_ex(md, u8(tag), &len) == 1 && len == 32;
+    EVP_MD_CTX_free(md);
+    if (hashed && !cachedKey.isEmpty() && constantTimeEqual(tag, cachedTag))
         return cachedKey;
     secp256k1_pubkey self;
     if (secp256k1_ec_pubkey_create(ctx, &self, u8(secret32)) != 1)
         return {};
     const QByteArray key = serialisePublicKey(ctx, self, true);
-    if (key.size() == 33) {
+    if (hashed && key.size() == 33) {
         cachedTag = tag;
         cachedKey = key;
     }
@@ -222,7 +313,30 @@ using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
 
 QString base64UrlEncode(const QByteArray &bytes)
 {
-    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    const qsizetype n = bytes.size();
+    if (n == 0)
+        return {};
+    const qsizetype full = n / 3;
+    const qsizetype rest = n % 3;
+    QString out(full * 4 + (rest ? rest + 1 : 0), Qt::Uninitialized);
+    char16_t *o = reinterpret_cast<char16_t *>(out.data());
+    const unsigned char *p = u8(bytes);
+    for (qsizetype i = 0; i < full; ++i, p += 3, o += 4) {
+        const quint32 v = quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2];
+        o[0] = char16_t(kAlphabet[v >> 18]);
+        o[1] = char16_t(kAlphabet[(v >> 12) & 63]);
+        o[2] = char16_t(kAlphabet[(v >> 6) & 63]);
+        o[3] = char16_t(kAlphabet[v & 63]);
+    }
+    if (rest) {
+        const quint32 v = quint32(p[0]) << 16 | (rest == 2 ? quint32(p[1]) << 8 : 0);
+        o[0] = char16_t(kAlphabet[v >> 18]);
+        o[1] = char16_t(kAlphabet[(v >> 12) & 63]);
+        if (rest == 2)
+            o[2] = char16_t(kAlphabet[(v >> 6) & 63]);
+    }
+    return out;
 }
 
 QByteArray base64UrlDecode(const QString &text)
@@ -230,25 +344,42 @@ QByteArray base64UrlDecode(const QString &text)
     const qsizetype n = text.size();
     if (n == 0 || n % 4 == 1 || n > kMaxBoxTextLength)
         return {};
-    QByteArray out;
-    out.reserve(n / 4 * 3 + 2);
+    const qsizetype full = n / 4;
+    const qsizetype rest = n % 4;
+    QByteArray out(full * 3 + (rest ? rest - 1 : 0), Qt::Uninitialized);
     const char16_t *p = reinterpret_cast<const char16_t *>(text.constData());
-    quint32 acc = 0;
-    int bits = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        const int v = b64UrlValue(p[i]);
-        if (v < 0)
+    unsigned char *o = u8(out);
+    for (qsizetype i = 0; i < full; ++i, p += 4, o += 3) {
+        if ((p[0] | p[1] | p[2] | p[3]) >= 0x80)
             return {};
-        acc = (acc << 6) | quint32(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.append(char((acc >> bits) & 0xff));
+        const quint32 a = kB64UrlValues[p[0]], b = kB64UrlValues[p[1]], c = kB64UrlValues[p[2]],
+                      d = kB64UrlValues[p[3]];
+        if ((a | b | c | d) & 0x40)
+            return {};
+        const quint32 v = a << 18 | b << 12 | c << 6 | d;
+        o[0] = static_cast<unsigned char>(v >> 16);
+        o[1] = static_cast<unsigned char>(v >> 8);
+        o[2] = static_cast<unsigned char>(v);
+    }
+    if (rest) {
+        quint32 v = 0;
+        for (qsizetype i = 0; i < rest; ++i) {
+            if (p[i] >= 0x80 || (kB64UrlValues[p[i]] & 0x40))
+                return {};
+            v = v << 6 | kB64UrlValues[p[i]];
+        }
+        // Canonical form only: the unused low bits of the last character are zero.
+        if (rest == 2) {
+            if (v & 0x0f)
+                return {};
+            o[0] = static_cast<unsigned char>(v >> 4);
+        } else {
+            if (v & 0x03)
+                return {};
+            o[0] = static_cast<unsigned char>(v >> 10);
+            o[1] = static_cast<unsigned char>(v >> 2);
         }
     }
-    // Canonical form only: the unused low bits of the last character are zero.
-    if (bits > 0 && (acc & ((1u << bits) - 1)) != 0)
-        return {};
     return out;
 }
 
@@ -268,7 +399,7 @@ QByteArray sha256(const QByteArray &data)
 {
     QByteArray out(32, Qt::Uninitialized);
     unsigned int len = 0;
-    if (EVP_Digest(data.constData(), size_t(data.size()), u8(out), &len, EVP_sha256(), nullptr) != 1 || len != 32)
+    if (EVP_Digest(data.constData(), size_t(data.size()), u8(out), &len, sha256Digest(), nullptr) != 1 || len != 32)
         return {};
     return out;
 }
@@ -290,7 +421,7 @@ QByteArray hmacSha256(const QByteArray &key, const QByteArray &data)
 {
     QByteArray out(32, Qt::Uninitialized);
     unsigned int len = 0;
-    if (!HMAC(EVP_sha256(), key.constData(), int(key.size()), u8(data), size_t(data.size()), u8(out), &len) || len != 32)
+    if (!HMAC(sha256Digest(), key.constData(), int(key.size()), u8(data), size_t(data.size()), u8(out), &len) || len != 32)
         return {};
     return out;
 }
@@ -299,7 +430,7 @@ QByteArray hmacSha512(const QByteArray &key, const QByteArray &data)
 {
     QByteArray out(64, Qt::Uninitialized);
     unsigned int len = 0;
-    if (!HMAC(EVP_sha512(), key.constData(), int(key.size()), u8(data), size_t(data.size()), u8(out), &len) || len != 64)
+    if (!HMAC(sha512Digest(), key.constData(), int(key.size()), u8(data), size_t(data.size()), u8(out), &len) || len != 64)
         return {};
     return out;
 }
@@ -310,7 +441,7 @@ QByteArray pbkdf2Sha512(const QByteArray &password, const QByteArray &salt, int 
         return {};
     QByteArray out(length, Qt::Uninitialized);
     if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), u8(salt), int(salt.size()), iterations,
-                          EVP_sha512(), length, u8(out)) != 1)
+                          sha512Digest(), length, u8(out)) != 1)
         return {};
     return out;
 }
@@ -319,29 +450,8 @@ QByteArray hkdfSha256(const QByteArray &inputKey, const QByteArray &salt, const 
 {
     if (length <= 0 || length > 255 * 32 || inputKey.isEmpty())
         return {};
-    const EVP_KDF *kdf = hkdfAlgorithm();
-    if (!kdf)
-        return {};
-    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(const_cast<EVP_KDF *>(kdf));
-    if (!ctx)
-        return {};
-    char digest[] = "SHA256";
-    OSSL_PARAM params[5];
-    int i = 0;
-    params[i++] = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0);
-    params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char *>(inputKey.constData()),
-                                                    size_t(inputKey.size()));
-    if (!salt.isEmpty())
-        params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<char *>(salt.constData()),
-                                                        size_t(salt.size()));
-    if (!info.isEmpty())
-        params[i++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char *>(info.constData()),
-                                                        size_t(info.size()));
-    params[i] = OSSL_PARAM_construct_end();
     QByteArray out(length, Qt::Uninitialized);
-    const int rc = EVP_KDF_derive(ctx, u8(out), size_t(length), params);
-    EVP_KDF_CTX_free(ctx);
-    if (rc != 1)
+    if (!hkdfInto(inputKey, salt, info, u8(out), size_t(length)))
         return {};
     return out;
 }
@@ -432,48 +542,53 @@ bool verifyMessage(const QByteArray &publicKey, const QByteArray &message, const
 QString Ecies::seal(const QByteArray &recipientPublicKey, const QByteArray &plaintext, int algorithm,
                    const QByteArray &associatedData)
 {
-    if (!aeadCipher(algorithm))
+    if (!aeadCipher(algorithm) || plaintext.size() > kMaxBoxTextLength / 2)
         return {};
     const secp256k1_context *ctx = sealingContext();
     secp256k1_pubkey recipient;
     if (!parsePublicKey(ctx, recipientPublicKey, &recipient))
         return {};
-    const QByteArray recipient33 = serialisePublicKey(ctx, recipient, true);
-
-    QByteArray ephemeralSecret;
-    for (int attempt = 0; attempt < 8 && ephemeralSecret.isEmpty(); ++attempt) {
-        QByteArray candidate = randomBytes(32);
-        if (candidate.size() == 32 && secp256k1_ec_seckey_verify(ctx, u8(candidate)) == 1)
-            ephemeralSecret = candidate;
-    }
-    if (ephemeralSecret.isEmpty())
+    unsigned char recipient33[33];
+    size_t recipientLen = sizeof recipient33;
+    if (secp256k1_ec_pubkey_serialize(ctx, recipient33, &recipientLen, &recipient, SECP256K1_EC_COMPRESSED) != 1
+        || recipientLen != 33)
         return {};
+
+    unsigned char ephemeralSecret[32];
+    bool drawn = false;
+    for (int attempt = 0; attempt < 8 && !drawn; ++attempt)
+        drawn = RAND_bytes(ephemeralSecret, 32) == 1 && secp256k1_ec_seckey_verify(ctx, ephemeralSecret) == 1;
     secp256k1_pubkey ephemeral;
-    if (secp256k1_ec_pubkey_create(ctx, &ephemeral, u8(ephemeralSecret)) != 1)
+    if (!drawn || secp256k1_ec_pubkey_create(ctx, &ephemeral, ephemeralSecret) != 1) {
+        OPENSSL_cleanse(ephemeralSecret, 32);
         return {};
-    const QByteArray ephemeral33 = serialisePublicKey(ctx, ephemeral, true);
-    QByteArray shared(32, Qt::Uninitialized);
-    const int ecdhOk = secp256k1_ecdh(ctx, u8(shared), &recipient, u8(ephemeralSecret), ecdhSharedX, nullptr);
-    OPENSSL_cleanse(ephemeralSecret.data(), 32);
-    if (ecdhOk != 1 || ephemeral33.size() != 33 || recipient33.size() != 33)
-        return {};
-    QByteArray key = eciesKey(shared, ephemeral33, recipient33);
-    OPENSSL_cleanse(shared.data(), 32);
-    const QByteArray nonce = randomBytes(kNonceSize);
-    if (key.size() != 32 || nonce.size() != kNonceSize)
-        return {};
+    }
 
-    QByteArray header;
-    header.reserve(kEciesHeaderSize);
-    header.append(kEciesVersion);
-    header.append(char(algorithm));
-    header.append(ephemeral33);
-    header.append(nonce);
-    const QByteArray body = aeadSeal(algorithm, key, nonce, header + associatedData, plaintext);
-    OPENSSL_cleanse(key.data(), 32);
-    if (body.isEmpty())
+    // The box is written in place: header, then ciphertext and tag.
+    QByteArray box(kEciesHeaderSize + plaintext.size() + kTagSize, Qt::Uninitialized);
+    unsigned char *header = u8(box);
+    header[0] = kEciesVersion;
+    header[1] = static_cast<unsigned char>(algorithm);
+    unsigned char *ephemeral33 = header + 2;
+    unsigned char *nonce = header + 2 + 33;
+    size_t ephemeralLen = 33;
+    unsigned char shared[32];
+    const bool agreed =
+        secp256k1_ec_pubkey_serialize(ctx, ephemeral33, &ephemeralLen, &ephemeral, SECP256K1_EC_COMPRESSED) == 1
+        && ephemeralLen == 33 && secp256k1_ecdh(ctx, shared, &recipient, ephemeralSecret, ecdhSharedX, nullptr) == 1;
+    OPENSSL_cleanse(ephemeralSecret, 32);
+    if (!agreed)
         return {};
-    return base64UrlEncode(header + body);
+    unsigned char key[32];
+    const bool keyed = eciesKey(shared, ephemeral33, recipient33, key);
+    OPENSSL_cleanse(shared, 32);
+    const bool sealed = keyed && RAND_bytes(nonce, kNonceSize) == 1
+                        && aeadSeal(algorithm, key, nonce, Span(header, kEciesHeaderSize), associatedData,
+                                    plaintext, header + kEciesHeaderSize);
+    OPENSSL_cleanse(key, 32);
+    if (!sealed)
+        return {};
+    return base64UrlEncode(box);
 }
 
 QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int algorithm,
@@ -484,29 +599,31 @@ QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int a
     const QByteArray box = base64UrlDecode(boxText);
     if (box.size() < kEciesHeaderSize + kTagSize)
         return {};
-    if (box[0] != kEciesVersion || box[1] != char(algorithm))
+    // Read in place: header, then ciphertext and tag.
+    const unsigned char *header = u8(box);
+    if (header[0] != kEciesVersion || header[1] != static_cast<unsigned char>(algorithm))
         return {};
+    const unsigned char *ephemeral33 = header + 2;
+    const unsigned char *nonce = header + 2 + 33;
     const secp256k1_context *ctx = sealingContext();
-    const QByteArray ephemeral33 = box.mid(2, 33);
     secp256k1_pubkey ephemeral;
-    if (!parsePublicKey(ctx, ephemeral33, &ephemeral))
+    if (!parsePublicKey(ctx, ephemeral33, 33, &ephemeral))
         return {};
     const QByteArray recipient33 = openingPublicKey(ctx, secret32);
     if (recipient33.size() != 33)
         return {};
-    QByteArray shared(32, Qt::Uninitialized);
-    if (secp256k1_ecdh(ctx, u8(shared), &ephemeral, u8(secret32), ecdhSharedX, nullptr) != 1)
+    unsigned char shared[32];
+    if (secp256k1_ecdh(ctx, shared, &ephemeral, u8(secret32), ecdhSharedX, nullptr) != 1)
         return {};
-    QByteArray key = eciesKey(shared, ephemeral33, recipient33);
-    OPENSSL_cleanse(shared.data(), 32);
-    if (key.size() != 32)
-        return {};
-    const QByteArray header = box.left(kEciesHeaderSize);
-    const QByteArray nonce = box.mid(2 + 33, kNonceSize);
+    unsigned char key[32];
+    const bool keyed = eciesKey(shared, ephemeral33, u8(recipient33), key);
+    OPENSSL_cleanse(shared, 32);
     bool ok = false;
-    QByteArray plain = aeadOpen(algorithm, key, nonce, header + associatedData, box.constData() + kEciesHeaderSize,
-                                box.size() - kEciesHeaderSize, &ok);
-    OPENSSL_cleanse(key.data(), 32);
+    QByteArray plain;
+    if (keyed)
+        plain = aeadOpen(algorithm, key, nonce, Span(header, kEciesHeaderSize), associatedData,
+                         Span(header + kEciesHeaderSize, box.size() - kEciesHeaderSize), &ok);
+    OPENSSL_cleanse(key, 32);
     return ok ? plain : QByteArray();
 }
 
@@ -514,19 +631,21 @@ QByteArray Ecies::open(const QString &boxText, const QByteArray &secret32, int a
 
 QString GroupBox::seal(const QByteArray &groupKey32, const QByteArray &plaintext, const QByteArray &associatedData)
 {
-    if (groupKey32.size() != 32)
+    if (groupKey32.size() != 32 || plaintext.size() > kMaxBoxTextLength / 2)
         return {};
-    const QByteArray nonce = randomBytes(kNonceSize);
-    if (nonce.size() != kNonceSize)
+    QByteArray box(kGroupBoxHeaderSize + plaintext.size() + kTagSize, Qt::Uninitialized);
+    unsigned char *header = u8(box);
+    header[0] = kGroupBoxVersion;
+    if (RAND_bytes(header + 1, kNonceSize) != 1)
         return {};
-    QByteArray header;
-    header.append(kGroupBoxVersion);
-    header.append(nonce);
-    const QByteArray aad = header + QByteArray(kGroupBoxLabel) + associatedData;
-    const QByteArray body = aeadSeal(Ecies::ChaCha20Poly1305, groupKey32, nonce, aad, plaintext);
-    if (body.isEmpty())
+    // The associated data: header, label, then the caller's context.
+    QByteArray context;
+    context.reserve(qsizetype(sizeof kGroupBoxLabel) + associatedData.size());
+    context.append(kGroupBoxLabel).append(associatedData);
+    if (!aeadSeal(Ecies::ChaCha20Poly1305, u8(groupKey32), header + 1, Span(header, kGroupBoxHeaderSize), context,
+                  plaintext, header + kGroupBoxHeaderSize))
         return {};
-    return base64UrlEncode(header + body);
+    return base64UrlEncode(box);
 }
 
 QByteArray GroupBox::open(const QString &boxText, const QByteArray &groupKey32, const QByteArray &associatedData)
@@ -536,11 +655,13 @@ QByteArray GroupBox::open(const QString &boxText, const QByteArray &groupKey32, 
     const QByteArray box = base64UrlDecode(boxText);
     if (box.size() < kGroupBoxHeaderSize + kTagSize || box[0] != kGroupBoxVersion)
         return {};
-    const QByteArray header = box.left(kGroupBoxHeaderSize);
-    const QByteArray aad = header + QByteArray(kGroupBoxLabel) + associatedData;
+    const unsigned char *header = u8(box);
+    QByteArray context;
+    context.reserve(qsizetype(sizeof kGroupBoxLabel) + associatedData.size());
+    context.append(kGroupBoxLabel).append(associatedData);
     bool ok = false;
-    QByteArray plain = aeadOpen(Ecies::ChaCha20Poly1305, groupKey32, box.mid(1, kNonceSize), aad,
-                                box.constData() + kGroupBoxHeaderSize, box.size() - kGroupBoxHeaderSize, &ok);
+    QByteArray plain = aeadOpen(Ecies::ChaCha20Poly1305, u8(groupKey32), header + 1, Span(header, kGroupBoxHeaderSize),
+                                context, Span(header + kGroupBoxHeaderSize, box.size() - kGroupBoxHeaderSize), &ok);
     return ok ? plain : QByteArray();
 }
 
