@@ -16,6 +16,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QVarLengthArray>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -48,13 +49,23 @@ qint64 nowSeconds()
 
 } // namespace
 
-// One connection of one thread, with its prepared statements. Statements
-// are reset after every use: a statement left active would pin the
-// connection's read snapshot and hide other threads' writes.
+struct PreparedDeleter
+{
+    void operator()(sqlite3_stmt *statement) const { sqlite3_finalize(statement); }
+};
+using Prepared = std::unique_ptr<sqlite3_stmt, PreparedDeleter>;
+
+// One connection of one thread, with its prepared statements. The Qt
+// connection opens the file and runs the migration; every operation runs
+// on SQLite's own handle, so that no value goes through a QVariant or a
+// UTF-16 copy on the way in or out. Statements are reset after every use:
+// a statement left active would pin the connection's read snapshot and
+// hide other threads' writes.
 struct Connection
 {
     QSqlDatabase db;
-    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements;
+    sqlite3 *handle = nullptr; // owned by `db`
+    std::unordered_map<QString, Prepared> statements;
 };
 
 // Operations hold `lifecycle` shared and run on their own thread's
@@ -131,16 +142,16 @@ int waitForLock(void *, int attempt)
     return 1;
 }
 
-// The driver's busy time-out replaced by waitForLock (same limit, but the
-// wait shows in the store's debug log). False when the handle is not
-// SQLite's.
-bool installBusyHandler(QSqlDatabase &db)
+// SQLite's handle under the Qt connection, with the driver's busy time-out
+// replaced by waitForLock (same limit, but the wait shows in the store's
+// debug log). Null when the handle is not SQLite's.
+sqlite3 *takeHandle(QSqlDatabase &db)
 {
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return false;
+        return nullptr;
     sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.data());
-    return raw && sqlite3_busy_handler(raw, &waitForLock, nullptr) == SQLITE_OK;
+    return raw && sqlite3_busy_handler(raw, &waitForLock, nullptr) == SQLITE_OK ? raw : nullptr;
 }
 
 } // namespace
@@ -162,7 +173,7 @@ Connection *StoreState::connection()
     conn->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     conn->db.setDatabaseName(path);
     conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!conn->db.open() || !installBusyHandler(conn->db) || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
+    if (!conn->db.open() || !(conn->handle = takeHandle(conn->db)) || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
         || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))) {
         qCWarning(lcStore) << "cannot open" << path << conn->db.lastError().text();
         conn->db.close();
@@ -224,76 +235,170 @@ void StoreState::reset()
 
 namespace {
 
-// The driver binds a null QString as SQL NULL; every text column is NOT NULL
-// and callers rightly pass default-constructed strings for "empty".
-QVariant bindable(const QVariant &v)
-{
-    if (v.metaType().id() == QMetaType::QString && v.toString().isNull())
-        return QVariant(QStringLiteral(""));
-    return v;
-}
-
-// A prepared, bound and executed statement; reset when it goes out of scope.
-// Without a connection (closed store) it simply fails.
+// A prepared statement of this thread's connection, taken from the cache
+// (prepared once per SQL text), bound and run; reset when it goes out of
+// scope. Without a connection (closed store) it simply fails.
 class Stmt
 {
 public:
-    Stmt(Connection *conn, const QString &sql, const QVariantList &binds)
+    // Prepared, not yet run: bind() each parameter, then exec().
+    Stmt(Connection *conn, const QString &sql) : m_sql(sql)
     {
         if (!conn)
             return;
+        m_handle = conn->handle;
         auto it = conn->statements.find(sql);
         if (it == conn->statements.end()) {
-            auto fresh = std::make_unique<QSqlQuery>(conn->db);
-            // Rows are read once, front to back; without this the driver
-            // keeps a copy of every row for backward seeking.
-            fresh->setForwardOnly(true);
-            if (!fresh->prepare(sql)) {
-                qCWarning(lcStore) << "prepare failed" << fresh->lastError().text() << sql;
+            sqlite3_stmt *fresh = prepare(sql);
+            if (!fresh)
                 return;
-            }
-            it = conn->statements.emplace(sql, std::move(fresh)).first;
+            it = conn->statements.emplace(sql, Prepared(fresh)).first;
         }
-        m_query = it->second.get();
+        m_stmt = it->second.get();
+        // The cached statement is still running further up the stack: this
+        // use gets a statement of its own.
+        if (sqlite3_stmt_busy(m_stmt)) {
+            m_stmt = prepare(sql);
+            m_owned = m_stmt != nullptr;
+        }
+        if (m_stmt)
+            m_keep.reserve(sqlite3_bind_parameter_count(m_stmt));
+    }
+    // Prepared, bound and run at once.
+    Stmt(Connection *conn, const QString &sql, const QVariantList &binds) : Stmt(conn, sql)
+    {
         for (int i = 0; i < binds.size(); ++i)
-            m_query->bindValue(i, bindable(binds.at(i)));
-        m_ok = m_query->exec();
-        if (!m_ok)
-            qCWarning(lcStore) << "statement failed" << m_query->lastError().text() << sql;
+            bind(i + 1, binds.at(i));
+        exec();
     }
     ~Stmt()
     {
-        if (m_query)
-            m_query->finish();
+        if (!m_stmt)
+            return;
+        if (m_owned) {
+            sqlite3_finalize(m_stmt);
+            return;
+        }
+        sqlite3_reset(m_stmt);
+        // The bound texts are this object's buffers, freed next.
+        sqlite3_clear_bindings(m_stmt);
     }
     Stmt(const Stmt &) = delete;
     Stmt &operator=(const Stmt &) = delete;
+
+    // Parameters count from 1. Every text column is NOT NULL, and callers
+    // rightly pass default-constructed strings for "empty": a null QString
+    // binds as ''.
+    void bind(int index, const QString &value)
+    {
+        if (!m_stmt)
+            return;
+        m_keep.push_back(value.toUtf8());
+        const QByteArray &utf8 = m_keep.back();
+        sqlite3_bind_text(m_stmt, index, utf8.isNull() ? "" : utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    }
+    void bind(int index, qint64 value)
+    {
+        if (m_stmt)
+            sqlite3_bind_int64(m_stmt, index, value);
+    }
+    void bind(int index, const QVariant &value)
+    {
+        switch (value.metaType().id()) {
+        case QMetaType::QString:
+            bind(index, value.toString());
+            break;
+        case QMetaType::QByteArray:
+            bind(index, QString::fromUtf8(value.toByteArray()));
+            break;
+        case QMetaType::Bool:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            bind(index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+            if (m_stmt)
+                sqlite3_bind_double(m_stmt, index, value.toDouble());
+            break;
+        default:
+            if (m_stmt)
+                sqlite3_bind_null(m_stmt, index);
+        }
+    }
+
+    // Runs the statement up to its first row (or to its end).
+    bool exec()
+    {
+        if (!m_stmt)
+            return false;
+        const int rc = sqlite3_step(m_stmt);
+        m_ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+        m_pendingRow = rc == SQLITE_ROW;
+        m_done = rc == SQLITE_DONE;
+        if (!m_ok)
+            qCWarning(lcStore) << "statement failed" << sqlite3_errmsg(m_handle) << m_sql;
+        return m_ok;
+    }
 
     bool ok() const { return m_ok; }
     // The next row; false at the end and on a failed step (a corrupt page,
     // an I/O error), which failed() then tells apart.
     bool next()
     {
-        if (!m_ok || m_failed)
+        if (!m_ok || m_failed || m_done)
             return false;
-        if (m_query->next())
+        if (m_pendingRow) {
+            m_pendingRow = false;
             return true;
-        if (m_query->lastError().isValid()) {
-            m_failed = true;
-            qCWarning(lcStore) << "read failed" << m_query->lastError().text() << m_query->lastQuery();
         }
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE) {
+            m_done = true;
+            return false;
+        }
+        m_failed = true;
+        qCWarning(lcStore) << "read failed" << sqlite3_errmsg(m_handle) << m_sql;
         return false;
     }
     // The statement did not run, or a step failed before the last row.
     bool failed() const { return !m_ok || m_failed; }
-    QString text(int i) const { return m_query->value(i).toString(); }
-    qint64 integer(int i) const { return m_query->value(i).toLongLong(); }
-    int rowsAffected() const { return m_ok ? m_query->numRowsAffected() : -1; }
+    QString text(int i) const
+    {
+        const auto *utf8 = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, i));
+        return QString::fromUtf8(utf8, sqlite3_column_bytes(m_stmt, i));
+    }
+    qint64 integer(int i) const { return sqlite3_column_int64(m_stmt, i); }
+    int rowsAffected() const { return m_ok ? sqlite3_changes(m_handle) : -1; }
 
 private:
-    QSqlQuery *m_query = nullptr;
+    sqlite3_stmt *prepare(const QString &sql) const
+    {
+        sqlite3_stmt *statement = nullptr;
+        const QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v3(m_handle, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT, &statement,
+                               nullptr)
+            != SQLITE_OK) {
+            qCWarning(lcStore) << "prepare failed" << sqlite3_errmsg(m_handle) << sql;
+            sqlite3_finalize(statement);
+            return nullptr;
+        }
+        return statement;
+    }
+
+    QString m_sql;
+    sqlite3 *m_handle = nullptr;
+    sqlite3_stmt *m_stmt = nullptr;
+    bool m_owned = false;
     bool m_ok = false;
     bool m_failed = false;
+    bool m_pendingRow = false;
+    bool m_done = false;
+    // The UTF-8 of the bound texts, alive until the statement is reset.
+    QVarLengthArray<QByteArray, 24> m_keep;
 };
 
 // The current row read column by column, in the order of the SELECT list.
@@ -481,6 +586,27 @@ public:
         return r;
     }
 
+    // Binds the owner key and the record's values to insert()'s parameters.
+    void bind(Stmt &st, const QString &owner, const R &r) const
+    {
+        st.bind(1, owner);
+        int index = 2;
+        for (const Column &c : m_columns) {
+            std::visit(
+                [&](auto member) {
+                    using T = std::remove_cvref_t<decltype(r.*member)>;
+                    if constexpr (std::is_same_v<T, QString>)
+                        st.bind(index, r.*member);
+                    else if constexpr (std::is_same_v<T, bool>)
+                        st.bind(index, qint64(r.*member ? 1 : 0));
+                    else
+                        st.bind(index, static_cast<qint64>(r.*member));
+                },
+                c.member);
+            ++index;
+        }
+    }
+
     // The owner key followed by the record's values, for insert().
     QVariantList values(const QString &owner, const R &r) const
     {
@@ -528,6 +654,27 @@ const Layout<MessageRecord> &messageLayout()
         {"system_event_type", &R::system_event_type},
         {"delivery_state", &R::delivery_state},
         {"content_digest", &R::content_digest},
+    };
+    return layout;
+}
+
+// The columns that a list of messages shows.
+const Layout<MessageRecord> &shownMessageLayout()
+{
+    using R = MessageRecord;
+    static const Layout<R> layout{
+        {"id", &R::id},
+        {"text", &R::text},
+        {"created_at", &R::created_at},
+        {"is_outgoing", &R::is_outgoing},
+        {"status", &R::status},
+        {"attachment", &R::attachment},
+        {"sender_address", &R::sender_address},
+        {"sender_display_name", &R::sender_display_name},
+        {"sender_avatar_kind", &R::sender_avatar_kind},
+        {"sender_avatar_id", &R::sender_avatar_id},
+        {"content_type", &R::content_type},
+        {"system_event_type", &R::system_event_type},
     };
     return layout;
 }
@@ -701,6 +848,30 @@ qint64 jsonInteger(const QJsonValue &v)
     return 0;
 }
 
+// One statement: a new id is inserted (the conversation's preview, time and
+// unread count follow in the schema's trigger), an existing id of the same
+// conversation gets its text, status, attachment and delivery state, and an
+// existing id of another conversation changes nothing.
+bool writeMessage(Session &s, const MessageRecord &m)
+{
+    static const QString sql =
+        messageLayout().insert("INSERT", "messages")
+        + QLatin1String(" ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET text=excluded.text, "
+                        "status=excluded.status, attachment=excluded.attachment, "
+                        "delivery_state=excluded.delivery_state WHERE messages.conversation_id=excluded.conversation_id");
+    Stmt st(s.conn(), sql);
+    messageLayout().bind(st, s.owner(), m);
+    if (!st.exec())
+        return false;
+    if (st.rowsAffected() != 1) {
+        // Ids come from peers: one that names a message of another
+        // conversation must not overwrite it.
+        qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
+        return false;
+    }
+    return true;
+}
+
 bool insertMember(Session &s, const SuperGroupMemberRecord &m)
 {
     return s.run(memberLayout().insert("INSERT OR REPLACE", "super_group_members"),
@@ -719,6 +890,7 @@ using velmor::store::messageLayout;
 using velmor::store::notificationLayout;
 using velmor::store::Row;
 using velmor::store::selectOwned;
+using velmor::store::shownMessageLayout;
 using velmor::store::Session;
 using velmor::store::Stmt;
 using velmor::store::StoreState;
@@ -985,43 +1157,7 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     if (m.id.isEmpty())
         return false;
     Session s(*d);
-    Transaction tx(s);
-    if (!tx.active())
-        return false;
-
-    bool readOk = false;
-    std::optional<QString> storedConversation;
-    {
-        Stmt st(s.conn(), selectOwned(QStringLiteral("conversation_id"), "messages", "AND id=?"),
-                {s.owner(), m.id});
-        if (st.next())
-            storedConversation = st.text(0);
-        readOk = !st.failed();
-    }
-    if (!readOk)
-        return false;
-    if (storedConversation) {
-        // Ids come from peers: one that names a message of another
-        // conversation must not overwrite it.
-        if (*storedConversation != m.conversation_id) {
-            qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
-            return false;
-        }
-        return s.run(QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
-                                    "WHERE owner_raw_public_key=? AND id=?"),
-                     {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id})
-               && tx.finish();
-    }
-
-    const bool system = m.content_type == QLatin1String("system") || !m.system_event_type.isEmpty();
-    const int unread = (!m.is_outgoing && !system) ? 1 : 0;
-    // The conversation row stays hidden when it is: a cleared conversation
-    // comes back only when it is ensured again.
-    return s.run(messageLayout().insert("INSERT", "messages"), messageLayout().values(s.owner(), m))
-           && s.run(QStringLiteral("UPDATE conversations SET last_message=?, last_timestamp=?, "
-                                   "unread_count=unread_count+? WHERE owner_raw_public_key=? AND id=?"),
-                    {m.text, m.created_at, unread, s.owner(), m.conversation_id})
-           && tx.finish();
+    return velmor::store::writeMessage(s, m);
 }
 
 bool ChatStore::messageExists(const QString &id)
@@ -1041,17 +1177,32 @@ QString ChatStore::messageContentDigest(const QString &id)
 std::optional<MessageRecord> ChatStore::messageById(const QString &id)
 {
     Session s(*d);
-    return s.first(messageLayout().select("messages", "AND id=?"), {s.owner(), id},
-                   messageLayout());
+    static const QString sql = messageLayout().select("messages", "AND id=?");
+    return s.first(sql, {s.owner(), id}, messageLayout());
 }
 
 QList<MessageRecord> ChatStore::messages(const QString &conversationId, bool *ok)
 {
     Session s(*d);
     // rowid keeps messages of the same second in the order they were stored.
-    return s.rows(messageLayout().select("messages",
-                              "AND conversation_id=? ORDER BY created_at ASC, rowid ASC"),
-                  {s.owner(), conversationId}, messageLayout(), ok);
+    static const QString sql =
+        messageLayout().select("messages", "AND conversation_id=? ORDER BY created_at ASC, rowid ASC");
+    return s.rows(sql, {s.owner(), conversationId}, messageLayout(), ok);
+}
+
+QList<MessageRecord> ChatStore::shownMessages(const QString &conversationId, bool *ok)
+{
+    Session s(*d);
+    static const QString sql =
+        shownMessageLayout().select("messages", "AND conversation_id=? ORDER BY created_at ASC, rowid ASC");
+    return s.rows(
+        sql, {s.owner(), conversationId},
+        [&](Row &row) {
+            MessageRecord record = shownMessageLayout()(row);
+            record.conversation_id = conversationId;
+            return record;
+        },
+        ok);
 }
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)

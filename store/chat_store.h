@@ -82,6 +82,11 @@ public:
     std::optional<velmor::chat::MessageRecord> messageById(const QString &id);
     // Every message of the conversation, oldest first.
     QList<velmor::chat::MessageRecord> messages(const QString &conversationId, bool *ok = nullptr);
+    // The same, with only the columns a message list shows: id, text,
+    // created_at, is_outgoing, status, attachment, content_type,
+    // system_event_type and the sender's address, display name and avatar;
+    // conversation_id is the one asked for, the other fields stay empty.
+    QList<velmor::chat::MessageRecord> shownMessages(const QString &conversationId, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     bool deleteMessage(const QString &id);

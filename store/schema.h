@@ -8,7 +8,7 @@ namespace velmor::store {
 
 // Bumped whenever the layout in schema.cpp changes; written to PRAGMA
 // user_version.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Brings the file to the current layout inside one write transaction, taken
 // at once (BEGIN IMMEDIATE) and always writing, so that a file that cannot be
@@ -16,7 +16,7 @@ constexpr int kSchemaVersion = 2;
 // missing tables, adds missing columns with their defaults, rebuilds a
 // table whose primary key is not the current one (copying every row; rows of
 // a table that had no owner column go to `ownerKey`), creates the indexes
-// and records kSchemaVersion. A file written by a newer build keeps its
+// and triggers and records kSchemaVersion. A file written by a newer build keeps its
 // higher version. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
 

@@ -2,6 +2,7 @@
 // statement fails half-way, queued acknowledgements outlive a restart in
 // their order, and files written by an older layout open with every row.
 #include "store_test_util.h"
+#include "store/schema.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
@@ -216,7 +217,7 @@ private slots:
         QVERIFY(store().open(kOwnerA, m_path));
         {
             SideConnection side(m_path);
-            QCOMPARE(side.scalar(QStringLiteral("PRAGMA user_version")).toInt(), 2);
+            QCOMPARE(side.scalar(QStringLiteral("PRAGMA user_version")).toInt(), velmor::store::kSchemaVersion);
             QCOMPARE(side.scalar(QStringLiteral("SELECT COUNT(*) FROM messages")).toInt(), 2);
         }
         // Old rows, new columns at their defaults.
