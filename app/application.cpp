@@ -4,6 +4,7 @@
 #include "app/desktop_notifier.h"
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
+#include "voice/voice_io.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -28,6 +29,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
 
     AppController app;
     ChatController chat;
+    VoiceIO voice;
     DesktopNotifier notifier(&chat);
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
@@ -35,6 +37,10 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("App"), &app);
     context->setContextProperty(QStringLiteral("Chat"), &chat);
+    context->setContextProperty(QStringLiteral("Voice"), &voice);
+
+    // Log-out ends what plays before the session it belongs to is cleared.
+    QObject::connect(&app, &AppController::loggingOut, &voice, &VoiceIO::stopPlayback);
 
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
