@@ -47,7 +47,7 @@ ListView {
     Text {
         objectName: "emptyText"
         anchors.centerIn: parent
-        visible: list.count === 0
+        visible: list.rows.length === 0
         text: I18n.tr("chat.empty")
         color: Theme.textMuted
         font.pixelSize: Theme.fontFootnote

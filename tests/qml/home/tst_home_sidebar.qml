@@ -1,0 +1,245 @@
+import QtQuick
+import QtTest
+import Velmor
+import "qrc:/qt/qml/Velmor/qml/home"
+
+// The sidebar's conversation list and its rows.
+Item {
+    id: host
+    width: 1112
+    height: 816
+
+    Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
+    Component { id: rowComponent; ConversationListRow { width: 270 } }
+
+    function conversations(n) {
+        var out = []
+        for (var i = 0; i < n; ++i)
+            out.push({ "peer": "peer" + i, "display": "Person " + i, "address": "0xaddr" + i,
+                       "last": "message " + i, "ts": 0, "unread": 0 })
+        return out
+    }
+
+    TestCase {
+        name: "HomeSidebar"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.*/)
+            Chat.reset()
+            Chat.currentPeer = ""
+            Chat.conversations = []
+            mouseMove(host, host.width - 2, host.height - 2)
+        }
+
+        function makeHome() {
+            var home = createTemporaryObject(homeComponent, host)
+            verify(home)
+            return home
+        }
+
+        function shownPeers(list) {
+            var out = []
+            for (var i = 0; i < list.count; ++i)
+                out.push(list.model.get(i).key)
+            return out
+        }
+
+        function test_search_data() {
+            return [
+                { tag: "blank", query: "", peers: ["a1", "g1", "k1"] },
+                { tag: "spaces", query: "   ", peers: ["a1", "g1", "k1"] },
+                { tag: "upper case display", query: "  ABC ", peers: ["a1"] },
+                { tag: "address", query: "0XFEED", peers: ["g1"] },
+                { tag: "last message", query: "lunch", peers: ["k1"] },
+                { tag: "peer key", query: "K1", peers: ["k1"] },
+                { tag: "across display and address", query: "friends 0xfe", peers: ["g1"] },
+                { tag: "no match", query: "zzz", peers: [] }
+            ]
+        }
+
+        function test_search(data) {
+            Chat.conversations = [
+                { "peer": "a1", "display": "abc Corp", "address": "0x1111", "last": "hello" },
+                { "peer": "g1", "display": "Friends", "address": "0xfeed", "last": "" },
+                { "peer": "k1", "display": "Kim", "last": "Lunch?" }
+            ]
+            var home = makeHome()
+            var list = findChild(home, "convList")
+            var field = findChild(home, "conversationSearch")
+            field.text = data.query
+            compare(shownPeers(list), data.peers)
+            compare(home.filteredConversations(data.query).map(function (r) { return r.peer }), data.peers)
+            var empty = findChild(list, "emptyText")
+            compare(empty.visible, data.peers.length === 0)
+            compare(empty.text, I18n.tr("chat.empty"))
+        }
+
+        function test_emptyList() {
+            var home = makeHome()
+            verify(findChild(findChild(home, "convList"), "emptyText").visible)
+        }
+
+        function test_tabAndEnterOpenRow_data() {
+            return [{ tag: "return", key: Qt.Key_Return }, { tag: "enter", key: Qt.Key_Enter }]
+        }
+
+        function test_tabAndEnterOpenRow(data) {
+            Chat.conversations = host.conversations(3)
+            var home = makeHome()
+            var field = findChild(home, "conversationSearch")
+            field.forceActiveFocus()
+            keyClick(Qt.Key_Tab)
+            var list = findChild(home, "convList")
+            verify(list.itemAtIndex(0).activeFocus, "Tab moves from the search field to the first row")
+            keyClick(Qt.Key_Tab)
+            verify(list.itemAtIndex(1).activeFocus)
+            keyClick(data.key)
+            compare(Chat.lastArgs("openConversation"), ["peer1"])
+        }
+
+        function test_rightClick_data() {
+            return [
+                { tag: "direct", row: { "peer": "p1", "display": "Alice" }, opens: true },
+                { tag: "group", row: { "peer": "group:g", "display": "Friends" }, opens: true },
+                { tag: "official", row: { "peer": "o", "display": "Official", "isOfficial": true }, opens: false },
+                { tag: "super group", row: { "peer": "sg:https://g", "display": "G", "isSuper": true }, opens: false }
+            ]
+        }
+
+        function test_rightClick(data) {
+            Chat.conversations = [data.row]
+            var home = makeHome()
+            var list = findChild(home, "convList")
+            mouseClick(list.itemAtIndex(0), 20, 20, Qt.RightButton)
+            var dialog = findChild(home, "deleteChatConfirm")
+            compare(dialog.opened || dialog.visible, data.opens)
+            compare(Chat.callCount("openConversation"), 0)
+            if (!data.opens)
+                return
+            tryVerify(function () { return dialog.opened })
+            compare(dialog.peer, data.row.peer)
+            compare(dialog.displayName, data.row.display)
+            compare(dialog.title, "删除聊天")
+            compare(findChild(dialog.contentItem, "deleteChatText").text,
+                    "将清空与「" + data.row.display + "」的聊天记录并从列表移除。\n此操作不删除联系人，收到新消息时会话会重新出现。")
+            dialog.accept()
+            compare(Chat.lastArgs("deleteConversation"), [data.row.peer])
+        }
+
+        function test_deleteCancelled() {
+            Chat.conversations = [{ "peer": "p1", "display": "Alice" }]
+            var home = makeHome()
+            mouseClick(findChild(home, "convList").itemAtIndex(0), 20, 20, Qt.RightButton)
+            var dialog = findChild(home, "deleteChatConfirm")
+            tryVerify(function () { return dialog.opened })
+            dialog.reject()
+            tryVerify(function () { return !dialog.visible })
+            compare(Chat.callCount("deleteConversation"), 0)
+        }
+
+        // A republished list (new array, same rows, one changed) keeps the
+        // scroll position, the focused row and the untouched delegates.
+        function test_republishKeepsScrollAndFocus() {
+            var rows = host.conversations(40)
+            Chat.conversations = rows
+            var home = makeHome()
+            var list = findChild(home, "convList")
+            list.positionViewAtIndex(30, ListView.Beginning)
+            var y = list.contentY
+            verify(y > 0)
+            var focused = list.itemAtIndex(31)
+            focused.forceActiveFocus()
+            var again = JSON.parse(JSON.stringify(rows))
+            again[31].unread = 5
+            again[32].last = "new text"
+            Chat.conversations = again
+            compare(list.contentY, y)
+            verify(list.itemAtIndex(31) === focused)
+            verify(focused.activeFocus)
+            compare(findChild(focused, "unreadText").text, "5")
+            compare(findChild(list.itemAtIndex(32), "previewText").text, "new text")
+            // A row that moves to the top keeps its delegate too.
+            var moved = again.splice(31, 1)
+            Chat.conversations = moved.concat(again)
+            compare(list.model.get(0).key, "peer31")
+            compare(list.model.count, 40)
+        }
+
+        function test_rowLook_data() {
+            return [
+                { tag: "plain", row: { "display": "Alice", "last": "hi", "unread": 3 },
+                  name: "#ffffff", star: false, preview: "hi", badge: "3", badgeColour: "#ff3b30" },
+                { tag: "unread capped", row: { "display": "A", "unread": 100 },
+                  name: "#ffffff", star: false, preview: "", badge: "99+", badgeColour: "#ff3b30" },
+                { tag: "muted", row: { "display": "A", "unread": 2, "muted": true },
+                  name: "#ffffff", star: false, preview: "", badge: "2", badgeColour: "#59ffffff" },
+                { tag: "no unread", row: { "display": "A", "unread": 0 },
+                  name: "#ffffff", star: false, preview: "", badge: "", badgeColour: "" },
+                { tag: "premium plus with latency", row: { "display": "G", "isSuper": true, "isPremium": true, "last": "hey",
+                  "connectionState": "connected", "latencyMs": 42 },
+                  name: "#ff8d99", star: true, preview: "hey  \u00b7  42ms", badge: "", badgeColour: "" },
+                { tag: "latency alone", row: { "display": "G", "isSuper": true, "connectionState": "connected", "latencyMs": 42 },
+                  name: "#ffd479", star: true, preview: "42ms", badge: "", badgeColour: "" },
+                { tag: "not connected", row: { "display": "G", "isSuper": true, "last": "hey",
+                  "connectionState": "connecting", "latencyMs": 42 },
+                  name: "#ffd479", star: true, preview: "hey", badge: "", badgeColour: "" },
+                { tag: "negative latency", row: { "display": "G", "isSuper": true, "last": "hey",
+                  "connectionState": "connected", "latencyMs": -1 },
+                  name: "#ffd479", star: true, preview: "hey", badge: "", badgeColour: "" },
+                { tag: "zero latency", row: { "display": "G", "isSuper": true, "last": "",
+                  "connectionState": "connected", "latencyMs": 0 },
+                  name: "#ffd479", star: true, preview: "0ms", badge: "", badgeColour: "" }
+            ]
+        }
+
+        function test_rowLook(data) {
+            var row = createTemporaryObject(rowComponent, host, { "conversation": data.row })
+            verify(Qt.colorEqual(findChild(row, "displayName").color, data.name))
+            compare(findChild(row, "superStar").visible, data.star)
+            if (data.star)
+                verify(Qt.colorEqual(findChild(row, "superStar").color, data.name))
+            compare(findChild(row, "previewText").text, data.preview)
+            var badge = findChild(row, "unreadBadge")
+            compare(badge.visible, data.badge !== "")
+            if (data.badge !== "") {
+                compare(findChild(row, "unreadText").text, data.badge)
+                verify(Qt.colorEqual(badge.color, data.badgeColour))
+            }
+        }
+
+        function test_rowActiveAndHover() {
+            var row = createTemporaryObject(rowComponent, host, { "conversation": { "display": "A" } })
+            verify(Qt.colorEqual(row.color, "transparent"))
+            mouseMove(row, 30, 30)
+            tryVerify(function () { return Qt.colorEqual(row.color, "#14ffffff") })
+            row.active = true
+            verify(Qt.colorEqual(row.color, "#2effffff"))
+            mouseMove(host, host.width - 2, host.height - 2)
+            tryVerify(function () { return Qt.colorEqual(row.color, "#2effffff") })
+            row.active = false
+            tryVerify(function () { return Qt.colorEqual(row.color, "transparent") })
+        }
+
+        function test_activeRowFollowsCurrentPeer() {
+            Chat.conversations = host.conversations(3)
+            var home = makeHome()
+            var list = findChild(home, "convList")
+            tryVerify(function () { return list.itemAtIndex(2) !== null })
+            Chat.currentPeer = "peer2"
+            Chat.currentChanged()
+            verify(list.itemAtIndex(2).active)
+            verify(!list.itemAtIndex(0).active)
+            mouseClick(list.itemAtIndex(0))
+            compare(Chat.lastArgs("openConversation"), ["peer0"])
+        }
+
+        function test_rowAccessibility() {
+            var row = createTemporaryObject(rowComponent, host, { "conversation": { "display": "Alice", "last": "hi" } })
+            compare(row.Accessible.name, "Alice")
+            compare(row.Accessible.description, "hi")
+            row.conversation = { "display": "Bob" }
+            compare(row.Accessible.description, "")
+        }
+    }
+}
