@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import Qt5Compat.GraphicalEffects
 import Velmor
 import "helpers.js" as Helpers
 
@@ -17,36 +18,66 @@ Rectangle {
     property bool animate: true
     property int _f: 0
 
-    // Only the group server's picture address is loaded; an avatar id that
-    // looks like an address is a peer's choice and is never fetched.
-    readonly property string effectiveRemote: Helpers.remoteAvatarAllowed(remoteUrl) ? remoteUrl : ""
+    // Set when the remote picture failed to load: the still picture of the
+    // id shows instead. A new address tries again.
+    property bool _remoteFailed: false
+    onRemoteUrlChanged: _remoteFailed = false
+
+    // Only a group server's picture address is loaded (https, or plain http
+    // to this machine); an avatar id that looks like an address is a peer's
+    // choice and is never fetched.
+    readonly property string effectiveRemote: Helpers.remoteAvatarAllowed(remoteUrl) && !_remoteFailed ? remoteUrl : ""
     readonly property bool isLottie: special || avatarKind === "lottie" || avatarId.indexOf("lottiehead_") === 0
     readonly property int frames: special ? specialFrames : (avatarId === "lottiehead_01" ? 18 : 24)
     readonly property url _assets: Qt.resolvedUrl("../../assets/")
-    readonly property string source: {
-        if (effectiveRemote !== "")
-            return effectiveRemote
-        if (special)
-            return _assets + specialDir + "/f" + _f + ".svg"
-        if (isLottie && avatarId !== "" && avatarId.indexOf("http") !== 0)
-            return _assets + avatarId + "_frames/f" + _f + ".svg"
-        var id = avatarId.indexOf("http") === 0 ? "" : avatarId
-        return Helpers.assetUrl(_assets, Helpers.avatarSource(id))
-    }
+    readonly property string source: Helpers.avatarPicture({
+        "remoteUrl": remoteUrl, "remoteFailed": _remoteFailed, "avatarId": avatarId,
+        "avatarKind": avatarKind, "special": special, "specialDir": specialDir, "frame": _f }, _assets)
 
     radius: Math.min(width, height) / 2
     color: (special || isLottie) ? "white" : Theme.avatarBg
 
-    RoundFace {
-        id: face
-        objectName: "avatarImage"
+    // Two pictures under one circular mask: while the next frame loads, the
+    // last one that loaded stays on screen, so an animation never blinks.
+    Item {
+        id: holder
         anchors.fill: parent
         anchors.margins: root.special ? 2 : 0
-        source: root.source
-        sourceSize: Qt.size(96, 96)
-        fillMode: root.special ? Image.PreserveAspectFit : Image.PreserveAspectCrop
-        cache: true
+        layer.enabled: true
+        layer.smooth: true
+        layer.effect: OpacityMask { maskSource: circleMask }
+
+        Image {
+            id: lastFace
+            objectName: "lastFrameImage"
+            anchors.fill: parent
+            visible: face.status !== Image.Ready && source !== ""
+            sourceSize: face.sourceSize
+            fillMode: face.fillMode
+            smooth: true
+            cache: true
+        }
+
+        Image {
+            id: face
+            objectName: "avatarImage"
+            anchors.fill: parent
+            source: root.source
+            sourceSize: Qt.size(96, 96)
+            fillMode: root.special ? Image.PreserveAspectFit : Image.PreserveAspectCrop
+            smooth: true
+            asynchronous: true
+            cache: true
+            onStatusChanged: {
+                if (status === Image.Ready)
+                    lastFace.source = source
+                else if (status === Image.Error && root.effectiveRemote !== "" && String(source) === root.effectiveRemote)
+                    root._remoteFailed = true
+            }
+        }
     }
+
+    CircleMask { id: circleMask }
 
     Timer {
         objectName: "frameTimer"

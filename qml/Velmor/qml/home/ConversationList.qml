@@ -18,7 +18,7 @@ ListView {
     clip: true
     spacing: 0
     model: ListModel { id: rowModel }
-    ScrollBar.vertical: TgScrollBar {}
+    ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
 
     // The rows the model holds now.
     property var _shown: []

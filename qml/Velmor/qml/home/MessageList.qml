@@ -26,7 +26,7 @@ ListView {
     spacing: 3
     topMargin: 18
     model: ListModel { id: messageModel }
-    ScrollBar.vertical: TgScrollBar {}
+    ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
     // A footer, not a bottom margin: positioning at the end ignores margins.
     footer: Item { width: 1; height: 34 }
 

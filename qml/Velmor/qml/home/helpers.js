@@ -224,3 +224,23 @@ function groupServerPicture(url, peer) {
     var server = _origin(p.substring(3))
     return server !== "" && _origin(u) === server ? u : ""
 }
+
+// The picture a round avatar shows (see CircleAvatar): a group server's
+// picture when allowed and not failed, a special frame set, a "lottiehead_"
+// frame, else the still picture of the id. A peer's id that looks like an
+// address shows the default picture: it is never fetched.
+function avatarPicture(a, assets) {
+    var remote = _text(a.remoteUrl)
+    if (remote !== "" && !a.remoteFailed && remoteAvatarAllowed(remote))
+        return remote
+    var id = _text(a.avatarId)
+    var frame = Number(a.frame) || 0
+    if (a.special)
+        return String(assets) + _text(a.specialDir) + "/f" + frame + ".svg"
+    if (id.indexOf("http") === 0)
+        id = ""
+    var lottie = a.avatarKind === "lottie" || id.indexOf("lottiehead_") === 0
+    if (lottie && id !== "")
+        return String(assets) + id + "_frames/f" + frame + ".svg"
+    return assetUrl(assets, avatarSource(id))
+}

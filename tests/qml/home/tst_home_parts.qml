@@ -1,0 +1,213 @@
+import QtQuick
+import QtTest
+import Velmor
+import "qrc:/qt/qml/Velmor/qml/home"
+import "qrc:/qt/qml/Velmor/qml/home/helpers.js" as Helpers
+
+// Avatar components and the controls of the main card's pages.
+Item {
+    id: host
+    width: 600
+    height: 400
+
+    readonly property string assets: "qrc:/qt/qml/Velmor/assets/"
+
+    Component { id: avatarComponent; CircleAvatar { width: 46; height: 46 } }
+    Component { id: buttonComponent; PaneBtn { label: "OK" } }
+    Component { id: setRowComponent; SetRow { width: 300; icon: "key"; label: "Key"; value: "v" } }
+    Component { id: fieldComponent; PaneField { width: 200 } }
+    Component { id: spyComponent; SignalSpy {} }
+
+    TestCase {
+        name: "HomeParts"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.*/)
+            mouseMove(host, host.width - 2, host.height - 2)
+        }
+
+        function avatar(props) {
+            return createTemporaryObject(avatarComponent, host, props)
+        }
+
+        function test_avatarSource_data() {
+            return [
+                // A peer's avatar id is never fetched, whatever it says.
+                { tag: "peer id that is an address", props: { "avatarId": "https://tracker.example/p.png" },
+                  source: host.assets + "avatars/defaultheadphoto.png" },
+                { tag: "peer id with plain http", props: { "avatarId": "http://tracker.example/p.png" },
+                  source: host.assets + "avatars/defaultheadphoto.png" },
+                { tag: "remote over plain http", props: { "remoteUrl": "http://tracker.example/p.png", "avatarId": "avatar_boys_001" },
+                  source: host.assets + "avatars/avatar_boys_001.png" },
+                { tag: "special frames", props: { "special": true, "specialDir": "authorheadphoto_frames", "specialFrames": 50 },
+                  source: host.assets + "authorheadphoto_frames/f0.svg" },
+                { tag: "lottie id without kind", props: { "avatarId": "lottiehead_05" },
+                  source: host.assets + "lottiehead_05_frames/f0.svg" },
+                { tag: "lottie kind without id", props: { "avatarKind": "lottie" },
+                  source: host.assets + "avatars/defaultheadphoto.png" },
+                { tag: "picture", props: { "avatarId": "avatar_girls_003" },
+                  source: host.assets + "avatars/avatar_girls_003.png" },
+                { tag: "empty", props: {}, source: host.assets + "avatars/defaultheadphoto.png" }
+            ]
+        }
+
+        function test_avatarSource(data) {
+            var a = avatar(data.props)
+            compare(String(a.source), data.source)
+            compare(String(findChild(a, "avatarImage").source), data.source)
+        }
+
+        // The remote cases, without loading anything.
+        function test_avatarPicture_data() {
+            return [
+                { tag: "group server picture", a: { "remoteUrl": "https://g.example/a.png", "special": true, "specialDir": "tabbar_profile_frames" },
+                  out: "https://g.example/a.png" },
+                { tag: "remote wins over lottie", a: { "remoteUrl": "https://g.example/a.png", "avatarId": "lottiehead_05" },
+                  out: "https://g.example/a.png" },
+                { tag: "failed remote", a: { "remoteUrl": "https://g.example/a.png", "remoteFailed": true, "avatarId": "avatar_boys_001" },
+                  out: host.assets + "avatars/avatar_boys_001.png" },
+                { tag: "remote not allowed", a: { "remoteUrl": "ftp://g.example/a.png", "special": true, "specialDir": "d", "frame": 3 },
+                  out: host.assets + "d/f3.svg" }
+            ]
+        }
+
+        function test_avatarPicture(data) {
+            compare(Helpers.avatarPicture(data.a, host.assets), data.out)
+        }
+
+        // A group server's picture that fails to load gives way to the still
+        // picture; a new address is tried again.
+        function test_remoteFailureFallsBack() {
+            ignoreWarning(/Connection refused/)
+            var a = avatar({ "remoteUrl": "http://127.0.0.1:1/a.png", "avatarId": "defaultgroupphoto" })
+            tryVerify(function () { return a._remoteFailed }, 5000)
+            compare(String(a.source), host.assets + "avatars/defaultgroupphoto.png")
+            a.remoteUrl = "https://g.example/b.png"
+            verify(!a._remoteFailed)
+        }
+
+        function test_avatarLook_data() {
+            return [
+                { tag: "picture", props: { "avatarId": "avatar_boys_001" }, white: false, lottie: false, inset: 0 },
+                { tag: "empty", props: {}, white: false, lottie: false, inset: 0 },
+                { tag: "lottie id", props: { "avatarId": "lottiehead_05" }, white: true, lottie: true, frames: 24, inset: 0 },
+                { tag: "lottie 01", props: { "avatarId": "lottiehead_01" }, white: true, lottie: true, frames: 18, inset: 0 },
+                { tag: "lottie kind", props: { "avatarKind": "lottie" }, white: true, lottie: true, frames: 24, inset: 0 },
+                { tag: "special", props: { "special": true, "specialDir": "tabbar_profile_frames", "specialFrames": 49 },
+                  white: true, lottie: true, frames: 49, inset: 2 }
+            ]
+        }
+
+        function test_avatarLook(data) {
+            var a = avatar(data.props)
+            compare(a.radius, 23)
+            compare(a.isLottie, data.lottie)
+            verify(Qt.colorEqual(a.color, data.white ? "white" : Theme.avatarBg))
+            if (data.lottie)
+                compare(a.frames, data.frames)
+            var img = findChild(a, "avatarImage")
+            compare(img.parent.x, data.inset)
+            compare(img.fillMode, data.inset > 0 ? Image.PreserveAspectFit : Image.PreserveAspectCrop)
+            verify(img.parent.layer.enabled, "masked to a circle")
+            compare(img.sourceSize, Qt.size(96, 96))
+        }
+
+        function test_avatarFramesWrap() {
+            var a = avatar({ "avatarId": "lottiehead_01" })
+            var timer = findChild(a, "frameTimer")
+            compare(timer.interval, 42)
+            a._f = 17
+            timer.triggered()
+            compare(a._f, 0)
+            compare(String(a.source), host.assets + "lottiehead_01_frames/f0.svg")
+            timer.triggered()
+            compare(String(a.source), host.assets + "lottiehead_01_frames/f1.svg")
+            // No frames at all: stays on the first.
+            var s = avatar({ "special": true, "specialDir": "tabbar_profile_frames", "specialFrames": 0 })
+            findChild(s, "frameTimer").triggered()
+            compare(s._f, 0)
+        }
+
+        // While the next frame loads, the last one stays on screen.
+        function test_lastFrameStaysWhileNextLoads() {
+            var a = avatar({ "avatarId": "lottiehead_02", "animate": false })
+            var img = findChild(a, "avatarImage")
+            var last = findChild(a, "lastFrameImage")
+            tryCompare(img, "status", Image.Ready)
+            compare(String(last.source), host.assets + "lottiehead_02_frames/f0.svg")
+            a._f = 5
+            if (img.status !== Image.Ready) {
+                verify(last.visible)
+                compare(String(last.source), host.assets + "lottiehead_02_frames/f0.svg")
+            }
+            tryCompare(img, "status", Image.Ready)
+            verify(!last.visible)
+            compare(String(last.source), host.assets + "lottiehead_02_frames/f5.svg")
+        }
+
+        function test_avatarAnimatesOnlyWhenItShows() {
+            var a = avatar({ "avatarId": "lottiehead_05" })
+            var timer = findChild(a, "frameTimer")
+            compare(timer.running, a.Window.active)
+            a.animate = false
+            verify(!timer.running)
+            a.animate = true
+            a.visible = false
+            verify(!timer.running)
+            a.visible = true
+            var still = avatar({ "avatarId": "avatar_boys_001" })
+            verify(!findChild(still, "frameTimer").running)
+            // A new id keeps the frame number.
+            a._f = 7
+            a.avatarId = "lottiehead_02"
+            compare(a._f, 7)
+        }
+
+        function test_paneBtn() {
+            var b = createTemporaryObject(buttonComponent, host)
+            var spy = createTemporaryObject(spyComponent, host, { "target": b, "signalName": "clicked" })
+            compare(b.implicitHeight, 38)
+            compare(b.radius, 11)
+            verify(Qt.colorEqual(b.color, "#21ffffff"))
+            mouseMove(b, 5, 5)
+            tryVerify(function () { return Qt.colorEqual(b.color, "#33ffffff") })
+            mouseClick(b)
+            compare(spy.count, 1)
+            b.primary = true
+            verify(Qt.colorEqual(b.color, "#f2ffffff"))
+            mouseMove(host, host.width - 2, host.height - 2)
+            tryVerify(function () { return Qt.colorEqual(b.color, "#ffffff") })
+            b.enabled = false
+            verify(Qt.colorEqual(b.color, "#14ffffff"))
+            mouseClick(b)
+            compare(spy.count, 1)
+        }
+
+        function test_setRow() {
+            var r = createTemporaryObject(setRowComponent, host)
+            var spy = createTemporaryObject(spyComponent, host, { "target": r, "signalName": "clicked" })
+            verify(findChild(r, "setRowChevron").visible)
+            verify(findChild(r, "setRowDivider").visible)
+            verify(findChild(r, "setRowValue").visible)
+            verify(Qt.colorEqual(findChild(r, "setRowLabel").color, "white"))
+            r.danger = true
+            r.lastRow = true
+            r.value = ""
+            verify(!findChild(r, "setRowChevron").visible)
+            verify(!findChild(r, "setRowDivider").visible)
+            verify(!findChild(r, "setRowValue").visible)
+            verify(Qt.colorEqual(findChild(r, "setRowLabel").color, "#ff9d94"))
+            mouseClick(r)
+            compare(spy.count, 1)
+        }
+
+        function test_paneField() {
+            var f = createTemporaryObject(fieldComponent, host)
+            compare(f.implicitHeight, 42)
+            verify(Qt.colorEqual(f.background.border.color, "transparent"))
+            f.forceActiveFocus()
+            verify(Qt.colorEqual(f.background.border.color, "#66ffffff"))
+        }
+    }
+}
