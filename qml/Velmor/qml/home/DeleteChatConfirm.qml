@@ -23,14 +23,46 @@ Dialog {
         border.color: "#33ffffff"
     }
 
+    width: 360
+    padding: 20
+    topPadding: 10
+
     header: Label {
         objectName: "deleteChatTitle"
         text: dialog.title
         color: "white"
         font.pixelSize: 15
         font.bold: true
-        padding: 18
+        padding: 20
         bottomPadding: 0
+    }
+
+    footer: DialogButtonBox {
+        alignment: Qt.AlignRight
+        spacing: 8
+        padding: 16
+        topPadding: 0
+        background: null
+        delegate: Button {
+            id: choice
+            implicitWidth: Math.max(76, contentItem.implicitWidth + 28)
+            implicitHeight: 34
+            hoverEnabled: true
+            background: Rectangle {
+                radius: 10
+                color: choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole
+                       ? (choice.hovered ? "#f2ffffff" : "#ffffff")
+                       : (choice.hovered ? "#33ffffff" : "#21ffffff")
+            }
+            contentItem: Text {
+                text: choice.text
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                color: choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole ? "#5f608b" : "white"
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+        }
     }
 
     Text {
