@@ -53,6 +53,8 @@ Item {
             compare(main.y + pane.y, 63)
             var buttons = findChild(home, "windowButtons")
             compare([buttons.x, buttons.y], [78, 37])
+            verify(findChild(home, "mainCardDrag").enabled)
+            verify(findChild(home, "sideCardDrag").enabled)
             verify(side.z > main.z)
             verify(buttons.z > side.z)
             var panes = findChild(home, "paneArea")
@@ -76,6 +78,8 @@ Item {
             var buttons = findChild(home, "windowButtons")
             compare([buttons.x, buttons.y], [14, 13])
             compare(findChild(home, "fullScreenGlyph").text, "\u25be")
+            verify(!findChild(home, "mainCardDrag").enabled)
+            verify(!findChild(home, "sideCardDrag").enabled)
             // 1368 wide keeps the sidebar at 300; one more pixel widens it.
             home.width = 1368
             compare(side.width, 300)

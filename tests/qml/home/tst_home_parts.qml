@@ -17,6 +17,8 @@ Item {
     Component { id: setRowComponent; SetRow { width: 300; icon: "key"; label: "Key"; value: "v" } }
     Component { id: fieldComponent; PaneField { width: 200 } }
     Component { id: spyComponent; SignalSpy {} }
+    Component { id: railComponent; RailItem { iconBase: "logo"; label: "Chats"; frameCount: 49 } }
+    Component { id: bannerComponent; VoiceBanner { width: 600; height: 54 } }
 
     TestCase {
         name: "HomeParts"
@@ -162,6 +164,55 @@ Item {
             a._f = 7
             a.avatarId = "lottiehead_02"
             compare(a._f, 7)
+        }
+
+        function test_railItemPlaysOneRoundWhenActivated() {
+            var r = createTemporaryObject(railComponent, host)
+            compare(r.mid, 24)
+            compare(r.idx, 24)
+            compare(String(findChild(r, "railImage").source), host.assets + "logo_frames/f24.svg")
+            compare(findChild(r, "railImage").opacity, 0.6)
+            r.active = true
+            compare(r._stepsLeft, 49)
+            var seen = []
+            for (var i = 0; i < 49; ++i) {
+                r.step()
+                seen.push(r.idx)
+            }
+            compare(seen[24], 0, "wraps after the last frame")
+            compare(r.idx, 24, "rests on the middle frame again")
+            compare(r._stepsLeft, 0)
+            verify(!findChild(r, "railTimer").running)
+            compare(findChild(r, "railImage").opacity, 1.0)
+        }
+
+        function test_railItemLoopsAndClicks() {
+            var r = createTemporaryObject(railComponent, host, { "loopAlways": true, "frameCount": 3, "fps": 200 })
+            compare(r.idx, 0)
+            compare(findChild(r, "railTimer").interval, 16)
+            r.step(); r.step(); r.step()
+            compare(r.idx, 0)
+            var spy = createTemporaryObject(spyComponent, host, { "target": r, "signalName": "clicked" })
+            r.forceActiveFocus()
+            keyClick(Qt.Key_Space)
+            keyClick(Qt.Key_Return)
+            mouseClick(r)
+            compare(spy.count, 3)
+        }
+
+        function test_bannerFramesWrap() {
+            var b = createTemporaryObject(bannerComponent, host)
+            var timer = findChild(b, "bannerTimer")
+            var anim = findChild(b, "chatroomAnim")
+            compare(timer.interval, 40)
+            compare(anim.sourceSize, Qt.size(120, 120))
+            compare([anim.width, anim.height], [60, 60])
+            anim.idx = 54
+            timer.triggered()
+            compare(anim.idx, 0)
+            compare(String(anim.source), host.assets + "chatroom_frames/f0.svg")
+            b.visible = false
+            verify(!timer.running)
         }
 
         function test_paneBtn() {

@@ -38,6 +38,7 @@ Item {
         }
 
         DragHandler {
+            objectName: "mainCardDrag"
             target: null
             enabled: !root.full
             onActiveChanged: {

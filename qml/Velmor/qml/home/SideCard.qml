@@ -45,6 +45,7 @@ Item {
         }
 
         DragHandler {
+            objectName: "sideCardDrag"
             target: null
             enabled: !root.full
             onActiveChanged: {
