@@ -239,6 +239,18 @@ Item {
             compare(home.mainPane, "chat")
         }
 
+        function test_logoFramesWrap() {
+            var home = makeHome()
+            var logo = findChild(home, "sideLogo")
+            var timer = findChild(home, "logoTimer")
+            compare(timer.interval, 16)
+            compare(logo.sourceSize, Qt.size(156, 156))
+            logo.idx = 48
+            timer.triggered()
+            compare(logo.idx, 0)
+            compare(String(logo.source), "qrc:/qt/qml/Velmor/assets/logo_frames/f0.svg")
+        }
+
         function test_playingVoiceClearedWhenPlaybackStops() {
             var home = makeHome()
             Voice.playing = true
