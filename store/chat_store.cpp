@@ -848,29 +848,62 @@ qint64 jsonInteger(const QJsonValue &v)
     return 0;
 }
 
-// One statement: a new id is inserted (the conversation's preview, time and
-// unread count follow in the schema's trigger), an existing id of the same
-// conversation gets its text, status, attachment and delivery state, and an
-// existing id of another conversation changes nothing.
-bool writeMessage(Session &s, const MessageRecord &m)
+enum class Write { Inserted, Updated, Refused, Failed };
+
+// A new id is inserted in one statement. An existing id of the same
+// conversation gets its text, status, attachment and delivery state; one of
+// another conversation changes nothing. The conversation's preview is left
+// to the caller (see Preview).
+Write writeMessage(Session &s, const MessageRecord &m)
 {
-    static const QString sql =
-        messageLayout().insert("INSERT", "messages")
-        + QLatin1String(" ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET text=excluded.text, "
-                        "status=excluded.status, attachment=excluded.attachment, "
-                        "delivery_state=excluded.delivery_state WHERE messages.conversation_id=excluded.conversation_id");
-    Stmt st(s.conn(), sql);
-    messageLayout().bind(st, s.owner(), m);
-    if (!st.exec())
-        return false;
+    static const QString insert =
+        messageLayout().insert("INSERT", "messages") + QLatin1String(" ON CONFLICT(owner_raw_public_key,id) DO NOTHING");
+    {
+        Stmt st(s.conn(), insert);
+        messageLayout().bind(st, s.owner(), m);
+        if (!st.exec())
+            return Write::Failed;
+        if (st.rowsAffected() == 1)
+            return Write::Inserted;
+    }
+    Stmt st(s.conn(), QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
+                                     "WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+            {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id, m.conversation_id});
+    if (!st.ok())
+        return Write::Failed;
     if (st.rowsAffected() != 1) {
         // Ids come from peers: one that names a message of another
         // conversation must not overwrite it.
         qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
-        return false;
+        return Write::Refused;
     }
-    return true;
+    return Write::Updated;
 }
+
+// What inserted messages leave on their conversation: the last one's text
+// and time, and one unread for each incoming one that is not a system
+// notice. The row stays hidden when it is: a cleared conversation comes
+// back only when it is ensured again.
+struct Preview
+{
+    QString text;
+    qint64 time = 0;
+    int unread = 0;
+
+    void add(const MessageRecord &m)
+    {
+        text = m.text;
+        time = m.created_at;
+        const bool system = m.content_type == QLatin1String("system") || !m.system_event_type.isEmpty();
+        unread += (!m.is_outgoing && !system) ? 1 : 0;
+    }
+    bool write(Session &s, const QString &conversationId) const
+    {
+        return s.run(QStringLiteral("UPDATE conversations SET last_message=?, last_timestamp=?, "
+                                    "unread_count=unread_count+? WHERE owner_raw_public_key=? AND id=?"),
+                     {text, time, unread, s.owner(), conversationId});
+    }
+};
 
 bool insertMember(Session &s, const SuperGroupMemberRecord &m)
 {
@@ -1157,7 +1190,56 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     if (m.id.isEmpty())
         return false;
     Session s(*d);
-    return velmor::store::writeMessage(s, m);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    switch (velmor::store::writeMessage(s, m)) {
+    case velmor::store::Write::Inserted: {
+        velmor::store::Preview preview;
+        preview.add(m);
+        return preview.write(s, m.conversation_id) && tx.finish();
+    }
+    case velmor::store::Write::Updated:
+        return tx.finish();
+    default:
+        return false;
+    }
+}
+
+bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool> *stored)
+{
+    if (stored)
+        stored->clear();
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    QList<bool> results;
+    results.reserve(messages.size());
+    // Each conversation's preview is written once, after its messages.
+    QHash<QString, velmor::store::Preview> previews;
+    for (const MessageRecord &m : messages) {
+        velmor::store::Write write = velmor::store::Write::Refused;
+        if (!m.id.isEmpty()) {
+            // A refused id changes nothing and fails nothing else; a failed
+            // statement fails the whole batch.
+            write = velmor::store::writeMessage(s, m);
+            if (write == velmor::store::Write::Failed)
+                return false;
+            if (write == velmor::store::Write::Inserted)
+                previews[m.conversation_id].add(m);
+        }
+        results.append(write == velmor::store::Write::Inserted || write == velmor::store::Write::Updated);
+    }
+    for (auto it = previews.cbegin(); it != previews.cend(); ++it) {
+        if (!it.value().write(s, it.key()))
+            return false;
+    }
+    if (!tx.finish())
+        return false;
+    if (stored)
+        *stored = std::move(results);
+    return true;
 }
 
 bool ChatStore::messageExists(const QString &id)

@@ -77,6 +77,11 @@ public:
     // attachment and delivery_state only, and only when the stored message
     // is of the same conversation (false otherwise).
     bool upsertMessage(const velmor::chat::MessageRecord &message);
+    // Every message as upsertMessage() does, in one transaction (one relay
+    // pull is one write). False, and nothing written, when the transaction
+    // fails; a refused or empty id fails only its own entry of `stored`
+    // (one per message, in order, set when the batch is written).
+    bool upsertMessages(const QList<velmor::chat::MessageRecord> &messages, QList<bool> *stored = nullptr);
     bool messageExists(const QString &id);
     QString messageContentDigest(const QString &id);
     std::optional<velmor::chat::MessageRecord> messageById(const QString &id);

@@ -368,16 +368,6 @@ bool createIndexes(QSqlDatabase &db, const TableDef &table, QString *error)
     });
 }
 
-// A new message becomes its conversation's preview and time, and an
-// incoming one that is not a system notice adds one unread, in the same
-// statement as the insert. A hidden conversation stays hidden: a cleared
-// conversation comes back only when it is ensured again.
-constexpr const char *kMessagePreviewTrigger =
-    "CREATE TRIGGER messages_preview AFTER INSERT ON messages BEGIN "
-    "UPDATE conversations SET last_message=NEW.text, last_timestamp=NEW.created_at, "
-    "unread_count=unread_count+(NEW.is_outgoing=0 AND NEW.content_type<>'system' AND NEW.system_event_type='') "
-    "WHERE owner_raw_public_key=NEW.owner_raw_public_key AND id=NEW.conversation_id; END";
-
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
@@ -410,14 +400,14 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
     // Every version is brought to the current layout by the same idempotent
     // steps, so a file that skipped versions (or was hand-edited) still ends
     // up complete.
-    // The trigger names both tables: it is dropped while they may be rebuilt
-    // (renaming a table checks every trigger's references) and made again.
+    // A file of an earlier version 3 layout has a trigger that wrote the
+    // conversation's preview on every insert; the store writes it itself
+    // (once per conversation in a batch), so the trigger goes.
     bool ok = run(db, QStringLiteral("DROP TRIGGER IF EXISTS messages_preview"), error)
               && std::all_of(tables().begin(), tables().end(), [&](const TableDef &table) {
                      return conformTable(db, table, ownerKey, version <= kSchemaVersion, error)
                             && createIndexes(db, table, error);
-                 })
-              && run(db, QString::fromLatin1(kMessagePreviewTrigger), error);
+                 });
     // Written also when unchanged: a file that cannot be written fails here.
     if (ok)
         ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(std::max(version, kSchemaVersion)), error);

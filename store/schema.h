@@ -16,7 +16,7 @@ constexpr int kSchemaVersion = 3;
 // missing tables, adds missing columns with their defaults, rebuilds a
 // table whose primary key is not the current one (copying every row; rows of
 // a table that had no owner column go to `ownerKey`), creates the indexes
-// and triggers and records kSchemaVersion. A file written by a newer build keeps its
+// and records kSchemaVersion. A file written by a newer build keeps its
 // higher version. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
 

@@ -114,6 +114,12 @@ void TestCrypto::base64UrlRejects_data()
     QTest::newRow("length 1 mod 4") << "Zm9vY";
     QTest::newRow("non-latin") << QString::fromUtf8("Zm9v你");
     QTest::newRow("nul") << QString(QChar(0)) + "AAA";
+    // Characters past ASCII whose low byte is a letter of the alphabet.
+    QTest::newRow("U+0141 in a group") << QString(QChar(0x0141)) + "AAA";
+    QTest::newRow("U+0141 in the tail") << "Zm9v" + QString(QChar(0x0141)) + "A";
+    QTest::newRow("U+0080") << QString(QChar(0x80)) + "AAA";
+    QTest::newRow("bad character in the tail") << "Zm9vY!";
+    QTest::newRow("bad character in a later group") << "Zm9vYmFy*mF6";
     // Non-zero unused bits: only the canonical text of a byte string decodes.
     QTest::newRow("non-canonical 2") << "Zh";
     QTest::newRow("non-canonical 3") << "Zm9";
@@ -131,6 +137,7 @@ void TestCrypto::base64UrlRoundTripAllLengths()
         const QByteArray bytes = velmor::crypto::randomBytes(n);
         const QString text = base64UrlEncode(bytes);
         QVERIFY(!text.contains('=') && !text.contains('+') && !text.contains('/'));
+        QCOMPARE(text, QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)));
         QCOMPARE(base64UrlDecode(text), bytes);
     }
 }
