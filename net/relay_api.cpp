@@ -12,6 +12,9 @@
 #include <QJsonValue>
 #include <QSet>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
 
 namespace velmor::chat {
 
@@ -20,6 +23,9 @@ using velmor::net::RelayAuthSession;
 using velmor::net::ServiceError;
 
 namespace {
+
+// Below this many envelopes a pull is verified on the calling thread alone.
+constexpr qsizetype kParallelValidationMinimum = 4;
 
 const QString kMessageNotifyType = QStringLiteral("message");
 const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
@@ -207,18 +213,26 @@ QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QStrin
     for (const QJsonValue &entry : array) {
         // Something that is not an object has no id to skip or acknowledge
         // it by; it is not an envelope at all.
-        if (!entry.isObject())
-            continue;
-        RawEnvelope raw = envelopeFromJson(entry.toObject());
+        if (entry.isObject())
+            envelopes.append(envelopeFromJson(entry.toObject()));
+    }
+    // Each verification is independent of the others and costs far more
+    // than reading the reply: a pull's envelopes are verified in parallel
+    // (the calling thread takes part, so a pool thread waits on no one).
+    const auto validate = [&](RawEnvelope &raw) {
         const velmor::identity::EnvelopeVerdict verdict =
             velmor::identity::validateEnvelope(toEnvelope(raw), now, recipientPubkey);
         raw.valid = verdict.valid;
         raw.rejectReason = verdict.valid ? QString()
-                                         : (verdict.reason.isEmpty() ? QStringLiteral("invalid")
-                                                                     : verdict.reason);
+                                         : (verdict.reason.isEmpty() ? QStringLiteral("invalid") : verdict.reason);
+    };
+    if (envelopes.size() >= kParallelValidationMinimum)
+        QtConcurrent::blockingMap(envelopes, validate);
+    else
+        std::for_each(envelopes.begin(), envelopes.end(), validate);
+    for (const RawEnvelope &raw : std::as_const(envelopes)) {
         if (!raw.valid)
             qWarning().noquote() << "[CHAT-INBOUND] rejected" << raw.messageId << raw.rejectReason;
-        envelopes.append(raw);
     }
     return envelopes;
 }

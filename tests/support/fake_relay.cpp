@@ -194,6 +194,12 @@ FakeReply FakeRelay::handlePull(const QHttpServerRequest &request)
         return unauthorized();
     const QJsonObject body = jsonBody(request);
     rememberBody(QStringLiteral("/v1/message/pull"), body);
+    {
+        QMutexLocker locker(&m_mutex);
+        const auto prepared = m_preparedPulls.constFind(owner);
+        if (prepared != m_preparedPulls.cend())
+            return FakeReply{200, prepared.value()};
+    }
     int limit = body.value(QStringLiteral("limit")).toInt(100);
     limit = qBound(1, limit, 500);
     QJsonArray envelopes;
@@ -314,6 +320,16 @@ void FakeRelay::enqueueRaw(const QString &recipientKey, const QJsonObject &envel
     }
     const QString id = stringField(envelope, "message_id");
     m_http.runOnServerThread([this, recipient, id]() { notifyRecipient(recipient, id); });
+}
+
+void FakeRelay::setPreparedPull(const QString &recipientKey, const QByteArray &body)
+{
+    const QString recipient = canonicalKeyText(recipientKey);
+    QMutexLocker locker(&m_mutex);
+    if (body.isEmpty())
+        m_preparedPulls.remove(recipient);
+    else
+        m_preparedPulls.insert(recipient, body);
 }
 
 void FakeRelay::markSeen(const QString &publicKeyText)

@@ -51,6 +51,10 @@ public:
     // Puts an envelope (wire JSON) straight into a recipient's queue,
     // bypassing every check; for tampered and odd envelopes.
     void enqueueRaw(const QString &recipientKey, const QJsonObject &envelope);
+    // Every later pull of the recipient is answered with these bytes as
+    // they are, whatever its queue holds (benchmarks of the client leave
+    // out the relay's own JSON work this way); empty bytes end it.
+    void setPreparedPull(const QString &recipientKey, const QByteArray &body);
     // Marks a key as known to the relay, as if it had logged in once.
     void markSeen(const QString &publicKeyText);
 
@@ -81,6 +85,7 @@ private:
 
     mutable QMutex m_mutex;
     QHash<QString, QList<QJsonObject>> m_queues; // canonical recipient key -> envelopes
+    QHash<QString, QByteArray> m_preparedPulls;   // canonical recipient key -> pull reply
     QSet<QString> m_seen;
     QHash<QString, QJsonObject> m_lastBodies;
     bool m_refuseBatch = false;
