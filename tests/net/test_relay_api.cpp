@@ -51,6 +51,7 @@ private slots:
     void compressedRecipientKeyIsAddressedCanonically();
     void rejectedEnvelopesComeBackWithTheirReason_data();
     void rejectedEnvelopesComeBackWithTheirReason();
+    void largePullKeepsEachVerdictInOrder();
     void malformedPullRepliesNeverCrash_data();
     void malformedPullRepliesNeverCrash();
     void pullFailuresGiveAnEmptyList();
@@ -308,6 +309,41 @@ void RelayApiTest::rejectedEnvelopesComeBackWithTheirReason()
 
     QCOMPARE(RelayApi::ack({bad.messageId, goodId}).ackedIds.size(), 2);
     QCOMPARE(m_relay.queueSize(bobKey), 0);
+}
+
+// A pull large enough to be verified in parallel: every envelope keeps its
+// own verdict and its place in the relay's order.
+void RelayApiTest::largePullKeepsEachVerdictInOrder()
+{
+    const QString bobKey = m_bob.publicKeyText();
+    QStringList ids;
+    QList<bool> sound;
+    for (int i = 0; i < 40; ++i) {
+        if (i % 3 != 1) {
+            ids << enqueueValid(m_alice, m_bob);
+            sound << true;
+            continue;
+        }
+        const QString box = Ecies::seal(m_bob.publicKey, QByteArray(R"({"type":"text","text":"x"})"));
+        const Envelope envelope = velmor::identity::signEnvelope(m_alice, bobKey, box, newId(), now());
+        QJsonObject wire = RelayApi::envelopeToJson(envelope);
+        wire["created_at"] = double(envelope.createdAt - 1); // no longer what was signed
+        m_relay.enqueueRaw(bobKey, wire);
+        ids << envelope.messageId;
+        sound << false;
+    }
+    signInAs(m_bob);
+    for (int i = 0; i < sound.count(false); ++i)
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^\\[CHAT-INBOUND\\] rejected .* bad_signature$")));
+    const QList<RawEnvelope> pulled = RelayApi::pull();
+    QCOMPARE(pulled.size(), ids.size());
+    for (int i = 0; i < pulled.size(); ++i) {
+        QCOMPARE(pulled.at(i).messageId, ids.at(i));
+        QCOMPARE(pulled.at(i).valid, sound.at(i));
+        QCOMPARE(pulled.at(i).rejectReason, sound.at(i) ? QString() : QStringLiteral("bad_signature"));
+    }
+    QCOMPARE(RelayApi::ack(ids).ackedIds.size(), ids.size());
 }
 
 void RelayApiTest::malformedPullRepliesNeverCrash_data()
