@@ -5,7 +5,12 @@
 #include "identity/envelope.h"
 #include "identity/identity.h"
 
+#include "bench/bench_ratio.h"
+
 #include <benchmark/benchmark.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
 #include <openssl/rand.h>
 #include <secp256k1.h>
 #include <secp256k1_ecdh.h>
@@ -198,6 +203,136 @@ void BM_BareEcdhPlusVerify(benchmark::State &state)
 }
 BENCHMARK(BM_BareEcdhPlusVerify);
 
+// ---- 64 KiB boxes beside OpenSSL and libsecp256k1 doing the same work ----------
+
+const QByteArray &plain64k()
+{
+    static const QByteArray bytes = crypto::randomBytes(64 * 1024);
+    return bytes;
+}
+
+void BM_Seal64k(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Ecies::seal(bob().publicKey, plain64k()));
+}
+BENCHMARK(BM_Seal64k)->UseRealTime();
+
+void BM_Open64k(benchmark::State &state)
+{
+    const QString box = Ecies::seal(bob().publicKey, plain64k());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Ecies::open(box, bob().privateKey));
+}
+BENCHMARK(BM_Open64k)->UseRealTime();
+
+const unsigned char *uc(const QByteArray &b) { return reinterpret_cast<const unsigned char *>(b.constData()); }
+
+// HKDF-SHA-256 as OpenSSL's documentation shows it.
+void bareHkdf(const unsigned char *ikm, const unsigned char *salt, size_t saltLen, unsigned char *out)
+{
+    static EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+    EVP_KDF_CTX *ctx = EVP_KDF_CTX_new(kdf);
+    char digest[] = "SHA256";
+    char info[] = "velmor.e2e.secp256k1.v1";
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+                           OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<unsigned char *>(ikm), 32),
+                           OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<unsigned char *>(salt), saltLen),
+                           OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, info, sizeof info - 1),
+                           OSSL_PARAM_construct_end()};
+    EVP_KDF_derive(ctx, out, 32, params);
+    EVP_KDF_CTX_free(ctx);
+}
+
+// The box text through OpenSSL's Base64 (after mapping the URL alphabet),
+// ECDH, HKDF and ChaCha20-Poly1305, the header as associated data.
+void BM_Bare_Open64k(benchmark::State &state)
+{
+    secp256k1_context *ctx = bareContext();
+    const QString box = Ecies::seal(bob().publicKey, plain64k());
+    const QByteArray recipient33 = crypto::publicKeyFromSecret(bob().privateKey, true);
+    for (auto _ : state) {
+        QByteArray text = box.toLatin1();
+        for (char &c : text)
+            c = c == '-' ? '+' : c == '_' ? '/' : c;
+        while (text.size() % 4)
+            text.append('=');
+        QByteArray raw(text.size() / 4 * 3, Qt::Uninitialized);
+        int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(raw.data()), uc(text), int(text.size()));
+        n -= int(text.count('=')); // EVP_DecodeBlock counts the padding as zero bytes
+        const unsigned char *b = uc(raw);
+        secp256k1_pubkey ephemeral;
+        unsigned char shared[32], key[32], salt[66];
+        secp256k1_ec_pubkey_parse(ctx, &ephemeral, b + 2, 33);
+        secp256k1_ecdh(ctx, shared, &ephemeral, uc(bob().privateKey), copyX, nullptr);
+        std::memcpy(salt, b + 2, 33);
+        std::memcpy(salt + 33, recipient33.constData(), 33);
+        bareHkdf(shared, salt, 66, key);
+        const int header = 47, ctLen = n - header - 16;
+        QByteArray out(ctLen, Qt::Uninitialized);
+        EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
+        int len = 0;
+        EVP_DecryptInit_ex(c, EVP_chacha20_poly1305(), nullptr, key, b + 35);
+        EVP_DecryptUpdate(c, nullptr, &len, b, header);
+        EVP_DecryptUpdate(c, reinterpret_cast<unsigned char *>(out.data()), &len, b + header, ctLen);
+        EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_AEAD_SET_TAG, 16, const_cast<unsigned char *>(b + header + ctLen));
+        const bool ok = EVP_DecryptFinal_ex(c, reinterpret_cast<unsigned char *>(out.data()) + len, &len) == 1;
+        EVP_CIPHER_CTX_free(c);
+        if (!ok)
+            state.SkipWithError("did not open");
+        benchmark::DoNotOptimize(out);
+    }
+}
+BENCHMARK(BM_Bare_Open64k)->UseRealTime();
+
+void BM_Bare_Seal64k(benchmark::State &state)
+{
+    secp256k1_context *ctx = bareContext();
+    secp256k1_pubkey recipient;
+    secp256k1_ec_pubkey_parse(ctx, &recipient, uc(bob().publicKey), 65);
+    const QByteArray recipient33 = crypto::publicKeyFromSecret(bob().privateKey, true);
+    const QByteArray &plain = plain64k();
+    for (auto _ : state) {
+        unsigned char secret[32], shared[32], key[32], salt[66];
+        RAND_bytes(secret, 32);
+        secp256k1_pubkey ephemeral;
+        secp256k1_ec_pubkey_create(ctx, &ephemeral, secret);
+        QByteArray box(47 + plain.size() + 16, Qt::Uninitialized);
+        auto *b = reinterpret_cast<unsigned char *>(box.data());
+        b[0] = 1;
+        b[1] = 0;
+        size_t len33 = 33;
+        secp256k1_ec_pubkey_serialize(ctx, b + 2, &len33, &ephemeral, SECP256K1_EC_COMPRESSED);
+        secp256k1_ecdh(ctx, shared, &recipient, secret, copyX, nullptr);
+        std::memcpy(salt, b + 2, 33);
+        std::memcpy(salt + 33, recipient33.constData(), 33);
+        bareHkdf(shared, salt, 66, key);
+        RAND_bytes(b + 35, 12);
+        EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
+        int len = 0;
+        EVP_EncryptInit_ex(c, EVP_chacha20_poly1305(), nullptr, key, b + 35);
+        EVP_EncryptUpdate(c, nullptr, &len, b, 47);
+        EVP_EncryptUpdate(c, b + 47, &len, uc(plain), int(plain.size()));
+        EVP_EncryptFinal_ex(c, b + 47 + len, &len);
+        EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_AEAD_GET_TAG, 16, b + 47 + plain.size());
+        EVP_CIPHER_CTX_free(c);
+        QByteArray text(4 * ((box.size() + 2) / 3) + 1, Qt::Uninitialized);
+        const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(text.data()), b, int(box.size()));
+        text.truncate(n);
+        while (text.endsWith('='))
+            text.chop(1);
+        for (char &ch : text)
+            ch = ch == '+' ? '-' : ch == '/' ? '_' : ch;
+        benchmark::DoNotOptimize(QString::fromLatin1(text));
+    }
+}
+BENCHMARK(BM_Bare_Seal64k)->UseRealTime();
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    return velmor::bench::runWithRatios(argc, argv,
+                                        {{"BM_Open64k/real_time", "BM_Bare_Open64k/real_time", 1.5},
+                                         {"BM_Seal64k/real_time", "BM_Bare_Seal64k/real_time", 1.5}});
+}
