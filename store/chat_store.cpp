@@ -540,12 +540,20 @@ public:
         Member member;
     };
 
-    Layout(std::initializer_list<Column> columns) : m_columns(columns)
+    Layout(std::initializer_list<Column> columns) : Layout(QList<Column>(columns)) {}
+
+    // The named columns only, in the given order.
+    Layout subset(std::initializer_list<const char *> names) const
     {
-        QStringList names;
-        for (const Column &c : m_columns)
-            names << QLatin1String(c.name);
-        m_names = names.join(QLatin1Char(','));
+        QList<Column> picked;
+        for (const char *name : names) {
+            const auto it = std::find_if(m_columns.cbegin(), m_columns.cend(),
+                                         [name](const Column &c) { return qstrcmp(c.name, name) == 0; });
+            Q_ASSERT(it != m_columns.cend());
+            if (it != m_columns.cend())
+                picked.append(*it);
+        }
+        return Layout(picked);
     }
 
     // "a,b,c" for SELECT and INSERT lists.
@@ -628,6 +636,14 @@ public:
     }
 
 private:
+    explicit Layout(const QList<Column> &columns) : m_columns(columns)
+    {
+        QStringList names;
+        for (const Column &c : m_columns)
+            names << QLatin1String(c.name);
+        m_names = names.join(QLatin1Char(','));
+    }
+
     QList<Column> m_columns;
     QString m_names;
 };
@@ -661,21 +677,9 @@ const Layout<MessageRecord> &messageLayout()
 // The columns that a list of messages shows.
 const Layout<MessageRecord> &shownMessageLayout()
 {
-    using R = MessageRecord;
-    static const Layout<R> layout{
-        {"id", &R::id},
-        {"text", &R::text},
-        {"created_at", &R::created_at},
-        {"is_outgoing", &R::is_outgoing},
-        {"status", &R::status},
-        {"attachment", &R::attachment},
-        {"sender_address", &R::sender_address},
-        {"sender_display_name", &R::sender_display_name},
-        {"sender_avatar_kind", &R::sender_avatar_kind},
-        {"sender_avatar_id", &R::sender_avatar_id},
-        {"content_type", &R::content_type},
-        {"system_event_type", &R::system_event_type},
-    };
+    static const Layout<MessageRecord> layout = messageLayout().subset(
+        {"id", "text", "created_at", "is_outgoing", "status", "attachment", "sender_address", "sender_display_name",
+         "sender_avatar_kind", "sender_avatar_id", "content_type", "system_event_type"});
     return layout;
 }
 
