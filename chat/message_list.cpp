@@ -34,7 +34,7 @@ void MessageList::rebuild(const QString &peer)
         return;
     }
     const QString conversationId = conversationIdForPeer(peer);
-    rebuild(conversationId.isEmpty() ? QList<MessageRecord>() : ChatStore::instance().messages(conversationId),
+    rebuild(conversationId.isEmpty() ? QList<MessageRecord>() : ChatStore::instance().shownMessages(conversationId),
             peer);
 }
 
