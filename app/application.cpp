@@ -5,6 +5,7 @@
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
 #include "voice/voice_io.h"
+#include "voice/voice_room_controller.h"
 
 #include <QApplication>
 #include <QQmlApplicationEngine>
@@ -16,6 +17,18 @@ namespace velmor::app {
 QUrl mainWindowUrl()
 {
     return QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/Main.qml"));
+}
+
+void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice,
+                        VoiceRoomController &voiceRoom)
+{
+    QObject::connect(&chat, &ChatController::superGroupEvent, &voiceRoom,
+                     &VoiceRoomController::handleSuperGroupEvent);
+    QObject::connect(&chat, &ChatController::lifecycleRestored, &voiceRoom, &VoiceRoomController::refreshStatus);
+    // Log-out ends the room and the playback before the session they belong
+    // to is cleared (the signal comes first in AppController::logout).
+    QObject::connect(&app, &AppController::loggingOut, &voiceRoom, &VoiceRoomController::leaveRoom);
+    QObject::connect(&app, &AppController::loggingOut, &voice, &VoiceIO::stopPlayback);
 }
 
 int runApplication(int &argc, char **argv, const StartOptions &options)
@@ -30,6 +43,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     AppController app;
     ChatController chat;
     VoiceIO voice;
+    VoiceRoomController voiceRoom;
     DesktopNotifier notifier(&chat);
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
@@ -38,9 +52,9 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     context->setContextProperty(QStringLiteral("App"), &app);
     context->setContextProperty(QStringLiteral("Chat"), &chat);
     context->setContextProperty(QStringLiteral("Voice"), &voice);
+    context->setContextProperty(QStringLiteral("VoiceRoom"), &voiceRoom);
 
-    // Log-out ends what plays before the session it belongs to is cleared.
-    QObject::connect(&app, &AppController::loggingOut, &voice, &VoiceIO::stopPlayback);
+    connectControllers(app, chat, voice, voiceRoom);
 
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,

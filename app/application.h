@@ -12,6 +12,8 @@
 class AppController;
 class ChatController;
 class QQmlApplicationEngine;
+class VoiceIO;
+class VoiceRoomController;
 
 namespace velmor::app {
 
@@ -24,6 +26,13 @@ struct StartOptions
     // Called once the window is loaded and before the event loop runs.
     std::function<void(QQmlApplicationEngine &, AppController &)> afterLoad;
 };
+
+// The connections between the controllers: the chat session's realtime
+// events reach the voice rooms, each start or recovery of the session reads
+// the room status again, and log-out first leaves the room and stops
+// playback.
+void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice,
+                        VoiceRoomController &voiceRoom);
 
 // Everything main() does; returns the event loop's exit code, -1 when the
 // window could not be created.

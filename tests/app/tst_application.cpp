@@ -104,6 +104,7 @@ import QtQuick.Window
 Window {
     Component.onCompleted: {
         console.log("controllers", typeof App.generateAndLogin, typeof Chat.start, typeof Voice.stopPlayback,
+                    typeof VoiceRoom.handleSuperGroupEvent,
                     App.loggedIn, App.hasSavedIdentity(), Qt.application.name, Qt.application.organization)
         Qt.exit(7)
     }
@@ -111,7 +112,7 @@ Window {
 )");
     const ChildResult result = runStart(url, m_dir.filePath(QStringLiteral("data")));
     QCOMPARE(result.exitCode, 7);
-    QVERIFY2(result.output.contains(QStringLiteral("controllers function function function false false Pelorin Quillet")),
+    QVERIFY2(result.output.contains(QStringLiteral("controllers function function function function false false Pelorin Quillet")),
              qPrintable(result.output));
     QVERIFY2(result.output.contains(QStringLiteral("roots 1 windows 1")), qPrintable(result.output));
 }
