@@ -158,6 +158,28 @@ private slots:
         QCOMPARE(store().conversationByPeer(kPeer)->last_message, QStringLiteral("c"));
     }
 
+    // A file of the earlier version 3 layout kept the preview with a trigger
+    // on every insert; with it left in place each new message would count
+    // twice as unread.
+    void previewTriggerOfAnEarlierLayoutIsDropped()
+    {
+        m_path = freshPath(QStringLiteral("trigger"));
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString conv = store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("p")).id;
+        store().close();
+        {
+            SideConnection side(m_path);
+            QVERIFY(side.exec(QStringLiteral(
+                "CREATE TRIGGER messages_preview AFTER INSERT ON messages BEGIN UPDATE conversations SET "
+                "unread_count=unread_count+1 WHERE owner_raw_public_key=NEW.owner_raw_public_key AND "
+                "id=NEW.conversation_id; END")));
+        }
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("one"), conv, QStringLiteral("one"), 10)));
+        QVERIFY(store().upsertMessages({message(QStringLiteral("two"), conv, QStringLiteral("two"), 20)}));
+        QCOMPARE(store().conversationByPeer(kPeer)->unread_count, 2);
+    }
+
     void closedStoreRefusesABatch()
     {
         QList<bool> stored{true};
