@@ -824,7 +824,8 @@ QJsonDocument readProfile(Row &r)
 
 std::optional<ConversationRecord> conversationById(Session &s, const QString &id)
 {
-    return s.first(conversationLayout().select("conversations", "AND id=?"), {s.owner(), id}, conversationLayout());
+    static const QString sql = conversationLayout().select("conversations", "AND id=?");
+    return s.first(sql, {s.owner(), id}, conversationLayout());
 }
 
 // States of a notification event that a decision has closed: they get a
@@ -1094,16 +1095,16 @@ std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &p
     if (peerKey.isEmpty())
         return std::nullopt;
     Session s(*d);
-    return s.first(conversationLayout().select("conversations", "AND peer_raw_public_key=? LIMIT 1"),
-                   {s.owner(), peerKey}, conversationLayout());
+    static const QString sql = conversationLayout().select("conversations", "AND peer_raw_public_key=? LIMIT 1");
+    return s.first(sql, {s.owner(), peerKey}, conversationLayout());
 }
 
 QList<ConversationRecord> ChatStore::visibleConversations(bool *ok)
 {
     Session s(*d);
-    return s.rows(conversationLayout().select("conversations",
-                              "AND hidden_from_chats=0 ORDER BY last_timestamp DESC"),
-                  {s.owner()}, conversationLayout(), ok);
+    static const QString sql =
+        conversationLayout().select("conversations", "AND hidden_from_chats=0 ORDER BY last_timestamp DESC");
+    return s.rows(sql, {s.owner()}, conversationLayout(), ok);
 }
 
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
@@ -1338,15 +1339,15 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
 std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
 {
     Session s(*d);
-    return s.first(contactLayout().select("contacts", "AND wallet_public_key=?"),
-                   {s.owner(), publicKey}, contactLayout());
+    static const QString sql = contactLayout().select("contacts", "AND wallet_public_key=?");
+    return s.first(sql, {s.owner(), publicKey}, contactLayout());
 }
 
 QList<ContactRecord> ChatStore::contacts(bool *ok)
 {
     Session s(*d);
-    return s.rows(contactLayout().select("contacts", "ORDER BY updated_at DESC"), {s.owner()},
-                  contactLayout(), ok);
+    static const QString sql = contactLayout().select("contacts", "ORDER BY updated_at DESC");
+    return s.rows(sql, {s.owner()}, contactLayout(), ok);
 }
 
 bool ChatStore::upsertContact(const ContactRecord &c)
