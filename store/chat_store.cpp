@@ -309,7 +309,10 @@ public:
             bind(index, value.toString());
             break;
         case QMetaType::QByteArray:
-            bind(index, QString::fromUtf8(value.toByteArray()));
+            if (m_stmt) {
+                m_keep.push_back(value.toByteArray());
+                sqlite3_bind_blob(m_stmt, index, m_keep.back().constData(), int(m_keep.back().size()), SQLITE_STATIC);
+            }
             break;
         case QMetaType::Bool:
         case QMetaType::Int:

@@ -193,6 +193,48 @@ void BM_Bare_InsertOne(benchmark::State &state)
 }
 BENCHMARK(BM_Bare_InsertOne)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The same row and the conversation's preview, as the store writes them, in
+// one transaction.
+void BM_Bare_InsertOneWithPreview(benchmark::State &state)
+{
+    const QString path = freshFile("bare-preview");
+    QString conv;
+    {
+        ChatStore store;
+        store.open(kOwner, path);
+        conv = store.ensureGroupConversation(QStringLiteral("one"), QStringLiteral("One")).id;
+    }
+    Bare bare(path);
+    sqlite3_stmt *insert = bare.prepare(kBareInsert);
+    sqlite3_stmt *begin = bare.prepare("BEGIN IMMEDIATE");
+    sqlite3_stmt *commit = bare.prepare("COMMIT");
+    sqlite3_stmt *preview = bare.prepare("UPDATE conversations SET last_message=?, last_timestamp=?, "
+                                         "unread_count=unread_count+1 WHERE owner_raw_public_key=? AND id=?");
+    const QByteArray owner = kOwner.toUtf8(), id = conv.toUtf8();
+    int i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const MessageRecord m = benchMessage(i++, conv);
+        state.ResumeTiming();
+        sqlite3_step(begin);
+        sqlite3_reset(begin);
+        const bool inserted = bareInsert(insert, kOwner, m);
+        const QByteArray text = m.text.toUtf8();
+        sqlite3_bind_text(preview, 1, text.constData(), int(text.size()), SQLITE_STATIC);
+        sqlite3_bind_int64(preview, 2, m.created_at);
+        sqlite3_bind_text(preview, 3, owner.constData(), int(owner.size()), SQLITE_STATIC);
+        sqlite3_bind_text(preview, 4, id.constData(), int(id.size()), SQLITE_STATIC);
+        const bool previewed = sqlite3_step(preview) == SQLITE_DONE;
+        sqlite3_reset(preview);
+        if (!inserted || !previewed || sqlite3_step(commit) != SQLITE_DONE)
+            state.SkipWithError("write failed");
+        sqlite3_reset(commit);
+    }
+    for (sqlite3_stmt *st : {insert, begin, commit, preview})
+        sqlite3_finalize(st);
+}
+BENCHMARK(BM_Bare_InsertOneWithPreview)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 QList<MessageRecord> batchOf(int round, const QString &conv)
 {
     QList<MessageRecord> batch;
@@ -398,6 +440,7 @@ int main(int argc, char **argv)
         argc, argv,
         {
             {"BM_UpsertOne/real_time", "BM_Bare_InsertOne/real_time", 1.3},
+            {"BM_UpsertOne/real_time", "BM_Bare_InsertOneWithPreview/real_time", 0},
             {"BM_UpsertBatch1000/real_time", "BM_Bare_InsertBatch1000/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:0/real_time", "BM_Bare_ReadLongConversation/shown:0/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:1/real_time", "BM_Bare_ReadLongConversation/shown:1/real_time", 1.2},
