@@ -1,5 +1,6 @@
 #include "chat/chat_controller.h"
 
+#include "chat/messaging_parts.h"
 #include "chat/peer_keys.h"
 #include "groups/group_card.h"
 #include "identity/content.h"
@@ -21,6 +22,7 @@ ChatController::ChatController(QObject *parent)
     connect(&m_pullTimer, &QTimer::timeout, this, &ChatController::onPullTimer);
     m_ackFlushTimer.setInterval(kAckFlushIntervalMs);
     connect(&m_ackFlushTimer, &QTimer::timeout, this, &ChatController::retryPendingAcks);
+    setUpMessaging();
 
     watchReachability(true);
 }

@@ -34,6 +34,12 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
+
+namespace velmor::chat {
+struct MessagingParts;
+}
+
 class ChatController : public QObject, private velmor::chat::ChatHost
 {
     Q_OBJECT
@@ -78,7 +84,7 @@ public:
     QString currentGroupKind() const;
     QString currentGroupSubtitle() const;
     bool currentCanSend() const;
-    bool syncing() const { return m_syncing; }
+    bool syncing() const;
     QVariantMap lastError() const { return m_errors.lastError(); }
     bool discoveryBusy() const { return m_discoveryBusy; }
     QVariantMap discoveryResult() const { return m_discoveryResult; }
@@ -110,6 +116,9 @@ public:
     // What the feature parts are built on (session, jobs, errors, list
     // reloads); handed to each part, and to tests that drive a job.
     velmor::chat::ChatHost &host() { return *this; }
+    // The inbox, acknowledgement, sending and push-socket parts (tests drive
+    // their timers and hooks through it).
+    velmor::chat::MessagingParts &messaging() { return *m_messaging; }
 
 signals:
     void voiceRoomOpenChanged(const QString &serverUrl, bool open);
@@ -226,6 +235,7 @@ private:
     void rebuildNotifications();                       // notifications: list from the store
     void reloadNotificationsInBackground();            // notifications: pending super-group requests
     void forgetSendCaches();                           // sending: cached voice waveforms
+    void setUpMessaging();                             // builds and wires the messaging parts
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
@@ -238,9 +248,9 @@ private:
 
     QTimer m_pullTimer;
     QTimer m_ackFlushTimer;
+    std::unique_ptr<velmor::chat::MessagingParts> m_messaging;
 
     // Owned by the parts still to come; held here so the QML surface is whole.
-    bool m_syncing = false;
     bool m_discoveryBusy = false;
     QVariantMap m_discoveryResult;
     QVariantList m_notifications;

@@ -1,59 +1,94 @@
 // The façade's members for the inbox, acknowledgements, sending and the push
-// sockets. Each forwards to its part once that part exists; until then the
-// invokables report "not_available" and the session seams do nothing.
+// sockets: each forwards to its part (messaging_parts.h).
 #include "chat/chat_controller.h"
+
+#include "chat/messaging_parts.h"
+#include "chat/peer_keys.h"
+
+using namespace velmor::chat;
+
+void ChatController::setUpMessaging()
+{
+    m_messaging = std::make_unique<MessagingParts>(host());
+    MessagingParts &parts = *m_messaging;
+    connect(&parts.inbox, &Inbox::syncingChanged, this, &ChatController::syncingChanged);
+    connect(&parts.inbox, &Inbox::eventNotice, this, [this](const QString &peer, const QString &title,
+                                                            const QString &body) {
+        emit systemNotificationRequested(peer, title, body);
+    });
+    connect(&parts.inbox, &Inbox::joinRequestsChanged, this, &ChatController::reloadNotifications);
+
+    connect(&parts.push, &PushChannels::inboxConnectedChanged, this, [this](bool connected) {
+        m_pullTimer.setInterval(connected ? PushChannels::kConnectedPullIntervalMs
+                                          : PushChannels::kDisconnectedPullIntervalMs);
+    });
+    connect(&parts.push, &PushChannels::newMessageNotice, this, [this] {
+        pullOnce();
+        const QString peer = m_current.peer();
+        if (isSuperGroupPeer(peer))
+            pullSuperGroup(serverUrlOfPeer(peer));
+    });
+    connect(&parts.push, &PushChannels::superGroupDirectoryChanged, this,
+            &ChatController::refreshSuperGroupsInBackground);
+}
+
+bool ChatController::syncing() const
+{
+    return m_messaging->inbox.syncing();
+}
 
 void ChatController::pullOnce()
 {
+    m_messaging->inbox.pullOnce();
 }
 
 void ChatController::refresh()
 {
-    // Becomes pullOnce() with the inbox part.
-    m_errors.publishNotAvailable(QStringLiteral("refresh"));
+    pullOnce();
 }
 
 void ChatController::retryPendingAcks()
 {
+    m_messaging->acks.flush();
 }
 
 void ChatController::connectInboxRealtime()
 {
+    m_messaging->push.connectInbox();
 }
 
 void ChatController::connectDnsRealtime()
 {
+    m_messaging->push.connectCentre();
 }
 
 void ChatController::closePushSockets()
 {
+    m_messaging->push.shutDown();
+    m_pullTimer.setInterval(PushChannels::kDisconnectedPullIntervalMs);
 }
 
 void ChatController::forgetSendCaches()
 {
+    // Voice clips are sent without a waveform; nothing is cached.
 }
 
 void ChatController::sendText(const QString &text)
 {
-    Q_UNUSED(text);
-    m_errors.publishNotAvailable(QStringLiteral("sendText"));
+    m_messaging->outbox.sendText(text);
 }
 
 void ChatController::sendImageFromFile(const QString &fileUrl)
 {
-    Q_UNUSED(fileUrl);
-    m_errors.publishNotAvailable(QStringLiteral("sendImageFromFile"));
+    m_messaging->outbox.sendImageFromFile(fileUrl);
 }
 
 void ChatController::sendVoiceFromFile(const QString &filePath, int durationMs)
 {
-    Q_UNUSED(filePath);
-    Q_UNUSED(durationMs);
-    m_errors.publishNotAvailable(QStringLiteral("sendVoiceFromFile"));
+    m_messaging->outbox.sendVoiceFromFile(filePath, durationMs);
 }
 
 void ChatController::retryMessage(const QString &messageId)
 {
-    Q_UNUSED(messageId);
-    m_errors.publishNotAvailable(QStringLiteral("retryMessage"));
+    m_messaging->outbox.retryMessage(messageId);
 }

@@ -66,6 +66,9 @@ struct Connection
     QSqlDatabase db;
     sqlite3 *handle = nullptr; // owned by `db`
     std::unordered_map<QString, Prepared> statements;
+    // Inside ChatStore::Batch: the connection holds one open transaction,
+    // and each operation's own transaction becomes a savepoint in it.
+    bool batch = false;
 };
 
 // Operations hold `lifecycle` shared and run on their own thread's
@@ -492,15 +495,22 @@ private:
     Connection *m_conn;
 };
 
-// Commits on finish(), rolls back otherwise.
+// Commits on finish(), rolls back otherwise. Inside a batch it is a
+// savepoint of the batch's transaction: finish() keeps its writes for the
+// batch's commit, and a failure undoes only its own.
 class Transaction
 {
 public:
-    explicit Transaction(Session &s) : m_s(s), m_active(s.begin()) {}
+    explicit Transaction(Session &s)
+        : m_s(s)
+        , m_nested(s.conn() && s.conn()->batch)
+        , m_active(m_nested ? s.run(QStringLiteral("SAVEPOINT velmor_op"), {}) : s.begin())
+    {
+    }
     ~Transaction()
     {
         if (m_active)
-            m_s.rollback();
+            undo();
     }
     bool active() const { return m_active; }
     bool finish()
@@ -508,14 +518,25 @@ public:
         if (!m_active)
             return false;
         m_active = false;
-        if (m_s.commit())
+        if (m_nested ? m_s.run(QStringLiteral("RELEASE velmor_op"), {}) : m_s.commit())
             return true;
-        m_s.rollback();
+        undo();
         return false;
     }
 
 private:
+    void undo()
+    {
+        if (!m_nested) {
+            m_s.rollback();
+            return;
+        }
+        m_s.run(QStringLiteral("ROLLBACK TO velmor_op"), {});
+        m_s.run(QStringLiteral("RELEASE velmor_op"), {});
+    }
+
     Session &m_s;
+    bool m_nested;
     bool m_active;
 };
 
@@ -1337,6 +1358,14 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
                  {text, s.owner(), id});
 }
 
+bool ChatStore::hasMessageWithText(const QString &conversationId, const QString &text)
+{
+    Session s(*d);
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
+                                   "AND text=? LIMIT 1"),
+                    {s.owner(), conversationId, text});
+}
+
 // ---- contacts ------------------------------------------------------------
 
 std::optional<ContactRecord> ChatStore::contact(const QString &publicKey)
@@ -1712,7 +1741,7 @@ bool ChatStore::setNotificationState(const QString &stableId, const QStringList 
 
 namespace {
 // One statement per id in one transaction: all of them or none.
-bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, bool withTime)
+bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, int timeBinds)
 {
     Session s(state);
     Transaction tx(s);
@@ -1723,7 +1752,7 @@ bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, b
         if (id.isEmpty())
             continue;
         QVariantList binds{s.owner(), id};
-        if (withTime)
+        for (int i = 0; i < timeBinds; ++i)
             binds << now;
         if (!s.run(sql, binds))
             return false;
@@ -1734,11 +1763,95 @@ bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, b
 
 bool ChatStore::addPendingAck(const QStringList &messageIds)
 {
+    // queued_at is written once: a refused id keeps the time it was first
+    // queued, by which it is dropped once the relay no longer holds it.
     return forEachAck(*d, messageIds,
-                      QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at) VALUES(?,?,?) "
+                      QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at,queued_at) "
+                                     "VALUES(?,?,?,?) "
                                      "ON CONFLICT(owner_raw_public_key,message_id) DO UPDATE SET "
                                      "updated_at=excluded.updated_at"),
-                      true);
+                      2);
+}
+
+int ChatStore::dropPendingAcksQueuedBefore(qint64 seconds)
+{
+    Session s(*d);
+    // Rows of an older layout have no queued_at (0); their updated_at is
+    // the best guess of their age.
+    Stmt st(s.conn(),
+            QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND "
+                           "(CASE WHEN queued_at>0 THEN queued_at ELSE updated_at END) < ?"),
+            {s.owner(), seconds});
+    return st.rowsAffected();
+}
+
+// ---- batches -----------------------------------------------------------------
+
+bool ChatStore::beginBatch()
+{
+    Session s(*d);
+    velmor::store::Connection *conn = s.conn();
+    if (!conn || conn->batch || !s.begin())
+        return false;
+    conn->batch = true;
+    return true;
+}
+
+bool ChatStore::commitBatch()
+{
+    Session s(*d);
+    velmor::store::Connection *conn = s.conn();
+    if (!conn || !conn->batch)
+        return false;
+    conn->batch = false;
+    if (s.commit())
+        return true;
+    s.rollback();
+    return false;
+}
+
+void ChatStore::rollbackBatch()
+{
+    Session s(*d);
+    velmor::store::Connection *conn = s.conn();
+    if (!conn || !conn->batch)
+        return;
+    conn->batch = false;
+    s.rollback();
+}
+
+bool ChatStore::beginBatchItem()
+{
+    Session s(*d);
+    return s.conn() && s.conn()->batch && s.run(QStringLiteral("SAVEPOINT velmor_item"), {});
+}
+
+bool ChatStore::endBatchItem(bool keep)
+{
+    Session s(*d);
+    if (!s.conn() || !s.conn()->batch)
+        return false;
+    if (keep && s.run(QStringLiteral("RELEASE velmor_item"), {}))
+        return true;
+    s.run(QStringLiteral("ROLLBACK TO velmor_item"), {});
+    s.run(QStringLiteral("RELEASE velmor_item"), {});
+    return false;
+}
+
+ChatStore::Batch::Batch(ChatStore &store) : m_store(store), m_active(store.beginBatch()) {}
+
+ChatStore::Batch::~Batch()
+{
+    if (m_active)
+        m_store.rollbackBatch();
+}
+
+bool ChatStore::Batch::commit()
+{
+    if (!m_active)
+        return false;
+    m_active = false;
+    return m_store.commitBatch();
 }
 
 QStringList ChatStore::pendingAcks(int limit, bool *ok)
@@ -1756,5 +1869,5 @@ QStringList ChatStore::pendingAcks(int limit, bool *ok)
 bool ChatStore::deletePendingAck(const QStringList &messageIds)
 {
     return forEachAck(*d, messageIds,
-                      QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND message_id=?"), false);
+                      QStringLiteral("DELETE FROM pending_acks WHERE owner_raw_public_key=? AND message_id=?"), 0);
 }

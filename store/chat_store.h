@@ -96,6 +96,8 @@ public:
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     bool deleteMessage(const QString &id);
     bool updateMessageText(const QString &id, const QString &text);
+    // Whether the conversation holds a message with exactly this text.
+    bool hasMessageWithText(const QString &conversationId, const QString &text);
 
     // ---- contacts --------------------------------------------------------
     std::optional<velmor::chat::ContactRecord> contact(const QString &publicKey);
@@ -160,6 +162,40 @@ public:
     bool addPendingAck(const QStringList &messageIds);
     QStringList pendingAcks(int limit, bool *ok = nullptr);     // oldest first
     bool deletePendingAck(const QStringList &messageIds);
+    // Drops the ids first queued before `seconds` (since the epoch): the
+    // relay has let their envelopes expire. The number dropped, -1 on failure.
+    int dropPendingAcksQueuedBefore(qint64 seconds);
+
+    // ---- batches ---------------------------------------------------------
+    // Every write of the calling thread between begin and commit lands in
+    // one transaction (one commit for a whole pulled batch); reads on that
+    // thread see the batch's writes. An item (beginBatchItem/endBatchItem)
+    // is a savepoint: endBatchItem(false), or a failed write inside it,
+    // undoes that item's writes alone. Nothing of the batch is on disk
+    // before commitBatch() succeeds; a batch never committed (rolled back,
+    // the store closed, the process killed) leaves the file as it was.
+    bool beginBatch();
+    bool commitBatch();
+    void rollbackBatch();
+    bool beginBatchItem();
+    // True when the item's writes were kept.
+    bool endBatchItem(bool keep);
+
+    // Scoped batch: rolled back unless commit() was called and succeeded.
+    class Batch
+    {
+    public:
+        explicit Batch(ChatStore &store);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+        bool active() const { return m_active; }
+        bool commit();
+
+    private:
+        ChatStore &m_store;
+        bool m_active;
+    };
 
 private:
     std::shared_ptr<velmor::store::StoreState> d;

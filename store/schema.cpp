@@ -184,7 +184,8 @@ QList<TableDef> buildTables()
     t.append({"pending_acks",
               {{kOwner, kText},
                {"message_id", kText},
-               {"updated_at", kInt}},
+               {"updated_at", kInt},
+               {"queued_at", kInt}},
               {kOwner, "message_id"},
               {{"idx_pending_acks_updated", "owner_raw_public_key, updated_at"}}});
     return t;

@@ -8,6 +8,7 @@
 #include "identity/crypto.h"
 #include "identity/identity.h"
 #include "net/relay_session.h"
+#include "net/supergroup_center.h"
 #include "store/chat_store.h"
 #include "store/store_test_util.h"
 
@@ -69,9 +70,14 @@ protected:
         return user;
     }
 
-    // As the application's login does: relay session, then the store.
-    static bool signIn(const User &user, const QString &relayUrl = QStringLiteral("http://127.0.0.1:9"))
+    // As the application's login does: relay session, then the store. The
+    // group centre is a closed loopback port unless a test starts one, so
+    // the session's centre socket fails at once instead of resolving the
+    // build's default host.
+    static bool signIn(const User &user, const QString &relayUrl = QStringLiteral("http://127.0.0.1:9"),
+                       const QString &centreUrl = QStringLiteral("http://127.0.0.1:9"))
     {
+        velmor::sg::SuperGroupCenter::setBaseUrl(centreUrl);
         velmor::net::RelayAuthSession::instance().configure(relayUrl, user.identity);
         return ChatStore::instance().open(user.key(), user.dbPath);
     }

@@ -123,7 +123,6 @@ private slots:
         const QVariantList none;
         const QString s;
         const QVariantList keys{QStringLiteral("k")};
-        QTest::newRow("refresh") << "refresh" << none;
         QTest::newRow("resolveDiscoveryInput") << "resolveDiscoveryInput" << QVariantList{s};
         QTest::newRow("resolveQrImage") << "resolveQrImage" << QVariantList{s};
         QTest::newRow("saveContactAndStartChat") << "saveContactAndStartChat" << QVariantList{s};
@@ -151,10 +150,6 @@ private slots:
         QTest::newRow("joinSuperGroup") << "joinSuperGroup" << QVariantList{s, s};
         QTest::newRow("fetchSgCapacity") << "fetchSgCapacity" << none;
         QTest::newRow("createSuperGroup") << "createSuperGroup" << QVariantList{s, s, s};
-        QTest::newRow("sendText") << "sendText" << QVariantList{QStringLiteral("hi")};
-        QTest::newRow("sendImageFromFile") << "sendImageFromFile" << QVariantList{s};
-        QTest::newRow("sendVoiceFromFile") << "sendVoiceFromFile" << QVariantList{s, 1000};
-        QTest::newRow("retryMessage") << "retryMessage" << QVariantList{s};
     }
     void missingFeaturesSayNotAvailable()
     {

@@ -1,0 +1,377 @@
+#include "chat/inbound_processor.h"
+
+#include "chat/contact_book.h"
+#include "chat/payloads.h"
+#include "chat/peer_keys.h"
+#include "groups/group_card.h"
+#include "identity/envelope.h"
+#include "store/chat_store.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace velmor::chat {
+
+namespace {
+
+const QString kGroupPrefix = QStringLiteral("group:");
+
+InboundVerdict skip()
+{
+    return InboundVerdict{};
+}
+
+InboundVerdict acknowledgeOnly()
+{
+    InboundVerdict verdict;
+    verdict.acknowledge = true;
+    return verdict;
+}
+
+// A kept envelope: acknowledged and changing what the lists show; a failed
+// key write turns it into one that is neither kept nor acknowledged.
+InboundVerdict stored(bool writeOk)
+{
+    InboundVerdict verdict;
+    verdict.writeFailed = !writeOk;
+    verdict.acknowledge = writeOk;
+    verdict.changed = writeOk;
+    return verdict;
+}
+
+QString avatarKindOf(const QString &avatarId)
+{
+    return avatarId.startsWith(QLatin1String("lottiehead_")) ? QStringLiteral("lottie") : QStringLiteral("image");
+}
+
+} // namespace
+
+InboundProcessor::InboundProcessor(ChatStore &store, GroupRegistry &registry,
+                                   const velmor::identity::Identity &me)
+    : m_store(store), m_registry(registry), m_me(me), m_myKey(me.publicKey.isEmpty() ? QString() : me.publicKeyText())
+{
+}
+
+bool InboundProcessor::blocked(const QString &senderKey)
+{
+    const auto contact = m_store.contact(senderKey);
+    return contact && contact->blocked != 0;
+}
+
+bool InboundProcessor::groupMuted(const QString &groupId)
+{
+    for (const NormalGroupCardRecord &card : m_store.normalGroupCards()) {
+        if (card.group_id == groupId)
+            return card.muted;
+    }
+    return false;
+}
+
+InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
+{
+    if (envelope.messageId.isEmpty())
+        return skip();
+
+    if (m_store.messageExists(envelope.messageId)) {
+        const QString digest = m_store.messageContentDigest(envelope.messageId);
+        if (digest.isEmpty() || digest == envelope.ciphertextHash)
+            return acknowledgeOnly();
+        qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
+        return skip();
+    }
+
+    if (isOfficialAccountKey(envelope.senderPubkey))
+        return handleOfficial(envelope);
+
+    if (!envelope.valid) {
+        qWarning().noquote() << "[CHAT-INBOUND] not persisted" << envelope.messageId << envelope.rejectReason;
+        return skip();
+    }
+
+    const GroupInboundResult group =
+        velmor::chat::handleGroupMessage(m_registry, envelope.ciphertext, envelope.senderPubkey);
+    if (!group.error.isEmpty())
+        return skip();
+    if (group.hasMessage)
+        return handleGroupMessage(envelope, group);
+    if (group.isGroup)
+        return handleGroupEvent(envelope, group);
+
+    const QByteArray plaintext =
+        velmor::identity::openDirectMessage(envelope.ciphertext, envelope.senderPubkey, m_me);
+    if (plaintext.isEmpty())
+        return skip();
+    const MessageContent content = parseMessageContent(plaintext);
+    if (!content.ok)
+        return skip();
+    if (content.type == QLatin1String("group_join_request"))
+        return handleJoinRequest(envelope, content);
+    if (content.type == QLatin1String("bridge.control.ack"))
+        return acknowledgeOnly();
+    if (content.type == QLatin1String("bridge.translation.patch")) {
+        const QString translation =
+            (content.bridgeTranslatedText.isEmpty() ? content.text : content.bridgeTranslatedText).trimmed();
+        InboundVerdict verdict = acknowledgeOnly();
+        verdict.changed = true;
+        if (!content.targetClientMessageId.isEmpty() && !translation.isEmpty()) {
+            bool failed = false;
+            verdict.translationApplied =
+                applyBridgeTranslation(m_store, content.targetClientMessageId, translation, &failed);
+            if (failed)
+                return stored(false);
+        }
+        return verdict;
+    }
+    return handleDirect(envelope, content);
+}
+
+InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
+{
+    const OfficialNotice notice = parseOfficialNotice(envelope.ciphertext, QStringLiteral("zh-Hans"));
+    if (!notice.ok)
+        return skip();
+    const QString sender = envelope.senderPubkey;
+    const ConversationRecord conversation =
+        m_store.ensureDirectConversation(sender, sender, officialAccountName());
+    const QString conversationId = m_store.conversationIdFor(sender);
+    // A signed notice is valid under any envelope: one replayed under a new
+    // id (a captured notice sent again) is acknowledged but shown once.
+    if (m_store.hasMessageWithText(conversationId, notice.text))
+        return acknowledgeOnly();
+
+    MessageRecord row;
+    row.id = envelope.messageId;
+    row.conversation_id = conversationId;
+    row.peer_raw_public_key = sender;
+    row.sender_raw_public_key = sender;
+    row.text = notice.text;
+    row.content_type = QStringLiteral("official");
+    row.status = MessageStatus::Received;
+    row.created_at = envelope.createdAt;
+    row.content_digest = envelope.ciphertextHash;
+    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    if (verdict.acknowledge)
+        verdict.notices.append({InboundNotice::Kind::Message, sender, officialAccountName(), QString(), false});
+    return verdict;
+}
+
+InboundVerdict InboundProcessor::handleGroupMessage(const RawEnvelope &envelope, const GroupInboundResult &group)
+{
+    if (blocked(envelope.senderPubkey))
+        return acknowledgeOnly();
+
+    const auto card = m_registry.card(group.groupId);
+    const QString title = card ? card->name : group.groupId;
+    const ConversationRecord conversation = m_store.ensureGroupConversation(group.groupId, title);
+    const QString peer = kGroupPrefix + group.groupId;
+
+    MessageRecord row;
+    row.id = envelope.messageId;
+    row.conversation_id = peer;
+    row.peer_raw_public_key = peer;
+    row.sender_raw_public_key = envelope.senderPubkey;
+    row.sender_address = envelope.senderAddress;
+    row.text = group.text;
+    row.content_type = group.contentType;
+    row.created_at = envelope.createdAt;
+    row.content_digest = envelope.ciphertextHash;
+    row.is_outgoing = !m_myKey.isEmpty() && envelope.senderPubkey == m_myKey;
+    row.status = MessageStatus::Received;
+    for (const QJsonObject &profile : m_store.normalGroupMemberProfiles(group.groupId)) {
+        if (profile.value(QStringLiteral("memberRawPublicKey")).toString() != envelope.senderPubkey)
+            continue;
+        row.sender_display_name = profile.value(QStringLiteral("displayName")).toString();
+        row.sender_avatar_id = profile.value(QStringLiteral("avatarId")).toString();
+        row.sender_avatar_kind = avatarKindOf(row.sender_avatar_id);
+        break;
+    }
+    if (group.contentType == QLatin1String("image") && !group.imageB64.isEmpty())
+        row.attachment = payload::imagePayload(group.imageB64, group.imageMime, group.imageWidth, group.imageHeight);
+    else if (group.contentType == QLatin1String("voice") && !group.voiceB64.isEmpty())
+        row.attachment = payload::voicePayload(group.voiceB64, int(group.durationMs), group.waveform);
+    if (group.contentType == QLatin1String("system"))
+        row.system_event_type = QStringLiteral("group_member_joined");
+
+    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    if (!verdict.acknowledge)
+        return verdict;
+    if (!row.is_outgoing)
+        verdict.notices.append({InboundNotice::Kind::Message, peer, title, QString(), groupMuted(group.groupId)});
+    ContactBook::mergePeerProfile(envelope.senderPubkey, envelope.senderAddress, QString(), QString(),
+                                  envelope.createdAt);
+    return verdict;
+}
+
+InboundVerdict InboundProcessor::handleGroupEvent(const RawEnvelope &envelope, const GroupInboundResult &group)
+{
+    InboundVerdict verdict = acknowledgeOnly();
+    verdict.changed = true;
+    const auto card = group.groupId.isEmpty() ? std::nullopt : m_registry.card(group.groupId);
+    if (!card)
+        return verdict;
+
+    const QString peer = kGroupPrefix + group.groupId;
+    const bool existed = m_store.conversationByPeer(peer).has_value();
+    if (m_store.ensureGroupConversation(group.groupId, card->name).id.isEmpty())
+        return stored(false);
+    if (existed)
+        return verdict;
+
+    // The first card of a group the user was added to.
+    m_store.bumpConversationTimestamp(peer, envelope.createdAt);
+    NotificationEventRecord event;
+    event.stable_id = QStringLiteral("normal_invite:") + envelope.messageId;
+    event.event_type = QStringLiteral("normal_invite");
+    event.group_id = group.groupId;
+    event.requester_public_key = envelope.senderPubkey;
+    event.requester_address = envelope.senderAddress;
+    event.group_name = card->name;
+    event.group_kind = QStringLiteral("normal");
+    event.state = QStringLiteral("handled");
+    event.created_at = envelope.createdAt;
+    event.handled_at = QDateTime::currentSecsSinceEpoch();
+    if (!m_store.upsertNotificationEvent(event))
+        return stored(false);
+    verdict.notices.append({InboundNotice::Kind::Message, peer, card->name, QString(), groupMuted(group.groupId)});
+    return verdict;
+}
+
+InboundVerdict InboundProcessor::handleJoinRequest(const RawEnvelope &envelope, const MessageContent &content)
+{
+    const auto card = m_registry.card(content.groupId);
+    const QString address = addressOfKey(envelope.senderPubkey);
+    const bool valid = content.groupJoinRequesterCanonicalKey == envelope.senderPubkey && !address.isEmpty()
+                       && (envelope.senderAddress.isEmpty()
+                           || envelope.senderAddress.compare(address, Qt::CaseInsensitive) == 0)
+                       && card && card->joinKey() == content.groupJoinKey;
+    if (!valid) {
+        qWarning().noquote() << "[GROUP-JOIN] rejected invalid request" << envelope.messageId;
+        return skip();
+    }
+    if (m_store.isJoinBlocked(content.groupId, envelope.senderPubkey))
+        return acknowledgeOnly();
+
+    const QString key = QStringLiteral("normal:%1:%2").arg(content.groupId, envelope.senderPubkey);
+    const bool known = m_store.notificationEvent(key).has_value();
+    PendingGroupJoinRequestRecord request;
+    request.group_id = content.groupId;
+    request.join_key = content.groupJoinKey;
+    request.requester_public_key = envelope.senderPubkey;
+    request.requester_address = address;
+    request.display_name = content.groupJoinRequesterDisplayName;
+    request.avatar_id = content.groupJoinRequesterAvatarId;
+    request.created_at = envelope.createdAt;
+    InboundVerdict verdict = stored(m_store.upsertPendingGroupJoinRequest(request));
+    if (!verdict.acknowledge)
+        return verdict;
+    verdict.joinRequestsChanged = true;
+    if (!known && !groupMuted(content.groupId)) {
+        verdict.notices.append({InboundNotice::Kind::JoinRequest, QStringLiteral("event:") + key,
+                                card->name.isEmpty() ? QStringLiteral("Pelorin") : card->name,
+                                QStringLiteral("收到新的入群申请"), false});
+    }
+    return verdict;
+}
+
+InboundVerdict InboundProcessor::handleDirect(const RawEnvelope &envelope, const MessageContent &content)
+{
+    const QString preview = messageTypeName(content);
+    if (preview.isEmpty())
+        return skip();
+    const QString sender = envelope.senderPubkey;
+    if (blocked(sender))
+        return acknowledgeOnly();
+
+    const ConversationRecord conversation = m_store.ensureDirectConversation(sender, sender, shortAddress(sender));
+    if (content.hasPeerWalletCard >= 0)
+        m_store.setPeerHasMyWalletCard(sender, content.hasPeerWalletCard == 1);
+    QString walletAddress;
+    if (!content.walletCard.isEmpty() && verifyWalletCard(content.walletCard, sender, &walletAddress))
+        m_store.setPeerWalletCard(sender, content.walletCard, walletAddress);
+
+    MessageRecord row;
+    row.id = envelope.messageId;
+    row.conversation_id = m_store.conversationIdFor(sender);
+    row.peer_raw_public_key = sender;
+    row.sender_raw_public_key = sender;
+    row.sender_address = envelope.senderAddress;
+    row.text = preview;
+    row.content_type = content.type;
+    row.sender_avatar_kind = content.senderAvatarKind;
+    row.sender_avatar_id = content.senderAvatarId;
+    row.created_at = envelope.createdAt;
+    row.status = MessageStatus::Received;
+    row.content_digest = envelope.ciphertextHash;
+
+    const QString &type = content.type;
+    if (type == QLatin1String("image") && !content.imageB64.isEmpty()) {
+        row.attachment =
+            payload::imagePayload(content.imageB64, content.imageMime, content.imageWidth, content.imageHeight);
+    } else if (type == QLatin1String("voice") && !content.voiceB64.isEmpty()) {
+        row.attachment = payload::voicePayload(content.voiceB64, int(content.durationMs), content.voiceWaveform);
+    } else if (type == QLatin1String("emoji") && !content.emojiCodes.isEmpty()) {
+        row.text = payload::encodePrefixedJson(QLatin1String(payload::kEmojiPrefix),
+                                               {{QStringLiteral("codes"), QJsonArray::fromStringList(content.emojiCodes)}});
+    } else if (type == QLatin1String("site") && !content.siteUrl.isEmpty()) {
+        QJsonObject site{{QStringLiteral("title"), content.siteTitle}, {QStringLiteral("url"), content.siteUrl}};
+        if (!content.siteIconUrl.isEmpty())
+            site.insert(QStringLiteral("iconUrl"), content.siteIconUrl);
+        row.text = payload::encodePrefixedJson(QLatin1String(payload::kSitePrefix), site);
+    } else if (type == QLatin1String("transfer") && !content.transferAmountRaw.isEmpty()) {
+        row.text = payload::encodePrefixedJson(QLatin1String(payload::kTransferPrefix),
+                                               {{QStringLiteral("amountRaw"), content.transferAmountRaw},
+                                                {QStringLiteral("symbol"), content.transferSymbol},
+                                                {QStringLiteral("txHash"), content.transferTxHash},
+                                                {QStringLiteral("explorerUrl"), content.transferExplorerUrl}});
+    } else if (type == QLatin1String("text") && !content.bridgeTranslatedText.trimmed().isEmpty()) {
+        QJsonObject translation{
+            {QStringLiteral("originalText"),
+             content.bridgeOriginalText.isEmpty() ? content.text : content.bridgeOriginalText},
+            {QStringLiteral("translatedText"), content.bridgeTranslatedText.trimmed()}};
+        if (!content.bridgeTranslationDirection.isEmpty())
+            translation.insert(QStringLiteral("direction"), content.bridgeTranslationDirection);
+        row.text = payload::encodePrefixedJson(
+            QLatin1String(payload::kTextMetaPrefix),
+            {{QStringLiteral("text"), content.text}, {QStringLiteral("bridgeTranslation"), translation}});
+    }
+
+    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    if (!verdict.acknowledge)
+        return verdict;
+    const auto stored = m_store.conversationByPeer(sender);
+    verdict.notices.append({InboundNotice::Kind::Message, sender, shortAddress(envelope.senderAddress), QString(),
+                            stored && stored->muted});
+    ContactBook::mergePeerProfile(sender, envelope.senderAddress, content.senderAvatarKind, content.senderAvatarId,
+                                  envelope.createdAt);
+    return verdict;
+}
+
+bool InboundProcessor::applyBridgeTranslation(ChatStore &store, const QString &targetMessageId,
+                                              const QString &translatedText, bool *writeFailed)
+{
+    const auto row = store.messageById(targetMessageId);
+    if (!row || row->content_type == QLatin1String("voice") || row->content_type == QLatin1String("image"))
+        return false;
+    QString source = row->text;
+    const QJsonObject meta = payload::decodePrefixedJson(row->text, QLatin1String(payload::kTextMetaPrefix));
+    if (!meta.isEmpty()) {
+        const QString original =
+            meta.value(QStringLiteral("bridgeTranslation")).toObject().value(QStringLiteral("originalText")).toString();
+        source = original.isEmpty() ? meta.value(QStringLiteral("text")).toString() : original;
+    }
+    const QString text = payload::encodePrefixedJson(
+        QLatin1String(payload::kTextMetaPrefix),
+        {{QStringLiteral("text"), source},
+         {QStringLiteral("bridgeTranslation"),
+          QJsonObject{{QStringLiteral("originalText"), source},
+                      {QStringLiteral("translatedText"), translatedText},
+                      {QStringLiteral("direction"), QStringLiteral("outbound")}}}});
+    const bool ok = store.updateMessageText(targetMessageId, text);
+    if (writeFailed)
+        *writeFailed = !ok;
+    return ok;
+}
+
+} // namespace velmor::chat

@@ -1,0 +1,74 @@
+// What one pulled envelope is, and what of it is stored: a duplicate, an
+// official notice, a normal-group message or event, a group join request, a
+// bridge control message or translation patch, or a one-to-one message.
+//
+// It writes to the store and reports a verdict; it never acknowledges and
+// never notifies. The inbox runs it inside one store batch per pull, each
+// envelope a batch item, and acknowledges and notifies only for what the
+// committed batch kept.
+#pragma once
+
+#include "groups/group_engine.h"
+#include "identity/content.h"
+#include "identity/identity.h"
+#include "net/relay_api.h"
+
+#include <QList>
+#include <QString>
+
+class ChatStore;
+
+namespace velmor::chat {
+
+class GroupRegistry;
+
+// A desktop notice that an envelope asks for once it is kept.
+struct InboundNotice
+{
+    enum class Kind { Message, JoinRequest };
+    Kind kind = Kind::Message;
+    QString peer;
+    QString title;
+    QString body;   // join requests only; messages get the host's text
+    bool muted = false;
+};
+
+struct InboundVerdict
+{
+    bool acknowledge = false;   // its id goes to the relay's acknowledgement
+    bool changed = false;       // stored messages or conversations changed
+    bool writeFailed = false;   // a store write failed: keep nothing of it, acknowledge nothing
+    bool joinRequestsChanged = false;
+    bool translationApplied = false;
+    QList<InboundNotice> notices;
+};
+
+class InboundProcessor
+{
+public:
+    InboundProcessor(ChatStore &store, GroupRegistry &registry, const velmor::identity::Identity &me);
+
+    InboundVerdict handle(const RawEnvelope &envelope);
+
+    // Rewrites a stored text message as one with a translation; false when
+    // the id is unknown, the message is an image or voice clip, or the
+    // write failed.
+    static bool applyBridgeTranslation(ChatStore &store, const QString &targetMessageId,
+                                       const QString &translatedText, bool *writeFailed = nullptr);
+
+private:
+    InboundVerdict handleOfficial(const RawEnvelope &envelope);
+    InboundVerdict handleGroupMessage(const RawEnvelope &envelope, const GroupInboundResult &group);
+    InboundVerdict handleGroupEvent(const RawEnvelope &envelope, const GroupInboundResult &group);
+    InboundVerdict handleJoinRequest(const RawEnvelope &envelope, const MessageContent &content);
+    InboundVerdict handleDirect(const RawEnvelope &envelope, const MessageContent &content);
+    bool blocked(const QString &senderKey);
+    bool groupMuted(const QString &groupId);
+
+    ChatStore &m_store;
+    GroupRegistry &m_registry;
+    velmor::identity::Identity m_me;
+    QString m_myKey;
+};
+
+} // namespace velmor::chat

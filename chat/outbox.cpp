@@ -1,0 +1,302 @@
+#include "chat/outbox.h"
+
+#include "chat/chat_host.h"
+#include "chat/chat_session.h"
+#include "chat/current_conversation.h"
+#include "chat/error_model.h"
+#include "chat/image_shrink.h"
+#include "chat/job_runner.h"
+#include "chat/payloads.h"
+#include "chat/peer_keys.h"
+#include "chat/supergroup_directory.h"
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
+#include "identity/crypto.h"
+#include "net/relay_api.h"
+#include "net/supergroup_api.h"
+#include "store/chat_store.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUuid>
+
+namespace velmor::chat {
+
+namespace {
+
+const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
+
+QString newMessageId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+}
+
+} // namespace
+
+Outbox::Outbox(ChatHost &host, QObject *parent)
+    : QObject(parent), m_host(host), m_imageByteLimit(kMaxSentImageBytes)
+{
+}
+
+QString Outbox::voiceLabel(int durationMs)
+{
+    const int duration = qMax(durationMs, 0);
+    if (duration < 1)
+        return QStringLiteral("[语音]");
+    return QStringLiteral("[语音 %1\"]").arg((qint64(duration) + 999) / 1000);
+}
+
+QString Outbox::localPath(const QString &fileOrUrl)
+{
+    const QUrl url(fileOrUrl);
+    return url.isLocalFile() ? url.toLocalFile() : fileOrUrl;
+}
+
+// ---- the three sends -----------------------------------------------------------
+
+void Outbox::sendText(const QString &text)
+{
+    textTo(m_host.current().peer(), text, QString());
+}
+
+void Outbox::sendImageFromFile(const QString &fileUrl)
+{
+    imageTo(m_host.current().peer(), localPath(fileUrl), QString());
+}
+
+void Outbox::sendVoiceFromFile(const QString &filePath, int durationMs)
+{
+    voiceTo(m_host.current().peer(), localPath(filePath), durationMs, QString());
+}
+
+bool Outbox::mayPost(const QString &peer)
+{
+    // An all-muted super group takes messages only from its managers; what
+    // the open conversation says about it is the one thing known here.
+    if (isSuperGroupPeer(peer) && peer == m_host.current().peer() && !m_host.current().canSend()) {
+        m_host.errors().publishWord(QStringLiteral("all_muted"));
+        return false;
+    }
+    return true;
+}
+
+void Outbox::textTo(const QString &peer, const QString &textIn, const QString &replaces)
+{
+    const QString text = textIn.trimmed();
+    if (text.isEmpty() || peer.isEmpty() || !mayPost(peer))
+        return;
+    MessageRecord row;
+    row.text = text;
+    Payload payload;
+    payload.kind = Payload::Kind::Text;
+    payload.text = text;
+    post(peer, row, payload, replaces);
+}
+
+void Outbox::imageTo(const QString &peer, const QString &path, const QString &replaces)
+{
+    if (peer.isEmpty() || !mayPost(peer))
+        return;
+    // Decoding and recompressing a large picture takes long: on the pool.
+    const qsizetype limit = m_imageByteLimit;
+    ++m_inFlight;
+    m_host.jobs().run<ShrunkImage>(
+        [path, limit] { return shrinkImageFile(path, limit); },
+        [this, peer, replaces](const ShrunkImage &image) {
+            if (!image.error.isEmpty()) {
+                m_host.errors().publishWord(image.error);
+                return;
+            }
+            MessageRecord row;
+            row.text = QStringLiteral("[图片]");
+            row.attachment = payload::imagePayload(velmor::crypto::base64UrlEncode(image.jpeg),
+                                                   QStringLiteral("image/jpeg"), image.width, image.height);
+            Payload payload;
+            payload.kind = Payload::Kind::Image;
+            payload.bytes = image.jpeg;
+            payload.width = image.width;
+            payload.height = image.height;
+            post(peer, row, payload, replaces);
+        },
+        [this] { --m_inFlight; });
+}
+
+void Outbox::voiceTo(const QString &peer, const QString &path, int durationMs, const QString &replaces)
+{
+    if (peer.isEmpty() || !mayPost(peer))
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_host.errors().publishWord(QStringLiteral("voice_read_failed"));
+        return;
+    }
+    const QByteArray audio = file.readAll();
+    file.close();
+    if (audio.isEmpty()) {
+        m_host.errors().publishWord(QStringLiteral("empty_voice"));
+        return;
+    }
+    const int duration = qMax(durationMs, 0);
+    MessageRecord row;
+    row.text = voiceLabel(duration);
+    row.attachment = payload::voicePayload(velmor::crypto::base64UrlEncode(audio), duration, {});
+    Payload payload;
+    payload.kind = Payload::Kind::Voice;
+    payload.bytes = audio;
+    payload.durationMs = duration;
+    post(peer, row, payload, replaces);
+}
+
+// ---- the local row and the job -------------------------------------------------
+
+void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces)
+{
+    ChatSession &session = m_host.session();
+    ChatStore &store = session.store();
+    const bool group = isGroupPeer(peer) || isSuperGroupPeer(peer);
+    row.id = newMessageId();
+    row.conversation_id = group ? peer : store.conversationIdFor(peer);
+    row.peer_raw_public_key = peer;
+    row.sender_raw_public_key = session.myKey();
+    row.created_at = QDateTime::currentSecsSinceEpoch();
+    row.is_outgoing = true;
+    row.status = MessageStatus::Sending;
+    if (!store.upsertMessage(row)) {
+        // Nothing shown, nothing sent: the failed row of a retry stays.
+        m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+        return;
+    }
+    if (!replaces.isEmpty())
+        store.deleteMessage(replaces);
+    m_host.reloadMessages();
+    m_host.reloadConversations();
+
+    QString serverKey;
+    QString displayName;
+    if (isSuperGroupPeer(peer)) {
+        const QString url = serverUrlOfPeer(peer);
+        serverKey = m_host.superGroups().runtime(url).serverEncPubkey;
+        const QString me = session.myKey();
+        for (const SuperGroupMemberRecord &member : store.superGroupMembers(url)) {
+            if (member.public_key == me) {
+                displayName = member.display_name;
+                break;
+            }
+        }
+    }
+    const bool text = payload.kind == Payload::Kind::Text;
+    const QString rowId = row.id;
+    ++m_inFlight;
+    m_host.jobs().run<QString>(
+        [peer, payload, serverKey, displayName, rowId] {
+            return transmit(peer, payload, serverKey, displayName, rowId);
+        },
+        [this, row, text](const QString &error) { finish(row, error, text); }, [this] { --m_inFlight; });
+}
+
+QString Outbox::transmit(const QString &peer, const Payload &payload, const QString &serverKeyIn,
+                         const QString &displayName, const QString &rowId)
+{
+    using Kind = Payload::Kind;
+    if (isSuperGroupPeer(peer)) {
+        const QString url = serverUrlOfPeer(peer);
+        velmor::sg::SuperGroupApi &api = velmor::sg::SuperGroupApi::instance();
+        QString key = serverKeyIn;
+        if (key.isEmpty()) {
+            const velmor::sg::SGGroupInfo info = api.groupInfo(url);
+            key = info.serverEncPubkey;
+            if (key.isEmpty())
+                qWarning() << "[SG] send: enc key still empty after info fetch, url=" << url << "infoValid=" << info.ok;
+        }
+        velmor::sg::SGSendResult result;
+        if (payload.kind == Kind::Text)
+            result = api.sendText(url, key, payload.text, displayName, rowId);
+        else if (payload.kind == Kind::Image)
+            result = api.sendImage(url, key, payload.bytes, payload.width, payload.height, displayName, rowId);
+        else
+            result = api.sendVoice(url, key, payload.bytes, payload.durationMs, {}, displayName, rowId);
+        return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
+    }
+    if (isGroupPeer(peer)) {
+        const QString groupId = groupIdOfPeer(peer);
+        GroupRegistry &registry = GroupRegistry::instance();
+        GroupSendResult result;
+        if (payload.kind == Kind::Text)
+            result = sendGroupText(registry, groupId, payload.text);
+        else if (payload.kind == Kind::Image)
+            result = sendGroupImage(registry, groupId, payload.bytes, QStringLiteral("image/jpeg"), payload.width,
+                                    payload.height);
+        else
+            result = sendGroupVoice(registry, groupId, payload.bytes, payload.durationMs, {});
+        return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
+    }
+    RelaySendResult result;
+    if (payload.kind == Kind::Text)
+        result = RelayApi::sendText(peer, payload.text);
+    else if (payload.kind == Kind::Image)
+        result = RelayApi::sendImage(peer, payload.bytes, QStringLiteral("image/jpeg"), payload.width,
+                                     payload.height);
+    else
+        result = RelayApi::sendVoice(peer, payload.bytes, payload.durationMs, {});
+    return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
+}
+
+void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool text)
+{
+    MessageRecord row = sentRow;
+    ChatStore &store = m_host.session().store();
+    if (error.isEmpty()) {
+        row.status = MessageStatus::Sent;
+    } else {
+        row.status = error == kNeverOnline ? MessageStatus::AddressUnreachable : MessageStatus::Failed;
+        if (text)
+            qWarning() << "[SEND] failed peer=" << row.peer_raw_public_key << "err=" << error;
+        m_host.errors().publishWord(error);
+    }
+    // The row may have been deleted meanwhile (the conversation cleared, a
+    // retry): the result must not bring it back.
+    if (store.messageExists(row.id))
+        store.upsertMessage(row);
+    m_host.reloadMessages();
+    emit sendFinished(row.id, int(row.status));
+}
+
+// ---- retry ---------------------------------------------------------------------
+
+void Outbox::retryMessage(const QString &messageId)
+{
+    ChatStore &store = m_host.session().store();
+    const auto row = store.messageById(messageId);
+    if (!row || !row->is_outgoing
+        || (row->status != MessageStatus::Failed && row->status != MessageStatus::AddressUnreachable))
+        return;
+    const QString peer = row->peer_raw_public_key;
+    const QJsonObject media = QJsonDocument::fromJson(row->attachment.toUtf8()).object();
+    const QString kind = media.value(QStringLiteral("kind")).toString();
+    if (kind != QLatin1String("image") && kind != QLatin1String("voice")) {
+        textTo(peer, row->text, messageId);
+        return;
+    }
+    const bool image = kind == QLatin1String("image");
+    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                             .filePath(QStringLiteral("velmor-retry-%1.%2").arg(messageId, image ? "jpg" : "m4a"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(velmor::crypto::base64UrlDecode(media.value(QStringLiteral("b64")).toString())) < 0) {
+        qWarning() << "[SEND] retry copy not written" << path;
+        return;
+    }
+    file.close();
+    if (image)
+        imageTo(peer, path, messageId);
+    else
+        voiceTo(peer, path, media.value(QStringLiteral("dur")).toInt(), messageId);
+}
+
+} // namespace velmor::chat
