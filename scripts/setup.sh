@@ -38,3 +38,29 @@ if [ -n "$missing" ]; then
 else
     echo "setup: all packages present"
 fi
+
+# The LiveKit client FFI library for voice rooms, fetched from npm by name and
+# version and checked against its known digest; it lands in a git-ignored
+# folder where the program looks for it. Without it voice rooms say they are
+# unavailable and everything else works.
+LIVEKIT_PACKAGE="@livekit/rtc-ffi-bindings-linux-x64-gnu@0.12.73"
+LIVEKIT_SHA256="409b9e1f32b5430df0f047044857c068c484a3e55085a33ddb5a7029db8c5e00"
+LIVEKIT_DIR="$(cd "$(dirname "$0")/.." && pwd)/third_party/livekit-ffi/lib"
+LIVEKIT_LIB="$LIVEKIT_DIR/rtc-node.linux-x64-gnu.node"
+if [ ! -f "$LIVEKIT_LIB" ]; then
+    echo "setup: fetching $LIVEKIT_PACKAGE"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    (cd "$work" && npm pack --silent "$LIVEKIT_PACKAGE" >/dev/null)
+    tarball=$(ls "$work"/*.tgz)
+    if ! echo "$LIVEKIT_SHA256  $tarball" | sha256sum -c --quiet -; then
+        echo "setup: $LIVEKIT_PACKAGE does not match its sha256; not installed" >&2
+        exit 1
+    fi
+    tar -xzf "$tarball" -C "$work" package/rtc-node.linux-x64-gnu.node
+    mkdir -p "$LIVEKIT_DIR"
+    mv "$work/package/rtc-node.linux-x64-gnu.node" "$LIVEKIT_LIB.part"
+    mv "$LIVEKIT_LIB.part" "$LIVEKIT_LIB"
+else
+    echo "setup: LiveKit FFI library present"
+fi
