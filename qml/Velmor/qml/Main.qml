@@ -1,0 +1,70 @@
+import QtQuick
+import Velmor
+
+// The program's only window: frameless and transparent, showing the login
+// view while nobody is signed in and the home view once somebody is. Its size
+// is fixed per view; only full screen (entered from the home view) lifts it.
+Window {
+    id: root
+
+    readonly property bool isFull: visibility === Window.FullScreen
+    readonly property int viewWidth: App.loggedIn ? 1112 : 920
+    readonly property int viewHeight: App.loggedIn ? 816 : 560
+
+    // After a sign-in or a logout: back to windowed mode, centred on the
+    // screen the window is on (not on the desktop's origin, which would put
+    // it on the first monitor), and brought to the front.
+    function represent() {
+        if (visibility === Window.FullScreen)
+            visibility = Window.Windowed
+        // Leaving full screen brings back the size from before it, which may
+        // be the other view's: the size follows the view shown again.
+        width = Qt.binding(function () { return root.viewWidth })
+        height = Qt.binding(function () { return root.viewHeight })
+        show()
+        x = Screen.virtualX + Math.max(0, (Screen.width - width) / 2)
+        y = Screen.virtualY + Math.max(0, (Screen.height - height) / 2)
+        requestActivate()
+    }
+
+    visible: true
+    title: I18n.tr("app.name")
+    flags: Qt.Window | Qt.FramelessWindowHint | Qt.NoDropShadowWindowHint
+    color: "transparent"
+    width: viewWidth
+    height: viewHeight
+    minimumWidth: isFull ? 0 : viewWidth
+    minimumHeight: isFull ? 0 : viewHeight
+    maximumWidth: isFull ? 16777215 : viewWidth
+    maximumHeight: isFull ? 16777215 : viewHeight
+
+    Loader {
+        id: viewLoader
+        objectName: "viewLoader"
+        anchors.fill: parent
+        sourceComponent: App.loggedIn ? homeComp : loginComp
+    }
+
+    Component {
+        id: loginComp
+        LoginView {}
+    }
+
+    Component {
+        id: homeComp
+        HomeView {}
+    }
+
+    Connections {
+        target: App
+
+        function onLoggedInChanged() {
+            Qt.callLater(root.represent)
+        }
+    }
+
+    Component.onCompleted: {
+        if (App.hasSavedIdentity())
+            App.autoLogin()
+    }
+}

@@ -1,0 +1,139 @@
+import QtQuick
+import QtTest
+import Velmor
+
+// The main window: its fixed sizes, the automatic sign-in at start, the swap
+// of views on a change of sign-in state and how it re-presents itself. ctest
+// runs this folder a second time on two screens (two_screens.json), where the
+// window must centre on the screen it is on.
+Item {
+    id: host
+    width: 100
+    height: 100
+
+    TestCase {
+        name: "MainWindow"
+        when: windowShown
+
+        property Component mainComponent: Qt.createComponent("qrc:/qt/qml/Velmor/qml/Main.qml")
+
+        function init() {
+            // The offscreen platform warns that it cannot pass on size limits;
+            // every other warning fails the test.
+            failOnWarning(/^(?!This plugin does not support propagateSizeHints)/)
+            App.reset()
+            Chat.reset()
+            App.loggedIn = false
+            App.busy = false
+        }
+
+        function makeMain() {
+            compare(mainComponent.status, Component.Ready, mainComponent.errorString())
+            var win = createTemporaryObject(mainComponent, null)
+            verify(win !== null)
+            tryVerify(function () { return win.visible })
+            return win
+        }
+
+        function viewLoaded(win) {
+            return findChild(win, "viewLoader").item
+        }
+
+        function checkFixedSize(win, w, h) {
+            tryCompare(win, "width", w)
+            tryCompare(win, "height", h)
+            compare(win.minimumWidth, w)
+            compare(win.maximumWidth, w)
+            compare(win.minimumHeight, h)
+            compare(win.maximumHeight, h)
+        }
+
+        // Centred on the window's own screen; at that screen's edge on an
+        // axis where the window is larger than the screen.
+        function checkPresented(win) {
+            var s = win.screen
+            var x = s.virtualX + Math.max(0, (s.width - win.width) / 2)
+            var y = s.virtualY + Math.max(0, (s.height - win.height) / 2)
+            tryVerify(function () { return win.x === x && win.y === y },
+                      5000, "at " + win.x + "," + win.y + ", not " + x + "," + y)
+            compare(win.visibility, Window.Windowed)
+            tryVerify(function () { return win.active })
+        }
+
+        function test_startSignedOut() {
+            var win = makeMain()
+            checkFixedSize(win, 920, 560)
+            verify(viewLoaded(win).hasOwnProperty("mnemonicMode"))
+            compare(win.title, "Pelorin")
+            compare(win.color, Qt.rgba(0, 0, 0, 0))
+            verify(win.flags & Qt.FramelessWindowHint)
+            compare(App.callNames(), ["hasSavedIdentity"])
+        }
+
+        function test_autoLoginWithSavedIdentity() {
+            App.returns = { "hasSavedIdentity": true }
+            makeMain()
+            compare(App.callNames(), ["hasSavedIdentity", "autoLogin"])
+        }
+
+        function test_signInAndOut() {
+            var win = makeMain()
+            var login = viewLoaded(win)
+            App.loggedIn = true
+            checkFixedSize(win, 1112, 816)
+            verify(viewLoaded(win) !== login)
+            verify(!viewLoaded(win).hasOwnProperty("mnemonicMode"))
+            // The home view starts the chat session when it is created.
+            compare(Chat.callNames(), ["start"])
+            checkPresented(win)
+
+            App.loggedIn = false
+            checkFixedSize(win, 920, 560)
+            verify(viewLoaded(win).hasOwnProperty("mnemonicMode"))
+            compare(viewLoaded(win).mnemonicMode, false)
+            checkPresented(win)
+        }
+
+        function test_logoutFromFullScreen() {
+            App.loggedIn = true
+            var win = makeMain()
+            win.visibility = Window.FullScreen
+            tryVerify(function () { return win.isFull })
+            compare(win.maximumWidth, 16777215)
+            compare(win.minimumWidth, 0)
+            App.loggedIn = false
+            tryVerify(function () { return !win.isFull })
+            checkFixedSize(win, 920, 560)
+            checkPresented(win)
+        }
+
+        // The controller signals every sign-in and logout, even when the value
+        // does not change: the window re-presents itself each time.
+        function test_repeatedSignalRepresents() {
+            var win = makeMain()
+            win.x = 3
+            win.y = 4
+            App.loggedInChanged()
+            checkPresented(win)
+        }
+
+        function test_centredOnItsOwnScreen() {
+            var screens = Qt.application.screens
+            if (screens.length < 2)
+                skip("needs two screens (run by qml_main_window)")
+            var win = makeMain()
+            win.screen = screens[1]
+            tryVerify(function () { return win.screen.name === screens[1].name })
+            App.loggedIn = true
+            checkFixedSize(win, 1112, 816)
+            checkPresented(win)
+            // 1112 x 816 is larger than the 1000 x 600 screen: its top-left.
+            compare(win.x, screens[1].virtualX)
+            compare(win.y, screens[1].virtualY)
+            App.loggedIn = false
+            checkPresented(win)
+            compare(win.x, screens[1].virtualX + 40)
+            compare(win.y, 20)
+        }
+    }
+}
