@@ -26,18 +26,12 @@ QString fromUtf8(const std::string &text)
 
 } // namespace
 
+// The group server's token answer, and the room connected with it.
 struct VoiceRoomController::JoinResult
 {
-    bool ok = false;
-    bool canPublish = false;
-    QString url;
-    QString token;
-    QString room;
-    QString ownerPubkey;
-    QString openerPubkey;
-    ServiceError error;
-    std::shared_ptr<livekit::Room> liveRoom;
-    QString errorText;
+    velmor::sg::SGVoiceToken token;
+    std::shared_ptr<livekit::Room> liveRoom; // set only after a successful connect
+    QString errorText;                       // a failure of the LiveKit side
 };
 
 VoiceRoomController::VoiceRoomController(QObject *parent)
@@ -270,15 +264,8 @@ void VoiceRoomController::joinRoom()
     startJob<JoinResult>(
         [url, relay] {
             JoinResult result;
-            const velmor::sg::SGVoiceToken token = SuperGroupApi::instance().voiceToken(url);
-            result.ok = token.ok;
-            result.canPublish = token.canPublish;
-            result.url = token.url;
-            result.token = token.token;
-            result.room = token.room;
-            result.ownerPubkey = token.ownerPubkey;
-            result.openerPubkey = token.openerPubkey;
-            result.error = token.error;
+            result.token = SuperGroupApi::instance().voiceToken(url);
+            const velmor::sg::SGVoiceToken &token = result.token;
             if (!token.ok)
                 return result;
             try {
@@ -311,8 +298,8 @@ void VoiceRoomController::applyJoin(const QString &url, const JoinResult &result
         emit stateChanged();
         return;
     }
-    if (!result.errorText.isEmpty() || !result.ok || !result.liveRoom) {
-        m_lastError = result.errorText.isEmpty() ? result.error.detail : result.errorText;
+    if (!result.errorText.isEmpty() || !result.token.ok || !result.liveRoom) {
+        m_lastError = result.errorText.isEmpty() ? result.token.error.detail : result.errorText;
         m_connectionText = QStringLiteral("连接失败");
         emit stateChanged();
         return;
@@ -321,14 +308,14 @@ void VoiceRoomController::applyJoin(const QString &url, const JoinResult &result
     m_room = result.liveRoom;
     m_joinedServerUrl = url;
     m_roomGroupTitle = m_groupTitle;
-    m_ownerPubkey = result.ownerPubkey;
-    m_openerPubkey = result.openerPubkey;
+    m_ownerPubkey = result.token.ownerPubkey;
+    m_openerPubkey = result.token.openerPubkey;
     if (m_ownerPubkey.isEmpty()) {
         const auto group = ChatStore::instance().superGroup(m_joinedServerUrl);
         if (group && group->role == QLatin1String("owner"))
             m_ownerPubkey = ownKey();
     }
-    m_canPublish = result.canPublish;
+    m_canPublish = result.token.canPublish;
     m_connected = true;
     m_connectionText = QStringLiteral("已连接");
     if (m_canPublish)
@@ -404,42 +391,40 @@ void VoiceRoomController::dissolveRoom()
 
 void VoiceRoomController::grantSpeaker(const QString &pubkey)
 {
-    if (!amOpener() || pubkey.isEmpty() || m_busy)
-        return;
-    setBusy();
-    const QString url = m_visibleServerUrl;
-    startJob<bool>([url, pubkey] { return SuperGroupApi::instance().grantSpeaker(url, pubkey); },
-                   [this, url, pubkey](const bool &ok) {
-                       if (url != speakerSetUrl())
-                           return;
-                       if (!ok) {
-                           setError(QStringLiteral("设置发言人失败"));
-                           return;
-                       }
-                       m_speakerSet.insert(pubkey.trimmed());
-                       rebuildParticipants();
-                       emit stateChanged();
-                   });
+    changeSpeaker(pubkey, true);
 }
 
 void VoiceRoomController::revokeSpeaker(const QString &pubkey)
+{
+    changeSpeaker(pubkey, false);
+}
+
+void VoiceRoomController::changeSpeaker(const QString &pubkey, bool grant)
 {
     if (!amOpener() || pubkey.isEmpty() || m_busy)
         return;
     setBusy();
     const QString url = m_visibleServerUrl;
-    startJob<bool>([url, pubkey] { return SuperGroupApi::instance().revokeSpeaker(url, pubkey); },
-                   [this, url, pubkey](const bool &ok) {
-                       if (url != speakerSetUrl())
-                           return;
-                       if (!ok) {
-                           setError(QStringLiteral("取消发言人失败"));
-                           return;
-                       }
-                       m_speakerSet.remove(pubkey.trimmed());
-                       rebuildParticipants();
-                       emit stateChanged();
-                   });
+    startJob<bool>(
+        [url, pubkey, grant] {
+            return grant ? SuperGroupApi::instance().grantSpeaker(url, pubkey)
+                         : SuperGroupApi::instance().revokeSpeaker(url, pubkey);
+        },
+        [this, url, pubkey, grant](const bool &ok) {
+            // The answer concerns the speakers of the room it was asked for.
+            if (url != speakerSetUrl())
+                return;
+            if (!ok) {
+                setError(grant ? QStringLiteral("设置发言人失败") : QStringLiteral("取消发言人失败"));
+                return;
+            }
+            if (grant)
+                m_speakerSet.insert(pubkey.trimmed());
+            else
+                m_speakerSet.remove(pubkey.trimmed());
+            rebuildParticipants();
+            emit stateChanged();
+        });
 }
 
 // ------------------------------------------------------------------- events

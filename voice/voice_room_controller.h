@@ -121,6 +121,7 @@ private:
     void applyStatus(bool open, bool canOpen, const QString &owner, const QString &opener,
                      const QStringList &speakers);
     void applyJoin(const QString &url, const JoinResult &result);
+    void changeSpeaker(const QString &pubkey, bool grant);
     void leaveSteps();
     void dropMicTrack();
     void postFromRoom(const livekit::Room &room, std::function<void()> work);
