@@ -1,6 +1,7 @@
 // The voice-room controller against local group servers and the scripted
 // LiveKit backend, whose callbacks come from its own thread.
 #include "voice/livekit/scripted_backend.h"
+#include "voice/room_participants.h"
 #include "voice/voice_room_controller.h"
 
 #include "identity/identity.h"
@@ -163,6 +164,58 @@ private slots:
         QCOMPARE(room.lastError(), QStringLiteral("当前构建未启用 LiveKit 语音 SDK"));
         QCOMPARE(state.count(), 1);
         QVERIFY(!room.busy());
+    }
+
+    void shortAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("15 characters whole") << QStringLiteral("0123456789abcde") << QStringLiteral("0123456789abcde");
+        QTest::newRow("16 characters cut to 15") << QStringLiteral("0123456789abcdef") << QStringLiteral("012345...abcdef");
+        QTest::newRow("an address") << QStringLiteral("0x52908400098527886E0F7030069857D2E4169EE7")
+                                    << QStringLiteral("0x5290...169EE7");
+    }
+
+    void shortAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(velmor::voice::shortAddress(text), shown);
+    }
+
+    void storedOwnerRoleMakesTheUserOwner()
+    {
+        velmor::chat::SuperGroupRecord group;
+        group.server_url = otherUrl();
+        group.name = QStringLiteral("Quay");
+        group.group_kind = QStringLiteral("premium_plus");
+        group.role = QStringLiteral("owner");
+        QVERIFY(ChatStore::instance().upsertSuperGroup(group));
+        // A token answer that names no owner.
+        m_other->http().setFault(QStringLiteral("/v1/voice/token"),
+                                 velmor::fakes::Fault::custom(200, "{\"url\":\"wss://lk.example\",\"token\":\"t\",\"room\":\"r\"}"));
+        VoiceRoomController room;
+        room.showGroup(otherUrl(), QStringLiteral("Quay"), false);
+        room.setRoomOpenExternally(otherUrl(), true);
+        room.joinRoom();
+        QTRY_VERIFY(room.active() && !room.busy());
+        QVERIFY(room.isOwner());
+        QCOMPARE(keysOf(room.speakers()), QStringList{me()}); // the owner speaks, even muted
+        QVERIFY(!room.canPublish());
+        room.leaveRoom();
+        m_other->http().clearFaults();
+        group.role = QStringLiteral("member");
+        QVERIFY(ChatStore::instance().upsertSuperGroup(group));
+    }
+
+    void withNoRoomTheListsAreEmpty()
+    {
+        VoiceRoomController room;
+        QSignalSpy participants(&room, &VoiceRoomController::participantsChanged);
+        room.rebuildParticipants();
+        QCOMPARE(participants.count(), 1);
+        QVERIFY(room.speakers().isEmpty() && room.listeners().isEmpty());
     }
 
     void openJoinSpeakMuteLeave()
