@@ -8,6 +8,7 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QtConcurrent>
+#include <QtDebug>
 
 using velmor::net::ServiceError;
 using velmor::sg::SuperGroupApi;
@@ -273,8 +274,10 @@ void VoiceRoomController::joinRoom()
                 room->setDelegate(relay);
                 if (room->connect(token.url.toStdString(), token.token.toStdString(), livekit::RoomOptions()))
                     result.liveRoom = room;
-                else
+                else {
                     result.errorText = QStringLiteral("LiveKit 连接失败");
+                    qWarning().noquote() << "[VOICE] join failed:" << QString::fromStdString(room->lastError());
+                }
                 if (!result.liveRoom)
                     room->setDelegate(nullptr);
             } catch (const std::exception &e) {

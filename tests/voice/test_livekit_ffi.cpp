@@ -7,10 +7,16 @@
 #include "voice/livekit/livekit.h"
 #include "voice/voice_room_controller.h"
 
+#include "identity/identity.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+#include "support/fake_group_server.h"
+
 #include <QAudioDevice>
 #include <QElapsedTimer>
 #include <QMediaDevices>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -75,6 +81,33 @@ private slots:
         QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(room->localParticipant().expired());
         room->disconnect(livekit::DisconnectReason::ClientInitiated);
+    }
+
+    void controllerJoinToAClosedPortFailsClearly()
+    {
+        const auto me = velmor::identity::Identity::generate();
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
+        QTemporaryDir dir;
+        QVERIFY(ChatStore::instance().open(me.publicKeyText(), dir.filePath(QStringLiteral("chat.db"))));
+        velmor::fakes::FakeGroupServer server(me.publicKeyText());
+        QVERIFY(server.start());
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QByteArray reply = "{\"url\":\"ws://127.0.0.1:" + QByteArray::number(closed.serverPort())
+            + "\",\"token\":\"t\",\"room\":\"r\",\"can_publish\":true}";
+        closed.close();
+        server.http().setFault(QStringLiteral("/v1/voice/token"), velmor::fakes::Fault::custom(200, reply));
+
+        VoiceRoomController room;
+        room.showGroup(server.baseUrl(), QStringLiteral("Harbour"), false);
+        room.setRoomOpenExternally(server.baseUrl(), true);
+        room.joinRoom();
+        QVERIFY(room.busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!room.busy(), 20000);
+        QVERIFY(!room.active());
+        QCOMPARE(room.connectionText(), QStringLiteral("连接失败"));
+        QCOMPARE(room.lastError(), QStringLiteral("LiveKit 连接失败"));
+        ChatStore::instance().close();
     }
 
     void localAudioComesBackThroughALocalTrack()
