@@ -16,6 +16,7 @@ MockController {
 
     signal identityChanged()
     signal avatarChanged()
+    signal loggingOut()
 
     // Sign-in and session.
     function hasSavedIdentity() { record("hasSavedIdentity", arguments); return result("hasSavedIdentity", false) }
