@@ -1,25 +1,26 @@
 // One signed-in client without views, driven line by line over stdin and
 // stdout by the two-profile check (tst_two_profiles). It runs in whatever
-// profile its environment names (XDG_DATA_HOME), signs in with a new
-// identity through the real session object against the services named by
-// PELORIN_NODE_DIRECTORY_URL, and then:
-//   "send <peer key> <text>"  sends a text        -> "sent" | "send-failed <error>"
-//   "quit"                    logs out and ends
-// Every message that arrives is printed as "received <sender key> <text>".
+// profile its environment names (XDG_DATA_HOME), against the services named
+// by PELORIN_NODE_DIRECTORY_URL and PELORIN_GROUP_CENTER_URL, with the objects the program itself uses:
+// the session object signs in with a new identity, the chat controller runs
+// the session, the desktop notifier takes its notices. Then:
+//   "send <peer key> <text>"  opens a chat with the peer and sends the text
+//                             -> "sent" | "send-failed <status>"
+//   "open <peer key>"         opens the conversation with the peer
+//   "quit"                    stops the session, logs out and ends
+// It prints "signed-in <own key>" first, "received <peer> <text>" for each
+// incoming message of the open conversation and "notice <peer> <body>" for
+// each desktop notice.
 #include "app/app_controller.h"
-#include "identity/content.h"
-#include "identity/envelope.h"
-#include "net/relay_api.h"
-#include "net/relay_session.h"
+#include "app/desktop_notifier.h"
+#include "app/service_endpoints.h"
+#include "chat/chat_controller.h"
 
-#include <QFutureWatcher>
-#include <QGuiApplication>
+#include <QApplication>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTextStream>
-#include <QTimer>
-#include <QtConcurrent>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -30,32 +31,9 @@ void say(const QString &line)
     out << line << Qt::endl;
 }
 
-struct Received
-{
-    QString sender;
-    QString text;
-};
-
-// Pulls the inbox once, opens every readable text and acknowledges it.
-QList<Received> pullTexts()
-{
-    const velmor::identity::Identity me = velmor::net::RelayAuthSession::instance().identity();
-    QList<Received> texts;
-    QStringList done;
-    for (const velmor::chat::RawEnvelope &envelope : velmor::chat::RelayApi::pull()) {
-        if (!envelope.valid)
-            continue;
-        const velmor::chat::MessageContent content =
-            velmor::chat::parseMessageContent(
-            velmor::identity::openDirectMessage(envelope.ciphertext, envelope.senderPubkey, me));
-        if (content.ok && content.type == QLatin1String("text"))
-            texts.append({envelope.senderPubkey, content.text});
-        done.append(envelope.messageId);
-    }
-    if (!done.isEmpty())
-        velmor::chat::RelayApi::ack(done);
-    return texts;
-}
+// Message status values of the message list.
+constexpr int kSent = 1;
+constexpr int kReceived = 4;
 
 class Peer : public QObject
 {
@@ -72,18 +50,21 @@ public:
                 QCoreApplication::exit(1);
             }
         });
-        m_pollTimer.setInterval(100);
-        connect(&m_pollTimer, &QTimer::timeout, this, &Peer::poll);
+        connect(&m_chat, &ChatController::messagesChanged, this, &Peer::reportMessages);
+        connect(&m_chat, &ChatController::systemNotificationRequested, this,
+                [](const QString &peer, const QString &, const QString &body) {
+                    say(QStringLiteral("notice %1 %2").arg(peer, body));
+                });
         m_app.generateAndLogin();
     }
 
 private:
     void onSignedIn()
     {
+        m_chat.start();
         say(QStringLiteral("signed-in ") + m_app.myPublicKey());
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, &Peer::readCommand);
-        m_pollTimer.start();
     }
 
     void readCommand()
@@ -91,7 +72,7 @@ private:
         char buffer[4096];
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n <= 0) {
-            QCoreApplication::exit(0);
+            quit();
             return;
         }
         m_pending += QString::fromUtf8(buffer, int(n));
@@ -105,53 +86,65 @@ private:
 
     void run(const QString &line)
     {
-        if (line == QLatin1String("quit")) {
-            m_app.logout();
-            QCoreApplication::exit(0);
-            return;
-        }
-        if (!line.startsWith(QLatin1String("send ")))
-            return;
+        const QString command = line.section(QLatin1Char(' '), 0, 0);
         const QString peer = line.section(QLatin1Char(' '), 1, 1);
-        const QString text = line.section(QLatin1Char(' '), 2);
-        auto *watcher = new QFutureWatcher<velmor::chat::RelaySendResult>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [watcher] {
-            const auto result = watcher->result();
-            say(result.ok ? QStringLiteral("sent") : QStringLiteral("send-failed ") + result.error);
-            watcher->deleteLater();
-        });
-        watcher->setFuture(QtConcurrent::run([peer, text] { return velmor::chat::RelayApi::sendText(peer, text); }));
+        if (command == QLatin1String("quit")) {
+            quit();
+        } else if (command == QLatin1String("open")) {
+            m_chat.openConversation(peer);
+        } else if (command == QLatin1String("send")) {
+            if (!m_chat.newChat(peer)) {
+                say(QStringLiteral("send-failed no-chat"));
+                return;
+            }
+            m_awaitedText = line.section(QLatin1Char(' '), 2);
+            m_chat.sendText(m_awaitedText);
+            reportMessages();
+        }
     }
 
-    void poll()
+    void quit()
     {
-        if (m_pulling)
-            return;
-        m_pulling = true;
-        auto *watcher = new QFutureWatcher<QList<Received>>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-            for (const Received &message : watcher->result())
-                say(QStringLiteral("received %1 %2").arg(message.sender, message.text));
-            m_pulling = false;
-            watcher->deleteLater();
-        });
-        watcher->setFuture(QtConcurrent::run(pullTexts));
+        m_chat.stop();
+        m_app.logout();
+        QCoreApplication::exit(0);
+    }
+
+    void reportMessages()
+    {
+        for (const QVariant &row : m_chat.messages()) {
+            const QVariantMap message = row.toMap();
+            const QString id = message.value(QStringLiteral("id")).toString();
+            const int status = message.value(QStringLiteral("status")).toInt();
+            const QString text = message.value(QStringLiteral("text")).toString();
+            if (status == kReceived && !m_reported.contains(id)) {
+                m_reported.insert(id);
+                say(QStringLiteral("received %1 %2").arg(m_chat.currentPeer(), text));
+            } else if (message.value(QStringLiteral("outgoing")).toBool() && text == m_awaitedText
+                       && status != 0 && !m_reported.contains(id)) {
+                m_reported.insert(id);
+                say(status == kSent ? QStringLiteral("sent") : QStringLiteral("send-failed %1").arg(status));
+            }
+        }
     }
 
     AppController m_app;
+    ChatController m_chat;
+    DesktopNotifier m_notifier{&m_chat};
     QSocketNotifier *m_input = nullptr;
-    QTimer m_pollTimer;
     QString m_pending;
-    bool m_pulling = false;
+    QString m_awaitedText;
+    QSet<QString> m_reported;
 };
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QGuiApplication application(argc, argv);
+    QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
+    velmor::app::applyServiceEndpoints(velmor::app::serviceEndpoints());
     Peer peer;
     return application.exec();
 }

@@ -1,6 +1,8 @@
 // Two clients in two processes with two profiles sign in through the real
-// session object and exchange messages through the local relay, as two
-// people on one machine would with `scripts/run.sh --profile`.
+// session object and exchange messages with the real chat controller
+// through the local relay, as two people on one machine would with
+// `scripts/run.sh --profile`.
+#include "support/fake_group_center.h"
 #include "support/fake_relay.h"
 
 #include <QDir>
@@ -18,13 +20,14 @@ namespace {
 class PeerProcess
 {
 public:
-    PeerProcess(const QString &profileFolder, const QString &nodeDirectoryUrl)
+    PeerProcess(const QString &profileFolder, const QString &nodeDirectoryUrl, const QString &groupCenterUrl)
         : m_profile(profileFolder)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), profileFolder + QStringLiteral("/data"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), profileFolder + QStringLiteral("/config"));
         env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), nodeDirectoryUrl);
+        env.insert(QStringLiteral("PELORIN_GROUP_CENTER_URL"), groupCenterUrl);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -60,10 +63,7 @@ public:
         }
         return {};
     }
-    void send(const QString &peer, const QString &text)
-    {
-        m_process.write(QStringLiteral("send %1 %2\n").arg(peer, text).toUtf8());
-    }
+    void command(const QString &line) { m_process.write((line + QLatin1Char('\n')).toUtf8()); }
     QByteArray vaultKey() const
     {
         QFile file(m_profile + QStringLiteral("/data/Quillet/Pelorin/vault/com.quillet.pelorin.private_key"));
@@ -91,11 +91,13 @@ void TwoProfilesTest::twoProfilesExchangeMessages()
 {
     velmor::fakes::FakeRelay relay(velmor::fakes::FakeRelay::Options{true});
     QVERIFY(relay.start() > 0);
+    velmor::fakes::FakeGroupCenter center;
+    QVERIFY(center.start() > 0);
     QTemporaryDir profiles;
     QVERIFY(profiles.isValid());
 
-    PeerProcess alice(profiles.filePath(QStringLiteral("alice")), relay.baseUrl());
-    PeerProcess bob(profiles.filePath(QStringLiteral("bob")), relay.baseUrl());
+    PeerProcess alice(profiles.filePath(QStringLiteral("alice")), relay.baseUrl(), center.baseUrl());
+    PeerProcess bob(profiles.filePath(QStringLiteral("bob")), relay.baseUrl(), center.baseUrl());
     const QString aliceKey = alice.waitFor(QStringLiteral("signed-in ")).section(QLatin1Char(' '), 1);
     const QString bobKey = bob.waitFor(QStringLiteral("signed-in ")).section(QLatin1Char(' '), 1);
     QVERIFY2(aliceKey.size() == 87, qPrintable(alice.lines().join('\n')));
@@ -108,13 +110,23 @@ void TwoProfilesTest::twoProfilesExchangeMessages()
     QVERIFY(alice.vaultKey() != bob.vaultKey());
     QVERIFY(alice.hasStore() && bob.hasStore());
 
-    alice.send(bobKey, QStringLiteral("hello bob"));
+    // Both sessions hold the relay's new-message socket, so a message is
+    // announced at once instead of waiting for the next timed pull.
+    QTRY_COMPARE_WITH_TIMEOUT(relay.webSocketCount(), 2, 20000);
+
+    alice.command(QStringLiteral("send %1 hello bob").arg(bobKey));
     QCOMPARE(alice.waitFor(QStringLiteral("sent")), QStringLiteral("sent"));
+    // Bob has no chat open: the message comes as a desktop notice first.
+    QCOMPARE(bob.waitFor(QStringLiteral("notice ")), QStringLiteral("notice %1 收到新消息").arg(aliceKey));
+    bob.command(QStringLiteral("open %1").arg(aliceKey));
     QCOMPARE(bob.waitFor(QStringLiteral("received ")), QStringLiteral("received %1 hello bob").arg(aliceKey));
 
-    bob.send(aliceKey, QStringLiteral("你好 alice"));
+    // Alice's chat with Bob is open: his answer shows in it without a notice.
+    bob.command(QStringLiteral("send %1 你好 alice").arg(aliceKey));
     QCOMPARE(bob.waitFor(QStringLiteral("sent")), QStringLiteral("sent"));
     QCOMPARE(alice.waitFor(QStringLiteral("received ")), QStringLiteral("received %1 你好 alice").arg(bobKey));
+    for (const QString &line : alice.lines())
+        QVERIFY2(!line.startsWith(QStringLiteral("notice ")), qPrintable(line));
 }
 
 QTEST_MAIN(TwoProfilesTest)
