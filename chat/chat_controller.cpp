@@ -2,6 +2,7 @@
 
 #include "chat/messaging_parts.h"
 #include "chat/peer_keys.h"
+#include "chat/supergroup_parts.h"
 #include "groups/group_card.h"
 #include "identity/content.h"
 #include "store/chat_store.h"
@@ -24,6 +25,7 @@ ChatController::ChatController(QObject *parent)
     connect(&m_ackFlushTimer, &QTimer::timeout, this, &ChatController::retryPendingAcks);
     setUpMessaging();
 
+    setUpSuperGroups();
     watchReachability(true);
 }
 

@@ -38,6 +38,7 @@
 
 namespace velmor::chat {
 struct MessagingParts;
+struct SuperGroupParts;
 }
 
 class ChatController : public QObject, private velmor::chat::ChatHost
@@ -119,6 +120,8 @@ public:
     // The inbox, acknowledgement, sending and push-socket parts (tests drive
     // their timers and hooks through it).
     velmor::chat::MessagingParts &messaging() { return *m_messaging; }
+    // The super-group parts (tests reach the realtime clients through them).
+    velmor::chat::SuperGroupParts &superGroupParts() { return *m_sg; }
 
 signals:
     void voiceRoomOpenChanged(const QString &serverUrl, bool open);
@@ -141,6 +144,9 @@ signals:
     void lifecycleRestored();
     void sgCapacityLoaded(bool ok, int standardAvailable, int premiumAvailable);
     void sgCreateCompleted(bool ok, const QString &error);
+    // The outcome of joinSuperGroup: the server's status ("joined",
+    // "pending", "already_member") or the error word.
+    void superGroupJoinCompleted(const QString &serverUrl, bool ok, const QString &status);
 
 public:
     // ---- session lifecycle -----------------------------------------------
@@ -236,6 +242,8 @@ private:
     void reloadNotificationsInBackground();            // notifications: pending super-group requests
     void forgetSendCaches();                           // sending: cached voice waveforms
     void setUpMessaging();                             // builds and wires the messaging parts
+    void setUpSuperGroups();                           // super groups: the parts and their signals
+    void refreshCurrentSuperGroupHeader(const QString &serverUrl);
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
@@ -245,6 +253,7 @@ private:
     velmor::chat::MessageList m_messages;
     velmor::chat::CurrentConversation m_current;
     velmor::chat::ContactBook m_contacts;
+    std::unique_ptr<velmor::chat::SuperGroupParts> m_sg;
 
     QTimer m_pullTimer;
     QTimer m_ackFlushTimer;

@@ -189,13 +189,29 @@ SGGroupInfo SuperGroupApi::groupInfo(const QString &serverUrl)
     return info;
 }
 
-QList<SGMember> SuperGroupApi::members(const QString &serverUrl)
+QList<SGMember> SuperGroupApi::members(const QString &serverUrl, ServiceError *error)
 {
     QString authError;
     const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/members"), &authError);
     QJsonObject json;
-    if (!authError.isEmpty() || !objectReply(reply, &json))
+    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+        qWarning().noquote() << QStringLiteral("[SG] /v1/members failed url=%1 status=%2 err=%3")
+                                    .arg(serverUrl)
+                                    .arg(reply.status)
+                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
+        if (error) {
+            *error = failureOf(reply, authError);
+            // A 2xx answer that is no JSON object is still a failure.
+            if (!error->isError())
+                *error = velmor::net::classifyError(QStringLiteral("invalid_response"));
+        }
         return {};
+    }
+    if (!json.value(QStringLiteral("members")).isArray()) {
+        if (error)
+            *error = velmor::net::classifyError(QStringLiteral("invalid_response"));
+        return {};
+    }
     QList<SGMember> list;
     for (const QJsonValue &value : json.value(QStringLiteral("members")).toArray()) {
         if (!value.isObject())
@@ -468,7 +484,8 @@ SGMessage SuperGroupApi::parseMessage(const QJsonObject &message, const QByteArr
     return m;
 }
 
-QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 sinceSeq, int limit)
+QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 sinceSeq, int limit,
+                                            const std::function<bool(const QString &)> &haveMedia)
 {
     QString authError;
     const HttpResponse reply = client().postJson(
@@ -493,6 +510,8 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
     qint64 mediaBudget = kPullMediaBudgetBytes;
     auto completeMedia = [&](const QString &path, const QString &messageId, QString *data) {
         if (!serverAnswers || mediaBudget <= 0 || !data->isEmpty())
+            return;
+        if (haveMedia && haveMedia(messageId))
             return;
         bool tooLarge = false;
         const QByteArray bytes = fetchMedia(serverUrl, path, messageId, &serverAnswers,

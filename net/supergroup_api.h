@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmor::sg {
 
 // The largest media file taken from "/v1/image/get" or "/v1/voice/get".
@@ -165,7 +167,9 @@ public:
     // Group information and administration. The optional error record of the
     // bool calls receives the classified failure (403 -> "error.permission.denied").
     SGGroupInfo groupInfo(const QString &serverUrl);
-    QList<SGMember> members(const QString &serverUrl);
+    // An empty list with *error set (kind not 0) when the request failed; an
+    // empty list with *error left as it was when the group has no members.
+    QList<SGMember> members(const QString &serverUrl, velmor::net::ServiceError *error = nullptr);
     bool updateGroup(const QString &serverUrl, const QString &name, const QString &avatarUrl,
                      const QString &joinMode, const QString &notice,
                      velmor::net::ServiceError *error = nullptr);
@@ -187,7 +191,10 @@ public:
                     velmor::net::ServiceError *error = nullptr);
 
     // Messages and read state.
-    QList<SGMessage> pullMessages(const QString &serverUrl, qint64 sinceSeq, int limit);
+    // `haveMedia(messageId)`, when given, names messages whose media the
+    // caller already holds: their image or voice file is not fetched again.
+    QList<SGMessage> pullMessages(const QString &serverUrl, qint64 sinceSeq, int limit,
+                                  const std::function<bool(const QString &)> &haveMedia = {});
     SGReadState readState(const QString &serverUrl);
     SGReadState markRead(const QString &serverUrl, qint64 lastReadSeq);
     SGSendResult sendText(const QString &url, const QString &serverKey, const QString &text,

@@ -139,17 +139,6 @@ private slots:
         QTest::newRow("setGroupVisibility") << "setGroupVisibility" << QVariantList{s, true};
         QTest::newRow("setGroupMuted") << "setGroupMuted" << QVariantList{s, true};
         QTest::newRow("leaveOrDeleteGroup") << "leaveOrDeleteGroup" << QVariantList{s};
-        QTest::newRow("updateSuperGroupMeta") << "updateSuperGroupMeta" << QVariantList{s, s, true};
-        QTest::newRow("setSuperGroupAllMuted") << "setSuperGroupAllMuted" << QVariantList{true};
-        QTest::newRow("updateSuperGroupProfile") << "updateSuperGroupProfile" << QVariantList{s};
-        QTest::newRow("setSuperGroupMuted") << "setSuperGroupMuted" << QVariantList{true};
-        QTest::newRow("inviteSuperGroupMembers") << "inviteSuperGroupMembers" << QVariantList{QVariant(keys)};
-        QTest::newRow("removeSuperGroupMember") << "removeSuperGroupMember" << QVariantList{s};
-        QTest::newRow("setSuperGroupMemberRole") << "setSuperGroupMemberRole" << QVariantList{s, s};
-        QTest::newRow("refreshSuperGroups") << "refreshSuperGroups" << none;
-        QTest::newRow("joinSuperGroup") << "joinSuperGroup" << QVariantList{s, s};
-        QTest::newRow("fetchSgCapacity") << "fetchSgCapacity" << none;
-        QTest::newRow("createSuperGroup") << "createSuperGroup" << QVariantList{s, s, s};
     }
     void missingFeaturesSayNotAvailable()
     {
@@ -172,9 +161,10 @@ private slots:
         QSignalSpy created(m_chat.get(), &ChatController::sgCreateCompleted);
         m_chat->fetchSgCapacity();
         m_chat->createSuperGroup("key", "name", "standard");
-        QCOMPARE(capacity.count(), 1);
+        // The group centre of these tests is a closed port.
+        QTRY_COMPARE(capacity.count(), 1);
         QCOMPARE(capacity.at(0).at(0).toBool(), false);
-        QCOMPARE(created.count(), 1);
+        QTRY_COMPARE(created.count(), 1);
         QCOMPARE(created.at(0).at(0).toBool(), false);
         QCOMPARE(m_chat->currentGroupInfo(), (QVariantMap{{"isGroup", false}}));
     }

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 using velmor::fakes::Fault;
+using velmor::fakes::FaultKind;
 using velmor::fakes::FakeGroupServer;
 using velmor::identity::Identity;
 using velmor::net::ServiceError;
@@ -80,6 +81,39 @@ private slots:
         signIn(m_stranger);
         QVERIFY(api().groupInfo(server.baseUrl()).ok);
         QVERIFY(api().members(server.baseUrl()).isEmpty());
+    }
+
+    // An empty member list and a failed request are told apart by the error.
+    void memberListFailureIsNotAnEmptyList_data()
+    {
+        QTest::addColumn<int>("fault"); // -1: none, the caller is a stranger (403)
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("listed") << int(FaultKind::None) << false;
+        QTest::newRow("stranger") << -1 << true;
+        QTest::newRow("500") << int(FaultKind::Http500) << true;
+        QTest::newRow("not json") << int(FaultKind::MalformedJson) << true;
+        QTest::newRow("dropped") << int(FaultKind::Drop) << true;
+        QTest::newRow("no list") << int(FaultKind::CustomBody) << true;
+    }
+    void memberListFailureIsNotAnEmptyList()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, failed);
+        FakeGroupServer server(m_owner.publicKeyText(), QStringLiteral("Harbour"));
+        QVERIFY(server.start());
+        populate(server);
+        const QString url = server.baseUrl();
+        signIn(fault == -1 ? m_stranger : m_member);
+        QVERIFY(!SuperGroupServiceClient::instance().token(url).isEmpty());
+        if (fault > 0)
+            server.http().setFault(QStringLiteral("/v1/members"),
+                                   Fault::make(FaultKind(fault), 0, 200, quoted("{'ok':true}")));
+        ServiceError error;
+        const auto members = api().members(url, &error);
+        QCOMPARE(error.isError(), failed);
+        QCOMPARE(members.isEmpty(), failed);
+        if (fault == -1)
+            QCOMPARE(error.httpStatus, 403);
     }
 
     void memberCannotAdminister()

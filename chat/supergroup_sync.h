@@ -1,0 +1,63 @@
+// Keeps one super group's local copy up to date: opening it (information,
+// read state, then a pull), pulling its messages into the store 200 at a
+// time, its read state, the user's own role in it and its name and avatar.
+//
+// The pull cursor (the runtime record's lastMessageSeq) moves only past
+// messages that were handled: an image or voice message whose media could
+// not be fetched is not stored without it; the cursor stays before it, so
+// the next pull takes it again. A message whose media stays missing after a
+// few pulls is stored without it, so one lost file never stalls a group.
+//
+// Runs on the GUI thread; network work goes to background jobs.
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+namespace velmor::chat {
+
+class ChatHost;
+
+class SuperGroupSync : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPullLimit = 200;
+    // Pulls that may come back without a message's media before it is
+    // stored without it.
+    static constexpr int kMediaAttempts = 3;
+
+    explicit SuperGroupSync(ChatHost &host, QObject *parent = nullptr);
+
+    void open(const QString &serverUrl);
+    void pull(const QString &serverUrl);
+    void refreshAuthorization(const QString &serverUrl);
+    void refreshInfo(const QString &serverUrl);
+
+    // Pulls whose result has not been applied yet, per group.
+    bool isPulling(const QString &serverUrl) const { return m_pulling.contains(serverUrl); }
+
+signals:
+    // The open group's name or avatar in the runtime record changed.
+    void headerChanged(const QString &serverUrl);
+    void currentChanged();
+    // The user's role in this group was refreshed (the open group's
+    // information should be loaded again).
+    void roleRefreshed(const QString &serverUrl);
+    void notificationsReloadWanted();
+
+private:
+    struct PulledBatch;
+    void applyPull(const QString &serverUrl, qint64 cursor, const PulledBatch &batch);
+    void markRead(const QString &serverUrl, qint64 seq);
+    bool isOpen(const QString &serverUrl) const;
+
+    ChatHost &m_host;
+    QSet<QString> m_pulling;   // a pull of the group is on its way
+    QSet<QString> m_pullAgain; // and another was asked for meanwhile
+    QHash<QString, int> m_mediaMisses; // message id -> pulls without its media
+};
+
+} // namespace velmor::chat
