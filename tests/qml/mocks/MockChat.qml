@@ -44,6 +44,7 @@ MockController {
     signal lifecycleRestored()
     signal sgCapacityLoaded(bool ok, int standardAvailable, int premiumAvailable)
     signal sgCreateCompleted(bool ok, string error)
+    signal superGroupJoinCompleted(string serverUrl, bool ok, string status)
 
     // Session.
     function start() { record("start", arguments) }
