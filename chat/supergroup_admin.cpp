@@ -176,13 +176,12 @@ void SuperGroupAdmin::applyInfo(const QString &serverUrl, quint64 serial, const 
 
         SuperGroupDirectory &groups = m_host.superGroups();
         SuperGroupRuntimeState state = groups.runtime(serverUrl);
-        const bool headerMoved = state.name != name || state.avatarUrl != avatarUrl;
         state.name = name;
         if (!serverKey.isEmpty())
             state.serverEncPubkey = serverKey;
         state.avatarUrl = avatarUrl;
         groups.setRuntime(serverUrl, state);
-        if (open && headerMoved)
+        if (open)
             emit headerChanged(serverUrl);
 
         QSet<QString> memberKeys;
