@@ -75,6 +75,14 @@ VoiceRoomController::~VoiceRoomController()
 
 // ------------------------------------------------------------------ helpers
 
+VoiceRoomController::Outcome VoiceRoomController::callServer(
+    bool (velmor::sg::SuperGroupApi::*call)(const QString &, ServiceError *), const QString &url)
+{
+    Outcome outcome;
+    outcome.ok = (SuperGroupApi::instance().*call)(url, &outcome.error);
+    return outcome;
+}
+
 bool VoiceRoomController::isSelf(const QString &pubkey) const
 {
     const QString self = ownKey();
@@ -230,11 +238,7 @@ void VoiceRoomController::openRoom()
     setBusy();
     const QString url = m_visibleServerUrl;
     startJob<Outcome>(
-        [url] {
-            Outcome outcome;
-            outcome.ok = SuperGroupApi::instance().openVoiceRoom(url, &outcome.error);
-            return outcome;
-        },
+        [url] { return callServer(&SuperGroupApi::openVoiceRoom, url); },
         [this, url](const Outcome &outcome) {
             if (outcome.ok) {
                 if (url != m_visibleServerUrl)
@@ -370,11 +374,7 @@ void VoiceRoomController::dissolveRoom()
         return;
     setBusy();
     startJob<Outcome>(
-        [url] {
-            Outcome outcome;
-            outcome.ok = SuperGroupApi::instance().closeVoiceRoom(url, &outcome.error);
-            return outcome;
-        },
+        [url] { return callServer(&SuperGroupApi::closeVoiceRoom, url); },
         [this, url](const Outcome &outcome) {
             // The answer concerns the room it was asked for, not whatever
             // room the user moved on to meanwhile.

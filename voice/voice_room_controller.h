@@ -19,6 +19,10 @@
 #include <functional>
 #include <memory>
 
+namespace velmor::sg {
+class SuperGroupApi;
+}
+
 class VoiceRoomController : public QObject, public livekit::RoomDelegate
 {
     Q_OBJECT
@@ -115,6 +119,9 @@ private:
         velmor::net::ServiceError error;
     };
 
+    // One group-server call that answers yes or no with an error record.
+    static Outcome callServer(bool (velmor::sg::SuperGroupApi::*call)(const QString &, velmor::net::ServiceError *),
+                              const QString &url);
     template <typename T>
     void startJob(std::function<T()> work, std::function<void(const T &)> done);
     void setBusy();
