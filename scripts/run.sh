@@ -93,10 +93,6 @@ if [ -n "$profile" ]; then
     echo "run: profile '$profile' in $base"
 fi
 
-if [ ! -x build/app/pelorin ]; then
-    echo "run: the services are up; the window itself (build/app/pelorin) is not built yet"
-    exit 0
-fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "run: no display; start it from a desktop session, or under xvfb-run" >&2
     exit 1
