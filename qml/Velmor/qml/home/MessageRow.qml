@@ -1,11 +1,21 @@
 import QtQuick
+import QtQuick.Window
 import Velmor
+import "helpers.js" as Helpers
+import "message"
+import "message/rowLogic.js" as Logic
 
-// One row of the message list, drawn from a message map. Still to be filled
-// (bubbles, grouping, avatars, media, voice): the interface the list uses and
-// a plain text placeholder.
+// One row of the message list, drawn from a message map: a bubble at the
+// right for the user's own messages, at the left for everybody else's, a
+// centred capsule for system lines; around it the group avatar, the
+// sender's name, the time with the delivery tick and the retry mark of a
+// failed send. Runs of messages from one sender are grouped: the inner
+// corners of their bubbles are tight, the name shows on the first and the
+// avatar on the last. The content of each kind is a component of its own
+// (message/), loaded only for the row that needs it.
 Item {
     id: row
+    objectName: "messageRow"
 
     // The message map, and its neighbours in the list (null at either end)
     // for grouping.
@@ -23,27 +33,232 @@ Item {
     signal voicePlaybackStarted(string id)
     signal voicePlaybackStopped()
 
+    readonly property var m: message || ({})
+    readonly property string messageId: m.id === undefined || m.id === null ? "" : String(m.id)
+    readonly property string text: m.text === undefined || m.text === null ? "" : String(m.text)
+    readonly property bool outgoing: m.outgoing === true
+    readonly property int status: Number(m.status) || 0
+
+    readonly property string kind: Logic.rowKind(m, Helpers.isBigEmoji)
+    readonly property bool isSystem: m.kind === "system"
+    readonly property bool isImage: kind === "image"
+    readonly property bool isVoice: kind === "voice"
+    readonly property bool big: !isImage && !isVoice && Helpers.isBigEmoji(text)
+    readonly property bool isGroupChat: currentPeer.indexOf("group:") === 0 || currentPeer.indexOf("sg:") === 0
+    readonly property bool firstInGroup: !Logic.sameGroup(previousMessage, m)
+    readonly property bool lastInGroup: !Logic.sameGroup(m, nextMessage)
+    readonly property bool showSenderLabel: !outgoing && !isSystem && firstInGroup
+                                            && currentPeer.indexOf("group:") === 0
+    readonly property string senderLabel: m.senderName ? String(m.senderName)
+                                                       : Helpers.shortAddress(m.senderAddress)
+    readonly property color peerColor: Theme.peerColors[Logic.peerColorIndex(m.senderAddress, m.senderName)]
+    readonly property bool showAvatar: isGroupChat && !outgoing && !isSystem && lastInGroup
+    readonly property bool voicePlaying: isVoice && Voice.playing && playingVoiceId === messageId
+    readonly property real maxBubbleW: Math.min(Theme.bubbleMaxWidth, 0.8 * width)
+    // Animated content runs only while the row can be seen.
+    readonly property bool animating: visible && row.Window.window !== null && row.Window.active
+    readonly property bool hasMeta: kind === "text" || kind === "site" || kind === "transfer" || kind === "voice"
+    readonly property bool hasShadow: hasMeta
+
     width: Math.max(0, listWidth - 44)
-    height: Math.max(24, body.implicitHeight + 16)
+    height: Math.max(bubble.height, showAvatar ? incomingAvatar.height : 0)
     anchors.horizontalCenter: parent ? parent.horizontalCenter : undefined
 
+    // Retries an outgoing message that failed; the controller resends it
+    // as a new message and republishes the list.
+    function retry() {
+        if (Logic.canRetry(outgoing, status))
+            Chat.retryMessage(messageId)
+    }
+
+    // Starts the clip first and only then names it as playing: starting
+    // stops the clip that plays, and that stop report clears the playing id,
+    // so the id set afterwards is the one that stays.
+    function toggleVoice() {
+        if (voicePlaying) {
+            Voice.stopPlayback()
+            row.voicePlaybackStopped()
+            return
+        }
+        var mime = m.voiceMime ? String(m.voiceMime) : ""
+        Voice.playBase64(String(m.voiceB64), mime !== "" ? mime : "audio/mp4")
+        row.voicePlaybackStarted(messageId)
+    }
+
+    CircleAvatar {
+        id: incomingAvatar
+        objectName: "incomingAvatar"
+        visible: row.showAvatar
+        x: 0
+        y: bubble.y + bubble.height - height
+        width: Theme.avatarSmall
+        height: Theme.avatarSmall
+        avatarId: row.showAvatar && row.m.senderAvatarId ? String(row.m.senderAvatarId) : ""
+        avatarKind: row.showAvatar && row.m.senderAvatarKind ? String(row.m.senderAvatarKind) : ""
+        animate: row.showAvatar && row.animating
+    }
+
     Rectangle {
-        anchors.right: row.message && row.message.outgoing === true ? parent.right : undefined
-        width: Math.min(row.width * 0.8, body.implicitWidth + 22)
-        height: parent.height
+        id: bubbleShadow
+        objectName: "bubbleShadow"
+        visible: row.hasShadow
+        x: bubble.x
+        y: bubble.y + 1
+        width: bubble.width
+        height: bubble.height
         radius: Theme.radiusLarge
-        color: row.message && row.message.outgoing === true ? Theme.bubbleOut : Theme.bubbleIn
+        color: row.outgoing ? Theme.bubbleShadowOut : Theme.bubbleShadowIn
+    }
+
+    Item {
+        id: bubble
+        objectName: "bubble"
+
+        readonly property real baseR: row.isSystem ? height / 2 : Theme.radiusLarge
+        readonly property bool sideCorners: !row.isSystem
+
+        width: content.item ? content.item.implicitWidth : 0
+        height: content.item ? content.item.implicitHeight : 0
+        x: row.isSystem ? Math.round((row.width - width) / 2)
+                        : (row.outgoing ? row.width - width
+                                        : (row.isGroupChat ? Theme.avatarSmall + 8 : 0))
+
+        BubbleShape {
+            id: shape
+            objectName: "bubbleShape"
+            anchors.fill: parent
+            radius: bubble.baseR
+            color: (row.big || row.isImage || row.kind === "emoji") ? "transparent"
+                   : row.isSystem ? Theme.serviceBg
+                   : (row.outgoing ? Theme.bubbleOut : Theme.bubbleIn)
+            tightTopLeft: bubble.sideCorners && !row.outgoing && !row.firstInGroup
+            tightBottomLeft: bubble.sideCorners && !row.outgoing && !row.lastInGroup
+            tightTopRight: bubble.sideCorners && row.outgoing && !row.firstInGroup
+            tightBottomRight: bubble.sideCorners && row.outgoing && !row.lastInGroup
+        }
+
+        Loader {
+            id: content
+            objectName: "bubbleContent"
+            anchors.fill: parent
+            sourceComponent: {
+                switch (row.kind) {
+                case "site": return linkComponent
+                case "transfer": return transferComponent
+                case "emoji": return emojiComponent
+                case "image": return imageComponent
+                case "voice": return voiceComponent
+                case "system": return systemComponent
+                default: return textComponent
+                }
+            }
+        }
 
         Text {
-            id: body
+            id: senderText
+            objectName: "senderText"
+            visible: row.showSenderLabel
             x: 11
-            y: 8
-            width: Math.min(implicitWidth, row.width * 0.8 - 22)
-            text: row.message && row.message.text ? String(row.message.text) : ""
+            y: 7
+            width: Math.max(0, Math.min(implicitWidth, bubble.width - 22))
+            text: row.showSenderLabel ? row.senderLabel : ""
             textFormat: Text.PlainText
-            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            elide: Text.ElideRight
+            color: row.peerColor
             font.pixelSize: Theme.fontBody
-            color: Theme.textPrimary
+            font.weight: Font.DemiBold
+        }
+
+        TimeTick {
+            id: metaRow
+            objectName: "metaRow"
+            visible: row.hasMeta
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            anchors.rightMargin: 9
+            anchors.bottomMargin: 5
+            time: Helpers.formatTime(row.m.ts)
+            tick: Logic.tickName(row.outgoing, row.status)
+            textColor: row.outgoing ? Theme.bubbleTimeOut : Theme.bubbleTimeIn
+            tickColor: Theme.bubbleTick
+        }
+    }
+
+    FailedMark {
+        objectName: "failedMark"
+        visible: Logic.canRetry(row.outgoing, row.status)
+        x: bubble.x - 6 - width
+        y: bubble.y + (bubble.height - height) / 2
+        onRetryClicked: row.retry()
+    }
+
+    Component {
+        id: textComponent
+        TextBubble {
+            text: row.text
+            translated: row.m.translated ? String(row.m.translated) : ""
+            big: row.big
+            outgoing: row.outgoing
+            senderShown: row.showSenderLabel
+            senderWidth: senderText.implicitWidth
+            metaWidth: metaRow.implicitWidth
+            maxWidth: row.maxBubbleW
+        }
+    }
+    Component {
+        id: systemComponent
+        SystemCapsule {
+            text: row.text
+            maxWidth: row.width
+        }
+    }
+    Component {
+        id: imageComponent
+        ImageBubble {
+            source: String(row.m.imageSrc)
+            imageWidth: Number(row.m.imageW) || 0
+            imageHeight: Number(row.m.imageH) || 0
+            time: Helpers.formatTime(row.m.ts)
+            tick: Logic.tickName(row.outgoing, row.status)
+            onClicked: row.imageClicked(String(row.m.imageSrc))
+        }
+    }
+    Component {
+        id: linkComponent
+        LinkCard {
+            title: row.m.siteTitle ? String(row.m.siteTitle) : ""
+            url: String(row.m.siteUrl)
+            outgoing: row.outgoing
+            onOpenRequested: (url) => Qt.openUrlExternally(url)
+        }
+    }
+    Component {
+        id: transferComponent
+        TransferCard {
+            symbol: row.m.transferSymbol ? String(row.m.transferSymbol) : ""
+            amount: String(row.m.transferAmountRaw)
+            explorerUrl: row.m.transferExplorerUrl ? String(row.m.transferExplorerUrl) : ""
+            outgoing: row.outgoing
+            onOpenRequested: (url) => Qt.openUrlExternally(url)
+        }
+    }
+    Component {
+        id: emojiComponent
+        EmojiBubble {
+            codes: Logic.emojiCodes(row.m)
+            running: row.animating
+            senderShown: row.showSenderLabel
+            senderWidth: senderText.implicitWidth
+        }
+    }
+    Component {
+        id: voiceComponent
+        VoiceBubble {
+            bars: Logic.voiceBars(row.m.voiceWaveform)
+            durationText: Logic.voiceDurText(row.m.durMs)
+            playing: row.voicePlaying
+            ink: row.outgoing ? (Theme.dark ? "#ffffff" : "#1c2733") : Theme.textPrimary
+            onClicked: row.toggleVoice()
         }
     }
 }
