@@ -85,17 +85,21 @@ Item {
         row.voicePlaybackStarted(messageId)
     }
 
-    CircleAvatar {
+    // Made only for the rows that show it (the last of a run in a group).
+    Loader {
         id: incomingAvatar
         objectName: "incomingAvatar"
-        visible: row.showAvatar
+        active: row.showAvatar
+        visible: active
         x: 0
         y: bubble.y + bubble.height - height
         width: Theme.avatarSmall
         height: Theme.avatarSmall
-        avatarId: row.showAvatar && row.m.senderAvatarId ? String(row.m.senderAvatarId) : ""
-        avatarKind: row.showAvatar && row.m.senderAvatarKind ? String(row.m.senderAvatarKind) : ""
-        animate: row.showAvatar && row.animating
+        sourceComponent: CircleAvatar {
+            avatarId: row.m.senderAvatarId ? String(row.m.senderAvatarId) : ""
+            avatarKind: row.m.senderAvatarKind ? String(row.m.senderAvatarKind) : ""
+            animate: row.animating
+        }
     }
 
     Rectangle {
