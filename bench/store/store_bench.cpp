@@ -263,6 +263,34 @@ void BM_UpsertBatch1000(benchmark::State &state)
 }
 BENCHMARK(BM_UpsertBatch1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same batch the way the inbox writes a pull: one store batch, each
+// message an item (a savepoint) of it.
+void BM_UpsertBatch1000InItems(benchmark::State &state)
+{
+    ChatStore store;
+    if (!store.open(kOwner, freshFile("items"))) {
+        state.SkipWithError("cannot open the store");
+        return;
+    }
+    const QString conv = store.ensureGroupConversation(QStringLiteral("batch"), QStringLiteral("Batch")).id;
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QList<MessageRecord> batch = batchOf(round++, conv);
+        state.ResumeTiming();
+        ChatStore::Batch writes(store);
+        for (const MessageRecord &m : batch) {
+            const bool item = store.beginBatchItem();
+            if (!store.endBatchItem(item && store.upsertMessage(m)))
+                state.SkipWithError("item failed");
+        }
+        if (!writes.commit())
+            state.SkipWithError("batch failed");
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_UpsertBatch1000InItems)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_Bare_InsertBatch1000(benchmark::State &state)
 {
     const QString path = freshFile("bare-batch");
@@ -442,6 +470,7 @@ int main(int argc, char **argv)
             {"BM_UpsertOne/real_time", "BM_Bare_InsertOne/real_time", 1.3},
             {"BM_UpsertOne/real_time", "BM_Bare_InsertOneWithPreview/real_time", 0},
             {"BM_UpsertBatch1000/real_time", "BM_Bare_InsertBatch1000/real_time", 1.2},
+            {"BM_UpsertBatch1000InItems/real_time", "BM_Bare_InsertBatch1000/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:0/real_time", "BM_Bare_ReadLongConversation/shown:0/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:1/real_time", "BM_Bare_ReadLongConversation/shown:1/real_time", 1.2},
         });
