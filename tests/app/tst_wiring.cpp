@@ -27,7 +27,6 @@ private slots:
     void superGroupEventsReachTheVoiceRoom();
     void eachRestoredLifecycleReadsTheStatusOnce();
     void logoutLeavesTheRoomFirst();
-    void unwiredControllersStayApart();
 
 private:
     struct Controllers
@@ -104,18 +103,6 @@ void WiringTest::logoutLeavesTheRoomFirst()
     c.app.logout();
     QCOMPARE(loggedIn.count(), 1);
     QVERIFY(roomFirst);
-}
-
-void WiringTest::unwiredControllersStayApart()
-{
-    // The control: without the connections nothing above happens.
-    Controllers c;
-    c.voiceRoom.showGroup(kServer, QStringLiteral("Room"), true);
-    QVERIFY(settle(c.voiceRoom));
-    emit c.chat.superGroupEvent(kServer, QStringLiteral("server.voice.opened"), QVariantMap{});
-    emit c.chat.lifecycleRestored();
-    QVERIFY(!c.voiceRoom.roomOpen());
-    QVERIFY(!c.voiceRoom.busy());
 }
 
 QTEST_MAIN(WiringTest)
