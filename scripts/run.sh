@@ -10,6 +10,7 @@
 #
 # The window talks to the services named by PELORIN_NODE_DIRECTORY_URL and
 # PELORIN_GROUP_CENTER_URL; set them to use other services than the local ones.
+# PELORIN_RELAY_PORT and PELORIN_GROUP_PORT move the local ones (8787, 8788).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
