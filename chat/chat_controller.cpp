@@ -1,6 +1,7 @@
 #include "chat/chat_controller.h"
 
 #include "chat/messaging_parts.h"
+#include "chat/directory_parts.h"
 #include "chat/peer_keys.h"
 #include "chat/supergroup_parts.h"
 #include "groups/group_card.h"
@@ -24,6 +25,7 @@ ChatController::ChatController(QObject *parent)
     m_ackFlushTimer.setInterval(kAckFlushIntervalMs);
     connect(&m_ackFlushTimer, &QTimer::timeout, this, &ChatController::retryPendingAcks);
     setUpMessaging();
+    setUpDirectory();
 
     setUpSuperGroups();
     watchReachability(true);
@@ -95,8 +97,7 @@ void ChatController::stop()
     m_conversations.clear();
     m_messages.clear();
     m_contacts.clear();
-    m_notifications.clear();
-    m_discoveryResult.clear();
+    m_directory->clear();
     m_current.clear();
 
     emit conversationsChanged();
@@ -320,13 +321,4 @@ void ChatController::mergePeerProfile(const QString &peerKey, const QString &add
                                       const QString &avatarId, qint64 timestamp)
 {
     ContactBook::mergePeerProfile(peerKey, address, avatarKind, avatarId, timestamp);
-}
-
-// ---- discovery ---------------------------------------------------------------------
-
-void ChatController::clearDiscovery()
-{
-    m_discoveryResult.clear();
-    m_discoveryBusy = false;
-    emit discoveryChanged();
 }

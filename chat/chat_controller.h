@@ -39,6 +39,7 @@
 namespace velmor::chat {
 struct MessagingParts;
 struct SuperGroupParts;
+struct DirectoryParts;
 }
 
 class ChatController : public QObject, private velmor::chat::ChatHost
@@ -87,11 +88,11 @@ public:
     bool currentCanSend() const;
     bool syncing() const;
     QVariantMap lastError() const { return m_errors.lastError(); }
-    bool discoveryBusy() const { return m_discoveryBusy; }
-    QVariantMap discoveryResult() const { return m_discoveryResult; }
+    bool discoveryBusy() const;
+    QVariantMap discoveryResult() const;
     QVariantList contacts() const { return m_contacts.contacts(); }
-    QVariantList notifications() const { return m_notifications; }
-    int notificationCount() const { return int(m_notifications.size()); }
+    QVariantList notifications() const;
+    int notificationCount() const;
     QVariantMap friendInfo() const { return m_contacts.friendInfo(); }
 
     // ---- pure helpers used across the parts ------------------------------
@@ -122,6 +123,9 @@ public:
     velmor::chat::MessagingParts &messaging() { return *m_messaging; }
     // The super-group parts (tests reach the realtime clients through them).
     velmor::chat::SuperGroupParts &superGroupParts() { return *m_sg; }
+    // The discovery, notification and normal-group parts (tests wait on
+    // their jobs through it).
+    velmor::chat::DirectoryParts &directory() { return *m_directory; }
 
 signals:
     void voiceRoomOpenChanged(const QString &serverUrl, bool open);
@@ -147,6 +151,11 @@ signals:
     // The outcome of joinSuperGroup: the server's status ("joined",
     // "pending", "already_member") or the error word.
     void superGroupJoinCompleted(const QString &serverUrl, bool ok, const QString &status);
+    // The end of a normal-group operation started by one of the group
+    // members below (they return once it has started): operation is
+    // "create", "add", "remove", "rename", "remark", "nickname",
+    // "visibility" or "leave".
+    void groupOperationFinished(const QString &operation, const QString &groupId, bool ok, const QString &error);
 
 public:
     // ---- session lifecycle -----------------------------------------------
@@ -244,6 +253,7 @@ private:
     void setUpMessaging();                             // builds and wires the messaging parts
     void setUpSuperGroups();                           // super groups: the parts and their signals
     void refreshCurrentSuperGroupHeader(const QString &serverUrl);
+    void setUpDirectory();                             // builds and wires discovery, notifications, groups
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
@@ -258,9 +268,5 @@ private:
     QTimer m_pullTimer;
     QTimer m_ackFlushTimer;
     std::unique_ptr<velmor::chat::MessagingParts> m_messaging;
-
-    // Owned by the parts still to come; held here so the QML surface is whole.
-    bool m_discoveryBusy = false;
-    QVariantMap m_discoveryResult;
-    QVariantList m_notifications;
+    std::unique_ptr<velmor::chat::DirectoryParts> m_directory;
 };

@@ -1,150 +1,172 @@
 // The façade's members for discovery and joining, notifications and join
-// requests, and normal-group operations. Each forwards to its part once that
-// part exists; until then the actions report "not_available" (and return
-// false), the reads answer their empty value, and the session seams do
-// nothing.
+// requests, and normal-group operations: each forwards to its part
+// (discovery_flow.h, join_requests.h, group_operations.h).
 #include "chat/chat_controller.h"
 
-void ChatController::importNormalJoinRequests()
+#include "chat/directory_parts.h"
+#include "chat/peer_keys.h"
+
+using namespace velmor::chat;
+
+void ChatController::setUpDirectory()
 {
+    m_directory = std::make_unique<DirectoryParts>(host(), this);
+    DiscoveryFlow &discovery = m_directory->discovery;
+    connect(&discovery, &DiscoveryFlow::changed, this, &ChatController::discoveryChanged);
+    connect(&discovery, &DiscoveryFlow::completed, this, &ChatController::discoveryCompleted);
+    // The super-group part fetches the user's list again with the new group.
+    connect(&discovery, &DiscoveryFlow::superGroupJoined, this, [this] { refreshSuperGroups(); });
+
+    JoinRequestDesk &requests = m_directory->requests;
+    connect(&requests, &JoinRequestDesk::changed, this, &ChatController::notificationsChanged);
+    connect(&requests, &JoinRequestDesk::noticeRequested, this, &ChatController::systemNotificationRequested);
+
+    GroupOperations &groups = m_directory->groups;
+    connect(&groups, &GroupOperations::finished, this, &ChatController::groupOperationFinished);
+    connect(&groups, &GroupOperations::groupRemoved, this, [this](const QString &groupId) {
+        if (m_current.peer() == QString::fromLatin1(kGroupPeerPrefix) + groupId) {
+            m_current.closePeer();
+            m_messages.clear();
+            emit currentChanged();
+            emit messagesChanged();
+        }
+        reloadConversations();
+    });
 }
 
-void ChatController::rebuildNotifications()
+// ---- discovery and joining ---------------------------------------------------------
+
+bool ChatController::discoveryBusy() const
 {
+    return m_directory->discovery.busy();
 }
 
-void ChatController::reloadNotificationsInBackground()
+QVariantMap ChatController::discoveryResult() const
 {
+    return m_directory->discovery.result();
 }
 
 void ChatController::resolveDiscoveryInput(const QString &input)
 {
-    Q_UNUSED(input);
-    m_errors.publishNotAvailable(QStringLiteral("resolveDiscoveryInput"));
+    m_directory->discovery.resolveText(input);
 }
 
 void ChatController::resolveQrImage(const QString &fileUrl)
 {
-    Q_UNUSED(fileUrl);
-    m_errors.publishNotAvailable(QStringLiteral("resolveQrImage"));
+    m_directory->discovery.resolveQrImage(fileUrl);
+}
+
+void ChatController::clearDiscovery()
+{
+    m_directory->discovery.clear();
 }
 
 bool ChatController::saveContactAndStartChat(const QString &remark)
 {
-    Q_UNUSED(remark);
-    m_errors.publishNotAvailable(QStringLiteral("saveContactAndStartChat"));
-    return false;
+    return m_directory->discovery.saveContactAndStartChat(remark);
 }
 
 void ChatController::joinDiscoveredGroup(const QString &note)
 {
-    Q_UNUSED(note);
-    m_errors.publishNotAvailable(QStringLiteral("joinDiscoveredGroup"));
+    m_directory->discovery.joinGroup(note);
+}
+
+// ---- notifications and join requests ---------------------------------------------
+
+QVariantList ChatController::notifications() const
+{
+    return m_directory->requests.entries();
+}
+
+int ChatController::notificationCount() const
+{
+    return int(m_directory->requests.entries().size());
+}
+
+void ChatController::importNormalJoinRequests()
+{
+    m_directory->requests.importNormalRequests();
+}
+
+void ChatController::rebuildNotifications()
+{
+    m_directory->requests.rebuild();
+}
+
+void ChatController::reloadNotificationsInBackground()
+{
+    m_directory->requests.fetchSuperGroupRequests();
 }
 
 void ChatController::reloadNotifications()
 {
-    // Nothing is fetched or stored yet: the (empty) list is announced as is.
-    emit notificationsChanged();
+    m_directory->requests.reload();
 }
 
 void ChatController::resolveJoinNotification(const QString &kind, const QString &target,
                                              const QString &requesterPublicKey, const QString &action)
 {
-    Q_UNUSED(kind);
-    Q_UNUSED(target);
-    Q_UNUSED(requesterPublicKey);
-    Q_UNUSED(action);
-    m_errors.publishNotAvailable(QStringLiteral("resolveJoinNotification"));
+    m_directory->requests.resolve(kind, target, requesterPublicKey, action);
 }
+
+// ---- normal groups -----------------------------------------------------------------
 
 bool ChatController::createGroupFromContacts(const QString &name, const QVariantList &publicKeys)
 {
-    Q_UNUSED(name);
-    Q_UNUSED(publicKeys);
-    m_errors.publishNotAvailable(QStringLiteral("createGroupFromContacts"));
-    return false;
+    return m_directory->groups.createGroupFromContacts(name, publicKeys);
 }
 
 bool ChatController::createGroup(const QString &name, const QString &membersCsv)
 {
-    Q_UNUSED(name);
-    Q_UNUSED(membersCsv);
-    m_errors.publishNotAvailable(QStringLiteral("createGroup"));
-    return false;
+    return m_directory->groups.createGroup(name, membersCsv);
 }
 
 bool ChatController::addGroupMembers(const QString &groupId, const QString &membersCsv)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(membersCsv);
-    m_errors.publishNotAvailable(QStringLiteral("addGroupMembers"));
-    return false;
+    return m_directory->groups.addMembers(groupId, GroupOperations::keysFromText(membersCsv), false);
 }
 
 bool ChatController::addGroupMembersFromContacts(const QString &groupId, const QVariantList &publicKeys)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(publicKeys);
-    m_errors.publishNotAvailable(QStringLiteral("addGroupMembersFromContacts"));
-    return false;
+    return m_directory->groups.addMembers(groupId, GroupOperations::keysFromList(publicKeys), true);
 }
 
 bool ChatController::removeGroupMember(const QString &groupId, const QString &memberRawPubkey)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(memberRawPubkey);
-    m_errors.publishNotAvailable(QStringLiteral("removeGroupMember"));
-    return false;
+    return m_directory->groups.removeMember(groupId, memberRawPubkey);
 }
 
 bool ChatController::renameGroup(const QString &groupId, const QString &newName)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(newName);
-    m_errors.publishNotAvailable(QStringLiteral("renameGroup"));
-    return false;
+    return m_directory->groups.rename(groupId, newName);
 }
 
 bool ChatController::updateGroupRemark(const QString &groupId, const QString &remark)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(remark);
-    m_errors.publishNotAvailable(QStringLiteral("updateGroupRemark"));
-    return false;
+    return m_directory->groups.updateRemark(groupId, remark);
 }
 
 bool ChatController::updateGroupNickname(const QString &groupId, const QString &nickname)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(nickname);
-    m_errors.publishNotAvailable(QStringLiteral("updateGroupNickname"));
-    return false;
+    return m_directory->groups.updateNickname(groupId, nickname);
 }
 
 bool ChatController::setGroupVisibility(const QString &groupId, bool visible)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(visible);
-    m_errors.publishNotAvailable(QStringLiteral("setGroupVisibility"));
-    return false;
+    return m_directory->groups.setVisibility(groupId, visible);
 }
 
 void ChatController::setGroupMuted(const QString &groupId, bool muted)
 {
-    Q_UNUSED(groupId);
-    Q_UNUSED(muted);
-    m_errors.publishNotAvailable(QStringLiteral("setGroupMuted"));
+    m_directory->groups.setMuted(groupId, muted);
 }
 
 void ChatController::leaveOrDeleteGroup(const QString &groupId)
 {
-    Q_UNUSED(groupId);
-    m_errors.publishNotAvailable(QStringLiteral("leaveOrDeleteGroup"));
+    m_directory->groups.leaveOrDelete(groupId);
 }
 
 QVariantMap ChatController::currentGroupInfo()
 {
-    // Without the normal-group part there is no group information to show.
-    return QVariantMap{{QStringLiteral("isGroup"), false}};
+    return m_directory->groups.groupInfo(m_current.peer());
 }

@@ -114,47 +114,6 @@ private slots:
         QVERIFY(ChatStore::instance().visibleConversations().isEmpty());
     }
 
-    // Every member whose feature a later part brings answers with one
-    // "not_available" error naming itself, and nothing else changes.
-    void missingFeaturesSayNotAvailable_data()
-    {
-        QTest::addColumn<QString>("member");
-        QTest::addColumn<QVariantList>("args");
-        const QVariantList none;
-        const QString s;
-        const QVariantList keys{QStringLiteral("k")};
-        QTest::newRow("resolveDiscoveryInput") << "resolveDiscoveryInput" << QVariantList{s};
-        QTest::newRow("resolveQrImage") << "resolveQrImage" << QVariantList{s};
-        QTest::newRow("saveContactAndStartChat") << "saveContactAndStartChat" << QVariantList{s};
-        QTest::newRow("joinDiscoveredGroup") << "joinDiscoveredGroup" << QVariantList{s};
-        QTest::newRow("resolveJoinNotification") << "resolveJoinNotification" << QVariantList{s, s, s, s};
-        QTest::newRow("createGroupFromContacts") << "createGroupFromContacts" << QVariantList{s, QVariant(keys)};
-        QTest::newRow("createGroup") << "createGroup" << QVariantList{s, s};
-        QTest::newRow("addGroupMembers") << "addGroupMembers" << QVariantList{s, s};
-        QTest::newRow("addGroupMembersFromContacts") << "addGroupMembersFromContacts" << QVariantList{s, QVariant(keys)};
-        QTest::newRow("removeGroupMember") << "removeGroupMember" << QVariantList{s, s};
-        QTest::newRow("renameGroup") << "renameGroup" << QVariantList{s, s};
-        QTest::newRow("updateGroupRemark") << "updateGroupRemark" << QVariantList{s, s};
-        QTest::newRow("updateGroupNickname") << "updateGroupNickname" << QVariantList{s, s};
-        QTest::newRow("setGroupVisibility") << "setGroupVisibility" << QVariantList{s, true};
-        QTest::newRow("setGroupMuted") << "setGroupMuted" << QVariantList{s, true};
-        QTest::newRow("leaveOrDeleteGroup") << "leaveOrDeleteGroup" << QVariantList{s};
-    }
-    void missingFeaturesSayNotAvailable()
-    {
-        QFETCH(QString, member);
-        QFETCH(QVariantList, args);
-        m_chat->start();
-        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
-        QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
-        QVERIFY2(invokeByName(*m_chat, member.toLatin1(), args), qPrintable(member));
-        QCOMPARE(failed.count(), 1);
-        const QVariantMap error = failed.at(0).at(0).toMap();
-        QCOMPARE(error.value("code").toString(), QStringLiteral("unknown"));
-        QCOMPARE(error.value("detail").toString(), QStringLiteral("not_available: ") + member);
-        QCOMPARE(conversations.count(), 0);
-    }
-
     void answersThatAlwaysComeStillCome()
     {
         QSignalSpy capacity(m_chat.get(), &ChatController::sgCapacityLoaded);
