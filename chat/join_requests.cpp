@@ -249,7 +249,13 @@ void JoinRequestDesk::resolveNormal(const QString &id, const QString &groupId, c
     m_host.jobs().run<GroupOpResult>(
         [groupId, requesterKey] {
             QMutexLocker locked(&GroupOperations::engineLock());
-            return addGroupMembers(GroupRegistry::instance(), groupId, {requesterKey});
+            GroupRegistry &registry = GroupRegistry::instance();
+            // An earlier approval whose fan-out failed kept the requester in
+            // the card: the card only has to reach the members this time.
+            const auto card = registry.card(groupId);
+            if (card && card->hasMember(canonicalMemberKey(requesterKey)))
+                return resendGroupCard(registry, groupId);
+            return addGroupMembers(registry, groupId, {requesterKey});
         },
         [this, id, groupId, requesterKey, action, earlier](const GroupOpResult &added) {
             if (added.ok) {

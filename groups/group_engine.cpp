@@ -442,6 +442,17 @@ GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId, c
     });
 }
 
+GroupOpResult resendGroupCard(GroupRegistry &registry, const QString &groupId)
+{
+    return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {
+        const QStringList recipients = othersOf(context.card.memberPublicKeys, context.me.key);
+        QString error;
+        if (!recipients.isEmpty() && !sendCard(context.me, context.card, recipients, &error))
+            return {false, error};
+        return {true, QString()};
+    });
+}
+
 GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId, const QStringList &memberKeys)
 {
     return changeAsOwner(registry, groupId, [&](OwnerContext &context) -> GroupOpResult {

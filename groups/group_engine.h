@@ -69,6 +69,10 @@ GroupOpResult addGroupMembers(GroupRegistry &registry, const QString &groupId,
                               const QStringList &memberKeys);
 GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId,
                                 const QStringList &memberKeys);
+// The owner's current card sent again to every other member, unchanged: after
+// a change whose fan-out failed the card is kept, and the members (a new one
+// above all) have yet to get it.
+GroupOpResult resendGroupCard(GroupRegistry &registry, const QString &groupId);
 GroupOpResult renameGroup(GroupRegistry &registry, const QString &groupId, const QString &newName);
 GroupOpResult updateGroupCard(GroupRegistry &registry, const QString &groupId, const QString &remark);
 GroupOpResult setGroupVisibility(GroupRegistry &registry, const QString &groupId, bool visible);
