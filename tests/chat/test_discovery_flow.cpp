@@ -2,7 +2,7 @@
 // every kind, QR pictures picked as files, saving a discovered person, and
 // asking to join a normal group (one request, however often asked) or a
 // super group (pending, joined, already a member).
-#include "chat_test_support.h"
+#include "relay_chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/group_card.h"
@@ -40,25 +40,13 @@ QString writeCodePicture(const QString &path, const QByteArray &text)
 
 } // namespace
 
-class DiscoveryFlowTest : public QObject, private ChatFixture
+class DiscoveryFlowTest : public QObject, private RelayChatFixture
 {
     Q_OBJECT
 
 private:
-    velmor::fakes::FakeRelay m_relay;
-    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
     std::unique_ptr<FakeGroupServer> m_server;
-    User m_alice, m_bob, m_carol;
     QString m_joinKey, m_groupId;
-
-    void startAs(const User &user)
-    {
-        m_chat.reset();
-        signOut();
-        QVERIFY(signIn(user, m_relay.baseUrl()));
-        m_chat = makeController();
-        m_chat->start();
-    }
 
     // Resolves and waits for the one completion; returns its arguments.
     QVariantList resolve(const QString &text)
@@ -86,14 +74,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        m_alice = makeUser(QStringLiteral("alice"), 0x31);
-        m_bob = makeUser(QStringLiteral("bob"), 0x32);
-        m_carol = makeUser(QStringLiteral("carol"), 0x33);
+        QVERIFY(startRelay(0x31));
         m_groups->addUser(m_bob.key(), QStringLiteral("lottie"), QStringLiteral("lottiehead_2"));
-        m_relay.markSeen(m_carol.key());
 
         // Carol runs a public group.
         QVERIFY(signIn(m_carol, m_relay.baseUrl()));
@@ -108,13 +90,12 @@ private slots:
         QVERIFY(m_server->start() != 0);
         m_server->addMember(m_carol.key(), QStringLiteral("owner"));
     }
-    void init() { startAs(m_alice); }
+    void init() { as(m_alice); }
     void cleanup() { m_chat.reset(); }
     void cleanupTestCase()
     {
-        signOut();
         m_server->stop();
-        m_relay.stop();
+        stopRelay();
     }
 
     void pastedTexts_data()

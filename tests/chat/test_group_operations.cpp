@@ -2,7 +2,7 @@
 // relay: every change the owner or a member makes reaches every member, a
 // removed member reads nothing new, leaving forgets the group and its
 // messages, and arguments that cannot work are refused before anything runs.
-#include "chat_test_support.h"
+#include "relay_chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/discovery.h"
@@ -17,44 +17,12 @@
 using namespace chattest;
 using namespace velmor::chat;
 
-class GroupOperationsTest : public QObject, private ChatFixture
+class GroupOperationsTest : public QObject, private RelayChatFixture
 {
     Q_OBJECT
 
 private:
-    velmor::fakes::FakeRelay m_relay;
-    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
-    User m_alice, m_bob, m_carol, m_dave;
-
-    void as(const User &user)
-    {
-        m_chat.reset();
-        signOut();
-        QVERIFY(signIn(user, m_relay.baseUrl()));
-        m_chat = makeController();
-        m_chat->start();
-    }
-
-    // The user's inbox handed to the group engine, as the inbox does; the
-    // texts of group messages read.
-    QStringList receive()
-    {
-        QStringList texts, ack;
-        for (const RawEnvelope &envelope : RelayApi::pull()) {
-            if (!envelope.valid)
-                continue;
-            const GroupInboundResult result =
-                handleGroupMessage(GroupRegistry::instance(), envelope.ciphertext, envelope.senderPubkey);
-            if (!result.error.isEmpty())
-                continue;
-            ack.append(envelope.messageId);
-            if (result.hasMessage && result.contentType == QLatin1String("text"))
-                texts.append(result.text);
-        }
-        if (!ack.isEmpty())
-            RelayApi::ack(ack);
-        return texts;
-    }
+    static QStringList receive() { return receiveGroupTraffic(); }
 
     // Waits for the one end of an operation; its arguments.
     QVariantList finish(QSignalSpy &finished)
@@ -62,7 +30,7 @@ private:
         if (finished.isEmpty() && !finished.wait(15000))
             return {};
         // The list and the store calls of the continuation are done too.
-        QTest::qWaitFor([this] { return m_chat->pendingJobs() == 0; }, 15000);
+        settle();
         return finished.takeFirst();
     }
 
@@ -88,24 +56,9 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        m_alice = makeUser(QStringLiteral("alice"), 0x41);
-        m_bob = makeUser(QStringLiteral("bob"), 0x42);
-        m_carol = makeUser(QStringLiteral("carol"), 0x43);
-        m_dave = makeUser(QStringLiteral("dave"), 0x44);
-        for (const User *user : {&m_alice, &m_bob, &m_carol, &m_dave})
-            m_relay.markSeen(user->key());
-    }
+    void initTestCase() { QVERIFY(startRelay(0x41)); }
     void cleanup() { m_chat.reset(); }
-    void cleanupTestCase()
-    {
-        signOut();
-        m_relay.stop();
-    }
+    void cleanupTestCase() { stopRelay(); }
 
     void memberKeysAreReadAsTyped()
     {

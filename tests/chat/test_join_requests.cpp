@@ -4,7 +4,7 @@
 // nothing, a failed approval leaves the request waiting with its reason and
 // the member's profile as it was, and an entry left busy by a quit is
 // waiting again at the next start.
-#include "chat_test_support.h"
+#include "relay_chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/group_card.h"
@@ -23,26 +23,11 @@ using namespace velmor::chat;
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
 
-class JoinRequestsTest : public QObject, private ChatFixture
+class JoinRequestsTest : public QObject, private RelayChatFixture
 {
     Q_OBJECT
 
 private:
-    velmor::fakes::FakeRelay m_relay;
-    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
-    User m_alice, m_bob, m_carol, m_dave;
-
-    void as(const User &user)
-    {
-        m_chat.reset();
-        signOut();
-        QVERIFY(signIn(user, m_relay.baseUrl()));
-        m_chat = makeController();
-        m_chat->start();
-    }
-
-    void settle() { QTest::qWaitFor([this] { return m_chat->pendingJobs() == 0; }, 15000); }
-
     QString createAsAlice(const QString &name)
     {
         as(m_alice);
@@ -81,26 +66,11 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        m_alice = makeUser(QStringLiteral("alice"), 0x51);
-        m_bob = makeUser(QStringLiteral("bob"), 0x52);
-        m_carol = makeUser(QStringLiteral("carol"), 0x53);
-        m_dave = makeUser(QStringLiteral("dave"), 0x54);
-        for (const User *user : {&m_alice, &m_bob, &m_carol, &m_dave})
-            m_relay.markSeen(user->key());
-    }
+    void initTestCase() { QVERIFY(startRelay(0x51)); }
     // Alice starts every case with a store of her own.
     void init() { m_alice = makeUser(QStringLiteral("alice-") + QString::number(++m_sessions), 0x51); }
     void cleanup() { m_chat.reset(); }
-    void cleanupTestCase()
-    {
-        signOut();
-        m_relay.stop();
-    }
+    void cleanupTestCase() { stopRelay(); }
 
     void aRequestShowsOnce()
     {
@@ -172,8 +142,7 @@ private slots:
             // Carol holds the group now, Bob sees her in it.
             for (const User *member : {&m_carol, &m_bob}) {
                 as(*member);
-                for (const RawEnvelope &envelope : RelayApi::pull())
-                    handleGroupMessage(GroupRegistry::instance(), envelope.ciphertext, envelope.senderPubkey);
+                receiveGroupTraffic();
                 QVERIFY(GroupRegistry::instance().card(groupId));
                 QVERIFY(GroupRegistry::instance().card(groupId)->hasMember(m_carol.key()));
             }
@@ -234,8 +203,7 @@ private slots:
         QVERIFY(GroupRegistry::instance().card(groupId)->epoch > epoch);
         // The card kept by the failed attempt reached Carol with the second.
         as(m_carol);
-        for (const RawEnvelope &envelope : RelayApi::pull())
-            handleGroupMessage(GroupRegistry::instance(), envelope.ciphertext, envelope.senderPubkey);
+        receiveGroupTraffic();
         QVERIFY(GroupRegistry::instance().card(groupId));
         QVERIFY(GroupRegistry::instance().card(groupId)->hasMember(m_carol.key()));
     }
