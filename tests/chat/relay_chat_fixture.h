@@ -55,15 +55,18 @@ protected:
         QVERIFY(signIn(user, m_relay.baseUrl()));
         m_chat = makeController();
         m_chat->start();
+        // The first pull (and what it brought) is in.
+        settle();
     }
 
     // Until every background job of the controller has come back.
     void settle()
     {
-        QTest::qWaitFor([this] { return m_chat->pendingJobs() == 0; }, 15000);
+        QVERIFY(QTest::qWaitFor([this] { return m_chat->pendingJobs() == 0; }, 15000));
     }
 
-    // The texts of the group messages read.
+    // What is left in the inbox after the controller's own pull; the texts
+    // of the group messages read.
     static QStringList receiveGroupTraffic()
     {
         QStringList texts, ack;
@@ -80,6 +83,15 @@ protected:
         }
         if (!ack.isEmpty())
             velmor::chat::RelayApi::ack(ack);
+        return texts;
+    }
+
+    // The texts of a group's stored messages and of those still in the inbox.
+    static QStringList groupTexts(const QString &groupId)
+    {
+        QStringList texts = receiveGroupTraffic();
+        for (const velmor::chat::MessageRecord &m : ChatStore::instance().messages(QStringLiteral("group:") + groupId))
+            texts.append(m.text);
         return texts;
     }
 };

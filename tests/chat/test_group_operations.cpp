@@ -90,6 +90,7 @@ private slots:
         for (int i = 0; i < keys; ++i)
             picked.append(peerKey(char(0x60 + i)));
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        const int jobs = m_chat->pendingJobs();
         const QString verb = call.section(':', 0, 0), arg = call.section(':', 1);
         bool ok = true;
         if (verb == "fromContacts")
@@ -99,7 +100,7 @@ private slots:
         else
             ok = m_chat->addGroupMembersFromContacts(QStringLiteral("00112233445566778899aabbccddeeff"), picked);
         QVERIFY(!ok);
-        QCOMPARE(m_chat->pendingJobs(), 0);
+        QCOMPARE(m_chat->pendingJobs(), jobs);
         QCOMPARE(failed.count(), 1);
         QVERIFY(failed.first().first().toMap().value("detail").toString().contains(word));
     }
@@ -185,9 +186,9 @@ private slots:
         QCOMPARE(finish(aliceFinished), (QVariantList{"remove", groupId, true, QString()}));
         QVERIFY(sendGroupText(GroupRegistry::instance(), groupId, QStringLiteral("carol cannot read this")).ok);
         as(m_carol);
-        QVERIFY(!receive().contains(QStringLiteral("carol cannot read this")));
+        QVERIFY(!groupTexts(groupId).contains(QStringLiteral("carol cannot read this")));
         as(m_dave);
-        QVERIFY(receive().contains(QStringLiteral("carol cannot read this")));
+        QVERIFY(groupTexts(groupId).contains(QStringLiteral("carol cannot read this")));
         QVERIFY(!cardOf(groupId).hasMember(m_carol.key()));
 
         // Hidden from discovery, then shown again.

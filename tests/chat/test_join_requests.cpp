@@ -158,7 +158,7 @@ private slots:
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "approve");
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "approve");
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "reject");
-        QCOMPARE(m_chat->pendingJobs(), 1);
+        QCOMPARE(m_chat->directory().requests.running(), 1);
         QCOMPARE(m_chat->notifications().first().toMap().value("busy").toBool(), true);
         settle();
         QCOMPARE(stateOf("normal", groupId, m_carol), QStringLiteral("approved"));
@@ -167,7 +167,7 @@ private slots:
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "approve");
         m_chat->resolveJoinNotification("normal", groupId, m_dave.key(), "approve");
-        QCOMPARE(m_chat->pendingJobs(), 0);
+        QCOMPARE(m_chat->directory().requests.running(), 0);
         QCOMPARE(failed.count(), 0);
         QCOMPARE(GroupRegistry::instance().card(groupId)->epoch, epoch + 1);
     }
