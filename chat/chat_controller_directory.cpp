@@ -5,6 +5,7 @@
 
 #include "chat/directory_parts.h"
 #include "chat/peer_keys.h"
+#include "chat/supergroup_parts.h"
 
 using namespace velmor::chat;
 
@@ -20,6 +21,11 @@ void ChatController::setUpDirectory()
     JoinRequestDesk &requests = m_directory->requests;
     connect(&requests, &JoinRequestDesk::changed, this, &ChatController::notificationsChanged);
     connect(&requests, &JoinRequestDesk::noticeRequested, this, &ChatController::systemNotificationRequested);
+    // A refused decision: the user's role on that server is fetched again.
+    connect(&requests, &JoinRequestDesk::superGroupAuthorizationStale, this, [this](const QString &serverUrl) {
+        if (m_sg)
+            m_sg->sync.refreshAuthorization(serverUrl);
+    });
 
     GroupOperations &groups = m_directory->groups;
     connect(&groups, &GroupOperations::finished, this, &ChatController::groupOperationFinished);

@@ -45,6 +45,7 @@ MockController {
     signal sgCapacityLoaded(bool ok, int standardAvailable, int premiumAvailable)
     signal sgCreateCompleted(bool ok, string error)
     signal superGroupJoinCompleted(string serverUrl, bool ok, string status)
+    signal groupOperationFinished(string operation, string groupId, bool ok, string error)
 
     // Session.
     function start() { record("start", arguments) }
