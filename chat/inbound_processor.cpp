@@ -254,7 +254,12 @@ InboundVerdict InboundProcessor::handleJoinRequest(const RawEnvelope &envelope, 
         return acknowledgeOnly();
 
     const QString key = QStringLiteral("normal:%1:%2").arg(content.groupId, envelope.senderPubkey);
-    const bool known = m_store.notificationEvent(key).has_value();
+    // Known also when an earlier request of the same pull (or one whose
+    // notification is not made yet) is stored: one request, one notice.
+    bool known = m_store.notificationEvent(key).has_value();
+    for (const PendingGroupJoinRequestRecord &earlier : m_store.pendingGroupJoinRequests())
+        known = known || (earlier.group_id == content.groupId
+                          && earlier.requester_public_key == envelope.senderPubkey);
     PendingGroupJoinRequestRecord request;
     request.group_id = content.groupId;
     request.join_key = content.groupJoinKey;

@@ -102,6 +102,41 @@ private slots:
         QCOMPARE(notices.count(), 0);
     }
 
+    void aRequestSentTwiceThroughTheRelayShowsOnceWithOneNotice()
+    {
+        const QString groupId = createAsAlice(QStringLiteral("Through the relay"));
+        const QString joinKey = GroupRegistry::instance().card(groupId)->joinKey();
+        QVERIFY(setGroupVisibility(GroupRegistry::instance(), groupId, true).ok);
+        // Carol finds the group and asks twice, a while apart.
+        as(m_carol);
+        for (int i = 0; i < 2; ++i) {
+            QSignalSpy resolved(m_chat.get(), &ChatController::discoveryCompleted);
+            m_chat->resolveDiscoveryInput(QStringLiteral("pelorin:group:") + joinKey);
+            QVERIFY(resolved.wait(10000));
+            QSignalSpy joined(m_chat.get(), &ChatController::discoveryCompleted);
+            m_chat->joinDiscoveredGroup();
+            QVERIFY(joined.wait(10000));
+            QCOMPARE(joined.first(), (QVariantList{true, "pending"}));
+            m_chat->clearDiscovery();
+        }
+        // Alice's inbox takes both: one entry, one notice.
+        m_chat.reset();
+        signOut();
+        QVERIFY(signIn(m_alice, m_relay.baseUrl()));
+        m_chat = makeController();
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        m_chat->start();
+        settle();
+        m_chat->refresh();
+        settle();
+        QCOMPARE(m_chat->notificationCount(), 1);
+        QCOMPARE(m_chat->notifications().first().toMap().value("requesterPublicKey").toString(), m_carol.key());
+        int joinNotices = 0;
+        for (const QList<QVariant> &notice : notices)
+            joinNotices += notice.at(2).toString() == QStringLiteral("收到新的入群申请") ? 1 : 0;
+        QCOMPARE(joinNotices, 1);
+    }
+
     void decisions_data()
     {
         QTest::addColumn<QString>("action");
