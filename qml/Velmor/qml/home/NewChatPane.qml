@@ -1,9 +1,12 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "panes"
 
 // The new-chat page: paste or scan an address or a group link, see what it
 // resolves to, start a chat or ask to join. The home view shows it while
-// mainPane is "newChat". Still to be filled: frame and interface only.
+// mainPane is "newChat"; what it shows follows Chat.discoveryBusy and
+// Chat.discoveryResult (announced by discoveryChanged).
 Item {
     id: pane
 
@@ -11,33 +14,166 @@ Item {
     property string operationStatus: ""
     // The input field; the sidebar empties its text before showing the page.
     readonly property alias discoveryField: discoveryField
+    readonly property alias contactSheet: contactSheet
+
+    // Copies of the controller's discovery state, taken on discoveryChanged.
+    property bool busy: false
+    property var result: ({})
 
     signal closeRequested()
     signal openRequested()
     // The scan button: the home view opens its QR-image dialog.
     signal scanRequested()
 
-    function open() { openRequested() }
+    function open() {
+        operationStatus = ""
+        openRequested()
+    }
     function close() {
         Chat.clearDiscovery()
         closeRequested()
     }
+    function resolveField() { Chat.resolveDiscoveryInput(discoveryField.text) }
+    function paste() {
+        discoveryField.text = App.clipboardText()
+        resolveField()
+    }
+    function startChat(remark) {
+        if (Chat.saveContactAndStartChat(remark)) {
+            contactSheet.close()
+            close()
+        }
+    }
+    function act() {
+        if (result.kind !== "user") {
+            Chat.joinDiscoveredGroup("")
+        } else if (result.existingContact === true) {
+            if (Chat.saveContactAndStartChat(""))
+                close()
+        } else {
+            contactSheet.show()
+        }
+    }
+    function statusText(status) {
+        switch (status) {
+        case "pending": return "申请已发送，等待群主或管理员审核"
+        case "joined": return "已成功加入群组"
+        case "already_member": return "你已经是该群成员"
+        }
+        return status
+    }
+
+    function syncDiscovery() {
+        busy = Chat.discoveryBusy
+        result = Chat.discoveryResult || ({})
+    }
+    Component.onCompleted: syncDiscovery()
+
+    Connections {
+        target: Chat
+        function onDiscoveryChanged() { pane.syncDiscovery() }
+        function onDiscoveryCompleted(ok, status) {
+            if (ok && (status === "pending" || status === "joined" || status === "already_member"))
+                pane.operationStatus = status
+        }
+    }
 
     ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 24
-        spacing: 14
+        width: Math.min(parent.width, 620)
+        anchors.left: parent.left
+        anchors.top: parent.top
+        spacing: 16
+
         PaneHeader {
             Layout.fillWidth: true
-            title: "新建聊天"
+            Layout.topMargin: 4
+            title: "添加好友或加入群组"
             onCloseClicked: pane.close()
         }
-        PaneField {
-            id: discoveryField
-            objectName: "discoveryField"
+        Text {
             Layout.fillWidth: true
-            Layout.maximumWidth: 620
+            wrapMode: Text.Wrap
+            text: "输入或粘贴钱包地址、普通群邀请链接、Premium/Premium+ 群链接"
+            color: "#b3ffffff"
+            font.pixelSize: 12
         }
-        Item { Layout.fillHeight: true }
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 8
+            PaneField {
+                id: discoveryField
+                objectName: "discoveryField"
+                Layout.fillWidth: true
+                placeholderText: "0x… / pelorin:group:… / https://…"
+                onAccepted: Chat.resolveDiscoveryInput(text)
+            }
+            PaneBtn {
+                objectName: "pasteButton"
+                label: "粘贴"
+                onClicked: pane.paste()
+            }
+            PaneBtn {
+                objectName: "scanButton"
+                label: "扫码"
+                enabled: !pane.busy
+                onClicked: pane.scanRequested()
+            }
+            PaneBtn {
+                objectName: "findButton"
+                label: "查找"
+                primary: true
+                enabled: !pane.busy && discoveryField.text.trim() !== ""
+                onClicked: pane.resolveField()
+            }
+        }
+        Rectangle {
+            objectName: "busyStrip"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 54
+            visible: pane.busy
+            radius: 14
+            color: "#14ffffff"
+            BusyIndicator {
+                anchors.centerIn: parent
+                width: 30
+                height: 30
+                running: parent.visible
+            }
+        }
+        DiscoveryResultCard {
+            objectName: "resultCard"
+            Layout.fillWidth: true
+            visible: pane.result.ok === true
+            result: pane.result
+            busy: pane.busy
+            onActionClicked: pane.act()
+        }
+        Text {
+            objectName: "statusLine"
+            Layout.fillWidth: true
+            visible: pane.operationStatus !== ""
+            wrapMode: Text.Wrap
+            text: pane.statusText(pane.operationStatus)
+            textFormat: Text.PlainText
+            color: pane.operationStatus === "pending" ? "#b3ffffff" : "#a8ffc9"
+            font.pixelSize: 12
+        }
+        Text {
+            objectName: "errorLine"
+            Layout.fillWidth: true
+            visible: pane.result.ok !== true && !!pane.result.error
+            wrapMode: Text.Wrap
+            text: "未找到可用的地址或群组链接（" + (pane.result.error || "") + "）"
+            textFormat: Text.PlainText
+            color: "#ffb0a8"
+            font.pixelSize: 12
+        }
+    }
+
+    ContactSheet {
+        id: contactSheet
+        objectName: "contactSheet"
+        address: pane.result.address || ""
+        onAccepted: (remark) => pane.startChat(remark)
     }
 }

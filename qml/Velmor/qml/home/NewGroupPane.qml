@@ -1,13 +1,30 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Velmor
+import "panes"
 
-// The new-group page: a normal group from the contacts, or a super group
-// (SuperGroupCreation). The home view shows it while mainPane is "newGroup".
-// Still to be filled: frame and interface only.
+// The new-group page: a normal group of up to 20 members from the contacts,
+// or a super group (SuperGroupCreation). The home view shows it while
+// mainPane is "newGroup".
 Item {
     id: pane
 
     readonly property alias superGroupCreation: sgCreation
+    readonly property alias groupNameField: groupNameField
+    readonly property alias createGroupConfirm: createGroupConfirm
+
+    // Public keys of the chosen contacts, in the order chosen (at most 19).
+    property var selectedKeys: []
+    // "normal", "standard" or "premium".
+    property string groupType: "normal"
+    // A copy of Chat.contacts, taken on contactsChanged.
+    property var contacts: []
+
+    readonly property int maxPicks: 19
+    readonly property bool isNormal: groupType === "normal"
+    readonly property int memberCount: selectedKeys.length + 1
+    readonly property bool canCreateNormal: groupNameField.text.trim() !== "" && selectedKeys.length > 0
 
     signal closeRequested()
     signal openRequested()
@@ -15,6 +32,9 @@ Item {
     // Clears the selected contacts, the name and creation-key fields, sets
     // the group type to "normal" and clears capacity and creation state.
     function resetState() {
+        selectedKeys = []
+        groupNameField.text = ""
+        groupType = "normal"
         sgCreation.resetState()
     }
     function open() {
@@ -22,20 +42,141 @@ Item {
         openRequested()
     }
     function close() { closeRequested() }
+    function ensureCapacity() { sgCreation.ensureCapacity() }
+
+    function pickMode(key) {
+        groupType = key
+        if (key !== "normal")
+            ensureCapacity()
+    }
+    function toggleContact(key) {
+        var keys = selectedKeys.slice()
+        var at = keys.indexOf(key)
+        if (at >= 0)
+            keys.splice(at, 1)
+        else if (keys.length < maxPicks)
+            keys.push(key)
+        else
+            return
+        selectedKeys = keys
+    }
+    function createNormal() {
+        if (Chat.createGroupFromContacts(groupNameField.text, selectedKeys))
+            close()
+    }
+
+    Component.onCompleted: contacts = Chat.contacts || []
+    Connections {
+        target: Chat
+        function onContactsChanged() { pane.contacts = Chat.contacts || [] }
+    }
 
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 24
-        PaneHeader {
+        spacing: 14
+
+        RowLayout {
             Layout.fillWidth: true
-            title: "新建群聊"
-            onCloseClicked: pane.close()
+            Layout.topMargin: 4
+            spacing: 0
+            Text {
+                text: "新建群组"
+                color: "white"
+                font.pixelSize: 20
+                font.bold: true
+            }
+            Text {
+                objectName: "sizeHint"
+                Layout.leftMargin: 8
+                Layout.alignment: Qt.AlignBottom
+                visible: pane.isNormal
+                text: "最多 20 人"
+                color: "#8cffffff"
+                font.pixelSize: 11
+            }
+            PaneHeader {
+                Layout.fillWidth: true
+                onCloseClicked: pane.close()
+            }
+        }
+        GroupModeSelector {
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            groupType: pane.groupType
+            onPicked: (key) => pane.pickMode(key)
+        }
+        PaneField {
+            id: groupNameField
+            objectName: "groupNameField"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            placeholderText: "群名称"
         }
         SuperGroupCreation {
             id: sgCreation
+            objectName: "superGroupCreation"
             Layout.fillWidth: true
-            visible: false
+            visible: !pane.isNormal
+            groupType: pane.groupType
+            groupName: groupNameField.text
+            onCreated: if (pane.visible) pane.close()
         }
-        Item { Layout.fillHeight: true }
+        Text {
+            objectName: "pickCaption"
+            visible: pane.isNormal
+            text: "选择联系人"
+            color: "#b3ffffff"
+            font.pixelSize: 12
+        }
+        ListView {
+            id: contactList
+            objectName: "contactList"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            visible: pane.isNormal
+            clip: true
+            spacing: 6
+            model: pane.contacts
+            ScrollBar.vertical: TgScrollBar {}
+            delegate: ContactPickRow {
+                required property var modelData
+                objectName: "contactRow"
+                width: Math.min(contactList.width, 620)
+                contact: modelData
+                selected: pane.selectedKeys.indexOf(modelData.publicKey) >= 0
+                onToggled: pane.toggleContact(modelData.publicKey)
+            }
+            Text {
+                objectName: "noContacts"
+                anchors.centerIn: parent
+                visible: contactList.count === 0
+                text: "暂无可选择的联系人"
+                color: "#8cffffff"
+                font.pixelSize: 12
+            }
+        }
+        PaneBtn {
+            objectName: "createGroupButton"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            Layout.preferredHeight: 42
+            visible: pane.isNormal
+            primary: true
+            enabled: pane.canCreateNormal
+            label: "创建群组（" + pane.memberCount + "/20）"
+            onClicked: createGroupConfirm.open()
+        }
+        Item {
+            Layout.fillHeight: true
+            visible: !pane.isNormal
+        }
+    }
+
+    CreateGroupConfirm {
+        id: createGroupConfirm
+        objectName: "createGroupConfirm"
+        groupName: groupNameField.text.trim()
+        memberCount: pane.memberCount
+        onAccepted: pane.createNormal()
     }
 }

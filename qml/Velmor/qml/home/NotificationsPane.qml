@@ -1,10 +1,17 @@
 import QtQuick
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Velmor
+import "panes"
 
-// The notifications page (join requests). The home view shows it while
-// mainPane is "notifications". Still to be filled: frame and interface only.
+// The notifications page: the join requests waiting for the user's decision,
+// as Chat.notifications lists them (announced by notificationsChanged). The
+// home view shows it while mainPane is "notifications".
 Item {
     id: pane
+
+    // A copy of Chat.notifications, taken on notificationsChanged.
+    property var requests: []
 
     signal closeRequested()
     signal openRequested()
@@ -15,14 +22,50 @@ Item {
     }
     function close() { closeRequested() }
 
+    Component.onCompleted: requests = Chat.notifications || []
+    Connections {
+        target: Chat
+        function onNotificationsChanged() { pane.requests = Chat.notifications || [] }
+    }
+
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 24
+        spacing: 14
+
         PaneHeader {
             Layout.fillWidth: true
-            title: "通知"
+            Layout.topMargin: 4
+            title: "入群申请"
             onCloseClicked: pane.close()
         }
-        Item { Layout.fillHeight: true }
+
+        ListView {
+            id: list
+            objectName: "requestList"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            spacing: 10
+            model: pane.requests
+            ScrollBar.vertical: TgScrollBar {}
+
+            delegate: JoinRequestRow {
+                required property var modelData
+                objectName: "requestRow"
+                width: Math.min(list.width, 640)
+                request: modelData
+                onDecided: (action) => Chat.resolveJoinNotification(modelData.kind, modelData.target,
+                                                                    modelData.requesterPublicKey, action)
+            }
+
+            Text {
+                objectName: "emptyRequests"
+                anchors.centerIn: parent
+                visible: list.count === 0
+                text: "暂无待处理申请"
+                color: "#8cffffff"
+                font.pixelSize: 12
+            }
+        }
     }
 }

@@ -1,15 +1,100 @@
 import QtQuick
+import QtQuick.Layouts
+import "panes"
 
-// The super-group part of the new-group page: free capacity of the group
-// centre, tier, name and creation key. Still to be filled: interface only.
-Item {
+// The super-group part of the new-group page: free places of the group
+// centre's tiers, the creation key and the create button. The name field
+// belongs to the page; `groupName` is its text.
+ColumnLayout {
     id: section
 
+    // "standard" or "premium" (the page's mode).
+    property string groupType: "standard"
+    property string groupName: ""
+
+    property bool capLoading: false
+    property bool capOk: false
+    property int capStandard: 0
+    property int capPremium: 0
+    property bool sgCreating: false
+    readonly property int sgAvail: groupType === "premium" ? capPremium : capStandard
+    readonly property alias sgKeyField: sgKeyField
     // Set while a capacity request or a creation runs.
-    property bool busy: false
+    readonly property bool busy: capLoading || sgCreating
+
+    readonly property bool canCreate: !sgCreating && capOk && sgAvail > 0
+                                      && sgKeyField.text.trim() !== "" && groupName.trim() !== ""
+
+    // The group centre accepted a creation this section started.
+    signal created()
 
     // Clears capacity and creation state and the creation-key field.
     function resetState() {
-        busy = false
+        sgKeyField.text = ""
+        sgCreating = false
+        capLoading = false
+        capOk = false
+        capStandard = 0
+        capPremium = 0
+    }
+    // Asks the centre for its capacity unless a query runs or one succeeded.
+    function ensureCapacity() {
+        if (capLoading || capOk)
+            return
+        capLoading = true
+        Chat.fetchSgCapacity()
+    }
+    function create() {
+        sgCreating = true
+        Chat.createSuperGroup(sgKeyField.text, groupName, groupType)
+    }
+
+    Connections {
+        target: Chat
+        function onSgCapacityLoaded(ok, standardAvailable, premiumAvailable) {
+            section.capLoading = false
+            section.capOk = ok
+            section.capStandard = standardAvailable
+            section.capPremium = premiumAvailable
+        }
+        function onSgCreateCompleted(ok, error) {
+            // A completion after resetState belongs to an earlier visit.
+            var mine = section.sgCreating
+            section.sgCreating = false
+            if (ok && mine)
+                section.created()
+        }
+    }
+
+    spacing: 14
+
+    PaneField {
+        id: sgKeyField
+        objectName: "sgKeyField"
+        Layout.fillWidth: true
+        Layout.maximumWidth: 620
+        placeholderText: "创建密钥（creation key）"
+    }
+    Text {
+        objectName: "capacityLine"
+        Layout.fillWidth: true
+        font.pixelSize: 12
+        text: section.capLoading ? "正在查询容量…"
+              : !section.capOk ? "网络错误，无法查询容量"
+              : section.sgAvail > 0 ? "可创建，剩余名额 " + section.sgAvail
+              : "当前类型暂无可用名额"
+        color: section.capLoading ? "#8cffffff"
+               : (section.capOk && section.sgAvail > 0) ? "#39c878" : "#ff6b6b"
+    }
+    PaneBtn {
+        objectName: "sgCreateButton"
+        Layout.fillWidth: true
+        Layout.maximumWidth: 620
+        Layout.preferredHeight: 42
+        primary: true
+        enabled: section.canCreate
+        label: section.sgCreating ? "创建中…"
+                                  : "创建 " + (section.groupType === "premium" ? "Premium" : "Super Group")
+        onClicked: section.create()
     }
 }

@@ -1,0 +1,57 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import "../helpers.js" as Helpers
+
+// Contacts a manager can invite into a super group. The check boxes start
+// unchecked for every new candidate list.
+GlassCard {
+    id: card
+
+    property var candidates: []
+
+    // The checked keys, in the order of the boxes; never empty.
+    signal inviteRequested(var keys)
+
+    function checkedKeys() {
+        var keys = []
+        for (var i = 0; i < boxes.count; ++i) {
+            var box = boxes.itemAt(i)
+            if (box && box.checked && box.memberKey !== "")
+                keys.push(box.memberKey)
+        }
+        return keys
+    }
+
+    implicitHeight: column.implicitHeight + 20
+
+    ColumnLayout {
+        id: column
+        x: 16
+        y: 10
+        width: parent.width - 32
+        spacing: 4
+        Text { text: "添加成员"; color: "white"; font.pixelSize: 15; font.bold: true }
+        Repeater {
+            id: boxes
+            model: card.candidates
+            delegate: CheckBox {
+                required property var modelData
+                readonly property string memberKey: modelData.publicKey || ""
+                objectName: "inviteBox"
+                palette.windowText: "white"
+                text: modelData.display ? modelData.display : Helpers.shortAddress(modelData.address || "")
+            }
+        }
+        WhiteWideButton {
+            objectName: "inviteButton"
+            Layout.fillWidth: true
+            label: "邀请已选择的联系人"
+            onClicked: {
+                var keys = card.checkedKeys()
+                if (keys.length > 0)
+                    card.inviteRequested(keys)
+            }
+        }
+    }
+}

@@ -1,0 +1,86 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Velmor
+
+// One member of a super group with its role tags and, where the user's role
+// allows, the role and removal buttons.
+Item {
+    id: row
+
+    property var member: ({})
+    property bool canSetRole: false
+    property bool canRemove: false
+    property bool lastRow: false
+
+    signal roleClicked()
+    signal removeClicked()
+
+    implicitHeight: 50
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.leftMargin: 16
+        anchors.rightMargin: 12
+        spacing: 10
+        PaneAvatar {
+            Layout.preferredWidth: 34
+            Layout.preferredHeight: 34
+            color: "#26ffffff"
+            border.width: 1
+            border.color: "#26ffffff"
+            inset: 2
+            avatarId: row.member.avatarId || ""
+        }
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 1
+            RowLayout {
+                spacing: 6
+                Text {
+                    Layout.maximumWidth: 220
+                    text: row.member.name || ""
+                    textFormat: Text.PlainText
+                    elide: Text.ElideRight
+                    color: "white"
+                    font.pixelSize: 14
+                    font.weight: Font.Medium
+                }
+                Text { objectName: "ownerTag"; visible: row.member.role === "owner"; text: "群主"; color: Theme.brandBlue; font.pixelSize: 11; font.bold: true }
+                Text { objectName: "adminTag"; visible: row.member.role === "admin"; text: "管理员"; color: "#7aa7ff"; font.pixelSize: 11; font.bold: true }
+                Text { objectName: "meTag"; visible: row.member.isMe === true; text: "我"; color: "#8cffffff"; font.pixelSize: 11 }
+            }
+            Text {
+                text: row.member.shortKey || ""
+                textFormat: Text.PlainText
+                color: "#8cffffff"
+                font.pixelSize: 11
+                font.family: "Menlo"
+            }
+        }
+        Button {
+            objectName: "roleButton"
+            visible: row.canSetRole
+            flat: true
+            palette.buttonText: "white"
+            text: row.member.role === "admin" ? "取消管理" : "设为管理"
+            onClicked: row.roleClicked()
+        }
+        Button {
+            objectName: "removeButton"
+            visible: row.canRemove
+            flat: true
+            palette.buttonText: Theme.danger
+            text: "移除"
+            onClicked: row.removeClicked()
+        }
+    }
+    Rectangle {
+        visible: !row.lastRow
+        anchors.bottom: parent.bottom
+        x: 16
+        width: parent.width - 16
+        height: 1
+        color: "#26ffffff"
+    }
+}

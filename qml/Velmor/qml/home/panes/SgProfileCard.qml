@@ -1,0 +1,56 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// "我的群资料": the user's nickname in a super group and its mute switch.
+GlassCard {
+    id: card
+
+    property bool myMuted: false
+    readonly property alias nicknameField: nicknameField
+    readonly property alias muteSwitch: muteSwitch
+    property bool _filling: false
+
+    signal nicknameEdited(string text)
+    signal muteRequested(bool on)
+    signal saveClicked()
+
+    function fill(text) {
+        _filling = true
+        nicknameField.text = text
+        _filling = false
+    }
+
+    implicitHeight: column.implicitHeight + 24
+
+    ColumnLayout {
+        id: column
+        x: 16
+        y: 12
+        width: parent.width - 32
+        spacing: 8
+        Text { text: "我的群资料"; color: "white"; font.pixelSize: 15; font.bold: true }
+        TextField {
+            id: nicknameField
+            objectName: "sgNicknameField"
+            Layout.fillWidth: true
+            placeholderText: "我在群组的昵称"
+            onTextChanged: if (!card._filling) card.nicknameEdited(text)
+        }
+        RowLayout {
+            Text { Layout.fillWidth: true; text: "群消息免打扰"; color: "#b3ffffff"; font.pixelSize: 12 }
+            StoredSwitch {
+                id: muteSwitch
+                objectName: "sgMuteSwitch"
+                stored: card.myMuted
+                onRequested: (on) => card.muteRequested(on)
+            }
+        }
+        WhiteWideButton {
+            objectName: "saveProfileButton"
+            Layout.fillWidth: true
+            label: "保存我的资料"
+            onClicked: card.saveClicked()
+        }
+    }
+}
