@@ -1,9 +1,11 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Layouts
 import QtQuick.Templates as T
+import "helpers.js" as Helpers
 
-// The join address of the open normal group as a QR code. Still to be
-// filled: interface only.
+// The join address of the open normal group as a QR code. It closes by a
+// click outside or Escape.
 Popup {
     id: popup
 
@@ -11,10 +13,60 @@ Popup {
     // groupSettings.info.joinAddress).
     property string joinAddress: ""
 
+    // Drawn when the popup opens, and again when the address changes while
+    // it shows.
+    function refresh() {
+        qrImage.source = "data:image/svg+xml;utf8," + encodeURIComponent(App.qrSvg(joinAddress))
+    }
+    onAboutToShow: refresh()
+    onJoinAddressChanged: if (visible) refresh()
+
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
     width: 320
     height: 360
     padding: 22
+
+    background: Rectangle {
+        radius: 20
+        color: "#f21f2236"
+        border.width: 1
+        border.color: "#33ffffff"
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 14
+        Text {
+            Layout.alignment: Qt.AlignHCenter
+            text: "入群二维码"
+            color: "white"
+            font.pixelSize: 17
+            font.bold: true
+        }
+        Rectangle {
+            Layout.alignment: Qt.AlignHCenter
+            Layout.preferredWidth: 240
+            Layout.preferredHeight: 240
+            radius: 14
+            color: "white"
+            Image {
+                id: qrImage
+                objectName: "qrImage"
+                anchors.fill: parent
+                anchors.margins: 10
+                fillMode: Image.PreserveAspectFit
+            }
+        }
+        Text {
+            objectName: "qrAddress"
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
+            text: Helpers.shortAddress(popup.joinAddress)
+            textFormat: Text.PlainText
+            color: "#8cffffff"
+            font.pixelSize: 11
+        }
+    }
 }

@@ -1,25 +1,211 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Templates as T
+import QtQuick.Layouts
+import Velmor
+import "panes"
 
-// Settings of the open super group. The opener sets `loading` and calls
-// Chat.loadSuperGroupInfo(); the answer clears it. Still to be filled.
-Popup {
+// Settings of the open super group. The opener sets `loading`, opens the
+// popup and calls Chat.loadSuperGroupInfo(); the answer arrives through
+// superGroupInfoLoaded. The server decides every action and the controller
+// re-reads the group after each one.
+SettingsPopupFrame {
     id: popup
 
     property bool loading: false
-    // The last information the controller delivered.
-    property var info: ({})
+    // The last information the controller delivered for the shown group.
+    property var info: ({ "valid": false, "members": [] })
+    // The texts being edited; a refresh leaves them alone once the user
+    // has typed in them, until they are saved or the popup is opened anew.
+    property string groupName: ""
+    property string notice: ""
+    property string nickname: ""
+    property bool nameEdited: false
+    property bool noticeEdited: false
+    property bool nicknameEdited: false
+    property string pendingRemoveKey: ""
 
-    parent: T.Overlay.overlay
-    anchors.centerIn: parent
-    modal: true
+    readonly property bool isManager: info.isManager === true
+    readonly property bool isOwner: info.isOwner === true
+    readonly property var members: info.members || []
+    readonly property alias removeConfirm: sgRemoveConfirm
+
+    // The user's own display name, or "" when the list only carries a
+    // fallback label for it (its shortened address or "未知地址").
+    function ownNickname(list) {
+        for (var i = 0; i < list.length; ++i) {
+            var m = list[i]
+            if (m.isMe !== true)
+                continue
+            var name = m.name || ""
+            return (name === m.shortKey || name === "未知地址") ? "" : name
+        }
+        return ""
+    }
+    function applyInfo(next) {
+        info = next
+        loading = false
+        if (!nameEdited)
+            groupName = next.name || ""
+        if (!noticeEdited)
+            notice = next.notice || ""
+        if (!nicknameEdited)
+            nickname = ownNickname(next.members || [])
+        infoCard.fill(groupName, notice)
+        profileCard.fill(nickname)
+        infoCard.joinOpenSwitch.resync()
+        infoCard.allMutedSwitch.resync()
+        profileCard.muteSwitch.resync()
+    }
+    function forgetEdits() {
+        nameEdited = false
+        noticeEdited = false
+        nicknameEdited = false
+    }
+    function saveMeta(joinOpen) {
+        nameEdited = false
+        noticeEdited = false
+        Chat.updateSuperGroupMeta(groupName, notice, joinOpen)
+    }
+    function saveProfile() {
+        nicknameEdited = false
+        Chat.updateSuperGroupProfile(nickname)
+    }
+    function showsServer(serverUrl) { return Chat.currentPeer === "sg:" + serverUrl }
+
+    title: "超级群设置"
+    // A new opening starts from the server's texts.
+    onLoadingChanged: if (loading) forgetEdits()
 
     Connections {
         target: Chat
         function onSuperGroupInfoLoaded(info) {
-            popup.info = info
-            popup.loading = false
+            // An answer for another group than the open one is stale.
+            if (info && info.serverUrl !== undefined && !popup.showsServer(info.serverUrl))
+                return
+            popup.applyInfo(info || ({}))
         }
+        function onSuperGroupEvent(serverUrl, type, data) {
+            if (popup.visible && popup.showsServer(serverUrl)
+                    && (type.indexOf("server.member.") === 0 || type === "server.group.updated"))
+                Chat.loadSuperGroupInfo()
+        }
+    }
+
+    BusyIndicator {
+        objectName: "sgLoading"
+        anchors.centerIn: parent
+        visible: popup.loading
+        running: visible
+    }
+    Text {
+        objectName: "sgUnavailable"
+        anchors.centerIn: parent
+        visible: !popup.loading && popup.info.valid !== true
+        text: "无法获取群信息"
+        color: "#8cffffff"
+        font.pixelSize: 14
+    }
+    Flickable {
+        objectName: "sgBody"
+        anchors.fill: parent
+        visible: !popup.loading && popup.info.valid === true
+        clip: true
+        contentHeight: body.implicitHeight
+        ScrollBar.vertical: ScrollBar {}
+
+        ColumnLayout {
+            id: body
+            width: parent.width
+            spacing: 12
+
+            SgInfoCard {
+                id: infoCard
+                Layout.topMargin: 14
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.fillWidth: true
+                info: popup.info
+                onNameEdited: (text) => { popup.groupName = text; popup.nameEdited = true }
+                onNoticeEdited: (text) => { popup.notice = text; popup.noticeEdited = true }
+                onAllMutedRequested: (on) => Chat.setSuperGroupAllMuted(on)
+                onSaveClicked: (joinOpen) => popup.saveMeta(joinOpen)
+            }
+            GlassCard {
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.fillWidth: true
+                Layout.preferredHeight: memberColumn.implicitHeight + 16
+                ColumnLayout {
+                    id: memberColumn
+                    y: 8
+                    width: parent.width
+                    spacing: 0
+                    Text {
+                        objectName: "sgMemberHeading"
+                        Layout.leftMargin: 16
+                        Layout.topMargin: 4
+                        Layout.bottomMargin: 4
+                        text: "成员 (" + (popup.info.memberCount || 0) + ")"
+                        color: "white"
+                        font.pixelSize: 15
+                        font.bold: true
+                    }
+                    Repeater {
+                        model: popup.members
+                        delegate: SgMemberRow {
+                            required property var modelData
+                            required property int index
+                            objectName: "sgMemberRow"
+                            Layout.fillWidth: true
+                            member: modelData
+                            lastRow: index === popup.members.length - 1
+                            canSetRole: popup.isOwner && modelData.role !== "owner"
+                            canRemove: popup.isManager && modelData.role === "member" && modelData.isMe !== true
+                            onRoleClicked: Chat.setSuperGroupMemberRole(modelData.pubkey,
+                                                                        modelData.role === "admin" ? "member" : "admin")
+                            onRemoveClicked: {
+                                popup.pendingRemoveKey = modelData.pubkey
+                                sgRemoveConfirm.open()
+                            }
+                        }
+                    }
+                }
+            }
+            SgProfileCard {
+                id: profileCard
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.fillWidth: true
+                myMuted: popup.info.myMuted === true
+                onNicknameEdited: (text) => { popup.nickname = text; popup.nicknameEdited = true }
+                onMuteRequested: (on) => Chat.setSuperGroupMuted(on)
+                onSaveClicked: popup.saveProfile()
+            }
+            SgInviteCard {
+                objectName: "sgInviteCard"
+                Layout.leftMargin: 16
+                Layout.rightMargin: 16
+                Layout.fillWidth: true
+                visible: popup.isManager && candidates.length > 0
+                candidates: popup.info.inviteCandidates || []
+                onInviteRequested: (keys) => Chat.inviteSuperGroupMembers(keys)
+            }
+            Item { Layout.preferredHeight: 14 }
+        }
+    }
+
+    DarkDialog {
+        id: sgRemoveConfirm
+        objectName: "sgRemoveConfirm"
+        width: 320
+        title: "移除成员"
+        standardButtons: Dialog.Ok | Dialog.Cancel
+        Text {
+            width: 280
+            wrapMode: Text.Wrap
+            text: "确定将该成员移出群组吗？"
+            color: Theme.textPrimary
+        }
+        onAccepted: Chat.removeSuperGroupMember(popup.pendingRemoveKey)
     }
 }
