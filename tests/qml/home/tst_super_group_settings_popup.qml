@@ -115,7 +115,7 @@ Item {
                 compare(findChild(rows[i], "roleButton").visible, data.buttons[i][0], "role button of row " + i)
                 compare(findChild(rows[i], "removeButton").visible, data.buttons[i][1], "remove button of row " + i)
                 if (data.labels && data.labels[i] !== "")
-                    compare(findChild(rows[i], "roleButton").text, data.labels[i])
+                    compare(findChild(rows[i], "roleButton").label, data.labels[i])
             }
         }
 

@@ -57,6 +57,11 @@ Popup {
                 anchors.fill: parent
                 anchors.margins: 10
                 fillMode: Image.PreserveAspectFit
+                // Rasterised at the size shown: the drawing is a few dozen
+                // units wide and would blur when scaled up.
+                sourceSize.width: 220
+                sourceSize.height: 220
+                smooth: false
             }
         }
         Text {

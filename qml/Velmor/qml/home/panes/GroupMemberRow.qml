@@ -29,6 +29,7 @@ Item {
             Layout.fillWidth: true
             spacing: 1
             RowLayout {
+                Layout.fillWidth: true
                 spacing: 6
                 Text {
                     Layout.maximumWidth: 200
@@ -54,8 +55,10 @@ Item {
                     color: "#8cffffff"
                     font.pixelSize: 11
                 }
+                Item { Layout.fillWidth: true }
             }
             Text {
+                Layout.fillWidth: true
                 text: row.member.shortKey || ""
                 textFormat: Text.PlainText
                 color: "#8cffffff"

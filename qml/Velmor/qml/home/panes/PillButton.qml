@@ -7,6 +7,7 @@ Rectangle {
     property string label: ""
     property int pad: 8
     property int fontSize: 13
+    property color textColor: "white"
 
     signal clicked()
 
@@ -21,7 +22,7 @@ Rectangle {
         id: labelText
         anchors.centerIn: parent
         text: pill.label
-        color: "white"
+        color: pill.textColor
         font.pixelSize: pill.fontSize
     }
     MouseArea {

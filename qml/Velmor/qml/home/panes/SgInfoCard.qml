@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
+import ".."
 
 // Name, notice, role, join mode and all-muted state of a super group; the
 // managers also edit them here.
@@ -84,10 +85,11 @@ GlassCard {
             color: "#5b616b"
             font.pixelSize: 13
         }
-        TextField {
+        PaneField {
             id: nameField
             objectName: "sgNameField"
             Layout.fillWidth: true
+            implicitHeight: 38
             visible: card.isManager
             font.pixelSize: 13
             placeholderText: "群组名称"
@@ -102,6 +104,9 @@ GlassCard {
             font.pixelSize: 12
             wrapMode: TextEdit.Wrap
             placeholderText: "群公告"
+            color: "white"
+            placeholderTextColor: "#8cffffff"
+            background: Rectangle { radius: 11; color: "#21ffffff" }
             // TextArea has no textEdited signal.
             onTextChanged: if (!card._filling) card.noticeEdited(text)
         }
@@ -120,11 +125,11 @@ GlassCard {
                 onRequested: (on) => card.allMutedRequested(on)
             }
         }
-        Button {
+        PaneBtn {
             objectName: "saveMetaButton"
             Layout.fillWidth: true
             visible: card.isManager
-            text: "保存群设置"
+            label: "保存群设置"
             onClicked: card.saveClicked(sgJoinOpen.checked)
         }
         RowLayout {

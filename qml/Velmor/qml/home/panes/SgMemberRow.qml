@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
 
@@ -12,6 +11,8 @@ Item {
     property bool canSetRole: false
     property bool canRemove: false
     property bool lastRow: false
+
+    readonly property string roleLabel: member.role === "admin" ? "取消管理" : "设为管理"
 
     signal roleClicked()
     signal removeClicked()
@@ -36,6 +37,7 @@ Item {
             Layout.fillWidth: true
             spacing: 1
             RowLayout {
+                Layout.fillWidth: true
                 spacing: 6
                 Text {
                     Layout.maximumWidth: 220
@@ -49,8 +51,10 @@ Item {
                 Text { objectName: "ownerTag"; visible: row.member.role === "owner"; text: "群主"; color: Theme.brandBlue; font.pixelSize: 11; font.bold: true }
                 Text { objectName: "adminTag"; visible: row.member.role === "admin"; text: "管理员"; color: "#7aa7ff"; font.pixelSize: 11; font.bold: true }
                 Text { objectName: "meTag"; visible: row.member.isMe === true; text: "我"; color: "#8cffffff"; font.pixelSize: 11 }
+                Item { Layout.fillWidth: true }
             }
             Text {
+                Layout.fillWidth: true
                 text: row.member.shortKey || ""
                 textFormat: Text.PlainText
                 color: "#8cffffff"
@@ -58,20 +62,21 @@ Item {
                 font.family: "Menlo"
             }
         }
-        Button {
+        PillButton {
             objectName: "roleButton"
             visible: row.canSetRole
-            flat: true
-            palette.buttonText: "white"
-            text: row.member.role === "admin" ? "取消管理" : "设为管理"
+            color: "transparent"
+            fontSize: 12
+            label: row.roleLabel
             onClicked: row.roleClicked()
         }
-        Button {
+        PillButton {
             objectName: "removeButton"
             visible: row.canRemove
-            flat: true
-            palette.buttonText: Theme.danger
-            text: "移除"
+            color: "transparent"
+            fontSize: 12
+            textColor: Theme.danger
+            label: "移除"
             onClicked: row.removeClicked()
         }
     }

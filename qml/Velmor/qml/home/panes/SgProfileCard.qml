@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import ".."
 
 // "我的群资料": the user's nickname in a super group and its mute switch.
 GlassCard {
@@ -30,8 +31,9 @@ GlassCard {
         width: parent.width - 32
         spacing: 8
         Text { text: "我的群资料"; color: "white"; font.pixelSize: 15; font.bold: true }
-        TextField {
+        PaneField {
             id: nicknameField
+            implicitHeight: 38
             objectName: "sgNicknameField"
             Layout.fillWidth: true
             placeholderText: "我在群组的昵称"
