@@ -10,6 +10,7 @@ Item {
     height: 600
 
     Component { id: paneComponent; NotificationsPane { width: 900; height: 600 } }
+    Component { id: spyComponent; SignalSpy {} }
 
     function request(i, extra) {
         var r = { "kind": "normal", "target": "g" + i, "requesterPublicKey": "pk" + i,
@@ -84,6 +85,10 @@ Item {
             var r = rows(pane)
             mouseClick(findChild(r[1], data.button))
             compare(Chat.lastArgs("resolveJoinNotification"), ["super", "https://s", "pk2", data.action])
+            // The controller republishes the list with that request busy.
+            Chat.notifications = [host.request(1, {}), host.request(2, { "kind": "super", "target": "https://s", "busy": true })]
+            Chat.notificationsChanged()
+            r = rows(pane)
             verify(!findChild(r[1], "approveButton").enabled)
             verify(!findChild(r[1], "rejectButton").enabled)
             verify(!findChild(r[1], "blockButton").enabled)
@@ -108,8 +113,10 @@ Item {
 
         function test_openReloads() {
             var pane = makePane([])
+            var opened = createTemporaryObject(spyComponent, host, { target: pane, signalName: "openRequested" })
             pane.open()
             compare(Chat.callCount("reloadNotifications"), 1)
+            compare(opened.count, 1)
         }
     }
 }

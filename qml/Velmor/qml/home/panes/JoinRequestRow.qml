@@ -11,10 +11,9 @@ Rectangle {
     id: row
 
     property var request: ({})
-    // The controller marks the row busy while its decision runs; a press
-    // disables this row at once, before the list comes back.
-    readonly property bool busy: request.busy === true || pressed
-    property bool pressed: false
+    // The controller marks the row busy while its decision runs (it
+    // republishes the list at once when a decision starts).
+    readonly property bool busy: request.busy === true
 
     signal decided(string action)
 
@@ -26,10 +25,7 @@ Rectangle {
         var text = r.groupName ? r.groupName : "群组"
         return r.note ? text + " · " + r.note : text
     }
-    function decide(action) {
-        pressed = true
-        decided(action)
-    }
+    function decide(action) { decided(action) }
 
     implicitHeight: 112
     radius: 14
