@@ -23,6 +23,8 @@ GlassCard {
     implicitHeight: column.implicitHeight + 24
 
     component Caption: Text {
+        // Lets the caption column take the row's free width.
+        Layout.fillWidth: true
         color: "white"
         font.pixelSize: 14
         font.weight: Font.Medium
@@ -41,6 +43,7 @@ GlassCard {
         spacing: 10
 
         RowLayout {
+            Layout.fillWidth: true
             spacing: 8
             ColumnLayout {
                 Layout.fillWidth: true
@@ -61,6 +64,7 @@ GlassCard {
         }
         Line {}
         RowLayout {
+            Layout.fillWidth: true
             spacing: 8
             ColumnLayout {
                 Layout.fillWidth: true
@@ -78,6 +82,7 @@ GlassCard {
         }
         Line {}
         RowLayout {
+            Layout.fillWidth: true
             spacing: 8
             ColumnLayout {
                 Layout.fillWidth: true
@@ -95,6 +100,7 @@ GlassCard {
         }
         Line {}
         RowLayout {
+            Layout.fillWidth: true
             spacing: 8
             Caption { Layout.fillWidth: true; text: "群消息免打扰"; font.weight: Font.Normal }
             StoredSwitch {
