@@ -1763,14 +1763,17 @@ bool forEachAck(StoreState &state, const QStringList &ids, const QString &sql, i
 
 bool ChatStore::addPendingAck(const QStringList &messageIds)
 {
-    // queued_at is written once: a refused id keeps the time it was first
-    // queued, by which it is dropped once the relay no longer holds it.
+    // A queued id is written anew (a new rowid), so that it goes behind
+    // every id queued before, also within the same second. queued_at is
+    // kept: a refused id keeps the time it was first queued, by which it is
+    // dropped once the relay no longer holds it (a row of an older layout
+    // has none; its updated_at stands in).
     return forEachAck(*d, messageIds,
-                      QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at,queued_at) "
-                                     "VALUES(?,?,?,?) "
-                                     "ON CONFLICT(owner_raw_public_key,message_id) DO UPDATE SET "
-                                     "updated_at=excluded.updated_at"),
-                      2);
+                      QStringLiteral("INSERT OR REPLACE INTO pending_acks(owner_raw_public_key,message_id,updated_at,"
+                                     "queued_at) VALUES(?1,?2,?3,COALESCE((SELECT CASE WHEN queued_at>0 THEN queued_at "
+                                     "ELSE updated_at END FROM pending_acks WHERE owner_raw_public_key=?1 AND "
+                                     "message_id=?2),?3))"),
+                      1);
 }
 
 int ChatStore::dropPendingAcksQueuedBefore(qint64 seconds)
