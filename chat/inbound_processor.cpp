@@ -50,7 +50,11 @@ QString avatarKindOf(const QString &avatarId)
 
 InboundProcessor::InboundProcessor(ChatStore &store, GroupRegistry &registry,
                                    const velmor::identity::Identity &me)
-    : m_store(store), m_registry(registry), m_me(me), m_myKey(me.publicKey.isEmpty() ? QString() : me.publicKeyText())
+    : m_store(store)
+    , m_registry(registry)
+    , m_me(me)
+    , m_myKey(me.publicKey.isEmpty() ? QString() : me.publicKeyText())
+    , m_readNotice([](const QString &text) { return parseOfficialNotice(text, QStringLiteral("zh-Hans")); })
 {
 }
 
@@ -129,7 +133,7 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
 
 InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
 {
-    const OfficialNotice notice = parseOfficialNotice(envelope.ciphertext, QStringLiteral("zh-Hans"));
+    const OfficialNotice notice = m_readNotice(envelope.ciphertext);
     if (!notice.ok)
         return skip();
     const QString sender = envelope.senderPubkey;

@@ -16,6 +16,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class ChatStore;
 
 namespace velmor::chat {
@@ -50,6 +52,11 @@ public:
 
     InboundVerdict handle(const RawEnvelope &envelope);
 
+    // How official notices are read (parseOfficialNotice with the build's
+    // key by default; tests sign with a key of their own).
+    using NoticeReader = std::function<OfficialNotice(const QString &text)>;
+    void setNoticeReader(NoticeReader reader) { m_readNotice = std::move(reader); }
+
     // Rewrites a stored text message as one with a translation; false when
     // the id is unknown, the message is an image or voice clip, or the
     // write failed.
@@ -69,6 +76,7 @@ private:
     GroupRegistry &m_registry;
     velmor::identity::Identity m_me;
     QString m_myKey;
+    NoticeReader m_readNotice;
 };
 
 } // namespace velmor::chat

@@ -1,0 +1,323 @@
+// The inbox through the local relay: what is stored and what is
+// acknowledged for each kind of envelope, duplicates and collisions, a store
+// that fails part-way through a pull, a client killed during a pull or
+// before its acknowledgement, the acknowledgement queue, and official
+// notices replayed under new ids.
+#include "messaging_test_support.h"
+
+#include "chat/inbound_processor.h"
+#include "groups/group_card.h"
+#include "identity/crypto.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThreadPool>
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+using velmor::fakes::Fault;
+using velmor::fakes::FaultKind;
+
+namespace {
+
+// Plants or drops a trigger in the store's file from a second connection,
+// as a full disk or a damaged page would make the store fail.
+bool execOnFile(const QString &path, const QString &sql)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inbox_side"));
+        db.setDatabaseName(path);
+        ok = db.open() && QSqlQuery(db).exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("inbox_side"));
+    return ok;
+}
+
+enum class Kind { Text, Tampered, SealedForAnother, UnknownType, BlockedSender, BridgeAck, WrongRecipient };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+class InboxTest : public QObject, private RelayChatFixture
+{
+    Q_OBJECT
+
+    User m_alice;
+    User m_bob;
+    User m_carol;
+    std::unique_ptr<ChatController> m_chat;
+    int m_round = 0;
+
+    QStringList queued() const { return m_relay.queuedIds(m_bob.key()); }
+    int storedMessages() { return int(ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key())).size()); }
+    int unread() { return ChatStore::instance().conversationByPeer(m_alice.key()).value_or(ConversationRecord()).unread_count; }
+
+private slots:
+    void initTestCase() { QVERIFY(m_relay.start() > 0); }
+
+    void init()
+    {
+        ++m_round;
+        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x51));
+        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x52));
+        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x53));
+        m_relay.clearFaults();
+        QVERIFY(signInHere(m_bob));
+        m_chat = makeController();
+    }
+    void cleanup()
+    {
+        m_relay.clearFaults();
+        if (m_chat)
+            m_chat->stop();
+        QTRY_VERIFY(!m_chat || m_chat->pendingJobs() == 0);
+        m_chat.reset();
+        // Leaves nothing queued for the next case.
+        velmor::chat::RelayApi::ack(queued());
+        signOut();
+    }
+
+    void eachKindIsStoredAndAcknowledgedOrNot_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("acknowledged");
+        QTest::newRow("text") << Kind::Text << true << true;
+        QTest::newRow("ciphertext changed after signing") << Kind::Tampered << false << false;
+        QTest::newRow("box sealed for someone else") << Kind::SealedForAnother << false << false;
+        QTest::newRow("envelope addressed to someone else") << Kind::WrongRecipient << false << false;
+        QTest::newRow("content of an unknown type") << Kind::UnknownType << false << false;
+        QTest::newRow("blocked sender") << Kind::BlockedSender << false << true;
+        QTest::newRow("bridge control ack") << Kind::BridgeAck << false << true;
+    }
+    void eachKindIsStoredAndAcknowledgedOrNot()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(bool, stored);
+        QFETCH(bool, acknowledged);
+        startQuiet(*m_chat);
+        const QString id = newId();
+        MessageContent content = textContent(QStringLiteral("hello bob"));
+        QJsonObject wire;
+        switch (kind) {
+        case Kind::Tampered:
+            wire = envelopeJson(m_alice, m_bob, content, id);
+            wire.insert(QStringLiteral("ciphertext"),
+                        envelopeJson(m_alice, m_bob, textContent(QStringLiteral("other")), id).value("ciphertext"));
+            break;
+        case Kind::SealedForAnother: {
+            // A valid envelope to Bob whose box was sealed for Carol.
+            const QString box = velmor::identity::sealDirectMessage(m_alice.identity, m_carol.key(),
+                                                                    serializeMessageContent(content));
+            wire = RelayApi::envelopeToJson(velmor::identity::signEnvelope(
+                m_alice.identity, m_bob.key(), box, id, QDateTime::currentSecsSinceEpoch()));
+            break;
+        }
+        case Kind::WrongRecipient:
+            wire = envelopeJson(m_alice, m_carol, content, id);
+            break;
+        case Kind::UnknownType:
+            content.type = QStringLiteral("hologram");
+            wire = envelopeJson(m_alice, m_bob, content, id);
+            break;
+        case Kind::BridgeAck:
+            content.type = QStringLiteral("bridge.control.ack");
+            wire = envelopeJson(m_alice, m_bob, content, id);
+            break;
+        case Kind::BlockedSender: {
+            ContactRecord contact;
+            contact.wallet_public_key = m_alice.key();
+            contact.blocked = 1;
+            QVERIFY(ChatStore::instance().upsertContact(contact));
+            wire = envelopeJson(m_alice, m_bob, content, id);
+            break;
+        }
+        case Kind::Text:
+            wire = envelopeJson(m_alice, m_bob, content, id);
+            break;
+        }
+        m_relay.enqueueRaw(m_bob.key(), wire);
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+
+        const PullOutcome pull = pullAndSettle(*m_chat);
+        QCOMPARE(pull.envelopes, 1);
+        QCOMPARE(ChatStore::instance().messageExists(id), stored);
+        QCOMPARE(!queued().contains(id), acknowledged);
+        QCOMPARE(notices.count(), stored ? 1 : 0);
+        if (stored) {
+            QCOMPARE(ChatStore::instance().messageById(id)->text, QStringLiteral("hello bob"));
+            QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Received);
+            QCOMPARE(m_chat->conversations().size(), 1);
+        }
+    }
+
+    // Offered again (an acknowledgement lost on the way), an envelope is
+    // acknowledged and changes nothing; the same id with other content is
+    // a collision, kept out and left with the relay.
+    void duplicatesAndCollisions()
+    {
+        startQuiet(*m_chat);
+        const QString id = newId();
+        const QJsonObject first = envelopeJson(m_alice, m_bob, textContent(QStringLiteral("once")), id);
+        m_relay.enqueueRaw(m_bob.key(), first);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QCOMPARE(unread(), 1);
+
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
+        m_relay.enqueueRaw(m_bob.key(), first);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(storedMessages(), 1);
+        QCOMPARE(unread(), 1);
+        QCOMPARE(notices.count(), 0);
+        QCOMPARE(conversations.count(), 0);
+
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("impostor")), id));
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 0);
+        QCOMPARE(queued(), QStringList{id});
+        QCOMPARE(ChatStore::instance().messageById(id)->text, QStringLiteral("once"));
+    }
+
+    // A store that fails on one envelope keeps the others of the pull; the
+    // failed one is not acknowledged, and arrives once the store works.
+    void storeFailingMidBatchLosesNothing()
+    {
+        startQuiet(*m_chat);
+        QVERIFY(execOnFile(m_bob.dbPath, QStringLiteral("CREATE TRIGGER disk_full BEFORE INSERT ON messages "
+                                                        "WHEN NEW.text = 'poison' BEGIN SELECT RAISE(ABORT, 'disk full'); END")));
+        const QString a = queueText(m_alice, m_bob, QStringLiteral("first"));
+        const QString b = queueText(m_alice, m_bob, QStringLiteral("poison"));
+        const QString c = queueText(m_alice, m_bob, QStringLiteral("third"));
+        const PullOutcome pull = pullAndSettle(*m_chat);
+        QCOMPARE(pull.envelopes, 3);
+        QCOMPARE(pull.acknowledged, 2);
+        QCOMPARE(queued(), QStringList{b});
+        QVERIFY(ChatStore::instance().messageExists(a) && ChatStore::instance().messageExists(c));
+        QVERIFY(!ChatStore::instance().messageExists(b));
+
+        // Restart with a working store.
+        m_chat->stop();
+        m_chat.reset();
+        QVERIFY(execOnFile(m_bob.dbPath, QStringLiteral("DROP TRIGGER disk_full")));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        pullAndSettle(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(storedMessages(), 3);
+        QCOMPARE(unread(), 3);
+    }
+
+    // Killed before the pull came back: nothing stored, nothing
+    // acknowledged. Killed after storing but before the acknowledgement
+    // settled: the relay offers the envelopes again and they are
+    // acknowledged as duplicates, shown once.
+    void killedDuringAPullThenRestarted_data()
+    {
+        QTest::addColumn<bool>("afterStoring");
+        QTest::newRow("before the envelopes came") << false;
+        QTest::newRow("after storing, before the acknowledgement") << true;
+    }
+    void killedDuringAPullThenRestarted()
+    {
+        QFETCH(bool, afterStoring);
+        startQuiet(*m_chat);
+        for (int i = 0; i < 3; ++i)
+            queueText(m_alice, m_bob, QStringLiteral("text %1").arg(i));
+        if (afterStoring) {
+            m_relay.setFault(QStringLiteral("/v1/message/ack/batch"), Fault::make(FaultKind::Delay, 400));
+            QSignalSpy processed(&m_chat->messaging().inbox, &Inbox::pullProcessed);
+            m_chat->messaging().inbox.pullOnce();
+            QVERIFY(processed.wait(5000));
+        } else {
+            m_relay.setFault(QStringLiteral("/v1/message/pull"), Fault::make(FaultKind::Delay, 300));
+            m_chat->messaging().inbox.pullOnce();
+        }
+        m_chat.reset(); // the process ends; its jobs' results go nowhere
+        QThreadPool::globalInstance()->waitForDone(5000);
+        QCOMPARE(storedMessages(), afterStoring ? 3 : 0);
+        m_relay.clearFaults();
+        // The acknowledgement may or may not have reached the relay; either way
+        // the restarted client ends with each message once.
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        pullAndSettle(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(storedMessages(), 3);
+        QCOMPARE(unread(), 3);
+        QCOMPARE(m_chat->conversations().size(), 1);
+    }
+
+    // Refused acknowledgements wait in the store and leave it once the
+    // relay takes them; ids queued longer than an envelope lives are dropped
+    // without asking the relay.
+    void refusedAcknowledgementsAreQueuedAndFlushed()
+    {
+        startQuiet(*m_chat);
+        m_relay.setFault(QStringLiteral("/v1/message/ack/batch"), Fault::make(FaultKind::Http500));
+        m_relay.setFault(QStringLiteral("/v1/message/ack"), Fault::make(FaultKind::Http500));
+        const QString id = queueText(m_alice, m_bob, QStringLiteral("ack me"));
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QCOMPARE(ChatStore::instance().pendingAcks(10), QStringList{id});
+        QCOMPARE(queued(), QStringList{id});
+
+        m_relay.clearFaults();
+        QSignalSpy settled(&m_chat->messaging().acks, &AckQueue::settled);
+        m_chat->messaging().acks.flush();
+        QVERIFY(m_chat->messaging().acks.flushInFlight());
+        m_chat->messaging().acks.flush(); // a tick while one runs does nothing
+        QVERIFY(settled.wait(5000));
+        QVERIFY(ChatStore::instance().pendingAcks(10).isEmpty());
+        QVERIFY(queued().isEmpty());
+
+        // Queued eight days ago: the relay let it expire long since.
+        QVERIFY(execOnFile(m_bob.dbPath,
+                           QStringLiteral("INSERT INTO pending_acks(owner_raw_public_key,message_id,updated_at,queued_at) "
+                                          "VALUES('%1','stale',0,%2)")
+                               .arg(m_bob.key())
+                               .arg(QDateTime::currentSecsSinceEpoch() - 8 * 24 * 3600)));
+        m_relay.http().resetCounts();
+        m_chat->messaging().acks.flush();
+        QVERIFY(!m_chat->messaging().acks.flushInFlight());
+        QVERIFY(ChatStore::instance().pendingAcks(10).isEmpty());
+        QCOMPARE(m_relay.requestCount(QStringLiteral("/v1/message/ack/batch")), 0);
+    }
+
+    // A signed notice can be wrapped in any number of envelopes: each is
+    // acknowledged, the notice shows once.
+    void officialNoticeReplayedUnderNewIdsShowsOnce()
+    {
+        const velmor::identity::Identity signer(QByteArray(32, 0x0f));
+        const QString notice = makeOfficialNotice(signer.privateKey, {{"zh-Hans", "维护", "今晚"}}, 1700000000);
+        QVERIFY(!notice.isEmpty());
+        ChatStore &store = ChatStore::instance();
+        InboundProcessor processor(store, GroupRegistry::instance(), m_bob.identity);
+        processor.setNoticeReader([signer](const QString &text) {
+            return parseOfficialNoticeWithKey(text, QStringLiteral("zh-Hans"), signer.publicKey);
+        });
+        const QString official = velmor::crypto::base64UrlEncode(officialAccountPublicKey());
+        QStringList acked;
+        for (const QString &padding : {QString(), QStringLiteral(" "), QStringLiteral("\n")}) {
+            RawEnvelope envelope;
+            envelope.messageId = newId();
+            envelope.senderPubkey = official;
+            envelope.ciphertext = notice + padding; // re-serialised replays differ in bytes
+            envelope.ciphertextHash = velmor::crypto::sha256Hex(envelope.ciphertext.toUtf8());
+            envelope.createdAt = 1700000000;
+            const InboundVerdict verdict = processor.handle(envelope);
+            QVERIFY(verdict.acknowledge);
+            if (verdict.changed)
+                acked << envelope.messageId;
+        }
+        QCOMPARE(acked.size(), 1);
+        QCOMPARE(store.messages(store.conversationIdFor(official)).size(), 1);
+        QCOMPARE(store.messageById(acked.first())->content_type, QStringLiteral("official"));
+    }
+};
+
+QTEST_GUILESS_MAIN(InboxTest)
+#include "test_inbox.moc"
