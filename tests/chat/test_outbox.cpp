@@ -1,0 +1,335 @@
+// Sending through the local relay: two clients with two identities exchange
+// a text, a picture and a voice clip; the statuses a sender sees; retry to
+// the failed row's own peer; a result for a row deleted meanwhile; pictures
+// shrunk or refused; the voice label.
+#include "messaging_test_support.h"
+
+#include "chat/image_shrink.h"
+#include "chat/outbox.h"
+
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+using velmor::fakes::Fault;
+using velmor::fakes::FaultKind;
+
+namespace {
+
+// A picture that JPEG cannot make small: every pixel random.
+QImage noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = 0xff000000u | (random.generate() & 0xffffffu);
+    }
+    return image;
+}
+
+} // namespace
+
+class OutboxTest : public QObject, private RelayChatFixture
+{
+    Q_OBJECT
+
+    User m_alice;
+    User m_bob;
+    User m_carol; // never online unless a case says so
+    std::unique_ptr<ChatController> m_chat;
+    int m_round = 0;
+
+    Outbox &outbox() { return m_chat->messaging().outbox; }
+
+    // Alice's client, started, with a conversation open.
+    void startAlice(const User &peer)
+    {
+        QVERIFY(signInHere(m_alice));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        QVERIFY(m_chat->newChat(peer.key()));
+    }
+
+    // Waits for `count` sends to finish; their (id, status) in order.
+    static QList<QPair<QString, int>> finished(QSignalSpy &spy, int count)
+    {
+        while (spy.count() < count && spy.wait(5000)) {
+        }
+        QList<QPair<QString, int>> out;
+        for (const QList<QVariant> &args : spy)
+            out.append({args.at(0).toString(), args.at(1).toInt()});
+        return out;
+    }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_relay.start() > 0);
+    }
+    void init()
+    {
+        ++m_round;
+        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x61));
+        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x62));
+        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x63 + m_round));
+        m_relay.clearFaults();
+        // Bob has been online once.
+        velmor::net::RelayAuthSession::instance().configure(m_relay.baseUrl(), m_bob.identity);
+        QVERIFY(velmor::net::RelayAuthSession::instance().hasToken());
+    }
+    void cleanup()
+    {
+        m_relay.clearFaults();
+        if (m_chat) {
+            m_chat->stop();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+        }
+        m_chat.reset();
+        signOut();
+    }
+
+    void textPictureAndVoiceReachTheOtherClient()
+    {
+        const int bobQueued = m_relay.queueSize(m_bob.key());
+        startAlice(m_bob);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        m_chat->sendText(QStringLiteral("  hello Bob  "));
+        // Shown at once, still sending.
+        QCOMPARE(m_chat->messages().size(), 1);
+        QCOMPARE(m_chat->messages().last().toMap().value("status").toInt(), 0);
+        QImage picture(640, 480, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        const QString png = m_dir.filePath(QStringLiteral("p%1.png").arg(m_round));
+        QVERIFY(picture.save(png));
+        m_chat->sendImageFromFile(QUrl::fromLocalFile(png).toString());
+        const QString clip = writeFile(QStringLiteral("v%1.m4a").arg(m_round), QByteArray(3000, 'a'));
+        m_chat->sendVoiceFromFile(clip, 1500);
+
+        const auto results = finished(done, 3);
+        QCOMPARE(results.size(), 3);
+        for (const auto &result : results)
+            QCOMPARE(result.second, int(MessageStatus::Sent));
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 3 + bobQueued);
+        m_chat->stop();
+        QTRY_COMPARE(m_chat->pendingJobs(), 0);
+        m_chat.reset();
+        signOut();
+
+        // Bob's client.
+        QVERIFY(signInHere(m_bob));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        if (m_relay.queueSize(m_bob.key()) > 0)
+            pullAndSettle(*m_chat);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+        m_chat->openConversation(m_alice.key());
+        const QVariantList messages = m_chat->messages();
+        QCOMPARE(messages.size(), 3);
+        QSet<QString> kinds;
+        for (const QVariant &entry : messages) {
+            const QVariantMap map = entry.toMap();
+            QCOMPARE(map.value("status").toInt(), int(MessageStatus::Received));
+            QVERIFY(!map.value("outgoing").toBool());
+            kinds.insert(map.value("kind").toString());
+            if (map.value("kind") == QLatin1String("text"))
+                QCOMPARE(map.value("text").toString(), QStringLiteral("hello Bob"));
+            if (map.value("kind") == QLatin1String("image"))
+                QCOMPARE(map.value("imageW").toInt(), 640);
+            if (map.value("kind") == QLatin1String("voice"))
+                QCOMPARE(map.value("durMs").toInt(), 1500);
+        }
+        QCOMPARE(kinds, (QSet<QString>{"text", "image", "voice"}));
+    }
+
+    void statusFollowsTheRelay_data()
+    {
+        QTest::addColumn<bool>("toCarol");
+        QTest::addColumn<bool>("relayFails");
+        QTest::addColumn<int>("status");
+        QTest::newRow("sent") << false << false << int(MessageStatus::Sent);
+        QTest::newRow("recipient never online") << true << false << int(MessageStatus::AddressUnreachable);
+        QTest::newRow("relay failing") << false << true << int(MessageStatus::Failed);
+    }
+    void statusFollowsTheRelay()
+    {
+        QFETCH(bool, toCarol);
+        QFETCH(bool, relayFails);
+        QFETCH(int, status);
+        startAlice(toCarol ? m_carol : m_bob);
+        if (relayFails)
+            m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::make(FaultKind::Http500));
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        m_chat->sendText(QStringLiteral("status?"));
+        const auto results = finished(done, 1);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.first().second, status);
+        QCOMPARE(ChatStore::instance().messageById(results.first().first)->status, MessageStatus(status));
+        QCOMPARE(failed.count(), status == int(MessageStatus::Sent) ? 0 : 1);
+        if (toCarol)
+            QCOMPARE(failed.first().first().toMap().value("detail").toString(), QStringLiteral("recipientNeverOnline"));
+    }
+
+    void blankTextOrNoConversationSendsNothing()
+    {
+        QVERIFY(signInHere(m_alice));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        m_chat->sendText(QStringLiteral("no conversation open"));
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        m_chat->sendText(QStringLiteral("   "));
+        QCOMPARE(outbox().inFlight(), 0);
+        QVERIFY(m_chat->messages().isEmpty());
+        QCOMPARE(failed.count(), 0);
+    }
+
+    // The failed row's own peer gets the retry, whatever is open now; the
+    // new row is written and then the failed one deleted.
+    void retrySendsToTheRowsOwnPeer_data()
+    {
+        QTest::addColumn<bool>("picture");
+        QTest::newRow("text") << false;
+        QTest::newRow("picture") << true;
+    }
+    void retrySendsToTheRowsOwnPeer()
+    {
+        QFETCH(bool, picture);
+        startAlice(m_carol);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        if (picture) {
+            QImage image(300, 200, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            const QString png = m_dir.filePath(QStringLiteral("r%1.png").arg(m_round));
+            QVERIFY(image.save(png));
+            m_chat->sendImageFromFile(png);
+        } else {
+            m_chat->sendText(QStringLiteral("are you there"));
+        }
+        QCOMPARE(finished(done, 1).first().second, int(MessageStatus::AddressUnreachable));
+        const QString failedId = done.first().first().toString();
+        done.clear();
+
+        m_relay.markSeen(m_carol.key());
+        const int bobQueued = m_relay.queueSize(m_bob.key());
+        QVERIFY(m_chat->newChat(m_bob.key())); // another conversation is open now
+        m_chat->retryMessage(failedId);
+        const auto results = finished(done, 1);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.first().second, int(MessageStatus::Sent));
+        ChatStore &store = ChatStore::instance();
+        QVERIFY(!store.messageExists(failedId));
+        const auto row = store.messageById(results.first().first);
+        QVERIFY(row);
+        QCOMPARE(row->peer_raw_public_key, m_carol.key());
+        QCOMPARE(store.messages(store.conversationIdFor(m_carol.key())).size(), 1);
+        QVERIFY(store.messages(store.conversationIdFor(m_bob.key())).isEmpty());
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), bobQueued);
+
+        // A sent row is not retried.
+        m_chat->retryMessage(row->id);
+        QCOMPARE(outbox().inFlight(), 0);
+    }
+
+    // Deleted while its send ran: the result brings nothing back.
+    void resultForADeletedRowWritesNothing()
+    {
+        startAlice(m_bob);
+        m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::make(FaultKind::Delay, 300));
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        m_chat->sendText(QStringLiteral("soon gone"));
+        m_chat->deleteConversation(m_bob.key());
+        QCOMPARE(finished(done, 1).size(), 1);
+        QVERIFY(!ChatStore::instance().messageExists(done.first().first().toString()));
+        m_chat->openConversation(m_bob.key());
+        QVERIFY(m_chat->messages().isEmpty());
+    }
+
+    // limit 0: the normal limit. A picture is sent at most that large, or
+    // refused with no row.
+    void picturesAreShrunkOrRefused_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("word");
+        QTest::newRow("large noise is scaled down") << 2400 << 0 << QString();
+        QTest::newRow("cannot get under the limit") << 800 << 2000 << "image_too_large";
+        QTest::newRow("not a picture") << 0 << 0 << "invalid_image";
+    }
+    void picturesAreShrunkOrRefused()
+    {
+        QFETCH(int, width);
+        QFETCH(int, limit);
+        QFETCH(QString, word);
+        startAlice(m_bob);
+        if (limit > 0)
+            outbox().setImageByteLimit(limit);
+        const QString path = m_dir.filePath(QStringLiteral("big%1.png").arg(m_round));
+        if (width > 0)
+            QVERIFY(noise(width, width * 3 / 4).save(path));
+        else
+            QVERIFY(!writeFile(QStringLiteral("big%1.png").arg(m_round), "no picture here").isEmpty());
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        m_chat->sendImageFromFile(path);
+        QTRY_COMPARE_WITH_TIMEOUT(outbox().inFlight(), 0, 20000);
+        if (!word.isEmpty()) {
+            QCOMPARE(failed.count(), 1);
+            QCOMPARE(failed.first().first().toMap().value("detail").toString(), word);
+            QVERIFY(m_chat->messages().isEmpty());
+            return;
+        }
+        QCOMPARE(done.count(), 1);
+        const QVariantMap row = m_chat->messages().last().toMap();
+        QCOMPARE(row.value("imageW").toInt(), 1280);
+        QCOMPARE(row.value("imageH").toInt(), 960);
+        const auto stored = ChatStore::instance().messageById(row.value("id").toString());
+        const QJsonObject media = QJsonDocument::fromJson(stored->attachment.toUtf8()).object();
+        QVERIFY(velmor::crypto::base64UrlDecode(media.value("b64").toString()).size() <= kMaxSentImageBytes);
+    }
+
+    void smallPictureKeepsItsSize()
+    {
+        QImage image(1000, 800, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        const ShrunkImage shrunk = shrinkImage(image);
+        QVERIFY(shrunk.error.isEmpty());
+        QCOMPARE(QSize(shrunk.width, shrunk.height), QSize(1000, 800));
+        QVERIFY(shrunk.jpeg.startsWith("\xff\xd8"));
+    }
+
+    void voiceLabels_data()
+    {
+        QTest::addColumn<int>("durationMs");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("none") << 0 << QStringLiteral("[语音]");
+        QTest::newRow("negative") << -5 << QStringLiteral("[语音]");
+        QTest::newRow("1 ms") << 1 << QStringLiteral("[语音 1\"]");
+        QTest::newRow("1000 ms") << 1000 << QStringLiteral("[语音 1\"]");
+        QTest::newRow("1001 ms") << 1001 << QStringLiteral("[语音 2\"]");
+    }
+    void voiceLabels()
+    {
+        QFETCH(int, durationMs);
+        QFETCH(QString, label);
+        QCOMPARE(Outbox::voiceLabel(durationMs), label);
+    }
+};
+
+QTEST_GUILESS_MAIN(OutboxTest)
+#include "test_outbox.moc"
