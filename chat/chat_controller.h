@@ -113,6 +113,9 @@ public:
     void handleReachabilityChange(QNetworkInformation::Reachability reachability);
     // True while the session runs (the pull timer is the sign of it).
     bool isStarted() const { return m_pullTimer.isActive(); }
+    // The pull timer's interval: 15 s while the relay's push socket is
+    // connected, 4 s without.
+    int pullIntervalMs() const { return m_pullTimer.interval(); }
     // Background jobs whose result has not come back yet.
     int pendingJobs() const { return m_jobs.pending(); }
     // What the feature parts are built on (session, jobs, errors, list
