@@ -1,0 +1,183 @@
+// Draining a backlog of 1,000 one-to-one envelopes from the local relay
+// through the chat controller's inbox (pulled 100 at a time, validated,
+// opened, stored in one batch per pull, acknowledged), beside the bare work
+// on the same envelopes: validate, open, parse and store each one in a
+// single transaction, with no relay, no acknowledgement and no lists.
+#include "chat/chat_controller.h"
+#include "chat/messaging_parts.h"
+#include "identity/content.h"
+#include "identity/envelope.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+#include "net/supergroup_center.h"
+#include "store/chat_store.h"
+#include "support/fake_relay.h"
+
+#include "bench/bench_ratio.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUuid>
+
+#include <memory>
+
+using namespace velmor::chat;
+
+namespace {
+
+constexpr int kBacklog = 1000;
+
+struct Setup
+{
+    velmor::fakes::FakeRelay relay;
+    QTemporaryDir dir;
+    velmor::identity::Identity alice{QByteArray(32, 0x41)};
+    velmor::identity::Identity bob{QByteArray(32, 0x42)};
+    QList<QJsonObject> wire; // the backlog, as the relay keeps it
+    int files = 0;
+
+    Setup()
+    {
+        relay.start();
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (int i = 0; i < kBacklog; ++i) {
+            MessageContent content;
+            content.type = QStringLiteral("text");
+            content.text = QStringLiteral("Backlog message %1 with a few words in it.").arg(i);
+            const QString box =
+                velmor::identity::sealDirectMessage(alice, bob.publicKeyText(), serializeMessageContent(content));
+            const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+            wire.append(RelayApi::envelopeToJson(
+                velmor::identity::signEnvelope(alice, bob.publicKeyText(), box, id, now)));
+        }
+        velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
+    }
+
+    // Bob signed in on an empty store file.
+    void freshSession()
+    {
+        ChatStore::instance().close();
+        velmor::net::RelayAuthSession::instance().configure(relay.baseUrl(), bob);
+        velmor::net::RelayAuthSession::instance().hasToken();
+        ChatStore::instance().open(bob.publicKeyText(), dir.filePath(QStringLiteral("b%1.db").arg(++files)));
+    }
+};
+
+Setup &setup()
+{
+    static Setup s;
+    return s;
+}
+
+// Runs the event loop until `done` holds (or 30 s pass).
+template <typename Done>
+void spinUntil(Done done)
+{
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+}
+
+void BM_DrainBacklogThroughTheInbox(benchmark::State &state)
+{
+    Setup &s = setup();
+    const QString bobKey = s.bob.publicKeyText();
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.freshSession();
+        for (const QJsonObject &envelope : std::as_const(s.wire))
+            s.relay.enqueueRaw(bobKey, envelope);
+        auto chat = std::make_unique<ChatController>();
+        chat->watchReachability(false);
+        chat->start();
+        chat->messaging().push.shutDown();
+        spinUntil([&] { return chat->pendingJobs() == 0; });
+        // start() pulled once already; the drain is timed from a full queue.
+        ChatStore::instance().close();
+        s.freshSession();
+        for (const QJsonObject &envelope : std::as_const(s.wire))
+            s.relay.enqueueRaw(bobKey, envelope);
+        state.ResumeTiming();
+
+        while (s.relay.queueSize(bobKey) > 0) {
+            chat->messaging().inbox.pullOnce();
+            spinUntil([&] { return chat->pendingJobs() == 0; });
+        }
+
+        state.PauseTiming();
+        if (ChatStore::instance().messages(ChatStore::instance().conversationIdFor(s.alice.publicKeyText())).size()
+            != kBacklog)
+            state.SkipWithError("backlog not stored whole");
+        chat->stop();
+        spinUntil([&] { return chat->pendingJobs() == 0; });
+        chat.reset();
+        state.ResumeTiming();
+    }
+    state.counters["per_envelope_us"] =
+        benchmark::Counter(double(kBacklog) * double(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_DrainBacklogThroughTheInbox)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_BareValidateOpenStore(benchmark::State &state)
+{
+    Setup &s = setup();
+    QList<RawEnvelope> raw;
+    for (const QJsonObject &envelope : std::as_const(s.wire))
+        raw.append(RelayApi::envelopeFromJson(envelope));
+    const QString bobKey = s.bob.publicKeyText();
+    const QString aliceKey = s.alice.publicKeyText();
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.freshSession();
+        ChatStore &store = ChatStore::instance();
+        store.ensureDirectConversation(aliceKey, aliceKey, QStringLiteral("alice"));
+        const QString conversation = store.conversationIdFor(aliceKey);
+        state.ResumeTiming();
+
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        ChatStore::Batch batch(store);
+        for (const RawEnvelope &envelope : std::as_const(raw)) {
+            if (!velmor::identity::validateEnvelope(RelayApi::toEnvelope(envelope), now, bobKey).valid)
+                state.SkipWithError("invalid envelope");
+            const MessageContent content = parseMessageContent(
+                velmor::identity::openDirectMessage(envelope.ciphertext, envelope.senderPubkey, s.bob));
+            MessageRecord row;
+            row.id = envelope.messageId;
+            row.conversation_id = conversation;
+            row.peer_raw_public_key = aliceKey;
+            row.sender_raw_public_key = aliceKey;
+            row.text = content.text;
+            row.created_at = envelope.createdAt;
+            row.status = MessageStatus::Received;
+            row.content_digest = envelope.ciphertextHash;
+            store.upsertMessage(row);
+        }
+        batch.commit();
+    }
+    state.counters["per_envelope_us"] =
+        benchmark::Counter(double(kBacklog) * double(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BareValidateOpenStore)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return velmor::bench::runWithRatios(
+        argc, argv,
+        {{"BM_DrainBacklogThroughTheInbox/iterations:3/real_time", "BM_BareValidateOpenStore/iterations:3/real_time",
+          2.0}});
+}
