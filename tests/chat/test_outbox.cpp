@@ -32,6 +32,21 @@ QImage noise(int width, int height)
     return image;
 }
 
+// The failures the outbox reported: other parts of the session (super
+// groups against a closed centre) may report failures of their own meanwhile.
+QStringList sendErrors(const QSignalSpy &failed)
+{
+    static const QStringList words{"all_muted", "invalid_image", "image_too_large", "voice_read_failed",
+                                   "empty_voice", "recipientNeverOnline", "store_write_failed"};
+    QStringList out;
+    for (const QList<QVariant> &args : failed) {
+        const QString detail = args.first().toMap().value("detail").toString();
+        if (words.contains(detail) || detail.startsWith(QLatin1String("send_")))
+            out << detail;
+    }
+    return out;
+}
+
 } // namespace
 
 class OutboxTest : public QObject, private RelayChatFixture
@@ -179,9 +194,10 @@ private slots:
         QCOMPARE(results.size(), 1);
         QCOMPARE(results.first().second, status);
         QCOMPARE(ChatStore::instance().messageById(results.first().first)->status, MessageStatus(status));
-        QCOMPARE(failed.count(), status == int(MessageStatus::Sent) ? 0 : 1);
+        const QStringList errors = sendErrors(failed);
+        QCOMPARE(errors.size(), status == int(MessageStatus::Sent) ? 0 : 1);
         if (toCarol)
-            QCOMPARE(failed.first().first().toMap().value("detail").toString(), QStringLiteral("recipientNeverOnline"));
+            QCOMPARE(errors.first(), QStringLiteral("recipientNeverOnline"));
     }
 
     void blankTextOrNoConversationSendsNothing()
@@ -195,7 +211,7 @@ private slots:
         m_chat->sendText(QStringLiteral("   "));
         QCOMPARE(outbox().inFlight(), 0);
         QVERIFY(m_chat->messages().isEmpty());
-        QCOMPARE(failed.count(), 0);
+        QVERIFY(sendErrors(failed).isEmpty());
     }
 
     // The failed row's own peer gets the retry, whatever is open now; the
@@ -289,8 +305,7 @@ private slots:
         m_chat->sendImageFromFile(path);
         QTRY_COMPARE_WITH_TIMEOUT(outbox().inFlight(), 0, 20000);
         if (!word.isEmpty()) {
-            QCOMPARE(failed.count(), 1);
-            QCOMPARE(failed.first().first().toMap().value("detail").toString(), word);
+            QCOMPARE(sendErrors(failed), QStringList{word});
             QVERIFY(m_chat->messages().isEmpty());
             return;
         }
