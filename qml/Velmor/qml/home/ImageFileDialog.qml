@@ -1,17 +1,47 @@
 import QtQuick
+import QtQuick.Dialogs
 
 // The file dialog that picks an image to send ("image") or a QR-code
 // picture to scan ("qr"). On acceptance: for "image",
 // App.localImageDraft(url) and Chat.sendImageFromFile, or `failed` with the
-// error text; for "qr", Chat.resolveQrImage(url). Still to be filled.
+// error text; for "qr", Chat.resolveQrImage(url).
 Item {
     id: root
 
     property string purpose: "image"
+    // The QR reader takes no animated pictures: no GIF there.
+    readonly property string title: purpose === "qr" ? "扫描二维码图片" : "选择图片"
+    readonly property var nameFilters: purpose === "qr"
+        ? ["图片 (*.png *.jpg *.jpeg *.webp *.bmp)"]
+        : ["图片 (*.png *.jpg *.jpeg *.gif *.webp *.bmp)"]
 
     // The picture could not be read; the home view shows `error` in the
     // composer's tooltip.
     signal failed(string error)
 
-    function open() { }
+    function open() { dialog.open() }
+
+    // What an accepted file leads to.
+    function handleSelected(url) {
+        var file = String(url)
+        if (purpose === "qr") {
+            Chat.resolveQrImage(file)
+            return
+        }
+        var draft = App.localImageDraft(file)
+        if (draft && draft.ok === true) {
+            Chat.sendImageFromFile(draft.url)
+            return
+        }
+        var error = draft && draft.error ? String(draft.error) : ""
+        root.failed(error !== "" ? error : "无法读取所选图片")
+    }
+
+    FileDialog {
+        id: dialog
+        title: root.title
+        nameFilters: root.nameFilters
+        fileMode: FileDialog.OpenFile
+        onAccepted: root.handleSelected(selectedFile)
+    }
 }

@@ -1,9 +1,11 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import Velmor
 
-// Confirms opening a voice room (its button calls VoiceRoom.openRoom()).
-// Still to be filled: interface only.
+// Confirms opening a voice room for the shown super group. Its button calls
+// VoiceRoom.openRoom(); once the user is connected it closes and emits
+// roomEntered (the home view then opens the room popup).
 Popup {
     id: popup
 
@@ -13,4 +15,109 @@ Popup {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
+    focus: true
+    width: 430
+    padding: 22
+    height: column.implicitHeight + 44
+    closePolicy: VoiceRoom.busy ? Popup.NoAutoClose : (Popup.CloseOnEscape | Popup.CloseOnPressOutside)
+
+    background: Rectangle {
+        radius: 22
+        color: Theme.panelBg
+        border.width: 1
+        border.color: Theme.border
+    }
+
+    Connections {
+        target: VoiceRoom
+        function onStateChanged() {
+            if (popup.opened && VoiceRoom.activeForVisible) {
+                popup.close()
+                popup.roomEntered()
+            }
+        }
+        function onRoomClosedRemotely() { popup.close() }
+    }
+
+    contentItem: Column {
+        id: column
+        spacing: 14
+
+        Item {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 150
+            height: 150
+            Rectangle {
+                anchors.centerIn: parent
+                width: 116
+                height: 116
+                radius: 58
+                color: Theme.dark ? "#24334d" : "#eaf2ff"
+                opacity: 0.9
+                SequentialAnimation on scale {
+                    running: popup.visible
+                    loops: Animation.Infinite
+                    NumberAnimation { to: 1.08; duration: 720; easing.type: Easing.InOutSine }
+                    NumberAnimation { to: 1.0; duration: 720; easing.type: Easing.InOutSine }
+                }
+            }
+            TgIcon {
+                anchors.centerIn: parent
+                name: "mic"
+                size: 62
+                color: Theme.accent
+                SequentialAnimation on rotation {
+                    running: popup.visible
+                    loops: Animation.Infinite
+                    NumberAnimation { to: -4; duration: 500; easing.type: Easing.InOutSine }
+                    NumberAnimation { to: 4; duration: 1000; easing.type: Easing.InOutSine }
+                    NumberAnimation { to: 0; duration: 500; easing.type: Easing.InOutSine }
+                }
+            }
+        }
+        Text {
+            width: parent.width
+            wrapMode: Text.Wrap
+            lineHeight: 1.45
+            text: "您即将开启语音聊天室，群内成员可随意加入聊天室并收听。您可以在聊天室中设置谁可以发言，确定开启聊天室吗？"
+            color: Theme.textSecondary
+            font.pixelSize: 13
+        }
+        Text {
+            objectName: "openError"
+            width: parent.width
+            wrapMode: Text.Wrap
+            visible: VoiceRoom.lastError !== ""
+            text: VoiceRoom.lastError
+            textFormat: Text.PlainText
+            color: Theme.danger
+            font.pixelSize: 12
+        }
+        Button {
+            id: openButton
+            objectName: "openRoomButton"
+            width: parent.width
+            height: 44
+            enabled: !VoiceRoom.busy
+            text: "开启聊天室"
+            background: Rectangle {
+                radius: 14
+                color: openButton.enabled ? Theme.accent : Theme.buttonBg
+            }
+            contentItem: Text {
+                text: openButton.text
+                color: "white"
+                font.bold: true
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+            onClicked: VoiceRoom.openRoom()
+        }
+        BusyIndicator {
+            objectName: "openBusy"
+            anchors.horizontalCenter: parent.horizontalCenter
+            visible: VoiceRoom.busy
+            running: VoiceRoom.busy
+        }
+    }
 }

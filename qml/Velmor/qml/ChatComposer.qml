@@ -1,0 +1,272 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Velmor
+import "home/composer"
+
+// The message input at the foot of the chat pane: a text area that grows
+// with its text, the image / voice-room / emoji tools, the send capsule, a
+// floating emoji panel, a notice while sending is not allowed and an error
+// tool tip. It sends typed text and pasted images itself; picking a file
+// and opening a voice room are left to the host (requestImage,
+// requestChatroom).
+Item {
+    id: root
+
+    // White translucent look for the home view's gradient card.
+    property bool onGradient: false
+    property bool allowImages: true
+    property bool allowChatroom: false
+    property bool sendingEnabled: true
+    property string disabledReason: ""
+    // Shown as a tool tip for 3500 ms, then emptied.
+    property string errorText: ""
+
+    readonly property bool hasContent: editor.text.trim().length > 0
+    readonly property bool emojiShown: emojiPanel.visible
+
+    signal requestImage()
+    signal requestChatroom()
+
+    // Hides the emoji panel and takes the focus from the text area.
+    function dismissPanels() {
+        emojiPanel.visible = false
+        editor.focus = false
+    }
+
+    function send() {
+        if (editor.text.trim().length === 0)
+            return
+        Chat.sendText(editor.text)
+        editor.clear()
+    }
+
+    function insertEmoji(emoji) {
+        editor.insert(editor.cursorPosition, emoji)
+    }
+
+    function handleKey(event) {
+        var enter = event.key === Qt.Key_Return || event.key === Qt.Key_Enter
+        if (enter && !(event.modifiers & Qt.ShiftModifier)) {
+            if (root.sendingEnabled && root.hasContent)
+                root.send()
+            event.accepted = true
+        } else if (event.key === Qt.Key_Escape) {
+            root.dismissPanels()
+            event.accepted = true
+        } else if (event.key === Qt.Key_V && (event.modifiers & (Qt.ControlModifier | Qt.MetaModifier))) {
+            var draft = App.clipboardImageDraft()
+            if (draft && draft.ok === true) {
+                Chat.sendImageFromFile(draft.url)
+                event.accepted = true
+                return
+            }
+            if (draft && draft.error)
+                root.errorText = String(draft.error)
+            // Not consumed: the text area pastes the clipboard's text.
+            event.accepted = false
+        }
+    }
+
+    readonly property color _iconColor: onGradient ? "#e6ffffff" : Theme.textSecondary
+    readonly property color _hoverFill: onGradient ? "#21ffffff" : Theme.hoverBg
+
+    implicitHeight: (emojiPanel.visible ? 224 : 0) + composer.height
+
+    onErrorTextChanged: {
+        if (errorText !== "")
+            errorTip.open()
+    }
+
+    ToolTip {
+        id: errorTip
+        objectName: "errorTip"
+        parent: root
+        y: 0
+        text: root.errorText
+        timeout: 3500
+        onClosed: root.errorText = ""
+    }
+
+    Rectangle {
+        id: emojiSurface
+        objectName: "emojiSurface"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.leftMargin: 12
+        anchors.rightMargin: 12
+        anchors.bottom: composer.top
+        anchors.bottomMargin: 8
+        height: 214
+        radius: Theme.radiusMedium
+        color: Theme.panelBg
+        border.width: 1
+        border.color: Theme.border
+        visible: emojiPanel.visible
+    }
+
+    EmojiPanel {
+        id: emojiPanel
+        objectName: "emojiPanel"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.leftMargin: 22
+        anchors.rightMargin: 22
+        anchors.bottom: composer.top
+        anchors.bottomMargin: 12
+        height: 206
+        visible: false
+        onPicked: (emoji) => root.insertEmoji(emoji)
+    }
+
+    Text {
+        id: notice
+        objectName: "disabledNotice"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: composer.top
+        anchors.bottomMargin: 4
+        visible: !root.sendingEnabled && root.disabledReason !== ""
+        text: root.disabledReason
+        textFormat: Text.PlainText
+        color: Theme.danger
+        font.pixelSize: Theme.fontCaption
+    }
+
+    Rectangle {
+        id: composer
+        objectName: "composerBar"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        height: Math.max(115, Math.min(230, editor.contentHeight + 66))
+        radius: 14
+        border.width: 1
+        color: root.onGradient ? "#1fffffff" : Theme.composerBg
+        border.color: editor.activeFocus ? (root.onGradient ? "#4dffffff" : Theme.accent)
+                                         : (root.onGradient ? "#2effffff" : Theme.border)
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 0
+
+            // A text taller than the bar's ceiling scrolls here, keeping the
+            // cursor in view.
+            Flickable {
+                id: editorFlick
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                clip: true
+                boundsBehavior: Flickable.StopAtBounds
+
+                TextArea.flickable: TextArea {
+                    id: editor
+                    objectName: "editor"
+                    placeholderText: I18n.tr("chat.message")
+                    wrapMode: TextEdit.Wrap
+                    font.pixelSize: Theme.fontBody
+                    background: null
+                    leftPadding: 14
+                    rightPadding: 14
+                    topPadding: 12
+                    bottomPadding: 6
+                    selectByMouse: true
+                    enabled: root.sendingEnabled
+                    color: root.onGradient ? "white" : Theme.textPrimary
+                    placeholderTextColor: root.onGradient ? "#8cffffff" : Theme.placeholder
+                    Keys.onPressed: (event) => root.handleKey(event)
+                    onActiveFocusChanged: {
+                        if (activeFocus)
+                            emojiPanel.visible = false
+                    }
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                Layout.preferredHeight: 44
+                Layout.leftMargin: 8
+                Layout.rightMargin: 10
+                Layout.bottomMargin: 6
+                spacing: 2
+
+                ComposerToolButton {
+                    objectName: "imageButton"
+                    visible: root.allowImages
+                    iconName: "attach"
+                    iconColor: root._iconColor
+                    hoverFill: root._hoverFill
+                    onClicked: {
+                        emojiPanel.visible = false
+                        root.requestImage()
+                    }
+                }
+                ComposerToolButton {
+                    objectName: "chatroomButton"
+                    visible: root.allowChatroom
+                    iconName: "mic"
+                    iconColor: root._iconColor
+                    hoverFill: root._hoverFill
+                    onClicked: {
+                        emojiPanel.visible = false
+                        root.requestChatroom()
+                    }
+                }
+                ComposerToolButton {
+                    objectName: "emojiButton"
+                    iconName: "emoji"
+                    lit: emojiPanel.visible
+                    iconColor: !root.onGradient && emojiPanel.visible ? Theme.accent : root._iconColor
+                    hoverFill: root._hoverFill
+                    onClicked: {
+                        editor.focus = false
+                        emojiPanel.visible = !emojiPanel.visible
+                    }
+                }
+                Item { Layout.fillWidth: true }
+
+                Rectangle {
+                    id: sendBtn
+                    objectName: "sendBtn"
+                    readonly property bool ready: root.hasContent && root.sendingEnabled
+                    readonly property color contentColor: !ready ? "#66ffffff"
+                                                        : (root.onGradient ? "#5f608b" : "#ffffff")
+                    Layout.preferredWidth: sendRow.implicitWidth + 30
+                    Layout.preferredHeight: 34
+                    radius: 17
+                    color: !ready ? (root.onGradient ? "#14ffffff" : Theme.buttonBg)
+                                  : sendMa.containsMouse ? (root.onGradient ? "#f2ffffff" : Theme.accentOver)
+                                                         : (root.onGradient ? "#ffffff" : Theme.accent)
+
+                    Row {
+                        id: sendRow
+                        objectName: "sendRow"
+                        anchors.centerIn: parent
+                        spacing: 6
+                        TgIcon {
+                            anchors.verticalCenter: parent.verticalCenter
+                            name: "send"
+                            size: 15
+                            color: sendBtn.contentColor
+                        }
+                        Text {
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: I18n.tr("common.send")
+                            font.pixelSize: 13
+                            font.weight: Font.DemiBold
+                            color: sendBtn.contentColor
+                        }
+                    }
+                    MouseArea {
+                        id: sendMa
+                        objectName: "sendMa"
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        enabled: sendBtn.ready
+                        cursorShape: sendBtn.ready ? Qt.PointingHandCursor : Qt.ArrowCursor
+                        onClicked: root.send()
+                    }
+                }
+            }
+        }
+    }
+}

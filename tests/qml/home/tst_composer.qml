@@ -1,0 +1,261 @@
+import QtQuick
+import QtTest
+import Velmor
+
+// The chat composer alone: height, keys, clipboard images, the error tool
+// tip, the muted state and the emoji panel.
+Item {
+    id: host
+    width: 700
+    height: 500
+
+    Component {
+        id: composerComponent
+        ChatComposer { width: 600; anchors.bottom: parent.bottom; onGradient: true }
+    }
+
+    TestCase {
+        name: "Composer"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.*/)
+            Chat.reset(); App.reset()
+            mouseMove(host, host.width - 2, 2)
+        }
+
+        function make(props) {
+            var c = createTemporaryObject(composerComponent, host, props || {})
+            verify(c)
+            return c
+        }
+
+        function editorOf(c) { return findChild(c, "editor") }
+        function bar(c) { return findChild(c, "composerBar") }
+
+        function lines(n) {
+            var out = []
+            for (var i = 0; i < n; ++i)
+                out.push("line " + i)
+            return out.join("\n")
+        }
+
+        function test_height_data() {
+            return [
+                { tag: "empty", text: "", min: 115, max: 115 },
+                { tag: "two lines", text: lines(2), min: 115, max: 115 },
+                { tag: "six lines", text: lines(6), min: 116, max: 229 },
+                { tag: "forty lines", text: lines(40), min: 230, max: 230 },
+            ]
+        }
+
+        function test_height(data) {
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = data.text
+            var h = bar(c).height
+            verify(h >= data.min && h <= data.max, "bar height " + h)
+            compare(h, Math.max(115, Math.min(230, editor.contentHeight + 66)))
+            compare(c.implicitHeight, h)
+            mouseClick(findChild(c, "emojiButton"))
+            verify(c.emojiShown)
+            compare(c.implicitHeight, h + 224)
+        }
+
+        function test_keys_data() {
+            return [
+                { tag: "Return sends", key: Qt.Key_Return, mods: Qt.NoModifier, text: "  hi  ", sent: 1, after: "" },
+                { tag: "keypad Enter sends", key: Qt.Key_Enter, mods: Qt.KeypadModifier, text: "hi", sent: 1, after: "" },
+                { tag: "Ctrl+Return sends", key: Qt.Key_Return, mods: Qt.ControlModifier, text: "hi", sent: 1, after: "" },
+                { tag: "Alt+Return sends", key: Qt.Key_Return, mods: Qt.AltModifier, text: "hi", sent: 1, after: "" },
+                { tag: "Shift+Return adds a line", key: Qt.Key_Return, mods: Qt.ShiftModifier, text: "hi", sent: 0, after: "hi\n" },
+                { tag: "blank Return is consumed", key: Qt.Key_Return, mods: Qt.NoModifier, text: "  \n ", sent: 0, after: "  \n " },
+            ]
+        }
+
+        function test_keys(data) {
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = data.text
+            editor.forceActiveFocus()
+            editor.cursorPosition = editor.length
+            keyClick(data.key, data.mods)
+            compare(Chat.callCount("sendText"), data.sent)
+            if (data.sent)
+                compare(Chat.lastArgs("sendText")[0], data.text)
+            compare(editor.text, data.after)
+        }
+
+        function test_escapeDismisses() {
+            var c = make()
+            var editor = editorOf(c)
+            mouseClick(findChild(c, "emojiButton"))
+            verify(c.emojiShown)
+            editor.forceActiveFocus()
+            // Focusing the text area closes the panel.
+            verify(!c.emojiShown)
+            mouseClick(findChild(c, "emojiButton"))
+            verify(c.emojiShown)
+            verify(!editor.activeFocus)
+            editor.forceActiveFocus()
+            keyClick(Qt.Key_Escape)
+            verify(!c.emojiShown)
+            verify(!editor.activeFocus)
+        }
+
+        function test_sendCapsule() {
+            var c = make()
+            var send = findChild(c, "sendBtn")
+            verify(!send.ready)
+            mouseClick(send)
+            compare(Chat.callCount("sendText"), 0)
+            editorOf(c).text = "hello"
+            verify(send.ready)
+            mouseClick(send)
+            compare(Chat.lastArgs("sendText")[0], "hello")
+            compare(editorOf(c).text, "")
+        }
+
+        function test_pasteImage_data() {
+            return [
+                { tag: "Ctrl+V", mods: Qt.ControlModifier },
+                { tag: "Ctrl+Shift+V", mods: Qt.ControlModifier | Qt.ShiftModifier },
+                { tag: "Meta+V", mods: Qt.MetaModifier },
+            ]
+        }
+
+        function test_pasteImage(data) {
+            App.returns = { "clipboardImageDraft": { "ok": true, "url": "file:///tmp/clip.png" } }
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = "draft"
+            editor.forceActiveFocus()
+            keyClick(Qt.Key_V, data.mods)
+            compare(Chat.callCount("sendImageFromFile"), 1)
+            compare(Chat.lastArgs("sendImageFromFile")[0], "file:///tmp/clip.png")
+            compare(editor.text, "draft")
+        }
+
+        function test_pasteTextWithoutImage() {
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = "copied"
+            editor.selectAll()
+            editor.copy()
+            editor.text = ""
+            editor.forceActiveFocus()
+            keyClick(Qt.Key_V, Qt.ControlModifier)
+            compare(App.callCount("clipboardImageDraft"), 1)
+            compare(Chat.callCount("sendImageFromFile"), 0)
+            compare(editor.text, "copied")
+            compare(c.errorText, "")
+        }
+
+        function test_pasteErrorShowsTipThenClears() {
+            App.returns = { "clipboardImageDraft": { "ok": false, "error": "无法读取剪贴板图片" } }
+            var c = make()
+            editorOf(c).forceActiveFocus()
+            keyClick(Qt.Key_V, Qt.ControlModifier)
+            compare(Chat.callCount("sendImageFromFile"), 0)
+            compare(c.errorText, "无法读取剪贴板图片")
+            var tip = findChild(c, "errorTip")
+            tryVerify(function () { return tip.visible })
+            compare(tip.text, "无法读取剪贴板图片")
+            compare(tip.timeout, 3500)
+            // Closing by itself after the timeout empties the text.
+            tryCompare(c, "errorText", "", 6000)
+            verify(!tip.visible)
+            // The next error shows again.
+            c.errorText = "无法读取所选图片"
+            tryVerify(function () { return tip.visible })
+        }
+
+        function test_muted() {
+            var c = make({ "sendingEnabled": false, "disabledReason": "全员禁言中，仅群主和管理员可以发送消息" })
+            var editor = editorOf(c)
+            var notice = findChild(c, "disabledNotice")
+            verify(notice.visible)
+            compare(notice.text, "全员禁言中，仅群主和管理员可以发送消息")
+            compare(notice.color, Theme.danger)
+            verify(!editor.enabled)
+            mouseClick(editor)
+            keyClick(Qt.Key_A)
+            compare(editor.text, "")
+            // The tools still work.
+            var images = createTemporaryQmlObject("import QtTest; SignalSpy { signalName: \"requestImage\" }", host)
+            images.target = c
+            mouseClick(findChild(c, "imageButton"))
+            compare(images.count, 1)
+            mouseClick(findChild(c, "emojiButton"))
+            verify(c.emojiShown)
+            mouseClick(findChild(c, "emojiCell13"))
+            compare(editor.text, "👍")
+            verify(!findChild(c, "sendBtn").ready)
+        }
+
+        function test_emojiAtCursor() {
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = "ab"
+            editor.cursorPosition = 1
+            mouseClick(findChild(c, "emojiButton"))
+            for (var i = 0; i < 3; ++i)
+                mouseClick(findChild(c, "emojiCell13"))
+            compare(editor.text, "a👍👍👍b")
+            verify(c.emojiShown)
+            verify(findChild(c, "sendBtn").ready)
+        }
+
+        function test_variationSelectors_data() {
+            return [ { tag: "heart", cell: 20, text: "\u2764\uFE0F" }, { tag: "sun", cell: 27, text: "\u2600\uFE0F" } ]
+        }
+
+        function test_variationSelectors(data) {
+            var c = make()
+            mouseClick(findChild(c, "emojiButton"))
+            var grid = findChild(c, "emojiPanel")
+            compare(grid.count, 48)
+            grid.positionViewAtIndex(data.cell, GridView.Contain)
+            var cell = findChild(c, "emojiCell" + data.cell)
+            tryVerify(function () { return cell !== null })
+            mouseClick(cell)
+            compare(editorOf(c).text, data.text)
+            compare(Array.from(editorOf(c).text).length, 2)
+        }
+
+        function test_toolsCloseThePanel_data() {
+            return [ { tag: "image", button: "imageButton", signal: "requestImage" },
+                     { tag: "voice room", button: "chatroomButton", signal: "requestChatroom" } ]
+        }
+
+        function test_toolsCloseThePanel(data) {
+            var c = make({ "allowChatroom": true })
+            var spy = createTemporaryQmlObject("import QtTest; SignalSpy {}", host)
+            spy.target = c
+            spy.signalName = data.signal
+            mouseClick(findChild(c, "emojiButton"))
+            verify(c.emojiShown)
+            mouseClick(findChild(c, data.button))
+            verify(!c.emojiShown)
+            compare(spy.count, 1)
+        }
+
+        function test_dismissPanelsKeepsText() {
+            var c = make()
+            editorOf(c).text = "unsent"
+            mouseClick(findChild(c, "emojiButton"))
+            c.dismissPanels()
+            verify(!c.emojiShown)
+            compare(editorOf(c).text, "unsent")
+        }
+
+        function test_chatroomButtonOnlyWhenAllowed() {
+            var c = make()
+            verify(!findChild(c, "chatroomButton").visible)
+            c.allowChatroom = true
+            verify(findChild(c, "chatroomButton").visible)
+            c.allowImages = false
+            verify(!findChild(c, "imageButton").visible)
+        }
+    }
+}
