@@ -20,15 +20,23 @@ Rectangle {
     signal exitClicked()
 
     height: 96
-    color: "#26000000"
+    color: "transparent"
 
-    // Squares off the card's rounded corners along the bar's top edge.
-    Rectangle {
-        anchors.left: parent.left
-        anchors.right: parent.right
-        anchors.top: parent.top
-        height: 24
-        color: "#26000000"
+    // The fill ("#26000000"): rounded at the foot like the card, squared off
+    // at the top by a strip. Both are drawn opaque under one opacity so the
+    // overlap does not show darker (one layer).
+    Item {
+        anchors.fill: parent
+        opacity: 0x26 / 255
+        layer.enabled: true
+        Rectangle { anchors.fill: parent; radius: 24; color: "black" }
+        Rectangle {
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            height: 24
+            color: "black"
+        }
     }
     Rectangle {
         anchors.left: parent.left
