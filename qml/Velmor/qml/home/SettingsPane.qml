@@ -1,9 +1,12 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
+import "settings"
+import "settings/avatarSets.js" as Sets
 
 // The settings page of the main card (profile, avatar, address, backup,
-// log-out). The home view shows it while mainPane is "settings".
-// Still to be filled: only the frame and the interface are here.
+// log-out). The home view shows it while mainPane is "settings"; it reads
+// and writes through App and Chat only.
 Item {
     id: pane
 
@@ -11,20 +14,167 @@ Item {
     property string sub: "root"
     // The log-out confirmation is showing.
     property bool confirmingLogout: false
+    property bool backupUnlocked: false
+    property bool backupHasPwd: false
+    readonly property var avBoys: Sets.boys()
+    readonly property var avGirls: Sets.girls()
+    readonly property var avAnimals: Sets.animals()
+    // The avatar set last shown; kept while the page is away.
+    property int avCat: 0
+
+    // Controller data, followed through the controller's shared signals.
+    property string myErc20: App.myErc20
+    property string myAvatar: App.myAvatar
+    Connections {
+        target: App
+        function onIdentityChanged() { pane.myErc20 = App.myErc20 }
+        function onAvatarChanged() { pane.myAvatar = App.myAvatar }
+    }
+
+    // The secrets are asked for only while the unlocked backup shows, and
+    // dropped from the items as soon as it hides.
+    readonly property bool secretsShown: visible && sub === "backup" && backupUnlocked
+    onSecretsShownChanged: {
+        backupSecrets.mnemonic = secretsShown ? App.revealMnemonic() : ""
+        backupSecrets.privateKey = secretsShown ? App.revealPrivateKeyString() : ""
+    }
+    // The QR is drawn afresh each time the address shows, never while hidden.
+    readonly property bool qrShown: visible && sub === "address"
+    onQrShownChanged: addressPage.qrSource = qrShown ? Sets.svgDataUrl(App.qrSvg(myErc20)) : ""
+    onMyErc20Changed: if (qrShown) addressPage.qrSource = Sets.svgDataUrl(App.qrSvg(myErc20))
 
     // The page's close control: the home view returns to the chat.
     signal closeRequested()
 
     function close() { closeRequested() }
+    function toast(m) { setToast.show(m) }
+    function shortAddr(a) { return Sets.shortAddr(a) }
+
+    function openBackup() {
+        backupUnlocked = false
+        backupHasPwd = App.hasBackupPassword()
+        backupGate.reset()
+        sub = "backup"
+    }
+
+    function chooseAvatar(id) {
+        App.setAvatar(id)
+        Chat.syncSuperGroupProfiles()
+        toast("头像已更新")
+    }
+
+    // Copies a text and says so; an empty text is neither copied nor reported.
+    function copyAndToast(text, message) {
+        if (!text)
+            return
+        App.copyToClipboard(text)
+        toast(message)
+    }
+
+    // Leaves the voice room and stops playback before the chat stops, so
+    // nothing keeps sounding or sending after the identity is gone.
+    function logout() {
+        if (VoiceRoom.active)
+            VoiceRoom.leaveRoom()
+        Voice.stopPlayback()
+        Chat.stop()
+        App.logout()
+    }
 
     ColumnLayout {
         anchors.fill: parent
-        anchors.margins: 24
-        PaneHeader {
+        spacing: 14
+
+        SettingsHeader {
             Layout.fillWidth: true
-            title: "设置"
+            Layout.topMargin: 4
+            sub: pane.sub
+            onBackClicked: pane.sub = "root"
             onCloseClicked: pane.close()
         }
-        Item { Layout.fillHeight: true }
+
+        SettingsRoot {
+            objectName: "settingsRoot"
+            visible: pane.sub === "root"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            Layout.fillHeight: true
+            address: pane.myErc20
+            avatarId: pane.myAvatar
+            animateAvatar: pane.visible
+            confirmingLogout: pane.confirmingLogout
+            onAvatarRequested: pane.sub = "avatar"
+            onAddressRequested: pane.sub = "address"
+            onBackupRequested: pane.openBackup()
+            onLogoutConfirmRequested: pane.confirmingLogout = true
+            onLogoutCancelled: pane.confirmingLogout = false
+            onLogoutConfirmed: pane.logout()
+        }
+
+        AvatarPicker {
+            objectName: "avatarPicker"
+            visible: pane.sub === "avatar"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            boys: pane.avBoys
+            girls: pane.avGirls
+            animals: pane.avAnimals
+            category: pane.avCat
+            currentAvatar: pane.myAvatar
+            onCategoryPicked: index => pane.avCat = index
+            onAvatarPicked: avatarId => pane.chooseAvatar(avatarId)
+        }
+
+        AddressPage {
+            objectName: "addressPage"
+            visible: pane.sub === "address"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            Layout.fillHeight: true
+            address: pane.myErc20
+            id: addressPage
+            onCopyClicked: pane.copyAndToast(pane.myErc20, "已复制")
+        }
+
+        BackupGate {
+            id: backupGate
+            objectName: "backupGate"
+            visible: pane.sub === "backup" && !pane.backupUnlocked
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            hasPassword: pane.backupHasPwd
+            onSetPasswordRequested: password => {
+                if (App.setBackupPassword(password)) {
+                    pane.backupHasPwd = true
+                    pane.backupUnlocked = true
+                } else {
+                    pane.toast("设置失败，请重试")
+                }
+            }
+            onVerifyRequested: password => {
+                if (App.verifyBackupPassword(password))
+                    pane.backupUnlocked = true
+                else
+                    backupGate.wrongPassword = true
+            }
+        }
+
+        BackupSecrets {
+            id: backupSecrets
+            objectName: "backupSecrets"
+            visible: pane.sub === "backup" && pane.backupUnlocked
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onCopyMnemonicClicked: pane.copyAndToast(App.revealMnemonic(), "助记词已复制")
+            onCopyKeyClicked: pane.copyAndToast(App.revealPrivateKeyString(), "私钥已复制")
+        }
+    }
+
+    PaneToast {
+        id: setToast
+        objectName: "setToast"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 18
     }
 }

@@ -1,0 +1,67 @@
+import QtQuick
+import QtQuick.Layouts
+
+// The box the user ticks to acknowledge that a forgotten backup password
+// cannot be recovered.
+Rectangle {
+    id: box
+
+    property bool checked: false
+    property alias text: ackText.text
+
+    implicitHeight: Math.max(48, ackText.implicitHeight + 18)
+    radius: 12
+    color: checked ? "#24ffffff" : (ackMa.containsMouse ? "#1cffffff" : "#12ffffff")
+    border.width: 1
+    border.color: checked ? "#80ffffff" : "#26ffffff"
+    Behavior on color { ColorAnimation { duration: 130 } }
+    Behavior on border.color { ColorAnimation { duration: 130 } }
+    Accessible.role: Accessible.CheckBox
+    Accessible.checked: checked
+    Accessible.name: ackText.text
+
+    RowLayout {
+        anchors.fill: parent
+        anchors.leftMargin: 13
+        anchors.rightMargin: 13
+        spacing: 11
+        Rectangle {
+            Layout.preferredWidth: 21
+            Layout.preferredHeight: 21
+            Layout.alignment: Qt.AlignVCenter
+            radius: 7
+            color: box.checked ? "#ffffff" : "#0dffffff"
+            border.width: 1
+            border.color: box.checked ? "#ffffff" : "#66ffffff"
+            Text {
+                anchors.centerIn: parent
+                text: "✓"
+                color: "#6b6693"
+                font.pixelSize: 14
+                font.bold: true
+                opacity: box.checked ? 1 : 0
+                scale: box.checked ? 1 : 0.65
+                Behavior on opacity { NumberAnimation { duration: 120 } }
+                Behavior on scale { NumberAnimation { duration: 140; easing.type: Easing.OutBack } }
+            }
+        }
+        Text {
+            id: ackText
+            objectName: "bkupAckText"
+            Layout.fillWidth: true
+            text: "我已了解：如果我忘记密码，Pelorin 将无法提供任何帮助。"
+            color: box.checked ? "#f2ffffff" : "#c7ffffff"
+            font.pixelSize: 12
+            lineHeight: 1.25
+            wrapMode: Text.Wrap
+        }
+    }
+    MouseArea {
+        id: ackMa
+        objectName: "bkupAckMa"
+        anchors.fill: parent
+        hoverEnabled: true
+        cursorShape: Qt.PointingHandCursor
+        onClicked: box.checked = !box.checked
+    }
+}

@@ -1,0 +1,118 @@
+import QtQuick
+import QtQuick.Layouts
+import ".."
+
+// The backup password gate: the first visit sets a password (twice, with
+// the acknowledgement), later visits ask for it. The owner checks the
+// password with "App" and sets wrongPassword or unlocks.
+ColumnLayout {
+    id: gate
+
+    property bool hasPassword: false
+    property bool wrongPassword: false
+    property int maxFormWidth: 480
+    property color textColor: "white"
+    property color noteColor: "#b3ffffff"
+
+    signal setPasswordRequested(string password)
+    signal verifyRequested(string password)
+
+    // A fresh opening: empty fields, no tick, no notice.
+    function reset() {
+        bkupPwd1.text = ""
+        bkupPwd2.text = ""
+        bkupPwdIn.text = ""
+        bkupAck.checked = false
+        wrongPassword = false
+    }
+
+    spacing: 14
+
+    Item { Layout.preferredHeight: 6 }
+
+    ColumnLayout {
+        objectName: "backupSetForm"
+        visible: !gate.hasPassword
+        Layout.fillWidth: true
+        Layout.maximumWidth: gate.maxFormWidth
+        spacing: 12
+        Text { text: "设置备份密码"; color: gate.textColor; font.pixelSize: 16; font.bold: true }
+        Text {
+            Layout.fillWidth: true
+            text: "查看备份信息需要密码。密码仅保存在本机。"
+            color: gate.noteColor
+            font.pixelSize: 12
+            wrapMode: Text.Wrap
+        }
+        PaneField {
+            id: bkupPwd1
+            objectName: "bkupPwd1"
+            Layout.fillWidth: true
+            echoMode: TextInput.Password
+            placeholderText: "输入密码"
+        }
+        PaneField {
+            id: bkupPwd2
+            objectName: "bkupPwd2"
+            Layout.fillWidth: true
+            echoMode: TextInput.Password
+            placeholderText: "再次输入密码"
+        }
+        Text {
+            objectName: "bkupMismatch"
+            visible: bkupPwd2.text !== "" && bkupPwd2.text !== bkupPwd1.text
+            text: "两次输入的密码不一致"
+            color: "#ff6b6b"
+            font.pixelSize: 11
+        }
+        BackupAck {
+            id: bkupAck
+            objectName: "bkupAck"
+            Layout.fillWidth: true
+        }
+        PaneBtn {
+            objectName: "bkupSetButton"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 42
+            primary: true
+            label: "设置密码并查看备份"
+            enabled: bkupPwd1.text !== "" && bkupPwd1.text === bkupPwd2.text && bkupAck.checked
+            onClicked: gate.setPasswordRequested(bkupPwd1.text)
+        }
+    }
+
+    ColumnLayout {
+        objectName: "backupEnterForm"
+        visible: gate.hasPassword
+        Layout.fillWidth: true
+        Layout.maximumWidth: gate.maxFormWidth
+        spacing: 12
+        Text { text: "输入备份密码"; color: gate.textColor; font.pixelSize: 16; font.bold: true }
+        PaneField {
+            id: bkupPwdIn
+            objectName: "bkupPwdIn"
+            Layout.fillWidth: true
+            echoMode: TextInput.Password
+            placeholderText: "密码"
+            onAccepted: gate.verifyRequested(text)
+        }
+        Text {
+            objectName: "bkupErrText"
+            visible: gate.wrongPassword
+            text: "密码错误"
+            color: "#ff6b6b"
+            font.pixelSize: 11
+        }
+        PaneBtn {
+            objectName: "bkupVerifyButton"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 42
+            primary: true
+            label: "查看备份"
+            enabled: bkupPwdIn.text !== ""
+            onClicked: gate.verifyRequested(bkupPwdIn.text)
+        }
+    }
+
+    Item { Layout.fillHeight: true }
+}
