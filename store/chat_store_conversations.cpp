@@ -1,0 +1,442 @@
+#include "store/chat_store_internal.h"
+
+namespace velmor::store {
+
+namespace {
+
+const Layout<MessageRecord> &messageLayout()
+{
+    using R = MessageRecord;
+    static const Layout<R> layout{
+        {"id", &R::id},
+        {"conversation_id", &R::conversation_id},
+        {"peer_raw_public_key", &R::peer_raw_public_key},
+        {"sender_raw_public_key", &R::sender_raw_public_key},
+        {"text", &R::text},
+        {"created_at", &R::created_at},
+        {"is_outgoing", &R::is_outgoing},
+        {"status", &R::status},
+        {"attachment", &R::attachment},
+        {"sender_address", &R::sender_address},
+        {"sender_display_name", &R::sender_display_name},
+        {"sender_avatar_kind", &R::sender_avatar_kind},
+        {"sender_avatar_id", &R::sender_avatar_id},
+        {"server_seq", &R::server_seq},
+        {"content_type", &R::content_type},
+        {"system_event_type", &R::system_event_type},
+        {"delivery_state", &R::delivery_state},
+        {"content_digest", &R::content_digest},
+    };
+    return layout;
+}
+
+// The columns that a list of messages shows.
+const Layout<MessageRecord> &shownMessageLayout()
+{
+    static const Layout<MessageRecord> layout = messageLayout().subset(
+        {"id", "text", "created_at", "is_outgoing", "status", "attachment", "sender_address", "sender_display_name",
+         "sender_avatar_kind", "sender_avatar_id", "content_type", "system_event_type"});
+    return layout;
+}
+
+const Layout<ConversationRecord> &conversationLayout()
+{
+    using R = ConversationRecord;
+    static const Layout<R> layout{
+        {"id", &R::id},
+        {"conversation_type", &R::conversation_type},
+        {"group_kind", &R::group_kind},
+        {"peer_raw_public_key", &R::peer_raw_public_key},
+        {"peer_enc_public_key", &R::peer_enc_public_key},
+        {"peer_display_key", &R::peer_display_key},
+        {"peer_wallet_address", &R::peer_wallet_address},
+        {"peer_wallet_card_json", &R::peer_wallet_card_json},
+        {"peer_has_my_wallet_card", &R::peer_has_my_wallet_card},
+        {"last_message", &R::last_message},
+        {"last_timestamp", &R::last_timestamp},
+        {"unread_count", &R::unread_count},
+        {"muted", &R::muted},
+        {"hidden_from_chats", &R::hidden_from_chats},
+    };
+    return layout;
+}
+
+// ---- helpers of the operations ----------------------------------------------
+
+std::optional<ConversationRecord> conversationById(Session &s, const QString &id)
+{
+    static const QString sql = conversationLayout().select("conversations", "AND id=?");
+    return s.first(sql, {s.owner(), id}, conversationLayout());
+}
+
+enum class Write { Inserted, Updated, Refused, Failed };
+
+// A new id is inserted in one statement. An existing id of the same
+// conversation gets its text, status, attachment and delivery state; one of
+// another conversation changes nothing. The conversation's preview is left
+// to the caller (see Preview).
+Write writeMessage(Session &s, const MessageRecord &m)
+{
+    static const QString insert =
+        messageLayout().insert("INSERT", "messages") + QLatin1String(" ON CONFLICT(owner_raw_public_key,id) DO NOTHING");
+    {
+        Stmt st(s.conn(), insert);
+        messageLayout().bind(st, s.owner(), m);
+        if (!st.exec())
+            return Write::Failed;
+        if (st.rowsAffected() == 1)
+            return Write::Inserted;
+    }
+    Stmt st(s.conn(), QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
+                                     "WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+            {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id, m.conversation_id});
+    if (!st.ok())
+        return Write::Failed;
+    if (st.rowsAffected() != 1) {
+        // Ids come from peers: one that names a message of another
+        // conversation must not overwrite it.
+        qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
+        return Write::Refused;
+    }
+    return Write::Updated;
+}
+
+// What inserted messages leave on their conversation: the last one's text
+// and time, and one unread for each incoming one that is not a system
+// notice. The row stays hidden when it is: a cleared conversation comes
+// back only when it is ensured again.
+struct Preview
+{
+    QString text;
+    qint64 time = 0;
+    int unread = 0;
+
+    void add(const MessageRecord &m)
+    {
+        text = m.text;
+        time = m.created_at;
+        const bool system = m.content_type == QLatin1String("system") || !m.system_event_type.isEmpty();
+        unread += (!m.is_outgoing && !system) ? 1 : 0;
+    }
+    bool write(Session &s, const QString &conversationId) const
+    {
+        return s.run(QStringLiteral("UPDATE conversations SET last_message=?, last_timestamp=?, "
+                                    "unread_count=unread_count+? WHERE owner_raw_public_key=? AND id=?"),
+                     {text, time, unread, s.owner(), conversationId});
+    }
+};
+
+} // namespace
+} // namespace velmor::store
+
+using velmor::store::conversationLayout;
+using velmor::store::messageLayout;
+using velmor::store::shownMessageLayout;
+
+// ---- conversations -------------------------------------------------------
+
+namespace {
+QString directConversationId(const QString &owner, const QString &peerKey)
+{
+    if (owner.isEmpty() || peerKey.isEmpty())
+        return {};
+    return owner.compare(peerKey, Qt::CaseSensitive) <= 0 ? owner + QLatin1Char(':') + peerKey
+                                                           : peerKey + QLatin1Char(':') + owner;
+}
+} // namespace
+
+QString ChatStore::conversationIdFor(const QString &peerKey) const
+{
+    QReadLocker lock(&d->lifecycle);
+    return d->open ? directConversationId(d->owner, peerKey) : QString();
+}
+
+ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, const QString &peerEncKey,
+                                                       const QString &displayKey)
+{
+    Session s(*d);
+    const QString id = directConversationId(s.owner(), peerKey);
+    if (id.isEmpty())
+        return {};
+    // An existing row keeps its display key.
+    const bool written =
+        s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,"
+                             "peer_raw_public_key,peer_enc_public_key,peer_display_key,last_message,"
+                             "last_timestamp,unread_count) VALUES(?,?,'direct',?,?,?,'',0,0) "
+                             "ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET "
+                             "peer_enc_public_key=excluded.peer_enc_public_key, hidden_from_chats=0"),
+              {s.owner(), id, peerKey, peerEncKey, displayKey});
+    if (!written)
+        return {};
+    return velmor::store::conversationById(s, id).value_or(ConversationRecord{});
+}
+
+ConversationRecord ChatStore::ensureGroupConversation(const QString &groupId, const QString &displayName)
+{
+    if (groupId.isEmpty())
+        return {};
+    Session s(*d);
+    const QString id = QStringLiteral("group:") + groupId;
+    const bool written =
+        s.run(QStringLiteral("INSERT INTO conversations(owner_raw_public_key,id,conversation_type,group_kind,"
+                             "peer_raw_public_key,peer_display_key,last_message,last_timestamp,unread_count) "
+                             "VALUES(?,?,'group','normal',?,?,'',0,0) "
+                             "ON CONFLICT(owner_raw_public_key,id) DO UPDATE SET "
+                             "peer_display_key=excluded.peer_display_key, group_kind='normal', hidden_from_chats=0"),
+              {s.owner(), id, id, displayName});
+    if (!written)
+        return {};
+    return velmor::store::conversationById(s, id).value_or(ConversationRecord{});
+}
+
+std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &peerKey)
+{
+    if (peerKey.isEmpty())
+        return std::nullopt;
+    Session s(*d);
+    static const QString sql = conversationLayout().select("conversations", "AND peer_raw_public_key=? LIMIT 1");
+    return s.first(sql, {s.owner(), peerKey}, conversationLayout());
+}
+
+QList<ConversationRecord> ChatStore::visibleConversations(bool *ok)
+{
+    Session s(*d);
+    static const QString sql =
+        conversationLayout().select("conversations", "AND hidden_from_chats=0 ORDER BY last_timestamp DESC");
+    return s.rows(sql, {s.owner()}, conversationLayout(), ok);
+}
+
+bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
+{
+    if (conversationId.isEmpty())
+        return false;
+    Session s(*d);
+    const qint64 when = seconds < 1 ? velmor::store::nowSeconds() : seconds;
+    return s.run(QStringLiteral("UPDATE conversations SET last_timestamp=MAX(last_timestamp,?) "
+                                "WHERE owner_raw_public_key=? AND id=?"),
+                 {when, s.owner(), conversationId});
+}
+
+bool ChatStore::resetUnread(const QString &conversationId)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE conversations SET unread_count=0 WHERE owner_raw_public_key=? AND id=?"),
+                 {s.owner(), conversationId});
+}
+
+bool ChatStore::clearConversation(const QString &conversationId)
+{
+    if (conversationId.isEmpty())
+        return false;
+    Session s(*d);
+    Transaction tx(s);
+    return tx.active()
+           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                    {s.owner(), conversationId})
+           && s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
+                                   "hidden_from_chats=1 WHERE owner_raw_public_key=? AND id=?"),
+                    {velmor::store::nowSeconds(), s.owner(), conversationId})
+           && tx.finish();
+}
+
+bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
+{
+    if (groupId.isEmpty())
+        return false;
+    Session s(*d);
+    const QString peer = QStringLiteral("group:") + groupId;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    for (const char *table : {"normal_group_member_profiles", "normal_group_cards", "pending_group_join_requests",
+                              "normal_group_join_blocks"}) {
+        if (!s.run(QStringLiteral("DELETE FROM %1 WHERE owner_raw_public_key=? AND group_id=?")
+                       .arg(QLatin1String(table)),
+                   {s.owner(), groupId}))
+            return false;
+    }
+    if (withMessages
+        && !s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                  {s.owner(), peer}))
+        return false;
+    return s.run(QStringLiteral("DELETE FROM conversations WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {s.owner(), peer})
+           && tx.finish();
+}
+
+bool ChatStore::setConversationMuted(const QString &peerKey, bool muted)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE conversations SET muted=? WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {muted ? 1 : 0, s.owner(), peerKey});
+}
+
+bool ChatStore::setPeerHasMyWalletCard(const QString &peerKey, bool has)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE conversations SET peer_has_my_wallet_card=? "
+                                "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {has ? 1 : 0, s.owner(), peerKey});
+}
+
+bool ChatStore::setPeerWalletCard(const QString &peerKey, const QString &cardJson, const QString &walletAddress)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE conversations SET peer_wallet_card_json=?, peer_wallet_address=? "
+                                "WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
+                 {cardJson, walletAddress, s.owner(), peerKey});
+}
+
+// ---- messages ------------------------------------------------------------
+
+bool ChatStore::upsertMessage(const MessageRecord &m)
+{
+    if (m.id.isEmpty())
+        return false;
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    switch (velmor::store::writeMessage(s, m)) {
+    case velmor::store::Write::Inserted: {
+        velmor::store::Preview preview;
+        preview.add(m);
+        return preview.write(s, m.conversation_id) && tx.finish();
+    }
+    case velmor::store::Write::Updated:
+        return tx.finish();
+    default:
+        return false;
+    }
+}
+
+bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool> *stored)
+{
+    if (stored)
+        stored->clear();
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    QList<bool> results;
+    results.reserve(messages.size());
+    // Each conversation's preview is written once, after its messages.
+    QHash<QString, velmor::store::Preview> previews;
+    for (const MessageRecord &m : messages) {
+        velmor::store::Write write = velmor::store::Write::Refused;
+        if (!m.id.isEmpty()) {
+            // A refused id changes nothing and fails nothing else; a failed
+            // statement fails the whole batch.
+            write = velmor::store::writeMessage(s, m);
+            if (write == velmor::store::Write::Failed)
+                return false;
+            if (write == velmor::store::Write::Inserted)
+                previews[m.conversation_id].add(m);
+        }
+        results.append(write == velmor::store::Write::Inserted || write == velmor::store::Write::Updated);
+    }
+    for (auto it = previews.cbegin(); it != previews.cend(); ++it) {
+        if (!it.value().write(s, it.key()))
+            return false;
+    }
+    if (!tx.finish())
+        return false;
+    if (stored)
+        *stored = std::move(results);
+    return true;
+}
+
+bool ChatStore::messageExists(const QString &id)
+{
+    Session s(*d);
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+}
+
+QString ChatStore::messageContentDigest(const QString &id)
+{
+    Session s(*d);
+    return s.first(selectOwned(QStringLiteral("content_digest"), "messages", "AND id=?"), {s.owner(), id},
+                   [](Row &r) { return r.text(); })
+        .value_or(QString());
+}
+
+std::optional<MessageRecord> ChatStore::messageById(const QString &id)
+{
+    Session s(*d);
+    static const QString sql = messageLayout().select("messages", "AND id=?");
+    return s.first(sql, {s.owner(), id}, messageLayout());
+}
+
+QList<MessageRecord> ChatStore::messages(const QString &conversationId, bool *ok)
+{
+    Session s(*d);
+    // rowid keeps messages of the same second in the order they were stored.
+    static const QString sql =
+        messageLayout().select("messages", "AND conversation_id=? ORDER BY created_at ASC, rowid ASC");
+    return s.rows(sql, {s.owner(), conversationId}, messageLayout(), ok);
+}
+
+QList<MessageRecord> ChatStore::shownMessages(const QString &conversationId, bool *ok)
+{
+    Session s(*d);
+    static const QString sql =
+        shownMessageLayout().select("messages", "AND conversation_id=? ORDER BY created_at ASC, rowid ASC");
+    return s.rows(
+        sql, {s.owner(), conversationId},
+        [&](Row &row) {
+            MessageRecord record = shownMessageLayout()(row);
+            record.conversation_id = conversationId;
+            return record;
+        },
+        ok);
+}
+
+bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
+{
+    Session s(*d);
+    const auto last = s.first(selectOwned(QStringLiteral("text, created_at"), "messages",
+                                          "AND conversation_id=? ORDER BY created_at DESC, rowid DESC LIMIT 1"),
+                              {s.owner(), conversationId}, [](Row &r) {
+                                  const QString t = r.text();
+                                  return std::make_pair(t, r.integer());
+                              });
+    if (!last)
+        return false;
+    text = last->first;
+    createdAt = last->second;
+    return true;
+}
+
+bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64 *createdAt)
+{
+    QString t;
+    qint64 c = 0;
+    if (!lastMessage(conversationId, t, c))
+        return false;
+    if (text)
+        *text = t;
+    if (createdAt)
+        *createdAt = c;
+    return true;
+}
+
+bool ChatStore::deleteMessage(const QString &id)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+}
+
+bool ChatStore::updateMessageText(const QString &id, const QString &text)
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE messages SET text=? WHERE owner_raw_public_key=? AND id=?"),
+                 {text, s.owner(), id});
+}
+
+bool ChatStore::hasMessageWithText(const QString &conversationId, const QString &text)
+{
+    Session s(*d);
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
+                                   "AND text=? LIMIT 1"),
+                    {s.owner(), conversationId, text});
+}
