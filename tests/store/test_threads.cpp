@@ -152,6 +152,13 @@ private slots:
             }
         }));
         writer->start();
+        // The rounds start once the writer is writing: on a busy machine it
+        // may not be scheduled before they would all be over.
+        const auto anyReported = [&] {
+            QMutexLocker l(&lock);
+            return !reported.isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(anyReported(), 30000);
         for (int round = 0; round < 30; ++round) {
             QThread::msleep(5);
             store().close();
