@@ -63,6 +63,7 @@ void RelaySessionTest::initTestCase()
 
 void RelaySessionTest::init()
 {
+    m_relay.http().releaseHeld();
     m_relay.clearFaults();
     m_relay.setTokenLifetime(3600);
     m_relay.http().resetCounts();
@@ -452,15 +453,16 @@ void RelaySessionTest::tenThreadsShareOneFailedLogin()
 
 void RelaySessionTest::readersAreNotHeldUpByALogin()
 {
-    m_relay.setFault("/v1/auth/challenge", Fault::delay(1500));
+    m_relay.http().holdRequests("/v1/auth/challenge");
     QFuture<QString> login = QtConcurrent::run([]() { return RelayAuthSession::instance().token(); });
-    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/challenge"), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/challenge"), 1, 30000);
     // The login is now waiting on the relay; the readers answer meanwhile.
     QVERIFY(!login.isFinished());
     QCOMPARE(RelayAuthSession::instance().baseUrl(), m_relay.baseUrl());
     QCOMPARE(RelayAuthSession::instance().identity().publicKeyText(), m_alice.publicKeyText());
     QVERIFY(RelayAuthSession::instance().isConfigured());
     QVERIFY(!login.isFinished());
+    m_relay.http().releaseHeld();
     login.waitForFinished();
     QVERIFY(!login.result().isEmpty());
 }
@@ -469,15 +471,16 @@ void RelaySessionTest::loginOutlivedByItsSessionIsDiscarded()
 {
     // Signing out (or switching identity) while a login is on its way must
     // not leave the old identity's token in the new session.
-    m_relay.setFault("/v1/auth/verify", Fault::delay(800));
+    m_relay.http().holdRequests("/v1/auth/verify");
     QFuture<QString> stale = QtConcurrent::run([]() {
         QString error;
         const QString token = RelayAuthSession::instance().token(&error);
         return token.isEmpty() ? error : token;
     });
-    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/verify"), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_relay.requestCount("/v1/auth/verify"), 1, 30000);
     const Identity bob = Identity::generate();
     RelayAuthSession::instance().configure(m_relay.baseUrl(), bob);
+    m_relay.http().releaseHeld();
     stale.waitForFinished();
     QCOMPARE(stale.result(), QStringLiteral("session_changed"));
     QCOMPARE(RelayAuthSession::instance().tokenExpiry(), 0);

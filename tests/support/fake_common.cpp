@@ -4,6 +4,7 @@
 #include "identity/service_login.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QHttpServer>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
@@ -100,6 +101,7 @@ void FakeHttpServer::setUp(quint16 port)
                         [this, path, handler](const QHttpServerRequest &request,
                                               ResponderRef responder) {
                             const Fault fault = takeFault(path);
+                            waitWhileHeld(path);
                             if (fault.delayMs > 0)
                                 QThread::msleep(ulong(fault.delayMs));
                             switch (fault.kind) {
@@ -162,6 +164,7 @@ void FakeHttpServer::stop()
 {
     if (!m_context)
         return;
+    releaseHeld(); // a held handler would keep the server thread from stopping
     QObject *context = m_context;
     runOnServerThread([this, context]() {
         delete context; // the server and every socket are its children
@@ -225,6 +228,27 @@ void FakeHttpServer::resetCounts()
 {
     QMutexLocker locker(&m_mutex);
     m_counts.clear();
+}
+
+void FakeHttpServer::holdRequests(const QString &path)
+{
+    QMutexLocker locker(&m_mutex);
+    m_held.insert(path);
+}
+
+void FakeHttpServer::releaseHeld()
+{
+    QMutexLocker locker(&m_mutex);
+    m_held.clear();
+    m_released.wakeAll();
+}
+
+void FakeHttpServer::waitWhileHeld(const QString &path)
+{
+    QMutexLocker locker(&m_mutex);
+    QDeadlineTimer limit(kHoldLimitMs);
+    while (m_held.contains(path) && !limit.hasExpired())
+        m_released.wait(&m_mutex, limit);
 }
 
 void addSignedLoginRoutes(FakeHttpServer &http, ChallengeAuthority &auth)

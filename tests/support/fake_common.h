@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
@@ -102,6 +103,15 @@ public:
     int requestCount(const QString &path) const;
     void resetCounts();
 
+    // Requests for the path are counted, then wait on the server's thread
+    // until releaseHeld() (or the server stops): a test can act while a
+    // client is known to be mid-request, however slow the machine. A hold
+    // never outlasts kHoldLimitMs, so a test that forgets to release fails
+    // instead of hanging.
+    static constexpr int kHoldLimitMs = 60000;
+    void holdRequests(const QString &path);
+    void releaseHeld();
+
     // Runs fn on the server's thread and waits for it.
     void runOnServerThread(const std::function<void()> &fn);
     QObject *context() const { return m_context; }
@@ -114,6 +124,7 @@ private:
         Handler handler;
     };
     Fault takeFault(const QString &path);
+    void waitWhileHeld(const QString &path);
     void setUp(quint16 port);
 
     QList<Route> m_routes;
@@ -127,6 +138,8 @@ private:
     mutable QMutex m_mutex;
     QHash<QString, Fault> m_faults;
     QHash<QString, int> m_counts;
+    QSet<QString> m_held;
+    QWaitCondition m_released;
 };
 
 // Challenges and tokens for a signed-challenge login.
