@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -103,6 +104,10 @@ protected:
     void endSession()
     {
         m_chat.reset();
+        // The jobs the session started end inside the test that started
+        // them: a warning one logs from its thread while the test runner
+        // moves on to the next test can crash the runner.
+        QThreadPool::globalInstance()->waitForDone();
         signOut();
     }
 
