@@ -22,9 +22,13 @@ Window {
         width = Qt.binding(function () { return root.viewWidth })
         height = Qt.binding(function () { return root.viewHeight })
         show()
+        centre()
+        requestActivate()
+    }
+
+    function centre() {
         x = Screen.virtualX + Math.max(0, (Screen.width - width) / 2)
         y = Screen.virtualY + Math.max(0, (Screen.height - height) / 2)
-        requestActivate()
     }
 
     visible: true
@@ -64,6 +68,9 @@ Window {
     }
 
     Component.onCompleted: {
+        // Without this the first window opens wherever the platform puts
+        // it, which on X without a window manager is the desktop's corner.
+        centre()
         if (App.hasSavedIdentity())
             App.autoLogin()
     }

@@ -117,6 +117,15 @@ Item {
             checkPresented(win)
         }
 
+        function test_opensCentred() {
+            var win = makeMain()
+            var s = win.screen
+            tryVerify(function () {
+                return win.x === s.virtualX + Math.max(0, (s.width - win.width) / 2)
+                    && win.y === s.virtualY + Math.max(0, (s.height - win.height) / 2)
+            }, 5000, "opened at " + win.x + "," + win.y)
+        }
+
         function test_centredOnItsOwnScreen() {
             var screens = Qt.application.screens
             if (screens.length < 2)
