@@ -17,20 +17,25 @@ qint64 nowSeconds()
     return QDateTime::currentSecsSinceEpoch();
 }
 
-// "<step>_http_<status>", with the relay's own error code or the transport
-// error text in brackets, so that classifyError sees both.
+// "<step>_http_<status>(<relay's code or transport text>)" when the relay
+// answered at all, "<step>_network:<transport text>" when no answer came (no
+// connection, time-out, refused before sending): the user can tell a relay
+// that says no from one that cannot be reached.
 QString stepError(const char *step, const HttpResponse &response)
 {
-    QString word = QStringLiteral("%1_http_%2").arg(QLatin1String(step)).arg(response.status);
+    if (response.status == 0) {
+        const QString detail =
+            response.error.isEmpty() ? QStringLiteral("network_error") : response.error.left(120);
+        return QStringLiteral("%1_network:%2").arg(QLatin1String(step), detail);
+    }
     QString detail = response.error;
     if (detail.isEmpty()) {
         const QJsonValue code = response.json().value(QStringLiteral("error"));
         if (code.isString())
             detail = code.toString().left(120);
     }
-    if (!detail.isEmpty())
-        word += QLatin1Char('(') + detail + QLatin1Char(')');
-    return word;
+    // The brackets stay even when empty: the word keeps one shape.
+    return QStringLiteral("%1_http_%2(%3)").arg(QLatin1String(step)).arg(response.status).arg(detail);
 }
 
 struct LoginOutcome
@@ -43,8 +48,10 @@ struct LoginOutcome
 LoginOutcome challengeLogin(const QString &baseUrl, const velmor::identity::Identity &identity)
 {
     LoginOutcome outcome;
+    // A key of the wrong size, or one outside the curve's range, gives no
+    // public key: nothing is sent.
     if (identity.publicKeyText().isEmpty()) {
-        outcome.error = QStringLiteral("no_identity");
+        outcome.error = QStringLiteral("invalid_identity");
         return outcome;
     }
     // The relay's login body names the key in camelCase.
@@ -146,7 +153,7 @@ QString RelayAuthSession::token(QString *error)
 {
     QMutexLocker locker(&m_mutex);
     for (;;) {
-        if (m_baseUrl.isEmpty() || m_identity.privateKey.size() != 32) {
+        if (m_baseUrl.isEmpty() || m_identity.privateKey.isEmpty()) {
             if (error)
                 *error = QStringLiteral("not_configured");
             return {};

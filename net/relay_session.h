@@ -33,8 +33,11 @@ public:
 
     // Blocking. The cached token while it is valid for more than the margin,
     // otherwise a challenge login. Empty with the error word in *error on
-    // failure ("not_configured", "challenge_%1", "challenge_missing",
-    // "sign_failed", "verify_%1", "token_missing", network texts).
+    // failure: "not_configured" (no base URL or no key), "invalid_identity"
+    // (a key that gives no public key), "challenge_http_<status>(<detail>)",
+    // "challenge_network:<detail>", "challenge_missing", "challenge_invalid",
+    // "sign_failed", "verify_http_<status>(<detail>)", "verify_network:<detail>",
+    // "token_missing", "session_changed". The sign-in shows them as they are.
     QString token(QString *error = nullptr);
     bool hasToken(QString *error = nullptr);
 

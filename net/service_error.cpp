@@ -19,7 +19,8 @@ struct Rule
 const QList<Rule> &rules()
 {
     static const QList<Rule> table = {
-        {{QStringLiteral("no_identity"), QStringLiteral("not_logged")}, ErrorNotAuthenticated,
+        {{QStringLiteral("no_identity"), QStringLiteral("invalid_identity"), QStringLiteral("not_logged")},
+         ErrorNotAuthenticated,
          "error.auth.required"},
         {{QStringLiteral("invalid_signature"), QStringLiteral("sign_failed")}, ErrorInvalidSignature,
          "error.signature.invalid"},

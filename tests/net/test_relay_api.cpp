@@ -516,7 +516,7 @@ void RelayApiTest::sendFailureWords()
     RelayAuthSession::instance().configure(velmor::fakes::unusedLoopbackUrl(), m_alice);
     result = RelayApi::sendText(bob, "hi");
     QVERIFY(!result.ok);
-    QVERIFY(result.error.startsWith(QStringLiteral("challenge_http_0(")));
+    QVERIFY(result.error.startsWith(QStringLiteral("challenge_network:")));
     QVERIFY(result.serviceError.retryable);
 }
 

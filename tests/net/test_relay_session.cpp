@@ -296,13 +296,13 @@ void RelaySessionTest::loginFailuresAreErrorWords()
     // No relay at all.
     session.configure(velmor::fakes::unusedLoopbackUrl(), m_alice);
     QVERIFY(session.token(&error).isEmpty());
-    QVERIFY(error.startsWith(QStringLiteral("challenge_http_0(")));
+    QVERIFY(error.startsWith(QStringLiteral("challenge_network:")));
     QCOMPARE(classifyError(error).code, int(ErrorNetwork));
 
     // Plain http to a remote relay is refused before anything is sent.
     session.configure(QStringLiteral("http://relay.example.org"), m_alice);
     QVERIFY(session.token(&error).isEmpty());
-    QCOMPARE(error, QStringLiteral("challenge_http_0(insecure_endpoint)"));
+    QCOMPARE(error, QStringLiteral("challenge_network:insecure_endpoint"));
 }
 
 void RelaySessionTest::relayVerifiesSignaturesForReal()
