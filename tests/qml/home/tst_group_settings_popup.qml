@@ -12,6 +12,9 @@ Item {
     Component { id: popupComponent; GroupSettingsPopup {} }
     Component { id: qrComponent; GroupQrPopup {} }
     Component { id: spyComponent; SignalSpy {} }
+    // The ends of the controller's group jobs. One spy for the whole file:
+    // a spy made and destroyed per test would stay connected to Chat.
+    SignalSpy { id: finishedSpy; target: Chat; signalName: "groupOperationFinished" }
 
     function info(owner, extra) {
         var m = {
@@ -36,6 +39,7 @@ Item {
         function init() {
             failOnWarning(/.*/)
             Chat.reset(); App.reset()
+            finishedSpy.clear()
         }
 
         function openPopup(owner, extra) {
@@ -48,6 +52,13 @@ Item {
             return popup
         }
         function item(popup, name) { return findChild(popup.contentItem, name) }
+        // Keeps the popup's group map and sets the results of other calls.
+        function answer(extra) {
+            var ret = { "currentGroupInfo": Chat.returns["currentGroupInfo"] }
+            for (var k in extra)
+                ret[k] = extra[k]
+            Chat.returns = ret
+        }
         function rows(popup) {
             var out = []
             var all = popup.contentItem
@@ -105,8 +116,8 @@ Item {
                 { tag: "nickname", dialog: "nicknameDialog", max: 20, call: "updateGroupNickname", start: "" }
             ]
         }
-        // Counters read 12, 100 and 20; Enter saves; a reload follows
-        // only a call that worked.
+        // Counters read 12, 100 and 20; Enter saves; the map is read again
+        // once the job has ended, not when the call returns.
         function test_editPopups(data) {
             var popup = openPopup(true, {})
             var dialog = popup[data.dialog]
@@ -118,33 +129,40 @@ Item {
             verify(findChild(dialog.contentItem, "lengthCounter").visible)
             compare(dialog.field.text, data.start)
             dialog.field.text = "New text"
+            var refused = {}
+            refused[data.call] = false
+            answer(refused)
             var reads = Chat.callCount("currentGroupInfo")
             keyClick(Qt.Key_Return)
             tryCompare(dialog, "visible", false)
             compare(Chat.lastArgs(data.call), ["g1", "New text"])
             compare(Chat.callCount("currentGroupInfo"), reads)
-            var ret = {}
-            ret[data.call] = true
-            ret["currentGroupInfo"] = host.info(true, {})
-            Chat.returns = ret
+            answer({})
+            var finished = finishedSpy
             popup.edit(dialog, "")
             tryCompare(dialog, "opened", true)
             dialog.save()
-            tryCompare(dialog, "visible", false)
+            compare(Chat.callCount("currentGroupInfo"), reads)
+            finished.wait()
             compare(Chat.callCount("currentGroupInfo"), reads + 1)
         }
 
-        // A refused visibility change leaves the switch on the stored state.
+        // The switch ends on the stored state: back at once when the call is
+        // refused, on the re-read map when the job has ended.
         function test_visibilitySwitch_data() {
             return [ { tag: "refused", ok: false, reads: 0 }, { tag: "accepted", ok: true, reads: 1 } ]
         }
         function test_visibilitySwitch(data) {
             var popup = openPopup(true, {})
             var sw = item(popup, "visibilitySwitch")
+            var finished = finishedSpy
             Chat.returns = { "setGroupVisibility": data.ok, "currentGroupInfo": host.info(true, { "visible": data.ok }) }
             var reads = Chat.callCount("currentGroupInfo")
             sw.toggle(); sw.toggled()
             compare(Chat.lastArgs("setGroupVisibility"), ["g1", true])
+            if (data.ok)
+                finished.wait()
+            compare(finished.count, data.reads)
             compare(Chat.callCount("currentGroupInfo"), reads + data.reads)
             compare(sw.checked, data.ok)
         }
@@ -162,6 +180,9 @@ Item {
 
         function test_addAndKick() {
             var popup = openPopup(true, {})
+            // The add is refused at once: its dialog stays with the choice.
+            answer({ "addGroupMembersFromContacts": false })
+            var finished = finishedSpy
             item(popup, "addMemberButton").clicked()
             tryCompare(popup.addDialog, "opened", true)
             var add = findChild(popup.addDialog.contentItem, "addMembersButton")
@@ -184,6 +205,202 @@ Item {
                     "确定将「Bob」移出群聊？\n将轮换群密钥，该成员无法再解密新消息。")
             popup.kickConfirm.accept()
             compare(Chat.lastArgs("removeGroupMember"), ["g1", "pkB"])
+            finished.wait()
+            compare(Array.from(finished.signalArguments[0]), ["remove", "g1", true, ""])
+        }
+
+        // Starts one operation through the popup's controls without
+        // letting the event loop run, so the job is still going after it.
+        function trigger(popup, op) {
+            switch (op) {
+            case "rename": popup.renameDialog.field.text = "Peaks"; popup.renameDialog.save(); break
+            case "remark": popup.remarkDialog.field.text = "Trail club"; popup.remarkDialog.save(); break
+            case "nickname": popup.nicknameDialog.field.text = "Ally"; popup.nicknameDialog.save(); break
+            case "visibility":
+                var sw = item(popup, "visibilitySwitch")
+                sw.toggle(); sw.toggled()
+                break
+            case "add":
+                item(popup, "addMemberButton").clicked()
+                popup.addDialog.toggle("pkC")
+                popup.addConfirm.accept()
+                break
+            case "remove":
+                rows(popup)[1].removeClicked()
+                popup.kickConfirm.accept()
+                break
+            }
+        }
+        // What the popup shows of the value an operation changes.
+        function shown(popup, op) {
+            switch (op) {
+            case "rename": return item(popup, "groupName").text
+            case "remark": return item(popup, "remarkText").text
+            case "nickname": return item(popup, "nicknameText").text
+            case "visibility": return String(item(popup, "visibilitySwitch").checked)
+            default: return item(popup, "memberHeading").text
+            }
+        }
+
+        function test_jobOutcome_data() {
+            var alice = { "pubkey": "pkA", "name": "Alice", "shortKey": "0x1111…2222", "isOwner": true, "isMe": true }
+            var bob = { "pubkey": "pkB", "name": "Bob", "shortKey": "0x3333…4444", "isOwner": false, "isMe": false }
+            var carol = { "pubkey": "pkC", "name": "Carol", "shortKey": "0x5555…6666", "isOwner": false, "isMe": false }
+            var ops = [
+                { op: "rename", method: "renameGroup", after: { "name": "Peaks", "epoch": 4 },
+                  before: "Hikers", shows: "Peaks", failure: "修改群名称失败" },
+                { op: "remark", method: "updateGroupRemark", after: { "remark": "Trail club", "epoch": 4 },
+                  before: "未设置", shows: "Trail club", failure: "修改群备注失败" },
+                { op: "nickname", method: "updateGroupNickname", after: { "myNickname": "Ally" },
+                  before: "使用钱包地址", shows: "Ally", failure: "修改群昵称失败" },
+                { op: "visibility", method: "setGroupVisibility", after: { "visible": true },
+                  before: "false", shows: "true", failure: "修改可见性失败" },
+                { op: "add", method: "addGroupMembersFromContacts", before: "成员 (2)", shows: "成员 (3)",
+                  after: { "epoch": 4, "memberCount": 3, "members": [alice, bob, carol], "addCandidates": [] },
+                  failure: "添加成员失败" },
+                { op: "remove", method: "removeGroupMember", before: "成员 (2)", shows: "成员 (1)",
+                  after: { "epoch": 4, "memberCount": 1, "members": [alice] }, failure: "移除成员失败" }
+            ]
+            var out = []
+            for (var i = 0; i < ops.length; ++i) {
+                for (var f = 0; f < 2; ++f) {
+                    var row = { tag: ops[i].op + (f ? " fails" : " works"), fails: f === 1 }
+                    for (var k in ops[i])
+                        row[k] = ops[i][k]
+                    out.push(row)
+                }
+            }
+            return out
+        }
+        // The popup shows an operation's result once its job has ended; a
+        // failed job leaves the old values and shows why.
+        function test_jobOutcome(data) {
+            var popup = openPopup(true, {})
+            var status = item(popup, "statusLine")
+            var finished = finishedSpy
+            var ret = { "currentGroupInfo": host.info(true, data.after) }
+            ret[data.method] = data.fails ? "not_owner" : true
+            Chat.returns = ret
+            var reads = Chat.callCount("currentGroupInfo")
+
+            trigger(popup, data.op)
+            compare(Chat.callCount(data.method), 1)
+            verify(popup.busy)
+            verify(status.visible)
+            compare(status.text, "正在保存，请稍候…")
+            compare(Chat.callCount("currentGroupInfo"), reads)
+
+            finished.wait()
+            compare(finished.signalArguments[0][0], data.op)
+            compare(finished.signalArguments[0][1], "g1")
+            verify(!popup.busy)
+            if (data.fails) {
+                compare(Chat.callCount("currentGroupInfo"), reads)
+                compare(shown(popup, data.op), data.before)
+                compare(item(popup, "epochText").text, "epoch 3")
+                compare(status.text, data.failure + "（not_owner）")
+                compare(String(status.color), "#ffb0a8")
+                if (data.op === "add") {
+                    verify(popup.addDialog.visible)
+                    compare(popup.selectedKeys, ["pkC"])
+                    compare(findChild(popup.addDialog.contentItem, "addFailure").text, "添加成员失败（not_owner）")
+                }
+            } else {
+                compare(Chat.callCount("currentGroupInfo"), reads + 1)
+                compare(shown(popup, data.op), data.shows)
+                if (data.after.epoch !== undefined)
+                    compare(item(popup, "epochText").text, "epoch 4")
+                verify(!status.visible)
+                if (data.op === "add")
+                    tryCompare(popup.addDialog, "visible", false)
+            }
+        }
+
+        // A call the controller refuses before any job starts changes
+        // nothing and says so, without a word of its own.
+        function test_refusedAtOnce_data() {
+            return [ { tag: "rename", op: "rename", method: "renameGroup", failure: "修改群名称失败" },
+                     { tag: "visibility", op: "visibility", method: "setGroupVisibility", failure: "修改可见性失败" } ]
+        }
+        function test_refusedAtOnce(data) {
+            var popup = openPopup(true, {})
+            var finished = finishedSpy
+            var refused = {}
+            refused[data.method] = false
+            answer(refused)
+            var before = shown(popup, data.op)
+            trigger(popup, data.op)
+            verify(!popup.busy)
+            compare(shown(popup, data.op), before)
+            compare(item(popup, "statusLine").text, data.failure)
+            compare(finished.count, 0)
+        }
+
+        // While its job runs the popup starts no second one; mute, which is
+        // local, still works.
+        function test_busyHoldsSecondJob() {
+            var popup = openPopup(true, {})
+            var finished = finishedSpy
+            trigger(popup, "rename")
+            verify(popup.busy)
+            for (var name of ["renameButton", "remarkButton", "addMemberButton", "visibilitySwitch", "nicknameButton"])
+                verify(!item(popup, name).enabled, name)
+            verify(!rows(popup)[1].enabled)
+            verify(!popup.updateRemark("x"))
+            verify(!popup.removeMember("pkB"))
+            popup.setVisibility(true)
+            compare(Chat.callCount("updateGroupRemark"), 0)
+            compare(Chat.callCount("removeGroupMember"), 0)
+            compare(Chat.callCount("setGroupVisibility"), 0)
+            verify(!item(popup, "visibilitySwitch").checked)
+            var add = findChild(popup.addDialog.contentItem, "addMembersButton")
+            popup.addDialog.toggle("pkC")
+            verify(!add.enabled)
+            compare(add.label, "添加中…")
+            var mute = item(popup, "muteSwitch")
+            mute.toggle(); mute.toggled()
+            compare(Chat.lastArgs("setGroupMuted"), ["g1", true])
+            finished.wait()
+            verify(!popup.busy)
+            verify(item(popup, "renameButton").enabled)
+            verify(add.enabled)
+            verify(popup.updateRemark("x"))
+            finished.wait()
+        }
+
+        // Only this group's jobs end the wait and re-read the map; a job of
+        // another group, or a creation, leaves the popup as it is.
+        function test_otherGroupIgnored() {
+            var popup = openPopup(true, {})
+            var finished = finishedSpy
+            var reads = Chat.callCount("currentGroupInfo")
+            trigger(popup, "rename")
+            Chat.groupOperationFinished("rename", "g2", true, "")
+            Chat.groupOperationFinished("remove", "g2", false, "not_owner")
+            Chat.groupOperationFinished("create", "", false, "group_full")
+            compare(Chat.callCount("currentGroupInfo"), reads)
+            verify(popup.busy)
+            compare(item(popup, "statusLine").text, "正在保存，请稍候…")
+            tryCompare(finished, "count", 4)
+            compare(Array.from(finished.signalArguments[3]), ["rename", "g1", true, ""])
+            compare(Chat.callCount("currentGroupInfo"), reads + 1)
+            verify(!popup.busy)
+        }
+
+        // A job still running for one group does not hold the popup once it
+        // shows another; its end does not touch the other group's map.
+        function test_reopenedOnAnotherGroup() {
+            var popup = openPopup(true, {})
+            var finished = finishedSpy
+            trigger(popup, "remove")
+            verify(popup.busy)
+            Chat.returns = { "currentGroupInfo": host.info(true, { "groupId": "g2", "name": "Divers" }) }
+            popup.reload()
+            verify(!popup.busy)
+            var reads = Chat.callCount("currentGroupInfo")
+            finished.wait()
+            compare(Chat.callCount("currentGroupInfo"), reads)
+            compare(item(popup, "groupName").text, "Divers")
         }
 
         function test_copyAndQr() {

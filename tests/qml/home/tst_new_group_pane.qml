@@ -12,6 +12,9 @@ Item {
 
     Component { id: paneComponent; NewGroupPane { width: 900; height: 700 } }
     Component { id: spyComponent; SignalSpy {} }
+    // The ends of the controller's group jobs (one spy for the file: a spy
+    // made per test would stay connected to Chat after it is destroyed).
+    SignalSpy { id: finishedSpy; target: Chat; signalName: "groupOperationFinished" }
 
     function contacts(n) {
         var out = []
@@ -28,6 +31,7 @@ Item {
             failOnWarning(/.*/)
             Chat.reset()
             Chat.contacts = []
+            finishedSpy.clear()
         }
 
         function makePane(n) {
@@ -88,12 +92,20 @@ Item {
             compare(button(pane).enabled, data.enabled)
         }
 
+        // The creation runs as a job: the pane waits with its button held,
+        // closes when the group exists and stays, with its name, choice and
+        // the reason, when it does not.
         function test_confirmAndCreate_data() {
-            return [ { tag: "accepted", result: true, closes: 1 }, { tag: "refused", result: false, closes: 0 } ]
+            return [
+                { tag: "created", result: true, closes: 1, error: "" },
+                { tag: "job fails", result: "relay_http_503", closes: 0, error: "创建群组失败（relay_http_503）" },
+                { tag: "refused at once", result: false, closes: 0, error: "创建群组失败" }
+            ]
         }
         function test_confirmAndCreate(data) {
             var pane = makePane(3)
             var closed = createTemporaryObject(spyComponent, host, { target: pane, signalName: "closeRequested" })
+            var finished = finishedSpy
             pane.groupNameField.text = "  Hikers "
             pane.toggleContact("pk2")
             pane.toggleContact("pk0")
@@ -104,9 +116,50 @@ Item {
             Chat.returns = { "createGroupFromContacts": data.result }
             dialog.accept()
             compare(Chat.lastArgs("createGroupFromContacts"), ["  Hikers ", ["pk2", "pk0"]])
+            compare(closed.count, 0)
+            if (data.result !== false) {
+                verify(pane.creating)
+                verify(!button(pane).enabled)
+                compare(button(pane).label, "创建中…")
+                pane.createNormal()
+                compare(Chat.callCount("createGroupFromContacts"), 1)
+                finished.wait()
+            }
+            verify(!pane.creating)
             compare(closed.count, data.closes)
+            compare(findChild(pane, "createError").visible, data.error !== "")
+            compare(findChild(pane, "createError").text, data.error)
             compare(pane.selectedKeys.length, 2)
             compare(pane.groupNameField.text, "  Hikers ")
+            compare(button(pane).enabled, true)
+            compare(button(pane).label, "创建群组（3/20）")
+        }
+
+        // Only the end of a creation this visit started counts: another
+        // group operation, a creation finished after the pane was reset, or
+        // one that ends while the pane is hidden closes nothing.
+        function test_creationEndsOnlyItsOwn() {
+            var pane = makePane(2)
+            var closed = createTemporaryObject(spyComponent, host, { target: pane, signalName: "closeRequested" })
+            var finished = finishedSpy
+            pane.groupNameField.text = "Team"
+            pane.toggleContact("pk1")
+            pane.createNormal()
+            Chat.groupOperationFinished("rename", "g1", false, "not_owner")
+            verify(pane.creating)
+            compare(findChild(pane, "createError").text, "")
+            pane.resetState()
+            tryCompare(finished, "count", 2)
+            compare(closed.count, 0)
+            compare(findChild(pane, "createError").text, "")
+
+            pane.groupNameField.text = "Team"
+            pane.toggleContact("pk1")
+            pane.createNormal()
+            pane.visible = false
+            tryCompare(finished, "count", 3)
+            compare(closed.count, 0)
+            verify(!pane.creating)
         }
 
         function test_modesKeepInputs() {

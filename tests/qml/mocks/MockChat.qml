@@ -80,18 +80,49 @@ MockController {
     function reloadNotifications() { record("reloadNotifications", arguments) }
     function resolveJoinNotification(kind, target, requesterPublicKey, action) { record("resolveJoinNotification", arguments) }
 
-    // Normal groups.
-    function createGroupFromContacts(name, publicKeys) { record("createGroupFromContacts", arguments); return result("createGroupFromContacts", false) }
-    function createGroup(name, membersCsv) { record("createGroup", arguments); return result("createGroup", false) }
-    function addGroupMembers(groupId, membersCsv) { record("addGroupMembers", arguments); return result("addGroupMembers", false) }
-    function addGroupMembersFromContacts(groupId, publicKeys) { record("addGroupMembersFromContacts", arguments); return result("addGroupMembersFromContacts", false) }
-    function removeGroupMember(groupId, memberRawPubkey) { record("removeGroupMember", arguments); return result("removeGroupMember", false) }
-    function renameGroup(groupId, newName) { record("renameGroup", arguments); return result("renameGroup", false) }
-    function updateGroupRemark(groupId, remark) { record("updateGroupRemark", arguments); return result("updateGroupRemark", false) }
-    function updateGroupNickname(groupId, nickname) { record("updateGroupNickname", arguments); return result("updateGroupNickname", false) }
-    function setGroupVisibility(groupId, visible) { record("setGroupVisibility", arguments); return result("setGroupVisibility", false) }
+    // Normal groups. The operations that reach the group engine run as jobs,
+    // as on the real controller: the call returns true once the job has
+    // started and groupOperationFinished(operation, groupId, ok, error)
+    // follows on a later turn of the event loop. `returns` decides each
+    // call: false refuses it at once (no job, no signal), an error word
+    // starts a job that fails with that word, anything else (or nothing) a
+    // job that succeeds. A created group is called "g-new".
+    property var pendingGroupJobs: []
+    function groupJob(method, args, operation, groupId) {
+        record(method, args)
+        var outcome = result(method, true)
+        if (outcome === false)
+            return false
+        var error = typeof outcome === "string" ? outcome : ""
+        var id = operation !== "create" ? groupId : (error === "" ? "g-new" : "")
+        var jobs = pendingGroupJobs.slice()
+        jobs.push({ "operation": operation, "groupId": id, "error": error })
+        pendingGroupJobs = jobs
+        Qt.callLater(finishGroupJobs)
+        return true
+    }
+    function finishGroupJobs() {
+        var jobs = pendingGroupJobs
+        pendingGroupJobs = []
+        for (var i = 0; i < jobs.length; ++i)
+            groupOperationFinished(jobs[i].operation, jobs[i].groupId, jobs[i].error === "", jobs[i].error)
+    }
+    function createGroupFromContacts(name, publicKeys) { return groupJob("createGroupFromContacts", arguments, "create", "") }
+    function createGroup(name, membersCsv) { return groupJob("createGroup", arguments, "create", "") }
+    function addGroupMembers(groupId, membersCsv) { return groupJob("addGroupMembers", arguments, "add", groupId) }
+    function addGroupMembersFromContacts(groupId, publicKeys) { return groupJob("addGroupMembersFromContacts", arguments, "add", groupId) }
+    function removeGroupMember(groupId, memberRawPubkey) { return groupJob("removeGroupMember", arguments, "remove", groupId) }
+    function renameGroup(groupId, newName) { return groupJob("renameGroup", arguments, "rename", groupId) }
+    function updateGroupRemark(groupId, remark) { return groupJob("updateGroupRemark", arguments, "remark", groupId) }
+    function updateGroupNickname(groupId, nickname) { return groupJob("updateGroupNickname", arguments, "nickname", groupId) }
+    function setGroupVisibility(groupId, visible) { return groupJob("setGroupVisibility", arguments, "visibility", groupId) }
     function setGroupMuted(groupId, muted) { record("setGroupMuted", arguments) }
-    function leaveOrDeleteGroup(groupId) { record("leaveOrDeleteGroup", arguments) }
+    function leaveOrDeleteGroup(groupId) {
+        if (groupId === "")
+            record("leaveOrDeleteGroup", arguments)
+        else
+            groupJob("leaveOrDeleteGroup", arguments, "leave", groupId)
+    }
     function currentGroupInfo() { record("currentGroupInfo", arguments); return result("currentGroupInfo", ({ "isGroup": false })) }
 
     // Super groups.

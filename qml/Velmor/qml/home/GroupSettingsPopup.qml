@@ -5,9 +5,12 @@ import Velmor
 import "panes"
 
 // Settings of the open normal group: everything comes from one
-// Chat.currentGroupInfo() map, every change goes through one synchronous
-// call and is followed by reload() when it worked. Owner controls are
-// hidden from the other members.
+// Chat.currentGroupInfo() map. A change of the card (name, remark,
+// nickname, visibility, members) runs as a controller job: the call only
+// says whether the job started, and the popup re-reads the map when
+// Chat.groupOperationFinished reports the job's end for this group. While
+// its job runs the popup starts no other; a failure stays on screen until
+// the next change. Owner controls are hidden from the other members.
 SettingsPopupFrame {
     id: popup
 
@@ -18,6 +21,17 @@ SettingsPopupFrame {
     // Public keys chosen in the add dialog, in the order chosen.
     property alias selectedKeys: addDialog.selectedKeys
     readonly property var members: info.members || []
+
+    // The job this popup started and waits for: its operation ("rename",
+    // "remark", "nickname", "visibility", "add", "remove") and group.
+    property string pendingOperation: ""
+    property string pendingGroupId: ""
+    readonly property bool busy: pendingOperation !== "" && pendingGroupId === groupId
+    // The last failed change and its group; shown while that group is shown.
+    property string failure: ""
+    property string failureGroupId: ""
+    property string failureOperation: ""
+    readonly property string shownFailure: failureGroupId === groupId ? failure : ""
 
     readonly property alias renameDialog: renameDialog
     readonly property alias remarkDialog: remarkDialog
@@ -37,6 +51,67 @@ SettingsPopupFrame {
     function edit(dialog, text) {
         dialog.field.text = text
         dialog.open()
+    }
+
+    function failureText(operation, error) {
+        var what = {
+            "rename": "修改群名称失败", "remark": "修改群备注失败", "nickname": "修改群昵称失败",
+            "visibility": "修改可见性失败", "add": "添加成员失败", "remove": "移除成员失败"
+        }[operation] || "操作失败"
+        return error !== "" ? what + "（" + error + "）" : what
+    }
+    function fail(operation, error) {
+        failure = failureText(operation, error)
+        failureGroupId = groupId
+        failureOperation = operation
+    }
+    // Runs one group call unless a job of this group is still running;
+    // `call` returns whether the controller started the job. A call
+    // refused at once is shown as a failure without its word (the word
+    // went to the controller's error model).
+    function run(operation, call) {
+        if (busy || groupId === "")
+            return false
+        failure = ""
+        if (!call()) {
+            fail(operation, "")
+            return false
+        }
+        pendingOperation = operation
+        pendingGroupId = groupId
+        return true
+    }
+    function finished(operation, id, ok, error) {
+        // Another group's job, or a creation: not this popup's business.
+        if (id === "" || id !== groupId)
+            return
+        if (operation === pendingOperation && id === pendingGroupId)
+            pendingOperation = ""
+        if (ok) {
+            reload()
+            if (operation === "add")
+                addDialog.close()
+        } else {
+            fail(operation, error)
+            options.visibilitySwitch.resync()
+        }
+    }
+
+    function rename(text) { return run("rename", () => Chat.renameGroup(groupId, text)) }
+    function updateRemark(text) { return run("remark", () => Chat.updateGroupRemark(groupId, text)) }
+    function updateNickname(text) { return run("nickname", () => Chat.updateGroupNickname(groupId, text)) }
+    function setVisibility(on) {
+        if (!run("visibility", () => Chat.setGroupVisibility(groupId, on)))
+            options.visibilitySwitch.resync()
+    }
+    function addMembers() { return run("add", () => Chat.addGroupMembersFromContacts(groupId, addDialog.selectedKeys)) }
+    function removeMember(key) { return run("remove", () => Chat.removeGroupMember(groupId, key)) }
+
+    Connections {
+        target: Chat
+        function onGroupOperationFinished(operation, groupId, ok, error) {
+            popup.finished(operation, groupId, ok, error)
+        }
     }
 
     title: "群设置"
@@ -60,8 +135,22 @@ SettingsPopupFrame {
             width: parent.width
             spacing: 12
 
+            Text {
+                id: statusLine
+                objectName: "statusLine"
+                Layout.topMargin: 12
+                Layout.leftMargin: 20
+                Layout.rightMargin: 20
+                Layout.fillWidth: true
+                visible: text !== ""
+                text: popup.busy ? "正在保存，请稍候…" : popup.shownFailure
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                color: popup.busy ? "#8cffffff" : "#ffb0a8"
+                font.pixelSize: 12
+            }
             GlassCard {
-                Layout.topMargin: 14
+                Layout.topMargin: statusLine.visible ? 0 : 14
                 Layout.leftMargin: 16
                 Layout.rightMargin: 16
                 Layout.fillWidth: true
@@ -91,6 +180,8 @@ SettingsPopupFrame {
                     PillButton {
                         objectName: "renameButton"
                         visible: popup.isOwner
+                        enabled: !popup.busy
+                        opacity: enabled ? 1 : 0.5
                         label: "改名"
                         onClicked: popup.edit(renameDialog, popup.info.name || "")
                     }
@@ -119,6 +210,8 @@ SettingsPopupFrame {
                     PillButton {
                         objectName: "remarkButton"
                         visible: popup.isOwner
+                        enabled: !popup.busy
+                        opacity: enabled ? 1 : 0.5
                         label: "修改"
                         onClicked: popup.edit(remarkDialog, popup.info.remark || "")
                     }
@@ -134,14 +227,10 @@ SettingsPopupFrame {
                 myNickname: popup.info.myNickname || ""
                 muted: popup.info.muted === true
                 isOwner: popup.isOwner
+                busy: popup.busy
                 onQrClicked: popup.qrRequested()
                 onCopyClicked: App.copyToClipboard(popup.info.joinAddress || "")
-                onVisibilityRequested: (on) => {
-                    if (Chat.setGroupVisibility(popup.groupId, on))
-                        popup.reload()
-                    else
-                        options.visibilitySwitch.resync()
-                }
+                onVisibilityRequested: (on) => popup.setVisibility(on)
                 onNicknameClicked: popup.edit(nicknameDialog, popup.info.myNickname || "")
                 onMuteRequested: (on) => {
                     Chat.setGroupMuted(popup.groupId, on)
@@ -174,12 +263,15 @@ SettingsPopupFrame {
                         PillButton {
                             objectName: "addMemberButton"
                             visible: popup.isOwner
+                            enabled: !popup.busy
+                            opacity: enabled ? 1 : 0.5
                             color: Theme.accent
                             pad: 7
                             fontSize: 12
                             label: "＋ 加成员"
                             onClicked: {
                                 addDialog.selectedKeys = []
+                                popup.failure = ""
                                 addDialog.open()
                             }
                         }
@@ -194,6 +286,7 @@ SettingsPopupFrame {
                             member: modelData
                             lastRow: index === popup.members.length - 1
                             canRemove: popup.isOwner && modelData.isOwner !== true
+                            enabled: !popup.busy
                             onRemoveClicked: {
                                 kickConfirm.pubkey = modelData.pubkey
                                 kickConfirm.memberName = modelData.name || ""
@@ -211,37 +304,35 @@ SettingsPopupFrame {
         id: renameDialog
         headerText: "修改群名称"
         Component.onCompleted: { field.maximumLength = 12; field.placeholderText = "输入新群名" }
-        onConfirmed: if (Chat.renameGroup(popup.groupId, field.text)) popup.reload()
+        onConfirmed: popup.rename(field.text)
     }
     GlassEditPopup {
         id: remarkDialog
         headerText: "修改群备注"
         hintText: "备注对全体成员可见,留空则清除"
         Component.onCompleted: { field.maximumLength = 100; field.placeholderText = "留空则清除备注" }
-        onConfirmed: if (Chat.updateGroupRemark(popup.groupId, field.text)) popup.reload()
+        onConfirmed: popup.updateRemark(field.text)
     }
     GlassEditPopup {
         id: nicknameDialog
         headerText: "我在群组的昵称"
         hintText: "群内其他成员将看到这个名字,留空则显示钱包地址"
         Component.onCompleted: { field.maximumLength = 20; field.placeholderText = "输入群昵称" }
-        onConfirmed: if (Chat.updateGroupNickname(popup.groupId, field.text)) popup.reload()
+        onConfirmed: popup.updateNickname(field.text)
     }
     GroupAddDialog {
         id: addDialog
         candidates: popup.info.addCandidates || []
+        busy: popup.busy
+        failure: popup.failureOperation === "add" ? popup.shownFailure : ""
         onAddClicked: addConfirm.open()
     }
     GlassConfirm {
         id: addConfirm
         title: "确认添加成员"
         text: "添加后将轮换群密钥，确认继续？"
-        onAccepted: {
-            if (Chat.addGroupMembersFromContacts(popup.groupId, addDialog.selectedKeys)) {
-                addDialog.close()
-                popup.reload()
-            }
-        }
+        // The choice stays in the add dialog until the job has added it.
+        onAccepted: popup.addMembers()
     }
     GlassConfirm {
         id: kickConfirm
@@ -249,6 +340,6 @@ SettingsPopupFrame {
         property string memberName: ""
         title: "移除成员"
         text: "确定将「" + memberName + "」移出群聊？\n将轮换群密钥，该成员无法再解密新消息。"
-        onAccepted: if (Chat.removeGroupMember(popup.groupId, pubkey)) popup.reload()
+        onAccepted: popup.removeMember(pubkey)
     }
 }

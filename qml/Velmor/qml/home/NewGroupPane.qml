@@ -21,10 +21,15 @@ Item {
     // A copy of Chat.contacts, taken on contactsChanged.
     property var contacts: []
 
+    // A normal group is being created (the controller's job runs); the
+    // pane closes when it succeeds and shows `createError` when it fails.
+    property bool creating: false
+    property string createError: ""
+
     readonly property int maxPicks: 19
     readonly property bool isNormal: groupType === "normal"
     readonly property int memberCount: selectedKeys.length + 1
-    readonly property bool canCreateNormal: groupNameField.text.trim() !== "" && selectedKeys.length > 0
+    readonly property bool canCreateNormal: !creating && groupNameField.text.trim() !== "" && selectedKeys.length > 0
 
     signal closeRequested()
     signal openRequested()
@@ -35,6 +40,8 @@ Item {
         selectedKeys = []
         groupNameField.text = ""
         groupType = "normal"
+        creating = false
+        createError = ""
         sgCreation.resetState()
     }
     function open() {
@@ -60,8 +67,26 @@ Item {
             return
         selectedKeys = keys
     }
+    // The call only starts the creation; groupOperationFinished ("create")
+    // tells how it ended. A call refused at once reported its word to the
+    // controller's error model only.
     function createNormal() {
+        if (creating)
+            return
+        createError = ""
         if (Chat.createGroupFromContacts(groupNameField.text, selectedKeys))
+            creating = true
+        else
+            createError = "创建群组失败"
+    }
+    function creationFinished(ok, error) {
+        // A result after resetState belongs to an earlier visit.
+        if (!creating)
+            return
+        creating = false
+        if (!ok)
+            createError = "创建群组失败" + (error !== "" ? "（" + error + "）" : "")
+        else if (visible)
             close()
     }
 
@@ -69,6 +94,10 @@ Item {
     Connections {
         target: Chat
         function onContactsChanged() { pane.contacts = Chat.contacts || [] }
+        function onGroupOperationFinished(operation, groupId, ok, error) {
+            if (operation === "create")
+                pane.creationFinished(ok, error)
+        }
     }
 
     ColumnLayout {
@@ -155,6 +184,17 @@ Item {
                 font.pixelSize: 12
             }
         }
+        Text {
+            objectName: "createError"
+            Layout.fillWidth: true
+            Layout.maximumWidth: 620
+            visible: pane.isNormal && pane.createError !== ""
+            text: pane.createError
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            color: "#ffb0a8"
+            font.pixelSize: 12
+        }
         PaneBtn {
             objectName: "createGroupButton"
             Layout.fillWidth: true
@@ -163,7 +203,7 @@ Item {
             visible: pane.isNormal
             primary: true
             enabled: pane.canCreateNormal
-            label: "创建群组（" + pane.memberCount + "/20）"
+            label: pane.creating ? "创建中…" : "创建群组（" + pane.memberCount + "/20）"
             onClicked: createGroupConfirm.open()
         }
         Item {

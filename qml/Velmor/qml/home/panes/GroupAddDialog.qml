@@ -12,6 +12,9 @@ DarkDialog {
 
     property var candidates: []
     property var selectedKeys: []
+    // The add job runs / the last add failed (shown above the button).
+    property bool busy: false
+    property string failure: ""
 
     signal addClicked()
 
@@ -97,13 +100,23 @@ DarkDialog {
             color: "#8cffffff"
             font.pixelSize: 12
         }
+        Text {
+            objectName: "addFailure"
+            Layout.fillWidth: true
+            visible: dialog.failure !== ""
+            text: dialog.failure
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            color: "#ffb0a8"
+            font.pixelSize: 12
+        }
         PaneBtn {
             objectName: "addMembersButton"
             Layout.fillWidth: true
             implicitHeight: 40
             primary: true
-            enabled: dialog.selectedKeys.length > 0
-            label: "添加成员（" + dialog.selectedKeys.length + "）"
+            enabled: !dialog.busy && dialog.selectedKeys.length > 0
+            label: dialog.busy ? "添加中…" : "添加成员（" + dialog.selectedKeys.length + "）"
             onClicked: dialog.addClicked()
         }
     }

@@ -69,6 +69,7 @@ Item {
         Text {
             objectName: "removeMember"
             visible: row.canRemove
+            opacity: row.enabled ? 1 : 0.5
             text: "移除"
             color: Theme.danger
             font.pixelSize: 13

@@ -11,6 +11,8 @@ GlassCard {
     property string myNickname: ""
     property bool muted: false
     property bool isOwner: false
+    // A change of the group is running: its switch and button wait.
+    property bool busy: false
     readonly property alias visibilitySwitch: visibilitySwitch
     readonly property alias muteSwitch: muteSwitch
 
@@ -76,6 +78,7 @@ GlassCard {
                 id: visibilitySwitch
                 objectName: "visibilitySwitch"
                 visible: card.isOwner
+                enabled: !card.busy
                 stored: card.visibleInSearch
                 onRequested: (on) => card.visibilityRequested(on)
             }
@@ -96,7 +99,7 @@ GlassCard {
                     font.pixelSize: 11
                 }
             }
-            PaneBtn { objectName: "nicknameButton"; implicitHeight: 32; label: "修改"; onClicked: card.nicknameClicked() }
+            PaneBtn { objectName: "nicknameButton"; implicitHeight: 32; enabled: !card.busy; label: "修改"; onClicked: card.nicknameClicked() }
         }
         Line {}
         RowLayout {
