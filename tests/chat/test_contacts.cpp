@@ -1,7 +1,7 @@
 // Contacts and the friend panel through a real store: who is listed, what
 // the panel of each kind of peer holds, remark, block and mute, and the
 // merge of a sender's profile into its contact row.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/payloads.h"
 #include "identity/content.h"

@@ -1,7 +1,7 @@
 // The open conversation: the title and marks of each kind of peer, the
 // super-group subtitle and send permission from the stored state, a pasted
 // key in either of its two forms, and deletions.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/supergroup_directory.h"
 #include "groups/group_card.h"

@@ -2,7 +2,7 @@
 // every kind, QR pictures picked as files, saving a discovered person, and
 // asking to join a normal group (one request, however often asked) or a
 // super group (pending, joined, already a member).
-#include "relay_chat_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/group_card.h"
@@ -10,37 +10,14 @@
 #include "identity/envelope.h"
 #include "identity/qr.h"
 #include "net/relay_api.h"
-#include "support/fake_group_server.h"
-#include "support/fake_relay.h"
-#include "support/fake_relay_groups.h"
 
-#include <QPainter>
 #include <QtTest>
 
 using namespace chattest;
 using namespace velmor::chat;
 using velmor::fakes::FakeGroupServer;
 
-namespace {
-
-QString writeCodePicture(const QString &path, const QByteArray &text)
-{
-    const velmor::identity::QrCode code = makeQrCode(text);
-    QImage image((code.size + 8) * 5, (code.size + 8) * 5, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    for (int y = 0; y < code.size; ++y)
-        for (int x = 0; x < code.size; ++x)
-            if (code.isDark(x, y))
-                painter.fillRect((x + 4) * 5, (y + 4) * 5, 5, 5, Qt::black);
-    painter.end();
-    image.save(path, "PNG");
-    return path;
-}
-
-} // namespace
-
-class DiscoveryFlowTest : public QObject, private RelayChatFixture
+class DiscoveryFlowTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
@@ -74,11 +51,11 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(startRelay(0x31));
+        QVERIFY(startRelayWithUsers(0x31));
         m_groups->addUser(m_bob.key(), QStringLiteral("lottie"), QStringLiteral("lottiehead_2"));
 
         // Carol runs a public group.
-        QVERIFY(signIn(m_carol, m_relay.baseUrl()));
+        QVERIFY(signInHere(m_carol));
         GroupRegistry carols;
         const GroupCreateResult created = createGroup(carols, QStringLiteral("Climbers"), {});
         QVERIFY2(created.ok, qPrintable(created.error));
@@ -191,7 +168,7 @@ private slots:
             blank.fill(Qt::white);
             blank.save(path, "PNG");
         } else {
-            writeCodePicture(path, content);
+            QVERIFY(qrPicture(content, 5).save(path, "PNG"));
         }
         QSignalSpy done(m_chat.get(), &ChatController::discoveryCompleted);
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
@@ -260,7 +237,7 @@ private slots:
         // Carol reads one sound request, without a note or an avatar.
         m_chat.reset();
         signOut();
-        QVERIFY(signIn(m_carol, m_relay.baseUrl()));
+        QVERIFY(signInHere(m_carol));
         int requests = 0;
         for (const RawEnvelope &envelope : RelayApi::pull()) {
             if (envelope.senderPubkey != m_alice.key())

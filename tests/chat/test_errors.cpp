@@ -1,7 +1,7 @@
 // The error model as the views see it: every failure arrives once, as the
 // six-key map, with lastErrorChanged, operationFailed and errorOccurred in
 // that order; members whose feature is not built yet say so the same way.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include <QMetaMethod>
 #include <QtTest>

@@ -2,7 +2,7 @@
 // relay: every change the owner or a member makes reaches every member, a
 // removed member reads nothing new, leaving forgets the group and its
 // messages, and arguments that cannot work are refused before anything runs.
-#include "relay_chat_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/discovery.h"
@@ -17,7 +17,7 @@
 using namespace chattest;
 using namespace velmor::chat;
 
-class GroupOperationsTest : public QObject, private RelayChatFixture
+class GroupOperationsTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
@@ -30,7 +30,7 @@ private:
         if (finished.isEmpty() && !finished.wait(15000))
             return {};
         // The list and the store calls of the continuation are done too.
-        settle();
+        waitIdle();
         return finished.takeFirst();
     }
 
@@ -56,7 +56,7 @@ private:
     }
 
 private slots:
-    void initTestCase() { QVERIFY(startRelay(0x41)); }
+    void initTestCase() { QVERIFY(startRelayWithUsers(0x41)); }
     void cleanup() { m_chat.reset(); }
     void cleanupTestCase() { stopRelay(); }
 

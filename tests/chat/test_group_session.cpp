@@ -2,12 +2,10 @@
 // every stored group its conversation row (named after the card, shown again
 // when hidden), opening it takes the card's name, and the next user to sign
 // in sees none of it.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
-#include "support/fake_relay.h"
-#include "support/fake_relay_groups.h"
 
 #include <QThreadPool>
 #include <QtTest>
@@ -22,11 +20,8 @@ class GroupSessionTest : public QObject, private ChatFixture
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() != 0);
-        m_alice = makeUser(QStringLiteral("alice"), 0x21);
-        m_bob = makeUser(QStringLiteral("bob"), 0x22);
+        QVERIFY(startRelay());
+        newUsers(0x21);
     }
     void cleanupTestCase()
     {
@@ -40,7 +35,7 @@ private slots:
 
     void storedGroupsAreListedAndTitledByTheirCard()
     {
-        QVERIFY(signIn(m_alice, m_relay.baseUrl()));
+        QVERIFY(signInHere(m_alice));
         const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
         QVERIFY2(created.ok, qPrintable(created.error));
         const QString peer = QStringLiteral("group:") + created.groupId;
@@ -67,18 +62,13 @@ private slots:
         // Log out and let Bob sign in: Alice's group is nowhere.
         chat->stop();
         signOut();
-        QVERIFY(signIn(m_bob, m_relay.baseUrl()));
+        QVERIFY(signInHere(m_bob));
         chat->start();
         QVERIFY(chat->conversations().isEmpty());
         chat->openConversation(peer);
         QCOMPARE(chat->currentTitle(), QStringLiteral("群聊"));
         QVERIFY(!ChatStore::instance().conversationByPeer(peer));
     }
-
-private:
-    velmor::fakes::FakeRelay m_relay;
-    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
-    User m_alice, m_bob;
 };
 
 QTEST_GUILESS_MAIN(GroupSessionTest)

@@ -3,7 +3,7 @@
 // that fails part-way through a pull, a client killed during a pull or
 // before its acknowledgement, the acknowledgement queue, and official
 // notices replayed under new ids.
-#include "messaging_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/inbound_processor.h"
 #include "groups/group_card.h"
@@ -42,44 +42,24 @@ enum class Kind { Text, Tampered, SealedForAnother, UnknownType, BlockedSender, 
 
 Q_DECLARE_METATYPE(Kind)
 
-class InboxTest : public QObject, private RelayChatFixture
+class InboxTest : public QObject, private ChatFixture
 {
     Q_OBJECT
-
-    User m_alice;
-    User m_bob;
-    User m_carol;
-    std::unique_ptr<ChatController> m_chat;
-    int m_round = 0;
 
     QStringList queued() const { return m_relay.queuedIds(m_bob.key()); }
     int storedMessages() { return int(ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key())).size()); }
     int unread() { return ChatStore::instance().conversationByPeer(m_alice.key()).value_or(ConversationRecord()).unread_count; }
 
 private slots:
-    void initTestCase() { QVERIFY(m_relay.start() > 0); }
+    void initTestCase() { QVERIFY(startRelay()); }
 
     void init()
     {
-        ++m_round;
-        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x51));
-        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x52));
-        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x53));
-        m_relay.clearFaults();
+        newUsers(0x51);
         QVERIFY(signInHere(m_bob));
         m_chat = makeController();
     }
-    void cleanup()
-    {
-        m_relay.clearFaults();
-        if (m_chat)
-            m_chat->stop();
-        QTRY_VERIFY(!m_chat || m_chat->pendingJobs() == 0);
-        m_chat.reset();
-        // Leaves nothing queued for the next case.
-        velmor::chat::RelayApi::ack(queued());
-        signOut();
-    }
+    void cleanup() { endClient(&m_bob); }
 
     void eachKindIsStoredAndAcknowledgedOrNot_data()
     {

@@ -4,7 +4,7 @@
 // nothing, a failed approval leaves the request waiting with its reason and
 // the member's profile as it was, and an entry left busy by a quit is
 // waiting again at the next start.
-#include "relay_chat_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/directory_parts.h"
 #include "groups/group_card.h"
@@ -23,7 +23,7 @@ using namespace velmor::chat;
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
 
-class JoinRequestsTest : public QObject, private RelayChatFixture
+class JoinRequestsTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
@@ -66,7 +66,7 @@ private:
     }
 
 private slots:
-    void initTestCase() { QVERIFY(startRelay(0x51)); }
+    void initTestCase() { QVERIFY(startRelayWithUsers(0x51)); }
     // Alice starts every case with a store of her own.
     void init() { m_alice = makeUser(QStringLiteral("alice-") + QString::number(++m_sessions), 0x51); }
     void cleanup() { m_chat.reset(); }
@@ -87,7 +87,7 @@ private slots:
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         m_chat->reloadNotifications();
         m_chat->reloadNotifications();
-        settle();
+        waitIdle();
         QCOMPARE(m_chat->notificationCount(), 1);
         const QVariantMap entry = m_chat->notifications().first().toMap();
         QCOMPARE(entry.value("stableId").toString(), "normal:" + groupId + ":" + m_carol.key());
@@ -122,13 +122,13 @@ private slots:
         // Alice's inbox takes both: one entry, one notice.
         m_chat.reset();
         signOut();
-        QVERIFY(signIn(m_alice, m_relay.baseUrl()));
+        QVERIFY(signInHere(m_alice));
         m_chat = makeController();
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         m_chat->start();
-        settle();
+        waitIdle();
         m_chat->refresh();
-        settle();
+        waitIdle();
         QCOMPARE(m_chat->notificationCount(), 1);
         QCOMPARE(m_chat->notifications().first().toMap().value("requesterPublicKey").toString(), m_carol.key());
         int joinNotices = 0;
@@ -158,7 +158,7 @@ private slots:
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), action);
         // Busy at once; the approval itself runs in the background.
         QVERIFY(changed.count() >= 1);
-        settle();
+        waitIdle();
         QCOMPARE(stateOf("normal", groupId, m_carol), state);
         QCOMPARE(m_chat->notificationCount(), 0);
         QVERIFY(ChatStore::instance().pendingGroupJoinRequests().isEmpty());
@@ -195,7 +195,7 @@ private slots:
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "reject");
         QCOMPARE(m_chat->directory().requests.running(), 1);
         QCOMPARE(m_chat->notifications().first().toMap().value("busy").toBool(), true);
-        settle();
+        waitIdle();
         QCOMPARE(stateOf("normal", groupId, m_carol), QStringLiteral("approved"));
         QCOMPARE(GroupRegistry::instance().card(groupId)->epoch, epoch + 1);
         // Settled: another click, or one on a request that never was, does nothing.
@@ -221,7 +221,7 @@ private slots:
         m_relay.setFault(QStringLiteral("*"), Fault::http500());
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "approve");
-        settle();
+        waitIdle();
         m_relay.clearFaults();
         QCOMPARE(failed.count(), 1);
         const auto event = ChatStore::instance().notificationEvent("normal:" + groupId + ":" + m_carol.key());
@@ -233,7 +233,7 @@ private slots:
 
         // Decided again once the relay answers.
         m_chat->resolveJoinNotification("normal", groupId, m_carol.key(), "approve");
-        settle();
+        waitIdle();
         QCOMPARE(stateOf("normal", groupId, m_carol), QStringLiteral("approved"));
         QVERIFY(GroupRegistry::instance().card(groupId)->epoch > epoch);
         // The card kept by the failed attempt reached Carol with the second.
@@ -290,9 +290,9 @@ private slots:
 
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         m_chat->reloadNotifications();
-        settle();
+        waitIdle();
         m_chat->reloadNotifications();
-        settle();
+        waitIdle();
         QCOMPARE(notices.count(), 3);
         QCOMPARE(notices.first().at(1).toString(), QStringLiteral("Harbour"));
         QCOMPARE(notices.first().at(2).toString(), QStringLiteral("收到新的入群申请"));
@@ -310,7 +310,7 @@ private slots:
         // Approve Carol, block Dave; Bob's approval meets a failing server.
         m_chat->resolveJoinNotification("super", managed.baseUrl(), m_carol.key(), "approve");
         m_chat->resolveJoinNotification("super", managed.baseUrl(), m_dave.key(), "block");
-        settle();
+        waitIdle();
         QCOMPARE(stateOf("super", managed.baseUrl(), m_carol), QStringLiteral("approved"));
         QCOMPARE(stateOf("super", managed.baseUrl(), m_dave), QStringLiteral("rejected"));
         QVERIFY(managed.isMember(m_carol.key()));
@@ -319,7 +319,7 @@ private slots:
         managed.http().setFault(QStringLiteral("/v1/join/approve"), Fault::http500());
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
         m_chat->resolveJoinNotification("super", managed.baseUrl(), m_bob.key(), "approve");
-        settle();
+        waitIdle();
         QCOMPARE(failed.count(), 1);
         const auto event = ChatStore::instance().notificationEvent("super:" + managed.baseUrl() + ":" + m_bob.key());
         QCOMPARE(event->state, QStringLiteral("pending"));

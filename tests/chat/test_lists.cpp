@@ -2,7 +2,7 @@
 // system-line rules per conversation kind, statuses, previews, the marks of
 // the fixed accounts, blocked and muted rows, super-group rows with their
 // runtime state, and an order that never swaps rows of equal time.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/payloads.h"
 #include "chat/supergroup_directory.h"
@@ -22,14 +22,6 @@ QVariantMap rowOf(const QVariantList &rows, const QString &peer)
             return row.toMap();
     }
     return {};
-}
-
-QStringList peersOf(const QVariantList &rows)
-{
-    QStringList peers;
-    for (const QVariant &row : rows)
-        peers << row.toMap().value("peer").toString();
-    return peers;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // a text, a picture and a voice clip; the statuses a sender sees; retry to
 // the failed row's own peer; a result for a row deleted meanwhile; pictures
 // shrunk or refused; the voice label.
-#include "messaging_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/image_shrink.h"
 #include "chat/outbox.h"
@@ -49,15 +49,9 @@ QStringList sendErrors(const QSignalSpy &failed)
 
 } // namespace
 
-class OutboxTest : public QObject, private RelayChatFixture
+class OutboxTest : public QObject, private ChatFixture
 {
     Q_OBJECT
-
-    User m_alice;
-    User m_bob;
-    User m_carol; // never online unless a case says so
-    std::unique_ptr<ChatController> m_chat;
-    int m_round = 0;
 
     Outbox &outbox() { return m_chat->messaging().outbox; }
 
@@ -91,31 +85,17 @@ class OutboxTest : public QObject, private RelayChatFixture
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_relay.start() > 0);
-    }
+    void initTestCase() { QVERIFY(startRelay()); }
     void init()
     {
-        ++m_round;
-        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x61));
-        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x62));
-        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x63 + m_round));
-        m_relay.clearFaults();
+        newUsers(0x61);
+        // Carol is never online unless a case says so: someone new each case.
+        m_carol = makeUser(m_carol.name, char(0x63 + m_sessions));
         // Bob has been online once.
         velmor::net::RelayAuthSession::instance().configure(m_relay.baseUrl(), m_bob.identity);
         QVERIFY(velmor::net::RelayAuthSession::instance().hasToken());
     }
-    void cleanup()
-    {
-        m_relay.clearFaults();
-        if (m_chat) {
-            m_chat->stop();
-            QTRY_COMPARE(m_chat->pendingJobs(), 0);
-        }
-        m_chat.reset();
-        signOut();
-    }
+    void cleanup() { endClient(); }
 
     void textPictureAndVoiceReachTheOtherClient()
     {
@@ -128,10 +108,10 @@ private slots:
         QCOMPARE(m_chat->messages().last().toMap().value("status").toInt(), 0);
         QImage picture(640, 480, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        const QString png = m_dir.filePath(QStringLiteral("p%1.png").arg(m_round));
+        const QString png = m_dir.filePath(QStringLiteral("p%1.png").arg(m_sessions));
         QVERIFY(picture.save(png));
         m_chat->sendImageFromFile(QUrl::fromLocalFile(png).toString());
-        const QString clip = writeFile(QStringLiteral("v%1.m4a").arg(m_round), QByteArray(3000, 'a'));
+        const QString clip = writeFile(QStringLiteral("v%1.m4a").arg(m_sessions), QByteArray(3000, 'a'));
         m_chat->sendVoiceFromFile(clip, 1500);
 
         const auto results = finished(done, 3);
@@ -230,7 +210,7 @@ private slots:
         if (picture) {
             QImage image(300, 200, QImage::Format_RGB32);
             image.fill(Qt::red);
-            const QString png = m_dir.filePath(QStringLiteral("r%1.png").arg(m_round));
+            const QString png = m_dir.filePath(QStringLiteral("r%1.png").arg(m_sessions));
             QVERIFY(image.save(png));
             m_chat->sendImageFromFile(png);
         } else {
@@ -295,11 +275,11 @@ private slots:
         startAlice(m_bob);
         if (limit > 0)
             outbox().setImageByteLimit(limit);
-        const QString path = m_dir.filePath(QStringLiteral("big%1.png").arg(m_round));
+        const QString path = m_dir.filePath(QStringLiteral("big%1.png").arg(m_sessions));
         if (width > 0)
             QVERIFY(noise(width, width * 3 / 4).save(path));
         else
-            QVERIFY(!writeFile(QStringLiteral("big%1.png").arg(m_round), "no picture here").isEmpty());
+            QVERIFY(!writeFile(QStringLiteral("big%1.png").arg(m_sessions), "no picture here").isEmpty());
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         m_chat->sendImageFromFile(path);

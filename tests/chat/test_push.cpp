@@ -3,9 +3,7 @@
 // connection, the reconnection delays grow 1, 2, 4, 8, 16, then 30 s (run
 // here in milliseconds), silence closes a connection, the group centre's
 // directory events ask for a super-group refresh and its pings are answered.
-#include "messaging_test_support.h"
-
-#include "support/fake_group_center.h"
+#include "chat_fixture.h"
 
 #include <QtTest>
 
@@ -37,22 +35,16 @@ QList<int> delays(const QSignalSpy &spy)
 
 } // namespace
 
-class PushTest : public QObject, private RelayChatFixture
+class PushTest : public QObject, private ChatFixture
 {
     Q_OBJECT
-
-    FakeGroupCenter m_centre;
-    User m_alice;
-    User m_bob;
-    std::unique_ptr<ChatController> m_chat;
-    int m_round = 0;
 
     PushSocket &inbox() { return m_chat->messaging().push.inbox(); }
     PushSocket &centre() { return m_chat->messaging().push.centre(); }
 
     void startBob()
     {
-        QVERIFY(signIn(m_bob, m_relay.baseUrl(), m_centre.baseUrl()));
+        QVERIFY(signIn(m_bob, m_relay.baseUrl(), m_center->baseUrl()));
         m_chat = makeController();
         inbox().setTimings(fastReconnect());
         centre().setTimings(fastReconnect());
@@ -62,27 +54,12 @@ class PushTest : public QObject, private RelayChatFixture
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_relay.start() > 0);
-        QVERIFY(m_centre.start() > 0);
+        QVERIFY(startRelay());
+        m_center = std::make_unique<FakeGroupCenter>();
+        QVERIFY(m_center->start() > 0);
     }
-    void init()
-    {
-        ++m_round;
-        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x71));
-        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x72));
-        m_relay.clearFaults();
-    }
-    void cleanup()
-    {
-        m_relay.clearFaults();
-        if (m_chat) {
-            m_chat->stop();
-            QTRY_COMPARE(m_chat->pendingJobs(), 0);
-        }
-        m_chat.reset();
-        RelayApi::ack(m_relay.queuedIds(m_bob.key()));
-        signOut();
-    }
+    void init() { newUsers(0x71); }
+    void cleanup() { endClient(&m_bob); }
 
     void noticeOnTheRelaySocketPullsAtOnce()
     {
@@ -175,7 +152,7 @@ private slots:
 
     void signedOutRelayIsNotTried()
     {
-        QVERIFY(signIn(m_bob, m_relay.baseUrl(), m_centre.baseUrl()));
+        QVERIFY(signIn(m_bob, m_relay.baseUrl(), m_center->baseUrl()));
         velmor::net::RelayAuthSession::instance().clear();
         m_chat = makeController();
         QSignalSpy scheduled(&m_chat->messaging().push.inbox(), &PushSocket::reconnectScheduled);
@@ -204,18 +181,18 @@ private slots:
         startBob();
         QTRY_VERIFY(centre().isOpen());
         QSignalSpy refresh(&m_chat->messaging().push, &PushChannels::superGroupDirectoryChanged);
-        m_centre.pushEvent(QStringLiteral("dns.group.updated"));
+        m_center->pushEvent(QStringLiteral("dns.group.updated"));
         QVERIFY(refresh.wait(5000));
-        m_centre.pushEvent(QStringLiteral("server.member.joined"));
-        m_centre.sendRaw(QStringLiteral("not json"));
-        m_centre.sendPing();
-        QTRY_VERIFY(m_centre.clientFrames().contains(QStringLiteral("{\"type\":\"client.pong\"}")));
+        m_center->pushEvent(QStringLiteral("server.member.joined"));
+        m_center->sendRaw(QStringLiteral("not json"));
+        m_center->sendPing();
+        QTRY_VERIFY(m_center->clientFrames().contains(QStringLiteral("{\"type\":\"client.pong\"}")));
         QCOMPARE(refresh.count(), 1);
 
         // The counter returns to 0 only with the centre's hello: a drop right
         // after it is retried after 1 s.
         QSignalSpy scheduled(&centre(), &PushSocket::reconnectScheduled);
-        m_centre.dropSockets();
+        m_center->dropSockets();
         QTRY_VERIFY(!scheduled.isEmpty());
         QCOMPARE(scheduled.first().first().toInt(), 1000);
         QTRY_VERIFY(centre().isOpen());

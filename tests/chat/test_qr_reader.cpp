@@ -1,6 +1,8 @@
 // QR pictures as users pick them: codes made by our own encoder, scaled,
 // turned, mirrored, noisy, on a large photo, with texts in any script, and
 // the pictures that hold no code or are no picture at all.
+#include "chat_fixture.h"
+
 #include "chat/qr_reader.h"
 #include "identity/qr.h"
 
@@ -10,24 +12,9 @@
 #include <QtTest>
 
 using namespace velmor::chat;
+using chattest::qrPicture;
 
 namespace {
-
-// The code drawn as the app draws it: black modules on white, a quiet zone
-// of four modules.
-QImage drawCode(const QByteArray &text, int moduleSize)
-{
-    const velmor::identity::QrCode code = makeQrCode(text);
-    const int side = (code.size + 8) * moduleSize;
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    for (int y = 0; y < code.size; ++y)
-        for (int x = 0; x < code.size; ++x)
-            if (code.isDark(x, y))
-                painter.fillRect((x + 4) * moduleSize, (y + 4) * moduleSize, moduleSize, moduleSize, Qt::black);
-    return image;
-}
 
 QImage turned(const QImage &image, qreal degrees)
 {
@@ -79,12 +66,12 @@ private slots:
         const QString link = QStringLiteral("pelorin:group:") + QString(43, QLatin1Char('Q'));
         const QString address = QStringLiteral("0x52908400098527886E0F7030069857D2E4169EE7");
         const QString chinese = QStringLiteral("加入我们的群：pelorin:supergroup:https://g.example/");
-        const QImage plain = drawCode(link.toUtf8(), 4);
+        const QImage plain = qrPicture(link.toUtf8(), 4);
         QTest::newRow("plain") << plain << link;
-        QTest::newRow("one pixel a module") << drawCode(address.toUtf8(), 1).scaled(100, 100) << address;
+        QTest::newRow("one pixel a module") << qrPicture(address.toUtf8(), 1).scaled(100, 100) << address;
         QTest::newRow("scaled up, smooth") << plain.scaled(plain.size() * 2.7, Qt::IgnoreAspectRatio,
                                                            Qt::SmoothTransformation) << link;
-        QTest::newRow("scaled down") << drawCode(address.toUtf8(), 6).scaled(150, 150, Qt::IgnoreAspectRatio,
+        QTest::newRow("scaled down") << qrPicture(address.toUtf8(), 6).scaled(150, 150, Qt::IgnoreAspectRatio,
                                                                               Qt::SmoothTransformation) << address;
         QTest::newRow("turned 90") << turned(plain, 90) << link;
         QTest::newRow("turned 17") << turned(plain, 17) << link;
@@ -92,13 +79,13 @@ private slots:
         QTest::newRow("mirrored") << plain.mirrored(true, false) << link;
         QTest::newRow("mirrored and turned") << turned(plain.mirrored(false, true), 33) << link;
         QTest::newRow("noisy") << noisy(plain, 60, 0.01) << link;
-        QTest::newRow("on a photo") << onPhoto(drawCode(address.toUtf8(), 5)) << address;
+        QTest::newRow("on a photo") << onPhoto(qrPicture(address.toUtf8(), 5)) << address;
         QTest::newRow("inverted colours are no code")
             << [&] { QImage i = plain; i.invertPixels(); return i; }() << QString();
-        QTest::newRow("utf-8 text") << drawCode(chinese.toUtf8(), 4) << chinese;
-        QTest::newRow("padded text is trimmed") << drawCode(QByteArray("  ") + address.toUtf8() + "\n", 4)
+        QTest::newRow("utf-8 text") << qrPicture(chinese.toUtf8(), 4) << chinese;
+        QTest::newRow("padded text is trimmed") << qrPicture(QByteArray("  ") + address.toUtf8() + "\n", 4)
                                                 << address;
-        QTest::newRow("blank code") << drawCode("   ", 4) << QString();
+        QTest::newRow("blank code") << qrPicture("   ", 4) << QString();
         QTest::newRow("white picture") << [] { QImage i(300, 300, QImage::Format_RGB32); i.fill(Qt::white); return i; }()
                                        << QString();
     }
@@ -117,10 +104,10 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("text file") << QByteArray("not a picture at all") << QString::fromLatin1(kQrImageUnreadable);
         QTest::newRow("empty file") << QByteArray() << QString::fromLatin1(kQrImageUnreadable);
-        QTest::newRow("cut-off png") << pngOf(drawCode("hello", 4)).left(60) << QString::fromLatin1(kQrImageUnreadable);
+        QTest::newRow("cut-off png") << pngOf(qrPicture("hello", 4)).left(60) << QString::fromLatin1(kQrImageUnreadable);
         QTest::newRow("huge picture") << pngOf(QImage(8000, 6000, QImage::Format_Mono))
                                       << QString::fromLatin1(kQrImageTooLarge);
-        QTest::newRow("png with a code") << pngOf(drawCode("hello", 4)) << QString();
+        QTest::newRow("png with a code") << pngOf(qrPicture("hello", 4)) << QString();
     }
     void filesThatAreNoCodePicture()
     {

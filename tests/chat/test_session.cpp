@@ -3,7 +3,7 @@
 // once, stop() empties everything in a fixed signal order and leaves nothing
 // running, and a job's result that comes back after stop() or after another
 // user signed in is dropped without a trace.
-#include "chat_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/supergroup_directory.h"
 #include "groups/group_card.h"
@@ -24,8 +24,8 @@ private slots:
     void init()
     {
         QVERIFY(m_dir.isValid());
-        m_ann = makeUser(QStringLiteral("ann-") + QString::number(++m_round), 0x31);
-        m_ben = makeUser(QStringLiteral("ben-") + QString::number(m_round), 0x32);
+        m_ann = makeUser(QStringLiteral("ann-") + QString::number(++m_sessions), 0x31);
+        m_ben = makeUser(QStringLiteral("ben-") + QString::number(m_sessions), 0x32);
         m_chat = makeController();
     }
     void cleanup()
@@ -271,9 +271,7 @@ private slots:
     }
 
 private:
-    int m_round = 0;
     User m_ann, m_ben;
-    std::unique_ptr<ChatController> m_chat;
 };
 
 QTEST_GUILESS_MAIN(SessionTest)

@@ -1,9 +1,10 @@
 // Information and administration of the open super group against a local
 // group server: the information map, each administration request as owner
 // and as a plain member, and the profile push that never sends a label.
-#include "supergroup_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/peer_keys.h"
+#include "net/supergroup_api.h"
 
 #include <QtTest>
 
@@ -11,7 +12,7 @@ using namespace chattest;
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
 
-class SuperGroupAdminTest : public QObject, SuperGroupFixture
+class SuperGroupAdminTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 

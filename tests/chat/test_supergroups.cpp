@@ -1,10 +1,11 @@
 // The user's super groups against the local group centre and group servers:
 // capacity, creation and joining, the list and its realtime clients, opening
 // and pulling, and the realtime events.
-#include "supergroup_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/supergroup_directory.h"
 #include "identity/crypto.h"
+#include "net/supergroup_realtime.h"
 
 #include <QJsonDocument>
 #include <QSet>
@@ -14,7 +15,7 @@ using namespace chattest;
 using velmor::fakes::Fault;
 using velmor::fakes::FakeGroupServer;
 
-class SuperGroupTest : public QObject, SuperGroupFixture
+class SuperGroupTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
@@ -150,7 +151,7 @@ private slots:
     void connectingPullsOnceAndADroppedSocketLosesNothing()
     {
         FakeGroupServer &server = addServer(QStringLiteral("member"));
-        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textContent(QStringLiteral("one")));
+        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("one")));
         startAndConnect();
         QTRY_COMPARE(storedOf(server).size(), 1);
         velmor::chat::SuperGroupRecord row = *ChatStore::instance().superGroup(server.baseUrl());
@@ -167,7 +168,7 @@ private slots:
         // A message sent while the socket is down arrives after the reconnection.
         server.setRejectSockets(true);
         server.dropSockets();
-        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textContent(QStringLiteral("two")));
+        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("two")));
         QTRY_VERIFY(!parts().roster.client(server.baseUrl())->isConnected());
         server.setRejectSockets(false);
         QTRY_VERIFY_WITH_TIMEOUT(parts().roster.client(server.baseUrl())->isConnected(), 20000);
@@ -181,7 +182,7 @@ private slots:
         FakeGroupServer &server = addServer(QStringLiteral("member"));
         for (int i = 0; i < 430; ++i)
             server.appendMessage(i % 10 == 0 ? m_me.key() : peerKey(0x62), QStringLiteral("text"),
-                                 textContent(QStringLiteral("m%1").arg(i)));
+                                 textJson(QStringLiteral("m%1").arg(i)));
         m_chat->start();
         waitIdle();
         const QString peer = QStringLiteral("sg:") + server.baseUrl();
@@ -219,7 +220,7 @@ private slots:
         m_chat->start();
         waitIdle();
         for (int i = 0; i < 5; ++i)
-            server.appendMessage(peerKey(0x62), QStringLiteral("text"), textContent(QStringLiteral("n%1").arg(i)));
+            server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("n%1").arg(i)));
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         parts().sync.pull(server.baseUrl());
         waitIdle();
@@ -239,9 +240,9 @@ private slots:
                                 {QStringLiteral("mime"), QStringLiteral("image/jpeg")},
                                 {QStringLiteral("width"), 4},
                                 {QStringLiteral("height"), 3}};
-        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textContent(QStringLiteral("before")));
+        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("before")));
         server.appendMessage(peerKey(0x62), QStringLiteral("image"), image);
-        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textContent(QStringLiteral("after")));
+        server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("after")));
         m_chat->start();
         waitIdle();
         server.http().resetCounts();
