@@ -1,0 +1,266 @@
+// Super groups at their edges: blocked senders and the read position, message
+// types this client does not know, an open whose information request fails,
+// the user's role when the member list says nothing of the user or fails, an
+// empty list from the centre, and events that carry no id of their own.
+#include "supergroup_fixture.h"
+
+#include "chat/supergroup_directory.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using namespace chattest;
+using velmor::fakes::Fault;
+using velmor::fakes::FakeGroupServer;
+
+namespace {
+
+QJsonObject content(const QString &type, const QString &text = QString())
+{
+    QJsonObject object{{QStringLiteral("type"), type}};
+    if (!text.isEmpty())
+        object.insert(QStringLiteral("text"), text);
+    return object;
+}
+
+} // namespace
+
+class SuperGroupEdgesTest : public QObject, SuperGroupFixture
+{
+    Q_OBJECT
+
+    QList<velmor::chat::MessageRecord> stored(const FakeGroupServer &server)
+    {
+        return ChatStore::instance().messages(QStringLiteral("sg:") + server.baseUrl());
+    }
+    velmor::chat::SuperGroupRuntimeState runtime(const FakeGroupServer &server)
+    {
+        return m_chat->host().superGroups().runtime(server.baseUrl());
+    }
+
+private slots:
+    void init() { beginGroups(); }
+    void cleanup() { endGroups(); }
+
+    // Messages of a blocked sender are never stored; they count as read only
+    // while they follow the read position without a gap.
+    void blockedSendersAreReadOnlyWhileContiguous_data()
+    {
+        QTest::addColumn<QString>("senders"); // per message: b blocked, p another peer
+        QTest::addColumn<int>("lastRead");
+        QTest::addColumn<int>("storedCount");
+        QTest::newRow("only blocked") << "bbb" << 3 << 0;
+        QTest::newRow("blocked, then a peer") << "bbp" << 2 << 1;
+        QTest::newRow("a gap stops the read position") << "bpbb" << 1 << 1;
+        QTest::newRow("a peer first") << "pbb" << 0 << 1;
+    }
+    void blockedSendersAreReadOnlyWhileContiguous()
+    {
+        QFETCH(QString, senders);
+        QFETCH(int, lastRead);
+        QFETCH(int, storedCount);
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        velmor::chat::ContactRecord blocked;
+        blocked.wallet_public_key = peerKey(0x62);
+        blocked.blocked = 1;
+        QVERIFY(ChatStore::instance().upsertContact(blocked));
+        startAndConnect();
+
+        for (const QChar sender : senders)
+            server.appendMessage(sender == QLatin1Char('b') ? peerKey(0x62) : peerKey(0x63), QStringLiteral("text"),
+                                 content(QStringLiteral("text"), QStringLiteral("hi")));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        parts().sync.pull(server.baseUrl());
+        waitIdle();
+
+        QCOMPARE(stored(server).size(), storedCount);
+        for (const auto &message : stored(server))
+            QCOMPARE(message.sender_raw_public_key, peerKey(0x63));
+        QCOMPARE(runtime(server).lastMessageSeq, qint64(senders.size()));
+        QCOMPARE(runtime(server).lastReadSeq, qint64(lastRead));
+        QCOMPARE(runtime(server).unread, int(senders.size()) - lastRead);
+        QCOMPARE(ChatStore::instance().superGroup(server.baseUrl())->unread_count, int(senders.size()) - lastRead);
+        QCOMPARE(notices.count(), storedCount > 0 ? 1 : 0);
+    }
+
+    // A type this client does not know is shown by its name rather than lost.
+    void messageTypesAreShownByTheirText_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // empty: not stored
+        QTest::newRow("unknown type without text") << "poll" << "" << "[poll]";
+        QTest::newRow("unknown type with text") << "poll" << "Lunch at one?" << "Lunch at one?";
+        QTest::newRow("emoji without text") << "emoji" << "" << "[表情]";
+        QTest::newRow("site with text") << "site" << "https://example.org" << "[链接]";
+        QTest::newRow("empty text") << "text" << "" << "";
+    }
+    void messageTypesAreShownByTheirText()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        startAndConnect();
+        server.appendMessage(peerKey(0x63), type, content(type, text));
+        server.appendMessage(peerKey(0x63), QStringLiteral("text"), content(QStringLiteral("text"), QStringLiteral("next")));
+        parts().sync.pull(server.baseUrl());
+        waitIdle();
+
+        QStringList texts;
+        for (const auto &message : stored(server))
+            texts << message.text;
+        const QStringList expected = shown.isEmpty() ? QStringList{"next"} : QStringList{shown, "next"};
+        QCOMPARE(texts, expected);
+        if (!shown.isEmpty())
+            QCOMPARE(ChatStore::instance().messageById(server.messages().first().messageId)->content_type, type);
+        // Skipped or not, the message is behind the cursor.
+        QCOMPARE(runtime(server).lastMessageSeq, qint64(2));
+    }
+
+    // The information request of an open fails: the title stays, and the
+    // history still comes in and is marked read.
+    void anOpenWhoseInformationFailsStillPulls()
+    {
+        FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Harbour"));
+        for (int i = 0; i < 3; ++i)
+            server.appendMessage(peerKey(0x63), QStringLiteral("text"), content(QStringLiteral("text"), QString::number(i)));
+        m_chat->start();
+        waitIdle();
+        server.http().setFault(QStringLiteral("/v1/group/info"), Fault::http500());
+        server.http().resetCounts();
+
+        m_chat->openConversation(QStringLiteral("sg:") + server.baseUrl());
+        QTRY_COMPARE(m_chat->messages().size(), 3);
+        waitIdle();
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/group/info")), 1);
+        QCOMPARE(m_chat->currentTitle(), QStringLiteral("Harbour"));
+        QCOMPARE(runtime(server).name, QStringLiteral("Harbour"));
+        QCOMPARE(server.member(m_me.key()).lastReadSeq, 3);
+        QCOMPARE(runtime(server).unread, 0);
+    }
+
+    // The role the member list gives is stored; a list without the user
+    // leaves no role; a list that cannot be had says nothing about the role,
+    // so the known one stays (a network hiccup must not demote anybody).
+    void theRoleFollowsTheMemberList_data()
+    {
+        QTest::addColumn<int>("answer"); // 0 the server's list, 1 a list without the user, 2 a failure
+        QTest::addColumn<QString>("role");
+        QTest::newRow("listed as admin") << 0 << "admin";
+        QTest::newRow("not listed") << 1 << "";
+        QTest::newRow("list refused") << 2 << "member";
+    }
+    void theRoleFollowsTheMemberList()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, role);
+        FakeGroupServer &server = addServer(QStringLiteral("admin"));
+        startAndConnect();
+        const QString url = server.baseUrl();
+        velmor::chat::SuperGroupRecord row = *ChatStore::instance().superGroup(url);
+        row.role = QStringLiteral("member");
+        QVERIFY(ChatStore::instance().upsertSuperGroup(row));
+
+        if (answer == 1) {
+            const QJsonObject owner{{QStringLiteral("pubkey"), peerKey(0x61)}, {QStringLiteral("role"), QStringLiteral("owner")}};
+            server.http().setFault(QStringLiteral("/v1/members"),
+                                   Fault::custom(200, QJsonDocument(QJsonObject{{QStringLiteral("members"),
+                                                                                 QJsonArray{owner}}})
+                                                          .toJson(QJsonDocument::Compact)));
+        } else if (answer == 2) {
+            server.http().setFault(QStringLiteral("/v1/members"), Fault::http500());
+        }
+        QSignalSpy changed(m_chat.get(), &ChatController::currentChanged);
+        parts().sync.refreshAuthorization(url);
+        waitIdle();
+        QCOMPARE(ChatStore::instance().superGroup(url)->role, role);
+        QCOMPARE(changed.isEmpty(), answer == 2);
+    }
+
+    // An empty list from the centre stops every realtime client and keeps
+    // every stored group; a reply that is no list at all changes nothing.
+    void theCentresListDecidesTheClients_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("understood");
+        QTest::newRow("no groups") << QByteArray(R"({"groups": []})") << true;
+        QTest::newRow("no list") << QByteArray(R"({"items": []})") << false;
+        QTest::newRow("not JSON") << QByteArray("<html>") << false;
+    }
+    void theCentresListDecidesTheClients()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, understood);
+        FakeGroupServer &first = addServer(QStringLiteral("member"), QStringLiteral("First"));
+        FakeGroupServer &second = addServer(QStringLiteral("owner"), QStringLiteral("Second"));
+        first.appendMessage(peerKey(0x63), QStringLiteral("text"), content(QStringLiteral("text"), QStringLiteral("kept")));
+        startAndConnect();
+        QCOMPARE(parts().roster.clientUrls().size(), 2);
+        QTRY_COMPARE(stored(first).size(), 1);
+
+        m_center->http().setFault(QStringLiteral("/v1/my/groups"), Fault::custom(200, reply));
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        m_chat->refreshSuperGroups();
+        QTRY_COMPARE(parts().roster.refreshesPending(), 0);
+        waitIdle();
+
+        QCOMPARE(failed.count(), understood ? 0 : 1);
+        QCOMPARE(parts().roster.clientUrls().size(), understood ? 0 : 2);
+        QCOMPARE(peersOf(m_chat->conversations()).size(), understood ? 0 : 2);
+        if (understood) {
+            QTRY_COMPARE(first.socketCount(), 0);
+            QTRY_COMPARE(second.socketCount(), 0);
+        }
+        QVERIFY(ChatStore::instance().superGroup(first.baseUrl()));
+        QVERIFY(ChatStore::instance().superGroup(second.baseUrl()));
+        QCOMPARE(stored(first).size(), 1);
+    }
+
+    // An event without an id of its own is recorded under one made of its
+    // data, so the same event delivered twice stays one row.
+    void eventsWithoutAnIdAreRecordedOnce_data()
+    {
+        QTest::addColumn<QJsonObject>("ids");
+        QTest::addColumn<QJsonValue>("createdAt");
+        QTest::addColumn<QString>("suffix"); // after "event:member_role:<url>:"
+        const QString other = peerKey(0x63);
+        QTest::newRow("event_id") << QJsonObject{{"event_id", "e-9"}, {"id", "x"}} << QJsonValue(1700000000) << "e-9";
+        QTest::newRow("id") << QJsonObject{{"id", "r-4"}} << QJsonValue(1700000000) << "r-4";
+        QTest::newRow("seq") << QJsonObject{{"seq", 17}} << QJsonValue(1700000000) << "17";
+        QTest::newRow("none") << QJsonObject{} << QJsonValue(1700000000) << other + ":admin:1700000000";
+        QTest::newRow("none, time as text") << QJsonObject{} << QJsonValue("1700000005") << other + ":admin:1700000005";
+    }
+    void eventsWithoutAnIdAreRecordedOnce()
+    {
+        QFETCH(QJsonObject, ids);
+        QFETCH(QJsonValue, createdAt);
+        QFETCH(QString, suffix);
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        startAndConnect();
+        const QString url = server.baseUrl();
+
+        QJsonObject event = ids;
+        event.insert(QStringLiteral("type"), QStringLiteral("server.member.role"));
+        event.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("pubkey"), peerKey(0x63)},
+                                                         {QStringLiteral("role"), QStringLiteral("admin")},
+                                                         {QStringLiteral("created_at"), createdAt}});
+        QSignalSpy events(m_chat.get(), &ChatController::superGroupEvent);
+        const QString text = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
+        server.sendRaw(text);
+        server.sendRaw(text);
+        // A marker after both: once it is in, so are they.
+        server.pushEvent(QStringLiteral("server.voice.grant"), QJsonObject{});
+        QTRY_VERIFY(!events.isEmpty() && events.last().at(1).toString() == QLatin1String("server.voice.grant"));
+
+        QStringList recorded;
+        for (const auto &row : ChatStore::instance().notificationEvents(true))
+            if (row.event_type == QLatin1String("member_role"))
+                recorded << row.stable_id;
+        QCOMPARE(recorded, QStringList{QStringLiteral("event:member_role:%1:%2").arg(url, suffix)});
+        waitIdle();
+    }
+};
+
+QTEST_GUILESS_MAIN(SuperGroupEdgesTest)
+#include "test_supergroup_edges.moc"
