@@ -1,0 +1,277 @@
+// The inbox beyond plain texts, through the local relay: translation patches
+// for messages already shown, stored rows that carry no digest, and normal
+// groups: the invitation a first card makes, a later card that makes none,
+// and the user's own group message coming back from another device.
+#include "messaging_test_support.h"
+
+#include "chat/payloads.h"
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
+#include "support/fake_relay_groups.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+
+class InboxExtrasTest : public QObject, private RelayChatFixture
+{
+    Q_OBJECT
+
+    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
+    User m_alice;
+    User m_bob;
+    std::unique_ptr<ChatController> m_chat;
+    int m_round = 0;
+
+    QStringList queued() const { return m_relay.queuedIds(m_bob.key()); }
+
+    // Bob's stored message to Alice, of the given kind.
+    MessageRecord storeMine(const QString &contentType, const QString &text)
+    {
+        ChatStore &store = ChatStore::instance();
+        store.ensureDirectConversation(m_alice.key(), m_alice.key(), QStringLiteral("Alice"));
+        MessageRecord row;
+        row.id = newId();
+        row.conversation_id = store.conversationIdFor(m_alice.key());
+        row.peer_raw_public_key = m_alice.key();
+        row.sender_raw_public_key = m_bob.key();
+        row.text = text;
+        row.content_type = contentType;
+        row.is_outgoing = true;
+        row.status = MessageStatus::Sent;
+        row.created_at = QDateTime::currentSecsSinceEpoch();
+        if (contentType == QLatin1String("voice"))
+            row.attachment = payload::voicePayload(QStringLiteral("AAAA"), 1200, {1, 2, 3});
+        else if (contentType == QLatin1String("image"))
+            row.attachment = payload::imagePayload(QStringLiteral("AAAA"), QStringLiteral("image/jpeg"), 2, 2);
+        store.upsertMessage(row);
+        return row;
+    }
+
+    // Switches the signed-in user; Bob gets a started controller.
+    void become(const User &user)
+    {
+        if (m_chat) {
+            m_chat->stop();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+            m_chat.reset();
+        }
+        signOut();
+        QVERIFY(signInHere(user));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
+        QVERIFY(m_relay.start() > 0);
+    }
+
+    void init()
+    {
+        ++m_round;
+        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x51));
+        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x52));
+        m_relay.markSeen(m_alice.key());
+        m_relay.markSeen(m_bob.key());
+        m_relay.clearFaults();
+        QVERIFY(signInHere(m_bob));
+        m_chat = makeController();
+    }
+    void cleanup()
+    {
+        if (m_chat)
+            m_chat->stop();
+        QTRY_VERIFY(!m_chat || m_chat->pendingJobs() == 0);
+        m_chat.reset();
+        signOut();
+        // Nothing left queued for the next case.
+        if (signInHere(m_bob))
+            RelayApi::ack(queued());
+        signOut();
+    }
+
+    // A patch rewrites a shown text with its translation, the original kept
+    // once however often it is translated; voice, pictures and unknown ids
+    // stay as they are. The patch is acknowledged either way and never shown.
+    void translationPatches_data()
+    {
+        QTest::addColumn<QString>("target");     // kind of the stored message, "none" for an unknown id
+        QTest::addColumn<QString>("translated"); // the patch's translated text
+        QTest::addColumn<QString>("text");       // the patch's plain text
+        QTest::addColumn<QString>("shown");      // translation expected, empty: unchanged
+        QTest::newRow("text") << "text" << "  Buenos días " << "" << "Buenos días";
+        QTest::newRow("translated again") << "textmeta" << "Guten Morgen" << "" << "Guten Morgen";
+        QTest::newRow("translation in the text field") << "text" << "" << "Ciao" << "Ciao";
+        QTest::newRow("blank translation") << "text" << "   " << "" << "";
+        QTest::newRow("voice clip") << "voice" << "Hola" << "" << "";
+        QTest::newRow("picture") << "image" << "Hola" << "" << "";
+        QTest::newRow("unknown id") << "none" << "Hola" << "" << "";
+    }
+    void translationPatches()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, translated);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        const QString original = QStringLiteral("Good morning");
+        MessageRecord mine;
+        if (target == QLatin1String("text"))
+            mine = storeMine(QStringLiteral("text"), original);
+        else if (target == QLatin1String("textmeta"))
+            mine = storeMine(QStringLiteral("text"),
+                             payload::encodePrefixedJson(
+                                 QLatin1String(payload::kTextMetaPrefix),
+                                 {{QStringLiteral("text"), QStringLiteral("Bonjour")},
+                                  {QStringLiteral("bridgeTranslation"),
+                                   QJsonObject{{QStringLiteral("originalText"), original},
+                                               {QStringLiteral("translatedText"), QStringLiteral("Bonjour")}}}}));
+        else if (target == QLatin1String("voice"))
+            mine = storeMine(QStringLiteral("voice"), QStringLiteral("[语音]"));
+        else if (target == QLatin1String("image"))
+            mine = storeMine(QStringLiteral("image"), QStringLiteral("[图片]"));
+        else
+            mine.id = newId();
+        startQuiet(*m_chat);
+        m_chat->openConversation(m_alice.key());
+
+        MessageContent patch;
+        patch.type = QStringLiteral("bridge.translation.patch");
+        patch.text = text;
+        patch.bridgeTranslatedText = translated;
+        patch.targetClientMessageId = mine.id;
+        const QString patchId = newId();
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, patch, patchId));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QSignalSpy reloaded(m_chat.get(), &ChatController::messagesChanged);
+
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QVERIFY(queued().isEmpty());
+        QVERIFY(!ChatStore::instance().messageExists(patchId));
+        QCOMPARE(notices.count(), 0);
+        QVERIFY(reloaded.count() >= 1);
+
+        const auto after = ChatStore::instance().messageById(mine.id);
+        if (target == QLatin1String("none")) {
+            QVERIFY(!after);
+            return;
+        }
+        QVERIFY(after);
+        if (shown.isEmpty()) {
+            QCOMPARE(after->text, mine.text);
+            QCOMPARE(after->attachment, mine.attachment);
+            return;
+        }
+        const QJsonObject meta = payload::decodePrefixedJson(after->text, QLatin1String(payload::kTextMetaPrefix));
+        const QJsonObject translation = meta.value(QStringLiteral("bridgeTranslation")).toObject();
+        QCOMPARE(meta.value(QStringLiteral("text")).toString(), original);
+        QCOMPARE(translation.value(QStringLiteral("originalText")).toString(), original);
+        QCOMPARE(translation.value(QStringLiteral("translatedText")).toString(), shown);
+        QCOMPARE(translation.value(QStringLiteral("direction")).toString(), QStringLiteral("outbound"));
+    }
+
+    // A stored row without a digest (written before digests were kept) is
+    // the same message offered again; a digest of other bytes is not.
+    void storedRowsWithoutADigest_data()
+    {
+        QTest::addColumn<bool>("digestKept");
+        QTest::addColumn<bool>("acknowledged");
+        QTest::newRow("no digest stored") << false << true;
+        QTest::newRow("another digest stored") << true << false;
+    }
+    void storedRowsWithoutADigest()
+    {
+        QFETCH(bool, digestKept);
+        QFETCH(bool, acknowledged);
+        startQuiet(*m_chat);
+        ChatStore &store = ChatStore::instance();
+        store.ensureDirectConversation(m_alice.key(), m_alice.key(), QStringLiteral("Alice"));
+        MessageRecord row;
+        row.id = newId();
+        row.conversation_id = store.conversationIdFor(m_alice.key());
+        row.peer_raw_public_key = m_alice.key();
+        row.sender_raw_public_key = m_alice.key();
+        row.text = QStringLiteral("shown long ago");
+        row.status = MessageStatus::Received;
+        row.created_at = 1700000000;
+        row.content_digest = digestKept ? QStringLiteral("00ff") : QString();
+        QVERIFY(store.upsertMessage(row));
+
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("offered again")), row.id));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, acknowledged ? 1 : 0);
+        QCOMPARE(queued().isEmpty(), acknowledged);
+        QCOMPARE(store.messageById(row.id)->text, row.text);
+        QCOMPARE(store.messages(row.conversation_id).size(), 1);
+        QCOMPARE(notices.count(), 0);
+    }
+
+    // Added to a group: the first card opens the conversation with one
+    // handled invitation and one notice; a later card adds neither; a
+    // message of the group is a notice of its own; the user's own message,
+    // come back from another device, is shown as sent and raises nothing.
+    void groupInvitationAndTheUsersOwnMessage()
+    {
+        become(m_alice);
+        const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const QString peer = QStringLiteral("group:") + created.groupId;
+        const QStringList cards = m_relay.queuedIds(m_bob.key());
+        QCOMPARE(cards.size(), 1);
+
+        become(m_bob);
+        m_chat = makeController();
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        startQuiet(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(notices.count(), 1);
+        const auto invite = ChatStore::instance().notificationEvent(QStringLiteral("normal_invite:") + cards.first());
+        QVERIFY(invite);
+        QCOMPARE(invite->event_type, QStringLiteral("normal_invite"));
+        QCOMPARE(invite->state, QStringLiteral("handled"));
+        QCOMPARE(invite->group_kind, QStringLiteral("normal"));
+        QCOMPARE(invite->group_name, QStringLiteral("Hikers"));
+        QCOMPARE(invite->requester_public_key, m_alice.key());
+        QVERIFY(ChatStore::instance().conversationByPeer(peer));
+
+        // A renamed card and a message: the message alone is announced.
+        become(m_alice);
+        QVERIFY(renameGroup(GroupRegistry::instance(), created.groupId, QStringLiteral("Fell walkers")).ok);
+        QVERIFY(sendGroupText(GroupRegistry::instance(), created.groupId, QStringLiteral("Saturday?")).ok);
+        become(m_bob);
+        m_chat = makeController();
+        QSignalSpy later(m_chat.get(), &ChatController::systemNotificationRequested);
+        startQuiet(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(later.count(), 1);
+        int invites = 0;
+        for (const NotificationEventRecord &event : ChatStore::instance().notificationEvents(true))
+            if (event.event_type == QLatin1String("normal_invite"))
+                ++invites;
+        QCOMPARE(invites, 1);
+
+        // Bob's own message, sent from another device, comes back to this one.
+        const GroupSendResult sent = sendGroupText(GroupRegistry::instance(), created.groupId, QStringLiteral("Yes!"));
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        const QJsonArray fanned = m_groups->lastFanout().value(QStringLiteral("envelopes")).toArray();
+        QVERIFY(!fanned.isEmpty());
+        const QString ciphertext = fanned.first().toObject().value(QStringLiteral("ciphertext")).toString();
+        const QString echoId = newId();
+        m_relay.enqueueRaw(m_bob.key(), RelayApi::envelopeToJson(velmor::identity::signEnvelope(
+                                            m_bob.identity, m_bob.key(), ciphertext, echoId,
+                                            QDateTime::currentSecsSinceEpoch())));
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        const auto echo = ChatStore::instance().messageById(echoId);
+        QVERIFY(echo);
+        QCOMPARE(echo->text, QStringLiteral("Yes!"));
+        QVERIFY(echo->is_outgoing);
+        QCOMPARE(echo->status, MessageStatus::Received);
+        QCOMPARE(echo->conversation_id, peer);
+        QCOMPARE(later.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(InboxExtrasTest)
+#include "test_inbox_extras.moc"
