@@ -1,0 +1,129 @@
+// Retrying a voice clip that did not go out: the clip the peer finally gets is
+// the one recorded, with its length; when no copy of it can be written for
+// the new send, nothing goes out and the failed row stays to be tried again.
+#include "messaging_test_support.h"
+
+#include "chat/outbox.h"
+#include "identity/crypto.h"
+#include "identity/envelope.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+using velmor::fakes::Fault;
+
+class OutboxRetryTest : public QObject, private RelayChatFixture
+{
+    Q_OBJECT
+
+    User m_alice;
+    User m_carol;
+    std::unique_ptr<ChatController> m_chat;
+    int m_round = 0;
+
+    Outbox &outbox() { return m_chat->messaging().outbox; }
+
+    // The (id, status) of the next finished send; empty id when none came.
+    QPair<QString, int> nextFinished(QSignalSpy &spy)
+    {
+        if (spy.isEmpty() && !spy.wait(5000))
+            return {};
+        const QList<QVariant> args = spy.takeFirst();
+        return {args.at(0).toString(), args.at(1).toInt()};
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_relay.start() > 0); }
+    void init()
+    {
+        ++m_round;
+        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x71));
+        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x72 + m_round));
+        m_relay.clearFaults();
+        QVERIFY(signInHere(m_alice));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        QVERIFY(m_chat->newChat(m_carol.key()));
+    }
+    void cleanup()
+    {
+        m_relay.clearFaults();
+        qunsetenv("TMPDIR");
+        if (m_chat) {
+            m_chat->stop();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+        }
+        m_chat.reset();
+        signOut();
+    }
+
+    void retryingAVoiceClip_data()
+    {
+        QTest::addColumn<bool>("peerUnknown");   // else the relay fails the first send
+        QTest::addColumn<bool>("tempWritable");
+        QTest::newRow("peer was never online") << true << true;
+        QTest::newRow("relay failed the send") << false << true;
+        QTest::newRow("no copy can be written") << true << false;
+    }
+    void retryingAVoiceClip()
+    {
+        QFETCH(bool, peerUnknown);
+        QFETCH(bool, tempWritable);
+        if (!peerUnknown) {
+            m_relay.markSeen(m_carol.key());
+            m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::http500());
+        }
+        QByteArray clip(4000, '\0');
+        for (int i = 0; i < clip.size(); ++i)
+            clip[i] = char(i * 7 + 3); // every byte value, so a text conversion would show
+        const QString path = m_dir.filePath(QStringLiteral("clip-%1.m4a").arg(m_round));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(clip) == clip.size());
+        }
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        m_chat->sendVoiceFromFile(path, 2300);
+        const auto first = nextFinished(done);
+        QCOMPARE(first.second, int(peerUnknown ? MessageStatus::AddressUnreachable : MessageStatus::Failed));
+        QFile::remove(path); // the recording is gone; the stored clip is all there is
+
+        m_relay.clearFaults();
+        m_relay.markSeen(m_carol.key());
+        const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder-%1").arg(m_round));
+        if (!tempWritable) {
+            QFile file(blocker);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            qputenv("TMPDIR", QFile::encodeName(blocker));
+        }
+        m_chat->retryMessage(first.first);
+        ChatStore &store = ChatStore::instance();
+        if (!tempWritable) {
+            QCOMPARE(outbox().inFlight(), 0);
+            QCOMPARE(store.messageById(first.first)->status, MessageStatus::AddressUnreachable);
+            QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+            return;
+        }
+
+        const auto second = nextFinished(done);
+        QCOMPARE(second.second, int(MessageStatus::Sent));
+        QVERIFY(second.first != first.first);
+        QVERIFY(!store.messageExists(first.first));
+        QCOMPARE(store.messages(store.conversationIdFor(m_carol.key())).size(), 1);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
+
+        // What Carol opens is the clip as recorded, with its length.
+        const QJsonObject sent = m_relay.lastBody(QStringLiteral("/v1/message/send"));
+        const QByteArray plain = velmor::identity::openDirectMessage(
+            sent.value(QStringLiteral("ciphertext")).toString(), m_alice.key(), m_carol.identity);
+        const MessageContent content = parseMessageContent(plain);
+        QVERIFY(content.ok);
+        QCOMPARE(content.type, QStringLiteral("voice"));
+        QCOMPARE(velmor::crypto::base64UrlDecode(content.voiceB64), clip);
+        QCOMPARE(content.durationMs, 2300);
+    }
+};
+
+QTEST_GUILESS_MAIN(OutboxRetryTest)
+#include "test_outbox_retry.moc"
