@@ -6,13 +6,11 @@
 // (conversation_list.h, message_list.h), the open conversation
 // (current_conversation.h), contacts and friend information
 // (contact_book.h) and the super-group table (supergroup_directory.h).
-// Features that later parts bring (inbox and acknowledgements, sending, push
-// sockets, discovery, notifications, normal-group operations, super-group
-// logic) are added the same way: a class that receives the ChatHost
-// interface (chat_host.h), and a forward from the matching member below.
-// Until a feature is there, its invokable reports "not_available" through
-// the error model (or answers the documented empty value), and the session
-// steps that would call it do nothing.
+// The larger features come in groups of such classes, each receiving the
+// ChatHost interface (chat_host.h): the inbox, acknowledgements, outbox and
+// push sockets (messaging_parts.h); discovery, join requests and
+// notifications, and normal-group operations (directory_parts.h); and the
+// super groups (supergroup_parts.h). The members below forward to them.
 //
 // Everything here runs on the GUI thread; slow work goes to JobRunner.
 #pragma once

@@ -22,18 +22,12 @@ class ErrorModel : public QObject
 {
     Q_OBJECT
 public:
-    // The word of a member whose feature is not part of this build yet.
-    static constexpr const char *kNotAvailableWord = "not_available";
-
     explicit ErrorModel(QObject *parent = nullptr);
 
     QVariantMap lastError() const { return m_lastError; }
 
     void publish(const velmor::net::ServiceError &error);
     void publishWord(const QString &word);
-    // Kind "unknown" with the detail "not_available: <member>", so the views
-    // and the logs can tell which call had nothing behind it yet.
-    void publishNotAvailable(const QString &member);
 
 signals:
     void lastErrorChanged();
