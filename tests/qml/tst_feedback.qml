@@ -65,7 +65,6 @@ Item {
         function test_toastTimerRestarts() {
             var t = createTemporaryObject(toastComponent, host)
             var timer = findChild(t, "timer")
-            compare(timer.interval, 1800)
             verify(!timer.running)
             // Long enough that no countdown can end between the two shows,
             // however slow the machine.
