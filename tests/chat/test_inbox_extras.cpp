@@ -2,7 +2,7 @@
 // for messages already shown, stored rows that carry no digest, and normal
 // groups: the invitation a first card makes, a later card that makes none,
 // and the user's own group message coming back from another device.
-#include "messaging_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/payloads.h"
 #include "groups/group_card.h"
@@ -15,7 +15,7 @@
 using namespace chattest;
 using namespace velmor::chat;
 
-class InboxExtrasTest : public QObject, private RelayChatFixture
+class InboxExtrasTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 

@@ -1,7 +1,7 @@
 // Retrying a voice clip that did not go out: the clip the peer finally gets is
 // the one recorded, with its length; when no copy of it can be written for
 // the new send, nothing goes out and the failed row stays to be tried again.
-#include "messaging_test_support.h"
+#include "chat_fixture.h"
 
 #include "chat/outbox.h"
 #include "identity/crypto.h"
@@ -14,7 +14,7 @@ using namespace chattest;
 using namespace velmor::chat;
 using velmor::fakes::Fault;
 
-class OutboxRetryTest : public QObject, private RelayChatFixture
+class OutboxRetryTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 

@@ -2,12 +2,13 @@
 // types this client does not know, an open whose information request fails,
 // the user's role when the member list says nothing of the user or fails, an
 // empty list from the centre, and events that carry no id of their own.
-#include "supergroup_fixture.h"
+#include "chat_fixture.h"
 
 #include "chat/supergroup_directory.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QtTest>
 
 using namespace chattest;
 using velmor::fakes::Fault;
@@ -25,7 +26,7 @@ QJsonObject content(const QString &type, const QString &text = QString())
 
 } // namespace
 
-class SuperGroupEdgesTest : public QObject, SuperGroupFixture
+class SuperGroupEdgesTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
