@@ -7,7 +7,6 @@
 #include "chat/payloads.h"
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
-#include "support/fake_relay_groups.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -18,12 +17,6 @@ using namespace velmor::chat;
 class InboxExtrasTest : public QObject, private ChatFixture
 {
     Q_OBJECT
-
-    std::unique_ptr<velmor::fakes::FakeRelayGroups> m_groups;
-    User m_alice;
-    User m_bob;
-    std::unique_ptr<ChatController> m_chat;
-    int m_round = 0;
 
     QStringList queued() const { return m_relay.queuedIds(m_bob.key()); }
 
@@ -53,41 +46,25 @@ class InboxExtrasTest : public QObject, private ChatFixture
     // Switches the signed-in user; Bob gets a started controller.
     void become(const User &user)
     {
-        if (m_chat) {
-            m_chat->stop();
-            QTRY_COMPARE(m_chat->pendingJobs(), 0);
-            m_chat.reset();
-        }
-        signOut();
+        endClient();
         QVERIFY(signInHere(user));
     }
 
 private slots:
-    void initTestCase()
-    {
-        m_groups = std::make_unique<velmor::fakes::FakeRelayGroups>(m_relay);
-        QVERIFY(m_relay.start() > 0);
-    }
+    void initTestCase() { QVERIFY(startRelay()); }
 
     void init()
     {
-        ++m_round;
-        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x51));
-        m_bob = makeUser(QStringLiteral("bob-%1").arg(m_round), char(0x52));
+        newUsers(0x51);
         m_relay.markSeen(m_alice.key());
         m_relay.markSeen(m_bob.key());
-        m_relay.clearFaults();
         QVERIFY(signInHere(m_bob));
         m_chat = makeController();
     }
     void cleanup()
     {
-        if (m_chat)
-            m_chat->stop();
-        QTRY_VERIFY(!m_chat || m_chat->pendingJobs() == 0);
-        m_chat.reset();
-        signOut();
-        // Nothing left queued for the next case.
+        // Nothing left queued for the next case, whoever is signed in now.
+        endClient();
         if (signInHere(m_bob))
             RelayApi::ack(queued());
         signOut();

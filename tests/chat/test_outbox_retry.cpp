@@ -18,11 +18,6 @@ class OutboxRetryTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
-    User m_alice;
-    User m_carol;
-    std::unique_ptr<ChatController> m_chat;
-    int m_round = 0;
-
     Outbox &outbox() { return m_chat->messaging().outbox; }
 
     // The (id, status) of the next finished send; empty id when none came.
@@ -35,13 +30,12 @@ class OutboxRetryTest : public QObject, private ChatFixture
     }
 
 private slots:
-    void initTestCase() { QVERIFY(m_relay.start() > 0); }
+    void initTestCase() { QVERIFY(startRelay()); }
     void init()
     {
-        ++m_round;
-        m_alice = makeUser(QStringLiteral("alice-%1").arg(m_round), char(0x71));
-        m_carol = makeUser(QStringLiteral("carol-%1").arg(m_round), char(0x72 + m_round));
-        m_relay.clearFaults();
+        newUsers(0x71);
+        // Carol is someone new each case, never online unless the case says so.
+        m_carol = makeUser(m_carol.name, char(0x72 + m_sessions));
         QVERIFY(signInHere(m_alice));
         m_chat = makeController();
         startQuiet(*m_chat);
@@ -49,14 +43,8 @@ private slots:
     }
     void cleanup()
     {
-        m_relay.clearFaults();
         qunsetenv("TMPDIR");
-        if (m_chat) {
-            m_chat->stop();
-            QTRY_COMPARE(m_chat->pendingJobs(), 0);
-        }
-        m_chat.reset();
-        signOut();
+        endClient();
     }
 
     void retryingAVoiceClip_data()
@@ -78,7 +66,7 @@ private slots:
         QByteArray clip(4000, '\0');
         for (int i = 0; i < clip.size(); ++i)
             clip[i] = char(i * 7 + 3); // every byte value, so a text conversion would show
-        const QString path = m_dir.filePath(QStringLiteral("clip-%1.m4a").arg(m_round));
+        const QString path = m_dir.filePath(QStringLiteral("clip-%1.m4a").arg(m_sessions));
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(clip) == clip.size());
@@ -91,7 +79,7 @@ private slots:
 
         m_relay.clearFaults();
         m_relay.markSeen(m_carol.key());
-        const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder-%1").arg(m_round));
+        const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder-%1").arg(m_sessions));
         if (!tempWritable) {
             QFile file(blocker);
             QVERIFY(file.open(QIODevice::WriteOnly));
