@@ -1,21 +1,27 @@
 import QtQuick
+import Velmor
 
 // Button of the pages on the main card: translucent white, or filled white
-// for a page's main action.
+// for a page's main action. `themed` takes the theme's colours for the
+// sheets: grey, or brand blue for the main action.
 Rectangle {
     id: btn
 
     property string label: ""
     property bool primary: false
+    property bool themed: false
 
     signal clicked()
 
     implicitWidth: labelText.implicitWidth + 30
     implicitHeight: 38
     radius: 11
-    color: !enabled ? "#14ffffff"
-                    : (primary ? (ma.containsMouse ? "#f2ffffff" : "#ffffff")
-                               : (ma.containsMouse ? "#33ffffff" : "#21ffffff"))
+    color: themed ? (!enabled ? Theme.buttonBg
+                              : (primary ? (ma.containsMouse ? Theme.accentOver : Theme.brandBlue)
+                                         : (ma.containsMouse ? Theme.hoverBg : Theme.buttonBg)))
+                  : (!enabled ? "#14ffffff"
+                              : (primary ? (ma.containsMouse ? "#f2ffffff" : "#ffffff")
+                                         : (ma.containsMouse ? "#33ffffff" : "#21ffffff")))
     Accessible.role: Accessible.Button
     Accessible.name: label
 
@@ -25,7 +31,8 @@ Rectangle {
         text: btn.label
         font.pixelSize: 13
         font.weight: Font.DemiBold
-        color: !btn.enabled ? "#66ffffff" : (btn.primary ? "#5f608b" : "white")
+        color: btn.themed ? (!btn.enabled ? Theme.textMuted : (btn.primary ? "white" : Theme.textPrimary))
+                          : (!btn.enabled ? "#66ffffff" : (btn.primary ? "#5f608b" : "white"))
     }
 
     MouseArea {

@@ -1,22 +1,26 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Velmor
 
-// Text field of the pages on the main card.
+// Text field of the pages on the main card; `themed` draws it with the
+// theme's colours for the white (or dark) sheets instead.
 TextField {
     id: field
+
+    property bool themed: false
 
     implicitHeight: 42
     leftPadding: 12
     rightPadding: 12
     font.pixelSize: 13
-    color: "white"
-    placeholderTextColor: "#8cffffff"
+    color: themed ? Theme.textPrimary : "white"
+    placeholderTextColor: themed ? Theme.placeholder : "#8cffffff"
     selectByMouse: true
 
     background: Rectangle {
         radius: 11
-        color: "#21ffffff"
+        color: field.themed ? Theme.buttonBg : "#21ffffff"
         border.width: 1
-        border.color: field.activeFocus ? "#66ffffff" : "transparent"
+        border.color: !field.activeFocus ? "transparent" : (field.themed ? Theme.brandBlue : "#66ffffff")
     }
 }

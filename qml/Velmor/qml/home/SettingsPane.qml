@@ -57,29 +57,13 @@ Item {
         sub = "backup"
     }
 
-    function chooseAvatar(id) {
-        App.setAvatar(id)
-        Chat.syncSuperGroupProfiles()
-        toast("头像已更新")
+    AccountActions {
+        id: actions
+        onToast: message => pane.toast(message)
     }
-
-    // Copies a text and says so; an empty text is neither copied nor reported.
-    function copyAndToast(text, message) {
-        if (!text)
-            return
-        App.copyToClipboard(text)
-        toast(message)
-    }
-
-    // Leaves the voice room and stops playback before the chat stops, so
-    // nothing keeps sounding or sending after the identity is gone.
-    function logout() {
-        if (VoiceRoom.active)
-            VoiceRoom.leaveRoom()
-        Voice.stopPlayback()
-        Chat.stop()
-        App.logout()
-    }
+    function chooseAvatar(id) { actions.chooseAvatar(id) }
+    function copyAndToast(text, message) { actions.copyAndToast(text, message) }
+    function logout() { actions.logout() }
 
     ColumnLayout {
         anchors.fill: parent
@@ -144,11 +128,9 @@ Item {
             Layout.fillHeight: true
             hasPassword: pane.backupHasPwd
             onSetPasswordRequested: password => {
-                if (App.setBackupPassword(password)) {
+                if (actions.setBackupPassword(password)) {
                     pane.backupHasPwd = true
                     pane.backupUnlocked = true
-                } else {
-                    pane.toast("设置失败，请重试")
                 }
             }
             onVerifyRequested: password => {

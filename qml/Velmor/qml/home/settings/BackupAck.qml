@@ -1,19 +1,24 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 
 // The box the user ticks to acknowledge that a forgotten backup password
-// cannot be recovered.
+// cannot be recovered. `themed` draws it with the theme's colours for the
+// sheets instead of white on the gradient card.
 Rectangle {
     id: box
 
     property bool checked: false
+    property bool themed: false
     property alias text: ackText.text
 
     implicitHeight: Math.max(48, ackText.implicitHeight + 18)
     radius: 12
-    color: checked ? "#24ffffff" : (ackMa.containsMouse ? "#1cffffff" : "#12ffffff")
+    color: themed ? (checked || ackMa.containsMouse ? Theme.hoverBg : Theme.buttonBg)
+                  : (checked ? "#24ffffff" : (ackMa.containsMouse ? "#1cffffff" : "#12ffffff"))
     border.width: 1
-    border.color: checked ? "#80ffffff" : "#26ffffff"
+    border.color: themed ? (checked ? Theme.brandBlue : Theme.border)
+                         : (checked ? "#80ffffff" : "#26ffffff")
     Behavior on color { ColorAnimation { duration: 130 } }
     Behavior on border.color { ColorAnimation { duration: 130 } }
     Accessible.role: Accessible.CheckBox
@@ -30,13 +35,15 @@ Rectangle {
             Layout.preferredHeight: 21
             Layout.alignment: Qt.AlignVCenter
             radius: 7
-            color: box.checked ? "#ffffff" : "#0dffffff"
+            color: box.themed ? (box.checked ? Theme.brandBlue : "transparent")
+                              : (box.checked ? "#ffffff" : "#0dffffff")
             border.width: 1
-            border.color: box.checked ? "#ffffff" : "#66ffffff"
+            border.color: box.themed ? (box.checked ? Theme.brandBlue : Theme.textMuted)
+                                     : (box.checked ? "#ffffff" : "#66ffffff")
             Text {
                 anchors.centerIn: parent
                 text: "✓"
-                color: "#6b6693"
+                color: box.themed ? "white" : "#6b6693"
                 font.pixelSize: 14
                 font.bold: true
                 opacity: box.checked ? 1 : 0
@@ -50,7 +57,7 @@ Rectangle {
             objectName: "bkupAckText"
             Layout.fillWidth: true
             text: "我已了解：如果我忘记密码，Pelorin 将无法提供任何帮助。"
-            color: box.checked ? "#f2ffffff" : "#c7ffffff"
+            color: box.themed ? Theme.textPrimary : (box.checked ? "#f2ffffff" : "#c7ffffff")
             font.pixelSize: 12
             lineHeight: 1.25
             wrapMode: Text.Wrap

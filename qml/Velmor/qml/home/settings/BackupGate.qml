@@ -1,18 +1,23 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 import ".."
 
 // The backup password gate: the first visit sets a password (twice, with
 // the acknowledgement), later visits ask for it. The owner checks the
-// password with "App" and sets wrongPassword or unlocks.
+// password with "App" and sets wrongPassword or unlocks. `themed` draws it
+// with the theme's colours (the profile view's sheet) instead of white on
+// the gradient card.
 ColumnLayout {
     id: gate
 
     property bool hasPassword: false
     property bool wrongPassword: false
+    property bool themed: false
     property int maxFormWidth: 480
-    property color textColor: "white"
-    property color noteColor: "#b3ffffff"
+    property color textColor: themed ? Theme.textPrimary : "white"
+    property color noteColor: themed ? Theme.textSecondary : "#b3ffffff"
+    readonly property color errorColor: themed ? Theme.danger : "#ff6b6b"
 
     signal setPasswordRequested(string password)
     signal verifyRequested(string password)
@@ -48,6 +53,7 @@ ColumnLayout {
             id: bkupPwd1
             objectName: "bkupPwd1"
             Layout.fillWidth: true
+            themed: gate.themed
             echoMode: TextInput.Password
             placeholderText: "输入密码"
         }
@@ -55,6 +61,7 @@ ColumnLayout {
             id: bkupPwd2
             objectName: "bkupPwd2"
             Layout.fillWidth: true
+            themed: gate.themed
             echoMode: TextInput.Password
             placeholderText: "再次输入密码"
         }
@@ -62,12 +69,13 @@ ColumnLayout {
             objectName: "bkupMismatch"
             visible: bkupPwd2.text !== "" && bkupPwd2.text !== bkupPwd1.text
             text: "两次输入的密码不一致"
-            color: "#ff6b6b"
+            color: gate.errorColor
             font.pixelSize: 11
         }
         BackupAck {
             id: bkupAck
             objectName: "bkupAck"
+            themed: gate.themed
             Layout.fillWidth: true
         }
         PaneBtn {
@@ -75,6 +83,7 @@ ColumnLayout {
             Layout.fillWidth: true
             Layout.preferredHeight: 42
             primary: true
+            themed: gate.themed
             label: "设置密码并查看备份"
             enabled: bkupPwd1.text !== "" && bkupPwd1.text === bkupPwd2.text && bkupAck.checked
             onClicked: gate.setPasswordRequested(bkupPwd1.text)
@@ -92,6 +101,7 @@ ColumnLayout {
             id: bkupPwdIn
             objectName: "bkupPwdIn"
             Layout.fillWidth: true
+            themed: gate.themed
             echoMode: TextInput.Password
             placeholderText: "密码"
             onAccepted: gate.verifyRequested(text)
@@ -100,7 +110,7 @@ ColumnLayout {
             objectName: "bkupErrText"
             visible: gate.wrongPassword
             text: "密码错误"
-            color: "#ff6b6b"
+            color: gate.errorColor
             font.pixelSize: 11
         }
         PaneBtn {
@@ -108,6 +118,7 @@ ColumnLayout {
             Layout.fillWidth: true
             Layout.preferredHeight: 42
             primary: true
+            themed: gate.themed
             label: "查看备份"
             enabled: bkupPwdIn.text !== ""
             onClicked: gate.verifyRequested(bkupPwdIn.text)

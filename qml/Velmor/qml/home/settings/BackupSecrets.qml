@@ -6,16 +6,23 @@ import ".."
 
 // The unlocked backup: recovery phrase (when there is one) and private key.
 // The owner binds the secrets only while the page is shown and unlocked.
+// `themed` draws it with the theme's colours (the profile view's sheet)
+// instead of white on the gradient card.
 Flickable {
     id: view
 
     property string mnemonic: ""
     property string privateKey: ""
+    property bool themed: false
 
     signal copyMnemonicClicked()
     signal copyKeyClicked()
 
     readonly property var words: mnemonic.trim() === "" ? [] : mnemonic.trim().split(/\s+/)
+    readonly property color labelColor: themed ? Theme.textMuted : "#b3ffffff"
+    readonly property color boxColor: themed ? Theme.cardBg : "#14ffffff"
+    readonly property color boxBorder: themed ? Theme.border : "transparent"
+    readonly property color strongText: themed ? Theme.textPrimary : "white"
 
     clip: true
     contentHeight: backupCol.implicitHeight
@@ -30,7 +37,7 @@ Flickable {
         Text {
             Layout.fillWidth: true
             text: "请离线抄写并妥善保管，任何人拿到都能控制你的账户，切勿泄露或截图。"
-            color: "#ffc7c2"
+            color: view.themed ? Theme.danger : "#ffc7c2"
             font.pixelSize: 12
             wrapMode: Text.Wrap
         }
@@ -40,7 +47,7 @@ Flickable {
             visible: view.words.length > 0
             Layout.fillWidth: true
             spacing: 8
-            Text { text: "助记词（12 词）"; color: "#b3ffffff"; font.pixelSize: 11 }
+            Text { text: "助记词（12 词）"; color: view.labelColor; font.pixelSize: 11 }
             GridLayout {
                 objectName: "wordGrid"
                 Layout.fillWidth: true
@@ -56,17 +63,24 @@ Flickable {
                         implicitWidth: 120
                         Layout.preferredHeight: 34
                         radius: 9
-                        color: "#14ffffff"
+                        color: view.boxColor
+                        border.width: view.themed ? 1 : 0
+                        border.color: view.boxBorder
                         Row {
                             anchors.left: parent.left
                             anchors.leftMargin: 10
                             anchors.verticalCenter: parent.verticalCenter
                             spacing: 6
-                            Text { width: 14; text: index + 1; color: "#8cffffff"; font.pixelSize: 10 }
+                            Text {
+                                width: 14
+                                text: index + 1
+                                color: view.themed ? Theme.textMuted : "#8cffffff"
+                                font.pixelSize: 10
+                            }
                             Text {
                                 text: modelData
                                 textFormat: Text.PlainText
-                                color: "white"
+                                color: view.strongText
                                 font.pixelSize: 12
                                 font.weight: Font.Medium
                             }
@@ -76,7 +90,10 @@ Flickable {
             }
             PaneBtn {
                 objectName: "copyMnemonic"
+                Layout.fillWidth: view.themed
                 Layout.preferredHeight: 36
+                themed: view.themed
+                primary: view.themed
                 label: "复制助记词"
                 onClicked: view.copyMnemonicClicked()
             }
@@ -85,28 +102,38 @@ Flickable {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 8
-            Text { text: "私钥（0x 十六进制，钱包通用）"; color: "#b3ffffff"; font.pixelSize: 11 }
+            Text { text: "私钥（0x 十六进制，钱包通用）"; color: view.labelColor; font.pixelSize: 11 }
             Rectangle {
                 Layout.fillWidth: true
                 Layout.preferredHeight: pkText.implicitHeight + 22
                 radius: 10
-                color: "#14ffffff"
-                Text {
+                color: view.boxColor
+                border.width: view.themed ? 1 : 0
+                border.color: view.boxBorder
+                // Selectable, so the key can be taken by hand as well.
+                TextEdit {
                     id: pkText
                     objectName: "pkText"
                     anchors.fill: parent
                     anchors.margins: 11
+                    readOnly: true
+                    selectByMouse: true
                     text: view.privateKey
-                    textFormat: Text.PlainText
-                    color: "white"
+                    textFormat: TextEdit.PlainText
+                    color: view.strongText
+                    selectionColor: Theme.selectionBg
+                    selectedTextColor: Theme.textPrimary
                     font.pixelSize: 12
                     font.family: "Menlo"
-                    wrapMode: Text.WrapAnywhere
+                    wrapMode: TextEdit.WrapAnywhere
                 }
             }
             PaneBtn {
                 objectName: "copyKey"
+                Layout.fillWidth: view.themed
                 Layout.preferredHeight: 36
+                themed: view.themed
+                primary: view.themed
                 label: "复制私钥"
                 onClicked: view.copyKeyClicked()
             }

@@ -6,6 +6,9 @@ Rectangle {
     id: toast
 
     property int duration: 2000
+    property int hPadding: 32
+    property int vPadding: 18
+    property alias pixelSize: label.font.pixelSize
     property alias text: label.text
     property alias timer: hideTimer
 
@@ -15,8 +18,8 @@ Rectangle {
         hideTimer.restart()
     }
 
-    width: label.implicitWidth + 32
-    height: label.implicitHeight + 18
+    width: label.implicitWidth + hPadding
+    height: label.implicitHeight + vPadding
     radius: 16
     color: "#cc10121f"
     opacity: 0
