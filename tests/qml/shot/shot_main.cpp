@@ -48,12 +48,6 @@ after --settle milliseconds every timer and animation left is stopped (jumped
 to its end) and the window is grabbed.
 )";
 
-QObject *themeSingleton(QQmlEngine &engine, const char *name)
-{
-    const int id = qmlTypeId("Velmor", 1, 0, name);
-    return id < 0 ? nullptr : engine.singletonInstance<QObject *>(id);
-}
-
 bool setProperties(QObject *target, const QJsonObject &values, const QString &label)
 {
     for (auto it = values.begin(); it != values.end(); ++it) {
@@ -181,11 +175,6 @@ int main(int argc, char **argv)
     for (auto it = mocks.begin(); it != mocks.end(); ++it)
         if (!setProperties(it.value(), state.value(it.key()).toObject(), it.key()))
             return 2;
-    if (QObject *theme = themeSingleton(engine, "Theme"); theme && parser.isSet(darkOpt))
-        QMetaObject::invokeMethod(theme, "toggle");
-    if (QObject *i18n = themeSingleton(engine, "I18n"); i18n && parser.isSet(localeOpt))
-        QMetaObject::invokeMethod(i18n, "setLocale", Q_ARG(QVariant, parser.value(localeOpt)));
-
     const QUrl viewUrl = QUrl::fromUserInput(parser.value(viewOpt), QDir::currentPath(),
                                              QUrl::AssumeLocalFile);
     QQmlComponent component(&engine, viewUrl);
@@ -194,6 +183,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "qml_shot: %s\n", qPrintable(component.errorString()));
         return 1;
     }
+    // The module's singletons as the view sees them (a composite singleton
+    // has no type id to look it up by before a document imports it).
+    if (parser.isSet(darkOpt))
+        QQmlExpression(qmlContext(view), view, QStringLiteral("Theme.dark = true")).evaluate();
+    if (parser.isSet(localeOpt))
+        QQmlExpression(qmlContext(view), view, QStringLiteral("I18n.setLocale(\"%1\")")
+                       .arg(parser.value(localeOpt))).evaluate();
     QQuickWindow *window = qobject_cast<QQuickWindow *>(view);
     if (!window) {
         auto *item = qobject_cast<QQuickItem *>(view);

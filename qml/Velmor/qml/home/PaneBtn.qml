@@ -16,9 +16,10 @@ Rectangle {
     implicitWidth: labelText.implicitWidth + 30
     implicitHeight: 38
     radius: 11
-    color: themed ? (!enabled ? Theme.buttonBg
-                              : (primary ? (ma.containsMouse ? Theme.accentOver : Theme.brandBlue)
-                                         : (ma.containsMouse ? Theme.hoverBg : Theme.buttonBg)))
+    // On a sheet a disabled button keeps its colour, faded.
+    opacity: themed && !enabled ? 0.45 : 1
+    color: themed ? (primary ? (ma.containsMouse ? Theme.accentOver : Theme.brandBlue)
+                             : (ma.containsMouse ? Theme.hoverBg : Theme.buttonBg))
                   : (!enabled ? "#14ffffff"
                               : (primary ? (ma.containsMouse ? "#f2ffffff" : "#ffffff")
                                          : (ma.containsMouse ? "#33ffffff" : "#21ffffff")))
@@ -31,7 +32,7 @@ Rectangle {
         text: btn.label
         font.pixelSize: 13
         font.weight: Font.DemiBold
-        color: btn.themed ? (!btn.enabled ? Theme.textMuted : (btn.primary ? "white" : Theme.textPrimary))
+        color: btn.themed ? (btn.primary ? "white" : Theme.textPrimary)
                           : (!btn.enabled ? "#66ffffff" : (btn.primary ? "#5f608b" : "white"))
     }
 

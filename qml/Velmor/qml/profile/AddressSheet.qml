@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import Velmor
+import "../home/settings/avatarSets.js" as Sets
 
 // The user's ERC-20 address as a QR code and as text, with a copy button.
 SheetPopup {
@@ -36,12 +37,14 @@ SheetPopup {
                 border.color: Theme.border
                 Image {
                     objectName: "addressQr"
-                    anchors.fill: parent
-                    anchors.margins: 12
+                    // Drawn at the size shown, a whole number of pixels per
+                    // module, and never smoothed: the modules keep hard edges.
+                    readonly property int pixels: Sets.qrPixels(source, 196)
+                    anchors.centerIn: parent
+                    width: pixels
+                    height: pixels
                     fillMode: Image.PreserveAspectFit
-                    // Drawn at the size shown and never smoothed, so the
-                    // modules keep hard edges.
-                    sourceSize: Qt.size(196, 196)
+                    sourceSize: Qt.size(pixels, pixels)
                     smooth: false
                     mipmap: false
                     source: addressSheet.qrSource
@@ -58,7 +61,7 @@ SheetPopup {
                 textFormat: Text.PlainText
                 color: Theme.textPrimary
                 font.pixelSize: 13
-                font.family: "Menlo"
+                font.family: Sets.monoFamily(Qt.fontFamilies())
                 wrapMode: Text.WrapAnywhere
             }
 

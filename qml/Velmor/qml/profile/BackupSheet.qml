@@ -58,7 +58,8 @@ SheetPopup {
                 themed: true
                 Layout.fillWidth: true
                 Layout.leftMargin: 18
-                Layout.rightMargin: 18
+                Layout.rightMargin: 6
+                gutter: 12
                 // Scrolls only when the window is too low for all of it.
                 Layout.preferredHeight: Math.min(contentHeight, backupSheet.maxHeight - 20 - 52 - 12 - 12 - 4)
                 mnemonic: backupSheet.mnemonic

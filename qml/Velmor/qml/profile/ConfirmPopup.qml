@@ -52,8 +52,6 @@ Popup {
     width: 340
     padding: 0
 
-    T.Overlay.modal: Rectangle { color: Theme.scrim }
-
     background: Rectangle {
         radius: Theme.radiusMedium
         color: Theme.panelBg

@@ -16,8 +16,6 @@ Popup {
     width: 380
     padding: Theme.space16
 
-    T.Overlay.modal: Rectangle { color: Theme.scrim }
-
     background: Rectangle {
         radius: Theme.radiusSheet
         color: Theme.panelBg

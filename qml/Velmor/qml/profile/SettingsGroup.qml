@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
 import Velmor
 
 // A rounded card that stacks the rows written inside it, touching.
@@ -15,6 +16,11 @@ Rectangle {
     border.width: 1
     border.color: Theme.border
     clip: true
+    // A hovered row's background follows the rounded corners.
+    layer.enabled: true
+    layer.effect: OpacityMask {
+        maskSource: Rectangle { width: group.width; height: group.height; radius: group.radius }
+    }
 
     ColumnLayout {
         id: groupCol

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import ".."
+import "avatarSets.js" as Sets
 
 // The user's address as a QR code and text, with a copy button.
 ColumnLayout {
@@ -21,13 +22,16 @@ ColumnLayout {
         color: "white"
         Image {
             objectName: "addressQr"
-            anchors.fill: parent
-            anchors.margins: 12
+            // Drawn at the size shown, a whole number of pixels per module,
+            // and never smoothed, so the modules stay sharp.
+            readonly property int pixels: Sets.qrPixels(source, 206)
+            anchors.centerIn: parent
+            width: pixels
+            height: pixels
             fillMode: Image.PreserveAspectFit
-            // Unsmoothed, so the modules stay sharp when scaled up.
             smooth: false
             mipmap: false
-            sourceSize: Qt.size(206, 206)
+            sourceSize: Qt.size(pixels, pixels)
             source: page.qrSource
         }
     }
@@ -39,7 +43,7 @@ ColumnLayout {
         textFormat: Text.PlainText
         color: "white"
         font.pixelSize: 13
-        font.family: "Menlo"
+        font.family: Sets.monoFamily(Qt.fontFamilies())
         wrapMode: Text.WrapAnywhere
     }
     PaneBtn {

@@ -3,6 +3,7 @@ import QtQuick.Layouts
 import QtQuick.Controls.Basic
 import Velmor
 import ".."
+import "avatarSets.js" as Sets
 
 // The unlocked backup: recovery phrase (when there is one) and private key.
 // The owner binds the secrets only while the page is shown and unlocked.
@@ -14,13 +15,15 @@ Flickable {
     property string mnemonic: ""
     property string privateKey: ""
     property bool themed: false
+    // Room kept free at the right for the scroll bar.
+    property int gutter: 0
 
     signal copyMnemonicClicked()
     signal copyKeyClicked()
 
     readonly property var words: mnemonic.trim() === "" ? [] : mnemonic.trim().split(/\s+/)
     readonly property color labelColor: themed ? Theme.textMuted : "#b3ffffff"
-    readonly property color boxColor: themed ? Theme.cardBg : "#14ffffff"
+    readonly property color boxColor: themed ? Theme.buttonBg : "#14ffffff"
     readonly property color boxBorder: themed ? Theme.border : "transparent"
     readonly property color strongText: themed ? Theme.textPrimary : "white"
 
@@ -31,7 +34,7 @@ Flickable {
     ColumnLayout {
         id: backupCol
         objectName: "backupCol"
-        width: Math.min(view.width, 620)
+        width: Math.min(view.width - view.gutter, 620)
         spacing: 14
 
         Text {
@@ -124,7 +127,7 @@ Flickable {
                     selectionColor: Theme.selectionBg
                     selectedTextColor: Theme.textPrimary
                     font.pixelSize: 12
-                    font.family: "Menlo"
+                    font.family: Sets.monoFamily(Qt.fontFamilies())
                     wrapMode: TextEdit.WrapAnywhere
                 }
             }

@@ -26,6 +26,25 @@ function svgDataUrl(svg) {
     return svg ? "data:image/svg+xml;utf8," + encodeURIComponent(svg) : ""
 }
 
+// The largest size up to `room` pixels at which every module of the QR
+// code in an SVG data address is a whole number of pixels: scaled by a
+// fraction, neighbouring modules show seams and blurred edges.
+function qrPixels(dataUrl, room) {
+    var m = /viewBox=['"]0 0 (\d+) \d+['"]/.exec(decodeURIComponent(String(dataUrl)))
+    var n = m ? Number(m[1]) : 0
+    return n > 0 && n <= room ? n * Math.floor(room / n) : room
+}
+
+// Menlo where it is installed, else another fixed-width face, so that an
+// address or key keeps its columns on every system.
+function monoFamily(families) {
+    var wanted = ["Menlo", "Consolas", "DejaVu Sans Mono", "Liberation Mono", "Courier New"]
+    for (var i = 0; i < wanted.length; ++i)
+        if (families.indexOf(wanted[i]) >= 0)
+            return wanted[i]
+    return "monospace"
+}
+
 // Short form of an address: the first 8 characters, "…" and the last 6.
 function shortAddr(a) {
     if (!a)
