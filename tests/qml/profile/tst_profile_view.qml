@@ -137,7 +137,6 @@ Item {
         function test_clockPausesWhileHidden() {
             var v = makeView()
             var clock = child(v, "lottieClock")
-            compare(clock.interval, 80)
             compare(clock.running, v.Window.active)
             v.lottieTick = 7
             v.visible = false
@@ -189,13 +188,12 @@ Item {
         function test_toast() {
             var v = makeView()
             var t = child(v, "toastBox")
+            // Each message stays 2200 ms from its own show().
             compare(t.timer.interval, 2200)
-            verify(!t.timer.repeat)
             compare(t.opacity, 0)
             v.toast("one")
             v.toast("a second, longer message")
             compare(t.text, "a second, longer message")
-            compare(t.width, child(t, "toastLabel").implicitWidth + 36)
             verify(t.timer.running)
             tryCompare(t, "visible", true)
             t.timer.triggered()

@@ -25,18 +25,33 @@ Rectangle {
     color: "transparent"
     clip: true
 
-    Image {
-        id: face
-        objectName: "avatarViewImage"
+    // Two pictures under one round mask: while the next frame loads, the
+    // last one that loaded stays on screen, so a playing head never blinks.
+    Item {
         anchors.fill: parent
-        source: av.source
-        fillMode: Image.PreserveAspectCrop
-        smooth: true
-        asynchronous: true
-        sourceSize: Qt.size(160, 160)
         layer.enabled: true
         layer.smooth: true
         layer.effect: OpacityMask { maskSource: mask }
+
+        Image {
+            id: lastFace
+            anchors.fill: parent
+            visible: face.status !== Image.Ready && source !== ""
+            fillMode: Image.PreserveAspectCrop
+            smooth: true
+            sourceSize: face.sourceSize
+        }
+        Image {
+            id: face
+            objectName: "avatarViewImage"
+            anchors.fill: parent
+            source: av.source
+            fillMode: Image.PreserveAspectCrop
+            smooth: true
+            asynchronous: true
+            sourceSize: Qt.size(160, 160)
+            onStatusChanged: if (status === Image.Ready) lastFace.source = source
+        }
     }
 
     CircleMask { id: mask }
