@@ -71,6 +71,15 @@ private:
         return QTest::qWaitFor([&] { return room.active() && !room.busy(); }, 10000);
     }
 
+    // Ada opens the room of her own group; the user is signed in again after.
+    bool adaOpensHerRoom()
+    {
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_ada);
+        const bool opened = velmor::sg::SuperGroupApi::instance().openVoiceRoom(otherUrl());
+        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_me);
+        return opened;
+    }
+
     // Everything the scripted room said so far has reached the GUI thread.
     void drain()
     {
@@ -346,9 +355,7 @@ private slots:
     void grantAndRevokeEventsMoveTheMicrophone()
     {
         // The user joins Ada's room as a listener.
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_ada);
-        QVERIFY(velmor::sg::SuperGroupApi::instance().openVoiceRoom(otherUrl()));
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_me);
+        QVERIFY(adaOpensHerRoom());
 
         VoiceRoomController room;
         room.showGroup(otherUrl(), QStringLiteral("Quay"), true);
@@ -512,9 +519,7 @@ private slots:
 
     void groupShownDuringAStatusJobGetsItsStatus()
     {
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_ada);
-        QVERIFY(velmor::sg::SuperGroupApi::instance().openVoiceRoom(otherUrl()));
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), m_me);
+        QVERIFY(adaOpensHerRoom());
 
         VoiceRoomController room;
         room.showGroup(url(), QStringLiteral("Harbour"), true);

@@ -71,8 +71,6 @@ Item {
             compare([main.x, main.y, main.width, main.height], [0, 0, 1920, 1080])
             compare(main.radius, 0)
             verify(!main.shadowShown)
-            compare(home.contentLeftInset, 470)
-            compare(home.paneVInset, 54)
             var buttons = findChild(home, "windowButtons")
             compare([buttons.x, buttons.y], [14, 13])
             compare(findChild(home, "fullScreenGlyph").text, "\u25be")

@@ -129,7 +129,6 @@ Item {
                     var avatar = part(row, "incomingAvatar")
                     var bubble = part(row, "bubble")
                     compare(avatar.y + avatar.height, bubble.y + bubble.height)
-                    compare(avatar.width, 33)
                 }
             }
             compare(rows[0].firstInGroup, true)
@@ -380,7 +379,6 @@ Item {
             compare(part(row, "metaRow").visible, false)
             var capsule = part(row, "timeCapsule")
             compare(Qt.colorEqual(capsule.color, "#54000000"), true)
-            compare(capsule.height, 18)
         }
 
         function test_imageClickAsksForPreview() {
