@@ -20,8 +20,9 @@ class InboxExtrasTest : public QObject, private ChatFixture
 
     QStringList queued() const { return m_relay.queuedIds(m_bob.key()); }
 
-    // Bob's stored message to Alice, of the given kind.
-    MessageRecord storeMine(const QString &contentType, const QString &text)
+    // A row of Bob's conversation with Alice (the conversation made when
+    // missing); Bob's own message unless `fromAlice`.
+    MessageRecord conversationRow(const QString &text, bool fromAlice = false)
     {
         ChatStore &store = ChatStore::instance();
         store.ensureDirectConversation(m_alice.key(), m_alice.key(), QStringLiteral("Alice"));
@@ -29,17 +30,24 @@ class InboxExtrasTest : public QObject, private ChatFixture
         row.id = newId();
         row.conversation_id = store.conversationIdFor(m_alice.key());
         row.peer_raw_public_key = m_alice.key();
-        row.sender_raw_public_key = m_bob.key();
+        row.sender_raw_public_key = fromAlice ? m_alice.key() : m_bob.key();
         row.text = text;
-        row.content_type = contentType;
-        row.is_outgoing = true;
-        row.status = MessageStatus::Sent;
+        row.is_outgoing = !fromAlice;
+        row.status = fromAlice ? MessageStatus::Received : MessageStatus::Sent;
         row.created_at = QDateTime::currentSecsSinceEpoch();
+        return row;
+    }
+
+    // Bob's stored message to Alice, of the given kind.
+    MessageRecord storeMine(const QString &contentType, const QString &text)
+    {
+        MessageRecord row = conversationRow(text);
+        row.content_type = contentType;
         if (contentType == QLatin1String("voice"))
             row.attachment = payload::voicePayload(QStringLiteral("AAAA"), 1200, {1, 2, 3});
         else if (contentType == QLatin1String("image"))
             row.attachment = payload::imagePayload(QStringLiteral("AAAA"), QStringLiteral("image/jpeg"), 2, 2);
-        store.upsertMessage(row);
+        ChatStore::instance().upsertMessage(row);
         return row;
     }
 
@@ -164,15 +172,7 @@ private slots:
         QFETCH(bool, acknowledged);
         startQuiet(*m_chat);
         ChatStore &store = ChatStore::instance();
-        store.ensureDirectConversation(m_alice.key(), m_alice.key(), QStringLiteral("Alice"));
-        MessageRecord row;
-        row.id = newId();
-        row.conversation_id = store.conversationIdFor(m_alice.key());
-        row.peer_raw_public_key = m_alice.key();
-        row.sender_raw_public_key = m_alice.key();
-        row.text = QStringLiteral("shown long ago");
-        row.status = MessageStatus::Received;
-        row.created_at = 1700000000;
+        MessageRecord row = conversationRow(QStringLiteral("shown long ago"), true);
         row.content_digest = digestKept ? QStringLiteral("00ff") : QString();
         QVERIFY(store.upsertMessage(row));
 
