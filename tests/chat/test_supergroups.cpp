@@ -107,6 +107,31 @@ private slots:
         QVERIFY(!m_chat->joinSuperGroup(QStringLiteral(" "), QString()));
     }
 
+    // The joiner has no socket to a group it only asked to join; the centre
+    // tells it of the approval, and the group is listed without a restart.
+    void anApprovedRequestReachesTheJoinersList()
+    {
+        FakeGroupServer &server = addServer(QString());
+        server.setJoinMode(QStringLiteral("invite"));
+        m_chat->start();
+        QTRY_COMPARE(m_center->socketCount(), 1);
+        QSignalSpy joined(m_chat.get(), &ChatController::superGroupJoinCompleted);
+        QVERIFY(m_chat->joinSuperGroup(server.baseUrl(), QString()));
+        QTRY_COMPARE(joined.count(), 1);
+        QCOMPARE(joined.at(0).at(2).toString(), QStringLiteral("pending"));
+        waitIdle();
+        const QString peer = QStringLiteral("sg:") + server.baseUrl();
+        QVERIFY(!peersOf(m_chat->conversations()).contains(peer));
+
+        // The owner approves: the server admits the member and says so.
+        server.addMember(m_me.key(), QStringLiteral("member"), QStringLiteral("Me"));
+        server.pushEvent(QStringLiteral("server.member.joined"),
+                         QJsonObject{{QStringLiteral("pubkey"), m_me.key()}, {QStringLiteral("role"), QStringLiteral("member")}});
+        QTRY_VERIFY(peersOf(m_chat->conversations()).contains(peer));
+        QTRY_VERIFY(parts().roster.client(server.baseUrl()) && parts().roster.client(server.baseUrl())->isConnected());
+        QCOMPARE(peersOf(m_chat->conversations()).count(peer), 1);
+    }
+
     void theListKeepsOneClientPerReadyGroup()
     {
         FakeGroupServer &ready = addServer(QStringLiteral("member"), QStringLiteral("Ready"));

@@ -17,12 +17,19 @@ using Method = QHttpServerRequest::Method;
 } // namespace
 
 FakeGroupCenter::FakeGroupCenter()
+    : m_link(std::make_shared<Link>())
 {
+    m_link->center = this;
     setUpRoutes();
 }
 
 FakeGroupCenter::~FakeGroupCenter()
 {
+    {
+        // A listed server may outlive the centre and still report members.
+        QMutexLocker locker(&m_link->mutex);
+        m_link->center = nullptr;
+    }
     stop();
     // The created servers stop on their own threads when they are destroyed.
     m_created.clear();
@@ -68,6 +75,19 @@ void FakeGroupCenter::addServer(FakeGroupServer *server, const QString &serverTy
     m_listed.append(Listed{server, QStringLiteral("srv-%1").arg(m_nextServerId++), serverType,
                            deployStatus, deployMessage,
                            QDateTime::currentSecsSinceEpoch() + 30 * 24 * 3600});
+    // A member admitted or removed on a listed server changes that member's
+    // list of groups: the centre's socket says so, as it does for a creation.
+    const QString serverUrl = server->baseUrl();
+    server->setMembershipObserver([link = m_link, serverUrl](const QString &type, const QString &pubkey) {
+        QMutexLocker linkLocker(&link->mutex);
+        if (!link->center)
+            return;
+        const bool joined = type == QLatin1String("server.member.joined");
+        link->center->pushEvent(joined ? QStringLiteral("dns.group.member_joined")
+                                       : QStringLiteral("dns.group.member_left"),
+                                QJsonObject{{QStringLiteral("server_url"), serverUrl},
+                                            {QStringLiteral("pubkey"), pubkey}});
+    });
 }
 
 QList<FakeGroupServer *> FakeGroupCenter::createdServers() const

@@ -78,6 +78,15 @@ private:
 
     QList<QWebSocket *> m_sockets;
     QStringList m_clientFrames;
+
+    // What the listed servers' membership observers reach; emptied when the
+    // centre goes, so that a server living on reports to no one.
+    struct Link
+    {
+        QMutex mutex;
+        FakeGroupCenter *center = nullptr;
+    };
+    std::shared_ptr<Link> m_link;
 };
 
 } // namespace velmor::fakes

@@ -249,6 +249,21 @@ void FakeGroupServer::emitEvent(const QString &type, const QJsonObject &data,
                           {QStringLiteral("event_id"), id},
                           {QStringLiteral("data"), data}},
               onlyTo);
+    if (type == QLatin1String("server.member.joined") || type == QLatin1String("server.member.left")) {
+        MembershipObserver observer;
+        {
+            QMutexLocker locker(&m_mutex);
+            observer = m_membershipObserver;
+        }
+        if (observer)
+            observer(type, data.value(QStringLiteral("pubkey")).toString());
+    }
+}
+
+void FakeGroupServer::setMembershipObserver(MembershipObserver observer)
+{
+    QMutexLocker locker(&m_mutex);
+    m_membershipObserver = std::move(observer);
 }
 
 void FakeGroupServer::pushEvent(const QString &type, const QJsonObject &data, const QString &eventId)

@@ -18,6 +18,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QWebSocket;
 
 namespace velmor::fakes {
@@ -92,6 +94,12 @@ public:
     bool voiceOpen() const;
     QStringList speakers() const;
 
+    // Told, on the server's thread, of each member who joins or leaves
+    // ("server.member.joined" or "server.member.left" and the member's key);
+    // the group centre that lists the server passes it on to its clients.
+    using MembershipObserver = std::function<void(const QString &type, const QString &pubkey)>;
+    void setMembershipObserver(MembershipObserver observer);
+
     // Realtime socket.
     void pushEvent(const QString &type, const QJsonObject &data, const QString &eventId = QString());
     void sendRaw(const QString &text);
@@ -151,6 +159,7 @@ private:
     bool m_rejectSockets = false;
     int m_socketConnects = 0;
     QStringList m_clientFrames;
+    MembershipObserver m_membershipObserver;
 };
 
 } // namespace velmor::fakes
