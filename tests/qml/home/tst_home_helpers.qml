@@ -188,6 +188,28 @@ Item {
             compare(values, rows(data.after).map(function (r) { return r.v }))
         }
 
+        // A controller's list property read from QML is a live view of the
+        // property: the next sync gets the same list, changed in place.
+        function test_syncModelSeesAListChangedInPlace_data() {
+            return [
+                { tag: "first row", before: [], after: ["a"] },
+                { tag: "appended", before: ["a"], after: ["a", "b"] },
+                { tag: "moved and removed", before: ["a", "b", "c"], after: ["c", "a"] }
+            ]
+        }
+        function test_syncModelSeesAListChangedInPlace(data) {
+            var model = createTemporaryObject(modelComponent, host)
+            var live = data.before.map(function (k) { return { "id": k } })
+            var shown = Helpers.syncModel(model, [], live, "id")
+            live.splice(0, live.length)
+            data.after.forEach(function (k) { live.push({ "id": k }) })
+            shown = Helpers.syncModel(model, shown, live, "id")
+            var keys = []
+            for (var i = 0; i < model.count; ++i)
+                keys.push(model.get(i).key)
+            compare(keys, data.after)
+        }
+
         function test_syncModelTouchesOnlyChangedRows() {
             var model = createTemporaryObject(modelComponent, host)
             var a = [{ "id": "1", "t": "x", "wf": [1, 2] }, { "id": "2", "t": "y", "wf": [3] }]

@@ -158,9 +158,15 @@ function sameRow(a, b) {
 // rows keep their delegates, so a republished list neither scrolls its view
 // to the top nor takes the focus from a row, and only changed rows redraw.
 // `shown` is the list the model holds now (the last one synced), so rows
-// are compared without reading the model back.
+// are compared without reading the model back. A list read from a
+// controller's property is a live view of that property, not a copy: what
+// is returned (and kept as the next `shown`) is a copy of its rows, else
+// the next change would already be in `shown` and never reach the model.
 function syncModel(model, shown, rows, keyName) {
-    var list = rows ? rows : []
+    var list = []
+    var count = rows ? rows.length : 0
+    for (var n = 0; n < count; ++n)
+        list.push(rows[n])
     var old = shown ? shown.slice() : []
     for (var i = 0; i < list.length; ++i) {
         var row = list[i] || {}
