@@ -341,6 +341,12 @@ void FakeRelay::markSeen(const QString &publicKeyText)
     m_seen.insert(key);
 }
 
+QStringList FakeRelay::seenKeys() const
+{
+    QMutexLocker locker(&m_mutex);
+    return QStringList(m_seen.cbegin(), m_seen.cend());
+}
+
 bool FakeRelay::isSeen(const QString &key) const
 {
     QMutexLocker locker(&m_mutex);

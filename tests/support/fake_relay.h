@@ -57,6 +57,8 @@ public:
     void setPreparedPull(const QString &recipientKey, const QByteArray &body);
     // Marks a key as known to the relay, as if it had logged in once.
     void markSeen(const QString &publicKeyText);
+    // Every key the relay knows (canonical text).
+    QStringList seenKeys() const;
 
     int queueSize(const QString &recipientKey) const;
     QStringList queuedIds(const QString &recipientKey) const;

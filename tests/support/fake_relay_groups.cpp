@@ -64,6 +64,12 @@ void FakeRelayGroups::addUser(const QString &publicKeyText, const QString &avata
     m_users.insert(address, User{key, avatarKind, avatarId});
 }
 
+void FakeRelayGroups::setKnowsSignedInUsers(bool knows)
+{
+    QMutexLocker locker(&m_mutex);
+    m_knowsSignedInUsers = knows;
+}
+
 void FakeRelayGroups::setAddressAnswer(const QString &address, const QString &publicKeyText)
 {
     QMutexLocker locker(&m_mutex);
@@ -227,6 +233,16 @@ FakeReply FakeRelayGroups::handleResolveAddress(const QHttpServerRequest &reques
     if (m_relay.auth().ownerOfRequest(request).isEmpty())
         return FakeReply::error(401, QStringLiteral("unauthorized"));
     const QString address = queryValue(request, QStringLiteral("address")).toLower();
+    bool knowsSignedIn = false;
+    {
+        QMutexLocker locker(&m_mutex);
+        knowsSignedIn = m_knowsSignedInUsers && !m_users.contains(address);
+    }
+    if (knowsSignedIn) {
+        for (const QString &key : m_relay.seenKeys())
+            if (velmor::identity::ethereumAddress(velmor::crypto::base64UrlDecode(key)).toLower() == address)
+                addUser(key);
+    }
     QMutexLocker locker(&m_mutex);
     const auto it = m_users.constFind(address);
     if (it == m_users.constEnd())

@@ -25,6 +25,9 @@ public:
     // A user that "/v1/user/resolve-address" knows, keyed by the address of the key.
     void addUser(const QString &publicKeyText, const QString &avatarKind = QString(),
                  const QString &avatarId = QString());
+    // "/v1/user/resolve-address" also knows everybody who has signed in to
+    // the relay (off by default: tests list their users with addUser).
+    void setKnowsSignedInUsers(bool knows);
     // Answers this key for the address, whatever it hashes to (lying relay).
     void setAddressAnswer(const QString &address, const QString &publicKeyText);
     // Stores a registry entry as given, bypassing every check (forged records).
@@ -63,6 +66,7 @@ private:
     mutable QMutex m_mutex;
     QHash<QString, Record> m_records; // join key -> record
     QHash<QString, User> m_users;     // lower-case address -> user
+    bool m_knowsSignedInUsers = false;
     int m_fanouts = 0;
     QJsonObject m_lastFanout;
     QStringList m_lastRecipients;

@@ -23,6 +23,7 @@ int main(int argc, char **argv)
     }
     velmor::fakes::FakeRelay relay(velmor::fakes::FakeRelay::Options{true});
     velmor::fakes::FakeRelayGroups groups(relay); // normal groups and discovery paths
+    groups.setKnowsSignedInUsers(true);           // addresses of everyone signed in resolve
     if (relay.start(port) == 0) {
         QTextStream(stderr) << "pelorin-relay-fakes: cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
