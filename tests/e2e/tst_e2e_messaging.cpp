@@ -1,0 +1,263 @@
+// Two people on one machine, each with the real program in a window of its
+// own: A generates an identity, B imports one from its recovery phrase; A
+// finds B by address and sends a text, an image and a voice message; B sees
+// them and answers. Either program is killed at several steps and started
+// again with its profile; at the end both log out and sign in again as a
+// user would. Nothing may be lost, nothing shown twice, and no window may
+// show an error.
+#include "driven_app.h"
+#include "e2e_services.h"
+#include "e2e_steps.h"
+
+#include "identity/identity.h"
+#include "voice/pulse_null_devices.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+#define STEP(call) QVERIFY2((call), qPrintable(stepFailure()))
+#define NO_ERRORS(app)                                                                                         \
+    do {                                                                                                       \
+        const QString shown = newErrorsText(*(app));                                                           \
+        QVERIFY2(shown.isEmpty(), qPrintable((app)->name() + QStringLiteral(" showed errors:\n") + shown));    \
+    } while (false)
+
+class E2eMessagingTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void signIn();
+    void textBothWays();
+    void receiverDownWhileSent();
+    void senderKilledRightAfterSend();
+    void image();
+    void voiceMessage();
+    void restartEither();
+    void logOutAndBackIn();
+
+private:
+    QString peerKey(DrivenApp &app) { return app.eval(QStringLiteral("App.myPublicKey")).toString(); }
+
+    PulseNullDevices m_pulse;
+    bool m_audio = false;
+    E2eServiceHost m_services;
+    QTemporaryDir m_profiles;
+    std::unique_ptr<DrivenApp> m_a;
+    std::unique_ptr<DrivenApp> m_b;
+    QString m_phraseB;
+    QString m_keyA;
+    QString m_keyB;
+};
+
+void E2eMessagingTest::initTestCase()
+{
+    // Audio devices for the voice message; the server's address reaches
+    // the programs through the environment they inherit.
+    m_audio = m_pulse.start();
+    QVERIFY2(m_services.start(), qPrintable(m_services.error()));
+    QVERIFY(m_profiles.isValid());
+    m_a = std::make_unique<DrivenApp>(QStringLiteral("alice"), m_profiles.filePath(QStringLiteral("alice")),
+                                      m_services.services());
+    m_b = std::make_unique<DrivenApp>(QStringLiteral("bob"), m_profiles.filePath(QStringLiteral("bob")),
+                                      m_services.services());
+    QVERIFY2(m_a->start(), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_b->start(), qPrintable(m_b->lastFailure()));
+}
+
+void E2eMessagingTest::cleanupTestCase()
+{
+    for (DrivenApp *app : {m_a.get(), m_b.get()}) {
+        if (!app || !app->running())
+            continue;
+        qInfo().noquote() << app->name() << "longest GUI stall" << app->longestStallMs() << "ms";
+        QVERIFY2(app->quit(), qPrintable(app->lastFailure()));
+    }
+}
+
+// Every step ends with both windows free of errors.
+void E2eMessagingTest::cleanup()
+{
+    if (m_a && m_a->running())
+        NO_ERRORS(m_a);
+    if (m_b && m_b->running())
+        NO_ERRORS(m_b);
+}
+
+void E2eMessagingTest::signIn()
+{
+    STEP(shootBothThemes(*m_a, QStringLiteral("01-login")));
+    STEP(createIdentity(*m_a));
+    m_keyA = peerKey(*m_a);
+    QCOMPARE(m_keyA.size(), 87);
+
+    m_phraseB = velmor::identity::generateMnemonic();
+    const velmor::identity::Identity expected(velmor::identity::privateKeyFromMnemonic(m_phraseB));
+    STEP(importIdentity(*m_b, m_phraseB));
+    m_keyB = peerKey(*m_b);
+    QCOMPARE(m_keyB, expected.publicKeyText());
+    QCOMPARE(m_b->eval(QStringLiteral("App.revealMnemonic()")).toString(), m_phraseB);
+    STEP(shootBothThemes(*m_b, QStringLiteral("02-signed-in")));
+}
+
+void E2eMessagingTest::textBothWays()
+{
+    STEP(befriend(*m_a, *m_b));
+    STEP(sendText(*m_a, QStringLiteral("hello bob, 你好")));
+    STEP(openChat(*m_b, m_keyA));
+    STEP(waitIncoming(*m_b, QStringLiteral("hello bob, 你好")));
+    STEP(sendText(*m_b, QStringLiteral("hi alice")));
+    STEP(waitIncoming(*m_a, QStringLiteral("hi alice")));
+    STEP(shootBothThemes(*m_a, QStringLiteral("03-text")));
+    STEP(shootBothThemes(*m_b, QStringLiteral("03-text")));
+    QVERIFY2(duplicatesIn(snapshot(*m_a)).isEmpty(), qPrintable(duplicatesIn(snapshot(*m_a))));
+    QVERIFY2(duplicatesIn(snapshot(*m_b)).isEmpty(), qPrintable(duplicatesIn(snapshot(*m_b))));
+}
+
+// B's program is gone while A writes: the relay keeps the message and B
+// gets it, once, when it comes back.
+void E2eMessagingTest::receiverDownWhileSent()
+{
+    const Snapshot before = snapshot(*m_b);
+    QVERIFY(before.ok);
+    m_b->kill();
+    STEP(sendText(*m_a, QStringLiteral("while you were away")));
+    QVERIFY2(m_b->start(), qPrintable(m_b->lastFailure()));
+    QVERIFY(m_b->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(openChat(*m_b, m_keyA));
+    STEP(waitIncoming(*m_b, QStringLiteral("while you were away")));
+    const Snapshot after = snapshot(*m_b);
+    QVERIFY(after.ok);
+    const QString problems = compareSnapshots(before, after);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    QCOMPARE(after.messageCount(), before.messageCount() + 1);
+}
+
+// A's program dies the moment the send button is pressed: after the
+// restart the message is there once and reaches B at most once.
+void E2eMessagingTest::senderKilledRightAfterSend()
+{
+    const QString text = QStringLiteral("sent just before a crash");
+    QVERIFY2(m_a->type(QStringLiteral("composer/editor"), text), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->click(QStringLiteral("composer/sendBtn")), qPrintable(m_a->lastFailure()));
+    m_a->kill();
+    QVERIFY2(m_a->start(), qPrintable(m_a->lastFailure()));
+    QVERIFY(m_a->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(openChat(*m_a, m_keyB));
+    const Snapshot a = snapshot(*m_a);
+    QVERIFY(a.ok);
+    QVERIFY2(duplicatesIn(a).isEmpty(), qPrintable(duplicatesIn(a)));
+    // Whether the relay got it before the crash decides if B sees it; B
+    // never sees it twice.
+    const Snapshot b = snapshot(*m_b);
+    QVERIFY2(duplicatesIn(b).isEmpty(), qPrintable(duplicatesIn(b)));
+    STEP(sendText(*m_a, QStringLiteral("back after the crash")));
+    STEP(waitIncoming(*m_b, QStringLiteral("back after the crash")));
+}
+
+void E2eMessagingTest::image()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QImage picture(320, 200, QImage::Format_RGB32);
+    picture.fill(QColor(QStringLiteral("#3f4475")));
+    QPainter painter(&picture);
+    painter.fillRect(40, 40, 120, 120, QColor(QStringLiteral("#f0c05a")));
+    painter.end();
+    const QString file = dir.filePath(QStringLiteral("picture.png"));
+    QVERIFY(picture.save(file));
+
+    // The file dialog is the platform's own: its acceptance is what the
+    // window then does with the picked file.
+    QVERIFY(m_a->waitItem(QStringLiteral("composer/imageButton")));
+    const QJsonValue handled = m_a->invoke(QStringLiteral("imageDialog"), QStringLiteral("handleSelected"),
+                                           {QUrl::fromLocalFile(file).toString()});
+    QVERIFY2(!handled.isUndefined(), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->waitTrue(QStringLiteral("Chat.messages.filter(function (m) {"
+                                          " return m.outgoing && m.kind === 'image' && m.status === 1 }).length === 1"),
+                           20000),
+             qPrintable(m_a->lastFailure()));
+    STEP(waitIncoming(*m_b, QStringLiteral("image")));
+    QVERIFY2(m_b->waitItem(QStringLiteral("msgList/picture")), qPrintable(m_b->lastFailure()));
+    STEP(shootBothThemes(*m_a, QStringLiteral("04-image")));
+    STEP(shootBothThemes(*m_b, QStringLiteral("04-image")));
+}
+
+void E2eMessagingTest::voiceMessage()
+{
+    if (!m_audio)
+        QSKIP("no PulseAudio here: the programs have no microphone");
+    // The composer has no recording control of its own; the recording runs
+    // through "Voice" as the window's controllers would, and what is
+    // recorded goes out with Chat.sendVoiceFromFile.
+    QCOMPARE(m_a->eval(QStringLiteral("Voice.startRecording()")).toBool(), true);
+    QVERIFY2(m_a->waitTrue(QStringLiteral("Voice.recording && Voice.elapsedMs >= 1200")), qPrintable(m_a->lastFailure()));
+    QVERIFY(!m_a->eval(QStringLiteral("(function () {"
+                                      "  Voice.recordingFinished.connect(function (path, ms) { Chat.sendVoiceFromFile(path, ms) });"
+                                      "  Voice.stopRecording(); return true })()"))
+                 .isUndefined());
+    QVERIFY2(m_a->waitTrue(QStringLiteral("!Voice.recording"), 20000), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->waitTrue(QStringLiteral("Chat.messages.filter(function (m) {"
+                                          " return m.outgoing && m.kind === 'voice' && m.status === 1 }).length === 1"),
+                           20000),
+             qPrintable(m_a->lastFailure()));
+    STEP(waitIncoming(*m_b, QStringLiteral("voice")));
+    QVERIFY2(m_b->waitItem(QStringLiteral("msgList/voiceArea")), qPrintable(m_b->lastFailure()));
+    STEP(shootBothThemes(*m_b, QStringLiteral("05-voice")));
+}
+
+void E2eMessagingTest::restartEither()
+{
+    STEP(restartAndCompare(*m_a));
+    STEP(restartAndCompare(*m_b));
+    // Both still talk after their restarts.
+    STEP(sendText(*m_b, QStringLiteral("still here")));
+    STEP(waitIncoming(*m_a, QStringLiteral("still here")));
+}
+
+// Both log out, then sign in again by typing what they kept: A its private
+// key, B its recovery phrase. Their conversations come back whole.
+void E2eMessagingTest::logOutAndBackIn()
+{
+    m_keyA.clear();
+    const QString privateKeyA = m_a->eval(QStringLiteral("App.revealPrivateKeyString()")).toString();
+    QVERIFY(privateKeyA.startsWith(QStringLiteral("0x")));
+    const Snapshot beforeA = snapshot(*m_a);
+    const Snapshot beforeB = snapshot(*m_b);
+    QVERIFY(beforeA.ok && beforeB.ok);
+    QVERIFY(beforeA.messageCount() >= 6);
+
+    STEP(logout(*m_a));
+    STEP(logout(*m_b));
+    STEP(shootBothThemes(*m_a, QStringLiteral("06-logged-out")));
+    STEP(importKey(*m_a, privateKeyA));
+    STEP(importIdentity(*m_b, m_phraseB));
+    m_keyA = peerKey(*m_a);
+
+    for (auto [app, before] : {std::pair{m_a.get(), &beforeA}, std::pair{m_b.get(), &beforeB}}) {
+        QVERIFY(app->waitTrue(QStringLiteral("Chat.conversations.length >= %1").arg(before->conversations.size())));
+        const Snapshot after = snapshot(*app);
+        QVERIFY(after.ok);
+        const QString problems = compareSnapshots(*before, after);
+        QVERIFY2(problems.isEmpty(), qPrintable(app->name() + QStringLiteral(": ") + problems));
+    }
+    STEP(openChat(*m_a, m_keyB));
+    STEP(openChat(*m_b, m_keyA));
+    STEP(sendText(*m_a, QStringLiteral("welcome back")));
+    STEP(waitIncoming(*m_b, QStringLiteral("welcome back")));
+    STEP(shootBothThemes(*m_a, QStringLiteral("07-back")));
+    STEP(shootBothThemes(*m_b, QStringLiteral("07-back")));
+}
+
+QTEST_GUILESS_MAIN(E2eMessagingTest)
+#include "tst_e2e_messaging.moc"
