@@ -41,11 +41,15 @@ bool DrivenApp::start(int timeoutMs)
     m_errorsSeen = 0;
     QDir().mkpath(m_profileDir + QStringLiteral("/data"));
     QDir().mkpath(m_profileDir + QStringLiteral("/config"));
+    QDir().mkpath(m_profileDir + QStringLiteral("/tmp"));
     // The same environment as the real program gets from scripts/run.sh
     // --profile: its own data (store, vault) and settings folders.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_profileDir + QStringLiteral("/data"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_profileDir + QStringLiteral("/config"));
+    // Voice and image drafts go to a temporary folder of the profile's own,
+    // apart from other programs' files of the same names.
+    env.insert(QStringLiteral("TMPDIR"), m_profileDir + QStringLiteral("/tmp"));
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), m_services.nodeDirectoryUrl);
     env.insert(QStringLiteral("PELORIN_GROUP_CENTER_URL"), m_services.groupCenterUrl);
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
