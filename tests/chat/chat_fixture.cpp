@@ -80,6 +80,15 @@ QStringList peersOf(const QVariantList &rows)
     return peers;
 }
 
+QVariantMap rowOf(const QVariantList &rows, const QString &peer)
+{
+    for (const QVariant &row : rows) {
+        if (row.toMap().value(QStringLiteral("peer")).toString() == peer)
+            return row.toMap();
+    }
+    return {};
+}
+
 QString newId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
@@ -340,6 +349,11 @@ velmor::fakes::FakeGroupServer &ChatFixture::addServer(const QString &role, cons
     m_center->addServer(&server, type, deployStatus,
                         deployStatus == QLatin1String("ready") ? QString() : QStringLiteral("部署中"));
     return server;
+}
+
+QList<MessageRecord> ChatFixture::storedOf(const velmor::fakes::FakeGroupServer &server)
+{
+    return ChatStore::instance().messages(QStringLiteral("sg:") + server.baseUrl());
 }
 
 void ChatFixture::startAndConnect()

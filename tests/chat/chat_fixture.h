@@ -62,6 +62,8 @@ void recordSignals(ChatController &c, QStringList &log);
 
 // The "peer" of each conversation row.
 QStringList peersOf(const QVariantList &rows);
+// The row of `peer` among conversation rows; empty when it is not there.
+QVariantMap rowOf(const QVariantList &rows, const QString &peer);
 
 // A fresh message id, as a client makes one.
 QString newId();
@@ -164,6 +166,8 @@ protected:
                                               const QString &deployStatus = QStringLiteral("ready"),
                                               const QString &type = QStringLiteral("standard"));
     velmor::chat::SuperGroupParts &parts() { return m_chat->superGroupParts(); }
+    // The stored messages of the server's group.
+    static QList<velmor::chat::MessageRecord> storedOf(const velmor::fakes::FakeGroupServer &server);
     // Starts the session and waits until every listed ready group has its
     // realtime socket open.
     void startAndConnect();

@@ -1,9 +1,8 @@
 // The error model as the views see it: every failure arrives once, as the
 // six-key map, with lastErrorChanged, operationFailed and errorOccurred in
-// that order; members whose feature is not built yet say so the same way.
+// that order.
 #include "chat_fixture.h"
 
-#include <QMetaMethod>
 #include <QtTest>
 
 using namespace chattest;
@@ -127,31 +126,6 @@ private slots:
         QCOMPARE(created.at(0).at(0).toBool(), false);
         QCOMPARE(m_chat->currentGroupInfo(), (QVariantMap{{"isGroup", false}}));
     }
-
-private:
-    // Calls an invokable through the meta-object, as QML does.
-    static bool invokeByName(QObject &object, const QByteArray &name, const QVariantList &args)
-    {
-        const QMetaObject *meta = object.metaObject();
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
-            const QMetaMethod method = meta->method(i);
-            if (method.name() != name || method.parameterCount() != args.size())
-                continue;
-            QGenericArgument a[4];
-            QVariantList converted = args;
-            for (int p = 0; p < args.size(); ++p) {
-                converted[p].convert(method.parameterMetaType(p));
-                a[p] = QGenericArgument(method.parameterMetaType(p).name(), converted[p].constData());
-            }
-            QVariant result(method.returnMetaType(), nullptr);
-            QGenericReturnArgument ret;
-            if (method.returnMetaType().id() != QMetaType::Void)
-                ret = QGenericReturnArgument(method.returnMetaType().name(), result.data());
-            return method.invoke(&object, Qt::DirectConnection, ret, a[0], a[1], a[2], a[3]);
-        }
-        return false;
-    }
-
 };
 
 QTEST_GUILESS_MAIN(ErrorModelTest)

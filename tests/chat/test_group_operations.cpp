@@ -298,9 +298,7 @@ private slots:
         // A restart does not bring it back.
         as(m_bob);
         QVERIFY(!GroupRegistry::instance().contains(groupId));
-        QStringList peers;
-        for (const QVariant &row : m_chat->conversations())
-            peers.append(row.toMap().value("peer").toString());
+        const QStringList peers = peersOf(m_chat->conversations());
         QVERIFY(!peers.contains(peer));
         QVERIFY(peers.contains("group:" + other));
     }

@@ -13,19 +13,6 @@
 using namespace chattest;
 using namespace velmor::chat;
 
-namespace {
-
-QVariantMap rowOf(const QVariantList &rows, const QString &peer)
-{
-    for (const QVariant &row : rows) {
-        if (row.toMap().value("peer").toString() == peer)
-            return row.toMap();
-    }
-    return {};
-}
-
-} // namespace
-
 class ListsTest : public QObject, private ChatFixture
 {
     Q_OBJECT

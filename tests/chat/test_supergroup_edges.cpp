@@ -30,10 +30,6 @@ class SuperGroupEdgesTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
-    QList<velmor::chat::MessageRecord> stored(const FakeGroupServer &server)
-    {
-        return ChatStore::instance().messages(QStringLiteral("sg:") + server.baseUrl());
-    }
     velmor::chat::SuperGroupRuntimeState runtime(const FakeGroupServer &server)
     {
         return m_chat->host().superGroups().runtime(server.baseUrl());
@@ -74,8 +70,8 @@ private slots:
         parts().sync.pull(server.baseUrl());
         waitIdle();
 
-        QCOMPARE(stored(server).size(), storedCount);
-        for (const auto &message : stored(server))
+        QCOMPARE(storedOf(server).size(), storedCount);
+        for (const auto &message : storedOf(server))
             QCOMPARE(message.sender_raw_public_key, peerKey(0x63));
         QCOMPARE(runtime(server).lastMessageSeq, qint64(senders.size()));
         QCOMPARE(runtime(server).lastReadSeq, qint64(lastRead));
@@ -109,7 +105,7 @@ private slots:
         waitIdle();
 
         QStringList texts;
-        for (const auto &message : stored(server))
+        for (const auto &message : storedOf(server))
             texts << message.text;
         const QStringList expected = shown.isEmpty() ? QStringList{"next"} : QStringList{shown, "next"};
         QCOMPARE(texts, expected);
@@ -198,7 +194,7 @@ private slots:
         first.appendMessage(peerKey(0x63), QStringLiteral("text"), content(QStringLiteral("text"), QStringLiteral("kept")));
         startAndConnect();
         QCOMPARE(parts().roster.clientUrls().size(), 2);
-        QTRY_COMPARE(stored(first).size(), 1);
+        QTRY_COMPARE(storedOf(first).size(), 1);
 
         m_center->http().setFault(QStringLiteral("/v1/my/groups"), Fault::custom(200, reply));
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
@@ -215,7 +211,7 @@ private slots:
         }
         QVERIFY(ChatStore::instance().superGroup(first.baseUrl()));
         QVERIFY(ChatStore::instance().superGroup(second.baseUrl()));
-        QCOMPARE(stored(first).size(), 1);
+        QCOMPARE(storedOf(first).size(), 1);
     }
 
     // An event without an id of its own is recorded under one made of its

@@ -19,11 +19,6 @@ class SuperGroupTest : public QObject, private ChatFixture
 {
     Q_OBJECT
 
-    QList<velmor::chat::MessageRecord> storedOf(const FakeGroupServer &server)
-    {
-        return ChatStore::instance().messages(QStringLiteral("sg:") + server.baseUrl());
-    }
-
 private slots:
     void init() { beginGroups(); }
     void cleanup() { endGroups(); }
@@ -141,10 +136,7 @@ private slots:
         QCOMPARE(parts().roster.clientUrls(), QStringList{ready.baseUrl()});
         QCOMPARE(ready.socketCount(), 1);
         QCOMPARE(pending.socketConnects(), 0);
-        QVariantMap pendingRow;
-        for (const QVariant &row : m_chat->conversations())
-            if (row.toMap().value("peer") == QStringLiteral("sg:") + pending.baseUrl())
-                pendingRow = row.toMap();
+        const QVariantMap pendingRow = rowOf(m_chat->conversations(), QStringLiteral("sg:") + pending.baseUrl());
         QCOMPARE(pendingRow.value("last").toString(), QStringLiteral("部署中"));
         QCOMPARE(pendingRow.value("isPremium").toBool(), true);
         QCOMPARE(ChatStore::instance().superGroup(pending.baseUrl())->group_kind, QStringLiteral("premium_plus"));
