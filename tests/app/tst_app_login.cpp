@@ -49,8 +49,8 @@ private slots:
     void loginWhileBusyDoesNothing();
     void savedIdentityIsRestoredAtStart();
     void unreadableSavedKeyIsForgotten();
-    void storeThatCannotOpenFailsTheLogin();
-    void vaultThatCannotSaveFailsTheLogin();
+    void storageThatFailsFailsTheLogin_data();
+    void storageThatFailsFailsTheLogin();
     void halfSavedSecretsAreRolledBack();
     void logoutForgetsSecretsKeepsAvatar();
     void loginFinishingAfterLogoutIsDropped();
@@ -307,30 +307,29 @@ void AppLoginTest::unreadableSavedKeyIsForgotten()
     QCOMPARE(statuses.count(), 0);
 }
 
-void AppLoginTest::storeThatCannotOpenFailsTheLogin()
+void AppLoginTest::storageThatFailsFailsTheLogin_data()
 {
-    QVERIFY(m_profile->blockWithDirectory(QStringLiteral("chat.db")));
-    AppController app;
-    app.generateAndLogin();
-    QVERIFY(apptest::waitForLogin(app));
-    QVERIFY(!app.loggedIn());
-    QCOMPARE(app.errorText(), QStringLiteral("无法打开本地数据库"));
-    QCOMPARE(app.statusText(), QString());
-    QCOMPARE(app.myPublicKey(), QString());
-    QVERIFY(!velmor::net::RelayAuthSession::instance().isConfigured());
-    QVERIFY(!app.hasSavedIdentity());
+    QTest::addColumn<bool>("storeBlocked"); // else the vault folder is
+    QTest::addColumn<QString>("error");
+    QTest::newRow("store that cannot open") << true << QStringLiteral("无法打开本地数据库");
+    QTest::newRow("vault that cannot save") << false << QStringLiteral("无法保存身份密钥");
 }
 
-void AppLoginTest::vaultThatCannotSaveFailsTheLogin()
+void AppLoginTest::storageThatFailsFailsTheLogin()
 {
-    QVERIFY(m_profile->blockVaultFolder());
+    QFETCH(bool, storeBlocked);
+    QFETCH(QString, error);
+    QVERIFY(storeBlocked ? m_profile->blockWithDirectory(QStringLiteral("chat.db")) : m_profile->blockVaultFolder());
     AppController app;
     app.generateAndLogin();
     QVERIFY(apptest::waitForLogin(app));
     QVERIFY(!app.loggedIn());
-    QCOMPARE(app.errorText(), QStringLiteral("无法保存身份密钥"));
+    QCOMPARE(app.errorText(), error);
+    QCOMPARE(app.statusText(), QString());
+    QCOMPARE(app.myPublicKey(), QString());
     QVERIFY(!ChatStore::instance().isOpen());
     QVERIFY(!velmor::net::RelayAuthSession::instance().isConfigured());
+    QVERIFY(!app.hasSavedIdentity());
 }
 
 void AppLoginTest::halfSavedSecretsAreRolledBack()
