@@ -109,8 +109,6 @@ Item {
         function test_iconProperties() {
             var icon = createTemporaryObject(iconComponent, host)
             compare(icon.name, "")
-            compare(icon.size, 24)
-            compare(icon.rotationAngle, 0)
             verify(Qt.colorEqual(icon.color, Theme.textSecondary))
             compare(icon.implicitWidth, 24)
             compare(icon.implicitHeight, 24)

@@ -185,7 +185,6 @@ Item {
         function test_dialogContentAndClosing() {
             var d = createTemporaryObject(dialogComponent, host)
             verify(d.modal)
-            compare(d.padding, 0)
             compare(d.closePolicy, Popup.CloseOnEscape | Popup.CloseOnPressOutside)
             d.open()
             tryCompare(d, "opened", true)
