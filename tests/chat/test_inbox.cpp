@@ -50,6 +50,18 @@ class InboxTest : public QObject, private ChatFixture
     int storedMessages() { return int(ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key())).size()); }
     int unread() { return ChatStore::instance().conversationByPeer(m_alice.key()).value_or(ConversationRecord()).unread_count; }
 
+    // A new client pulls what is left: Alice's three texts are there once
+    // each, all unread, and nothing waits at the relay.
+    void restartWithAllThreeTexts()
+    {
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        pullAndSettle(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(storedMessages(), 3);
+        QCOMPARE(unread(), 3);
+    }
+
 private slots:
     void initTestCase() { QVERIFY(startRelay()); }
 
@@ -184,12 +196,7 @@ private slots:
         m_chat->stop();
         m_chat.reset();
         QVERIFY(execOnFile(m_bob.dbPath, QStringLiteral("DROP TRIGGER disk_full")));
-        m_chat = makeController();
-        startQuiet(*m_chat);
-        pullAndSettle(*m_chat);
-        QVERIFY(queued().isEmpty());
-        QCOMPARE(storedMessages(), 3);
-        QCOMPARE(unread(), 3);
+        restartWithAllThreeTexts();
     }
 
     // Killed before the pull came back: nothing stored, nothing
@@ -223,12 +230,7 @@ private slots:
         m_relay.clearFaults();
         // The acknowledgement may or may not have reached the relay; either way
         // the restarted client ends with each message once.
-        m_chat = makeController();
-        startQuiet(*m_chat);
-        pullAndSettle(*m_chat);
-        QVERIFY(queued().isEmpty());
-        QCOMPARE(storedMessages(), 3);
-        QCOMPARE(unread(), 3);
+        restartWithAllThreeTexts();
         QCOMPARE(m_chat->conversations().size(), 1);
     }
 
