@@ -56,6 +56,9 @@ void ChatController::start()
     if (!m_session.storeOpen())
         return;
     m_session.begin();
+    // Sends of an earlier session (or of a program that died) never report
+    // back: they show as failed, to be tried again, not as sending forever.
+    m_session.store().failInterruptedSends();
     ensureGroupConversations();
     reloadContacts();
     importNormalJoinRequests();

@@ -96,6 +96,10 @@ public:
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     bool deleteMessage(const QString &id);
     bool updateMessageText(const QString &id, const QString &text);
+    // Every outgoing message still marked Sending becomes Failed: its send
+    // ended with the session or the program that ran it, so nothing else
+    // will ever decide it, and a failed message can be tried again.
+    bool failInterruptedSends();
     // Whether the conversation holds a message with exactly this text.
     bool hasMessageWithText(const QString &conversationId, const QString &text);
 

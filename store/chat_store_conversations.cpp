@@ -433,6 +433,14 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
                  {text, s.owner(), id});
 }
 
+bool ChatStore::failInterruptedSends()
+{
+    Session s(*d);
+    return s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND is_outgoing=1 AND status=?"),
+                 {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
+                  static_cast<int>(velmor::chat::MessageStatus::Sending)});
+}
+
 bool ChatStore::hasMessageWithText(const QString &conversationId, const QString &text)
 {
     Session s(*d);

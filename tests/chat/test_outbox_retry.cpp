@@ -111,6 +111,39 @@ private slots:
         QCOMPARE(velmor::crypto::base64UrlDecode(content.voiceB64), clip);
         QCOMPARE(content.durationMs, 2300);
     }
+
+    // A send cut off by the end of its session (log-out, or the program
+    // killed) never reports back: at the next start it shows as failed and
+    // can be tried again; delivered and received messages stay as they were.
+    void sendCutOffShowsFailedAtNextStart()
+    {
+        ChatStore &store = ChatStore::instance();
+        const QString conversation = store.conversationIdFor(m_carol.key());
+        MessageRecord cutOff = message(newId(), conversation, QStringLiteral("cut off"), 100, true);
+        MessageRecord delivered = message(newId(), conversation, QStringLiteral("delivered"), 101, true);
+        delivered.status = MessageStatus::Sent;
+        const MessageRecord received = message(newId(), conversation, QStringLiteral("received"), 102);
+        for (MessageRecord *m : {&cutOff, &delivered}) {
+            m->peer_raw_public_key = m_carol.key();
+            m->sender_raw_public_key = m_alice.key();
+        }
+        m_chat->stop();
+        QVERIFY(store.upsertMessages({cutOff, delivered, received}));
+
+        startQuiet(*m_chat);
+        QCOMPARE(store.messageById(cutOff.id)->status, MessageStatus::Failed);
+        QCOMPARE(store.messageById(delivered.id)->status, MessageStatus::Sent);
+        QCOMPARE(store.messageById(received.id)->status, MessageStatus::Received);
+
+        m_relay.markSeen(m_carol.key());
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        m_chat->openConversation(m_carol.key());
+        m_chat->retryMessage(cutOff.id);
+        const auto resent = nextFinished(done);
+        QVERIFY2(resent.second == int(MessageStatus::Sent), qPrintable(m_chat->lastError().value("detail").toString()));
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
+        QVERIFY(!store.messageExists(cutOff.id));
+    }
 };
 
 QTEST_GUILESS_MAIN(OutboxRetryTest)
