@@ -482,19 +482,41 @@ QJsonObject E2eHook::type(const QString &path, const QString &text)
         return failure(why.isEmpty() ? QStringLiteral("'%1' is not an item").arg(path) : why);
     if (!item->isEnabled())
         return failure(QStringLiteral("item '%1' is disabled").arg(path));
+    takeKeyboard();
     item->forceActiveFocus(Qt::MouseFocusReason);
     if (!item->hasActiveFocus())
         return failure(QStringLiteral("item '%1' takes no focus").arg(path));
+    const QVariant before = item->property("text");
     // One press and release per character, carrying the character as its
     // text; the key code is the character's own (Qt's key codes are the
-    // upper-case code points).
-    for (const QChar ch : text)
-        QTest::sendKeyEvent(QTest::Click, m_window, Qt::Key(ch.toUpper().unicode()), QString(ch), Qt::NoModifier);
+    // upper-case code points). Delivered one after the other with no event
+    // handling in between, so nothing can take the focus half-way.
+    for (const QChar ch : text) {
+        const int code = ch.toUpper().unicode();
+        qt_handleKeyEvent(m_window, QEvent::KeyPress, code, Qt::NoModifier, QString(ch));
+        qt_handleKeyEvent(m_window, QEvent::KeyRelease, code, Qt::NoModifier, QString(ch));
+    }
+    if (before.typeId() == QMetaType::QString && !item->property("text").toString().contains(text))
+        return failure(QStringLiteral("'%1' did not reach '%2' (it holds '%3')")
+                           .arg(text, path, item->property("text").toString()));
     return ok();
+}
+
+void E2eHook::takeKeyboard()
+{
+    // Two programs share one display with no window manager, and the last
+    // window to ask for the keyboard keeps it: a window that lost it has no
+    // focus item. A user's click would bring it back; here the window is
+    // told it has the keyboard, as it is when in front.
+    if (m_window->isActive() || m_window->contentItem()->hasActiveFocus())
+        return;
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(m_window, &focusIn);
 }
 
 QJsonObject E2eHook::key(int key, int modifiers)
 {
+    takeKeyboard();
     QTest::keyClick(m_window, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     return ok();
 }

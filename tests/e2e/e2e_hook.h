@@ -70,6 +70,7 @@ private:
                  const std::function<void(const QJsonObject &)> &reply);
     // Runs `then` once the next frame is on screen (layouts done).
     void afterFrame(const std::function<void()> &then);
+    void takeKeyboard();
     QJsonObject clickItem(QQuickItem *item, const QString &what);
     QObject *shownOne(const QString &path, QString *failure) const;
 
