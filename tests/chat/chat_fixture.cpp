@@ -226,6 +226,10 @@ bool ChatFixture::startRelayWithUsers(char firstSecret)
 void ChatFixture::stopRelay()
 {
     m_chat.reset();
+    // The session's jobs (a sign-in to a server that is not there) end here,
+    // while the application still exists: an HTTP wait left to the exit of
+    // the program has no event loop to run in and hangs it.
+    QThreadPool::globalInstance()->waitForDone();
     signOut();
     m_relay.stop();
 }
