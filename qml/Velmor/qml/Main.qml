@@ -47,6 +47,9 @@ Window {
         objectName: "viewLoader"
         anchors.fill: parent
         sourceComponent: App.loggedIn ? homeComp : loginComp
+        // The home view is large: built a piece per frame, the window keeps
+        // answering while it comes up after a sign-in.
+        asynchronous: App.loggedIn
     }
 
     Component {
