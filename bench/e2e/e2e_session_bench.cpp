@@ -14,11 +14,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 
@@ -47,6 +50,9 @@ public:
     void collect(DrivenApp &app)
     {
         const QJsonObject report = app.stallReport();
+        // Where the worst stalls were, for whoever reads the run.
+        std::fprintf(stderr, "%s: %s\n", qPrintable(app.name()),
+                     QJsonDocument(report.value(QStringLiteral("worst")).toArray()).toJson(QJsonDocument::Compact).constData());
         m_stall = std::max(m_stall, report.value(QStringLiteral("longestMs")).toDouble());
         m_startup = std::max(m_startup, report.value(QStringLiteral("startupMs")).toDouble());
     }

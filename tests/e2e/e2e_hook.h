@@ -91,6 +91,9 @@ private:
     double m_longestStallMs = 0;
     double m_longestStallAtMs = 0;
     qint64 m_ticks = 0;
+    bool m_metering = true; // false while a test's own check or screenshot runs
+    QList<QJsonObject> m_stalls; // the worst, longest first
+    QString m_lastCommand;
 
     QStringList m_errors;
     QString m_lastVoiceRoomError;

@@ -80,7 +80,8 @@ void E2eMessagingTest::cleanupTestCase()
     for (DrivenApp *app : {m_a.get(), m_b.get()}) {
         if (!app || !app->running())
             continue;
-        qInfo().noquote() << app->name() << "longest GUI stall" << app->longestStallMs() << "ms";
+        qInfo().noquote() << app->name() << "GUI stalls since its last start:"
+                          << QJsonDocument(app->stallReport()).toJson(QJsonDocument::Compact);
         QVERIFY2(app->quit(), qPrintable(app->lastFailure()));
     }
 }
