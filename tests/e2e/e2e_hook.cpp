@@ -53,13 +53,16 @@ bool isPopup(const QObject *object)
 
 // The children of one node of the tree the paths walk: an item's child
 // items (the window's overlay left out: a popup's content is reached
-// through the popup) and the popups declared inside it; a popup's content.
+// through the popup) and the popups declared inside it; a popup's content,
+// header and footer.
 QList<QObject *> treeChildren(QObject *node)
 {
     QList<QObject *> out;
     if (isPopup(node)) {
-        if (auto *content = node->property("contentItem").value<QQuickItem *>())
-            out << content;
+        // A dialog's title and buttons sit beside its content.
+        for (const char *part : {"header", "contentItem", "footer"})
+            if (auto *item = node->property(part).value<QQuickItem *>())
+                out << item;
         return out;
     }
     if (auto *item = qobject_cast<QQuickItem *>(node)) {
