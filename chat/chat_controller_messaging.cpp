@@ -21,9 +21,14 @@ void ChatController::setUpMessaging()
     connect(&parts.push, &PushChannels::inboxConnectedChanged, this, [this](bool connected) {
         m_pullTimer.setInterval(connected ? PushChannels::kConnectedPullIntervalMs
                                           : PushChannels::kDisconnectedPullIntervalMs);
+        // What reached the relay while the socket was not there yet (or
+        // away) was announced to nobody: fetch it now, not at the next 15 s.
+        if (connected)
+            m_messaging->inbox.pullFresh();
     });
     connect(&parts.push, &PushChannels::newMessageNotice, this, [this] {
-        pullOnce();
+        // A pull running now may have been answered before this message.
+        m_messaging->inbox.pullFresh();
         const QString peer = m_current.peer();
         if (isSuperGroupPeer(peer))
             pullSuperGroup(serverUrlOfPeer(peer));

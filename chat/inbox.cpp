@@ -11,6 +11,8 @@
 
 #include <QDebug>
 
+#include <utility>
+
 namespace velmor::chat {
 
 Inbox::Inbox(ChatHost &host, AckQueue &acks, QObject *parent)
@@ -23,13 +25,27 @@ void Inbox::pullOnce()
     if (m_pullInFlight)
         return;
     m_pullInFlight = true;
+    m_pullAgain = false;
     emit syncingChanged();
     m_host.jobs().run<QList<RawEnvelope>>(
-        m_puller, [this](const QList<RawEnvelope> &envelopes) { processEnvelopes(envelopes); },
+        m_puller,
+        [this](const QList<RawEnvelope> &envelopes) {
+            processEnvelopes(envelopes);
+            if (std::exchange(m_pullAgain, false))
+                pullOnce();
+        },
         [this] {
             m_pullInFlight = false;
             emit syncingChanged();
         });
+}
+
+void Inbox::pullFresh()
+{
+    if (m_pullInFlight)
+        m_pullAgain = true;
+    else
+        pullOnce();
 }
 
 void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
