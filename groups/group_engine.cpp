@@ -409,17 +409,13 @@ GroupOpResult deleteGroupLocally(GroupRegistry &registry, const QString &groupId
         return {false, QStringLiteral("store_failed")};
     const std::optional<GroupCard> card = registry.card(groupId);
     const qint64 epoch = qMax(card ? card->epoch : 0, deletedAtEpoch(groupId));
-    if (!store.deleteConversation(groupId, withMessages))
+    // The rows go and the deletion is remembered in one transaction, so an
+    // old invitation offered again never brings the group back.
+    ChatStore::Batch batch(store);
+    if (!batch.active() || !store.deleteConversation(groupId, withMessages)
+        || (epoch > 0 && !store.markNormalGroupDeleted(groupId, epoch)) || !batch.commit())
         return {false, QStringLiteral("store_failed")};
     registry.remove(groupId);
-    // Remembered after the rows are gone (the deletion takes every profile
-    // row of the group with it), so an old invitation offered again does
-    // not bring the group back.
-    GroupMemberProfile marker;
-    marker.memberRawPublicKey = kDeletedMarker;
-    marker.updatedAt = epoch;
-    if (epoch > 0 && !store.upsertNormalGroupMemberProfile(groupId, marker.toJson()))
-        return {false, QStringLiteral("store_failed")};
     return {true, QString()};
 }
 

@@ -191,12 +191,7 @@ void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, q
 qint64 deletedAtEpoch(const QString &groupId)
 {
     ChatStore &store = ChatStore::instance();
-    if (!store.isOpen())
-        return 0;
-    for (const QJsonObject &row : store.normalGroupMemberProfiles(groupId))
-        if (row.value(QStringLiteral("memberRawPublicKey")).toString() == kDeletedMarker)
-            return GroupMemberProfile::fromJson(row).updatedAt;
-    return 0;
+    return store.isOpen() ? store.normalGroupDeletedEpoch(groupId) : 0;
 }
 
 } // namespace velmor::chat::wire

@@ -21,9 +21,6 @@ inline const QString kKindCard = QStringLiteral("card");
 inline const QString kKindMessage = QStringLiteral("message");
 inline const QString kKindProfile = QStringLiteral("profile");
 inline const QString kKindCardRequest = QStringLiteral("card_request");
-// The profile row that marks a group the user deleted, with the card epoch
-// it had then in "updatedAt" (not a key, so it never meets a member's row).
-inline const QString kDeletedMarker = QStringLiteral("group_deleted");
 
 qint64 nowSeconds();
 

@@ -124,6 +124,15 @@ public:
     bool upsertNormalGroupMemberProfile(const QString &groupId, const QJsonObject &profile);
     bool deleteNormalGroupMemberProfile(const QString &groupId, const QString &memberKey);
 
+    // ---- normal groups the user deleted ---------------------------------
+    // Remembers that the user deleted the group when its card had this
+    // epoch (a larger stored epoch is kept); deleting its conversation and
+    // rows leaves this behind, so an old invitation offered again stays
+    // refused.
+    bool markNormalGroupDeleted(const QString &groupId, qint64 cardEpoch);
+    // The card epoch at the deletion; 0 for a group never deleted.
+    qint64 normalGroupDeletedEpoch(const QString &groupId);
+
     // ---- normal-group join requests and blocks ---------------------------
     QList<velmor::chat::PendingGroupJoinRequestRecord> pendingGroupJoinRequests(bool *ok = nullptr); // newest first
     bool upsertPendingGroupJoinRequest(const velmor::chat::PendingGroupJoinRequestRecord &request);

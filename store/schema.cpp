@@ -133,6 +133,14 @@ QList<TableDef> buildTables()
                {"created_at", kInt}},
               {kOwner, "group_id", "requester_public_key"},
               {}});
+    // A normal group the user deleted, with the card epoch it had then.
+    t.append({"normal_group_deletions",
+              {{kOwner, kText},
+               {"group_id", kText},
+               {"card_epoch", kInt},
+               {"deleted_at", kInt}},
+              {kOwner, "group_id"},
+              {}});
     t.append({"super_groups",
               {{kOwner, kText},
                {"server_id", kText},
@@ -369,6 +377,22 @@ bool createIndexes(QSqlDatabase &db, const TableDef &table, QString *error)
     });
 }
 
+// Earlier layouts remembered a deleted group as a member-profile row named
+// "group_deleted" whose updated_at held the card epoch: moved to its own
+// table (keeping the larger epoch), so that no list of members meets it.
+bool moveDeletedGroupMarkers(QSqlDatabase &db, QString *error)
+{
+    const QString marker = QStringLiteral("member_public_key='group_deleted'");
+    return run(db,
+               QStringLiteral("INSERT INTO normal_group_deletions(owner_raw_public_key,group_id,card_epoch,deleted_at) "
+                              "SELECT owner_raw_public_key,group_id,updated_at,0 FROM normal_group_member_profiles "
+                              "WHERE %1 ON CONFLICT(owner_raw_public_key,group_id) DO UPDATE SET "
+                              "card_epoch=MAX(card_epoch,excluded.card_epoch)")
+                   .arg(marker),
+               error)
+           && run(db, QStringLiteral("DELETE FROM normal_group_member_profiles WHERE %1").arg(marker), error);
+}
+
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
@@ -408,7 +432,8 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
               && std::all_of(tables().begin(), tables().end(), [&](const TableDef &table) {
                      return conformTable(db, table, ownerKey, version <= kSchemaVersion, error)
                             && createIndexes(db, table, error);
-                 });
+                 })
+              && moveDeletedGroupMarkers(db, error);
     // Written also when unchanged: a file that cannot be written fails here.
     if (ok)
         ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(std::max(version, kSchemaVersion)), error);
