@@ -141,8 +141,9 @@ InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
         m_store.ensureDirectConversation(sender, sender, officialAccountName());
     const QString conversationId = m_store.conversationIdFor(sender);
     // A signed notice is valid under any envelope: one replayed under a new
-    // id (a captured notice sent again) is acknowledged but shown once.
-    if (m_store.hasMessageWithText(conversationId, notice.text))
+    // id (a captured notice sent again) is acknowledged but shown once. A
+    // new notice that happens to repeat an earlier one's words is shown.
+    if (m_store.officialNoticeKnown(notice.id))
         return acknowledgeOnly();
 
     MessageRecord row;
@@ -155,7 +156,8 @@ InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
     row.status = MessageStatus::Received;
     row.created_at = envelope.createdAt;
     row.content_digest = envelope.ciphertextHash;
-    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row)
+                                    && m_store.rememberOfficialNotice(notice.id, row.id));
     if (verdict.acknowledge)
         verdict.notices.append({InboundNotice::Kind::Message, sender, officialAccountName(), QString(), false});
     return verdict;

@@ -368,6 +368,7 @@ OfficialNotice parseOfficialNoticeWithKey(const QString &noticeText, const QStri
         if (title.isEmpty() && body.isEmpty())
             continue;
         result.ok = true;
+        result.id = sha256Hex(payload.toUtf8());
         if (!title.isEmpty() && !body.isEmpty())
             result.text = title + QStringLiteral("\n\n") + body;
         else

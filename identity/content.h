@@ -81,6 +81,10 @@ struct OfficialNotice
 {
     bool ok = false;
     QString text;
+    // Lower-case hex SHA-256 of the signed payload: one notice has one id
+    // however its envelope or outer JSON is wrapped, and two notices with
+    // the same words issued apart have two.
+    QString id;
 };
 OfficialNotice parseOfficialNotice(const QString &noticeText, const QString &language);
 // The same check against a given key; the two-argument form uses the official key.

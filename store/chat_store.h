@@ -100,8 +100,10 @@ public:
     // ended with the session or the program that ran it, so nothing else
     // will ever decide it, and a failed message can be tried again.
     bool failInterruptedSends();
-    // Whether the conversation holds a message with exactly this text.
-    bool hasMessageWithText(const QString &conversationId, const QString &text);
+    // Official notices shown, by the notice's own id (not its envelope's):
+    // one signed notice wrapped in many envelopes is shown once.
+    bool officialNoticeKnown(const QString &noticeId);
+    bool rememberOfficialNotice(const QString &noticeId, const QString &messageId);
 
     // ---- contacts --------------------------------------------------------
     std::optional<velmor::chat::ContactRecord> contact(const QString &publicKey);

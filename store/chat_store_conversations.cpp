@@ -440,11 +440,3 @@ bool ChatStore::failInterruptedSends()
                  {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
                   static_cast<int>(velmor::chat::MessageStatus::Sending)});
 }
-
-bool ChatStore::hasMessageWithText(const QString &conversationId, const QString &text)
-{
-    Session s(*d);
-    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND conversation_id=? "
-                                   "AND text=? LIMIT 1"),
-                    {s.owner(), conversationId, text});
-}

@@ -141,6 +141,14 @@ QList<TableDef> buildTables()
                {"deleted_at", kInt}},
               {kOwner, "group_id"},
               {}});
+    // Official notices already shown, by the notice's own id.
+    t.append({"official_notices",
+              {{kOwner, kText},
+               {"notice_id", kText},
+               {"message_id", kText},
+               {"created_at", kInt}},
+              {kOwner, "notice_id"},
+              {}});
     t.append({"super_groups",
               {{kOwner, kText},
                {"server_id", kText},

@@ -1,0 +1,102 @@
+// Official notices are told apart by the signed notice itself, not by their
+// words: the same notice wrapped again (a replay, also after a restart) shows
+// once, while a new notice that repeats an earlier one's words shows again.
+#include "chat_fixture.h"
+
+#include "chat/inbound_processor.h"
+#include "groups/group_card.h"
+
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+
+class OfficialNoticesTest : public QObject, private ChatFixture
+{
+    Q_OBJECT
+
+    const velmor::identity::Identity m_signer{QByteArray(32, 0x0e)};
+    const QString m_official = velmor::crypto::base64UrlEncode(officialAccountPublicKey());
+
+    QString notice(const QString &body, qint64 issuedAt) const
+    {
+        return makeOfficialNotice(m_signer.privateKey, {{"zh-Hans", "公告", body}}, issuedAt);
+    }
+
+    // One envelope through a fresh processor, as a pull after a restart
+    // would meet it; true when it was shown (stored as a new message).
+    bool deliver(const QString &noticeText)
+    {
+        InboundProcessor processor(ChatStore::instance(), GroupRegistry::instance(), m_me.identity);
+        const velmor::identity::Identity signer = m_signer;
+        processor.setNoticeReader([signer](const QString &text) {
+            return parseOfficialNoticeWithKey(text, QStringLiteral("zh-Hans"), signer.publicKey);
+        });
+        RawEnvelope envelope;
+        envelope.messageId = newId();
+        envelope.senderPubkey = m_official;
+        envelope.ciphertext = noticeText;
+        envelope.ciphertextHash = velmor::crypto::sha256Hex(noticeText.toUtf8());
+        envelope.createdAt = 1700000000;
+        const InboundVerdict verdict = processor.handle(envelope);
+        // Every readable notice is acknowledged, shown or not.
+        return verdict.acknowledge && verdict.changed;
+    }
+
+    int shown()
+    {
+        ChatStore &store = ChatStore::instance();
+        return int(store.messages(store.conversationIdFor(m_official)).size());
+    }
+
+private slots:
+    void init() { beginSession(QStringLiteral("notices"), 0x61); }
+    void cleanup() { endSession(); }
+
+    // Each row: the notices delivered in order (body and issue time), and
+    // how many of them show.
+    void shownOncePerNotice_data()
+    {
+        QTest::addColumn<QStringList>("bodies");
+        QTest::addColumn<QList<qint64>>("issued");
+        QTest::addColumn<QList<bool>>("expected");
+        QTest::newRow("same words, issued again")
+            << QStringList{"今晚维护", "今晚维护"} << QList<qint64>{1700000000, 1700086400} << QList<bool>{true, true};
+        QTest::newRow("same notice twice")
+            << QStringList{"今晚维护", "今晚维护"} << QList<qint64>{1700000000, 1700000000} << QList<bool>{true, false};
+        QTest::newRow("other words") << QStringList{"今晚维护", "维护结束"} << QList<qint64>{1700000000, 1700000000}
+                                     << QList<bool>{true, true};
+        QTest::newRow("repeat among others")
+            << QStringList{"一", "二", "一", "一"} << QList<qint64>{1, 2, 1, 3} << QList<bool>{true, true, false, true};
+    }
+
+    void shownOncePerNotice()
+    {
+        QFETCH(QStringList, bodies);
+        QFETCH(QList<qint64>, issued);
+        QFETCH(QList<bool>, expected);
+        QList<bool> shownNow;
+        for (int i = 0; i < bodies.size(); ++i)
+            shownNow.append(deliver(notice(bodies.at(i), issued.at(i))));
+        QCOMPARE(shownNow, expected);
+        QCOMPARE(shown(), int(expected.count(true)));
+    }
+
+    // The store remembers what was shown: a replay after a restart, even
+    // with its outer JSON laid out anew, stays hidden.
+    void replayAfterRestartStaysHidden()
+    {
+        const QString first = notice(QStringLiteral("版本更新"), 1700000000);
+        QVERIFY(deliver(first));
+        ChatStore::instance().close();
+        QVERIFY(ChatStore::instance().open(m_me.key(), m_me.dbPath));
+        const QString reformatted = QString::fromUtf8(
+            QJsonDocument(QJsonDocument::fromJson(first.toUtf8()).object()).toJson(QJsonDocument::Indented));
+        QVERIFY(reformatted != first);
+        QVERIFY(!deliver(reformatted));
+        QCOMPARE(shown(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(OfficialNoticesTest)
+#include "test_official_notices.moc"
