@@ -12,6 +12,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <utility>
+
 namespace velmor::chat {
 
 namespace {
@@ -46,7 +48,59 @@ QString avatarKindOf(const QString &avatarId)
     return avatarId.startsWith(QLatin1String("lottiehead_")) ? QStringLiteral("lottie") : QStringLiteral("image");
 }
 
+bool translatable(const MessageRecord &row)
+{
+    return row.content_type != QLatin1String("voice") && row.content_type != QLatin1String("image");
+}
+
+// A stored text (plain, or already carrying a translation) with this
+// translation: the original words stay what they were first.
+QString withTranslation(const QString &text, const QString &translatedText)
+{
+    QString source = text;
+    const QJsonObject meta = payload::decodePrefixedJson(text, QLatin1String(payload::kTextMetaPrefix));
+    if (!meta.isEmpty()) {
+        const QString original =
+            meta.value(QStringLiteral("bridgeTranslation")).toObject().value(QStringLiteral("originalText")).toString();
+        source = original.isEmpty() ? meta.value(QStringLiteral("text")).toString() : original;
+    }
+    return payload::encodePrefixedJson(
+        QLatin1String(payload::kTextMetaPrefix),
+        {{QStringLiteral("text"), source},
+         {QStringLiteral("bridgeTranslation"),
+          QJsonObject{{QStringLiteral("originalText"), source},
+                      {QStringLiteral("translatedText"), translatedText},
+                      {QStringLiteral("direction"), QStringLiteral("outbound")}}}});
+}
+
 } // namespace
+
+QList<MessageRecord> InboundProcessor::takeMessageRows()
+{
+    m_rowOfId.clear();
+    return std::exchange(m_rows, {});
+}
+
+InboundVerdict InboundProcessor::putMessage(const MessageRecord &row)
+{
+    if (!m_batched)
+        return stored(m_store.upsertMessage(row));
+    InboundVerdict verdict = stored(true);
+    verdict.messageRow = int(m_rows.size());
+    m_rowOfId.insert(row.id, verdict.messageRow);
+    m_rows.append(row);
+    return verdict;
+}
+
+template <typename Writes>
+InboundVerdict InboundProcessor::asOneItem(Writes writes)
+{
+    const bool item = m_batched && m_store.beginBatchItem();
+    InboundVerdict verdict = writes();
+    if (item && !m_store.endBatchItem(!verdict.writeFailed) && !verdict.writeFailed)
+        return stored(false);
+    return verdict;
+}
 
 InboundProcessor::InboundProcessor(ChatStore &store, GroupRegistry &registry,
                                    const velmor::identity::Identity &me)
@@ -78,6 +132,17 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     if (envelope.messageId.isEmpty())
         return skip();
 
+    // Offered twice in one pull: kept with the row collected first, or not.
+    if (const auto it = m_rowOfId.constFind(envelope.messageId); it != m_rowOfId.cend()) {
+        if (m_rows.at(*it).content_digest != envelope.ciphertextHash) {
+            qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
+            return skip();
+        }
+        InboundVerdict verdict = acknowledgeOnly();
+        verdict.messageRow = *it;
+        return verdict;
+    }
+
     if (m_store.messageExists(envelope.messageId)) {
         const QString digest = m_store.messageContentDigest(envelope.messageId);
         if (digest.isEmpty() || digest == envelope.ciphertextHash)
@@ -87,21 +152,24 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     }
 
     if (isOfficialAccountKey(envelope.senderPubkey))
-        return handleOfficial(envelope);
+        return asOneItem([&] { return handleOfficial(envelope); });
 
     if (!envelope.valid) {
         qWarning().noquote() << "[CHAT-INBOUND] not persisted" << envelope.messageId << envelope.rejectReason;
         return skip();
     }
 
-    const GroupInboundResult group =
-        velmor::chat::handleGroupMessage(m_registry, envelope.ciphertext, envelope.senderPubkey);
-    if (!group.error.isEmpty())
-        return skip();
-    if (group.hasMessage)
-        return handleGroupMessage(envelope, group);
-    if (group.isGroup)
-        return handleGroupEvent(envelope, group);
+    // The group engine's own writes (cards, profiles) and the controller's
+    // stand or fall together.
+    if (envelope.ciphertext.startsWith(QLatin1String(kGroupMessagePrefix))) {
+        return asOneItem([&] {
+            const GroupInboundResult group =
+                velmor::chat::handleGroupMessage(m_registry, envelope.ciphertext, envelope.senderPubkey);
+            if (!group.error.isEmpty() || !group.isGroup)
+                return skip();
+            return group.hasMessage ? handleGroupMessage(envelope, group) : handleGroupEvent(envelope, group);
+        });
+    }
 
     const QByteArray plaintext =
         velmor::identity::openDirectMessage(envelope.ciphertext, envelope.senderPubkey, m_me);
@@ -111,7 +179,7 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     if (!content.ok)
         return skip();
     if (content.type == QLatin1String("group_join_request"))
-        return handleJoinRequest(envelope, content);
+        return asOneItem([&] { return handleJoinRequest(envelope, content); });
     if (content.type == QLatin1String("bridge.control.ack"))
         return acknowledgeOnly();
     if (content.type == QLatin1String("bridge.translation.patch")) {
@@ -119,14 +187,23 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
             (content.bridgeTranslatedText.isEmpty() ? content.text : content.bridgeTranslatedText).trimmed();
         InboundVerdict verdict = acknowledgeOnly();
         verdict.changed = true;
-        if (!content.targetClientMessageId.isEmpty() && !translation.isEmpty()) {
-            bool failed = false;
-            verdict.translationApplied =
-                applyBridgeTranslation(m_store, content.targetClientMessageId, translation, &failed);
-            if (failed)
-                return stored(false);
+        if (content.targetClientMessageId.isEmpty() || translation.isEmpty())
+            return verdict;
+        // A target collected in this same pull is translated before it is
+        // written, and the patch is kept only with it.
+        if (const auto it = m_rowOfId.constFind(content.targetClientMessageId); it != m_rowOfId.cend()) {
+            MessageRecord &target = m_rows[*it];
+            if (translatable(target)) {
+                target.text = withTranslation(target.text, translation);
+                verdict.translationApplied = true;
+                verdict.messageRow = *it;
+            }
+            return verdict;
         }
-        return verdict;
+        bool failed = false;
+        verdict.translationApplied =
+            applyBridgeTranslation(m_store, content.targetClientMessageId, translation, &failed);
+        return failed ? stored(false) : verdict;
     }
     return handleDirect(envelope, content);
 }
@@ -200,7 +277,7 @@ InboundVerdict InboundProcessor::handleGroupMessage(const RawEnvelope &envelope,
     if (group.contentType == QLatin1String("system"))
         row.system_event_type = QStringLiteral("group_member_joined");
 
-    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    InboundVerdict verdict = conversation.id.isEmpty() ? stored(false) : putMessage(row);
     if (!verdict.acknowledge)
         return verdict;
     if (!row.is_outgoing)
@@ -348,7 +425,7 @@ InboundVerdict InboundProcessor::handleDirect(const RawEnvelope &envelope, const
             {{QStringLiteral("text"), content.text}, {QStringLiteral("bridgeTranslation"), translation}});
     }
 
-    InboundVerdict verdict = stored(!conversation.id.isEmpty() && m_store.upsertMessage(row));
+    InboundVerdict verdict = conversation.id.isEmpty() ? stored(false) : putMessage(row);
     if (!verdict.acknowledge)
         return verdict;
     const auto stored = m_store.conversationByPeer(sender);
@@ -363,23 +440,9 @@ bool InboundProcessor::applyBridgeTranslation(ChatStore &store, const QString &t
                                               const QString &translatedText, bool *writeFailed)
 {
     const auto row = store.messageById(targetMessageId);
-    if (!row || row->content_type == QLatin1String("voice") || row->content_type == QLatin1String("image"))
+    if (!row || !translatable(*row))
         return false;
-    QString source = row->text;
-    const QJsonObject meta = payload::decodePrefixedJson(row->text, QLatin1String(payload::kTextMetaPrefix));
-    if (!meta.isEmpty()) {
-        const QString original =
-            meta.value(QStringLiteral("bridgeTranslation")).toObject().value(QStringLiteral("originalText")).toString();
-        source = original.isEmpty() ? meta.value(QStringLiteral("text")).toString() : original;
-    }
-    const QString text = payload::encodePrefixedJson(
-        QLatin1String(payload::kTextMetaPrefix),
-        {{QStringLiteral("text"), source},
-         {QStringLiteral("bridgeTranslation"),
-          QJsonObject{{QStringLiteral("originalText"), source},
-                      {QStringLiteral("translatedText"), translatedText},
-                      {QStringLiteral("direction"), QStringLiteral("outbound")}}}});
-    const bool ok = store.updateMessageText(targetMessageId, text);
+    const bool ok = store.updateMessageText(targetMessageId, withTranslation(row->text, translatedText));
     if (writeFailed)
         *writeFailed = !ok;
     return ok;

@@ -3,16 +3,22 @@
 // bridge control message or translation patch, or a one-to-one message.
 //
 // It writes to the store and reports a verdict; it never acknowledges and
-// never notifies. The inbox runs it inside one store batch per pull, each
-// envelope a batch item, and acknowledges and notifies only for what the
-// committed batch kept.
+// never notifies. The inbox runs it inside one store batch per pull
+// (setBatched): the message rows of the pull are then collected and written
+// together by the inbox (takeMessageRows, ChatStore::upsertMessages, one
+// conversation preview each), an envelope whose other writes must stand or
+// fall together (an official notice, a group event, a join request, a
+// translation) is a batch item of its own, and the inbox acknowledges and
+// notifies only for what the committed batch kept.
 #pragma once
 
 #include "groups/group_engine.h"
 #include "identity/content.h"
 #include "identity/identity.h"
 #include "net/relay_api.h"
+#include "store/records.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -42,6 +48,9 @@ struct InboundVerdict
     bool writeFailed = false;   // a store write failed: keep nothing of it, acknowledge nothing
     bool joinRequestsChanged = false;
     bool translationApplied = false;
+    // Batched: the collected message row (index into the rows the inbox
+    // takes) that this verdict stands on; not kept when that row is not.
+    int messageRow = -1;
     QList<InboundNotice> notices;
 };
 
@@ -51,6 +60,11 @@ public:
     InboundProcessor(ChatStore &store, GroupRegistry &registry, const velmor::identity::Identity &me);
 
     InboundVerdict handle(const RawEnvelope &envelope);
+
+    // Inside a store batch: message rows are collected instead of written.
+    void setBatched(bool batched) { m_batched = batched; }
+    // The rows collected since the last call, in envelope order.
+    QList<MessageRecord> takeMessageRows();
 
     // How official notices are read (parseOfficialNotice with the build's
     // key by default; tests sign with a key of their own).
@@ -71,12 +85,22 @@ private:
     InboundVerdict handleDirect(const RawEnvelope &envelope, const MessageContent &content);
     bool blocked(const QString &senderKey);
     bool groupMuted(const QString &groupId);
+    // Writes the row, or collects it when batched; the verdict of a kept
+    // envelope that stands on it.
+    InboundVerdict putMessage(const MessageRecord &row);
+    // Runs one envelope's writes as a batch item of their own, undone
+    // together when one fails.
+    template <typename Writes>
+    InboundVerdict asOneItem(Writes writes);
 
     ChatStore &m_store;
     GroupRegistry &m_registry;
     velmor::identity::Identity m_me;
     QString m_myKey;
     NoticeReader m_readNotice;
+    bool m_batched = false;
+    QList<MessageRecord> m_rows;
+    QHash<QString, int> m_rowOfId;
 };
 
 } // namespace velmor::chat

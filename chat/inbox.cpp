@@ -48,6 +48,24 @@ void Inbox::pullFresh()
         pullOnce();
 }
 
+namespace {
+
+// The collected rows of a pull in one write; when that write fails as a
+// whole (a statement failed, not one refused id), each row on its own, so
+// that one bad row costs only itself. One flag per row: written or not.
+QList<bool> writeRows(ChatStore &store, const QList<MessageRecord> &rows)
+{
+    QList<bool> written;
+    if (rows.isEmpty() || store.upsertMessages(rows, &written))
+        return written;
+    written.clear();
+    for (const MessageRecord &row : rows)
+        written.append(store.upsertMessage(row));
+    return written;
+}
+
+} // namespace
+
 void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
 {
     if (envelopes.isEmpty()) {
@@ -63,19 +81,24 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
     bool joinRequests = false;
     QList<InboundNotice> notices;
     {
-        // One transaction for the whole pull; each envelope a savepoint of
-        // it, undone alone when one of its writes fails.
+        // One transaction for the whole pull; the message rows written
+        // together at its end, with one preview per conversation.
         ChatStore::Batch batch(store);
-        for (const RawEnvelope &envelope : envelopes) {
-            const bool item = batch.active() && store.beginBatchItem();
-            const InboundVerdict verdict = processor.handle(envelope);
-            const bool kept = item ? store.endBatchItem(!verdict.writeFailed) : !verdict.writeFailed;
-            if (!kept) {
-                qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelope.messageId;
+        processor.setBatched(batch.active());
+        QList<InboundVerdict> verdicts;
+        verdicts.reserve(envelopes.size());
+        for (const RawEnvelope &envelope : envelopes)
+            verdicts.append(processor.handle(envelope));
+        const QList<bool> written = writeRows(store, processor.takeMessageRows());
+
+        for (qsizetype i = 0; i < envelopes.size(); ++i) {
+            const InboundVerdict &verdict = verdicts.at(i);
+            if (verdict.writeFailed || (verdict.messageRow >= 0 && !written.value(verdict.messageRow))) {
+                qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelopes.at(i).messageId;
                 continue;
             }
             if (verdict.acknowledge)
-                ackIds.append(envelope.messageId);
+                ackIds.append(envelopes.at(i).messageId);
             changed = changed || verdict.changed;
             joinRequests = joinRequests || verdict.joinRequestsChanged;
             notices += verdict.notices;

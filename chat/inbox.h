@@ -1,7 +1,9 @@
 // The one-to-one inbox: pulls the relay's envelopes on a background job
 // (one pull at a time; a pull asked for meanwhile is dropped, or, asked for
 // with pullFresh, made once the running one ends), then on the GUI thread
-// runs every envelope through the InboundProcessor inside one store batch. Only after that batch is committed are its ids acknowledged
+// runs every envelope through the InboundProcessor inside one store batch
+// and writes the pull's message rows together (one preview update per
+// conversation). Only after that batch is committed are its ids acknowledged
 // (AckQueue), its desktop notices raised and the lists reloaded: an
 // envelope whose writes failed, or a batch that never reached the disk, is
 // acknowledged for nothing, so the relay offers it again.
