@@ -113,6 +113,15 @@ bool VoiceIO::startRecording()
         }
     }
     m_cancelled = false;
+    // The meter's stream opens before the recorder's and closes before the
+    // recorder is told to stop (stopRecorder). With Qt 6.4's FFmpeg backend,
+    // the meter's stream opened or closed while the recorder's input thread
+    // sets up or tears down its own stream on the same input can leave that
+    // thread spinning inside the sound server's lock, handing the encoder
+    // empty buffers without end: the next call on the GUI thread that needs
+    // the lock (a meter read, its stop) never returns, nor does the input's
+    // destructor. Kept apart in time, the two streams never meet that way.
+    startLevelMeter();
     m_recorder.setOutputLocation(QUrl::fromLocalFile(m_recordPath));
     m_recorder.record();
 
@@ -120,6 +129,7 @@ bool VoiceIO::startRecording()
     // next attempt may start at once instead of waiting for a stop that
     // never comes.
     if (m_recorder.recorderState() == QMediaRecorder::StoppedState) {
+        stopLevelMeter();
         if (m_recorder.error() == QMediaRecorder::NoError)
             emit error(QStringLiteral("录音启动失败"));
         QFile::remove(recordedFile());
@@ -131,7 +141,6 @@ bool VoiceIO::startRecording()
     emit elapsedChanged();
     m_clock.restart();
     m_tick.start();
-    startLevelMeter();
     emit recordingChanged();
     return true;
 }
@@ -181,13 +190,13 @@ void VoiceIO::onTick()
     m_elapsedMs = int(m_clock.elapsed());
     emit elapsedChanged();
     if (m_elapsedMs >= m_limitMs)
-        m_recorder.stop();
+        stopRecorder();
 }
 
 void VoiceIO::stopRecording()
 {
     if (m_recording)
-        m_recorder.stop();
+        stopRecorder();
 }
 
 void VoiceIO::cancelRecording()
@@ -195,6 +204,14 @@ void VoiceIO::cancelRecording()
     if (!m_recording)
         return;
     m_cancelled = true;
+    stopRecorder();
+}
+
+// The meter first, while the recorder's input still runs steadily (see
+// startRecording); the level drops to 0 when the recorder reports it stopped.
+void VoiceIO::stopRecorder()
+{
+    stopLevelMeter();
     m_recorder.stop();
 }
 

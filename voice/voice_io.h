@@ -83,6 +83,7 @@ private:
     void onLevelReady(QAudioFormat::SampleFormat format);
     void startLevelMeter();
     void stopLevelMeter();
+    void stopRecorder();
     void endRecording();
     QString recordedFile() const;
     void dropPlaybackFile();
