@@ -336,6 +336,13 @@ private slots:
         // The relay offers the old invitation again, also after a restart.
         QCOMPARE(handleGroupMessage(*m_erin.registry, invitation.ciphertext, invitation.senderPubkey).error,
                  QStringLiteral("group_deleted"));
+        {
+            // The program restarts: the store file is opened anew.
+            ChatStore &store = ChatStore::instance();
+            const QString owner = store.ownerKey(), path = store.databasePath();
+            store.close();
+            QVERIFY(store.open(owner, path));
+        }
         GroupRegistry restarted;
         restarted.reloadFromStore();
         QCOMPARE(handleGroupMessage(restarted, invitation.ciphertext, invitation.senderPubkey).error,
