@@ -416,6 +416,9 @@ void SuperGroupSync::refreshInfo(const QString &serverUrl)
             QJsonObject stored = sg::infoObject(row);
             stored.insert(QLatin1String(sg::kInfoAvatarKey), info.avatarUrl);
             stored.insert(QStringLiteral("name"), info.name);
+            // The header's member count reads this; without it a group that
+            // was never opened in its settings counts "0 位成员".
+            stored.insert(QStringLiteral("memberCount"), info.memberCount);
             row.info_json = sg::compactJson(stored);
             row.updated_at = sg::nowSeconds();
             m_host.session().store().upsertSuperGroup(row);

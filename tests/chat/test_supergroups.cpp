@@ -127,6 +127,21 @@ private slots:
         QCOMPARE(peersOf(m_chat->conversations()).count(peer), 1);
     }
 
+    // The group information fetched after the list names the member count
+    // that the header shows, before the group's settings were ever opened.
+    void theHeaderCountsTheMembersOfAListedGroup()
+    {
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        server.addMember(peerKey(0x62), QStringLiteral("member"));
+        startAndConnect();
+        const QString url = server.baseUrl();
+        QTRY_COMPARE(QJsonDocument::fromJson(ChatStore::instance().superGroup(url)->info_json.toUtf8())
+                         .object().value(QStringLiteral("memberCount")).toInt(), 3);
+        m_chat->openConversation(QStringLiteral("sg:") + url);
+        QTRY_VERIFY2(m_chat->currentGroupSubtitle().startsWith(QStringLiteral("3 位成员")),
+                     qPrintable(m_chat->currentGroupSubtitle()));
+    }
+
     void theListKeepsOneClientPerReadyGroup()
     {
         FakeGroupServer &ready = addServer(QStringLiteral("member"), QStringLiteral("Ready"));
