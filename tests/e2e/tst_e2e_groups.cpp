@@ -227,6 +227,9 @@ void E2eGroupsTest::superGroupJoinApproved()
     const QString reply = QStringLiteral("I can see it from the shore");
     QVERIFY2(exchange(b, a, m_superPeer, reply), qPrintable(m_failure));
     m_superTexts = {hello, reply};
+    // Both headers count the two members.
+    for (DrivenApp *app : {&a, &b})
+        DRIVE(*app, waitTrue(QStringLiteral("Chat.currentGroupSubtitle.indexOf('2 位成员') === 0")));
     STEP(shootBothThemes(a, QStringLiteral("g09-super-chat")));
     STEP(shootBothThemes(b, QStringLiteral("g09-super-chat")));
 
@@ -251,6 +254,9 @@ void E2eGroupsTest::voiceRoom()
     DRIVE(a, waitTrue(QStringLiteral("VoiceRoom.activeForVisible && VoiceRoom.connected"), 20000));
     DRIVE(a, waitItem(QStringLiteral("voiceRoomPopup/exitButton")));
     QVERIFY(a.eval(QStringLiteral("VoiceRoom.amOpener && VoiceRoom.canPublish")).toBool());
+    // The opener is in the room as a speaker, under the user's own key.
+    DRIVE(a, waitTrue(QStringLiteral("VoiceRoom.speakers.length === 1 && VoiceRoom.speakers[0].self === true"
+                                     " && VoiceRoom.speakers[0].pubkey === App.myPublicKey")));
     STEP(shootBothThemes(a, QStringLiteral("g12-voice-room")));
 
     DRIVE(b, waitTrue(QStringLiteral("Chat.currentPeer === %1 && VoiceRoom.roomOpen").arg(jsString(m_superPeer))));
@@ -260,6 +266,8 @@ void E2eGroupsTest::voiceRoom()
     DRIVE(b, waitTrue(QStringLiteral("VoiceRoom.activeForVisible && VoiceRoom.connected"), 20000));
     DRIVE(b, waitItem(QStringLiteral("voiceRoomPopup/exitButton")));
     QVERIFY(!b.eval(QStringLiteral("VoiceRoom.amOpener || VoiceRoom.isOwner || VoiceRoom.canPublish")).toBool());
+    DRIVE(b, waitTrue(QStringLiteral("VoiceRoom.listeners.length === 1 && VoiceRoom.listeners[0].self === true"
+                                     " && VoiceRoom.speakers.length === 0")));
     STEP(shootBothThemes(b, QStringLiteral("g12-voice-room")));
 
     // B leaves; the room stays open and B's banner offers it again.
