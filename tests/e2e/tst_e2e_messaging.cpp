@@ -41,6 +41,7 @@ private slots:
     void textBothWays();
     void receiverDownWhileSent();
     void senderKilledWhileSending();
+    void receiverKilledBeforeAcknowledging();
     void image();
     void voiceMessage();
     void restartEither();
@@ -175,6 +176,33 @@ void E2eMessagingTest::senderKilledWhileSending()
     QVERIFY(a.ok && b.ok);
     QVERIFY2(duplicatesIn(a).isEmpty(), qPrintable(duplicatesIn(a)));
     QVERIFY2(duplicatesIn(b).isEmpty(), qPrintable(duplicatesIn(b)));
+}
+
+// B's program dies after showing a message it could not acknowledge: the
+// relay hands the message over again after the restart, and B still shows
+// it once; the acknowledgement then goes through.
+void E2eMessagingTest::receiverKilledBeforeAcknowledging()
+{
+    const QString text = QStringLiteral("shown but not acknowledged");
+    for (const char *path : {"/v1/message/ack", "/v1/message/ack/batch"})
+        m_services.relay().setFault(QString::fromLatin1(path), velmor::fakes::Fault::http500());
+    STEP(sendText(*m_a, text));
+    STEP(waitIncoming(*m_b, text));
+    QCOMPARE(m_services.relay().queueSize(m_keyB), 1);
+    const Snapshot before = snapshot(*m_b);
+    QVERIFY(before.ok);
+    m_b->kill();
+    m_services.relay().clearFaults();
+
+    QVERIFY2(m_b->start(), qPrintable(m_b->lastFailure()));
+    QVERIFY(m_b->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(openChat(*m_b, m_keyA));
+    QTRY_COMPARE_WITH_TIMEOUT(m_services.relay().queueSize(m_keyB), 0, 30000);
+    const Snapshot after = snapshot(*m_b);
+    QVERIFY(after.ok);
+    const QString problems = compareSnapshots(before, after);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    QCOMPARE(after.messageCount(), before.messageCount());
 }
 
 void E2eMessagingTest::image()
