@@ -13,11 +13,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QUrl>
 
 #include <benchmark/benchmark.h>
 
@@ -71,15 +71,13 @@ private:
     double m_startup = 0;
 };
 
-bool sentImage(DrivenApp &a, const QString &file)
+// Through the attach button and the file dialog, which opens in the folder
+// the program started in.
+bool sentImage(DrivenApp &a)
 {
-    if (a.invoke(QStringLiteral("imageDialog"), QStringLiteral("handleSelected"),
-                 {QUrl::fromLocalFile(file).toString()})
-            .isUndefined())
-        return false;
-    return a.waitTrue(QStringLiteral("Chat.messages.filter(function (m) {"
-                                     " return m.outgoing && m.kind === 'image' && m.status === 1 }).length === 1"),
-                      20000);
+    return a.click(QStringLiteral("composer/imageButton")) && a.waitText(QStringLiteral("picture.png"))
+        && a.clickText(QStringLiteral("picture.png")) && a.clickText(QStringLiteral("Open"))
+        && waitOutgoing(a, QStringLiteral("image"));
 }
 
 void BM_TwoUserSession(benchmark::State &state)
@@ -97,8 +95,9 @@ void BM_TwoUserSession(benchmark::State &state)
         const QString phrase = velmor::identity::generateMnemonic();
         QImage picture(320, 200, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        const QString file = profiles.filePath(QStringLiteral("picture.png"));
-        picture.save(file);
+        QDir().mkpath(profiles.filePath(QStringLiteral("pictures")));
+        picture.save(profiles.filePath(QStringLiteral("pictures/picture.png")));
+        a.setWorkingDirectory(profiles.filePath(QStringLiteral("pictures")));
         QString keyA;
         QString keyB;
         QString privateKeyA;
@@ -119,7 +118,7 @@ void BM_TwoUserSession(benchmark::State &state)
             && steps.run("reply_round_trip", [&] {
                    return sendText(b, QStringLiteral("hi alice")) && waitIncoming(a, QStringLiteral("hi alice"));
                })
-            && steps.run("image_sent", [&] { return sentImage(a, file); })
+            && steps.run("image_sent", [&] { return sentImage(a); })
             && steps.run("image_received", [&] { return waitIncoming(b, QStringLiteral("image")); })
             && steps.run("kill_and_restore_b", [&] {
                    steps.collect(b);

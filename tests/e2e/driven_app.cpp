@@ -55,6 +55,8 @@ bool DrivenApp::start(int timeoutMs)
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_process->setProcessEnvironment(env);
+    if (!m_workingDirectory.isEmpty())
+        m_process->setWorkingDirectory(m_workingDirectory);
     m_process->setStandardErrorFile(m_profileDir + QStringLiteral("/program.log"), QIODevice::Append);
     const QString program = qEnvironmentVariable("PELORIN_E2E_APP", QStringLiteral(PELORIN_E2E_APP));
     m_process->start(program, QStringList());
@@ -235,6 +237,21 @@ QStringList DrivenApp::errors()
         out << error.toString();
     if (!answer.value(QStringLiteral("ok")).toBool())
         out << QStringLiteral("(no answer from %1: %2)").arg(m_name, m_lastFailure);
+    return out;
+}
+
+bool DrivenApp::waitText(const QString &text, int timeoutMs)
+{
+    return succeeded(request({{"cmd", "waitText"}, {"text", text}, {"timeout", timeoutMs}}, timeoutMs));
+}
+
+QStringList DrivenApp::shownTexts()
+{
+    const QJsonObject answer = request({{"cmd", "texts"}}, 0);
+    QStringList out;
+    if (succeeded(answer))
+        for (const QJsonValue &text : answer.value(QStringLiteral("texts")).toArray())
+            out << text.toString();
     return out;
 }
 

@@ -50,6 +50,13 @@ public:
     QString lastFailure() const { return m_lastFailure; }
 
     // Beyond the basic interface.
+    // The folder the program starts in (where its file dialogs open);
+    // taken at the next start.
+    void setWorkingDirectory(const QString &folder) { m_workingDirectory = folder; }
+    // Until an item showing exactly this text is visible.
+    bool waitText(const QString &text, int timeoutMs = 10000);
+    // Every text the window shows, in tree order.
+    QStringList shownTexts();
     // JS evaluated in the QML context of the item at `path`, with the item
     // as scope (its own properties and the ids of the file that declares it).
     QJsonValue evalIn(const QString &path, const QString &js);
@@ -75,6 +82,7 @@ private:
     QProcess *m_process = nullptr;
     QByteArray m_stdout;
     QString m_lastFailure;
+    QString m_workingDirectory;
     double m_startupMs = -1;
     int m_errorsSeen = 0;
 };

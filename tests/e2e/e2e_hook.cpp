@@ -345,6 +345,10 @@ void E2eHook::handle(const QJsonObject &command, const std::function<void(const 
     } else if (cmd == QLatin1String("waitItem")) {
         waitFor([this, path] { return shownOne(path, nullptr) != nullptr; }, timeoutMs,
                 QStringLiteral("item '%1' shown").arg(path), reply);
+    } else if (cmd == QLatin1String("waitText")) {
+        const QString text = command.value(QStringLiteral("text")).toString();
+        waitFor([this, text] { return shownText(text) != nullptr; }, timeoutMs,
+                QStringLiteral("the text '%1' shown").arg(text), reply);
     } else if (cmd == QLatin1String("click")) {
         afterFrame([this, path, reply] { reply(click(path)); });
     } else if (cmd == QLatin1String("clickText")) {
@@ -376,6 +380,18 @@ void E2eHook::handle(const QJsonObject &command, const std::function<void(const 
     } else if (cmd == QLatin1String("invoke")) {
         reply(invoke(path, command.value(QStringLiteral("method")).toString(),
                      command.value(QStringLiteral("args")).toArray()));
+    } else if (cmd == QLatin1String("texts")) {
+        // Every shown text, in tree order: what a user can read and click.
+        QList<QObject *> all;
+        for (QObject *root : roots(m_window))
+            collectAll(root, all);
+        QJsonArray texts;
+        for (QObject *object : std::as_const(all)) {
+            const QVariant value = object->property("text");
+            if (value.typeId() == QMetaType::QString && !value.toString().isEmpty() && isShown(object))
+                texts.append(value.toString());
+        }
+        reply(ok({{QStringLiteral("texts"), texts}}));
     } else if (cmd == QLatin1String("evalIn")) {
         QObject *object = findByPath(m_window, path).value(0);
         if (!object)
@@ -482,6 +498,14 @@ QJsonObject E2eHook::clickItem(QQuickItem *item, const QString &what)
                            .arg(what)
                            .arg(centre.x())
                            .arg(centre.y()));
+    // A user cannot click what a scrolled list or a clipping frame hides.
+    for (QQuickItem *ancestor = item->parentItem(); ancestor; ancestor = ancestor->parentItem()) {
+        if (!ancestor->clip())
+            continue;
+        const QPointF inside = ancestor->mapFromScene(centre);
+        if (inside.x() < 0 || inside.y() < 0 || inside.x() >= ancestor->width() || inside.y() >= ancestor->height())
+            return failure(QStringLiteral("item '%1' is scrolled or clipped out of view").arg(what));
+    }
     const QPoint point = centre.toPoint();
     QTest::mouseMove(m_window, point);
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, point);
@@ -500,7 +524,7 @@ QJsonObject E2eHook::click(const QString &path)
     return clickItem(item, path);
 }
 
-QJsonObject E2eHook::clickText(const QString &text)
+QQuickItem *E2eHook::shownText(const QString &text) const
 {
     QList<QObject *> all;
     for (QObject *root : roots(m_window))
@@ -510,9 +534,18 @@ QJsonObject E2eHook::clickText(const QString &text)
         if (!item || !isShown(item))
             continue;
         const QVariant value = item->property("text");
-        if (value.typeId() == QMetaType::QString && value.toString() == text)
-            return clickItem(item, text);
+        // Button texts may carry a mnemonic ("&Open"), shown without the '&'.
+        if (value.typeId() == QMetaType::QString
+            && (value.toString() == text || QString(value.toString()).remove(QLatin1Char('&')) == text))
+            return item;
     }
+    return nullptr;
+}
+
+QJsonObject E2eHook::clickText(const QString &text)
+{
+    if (QQuickItem *item = shownText(text))
+        return clickItem(item, text);
     return failure(QStringLiteral("no visible item with the text '%1'").arg(text));
 }
 

@@ -72,6 +72,7 @@ private:
     void afterFrame(const std::function<void()> &then);
     void takeKeyboard();
     QJsonObject clickItem(QQuickItem *item, const QString &what);
+    QQuickItem *shownText(const QString &text) const;
     QObject *shownOne(const QString &path, QString *failure) const;
 
     QQmlApplicationEngine &m_engine;

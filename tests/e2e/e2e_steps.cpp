@@ -147,12 +147,18 @@ bool sendText(DrivenApp &app, const QString &text)
         return fail(app, QStringLiteral("could not type into the composer"));
     if (!app.click(QStringLiteral("composer/sendBtn")))
         return fail(app, QStringLiteral("could not press send"));
-    const QString sent = QStringLiteral(
-                             "Chat.messages.filter(function (m) { return m.outgoing && m.text === %1 && m.status === 1 })"
-                             ".length === 1")
-                             .arg(jsString(text));
-    if (!app.waitTrue(sent, 20000))
-        return fail(app, QStringLiteral("'%1' was not sent").arg(text));
+    return waitOutgoing(app, text);
+}
+
+bool waitOutgoing(DrivenApp &app, const QString &textOrKind, int status, int timeoutMs)
+{
+    const QString js = QStringLiteral("Chat.messages.filter(function (m) {"
+                                      " return m.outgoing && (m.text === %1 || m.kind === %1) && m.status === %2 })"
+                                      ".length === 1")
+                           .arg(jsString(textOrKind))
+                           .arg(status);
+    if (!app.waitTrue(js, timeoutMs))
+        return fail(app, QStringLiteral("no outgoing '%1' with status %2").arg(textOrKind).arg(status));
     return true;
 }
 

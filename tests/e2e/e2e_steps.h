@@ -33,6 +33,9 @@ bool openChat(DrivenApp &app, const QString &peer);
 // Types a text into the composer of the open conversation, presses send and
 // waits until the relay took it (status sent).
 bool sendText(DrivenApp &app, const QString &text);
+// Waits until the open conversation holds exactly one outgoing message whose
+// text (or kind, for "image" and "voice") is this, with this status (1: sent).
+bool waitOutgoing(DrivenApp &app, const QString &textOrKind, int status = 1, int timeoutMs = 20000);
 // Waits until the open conversation shows an incoming message whose text
 // (or kind, for "image" and "voice") is this.
 bool waitIncoming(DrivenApp &app, const QString &textOrKind, int timeoutMs = 20000);
