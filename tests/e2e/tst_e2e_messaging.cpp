@@ -247,6 +247,10 @@ void E2eMessagingTest::voiceMessage()
     STEP(waitOutgoing(*m_a, QStringLiteral("voice")));
     STEP(waitIncoming(*m_b, QStringLiteral("voice")));
     QVERIFY2(m_b->waitItem(QStringLiteral("msgList/voiceArea")), qPrintable(m_b->lastFailure()));
+    // B plays it: a tap starts it, and it ends by itself.
+    QVERIFY2(m_b->click(QStringLiteral("msgList/voiceArea")), qPrintable(m_b->lastFailure()));
+    QVERIFY2(m_b->waitTrue(QStringLiteral("Voice.playing"), 10000), qPrintable(m_b->lastFailure()));
+    QVERIFY2(m_b->waitTrue(QStringLiteral("!Voice.playing"), 20000), qPrintable(m_b->lastFailure()));
     STEP(shootBothThemes(*m_b, QStringLiteral("06-voice")));
 }
 
