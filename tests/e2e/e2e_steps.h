@@ -94,3 +94,5 @@ QString shotsFolder();
 QString newErrorsText(DrivenApp &app);
 
 } // namespace e2e
+
+Q_DECLARE_METATYPE(e2e::Snapshot)
