@@ -6,6 +6,7 @@
 #include "chat/current_conversation.h"
 #include "chat/inbound_processor.h"
 #include "chat/job_runner.h"
+#include "chat/peer_keys.h"
 #include "groups/group_card.h"
 #include "store/chat_store.h"
 
@@ -123,8 +124,16 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
     if (joinRequests)
         emit joinRequestsChanged();
     if (changed) {
+        // The open conversation is being read: what arrives in it adds no
+        // unread count (and raised no notice above).
+        const QString openPeer = m_host.current().peer();
+        if (!openPeer.isEmpty() && !isSuperGroupPeer(openPeer)) {
+            const QString conversationId = conversationIdForPeer(openPeer);
+            if (!conversationId.isEmpty())
+                m_host.session().store().resetUnread(conversationId);
+        }
         m_host.reloadConversations();
-        if (!m_host.current().peer().isEmpty())
+        if (!openPeer.isEmpty())
             m_host.reloadMessages();
     }
     emit pullProcessed(int(envelopes.size()), int(ackIds.size()));

@@ -147,6 +147,32 @@ private slots:
         }
     }
 
+    // A text into the conversation the user has open is read as it
+    // arrives; one into another conversation counts as unread.
+    void unreadOnlyOutsideTheOpenConversation_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::newRow("conversation open") << true;
+        QTest::newRow("another conversation open") << false;
+    }
+    void unreadOnlyOutsideTheOpenConversation()
+    {
+        QFETCH(bool, open);
+        startQuiet(*m_chat);
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("first")), newId()));
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        m_chat->openConversation(open ? m_alice.key() : m_carol.key());
+        QCOMPARE(unread(), open ? 0 : 1);
+
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("second")), newId()));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QCOMPARE(storedMessages(), 2);
+        QCOMPARE(unread(), open ? 0 : 2);
+        QCOMPARE(rowOf(m_chat->conversations(), m_alice.key()).value(QStringLiteral("unread")).toInt(), open ? 0 : 2);
+        QCOMPARE(notices.count(), open ? 0 : 1);
+    }
+
     // Offered again (an acknowledgement lost on the way), an envelope is
     // acknowledged and changes nothing; the same id with other content is
     // a collision, kept out and left with the relay.
