@@ -12,11 +12,23 @@ Item {
     readonly property alias radius: card.radius
     readonly property alias shadowShown: shadow.visible
 
+    // The shadow is cast by a bare copy of the card's outline, not by the
+    // card: with the card as its source, every change of its content (a
+    // message, the caret's blink) would blur the whole card again.
+    Rectangle {
+        id: outline
+        anchors.fill: card
+        radius: card.radius
+        color: "black"
+        visible: false
+    }
+
     DropShadow {
         id: shadow
         objectName: "mainCardShadow"
         anchors.fill: card
-        source: card
+        source: outline
+        cached: true
         visible: !root.full
         transparentBorder: true
         color: "#8c000000"

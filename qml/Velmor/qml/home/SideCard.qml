@@ -22,9 +22,21 @@ Item {
     // A right click on a row that may be deleted.
     signal deleteRequested(string peer, string displayName)
 
-    DropShadow {
+    // Cast by a bare copy of the card's outline: with the card as its
+    // source, every change in the list would blur the whole card again.
+    Rectangle {
+        id: outline
         anchors.fill: card
-        source: card
+        radius: card.radius
+        color: "black"
+        visible: false
+    }
+
+    DropShadow {
+        objectName: "sideCardShadow"
+        anchors.fill: card
+        source: outline
+        cached: true
         transparentBorder: true
         color: "#8c000000"
         radius: 18
