@@ -68,9 +68,10 @@ Item {
     }
 
     function confirmDelete(peer, displayName) {
-        deleteChatConfirm.peer = peer
-        deleteChatConfirm.displayName = displayName
-        deleteChatConfirm.open()
+        var dialog = popup("deleteChatConfirm")
+        dialog.peer = peer
+        dialog.displayName = displayName
+        dialog.open()
     }
 
     // The controller announces every change of the open conversation's
@@ -153,25 +154,27 @@ Item {
             playingVoiceId: home.playingVoiceId
             onFriendInfoRequested: {
                 Chat.loadCurrentFriendInfo()
-                friendInfo.open()
+                home.popup("friendInfo").open()
             }
             onGroupSettingsRequested: {
-                groupSettings.reload()
-                groupSettings.open()
+                var settings = home.popup("groupSettings")
+                settings.reload()
+                settings.open()
             }
             onSuperGroupSettingsRequested: {
-                sgSettings.loading = true
-                sgSettings.open()
+                var settings = home.popup("sgSettings")
+                settings.loading = true
+                settings.open()
                 Chat.loadSuperGroupInfo()
             }
             onVoiceRoomRequested: {
                 if (!VoiceRoom.activeForVisible)
                     VoiceRoom.joinRoom()
-                voiceRoomPopup.open()
+                home.popup("voiceRoomPopup").open()
             }
-            onVoiceOpenRequested: voiceOpenConfirm.open()
-            onImageRequested: imageDialog.open()
-            onImageOpened: (src) => imagePreview.openAt(src)
+            onVoiceOpenRequested: home.popup("voiceOpenConfirm").open()
+            onImageRequested: home.popup("imageDialog").open()
+            onImageOpened: (src) => home.popup("imagePreview").openAt(src)
             onVoicePlaybackStarted: (id) => home.playingVoiceId = id
             onVoicePlaybackStopped: home.playingVoiceId = ""
         }
@@ -244,40 +247,100 @@ Item {
             visible: home.mainPane === "newChat"
             onCloseRequested: home.mainPane = "chat"
             onOpenRequested: home.mainPane = "newChat"
-            onScanRequested: qrImageDialog.open()
+            onScanRequested: home.popup("qrImageDialog").open()
         }
     }
 
-    // Popups and dialogs over the window's overlay.
-    DeleteChatConfirm { id: deleteChatConfirm; objectName: "deleteChatConfirm" }
-    FriendInfoPopup { id: friendInfo; objectName: "friendInfo" }
-    GroupSettingsPopup {
-        id: groupSettings
-        objectName: "groupSettings"
-        onQrRequested: groupQrPopup.open()
+    // Popups and dialogs over the window's overlay. Each is made the first
+    // time it is asked for, so the home view comes up without them; once
+    // made it stays, keeping what it shows between openings.
+    function popup(name) {
+        var holder = _popupHolders[name]
+        holder.active = true
+        return holder.item
     }
-    GroupQrPopup {
-        id: groupQrPopup
-        objectName: "groupQrPopup"
-        joinAddress: groupSettings.info && groupSettings.info.joinAddress ? groupSettings.info.joinAddress : ""
+    readonly property var _popupHolders: ({
+        "deleteChatConfirm": deleteChatHolder, "friendInfo": friendInfoHolder,
+        "groupSettings": groupSettingsHolder, "groupQrPopup": groupQrHolder,
+        "sgSettings": sgSettingsHolder, "voiceRoomPopup": voiceRoomHolder,
+        "voiceOpenConfirm": voiceOpenHolder, "imagePreview": imagePreviewHolder,
+        "imageDialog": imageDialogHolder, "qrImageDialog": qrImageDialogHolder
+    })
+
+    // The voice room's open state follows the group's announcements whether
+    // or not its popup was ever made.
+    Connections {
+        target: Chat
+        function onVoiceRoomOpenChanged(serverUrl, open) { VoiceRoom.setRoomOpenExternally(serverUrl, open) }
     }
-    SuperGroupSettingsPopup { id: sgSettings; objectName: "sgSettings" }
-    VoiceRoomPopup { id: voiceRoomPopup; objectName: "voiceRoomPopup" }
-    VoiceOpenConfirm {
-        id: voiceOpenConfirm
-        objectName: "voiceOpenConfirm"
-        onRoomEntered: voiceRoomPopup.open()
+
+    Loader {
+        id: deleteChatHolder
+        active: false
+        sourceComponent: DeleteChatConfirm { objectName: "deleteChatConfirm" }
     }
-    ImagePreview { id: imagePreview; objectName: "imagePreview" }
-    ImageFileDialog {
-        id: imageDialog
-        objectName: "imageDialog"
-        purpose: "image"
-        onFailed: (error) => chatPane.composer.errorText = error
+    Loader {
+        id: friendInfoHolder
+        active: false
+        sourceComponent: FriendInfoPopup { objectName: "friendInfo" }
     }
-    ImageFileDialog {
-        id: qrImageDialog
-        objectName: "qrImageDialog"
-        purpose: "qr"
+    Loader {
+        id: groupSettingsHolder
+        active: false
+        sourceComponent: GroupSettingsPopup {
+            objectName: "groupSettings"
+            onQrRequested: home.popup("groupQrPopup").open()
+        }
+    }
+    Loader {
+        id: groupQrHolder
+        active: false
+        sourceComponent: GroupQrPopup {
+            objectName: "groupQrPopup"
+            joinAddress: {
+                var settings = groupSettingsHolder.item
+                return settings && settings.info && settings.info.joinAddress ? settings.info.joinAddress : ""
+            }
+        }
+    }
+    Loader {
+        id: sgSettingsHolder
+        active: false
+        sourceComponent: SuperGroupSettingsPopup { objectName: "sgSettings" }
+    }
+    Loader {
+        id: voiceRoomHolder
+        active: false
+        sourceComponent: VoiceRoomPopup { objectName: "voiceRoomPopup" }
+    }
+    Loader {
+        id: voiceOpenHolder
+        active: false
+        sourceComponent: VoiceOpenConfirm {
+            objectName: "voiceOpenConfirm"
+            onRoomEntered: home.popup("voiceRoomPopup").open()
+        }
+    }
+    Loader {
+        id: imagePreviewHolder
+        active: false
+        sourceComponent: ImagePreview { objectName: "imagePreview" }
+    }
+    Loader {
+        id: imageDialogHolder
+        active: false
+        sourceComponent: ImageFileDialog {
+            objectName: "imageDialog"
+            purpose: "image"
+            onFailed: (error) => chatPane.composer.errorText = error
+        }
+    }
+    Loader {
+        id: qrImageDialogHolder
+        active: false
+        sourceComponent: ImageFileDialog {
+            objectName: "qrImageDialog"
+            purpose: "qr"
+        }
     }
 }

@@ -62,7 +62,8 @@ Item {
             compare(VoiceRoom.callCount("joinRoom"), data.joins)
             tryVerify(function () { return findChild(home, data.popup).opened })
             var other = data.popup === "voiceRoomPopup" ? "voiceOpenConfirm" : "voiceRoomPopup"
-            verify(!findChild(home, other).opened)
+            var otherPopup = findChild(home, other)
+            verify(otherPopup === null || !otherPopup.opened)
             findChild(home, data.popup).close()
         }
 
@@ -78,7 +79,7 @@ Item {
             var home = makeHome()
             open("pk", "")
             App.returns = { "localImageDraft": data.draft }
-            findChild(home, "imageDialog").handleSelected("file:///tmp/broken.png")
+            home.popup("imageDialog").handleSelected("file:///tmp/broken.png")
             compare(App.lastArgs("localImageDraft")[0], "file:///tmp/broken.png")
             compare(Chat.callCount("sendImageFromFile"), 0)
             compare(home.composer.errorText, data.shown)
@@ -88,7 +89,7 @@ Item {
             var home = makeHome()
             open("pk", "")
             App.returns = { "localImageDraft": { "ok": true, "url": "file:///tmp/p.png", "name": "p.png", "width": 4, "height": 3 } }
-            findChild(home, "imageDialog").handleSelected("file:///tmp/p.png")
+            home.popup("imageDialog").handleSelected("file:///tmp/p.png")
             compare(Chat.lastArgs("sendImageFromFile")[0], "file:///tmp/p.png")
             compare(home.composer.errorText, "")
         }
@@ -102,7 +103,9 @@ Item {
 
         function test_dialogFilters(data) {
             var home = makeHome()
-            var dialog = findChild(home, data.name)
+            verify(findChild(home, data.name) === null)
+            var dialog = home.popup(data.name)
+            compare(dialog.objectName, data.name)
             compare(dialog.title, data.title)
             compare(dialog.nameFilters.length, 1)
             compare(dialog.nameFilters[0], data.filter)
@@ -110,7 +113,7 @@ Item {
 
         function test_qrDialogResolves() {
             var home = makeHome()
-            findChild(home, "qrImageDialog").handleSelected("file:///tmp/code.png")
+            home.popup("qrImageDialog").handleSelected("file:///tmp/code.png")
             compare(Chat.lastArgs("resolveQrImage")[0], "file:///tmp/code.png")
             compare(App.callCount("localImageDraft"), 0)
         }

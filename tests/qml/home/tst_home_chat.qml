@@ -60,6 +60,12 @@ Item {
             return home
         }
 
+        // A popup is made when first opened: one never made is not open.
+        function isOpen(home, name) {
+            var popup = findChild(home, name)
+            return popup !== null && (popup.opened || popup.visible)
+        }
+
         function test_header_data() {
             var addr = "0x1234567890abcdef1234567890abcdef12345678"
             return [
@@ -117,15 +123,16 @@ Item {
                 compare(findChild(header, buttons[i]).visible, buttons[i] === data.button, buttons[i])
             // Avatar and title block open the friend panel only for a direct,
             // non-official peer.
-            var friendInfo = findChild(home, "friendInfo")
             mouseClick(avatar)
             compare(Chat.callCount("loadCurrentFriendInfo"), data.clickable ? 1 : 0)
-            compare(friendInfo.opened || friendInfo.visible, data.clickable)
-            friendInfo.close()
-            tryVerify(function () { return !friendInfo.visible })
+            compare(isOpen(home, "friendInfo"), data.clickable)
+            if (data.clickable) {
+                findChild(home, "friendInfo").close()
+                tryVerify(function () { return !isOpen(home, "friendInfo") })
+            }
             mouseClick(findChild(header, "titleBlock"))
             compare(Chat.callCount("loadCurrentFriendInfo"), data.clickable ? 2 : 0)
-            compare(friendInfo.opened || friendInfo.visible, data.clickable)
+            compare(isOpen(home, "friendInfo"), data.clickable)
         }
 
         function test_titleBlockAsWideAsWidestLine() {
@@ -148,7 +155,19 @@ Item {
             compare(Chat.callCount("currentGroupInfo"), 1)
             var popup = findChild(home, "groupSettings")
             tryVerify(function () { return popup.opened })
-            compare(findChild(home, "groupQrPopup").joinAddress, "pelorin:group:k")
+            popup.qrRequested()
+            var qr = findChild(home, "groupQrPopup")
+            tryVerify(function () { return qr.opened })
+            compare(qr.joinAddress, "pelorin:group:k")
+        }
+
+        // The room's open state follows the group though no voice popup
+        // was ever made.
+        function test_externalRoomState() {
+            var home = makeHome()
+            verify(findChild(home, "voiceRoomPopup") === null)
+            Chat.voiceRoomOpenChanged("https://g", true)
+            compare(VoiceRoom.lastArgs("setRoomOpenExternally"), ["https://g", true])
         }
 
         function test_superGroupSettingsButton() {

@@ -113,7 +113,7 @@ Item {
             var list = findChild(home, "convList")
             mouseClick(list.itemAtIndex(0), 20, 20, Qt.RightButton)
             var dialog = findChild(home, "deleteChatConfirm")
-            compare(dialog.opened || dialog.visible, data.opens)
+            compare(dialog !== null && (dialog.opened || dialog.visible), data.opens)
             compare(Chat.callCount("openConversation"), 0)
             if (!data.opens)
                 return

@@ -315,12 +315,6 @@ Item {
             compare(VoiceRoom.callCount("leaveRoom") + VoiceRoom.callCount("dissolveRoom"), 0)
         }
 
-        function test_externalRoomState() {
-            var p = createTemporaryObject(roomComponent, host)
-            Chat.voiceRoomOpenChanged("https://g", true)
-            compare(VoiceRoom.lastArgs("setRoomOpenExternally"), ["https://g", true])
-        }
-
         function test_memberLabels_data() {
             return [
                 { tag: "name", m: { "pubkey": "k", "name": "Ann", "address": "0xabc" }, label: "Ann" },

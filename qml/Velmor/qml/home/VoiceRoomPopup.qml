@@ -91,10 +91,6 @@ Popup {
             popup.close()
         }
     }
-    Connections {
-        target: Chat
-        function onVoiceRoomOpenChanged(serverUrl, open) { VoiceRoom.setRoomOpenExternally(serverUrl, open) }
-    }
     Timer {
         interval: 40
         repeat: true
