@@ -4,12 +4,15 @@
 
 #include <QAudioDevice>
 #include <QAudioSource>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMediaDevices>
 #include <QMediaFormat>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 
@@ -57,11 +60,49 @@ QString clipExtension(const QString &mime)
 
 } // namespace velmor::voice
 
+namespace {
+
+// Qt 6.4's FFmpeg recorder finishes a recording on a thread of its own that
+// ends by asking the GUI thread to delete it (deleteLater) while still
+// running. A GUI thread quick enough to get there before that thread has
+// wound down deletes a running QThread, which aborts the program ("QThread:
+// Destroyed while thread is still running"). Watching every event of the GUI
+// thread, this lets such a deletion through only once the thread has ended:
+// its work is done by then, so the wait is only for its exit.
+class RunningThreadDeletionGuard : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::DeferredDelete) {
+            auto *thread = qobject_cast<QThread *>(watched);
+            if (thread && thread != QThread::currentThread() && thread->isRunning())
+                thread->wait();
+        }
+        return false;
+    }
+};
+
+void guardRunningThreadDeletion()
+{
+    static QPointer<RunningThreadDeletionGuard> guard;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (guard || !app)
+        return;
+    guard = new RunningThreadDeletionGuard(app);
+    app->installEventFilter(guard);
+}
+
+} // namespace
+
 using namespace velmor::voice;
 
 VoiceIO::VoiceIO(QObject *parent)
     : QObject(parent)
 {
+    guardRunningThreadDeletion();
     m_session.setAudioInput(&m_input);
     m_session.setRecorder(&m_recorder);
     m_player.setAudioOutput(&m_output);
