@@ -249,8 +249,7 @@ private slots:
     void anUnopenedGroupGetsOneNoticePerPull()
     {
         FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Quiet"));
-        m_chat->start();
-        waitIdle();
+        startAndConnect();
         for (int i = 0; i < 5; ++i)
             server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("n%1").arg(i)));
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
@@ -275,8 +274,8 @@ private slots:
         server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("before")));
         server.appendMessage(peerKey(0x62), QStringLiteral("image"), image);
         server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("after")));
-        m_chat->start();
-        waitIdle();
+        // The pull the realtime connection brings is over before counting.
+        startAndConnect();
         server.http().resetCounts();
         server.http().setFault(QStringLiteral("/v1/image/get"), Fault::http500());
         parts().sync.pull(server.baseUrl());
