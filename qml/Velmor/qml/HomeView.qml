@@ -54,18 +54,31 @@ Item {
             mainPane = "chat"
             return
         }
+        var page = pane(name)
         if (name === "settings") {
-            settingsPane.sub = "root"
-            settingsPane.confirmingLogout = false
+            page.sub = "root"
+            page.confirmingLogout = false
         } else if (name === "newGroup") {
-            newGroupDialog.resetState()
+            page.resetState()
         } else if (name === "newChat") {
             Chat.clearDiscovery()
-            newChatDialog.discoveryField.text = ""
-            newChatDialog.operationStatus = ""
+            page.discoveryField.text = ""
+            page.operationStatus = ""
         }
         mainPane = name
     }
+
+    // The pages are made the first time they are opened, like the popups,
+    // and stay made from then on.
+    function pane(name) {
+        var holder = _paneHolders[name]
+        holder.active = true
+        return holder.item
+    }
+    readonly property var _paneHolders: ({
+        "settings": settingsHolder, "notifications": notificationsHolder,
+        "newGroup": newGroupHolder, "newChat": newChatHolder
+    })
 
     function confirmDelete(peer, displayName) {
         var dialog = popup("deleteChatConfirm")
@@ -104,6 +117,7 @@ Item {
         function onCurrentChanged() { home._onCurrentChanged() }
         function onOpenNotificationsRequested() {
             Chat.reloadNotifications()
+            home.pane("notifications")
             home.mainPane = "notifications"
         }
     }
@@ -217,37 +231,49 @@ Item {
         anchors.topMargin: home.ovMargin + home.paneVInset
         anchors.bottomMargin: home.ovMargin + home.paneVInset
 
-        SettingsPane {
-            id: settingsPane
-            objectName: "settingsPane"
+        Loader {
+            id: settingsHolder
             anchors.fill: parent
-            visible: home.mainPane === "settings"
-            onCloseRequested: home.mainPane = "chat"
+            active: false
+            sourceComponent: SettingsPane {
+                objectName: "settingsPane"
+                visible: home.mainPane === "settings"
+                onCloseRequested: home.mainPane = "chat"
+            }
         }
-        NotificationsPane {
-            id: notificationsPopup
-            objectName: "notificationsPopup"
+        Loader {
+            id: notificationsHolder
             anchors.fill: parent
-            visible: home.mainPane === "notifications"
-            onCloseRequested: home.mainPane = "chat"
-            onOpenRequested: home.mainPane = "notifications"
+            active: false
+            sourceComponent: NotificationsPane {
+                objectName: "notificationsPopup"
+                visible: home.mainPane === "notifications"
+                onCloseRequested: home.mainPane = "chat"
+                onOpenRequested: home.mainPane = "notifications"
+            }
         }
-        NewGroupPane {
-            id: newGroupDialog
-            objectName: "newGroupDialog"
+        Loader {
+            id: newGroupHolder
             anchors.fill: parent
-            visible: home.mainPane === "newGroup"
-            onCloseRequested: home.mainPane = "chat"
-            onOpenRequested: home.mainPane = "newGroup"
+            active: false
+            sourceComponent: NewGroupPane {
+                objectName: "newGroupDialog"
+                visible: home.mainPane === "newGroup"
+                onCloseRequested: home.mainPane = "chat"
+                onOpenRequested: home.mainPane = "newGroup"
+            }
         }
-        NewChatPane {
-            id: newChatDialog
-            objectName: "newChatDialog"
+        Loader {
+            id: newChatHolder
             anchors.fill: parent
-            visible: home.mainPane === "newChat"
-            onCloseRequested: home.mainPane = "chat"
-            onOpenRequested: home.mainPane = "newChat"
-            onScanRequested: home.popup("qrImageDialog").open()
+            active: false
+            sourceComponent: NewChatPane {
+                objectName: "newChatDialog"
+                visible: home.mainPane === "newChat"
+                onCloseRequested: home.mainPane = "chat"
+                onOpenRequested: home.mainPane = "newChat"
+                onScanRequested: home.popup("qrImageDialog").open()
+            }
         }
     }
 

@@ -133,8 +133,11 @@ Item {
 
         function test_pageButtons(data) {
             var home = makeHome()
-            var settings = findChild(home, "settingsPane")
-            var newChat = findChild(home, "newChatDialog")
+            // Pages are made when first opened: none is made yet.
+            verify(findChild(home, "settingsPane") === null)
+            verify(findChild(home, "newChatDialog") === null)
+            var settings = home.pane("settings")
+            var newChat = home.pane("newChat")
             settings.sub = "backup"
             settings.confirmingLogout = true
             newChat.discoveryField.text = "0xabc"
