@@ -53,6 +53,17 @@ QString freshFile(const char *stem)
 
 // ---- bare sqlite3 ---------------------------------------------------------------
 
+// A fresh file laid out by the store with one group conversation, for the
+// bare baselines to write into; the conversation's id goes to `conv`.
+QString freshFileWithGroup(const char *stem, const QString &groupId, QString *conv)
+{
+    const QString path = freshFile(stem);
+    ChatStore store;
+    store.open(kOwner, path);
+    *conv = store.ensureGroupConversation(groupId, groupId).id;
+    return path;
+}
+
 // A raw connection to a file laid out by the store, with the store's pragmas.
 // The bare baseline writes the message rows alone, without the
 // conversation's preview that the store keeps.
@@ -172,13 +183,8 @@ BENCHMARK(BM_UpsertOne)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_Bare_InsertOne(benchmark::State &state)
 {
-    const QString path = freshFile("bare-one");
     QString conv;
-    {
-        ChatStore store;
-        store.open(kOwner, path);
-        conv = store.ensureGroupConversation(QStringLiteral("one"), QStringLiteral("One")).id;
-    }
+    const QString path = freshFileWithGroup("bare-one", QStringLiteral("one"), &conv);
     Bare bare(path);
     sqlite3_stmt *insert = bare.prepare(kBareInsert);
     int i = 0;
@@ -197,13 +203,8 @@ BENCHMARK(BM_Bare_InsertOne)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // one transaction.
 void BM_Bare_InsertOneWithPreview(benchmark::State &state)
 {
-    const QString path = freshFile("bare-preview");
     QString conv;
-    {
-        ChatStore store;
-        store.open(kOwner, path);
-        conv = store.ensureGroupConversation(QStringLiteral("one"), QStringLiteral("One")).id;
-    }
+    const QString path = freshFileWithGroup("bare-preview", QStringLiteral("one"), &conv);
     Bare bare(path);
     sqlite3_stmt *insert = bare.prepare(kBareInsert);
     sqlite3_stmt *begin = bare.prepare("BEGIN IMMEDIATE");
@@ -302,13 +303,8 @@ BENCHMARK(BM_UpsertBatch1000AsTheInbox)->Unit(benchmark::kMillisecond)->UseRealT
 
 void BM_Bare_InsertBatch1000(benchmark::State &state)
 {
-    const QString path = freshFile("bare-batch");
     QString conv;
-    {
-        ChatStore store;
-        store.open(kOwner, path);
-        conv = store.ensureGroupConversation(QStringLiteral("batch"), QStringLiteral("Batch")).id;
-    }
+    const QString path = freshFileWithGroup("bare-batch", QStringLiteral("batch"), &conv);
     Bare bare(path);
     sqlite3_stmt *insert = bare.prepare(kBareInsert);
     sqlite3_stmt *begin = bare.prepare("BEGIN IMMEDIATE");
