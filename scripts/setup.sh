@@ -16,10 +16,11 @@ qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-settings
 qml6-module-qt-labs-folderlistmodel qml6-module-qtcore
 qml6-module-qtmultimedia qml6-module-qttest qml6-module-qtquick-shapes
 libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev
-libbenchmark-dev
+libbenchmark-dev libprotobuf-dev protobuf-compiler
+libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 pulseaudio xvfb xauth curl
-fonts-wqy-microhei
+fonts-wqy-microhei fonts-noto-color-emoji
 "
 
 missing=""
