@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="
-cmake ninja-build g++ pkg-config
+cmake ninja-build g++ pkg-config ccache
 qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-websockets-dev
 qt6-httpserver-dev qt6-5compat-dev qt6-svg-dev qt6-tools-dev
 libqt6sql6-sqlite libsqlite3-dev libqt6svg6
