@@ -35,11 +35,18 @@ case "$profile" in
     *[!A-Za-z0-9_-]*) echo "run: a profile name uses only letters, digits, '-' and '_'" >&2; exit 2 ;;
 esac
 
+# ours NAME: the pid file of NAME names a live process running this
+# checkout's program for it (a pid can be reused by anything once it ended).
+ours() {
+    [ -f "$state/$1.pid" ] || return 1
+    pid=$(cat "$state/$1.pid")
+    [ -r "/proc/$pid/cmdline" ] || return 1
+    tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF "$root/build/tests/support/"
+}
+
 stop_service() {
-    if [ -f "$state/$1.pid" ]; then
-        kill "$(cat "$state/$1.pid")" 2>/dev/null || true
-        rm -f "$state/$1.pid"
-    fi
+    if ours "$1"; then kill "$(cat "$state/$1.pid")" 2>/dev/null || true; fi
+    rm -f "$state/$1.pid"
 }
 if [ "$stop_services" = 1 ]; then
     stop_service relay
@@ -48,19 +55,27 @@ if [ "$stop_services" = 1 ]; then
     exit 0
 fi
 
-./scripts/build.sh
+PELORIN_BUILD_QUIET=1 ./scripts/build.sh
 
 answers() { curl -fsS -m 2 -o /dev/null "$1" 2>/dev/null; }
 
-# start_service NAME CHECK-URL COMMAND...: reuses a service that already
-# answers, else starts it in the background (it outlives this script) and
-# waits until it answers.
+# start_service NAME CHECK-URL PORT-VARIABLE COMMAND...: reuses the service
+# this checkout started when it still answers; refuses a port that something
+# else answers on (on a shared machine that may be anybody's services); else
+# starts it in the background (it outlives this script) and waits until it
+# answers.
 start_service() {
-    name=$1; url=$2; shift 2
-    if answers "$url"; then
+    name=$1; url=$2; variable=$3; shift 3
+    if ours "$name" && answers "$url"; then
         echo "run: $name already running ($url)"
         return 0
     fi
+    if answers "$url"; then
+        echo "run: something that this checkout did not start answers on $url." >&2
+        echo "run: stop it, or choose a free port for the local $name with $variable=<port>." >&2
+        exit 1
+    fi
+    if ours "$name"; then kill "$(cat "$state/$name.pid")" 2>/dev/null || true; fi
     mkdir -p "$state"
     nohup "$@" >"$state/$name.log" 2>&1 </dev/null &
     echo $! >"$state/$name.pid"
@@ -68,7 +83,7 @@ start_service() {
     until answers "$url"; do
         tries=$((tries + 1))
         if [ $tries -gt 50 ] || ! kill -0 "$(cat "$state/$name.pid")" 2>/dev/null; then
-            echo "run: $name did not start; see $state/$name.log" >&2
+            echo "run: $name did not start (is its port taken? $variable chooses another); see $state/$name.log" >&2
             exit 1
         fi
         sleep 0.1
@@ -76,10 +91,10 @@ start_service() {
     echo "run: $name started ($url, log $state/$name.log)"
 }
 
-start_service relay "http://127.0.0.1:$relay_port/v1/health" \
-    build/tests/support/pelorin-relay-fakes "$relay_port"
-start_service groups "http://127.0.0.1:$group_port/v1/capacity" \
-    build/tests/support/pelorin-group-fakes --port "$group_port"
+start_service relay "http://127.0.0.1:$relay_port/v1/health" PELORIN_RELAY_PORT \
+    "$root/build/tests/support/pelorin-relay-fakes" "$relay_port"
+start_service groups "http://127.0.0.1:$group_port/v1/capacity" PELORIN_GROUP_PORT \
+    "$root/build/tests/support/pelorin-group-fakes" --port "$group_port"
 
 export PELORIN_NODE_DIRECTORY_URL="${PELORIN_NODE_DIRECTORY_URL:-http://127.0.0.1:$relay_port}"
 export PELORIN_GROUP_CENTER_URL="${PELORIN_GROUP_CENTER_URL:-http://127.0.0.1:$group_port}"

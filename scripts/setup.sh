@@ -23,19 +23,30 @@ pulseaudio xvfb xauth curl
 fonts-wqy-microhei fonts-noto-color-emoji
 "
 
+# One query for all of them: a package dpkg does not know, or knows but has
+# not installed, is missing.
+installed=" $(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' $PACKAGES 2>/dev/null | awk '$2 == "ii" { printf "%s ", $1 }')"
 missing=""
 for p in $PACKAGES; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $p"
-    fi
+    case "$installed" in
+        *" $p "*) ;;
+        *) missing="$missing $p" ;;
+    esac
 done
+# npm fetches the voice-room library below; a machine without it gets
+# Debian's Node.js and npm (a Node.js from elsewhere brings its own npm).
+if ! command -v npm >/dev/null 2>&1; then missing="$missing nodejs npm"; fi
 
 if [ -n "$missing" ]; then
-    echo "setup: installing$missing"
+    echo "setup: installing$missing (a fresh machine: a few minutes)"
     SUDO=""
     if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+    $SUDO apt-get update -q >/dev/null
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing \
+        >/tmp/pelorin-setup.$$.log 2>&1 || { tail -n 30 /tmp/pelorin-setup.$$.log >&2; exit 1; }
+    rm -f /tmp/pelorin-setup.$$.log
+    echo "setup: installed"
 else
     echo "setup: all packages present"
 fi

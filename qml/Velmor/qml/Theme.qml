@@ -70,6 +70,9 @@ QtObject {
     readonly property int fontTitle3: 17
     readonly property int fontTitle2: 18
     readonly property int fontTitle1: 26
+    // Where an emoji stands alone, it is drawn from the colour emoji font: the
+    // default sans face carries monochrome outlines of some emoji and would win.
+    readonly property string emojiFamily: "Noto Color Emoji"
 
     readonly property int space2: 2
     readonly property int space4: 4

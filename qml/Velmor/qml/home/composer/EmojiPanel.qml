@@ -40,6 +40,7 @@ GridView {
                 anchors.centerIn: parent
                 text: cell.modelData
                 textFormat: Text.PlainText
+                font.family: Theme.emojiFamily
                 font.pixelSize: 24
             }
             MouseArea {

@@ -56,6 +56,7 @@ Item {
                     visible: !gif.visible
                     text: visible ? Helpers.emojiFromCode(cell.code) : ""
                     textFormat: Text.PlainText
+                    font.family: Theme.emojiFamily
                     font.pixelSize: root.emojiSize - 12
                 }
             }
