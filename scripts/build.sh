@@ -30,7 +30,7 @@ if [ "${PELORIN_BUILD_QUIET:-0}" = 1 ]; then
     NINJA_STATUS="build: [%f/%t] " cmake --build build --parallel "$(nproc)" >build/build.log 2>&1 &
     pid=$!
     while kill -0 "$pid" 2>/dev/null; do
-        line=$(grep -o 'build: \[[0-9]*/[0-9]*\]' build/build.log 2>/dev/null | tail -n 1)
+        line=$(grep -o 'build: \[[1-9][0-9]*/[0-9]*\]' build/build.log 2>/dev/null | tail -n 1)
         [ -n "$line" ] && printf '\r%s compiling' "$line"
         sleep 1
     done

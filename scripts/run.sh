@@ -35,13 +35,16 @@ case "$profile" in
     *[!A-Za-z0-9_-]*) echo "run: a profile name uses only letters, digits, '-' and '_'" >&2; exit 2 ;;
 esac
 
-# ours NAME: the pid file of NAME names a live process running this
-# checkout's program for it (a pid can be reused by anything once it ended).
+# ours NAME [PORT]: the pid file of NAME names a live process running this
+# checkout's program for it (a pid can be reused by anything once it ended),
+# on PORT when one is given.
 ours() {
     [ -f "$state/$1.pid" ] || return 1
     pid=$(cat "$state/$1.pid")
     [ -r "/proc/$pid/cmdline" ] || return 1
-    tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF "$root/build/tests/support/"
+    command=" $(tr '\0' ' ' <"/proc/$pid/cmdline")"
+    case "$command" in *" $root/build/tests/support/"*) ;; *) return 1 ;; esac
+    [ -z "${2:-}" ] || case "$command" in *" $2 "*) ;; *) return 1 ;; esac
 }
 
 stop_service() {
@@ -65,8 +68,8 @@ answers() { curl -fsS -m 2 -o /dev/null "$1" 2>/dev/null; }
 # starts it in the background (it outlives this script) and waits until it
 # answers.
 start_service() {
-    name=$1; url=$2; variable=$3; shift 3
-    if ours "$name" && answers "$url"; then
+    name=$1; url=$2; variable=$3; port=$4; shift 4
+    if ours "$name" "$port" && answers "$url"; then
         echo "run: $name already running ($url)"
         return 0
     fi
@@ -91,9 +94,9 @@ start_service() {
     echo "run: $name started ($url, log $state/$name.log)"
 }
 
-start_service relay "http://127.0.0.1:$relay_port/v1/health" PELORIN_RELAY_PORT \
+start_service relay "http://127.0.0.1:$relay_port/v1/health" PELORIN_RELAY_PORT "$relay_port" \
     "$root/build/tests/support/pelorin-relay-fakes" "$relay_port"
-start_service groups "http://127.0.0.1:$group_port/v1/capacity" PELORIN_GROUP_PORT \
+start_service groups "http://127.0.0.1:$group_port/v1/capacity" PELORIN_GROUP_PORT "$group_port" \
     "$root/build/tests/support/pelorin-group-fakes" --port "$group_port"
 
 export PELORIN_NODE_DIRECTORY_URL="${PELORIN_NODE_DIRECTORY_URL:-http://127.0.0.1:$relay_port}"
