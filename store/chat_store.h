@@ -98,8 +98,21 @@ public:
     bool updateMessageText(const QString &id, const QString &text);
     // Every outgoing message still marked Sending becomes Failed: its send
     // ended with the session or the program that ran it, so nothing else
-    // will ever decide it, and a failed message can be tried again.
+    // will ever decide it, and a failed message can be tried again. One
+    // whose signed envelope is stored stays Sending, to be posted again
+    // (interruptedEnvelopeSends); envelopes of deleted or sent messages go.
     bool failInterruptedSends();
+
+    // ---- durable one-to-one sends (chat_store_outgoing.cpp) ----------------
+    // The row as upsertMessage() writes it and its signed envelope (wire
+    // JSON), in one transaction: both or neither.
+    bool upsertMessageWithEnvelope(const velmor::chat::MessageRecord &message, const QString &envelopeJson);
+    // The stored envelope of an outgoing message; empty when none.
+    QString outgoingEnvelope(const QString &messageId);
+    // Only the status of one message; Sent also drops its stored envelope.
+    bool setMessageStatus(const QString &id, velmor::chat::MessageStatus status);
+    // Outgoing messages still Sending whose envelope is stored, oldest first.
+    QStringList interruptedEnvelopeSends();
     // Official notices shown, by the notice's own id (not its envelope's):
     // one signed notice wrapped in many envelopes is shown once.
     bool officialNoticeKnown(const QString &noticeId);

@@ -310,6 +310,37 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     }
 }
 
+// The envelope half of a durable send (chat_store_outgoing.cpp has the rest):
+// here, beside upsertMessage, whose writes it shares.
+bool ChatStore::upsertMessageWithEnvelope(const MessageRecord &m, const QString &envelopeJson)
+{
+    if (m.id.isEmpty() || envelopeJson.isEmpty())
+        return false;
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    bool written = false;
+    switch (velmor::store::writeMessage(s, m)) {
+    case velmor::store::Write::Inserted: {
+        velmor::store::Preview preview;
+        preview.add(m);
+        written = preview.write(s, m.conversation_id);
+        break;
+    }
+    case velmor::store::Write::Updated:
+        written = true;
+        break;
+    default:
+        break;
+    }
+    return written
+           && s.run(QStringLiteral("INSERT OR REPLACE INTO outgoing_envelopes(owner_raw_public_key,message_id,"
+                                   "envelope_json,created_at) VALUES(?,?,?,?)"),
+                    {s.owner(), m.id, envelopeJson, velmor::store::nowSeconds()})
+           && tx.finish();
+}
+
 bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool> *stored)
 {
     if (stored)
@@ -436,7 +467,17 @@ bool ChatStore::updateMessageText(const QString &id, const QString &text)
 bool ChatStore::failInterruptedSends()
 {
     Session s(*d);
-    return s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND is_outgoing=1 AND status=?"),
-                 {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
-                  static_cast<int>(velmor::chat::MessageStatus::Sending)});
+    Transaction tx(s);
+    // A send whose signed envelope is stored is posted again as it is; the
+    // envelope of a message deleted or sent meanwhile is nobody's.
+    return tx.active()
+           && s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND is_outgoing=1 "
+                                   "AND status=? AND id NOT IN (SELECT message_id FROM outgoing_envelopes WHERE "
+                                   "owner_raw_public_key=?)"),
+                    {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
+                     static_cast<int>(velmor::chat::MessageStatus::Sending), s.owner()})
+           && s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND message_id NOT IN "
+                                   "(SELECT id FROM messages WHERE owner_raw_public_key=? AND status<>?)"),
+                    {s.owner(), s.owner(), static_cast<int>(velmor::chat::MessageStatus::Sent)})
+           && tx.finish();
 }

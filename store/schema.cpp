@@ -197,6 +197,16 @@ QList<TableDef> buildTables()
                {"error", kText}},
               {kOwner, "stable_id"},
               {{"idx_notification_events_created", "owner_raw_public_key, created_at"}}});
+    // The signed envelope of an outgoing one-to-one message, kept with its
+    // row until the relay took it: an interrupted send is posted again as
+    // the same envelope, which the relay and the peer recognise by its id.
+    t.append({"outgoing_envelopes",
+              {{kOwner, kText},
+               {"message_id", kText},
+               {"envelope_json", kText},
+               {"created_at", kInt}},
+              {kOwner, "message_id"},
+              {}});
     t.append({"pending_acks",
               {{kOwner, kText},
                {"message_id", kText},

@@ -1,0 +1,40 @@
+#include "store/chat_store_internal.h"
+
+// ---- durable one-to-one sends ------------------------------------------------
+
+QString ChatStore::outgoingEnvelope(const QString &messageId)
+{
+    Session s(*d);
+    return s
+        .first(QStringLiteral("SELECT envelope_json FROM outgoing_envelopes WHERE owner_raw_public_key=? "
+                              "AND message_id=?"),
+               {s.owner(), messageId}, [](Row &row) { return row.text(); })
+        .value_or(QString());
+}
+
+bool ChatStore::setMessageStatus(const QString &id, MessageStatus status)
+{
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active()
+        || !s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=?"),
+                  {static_cast<int>(status), s.owner(), id}))
+        return false;
+    // A sent envelope is the relay's now; a failed one stays for a retry.
+    if (status == MessageStatus::Sent
+        && !s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND message_id=?"),
+                  {s.owner(), id}))
+        return false;
+    return tx.finish();
+}
+
+QStringList ChatStore::interruptedEnvelopeSends()
+{
+    Session s(*d);
+    const QList<QString> ids = s.rows(
+        QStringLiteral("SELECT m.id FROM messages m JOIN outgoing_envelopes e ON e.owner_raw_public_key="
+                       "m.owner_raw_public_key AND e.message_id=m.id WHERE m.owner_raw_public_key=? AND "
+                       "m.is_outgoing=1 AND m.status=? ORDER BY m.created_at, e.created_at"),
+        {s.owner(), static_cast<int>(MessageStatus::Sending)}, [](Row &row) { return row.text(); }, nullptr);
+    return QStringList(ids);
+}
