@@ -97,7 +97,9 @@ void SuperGroupRoster::refresh()
                 entries.append(entryFor(group, stored));
 
                 SuperGroupRuntimeState state = groups.runtime(group.serverUrl);
-                state.name = group.name;
+                // A directory that names no group keeps the known name.
+                if (!group.name.isEmpty())
+                    state.name = group.name;
                 state.serverType = group.serverType;
                 if (stored) {
                     state.lastMessageSeq = stored->last_message_seq;
@@ -115,7 +117,7 @@ void SuperGroupRoster::refresh()
                 row.server_id = group.serverId;
                 row.server_url = group.serverUrl;
                 row.group_id = group.groupId;
-                row.name = group.name;
+                row.name = group.name.isEmpty() && stored ? stored->name : group.name;
                 row.group_kind = sg::groupKindForType(group.serverType);
                 row.role = stored ? stored->role : QString();
                 row.connection_state = state.connectionState;

@@ -107,7 +107,8 @@ void SuperGroupSync::open(const QString &serverUrl)
             if (info.ok) {
                 SuperGroupDirectory &groups = m_host.superGroups();
                 SuperGroupRuntimeState state = groups.runtime(serverUrl);
-                state.name = info.name;
+                if (!info.name.isEmpty())
+                    state.name = info.name;
                 state.serverEncPubkey = info.serverEncPubkey;
                 if (!info.avatarUrl.isEmpty())
                     state.avatarUrl = info.avatarUrl;
@@ -115,7 +116,8 @@ void SuperGroupSync::open(const QString &serverUrl)
 
                 SuperGroupRecord row = sg::storedOrNew(serverUrl);
                 row.group_id = info.groupId;
-                row.name = info.name;
+                if (!info.name.isEmpty())
+                    row.name = info.name;
                 row.server_enc_public_key = info.serverEncPubkey;
                 row.updated_at = sg::nowSeconds();
                 m_host.session().store().upsertSuperGroup(row);
@@ -410,12 +412,14 @@ void SuperGroupSync::refreshInfo(const QString &serverUrl)
 
             SuperGroupRecord row = sg::storedOrNew(serverUrl);
             row.group_id = info.groupId;
-            row.name = info.name;
+            if (!info.name.isEmpty())
+                row.name = info.name;
             if (!info.serverEncPubkey.isEmpty())
                 row.server_enc_public_key = info.serverEncPubkey;
             QJsonObject stored = sg::infoObject(row);
             stored.insert(QLatin1String(sg::kInfoAvatarKey), info.avatarUrl);
-            stored.insert(QStringLiteral("name"), info.name);
+            if (!info.name.isEmpty())
+                stored.insert(QStringLiteral("name"), info.name);
             // The header's member count reads this; without it a group that
             // was never opened in its settings counts "0 位成员".
             stored.insert(QStringLiteral("memberCount"), info.memberCount);

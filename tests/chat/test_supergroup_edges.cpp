@@ -115,6 +115,41 @@ private slots:
         QCOMPARE(runtime(server).lastMessageSeq, qint64(2));
     }
 
+    // A server that reports no name keeps the stored one, in the store as
+    // well as on screen, so the next start still shows it (by the cold sync
+    // of the information and by an open alike).
+    void anEmptyServerNameKeepsTheStoredName_data()
+    {
+        QTest::addColumn<bool>("byOpen");
+        QTest::newRow("information sync") << false;
+        QTest::newRow("open") << true;
+    }
+    void anEmptyServerNameKeepsTheStoredName()
+    {
+        QFETCH(bool, byOpen);
+        FakeGroupServer &server = addServer(QStringLiteral("member"), QString());
+        startAndConnect();
+        const QString url = server.baseUrl();
+        velmor::chat::SuperGroupRecord row = *ChatStore::instance().superGroup(url);
+        row.name = QStringLiteral("Harbour");
+        QVERIFY(ChatStore::instance().upsertSuperGroup(row));
+        m_chat->stop();
+        m_chat->start();
+        waitIdle();
+
+        if (byOpen)
+            m_chat->openConversation(QStringLiteral("sg:") + url);
+        else
+            parts().sync.refreshInfo(url);
+        waitIdle();
+        QCOMPARE(ChatStore::instance().superGroup(url)->name, QStringLiteral("Harbour"));
+        QCOMPARE(runtime(server).name, QStringLiteral("Harbour"));
+        m_chat->stop();
+        m_chat->start();
+        waitIdle();
+        QCOMPARE(runtime(server).name, QStringLiteral("Harbour"));
+    }
+
     // The information request of an open fails: the title stays, and the
     // history still comes in and is marked read.
     void anOpenWhoseInformationFailsStillPulls()
