@@ -72,7 +72,12 @@ void PushSocket::connectNow()
                                    if (epoch == m_epoch)
                                        openWithToken(token);
                                },
-                               [this] { m_tokenFetching = false; });
+                               [this, epoch] {
+                                   // A fetch of before a shutDown() no longer
+                                   // speaks for the one that may run now.
+                                   if (epoch == m_epoch)
+                                       m_tokenFetching = false;
+                               });
 }
 
 void PushSocket::openWithToken(const QString &token)
@@ -96,7 +101,10 @@ void PushSocket::openWithToken(const QString &token)
 
 void PushSocket::shutDown()
 {
+    // A token fetch still running opens nothing (epoch) and no longer
+    // blocks the next connectNow(): a start soon after a stop connects.
     ++m_epoch;
+    m_tokenFetching = false;
     m_reconnectTimer.stop();
     m_pingTimer.stop();
     m_attempts = 0;

@@ -60,7 +60,8 @@ public:
 
     void connectNow();
     // Stops the timers, forgets the counter and closes the connection; a
-    // token fetch still running opens nothing.
+    // token fetch still running opens nothing, and the next connectNow()
+    // fetches afresh instead of waiting for it.
     void shutDown();
     void resetAttempts() { m_attempts = 0; }
     bool sendJson(const QString &compactJson) { return m_socket.sendText(compactJson); }

@@ -5,6 +5,9 @@
 // directory events ask for a super-group refresh and its pings are answered.
 #include "chat_fixture.h"
 
+#include "net/relay_session.h"
+#include "net/supergroup_client.h"
+
 #include <QtTest>
 
 using namespace chattest;
@@ -196,6 +199,38 @@ private slots:
         QTRY_VERIFY(!scheduled.isEmpty());
         QCOMPARE(scheduled.first().first().toInt(), 1000);
         QTRY_VERIFY(centre().isOpen());
+    }
+
+    // A start, a stop and a start while the first token fetch is still on
+    // its way: the late fetch opens nothing, and the second start connects
+    // both sockets all the same instead of leaving them down for good.
+    void aStopAndStartDuringATokenFetchStillConnects_data()
+    {
+        QTest::addColumn<bool>("relaySocket");
+        QTest::newRow("relay socket") << true;
+        QTest::newRow("group-centre socket") << false;
+    }
+    void aStopAndStartDuringATokenFetchStillConnects()
+    {
+        QFETCH(bool, relaySocket);
+        QVERIFY(signIn(m_bob, m_relay.baseUrl(), m_center->baseUrl()));
+        m_chat = makeController();
+        inbox().setTimings(fastReconnect());
+        centre().setTimings(fastReconnect());
+        // No cached token: each socket logs in first, slowly.
+        velmor::net::RelayAuthSession::instance().dropToken();
+        velmor::sg::SuperGroupServiceClient::instance().forgetToken(m_center->baseUrl());
+        velmor::fakes::FakeHttpServer &http = relaySocket ? m_relay.http() : m_center->http();
+        Fault slow = Fault::delay(400);
+        slow.remaining = 1;
+        http.setFault(QStringLiteral("/v1/auth/challenge"), slow);
+
+        m_chat->start();
+        m_chat->stop();
+        m_chat->start();
+        PushSocket &socket = relaySocket ? inbox() : centre();
+        QTRY_VERIFY_WITH_TIMEOUT(socket.isOpen(), 10000);
+        http.clearFaults();
     }
 };
 
