@@ -18,15 +18,17 @@ void AckQueue::acknowledge(const QStringList &ids)
 {
     if (ids.isEmpty())
         return;
-    m_host.jobs().run<AckResult>(
-        [ids] { return RelayApi::ack(ids); },
-        [this](const AckResult &result) {
-            if (!result.failedIds.isEmpty()) {
-                qWarning().noquote() << "[CHAT-ACK] queued for retry" << result.failedIds.join(QLatin1Char(','));
-                m_host.session().store().addPendingAck(result.failedIds);
-            }
-            emit settled();
-        });
+    m_host.jobs().run<AckResult>([ids] { return RelayApi::ack(ids); },
+                                 [this](const AckResult &result) { settle(result); });
+}
+
+void AckQueue::settle(const AckResult &result)
+{
+    if (!result.failedIds.isEmpty()) {
+        qWarning().noquote() << "[CHAT-ACK] queued for retry" << result.failedIds.join(QLatin1Char(','));
+        m_host.session().store().addPendingAck(result.failedIds);
+    }
+    emit settled();
 }
 
 void AckQueue::flush()

@@ -7,6 +7,8 @@
 // an envelope can live is dropped, since the relay no longer holds it.
 #pragma once
 
+#include "net/relay_api.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -24,6 +26,9 @@ public:
 
     // Acknowledges the ids of one pull; the refused ones are queued.
     void acknowledge(const QStringList &ids);
+    // The outcome of an acknowledgement made elsewhere (the inbox sends a
+    // page's ids with its next pull): the refused ids are queued.
+    void settle(const AckResult &result);
     // One flush tick: nothing while a flush runs or the queue is empty.
     void flush();
     bool flushInFlight() const { return m_flushInFlight; }

@@ -102,6 +102,22 @@ InboundVerdict InboundProcessor::asOneItem(Writes writes)
     return verdict;
 }
 
+MessageContent InboundProcessor::readDirect(const QString &ciphertext, const QString &senderPubkey,
+                                            const velmor::identity::Identity &me)
+{
+    const QByteArray plaintext = velmor::identity::openDirectMessage(ciphertext, senderPubkey, me);
+    return plaintext.isEmpty() ? MessageContent{} : parseMessageContent(plaintext);
+}
+
+void InboundProcessor::openInPlace(RawEnvelope &envelope, const velmor::identity::Identity &me)
+{
+    if (!envelope.valid || envelope.messageId.isEmpty() || isOfficialAccountKey(envelope.senderPubkey)
+        || envelope.ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
+        return;
+    envelope.content = readDirect(envelope.ciphertext, envelope.senderPubkey, me);
+    envelope.opened = true;
+}
+
 InboundProcessor::InboundProcessor(ChatStore &store, GroupRegistry &registry,
                                    const velmor::identity::Identity &me)
     : m_store(store)
@@ -171,11 +187,9 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         });
     }
 
-    const QByteArray plaintext =
-        velmor::identity::openDirectMessage(envelope.ciphertext, envelope.senderPubkey, m_me);
-    if (plaintext.isEmpty())
-        return skip();
-    const MessageContent content = parseMessageContent(plaintext);
+    // Opened and read on the pull's pool thread already (openInPlace), or here.
+    const MessageContent content =
+        envelope.opened ? envelope.content : readDirect(envelope.ciphertext, envelope.senderPubkey, m_me);
     if (!content.ok)
         return skip();
     if (content.type == QLatin1String("group_join_request"))

@@ -61,6 +61,12 @@ public:
 
     InboundVerdict handle(const RawEnvelope &envelope);
 
+    // The costly, store-free part of handle(): opens and reads a valid
+    // one-to-one envelope's content for `me`, so that a pool thread can do
+    // it for a whole pull; handle() then uses what was read. Group
+    // messages, official notices and invalid envelopes are left as they are.
+    static void openInPlace(RawEnvelope &envelope, const velmor::identity::Identity &me);
+
     // Inside a store batch: message rows are collected instead of written.
     void setBatched(bool batched) { m_batched = batched; }
     // The rows collected since the last call, in envelope order.
@@ -78,6 +84,8 @@ public:
                                        const QString &translatedText, bool *writeFailed = nullptr);
 
 private:
+    static MessageContent readDirect(const QString &ciphertext, const QString &senderPubkey,
+                                     const velmor::identity::Identity &me);
     InboundVerdict handleOfficial(const RawEnvelope &envelope);
     InboundVerdict handleGroupMessage(const RawEnvelope &envelope, const GroupInboundResult &group);
     InboundVerdict handleGroupEvent(const RawEnvelope &envelope, const GroupInboundResult &group);

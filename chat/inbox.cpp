@@ -10,48 +10,24 @@
 #include "groups/group_card.h"
 #include "store/chat_store.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentMap>
 
+#include <algorithm>
 #include <utility>
 
 namespace velmor::chat {
 
-Inbox::Inbox(ChatHost &host, AckQueue &acks, QObject *parent)
-    : QObject(parent), m_host(host), m_acks(acks), m_puller([] { return RelayApi::pull(); })
-{
-}
-
-void Inbox::pullOnce()
-{
-    if (m_pullInFlight)
-        return;
-    m_pullInFlight = true;
-    m_pullAgain = false;
-    emit syncingChanged();
-    m_host.jobs().run<QList<RawEnvelope>>(
-        m_puller,
-        [this](const QList<RawEnvelope> &envelopes) {
-            processEnvelopes(envelopes);
-            if (std::exchange(m_pullAgain, false))
-                pullOnce();
-        },
-        [this] {
-            m_pullInFlight = false;
-            emit syncingChanged();
-        });
-}
-
-void Inbox::pullFresh()
-{
-    if (m_pullInFlight)
-        m_pullAgain = true;
-    else
-        pullOnce();
-}
-
 namespace {
 
-// The collected rows of a pull in one write; when that write fails as a
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// The collected rows of a slice in one write; when that write fails as a
 // whole (a statement failed, not one refused id), each row on its own, so
 // that one bad row costs only itself. One flag per row: written or not.
 QList<bool> writeRows(ChatStore &store, const QList<MessageRecord> &rows)
@@ -67,23 +43,189 @@ QList<bool> writeRows(ChatStore &store, const QList<MessageRecord> &rows)
 
 } // namespace
 
-void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
+Inbox::Inbox(ChatHost &host, AckQueue &acks, QObject *parent)
+    : QObject(parent), m_host(host), m_acks(acks), m_puller([] { return RelayApi::pullPage(); })
 {
-    if (envelopes.isEmpty()) {
+}
+
+int Inbox::retryDelayMs(int failures)
+{
+    if (failures <= 0)
+        return 0;
+    return std::min(2000 << std::clamp(failures - 1, 0, 5), 60000);
+}
+
+QString Inbox::relayStatusText() const
+{
+    if (m_failures <= 0)
+        return QString();
+    return m_failures >= kFailuresShownAsDown ? QStringLiteral("连接失败") : QStringLiteral("重新连接中…");
+}
+
+void Inbox::setFailures(int failures)
+{
+    const QString before = relayStatusText();
+    m_failures = failures;
+    m_retryAtMs = failures > 0 ? nowMs() + retryDelayMs(failures) : 0;
+    if (relayStatusText() != before)
+        emit relayStatusChanged();
+}
+
+void Inbox::pullOnce()
+{
+    if (m_pullInFlight || (m_retryAtMs > 0 && nowMs() < m_retryAtMs))
+        return;
+    startRound({});
+}
+
+void Inbox::pullFresh()
+{
+    if (m_pullInFlight)
+        m_pullAgain = true;
+    else
+        pullOnce();
+}
+
+void Inbox::resumeNow()
+{
+    m_retryAtMs = 0;
+    pullFresh();
+}
+
+void Inbox::startRound(const QStringList &ackFirst)
+{
+    if (!std::exchange(m_pullInFlight, true))
+        emit syncingChanged();
+    m_pullAgain = false;
+    const Puller puller = m_puller;
+    const velmor::identity::Identity me = m_host.session().identity();
+    const ChatSession::Ticket ticket = m_host.session().ticket();
+    m_host.jobs().run<Round>(
+        [puller, me, ackFirst] {
+            Round round;
+            if (!ackFirst.isEmpty()) {
+                round.acked = true;
+                round.acks = RelayApi::ack(ackFirst);
+            }
+            round.page = puller();
+            // Opening is the costly part of filing an envelope and needs no
+            // store: every envelope of the page at once, off the GUI thread.
+            QtConcurrent::blockingMap(round.page.envelopes,
+                                      [&me](RawEnvelope &envelope) { InboundProcessor::openInPlace(envelope, me); });
+            return round;
+        },
+        [this](const Round &round) { onRound(round); },
+        [this, ticket] {
+            // A dropped result (the session ended) ends the pulling here;
+            // a kept one goes on in onRound.
+            if (!m_host.session().isCurrent(ticket))
+                endPulling();
+        });
+}
+
+void Inbox::onRound(const Round &round)
+{
+    if (round.acked)
+        m_acks.settle(round.acks);
+    if (!round.page.answered) {
+        qWarning().noquote() << "[CHAT-INBOUND] pull failed" << round.page.error;
+        setFailures(m_failures + 1);
         emit pullProcessed(0, 0);
+        endPulling();
         return;
     }
+    setFailures(0);
+    m_page = round.page.envelopes;
+    m_pageSize = int(m_page.size());
+    m_nextSlice = 0;
+    m_pageFull = round.page.full();
+    m_progress = !round.acked || !round.acks.ackedIds.isEmpty();
+    m_pageChanged = false;
+    m_pageAcks.clear();
+    storeNextSlice();
+}
+
+void Inbox::storeNextSlice()
+{
+    const Slice slice = storeSlice(m_page.mid(m_nextSlice, kSliceEnvelopes));
+    m_nextSlice += kSliceEnvelopes;
+    m_pageAcks += slice.ackIds;
+    m_pageChanged = m_pageChanged || slice.changed;
+    if (!slice.stored) {
+        // Nothing more of this page is filed; the relay offers it again.
+        m_page.clear();
+        m_pageFull = false;
+    }
+    if (m_nextSlice >= m_page.size()) {
+        finishPage();
+        return;
+    }
+    // The rest in a later turn of the event loop: input and painting go first.
+    const ChatSession::Ticket ticket = m_host.session().ticket();
+    QTimer::singleShot(0, this, [this, ticket] {
+        if (!m_host.session().isCurrent(ticket)) {
+            endPulling();
+            return;
+        }
+        storeNextSlice();
+    });
+}
+
+void Inbox::finishPage()
+{
+    const int envelopes = m_pageSize;
+    m_page.clear();
+    if (m_pageChanged)
+        reloadLists();
+    emit pullProcessed(envelopes, int(m_pageAcks.size()));
+    // More is waiting when the page was full; the next page comes from the
+    // head of the relay's queue, so it is asked for after acknowledging this
+    // one, in the same job. A page that took nothing (all refused) would
+    // only come back the same: the timer tries again later.
+    if (m_pageFull && m_progress && !m_pageAcks.isEmpty()) {
+        startRound(std::exchange(m_pageAcks, {}));
+        return;
+    }
+    m_acks.acknowledge(std::exchange(m_pageAcks, {}));
+    const bool again = m_pullAgain;
+    endPulling();
+    if (again)
+        pullOnce();
+}
+
+void Inbox::endPulling()
+{
+    m_page.clear();
+    m_pageAcks.clear();
+    m_pullAgain = false;
+    if (std::exchange(m_pullInFlight, false))
+        emit syncingChanged();
+}
+
+void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
+{
+    const Slice slice = storeSlice(envelopes);
+    if (slice.changed)
+        reloadLists();
+    if (slice.stored)
+        m_acks.acknowledge(slice.ackIds);
+    emit pullProcessed(int(envelopes.size()), int(slice.ackIds.size()));
+}
+
+Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes)
+{
+    Slice slice;
+    if (envelopes.isEmpty())
+        return slice;
     ChatStore &store = m_host.session().store();
     GroupRegistry &registry = GroupRegistry::instance();
     InboundProcessor processor(store, registry, m_host.session().identity());
 
-    QStringList ackIds;
-    bool changed = false;
     bool joinRequests = false;
     QList<InboundNotice> notices;
     {
-        // One transaction for the whole pull; the message rows written
-        // together at its end, with one preview per conversation.
+        // One transaction for the slice; the message rows written together
+        // at its end, with one preview per conversation.
         ChatStore::Batch batch(store);
         processor.setBatched(batch.active());
         QList<InboundVerdict> verdicts;
@@ -99,22 +241,20 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
                 continue;
             }
             if (verdict.acknowledge)
-                ackIds.append(envelopes.at(i).messageId);
-            changed = changed || verdict.changed;
+                slice.ackIds.append(envelopes.at(i).messageId);
+            slice.changed = slice.changed || verdict.changed;
             joinRequests = joinRequests || verdict.joinRequestsChanged;
             notices += verdict.notices;
         }
         if (batch.active() && !batch.commit()) {
-            // Nothing of this pull is on disk: acknowledge nothing, show
+            // Nothing of this slice is on disk: acknowledge nothing, show
             // nothing, and forget cards the group engine took meanwhile.
             qWarning() << "[CHAT-INBOUND] batch of" << envelopes.size() << "envelopes not stored";
             registry.reloadFromStore();
-            emit pullProcessed(int(envelopes.size()), 0);
-            return;
+            return Slice{{}, false, false};
         }
     }
 
-    m_acks.acknowledge(ackIds);
     for (const InboundNotice &notice : std::as_const(notices)) {
         if (notice.kind == InboundNotice::Kind::Message)
             m_host.notifyIncoming(notice.peer, notice.title, notice.muted);
@@ -123,20 +263,22 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
     }
     if (joinRequests)
         emit joinRequestsChanged();
-    if (changed) {
-        // The open conversation is being read: what arrives in it adds no
-        // unread count (and raised no notice above).
-        const QString openPeer = m_host.current().peer();
-        if (!openPeer.isEmpty() && !isSuperGroupPeer(openPeer)) {
-            const QString conversationId = conversationIdForPeer(openPeer);
-            if (!conversationId.isEmpty())
-                m_host.session().store().resetUnread(conversationId);
-        }
-        m_host.reloadConversations();
-        if (!openPeer.isEmpty())
-            m_host.reloadMessages();
+    return slice;
+}
+
+void Inbox::reloadLists()
+{
+    // The open conversation is being read: what arrives in it adds no
+    // unread count (and raised no notice).
+    const QString openPeer = m_host.current().peer();
+    if (!openPeer.isEmpty() && !isSuperGroupPeer(openPeer)) {
+        const QString conversationId = conversationIdForPeer(openPeer);
+        if (!conversationId.isEmpty())
+            m_host.session().store().resetUnread(conversationId);
     }
-    emit pullProcessed(int(envelopes.size()), int(ackIds.size()));
+    m_host.reloadConversations();
+    if (!openPeer.isEmpty())
+        m_host.reloadMessages();
 }
 
 } // namespace velmor::chat

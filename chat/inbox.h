@@ -1,12 +1,25 @@
 // The one-to-one inbox: pulls the relay's envelopes on a background job
 // (one pull at a time; a pull asked for meanwhile is dropped, or, asked for
-// with pullFresh, made once the running one ends), then on the GUI thread
-// runs every envelope through the InboundProcessor inside one store batch
-// and writes the pull's message rows together (one preview update per
-// conversation). Only after that batch is committed are its ids acknowledged
-// (AckQueue), its desktop notices raised and the lists reloaded: an
-// envelope whose writes failed, or a batch that never reached the disk, is
-// acknowledged for nothing, so the relay offers it again.
+// with pullFresh, made once the running one ends). The job also verifies
+// and opens every envelope of the page, in parallel, so the GUI thread only
+// files what was read: a page is stored in slices of kSliceEnvelopes, one
+// store batch and one turn of the event loop each, so a large page never
+// holds the window up. Only after a slice's batch is committed are its ids
+// acknowledged, its desktop notices raised; the lists are reloaded once a
+// page. An envelope whose writes failed, or a batch that never reached the
+// disk, is acknowledged for nothing, so the relay offers it again.
+//
+// A backlog drains at the pace of the work, not of the pull timer: while
+// pages come back full, the next page is asked for at once, in the same
+// job as the acknowledgement of the one before (the relay serves a page
+// from the head of the queue, so it must have taken the acknowledgement
+// first).
+//
+// A relay that cannot be reached or answers nonsense (an HTTP error, a
+// malformed or wrongly typed reply) is not asked again at every tick: the
+// next pull waits 2, 4, 8 … up to 60 s (pullOnce and pullFresh do nothing
+// meanwhile; resumeNow() forgets the wait when the relay is seen again),
+// and relayStatusText tells the user.
 #pragma once
 
 #include "net/relay_api.h"
@@ -14,6 +27,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -21,12 +35,17 @@ namespace velmor::chat {
 
 class AckQueue;
 class ChatHost;
+struct InboundNotice;
 
 class Inbox : public QObject
 {
     Q_OBJECT
 public:
-    using Puller = std::function<QList<RawEnvelope>()>;
+    using Puller = std::function<PullPage()>;
+    static constexpr int kSliceEnvelopes = 100;
+    // Failed pulls in a row after which the relay is shown as unreachable
+    // rather than as being reconnected to.
+    static constexpr int kFailuresShownAsDown = 3;
 
     Inbox(ChatHost &host, AckQueue &acks, QObject *parent = nullptr);
 
@@ -36,15 +55,28 @@ public:
     // follows it instead of being dropped. Several such calls meanwhile
     // still make one follow-up.
     void pullFresh();
+    // The relay answered elsewhere (its socket connected, the network came
+    // back): the wait after failed pulls ends and a pull starts.
+    void resumeNow();
     bool syncing() const { return m_pullInFlight; }
-    // What a pull fetches (RelayApi::pull by default); runs on a pool thread.
+    // What a pull fetches (RelayApi::pullPage by default); runs on a pool thread.
     void setPuller(Puller puller) { m_puller = std::move(puller); }
 
-    // The GUI-thread half of a pull, exposed for tests and the benchmark.
+    // Failed pulls in a row (0 while the relay answers) and the wait before
+    // the next: min(2000 << min(failures - 1, 5), 60000) ms.
+    int failures() const { return m_failures; }
+    static int retryDelayMs(int failures);
+    // "" while the relay answers, "重新连接中…" after a failed pull, "连接失败"
+    // after kFailuresShownAsDown of them.
+    QString relayStatusText() const;
+
+    // Stores one slice and acknowledges it at once; for tests and the
+    // benchmark's bare comparison (the pull loop stores through storeSlice).
     void processEnvelopes(const QList<RawEnvelope> &envelopes);
 
 signals:
     void syncingChanged();
+    void relayStatusChanged();
     // A desktop notice that is not about a message (a join request).
     void eventNotice(const QString &peer, const QString &title, const QString &body);
     void joinRequestsChanged();
@@ -52,11 +84,43 @@ signals:
     void pullProcessed(int envelopes, int acknowledged);
 
 private:
+    struct Round
+    {
+        bool acked = false; // the ids of the page before were acknowledged first
+        AckResult acks;
+        PullPage page;
+    };
+    struct Slice
+    {
+        QStringList ackIds;
+        bool changed = false;
+        bool stored = true; // false: the batch never reached the disk
+    };
+
+    void startRound(const QStringList &ackFirst);
+    void onRound(const Round &round);
+    void storeNextSlice();
+    void finishPage();
+    void endPulling();
+    Slice storeSlice(const QList<RawEnvelope> &envelopes);
+    void reloadLists();
+    void setFailures(int failures);
+
     ChatHost &m_host;
     AckQueue &m_acks;
     Puller m_puller;
     bool m_pullInFlight = false;
     bool m_pullAgain = false;
+    int m_failures = 0;
+    qint64 m_retryAtMs = 0;
+    // The page being filed, slice by slice.
+    QList<RawEnvelope> m_page;
+    qsizetype m_nextSlice = 0;
+    int m_pageSize = 0;
+    bool m_pageFull = false;
+    bool m_progress = false; // the acknowledgement before this page took something
+    bool m_pageChanged = false;
+    QStringList m_pageAcks;
 };
 
 } // namespace velmor::chat

@@ -198,9 +198,11 @@ velmor::identity::Envelope RelayApi::toEnvelope(const RawEnvelope &raw)
 }
 
 QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QString &recipientPubkey,
-                                            qint64 now)
+                                            qint64 now, bool *readable)
 {
     QList<RawEnvelope> envelopes;
+    if (readable)
+        *readable = false;
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
@@ -208,6 +210,8 @@ QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QStrin
     const QJsonValue list = document.object().value(QStringLiteral("envelopes"));
     if (!list.isArray())
         return envelopes;
+    if (readable)
+        *readable = true;
     const QJsonArray array = list.toArray();
     envelopes.reserve(array.size());
     for (const QJsonValue &entry : array) {
@@ -239,22 +243,42 @@ QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QStrin
 
 QList<RawEnvelope> RelayApi::pull()
 {
+    return pullPage().envelopes;
+}
+
+PullPage RelayApi::pullPage()
+{
+    PullPage page;
     const velmor::identity::Identity identity = RelayAuthSession::instance().identity();
     const QString ownKey = identity.publicKeyText();
-    if (ownKey.isEmpty())
-        return {};
+    if (ownKey.isEmpty()) {
+        page.error = QStringLiteral("not_configured");
+        return page;
+    }
     // A queue of large envelopes (voice messages, images) can exceed the
     // reply size cap; asking for fewer at a time keeps the inbox moving
     // instead of failing on the same oversized reply for ever.
-    for (const int limit : {kPullLimit, 20, 4, 1}) {
-        const HttpResponse response = authorizedPost(
-            QStringLiteral("/v1/message/pull"), QJsonObject{{QStringLiteral("limit"), limit}});
-        if (response.success)
-            return parsePullReply(response.body, ownKey, nowSeconds());
-        if (response.error != QLatin1String("response_too_large"))
-            return {};
+    for (const int limit : {kPullLimit, 100, 20, 4, 1}) {
+        page.limit = limit;
+        QString tokenError;
+        const HttpResponse response = authorizedPost(QStringLiteral("/v1/message/pull"),
+                                                      QJsonObject{{QStringLiteral("limit"), limit}},
+                                                      kRelayTimeoutMs, &tokenError);
+        if (response.success) {
+            page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered);
+            if (!page.answered)
+                page.error = QStringLiteral("pull_invalid_reply");
+            return page;
+        }
+        if (response.error != QLatin1String("response_too_large")) {
+            page.error = !tokenError.isEmpty()
+                             ? tokenError
+                             : QStringLiteral("pull_http_%1(%2)").arg(response.status).arg(failureDetail(response));
+            return page;
+        }
     }
-    return {};
+    page.error = QStringLiteral("response_too_large");
+    return page;
 }
 
 RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
@@ -292,49 +316,88 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
                    response.status);
 }
 
-RelaySendResult RelayApi::sendPayload(const QString &recipientPubkey, const QByteArray &payload,
-                                      const QString &notifyType)
+velmor::identity::Envelope RelayApi::sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,
+                                                   const QString &messageId, QString *error)
 {
+    const auto fail = [error](const char *word) {
+        if (error)
+            *error = QLatin1String(word);
+        return velmor::identity::Envelope{};
+    };
     if (payload.isEmpty())
-        return failure(QStringLiteral("empty_payload"));
+        return fail("empty_payload");
     const velmor::identity::Identity identity = RelayAuthSession::instance().identity();
     if (!identity.isValid())
-        return failure(QStringLiteral("no_identity"));
+        return fail("no_identity");
 
     // The envelope names the recipient by its uncompressed key, the form in
     // which the recipient checks that the envelope is addressed to it.
     const QByteArray recipientKey = velmor::crypto::normalisePublicKey(
         velmor::crypto::base64UrlDecode(recipientPubkey.trimmed()), false);
     if (recipientKey.size() != 65)
-        return failure(QStringLiteral("bad_recipient_key"));
+        return fail("bad_recipient_key");
 
     // Sealed with both keys as associated data: the box opens only as this
     // sender's message to this recipient.
     const QString ciphertext =
         velmor::identity::sealDirectMessage(identity, velmor::crypto::base64UrlEncode(recipientKey), payload);
     if (ciphertext.isEmpty())
-        return failure(QStringLiteral("encrypt_failed"));
+        return fail("encrypt_failed");
 
-    const QString messageId = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
     const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
-        identity, velmor::crypto::base64UrlEncode(recipientKey), ciphertext, messageId,
-        nowSeconds());
+        identity, velmor::crypto::base64UrlEncode(recipientKey), ciphertext, messageId, nowSeconds());
     if (envelope.signature.isEmpty())
-        return failure(QStringLiteral("sign_failed"));
+        return fail("sign_failed");
+    return envelope;
+}
 
+RelaySendResult RelayApi::sendPayload(const QString &recipientPubkey, const QByteArray &payload,
+                                      const QString &notifyType)
+{
+    const QString messageId = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    QString error;
+    const velmor::identity::Envelope envelope = sealEnvelope(recipientPubkey, payload, messageId, &error);
+    if (envelope.signature.isEmpty())
+        return failure(error);
     RelaySendResult result = send(envelope, notifyType);
     result.messageId = messageId;
     return result;
+}
+
+QByteArray RelayApi::textContent(const QString &text)
+{
+    MessageContent content;
+    content.type = QStringLiteral("text");
+    content.text = text;
+    return serializeMessageContent(content);
+}
+
+QByteArray RelayApi::imageContent(const QByteArray &jpeg, const QString &mime, int width, int height)
+{
+    MessageContent content;
+    content.type = QStringLiteral("image");
+    content.imageB64 = velmor::crypto::base64UrlEncode(jpeg);
+    content.imageMime = mime.isEmpty() ? QStringLiteral("image/jpeg") : mime;
+    content.imageWidth = qMax(0, width);
+    content.imageHeight = qMax(0, height);
+    return serializeMessageContent(content);
+}
+
+QByteArray RelayApi::voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform)
+{
+    MessageContent content;
+    content.type = QStringLiteral("voice");
+    content.voiceB64 = velmor::crypto::base64UrlEncode(audio);
+    content.durationMs = qMax(0, durationMs);
+    content.voiceWaveform = waveform;
+    return serializeMessageContent(content);
 }
 
 RelaySendResult RelayApi::sendText(const QString &peer, const QString &text)
 {
     if (text.trimmed().isEmpty())
         return failure(QStringLiteral("empty_payload"));
-    MessageContent content;
-    content.type = QStringLiteral("text");
-    content.text = text;
-    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+    return sendPayload(peer, textContent(text), kMessageNotifyType);
 }
 
 RelaySendResult RelayApi::sendImage(const QString &peer, const QByteArray &jpeg, const QString &mime,
@@ -342,13 +405,7 @@ RelaySendResult RelayApi::sendImage(const QString &peer, const QByteArray &jpeg,
 {
     if (jpeg.isEmpty())
         return failure(QStringLiteral("empty_payload"));
-    MessageContent content;
-    content.type = QStringLiteral("image");
-    content.imageB64 = velmor::crypto::base64UrlEncode(jpeg);
-    content.imageMime = mime.isEmpty() ? QStringLiteral("image/jpeg") : mime;
-    content.imageWidth = qMax(0, width);
-    content.imageHeight = qMax(0, height);
-    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+    return sendPayload(peer, imageContent(jpeg, mime, width, height), kMessageNotifyType);
 }
 
 RelaySendResult RelayApi::sendVoice(const QString &peer, const QByteArray &audio, int durationMs,
@@ -356,12 +413,7 @@ RelaySendResult RelayApi::sendVoice(const QString &peer, const QByteArray &audio
 {
     if (audio.isEmpty())
         return failure(QStringLiteral("empty_payload"));
-    MessageContent content;
-    content.type = QStringLiteral("voice");
-    content.voiceB64 = velmor::crypto::base64UrlEncode(audio);
-    content.durationMs = qMax(0, durationMs);
-    content.voiceWaveform = waveform;
-    return sendPayload(peer, serializeMessageContent(content), kMessageNotifyType);
+    return sendPayload(peer, voiceContent(audio, durationMs, waveform), kMessageNotifyType);
 }
 
 AckResult RelayApi::ack(const QStringList &idsIn)

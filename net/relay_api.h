@@ -4,6 +4,7 @@
 // process-wide relay session for the base URL, the keys and the token.
 #pragma once
 
+#include "identity/content.h"
 #include "identity/envelope.h"
 #include "net/http.h"
 #include "net/service_error.h"
@@ -17,7 +18,7 @@
 namespace velmor::chat {
 
 constexpr int kAckBatchSize = 100;
-constexpr int kPullLimit = 100; // envelopes asked for per pull
+constexpr int kPullLimit = 500; // envelopes asked for per pull, the most the relay gives
 constexpr int kRelayTimeoutMs = 15000;
 
 struct RawEnvelope
@@ -34,6 +35,25 @@ struct RawEnvelope
     bool valid = false;
     QString rejectReason;   // empty when valid
     QString ciphertextHash; // lower-case hex SHA-256 of the ciphertext text
+    // Set by the inbox's pool thread for a valid one-to-one envelope: its
+    // sealed content opened for the user and read (opened false: not tried,
+    // so the reader opens it itself; plaintext empty: it did not open).
+    bool opened = false;
+    QByteArray plaintext;
+    MessageContent content;
+};
+
+// One page of the inbox. `answered` is false when the relay could not be
+// reached or gave no readable page (a failure, HTTP error, malformed or
+// wrongly typed reply); then `error` says which.
+struct PullPage
+{
+    QList<RawEnvelope> envelopes;
+    bool answered = false;
+    int limit = 0; // envelopes asked for
+    QString error;
+    // The relay had at least this many: more may be waiting behind them.
+    bool full() const { return answered && limit > 0 && envelopes.size() >= limit; }
 };
 
 struct AckResult
@@ -61,6 +81,15 @@ public:
     // session's identity and sends it under a new message id.
     static RelaySendResult sendPayload(const QString &recipientPubkey, const QByteArray &payload,
                                        const QString &notifyType);
+    // Seals the payload for the recipient and signs the envelope under
+    // `messageId` with the session's identity, without posting it; empty
+    // (no signature) with the error word in *error on failure.
+    static velmor::identity::Envelope sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,
+                                                   const QString &messageId, QString *error);
+    // The content of a text, picture or voice clip as it is sealed.
+    static QByteArray textContent(const QString &text);
+    static QByteArray imageContent(const QByteArray &jpeg, const QString &mime, int width, int height);
+    static QByteArray voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform);
     static RelaySendResult sendText(const QString &peer, const QString &text);
     static RelaySendResult sendImage(const QString &peer, const QByteArray &jpeg,
                                      const QString &mime, int width, int height);
@@ -70,6 +99,8 @@ public:
     // The inbox; empty on any transport or HTTP failure. Envelopes that fail
     // validation are returned too, with valid false and their reason.
     static QList<RawEnvelope> pull();
+    // The same with what the relay's answer was.
+    static PullPage pullPage();
     // Each id ends in exactly one of ackedIds and failedIds.
     static AckResult ack(const QStringList &ids);
 
@@ -90,8 +121,11 @@ public:
     // The signed fields of a pulled envelope, as the validator reads them.
     static velmor::identity::Envelope toEnvelope(const RawEnvelope &raw);
     // Reads a pull reply and validates each envelope for the recipient.
+    // *readable is false for a body that is not an object with an
+    // "envelopes" array.
     static QList<RawEnvelope> parsePullReply(const QByteArray &body,
-                                             const QString &recipientPubkey, qint64 nowSeconds);
+                                             const QString &recipientPubkey, qint64 nowSeconds,
+                                             bool *readable = nullptr);
 };
 
 } // namespace velmor::chat

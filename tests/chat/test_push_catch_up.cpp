@@ -59,11 +59,11 @@ private slots:
             auto first = std::make_shared<std::atomic_bool>(true);
             m_chat->messaging().inbox.setPuller([gate, first] {
                 if (first->exchange(false)) {
-                    const QList<RawEnvelope> before = RelayApi::pull();
+                    const PullPage before = RelayApi::pullPage();
                     gate->acquire();
                     return before;
                 }
-                return RelayApi::pull();
+                return RelayApi::pullPage();
             });
         }
         m_chat->start();

@@ -432,7 +432,7 @@ void RelayApiTest::oversizedInboxIsPulledInSmallerSteps()
     QCOMPARE(pulled.size(), 1);
     QVERIFY(pulled.first().valid);
     QCOMPARE(pulled.first().messageId, ids.first());
-    QCOMPARE(m_relay.requestCount("/v1/message/pull"), 4);
+    QCOMPARE(m_relay.requestCount("/v1/message/pull"), 5);
     QCOMPARE(m_relay.lastBody("/v1/message/pull").value("limit").toInt(), 1);
 
     // Step by step the inbox empties.
