@@ -58,6 +58,7 @@ void ChatController::start()
     m_session.begin();
     // Sends of an earlier session (or of a program that died) never report
     // back: they show as failed, to be tried again, not as sending forever.
+    // A one-to-one send whose envelope is stored is posted again instead.
     m_session.store().failInterruptedSends();
     ensureGroupConversations();
     reloadContacts();
@@ -70,6 +71,7 @@ void ChatController::start()
     connectInboxRealtime();
     connectDnsRealtime();
     pullOnce();
+    resumeInterruptedSends();
     refreshSuperGroupsInBackground();
     reloadNotificationsInBackground();
     emit lifecycleRestored();
@@ -122,7 +124,7 @@ void ChatController::runRecovery()
     if (!m_session.storeOpen())
         return;
     connectInboxRealtime();
-    pullOnce();
+    resumeRelayWork();
     refreshSuperGroupsInBackground();
     reloadNotificationsInBackground();
     for (const SuperGroupRecord &group : m_session.store().superGroups())
@@ -173,6 +175,12 @@ void ChatController::reloadMessages()
 {
     m_messages.rebuild(m_current.peer());
     emit messagesChanged();
+}
+
+void ChatController::messageStatusChanged(const QString &messageId, int status)
+{
+    if (m_messages.setStatus(messageId, velmor::chat::MessageStatus(status)))
+        emit messagesChanged();
 }
 
 void ChatController::reloadContacts()

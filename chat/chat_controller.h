@@ -56,6 +56,8 @@ class ChatController : public QObject, private velmor::chat::ChatHost
     Q_PROPERTY(QString currentGroupSubtitle READ currentGroupSubtitle NOTIFY currentChanged)
     Q_PROPERTY(bool currentCanSend READ currentCanSend NOTIFY currentChanged)
     Q_PROPERTY(bool syncing READ syncing NOTIFY syncingChanged)
+    // "" while the relay answers, else "重新连接中…" or "连接失败".
+    Q_PROPERTY(QString relayStatusText READ relayStatusText NOTIFY relayStatusChanged)
     Q_PROPERTY(QVariantMap lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(bool discoveryBusy READ discoveryBusy NOTIFY discoveryChanged)
     Q_PROPERTY(QVariantMap discoveryResult READ discoveryResult NOTIFY discoveryChanged)
@@ -85,6 +87,7 @@ public:
     QString currentGroupSubtitle() const;
     bool currentCanSend() const;
     bool syncing() const;
+    QString relayStatusText() const;
     QVariantMap lastError() const { return m_errors.lastError(); }
     bool discoveryBusy() const;
     QVariantMap discoveryResult() const;
@@ -134,6 +137,7 @@ signals:
     void messagesChanged();
     void currentChanged();
     void syncingChanged();
+    void relayStatusChanged();
     void errorOccurred(const QString &msg);
     void operationFailed(const QVariantMap &error);
     void lastErrorChanged();
@@ -227,6 +231,7 @@ private:
     velmor::chat::JobRunner &jobs() override { return m_jobs; }
     velmor::chat::SuperGroupDirectory &superGroups() override { return m_superGroups; }
     const velmor::chat::CurrentConversation &current() const override { return m_current; }
+    void messageStatusChanged(const QString &messageId, int status) override;
 
     void runRecovery();
     void onPullTimer();
@@ -239,6 +244,8 @@ private:
     // sockets), chat_controller_directory.cpp (discovery, notifications,
     // normal groups) and chat_controller_supergroups.cpp (super groups).
     void pullOnce();                                   // inbox: pull and process envelopes
+    void resumeRelayWork();                            // inbox and sends: the relay may answer again
+    void resumeInterruptedSends();                     // sending: post what a crash interrupted
     void retryPendingAcks();                           // inbox: flush queued acknowledgements
     void connectInboxRealtime();                       // push sockets: relay new-message socket
     void connectDnsRealtime();                         // push sockets: group-centre socket

@@ -17,14 +17,23 @@ void ChatController::setUpMessaging()
         emit systemNotificationRequested(peer, title, body);
     });
     connect(&parts.inbox, &Inbox::joinRequestsChanged, this, &ChatController::reloadNotifications);
+    connect(&parts.inbox, &Inbox::relayStatusChanged, this, [this] {
+        // A pull went through again: sends waiting for the relay go now.
+        if (m_messaging->inbox.failures() == 0)
+            m_messaging->outbox.resumeNow();
+        emit relayStatusChanged();
+    });
 
     connect(&parts.push, &PushChannels::inboxConnectedChanged, this, [this](bool connected) {
         m_pullTimer.setInterval(connected ? PushChannels::kConnectedPullIntervalMs
                                           : PushChannels::kDisconnectedPullIntervalMs);
         // What reached the relay while the socket was not there yet (or
         // away) was announced to nobody: fetch it now, not at the next 15 s.
-        if (connected)
-            m_messaging->inbox.pullFresh();
+        // The relay answers, so no wait after failures holds anything back.
+        if (connected) {
+            m_messaging->inbox.resumeNow();
+            m_messaging->outbox.resumeNow();
+        }
     });
     connect(&parts.push, &PushChannels::newMessageNotice, this, [this] {
         // A pull running now may have been answered before this message.
@@ -42,6 +51,11 @@ bool ChatController::syncing() const
     return m_messaging->inbox.syncing();
 }
 
+QString ChatController::relayStatusText() const
+{
+    return m_messaging->inbox.relayStatusText();
+}
+
 void ChatController::pullOnce()
 {
     m_messaging->inbox.pullOnce();
@@ -49,11 +63,26 @@ void ChatController::pullOnce()
 
 void ChatController::refresh()
 {
-    pullOnce();
+    // Asked for by the user: no wait after failed pulls holds it back.
+    m_messaging->inbox.resumeNow();
+}
+
+void ChatController::resumeRelayWork()
+{
+    m_messaging->inbox.resumeNow();
+    m_messaging->outbox.resumeNow();
+}
+
+void ChatController::resumeInterruptedSends()
+{
+    m_messaging->outbox.resumeInterrupted();
 }
 
 void ChatController::retryPendingAcks()
 {
+    // A relay that does not answer pulls would refuse these too.
+    if (m_messaging->inbox.failures() > 0)
+        return;
     m_messaging->acks.flush();
 }
 
@@ -75,7 +104,7 @@ void ChatController::closePushSockets()
 
 void ChatController::forgetSendCaches()
 {
-    // Voice clips are sent without a waveform; nothing is cached.
+    m_messaging->outbox.forgetQueue();
 }
 
 void ChatController::sendText(const QString &text)

@@ -46,6 +46,9 @@ public:
     virtual void reloadConversations() = 0;
     virtual void reloadMessages() = 0;
     virtual void reloadContacts() = 0;
+    // A stored message's status changed: its entry alone is updated when
+    // the open conversation shows it (no rebuild of the list).
+    virtual void messageStatusChanged(const QString &messageId, int status) = 0;
     // Makes a peer the open conversation (title, marks, messages).
     virtual void openConversation(const QString &peer) = 0;
     // Asks for a desktop notice of a new message (none for the open

@@ -66,6 +66,23 @@ void MessageList::rebuild(const QList<MessageRecord> &records, const QString &pe
     m_rows = std::move(rows);
 }
 
+bool MessageList::setStatus(const QString &id, MessageStatus status)
+{
+    const auto built = m_built.find(id);
+    if (built == m_built.end())
+        return false;
+    built->record.status = status;
+    built->map.insert(QStringLiteral("status"), statusValue(status));
+    // Sends report back on the newest rows: look from the end.
+    for (qsizetype i = m_rows.size() - 1; i >= 0; --i) {
+        if (m_rows.at(i).toMap().value(QStringLiteral("id")).toString() == id) {
+            m_rows[i] = built->map;
+            return true;
+        }
+    }
+    return false;
+}
+
 QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGroup)
 {
     QVariantMap map;

@@ -32,6 +32,10 @@ public:
     // The same from rows already read.
     void rebuild(const QList<MessageRecord> &records, const QString &peer);
 
+    // One message's status changed: its map alone is patched (a send
+    // reports back one row at a time). False when it is not listed.
+    bool setStatus(const QString &id, MessageStatus status);
+
     // The map of one stored message; `inSuperGroup` turns the super-group
     // markers into system lines.
     static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup);

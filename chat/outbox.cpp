@@ -42,6 +42,8 @@ QString newMessageId()
 Outbox::Outbox(ChatHost &host, QObject *parent)
     : QObject(parent), m_host(host), m_imageByteLimit(kMaxSentImageBytes)
 {
+    m_resendTimer.setSingleShot(true);
+    connect(&m_resendTimer, &QTimer::timeout, this, &Outbox::pump);
 }
 
 QString Outbox::voiceLabel(int durationMs)
@@ -167,6 +169,18 @@ void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     row.created_at = QDateTime::currentSecsSinceEpoch();
     row.is_outgoing = true;
     row.status = MessageStatus::Sending;
+    if (!group) {
+        // One-to-one: sealed, stored with its envelope, posted by the queue.
+        if (!writeSealed(peer, row, payload))
+            return;
+        if (!replaces.isEmpty())
+            store.deleteMessage(replaces);
+        m_host.reloadMessages();
+        m_host.reloadConversations();
+        if (row.status == MessageStatus::Sending)
+            enqueue(row.id);
+        return;
+    }
     if (!store.upsertMessage(row)) {
         // Nothing shown, nothing sent: the failed row of a retry stays.
         m_host.errors().publishWord(QStringLiteral("store_write_failed"));
@@ -261,9 +275,8 @@ void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool tex
     }
     // The row may have been deleted meanwhile (the conversation cleared, a
     // retry): the result must not bring it back.
-    if (store.messageExists(row.id))
-        store.upsertMessage(row);
-    m_host.reloadMessages();
+    if (store.messageExists(row.id) && store.setMessageStatus(row.id, row.status))
+        m_host.messageStatusChanged(row.id, int(row.status));
     emit sendFinished(row.id, int(row.status));
 }
 
@@ -275,6 +288,8 @@ void Outbox::retryMessage(const QString &messageId)
     const auto row = store.messageById(messageId);
     if (!row || !row->is_outgoing
         || (row->status != MessageStatus::Failed && row->status != MessageStatus::AddressUnreachable))
+        return;
+    if (retryStored(*row))
         return;
     const QString peer = row->peer_raw_public_key;
     const QJsonObject media = QJsonDocument::fromJson(row->attachment.toUtf8()).object();

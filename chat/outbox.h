@@ -5,25 +5,45 @@
 // sending so that the message shows at once, and hands the network work to a
 // background job; its continuation writes the final status into that row
 // (sent, failed, or address unreachable for the relay's
-// "recipientNeverOnline"). A picture is read and recompressed on the pool
-// too, and its row is written when that is done.
+// "recipientNeverOnline") and updates that one entry of the message list. A
+// picture is read and recompressed on the pool too, and its row is written
+// when that is done.
 //
 // The transport follows the peer: "sg:" + server URL (the group's server),
 // "group:" + group id (the normal-group fan-out), else a one-to-one peer
 // key (the relay).
 //
-// A retry sends again to the failed row's own peer. Its new row (and the
+// One-to-one sends are durable and idempotent: the envelope is sealed and
+// signed under the row's own id and stored with the row in one write before
+// it is posted (outbox_relay.cpp). A send the program did not see finish (it
+// was killed, the session ended) is posted again at the next start as the
+// same envelope, which the relay and the peer recognise by its id. While the
+// relay cannot be reached (no connection, a 5xx, a time-out) the message
+// stays sending and is posted again after 2, 4, 8 … up to 60 s, or at once
+// when the relay is seen answering again (resumeNow); it is marked failed
+// only when an attempt fails after kGiveUpSeconds (15 min) from its
+// writing. At most kMaxPosts envelopes are on their way at a time. A retry
+// of a failed one-to-one message posts its stored envelope again, so a
+// message that did reach the peer is not shown there twice.
+//
+// A retry without a stored envelope (a group message, a row of an older
+// version) sends again to the failed row's own peer. Its new row (and the
 // temporary copy of the media) is written first; the failed row is deleted
 // only once the new one is stored, so a retry that cannot start leaves the
 // failed message in place. A result that comes back for a row deleted
 // meanwhile writes nothing.
 #pragma once
 
+#include "net/relay_api.h"
 #include "store/records.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 namespace velmor::chat {
 
@@ -40,6 +60,31 @@ public:
     void sendImageFromFile(const QString &fileUrl);
     void sendVoiceFromFile(const QString &filePath, int durationMs);
     void retryMessage(const QString &messageId);
+
+    static constexpr qint64 kGiveUpSeconds = 15 * 60;
+    static constexpr int kMaxPosts = 4;
+
+    // At the start of a session: posts again the stored envelopes of the
+    // sends that never reported back.
+    void resumeInterrupted();
+    // The relay answers again: sends waiting for their next attempt go now.
+    void resumeNow();
+    // The session ended: what waits is left to the store (the next start
+    // posts it again).
+    void forgetQueue()
+    {
+        m_waiting.clear();
+        m_resendTimer.stop();
+        m_pausedUntilMs = 0;
+        m_relayFailures = 0;
+    }
+    // One-to-one sends waiting for their next attempt (not on their way).
+    int waiting() const { return int(m_waiting.size()); }
+    // The delay before the next attempt after `failures` failed posts in a
+    // row: min(2000 << min(failures - 1, 5), 60000) ms.
+    static int retryDelayMs(int failures);
+    // Tests shorten the bound to reach the failed state.
+    void setGiveUpSeconds(qint64 seconds) { m_giveUpSeconds = seconds; }
 
     // The largest JPEG sent (tests lower it to reach the refusal).
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }
@@ -75,9 +120,25 @@ private:
     static QString transmit(const QString &peer, const Payload &payload, const QString &serverKey,
                             const QString &displayName, const QString &rowId);
 
+    // Durable one-to-one sends (outbox_relay.cpp).
+    static QByteArray contentOf(const Payload &payload);
+    bool writeSealed(const QString &peer, MessageRecord &row, const Payload &payload);
+    bool retryStored(const MessageRecord &row);
+    void enqueue(const QString &messageId);
+    void pump();
+    void postStored(const QString &messageId);
+    void onPosted(const QString &messageId, const RelaySendResult &result);
+    void settle(const QString &messageId, MessageStatus status, const QString &error);
+
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
     int m_inFlight = 0;
+    qint64 m_giveUpSeconds = kGiveUpSeconds;
+    QStringList m_waiting;   // ids to post, oldest first
+    QSet<QString> m_posting; // ids on their way
+    int m_relayFailures = 0; // failed posts in a row
+    qint64 m_pausedUntilMs = 0;
+    QTimer m_resendTimer;
 };
 
 } // namespace velmor::chat

@@ -18,6 +18,7 @@ MockController {
     property bool discoveryBusy: false  // announced by discoveryChanged
     property var lastError: ({})
     property bool syncing: false
+    property string relayStatusText: ""  // announced by relayStatusChanged
 
     // The open conversation, all announced by currentChanged.
     property string currentPeer: ""
@@ -33,6 +34,7 @@ MockController {
 
     signal voiceRoomOpenChanged(string serverUrl, bool open)
     signal currentChanged()
+    signal relayStatusChanged()
     signal errorOccurred(string msg)
     signal operationFailed(var error)
     signal superGroupInfoLoaded(var info)

@@ -92,6 +92,22 @@ Item {
                 onGradient: true
             }
 
+            // The relay cannot be reached: said once above the list,
+            // gone as soon as a pull gets through again.
+            Text {
+                objectName: "relayStatus"
+                Layout.fillWidth: true
+                Layout.leftMargin: Theme.space12
+                Layout.rightMargin: Theme.space12
+                Layout.bottomMargin: Theme.space8
+                visible: Chat.relayStatusText.length > 0
+                text: Chat.relayStatusText
+                color: Chat.relayStatusText === "连接失败" ? Theme.danger : Theme.warning
+                font.pixelSize: Theme.fontFootnote
+                horizontalAlignment: Text.AlignHCenter
+                elide: Text.ElideRight
+            }
+
             ConversationList {
                 id: convList
                 objectName: "convList"

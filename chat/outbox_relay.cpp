@@ -1,0 +1,225 @@
+// Durable one-to-one sends: the sealed envelope stored with its row, a
+// queue that posts at most Outbox::kMaxPosts at a time, and the wait after
+// a relay that cannot be reached (outbox.h says why).
+#include "chat/outbox.h"
+
+#include "chat/chat_host.h"
+#include "chat/chat_session.h"
+#include "chat/error_model.h"
+#include "chat/job_runner.h"
+#include "identity/envelope.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace velmor::chat {
+
+namespace {
+
+const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
+const QString kMessageNotifyType = QStringLiteral("message");
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// A failure that says nothing about the message: the relay was not reached,
+// failed on its side or did not answer in time. Refusals of the message
+// itself (a 4xx, an unknown recipient) and local failures are final.
+bool worthRetrying(const RelaySendResult &result)
+{
+    const int status = result.serviceError.httpStatus;
+    if (status >= 500 || status == 408 || status == 429)
+        return true;
+    if (status != 0)
+        return false;
+    static const QStringList local{QStringLiteral("no_identity"), QStringLiteral("bad_recipient_key"),
+                                   QStringLiteral("encrypt_failed"), QStringLiteral("sign_failed"),
+                                   QStringLiteral("empty_payload"), QStringLiteral("invalid_envelope"), kNeverOnline};
+    return !local.contains(result.error) && !result.error.startsWith(QLatin1String("send_http_4"));
+}
+
+// Posts a stored envelope as it was signed; one whose lifetime has (nearly)
+// run out is signed again under the same id over the same sealed content,
+// which the peer still recognises as the same message.
+RelaySendResult postEnvelope(const QString &envelopeJson)
+{
+    const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    const RawEnvelope raw = RelayApi::envelopeFromJson(object);
+    velmor::identity::Envelope envelope = RelayApi::toEnvelope(raw);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (envelope.expiresAt <= now + velmor::identity::kEnvelopeClockSlackSeconds) {
+        envelope = velmor::identity::signEnvelope(velmor::net::RelayAuthSession::instance().identity(),
+                                                  envelope.recipientPubkey, envelope.ciphertext,
+                                                  envelope.messageId, now);
+    }
+    if (envelope.messageId.isEmpty() || envelope.signature.isEmpty()) {
+        RelaySendResult failed;
+        failed.error = QStringLiteral("invalid_envelope");
+        return failed;
+    }
+    return RelayApi::send(envelope, raw.notifyType.isEmpty() ? kMessageNotifyType : raw.notifyType);
+}
+
+} // namespace
+
+int Outbox::retryDelayMs(int failures)
+{
+    if (failures <= 0)
+        return 0;
+    return std::min(2000 << std::clamp(failures - 1, 0, 5), 60000);
+}
+
+QByteArray Outbox::contentOf(const Payload &payload)
+{
+    switch (payload.kind) {
+    case Payload::Kind::Image:
+        return RelayApi::imageContent(payload.bytes, QStringLiteral("image/jpeg"), payload.width, payload.height);
+    case Payload::Kind::Voice:
+        return RelayApi::voiceContent(payload.bytes, payload.durationMs, {});
+    case Payload::Kind::Text:
+        break;
+    }
+    return RelayApi::textContent(payload.text);
+}
+
+bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload &payload)
+{
+    ChatStore &store = m_host.session().store();
+    // Sealing and signing one message take well under a millisecond: done
+    // here, so that the row and what will be posted are written together.
+    QString error;
+    const velmor::identity::Envelope envelope = RelayApi::sealEnvelope(peer, contentOf(payload), row.id, &error);
+    if (envelope.signature.isEmpty()) {
+        // Nothing that could be posted: shown as failed at once.
+        row.status = MessageStatus::Failed;
+        if (!store.upsertMessage(row)) {
+            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+            return false;
+        }
+        qWarning() << "[SEND] failed peer=" << peer << "err=" << error;
+        m_host.errors().publishWord(error);
+        return true;
+    }
+    QJsonObject wire = RelayApi::envelopeToJson(envelope);
+    wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
+    if (!store.upsertMessageWithEnvelope(row, QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact)))) {
+        // Nothing shown, nothing sent: the failed row of a retry stays.
+        m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+        return false;
+    }
+    return true;
+}
+
+bool Outbox::retryStored(const MessageRecord &row)
+{
+    ChatStore &store = m_host.session().store();
+    if (store.outgoingEnvelope(row.id).isEmpty() || !store.setMessageStatus(row.id, MessageStatus::Sending))
+        return false;
+    m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
+    // A retry is the user's word that the relay may answer again.
+    m_pausedUntilMs = 0;
+    enqueue(row.id);
+    return true;
+}
+
+void Outbox::resumeInterrupted()
+{
+    for (const QString &id : m_host.session().store().interruptedEnvelopeSends())
+        enqueue(id);
+}
+
+void Outbox::resumeNow()
+{
+    m_pausedUntilMs = 0;
+    m_resendTimer.stop();
+    pump();
+}
+
+void Outbox::enqueue(const QString &messageId)
+{
+    if (m_posting.contains(messageId) || m_waiting.contains(messageId))
+        return;
+    m_waiting.append(messageId);
+    pump();
+}
+
+void Outbox::pump()
+{
+    if (!m_host.session().isActive())
+        return;
+    const qint64 now = nowMs();
+    if (m_pausedUntilMs > now) {
+        if (!m_resendTimer.isActive())
+            m_resendTimer.start(int(m_pausedUntilMs - now));
+        return;
+    }
+    while (m_posting.size() < kMaxPosts && !m_waiting.isEmpty())
+        postStored(m_waiting.takeFirst());
+}
+
+void Outbox::postStored(const QString &messageId)
+{
+    const QString envelope = m_host.session().store().outgoingEnvelope(messageId);
+    if (envelope.isEmpty())
+        return; // sent, or deleted with its conversation, meanwhile
+    m_posting.insert(messageId);
+    ++m_inFlight;
+    m_host.jobs().run<RelaySendResult>(
+        [envelope] { return postEnvelope(envelope); },
+        [this, messageId](const RelaySendResult &result) { onPosted(messageId, result); },
+        [this, messageId] {
+            m_posting.remove(messageId);
+            --m_inFlight;
+        });
+}
+
+void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
+{
+    ChatStore &store = m_host.session().store();
+    const auto row = store.messageById(messageId);
+    if (result.ok) {
+        m_relayFailures = 0;
+        settle(messageId, MessageStatus::Sent, QString());
+        // The relay answers: whatever waits for it goes now.
+        m_pausedUntilMs = 0;
+        pump();
+        return;
+    }
+    if (row && worthRetrying(result)
+        && QDateTime::currentSecsSinceEpoch() - row->created_at < m_giveUpSeconds) {
+        // Still sending: posted again when the relay may answer.
+        ++m_relayFailures;
+        m_pausedUntilMs = nowMs() + retryDelayMs(m_relayFailures);
+        qInfo().noquote() << "[SEND] relay not reached, again in" << retryDelayMs(m_relayFailures) << "ms:"
+                          << result.error;
+        m_waiting.append(messageId);
+        pump();
+        return;
+    }
+    settle(messageId, result.error == kNeverOnline ? MessageStatus::AddressUnreachable : MessageStatus::Failed,
+           result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
+    pump();
+}
+
+void Outbox::settle(const QString &messageId, MessageStatus status, const QString &error)
+{
+    if (!error.isEmpty()) {
+        qWarning() << "[SEND] failed id=" << messageId << "err=" << error;
+        m_host.errors().publishWord(error);
+    }
+    // A row deleted meanwhile (its conversation cleared) is not brought back.
+    ChatStore &store = m_host.session().store();
+    if (store.messageExists(messageId) && store.setMessageStatus(messageId, status))
+        m_host.messageStatusChanged(messageId, int(status));
+    emit sendFinished(messageId, int(status));
+}
+
+} // namespace velmor::chat

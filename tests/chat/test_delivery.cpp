@@ -1,0 +1,189 @@
+// Delivery under load and trouble, through the local relay: a backlog of
+// several full pages drains without waiting for the pull timer; sends made
+// while the relay is away stay sending and go out, once each, when it
+// answers again; a relay that fails or answers nonsense is not asked again
+// at every tick and is shown as unreachable; a retried message that the
+// peer already has is not shown to it twice.
+#include "chat_fixture.h"
+
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+using velmor::fakes::Fault;
+using velmor::fakes::FaultKind;
+
+class DeliveryTest : public QObject, private ChatFixture
+{
+    Q_OBJECT
+
+    Inbox &inbox() { return m_chat->messaging().inbox; }
+    Outbox &outbox() { return m_chat->messaging().outbox; }
+
+    void startAs(const User &user)
+    {
+        QVERIFY(signInHere(user));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+    }
+
+    int statusCount(const QStringList &ids, MessageStatus status)
+    {
+        int count = 0;
+        for (const QString &id : ids) {
+            const auto row = ChatStore::instance().messageById(id);
+            count += row && row->status == status ? 1 : 0;
+        }
+        return count;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(startRelay()); }
+    void init()
+    {
+        newUsers(char(0x31 + 4 * m_sessions));
+        for (const User *user : {&m_alice, &m_bob})
+            m_relay.markSeen(user->key());
+    }
+    void cleanup() { endClient(&m_bob); }
+
+    // 1,100 waiting envelopes are three pages (500, 500, 100): each full
+    // page asks for the next at once, so three pulls store all of them.
+    void aBacklogDrainsPageAfterPage()
+    {
+        constexpr int kBacklog = 1100;
+        QSet<QString> ids;
+        for (int i = 0; i < kBacklog; ++i) {
+            const QString id = newId();
+            ids.insert(id);
+            m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QString::number(i)), id));
+        }
+        QVERIFY(signInHere(m_bob));
+        m_chat = makeController();
+        m_relay.http().resetCounts();
+        m_chat->start();
+        m_chat->messaging().push.shutDown();
+        QTRY_COMPARE_WITH_TIMEOUT(m_relay.queueSize(m_bob.key()), 0, 30000);
+        QTRY_VERIFY(!m_chat->syncing());
+        const QList<MessageRecord> stored =
+            ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key()));
+        QCOMPARE(stored.size(), kBacklog);
+        for (const MessageRecord &row : stored)
+            QVERIFY(ids.contains(row.id));
+        QCOMPARE(m_relay.requestCount(QStringLiteral("/v1/message/pull")), 3);
+        QCOMPARE(rowOf(m_chat->conversations(), m_alice.key()).value("unread").toInt(), kBacklog);
+    }
+
+    // The relay goes away while Alice writes and comes back on the same
+    // address: her messages show as sending meanwhile, then go out once
+    // each as soon as a pull gets through, and Bob gets each once.
+    void sendsMadeDuringAnOutageGoOutOnce()
+    {
+        startAs(m_alice);
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        const quint16 port = m_relay.port();
+        m_relay.stop();
+        QSignalSpy finished(&outbox(), &Outbox::sendFinished);
+        for (int i = 0; i < 5; ++i)
+            m_chat->sendText(QStringLiteral("during the outage %1").arg(i));
+        QTRY_VERIFY(outbox().inFlight() == 0 && outbox().waiting() == 5);
+        inbox().pullOnce();
+        QTRY_VERIFY(!m_chat->syncing());
+        QCOMPARE(m_chat->relayStatusText(), QStringLiteral("重新连接中…"));
+        QStringList ids;
+        for (const QVariant &row : m_chat->messages())
+            ids << row.toMap().value("id").toString();
+        QCOMPARE(statusCount(ids, MessageStatus::Sending), 5);
+        QVERIFY(finished.isEmpty());
+
+        QCOMPARE(m_relay.start(port), port);
+        m_chat->refresh();
+        QTRY_COMPARE(statusCount(ids, MessageStatus::Sent), 5);
+        QCOMPARE(m_chat->relayStatusText(), QString());
+        QStringList queued = m_relay.queuedIds(m_bob.key());
+        std::sort(queued.begin(), queued.end());
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(queued, ids);
+        // The list shows what the store holds, entry by entry.
+        for (const QVariant &row : m_chat->messages())
+            QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
+    }
+
+    // A relay that fails, answers garbage or the wrong shape is asked once
+    // per wait, not at every tick of the pull timer; the user is told it cannot be reached; once it answers, the inbox
+    // comes in.
+    void aMisbehavingRelayIsLeftAlone_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 HTTP 500, 1 malformed, 2 wrongly typed
+        QTest::newRow("HTTP 500") << 0;
+        QTest::newRow("malformed JSON") << 1;
+        QTest::newRow("wrongly typed") << 2;
+    }
+    void aMisbehavingRelayIsLeftAlone()
+    {
+        QFETCH(int, kind);
+        startAs(m_bob);
+        const QString id = queueText(m_alice, m_bob, QStringLiteral("waiting for a sane relay"));
+        const QString pull = QStringLiteral("/v1/message/pull");
+        m_relay.setFault(pull, kind == 0   ? Fault::http500()
+                               : kind == 1 ? Fault::malformedJson()
+                                           : Fault::custom(200, "{\"envelopes\":{\"0\":1}}"));
+        m_relay.http().resetCounts();
+        QStringList texts;
+        for (int round = 0; round < Inbox::kFailuresShownAsDown; ++round) {
+            // Ticks of the pull timer and of the flush while the wait runs.
+            for (int tick = 0; tick < 5; ++tick) {
+                inbox().pullOnce();
+                QTRY_VERIFY(!m_chat->syncing());
+            }
+            QCOMPARE(m_relay.requestCount(pull), round + 1);
+            texts << m_chat->relayStatusText();
+            inbox().resumeNow(); // as the relay's socket connecting again would
+            QTRY_VERIFY(!m_chat->syncing());
+        }
+        QCOMPARE(texts, (QStringList{"重新连接中…", "重新连接中…", "连接失败"}));
+        QVERIFY(!ChatStore::instance().messageExists(id));
+
+        m_relay.clearFaults();
+        m_chat->refresh();
+        QTRY_VERIFY(ChatStore::instance().messageExists(id));
+        QCOMPARE(m_chat->relayStatusText(), QString());
+    }
+
+    // Alice's message reached Bob, but she saw it fail (the answer was
+    // lost); her retry posts the same envelope, and Bob shows it once.
+    void aRetryOfADeliveredMessageShowsOnce()
+    {
+        startAs(m_alice);
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        outbox().setGiveUpSeconds(0);
+        m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::make(FaultKind::Http500));
+        QSignalSpy finished(&outbox(), &Outbox::sendFinished);
+        m_chat->sendText(QStringLiteral("did you get this"));
+        QTRY_COMPARE(finished.size(), 1);
+        const QString id = finished.first().at(0).toString();
+        QCOMPARE(finished.first().at(1).toInt(), int(MessageStatus::Failed));
+        m_relay.clearFaults();
+        // What the relay would have had: Bob receives and acknowledges it.
+        const QJsonObject envelope = QJsonDocument::fromJson(ChatStore::instance().outgoingEnvelope(id).toUtf8()).object();
+        m_relay.enqueueRaw(m_bob.key(), envelope);
+        endClient();
+        as(m_bob);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+
+        endClient();
+        startAs(m_alice);
+        m_chat->retryMessage(id);
+        QTRY_COMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
+        endClient();
+        as(m_bob);
+        const QList<MessageRecord> shown =
+            ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key()));
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().id, id);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(DeliveryTest)
+#include "test_delivery.moc"
