@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentMap>
 
@@ -147,8 +148,8 @@ void Inbox::onRound(const Round &round)
 
 void Inbox::storeNextSlice()
 {
-    const Slice slice = storeSlice(m_page.mid(m_nextSlice, kSliceEnvelopes));
-    m_nextSlice += kSliceEnvelopes;
+    const Slice slice = storeSlice(m_page.mid(m_nextSlice, kSliceEnvelopes), kSliceBudgetMs);
+    m_nextSlice += std::max<qsizetype>(slice.consumed, 1);
     m_pageAcks += slice.ackIds;
     m_pageChanged = m_pageChanged || slice.changed;
     if (!slice.stored) {
@@ -204,7 +205,7 @@ void Inbox::endPulling()
 
 void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
 {
-    const Slice slice = storeSlice(envelopes);
+    const Slice slice = storeSlice(envelopes, 0);
     if (slice.changed)
         reloadLists();
     if (slice.stored)
@@ -212,11 +213,13 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
     emit pullProcessed(int(envelopes.size()), int(slice.ackIds.size()));
 }
 
-Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes)
+Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs)
 {
     Slice slice;
     if (envelopes.isEmpty())
         return slice;
+    QElapsedTimer clock;
+    clock.start();
     ChatStore &store = m_host.session().store();
     GroupRegistry &registry = GroupRegistry::instance();
     InboundProcessor processor(store, registry, m_host.session().identity());
@@ -230,11 +233,17 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes)
         processor.setBatched(batch.active());
         QList<InboundVerdict> verdicts;
         verdicts.reserve(envelopes.size());
-        for (const RawEnvelope &envelope : envelopes)
+        for (const RawEnvelope &envelope : envelopes) {
             verdicts.append(processor.handle(envelope));
+            // A busy machine makes each envelope slower: the slice ends
+            // early rather than the window waiting longer.
+            if (budgetMs > 0 && clock.elapsed() >= budgetMs)
+                break;
+        }
+        slice.consumed = verdicts.size();
         const QList<bool> written = writeRows(store, processor.takeMessageRows());
 
-        for (qsizetype i = 0; i < envelopes.size(); ++i) {
+        for (qsizetype i = 0; i < verdicts.size(); ++i) {
             const InboundVerdict &verdict = verdicts.at(i);
             if (verdict.writeFailed || (verdict.messageRow >= 0 && !written.value(verdict.messageRow))) {
                 qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelopes.at(i).messageId;
@@ -251,7 +260,7 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes)
             // nothing, and forget cards the group engine took meanwhile.
             qWarning() << "[CHAT-INBOUND] batch of" << envelopes.size() << "envelopes not stored";
             registry.reloadFromStore();
-            return Slice{{}, false, false};
+            return Slice{{}, false, false, slice.consumed};
         }
     }
 

@@ -2,7 +2,8 @@
 // (one pull at a time; a pull asked for meanwhile is dropped, or, asked for
 // with pullFresh, made once the running one ends). The job also verifies
 // and opens every envelope of the page, in parallel, so the GUI thread only
-// files what was read: a page is stored in slices of kSliceEnvelopes, one
+// files what was read: a page is stored in slices of at most
+// kSliceEnvelopes (fewer when filing them takes over kSliceBudgetMs), one
 // store batch and one turn of the event loop each, so a large page never
 // holds the window up. Only after a slice's batch is committed are its ids
 // acknowledged, its desktop notices raised; the lists are reloaded once a
@@ -43,6 +44,8 @@ class Inbox : public QObject
 public:
     using Puller = std::function<PullPage()>;
     static constexpr int kSliceEnvelopes = 100;
+    // A slice also ends once its envelopes took this long to file.
+    static constexpr int kSliceBudgetMs = 12;
     // Failed pulls in a row after which the relay is shown as unreachable
     // rather than as being reconnected to.
     static constexpr int kFailuresShownAsDown = 3;
@@ -95,6 +98,7 @@ private:
         QStringList ackIds;
         bool changed = false;
         bool stored = true; // false: the batch never reached the disk
+        qsizetype consumed = 0; // envelopes of the list filed (or refused)
     };
 
     void startRound(const QStringList &ackFirst);
@@ -102,7 +106,9 @@ private:
     void storeNextSlice();
     void finishPage();
     void endPulling();
-    Slice storeSlice(const QList<RawEnvelope> &envelopes);
+    // Files envelopes from the front of the list in one batch, until all
+    // are done or budgetMs (0: no limit) has passed.
+    Slice storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs);
     void reloadLists();
     void setFailures(int failures);
 

@@ -180,6 +180,24 @@ void BM_DrainBacklogThroughTheInbox(benchmark::State &state)
 }
 BENCHMARK(BM_DrainBacklogThroughTheInbox)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// The same meter over an idle event loop for as long as a drain takes: the
+// waits that the machine's own load puts on the GUI thread, beside which
+// the drain's worst stall is read.
+void BM_IdleEventLoopStall(benchmark::State &state)
+{
+    StallMeter meter;
+    double worstStall = 0;
+    for (auto _ : state) {
+        meter.start();
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        worstStall = std::max(worstStall, meter.stop());
+    }
+    state.counters["worst_gui_stall_ms"] = worstStall;
+}
+BENCHMARK(BM_IdleEventLoopStall)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 void BM_BareValidateOpenStore(benchmark::State &state)
 {
     Setup &s = setup();
