@@ -167,9 +167,12 @@ void Outbox::pump()
 
 void Outbox::postStored(const QString &messageId)
 {
-    const QString envelope = m_host.session().store().outgoingEnvelope(messageId);
+    // Sent meanwhile (no envelope), or deleted with its conversation while
+    // it waited: not posted.
+    ChatStore &store = m_host.session().store();
+    const QString envelope = store.messageExists(messageId) ? store.outgoingEnvelope(messageId) : QString();
     if (envelope.isEmpty())
-        return; // sent, or deleted with its conversation, meanwhile
+        return;
     m_posting.insert(messageId);
     ++m_inFlight;
     m_host.jobs().run<RelaySendResult>(

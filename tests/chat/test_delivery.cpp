@@ -76,9 +76,17 @@ private slots:
 
     // The relay goes away while Alice writes and comes back on the same
     // address: her messages show as sending meanwhile, then go out once
-    // each as soon as a pull gets through, and Bob gets each once.
+    // each as soon as a pull gets through, and Bob gets each once; unless
+    // she deleted the conversation meanwhile: then none goes out.
+    void sendsMadeDuringAnOutageGoOutOnce_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("kept") << false;
+        QTest::newRow("conversation deleted meanwhile") << true;
+    }
     void sendsMadeDuringAnOutageGoOutOnce()
     {
+        QFETCH(bool, deleted);
         startAs(m_alice);
         QVERIFY(m_chat->newChat(m_bob.key()));
         const quint16 port = m_relay.port();
@@ -96,8 +104,16 @@ private slots:
         QCOMPARE(statusCount(ids, MessageStatus::Sending), 5);
         QVERIFY(finished.isEmpty());
 
+        if (deleted)
+            m_chat->deleteConversation(m_bob.key());
         QCOMPARE(m_relay.start(port), port);
         m_chat->refresh();
+        if (deleted) {
+            QTRY_VERIFY(!m_chat->syncing() && outbox().waiting() == 0 && outbox().inFlight() == 0);
+            QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+            QCOMPARE(finished.size(), 0);
+            return;
+        }
         QTRY_COMPARE(statusCount(ids, MessageStatus::Sent), 5);
         QCOMPARE(m_chat->relayStatusText(), QString());
         QStringList queued = m_relay.queuedIds(m_bob.key());
