@@ -456,9 +456,10 @@ AckResult RelayApi::ack(const QStringList &idsIn)
             result.ackedIds += chunk;
             continue;
         }
-        if (batch.status == 0) {
-            // No relay, no token: one request per id would only repeat the
-            // same failure a hundred times.
+        if (batch.status == 0 || (batch.status >= 500 && batch.status != 501)) {
+            // No relay, no token, or a relay failing on its side: one
+            // request per id would only repeat the same failure a hundred
+            // times (501 is a relay without the batch path: one by one).
             noteFailure(batch, "ack_batch");
             result.failedIds += chunk;
             transportDown = true;
