@@ -4,6 +4,7 @@
 #include "app/desktop_notifier.h"
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
+#include "models/qml_types.h"
 #include "voice/voice_io.h"
 #include "voice/voice_room_controller.h"
 
@@ -45,6 +46,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     VoiceIO voice;
     VoiceRoomController voiceRoom;
     DesktopNotifier notifier(&chat);
+    velmor::models::registerQmlTypes();
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
 

@@ -16,6 +16,7 @@ ChatController::ChatController(QObject *parent)
     : QObject(parent)
     , m_jobs(this, m_session)
 {
+    m_conversationModel.setKeyName(QStringLiteral("peer"));
     connect(&m_errors, &ErrorModel::lastErrorChanged, this, &ChatController::lastErrorChanged);
     connect(&m_errors, &ErrorModel::operationFailed, this, &ChatController::operationFailed);
     connect(&m_errors, &ErrorModel::errorOccurred, this, &ChatController::errorOccurred);
@@ -100,6 +101,7 @@ void ChatController::stop()
 
     m_superGroups.clear();
     m_conversations.clear();
+    m_conversationModel.clear();
     m_messages.clear();
     m_contacts.clear();
     m_directory->clear();
@@ -168,19 +170,45 @@ void ChatController::activateSystemNotification(const QString &target)
 void ChatController::reloadConversations()
 {
     m_conversations.rebuild(m_superGroups);
+    m_conversationModel.sync(m_conversations.rows());
     emit conversationsChanged();
 }
 
 void ChatController::reloadMessages()
 {
-    m_messages.rebuild(m_current.peer());
+    // Another conversation starts at its newest page; the open one reads
+    // again only what it has loaded.
+    if (m_messages.peer() != m_current.peer())
+        m_messages.open(m_current.peer());
+    else
+        m_messages.reload();
     emit messagesChanged();
+}
+
+void ChatController::messageStored(const MessageRecord &record)
+{
+    if (m_messages.upsert(record))
+        emit messagesChanged();
 }
 
 void ChatController::messageStatusChanged(const QString &messageId, int status)
 {
-    if (m_messages.setStatus(messageId, velmor::chat::MessageStatus(status)))
+    if (m_messages.setStatus(messageId, MessageStatus(status)))
         emit messagesChanged();
+}
+
+void ChatController::messageRemoved(const QString &messageId)
+{
+    if (m_messages.remove(messageId))
+        emit messagesChanged();
+}
+
+bool ChatController::loadOlderMessages()
+{
+    if (!m_messages.loadOlder())
+        return false;
+    emit messagesChanged();
+    return true;
 }
 
 void ChatController::reloadContacts()
@@ -192,8 +220,10 @@ void ChatController::reloadContacts()
 void ChatController::updateConversationConnectionState(const QString &serverUrl, const QString &state,
                                                        int latencyMs)
 {
-    if (m_conversations.updateConnectionState(serverUrl, state, latencyMs))
+    if (m_conversations.updateConnectionState(serverUrl, state, latencyMs)) {
+        m_conversationModel.sync(m_conversations.rows());
         emit conversationsChanged();
+    }
     if (m_current.peer() == SuperGroupDirectory::peerFor(serverUrl))
         emit currentChanged();
 }

@@ -24,6 +24,7 @@
 #include "chat/job_runner.h"
 #include "chat/message_list.h"
 #include "chat/supergroup_directory.h"
+#include "models/keyed_list_model.h"
 
 #include <QNetworkInformation>
 #include <QObject>
@@ -45,6 +46,11 @@ class ChatController : public QObject, private velmor::chat::ChatHost
     Q_OBJECT
     Q_PROPERTY(QVariantList conversations READ conversations NOTIFY conversationsChanged)
     Q_PROPERTY(QVariantList messages READ messages NOTIFY messagesChanged)
+    // The same lists as models the views show row by row: a change touches
+    // only its rows. The message model holds the loaded pages of the open
+    // conversation (loadOlderMessages() adds the page before them).
+    Q_PROPERTY(QAbstractItemModel *conversationModel READ conversationModel CONSTANT)
+    Q_PROPERTY(QAbstractItemModel *messageModel READ messageModel CONSTANT)
     Q_PROPERTY(QString currentPeer READ currentPeer NOTIFY currentChanged)
     Q_PROPERTY(QString currentTitle READ currentTitle NOTIFY currentChanged)
     Q_PROPERTY(QString currentAddress READ currentAddress NOTIFY currentChanged)
@@ -76,6 +82,8 @@ public:
     // ---- properties ------------------------------------------------------
     QVariantList conversations() const { return m_conversations.rows(); }
     QVariantList messages() const { return m_messages.rows(); }
+    QAbstractItemModel *conversationModel() { return &m_conversationModel; }
+    QAbstractItemModel *messageModel() { return &m_messages.model(); }
     QString currentPeer() const { return m_current.peer(); }
     QString currentTitle() const { return m_current.title(); }
     QString currentAddress() const { return m_current.address(); }
@@ -104,6 +112,9 @@ public:
     // ---- not exposed to QML ----------------------------------------------
     void reloadMessages() override;
     void reloadConversations() override;
+    void messageStored(const velmor::chat::MessageRecord &record) override;
+    void messageStatusChanged(const QString &messageId, int status) override;
+    void messageRemoved(const QString &messageId) override;
     void notifyIncoming(const QString &peer, const QString &title, bool muted) override;
     void updateConversationConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
     void mergePeerProfile(const QString &peerKey, const QString &address, const QString &avatarKind,
@@ -172,6 +183,9 @@ public:
     // ---- current conversation --------------------------------------------
     Q_INVOKABLE void openConversation(const QString &peerPubkey) override;
     Q_INVOKABLE bool newChat(const QString &peerPubkey);
+    // Adds the page of messages before the oldest one shown (the user
+    // scrolled up to it); false when the whole conversation is shown.
+    Q_INVOKABLE bool loadOlderMessages();
     // ---- discovery and joining -------------------------------------------
     Q_INVOKABLE void resolveDiscoveryInput(const QString &input);
     Q_INVOKABLE void resolveQrImage(const QString &fileUrl);
@@ -231,7 +245,6 @@ private:
     velmor::chat::JobRunner &jobs() override { return m_jobs; }
     velmor::chat::SuperGroupDirectory &superGroups() override { return m_superGroups; }
     const velmor::chat::CurrentConversation &current() const override { return m_current; }
-    void messageStatusChanged(const QString &messageId, int status) override;
 
     void runRecovery();
     void onPullTimer();
@@ -268,6 +281,7 @@ private:
     velmor::chat::JobRunner m_jobs;
     velmor::chat::SuperGroupDirectory m_superGroups;
     velmor::chat::ConversationList m_conversations;
+    velmor::models::KeyedListModel m_conversationModel;
     velmor::chat::MessageList m_messages;
     velmor::chat::CurrentConversation m_current;
     velmor::chat::ContactBook m_contacts;

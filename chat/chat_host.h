@@ -12,7 +12,9 @@
 //   emitting the façade's signals itself;
 // - asks for list rebuilds with reloadConversations(), reloadMessages() and
 //   reloadContacts() after it changed what they show, and opens a
-//   conversation with openConversation();
+//   conversation with openConversation(); a part that changed one message
+//   says which (messageStored, messageStatusChanged, messageRemoved): that
+//   costs one row of the message list, not a reading of the conversation;
 // - keeps super-group state in `superGroups()` (runtime records and
 //   conversation entries) so the conversation list and the current
 //   conversation read one table;
@@ -20,6 +22,8 @@
 //   are declared on the part (a QObject part) and forwarded by the façade
 //   with one connect in its constructor.
 #pragma once
+
+#include "store/records.h"
 
 #include <QString>
 
@@ -43,12 +47,19 @@ public:
     virtual const CurrentConversation &current() const = 0;
 
     // Rebuild a list from the store and tell the views (one change signal each).
+    // reloadMessages() reads the open conversation's loaded messages again
+    // (and any newer); for one known message the calls below are cheaper.
     virtual void reloadConversations() = 0;
     virtual void reloadMessages() = 0;
-    virtual void reloadContacts() = 0;
-    // A stored message's status changed: its entry alone is updated when
-    // the open conversation shows it (no rebuild of the list).
+    // One message was stored or changed (`record` as stored, attachment
+    // included): the open conversation's list adds or redraws its row.
+    // A message of another conversation changes nothing.
+    virtual void messageStored(const MessageRecord &record) = 0;
+    // Only the status (a MessageStatus value) of one stored message changed.
     virtual void messageStatusChanged(const QString &messageId, int status) = 0;
+    // One message was deleted from the store.
+    virtual void messageRemoved(const QString &messageId) = 0;
+    virtual void reloadContacts() = 0;
     // Makes a peer the open conversation (title, marks, messages).
     virtual void openConversation(const QString &peer) = 0;
     // Asks for a desktop notice of a new message (none for the open

@@ -2,7 +2,8 @@
 
 #include "chat/payloads.h"
 #include "chat/peer_keys.h"
-#include "store/chat_store.h"
+
+#include <QSet>
 
 namespace velmor::chat {
 
@@ -27,61 +28,164 @@ bool sameShown(const MessageRecord &a, size_t attachmentHash, const MessageRecor
 
 } // namespace
 
-void MessageList::rebuild(const QString &peer)
+MessageList::MessageList() = default;
+
+QVariantList MessageList::rows() const
 {
-    if (peer.isEmpty()) {
-        m_rows.clear();
+    QVariantList out;
+    out.reserve(m_model.count());
+    for (int i = 0; i < m_model.count(); ++i)
+        out.append(m_model.at(i));
+    return out;
+}
+
+void MessageList::clear()
+{
+    m_model.clear();
+    m_built.clear();
+    m_peer.clear();
+    m_conversationId.clear();
+    m_superGroup = false;
+    m_oldest.reset();
+    m_hasOlder = false;
+}
+
+void MessageList::open(const QString &peer)
+{
+    clear();
+    m_peer = peer;
+    m_superGroup = isSuperGroupPeer(peer);
+    m_conversationId = peer.isEmpty() ? QString() : conversationIdForPeer(peer);
+    showNewestPage(true);
+}
+
+void MessageList::showNewestPage(bool resetRows)
+{
+    m_oldest.reset();
+    m_hasOlder = false;
+    if (m_conversationId.isEmpty()) {
+        m_model.clear();
         return;
     }
-    const QString conversationId = conversationIdForPeer(peer);
-    rebuild(conversationId.isEmpty() ? QList<MessageRecord>() : ChatStore::instance().shownMessages(conversationId),
-            peer);
+    QList<ChatStore::MessagePlace> places;
+    const QList<MessageRecord> records =
+        ChatStore::instance().shownMessagesBefore(m_conversationId, std::nullopt, kPageSize, &places);
+    QList<QVariantMap> maps;
+    maps.reserve(records.size());
+    for (const MessageRecord &record : records)
+        maps.append(mapFor(record));
+    if (!places.isEmpty())
+        m_oldest = places.first();
+    m_hasOlder = records.size() == kPageSize;
+    if (resetRows)
+        m_model.reset(maps);
+    else
+        m_model.sync(maps);
 }
 
-void MessageList::rebuild(const QList<MessageRecord> &records, const QString &peer)
+void MessageList::reload()
 {
-    const bool inSuperGroup = isSuperGroupPeer(peer);
-    if (peer != m_builtPeer) {
-        m_built.clear();
-        m_builtPeer = peer;
+    if (m_conversationId.isEmpty()) {
+        m_model.clear();
+        return;
     }
-    // Entries are updated in place; those of messages that are gone are
-    // swept afterwards.
-    ++m_pass;
-    QVariantList rows;
-    rows.reserve(records.size());
-    for (const MessageRecord &record : records) {
-        Built &entry = m_built[record.id];
-        if (entry.pass == 0 || !sameShown(entry.record, entry.attachmentHash, record)) {
-            entry.record = record;
-            entry.record.attachment.clear();
-            entry.attachmentHash = qHash(record.attachment);
-            entry.map = messageMap(record, inSuperGroup);
+    if (!m_oldest) {
+        showNewestPage(false);
+    } else {
+        bool ok = true;
+        const QList<MessageRecord> records =
+            ChatStore::instance().shownMessagesFrom(m_conversationId, *m_oldest, nullptr, &ok);
+        if (!ok)
+            return; // a failed read shows what was shown, not an empty list
+        QList<QVariantMap> maps;
+        maps.reserve(records.size());
+        QSet<QString> listed;
+        listed.reserve(records.size());
+        for (const MessageRecord &record : records) {
+            maps.append(mapFor(record));
+            listed.insert(record.id);
         }
-        entry.pass = m_pass;
-        rows.append(entry.map);
+        m_built.removeIf([&listed](const auto &it) { return !listed.contains(it.key()); });
+        m_model.sync(maps);
     }
-    if (m_built.size() != records.size())
-        m_built.removeIf([this](const auto &it) { return it.value().pass != m_pass; });
-    m_rows = std::move(rows);
 }
 
-bool MessageList::setStatus(const QString &id, MessageStatus status)
+bool MessageList::loadOlder()
 {
-    const auto built = m_built.find(id);
-    if (built == m_built.end())
+    if (!m_hasOlder || !m_oldest)
+        return false;
+    QList<ChatStore::MessagePlace> places;
+    bool ok = true;
+    const QList<MessageRecord> records =
+        ChatStore::instance().shownMessagesBefore(m_conversationId, m_oldest, kPageSize, &places, &ok);
+    if (!ok)
+        return false; // kept: the next step up tries again
+    m_hasOlder = records.size() == kPageSize;
+    if (records.isEmpty())
+        return false;
+    m_oldest = places.first();
+    QList<QVariantMap> maps;
+    maps.reserve(records.size());
+    for (const MessageRecord &record : records) {
+        // A message shown already (stored meanwhile at an old time) stays
+        // where it is.
+        if (m_model.indexOf(record.id) < 0)
+            maps.append(mapFor(record));
+    }
+    m_model.insert(0, maps);
+    return !maps.isEmpty();
+}
+
+bool MessageList::upsert(const MessageRecord &record)
+{
+    if (m_conversationId.isEmpty() || record.id.isEmpty() || record.conversation_id != m_conversationId)
+        return false;
+    const int at = m_model.indexOf(record.id);
+    if (at >= 0) {
+        const QVariantMap before = m_model.at(at);
+        m_model.replace(at, mapFor(record));
+        return m_model.at(at) != before;
+    }
+    if (m_hasOlder && m_oldest && record.created_at < m_oldest->createdAt)
+        return false;
+    m_model.insert(m_model.placeFor(record.created_at), mapFor(record));
+    return true;
+}
+
+bool MessageList::setStatus(const QString &messageId, MessageStatus status)
+{
+    const int at = m_model.indexOf(messageId);
+    const auto built = m_built.find(messageId);
+    if (at < 0 || built == m_built.end() || built->record.status == status)
         return false;
     built->record.status = status;
     built->map.insert(QStringLiteral("status"), statusValue(status));
-    // Sends report back on the newest rows: look from the end.
-    for (qsizetype i = m_rows.size() - 1; i >= 0; --i) {
-        if (m_rows.at(i).toMap().value(QStringLiteral("id")).toString() == id) {
-            m_rows[i] = built->map;
-            return true;
-        }
-    }
-    return false;
+    m_model.replace(at, built->map);
+    return true;
 }
+
+bool MessageList::remove(const QString &messageId)
+{
+    const int at = m_model.indexOf(messageId);
+    if (at < 0)
+        return false;
+    m_model.remove(at);
+    m_built.remove(messageId);
+    return true;
+}
+
+const QVariantMap &MessageList::mapFor(const MessageRecord &record)
+{
+    Built &entry = m_built[record.id];
+    if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, record)) {
+        entry.record = record;
+        entry.record.attachment.clear();
+        entry.attachmentHash = qHash(record.attachment);
+        entry.map = messageMap(record, m_superGroup);
+    }
+    return entry.map;
+}
+
 
 QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGroup)
 {

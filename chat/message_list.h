@@ -1,62 +1,91 @@
-// The messages of the open conversation as the views show them: one map per
-// stored message, oldest first, rebuilt whole from the store.
+// The messages of the open conversation as the views show them, in a
+// MessageRowModel (one map per message, oldest first): the newest page when
+// the conversation opens, older pages as the user scrolls up.
 //
-// A part that stored or changed a message of the open conversation asks for
-// ChatHost::reloadMessages(); nothing updates single entries.
+// A change costs the rows it touches, never the conversation's length: a
+// part that stored, changed or deleted one message says so through
+// ChatHost::messageStored / messageStatusChanged / messageRemoved, which
+// land in upsert / setStatus / remove here. ChatHost::reloadMessages()
+// (after a pull that stored many) reads again only the messages from the
+// oldest one loaded on, and redraws those that changed.
 #pragma once
 
+#include "models/message_row_model.h"
+#include "store/chat_store.h"
 #include "store/records.h"
 
 #include <QHash>
-#include <QList>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
+
+#include <optional>
 
 namespace velmor::chat {
 
 class MessageList
 {
 public:
-    const QVariantList &rows() const { return m_rows; }
-    void clear()
-    {
-        m_rows.clear();
-        m_built.clear();
-        m_builtPeer.clear();
-    }
+    // Messages read at the opening and at each step up: several screens
+    // of rows, few enough to read and lay out at once.
+    static constexpr int kPageSize = 60;
 
-    // Reads every stored message of the peer's conversation (an empty peer
-    // gives an empty list).
-    void rebuild(const QString &peer);
-    // The same from rows already read.
-    void rebuild(const QList<MessageRecord> &records, const QString &peer);
+    MessageList();
+    MessageList(const MessageList &) = delete;
+    MessageList &operator=(const MessageList &) = delete;
 
-    // One message's status changed: its map alone is patched (a send
-    // reports back one row at a time). False when it is not listed.
-    bool setStatus(const QString &id, MessageStatus status);
+    models::MessageRowModel &model() { return m_model; }
+    // The loaded messages' maps, oldest first.
+    QVariantList rows() const;
+    // The peer whose conversation is loaded ("" when none).
+    QString peer() const { return m_peer; }
+    bool hasOlder() const { return m_hasOlder; }
+
+    void clear();
+    // Shows the newest page of the peer's conversation (an empty peer shows
+    // nothing).
+    void open(const QString &peer);
+    // Reads the loaded messages again from the store, and any newer ones:
+    // rows that changed are redrawn, new ones inserted, deleted ones removed.
+    void reload();
+    // Puts the page before the oldest loaded message at the top. False when
+    // there is none (the whole conversation is loaded).
+    bool loadOlder();
+
+    // One message stored or changed (the record as stored, attachment
+    // included). A message of another conversation, or older than the
+    // loaded pages (it comes with its page), changes nothing. True when a
+    // row was added or redrawn.
+    bool upsert(const MessageRecord &record);
+    bool setStatus(const QString &messageId, MessageStatus status);
+    bool remove(const QString &messageId);
 
     // The map of one stored message; `inSuperGroup` turns the super-group
     // markers into system lines.
     static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup);
 
 private:
-    // The map of each message of the open conversation as last built, with
-    // the row it was built from. The list is rebuilt whole after every
-    // change; a row whose stored values did not change keeps its map, so the
-    // payloads and images of a long conversation are not decoded again.
+    // The map of each loaded message with the row it was built from, so a
+    // message that did not change is not decoded again (payloads, images).
     struct Built
     {
         MessageRecord record;     // without its attachment, which can be large
         size_t attachmentHash = 0;
         QVariantMap map;
-        quint64 pass = 0;         // the last rebuild that listed the message
     };
 
-    QVariantList m_rows;
-    QHash<QString, Built> m_built; // by message id, for m_builtPeer only
-    QString m_builtPeer;
-    quint64 m_pass = 0;
+    const QVariantMap &mapFor(const MessageRecord &record);
+    void showNewestPage(bool resetRows);
+
+    models::MessageRowModel m_model;
+    QString m_peer;
+    QString m_conversationId;
+    bool m_superGroup = false;
+    // The place of the oldest message read from the store; older pages
+    // are read from it.
+    std::optional<ChatStore::MessagePlace> m_oldest;
+    bool m_hasOlder = false;
+    QHash<QString, Built> m_built; // by message id, loaded messages only
 };
 
 } // namespace velmor::chat

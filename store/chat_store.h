@@ -92,6 +92,23 @@ public:
     // system_event_type and the sender's address, display name and avatar;
     // conversation_id is the one asked for, the other fields stay empty.
     QList<velmor::chat::MessageRecord> shownMessages(const QString &conversationId, bool *ok = nullptr);
+    // Where a message stands in its conversation's order: its time, then
+    // the order it was stored in.
+    struct MessagePlace
+    {
+        qint64 createdAt = 0;
+        qint64 order = 0;
+    };
+    // Pages of shownMessages() for a list that reads the newest messages
+    // first and older ones on demand; each page is oldest first and
+    // `places` (when given) gets each message's place. `before` empty: the
+    // newest `limit` messages; else the `limit` just before that place.
+    QList<velmor::chat::MessageRecord> shownMessagesBefore(const QString &conversationId,
+                                                           const std::optional<MessagePlace> &before, int limit,
+                                                           QList<MessagePlace> *places, bool *ok = nullptr);
+    // Every message from `from` on, that place included.
+    QList<velmor::chat::MessageRecord> shownMessagesFrom(const QString &conversationId, const MessagePlace &from,
+                                                         QList<MessagePlace> *places, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     bool deleteMessage(const QString &id);

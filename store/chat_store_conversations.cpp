@@ -1,5 +1,7 @@
 #include "store/chat_store_internal.h"
 
+#include <algorithm>
+
 namespace velmor::store {
 
 namespace {
@@ -420,6 +422,67 @@ QList<MessageRecord> ChatStore::shownMessages(const QString &conversationId, boo
             return record;
         },
         ok);
+}
+
+namespace {
+
+// The page queries' rows: the row id, then the shown columns.
+QList<MessageRecord> readPlacedRows(velmor::store::Session &s, const QString &sql, const QVariantList &binds,
+                                    const QString &conversationId, QList<ChatStore::MessagePlace> *places, bool *ok)
+{
+    QList<ChatStore::MessagePlace> found;
+    QList<MessageRecord> records = s.rows(
+        sql, binds,
+        [&](velmor::store::Row &row) {
+            const qint64 order = row.integer();
+            MessageRecord record = shownMessageLayout()(row);
+            record.conversation_id = conversationId;
+            found.append({ record.created_at, order });
+            return record;
+        },
+        ok);
+    if (places)
+        *places = std::move(found);
+    return records;
+}
+
+} // namespace
+
+QList<MessageRecord> ChatStore::shownMessagesBefore(const QString &conversationId,
+                                                    const std::optional<MessagePlace> &before, int limit,
+                                                    QList<MessagePlace> *places, bool *ok)
+{
+    Session s(*d);
+    const QString columns = QStringLiteral("rowid,") + shownMessageLayout().names();
+    // Newest first through the (conversation, time) index, so a page costs
+    // its own rows whatever the conversation's length; turned round below.
+    static const QString newest = velmor::store::selectOwned(
+        columns, "messages", "AND conversation_id=? ORDER BY created_at DESC, rowid DESC LIMIT ?");
+    static const QString older = velmor::store::selectOwned(
+        columns, "messages",
+        "AND conversation_id=? AND created_at<=? AND (created_at<? OR rowid<?) "
+        "ORDER BY created_at DESC, rowid DESC LIMIT ?");
+    QList<MessageRecord> records =
+        before ? readPlacedRows(s, older,
+                                { s.owner(), conversationId, before->createdAt, before->createdAt, before->order,
+                                  qMax(0, limit) },
+                                conversationId, places, ok)
+               : readPlacedRows(s, newest, { s.owner(), conversationId, qMax(0, limit) }, conversationId, places, ok);
+    std::reverse(records.begin(), records.end());
+    if (places)
+        std::reverse(places->begin(), places->end());
+    return records;
+}
+
+QList<MessageRecord> ChatStore::shownMessagesFrom(const QString &conversationId, const MessagePlace &from,
+                                                  QList<MessagePlace> *places, bool *ok)
+{
+    Session s(*d);
+    static const QString sql = velmor::store::selectOwned(
+        QStringLiteral("rowid,") + shownMessageLayout().names(), "messages",
+        "AND conversation_id=? AND created_at>=? AND (created_at>? OR rowid>=?) ORDER BY created_at ASC, rowid ASC");
+    return readPlacedRows(s, sql, { s.owner(), conversationId, from.createdAt, from.createdAt, from.order },
+                          conversationId, places, ok);
 }
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)

@@ -220,8 +220,12 @@ private slots:
         const QString peer = QStringLiteral("sg:") + server.baseUrl();
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         m_chat->openConversation(peer);
-        QTRY_COMPARE_WITH_TIMEOUT(m_chat->messages().size(), 430, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(ChatStore::instance().shownMessages(peer).size(), 430, 15000);
         waitIdle();
+        // The list shows the newest pages; the rest comes as the user
+        // scrolls up.
+        while (m_chat->loadOlderMessages()) {
+        }
         QCOMPARE(server.http().requestCount(QStringLiteral("/v1/message/pull")) >= 3, true);
         QSet<QString> ids;
         int outgoing = 0;

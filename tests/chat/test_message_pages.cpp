@@ -1,0 +1,226 @@
+// The open conversation's message list as pages and single-row changes: the
+// newest page first, older pages in the store's order without gaps or
+// repeats, and each stored, re-statused or deleted message touching only
+// its own row (and its neighbours' run marks) in the model the view shows.
+#include "chat_fixture.h"
+
+#include "models/message_row_model.h"
+
+#include <QAbstractItemModelTester>
+#include <QtTest>
+
+using namespace chattest;
+using namespace velmor::chat;
+using velmor::models::MessageRowModel;
+
+namespace {
+
+QStringList idsOf(const QVariantList &rows)
+{
+    QStringList ids;
+    for (const QVariant &row : rows)
+        ids.append(row.toMap().value("id").toString());
+    return ids;
+}
+
+// Every signal a model sends, so a test can tell one row's change from a
+// reset of the list.
+struct ModelLog
+{
+    explicit ModelLog(QAbstractItemModel *model)
+        : inserted(model, &QAbstractItemModel::rowsInserted)
+        , removed(model, &QAbstractItemModel::rowsRemoved)
+        , changed(model, &QAbstractItemModel::dataChanged)
+        , reset(model, &QAbstractItemModel::modelReset)
+        , moved(model, &QAbstractItemModel::rowsMoved)
+    {
+    }
+    void clear()
+    {
+        inserted.clear();
+        removed.clear();
+        changed.clear();
+        reset.clear();
+        moved.clear();
+    }
+    QSignalSpy inserted, removed, changed, reset, moved;
+};
+
+} // namespace
+
+class MessagePagesTest : public QObject, private ChatFixture
+{
+    Q_OBJECT
+
+    QString m_peer;
+    QString m_conversation;
+
+    // `count` messages stored oldest first, ids m0.., in runs of three
+    // sharing one second (page edges fall inside such runs).
+    void storeMessages(int count, int from = 0)
+    {
+        QList<MessageRecord> rows;
+        for (int i = from; i < from + count; ++i)
+            rows.append(message(QStringLiteral("m%1").arg(i), m_conversation, QStringLiteral("t%1").arg(i),
+                                1000 + i / 3, i % 5 == 0));
+        QVERIFY(ChatStore::instance().upsertMessages(rows));
+    }
+    QAbstractItemModel *model() { return m_chat->messageModel(); }
+
+private slots:
+    void init()
+    {
+        beginSession(QStringLiteral("me"), 0x61);
+        m_peer = peerKey(0x62);
+        ChatStore::instance().ensureDirectConversation(m_peer, m_peer, QStringLiteral("p"));
+        m_conversation = ChatStore::instance().conversationIdFor(m_peer);
+    }
+    void cleanup() { endSession(); }
+
+    void pagesComeNewestFirstWithoutGapsOrRepeats_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("steps"); // older pages there are to read
+        QTest::newRow("empty") << 0 << 0;
+        QTest::newRow("less than a page") << 7 << 0;
+        QTest::newRow("exactly a page") << MessageList::kPageSize << 0;
+        QTest::newRow("one more than a page") << MessageList::kPageSize + 1 << 1;
+        QTest::newRow("several pages") << 3 * MessageList::kPageSize + 17 << 3;
+    }
+    void pagesComeNewestFirstWithoutGapsOrRepeats()
+    {
+        QFETCH(int, count);
+        QFETCH(int, steps);
+        storeMessages(count);
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_chat->openConversation(m_peer);
+        QCOMPARE(model()->rowCount(), qMin(count, int(MessageList::kPageSize)));
+        int read = 0;
+        while (m_chat->loadOlderMessages())
+            ++read;
+        QCOMPARE(read, steps);
+        QStringList expected;
+        for (int i = 0; i < count; ++i)
+            expected.append(QStringLiteral("m%1").arg(i));
+        QCOMPARE(idsOf(m_chat->messages()), expected);
+        QVERIFY(!m_chat->loadOlderMessages());
+    }
+
+    // What the outbox and the other parts report through the host lands on
+    // one row; nothing resets the list the user is reading.
+    void singleChangesTouchOneRow_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("inserted");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QString>("lastId");
+        QTest::addColumn<int>("lastStatus");
+        QTest::newRow("new outgoing message") << "store new" << 1 << 0 << "new" << 0;
+        QTest::newRow("status of the newest") << "status" << 0 << 0 << "m99" << 1;
+        QTest::newRow("other conversation") << "store elsewhere" << 0 << 0 << "m99" << 4;
+        QTest::newRow("older than the pages read") << "store old" << 0 << 0 << "m99" << 4;
+        QTest::newRow("retry replaces the failed row") << "replace" << 1 << 1 << "new" << 0;
+        QTest::newRow("unknown id") << "status unknown" << 0 << 0 << "m99" << 4;
+    }
+    void singleChangesTouchOneRow()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, inserted);
+        QFETCH(int, removed);
+        QFETCH(QString, lastId);
+        QFETCH(int, lastStatus);
+        storeMessages(100);
+        m_chat->openConversation(m_peer);
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ChatHost &host = m_chat->host();
+        ChatStore &store = ChatStore::instance();
+        ModelLog log(model());
+
+        MessageRecord fresh = message("new", m_conversation, "hi", 5000, true);
+        if (change == "store new" || change == "replace") {
+            QVERIFY(store.upsertMessage(fresh));
+            host.messageStored(fresh);
+            if (change == "replace") {
+                QVERIFY(store.deleteMessage("m98"));
+                host.messageRemoved("m98");
+            }
+        } else if (change == "status") {
+            host.messageStatusChanged("m99", int(MessageStatus::Sent));
+        } else if (change == "store elsewhere") {
+            host.messageStored(message("x", QStringLiteral("group:other"), "elsewhere", 5000));
+        } else if (change == "store old") {
+            host.messageStored(message("old", m_conversation, "late arrival", 10));
+        } else {
+            host.messageStatusChanged("nope", int(MessageStatus::Sent));
+        }
+        QCOMPARE(log.reset.count(), 0);
+        QCOMPARE(log.inserted.count(), inserted);
+        QCOMPARE(log.removed.count(), removed);
+        const QVariantList rows = m_chat->messages();
+        QCOMPARE(rows.last().toMap().value("id").toString(), lastId);
+        QCOMPARE(rows.last().toMap().value("status").toInt(), lastStatus);
+        // A reading of the store agrees with the rows changed one by one.
+        log.clear();
+        m_chat->reloadMessages();
+        QCOMPARE(idsOf(m_chat->messages()), idsOf(rows));
+        QCOMPARE(log.inserted.count() + log.removed.count() + log.reset.count(), 0);
+    }
+
+    // A pull that stored messages at any time inside the loaded pages, and
+    // deleted one, shows in place after reloadMessages.
+    void reloadPlacesLateMessagesAndKeepsTheRest()
+    {
+        storeMessages(90);
+        m_chat->openConversation(m_peer);
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ModelLog log(model());
+        ChatStore &store = ChatStore::instance();
+        const QStringList before = idsOf(m_chat->messages());
+        QVERIFY(store.upsertMessage(message("late", m_conversation, "late", 1000 + 50 / 3)));
+        QVERIFY(store.upsertMessage(message("newest", m_conversation, "newest", 9000)));
+        QVERIFY(store.deleteMessage("m60"));
+        m_chat->reloadMessages();
+        QCOMPARE(log.reset.count(), 0);
+        QStringList expected = before;
+        expected.removeAll("m60");
+        expected.insert(expected.indexOf("m51"), "late"); // after m48..m50, stored in the same second
+        expected.append("newest");
+        QCOMPARE(idsOf(m_chat->messages()), expected);
+    }
+
+    // Runs of one sender: the marks of a row follow its neighbours as rows
+    // come and go.
+    void runMarksFollowNeighbours()
+    {
+        MessageRowModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        auto row = [](const char *id, const char *from, const char *kind = "text") {
+            return QVariantMap{ { "id", id }, { "senderAddress", from }, { "kind", kind }, { "outgoing", false } };
+        };
+        model.reset({ row("a", "x"), row("b", "x"), row("c", "y") });
+        auto marks = [&model] {
+            QString out;
+            for (int i = 0; i < model.count(); ++i) {
+                const QModelIndex at = model.index(i);
+                out += model.data(at, MessageRowModel::FirstInGroupRole).toBool() ? "[" : "";
+                out += model.keyAt(i);
+                out += model.data(at, MessageRowModel::LastInGroupRole).toBool() ? "]" : "";
+            }
+            return out;
+        };
+        QCOMPARE(marks(), QStringLiteral("[ab][c]"));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.insert(3, row("d", "y"));
+        QCOMPARE(marks(), QStringLiteral("[ab][cd]"));
+        QVERIFY(!changed.isEmpty()); // c lost its closing mark
+        model.insert(2, row("s", "", "system"));
+        QCOMPARE(marks(), QStringLiteral("[ab][s][cd]"));
+        model.remove(0);
+        QCOMPARE(marks(), QStringLiteral("[b][s][cd]"));
+        model.replace(1, row("s", "x"));
+        QCOMPARE(marks(), QStringLiteral("[bs][cd]"));
+    }
+};
+
+QTEST_GUILESS_MAIN(MessagePagesTest)
+#include "test_message_pages.moc"
