@@ -1,5 +1,7 @@
 #include "mock_controllers.h"
 
+#include "models/qml_types.h"
+
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -10,6 +12,8 @@ namespace velmor::qmltest {
 QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QString &mockDir,
                                                  QString *error)
 {
+    // The mocks hold the same list models as the real controller.
+    velmor::models::registerQmlTypes();
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
                                 QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {

@@ -407,23 +407,6 @@ Item {
             verify(!list.atYEnd)
         }
 
-        function test_settleTimerStops() {
-            var home = makeHome()
-            var list = findChild(home, "msgList")
-            var timer = findChild(list, "bottomSettle")
-            open("pk", { "title": "A" })
-            Chat.messages = host.messages(20)
-            Chat.messagesChanged()
-            tryVerify(function () { return timer.running })
-            tryVerify(function () { return !timer.running }, 3000)
-            compare(timer.ticks, 10)
-            // A tick that finds the reader scrolled up stops at once.
-            list.toBottom()
-            list.stickBottom = false
-            tryVerify(function () { return !timer.running })
-            verify(timer.ticks < 10)
-        }
-
         function test_listTapDismissesComposerPanels() {
             var home = makeHome()
             open("pk", { "title": "A" })

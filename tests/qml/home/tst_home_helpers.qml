@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Velmor
+import Velmor.Models 1.0
 import "qrc:/qt/qml/Velmor/qml/home/helpers.js" as Helpers
 
 // The home view's helper functions, as the root exposes them.
@@ -10,7 +11,7 @@ Item {
     height: 816
 
     HomeView { id: home; width: 1112; height: 816 }
-    Component { id: modelComponent; ListModel {} }
+    Component { id: modelComponent; KeyedListModel {} }
 
     TestCase {
         name: "HomeHelpers"
@@ -159,70 +160,54 @@ Item {
             Chat.conversations = []
         }
 
-        // The model mirror: inserts, moves, updates and removals by key.
-        function test_syncModel_data() {
-            function rows(keys) { return keys.map(function (k) { return { "id": k, "v": k + "!" } }) }
+        // The list models' update by key: inserts, moves, updates and
+        // removals, each row keeping its own values.
+        function test_syncByKey_data() {
             return [
                 { tag: "append", before: ["a", "b"], after: ["a", "b", "c"] },
                 { tag: "prepend", before: ["a", "b"], after: ["z", "a", "b"] },
                 { tag: "remove middle", before: ["a", "b", "c"], after: ["a", "c"] },
                 { tag: "reverse", before: ["a", "b", "c"], after: ["c", "b", "a"] },
                 { tag: "empty", before: ["a", "b"], after: [] },
-                { tag: "duplicates", before: ["a", "a", "b"], after: ["a", "b", "a"] },
-                { tag: "replace all", before: ["a", "b"], after: ["c", "d"] }
+                { tag: "from empty", before: [], after: ["a", "b"] },
+                { tag: "duplicates keep the first", before: ["a", "a", "b"], after: ["a", "b", "a"], shown: ["a", "b"] },
+                { tag: "keyless rows left out", before: ["a"], after: ["", "b"], shown: ["b"] },
+                { tag: "replace all", before: ["a", "b"], after: ["c", "d"] },
+                { tag: "interleaved", before: ["a", "b", "c", "d"], after: ["x", "d", "b", "y", "a"] }
             ]
         }
 
-        function test_syncModel(data) {
+        function test_syncByKey(data) {
             function rows(keys) { return keys.map(function (k, i) { return { "id": k, "v": k + i } }) }
             var model = createTemporaryObject(modelComponent, host)
-            var shown = Helpers.syncModel(model, [], rows(data.before), "id")
-            shown = Helpers.syncModel(model, shown, rows(data.after), "id")
+            model.sync(rows(data.before))
+            model.sync(rows(data.after))
             var keys = []
             var values = []
             for (var i = 0; i < model.count; ++i) {
-                keys.push(model.get(i).key)
-                values.push(JSON.parse(model.get(i).json).v)
+                keys.push(model.get(i).id)
+                values.push(model.get(i).v)
+                compare(model.indexOf(model.get(i).id), i)
             }
-            compare(keys, data.after)
-            compare(values, rows(data.after).map(function (r) { return r.v }))
+            var shown = data.shown || data.after
+            compare(keys, shown)
+            var expected = rows(data.after).filter(function (r) { return shown.indexOf(r.id) >= 0 })
+            compare(values, expected.map(function (r) { return r.v }).slice(0, shown.length))
         }
 
-        // A controller's list property read from QML is a live view of the
-        // property: the next sync gets the same list, changed in place.
-        function test_syncModelSeesAListChangedInPlace_data() {
-            return [
-                { tag: "first row", before: [], after: ["a"] },
-                { tag: "appended", before: ["a"], after: ["a", "b"] },
-                { tag: "moved and removed", before: ["a", "b", "c"], after: ["c", "a"] }
-            ]
-        }
-        function test_syncModelSeesAListChangedInPlace(data) {
-            var model = createTemporaryObject(modelComponent, host)
-            var live = data.before.map(function (k) { return { "id": k } })
-            var shown = Helpers.syncModel(model, [], live, "id")
-            live.splice(0, live.length)
-            data.after.forEach(function (k) { live.push({ "id": k }) })
-            shown = Helpers.syncModel(model, shown, live, "id")
-            var keys = []
-            for (var i = 0; i < model.count; ++i)
-                keys.push(model.get(i).key)
-            compare(keys, data.after)
-        }
-
-        function test_syncModelTouchesOnlyChangedRows() {
+        function test_syncTouchesOnlyChangedRows() {
             var model = createTemporaryObject(modelComponent, host)
             var a = [{ "id": "1", "t": "x", "wf": [1, 2] }, { "id": "2", "t": "y", "wf": [3] }]
-            var shown = Helpers.syncModel(model, [], a, "id")
+            model.sync(a)
             var changes = 0
             model.dataChanged.connect(function () { ++changes })
-            shown = Helpers.syncModel(model, shown, JSON.parse(JSON.stringify(a)), "id")
+            model.sync(JSON.parse(JSON.stringify(a)))
             compare(changes, 0)
             var b = JSON.parse(JSON.stringify(a))
             b[1].wf = [4]
-            shown = Helpers.syncModel(model, shown, b, "id")
+            model.sync(b)
             compare(changes, 1)
-            compare(JSON.parse(model.get(1).json).wf, [4])
+            compare(model.get(1).wf, [4])
         }
     }
 }

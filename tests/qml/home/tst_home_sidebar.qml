@@ -41,7 +41,7 @@ Item {
         function shownPeers(list) {
             var out = []
             for (var i = 0; i < list.count; ++i)
-                out.push(list.model.get(i).key)
+                out.push(list.model.get(i).peer)
             return out
         }
 
@@ -162,7 +162,7 @@ Item {
             // A row that moves to the top keeps its delegate too.
             var moved = again.splice(31, 1)
             Chat.conversations = moved.concat(again)
-            compare(list.model.get(0).key, "peer31")
+            compare(list.model.get(0).peer, "peer31")
             compare(list.model.count, 40)
         }
 

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Velmor
+import Velmor.Models 1.0
 import "qrc:/qt/qml/Velmor/qml/home"
 import "qrc:/qt/qml/Velmor/qml/home/message"
 import "qrc:/qt/qml/Velmor/qml/home/message/rowLogic.js" as Logic
@@ -17,6 +18,18 @@ Item {
     readonly property string longAddress: "0xabcdef0123456789abcdef0123456789abcdef01"
 
     Component { id: rowComponent; MessageRow {} }
+    // The run marks of a list, as the message list's model gives them to
+    // its rows.
+    Component { id: runsComponent; MessageRowModel {} }
+    Component {
+        id: marksComponent
+        Instantiator {
+            delegate: QtObject {
+                required property bool firstInGroup
+                required property bool lastInGroup
+            }
+        }
+    }
     Component { id: spyComponent; SignalSpy {} }
     Component { id: linkComponent; LinkCard { width: 288; height: 86 } }
     Component { id: transferComponent; TransferCard { width: 288; height: 92 } }
@@ -37,19 +50,31 @@ Item {
             var p = props || {}
             var args = { "message": message, "listWidth": p.listWidth || 644,
                          "currentPeer": p.peer !== undefined ? p.peer : "pk1",
-                         "previousMessage": p.previous || null, "nextMessage": p.next || null,
+                         "firstInGroup": p.first !== undefined ? p.first : true,
+                         "lastInGroup": p.last !== undefined ? p.last : true,
                          "playingVoiceId": p.playingVoiceId || "" }
             var row = createTemporaryObject(rowComponent, host, args)
             verify(row)
             return row
         }
 
-        // Rows for a whole list, each with its neighbours.
+        // The marks of each message of `list` (every one with an id).
+        function runMarks(list) {
+            var model = createTemporaryObject(runsComponent, host)
+            model.sync(list)
+            var marks = createTemporaryObject(marksComponent, host, { "model": model })
+            var out = []
+            for (var i = 0; i < list.length; ++i)
+                out.push({ "first": marks.objectAt(i).firstInGroup, "last": marks.objectAt(i).lastInGroup })
+            return out
+        }
+
+        // Rows for a whole list, each marked as the list marks it.
         function makeRows(list, peer) {
+            var marks = runMarks(list)
             var rows = []
             for (var i = 0; i < list.length; ++i)
-                rows.push(makeRow(list[i], { "peer": peer, "previous": i > 0 ? list[i - 1] : null,
-                                             "next": i + 1 < list.length ? list[i + 1] : null }))
+                rows.push(makeRow(list[i], { "peer": peer, "first": marks[i].first, "last": marks[i].last }))
             return rows
         }
 
@@ -512,9 +537,11 @@ Item {
             verify(!gifs[0].playing)
             bubble.running = true
             verify(gifs[0].playing)
-            // The row runs them only while it shows in the active window.
+            // The row runs them only while its list says so and it is visible.
             var row = makeRow(msg("e", { "kind": "emoji", "emojiCodes": ["1f602"] }))
-            compare(findChild(row, "emojiGif").playing, host.Window.active)
+            compare(findChild(row, "emojiGif").playing, false)
+            row.animating = true
+            compare(findChild(row, "emojiGif").playing, true)
             row.visible = false
             compare(findChild(row, "emojiGif").playing, false)
         }
@@ -620,18 +647,23 @@ Item {
                 compare(started.signalArguments[0][0], "v")
         }
 
-        function test_logicTables_data() {
+        function test_runTables_data() {
             return [
-                { tag: "same group", a: { "senderAddress": "x" }, b: { "senderAddress": "x" }, same: true },
-                { tag: "missing neighbour", a: null, b: { "senderAddress": "x" }, same: false },
+                { tag: "same sender", a: { "senderAddress": "x" }, b: { "senderAddress": "x" }, same: true },
                 { tag: "system", a: { "kind": "system" }, b: { "kind": "system" }, same: false },
                 { tag: "directions differ", a: { "outgoing": true }, b: {}, same: false },
                 { tag: "addresses missing", a: {}, b: { "senderAddress": "" }, same: true }
             ]
         }
 
-        function test_logicTables(data) {
-            compare(Logic.sameGroup(data.a, data.b), data.same)
+        function test_runTables(data) {
+            data.a.id = "a"
+            data.b.id = "b"
+            var marks = runMarks([data.a, data.b])
+            compare(marks[0].first, true)
+            compare(marks[0].last, !data.same)
+            compare(marks[1].first, !data.same)
+            compare(marks[1].last, true)
         }
     }
 }

@@ -77,6 +77,25 @@ Item {
             compare(pane.selectedKeys, ["pk0"])
         }
 
+        // A contact added while the user picks: the rows, the choice and
+        // the scroll position stay.
+        function test_contactsRepublishedKeepRowsAndPlace() {
+            var pane = makePane(30)
+            var list = findChild(pane, "contactList")
+            list.positionViewAtIndex(20, ListView.Beginning)
+            var row = list.itemAtIndex(20)
+            mouseClick(row)
+            var screenY = row.y - list.contentY
+            Chat.contacts = [{ "publicKey": "pkNew", "display": "New", "address": "0xn", "avatarId": "" }]
+                            .concat(host.contacts(30))
+            Chat.contactsChanged()
+            list.forceLayout()
+            verify(list.itemAtIndex(21) === row)
+            compare(row.y - list.contentY, screenY)
+            verify(row.selected)
+            compare(pane.selectedKeys, ["pk20"])
+        }
+
         function test_createButtonState_data() {
             return [
                 { tag: "name and pick", name: "Team", picks: 1, enabled: true },

@@ -13,7 +13,7 @@ Item {
     Component { id: spyComponent; SignalSpy {} }
 
     function request(i, extra) {
-        var r = { "kind": "normal", "target": "g" + i, "requesterPublicKey": "pk" + i,
+        var r = { "stableId": "ev" + i, "kind": "normal", "target": "g" + i, "requesterPublicKey": "pk" + i,
                   "address": "0x" + i, "display": "User " + i, "groupName": "Group " + i,
                   "note": "", "busy": false, "createdAt": 0, "avatarId": "" }
         for (var k in extra)
@@ -109,6 +109,28 @@ Item {
             Chat.notificationsChanged()
             r = rows(pane)
             verify(findChild(r[0], "approveButton").enabled)
+        }
+
+        // A new request at the top and another one turning busy: the rows
+        // the user looks at stay where they are, the same rows.
+        function test_republishKeepsRowsAndPlace() {
+            var before = []
+            for (var i = 0; i < 20; ++i)
+                before.push(host.request(i, {}))
+            var pane = makePane(before)
+            var list = findChild(pane, "requestList")
+            list.positionViewAtIndex(15, ListView.Beginning)
+            var row = list.itemAtIndex(15)
+            var screenY = row.y - list.contentY
+            var after = [host.request(99, {})].concat(JSON.parse(JSON.stringify(before)))
+            after[16].busy = true
+            Chat.notifications = after
+            Chat.notificationsChanged()
+            list.forceLayout()
+            compare(list.count, 21)
+            verify(list.itemAtIndex(16) === row)
+            compare(row.y - list.contentY, screenY)
+            verify(!findChild(row, "approveButton").enabled)
         }
 
         function test_openReloads() {

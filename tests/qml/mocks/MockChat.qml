@@ -1,4 +1,5 @@
 import QtQml
+import Velmor.Models 1.0
 
 // Stands in for the "Chat" context property (the chat controller).
 // The real controller announces several properties through one shared signal:
@@ -10,6 +11,13 @@ MockController {
     // Lists and maps handed to the views.
     property var conversations: []
     property var messages: []
+    // The models the views show, kept in step with the lists above as the
+    // real controller keeps them: a test sets `conversations` or
+    // `messages`, the models follow row by row.
+    readonly property KeyedListModel conversationModel: KeyedListModel { keyName: "peer" }
+    readonly property MessageRowModel messageModel: MessageRowModel {}
+    onConversationsChanged: conversationModel.sync(conversations || [])
+    onMessagesChanged: messageModel.sync(messages || [])
     property var contacts: []
     property var notifications: []      // its change signal is notificationsChanged
     property int notificationCount: 0   // announced by notificationsChanged
@@ -63,6 +71,7 @@ MockController {
     function deleteCurrentConversation() { record("deleteCurrentConversation", arguments) }
     function deleteCurrentContact() { record("deleteCurrentContact", arguments) }
     function reloadMessages() { record("reloadMessages", arguments) }
+    function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
     function sendText(text) { record("sendText", arguments) }
     function sendImageFromFile(url) { record("sendImageFromFile", arguments) }
     function sendVoiceFromFile(path, durationMs) { record("sendVoiceFromFile", arguments) }

@@ -80,7 +80,7 @@ Item {
             objectName: "msgList"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            messages: Chat.messages
+            model: Chat.messageModel
             currentPeer: Chat.currentPeer
             playingVoiceId: pane.playingVoiceId
             onTapped: composer.dismissPanels()

@@ -1,29 +1,34 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import Velmor
-import "helpers.js" as Helpers
+import Velmor.Models 1.0
 
-// The sidebar's conversation list: the rows of Chat.conversations that match
-// `query`, mirrored into a model by peer so that a republished list keeps
-// its scroll position and the focused row.
+// The sidebar's conversation list: the controller's conversation model
+// (Chat.conversationModel, rows by peer, changed row by row, so the list
+// keeps its scroll position and the focused row), or while the user
+// searches, its rows that match `query`.
 ListView {
     id: list
 
     property string query: ""
-    readonly property var rows: Helpers.filterConversations(Chat.conversations, query)
+    readonly property bool searching: query.trim() !== ""
 
     signal activated(string peer)
     signal deleteRequested(string peer, string displayName)
 
     clip: true
     spacing: 0
-    model: ListModel { id: rowModel }
+    // Unfiltered, the view reads the controller's model itself: a
+    // conversation moving to the top is one move, never a new list.
+    model: searching ? matches : Chat.conversationModel
     ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
 
-    // The rows the model holds now.
-    property var _shown: []
-    onRowsChanged: _shown = Helpers.syncModel(rowModel, _shown, rows, "peer")
-    Component.onCompleted: _shown = Helpers.syncModel(rowModel, _shown, rows, "peer")
+    KeyedFilterModel {
+        id: matches
+        source: list.searching ? Chat.conversationModel : null
+        query: list.query
+        fields: ["display", "address", "last", "peer"]
+    }
 
     function open(peer) {
         Chat.openConversation(peer)
@@ -32,22 +37,23 @@ ListView {
 
     delegate: ConversationListRow {
         id: convRow
-        required property string json
-        required property int index
-        readonly property var item: JSON.parse(json)
-        conversation: item
+        required property var entry
+        readonly property string peer: entry.peer ? String(entry.peer) : ""
+        conversation: entry
         width: Math.floor(0.9 * list.width)
         x: Math.round((list.width - width) / 2)
-        active: (item.peer || "") === Chat.currentPeer
+        active: peer === Chat.currentPeer
         animate: list.visible
-        onOpenRequested: list.open(item.peer || "")
-        onDeleteRequested: list.deleteRequested(item.peer || "", item.display || "")
+        onOpenRequested: list.open(peer)
+        onDeleteRequested: list.deleteRequested(peer, entry.display ? String(entry.display) : "")
     }
 
     Text {
         objectName: "emptyText"
         anchors.centerIn: parent
-        visible: list.rows.length === 0
+        // The shown model's own count: the view's is not told of every
+        // switch between the two models.
+        visible: (list.searching ? matches.count : Chat.conversationModel.count) === 0
         text: I18n.tr("chat.empty")
         color: Theme.textMuted
         font.pixelSize: Theme.fontFootnote

@@ -1,21 +1,27 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Window
 import Velmor
-import "helpers.js" as Helpers
 
-// The open conversation's messages, oldest first. It opens at the newest
-// message and follows new ones while the user is at the end; once the user
-// scrolls up it leaves the view alone. The messages are mirrored into a
-// model by id, so a republished list keeps the rows (and the scroll
-// position) that did not change.
+// The open conversation's messages, oldest first, from the controller's
+// message model (Chat.messageModel): its rows change one by one, so the
+// view makes rows only for what it shows and keeps them across changes.
+// It opens at the newest message and follows new ones while the user is at
+// the end; once the user scrolls up it leaves the view alone. Near the top
+// it asks for the page of older messages, which lands above the rows shown
+// without moving them.
 ListView {
     id: list
 
-    property var messages: []
     property string currentPeer: ""
     property string playingVoiceId: ""
     // Whether to stay at the end; set by where the user's last movement ended.
     property bool stickBottom: true
+    // Animated content (emoji, avatars) runs while the list can be seen in
+    // the active window: one binding here instead of one per row.
+    readonly property bool animating: visible && Window.window !== null && Window.active
+    // Rows left above the view when the older page is asked for.
+    readonly property int olderPageMargin: 12
 
     signal tapped()
     signal imageOpened(string src)
@@ -25,25 +31,17 @@ ListView {
     clip: true
     spacing: 3
     topMargin: 18
-    model: ListModel { id: messageModel }
     ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
     // A footer, not a bottom margin: positioning at the end ignores margins.
     footer: Item { width: 1; height: 34 }
 
-    // The messages the model holds now.
-    property var _shown: []
-    onMessagesChanged: {
-        _shown = Helpers.syncModel(messageModel, _shown, messages, "id")
-        if (stickBottom)
-            Qt.callLater(list.toBottom)
-    }
-    Component.onCompleted: _shown = Helpers.syncModel(messageModel, _shown, messages, "id")
-
+    // Goes to the end unless the user has scrolled away meanwhile (the
+    // calls come a turn of the event loop after the change that asked).
     function toBottom() {
+        if (!stickBottom)
+            return
         positionViewAtEnd()
-        Qt.callLater(list.positionViewAtEnd)
-        bottomSettle.ticks = 0
-        bottomSettle.restart()
+        Qt.callLater(list.loadOlderIfNearTop)
     }
 
     // Another conversation was opened: start at its end.
@@ -52,60 +50,54 @@ ListView {
         Qt.callLater(list.toBottom)
     }
 
+    // Asks for the older page when the top of the view is within a few rows
+    // of the first one loaded. While the view is to stay at the end it waits
+    // until it is there (a new list starts at its top).
+    function loadOlderIfNearTop() {
+        if (count === 0 || (stickBottom && !atYEnd))
+            return
+        var top = indexAt(width / 2, contentY + 1)
+        if (top < 0 || top >= olderPageMargin)
+            return
+        if (Chat.loadOlderMessages() && stickBottom)
+            Qt.callLater(list.toBottom)
+    }
+
     onCountChanged: {
         if (stickBottom)
-            toBottom()
+            Qt.callLater(list.toBottom)
     }
+    onContentYChanged: Qt.callLater(list.loadOlderIfNearTop)
     onContentHeightChanged: {
         if (stickBottom)
-            Qt.callLater(list.positionViewAtEnd)
+            Qt.callLater(list.toBottom)
     }
     onHeightChanged: {
         if (stickBottom)
-            Qt.callLater(list.positionViewAtEnd)
+            Qt.callLater(list.toBottom)
     }
     // Every row re-wraps at a new width, and rows already laid out are not
     // moved by the list itself: lay out again, or they overlap.
     onWidthChanged: {
         forceLayout()
         if (stickBottom)
-            Qt.callLater(list.positionViewAtEnd)
+            Qt.callLater(list.toBottom)
     }
     onMovementEnded: stickBottom = atYEnd
-
-    // Rows get their real heights one by one after creation: keep going to
-    // the end for a short while.
-    Timer {
-        id: bottomSettle
-        objectName: "bottomSettle"
-        property int ticks: 0
-        interval: 70
-        repeat: true
-        onTriggered: {
-            if (!list.stickBottom) {
-                stop()
-                return
-            }
-            list.positionViewAtEnd()
-            ticks += 1
-            if (ticks >= 10)
-                stop()
-        }
-    }
 
     TapHandler {
         onTapped: list.tapped()
     }
 
     delegate: MessageRow {
-        required property string json
-        required property int index
-        message: JSON.parse(json)
-        previousMessage: index > 0 ? list.messages[index - 1] || null : null
-        nextMessage: index + 1 < list.messages.length ? list.messages[index + 1] || null : null
+        required property var entry
+        required firstInGroup
+        required lastInGroup
+        message: entry
         listWidth: list.width
         currentPeer: list.currentPeer
         playingVoiceId: list.playingVoiceId
+        animating: list.animating
         onImageClicked: (src) => list.imageOpened(src)
         onVoicePlaybackStarted: (id) => list.voicePlaybackStarted(id)
         onVoicePlaybackStopped: list.voicePlaybackStopped()

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 import Velmor
 import "helpers.js" as Helpers
 import "message"
@@ -11,17 +10,18 @@ import "message/rowLogic.js" as Logic
 // sender's name, the time with the delivery tick and the retry mark of a
 // failed send. Runs of messages from one sender are grouped: the inner
 // corners of their bubbles are tight, the name shows on the first and the
-// avatar on the last. The content of each kind is a component of its own
-// (message/), loaded only for the row that needs it.
+// avatar on the last (the list says where a run starts and ends). The
+// content of each kind is a component of its own (message/), loaded only
+// for the row that needs it.
 Item {
     id: row
     objectName: "messageRow"
 
-    // The message map, and its neighbours in the list (null at either end)
-    // for grouping.
+    // The message map, and whether it opens and closes a run of messages
+    // from one sender (the list knows its neighbours).
     property var message: ({})
-    property var previousMessage: null
-    property var nextMessage: null
+    property bool firstInGroup: true
+    property bool lastInGroup: true
     // The list's width: the row is 44 narrower, centred.
     property real listWidth: 0
     // The open conversation's peer key ("group:", "sg:" or a public key).
@@ -45,8 +45,6 @@ Item {
     readonly property bool isVoice: kind === "voice"
     readonly property bool big: !isImage && !isVoice && Helpers.isBigEmoji(text)
     readonly property bool isGroupChat: currentPeer.indexOf("group:") === 0 || currentPeer.indexOf("sg:") === 0
-    readonly property bool firstInGroup: !Logic.sameGroup(previousMessage, m)
-    readonly property bool lastInGroup: !Logic.sameGroup(m, nextMessage)
     readonly property bool showSenderLabel: !outgoing && !isSystem && firstInGroup
                                             && currentPeer.indexOf("group:") === 0
     readonly property string senderLabel: m.senderName ? String(m.senderName)
@@ -55,8 +53,10 @@ Item {
     readonly property bool showAvatar: isGroupChat && !outgoing && !isSystem && lastInGroup
     readonly property bool voicePlaying: isVoice && Voice.playing && playingVoiceId === messageId
     readonly property real maxBubbleW: Math.min(Theme.bubbleMaxWidth, 0.8 * width)
-    // Animated content runs only while the row can be seen.
-    readonly property bool animating: visible && row.Window.window !== null && row.Window.active
+    // Animated content runs only while the list says it can be seen (one
+    // flag for every row) and the row itself is visible.
+    property bool animating: false
+    readonly property bool _animate: animating && visible
     readonly property bool hasMeta: kind === "text" || kind === "site" || kind === "transfer" || kind === "voice"
     readonly property bool hasShadow: hasMeta
 
@@ -98,7 +98,7 @@ Item {
         sourceComponent: CircleAvatar {
             avatarId: row.m.senderAvatarId ? String(row.m.senderAvatarId) : ""
             avatarKind: row.m.senderAvatarKind ? String(row.m.senderAvatarKind) : ""
-            animate: row.animating
+            animate: row._animate
         }
     }
 
@@ -250,7 +250,7 @@ Item {
         id: emojiComponent
         EmojiBubble {
             codes: Logic.emojiCodes(row.m)
-            running: row.animating
+            running: row._animate
             senderShown: row.showSenderLabel
             senderWidth: senderText.implicitWidth
         }

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
+import Velmor.Models 1.0
 import "panes"
 
 // The new-group page: a normal group of up to 20 members from the contacts,
@@ -18,8 +19,9 @@ Item {
     property var selectedKeys: []
     // "normal", "standard" or "premium".
     property string groupType: "normal"
-    // A copy of Chat.contacts, taken on contactsChanged.
-    property var contacts: []
+    // Chat.contacts by "publicKey", updated on contactsChanged: kept
+    // contacts keep their rows and the list its scroll position.
+    readonly property KeyedListModel contacts: KeyedListModel { keyName: "publicKey" }
 
     // A normal group is being created (the controller's job runs); the
     // pane closes when it succeeds and shows `createError` when it fails.
@@ -90,10 +92,10 @@ Item {
             close()
     }
 
-    Component.onCompleted: contacts = Chat.contacts || []
+    Component.onCompleted: contacts.sync(Chat.contacts || [])
     Connections {
         target: Chat
-        function onContactsChanged() { pane.contacts = Chat.contacts || [] }
+        function onContactsChanged() { pane.contacts.sync(Chat.contacts || []) }
         function onGroupOperationFinished(operation, groupId, ok, error) {
             if (operation === "create")
                 pane.creationFinished(ok, error)
@@ -168,12 +170,12 @@ Item {
             model: pane.contacts
             ScrollBar.vertical: TgScrollBar {}
             delegate: ContactPickRow {
-                required property var modelData
+                required property var entry
                 objectName: "contactRow"
                 width: Math.min(contactList.width, 620)
-                contact: modelData
-                selected: pane.selectedKeys.indexOf(modelData.publicKey) >= 0
-                onToggled: pane.toggleContact(modelData.publicKey)
+                contact: entry
+                selected: pane.selectedKeys.indexOf(entry.publicKey) >= 0
+                onToggled: pane.toggleContact(entry.publicKey)
             }
             Text {
                 objectName: "noContacts"

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
+import Velmor.Models 1.0
 import "panes"
 
 // The notifications page: the join requests waiting for the user's decision,
@@ -10,8 +11,9 @@ import "panes"
 Item {
     id: pane
 
-    // A copy of Chat.notifications, taken on notificationsChanged.
-    property var requests: []
+    // Chat.notifications by "stableId", updated on notificationsChanged:
+    // kept requests keep their rows and the list its scroll position.
+    readonly property KeyedListModel requests: KeyedListModel { keyName: "stableId" }
 
     signal closeRequested()
     signal openRequested()
@@ -22,10 +24,10 @@ Item {
     }
     function close() { closeRequested() }
 
-    Component.onCompleted: requests = Chat.notifications || []
+    Component.onCompleted: requests.sync(Chat.notifications || [])
     Connections {
         target: Chat
-        function onNotificationsChanged() { pane.requests = Chat.notifications || [] }
+        function onNotificationsChanged() { pane.requests.sync(Chat.notifications || []) }
     }
 
     ColumnLayout {
@@ -50,12 +52,12 @@ Item {
             ScrollBar.vertical: TgScrollBar {}
 
             delegate: JoinRequestRow {
-                required property var modelData
+                required property var entry
                 objectName: "requestRow"
                 width: Math.min(list.width, 640)
-                request: modelData
-                onDecided: (action) => Chat.resolveJoinNotification(modelData.kind, modelData.target,
-                                                                    modelData.requesterPublicKey, action)
+                request: entry
+                onDecided: (action) => Chat.resolveJoinNotification(entry.kind, entry.target,
+                                                                    entry.requesterPublicKey, action)
             }
 
             Text {

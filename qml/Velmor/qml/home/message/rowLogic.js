@@ -1,7 +1,7 @@
 .pragma library
 
-// Pure rules of the message row: what kind of row a message map is, how
-// rows group, and the sizes of images and voice waveforms. The row and its
+// Pure rules of the message row: what kind of row a message map is, and
+// the sizes of images and voice waveforms. The row and its
 // tests share them.
 
 function _text(v) {
@@ -16,18 +16,6 @@ function _list(v) {
     for (var i = 0; i < n; ++i)
         out.push(v[i])
     return out
-}
-
-// Two neighbouring messages share a group when both exist, neither is a
-// system line, they go the same way and come from the same address.
-function sameGroup(a, b) {
-    if (!a || !b)
-        return false
-    if (a.kind === "system" || b.kind === "system")
-        return false
-    if ((a.outgoing === true) !== (b.outgoing === true))
-        return false
-    return _text(a.senderAddress) === _text(b.senderAddress)
 }
 
 // Index into the theme's eight name colours: the same sender always gets
