@@ -12,9 +12,14 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <optional>
 #include <utility>
 
 namespace velmor::chat {
+
+static_assert(ChatStore::kReceivedIdMemorySeconds
+                  >= velmor::identity::kEnvelopeMaxLifetimeSeconds + velmor::identity::kEnvelopeClockSlackSeconds,
+              "a deleted id must be remembered as long as its envelope can be valid");
 
 namespace {
 
@@ -159,21 +164,31 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         return verdict;
     }
 
-    if (m_store.messageExists(envelope.messageId)) {
-        const QString digest = m_store.messageContentDigest(envelope.messageId);
-        if (digest.isEmpty() || digest == envelope.ciphertextHash)
+    // A stored message, or one deleted while its envelope can still be
+    // offered again (a relay replaying it must not bring it back).
+    std::optional<QString> digest;
+    if (m_store.messageExists(envelope.messageId))
+        digest = m_store.messageContentDigest(envelope.messageId);
+    else
+        digest = m_store.deletedMessageDigest(envelope.messageId);
+    if (digest) {
+        if (digest->isEmpty() || *digest == envelope.ciphertextHash)
             return acknowledgeOnly();
         qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
         return skip();
     }
 
-    if (isOfficialAccountKey(envelope.senderPubkey))
-        return asOneItem([&] { return handleOfficial(envelope); });
-
+    // Official notices too: the notice's own signature says who wrote it,
+    // the envelope's (by the same official key) that it was sent to this
+    // user and when; a captured notice passed on to another user, or
+    // offered after its envelope expired, is not shown.
     if (!envelope.valid) {
         qWarning().noquote() << "[CHAT-INBOUND] not persisted" << envelope.messageId << envelope.rejectReason;
         return skip();
     }
+
+    if (isOfficialAccountKey(envelope.senderPubkey))
+        return asOneItem([&] { return handleOfficial(envelope); });
 
     // The group engine's own writes (cards, profiles) and the controller's
     // stand or fall together.
@@ -196,30 +211,40 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         return asOneItem([&] { return handleJoinRequest(envelope, content); });
     if (content.type == QLatin1String("bridge.control.ack"))
         return acknowledgeOnly();
-    if (content.type == QLatin1String("bridge.translation.patch")) {
-        const QString translation =
-            (content.bridgeTranslatedText.isEmpty() ? content.text : content.bridgeTranslatedText).trimmed();
-        InboundVerdict verdict = acknowledgeOnly();
-        verdict.changed = true;
-        if (content.targetClientMessageId.isEmpty() || translation.isEmpty())
-            return verdict;
-        // A target collected in this same pull is translated before it is
-        // written, and the patch is kept only with it.
-        if (const auto it = m_rowOfId.constFind(content.targetClientMessageId); it != m_rowOfId.cend()) {
-            MessageRecord &target = m_rows[*it];
-            if (translatable(target)) {
-                target.text = withTranslation(target.text, translation);
-                verdict.translationApplied = true;
-                verdict.messageRow = *it;
-            }
-            return verdict;
-        }
-        bool failed = false;
-        verdict.translationApplied =
-            applyBridgeTranslation(m_store, content.targetClientMessageId, translation, &failed);
-        return failed ? stored(false) : verdict;
-    }
+    if (content.type == QLatin1String("bridge.translation.patch"))
+        return handleTranslation(envelope, content);
     return handleDirect(envelope, content);
+}
+
+InboundVerdict InboundProcessor::handleTranslation(const RawEnvelope &envelope, const MessageContent &content)
+{
+    const QString translation =
+        (content.bridgeTranslatedText.isEmpty() ? content.text : content.bridgeTranslatedText).trimmed();
+    InboundVerdict verdict = acknowledgeOnly();
+    verdict.changed = true;
+    // A patch speaks only for its sender: it may annotate a message of the
+    // one-to-one conversation with that sender (the bridge translating what
+    // was said to it), never one it merely knows the id of, and nothing at
+    // all while the sender is blocked.
+    const QString conversationId = m_store.conversationIdFor(envelope.senderPubkey);
+    if (content.targetClientMessageId.isEmpty() || translation.isEmpty() || conversationId.isEmpty()
+        || blocked(envelope.senderPubkey))
+        return verdict;
+    // A target collected in this same pull is translated before it is
+    // written, and the patch is kept only with it.
+    if (const auto it = m_rowOfId.constFind(content.targetClientMessageId); it != m_rowOfId.cend()) {
+        MessageRecord &target = m_rows[*it];
+        if (target.conversation_id == conversationId && translatable(target)) {
+            target.text = withTranslation(target.text, translation);
+            verdict.translationApplied = true;
+            verdict.messageRow = *it;
+        }
+        return verdict;
+    }
+    bool failed = false;
+    verdict.translationApplied =
+        applyBridgeTranslation(m_store, conversationId, content.targetClientMessageId, translation, &failed);
+    return failed ? stored(false) : verdict;
 }
 
 InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
@@ -450,11 +475,12 @@ InboundVerdict InboundProcessor::handleDirect(const RawEnvelope &envelope, const
     return verdict;
 }
 
-bool InboundProcessor::applyBridgeTranslation(ChatStore &store, const QString &targetMessageId,
-                                              const QString &translatedText, bool *writeFailed)
+bool InboundProcessor::applyBridgeTranslation(ChatStore &store, const QString &conversationId,
+                                              const QString &targetMessageId, const QString &translatedText,
+                                              bool *writeFailed)
 {
     const auto row = store.messageById(targetMessageId);
-    if (!row || !translatable(*row))
+    if (!row || row->conversation_id != conversationId || !translatable(*row))
         return false;
     const bool ok = store.updateMessageText(targetMessageId, withTranslation(row->text, translatedText));
     if (writeFailed)

@@ -77,11 +77,13 @@ public:
     using NoticeReader = std::function<OfficialNotice(const QString &text)>;
     void setNoticeReader(NoticeReader reader) { m_readNotice = std::move(reader); }
 
-    // Rewrites a stored text message as one with a translation; false when
-    // the id is unknown, the message is an image or voice clip, or the
-    // write failed.
-    static bool applyBridgeTranslation(ChatStore &store, const QString &targetMessageId,
-                                       const QString &translatedText, bool *writeFailed = nullptr);
+    // Rewrites a stored text message of the given conversation as one with
+    // a translation; false when the id is unknown or of another
+    // conversation, the message is an image or voice clip, or the write
+    // failed.
+    static bool applyBridgeTranslation(ChatStore &store, const QString &conversationId,
+                                       const QString &targetMessageId, const QString &translatedText,
+                                       bool *writeFailed = nullptr);
 
 private:
     static MessageContent readDirect(const QString &ciphertext, const QString &senderPubkey,
@@ -90,6 +92,7 @@ private:
     InboundVerdict handleGroupMessage(const RawEnvelope &envelope, const GroupInboundResult &group);
     InboundVerdict handleGroupEvent(const RawEnvelope &envelope, const GroupInboundResult &group);
     InboundVerdict handleJoinRequest(const RawEnvelope &envelope, const MessageContent &content);
+    InboundVerdict handleTranslation(const RawEnvelope &envelope, const MessageContent &content);
     InboundVerdict handleDirect(const RawEnvelope &envelope, const MessageContent &content);
     bool blocked(const QString &senderKey);
     bool groupMuted(const QString &groupId);

@@ -2,7 +2,6 @@
 
 #include "chat/chat_host.h"
 #include "chat/chat_session.h"
-#include "chat/contact_book.h"
 #include "chat/current_conversation.h"
 #include "chat/job_runner.h"
 #include "chat/payloads.h"
@@ -209,7 +208,6 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
 {
     ChatStore &store = m_host.session().store();
     const QString peer = SuperGroupDirectory::peerFor(serverUrl);
-    const QString myKey = m_host.session().myKey();
     SuperGroupDirectory &groups = m_host.superGroups();
     SuperGroupRuntimeState state = groups.runtime(serverUrl);
     const qint64 startSeq = state.lastMessageSeq;
@@ -291,13 +289,12 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
             noteSender(item);
     }
 
+    // A sender's profile, as the group's server hands it on, stays with
+    // this group's members: the server could otherwise rename anyone in
+    // the user's contacts or give them a picture of its choosing.
     for (auto it = senders.cbegin(); it != senders.cend(); ++it) {
         const PulledItem &item = *it.value();
         store.upsertSuperGroupMember(memberFrom(serverUrl, item.message, item.senderAddress));
-        if (it.key() != myKey)
-            ContactBook::mergePeerProfile(item.message.senderPubkey, item.message.senderAddress,
-                                    item.message.senderAvatarKind, item.message.senderAvatarId,
-                                    item.message.createdAt);
     }
 
     state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));

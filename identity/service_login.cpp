@@ -24,18 +24,24 @@ QList<QByteArray> identitySigningTags()
             kServiceLoginSigningTag};
 }
 
-QString serviceOrigin(const QString &baseUrl)
+QString serviceLoginUrl(const QString &baseUrl)
 {
     const QUrl url(baseUrl.trimmed(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty()
+    if (!url.isValid() || url.host().isEmpty() || url.hasQuery() || url.hasFragment()
         || (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
         return QString();
     QString host = url.host(QUrl::FullyEncoded).toLower();
     if (host.contains(QLatin1Char(':')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
     const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
-    return scheme + QStringLiteral("://") + host + QLatin1Char(':') + QString::number(port);
+    // The path as a request to the service would use it: "." and ".."
+    // resolved, and the trailing "/" that the base URL may or may not carry
+    // dropped, so one service has one text whichever way it is written.
+    QString path = url.adjusted(QUrl::NormalizePathSegments).path(QUrl::FullyEncoded);
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return scheme + QStringLiteral("://") + host + QLatin1Char(':') + QString::number(port) + path;
 }
 
 bool isWellFormedChallenge(const QString &challenge)
@@ -52,12 +58,12 @@ bool isWellFormedChallenge(const QString &challenge)
     return true;
 }
 
-QByteArray serviceLoginSigningBytes(const QString &origin, const QString &challenge)
+QByteArray serviceLoginSigningBytes(const QString &loginUrl, const QString &challenge)
 {
-    if (origin.isEmpty() || !isWellFormedChallenge(challenge))
+    if (loginUrl.isEmpty() || !isWellFormedChallenge(challenge))
         return QByteArray();
     QByteArray out(kServiceLoginSigningTag);
-    appendField(out, origin.toUtf8());
+    appendField(out, loginUrl.toUtf8());
     out.append('\n');
     appendField(out, challenge.toUtf8());
     return out;

@@ -23,20 +23,24 @@ inline constexpr char kServiceLoginSigningTag[] = "velmor.login.v1\n";
 // Every tag above, for checks that they stay apart.
 QList<QByteArray> identitySigningTags();
 
-// The service's origin as it is signed: lower-case scheme, "://", lower-case
-// host (IPv6 in brackets), ":" and the port (the scheme's default when the
-// URL names none). Empty for a URL that is not http(s) with a host.
-QString serviceOrigin(const QString &baseUrl);
+// The service's base URL as it is signed: lower-case scheme, "://",
+// lower-case host (IPv6 in brackets), ":" and the port (the scheme's default
+// when the URL names none), then the path with "." and ".." segments
+// resolved, unreserved characters decoded and trailing "/" removed. Two
+// services on one host under different paths sign different texts. Empty
+// for a URL that is not http(s) with a host, or that has a query or a
+// fragment.
+QString serviceLoginUrl(const QString &baseUrl);
 
 // A challenge as services issue it: 16 to 256 characters, each a letter, a
 // digit or one of "-_.:~". Anything else (white space, line breaks, JSON,
 // another use's signing text) is refused before signing.
 bool isWellFormedChallenge(const QString &challenge);
 
-// "velmor.login.v1\n" + length-prefixed origin + "\n" + length-prefixed
+// "velmor.login.v1\n" + length-prefixed login URL + "\n" + length-prefixed
 // challenge (decimal byte length, ":", the UTF-8 text), as the envelope's
-// fields are. Empty when the origin is empty or the challenge is not well
+// fields are. Empty when the URL is empty or the challenge is not well
 // formed.
-QByteArray serviceLoginSigningBytes(const QString &origin, const QString &challenge);
+QByteArray serviceLoginSigningBytes(const QString &loginUrl, const QString &challenge);
 
 } // namespace velmor::identity

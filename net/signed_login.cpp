@@ -26,7 +26,7 @@ QString signChallenge(const velmor::identity::Identity &identity, const QString 
                       const QString &challenge)
 {
     const QByteArray text =
-        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(baseUrl), challenge);
+        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceLoginUrl(baseUrl), challenge);
     if (!identity.isValid() || text.isEmpty())
         return QString();
     const QByteArray signature = velmor::crypto::signMessage(identity.privateKey, text);

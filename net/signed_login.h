@@ -18,9 +18,9 @@ QString requestChallenge(const QString &baseUrl, const QString &keyField,
                          const QString &publicKey, int timeoutMs, HttpResponse *reply);
 
 // base64url of the 64-byte compact signature over the login text that binds
-// the challenge to the service's origin (identity/service_login.h); empty when
-// the challenge is not of the expected form, the URL has no origin or the
-// identity cannot sign. The challenge text itself is never signed: a server
+// the challenge to the service's whole base URL (identity/service_login.h);
+// empty when the challenge is not of the expected form, the URL is not one a
+// login can name or the identity cannot sign. The challenge text itself is never signed: a server
 // could send another use's signing text as its challenge.
 QString signChallenge(const velmor::identity::Identity &identity, const QString &baseUrl,
                       const QString &challenge);

@@ -735,6 +735,12 @@ SGVoiceToken SuperGroupApi::voiceToken(const QString &serverUrl)
     if (!token.ok) {
         token.error = velmor::net::classifyError(QStringLiteral("voice_token_invalid_response"));
         token.error.httpStatus = reply.status;
+    } else if (!velmor::net::isAllowedEndpoint(QUrl(token.url, QUrl::StrictMode))) {
+        // The room token goes wherever this address points: like every other
+        // connection, TLS unless the media server is on this machine.
+        token.ok = false;
+        token.error = velmor::net::classifyError(QStringLiteral("voice_url_insecure"));
+        token.error.httpStatus = reply.status;
     }
     return token;
 }

@@ -111,7 +111,15 @@ public:
                                                          QList<MessagePlace> *places, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
+    // Deleting or clearing messages remembers their ids for
+    // kReceivedIdMemorySeconds after their creation time: at least as long
+    // as the envelope that brought one can be valid (lifetime and clock
+    // slack on both ends), so a replay of it is known for what it is.
+    static constexpr qint64 kReceivedIdMemorySeconds = 7 * 24 * 3600 + 3 * 300;
     bool deleteMessage(const QString &id);
+    // The digest of a deleted message whose id is still remembered (empty
+    // for a row that had none); nullopt when the id is not remembered.
+    std::optional<QString> deletedMessageDigest(const QString &id);
     bool updateMessageText(const QString &id, const QString &text);
     // Every outgoing message still marked Sending becomes Failed: its send
     // ended with the session or the program that ran it, so nothing else

@@ -138,6 +138,25 @@ using velmor::store::shownMessageLayout;
 // ---- conversations -------------------------------------------------------
 
 namespace {
+// Before messages are deleted: their ids (and digests) go to the received
+// ids, kept until no envelope that could have brought them is valid any
+// more (its own creation time plus the longest lifetime and the clock
+// slack), so that a relay offering one again cannot bring it back. Expired
+// entries are dropped on the way.
+bool rememberDeletedIds(Session &s, const QString &where, const QString &value)
+{
+    const qint64 now = velmor::store::nowSeconds();
+    return s.run(QStringLiteral("DELETE FROM received_ids WHERE owner_raw_public_key=? AND keep_until<?"),
+                 {s.owner(), now})
+           && s.run(QStringLiteral("INSERT OR REPLACE INTO received_ids(owner_raw_public_key,message_id,"
+                                   "content_digest,keep_until) SELECT owner_raw_public_key,id,content_digest,"
+                                   "created_at+? FROM messages WHERE owner_raw_public_key=? AND %1 "
+                                   "AND created_at+?>=?")
+                        .arg(where),
+                    {ChatStore::kReceivedIdMemorySeconds, s.owner(), value, ChatStore::kReceivedIdMemorySeconds,
+                     now});
+}
+
 QString directConversationId(const QString &owner, const QString &peerKey)
 {
     if (owner.isEmpty() || peerKey.isEmpty())
@@ -232,7 +251,7 @@ bool ChatStore::clearConversation(const QString &conversationId)
         return false;
     Session s(*d);
     Transaction tx(s);
-    return tx.active()
+    return tx.active() && rememberDeletedIds(s, QStringLiteral("conversation_id=?"), conversationId)
            && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
                     {s.owner(), conversationId})
            && s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
@@ -258,8 +277,9 @@ bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
             return false;
     }
     if (withMessages
-        && !s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
-                  {s.owner(), peer}))
+        && !(rememberDeletedIds(s, QStringLiteral("conversation_id=?"), peer)
+             && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                      {s.owner(), peer})))
         return false;
     return s.run(QStringLiteral("DELETE FROM conversations WHERE owner_raw_public_key=? AND peer_raw_public_key=?"),
                  {s.owner(), peer})
@@ -517,7 +537,18 @@ bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64
 bool ChatStore::deleteMessage(const QString &id)
 {
     Session s(*d);
-    return s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
+    Transaction tx(s);
+    return tx.active() && rememberDeletedIds(s, QStringLiteral("id=?"), id)
+           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id})
+           && tx.finish();
+}
+
+std::optional<QString> ChatStore::deletedMessageDigest(const QString &id)
+{
+    Session s(*d);
+    return s.first(QStringLiteral("SELECT content_digest FROM received_ids WHERE owner_raw_public_key=? "
+                                  "AND message_id=? AND keep_until>=?"),
+                   {s.owner(), id, velmor::store::nowSeconds()}, [](Row &r) { return r.text(); });
 }
 
 bool ChatStore::updateMessageText(const QString &id, const QString &text)

@@ -149,6 +149,16 @@ QList<TableDef> buildTables()
                {"created_at", kInt}},
               {kOwner, "notice_id"},
               {}});
+    // Ids of received messages that were deleted, with their digest, kept
+    // until the envelope that brought them can no longer be valid, so that
+    // the same envelope offered again is not stored again.
+    t.append({"received_ids",
+              {{kOwner, kText},
+               {"message_id", kText},
+               {"content_digest", kText},
+               {"keep_until", kInt}},
+              {kOwner, "message_id"},
+              {{"idx_received_ids_keep_until", "owner_raw_public_key, keep_until"}}});
     t.append({"super_groups",
               {{kOwner, kText},
                {"server_id", kText},

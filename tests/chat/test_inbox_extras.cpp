@@ -80,30 +80,46 @@ private slots:
 
     // A patch rewrites a shown text with its translation, the original kept
     // once however often it is translated; voice, pictures and unknown ids
-    // stay as they are. The patch is acknowledged either way and never shown.
+    // stay as they are. Only Alice, the other side of the conversation, may
+    // patch it: not Carol who learnt the id, not Alice once blocked, and not
+    // through a group message whose id she knows. The patch is acknowledged
+    // either way and never shown.
     void translationPatches_data()
     {
         QTest::addColumn<QString>("target");     // kind of the stored message, "none" for an unknown id
         QTest::addColumn<QString>("translated"); // the patch's translated text
         QTest::addColumn<QString>("text");       // the patch's plain text
+        QTest::addColumn<QString>("patcher");    // "alice" or "carol"
+        QTest::addColumn<bool>("blocked");       // Bob has blocked the patcher
         QTest::addColumn<QString>("shown");      // translation expected, empty: unchanged
-        QTest::newRow("text") << "text" << "  Buenos días " << "" << "Buenos días";
-        QTest::newRow("translated again") << "textmeta" << "Guten Morgen" << "" << "Guten Morgen";
-        QTest::newRow("translation in the text field") << "text" << "" << "Ciao" << "Ciao";
-        QTest::newRow("blank translation") << "text" << "   " << "" << "";
-        QTest::newRow("voice clip") << "voice" << "Hola" << "" << "";
-        QTest::newRow("picture") << "image" << "Hola" << "" << "";
-        QTest::newRow("unknown id") << "none" << "Hola" << "" << "";
+        QTest::newRow("text") << "text" << "  Buenos días " << "" << "alice" << false << "Buenos días";
+        QTest::newRow("translated again") << "textmeta" << "Guten Morgen" << "" << "alice" << false << "Guten Morgen";
+        QTest::newRow("translation in the text field") << "text" << "" << "Ciao" << "alice" << false << "Ciao";
+        QTest::newRow("blank translation") << "text" << "   " << "" << "alice" << false << "";
+        QTest::newRow("voice clip") << "voice" << "Hola" << "" << "alice" << false << "";
+        QTest::newRow("picture") << "image" << "Hola" << "" << "alice" << false << "";
+        QTest::newRow("unknown id") << "none" << "Hola" << "" << "alice" << false << "";
+        QTest::newRow("another conversation's message") << "text" << "pay to IBAN X" << "" << "carol" << false << "";
+        QTest::newRow("blocked sender") << "text" << "pay to IBAN X" << "" << "alice" << true << "";
+        QTest::newRow("group message") << "group" << "pay to IBAN X" << "" << "alice" << false << "";
     }
     void translationPatches()
     {
         QFETCH(QString, target);
         QFETCH(QString, translated);
         QFETCH(QString, text);
+        QFETCH(QString, patcher);
+        QFETCH(bool, blocked);
         QFETCH(QString, shown);
         const QString original = QStringLiteral("Good morning");
+        const User &from = patcher == QLatin1String("carol") ? m_carol : m_alice;
         MessageRecord mine;
-        if (target == QLatin1String("text"))
+        if (target == QLatin1String("group")) {
+            ChatStore::instance().ensureGroupConversation(QStringLiteral("g1"), QStringLiteral("Hikers"));
+            mine = conversationRow(original);
+            mine.conversation_id = mine.peer_raw_public_key = QStringLiteral("group:g1");
+            QVERIFY(ChatStore::instance().upsertMessage(mine));
+        } else if (target == QLatin1String("text"))
             mine = storeMine(QStringLiteral("text"), original);
         else if (target == QLatin1String("textmeta"))
             mine = storeMine(QStringLiteral("text"),
@@ -119,6 +135,12 @@ private slots:
             mine = storeMine(QStringLiteral("image"), QStringLiteral("[图片]"));
         else
             mine.id = newId();
+        if (blocked) {
+            ContactRecord contact;
+            contact.wallet_public_key = from.key();
+            contact.blocked = 1;
+            QVERIFY(ChatStore::instance().upsertContact(contact));
+        }
         startQuiet(*m_chat);
         m_chat->openConversation(m_alice.key());
 
@@ -128,7 +150,7 @@ private slots:
         patch.bridgeTranslatedText = translated;
         patch.targetClientMessageId = mine.id;
         const QString patchId = newId();
-        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, patch, patchId));
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(from, m_bob, patch, patchId));
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         QSignalSpy reloaded(m_chat.get(), &ChatController::messagesChanged);
 
@@ -182,6 +204,50 @@ private slots:
         QCOMPARE(queued().isEmpty(), acknowledged);
         QCOMPARE(store.messageById(row.id)->text, row.text);
         QCOMPARE(store.messages(row.conversation_id).size(), 1);
+        QCOMPARE(notices.count(), 0);
+    }
+
+    // The relay offers a delivered envelope again, byte for byte, after
+    // the user deleted what it brought: it is acknowledged, not stored and
+    // not announced, also after a restart. The same id with other bytes is
+    // still a collision, left unacknowledged.
+    void replaysAfterADelete_data()
+    {
+        QTest::addColumn<QString>("removal"); // "clear" (the conversation deleted) or "none"
+        QTest::addColumn<bool>("restart");
+        QTest::addColumn<bool>("sameBytes");
+        QTest::addColumn<bool>("acknowledged");
+        QTest::newRow("cleared conversation") << "clear" << false << true << true;
+        QTest::newRow("cleared, then restarted") << "clear" << true << true << true;
+        QTest::newRow("cleared, other bytes under the id") << "clear" << false << false << false;
+        QTest::newRow("still stored") << "none" << false << true << true;
+    }
+    void replaysAfterADelete()
+    {
+        QFETCH(QString, removal);
+        QFETCH(bool, restart);
+        QFETCH(bool, sameBytes);
+        QFETCH(bool, acknowledged);
+        startQuiet(*m_chat);
+        const QString id = newId();
+        const QJsonObject envelope = envelopeJson(m_alice, m_bob, textContent(QStringLiteral("see you at 5")), id);
+        m_relay.enqueueRaw(m_bob.key(), envelope);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QVERIFY(ChatStore::instance().messageExists(id));
+        if (removal == QLatin1String("clear"))
+            m_chat->deleteConversation(m_alice.key());
+        if (restart) {
+            endClient();
+            QVERIFY(signInHere(m_bob));
+            m_chat = makeController();
+            startQuiet(*m_chat);
+        }
+
+        m_relay.enqueueRaw(m_bob.key(), sameBytes ? envelope
+                                                  : envelopeJson(m_alice, m_bob, textContent(QStringLiteral("x")), id));
+        QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, acknowledged ? 1 : 0);
+        QCOMPARE(ChatStore::instance().messageExists(id), removal == QLatin1String("none"));
         QCOMPARE(notices.count(), 0);
     }
 

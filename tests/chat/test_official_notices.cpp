@@ -24,8 +24,9 @@ class OfficialNoticesTest : public QObject, private ChatFixture
     }
 
     // One envelope through a fresh processor, as a pull after a restart
-    // would meet it; true when it was shown (stored as a new message).
-    bool deliver(const QString &noticeText)
+    // would meet it, with the pull's verdict on the envelope (empty: valid);
+    // true when it was shown (stored as a new message).
+    bool deliver(const QString &noticeText, const QString &rejectReason = QString())
     {
         InboundProcessor processor(ChatStore::instance(), GroupRegistry::instance(), m_me.identity);
         const velmor::identity::Identity signer = m_signer;
@@ -38,8 +39,11 @@ class OfficialNoticesTest : public QObject, private ChatFixture
         envelope.ciphertext = noticeText;
         envelope.ciphertextHash = velmor::crypto::sha256Hex(noticeText.toUtf8());
         envelope.createdAt = 1700000000;
+        envelope.valid = rejectReason.isEmpty();
+        envelope.rejectReason = rejectReason;
         const InboundVerdict verdict = processor.handle(envelope);
-        // Every readable notice is acknowledged, shown or not.
+        // Every readable notice in a valid envelope is acknowledged, shown
+        // or not; one in an invalid envelope is left with the relay.
         return verdict.acknowledge && verdict.changed;
     }
 
@@ -80,6 +84,27 @@ private slots:
             shownNow.append(deliver(notice(bodies.at(i), issued.at(i))));
         QCOMPARE(shownNow, expected);
         QCOMPARE(shown(), int(expected.count(true)));
+    }
+
+    // A relay holding a genuine notice (sent to another user, or long ago)
+    // wraps it in an envelope of its own making: the envelope's check
+    // decides, as for every other message.
+    void noticesOnlyInValidEnvelopes_data()
+    {
+        QTest::addColumn<QString>("rejectReason");
+        QTest::newRow("sent to another user") << "wrong_recipient";
+        QTest::newRow("envelope expired") << "expired";
+        QTest::newRow("envelope not signed by the official key") << "bad_signature";
+    }
+    void noticesOnlyInValidEnvelopes()
+    {
+        QFETCH(QString, rejectReason);
+        const QString captured = notice(QStringLiteral("账户异常，请联系客服"), 1700000000);
+        QVERIFY(!deliver(captured, rejectReason));
+        QCOMPARE(shown(), 0);
+        // The same notice, when it is sent to this user, still shows.
+        QVERIFY(deliver(captured));
+        QCOMPARE(shown(), 1);
     }
 
     // The store remembers what was shown: a replay after a restart, even

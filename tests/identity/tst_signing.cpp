@@ -22,8 +22,8 @@ class TestSigning : public QObject
 
 private slots:
     void loginVector();
-    void origins_data();
-    void origins();
+    void loginUrls_data();
+    void loginUrls();
     void challengeForms_data();
     void challengeForms();
     void smallOrderEd25519KeysAreRefused();
@@ -32,24 +32,38 @@ private slots:
 
 void TestSigning::loginVector()
 {
-    const QByteArray text = serviceLoginSigningBytes(serviceOrigin("https://Relay.Example/"), kChallenge);
+    const QByteArray text = serviceLoginSigningBytes(serviceLoginUrl("https://Relay.Example/"), kChallenge);
     QCOMPARE(text, QByteArray("velmor.login.v1\n"
                               "25:https://relay.example:443\n"
                               "46:pelorin-login:AAECAwQFBgcICQoLDA0ODxAREhMUFRYX"));
     const QByteArray signature = signMessage(kAlice.privateKey, text);
     QCOMPARE(base64UrlEncode(signature), QStringLiteral("ESTKM5sNxaLeSxr24KeTQPVFyLM6Nxha33_ReXwOrMESGfXuSOq98yddM3IdBWQlNSeEQKbQrOAwOTEnDtooMA"));
     QVERIFY(verifyMessage(kAlice.publicKey, text, signature));
-    // The same challenge signed for another origin is another text.
-    QVERIFY(!verifyMessage(kAlice.publicKey, serviceLoginSigningBytes("https://evil.example:443", kChallenge),
-                           signature));
+    // The same challenge signed for another origin, or for another service
+    // under the same origin, is another text.
+    for (const char *other : {"https://evil.example:443", "https://relay.example:443/gB"})
+        QVERIFY(!verifyMessage(kAlice.publicKey, serviceLoginSigningBytes(other, kChallenge), signature));
+    const QByteArray withPath = serviceLoginSigningBytes(serviceLoginUrl("https://Relay.Example/gA/"), kChallenge);
+    QCOMPARE(withPath, QByteArray("velmor.login.v1\n"
+                                  "28:https://relay.example:443/gA\n"
+                                  "46:pelorin-login:AAECAwQFBgcICQoLDA0ODxAREhMUFRYX"));
+    QCOMPARE(base64UrlEncode(signMessage(kAlice.privateKey, withPath)), QStringLiteral("Z25IRXygXKYrtMKHmRaZUeRl_8q1Q9YmrE66JVNX2aUUF9munYHyRSWfnA_nMgINI2xJ_JmDq_u-zZu8NP4ZdQ"));
 }
 
-void TestSigning::origins_data()
+void TestSigning::loginUrls_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("origin");
     QTest::newRow("https default port") << "https://relay.example" << "https://relay.example:443";
-    QTest::newRow("trailing path and case") << "HTTPS://Relay.EXAMPLE/api/" << "https://relay.example:443";
+    QTest::newRow("trailing slash") << "https://relay.example/" << "https://relay.example:443";
+    QTest::newRow("path and case") << "HTTPS://Relay.EXAMPLE/api/" << "https://relay.example:443/api";
+    QTest::newRow("group A on a shared host") << "https://host.example/gA" << "https://host.example:443/gA";
+    QTest::newRow("group B on a shared host") << "https://host.example/gB//" << "https://host.example:443/gB";
+    QTest::newRow("dot segments") << "https://host.example/x/../gA/." << "https://host.example:443/gA";
+    QTest::newRow("escaped letter") << "https://host.example/g%41" << "https://host.example:443/gA";
+    QTest::newRow("escaped slash stays") << "https://host.example/g%2FA" << "https://host.example:443/g%2FA";
+    QTest::newRow("query") << "https://host.example/g?id=A" << "";
+    QTest::newRow("fragment") << "https://host.example/g#A" << "";
     QTest::newRow("explicit port") << "https://relay.example:8443" << "https://relay.example:8443";
     QTest::newRow("http loopback") << "http://127.0.0.1:4000" << "http://127.0.0.1:4000";
     QTest::newRow("http default port") << "http://localhost" << "http://localhost:80";
@@ -61,11 +75,11 @@ void TestSigning::origins_data()
     QTest::newRow("empty") << "" << "";
 }
 
-void TestSigning::origins()
+void TestSigning::loginUrls()
 {
     QFETCH(QString, url);
     QFETCH(QString, origin);
-    QCOMPARE(serviceOrigin(url), origin);
+    QCOMPARE(serviceLoginUrl(url), origin);
 }
 
 void TestSigning::challengeForms_data()

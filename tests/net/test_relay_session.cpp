@@ -96,7 +96,7 @@ void RelaySessionTest::loginSignsTheChallengeWithCamelCaseBody()
     // The signed text binds the challenge to this relay's origin.
     QVERIFY(velmor::crypto::verifyMessage(
         m_alice.publicKey,
-        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(m_relay.baseUrl()),
+        velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceLoginUrl(m_relay.baseUrl()),
                                                    verify.value("challenge").toString()),
         signature));
     QVERIFY(!velmor::crypto::verifyMessage(m_alice.publicKey, verify.value("challenge").toString().toUtf8(),

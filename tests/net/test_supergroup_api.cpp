@@ -759,6 +759,38 @@ private slots:
         QVERIFY(!token.ok);
         QVERIFY(token.error.isError());
     }
+
+    // The server names the media server the room token is taken to: only
+    // over TLS, or in the clear to this machine.
+    void voiceRoomAddresses_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("wss") << "wss://voice.example" << true;
+        QTest::newRow("https") << "https://voice.example:7880" << true;
+        QTest::newRow("ws to this machine") << "ws://127.0.0.1:7880" << true;
+        QTest::newRow("ws to another host") << "ws://tracker.example:7880" << false;
+        QTest::newRow("http to another host") << "http://10.0.0.8" << false;
+        QTest::newRow("another scheme") << "ftp://voice.example" << false;
+        QTest::newRow("no host") << "wss://" << false;
+    }
+    void voiceRoomAddresses()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, accepted);
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        signIn(m_member);
+        server.http().setFault(QStringLiteral("/v1/voice/token"),
+                               Fault::custom(200, QJsonDocument(QJsonObject{{"url", address},
+                                                                            {"token", "room-token"},
+                                                                            {"room", "r"}})
+                                                      .toJson()));
+        const auto token = api().voiceToken(server.baseUrl());
+        QCOMPARE(token.ok, accepted);
+        QCOMPARE(token.error.isError(), !accepted);
+    }
 };
 
 QTEST_GUILESS_MAIN(SuperGroupApiTest)

@@ -9,6 +9,7 @@
 #include "supergroup_test_support.h"
 
 #include "identity/identity.h"
+#include "net/signed_login.h"
 
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
@@ -34,6 +35,36 @@ private slots:
     void init()
     {
         signInAfresh(m_owner);
+    }
+
+    // Two groups behind one host: the server of one passes on the other's
+    // challenge, and the signature it gets must not log in there. The same
+    // group written another way still logs in.
+    void loginSignaturesNameTheWholeBaseUrl_data()
+    {
+        QTest::addColumn<QString>("signedFor"); // path the client signed for
+        QTest::addColumn<QString>("checkedAt"); // path of the server that checks it
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("another group on the host") << "/gA" << "/gB" << false;
+        QTest::newRow("the host's root for a group") << "" << "/gB" << false;
+        QTest::newRow("a group for the host's root") << "/gB" << "" << false;
+        QTest::newRow("same group, trailing slash") << "/gB/" << "/gB" << true;
+        QTest::newRow("same group, dot segments") << "/gA/../gB" << "/gB" << true;
+        QTest::newRow("the host's root") << "/" << "" << true;
+    }
+    void loginSignaturesNameTheWholeBaseUrl()
+    {
+        QFETCH(QString, signedFor);
+        QFETCH(QString, checkedAt);
+        QFETCH(bool, accepted);
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        const QString challenge = server.auth().issueChallenge(m_owner.publicKeyText());
+        const QString signature = velmor::net::signChallenge(m_owner, server.baseUrl() + signedFor, challenge);
+        QVERIFY(!signature.isEmpty());
+        const QString token =
+            server.auth().verify(m_owner.publicKeyText(), challenge, signature, server.baseUrl() + checkedAt);
+        QCOMPARE(!token.isEmpty(), accepted);
     }
 
     void tokensAreCachedPerServer()

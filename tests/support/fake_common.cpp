@@ -338,7 +338,7 @@ QString ChallengeAuthority::verify(const QString &publicKeyText, const QString &
     if (signature.size() != 64
         || !velmor::crypto::verifyMessage(
             velmor::crypto::base64UrlDecode(key),
-            velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceOrigin(serviceBaseUrl),
+            velmor::identity::serviceLoginSigningBytes(velmor::identity::serviceLoginUrl(serviceBaseUrl),
                                                        challenge),
             signature)) {
         if (error)

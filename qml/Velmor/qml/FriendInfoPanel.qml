@@ -4,6 +4,7 @@ import QtQuick.Templates as T
 import Qt5Compat.GraphicalEffects
 import Velmor
 import "home"
+import "home/helpers.js" as Helpers
 
 // The person of the open one-to-one conversation: avatar, name, address and
 // the copy / remark / block actions. Everything shown comes from
@@ -14,17 +15,10 @@ Popup {
 
     property bool editingRemark: false
     readonly property var info: Chat.friendInfo ? Chat.friendInfo : ({})
-    readonly property bool animated: info.avatarKind === "lottie" && !!info.avatarId
+    readonly property bool animated: info.avatarKind === "lottie" && Helpers.bundledAvatarId(info.avatarId) !== ""
     property int frame: 0
 
-    function avatarSource(id) {
-        var value = (id === undefined || id === null) ? "" : String(id)
-        if (value.indexOf("lottiehead_") === 0)
-            return "../assets/" + value + "_frames/f0.svg"
-        if (value.length > 0)
-            return "../assets/avatars/" + value + ".png"
-        return "../assets/avatars/defaultheadphoto.png"
-    }
+    function avatarSource(id) { return Helpers.avatarSource(id) }
 
     function iconSvg(name) {
         var body

@@ -110,8 +110,13 @@ Item {
 
         function test_avatarSource_data() {
             return [
-                { tag: "remote", id: "https://g.example/a.png", out: "https://g.example/a.png" },
-                { tag: "remote plain", id: "http://x/a.png", out: "http://x/a.png" },
+                // Only bundled pictures: a peer's address or path is never loaded.
+                { tag: "remote", id: "https://g.example/a.png", out: "../assets/avatars/defaultheadphoto.png" },
+                { tag: "remote plain", id: "http://x/a.png", out: "../assets/avatars/defaultheadphoto.png" },
+                { tag: "protocol-relative", id: "//tracker.example/a", out: "../assets/avatars/defaultheadphoto.png" },
+                { tag: "path out of the folder", id: "../../../../tmp/x", out: "../assets/avatars/defaultheadphoto.png" },
+                { tag: "lottie with a path", id: "lottiehead_05/../../x", out: "../assets/avatars/defaultheadphoto.png" },
+                { tag: "group default", id: "defaultgroupphoto", out: "../assets/avatars/defaultgroupphoto.png" },
                 { tag: "lottie", id: "lottiehead_05", out: "../assets/lottiehead_05_frames/f0.svg" },
                 { tag: "picture", id: "avatar_boys_001", out: "../assets/avatars/avatar_boys_001.png" },
                 { tag: "empty", id: "", out: "../assets/avatars/defaultheadphoto.png" },

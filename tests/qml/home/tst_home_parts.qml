@@ -2,6 +2,7 @@ import QtQuick
 import QtTest
 import Velmor
 import "qrc:/qt/qml/Velmor/qml/home"
+import "qrc:/qt/qml/Velmor/qml/home/panes"
 import "qrc:/qt/qml/Velmor/qml/home/helpers.js" as Helpers
 
 // Avatar components and the controls of the main card's pages.
@@ -13,6 +14,11 @@ Item {
     readonly property string assets: "qrc:/qt/qml/Velmor/assets/"
 
     Component { id: avatarComponent; CircleAvatar { width: 46; height: 46 } }
+    Component { id: contactPickComponent; ContactPickRow { width: 300 } }
+    Component { id: joinRequestComponent; JoinRequestRow { width: 300 } }
+    Component { id: groupMemberComponent; GroupMemberRow { width: 300 } }
+    Component { id: sgMemberComponent; SgMemberRow { width: 300 } }
+    Component { id: discoveryComponent; DiscoveryResultCard { width: 300 } }
     Component { id: buttonComponent; PaneBtn { label: "OK" } }
     Component { id: setRowComponent; SetRow { width: 300; icon: "key"; label: "Key"; value: "v" } }
     Component { id: fieldComponent; PaneField { width: 200 } }
@@ -58,6 +64,37 @@ Item {
             var a = avatar(data.props)
             compare(String(a.source), data.source)
             compare(String(findChild(a, "avatarImage").source), data.source)
+        }
+
+        // What a peer or a group server puts in an avatar id, in every pane
+        // that lists people: only a bundled picture, or a picture of the
+        // super group's own server in its member list; always decoded at a
+        // bounded size.
+        function test_paneAvatars_data() {
+            var tracker = "https://tracker.example/p.png"
+            var own = "http://127.0.0.1:9/m/7.png" // a closed port: nothing is fetched
+            var fallback = host.assets + "avatars/defaultheadphoto.png"
+            return [
+                { tag: "contact picker", c: contactPickComponent, props: { "contact": { "avatarId": tracker } }, out: fallback },
+                { tag: "join request", c: joinRequestComponent, props: { "request": { "avatarId": "http://10.0.0.8/p" } }, out: fallback },
+                { tag: "group member", c: groupMemberComponent, props: { "member": { "avatarId": tracker } }, out: fallback },
+                { tag: "discovered user", c: discoveryComponent, props: { "result": { "kind": "user", "avatarId": tracker } }, out: fallback },
+                { tag: "super-group member, other server", c: sgMemberComponent,
+                  props: { "member": { "avatarId": tracker }, "groupPeer": "sg:https://g.example" }, out: fallback },
+                { tag: "super-group member, own server", c: sgMemberComponent,
+                  props: { "member": { "avatarId": own }, "groupPeer": "sg:http://127.0.0.1:9" }, out: own },
+                { tag: "bundled picture", c: groupMemberComponent, props: { "member": { "avatarId": "avatar_girls_003" } },
+                  out: host.assets + "avatars/avatar_girls_003.png" }
+            ]
+        }
+
+        function test_paneAvatars(data) {
+            var pane = createTemporaryObject(data.c, host, data.props)
+            var image = findChild(pane, "paneAvatarImage")
+            verify(image)
+            compare(String(image.source), data.out)
+            verify(image.sourceSize.width > 0 && image.sourceSize.width <= 512)
+            verify(image.sourceSize.height > 0 && image.sourceSize.height <= 512)
         }
 
         // The remote cases, without loading anything.

@@ -158,6 +158,7 @@ SettingsPopupFrame {
                             objectName: "sgMemberRow"
                             Layout.fillWidth: true
                             member: modelData
+                            groupPeer: popup.info.serverUrl ? "sg:" + popup.info.serverUrl : ""
                             lastRow: index === popup.members.length - 1
                             canSetRole: popup.isOwner && modelData.role !== "owner"
                             canRemove: popup.isManager && modelData.role === "member" && modelData.isMe !== true

@@ -86,13 +86,20 @@ function emojiFromCode(code) {
     return out
 }
 
-// Asset address of an avatar id, relative to the module's document folder.
-// A remote address passes through unchanged; whether it may be loaded is
-// decided by the avatar component (remoteAvatarAllowed).
-function avatarSource(avatarId) {
+// An avatar id names a picture shipped with the app ("avatar_boys_001",
+// "defaultheadphoto") or a frame set ("lottiehead_05", "authorheadphoto");
+// any other text (an address, a path) is a peer's invention and gives "":
+// the default picture shows, nothing is fetched.
+function bundledAvatarId(avatarId) {
     var id = (avatarId === undefined || avatarId === null) ? "" : String(avatarId)
-    if (id.indexOf("http") === 0)
-        return id
+    return /^(avatar_[a-z]+_\d{1,4}|default(head|group)photo|lottiehead_\d{1,3}|authorheadphoto)$/.test(id) ? id : ""
+}
+
+// Asset address of an avatar id, relative to the module's document folder:
+// always a bundled picture (the default one for an id that names none). A
+// group server's picture is chosen apart (groupServerPicture).
+function avatarSource(avatarId) {
+    var id = bundledAvatarId(avatarId)
     if (id.indexOf("lottiehead_") === 0)
         return "../assets/" + id + "_frames/f0.svg"
     if (id.length > 0)
@@ -165,8 +172,8 @@ function groupServerPicture(url, peer) {
 
 // The picture a round avatar shows (see CircleAvatar): a group server's
 // picture when allowed and not failed, a special frame set, a "lottiehead_"
-// frame, else the still picture of the id. A peer's id that looks like an
-// address shows the default picture: it is never fetched.
+// frame, else the still picture of the id. A peer's id that names no
+// bundled picture shows the default one: it is never fetched.
 function avatarPicture(a, assets) {
     var remote = _text(a.remoteUrl)
     if (remote !== "" && !a.remoteFailed && remoteAvatarAllowed(remote))
@@ -175,8 +182,7 @@ function avatarPicture(a, assets) {
     var frame = Number(a.frame) || 0
     if (a.special)
         return String(assets) + _text(a.specialDir) + "/f" + frame + ".svg"
-    if (id.indexOf("http") === 0)
-        id = ""
+    id = bundledAvatarId(id)
     var lottie = a.avatarKind === "lottie" || id.indexOf("lottiehead_") === 0
     if (lottie && id !== "")
         return String(assets) + id + "_frames/f" + frame + ".svg"

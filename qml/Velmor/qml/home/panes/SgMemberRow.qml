@@ -8,6 +8,8 @@ Item {
     id: row
 
     property var member: ({})
+    // "sg:" + the group's server: its own pictures may be shown.
+    property string groupPeer: ""
     property bool canSetRole: false
     property bool canRemove: false
     property bool lastRow: false
@@ -32,6 +34,7 @@ Item {
             border.color: "#26ffffff"
             inset: 2
             avatarId: row.member.avatarId || ""
+            groupPeer: row.groupPeer
         }
         ColumnLayout {
             Layout.fillWidth: true

@@ -20,11 +20,8 @@ Item {
     readonly property string assets: Qt.resolvedUrl("../../../assets/")
     readonly property bool isOwner: !!member && !!member.pubkey && member.pubkey === ownerPubkey
     readonly property bool speaking: !!member && member.speaking === true
-    readonly property string avatarId: {
-        var id = member && member.avatarId ? String(member.avatarId) : ""
-        // A peer's id that looks like an address is never fetched.
-        return id.indexOf("http") === 0 ? "" : id
-    }
+    // Only a bundled picture: whatever else a peer names is never fetched.
+    readonly property string avatarId: Helpers.bundledAvatarId(member ? member.avatarId : "")
     readonly property bool animated: !!member && member.avatarKind === "lottie" && avatarId !== ""
 
     width: size
