@@ -395,6 +395,22 @@ void GroupRegistry::releaseCardRequest(const QString &groupId, qint64 epoch)
     m_claims[groupId].requested.remove(epoch);
 }
 
+bool GroupRegistry::takeCardResend(const QString &groupId, const QString &member, qint64 epoch, qint64 now)
+{
+    QMutexLocker locker(&m_mutex);
+    EpochClaims::Resent &last = m_claims[groupId].resent[member];
+    if (last.epoch == epoch && now - last.at < kCardResendIntervalSeconds)
+        return false;
+    last = {epoch, now};
+    return true;
+}
+
+void GroupRegistry::releaseCardResend(const QString &groupId, const QString &member)
+{
+    QMutexLocker locker(&m_mutex);
+    m_claims[groupId].resent.remove(member);
+}
+
 bool GroupRegistry::persist(const GroupCard &card, const QMap<qint64, QString> &ring)
 {
     ChatStore &store = ChatStore::instance();

@@ -138,6 +138,14 @@ public:
     // True once per group and claimed epoch: the card is asked for once.
     bool takeCardRequest(const QString &groupId, qint64 epoch);
     void releaseCardRequest(const QString &groupId, qint64 epoch); // the request did not leave
+    // True when the current card (of `epoch`) may be sent to `member`, a
+    // current member still writing under an older one: once per member and
+    // epoch, and again only after kCardResendIntervalSeconds, so a member
+    // who keeps posting (or a relay offering its posts again) causes a
+    // trickle of cards, not a flood.
+    static constexpr qint64 kCardResendIntervalSeconds = 600;
+    bool takeCardResend(const QString &groupId, const QString &member, qint64 epoch, qint64 now);
+    void releaseCardResend(const QString &groupId, const QString &member); // the card did not leave
 
     // Writes a card and ring to the store (no-op when the store is closed).
     static bool persist(const GroupCard &card, const QMap<qint64, QString> &ring);
@@ -148,6 +156,12 @@ private:
         qint64 believed = 0;  // the newest believed card epoch
         qint64 disproved = 0; // 0, or the lowest claim the owner's card disproved
         QSet<qint64> requested;
+        struct Resent
+        {
+            qint64 epoch = 0;
+            qint64 at = 0;
+        };
+        QHash<QString, Resent> resent; // by member
     };
     QHash<QString, EpochClaims> m_claims;
     mutable QMutex m_mutex;

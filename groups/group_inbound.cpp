@@ -68,11 +68,17 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     if (!cardText.isString() || !signature.isString())
         return refused(groupId, QStringLiteral("invalid_group_message"));
     const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
-    // Only the owner issues cards; a card relayed by anyone else, or one
-    // whose envelope does not name its group, is not taken.
-    if (!card || card->groupId != groupId || card->ownerRawPublicKey != sender)
+    // Only the owner issues cards. A newer card of a group already held may
+    // also come from a member of both the held and the new card (one who
+    // saw the user still writing under the old card); an invitation, a card
+    // from anyone else, or one whose envelope does not name its group, is
+    // not taken.
+    if (!card || card->groupId != groupId)
         return refused(groupId, QStringLiteral("card_verify_failed"));
     const std::optional<GroupCard> held = registry.card(groupId);
+    const bool relayedByMember = held && held->hasMember(sender) && card->hasMember(sender);
+    if (card->ownerRawPublicKey != sender && !relayedByMember)
+        return refused(groupId, QStringLiteral("card_verify_failed"));
     if (held) {
         if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
             return refused(groupId, QStringLiteral("card_verify_failed"));
@@ -175,6 +181,12 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     }
     if (registry.isCardOutdated(groupId))
         return refused(groupId, QStringLiteral("card_outdated"));
+    // A current member still writes under an older card: a relay may be
+    // withholding the newer one, and with it the removal of someone who
+    // still reads that member's posts. Whoever holds the newer card sends
+    // it (the message itself is the member's own and is taken).
+    if (epoch < card->epoch)
+        resendCard(registry, me, *card, sender);
     const QJsonObject inner = parseJsonObject(plaintext);
     if (inner.isEmpty())
         return refused(groupId, QStringLiteral("invalid_group_message"));

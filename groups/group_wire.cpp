@@ -187,6 +187,18 @@ void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, q
     }
 }
 
+void resendCard(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member)
+{
+    if (member == me.key || !card.hasMember(member)
+        || !registry.takeCardResend(card.groupId, member, card.epoch, QDateTime::currentSecsSinceEpoch()))
+        return;
+    QString error;
+    if (!sendCard(me, card, {member}, &error)) {
+        registry.releaseCardResend(card.groupId, member);
+        qWarning().noquote() << "[GROUPKEY] card resend failed group=" << card.groupId << "err=" << error;
+    }
+}
+
 // The card epoch the group had when the user deleted it; 0 when it never was.
 qint64 deletedAtEpoch(const QString &groupId)
 {

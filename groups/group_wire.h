@@ -57,6 +57,9 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
 // The card, sealed to each recipient on its own.
 bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error);
 void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch);
+// Sends the held card to a current member seen writing under an older one
+// (rate-limited by the registry).
+void resendCard(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member);
 qint64 deletedAtEpoch(const QString &groupId);
 
 } // namespace velmor::chat::wire

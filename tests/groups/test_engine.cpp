@@ -256,11 +256,15 @@ private slots:
         QCOMPARE(alice.size(), 1);
         QCOMPARE(alice.first().text, QStringLiteral("in flight"));
 
+        // Alice saw Bob write under the old card and sent it to him again:
+        // the copy behind the first changes nothing.
         const QList<Received> bob = receive(m_bob);
-        QCOMPARE(bob.size(), 1);
+        QCOMPARE(bob.size(), 2);
         QVERIFY(bob.first().result.hasMessage);
         QCOMPARE(bob.first().result.contentType, QStringLiteral("system"));
         QVERIFY(bob.first().result.text.contains(QStringLiteral("加入了群聊")));
+        QVERIFY(bob.last().result.isGroup && !bob.last().result.hasMessage);
+        QVERIFY(bob.last().result.error.isEmpty());
         const GroupSendResult hello = sendGroupText(*m_bob.registry, m_groupId, QStringLiteral("welcome"));
         QVERIFY2(hello.ok, qPrintable(hello.error));
 

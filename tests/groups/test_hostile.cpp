@@ -228,6 +228,49 @@ private slots:
         dropInbox(m_carol);
     }
 
+    // The relay withholds the card that removed Carol from Bob, who goes on
+    // writing under the old card (which Carol can read). Whoever holds the
+    // newer card and gets such a post (the owner, or another member) takes
+    // it and sends Bob the current card, once however often he writes; with
+    // it Bob stops sealing for Carol.
+    void oldCardWritersAreSentTheCurrentCard_data()
+    {
+        QTest::addColumn<bool>("ownerReceives"); // else only Dave, a plain member, reads Bob's posts
+        QTest::newRow("the owner") << true;
+        QTest::newRow("another member") << false;
+    }
+    void oldCardWritersAreSentTheCurrentCard()
+    {
+        QFETCH(bool, ownerReceives);
+        const QString group = groupOf({&m_bob, &m_carol, &m_dave}, QStringLiteral("Four"));
+        QVERIFY(!group.isEmpty());
+        QVERIFY(use(m_alice));
+        QVERIFY(removeGroupMember(*m_alice.registry, group, {m_carol.key()}).ok);
+        dropInbox(m_bob); // the relay never hands Bob the new card
+        QCOMPARE(errorsOf(receive(m_dave)), QStringList{QString()});
+        QVERIFY(!m_dave.registry->card(group)->hasMember(m_carol.key()));
+
+        QVERIFY(use(m_bob));
+        for (const char *text : {"hi all", "anyone?", "hello?"})
+            QVERIFY(sendGroupText(*m_bob.registry, group, QString::fromUtf8(text)).ok);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 3); // what the removed member can still read
+        User &reader = ownerReceives ? m_alice : m_dave;
+        if (!ownerReceives)
+            dropInbox(m_alice);
+        const QList<Received> read = receive(reader);
+        QCOMPARE(textsOf(read), (QStringList{"hi all", "anyone?", "hello?"}));
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 1); // one card, not one per post
+
+        QCOMPARE(errorsOf(receive(m_bob)), QStringList{QString()});
+        QVERIFY(!m_bob.registry->card(group)->hasMember(m_carol.key()));
+        dropInbox(m_carol);
+        QVERIFY(use(m_bob));
+        QVERIFY(sendGroupText(*m_bob.registry, group, QStringLiteral("now?")).ok);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+        dropInbox(m_alice);
+        dropInbox(m_dave);
+    }
+
     void inventedEpochDoesNotStallTheGroup()
     {
         // A member seals a message claiming a card epoch the owner never
