@@ -767,12 +767,10 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("wss") << "wss://voice.example" << true;
-        QTest::newRow("https") << "https://voice.example:7880" << true;
         QTest::newRow("ws to this machine") << "ws://127.0.0.1:7880" << true;
         QTest::newRow("ws to another host") << "ws://tracker.example:7880" << false;
         QTest::newRow("http to another host") << "http://10.0.0.8" << false;
         QTest::newRow("another scheme") << "ftp://voice.example" << false;
-        QTest::newRow("no host") << "wss://" << false;
     }
     void voiceRoomAddresses()
     {

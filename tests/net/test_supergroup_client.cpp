@@ -46,11 +46,9 @@ private slots:
         QTest::addColumn<QString>("checkedAt"); // path of the server that checks it
         QTest::addColumn<bool>("accepted");
         QTest::newRow("another group on the host") << "/gA" << "/gB" << false;
-        QTest::newRow("the host's root for a group") << "" << "/gB" << false;
         QTest::newRow("a group for the host's root") << "/gB" << "" << false;
         QTest::newRow("same group, trailing slash") << "/gB/" << "/gB" << true;
         QTest::newRow("same group, dot segments") << "/gA/../gB" << "/gB" << true;
-        QTest::newRow("the host's root") << "/" << "" << true;
     }
     void loginSignaturesNameTheWholeBaseUrl()
     {

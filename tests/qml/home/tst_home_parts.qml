@@ -82,9 +82,7 @@ Item {
                 { tag: "super-group member, other server", c: sgMemberComponent,
                   props: { "member": { "avatarId": tracker }, "groupPeer": "sg:https://g.example" }, out: fallback },
                 { tag: "super-group member, own server", c: sgMemberComponent,
-                  props: { "member": { "avatarId": own }, "groupPeer": "sg:http://127.0.0.1:9" }, out: own },
-                { tag: "bundled picture", c: groupMemberComponent, props: { "member": { "avatarId": "avatar_girls_003" } },
-                  out: host.assets + "avatars/avatar_girls_003.png" }
+                  props: { "member": { "avatarId": own }, "groupPeer": "sg:http://127.0.0.1:9" }, out: own }
             ]
         }
 

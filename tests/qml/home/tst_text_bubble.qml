@@ -27,13 +27,11 @@ Item {
             return [
                 { tag: "short", text: "hello", shown: "hello" },
                 { tag: "exactly the limit", text: repeat("a", 4000), shown: repeat("a", 4000) },
-                { tag: "one over", text: repeat("a", 4001), shown: repeat("a", 4000) + "…" },
                 { tag: "two megabytes", text: repeat("word ", 400000), shown: repeat("word ", 800) + "…" },
                 { tag: "emoji across the cut", text: repeat("a", 3999) + repeat("😀", 10),
                   shown: repeat("a", 3999) + "…" },
                 { tag: "many short lines", text: repeat("x\n", 5000),
-                  shown: repeat("x\n", 119) + "x…" },
-                { tag: "lines within the limit", text: repeat("x\n", 10) + "end", shown: repeat("x\n", 10) + "end" }
+                  shown: repeat("x\n", 119) + "x…" }
             ]
         }
 
