@@ -1,0 +1,84 @@
+// What a peer's huge text costs the window: one text bubble of the message
+// list laid out with a 64 KB and a 2 MB text, beside a bare Text given the
+// whole text at the bubble's width (what a bubble without its bound costs).
+// Run: ./build/bench/qml/text_bubble_bench (offscreen; nothing is shown).
+#include "bench/bench_ratio.h"
+
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQmlExtensionPlugin>
+#include <QQuickItem>
+
+#include <memory>
+
+Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+namespace {
+
+QQmlEngine *engine()
+{
+    static QQmlEngine instance;
+    return &instance;
+}
+
+QString peerText(qsizetype bytes)
+{
+    QString text;
+    text.reserve(bytes);
+    while (text.size() < bytes)
+        text += QStringLiteral("pay attention to this long message ");
+    text.truncate(bytes);
+    return text;
+}
+
+// Creates the item of `qml` and lays it out with each new text: the work the
+// view does when the bubble is made or its text changes.
+void layOut(benchmark::State &state, const QByteArray &qml, const char *textProperty)
+{
+    QQmlComponent component(engine());
+    component.setData(qml, QUrl(QStringLiteral("qrc:/bench/TextBubbleBench.qml")));
+    std::unique_ptr<QObject> item(component.create());
+    if (!item) {
+        state.SkipWithError(qPrintable(component.errorString()));
+        return;
+    }
+    const QString text = peerText(state.range(0));
+    int round = 0;
+    for (auto _ : state) {
+        // A different first character each round, so every layout is new.
+        item->setProperty(textProperty, QChar(u'a' + (round++ % 26)) + text);
+        benchmark::DoNotOptimize(item->property("implicitHeight").toReal());
+    }
+}
+
+void BM_TextBubbleLayout(benchmark::State &state)
+{
+    layOut(state,
+           "import QtQuick\nimport \"qrc:/qt/qml/Velmor/qml/home/message\"\n"
+           "TextBubble { width: 430; maxWidth: 430 }",
+           "text");
+}
+
+void BM_BareTextLayout(benchmark::State &state)
+{
+    layOut(state,
+           "import QtQuick\n"
+           "Text { width: 408; wrapMode: Text.WrapAtWordBoundaryOrAnywhere; textFormat: Text.PlainText;"
+           " font.pixelSize: 14 }",
+           "text");
+}
+
+} // namespace
+
+BENCHMARK(BM_TextBubbleLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BareTextLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    return velmor::bench::runWithRatios(argc, argv,
+                                        {{"BM_TextBubbleLayout/2097152/real_time", "BM_BareTextLayout/2097152/real_time"},
+                                         {"BM_TextBubbleLayout/65536/real_time", "BM_BareTextLayout/65536/real_time"}});
+}
