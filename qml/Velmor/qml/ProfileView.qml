@@ -3,6 +3,7 @@ import QtQuick.Window
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
+import "home"
 import "profile"
 import "home/settings"
 import "home/settings/avatarSets.js" as Sets
@@ -58,12 +59,12 @@ Rectangle {
     anchors.fill: parent
     color: Theme.windowBg
 
-    Timer {
+    // Steps on the shared clock, which runs only while the window is active.
+    FrameStepper {
         objectName: "lottieClock"
-        interval: 80
-        repeat: true
-        running: prof.visible && prof.Window.window !== null && prof.Window.active
-        onTriggered: prof.lottieTick += 1
+        period: 80
+        running: prof.visible
+        onStepped: prof.lottieTick += 1
     }
 
     AccountActions {

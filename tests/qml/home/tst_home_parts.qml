@@ -153,14 +153,14 @@ Item {
             var a = avatar({ "avatarId": "lottiehead_01" })
             var timer = findChild(a, "frameTimer")
             a._f = 17
-            timer.triggered()
+            timer.stepped()
             compare(a._f, 0)
             compare(String(a.source), host.assets + "lottiehead_01_frames/f0.svg")
-            timer.triggered()
+            timer.stepped()
             compare(String(a.source), host.assets + "lottiehead_01_frames/f1.svg")
             // No frames at all: stays on the first.
             var s = avatar({ "special": true, "specialDir": "tabbar_profile_frames", "specialFrames": 0 })
-            findChild(s, "frameTimer").triggered()
+            findChild(s, "frameTimer").stepped()
             compare(s._f, 0)
         }
 
@@ -184,7 +184,7 @@ Item {
         function test_avatarAnimatesOnlyWhenItShows() {
             var a = avatar({ "avatarId": "lottiehead_05" })
             var timer = findChild(a, "frameTimer")
-            compare(timer.running, a.Window.active)
+            verify(timer.running)
             a.animate = false
             verify(!timer.running)
             a.animate = true
@@ -236,7 +236,7 @@ Item {
             var timer = findChild(b, "bannerTimer")
             var anim = findChild(b, "chatroomAnim")
             anim.idx = 54
-            timer.triggered()
+            timer.stepped()
             compare(anim.idx, 0)
             compare(String(anim.source), host.assets + "chatroom_frames/f0.svg")
             b.visible = false

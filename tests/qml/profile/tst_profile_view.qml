@@ -137,7 +137,7 @@ Item {
         function test_clockPausesWhileHidden() {
             var v = makeView()
             var clock = child(v, "lottieClock")
-            compare(clock.running, v.Window.active)
+            verify(clock.running)
             v.lottieTick = 7
             v.visible = false
             verify(!clock.running)

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 import Qt5Compat.GraphicalEffects
 import Velmor
 import "helpers.js" as Helpers
@@ -79,12 +78,10 @@ Rectangle {
 
     CircleMask { id: circleMask }
 
-    Timer {
+    // Follows the shared clock, which runs only while the window is active.
+    FrameStepper {
         objectName: "frameTimer"
-        interval: 42
-        repeat: true
         running: root.animate && root.isLottie && root.visible
-                 && root.Window.window !== null && root.Window.active
-        onTriggered: root._f = (root._f + 1) % Math.max(1, root.frames)
+        onStepped: root._f = (root._f + 1) % Math.max(1, root.frames)
     }
 }

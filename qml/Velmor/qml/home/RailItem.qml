@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 import Velmor
 
 // An animated icon with a label for a navigation rail. It loops its frames
@@ -64,13 +63,13 @@ Rectangle {
         }
     }
 
-    Timer {
+    // Follows the shared clock (at most its rate), which runs only while the
+    // window is active.
+    FrameStepper {
         objectName: "railTimer"
-        interval: Math.max(16, Math.round(1000 / Math.max(1, rail.fps)))
-        repeat: true
+        period: Math.max(16, Math.round(1000 / Math.max(1, rail.fps)))
         running: (rail.loopAlways || rail._stepsLeft > 0) && rail.visible
-                 && rail.Window.window !== null && rail.Window.active
-        onTriggered: rail.step()
+        onStepped: rail.step()
     }
 
     function step() {

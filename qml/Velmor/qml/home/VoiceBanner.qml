@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 
 // Strip above the message list while the shown super group's voice room is
 // open: says whether the user is listening and leads into the room.
@@ -66,11 +65,11 @@ Item {
         }
     }
 
-    Timer {
+    // Steps on the shared clock, which runs only while the window is active.
+    FrameStepper {
         objectName: "bannerTimer"
-        interval: 40
-        repeat: true
-        running: strip.visible && strip.Window.window !== null && strip.Window.active
-        onTriggered: chatroomAnim.idx = (chatroomAnim.idx + 1) % 55
+        period: 40
+        running: strip.visible
+        onStepped: chatroomAnim.idx = (chatroomAnim.idx + 1) % 55
     }
 }

@@ -91,11 +91,11 @@ Popup {
             popup.close()
         }
     }
-    Timer {
-        interval: 40
-        repeat: true
+    FrameStepper {
+        objectName: "bannerStepper"
+        period: 40
         running: popup.visible
-        onTriggered: popup.bannerFrame = (popup.bannerFrame + 1) % 55
+        onStepped: popup.bannerFrame = (popup.bannerFrame + 1) % 55
     }
 
     contentItem: Item {

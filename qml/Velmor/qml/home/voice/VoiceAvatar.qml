@@ -66,11 +66,10 @@ Item {
                     ? avatar.assets + avatar.avatarId + "_frames/f" + frame + ".svg"
                     : Helpers.assetUrl(avatar.assets, Helpers.avatarSource(avatar.avatarId))
 
-            Timer {
-                interval: 42
-                repeat: true
+            FrameStepper {
+                objectName: "faceStepper"
                 running: avatar.running && avatar.animated
-                onTriggered: picture.frame = (picture.frame + 1) % (avatar.avatarId === "lottiehead_01" ? 18 : 24)
+                onStepped: picture.frame = (picture.frame + 1) % (avatar.avatarId === "lottiehead_01" ? 18 : 24)
             }
         }
     }
