@@ -6,6 +6,7 @@
 #include "art.h"
 #include "gifwriter.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -121,6 +122,33 @@ void frameSet(const QString &dir, int count, const std::function<QString(int)> &
     }
 }
 
+// A frame set as one sprite sheet: every frame rasterised once at the size
+// it is shown at (as the image loader rasterises an SVG for that size), laid
+// out `columns` to a row, left to right and top to bottom. A view shows a
+// frame by moving the sheet under a clip: nothing is decoded per frame.
+void frameSheet(const QString &rel, int count, int columns, int px, const std::function<QString(int)> &frame)
+{
+    const int rows = (count + columns - 1) / columns;
+    QImage sheet(columns * px, rows * px, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::transparent);
+    QPainter p(&sheet);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    for (int i = 0; i < count; ++i) {
+        QByteArray svg = frame(i).toUtf8();
+        QBuffer buffer(&svg);
+        QImageReader reader(&buffer, "svg");
+        reader.setScaledSize(QSize(px, px));
+        const QImage img = reader.read();
+        if (img.isNull()) {
+            fail(QStringLiteral("frame %1 of %2 does not render: ").arg(i).arg(rel) + reader.errorString());
+            continue;
+        }
+        p.drawImage(QPoint((i % columns) * px, (i / columns) * px), img);
+    }
+    p.end();
+    writePng(rel, sheet.convertToFormat(QImage::Format_ARGB32));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -174,6 +202,8 @@ int main(int argc, char **argv)
     // Frame animations.
     QList<QPair<QString, QImage>> frameTiles;
     frameSet(QStringLiteral("logo_frames"), 49, [](int i) { return art::logoFrame(i, 49); }, &frameTiles);
+    // The sidebar's logo: 78 x 78 points, drawn from 156 x 156 pixels.
+    frameSheet(QStringLiteral("logo_sheet_156.png"), 49, 7, 156, [](int i) { return art::logoFrame(i, 49); });
     frameSet(QStringLiteral("tabbar_profile_frames"), 49, [](int i) { return art::officialFrame(i, 49); }, &frameTiles);
     frameSet(QStringLiteral("authorheadphoto_frames"), 50, [](int i) { return art::authorFrame(i, 50); }, &frameTiles);
     frameSet(QStringLiteral("play_frames"), 24, [](int i) { return art::playFrame(i, 24); }, &frameTiles);

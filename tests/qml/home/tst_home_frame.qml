@@ -238,14 +238,31 @@ Item {
             compare(home.mainPane, "chat")
         }
 
-        function test_logoFramesWrap() {
+        // Each tick shows the next frame of the logo's sheet, wrapping after
+        // the last; the committed sheet has the layout the view cuts it by.
+        function test_logoFrames_data() {
+            return [
+                { tag: "first", from: 48, x: 0, y: 0 },
+                { tag: "second", from: 0, x: -78, y: 0 },
+                { tag: "end of a row", from: 5, x: -468, y: 0 },
+                { tag: "next row", from: 6, x: 0, y: -78 },
+                { tag: "last", from: 47, x: -468, y: -468 }
+            ]
+        }
+
+        function test_logoFrames(data) {
             var home = makeHome()
             var logo = findChild(home, "sideLogo")
-            var timer = findChild(home, "logoTimer")
-            logo.idx = 48
-            timer.triggered()
-            compare(logo.idx, 0)
-            compare(String(logo.source), "qrc:/qt/qml/Velmor/assets/logo_frames/f0.svg")
+            var sheet = findChild(home, "sideLogoSheet")
+            tryCompare(sheet, "status", Image.Ready)
+            compare(sheet.sourceSize, Qt.size(7 * 156, 7 * 156))
+            compare(logo.width, 78)
+            logo.idx = data.from
+            findChild(home, "logoTimer").triggered()
+            compare(logo.idx, (data.from + 1) % 49)
+            compare(sheet.x, data.x)
+            compare(sheet.y, data.y)
+            compare(sheet.width, 7 * 78)
         }
 
         function test_playingVoiceClearedWhenPlaybackStops() {

@@ -17,23 +17,36 @@ RowLayout {
 
     readonly property url _assets: Qt.resolvedUrl("../../assets/")
 
-    Image {
+    // The logo's 49 frames come from one sheet rasterised beforehand at the
+    // size they are drawn from (156 pixels a frame, shown at 78 points): a
+    // frame moves the sheet under a clip, so a tick decodes and uploads
+    // nothing, and the sheet stays one texture for the life of the view.
+    Item {
         id: sideLogo
         objectName: "sideLogo"
         property int idx: 0
+        readonly property int frames: 49
+        readonly property int columns: 7
         Layout.preferredWidth: 78
         Layout.preferredHeight: 78
-        source: root._assets + "logo_frames/f" + idx + ".svg"
-        sourceSize: Qt.size(156, 156)
-        fillMode: Image.PreserveAspectFit
-        smooth: true
+        clip: true
+
+        Image {
+            objectName: "sideLogoSheet"
+            source: root._assets + "logo_sheet_156.png"
+            width: sideLogo.width * sideLogo.columns
+            height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
+            x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
+            y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
+            smooth: true
+        }
 
         Timer {
             objectName: "logoTimer"
             interval: 16
             repeat: true
             running: root.visible && root.Window.window !== null && root.Window.active
-            onTriggered: sideLogo.idx = (sideLogo.idx + 1) % 49
+            onTriggered: sideLogo.idx = (sideLogo.idx + 1) % sideLogo.frames
         }
     }
 
