@@ -238,6 +238,29 @@ Item {
             compare(home.mainPane, "chat")
         }
 
+        // Each card's shadow is its pre-drawn picture laid around the card:
+        // the picture must load, and its corner pieces must fit in it, or the
+        // card casts no shadow or a torn one.
+        function test_cardShadows_data() {
+            return [
+                { tag: "side card", shadow: "sideCardShadow", frame: "sideCardFrame" },
+                { tag: "main card", shadow: "mainCardShadow", frame: "mainCardFrame" }
+            ]
+        }
+
+        function test_cardShadows(data) {
+            var home = makeHome()
+            var shadow = findChild(home, data.shadow)
+            var frame = findChild(home, data.frame)
+            tryCompare(shadow, "status", BorderImage.Ready)
+            verify(shadow.visible)
+            verify(shadow.sourceSize.width > shadow.border.left + shadow.border.right)
+            verify(shadow.sourceSize.height > shadow.border.top + shadow.border.bottom)
+            var m = shadow.margin
+            compare([shadow.x, shadow.y, shadow.width, shadow.height],
+                    [frame.x - m, frame.y - m, frame.width + 2 * m, frame.height + 2 * m])
+        }
+
         // Each tick shows the next frame of the logo's sheet, wrapping after
         // the last; the committed sheet has the layout the view cuts it by.
         function test_logoFrames_data() {

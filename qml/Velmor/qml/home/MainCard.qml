@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Window
-import Qt5Compat.GraphicalEffects
 
 // The main card: a gradient card with a drop shadow, square and without
 // shadow in full screen. Dragging an empty spot of it moves the window.
@@ -12,30 +11,14 @@ Item {
     readonly property alias radius: card.radius
     readonly property alias shadowShown: shadow.visible
 
-    // The shadow is cast by a bare copy of the card's outline, not by the
-    // card: with the card as its source, every change of its content (a
-    // message, the caret's blink) would blur the whole card again.
-    Rectangle {
-        id: outline
-        anchors.fill: card
-        radius: card.radius
-        color: "black"
-        visible: false
-    }
-
-    DropShadow {
+    // Drawn beforehand with the blur the card used to cast at run time.
+    CardShadow {
         id: shadow
         objectName: "mainCardShadow"
-        anchors.fill: card
-        source: outline
-        cached: true
+        card: card
+        picture: "main_card.png"
+        corner: 74
         visible: !root.full
-        transparentBorder: true
-        color: "#8c000000"
-        radius: 22
-        samples: 45
-        verticalOffset: 8
-        horizontalOffset: 0
     }
 
     Rectangle {

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import QtQuick.Layouts
-import Qt5Compat.GraphicalEffects
 import Velmor
 
 // The sidebar card: logo, page buttons, search field and conversation list
@@ -22,27 +21,12 @@ Item {
     // A right click on a row that may be deleted.
     signal deleteRequested(string peer, string displayName)
 
-    // Cast by a bare copy of the card's outline: with the card as its
-    // source, every change in the list would blur the whole card again.
-    Rectangle {
-        id: outline
-        anchors.fill: card
-        radius: card.radius
-        color: "black"
-        visible: false
-    }
-
-    DropShadow {
+    // Drawn beforehand with the blur the card used to cast at run time.
+    CardShadow {
         objectName: "sideCardShadow"
-        anchors.fill: card
-        source: outline
-        cached: true
-        transparentBorder: true
-        color: "#8c000000"
-        radius: 18
-        samples: 37
-        horizontalOffset: -2
-        verticalOffset: 6
+        card: card
+        picture: "side_card.png"
+        corner: 72
     }
 
     Rectangle {
