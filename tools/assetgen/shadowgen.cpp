@@ -102,6 +102,7 @@ int main(int argc, char **argv)
     for (const Shadow &s : kShadows) {
         // Long enough straight sides that the middle rows and columns see
         // no corner within the blur's reach.
+        // (The picture is then 2 * border + 4 pixels square, as the views expect.)
         const int side = 2 * (s.border(kMargin) - kMargin) + 4;
         QQmlComponent component(&engine);
         component.setData(scene(s, side), QUrl());
