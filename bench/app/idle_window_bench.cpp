@@ -1,0 +1,319 @@
+// What the signed-in window costs the machine, as a user has it: the real
+// program signed in automatically against the local relay, beside a bare
+// Qt Quick window of the same size (1112 x 816) in the same run.
+//
+//  - idle and focused for PELORIN_IDLE_SECONDS (60): CPU of the process and
+//    its GUI thread's share, against a bare window playing the logo's 49
+//    frames from their pre-rendered sheet at the same rate (goal 1.5x);
+//  - idle and not active (another window has the focus): the views' wake-ups;
+//  - the GUI thread's worst stall from the sign-in (the first frame of the
+//    window) to a usable home view, against a bare window being shown
+//    (goal 1.5x);
+//  - resident memory once signed in, against the bare window (goal 1.5x).
+//
+// Each measurement runs this program again in child mode. Needs an X
+// server with room for the window:
+//   xvfb-run -a -s '-screen 0 1280x1024x24' ./build/bench/app/idle_window_bench --benchmark_repetitions=1
+// (PELORIN_IDLE_SECONDS=10 for a quick look; PELORIN_BENCH_CHILD_PREFIX, see
+// runChild).
+#include "../bench_ratio.h"
+#include "app/app_controller.h"
+#include "app/application.h"
+#include "identity/identity.h"
+#include "identity/vault.h"
+#include "support/fake_relay.h"
+#include "window_probe.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <memory>
+
+Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+using namespace velmor::bench;
+
+namespace {
+
+constexpr int kSettleMs = 3000;
+
+int idleSeconds()
+{
+    const int s = qEnvironmentVariableIntValue("PELORIN_IDLE_SECONDS");
+    return s > 0 ? s : 60;
+}
+
+void report(const QString &line)
+{
+    QTextStream(stdout) << "report: " << line << Qt::endl;
+    QCoreApplication::exit(0);
+}
+
+// The window, after `kSettleMs` of rest: CPU and memory over the idle time.
+void measureIdle(QQuickWindow *window, FrameCounter *frames)
+{
+    QTimer::singleShot(kSettleMs, window, [window, frames] {
+        const double cpu0 = processCpuSeconds();
+        const double gui0 = threadCpuSeconds();
+        const int64_t t0 = monotonicNanos();
+        const int frames0 = frames->count();
+        QTimer::singleShot(idleSeconds() * 1000, window, [=] {
+            const double wall = double(monotonicNanos() - t0) / 1e9;
+            report(QStringLiteral("cpu %1 gui %2 wall %3 frames %4 rss %5 active %6")
+                       .arg(processCpuSeconds() - cpu0).arg(threadCpuSeconds() - gui0).arg(wall)
+                       .arg(frames->count() - frames0).arg(residentMegabytes()).arg(window->isActive()));
+        });
+    });
+}
+
+// Another window takes the focus; then the views' wake-ups over the idle time.
+void measureInactive(QQuickWindow *window, FrameCounter *frames)
+{
+    QTimer::singleShot(kSettleMs, window, [window, frames] {
+        auto *other = new QWindow;
+        other->resize(200, 200);
+        other->show();
+        other->requestActivate();
+        QTimer::singleShot(1000, window, [window, frames] {
+            auto *wakeups = new ViewWakeups;
+            const double cpu0 = processCpuSeconds();
+            const int frames0 = frames->count();
+            QTimer::singleShot(idleSeconds() * 1000, window, [=] {
+                // The one timer event of this single shot is not the views'.
+                report(QStringLiteral("cpu %1 wakeups %2 frames %3 active %4")
+                           .arg(processCpuSeconds() - cpu0).arg(std::max(0, wakeups->count() - 1))
+                           .arg(frames->count() - frames0).arg(window->isActive()));
+            });
+        });
+    });
+}
+
+// The worst wait of the GUI thread from `start` until 500 ms after `ready`.
+void measureStall(QQuickWindow *window, std::shared_ptr<StallProbe> probe)
+{
+    QTimer::singleShot(500, window, [probe] { report(QStringLiteral("stall %1").arg(probe->worstMs())); });
+}
+
+int runHomeChild(const QByteArray &mode)
+{
+    velmor::app::StartOptions options;
+    options.afterLoad = [mode](QQmlApplicationEngine &engine, AppController &app) {
+        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        if (!window) {
+            QCoreApplication::exit(2);
+            return;
+        }
+        auto *frames = new FrameCounter(window);
+        auto probe = std::make_shared<StallProbe>();
+        auto *loader = window->findChild<QObject *>(QStringLiteral("viewLoader"));
+        // The window's first frame: the sign-in is under way.
+        auto first = std::make_shared<QMetaObject::Connection>();
+        *first = QObject::connect(window, &QQuickWindow::frameSwapped, window, [first, probe, mode] {
+            QObject::disconnect(*first);
+            if (mode == "home-signin")
+                probe->startWatching();
+        });
+        // Usable: signed in, the home view built and drawn once.
+        auto ready = std::make_shared<QMetaObject::Connection>();
+        *ready = QObject::connect(window, &QQuickWindow::frameSwapped, window, [=, &app] {
+            if (!app.loggedIn() || !loader || loader->property("status").toInt() != 1)
+                return;
+            QObject::disconnect(*ready);
+            if (mode == "home-signin")
+                measureStall(window, probe);
+            else if (mode == "home-inactive")
+                measureInactive(window, frames);
+            else
+                measureIdle(window, frames);
+        });
+    };
+    int argc = 1;
+    static char name[] = "pelorin";
+    char *argv[] = { name, nullptr };
+    return velmor::app::runApplication(argc, argv, options);
+}
+
+// The bare window: the logo's sheet played at the logo's rate while active.
+const char kBareWindow[] = R"(
+import QtQuick
+Window {
+    width: 1112; height: 816; visible: true; color: "transparent"
+    flags: Qt.Window | Qt.FramelessWindowHint
+    Item {
+        id: logo
+        property int idx: 0
+        width: 78; height: 78; clip: true
+        Image {
+            source: "qrc:/qt/qml/Velmor/assets/logo_sheet_156.png"
+            width: 546; height: 546
+            x: -(logo.idx % 7) * 78; y: -Math.floor(logo.idx / 7) * 78
+            smooth: true
+        }
+        Timer {
+            interval: 16; repeat: true; running: logo.Window.active
+            onTriggered: logo.idx = (logo.idx + 1) % 49
+        }
+    }
+}
+)";
+
+int runBareChild(int argc, char **argv, const QByteArray &mode)
+{
+    QGuiApplication app(argc, argv);
+    auto probe = std::make_shared<StallProbe>();
+    if (mode == "bare-show")
+        probe->startWatching();
+    QQmlApplicationEngine engine;
+    engine.loadData(kBareWindow);
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window)
+        return 2;
+    window->requestActivate();
+    auto *frames = new FrameCounter(window);
+    auto first = std::make_shared<QMetaObject::Connection>();
+    *first = QObject::connect(window, &QQuickWindow::frameSwapped, window, [=] {
+        QObject::disconnect(*first);
+        if (mode == "bare-show")
+            measureStall(window, probe);
+        else
+            measureIdle(window, frames);
+    });
+    return app.exec();
+}
+
+struct Services
+{
+    velmor::fakes::FakeRelay relay{velmor::fakes::FakeRelay::Options{true}};
+    QTemporaryDir profile;
+    bool ok = false;
+
+    Services()
+    {
+        if (relay.start() == 0 || !profile.isValid())
+            return;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(profile.path()));
+        const auto identity = velmor::identity::Identity::generate();
+        ok = CredentialVault::write(QStringLiteral("private_key"), identity.privateKeyText().toUtf8());
+        qunsetenv("XDG_DATA_HOME");
+    }
+};
+
+Services &services()
+{
+    static Services instance;
+    return instance;
+}
+
+// Runs one child; its report as name -> value.
+QMap<QString, double> runChild(benchmark::State &state, const char *mode)
+{
+    Services &fixture = services();
+    QMap<QString, double> values;
+    if (!fixture.ok) {
+        state.SkipWithError("local services or profile could not be set up");
+        return values;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), fixture.profile.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), fixture.profile.path() + QStringLiteral("/config"));
+    env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), fixture.relay.baseUrl());
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // PELORIN_BENCH_CHILD_PREFIX runs the child under a tool, e.g.
+    // "heaptrack -o /tmp/home" to see what holds the memory.
+    QStringList command = QString::fromLocal8Bit(qgetenv("PELORIN_BENCH_CHILD_PREFIX")).split(' ', Qt::SkipEmptyParts);
+    command << QCoreApplication::applicationFilePath() << QStringLiteral("child") << QString::fromLatin1(mode);
+    child.start(command.takeFirst(), command);
+    // A tool the child runs under may print lines of its own.
+    QByteArray out;
+    int at = -1;
+    while ((at = out.indexOf("report: ")) < 0 || out.indexOf('\n', at) < 0) {
+        if (!child.waitForReadyRead((idleSeconds() + 60) * 1000) && child.state() != QProcess::Running)
+            break;
+        out += child.readAllStandardOutput();
+    }
+    child.waitForFinished(60000);
+    const QList<QByteArray> words = at < 0 ? QList<QByteArray>()
+                                           : out.mid(at + 8, out.indexOf('\n', at) - at - 8).trimmed().split(' ');
+    for (int i = 0; i + 1 < words.size(); i += 2)
+        values.insert(QString::fromLatin1(words[i]), words[i + 1].toDouble());
+    if (values.isEmpty())
+        state.SkipWithError("the child reported nothing (is an X server set?)");
+    return values;
+}
+
+void idleFocused(benchmark::State &state, const char *mode)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, mode);
+        if (v.isEmpty())
+            return;
+        state.SetIterationTime(v.value("cpu"));
+        state.counters["cpu_pct"] = 100 * v.value("cpu") / v.value("wall");
+        state.counters["gui_pct"] = 100 * v.value("gui") / v.value("wall");
+        state.counters["fps"] = v.value("frames") / v.value("wall");
+        state.counters["rss_MB"] = v.value("rss");
+        state.counters["active"] = v.value("active");
+    }
+}
+
+void BM_IdleFocusedHome(benchmark::State &state) { idleFocused(state, "home-idle"); }
+void BM_Bare_IdleFocusedWindow(benchmark::State &state) { idleFocused(state, "bare-idle"); }
+
+void BM_IdleInactiveHome(benchmark::State &state)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, "home-inactive");
+        if (v.isEmpty())
+            return;
+        state.SetIterationTime(v.value("cpu"));
+        state.counters["view_wakeups"] = v.value("wakeups");
+        state.counters["frames"] = v.value("frames");
+        state.counters["active"] = v.value("active");
+    }
+}
+
+void worstStall(benchmark::State &state, const char *mode)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, mode);
+        if (v.isEmpty())
+            return;
+        state.SetIterationTime(v.value("stall") / 1000);
+    }
+}
+
+void BM_SignInToHomeWorstStall(benchmark::State &state) { worstStall(state, "home-signin"); }
+void BM_Bare_ShowWindowWorstStall(benchmark::State &state) { worstStall(state, "bare-show"); }
+
+BENCHMARK(BM_IdleFocusedHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_IdleFocusedWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_IdleInactiveHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SignInToHomeWorstStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_ShowWindowWorstStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "child") == 0) {
+        const QByteArray mode = argv[2];
+        if (mode.startsWith("bare"))
+            return runBareChild(argc, argv, mode);
+        return runHomeChild(mode);
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
+    // Times are CPU seconds over the idle time, and the worst stall.
+    return runWithRatios(argc, argv,
+                         {{"BM_IdleFocusedHome/iterations:1/manual_time", "BM_Bare_IdleFocusedWindow/iterations:1/manual_time", 1.5},
+                          {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5}});
+}
