@@ -3,16 +3,11 @@
 #include "identity/crypto.h"
 
 #include <QAudioDevice>
-#include <QAudioSource>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMediaDevices>
-#include <QMediaFormat>
-#include <QPointer>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrl>
 #include <QUuid>
 
@@ -60,63 +55,17 @@ QString clipExtension(const QString &mime)
 
 } // namespace velmor::voice
 
-namespace {
-
-// Qt 6.4's FFmpeg recorder finishes a recording on a thread of its own that
-// ends by asking the GUI thread to delete it (deleteLater) while still
-// running. A GUI thread quick enough to get there before that thread has
-// wound down deletes a running QThread, which aborts the program ("QThread:
-// Destroyed while thread is still running"). Watching every event of the GUI
-// thread, this lets such a deletion through only once the thread has ended:
-// its work is done by then, so the wait is only for its exit.
-class RunningThreadDeletionGuard : public QObject
-{
-public:
-    using QObject::QObject;
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::DeferredDelete) {
-            auto *thread = qobject_cast<QThread *>(watched);
-            if (thread && thread != QThread::currentThread() && thread->isRunning())
-                thread->wait();
-        }
-        return false;
-    }
-};
-
-void guardRunningThreadDeletion()
-{
-    static QPointer<RunningThreadDeletionGuard> guard;
-    QCoreApplication *app = QCoreApplication::instance();
-    if (guard || !app)
-        return;
-    guard = new RunningThreadDeletionGuard(app);
-    app->installEventFilter(guard);
-}
-
-} // namespace
-
 using namespace velmor::voice;
 
 VoiceIO::VoiceIO(QObject *parent)
     : QObject(parent)
 {
-    guardRunningThreadDeletion();
-    m_session.setAudioInput(&m_input);
-    m_session.setRecorder(&m_recorder);
     m_player.setAudioOutput(&m_output);
     connect(&m_player, &QMediaPlayer::playbackStateChanged, this, &VoiceIO::playingChanged);
     m_tick.setInterval(50);
     connect(&m_tick, &QTimer::timeout, this, &VoiceIO::onTick);
-
-    QMediaFormat format(QMediaFormat::Mpeg4Audio);
-    format.setAudioCodec(QMediaFormat::AudioCodec::AAC);
-    m_recorder.setMediaFormat(format);
-    m_recorder.setQuality(QMediaRecorder::NormalQuality);
-    connect(&m_recorder, &QMediaRecorder::recorderStateChanged, this, &VoiceIO::onRecorderStateChanged);
-    connect(&m_recorder, &QMediaRecorder::errorOccurred, this,
-            [this](QMediaRecorder::Error, const QString &text) { emit error(text); });
+    connect(&m_recorder, &VoiceRecorder::levelMeasured, this, &VoiceIO::onLevelMeasured);
+    connect(&m_recorder, &VoiceRecorder::ended, this, &VoiceIO::endRecording);
 }
 
 VoiceIO::~VoiceIO()
@@ -134,8 +83,13 @@ bool VoiceIO::startRecording()
 {
     if (m_recording)
         return false;
-    // Recording with no input device at all brings the FFmpeg backend down.
-    if (QMediaDevices::audioInputs().isEmpty()) {
+    QAudioDevice device = QMediaDevices::defaultAudioInput();
+    if (device.isNull()) {
+        const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+        if (!inputs.isEmpty())
+            device = inputs.first();
+    }
+    if (device.isNull()) {
         emit error(QStringLiteral("没有可用的麦克风"));
         return false;
     }
@@ -144,8 +98,8 @@ bool VoiceIO::startRecording()
     m_recordPath = QDir(folder).filePath(QStringLiteral("velmor_rec_")
                                          + QUuid::createUuid().toString(QUuid::WithoutBraces)
                                          + QStringLiteral(".m4a"));
-    // The FFmpeg recorder of Qt 6.4 crashes on a location it cannot open:
-    // make sure the file can be written before handing it over.
+    // A folder where the clip cannot be made is told at once, while the
+    // composer can still say so, rather than by the worker a moment later.
     {
         QFile probe(m_recordPath);
         if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -154,28 +108,7 @@ bool VoiceIO::startRecording()
         }
     }
     m_cancelled = false;
-    // The meter's stream opens before the recorder's and closes before the
-    // recorder is told to stop (stopRecorder). With Qt 6.4's FFmpeg backend,
-    // the meter's stream opened or closed while the recorder's input thread
-    // sets up or tears down its own stream on the same input can leave that
-    // thread spinning inside the sound server's lock, handing the encoder
-    // empty buffers without end: the next call on the GUI thread that needs
-    // the lock (a meter read, its stop) never returns, nor does the input's
-    // destructor. Kept apart in time, the two streams never meet that way.
-    startLevelMeter();
-    m_recorder.setOutputLocation(QUrl::fromLocalFile(m_recordPath));
-    m_recorder.record();
-
-    // A recorder that refuses at once stays stopped: nothing runs, so the
-    // next attempt may start at once instead of waiting for a stop that
-    // never comes.
-    if (m_recorder.recorderState() == QMediaRecorder::StoppedState) {
-        stopLevelMeter();
-        if (m_recorder.error() == QMediaRecorder::NoError)
-            emit error(QStringLiteral("录音启动失败"));
-        QFile::remove(recordedFile());
-        return false;
-    }
+    m_recorder.start(device, m_recordPath);
 
     m_recording = true;
     m_elapsedMs = 0;
@@ -186,41 +119,11 @@ bool VoiceIO::startRecording()
     return true;
 }
 
-void VoiceIO::startLevelMeter()
+void VoiceIO::onLevelMeasured(double level)
 {
-    const QAudioDevice device = QMediaDevices::defaultAudioInput();
-    if (device.isNull())
+    if (!m_recording)
         return;
-    const QAudioFormat format = device.preferredFormat();
-    m_levelSource = new QAudioSource(device, format, this);
-    m_levelDevice = m_levelSource->start();
-    if (m_levelDevice) {
-        const QAudioFormat::SampleFormat sampleFormat = format.sampleFormat();
-        connect(m_levelDevice, &QIODevice::readyRead, this,
-                [this, sampleFormat] { onLevelReady(sampleFormat); });
-    }
-}
-
-void VoiceIO::stopLevelMeter()
-{
-    if (!m_levelSource)
-        return;
-    m_levelSource->stop();
-    // Deleted now: a stopped PulseAudio source deleted later by the event
-    // loop crashes in Qt 6.4.
-    delete m_levelSource;
-    m_levelSource = nullptr;
-    m_levelDevice = nullptr;
-}
-
-void VoiceIO::onLevelReady(QAudioFormat::SampleFormat format)
-{
-    if (!m_levelDevice)
-        return;
-    const QByteArray bytes = m_levelDevice->readAll();
-    if (bytes.isEmpty())
-        return;
-    m_level = peakLevel(bytes, format);
+    m_level = level;
     emit levelChanged();
 }
 
@@ -231,13 +134,13 @@ void VoiceIO::onTick()
     m_elapsedMs = int(m_clock.elapsed());
     emit elapsedChanged();
     if (m_elapsedMs >= m_limitMs)
-        stopRecorder();
+        m_recorder.stop();
 }
 
 void VoiceIO::stopRecording()
 {
     if (m_recording)
-        stopRecorder();
+        m_recorder.stop();
 }
 
 void VoiceIO::cancelRecording()
@@ -245,52 +148,33 @@ void VoiceIO::cancelRecording()
     if (!m_recording)
         return;
     m_cancelled = true;
-    stopRecorder();
-}
-
-// The meter first, while the recorder's input still runs steadily (see
-// startRecording); the level drops to 0 when the recorder reports it stopped.
-void VoiceIO::stopRecorder()
-{
-    stopLevelMeter();
     m_recorder.stop();
 }
 
-void VoiceIO::onRecorderStateChanged(QMediaRecorder::RecorderState state)
-{
-    if (state != QMediaRecorder::StoppedState || !m_recording)
-        return;
-    endRecording();
-}
-
-// The backend may add its own suffix ("x.m4a.mp4"): the file is where the
-// recorder says it wrote it.
-QString VoiceIO::recordedFile() const
-{
-    const QUrl actual = m_recorder.actualLocation();
-    if (actual.isLocalFile() && !actual.toLocalFile().isEmpty())
-        return actual.toLocalFile();
-    return m_recordPath;
-}
-
-void VoiceIO::endRecording()
+// The recorder's end: the worker's report, or the time-out for a worker that
+// never reported. Properties first, then what became of the clip.
+void VoiceIO::endRecording(const QString &errorText)
 {
     m_recording = false;
     m_tick.stop();
-    stopLevelMeter();
     m_level = 0.0;
     emit levelChanged();
     emit recordingChanged();
 
     const int durationMs = int(m_clock.elapsed());
-    m_recordPath = recordedFile();
-    if (m_cancelled) {
+    const bool gaveUp = errorText == VoiceRecorder::stopTimedOutText();
+    // A worker given up may still be writing: what it leaves is no clip.
+    if (gaveUp || m_cancelled)
         QFile::remove(m_recordPath);
+    // Cancelling reports nothing, unless the recorder is stuck: then the
+    // next recording would fail too, and the user should know why.
+    if (!errorText.isEmpty() && (!m_cancelled || gaveUp))
+        emit error(errorText);
+    if (m_cancelled || gaveUp)
         return;
-    }
     if (QFile::exists(m_recordPath))
         emit recordingFinished(m_recordPath, durationMs);
-    else
+    else if (errorText.isEmpty())
         emit error(QStringLiteral("录音文件缺失"));
 }
 

@@ -1,30 +1,29 @@
 // Voice messages: records the default microphone into an MPEG-4/AAC file of
 // at most 30 s with a live input level, and plays clips handed over as
-// base64url text. QML knows it as "Voice". Everything runs on the GUI thread.
+// base64url text. QML knows it as "Voice". The object lives on the GUI
+// thread; the recording itself runs on a worker thread (VoiceRecorder) that
+// this object never calls into and never waits on.
 #pragma once
 
+#include "voice/voice_recorder.h"
+
 #include <QAudioFormat>
-#include <QAudioInput>
 #include <QAudioOutput>
 #include <QElapsedTimer>
-#include <QMediaCaptureSession>
 #include <QMediaPlayer>
-#include <QMediaRecorder>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
 
-class QAudioSource;
-class QIODevice;
 class QTemporaryDir;
 
 namespace velmor::voice {
 
-// Selects Qt Multimedia's FFmpeg backend for the whole process. GStreamer here
-// writes MP3 into a ".m4a" and drops the first seconds of a recording. Must
-// run before the first multimedia object exists; VoiceIO calls it first thing.
+// Selects Qt Multimedia's FFmpeg backend for the whole process: clips play
+// through the same libraries that encode them. Must run before the first
+// multimedia object exists; VoiceIO calls it first thing.
 void pinMediaBackend();
 
 // The peak of one buffer of raw samples, 0.0 to 1.0: 16-bit signed integers
@@ -79,13 +78,8 @@ signals:
 
 private:
     void onTick();
-    void onRecorderStateChanged(QMediaRecorder::RecorderState state);
-    void onLevelReady(QAudioFormat::SampleFormat format);
-    void startLevelMeter();
-    void stopLevelMeter();
-    void stopRecorder();
-    void endRecording();
-    QString recordedFile() const;
+    void onLevelMeasured(double level);
+    void endRecording(const QString &errorText);
     void dropPlaybackFile();
     QString playbackFolder();
 
@@ -94,9 +88,7 @@ private:
     {
         BackendPin() { velmor::voice::pinMediaBackend(); }
     } m_backendPin;
-    QMediaCaptureSession m_session;
-    QAudioInput m_input;
-    QMediaRecorder m_recorder;
+    velmor::voice::VoiceRecorder m_recorder;
     QMediaPlayer m_player;
     QAudioOutput m_output;
     QElapsedTimer m_clock;
@@ -105,8 +97,6 @@ private:
     QString m_recordPath;
     QString m_playbackPath;
     QString m_playingSource;
-    QAudioSource *m_levelSource = nullptr;
-    QIODevice *m_levelDevice = nullptr;
     QTimer m_tick;
     int m_elapsedMs = 0;
     double m_level = 0.0;
