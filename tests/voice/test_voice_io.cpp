@@ -1,5 +1,6 @@
 // Recording, metering and playing voice messages against PulseAudio null
 // devices, with the FFmpeg media backend the class pins.
+#include "clip_decoder.h"
 #include "pulse_null_devices.h"
 #include "voice/voice_io.h"
 
@@ -11,8 +12,10 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -42,6 +45,7 @@ class VoiceIoTest : public QObject
 
 private:
     PulseNullDevices m_pulse;
+    QTemporaryDir m_temp;
     QByteArray m_clip; // a short recording made once, replayed by the playback tests
 
     // Records for about limitMs and returns the finished file's bytes.
@@ -64,6 +68,10 @@ private:
 private slots:
     void initTestCase()
     {
+        // Recordings in a folder of its own, so that counting the files left
+        // there counts only this program's.
+        QVERIFY(m_temp.isValid());
+        qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
         QVERIFY2(m_pulse.start(), "pulseaudio with null devices did not start");
         QVERIFY(!QMediaDevices::audioInputs().isEmpty());
         QVERIFY(!QMediaDevices::audioOutputs().isEmpty());
@@ -140,6 +148,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         m_clip = file.readAll();
         QCOMPARE(m_clip.mid(4, 4), QByteArray("ftyp")); // an MPEG-4 file, not MP3
+        const DecodedClip clip = decodeClip(path);
+        QVERIFY(clip.ok);
+        QCOMPARE(clip.codec, QStringLiteral("aac"));
         voice.removeFile(QUrl::fromLocalFile(path).toString());
         QVERIFY(!QFile::exists(path));
     }
@@ -209,6 +220,71 @@ private slots:
         QVERIFY(voice.startRecording());
         voice.stopRecording();
         QVERIFY(finished.wait(15000));
+        voice.removeFile(finished.at(0).at(0).toString());
+    }
+
+    // The meter and the clip take the same microphone samples: a tone at
+    // the input shows in the level and is heard in the clip. (The tone
+    // source delivers its samples in bursts a second or two apart.)
+    void levelAndClipHearTheInput()
+    {
+        QVERIFY(m_pulse.swapInToneInput());
+        QTRY_COMPARE_WITH_TIMEOUT(QMediaDevices::defaultAudioInput().id(), QByteArray("tone"), 10000);
+        VoiceIO voice;
+        QSignalSpy finished(&voice, &VoiceIO::recordingFinished);
+        double loudest = 0.0;
+        connect(&voice, &VoiceIO::levelChanged, this, [&] { loudest = std::max(loudest, voice.level()); });
+        QVERIFY(voice.startRecording());
+        const bool heard = QTest::qWaitFor([&] { return loudest > 0.05; }, 15000);
+        voice.stopRecording();
+        const bool ended = finished.wait(15000);
+        QVERIFY(m_pulse.swapOutToneInput());
+        QVERIFY2(heard, qPrintable(QString::number(loudest)));
+        QVERIFY(ended);
+        const QString path = finished.at(0).at(0).toString();
+        const DecodedClip clip = decodeClip(path);
+        QFile::remove(path);
+        QVERIFY(clip.ok);
+        QCOMPARE(clip.codec, QStringLiteral("aac"));
+        QVERIFY2(clip.rms > 0.02, qPrintable(QString::number(clip.rms)));
+        QTRY_COMPARE_WITH_TIMEOUT(QMediaDevices::defaultAudioInput().id(), QByteArray("nullsrc"), 10000);
+    }
+
+    // A sound server that stops answering holds up the recording's worker,
+    // never the window: the stop is reported as failed after the time-out,
+    // a program closing meanwhile closes, nothing half-written is kept, and
+    // once the server answers again recording works.
+    void stuckSoundServerIsReportedNotWaitedFor()
+    {
+        const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+        VoiceIO voice;
+        QSignalSpy errors(&voice, &VoiceIO::error);
+        QSignalSpy finished(&voice, &VoiceIO::recordingFinished);
+        QSignalSpy recording(&voice, &VoiceIO::recordingChanged);
+        QVERIFY(m_pulse.freeze());
+        QVERIFY(voice.startRecording());
+        auto *closing = new VoiceIO;
+        QVERIFY(closing->startRecording());
+        voice.stopRecording();
+        delete closing;
+        QTRY_VERIFY_WITH_TIMEOUT(!voice.recording(), 15000);
+        const bool thawed = m_pulse.thaw();
+        QVERIFY(thawed);
+        QCOMPARE(recording.count(), 2);
+        QCOMPARE(voice.level(), 0.0);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("录音停止超时"));
+        QVERIFY(finished.isEmpty());
+        // The workers given up end once the server answers, and drop their files.
+        QTRY_COMPARE_WITH_TIMEOUT(temp.entryList({QStringLiteral("velmor_rec_*")}), QStringList(), 15000);
+
+        errors.clear();
+        QVERIFY(voice.startRecording());
+        voice.stopRecording();
+        QVERIFY(finished.wait(15000));
+        QVERIFY(errors.isEmpty());
+        const DecodedClip clip = decodeClip(finished.at(0).at(0).toString());
+        QVERIFY(clip.ok);
         voice.removeFile(finished.at(0).at(0).toString());
     }
 
