@@ -79,6 +79,13 @@ void CaptureWorker::begin()
     m_stopWatch->setInterval(kStopPollMs);
     connect(m_stopWatch, &QTimer::timeout, this, &CaptureWorker::finishIfStopped);
     m_stopWatch->start();
+    // Qt 6.4 waits for ever for a stream opened on a device that is gone by
+    // then: one already gone is not opened. (One that goes in the instant
+    // between holds this thread, and the window gives it up.)
+    if (!devicePresent()) {
+        end(QStringLiteral("录音启动失败"), false);
+        return;
+    }
     m_format = captureFormat(m_device);
     if (!m_encoder.open(m_path, m_format)) {
         end(QStringLiteral("无法写录音文件"), false);
@@ -96,6 +103,15 @@ void CaptureWorker::begin()
     m_source->start(m_sink);
     if (m_source->error() != QAudio::NoError || m_source->state() == QAudio::StoppedState)
         end(QStringLiteral("录音启动失败"), false);
+    else
+        emit streaming();
+}
+
+bool CaptureWorker::devicePresent() const
+{
+    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    return std::any_of(inputs.begin(), inputs.end(),
+                       [this](const QAudioDevice &device) { return device.id() == m_device.id(); });
 }
 
 void CaptureWorker::take(const char *data, qint64 size)
@@ -127,10 +143,7 @@ void CaptureWorker::endSoon(const QString &errorText)
 
 void CaptureWorker::checkDevicePresent()
 {
-    if (m_ending)
-        return;
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    if (std::none_of(inputs.begin(), inputs.end(), [this](const QAudioDevice &d) { return d.id() == m_device.id(); }))
+    if (!m_ending && !devicePresent())
         endSoon(QStringLiteral("麦克风已断开"));
 }
 
@@ -154,14 +167,14 @@ void CaptureWorker::end(const QString &errorText, bool keepFile)
         m_source = nullptr;
     }
     QString report = errorText;
-    const bool complete = keepFile && !m_control->givenUp.load() && m_encoder.finish();
+    const bool complete = keepFile && !m_control->givenUp() && m_encoder.finish();
     if (!complete) {
         m_encoder.discard();
         QFile::remove(m_path);
         if (keepFile && report.isEmpty())
             report = QStringLiteral("无法写录音文件");
     }
-    emit ended(report);
+    emit ended(report, complete);
     thread()->quit();
 }
 

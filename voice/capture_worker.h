@@ -22,12 +22,19 @@ class QTimer;
 
 namespace velmor::voice {
 
-// Written by the window's thread, read by the worker.
+// Shared by the window's thread and one worker.
 struct CaptureControl
 {
+    enum Ends : int { GivenUp = 1, ThreadEnded = 2 };
+
+    // Set by the window: close the file and report.
     std::atomic<bool> stop{false};
-    // The window stopped waiting: whatever the worker finishes is no clip.
-    std::atomic<bool> givenUp{false};
+    // Each side sets its bit and learns the other's in the same step. Given
+    // up: the window no longer waits, and what the worker finishes is no
+    // clip. Thread ended: the worker has left the sound server for good.
+    std::atomic<int> ends{0};
+
+    bool givenUp() const { return ends.load() & GivenUp; }
 };
 
 class CaptureWorker : public QObject
@@ -43,14 +50,17 @@ public:
     void begin();
 
 signals:
+    // The stream is open and delivering.
+    void streaming();
     void levelMeasured(double level);
-    // The last report: an empty text when the file is complete; otherwise
-    // the reason, with the file complete if it still exists.
-    void ended(const QString &errorText);
+    // The last report: why the recording ended early (empty after a
+    // stop), and whether the file is a complete clip (else it is deleted).
+    void ended(const QString &errorText, bool clipKept);
 
 private:
     void take(const char *data, qint64 size);
     void onStateChanged(QAudio::State state);
+    bool devicePresent() const;
     void checkDevicePresent();
     void finishIfStopped();
     void endSoon(const QString &errorText);

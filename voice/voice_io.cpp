@@ -153,7 +153,7 @@ void VoiceIO::cancelRecording()
 
 // The recorder's end: the worker's report, or the time-out for a worker that
 // never reported. Properties first, then what became of the clip.
-void VoiceIO::endRecording(const QString &errorText)
+void VoiceIO::endRecording(const QString &errorText, bool clipKept)
 {
     m_recording = false;
     m_tick.stop();
@@ -162,19 +162,18 @@ void VoiceIO::endRecording(const QString &errorText)
     emit recordingChanged();
 
     const int durationMs = int(m_clock.elapsed());
-    const bool gaveUp = errorText == VoiceRecorder::stopTimedOutText();
-    // A worker given up may still be writing: what it leaves is no clip.
-    if (gaveUp || m_cancelled)
+    // What a worker given up may still be writing is no clip either.
+    if (m_cancelled || !clipKept)
         QFile::remove(m_recordPath);
     // Cancelling reports nothing, unless the recorder is stuck: then the
-    // next recording would fail too, and the user should know why.
-    if (!errorText.isEmpty() && (!m_cancelled || gaveUp))
+    // next recording may fail too, and the user should know why.
+    if (!errorText.isEmpty() && (!m_cancelled || errorText == VoiceRecorder::stopTimedOutText()))
         emit error(errorText);
-    if (m_cancelled || gaveUp)
+    if (m_cancelled || !clipKept)
         return;
     if (QFile::exists(m_recordPath))
         emit recordingFinished(m_recordPath, durationMs);
-    else if (errorText.isEmpty())
+    else
         emit error(QStringLiteral("录音文件缺失"));
 }
 

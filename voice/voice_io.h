@@ -79,7 +79,7 @@ signals:
 private:
     void onTick();
     void onLevelMeasured(double level);
-    void endRecording(const QString &errorText);
+    void endRecording(const QString &errorText, bool clipKept);
     void dropPlaybackFile();
     QString playbackFolder();
 

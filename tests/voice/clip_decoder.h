@@ -16,7 +16,6 @@ extern "C" {
 struct DecodedClip
 {
     bool ok = false;
-    QString container; // the demuxer's names, e.g. "mov,mp4,m4a,3gp,3g2,mj2"
     QString codec;
     int channels = 0;
     int sampleRate = 0;
@@ -60,7 +59,6 @@ inline DecodedClip decodeClip(const QString &path)
     if (ok) {
         avcodec_send_packet(codec, nullptr);
         drain();
-        clip.container = QString::fromLatin1(format->iformat->name);
         clip.codec = QString::fromLatin1(decoder->name);
         clip.channels = codec->ch_layout.nb_channels;
         clip.sampleRate = codec->sample_rate;

@@ -3,12 +3,11 @@
 // at once or after a moment. Each must end and leave what that way of ending
 // promises; a round that never ends fails by the test's time-out, and a
 // window thread held up anywhere in it would never get to the next check.
+// Every kept clip decodes as the receiver will decode it.
 // VELMOR_RECORD_ROUNDS raises the rounds of every row for a soak.
 #include "clip_decoder.h"
 #include "pulse_null_devices.h"
 #include "voice/voice_io.h"
-
-#include "identity/crypto.h"
 
 #include <QAudioDevice>
 #include <QFile>
@@ -39,9 +38,9 @@ class VoiceRecordCyclesTest : public QObject
 
     PulseNullDevices m_pulse;
     QTemporaryDir m_temp;
-    QByteArray m_lastClip;
     int m_rounds = 4;
     int m_cycles = 0;
+    int m_givenUp = 0;
 
 private slots:
     void initTestCase()
@@ -57,7 +56,7 @@ private slots:
             : m_rounds;
     }
 
-    void cleanupTestCase() { qInfo("%d recordings", m_cycles); }
+    void cleanupTestCase() { qInfo("%d recordings, %d of them not started or given up", m_cycles, m_givenUp); }
 
     void cyclesEnd_data()
     {
@@ -82,6 +81,7 @@ private slots:
         QSignalSpy errors(&voice, &VoiceIO::error);
         if (end == End::Limit)
             voice.setRecordingLimitMs(afterMs);
+        int givenUp = 0;
         for (int round = 0; round < m_rounds; ++round) {
             const QString where = QStringLiteral("round %1").arg(round);
             finished.clear();
@@ -101,16 +101,23 @@ private slots:
             if (end == End::Unplug) {
                 QVERIFY2(m_pulse.plugInput(), qPrintable(where));
                 QTRY_VERIFY_WITH_TIMEOUT(inputNamed("nullsrc"), 10000);
-                // The stream went before or after it was running; either
-                // way the user is told and a clip is kept only if complete.
-                QCOMPARE(errors.count(), 1);
-                const QString text = errors.at(0).at(0).toString();
-                QVERIFY2(text == QStringLiteral("麦克风已断开") || text == QStringLiteral("录音启动失败"),
-                         qPrintable(where + QLatin1Char(' ') + text));
-                if (finished.isEmpty())
-                    continue;
+            }
+            const QString text = errors.value(0).value(0).toString();
+            QVERIFY2(errors.count() <= 1, qPrintable(where));
+            // A worker given up at a time-out (a machine stalled for seconds,
+            // a stream opened as its device went) or a device gone before
+            // its stream opened: allowed, but not as the way a row always ends.
+            if (text == QStringLiteral("录音启动失败") || text == QStringLiteral("录音停止超时")) {
+                QVERIFY2(finished.isEmpty(), qPrintable(where));
+                ++givenUp;
+                ++m_givenUp;
+                continue;
+            }
+            if (end == End::Unplug) {
+                // The user is told, and the clip so far is kept.
+                QCOMPARE(text, QStringLiteral("麦克风已断开"));
             } else {
-                QVERIFY2(errors.isEmpty(), qPrintable(where + QLatin1Char(' ') + errors.value(0).value(0).toString()));
+                QVERIFY2(errors.isEmpty(), qPrintable(where + QLatin1Char(' ') + text));
             }
             if (end == End::Cancel) {
                 QVERIFY(finished.isEmpty());
@@ -119,27 +126,13 @@ private slots:
             QCOMPARE(finished.count(), 1);
             const QString path = finished.at(0).at(0).toString();
             const DecodedClip decoded = decodeClip(path);
+            QFile::remove(path);
             QVERIFY2(decoded.ok && decoded.codec == QLatin1String("aac"), qPrintable(where));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            if (end == End::Limit)
-                m_lastClip = file.readAll();
-            file.close();
-            file.remove();
         }
+        // (Unplugging at once may always win against the stream's opening.)
+        QVERIFY2(end == End::Unplug || givenUp < m_rounds, "every recording of the row was given up");
         // Nothing is left behind: kept clips were removed above.
         QTRY_COMPARE(QDir(m_temp.path()).entryList({QStringLiteral("velmor_rec_*")}), QStringList());
-    }
-
-    // What the cycles left behind is a clip that plays.
-    void lastClipPlays()
-    {
-        QVERIFY(!m_lastClip.isEmpty());
-        VoiceIO voice;
-        voice.playBase64(velmor::crypto::base64UrlEncode(m_lastClip), QStringLiteral("audio/mp4"));
-        QTRY_VERIFY_WITH_TIMEOUT(voice.playing(), 10000);
-        voice.stopPlayback();
-        QVERIFY(!voice.playing());
     }
 };
 
