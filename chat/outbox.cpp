@@ -157,6 +157,16 @@ void Outbox::voiceTo(const QString &peer, const QString &path, int durationMs, c
 
 // ---- the local row and the job -------------------------------------------------
 
+void Outbox::show(const MessageRecord &row, const QString &replaces)
+{
+    // One row more (and the failed one of a retry less) in the open
+    // conversation; the conversation list for its preview.
+    if (!replaces.isEmpty() && m_host.session().store().deleteMessage(replaces))
+        m_host.messageRemoved(replaces);
+    m_host.messageStored(row);
+    m_host.reloadConversations();
+}
+
 void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces)
 {
     ChatSession &session = m_host.session();
@@ -173,10 +183,7 @@ void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
         // One-to-one: sealed, stored with its envelope, posted by the queue.
         if (!writeSealed(peer, row, payload))
             return;
-        if (!replaces.isEmpty())
-            store.deleteMessage(replaces);
-        m_host.reloadMessages();
-        m_host.reloadConversations();
+        show(row, replaces);
         if (row.status == MessageStatus::Sending)
             enqueue(row.id);
         return;
@@ -186,10 +193,7 @@ void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
         m_host.errors().publishWord(QStringLiteral("store_write_failed"));
         return;
     }
-    if (!replaces.isEmpty())
-        store.deleteMessage(replaces);
-    m_host.reloadMessages();
-    m_host.reloadConversations();
+    show(row, replaces);
 
     QString serverKey;
     QString displayName;

@@ -116,6 +116,7 @@ private:
     void imageTo(const QString &peer, const QString &path, const QString &replaces);
     void voiceTo(const QString &peer, const QString &path, int durationMs, const QString &replaces);
     void post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces);
+    void show(const MessageRecord &row, const QString &replaces);
     void finish(const MessageRecord &row, const QString &error, bool text);
     static QString transmit(const QString &peer, const Payload &payload, const QString &serverKey,
                             const QString &displayName, const QString &rowId);
