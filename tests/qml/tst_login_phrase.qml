@@ -88,8 +88,57 @@ Item {
             cell.paste()
             compare(cells(login), host.twelve)
             verify(login.mnemonicComplete)
-            // The focus stays in the cell that received the paste.
+            // A pasted run of words leaves the focus in the cell that received it.
             verify(cell.activeFocus)
+        }
+
+        function typeText(text) {
+            for (var i = 0; i < text.length; ++i)
+                keyClick(text[i])
+        }
+
+        function focusedCell(login) {
+            for (var i = 0; i < 12; ++i) {
+                if (findChild(login, "phraseCell" + i).activeFocus)
+                    return i
+            }
+            return -1
+        }
+
+        // Typing key by key: once a space has sent a word on, the cursor is at
+        // the end of the cell that received it, so typing simply continues.
+        function test_typing_data() {
+            var w = host.twelve
+            var blank = ["", "", "", "", "", "", "", "", "", "", "", ""]
+            var three = blank.slice(); three[4] = "alpha"; three[5] = "beta"; three[6] = "gamma"
+            var split = blank.slice(); split[0] = "abandon"; split[1] = "ability"
+            var tail = blank.slice(); tail[10] = "absurd"; tail[11] = "abuse access"
+            return [
+                { tag: "the whole phrase into cell 1", at: 0, text: w.join(" "),
+                  expect: w, focus: 11 },
+                { tag: "two spaces between words", at: 0, text: w.join("  "), expect: w, focus: 11 },
+                { tag: "three words into cell 5", at: 4, text: "alpha beta gamma",
+                  expect: three, focus: 6 },
+                { tag: "a space inside a word splits it", at: 0, prefill: "abandonability",
+                  cursor: 7, text: " ", expect: split, focus: 1 },
+                { tag: "a word past the last cell stays as typed", at: 10, text: "absurd abuse access",
+                  expect: tail, focus: 11 },
+            ]
+        }
+
+        function test_typing(data) {
+            var login = makeLogin()
+            var cell = findChild(login, "phraseCell" + data.at)
+            cell.forceActiveFocus()
+            if (data.prefill) {
+                cell.text = data.prefill
+                cell.cursorPosition = data.cursor
+            }
+            typeText(data.text)
+            compare(cells(login), data.expect)
+            compare(focusedCell(login), data.focus)
+            var focused = findChild(login, "phraseCell" + data.focus)
+            compare(focused.cursorPosition, focused.text.length)
         }
 
         function test_completeness_data() {

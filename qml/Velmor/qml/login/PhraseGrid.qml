@@ -38,9 +38,17 @@ GridLayout {
         complete = true
     }
 
-    function distributeWords(startIdx, raw) {
+    // `before` is the receiving cell's text ahead of the edit; `typed` tells
+    // whether the edit came from typing in that cell (see Phrase.followsEdit).
+    function distributeWords(startIdx, raw, typed) {
         var plan = Phrase.placement(startIdx, raw, cellCount)
         if (!plan)
+            return
+        // A word typed past the last cell has nowhere to go: it stays as
+        // typed (the phrase then fails its check) rather than being dropped
+        // while the next letters join the last word.
+        if (typed && plan.first + plan.words.length === cellCount
+                && Phrase.words(raw).length > plan.words.length)
             return
         // Each write runs that cell's own change handler; a written word holds
         // no white space, so it only re-checks completeness.
@@ -48,6 +56,13 @@ GridLayout {
             var c = cells.itemAt(plan.first + k)
             if (c)
                 c.text = plan.words[k]
+        }
+        if (!typed || plan.words.length === 0)
+            return
+        var last = cells.itemAt(plan.first + plan.words.length - 1)
+        if (last) {
+            last.forceActiveFocus()
+            last.cursorPosition = last.text.length
         }
     }
 
@@ -66,9 +81,16 @@ GridLayout {
             cellIndex: index
             Layout.fillWidth: true
             Layout.preferredWidth: 10
+            // The text before this edit, to tell a typed letter or space from
+            // a pasted run of words.
+            property string previousText: ""
+
             onTextChanged: {
+                var before = previousText
+                previousText = text
                 if (Phrase.hasSpace(text))
-                    grid.distributeWords(index, text)
+                    grid.distributeWords(index, text,
+                                         activeFocus && Phrase.followsEdit(before, text))
                 grid.recheck()
             }
         }

@@ -27,6 +27,29 @@ function placement(startIdx, raw, cellCount) {
     return { "first": first, "words": list.slice(0, Math.max(0, cellCount - first)) }
 }
 
+// The text that an edit put into a cell: what `after` holds between the part
+// it shares with `before` at the start and the part it shares at the end.
+function inserted(before, after) {
+    before = String(before)
+    after = String(after)
+    var p = 0
+    var most = Math.min(before.length, after.length)
+    while (p < most && before[p] === after[p])
+        ++p
+    var s = 0
+    while (s < most - p && before[before.length - 1 - s] === after[after.length - 1 - s])
+        ++s
+    return after.slice(p, after.length - s)
+}
+
+// Whether an edit that spread words over the cells came from typing (a letter
+// or a space, or one word from an input method) rather than a pasted run of
+// words: the cursor then follows the words, so the next letter typed lands
+// after the last of them instead of being appended to the word left behind.
+function followsEdit(before, after) {
+    return words(inserted(before, after)).length <= 1
+}
+
 // The phrase handed to the sign-in: every cell trimmed and lower-cased, one
 // space between neighbours (an empty cell leaves two spaces in a row).
 function join(texts) {
