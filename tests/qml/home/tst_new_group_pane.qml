@@ -274,6 +274,42 @@ Item {
             compare(closed.count, 1)
         }
 
+        // A refused creation says so in the page and leaves the button ready
+        // for another try; the next click clears the old message.
+        function test_superGroupCreateFailure_data() {
+            return [
+                { tag: "wrong key type", word: "creation_key_type_mismatch",
+                  text: "创建失败（creation_key_type_mismatch）" },
+                { tag: "network", word: "network_error", text: "创建失败（network_error）" },
+                { tag: "no word", word: "", text: "创建失败（create_failed）" },
+            ]
+        }
+        function test_superGroupCreateFailure(data) {
+            var pane = makePane(0)
+            mode(pane, "standard")
+            Chat.sgCapacityLoaded(true, 2, 2)
+            pane.groupNameField.text = "N"
+            sg(pane).sgKeyField.text = "bad"
+            var create = findChild(pane, "sgCreateButton")
+            var line = findChild(pane, "sgCreateError")
+            verify(!line.visible)
+            mouseClick(create)
+            Chat.sgCreateCompleted(false, data.word)
+            verify(line.visible)
+            compare(line.text, data.text)
+            verify(create.enabled)
+            mouseClick(create)
+            compare(Chat.callCount("createSuperGroup"), 2)
+            verify(!line.visible)
+            Chat.sgCreateCompleted(false, data.word)
+            verify(line.visible)
+            // A failure from an earlier visit is not shown on a fresh page.
+            mouseClick(create)
+            pane.open()
+            Chat.sgCreateCompleted(false, data.word)
+            verify(!line.visible)
+        }
+
         // A success that arrives after the page was left does not pull the
         // main card back to the chat; nor does one from an earlier visit.
         function test_lateCreationSuccess() {

@@ -17,6 +17,9 @@ ColumnLayout {
     property int capStandard: 0
     property int capPremium: 0
     property bool sgCreating: false
+    // The error word of the last creation this section started that failed;
+    // empty while none failed or a new one runs.
+    property string createError: ""
     readonly property int sgAvail: groupType === "premium" ? capPremium : capStandard
     readonly property alias sgKeyField: sgKeyField
     // Set while a capacity request or a creation runs.
@@ -32,6 +35,7 @@ ColumnLayout {
     function resetState() {
         sgKeyField.text = ""
         sgCreating = false
+        createError = ""
         capLoading = false
         capOk = false
         capStandard = 0
@@ -45,6 +49,7 @@ ColumnLayout {
         Chat.fetchSgCapacity()
     }
     function create() {
+        createError = ""
         sgCreating = true
         Chat.createSuperGroup(sgKeyField.text, groupName, groupType)
     }
@@ -63,6 +68,8 @@ ColumnLayout {
             section.sgCreating = false
             if (ok && mine)
                 section.created()
+            else if (!ok && mine)
+                section.createError = error !== "" ? error : "create_failed"
         }
     }
 
@@ -85,6 +92,17 @@ ColumnLayout {
               : "当前类型暂无可用名额"
         color: section.capLoading ? "#8cffffff"
                : (section.capOk && section.sgAvail > 0) ? "#39c878" : "#ff6b6b"
+    }
+    // A refused creation would otherwise look as if the click did nothing.
+    Text {
+        objectName: "sgCreateError"
+        Layout.fillWidth: true
+        Layout.maximumWidth: 620
+        visible: section.createError !== ""
+        wrapMode: Text.Wrap
+        font.pixelSize: 12
+        color: "#ffb0a8"
+        text: "创建失败（" + section.createError + "）"
     }
     PaneBtn {
         objectName: "sgCreateButton"
