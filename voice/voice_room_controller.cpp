@@ -148,6 +148,7 @@ void VoiceRoomController::showGroup(const QString &serverUrl, const QString &tit
     m_groupTitle = title;
     m_premiumPlus = premiumPlus;
     if (!same) {
+        m_attemptFailed = false;
         m_roomOpen = false;
         m_canOpen = false;
         if (!m_room) {
@@ -180,7 +181,8 @@ void VoiceRoomController::refreshStatus()
                 setError(status.error.detail.isEmpty() ? QStringLiteral("无法读取聊天室状态") : status.error.detail);
                 return;
             }
-            m_lastError.clear();
+            if (!m_attemptFailed)
+                m_lastError.clear();
             applyStatus(status.open, status.canOpen, status.ownerPubkey, status.openerPubkey, status.speakers);
         });
 }
@@ -235,6 +237,9 @@ void VoiceRoomController::openRoom()
 {
     if (!m_canOpen || m_visibleServerUrl.isEmpty() || m_busy)
         return;
+    // A new attempt: the failure of the last one is no longer the news.
+    m_attemptFailed = false;
+    m_lastError.clear();
     setBusy();
     const QString url = m_visibleServerUrl;
     startJob<Outcome>(
@@ -248,6 +253,7 @@ void VoiceRoomController::openRoom()
                 joinRoom();
                 return;
             }
+            m_attemptFailed = true;
             setError(outcome.error.detail.isEmpty() ? QStringLiteral("开启聊天室失败") : outcome.error.detail);
         });
 }
@@ -255,11 +261,14 @@ void VoiceRoomController::openRoom()
 void VoiceRoomController::joinRoom()
 {
     if (!m_platformAudio) {
+        m_attemptFailed = true;
         setError(QStringLiteral("当前构建未启用 LiveKit 语音 SDK"));
         return;
     }
     if (!m_roomOpen || m_visibleServerUrl.isEmpty() || m_busy)
         return;
+    m_attemptFailed = false;
+    m_lastError.clear();
     setBusy();
     m_connectionText = QStringLiteral("连接中…");
     emit stateChanged();
@@ -307,6 +316,10 @@ void VoiceRoomController::applyJoin(const QString &url, const JoinResult &result
     }
     if (!result.errorText.isEmpty() || !result.token.ok || !result.liveRoom) {
         m_lastError = result.errorText.isEmpty() ? result.token.error.detail : result.errorText;
+        // Never an empty error for a failed join: the confirm popup shows it.
+        if (m_lastError.isEmpty())
+            m_lastError = QStringLiteral("连接失败");
+        m_attemptFailed = true;
         m_connectionText = QStringLiteral("连接失败");
         emit stateChanged();
         return;

@@ -155,6 +155,10 @@ private:
     bool m_connected = false;
     QString m_connectionText;
     QString m_lastError;
+    // The last error is the failure of opening or joining the shown group's
+    // room: a status read that follows (the server tells of the room it just
+    // opened) must not wipe it before the user has seen it.
+    bool m_attemptFailed = false;
     QVariantList m_speakers;
     QVariantList m_listeners;
     QVariantList m_inputDevices;

@@ -469,6 +469,43 @@ private slots:
         QCOMPARE(m_backend->roomsAlive(), 0);
     }
 
+    // The server tells of the room it has just opened while the join still
+    // runs: the status read that follows must not wipe the join's failure
+    // before the user has seen it; a new attempt clears it.
+    void failedJoinOutlivesTheStatusRead_data()
+    {
+        QTest::addColumn<QString>("during");
+        QTest::newRow("room opened event") << "event";
+        QTest::newRow("status asked for") << "status";
+    }
+    void failedJoinOutlivesTheStatusRead()
+    {
+        QFETCH(QString, during);
+        VoiceRoomController room;
+        room.showGroup(url(), QStringLiteral("Harbour"), true);
+        QVERIFY(settle(room) && room.canOpen());
+        m_backend->setConnectResult(false, "engine: signal failure");
+        m_backend->holdConnects(true);
+        room.openRoom();
+        QVERIFY(QTest::qWaitFor([&] { return m_backend->waitingConnects() == 1; }, 10000));
+        if (during == QLatin1String("event"))
+            room.handleSuperGroupEvent(url(), QStringLiteral("server.voice.opened"), {});
+        else
+            room.refreshStatus();
+        m_backend->holdConnects(false);
+        QVERIFY(settle(room));
+        QCOMPARE(room.connectionText(), QStringLiteral("连接失败"));
+        QCOMPARE(room.lastError(), QStringLiteral("LiveKit 连接失败"));
+        QVERIFY(room.roomOpen() && !room.active());
+
+        m_backend->setConnectResult(true);
+        room.joinRoom();
+        QVERIFY(room.lastError().isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return room.active() && !room.busy(); }, 10000));
+        QVERIFY(room.lastError().isEmpty());
+        room.leaveRoom();
+    }
+
     void joinResultAfterSwitchingGroupsIsDropped()
     {
         VoiceRoomController room;

@@ -28,6 +28,7 @@ Item {
             failOnWarning(/.*/)
             VoiceRoom.reset(); Chat.reset()
             VoiceRoom.busy = false
+            VoiceRoom.roomOpen = false
             VoiceRoom.lastError = ""
             VoiceRoom.amOpener = false
             VoiceRoom.isOwner = false
@@ -104,6 +105,42 @@ Item {
             verify(error.visible)
             compare(error.text, "开启聊天室失败")
             verify(confirm.opened)
+        }
+
+        // The room opens on the server but the join fails: the popup says so
+        // at once, and its button tries the join again instead of opening
+        // the room a second time.
+        function test_confirmShowsJoinFailure() {
+            var confirm = createTemporaryObject(confirmComponent, host)
+            VoiceRoom.activeForVisible = false
+            VoiceRoom.roomOpen = false
+            VoiceRoom.connectionText = "已连接" // of a room held elsewhere
+            VoiceRoom.stateChanged()
+            confirm.open()
+            tryVerify(function () { return confirm.opened })
+            var state = findChild(confirm.contentItem, "connectionState")
+            verify(!state.visible)
+            var button = findChild(confirm.contentItem, "openRoomButton")
+            mouseClick(button)
+            compare(VoiceRoom.callCount("openRoom"), 1)
+            VoiceRoom.busy = true
+            VoiceRoom.roomOpen = true
+            VoiceRoom.connectionText = "连接中…"
+            VoiceRoom.stateChanged()
+            verify(state.visible)
+            compare(state.text, "连接中…")
+            VoiceRoom.busy = false
+            VoiceRoom.connectionText = "连接失败"
+            VoiceRoom.lastError = "LiveKit 连接失败"
+            VoiceRoom.stateChanged()
+            verify(confirm.opened)
+            compare(state.text, "连接失败")
+            verify(findChild(confirm.contentItem, "openError").visible)
+            compare(findChild(confirm.contentItem, "openError").text, "LiveKit 连接失败")
+            verify(button.enabled)
+            mouseClick(button)
+            compare(VoiceRoom.callCount("openRoom"), 1)
+            compare(VoiceRoom.callCount("joinRoom"), 1)
         }
 
         function test_header_data() {

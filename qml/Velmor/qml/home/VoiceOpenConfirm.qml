@@ -5,12 +5,22 @@ import Velmor
 
 // Confirms opening a voice room for the shown super group. Its button calls
 // VoiceRoom.openRoom(); once the user is connected it closes and emits
-// roomEntered (the home view then opens the room popup).
+// roomEntered (the home view then opens the room popup). While it waits it
+// shows how the connection goes, and a join that failed after the room was
+// opened is tried again by the same button.
 Popup {
     id: popup
 
     // The user is in the room: the home view opens the voice-room popup.
     signal roomEntered()
+
+    // The button was used since the popup opened: the connection texts are
+    // then about this attempt, not about a room held elsewhere.
+    property bool attempted: false
+    // Opened on the server, but the user is not in it (the join failed).
+    readonly property bool openNotJoined: VoiceRoom.roomOpen && !VoiceRoom.activeForVisible
+
+    onAboutToShow: attempted = false
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
@@ -84,6 +94,16 @@ Popup {
             font.pixelSize: 13
         }
         Text {
+            objectName: "connectionState"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            visible: popup.attempted && VoiceRoom.connectionText !== ""
+            text: VoiceRoom.connectionText
+            textFormat: Text.PlainText
+            color: Theme.textSecondary
+            font.pixelSize: 12
+        }
+        Text {
             objectName: "openError"
             width: parent.width
             wrapMode: Text.Wrap
@@ -111,7 +131,13 @@ Popup {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
             }
-            onClicked: VoiceRoom.openRoom()
+            onClicked: {
+                popup.attempted = true
+                if (popup.openNotJoined)
+                    VoiceRoom.joinRoom()
+                else
+                    VoiceRoom.openRoom()
+            }
         }
         BusyIndicator {
             objectName: "openBusy"
