@@ -172,6 +172,10 @@ void ChatController::reloadConversations()
     m_conversations.rebuild(m_superGroups);
     m_conversationModel.sync(m_conversations.rows());
     emit conversationsChanged();
+    // Every change of a normal group's card (a rename here, or one another
+    // member sent) ends in this rebuild: the open header follows it.
+    if (m_current.refreshGroupTitle(m_superGroups))
+        emit currentChanged();
 }
 
 void ChatController::reloadMessages()

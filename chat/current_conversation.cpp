@@ -78,6 +78,15 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
     m_title = derived.isEmpty() ? QStringLiteral("未知地址") : shortAddress(derived);
 }
 
+bool CurrentConversation::refreshGroupTitle(const SuperGroupDirectory &superGroups)
+{
+    if (!isGroupPeer(m_peer))
+        return false;
+    const QString before = m_title;
+    open(m_peer, superGroups);
+    return m_title != before;
+}
+
 void CurrentConversation::closePeer()
 {
     m_peer.clear();

@@ -27,6 +27,9 @@ public:
     // Sets every field for the peer (any text is accepted; a peer without a
     // stored conversation still gets a title). Writes nothing to the store.
     void open(const QString &peer, const SuperGroupDirectory &superGroups);
+    // Reads a normal group's title again from its card (renamed here or by a
+    // card from another member); true when it changed. Other peers: false.
+    bool refreshGroupTitle(const SuperGroupDirectory &superGroups);
     // Forgets the peer and the title only (the open conversation was deleted).
     void closePeer();
     // Forgets everything (end of the session).

@@ -147,6 +147,8 @@ private slots:
         run([&] { return m_chat->addGroupMembers(groupId, m_dave.key()); }, "add");
         run([&] { return m_chat->renameGroup(groupId, QStringLiteral("Peaks")); }, "rename");
         QCOMPARE(m_chat->conversations().first().toMap().value("display").toString(), QStringLiteral("Peaks"));
+        // The open chat's header follows the rename.
+        QCOMPARE(m_chat->currentTitle(), QStringLiteral("Peaks"));
         run([&] { return m_chat->updateGroupRemark(groupId, QStringLiteral("  Be kind ")); }, "remark");
         const qint64 epoch = cardOf(groupId).epoch;
 
