@@ -256,5 +256,69 @@ Item {
             findChild(card, "inviteButton").clicked()
             compare(Chat.lastArgs("inviteSuperGroupMembers"), [["pkC", "pkD"]])
         }
+
+        // A save or an invitation waits for the controller's next reading of
+        // the group: repeated clicks meanwhile send nothing more.
+        function test_oneRequestPerClickBurst_data() {
+            return [
+                { tag: "group settings", button: "saveMetaButton", call: "updateSuperGroupMeta" },
+                { tag: "own profile", button: "saveProfileButton", call: "updateSuperGroupProfile" },
+                { tag: "invitation", button: "inviteButton", call: "inviteSuperGroupMembers" },
+            ]
+        }
+        function test_oneRequestPerClickBurst(data) {
+            var popup = openPopup()
+            Chat.superGroupInfoLoaded(host.info("owner", {}))
+            if (data.button === "inviteButton")
+                findChild(item(popup, "sgInviteCard"), "inviteBox").checked = true
+            var button = item(popup, data.button)
+            for (var i = 0; i < 3; ++i)
+                button.clicked()
+            compare(Chat.callCount(data.call), 1)
+            verify(!button.enabled)
+            // A reading of another group does not end the wait.
+            Chat.superGroupInfoLoaded({ "serverUrl": "https://other", "valid": true })
+            verify(!button.enabled)
+            Chat.superGroupInfoLoaded(host.info("owner", {}))
+            verify(button.enabled)
+            button.clicked()
+            compare(Chat.callCount(data.call), 2)
+            // Opened anew, the popup is usable whatever the last one waited for.
+            popup.close()
+            tryCompare(popup, "visible", false)
+            popup.loading = true
+            popup.open()
+            verify(button.enabled)
+        }
+
+        function test_blankNameSaveDoesNotLock() {
+            var popup = openPopup()
+            Chat.superGroupInfoLoaded(host.info("owner", {}))
+            var field = item(popup, "sgNameField")
+            field.text = "  "
+            item(popup, "saveMetaButton").clicked()
+            verify(item(popup, "saveMetaButton").enabled)
+            verify(item(popup, "saveProfileButton").enabled)
+        }
+
+        // Every opening starts at the top, where the name and the notice are.
+        function test_opensAtTheTop() {
+            var popup = openPopup()
+            var many = []
+            for (var i = 0; i < 20; ++i)
+                many.push(host.member("pk" + i, "member", false, "Member " + i))
+            Chat.superGroupInfoLoaded(host.info("owner", { "members": many }))
+            var body = item(popup, "sgBody")
+            tryVerify(function () { return body.contentHeight > body.height + 100 })
+            body.contentY = body.contentHeight - body.height
+            popup.close()
+            tryCompare(popup, "visible", false)
+            popup.loading = true
+            popup.open()
+            compare(body.contentY, 0)
+            Chat.superGroupInfoLoaded(host.info("owner", { "name": "Early Birds" }))
+            compare(body.contentY, 0)
+            verify(item(popup, "sgNameField").visible)
+        }
     }
 }

@@ -23,6 +23,10 @@ SettingsPopupFrame {
     property bool noticeEdited: false
     property bool nicknameEdited: false
     property string pendingRemoveKey: ""
+    // Set by a save or an invitation until the controller's next reading of
+    // the group, which follows each of them whether it worked or not: quick
+    // repeated clicks send one request.
+    property bool actionBusy: false
 
     readonly property bool isManager: info.isManager === true
     readonly property bool isOwner: info.isOwner === true
@@ -62,19 +66,41 @@ SettingsPopupFrame {
         nicknameEdited = false
     }
     function saveMeta(joinOpen) {
+        if (actionBusy)
+            return
+        // A blank name is dropped by the controller with no reading after.
+        if (groupName.trim() !== "")
+            actionBusy = true
         nameEdited = false
         noticeEdited = false
         Chat.updateSuperGroupMeta(groupName, notice, joinOpen)
     }
     function saveProfile() {
+        if (actionBusy)
+            return
+        actionBusy = true
         nicknameEdited = false
         Chat.updateSuperGroupProfile(nickname)
+    }
+    function invite(keys) {
+        if (actionBusy || keys.length === 0)
+            return
+        actionBusy = true
+        Chat.inviteSuperGroupMembers(keys)
     }
     function showsServer(serverUrl) { return Chat.currentPeer === "sg:" + serverUrl }
 
     title: "超级群设置"
     // A new opening starts from the server's texts.
-    onLoadingChanged: if (loading) forgetEdits()
+    // The popup is kept between openings: each one starts at the name and
+    // the announcement, not where the previous group was left scrolled.
+    onAboutToShow: sgBody.contentY = 0
+    onLoadingChanged: {
+        if (loading) {
+            forgetEdits()
+            actionBusy = false
+        }
+    }
 
     Connections {
         target: Chat
@@ -82,6 +108,7 @@ SettingsPopupFrame {
             // An answer for another group than the open one is stale.
             if (info && info.serverUrl !== undefined && !popup.showsServer(info.serverUrl))
                 return
+            popup.actionBusy = false
             popup.applyInfo(info || ({}))
         }
         function onSuperGroupEvent(serverUrl, type, data) {
@@ -106,6 +133,7 @@ SettingsPopupFrame {
         font.pixelSize: 14
     }
     Flickable {
+        id: sgBody
         objectName: "sgBody"
         anchors.fill: parent
         visible: !popup.loading && popup.info.valid === true
@@ -125,6 +153,7 @@ SettingsPopupFrame {
                 Layout.rightMargin: 16
                 Layout.fillWidth: true
                 info: popup.info
+                busy: popup.actionBusy
                 onNameEdited: (text) => { popup.groupName = text; popup.nameEdited = true }
                 onNoticeEdited: (text) => { popup.notice = text; popup.noticeEdited = true }
                 onAllMutedRequested: (on) => Chat.setSuperGroupAllMuted(on)
@@ -178,6 +207,7 @@ SettingsPopupFrame {
                 Layout.rightMargin: 16
                 Layout.fillWidth: true
                 myMuted: popup.info.myMuted === true
+                busy: popup.actionBusy
                 onNicknameEdited: (text) => { popup.nickname = text; popup.nicknameEdited = true }
                 onMuteRequested: (on) => Chat.setSuperGroupMuted(on)
                 onSaveClicked: popup.saveProfile()
@@ -189,7 +219,8 @@ SettingsPopupFrame {
                 Layout.fillWidth: true
                 visible: popup.isManager && candidates.length > 0
                 candidates: popup.info.inviteCandidates || []
-                onInviteRequested: (keys) => Chat.inviteSuperGroupMembers(keys)
+                busy: popup.actionBusy
+                onInviteRequested: (keys) => popup.invite(keys)
             }
             Item { Layout.preferredHeight: 14 }
         }
@@ -202,10 +233,12 @@ SettingsPopupFrame {
         title: "移除成员"
         standardButtons: Dialog.Ok | Dialog.Cancel
         Text {
+            objectName: "confirmText"
             width: 280
             wrapMode: Text.Wrap
             text: "确定将该成员移出群组吗？"
-            color: Theme.textPrimary
+            // The frame is dark in both colour schemes.
+            color: "white"
         }
         onAccepted: Chat.removeSuperGroupMember(popup.pendingRemoveKey)
     }

@@ -19,7 +19,8 @@ DarkDialog {
         wrapMode: Text.Wrap
         text: "将创建“" + dialog.groupName + "”，共 " + dialog.memberCount + " 位成员。"
         textFormat: Text.PlainText
-        color: Theme.textPrimary
+        // The frame is dark in both colour schemes.
+        color: "white"
         font.pixelSize: 13
     }
 }

@@ -10,6 +10,8 @@ GlassCard {
     id: card
 
     property var info: ({})
+    // A save or another action of the settings runs: no second save.
+    property bool busy: false
     readonly property bool isManager: info.isManager === true
     readonly property bool joinOpen: info.joinMode === "open"
     readonly property alias nameField: nameField
@@ -130,6 +132,7 @@ GlassCard {
             Layout.fillWidth: true
             visible: card.isManager
             label: "保存群设置"
+            enabled: !card.busy
             onClicked: card.saveClicked(sgJoinOpen.checked)
         }
         RowLayout {

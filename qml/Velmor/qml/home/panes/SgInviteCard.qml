@@ -9,6 +9,8 @@ GlassCard {
     id: card
 
     property var candidates: []
+    // A save or another action of the settings runs: no second invitation.
+    property bool busy: false
 
     // The checked keys, in the order of the boxes; never empty.
     signal inviteRequested(var keys)
@@ -47,6 +49,7 @@ GlassCard {
             objectName: "inviteButton"
             Layout.fillWidth: true
             label: "邀请已选择的联系人"
+            enabled: !card.busy
             onClicked: {
                 var keys = card.checkedKeys()
                 if (keys.length > 0)

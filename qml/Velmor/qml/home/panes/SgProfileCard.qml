@@ -8,6 +8,8 @@ GlassCard {
     id: card
 
     property bool myMuted: false
+    // A save or another action of the settings runs: no second save.
+    property bool busy: false
     readonly property alias nicknameField: nicknameField
     readonly property alias muteSwitch: muteSwitch
     property bool _filling: false
@@ -52,6 +54,7 @@ GlassCard {
             objectName: "saveProfileButton"
             Layout.fillWidth: true
             label: "保存我的资料"
+            enabled: !card.busy
             onClicked: card.saveClicked()
         }
     }

@@ -11,6 +11,9 @@ Rectangle {
     implicitHeight: 38
     radius: 11
     color: ma.containsMouse ? "#f2ffffff" : "#ffffff"
+    // Disabled (a request of its own runs): dimmed, and the mouse area
+    // below takes no clicks.
+    opacity: enabled ? 1 : 0.5
     Accessible.role: Accessible.Button
     Accessible.name: label
 
