@@ -170,6 +170,26 @@ void E2eGroupsTest::normalGroup()
         STEP(shootBothThemes(*app, QStringLiteral("g04-group-settings")));
         DRIVE(*app, click(QStringLiteral("groupSettings/popupClose")));
     }
+
+    // A renames the group: the open chat's header takes the new name in
+    // both windows without switching conversations.
+    const QString renamed = QStringLiteral("Pilots 领航");
+    DRIVE(a, click(QStringLiteral("chatHeader/groupSettingsButton")));
+    DRIVE(a, waitItem(QStringLiteral("groupSettings/renameButton")));
+    DRIVE(a, click(QStringLiteral("groupSettings/renameButton")));
+    DRIVE(a, waitItem(QStringLiteral("groupSettings/editField")));
+    DRIVE(a, type(QStringLiteral("groupSettings/editField"), QString()));
+    DRIVE(a, key(Qt::Key_A, Qt::ControlModifier));
+    DRIVE(a, type(QStringLiteral("groupSettings/editField"), renamed));
+    DRIVE(a, click(QStringLiteral("groupSettings/savePill")));
+    DRIVE(a, waitTrue(QStringLiteral("Chat.currentGroupInfo().name === %1").arg(jsString(renamed))));
+    DRIVE(a, click(QStringLiteral("groupSettings/popupClose")));
+    for (DrivenApp *app : {&a, &b}) {
+        DRIVE(*app, waitTrue(QStringLiteral("Chat.currentPeer === %1").arg(jsString(m_groupPeer))));
+        DRIVE(*app, waitText(renamed, 30000));
+        QCOMPARE(app->property(QStringLiteral("chatHeader/headerTitle"), QStringLiteral("text")).toString(), renamed);
+    }
+    STEP(shootBothThemes(b, QStringLiteral("g04b-group-renamed")));
 }
 
 // A makes a premium super group with a creation key; B asks to join it by
@@ -219,6 +239,9 @@ void E2eGroupsTest::superGroupJoinApproved()
 
     // The centre tells B: the group is listed without a restart.
     DRIVE(b, waitTrue(listedCount(m_superPeer) + QStringLiteral(" === 1"), 30000));
+    // The page no longer says the request waits.
+    DRIVE(b, waitText(QStringLiteral("已成功加入群组")));
+    STEP(shootBothThemes(b, QStringLiteral("g07b-join-approved")));
     DRIVE(b, click(QStringLiteral("newChatDialog/paneCloseButton")));
     const QString hello = QStringLiteral("The lamp is lit");
     QVERIFY2(exchange(a, b, m_superPeer, hello), qPrintable(m_failure));

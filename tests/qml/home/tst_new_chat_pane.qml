@@ -164,6 +164,31 @@ Item {
             compare(pane.operationStatus, "")
         }
 
+        // A pending request that is approved meanwhile: the group arrives in
+        // the list and the page stops saying it waits.
+        function test_pendingRequestApproved_data() {
+            return [
+                { tag: "super group", result: { "ok": true, "kind": "super_group", "serverUrl": "https://a" },
+                  arriving: "sg:https://a", shown: "已成功加入群组" },
+                { tag: "normal group", result: { "ok": true, "kind": "normal_group", "groupId": "g7" },
+                  arriving: "group:g7", shown: "已成功加入群组" },
+                { tag: "another group arrives", result: { "ok": true, "kind": "super_group", "serverUrl": "https://a" },
+                  arriving: "sg:https://b", shown: "申请已发送，等待群主或管理员审核" },
+            ]
+        }
+        function test_pendingRequestApproved(data) {
+            var pane = makePane()
+            Chat.conversations = [{ "peer": "group:old" }]
+            discovery(false, data.result)
+            mouseClick(findChild(pane, "resultAction"))
+            Chat.discoveryCompleted(true, "pending")
+            var line = findChild(pane, "statusLine")
+            compare(line.text, "申请已发送，等待群主或管理员审核")
+            Chat.conversations = [{ "peer": data.arriving }, { "peer": "group:old" }]
+            Chat.conversationsChanged()
+            compare(line.text, data.shown)
+        }
+
         function test_inputRow() {
             var pane = makePane()
             var scan = createTemporaryObject(spyComponent, host, { target: pane, signalName: "scanRequested" })

@@ -12,6 +12,9 @@ Item {
 
     // "", or "pending", "joined" or "already_member" after a join.
     property string operationStatus: ""
+    // The conversation a pending request brings into the list once it is
+    // approved ("sg:" + server URL or "group:" + group id); "" for none.
+    property string pendingPeer: ""
     // The input field; the sidebar empties its text before showing the page.
     readonly property alias discoveryField: discoveryField
     readonly property alias contactSheet: contactSheet
@@ -27,6 +30,7 @@ Item {
 
     function open() {
         operationStatus = ""
+        pendingPeer = ""
         openRequested()
     }
     function close() {
@@ -63,6 +67,28 @@ Item {
         return status
     }
 
+    function peerOf(r) {
+        if (r.kind === "super_group" && r.serverUrl)
+            return "sg:" + r.serverUrl
+        if (r.kind === "normal_group" && r.groupId)
+            return "group:" + r.groupId
+        return ""
+    }
+    // An approved request shows as the group in the list: the page says so
+    // instead of still waiting.
+    function checkApproved() {
+        if (operationStatus !== "pending" || pendingPeer === "")
+            return
+        var list = Chat.conversations || []
+        for (var i = 0; i < list.length; ++i) {
+            if (list[i].peer === pendingPeer) {
+                operationStatus = "joined"
+                pendingPeer = ""
+                return
+            }
+        }
+    }
+
     function syncDiscovery() {
         busy = Chat.discoveryBusy
         result = Chat.discoveryResult || ({})
@@ -73,9 +99,13 @@ Item {
         target: Chat
         function onDiscoveryChanged() { pane.syncDiscovery() }
         function onDiscoveryCompleted(ok, status) {
-            if (ok && (status === "pending" || status === "joined" || status === "already_member"))
+            if (ok && (status === "pending" || status === "joined" || status === "already_member")) {
                 pane.operationStatus = status
+                pane.pendingPeer = status === "pending" ? pane.peerOf(pane.result) : ""
+                pane.checkApproved()
+            }
         }
+        function onConversationsChanged() { pane.checkApproved() }
     }
 
     ColumnLayout {
