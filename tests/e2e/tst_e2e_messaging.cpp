@@ -13,6 +13,7 @@
 #include "voice/pulse_null_devices.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -70,9 +71,17 @@ void E2eMessagingTest::initTestCase()
     QVERIFY(m_profiles.isValid());
     m_a = std::make_unique<DrivenApp>(QStringLiteral("alice"), m_profiles.filePath(QStringLiteral("alice")),
                                       m_services.services());
-    // A starts in a folder holding one picture, where its file dialog opens.
-    QVERIFY(QDir().mkpath(m_profiles.filePath(QStringLiteral("pictures"))));
-    m_a->setWorkingDirectory(m_profiles.filePath(QStringLiteral("pictures")));
+    // A's pictures folder, named in its settings folder's user-dirs file,
+    // holds one picture; A starts in another folder, and its file dialogs
+    // open in the pictures folder all the same.
+    const QString pictures = m_profiles.filePath(QStringLiteral("pictures"));
+    QVERIFY(QDir().mkpath(pictures));
+    QVERIFY(QDir().mkpath(m_profiles.filePath(QStringLiteral("alice/config"))));
+    QFile userDirs(m_profiles.filePath(QStringLiteral("alice/config/user-dirs.dirs")));
+    QVERIFY(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_PICTURES_DIR=\"" + QFile::encodeName(pictures) + "\"\n");
+    userDirs.close();
+    m_a->setWorkingDirectory(m_profiles.path());
     m_b = std::make_unique<DrivenApp>(QStringLiteral("bob"), m_profiles.filePath(QStringLiteral("bob")),
                                       m_services.services());
     QVERIFY2(m_a->start(), qPrintable(m_a->lastFailure()));
@@ -220,8 +229,16 @@ void E2eMessagingTest::image()
     painter.end();
     QVERIFY(picture.save(m_profiles.filePath(QStringLiteral("pictures/holiday.png"))));
 
-    // The attach button opens the file dialog in the folder A started in;
-    // A picks the picture and opens it.
+    // The scan button of the new-chat page opens its dialog in A's
+    // pictures folder.
+    QVERIFY2(m_a->click(QStringLiteral("newChatButton")), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->click(QStringLiteral("newChatDialog/scanButton")), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->waitText(QStringLiteral("holiday.png")),
+             qPrintable(m_a->lastFailure() + QStringLiteral("\nshown: ") + m_a->shownTexts().join(QStringLiteral(" | "))));
+    QVERIFY2(m_a->clickText(QStringLiteral("Cancel")), qPrintable(m_a->lastFailure()));
+    QVERIFY2(m_a->click(QStringLiteral("newChatDialog/paneCloseButton")), qPrintable(m_a->lastFailure()));
+
+    // So does the attach button; A picks the picture and opens it.
     QVERIFY2(m_a->click(QStringLiteral("composer/imageButton")), qPrintable(m_a->lastFailure()));
     QVERIFY2(m_a->waitText(QStringLiteral("holiday.png")) && m_a->clickText(QStringLiteral("holiday.png")),
              qPrintable(m_a->lastFailure() + QStringLiteral("\nshown: ") + m_a->shownTexts().join(QStringLiteral(" | "))));

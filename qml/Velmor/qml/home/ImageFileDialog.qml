@@ -1,3 +1,4 @@
+import QtCore
 import QtQuick
 import QtQuick.Dialogs
 
@@ -21,6 +22,16 @@ Item {
 
     function open() { dialog.open() }
 
+    // The user's pictures folder when there is one, else the home folder:
+    // not the folder the program happened to be started in.
+    function startFolder() {
+        var pictures = String(StandardPaths.locate(StandardPaths.PicturesLocation, ".",
+                                                   StandardPaths.LocateDirectory))
+        if (pictures !== "")
+            return pictures.replace(/\/\.$/, "")
+        return String(StandardPaths.writableLocation(StandardPaths.HomeLocation))
+    }
+
     // What an accepted file leads to.
     function handleSelected(url) {
         var file = String(url)
@@ -42,6 +53,8 @@ Item {
         title: root.title
         nameFilters: root.nameFilters
         fileMode: FileDialog.OpenFile
+        // Set once: a later opening stays where the user last looked.
+        Component.onCompleted: currentFolder = root.startFolder()
         onAccepted: root.handleSelected(selectedFile)
     }
 }
