@@ -139,6 +139,15 @@ Item {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         height: Math.max(115, Math.min(230, editor.contentHeight + 66))
+
+        // The text sits 12 below the bar's top edge and 4 above the tool row
+        // (44 high, 6 from the bottom): 66 in all, so a text that fits shows
+        // whole. A taller one scrolls in a room trimmed to whole lines, so
+        // that, scrolled to the cursor at its end, its top line is whole too.
+        readonly property real lineHeight: editor.lineCount > 0 ? editor.contentHeight / editor.lineCount : 0
+        readonly property real textRoom: height - 50 - 12
+        readonly property real slack: lineHeight > 0 && editor.contentHeight + 4 > textRoom + 0.5
+                                      ? (textRoom - 4) % lineHeight : 0
         radius: 14
         border.width: 1
         color: root.onGradient ? "#1fffffff" : Theme.composerBg
@@ -153,10 +162,14 @@ Item {
             // cursor in view.
             Flickable {
                 id: editorFlick
+                objectName: "editorFlick"
                 Layout.fillWidth: true
                 Layout.fillHeight: true
+                Layout.topMargin: 12
+                Layout.bottomMargin: composer.slack
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
+                ScrollBar.vertical: TgScrollBar { objectName: "editorScrollBar" }
 
                 TextArea.flickable: TextArea {
                     id: editor
@@ -167,8 +180,8 @@ Item {
                     background: null
                     leftPadding: 14
                     rightPadding: 14
-                    topPadding: 12
-                    bottomPadding: 6
+                    topPadding: 0
+                    bottomPadding: 4
                     selectByMouse: true
                     enabled: root.sendingEnabled
                     color: root.onGradient ? "white" : Theme.textPrimary

@@ -62,6 +62,40 @@ Item {
             compare(c.implicitHeight, h + 224)
         }
 
+        // A draft taller than the bar scrolls with a scroll bar; scrolled to
+        // the cursor at its end, neither its top line nor the cursor's line
+        // is cut.
+        function test_longDraft_data() {
+            var wrapped = []
+            for (var i = 0; i < 30; ++i)
+                wrapped.push("sentence " + i + " of a draft that wraps")
+            return [
+                { tag: "three lines", text: lines(3), scrolls: false },
+                { tag: "twelve lines", text: lines(12), scrolls: true },
+                { tag: "forty lines", text: lines(40), scrolls: true },
+                { tag: "one wrapped paragraph", text: wrapped.join(" "), scrolls: true },
+            ]
+        }
+        function test_longDraft(data) {
+            var c = make()
+            var editor = editorOf(c)
+            editor.text = data.text
+            editor.forceActiveFocus()
+            editor.cursorPosition = editor.length
+            waitForRendering(c)
+            var flick = findChild(c, "editorFlick")
+            var scrollBar = findChild(c, "editorScrollBar")
+            verify(scrollBar)
+            compare(flick.contentHeight > flick.height + 0.5, data.scrolls)
+            compare(scrollBar.size < 1, data.scrolls)
+            var top = editor.positionToRectangle(editor.positionAt(editor.leftPadding + 1, flick.contentY + 0.5))
+            verify(top.y >= flick.contentY - 0.5, "top line starts at " + top.y + ", view at " + flick.contentY)
+            var cursor = editor.cursorRectangle
+            verify(cursor.y >= flick.contentY - 0.5
+                   && cursor.y + cursor.height <= flick.contentY + flick.height + 0.5,
+                   "cursor " + cursor.y + "+" + cursor.height + " outside " + flick.contentY + "+" + flick.height)
+        }
+
         function test_keys_data() {
             return [
                 { tag: "Return sends", key: Qt.Key_Return, mods: Qt.NoModifier, text: "  hi  ", sent: 1, after: "" },
