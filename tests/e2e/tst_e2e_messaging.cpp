@@ -235,6 +235,7 @@ void E2eMessagingTest::image()
     QVERIFY2(m_a->click(QStringLiteral("newChatDialog/scanButton")), qPrintable(m_a->lastFailure()));
     QVERIFY2(m_a->waitText(QStringLiteral("holiday.png")),
              qPrintable(m_a->lastFailure() + QStringLiteral("\nshown: ") + m_a->shownTexts().join(QStringLiteral(" | "))));
+    STEP(shootBothThemes(*m_a, QStringLiteral("05a-scan-dialog")));
     QVERIFY2(m_a->clickText(QStringLiteral("Cancel")), qPrintable(m_a->lastFailure()));
     QVERIFY2(m_a->click(QStringLiteral("newChatDialog/paneCloseButton")), qPrintable(m_a->lastFailure()));
 
