@@ -132,12 +132,14 @@ QJsonArray conversation(int count)
 const char kHarness[] = R"(
 import QtQuick
 import Velmor
+import Velmor.Models 1.0
 import "home"
 Rectangle {
     width: 860; height: 720
     color: Theme.chatCanvas
     property alias list: list
-    MessageList { id: list; objectName: "list"; anchors.fill: parent; currentPeer: "group:g1" }
+    MessageRowModel { id: rows; objectName: "rows" }
+    MessageList { id: list; objectName: "list"; anchors.fill: parent; currentPeer: "group:g1"; model: rows }
 }
 )";
 
@@ -181,7 +183,8 @@ int main(int argc, char **argv)
     auto *list = root->findChild<QQuickItem *>(QStringLiteral("list"));
     QElapsedTimer clock;
     clock.start();
-    list->setProperty("messages", conversation(count).toVariantList());
+    auto *rows = root->findChild<QObject *>(QStringLiteral("rows"));
+    QMetaObject::invokeMethod(rows, "sync", Q_ARG(QVariantList, conversation(count).toVariantList()));
     const double modelMs = clock.nsecsElapsed() / 1e6;
     // Start from the first message, as a user scrolling the whole history.
     QMetaObject::invokeMethod(list, "positionViewAtBeginning");

@@ -1,0 +1,549 @@
+// long_lists_bench: what the user waits for with long conversations and a
+// long conversation list, through the real home view and the real chat
+// controller on a seeded store, each beside a bare Qt Quick ListView of the
+// same rows (kept in memory, a plain bubble per row) in the same run:
+//
+//   open      opening a conversation of 1,000 / 10,000 / 100,000 messages
+//             (a click's call, then frames until the view has settled):
+//             first frame, worst GUI-thread stall, growth of the heap;
+//   arrive    a message arriving in the open 100,000-message conversation:
+//             the GUI thread's work (list update and the frame);
+//   scroll    newest to oldest of a 10,000-message conversation, older pages
+//             read on the way: frame times;
+//   sign-in   the home view made and started with 20 and with 2,000
+//             conversations until its sidebar shows; sidebar scroll frames
+//             beside a bare list of the same 2,000 rows.
+//
+//   QT_QPA_PLATFORM=offscreen ./build/bench/qml/long_lists_bench [part ...]
+//
+// Parts: open arrive scroll signin (all by default). A tool, not a Google
+// Benchmark: it reports per-frame and per-stall figures and their ratios.
+#include "chat/chat_controller.h"
+#include "chat/message_list.h"
+#include "chat/payloads.h"
+#include "identity/identity.h"
+#include "mock_controllers.h"
+#include "models/keyed_list_model.h"
+#include "models/qml_types.h"
+#include "net/relay_session.h"
+#include "store/chat_store.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+using namespace velmor::chat;
+
+namespace {
+
+constexpr int kWidth = 1112;
+constexpr int kHeight = 816;
+
+// Bytes the program holds on its heap now (live allocations, whether or
+// not freed memory went back to the system), in MB.
+double heapMb()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
+double msSince(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+QString peerKey(int i)
+{
+    QByteArray secret(32, 0x02);
+    secret[29] = char(i >> 16);
+    secret[30] = char(i >> 8);
+    secret[31] = char(i & 0xff);
+    return velmor::identity::Identity(secret).publicKeyText();
+}
+
+QString messageText(int i)
+{
+    static const QStringList words = QStringLiteral(
+        "the quick brown fox jumps over a lazy dog while 我们 在 路上 聊天 and then some").split(' ');
+    if (i % 23 == 5)
+        return payload::encodePrefixedJson(QString::fromLatin1(payload::kSitePrefix),
+                                           QJsonObject{ { "title", "A page" }, { "url", "https://example.org/a" } });
+    QString text = QString::number(i);
+    for (int w = 0; w < 3 + (i * 7) % 40; ++w)
+        text += QLatin1Char(' ') + words[(i + w) % words.size()];
+    return text;
+}
+
+// One conversation of `count` messages with `peer`, written in batches.
+void seedConversation(const QString &peer, int count)
+{
+    ChatStore &store = ChatStore::instance();
+    store.ensureDirectConversation(peer, peer, peer.left(8));
+    const QString conversation = store.conversationIdFor(peer);
+    QList<MessageRecord> batch;
+    for (int i = 0; i < count; ++i) {
+        MessageRecord m;
+        m.id = QStringLiteral("%1-%2").arg(peer.left(10)).arg(i);
+        m.conversation_id = conversation;
+        m.peer_raw_public_key = peer;
+        m.text = messageText(i);
+        m.created_at = 1700000000 + i;
+        m.is_outgoing = (i / 3) % 3 == 0;
+        m.status = m.is_outgoing ? MessageStatus::Sent : MessageStatus::Received;
+        batch.append(m);
+        if (batch.size() == 5000 || i + 1 == count) {
+            store.upsertMessages(batch);
+            batch.clear();
+        }
+    }
+}
+
+// The bare baseline: a ListView of rounded bubbles with wrapped text over a
+// list model whose rows are all in memory.
+const char kBareList[] = R"(
+import QtQuick
+import Velmor.Models 1.0
+ListView {
+    width: 760; height: 640
+    clip: true
+    spacing: 3
+    model: KeyedListModel { objectName: "rows" }
+    delegate: Item {
+        required property var entry
+        width: ListView.view.width
+        height: bubble.height
+        Rectangle {
+            id: bubble
+            x: entry.outgoing ? parent.width - width - 22 : 22
+            width: Math.min(430, body.implicitWidth + 22)
+            height: body.height + 30
+            radius: 16
+            color: entry.outgoing ? "#effdde" : "white"
+            Text { id: body; x: 11; y: 8; width: parent.width - 22; text: entry.text; wrapMode: Text.Wrap }
+            Text { anchors.right: parent.right; anchors.bottom: parent.bottom; anchors.margins: 5; text: "12:00"; font.pixelSize: 11 }
+        }
+    }
+}
+)";
+
+// The same for the sidebar: avatar circle, name, preview and time.
+const char kBareSidebar[] = R"(
+import QtQuick
+import Velmor.Models 1.0
+ListView {
+    width: 300; height: 640
+    clip: true
+    model: KeyedListModel { objectName: "rows"; keyName: "peer" }
+    delegate: Rectangle {
+        required property var entry
+        width: ListView.view.width
+        height: 62
+        color: "transparent"
+        Rectangle { x: 10; y: 8; width: 46; height: 46; radius: 23; color: "#ccd" }
+        Text { x: 68; y: 8; text: entry.display; font.bold: true; color: "white" }
+        Text { x: 68; y: 33; width: parent.width - 78; text: entry.last; elide: Text.ElideRight; color: "white" }
+        Text { anchors.right: parent.right; y: 8; text: "12:00"; color: "white" }
+    }
+}
+)";
+
+class Bench
+{
+public:
+    QQmlEngine engine;
+    QQuickWindow window;
+    ChatController *chat = nullptr;
+    QQuickItem *home = nullptr;
+
+    Bench()
+    {
+        window.resize(kWidth, kHeight);
+        window.show();
+    }
+
+    // Renders one frame; the time it took.
+    double frame()
+    {
+        QElapsedTimer t;
+        t.start();
+        window.grabWindow();
+        return msSince(t);
+    }
+
+    // Frames with the events between them for `ms`: the longest step.
+    double settle(int ms)
+    {
+        QElapsedTimer total;
+        total.start();
+        double worst = 0;
+        while (total.elapsed() < ms) {
+            QElapsedTimer t;
+            t.start();
+            QCoreApplication::processEvents();
+            window.grabWindow();
+            worst = std::max(worst, msSince(t));
+        }
+        return worst;
+    }
+
+    QQuickItem *load(const QByteArray &qml, const char *name)
+    {
+        QQmlComponent component(&engine);
+        component.setData(qml, QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/%1.qml").arg(QLatin1String(name))));
+        QObject *object = component.create();
+        if (!object) {
+            std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+            std::exit(1);
+        }
+        auto *item = qobject_cast<QQuickItem *>(object);
+        item->setParentItem(window.contentItem());
+        return item;
+    }
+
+    void makeHome()
+    {
+        home = load("import QtQuick\nimport Velmor\nHomeView { width: 1112; height: 816 }\n", "BenchHome");
+    }
+    void dropHome()
+    {
+        delete home;
+        home = nullptr;
+        chat->stop();
+        QCoreApplication::processEvents();
+    }
+    QQuickItem *find(const char *name) const { return home->findChild<QQuickItem *>(QLatin1String(name)); }
+};
+
+QList<QVariantMap> shownMaps(const QString &peer)
+{
+    QList<QVariantMap> maps;
+    const QString conversation = ChatStore::instance().conversationIdFor(peer);
+    for (const MessageRecord &record : ChatStore::instance().shownMessages(conversation))
+        maps.append(MessageList::messageMap(record, false));
+    return maps;
+}
+
+struct OpenFigures
+{
+    double first = 0, stall = 0, memory = 0;
+};
+
+OpenFigures openOurs(Bench &b, const QString &peer)
+{
+    OpenFigures f;
+    b.chat->openConversation(QString()); // nothing open, rows released
+    b.settle(200);
+    const double before = heapMb();
+    QElapsedTimer t;
+    t.start();
+    b.chat->openConversation(peer);
+    b.window.grabWindow();
+    f.first = msSince(t);
+    f.stall = std::max(f.first, b.settle(600));
+    f.memory = heapMb() - before;
+    return f;
+}
+
+OpenFigures openBare(Bench &b, const QString &peer)
+{
+    OpenFigures f;
+    QQuickItem *list = b.load(kBareList, "BareList");
+    auto *rows = list->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+    b.settle(100);
+    const double before = heapMb();
+    const QList<QVariantMap> maps = shownMaps(peer); // not timed: a bare list has its rows at hand
+    QElapsedTimer t;
+    t.start();
+    rows->reset(maps);
+    QMetaObject::invokeMethod(list, "positionViewAtEnd");
+    b.window.grabWindow();
+    f.first = msSince(t);
+    f.stall = std::max(f.first, b.settle(600));
+    f.memory = heapMb() - before;
+    delete list;
+    b.settle(100);
+    return f;
+}
+
+OpenFigures median(const std::vector<OpenFigures> &runs)
+{
+    std::vector<double> first, stall, memory;
+    for (const OpenFigures &f : runs) {
+        first.push_back(f.first);
+        stall.push_back(f.stall);
+        memory.push_back(f.memory);
+    }
+    return { percentile(first, 0.5), percentile(stall, 0.5), percentile(memory, 0.5) };
+}
+
+void partOpen(Bench &b, const QList<QPair<int, QString>> &conversations)
+{
+    std::printf("\n== open a conversation: first frame, worst stall, heap growth (medians of 3) ==\n");
+    std::printf("%-10s %10s %10s %8s | %10s %10s %8s | %7s %7s %7s\n", "messages", "first ms", "stall ms", "+MB",
+                "bare first", "bare stall", "bare +MB", "first", "stall", "memory");
+    // Components compiled and caches filled once, outside the figures.
+    openOurs(b, conversations.first().second);
+    openBare(b, conversations.first().second);
+    for (const auto &[count, peer] : conversations) {
+        std::vector<OpenFigures> ours, bare;
+        for (int i = 0; i < 3; ++i) {
+            ours.push_back(openOurs(b, peer));
+            bare.push_back(openBare(b, peer));
+        }
+        const OpenFigures o = median(ours);
+        const OpenFigures r = median(bare);
+        std::printf("%-10d %10.1f %10.1f %8.1f | %10.1f %10.1f %8.1f | %7.2f %7.2f %7.2f\n", count, o.first, o.stall,
+                    o.memory, r.first, r.stall, r.memory, o.first / r.first, o.stall / r.stall,
+                    r.memory > 0.5 ? o.memory / r.memory : 0.0);
+    }
+}
+
+void partArrive(Bench &b, const QString &peer)
+{
+    std::printf("\n== a message arriving in the open 100,000-message conversation ==\n");
+    b.chat->openConversation(peer);
+    b.settle(300);
+    ChatStore &store = ChatStore::instance();
+    const QString conversation = store.conversationIdFor(peer);
+    std::vector<double> reload, single, writes, frames;
+    for (int i = 0; i < 20; ++i) {
+        MessageRecord m;
+        m.id = QStringLiteral("arrival-%1").arg(i);
+        m.conversation_id = conversation;
+        m.peer_raw_public_key = peer;
+        m.text = QStringLiteral("just arrived %1").arg(i);
+        m.created_at = 1800000000 + i;
+        m.status = MessageStatus::Received;
+        QElapsedTimer t;
+        t.start();
+        store.upsertMessage(m);
+        writes.push_back(msSince(t));
+        t.restart();
+        // As a pull that stored messages (the list reads again what it
+        // shows), or as a part that names the one message it stored.
+        if (i % 2 == 0)
+            b.chat->host().reloadMessages();
+        else
+            b.chat->host().messageStored(m);
+        const double work = msSince(t);
+        (i % 2 == 0 ? reload : single).push_back(work);
+        frames.push_back(b.frame());
+        b.settle(50);
+    }
+    std::printf("store write: median %.2f ms (not the list's)\n", percentile(writes, 0.5));
+    std::printf("list update by reloadMessages: median %.2f ms, max %.2f ms\n", percentile(reload, 0.5),
+                percentile(reload, 1.0));
+    std::printf("list update by messageStored:  median %.2f ms, max %.2f ms\n", percentile(single, 0.5),
+                percentile(single, 1.0));
+    std::printf("the frame that shows it:       median %.2f ms, max %.2f ms\n", percentile(frames, 0.5),
+                percentile(frames, 1.0));
+    std::printf("GUI work per message (update + frame), median: %.2f ms (goal <= 20)\n",
+                percentile(reload, 0.5) + percentile(frames, 0.5));
+}
+
+// Frames scrolling `list` up by `step` per frame until its top is reached
+// and `done` says nothing more will come.
+std::vector<double> scrollUp(Bench &b, QQuickItem *list, double step, const std::function<bool()> &done)
+{
+    std::vector<double> frames;
+    list->setProperty("stickBottom", false);
+    for (int guard = 0; guard < 200000; ++guard) {
+        QElapsedTimer t;
+        t.start();
+        const double y = list->property("contentY").toDouble() - step;
+        const double origin = list->property("originY").toDouble();
+        list->setProperty("contentY", std::max(origin, y));
+        QCoreApplication::processEvents();
+        b.window.grabWindow();
+        frames.push_back(msSince(t));
+        if (list->property("atYBeginning").toBool() && done())
+            break;
+    }
+    return frames;
+}
+
+std::vector<double> scrollDown(Bench &b, QQuickItem *list, double step)
+{
+    std::vector<double> frames;
+    for (int guard = 0; guard < 200000; ++guard) {
+        QElapsedTimer t;
+        t.start();
+        list->setProperty("contentY", list->property("contentY").toDouble() + step);
+        QCoreApplication::processEvents();
+        b.window.grabWindow();
+        frames.push_back(msSince(t));
+        if (list->property("atYEnd").toBool())
+            break;
+    }
+    return frames;
+}
+
+void printFrames(const char *what, const std::vector<double> &ours, const std::vector<double> &bare)
+{
+    std::printf("%-8s frames %6zu  p50 %6.2f  p95 %6.2f  max %7.2f ms\n", what, ours.size(), percentile(ours, 0.5),
+                percentile(ours, 0.95), percentile(ours, 1.0));
+    std::printf("%-8s frames %6zu  p50 %6.2f  p95 %6.2f  max %7.2f ms\n", "bare", bare.size(),
+                percentile(bare, 0.5), percentile(bare, 0.95), percentile(bare, 1.0));
+    std::printf("p95 ratio %.2f (goal <= 1.3)\n", percentile(ours, 0.95) / std::max(0.01, percentile(bare, 0.95)));
+}
+
+void partScroll(Bench &b, const QString &peer, int count)
+{
+    std::printf("\n== scroll newest to oldest, %d messages ==\n", count);
+    b.chat->openConversation(peer);
+    b.settle(300);
+    auto *list = b.find("msgList");
+    const std::vector<double> ours = scrollUp(b, list, 60, [&] { return !b.chat->loadOlderMessages(); });
+    std::vector<double> bare;
+    {
+        QQuickItem *bareList = b.load(kBareList, "BareList");
+        bareList->setSize(list->size());
+        auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+        rows->reset(shownMaps(peer));
+        QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
+        b.settle(300);
+        bare = scrollUp(b, bareList, 60, [] { return true; });
+        delete bareList;
+    }
+    std::printf("rows shown at the end: %d of %d\n", list->property("count").toInt(), count);
+    printFrames("ours", ours, bare);
+}
+
+void partSignIn(Bench &b, const QString &smallStore, const QString &largeStore, const QString &owner)
+{
+    std::printf("\n== sign-in: home view usable, 20 and 2,000 conversations ==\n");
+    std::vector<double> usable[2], stall[2];
+    const QString stores[2] = { smallStore, largeStore };
+    // A first round fills the caches; then five, each figure their median.
+    for (int round = 0; round < 6; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            ChatStore::instance().open(owner, stores[k]);
+            QElapsedTimer t;
+            t.start();
+            b.makeHome(); // starts the controller, as after a login
+            auto *conv = b.find("convList");
+            while (conv->property("count").toInt() == 0 && t.elapsed() < 10000)
+                QCoreApplication::processEvents();
+            b.window.grabWindow();
+            const double ms = msSince(t);
+            const double worst = b.settle(500);
+            if (round > 0) {
+                usable[k].push_back(ms);
+                stall[k].push_back(worst);
+            }
+            if (k == 1 && round == 1) {
+                std::vector<double> ours = scrollDown(b, conv, 40);
+                QQuickItem *bareList = b.load(kBareSidebar, "BareSidebar");
+                bareList->setSize(conv->size());
+                auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+                rows->sync(b.chat->conversations());
+                b.settle(200);
+                std::vector<double> bare = scrollDown(b, bareList, 40);
+                delete bareList;
+                std::printf("sidebar scroll, %d rows\n", conv->property("count").toInt());
+                printFrames("ours", ours, bare);
+            }
+            b.dropHome();
+        }
+    }
+    const double small = percentile(usable[0], 0.5), large = percentile(usable[1], 0.5);
+    std::printf("usable after (median of 5): 20 conversations %.1f ms, 2,000 conversations %.1f ms, ratio %.2f "
+                "(goal <= 1.3)\n", small, large, large / small);
+    std::printf("worst stall after the first frame: 20: %.1f ms, 2,000: %.1f ms\n", percentile(stall[0], 0.5),
+                percentile(stall[1], 0.5));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("PelorinBench"));
+    QCoreApplication::setApplicationName(QStringLiteral("long_lists_bench"));
+    QStringList parts = app.arguments().mid(1);
+    if (parts.isEmpty())
+        parts = { "open", "arrive", "scroll", "signin" };
+
+    QTemporaryDir dir;
+    const velmor::identity::Identity me(QByteArray(32, 0x5a));
+    const QString owner = me.publicKeyText();
+    velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
+
+    // The long conversations in one file, the sidebar's in two more.
+    const QString longStore = dir.filePath(QStringLiteral("long.db"));
+    ChatStore &store = ChatStore::instance();
+    QList<QPair<int, QString>> conversations;
+    QElapsedTimer seeding;
+    seeding.start();
+    store.open(owner, longStore);
+    for (int count : { 1000, 10000, 100000 }) {
+        const QString peer = peerKey(count);
+        seedConversation(peer, count);
+        conversations.append({ count, peer });
+    }
+    const QString smallStore = dir.filePath(QStringLiteral("small.db"));
+    const QString largeStore = dir.filePath(QStringLiteral("large.db"));
+    for (const auto &[path, n] : { std::pair{ smallStore, 20 }, std::pair{ largeStore, 2000 } }) {
+        store.open(owner, path);
+        for (int i = 0; i < n; ++i)
+            seedConversation(peerKey(200000 + i), 3);
+    }
+    std::printf("seeded in %.1f s\n", seeding.elapsed() / 1000.0);
+
+    velmor::models::registerQmlTypes();
+    Bench b;
+    b.engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    QString error;
+    if (velmor::qmltest::installMockControllers(&b.engine, QStringLiteral(VELMOR_QML_MOCK_DIR), &error).isEmpty()) {
+        std::fprintf(stderr, "mocks: %s\n", qPrintable(error));
+        return 1;
+    }
+    // The real controller; the mocks stand in for the account, voice and
+    // voice-room objects, which these lists do not touch.
+    ChatController chat;
+    chat.watchReachability(false);
+    b.chat = &chat;
+    b.engine.rootContext()->setContextProperty(QStringLiteral("Chat"), &chat);
+
+    if (parts.contains("open") || parts.contains("arrive") || parts.contains("scroll")) {
+        store.open(owner, longStore);
+        b.makeHome();
+        b.settle(300);
+        if (parts.contains("open"))
+            partOpen(b, conversations);
+        if (parts.contains("arrive"))
+            partArrive(b, conversations.at(2).second);
+        if (parts.contains("scroll"))
+            partScroll(b, conversations.at(1).second, 10000);
+        b.dropHome();
+    }
+    if (parts.contains("signin"))
+        partSignIn(b, smallStore, largeStore, owner);
+    return 0;
+}
