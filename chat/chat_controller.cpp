@@ -207,6 +207,12 @@ void ChatController::messageRemoved(const QString &messageId)
         emit messagesChanged();
 }
 
+void ChatController::trimOlderMessages()
+{
+    if (m_messages.trimOlder(2 * MessageList::kPageSize))
+        emit messagesChanged();
+}
+
 bool ChatController::loadOlderMessages()
 {
     if (!m_messages.loadOlder())

@@ -186,6 +186,9 @@ public:
     // Adds the page of messages before the oldest one shown (the user
     // scrolled up to it); false when the whole conversation is shown.
     Q_INVOKABLE bool loadOlderMessages();
+    // The user is back at the end: the message model keeps only its newest
+    // pages, so a long read up does not make later changes cost more.
+    Q_INVOKABLE void trimOlderMessages();
     // ---- discovery and joining -------------------------------------------
     Q_INVOKABLE void resolveDiscoveryInput(const QString &input);
     Q_INVOKABLE void resolveQrImage(const QString &fileUrl);

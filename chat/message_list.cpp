@@ -72,8 +72,8 @@ void MessageList::showNewestPage(bool resetRows)
         ChatStore::instance().shownMessagesBefore(m_conversationId, std::nullopt, kPageSize, &places);
     QList<QVariantMap> maps;
     maps.reserve(records.size());
-    for (const MessageRecord &record : records)
-        maps.append(mapFor(record));
+    for (int i = 0; i < records.size(); ++i)
+        maps.append(mapFor(records.at(i), places.value(i)));
     if (!places.isEmpty())
         m_oldest = places.first();
     m_hasOlder = records.size() == kPageSize;
@@ -93,17 +93,18 @@ void MessageList::reload()
         showNewestPage(false);
     } else {
         bool ok = true;
+        QList<ChatStore::MessagePlace> places;
         const QList<MessageRecord> records =
-            ChatStore::instance().shownMessagesFrom(m_conversationId, *m_oldest, nullptr, &ok);
+            ChatStore::instance().shownMessagesFrom(m_conversationId, *m_oldest, &places, &ok);
         if (!ok)
             return; // a failed read shows what was shown, not an empty list
         QList<QVariantMap> maps;
         maps.reserve(records.size());
         QSet<QString> listed;
         listed.reserve(records.size());
-        for (const MessageRecord &record : records) {
-            maps.append(mapFor(record));
-            listed.insert(record.id);
+        for (int i = 0; i < records.size(); ++i) {
+            maps.append(mapFor(records.at(i), places.value(i)));
+            listed.insert(records.at(i).id);
         }
         m_built.removeIf([&listed](const auto &it) { return !listed.contains(it.key()); });
         m_model.sync(maps);
@@ -126,14 +127,33 @@ bool MessageList::loadOlder()
     m_oldest = places.first();
     QList<QVariantMap> maps;
     maps.reserve(records.size());
-    for (const MessageRecord &record : records) {
+    for (int i = 0; i < records.size(); ++i) {
         // A message shown already (stored meanwhile at an old time) stays
         // where it is.
-        if (m_model.indexOf(record.id) < 0)
-            maps.append(mapFor(record));
+        if (m_model.indexOf(records.at(i).id) < 0)
+            maps.append(mapFor(records.at(i), places.value(i)));
     }
     m_model.insert(0, maps);
     return !maps.isEmpty();
+}
+
+bool MessageList::trimOlder(int keep)
+{
+    const int first = m_model.count() - qMax(1, keep);
+    if (first <= 0)
+        return false;
+    const QString id = m_model.keyAt(first);
+    const auto built = m_built.constFind(id);
+    // A row that came by upsert has no place read: its time stands for it
+    // (the rows of that second are read again, which changes nothing).
+    m_oldest = built != m_built.cend() && built->place
+                   ? *built->place
+                   : ChatStore::MessagePlace{ m_model.at(first).value(QStringLiteral("ts")).toLongLong(), 0 };
+    m_hasOlder = true;
+    for (int i = 0; i < first; ++i)
+        m_built.remove(m_model.keyAt(i));
+    m_model.remove(0, first);
+    return true;
 }
 
 bool MessageList::upsert(const MessageRecord &record)
@@ -174,7 +194,8 @@ bool MessageList::remove(const QString &messageId)
     return true;
 }
 
-const QVariantMap &MessageList::mapFor(const MessageRecord &record)
+const QVariantMap &MessageList::mapFor(const MessageRecord &record,
+                                      const std::optional<ChatStore::MessagePlace> &place)
 {
     Built &entry = m_built[record.id];
     if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, record)) {
@@ -183,6 +204,8 @@ const QVariantMap &MessageList::mapFor(const MessageRecord &record)
         entry.attachmentHash = qHash(record.attachment);
         entry.map = messageMap(record, m_superGroup);
     }
+    if (place)
+        entry.place = place;
     return entry.map;
 }
 

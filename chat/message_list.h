@@ -51,6 +51,10 @@ public:
     // Puts the page before the oldest loaded message at the top. False when
     // there is none (the whole conversation is loaded).
     bool loadOlder();
+    // Keeps only the newest `keep` rows (the user is back at the end after
+    // reading far up): later reloads read only those again, and the rest
+    // comes back page by page. False when there were no more.
+    bool trimOlder(int keep);
 
     // One message stored or changed (the record as stored, attachment
     // included). A message of another conversation, or older than the
@@ -72,9 +76,12 @@ private:
         MessageRecord record;     // without its attachment, which can be large
         size_t attachmentHash = 0;
         QVariantMap map;
+        // Its place in the conversation, when it was read from the store.
+        std::optional<ChatStore::MessagePlace> place;
     };
 
-    const QVariantMap &mapFor(const MessageRecord &record);
+    const QVariantMap &mapFor(const MessageRecord &record,
+                              const std::optional<ChatStore::MessagePlace> &place = std::nullopt);
     void showNewestPage(bool resetRows);
 
     models::MessageRowModel m_model;

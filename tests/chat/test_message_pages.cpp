@@ -188,6 +188,28 @@ private slots:
         QCOMPARE(idsOf(m_chat->messages()), expected);
     }
 
+    // Back at the end after reading far up: the list lets the older pages
+    // go, reloads read only what is kept, and scrolling up again brings
+    // every message back once, in order.
+    void trimmedPagesComeBackInOrder()
+    {
+        storeMessages(5 * MessageList::kPageSize);
+        m_chat->openConversation(m_peer);
+        while (m_chat->loadOlderMessages()) {
+        }
+        QCOMPARE(model()->rowCount(), 5 * MessageList::kPageSize);
+        const QStringList all = idsOf(m_chat->messages());
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_chat->trimOlderMessages();
+        QCOMPARE(model()->rowCount(), 2 * MessageList::kPageSize);
+        QVERIFY(ChatStore::instance().upsertMessage(message("late", m_conversation, "late", 9000)));
+        m_chat->reloadMessages();
+        QCOMPARE(model()->rowCount(), 2 * MessageList::kPageSize + 1);
+        while (m_chat->loadOlderMessages()) {
+        }
+        QCOMPARE(idsOf(m_chat->messages()), all + QStringList{ "late" });
+    }
+
     // Runs of one sender: the marks of a row follow its neighbours as rows
     // come and go.
     void runMarksFollowNeighbours()

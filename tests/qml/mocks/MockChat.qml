@@ -71,6 +71,7 @@ MockController {
     function deleteCurrentConversation() { record("deleteCurrentConversation", arguments) }
     function deleteCurrentContact() { record("deleteCurrentContact", arguments) }
     function reloadMessages() { record("reloadMessages", arguments) }
+    function trimOlderMessages() { record("trimOlderMessages", arguments) }
     function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
     function sendText(text) { record("sendText", arguments) }
     function sendImageFromFile(url) { record("sendImageFromFile", arguments) }

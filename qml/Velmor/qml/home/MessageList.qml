@@ -83,7 +83,13 @@ ListView {
         if (stickBottom)
             Qt.callLater(list.toBottom)
     }
-    onMovementEnded: stickBottom = atYEnd
+    onMovementEnded: {
+        stickBottom = atYEnd
+        // Back at the end after reading far up: the pages read on the way
+        // are let go, so later changes cost what a freshly opened list costs.
+        if (stickBottom)
+            Chat.trimOlderMessages()
+    }
 
     TapHandler {
         onTapped: list.tapped()
