@@ -214,10 +214,12 @@ bool writeEntry(int dirFd, const QByteArray &file, const QByteArray &blob)
     return true;
 }
 
-enum class ReadResult { Value, Absent, Refused };
+enum class ReadResult { Value, Absent, Refused, Replaced };
 
 // Reads the entry: only a regular file of this user with one link, at most
-// the largest valid size, with a matching digest.
+// the largest valid size, with a matching digest. Replaced: another
+// process renamed a new version over the file while it was being opened
+// (its link count fell to 0); reading again finds the new one.
 ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *untagged)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
@@ -229,7 +231,10 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
         return ReadResult::Refused;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1
+    const bool statted = ::fstat(fd.get(), &st) == 0;
+    if (statted && S_ISREG(st.st_mode) && st.st_nlink == 0)
+        return ReadResult::Replaced;
+    if (!statted || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1
         || st.st_size > kMaxFileSize) {
         qCWarning(lcVault) << "vault entry refused (not a plain file of this user):" << file;
         return ReadResult::Refused;
@@ -259,7 +264,16 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
         qCWarning(lcVault) << "vault entry refused (too large):" << file;
         return ReadResult::Refused;
     }
-    *untagged = !data.startsWith(kEntryTag) || got < kHeaderSize;
+    // Entries of earlier builds are texts and never begin with the tag's
+    // NUL byte: a file that begins like the tag but ends inside the header
+    // is a tagged entry cut short, not an earlier one.
+    const QByteArray start = data.left(int(qMin<qint64>(got, kEntryTag.size())));
+    if (got < kHeaderSize && kEntryTag.startsWith(start)) {
+        data.fill('\0');
+        qCWarning(lcVault) << "vault entry refused (cut inside its header):" << file;
+        return ReadResult::Refused;
+    }
+    *untagged = !data.startsWith(kEntryTag);
     if (*untagged) {
         *blob = data.left(int(got));
     } else {
@@ -298,7 +312,12 @@ QByteArray CredentialVault::read(const QString &name)
     removeStaleTemporaries(dir.get());
     QByteArray blob;
     bool untagged = false;
-    if (readEntry(dir.get(), file, &blob, &untagged) != ReadResult::Value)
+    ReadResult result = ReadResult::Replaced;
+    // A writer in another process replaces the file at any moment; a few
+    // tries always find a whole version (each rename leaves one in place).
+    for (int attempt = 0; attempt < 8 && result == ReadResult::Replaced; ++attempt)
+        result = readEntry(dir.get(), file, &blob, &untagged);
+    if (result != ReadResult::Value)
         return {};
     // An entry of an earlier build gets its digest now, so that from here on
     // damage to it is seen.

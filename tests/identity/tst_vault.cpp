@@ -13,6 +13,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -45,6 +46,15 @@ int runChild(const QStringList &args)
     }
     if (args.size() >= 4 && args[1] == "write")
         return CredentialVault::write(args[2], QByteArray::fromHex(args[3].toLatin1())) ? 0 : 1;
+    // "vault-child write-loop NAME CHAR N": N whole writes of 512 x CHAR.
+    if (args.size() >= 5 && args[1] == "write-loop") {
+        const QByteArray value(512, args[3].at(0).toLatin1());
+        for (int i = 0; i < args[4].toInt(); ++i) {
+            if (!CredentialVault::write(args[2], value))
+                return 1;
+        }
+        return 0;
+    }
     if (args.size() >= 3 && args[1] == "remove") {
         out << (CredentialVault::remove(args[2]) ? "1" : "0") << Qt::endl;
         return 0;
@@ -84,6 +94,7 @@ private slots:
     void noTemporaryFilesLeft();
     void concurrentWriters();
     void survivesANewProcess();
+    void readersInOneProcessSeeWholeWritesOfOthers();
     void plantedEntriesAreRefused_data();
     void plantedEntriesAreRefused();
     void folderThatIsNotOursIsRefused_data();
@@ -274,6 +285,39 @@ void TestVault::survivesANewProcess()
     QCOMPARE(runChildProcess({"read", "private_key"}), QString());
 }
 
+// Two other processes replace one entry over and over; every read here
+// gets one of their whole values, never nothing.
+void TestVault::readersInOneProcessSeeWholeWritesOfOthers()
+{
+    QVERIFY(CredentialVault::write("shared", QByteArray(512, 'a')));
+    QList<QProcess *> writers;
+    for (const char *value : {"a", "b"}) {
+        auto *child = new QProcess(this);
+        child->start(QCoreApplication::applicationFilePath(),
+                     {"vault-child", "write-loop", "shared", QString::fromLatin1(value), "400"});
+        writers.append(child);
+    }
+    int reads = 0;
+    int torn = 0;
+    const auto running = [&] {
+        return std::any_of(writers.cbegin(), writers.cend(),
+                           [](QProcess *p) { return p->state() != QProcess::NotRunning; });
+    };
+    while ((running() || reads < 50) && reads < 20000) {
+        const QByteArray seen = CredentialVault::read("shared");
+        ++reads;
+        if (seen != QByteArray(512, 'a') && seen != QByteArray(512, 'b'))
+            ++torn;
+        if (reads % 20 == 0)
+            QCoreApplication::processEvents();
+    }
+    for (QProcess *child : writers) {
+        QVERIFY(child->waitForFinished(30000));
+        QCOMPARE(child->exitCode(), 0);
+    }
+    QCOMPARE(torn, 0);
+}
+
 namespace {
 
 const QString kEntry = QStringLiteral("private_key");
@@ -318,6 +362,10 @@ void TestVault::plantedEntriesAreRefused_data()
     QTest::newRow("entry cut short") << "truncated" << true;
     QTest::newRow("entry altered") << "altered" << true;
     QTest::newRow("larger than any entry") << "oversized" << true;
+    QTest::newRow("cut inside the digest") << "header-cut-20" << true;
+    QTest::newRow("cut inside the tag") << "header-cut-5" << true;
+    QTest::newRow("only the tag") << "header-cut-8" << true;
+    QTest::newRow("cut to nothing") << "header-cut-0" << true;
 }
 
 void TestVault::plantedEntriesAreRefused()
@@ -352,9 +400,16 @@ void TestVault::plantedEntriesAreRefused()
         QVERIFY(plantFile(entryFile(), stored));
     } else if (kind == "oversized") {
         QVERIFY(plantFile(entryFile(), QByteArray(17 * 1024 * 1024, 's')));
+    } else if (kind.startsWith("header-cut-")) {
+        QVERIFY(CredentialVault::write(kEntry, "a secret of some length"));
+        QVERIFY(plantFile(entryFile(), contentOf(entryFile()).left(kind.mid(11).toInt())));
     }
+    const QByteArray planted = QFileInfo(entryFile()).isFile() ? contentOf(entryFile()) : QByteArray();
 
     QVERIFY(CredentialVault::read(kEntry).isEmpty());
+    // A refused entry is left as it was found, never given a digest of its own.
+    if (QFileInfo(entryFile()).isFile() && planted.size() < 1024)
+        QCOMPARE(contentOf(entryFile()), planted);
     QCOMPARE(CredentialVault::write(kEntry, "new secret"), writable);
     if (writable) {
         QCOMPARE(CredentialVault::read(kEntry), QByteArray("new secret"));
