@@ -1,6 +1,7 @@
 #include "store/chat_store_internal.h"
 
 #include "store/schema.h"
+#include "store/store_files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,6 +17,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
+#include <QScopeGuard>
+#include <QCoreApplication>
 #include <QVarLengthArray>
 #include <QVariant>
 
@@ -70,13 +75,31 @@ bool execPragma(QSqlDatabase &db, const QString &sql)
     return ok;
 }
 
-// How long a statement waits for another connection's lock before it fails
-// with "database is locked".
+// How long a worker's statement waits for another connection's lock before
+// it fails with "database is locked".
 constexpr int kBusyTimeoutMs = 5000;
 
-// SQLite's own back-off, in ms: short waits first, then 100 ms steps.
-int waitForLock(void *, int attempt)
+// The write-ahead log is cut back to this after each checkpoint: a large
+// pull may grow it, but it does not keep that size on disk.
+constexpr qint64 kJournalSizeLimit = 4 * 1024 * 1024;
+
+// Between the recovery job's tries of a write while the store is busy or
+// the disk full, in ms.
+constexpr int kRecoveryPauseMs = 250;
+
+// SQLite's own back-off, in ms: short waits first, then 100 ms steps. The
+// GUI thread's connection waits kGuiLockWaitMs at most, and not at all once
+// the store is known to be busy (the recovery job watches the lock then);
+// every connection stops waiting when open() or close() needs the store.
+int waitForLock(void *arg, int attempt)
 {
+    auto *conn = static_cast<Connection *>(arg);
+    StoreState &state = *conn->state;
+    int budget = kBusyTimeoutMs;
+    if (conn->gui)
+        budget = state.currentCondition() == Condition::Busy ? 0 : kGuiLockWaitMs;
+    if (state.closing.load())
+        budget = 0;
     static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
     constexpr int kSteps = int(sizeof kDelays / sizeof kDelays[0]);
     int waited = 0;
@@ -84,28 +107,142 @@ int waitForLock(void *, int attempt)
         waited += kDelays[i];
     if (attempt > kSteps)
         waited += (attempt - kSteps) * kDelays[kSteps - 1];
-    if (waited >= kBusyTimeoutMs)
+    if (waited >= budget)
         return 0;
     if (attempt == 0)
         qCDebug(lcStore) << "waiting for the database lock";
     const int delay = attempt < kSteps ? kDelays[attempt] : kDelays[kSteps - 1];
-    sqlite3_sleep(std::min(delay, kBusyTimeoutMs - waited));
+    sqlite3_sleep(std::min(delay, budget - waited));
     return 1;
 }
 
 // SQLite's handle under the Qt connection, with the driver's busy time-out
-// replaced by waitForLock (same limit, but the wait shows in the store's
-// debug log). Null when the handle is not SQLite's.
-sqlite3 *takeHandle(QSqlDatabase &db)
+// replaced by waitForLock (the wait shows in the store's debug log). Null
+// when the handle is not SQLite's.
+sqlite3 *takeHandle(QSqlDatabase &db, Connection *conn)
 {
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.data());
-    return raw && sqlite3_busy_handler(raw, &waitForLock, nullptr) == SQLITE_OK ? raw : nullptr;
+    return raw && sqlite3_busy_handler(raw, &waitForLock, conn) == SQLITE_OK ? raw : nullptr;
+}
+
+Condition conditionOf(int resultCode)
+{
+    switch (resultCode & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return Condition::Busy;
+    case SQLITE_FULL:
+        return Condition::DiskFull;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return Condition::Damaged;
+    default:
+        return Condition::Ok;
+    }
+}
+
+const char *conditionName(Condition c)
+{
+    switch (c) {
+    case Condition::Ok:
+        return "ok";
+    case Condition::Busy:
+        return "busy";
+    case Condition::DiskFull:
+        return "disk full";
+    case Condition::Damaged:
+        return "damaged";
+    }
+    return "?";
 }
 
 } // namespace
+
+bool writeNothing(StoreState &state);
+
+bool isGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void StoreState::noteFailure(int resultCode)
+{
+    const Condition met = conditionOf(resultCode);
+    // A damaged file stays so until it is opened again.
+    if (met != Condition::Ok && currentCondition() != Condition::Damaged)
+        setCondition(met);
+}
+
+void StoreState::noteWritten()
+{
+    const Condition now = currentCondition();
+    if (now == Condition::Busy || now == Condition::DiskFull)
+        setCondition(Condition::Ok);
+}
+
+void StoreState::setCondition(Condition next)
+{
+    if (Condition(condition.exchange(int(next))) == next)
+        return;
+    qCInfo(lcStore) << "store condition:" << conditionName(next);
+    if (quiet)
+        return;
+    std::function<void(Condition)> call;
+    {
+        QMutexLocker lock(&listenerMutex);
+        call = listener;
+    }
+    if (call)
+        call(next);
+    if (next == Condition::Busy || next == Condition::DiskFull)
+        startRecovery();
+}
+
+void StoreState::startRecovery()
+{
+    if (recovering.exchange(true))
+        return;
+    std::weak_ptr<StoreState> weak = weak_from_this();
+    QThreadPool::globalInstance()->start([weak] {
+        const auto lasting = [](const StoreState &state) {
+            const Condition now = state.currentCondition();
+            return now == Condition::Busy || now == Condition::DiskFull;
+        };
+        for (;;) {
+            QThread::msleep(kRecoveryPauseMs);
+            auto state = weak.lock();
+            if (!state)
+                return;
+            if (!lasting(*state)) {
+                state->recovering.store(false);
+                // A fault met between the check and the flag's reset found
+                // the flag still up and started nothing: look once more.
+                if (lasting(*state))
+                    state->startRecovery();
+                return;
+            }
+            // This pool thread waits for the lock as any worker does (and
+            // gives up as soon as the store is closed, which also ends the
+            // condition); a write that lands ends the condition.
+            writeNothing(*state);
+        }
+    });
+}
+
+bool writeNothing(StoreState &state)
+{
+    Session s(state);
+    Transaction probe(s);
+    if (!probe.active())
+        return false;
+    // Page 1 is written with the value it has: a real write, no change.
+    const auto version = s.first(QStringLiteral("PRAGMA user_version"), {}, [](Row &row) { return row.integer(); });
+    return version && s.run(QStringLiteral("PRAGMA user_version = %1").arg(*version), {}) && probe.finish();
+}
 
 Connection *StoreState::connection()
 {
@@ -121,12 +258,17 @@ Connection *StoreState::connection()
 
     const QString name = QStringLiteral("velmor_store_%1").arg(g_nextConnection.fetch_add(1));
     auto conn = std::make_unique<Connection>();
+    conn->state = this;
+    conn->gui = isGuiThread();
     conn->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     conn->db.setDatabaseName(path);
     conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!conn->db.open() || !(conn->handle = takeHandle(conn->db)) || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
-        || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))) {
+    if (!conn->db.open() || !(conn->handle = takeHandle(conn->db, conn.get()))
+        || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
+        || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))
+        || !execPragma(conn->db, QStringLiteral("PRAGMA journal_size_limit = %1").arg(kJournalSizeLimit))) {
         qCWarning(lcStore) << "cannot open" << path << conn->db.lastError().text();
+        lastConnectError.store(conn->handle ? sqlite3_extended_errcode(conn->handle) : SQLITE_CANTOPEN);
         conn->db.close();
         conn.reset();
         QSqlDatabase::removeDatabase(name);
@@ -182,7 +324,68 @@ void StoreState::reset()
     open = false;
     owner.clear();
     path.clear();
+    publish(QString(), QString());
+    setCondition(Condition::Ok);
 }
+
+namespace {
+
+// The exclusive lifecycle lock, taken while statements of other threads
+// that wait for another process's lock are told to give up.
+class Exclusive
+{
+public:
+    explicit Exclusive(StoreState &state) : m_state(state)
+    {
+        m_state.closing.store(true);
+        m_state.lifecycle.lockForWrite();
+        m_state.closing.store(false);
+    }
+    ~Exclusive() { m_state.lifecycle.unlock(); }
+    Exclusive(const Exclusive &) = delete;
+    Exclusive &operator=(const Exclusive &) = delete;
+
+private:
+    StoreState &m_state;
+};
+
+enum class Check { Sound, Damaged, Failed };
+
+// Opens the connection for `state.path` and looks at the file: a database
+// whose quick check passes, in WAL mode when the file system allows it.
+Check checkFile(StoreState &state, Connection **out, Condition *failure)
+{
+    *out = state.connection();
+    Connection *conn = *out;
+    if (!conn) {
+        // The connection's own settings already read the file.
+        *failure = conditionOf(state.lastConnectError.load());
+        return *failure == Condition::Damaged ? Check::Damaged : Check::Failed;
+    }
+    QSqlQuery q(conn->db);
+    // Some file systems cannot share WAL memory; the database still works
+    // with its rollback journal there, so this is not a reason to fail.
+    const bool wal = q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && q.next()
+                     && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+    q.finish();
+    if (!wal)
+        qCWarning(lcStore) << "WAL journal mode refused for" << state.path;
+    // Every page of the file is read (no index cross-check: that is the
+    // full check's cost); a file that is not a database fails here too.
+    Stmt check(conn, QStringLiteral("PRAGMA quick_check(1)"));
+    const bool ran = check.exec();
+    if (ran && check.next() && check.text(0) == QLatin1String("ok"))
+        return Check::Sound;
+    const int code = sqlite3_extended_errcode(conn->handle);
+    *failure = ran ? Condition::Damaged : conditionOf(code);
+    if (*failure == Condition::Damaged) {
+        qCWarning(lcStore) << "damaged database" << state.path << (ran ? check.text(0) : sqlite3_errmsg(conn->handle));
+        return Check::Damaged;
+    }
+    return Check::Failed;
+}
+
+} // namespace
 
 } // namespace velmor::store
 
@@ -209,78 +412,122 @@ ChatStore::~ChatStore()
     close();
 }
 
-bool ChatStore::open(const QString &ownerKey, const QString &path)
+bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store::OpenReport *report)
 {
-    QWriteLocker lock(&d->lifecycle);
+    using velmor::store::Condition;
+    velmor::store::OpenReport scratch;
+    velmor::store::OpenReport &out = report ? *report : scratch;
+    out = {};
+    velmor::store::Exclusive lock(*d);
     d->reset();
     if (ownerKey.isEmpty())
         return false;
+    d->quiet = true;
+    const auto speak = qScopeGuard([this] {
+        d->quiet = false;
+        d->condition.store(int(Condition::Ok));
+    });
 
     QString file = path;
     if (file.isEmpty()) {
         const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        if (dir.isEmpty() || !QDir().mkpath(dir)) {
+        if (dir.isEmpty() || !velmor::store::makePrivateFolder(dir)) {
             qCWarning(lcStore) << "no application-data folder" << dir;
             return false;
         }
         file = QDir(dir).filePath(QStringLiteral("chat.db"));
-    } else {
-        const QString dir = QFileInfo(file).absolutePath();
-        if (!QDir().mkpath(dir))
-            return false;
+    } else if (!velmor::store::makePrivateFolder(QFileInfo(file).absolutePath())) {
+        return false;
     }
 
-    d->path = file;
-    d->owner = ownerKey;
-    d->open = true;
-    velmor::store::Connection *conn = d->connection();
-    bool ok = conn != nullptr;
-    if (ok) {
-        QSqlQuery q(conn->db);
-        // Some file systems cannot share WAL memory; the database still works
-        // with its rollback journal there, so this is not a reason to fail.
-        const bool wal = q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && q.next()
-                         && q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
-        q.finish();
-        if (!wal)
-            qCWarning(lcStore) << "WAL journal mode refused for" << file;
-        // A file that is not a database fails here rather than on first use.
-        QSqlQuery probe(conn->db);
-        ok = probe.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")) && probe.next();
-        probe.finish();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool cut = velmor::store::isCutToNothing(file);
+        velmor::store::makePrivateFiles(file);
+        d->path = file;
+        d->owner = ownerKey;
+        d->open = true;
+        velmor::store::Connection *conn = nullptr;
+        Condition failure = Condition::Ok;
+        const velmor::store::Check check =
+            cut ? velmor::store::Check::Damaged : velmor::store::checkFile(*d, &conn, &failure);
+        if (check == velmor::store::Check::Damaged && attempt == 0) {
+            // Kept as it is for whoever can still read from it; the user is
+            // told, and the new file starts empty.
+            d->reset();
+            out.setAside = velmor::store::setAside(file);
+            if (out.setAside.isEmpty()) {
+                qCWarning(lcStore) << "cannot move the damaged database aside" << file;
+                out.failure = Condition::Damaged;
+                return false;
+            }
+            qCWarning(lcStore) << (cut ? "database cut to nothing" : "damaged database") << "kept as" << out.setAside;
+            continue;
+        }
+        if (check != velmor::store::Check::Sound) {
+            out.failure = failure;
+            d->reset();
+            return false;
+        }
+        QString error;
+        // The migration always writes (the layout version at least), so a
+        // file that can be read but not written fails here and not at the
+        // first write.
+        if (!velmor::store::migrate(conn->db, ownerKey, &error)) {
+            qCWarning(lcStore) << "cannot open" << file << "for writing:" << error;
+            const QString busyText = QString::fromUtf8(sqlite3_errstr(SQLITE_BUSY));
+            const QString fullText = QString::fromUtf8(sqlite3_errstr(SQLITE_FULL));
+            out.failure = error.contains(busyText)   ? Condition::Busy
+                          : error.contains(fullText) ? Condition::DiskFull
+                                                     : Condition::Ok;
+            d->reset();
+            return false;
+        }
+        // A log grown large by an earlier run (a big pull, a full disk that
+        // stopped checkpoints) goes back into the file and is cut back now.
+        Stmt(conn, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
+        d->publish(ownerKey, file);
+        return true;
     }
-    QString error;
-    // The migration always writes (the layout version at least), so a file
-    // that can be read but not written fails here and not at the first write.
-    if (ok && !velmor::store::migrate(conn->db, ownerKey, &error)) {
-        qCWarning(lcStore) << "cannot open" << file << "for writing:" << error;
-        ok = false;
-    }
-    if (!ok)
-        d->reset();
-    return ok;
+    d->reset();
+    return false;
 }
 
 void ChatStore::close()
 {
-    QWriteLocker lock(&d->lifecycle);
+    velmor::store::Exclusive lock(*d);
     d->reset();
 }
 
 bool ChatStore::isOpen() const
 {
-    QReadLocker lock(&d->lifecycle);
-    return d->open;
+    QMutexLocker lock(&d->publishedMutex);
+    return !d->publishedOwner.isEmpty();
 }
 
 QString ChatStore::ownerKey() const
 {
-    QReadLocker lock(&d->lifecycle);
-    return d->owner;
+    QMutexLocker lock(&d->publishedMutex);
+    return d->publishedOwner;
 }
 
 QString ChatStore::databasePath() const
 {
-    QReadLocker lock(&d->lifecycle);
-    return d->path;
+    QMutexLocker lock(&d->publishedMutex);
+    return d->publishedPath;
+}
+
+velmor::store::Condition ChatStore::condition() const
+{
+    return d->currentCondition();
+}
+
+void ChatStore::setConditionListener(std::function<void(velmor::store::Condition)> listener)
+{
+    QMutexLocker lock(&d->listenerMutex);
+    d->listener = std::move(listener);
+}
+
+bool ChatStore::probeWrite()
+{
+    return velmor::store::writeNothing(*d);
 }

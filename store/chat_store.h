@@ -4,10 +4,15 @@
 // Safe to call from any thread. Each thread gets its own connection to the
 // file (a QSqlDatabase belongs to the thread that created it) and runs its
 // operations on it; a thread waiting for another writer's lock (up to 5 s)
-// holds up no other thread. Failures come back as values: false, an empty
-// optional, an empty list. Every list read takes an optional `ok`, set false
-// when the read failed (a closed store, a damaged file): a list is then
-// empty, never a part of the rows.
+// holds up no other thread. The application's main (GUI) thread never waits
+// long: its statements give up on a held lock within a few tens of
+// milliseconds, and at once while the store is known to be busy, so another
+// process holding the file cannot freeze the window. Failures come back as
+// values: false, an empty optional, an empty list. Every list read takes an
+// optional `ok`, set false when the read failed (a closed store, a damaged
+// file): a list is then empty, never a part of the rows. What keeps writes
+// from landing (a held lock, a full disk, a damaged file) is kept as the
+// store's condition, for the user to be told.
 #pragma once
 
 #include "store/records.h"
@@ -17,12 +22,30 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace velmor::store {
 struct StoreState;
-}
+
+// Why the store cannot do its work right now.
+enum class Condition {
+    Ok,
+    Busy,     // another connection or process holds the write lock
+    DiskFull, // a write found no room on the disk
+    Damaged,  // the file is not a database or a page of it is damaged
+};
+
+struct OpenReport
+{
+    // Why open() failed; Ok for any other reason (no folder, a bad key...).
+    Condition failure = Condition::Ok;
+    // A damaged file found at the path was renamed to this and a new one
+    // made in its place; empty when none was.
+    QString setAside;
+};
+} // namespace velmor::store
 
 class ChatStore
 {
@@ -40,12 +63,28 @@ public:
     // application-data folder, created when missing), turns on WAL and
     // foreign keys, creates or migrates the schema and keys every later
     // statement by `ownerKey`. False (and closed) on any failure, an empty
-    // owner key or a file that cannot be written.
-    bool open(const QString &ownerKey, const QString &path = QString());
+    // owner key or a file that cannot be written. The folder is made
+    // owner-only, the files 0600. A file that fails SQLite's quick check (or
+    // was cut to nothing) is renamed aside, never written over, and a new
+    // one made: `report` names it. Blocking: call it from a worker.
+    bool open(const QString &ownerKey, const QString &path = QString(),
+              velmor::store::OpenReport *report = nullptr);
     void close();
     bool isOpen() const;
     QString ownerKey() const;       // empty while closed
     QString databasePath() const;   // empty while closed
+
+    // ---- condition -------------------------------------------------------
+    // Set by the statement that met the fault; Busy and DiskFull end with
+    // the next write that lands (the store tries one itself every moment
+    // while they last), Damaged with the next open(). Ok while closed.
+    velmor::store::Condition condition() const;
+    // Called on the thread whose statement changed the condition, with the
+    // new one; replaces any earlier listener.
+    void setConditionListener(std::function<void(velmor::store::Condition)> listener);
+    // A write that changes nothing, to learn whether writes land again.
+    // Waits for the lock like any statement of the calling thread.
+    bool probeWrite();
 
     // ---- conversations ---------------------------------------------------
     // Owner key and peer key in ascending (case-sensitive) order joined by

@@ -168,8 +168,8 @@ QString directConversationId(const QString &owner, const QString &peerKey)
 
 QString ChatStore::conversationIdFor(const QString &peerKey) const
 {
-    QReadLocker lock(&d->lifecycle);
-    return d->open ? directConversationId(d->owner, peerKey) : QString();
+    QMutexLocker lock(&d->publishedMutex);
+    return directConversationId(d->publishedOwner, peerKey);
 }
 
 ConversationRecord ChatStore::ensureDirectConversation(const QString &peerKey, const QString &peerEncKey,

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -40,6 +41,13 @@ Q_DECLARE_LOGGING_CATEGORY(lcStore)
 using namespace velmor::chat;
 
 namespace velmor::store {
+
+// The longest the GUI thread waits for a lock of the store, in ms, once per
+// spell of busy: the window's frame budget, with room for the work itself.
+constexpr int kGuiLockWaitMs = 40;
+
+// The application's main thread, which draws the window.
+bool isGuiThread();
 
 inline qint64 nowSeconds()
 {
@@ -58,10 +66,15 @@ using Prepared = std::unique_ptr<sqlite3_stmt, PreparedDeleter>;
 // UTF-16 copy on the way in or out. Statements are reset after every use:
 // a statement left active would pin the connection's read snapshot and
 // hide other threads' writes.
+struct StoreState;
+
 struct Connection
 {
     QSqlDatabase db;
     sqlite3 *handle = nullptr; // owned by `db`
+    StoreState *state = nullptr;
+    // Made on the application's main thread, which must not wait on a lock.
+    bool gui = false;
     std::unordered_map<QString, Prepared> statements;
     // Inside ChatStore::Batch: the connection holds one open transaction,
     // and each operation's own transaction becomes a savepoint in it.
@@ -80,11 +93,46 @@ struct StoreState : std::enable_shared_from_this<StoreState>
     QString owner;
     QString path;
     std::unordered_map<quint64, std::unique_ptr<Connection>> connections;
+    // open() or close() wants the lifecycle lock: statements waiting for
+    // another process's lock give up rather than hold it up.
+    std::atomic<bool> closing{false};
+    // The result code that made the last new connection fail.
+    std::atomic<int> lastConnectError{SQLITE_OK};
+    std::atomic<int> condition{int(Condition::Ok)};
+    std::atomic<bool> recovering{false};
+    // Inside open(): conditions met while the file is checked are open()'s
+    // own to report.
+    std::atomic<bool> quiet{false};
+    QMutex listenerMutex;
+    std::function<void(Condition)> listener;
+    // The owner and path of the open store, readable without the lifecycle
+    // lock (which an open() on a worker may hold for seconds); empty while
+    // closed or opening.
+    mutable QMutex publishedMutex;
+    QString publishedOwner;
+    QString publishedPath;
+    void publish(const QString &ownerKey, const QString &file)
+    {
+        QMutexLocker lock(&publishedMutex);
+        publishedOwner = ownerKey;
+        publishedPath = file;
+    }
 
     Connection *connection();           // lifecycle held
     void dropConnection(quint64 slot);  // takes connectionsMutex
     void dropAll();                     // lifecycle held exclusively
     void reset();                       // lifecycle held exclusively: closed, no owner
+
+    Condition currentCondition() const { return Condition(condition.load()); }
+    // A statement's result code: a held lock, a full disk or a damaged file
+    // becomes the condition.
+    void noteFailure(int resultCode);
+    // A write reached the file: the lock is free and there is room.
+    void noteWritten();
+    void setCondition(Condition next);
+    // While Busy or DiskFull: a pool job tries a write now and then, and
+    // ends the condition when one lands.
+    void startRecovery();
 };
 
 // A prepared statement of this thread's connection, taken from the cache
@@ -98,6 +146,7 @@ public:
     {
         if (!conn)
             return;
+        m_state = conn->state;
         m_handle = conn->handle;
         auto it = conn->statements.find(sql);
         if (it == conn->statements.end()) {
@@ -192,8 +241,14 @@ public:
         m_ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         m_pendingRow = rc == SQLITE_ROW;
         m_done = rc == SQLITE_DONE;
-        if (!m_ok)
+        if (!m_ok) {
             qCWarning(lcStore) << "statement failed" << sqlite3_errmsg(m_handle) << m_sql;
+            if (m_state)
+                m_state->noteFailure(rc);
+        } else if (m_state && sqlite3_get_autocommit(m_handle)
+                   && (!sqlite3_stmt_readonly(m_stmt) || m_sql.startsWith(QLatin1String("COMMIT")))) {
+            m_state->noteWritten();
+        }
         return m_ok;
     }
 
@@ -217,6 +272,8 @@ public:
         }
         m_failed = true;
         qCWarning(lcStore) << "read failed" << sqlite3_errmsg(m_handle) << m_sql;
+        if (m_state)
+            m_state->noteFailure(rc);
         return false;
     }
     // The statement did not run, or a step failed before the last row.
@@ -245,6 +302,7 @@ private:
     }
 
     QString m_sql;
+    StoreState *m_state = nullptr;
     sqlite3 *m_handle = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     bool m_owned = false;
@@ -277,10 +335,22 @@ private:
 class Session
 {
 public:
-    explicit Session(StoreState &state)
-        : m_lock(&state.lifecycle), m_state(state), m_conn(state.connection())
+    explicit Session(StoreState &state) : m_state(state)
     {
+        // The GUI thread does not wait out an open() or close() running on
+        // a worker (its migration may wait seconds for a lock): the
+        // operation fails instead, as it would on a busy file.
+        m_locked = isGuiThread() ? state.lifecycle.tryLockForRead(kGuiLockWaitMs)
+                                 : (state.lifecycle.lockForRead(), true);
+        m_conn = m_locked ? state.connection() : nullptr;
     }
+    ~Session()
+    {
+        if (m_locked)
+            m_state.lifecycle.unlock();
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
 
     const QString &owner() const { return m_state.owner; }
     Connection *conn() const { return m_conn; }
@@ -339,9 +409,9 @@ public:
     void rollback() { run(QStringLiteral("ROLLBACK"), {}); }
 
 private:
-    QReadLocker m_lock;
     StoreState &m_state;
-    Connection *m_conn;
+    bool m_locked = false;
+    Connection *m_conn = nullptr;
 };
 
 // Commits on finish(), rolls back otherwise. Inside a batch it is a

@@ -1,0 +1,99 @@
+#include "store/store_files.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace velmor::store {
+
+namespace {
+
+const char *const kJournalSuffixes[] = {"-wal", "-shm"};
+
+// A file being created by another opener stays empty for a moment; an empty
+// file older than this was left so.
+constexpr qint64 kFreshFileSecs = 30;
+
+bool narrow(const QByteArray &path, mode_t wanted)
+{
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid())
+        return true; // not ours to change; SQLite will refuse or use it as it is
+    return (st.st_mode & 07777 & ~wanted) == 0 || ::chmod(path.constData(), wanted) == 0;
+}
+
+} // namespace
+
+bool makePrivateFolder(const QString &dir)
+{
+    const QString absolute = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+    if (absolute.isEmpty())
+        return false;
+    // Each missing folder is made owner-only as it is made: no moment in
+    // which another user could enter it.
+    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    for (const QString &part : parts) {
+        path += QLatin1Char('/') + part;
+        const QByteArray native = QFile::encodeName(path);
+        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(absolute).isDir() && narrow(QFile::encodeName(absolute), 0700);
+}
+
+bool makePrivateFiles(const QString &databasePath)
+{
+    const QByteArray db = QFile::encodeName(databasePath);
+    const int fd = ::open(db.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    bool ok = narrow(db, 0600);
+    for (const char *suffix : kJournalSuffixes)
+        ok = narrow(db + suffix, 0600) && ok;
+    return ok;
+}
+
+bool isCutToNothing(const QString &databasePath)
+{
+    const QFileInfo file(databasePath);
+    if (!file.exists() || file.size() != 0)
+        return false;
+    const QFileInfo wal(databasePath + QLatin1String("-wal"));
+    if (wal.exists() && wal.size() > 0)
+        return false;
+    return file.lastModified().secsTo(QDateTime::currentDateTime()) > kFreshFileSecs;
+}
+
+QString setAside(const QString &databasePath)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = databasePath + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = databasePath + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    const QByteArray from = QFile::encodeName(databasePath);
+    const QByteArray to = QFile::encodeName(target);
+    if (::rename(from.constData(), to.constData()) != 0)
+        return {};
+    // The log goes with its file: a log left behind would be read into the
+    // new file made at this name.
+    for (const char *suffix : kJournalSuffixes) {
+        const QByteArray journal = from + suffix;
+        if (::rename(journal.constData(), (to + suffix).constData()) != 0 && errno != ENOENT) {
+            ::rename(to.constData(), from.constData());
+            return {};
+        }
+    }
+    return target;
+}
+
+} // namespace velmor::store

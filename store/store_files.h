@@ -1,0 +1,30 @@
+// The store's files on disk: the private data folder, owner-only modes for
+// the database and its journals, and a damaged file kept aside. Internal to
+// the store.
+#pragma once
+
+#include <QString>
+
+namespace velmor::store {
+
+// Creates the folder and its missing parents as 0700, and narrows the
+// folder itself to 0700 when it is wider (it holds decrypted messages).
+// False when it cannot be made.
+bool makePrivateFolder(const QString &dir);
+
+// Creates the database file as 0600 when missing (SQLite gives its journals
+// the mode of the database file), and narrows the file, its write-ahead
+// log and its shared-memory file to 0600 when they exist.
+bool makePrivateFiles(const QString &databasePath);
+
+// The file exists but holds nothing, with no write-ahead log content either,
+// and was not just made by another opener: a store cut to nothing, not a
+// new one.
+bool isCutToNothing(const QString &databasePath);
+
+// Renames the database and its journals to "<name>.damaged-<time>[-wal|-shm]"
+// beside it, never over an existing file; the new file name, or empty when
+// the file could not be moved.
+QString setAside(const QString &databasePath);
+
+} // namespace velmor::store

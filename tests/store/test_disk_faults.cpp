@@ -1,0 +1,341 @@
+// The store when the disk lets it down: another connection holding the
+// write lock while the GUI thread writes or opens, a full disk, files cut,
+// damaged or of another format found at open, the modes of what it leaves
+// on disk, and the write-ahead log after a large pull.
+#include "failing_vfs.h"
+#include "store_test_util.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <latch>
+#include <memory>
+#include <thread>
+
+using namespace velmor::chat;
+using velmor::store::Condition;
+using velmor::store::OpenReport;
+using namespace storetest;
+
+namespace {
+
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Another connection to the file, on a thread of its own (as another
+// process would be), holding the write lock until released.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString &path)
+    {
+        m_thread = std::thread([this, path] {
+            {
+                SideConnection side(path);
+                m_held = side.exec(QStringLiteral("BEGIN IMMEDIATE"));
+                m_ready.count_down();
+                while (!m_release->load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                side.exec(QStringLiteral("COMMIT"));
+            }
+        });
+        m_ready.wait();
+    }
+    ~LockHolder() { release(); }
+    bool held() const { return m_held; }
+    // Lets go after `delayMs` (in the background), or now.
+    void releaseAfter(int delayMs)
+    {
+        // The flag, not the holder: the holder may be gone by then.
+        std::thread([release = m_release, delayMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            release->store(true);
+        }).detach();
+    }
+    void release()
+    {
+        m_release->store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+    std::latch m_ready{1};
+    std::shared_ptr<std::atomic<bool>> m_release = std::make_shared<std::atomic<bool>>(false);
+    bool m_held = false;
+};
+
+ContactRecord friendRow(const QString &remark)
+{
+    ContactRecord c;
+    c.wallet_public_key = kPeer;
+    c.remark = remark;
+    c.updated_at = 7;
+    return c;
+}
+
+} // namespace
+
+class DiskFaultsTest : public QObject, public StoreFiles
+{
+    Q_OBJECT
+
+    QMutex m_seenMutex;
+    QList<Condition> m_seen;
+
+    QList<Condition> seen()
+    {
+        QMutexLocker lock(&m_seenMutex);
+        return m_seen;
+    }
+
+    // Every way the GUI thread writes: one statement, a transaction, a
+    // pulled batch.
+    bool write(const QString &kind, int n)
+    {
+        const QString conv = QStringLiteral("c");
+        if (kind == "contact")
+            return store().upsertContact(friendRow(QStringLiteral("r%1").arg(n)));
+        if (kind == "message")
+            return store().upsertMessage(message(QStringLiteral("m%1").arg(n), conv, QStringLiteral("t"), n));
+        ChatStore::Batch batch(store());
+        return batch.active() && store().upsertMessage(message(QStringLiteral("b%1").arg(n), conv, "t", n))
+               && batch.commit();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FailingWrites::install();
+        store().setConditionListener([this](Condition c) {
+            QMutexLocker lock(&m_seenMutex);
+            m_seen.append(c);
+        });
+    }
+    void init()
+    {
+        m_path = freshPath(QStringLiteral("disk"));
+        QMutexLocker lock(&m_seenMutex);
+        m_seen.clear();
+    }
+    void cleanup()
+    {
+        FailingWrites::setFull(false);
+        store().close();
+    }
+
+    void guiThreadGivesUpOnAHeldLock_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("one statement") << "contact";
+        QTest::newRow("a transaction") << "message";
+        QTest::newRow("a pulled batch") << "batch";
+    }
+    void guiThreadGivesUpOnAHeldLock()
+    {
+        QFETCH(QString, kind);
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(write(kind, 1));
+        {
+            LockHolder other(m_path);
+            QVERIFY(other.held());
+            // Released while a writer that waited its old five seconds
+            // would still be waiting: this thread must have given up.
+            other.releaseAfter(2000);
+            QVERIFY2(!write(kind, 2), "the GUI thread waited for another connection's lock");
+            QCOMPARE(store().condition(), Condition::Busy);
+            QVERIFY(!write(kind, 3)); // known busy: no wait at all
+            other.release();
+        }
+        // The store notices the lock is gone by itself, with no write of
+        // the GUI thread, and says so.
+        QTRY_COMPARE(store().condition(), Condition::Ok);
+        QCOMPARE(seen(), (QList<Condition>{Condition::Busy, Condition::Ok}));
+        QVERIFY(write(kind, 4));
+        QCOMPARE(store().messages(QStringLiteral("c")).size(), kind == "contact" ? 0 : 2);
+    }
+
+    void heldLockAtOpenIsToldApart()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().upsertContact(friendRow(QStringLiteral("kept"))));
+        store().close();
+        OpenReport report;
+        {
+            LockHolder other(m_path);
+            QVERIFY(!store().open(kOwnerA, m_path, &report));
+            QCOMPARE(report.failure, Condition::Busy);
+            QVERIFY(report.setAside.isEmpty());
+        }
+        QVERIFY(store().open(kOwnerA, m_path, &report));
+        QCOMPARE(store().contact(kPeer)->remark, QStringLiteral("kept"));
+    }
+
+    void fullDiskIsToldAndOutlived_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("one statement") << "contact";
+        QTest::newRow("a transaction") << "message";
+        QTest::newRow("a pulled batch") << "batch";
+        QTest::newRow("open") << "open";
+    }
+    void fullDiskIsToldAndOutlived()
+    {
+        QFETCH(QString, kind);
+        QVERIFY(store().open(kOwnerA, m_path));
+        QVERIFY(store().upsertMessage(message(QStringLiteral("before"), QStringLiteral("c"), "t", 1)));
+        FailingWrites::setFull(true);
+        if (kind == "open") {
+            OpenReport report;
+            QVERIFY(!store().open(kOwnerA, m_path, &report));
+            QCOMPARE(report.failure, Condition::DiskFull);
+            QVERIFY(report.setAside.isEmpty()); // full is not damaged
+            FailingWrites::setFull(false);
+            QVERIFY(store().open(kOwnerA, m_path, &report));
+        } else {
+            QVERIFY(!write(kind, 1));
+            QCOMPARE(store().condition(), Condition::DiskFull);
+            QVERIFY(!write(kind, 2));
+            FailingWrites::setFull(false);
+            // Space came back: the store finds out by itself.
+            QTRY_COMPARE(store().condition(), Condition::Ok);
+            QCOMPARE(seen().mid(seen().lastIndexOf(Condition::DiskFull)),
+                     (QList<Condition>{Condition::DiskFull, Condition::Ok}));
+            QVERIFY(write(kind, 3));
+        }
+        QVERIFY(store().messageExists(QStringLiteral("before")));
+    }
+
+    void damagedFilesAreKeptAside_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("sound file") << "none";
+        QTest::newRow("cut in half") << "half";
+        QTest::newRow("bad header") << "header";
+        QTest::newRow("cut to nothing") << "empty";
+        QTest::newRow("damaged page") << "page";
+    }
+    void damagedFilesAreKeptAside()
+    {
+        QFETCH(QString, damage);
+        QVERIFY(store().open(kOwnerA, m_path));
+        constexpr int kMessages = 40;
+        for (int i = 0; i < kMessages; ++i)
+            QVERIFY(store().upsertMessage(message(QStringLiteral("m%1").arg(i), QStringLiteral("c"),
+                                                  QString(3000, QChar('a' + i % 26)), i)));
+        store().close();
+        QByteArray bytes = contentOf(m_path);
+        QVERIFY(bytes.size() > 40 * 4096);
+        if (damage == "half")
+            bytes.truncate(bytes.size() / 2);
+        else if (damage == "header")
+            bytes.replace(0, 16, QByteArray(16, 'x'));
+        else if (damage == "empty")
+            bytes.clear();
+        else if (damage == "page")
+            bytes.replace(bytes.size() / 2 / 4096 * 4096, 4096, QByteArray(4096, '\xa5'));
+        {
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(bytes), bytes.size());
+            // Left so long ago that no opener is making it right now.
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+
+        OpenReport report;
+        QVERIFY(store().open(kOwnerA, m_path, &report));
+        bool ok = false;
+        const int kept = int(store().messages(QStringLiteral("c"), &ok).size());
+        QVERIFY(ok);
+        if (damage == "none") {
+            QVERIFY(report.setAside.isEmpty());
+            QCOMPARE(kept, kMessages);
+            return;
+        }
+        // The damaged file is where the report says, byte for byte; a new
+        // file took its place and works.
+        QVERIFY(!report.setAside.isEmpty());
+        QCOMPARE(QFileInfo(report.setAside).absolutePath(), QFileInfo(m_path).absolutePath());
+        QCOMPARE(contentOf(report.setAside), bytes);
+        QCOMPARE(kept, 0);
+        QVERIFY(store().upsertMessage(message(QStringLiteral("new"), QStringLiteral("c"), "t", 1)));
+        QCOMPARE(store().condition(), Condition::Ok);
+        QCOMPARE(modeOf(m_path), 0600);
+    }
+
+    void filesAreOwnerOnly_data()
+    {
+        QTest::addColumn<bool>("defaultLocation");
+        QTest::addColumn<bool>("leftWide"); // folder and files of an earlier build, open to all
+        QTest::newRow("named, new") << false << false;
+        QTest::newRow("named, left wide") << false << true;
+        QTest::newRow("default, new") << true << false;
+        QTest::newRow("default, left wide") << true << true;
+    }
+    void filesAreOwnerOnly()
+    {
+        QFETCH(bool, defaultLocation);
+        QFETCH(bool, leftWide);
+        QStandardPaths::setTestModeEnabled(true);
+        const QString folder = defaultLocation ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                               : m_dir.filePath(QStringLiteral("profile/data"));
+        QDir(folder).removeRecursively();
+        const QString path = folder + QStringLiteral("/chat.db");
+        if (leftWide) {
+            QVERIFY(QDir().mkpath(folder));
+            QVERIFY(store().open(kOwnerA, path));
+            store().close();
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+        }
+        QVERIFY(store().open(kOwnerA, defaultLocation ? QString() : path));
+        QCOMPARE(store().databasePath(), path);
+        QVERIFY(store().upsertContact(friendRow(QStringLiteral("r"))));
+        QCOMPARE(modeOf(folder), 0700);
+        for (const QString suffix : {"", "-wal", "-shm"}) {
+            QVERIFY2(QFileInfo::exists(path + suffix), qPrintable(suffix));
+            QCOMPARE(modeOf(path + suffix), 0600);
+        }
+        store().close();
+        QDir(folder).removeRecursively();
+    }
+
+    // A pull of several megabytes grows the log; it is cut back once the
+    // next writes have folded it into the file, not kept at its largest.
+    void bigPullLeavesNoBigLog()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        {
+            ChatStore::Batch batch(store());
+            for (int i = 0; i < 2500; ++i)
+                QVERIFY(store().upsertMessage(message(QStringLiteral("m%1").arg(i), QStringLiteral("c"),
+                                                      QString(3000, QChar('a' + i % 26)), i)));
+            QVERIFY(batch.commit());
+        }
+        QVERIFY(QFileInfo(m_path + "-wal").size() > 6 * 1024 * 1024);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(store().upsertContact(friendRow(QStringLiteral("r%1").arg(i))));
+        QVERIFY2(QFileInfo(m_path + "-wal").size() <= 4 * 1024 * 1024,
+                 qPrintable(QString::number(QFileInfo(m_path + "-wal").size())));
+        QCOMPARE(store().messages(QStringLiteral("c")).size(), 2500);
+    }
+};
+
+QTEST_GUILESS_MAIN(DiskFaultsTest)
+#include "test_disk_faults.moc"
