@@ -14,6 +14,9 @@
 #include <QClipboard>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QTimer>
+
+#include <utility>
 #include <QtConcurrent>
 
 using velmor::app::SavedIdentity;
@@ -31,13 +34,57 @@ QClipboard *applicationClipboard()
 
 } // namespace
 
+namespace {
+
+QString problemName(velmor::store::Condition condition)
+{
+    switch (condition) {
+    case velmor::store::Condition::Busy:
+        return QStringLiteral("busy");
+    case velmor::store::Condition::DiskFull:
+        return QStringLiteral("diskFull");
+    case velmor::store::Condition::Damaged:
+        return QStringLiteral("damaged");
+    case velmor::store::Condition::Ok:
+        break;
+    }
+    return {};
+}
+
+// A store held by another program or on a full disk is tried again this
+// often while a sign-in waits for it.
+constexpr int kStoreRetryMs = 2000;
+
+} // namespace
+
 AppController::AppController(QObject *parent)
     : QObject(parent)
     , m_nodeDirectoryUrl(velmor::app::serviceEndpoints().nodeDirectoryUrl)
+    , m_storeRetry(new QTimer(this))
 {
+    m_storeRetry->setSingleShot(true);
+    m_storeRetry->setInterval(kStoreRetryMs);
+    connect(m_storeRetry, &QTimer::timeout, this, [this] {
+        if (m_waitingForStore && !m_loginJob)
+            startLoginJob(true);
+    });
+    // The store reports from whichever thread met the fault; the notice
+    // follows on this thread.
+    ChatStore::instance().setConditionListener([this](velmor::store::Condition condition) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, condition] {
+                if (m_loggedIn)
+                    setStoreProblem(problemName(condition));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-AppController::~AppController() = default;
+AppController::~AppController()
+{
+    ChatStore::instance().setConditionListener({});
+}
 
 QString AppController::myPublicKey() const
 {
@@ -133,39 +180,117 @@ void AppController::startLogin(const Identity &identity)
         return;
     }
     m_pendingIdentity = identity;
-    setBusy(true);
     setStatusText(QStringLiteral("正在连接节点…"));
+    startLoginJob(false);
+}
 
+void AppController::startLoginJob(bool relayDone)
+{
+    m_loginJob = true;
+    setBusy(true);
+    m_storeRetry->stop();
     auto *watcher = new QFutureWatcher<Outcome>(this);
     const quint64 generation = m_loginGeneration;
     connect(watcher, &QFutureWatcher<Outcome>::finished, this,
             [this, watcher, generation] { onLoginFinished(watcher, generation); });
-    watcher->setFuture(QtConcurrent::run(&AppController::loginWorker, identity, m_nodeDirectoryUrl));
+    watcher->setFuture(QtConcurrent::run(&AppController::loginWorker, m_pendingIdentity, m_mnemonic,
+                                         m_nodeDirectoryUrl, relayDone));
 }
 
-AppController::Outcome AppController::loginWorker(const Identity &identity, const QString &nodeDirectoryUrl)
+AppController::Outcome AppController::loginWorker(const Identity &identity, const QString &mnemonic,
+                                                  const QString &nodeDirectoryUrl, bool relayDone)
 {
-    return velmor::app::runRelayLogin(identity, nodeDirectoryUrl);
+    Outcome outcome;
+    if (!relayDone) {
+        outcome = velmor::app::runRelayLogin(identity, nodeDirectoryUrl);
+        if (!outcome.ok)
+            return outcome;
+    }
+    outcome.relayDone = true;
+    // The store is opened and checked here, off the GUI thread: a file held
+    // by another program makes this wait, not the window.
+    ChatStore &store = ChatStore::instance();
+    velmor::store::OpenReport report;
+    const bool opened = store.open(identity.publicKeyText(), QString(), &report);
+    outcome.storeSetAside = report.setAside;
+    if (!opened) {
+        outcome.ok = false;
+        outcome.storeProblem = problemName(report.failure);
+        outcome.errorText = QStringLiteral("无法打开本地数据库");
+        return outcome;
+    }
+    if (!SavedIdentity::save(identity, mnemonic)) {
+        // A session whose secrets are not saved would be gone at the next
+        // start (and a new identity with it): refuse it while the user can
+        // still see why.
+        store.close();
+        outcome.ok = false;
+        outcome.errorText = QStringLiteral("无法保存身份密钥");
+        return outcome;
+    }
+    outcome.ok = true;
+    outcome.saved = true;
+    return outcome;
 }
 
 void AppController::onLoginFinished(QFutureWatcher<Outcome> *watcher, quint64 generation)
 {
     const Outcome outcome = watcher->result();
     watcher->deleteLater();
-    setBusy(false);
+    m_loginJob = false;
     if (generation != m_loginGeneration) {
-        // Logged out while this sign-in ran: its relay session must not
-        // outlive the log-out.
+        setBusy(false);
+        // Logged out while this sign-in ran: its relay session, its store
+        // and its secrets must not outlive the log-out.
         auto &session = velmor::net::RelayAuthSession::instance();
-        if (!m_loggedIn && session.identity().privateKey == m_pendingIdentity.privateKey)
+        if (!m_loggedIn && session.identity().privateKey == m_pendingIdentity.privateKey) {
             session.clear();
+            ChatStore::instance().close();
+            if (outcome.saved)
+                SavedIdentity::forget();
+        }
         setStatusText(QString());
         return;
     }
-    if (outcome.ok)
+    if (!outcome.storeSetAside.isEmpty()) {
+        m_storeSetAside = outcome.storeSetAside;
+        emit storeChanged();
+    }
+    if (outcome.ok) {
+        setBusy(false);
+        m_waitingForStore = false;
+        setStoreProblem(QString());
         completeLogin(outcome);
-    else
-        failLogin(outcome.errorText);
+        return;
+    }
+    if (outcome.relayDone && !outcome.storeProblem.isEmpty()) {
+        waitForStore(outcome);
+        return;
+    }
+    setBusy(false);
+    m_waitingForStore = false;
+    setStoreProblem(QString());
+    if (outcome.relayDone)
+        velmor::net::RelayAuthSession::instance().clear();
+    failLogin(outcome.errorText);
+}
+
+// Signed in to the relay but the store cannot be opened yet: the identity
+// stays, the window says why and tries again; nothing falls back to the
+// login form (whose "Create account" would make a new identity).
+void AppController::waitForStore(const Outcome &outcome)
+{
+    m_waitingForStore = true;
+    m_node = outcome.node.isEmpty() ? m_node : outcome.node;
+    setStoreProblem(outcome.storeProblem);
+    setStatusText(outcome.storeProblem == QLatin1String("busy")       ? QStringLiteral("本地数据库被其他程序占用，正在重试…")
+                  : outcome.storeProblem == QLatin1String("diskFull") ? QStringLiteral("磁盘已满，正在重试…")
+                                                                      : QStringLiteral("本地数据库已损坏"));
+    setBusy(true);
+    // A damaged file that could not be moved aside does not mend itself:
+    // only the user's retry tries it again.
+    if (outcome.storeProblem != QLatin1String("damaged"))
+        m_storeRetry->start();
 }
 
 void AppController::failLogin(const QString &text)
@@ -176,26 +301,9 @@ void AppController::failLogin(const QString &text)
 
 void AppController::completeLogin(const Outcome &outcome)
 {
-    const Identity identity = m_pendingIdentity;
-    ChatStore &store = ChatStore::instance();
-    if (!store.open(identity.publicKeyText())) {
-        // Without its store the session cannot keep a message: no half
-        // signed-in state, and no relay session left behind.
-        velmor::net::RelayAuthSession::instance().clear();
-        failLogin(QStringLiteral("无法打开本地数据库"));
-        return;
-    }
-    if (!SavedIdentity::save(identity, m_mnemonic)) {
-        // A session whose secrets are not saved would be gone at the next
-        // start (and a new identity with it): refuse it while the user can
-        // still see why.
-        store.close();
-        velmor::net::RelayAuthSession::instance().clear();
-        failLogin(QStringLiteral("无法保存身份密钥"));
-        return;
-    }
-    m_node = outcome.node;
-    m_identity = identity;
+    if (!outcome.node.isEmpty())
+        m_node = outcome.node;
+    m_identity = m_pendingIdentity;
     const QString avatar = SavedIdentity::avatar();
     m_myAvatar = avatar.isEmpty() ? kDefaultAvatar : avatar;
     emit avatarChanged();
@@ -205,10 +313,80 @@ void AppController::completeLogin(const Outcome &outcome)
     emit loggedInChanged();
 }
 
+void AppController::retryStore()
+{
+    if (m_waitingForStore) {
+        // A sign-in job already running is the retry.
+        if (!m_loginJob)
+            startLoginJob(true);
+        return;
+    }
+    if (!m_loggedIn || m_storeJob)
+        return;
+    if (m_storeProblem == QLatin1String("damaged")) {
+        reopenStore();
+        return;
+    }
+    // Busy or full: a write that lands ends the condition (the listener
+    // then clears the notice).
+    m_storeJob = true;
+    auto *watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_storeJob = false;
+    });
+    watcher->setFuture(QtConcurrent::run([] { return ChatStore::instance().probeWrite(); }));
+}
+
+void AppController::reopenStore()
+{
+    m_storeJob = true;
+    const QString owner = m_identity.publicKeyText();
+    const quint64 generation = m_loginGeneration;
+    auto *watcher = new QFutureWatcher<velmor::store::OpenReport>(this);
+    connect(watcher, &QFutureWatcher<velmor::store::OpenReport>::finished, this, [this, watcher, generation] {
+        const velmor::store::OpenReport report = watcher->result();
+        watcher->deleteLater();
+        m_storeJob = false;
+        if (generation != m_loginGeneration)
+            return;
+        if (!report.setAside.isEmpty())
+            m_storeSetAside = report.setAside;
+        setStoreProblem(ChatStore::instance().isOpen() ? QString() : problemName(report.failure == velmor::store::Condition::Ok ? velmor::store::Condition::Damaged : report.failure));
+        emit storeChanged();
+        emit storeReopened();
+    });
+    watcher->setFuture(QtConcurrent::run([owner] {
+        velmor::store::OpenReport report;
+        ChatStore::instance().open(owner, QString(), &report);
+        return report;
+    }));
+}
+
+void AppController::dismissStoreNotice()
+{
+    if (m_storeSetAside.isEmpty())
+        return;
+    m_storeSetAside.clear();
+    emit storeChanged();
+}
+
+void AppController::setStoreProblem(const QString &problem)
+{
+    if (m_storeProblem == problem)
+        return;
+    m_storeProblem = problem;
+    emit storeChanged();
+}
+
 void AppController::logout()
 {
     emit loggingOut();
     ++m_loginGeneration;
+    m_storeRetry->stop();
+    if (std::exchange(m_waitingForStore, false) && !m_loginJob)
+        setBusy(false);
+    setStoreProblem(QString());
     SavedIdentity::forget();
     m_mnemonic.clear();
     velmor::net::RelayAuthSession::instance().clear();

@@ -15,6 +15,7 @@
 
 template <typename T>
 class QFutureWatcher;
+class QTimer;
 
 class AppController : public QObject
 {
@@ -27,6 +28,11 @@ class AppController : public QObject
     Q_PROPERTY(QString myErc20 READ myErc20 NOTIFY identityChanged)
     Q_PROPERTY(QString myTron READ myTron NOTIFY identityChanged)
     Q_PROPERTY(QString myAvatar READ myAvatar NOTIFY avatarChanged)
+    // What keeps the local store from working, for the notice: "" (nothing),
+    // "busy" (another program holds it), "diskFull", "damaged"; and the
+    // file a damaged store was kept as, until the user dismisses it.
+    Q_PROPERTY(QString storeProblem READ storeProblem NOTIFY storeChanged)
+    Q_PROPERTY(QString storeSetAside READ storeSetAside NOTIFY storeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -42,6 +48,8 @@ public:
     QString myErc20() const;
     QString myTron() const;
     QString myAvatar() const { return m_myAvatar; }
+    QString storeProblem() const { return m_storeProblem; }
+    QString storeSetAside() const { return m_storeSetAside; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -66,6 +74,11 @@ public:
     Q_INVOKABLE bool hasSavedIdentity() const;
     Q_INVOKABLE void autoLogin();
     Q_INVOKABLE void logout();
+    // Tries the store again now: a sign-in waiting for it opens it, a busy
+    // or full store tries a write, a damaged one is opened again (and so
+    // kept aside). The identity stays signed in throughout.
+    Q_INVOKABLE void retryStore();
+    Q_INVOKABLE void dismissStoreNotice();
 
 signals:
     void loggedInChanged();
@@ -77,11 +90,20 @@ signals:
     // First step of logout(), while the session is still whole: the voice
     // room is left and playback stopped before the relay session goes.
     void loggingOut();
+    void storeChanged();
+    // The store was opened again on a new file: lists read from it afresh.
+    void storeReopened();
 
 private:
     void startLogin(const velmor::identity::Identity &identity);
-    static Outcome loginWorker(const velmor::identity::Identity &identity, const QString &nodeDirectoryUrl);
+    // Relay login (unless `relayDone`), then the store and the vault.
+    void startLoginJob(bool relayDone);
+    static Outcome loginWorker(const velmor::identity::Identity &identity, const QString &mnemonic,
+                               const QString &nodeDirectoryUrl, bool relayDone);
     void onLoginFinished(QFutureWatcher<Outcome> *watcher, quint64 generation);
+    void waitForStore(const Outcome &outcome);
+    void setStoreProblem(const QString &problem);
+    void reopenStore();
     void completeLogin(const Outcome &outcome);
     void failLogin(const QString &text);
     void setBusy(bool busy);
@@ -101,4 +123,12 @@ private:
     QString m_nodeDirectoryUrl;
     // Bumped by logout: a sign-in job that finishes after it is stale.
     quint64 m_loginGeneration = 0;
+    QString m_storeProblem;
+    QString m_storeSetAside;
+    // Signed in to the relay, the store not open yet (busy, disk full):
+    // tried again on a timer and by retryStore().
+    bool m_waitingForStore = false;
+    bool m_storeJob = false; // a retry's write or reopen is running
+    bool m_loginJob = false; // a sign-in job is running
+    QTimer *m_storeRetry = nullptr;
 };

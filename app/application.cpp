@@ -30,6 +30,12 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
     // to is cleared (the signal comes first in AppController::logout).
     QObject::connect(&app, &AppController::loggingOut, &voiceRoom, &VoiceRoomController::leaveRoom);
     QObject::connect(&app, &AppController::loggingOut, &voice, &VoiceIO::stopPlayback);
+    // A damaged store opened again is a new file: the lists show what it holds.
+    QObject::connect(&app, &AppController::storeReopened, &chat, [&chat] {
+        chat.reloadConversations();
+        chat.reloadContacts();
+        chat.reloadMessages();
+    });
 }
 
 int runApplication(int &argc, char **argv, const StartOptions &options)

@@ -14,6 +14,13 @@ struct LoginOutcome
     bool ok = false;
     QString errorText; // user-facing; empty when ok
     QString node;      // base URL of the chosen relay node; empty when none answered
+    // The store step, after a relay login that succeeded: why the store did
+    // not open ("busy", "diskFull", "damaged"; empty for any other reason or
+    // when it opened), and the damaged file kept aside on the way.
+    QString storeProblem;
+    QString storeSetAside;
+    bool relayDone = false; // the relay login step succeeded
+    bool saved = false;     // the identity is in the vault
 };
 
 LoginOutcome runRelayLogin(const velmor::identity::Identity &identity, const QString &nodeDirectoryUrl);

@@ -11,9 +11,12 @@ const QString kMnemonic = QStringLiteral("mnemonic");
 const QString kAvatar = QStringLiteral("avatar");
 
 // Writes the entry, or removes it for an empty value; true when the vault
-// then holds exactly that value.
+// then holds exactly that value. An entry that already holds it is not
+// written again: a sign-in from the vault needs no free disk space.
 bool store(const QString &entry, const QByteArray &value)
 {
+    if (CredentialVault::read(entry) == value)
+        return true;
     if (value.isEmpty()) {
         CredentialVault::remove(entry);
         return CredentialVault::read(entry).isEmpty();

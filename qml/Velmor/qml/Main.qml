@@ -52,6 +52,10 @@ Window {
         asynchronous: App.loggedIn
     }
 
+    // Over both views: the store's trouble is told whether or not the
+    // sign-in has finished.
+    StoreNotice {}
+
     Component {
         id: loginComp
         LoginView {}

@@ -13,10 +13,14 @@ MockController {
     property string myPublicKey: ""
     property string myErc20: ""
     property string myTron: ""
+    property string storeProblem: ""
+    property string storeSetAside: ""
 
     signal identityChanged()
     signal avatarChanged()
     signal loggingOut()
+    signal storeChanged()
+    signal storeReopened()
 
     // Sign-in and session.
     function hasSavedIdentity() { record("hasSavedIdentity", arguments); return result("hasSavedIdentity", false) }
@@ -27,6 +31,8 @@ MockController {
     function logout() { record("logout", arguments) }
     function revealMnemonic() { record("revealMnemonic", arguments); return result("revealMnemonic", "") }
     function newMnemonic() { record("newMnemonic", arguments); return result("newMnemonic", "") }
+    function retryStore() { record("retryStore", arguments) }
+    function dismissStoreNotice() { record("dismissStoreNotice", arguments) }
     function revealPrivateKeyString() { record("revealPrivateKeyString", arguments); return result("revealPrivateKeyString", "") }
 
     // Backup password.

@@ -1,0 +1,129 @@
+import QtQuick
+import Velmor
+
+// A bar over the top of the window while the local message store cannot do
+// its work (held by another program, the disk full, the file damaged), and
+// after a damaged file was kept aside. Its own texts: the views' shared
+// table stays as it is.
+Rectangle {
+    id: root
+
+    // "", "busy", "diskFull" or "damaged"
+    property string problem: App.storeProblem
+    property string setAside: App.storeSetAside
+
+    readonly property var texts: ({
+        "en": { "busy": "Another program is holding the message store. Retrying…",
+                "diskFull": "Disk full: new messages cannot be saved until space is freed.",
+                "damaged": "The message store is damaged and cannot be written.",
+                "setAside": "The damaged message store was kept as %1; a new one was started.",
+                "retry": "Retry", "dismiss": "OK" },
+        "zh-Hans": { "busy": "消息库被其他程序占用，正在重试…",
+                     "diskFull": "磁盘已满：腾出空间之前，新消息无法保存。",
+                     "damaged": "消息库已损坏，无法写入。",
+                     "setAside": "损坏的消息库已另存为 %1，已建立新的消息库。",
+                     "retry": "重试", "dismiss": "知道了" },
+        "zh-Hant": { "busy": "訊息庫被其他程式佔用，正在重試…",
+                     "diskFull": "磁碟已滿：騰出空間之前，新訊息無法儲存。",
+                     "damaged": "訊息庫已損壞，無法寫入。",
+                     "setAside": "損壞的訊息庫已另存為 %1，已建立新的訊息庫。",
+                     "retry": "重試", "dismiss": "知道了" },
+        "ja-JP": { "busy": "メッセージ保存領域を別のプログラムが使用中です。再試行しています…",
+                   "diskFull": "ディスクがいっぱいです。空きができるまで新しいメッセージを保存できません。",
+                   "damaged": "メッセージ保存領域が破損していて書き込めません。",
+                   "setAside": "破損した保存領域は %1 として残し、新しく作り直しました。",
+                   "retry": "再試行", "dismiss": "OK" },
+        "de": { "busy": "Ein anderes Programm hält den Nachrichtenspeicher. Neuer Versuch läuft…",
+                "diskFull": "Datenträger voll: Neue Nachrichten werden erst gespeichert, wenn Platz frei ist.",
+                "damaged": "Der Nachrichtenspeicher ist beschädigt und kann nicht beschrieben werden.",
+                "setAside": "Der beschädigte Nachrichtenspeicher wurde als %1 aufbewahrt; ein neuer wurde angelegt.",
+                "retry": "Erneut versuchen", "dismiss": "OK" },
+        "es": { "busy": "Otro programa está usando el almacén de mensajes. Reintentando…",
+                "diskFull": "Disco lleno: los mensajes nuevos no se guardan hasta que haya espacio.",
+                "damaged": "El almacén de mensajes está dañado y no se puede escribir.",
+                "setAside": "El almacén dañado se guardó como %1; se creó uno nuevo.",
+                "retry": "Reintentar", "dismiss": "Aceptar" },
+        "fr": { "busy": "Un autre programme occupe le stockage des messages. Nouvel essai…",
+                "diskFull": "Disque plein : les nouveaux messages ne sont pas enregistrés tant que de la place n'est pas libérée.",
+                "damaged": "Le stockage des messages est endommagé et ne peut pas être écrit.",
+                "setAside": "Le stockage endommagé a été conservé sous %1 ; un nouveau a été créé.",
+                "retry": "Réessayer", "dismiss": "OK" },
+        "pt-PT": { "busy": "Outro programa está a usar o armazenamento de mensagens. A tentar de novo…",
+                   "diskFull": "Disco cheio: as mensagens novas não são guardadas até haver espaço.",
+                   "damaged": "O armazenamento de mensagens está danificado e não pode ser escrito.",
+                   "setAside": "O armazenamento danificado foi guardado como %1; foi criado um novo.",
+                   "retry": "Tentar de novo", "dismiss": "OK" }
+    })
+
+    function text(key) {
+        const table = texts[I18n.locale] || texts["en"]
+        return table[key] || texts["en"][key]
+    }
+
+    readonly property string message: problem !== "" ? text(problem)
+                                      : setAside !== "" ? text("setAside").arg(setAside.split("/").pop())
+                                      : ""
+
+    objectName: "storeNotice"
+    visible: message !== ""
+    z: 12000
+    anchors.left: parent.left
+    anchors.right: parent.right
+    anchors.top: parent.top
+    anchors.margins: Theme.space8
+    height: row.implicitHeight + Theme.space8 * 2
+    radius: Theme.radiusSmall
+    color: problem === "busy" ? Theme.warning : Theme.danger
+
+    Row {
+        id: row
+        anchors.verticalCenter: parent.verticalCenter
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.leftMargin: Theme.space12
+        anchors.rightMargin: Theme.space8
+        spacing: Theme.space12
+
+        Text {
+            objectName: "storeNoticeText"
+            width: row.width - action.width - row.spacing
+            anchors.verticalCenter: parent.verticalCenter
+            text: root.message
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            color: "white"
+            font.pixelSize: Theme.fontFootnote
+        }
+
+        Rectangle {
+            id: action
+            objectName: "storeNoticeAction"
+            readonly property string label: root.problem !== "" ? root.text("retry") : root.text("dismiss")
+            anchors.verticalCenter: parent.verticalCenter
+            width: actionLabel.implicitWidth + Theme.space16
+            height: actionLabel.implicitHeight + Theme.space8
+            radius: height / 2
+            color: mouse.containsMouse ? "#33ffffff" : "#22ffffff"
+            Accessible.role: Accessible.Button
+            Accessible.name: label
+
+            Text {
+                id: actionLabel
+                anchors.centerIn: parent
+                text: action.label
+                textFormat: Text.PlainText
+                color: "white"
+                font.pixelSize: Theme.fontFootnote
+                font.bold: true
+            }
+
+            MouseArea {
+                id: mouse
+                anchors.fill: parent
+                hoverEnabled: true
+                cursorShape: Qt.PointingHandCursor
+                onClicked: root.problem !== "" ? App.retryStore() : App.dismissStoreNotice()
+            }
+        }
+    }
+}

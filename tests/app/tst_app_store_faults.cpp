@@ -1,0 +1,183 @@
+// Signing in when the disk lets the program down: a saved identity signs in
+// without writing the vault again, a store held by another program at start
+// keeps the identity and signs in once it is free, and a damaged store is
+// kept aside while the sign-in goes on.
+#include "app_test_support.h"
+
+#include "support/fake_relay.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <latch>
+#include <thread>
+
+using apptest::Profile;
+using velmor::fakes::FakeRelay;
+
+namespace {
+
+// The write lock of `path`, taken on a thread of its own as another program
+// would, until released.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString &path)
+    {
+        m_thread = std::thread([this, path] {
+            const QString name = QStringLiteral("lock_holder");
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                db.setDatabaseName(path);
+                m_held = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"));
+                m_ready.count_down();
+                while (!m_release.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        });
+        m_ready.wait();
+    }
+    ~LockHolder() { release(); }
+    bool held() const { return m_held; }
+    void release()
+    {
+        m_release.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::thread m_thread;
+    std::latch m_ready{1};
+    std::atomic<bool> m_release{false};
+    bool m_held = false;
+};
+
+struct FileId
+{
+    ino_t inode = 0;
+    qint64 size = -1;
+    bool operator==(const FileId &) const = default;
+};
+
+FileId fileId(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {st.st_ino, qint64(st.st_size)};
+}
+
+} // namespace
+
+class AppStoreFaultsTest : public QObject
+{
+    Q_OBJECT
+
+    FakeRelay m_relay{FakeRelay::Options{true}};
+    std::unique_ptr<Profile> m_profile;
+    QString m_publicKey;
+
+    QString storePath() const { return m_profile->dataFolder() + QStringLiteral("/chat.db"); }
+
+private slots:
+    void initTestCase()
+    {
+        apptest::useApplicationNames();
+        QVERIFY(m_relay.start() > 0);
+        qputenv("PELORIN_NODE_DIRECTORY_URL", m_relay.baseUrl().toUtf8());
+    }
+    // Each case starts as the next start of the program after one sign-in.
+    void init()
+    {
+        m_profile = std::make_unique<Profile>();
+        QVERIFY(m_profile->isValid());
+        AppController first;
+        first.generateAndLogin();
+        QVERIFY(apptest::waitForLogin(first));
+        QVERIFY(first.loggedIn());
+        m_publicKey = first.myPublicKey();
+        QVERIFY(ChatStore::instance().upsertContact(velmor::chat::ContactRecord{m_publicKey, {}, "me", {}, {}, 0, 1}));
+        apptest::resetProcessSession();
+    }
+    void cleanup()
+    {
+        apptest::resetProcessSession();
+        m_profile.reset();
+    }
+
+    // A full disk must not stop a sign-in whose key is saved already.
+    void signInFromTheVaultWritesNothing()
+    {
+        const QString folder = CredentialVault::folder();
+        const QStringList entries{QStringLiteral("/com.quillet.pelorin.private_key"),
+                                  QStringLiteral("/com.quillet.pelorin.mnemonic")};
+        QList<FileId> before;
+        for (const QString &entry : entries)
+            before.append(fileId(folder + entry));
+        AppController next;
+        next.autoLogin();
+        QVERIFY(apptest::waitForLogin(next));
+        QVERIFY(next.loggedIn());
+        QCOMPARE(next.myPublicKey(), m_publicKey);
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            QVERIFY2(fileId(folder + entries[i]) == before[i], qPrintable(entries[i] + " was written again"));
+    }
+
+    void storeHeldAtStartKeepsTheIdentity()
+    {
+        AppController next;
+        {
+            LockHolder other(storePath());
+            QVERIFY(other.held());
+            next.autoLogin();
+            QTRY_COMPARE_WITH_TIMEOUT(next.storeProblem(), QStringLiteral("busy"), 20000);
+            // Not signed out, no error, no login form to fall back to: the
+            // window waits for the store with the identity it has.
+            QVERIFY(next.busy());
+            QVERIFY(!next.loggedIn());
+            QCOMPARE(next.errorText(), QString());
+            QVERIFY(next.hasSavedIdentity());
+            next.retryStore(); // a retry while one runs starts no second one
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(next.loggedIn(), 20000);
+        QCOMPARE(next.myPublicKey(), m_publicKey);
+        QCOMPARE(next.storeProblem(), QString());
+        QVERIFY(!next.busy());
+        QCOMPARE(ChatStore::instance().contact(m_publicKey)->remark, QStringLiteral("me"));
+    }
+
+    void damagedStoreAtStartIsKeptAside()
+    {
+        {
+            QFile file(storePath());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QCOMPARE(file.write(QByteArray(100, 'x')), 100);
+        }
+        AppController next;
+        QSignalSpy changes(&next, &AppController::storeChanged);
+        next.autoLogin();
+        QVERIFY(apptest::waitForLogin(next));
+        QVERIFY(next.loggedIn());
+        QCOMPARE(next.myPublicKey(), m_publicKey);
+        const QString aside = next.storeSetAside();
+        QVERIFY(aside.startsWith(storePath() + QStringLiteral(".damaged-")));
+        QVERIFY(QFileInfo(aside).size() > 100);
+        QVERIFY(changes.count() > 0);
+        QVERIFY(!ChatStore::instance().contact(m_publicKey));
+        next.dismissStoreNotice();
+        QCOMPARE(next.storeSetAside(), QString());
+        QVERIFY(QFileInfo::exists(aside)); // dismissed, never deleted
+    }
+};
+
+QTEST_MAIN(AppStoreFaultsTest)
+#include "tst_app_store_faults.moc"
