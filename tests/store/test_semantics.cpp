@@ -53,15 +53,19 @@ private slots:
         f.close();
         QVERIFY(!store().open(kOwnerA, blocker + QStringLiteral("/chat.db")));
         QVERIFY(!store().isOpen());
-        // A file that is not a database is refused, not clobbered.
+        // A file that is not a database is never written over: it is kept
+        // aside as it is, and a new database takes its name.
         const QString junk = m_dir.filePath(QStringLiteral("junk.db"));
         QFile j(junk);
         QVERIFY(j.open(QIODevice::WriteOnly));
         j.write(QByteArray(4096, 'x'));
         j.close();
-        QVERIFY(!store().open(kOwnerA, junk));
-        QVERIFY(!store().isOpen());
-        QCOMPARE(QFileInfo(junk).size(), qint64(4096));
+        velmor::store::OpenReport report;
+        QVERIFY(store().open(kOwnerA, junk, &report));
+        QFile aside(report.setAside);
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), QByteArray(4096, 'x'));
+        QVERIFY(store().upsertContact(ContactRecord{kPeer, {}, QStringLiteral("r"), {}, {}, 0, 1}));
     }
 
     void emptyPathUsesApplicationDataFolder()
