@@ -68,7 +68,7 @@ Item {
             var order = ["Main", "LoginView", "HomeView", "ChatComposer", "FriendInfoPanel", "ProfileView",
                          "Theme", "I18n", "AppAvatar", "AssetCatalog", "AppDialog", "AppToast",
                          "ConversationRow", "LoadingOverlay", "MemberRow", "MessageBubble",
-                         "PrimaryButton", "SearchField", "TgIcon", "TgScrollBar"]
+                         "PrimaryButton", "SearchField", "StoreNotice", "TgIcon", "TgScrollBar"]
             var types = registeredTypes()
             var last = -1
             for (var i = 0; i < types.length; ++i) {

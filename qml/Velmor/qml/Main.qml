@@ -54,7 +54,12 @@ Window {
 
     // Over both views: the store's trouble is told whether or not the
     // sign-in has finished.
-    StoreNotice {}
+    StoreNotice {
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
+        anchors.margins: Theme.space8
+    }
 
     Component {
         id: loginComp

@@ -66,11 +66,8 @@ Rectangle {
 
     objectName: "storeNotice"
     visible: message !== ""
+    implicitWidth: 480
     z: 12000
-    anchors.left: parent.left
-    anchors.right: parent.right
-    anchors.top: parent.top
-    anchors.margins: Theme.space8
     height: row.implicitHeight + Theme.space8 * 2
     radius: Theme.radiusSmall
     color: problem === "busy" ? Theme.warning : Theme.danger
