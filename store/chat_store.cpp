@@ -96,7 +96,8 @@ int waitForLock(void *arg, int attempt)
     auto *conn = static_cast<Connection *>(arg);
     StoreState &state = *conn->state;
     int budget = kBusyTimeoutMs;
-    if (conn->gui)
+    // Another process's lock: the GUI thread does not wait it out.
+    if (conn->gui && state.holders.load() == 0)
         budget = state.currentCondition() == Condition::Busy ? 0 : kGuiLockWaitMs;
     if (state.closing.load())
         budget = 0;
@@ -297,6 +298,8 @@ void StoreState::dropConnection(quint64 slot)
         connections.erase(it);
     }
     const QString name = conn->db.connectionName();
+    if (conn->holding)
+        holders.fetch_sub(1);
     conn->statements.clear();
     conn->db.close();
     conn.reset();

@@ -75,6 +75,8 @@ struct Connection
     StoreState *state = nullptr;
     // Made on the application's main thread, which must not wait on a lock.
     bool gui = false;
+    // Inside a transaction (so holding, or about to hold, the write lock).
+    bool holding = false;
     std::unordered_map<QString, Prepared> statements;
     // Inside ChatStore::Batch: the connection holds one open transaction,
     // and each operation's own transaction becomes a savepoint in it.
@@ -96,6 +98,10 @@ struct StoreState : std::enable_shared_from_this<StoreState>
     // open() or close() wants the lifecycle lock: statements waiting for
     // another process's lock give up rather than hold it up.
     std::atomic<bool> closing{false};
+    // Connections of this process inside a transaction: a lock held by one
+    // of them is this process's own work, soon done, and the GUI thread
+    // waits for it as any thread does.
+    std::atomic<int> holders{0};
     // The result code that made the last new connection fail.
     std::atomic<int> lastConnectError{SQLITE_OK};
     std::atomic<int> condition{int(Condition::Ok)};
@@ -146,6 +152,7 @@ public:
     {
         if (!conn)
             return;
+        m_conn = conn;
         m_state = conn->state;
         m_handle = conn->handle;
         auto it = conn->statements.find(sql);
@@ -241,6 +248,11 @@ public:
         m_ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         m_pendingRow = rc == SQLITE_ROW;
         m_done = rc == SQLITE_DONE;
+        const bool inside = !sqlite3_get_autocommit(m_handle);
+        if (inside != m_conn->holding) {
+            m_conn->holding = inside;
+            m_state->holders.fetch_add(inside ? 1 : -1);
+        }
         if (!m_ok) {
             qCWarning(lcStore) << "statement failed" << sqlite3_errmsg(m_handle) << m_sql;
             if (m_state)
@@ -302,6 +314,7 @@ private:
     }
 
     QString m_sql;
+    Connection *m_conn = nullptr;
     StoreState *m_state = nullptr;
     sqlite3 *m_handle = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
