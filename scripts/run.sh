@@ -108,7 +108,9 @@ if [ -n "$profile" ]; then
     base="${XDG_DATA_HOME:-$HOME/.local/share}/pelorin-profiles/$profile"
     export XDG_DATA_HOME="$base/data"
     export XDG_CONFIG_HOME="$base/config"
-    mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
+    # Only the user may look into a profile: it holds the message store.
+    (umask 077; mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME")
+    chmod 700 "$base" "$base/data" "$base/config"
     echo "run: profile '$profile' in $base"
 fi
 
