@@ -7,6 +7,7 @@
 // one in a single transaction, with no relay, no acknowledgement and no
 // lists. The worst wait of the GUI thread during the drain (the longest gap
 // between ticks of a 1 ms timer) is reported as worst_gui_stall_ms.
+#include "bench/gui_stall_meter.h"
 #include "chat/chat_controller.h"
 #include "chat/messaging_parts.h"
 #include "identity/content.h"
@@ -105,46 +106,13 @@ QVariantMap rowOf(const QVariantList &rows, const QString &peer)
     return {};
 }
 
-// The longest gap between ticks of a 1 ms timer on the GUI thread.
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_worstNs = std::max(m_worstNs, now - m_lastNs);
-            m_lastNs = now;
-        });
-    }
-    void start()
-    {
-        m_worstNs = 0;
-        m_clock.start();
-        m_lastNs = 0;
-        m_timer.start();
-    }
-    double stop()
-    {
-        m_timer.stop();
-        return double(m_worstNs) / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_lastNs = 0;
-    qint64 m_worstNs = 0;
-};
 
 void BM_DrainBacklogThroughTheInbox(benchmark::State &state)
 {
     Setup &s = setup();
     const QString bobKey = s.bob.publicKeyText();
     const QString aliceKey = s.alice.publicKeyText();
-    StallMeter meter;
+    GuiStallMeter meter;
     double worstStall = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -165,7 +133,7 @@ void BM_DrainBacklogThroughTheInbox(benchmark::State &state)
         });
 
         state.PauseTiming();
-        worstStall = std::max(worstStall, meter.stop());
+        worstStall = std::max(worstStall, meter.stopMs());
         if (ChatStore::instance().messages(ChatStore::instance().conversationIdFor(aliceKey)).size() != kBacklog)
             state.SkipWithError("backlog not stored whole");
         chat->stop();
@@ -185,14 +153,14 @@ BENCHMARK(BM_DrainBacklogThroughTheInbox)->Unit(benchmark::kMillisecond)->UseRea
 // the drain's worst stall is read.
 void BM_IdleEventLoopStall(benchmark::State &state)
 {
-    StallMeter meter;
+    GuiStallMeter meter;
     double worstStall = 0;
     for (auto _ : state) {
         meter.start();
         QEventLoop loop;
         QTimer::singleShot(2000, &loop, &QEventLoop::quit);
         loop.exec();
-        worstStall = std::max(worstStall, meter.stop());
+        worstStall = std::max(worstStall, meter.stopMs());
     }
     state.counters["worst_gui_stall_ms"] = worstStall;
 }

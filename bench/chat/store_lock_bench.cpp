@@ -8,6 +8,7 @@
 // with nobody holding the lock.
 //
 //   ./build/bench/chat/store_lock_bench
+#include "bench/gui_stall_meter.h"
 #include "chat/chat_controller.h"
 #include "chat/messaging_parts.h"
 #include "identity/content.h"
@@ -60,38 +61,6 @@ int holdLock(const QString &path, int ms)
     return 0;
 }
 
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_worstNs = std::max(m_worstNs, now - m_lastNs);
-            m_lastNs = now;
-        });
-    }
-    void start()
-    {
-        m_worstNs = 0;
-        m_lastNs = 0;
-        m_clock.start();
-        m_timer.start();
-    }
-    double stopMs()
-    {
-        m_timer.stop();
-        return double(m_worstNs) / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_lastNs = 0;
-    qint64 m_worstNs = 0;
-};
 
 void spinFor(int ms)
 {
@@ -149,7 +118,7 @@ void run(benchmark::State &state, bool locked)
                 break;
             }
         }
-        StallMeter meter;
+        GuiStallMeter meter;
         meter.start();
         state.ResumeTiming();
 
