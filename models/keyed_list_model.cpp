@@ -74,19 +74,10 @@ void KeyedListModel::sync(const QVariantList &rows)
 
 void KeyedListModel::sync(const QList<QVariantMap> &input)
 {
-    QList<QVariantMap> rows;
-    QList<QString> keys;
-    QSet<QString> wanted;
-    rows.reserve(input.size());
-    keys.reserve(input.size());
-    for (const QVariantMap &map : input) {
-        const QString key = keyOf(map);
-        if (key.isEmpty() || wanted.contains(key))
-            continue;
-        wanted.insert(key);
-        rows.append(map);
-        keys.append(key);
-    }
+    Keyed wantedRows = keyed(input);
+    const QList<QVariantMap> &rows = wantedRows.rows;
+    const QList<QString> &keys = wantedRows.keys;
+    const QSet<QString> &wanted = wantedRows.keySet;
     if (m_rows.isEmpty() || rows.isEmpty()) {
         if (!(m_rows.isEmpty() && rows.isEmpty()))
             reset(rows);
@@ -208,21 +199,29 @@ void KeyedListModel::reset(const QList<QVariantMap> &rows)
 {
     const int before = count();
     beginResetModel();
-    m_rows.clear();
-    m_keys.clear();
-    QSet<QString> seen;
-    for (const QVariantMap &map : rows) {
-        const QString key = keyOf(map);
-        if (key.isEmpty() || seen.contains(key))
-            continue;
-        seen.insert(key);
-        m_rows.append(map);
-        m_keys.append(key);
-    }
+    Keyed kept = keyed(rows);
+    m_rows = std::move(kept.rows);
+    m_keys = std::move(kept.keys);
     forgetIndex();
     endResetModel();
     if (count() != before)
         emit countChanged();
+}
+
+KeyedListModel::Keyed KeyedListModel::keyed(const QList<QVariantMap> &input) const
+{
+    Keyed out;
+    out.rows.reserve(input.size());
+    out.keys.reserve(input.size());
+    for (const QVariantMap &map : input) {
+        const QString key = keyOf(map);
+        if (key.isEmpty() || out.keySet.contains(key))
+            continue;
+        out.keySet.insert(key);
+        out.rows.append(map);
+        out.keys.append(key);
+    }
+    return out;
 }
 
 void KeyedListModel::clear()

@@ -10,6 +10,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -71,6 +72,13 @@ protected:
     QString keyOf(const QVariantMap &map) const;
 
 private:
+    // The rows that have a key, the first of each key only, with their keys.
+    struct Keyed {
+        QList<QVariantMap> rows;
+        QList<QString> keys;
+        QSet<QString> keySet;
+    };
+    Keyed keyed(const QList<QVariantMap> &input) const;
     void move(int from, int to);
     void forgetIndex() { m_indexValid = false; }
 
