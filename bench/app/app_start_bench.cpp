@@ -5,6 +5,7 @@
 // the same start-up as pelorin with a hook that reports the frame.
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
+#include "bench/app/saved_profile.h"
 #include "app/app_controller.h"
 #include "app/application.h"
 #include "identity/identity.h"
@@ -61,11 +62,7 @@ struct Services
     {
         if (relay.start() == 0 || !freshProfile.isValid() || !savedProfile.isValid())
             return;
-        // The saved identity of the second profile, as a previous sign-in leaves it.
-        qputenv("XDG_DATA_HOME", QFile::encodeName(savedProfile.path()));
-        const auto identity = velmor::identity::Identity::generate();
-        ok = CredentialVault::write(QStringLiteral("private_key"), identity.privateKeyText().toUtf8());
-        qunsetenv("XDG_DATA_HOME");
+        ok = saveNewIdentityIn(savedProfile.path());
     }
 };
 

@@ -16,6 +16,7 @@
 //   xvfb-run -a -s '-screen 0 1280x1024x24' ./build/bench/app/idle_window_bench --benchmark_repetitions=1
 // (PELORIN_IDLE_SECONDS=10 for a quick look; PELORIN_BENCH_CHILD_PREFIX, see
 // runChild).
+#include "bench/app/saved_profile.h"
 #include "../bench_ratio.h"
 #include "app/app_controller.h"
 #include "app/application.h"
@@ -197,10 +198,7 @@ struct Services
     {
         if (relay.start() == 0 || !profile.isValid())
             return;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(profile.path()));
-        const auto identity = velmor::identity::Identity::generate();
-        ok = CredentialVault::write(QStringLiteral("private_key"), identity.privateKeyText().toUtf8());
-        qunsetenv("XDG_DATA_HOME");
+        ok = saveNewIdentityIn(profile.path());
     }
 };
 
