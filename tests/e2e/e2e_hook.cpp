@@ -492,6 +492,17 @@ QJsonObject E2eHook::clickItem(QQuickItem *item, const QString &what)
 {
     if (!item->isEnabled())
         return failure(QStringLiteral("item '%1' is disabled").arg(what));
+    // An item that just became visible is placed by its layouts when the
+    // next frame is prepared; the frame awaited before a click may be one
+    // already in flight. Lay out its ancestors now, outermost first, so the
+    // click lands where the user would see the item.
+    QList<QQuickItem *> chain;
+    for (QQuickItem *i = item; i; i = i->parentItem())
+        chain.prepend(i);
+    for (QQuickItem *i : std::as_const(chain))
+        i->ensurePolished();
+    if (item->width() <= 0 || item->height() <= 0)
+        return failure(QStringLiteral("item '%1' has no size yet").arg(what));
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     if (centre.x() < 0 || centre.y() < 0 || centre.x() >= m_window->width() || centre.y() >= m_window->height())
         return failure(QStringLiteral("item '%1' lies outside the window (%2, %3)")
