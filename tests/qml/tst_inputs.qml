@@ -134,6 +134,17 @@ Item {
             compare(bar.contentItem.opacity, 0)
         }
 
+        // Whether the thumb shows follows the content at once: a list being
+        // made learns its size a moment after it appears, and a fade there
+        // flashed the thumb on every list as it was created.
+        function test_scrollBarFollowsContentAtOnce() {
+            var list = createTemporaryObject(listComponent, host, { "rows": 8 })
+            var thumb = list.ScrollBar.vertical.contentItem
+            compare(thumb.opacity, 0.55)
+            list.rows = 3
+            compare(thumb.opacity, 0)
+        }
+
         function test_scrollBarIdleHoverAndMinimum() {
             var list = createTemporaryObject(listComponent, host, { "rows": 400 })
             var bar = list.ScrollBar.vertical

@@ -24,9 +24,14 @@ ScrollBar {
         // alpha 0x7a while hovered or pressed and 0x53 at rest.
         color: Theme.dark ? (bar.strong ? "#7affffff" : "#53ffffff")
                           : (bar.strong ? "#7a000000" : "#53000000")
-        opacity: bar.size >= 1.0 ? 0 : ((bar.active || bar.hovered) ? 1.0 : 0.55)
+        // Only the change between resting and in use fades. Whether the
+        // thumb shows at all follows the content at once: a list learns its
+        // size a moment after it is made, and fading then flashed the thumb
+        // on every list as it appeared.
+        property real inUseOpacity: (bar.active || bar.hovered) ? 1.0 : 0.55
+        opacity: bar.size <= 0 || bar.size >= 1.0 ? 0 : inUseOpacity
 
         Behavior on implicitWidth { NumberAnimation { duration: Theme.durationFast } }
-        Behavior on opacity { NumberAnimation { duration: Theme.durationNormal } }
+        Behavior on inUseOpacity { NumberAnimation { duration: Theme.durationNormal } }
     }
 }
