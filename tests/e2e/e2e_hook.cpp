@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJSValue>
+#include <QPainter>
 #include <QJsonDocument>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -680,7 +681,16 @@ QJsonObject E2eHook::setDark(bool dark)
 
 QJsonObject E2eHook::shot(const QString &file)
 {
-    const QImage image = m_window->grabWindow();
+    QImage image = m_window->grabWindow();
+    // What the window's own child surfaces show (the animated logo) is not in
+    // its scene: drawn over the grab where they stand.
+    QPainter painter(&image);
+    for (QObject *child : m_window->children()) {
+        auto *surface = qobject_cast<QQuickWindow *>(child);
+        if (surface && surface->isVisible())
+            painter.drawImage(QPointF(surface->position()), surface->grabWindow());
+    }
+    painter.end();
     QDir().mkpath(QFileInfo(file).absolutePath());
     const bool saved = !image.isNull() && image.save(file);
     return saved ? ok() : failure(QStringLiteral("could not save the window to %1").arg(file));

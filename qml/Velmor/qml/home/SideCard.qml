@@ -36,6 +36,7 @@ Item {
         radius: 16
         clip: true
         gradient: Gradient {
+            id: cardGradient
             GradientStop { position: 0.0; color: "#5f608b" }
             GradientStop { position: 1.0; color: "#a287b3" }
         }
@@ -55,6 +56,11 @@ Item {
             spacing: 0
 
             SidebarHeader {
+                id: header
+                backdrop: card
+                backdropGradient: cardGradient
+                // The column fills the card.
+                backdropOrigin: Qt.point(header.x, header.y)
                 Layout.fillWidth: true
                 Layout.preferredHeight: 86
                 Layout.leftMargin: Math.floor(0.05 * card.width)

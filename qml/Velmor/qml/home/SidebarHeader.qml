@@ -17,37 +17,65 @@ RowLayout {
 
     readonly property url _assets: Qt.resolvedUrl("../../assets/")
 
+    // The card the header lies on, and the header's place in it: the logo
+    // paints the card's part under it when drawn on a surface of its own.
+    property Rectangle backdrop: null
+    property Gradient backdropGradient: null
+    property point backdropOrigin: Qt.point(0, 0)
+
     // The logo's 49 frames come from one sheet rasterised beforehand at the
     // size they are drawn from (156 pixels a frame, shown at 78 points): a
     // frame moves the sheet under a clip, so a tick decodes and uploads
     // nothing, and the sheet stays one texture for the life of the view.
-    Item {
-        id: sideLogo
-        objectName: "sideLogo"
-        property int idx: 0
-        readonly property int frames: 49
-        readonly property int columns: 7
+    // The logo stands on a small surface of its own over the card: a frame
+    // then redraws its 78 x 78 points instead of the whole window.
+    WindowPatch {
+        id: logoPatch
+        objectName: "sideLogoPatch"
         Layout.preferredWidth: 78
         Layout.preferredHeight: 78
-        clip: true
 
-        Image {
-            objectName: "sideLogoSheet"
-            source: root._assets + "logo_sheet_156.png"
-            width: sideLogo.width * sideLogo.columns
-            height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
-            x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
-            y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
-            smooth: true
-        }
+        content: Item {
+            id: sideLogo
+            objectName: "sideLogo"
+            property int idx: 0
+            readonly property int frames: 49
+            readonly property int columns: 7
+            width: logoPatch.width
+            height: logoPatch.height
+            clip: true
 
-        Timer {
-            objectName: "logoTimer"
-            interval: 16
-            repeat: true
-            running: root.visible && root.Window.window !== null && root.Window.active
-            onTriggered: sideLogo.idx = (sideLogo.idx + 1) % sideLogo.frames
+            Rectangle {
+                objectName: "sideLogoBackdrop"
+                visible: logoPatch.onSurface && root.backdrop !== null
+                x: -(root.backdropOrigin.x + logoPatch.x)
+                y: -(root.backdropOrigin.y + logoPatch.y)
+                width: root.backdrop ? root.backdrop.width : 0
+                height: root.backdrop ? root.backdrop.height : 0
+                radius: root.backdrop ? root.backdrop.radius : 0
+                gradient: root.backdropGradient
+            }
+
+            Image {
+                objectName: "sideLogoSheet"
+                source: root._assets + "logo_sheet_156.png"
+                width: sideLogo.width * sideLogo.columns
+                height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
+                x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
+                y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
+                smooth: true
+            }
         }
+    }
+
+    // In the header, not on the logo's surface: it follows this window's
+    // activity.
+    Timer {
+        objectName: "logoTimer"
+        interval: 16
+        repeat: true
+        running: root.visible && root.Window.window !== null && root.Window.active
+        onTriggered: sideLogo.idx = (sideLogo.idx + 1) % sideLogo.frames
     }
 
     Item { Layout.fillWidth: true }

@@ -1,0 +1,141 @@
+#include "window_patch.h"
+
+#include <QQuickWindow>
+#include <QtMath>
+
+namespace velmor::views {
+
+WindowPatch::WindowPatch(QQuickItem *parent)
+    : QQuickItem(parent)
+{
+}
+
+WindowPatch::~WindowPatch()
+{
+    disconnect(m_frames);
+    if (m_content && m_surface && m_content->parentItem() == m_surface->contentItem())
+        m_content->setParentItem(nullptr);
+    // The window it stands in may have deleted it already (a child window
+    // is the window's QObject child too).
+    delete m_surface.data();
+}
+
+void WindowPatch::setContent(QQuickItem *content)
+{
+    if (content == m_content)
+        return;
+    if (m_content)
+        m_content->setParentItem(nullptr);
+    m_content = content;
+    if (m_content)
+        m_content->setParentItem(this);
+    place();
+    emit contentChanged();
+}
+
+void WindowPatch::setDetached(bool detached)
+{
+    if (detached == m_detached)
+        return;
+    m_detached = detached;
+    place();
+    emit detachedChanged();
+}
+
+void WindowPatch::componentComplete()
+{
+    QQuickItem::componentComplete();
+    followWindow();
+    place();
+}
+
+void WindowPatch::itemChange(ItemChange change, const ItemChangeData &data)
+{
+    QQuickItem::itemChange(change, data);
+    if (change == ItemSceneChange) {
+        followWindow();
+        place();
+    } else if (change == ItemVisibleHasChanged) {
+        place();
+    }
+}
+
+// Every frame of the window (and only then) may have moved the item or put
+// something over it; an idle window costs nothing here.
+void WindowPatch::followWindow()
+{
+    if (m_followed == window())
+        return;
+    disconnect(m_frames);
+    m_followed = window();
+    if (m_followed)
+        m_frames = connect(m_followed, &QQuickWindow::afterAnimating, this, &WindowPatch::place);
+}
+
+bool WindowPatch::covered() const
+{
+    const QRectF mine = mapRectToScene(boundingRect());
+    // Drawn after this item: the later siblings (or those with a higher z)
+    // of the item and of each of its ancestors, with their direct children.
+    for (const QQuickItem *item = this; item->parentItem(); item = item->parentItem()) {
+        const QList<QQuickItem *> siblings = item->parentItem()->childItems();
+        const int at = siblings.indexOf(const_cast<QQuickItem *>(item));
+        for (int i = 0; i < siblings.size(); ++i) {
+            const QQuickItem *other = siblings.at(i);
+            if (other == item || !other->isVisible() || other->opacity() <= 0)
+                continue;
+            if (other->z() < item->z() || (other->z() == item->z() && i < at))
+                continue;
+            if (other->mapRectToScene(other->boundingRect()).intersects(mine))
+                return true;
+            for (const QQuickItem *child : other->childItems()) {
+                if (child->isVisible() && child->mapRectToScene(child->boundingRect()).intersects(mine))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The software scene graph (no OpenGL, e.g. the offscreen platform) repaints
+// only what changed, so it has nothing to gain from a surface.
+static bool redrawsWholeWindow(QQuickWindow *window)
+{
+    return window->rendererInterface()->graphicsApi() != QSGRendererInterface::Software;
+}
+
+void WindowPatch::place()
+{
+    QQuickWindow *host = window();
+    const bool onSurface = m_content && m_detached && host && redrawsWholeWindow(host)
+        && isComponentComplete() && isVisible()
+        && width() > 0 && height() > 0 && !covered();
+    if (onSurface) {
+        if (!m_surface) {
+            m_surface = new QQuickWindow;
+            m_surface->setFlags(Qt::Widget | Qt::FramelessWindowHint | Qt::WindowTransparentForInput
+                                | Qt::WindowDoesNotAcceptFocus);
+        }
+        if (m_surface->parent() != host)
+            m_surface->setParent(host);
+        const QPointF at = mapToScene(QPointF(0, 0));
+        const QRect rect(qRound(at.x()), qRound(at.y()), qCeil(width()), qCeil(height()));
+        if (m_surface->geometry() != rect)
+            m_surface->setGeometry(rect);
+        if (m_content->parentItem() != m_surface->contentItem())
+            m_content->setParentItem(m_surface->contentItem());
+        if (!m_surface->isVisible())
+            m_surface->setVisible(true);
+    } else {
+        if (m_content && m_content->parentItem() != this)
+            m_content->setParentItem(this);
+        if (m_surface)
+            m_surface->setVisible(false);
+    }
+    if (onSurface != m_onSurface) {
+        m_onSurface = onSurface;
+        emit onSurfaceChanged();
+    }
+}
+
+} // namespace velmor::views

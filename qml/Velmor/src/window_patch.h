@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QPointer>
+#include <QQuickItem>
+#include <QtQml/qqmlregistration.h>
+
+
+class QQuickWindow;
+
+namespace velmor::views {
+
+// An item whose `content` is drawn in a small native window of its own, a
+// child of the item's window laid exactly over the item. Content that changes
+// on every frame (the animated logo) then redraws only that small surface:
+// without it, each of its frames redraws the whole window, which software
+// OpenGL pays for in full, pixel by pixel, sixty times a second.
+//
+// The surface stands above everything else of the window, so the content goes
+// back into the window's own scene while anything drawn after the item
+// overlaps it (an open popup, a notice over the window), and while `detached`
+// is false. The surface takes no input: clicks and drags reach the window
+// below. The content is drawn on an opaque surface, so it must paint every
+// pixel of the item's rectangle itself (what the window shows under the item).
+// The software scene graph repaints only what changed: there the content stays
+// in the scene.
+class WindowPatch : public QQuickItem
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(QQuickItem *content READ content WRITE setContent NOTIFY contentChanged)
+    Q_PROPERTY(bool detached READ detached WRITE setDetached NOTIFY detachedChanged)
+    // Whether the content is on the surface right now.
+    Q_PROPERTY(bool onSurface READ onSurface NOTIFY onSurfaceChanged)
+
+public:
+    explicit WindowPatch(QQuickItem *parent = nullptr);
+    ~WindowPatch() override;
+
+    QQuickItem *content() const { return m_content; }
+    void setContent(QQuickItem *content);
+    bool detached() const { return m_detached; }
+    void setDetached(bool detached);
+    bool onSurface() const { return m_onSurface; }
+
+signals:
+    void contentChanged();
+    void detachedChanged();
+    void onSurfaceChanged();
+
+protected:
+    void itemChange(ItemChange change, const ItemChangeData &data) override;
+    void componentComplete() override;
+
+private:
+    // Puts the content where it belongs now and the surface over the item.
+    void place();
+    // Something drawn after this item overlaps it.
+    bool covered() const;
+    void followWindow();
+
+    QPointer<QQuickItem> m_content;
+    bool m_detached = true;
+    bool m_onSurface = false;
+    QPointer<QQuickWindow> m_surface;
+    QPointer<QQuickWindow> m_followed;
+    QMetaObject::Connection m_frames;
+};
+
+} // namespace velmor::views

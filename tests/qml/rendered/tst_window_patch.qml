@@ -1,0 +1,103 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import Velmor
+import "qrc:/qt/qml/Velmor/qml/home"
+
+// The sidebar logo on its own surface: it must stay where the header puts
+// it, give way to whatever is drawn over it, and play only while the window
+// is active. Needs a real window system (ctest starts it under Xvfb).
+Item {
+    id: host
+    width: 400
+    height: 300
+
+    Rectangle {
+        id: card
+        width: 300
+        height: 280
+        radius: 16
+        gradient: Gradient {
+            id: cardGradient
+            GradientStop { position: 0.0; color: "#5f608b" }
+            GradientStop { position: 1.0; color: "#a287b3" }
+        }
+        SidebarHeader {
+            id: header
+            x: 15
+            width: 270
+            height: 86
+            backdrop: card
+            backdropGradient: cardGradient
+            backdropOrigin: Qt.point(x, y)
+        }
+    }
+
+    Popup { id: popup; modal: true; dim: true; x: 250; y: 200; width: 60; height: 60 }
+    Component { id: coverComponent; Rectangle { x: 40; y: 40; width: 30; height: 30; color: "red" } }
+    Component { id: otherWindow; Window { width: 100; height: 100; visible: true } }
+
+    TestCase {
+        name: "WindowPatch"
+        when: windowShown
+
+        property Item patch: findChild(header, "sideLogoPatch")
+
+        function init() {
+            if (Qt.platform.pluginName === "offscreen")
+                skip("the software scene graph of the offscreen platform needs no surface")
+            failOnWarning(/.*/)
+            host.Window.window.requestActivate()
+            tryCompare(patch, "onSurface", true)
+            header.x = 15
+        }
+
+        function surfaceAt() {
+            var surface = patch.content.Window.window
+            verify(surface !== host.Window.window, "the logo is on a window of its own")
+            return Qt.point(surface.x, surface.y)
+        }
+
+        function test_surfaceFollowsTheHeader() {
+            var at = patch.mapToItem(null, 0, 0)
+            compare(surfaceAt(), Qt.point(at.x, at.y))
+            header.x = 55
+            tryVerify(function () { return surfaceAt().x === at.x + 40 })
+        }
+
+        // Anything drawn over the logo hides it until it is gone.
+        function test_coveredLogoReturnsToTheScene_data() {
+            return [{ tag: "popup" }, { tag: "item over it" }]
+        }
+
+        function test_coveredLogoReturnsToTheScene(data) {
+            var cover = null
+            if (data.tag === "popup")
+                popup.open()
+            else
+                cover = coverComponent.createObject(host)
+            tryCompare(patch, "onSurface", false)
+            compare(patch.content.Window.window, host.Window.window)
+            if (cover)
+                cover.destroy()
+            else
+                popup.close()
+            tryCompare(patch, "onSurface", true)
+        }
+
+        function test_logoPlaysOnlyWhileActive() {
+            var timer = findChild(header, "logoTimer")
+            verify(timer.running)
+            var from = patch.content.idx
+            timer.triggered()
+            compare(patch.content.idx, (from + 1) % 49)
+            var other = createTemporaryObject(otherWindow, null)
+            waitForRendering(other.contentItem)
+            other.requestActivate()
+            tryCompare(other, "active", true)
+            tryCompare(timer, "running", false)
+            host.Window.window.requestActivate()
+            tryCompare(timer, "running", true)
+        }
+    }
+}
