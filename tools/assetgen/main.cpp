@@ -204,6 +204,8 @@ int main(int argc, char **argv)
     frameSet(QStringLiteral("logo_frames"), 49, [](int i) { return art::logoFrame(i, 49); }, &frameTiles);
     // The sidebar's logo: 78 x 78 points, drawn from 156 x 156 pixels.
     frameSheet(QStringLiteral("logo_sheet_156.png"), 49, 7, 156, [](int i) { return art::logoFrame(i, 49); });
+    // The login panel's logo: 170 x 170 points, drawn from 340 x 340 pixels.
+    frameSheet(QStringLiteral("logo_sheet_340.png"), 49, 7, 340, [](int i) { return art::logoFrame(i, 49); });
     frameSet(QStringLiteral("tabbar_profile_frames"), 49, [](int i) { return art::officialFrame(i, 49); }, &frameTiles);
     frameSet(QStringLiteral("authorheadphoto_frames"), 50, [](int i) { return art::authorFrame(i, 50); }, &frameTiles);
     frameSet(QStringLiteral("play_frames"), 24, [](int i) { return art::playFrame(i, 24); }, &frameTiles);

@@ -1,7 +1,8 @@
 #include "window_patch.h"
 
 #include <QQuickWindow>
-#include <QtMath>
+
+#include <algorithm>
 
 namespace velmor::views {
 
@@ -27,8 +28,10 @@ void WindowPatch::setContent(QQuickItem *content)
     if (m_content)
         m_content->setParentItem(nullptr);
     m_content = content;
-    if (m_content)
+    if (m_content) {
         m_content->setParentItem(this);
+        m_content->setPosition(QPointF(0, 0));
+    }
     place();
     emit contentChanged();
 }
@@ -72,26 +75,36 @@ void WindowPatch::followWindow()
         m_frames = connect(m_followed, &QQuickWindow::afterAnimating, this, &WindowPatch::place);
 }
 
+// Whether `item` or anything in it paints over `area` (scene coordinates).
+// Items that only take input (drag layers, mouse areas) paint nothing.
+static bool paintsOver(const QQuickItem *item, const QRectF &area)
+{
+    if (!item->isVisible() || item->opacity() <= 0)
+        return false;
+    const QRectF rect = item->mapRectToScene(item->boundingRect());
+    if (item->flags().testFlag(QQuickItem::ItemHasContents) && rect.intersects(area))
+        return true;
+    if (item->clip() && !rect.intersects(area))
+        return false;
+    const QList<QQuickItem *> children = item->childItems();
+    return std::any_of(children.begin(), children.end(),
+                       [&area](const QQuickItem *child) { return paintsOver(child, area); });
+}
+
 bool WindowPatch::covered() const
 {
     const QRectF mine = mapRectToScene(boundingRect());
     // Drawn after this item: the later siblings (or those with a higher z)
-    // of the item and of each of its ancestors, with their direct children.
+    // of the item and of each of its ancestors.
     for (const QQuickItem *item = this; item->parentItem(); item = item->parentItem()) {
         const QList<QQuickItem *> siblings = item->parentItem()->childItems();
         const int at = siblings.indexOf(const_cast<QQuickItem *>(item));
         for (int i = 0; i < siblings.size(); ++i) {
             const QQuickItem *other = siblings.at(i);
-            if (other == item || !other->isVisible() || other->opacity() <= 0)
+            if (other == item || other->z() < item->z() || (other->z() == item->z() && i < at))
                 continue;
-            if (other->z() < item->z() || (other->z() == item->z() && i < at))
-                continue;
-            if (other->mapRectToScene(other->boundingRect()).intersects(mine))
+            if (paintsOver(other, mine))
                 return true;
-            for (const QQuickItem *child : other->childItems()) {
-                if (child->isVisible() && child->mapRectToScene(child->boundingRect()).intersects(mine))
-                    return true;
-            }
         }
     }
     return false;
@@ -118,17 +131,23 @@ void WindowPatch::place()
         }
         if (m_surface->parent() != host)
             m_surface->setParent(host);
-        const QPointF at = mapToScene(QPointF(0, 0));
-        const QRect rect(qRound(at.x()), qRound(at.y()), qCeil(width()), qCeil(height()));
+        // The surface covers the whole pixels the item touches; the content
+        // keeps its place to the fraction of a pixel, so it is drawn exactly
+        // as the window would draw it.
+        const QRectF exact(mapToScene(QPointF(0, 0)), size());
+        const QRect rect = exact.toAlignedRect();
         if (m_surface->geometry() != rect)
             m_surface->setGeometry(rect);
         if (m_content->parentItem() != m_surface->contentItem())
             m_content->setParentItem(m_surface->contentItem());
+        m_content->setPosition(exact.topLeft() - QPointF(rect.topLeft()));
         if (!m_surface->isVisible())
             m_surface->setVisible(true);
     } else {
-        if (m_content && m_content->parentItem() != this)
+        if (m_content && m_content->parentItem() != this) {
             m_content->setParentItem(this);
+            m_content->setPosition(QPointF(0, 0));
+        }
         if (m_surface)
             m_surface->setVisible(false);
     }

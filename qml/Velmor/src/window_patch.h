@@ -20,7 +20,9 @@ namespace velmor::views {
 // overlaps it (an open popup, a notice over the window), and while `detached`
 // is false. The surface takes no input: clicks and drags reach the window
 // below. The content is drawn on an opaque surface, so it must paint every
-// pixel of the item's rectangle itself (what the window shows under the item).
+// pixel of the surface itself (what the window shows under the item, also in
+// the part of a pixel around an item placed between pixels). The patch places
+// its content at its own top left corner.
 // The software scene graph repaints only what changed: there the content stays
 // in the scene.
 class WindowPatch : public QQuickItem

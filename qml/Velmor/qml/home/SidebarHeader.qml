@@ -43,8 +43,8 @@ RowLayout {
             readonly property int columns: 7
             width: logoPatch.width
             height: logoPatch.height
-            clip: true
 
+            // On its own surface the logo paints the card under it.
             Rectangle {
                 objectName: "sideLogoBackdrop"
                 visible: logoPatch.onSurface && root.backdrop !== null
@@ -56,14 +56,18 @@ RowLayout {
                 gradient: root.backdropGradient
             }
 
-            Image {
-                objectName: "sideLogoSheet"
-                source: root._assets + "logo_sheet_156.png"
-                width: sideLogo.width * sideLogo.columns
-                height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
-                x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
-                y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
-                smooth: true
+            Item {
+                anchors.fill: parent
+                clip: true
+                Image {
+                    objectName: "sideLogoSheet"
+                    source: root._assets + "logo_sheet_156.png"
+                    width: sideLogo.width * sideLogo.columns
+                    height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
+                    x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
+                    y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
+                    smooth: true
+                }
             }
         }
     }

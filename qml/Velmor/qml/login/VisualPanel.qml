@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 
 // Left half of the login card: the animated logo and three lines of text on
 // a violet panel. The form aligns its divider with the tagline's centre line,
@@ -15,6 +16,7 @@ Item {
         + taglineText.implicitHeight / 2
 
     Rectangle {
+        id: card
         anchors.fill: parent
         anchors.topMargin: 14
         anchors.leftMargin: 14
@@ -23,6 +25,7 @@ Item {
         border.width: 1
         border.color: "#26ffffff"
         gradient: Gradient {
+            id: cardGradient
             GradientStop { position: 0.0; color: "#5f608b" }
             GradientStop { position: 1.0; color: "#a287b3" }
         }
@@ -39,18 +42,55 @@ Item {
             implicitWidth: 170
             implicitHeight: 170
 
-            Image {
-                id: logoAnim
-                objectName: "logoAnim"
-
-                property int idx: 0
-
+            // The 49 frames come from one sheet rasterised beforehand at the
+            // size they are drawn from (340 pixels a frame, shown at 170
+            // points): a frame moves the sheet under a clip, so a tick
+            // decodes and uploads nothing. The logo stands on a small surface
+            // of its own over the card, so a frame redraws its 170 x 170
+            // points instead of the whole window.
+            WindowPatch {
+                id: logoPatch
+                objectName: "logoPatch"
                 anchors.fill: parent
-                source: "../../assets/logo_frames/f" + idx + ".svg"
-                sourceSize: Qt.size(340, 340)
-                fillMode: Image.PreserveAspectFit
-                cache: true
-                smooth: true
+
+                content: Item {
+                    id: logoAnim
+                    objectName: "logoAnim"
+
+                    property int idx: 0
+                    readonly property int frames: 49
+                    readonly property int columns: 7
+
+                    width: logoPatch.width
+                    height: logoPatch.height
+
+                    // On its own surface the logo paints the card under it.
+                    Rectangle {
+                        visible: logoPatch.onSurface
+                        x: card.x - leftCol.x - logoBox.x
+                        y: card.y - leftCol.y - logoBox.y
+                        width: card.width
+                        height: card.height
+                        radius: card.radius
+                        border.width: card.border.width
+                        border.color: card.border.color
+                        gradient: cardGradient
+                    }
+
+                    Item {
+                        anchors.fill: parent
+                        clip: true
+                        Image {
+                            objectName: "logoSheet"
+                            source: "../../assets/logo_sheet_340.png"
+                            width: logoAnim.width * logoAnim.columns
+                            height: logoAnim.height * Math.ceil(logoAnim.frames / logoAnim.columns)
+                            x: -(logoAnim.idx % logoAnim.columns) * logoAnim.width
+                            y: -Math.floor(logoAnim.idx / logoAnim.columns) * logoAnim.height
+                            smooth: true
+                        }
+                    }
+                }
             }
 
             // The logo loops only while it can be seen in the active window.
@@ -59,7 +99,7 @@ Item {
                 interval: 16
                 repeat: true
                 running: panel.visible && panel.Window.window !== null && panel.Window.window.active
-                onTriggered: logoAnim.idx = (logoAnim.idx + 1) % 49
+                onTriggered: logoAnim.idx = (logoAnim.idx + 1) % logoAnim.frames
             }
         }
 
