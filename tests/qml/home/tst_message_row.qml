@@ -92,10 +92,14 @@ Item {
             return m
         }
 
+        // Which corners a piece of radius 4 covers: [top left, top right,
+        // bottom left, bottom right].
         function corners(row) {
             var s = part(row, "bubbleShape")
-            return [findChild(s, "cornerTopLeft").visible, findChild(s, "cornerTopRight").visible,
-                    findChild(s, "cornerBottomLeft").visible, findChild(s, "cornerBottomRight").visible]
+            var left = findChild(s, "leftCorners"), right = findChild(s, "rightCorners")
+            function top(p) { return p.visible && p.y === 0 }
+            function bottom(p) { return p.visible && p.y + p.height === s.height }
+            return [top(left), top(right), bottom(left), bottom(right)]
         }
 
         function test_grouping_data() {
@@ -237,6 +241,24 @@ Item {
             compare(meta.x + meta.width, part(row, "bubble").width - 9)
         }
 
+        // A bubble is as wide as its widest line (text or translation),
+        // whatever line breaks the text holds, and no wider than the room.
+        function test_bubbleFitsItsWidestLine_data() {
+            var wide = "a first line that is clearly the widest"
+            return [
+                { tag: "line break", props: { "text": wide + "\nshort" }, widest: wide },
+                { tag: "translation of two lines", props: { "text": "hola", "translated": "x\n" + wide }, widest: wide },
+                { tag: "wrapped", props: { "text": new Array(80).join("word ") }, widest: "" }
+            ]
+        }
+
+        function test_bubbleFitsItsWidestLine(data) {
+            var row = makeRow(msg("a", data.props))
+            bodyMetrics.text = data.widest
+            var want = data.widest === "" ? row.maxBubbleW : bodyMetrics.advanceWidth + 22
+            fuzzyCompare(part(row, "bubble").width, want, 2)
+        }
+
         function test_ticksAndRetry_data() {
             return [
                 { tag: "sending", outgoing: true, status: 0, tick: "clock", mark: false },
@@ -259,7 +281,7 @@ Item {
                 var row = makeRow(msg("m" + k, props))
                 var holder = kinds[k].kind === "image" ? part(row, "imgMetaRow") : part(row, "metaRow")
                 var icon = findChild(holder, "tickIcon")
-                compare(icon.visible, data.tick !== "", "tick of " + kinds[k].kind)
+                compare(icon !== null && icon.visible, data.tick !== "", "tick of " + kinds[k].kind)
                 if (data.tick !== "")
                     compare(icon.name, data.tick)
                 compare(findChild(holder, "timeText").text, Qt.formatDateTime(new Date(1700000000 * 1000), "MM-dd hh:mm"))

@@ -43,13 +43,13 @@ Item {
     readonly property bool isSystem: m.kind === "system"
     readonly property bool isImage: kind === "image"
     readonly property bool isVoice: kind === "voice"
-    readonly property bool big: !isImage && !isVoice && Helpers.isBigEmoji(text)
+    // A text row already knows (its kind says "big"); the emoji test runs
+    // again only for the rarer kinds that are not text.
+    readonly property bool big: kind === "big"
+                                || (kind !== "text" && !isImage && !isVoice && Helpers.isBigEmoji(text))
     readonly property bool isGroupChat: currentPeer.indexOf("group:") === 0 || currentPeer.indexOf("sg:") === 0
     readonly property bool showSenderLabel: !outgoing && !isSystem && firstInGroup
                                             && currentPeer.indexOf("group:") === 0
-    readonly property string senderLabel: m.senderName ? String(m.senderName)
-                                                       : Helpers.shortAddress(m.senderAddress)
-    readonly property color peerColor: Theme.peerColors[Logic.peerColorIndex(m.senderAddress, m.senderName)]
     readonly property bool showAvatar: isGroupChat && !outgoing && !isSystem && lastInGroup
     readonly property bool voicePlaying: isVoice && Voice.playing && playingVoiceId === messageId
     readonly property real maxBubbleW: Math.min(Theme.bubbleMaxWidth, 0.8 * width)
@@ -144,7 +144,6 @@ Item {
         Loader {
             id: content
             objectName: "bubbleContent"
-            anchors.fill: parent
             sourceComponent: {
                 switch (row.kind) {
                 case "site": return linkComponent
@@ -158,6 +157,8 @@ Item {
             }
         }
 
+        // The sender's name over the first bubble of a run in a group; its
+        // text and colour are worked out only for the rows that show it.
         Text {
             id: senderText
             objectName: "senderText"
@@ -165,10 +166,12 @@ Item {
             x: 11
             y: 7
             width: Math.max(0, Math.min(implicitWidth, bubble.width - 22))
-            text: row.showSenderLabel ? row.senderLabel : ""
+            text: row.showSenderLabel ? (row.m.senderName ? String(row.m.senderName)
+                                                          : Helpers.shortAddress(row.m.senderAddress)) : ""
             textFormat: Text.PlainText
             elide: Text.ElideRight
-            color: row.peerColor
+            color: row.showSenderLabel ? Theme.peerColors[Logic.peerColorIndex(row.m.senderAddress, row.m.senderName)]
+                                       : "transparent"
             font.pixelSize: Theme.fontBody
             font.weight: Font.DemiBold
         }
@@ -188,12 +191,16 @@ Item {
         }
     }
 
-    FailedMark {
+    // Made only beside a message that failed to go out.
+    Loader {
         objectName: "failedMark"
-        visible: Logic.canRetry(row.outgoing, row.status)
+        active: Logic.canRetry(row.outgoing, row.status)
+        visible: active
         x: bubble.x - 6 - width
         y: bubble.y + (bubble.height - height) / 2
-        onRetryClicked: row.retry()
+        sourceComponent: FailedMark {
+            onRetryClicked: row.retry()
+        }
     }
 
     Component {

@@ -2,10 +2,11 @@ import QtQuick
 
 // A bubble's fill: every corner `radius`, except the corners flagged
 // `tight`, which are 4 (the inner side of a run of messages from one
-// sender). Rectangles of this Qt have one radius for all corners, so each
-// tight corner is a small square of radius 4 laid over the round one; it
-// reaches 4 past the round part, so its own other corners fall on the
-// straight edges of the fill.
+// sender). Rectangles of this Qt have one radius for all corners, so the
+// tight corners of a side are covered by one piece of radius 4 laid over
+// the round fill: a square of radius + 4 at a tight corner, or the whole
+// side when both of its corners are tight. Its own other corners fall on
+// the straight edges of the fill.
 Item {
     id: root
 
@@ -26,34 +27,21 @@ Item {
         visible: root._filled
     }
     Rectangle {
-        objectName: "cornerTopLeft"
-        visible: root._filled && root.tightTopLeft
-        width: root._piece; height: root._piece
+        objectName: "leftCorners"
+        visible: root._filled && (root.tightTopLeft || root.tightBottomLeft)
+        y: root.tightTopLeft ? 0 : root.height - height
+        width: root._piece
+        height: root.tightTopLeft && root.tightBottomLeft ? root.height : root._piece
         radius: 4
         color: root.color
     }
     Rectangle {
-        objectName: "cornerTopRight"
-        visible: root._filled && root.tightTopRight
+        objectName: "rightCorners"
+        visible: root._filled && (root.tightTopRight || root.tightBottomRight)
         x: root.width - width
-        width: root._piece; height: root._piece
-        radius: 4
-        color: root.color
-    }
-    Rectangle {
-        objectName: "cornerBottomLeft"
-        visible: root._filled && root.tightBottomLeft
-        y: root.height - height
-        width: root._piece; height: root._piece
-        radius: 4
-        color: root.color
-    }
-    Rectangle {
-        objectName: "cornerBottomRight"
-        visible: root._filled && root.tightBottomRight
-        x: root.width - width
-        y: root.height - height
-        width: root._piece; height: root._piece
+        y: root.tightTopRight ? 0 : root.height - height
+        width: root._piece
+        height: root.tightTopRight && root.tightBottomRight ? root.height : root._piece
         radius: 4
         color: root.color
     }

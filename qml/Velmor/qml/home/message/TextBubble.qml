@@ -53,10 +53,16 @@ Item {
     }
 
     readonly property bool hasTrans: !big && translated !== ""
-    // Natural (unwrapped) widths, measured apart from the laid-out texts so
-    // that wrapping them never feeds back into the bubble's width.
-    readonly property real _natural: measureText.implicitWidth
-    readonly property bool timeInline: !big && !hasTrans && _shown.indexOf("\n") < 0
+    // Natural (unwrapped) widths. A Text of one line reports its unwrapped
+    // width as its implicit width whatever width it is given, so the text
+    // is shaped once and wrapping it never feeds back into the bubble's
+    // width. Given a width, a Text of several lines reports them as if
+    // laid end to end: such a text is measured apart (a rarer case).
+    readonly property bool _breaks: _shown.indexOf("\n") >= 0
+    readonly property real _natural: _breaks ? (measure.item ? measure.item.implicitWidth : 0)
+                                             : msgText.implicitWidth
+    readonly property real _naturalTrans: trans.item ? trans.item.naturalWidth : 0
+    readonly property bool timeInline: !big && !hasTrans && !_breaks
                                        && _natural + 22 + metaWidth + 6 <= maxWidth
     readonly property color ink: outgoing ? Theme.bubbleTextOut : Theme.textPrimary
     readonly property real _textTop: big ? 2 : (senderShown ? 25 : 8)
@@ -68,7 +74,7 @@ Item {
             return _natural + 22 + metaWidth + 6
         var w = Math.max(_natural + 22, metaWidth + 22)
         if (hasTrans)
-            w = Math.max(w, measureTrans.implicitWidth + 22)
+            w = Math.max(w, _naturalTrans + 22)
         if (senderShown)
             w = Math.max(w, senderWidth + 22)
         return Math.min(w, maxWidth)
@@ -76,23 +82,18 @@ Item {
     implicitHeight: {
         if (big)
             return msgText.implicitHeight + 8
-        return msgText.height + (hasTrans ? transText.height + 9 : 0)
+        return msgText.height + (hasTrans ? trans.height + 4 : 0)
                 + _textTop + (timeInline ? 8 : 22)
     }
 
-    Text {
-        id: measureText
-        visible: false
-        text: root._shown
-        textFormat: Text.PlainText
-        font: msgText.font
-    }
-    Text {
-        id: measureTrans
-        visible: false
-        text: root._shownTrans
-        textFormat: Text.PlainText
-        font: transText.font
+    // The width a text is laid out at: its natural width, at most the
+    // bubble's room. Before a text is first laid out its natural width is
+    // still 0; it starts at the room instead of at 0, where every
+    // character would make a line of its own.
+    function textWidth(natural, inset) {
+        if (natural <= 0)
+            return Math.max(0, maxWidth - inset)
+        return Math.min(natural, Math.max(0, width - inset))
     }
 
     Text {
@@ -100,7 +101,7 @@ Item {
         objectName: "msgText"
         x: root.big ? 4 : 11
         y: root._textTop
-        width: Math.max(0, Math.min(root._natural, root.width - (root.big ? 8 : 22)))
+        width: root.textWidth(root._natural, root.big ? 8 : 22)
         text: root._shown
         textFormat: Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
@@ -108,28 +109,56 @@ Item {
         color: root.ink
     }
 
-    Rectangle {
-        objectName: "transDivider"
-        visible: root.hasTrans
-        x: msgText.x
-        y: msgText.y + msgText.height + 4
-        width: Math.max(msgText.width, transText.width)
-        height: 1
-        color: root.outgoing ? "#33ffffff" : "#1f000000"
+    Loader {
+        id: measure
+        active: root._breaks
+        visible: false
+        sourceComponent: Text {
+            text: root._shown
+            textFormat: Text.PlainText
+            font: msgText.font
+        }
     }
 
-    Text {
-        id: transText
-        objectName: "transText"
-        visible: root.hasTrans
+    // The translation under a thin divider, made only for a message that
+    // has one.
+    Loader {
+        id: trans
+        active: root.hasTrans
+        visible: active
         x: msgText.x
-        y: msgText.y + msgText.height + 9
-        width: Math.max(0, Math.min(measureTrans.implicitWidth, root.width - 22))
-        text: root._shownTrans
-        textFormat: Text.PlainText
-        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-        font.pixelSize: Theme.fontBody
-        opacity: 0.82
-        color: root.ink
+        y: msgText.y + msgText.height + 4
+        sourceComponent: Item {
+            readonly property real naturalWidth: measureTrans.implicitWidth
+            implicitWidth: Math.max(msgText.width, transText.width)
+            implicitHeight: transText.height + 5
+
+            Rectangle {
+                objectName: "transDivider"
+                width: parent.width
+                height: 1
+                color: root.outgoing ? "#33ffffff" : "#1f000000"
+            }
+
+            Text {
+                id: measureTrans
+                visible: false
+                text: root._shownTrans
+                textFormat: Text.PlainText
+                font: transText.font
+            }
+            Text {
+                id: transText
+                objectName: "transText"
+                y: 5
+                width: root.textWidth(measureTrans.implicitWidth, 22)
+                text: root._shownTrans
+                textFormat: Text.PlainText
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                font.pixelSize: Theme.fontBody
+                opacity: 0.82
+                color: root.ink
+            }
+        }
     }
 }

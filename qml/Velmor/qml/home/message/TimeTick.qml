@@ -2,8 +2,9 @@ import QtQuick
 import Velmor
 
 // The time of a message and, for an outgoing one still being sent or sent,
-// its tick ("clock" or "check1").
-Row {
+// its tick ("clock" or "check1") 3 px after it, both centred on one line.
+// Laid out by hand rather than by a Row: every shown message has one.
+Item {
     id: root
 
     property string time: ""
@@ -13,9 +14,13 @@ Row {
     property int fontSize: Theme.fontFootnote
     property int tickSize: 13
 
-    spacing: 3
+    readonly property real spacing: 3
+
+    implicitWidth: timeText.implicitWidth + (tickIcon.active ? spacing + tickSize : 0)
+    implicitHeight: Math.max(timeText.implicitHeight, tickIcon.active ? tickSize : 0)
 
     Text {
+        id: timeText
         objectName: "timeText"
         anchors.verticalCenter: parent.verticalCenter
         text: root.time
@@ -23,12 +28,18 @@ Row {
         color: root.textColor
         font.pixelSize: root.fontSize
     }
-    TgIcon {
-        objectName: "tickIcon"
+    // Incoming messages have no tick: their rows make no icon.
+    Loader {
+        id: tickIcon
+        x: timeText.implicitWidth + root.spacing
         anchors.verticalCenter: parent.verticalCenter
-        visible: root.tick !== ""
-        name: root.tick
-        size: root.tickSize
-        color: root.tickColor
+        active: root.tick !== ""
+        visible: active
+        sourceComponent: TgIcon {
+            objectName: "tickIcon"
+            name: root.tick
+            size: root.tickSize
+            color: root.tickColor
+        }
     }
 }
