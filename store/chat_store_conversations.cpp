@@ -570,8 +570,11 @@ bool ChatStore::failInterruptedSends()
                                    "owner_raw_public_key=?)"),
                     {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
                      static_cast<int>(velmor::chat::MessageStatus::Sending), s.owner()})
-           && s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND message_id NOT IN "
-                                   "(SELECT id FROM messages WHERE owner_raw_public_key=? AND status<>?)"),
-                    {s.owner(), s.owner(), static_cast<int>(velmor::chat::MessageStatus::Sent)})
+           // One look-up per stored envelope (there are few), not a list
+           // of every message.
+           && s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND NOT EXISTS "
+                                   "(SELECT 1 FROM messages m WHERE m.owner_raw_public_key=outgoing_envelopes."
+                                   "owner_raw_public_key AND m.id=outgoing_envelopes.message_id AND m.status<>?)"),
+                    {s.owner(), static_cast<int>(velmor::chat::MessageStatus::Sent)})
            && tx.finish();
 }

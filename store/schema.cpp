@@ -60,7 +60,10 @@ QList<TableDef> buildTables()
                {"delivery_state", kText},
                {"content_digest", kText}},
               {kOwner, "id"},
-              {{"idx_messages_conversation_time", "owner_raw_public_key, conversation_id, created_at"}}});
+              // By status too: a sign-in looks for the sends left unfinished,
+              // and must not read every message of the owner to find them.
+              {{"idx_messages_conversation_time", "owner_raw_public_key, conversation_id, created_at"},
+               {"idx_messages_status", "owner_raw_public_key, status"}}});
     t.append({"conversations",
               {{kOwner, kText},
                {"id", kText},
