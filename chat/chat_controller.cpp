@@ -66,7 +66,7 @@ void ChatController::start()
     importNormalJoinRequests();
     rebuildNotifications();
     m_superGroups.loadFromStore();
-    reloadConversations();
+    loadConversationsInBackground();
     m_pullTimer.start();
     m_ackFlushTimer.start();
     connectInboxRealtime();
@@ -169,7 +169,30 @@ void ChatController::activateSystemNotification(const QString &target)
 
 void ChatController::reloadConversations()
 {
+    ++m_conversationReads;
     m_conversations.rebuild(m_superGroups);
+    publishConversations();
+}
+
+// A sign-in reads the whole list, whatever its length: on a worker, handed
+// to the list and its model in one step (an empty model takes every row in
+// one reset) while the window goes on drawing.
+void ChatController::loadConversationsInBackground()
+{
+    const quint64 read = ++m_conversationReads;
+    m_jobs.run<ConversationList::Reading>(
+        [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
+        [this, read](ConversationList::Reading reading) {
+            // A list rebuilt meanwhile holds later changes than this one.
+            if (read != m_conversationReads)
+                return;
+            m_conversations.adopt(std::move(reading));
+            publishConversations();
+        });
+}
+
+void ChatController::publishConversations()
+{
     m_conversationModel.sync(m_conversations.rows());
     emit conversationsChanged();
     // Every change of a normal group's card (a rename here, or one another

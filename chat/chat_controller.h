@@ -278,12 +278,17 @@ private:
     void setUpSuperGroups();                           // super groups: the parts and their signals
     void refreshCurrentSuperGroupHeader(const QString &serverUrl);
     void setUpDirectory();                             // builds and wires discovery, notifications, groups
+    void loadConversationsInBackground();              // lists: the first list of a session
+    void publishConversations();                       // lists: the model and the views follow the list
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
     velmor::chat::JobRunner m_jobs;
     velmor::chat::SuperGroupDirectory m_superGroups;
     velmor::chat::ConversationList m_conversations;
+    // Counts the readings of the conversation list: a read on a worker is
+    // taken only if no newer one was made meanwhile.
+    quint64 m_conversationReads = 0;
     velmor::models::KeyedListModel m_conversationModel;
     velmor::chat::MessageList m_messages;
     velmor::chat::CurrentConversation m_current;

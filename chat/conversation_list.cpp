@@ -138,9 +138,11 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
     return map;
 }
 
-void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
+ConversationList::Reading ConversationList::read(const SuperGroupDirectory &superGroups) const
 {
     ChatStore &store = ChatStore::instance();
+    Reading reading{ {}, m_built, m_pass };
+    QHash<QString, Built> &built = reading.built;
 
     const QList<ContactRecord> contactRows = store.contacts();
     QHash<QString, const ContactRecord *> contacts;
@@ -161,22 +163,22 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
     rows.reserve(size_t(stored.size() + entries.size()));
     // Kept rows are updated in place; those of conversations no longer listed
     // are swept afterwards.
-    ++m_pass;
+    const quint64 pass = ++reading.pass;
     for (const ConversationRecord &record : stored) {
         const ContactRecord *found = contacts.value(record.peer_raw_public_key);
         const std::optional<ContactRecord> contact = found ? std::optional<ContactRecord>(*found) : std::nullopt;
-        Built &entry = m_built[record.peer_raw_public_key];
+        Built &entry = built[record.peer_raw_public_key];
         if (entry.pass == 0 || !sameShown(entry.record, record) || !sameShown(entry.contact, contact)) {
             entry.record = record;
             entry.contact = contact;
             entry.map = conversationMap(record, contact);
             entry.blocked = entry.map.value(kBlocked).toBool();
         }
-        entry.pass = m_pass;
+        entry.pass = pass;
         rows.push_back(Row{entry.blocked, record.last_timestamp, entry.map});
     }
-    if (m_built.size() != stored.size())
-        m_built.removeIf([this](const auto &it) { return it.value().pass != m_pass; });
+    if (built.size() != stored.size())
+        built.removeIf([pass](const auto &it) { return it.value().pass != pass; });
 
     if (!entries.isEmpty()) {
         QHash<QString, bool> mutedGroups;
@@ -209,11 +211,17 @@ void ConversationList::rebuild(const SuperGroupDirectory &superGroups)
             return b.blocked;
         return a.ts > b.ts;
     });
-    QVariantList sorted;
-    sorted.reserve(qsizetype(rows.size()));
+    reading.rows.reserve(qsizetype(rows.size()));
     for (Row &row : rows)
-        sorted.append(std::move(row.map));
-    m_rows = std::move(sorted);
+        reading.rows.append(std::move(row.map));
+    return reading;
+}
+
+void ConversationList::adopt(Reading reading)
+{
+    m_rows = std::move(reading.rows);
+    m_built = std::move(reading.built);
+    m_pass = reading.pass;
 }
 
 bool ConversationList::conversationLess(const QVariant &a, const QVariant &b)

@@ -26,26 +26,6 @@ class SuperGroupDirectory;
 class ConversationList
 {
 public:
-    const QVariantList &rows() const { return m_rows; }
-    void clear()
-    {
-        m_rows.clear();
-        m_built.clear();
-    }
-
-    // Reads contacts, visible conversations and super groups from the store.
-    void rebuild(const SuperGroupDirectory &superGroups);
-
-    // Sets "connectionState" and "latencyMs" of the super group's row in
-    // place (the order is kept). False when the list has no such row.
-    bool updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
-
-    // The map of one stored conversation (one-to-one or normal group).
-    static QVariantMap conversationMap(const ConversationRecord &record, const std::optional<ContactRecord> &contact);
-    // Unblocked before blocked, then newer "ts" first.
-    static bool conversationLess(const QVariant &a, const QVariant &b);
-
-private:
     // The map of each stored conversation as last built, with the values it
     // was built from: a rebuild reuses the map of a row that did not change
     // (the list is rebuilt after every message; most rows stay the same).
@@ -57,7 +37,39 @@ private:
         bool blocked = false;
         quint64 pass = 0; // the last rebuild that listed the row
     };
+    // A list read from the store with the maps it was built from.
+    struct Reading
+    {
+        QVariantList rows;
+        QHash<QString, Built> built; // by peer key
+        quint64 pass = 0;
+    };
 
+    const QVariantList &rows() const { return m_rows; }
+    void clear()
+    {
+        m_rows.clear();
+        m_built.clear();
+    }
+
+    // Reads contacts, visible conversations and super groups from the store.
+    void rebuild(const SuperGroupDirectory &superGroups) { adopt(read(superGroups)); }
+    // The same in two steps, so that the reading can run on a worker thread
+    // (on copies of this list and of the super groups) and the list take
+    // the result on its own thread.
+    Reading read(const SuperGroupDirectory &superGroups) const;
+    void adopt(Reading reading);
+
+    // Sets "connectionState" and "latencyMs" of the super group's row in
+    // place (the order is kept). False when the list has no such row.
+    bool updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
+
+    // The map of one stored conversation (one-to-one or normal group).
+    static QVariantMap conversationMap(const ConversationRecord &record, const std::optional<ContactRecord> &contact);
+    // Unblocked before blocked, then newer "ts" first.
+    static bool conversationLess(const QVariant &a, const QVariant &b);
+
+private:
     QVariantList m_rows;
     QHash<QString, Built> m_built; // by peer key
     quint64 m_pass = 0;

@@ -186,6 +186,13 @@ void ChatFixture::endSession()
     signOut();
 }
 
+void ChatFixture::startListed(ChatController &chat)
+{
+    QSignalSpy listed(&chat, &ChatController::conversationsChanged);
+    chat.start();
+    QTRY_VERIFY(!listed.isEmpty());
+}
+
 void ChatFixture::waitIdle()
 {
     QTRY_COMPARE_WITH_TIMEOUT(m_chat->pendingJobs(), 0, 15000);

@@ -149,6 +149,8 @@ protected:
     static PullOutcome pullAndSettle(ChatController &chat);
     // start() without the push sockets, its first pull settled.
     static void startQuiet(ChatController &chat);
+    // start(), and the conversation list it reads in the background shown.
+    static void startListed(ChatController &chat);
 
     // What is left in the inbox after the controller's own pull, handed to
     // the group engine and acknowledged as the inbox does; the texts of the

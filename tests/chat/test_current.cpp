@@ -75,7 +75,7 @@ private slots:
         store.upsertContact(addressOnly);
         store.ensureGroupConversation(QStringLiteral("stored"), QStringLiteral("Stored name"));
         QVERIFY(store.upsertSuperGroup(superGroup("https://known.example", "Known")));
-        m_chat->start();
+        startListed(*m_chat);
 
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
         QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
@@ -102,7 +102,7 @@ private slots:
         store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
         QVERIFY(store.upsertMessage(message("u1", store.conversationIdFor(peer), "one", 5)));
         QVERIFY(store.upsertMessage(message("u2", store.conversationIdFor(peer), "two", 6)));
-        m_chat->start();
+        startListed(*m_chat);
         QCOMPARE(m_chat->conversations().first().toMap().value("unread").toInt(), 2);
         m_chat->openConversation(peer);
         QCOMPARE(m_chat->conversations().first().toMap().value("unread").toInt(), 0);
@@ -143,7 +143,7 @@ private slots:
         group.role = role;
         group.info_json = info;
         QVERIFY(ChatStore::instance().upsertSuperGroup(group));
-        m_chat->start();
+        startListed(*m_chat);
         SuperGroupRuntimeState runtime = m_chat->host().superGroups().runtime(url);
         runtime.connectionState = state;
         runtime.latencyMs = latency;
@@ -170,7 +170,7 @@ private slots:
     // The two text forms of one key open one conversation.
     void newChatWithEitherKeyFormOpensOneConversation()
     {
-        m_chat->start();
+        startListed(*m_chat);
         const QString full = peerKey(0x77);
         QVERIFY(m_chat->newChat(QStringLiteral("  ") + compressedKey(full) + QStringLiteral("\n")));
         QCOMPARE(m_chat->currentPeer(), full);
@@ -187,7 +187,7 @@ private slots:
     {
         const QString peer = peerKey(0x78);
         ChatStore::instance().ensureDirectConversation(peer, peer, QStringLiteral("kept display"));
-        m_chat->start();
+        startListed(*m_chat);
         m_chat->deleteConversation(peer);
         QVERIFY(m_chat->conversations().isEmpty());
         QVERIFY(m_chat->newChat(peer));
@@ -205,7 +205,7 @@ private slots:
             store.ensureDirectConversation(p, p, QStringLiteral("p"));
             QVERIFY(store.upsertMessage(message(QStringLiteral("m-") + p.left(8), store.conversationIdFor(p), "x", 9)));
         }
-        m_chat->start();
+        startListed(*m_chat);
         m_chat->openConversation(open);
 
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
@@ -242,7 +242,7 @@ private slots:
         contact.wallet_public_key = peer;
         contact.remark = QStringLiteral("Gone soon");
         store.upsertContact(contact);
-        m_chat->start();
+        startListed(*m_chat);
         m_chat->openConversation(peer);
         QCOMPARE(m_chat->currentTitle(), QStringLiteral("Gone soon"));
         m_chat->deleteCurrentContact();

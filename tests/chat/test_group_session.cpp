@@ -35,7 +35,7 @@ private slots:
         QVERIFY(ChatStore::instance().clearConversation(peer));
 
         auto chat = makeController();
-        chat->start();
+        startListed(*chat);
         QCOMPARE(chat->conversations().size(), 1);
         const QVariantMap row = chat->conversations().first().toMap();
         QCOMPARE(row.value("peer").toString(), peer);

@@ -130,7 +130,7 @@ private slots:
         blank.remark = QStringLiteral("   ");
         store.upsertContact(blank);
 
-        m_chat->start();
+        startListed(*m_chat);
         const QVariantList rows = m_chat->conversations();
 
         const QVariantMap p = rowOf(rows, plain);
@@ -179,7 +179,7 @@ private slots:
         contact.blocked = 1;
         store.upsertContact(contact);
 
-        m_chat->start();
+        startListed(*m_chat);
         QCOMPARE(peersOf(m_chat->conversations()), (QStringList{older, blocked}));
         QCOMPARE(rowOf(m_chat->conversations(), blocked).value("unread").toInt(), 0);
         QCOMPARE(rowOf(m_chat->conversations(), older).value("unread").toInt(), 1);
@@ -197,7 +197,7 @@ private slots:
         }
         for (int i = 0; i < 6; ++i)
             QVERIFY(store.upsertSuperGroup(superGroup(QStringLiteral("https://sg%1.example").arg(i), QString(), 77)));
-        m_chat->start();
+        startListed(*m_chat);
         const QStringList first = peersOf(m_chat->conversations());
         QCOMPARE(first.size(), 22);
         for (int round = 0; round < 5; ++round) {
@@ -219,7 +219,7 @@ private slots:
         QVERIFY(store.upsertSuperGroup(superGroup("https://fresh.example", QString(), 80)));
         QVERIFY(store.upsertMessage(message("sgm", "sg:https://fresh.example", "__sg_system__:welcome", 95)));
 
-        m_chat->start();
+        startListed(*m_chat);
         const QVariantMap q = rowOf(m_chat->conversations(), "sg:https://quiet.example");
         QCOMPARE(q.value("display").toString(), QStringLiteral("Quiet"));
         QCOMPARE(q.value("unread").toInt(), 3);
@@ -252,7 +252,7 @@ private slots:
         QVERIFY(store.upsertSuperGroup(superGroup("https://live.example", QString())));
         const QString peer = peerKey(0x58);
         store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
-        m_chat->start();
+        startListed(*m_chat);
         const QStringList order = peersOf(m_chat->conversations());
 
         QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
@@ -286,7 +286,7 @@ private slots:
         QVERIFY(store.upsertMessage(sent));
         QVERIFY(store.upsertMessage(message("t", id, "hello", 11)));
         QVERIFY(store.upsertMessage(message("x", id, "doomed", 12)));
-        m_chat->start();
+        startListed(*m_chat);
         m_chat->openConversation(peer);
         QCOMPARE(m_chat->messages().size(), 3);
 
