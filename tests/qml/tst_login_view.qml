@@ -306,6 +306,26 @@ Item {
             mouseMove(host, host.width - 5, host.height - 5)
         }
 
+        // Each tick shows the next frame of the logo's sheet, wrapping after
+        // the last, from a sheet with the layout the view cuts it by.
+        function test_logoFrames_data() {
+            return [
+                { tag: "second", from: 0, x: -170, y: 0 },
+                { tag: "next row", from: 6, x: 0, y: -170 },
+                { tag: "wraps", from: 48, x: 0, y: 0 }
+            ]
+        }
+
+        function test_logoFrames(data) {
+            var login = makeLogin()
+            var logo = part(login, "logoAnim")
+            var sheet = part(login, "logoSheet")
+            compare(sheet.sourceSize, Qt.size(7 * 170 * Screen.devicePixelRatio, 7 * 170 * Screen.devicePixelRatio))
+            logo.idx = data.from
+            part(login, "logoTimer").triggered()
+            compare([sheet.x, sheet.y], [data.x, data.y])
+        }
+
         property Component signalSpy: Component { SignalSpy {} }
     }
 }

@@ -126,7 +126,7 @@ void frameSet(const QString &dir, int count, const std::function<QString(int)> &
 // it is shown at (as the image loader rasterises an SVG for that size), laid
 // out `columns` to a row, left to right and top to bottom. A view shows a
 // frame by moving the sheet under a clip: nothing is decoded per frame.
-void frameSheet(const QString &rel, int count, int columns, int px, const std::function<QString(int)> &frame)
+QImage frameSheet(const QString &rel, int count, int columns, int px, const std::function<QString(int)> &frame)
 {
     const int rows = (count + columns - 1) / columns;
     QImage sheet(columns * px, rows * px, QImage::Format_ARGB32_Premultiplied);
@@ -147,6 +147,29 @@ void frameSheet(const QString &rel, int count, int columns, int px, const std::f
     }
     p.end();
     writePng(rel, sheet.convertToFormat(QImage::Format_ARGB32));
+    return sheet;
+}
+
+// Half the size, each pixel the mean of the four it replaces (premultiplied):
+// what drawing the full-size picture at half its size with linear filtering
+// shows.
+QImage halved(const QImage &full)
+{
+    const QImage src = full.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage half(src.width() / 2, src.height() / 2, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < half.height(); ++y) {
+        const QRgb *a = reinterpret_cast<const QRgb *>(src.constScanLine(2 * y));
+        const QRgb *b = reinterpret_cast<const QRgb *>(src.constScanLine(2 * y + 1));
+        QRgb *out = reinterpret_cast<QRgb *>(half.scanLine(y));
+        for (int x = 0; x < half.width(); ++x) {
+            const QRgb p[4] = { a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1] };
+            auto mean = [&p](int (*channel)(QRgb)) {
+                return (channel(p[0]) + channel(p[1]) + channel(p[2]) + channel(p[3]) + 2) / 4;
+            };
+            out[x] = qRgba(mean(qRed), mean(qGreen), mean(qBlue), mean(qAlpha));
+        }
+    }
+    return half;
 }
 
 } // namespace
@@ -204,8 +227,13 @@ int main(int argc, char **argv)
     frameSet(QStringLiteral("logo_frames"), 49, [](int i) { return art::logoFrame(i, 49); }, &frameTiles);
     // The sidebar's logo: 78 x 78 points, drawn from 156 x 156 pixels.
     frameSheet(QStringLiteral("logo_sheet_156.png"), 49, 7, 156, [](int i) { return art::logoFrame(i, 49); });
-    // The login panel's logo: 170 x 170 points, drawn from 340 x 340 pixels.
-    frameSheet(QStringLiteral("logo_sheet_340.png"), 49, 7, 340, [](int i) { return art::logoFrame(i, 49); });
+    // The login panel's logo: 170 x 170 points, from 340 x 340 pixels on
+    // screens of two device pixels a point (the @2x sheet, which Qt picks by
+    // itself), from the same frames halved elsewhere.
+    writePng(QStringLiteral("logo_sheet_170.png"),
+             halved(frameSheet(QStringLiteral("logo_sheet_170@2x.png"), 49, 7, 340,
+                               [](int i) { return art::logoFrame(i, 49); }))
+                 .convertToFormat(QImage::Format_ARGB32));
     frameSet(QStringLiteral("tabbar_profile_frames"), 49, [](int i) { return art::officialFrame(i, 49); }, &frameTiles);
     frameSet(QStringLiteral("authorheadphoto_frames"), 50, [](int i) { return art::authorFrame(i, 50); }, &frameTiles);
     frameSet(QStringLiteral("play_frames"), 24, [](int i) { return art::playFrame(i, 24); }, &frameTiles);

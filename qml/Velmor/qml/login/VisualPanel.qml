@@ -82,7 +82,10 @@ Item {
                         clip: true
                         Image {
                             objectName: "logoSheet"
-                            source: "../../assets/logo_sheet_340.png"
+                            source: "../../assets/logo_sheet_170.png"
+                            // Not kept once the panel is gone: the sign-in
+                            // would leave it held in memory for nothing.
+                            cache: false
                             width: logoAnim.width * logoAnim.columns
                             height: logoAnim.height * Math.ceil(logoAnim.frames / logoAnim.columns)
                             x: -(logoAnim.idx % logoAnim.columns) * logoAnim.width
