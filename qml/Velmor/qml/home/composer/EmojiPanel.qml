@@ -20,7 +20,9 @@ GridView {
     cellWidth: 46
     cellHeight: 46
     boundsBehavior: Flickable.StopAtBounds
-    model: emojis
+    // Cells are made only while the panel shows: hidden (as it starts) it
+    // would otherwise load the colour emoji face, megabytes of it, at start.
+    model: visible ? emojis : []
 
     delegate: Item {
         id: cell
