@@ -92,7 +92,8 @@ Rectangle {
             id: verifiedMark
             objectName: "verifiedMark"
             visible: row.c.verified === true
-            source: Qt.resolvedUrl("../../assets/icons/verify.png")
+            // Loaded only for the rows that show it.
+            source: visible ? Qt.resolvedUrl("../../assets/icons/verify.png") : ""
             sourceSize: Qt.size(28, 28)
             Layout.preferredWidth: 14
             Layout.preferredHeight: 14
@@ -103,7 +104,7 @@ Rectangle {
             id: superStar
             objectName: "superStar"
             visible: row.isSuper
-            text: "\u2605"
+            text: row.isSuper ? "\u2605" : ""
             color: row.isPremium ? "#ff8d99" : "#ffd479"
             font.pixelSize: 12
         }
@@ -145,7 +146,7 @@ Rectangle {
                 id: unreadText
                 objectName: "unreadText"
                 anchors.centerIn: parent
-                text: row.unread > 99 ? "99+" : String(row.unread)
+                text: row.unread > 99 ? "99+" : (row.unread > 0 ? String(row.unread) : "")
                 color: "#ffffff"
                 font.pixelSize: Theme.fontFootnote
                 font.bold: true
