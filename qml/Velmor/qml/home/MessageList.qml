@@ -30,6 +30,9 @@ ListView {
 
     clip: true
     spacing: 3
+    // Rows are made as they scroll into view, not a screenful ahead: an
+    // opened conversation makes only the rows it shows.
+    cacheBuffer: 0
     topMargin: 18
     ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
     // A footer, not a bottom margin: positioning at the end ignores margins.
