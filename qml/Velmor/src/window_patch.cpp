@@ -91,6 +91,19 @@ static bool paintsOver(const QQuickItem *item, const QRectF &area)
                        [&area](const QQuickItem *child) { return paintsOver(child, area); });
 }
 
+// The surface can show the item only as the window would: whole, unfaded.
+bool WindowPatch::drawnAsIs() const
+{
+    const QRectF mine = mapRectToScene(boundingRect());
+    for (const QQuickItem *item = this; item; item = item->parentItem()) {
+        if (item->opacity() < 1)
+            return false;
+        if (item != this && item->clip() && !item->mapRectToScene(item->boundingRect()).contains(mine))
+            return false;
+    }
+    return true;
+}
+
 bool WindowPatch::covered() const
 {
     const QRectF mine = mapRectToScene(boundingRect());
@@ -122,7 +135,7 @@ void WindowPatch::place()
     QQuickWindow *host = window();
     const bool onSurface = m_content && m_detached && host && redrawsWholeWindow(host)
         && isComponentComplete() && isVisible()
-        && width() > 0 && height() > 0 && !covered();
+        && width() > 0 && height() > 0 && drawnAsIs() && !covered();
     if (onSurface) {
         if (!m_surface) {
             m_surface = new QQuickWindow;

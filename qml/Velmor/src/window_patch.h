@@ -17,14 +17,14 @@ namespace velmor::views {
 //
 // The surface stands above everything else of the window, so the content goes
 // back into the window's own scene while anything drawn after the item
-// overlaps it (an open popup, a notice over the window), and while `detached`
-// is false. The surface takes no input: clicks and drags reach the window
-// below. The content is drawn on an opaque surface, so it must paint every
-// pixel of the surface itself (what the window shows under the item, also in
-// the part of a pixel around an item placed between pixels). The patch places
-// its content at its own top left corner.
-// The software scene graph repaints only what changed: there the content stays
-// in the scene.
+// overlaps it (an open popup, a notice over the window), while an ancestor
+// fades it or cuts it off, and while `detached` is false. The surface takes
+// no input: clicks and drags reach the window below. It is opaque, so the
+// content must paint every pixel of it (what the window shows under the
+// item, also in the part of a pixel around an item placed between pixels).
+// The patch places its content at its own top left corner. The software
+// scene graph repaints only what changed: there the content stays in the
+// scene.
 class WindowPatch : public QQuickItem
 {
     Q_OBJECT
@@ -58,6 +58,8 @@ private:
     void place();
     // Something drawn after this item overlaps it.
     bool covered() const;
+    // Neither faded nor cut by an ancestor.
+    bool drawnAsIs() const;
     void followWindow();
 
     QPointer<QQuickItem> m_content;

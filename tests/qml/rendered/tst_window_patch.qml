@@ -17,6 +17,7 @@ Item {
         width: 300
         height: 280
         radius: 16
+        clip: true
         gradient: Gradient {
             id: cardGradient
             GradientStop { position: 0.0; color: "#5f608b" }
@@ -65,23 +66,29 @@ Item {
             tryVerify(function () { return surfaceAt().x === at.x + 40 })
         }
 
-        // Anything drawn over the logo hides it until it is gone.
-        function test_coveredLogoReturnsToTheScene_data() {
-            return [{ tag: "popup" }, { tag: "item over it" }]
+        // While anything is drawn over the logo, or the card fades it or
+        // cuts it off, the window draws it; after that its surface again.
+        function test_logoReturnsToTheScene_data() {
+            return [{ tag: "popup" }, { tag: "item over it" }, { tag: "faded" }, { tag: "cut off" }]
         }
 
-        function test_coveredLogoReturnsToTheScene(data) {
+        function test_logoReturnsToTheScene(data) {
             var cover = null
             if (data.tag === "popup")
                 popup.open()
-            else
+            else if (data.tag === "item over it")
                 cover = coverComponent.createObject(host)
+            else if (data.tag === "faded")
+                card.opacity = 0.5
+            else
+                card.height = 40
             tryCompare(patch, "onSurface", false)
             compare(patch.content.Window.window, host.Window.window)
             if (cover)
                 cover.destroy()
-            else
-                popup.close()
+            popup.close()
+            card.opacity = 1
+            card.height = 280
             tryCompare(patch, "onSurface", true)
         }
 
