@@ -7,6 +7,7 @@
 #include "store/chat_store.h"
 
 #include <QRegularExpression>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <vector>
@@ -164,19 +165,36 @@ ConversationList::Reading ConversationList::read(const SuperGroupDirectory &supe
     // Kept rows are updated in place; those of conversations no longer listed
     // are swept afterwards.
     const quint64 pass = ++reading.pass;
-    for (const ConversationRecord &record : stored) {
+    std::vector<Built *> entryOf(size_t(stored.size()));
+    std::vector<int> changed;
+    for (int i = 0; i < stored.size(); ++i) {
+        const ConversationRecord &record = stored.at(i);
         const ContactRecord *found = contacts.value(record.peer_raw_public_key);
         const std::optional<ContactRecord> contact = found ? std::optional<ContactRecord>(*found) : std::nullopt;
         Built &entry = built[record.peer_raw_public_key];
         if (entry.pass == 0 || !sameShown(entry.record, record) || !sameShown(entry.contact, contact)) {
             entry.record = record;
             entry.contact = contact;
-            entry.map = conversationMap(record, contact);
-            entry.blocked = entry.map.value(kBlocked).toBool();
+            changed.push_back(i);
         }
         entry.pass = pass;
-        rows.push_back(Row{entry.blocked, record.last_timestamp, entry.map});
     }
+    // Taken once every row is in: an insertion may move the entries.
+    for (int i = 0; i < stored.size(); ++i)
+        entryOf[size_t(i)] = &built[stored.at(i).peer_raw_public_key];
+    // The maps of new and changed rows (every row at a sign-in) are made on
+    // several threads when there are many: each map is its own.
+    const auto build = [&entryOf](int i) {
+        Built &entry = *entryOf[size_t(i)];
+        entry.map = conversationMap(entry.record, entry.contact);
+        entry.blocked = entry.map.value(kBlocked).toBool();
+    };
+    if (changed.size() >= 256)
+        QtConcurrent::blockingMap(changed, build);
+    else
+        std::for_each(changed.begin(), changed.end(), build);
+    for (int i = 0; i < stored.size(); ++i)
+        rows.push_back(Row{entryOf[size_t(i)]->blocked, stored.at(i).last_timestamp, entryOf[size_t(i)]->map});
     if (built.size() != stored.size())
         built.removeIf([pass](const auto &it) { return it.value().pass != pass; });
 

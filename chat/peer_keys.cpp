@@ -6,7 +6,7 @@
 #include "store/chat_store.h"
 
 #include <QHash>
-#include <QMutex>
+#include <QReadWriteLock>
 
 namespace velmor::chat {
 
@@ -57,11 +57,13 @@ struct KeyFacts
 // are kept (bounded; any thread).
 KeyFacts keyFacts(const QString &keyText)
 {
-    static QMutex mutex;
+    // Read-locked: the rows of a long list look their keys up on several
+    // threads at once.
+    static QReadWriteLock lock;
     static QHash<QString, KeyFacts> cache;
     constexpr int kMaxCached = 8192;
     {
-        QMutexLocker lock(&mutex);
+        QReadLocker reading(&lock);
         const auto found = cache.constFind(keyText);
         if (found != cache.constEnd())
             return *found;
@@ -71,7 +73,7 @@ KeyFacts keyFacts(const QString &keyText)
     const QByteArray raw = velmor::crypto::base64UrlDecode(keyText.trimmed());
     if (raw.size() == 33 || raw.size() == 65)
         facts.address = velmor::identity::ethereumAddress(raw);
-    QMutexLocker lock(&mutex);
+    QWriteLocker writing(&lock);
     if (cache.size() >= kMaxCached)
         cache.clear();
     cache.insert(keyText, facts);

@@ -90,18 +90,21 @@ private slots:
     void signInListIsShownWholeOnlyIfStillCurrent_data()
     {
         QTest::addColumn<QString>("meanwhile");
-        QTest::newRow("nothing") << "";
-        QTest::newRow("signed out") << "stop";
-        QTest::newRow("another user signed in") << "ben";
-        QTest::newRow("a conversation came and the list was read again") << "change";
+        QTest::addColumn<int>("count");
+        QTest::newRow("nothing") << "" << 40;
+        QTest::newRow("nothing, rows made on several threads") << "" << 300;
+        QTest::newRow("signed out") << "stop" << 40;
+        QTest::newRow("another user signed in") << "ben" << 40;
+        QTest::newRow("a conversation came and the list was read again") << "change" << 40;
     }
     void signInListIsShownWholeOnlyIfStillCurrent()
     {
         QFETCH(QString, meanwhile);
+        QFETCH(int, count);
         QVERIFY(signIn(m_ann));
         QStringList want;
-        for (int i = 0; i < 40; ++i) {
-            want << peerKey(char(0x50 + i));
+        for (int i = 0; i < count; ++i) {
+            want << QStringLiteral("%1%2").arg(peerKey(char(0x50 + i % 40))).arg(i / 40);
             ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
         }
         QSignalSpy inserted(m_chat->conversationModel(), &QAbstractItemModel::rowsInserted);
