@@ -7,7 +7,7 @@
 #include "store/chat_store.h"
 
 #include <QRegularExpression>
-#include <QtConcurrent/QtConcurrentMap>
+#include "net/parallel.h"
 
 #include <algorithm>
 #include <vector>
@@ -190,7 +190,7 @@ ConversationList::Reading ConversationList::read(const SuperGroupDirectory &supe
         entry.blocked = entry.map.value(kBlocked).toBool();
     };
     if (changed.size() >= 256)
-        QtConcurrent::blockingMap(changed, build);
+        velmor::net::forEachInParallel(changed, build);
     else
         std::for_each(changed.begin(), changed.end(), build);
     for (int i = 0; i < stored.size(); ++i)

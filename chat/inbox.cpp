@@ -8,13 +8,13 @@
 #include "chat/job_runner.h"
 #include "chat/peer_keys.h"
 #include "groups/group_card.h"
+#include "net/parallel.h"
 #include "store/chat_store.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <utility>
@@ -111,8 +111,8 @@ void Inbox::startRound(const QStringList &ackFirst)
             round.page = puller();
             // Opening is the costly part of filing an envelope and needs no
             // store: every envelope of the page at once, off the GUI thread.
-            QtConcurrent::blockingMap(round.page.envelopes,
-                                      [&me](RawEnvelope &envelope) { InboundProcessor::openInPlace(envelope, me); });
+            velmor::net::forEachInParallel(round.page.envelopes,
+                                           [&me](RawEnvelope &envelope) { InboundProcessor::openInPlace(envelope, me); });
             return round;
         },
         [this](const Round &round) { onRound(round); },

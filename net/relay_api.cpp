@@ -2,6 +2,7 @@
 
 #include "identity/content.h"
 #include "identity/crypto.h"
+#include "net/parallel.h"
 #include "net/relay_session.h"
 
 #include <QDateTime>
@@ -12,7 +13,6 @@
 #include <QJsonValue>
 #include <QSet>
 #include <QUuid>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 
@@ -221,8 +221,7 @@ QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QStrin
             envelopes.append(envelopeFromJson(entry.toObject()));
     }
     // Each verification is independent of the others and costs far more
-    // than reading the reply: a pull's envelopes are verified in parallel
-    // (the calling thread takes part, so a pool thread waits on no one).
+    // than reading the reply: a pull's envelopes are verified in parallel.
     const auto validate = [&](RawEnvelope &raw) {
         const velmor::identity::EnvelopeVerdict verdict =
             velmor::identity::validateEnvelope(toEnvelope(raw), now, recipientPubkey);
@@ -231,7 +230,7 @@ QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QStrin
                                          : (verdict.reason.isEmpty() ? QStringLiteral("invalid") : verdict.reason);
     };
     if (envelopes.size() >= kParallelValidationMinimum)
-        QtConcurrent::blockingMap(envelopes, validate);
+        velmor::net::forEachInParallel(envelopes, validate);
     else
         std::for_each(envelopes.begin(), envelopes.end(), validate);
     for (const RawEnvelope &raw : std::as_const(envelopes)) {

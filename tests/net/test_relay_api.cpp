@@ -5,6 +5,7 @@
 #include "identity/crypto.h"
 #include "identity/envelope.h"
 #include "identity/identity.h"
+#include "net/parallel.h"
 #include "net/relay_api.h"
 #include "net/relay_session.h"
 #include "net/service_error.h"
@@ -14,6 +15,8 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+#include <numeric>
 #include <QtTest>
 
 using namespace velmor::chat;
@@ -46,6 +49,7 @@ private slots:
     void init();
     void cleanupTestCase();
 
+    void splitJobsFillingThePoolFinish();
     void twoIdentitiesExchangeAText();
     void imagesAndVoiceTravelWhole();
     void compressedRecipientKeyIsAddressedCanonically();
@@ -650,6 +654,28 @@ void RelayApiTest::ackInputDuplicatesAndBlanks()
     QCOMPARE(result.failedIds, QStringList{QString()});
     QCOMPARE(m_relay.lastBody("/v1/message/ack/batch").value("message_ids").toArray().size(), 1);
     QVERIFY(RelayApi::ack({}).ackedIds.isEmpty());
+}
+
+// Background jobs that split their work (pull verification, opening a page,
+// building the conversation list) may fill the whole global pool at once, as
+// two do on a two-core machine: they still finish.
+void RelayApiTest::splitJobsFillingThePoolFinish()
+{
+    QThreadPool *global = QThreadPool::globalInstance();
+    const int threads = global->maxThreadCount();
+    global->setMaxThreadCount(2);
+    QList<QFuture<int>> jobs;
+    for (int j = 0; j < 2; ++j)
+        jobs << QtConcurrent::run(global, [] {
+            QList<int> items(2000, 1);
+            velmor::net::forEachInParallel(items, [](int &item) { item *= 2; });
+            return int(std::accumulate(items.begin(), items.end(), 0));
+        });
+    for (const QFuture<int> &job : std::as_const(jobs)) {
+        QTRY_VERIFY_WITH_TIMEOUT(job.isFinished(), 20000);
+        QCOMPARE(job.result(), 4000);
+    }
+    global->setMaxThreadCount(threads);
 }
 
 QTEST_GUILESS_MAIN(RelayApiTest)
