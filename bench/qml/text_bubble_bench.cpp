@@ -1,6 +1,8 @@
 // What a peer's huge text costs the window: one text bubble of the message
 // list laid out with a 64 KB and a 2 MB text, beside a bare Text given the
 // whole text at the bubble's width (what a bubble without its bound costs).
+// Also one chat-sized message with emoji (laid out as rich text so the emoji
+// draw in colour) beside the same bubble with the emoji-free message.
 // Run: ./build/bench/qml/text_bubble_bench (offscreen; nothing is shown).
 #include "bench/bench_ratio.h"
 
@@ -19,6 +21,8 @@ namespace {
 QQmlEngine *engine()
 {
     static QQmlEngine instance;
+    // The module's singletons (Theme) resolve through its qrc import path.
+    instance.addImportPath(QStringLiteral("qrc:/qt/qml"));
     return &instance;
 }
 
@@ -34,7 +38,8 @@ QString peerText(qsizetype bytes)
 
 // Creates the item of `qml` and lays it out with each new text: the work the
 // view does when the bubble is made or its text changes.
-void layOut(benchmark::State &state, const QByteArray &qml, const char *textProperty)
+void layOut(benchmark::State &state, const QByteArray &qml, const char *textProperty,
+            const QString &given = {})
 {
     QQmlComponent component(engine());
     component.setData(qml, QUrl(QStringLiteral("qrc:/bench/TextBubbleBench.qml")));
@@ -43,7 +48,7 @@ void layOut(benchmark::State &state, const QByteArray &qml, const char *textProp
         state.SkipWithError(qPrintable(component.errorString()));
         return;
     }
-    const QString text = peerText(state.range(0));
+    const QString text = given.isEmpty() ? peerText(state.range(0)) : given;
     int round = 0;
     for (auto _ : state) {
         // A different first character each round, so every layout is new.
@@ -69,10 +74,27 @@ void BM_BareTextLayout(benchmark::State &state)
            "text");
 }
 
+const char kBubbleQml[] = "import QtQuick\nimport \"qrc:/qt/qml/Velmor/qml/home/message\"\n"
+                         "TextBubble { width: 430; maxWidth: 430 }";
+
+void BM_EmojiMessageBubble(benchmark::State &state)
+{
+    layOut(state, kBubbleQml, "text",
+           QString::fromUtf8("see you at 7 \xE2\x9D\xA4\xEF\xB8\x8F bring the cake \xF0\x9F\x8E\x82 and coffee \xE2\x98\x95 ok?"));
+}
+
+void BM_PlainMessageBubble(benchmark::State &state)
+{
+    layOut(state, kBubbleQml, "text",
+           QStringLiteral("see you at 7 <3 bring the cake, and coffee ... ok?"));
+}
+
 } // namespace
 
 BENCHMARK(BM_TextBubbleLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BareTextLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EmojiMessageBubble)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PlainMessageBubble)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {
@@ -80,5 +102,6 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     return velmor::bench::runWithRatios(argc, argv,
                                         {{"BM_TextBubbleLayout/2097152/real_time", "BM_BareTextLayout/2097152/real_time"},
-                                         {"BM_TextBubbleLayout/65536/real_time", "BM_BareTextLayout/65536/real_time"}});
+                                         {"BM_TextBubbleLayout/65536/real_time", "BM_BareTextLayout/65536/real_time"},
+                                         {"BM_EmojiMessageBubble/real_time", "BM_PlainMessageBubble/real_time"}});
 }

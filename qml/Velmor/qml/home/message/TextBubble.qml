@@ -1,5 +1,6 @@
 import QtQuick
 import Velmor
+import "emojiText.js" as EmojiText
 
 // The content of a text bubble (message text, and a translation under a
 // thin divider) or of a big-emoji bubble (one to three emoji at 34 px on
@@ -27,6 +28,10 @@ Item {
     readonly property int kMaxLines: 120
     readonly property string _shown: bounded(text)
     readonly property string _shownTrans: hasTrans ? bounded(translated) : ""
+    // The same texts as rich text with their emoji in the colour face, or
+    // "" for a text without emoji (shown as plain text, at no cost).
+    readonly property string _rich: EmojiText.richOrEmpty(_shown, Theme.emojiFamily)
+    readonly property string _richTrans: hasTrans ? EmojiText.richOrEmpty(_shownTrans, Theme.emojiFamily) : ""
 
     function bounded(value) {
         var s = value === undefined || value === null ? "" : String(value)
@@ -102,8 +107,8 @@ Item {
         x: root.big ? 4 : 11
         y: root._textTop
         width: root.textWidth(root._natural, root.big ? 8 : 22)
-        text: root._shown
-        textFormat: Text.PlainText
+        text: root._rich !== "" ? root._rich : root._shown
+        textFormat: root._rich !== "" ? Text.RichText : Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         font.pixelSize: root.big ? 34 : Theme.fontBody
         color: root.ink
@@ -114,8 +119,8 @@ Item {
         active: root._breaks
         visible: false
         sourceComponent: Text {
-            text: root._shown
-            textFormat: Text.PlainText
+            text: msgText.text
+            textFormat: msgText.textFormat
             font: msgText.font
         }
     }
@@ -143,8 +148,8 @@ Item {
             Text {
                 id: measureTrans
                 visible: false
-                text: root._shownTrans
-                textFormat: Text.PlainText
+                text: transText.text
+                textFormat: transText.textFormat
                 font: transText.font
             }
             Text {
@@ -152,8 +157,8 @@ Item {
                 objectName: "transText"
                 y: 5
                 width: root.textWidth(measureTrans.implicitWidth, 22)
-                text: root._shownTrans
-                textFormat: Text.PlainText
+                text: root._richTrans !== "" ? root._richTrans : root._shownTrans
+                textFormat: root._richTrans !== "" ? Text.RichText : Text.PlainText
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 font.pixelSize: Theme.fontBody
                 opacity: 0.82
