@@ -125,18 +125,7 @@ void SuperGroupSync::open(const QString &serverUrl)
             }
             m_host.jobs().run<velmor::sg::SGReadState>(
                 [serverUrl] { return SuperGroupApi::instance().readState(serverUrl); },
-                [this, serverUrl](const velmor::sg::SGReadState &read) {
-                    if (!read.ok)
-                        return;
-                    SuperGroupDirectory &groups = m_host.superGroups();
-                    SuperGroupRuntimeState state = groups.runtime(serverUrl);
-                    state.lastReadSeq = qMax(state.lastReadSeq, read.lastReadSeq);
-                    state.unread = read.unread;
-                    groups.setRuntime(serverUrl, state);
-                    m_host.session().store().updateSuperGroupReadState(serverUrl, state.lastReadSeq,
-                                                                       state.lastMessageSeq, state.unread);
-                    m_host.reloadConversations();
-                });
+                [this, serverUrl](const velmor::sg::SGReadState &read) { applyReadState(serverUrl, read, 0); });
             pull(serverUrl);
         });
 }
@@ -325,18 +314,28 @@ void SuperGroupSync::markRead(const QString &serverUrl, qint64 seq)
 {
     m_host.jobs().run<velmor::sg::SGReadState>(
         [serverUrl, seq] { return SuperGroupApi::instance().markRead(serverUrl, seq); },
-        [this, serverUrl, seq](const velmor::sg::SGReadState &read) {
-            if (!read.ok)
-                return;
-            SuperGroupDirectory &groups = m_host.superGroups();
-            SuperGroupRuntimeState state = groups.runtime(serverUrl);
-            state.lastReadSeq = qMax(state.lastReadSeq, qMax(seq, read.lastReadSeq));
-            state.unread = read.unread;
-            groups.setRuntime(serverUrl, state);
-            m_host.session().store().updateSuperGroupReadState(serverUrl, state.lastReadSeq,
-                                                               state.lastMessageSeq, state.unread);
-            m_host.reloadConversations();
-        });
+        [this, serverUrl, seq](const velmor::sg::SGReadState &read) { applyReadState(serverUrl, read, seq); });
+}
+
+// The server's count of unread messages holds for the read mark it answered
+// with. An answer that comes back after a later mark was taken (the read
+// state asked for on opening, overtaken by the mark of the pull that
+// followed) is stale: its count would show a read group as unread.
+void SuperGroupSync::applyReadState(const QString &serverUrl, const velmor::sg::SGReadState &read, qint64 markedSeq)
+{
+    if (!read.ok)
+        return;
+    SuperGroupDirectory &groups = m_host.superGroups();
+    SuperGroupRuntimeState state = groups.runtime(serverUrl);
+    const qint64 answeredSeq = qMax(markedSeq, read.lastReadSeq);
+    if (answeredSeq < state.lastReadSeq)
+        return;
+    state.lastReadSeq = answeredSeq;
+    state.unread = read.unread;
+    groups.setRuntime(serverUrl, state);
+    m_host.session().store().updateSuperGroupReadState(serverUrl, state.lastReadSeq, state.lastMessageSeq,
+                                                       state.unread);
+    m_host.reloadConversations();
 }
 
 // ---- the user's role ------------------------------------------------------------------

@@ -16,6 +16,10 @@
 #include <QSet>
 #include <QString>
 
+namespace velmor::sg {
+struct SGReadState;
+}
+
 namespace velmor::chat {
 
 class ChatHost;
@@ -52,6 +56,7 @@ private:
     struct PulledBatch;
     void applyPull(const QString &serverUrl, qint64 cursor, const PulledBatch &batch);
     void markRead(const QString &serverUrl, qint64 seq);
+    void applyReadState(const QString &serverUrl, const velmor::sg::SGReadState &read, qint64 markedSeq);
     bool isOpen(const QString &serverUrl) const;
 
     ChatHost &m_host;
