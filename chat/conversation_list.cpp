@@ -158,7 +158,7 @@ ConversationList::Reading ConversationList::read(const SuperGroupDirectory &supe
         qint64 ts;
         QVariantMap map;
     };
-    const QList<ConversationRecord> stored = store.visibleConversations();
+    const QList<ConversationRecord> stored = store.listedConversations();
     const QVariantList &entries = superGroups.entries();
     std::vector<Row> rows;
     rows.reserve(size_t(stored.size() + entries.size()));
@@ -167,6 +167,10 @@ ConversationList::Reading ConversationList::read(const SuperGroupDirectory &supe
     const quint64 pass = ++reading.pass;
     std::vector<Built *> entryOf(size_t(stored.size()));
     std::vector<int> changed;
+    // Room for every row at once: a growing table would move its entries
+    // (records and maps) at each doubling.
+    if (built.capacity() < stored.size())
+        built.reserve(stored.size());
     for (int i = 0; i < stored.size(); ++i) {
         const ConversationRecord &record = stored.at(i);
         const ContactRecord *found = contacts.value(record.peer_raw_public_key);

@@ -79,8 +79,10 @@ void KeyedListModel::sync(const QList<QVariantMap> &input)
     const QList<QString> &keys = wantedRows.keys;
     const QSet<QString> &wanted = wantedRows.keySet;
     if (m_rows.isEmpty() || rows.isEmpty()) {
+        // The rows are keyed already (a long list's first fill is the
+        // sign-in's wait).
         if (!(m_rows.isEmpty() && rows.isEmpty()))
-            reset(rows);
+            resetKeyed(std::move(wantedRows));
         return;
     }
     // Rows whose key went, from the end so the rows before keep their place;
@@ -197,9 +199,13 @@ void KeyedListModel::move(int from, int to)
 
 void KeyedListModel::reset(const QList<QVariantMap> &rows)
 {
+    resetKeyed(keyed(rows));
+}
+
+void KeyedListModel::resetKeyed(Keyed kept)
+{
     const int before = count();
     beginResetModel();
-    Keyed kept = keyed(rows);
     m_rows = std::move(kept.rows);
     m_keys = std::move(kept.keys);
     forgetIndex();

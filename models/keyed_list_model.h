@@ -79,6 +79,8 @@ private:
         QSet<QString> keySet;
     };
     Keyed keyed(const QList<QVariantMap> &input) const;
+    // reset() of rows already keyed.
+    void resetKeyed(Keyed kept);
     void move(int from, int to);
     void forgetIndex() { m_indexValid = false; }
 

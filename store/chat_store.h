@@ -97,6 +97,10 @@ public:
                                                              const QString &displayName);
     std::optional<velmor::chat::ConversationRecord> conversationByPeer(const QString &peerKey);
     QList<velmor::chat::ConversationRecord> visibleConversations(bool *ok = nullptr);
+    // The same rows with only what the conversation list shows: the peer
+    // key, type, display key, wallet address, last message, its time, the
+    // unread count and the muted flag.
+    QList<velmor::chat::ConversationRecord> listedConversations(bool *ok = nullptr);
     // seconds < 1 means now; the stored time never goes back.
     bool bumpConversationTimestamp(const QString &conversationId, qint64 seconds);
     bool resetUnread(const QString &conversationId);

@@ -227,6 +227,19 @@ QList<ConversationRecord> ChatStore::visibleConversations(bool *ok)
     return s.rows(sql, {s.owner()}, conversationLayout(), ok);
 }
 
+QList<ConversationRecord> ChatStore::listedConversations(bool *ok)
+{
+    // The columns a conversation list row is made of: a sign-in reads every
+    // row, and the others (keys, cards) would be copied for nothing.
+    static const auto layout = conversationLayout().subset({ "peer_raw_public_key", "conversation_type",
+                                                             "peer_display_key", "peer_wallet_address",
+                                                             "last_message", "last_timestamp", "unread_count",
+                                                             "muted" });
+    static const QString sql = layout.select("conversations", "AND hidden_from_chats=0 ORDER BY last_timestamp DESC");
+    Session s(*d);
+    return s.rows(sql, {s.owner()}, layout, ok);
+}
+
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
 {
     if (conversationId.isEmpty())

@@ -218,6 +218,14 @@ private slots:
         QCOMPARE(list.size(), 2);
         QCOMPARE(list.at(0).id, QStringLiteral("group:new"));
         QCOMPARE(list.at(1).id, QStringLiteral("group:old"));
+        // The sidebar's narrower read: the same rows, order and shown values.
+        const auto listed = store().listedConversations();
+        QCOMPARE(listed.size(), list.size());
+        for (int i = 0; i < list.size(); ++i) {
+            QCOMPARE(listed.at(i).peer_raw_public_key, list.at(i).peer_raw_public_key);
+            QCOMPARE(listed.at(i).conversation_type, list.at(i).conversation_type);
+            QCOMPARE(listed.at(i).last_timestamp, list.at(i).last_timestamp);
+        }
     }
 
     void bumpNeverGoesBackAndZeroMeansNow()
