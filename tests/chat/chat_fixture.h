@@ -147,7 +147,8 @@ protected:
 
     // One pull of the controller, processed and its acknowledgement settled.
     static PullOutcome pullAndSettle(ChatController &chat);
-    // start() without the push sockets, its first pull settled.
+    // start() without the push sockets, its first pull settled and its
+    // conversation list shown.
     static void startQuiet(ChatController &chat);
     // start(), and the conversation list it reads in the background shown.
     static void startListed(ChatController &chat);
