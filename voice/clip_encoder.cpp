@@ -1,238 +1,115 @@
 #include "voice/clip_encoder.h"
 
+#include "voice/clip_codec.h"
+
+#include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libswresample/swresample.h>
-}
-
-#include <algorithm>
-#include <array>
-#include <mutex>
-#include <vector>
+#include <QLibrary>
+#include <QMutex>
+#include <QStringList>
 
 namespace velmor::voice {
 
 namespace {
 
-// Speech needs neither stereo nor a high rate; 64 kbit/s mono AAC keeps a
-// 30 s clip near 240 KB.
-constexpr int kBitRate = 64000;
+// The module's file name, looked for beside the program first, then where
+// this build put it.
+constexpr auto kModuleName = "libvelmor_clip_ffmpeg.so";
 
-AVSampleFormat inputSampleFormat(QAudioFormat::SampleFormat format)
+// Loads the module once per process, on first use; never unloaded (a clip
+// may be written on another thread at any time). Null when it is missing or
+// of another build: recording then fails with its usual error.
+ClipCodecFactory codecFactory()
 {
-    switch (format) {
-    case QAudioFormat::UInt8:
-        return AV_SAMPLE_FMT_U8;
-    case QAudioFormat::Int16:
-        return AV_SAMPLE_FMT_S16;
-    case QAudioFormat::Int32:
-        return AV_SAMPLE_FMT_S32;
-    case QAudioFormat::Float:
-        return AV_SAMPLE_FMT_FLT;
-    default:
-        return AV_SAMPLE_FMT_NONE;
+    static QMutex lock;
+    static bool tried = false;
+    static ClipCodecFactory factory = nullptr;
+    QMutexLocker locker(&lock);
+    if (tried)
+        return factory;
+    tried = true;
+    QStringList candidates;
+    if (QCoreApplication::instance())
+        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kModuleName);
+    candidates << QStringLiteral(VELMOR_CLIP_CODEC_MODULE);
+    for (const QString &path : std::as_const(candidates)) {
+        if (!QFile::exists(path))
+            continue;
+        auto *module = new QLibrary(path); // kept loaded for the process's life
+        const auto abi = reinterpret_cast<ClipCodecAbi>(module->resolve(kClipCodecAbiSymbol));
+        const auto create = reinterpret_cast<ClipCodecFactory>(module->resolve(kClipCodecFactorySymbol));
+        if (abi && create && abi() == kClipCodecAbi) {
+            factory = create;
+            return factory;
+        }
+        qWarning() << "voice clip encoder module not usable:" << path << module->errorString();
+        module->unload();
+        delete module;
     }
+    qWarning() << "voice clip encoder module not found";
+    return nullptr;
 }
 
-// AAC signals only a fixed set of rates; any other is resampled to 48 kHz.
-int outputRate(int inputRate)
+ClipSampleFormat sampleFormatOf(QAudioFormat::SampleFormat format, bool *ok)
 {
-    static constexpr std::array<int, 13> rates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                  22050, 16000, 12000, 11025, 8000,  7350};
-    return std::find(rates.begin(), rates.end(), inputRate) != rates.end() ? inputRate : 48000;
+    *ok = true;
+    switch (format) {
+    case QAudioFormat::UInt8:
+        return ClipSampleFormat::UInt8;
+    case QAudioFormat::Int16:
+        return ClipSampleFormat::Int16;
+    case QAudioFormat::Int32:
+        return ClipSampleFormat::Int32;
+    case QAudioFormat::Float:
+        return ClipSampleFormat::Float;
+    default:
+        *ok = false;
+        return ClipSampleFormat::Int16;
+    }
 }
 
 } // namespace
 
-ClipEncoder::~ClipEncoder()
-{
-    release();
-}
+ClipEncoder::ClipEncoder() = default;
+ClipEncoder::~ClipEncoder() = default;
 
 bool ClipEncoder::open(const QString &path, const QAudioFormat &input)
 {
-    // The encoder's closing statistics are no news in the program's log.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] {
-        if (av_log_get_level() > AV_LOG_WARNING)
-            av_log_set_level(AV_LOG_WARNING);
-    });
-    release();
-    m_failed = false;
-    m_nextPts = 0;
-    m_pending.clear();
-    const AVSampleFormat inFormat = inputSampleFormat(input.sampleFormat());
-    if (inFormat == AV_SAMPLE_FMT_NONE || input.channelCount() < 1 || input.sampleRate() < 1)
+    discard();
+    bool known = false;
+    const ClipSampleFormat format = sampleFormatOf(input.sampleFormat(), &known);
+    if (!known)
         return false;
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    const QByteArray fileName = QFile::encodeName(path);
-    if (!codec || avformat_alloc_output_context2(&m_format, nullptr, "mp4", fileName.constData()) < 0) {
-        release();
-        return false;
+    if (!m_codec) {
+        const ClipCodecFactory create = codecFactory();
+        if (!create)
+            return false;
+        m_codec.reset(create());
     }
-    m_stream = avformat_new_stream(m_format, nullptr);
-    m_codec = avcodec_alloc_context3(codec);
-    if (!m_stream || !m_codec) {
-        release();
-        return false;
-    }
-    m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    m_codec->sample_rate = outputRate(input.sampleRate());
-    av_channel_layout_default(&m_codec->ch_layout, 1);
-    // AAC carries at most 6 bits per sample and channel: low rates get less.
-    m_codec->bit_rate = std::min(kBitRate, m_codec->sample_rate * 6);
-    m_codec->time_base = AVRational{1, m_codec->sample_rate};
-    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
-        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(m_codec, codec, nullptr) < 0
-        || avcodec_parameters_from_context(m_stream->codecpar, m_codec) < 0) {
-        release();
-        return false;
-    }
-    m_stream->time_base = m_codec->time_base;
-
-    AVChannelLayout inLayout;
-    av_channel_layout_default(&inLayout, input.channelCount());
-    const int swrResult = swr_alloc_set_opts2(&m_resampler, &m_codec->ch_layout, AV_SAMPLE_FMT_FLTP,
-                                              m_codec->sample_rate, &inLayout, inFormat, input.sampleRate(), 0,
-                                              nullptr);
-    av_channel_layout_uninit(&inLayout);
-    // The channels are averaged into one: the same sound on every channel
-    // keeps its level, and no mix of them can clip.
-    const std::vector<double> mix(std::size_t(input.channelCount()), 1.0 / input.channelCount());
-    if (swrResult >= 0 && swr_set_matrix(m_resampler, mix.data(), input.channelCount()) < 0) {
-        release();
-        return false;
-    }
-    const int frameSize = m_codec->frame_size > 0 ? m_codec->frame_size : 1024;
-    m_fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 1, frameSize);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (swrResult < 0 || swr_init(m_resampler) < 0 || !m_fifo || !m_frame || !m_packet) {
-        release();
-        return false;
-    }
-    m_frame->nb_samples = frameSize;
-    m_frame->format = AV_SAMPLE_FMT_FLTP;
-    m_frame->sample_rate = m_codec->sample_rate;
-    if (av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout) < 0 || av_frame_get_buffer(m_frame, 0) < 0
-        || avio_open(&m_format->pb, fileName.constData(), AVIO_FLAG_WRITE) < 0
-        || avformat_write_header(m_format, nullptr) < 0) {
-        release();
-        return false;
-    }
-    m_inputBytesPerFrame = input.bytesPerFrame();
-    return true;
+    return m_codec
+        && m_codec->open(QFile::encodeName(path).constData(), format, input.channelCount(), input.sampleRate());
 }
 
 bool ClipEncoder::write(const char *data, qint64 size)
 {
-    if (!isOpen() || m_failed)
-        return false;
-    m_pending.append(data, size);
-    const int frames = int(m_pending.size() / m_inputBytesPerFrame);
-    if (frames == 0)
-        return true;
-    const auto *in = reinterpret_cast<const uint8_t *>(m_pending.constData());
-    if (!resample(&in, frames)) {
-        m_failed = true;
-        return false;
-    }
-    m_pending.remove(0, qsizetype(frames) * m_inputBytesPerFrame);
-    if (!encodeAvailable(false))
-        m_failed = true;
-    return !m_failed;
-}
-
-// Converts frames of input (none: what the resampler still holds) into the
-// mono float queue the encoder takes its frames from.
-bool ClipEncoder::resample(const uint8_t **in, int frames)
-{
-    const int capacity = swr_get_out_samples(m_resampler, frames);
-    if (capacity < 0)
-        return false;
-    std::vector<float> out(std::size_t(capacity) + 1);
-    uint8_t *planes[1] = {reinterpret_cast<uint8_t *>(out.data())};
-    const int converted = swr_convert(m_resampler, planes, capacity, in, frames);
-    if (converted < 0)
-        return false;
-    return converted == 0 || av_audio_fifo_write(m_fifo, reinterpret_cast<void **>(planes), converted) == converted;
-}
-
-bool ClipEncoder::encodeAvailable(bool final)
-{
-    const int frameSize = m_codec->frame_size > 0 ? m_codec->frame_size : 1024;
-    while (av_audio_fifo_size(m_fifo) >= frameSize || (final && av_audio_fifo_size(m_fifo) > 0)) {
-        const int count = std::min(frameSize, av_audio_fifo_size(m_fifo));
-        if (av_frame_make_writable(m_frame) < 0)
-            return false;
-        // Only the last frame of a clip may be shorter than the codec's.
-        m_frame->nb_samples = count;
-        if (av_audio_fifo_read(m_fifo, reinterpret_cast<void **>(m_frame->data), count) != count)
-            return false;
-        m_frame->pts = m_nextPts;
-        m_nextPts += count;
-        if (!sendFrame(m_frame))
-            return false;
-    }
-    return true;
-}
-
-bool ClipEncoder::sendFrame(AVFrame *frame)
-{
-    if (avcodec_send_frame(m_codec, frame) < 0)
-        return false;
-    for (;;) {
-        const int received = avcodec_receive_packet(m_codec, m_packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            return true;
-        if (received < 0)
-            return false;
-        av_packet_rescale_ts(m_packet, m_codec->time_base, m_stream->time_base);
-        m_packet->stream_index = m_stream->index;
-        if (av_interleaved_write_frame(m_format, m_packet) < 0)
-            return false;
-    }
+    return m_codec && m_codec->isOpen() && size >= 0 && m_codec->write(data, size);
 }
 
 bool ClipEncoder::finish()
 {
-    if (!isOpen())
-        return false;
-    bool ok = !m_failed && resample(nullptr, 0);
-    // A track without a single frame is a file no player opens: a clip
-    // stopped before any sound arrived holds one frame of silence instead.
-    if (ok && m_nextPts == 0 && av_audio_fifo_size(m_fifo) == 0) {
-        std::vector<float> silence(std::size_t(m_frame->nb_samples), 0.0f);
-        void *planes[1] = {silence.data()};
-        ok = av_audio_fifo_write(m_fifo, planes, int(silence.size())) == int(silence.size());
-    }
-    ok = ok && encodeAvailable(true) && sendFrame(nullptr);
-    ok = av_write_trailer(m_format) == 0 && ok;
-    ok = avio_closep(&m_format->pb) == 0 && ok;
-    release();
-    return ok;
+    return m_codec && m_codec->isOpen() && m_codec->finish();
 }
 
-void ClipEncoder::release()
+void ClipEncoder::discard()
 {
-    if (m_format && m_format->pb)
-        avio_closep(&m_format->pb);
-    avformat_free_context(m_format);
-    m_format = nullptr;
-    m_stream = nullptr;
-    avcodec_free_context(&m_codec);
-    swr_free(&m_resampler);
-    if (m_fifo)
-        av_audio_fifo_free(m_fifo);
-    m_fifo = nullptr;
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
+    if (m_codec)
+        m_codec->discard();
+}
+
+bool ClipEncoder::isOpen() const
+{
+    return m_codec && m_codec->isOpen();
 }
 
 } // namespace velmor::voice

@@ -1,36 +1,31 @@
 // Encodes raw microphone samples into a mono AAC track in an MPEG-4 audio
-// file (".m4a"), the clip format every receiver decodes. Plain C++ on top of
-// FFmpeg's libraries: it belongs to the thread that uses it and never blocks
-// on anything but the file it writes.
+// file (".m4a"), the clip format every receiver decodes. It belongs to the
+// thread that uses it and never blocks on anything but the file it writes,
+// and, once per process, on loading the encoder module (FFmpeg's libraries)
+// with the first clip.
 #pragma once
 
 #include <QAudioFormat>
-#include <QByteArray>
 #include <QString>
 
-#include <cstdint>
-
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-struct SwrContext;
+#include <memory>
 
 namespace velmor::voice {
+
+class ClipCodec;
 
 class ClipEncoder
 {
 public:
-    ClipEncoder() = default;
+    ClipEncoder();
     ~ClipEncoder();
     ClipEncoder(const ClipEncoder &) = delete;
     ClipEncoder &operator=(const ClipEncoder &) = delete;
 
     // Creates the file at path (truncating it) for samples of the given
     // format: 8-, 16- or 32-bit integers or 32-bit floats, interleaved, any
-    // channel count and rate. False, with nothing left open, on failure.
+    // channel count and rate. False, with nothing left open, on failure,
+    // also when the encoder module cannot be loaded.
     bool open(const QString &path, const QAudioFormat &input);
 
     // Encodes whole frames of input; a trailing partial frame waits for the
@@ -42,27 +37,12 @@ public:
     bool finish();
 
     // Closes the file as it is, unfinished: for a clip about to be deleted.
-    void discard() { release(); }
+    void discard();
 
-    bool isOpen() const { return m_format != nullptr; }
+    bool isOpen() const;
 
 private:
-    bool resample(const std::uint8_t **in, int frames);
-    bool encodeAvailable(bool final);
-    bool sendFrame(AVFrame *frame);
-    void release();
-
-    AVFormatContext *m_format = nullptr;
-    AVCodecContext *m_codec = nullptr;
-    AVStream *m_stream = nullptr;
-    SwrContext *m_resampler = nullptr;
-    AVAudioFifo *m_fifo = nullptr;
-    AVFrame *m_frame = nullptr;
-    AVPacket *m_packet = nullptr;
-    QByteArray m_pending; // a partial input frame kept for the next write
-    int m_inputBytesPerFrame = 0;
-    std::int64_t m_nextPts = 0;
-    bool m_failed = false;
+    std::unique_ptr<ClipCodec> m_codec;
 };
 
 } // namespace velmor::voice
