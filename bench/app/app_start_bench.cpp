@@ -6,6 +6,7 @@
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
 #include "bench/app/saved_profile.h"
+#include "../bench_ratio.h"
 #include "app/app_controller.h"
 #include "app/application.h"
 #include "identity/identity.h"
@@ -91,7 +92,10 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
         child.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child"), QString::fromLatin1(mode)});
+        if (qstrcmp(mode, "bare") == 0)
+            child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start"), {});
+        else
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child"), QString::fromLatin1(mode)});
         QByteArray out;
         while (!out.contains("frame") && child.waitForReadyRead(20000))
             out += child.readAllStandardOutput();
@@ -115,7 +119,13 @@ void BM_StartToHomeFrameWithAutoLogin(benchmark::State &state)
     startToFrame(state, "home", services().savedProfile.path());
 }
 
+void BM_Bare_StartToFirstFrame(benchmark::State &state)
+{
+    startToFrame(state, "bare", services().freshProfile.path());
+}
+
 BENCHMARK(BM_StartToLoginFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Bare_StartToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_StartToHomeFrameWithAutoLogin)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 } // namespace
@@ -127,8 +137,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmor::bench::runWithRatios(
+        argc, argv,
+        {{"BM_StartToLoginFrame/iterations:10/manual_time", "BM_Bare_StartToFirstFrame/iterations:10/manual_time", 1.5},
+         {"BM_StartToHomeFrameWithAutoLogin/iterations:10/manual_time",
+          "BM_Bare_StartToFirstFrame/iterations:10/manual_time", 0}});
 }
