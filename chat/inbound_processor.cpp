@@ -178,17 +178,16 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         return skip();
     }
 
-    // Official notices too: the notice's own signature says who wrote it,
-    // the envelope's (by the same official key) that it was sent to this
-    // user and when; a captured notice passed on to another user, or
-    // offered after its envelope expired, is not shown.
+    // An official notice speaks for itself: its own signature says who wrote
+    // it, so it is read even in an envelope that failed its check (the notice
+    // service may wrap it in one); the once-per-notice memory stops replays.
+    if (isOfficialAccountKey(envelope.senderPubkey))
+        return asOneItem([&] { return handleOfficial(envelope); });
+
     if (!envelope.valid) {
         qWarning().noquote() << "[CHAT-INBOUND] not persisted" << envelope.messageId << envelope.rejectReason;
         return skip();
     }
-
-    if (isOfficialAccountKey(envelope.senderPubkey))
-        return asOneItem([&] { return handleOfficial(envelope); });
 
     // The group engine's own writes (cards, profiles) and the controller's
     // stand or fall together.

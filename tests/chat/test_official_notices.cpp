@@ -42,8 +42,8 @@ class OfficialNoticesTest : public QObject, private ChatFixture
         envelope.valid = rejectReason.isEmpty();
         envelope.rejectReason = rejectReason;
         const InboundVerdict verdict = processor.handle(envelope);
-        // Every readable notice in a valid envelope is acknowledged, shown
-        // or not; one in an invalid envelope is left with the relay.
+        // Every readable notice is acknowledged, shown or not; one whose
+        // signature fails is left with the relay.
         return verdict.acknowledge && verdict.changed;
     }
 
@@ -86,25 +86,44 @@ private slots:
         QCOMPARE(shown(), int(expected.count(true)));
     }
 
-    // A relay holding a genuine notice (sent to another user, or long ago)
-    // wraps it in an envelope of its own making: the envelope's check
-    // decides, as for every other message.
-    void noticesOnlyInValidEnvelopes_data()
+    // The notice service may wrap a notice in an envelope that fails its
+    // check: the notice's own signature decides, and the once-per-notice
+    // memory keeps a copy offered again under a new id from showing twice.
+    void noticesReadWhateverTheEnvelope_data()
     {
         QTest::addColumn<QString>("rejectReason");
         QTest::newRow("sent to another user") << "wrong_recipient";
         QTest::newRow("envelope expired") << "expired";
         QTest::newRow("envelope not signed by the official key") << "bad_signature";
     }
-    void noticesOnlyInValidEnvelopes()
+    void noticesReadWhateverTheEnvelope()
     {
         QFETCH(QString, rejectReason);
-        const QString captured = notice(QStringLiteral("账户异常，请联系客服"), 1700000000);
-        QVERIFY(!deliver(captured, rejectReason));
-        QCOMPARE(shown(), 0);
-        // The same notice, when it is sent to this user, still shows.
-        QVERIFY(deliver(captured));
+        const QString notice1 = notice(QStringLiteral("账户异常，请联系客服"), 1700000000);
+        QVERIFY(deliver(notice1, rejectReason));
         QCOMPARE(shown(), 1);
+        // The same notice again, in a valid envelope or not, stays hidden.
+        QVERIFY(!deliver(notice1));
+        QVERIFY(!deliver(notice1, rejectReason));
+        QCOMPARE(shown(), 1);
+    }
+
+    // A notice whose own signature fails is never shown nor acknowledged,
+    // valid envelope or not.
+    void forgedNoticeNeverShown_data()
+    {
+        QTest::addColumn<QString>("rejectReason");
+        QTest::newRow("valid envelope") << QString();
+        QTest::newRow("expired envelope") << "expired";
+    }
+    void forgedNoticeNeverShown()
+    {
+        QFETCH(QString, rejectReason);
+        const velmor::identity::Identity forger{QByteArray(32, 0x3c)};
+        const QString forged =
+            makeOfficialNotice(forger.privateKey, {{"zh-Hans", "公告", QStringLiteral("请转账")}}, 1700000000);
+        QVERIFY(!deliver(forged, rejectReason));
+        QCOMPARE(shown(), 0);
     }
 
     // The store remembers what was shown: a replay after a restart, even
