@@ -16,6 +16,10 @@
 #include <QThread>
 #include <QTimer>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace velmor::net {
 
 namespace {
@@ -135,13 +139,61 @@ QUrl endpoint(const QString &baseUrl, const QString &path)
 
 namespace {
 
+// The body of an answer as it comes: in one buffer of the stated length
+// when the answer states one, else in the pieces read, joined once whole.
+// Either way nothing is copied while it grows (a doubling buffer would
+// briefly hold twice the cap), and what an answer over the cap brought is
+// given back at once.
+class Body
+{
+public:
+    qint64 size() const { return m_size; }
+    void expect(qint64 length) { m_whole.reserve(length); }
+    void append(QByteArray piece)
+    {
+        m_size += piece.size();
+        if (m_whole.capacity() >= m_size)
+            m_whole += piece;
+        else
+            m_pieces.append(std::move(piece));
+    }
+    QByteArray take()
+    {
+        QByteArray out = m_pieces.isEmpty()                            ? std::move(m_whole)
+                         : m_whole.isEmpty() && m_pieces.size() == 1 ? std::move(m_pieces.first())
+                                                                     : m_whole + m_pieces.join();
+        drop();
+        return out;
+    }
+    void drop()
+    {
+        m_whole = QByteArray();
+        m_pieces = QByteArrayList();
+        m_size = 0;
+    }
+
+private:
+    QByteArray m_whole;
+    QByteArrayList m_pieces;
+    qint64 m_size = 0;
+};
+
+// Memory freed after an answer over the cap goes back to the system: the
+// allocator would otherwise keep tens of megabytes per thread that read one.
+void releaseFreedMemory()
+{
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
+
 // One request in flight: its reply, the body read so far and how it ended.
 struct Pending
 {
     const HttpRequest *request = nullptr;
     QNetworkReply *reply = nullptr;
     QTimer *deadline = nullptr;
-    QByteArray body;
+    Body body;
     qint64 cap = kMaxResponseBytes;
     bool timedOut = false;
     bool tooLarge = false;
@@ -231,9 +283,10 @@ void finishRequest(Pending &pending)
     QNetworkReply *reply = pending.reply;
     HttpResponse &response = pending.response;
     if (!pending.tooLarge && !pending.timedOut) {
-        pending.body += reply->readAll();
-        if (pending.body.size() > pending.cap)
+        if (pending.body.size() + reply->bytesAvailable() > pending.cap)
             pending.tooLarge = true;
+        else
+            pending.body.append(reply->readAll());
     }
     if (pending.timedOut) {
         response.error = QStringLiteral("timeout");
@@ -251,16 +304,18 @@ void finishRequest(Pending &pending)
             if (response.error.isEmpty())
                 response.error = QStringLiteral("network_error");
         } else {
-            response.body = pending.body;
+            response.body = pending.body.take();
             response.success = response.status >= 200 && response.status < 300;
         }
     }
-    pending.body.clear();
+    pending.body.drop();
     // A pool thread has no running loop to process a deferred delete.
     reply->disconnect();
     delete reply;
     pending.reply = nullptr;
     pending.done = true;
+    if (pending.tooLarge)
+        releaseFreedMemory();
 }
 
 } // namespace
@@ -298,12 +353,17 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
                 p->reply->abort();
                 return;
             }
-            p->body += p->reply->readAll();
-            if (p->body.size() > p->cap) {
+            if (p->body.size() == 0 && length.isValid() && !p->reply->hasRawHeader("Content-Encoding"))
+                p->body.expect(length.toLongLong());
+            // Judged before it is taken: a body over the cap is never held,
+            // and the answer ends at the first piece past it.
+            if (p->body.size() + p->reply->bytesAvailable() > p->cap) {
                 p->tooLarge = true;
-                p->body.clear();
+                p->body.drop();
                 p->reply->abort();
+                return;
             }
+            p->body.append(p->reply->readAll());
         });
         // The reply is read and deleted only after the loop: deleting it from
         // its own finished signal would pull it away under its emitter.

@@ -15,6 +15,8 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
 
 namespace velmor::chat {
 
@@ -26,6 +28,10 @@ namespace {
 
 // Below this many envelopes a pull is verified on the calling thread alone.
 constexpr qsizetype kParallelValidationMinimum = 4;
+
+// Page sizes a pull steps down through after answers over the size cap.
+constexpr int kPullSteps[] = {kPullLimit, 100, 20, 4, 1};
+std::atomic<int> g_pullLimit{kPullLimit};
 
 const QString kMessageNotifyType = QStringLiteral("message");
 const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
@@ -256,27 +262,33 @@ PullPage RelayApi::pullPage()
     }
     // A queue of large envelopes (voice messages, images) can exceed the
     // reply size cap; asking for fewer at a time keeps the inbox moving
-    // instead of failing on the same oversized reply for ever.
-    for (const int limit : {kPullLimit, 100, 20, 4, 1}) {
-        page.limit = limit;
-        QString tokenError;
-        const HttpResponse response = authorizedPost(QStringLiteral("/v1/message/pull"),
-                                                      QJsonObject{{QStringLiteral("limit"), limit}},
-                                                      kRelayTimeoutMs, &tokenError);
-        if (response.success) {
-            page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered);
-            if (!page.answered)
-                page.error = QStringLiteral("pull_invalid_reply");
-            return page;
-        }
-        if (response.error != QLatin1String("response_too_large")) {
-            page.error = !tokenError.isEmpty()
-                             ? tokenError
-                             : QStringLiteral("pull_http_%1(%2)").arg(response.status).arg(failureDetail(response));
-            return page;
-        }
+    // instead of failing on the same oversized reply for ever. One request
+    // per pull, though: an answer that never ends would otherwise be read
+    // up to the cap once per page size. The next pull, after the caller's
+    // back-off, asks for the next smaller page.
+    const int limit = g_pullLimit.load();
+    page.limit = limit;
+    QString tokenError;
+    const HttpResponse response = authorizedPost(QStringLiteral("/v1/message/pull"),
+                                                  QJsonObject{{QStringLiteral("limit"), limit}},
+                                                  kRelayTimeoutMs, &tokenError);
+    if (response.success) {
+        page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered);
+        if (!page.answered)
+            page.error = QStringLiteral("pull_invalid_reply");
+        else if (!page.full())
+            g_pullLimit.store(kPullLimit); // the queue behind the large ones is drained
+        return page;
     }
-    page.error = QStringLiteral("response_too_large");
+    if (response.error == QLatin1String("response_too_large")) {
+        const int *smaller = std::find_if(std::begin(kPullSteps), std::end(kPullSteps),
+                                          [limit](int step) { return step < limit; });
+        g_pullLimit.store(smaller != std::end(kPullSteps) ? *smaller : kPullSteps[std::size(kPullSteps) - 1]);
+        page.error = QStringLiteral("response_too_large");
+        return page;
+    }
+    page.error = !tokenError.isEmpty() ? tokenError
+                                       : QStringLiteral("pull_http_%1(%2)").arg(response.status).arg(failureDetail(response));
     return page;
 }
 

@@ -17,7 +17,34 @@ private slots:
     void redirectsAreNotFollowed();
     void endlessAnswerIsReadOnlyUpToTheCap_data();
     void endlessAnswerIsReadOnlyUpToTheCap();
+    void endlessAnswerAtTheFullCapHoldsLittleMemory_data();
+    void endlessAnswerAtTheFullCapHoldsLittleMemory();
 };
+
+namespace {
+
+// A field of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 when unknown.
+qint64 statusBytes(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts a new peak: the kernel sets the high-water mark back to the
+// resident size now.
+bool resetPeakResident()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+} // namespace
 
 void HostileHttpTest::bodyCutShortIsAFailure()
 {
@@ -94,6 +121,53 @@ void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
     // The cap, Qt's bounded buffer and the sockets' own buffers; nothing
     // near what the sender offered.
     QVERIFY2(server.bytesSent() < 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+}
+
+// At the real cap (32 MiB) an endless answer costs about the cap once, on
+// any machine: not the cap again for every chunk Qt's thread read ahead, nor
+// memory kept once the request has failed.
+void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory_data()
+{
+    QTest::addColumn<HostileServer::Behaviour>("behaviour");
+    QTest::addColumn<int>("starvedMs");
+    QTest::newRow("chunked, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0;
+    QTest::newRow("chunked, reader starved") << HostileServer::Behaviour::EndlessChunked << 1500;
+    QTest::newRow("up to a close, reader keeps up") << HostileServer::Behaviour::EndlessUnsized << 0;
+    QTest::newRow("up to a close, reader starved") << HostileServer::Behaviour::EndlessUnsized << 1500;
+}
+
+void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
+{
+    QFETCH(HostileServer::Behaviour, behaviour);
+    QFETCH(int, starvedMs);
+    // A first request sets up Qt's network thread and its buffers, which
+    // stay for the next ones whatever they read.
+    {
+        HostileServer warm(HostileServer::Behaviour::Record);
+        HttpRequest request;
+        request.url = QUrl(warm.httpUrl("/warm"));
+        QVERIFY(runHttp(request).success);
+    }
+    HostileServer server(behaviour);
+    QVERIFY(server.port() > 0);
+    const qint64 before = statusBytes("VmRSS");
+    if (!resetPeakResident() || before < 0)
+        QSKIP("this kernel does not report a resettable peak");
+    if (starvedMs > 0)
+        QTimer::singleShot(20, [starvedMs] { QThread::msleep(starvedMs); });
+    HttpRequest request;
+    request.url = QUrl(server.httpUrl("/v1/message/pull"));
+    request.timeoutMs = 30000;
+    const HttpResponse response = runHttp(request);
+    QCOMPARE(response.error, QStringLiteral("response_too_large"));
+    QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(), 30000);
+    const qint64 peakGrowth = statusBytes("VmHWM") - before;
+    const qint64 held = statusBytes("VmRSS") - before;
+    qInfo("endless answer at a %lld MiB cap: %lld MiB sent, peak resident growth %lld MiB, held after %lld MiB",
+          kMaxResponseBytes >> 20, server.bytesSent() >> 20, peakGrowth >> 20, held >> 20);
+    QVERIFY2(server.bytesSent() <= kMaxResponseBytes + 8 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+    QVERIFY2(peakGrowth <= kMaxResponseBytes + 16 * 1024 * 1024, qPrintable(QString::number(peakGrowth)));
+    QVERIFY2(held <= 8 * 1024 * 1024, qPrintable(QString::number(held)));
 }
 
 QTEST_GUILESS_MAIN(HostileHttpTest)

@@ -432,6 +432,16 @@ void RelayApiTest::oversizedInboxIsPulledInSmallerSteps()
     }
     signInAs(m_bob);
     m_relay.http().resetCounts();
+    // One request per pull, each after an oversized answer asking for
+    // fewer: an answer that never ends is read once per pull, not once per
+    // page size.
+    for (const int limit : {500, 100, 20, 4}) {
+        const PullPage failed = RelayApi::pullPage();
+        QVERIFY(!failed.answered);
+        QCOMPARE(failed.error, QStringLiteral("response_too_large"));
+        QCOMPARE(failed.limit, limit);
+    }
+    QCOMPARE(m_relay.requestCount("/v1/message/pull"), 4);
     QList<RawEnvelope> pulled = RelayApi::pull();
     QCOMPARE(pulled.size(), 1);
     QVERIFY(pulled.first().valid);
@@ -448,6 +458,9 @@ void RelayApiTest::oversizedInboxIsPulledInSmallerSteps()
         QCOMPARE(RelayApi::ack({pulled.first().messageId}).ackedIds.size(), 1);
     }
     QVERIFY(RelayApi::pull().isEmpty());
+    // Drained: the next pull asks for a whole page again.
+    RelayApi::pull();
+    QCOMPARE(m_relay.lastBody("/v1/message/pull").value("limit").toInt(), 500);
 }
 
 void RelayApiTest::resentEnvelopeIsQueuedOnce()

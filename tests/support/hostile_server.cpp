@@ -226,6 +226,15 @@ void HostileServer::handle(int fd)
         m_peerClosed = true;
         return;
     }
+    case Behaviour::EndlessUnsized: {
+        if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n", m_stop, clock))
+            return;
+        const QByteArray slice(0x10000, ' ');
+        while (m_sent.load() < kMaxBytesPerConnection && sendAll(fd, slice, m_stop, clock))
+            count(slice.size());
+        m_peerClosed = true;
+        return;
+    }
     case Behaviour::Redirect:
         sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + m_redirectTarget + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
                 m_stop, clock);
