@@ -5,6 +5,7 @@
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
+#include "qml/Velmor/src/emoji_images.h"
 #include "voice/voice_io.h"
 #include "voice/voice_room_controller.h"
 
@@ -55,6 +56,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     velmor::models::registerQmlTypes();
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    velmor::views::installEmojiImages(&engine);
 
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("App"), &app);

@@ -1,9 +1,15 @@
-// message_scroll_bench: a 2,000-message conversation of every kind in the
-// home view's message list, scrolled from the first message to the last in
-// steps of one screen-sized flick per frame, rendered offscreen. Prints the
-// time of every frame (layout, new rows, render) as a summary.
+// message_scroll_bench: a 2,000-message conversation in the home view's
+// message list, opened at its end and then scrolled from the first message to
+// the last in steps of one screen-sized flick per frame, rendered offscreen.
+// Prints the opening (rows given to the list until its first frame at the
+// end) and the time of every frame (layout, new rows, render) as a summary.
 //
-//   QT_QPA_PLATFORM=offscreen ./build/bench/qml/message_scroll_bench [messages] [step px]
+//   QT_QPA_PLATFORM=offscreen ./build/bench/qml/message_scroll_bench [messages] [step px] [rows]
+//
+// rows: "mixed" (every kind, the default), "emoji" (texts that each hold a
+// few emoji), "plain" (the same texts with letters for the emoji), "bare"
+// (the plain texts in a bare ListView of Text rows), or "compare": emoji,
+// plain and bare one after the other in one run, with their ratios.
 //
 // BENCH_SLOWEST=1 also lists every frame over 16 ms, with the message at
 // the bottom of the view.
@@ -42,6 +48,32 @@ QString pictureUrl(int w, int h, QColor colour)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 85);
     return QStringLiteral("data:image/jpeg;base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+// Texts of chat length, each with a few emoji (or, plain, with letters in
+// their place): what a chat full of emoji costs beside one without.
+QJsonArray textConversation(int count, bool emoji)
+{
+    const QStringList words = QStringLiteral(
+        "the quick brown fox jumps over a lazy dog while 我们 在 路上 聊天 and then some").split(' ');
+    const QStringList faces = { QString::fromUtf8("\xF0\x9F\x98\x82"), QString::fromUtf8("\xF0\x9F\x91\x8D"),
+                                QString::fromUtf8("\xE2\x9D\xA4\xEF\xB8\x8F"), QString::fromUtf8("\xF0\x9F\x8E\x82"),
+                                QString::fromUtf8("\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"), QString::fromUtf8("\xE2\x98\x95") };
+    QJsonArray out;
+    for (int i = 0; i < count; ++i) {
+        QString text;
+        for (int w = 0; w < 3 + (i * 7) % 40; ++w) {
+            text += words[(i + w) % words.size()] + ' ';
+            if (w % 4 == 1)
+                text += (emoji ? faces[(i + w) % faces.size()] : QStringLiteral("xx")) + ' ';
+        }
+        const bool outgoing = (i / 3) % 3 == 0;
+        out.append(QJsonObject{ { "id", QStringLiteral("m%1").arg(i) }, { "ts", 1700000000 + i * 30 },
+                                { "outgoing", outgoing }, { "status", outgoing ? 1 : 4 }, { "kind", "text" },
+                                { "text", text.trimmed() },
+                                { "senderAddress", outgoing ? QString() : QStringLiteral("0x%1").arg(i % 5) } });
+    }
+    return out;
 }
 
 QJsonArray conversation(int count)
@@ -143,6 +175,28 @@ Rectangle {
 }
 )";
 
+// The same rows in a bare ListView: one Text per message, nothing else.
+const char kBareHarness[] = R"(
+import QtQuick
+import Velmor.Models 1.0
+Rectangle {
+    width: 860; height: 720
+    MessageRowModel { id: rows; objectName: "rows" }
+    ListView {
+        id: list; objectName: "list"; anchors.fill: parent; model: rows; spacing: 3
+        property bool stickBottom: false
+        delegate: Text {
+            required property var entry
+            width: 408; x: 22
+            text: entry.text
+            textFormat: Text.PlainText
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            font.pixelSize: 13
+        }
+    }
+}
+)";
+
 double percentile(std::vector<double> v, double q)
 {
     if (v.empty())
@@ -152,6 +206,72 @@ double percentile(std::vector<double> v, double q)
 }
 
 } // namespace
+
+struct Figures
+{
+    double openMs = 0;  // rows given to the list, until its first frame at the end
+    double meanMs = 0, p95Ms = 0, worstMs = 0;
+    size_t frames = 0;
+};
+
+// One list in its own window: opened at the end of `messages`, then scrolled
+// from the first message to the last.
+bool run(QQmlEngine &engine, const char *harness, const QJsonArray &messages, int step, Figures *out)
+{
+    QQmlComponent component(&engine);
+    component.setData(harness, QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/ScrollBenchHarness.qml")));
+    QScopedPointer<QObject> root(component.create());
+    if (!root) {
+        std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+        return false;
+    }
+    QQuickWindow window;
+    window.resize(860, 720);
+    auto *item = qobject_cast<QQuickItem *>(root.data());
+    item->setParentItem(window.contentItem());
+    window.show();
+    window.grabWindow();
+
+    auto *list = root->findChild<QQuickItem *>(QStringLiteral("list"));
+    auto *rows = root->findChild<QObject *>(QStringLiteral("rows"));
+    const QVariantList maps = messages.toVariantList();
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(rows, "sync", Q_ARG(QVariantList, maps));
+    QMetaObject::invokeMethod(list, "positionViewAtEnd");
+    window.grabWindow();
+    out->openMs = clock.nsecsElapsed() / 1e6;
+
+    // Start from the first message, as a user scrolling the whole history.
+    list->setProperty("stickBottom", false);
+    QMetaObject::invokeMethod(list, "positionViewAtBeginning");
+    window.grabWindow();
+    std::vector<double> frames;
+    double y = list->property("contentY").toDouble();
+    for (int guard = 0; guard < 100000; ++guard) {
+        clock.restart();
+        list->setProperty("contentY", y);
+        window.grabWindow();
+        frames.push_back(clock.nsecsElapsed() / 1e6);
+        if (list->property("atYEnd").toBool())
+            break;
+        y += step;
+    }
+    double sum = 0;
+    for (double f : frames)
+        sum += f;
+    out->frames = frames.size();
+    out->meanMs = frames.empty() ? 0 : sum / frames.size();
+    out->p95Ms = percentile(frames, 0.95);
+    out->worstMs = frames.empty() ? 0 : *std::max_element(frames.begin(), frames.end());
+    return true;
+}
+
+void print(const char *name, const Figures &f)
+{
+    std::printf("%-6s open %7.2f ms   scroll: frames %zu, mean %.2f ms, p95 %.2f ms, max %.2f ms\n", name,
+                f.openMs, f.frames, f.meanMs, f.p95Ms, f.worstMs);
+}
 
 int main(int argc, char **argv)
 {
@@ -167,61 +287,34 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "mocks: %s\n", qPrintable(error));
         return 1;
     }
-    QQmlComponent component(&engine);
-    component.setData(kHarness, QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/ScrollBenchHarness.qml")));
-    QScopedPointer<QObject> root(component.create());
-    if (!root) {
-        std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+    const QString rowsKind = argc > 3 ? QString::fromLatin1(argv[3]) : QStringLiteral("mixed");
+    if (rowsKind == QLatin1String("compare")) {
+        // Each twice, the first as warm-up (fonts, caches, compiled QML).
+        Figures emoji, plain, bare;
+        for (int round = 0; round < 2; ++round) {
+            if (!run(engine, kHarness, textConversation(count, true), step, &emoji)
+                || !run(engine, kHarness, textConversation(count, false), step, &plain)
+                || !run(engine, kBareHarness, textConversation(count, false), step, &bare))
+                return 1;
+        }
+        std::printf("messages %d, step %d px\n", count, step);
+        print("emoji", emoji);
+        print("plain", plain);
+        print("bare", bare);
+        std::printf("emoji / plain rows: open %.2fx, scroll mean %.2fx, p95 %.2fx\n", emoji.openMs / plain.openMs,
+                    emoji.meanMs / plain.meanMs, emoji.p95Ms / plain.p95Ms);
+        std::printf("emoji rows / bare list: open %.2fx, scroll mean %.2fx, p95 %.2fx\n", emoji.openMs / bare.openMs,
+                    emoji.meanMs / bare.meanMs, emoji.p95Ms / bare.p95Ms);
+        return 0;
+    }
+    const QJsonArray messages = rowsKind == QLatin1String("emoji") ? textConversation(count, true)
+                              : rowsKind == QLatin1String("plain") || rowsKind == QLatin1String("bare")
+                                  ? textConversation(count, false)
+                                  : conversation(count);
+    Figures figures;
+    if (!run(engine, rowsKind == QLatin1String("bare") ? kBareHarness : kHarness, messages, step, &figures))
         return 1;
-    }
-    QQuickWindow window;
-    window.resize(860, 720);
-    auto *item = qobject_cast<QQuickItem *>(root.data());
-    item->setParentItem(window.contentItem());
-    window.show();
-
-    auto *list = root->findChild<QQuickItem *>(QStringLiteral("list"));
-    QElapsedTimer clock;
-    clock.start();
-    auto *rows = root->findChild<QObject *>(QStringLiteral("rows"));
-    QMetaObject::invokeMethod(rows, "sync", Q_ARG(QVariantList, conversation(count).toVariantList()));
-    const double modelMs = clock.nsecsElapsed() / 1e6;
-    // Start from the first message, as a user scrolling the whole history.
-    QMetaObject::invokeMethod(list, "positionViewAtBeginning");
-    list->setProperty("stickBottom", false);
-
-    std::vector<double> frames;
-    std::vector<int> lastRow;
-    double y = list->property("contentY").toDouble();
-    for (int guard = 0; guard < 100000; ++guard) {
-        clock.restart();
-        list->setProperty("contentY", y);
-        window.grabWindow();
-        frames.push_back(clock.nsecsElapsed() / 1e6);
-        int row = -1;
-        QMetaObject::invokeMethod(list, "indexAt", Q_RETURN_ARG(int, row), Q_ARG(qreal, 200.0),
-                                  Q_ARG(qreal, y + list->height() - 1));
-        lastRow.push_back(row);
-        if (list->property("atYEnd").toBool())
-            break;
-        y += step;
-    }
-
-    std::vector<double> rest(frames.begin() + std::min<size_t>(1, frames.size()), frames.end());
-    const double worst = rest.empty() ? 0 : *std::max_element(rest.begin(), rest.end());
-    double sum = 0;
-    for (double f : rest)
-        sum += f;
-    const auto over = std::count_if(rest.begin(), rest.end(), [](double f) { return f > 16.0; });
-    std::printf("messages %d, step %d px, frames %zu, model fill %.1f ms\n", count, step, frames.size(), modelMs);
-    std::printf("first frame %.2f ms\n", frames.empty() ? 0 : frames.front());
-    std::printf("after the first: mean %.2f ms, median %.2f ms, p95 %.2f ms, p99 %.2f ms, max %.2f ms, over 16 ms: %lld\n",
-                rest.empty() ? 0 : sum / rest.size(), percentile(rest, 0.5), percentile(rest, 0.95),
-                percentile(rest, 0.99), worst, static_cast<long long>(over));
-    if (qEnvironmentVariableIsSet("BENCH_SLOWEST")) {
-        for (size_t i = 0; i < frames.size(); ++i)
-            if (frames[i] > 16.0)
-                std::printf("  frame %zu: %.2f ms (bottom row %d)\n", i, frames[i], lastRow[i]);
-    }
+    std::printf("messages %d, step %d px, rows %s\n", count, step, qPrintable(rowsKind));
+    print(qPrintable(rowsKind), figures);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "mock_controllers.h"
 
 #include "models/qml_types.h"
+#include "qml/Velmor/src/emoji_images.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -14,6 +15,9 @@ QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QStri
 {
     // The mocks hold the same list models as the real controller.
     velmor::models::registerQmlTypes();
+    // Texts with emoji show them as pictures of this provider, as in the
+    // program.
+    velmor::views::installEmojiImages(engine);
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
                                 QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {

@@ -28,10 +28,12 @@ Item {
     readonly property int kMaxLines: 120
     readonly property string _shown: bounded(text)
     readonly property string _shownTrans: hasTrans ? bounded(translated) : ""
-    // The same texts as rich text with their emoji in the colour face, or
-    // "" for a text without emoji (shown as plain text, at no cost).
-    readonly property string _rich: EmojiText.richOrEmpty(_shown, Theme.emojiFamily)
-    readonly property string _richTrans: hasTrans ? EmojiText.richOrEmpty(_shownTrans, Theme.emojiFamily) : ""
+    // The same texts as styled text with their emoji as pictures about a
+    // line high, or "" for a text without emoji (shown as plain text, at no
+    // cost).
+    readonly property int emojiPixels: big ? 40 : Theme.fontBody + 2
+    readonly property string _rich: EmojiText.richOrEmpty(_shown, emojiPixels)
+    readonly property string _richTrans: hasTrans ? EmojiText.richOrEmpty(_shownTrans, emojiPixels) : ""
 
     function bounded(value) {
         var s = value === undefined || value === null ? "" : String(value)
@@ -108,7 +110,7 @@ Item {
         y: root._textTop
         width: root.textWidth(root._natural, root.big ? 8 : 22)
         text: root._rich !== "" ? root._rich : root._shown
-        textFormat: root._rich !== "" ? Text.RichText : Text.PlainText
+        textFormat: root._rich !== "" ? Text.StyledText : Text.PlainText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         font.pixelSize: root.big ? 34 : Theme.fontBody
         color: root.ink
@@ -158,7 +160,7 @@ Item {
                 y: 5
                 width: root.textWidth(measureTrans.implicitWidth, 22)
                 text: root._richTrans !== "" ? root._richTrans : root._shownTrans
-                textFormat: root._richTrans !== "" ? Text.RichText : Text.PlainText
+                textFormat: root._richTrans !== "" ? Text.StyledText : Text.PlainText
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 font.pixelSize: Theme.fontBody
                 opacity: 0.82

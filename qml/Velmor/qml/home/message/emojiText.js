@@ -4,14 +4,15 @@
 // colour-emoji fallback: the body face has black outlines of its own for
 // some emoji (❤ ☀ ⚡ ☕ 😀 …), so inside running text those would not draw
 // in colour, and naming the colour face for the whole text spoils digits
-// and spaces. A text with emoji is therefore shown as rich text in which
-// only the emoji name the colour face. Every other character is escaped, so
+// and spaces; measuring a colour glyph, moreover, decodes its picture every
+// time. A text with emoji is therefore shown as rich text in which each
+// emoji is a picture drawn once. Every other character is escaped, so
 // a peer's text never becomes markup (no tags, links or images), and white
 // space stays as written (pre-wrap keeps spaces, tabs and line breaks).
 
-// Characters that can start or shape an emoji: texts without any are
-// left alone after one scan.
-var _candidate = /[\u203c-\u2b55\ufe0f\ud83c-\ud83e]/
+
+
+
 
 // Code points the colour face draws in colour by default.
 var _presentation = [
@@ -53,6 +54,10 @@ function _isSymbol(cp) {
             || cp === 0x303D || cp === 0x3297 || cp === 0x3299 || cp >= 0x1F000
 }
 
+function _isRegional(cp) {
+    return cp >= 0x1F1E6 && cp <= 0x1F1FF
+}
+
 function _isTone(cp) {
     return cp >= 0x1F3FB && cp <= 0x1F3FF
 }
@@ -80,6 +85,9 @@ function _emojiEnd(s, i) {
     if (!_inTable(cp) && !(_isSymbol(cp) && (next === 0xFE0F || _isTone(next))))
         return i
     var end = i + _size(cp)
+    // A flag is a pair of regional indicator letters.
+    if (_isRegional(cp) && _isRegional(next))
+        return end + _size(next)
     for (;;) {
         var c = _at(s, end)
         if (_isModifier(c)) {
@@ -93,43 +101,62 @@ function _emojiEnd(s, i) {
     }
 }
 
+// Text as styled text shows it: markup characters as entities, line
+// breaks as breaks, and the spaces that styled text would fold (a run's
+// second and later ones, those starting a line, tabs) as fixed spaces.
 function _escape(s) {
     return s.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
-            .replace(/"/g, "&quot;").replace(/'/g, "&#39;")
+            .replace(/\t/g, "    ")
+            .replace(/(^|\n)( +)/g, function (all, brk, sp) { return brk + sp.replace(/ /g, "&nbsp;") })
+            .replace(/ {2,}/g, function (sp) { return " " + "&nbsp;".repeat(sp.length - 1) })
+            .replace(/\r?\n/g, "<br>")
 }
 
-// The rich text showing `text` with its emoji in `family`, whether or not
-// it has emoji.
-function markup(text, family) {
-    var s = (text === undefined || text === null) ? "" : String(text)
-    var open = "<span style=\"font-family:'" + _escape(String(family)) + "'\">"
+// The code points of an emoji sequence in hex, joined by "-" ("2764-fe0f").
+function _codes(seq) {
     var out = []
-    var plainFrom = 0
-    var i = 0
-    while (i < s.length) {
-        var end = _emojiEnd(s, i)
-        if (end === i) {
-            i += _size(s.codePointAt(i))
-            continue
-        }
-        // Emoji next to each other share one span.
-        while (end < s.length && _emojiEnd(s, end) > end)
-            end = _emojiEnd(s, end)
-        out.push(_escape(s.substring(plainFrom, i)), open, _escape(s.substring(i, end)), "</span>")
-        plainFrom = i = end
-    }
-    out.push(_escape(s.substring(plainFrom)))
-    return "<span style=\"white-space:pre-wrap\">" + out.join("") + "</span>"
+    for (var i = 0; i < seq.length; i += _size(seq.codePointAt(i)))
+        out.push(seq.codePointAt(i).toString(16))
+    return out.join("-")
 }
 
-// `markup(text, family)` when the text has an emoji, else "" (the text is
-// shown as plain text, as it is).
-function richOrEmpty(text, family) {
+// The first emoji at or after `from` as [start, end], or null. Only the
+// characters that can start an emoji are looked at closely.
+function _nextEmoji(s, from) {
+    var candidates = /[\u203c-\u2b55\ufe0f\ud83c-\ud83e]/g
+    candidates.lastIndex = from
+    var hit
+    while ((hit = candidates.exec(s)) !== null) {
+        var end = _emojiEnd(s, hit.index)
+        if (end > hit.index)
+            return [hit.index, end]
+    }
+    return null
+}
+
+// The styled text showing `text` with each emoji as a picture of `pixels`
+// square from the emoji image provider, whether or not it has emoji. The
+// pictures are drawn from the colour face once per emoji and size, so
+// laying the text out never measures a colour glyph.
+function markup(text, pixels) {
     var s = (text === undefined || text === null) ? "" : String(text)
-    if (!_candidate.test(s))
-        return ""
-    for (var i = 0; i < s.length; i += _size(s.codePointAt(i)))
-        if (_emojiEnd(s, i) > i)
-            return markup(s, family)
-    return ""
+    var px = Math.max(6, Math.round(Number(pixels) || 16))
+    var size = "\" width=\"" + px + "\" height=\"" + px + "\" align=\"middle\">"
+    var out = []
+    var from = 0
+    var hit
+    while ((hit = _nextEmoji(s, from)) !== null) {
+        out.push(_escape(s.substring(from, hit[0])),
+                 "<img src=\"image://emoji/" + px + "/" + _codes(s.substring(hit[0], hit[1])) + size)
+        from = hit[1]
+    }
+    out.push(_escape(s.substring(from)))
+    return out.join("")
+}
+
+// `markup(text, pixels)` when the text has an emoji, else "" (the text is
+// shown as plain text, as it is).
+function richOrEmpty(text, pixels) {
+    var s = (text === undefined || text === null) ? "" : String(text)
+    return _nextEmoji(s, 0) === null ? "" : markup(s, pixels)
 }
