@@ -51,6 +51,18 @@ QString problemName(velmor::store::Condition condition)
     return {};
 }
 
+// What the user is told when the vault holds an identity that cannot be
+// read back: which entry is damaged and where it is kept.
+QString savedIdentityDamageText(bool keyDamaged, bool phraseDamaged)
+{
+    const QString what = keyDamaged && phraseDamaged ? QStringLiteral("已保存的私钥和助记词都已损坏")
+                         : keyDamaged                ? QStringLiteral("已保存的私钥已损坏，且没有可用的助记词")
+                         : phraseDamaged             ? QStringLiteral("已保存的助记词已损坏，且没有可用的私钥")
+                                                     : QStringLiteral("已保存的身份无法读取");
+    return what + QStringLiteral("，无法自动登录。损坏的文件保留在 ") + CredentialVault::folder()
+           + QStringLiteral("。请用助记词或私钥导入原身份；新建账户将得到另一个身份。");
+}
+
 // A store held by another program or on a full disk is tried again this
 // often while a sign-in waits for it.
 constexpr int kStoreRetryMs = 2000;
@@ -159,18 +171,21 @@ void AppController::autoLogin()
 {
     if (m_busy || m_loggedIn)
         return;
-    const QString saved = SavedIdentity::privateKeyText();
-    if (saved.isEmpty())
+    const SavedIdentity::Restored saved = SavedIdentity::restore();
+    if (!saved.anything)
         return;
     setStatusText(QStringLiteral("自动登录中…"));
-    const Identity identity = Identity::fromPrivateKeyText(saved);
-    if (!identity.isValid()) {
-        // An unreadable saved key is forgotten; the login view stays.
-        SavedIdentity::forgetPrivateKey();
+    if (!saved.identity.isValid()) {
+        // Nothing readable to sign in with. The entries stay as they are
+        // (the vault keeps a damaged one aside before anything takes its
+        // name), and the user learns what is lost before the login view
+        // offers a new identity.
+        setStatusText(QString());
+        setErrorText(savedIdentityDamageText(saved.keyDamaged, saved.phraseDamaged));
         return;
     }
-    m_mnemonic = SavedIdentity::mnemonic();
-    startLogin(identity);
+    m_mnemonic = saved.mnemonic;
+    startLogin(saved.identity);
 }
 
 void AppController::startLogin(const Identity &identity)

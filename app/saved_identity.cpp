@@ -26,9 +26,43 @@ bool store(const QString &entry, const QByteArray &value)
 
 } // namespace
 
+SavedIdentity::Restored SavedIdentity::restore()
+{
+    using State = CredentialVault::EntryState;
+    using velmor::identity::Identity;
+    Restored out;
+    State keyState = State::Absent;
+    State phraseState = State::Absent;
+    const QString keyText = QString::fromUtf8(CredentialVault::read(kPrivateKey, &keyState));
+    const QString phraseText = QString::fromUtf8(CredentialVault::read(kMnemonic, &phraseState));
+    out.keyDamaged = keyState == State::Damaged;
+    out.phraseDamaged = phraseState == State::Damaged;
+    out.anything = keyState != State::Absent || phraseState != State::Absent;
+
+    const Identity fromKey = Identity::fromPrivateKeyText(keyText);
+    Identity fromPhrase;
+    if (!phraseText.isEmpty() && velmor::identity::isValidMnemonic(phraseText))
+        fromPhrase = Identity(velmor::identity::privateKeyFromMnemonic(phraseText));
+    if (fromKey.isValid()) {
+        out.identity = fromKey;
+        if (fromPhrase.isValid() && fromPhrase.privateKey == fromKey.privateKey)
+            out.mnemonic = phraseText;
+    } else if (fromPhrase.isValid()) {
+        out.identity = fromPhrase;
+        out.mnemonic = phraseText;
+    }
+    return out;
+}
+
 bool SavedIdentity::exists()
 {
-    return !CredentialVault::read(kPrivateKey).isEmpty();
+    using State = CredentialVault::EntryState;
+    State keyState = State::Absent;
+    if (!CredentialVault::read(kPrivateKey, &keyState).isEmpty() || keyState == State::Damaged)
+        return true;
+    State phraseState = State::Absent;
+    CredentialVault::read(kMnemonic, &phraseState);
+    return phraseState != State::Absent;
 }
 
 QString SavedIdentity::privateKeyText()

@@ -14,7 +14,20 @@ namespace velmor::app {
 class SavedIdentity
 {
 public:
-    static bool exists();           // "private_key" is not empty
+    // What a sign-in from the vault can use. The key entry comes first; when
+    // it cannot be read (or holds no key) an intact phrase stands in for it.
+    // A phrase is only ever handed out when it derives the identity's key.
+    struct Restored
+    {
+        velmor::identity::Identity identity; // invalid: nothing to sign in with
+        QString mnemonic;
+        bool keyDamaged = false;    // the key entry is there but unreadable
+        bool phraseDamaged = false; // the phrase entry is there but unreadable
+        bool anything = false;      // either entry is there at all
+    };
+    static Restored restore();
+
+    static bool exists();           // "private_key" or "mnemonic" is there, readable or not
     static QString privateKeyText();
     static QString mnemonic();      // empty when absent
 

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -44,6 +45,8 @@ constexpr qint64 kMaxFileSize = kHeaderSize + kMaxBlobSize;
 // A temporary file is the entry's file name + this + "<pid>-<n>"; entry file
 // names never hold a '.', so nothing else in the folder looks like one.
 constexpr char kTempMarker[] = ".tmp-";
+// An unreadable entry kept aside: the entry's file name + this + its time.
+constexpr char kDamagedMarker[] = ".damaged-";
 // Temporary files of another naming (earlier builds) count as abandoned
 // once they are this old.
 constexpr qint64 kForeignTempAgeSecs = 60;
@@ -157,7 +160,7 @@ void removeStaleTemporaries(int dirFd)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     while (const dirent *entry = ::readdir(listing)) {
         const QByteArray name(entry->d_name);
-        if (!name.startsWith(prefix) || !name.mid(prefix.size()).contains('.'))
+        if (!name.startsWith(prefix) || !name.mid(prefix.size()).contains('.') || name.contains(kDamagedMarker))
             continue;
         bool stale = false;
         const qsizetype at = name.indexOf(marker);
@@ -214,12 +217,33 @@ bool writeEntry(int dirFd, const QByteArray &file, const QByteArray &blob)
     return true;
 }
 
-enum class ReadResult { Value, Absent, Refused, Replaced };
+// Refused: not a plain file of this user (a link, a device, another
+// user's): never read, and replaced by a write. Damaged: a plain file of
+// this user that does not read as an entry: kept aside by a write.
+// Replaced: another process renamed a new version over the file while it
+// was being opened (its link count fell to 0); reading again finds the new
+// one.
+enum class ReadResult { Value, Absent, Refused, Damaged, Replaced };
+
+// Entries of earlier builds held their value bare, and every value was a
+// text (keys, phrases, ids, password records): UTF-8 without control
+// characters. Anything else without the tag is a tagged entry whose tag
+// was damaged.
+bool isEarlierEntry(const QByteArray &data)
+{
+    for (const char ch : data) {
+        const auto c = quint8(ch);
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f)
+            return false;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(data);
+    Q_UNUSED(text)
+    return !decoder.hasError();
+}
 
 // Reads the entry: only a regular file of this user with one link, at most
-// the largest valid size, with a matching digest. Replaced: another
-// process renamed a new version over the file while it was being opened
-// (its link count fell to 0); reading again finds the new one.
+// the largest valid size, with a matching digest.
 ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *untagged)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
@@ -234,10 +258,13 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
     const bool statted = ::fstat(fd.get(), &st) == 0;
     if (statted && S_ISREG(st.st_mode) && st.st_nlink == 0)
         return ReadResult::Replaced;
-    if (!statted || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1
-        || st.st_size > kMaxFileSize) {
+    if (!statted || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
         qCWarning(lcVault) << "vault entry refused (not a plain file of this user):" << file;
         return ReadResult::Refused;
+    }
+    if (st.st_size > kMaxFileSize) {
+        qCWarning(lcVault) << "vault entry refused (too large):" << file;
+        return ReadResult::Damaged;
     }
     // The size is read, not trusted: the file may change while it is read.
     QByteArray data(int(qMin<qint64>(st.st_size, kMaxFileSize)) + 1, Qt::Uninitialized);
@@ -262,7 +289,7 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
     if (got > kMaxFileSize) {
         data.fill('\0');
         qCWarning(lcVault) << "vault entry refused (too large):" << file;
-        return ReadResult::Refused;
+        return ReadResult::Damaged;
     }
     // Entries of earlier builds are texts and never begin with the tag's
     // NUL byte: a file that begins like the tag but ends inside the header
@@ -271,11 +298,17 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
     if (got < kHeaderSize && kEntryTag.startsWith(start)) {
         data.fill('\0');
         qCWarning(lcVault) << "vault entry refused (cut inside its header):" << file;
-        return ReadResult::Refused;
+        return ReadResult::Damaged;
     }
+    data.truncate(int(got));
     *untagged = !data.startsWith(kEntryTag);
     if (*untagged) {
-        *blob = data.left(int(got));
+        if (!isEarlierEntry(data)) {
+            data.fill('\0');
+            qCWarning(lcVault) << "vault entry refused (damaged tag):" << file;
+            return ReadResult::Damaged;
+        }
+        *blob = data;
     } else {
         *blob = data.mid(int(kHeaderSize), int(got - kHeaderSize));
         if (QCryptographicHash::hash(*blob, QCryptographicHash::Sha256) != data.mid(8, int(kDigestSize))) {
@@ -283,11 +316,50 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
             blob->clear();
             data.fill('\0');
             qCWarning(lcVault) << "vault entry refused (damaged or cut short):" << file;
-            return ReadResult::Refused;
+            return ReadResult::Damaged;
         }
     }
     data.fill('\0');
     return ReadResult::Value;
+}
+
+ReadResult readWhole(int dirFd, const QByteArray &file, QByteArray *blob, bool *untagged)
+{
+    ReadResult result = ReadResult::Replaced;
+    // A writer in another process replaces the file at any moment; a few
+    // tries always find a whole version (each rename leaves one in place).
+    for (int attempt = 0; attempt < 8 && result == ReadResult::Replaced; ++attempt)
+        result = readEntry(dirFd, file, blob, untagged);
+    return result;
+}
+
+// Moves a damaged entry out of the way of a write or remove of its name,
+// never over another file; false when it stays where it is.
+bool keepAside(int dirFd, const QByteArray &file)
+{
+    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
+    QByteArray target = file + kDamagedMarker + stamp;
+    struct stat st {};
+    for (int n = 2; ::fstatat(dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+        target = file + kDamagedMarker + stamp + '-' + QByteArray::number(n);
+    if (::renameat(dirFd, file.constData(), dirFd, target.constData()) != 0) {
+        qCWarning(lcVault) << "cannot keep a damaged vault entry aside:" << file;
+        return false;
+    }
+    ::fsync(dirFd);
+    qCWarning(lcVault) << "damaged vault entry kept as" << target;
+    return true;
+}
+
+// Keeps a damaged entry at the name aside; false when one is there and
+// cannot be moved.
+bool clearDamaged(int dirFd, const QByteArray &file)
+{
+    QByteArray blob;
+    bool untagged = false;
+    const ReadResult existing = readWhole(dirFd, file, &blob, &untagged);
+    blob.fill('\0');
+    return existing != ReadResult::Damaged || keepAside(dirFd, file);
 }
 
 } // namespace
@@ -302,6 +374,14 @@ QString CredentialVault::folder()
 
 QByteArray CredentialVault::read(const QString &name)
 {
+    return read(name, nullptr);
+}
+
+QByteArray CredentialVault::read(const QString &name, EntryState *state)
+{
+    EntryState scratch = EntryState::Absent;
+    EntryState &out = state ? *state : scratch;
+    out = EntryState::Absent;
     QMutexLocker lock(&vaultMutex());
     const QByteArray file = QFile::encodeName(entryFileName(name));
     if (file.isEmpty())
@@ -312,13 +392,13 @@ QByteArray CredentialVault::read(const QString &name)
     removeStaleTemporaries(dir.get());
     QByteArray blob;
     bool untagged = false;
-    ReadResult result = ReadResult::Replaced;
-    // A writer in another process replaces the file at any moment; a few
-    // tries always find a whole version (each rename leaves one in place).
-    for (int attempt = 0; attempt < 8 && result == ReadResult::Replaced; ++attempt)
-        result = readEntry(dir.get(), file, &blob, &untagged);
-    if (result != ReadResult::Value)
+    const ReadResult result = readWhole(dir.get(), file, &blob, &untagged);
+    if (result != ReadResult::Value) {
+        if (result != ReadResult::Absent)
+            out = EntryState::Damaged;
         return {};
+    }
+    out = EntryState::Readable;
     // An entry of an earlier build gets its digest now, so that from here on
     // damage to it is seen.
     if (untagged && !writeEntry(dir.get(), file, blob))
@@ -336,7 +416,7 @@ bool CredentialVault::write(const QString &name, const QByteArray &blob)
     if (!dir.valid())
         return false;
     removeStaleTemporaries(dir.get());
-    return writeEntry(dir.get(), file, blob);
+    return clearDamaged(dir.get(), file) && writeEntry(dir.get(), file, blob);
 }
 
 bool CredentialVault::remove(const QString &name)
@@ -349,6 +429,12 @@ bool CredentialVault::remove(const QString &name)
     if (!dir.valid())
         return false;
     removeStaleTemporaries(dir.get());
+    QByteArray blob;
+    bool untagged = false;
+    const ReadResult existing = readWhole(dir.get(), file, &blob, &untagged);
+    blob.fill('\0');
+    if (existing == ReadResult::Damaged)
+        return keepAside(dir.get(), file);
     // The name itself goes (a planted link, never its target).
     return ::unlinkat(dir.get(), file.constData(), 0) == 0;
 }

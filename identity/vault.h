@@ -7,6 +7,11 @@
 // file of this user with one link, at most 16 MiB and whose digest matches,
 // or it reads as absent (a warning in the "velmor.vault" log). Temporary
 // files of interrupted writes are removed.
+//
+// An entry file of this user that no longer reads (damaged, cut short) is
+// never deleted nor written over: a write or remove of its name first moves
+// it aside to "<file>.damaged-<time>" in the same folder, where it can still
+// be mended by hand.
 #pragma once
 
 #include <QByteArray>
@@ -17,7 +22,14 @@ namespace velmor::identity {
 class CredentialVault
 {
 public:
+    enum class EntryState {
+        Absent,   // no file under the name
+        Readable, // read whole (possibly an empty value)
+        Damaged,  // something is there that does not read as an entry
+    };
+
     static QByteArray read(const QString &name);                      // empty when absent
+    static QByteArray read(const QString &name, EntryState *state);   // empty unless Readable
     static bool write(const QString &name, const QByteArray &blob);   // create or replace
     static bool remove(const QString &name);                          // true only when it existed
     static QString folder();                                          // where the entries live

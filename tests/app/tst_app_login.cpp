@@ -48,7 +48,7 @@ private slots:
     void refusedRelayLoginReportsItsWord();
     void loginWhileBusyDoesNothing();
     void savedIdentityIsRestoredAtStart();
-    void unreadableSavedKeyIsForgotten();
+    void unreadableSavedKeyIsKeptAndTold();
     void storageThatFailsFailsTheLogin_data();
     void storageThatFailsFailsTheLogin();
     void halfSavedSecretsAreRolledBack();
@@ -289,7 +289,7 @@ void AppLoginTest::savedIdentityIsRestoredAtStart()
     QCOMPARE(statuses.count(), 0);
 }
 
-void AppLoginTest::unreadableSavedKeyIsForgotten()
+void AppLoginTest::unreadableSavedKeyIsKeptAndTold()
 {
     QVERIFY(CredentialVault::write(QStringLiteral("private_key"), "not a key"));
     AppController app;
@@ -297,11 +297,18 @@ void AppLoginTest::unreadableSavedKeyIsForgotten()
     QSignalSpy errors(&app, &AppController::errorTextChanged);
     app.autoLogin();
     QVERIFY(!app.busy());
-    QVERIFY(!app.hasSavedIdentity());
-    QCOMPARE(errors.count(), 0);
-    QCOMPARE(app.statusText(), QStringLiteral("自动登录中…"));
+    QVERIFY(!app.loggedIn());
+    // Kept for whoever can still mend it, and the user hears why the login
+    // view is shown.
+    QVERIFY(app.hasSavedIdentity());
+    QCOMPARE(CredentialVault::read(QStringLiteral("private_key")), QByteArray("not a key"));
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(app.errorText().contains(CredentialVault::folder()));
+    QCOMPARE(app.statusText(), QString());
 
     // Nothing saved: autoLogin does nothing at all.
+    QVERIFY(CredentialVault::remove(QStringLiteral("private_key")));
+    QVERIFY(!app.hasSavedIdentity());
     QSignalSpy statuses(&app, &AppController::statusTextChanged);
     app.autoLogin();
     QCOMPARE(statuses.count(), 0);

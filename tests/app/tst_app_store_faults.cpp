@@ -1,9 +1,11 @@
 // Signing in when the disk lets the program down: a saved identity signs in
 // without writing the vault again, a store held by another program at start
-// keeps the identity and signs in once it is free, and a damaged store is
-// kept aside while the sign-in goes on.
+// keeps the identity and signs in once it is free, a damaged store is kept
+// aside while the sign-in goes on, and a damaged vault entry costs neither
+// the identity nor the entry.
 #include "app_test_support.h"
 
+#include "app/saved_identity.h"
 #include "support/fake_relay.h"
 
 #include <QFile>
@@ -18,6 +20,7 @@
 #include <thread>
 
 using apptest::Profile;
+using velmor::identity::Identity;
 using velmor::fakes::FakeRelay;
 
 namespace {
@@ -86,7 +89,39 @@ class AppStoreFaultsTest : public QObject
     std::unique_ptr<Profile> m_profile;
     QString m_publicKey;
 
+    QString m_phrase;
+
     QString storePath() const { return m_profile->dataFolder() + QStringLiteral("/chat.db"); }
+    static QString vaultFile(const QString &entry)
+    {
+        return CredentialVault::folder() + QStringLiteral("/com.quillet.pelorin.") + entry;
+    }
+    static QByteArray contentOf(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // Flips one byte of the vault entry's file; its damaged content.
+    static QByteArray damage(const QString &entry, int offset)
+    {
+        QByteArray bytes = contentOf(vaultFile(entry));
+        if (bytes.size() <= offset)
+            return {};
+        bytes[offset] = char(bytes[offset] ^ 0x20);
+        QFile file(vaultFile(entry));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            return {};
+        return bytes;
+    }
+    // The damaged files kept aside for the entry, by content.
+    static QList<QByteArray> keptAside(const QString &entry)
+    {
+        QList<QByteArray> kept;
+        const QDir folder(CredentialVault::folder());
+        for (const QString &name : folder.entryList({"com.quillet.pelorin." + entry + ".damaged-*"}, QDir::Files))
+            kept.append(contentOf(folder.filePath(name)));
+        return kept;
+    }
 
 private slots:
     void initTestCase()
@@ -105,6 +140,8 @@ private slots:
         QVERIFY(apptest::waitForLogin(first));
         QVERIFY(first.loggedIn());
         m_publicKey = first.myPublicKey();
+        m_phrase = first.revealMnemonic();
+        QCOMPARE(m_phrase.split(' ').size(), 12);
         QVERIFY(ChatStore::instance().upsertContact(velmor::chat::ContactRecord{m_publicKey, {}, "me", {}, {}, 0, 1}));
         apptest::resetProcessSession();
     }
@@ -176,6 +213,66 @@ private slots:
         next.dismissStoreNotice();
         QCOMPARE(next.storeSetAside(), QString());
         QVERIFY(QFileInfo::exists(aside)); // dismissed, never deleted
+    }
+
+    // A damaged vault entry costs neither the identity nor the entry: the
+    // other entry signs in when it is intact, and otherwise the user is told
+    // what is damaged before a new identity is made; the damaged bytes are
+    // never shown, deleted or written over.
+    void damagedVaultEntryAtStart_data()
+    {
+        QTest::addColumn<int>("keyByte");    // flipped byte of "private_key", -1 none
+        QTest::addColumn<int>("phraseByte"); // flipped byte of "mnemonic", -1 none
+        QTest::newRow("key tag byte, phrase intact") << 0 << -1;
+        QTest::newRow("key digest byte, phrase intact") << 20 << -1;
+        QTest::newRow("phrase tag byte, key intact") << -1 << 0;
+        QTest::newRow("phrase value byte, key intact") << -1 << 60;
+        QTest::newRow("both damaged") << 0 << 60;
+    }
+    void damagedVaultEntryAtStart()
+    {
+        QFETCH(int, keyByte);
+        QFETCH(int, phraseByte);
+        const QByteArray key = keyByte >= 0 ? damage(QStringLiteral("private_key"), keyByte) : QByteArray();
+        const QByteArray phrase = phraseByte >= 0 ? damage(QStringLiteral("mnemonic"), phraseByte) : QByteArray();
+        QCOMPARE(key.isEmpty(), keyByte < 0);
+        QCOMPARE(phrase.isEmpty(), phraseByte < 0);
+
+        AppController next;
+        QVERIFY(next.hasSavedIdentity());
+        next.autoLogin();
+        QVERIFY(apptest::waitForLogin(next));
+        if (keyByte >= 0 && phraseByte >= 0) {
+            QVERIFY(!next.loggedIn());
+            QVERIFY2(next.errorText().contains(QStringLiteral("私钥")) && next.errorText().contains(QStringLiteral("助记词"))
+                         && next.errorText().contains(CredentialVault::folder()),
+                     qPrintable(next.errorText()));
+            QVERIFY(next.hasSavedIdentity());
+            QCOMPARE(contentOf(vaultFile(QStringLiteral("private_key"))), key);
+            QCOMPARE(contentOf(vaultFile(QStringLiteral("mnemonic"))), phrase);
+            // A new identity takes the names; the damaged files stay beside.
+            next.generateAndLogin();
+            QVERIFY(apptest::waitForLogin(next));
+            QVERIFY(next.loggedIn());
+            QVERIFY(next.myPublicKey() != m_publicKey);
+            QCOMPARE(keptAside(QStringLiteral("private_key")), QList<QByteArray>{key});
+            QCOMPARE(keptAside(QStringLiteral("mnemonic")), QList<QByteArray>{phrase});
+            return;
+        }
+        QVERIFY(next.loggedIn());
+        QCOMPARE(next.myPublicKey(), m_publicKey);
+        if (keyByte >= 0) {
+            // Signed in from the phrase, which stays revealable; the key is
+            // saved anew and the damaged one kept.
+            QCOMPARE(next.revealMnemonic(), m_phrase);
+            QCOMPARE(keptAside(QStringLiteral("private_key")), QList<QByteArray>{key});
+            QCOMPARE(Identity::fromPrivateKeyText(velmor::app::SavedIdentity::privateKeyText()).publicKeyText(),
+                     m_publicKey);
+        } else {
+            // Nothing that is not the phrase is ever shown as one.
+            QCOMPARE(next.revealMnemonic(), QString());
+            QCOMPARE(contentOf(vaultFile(QStringLiteral("mnemonic"))), phrase);
+        }
     }
 };
 

@@ -101,6 +101,8 @@ private slots:
     void folderThatIsNotOursIsRefused();
     void abandonedTemporariesAreRemoved();
     void earlierEntriesAreReadAndGetADigest();
+    void damagedEntriesAreToldAndKept_data();
+    void damagedEntriesAreToldAndKept();
 };
 
 void TestVault::initTestCase()
@@ -494,6 +496,58 @@ void TestVault::earlierEntriesAreReadAndGetADigest()
     // From now on it is checked like any other entry.
     QVERIFY(plantFile(entryFile(), stored.chopped(3)));
     QVERIFY(CredentialVault::read(kEntry).isEmpty());
+}
+
+// A damaged entry reads as damaged, never as a value (not even as an entry
+// of an earlier build), and its bytes survive a write or remove of its name
+// beside the entry, where they can still be mended.
+void TestVault::damagedEntriesAreToldAndKept_data()
+{
+    QTest::addColumn<int>("offset"); // of the damaged byte; -1: the file cut by 5 bytes
+    QTest::addColumn<bool>("byRemove");
+    // 80 bytes: the tag (8), the digest (32) and a 40-byte value.
+    QTest::newRow("first tag byte") << 0 << false;
+    QTest::newRow("a tag letter") << 3 << false;
+    QTest::newRow("last tag byte") << 7 << true;
+    QTest::newRow("a digest byte") << 20 << false;
+    QTest::newRow("a value byte") << 60 << true;
+    QTest::newRow("cut short") << -1 << false;
+}
+
+void TestVault::damagedEntriesAreToldAndKept()
+{
+    QFETCH(int, offset);
+    QFETCH(bool, byRemove);
+    const QByteArray value("0123456789abcdef0123456789abcdef01234567");
+    QVERIFY(CredentialVault::write(kEntry, value));
+    QByteArray damaged = contentOf(entryFile());
+    QCOMPARE(damaged.size(), 80);
+    if (offset < 0)
+        damaged.chop(5);
+    else
+        damaged[offset] = char(damaged[offset] ^ 0x20);
+    QVERIFY(plantFile(entryFile(), damaged));
+
+    CredentialVault::EntryState state = CredentialVault::EntryState::Readable;
+    QCOMPARE(CredentialVault::read(kEntry, &state), QByteArray());
+    QCOMPARE(state, CredentialVault::EntryState::Damaged);
+    QCOMPARE(contentOf(entryFile()), damaged); // read, never re-tagged
+    CredentialVault::read(QStringLiteral("absent"), &state);
+    QCOMPARE(state, CredentialVault::EntryState::Absent);
+
+    if (byRemove)
+        QVERIFY(CredentialVault::remove(kEntry));
+    else
+        QVERIFY(CredentialVault::write(kEntry, "a new value"));
+    QCOMPARE(CredentialVault::read(kEntry, &state), byRemove ? QByteArray() : QByteArray("a new value"));
+    QCOMPARE(state, byRemove ? CredentialVault::EntryState::Absent : CredentialVault::EntryState::Readable);
+    const QStringList kept = QDir(CredentialVault::folder())
+                                 .entryList({QStringLiteral("com.quillet.pelorin.private_key.damaged-*")}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(contentOf(CredentialVault::folder() + "/" + kept.first()), damaged);
+    // Later uses of the vault leave the kept file alone.
+    QVERIFY(CredentialVault::write(QStringLiteral("mnemonic"), "m"));
+    QVERIFY(QFileInfo::exists(CredentialVault::folder() + "/" + kept.first()));
 }
 
 int main(int argc, char **argv)
