@@ -21,6 +21,10 @@ Item {
     property string disabledReason: ""
     // Shown as a tool tip for 3500 ms, then emptied.
     property string errorText: ""
+    // The conversation the typed text belongs to. Each conversation keeps
+    // its unsent text while the window lives: leaving it keeps the text,
+    // coming back restores it, and no text follows the user elsewhere.
+    property string conversation: ""
 
     readonly property bool hasContent: editor.text.trim().length > 0
     readonly property bool emojiShown: emojiPanel.visible
@@ -32,6 +36,41 @@ Item {
     function dismissPanels() {
         emojiPanel.visible = false
         editor.focus = false
+    }
+
+    // Puts the keyboard focus in the text area, so typing goes there.
+    function focusEditor() {
+        editor.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // Whether the item is part of the composer.
+    function holds(item) {
+        for (var it = item; it; it = it.parent) {
+            if (it === root)
+                return true
+        }
+        return false
+    }
+
+    property var _drafts: ({})
+    property string _draftOwner: ""
+
+    onConversationChanged: {
+        if (editor.text !== "")
+            _drafts[_draftOwner] = editor.text
+        else
+            delete _drafts[_draftOwner]
+        _draftOwner = conversation
+        editor.text = _drafts[conversation] !== undefined ? _drafts[conversation] : ""
+        editor.cursorPosition = editor.length
+    }
+
+    // Tab and Shift+Tab leave the text area for the next or previous item
+    // that takes the focus; they never type a tab.
+    function _moveFocus(forward) {
+        var next = editor.nextItemInFocusChain(forward)
+        if (next && next !== editor)
+            next.forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
     }
 
     function send() {
@@ -53,6 +92,9 @@ Item {
             event.accepted = true
         } else if (event.key === Qt.Key_Escape) {
             root.dismissPanels()
+            event.accepted = true
+        } else if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab) {
+            root._moveFocus(event.key === Qt.Key_Tab && !(event.modifiers & Qt.ShiftModifier))
             event.accepted = true
         } else if (event.key === Qt.Key_V && (event.modifiers & (Qt.ControlModifier | Qt.MetaModifier))) {
             var draft = App.clipboardImageDraft()
@@ -153,6 +195,14 @@ Item {
         color: root.onGradient ? "#1fffffff" : Theme.composerBg
         border.color: editor.activeFocus ? (root.onGradient ? "#4dffffff" : Theme.accent)
                                          : (root.onGradient ? "#2effffff" : Theme.border)
+
+        // A press anywhere on the bar that no control takes (beside a short
+        // text, between the tools) puts the focus in the text area.
+        MouseArea {
+            objectName: "barFocusArea"
+            anchors.fill: parent
+            onPressed: root.focusEditor()
+        }
 
         ColumnLayout {
             anchors.fill: parent

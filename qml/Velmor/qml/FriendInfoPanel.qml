@@ -340,18 +340,19 @@ Popup {
         Item { width: 1; height: 8 + 18 }
     }
 
-    // On the overlay, not in the popup, so it outlives the popup's closing
-    // (an item declared in the popup would land in its content). It sits
-    // on the overlay only while shown: an overlay holding an item takes the
-    // window's clicks.
+    // Beside the overlay, just above it, not in the popup: so it outlives
+    // the popup's closing (an item declared in the popup would land in its
+    // content). Never in the overlay: an overlay holding an item takes the
+    // window's clicks and keys, and a reply typed right after a copy would
+    // go nowhere. It takes no input itself.
     readonly property Item toastItem: Rectangle {
         id: toastBox
         objectName: "friendToast"
-        parent: opacity > 0 ? popup.parent : null
+        parent: opacity > 0 && popup.parent ? popup.parent.parent : null
         anchors.horizontalCenter: parent ? parent.horizontalCenter : undefined
         anchors.bottom: parent ? parent.bottom : undefined
         anchors.bottomMargin: 60
-        z: 100
+        z: popup.parent ? popup.parent.z + 1 : 0
         height: 30
         width: toastLabel.implicitWidth + 30
         radius: 15

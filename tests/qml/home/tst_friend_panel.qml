@@ -146,7 +146,7 @@ Item {
             p.close()
             tryVerify(function () { return !p.visible })
             verify(toast.visible)
-            compare(toast.parent, p.parent)
+            compare(toast.parent, p.parent.parent)
         }
 
         function test_emptyInfo() {

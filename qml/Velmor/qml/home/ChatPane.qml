@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Velmor
 
 // The chat pane of the main card: the open conversation's header, the
@@ -31,6 +32,56 @@ Item {
     function resetForConversation() {
         composer.dismissPanels()
         msgList.resetForConversation()
+        // The user opened it to write: typing goes to the composer. Later in
+        // the turn, after whatever opened it (a sheet, a popup) has closed
+        // and handed the focus back.
+        if (Chat.currentPeer !== "")
+            Qt.callLater(pane.focusComposer)
+    }
+
+    // Not from under a popup that shows: it keeps the keys it has.
+    function focusComposer() {
+        if (pane.shown && Chat.currentPeer !== "" && !Chat.currentOfficial && !_popupShown())
+            composer.focusEditor()
+    }
+
+    // When a popup closes, the keyboard focus falls back to the window,
+    // where typing goes nowhere; the press that closed a modal popup never
+    // reaches what it landed on. With a conversation open the composer
+    // takes the focus back. The composer's own unfocusing (Escape, the
+    // emoji button) leaves it alone.
+    property Item _lastFocus: null
+    Connections {
+        target: pane.Window.window
+        function onActiveFocusItemChanged() {
+            var window = pane.Window.window
+            var now = window.activeFocusItem
+            var before = pane._lastFocus
+            pane._lastFocus = now
+            if (pane._focusInWindow() && before !== null && !pane.composer.holds(before))
+                Qt.callLater(pane._takeFallenFocus)
+        }
+    }
+
+    function _focusInWindow() {
+        var window = pane.Window.window
+        return window !== null && (window.activeFocusItem === null || window.activeFocusItem === window.contentItem)
+    }
+
+    function _popupShown() {
+        var overlay = T.Overlay.overlay
+        for (var i = 0; overlay && i < overlay.children.length; ++i) {
+            if (overlay.children[i].visible)
+                return true
+        }
+        return false
+    }
+
+    // Unless something took the focus meanwhile, or a popup still shows
+    // (the one under a closed one gets it back).
+    function _takeFallenFocus() {
+        if (_focusInWindow())
+            focusComposer()
     }
 
     EmptyChatPlaceholder {
@@ -102,6 +153,7 @@ Item {
             Layout.fillWidth: true
             Layout.preferredHeight: visible ? implicitHeight : 0
             visible: !Chat.currentOfficial
+            conversation: Chat.currentPeer
             onGradient: true
             allowImages: true
             allowChatroom: Chat.currentGroupKind === "premium_plus" && VoiceRoom.canOpen
