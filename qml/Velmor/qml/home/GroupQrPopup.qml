@@ -24,6 +24,8 @@ Popup {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
+    // Takes the keyboard focus, so Escape reaches it and closes it.
+    focus: true
     width: 320
     height: 360
     padding: 22

@@ -15,6 +15,8 @@ Popup {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
+    // Takes the keyboard focus, so Escape reaches it and closes it.
+    focus: true
     width: 460
     height: parent ? Math.min(600, parent.height - 80) : 600
     padding: 0
