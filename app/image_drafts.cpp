@@ -19,13 +19,16 @@ QString newUuid()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-QVariantMap draftOf(const QString &path, const QString &name, const QImage &image)
+// Pictures up to this size on both sides are decoded to be checked.
+constexpr int kDecodeHereSide = 1280;
+
+QVariantMap draftOf(const QString &path, const QString &name, QSize size)
 {
     return {{QStringLiteral("ok"), true},
             {QStringLiteral("url"), QUrl::fromLocalFile(path).toString()},
             {QStringLiteral("name"), name},
-            {QStringLiteral("width"), image.width()},
-            {QStringLiteral("height"), image.height()}};
+            {QStringLiteral("width"), size.width()},
+            {QStringLiteral("height"), size.height()}};
 }
 
 QVariantMap failure(const QString &error = QString())
@@ -71,7 +74,7 @@ QVariantMap clipboardImageDraft(const QClipboard *clipboard)
     const QString path = QDir(folder).filePath(QStringLiteral("velmor-draft-%1.png").arg(newUuid()));
     if (!image.save(path, "PNG"))
         return failure(QStringLiteral("无法读取剪贴板图片"));
-    return draftOf(path, name, image);
+    return draftOf(path, name, image.size());
 }
 
 QVariantMap localImageDraft(const QString &url)
@@ -82,10 +85,19 @@ QVariantMap localImageDraft(const QString &url)
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return failure(QStringLiteral("不支持此图片格式或文件已损坏"));
+    // A picture larger than is ever sent (a phone's photo) is not decoded
+    // here, on the GUI thread: its header tells the size, and the sending
+    // job decodes it at the size it goes out at. A smaller one is read
+    // whole, which is quick and refuses a damaged file at once.
+    const QSize stored = reader.size();
+    if (stored.width() > kDecodeHereSide || stored.height() > kDecodeHereSide) {
+        const bool turned = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+        return draftOf(path, QFileInfo(path).fileName(), turned ? stored.transposed() : stored);
+    }
     const QImage image = reader.read();
     if (image.isNull())
         return failure(QStringLiteral("无法读取所选图片"));
-    return draftOf(path, QFileInfo(path).fileName(), image);
+    return draftOf(path, QFileInfo(path).fileName(), image.size());
 }
 
 } // namespace velmor::app

@@ -1,5 +1,7 @@
 #include "chat/image_shrink.h"
 
+#include "chat/png_reduce.h"
+
 #include <QBuffer>
 #include <QImageReader>
 
@@ -19,11 +21,30 @@ QByteArray encodeJpeg(const QImage &image, int quality)
 
 } // namespace
 
-ShrunkImage shrinkImageFile(const QString &path, qsizetype maxBytes)
+QImage readForSending(const QString &path)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QImage image = reader.read();
+    // Decoded straight at the largest size that is ever sent: a camera's
+    // full-size picture would pass the reader's allocation limit (and cost
+    // hundreds of megabytes) only to be scaled down at once.
+    const QSize stored = reader.size();
+    if (!stored.isValid() || (stored.width() <= kLargestSentSide && stored.height() <= kLargestSentSide))
+        return reader.read();
+    const QSize target = stored.scaled(kLargestSentSide, kLargestSentSide, Qt::KeepAspectRatio);
+    // Qt reads a 16-bit PNG whole, whatever scaled size is asked for.
+    const QImage::Format decoded = reader.imageFormat();
+    const bool deep = decoded == QImage::Format_RGBX64 || decoded == QImage::Format_RGBA64
+                      || decoded == QImage::Format_RGBA64_Premultiplied || decoded == QImage::Format_Grayscale16;
+    if (reader.format() == "png" && deep)
+        return readPngReduced(path, target);
+    reader.setScaledSize(target);
+    return reader.read();
+}
+
+ShrunkImage shrinkImageFile(const QString &path, qsizetype maxBytes)
+{
+    const QImage image = readForSending(path);
     if (image.isNull())
         return ShrunkImage{{}, 0, 0, QStringLiteral("invalid_image")};
     return shrinkImage(image, maxBytes);
@@ -36,7 +57,7 @@ ShrunkImage shrinkImage(const QImage &image, qsizetype maxBytes)
         best.error = QStringLiteral("invalid_image");
         return best;
     }
-    int maxDim = 1280;
+    int maxDim = kLargestSentSide;
     for (int pass = 0; pass < 6; ++pass, maxDim = maxDim * 3 / 4) {
         // Always scaled from the picture as read, never from the last try.
         const QImage candidate = (image.width() <= maxDim && image.height() <= maxDim)

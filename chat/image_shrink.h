@@ -11,6 +11,7 @@
 namespace velmor::chat {
 
 constexpr qsizetype kMaxSentImageBytes = 163840;
+constexpr int kLargestSentSide = 1280;
 
 struct ShrunkImage
 {
@@ -19,6 +20,11 @@ struct ShrunkImage
     int height = 0;
     QString error;     // "invalid_image" or "image_too_large"; empty on success
 };
+
+// The file's picture (orientation applied), decoded no larger than
+// kLargestSentSide on either side, so a camera-sized photo is never read
+// whole; null when it cannot be read.
+QImage readForSending(const QString &path);
 
 // The file's picture (orientation applied) recompressed; "invalid_image"
 // when it cannot be read.

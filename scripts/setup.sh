@@ -15,7 +15,7 @@ qml6-module-qtqml-workerscript qml6-module-qtquick-templates
 qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-settings
 qml6-module-qt-labs-folderlistmodel qml6-module-qtcore
 qml6-module-qtmultimedia qml6-module-qttest qml6-module-qtquick-shapes
-libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev
+libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev libpng-dev
 libbenchmark-dev libprotobuf-dev protobuf-compiler
 libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav

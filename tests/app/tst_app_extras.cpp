@@ -246,6 +246,21 @@ void AppExtrasTest::localDrafts_data()
     QTest::newRow("missing file") << "" << QByteArray() << true << unsupported << QSize();
     QTest::newRow("png cut short") << "cut.png" << pngBytes.left(40) << true << QStringLiteral("无法读取所选图片")
                                    << QSize();
+    // A phone's photo is taken on its header's word: decoded whole it
+    // would pass the reader's allocation limit.
+    const auto encoded = [](QImage::Format format, QSize size, const char *type) {
+        QImage image(size, format);
+        image.fill(Qt::darkGreen);
+        QByteArray bytes;
+        QBuffer out(&bytes);
+        out.open(QIODevice::WriteOnly);
+        image.save(&out, type);
+        return bytes;
+    };
+    QTest::newRow("48 MP jpeg") << "phone.jpg" << encoded(QImage::Format_RGB32, {8000, 6000}, "JPEG") << true
+                                << QString() << QSize(8000, 6000);
+    QTest::newRow("16-bit png") << "deep.png" << encoded(QImage::Format_RGBX64, {6000, 4000}, "PNG") << true
+                                << QString() << QSize(6000, 4000);
 }
 
 void AppExtrasTest::localDrafts()
