@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/app_controller.h"
+#include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
@@ -57,6 +58,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
+    engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);
 
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("App"), &app);

@@ -244,6 +244,13 @@ bool ChatController::loadOlderMessages()
     return true;
 }
 
+QStringList ChatController::conversationImageIds() const
+{
+    if (m_current.peer().isEmpty())
+        return {};
+    return ChatStore::instance().imageMessageIds(m_current.peer());
+}
+
 void ChatController::reloadContacts()
 {
     m_contacts.reloadContacts(m_session.myKey());

@@ -186,6 +186,9 @@ public:
     // Adds the page of messages before the oldest one shown (the user
     // scrolled up to it); false when the whole conversation is shown.
     Q_INVOKABLE bool loadOlderMessages();
+    // The ids of every image message of the open conversation, oldest
+    // first, loaded pages or not (the image viewer steps through them).
+    Q_INVOKABLE QStringList conversationImageIds() const;
     // The user is back at the end: the message model keeps only its newest
     // pages, so a long read up does not make later changes cost more.
     Q_INVOKABLE void trimOlderMessages();

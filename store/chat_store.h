@@ -152,6 +152,9 @@ public:
     // Every message from `from` on, that place included.
     QList<velmor::chat::MessageRecord> shownMessagesFrom(const QString &conversationId, const MessagePlace &from,
                                                          QList<MessagePlace> *places, bool *ok = nullptr);
+    // The ids of the conversation's image messages, oldest first, read
+    // without their pictures.
+    QStringList imageMessageIds(const QString &conversationId, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
     bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
     // Deleting or clearing messages remembers their ids for

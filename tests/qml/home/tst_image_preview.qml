@@ -71,6 +71,32 @@ Item {
             compare(p.source, p.sources[(data.index + 1) % 3])
         }
 
+        // The store names images beyond the loaded page: the viewer steps
+        // through all of them, loading those not in the list from the store.
+        function test_stepsThroughEveryStoredImage_data() {
+            var store = function (id) { return "image://chatimage/" + id }
+            return [
+                { tag: "older images not loaded", ids: ["old1", "old2", "1", "4", "5"], open: host.imgB,
+                  sources: [store("old1"), store("old2"), host.imgA, host.imgB, host.imgC], index: 3 },
+                { tag: "newer image not yet in the list", ids: ["1", "4", "5", "new"], open: host.imgC,
+                  sources: [host.imgA, host.imgB, host.imgC, store("new")], index: 2 },
+                { tag: "an id that needs escaping", ids: ["a/b c?d", "1"], open: host.imgA,
+                  sources: [store("a%2Fb%20c%3Fd"), host.imgA], index: 1 }
+            ]
+        }
+        function test_stepsThroughEveryStoredImage(data) {
+            Chat.returns = { "conversationImageIds": data.ids }
+            var p = makePreview()
+            p.openAt(data.open)
+            compare(p.sources, data.sources)
+            compare(p.currentIndex, data.index)
+            var n = data.sources.length
+            for (var step = 1; step <= n; ++step) {
+                p.move(-1)
+                compare(p.source, data.sources[((data.index - step) % n + n) % n], "back " + step)
+            }
+        }
+
         function test_steppingWraps_data() {
             return [
                 { tag: "back from the first", start: 0, delta: -1, index: 2 },

@@ -73,6 +73,7 @@ MockController {
     function reloadMessages() { record("reloadMessages", arguments) }
     function trimOlderMessages() { record("trimOlderMessages", arguments) }
     function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
+    function conversationImageIds() { record("conversationImageIds", arguments); return result("conversationImageIds", []) }
     function sendText(text) { record("sendText", arguments) }
     function sendImageFromFile(url) { record("sendImageFromFile", arguments) }
     function sendVoiceFromFile(path, durationMs) { record("sendVoiceFromFile", arguments) }

@@ -26,14 +26,27 @@ Popup {
     readonly property real minZoom: 0.2
     readonly property real maxZoom: 5
 
-    // The imageSrc of every image message of Chat.messages, in list order.
+    // Every image of the conversation, oldest first: the store's image
+    // messages, each loaded from the store when shown unless its message is
+    // among the loaded ones; only the loaded ones when the store names none.
     function collectSources() {
-        var list = []
+        var loaded = ({})
+        var shown = []
         var msgs = Chat.messages || []
         for (var i = 0; i < msgs.length; ++i) {
             var m = msgs[i] || {}
-            if (m.kind === "image" && m.imageSrc)
-                list.push(String(m.imageSrc))
+            if (m.kind === "image" && m.imageSrc) {
+                loaded[m.id] = String(m.imageSrc)
+                shown.push(String(m.imageSrc))
+            }
+        }
+        var ids = Chat.conversationImageIds() || []
+        if (ids.length === 0)
+            return shown
+        var list = []
+        for (var k = 0; k < ids.length; ++k) {
+            var id = String(ids[k])
+            list.push(loaded[id] !== undefined ? loaded[id] : "image://chatimage/" + encodeURIComponent(id))
         }
         return list
     }

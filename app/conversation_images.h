@@ -1,0 +1,17 @@
+// "image://chatimage/<message id>": the picture of a stored image message,
+// read from the store and decoded on Qt's image-loading thread, so the
+// image viewer can show a message whose page is not loaded.
+#pragma once
+
+#include <QQuickImageProvider>
+
+namespace velmor::app {
+
+class ConversationImageProvider : public QQuickImageProvider
+{
+public:
+    ConversationImageProvider();
+    QImage requestImage(const QString &id, QSize *size, const QSize &requestedSize) override;
+};
+
+} // namespace velmor::app
