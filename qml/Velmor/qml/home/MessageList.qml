@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Window
 import Velmor
+import "message"
 
 // The open conversation's messages, oldest first, from the controller's
 // message model (Chat.messageModel): its rows change one by one, so the
@@ -98,6 +99,19 @@ ListView {
         onTapped: list.tapped()
     }
 
+    // Opens the reader on the whole text of a message shown cut.
+    function showFullText(text) {
+        reader.active = true
+        reader.item.show(text)
+    }
+
+    Loader {
+        id: reader
+        objectName: "fullTextReaderLoader"
+        active: false
+        sourceComponent: FullTextReader {}
+    }
+
     delegate: MessageRow {
         required property var entry
         required firstInGroup
@@ -108,6 +122,7 @@ ListView {
         playingVoiceId: list.playingVoiceId
         animating: list.animating
         onImageClicked: (src) => list.imageOpened(src)
+        onFullTextRequested: (text) => list.showFullText(text)
         onVoicePlaybackStarted: (id) => list.voicePlaybackStarted(id)
         onVoicePlaybackStopped: list.voicePlaybackStopped()
     }

@@ -30,6 +30,8 @@ Item {
     property string playingVoiceId: ""
 
     signal imageClicked(string src)
+    // The whole text of a message whose bubble shows it cut.
+    signal fullTextRequested(string text)
     signal voicePlaybackStarted(string id)
     signal voicePlaybackStopped()
 
@@ -214,6 +216,7 @@ Item {
             senderWidth: senderText.implicitWidth
             metaWidth: metaRow.implicitWidth
             maxWidth: row.maxBubbleW
+            onFullTextRequested: row.fullTextRequested(row.text)
         }
     }
     Component {

@@ -9,6 +9,10 @@ import "emojiText.js" as EmojiText
 Item {
     id: root
 
+    // The "…" control of a cut text was clicked: the reader is to show the
+    // whole text.
+    signal fullTextRequested()
+
     property string text: ""
     property string translated: ""
     property bool big: false
@@ -23,11 +27,13 @@ Item {
     // What one bubble lays out: a peer's text can be megabytes long, and
     // laying it out (again at every resize) would hold the window. The
     // text is cut after kMaxChars characters or kMaxLines lines and ends
-    // with "…"; the stored message stays whole.
+    // with "…"; the stored message stays whole, and a "…" control under
+    // the text opens it in the reader.
     readonly property int kMaxChars: 4000
     readonly property int kMaxLines: 120
     readonly property string _shown: bounded(text)
     readonly property string _shownTrans: hasTrans ? bounded(translated) : ""
+    readonly property bool cut: _shown.length !== text.length
     // The same texts as styled text with their emoji as pictures about a
     // line high, or "" for a text without emoji (shown as plain text, at no
     // cost).
@@ -90,7 +96,7 @@ Item {
         if (big)
             return msgText.implicitHeight + 8
         return msgText.height + (hasTrans ? trans.height + 4 : 0)
-                + _textTop + (timeInline ? 8 : 22)
+                + _textTop + (timeInline ? 8 : 22) + (cut ? 6 : 0)
     }
 
     // The width a text is laid out at: its natural width, at most the
@@ -114,6 +120,35 @@ Item {
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         font.pixelSize: root.big ? 34 : Theme.fontBody
         color: root.ink
+    }
+
+    // Under a cut text, on the line of the time: opens the whole text.
+    Loader {
+        objectName: "readMore"
+        active: root.cut
+        visible: active
+        x: 9
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 5
+        sourceComponent: Rectangle {
+            objectName: "readMoreButton"
+            width: 34
+            height: 20
+            radius: 10
+            color: root.outgoing ? "#22000000" : Theme.buttonBg
+            Text {
+                anchors.centerIn: parent
+                text: "…"
+                font.pixelSize: Theme.fontBody
+                font.weight: Font.DemiBold
+                color: root.ink
+            }
+            MouseArea {
+                anchors.fill: parent
+                cursorShape: Qt.PointingHandCursor
+                onClicked: root.fullTextRequested()
+            }
+        }
     }
 
     Loader {

@@ -1,0 +1,43 @@
+.pragma library
+
+// Cuts a message's whole text into pieces the reader lays out one at a
+// time (only those that scroll into view), so opening a text of megabytes
+// costs one screen. Pieces end after a line break where one is near the
+// limit, else after a space, else at the limit; never inside a character
+// of two code units or an emoji sequence. The pieces joined are the text.
+function pieces(text, limit) {
+    var s = (text === undefined || text === null) ? "" : String(text)
+    var max = Math.max(64, Number(limit) || 2000)
+    var out = []
+    var from = 0
+    while (s.length - from > max) {
+        var end = from + max
+        var cut = s.lastIndexOf("\n", end - 1)
+        if (cut < from + max / 2)
+            cut = s.lastIndexOf(" ", end - 1)
+        if (cut >= from + max / 2) {
+            end = cut + 1
+        } else {
+            // No break near the limit: back off joiners, selectors, skin
+            // tones and the second half of a pair so the cut falls between
+            // two whole characters.
+            while (end > from + 1 && _joinsPrevious(s, end))
+                --end
+        }
+        out.push(s.substring(from, end))
+        from = end
+    }
+    out.push(s.substring(from))
+    return out
+}
+
+function _joinsPrevious(s, at) {
+    var c = s.charCodeAt(at)
+    var before = s.charCodeAt(at - 1)
+    if (c >= 0xDC00 && c <= 0xDFFF)
+        return true                                  // second half of a pair
+    if (c === 0x200D || before === 0x200D || c === 0xFE0F || c === 0x20E3)
+        return true
+    // Skin tones (U+1F3FB..U+1F3FF) and flag letters come as pairs.
+    return c === 0xD83C && at + 1 < s.length && s.charCodeAt(at + 1) >= 0xDFFB && s.charCodeAt(at + 1) <= 0xDFFF
+}

@@ -1,0 +1,133 @@
+import QtQuick
+import QtTest
+import Velmor
+import "qrc:/qt/qml/Velmor/qml/home/message/fullText.js" as FullText
+
+// A message too long for its bubble can still be read to its end: the
+// bubble shows its cut first part and a "…" control, which opens the whole
+// text in a reader that scrolls to the last line, where it can be selected.
+Item {
+    id: host
+    width: 1112
+    height: 816
+
+    Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
+
+    function repeat(unit, count) {
+        var parts = []
+        for (var i = 0; i < count; ++i)
+            parts.push(unit)
+        return parts.join("")
+    }
+
+    // Numbered lines up to `length` characters, the last one marked.
+    function lines(length) {
+        var out = ""
+        for (var n = 1; out.length < length - 40; ++n)
+            out += "line " + n + " of a long message, read it all\n"
+        return out + repeat("x", length - out.length - 10) + " LAST LINE"
+    }
+
+    TestCase {
+        name: "FullText"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.*/)
+            Chat.reset(); VoiceRoom.reset(); Voice.reset()
+            Chat.messages = []
+        }
+
+        function openWith(text) {
+            var home = createTemporaryObject(homeComponent, host)
+            Chat.currentPeer = "0xpeer"
+            Chat.currentChanged()
+            Chat.messages = [{ "id": "long", "kind": "text", "text": text, "outgoing": false,
+                               "ts": 1700000000, "status": 4, "senderAddress": "0xpeer" }]
+            var list = findChild(home, "msgList")
+            tryVerify(function () { return list.itemAtIndex(0) !== null && list.atYEnd })
+            return { "home": home, "list": list, "row": list.itemAtIndex(0) }
+        }
+
+        function test_readToTheEnd_data() {
+            return [
+                { tag: "60,000 characters in lines", text: lines(60000), last: "LAST LINE" },
+                { tag: "60,000 characters without a break",
+                  text: repeat("word ", 11998) + "LAST LINE", last: "LAST LINE" },
+                { tag: "2,000 short lines", text: repeat("a\n", 2000) + "LAST LINE", last: "LAST LINE" },
+                { tag: "30,000 emoji", text: repeat("😀", 30000) + " LAST LINE", last: "LAST LINE" }
+            ]
+        }
+
+        function test_readToTheEnd(data) {
+            var view = openWith(data.text)
+            // The bubble keeps its bounded first part.
+            var shown = findChild(view.row, "msgText")
+            verify(shown.lineCount <= 130, "bubble lays out " + shown.lineCount + " lines")
+            var button = findChild(view.row, "readMoreButton")
+            verify(button, "no control to read the rest")
+            mouseClick(button)
+            var reader = findChild(view.list, "fullTextReaderLoader").item
+            tryCompare(reader, "opened", true)
+            tryVerify(function () { return reader.pieces.length > 0 })
+            // Nothing is lost between the pieces.
+            compare(reader.pieces.join(""), data.text)
+            var pieces = reader.view
+            pieces.positionViewAtEnd()
+            var last = pieces.itemAtIndex(pieces.count - 1)
+            verify(last, "the last piece is not made at the end")
+            // The last line shows inside the reader's view.
+            verify(last.y + last.height <= pieces.contentY + pieces.height + 1)
+            verify(last.y + last.height > pieces.contentY)
+            var plain = last.getText(0, last.length)
+            verify(plain.indexOf(data.last) >= 0, plain.slice(-40))
+            // And can be selected (and so copied).
+            verify(last.selectByMouse)
+            last.selectAll()
+            verify(last.selectedText.indexOf(data.last) >= 0)
+            // The reader made only what it shows, not every piece.
+            verify(pieces.itemAtIndex(0) === null || pieces.count < 4)
+            reader.close()
+            tryCompare(reader, "visible", false)
+        }
+
+        function test_wholeTextHasNoControl_data() {
+            return [
+                { tag: "short", text: "hello" },
+                { tag: "exactly the limit", text: repeat("b", 4000) },
+                { tag: "120 lines", text: repeat("c\n", 119) + "c" }
+            ]
+        }
+
+        function test_wholeTextHasNoControl(data) {
+            var view = openWith(data.text)
+            verify(!findChild(view.row, "readMoreButton"))
+            compare(findChild(view.row, "msgText").text, data.text)
+        }
+
+        // Pieces never split a character of two code units or an emoji
+        // sequence, and joined give the text back.
+        function test_pieces_data() {
+            return [
+                { tag: "pairs at the limit", text: "a" + repeat("😀", 200), limit: 64 },
+                { tag: "joined family", text: repeat("x", 63) + repeat("👨‍👩‍👧", 40), limit: 64 },
+                { tag: "skin tones", text: repeat("y", 62) + repeat("✌🏻", 40), limit: 64 },
+                { tag: "breaks", text: repeat("line of text\n", 100), limit: 100 }
+            ]
+        }
+
+        function test_pieces(data) {
+            var pieces = FullText.pieces(data.text, data.limit)
+            compare(pieces.join(""), data.text)
+            verify(pieces.length > 1)
+            for (var i = 0; i < pieces.length; ++i) {
+                var p = pieces[i]
+                verify(p.length <= data.limit, "piece " + i + " is " + p.length)
+                var head = p.charCodeAt(0)
+                verify(!(head >= 0xDC00 && head <= 0xDFFF), "piece " + i + " starts inside a pair")
+                verify(head !== 0x200D && head !== 0xFE0F, "piece " + i + " starts inside a sequence")
+                verify(p.indexOf("\ud83c\udffb") !== 0, "piece " + i + " starts with a skin tone")
+            }
+        }
+    }
+}
