@@ -128,7 +128,10 @@ Item {
             Chat.messages = msgs
             Chat.messagesChanged()
             var list = findChild(home, "msgList")
-            tryVerify(function () { return list.count === 60 && list.atYEnd })
+            // The list may be at its end before the column has laid out the
+            // composer under it.
+            tryVerify(function () { return list.count === 60 && list.atYEnd && home.composer.height > 0 })
+            waitForRendering(home)
             var before = list.height
             mouseClick(findChild(home.composer, "emojiButton"))
             tryVerify(function () { return list.height <= before - 224 + 0.5 })

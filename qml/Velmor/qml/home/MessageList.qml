@@ -23,6 +23,9 @@ ListView {
     readonly property bool animating: visible && Window.window !== null && Window.active
     // Rows left above the view when the older page is asked for.
     readonly property int olderPageMargin: 12
+    // A reset of the model (another conversation's newest page) is under
+    // way: see onModelAboutToBeReset.
+    property bool _resetting: false
 
     signal tapped()
     signal imageOpened(string src)
@@ -67,7 +70,36 @@ ListView {
             Qt.callLater(list.toBottom)
     }
 
+    // A list lays the rows of a reset model out from its top, while the
+    // user is shown its end: a screenful of rows would be made, laid out
+    // and dropped at once. During a reset the view's lower display margin
+    // takes back its whole height, so the reset makes a single row; the
+    // list then goes to its end and lays out what shows there once.
+    Connections {
+        target: list.model
+        ignoreUnknownSignals: true
+        function onModelAboutToBeReset() {
+            list.stickBottom = true
+            list._resetting = true
+            list.displayMarginEnd = -Math.ceil(list.height)
+        }
+        // Also when the reset kept the count (no count change follows).
+        function onModelReset() {
+            Qt.callLater(list._endReset)
+        }
+    }
+
+    function _endReset() {
+        if (!_resetting)
+            return
+        // Still with the margin: the steps to the end make a row each.
+        _resetting = false
+        positionViewAtEnd()
+        displayMarginEnd = 0
+    }
+
     onCountChanged: {
+        _endReset()
         if (stickBottom)
             Qt.callLater(list.toBottom)
     }
