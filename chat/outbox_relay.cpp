@@ -30,22 +30,6 @@ qint64 nowMs()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-// A failure that says nothing about the message: the relay was not reached,
-// failed on its side or did not answer in time. Refusals of the message
-// itself (a 4xx, an unknown recipient) and local failures are final.
-bool worthRetrying(const RelaySendResult &result)
-{
-    const int status = result.serviceError.httpStatus;
-    if (status >= 500 || status == 408 || status == 429)
-        return true;
-    if (status != 0)
-        return false;
-    static const QStringList local{QStringLiteral("no_identity"), QStringLiteral("bad_recipient_key"),
-                                   QStringLiteral("encrypt_failed"), QStringLiteral("sign_failed"),
-                                   QStringLiteral("empty_payload"), QStringLiteral("invalid_envelope"), kNeverOnline};
-    return !local.contains(result.error) && !result.error.startsWith(QLatin1String("send_http_4"));
-}
-
 // Posts a stored envelope as it was signed; one whose lifetime has (nearly)
 // run out is signed again under the same id over the same sealed content,
 // which the peer still recognises as the same message.
@@ -196,7 +180,7 @@ void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
         pump();
         return;
     }
-    if (row && worthRetrying(result)
+    if (row && result.retryable
         && QDateTime::currentSecsSinceEpoch() - row->created_at < m_giveUpSeconds) {
         // Still sending: posted again when the relay may answer.
         ++m_relayFailures;

@@ -97,6 +97,22 @@ RelaySendResult failure(const QString &word, int httpStatus = 0)
     return result;
 }
 
+RelaySendResult retryableFailure(RelaySendResult result, bool retryable)
+{
+    result.retryable = retryable;
+    return result;
+}
+
+// The relay's word that it holds this message id already: a post of it was
+// taken before (its answer lost on the way back), which settles this one.
+bool meansAlreadyHeld(int status, const QString &code)
+{
+    const QString lower = code.toLower();
+    return (status == 409 && lower.isEmpty()) || lower == QLatin1String("duplicate") || lower == QLatin1String("duplicate_message")
+        || lower == QLatin1String("duplicate_message_id") || lower == QLatin1String("already_exists")
+        || lower == QLatin1String("message_exists") || lower == QLatin1String("already_queued");
+}
+
 HttpResponse tokenFailure(const QString &error)
 {
     HttpResponse response;
@@ -298,33 +314,62 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
     QJsonObject body = envelopeToJson(envelope);
     body.insert(QStringLiteral("notify_type"),
                 notifyType.isEmpty() ? kMessageNotifyType : notifyType);
+    velmor::net::HttpRequest request = relayRequest(
+        "POST", QStringLiteral("/v1/message/send"), QJsonDocument(body).toJson(QJsonDocument::Compact),
+        kRelayTimeoutMs);
+    request.maxResponseBytes = kMaxSendAnswerBytes;
     QString tokenError;
-    const HttpResponse response =
-        authorizedPost(QStringLiteral("/v1/message/send"), body, kRelayTimeoutMs, &tokenError);
-    if (!tokenError.isEmpty())
-        return failure(tokenError);
-
-    const QJsonObject reply = response.json();
-    const QString code = stringField(reply, "error");
-    if (response.success) {
-        // A 2xx answer may still refuse the message with the relay's own
-        // code, which then reaches the caller unchanged.
-        const QJsonValue ok = reply.value(QStringLiteral("ok"));
-        if (ok.isBool() && !ok.toBool()) {
-            if (meansNoRoute(code))
-                return failure(kNeverOnline, response.status);
-            return failure(code.isEmpty() ? QStringLiteral("send_rejected") : code,
-                           response.status);
-        }
+    const HttpResponse response = authorized(request, &tokenError);
+    if (!tokenError.isEmpty()) {
+        // No token: the relay was not reached or refused the login, which
+        // a later attempt may get past.
+        return retryableFailure(failure(tokenError), tokenError != QLatin1String("no_identity"));
+    }
+    const auto taken = [&envelope] {
         RelaySendResult result;
         result.ok = true;
         result.messageId = envelope.messageId;
         return result;
+    };
+    const QString failed =
+        QStringLiteral("send_http_%1(%2)").arg(response.status).arg(failureDetail(response));
+    if (!response.error.isEmpty()) {
+        // No whole answer: none at all, a time-out, one cut short or one
+        // too long to be the relay's. Whether the message was taken is not
+        // known, so it is posted again (the relay keeps an id once).
+        return retryableFailure(failure(failed, response.status),
+                                response.error != QLatin1String("insecure_endpoint"));
+    }
+
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
+    const QJsonObject reply = document.object();
+    const QString code = stringField(reply, "error");
+    if (meansAlreadyHeld(response.status, code))
+        return taken();
+    if (response.success) {
+        const QJsonValue ok = reply.value(QStringLiteral("ok"));
+        const QJsonValue id = reply.value(QStringLiteral("message_id"));
+        const bool sameId = id.isUndefined() || (id.isString() && id.toString() == envelope.messageId);
+        if (ok.isBool() && ok.toBool() && sameId)
+            return taken();
+        if (ok.isBool() && !ok.toBool()) {
+            // A 2xx may still refuse the message with the relay's own code,
+            // which then reaches the caller unchanged.
+            if (meansNoRoute(code))
+                return failure(kNeverOnline, response.status);
+            return failure(code.isEmpty() ? QStringLiteral("send_rejected") : code, response.status);
+        }
+        // Empty, not JSON, or not saying that this message was taken: a
+        // proxy or portal answered, or the relay broke off. Not delivered.
+        return retryableFailure(failure(QStringLiteral("send_invalid_reply(%1)").arg(response.status),
+                                        response.status),
+                                true);
     }
     if (response.status == 404 || meansNoRoute(code))
         return failure(kNeverOnline, response.status);
-    return failure(QStringLiteral("send_http_%1(%2)").arg(response.status).arg(failureDetail(response)),
-                   response.status);
+    const bool relaySide = response.status >= 500 || response.status == 408 || response.status == 429;
+    return retryableFailure(failure(failed, response.status), relaySide);
 }
 
 velmor::identity::Envelope RelayApi::sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,

@@ -20,6 +20,9 @@ namespace velmor::chat {
 constexpr int kAckBatchSize = 100;
 constexpr int kPullLimit = 500; // envelopes asked for per pull, the most the relay gives
 constexpr int kRelayTimeoutMs = 15000;
+// The answer to a send is a few dozen bytes: a longer one is not the
+// relay's, and is not read on.
+constexpr qint64 kMaxSendAnswerBytes = 64 * 1024;
 
 struct RawEnvelope
 {
@@ -69,12 +72,18 @@ struct RelaySendResult
     QString messageId;
     QString error; // empty on success
     velmor::net::ServiceError serviceError;
+    // The failure says nothing about the message (no answer, a time-out,
+    // a failure on the relay's side, an answer that cannot be read): the
+    // same envelope may be posted again.
+    bool retryable = false;
 };
 
 class RelayApi
 {
 public:
     // Posts a signed envelope with its notify type to "/v1/message/send".
+    // Only an answer that says the message was taken ({"ok": true}, or the
+    // relay's word that it holds the id already) is a success.
     static RelaySendResult send(const velmor::identity::Envelope &envelope,
                                 const QString &notifyType);
     // Seals the payload for the recipient, signs the envelope with the

@@ -3,7 +3,8 @@
 // while the relay is away stay sending and go out, once each, when it
 // answers again; a relay that fails or answers nonsense is not asked again
 // at every tick and is shown as unreachable; a retried message that the
-// peer already has is not shown to it twice.
+// peer already has is not shown to it twice; a send counts as delivered
+// only when the relay's answer says it took the message.
 #include "chat_fixture.h"
 
 #include <QtTest>
@@ -164,6 +165,55 @@ private slots:
         m_chat->refresh();
         QTRY_VERIFY(ChatStore::instance().messageExists(id));
         QCOMPARE(m_chat->relayStatusText(), QString());
+    }
+
+    // The first answer to Alice's send is not the relay saying it took the
+    // message (a proxy's empty 200, garbage, wrong types, an answer that
+    // never ends, a failure on the relay's side): the message stays sending
+    // and is posted again, and Bob gets it once. The relay's word that it
+    // holds the id already settles the send at once.
+    void aSendCountsOnlyWhenTheRelayTookIt_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body"); // "endless": a body that never ends
+        QTest::addColumn<int>("posts");       // requests until the message is sent
+        QTest::addColumn<int>("queued");      // envelopes Bob's queue holds then
+        QTest::newRow("empty 200") << 200 << QByteArray() << 2 << 1;
+        QTest::newRow("not JSON") << 200 << QByteArray("<html>portal</html>") << 2 << 1;
+        QTest::newRow("cut-off JSON") << 200 << QByteArray("{\"ok\":tr") << 2 << 1;
+        QTest::newRow("JSON array") << 200 << QByteArray("[true]") << 2 << 1;
+        QTest::newRow("empty object") << 200 << QByteArray("{}") << 2 << 1;
+        QTest::newRow("ok as text") << 200 << QByteArray("{\"ok\":\"true\"}") << 2 << 1;
+        QTest::newRow("ok as number") << 200 << QByteArray("{\"ok\":1}") << 2 << 1;
+        QTest::newRow("another message's id")
+            << 200 << QByteArray("{\"ok\":true,\"message_id\":\"someone-else\"}") << 2 << 1;
+        QTest::newRow("endless answer") << 200 << QByteArray("endless") << 2 << 1;
+        QTest::newRow("HTTP 503") << 503 << QByteArray("{\"error\":\"unavailable\"}") << 2 << 1;
+        QTest::newRow("id already held, 409") << 409 << QByteArray("{\"error\":\"duplicate\"}") << 1 << 0;
+        QTest::newRow("id already held, ok false")
+            << 200 << QByteArray("{\"ok\":false,\"error\":\"already_exists\"}") << 1 << 0;
+    }
+    void aSendCountsOnlyWhenTheRelayTookIt()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, posts);
+        QFETCH(int, queued);
+        startAs(m_alice);
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        const QString send = QStringLiteral("/v1/message/send");
+        Fault fault = body == "endless" ? Fault::make(FaultKind::Endless) : Fault::custom(status, body);
+        fault.remaining = 1;
+        m_relay.setFault(send, fault);
+        m_relay.http().resetCounts();
+        QSignalSpy finished(&outbox(), &Outbox::sendFinished);
+        m_chat->sendText(QStringLiteral("taken?"));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        const QString id = finished.first().at(0).toString();
+        QCOMPARE(finished.first().at(1).toInt(), int(MessageStatus::Sent));
+        QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
+        QCOMPARE(m_relay.requestCount(send), posts);
+        QCOMPARE(m_relay.queuedIds(m_bob.key()), queued ? QStringList{id} : QStringList{});
     }
 
     // Alice's message reached Bob, but she saw it fail (the answer was

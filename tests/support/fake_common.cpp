@@ -38,6 +38,29 @@ void writeReply(QHttpServerResponder &responder, const FakeReply &reply)
                     static_cast<QHttpServerResponder::StatusCode>(reply.status));
 }
 
+// A 200 that announces a gigabyte and keeps writing JSON-looking padding
+// for as long as the client reads (and at most that gigabyte): a client
+// that reads it whole never finishes.
+void writeEndless(QTcpSocket *socket)
+{
+    constexpr qint64 kAnnounced = qint64(1) << 30;
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                  + QByteArray::number(kAnnounced) + "\r\n\r\n{\"ok\":true,\"pad\":\"");
+    const QByteArray chunk(64 * 1024, 'x');
+    auto written = std::make_shared<qint64>(0);
+    const auto more = [socket, chunk, written] {
+        // Keep a little in the socket's buffer, no more: the stream is paced
+        // by the client's reading.
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * chunk.size()
+               && *written + chunk.size() < kAnnounced) {
+            socket->write(chunk);
+            *written += chunk.size();
+        }
+    };
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
+}
+
 } // namespace
 
 FakeReply FakeReply::json(const QJsonObject &object, int status)
@@ -125,6 +148,16 @@ void FakeHttpServer::setUp(quint16 port)
                                 return;
                             case FaultKind::CustomBody:
                                 writeReply(responder, FakeReply{fault.status, fault.body,
+                                                                "application/json"});
+                                return;
+                            case FaultKind::Endless:
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+                                if (QTcpSocket *socket = responder.socket()) {
+                                    writeEndless(socket);
+                                    return;
+                                }
+#endif
+                                writeReply(responder, FakeReply{200, QByteArray(64 * 1024 * 1024, ' '),
                                                                 "application/json"});
                                 return;
                             case FaultKind::Delay:

@@ -43,6 +43,7 @@ enum class FaultKind {
     Drop,          // close the connection without an answer
     MalformedJson, // answer 200 with a body that is not JSON
     CustomBody,    // answer status with body as given
+    Endless,       // answer 200 whose body never ends (a stream until the client hangs up)
 };
 
 struct Fault
@@ -66,6 +67,7 @@ struct Fault
     static Fault delay(int ms) { return make(FaultKind::Delay, ms); }
     static Fault drop() { return make(FaultKind::Drop); }
     static Fault malformedJson() { return make(FaultKind::MalformedJson); }
+    static Fault endless() { return make(FaultKind::Endless); }
     static Fault custom(int status, const QByteArray &body, int delayMs = 0)
     {
         return make(FaultKind::CustomBody, delayMs, status, body);
