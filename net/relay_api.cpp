@@ -282,12 +282,24 @@ PullPage RelayApi::pullPage()
     // per pull, though: an answer that never ends would otherwise be read
     // up to the cap once per page size. The next pull, after the caller's
     // back-off, asks for the next smaller page.
-    const int limit = g_pullLimit.load();
-    page.limit = limit;
+    int limit = g_pullLimit.load();
     QString tokenError;
-    const HttpResponse response = authorizedPost(QStringLiteral("/v1/message/pull"),
-                                                  QJsonObject{{QStringLiteral("limit"), limit}},
-                                                  kRelayTimeoutMs, &tokenError);
+    HttpResponse response;
+    for (;;) {
+        page.limit = limit;
+        tokenError.clear();
+        response = authorizedPost(QStringLiteral("/v1/message/pull"), QJsonObject{{QStringLiteral("limit"), limit}},
+                                  kRelayTimeoutMs, &tokenError);
+        // A relay that refuses a page of 500 as such (a smaller cap of its
+        // own) has answered whole and small: it is asked for 100 at once,
+        // and so at the next pulls until its queue is drained.
+        const bool sizeRefused = limit == kPullLimit && response.error.isEmpty()
+            && (response.status == 400 || response.status == 413 || response.status == 422);
+        if (!sizeRefused)
+            break;
+        limit = 100;
+        g_pullLimit.store(limit);
+    }
     if (response.success) {
         page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered);
         if (!page.answered)

@@ -60,6 +60,8 @@ private slots:
     void malformedPullRepliesNeverCrash();
     void pullFailuresGiveAnEmptyList();
     void oversizedInboxIsPulledInSmallerSteps();
+    void refusedPageSizeAsksForAHundred_data();
+    void refusedPageSizeAsksForAHundred();
     void resentEnvelopeIsQueuedOnce();
     void sendFailureWords();
     void relayRefusesImpersonation();
@@ -414,6 +416,46 @@ void RelayApiTest::pullFailuresGiveAnEmptyList()
     const QList<RawEnvelope> pulled = RelayApi::pull();
     QCOMPARE(pulled.size(), 1);
     RelayApi::ack({pulled.first().messageId});
+}
+
+// A relay that refuses a page of 500 as such (400, 413, 422) is asked at
+// once for 100, and the inbox comes in; any other refusal, or a refusal of
+// the page of 100 too, fails the pull without more requests.
+void RelayApiTest::refusedPageSizeAsksForAHundred_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("delivered");
+    QTest::newRow("400") << 400 << 1 << 2 << true;
+    QTest::newRow("413") << 413 << 1 << 2 << true;
+    QTest::newRow("422") << 422 << 1 << 2 << true;
+    QTest::newRow("413 to 100 as well") << 413 << 2 << 2 << false;
+    QTest::newRow("403 is no page-size matter") << 403 << 1 << 1 << false;
+}
+
+void RelayApiTest::refusedPageSizeAsksForAHundred()
+{
+    QFETCH(int, status);
+    QFETCH(int, refusals);
+    QFETCH(int, requests);
+    QFETCH(bool, delivered);
+    const QString id = enqueueValid(m_alice, m_bob);
+    signInAs(m_bob);
+    Fault refusal = Fault::custom(status, "{\"error\":\"limit_too_large\"}");
+    refusal.remaining = refusals;
+    m_relay.setFault("/v1/message/pull", refusal);
+    m_relay.http().resetCounts();
+    const PullPage page = RelayApi::pullPage();
+    QCOMPARE(m_relay.requestCount("/v1/message/pull"), requests);
+    QCOMPARE(page.answered, delivered);
+    QCOMPARE(page.envelopes.size(), delivered ? 1 : 0);
+    m_relay.clearFaults();
+    // Drained for the next case.
+    const QList<RawEnvelope> rest = delivered ? page.envelopes : RelayApi::pull();
+    QCOMPARE(rest.size(), 1);
+    QCOMPARE(rest.first().messageId, id);
+    QCOMPARE(RelayApi::ack({id}).ackedIds.size(), 1);
 }
 
 void RelayApiTest::oversizedInboxIsPulledInSmallerSteps()
