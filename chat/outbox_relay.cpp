@@ -24,28 +24,36 @@ namespace {
 
 const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
 const QString kMessageNotifyType = QStringLiteral("message");
+const QString kOutlived = QStringLiteral("envelope_expired");
 
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-// Posts a stored envelope as it was signed; one whose lifetime has (nearly)
-// run out is signed again under the same id over the same sealed content,
-// which the peer still recognises as the same message.
+// An envelope whose lifetime is over (or too nearly over to arrive in it)
+// is never posted, nor signed again under its id: the peer forgets the ids
+// of messages it deleted once their envelopes can no longer be valid, so
+// the same id with a new lifetime would bring a deleted message back.
+bool envelopeOutlived(const QString &envelopeJson)
+{
+    const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    const qint64 expiresAt = RelayApi::envelopeFromJson(object).expiresAt;
+    return expiresAt <= QDateTime::currentSecsSinceEpoch() + velmor::identity::kEnvelopeClockSlackSeconds;
+}
+
+// Posts a stored envelope as it was signed.
 RelaySendResult postEnvelope(const QString &envelopeJson)
 {
     const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
     const RawEnvelope raw = RelayApi::envelopeFromJson(object);
-    velmor::identity::Envelope envelope = RelayApi::toEnvelope(raw);
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (envelope.expiresAt <= now + velmor::identity::kEnvelopeClockSlackSeconds) {
-        envelope = velmor::identity::signEnvelope(velmor::net::RelayAuthSession::instance().identity(),
-                                                  envelope.recipientPubkey, envelope.ciphertext,
-                                                  envelope.messageId, now);
+    const velmor::identity::Envelope envelope = RelayApi::toEnvelope(raw);
+    RelaySendResult failed;
+    if (envelopeOutlived(envelopeJson)) {
+        failed.error = kOutlived;
+        return failed;
     }
     if (envelope.messageId.isEmpty() || envelope.signature.isEmpty()) {
-        RelaySendResult failed;
         failed.error = QStringLiteral("invalid_envelope");
         return failed;
     }
@@ -105,7 +113,10 @@ bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload 
 bool Outbox::retryStored(const MessageRecord &row)
 {
     ChatStore &store = m_host.session().store();
-    if (store.outgoingEnvelope(row.id).isEmpty() || !store.setMessageStatus(row.id, MessageStatus::Sending))
+    // An envelope past its lifetime is not posted: the retry goes out as a
+    // new message (a new id) instead.
+    const QString envelope = store.outgoingEnvelope(row.id);
+    if (envelope.isEmpty() || envelopeOutlived(envelope) || !store.setMessageStatus(row.id, MessageStatus::Sending))
         return false;
     m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
     // A retry is the user's word that the relay may answer again.
@@ -116,8 +127,18 @@ bool Outbox::retryStored(const MessageRecord &row)
 
 void Outbox::resumeInterrupted()
 {
-    for (const QString &id : m_host.session().store().interruptedEnvelopeSends())
+    ChatStore &store = m_host.session().store();
+    for (const QString &id : store.interruptedEnvelopeSends()) {
+        // Left sending for longer than its envelope lives (the program was
+        // not run meanwhile): failed, for the user to send again if still wanted.
+        if (envelopeOutlived(store.outgoingEnvelope(id))) {
+            qInfo().noquote() << "[SEND] interrupted send outlived its envelope:" << id;
+            if (store.setMessageStatus(id, MessageStatus::Failed))
+                m_host.messageStatusChanged(id, int(MessageStatus::Failed));
+            continue;
+        }
         enqueue(id);
+    }
 }
 
 void Outbox::resumeNow()

@@ -125,6 +125,68 @@ private slots:
         QCOMPARE(content.durationMs, 2300);
     }
 
+    // Alice's send was cut off and her program not run again for a while.
+    // Within its envelope's lifetime the stored envelope goes out as it
+    // is; past it (or too nearly past it) the message shows as failed and
+    // nothing is posted, and a retry goes out as a new message with a new
+    // id: never the old id under a new lifetime, which Carol (who may have
+    // deleted the message and forgotten its id) would take as new.
+    void anInterruptedSendAndItsEnvelopesLifetime_data()
+    {
+        QTest::addColumn<qint64>("expiresIn"); // seconds from now; 0: as signed
+        QTest::addColumn<bool>("outlived");
+        QTest::newRow("within its lifetime") << qint64(0) << false;
+        QTest::newRow("expired eight days ago") << qint64(-8 * 24 * 3600) << true;
+        QTest::newRow("a minute left") << qint64(60) << true;
+    }
+    void anInterruptedSendAndItsEnvelopesLifetime()
+    {
+        QFETCH(qint64, expiresIn);
+        QFETCH(bool, outlived);
+        ChatStore &store = ChatStore::instance();
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.markSeen(m_carol.key());
+        m_relay.setFault(send, Fault::http500());
+        m_chat->sendText(QStringLiteral("cut off"));
+        QTRY_VERIFY(outbox().waiting() == 1 && outbox().inFlight() == 0);
+        const QString id = m_chat->messages().first().toMap().value("id").toString();
+        m_chat->stop();
+        QTRY_COMPARE(m_chat->pendingJobs(), 0);
+        m_relay.clearFaults();
+        if (expiresIn != 0) {
+            QJsonObject envelope = QJsonDocument::fromJson(store.outgoingEnvelope(id).toUtf8()).object();
+            const qint64 expiresAt = QDateTime::currentSecsSinceEpoch() + expiresIn;
+            envelope.insert(QStringLiteral("expires_at"), double(expiresAt));
+            envelope.insert(QStringLiteral("created_at"), double(expiresAt - velmor::identity::kEnvelopeLifetimeSeconds));
+            storetest::SideConnection side(m_alice.dbPath);
+            QVERIFY(side.exec(QStringLiteral("UPDATE outgoing_envelopes SET envelope_json=? WHERE message_id=?"),
+                              {QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact)), id}));
+        }
+        m_relay.http().resetCounts();
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        startQuiet(*m_chat);
+        if (!outlived) {
+            const auto resent = nextFinished(done);
+            QCOMPARE(resent, qMakePair(id, int(MessageStatus::Sent)));
+            QCOMPARE(m_relay.queuedIds(m_carol.key()), QStringList{id});
+            return;
+        }
+        waitIdle();
+        QCOMPARE(store.messageById(id)->status, MessageStatus::Failed);
+        QCOMPARE(m_relay.requestCount(send), 0);
+
+        m_chat->openConversation(m_carol.key());
+        m_chat->retryMessage(id);
+        const auto retried = nextFinished(done);
+        QCOMPARE(retried.second, int(MessageStatus::Sent));
+        QVERIFY(retried.first != id);
+        QVERIFY(!store.messageExists(id));
+        QCOMPARE(m_relay.queuedIds(m_carol.key()), QStringList{retried.first});
+        const QJsonObject posted = m_relay.lastBody(send);
+        QVERIFY(posted.value(QStringLiteral("expires_at")).toDouble()
+                > QDateTime::currentSecsSinceEpoch() + velmor::identity::kEnvelopeLifetimeSeconds - 600);
+    }
+
     // A send cut off by the end of its session (log-out, or the program
     // killed) never reports back: at the next start it shows as failed and
     // can be tried again; delivered and received messages stay as they were.
