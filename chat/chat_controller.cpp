@@ -209,6 +209,11 @@ void ChatController::reloadMessages()
         m_messages.open(m_current.peer());
     else
         m_messages.reload();
+    // Sends the store has not taken yet are shown all the same.
+    if (m_messaging) {
+        for (const MessageRecord &row : m_messaging->outbox.unstoredRows())
+            m_messages.upsert(row);
+    }
     emit messagesChanged();
 }
 

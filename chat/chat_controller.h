@@ -231,7 +231,9 @@ public:
     Q_INVOKABLE void fetchSgCapacity();
     Q_INVOKABLE void createSuperGroup(const QString &creationKey, const QString &name, const QString &type);
     // ---- sending ---------------------------------------------------------
-    Q_INVOKABLE void sendText(const QString &text);
+    // False when the text was neither sent nor kept to be sent: the
+    // composer keeps it then.
+    Q_INVOKABLE bool sendText(const QString &text);
     Q_INVOKABLE void sendImageFromFile(const QString &fileUrl);
     Q_INVOKABLE void sendVoiceFromFile(const QString &filePath, int durationMs);
     // ---- friend information ----------------------------------------------

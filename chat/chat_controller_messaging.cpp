@@ -107,9 +107,9 @@ void ChatController::forgetSendCaches()
     m_messaging->outbox.forgetQueue();
 }
 
-void ChatController::sendText(const QString &text)
+bool ChatController::sendText(const QString &text)
 {
-    m_messaging->outbox.sendText(text);
+    return m_messaging->outbox.sendText(text);
 }
 
 void ChatController::sendImageFromFile(const QString &fileUrl)

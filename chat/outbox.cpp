@@ -44,6 +44,9 @@ Outbox::Outbox(ChatHost &host, QObject *parent)
 {
     m_resendTimer.setSingleShot(true);
     connect(&m_resendTimer, &QTimer::timeout, this, &Outbox::pump);
+    m_storeTimer.setSingleShot(true);
+    m_storeTimer.setInterval(kStoreRetryMs);
+    connect(&m_storeTimer, &QTimer::timeout, this, &Outbox::storeUnstored);
 }
 
 QString Outbox::voiceLabel(int durationMs)
@@ -62,9 +65,9 @@ QString Outbox::localPath(const QString &fileOrUrl)
 
 // ---- the three sends -----------------------------------------------------------
 
-void Outbox::sendText(const QString &text)
+bool Outbox::sendText(const QString &text)
 {
-    textTo(m_host.current().peer(), text, QString());
+    return textTo(m_host.current().peer(), text, QString());
 }
 
 void Outbox::sendImageFromFile(const QString &fileUrl)
@@ -88,17 +91,17 @@ bool Outbox::mayPost(const QString &peer)
     return true;
 }
 
-void Outbox::textTo(const QString &peer, const QString &textIn, const QString &replaces)
+bool Outbox::textTo(const QString &peer, const QString &textIn, const QString &replaces)
 {
     const QString text = textIn.trimmed();
     if (text.isEmpty() || peer.isEmpty() || !mayPost(peer))
-        return;
+        return false;
     MessageRecord row;
     row.text = text;
     Payload payload;
     payload.kind = Payload::Kind::Text;
     payload.text = text;
-    post(peer, row, payload, replaces);
+    return post(peer, row, payload, replaces);
 }
 
 void Outbox::imageTo(const QString &peer, const QString &path, const QString &replaces)
@@ -167,7 +170,7 @@ void Outbox::show(const MessageRecord &row, const QString &replaces)
     m_host.reloadConversations();
 }
 
-void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces)
+bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces)
 {
     ChatSession &session = m_host.session();
     ChatStore &store = session.store();
@@ -182,16 +185,16 @@ void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     if (!group) {
         // One-to-one: sealed, stored with its envelope, posted by the queue.
         if (!writeSealed(peer, row, payload))
-            return;
+            return false;
         show(row, replaces);
         if (row.status == MessageStatus::Sending)
             enqueue(row.id);
-        return;
+        return true;
     }
     if (!store.upsertMessage(row)) {
         // Nothing shown, nothing sent: the failed row of a retry stays.
         m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-        return;
+        return false;
     }
     show(row, replaces);
 
@@ -216,6 +219,7 @@ void Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
             return transmit(peer, payload, serverKey, displayName, rowId);
         },
         [this, row, text](const QString &error) { finish(row, error, text); }, [this] { --m_inFlight; });
+    return true;
 }
 
 QString Outbox::transmit(const QString &peer, const Payload &payload, const QString &serverKeyIn,

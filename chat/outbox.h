@@ -24,7 +24,16 @@
 // only when an attempt fails after kGiveUpSeconds (15 min) from its
 // writing. At most kMaxPosts envelopes are on their way at a time. A retry
 // of a failed one-to-one message posts its stored envelope again, so a
-// message that did reach the peer is not shown there twice.
+// message that did reach the peer is not shown there twice; an envelope
+// past its lifetime is never posted nor signed again: such a send found at
+// start is failed, and its retry is a new message.
+//
+// A one-to-one send the store cannot take (another program holds it, the
+// disk is full, the file is damaged) is not lost: its sealed envelope and
+// row are kept in memory, shown and posted like any other, and the row
+// (with its envelope while the send is unfinished) is written as soon as
+// the store takes it, tried again every kStoreRetryMs. Only what a program
+// ended before the store came back loses is the sender's own copy.
 //
 // A retry without a stored envelope (a group message, a row of an older
 // version) sends again to the failed row's own peer. Its new row (and the
@@ -55,14 +64,17 @@ class Outbox : public QObject
 public:
     explicit Outbox(ChatHost &host, QObject *parent = nullptr);
 
-    // Into the open conversation.
-    void sendText(const QString &text);
+    // Into the open conversation. False when nothing was sent and nothing
+    // kept to be sent (a blank text, no conversation, a muted group, a
+    // store that could not take it): the composer then keeps the text.
+    bool sendText(const QString &text);
     void sendImageFromFile(const QString &fileUrl);
     void sendVoiceFromFile(const QString &filePath, int durationMs);
     void retryMessage(const QString &messageId);
 
     static constexpr qint64 kGiveUpSeconds = 15 * 60;
     static constexpr int kMaxPosts = 4;
+    static constexpr int kStoreRetryMs = 2000;
 
     // At the start of a session: posts again the stored envelopes of the
     // sends that never reported back.
@@ -71,13 +83,9 @@ public:
     void resumeNow();
     // The session ended: what waits is left to the store (the next start
     // posts it again).
-    void forgetQueue()
-    {
-        m_waiting.clear();
-        m_resendTimer.stop();
-        m_pausedUntilMs = 0;
-        m_relayFailures = 0;
-    }
+    void forgetQueue();
+    // Rows of sends the store has not taken yet, shown beside the stored ones.
+    QList<MessageRecord> unstoredRows() const;
     // One-to-one sends waiting for their next attempt (not on their way).
     int waiting() const { return int(m_waiting.size()); }
     // The delay before the next attempt after `failures` failed posts in a
@@ -112,10 +120,10 @@ private:
     };
 
     bool mayPost(const QString &peer);
-    void textTo(const QString &peer, const QString &text, const QString &replaces);
+    bool textTo(const QString &peer, const QString &text, const QString &replaces);
     void imageTo(const QString &peer, const QString &path, const QString &replaces);
     void voiceTo(const QString &peer, const QString &path, int durationMs, const QString &replaces);
-    void post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces);
+    bool post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces);
     void show(const MessageRecord &row, const QString &replaces);
     void finish(const MessageRecord &row, const QString &error, bool text);
     static QString transmit(const QString &peer, const Payload &payload, const QString &serverKey,
@@ -130,6 +138,14 @@ private:
     void postStored(const QString &messageId);
     void onPosted(const QString &messageId, const RelaySendResult &result);
     void settle(const QString &messageId, MessageStatus status, const QString &error);
+    // Sends kept in memory while the store cannot take them.
+    struct Unstored
+    {
+        MessageRecord row;
+        QString envelope;
+    };
+    void keepUnstored(const MessageRecord &row, const QString &envelope);
+    void storeUnstored();
 
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
@@ -140,6 +156,9 @@ private:
     int m_relayFailures = 0; // failed posts in a row
     qint64 m_pausedUntilMs = 0;
     QTimer m_resendTimer;
+    QHash<QString, Unstored> m_unstored;
+    QStringList m_unstoredOrder; // oldest first
+    QTimer m_storeTimer;
 };
 
 } // namespace velmor::chat

@@ -102,12 +102,67 @@ bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload 
     }
     QJsonObject wire = RelayApi::envelopeToJson(envelope);
     wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
-    if (!store.upsertMessageWithEnvelope(row, QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact)))) {
-        // Nothing shown, nothing sent: the failed row of a retry stays.
-        m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-        return false;
-    }
+    const QString envelopeJson = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
+    if (!store.upsertMessageWithEnvelope(row, envelopeJson))
+        keepUnstored(row, envelopeJson);
     return true;
+}
+
+void Outbox::keepUnstored(const MessageRecord &row, const QString &envelope)
+{
+    qWarning().noquote() << "[SEND] store did not take" << row.id << "- kept in memory, posted meanwhile";
+    m_unstored.insert(row.id, Unstored{row, envelope});
+    m_unstoredOrder.append(row.id);
+    if (!m_storeTimer.isActive())
+        m_storeTimer.start();
+}
+
+void Outbox::storeUnstored()
+{
+    ChatStore &store = m_host.session().store();
+    while (!m_unstoredOrder.isEmpty()) {
+        const QString id = m_unstoredOrder.first();
+        const Unstored &kept = m_unstored[id];
+        // A finished send needs no envelope any more; an unfinished one
+        // keeps it, so that the next start still posts it.
+        const bool written = kept.row.status == MessageStatus::Sending || kept.row.status == MessageStatus::Failed
+                                 || kept.row.status == MessageStatus::AddressUnreachable
+                                 ? store.upsertMessageWithEnvelope(kept.row, kept.envelope)
+                                 : store.upsertMessage(kept.row);
+        if (!written) {
+            m_storeTimer.start();
+            return;
+        }
+        m_unstored.remove(id);
+        m_unstoredOrder.removeFirst();
+    }
+    m_storeTimer.stop();
+    m_host.reloadConversations();
+}
+
+QList<MessageRecord> Outbox::unstoredRows() const
+{
+    QList<MessageRecord> rows;
+    for (const QString &id : m_unstoredOrder)
+        rows.append(m_unstored.value(id).row);
+    return rows;
+}
+
+void Outbox::forgetQueue()
+{
+    m_waiting.clear();
+    m_resendTimer.stop();
+    m_pausedUntilMs = 0;
+    m_relayFailures = 0;
+    // A last try; what the store still refuses is lost to this device (what
+    // was posted has reached the relay all the same).
+    if (!m_unstored.isEmpty() && m_host.session().isActive())
+        storeUnstored();
+    if (!m_unstored.isEmpty())
+        qWarning() << "[SEND] session ended with" << m_unstored.size() << "sends the store never took";
+    m_unstored.clear();
+    m_unstoredOrder.clear();
+    m_storeTimer.stop();
 }
 
 bool Outbox::retryStored(const MessageRecord &row)
@@ -143,6 +198,8 @@ void Outbox::resumeInterrupted()
 
 void Outbox::resumeNow()
 {
+    if (!m_unstored.isEmpty())
+        storeUnstored();
     m_pausedUntilMs = 0;
     m_resendTimer.stop();
     pump();
@@ -175,7 +232,10 @@ void Outbox::postStored(const QString &messageId)
     // Sent meanwhile (no envelope), or deleted with its conversation while
     // it waited: not posted.
     ChatStore &store = m_host.session().store();
-    const QString envelope = store.messageExists(messageId) ? store.outgoingEnvelope(messageId) : QString();
+    const auto kept = m_unstored.constFind(messageId);
+    const QString envelope = kept != m_unstored.cend() ? kept->envelope
+        : store.messageExists(messageId)                ? store.outgoingEnvelope(messageId)
+                                                        : QString();
     if (envelope.isEmpty())
         return;
     m_posting.insert(messageId);
@@ -192,7 +252,8 @@ void Outbox::postStored(const QString &messageId)
 void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
 {
     ChatStore &store = m_host.session().store();
-    const auto row = store.messageById(messageId);
+    const auto kept = m_unstored.constFind(messageId);
+    const auto row = kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : store.messageById(messageId);
     if (result.ok) {
         m_relayFailures = 0;
         settle(messageId, MessageStatus::Sent, QString());
@@ -222,6 +283,13 @@ void Outbox::settle(const QString &messageId, MessageStatus status, const QStrin
     if (!error.isEmpty()) {
         qWarning() << "[SEND] failed id=" << messageId << "err=" << error;
         m_host.errors().publishWord(error);
+    }
+    if (m_unstored.contains(messageId)) {
+        m_unstored[messageId].row.status = status;
+        m_host.messageStatusChanged(messageId, int(status));
+        storeUnstored();
+        emit sendFinished(messageId, int(status));
+        return;
     }
     // A row deleted meanwhile (its conversation cleared) is not brought back.
     ChatStore &store = m_host.session().store();

@@ -1,8 +1,9 @@
 // Sending through the local relay: two clients with two identities exchange
 // a text, a picture and a voice clip; the statuses a sender sees; retry to
 // the failed row's own peer; a result for a row deleted meanwhile; pictures
-// shrunk or refused; the voice label.
+// shrunk or refused; the voice label; a send the store cannot take.
 #include "chat_fixture.h"
+#include "store/failing_vfs.h"
 
 #include "chat/image_shrink.h"
 #include "chat/outbox.h"
@@ -85,7 +86,11 @@ class OutboxTest : public QObject, private ChatFixture
     }
 
 private slots:
-    void initTestCase() { QVERIFY(startRelay()); }
+    void initTestCase()
+    {
+        storetest::FailingWrites::install();
+        QVERIFY(startRelay());
+    }
     void init()
     {
         newUsers(0x61);
@@ -95,7 +100,12 @@ private slots:
         velmor::net::RelayAuthSession::instance().configure(m_relay.baseUrl(), m_bob.identity);
         QVERIFY(velmor::net::RelayAuthSession::instance().hasToken());
     }
-    void cleanup() { endClient(); }
+    void cleanup()
+    {
+        storetest::FailingWrites::setFull(false);
+        m_relay.http().releaseHeld();
+        endClient();
+    }
 
     void textPictureAndVoiceReachTheOtherClient()
     {
@@ -186,15 +196,59 @@ private slots:
             QCOMPARE(errors.first(), QStringLiteral("recipientNeverOnline"));
     }
 
+    // The disk is full when Alice sends: her message shows and goes out all
+    // the same, and its row is written once the store takes writes again,
+    // whether the relay's answer came before that or not.
+    void aSendTheStoreCannotTakeIsKept_data()
+    {
+        QTest::addColumn<bool>("backBeforeAnswer");
+        QTest::newRow("store back after the answer") << false;
+        QTest::newRow("store back before the answer") << true;
+    }
+    void aSendTheStoreCannotTakeIsKept()
+    {
+        QFETCH(bool, backBeforeAnswer);
+        startAlice(m_bob);
+        ChatStore &store = ChatStore::instance();
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.http().resetCounts();
+        m_relay.http().holdRequests(send);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        storetest::FailingWrites::setFull(true);
+        QVERIFY(m_chat->sendText(QStringLiteral("written on a full disk")));
+        QCOMPARE(m_chat->messages().size(), 1);
+        const QString id = m_chat->messages().first().toMap().value("id").toString();
+        QVERIFY(!store.messageExists(id));
+        m_chat->reloadMessages(); // a reading of the store does not hide it
+        QCOMPARE(m_chat->messages().size(), 1);
+        QTRY_COMPARE(m_relay.requestCount(send), 1);
+        if (backBeforeAnswer) {
+            storetest::FailingWrites::setFull(false);
+            QTRY_VERIFY(store.messageExists(id));
+            QCOMPARE(store.messageById(id)->status, MessageStatus::Sending);
+            QVERIFY(!store.outgoingEnvelope(id).isEmpty());
+        }
+        m_relay.http().releaseHeld();
+        const auto results = finished(done, 1);
+        QCOMPARE(results, (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
+        QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
+        storetest::FailingWrites::setFull(false);
+        QTRY_VERIFY(store.messageExists(id));
+        QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
+        QVERIFY(store.outgoingEnvelope(id).isEmpty());
+        QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
+        QCOMPARE(m_relay.requestCount(send), 1);
+    }
+
     void blankTextOrNoConversationSendsNothing()
     {
         QVERIFY(signInHere(m_alice));
         m_chat = makeController();
         startQuiet(*m_chat);
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
-        m_chat->sendText(QStringLiteral("no conversation open"));
+        QVERIFY(!m_chat->sendText(QStringLiteral("no conversation open")));
         QVERIFY(m_chat->newChat(m_bob.key()));
-        m_chat->sendText(QStringLiteral("   "));
+        QVERIFY(!m_chat->sendText(QStringLiteral("   ")));
         QCOMPARE(outbox().inFlight(), 0);
         QVERIFY(m_chat->messages().isEmpty());
         QVERIFY(sendErrors(failed).isEmpty());

@@ -76,8 +76,10 @@ Item {
     function send() {
         if (editor.text.trim().length === 0)
             return
-        Chat.sendText(editor.text)
-        editor.clear()
+        // A send that did not happen leaves the text to the user (the
+        // controller says why).
+        if (Chat.sendText(editor.text))
+            editor.clear()
     }
 
     function insertEmoji(emoji) {

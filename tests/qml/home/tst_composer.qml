@@ -104,10 +104,13 @@ Item {
                 { tag: "Alt+Return sends", key: Qt.Key_Return, mods: Qt.AltModifier, text: "hi", sent: 1, after: "" },
                 { tag: "Shift+Return adds a line", key: Qt.Key_Return, mods: Qt.ShiftModifier, text: "hi", sent: 0, after: "hi\n" },
                 { tag: "blank Return is consumed", key: Qt.Key_Return, mods: Qt.NoModifier, text: "  \n ", sent: 0, after: "  \n " },
+                { tag: "a send that did not happen keeps the text", key: Qt.Key_Return, mods: Qt.NoModifier, text: "keep me", sent: 1, after: "keep me", refused: true },
             ]
         }
 
         function test_keys(data) {
+            if (data.refused)
+                Chat.returns = { "sendText": false }
             var c = make()
             var editor = editorOf(c)
             editor.text = data.text

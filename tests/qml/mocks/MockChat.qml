@@ -74,7 +74,7 @@ MockController {
     function trimOlderMessages() { record("trimOlderMessages", arguments) }
     function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
     function conversationImageIds() { record("conversationImageIds", arguments); return result("conversationImageIds", []) }
-    function sendText(text) { record("sendText", arguments) }
+    function sendText(text) { record("sendText", arguments); return result("sendText", true) }
     function sendImageFromFile(url) { record("sendImageFromFile", arguments) }
     function sendVoiceFromFile(path, durationMs) { record("sendVoiceFromFile", arguments) }
     function retryMessage(id) { record("retryMessage", arguments) }
