@@ -57,6 +57,28 @@ QString memberAddress(const SGMessage &m)
     return key.isEmpty() ? QString() : velmor::identity::ethereumAddress(key);
 }
 
+// A contact row for a speaker who has none; an existing row, whatever the
+// server says about its owner, is left as it is.
+void addSpeakerContact(ChatStore &store, const SGMessage &m)
+{
+    if (store.contact(m.senderPubkey))
+        return;
+    const QByteArray key = velmor::crypto::base64UrlDecode(m.senderPubkey);
+    const QString address = key.isEmpty() ? QString() : velmor::identity::ethereumAddress(key);
+    if (address.isEmpty())
+        return;
+    ContactRecord row;
+    row.wallet_public_key = m.senderPubkey;
+    row.erc20_address = address;
+    if (!m.senderAvatarId.isEmpty()) {
+        row.avatar_kind = m.senderAvatarKind == QLatin1String("lottie") ? QStringLiteral("lottie")
+                                                                          : QStringLiteral("image");
+        row.avatar_id = m.senderAvatarId;
+    }
+    row.updated_at = m.createdAt;
+    store.upsertContact(row);
+}
+
 SuperGroupMemberRecord memberFrom(const QString &serverUrl, const SGMessage &m, const QString &address)
 {
     SuperGroupMemberRecord member;
@@ -219,6 +241,7 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
     bool mediaTried = false; // an earlier message of this batch fetched media
     bool stored = false;
     bool incoming = false;
+    QSet<QString> speakers; // senders of the messages stored now
     for (const PulledItem &item : batch.items) {
         const SGMessage &m = item.message;
         if (heldBefore == 0 || m.seq < heldBefore)
@@ -274,16 +297,22 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
         stored = true;
         if (!item.record.is_outgoing)
             incoming = true;
+        speakers.insert(m.senderPubkey);
         if (!m.senderPubkey.isEmpty())
             noteSender(item);
     }
 
     // A sender's profile, as the group's server hands it on, stays with
     // this group's members: the server could otherwise rename anyone in
-    // the user's contacts or give them a picture of its choosing.
+    // the user's contacts or give them a picture of its choosing. A speaker
+    // the user has no contact row for gets one, its address taken from the
+    // key rather than from the server.
+    const QString myKey = m_host.session().myKey();
     for (auto it = senders.cbegin(); it != senders.cend(); ++it) {
         const PulledItem &item = *it.value();
         store.upsertSuperGroupMember(memberFrom(serverUrl, item.message, item.senderAddress));
+        if (speakers.contains(it.key()) && it.key() != myKey)
+            addSpeakerContact(store, item.message);
     }
 
     state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));

@@ -81,35 +81,61 @@ private slots:
     }
 
     // A group server hands on whatever profile it likes with a message: it
-    // is kept as that group's member, never written into the contacts, for
-    // a contact (0x62) and a stranger (0x63) alike.
+    // is kept as that group's member. A contact's row keeps its own name,
+    // address and picture; a stranger who speaks gets a row of their own,
+    // with the address their key gives, not the one the server claims.
+    void senderProfilesStayWithTheGroup_data()
+    {
+        QTest::addColumn<bool>("knownContact");
+        QTest::addColumn<bool>("ownMessage");
+        QTest::newRow("a contact of the user") << true << false;
+        QTest::newRow("a stranger") << false << false;
+        QTest::newRow("the user's own message") << false << true;
+    }
     void senderProfilesStayWithTheGroup()
     {
+        QFETCH(bool, knownContact);
+        QFETCH(bool, ownMessage);
         FakeGroupServer &server = addServer(QStringLiteral("member"));
-        velmor::chat::ContactRecord mum;
-        mum.wallet_public_key = peerKey(0x62);
-        mum.remark = QStringLiteral("Mum");
-        mum.avatar_id = QStringLiteral("lottiehead_05");
-        QVERIFY(ChatStore::instance().upsertContact(mum));
+        const QString sender = ownMessage ? m_me.identity.publicKeyText() : peerKey(0x62);
+        const QString keyAddress =
+            velmor::identity::ethereumAddress(velmor::crypto::base64UrlDecode(sender));
+        velmor::chat::ContactRecord friendRow;
+        friendRow.wallet_public_key = sender;
+        friendRow.erc20_address = keyAddress;
+        friendRow.remark = QStringLiteral("Mum");
+        friendRow.avatar_kind = QStringLiteral("lottie");
+        friendRow.avatar_id = QStringLiteral("lottiehead_3");
+        if (knownContact)
+            QVERIFY(ChatStore::instance().upsertContact(friendRow));
         startAndConnect();
 
         QJsonObject forged = content(QStringLiteral("text"), QStringLiteral("new number, text me"));
+        forged.insert(QStringLiteral("senderAvatarKind"), QStringLiteral("image"));
         forged.insert(QStringLiteral("senderAvatarId"), QStringLiteral("https://tracker.example/p.png"));
         forged.insert(QStringLiteral("senderDisplayName"), QStringLiteral("Mum"));
-        server.appendMessage(peerKey(0x62), QStringLiteral("text"), forged);
-        server.appendMessage(peerKey(0x63), QStringLiteral("text"), forged);
+        server.appendMessage(sender, QStringLiteral("text"), forged);
         parts().sync.pull(server.baseUrl());
         waitIdle();
 
-        QCOMPARE(storedOf(server).size(), 2);
-        const auto contact = ChatStore::instance().contact(peerKey(0x62));
-        QCOMPARE(contact->avatar_id, mum.avatar_id);
-        QCOMPARE(contact->remark, mum.remark);
-        QVERIFY(!ChatStore::instance().contact(peerKey(0x63)));
-        int kept = 0;
-        for (const auto &member : ChatStore::instance().superGroupMembers(server.baseUrl()))
-            kept += member.avatar_id == QLatin1String("https://tracker.example/p.png") ? 1 : 0;
-        QCOMPARE(kept, 2);
+        QCOMPARE(storedOf(server).size(), 1);
+        const auto contact = ChatStore::instance().contact(sender);
+        QCOMPARE(contact.has_value(), !ownMessage);
+        if (knownContact) {
+            QCOMPARE(contact->avatar_id, friendRow.avatar_id);
+            QCOMPARE(contact->avatar_kind, friendRow.avatar_kind);
+            QCOMPARE(contact->remark, friendRow.remark);
+            QCOMPARE(contact->erc20_address, friendRow.erc20_address);
+        } else if (contact) {
+            QCOMPARE(contact->erc20_address, keyAddress);
+            QVERIFY(contact->remark.isEmpty());
+            QCOMPARE(contact->blocked, 0);
+        }
+        bool member = false;
+        for (const auto &row : ChatStore::instance().superGroupMembers(server.baseUrl()))
+            member = member || (row.public_key == sender
+                                && row.avatar_id == QLatin1String("https://tracker.example/p.png"));
+        QVERIFY(member);
     }
 
     // A type this client does not know is shown by its name rather than lost.
