@@ -33,6 +33,14 @@ const QString kNormal = QStringLiteral("normal");
 const QString kSuper = QStringLiteral("super");
 const QString kNewRequestBody = QStringLiteral("收到新的入群申请");
 const QString kResolutionFailed = QStringLiteral("join_resolution_failed");
+const QString kRequestGone = QStringLiteral("join_request_gone");
+const QString kHandled = QStringLiteral("handled");
+
+// The server holds no such request any more: decided or withdrawn elsewhere.
+bool requestGone(const velmor::net::ServiceError &error)
+{
+    return error.httpStatus == 404 || error.detail.contains(QLatin1String("no_pending_request"));
+}
 
 QString compactJson(const QJsonObject &object)
 {
@@ -45,6 +53,12 @@ bool isKnownAction(const QString &action)
         || action == QLatin1String("block");
 }
 
+struct Decision
+{
+    bool done = false;
+    velmor::net::ServiceError error;
+};
+
 std::optional<PendingGroupJoinRequestRecord> storedRequest(ChatStore &store, const QString &groupId,
                                                            const QString &requesterKey)
 {
@@ -55,6 +69,12 @@ std::optional<PendingGroupJoinRequestRecord> storedRequest(ChatStore &store, con
 }
 
 } // namespace
+
+struct JoinRequestDesk::Fetched
+{
+    QList<NotificationEventRecord> records;
+    QSet<QString> answeredServers; // servers that listed their requests
+};
 
 JoinRequestDesk::JoinRequestDesk(ChatHost &host, QObject *parent)
     : QObject(parent), m_host(host)
@@ -155,13 +175,17 @@ void JoinRequestDesk::fetchSuperGroupRequests()
             groups.append(group);
     if (groups.isEmpty())
         return;
-    m_host.jobs().run<QList<NotificationEventRecord>>(
+    m_host.jobs().run<Fetched>(
         [groups] {
-            QList<NotificationEventRecord> records;
+            Fetched fetched;
             velmor::sg::SuperGroupApi &api = velmor::sg::SuperGroupApi::instance();
             for (const SuperGroupRecord &group : groups) {
                 // A server that cannot be reached yields nothing this time.
-                for (const velmor::sg::SGJoinRequest &request : api.pendingJoins(group.server_url)) {
+                bool answered = false;
+                const QList<velmor::sg::SGJoinRequest> requests = api.pendingJoins(group.server_url, &answered);
+                if (answered)
+                    fetched.answeredServers.insert(group.server_url);
+                for (const velmor::sg::SGJoinRequest &request : requests) {
                     NotificationEventRecord event;
                     event.stable_id = key(kSuper, group.server_url, request.pubkey);
                     event.event_type = QStringLiteral("super_join");
@@ -174,18 +198,18 @@ void JoinRequestDesk::fetchSuperGroupRequests()
                     event.group_kind = group.group_kind;
                     event.state = kPending;
                     event.created_at = request.createdAt;
-                    records.append(event);
+                    fetched.records.append(event);
                 }
             }
-            return records;
+            return fetched;
         },
-        [this](const QList<NotificationEventRecord> &records) { storeFetched(records); });
+        [this](const Fetched &fetched) { storeFetched(fetched); });
 }
 
-void JoinRequestDesk::storeFetched(const QList<NotificationEventRecord> &records)
+void JoinRequestDesk::storeFetched(const Fetched &fetched)
 {
     ChatStore &store = m_host.session().store();
-    for (const NotificationEventRecord &record : records) {
+    for (const NotificationEventRecord &record : fetched.records) {
         // A request seen before keeps its state (a settled one stays settled)
         // and raises no second notice.
         const bool known = store.notificationEvent(record.stable_id).has_value();
@@ -195,7 +219,25 @@ void JoinRequestDesk::storeFetched(const QList<NotificationEventRecord> &records
                              record.group_name.isEmpty() ? QStringLiteral("Pelorin") : record.group_name,
                              kNewRequestBody);
     }
+    settleResolvedElsewhere(fetched);
     rebuild();
+}
+
+void JoinRequestDesk::settleResolvedElsewhere(const Fetched &fetched)
+{
+    if (fetched.answeredServers.isEmpty())
+        return;
+    QSet<QString> listed;
+    for (const NotificationEventRecord &record : fetched.records)
+        listed.insert(record.stable_id);
+    ChatStore &store = m_host.session().store();
+    for (const NotificationEventRecord &event : store.notificationEvents()) {
+        if (event.event_type != QLatin1String("super_join") || !fetched.answeredServers.contains(event.server_url)
+            || listed.contains(event.stable_id))
+            continue;
+        // A decision of this user still running settles the entry itself.
+        store.setNotificationState(event.stable_id, {kPending, kFailed}, kHandled, QString());
+    }
 }
 
 void JoinRequestDesk::resolve(const QString &kind, const QString &target, const QString &requesterKey,
@@ -293,15 +335,23 @@ void JoinRequestDesk::resolveSuper(const QString &id, const QString &serverUrl, 
 {
     m_inFlight.insert(id);
     const bool approve = action == QLatin1String("approve");
-    m_host.jobs().run<bool>(
+    m_host.jobs().run<Decision>(
         [serverUrl, requesterKey, action] {
-            return velmor::sg::SuperGroupApi::instance().decideJoin(serverUrl, requesterKey, action);
+            Decision decision;
+            decision.done =
+                velmor::sg::SuperGroupApi::instance().decideJoin(serverUrl, requesterKey, action, &decision.error);
+            return decision;
         },
-        [this, id, serverUrl, approve](bool decided) {
+        [this, id, serverUrl, approve](const Decision &decision) {
             ChatStore &store = m_host.session().store();
             const QString busyState = approve ? kApproving : kRejecting;
-            if (decided) {
+            if (decision.done) {
                 store.setNotificationState(id, {busyState}, approve ? kApproved : kRejected, QString());
+            } else if (requestGone(decision.error)) {
+                // Nothing left to decide: the entry leaves the list and the
+                // user learns why the click changed nothing.
+                store.setNotificationState(id, {busyState}, kHandled, QString());
+                m_host.errors().publishWord(kRequestGone);
             } else {
                 store.setNotificationState(id, {busyState}, kPending, kResolutionFailed);
                 emit superGroupAuthorizationStale(serverUrl);

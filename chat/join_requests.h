@@ -10,7 +10,9 @@
 // and super-group decisions run as background jobs. An entry left busy by a
 // decision that is no longer running (the program quit or crashed, or the
 // session ended) is pending again at the next import, so the user can
-// decide it again.
+// decide it again. A super-group request that another admin decided leaves
+// the list when its server no longer lists it; a decision on one that the
+// server no longer holds tells the user so (error word "join_request_gone").
 #pragma once
 
 #include <QObject>
@@ -62,7 +64,11 @@ private:
                       const QString &action);
     void resolveSuper(const QString &id, const QString &serverUrl, const QString &requesterKey,
                       const QString &action);
-    void storeFetched(const QList<NotificationEventRecord> &records);
+    struct Fetched;
+    void storeFetched(const Fetched &fetched);
+    // Waiting super-group entries that their server, asked just now, no
+    // longer lists: decided by another admin (or withdrawn) meanwhile.
+    void settleResolvedElsewhere(const Fetched &fetched);
 
     ChatHost &m_host;
     QVariantList m_entries;

@@ -357,14 +357,18 @@ SGJoinResult SuperGroupApi::requestJoin(const QString &serverUrl, const QString 
     return result;
 }
 
-QList<SGJoinRequest> SuperGroupApi::pendingJoins(const QString &serverUrl)
+QList<SGJoinRequest> SuperGroupApi::pendingJoins(const QString &serverUrl, bool *answered)
 {
+    if (answered)
+        *answered = false;
     QString authError;
     const HttpResponse reply = client().postJson(serverUrl, QStringLiteral("/v1/join/pending"),
                                                  QJsonObject(), &authError);
     QJsonObject json;
-    if (!authError.isEmpty() || !objectReply(reply, &json))
+    if (!authError.isEmpty() || !objectReply(reply, &json) || !json.value(QStringLiteral("requests")).isArray())
         return {};
+    if (answered)
+        *answered = true;
     QList<SGJoinRequest> list;
     for (const QJsonValue &value : json.value(QStringLiteral("requests")).toArray()) {
         const QJsonObject entry = value.toObject();

@@ -186,7 +186,9 @@ public:
 
     // Joining.
     SGJoinResult requestJoin(const QString &serverUrl, const QString &note);
-    QList<SGJoinRequest> pendingJoins(const QString &serverUrl);
+    // `answered` (when given) tells a server that listed no requests from one
+    // that could not be asked.
+    QList<SGJoinRequest> pendingJoins(const QString &serverUrl, bool *answered = nullptr);
     bool decideJoin(const QString &serverUrl, const QString &pubkey, const QString &action,
                     velmor::net::ServiceError *error = nullptr);
 

@@ -330,6 +330,74 @@ private slots:
         managed.stop();
         joined.stop();
     }
+
+    // Bob owns the group and Alice administers it; Carol's request is on
+    // both their lists. Bob decides first: Alice's entry leaves her list at
+    // her next refresh, and a click on it before then tells her why nothing
+    // happens instead of leaving it waiting for ever.
+    void requestsDecidedElsewhere_data()
+    {
+        QTest::addColumn<QString>("ownerAction");
+        QTest::addColumn<bool>("listingFails"); // Alice's server cannot list its requests
+        QTest::addColumn<QString>("adminAction"); // empty: she only refreshes
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<QString>("toldWord");
+        QTest::newRow("approved elsewhere, then a refresh") << "approve" << false << "" << "handled" << 0 << "";
+        QTest::newRow("rejected elsewhere, then a refresh") << "reject" << false << "" << "handled" << 0 << "";
+        QTest::newRow("a refresh that cannot reach the server") << "approve" << true << "" << "pending" << 1 << "";
+        QTest::newRow("approving a stale entry")
+            << "approve" << true << "approve" << "handled" << 0 << "join_request_gone";
+        QTest::newRow("rejecting a stale entry")
+            << "reject" << true << "reject" << "handled" << 0 << "join_request_gone";
+    }
+    void requestsDecidedElsewhere()
+    {
+        QFETCH(QString, ownerAction);
+        QFETCH(bool, listingFails);
+        QFETCH(QString, adminAction);
+        QFETCH(QString, state);
+        QFETCH(int, listed);
+        QFETCH(QString, toldWord);
+        FakeGroupServer server(m_bob.key(), QStringLiteral("Harbour"));
+        QVERIFY(server.start());
+        server.addMember(m_bob.key(), QStringLiteral("owner"));
+        server.addMember(m_alice.key(), QStringLiteral("admin"));
+        as(m_carol);
+        QCOMPARE(velmor::sg::SuperGroupApi::instance().requestJoin(server.baseUrl(), QString()).status,
+                 QStringLiteral("pending"));
+
+        as(m_alice);
+        SuperGroupRecord group = superGroup(server.baseUrl(), "Harbour");
+        group.role = QStringLiteral("admin");
+        QVERIFY(ChatStore::instance().upsertSuperGroup(group));
+        m_chat->reloadNotifications();
+        waitIdle();
+        QCOMPARE(m_chat->notificationCount(), 1);
+
+        as(m_bob);
+        QVERIFY(velmor::sg::SuperGroupApi::instance().decideJoin(server.baseUrl(), m_carol.key(), ownerAction));
+        if (listingFails)
+            server.http().setFault(QStringLiteral("/v1/join/pending"), Fault::http500());
+        as(m_alice);
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        m_chat->reloadNotifications();
+        waitIdle();
+        if (!adminAction.isEmpty()) {
+            QCOMPARE(m_chat->notificationCount(), 1);
+            m_chat->resolveJoinNotification("super", server.baseUrl(), m_carol.key(), adminAction);
+            waitIdle();
+        }
+        QCOMPARE(stateOf("super", server.baseUrl(), m_carol), state);
+        QCOMPARE(m_chat->notificationCount(), listed);
+        QCOMPARE(failed.count(), toldWord.isEmpty() ? 0 : 1);
+        if (!toldWord.isEmpty())
+            QCOMPARE(failed.first().first().toMap().value("detail").toString(), toldWord);
+        // The owner's decision stands.
+        QCOMPARE(server.joinRequestStatus(m_carol.key()), ownerAction == "approve" ? "approved" : "rejected");
+        m_chat.reset();
+        server.stop();
+    }
 };
 
 QTEST_GUILESS_MAIN(JoinRequestsTest)

@@ -4,6 +4,7 @@ import QtQuick.Layouts
 import Velmor
 import Velmor.Models 1.0
 import "panes"
+import "settings"
 
 // The notifications page: the join requests waiting for the user's decision,
 // as Chat.notifications lists them (announced by notificationsChanged). The
@@ -24,10 +25,21 @@ Item {
     }
     function close() { closeRequested() }
 
+    // What a decision that changed nothing tells the user, by error word.
+    readonly property var decisionFailures: ({
+        "join_request_gone": "该申请已被其他管理员处理",
+        "join_resolution_failed": "操作失败，请稍后重试"
+    })
+
     Component.onCompleted: requests.sync(Chat.notifications || [])
     Connections {
         target: Chat
         function onNotificationsChanged() { pane.requests.sync(Chat.notifications || []) }
+        function onOperationFailed(error) {
+            var text = error ? pane.decisionFailures[error.detail] : undefined
+            if (pane.visible && text)
+                decisionToast.show(text)
+        }
     }
 
     ColumnLayout {
@@ -69,5 +81,13 @@ Item {
                 font.pixelSize: 12
             }
         }
+    }
+
+    PaneToast {
+        id: decisionToast
+        objectName: "decisionToast"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 18
     }
 }
