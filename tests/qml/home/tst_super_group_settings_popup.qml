@@ -134,6 +134,65 @@ Item {
             compare(Chat.lastArgs("removeSuperGroupMember"), ["pkN"])
         }
 
+        // "设为管理" on Ned: the server's next reading lists him among the
+        // admins. While the pointer stays on the list no row moves, so the
+        // next click still hits the member under it; once it leaves, the
+        // list takes the server's order.
+        function test_rowsStayUnderThePointer_data() {
+            return [
+                { tag: "pointer on the list", hover: true, names: ["Olga", "Adam", "Mia", "Ned"] },
+                { tag: "pointer elsewhere", hover: false, names: ["Olga", "Adam", "Ned", "Mia"] }
+            ]
+        }
+        function test_rowsStayUnderThePointer(data) {
+            var popup = openPopup()
+            Chat.superGroupInfoLoaded(host.info("owner", {}))
+            var rows = rowsOf(popup)
+            if (data.hover)
+                mouseMove(rows[3], 40, 20)
+            else
+                mouseMove(host, 2, 2)
+            var promoted = host.info("owner", {})
+            promoted.members = [ host.member("pkO", "owner", true, "Olga"), host.member("pkA", "admin", false, "Adam"),
+                                 host.member("pkN", "admin", false, "Ned"), host.member("pkM", "member", false, "Mia") ]
+            Chat.superGroupInfoLoaded(promoted)
+            rows = rowsOf(popup)
+            var names = []
+            for (var i = 0; i < rows.length; ++i)
+                names.push(rows[i].member.name)
+            compare(names, data.names)
+            var nedRow = rows[data.names.indexOf("Ned")]
+            compare(findChild(nedRow, "roleButton").label, "取消管理")
+            verify(!findChild(nedRow, "removeButton").visible)
+            if (data.hover) {
+                // The pointer leaves: the server's order.
+                mouseMove(host, 2, 2)
+                rows = rowsOf(popup)
+                compare(rows[2].member.name, "Ned")
+            }
+        }
+
+        // The removal question names whom it removes.
+        function test_removalNamesTheMember_data() {
+            return [
+                { tag: "display name", name: "Ned", text: "确定将「Ned」移出群组吗？" },
+                { tag: "no name: the short key", name: "", text: "确定将「0x1234…5678」移出群组吗？" },
+                { tag: "markup shown as typed", name: "<b>Ned</b>", text: "确定将「<b>Ned</b>」移出群组吗？" }
+            ]
+        }
+        function test_removalNamesTheMember(data) {
+            var popup = openPopup()
+            var answer = host.info("owner", {})
+            answer.members[3].name = data.name
+            Chat.superGroupInfoLoaded(answer)
+            findChild(rowsOf(popup)[3], "removeButton").clicked()
+            tryCompare(popup.removeConfirm, "opened", true)
+            var text = findChild(popup.removeConfirm, "confirmText")
+            compare(text.text, data.text)
+            compare(text.textFormat, Text.PlainText)
+            popup.removeConfirm.reject()
+        }
+
         function test_joinModeLine_data() {
             return [ { tag: "open", mode: "open", text: "加群方式：公开" },
                      { tag: "invite", mode: "invite_only", text: "加群方式：邀请" } ]

@@ -23,6 +23,7 @@ SettingsPopupFrame {
     property bool noticeEdited: false
     property bool nicknameEdited: false
     property string pendingRemoveKey: ""
+    property string pendingRemoveName: ""
     // Set by a save or an invitation until the controller's next reading of
     // the group, which follows each of them whether it worked or not: quick
     // repeated clicks send one request.
@@ -31,6 +32,10 @@ SettingsPopupFrame {
     readonly property bool isManager: info.isManager === true
     readonly property bool isOwner: info.isOwner === true
     readonly property var members: info.members || []
+    // The rows as shown: in the server's order, except while the pointer is
+    // over the list, where a new reading (after "设为管理", say) keeps every
+    // row in its place so the next click hits the member it was aimed at.
+    property var shownMembers: []
     readonly property alias removeConfirm: sgRemoveConfirm
 
     // The user's own display name, or "" when the list only carries a
@@ -45,8 +50,28 @@ SettingsPopupFrame {
         }
         return ""
     }
+    // `next` in the order of `shown`; members new to the list go last.
+    function inPlace(next, shown) {
+        var byKey = {}
+        for (var i = 0; i < next.length; ++i)
+            byKey[next[i].pubkey] = next[i]
+        var placed = []
+        var seen = {}
+        for (var j = 0; j < shown.length; ++j) {
+            var m = byKey[shown[j].pubkey]
+            if (m !== undefined && seen[m.pubkey] !== true) {
+                placed.push(m)
+                seen[m.pubkey] = true
+            }
+        }
+        for (var k = 0; k < next.length; ++k)
+            if (seen[next[k].pubkey] !== true)
+                placed.push(next[k])
+        return placed
+    }
     function applyInfo(next) {
         info = next
+        shownMembers = memberHover.hovered ? inPlace(members, shownMembers) : members
         loading = false
         if (!nameEdited)
             groupName = next.name || ""
@@ -164,6 +189,10 @@ SettingsPopupFrame {
                 Layout.rightMargin: 16
                 Layout.fillWidth: true
                 Layout.preferredHeight: memberColumn.implicitHeight + 16
+                HoverHandler {
+                    id: memberHover
+                    onHoveredChanged: if (!hovered) popup.shownMembers = popup.members
+                }
                 ColumnLayout {
                     id: memberColumn
                     y: 8
@@ -180,7 +209,7 @@ SettingsPopupFrame {
                         font.bold: true
                     }
                     Repeater {
-                        model: popup.members
+                        model: popup.shownMembers
                         delegate: SgMemberRow {
                             required property var modelData
                             required property int index
@@ -188,13 +217,14 @@ SettingsPopupFrame {
                             Layout.fillWidth: true
                             member: modelData
                             groupPeer: popup.info.serverUrl ? "sg:" + popup.info.serverUrl : ""
-                            lastRow: index === popup.members.length - 1
+                            lastRow: index === popup.shownMembers.length - 1
                             canSetRole: popup.isOwner && modelData.role !== "owner"
                             canRemove: popup.isManager && modelData.role === "member" && modelData.isMe !== true
                             onRoleClicked: Chat.setSuperGroupMemberRole(modelData.pubkey,
                                                                         modelData.role === "admin" ? "member" : "admin")
                             onRemoveClicked: {
                                 popup.pendingRemoveKey = modelData.pubkey
+                                popup.pendingRemoveName = modelData.name || modelData.shortKey || "未知地址"
                                 sgRemoveConfirm.open()
                             }
                         }
@@ -236,7 +266,8 @@ SettingsPopupFrame {
             objectName: "confirmText"
             width: 280
             wrapMode: Text.Wrap
-            text: "确定将该成员移出群组吗？"
+            textFormat: Text.PlainText
+            text: "确定将「" + popup.pendingRemoveName + "」移出群组吗？"
             // The frame is dark in both colour schemes.
             color: "white"
         }
