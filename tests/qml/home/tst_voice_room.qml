@@ -143,6 +143,49 @@ Item {
             compare(VoiceRoom.callCount("joinRoom"), 1)
         }
 
+        // Each attempt, the first or one after a failed join, shows that it
+        // is connecting while the controller works on it, on the line and
+        // on the button, and goes back to the button's own label after.
+        function test_attemptShowsConnecting_data() {
+            return [
+                { tag: "first opening", roomOpen: false, before: "", call: "openRoom" },
+                { tag: "retry after a failed join", roomOpen: true, before: "连接失败", call: "joinRoom" },
+                { tag: "retry, popup opened anew", roomOpen: true, before: "连接失败", call: "joinRoom", reopen: true }
+            ]
+        }
+        function test_attemptShowsConnecting(data) {
+            var confirm = createTemporaryObject(confirmComponent, host)
+            VoiceRoom.activeForVisible = false
+            VoiceRoom.roomOpen = data.roomOpen
+            VoiceRoom.connectionText = data.before
+            VoiceRoom.stateChanged()
+            confirm.open()
+            tryVerify(function () { return confirm.opened })
+            if (data.reopen) {
+                confirm.close()
+                tryVerify(function () { return !confirm.visible })
+                confirm.open()
+                tryVerify(function () { return confirm.opened })
+            }
+            var button = findChild(confirm.contentItem, "openRoomButton")
+            var state = findChild(confirm.contentItem, "connectionState")
+            compare(button.text, "开启聊天室")
+            mouseClick(button)
+            compare(VoiceRoom.callCount(data.call), 1)
+            // The controller is busy; its text may still be the last attempt's.
+            VoiceRoom.busy = true
+            VoiceRoom.stateChanged()
+            compare(button.text, "连接中…")
+            verify(state.visible)
+            compare(state.text, "连接中…")
+            VoiceRoom.busy = false
+            VoiceRoom.roomOpen = true
+            VoiceRoom.connectionText = "连接失败"
+            VoiceRoom.stateChanged()
+            compare(button.text, "开启聊天室")
+            compare(state.text, "连接失败")
+        }
+
         function test_header_data() {
             return [
                 { tag: "empty texts", title: "", conn: "", shownTitle: "语音聊天室", shownConn: "连接中…" },

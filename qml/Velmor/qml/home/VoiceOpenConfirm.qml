@@ -19,6 +19,10 @@ Popup {
     property bool attempted: false
     // Opened on the server, but the user is not in it (the join failed).
     readonly property bool openNotJoined: VoiceRoom.roomOpen && !VoiceRoom.activeForVisible
+    // What the connection line says: while the controller works on an
+    // attempt (opening, or joining again after a failed join) it is
+    // connecting, whatever the last attempt left in connectionText.
+    readonly property string stateText: VoiceRoom.busy ? "连接中…" : VoiceRoom.connectionText
 
     onAboutToShow: attempted = false
 
@@ -97,8 +101,8 @@ Popup {
             objectName: "connectionState"
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
-            visible: popup.attempted && VoiceRoom.connectionText !== ""
-            text: VoiceRoom.connectionText
+            visible: (popup.attempted || VoiceRoom.busy) && popup.stateText !== ""
+            text: popup.stateText
             textFormat: Text.PlainText
             color: Theme.textSecondary
             font.pixelSize: 12
@@ -119,7 +123,7 @@ Popup {
             width: parent.width
             height: 44
             enabled: !VoiceRoom.busy
-            text: "开启聊天室"
+            text: VoiceRoom.busy ? "连接中…" : "开启聊天室"
             background: Rectangle {
                 radius: 14
                 color: openButton.enabled ? Theme.accent : Theme.buttonBg
