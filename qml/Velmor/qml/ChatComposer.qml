@@ -163,17 +163,25 @@ Item {
         onPicked: (emoji) => root.insertEmoji(emoji)
     }
 
-    Text {
-        id: notice
-        objectName: "disabledNotice"
+    Rectangle {
+        objectName: "disabledNoticeBacking"
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: composer.top
         anchors.bottomMargin: 4
+        width: notice.implicitWidth + 2 * Theme.space12
+        height: notice.implicitHeight + Theme.space4
+        radius: height / 2
+        color: Theme.gradientNoticeBg
         visible: !root.sendingEnabled && root.disabledReason !== ""
-        text: root.disabledReason
-        textFormat: Text.PlainText
-        color: Theme.danger
-        font.pixelSize: Theme.fontCaption
+        Text {
+            id: notice
+            objectName: "disabledNotice"
+            anchors.centerIn: parent
+            text: root.disabledReason
+            textFormat: Text.PlainText
+            color: Theme.gradientNoticeDanger
+            font.pixelSize: Theme.fontCaption
+        }
     }
 
     Rectangle {

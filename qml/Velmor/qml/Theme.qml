@@ -56,6 +56,13 @@ QtObject {
     readonly property color premiumPlus: "#ff453a"
     readonly property color scrim: "#0000007f"
     readonly property color shadow: dark ? "#04080e56" : "#00000018"
+    // Notices drawn on the purple gradient cards, which are the same in both
+    // modes and too light at one end for any text alone: a dark backing and
+    // light texts on it.
+    readonly property color gradientNoticeBg: "#e01b1d33"
+    readonly property color gradientNoticeText: "#f2f2f7"
+    readonly property color gradientNoticeDanger: "#ff9a8f"
+    readonly property color gradientNoticeWarning: "#ffc857"
 
     readonly property var peerColors: ["#c03d33", "#4fad2d", "#d09306",
         dark ? "#6ab3f3" : "#168acd",

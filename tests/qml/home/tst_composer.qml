@@ -213,7 +213,7 @@ Item {
             var notice = findChild(c, "disabledNotice")
             verify(notice.visible)
             compare(notice.text, "全员禁言中，仅群主和管理员可以发送消息")
-            compare(notice.color, Theme.danger)
+            compare(notice.color, Theme.gradientNoticeDanger)
             verify(!editor.enabled)
             mouseClick(editor)
             keyClick(Qt.Key_A)

@@ -5,7 +5,9 @@ import "qrc:/qt/qml/Velmor/qml/home"
 import "qrc:/qt/qml/Velmor/qml/home/panes"
 
 // The home view's dialogs sit on a dark frame in both colour schemes: their
-// text must stay readable on it whichever scheme is chosen.
+// text must stay readable on it whichever scheme is chosen. So must the
+// warnings drawn on the purple gradient cards, whatever part of the card
+// they end up over.
 Item {
     id: host
     width: 1000
@@ -13,6 +15,16 @@ Item {
 
     Component { id: createConfirm; CreateGroupConfirm { groupName: "Harbour"; memberCount: 3 } }
     Component { id: sgSettings; SuperGroupSettingsPopup {} }
+    Component { id: sideCard; SideCard { width: 300; height: 700 } }
+    Component {
+        id: mutedComposer
+        ChatComposer {
+            width: 600
+            onGradient: true
+            sendingEnabled: false
+            disabledReason: "全员禁言中，仅群主和管理员可以发送消息"
+        }
+    }
 
     TestCase {
         name: "DarkDialogs"
@@ -22,7 +34,11 @@ Item {
             failOnWarning(/.*/)
             Chat.reset()
         }
-        function cleanup() { Theme.dark = false }
+        function cleanup() {
+            Theme.dark = false
+            Chat.relayStatusText = ""
+            Chat.relayStatusChanged()
+        }
 
         // WCAG relative luminance and contrast ratio.
         function luminance(c) {
@@ -41,6 +57,50 @@ Item {
             popup.open()
             tryCompare(popup, "opened", true)
             return findChild(popup, "sgRemoveConfirm")
+        }
+
+        // `top` drawn over the opaque `under`.
+        function over(top, under) {
+            var a = top.a
+            return Qt.rgba(top.r * a + under.r * (1 - a), top.g * a + under.g * (1 - a),
+                           top.b * a + under.b * (1 - a), 1)
+        }
+
+        function noticeOf(which) {
+            if (which === "muted") {
+                var composer = createTemporaryObject(mutedComposer, host)
+                return findChild(composer, "disabledNotice")
+            }
+            if (which === "relay failed" || which === "relay warning") {
+                Chat.relayStatusText = which === "relay failed" ? "连接失败" : "重新连接中…"
+                Chat.relayStatusChanged()
+                return findChild(createTemporaryObject(sideCard, host), "relayStatus")
+            }
+            Chat.conversations = []
+            return findChild(createTemporaryObject(sideCard, host), "emptyText")
+        }
+
+        // The gradient cards run from dark to light purple; a notice may sit
+        // over any part of them, or over anything lighter: it is measured on
+        // what is drawn right behind it, over white and over black.
+        function test_gradientNoticesAreReadable_data() {
+            var rows = []
+            for (var which of ["muted", "relay failed", "relay warning", "no conversations"])
+                for (var dark of [false, true])
+                    rows.push({ tag: which + (dark ? " dark" : " light"), which: which, dark: dark })
+            return rows
+        }
+        function test_gradientNoticesAreReadable(data) {
+            Theme.dark = data.dark
+            var text = noticeOf(data.which)
+            verify(text)
+            verify(text.visible && text.text !== "")
+            var behind = text.parent && text.parent.objectName.endsWith("Backing") ? text.parent.color
+                                                                                  : Qt.rgba(0, 0, 0, 0)
+            for (var backdrop of [Qt.rgba(1, 1, 1, 1), Qt.rgba(0, 0, 0, 1)]) {
+                var ratio = contrast(text.color, over(behind, backdrop))
+                verify(ratio >= 4.5, "contrast " + ratio.toFixed(2) + " of " + text.color + " over " + backdrop)
+            }
         }
 
         function test_textIsReadable_data() {

@@ -48,14 +48,23 @@ ListView {
         onDeleteRequested: list.deleteRequested(peer, entry.display ? String(entry.display) : "")
     }
 
-    Text {
-        objectName: "emptyText"
+    Rectangle {
+        objectName: "emptyTextBacking"
         anchors.centerIn: parent
+        width: emptyText.implicitWidth + 2 * Theme.space12
+        height: emptyText.implicitHeight + Theme.space8
+        radius: height / 2
+        color: Theme.gradientNoticeBg
         // The shown model's own count: the view's is not told of every
         // switch between the two models.
         visible: (list.searching ? matches.count : Chat.conversationModel.count) === 0
-        text: I18n.tr("chat.empty")
-        color: Theme.textMuted
-        font.pixelSize: Theme.fontFootnote
+        Text {
+            id: emptyText
+            objectName: "emptyText"
+            anchors.centerIn: parent
+            text: I18n.tr("chat.empty")
+            color: Theme.gradientNoticeText
+            font.pixelSize: Theme.fontFootnote
+        }
     }
 }

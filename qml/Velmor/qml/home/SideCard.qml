@@ -84,18 +84,30 @@ Item {
 
             // The relay cannot be reached: said once above the list,
             // gone as soon as a pull gets through again.
-            Text {
-                objectName: "relayStatus"
-                Layout.fillWidth: true
-                Layout.leftMargin: Theme.space12
-                Layout.rightMargin: Theme.space12
+            Rectangle {
+                objectName: "relayStatusBacking"
+                Layout.alignment: Qt.AlignHCenter
+                Layout.maximumWidth: parent.width - 2 * Theme.space12
+                Layout.preferredWidth: relayStatus.implicitWidth + 2 * Theme.space12
+                Layout.preferredHeight: relayStatus.implicitHeight + Theme.space8
                 Layout.bottomMargin: Theme.space8
                 visible: Chat.relayStatusText.length > 0
-                text: Chat.relayStatusText
-                color: Chat.relayStatusText === "连接失败" ? Theme.danger : Theme.warning
-                font.pixelSize: Theme.fontFootnote
-                horizontalAlignment: Text.AlignHCenter
-                elide: Text.ElideRight
+                radius: height / 2
+                color: Theme.gradientNoticeBg
+                Text {
+                    id: relayStatus
+                    objectName: "relayStatus"
+                    anchors.fill: parent
+                    anchors.leftMargin: Theme.space12
+                    anchors.rightMargin: Theme.space12
+                    text: Chat.relayStatusText
+                    textFormat: Text.PlainText
+                    color: Chat.relayStatusText === "连接失败" ? Theme.gradientNoticeDanger : Theme.gradientNoticeWarning
+                    font.pixelSize: Theme.fontFootnote
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                    elide: Text.ElideRight
+                }
             }
 
             ConversationList {
