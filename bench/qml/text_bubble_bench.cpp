@@ -1,8 +1,9 @@
 // What a peer's huge text costs the window: one text bubble of the message
 // list laid out with a 64 KB and a 2 MB text, beside a bare Text given the
 // whole text at the bubble's width (what a bubble without its bound costs).
-// Also one chat-sized message with emoji (laid out as rich text so the emoji
-// draw in colour) beside the same bubble with the emoji-free message.
+// Also one chat-sized message with emoji (their pictures laid out inline)
+// beside the same bubble with the emoji-free message, and a bubble of 2,000
+// emoji beside one of 4,000 letters.
 // Run: ./build/bench/qml/text_bubble_bench (offscreen; nothing is shown).
 #include "bench/bench_ratio.h"
 
@@ -89,8 +90,35 @@ void BM_PlainMessageBubble(benchmark::State &state)
            QStringLiteral("see you at 7 <3 bring the cake, and coffee ... ok?"));
 }
 
+// A dense text: 2,000 emoji (the most a bubble lays out), beside the same
+// bubble given 2,000 letter pairs.
+QString repeated(const QString &unit, int count)
+{
+    QString out;
+    for (int i = 0; i < count; ++i)
+        out += unit;
+    return out;
+}
+
+void BM_DenseEmojiBubble(benchmark::State &state)
+{
+    const QStringList faces = { QString::fromUtf8("\xF0\x9F\x98\x82"), QString::fromUtf8("\xF0\x9F\x91\x8D"),
+                                QString::fromUtf8("\xF0\x9F\x8E\x82"), QString::fromUtf8("\xF0\x9F\x98\x80") };
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += faces[i % faces.size()];
+    layOut(state, kBubbleQml, "text", text);
+}
+
+void BM_DensePlainBubble(benchmark::State &state)
+{
+    layOut(state, kBubbleQml, "text", repeated(QStringLiteral("ab"), 2000));
+}
+
 } // namespace
 
+BENCHMARK(BM_DenseEmojiBubble)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DensePlainBubble)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TextBubbleLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BareTextLayout)->Arg(64 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EmojiMessageBubble)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -103,5 +131,6 @@ int main(int argc, char **argv)
     return velmor::bench::runWithRatios(argc, argv,
                                         {{"BM_TextBubbleLayout/2097152/real_time", "BM_BareTextLayout/2097152/real_time"},
                                          {"BM_TextBubbleLayout/65536/real_time", "BM_BareTextLayout/65536/real_time"},
-                                         {"BM_EmojiMessageBubble/real_time", "BM_PlainMessageBubble/real_time"}});
+                                         {"BM_EmojiMessageBubble/real_time", "BM_PlainMessageBubble/real_time"},
+                                         {"BM_DenseEmojiBubble/real_time", "BM_DensePlainBubble/real_time"}});
 }

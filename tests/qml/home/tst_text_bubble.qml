@@ -78,8 +78,10 @@ Item {
                 { tag: "sequences", text: "1️⃣ 👨‍👩‍👧 ✌🏻 🇩🇪🇫🇷 ©️", rich: true,
                   pictures: ["👨‍👩‍👧", "✌🏻", "🇩🇪", "🇫🇷"] },
                 { tag: "text presentation asked", text: "❤︎ 😀", rich: true, pictures: ["😀"] },
-                { tag: "cut at the bound", text: repeat("😀 12 ", 2000), rich: true,
-                  shown: repeat("😀 12 ", 666) + "😀 1…" }
+                { tag: "cut after 100 emoji", text: repeat("😀 12 ", 2000), rich: true,
+                  shown: repeat("😀 12 ", 100) + "…" },
+                { tag: "2,000 emoji", text: repeat("😂", 2000), rich: true, shown: repeat("😂", 100) + "…" },
+                { tag: "2,000 flags", text: repeat("🇩🇪", 2000), rich: true, shown: repeat("🇩🇪", 100) + "…" }
             ]
         }
 

@@ -31,9 +31,11 @@ Item {
     // the text opens it in the reader.
     readonly property int kMaxChars: 4000
     readonly property int kMaxLines: 120
+    // ... and at most kMaxPictures emoji (their pictures cost more).
+    readonly property int kMaxPictures: 100
     readonly property string _shown: bounded(text)
     readonly property string _shownTrans: hasTrans ? bounded(translated) : ""
-    readonly property bool cut: _shown.length !== text.length
+    readonly property bool cut: _shown !== text
     // The same texts as styled text with their emoji as pictures about a
     // line high, or "" for a text without emoji (shown as plain text, at no
     // cost).
@@ -56,6 +58,9 @@ Item {
         }
         if (at >= 0)
             end = at
+        var pictures = EmojiText.pictureCut(s.substring(0, end), kMaxPictures)
+        if (pictures >= 0)
+            end = pictures
         if (end >= s.length)
             return s
         // Never half of a character that takes two code units.

@@ -154,6 +154,22 @@ function markup(text, pixels) {
     return out.join("")
 }
 
+// Where to cut `text` so that it keeps at most `max` emoji: the start of
+// the one after them, or -1 when it has no more. Qt lays a line of many
+// inline pictures out in a time that grows with their square.
+function pictureCut(text, max) {
+    var s = (text === undefined || text === null) ? "" : String(text)
+    var from = 0
+    for (var n = 0; ; ++n) {
+        var hit = _nextEmoji(s, from)
+        if (hit === null)
+            return -1
+        if (n === max)
+            return hit[0]
+        from = hit[1]
+    }
+}
+
 // `markup(text, pixels)` when the text has an emoji, else "" (the text is
 // shown as plain text, as it is).
 function richOrEmpty(text, pixels) {
