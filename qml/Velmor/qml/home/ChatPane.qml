@@ -63,9 +63,12 @@ Item {
         }
     }
 
+    // Not while the window is inactive: leaving it unfocuses every item,
+    // and coming back gives the focus to the item that had it.
     function _focusInWindow() {
         var window = pane.Window.window
-        return window !== null && (window.activeFocusItem === null || window.activeFocusItem === window.contentItem)
+        return window !== null && window.active
+               && (window.activeFocusItem === null || window.activeFocusItem === window.contentItem)
     }
 
     function _popupShown() {
