@@ -3,6 +3,7 @@
 #include "app/app_controller.h"
 #include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
+#include "app/message_picture_provider.h"
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
@@ -59,6 +60,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
     engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);
+    installMessagePictures(engine);
 
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("App"), &app);

@@ -1,5 +1,6 @@
 #include "chat/message_list.h"
 
+#include "chat/message_pictures.h"
 #include "chat/payloads.h"
 #include "chat/peer_keys.h"
 
@@ -15,12 +16,25 @@ int statusValue(MessageStatus status)
     return value >= int(MessageStatus::Sending) && value <= int(MessageStatus::Received) ? value : 0;
 }
 
-// Whether a map built from `a` (kept without its attachment, whose hash
-// stands for it) is the map of `b` too.
-bool sameShown(const MessageRecord &a, size_t attachmentHash, const MessageRecord &b)
+// Whether the attachment of a map built from `a` (kept without it) is the
+// attachment of `b` too. A received message's content digest names its
+// content, attachment included: a page of pictures is compared without
+// reading through them. A message of this device has none; its hash stands
+// for it.
+bool sameAttachment(const MessageRecord &a, size_t attachmentHash, qsizetype attachmentSize, const MessageRecord &b)
+{
+    if (attachmentSize != b.attachment.size() || a.content_digest != b.content_digest)
+        return false;
+    return !a.content_digest.isEmpty() || attachmentHash == qHash(b.attachment);
+}
+
+// Whether a map built from `a` (kept without its attachment) is the map of
+// `b` too.
+bool sameShown(const MessageRecord &a, size_t attachmentHash, qsizetype attachmentSize, const MessageRecord &b)
 {
     return a.created_at == b.created_at && a.status == b.status && a.is_outgoing == b.is_outgoing
-        && a.text == b.text && attachmentHash == qHash(b.attachment) && a.content_type == b.content_type
+        && a.text == b.text && sameAttachment(a, attachmentHash, attachmentSize, b)
+        && a.content_type == b.content_type
         && a.sender_display_name == b.sender_display_name && a.sender_address == b.sender_address
         && a.sender_avatar_kind == b.sender_avatar_kind && a.sender_avatar_id == b.sender_avatar_id
         && a.system_event_type == b.system_event_type;
@@ -29,6 +43,11 @@ bool sameShown(const MessageRecord &a, size_t attachmentHash, const MessageRecor
 } // namespace
 
 MessageList::MessageList() = default;
+
+MessageList::~MessageList()
+{
+    forgetAll();
+}
 
 QVariantList MessageList::rows() const
 {
@@ -42,7 +61,7 @@ QVariantList MessageList::rows() const
 void MessageList::clear()
 {
     m_model.clear();
-    m_built.clear();
+    forgetAll();
     m_peer.clear();
     m_conversationId.clear();
     m_superGroup = false;
@@ -106,7 +125,13 @@ void MessageList::reload()
             maps.append(mapFor(records.at(i), places.value(i)));
             listed.insert(records.at(i).id);
         }
-        m_built.removeIf([&listed](const auto &it) { return !listed.contains(it.key()); });
+        QStringList gone;
+        for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
+            if (!listed.contains(it.key()))
+                gone.append(it.key());
+        }
+        for (const QString &id : std::as_const(gone))
+            forget(id);
         m_model.sync(maps);
     }
 }
@@ -151,7 +176,7 @@ bool MessageList::trimOlder(int keep)
                    : ChatStore::MessagePlace{ m_model.at(first).value(QStringLiteral("ts")).toLongLong(), 0 };
     m_hasOlder = true;
     for (int i = 0; i < first; ++i)
-        m_built.remove(m_model.keyAt(i));
+        forget(m_model.keyAt(i));
     m_model.remove(0, first);
     return true;
 }
@@ -190,7 +215,7 @@ bool MessageList::remove(const QString &messageId)
     if (at < 0)
         return false;
     m_model.remove(at);
-    m_built.remove(messageId);
+    forget(messageId);
     return true;
 }
 
@@ -198,19 +223,46 @@ const QVariantMap &MessageList::mapFor(const MessageRecord &record,
                                       const std::optional<ChatStore::MessagePlace> &place)
 {
     Built &entry = m_built[record.id];
-    if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, record)) {
+    if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, entry.attachmentSize, record)) {
         entry.record = record;
         entry.record.attachment.clear();
-        entry.attachmentHash = qHash(record.attachment);
-        entry.map = messageMap(record, m_superGroup);
+        entry.attachmentHash = record.content_digest.isEmpty() ? qHash(record.attachment) : 0;
+        entry.attachmentSize = record.attachment.size();
+        QByteArray picture;
+        entry.map = messageMap(record, m_superGroup, &picture);
+        const bool heldBefore = std::exchange(entry.holdsPicture, !picture.isEmpty());
+        if (entry.holdsPicture)
+            entry.map.insert(QStringLiteral("imageSrc"), MessagePictures::instance().hold(record.id, picture));
+        // After the new hold: a picture that did not change keeps its address.
+        if (heldBefore)
+            MessagePictures::instance().release(record.id);
     }
     if (place)
         entry.place = place;
     return entry.map;
 }
 
+void MessageList::forget(const QString &messageId)
+{
+    const auto it = m_built.constFind(messageId);
+    if (it == m_built.cend())
+        return;
+    if (it->holdsPicture)
+        MessagePictures::instance().release(messageId);
+    m_built.erase(it);
+}
 
-QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGroup)
+void MessageList::forgetAll()
+{
+    for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
+        if (it->holdsPicture)
+            MessagePictures::instance().release(it.key());
+    }
+    m_built.clear();
+}
+
+
+QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGroup, QByteArray *picture)
 {
     QVariantMap map;
     map.insert(QStringLiteral("id"), record.id);
@@ -235,7 +287,7 @@ QVariantMap MessageList::messageMap(const MessageRecord &record, bool inSuperGro
     map.insert(QStringLiteral("senderName"), record.sender_display_name);
     map.insert(QStringLiteral("senderAddress"), record.sender_address);
     map.insert(QStringLiteral("systemEventType"), record.system_event_type);
-    payload::appendMediaFields(record.attachment, map);
+    payload::appendMediaFields(record.attachment, map, picture);
     map.insert(QStringLiteral("status"), statusValue(record.status));
     return map;
 }

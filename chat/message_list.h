@@ -31,6 +31,7 @@ public:
     static constexpr int kPageSize = 60;
 
     MessageList();
+    ~MessageList();
     MessageList(const MessageList &) = delete;
     MessageList &operator=(const MessageList &) = delete;
 
@@ -65,8 +66,10 @@ public:
     bool remove(const QString &messageId);
 
     // The map of one stored message; `inSuperGroup` turns the super-group
-    // markers into system lines.
-    static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup);
+    // markers into system lines. With `picture`, an image message's bytes
+    // go there and its "imageSrc" is left unset; else "imageSrc" holds them
+    // as a data: URL.
+    static QVariantMap messageMap(const MessageRecord &record, bool inSuperGroup, QByteArray *picture = nullptr);
 
 private:
     // The map of each loaded message with the row it was built from, so a
@@ -74,7 +77,11 @@ private:
     struct Built
     {
         MessageRecord record;     // without its attachment, which can be large
+        // What stands for the attachment when the message has no content
+        // digest (a message of this device), with its size.
         size_t attachmentHash = 0;
+        qsizetype attachmentSize = 0;
+        bool holdsPicture = false; // in MessagePictures, under the message's id
         QVariantMap map;
         // Its place in the conversation, when it was read from the store.
         std::optional<ChatStore::MessagePlace> place;
@@ -82,6 +89,9 @@ private:
 
     const QVariantMap &mapFor(const MessageRecord &record,
                               const std::optional<ChatStore::MessagePlace> &place = std::nullopt);
+    // Forgets the built map of a message, and lets go of its picture.
+    void forget(const QString &messageId);
+    void forgetAll();
     void showNewestPage(bool resetRows);
 
     models::MessageRowModel m_model;

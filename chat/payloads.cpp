@@ -115,7 +115,7 @@ QString voicePayload(const QString &b64, int durationMs, const QList<int> &wavef
     return compactJson(object);
 }
 
-void appendMediaFields(const QString &attachment, QVariantMap &map)
+void appendMediaFields(const QString &attachment, QVariantMap &map, QByteArray *picture)
 {
     if (attachment.isEmpty())
         return;
@@ -128,9 +128,12 @@ void appendMediaFields(const QString &attachment, QVariantMap &map)
         map.insert(QStringLiteral("kind"), QStringLiteral("image"));
         map.insert(QStringLiteral("imageW"), wholeNumber(object.value(QStringLiteral("w"))));
         map.insert(QStringLiteral("imageH"), wholeNumber(object.value(QStringLiteral("h"))));
-        map.insert(QStringLiteral("imageSrc"),
-                   QStringLiteral("data:") + object.value(QStringLiteral("mime")).toString()
-                       + QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64()));
+        if (picture)
+            *picture = bytes;
+        else
+            map.insert(QStringLiteral("imageSrc"),
+                       QStringLiteral("data:") + object.value(QStringLiteral("mime")).toString()
+                           + QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64()));
     } else if (kind == QLatin1String("voice")) {
         QVariantList waveform;
         for (const QJsonValue &value : object.value(QStringLiteral("wf")).toArray())

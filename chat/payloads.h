@@ -47,7 +47,10 @@ QString voicePayload(const QString &b64, int durationMs, const QList<int> &wavef
 
 // Adds the view fields of an attachment ("kind", "imageW", "imageH",
 // "imageSrc" or "kind", "durMs", "voiceB64", "voiceMime", "voiceWaveform").
-void appendMediaFields(const QString &attachment, QVariantMap &map);
+// With `picture`, an image's bytes go there and "imageSrc" is left for the
+// caller to set (the address the picture is served at); else "imageSrc" is
+// a data: URL holding them.
+void appendMediaFields(const QString &attachment, QVariantMap &map, QByteArray *picture = nullptr);
 // Applies the view fields of a prefixed text (emoji, link card, transfer,
 // text with translation) to a message map whose "text" holds `storedText`.
 void applyTextPayload(const QString &storedText, QVariantMap &map);
