@@ -112,6 +112,7 @@ public:
     // ---- not exposed to QML ----------------------------------------------
     void reloadMessages() override;
     void reloadConversations() override;
+    void reloadConversationsSoon() override { loadConversationsInBackground(); }
     void messageStored(const velmor::chat::MessageRecord &record) override;
     void messageStatusChanged(const QString &messageId, int status) override;
     void messageRemoved(const QString &messageId) override;

@@ -50,6 +50,10 @@ public:
     // reloadMessages() reads the open conversation's loaded messages again
     // (and any newer); for one known message the calls below are cheaper.
     virtual void reloadConversations() = 0;
+    // The same for the conversation list, read on a worker and shown when
+    // read (a frame or two later): for changes the window need not wait for,
+    // as a pull's new messages, whose reading grows with the list's length.
+    virtual void reloadConversationsSoon() = 0;
     virtual void reloadMessages() = 0;
     // One message was stored or changed (`record` as stored, attachment
     // included): the open conversation's list adds or redraws its row.

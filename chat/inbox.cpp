@@ -285,7 +285,9 @@ void Inbox::reloadLists()
         if (!conversationId.isEmpty())
             m_host.session().store().resetUnread(conversationId);
     }
-    m_host.reloadConversations();
+    // Previews, times and unread counts of a long sidebar take a while to
+    // read: on a worker, while the open conversation shows the message now.
+    m_host.reloadConversationsSoon();
     if (!openPeer.isEmpty())
         m_host.reloadMessages();
 }
