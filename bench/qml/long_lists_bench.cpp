@@ -8,26 +8,46 @@
 //             first frame, worst GUI-thread stall, growth of the heap;
 //   arrive    a message arriving in the open 100,000-message conversation:
 //             the GUI thread's work (list update and the frame);
+//   inbox     the same through the real inbox: sealed by the peer, waiting
+//             at the local relay, pulled, opened, stored and shown: the GUI
+//             thread's CPU from the pull to the frame that shows it, beside
+//             one row added to a bare list and drawn;
 //   scroll    newest to oldest of a 10,000-message conversation, older pages
 //             read on the way: frame times;
+//   pictures  newest to oldest of 1,000 messages, 500 of them pictures of
+//             about 200 KB: frame times, the worst and those over 50 ms,
+//             beside a bare list drawing the same pictures from its rows;
 //   sign-in   the home view made and started with 20 and with 2,000
 //             conversations until its sidebar shows; sidebar scroll frames
 //             beside a bare list of the same 2,000 rows.
 //
 //   QT_QPA_PLATFORM=offscreen ./build/bench/qml/long_lists_bench [part ...]
 //
-// Parts: open arrive scroll signin (all by default). A tool, not a Google
+// Parts: open arrive inbox scroll pictures signin (all by default). A tool, not a Google
 // Benchmark: it reports per-frame and per-stall figures and their ratios.
+#include "app/message_picture_provider.h"
 #include "chat/chat_controller.h"
+#include "chat/messaging_parts.h"
 #include "chat/message_list.h"
 #include "chat/payloads.h"
+#include "identity/content.h"
+#include "identity/envelope.h"
+#include "identity/crypto.h"
 #include "identity/identity.h"
 #include "mock_controllers.h"
 #include "models/keyed_list_model.h"
 #include "models/qml_types.h"
+#include "net/relay_api.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
+#include "support/fake_relay.h"
 
+#include <QBuffer>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QTimer>
+#include <QImage>
+#include <QRandomGenerator>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -41,6 +61,7 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <malloc.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +83,14 @@ double heapMb()
 {
     const struct mallinfo2 info = mallinfo2();
     return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
+// CPU time of the calling (GUI) thread, in ms.
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 double msSince(const QElapsedTimer &t)
@@ -86,13 +115,18 @@ double percentile(std::vector<double> v, double q)
     return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
 }
 
-QString peerKey(int i)
+velmor::identity::Identity peerIdentity(int i)
 {
     QByteArray secret(32, 0x02);
     secret[29] = char(i >> 16);
     secret[30] = char(i >> 8);
     secret[31] = char(i & 0xff);
-    return velmor::identity::Identity(secret).publicKeyText();
+    return velmor::identity::Identity(secret);
+}
+
+QString peerKey(int i)
+{
+    return peerIdentity(i).publicKeyText();
 }
 
 QString messageText(int i)
@@ -132,6 +166,59 @@ void seedConversation(const QString &peer, int count)
     }
 }
 
+// A JPEG of noise (noise does not compress: about 200 KB at 640 x 480).
+QByteArray noisyJpeg(int seed)
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    QRandomGenerator random(quint32(seed + 1));
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = 0xff000000u | (random.generate() & 0xffffffu);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 55);
+    return bytes;
+}
+
+// `count` messages with `peer`, every other one a picture (received, with
+// the content digest a received message has).
+void seedPictureConversation(const QString &peer, int count)
+{
+    ChatStore &store = ChatStore::instance();
+    store.ensureDirectConversation(peer, peer, peer.left(8));
+    const QString conversation = store.conversationIdFor(peer);
+    QList<QString> attachments;
+    for (int i = 0; i < 8; ++i)
+        attachments.append(payload::imagePayload(velmor::crypto::base64UrlEncode(noisyJpeg(i)),
+                                                 QStringLiteral("image/jpeg"), 640, 480));
+    QList<MessageRecord> batch;
+    for (int i = 0; i < count; ++i) {
+        MessageRecord m;
+        m.id = QStringLiteral("pic-%1").arg(i);
+        m.conversation_id = conversation;
+        m.peer_raw_public_key = peer;
+        m.created_at = 1700000000 + i;
+        m.is_outgoing = (i / 3) % 3 == 0;
+        m.status = m.is_outgoing ? MessageStatus::Sent : MessageStatus::Received;
+        m.content_digest = QStringLiteral("digest-%1").arg(i);
+        if (i % 2 == 0) {
+            m.text = QStringLiteral("[图片]");
+            m.content_type = QStringLiteral("image");
+            m.attachment = attachments.at(i % attachments.size());
+        } else {
+            m.text = messageText(i);
+        }
+        batch.append(m);
+        if (batch.size() == 200 || i + 1 == count) {
+            store.upsertMessages(batch);
+            batch.clear();
+        }
+    }
+}
+
 // The bare baseline: a ListView of rounded bubbles with wrapped text over a
 // list model whose rows are all in memory.
 const char kBareList[] = R"(
@@ -155,6 +242,43 @@ ListView {
             color: entry.outgoing ? "#effdde" : "white"
             Text { id: body; x: 11; y: 8; width: parent.width - 22; text: entry.text; wrapMode: Text.Wrap }
             Text { anchors.right: parent.right; anchors.bottom: parent.bottom; anchors.margins: 5; text: "12:00"; font.pixelSize: 11 }
+        }
+    }
+}
+)";
+
+// The bare list of pictures and texts: an image message draws its picture
+// from the data: URL of its row, at the thumbnail's size, off the GUI thread.
+const char kBarePictureList[] = R"(
+import QtQuick
+import Velmor.Models 1.0
+ListView {
+    width: 760; height: 640
+    clip: true
+    spacing: 3
+    model: KeyedListModel { objectName: "rows" }
+    delegate: Item {
+        required property var entry
+        width: ListView.view.width
+        height: entry.kind === "image" ? 206 : bubble.height
+        Image {
+            visible: entry.kind === "image"
+            x: entry.outgoing ? parent.width - width - 22 : 22
+            width: 266; height: 200
+            sourceSize: Qt.size(532, 400)
+            asynchronous: true
+            fillMode: Image.PreserveAspectFit
+            source: entry.kind === "image" ? entry.imageSrc : ""
+        }
+        Rectangle {
+            id: bubble
+            visible: entry.kind !== "image"
+            x: entry.outgoing ? parent.width - width - 22 : 22
+            width: Math.min(430, body.implicitWidth + 22)
+            height: body.height + 30
+            radius: 16
+            color: entry.outgoing ? "#effdde" : "white"
+            Text { id: body; x: 11; y: 8; width: parent.width - 22; text: entry.text; wrapMode: Text.Wrap }
         }
     }
 }
@@ -375,6 +499,104 @@ void partArrive(Bench &b, const QString &peer)
                 percentile(reload, 0.5) + percentile(frames, 0.5));
 }
 
+// Runs the event loop until `ms` after `since`, sleeping while idle.
+void restUntil(const QElapsedTimer &since, int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(std::max<qint64>(0, ms - since.elapsed()), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A text from `sender` to `recipient`, sealed and signed as the relay keeps it.
+QJsonObject sealedText(const velmor::identity::Identity &sender, const QString &recipient, const QString &id,
+                       const QString &text)
+{
+    MessageContent content;
+    content.type = QStringLiteral("text");
+    content.text = text;
+    const QString box = velmor::identity::sealDirectMessage(sender, recipient, serializeMessageContent(content));
+    return RelayApi::envelopeToJson(
+        velmor::identity::signEnvelope(sender, recipient, box, id, QDateTime::currentSecsSinceEpoch()));
+}
+
+void partArriveThroughInbox(Bench &b, velmor::fakes::FakeRelay &relay, const velmor::identity::Identity &peer,
+                            const QString &owner)
+{
+    std::printf("\n== a message arriving through the inbox in the open 100,000-message conversation ==\n");
+    const QString peerKeyText = peer.publicKeyText();
+    b.chat->openConversation(peerKeyText);
+    b.settle(300);
+    auto *rows = qobject_cast<velmor::models::KeyedListModel *>(b.chat->messageModel());
+    Inbox &inbox = b.chat->messaging().inbox;
+    std::vector<double> ours, wall, settled, bareSettled;
+    for (int i = 0; i < 21; ++i) {
+        const QString id = QStringLiteral("00000000-0000-4000-8000-%1").arg(i, 12, 10, QLatin1Char('0'));
+        relay.enqueueRaw(owner, sealedText(peer, owner, id, QStringLiteral("arrived through the inbox %1").arg(i)));
+        QElapsedTimer t;
+        t.start();
+        const double cpu0 = threadCpuMs();
+        // As the push socket's notice does.
+        inbox.pullFresh();
+        // Waits without spinning: the GUI thread's CPU is its work alone.
+        while (rows->indexOf(id) < 0 && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        b.window.grabWindow();
+        if (i > 0) { // the first fills caches
+            ours.push_back(threadCpuMs() - cpu0);
+            wall.push_back(msSince(t));
+        }
+        if (rows->indexOf(id) < 0) {
+            std::printf("message %d not shown\n", i);
+            return;
+        }
+        while (inbox.syncing() && t.elapsed() < 10000) // the acknowledgement goes out
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // What the arrival costs until the window is at rest again
+        // (animations, acknowledgements, the sidebar), waiting without spinning.
+        restUntil(t, 500);
+        if (i > 0)
+            settled.push_back(threadCpuMs() - cpu0);
+    }
+    // The bare list: the open conversation's newest rows, one row more and
+    // the frame that shows it.
+    std::vector<double> bare;
+    {
+        QQuickItem *bareList = b.load(kBareList, "BareList");
+        auto *bareRows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+        QList<QVariantMap> maps = shownMaps(peerKeyText);
+        maps = maps.mid(maps.size() - 60);
+        bareRows->reset(maps);
+        QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
+        b.settle(300);
+        for (int i = 0; i < 20; ++i) {
+            QVariantMap row = maps.last();
+            row.insert(QStringLiteral("id"), QStringLiteral("bare-%1").arg(i));
+            row.insert(QStringLiteral("text"), QStringLiteral("arrived through the inbox %1").arg(i));
+            const double cpu0 = threadCpuMs();
+            bareRows->insert(bareRows->count(), row);
+            QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            b.window.grabWindow();
+            bare.push_back(threadCpuMs() - cpu0);
+            QElapsedTimer t;
+            t.start();
+            restUntil(t, 500);
+            bareSettled.push_back(threadCpuMs() - cpu0);
+        }
+        delete bareList;
+        b.settle(100);
+    }
+    std::printf("GUI CPU per message, pull to frame: median %.2f ms, p95 %.2f ms, max %.2f ms (wall median %.1f ms)\n",
+                percentile(ours, 0.5), percentile(ours, 0.95), percentile(ours, 1.0), percentile(wall, 0.5));
+    std::printf("bare row added and drawn:          median %.2f ms, p95 %.2f ms, max %.2f ms\n",
+                percentile(bare, 0.5), percentile(bare, 0.95), percentile(bare, 1.0));
+    std::printf("ratio of medians %.2f (goal: ours <= 5 ms)\n", percentile(ours, 0.5) / std::max(0.01, percentile(bare, 0.5)));
+    std::printf("GUI CPU over the 500 ms from the pull: median %.2f ms, max %.2f ms; bare %.2f ms, max %.2f ms; "
+                "ratio %.2f\n", percentile(settled, 0.5), percentile(settled, 1.0), percentile(bareSettled, 0.5),
+                percentile(bareSettled, 1.0), percentile(settled, 0.5) / std::max(0.01, percentile(bareSettled, 0.5)));
+}
+
 // Frames scrolling `list` up by `step` per frame until its top is reached
 // and `done` says nothing more will come.
 std::vector<double> scrollUp(Bench &b, QQuickItem *list, double step, const std::function<bool()> &done)
@@ -385,7 +607,8 @@ std::vector<double> scrollUp(Bench &b, QQuickItem *list, double step, const std:
         QElapsedTimer t;
         t.start();
         const double y = list->property("contentY").toDouble() - step;
-        const double origin = list->property("originY").toDouble();
+        // The top of the content lies a top margin above its origin.
+        const double origin = list->property("originY").toDouble() - list->property("topMargin").toDouble();
         list->setProperty("contentY", std::max(origin, y));
         turn();
         b.window.grabWindow();
@@ -443,6 +666,38 @@ void partScroll(Bench &b, const QString &peer, int count)
     printFrames("ours", ours, bare);
 }
 
+void partPictures(Bench &b, const QString &peer, int count)
+{
+    std::printf("\n== scroll newest to oldest, %d messages, every other one a picture ==\n", count);
+    b.chat->openConversation(peer);
+    b.settle(500);
+    auto *list = b.find("msgList");
+    const std::vector<double> ours = scrollUp(b, list, 60, [&] { return !b.chat->loadOlderMessages(); });
+    std::vector<double> bare;
+    {
+        QQuickItem *bareList = b.load(kBarePictureList, "BarePictureList");
+        bareList->setSize(list->size());
+        auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+        rows->reset(shownMaps(peer)); // not timed: a bare list has its rows at hand
+        QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
+        b.settle(500);
+        bare = scrollUp(b, bareList, 60, [] { return true; });
+        delete bareList;
+        b.settle(200);
+    }
+    const auto over50 = [](const std::vector<double> &frames) {
+        return std::count_if(frames.begin(), frames.end(), [](double ms) { return ms > 50; });
+    };
+    std::printf("rows shown at the end: %d of %d\n", list->property("count").toInt(), count);
+    printFrames("ours", ours, bare);
+    std::printf("worst frame: ours %.1f ms (%ld over 50 ms), bare %.1f ms (%ld over 50 ms), ratio %.2f "
+                "(goal <= 2, none over 50 ms)\n",
+                percentile(ours, 1.0), long(over50(ours)), percentile(bare, 1.0), long(over50(bare)),
+                percentile(ours, 1.0) / std::max(0.01, percentile(bare, 1.0)));
+    b.chat->openConversation(QString());
+    b.settle(200);
+}
+
 void partSignIn(Bench &b, const QString &smallStore, const QString &largeStore, const QString &owner)
 {
     std::printf("\n== sign-in: home view usable, 20 and 2,000 conversations ==\n");
@@ -497,12 +752,18 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("long_lists_bench"));
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = { "open", "arrive", "scroll", "signin" };
+        parts = { "open", "arrive", "inbox", "scroll", "pictures", "signin" };
 
     QTemporaryDir dir;
     const velmor::identity::Identity me(QByteArray(32, 0x5a));
     const QString owner = me.publicKeyText();
-    velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
+    // The local relay: the inbox part pulls from it; the others find it empty.
+    velmor::fakes::FakeRelay relay;
+    if (relay.start() == 0) {
+        std::fprintf(stderr, "the local relay did not start\n");
+        return 1;
+    }
+    velmor::net::RelayAuthSession::instance().configure(relay.baseUrl(), me);
 
     // The long conversations in one file, the sidebar's in two more.
     const QString longStore = dir.filePath(QStringLiteral("long.db"));
@@ -516,6 +777,9 @@ int main(int argc, char **argv)
         seedConversation(peer, count);
         conversations.append({ count, peer });
     }
+    const QString picturePeer = peerKey(300000);
+    if (parts.contains("pictures"))
+        seedPictureConversation(picturePeer, 1000);
     const QString smallStore = dir.filePath(QStringLiteral("small.db"));
     const QString largeStore = dir.filePath(QStringLiteral("large.db"));
     for (const auto &[path, n] : { std::pair{ smallStore, 20 }, std::pair{ largeStore, 2000 } }) {
@@ -528,6 +792,7 @@ int main(int argc, char **argv)
     velmor::models::registerQmlTypes();
     Bench b;
     b.engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    velmor::app::installMessagePictures(b.engine);
     QString error;
     if (velmor::qmltest::installMockControllers(&b.engine, QStringLiteral(VELMOR_QML_MOCK_DIR), &error).isEmpty()) {
         std::fprintf(stderr, "mocks: %s\n", qPrintable(error));
@@ -540,7 +805,8 @@ int main(int argc, char **argv)
     b.chat = &chat;
     b.engine.rootContext()->setContextProperty(QStringLiteral("Chat"), &chat);
 
-    if (parts.contains("open") || parts.contains("arrive") || parts.contains("scroll")) {
+    if (parts.contains("open") || parts.contains("arrive") || parts.contains("inbox") || parts.contains("scroll")
+        || parts.contains("pictures")) {
         store.open(owner, longStore);
         b.makeHome();
         b.settle(300);
@@ -548,8 +814,21 @@ int main(int argc, char **argv)
             partOpen(b, conversations);
         if (parts.contains("arrive"))
             partArrive(b, conversations.at(2).second);
+        if (parts.contains("inbox"))
+            partArriveThroughInbox(b, relay, peerIdentity(100000), owner);
         if (parts.contains("scroll"))
             partScroll(b, conversations.at(1).second, 10000);
+        if (parts.contains("pictures"))
+            partPictures(b, picturePeer, 1000);
+        b.dropHome();
+    }
+    if (parts.contains("inbox")) {
+        // The same arrival with a sidebar of 2,000 conversations.
+        store.open(owner, largeStore);
+        b.makeHome();
+        b.settle(300);
+        std::printf("\n(the sidebar holds %d conversations)", int(b.chat->conversations().size()));
+        partArriveThroughInbox(b, relay, peerIdentity(200000), owner);
         b.dropHome();
     }
     if (parts.contains("signin"))
