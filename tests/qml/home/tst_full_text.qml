@@ -112,12 +112,13 @@ Item {
                 { tag: "pairs at the limit", text: "a" + repeat("😀", 200), limit: 64 },
                 { tag: "joined family", text: repeat("x", 63) + repeat("👨‍👩‍👧", 40), limit: 64 },
                 { tag: "skin tones", text: repeat("y", 62) + repeat("✌🏻", 40), limit: 64 },
-                { tag: "breaks", text: repeat("line of text\n", 100), limit: 100 }
+                { tag: "breaks", text: repeat("line of text\n", 100), limit: 100 },
+                { tag: "crowded with emoji", text: repeat("😀", 1000), limit: 2000, pictures: 150 }
             ]
         }
 
         function test_pieces(data) {
-            var pieces = FullText.pieces(data.text, data.limit)
+            var pieces = FullText.pieces(data.text, data.limit, data.pictures)
             compare(pieces.join(""), data.text)
             verify(pieces.length > 1)
             for (var i = 0; i < pieces.length; ++i) {
@@ -127,6 +128,8 @@ Item {
                 verify(!(head >= 0xDC00 && head <= 0xDFFF), "piece " + i + " starts inside a pair")
                 verify(head !== 0x200D && head !== 0xFE0F, "piece " + i + " starts inside a sequence")
                 verify(p.indexOf("\ud83c\udffb") !== 0, "piece " + i + " starts with a skin tone")
+                if (data.pictures)
+                    verify(p.length <= 2 * data.pictures, "piece " + i + " holds " + p.length / 2 + " emoji")
             }
         }
     }

@@ -1,34 +1,43 @@
 .pragma library
+.import "emojiText.js" as EmojiText
 
 // Cuts a message's whole text into pieces the reader lays out one at a
 // time (only those that scroll into view), so opening a text of megabytes
 // costs one screen. Pieces end after a line break where one is near the
 // limit, else after a space, else at the limit; never inside a character
-// of two code units or an emoji sequence. The pieces joined are the text.
-function pieces(text, limit) {
+// of two code units or an emoji sequence, and after at most maxPictures
+// emoji. The pieces joined are the text.
+function pieces(text, limit, maxPictures) {
     var s = (text === undefined || text === null) ? "" : String(text)
     var max = Math.max(64, Number(limit) || 2000)
+    var pictures = Math.max(1, Number(maxPictures) || 150)
     var out = []
     var from = 0
-    while (s.length - from > max) {
-        var end = from + max
-        var cut = s.lastIndexOf("\n", end - 1)
-        if (cut < from + max / 2)
-            cut = s.lastIndexOf(" ", end - 1)
-        if (cut >= from + max / 2) {
-            end = cut + 1
-        } else {
-            // No break near the limit: back off joiners, selectors, skin
-            // tones and the second half of a pair so the cut falls between
-            // two whole characters.
-            while (end > from + 1 && _joinsPrevious(s, end))
-                --end
+    while (from < s.length) {
+        var end = Math.min(s.length, from + max)
+        // A piece's emoji are pictures, whose layout grows with the square
+        // of their number on a line: a piece ends before too many.
+        var crowded = EmojiText.pictureCut(s.substring(from, end), pictures)
+        if (crowded > 0) {
+            end = from + crowded
+        } else if (end < s.length) {
+            var cut = s.lastIndexOf("\n", end - 1)
+            if (cut < from + max / 2)
+                cut = s.lastIndexOf(" ", end - 1)
+            if (cut >= from + max / 2) {
+                end = cut + 1
+            } else {
+                // No break near the limit: back off joiners, selectors, skin
+                // tones and the second half of a pair so the cut falls
+                // between two whole characters.
+                while (end > from + 1 && _joinsPrevious(s, end))
+                    --end
+            }
         }
         out.push(s.substring(from, end))
         from = end
     }
-    out.push(s.substring(from))
-    return out
+    return out.length > 0 ? out : [""]
 }
 
 function _joinsPrevious(s, at) {
