@@ -190,6 +190,8 @@ Item {
                 { tag: "every row redrawn", change: "redraw" },
                 { tag: "window narrower", change: "width", width: 900 },
                 { tag: "window wider", change: "width", width: 1280 },
+                { tag: "window grows in steps", change: "grow" },
+                { tag: "window shrinks in steps", change: "shrink" },
                 { tag: "list shorter by a banner", change: "shorter" },
                 { tag: "list taller again", change: "taller" }
             ]
@@ -232,6 +234,13 @@ Item {
                 var w = list.width
                 home.width = data.width
                 tryVerify(function () { return list.width !== w })
+            } else if (data.change === "grow" || data.change === "shrink") {
+                for (var step = 1; step <= 12; ++step) {
+                    var f = data.change === "grow" ? 1 + step * 0.03 : 1 - step * 0.03
+                    home.width = 1112 * f
+                    home.height = 816 * f
+                    wait(16)
+                }
             } else if (data.change === "redraw") {
                 Chat.messages = Chat.messages.map(function (m) {
                     var c = Object.assign({}, m); c.senderName = "Renamed " + m.senderName; return c })
