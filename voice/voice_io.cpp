@@ -60,8 +60,6 @@ using namespace velmor::voice;
 VoiceIO::VoiceIO(QObject *parent)
     : QObject(parent)
 {
-    m_player.setAudioOutput(&m_output);
-    connect(&m_player, &QMediaPlayer::playbackStateChanged, this, &VoiceIO::playingChanged);
     m_tick.setInterval(50);
     connect(&m_tick, &QTimer::timeout, this, &VoiceIO::onTick);
     connect(&m_recorder, &VoiceRecorder::levelMeasured, this, &VoiceIO::onLevelMeasured);
@@ -71,12 +69,24 @@ VoiceIO::VoiceIO(QObject *parent)
 VoiceIO::~VoiceIO()
 {
     // The player lets go of the clip before its folder is removed.
-    m_player.setSource(QUrl());
+    if (m_player)
+        m_player->setSource(QUrl());
+}
+
+QMediaPlayer &VoiceIO::player()
+{
+    if (!m_player) {
+        m_output = std::make_unique<QAudioOutput>();
+        m_player = std::make_unique<QMediaPlayer>();
+        m_player->setAudioOutput(m_output.get());
+        connect(m_player.get(), &QMediaPlayer::playbackStateChanged, this, &VoiceIO::playingChanged);
+    }
+    return *m_player;
 }
 
 bool VoiceIO::playing() const
 {
-    return m_player.playbackState() == QMediaPlayer::PlayingState;
+    return playbackState() == QMediaPlayer::PlayingState;
 }
 
 bool VoiceIO::startRecording()
@@ -194,19 +204,20 @@ void VoiceIO::dropPlaybackFile()
 {
     if (m_playbackPath.isEmpty())
         return;
-    m_player.setSource(QUrl());
+    if (m_player)
+        m_player->setSource(QUrl());
     QFile::remove(m_playbackPath);
     m_playbackPath.clear();
 }
 
 void VoiceIO::playBase64(const QString &b64Url, const QString &mime)
 {
-    if (m_player.playbackState() == QMediaPlayer::PlayingState && b64Url == m_playingSource) {
+    if (playbackState() == QMediaPlayer::PlayingState && b64Url == m_playingSource) {
         stopPlayback();
         return;
     }
-    if (m_player.playbackState() != QMediaPlayer::StoppedState)
-        m_player.stop();
+    if (playbackState() != QMediaPlayer::StoppedState)
+        m_player->stop();
     m_playingSource.clear();
     dropPlaybackFile();
 
@@ -239,15 +250,15 @@ void VoiceIO::playBase64(const QString &b64Url, const QString &mime)
         return;
     }
     m_playbackPath = path;
-    m_player.setSource(QUrl::fromLocalFile(path));
+    player().setSource(QUrl::fromLocalFile(path));
     m_playingSource = b64Url;
-    m_player.play();
+    player().play();
 }
 
 void VoiceIO::stopPlayback()
 {
-    if (m_player.playbackState() != QMediaPlayer::StoppedState)
-        m_player.stop();
+    if (playbackState() != QMediaPlayer::StoppedState)
+        m_player->stop();
     m_playingSource.clear();
     dropPlaybackFile();
 }

@@ -83,14 +83,22 @@ private:
     void dropPlaybackFile();
     QString playbackFolder();
 
+    QMediaPlayer &player();
+    QMediaPlayer::PlaybackState playbackState() const
+    {
+        return m_player ? m_player->playbackState() : QMediaPlayer::StoppedState;
+    }
+
     // Constructed first, so the backend is chosen before any member below.
     struct BackendPin
     {
         BackendPin() { velmor::voice::pinMediaBackend(); }
     } m_backendPin;
     velmor::voice::VoiceRecorder m_recorder;
-    QMediaPlayer m_player;
-    QAudioOutput m_output;
+    // Made with the first playback: the media backend (FFmpeg's libraries
+    // and the sound server's client) is not loaded at every start.
+    std::unique_ptr<QAudioOutput> m_output;
+    std::unique_ptr<QMediaPlayer> m_player;
     QElapsedTimer m_clock;
     bool m_recording = false;
     bool m_cancelled = false;

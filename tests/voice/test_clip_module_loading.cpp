@@ -1,7 +1,9 @@
 // The recorder's encoder libraries stay out of the process until the first
-// clip: a program that never records never loads them, and its start does
-// not pay for resolving them.
+// clip, and the media backend until the first playback: a program that
+// never records or plays never loads them, and its start does not pay for
+// resolving them.
 #include "voice/clip_encoder.h"
+#include "voice/voice_io.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,6 +33,14 @@ class ClipModuleLoadingTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
+    // Runs first: nothing else in this program has loaded them yet.
+    void mediaBackendWaitsForThePlayback()
+    {
+        const VoiceIO voice;
+        for (const QByteArray &library : {QByteArray("libffmpegmediaplugin.so"), QByteArray("libavcodec.so")})
+            QVERIFY2(!mapped(library), library + " is loaded by the voice object before any playback");
+    }
+
     void encoderLibrariesLoadWithTheFirstClip()
     {
         const QList<QByteArray> libraries = {"libavcodec.so", "libavformat.so", "libswresample.so"};
