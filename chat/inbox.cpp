@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +27,34 @@ namespace {
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+// Parallel posts reach the relay, and so a page, in any order: each
+// sender's messages that carry its clock (MessageContent::sentAtMs) are
+// filed in that order, in the places its messages take in the page, so that
+// rows of the same second show as they were written. Others keep the
+// relay's order. A sender can only reorder its own messages.
+void keepSendersOrder(QList<RawEnvelope> &page)
+{
+    QHash<QString, QList<qsizetype>> places;
+    for (qsizetype i = 0; i < page.size(); ++i) {
+        const RawEnvelope &envelope = page.at(i);
+        if (envelope.valid && envelope.content.ok && envelope.content.sentAtMs > 0)
+            places[envelope.senderPubkey].append(i);
+    }
+    for (const QList<qsizetype> &at : std::as_const(places)) {
+        if (at.size() < 2)
+            continue;
+        QList<RawEnvelope> own;
+        own.reserve(at.size());
+        for (const qsizetype i : at)
+            own.append(std::move(page[i]));
+        std::stable_sort(own.begin(), own.end(), [](const RawEnvelope &a, const RawEnvelope &b) {
+            return a.content.sentAtMs < b.content.sentAtMs;
+        });
+        for (qsizetype k = 0; k < at.size(); ++k)
+            page[at.at(k)] = std::move(own[k]);
+    }
 }
 
 // The collected rows of a slice in one write; when that write fails as a
@@ -113,6 +142,7 @@ void Inbox::startRound(const QStringList &ackFirst)
             // store: every envelope of the page at once, off the GUI thread.
             velmor::net::forEachInParallel(round.page.envelopes,
                                            [&me](RawEnvelope &envelope) { InboundProcessor::openInPlace(envelope, me); });
+            keepSendersOrder(round.page.envelopes);
             return round;
         },
         [this](const Round &round) { onRound(round); },

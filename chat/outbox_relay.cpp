@@ -71,15 +71,21 @@ int Outbox::retryDelayMs(int failures)
 
 QByteArray Outbox::contentOf(const Payload &payload)
 {
+    // The sender's clock in ms, one more than the last stamp when the clock
+    // has not moved (or went back): each message a later stamp than the one
+    // before, so the peer can file a burst in the order it was written.
+    static qint64 lastStamp = 0;
+    lastStamp = std::max(QDateTime::currentMSecsSinceEpoch(), lastStamp + 1);
     switch (payload.kind) {
     case Payload::Kind::Image:
-        return RelayApi::imageContent(payload.bytes, QStringLiteral("image/jpeg"), payload.width, payload.height);
+        return RelayApi::imageContent(payload.bytes, QStringLiteral("image/jpeg"), payload.width, payload.height,
+                                      lastStamp);
     case Payload::Kind::Voice:
-        return RelayApi::voiceContent(payload.bytes, payload.durationMs, {});
+        return RelayApi::voiceContent(payload.bytes, payload.durationMs, {}, lastStamp);
     case Payload::Kind::Text:
         break;
     }
-    return RelayApi::textContent(payload.text);
+    return RelayApi::textContent(payload.text, lastStamp);
 }
 
 bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload &payload)

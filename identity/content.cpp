@@ -173,6 +173,7 @@ MessageContent parseMessageContent(const QByteArray &plaintext)
         if (v.isString())
             c.emojiCodes.append(v.toString());
     c.durationMs = integer(o, "durationMs");
+    c.sentAtMs = std::max<qint64>(0, integer(o, "sentAtMs"));
     const QJsonValue has = o.value(QLatin1String("hasPeerWalletCard"));
     if (has.isBool())
         c.hasPeerWalletCard = has.toBool() ? 1 : 0;
@@ -206,6 +207,8 @@ QByteArray serializeMessageContent(const MessageContent &c)
         o.insert(QStringLiteral("imageHeight"), c.imageHeight);
     if (!c.voiceWaveform.isEmpty())
         o.insert(QStringLiteral("voiceWaveform"), intArray(c.voiceWaveform));
+    if (c.sentAtMs > 0)
+        o.insert(QStringLiteral("sentAtMs"), c.sentAtMs);
     return compact(o);
 }
 

@@ -45,6 +45,10 @@ struct MessageContent
     QString groupJoinRequesterCanonicalKey;
     QString groupJoinRequesterDisplayName;
     QString groupJoinRequesterAvatarId;
+    // The sender's clock in ms when it sent the message, rising with each
+    // message it sends; 0 when absent. Parallel posts reach the relay in
+    // any order: a reader files one sender's messages of a pull by it.
+    qint64 sentAtMs = 0;
 };
 
 // ok false when the plaintext is not a JSON object.

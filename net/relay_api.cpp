@@ -432,18 +432,21 @@ RelaySendResult RelayApi::sendPayload(const QString &recipientPubkey, const QByt
     return result;
 }
 
-QByteArray RelayApi::textContent(const QString &text)
+QByteArray RelayApi::textContent(const QString &text, qint64 sentAtMs)
 {
     MessageContent content;
     content.type = QStringLiteral("text");
     content.text = text;
+    content.sentAtMs = sentAtMs;
     return serializeMessageContent(content);
 }
 
-QByteArray RelayApi::imageContent(const QByteArray &jpeg, const QString &mime, int width, int height)
+QByteArray RelayApi::imageContent(const QByteArray &jpeg, const QString &mime, int width, int height,
+                                  qint64 sentAtMs)
 {
     MessageContent content;
     content.type = QStringLiteral("image");
+    content.sentAtMs = sentAtMs;
     content.imageB64 = velmor::crypto::base64UrlEncode(jpeg);
     content.imageMime = mime.isEmpty() ? QStringLiteral("image/jpeg") : mime;
     content.imageWidth = qMax(0, width);
@@ -451,10 +454,12 @@ QByteArray RelayApi::imageContent(const QByteArray &jpeg, const QString &mime, i
     return serializeMessageContent(content);
 }
 
-QByteArray RelayApi::voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform)
+QByteArray RelayApi::voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform,
+                                  qint64 sentAtMs)
 {
     MessageContent content;
     content.type = QStringLiteral("voice");
+    content.sentAtMs = sentAtMs;
     content.voiceB64 = velmor::crypto::base64UrlEncode(audio);
     content.durationMs = qMax(0, durationMs);
     content.voiceWaveform = waveform;

@@ -95,10 +95,13 @@ public:
     // (no signature) with the error word in *error on failure.
     static velmor::identity::Envelope sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,
                                                    const QString &messageId, QString *error);
-    // The content of a text, picture or voice clip as it is sealed.
-    static QByteArray textContent(const QString &text);
-    static QByteArray imageContent(const QByteArray &jpeg, const QString &mime, int width, int height);
-    static QByteArray voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform);
+    // The content of a text, picture or voice clip as it is sealed, with
+    // the sender's clock in ms when it is not 0.
+    static QByteArray textContent(const QString &text, qint64 sentAtMs = 0);
+    static QByteArray imageContent(const QByteArray &jpeg, const QString &mime, int width, int height,
+                                   qint64 sentAtMs = 0);
+    static QByteArray voiceContent(const QByteArray &audio, int durationMs, const QList<int> &waveform,
+                                   qint64 sentAtMs = 0);
     static RelaySendResult sendText(const QString &peer, const QString &text);
     static RelaySendResult sendImage(const QString &peer, const QByteArray &jpeg,
                                      const QString &mime, int width, int height);

@@ -4,8 +4,11 @@
 // answers again; a relay that fails or answers nonsense is not asked again
 // at every tick and is shown as unreachable; a retried message that the
 // peer already has is not shown to it twice; a send counts as delivered
-// only when the relay's answer says it took the message.
+// only when the relay's answer says it took the message; a burst that
+// reached the relay out of order shows in the order it was written.
 #include "chat_fixture.h"
+
+#include "identity/envelope.h"
 
 #include <QtTest>
 
@@ -13,6 +16,22 @@ using namespace chattest;
 using namespace velmor::chat;
 using velmor::fakes::Fault;
 using velmor::fakes::FaultKind;
+
+namespace {
+
+// A text from `sender` signed at `createdAt`, carrying the sender's clock
+// when `sentAtMs` is not 0.
+QJsonObject textAt(const User &sender, const User &recipient, const QString &text, qint64 sentAtMs, qint64 createdAt)
+{
+    MessageContent content = textContent(text);
+    content.sentAtMs = sentAtMs;
+    const QString box =
+        velmor::identity::sealDirectMessage(sender.identity, recipient.key(), serializeMessageContent(content));
+    return RelayApi::envelopeToJson(
+        velmor::identity::signEnvelope(sender.identity, recipient.key(), box, newId(), createdAt));
+}
+
+} // namespace
 
 class DeliveryTest : public QObject, private ChatFixture
 {
@@ -214,6 +233,42 @@ private slots:
         QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
         QCOMPARE(m_relay.requestCount(send), posts);
         QCOMPARE(m_relay.queuedIds(m_bob.key()), queued ? QStringList{id} : QStringList{});
+    }
+
+    // Alice's burst reached the relay out of order (her posts run in
+    // parallel), all in one second, with Carol's messages in between: Bob
+    // shows Alice's in the order she wrote them when they carry her clock,
+    // and in the relay's order when they do not (a peer that sends none);
+    // Carol's keep theirs.
+    void aBurstShowsInTheSendersOrder_data()
+    {
+        QTest::addColumn<bool>("clock");
+        QTest::newRow("with the sender's clock") << true;
+        QTest::newRow("without: the relay's order") << false;
+    }
+    void aBurstShowsInTheSendersOrder()
+    {
+        QFETCH(bool, clock);
+        const QStringList relayOrder{"1", "0", "3", "2", "5", "4", "6"};
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        for (const QString &n : relayOrder) {
+            m_relay.enqueueRaw(m_bob.key(), textAt(m_alice, m_bob, n, clock ? second * 1000 + n.toInt() : 0, second));
+            m_relay.enqueueRaw(m_bob.key(), textAt(m_carol, m_bob, "carol " + n, 0, second));
+        }
+        as(m_bob);
+        ChatStore &store = ChatStore::instance();
+        const auto texts = [&store](const User &peer) {
+            QStringList out;
+            for (const MessageRecord &row : store.messages(store.conversationIdFor(peer.key())))
+                out << row.text;
+            return out;
+        };
+        const QStringList written{"0", "1", "2", "3", "4", "5", "6"};
+        QCOMPARE(texts(m_alice), clock ? written : relayOrder);
+        QStringList carol;
+        for (const QString &n : relayOrder)
+            carol << "carol " + n;
+        QCOMPARE(texts(m_carol), carol);
     }
 
     // Alice's message reached Bob, but she saw it fail (the answer was

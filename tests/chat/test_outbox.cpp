@@ -7,6 +7,7 @@
 
 #include "chat/image_shrink.h"
 #include "chat/outbox.h"
+#include "identity/envelope.h"
 
 #include <QFile>
 #include <QImage>
@@ -158,6 +159,30 @@ private slots:
                 QCOMPARE(map.value("durMs").toInt(), 1500);
         }
         QCOMPARE(kinds, (QSet<QString>{"text", "image", "voice"}));
+    }
+
+    // Each message of a burst carries a later clock than the one before,
+    // whatever order its post reaches the relay in: Bob can file them as
+    // Alice wrote them.
+    void aBurstCarriesTheSendersClock()
+    {
+        startAlice(m_bob);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(m_chat->sendText(QStringLiteral("burst %1").arg(i)));
+        QCOMPARE(finished(done, 6).size(), 6);
+        QHash<QString, qint64> clockOf;
+        for (const QJsonObject &queued : m_relay.queuedEnvelopes(m_bob.key())) {
+            const QByteArray plain = velmor::identity::openDirectMessage(
+                queued.value(QStringLiteral("ciphertext")).toString(), m_alice.key(), m_bob.identity);
+            clockOf.insert(queued.value(QStringLiteral("message_id")).toString(), parseMessageContent(plain).sentAtMs);
+        }
+        qint64 last = 0;
+        for (const QVariant &row : m_chat->messages()) {
+            const qint64 clock = clockOf.value(row.toMap().value("id").toString());
+            QVERIFY2(clock > last, qPrintable(row.toMap().value("text").toString()));
+            last = clock;
+        }
     }
 
     void statusFollowsTheRelay_data()

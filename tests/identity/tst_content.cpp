@@ -42,6 +42,8 @@ private slots:
     void contentRejectsNonObjects();
     void contentToleratesWrongTypes();
     void contentReadsShortListNames();
+    void sendersClock_data();
+    void sendersClock();
     void typeNames_data();
     void typeNames();
 
@@ -201,6 +203,39 @@ void TestContent::contentToleratesWrongTypes()
     QCOMPARE(c.voiceWaveform, (QList<int>{1, 0, 0, 0}));
     QCOMPARE(c.hasPeerWalletCard, -1);
     QVERIFY(messageTypeName(c).isEmpty());
+}
+
+// The sender's clock in ms (docs/protocol.md vector); anything but a
+// positive whole number reads as absent, and absent is not written.
+void TestContent::sendersClock_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<qint64>("sentAtMs");
+    QTest::newRow("vector") << QByteArray(R"({"sentAtMs":1700000000123,"text":"你好","type":"text","v":1})")
+                            << qint64(1700000000123);
+    QTest::newRow("absent") << QByteArray(R"({"text":"你好","type":"text","v":1})") << qint64(0);
+    QTest::newRow("as text") << QByteArray(R"({"sentAtMs":"1700000000123","type":"text","v":1})") << qint64(0);
+    QTest::newRow("negative") << QByteArray(R"({"sentAtMs":-5,"type":"text","v":1})") << qint64(0);
+    QTest::newRow("fraction") << QByteArray(R"({"sentAtMs":12.5,"type":"text","v":1})") << qint64(0);
+    QTest::newRow("out of range") << QByteArray(R"({"sentAtMs":1e300,"type":"text","v":1})") << qint64(0);
+}
+
+void TestContent::sendersClock()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(qint64, sentAtMs);
+    const MessageContent read = parseMessageContent(json);
+    QVERIFY(read.ok);
+    QCOMPARE(read.sentAtMs, sentAtMs);
+    MessageContent written;
+    written.type = "text";
+    written.text = QString::fromUtf8("你好");
+    written.sentAtMs = sentAtMs;
+    const QByteArray compact = serializeMessageContent(written);
+    QCOMPARE(parseMessageContent(compact).sentAtMs, sentAtMs);
+    if (QByteArray(QTest::currentDataTag()) == "vector")
+        QCOMPARE(compact, json);
+    QCOMPARE(compact.contains("sentAtMs"), sentAtMs > 0);
 }
 
 void TestContent::contentReadsShortListNames()

@@ -368,6 +368,12 @@ QStringList FakeRelay::queuedIds(const QString &recipientKey) const
     return ids;
 }
 
+QList<QJsonObject> FakeRelay::queuedEnvelopes(const QString &recipientKey) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_queues.value(canonicalKeyText(recipientKey));
+}
+
 int FakeRelay::webSocketCount() const
 {
     int count = 0;

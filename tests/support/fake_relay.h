@@ -62,6 +62,8 @@ public:
 
     int queueSize(const QString &recipientKey) const;
     QStringList queuedIds(const QString &recipientKey) const;
+    // The wire form of each envelope queued for the recipient, oldest first.
+    QList<QJsonObject> queuedEnvelopes(const QString &recipientKey) const;
     int requestCount(const QString &path) const { return m_http.requestCount(path); }
     int loginCount() const { return m_auth.loginCount(); }
     int webSocketCount() const;
