@@ -56,7 +56,7 @@ Item {
                 return label.text
             var inner = label.text.replace(/<img src="image:\/\/emoji\/\d+\/([0-9a-f-]+)" width="\d+" height="\d+" align="middle">/g,
                                            function (all, codes) { return pictured(codes) })
-            inner = inner.replace(/<br>/g, "\n")
+            inner = inner.replace(/<br>/g, "\n").replace(/\u200b/g, "")
             verify(inner.indexOf("<") < 0 && inner.indexOf(">") < 0, inner)
             return inner.replace(/&nbsp;/g, " ").replace(/&lt;/g, "<").replace(/&gt;/g, ">").replace(/&amp;/g, "&")
         }
@@ -107,6 +107,23 @@ Item {
                        label.height + " for " + plain.height)
             }
             compare(label.linkAt(4, 4), "")
+        }
+
+        // A space beside an emoji picture takes its room, before as after.
+        function test_spaceBesideEmoji_data() {
+            return [
+                { tag: "before", spaced: "word 😀", joined: "word😀" },
+                { tag: "after", spaced: "😀 word", joined: "😀word" },
+                { tag: "between two", spaced: "😀 👍", joined: "😀👍" },
+                { tag: "after a line break", spaced: "a\n 😀", joined: "a\n😀" }
+            ]
+        }
+
+        function test_spaceBesideEmoji(data) {
+            var spaced = findChild(createTemporaryObject(bubbleComponent, host, { "text": data.spaced }), "msgText")
+            var joined = findChild(createTemporaryObject(bubbleComponent, host, { "text": data.joined }), "msgText")
+            verify(spaced.implicitWidth >= joined.implicitWidth + 2,
+                   spaced.implicitWidth + " against " + joined.implicitWidth)
         }
 
         // Each of the panel's emoji in running text draws in colour.

@@ -146,8 +146,12 @@ function markup(text, pixels) {
     var from = 0
     var hit
     while ((hit = _nextEmoji(s, from)) !== null) {
-        out.push(_escape(s.substring(from, hit[0])),
-                 "<img src=\"image://emoji/" + px + "/" + _codes(s.substring(hit[0], hit[1])) + size)
+        var before = _escape(s.substring(from, hit[0]))
+        // Styled text drops a space that a picture follows: a zero-width
+        // space after it keeps it (and the line may still break there).
+        if (before.charAt(before.length - 1) === " ")
+            before += "\u200b"
+        out.push(before, "<img src=\"image://emoji/" + px + "/" + _codes(s.substring(hit[0], hit[1])) + size)
         from = hit[1]
     }
     out.push(_escape(s.substring(from)))
