@@ -72,6 +72,7 @@ std::optional<PendingGroupJoinRequestRecord> storedRequest(ChatStore &store, con
 
 struct JoinRequestDesk::Fetched
 {
+    quint64 serial = 0;
     QList<NotificationEventRecord> records;
     QSet<QString> answeredServers; // servers that listed their requests
 };
@@ -175,9 +176,11 @@ void JoinRequestDesk::fetchSuperGroupRequests()
             groups.append(group);
     if (groups.isEmpty())
         return;
+    const quint64 serial = ++m_fetchesStarted;
     m_host.jobs().run<Fetched>(
-        [groups] {
+        [groups, serial] {
             Fetched fetched;
+            fetched.serial = serial;
             velmor::sg::SuperGroupApi &api = velmor::sg::SuperGroupApi::instance();
             for (const SuperGroupRecord &group : groups) {
                 // A server that cannot be reached yields nothing this time.
@@ -225,8 +228,9 @@ void JoinRequestDesk::storeFetched(const Fetched &fetched)
 
 void JoinRequestDesk::settleResolvedElsewhere(const Fetched &fetched)
 {
-    if (fetched.answeredServers.isEmpty())
+    if (fetched.answeredServers.isEmpty() || fetched.serial < m_newestFetchApplied)
         return;
+    m_newestFetchApplied = fetched.serial;
     QSet<QString> listed;
     for (const NotificationEventRecord &record : fetched.records)
         listed.insert(record.stable_id);

@@ -73,6 +73,10 @@ private:
     ChatHost &m_host;
     QVariantList m_entries;
     QSet<QString> m_inFlight; // stable ids of decisions running in this process
+    // Fetches started and the newest one applied: an older answer that comes
+    // back after a newer one cannot tell what is no longer listed.
+    quint64 m_fetchesStarted = 0;
+    quint64 m_newestFetchApplied = 0;
 };
 
 } // namespace velmor::chat
