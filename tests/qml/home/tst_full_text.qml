@@ -70,8 +70,12 @@ Item {
             var reader = findChild(view.list, "fullTextReaderLoader").item
             tryCompare(reader, "opened", true)
             tryVerify(function () { return reader.pieces.length > 0 })
-            // Nothing is lost between the pieces.
+            // Nothing is lost between the pieces, and no empty line is shown
+            // where one piece meets the next.
             compare(reader.pieces.join(""), data.text)
+            var first = reader.view.itemAtIndex(0)
+            if (data.text.indexOf("\n\n") < 0)
+                verify(first.getText(first.length - 1, first.length) !== "\n", "piece ends in an empty line")
             var pieces = reader.view
             pieces.positionViewAtEnd()
             var last = pieces.itemAtIndex(pieces.count - 1)

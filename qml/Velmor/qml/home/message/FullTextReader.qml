@@ -64,11 +64,15 @@ Popup {
 
             delegate: TextEdit {
                 required property string modelData
-                readonly property string rich: EmojiText.richOrEmpty(modelData, Math.round(Theme.fontBody * 1.15))
+                // A piece that ends a line: the next piece starts the next
+                // one (no empty line between them).
+                readonly property string shown: modelData.charAt(modelData.length - 1) === "\n"
+                                                ? modelData.substring(0, modelData.length - 1) : modelData
+                readonly property string rich: EmojiText.richOrEmpty(shown, Theme.fontBody + 2)
                 objectName: "fullTextPiece"
                 x: 16
                 width: pieceList.width - 24
-                text: rich !== "" ? rich : modelData
+                text: rich !== "" ? rich : shown
                 textFormat: rich !== "" ? TextEdit.RichText : TextEdit.PlainText
                 readOnly: true
                 selectByMouse: true
