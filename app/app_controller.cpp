@@ -228,6 +228,9 @@ AppController::Outcome AppController::loginWorker(const Identity &identity, cons
     velmor::store::OpenReport report;
     const bool opened = store.open(identity.publicKeyText(), QString(), &report);
     outcome.storeSetAside = report.setAside;
+    outcome.storeSalvaged = report.salvagedMessages;
+    // Opened on a full disk: signed in, with the notice up from the start.
+    outcome.storeProblem = problemName(report.failure);
     if (!opened) {
         outcome.ok = false;
         outcome.storeProblem = problemName(report.failure);
@@ -269,12 +272,15 @@ void AppController::onLoginFinished(QFutureWatcher<Outcome> *watcher, quint64 ge
     }
     if (!outcome.storeSetAside.isEmpty()) {
         m_storeSetAside = outcome.storeSetAside;
+        m_storeSalvaged = outcome.storeSalvaged;
         emit storeChanged();
     }
     if (outcome.ok) {
         setBusy(false);
         m_waitingForStore = false;
-        setStoreProblem(QString());
+        // The store may have found room again since it opened full.
+        setStoreProblem(outcome.storeProblem.isEmpty() ? QString()
+                                                       : problemName(ChatStore::instance().condition()));
         completeLogin(outcome);
         return;
     }
@@ -365,8 +371,10 @@ void AppController::reopenStore()
         m_storeJob = false;
         if (generation != m_loginGeneration)
             return;
-        if (!report.setAside.isEmpty())
+        if (!report.setAside.isEmpty()) {
             m_storeSetAside = report.setAside;
+            m_storeSalvaged = report.salvagedMessages;
+        }
         setStoreProblem(ChatStore::instance().isOpen() ? QString() : problemName(report.failure == velmor::store::Condition::Ok ? velmor::store::Condition::Damaged : report.failure));
         emit storeChanged();
         emit storeReopened();
@@ -383,6 +391,7 @@ void AppController::dismissStoreNotice()
     if (m_storeSetAside.isEmpty())
         return;
     m_storeSetAside.clear();
+    m_storeSalvaged = 0;
     emit storeChanged();
 }
 
@@ -402,6 +411,12 @@ void AppController::logout()
     if (std::exchange(m_waitingForStore, false) && !m_loginJob)
         setBusy(false);
     setStoreProblem(QString());
+    // A kept file's notice is told to each identity at its own sign-in.
+    if (!m_storeSetAside.isEmpty()) {
+        m_storeSetAside.clear();
+        m_storeSalvaged = 0;
+        emit storeChanged();
+    }
     SavedIdentity::forget();
     m_mnemonic.clear();
     velmor::net::RelayAuthSession::instance().clear();

@@ -33,6 +33,8 @@ class AppController : public QObject
     // file a damaged store was kept as, until the user dismisses it.
     Q_PROPERTY(QString storeProblem READ storeProblem NOTIFY storeChanged)
     Q_PROPERTY(QString storeSetAside READ storeSetAside NOTIFY storeChanged)
+    // Messages of this identity read back from that file into the new one.
+    Q_PROPERTY(int storeSalvaged READ storeSalvaged NOTIFY storeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -50,6 +52,7 @@ public:
     QString myAvatar() const { return m_myAvatar; }
     QString storeProblem() const { return m_storeProblem; }
     QString storeSetAside() const { return m_storeSetAside; }
+    int storeSalvaged() const { return m_storeSalvaged; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -125,6 +128,7 @@ private:
     quint64 m_loginGeneration = 0;
     QString m_storeProblem;
     QString m_storeSetAside;
+    int m_storeSalvaged = 0;
     // Signed in to the relay, the store not open yet (busy, disk full):
     // tried again on a timer and by retryStore().
     bool m_waitingForStore = false;

@@ -19,6 +19,7 @@ struct LoginOutcome
     // when it opened), and the damaged file kept aside on the way.
     QString storeProblem;
     QString storeSetAside;
+    int storeSalvaged = 0; // messages read back from the file kept aside
     bool relayDone = false; // the relay login step succeeded
     bool saved = false;     // the identity is in the vault
 };

@@ -1,5 +1,6 @@
 #include "store/chat_store_internal.h"
 
+#include "store/salvage.h"
 #include "store/schema.h"
 #include "store/store_files.h"
 
@@ -65,6 +66,10 @@ struct ThreadSlot
 
 thread_local ThreadSlot t_slot;
 
+// This thread runs the full disk's probe: its refusal is no write of the
+// user's.
+thread_local bool t_probingRoom = false;
+
 bool execPragma(QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery q(db);
@@ -79,13 +84,21 @@ bool execPragma(QSqlDatabase &db, const QString &sql)
 // it fails with "database is locked".
 constexpr int kBusyTimeoutMs = 5000;
 
-// The write-ahead log is cut back to this after each checkpoint: a large
-// pull may grow it, but it does not keep that size on disk.
-constexpr qint64 kJournalSizeLimit = 4 * 1024 * 1024;
+// The write-ahead log is cut back to this after each checkpoint, and is
+// checkpointed once it holds about as much: a large pull may grow it, but
+// it does not keep that size on disk, where it would later have to be
+// copied into a file on a disk that may have filled meanwhile.
+constexpr qint64 kJournalSizeLimit = 1024 * 1024;
+constexpr int kAutoCheckpointPages = 256;
 
 // Between the recovery job's tries of a write while the store is busy or
-// the disk full, in ms.
+// the disk full, in ms; on a full disk it tries every kFullProbeEvery-th
+// pause.
 constexpr int kRecoveryPauseMs = 250;
+constexpr int kFullProbeEvery = 8;
+// What a refused write needs beyond the bytes bound to it: its pages'
+// headers, the rows of its indexes, the log's frames.
+constexpr qint64 kWriteOverhead = 64 * 1024;
 
 // SQLite's own back-off, in ms: short waits first, then 100 ms steps. The
 // GUI thread's connection waits kGuiLockWaitMs at most, and not at all once
@@ -163,6 +176,7 @@ const char *conditionName(Condition c)
 } // namespace
 
 bool writeNothing(StoreState &state);
+bool writeRoomFor(StoreState &state);
 
 bool isGuiThread()
 {
@@ -170,17 +184,30 @@ bool isGuiThread()
     return app && QThread::currentThread() == app->thread();
 }
 
-void StoreState::noteFailure(int resultCode)
+void StoreState::noteFailure(int resultCode, const QString &writeKind, qint64 writeBytes)
 {
     const Condition met = conditionOf(resultCode);
+    if (met == Condition::DiskFull && !t_probingRoom) {
+        QMutexLocker lock(&refusedMutex);
+        // The largest refused write is the one that must fit again.
+        if (currentCondition() != Condition::DiskFull || writeBytes >= refusedBytes) {
+            refusedKind = writeKind;
+            refusedBytes = writeBytes;
+        }
+    }
     // A damaged file stays so until it is opened again.
     if (met != Condition::Ok && currentCondition() != Condition::Damaged)
         setCondition(met);
 }
 
-void StoreState::noteWritten()
+void StoreState::noteWritten(const QString &kind)
 {
     const Condition now = currentCondition();
+    if (now == Condition::DiskFull) {
+        QMutexLocker lock(&refusedMutex);
+        if (kind.isEmpty() || kind != refusedKind)
+            return;
+    }
     if (now == Condition::Busy || now == Condition::DiskFull)
         setCondition(Condition::Ok);
 }
@@ -213,6 +240,7 @@ void StoreState::startRecovery()
             const Condition now = state.currentCondition();
             return now == Condition::Busy || now == Condition::DiskFull;
         };
+        int fullPauses = 0;
         for (;;) {
             QThread::msleep(kRecoveryPauseMs);
             auto state = weak.lock();
@@ -228,9 +256,36 @@ void StoreState::startRecovery()
             }
             // This pool thread waits for the lock as any worker does (and
             // gives up as soon as the store is closed, which also ends the
-            // condition); a write that lands ends the condition.
-            writeNothing(*state);
+            // condition); a write that lands ends the condition. On a full
+            // disk only a write as large as the refused one tells, and is
+            // not worth trying as often.
+            if (state->currentCondition() == Condition::DiskFull) {
+                if (++fullPauses % kFullProbeEvery == 0)
+                    writeRoomFor(*state);
+            } else {
+                writeNothing(*state);
+            }
         }
+    });
+}
+
+void StoreState::foldLargeLog()
+{
+    if (QFileInfo(path + QLatin1String("-wal")).size() <= kJournalSizeLimit || folding.exchange(true))
+        return;
+    // On a pool thread: copying megabytes into the file is no work for the
+    // thread that committed (often the GUI thread).
+    std::weak_ptr<StoreState> weak = weak_from_this();
+    QThreadPool::globalInstance()->start([weak] {
+        auto state = weak.lock();
+        if (!state)
+            return;
+        {
+            Session s(*state);
+            if (s.conn())
+                Stmt(s.conn(), QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
+        }
+        state->folding.store(false);
     });
 }
 
@@ -243,6 +298,36 @@ bool writeNothing(StoreState &state)
     // Page 1 is written with the value it has: a real write, no change.
     const auto version = s.first(QStringLiteral("PRAGMA user_version"), {}, [](Row &row) { return row.integer(); });
     return version && s.run(QStringLiteral("PRAGMA user_version = %1").arg(*version), {}) && probe.finish();
+}
+
+// Tries a write as large as the one the full disk refused, and takes the
+// room back at once: when it lands, a write of that size fits again. The
+// probe's own table holds at most one row, and none once done.
+bool writeRoomFor(StoreState &state)
+{
+    qint64 bytes = 0;
+    {
+        QMutexLocker lock(&state.refusedMutex);
+        bytes = state.refusedBytes;
+    }
+    Session s(state);
+    if (!s.conn())
+        return false;
+    t_probingRoom = true;
+    const auto done = qScopeGuard([] { t_probingRoom = false; });
+    {
+        Transaction fill(s);
+        if (!fill.active()
+            || !s.run(QStringLiteral("CREATE TABLE IF NOT EXISTS space_probe(filler BLOB NOT NULL)"), {})
+            || !s.run(QStringLiteral("INSERT INTO space_probe(filler) VALUES(zeroblob(?))"),
+                      {QVariant(bytes + kWriteOverhead)})
+            || !fill.finish())
+            return false;
+    }
+    Transaction empty(s);
+    const bool emptied = empty.active() && s.run(QStringLiteral("DELETE FROM space_probe"), {}) && empty.finish();
+    state.setCondition(Condition::Ok);
+    return emptied;
 }
 
 Connection *StoreState::connection()
@@ -267,7 +352,8 @@ Connection *StoreState::connection()
     if (!conn->db.open() || !(conn->handle = takeHandle(conn->db, conn.get()))
         || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
         || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))
-        || !execPragma(conn->db, QStringLiteral("PRAGMA journal_size_limit = %1").arg(kJournalSizeLimit))) {
+        || !execPragma(conn->db, QStringLiteral("PRAGMA journal_size_limit = %1").arg(kJournalSizeLimit))
+        || !execPragma(conn->db, QStringLiteral("PRAGMA wal_autocheckpoint = %1").arg(kAutoCheckpointPages))) {
         qCWarning(lcStore) << "cannot open" << path << conn->db.lastError().text();
         lastConnectError.store(conn->handle ? sqlite3_extended_errcode(conn->handle) : SQLITE_CANTOPEN);
         conn->db.close();
@@ -323,6 +409,11 @@ void StoreState::dropAll()
 
 void StoreState::reset()
 {
+    {
+        QMutexLocker lock(&refusedMutex);
+        refusedKind.clear();
+        refusedBytes = 0;
+    }
     dropAll();
     open = false;
     owner.clear();
@@ -351,6 +442,47 @@ public:
 private:
     StoreState &m_state;
 };
+
+// Each identity that had readable rows in the kept file is told at its
+// next sign-in with the count of its messages read back; a row under no
+// owner stands for the identities whose rows could not be read at all.
+// The identity that opened the file is told now.
+void recordSetAside(Connection *conn, const QString &kept, QHash<QString, int> owners, const QString &opener)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QString insert = QStringLiteral("INSERT OR REPLACE INTO store_set_asides(owner_raw_public_key,kept_path,"
+                                          "saved_messages,created_at,told) VALUES(?,?,?,?,?)");
+    owners.insert(QString(), 0);
+    for (auto it = owners.cbegin(); it != owners.cend(); ++it) {
+        if (it.key() != opener)
+            Stmt(conn, insert, {it.key(), kept, it.value(), now, 0});
+    }
+    Stmt(conn, insert, {opener, kept, owners.value(opener), now, 1});
+}
+
+// The latest kept file this identity has not been told of; told from now
+// on.
+void takeUntoldSetAside(Connection *conn, const QString &owner, OpenReport *out)
+{
+    {
+        Stmt untold(conn,
+                    QStringLiteral("SELECT kept_path, saved_messages FROM store_set_asides AS s "
+                                   "WHERE (owner_raw_public_key=? AND told=0) OR (owner_raw_public_key='' AND NOT EXISTS("
+                                   "SELECT 1 FROM store_set_asides AS t WHERE t.owner_raw_public_key=? "
+                                   "AND t.kept_path=s.kept_path)) ORDER BY owner_raw_public_key=? DESC, created_at DESC LIMIT 1"),
+                    {owner, owner, owner});
+        if (!untold.next())
+            return;
+        out->setAside = untold.text(0);
+        out->salvagedMessages = int(untold.integer(1));
+    }
+    Stmt(conn, QStringLiteral("UPDATE store_set_asides SET told=1 WHERE owner_raw_public_key=?"), {owner});
+    Stmt(conn,
+         QStringLiteral("INSERT INTO store_set_asides(owner_raw_public_key,kept_path,saved_messages,created_at,told) "
+                        "SELECT ?, kept_path, 0, created_at, 1 FROM store_set_asides WHERE owner_raw_public_key='' "
+                        "ON CONFLICT DO NOTHING"),
+         {owner});
+}
 
 enum class Check { Sound, Damaged, Failed };
 
@@ -426,9 +558,13 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
     if (ownerKey.isEmpty())
         return false;
     d->quiet = true;
-    const auto speak = qScopeGuard([this] {
+    // A store opened on a full disk reads, and says it is full once open.
+    Condition openedAs = Condition::Ok;
+    const auto speak = qScopeGuard([this, &openedAs] {
         d->quiet = false;
         d->condition.store(int(Condition::Ok));
+        if (openedAs != Condition::Ok)
+            d->setCondition(openedAs);
     });
 
     QString file = path;
@@ -482,12 +618,31 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
             out.failure = error.contains(busyText)   ? Condition::Busy
                           : error.contains(fullText) ? Condition::DiskFull
                                                      : Condition::Ok;
-            d->reset();
-            return false;
+            // A full disk does not hide what is stored: a file already in
+            // the current layout opens for reading, and its writes wait for
+            // space like those of a store that filled the disk while open.
+            if (out.failure != Condition::DiskFull || !velmor::store::hasCurrentLayout(conn->db)) {
+                d->reset();
+                return false;
+            }
+            openedAs = Condition::DiskFull;
+        }
+        // What can still be read of a file just kept aside comes along;
+        // the other identities that had rows in it hear of it at their
+        // next sign-in, as this one does now.
+        if (!out.setAside.isEmpty() && openedAs == Condition::Ok) {
+            const QHash<QString, int> owners = velmor::store::salvageRows(out.setAside, conn->handle);
+            out.salvagedMessages = owners.value(ownerKey);
+            velmor::store::recordSetAside(conn, out.setAside, owners, ownerKey);
+        } else if (openedAs == Condition::Ok) {
+            velmor::store::takeUntoldSetAside(conn, ownerKey, &out);
         }
         // A log grown large by an earlier run (a big pull, a full disk that
-        // stopped checkpoints) goes back into the file and is cut back now.
-        Stmt(conn, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
+        // stopped checkpoints) goes back into the file and is cut back now;
+        // not while space is short, where copying it into the file could
+        // take the last of it.
+        if (openedAs == Condition::Ok && !velmor::store::spaceIsShort(file))
+            Stmt(conn, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
         d->publish(ownerKey, file);
         return true;
     }
@@ -532,5 +687,7 @@ void ChatStore::setConditionListener(std::function<void(velmor::store::Condition
 
 bool ChatStore::probeWrite()
 {
+    if (d->currentCondition() == velmor::store::Condition::DiskFull)
+        return velmor::store::writeRoomFor(*d);
     return velmor::store::writeNothing(*d);
 }

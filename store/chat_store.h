@@ -40,10 +40,15 @@ enum class Condition {
 struct OpenReport
 {
     // Why open() failed; Ok for any other reason (no folder, a bad key...).
+    // DiskFull also when open() succeeded on a full disk: the store reads,
+    // and its writes wait for room.
     Condition failure = Condition::Ok;
     // A damaged file found at the path was renamed to this and a new one
-    // made in its place; empty when none was.
+    // made in its place, now or at an earlier open by another identity
+    // that had rows in it (told once to each); empty when none was.
     QString setAside;
+    // Messages read back from the file kept aside into the new one.
+    int salvagedMessages = 0;
 };
 } // namespace velmor::store
 
@@ -82,8 +87,9 @@ public:
     // Called on the thread whose statement changed the condition, with the
     // new one; replaces any earlier listener.
     void setConditionListener(std::function<void(velmor::store::Condition)> listener);
-    // A write that changes nothing, to learn whether writes land again.
-    // Waits for the lock like any statement of the calling thread.
+    // A write that changes nothing, to learn whether writes land again (on
+    // a full disk, one as large as the write it refused, taken back at
+    // once). Waits for the lock like any statement of the calling thread.
     bool probeWrite();
 
     // ---- conversations ---------------------------------------------------

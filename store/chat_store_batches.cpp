@@ -19,8 +19,10 @@ bool ChatStore::commitBatch()
     if (!conn || !conn->batch)
         return false;
     conn->batch = false;
-    if (s.commit())
+    if (s.commit()) {
+        d->foldLargeLog();
         return true;
+    }
     s.rollback();
     return false;
 }

@@ -81,6 +81,11 @@ struct Connection
     // Inside ChatStore::Batch: the connection holds one open transaction,
     // and each operation's own transaction becomes a savepoint in it.
     bool batch = false;
+    // The write under way (a transaction, or one statement outside any):
+    // its first writing statement, which names its kind, and the bytes of
+    // text and data bound to it so far.
+    QString writeKind;
+    qint64 writeBytes = 0;
 };
 
 // Operations hold `lifecycle` shared and run on their own thread's
@@ -106,6 +111,7 @@ struct StoreState : std::enable_shared_from_this<StoreState>
     std::atomic<int> lastConnectError{SQLITE_OK};
     std::atomic<int> condition{int(Condition::Ok)};
     std::atomic<bool> recovering{false};
+    std::atomic<bool> folding{false}; // a checkpoint of a large log runs
     // Inside open(): conditions met while the file is checked are open()'s
     // own to report.
     std::atomic<bool> quiet{false};
@@ -131,14 +137,24 @@ struct StoreState : std::enable_shared_from_this<StoreState>
 
     Condition currentCondition() const { return Condition(condition.load()); }
     // A statement's result code: a held lock, a full disk or a damaged file
-    // becomes the condition.
-    void noteFailure(int resultCode);
-    // A write reached the file: the lock is free and there is room.
-    void noteWritten();
+    // becomes the condition. A full disk keeps the kind and size of the
+    // write it refused.
+    void noteFailure(int resultCode, const QString &writeKind = {}, qint64 writeBytes = 0);
+    // A write of `kind` reached the file: the lock is free, and there is
+    // room again when a write of the kind that found none has landed (a
+    // small write fits where a larger one does not).
+    void noteWritten(const QString &kind);
+    // The write a full disk refused: its kind and the bytes bound to it.
+    QMutex refusedMutex;
+    QString refusedKind;
+    qint64 refusedBytes = 0;
     void setCondition(Condition next);
     // While Busy or DiskFull: a pool job tries a write now and then, and
     // ends the condition when one lands.
     void startRecovery();
+    // After a large commit: the log is folded into the file and cut back
+    // to nothing, on a pool thread.
+    void foldLargeLog();
 };
 
 // A prepared statement of this thread's connection, taken from the cache
@@ -204,6 +220,7 @@ public:
         m_keep.push_back(value.toUtf8());
         const QByteArray &utf8 = m_keep.back();
         sqlite3_bind_text(m_stmt, index, utf8.isNull() ? "" : utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+        m_conn->writeBytes += utf8.size();
     }
     void bind(int index, qint64 value)
     {
@@ -220,6 +237,7 @@ public:
             if (m_stmt) {
                 m_keep.push_back(value.toByteArray());
                 sqlite3_bind_blob(m_stmt, index, m_keep.back().constData(), int(m_keep.back().size()), SQLITE_STATIC);
+                m_conn->writeBytes += m_keep.back().size();
             }
             break;
         case QMetaType::Bool:
@@ -253,13 +271,19 @@ public:
             m_conn->holding = inside;
             m_state->holders.fetch_add(inside ? 1 : -1);
         }
+        if (m_conn->writeKind.isEmpty() && !sqlite3_stmt_readonly(m_stmt))
+            m_conn->writeKind = m_sql;
         if (!m_ok) {
             qCWarning(lcStore) << "statement failed" << sqlite3_errmsg(m_handle) << m_sql;
             if (m_state)
-                m_state->noteFailure(rc);
-        } else if (m_state && sqlite3_get_autocommit(m_handle)
+                m_state->noteFailure(rc, m_conn->writeKind.isEmpty() ? m_sql : m_conn->writeKind, m_conn->writeBytes);
+        } else if (m_state && !inside
                    && (!sqlite3_stmt_readonly(m_stmt) || m_sql.startsWith(QLatin1String("COMMIT")))) {
-            m_state->noteWritten();
+            m_state->noteWritten(m_conn->writeKind);
+        }
+        if (!inside) {
+            m_conn->writeKind.clear();
+            m_conn->writeBytes = 0;
         }
         return m_ok;
     }

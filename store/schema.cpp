@@ -227,6 +227,16 @@ QList<TableDef> buildTables()
                {"queued_at", kInt}},
               {kOwner, "message_id"},
               {{"idx_pending_acks_updated", "owner_raw_public_key, updated_at"}}});
+    // A damaged file kept aside, for each identity that had rows in it:
+    // told at that identity's next sign-in (`told` then 1).
+    t.append({"store_set_asides",
+              {{kOwner, kText},
+               {"kept_path", kText},
+               {"saved_messages", kInt},
+               {"created_at", kInt},
+               {"told", kInt}},
+              {kOwner, "kept_path"},
+              {}});
     return t;
 }
 
@@ -473,6 +483,14 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
     if (!ok)
         run(db, QStringLiteral("ROLLBACK"), nullptr);
     return ok;
+}
+
+bool hasCurrentLayout(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    const bool current = q.exec(QStringLiteral("PRAGMA user_version")) && q.next() && q.value(0).toInt() >= kSchemaVersion;
+    q.finish();
+    return current;
 }
 
 } // namespace velmor::store

@@ -8,7 +8,7 @@ namespace velmor::store {
 
 // Bumped whenever the layout in schema.cpp changes; written to PRAGMA
 // user_version.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 
 // Brings the file to the current layout inside one write transaction, taken
 // at once (BEGIN IMMEDIATE) and always writing, so that a file that cannot be
@@ -19,5 +19,9 @@ constexpr int kSchemaVersion = 5;
 // and records kSchemaVersion. A file written by a newer build keeps its
 // higher version. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
+
+// The file was brought to this layout (or a newer one) before: it can be
+// used without migrating, for reading when it cannot be written.
+bool hasCurrentLayout(QSqlDatabase &db);
 
 } // namespace velmor::store

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,10 @@ namespace velmor::store {
 namespace {
 
 const char *const kJournalSuffixes[] = {"-wal", "-shm"};
+
+// Room kept free beyond the log's own size before the log is folded into
+// the file at open.
+constexpr qint64 kSpaceMargin = 8 * 1024 * 1024;
 
 // A file being created by another opener stays empty for a moment; an empty
 // file older than this was left so.
@@ -94,6 +99,15 @@ QString setAside(const QString &databasePath)
         }
     }
     return target;
+}
+
+bool spaceIsShort(const QString &databasePath)
+{
+    const QStorageInfo volume(QFileInfo(databasePath).absolutePath());
+    if (!volume.isValid())
+        return false;
+    const qint64 log = QFileInfo(databasePath + QLatin1String("-wal")).size();
+    return volume.bytesAvailable() < log + kSpaceMargin;
 }
 
 } // namespace velmor::store

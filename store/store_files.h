@@ -27,4 +27,8 @@ bool isCutToNothing(const QString &databasePath);
 // the file could not be moved.
 QString setAside(const QString &databasePath);
 
+// Less room left beside the database than its write-ahead log could need
+// to be copied into it, and a margin: a checkpoint may wait.
+bool spaceIsShort(const QString &databasePath);
+
 } // namespace velmor::store

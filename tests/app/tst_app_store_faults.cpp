@@ -90,6 +90,7 @@ class AppStoreFaultsTest : public QObject
     QString m_publicKey;
 
     QString m_phrase;
+    QString m_privateKey;
 
     QString storePath() const { return m_profile->dataFolder() + QStringLiteral("/chat.db"); }
     static QString vaultFile(const QString &entry)
@@ -141,6 +142,7 @@ private slots:
         QVERIFY(first.loggedIn());
         m_publicKey = first.myPublicKey();
         m_phrase = first.revealMnemonic();
+        m_privateKey = first.revealPrivateKeyString();
         QCOMPARE(m_phrase.split(' ').size(), 12);
         QVERIFY(ChatStore::instance().upsertContact(velmor::chat::ContactRecord{m_publicKey, {}, "me", {}, {}, 0, 1}));
         apptest::resetProcessSession();
@@ -213,6 +215,53 @@ private slots:
         next.dismissStoreNotice();
         QCOMPARE(next.storeSetAside(), QString());
         QVERIFY(QFileInfo::exists(aside)); // dismissed, never deleted
+    }
+
+    // One store file, two identities: the damaged file kept aside at the
+    // first one's sign-in is named to the second at its own next sign-in
+    // (once), with its messages read back.
+    void keptStoreIsToldToEachIdentity()
+    {
+        QString secondKey;
+        QString secondPublic;
+        {
+            AppController second;
+            second.generateAndLogin();
+            QVERIFY(apptest::waitForLogin(second));
+            QVERIFY(second.loggedIn());
+            secondKey = second.revealPrivateKeyString();
+            secondPublic = second.myPublicKey();
+            QVERIFY(ChatStore::instance().upsertContact(velmor::chat::ContactRecord{secondPublic, {}, "second", {}, {}, 0, 1}));
+            second.logout();
+            apptest::resetProcessSession();
+        }
+        {
+            QFile file(storePath());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QCOMPARE(file.write(QByteArray(100, 'x')), 100);
+        }
+        const auto signIn = [](AppController &app, const QString &key) {
+            app.importAndLogin(key);
+            return apptest::waitForLogin(app) && app.loggedIn();
+        };
+        QString kept;
+        {
+            AppController first;
+            QVERIFY(signIn(first, m_privateKey));
+            kept = first.storeSetAside();
+            QVERIFY(kept.startsWith(storePath() + QStringLiteral(".damaged-")));
+            first.logout();
+            QCOMPARE(first.storeSetAside(), QString()); // not shown to whoever signs in next here
+            apptest::resetProcessSession();
+        }
+        for (const QString &toldOf : {kept, QString()}) {
+            AppController second;
+            QVERIFY(signIn(second, secondKey));
+            QCOMPARE(second.myPublicKey(), secondPublic);
+            QCOMPARE(second.storeSetAside(), toldOf);
+            second.logout();
+            apptest::resetProcessSession();
+        }
     }
 
     // A damaged vault entry costs neither the identity nor the entry: the

@@ -1,12 +1,15 @@
 // A SQLite file layer for the tests that behaves like the system's, except
-// that while `full` is set every write fails as a full disk does: the
-// store's own handling of SQLITE_FULL, met without filling a real disk.
+// that while `full` is set every write fails as a full disk does, and while
+// a room is set the files together may grow by that many bytes only (writes
+// within a file's present size always land): the store's own handling of
+// SQLITE_FULL, met without filling a real disk.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace storetest {
 
@@ -27,6 +30,12 @@ public:
         (void)done;
     }
     static void setFull(bool full) { s_full.store(full); }
+    // Bytes the files may still grow by; -1 for no limit.
+    static void setRoom(sqlite3_int64 bytes)
+    {
+        std::lock_guard lock(s_roomMutex);
+        s_room = bytes;
+    }
 
 private:
     struct File
@@ -53,7 +62,19 @@ private:
             [](sqlite3_file *f) { return real(f)->pMethods->xClose(real(f)); },
             [](sqlite3_file *f, void *b, int n, sqlite3_int64 o) { return real(f)->pMethods->xRead(real(f), b, n, o); },
             [](sqlite3_file *f, const void *b, int n, sqlite3_int64 o) {
-                return s_full.load() ? SQLITE_FULL : real(f)->pMethods->xWrite(real(f), b, n, o);
+                if (s_full.load())
+                    return SQLITE_FULL;
+                {
+                    std::lock_guard lock(s_roomMutex);
+                    sqlite3_int64 size = 0;
+                    if (s_room >= 0 && real(f)->pMethods->xFileSize(real(f), &size) == SQLITE_OK) {
+                        const sqlite3_int64 growth = o + n > size ? o + n - size : 0;
+                        if (growth > s_room)
+                            return SQLITE_FULL;
+                        s_room -= growth;
+                    }
+                }
+                return real(f)->pMethods->xWrite(real(f), b, n, o);
             },
             [](sqlite3_file *f, sqlite3_int64 n) { return real(f)->pMethods->xTruncate(real(f), n); },
             [](sqlite3_file *f, int flags) { return real(f)->pMethods->xSync(real(f), flags); },
@@ -79,6 +100,8 @@ private:
     static inline sqlite3_vfs *s_real = nullptr;
     static inline sqlite3_vfs s_vfs{};
     static inline std::atomic<bool> s_full{false};
+    static inline std::mutex s_roomMutex;
+    static inline sqlite3_int64 s_room = -1;
 };
 
 } // namespace storetest

@@ -15,6 +15,7 @@ MockController {
     property string myTron: ""
     property string storeProblem: ""
     property string storeSetAside: ""
+    property int storeSalvaged: 0
 
     signal identityChanged()
     signal avatarChanged()
