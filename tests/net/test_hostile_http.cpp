@@ -165,7 +165,9 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
     const qint64 held = statusBytes("VmRSS") - before;
     qInfo("endless answer at a %lld MiB cap: %lld MiB sent, peak resident growth %lld MiB, held after %lld MiB",
           kMaxResponseBytes >> 20, server.bytesSent() >> 20, peakGrowth >> 20, held >> 20);
-    QVERIFY2(server.bytesSent() <= kMaxResponseBytes + 8 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+    // Sent, not read: the sockets' own buffers (several megabytes each way
+    // on a busy loopback) hold the rest.
+    QVERIFY2(server.bytesSent() <= kMaxResponseBytes + 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
     QVERIFY2(peakGrowth <= kMaxResponseBytes + 16 * 1024 * 1024, qPrintable(QString::number(peakGrowth)));
     QVERIFY2(held <= 8 * 1024 * 1024, qPrintable(QString::number(held)));
 }
