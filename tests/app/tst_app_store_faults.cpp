@@ -6,6 +6,7 @@
 #include "app_test_support.h"
 
 #include "app/saved_identity.h"
+#include "store/failing_vfs.h"
 #include "support/fake_relay.h"
 
 #include <QFile>
@@ -192,6 +193,24 @@ private slots:
         QCOMPARE(next.storeProblem(), QString());
         QVERIFY(!next.busy());
         QCOMPARE(ChatStore::instance().contact(m_publicKey)->remark, QStringLiteral("me"));
+    }
+
+    // A restart on a full disk signs in with what is stored and says the
+    // disk is full; the notice goes once room is back.
+    void fullDiskAtStartSignsInWithTheNotice()
+    {
+        storetest::FailingWrites::install();
+        storetest::FailingWrites::setFull(true);
+        const auto room = qScopeGuard([] { storetest::FailingWrites::setFull(false); });
+        AppController next;
+        next.autoLogin();
+        QVERIFY(apptest::waitForLogin(next));
+        QVERIFY(next.loggedIn());
+        QCOMPARE(next.storeProblem(), QStringLiteral("diskFull"));
+        QCOMPARE(ChatStore::instance().contact(m_publicKey)->remark, QStringLiteral("me"));
+        storetest::FailingWrites::setFull(false);
+        QTRY_COMPARE_WITH_TIMEOUT(next.storeProblem(), QString(), 10000);
+        QVERIFY(ChatStore::instance().upsertContact(velmor::chat::ContactRecord{m_publicKey, {}, "after", {}, {}, 0, 2}));
     }
 
     void damagedStoreAtStartIsKeptAside()
