@@ -93,6 +93,7 @@ void ChatController::stop()
     // Every job still running belongs to the session that ends here: its
     // result is dropped when it comes back (JobRunner).
     m_session.end();
+    m_conversationReadAgain = false;
     m_pullTimer.stop();
     m_ackFlushTimer.stop();
     closePushSockets();
@@ -188,6 +189,35 @@ void ChatController::loadConversationsInBackground()
                 return;
             m_conversations.adopt(std::move(reading));
             publishConversations();
+        });
+}
+
+void ChatController::reloadConversationsSoon()
+{
+    if (m_conversationReadRunning) {
+        m_conversationReadAgain = true;
+        return;
+    }
+    m_conversationReadRunning = true;
+    const quint64 read = ++m_conversationReads;
+    m_jobs.run<ConversationList::Reading>(
+        [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
+        [this, read](ConversationList::Reading reading) {
+            // A list rebuilt meanwhile holds later changes than this one.
+            if (read != m_conversationReads)
+                return;
+            m_conversations.adopt(std::move(reading));
+            publishConversations();
+        },
+        [this] {
+            m_conversationReadRunning = false;
+            // After this reading is shown (the settle step comes first).
+            if (m_conversationReadAgain) {
+                QMetaObject::invokeMethod(this, [this] {
+                    if (std::exchange(m_conversationReadAgain, false))
+                        reloadConversationsSoon();
+                }, Qt::QueuedConnection);
+            }
         });
 }
 

@@ -112,7 +112,7 @@ public:
     // ---- not exposed to QML ----------------------------------------------
     void reloadMessages() override;
     void reloadConversations() override;
-    void reloadConversationsSoon() override { loadConversationsInBackground(); }
+    void reloadConversationsSoon() override;
     void messageStored(const velmor::chat::MessageRecord &record) override;
     void messageStatusChanged(const QString &messageId, int status) override;
     void messageRemoved(const QString &messageId) override;
@@ -295,6 +295,11 @@ private:
     // Counts the readings of the conversation list: a read on a worker is
     // taken only if no newer one was made meanwhile.
     quint64 m_conversationReads = 0;
+    // A reading for reloadConversationsSoon() is on a worker, and changes
+    // came meanwhile: one more reading follows it (a burst of sends costs a
+    // few readings, not one per message).
+    bool m_conversationReadRunning = false;
+    bool m_conversationReadAgain = false;
     velmor::models::KeyedListModel m_conversationModel;
     velmor::chat::MessageList m_messages;
     velmor::chat::CurrentConversation m_current;

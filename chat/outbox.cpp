@@ -167,7 +167,9 @@ void Outbox::show(const MessageRecord &row, const QString &replaces)
     if (!replaces.isEmpty() && m_host.session().store().deleteMessage(replaces))
         m_host.messageRemoved(replaces);
     m_host.messageStored(row);
-    m_host.reloadConversations();
+    // The sidebar's preview on a worker: a burst of sends reads the list a
+    // few times, not once per message on the window's thread.
+    m_host.reloadConversationsSoon();
 }
 
 bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces)
