@@ -12,6 +12,9 @@
 //             at the local relay, pulled, opened, stored and shown: the GUI
 //             thread's CPU from the pull to the frame that shows it, beside
 //             one row added to a bare list and drawn;
+//   burst     1,000 Chat.sendText in the open conversation until the last
+//             shows sent, beside the bare seal, sign and post of the same
+//             texts to the same local relay;
 //   scroll    newest to oldest of a 10,000-message conversation, older pages
 //             read on the way: frame times;
 //   pictures  newest to oldest of 1,000 messages, 500 of them pictures of
@@ -23,7 +26,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen ./build/bench/qml/long_lists_bench [part ...]
 //
-// Parts: open arrive inbox scroll pictures signin (all by default). A tool, not a Google
+// Parts: open arrive inbox burst scroll pictures signin (all by default). A tool, not a Google
 // Benchmark: it reports per-frame and per-stall figures and their ratios.
 #include "app/message_picture_provider.h"
 #include "chat/chat_controller.h"
@@ -43,6 +46,7 @@
 #include "support/fake_relay.h"
 
 #include <QBuffer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
@@ -597,6 +601,55 @@ void partArriveThroughInbox(Bench &b, velmor::fakes::FakeRelay &relay, const vel
                 percentile(bareSettled, 1.0), percentile(settled, 0.5) / std::max(0.01, percentile(bareSettled, 0.5)));
 }
 
+void partBurst(Bench &b, velmor::fakes::FakeRelay &relay, const QString &peer, int count)
+{
+    relay.markSeen(peer); // the relay takes messages for a key it has seen
+    std::printf("\n== a burst of %d sends in the open conversation, until the last shows sent ==\n", count);
+    b.chat->openConversation(peer);
+    b.settle(300);
+    Outbox &outbox = b.chat->messaging().outbox;
+    int sent = 0;
+    const QMetaObject::Connection counting = QObject::connect(&outbox, &Outbox::sendFinished, [&sent](const QString &, int status) {
+        if (status == int(MessageStatus::Sent))
+            ++sent;
+    });
+    QElapsedTimer t;
+    t.start();
+    const double cpu0 = threadCpuMs();
+    for (int i = 0; i < count; ++i)
+        b.chat->sendText(QStringLiteral("burst %1 of a few words").arg(i));
+    const double afterCalls = msSince(t);
+    while (sent < count && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    b.window.grabWindow();
+    const double ours = msSince(t);
+    const double oursCpu = threadCpuMs() - cpu0;
+    QObject::disconnect(counting);
+
+    // Bare: the same texts sealed, signed and posted by one worker, the
+    // relay answering on this thread as it does for the window.
+    std::atomic<bool> done{false};
+    t.restart();
+    QFuture<int> posted = QtConcurrent::run([&] {
+        int ok = 0;
+        for (int i = 0; i < count; ++i) {
+            const RelaySendResult result = RelayApi::sendText(peer, QStringLiteral("bare %1 of a few words").arg(i));
+            ok += result.ok ? 1 : 0;
+            if (!result.ok && i == 0)
+                std::printf("bare send failed: %s\n", qPrintable(result.error));
+        }
+        done = true;
+        return ok;
+    });
+    while (!done && t.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double bare = msSince(t);
+    std::printf("ours: %d of %d sent in %.0f ms (the calls %.0f ms, GUI CPU %.0f ms)\n", sent, count, ours, afterCalls,
+                oursCpu);
+    std::printf("bare seal + sign + post: %d of %d in %.0f ms\n", posted.result(), count, bare);
+    std::printf("ratio %.2f (goal <= 2)\n", ours / std::max(1.0, bare));
+}
+
 // Frames scrolling `list` up by `step` per frame until its top is reached
 // and `done` says nothing more will come.
 std::vector<double> scrollUp(Bench &b, QQuickItem *list, double step, const std::function<bool()> &done)
@@ -752,7 +805,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("long_lists_bench"));
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = { "open", "arrive", "inbox", "scroll", "pictures", "signin" };
+        parts = { "open", "arrive", "inbox", "burst", "scroll", "pictures", "signin" };
 
     QTemporaryDir dir;
     const velmor::identity::Identity me(QByteArray(32, 0x5a));
@@ -806,7 +859,7 @@ int main(int argc, char **argv)
     b.engine.rootContext()->setContextProperty(QStringLiteral("Chat"), &chat);
 
     if (parts.contains("open") || parts.contains("arrive") || parts.contains("inbox") || parts.contains("scroll")
-        || parts.contains("pictures")) {
+        || parts.contains("pictures") || parts.contains("burst")) {
         store.open(owner, longStore);
         b.makeHome();
         b.settle(300);
@@ -816,6 +869,8 @@ int main(int argc, char **argv)
             partArrive(b, conversations.at(2).second);
         if (parts.contains("inbox"))
             partArriveThroughInbox(b, relay, peerIdentity(100000), owner);
+        if (parts.contains("burst"))
+            partBurst(b, relay, conversations.at(0).second, 1000);
         if (parts.contains("scroll"))
             partScroll(b, conversations.at(1).second, 10000);
         if (parts.contains("pictures"))
@@ -829,6 +884,15 @@ int main(int argc, char **argv)
         b.settle(300);
         std::printf("\n(the sidebar holds %d conversations)", int(b.chat->conversations().size()));
         partArriveThroughInbox(b, relay, peerIdentity(200000), owner);
+        b.dropHome();
+    }
+    if (parts.contains("burst")) {
+        // The same burst with a sidebar of 2,000 conversations.
+        store.open(owner, largeStore);
+        b.makeHome();
+        b.settle(300);
+        std::printf("\n(the sidebar holds %d conversations)", int(b.chat->conversations().size()));
+        partBurst(b, relay, peerKey(200001), 1000);
         b.dropHome();
     }
     if (parts.contains("signin"))
