@@ -186,7 +186,7 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     row.status = MessageStatus::Sending;
     if (!group) {
         // One-to-one: sealed, stored with its envelope, posted by the queue.
-        if (!writeSealed(peer, row, payload))
+        if (!writeSealed(peer, row, payload, replaces.isEmpty()))
             return false;
         show(row, replaces);
         if (row.status == MessageStatus::Sending)
@@ -194,9 +194,13 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
         return true;
     }
     if (!store.upsertMessage(row)) {
-        // Nothing shown, nothing sent: the failed row of a retry stays.
-        m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-        return false;
+        // A retry would leave its failed row beside the new one: nothing
+        // shown, nothing sent. A new message is sent and kept in memory.
+        if (!replaces.isEmpty()) {
+            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+            return false;
+        }
+        keepUnstored(row, QString());
     }
     show(row, replaces);
 
@@ -274,7 +278,6 @@ QString Outbox::transmit(const QString &peer, const Payload &payload, const QStr
 void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool text)
 {
     MessageRecord row = sentRow;
-    ChatStore &store = m_host.session().store();
     if (error.isEmpty()) {
         row.status = MessageStatus::Sent;
     } else {
@@ -283,11 +286,7 @@ void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool tex
             qWarning() << "[SEND] failed peer=" << row.peer_raw_public_key << "err=" << error;
         m_host.errors().publishWord(error);
     }
-    // The row may have been deleted meanwhile (the conversation cleared, a
-    // retry): the result must not bring it back.
-    if (store.messageExists(row.id) && store.setMessageStatus(row.id, row.status))
-        m_host.messageStatusChanged(row.id, int(row.status));
-    emit sendFinished(row.id, int(row.status));
+    settle(row.id, row.status, QString());
 }
 
 // ---- retry ---------------------------------------------------------------------

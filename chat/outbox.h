@@ -28,12 +28,12 @@
 // past its lifetime is never posted nor signed again: such a send found at
 // start is failed, and its retry is a new message.
 //
-// A one-to-one send the store cannot take (another program holds it, the
-// disk is full, the file is damaged) is not lost: its sealed envelope and
-// row are kept in memory, shown and posted like any other, and the row
-// (with its envelope while the send is unfinished) is written as soon as
-// the store takes it, tried again every kStoreRetryMs. Only what a program
-// ended before the store came back loses is the sender's own copy.
+// A new message the store cannot take (another program holds it, the disk
+// is full, the file is damaged) is not lost: its row (and a one-to-one
+// message's sealed envelope) is kept in memory, shown and sent like any
+// other, and written (with the envelope while the send is unfinished) as
+// soon as the store takes it, tried again every kStoreRetryMs. A program
+// ended before the store came back loses only the sender's own copy.
 //
 // A retry without a stored envelope (a group message, a row of an older
 // version) sends again to the failed row's own peer. Its new row (and the
@@ -131,7 +131,10 @@ private:
 
     // Durable one-to-one sends (outbox_relay.cpp).
     static QByteArray contentOf(const Payload &payload);
-    bool writeSealed(const QString &peer, MessageRecord &row, const Payload &payload);
+    // False when nothing can be shown or sent: sealing failed and the store
+    // refused the failed row, or the store refused the row and `mayKeep`
+    // (not a retry, whose failed row would stay beside it) is false.
+    bool writeSealed(const QString &peer, MessageRecord &row, const Payload &payload, bool mayKeep);
     bool retryStored(const MessageRecord &row);
     void enqueue(const QString &messageId);
     void pump();

@@ -88,7 +88,7 @@ QByteArray Outbox::contentOf(const Payload &payload)
     return RelayApi::textContent(payload.text, lastStamp);
 }
 
-bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload &payload)
+bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload &payload, bool mayKeep)
 {
     ChatStore &store = m_host.session().store();
     // Sealing and signing one message take well under a millisecond: done
@@ -109,8 +109,13 @@ bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload 
     QJsonObject wire = RelayApi::envelopeToJson(envelope);
     wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
     const QString envelopeJson = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
-    if (!store.upsertMessageWithEnvelope(row, envelopeJson))
+    if (!store.upsertMessageWithEnvelope(row, envelopeJson)) {
+        if (!mayKeep) {
+            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+            return false;
+        }
         keepUnstored(row, envelopeJson);
+    }
     return true;
 }
 
@@ -130,9 +135,9 @@ void Outbox::storeUnstored()
         const QString id = m_unstoredOrder.first();
         const Unstored &kept = m_unstored[id];
         // A finished send needs no envelope any more; an unfinished one
-        // keeps it, so that the next start still posts it.
-        const bool written = kept.row.status == MessageStatus::Sending || kept.row.status == MessageStatus::Failed
-                                 || kept.row.status == MessageStatus::AddressUnreachable
+        // keeps it, so that the next start still posts it (group sends
+        // have none).
+        const bool written = !kept.envelope.isEmpty() && kept.row.status != MessageStatus::Sent
                                  ? store.upsertMessageWithEnvelope(kept.row, kept.envelope)
                                  : store.upsertMessage(kept.row);
         if (!written) {

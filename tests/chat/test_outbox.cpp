@@ -7,6 +7,8 @@
 
 #include "chat/image_shrink.h"
 #include "chat/outbox.h"
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
 #include "identity/envelope.h"
 
 #include <QFile>
@@ -226,16 +228,26 @@ private slots:
     // whether the relay's answer came before that or not.
     void aSendTheStoreCannotTakeIsKept_data()
     {
+        QTest::addColumn<bool>("group");
         QTest::addColumn<bool>("backBeforeAnswer");
-        QTest::newRow("store back after the answer") << false;
-        QTest::newRow("store back before the answer") << true;
+        QTest::newRow("store back after the answer") << false << false;
+        QTest::newRow("store back before the answer") << false << true;
+        QTest::newRow("group, store back after the answer") << true << false;
+        QTest::newRow("group, store back before the answer") << true << true;
     }
     void aSendTheStoreCannotTakeIsKept()
     {
+        QFETCH(bool, group);
         QFETCH(bool, backBeforeAnswer);
         startAlice(m_bob);
         ChatStore &store = ChatStore::instance();
-        const QString send = QStringLiteral("/v1/message/send");
+        QString send = QStringLiteral("/v1/message/send");
+        if (group) {
+            const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
+            QVERIFY2(created.ok, qPrintable(created.error));
+            m_chat->openConversation(QStringLiteral("group:") + created.groupId);
+            send = QStringLiteral("/v1/group/fanout");
+        }
         m_relay.http().resetCounts();
         m_relay.http().holdRequests(send);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
@@ -251,7 +263,7 @@ private slots:
             storetest::FailingWrites::setFull(false);
             QTRY_VERIFY(store.messageExists(id));
             QCOMPARE(store.messageById(id)->status, MessageStatus::Sending);
-            QVERIFY(!store.outgoingEnvelope(id).isEmpty());
+            QCOMPARE(store.outgoingEnvelope(id).isEmpty(), group);
         }
         m_relay.http().releaseHeld();
         const auto results = finished(done, 1);
@@ -261,8 +273,9 @@ private slots:
         QTRY_VERIFY(store.messageExists(id));
         QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
         QVERIFY(store.outgoingEnvelope(id).isEmpty());
-        QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
         QCOMPARE(m_relay.requestCount(send), 1);
+        if (!group)
+            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
     }
 
     void blankTextOrNoConversationSendsNothing()
