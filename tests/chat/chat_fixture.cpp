@@ -285,7 +285,11 @@ PullOutcome ChatFixture::pullAndSettle(ChatController &chat)
     QSignalSpy processed(&parts.inbox, &Inbox::pullProcessed);
     QSignalSpy settled(&parts.acks, &AckQueue::settled);
     parts.inbox.pullOnce();
-    return settlePull(processed, settled);
+    const PullOutcome out = settlePull(processed, settled);
+    // The conversation list is read again on a worker after a pull that
+    // stored something: shown once the controller's jobs are done.
+    QTest::qWaitFor([&chat] { return chat.pendingJobs() == 0; }, 5000);
+    return out;
 }
 
 void ChatFixture::startQuiet(ChatController &chat)
