@@ -195,9 +195,13 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         return asOneItem([&] {
             const GroupInboundResult group =
                 velmor::chat::handleGroupMessage(m_registry, envelope.ciphertext, envelope.senderPubkey);
+            InboundVerdict verdict;
             if (!group.error.isEmpty() || !group.isGroup)
-                return skip();
-            return group.hasMessage ? handleGroupMessage(envelope, group) : handleGroupEvent(envelope, group);
+                verdict = group.discard ? acknowledgeOnly() : skip();
+            else
+                verdict = group.hasMessage ? handleGroupMessage(envelope, group) : handleGroupEvent(envelope, group);
+            verdict.followUps = group.followUps;
+            return verdict;
         });
     }
 

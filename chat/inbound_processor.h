@@ -52,6 +52,9 @@ struct InboundVerdict
     // takes) that this verdict stands on; not kept when that row is not.
     int messageRow = -1;
     QList<InboundNotice> notices;
+    // Group sending the envelope calls for, to run off the window's thread
+    // once the batch is committed (cancelled when it is not).
+    QList<GroupFollowUp> followUps;
 };
 
 class InboundProcessor

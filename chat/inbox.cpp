@@ -248,6 +248,7 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
     Slice slice;
     if (envelopes.isEmpty())
         return slice;
+    const velmor::net::GuiThreadWork onTheWindowsThread;
     QElapsedTimer clock;
     clock.start();
     ChatStore &store = m_host.session().store();
@@ -256,6 +257,7 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
 
     bool joinRequests = false;
     QList<InboundNotice> notices;
+    QList<GroupFollowUp> followUps;
     {
         // One transaction for the slice; the message rows written together
         // at its end, with one preview per conversation.
@@ -275,6 +277,7 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
 
         for (qsizetype i = 0; i < verdicts.size(); ++i) {
             const InboundVerdict &verdict = verdicts.at(i);
+            followUps += verdict.followUps;
             if (verdict.writeFailed || (verdict.messageRow >= 0 && !written.value(verdict.messageRow))) {
                 qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelopes.at(i).messageId;
                 continue;
@@ -290,9 +293,11 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
             // nothing, and forget cards the group engine took meanwhile.
             qWarning() << "[CHAT-INBOUND] batch of" << envelopes.size() << "envelopes not stored";
             registry.reloadFromStore();
+            cancelFollowUps(followUps);
             return Slice{{}, false, false, slice.consumed};
         }
     }
+    sendLater(followUps);
 
     for (const InboundNotice &notice : std::as_const(notices)) {
         if (notice.kind == InboundNotice::Kind::Message)
@@ -303,6 +308,20 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
     if (joinRequests)
         emit joinRequestsChanged();
     return slice;
+}
+
+void Inbox::sendLater(const QList<GroupFollowUp> &followUps)
+{
+    if (followUps.isEmpty())
+        return;
+    // Card requests and answers wait on the relay: never on this thread,
+    // and never inside the slice's transaction.
+    m_host.jobs().run<bool>(
+        [followUps] {
+            runFollowUps(followUps);
+            return true;
+        },
+        [](bool) {});
 }
 
 void Inbox::reloadLists()

@@ -35,6 +35,7 @@
 namespace velmor::chat {
 
 class AckQueue;
+struct GroupFollowUp;
 class ChatHost;
 struct InboundNotice;
 
@@ -110,6 +111,8 @@ private:
     // are done or budgetMs (0: no limit) has passed.
     Slice storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs);
     void reloadLists();
+    // Runs what the slice's group messages called for sending on a job.
+    void sendLater(const QList<GroupFollowUp> &followUps);
     void setFailures(int failures);
 
     ChatHost &m_host;

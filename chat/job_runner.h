@@ -18,6 +18,7 @@
 #pragma once
 
 #include "chat/chat_session.h"
+#include "net/http.h"
 
 #include <QDebug>
 #include <QFutureWatcher>
@@ -55,6 +56,7 @@ public:
         ++m_pending;
         QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner,
                          [this, watcher, ticket, done = std::move(done), settle = std::move(settle)]() mutable {
+                             const velmor::net::GuiThreadWork onTheWindowsThread;
                              std::optional<T> result = watcher->result();
                              watcher->deleteLater();
                              --m_pending;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace velmor::chat {
@@ -122,22 +123,39 @@ public:
     bool install(const GroupCard &card, const QString &myCanonicalKey, QString *error = nullptr);
     void remove(const QString &groupId);
 
-    // Card epochs that members' messages claim (the epoch is authenticated
-    // with the group key). A member whose card is older than a believed
-    // claim fetches the current card from the owner and accepts no message
-    // of the group until it has it, so a relay that withholds a re-key card
-    // cannot keep a removed member in the conversation.
-    // Records a claim; claims at or above one the owner's card disproved are
-    // not believed (a member cannot stall the group with an invented epoch).
-    void noteClaimedEpoch(const QString &groupId, qint64 epoch);
-    // True when a believed claim is above the held card's epoch.
+    // Card epochs that members' messages claim (the epoch is sealed with
+    // the group key). A member whose card is older than a claim asks the
+    // owner for the current card and takes no message of the group while
+    // it waits, so a relay that withholds a re-key card cannot keep a
+    // removed member in the conversation. The wait has bounds a lying
+    // member cannot stretch: a claim of the owner's own holds the group
+    // until a card reaches it; claims of other members hold it at most
+    // kClaimWaitSeconds per held card, counted from the first of them.
+    // Only the owner's answer to the request (its nonce sealed inside)
+    // settles the claims: those above the card it brings are disproved,
+    // and messages making them are dropped. The owner is asked at most once
+    // per kCardRequestIntervalSeconds and held card. The state is kept in
+    // memory only and starts afresh when the held card changes.
+    static constexpr qint64 kClaimWaitSeconds = 60;
+    static constexpr qint64 kCardRequestIntervalSeconds = 300;
+    struct ClaimOutcome
+    {
+        bool disproved = false; // the owner's answer showed it untrue: drop the message
+        QString requestNonce;   // non-empty: ask the owner now, with this nonce
+    };
+    ClaimOutcome noteClaimedEpoch(const QString &groupId, qint64 epoch, bool byOwner);
+    // True while a claim above the held card holds the group up.
     bool isCardOutdated(const QString &groupId) const;
-    // A card of the owner was taken or confirmed: claims above it that it
-    // did not meet are disproved, and it is the newest known epoch.
-    void settleEpoch(const QString &groupId, qint64 cardEpoch);
-    // True once per group and claimed epoch: the card is asked for once.
-    bool takeCardRequest(const QString &groupId, qint64 epoch);
-    void releaseCardRequest(const QString &groupId, qint64 epoch); // the request did not leave
+    // True when `nonce` is the one of the card request last sent.
+    bool isAwaitedAnswer(const QString &groupId, const QString &nonce) const;
+    // The owner's answer to that request brought a card of `cardEpoch`
+    // (already installed when newer): claims above it are disproved.
+    void settleByAnswer(const QString &groupId, const QString &nonce, qint64 cardEpoch);
+    void releaseCardRequest(const QString &groupId, const QString &nonce); // the request did not leave
+    // Owner: true when `member` may be answered with the card of `epoch`:
+    // once per member and card.
+    bool takeCardAnswer(const QString &groupId, const QString &member, qint64 epoch);
+    void releaseCardAnswer(const QString &groupId, const QString &member); // the answer did not leave
     // True when the current card (of `epoch`) may be sent to `member`, a
     // current member still writing under an older one: once per member and
     // epoch, and again only after kCardResendIntervalSeconds, so a member
@@ -146,6 +164,8 @@ public:
     static constexpr qint64 kCardResendIntervalSeconds = 600;
     bool takeCardResend(const QString &groupId, const QString &member, qint64 epoch, qint64 now);
     void releaseCardResend(const QString &groupId, const QString &member); // the card did not leave
+    // The clock of the waits (seconds; the wall clock by default).
+    void setClock(std::function<qint64()> nowSeconds);
 
     // Writes a card and ring to the store (no-op when the store is closed).
     static bool persist(const GroupCard &card, const QMap<qint64, QString> &ring);
@@ -153,16 +173,25 @@ public:
 private:
     struct EpochClaims
     {
-        qint64 believed = 0;  // the newest believed card epoch
-        qint64 disproved = 0; // 0, or the lowest claim the owner's card disproved
-        QSet<qint64> requested;
+        qint64 heldEpoch = 0;     // the held card the claims below are about
+        qint64 ownerClaim = 0;    // the highest epoch the owner's own messages showed
+        QSet<qint64> claims;      // members' claims above the held card (a few kept)
+        qint64 waitingSince = 0;  // first member claim at this card; 0: none yet
+        qint64 disproved = 0;     // 0, or the lowest claim the owner's answer disproved
+        QString requestNonce;     // of the card request last sent
+        qint64 requestedAt = 0;   // when it left (at this card); 0: not yet
         struct Resent
         {
             qint64 epoch = 0;
             qint64 at = 0;
         };
-        QHash<QString, Resent> resent; // by member
+        QHash<QString, Resent> resent;      // by member
+        QHash<QString, qint64> answeredFor; // owner: card epoch answered, by member
     };
+    // The claims of the group, started afresh when the held card changed.
+    EpochClaims &claimsAt(const QString &groupId, qint64 heldEpoch);
+    qint64 now() const;
+    std::function<qint64()> m_clock;
     QHash<QString, EpochClaims> m_claims;
     mutable QMutex m_mutex;
     struct Entry

@@ -242,7 +242,6 @@ GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rek
     QString installError;
     if (!registry.install(card, context.me.key, &installError))
         return {false, installError};
-    registry.settleEpoch(card.groupId, card.epoch);
     qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
                       << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
     const QStringList recipients = othersOf(card.memberPublicKeys, context.me.key);

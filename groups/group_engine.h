@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace velmor::chat {
@@ -46,6 +47,18 @@ struct GroupSendResult
     QString error;
 };
 
+// Sending that reading a group message calls for (a card request, the
+// held card sent again, the owner's answer to a request). It blocks on the
+// relay, so the reader hands it on and runs it off the window's thread once
+// its own store work has committed, or cancels it.
+struct GroupFollowUp
+{
+    std::function<void()> send;   // safe on any thread
+    std::function<void()> cancel; // not sent after all: the next message may ask again
+};
+void runFollowUps(const QList<GroupFollowUp> &followUps);
+void cancelFollowUps(const QList<GroupFollowUp> &followUps);
+
 struct GroupInboundResult
 {
     bool isGroup = false;    // the ciphertext is a group message
@@ -53,6 +66,7 @@ struct GroupInboundResult
     QString groupId;
     QString text;
     QString error;           // non-empty: refused
+    bool discard = false;    // refused for good: acknowledged and dropped, not offered again
     QString contentType;     // "text", "image", "voice" or "system"
     QString imageB64;
     QString imageMime;
@@ -61,6 +75,7 @@ struct GroupInboundResult
     QString voiceB64;
     qint64 durationMs = 0;
     QList<int> waveform;
+    QList<GroupFollowUp> followUps; // whether refused or not
 };
 
 GroupCreateResult createGroup(GroupRegistry &registry, const QString &name,
@@ -90,7 +105,8 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
                                const QByteArray &audio, int durationMs, const QList<int> &waveform);
 
 // Reads one envelope's ciphertext. Card, profile and invitation changes are
-// applied here, and the owner answers card requests here; a refused message
+// applied here; what it calls for sending (card requests, the owner's
+// answers) comes back as follow-ups and is not sent here. A refused message
 // leaves the registry and the store as they were (the caller leaves it with
 // the relay, which offers it again).
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,

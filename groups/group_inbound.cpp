@@ -29,10 +29,20 @@ GroupInboundResult refused(const QString &groupId, const QString &word)
     return result;
 }
 
+// Refused for good: acknowledged and dropped, never offered again.
+GroupInboundResult discarded(const QString &groupId, const QString &word)
+{
+    GroupInboundResult result = refused(groupId, word);
+    result.discard = true;
+    return result;
+}
+
 // The owner answers a member that saw a newer epoch than its card with the
-// current card, sealed to that member; former members get nothing.
-GroupInboundResult answerCardRequest(GroupRegistry &registry, const QString &groupId, const QString &sender,
-                                     const Me &me)
+// current card, sealed to that member with the request's nonce; once per
+// member and card, so a member asking again and again costs the owner one
+// answer. Former members get nothing.
+GroupInboundResult answerCardRequest(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
+                                     const QString &sender, const Me &me)
 {
     const std::optional<GroupCard> card = registry.card(groupId);
     if (!card)
@@ -41,12 +51,13 @@ GroupInboundResult answerCardRequest(GroupRegistry &registry, const QString &gro
         return refused(groupId, QStringLiteral("not_owner"));
     if (!card->hasMember(sender) || sender == me.key)
         return refused(groupId, QStringLiteral("sender_not_member"));
-    QString error;
-    if (!sendCard(me, *card, {sender}, &error))
-        return refused(groupId, error); // left with the relay: the answer is tried again
+    if (!registry.takeCardAnswer(groupId, sender, card->epoch))
+        return discarded(groupId, QStringLiteral("card_request_answered"));
     GroupInboundResult result;
     result.isGroup = true;
     result.groupId = groupId;
+    result.followUps.append(
+        answerCardLater(registry, me, *card, sender, outer.value(QStringLiteral("nonce")).toString()));
     return result;
 }
 
@@ -67,6 +78,9 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     const QJsonValue signature = inner.value(QStringLiteral("signature"));
     if (!cardText.isString() || !signature.isString())
         return refused(groupId, QStringLiteral("invalid_group_message"));
+    // The owner's answer to the card request this member is waiting on:
+    // the one thing that settles what members claimed.
+    const QString answers = inner.value(QStringLiteral("answers")).toString();
     const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
     // Only the owner issues cards. A newer card of a group already held may
     // also come from a member of both the held and the new card (one who
@@ -83,9 +97,12 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
         if (held->adminPublicKey != card->adminPublicKey || held->ownerRawPublicKey != card->ownerRawPublicKey)
             return refused(groupId, QStringLiteral("card_verify_failed"));
         if (card->epoch == held->epoch && card->cardJson == held->cardJson) {
-            // The same card once more (a redelivery, or the owner's answer
-            // to a card request): the held card is the owner's current one.
-            registry.settleEpoch(groupId, card->epoch);
+            // The same card once more. A redelivery, or a member passing it
+            // on, proves nothing (a relay withholding a newer card would
+            // replay this one); the owner's answer to the awaited request
+            // shows the held card is the owner's current one.
+            if (sender == card->ownerRawPublicKey)
+                registry.settleByAnswer(groupId, answers, card->epoch);
             GroupInboundResult result;
             result.isGroup = true;
             result.groupId = groupId;
@@ -104,7 +121,8 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     QString installError;
     if (!registry.install(*card, me.key, &installError))
         return refused(groupId, installError);
-    registry.settleEpoch(groupId, card->epoch);
+    if (sender == card->ownerRawPublicKey)
+        registry.settleByAnswer(groupId, answers, card->epoch);
 
     GroupInboundResult result;
     result.isGroup = true;
@@ -138,6 +156,22 @@ qint64 epochOf(const QJsonValue &value)
     return qint64(number);
 }
 
+// A member's message shows a card epoch above the held card: it waits
+// (stays with the relay) and the owner is asked, as far as the registry's
+// bounds allow; a claim the owner's answer disproved is dropped.
+GroupInboundResult claimOfNewerCard(GroupRegistry &registry, const GroupCard &card, qint64 epoch,
+                                    const QString &sender, const Me &me)
+{
+    const GroupRegistry::ClaimOutcome claim =
+        registry.noteClaimedEpoch(card.groupId, epoch, sender == card.ownerRawPublicKey);
+    if (claim.disproved)
+        return discarded(card.groupId, QStringLiteral("card_claim_disproved"));
+    GroupInboundResult result = refused(card.groupId, QStringLiteral("card_outdated"));
+    if (!claim.requestNonce.isEmpty() && card.ownerRawPublicKey != me.key)
+        result.followUps.append(requestCardLater(registry, me, card, epoch, claim.requestNonce));
+    return result;
+}
+
 GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
                                const QString &groupId, const QString &sender, const Me &me)
 {
@@ -158,11 +192,8 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     // A member (the envelope is signed by one the held card lists) writes
     // under a card we lack, typically a re-key that removed someone: it is
     // asked for, and the group waits for it.
-    if (groupKey.isEmpty() && epoch > card->epoch) {
-        registry.noteClaimedEpoch(groupId, epoch);
-        requestCard(registry, me, *card, epoch);
-        return refused(groupId, QStringLiteral("card_outdated"));
-    }
+    if (groupKey.isEmpty() && epoch > card->epoch)
+        return claimOfNewerCard(registry, *card, epoch, sender, me);
     if (groupKey.isEmpty())
         return refused(groupId, QStringLiteral("no_group_key"));
     const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
@@ -174,26 +205,29 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     // lack waits for it (it stays with the relay);
     // and until the owner's current card is here, which may remove someone,
     // no other message of the group is taken either.
-    if (epoch > card->epoch) {
-        registry.noteClaimedEpoch(groupId, epoch);
-        requestCard(registry, me, *card, epoch);
-        return refused(groupId, QStringLiteral("card_outdated"));
-    }
+    if (epoch > card->epoch)
+        return claimOfNewerCard(registry, *card, epoch, sender, me);
     if (registry.isCardOutdated(groupId))
         return refused(groupId, QStringLiteral("card_outdated"));
     // A current member still writes under an older card: a relay may be
     // withholding the newer one, and with it the removal of someone who
     // still reads that member's posts. Whoever holds the newer card sends
     // it (the message itself is the member's own and is taken).
-    if (epoch < card->epoch)
-        resendCard(registry, me, *card, sender);
-    const QJsonObject inner = parseJsonObject(plaintext);
-    if (inner.isEmpty())
-        return refused(groupId, QStringLiteral("invalid_group_message"));
-
     GroupInboundResult result;
     result.isGroup = true;
     result.groupId = groupId;
+    // Taken: the sender is a member, and when it writes under an older card
+    // it is sent the held one.
+    const auto taken = [&](GroupInboundResult out) {
+        if (epoch < card->epoch) {
+            if (std::optional<GroupFollowUp> resend = resendCardLater(registry, me, *card, sender))
+                out.followUps.append(*resend);
+        }
+        return out;
+    };
+    const QJsonObject inner = parseJsonObject(plaintext);
+    if (inner.isEmpty())
+        return refused(groupId, QStringLiteral("invalid_group_message"));
 
     if (kind == kKindProfile) {
         if (inner.value(QStringLiteral("type")).toString() != kProfileType
@@ -209,7 +243,7 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
         ChatStore &store = ChatStore::instance();
         if (store.isOpen() && !store.upsertNormalGroupMemberProfile(groupId, profile.toJson()))
             return refused(groupId, QStringLiteral("store_failed"));
-        return result;
+        return taken(result);
     }
 
     // The sender named inside the box must be the envelope's signer, so a
@@ -224,7 +258,7 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
         result.hasMessage = true;
         result.contentType = type;
         result.text = text;
-        return result;
+        return taken(result);
     }
     if (type == QLatin1String("image") || type == QLatin1String("voice")) {
         const GroupMediaContent media = parseGroupMediaContent(text);
@@ -245,12 +279,26 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
             result.durationMs = media.durationMs;
             result.waveform = media.waveform;
         }
-        return result;
+        return taken(result);
     }
     return refused(groupId, QStringLiteral("unsupported_group_content"));
 }
 
 } // namespace
+
+void runFollowUps(const QList<GroupFollowUp> &followUps)
+{
+    for (const GroupFollowUp &followUp : followUps)
+        if (followUp.send)
+            followUp.send();
+}
+
+void cancelFollowUps(const QList<GroupFollowUp> &followUps)
+{
+    for (const GroupFollowUp &followUp : followUps)
+        if (followUp.cancel)
+            followUp.cancel();
+}
 
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey)
@@ -274,7 +322,7 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ci
     if (kind == kKindMessage || kind == kKindProfile)
         return applySealed(registry, outer, kind, groupId, sender, me);
     if (kind == kKindCardRequest)
-        return answerCardRequest(registry, groupId, sender, me);
+        return answerCardRequest(registry, outer, groupId, sender, me);
     return refused(groupId, QStringLiteral("invalid_group_message"));
 }
 

@@ -63,13 +63,34 @@ QByteArray cardContext(const QString &groupId, const QString &sender, const QStr
     return QByteArrayLiteral("velmor_group_v1|") + groupId.toUtf8() + QByteArrayLiteral("|card|") + direct;
 }
 
-QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient)
+QByteArray cardBoxContent(const GroupCard &card, const QString &answers)
 {
-    const QByteArray context = cardContext(card.groupId, me.key, recipient);
-    const QByteArray inner = canonicalJson(QJsonObject{
+    QJsonObject inner{
         {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
         {QStringLiteral("signature"), card.signature},
+    };
+    // Inside the sealed box of the owner's signed envelope: neither the
+    // relay nor another member can make a held card look like this answer.
+    if (!answers.isEmpty())
+        inner.insert(QStringLiteral("answers"), answers);
+    return canonicalJson(inner);
+}
+
+QString cardRequestText(const QString &groupId, qint64 claimedEpoch, const QString &nonce)
+{
+    return groupMessageText(QJsonObject{
+        {QStringLiteral("v"), 1},
+        {QStringLiteral("kind"), kKindCardRequest},
+        {QStringLiteral("groupId"), groupId},
+        {QStringLiteral("epoch"), double(claimedEpoch)},
+        {QStringLiteral("nonce"), nonce},
     });
+}
+
+QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient, const QString &answers)
+{
+    const QByteArray context = cardContext(card.groupId, me.key, recipient);
+    const QByteArray inner = cardBoxContent(card, answers);
     if (context.isEmpty() || inner.isEmpty())
         return QString();
     const QString sealed = Ecies::seal(base64UrlDecode(recipient), inner, Ecies::ChaCha20Poly1305, context);
@@ -162,41 +183,67 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
                   error);
 }
 
-bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error)
+bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error,
+              const QString &answers)
 {
     return fanOut(me, card.groupId, recipients,
-                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient); }, nullptr, error);
+                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient, answers); }, nullptr,
+                  error);
 }
 
 // Asks the owner for its current card (a member whose card is older than
-// an epoch a member's message showed), once per claimed epoch.
-void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch)
+// an epoch a member's message showed); the registry decides how often.
+GroupFollowUp requestCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch,
+                               const QString &nonce)
 {
-    if (card.ownerRawPublicKey == me.key || !registry.takeCardRequest(card.groupId, claimedEpoch))
-        return;
-    const QString request = groupMessageText(QJsonObject{
-        {QStringLiteral("v"), 1},
-        {QStringLiteral("kind"), kKindCardRequest},
-        {QStringLiteral("groupId"), card.groupId},
-        {QStringLiteral("epoch"), double(claimedEpoch)},
-    });
-    QString error;
-    if (!fanOut(me, card.groupId, {card.ownerRawPublicKey}, request, nullptr, &error)) {
-        registry.releaseCardRequest(card.groupId, claimedEpoch);
-        qWarning().noquote() << "[GROUPKEY] card request failed group=" << card.groupId << "err=" << error;
-    }
+    const QString groupId = card.groupId;
+    const QString owner = card.ownerRawPublicKey;
+    GroupFollowUp followUp;
+    followUp.send = [&registry, me, groupId, owner, claimedEpoch, nonce] {
+        const QString request = cardRequestText(groupId, claimedEpoch, nonce);
+        QString error;
+        if (!fanOut(me, groupId, {owner}, request, nullptr, &error)) {
+            registry.releaseCardRequest(groupId, nonce);
+            qWarning().noquote() << "[GROUPKEY] card request failed group=" << groupId << "err=" << error;
+        }
+    };
+    followUp.cancel = [&registry, groupId, nonce] { registry.releaseCardRequest(groupId, nonce); };
+    return followUp;
 }
 
-void resendCard(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member)
+std::optional<GroupFollowUp> resendCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card,
+                                             const QString &member)
 {
     if (member == me.key || !card.hasMember(member)
         || !registry.takeCardResend(card.groupId, member, card.epoch, QDateTime::currentSecsSinceEpoch()))
-        return;
-    QString error;
-    if (!sendCard(me, card, {member}, &error)) {
-        registry.releaseCardResend(card.groupId, member);
-        qWarning().noquote() << "[GROUPKEY] card resend failed group=" << card.groupId << "err=" << error;
-    }
+        return std::nullopt;
+    const QString groupId = card.groupId;
+    GroupFollowUp followUp;
+    followUp.send = [&registry, me, card, member] {
+        QString error;
+        if (!sendCard(me, card, {member}, &error)) {
+            registry.releaseCardResend(card.groupId, member);
+            qWarning().noquote() << "[GROUPKEY] card resend failed group=" << card.groupId << "err=" << error;
+        }
+    };
+    followUp.cancel = [&registry, groupId, member] { registry.releaseCardResend(groupId, member); };
+    return followUp;
+}
+
+GroupFollowUp answerCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member,
+                              const QString &nonce)
+{
+    const QString groupId = card.groupId;
+    GroupFollowUp followUp;
+    followUp.send = [&registry, me, card, member, nonce] {
+        QString error;
+        if (!sendCard(me, card, {member}, &error, nonce)) {
+            registry.releaseCardAnswer(card.groupId, member);
+            qWarning().noquote() << "[GROUPKEY] card answer failed group=" << card.groupId << "err=" << error;
+        }
+    };
+    followUp.cancel = [&registry, groupId, member] { registry.releaseCardAnswer(groupId, member); };
+    return followUp;
 }
 
 // The card epoch the group had when the user deleted it; 0 when it never was.

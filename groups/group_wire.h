@@ -4,6 +4,7 @@
 #pragma once
 
 #include "groups/group_card.h"
+#include "groups/group_engine.h"
 #include "identity/identity.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace velmor::chat::wire {
 
@@ -43,7 +45,14 @@ QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpo
 // Associated data of a card sealed from `sender` to `recipient`; empty when
 // either is not a key.
 QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient);
-QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient);
+// What a card message seals: {"card", "signature"} and, in the owner's
+// answer to a card request, "answers" with the request's nonce.
+QByteArray cardBoxContent(const GroupCard &card, const QString &answers);
+// A member's request for the owner's current card.
+QString cardRequestText(const QString &groupId, qint64 claimedEpoch, const QString &nonce);
+// `answers`: the nonce of the card request this card answers, sealed with it.
+QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient,
+                       const QString &answers = QString());
 QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
                       const QByteArray &groupKey, const QJsonObject &inner);
 // The group key of one key epoch, opened from the user's own box; empty when
@@ -55,11 +64,19 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
             QString *messageId, QString *error);
 // The card, sealed to each recipient on its own.
-bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error);
-void requestCard(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch);
-// Sends the held card to a current member seen writing under an older one
-// (rate-limited by the registry).
-void resendCard(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member);
+bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error,
+              const QString &answers = QString());
+// The sending that reading a message calls for, made later off the window's
+// thread (GroupFollowUp). Asks the owner for its current card with `nonce`.
+GroupFollowUp requestCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card, qint64 claimedEpoch,
+                               const QString &nonce);
+// Sends the held card to a current member seen writing under an older one;
+// nothing when the registry's rate limit says no.
+std::optional<GroupFollowUp> resendCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card,
+                                             const QString &member);
+// The owner's answer to a member's card request, carrying its nonce.
+GroupFollowUp answerCardLater(GroupRegistry &registry, const Me &me, const GroupCard &card, const QString &member,
+                              const QString &nonce);
 qint64 deletedAtEpoch(const QString &groupId);
 
 } // namespace velmor::chat::wire

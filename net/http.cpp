@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -318,10 +319,35 @@ void finishRequest(Pending &pending)
         releaseFreedMemory();
 }
 
+thread_local int guiWorkDepth = 0;
+
 } // namespace
+
+GuiThreadWork::GuiThreadWork()
+{
+    ++guiWorkDepth;
+}
+
+GuiThreadWork::~GuiThreadWork()
+{
+    --guiWorkDepth;
+}
+
+bool onGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return false;
+    return guiWorkDepth > 0 || app->inherits("QGuiApplication");
+}
 
 QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
 {
+#ifdef PELORIN_CHECK_BLOCKING_CALLS
+    if (onGuiThread())
+        qFatal("blocking network call on the GUI thread: %s",
+               requests.isEmpty() ? "" : qPrintable(requests.first().url.toString(QUrl::RemoveQuery)));
+#endif
     QList<Pending> pendings(requests.size());
     QNetworkAccessManager *manager = threadManager();
     QEventLoop loop;

@@ -55,6 +55,22 @@ HttpResponse postJson(const QUrl &url, const QJsonObject &body,
 // 64-bit integer; 0 for anything else, including numbers out of range.
 qint64 jsonInteger(const QJsonValue &value);
 
+// The window's thread never waits on the network. Builds with
+// PELORIN_CHECK_BLOCKING_CALLS (debug builds, and every build with the test
+// suite) abort when a blocking request above starts on it: the application
+// thread of a QGuiApplication, or, in a process without a window (the chat
+// tests), the application thread while it runs work marked as the window's.
+class GuiThreadWork
+{
+public:
+    GuiThreadWork();
+    ~GuiThreadWork();
+    GuiThreadWork(const GuiThreadWork &) = delete;
+    GuiThreadWork &operator=(const GuiThreadWork &) = delete;
+};
+// True when a blocking request started here would stall the window.
+bool onGuiThread();
+
 // https/wss anywhere; http/ws only for 127.0.0.0/8, ::1 and "localhost".
 bool isAllowedEndpoint(const QUrl &url);
 // Trims, drops trailing slashes; empty when not an http(s) URL with a host.

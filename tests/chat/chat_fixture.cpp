@@ -310,11 +310,15 @@ void ChatFixture::startQuiet(ChatController &chat)
 QStringList ChatFixture::receiveGroupTraffic()
 {
     QStringList texts, ack;
+    QList<GroupFollowUp> followUps;
     for (const RawEnvelope &envelope : RelayApi::pull()) {
         if (!envelope.valid)
             continue;
         const GroupInboundResult result =
             handleGroupMessage(GroupRegistry::instance(), envelope.ciphertext, envelope.senderPubkey);
+        followUps += result.followUps;
+        if (result.discard)
+            ack.append(envelope.messageId);
         if (!result.error.isEmpty())
             continue;
         ack.append(envelope.messageId);
@@ -323,6 +327,7 @@ QStringList ChatFixture::receiveGroupTraffic()
     }
     if (!ack.isEmpty())
         RelayApi::ack(ack);
+    runFollowUps(followUps);
     return texts;
 }
 

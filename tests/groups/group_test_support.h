@@ -94,11 +94,13 @@ struct Received
     velmor::chat::GroupInboundResult result;
 };
 
-// Pulls the signed-in user's inbox, hands every envelope to the engine and
-// acknowledges those it did not refuse (as the chat controller does).
+// Pulls the signed-in user's inbox, hands every envelope to the engine,
+// acknowledges those it did not refuse or refused for good, and then sends
+// what they called for (as the chat controller does).
 inline QList<Received> pullAndHandle(User &user)
 {
     QList<Received> out;
+    QList<velmor::chat::GroupFollowUp> followUps;
     QStringList ack;
     for (const velmor::chat::RawEnvelope &envelope : velmor::chat::RelayApi::pull()) {
         Received received;
@@ -108,12 +110,14 @@ inline QList<Received> pullAndHandle(User &user)
                                                                envelope.senderPubkey);
         else
             received.result.error = envelope.rejectReason;
-        if (received.result.error.isEmpty())
+        if (received.result.error.isEmpty() || received.result.discard)
             ack.append(envelope.messageId);
+        followUps += received.result.followUps;
         out.append(received);
     }
     if (!ack.isEmpty())
         velmor::chat::RelayApi::ack(ack);
+    velmor::chat::runFollowUps(followUps);
     return out;
 }
 

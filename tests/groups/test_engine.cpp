@@ -204,6 +204,7 @@ private slots:
         // The message names a newer card than hers: she asks the owner for
         // it (and, no longer a member, will not get it).
         QCOMPARE(attempt.error, QStringLiteral("card_outdated"));
+        runFollowUps(attempt.followUps);
         QCOMPARE(m_carol.registry->card(m_groupId)->cardJson, carolBefore.cardJson);
 
         // Bob, still a member, reads both the card and the message.

@@ -303,12 +303,14 @@ private slots:
         QList<Received> bob = receive(m_bob);
         QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", QString(), QString()}));
         QCOMPARE(textsOf(bob), QStringList{"carry on"});
-        // Offered again, the lie is refused but no longer holds anything up.
+        // Offered again, the lie that Alice's answer disproved is dropped
+        // for good and holds nothing up.
         QVERIFY(use(m_alice));
         QVERIFY(sendGroupText(*m_alice.registry, group, QStringLiteral("still going")).ok);
         bob = receive(m_bob);
-        QCOMPARE(errorsOf(bob), (QStringList{"card_outdated", QString()}));
+        QCOMPARE(errorsOf(bob), (QStringList{"card_claim_disproved", QString()}));
         QCOMPARE(textsOf(bob), QStringList{"still going"});
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
         dropInbox(m_bob);
         dropInbox(m_alice);
         dropInbox(m_dave);

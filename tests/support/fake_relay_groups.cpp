@@ -94,6 +94,12 @@ int FakeRelayGroups::fanoutCount() const
     return m_fanouts;
 }
 
+int FakeRelayGroups::fanoutCountFrom(const QString &senderKey) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_fanoutsBy.value(canonicalKeyText(senderKey));
+}
+
 QJsonObject FakeRelayGroups::lastFanout() const
 {
     QMutexLocker locker(&m_mutex);
@@ -162,6 +168,7 @@ FakeReply FakeRelayGroups::handleFanout(const QHttpServerRequest &request)
     {
         QMutexLocker locker(&m_mutex);
         m_fanouts += 1;
+        m_fanoutsBy[owner] += 1;
         m_lastFanout = body;
         m_lastRecipients = recipients;
     }

@@ -34,6 +34,7 @@ public:
     void putRecord(const QString &joinKey, const QString &recordText, const QString &signature);
 
     int fanoutCount() const;
+    int fanoutCountFrom(const QString &senderKey) const; // by the token's owner, canonical key
     QJsonObject lastFanout() const;
     QStringList lastFanoutRecipients() const;    // canonical keys
     bool hasRecord(const QString &joinKey) const;
@@ -68,6 +69,7 @@ private:
     QHash<QString, User> m_users;     // lower-case address -> user
     bool m_knowsSignedInUsers = false;
     int m_fanouts = 0;
+    QHash<QString, int> m_fanoutsBy;
     QJsonObject m_lastFanout;
     QStringList m_lastRecipients;
 };
