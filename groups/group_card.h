@@ -17,7 +17,8 @@
 
 namespace velmor::chat {
 
-// Additions stop at this size; a group created larger keeps its size.
+// Creation and additions stop at this size, the owner included; a card
+// received from a peer that lists more is read as it is.
 constexpr int kMaxGroupMembers = 20;
 // Group keys of older key epochs kept to read messages that were sealed just
 // before a re-key reached the sender.

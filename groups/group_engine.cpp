@@ -350,6 +350,15 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
         result.error = QStringLiteral("no_identity");
         return result;
     }
+    QStringList keys = canonicalKeys(memberKeys);
+    if (!keys.contains(me.key))
+        keys.append(me.key);
+    keys.sort();
+    // The same cap as for additions, the owner included.
+    if (keys.size() > kMaxGroupMembers) {
+        result.error = QStringLiteral("group_full");
+        return result;
+    }
     const QByteArray nonce = velmor::crypto::randomBytes(16);
     if (nonce.size() != 16) {
         result.error = QStringLiteral("admin_key_failed");
@@ -366,10 +375,6 @@ GroupCreateResult createGroup(GroupRegistry &registry, const QString &name, cons
         result.error = QStringLiteral("admin_key_failed");
         return result;
     }
-    QStringList keys = canonicalKeys(memberKeys);
-    if (!keys.contains(me.key))
-        keys.append(me.key);
-    keys.sort();
     const QString trimmed = name.trimmed();
     card.name = trimmed.isEmpty() ? kDefaultGroupName : trimmed;
     card.avatarId = kDefaultGroupAvatar;

@@ -5,6 +5,7 @@
 #include "group_test_support.h"
 
 #include "groups/discovery.h"
+#include "groups/group_wire.h"
 #include "support/fake_relay.h"
 #include "support/fake_relay_groups.h"
 
@@ -20,6 +21,20 @@ using namespace velmor::chat;
 using grouptest::Received;
 using grouptest::User;
 using velmor::fakes::Fault;
+
+namespace {
+
+// The 33-byte form of a 65-byte key text.
+QByteArray compressed(const QString &keyText)
+{
+    const QByteArray raw = velmor::crypto::base64UrlDecode(keyText);
+    if (raw.size() != 65)
+        return QByteArray();
+    QByteArray out(1, char((raw.at(64) & 1) ? 0x03 : 0x02));
+    return out + raw.mid(1, 32);
+}
+
+} // namespace
 
 class GroupEngineTest : public QObject, protected grouptest::RelayFixture
 {
@@ -680,34 +695,93 @@ private slots:
         }
     }
 
-    void groupCreatedAboveTheAdditionLimitStaysReadable()
+    // Creation stops at the cap like additions do (the owner counted, each
+    // key once in whichever form it is given); nothing is signed, stored or
+    // sent for a group over it.
+    void creationStopsAtTheCap_data()
     {
-        // Creation has no size limit of its own; only additions stop at the
-        // limit. Such a card must still be taken and read back by everyone.
+        QTest::addColumn<int>("others");     // distinct keys besides the owner's
+        QTest::addColumn<bool>("withOwner"); // the owner's own key in the list too
+        QTest::addColumn<bool>("twice");     // every key given a second time, compressed
+        QTest::addColumn<QString>("error");
+        QTest::newRow("19 others: 20") << 19 << false << false << QString();
+        QTest::newRow("19 others and the owner") << 19 << true << false << QString();
+        QTest::newRow("19 others, each twice") << 19 << false << true << QString();
+        QTest::newRow("20 others: 21") << 20 << false << false << "group_full";
+        QTest::newRow("50 others") << 50 << false << false << "group_full";
+        QTest::newRow("200 others") << 200 << false << false << "group_full";
+    }
+    void creationStopsAtTheCap()
+    {
+        QFETCH(int, others);
+        QFETCH(bool, withOwner);
+        QFETCH(bool, twice);
+        QFETCH(QString, error);
         QVERIFY(use(m_alice));
-        QStringList keys{m_bob.key()};
-        for (int i = 0; keys.size() < kMaxGroupMembers + 1; ++i)
-            keys.append(grouptest::identityFromByte(char(0x60 + i)).publicKeyText());
-        const GroupCreateResult big = createGroup(*m_alice.registry, QStringLiteral("Crowd"), keys);
-        QVERIFY2(big.ok, qPrintable(big.error));
-        QCOMPARE(m_alice.registry->card(big.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
-        QCOMPARE(addGroupMembers(*m_alice.registry, big.groupId, {m_bob.key()}).error, QStringLiteral("group_full"));
-        QCOMPARE(addGroupMembers(*m_alice.registry, big.groupId, {m_carol.key()}).error,
+        QStringList keys;
+        for (int i = 0; i < others; ++i) {
+            QByteArray secret(32, char(0x20));
+            secret[30] = char(i / 200 + 1);
+            secret[31] = char(i % 200 + 1);
+            keys.append(velmor::identity::Identity(secret).publicKeyText());
+        }
+        if (twice) {
+            for (int i = 0; i < others; ++i)
+                keys.append(velmor::crypto::base64UrlEncode(compressed(keys.at(i))));
+        }
+        if (withOwner)
+            keys.append(m_alice.key());
+        const QStringList groupsBefore = m_alice.registry->groupIds();
+        const int fanouts = m_groups->fanoutCount();
+        const GroupCreateResult created = createGroup(*m_alice.registry, QStringLiteral("Crowd"), keys);
+        QCOMPARE(created.error, error);
+        if (error.isEmpty()) {
+            QCOMPARE(m_alice.registry->card(created.groupId)->memberPublicKeys.size(), kMaxGroupMembers);
+            return;
+        }
+        QVERIFY(created.groupId.isEmpty());
+        QCOMPARE(m_alice.registry->groupIds(), groupsBefore);
+        QCOMPARE(m_groups->fanoutCount(), fanouts);
+    }
+
+    // A card from an older owner's client may list more members than the
+    // cap: it is taken and read back as it is, and no addition goes past it.
+    void cardAboveTheCapFromAnOlderClientStaysReadable()
+    {
+        QVERIFY(use(m_alice));
+        const GroupCreateResult small = createGroup(*m_alice.registry, QStringLiteral("Crowd"), {m_bob.key()});
+        QVERIFY2(small.ok, qPrintable(small.error));
+        receive(m_bob);
+        QVERIFY(use(m_alice));
+        GroupCard card = *m_alice.registry->card(small.groupId);
+        for (int i = 0; card.memberPublicKeys.size() < kMaxGroupMembers + 2; ++i) {
+            const QString key = grouptest::identityFromByte(char(0x60 + i)).publicKeyText();
+            card.memberPublicKeys.append(key);
+            card.groupKeyBoxes.insert(key, Ecies::seal(velmor::crypto::base64UrlDecode(key), QByteArray(32, 'k')));
+        }
+        card.memberPublicKeys.sort();
+        card.members.clear();
+        for (const QString &key : std::as_const(card.memberPublicKeys)) {
+            GroupMemberProfile profile;
+            profile.memberRawPublicKey = key;
+            card.members.append(profile);
+        }
+        card.epoch += 1;
+        QVERIFY(signGroupCard(card, deriveGroupAdminKey(m_alice.identity.privateKey, card.groupId).seed));
+        QVERIFY(m_alice.registry->install(card, m_alice.key()));
+        QString error;
+        QVERIFY(wire::sendCard(wire::Me{m_alice.identity, m_alice.key()}, card, {m_bob.key()}, &error));
+        QCOMPARE(addGroupMembers(*m_alice.registry, small.groupId, {m_carol.key()}).error,
                  QStringLiteral("group_full"));
 
         QVERIFY(use(m_bob));
         const QList<Received> bob = receive(m_bob);
         QCOMPARE(bob.size(), 1);
         QVERIFY2(bob.first().result.error.isEmpty(), qPrintable(bob.first().result.error));
-        QVERIFY(m_bob.registry->contains(big.groupId));
+        QCOMPARE(m_bob.registry->card(small.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
         GroupRegistry reloaded;
         reloaded.reloadFromStore();
-        QVERIFY(reloaded.contains(big.groupId));
-
-        QVERIFY(use(m_alice));
-        GroupRegistry ownerReloaded;
-        ownerReloaded.reloadFromStore();
-        QCOMPARE(ownerReloaded.card(big.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
+        QCOMPARE(reloaded.card(small.groupId)->memberPublicKeys.size(), kMaxGroupMembers + 2);
     }
 };
 
