@@ -4,6 +4,7 @@
 #include "chat/supergroup_directory.h"
 #include "groups/group_card.h"
 #include "identity/content.h"
+#include "net/relay_session.h"
 #include "store/chat_store.h"
 
 #include <QJsonDocument>
@@ -126,6 +127,13 @@ QString CurrentConversation::groupSubtitle(const SuperGroupDirectory &superGroup
 
 bool CurrentConversation::canSend() const
 {
+    if (isGroupPeer(m_peer)) {
+        // A card that no longer lists the user (the owner removed it) makes
+        // the group read-only here: no member would take what it sends.
+        const auto card = GroupRegistry::instance().card(groupIdOfPeer(m_peer));
+        const velmor::identity::Identity me = velmor::net::RelayAuthSession::instance().identity();
+        return !card || !me.isValid() || card->hasMember(canonicalMemberKey(me.publicKeyText()));
+    }
     if (!isSuperGroupPeer(m_peer))
         return true;
     const auto group = ChatStore::instance().superGroup(serverUrlOfPeer(m_peer));

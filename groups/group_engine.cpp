@@ -223,7 +223,11 @@ GroupOpResult changeAsOwner(GroupRegistry &registry, const QString &groupId, Cha
 // card whose fan-out fails stays the owner's: the change is reported as
 // failed but kept, and the card reaches the members with the next change or
 // when a member, seeing the newer epoch on the owner's messages, asks for it.
-GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rekey)
+// `removed`: members this change takes out. They are sent the new card too,
+// with no box of the new key: it tells their clients they are out (the
+// group turns read-only there) and opens nothing.
+GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rekey,
+                        const QStringList &removed = {})
 {
     GroupCard &card = context.card;
     card.epoch += 1;
@@ -244,7 +248,7 @@ GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rek
         return {false, installError};
     qInfo().noquote() << "[GROUPKEY] card issued group=" << card.groupId << "epoch=" << card.epoch
                       << "keyEpoch=" << card.keyEpoch << "members=" << card.memberPublicKeys.size();
-    const QStringList recipients = othersOf(card.memberPublicKeys, context.me.key);
+    const QStringList recipients = othersOf(card.memberPublicKeys, context.me.key) + removed;
     if (!recipients.isEmpty()) {
         QString error;
         if (!sendCard(context.me, card, recipients, &error))
@@ -471,7 +475,7 @@ GroupOpResult removeGroupMember(GroupRegistry &registry, const QString &groupId,
             context.card.memberPublicKeys.removeAll(key);
         // A new key that the removed members never get: nothing sent after this
         // opens for them.
-        return issueCard(registry, context, true);
+        return issueCard(registry, context, true, removed);
     });
 }
 

@@ -49,8 +49,10 @@ GroupInboundResult answerCardRequest(GroupRegistry &registry, const QJsonObject 
         return refused(groupId, QStringLiteral("no_card"));
     if (card->ownerRawPublicKey != me.key)
         return refused(groupId, QStringLiteral("not_owner"));
+    // The owner's card is the newest: someone it does not list (a removed
+    // member) is not a member, now or after a later re-key.
     if (!card->hasMember(sender) || sender == me.key)
-        return refused(groupId, QStringLiteral("sender_not_member"));
+        return discarded(groupId, QStringLiteral("sender_not_member"));
     if (!registry.takeCardAnswer(groupId, sender, card->epoch))
         return discarded(groupId, QStringLiteral("card_request_answered"));
     GroupInboundResult result;
@@ -186,8 +188,13 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     if (epoch > card->epoch && card->ownerRawPublicKey == me.key)
         return refused(groupId, QStringLiteral("invalid_group_message")); // no card is newer than the owner's
     // A key the held card does not list proves nothing, not even an epoch.
+    // Written under this card or an older one, it comes from someone who
+    // was removed (or never was a member): dropped, so that it never shows
+    // up later should the writer be added again. Under a newer card the
+    // writer may have been added there: it waits for that card.
     if (!card->hasMember(sender))
-        return refused(groupId, QStringLiteral("sender_not_member"));
+        return epoch <= card->epoch ? discarded(groupId, QStringLiteral("sender_not_member"))
+                                    : refused(groupId, QStringLiteral("sender_not_member"));
     QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
     // A member (the envelope is signed by one the held card lists) writes
     // under a card we lack, typically a re-key that removed someone: it is

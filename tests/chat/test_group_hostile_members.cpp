@@ -1,8 +1,9 @@
-// Hostile members through the real inbox. A member who lies
+// Hostile and removed members through the real inbox. A member who lies
 // about the group's card epoch: the card request it sets off leaves from a
 // job after the pulled slice is stored (never from the window's thread,
 // which the build checks), once however often the lies are offered, and
-// once the owner has answered the lies are acknowledged and gone.
+// once the owner has answered the lies are acknowledged and gone. A member
+// the owner removed: its client learns it and the group turns read-only.
 #include "chat_fixture.h"
 
 #include "groups/canonical_json.h"
@@ -107,6 +108,32 @@ private slots:
         pullAndSettle(*m_chat);
         waitIdle();
         QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+        endClient(&m_bob);
+    }
+
+    void removedMemberSeesTheGroupReadOnly()
+    {
+        GroupRegistry alice;
+        QVERIFY(signInHere(m_alice));
+        const GroupCreateResult created =
+            createGroup(alice, QStringLiteral("Shrinking"), {m_bob.key(), m_carol.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        const QString peer = QStringLiteral("group:") + created.groupId;
+        as(m_carol);
+        m_chat->openConversation(peer);
+        QVERIFY(m_chat->currentCanSend());
+        endClient();
+
+        QVERIFY(signInHere(m_alice));
+        QVERIFY(removeGroupMember(alice, created.groupId, {m_carol.key()}).ok);
+        signOut();
+        as(m_carol);
+        m_chat->openConversation(peer);
+        QVERIFY(!m_chat->currentCanSend());
+        endClient(&m_carol);
+        as(m_bob);
+        m_chat->openConversation(peer);
+        QVERIFY(m_chat->currentCanSend());
         endClient(&m_bob);
     }
 };

@@ -194,12 +194,14 @@ private slots:
         QCOMPARE(after.keyEpoch, after.epoch);
         QVERIFY(!after.hasMember(m_carol.key()));
         QVERIFY(!after.groupKeyBoxes.contains(m_carol.key()));
-        // The new card went to Bob alone.
-        QCOMPARE(m_groups->lastFanoutRecipients(), QStringList{m_bob.key()});
+        // The new card went to Bob, and to Carol, who is told by it that
+        // she is out (it holds no box for her).
+        QCOMPARE(m_groups->lastFanoutRecipients(), (QStringList{m_bob.key(), m_carol.key()}));
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
 
         const GroupSendResult secret = sendGroupText(*m_alice.registry, m_groupId, QStringLiteral("after removal"));
         QVERIFY(secret.ok);
-        QCOMPARE(m_relay.queueSize(m_carol.key()), 0);
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
 
         // Carol gets hold of the ciphertext anyway (say, from Bob's inbox).
         QVERIFY(use(m_bob));
@@ -248,8 +250,10 @@ private slots:
         QCOMPARE(alice.size(), 2); // her card request and her message
         for (const Received &item : alice)
             QCOMPARE(item.result.error, QStringLiteral("sender_not_member"));
-        QCOMPARE(m_relay.queueSize(m_carol.key()), 0); // no card went to her
+        QCOMPARE(m_relay.queueSize(m_carol.key()), 1); // no answer went to her, only the removal card
         dropRefused(alice);
+        QVERIFY(use(m_carol));
+        grouptest::dropInbox();
     }
 
     void addedMemberReadsWhatFollows()

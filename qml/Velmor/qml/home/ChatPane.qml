@@ -161,7 +161,9 @@ Item {
             allowImages: true
             allowChatroom: Chat.currentGroupKind === "premium_plus" && VoiceRoom.canOpen
             sendingEnabled: Chat.currentCanSend
-            disabledReason: "全员禁言中，仅群主和管理员可以发送消息"
+            // A normal group is read-only only for a member the owner removed.
+            disabledReason: Chat.currentPeer.startsWith("group:") ? "你已被移出群聊"
+                                                                   : "全员禁言中，仅群主和管理员可以发送消息"
             onRequestImage: pane.imageRequested()
             onRequestChatroom: {
                 if (VoiceRoom.roomOpen)

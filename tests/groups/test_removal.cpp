@@ -1,0 +1,103 @@
+// A member the owner removed is told so by the new card (which gives it no
+// key), and what it wrote under a card that no longer lists it is dropped by
+// the members, so it never turns up later when the member is added again.
+#include "group_test_support.h"
+
+#include <QtTest>
+
+using namespace velmor::chat;
+using grouptest::Received;
+using grouptest::User;
+
+namespace {
+
+QStringList textsOf(const QList<Received> &received)
+{
+    QStringList texts;
+    for (const Received &item : received)
+        if (item.result.hasMessage)
+            texts.append(item.result.text);
+    return texts;
+}
+
+} // namespace
+
+class GroupRemovalTest : public QObject, protected grouptest::RelayFixture
+{
+    Q_OBJECT
+
+private:
+    QList<Received> receive(User &user)
+    {
+        if (!use(user))
+            return {};
+        return grouptest::pullAndHandle(user);
+    }
+
+    void dropInbox(User &user)
+    {
+        use(user);
+        grouptest::dropInbox();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(startRelay()); }
+    void cleanupTestCase() { stopRelay(); }
+
+    void removedMemberIsToldAndItsLateWordsStayOut_data()
+    {
+        QTest::addColumn<bool>("cardReachesCarol"); // else the relay withholds it from her
+        QTest::newRow("Carol gets the card") << true;
+        QTest::newRow("the relay withholds it") << false;
+    }
+    void removedMemberIsToldAndItsLateWordsStayOut()
+    {
+        QFETCH(bool, cardReachesCarol);
+        QVERIFY(use(m_alice));
+        const GroupCreateResult created =
+            createGroup(*m_alice.registry, QStringLiteral("Shrinking"), {m_bob.key(), m_carol.key()});
+        QVERIFY(created.ok);
+        const QString group = created.groupId;
+        receive(m_bob);
+        receive(m_carol);
+        QVERIFY(use(m_alice));
+        QVERIFY(removeGroupMember(*m_alice.registry, group, {m_carol.key()}).ok);
+        receive(m_bob);
+
+        if (cardReachesCarol) {
+            // Carol's client takes the card that leaves her out: she has no
+            // key to write with, and nothing she tries leaves.
+            const QList<Received> carol = receive(m_carol);
+            QCOMPARE(carol.size(), 1);
+            QVERIFY2(carol.first().result.error.isEmpty(), qPrintable(carol.first().result.error));
+            QVERIFY(!m_carol.registry->card(group)->hasMember(m_carol.key()));
+            const int fanouts = m_groups->fanoutCount();
+            QVERIFY(use(m_carol));
+            QCOMPARE(sendGroupText(*m_carol.registry, group, QStringLiteral("ghost")).error,
+                     QStringLiteral("no_group_key"));
+            QCOMPARE(m_groups->fanoutCount(), fanouts);
+        } else {
+            // Unaware, she writes under the old card; the members drop it.
+            dropInbox(m_carol);
+            QVERIFY(use(m_carol));
+            QVERIFY(sendGroupText(*m_carol.registry, group, QStringLiteral("ghost")).ok);
+            const QList<Received> bob = receive(m_bob);
+            QCOMPARE(bob.size(), 1);
+            QCOMPARE(bob.first().result.error, QStringLiteral("sender_not_member"));
+            QCOMPARE(receive(m_alice).size(), 1);
+        }
+
+        // Added back, Carol's earlier words show up nowhere.
+        QVERIFY(use(m_alice));
+        QVERIFY(addGroupMembers(*m_alice.registry, group, {m_carol.key()}).ok);
+        const QList<Received> bob = receive(m_bob);
+        QVERIFY(!textsOf(bob).contains(QStringLiteral("ghost")));
+        QVERIFY(!textsOf(receive(m_alice)).contains(QStringLiteral("ghost")));
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+        QVERIFY(m_bob.registry->card(group)->hasMember(m_carol.key()));
+        dropInbox(m_carol);
+    }
+};
+
+QTEST_GUILESS_MAIN(GroupRemovalTest)
+#include "test_removal.moc"
