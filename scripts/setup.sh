@@ -19,7 +19,7 @@ libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev libp
 libbenchmark-dev libprotobuf-dev protobuf-compiler
 libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
-pulseaudio xvfb xauth curl
+pulseaudio xvfb xauth curl iproute2
 fonts-wqy-microhei fonts-noto-color-emoji
 "
 

@@ -5,6 +5,7 @@
 // the same start-up as pelorin with a hook that reports the frame.
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
+#include "bench/loopback_endpoints.h"
 #include "bench/app/saved_profile.h"
 #include "../bench_ratio.h"
 #include "app/app_controller.h"
@@ -84,6 +85,7 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
     env.insert(QStringLiteral("XDG_DATA_HOME"), profile);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), profile + QStringLiteral("/config"));
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), fixture.relay.baseUrl());
+    env.insert(QStringLiteral("PELORIN_GROUP_CENTER_URL"), velmor::bench::deadLoopbackUrl());
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 

@@ -16,6 +16,7 @@
 //   xvfb-run -a -s '-screen 0 1280x1024x24' ./build/bench/app/idle_window_bench --benchmark_repetitions=1
 // (PELORIN_IDLE_SECONDS=10 for a quick look; PELORIN_BENCH_CHILD_PREFIX, see
 // runChild).
+#include "bench/loopback_endpoints.h"
 #include "bench/app/saved_profile.h"
 #include "../bench_ratio.h"
 #include "app/app_controller.h"
@@ -232,6 +233,7 @@ QMap<QString, double> runChild(benchmark::State &state, const char *mode)
     env.insert(QStringLiteral("XDG_DATA_HOME"), fixture.profile.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), fixture.profile.path() + QStringLiteral("/config"));
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), fixture.relay.baseUrl());
+    env.insert(QStringLiteral("PELORIN_GROUP_CENTER_URL"), velmor::bench::deadLoopbackUrl());
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -2,6 +2,7 @@
 // bare store reads it is built from: the conversation list with 2,000
 // one-to-one conversations and 50 super groups, and the message list of one
 // 10,000-message conversation.
+#include "bench/loopback_endpoints.h"
 #include "chat/chat_controller.h"
 #include "chat/payloads.h"
 #include "identity/crypto.h"
@@ -64,6 +65,7 @@ struct Account
     {
         const velmor::identity::Identity me = owner();
         velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
+        velmor::bench::useLoopbackGroupCentre();
         ChatStore &store = ChatStore::instance();
         if (!dir.isValid() || !store.open(me.publicKeyText(), dir.filePath(QStringLiteral("bench.db"))))
             return;

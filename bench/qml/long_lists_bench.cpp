@@ -29,6 +29,7 @@
 // Parts: open arrive inbox burst scroll pictures signin (all by default). A tool, not a Google
 // Benchmark: it reports per-frame and per-stall figures and their ratios.
 #include "app/message_picture_provider.h"
+#include "bench/loopback_endpoints.h"
 #include "chat/chat_controller.h"
 #include "chat/messaging_parts.h"
 #include "chat/message_list.h"
@@ -817,6 +818,7 @@ int main(int argc, char **argv)
         return 1;
     }
     velmor::net::RelayAuthSession::instance().configure(relay.baseUrl(), me);
+    velmor::bench::useLoopbackGroupCentre();
 
     // The long conversations in one file, the sidebar's in two more.
     const QString longStore = dir.filePath(QStringLiteral("long.db"));

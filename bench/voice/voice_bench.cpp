@@ -2,6 +2,7 @@
 // of 500 participants against 2,000 stored members (goal: 5 ms or less), and
 // one 10 ms microphone frame from Qt Multimedia's bytes into the LiveKit
 // library (goal: 0.2 ms or less), paced in real time as the device paces it.
+#include "bench/loopback_endpoints.h"
 #include "identity/identity.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
@@ -33,6 +34,7 @@ void BM_RebuildParticipants(benchmark::State &state)
     livekit::setBackend(backend);
     const auto me = velmor::identity::Identity::generate();
     velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
+    velmor::bench::useLoopbackGroupCentre();
     QTemporaryDir dir;
     ChatStore::instance().open(me.publicKeyText(), dir.filePath(QStringLiteral("chat.db")));
     velmor::fakes::FakeGroupServer server(me.publicKeyText());

@@ -120,20 +120,23 @@ void NodeDiscoveryTest::allDeadGivesEmpty()
 
 void NodeDiscoveryTest::insecureAndMalformedEntriesAreIgnored()
 {
+    // A TLS node on a loopback port nothing listens on: listed, and its
+    // health check refused at once, without a lookup past this machine.
+    const QString tlsNode = QStringLiteral("https://127.0.0.1:%1").arg(velmor::fakes::unusedLoopbackPort());
     QJsonArray nodes;
     nodes.append(QJsonObject{{"url", "http://relay.example.org"}, {"priority", 0}}); // plain http, remote
     nodes.append(QJsonObject{{"url", 12}, {"priority", 0}});
     nodes.append(QJsonObject{{"priority", 0}});
-    nodes.append("https://relay.example.org");
+    nodes.append(tlsNode);
     nodes.append(QJsonObject{{"url", "ftp://127.0.0.1"}, {"priority", 0}});
     nodes.append(QJsonObject{{"url", m_second.baseUrl()}, {"priority", "high"}});
-    nodes.append(QJsonObject{{"url", "https://relay.example.org"}, {"priority", 9}});
+    nodes.append(QJsonObject{{"url", tlsNode}, {"priority", 9}});
     m_directory.setNodes(nodes);
     const QList<RelayNode> listed = fetchRelayNodes(m_directory.baseUrl());
     QCOMPARE(listed.size(), 2);
     QCOMPARE(listed[0].baseUrl, m_second.baseUrl());
     QCOMPARE(listed[0].priority, 0);
-    QCOMPARE(listed[1].baseUrl, QStringLiteral("https://relay.example.org"));
+    QCOMPARE(listed[1].baseUrl, tlsNode);
     QCOMPARE(resolveNodeEndpoint(m_directory.baseUrl()), m_second.baseUrl());
 }
 

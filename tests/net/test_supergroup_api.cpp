@@ -11,7 +11,9 @@
 #include "identity/crypto.h"
 #include "identity/identity.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
+#include <QTcpSocket>
 #include <QtTest>
 
 using velmor::fakes::Fault;
@@ -690,6 +692,35 @@ private slots:
         QVERIFY(!api().groupInfo(url).ok);
         http.clearFaults();
         QVERIFY(api().groupInfo(url).ok);
+    }
+
+    // The local servers name a media server on this machine where nothing
+    // listens: a client that connects is refused at once, and nothing is
+    // looked up or sent past 127.0.0.1.
+    void localServersNameOnlyThisMachine_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("group information") << "info";
+        QTest::newRow("voice status") << "status";
+        QTest::newRow("voice token") << "token";
+    }
+    void localServersNameOnlyThisMachine()
+    {
+        QFETCH(QString, where);
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        populate(server);
+        const QString url = server.baseUrl();
+        signIn(m_admin);
+        QVERIFY(api().openVoiceRoom(url));
+        const QUrl media(where == QLatin1String("info")     ? api().groupInfo(url).voiceUrl
+                         : where == QLatin1String("status") ? api().voiceStatus(url).url
+                                                            : api().voiceToken(url).url);
+        QCOMPARE(media.host(), QStringLiteral("127.0.0.1"));
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, quint16(media.port()));
+        QVERIFY(!probe.waitForConnected(5000));
+        QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
     }
 
     void voiceRoom()

@@ -42,6 +42,7 @@ FakeGroupServer::FakeGroupServer(const QString &ownerPubkey, const QString &name
     : m_serverKey(velmor::identity::Identity::generate())
     , m_groupId(QUuid::createUuid().toString(QUuid::WithoutBraces))
     , m_name(name)
+    , m_mediaUrl(QStringLiteral("ws://127.0.0.1:%1").arg(unusedLoopbackPort()))
 {
     if (!ownerPubkey.isEmpty())
         addMember(ownerPubkey, QStringLiteral("owner"));
@@ -435,7 +436,7 @@ void FakeGroupServer::setUpRoutes()
                    {QStringLiteral("server_enc_pubkey"), m_serverKey.publicKeyText()},
                    {QStringLiteral("all_muted"), m_allMuted},
                    {QStringLiteral("voice_enabled"), m_voiceEnabled},
-                   {QStringLiteral("voice_url"), QStringLiteral("wss://voice.fake.example")}});
+                   {QStringLiteral("voice_url"), m_mediaUrl}});
            });
 
     authed(QStringLiteral("/v1/members"), Method::Get,
@@ -837,7 +838,7 @@ void FakeGroupServer::setUpRoutes()
                    {QStringLiteral("can_open"), m_voiceEnabled && isManagerRole(me->role)},
                    {QStringLiteral("owner_pubkey"), ownerKey()},
                    {QStringLiteral("opener_pubkey"), m_voiceOpener},
-                   {QStringLiteral("url"), m_voiceOpen ? QStringLiteral("wss://voice.fake.example") : QString()},
+                   {QStringLiteral("url"), m_voiceOpen ? m_mediaUrl : QString()},
                    {QStringLiteral("room"), m_voiceOpen ? QStringLiteral("room-") + m_groupId : QString()},
                    {QStringLiteral("speakers"), speakers}});
            });
@@ -868,7 +869,7 @@ void FakeGroupServer::setUpRoutes()
                const bool canPublish = me->role == QLatin1String("owner") || caller == m_voiceOpener
                    || m_speakers.contains(caller);
                return FakeReply::json(QJsonObject{
-                   {QStringLiteral("url"), QStringLiteral("wss://voice.fake.example")},
+                   {QStringLiteral("url"), m_mediaUrl},
                    {QStringLiteral("token"), QStringLiteral("lk-")
                         + velmor::crypto::base64UrlEncode(velmor::crypto::randomBytes(12))},
                    {QStringLiteral("room"), QStringLiteral("room-") + m_groupId},

@@ -151,6 +151,10 @@ private:
     bool m_mediaByReference = false;
     bool m_voiceOpen = false;
     QString m_voiceOpener;
+    // The media server named to clients: a loopback port with nothing
+    // listening, so a client that connects is refused at once and nothing
+    // is looked up or sent past this machine.
+    const QString m_mediaUrl;
     QSet<QString> m_speakers;
     qint64 m_nextEventId = 1;
 

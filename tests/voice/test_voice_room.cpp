@@ -203,7 +203,7 @@ private slots:
         QVERIFY(ChatStore::instance().upsertSuperGroup(group));
         // A token answer that names no owner.
         m_other->http().setFault(QStringLiteral("/v1/voice/token"),
-                                 velmor::fakes::Fault::custom(200, "{\"url\":\"wss://lk.example\",\"token\":\"t\",\"room\":\"r\"}"));
+                                 velmor::fakes::Fault::custom(200, "{\"url\":\"ws://127.0.0.1:9\",\"token\":\"t\",\"room\":\"r\"}"));
         VoiceRoomController room;
         room.showGroup(otherUrl(), QStringLiteral("Quay"), false);
         room.setRoomOpenExternally(otherUrl(), true);
