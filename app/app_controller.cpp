@@ -63,6 +63,13 @@ QString savedIdentityDamageText(bool keyDamaged, bool phraseDamaged)
            + QStringLiteral("。请用助记词或私钥导入原身份；新建账户将得到另一个身份。");
 }
 
+QString problemOf(const velmor::store::OpenReport &report, velmor::store::Condition unknown)
+{
+    if (!report.foreign.isEmpty())
+        return QStringLiteral("foreign");
+    return problemName(report.failure == velmor::store::Condition::Ok ? unknown : report.failure);
+}
+
 // A store held by another program or on a full disk is tried again this
 // often while a sign-in waits for it.
 constexpr int kStoreRetryMs = 2000;
@@ -233,7 +240,8 @@ AppController::Outcome AppController::loginWorker(const Identity &identity, cons
     outcome.storeProblem = problemName(report.failure);
     if (!opened) {
         outcome.ok = false;
-        outcome.storeProblem = problemName(report.failure);
+        outcome.storeProblem = problemOf(report, velmor::store::Condition::Ok);
+        outcome.storeForeign = report.foreign;
         outcome.errorText = QStringLiteral("无法打开本地数据库");
         return outcome;
     }
@@ -303,14 +311,17 @@ void AppController::waitForStore(const Outcome &outcome)
 {
     m_waitingForStore = true;
     m_node = outcome.node.isEmpty() ? m_node : outcome.node;
+    m_storeForeign = outcome.storeForeign;
     setStoreProblem(outcome.storeProblem);
+    const bool foreign = outcome.storeProblem == QLatin1String("foreign");
     setStatusText(outcome.storeProblem == QLatin1String("busy")       ? QStringLiteral("本地数据库被其他程序占用，正在重试…")
                   : outcome.storeProblem == QLatin1String("diskFull") ? QStringLiteral("磁盘已满，正在重试…")
-                                                                      : QStringLiteral("本地数据库已损坏"));
+                  : foreign ? QStringLiteral("本地数据库不是当前用户的文件：") + outcome.storeForeign
+                            : QStringLiteral("本地数据库已损坏"));
     setBusy(true);
-    // A damaged file that could not be moved aside does not mend itself:
-    // only the user's retry tries it again.
-    if (outcome.storeProblem != QLatin1String("damaged"))
+    // A damaged file that could not be moved aside, or a store that is not
+    // the user's, does not mend itself: only the user's retry tries again.
+    if (outcome.storeProblem != QLatin1String("damaged") && !foreign)
         m_storeRetry->start();
 }
 
@@ -344,7 +355,7 @@ void AppController::retryStore()
     }
     if (!m_loggedIn || m_storeJob)
         return;
-    if (m_storeProblem == QLatin1String("damaged")) {
+    if (m_storeProblem == QLatin1String("damaged") || m_storeProblem == QLatin1String("foreign")) {
         reopenStore();
         return;
     }
@@ -375,7 +386,9 @@ void AppController::reopenStore()
             m_storeSetAside = report.setAside;
             m_storeSalvaged = report.salvagedMessages;
         }
-        setStoreProblem(ChatStore::instance().isOpen() ? QString() : problemName(report.failure == velmor::store::Condition::Ok ? velmor::store::Condition::Damaged : report.failure));
+        const bool opened = ChatStore::instance().isOpen();
+        m_storeForeign = opened ? QString() : report.foreign;
+        setStoreProblem(opened ? QString() : problemOf(report, velmor::store::Condition::Damaged));
         emit storeChanged();
         emit storeReopened();
     });
@@ -397,6 +410,8 @@ void AppController::dismissStoreNotice()
 
 void AppController::setStoreProblem(const QString &problem)
 {
+    if (problem != QLatin1String("foreign"))
+        m_storeForeign.clear();
     if (m_storeProblem == problem)
         return;
     m_storeProblem = problem;

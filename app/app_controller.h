@@ -29,12 +29,14 @@ class AppController : public QObject
     Q_PROPERTY(QString myTron READ myTron NOTIFY identityChanged)
     Q_PROPERTY(QString myAvatar READ myAvatar NOTIFY avatarChanged)
     // What keeps the local store from working, for the notice: "" (nothing),
-    // "busy" (another program holds it), "diskFull", "damaged"; and the
-    // file a damaged store was kept as, until the user dismisses it.
+    // "busy" (another program holds it), "diskFull", "damaged", "foreign"
+    // (a link or another user's, named by storeForeign); and the file a
+    // damaged store was kept as, until the user dismisses it.
     Q_PROPERTY(QString storeProblem READ storeProblem NOTIFY storeChanged)
     Q_PROPERTY(QString storeSetAside READ storeSetAside NOTIFY storeChanged)
     // Messages of this identity read back from that file into the new one.
     Q_PROPERTY(int storeSalvaged READ storeSalvaged NOTIFY storeChanged)
+    Q_PROPERTY(QString storeForeign READ storeForeign NOTIFY storeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -53,6 +55,7 @@ public:
     QString storeProblem() const { return m_storeProblem; }
     QString storeSetAside() const { return m_storeSetAside; }
     int storeSalvaged() const { return m_storeSalvaged; }
+    QString storeForeign() const { return m_storeForeign; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -129,6 +132,7 @@ private:
     QString m_storeProblem;
     QString m_storeSetAside;
     int m_storeSalvaged = 0;
+    QString m_storeForeign;
     // Signed in to the relay, the store not open yet (busy, disk full):
     // tried again on a timer and by retryStore().
     bool m_waitingForStore = false;

@@ -15,11 +15,13 @@ struct LoginOutcome
     QString errorText; // user-facing; empty when ok
     QString node;      // base URL of the chosen relay node; empty when none answered
     // The store step, after a relay login that succeeded: why the store did
-    // not open ("busy", "diskFull", "damaged"; empty for any other reason or
-    // when it opened), and the damaged file kept aside on the way.
+    // not open ("busy", "diskFull", "damaged", "foreign"; empty for any
+    // other reason or when it opened), the damaged file kept aside on the
+    // way, and the link or other user's file that was refused.
     QString storeProblem;
     QString storeSetAside;
     int storeSalvaged = 0; // messages read back from the file kept aside
+    QString storeForeign;
     bool relayDone = false; // the relay login step succeeded
     bool saved = false;     // the identity is in the vault
 };

@@ -347,8 +347,8 @@ Connection *StoreState::connection()
     conn->state = this;
     conn->gui = isGuiThread();
     conn->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    conn->db.setDatabaseName(path);
-    conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    conn->db.setDatabaseName(sqliteOpenName(path));
+    conn->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(kBusyTimeoutMs));
     if (!conn->db.open() || !(conn->handle = takeHandle(conn->db, conn.get()))
         || !execPragma(conn->db, QStringLiteral("PRAGMA foreign_keys = ON"))
         || !execPragma(conn->db, QStringLiteral("PRAGMA synchronous = NORMAL"))
@@ -576,6 +576,14 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
         }
         file = QDir(dir).filePath(QStringLiteral("chat.db"));
     } else if (!velmor::store::makePrivateFolder(QFileInfo(file).absolutePath())) {
+        return false;
+    }
+
+    // The vault's rule: a folder or file that is a link or another user's
+    // is not opened (nor narrowed, nor moved aside), and the user is told.
+    out.foreign = velmor::store::foreignStorePath(file);
+    if (!out.foreign.isEmpty()) {
+        qCWarning(lcStore) << "store refused (a link or another user's):" << out.foreign;
         return false;
     }
 

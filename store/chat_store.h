@@ -49,6 +49,9 @@ struct OpenReport
     QString setAside;
     // Messages read back from the file kept aside into the new one.
     int salvagedMessages = 0;
+    // The folder or file that made open() refuse the store: a symbolic link
+    // or another user's; empty when none did.
+    QString foreign;
 };
 } // namespace velmor::store
 

@@ -4,13 +4,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QStorageInfo>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
+#include <vector>
 
 namespace velmor::store {
 
@@ -36,7 +43,89 @@ bool narrow(const QByteArray &path, mode_t wanted)
     return (st.st_mode & 07777 & ~wanted) == 0 || ::chmod(path.constData(), wanted) == 0;
 }
 
+// Present and a link or another user's.
+bool isForeign(const QByteArray &path)
+{
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return false;
+    return S_ISLNK(st.st_mode) || st.st_uid != ::geteuid();
+}
+
+// The default file system layer, except that a name with a symbolic link in
+// it is refused as SQLITE_OPEN_NOFOLLOW refuses it (Qt's driver cannot pass
+// that flag itself). One copy per default layer met: a layer installed
+// as the default later (a test's failing disk) is wrapped in its turn.
+struct NoFollowLayer
+{
+    sqlite3_vfs vfs; // first: SQLite hands this back to the calls below
+    sqlite3_vfs *base = nullptr;
+    QByteArray name;
+};
+
+int fullPathnameWithoutLinks(sqlite3_vfs *vfs, const char *name, int size, char *out)
+{
+    sqlite3_vfs *base = reinterpret_cast<NoFollowLayer *>(vfs)->base;
+    const int rc = base->xFullPathname(base, name, size, out);
+    return rc == SQLITE_OK_SYMLINK ? SQLITE_CANTOPEN_SYMLINK : rc;
+}
+
+// The name of the layer over the current default; empty when none can be made.
+QByteArray noFollowLayerName()
+{
+    static QMutex mutex;
+    static std::vector<std::unique_ptr<NoFollowLayer>> layers;
+    QMutexLocker lock(&mutex);
+    sqlite3_vfs *base = sqlite3_vfs_find(nullptr);
+    if (!base)
+        return {};
+    for (const auto &layer : layers)
+        if (layer->base == base || &layer->vfs == base)
+            return layer->name;
+    auto layer = std::make_unique<NoFollowLayer>();
+    layer->base = base;
+    layer->name = "velmor-nofollow-" + QByteArray::number(qulonglong(layers.size()));
+    // A copy of the default keeps its private data (the locking style of
+    // each file, a wrapped layer's own), so every other call behaves as it.
+    layer->vfs = *base;
+    layer->vfs.zName = layer->name.constData();
+    layer->vfs.pNext = nullptr;
+    layer->vfs.xFullPathname = fullPathnameWithoutLinks;
+    if (sqlite3_vfs_register(&layer->vfs, 0) != SQLITE_OK)
+        return {};
+    layers.push_back(std::move(layer));
+    return layers.back()->name;
+}
+
 } // namespace
+
+QString foreignStorePath(const QString &databasePath)
+{
+    const QFileInfo file(databasePath);
+    const QString folder = file.absolutePath();
+    if (isForeign(QFile::encodeName(folder)))
+        return folder;
+    const QByteArray db = QFile::encodeName(file.absoluteFilePath());
+    if (isForeign(db))
+        return file.absoluteFilePath();
+    for (const char *suffix : kJournalSuffixes)
+        if (isForeign(db + suffix))
+            return file.absoluteFilePath() + QLatin1String(suffix);
+    return {};
+}
+
+QString sqliteOpenName(const QString &databasePath)
+{
+    const QFileInfo file(databasePath);
+    const QString resolved = QFileInfo(file.absolutePath()).canonicalFilePath();
+    const QString path = resolved.isEmpty() ? file.absoluteFilePath() : QDir(resolved).filePath(file.fileName());
+    const QByteArray layer = noFollowLayerName();
+    if (layer.isEmpty())
+        return path;
+    QUrl uri = QUrl::fromLocalFile(path);
+    uri.setQuery(QStringLiteral("vfs=%1").arg(QLatin1String(layer)));
+    return uri.toString(QUrl::FullyEncoded);
+}
 
 bool makePrivateFolder(const QString &dir)
 {

@@ -17,6 +17,18 @@ bool makePrivateFolder(const QString &dir);
 // log and its shared-memory file to 0600 when they exist.
 bool makePrivateFiles(const QString &databasePath);
 
+// The first of the database's folder, the database and its journals that
+// is a symbolic link or belongs to another user; empty when none is. Such a
+// store is not the user's own: messages written there would land in a file
+// someone else controls (or reads).
+QString foreignStorePath(const QString &databasePath);
+
+// The name SQLite is given for the database: a URI that opens it through a
+// file system layer refusing symbolic links, with the folders above the
+// database's own folder resolved first (a home reached through a link is
+// still the user's).
+QString sqliteOpenName(const QString &databasePath);
+
 // The file exists but holds nothing, with no write-ahead log content either,
 // and was not just made by another opener: a store cut to nothing, not a
 // new one.

@@ -342,6 +342,36 @@ private slots:
             QCOMPARE(contentOf(vaultFile(QStringLiteral("mnemonic"))), phrase);
         }
     }
+
+    // A store that is a link to someone else's file is not written: the
+    // notice names it, the identity waits, and once the user has put the
+    // own file back a retry signs in with it.
+    void storeThatIsALinkIsRefusedAndNamed()
+    {
+        const QString own = storePath() + QStringLiteral(".own");
+        QVERIFY(QFile::rename(storePath(), own));
+        const QString elsewhere = m_profile->dataFolder() + QStringLiteral("-elsewhere.db");
+        QVERIFY(QFile::copy(own, elsewhere));
+        QVERIFY(QFile::link(elsewhere, storePath()));
+        const FileId before = fileId(elsewhere);
+
+        AppController next;
+        next.autoLogin();
+        QTRY_COMPARE_WITH_TIMEOUT(next.storeProblem(), QStringLiteral("foreign"), 20000);
+        QCOMPARE(next.storeForeign(), storePath());
+        QVERIFY(!next.loggedIn());
+        QVERIFY(next.hasSavedIdentity());
+        QCOMPARE(next.errorText(), QString());
+        QVERIFY(fileId(elsewhere) == before);
+
+        QVERIFY(QFile::remove(storePath()));
+        QVERIFY(QFile::rename(own, storePath()));
+        next.retryStore();
+        QTRY_VERIFY_WITH_TIMEOUT(next.loggedIn(), 20000);
+        QCOMPARE(next.storeProblem(), QString());
+        QCOMPARE(next.storeForeign(), QString());
+        QCOMPARE(ChatStore::instance().contact(m_publicKey)->remark, QStringLiteral("me"));
+    }
 };
 
 QTEST_MAIN(AppStoreFaultsTest)

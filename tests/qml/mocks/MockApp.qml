@@ -16,6 +16,7 @@ MockController {
     property string storeProblem: ""
     property string storeSetAside: ""
     property int storeSalvaged: 0
+    property string storeForeign: ""
 
     signal identityChanged()
     signal avatarChanged()
