@@ -4,6 +4,7 @@
 #include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
 #include "app/message_picture_provider.h"
+#include "app/network_access.h"
 #include "app/service_endpoints.h"
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
@@ -57,6 +58,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     DesktopNotifier notifier(&chat);
     velmor::models::registerQmlTypes();
     QQmlApplicationEngine engine;
+    installNetworkAccess(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
     engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);

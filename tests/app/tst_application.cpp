@@ -4,8 +4,12 @@
 // the program's.
 #include "app/app_controller.h"
 #include "app/application.h"
+#include "support/fake_common.h"
 
 #include <QGuiApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QTemporaryDir>
@@ -65,6 +69,7 @@ private slots:
     void windowThatFailsEndsWithMinusOne_data();
     void windowThatFailsEndsWithMinusOne();
     void windowSeesTheControllers();
+    void windowFollowsNoRedirectToAnotherOrigin();
 
 private:
     QUrl writeQml(const QString &name, const QByteArray &text)
@@ -115,6 +120,36 @@ Window {
     QVERIFY2(result.output.contains(QStringLiteral("controllers function function function function false false Pelorin Quillet")),
              qPrintable(result.output));
     QVERIFY2(result.output.contains(QStringLiteral("roots 1 windows 1")), qPrintable(result.output));
+}
+
+// The program's own engine: a picture whose server answers with a redirect
+// to another origin is not fetched from there.
+void ApplicationTest::windowFollowsNoRedirectToAnotherOrigin()
+{
+    velmor::fakes::FakeHttpServer tracker;
+    tracker.addRoute(QStringLiteral("/pixel.png"), QHttpServerRequest::Method::Get, [](const QHttpServerRequest &) {
+        return velmor::fakes::FakeReply{200, QByteArray("not really a picture"), "image/png"};
+    });
+    QVERIFY(tracker.start());
+    velmor::fakes::FakeHttpServer server;
+    const QByteArray elsewhere = (tracker.baseUrl() + QStringLiteral("/pixel.png")).toUtf8();
+    server.addRoute(QStringLiteral("/avatar.png"), QHttpServerRequest::Method::Get, [elsewhere](const QHttpServerRequest &) {
+        velmor::fakes::FakeReply reply{302, QByteArray(), "text/plain"};
+        reply.location = elsewhere;
+        return reply;
+    });
+    QVERIFY(server.start());
+    const QUrl url = writeQml(QStringLiteral("Avatar.qml"), QStringLiteral(R"(import QtQuick
+Image {
+    source: "%1/avatar.png"
+    onStatusChanged: if (status !== Image.Loading) { console.log("avatar status", status); Qt.exit(0) }
+}
+)").arg(server.baseUrl()).toUtf8());
+    const ChildResult result = runStart(url, m_dir.filePath(QStringLiteral("data")));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains(QStringLiteral("avatar status 3")), qPrintable(result.output)); // Image.Error
+    QCOMPARE(server.requestCount(QStringLiteral("/avatar.png")), 1);
+    QCOMPARE(tracker.requestCount(QStringLiteral("/pixel.png")), 0);
 }
 
 int main(int argc, char **argv)

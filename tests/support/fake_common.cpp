@@ -34,8 +34,12 @@ qint64 nowSeconds()
 
 void writeReply(QHttpServerResponder &responder, const FakeReply &reply)
 {
-    responder.write(reply.body, reply.contentType,
-                    static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
+    if (reply.location.isEmpty()) {
+        responder.write(reply.body, reply.contentType, status);
+        return;
+    }
+    responder.write(reply.body, {{"Content-Type", reply.contentType}, {"Location", reply.location}}, status);
 }
 
 // A 200 that announces a gigabyte and keeps writing JSON-looking padding

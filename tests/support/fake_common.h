@@ -30,6 +30,8 @@ struct FakeReply
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
+    // Sent as the Location header when not empty (a redirect).
+    QByteArray location;
 
     static FakeReply json(const QJsonObject &object, int status = 200);
     // {"error": code} with the status.

@@ -1,0 +1,76 @@
+#include "app/network_access.h"
+
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QQmlEngine>
+#include <QQmlNetworkAccessManagerFactory>
+#include <QUrl>
+
+namespace velmor::app {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcViewNetwork, "velmor.app.network")
+
+int portOf(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.port(scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443 : 80);
+}
+
+class SameOriginManager : public QNetworkAccessManager
+{
+public:
+    explicit SameOriginManager(QObject *parent)
+        : QNetworkAccessManager(parent)
+    {
+        setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
+    }
+
+protected:
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &original, QIODevice *data) override
+    {
+        // Each request decides here, whatever policy its maker asked for.
+        QNetworkRequest request(original);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+        QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, data);
+        const QUrl origin = original.url();
+        connect(reply, &QNetworkReply::redirected, reply, [reply, origin](const QUrl &target) {
+            const QUrl next = origin.resolved(target);
+            if (sameOrigin(origin, next)) {
+                emit reply->redirectAllowed();
+                return;
+            }
+            qCWarning(lcViewNetwork) << "redirect to another origin refused:" << origin.toDisplayString()
+                                     << "->" << next.toDisplayString();
+            reply->abort();
+        });
+        return reply;
+    }
+};
+
+class SameOriginFactory : public QQmlNetworkAccessManagerFactory
+{
+public:
+    // Called on the engine's loader threads too; keeps no state.
+    QNetworkAccessManager *create(QObject *parent) override { return new SameOriginManager(parent); }
+};
+
+} // namespace
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
+}
+
+void installNetworkAccess(QQmlEngine &engine)
+{
+    // The engine does not own its factory; one serves every engine.
+    static SameOriginFactory factory;
+    engine.setNetworkAccessManagerFactory(&factory);
+}
+
+} // namespace velmor::app
