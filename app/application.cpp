@@ -9,6 +9,7 @@
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
+#include "store/private_media.h"
 #include "voice/voice_io.h"
 #include "voice/voice_room_controller.h"
 
@@ -16,6 +17,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QThreadPool>
 
 namespace velmor::app {
 
@@ -50,6 +52,10 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
     applyServiceEndpoints(serviceEndpoints());
+    // Pictures and recordings an earlier run left unsent: gone before this
+    // run makes any, off the window's thread.
+    QThreadPool::globalInstance()->start(
+        [startedAt = QDateTime::currentDateTime()] { velmor::store::removeMediaLeftovers(startedAt); });
 
     AppController app;
     ChatController chat;

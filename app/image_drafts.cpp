@@ -1,12 +1,13 @@
 #include "app/image_drafts.h"
 
+#include "store/private_media.h"
+
 #include <QClipboard>
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QMimeData>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QUuid>
 
@@ -70,10 +71,16 @@ QVariantMap clipboardImageDraft(const QClipboard *clipboard)
         return failure();
 
     const QString name = sourceName.isEmpty() ? QStringLiteral("clipboard-%1.png").arg(newUuid()) : sourceName;
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-    const QString path = QDir(folder).filePath(QStringLiteral("velmor-draft-%1.png").arg(newUuid()));
-    if (!image.save(path, "PNG"))
+    // Decoded pixels the user may not have sent yet: in the profile's own
+    // folder, readable by the user alone, deleted once the message is stored.
+    QFile file;
+    const QString path = velmor::store::openPrivateMedia(file, QStringLiteral("velmor-draft-%1.png").arg(newUuid()));
+    const bool saved = !path.isEmpty() && image.save(&file, "PNG") && file.flush();
+    file.close();
+    if (!saved) {
+        velmor::store::removePrivateMedia(path);
         return failure(QStringLiteral("无法读取剪贴板图片"));
+    }
     return draftOf(path, name, image.size());
 }
 

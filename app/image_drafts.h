@@ -10,8 +10,9 @@ class QClipboard;
 namespace velmor::app {
 
 // The image on the clipboard (a local image file named by its URLs first,
-// else the image data itself), saved as "velmor-draft-<uuid>.png" in the
-// temporary folder. {"ok": false} without "error" when there is no image.
+// else the image data itself), saved as "velmor-draft-<uuid>.png" among the
+// profile's private media; the chat controller deletes it once its message
+// is stored. {"ok": false} without "error" when there is no image.
 QVariantMap clipboardImageDraft(const QClipboard *clipboard);
 
 // A chosen image file, described in place (not copied).

@@ -15,6 +15,7 @@
 #include "net/relay_api.h"
 #include "net/supergroup_api.h"
 #include "store/chat_store.h"
+#include "store/private_media.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -25,6 +26,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUuid>
+
+#include <memory>
 
 namespace velmor::chat {
 
@@ -62,6 +65,24 @@ QString Outbox::localPath(const QString &fileOrUrl)
     const QUrl url(fileOrUrl);
     return url.isLocalFile() ? url.toLocalFile() : fileOrUrl;
 }
+
+namespace {
+
+// Deletes a file of the private media folder when it goes out of scope (a
+// file the user chose elsewhere is left alone).
+class DropPrivateMedia
+{
+public:
+    explicit DropPrivateMedia(QString path) : m_path(std::move(path)) {}
+    ~DropPrivateMedia() { velmor::store::removePrivateMedia(m_path); }
+    DropPrivateMedia(const DropPrivateMedia &) = delete;
+    DropPrivateMedia &operator=(const DropPrivateMedia &) = delete;
+
+private:
+    QString m_path;
+};
+
+} // namespace
 
 // ---- the three sends -----------------------------------------------------------
 
@@ -106,6 +127,10 @@ bool Outbox::textTo(const QString &peer, const QString &textIn, const QString &r
 
 void Outbox::imageTo(const QString &peer, const QString &path, const QString &replaces)
 {
+    // A pasted picture or a retry copy is deleted once the job is over (its
+    // message stored, or refused): the continuation holds `drop` until the
+    // job lets go of it, whether the continuation ran or not.
+    const auto drop = std::make_shared<DropPrivateMedia>(path);
     if (peer.isEmpty() || !mayPost(peer))
         return;
     // Decoding and recompressing a large picture takes long: on the pool.
@@ -113,7 +138,7 @@ void Outbox::imageTo(const QString &peer, const QString &path, const QString &re
     ++m_inFlight;
     m_host.jobs().run<ShrunkImage>(
         [path, limit] { return shrinkImageFile(path, limit); },
-        [this, peer, replaces](const ShrunkImage &image) {
+        [this, peer, replaces, drop](const ShrunkImage &image) {
             if (!image.error.isEmpty()) {
                 m_host.errors().publishWord(image.error);
                 return;
@@ -134,6 +159,8 @@ void Outbox::imageTo(const QString &peer, const QString &path, const QString &re
 
 void Outbox::voiceTo(const QString &peer, const QString &path, int durationMs, const QString &replaces)
 {
+    // A recording or a retry copy goes once its message is stored (below).
+    const DropPrivateMedia drop(path);
     if (peer.isEmpty() || !mayPost(peer))
         return;
     QFile file(path);
@@ -308,12 +335,14 @@ void Outbox::retryMessage(const QString &messageId)
         return;
     }
     const bool image = kind == QLatin1String("image");
-    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-                             .filePath(QStringLiteral("velmor-retry-%1.%2").arg(messageId, image ? "jpg" : "m4a"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+    // The decrypted copy is the user's alone, and is deleted by the send.
+    QFile file;
+    const QString name = QStringLiteral("velmor-retry-%1.%2").arg(messageId, image ? "jpg" : "m4a");
+    const QString path = velmor::store::openPrivateMedia(file, name);
+    if (path.isEmpty()
         || file.write(velmor::crypto::base64UrlDecode(media.value(QStringLiteral("b64")).toString())) < 0) {
-        qWarning() << "[SEND] retry copy not written" << path;
+        qWarning() << "[SEND] retry copy not written" << name;
+        velmor::store::removePrivateMedia(path);
         return;
     }
     file.close();

@@ -1,6 +1,7 @@
 #include "voice/voice_io.h"
 
 #include "identity/crypto.h"
+#include "store/private_media.h"
 
 #include <QAudioDevice>
 #include <QDir>
@@ -104,18 +105,15 @@ bool VoiceIO::startRecording()
         return false;
     }
 
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-    m_recordPath = QDir(folder).filePath(QStringLiteral("velmor_rec_")
-                                         + QUuid::createUuid().toString(QUuid::WithoutBraces)
-                                         + QStringLiteral(".m4a"));
-    // A folder where the clip cannot be made is told at once, while the
-    // composer can still say so, rather than by the worker a moment later.
-    {
-        QFile probe(m_recordPath);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            emit error(QStringLiteral("无法写录音文件"));
-            return false;
-        }
+    // Made here, owner-only in the profile's private folder (the encoder
+    // writes into the file as it is): a folder where the clip cannot be
+    // made is told at once, while the composer can still say so, rather
+    // than by the worker a moment later.
+    m_recordPath = velmor::store::createPrivateMedia(
+        QStringLiteral("velmor_rec_") + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".m4a"));
+    if (m_recordPath.isEmpty()) {
+        emit error(QStringLiteral("无法写录音文件"));
+        return false;
     }
     m_cancelled = false;
     m_recorder.start(device, m_recordPath);

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QUrl>
 
@@ -309,6 +310,14 @@ void AppExtrasTest::clipboardDrafts()
                 .match(fromData.value("name").toString()).hasMatch());
     const QString savedPath = QUrl(fromData.value("url").toString()).toLocalFile();
     QVERIFY(QRegularExpression(QStringLiteral("/velmor-draft-[0-9a-f-]{36}\\.png$")).match(savedPath).hasMatch());
+    // Decoded pixels not sent yet are the user's alone: an owner-only file
+    // in the profile's owner-only folder, not the shared temporary folder.
+    const QString folder = QFileInfo(savedPath).absolutePath();
+    QCOMPARE(folder, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/media"));
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QVERIFY(!(QFileInfo(savedPath).permissions() & others));
+    QVERIFY(!(QFileInfo(folder).permissions() & others));
     QCOMPARE(QImage(savedPath).size(), QSize(12, 7));
     QCOMPARE(fromData.value("width").toInt(), 12);
 

@@ -69,6 +69,7 @@ private slots:
     void windowThatFailsEndsWithMinusOne_data();
     void windowThatFailsEndsWithMinusOne();
     void windowSeesTheControllers();
+    void mediaLeftOverByAnEarlierRunGoAtStart();
     void windowFollowsNoRedirectToAnotherOrigin();
 
 private:
@@ -120,6 +121,26 @@ Window {
     QVERIFY2(result.output.contains(QStringLiteral("controllers function function function function false false Pelorin Quillet")),
              qPrintable(result.output));
     QVERIFY2(result.output.contains(QStringLiteral("roots 1 windows 1")), qPrintable(result.output));
+}
+
+void ApplicationTest::mediaLeftOverByAnEarlierRunGoAtStart()
+{
+    const QString data = m_dir.filePath(QStringLiteral("leftovers"));
+    const QString media = data + QStringLiteral("/Quillet/Pelorin/media");
+    QVERIFY(QDir().mkpath(media));
+    const QStringList left{media + QStringLiteral("/velmor-draft-0b1c.png"), media + QStringLiteral("/velmor_rec_0b1c.m4a")};
+    for (const QString &path : left) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("decrypted") == 9);
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime));
+    }
+    const QUrl url = writeQml(QStringLiteral("Quit.qml"), "import QtQuick\nItem { Component.onCompleted: Qt.exit(0) }\n");
+    const ChildResult result = runStart(url, data);
+    QCOMPARE(result.exitCode, 0);
+    for (const QString &path : left)
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
 }
 
 // The program's own engine: a picture whose server answers with a redirect

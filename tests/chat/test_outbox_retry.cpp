@@ -7,7 +7,9 @@
 #include "identity/crypto.h"
 #include "identity/envelope.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QtTest>
 
 using namespace chattest;
@@ -19,6 +21,11 @@ class OutboxRetryTest : public QObject, private ChatFixture
     Q_OBJECT
 
     Outbox &outbox() { return m_chat->messaging().outbox; }
+
+    static QString mediaFolder()
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/media");
+    }
 
     // The (id, status) of the next finished send; empty id when none came.
     QPair<QString, int> nextFinished(QSignalSpy &spy)
@@ -43,7 +50,7 @@ private slots:
     }
     void cleanup()
     {
-        qunsetenv("TMPDIR");
+        QFile::remove(mediaFolder()); // the blocker of a case, when there was one
         endClient();
     }
 
@@ -91,11 +98,11 @@ private slots:
 
         m_relay.clearFaults();
         m_relay.markSeen(m_carol.key());
-        const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder-%1").arg(m_sessions));
         if (!tempWritable) {
-            QFile file(blocker);
+            // A file where the private media folder goes.
+            QVERIFY(QDir(mediaFolder()).removeRecursively());
+            QFile file(mediaFolder());
             QVERIFY(file.open(QIODevice::WriteOnly));
-            qputenv("TMPDIR", QFile::encodeName(blocker));
         }
         m_chat->retryMessage(first.first);
         ChatStore &store = ChatStore::instance();

@@ -5,6 +5,7 @@
 #include "voice/voice_io.h"
 
 #include "identity/crypto.h"
+#include "store/private_media.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +73,7 @@ private slots:
         // there counts only this program's.
         QVERIFY(m_temp.isValid());
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_temp.path()));
         QVERIFY2(m_pulse.start(), "pulseaudio with null devices did not start");
         QVERIFY(!QMediaDevices::audioInputs().isEmpty());
         QVERIFY(!QMediaDevices::audioOutputs().isEmpty());
@@ -144,6 +146,10 @@ private slots:
 
         const QString path = finished.at(0).at(0).toString();
         QVERIFY(QFileInfo(path).fileName().startsWith(QLatin1String("velmor_rec_")));
+        // The user's alone: the profile's private folder, an owner-only file.
+        QCOMPARE(QFileInfo(path).absolutePath(), velmor::store::privateMediaFolder());
+        QVERIFY(!(QFileInfo(path).permissions()
+                  & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther)));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         m_clip = file.readAll();
@@ -175,7 +181,7 @@ private slots:
         QSignalSpy errors(&voice, &VoiceIO::error);
         QSignalSpy recording(&voice, &VoiceIO::recordingChanged);
         QSignalSpy levels(&voice, &VoiceIO::levelChanged);
-        const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+        const QDir temp(velmor::store::privateMediaFolder());
         const QStringList before = temp.entryList({QStringLiteral("velmor_rec_*")});
         QVERIFY(voice.startRecording());
         voice.cancelRecording();
@@ -204,13 +210,11 @@ private slots:
     {
         VoiceIO voice;
         QSignalSpy errors(&voice, &VoiceIO::error);
-        const QByteArray tmp = qgetenv("TMPDIR");
-        // A folder that exists but where no file can be made, even by root.
-        qputenv("TMPDIR", "/proc");
+        const QByteArray data = qgetenv("XDG_DATA_HOME");
+        // A profile where no folder can be made, even by root.
+        qputenv("XDG_DATA_HOME", "/proc");
         const bool started = voice.startRecording();
-        qputenv("TMPDIR", tmp);
-        if (tmp.isEmpty())
-            qunsetenv("TMPDIR");
+        qputenv("XDG_DATA_HOME", data);
         QVERIFY(!started);
         QVERIFY(!voice.recording());
         QCOMPARE(errors.count(), 1);
@@ -267,7 +271,7 @@ private slots:
     {
         QFETCH(bool, stop);
         QFETCH(QString, message);
-        const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+        const QDir temp(velmor::store::privateMediaFolder());
         VoiceIO voice;
         QSignalSpy errors(&voice, &VoiceIO::error);
         QSignalSpy finished(&voice, &VoiceIO::recordingFinished);

@@ -7,6 +7,7 @@
 // VELMOR_RECORD_ROUNDS raises the rounds of every row for a soak.
 #include "clip_decoder.h"
 #include "pulse_null_devices.h"
+#include "store/private_media.h"
 #include "voice/voice_io.h"
 
 #include <QAudioDevice>
@@ -49,6 +50,7 @@ private slots:
         // this one count the files in theirs.
         QVERIFY(m_temp.isValid());
         qputenv("TMPDIR", QFile::encodeName(m_temp.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_temp.path()));
         QVERIFY2(m_pulse.start(), "pulseaudio with null devices did not start");
         QVERIFY(inputNamed("nullsrc"));
         m_rounds = qEnvironmentVariableIntValue("VELMOR_RECORD_ROUNDS") > 0
@@ -132,7 +134,8 @@ private slots:
         // (Unplugging at once may always win against the stream's opening.)
         QVERIFY2(end == End::Unplug || givenUp < m_rounds, "every recording of the row was given up");
         // Nothing is left behind: kept clips were removed above.
-        QTRY_COMPARE(QDir(m_temp.path()).entryList({QStringLiteral("velmor_rec_*")}), QStringList());
+        QTRY_COMPARE(QDir(velmor::store::privateMediaFolder()).entryList({QStringLiteral("velmor_rec_*")}),
+                     QStringList());
     }
 };
 
