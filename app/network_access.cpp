@@ -20,6 +20,13 @@ int portOf(const QUrl &url)
     return url.port(scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443 : 80);
 }
 
+// Same scheme, host and port (a missing port counts as the scheme's own).
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
+}
+
 class SameOriginManager : public QNetworkAccessManager
 {
 public:
@@ -59,12 +66,6 @@ public:
 };
 
 } // namespace
-
-bool sameOrigin(const QUrl &a, const QUrl &b)
-{
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
-        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
-}
 
 void installNetworkAccess(QQmlEngine &engine)
 {

@@ -5,12 +5,8 @@
 #pragma once
 
 class QQmlEngine;
-class QUrl;
 
 namespace velmor::app {
-
-// Same scheme, host and port (a missing port counts as the scheme's own).
-bool sameOrigin(const QUrl &a, const QUrl &b);
 
 // Gives the engine network access managers that follow same-origin
 // redirects only; a redirect elsewhere ends the request with an error.

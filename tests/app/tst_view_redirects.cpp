@@ -103,25 +103,6 @@ private slots:
         QCOMPARE(m_tracker.requestCount(QStringLiteral("/avatar.png")), 0);
     }
 
-    void sameOriginComparesSchemeHostAndPort_data()
-    {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<bool>("same");
-        QTest::newRow("port given or implied") << "https://groups.test/x" << "https://groups.test:443/y" << true;
-        QTest::newRow("host case") << "http://Groups.test/x" << "http://groups.test/y" << true;
-        QTest::newRow("other port") << "http://127.0.0.1:8080/x" << "http://127.0.0.1:8081/x" << false;
-        QTest::newRow("https to http") << "https://groups.test/x" << "http://groups.test:443/x" << false;
-        QTest::newRow("other host") << "http://127.0.0.1:80/x" << "http://localhost:80/x" << false;
-    }
-    void sameOriginComparesSchemeHostAndPort()
-    {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(bool, same);
-        QCOMPARE(velmor::app::sameOrigin(QUrl(a), QUrl(b)), same);
-    }
-
 private:
     FakeHttpServer m_server;
     FakeHttpServer m_tracker;
