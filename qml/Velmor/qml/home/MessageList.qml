@@ -108,9 +108,15 @@ ListView {
         if (stickBottom)
             Qt.callLater(list.toBottom)
     }
+    // A new height (the composer or a banner taking room, the pane shown
+    // again after another page) keeps the end in view at once, while the
+    // rows at the bottom are still laid out. Later, the layout at the new
+    // height has dropped them, and going to the end without them starts
+    // from estimated positions: rows at the top were then left unmade, a
+    // blank band, until the view moved.
     onHeightChanged: {
         if (stickBottom)
-            Qt.callLater(list.toBottom)
+            toBottom()
     }
     // Every row re-wraps at a new width, and rows already laid out are not
     // moved by the list itself: lay out again, or they overlap.
