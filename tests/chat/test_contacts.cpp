@@ -67,7 +67,7 @@ private slots:
         QTest::addColumn<QString>("peer");
         QTest::newRow("nothing open") << QString();
         QTest::newRow("normal group") << "group:g";
-        QTest::newRow("super group") << "sg:https://s.example";
+        QTest::newRow("super group") << "sg:https://127.0.0.1:9/s";
         QTest::newRow("official account") << velmor::crypto::base64UrlEncode(officialAccountPublicKey());
     }
     void friendInfoIsEmptyForNonPeople()
@@ -164,7 +164,7 @@ private slots:
         QTest::addColumn<QString>("peer");
         QTest::newRow("nothing open") << QString();
         QTest::newRow("group") << "group:x";
-        QTest::newRow("super group") << "sg:https://x.example";
+        QTest::newRow("super group") << "sg:https://127.0.0.1:9/x";
     }
     void remarkNeedsAPerson()
     {

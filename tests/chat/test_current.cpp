@@ -47,9 +47,9 @@ private slots:
         QTest::newRow("group with card-less row") << "group:stored" << "Stored name" << "" << "defaultgroupphoto"
                                                   << false << false;
         QTest::newRow("unknown group") << "group:none" << "群聊" << "" << "defaultgroupphoto" << false << false;
-        QTest::newRow("unknown super group") << "sg:https://nowhere.example" << "超级群" << ""
+        QTest::newRow("unknown super group") << "sg:https://127.0.0.1:9/nowhere" << "超级群" << ""
                                              << "defaultgroupphoto" << false << false;
-        QTest::newRow("stored super group") << "sg:https://known.example" << "Known" << "" << "defaultgroupphoto"
+        QTest::newRow("stored super group") << "sg:https://127.0.0.1:9/known" << "Known" << "" << "defaultgroupphoto"
                                             << false << false;
     }
     void titlesAndMarksOfEachKind()
@@ -74,7 +74,7 @@ private slots:
         addressOnly.erc20_address = QStringLiteral("0x2222222222222222222222222222222222222222");
         store.upsertContact(addressOnly);
         store.ensureGroupConversation(QStringLiteral("stored"), QStringLiteral("Stored name"));
-        QVERIFY(store.upsertSuperGroup(superGroup("https://known.example", "Known")));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://127.0.0.1:9/known", "Known")));
         startListed(*m_chat);
 
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
@@ -138,7 +138,7 @@ private slots:
         QFETCH(int, latency);
         QFETCH(QString, subtitle);
         QFETCH(bool, canSend);
-        const QString url = QStringLiteral("https://hall.example");
+        const QString url = QStringLiteral("https://127.0.0.1:9/hall");
         SuperGroupRecord group = superGroup(url, QString(), 0, "premium_plus");
         group.role = role;
         group.info_json = info;
@@ -157,7 +157,7 @@ private slots:
 
     void headerOfOtherPeersIsPlain()
     {
-        m_chat->openConversation(QStringLiteral("sg:https://unstored.example"));
+        m_chat->openConversation(QStringLiteral("sg:https://127.0.0.1:9/unstored"));
         QCOMPARE(m_chat->currentGroupKind(), QString());
         QCOMPARE(m_chat->currentGroupSubtitle(), QStringLiteral("0 位成员  连接中"));
         QVERIFY(m_chat->currentCanSend());
@@ -212,7 +212,7 @@ private slots:
         QSignalSpy messages(m_chat.get(), &ChatController::messagesChanged);
         // Ignored: empty, super group, official account.
         m_chat->deleteConversation(QString());
-        m_chat->deleteConversation(QStringLiteral("sg:https://x.example"));
+        m_chat->deleteConversation(QStringLiteral("sg:https://127.0.0.1:9/x"));
         m_chat->deleteConversation(official);
         QCOMPARE(m_chat->conversations().size(), 3);
 

@@ -93,7 +93,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, kind);
         QFETCH(QString, text);
-        const QString peer = QStringLiteral("sg:https://sg.example");
+        const QString peer = QStringLiteral("sg:https://127.0.0.1:9/sg");
         QVERIFY(ChatStore::instance().upsertMessage(message("s1", peer, stored, 20)));
         m_chat->openConversation(peer);
         QCOMPARE(m_chat->messages().size(), 1);
@@ -196,7 +196,7 @@ private slots:
             QVERIFY(store.upsertMessage(message(QStringLiteral("m%1").arg(int(b)), store.conversationIdFor(peer), "x", 77)));
         }
         for (int i = 0; i < 6; ++i)
-            QVERIFY(store.upsertSuperGroup(superGroup(QStringLiteral("https://sg%1.example").arg(i), QString(), 77)));
+            QVERIFY(store.upsertSuperGroup(superGroup(QStringLiteral("https://127.0.0.1:9/sg%1").arg(i), QString(), 77)));
         startListed(*m_chat);
         const QStringList first = peersOf(m_chat->conversations());
         QCOMPARE(first.size(), 22);
@@ -205,22 +205,22 @@ private slots:
             QCOMPARE(peersOf(m_chat->conversations()), first);
         }
         // Direct rows (as the store lists them) come before the super groups.
-        QVERIFY(first.indexOf(peerKey(0x6f)) < first.indexOf("sg:https://sg0.example"));
+        QVERIFY(first.indexOf(peerKey(0x6f)) < first.indexOf("sg:https://127.0.0.1:9/sg0"));
     }
 
     void superGroupRowsCarryRuntimeStateAndStoredFlags()
     {
         ChatStore &store = ChatStore::instance();
-        SuperGroupRecord quiet = superGroup("https://quiet.example", "Quiet", 90, "premium_plus");
+        SuperGroupRecord quiet = superGroup("https://127.0.0.1:9/quiet", "Quiet", 90, "premium_plus");
         quiet.muted = true;
         quiet.unread_count = 3;
         quiet.connection_state = QStringLiteral("failed");
         QVERIFY(store.upsertSuperGroup(quiet));
-        QVERIFY(store.upsertSuperGroup(superGroup("https://fresh.example", QString(), 80)));
-        QVERIFY(store.upsertMessage(message("sgm", "sg:https://fresh.example", "__sg_system__:welcome", 95)));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://127.0.0.1:9/fresh", QString(), 80)));
+        QVERIFY(store.upsertMessage(message("sgm", "sg:https://127.0.0.1:9/fresh", "__sg_system__:welcome", 95)));
 
         startListed(*m_chat);
-        const QVariantMap q = rowOf(m_chat->conversations(), "sg:https://quiet.example");
+        const QVariantMap q = rowOf(m_chat->conversations(), "sg:https://127.0.0.1:9/quiet");
         QCOMPARE(q.value("display").toString(), QStringLiteral("Quiet"));
         QCOMPARE(q.value("unread").toInt(), 3);
         QCOMPARE(q.value("connectionState").toString(), QStringLiteral("failed"));
@@ -229,13 +229,13 @@ private slots:
         QVERIFY(q.value("isPremium").toBool());
         QVERIFY(q.value("ready").toBool());
         QVERIFY(!q.value("blocked").toBool());
-        const QVariantMap f = rowOf(m_chat->conversations(), "sg:https://fresh.example");
+        const QVariantMap f = rowOf(m_chat->conversations(), "sg:https://127.0.0.1:9/fresh");
         QCOMPARE(f.value("last").toString(), QStringLiteral("welcome"));
         QCOMPARE(f.value("ts").toLongLong(), 95);
         QVERIFY(!f.value("ready").toBool());
         QVERIFY(!f.value("muted").toBool());
         // The newest message puts the fresh group first.
-        QCOMPARE(peersOf(m_chat->conversations()).first(), QStringLiteral("sg:https://fresh.example"));
+        QCOMPARE(peersOf(m_chat->conversations()).first(), QStringLiteral("sg:https://127.0.0.1:9/fresh"));
 
         // An entry without a usable "sg:" peer keeps only its own keys.
         m_chat->host().superGroups().setEntries(
@@ -249,7 +249,7 @@ private slots:
     void connectionStateIsPatchedInPlace()
     {
         ChatStore &store = ChatStore::instance();
-        QVERIFY(store.upsertSuperGroup(superGroup("https://live.example", QString())));
+        QVERIFY(store.upsertSuperGroup(superGroup("https://127.0.0.1:9/live", QString())));
         const QString peer = peerKey(0x58);
         store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
         startListed(*m_chat);
@@ -257,18 +257,18 @@ private slots:
 
         QSignalSpy conversations(m_chat.get(), &ChatController::conversationsChanged);
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
-        m_chat->updateConversationConnectionState("https://live.example", "connected", 42);
+        m_chat->updateConversationConnectionState("https://127.0.0.1:9/live", "connected", 42);
         QCOMPARE(conversations.count(), 1);
         QCOMPARE(current.count(), 0);
         QCOMPARE(peersOf(m_chat->conversations()), order);
-        QCOMPARE(rowOf(m_chat->conversations(), "sg:https://live.example").value("latencyMs").toInt(), 42);
+        QCOMPARE(rowOf(m_chat->conversations(), "sg:https://127.0.0.1:9/live").value("latencyMs").toInt(), 42);
 
         // A group not in the list changes nothing there, but the open one's
         // header is told.
-        m_chat->openConversation("sg:https://gone.example");
+        m_chat->openConversation("sg:https://127.0.0.1:9/gone");
         conversations.clear();
         current.clear();
-        m_chat->updateConversationConnectionState("https://gone.example", "connecting", -1);
+        m_chat->updateConversationConnectionState("https://127.0.0.1:9/gone", "connecting", -1);
         QCOMPARE(conversations.count(), 0);
         QCOMPARE(current.count(), 1);
     }
