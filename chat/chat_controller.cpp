@@ -10,6 +10,8 @@
 
 #include <QDebug>
 
+#include <utility>
+
 using namespace velmor::chat;
 
 ChatController::ChatController(QObject *parent)
@@ -245,6 +247,11 @@ void ChatController::reloadMessages()
             m_messages.upsert(row);
     }
     emit messagesChanged();
+    // A pull may have brought the card that removed the user from the open
+    // group: the composer follows at once.
+    const bool canSend = m_current.canSend();
+    if (std::exchange(m_currentCouldSend, canSend) != canSend)
+        emit currentChanged();
 }
 
 void ChatController::messageStored(const MessageRecord &record)

@@ -299,6 +299,7 @@ private:
     // came meanwhile: one more reading follows it (a burst of sends costs a
     // few readings, not one per message).
     bool m_conversationReadRunning = false;
+    bool m_currentCouldSend = true; // canSend() when the messages were last read
     bool m_conversationReadAgain = false;
     velmor::models::KeyedListModel m_conversationModel;
     velmor::chat::MessageList m_messages;

@@ -127,9 +127,19 @@ private slots:
         QVERIFY(signInHere(m_alice));
         QVERIFY(removeGroupMember(alice, created.groupId, {m_carol.key()}).ok);
         signOut();
+        // Carol has the group open when the card that removed her arrives.
+        m_relay.setFault(QStringLiteral("/v1/message/pull"), velmor::fakes::Fault::http500());
         as(m_carol);
         m_chat->openConversation(peer);
+        QVERIFY(m_chat->currentCanSend());
+        m_relay.clearFaults();
+        QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
+        QSignalSpy processed(&m_chat->messaging().inbox, &Inbox::pullProcessed);
+        m_chat->messaging().inbox.resumeNow();
+        QVERIFY(processed.wait(5000));
+        waitIdle();
         QVERIFY(!m_chat->currentCanSend());
+        QVERIFY(current.count() >= 1);
         endClient(&m_carol);
         as(m_bob);
         m_chat->openConversation(peer);
