@@ -10,6 +10,8 @@
 #include <QtConcurrent>
 #include <QtDebug>
 
+#include <mutex>
+
 using velmor::net::ServiceError;
 using velmor::sg::SuperGroupApi;
 
@@ -27,6 +29,32 @@ QString fromUtf8(const std::string &text)
 
 } // namespace
 
+// Started on the pool by the first join that needs it; the controller lets
+// go of it when it goes, and a join still running then starts nothing.
+struct VoiceRoomController::Library
+{
+    std::mutex mutex;
+    bool started = false;
+    bool released = false;
+
+    bool start()
+    {
+        std::lock_guard lock(mutex);
+        if (!started && !released)
+            started = livekit::initialize(livekit::LogLevel::Info);
+        return started;
+    }
+
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        if (started)
+            livekit::shutdown();
+        started = false;
+    }
+};
+
 // The group server's token answer, and the room connected with it.
 struct VoiceRoomController::JoinResult
 {
@@ -37,16 +65,16 @@ struct VoiceRoomController::JoinResult
 
 VoiceRoomController::VoiceRoomController(QObject *parent)
     : QObject(parent)
+    , m_library(std::make_shared<Library>())
     , m_relay(std::make_shared<livekit::DelegateRelay>(this))
 {
     connect(&m_mediaDevices, &QMediaDevices::audioInputsChanged, this, &VoiceRoomController::refreshDevices);
     connect(&m_mediaDevices, &QMediaDevices::audioOutputsChanged, this, &VoiceRoomController::refreshDevices);
 
-    if (!livekit::initialize(livekit::LogLevel::Info)) {
+    if (!livekit::available()) {
         m_lastError = QStringLiteral("LiveKit SDK 初始化失败");
         return;
     }
-    m_libraryStarted = true;
     try {
         m_platformAudio = livekit::PlatformAudio::create();
     } catch (const std::exception &e) {
@@ -69,8 +97,7 @@ VoiceRoomController::~VoiceRoomController()
         m_room.reset();
     }
     m_platformAudio.reset();
-    if (m_libraryStarted)
-        livekit::shutdown();
+    m_library->release();
 }
 
 // ------------------------------------------------------------------ helpers
@@ -275,9 +302,14 @@ void VoiceRoomController::joinRoom()
 
     const QString url = m_visibleServerUrl;
     const std::shared_ptr<livekit::RoomDelegate> relay = m_relay;
+    const std::shared_ptr<Library> library = m_library;
     startJob<JoinResult>(
-        [url, relay] {
+        [url, relay, library] {
             JoinResult result;
+            if (!library->start()) {
+                result.errorText = QStringLiteral("LiveKit SDK 初始化失败");
+                return result;
+            }
             result.token = SuperGroupApi::instance().voiceToken(url);
             const velmor::sg::SGVoiceToken &token = result.token;
             if (!token.ok)

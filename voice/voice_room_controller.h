@@ -52,6 +52,8 @@ public:
     explicit VoiceRoomController(QObject *parent = nullptr);
     ~VoiceRoomController() override;
 
+    // Decided at start without loading the library (it is installed and the
+    // audio layer exists); a library that then fails to start fails the join.
     bool supported() const { return m_platformAudio != nullptr; }
     bool busy() const { return m_busy; }
     bool roomOpen() const { return m_roomOpen; }
@@ -167,7 +169,10 @@ private:
     std::shared_ptr<livekit::Room> m_room;
     std::unique_ptr<livekit::PlatformAudio> m_platformAudio;
     std::shared_ptr<livekit::LocalAudioTrack> m_micTrack;
-    bool m_libraryStarted = false;
+    // The LiveKit library, started by the first join rather than with the
+    // program: most sessions never join a room.
+    struct Library;
+    std::shared_ptr<Library> m_library;
     // What rooms call; detached when this object goes, so a room that
     // outlives it (a join still connecting at exit) never calls back.
     std::shared_ptr<livekit::DelegateRelay> m_relay;

@@ -121,6 +121,7 @@ private slots:
 
     void init()
     {
+        m_backend->setAvailable(true);
         m_backend->setInitializeResult(true);
         m_backend->setAudioLayerError({});
         m_backend->setTrackError({});
@@ -145,19 +146,19 @@ private slots:
 
     void withoutLiveKitRoomsAreUnavailable_data()
     {
-        QTest::addColumn<bool>("initializes");
+        QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("audioError");
         QTest::addColumn<QString>("error");
-        QTest::newRow("library does not start") << false << QString() << QStringLiteral("LiveKit SDK 初始化失败");
+        QTest::newRow("library not installed") << false << QString() << QStringLiteral("LiveKit SDK 初始化失败");
         QTest::newRow("audio layer throws") << true << QStringLiteral("no audio backend") << QStringLiteral("no audio backend");
     }
 
     void withoutLiveKitRoomsAreUnavailable()
     {
-        QFETCH(bool, initializes);
+        QFETCH(bool, installed);
         QFETCH(QString, audioError);
         QFETCH(QString, error);
-        m_backend->setInitializeResult(initializes);
+        m_backend->setAvailable(installed);
         m_backend->setAudioLayerError(audioError.toStdString());
         VoiceRoomController room;
         QSignalSpy devices(&room, &VoiceRoomController::devicesChanged);
@@ -173,6 +174,60 @@ private slots:
         QCOMPARE(room.lastError(), QStringLiteral("当前构建未启用 LiveKit 语音 SDK"));
         QCOMPARE(state.count(), 1);
         QVERIFY(!room.busy());
+    }
+
+    // The library costs memory and threads: a session that never joins a
+    // room never starts it, and the first join starts it once.
+    void libraryStartsWithTheFirstJoin_data()
+    {
+        QTest::addColumn<bool>("firstStartFails");
+        QTest::newRow("starts") << false;
+        QTest::newRow("first start fails, the next join retries") << true;
+    }
+
+    void libraryStartsWithTheFirstJoin()
+    {
+        QFETCH(bool, firstStartFails);
+        const int started = m_backend->initializations();
+        const int shutdowns = m_backend->shutdowns();
+        {
+            VoiceRoomController idle;
+            QVERIFY(idle.supported());
+            QVERIFY(idle.lastError().isEmpty());
+            QCOMPARE(idle.inputDevices().size(), 1);
+            QCOMPARE(idle.outputDevices().size(), 2);
+        }
+        QCOMPARE(m_backend->initializations(), started);
+        QCOMPARE(m_backend->shutdowns(), shutdowns);
+
+        auto *room = new VoiceRoomController;
+        room->showGroup(url(), QStringLiteral("Harbour"), true);
+        QVERIFY(settle(*room));
+        QVERIFY(velmor::sg::SuperGroupApi::instance().openVoiceRoom(url()));
+        room->setRoomOpenExternally(url(), true);
+        if (firstStartFails) {
+            m_backend->setInitializeResult(false);
+            const int rooms = m_backend->roomsCreated();
+            room->joinRoom();
+            QVERIFY(settle(*room));
+            QVERIFY(!room->active());
+            QCOMPARE(room->lastError(), QStringLiteral("LiveKit SDK 初始化失败"));
+            QCOMPARE(room->connectionText(), QStringLiteral("连接失败"));
+            QCOMPARE(m_backend->roomsCreated(), rooms);
+            m_backend->setInitializeResult(true);
+        }
+        room->joinRoom();
+        QVERIFY(QTest::qWaitFor([&] { return room->active() && !room->busy(); }, 10000));
+        QVERIFY(room->lastError().isEmpty());
+        room->setMicEnabled(true);
+        QVERIFY(room->micEnabled());
+        room->leaveRoom();
+        room->joinRoom();
+        QVERIFY(QTest::qWaitFor([&] { return room->active() && !room->busy(); }, 10000));
+        QCOMPARE(m_backend->initializations(), started + 1);
+        room->leaveRoom();
+        delete room;
+        QCOMPARE(m_backend->shutdowns(), shutdowns + 1);
     }
 
     void shortAddress_data()

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 namespace livekit {
 
@@ -315,7 +316,8 @@ QAudioDevice find(const QList<QAudioDevice> &devices, const std::string &id)
 class QtPlatformAudio : public PlatformAudio
 {
 public:
-    QtPlatformAudio(std::shared_ptr<Client> client, std::shared_ptr<QAudioDevice> playout)
+    // The library is needed only for a source; `client` gives it then, or throws.
+    QtPlatformAudio(std::function<std::shared_ptr<Client>()> client, std::shared_ptr<QAudioDevice> playout)
         : m_client(std::move(client)), m_playout(std::move(playout)) {}
 
     std::vector<AudioDeviceInfo> recordingDevices() override { return describe(QMediaDevices::audioInputs()); }
@@ -325,20 +327,22 @@ public:
 
     std::shared_ptr<PlatformAudioSource> createAudioSource(const PlatformAudioOptions &options) override
     {
-        auto source = newAudioSource(m_client, options);
+        auto source = newAudioSource(m_client(), options);
         source->startMicrophone(m_recording.isNull() ? QMediaDevices::defaultAudioInput() : m_recording);
         return source;
     }
 
 private:
-    std::shared_ptr<Client> m_client;
+    std::function<std::shared_ptr<Client>()> m_client;
     std::shared_ptr<QAudioDevice> m_playout;
     QAudioDevice m_recording;
 };
 
-class FfiBackend : public Backend
+class FfiBackend : public Backend, public std::enable_shared_from_this<FfiBackend>
 {
 public:
+    bool available() override { return Client::installed(); }
+
     // Each initialize is matched by one shutdown; the last lets go of the
     // library (rooms still connecting keep it until they end).
     bool initialize(LogLevel) override
@@ -372,7 +376,7 @@ public:
     {
         if (QMediaDevices::defaultAudioOutput().isNull() == false && m_playout->isNull())
             *m_playout = QMediaDevices::defaultAudioOutput();
-        return std::make_unique<QtPlatformAudio>(client(), m_playout);
+        return std::make_unique<QtPlatformAudio>([self = shared_from_this()] { return self->client(); }, m_playout);
     }
 
     std::shared_ptr<LocalAudioTrack> createLocalAudioTrack(const std::string &name,

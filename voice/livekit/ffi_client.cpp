@@ -35,6 +35,12 @@ std::mutex g_currentMutex;
 
 } // namespace
 
+bool Client::installed()
+{
+    return QFileInfo::exists(locate(kStubName, VELMOR_NAPI_STUB_LIBRARY))
+        && QFileInfo::exists(locate(kLibraryName, VELMOR_LIVEKIT_FFI_LIBRARY));
+}
+
 std::shared_ptr<Client> Client::acquire(std::string *error)
 {
     std::lock_guard lock(g_clientMutex);

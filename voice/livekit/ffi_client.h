@@ -22,6 +22,9 @@ public:
     // The loaded and initialised library, shared by everything that uses it;
     // null (with the reason in *error) when it cannot be loaded.
     static std::shared_ptr<Client> acquire(std::string *error);
+    // Whether the library and its stub are where acquire() looks, without
+    // loading them.
+    static bool installed();
     ~Client();
 
     // Blocking call into the library; empty when it refused the request.

@@ -32,6 +32,11 @@ std::shared_ptr<Backend> backend()
     return activeBackend();
 }
 
+bool available()
+{
+    return activeBackend()->available();
+}
+
 bool initialize(LogLevel level)
 {
     return activeBackend()->initialize(level);

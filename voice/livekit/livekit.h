@@ -181,7 +181,8 @@ class PlatformAudio
 {
 public:
     virtual ~PlatformAudio() = default;
-    // The audio layer of the active backend; throws Error.
+    // The audio layer of the active backend; throws Error. Listing and
+    // choosing devices works before initialize(); sources need it.
     static std::unique_ptr<PlatformAudio> create();
     virtual std::vector<AudioDeviceInfo> recordingDevices() = 0;
     virtual std::vector<AudioDeviceInfo> playoutDevices() = 0;
@@ -195,6 +196,10 @@ class Backend
 {
 public:
     virtual ~Backend() = default;
+    // Whether initialize() can be expected to succeed, decided without
+    // loading anything: a program that never joins a room never pays for
+    // the library.
+    virtual bool available() = 0;
     virtual bool initialize(LogLevel level) = 0;
     virtual void shutdown() = 0;
     virtual std::shared_ptr<Room> createRoom() = 0;
@@ -210,6 +215,8 @@ void setBackend(std::shared_ptr<Backend> backend);
 std::shared_ptr<Backend> makeFfiBackend();
 std::shared_ptr<Backend> backend();
 
+// The active backend's available(): cheap, loads nothing.
+bool available();
 // True when the active backend can be used.
 bool initialize(LogLevel level);
 void shutdown();

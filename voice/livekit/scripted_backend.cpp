@@ -21,6 +21,7 @@ public:
     void setPlayoutDevice(const std::string &id) override { m_backend->choosePlayoutDevice(id); }
     std::shared_ptr<PlatformAudioSource> createAudioSource(const PlatformAudioOptions &) override
     {
+        m_backend->requireStarted();
         return std::make_shared<ScriptedAudioSource>();
     }
 
@@ -330,9 +331,19 @@ void ScriptedBackend::drain()
     m_wake.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
+bool ScriptedBackend::available()
+{
+    std::lock_guard lock(m_mutex);
+    return m_available;
+}
+
 bool ScriptedBackend::initialize(LogLevel)
 {
     std::lock_guard lock(m_mutex);
+    if (m_initializeResult) {
+        ++m_initializations;
+        ++m_users;
+    }
     return m_initializeResult;
 }
 
@@ -340,10 +351,20 @@ void ScriptedBackend::shutdown()
 {
     std::lock_guard lock(m_mutex);
     ++m_shutdowns;
+    if (m_users > 0)
+        --m_users;
+}
+
+void ScriptedBackend::requireStarted() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_users == 0)
+        throw Error("LiveKit is not initialised");
 }
 
 std::shared_ptr<Room> ScriptedBackend::createRoom()
 {
+    requireStarted();
     auto room = std::make_shared<ScriptedRoom>(shared_from_this());
     room->m_self = room;
     std::lock_guard lock(m_mutex);
@@ -380,6 +401,12 @@ bool ScriptedBackend::awaitConnect(std::string *error)
     if (!m_connectResult)
         *error = m_connectError;
     return m_connectResult;
+}
+
+void ScriptedBackend::setAvailable(bool available)
+{
+    std::lock_guard lock(m_mutex);
+    m_available = available;
 }
 
 void ScriptedBackend::setInitializeResult(bool ok)
@@ -457,6 +484,12 @@ int ScriptedBackend::roomsAlive() const
 {
     std::lock_guard lock(m_mutex);
     return int(std::count_if(m_rooms.begin(), m_rooms.end(), [](const auto &room) { return !room.expired(); }));
+}
+
+int ScriptedBackend::initializations() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_initializations;
 }
 
 int ScriptedBackend::shutdowns() const

@@ -93,6 +93,7 @@ public:
     ScriptedBackend();
     ~ScriptedBackend() override;
 
+    bool available() override;
     bool initialize(LogLevel level) override;
     void shutdown() override;
     std::shared_ptr<Room> createRoom() override;
@@ -101,6 +102,7 @@ public:
                                                            const std::shared_ptr<PlatformAudioSource> &source) override;
 
     // Script.
+    void setAvailable(bool available);
     void setInitializeResult(bool ok);
     void setAudioLayerError(const std::string &what);  // the audio layer throws this when created
     void setTrackError(const std::string &what);       // tracks throw this when created, muted or unmuted
@@ -116,6 +118,7 @@ public:
     int roomsCreated() const;
     int roomsAlive() const;
     int shutdowns() const;
+    int initializations() const; // successful ones
     std::string recordingDevice() const;
     std::string playoutDevice() const;
     // Returns once every change scripted so far has reached its delegate.
@@ -131,6 +134,8 @@ public:
     void choosePlayoutDevice(const std::string &id);
     std::string localIdentity() const;
     bool awaitConnect(std::string *error);
+    // Throws as the library does when nothing initialised it.
+    void requireStarted() const;
 
 private:
     void run();
@@ -142,7 +147,10 @@ private:
     bool m_stopping = false;
     std::thread m_thread;
 
+    bool m_available = true;
     bool m_initializeResult = true;
+    int m_initializations = 0;
+    int m_users = 0; // rooms and sources need one, as with the library
     std::string m_audioLayerError;
     std::string m_trackError;
     std::string m_deviceError;
