@@ -695,32 +695,22 @@ private slots:
     }
 
     // The local servers name a media server on this machine where nothing
-    // listens: a client that connects is refused at once, and nothing is
-    // looked up or sent past 127.0.0.1.
-    void localServersNameOnlyThisMachine_data()
-    {
-        QTest::addColumn<QString>("where");
-        QTest::newRow("group information") << "info";
-        QTest::newRow("voice status") << "status";
-        QTest::newRow("voice token") << "token";
-    }
+    // listens: nothing is looked up or sent past 127.0.0.1.
     void localServersNameOnlyThisMachine()
     {
-        QFETCH(QString, where);
         FakeGroupServer server(m_owner.publicKeyText());
         QVERIFY(server.start());
         populate(server);
         const QString url = server.baseUrl();
         signIn(m_admin);
         QVERIFY(api().openVoiceRoom(url));
-        const QUrl media(where == QLatin1String("info")     ? api().groupInfo(url).voiceUrl
-                         : where == QLatin1String("status") ? api().voiceStatus(url).url
-                                                            : api().voiceToken(url).url);
-        QCOMPARE(media.host(), QStringLiteral("127.0.0.1"));
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, quint16(media.port()));
-        QVERIFY(!probe.waitForConnected(5000));
-        QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+        for (const QString &media : {api().groupInfo(url).voiceUrl, api().voiceStatus(url).url, api().voiceToken(url).url}) {
+            QCOMPARE(QUrl(media).host(), QStringLiteral("127.0.0.1"));
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, quint16(QUrl(media).port()));
+            QVERIFY(!probe.waitForConnected(5000));
+            QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+        }
     }
 
     void voiceRoom()

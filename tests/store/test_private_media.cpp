@@ -1,7 +1,6 @@
-// Decrypted pictures and recordings waiting to be sent stay the user's
-// alone: an owner-only folder of the profile, owner-only files whatever the
-// umask, no link followed, only those files deleted after use, and what an
-// earlier run left removed at the next start.
+// Decrypted pictures and recordings waiting to be sent stay the user's alone:
+// owner-only folder and files whatever the umask, no link followed, only
+// those files deleted after use, an earlier run's leftovers removed at start.
 #include "store/private_media.h"
 
 #include <QDir>
@@ -24,17 +23,21 @@ int modeOf(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes = "x")
+QByteArray contentOf(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Sets the file's modification time `secondsAgo` into the past.
-bool age(const QString &path, int secondsAgo)
+// Writes the file with its modification time `secondsAgo` in the past.
+bool writeFile(const QString &path, const QByteArray &bytes = "x", int secondsAgo = 0)
 {
-    const qint64 when = QDateTime::currentSecsSinceEpoch() - secondsAgo;
-    struct utimbuf times {time_t(when), time_t(when)};
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    const time_t when = time_t(QDateTime::currentSecsSinceEpoch() - secondsAgo);
+    const struct utimbuf times {when, when};
     return ::utime(QFile::encodeName(path).constData(), &times) == 0;
 }
 
@@ -59,101 +62,81 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
         qputenv("TMPDIR", QFile::encodeName(m_home.filePath(QStringLiteral("tmp"))));
         QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("tmp"))));
-        // The widest umask: the modes must not come from it.
-        m_umask = ::umask(0);
+        m_umask = ::umask(0); // the widest: the modes must not come from it
     }
     void cleanupTestCase() { ::umask(m_umask); }
     void init() { QDir(mediaFolder()).removeRecursively(); }
 
+    // Owner-only folder and file whatever was left there; a link planted as
+    // the file or the folder is not followed.
     void filesAreTheUsersAlone_data()
     {
-        QTest::addColumn<int>("folderBefore"); // -1: no folder yet
-        QTest::newRow("new folder") << -1;
-        QTest::newRow("folder left open to all") << 0777;
-        QTest::newRow("folder readable by the group") << 0750;
+        QTest::addColumn<QString>("before");
+        QTest::newRow("new folder") << "";
+        QTest::newRow("folder and file left open to all") << "open";
+        QTest::newRow("file is a link") << "file-link";
+        QTest::newRow("folder is a link") << "folder-link";
     }
     void filesAreTheUsersAlone()
     {
-        QFETCH(int, folderBefore);
-        if (folderBefore >= 0) {
+        QFETCH(QString, before);
+        const QString name = QStringLiteral("velmor-draft-a.png");
+        const QString theirs = m_home.filePath(QStringLiteral("elsewhere/theirs"));
+        QVERIFY(QDir().mkpath(QFileInfo(theirs).absolutePath()) && writeFile(theirs, "theirs"));
+        if (before == QLatin1String("folder-link")) {
+            QVERIFY(QDir().mkpath(QFileInfo(mediaFolder()).absolutePath()));
+            QVERIFY(QFile::link(QFileInfo(theirs).absolutePath(), mediaFolder()));
+        } else if (!before.isEmpty()) {
             QVERIFY(QDir().mkpath(mediaFolder()));
-            QVERIFY(::chmod(QFile::encodeName(mediaFolder()).constData(), mode_t(folderBefore)) == 0);
-            // A file of that name left wide by an earlier version.
-            QVERIFY(writeFile(mediaFolder() + QStringLiteral("/velmor-draft-a.png"), "old picture"));
-            QVERIFY(::chmod(QFile::encodeName(mediaFolder() + "/velmor-draft-a.png").constData(), 0666) == 0);
+            if (before == QLatin1String("file-link")) {
+                QVERIFY(QFile::link(theirs, mediaFolder() + '/' + name));
+            } else {
+                QVERIFY(writeFile(mediaFolder() + '/' + name, "old picture"));
+                QVERIFY(::chmod(QFile::encodeName(mediaFolder()).constData(), 0777) == 0);
+                QVERIFY(::chmod(QFile::encodeName(mediaFolder() + '/' + name).constData(), 0666) == 0);
+            }
         }
         QFile file;
-        const QString path = openPrivateMedia(file, QStringLiteral("velmor-draft-a.png"));
-        QCOMPARE(path, mediaFolder() + QStringLiteral("/velmor-draft-a.png"));
-        QVERIFY(file.write("picture") == 7);
+        const QString path = openPrivateMedia(file, name);
+        const bool link = before.endsWith(QLatin1String("link"));
+        QCOMPARE(path, link ? QString() : mediaFolder() + '/' + name);
+        QVERIFY(link || file.write("picture") == 7);
         file.close();
+        QCOMPARE(QDir(QFileInfo(theirs).absolutePath()).entryList(QDir::Files), QStringList{"theirs"});
+        QCOMPARE(contentOf(theirs), QByteArray("theirs"));
+        QFile::remove(mediaFolder()); // a planted folder link
+        if (link)
+            return;
         QCOMPARE(modeOf(mediaFolder()), 0700);
         QCOMPARE(modeOf(path), 0600);
-        QFile back(path);
-        QVERIFY(back.open(QIODevice::ReadOnly));
-        QCOMPARE(back.readAll(), QByteArray("picture")); // emptied first
-
-        const QString recording = createPrivateMedia(QStringLiteral("velmor_rec_b.m4a"));
-        QCOMPARE(modeOf(recording), 0600);
-    }
-
-    // A link planted under a name about to be written is not followed: the
-    // file it points to keeps what it holds.
-    void plantedLinkIsNotFollowed()
-    {
-        QVERIFY(!privateMediaFolder().isEmpty());
-        const QString target = m_home.filePath(QStringLiteral("someone-elses"));
-        QVERIFY(writeFile(target, "theirs"));
-        QVERIFY(QFile::link(target, mediaFolder() + QStringLiteral("/velmor-retry-m1.jpg")));
-        QFile file;
-        QCOMPARE(openPrivateMedia(file, QStringLiteral("velmor-retry-m1.jpg")), QString());
-        QFile check(target);
-        QVERIFY(check.open(QIODevice::ReadOnly));
-        QCOMPARE(check.readAll(), QByteArray("theirs"));
-    }
-
-    void folderThatIsNotTheUsersIsNotUsed()
-    {
-        const QString elsewhere = m_home.filePath(QStringLiteral("elsewhere"));
-        QVERIFY(QDir().mkpath(elsewhere));
-        QVERIFY(QDir().mkpath(QFileInfo(mediaFolder()).absolutePath()));
-        QVERIFY(QFile::link(elsewhere, mediaFolder()));
-        QFile file;
-        QCOMPARE(openPrivateMedia(file, QStringLiteral("velmor-draft-c.png")), QString());
-        QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList());
-        QFile::remove(mediaFolder());
+        QCOMPARE(contentOf(path), QByteArray("picture")); // emptied first
+        QCOMPARE(modeOf(createPrivateMedia(QStringLiteral("velmor_rec_b.m4a"))), 0600);
     }
 
     // Only files of the folder are deleted after use; a picture the user
     // chose elsewhere stays.
     void onlyOurFilesAreDeleted_data()
     {
-        QTest::addColumn<QString>("where"); // "media", "elsewhere", "escape"
-        QTest::addColumn<bool>("deleted");
-        QTest::newRow("a draft of the folder") << "media" << true;
-        QTest::newRow("a picture the user chose") << "elsewhere" << false;
-        QTest::newRow("a path out of the folder") << "escape" << false;
+        QTest::addColumn<QString>("where");
+        QTest::newRow("a draft of the folder") << "media";
+        QTest::newRow("a picture the user chose") << "elsewhere";
+        QTest::newRow("a path out of the folder") << "escape";
     }
     void onlyOurFilesAreDeleted()
     {
         QFETCH(QString, where);
-        QFETCH(bool, deleted);
         QVERIFY(!privateMediaFolder().isEmpty());
-        QString path;
-        QString file;
+        QString path = m_home.filePath(QStringLiteral("photo.png"));
+        QString file = path;
         if (where == QLatin1String("media")) {
             path = file = createPrivateMedia(QStringLiteral("velmor-draft-d.png"));
-        } else if (where == QLatin1String("elsewhere")) {
-            path = file = m_home.filePath(QStringLiteral("photo.png"));
-            QVERIFY(writeFile(file));
-        } else {
+        } else if (where == QLatin1String("escape")) {
             file = QFileInfo(mediaFolder()).absolutePath() + QStringLiteral("/chat.db");
-            QVERIFY(writeFile(file));
             path = mediaFolder() + QStringLiteral("/../chat.db");
         }
-        QVERIFY(QFileInfo::exists(file));
+        QVERIFY(QFileInfo::exists(file) || writeFile(file));
         removePrivateMedia(path);
-        QCOMPARE(!QFileInfo::exists(file), deleted);
+        QCOMPARE(QFileInfo::exists(file), where != QLatin1String("media"));
         QFile::remove(file);
     }
 
@@ -164,14 +147,12 @@ private slots:
     {
         QVERIFY(!privateMediaFolder().isEmpty());
         const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-        struct Case
+        const struct
         {
             QString path;
             int secondsAgo;
             bool removed;
-        };
-        const QList<Case> cases{
-            {mediaFolder() + "/velmor-draft-old.png", 3600, true},
+        } cases[] = {
             {mediaFolder() + "/velmor_rec_old.m4a", 120, true},
             {mediaFolder() + "/velmor-draft-new.png", -60, false},
             {temp + "/velmor-draft-1f2e.png", 3600, true},
@@ -180,12 +161,10 @@ private slots:
             {temp + "/velmor-draft-new.png", -60, false},
             {temp + "/notes.txt", 3600, false},
         };
-        for (const Case &c : cases) {
-            QVERIFY(writeFile(c.path));
-            QVERIFY(age(c.path, c.secondsAgo));
-        }
+        for (const auto &c : cases)
+            QVERIFY(writeFile(c.path, "x", c.secondsAgo));
         removeMediaLeftovers(QDateTime::currentDateTime());
-        for (const Case &c : cases)
+        for (const auto &c : cases)
             QVERIFY2(QFileInfo::exists(c.path) != c.removed, qPrintable(c.path));
     }
 };
