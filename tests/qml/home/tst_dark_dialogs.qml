@@ -5,9 +5,8 @@ import "qrc:/qt/qml/Velmor/qml/home"
 import "qrc:/qt/qml/Velmor/qml/home/panes"
 
 // The home view's dialogs sit on a dark frame in both colour schemes: their
-// text must stay readable on it whichever scheme is chosen. So must the
-// warnings drawn on the purple gradient cards, whatever part of the card
-// they end up over.
+// text must stay readable on it whichever scheme is chosen, as must the
+// warnings on the purple gradient cards.
 Item {
     id: host
     width: 1000
@@ -80,9 +79,7 @@ Item {
             return findChild(createTemporaryObject(sideCard, host), "emptyText")
         }
 
-        // The gradient cards run from dark to light purple; a notice may sit
-        // over any part of them, or over anything lighter: it is measured on
-        // what is drawn right behind it, over white and over black.
+        // Measured on its backing over white and over black (any card).
         function test_gradientNoticesAreReadable_data() {
             var rows = []
             for (var which of ["muted", "relay failed", "relay warning", "no conversations"])

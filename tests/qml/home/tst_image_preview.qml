@@ -71,8 +71,7 @@ Item {
             compare(p.source, p.sources[(data.index + 1) % 3])
         }
 
-        // The store names images beyond the loaded page: the viewer steps
-        // through all of them, loading those not in the list from the store.
+        // The viewer steps through every image the store names, loaded or not.
         function test_stepsThroughEveryStoredImage_data() {
             var store = function (id) { return "image://chatimage/" + id }
             return [

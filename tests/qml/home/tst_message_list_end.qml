@@ -2,10 +2,8 @@ import QtQuick
 import QtTest
 import Velmor
 
-// The message list leaves no blank band at the top of its view when its
-// height changes while it follows the end: after a conversation is opened
-// over another page, and after a change elsewhere while the user is away
-// from the chat, every row inside the view has its delegate at the right y.
+// The message list opens at its end making only the rows it shows, and
+// leaves no blank band when its height changes while it follows the end.
 Item {
     id: host
     width: 1112
@@ -33,6 +31,45 @@ Item {
         return out
     }
 
+    // Pictures of three shapes, short, long, multi-line and translated
+    // texts and system lines.
+    function mixed(prefix, from, to) {
+        var out = []
+        for (var k = from; k < to; ++k) {
+            var m = { "id": prefix + k, "ts": 1700000000 + k, "status": 4, "outgoing": k % 4 === 0,
+                      "senderAddress": k % 4 === 0 ? "" : "0xaaa" + (k % 3), "senderName": "Member " + (k % 3),
+                      "kind": "text", "text": prefix + k }
+            switch (k % 6) {
+            case 0: m.kind = "image"; m.text = "[图片]"; m.imageSrc = host.png + "#" + prefix + k
+                m.imageW = [1200, 600, 400][k % 3]; m.imageH = [900, 1400, 400][k % 3]; break
+            case 1: m.text += " short"; break
+            case 2: m.text += Array.from({ length: 20 + (k % 5) * 15 }, (_, w) => " word" + w).join(""); break
+            case 3: m.text += "\nsecond line\n\nfourth line"; break
+            case 4: m.text += " hello"; m.translated = "你好 " + k; break
+            default:
+                if (k % 12 === 5) { m.kind = "system"; m.text += " joined" } else { m.text += " 😀 good 👍🏻 night" }
+            }
+            out.push(m)
+        }
+        return out
+    }
+
+    // Every row the list has made since `made` was emptied, and its message.
+    property var made: []
+    property var madeFor: []
+    Connections {
+        id: rowWatch
+        target: null
+        function onChildrenChanged() {
+            var items = rowWatch.target.children
+            for (var i = 0; i < items.length; ++i)
+                if (items[i].objectName === "messageRow" && host.made.indexOf(items[i]) < 0) {
+                    host.made.push(items[i])
+                    host.madeFor.push(items[i].messageId)
+                }
+        }
+    }
+
     TestCase {
         name: "MessageListEnd"
         when: windowShown
@@ -44,8 +81,7 @@ Item {
             Chat.messages = []
         }
 
-        // What is wrong inside the view ("" when nothing): a row missing, a
-        // row not where the one above it ends, a band without rows.
+        // What is wrong inside the view ("" when nothing).
         function holes(list) {
             var top = list.contentY, bottom = list.contentY + list.height
             var shown = []
@@ -71,9 +107,7 @@ Item {
             return ""
         }
 
-        // Opens `rows` as the real controller does: the conversation is
-        // announced, then the old rows go in one reset and the new page
-        // comes in another.
+        // As the real controller does: announce, then two model resets.
         function open(peer, rows) {
             Chat.currentPeer = peer
             Chat.currentTitle = peer
@@ -82,17 +116,53 @@ Item {
             Chat.messages = rows
         }
 
-        // The chat pane is hidden behind another page (its composer then
-        // takes no room) when a conversation is opened from the sidebar or
-        // when the user comes back to it: the list, laid out at its end for
-        // the taller view, loses the composer's height as it shows.
+        // Opening lays out the rows at the end, not a screenful at the top
+        // of the page first.
+        function test_openMakesOnlyTheRowsShown_data() {
+            return [
+                { tag: "first conversation", from: "" },
+                { tag: "from another conversation", from: "group:g0" },
+                { tag: "from another conversation read far up", from: "group:g0", reading: true }
+            ]
+        }
+
+        function test_openMakesOnlyTheRowsShown(data) {
+            var home = createTemporaryObject(homeComponent, host)
+            var list = findChild(home, "msgList")
+            if (data.from !== "") {
+                open(data.from, mixed("z", 0, 60))
+                tryVerify(function () { return list.atYEnd })
+                if (data.reading) {
+                    list.contentY = list.contentY - 900
+                    list.movementEnded()
+                }
+            }
+            rowWatch.target = list.contentItem
+            host.made = []
+            host.madeFor = []
+            open("group:g1", mixed("a", 100, 160))
+            tryVerify(function () { return list.itemAtIndex(59) && list.itemAtIndex(59).messageId === "a159" })
+            tryVerify(function () { return list.atYEnd })
+            wait(250)
+            var shown = 0
+            for (var i = 0; i < list.count; ++i) {
+                var it = list.itemAtIndex(i)
+                if (it && it.y + it.height > list.contentY && it.y < list.contentY + list.height)
+                    ++shown
+            }
+            var fresh = host.madeFor.filter(function (id) { return id.indexOf("a") === 0 })
+            rowWatch.target = null
+            verify(fresh.length <= shown + 2, fresh.length + " rows made for " + shown + " shown")
+        }
+
+        // Behind another page the composer takes no room; the list, laid out
+        // at its end for the taller view, loses that height as it shows.
         function test_noBand_data() {
             return [
                 { tag: "opened over the settings page", page: "settings", change: "open" },
                 { tag: "opened over the notifications page", page: "notifications", change: "open" },
                 { tag: "opened over the new-group page", page: "newGroup", change: "open" },
-                { tag: "back from settings after a group arrived", page: "settings", change: "back" },
-                { tag: "back from notifications after a message", page: "notifications", change: "message" }
+                { tag: "back from settings after a group arrived", page: "settings", change: "back" }
             ]
         }
 
@@ -109,11 +179,8 @@ Item {
             if (data.change === "open") {
                 open("group:g2", messages("b", 0, 60))
             } else {
-                if (data.change === "back")
-                    Chat.conversations = [{ "peer": "group:g9", "displayName": "new", "lastMessage": "", "unreadCount": 1 }]
-                                         .concat(Chat.conversations)
-                else
-                    Chat.messages = Chat.messages.concat(messages("a", 60, 61))
+                Chat.conversations = [{ "peer": "group:g9", "displayName": "new", "lastMessage": "", "unreadCount": 1 }]
+                                     .concat(Chat.conversations)
                 waitForRendering(home)
                 home.mainPane = "chat"
             }

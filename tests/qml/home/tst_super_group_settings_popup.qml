@@ -134,10 +134,8 @@ Item {
             compare(Chat.lastArgs("removeSuperGroupMember"), ["pkN"])
         }
 
-        // "设为管理" on Ned: the server's next reading lists him among the
-        // admins. While the pointer stays on the list no row moves, so the
-        // next click still hits the member under it; once it leaves, the
-        // list takes the server's order.
+        // Ned made admin: no row moves while the pointer is on the list;
+        // once it leaves, the server's order.
         function test_rowsStayUnderThePointer_data() {
             return [
                 { tag: "pointer on the list", hover: true, names: ["Olga", "Adam", "Mia", "Ned"] },
@@ -165,7 +163,6 @@ Item {
             compare(findChild(nedRow, "roleButton").label, "取消管理")
             verify(!findChild(nedRow, "removeButton").visible)
             if (data.hover) {
-                // The pointer leaves: the server's order.
                 mouseMove(host, 2, 2)
                 rows = rowsOf(popup)
                 compare(rows[2].member.name, "Ned")

@@ -143,9 +143,7 @@ Item {
             compare(VoiceRoom.callCount("joinRoom"), 1)
         }
 
-        // Each attempt, the first or one after a failed join, shows that it
-        // is connecting while the controller works on it, on the line and
-        // on the button, and goes back to the button's own label after.
+        // Each attempt, first or retry, shows "连接中…" while the controller works.
         function test_attemptShowsConnecting_data() {
             return [
                 { tag: "first opening", roomOpen: false, before: "", call: "openRoom" },
@@ -172,7 +170,6 @@ Item {
             compare(button.text, "开启聊天室")
             mouseClick(button)
             compare(VoiceRoom.callCount(data.call), 1)
-            // The controller is busy; its text may still be the last attempt's.
             VoiceRoom.busy = true
             VoiceRoom.stateChanged()
             compare(button.text, "连接中…")
