@@ -46,7 +46,11 @@ Window {
         id: viewLoader
         objectName: "viewLoader"
         anchors.fill: parent
-        sourceComponent: App.loggedIn ? homeComp : loginComp
+        // By address rather than as components declared here: a component
+        // declared in this file would load the home view's whole tree of
+        // types, and the modules they import, before the login view's first
+        // frame.
+        source: App.loggedIn ? "HomeView.qml" : "LoginView.qml"
         // The home view is large: built a piece per frame, the window keeps
         // answering while it comes up after a sign-in.
         asynchronous: App.loggedIn
@@ -59,16 +63,6 @@ Window {
         anchors.right: parent.right
         anchors.top: parent.top
         anchors.margins: Theme.space8
-    }
-
-    Component {
-        id: loginComp
-        LoginView {}
-    }
-
-    Component {
-        id: homeComp
-        HomeView {}
     }
 
     Connections {
