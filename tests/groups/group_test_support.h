@@ -3,9 +3,11 @@
 // (relay session and store owner), as a sign-in would.
 #pragma once
 
+#include "groups/canonical_json.h"
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/crypto.h"
+#include "identity/envelope.h"
 #include "identity/identity.h"
 #include "net/relay_api.h"
 #include "net/relay_session.h"
@@ -13,7 +15,9 @@
 #include "support/fake_relay.h"
 #include "support/fake_relay_groups.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
@@ -97,7 +101,7 @@ struct Received
 // Pulls the signed-in user's inbox, hands every envelope to the engine,
 // acknowledges those it did not refuse or refused for good, and then sends
 // what they called for (as the chat controller does).
-inline QList<Received> pullAndHandle(User &user)
+inline QList<Received> pullAndHandle(velmor::chat::GroupRegistry &registry)
 {
     QList<Received> out;
     QList<velmor::chat::GroupFollowUp> followUps;
@@ -106,8 +110,8 @@ inline QList<Received> pullAndHandle(User &user)
         Received received;
         received.envelope = envelope;
         if (envelope.valid)
-            received.result = velmor::chat::handleGroupMessage(*user.registry, envelope.ciphertext,
-                                                               envelope.senderPubkey);
+            received.result =
+                velmor::chat::handleGroupMessage(registry, envelope.ciphertext, envelope.senderPubkey);
         else
             received.result.error = envelope.rejectReason;
         if (received.result.error.isEmpty() || received.result.discard)
@@ -119,6 +123,11 @@ inline QList<Received> pullAndHandle(User &user)
         velmor::chat::RelayApi::ack(ack);
     velmor::chat::runFollowUps(followUps);
     return out;
+}
+
+inline QList<Received> pullAndHandle(User &user)
+{
+    return pullAndHandle(*user.registry);
 }
 
 // The inbox without handling or acknowledging anything.
@@ -137,5 +146,85 @@ inline void dropInbox()
     if (!ids.isEmpty())
         velmor::chat::RelayApi::ack(ids);
 }
+
+inline QStringList errorsOf(const QList<Received> &received)
+{
+    QStringList errors;
+    for (const Received &item : received)
+        errors.append(item.result.error);
+    return errors;
+}
+
+inline QStringList textsOf(const QList<Received> &received)
+{
+    QStringList texts;
+    for (const Received &item : received)
+        if (item.result.hasMessage)
+            texts.append(item.result.text);
+    return texts;
+}
+
+// `text` sealed by `writer` under its group key in `registry`, claiming card
+// epoch `epoch` (true or not), as its client would write it.
+inline QString claimText(const velmor::chat::GroupRegistry &registry, const velmor::identity::Identity &writer,
+                         const QString &group, qint64 epoch, const QString &text)
+{
+    using velmor::chat::canonicalJson;
+    const velmor::chat::GroupCard card = *registry.card(group);
+    const QByteArray groupKey =
+        velmor::crypto::Ecies::open(registry.keyRing(group).value(card.keyEpoch), writer.privateKey);
+    const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + group.toUtf8() + "|message|"
+        + QByteArray::number(card.keyEpoch) + '|' + QByteArray::number(epoch);
+    const QJsonObject plain{{"type", "text"}, {"text", text}, {"sender", writer.publicKeyText()}};
+    return QLatin1String(velmor::chat::kGroupMessagePrefix)
+        + velmor::crypto::base64UrlEncode(canonicalJson(QJsonObject{
+            {"v", 1}, {"kind", "message"}, {"groupId", group}, {"keyEpoch", double(card.keyEpoch)},
+            {"epoch", double(epoch)},
+            {"box", velmor::crypto::GroupBox::seal(groupKey, canonicalJson(plain), context)}}));
+}
+
+// Posts `ciphertext` signed by `sender` (signed in) into `recipientKey`'s inbox.
+inline bool postSigned(const velmor::identity::Identity &sender, const QString &recipientKey,
+                       const QString &ciphertext, const QString &id)
+{
+    const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+        sender, recipientKey, ciphertext, id, QDateTime::currentSecsSinceEpoch());
+    return velmor::chat::RelayApi::authorizedPost(QStringLiteral("/v1/message/send"),
+                                                  velmor::chat::RelayApi::envelopeToJson(envelope))
+        .success;
+}
+
+// A relay fixture with the steps most group tests take as one user or another.
+class GroupFixture : public RelayFixture
+{
+protected:
+    QList<Received> receive(User &user)
+    {
+        if (!use(user))
+            return {};
+        return pullAndHandle(user);
+    }
+
+    void dropInbox(User &user)
+    {
+        use(user);
+        grouptest::dropInbox();
+    }
+
+    // A group of Alice with the given members, every invitation taken.
+    QString groupOf(const QList<User *> &members, const QString &name)
+    {
+        use(m_alice);
+        QStringList keys;
+        for (const User *member : members)
+            keys.append(member->key());
+        const velmor::chat::GroupCreateResult created = velmor::chat::createGroup(*m_alice.registry, name, keys);
+        if (!created.ok)
+            return QString();
+        for (User *member : members)
+            receive(*member);
+        return created.groupId;
+    }
+};
 
 } // namespace grouptest

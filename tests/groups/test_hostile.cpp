@@ -16,7 +16,9 @@
 #include <QtTest>
 
 using namespace velmor::chat;
+using grouptest::errorsOf;
 using grouptest::Received;
+using grouptest::textsOf;
 using grouptest::User;
 using velmor::crypto::base64UrlDecode;
 using velmor::crypto::base64UrlEncode;
@@ -57,57 +59,11 @@ private:
     bool m_ok = false;
 };
 
-QStringList errorsOf(const QList<Received> &received)
-{
-    QStringList errors;
-    for (const Received &item : received)
-        errors.append(item.result.error);
-    return errors;
-}
-
-QStringList textsOf(const QList<Received> &received)
-{
-    QStringList texts;
-    for (const Received &item : received)
-        if (item.result.hasMessage)
-            texts.append(item.result.text);
-    return texts;
-}
-
 } // namespace
 
-class GroupHostileTest : public QObject, protected grouptest::RelayFixture
+class GroupHostileTest : public QObject, protected grouptest::GroupFixture
 {
     Q_OBJECT
-
-private:
-    QList<Received> receive(User &user)
-    {
-        if (!use(user))
-            return {};
-        return grouptest::pullAndHandle(user);
-    }
-
-    void dropInbox(User &user)
-    {
-        use(user);
-        grouptest::dropInbox();
-    }
-
-    // A group of Alice with the given members, every invitation taken.
-    QString groupOf(const QList<User *> &members, const QString &name)
-    {
-        use(m_alice);
-        QStringList keys;
-        for (const User *member : members)
-            keys.append(member->key());
-        const GroupCreateResult created = createGroup(*m_alice.registry, name, keys);
-        if (!created.ok)
-            return QString();
-        for (User *member : members)
-            receive(*member);
-        return created.groupId;
-    }
 
 private slots:
     void initTestCase()
