@@ -12,6 +12,7 @@
 #include "net/supergroup_client.h"
 #include "net/supergroup_realtime.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QPainter>
@@ -107,13 +108,25 @@ QJsonObject textJson(const QString &text)
     return QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
 }
 
-QJsonObject envelopeJson(const User &sender, const User &recipient, const MessageContent &content, const QString &id)
+QJsonObject envelopeJson(const User &sender, const User &recipient, const MessageContent &content, const QString &id,
+                         qint64 createdAt)
 {
     const QString box =
         velmor::identity::sealDirectMessage(sender.identity, recipient.key(), serializeMessageContent(content));
     const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
-        sender.identity, recipient.key(), box, id, QDateTime::currentSecsSinceEpoch());
+        sender.identity, recipient.key(), box, id, createdAt ? createdAt : QDateTime::currentSecsSinceEpoch());
     return RelayApi::envelopeToJson(envelope);
+}
+
+QByteArray pngBytes(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }
 
 QImage qrPicture(const QByteArray &text, int moduleSize)

@@ -72,9 +72,11 @@ velmor::chat::MessageContent textContent(const QString &text);
 QJsonObject textJson(const QString &text);
 
 // The wire form of an envelope from `sender` to `recipient`, sealed and
-// signed as the sender's client does.
+// signed as the sender's client does (at `createdAt`, 0: now).
 QJsonObject envelopeJson(const User &sender, const User &recipient, const velmor::chat::MessageContent &content,
-                         const QString &id);
+                         const QString &id, qint64 createdAt = 0);
+// A PNG of one colour.
+QByteArray pngBytes(int width, int height, QColor colour = Qt::blue);
 
 // The QR code of `text` drawn as the app draws it: black modules on white,
 // a quiet zone of four modules.

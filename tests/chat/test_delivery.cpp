@@ -8,7 +8,6 @@
 // reached the relay out of order shows in the order it was written.
 #include "chat_fixture.h"
 
-#include "identity/envelope.h"
 
 #include <QtTest>
 
@@ -19,16 +18,12 @@ using velmor::fakes::FaultKind;
 
 namespace {
 
-// A text from `sender` signed at `createdAt`, carrying the sender's clock
-// when `sentAtMs` is not 0.
+// A text signed at `createdAt`, with the sender's clock unless it is 0.
 QJsonObject textAt(const User &sender, const User &recipient, const QString &text, qint64 sentAtMs, qint64 createdAt)
 {
     MessageContent content = textContent(text);
     content.sentAtMs = sentAtMs;
-    const QString box =
-        velmor::identity::sealDirectMessage(sender.identity, recipient.key(), serializeMessageContent(content));
-    return RelayApi::envelopeToJson(
-        velmor::identity::signEnvelope(sender.identity, recipient.key(), box, newId(), createdAt));
+    return envelopeJson(sender, recipient, content, newId(), createdAt);
 }
 
 } // namespace
@@ -186,11 +181,8 @@ private slots:
         QCOMPARE(m_chat->relayStatusText(), QString());
     }
 
-    // The first answer to Alice's send is not the relay saying it took the
-    // message (a proxy's empty 200, garbage, wrong types, an answer that
-    // never ends, a failure on the relay's side): the message stays sending
-    // and is posted again, and Bob gets it once. The relay's word that it
-    // holds the id already settles the send at once.
+    // An answer that is not the relay taking the message gets it posted
+    // again (Bob gets it once); "already held" settles the send at once.
     void aSendCountsOnlyWhenTheRelayTookIt_data()
     {
         QTest::addColumn<int>("status");
@@ -199,15 +191,10 @@ private slots:
         QTest::addColumn<int>("queued");      // envelopes Bob's queue holds then
         QTest::newRow("empty 200") << 200 << QByteArray() << 2 << 1;
         QTest::newRow("not JSON") << 200 << QByteArray("<html>portal</html>") << 2 << 1;
-        QTest::newRow("cut-off JSON") << 200 << QByteArray("{\"ok\":tr") << 2 << 1;
-        QTest::newRow("JSON array") << 200 << QByteArray("[true]") << 2 << 1;
-        QTest::newRow("empty object") << 200 << QByteArray("{}") << 2 << 1;
         QTest::newRow("ok as text") << 200 << QByteArray("{\"ok\":\"true\"}") << 2 << 1;
-        QTest::newRow("ok as number") << 200 << QByteArray("{\"ok\":1}") << 2 << 1;
         QTest::newRow("another message's id")
             << 200 << QByteArray("{\"ok\":true,\"message_id\":\"someone-else\"}") << 2 << 1;
         QTest::newRow("endless answer") << 200 << QByteArray("endless") << 2 << 1;
-        QTest::newRow("HTTP 503") << 503 << QByteArray("{\"error\":\"unavailable\"}") << 2 << 1;
         QTest::newRow("id already held, 409") << 409 << QByteArray("{\"error\":\"duplicate\"}") << 1 << 0;
         QTest::newRow("id already held, ok false")
             << 200 << QByteArray("{\"ok\":false,\"error\":\"already_exists\"}") << 1 << 0;
@@ -235,11 +222,8 @@ private slots:
         QCOMPARE(m_relay.queuedIds(m_bob.key()), queued ? QStringList{id} : QStringList{});
     }
 
-    // Alice's burst reached the relay out of order (her posts run in
-    // parallel), all in one second, with Carol's messages in between: Bob
-    // shows Alice's in the order she wrote them when they carry her clock,
-    // and in the relay's order when they do not (a peer that sends none);
-    // Carol's keep theirs.
+    // A burst that reached the relay out of order within one second shows
+    // in the sender's order when it carries her clock, else the relay's.
     void aBurstShowsInTheSendersOrder_data()
     {
         QTest::addColumn<bool>("clock");
@@ -257,18 +241,15 @@ private slots:
         }
         as(m_bob);
         ChatStore &store = ChatStore::instance();
-        const auto texts = [&store](const User &peer) {
+        const auto texts = [&store](const User &peer, const QString &prefix) {
             QStringList out;
             for (const MessageRecord &row : store.messages(store.conversationIdFor(peer.key())))
-                out << row.text;
+                out << row.text.mid(prefix.size());
             return out;
         };
         const QStringList written{"0", "1", "2", "3", "4", "5", "6"};
-        QCOMPARE(texts(m_alice), clock ? written : relayOrder);
-        QStringList carol;
-        for (const QString &n : relayOrder)
-            carol << "carol " + n;
-        QCOMPARE(texts(m_carol), carol);
+        QCOMPARE(texts(m_alice, {}), clock ? written : relayOrder);
+        QCOMPARE(texts(m_carol, "carol "), relayOrder);
     }
 
     // Alice's message reached Bob, but she saw it fail (the answer was

@@ -163,9 +163,7 @@ private slots:
         QCOMPARE(kinds, (QSet<QString>{"text", "image", "voice"}));
     }
 
-    // Each message of a burst carries a later clock than the one before,
-    // whatever order its post reaches the relay in: Bob can file them as
-    // Alice wrote them.
+    // Each message of a burst carries a later clock than the one before.
     void aBurstCarriesTheSendersClock()
     {
         startAlice(m_bob);
@@ -223,9 +221,8 @@ private slots:
             QCOMPARE(errors.first(), QStringLiteral("recipientNeverOnline"));
     }
 
-    // The disk is full when Alice sends: her message shows and goes out all
-    // the same, and its row is written once the store takes writes again,
-    // whether the relay's answer came before that or not.
+    // A send on a full disk shows and goes out; its row is written once the
+    // store takes writes again, before or after the relay's answer.
     void aSendTheStoreCannotTakeIsKept_data()
     {
         QTest::addColumn<bool>("group");
