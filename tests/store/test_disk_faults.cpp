@@ -8,8 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -207,8 +205,8 @@ private slots:
         QVERIFY(store().upsertMessage(message(QStringLiteral("before"), QStringLiteral("c"), "t", 1)));
         FailingWrites::setFull(true);
         if (kind == "open") {
-            // What is stored stays readable on a full disk: the store opens,
-            // says it is full, and finds out by itself when room is back.
+            // On a full disk the store opens readable, says it is full, and
+            // finds out by itself when room is back.
             OpenReport report;
             QVERIFY(store().open(kOwnerA, m_path, &report));
             QCOMPARE(report.failure, Condition::DiskFull);
@@ -331,10 +329,8 @@ private slots:
         QDir(folder).removeRecursively();
     }
 
-    // A pull of several megabytes grows the log; it is folded into the file
-    // and cut back right after, with no further write needed, and single
-    // writes keep it small: a log left large must later be copied into a
-    // file on a disk that may have filled meanwhile.
+    // A big pull's log is folded and cut back at once, single writes keep it
+    // small: a large log must later be copied on a disk that may be full.
     void bigPullLeavesNoBigLog()
     {
         QVERIFY(store().open(kOwnerA, m_path));
@@ -359,10 +355,8 @@ private slots:
         QCOMPARE(store().messages(QStringLiteral("c")).size(), 3100);
     }
 
-    // The notice of a full disk ends when a write like the one refused
-    // lands, or room for one is found; a smaller write that fits where the
-    // refused one did not (one page of the log's reused space) tells
-    // nothing.
+    // A full disk's notice ends only when a write like the refused one
+    // lands or room for one is found, not with a smaller write.
     void fullDiskEndsOnlyWithRoomForTheRefusedWrite_data()
     {
         QTest::addColumn<QString>("ending");
@@ -394,21 +388,13 @@ private slots:
         QVERIFY(store().upsertMessage(big));
         QCOMPARE(store().messages(QStringLiteral("c")).size(), 2);
         // The probe's room was given back: its table holds nothing.
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe_check"));
-        {
-            db.setDatabaseName(m_path);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(!q.exec(QStringLiteral("SELECT 1 FROM space_probe")) || !q.next());
-        }
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("probe_check"));
+        SideConnection side(m_path);
+        QVERIFY(side.isOpen());
+        QVERIFY(!side.scalar(QStringLiteral("SELECT 1 FROM space_probe")).isValid());
     }
 
-    // A file shared by several identities and kept aside: each of them
-    // gets its readable rows back and is told, once, at its own next
-    // sign-in; so is an identity none of whose rows could be read.
+    // A shared file kept aside is told once to each identity at its next
+    // sign-in, with its readable rows; also to one with no rows read.
     void keptFileIsToldToEveryIdentityOnce()
     {
         constexpr int kEach = 30;
