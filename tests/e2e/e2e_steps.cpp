@@ -1,10 +1,12 @@
 #include "e2e_steps.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
+#include <QTest>
 
 #ifndef PELORIN_E2E_SHOTS_DEFAULT
 #define PELORIN_E2E_SHOTS_DEFAULT "e2e-shots"
@@ -125,6 +127,22 @@ bool befriend(DrivenApp &a, DrivenApp &b)
     if (!a.waitItem(QStringLiteral("composer/editor")))
         return fail(a, QStringLiteral("no composer in the chat"));
     return true;
+}
+
+bool clickWhenEnabled(DrivenApp &app, const QString &path, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!app.click(path)) {
+        if (!app.lastFailure().contains(QStringLiteral("disabled")) || deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+QString listedCount(const QString &peer)
+{
+    return QStringLiteral("Chat.conversations.filter(function (c) { return c.peer === %1 }).length").arg(jsString(peer));
 }
 
 bool openChat(DrivenApp &app, const QString &peer)

@@ -28,6 +28,10 @@ bool logout(DrivenApp &app);                                // settings, log out
 // A finds B by B's wallet address in the new-chat pane and opens the chat;
 // A's open conversation is then B.
 bool befriend(DrivenApp &a, DrivenApp &b);
+// Clicks an item as soon as it is enabled (a button waiting for a service).
+bool clickWhenEnabled(DrivenApp &app, const QString &path, int timeoutMs = 15000);
+// JS: how many sidebar rows `peer` has.
+QString listedCount(const QString &peer);
 // Opens a conversation by clicking its row in the sidebar.
 bool openChat(DrivenApp &app, const QString &peer);
 // Types a text into the composer of the open conversation, presses send and

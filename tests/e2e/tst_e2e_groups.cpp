@@ -34,24 +34,6 @@ QString shownCount(const QString &text)
     return QStringLiteral("Chat.messages.filter(function (m) { return m.text === %1 }).length").arg(jsString(text));
 }
 
-// Clicks an item as soon as it is enabled: a button that waits for an
-// answer from a service.
-bool clickWhenEnabled(DrivenApp &app, const QString &path, int timeoutMs = 15000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!app.click(path)) {
-        if (!app.lastFailure().contains(QStringLiteral("disabled")) || deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
-QString listedCount(const QString &peer)
-{
-    return QStringLiteral("Chat.conversations.filter(function (c) { return c.peer === %1 }).length").arg(jsString(peer));
-}
-
 } // namespace
 
 class E2eGroupsTest : public QObject
