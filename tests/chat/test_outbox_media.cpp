@@ -88,8 +88,11 @@ private slots:
     // A retry's copy is private media too, deleted with the send.
     void retryCopyIsPrivateAndGoes()
     {
+        QFile chosen(m_dir.filePath(QStringLiteral("chosen-%1.png").arg(m_sessions)));
+        QVERIFY(chosen.open(QIODevice::WriteOnly) && chosen.write(pngBytes(40, 30)) > 0);
+        chosen.close();
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
-        m_chat->sendImageFromFile(QUrl::fromLocalFile(writeChosen(pngBytes(40, 30))).toString());
+        m_chat->sendImageFromFile(QUrl::fromLocalFile(chosen.fileName()).toString());
         QVERIFY(done.wait(10000));
         const QString failedId = done.takeFirst().at(0).toString();
         {
@@ -106,13 +109,6 @@ private slots:
 
 private:
     QTemporaryDir m_temp;
-
-    QString writeChosen(const QByteArray &bytes)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("chosen-%1.png").arg(m_sessions));
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
-    }
 };
 
 QTEST_MAIN(OutboxMediaTest)
