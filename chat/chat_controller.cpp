@@ -180,27 +180,8 @@ void ChatController::reloadConversations()
 // A sign-in reads the whole list, whatever its length: on a worker, handed
 // to the list and its model in one step (an empty model takes every row in
 // one reset) while the window goes on drawing.
-void ChatController::loadConversationsInBackground()
+void ChatController::loadConversationsInBackground(std::function<void()> settle)
 {
-    const quint64 read = ++m_conversationReads;
-    m_jobs.run<ConversationList::Reading>(
-        [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
-        [this, read](ConversationList::Reading reading) {
-            // A list rebuilt meanwhile holds later changes than this one.
-            if (read != m_conversationReads)
-                return;
-            m_conversations.adopt(std::move(reading));
-            publishConversations();
-        });
-}
-
-void ChatController::reloadConversationsSoon()
-{
-    if (m_conversationReadRunning) {
-        m_conversationReadAgain = true;
-        return;
-    }
-    m_conversationReadRunning = true;
     const quint64 read = ++m_conversationReads;
     m_jobs.run<ConversationList::Reading>(
         [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
@@ -211,16 +192,26 @@ void ChatController::reloadConversationsSoon()
             m_conversations.adopt(std::move(reading));
             publishConversations();
         },
-        [this] {
-            m_conversationReadRunning = false;
-            // After this reading is shown (the settle step comes first).
-            if (m_conversationReadAgain) {
-                QMetaObject::invokeMethod(this, [this] {
-                    if (std::exchange(m_conversationReadAgain, false))
-                        reloadConversationsSoon();
-                }, Qt::QueuedConnection);
-            }
-        });
+        std::move(settle));
+}
+
+void ChatController::reloadConversationsSoon()
+{
+    if (m_conversationReadRunning) {
+        m_conversationReadAgain = true;
+        return;
+    }
+    m_conversationReadRunning = true;
+    loadConversationsInBackground([this] {
+        m_conversationReadRunning = false;
+        // After this reading is shown (the settle step comes first).
+        if (m_conversationReadAgain) {
+            QMetaObject::invokeMethod(this, [this] {
+                if (std::exchange(m_conversationReadAgain, false))
+                    reloadConversationsSoon();
+            }, Qt::QueuedConnection);
+        }
+    });
 }
 
 void ChatController::publishConversations()

@@ -284,7 +284,8 @@ private:
     void setUpSuperGroups();                           // super groups: the parts and their signals
     void refreshCurrentSuperGroupHeader(const QString &serverUrl);
     void setUpDirectory();                             // builds and wires discovery, notifications, groups
-    void loadConversationsInBackground();              // lists: the first list of a session
+    // lists: the first list of a session, and later readings off the GUI thread
+    void loadConversationsInBackground(std::function<void()> settle = {});
     void publishConversations();                       // lists: the model and the views follow the list
 
     velmor::chat::ChatSession m_session;
