@@ -50,6 +50,9 @@ Outbox::Outbox(ChatHost &host, QObject *parent)
     m_storeTimer.setSingleShot(true);
     m_storeTimer.setInterval(kStoreRetryMs);
     connect(&m_storeTimer, &QTimer::timeout, this, &Outbox::storeUnstored);
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(kStatusBatchMs);
+    connect(&m_settleTimer, &QTimer::timeout, this, &Outbox::writeSettled);
 }
 
 QString Outbox::voiceLabel(int durationMs)

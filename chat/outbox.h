@@ -22,7 +22,10 @@
 // stays sending and is posted again after 2, 4, 8 … up to 60 s, or at once
 // when the relay is seen answering again (resumeNow); it is marked failed
 // only when an attempt fails after kGiveUpSeconds (15 min) from its
-// writing. At most kMaxPosts envelopes are on their way at a time. A retry
+// writing. Final statuses are written a frame's worth at a time, in one
+// transaction (a burst of answers would otherwise cost a write each); a
+// program killed before that write posts those envelopes again at the next
+// start, which the relay takes as already held. At most kMaxPosts envelopes are on their way at a time. A retry
 // of a failed one-to-one message posts its stored envelope again, so a
 // message that did reach the peer is not shown there twice; an envelope
 // past its lifetime is never posted nor signed again: such a send found at
@@ -75,6 +78,8 @@ public:
     static constexpr qint64 kGiveUpSeconds = 15 * 60;
     static constexpr int kMaxPosts = 4;
     static constexpr int kStoreRetryMs = 2000;
+    // Final statuses that come within this time are written together.
+    static constexpr int kStatusBatchMs = 16;
 
     // At the start of a session: posts again the stored envelopes of the
     // sends that never reported back.
@@ -96,8 +101,9 @@ public:
 
     // The largest JPEG sent (tests lower it to reach the refusal).
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }
-    // Sends whose result has not come back yet (pictures being prepared included).
-    int inFlight() const { return m_inFlight; }
+    // Sends whose result has not come back yet (pictures being prepared
+    // included), or not been written and reported yet.
+    int inFlight() const { return m_inFlight + int(m_settled.size()); }
 
     // The label of a voice clip: "[语音]", or "[语音 N\"]" with whole seconds rounded up.
     static QString voiceLabel(int durationMs);
@@ -105,7 +111,8 @@ public:
     static QString localPath(const QString &fileOrUrl);
 
 signals:
-    // A send's row has its final status (after the row was written).
+    // A send's row has its final status (after the row was written, or,
+    // when the store refused it, kept to be written as soon as it takes it).
     void sendFinished(const QString &messageId, int status);
 
 private:
@@ -141,6 +148,12 @@ private:
     void postStored(const QString &messageId);
     void onPosted(const QString &messageId, const RelaySendResult &result);
     void settle(const QString &messageId, MessageStatus status, const QString &error);
+    // Writes the statuses settle() gathered (and those the store refused
+    // before) in one transaction, then says so for each new one (list row,
+    // sendFinished). What the store refuses is shown all the same and
+    // written after kStoreRetryMs; a program ended before leaves those rows
+    // sending with their envelopes, posted again at the next start.
+    void writeSettled();
     // Sends kept in memory while the store cannot take them.
     struct Unstored
     {
@@ -162,6 +175,10 @@ private:
     QHash<QString, Unstored> m_unstored;
     QStringList m_unstoredOrder; // oldest first
     QTimer m_storeTimer;
+    QList<QPair<QString, MessageStatus>> m_settled; // to write, oldest first
+    // Shown already, refused by the store: written with the next ones.
+    QList<QPair<QString, MessageStatus>> m_unwrittenStatuses;
+    QTimer m_settleTimer;
 };
 
 } // namespace velmor::chat

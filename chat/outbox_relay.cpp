@@ -161,6 +161,13 @@ QList<MessageRecord> Outbox::unstoredRows() const
 
 void Outbox::forgetQueue()
 {
+    if (m_host.session().isActive())
+        writeSettled();
+    if (!m_unwrittenStatuses.isEmpty())
+        qWarning() << "[SEND] session ended with" << m_unwrittenStatuses.size() << "statuses the store never took";
+    m_settled.clear();
+    m_unwrittenStatuses.clear();
+    m_settleTimer.stop();
     m_waiting.clear();
     m_resendTimer.stop();
     m_pausedUntilMs = 0;
@@ -184,6 +191,8 @@ bool Outbox::retryStored(const MessageRecord &row)
     const QString envelope = store.outgoingEnvelope(row.id);
     if (envelope.isEmpty() || envelopeOutlived(envelope) || !store.setMessageStatus(row.id, MessageStatus::Sending))
         return false;
+    // Its failed status, if still unwritten, must not undo this.
+    m_unwrittenStatuses.removeIf([&row](const auto &change) { return change.first == row.id; });
     m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
     // A retry is the user's word that the relay may answer again.
     m_pausedUntilMs = 0;
@@ -211,6 +220,8 @@ void Outbox::resumeNow()
 {
     if (!m_unstored.isEmpty())
         storeUnstored();
+    if (!m_unwrittenStatuses.isEmpty())
+        writeSettled();
     m_pausedUntilMs = 0;
     m_resendTimer.stop();
     pump();
@@ -302,11 +313,34 @@ void Outbox::settle(const QString &messageId, MessageStatus status, const QStrin
         emit sendFinished(messageId, int(status));
         return;
     }
+    m_settled.append({messageId, status});
+    // Within a frame, even while refused ones wait for the store.
+    if (!m_settleTimer.isActive() || m_settleTimer.remainingTime() > kStatusBatchMs)
+        m_settleTimer.start(kStatusBatchMs);
+}
+
+void Outbox::writeSettled()
+{
+    m_settleTimer.stop();
+    const QList<QPair<QString, MessageStatus>> settled = std::exchange(m_settled, {});
+    if (settled.isEmpty() && m_unwrittenStatuses.isEmpty())
+        return;
     // A row deleted meanwhile (its conversation cleared) is not brought back.
-    ChatStore &store = m_host.session().store();
-    if (store.messageExists(messageId) && store.setMessageStatus(messageId, status))
-        m_host.messageStatusChanged(messageId, int(status));
-    emit sendFinished(messageId, int(status));
+    const int before = int(m_unwrittenStatuses.size());
+    QList<bool> found;
+    if (m_host.session().store().setMessageStatuses(m_unwrittenStatuses + settled, &found)) {
+        m_unwrittenStatuses.clear();
+    } else {
+        qWarning() << "[SEND] store did not take the statuses of" << before + settled.size() << "sends";
+        m_unwrittenStatuses += settled;
+        m_settleTimer.start(kStoreRetryMs);
+    }
+    for (int i = 0; i < settled.size(); ++i) {
+        // Unknown when refused: a row that is not listed changes nothing.
+        if (found.isEmpty() || found.value(before + i))
+            m_host.messageStatusChanged(settled.at(i).first, int(settled.at(i).second));
+        emit sendFinished(settled.at(i).first, int(settled.at(i).second));
+    }
 }
 
 } // namespace velmor::chat

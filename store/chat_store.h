@@ -191,6 +191,10 @@ public:
     QString outgoingEnvelope(const QString &messageId);
     // Only the status of one message; Sent also drops its stored envelope.
     bool setMessageStatus(const QString &id, velmor::chat::MessageStatus status);
+    // The same for many messages in one transaction: all or none. On success
+    // *found (when given) says, per change, whether its message was there.
+    bool setMessageStatuses(const QList<QPair<QString, velmor::chat::MessageStatus>> &changes,
+                            QList<bool> *found = nullptr);
     // Outgoing messages still Sending whose envelope is stored, oldest first.
     QStringList interruptedEnvelopeSends();
     // Official notices shown, by the notice's own id (not its envelope's):

@@ -28,6 +28,32 @@ bool ChatStore::setMessageStatus(const QString &id, MessageStatus status)
     return tx.finish();
 }
 
+bool ChatStore::setMessageStatuses(const QList<QPair<QString, MessageStatus>> &changes, QList<bool> *found)
+{
+    Session s(*d);
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    QList<bool> there;
+    there.reserve(changes.size());
+    for (const auto &[id, status] : changes) {
+        Stmt update(s.conn(), QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=?"),
+                    {static_cast<int>(status), s.owner(), id});
+        if (!update.ok())
+            return false;
+        there.append(update.rowsAffected() > 0);
+        if (status == MessageStatus::Sent
+            && !s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND message_id=?"),
+                      {s.owner(), id}))
+            return false;
+    }
+    if (!tx.finish())
+        return false;
+    if (found)
+        *found = there;
+    return true;
+}
+
 QStringList ChatStore::interruptedEnvelopeSends()
 {
     Session s(*d);

@@ -275,6 +275,43 @@ private slots:
             QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
     }
 
+    // The relay took the messages while the store refused writes: they show
+    // sent at once, and the store says so (their envelopes gone) as soon
+    // as it takes writes again; nothing is posted twice.
+    void aStatusTheStoreCannotTakeIsShownAndWrittenLater_data()
+    {
+        QTest::addColumn<int>("sends");
+        QTest::newRow("one send") << 1;
+        QTest::newRow("a burst beyond the posts at a time") << Outbox::kMaxPosts + 2;
+    }
+    void aStatusTheStoreCannotTakeIsShownAndWrittenLater()
+    {
+        QFETCH(int, sends);
+        startAlice(m_bob);
+        ChatStore &store = ChatStore::instance();
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.http().resetCounts();
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        for (int i = 0; i < sends; ++i)
+            QVERIFY(m_chat->sendText(QStringLiteral("sent as the disk fills %1").arg(i)));
+        // Written with their envelopes; no answer is taken in before this.
+        storetest::FailingWrites::setFull(true);
+        const auto results = finished(done, sends);
+        QCOMPARE(results.size(), sends);
+        for (const auto &result : results)
+            QCOMPARE(result.second, int(MessageStatus::Sent));
+        for (const QVariant &row : m_chat->messages())
+            QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
+        QCOMPARE(store.messageById(results.first().first)->status, MessageStatus::Sending);
+        storetest::FailingWrites::setFull(false);
+        for (const auto &result : results) {
+            QTRY_COMPARE(store.messageById(result.first)->status, MessageStatus::Sent);
+            QVERIFY(store.outgoingEnvelope(result.first).isEmpty());
+            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(result.first), 1);
+        }
+        QCOMPARE(m_relay.requestCount(send), sends);
+    }
+
     void blankTextOrNoConversationSendsNothing()
     {
         QVERIFY(signInHere(m_alice));
