@@ -19,6 +19,7 @@ ChatController::ChatController(QObject *parent)
     , m_jobs(this, m_session)
 {
     m_conversationModel.setKeyName(QStringLiteral("peer"));
+    m_messages.setLateRowsShown([this] { emit messagesChanged(); });
     connect(&m_errors, &ErrorModel::lastErrorChanged, this, &ChatController::lastErrorChanged);
     connect(&m_errors, &ErrorModel::operationFailed, this, &ChatController::operationFailed);
     connect(&m_errors, &ErrorModel::errorOccurred, this, &ChatController::errorOccurred);

@@ -42,7 +42,28 @@ bool sameShown(const MessageRecord &a, size_t attachmentHash, qsizetype attachme
 
 } // namespace
 
-MessageList::MessageList() = default;
+MessageList::MessageList()
+{
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(kFrameMs);
+    QObject::connect(&m_frame, &QTimer::timeout, [this] {
+        if (m_held.isEmpty())
+            return;
+        insertHeldRows();
+        // Rows that keep coming keep going in once a frame.
+        m_frame.start();
+        if (m_lateRowsShown)
+            m_lateRowsShown();
+    });
+}
+
+void MessageList::insertHeldRows()
+{
+    if (m_held.isEmpty())
+        return;
+    m_model.insert(m_model.count(), std::exchange(m_held, {}));
+    m_heldIds.clear();
+}
 
 MessageList::~MessageList()
 {
@@ -55,11 +76,16 @@ QVariantList MessageList::rows() const
     out.reserve(m_model.count());
     for (int i = 0; i < m_model.count(); ++i)
         out.append(m_model.at(i));
+    for (const QVariantMap &map : m_held)
+        out.append(map);
     return out;
 }
 
 void MessageList::clear()
 {
+    m_held.clear();
+    m_heldIds.clear();
+    m_frame.stop();
     m_model.clear();
     forgetAll();
     m_peer.clear();
@@ -104,6 +130,7 @@ void MessageList::showNewestPage(bool resetRows)
 
 void MessageList::reload()
 {
+    insertHeldRows();
     if (m_conversationId.isEmpty()) {
         m_model.clear();
         return;
@@ -138,6 +165,7 @@ void MessageList::reload()
 
 bool MessageList::loadOlder()
 {
+    insertHeldRows();
     if (!m_hasOlder || !m_oldest)
         return false;
     QList<ChatStore::MessagePlace> places;
@@ -164,6 +192,7 @@ bool MessageList::loadOlder()
 
 bool MessageList::trimOlder(int keep)
 {
+    insertHeldRows();
     const int first = m_model.count() - qMax(1, keep);
     if (first <= 0)
         return false;
@@ -185,6 +214,8 @@ bool MessageList::upsert(const MessageRecord &record)
 {
     if (m_conversationId.isEmpty() || record.id.isEmpty() || record.conversation_id != m_conversationId)
         return false;
+    if (m_heldIds.contains(record.id))
+        insertHeldRows();
     const int at = m_model.indexOf(record.id);
     if (at >= 0) {
         const QVariantMap before = m_model.at(at);
@@ -193,12 +224,28 @@ bool MessageList::upsert(const MessageRecord &record)
     }
     if (m_hasOlder && m_oldest && record.created_at < m_oldest->createdAt)
         return false;
+    const auto heldTs = [this] { return m_held.last().value(QStringLiteral("ts")).toLongLong(); };
+    if (m_model.placeFor(record.created_at) == m_model.count()
+        && (m_held.isEmpty() || heldTs() <= record.created_at)) {
+        // The newest message: at once, or with the others of this frame.
+        if (m_frame.isActive()) {
+            m_held.append(mapFor(record));
+            m_heldIds.insert(record.id);
+            return true;
+        }
+        m_model.insert(m_model.count(), mapFor(record));
+        m_frame.start();
+        return true;
+    }
+    insertHeldRows();
     m_model.insert(m_model.placeFor(record.created_at), mapFor(record));
     return true;
 }
 
 bool MessageList::setStatus(const QString &messageId, MessageStatus status)
 {
+    if (m_heldIds.contains(messageId))
+        insertHeldRows();
     const int at = m_model.indexOf(messageId);
     const auto built = m_built.find(messageId);
     if (at < 0 || built == m_built.end() || built->record.status == status)
@@ -211,6 +258,7 @@ bool MessageList::setStatus(const QString &messageId, MessageStatus status)
 
 bool MessageList::remove(const QString &messageId)
 {
+    insertHeldRows();
     const int at = m_model.indexOf(messageId);
     if (at < 0)
         return false;

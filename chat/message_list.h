@@ -8,6 +8,11 @@
 // land in upsert / setStatus / remove here. ChatHost::reloadMessages()
 // (after a pull that stored many) reads again only the messages from the
 // oldest one loaded on, and redraws those that changed.
+//
+// New messages at the end go into the model at most once a frame: the
+// first at once, those that follow within the frame together at its end
+// (one insert, one move of the view to the end, for a burst of sends).
+// rows() and every other change see them at once.
 #pragma once
 
 #include "models/message_row_model.h"
@@ -15,10 +20,13 @@
 #include "store/records.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
 #include <optional>
 
 namespace velmor::chat {
@@ -29,6 +37,8 @@ public:
     // Messages read at the opening and at each step up: several screens
     // of rows, few enough to read and lay out at once.
     static constexpr int kPageSize = 60;
+    // A frame: new rows at the end that come within it go in together.
+    static constexpr int kFrameMs = 16;
 
     MessageList();
     ~MessageList();
@@ -36,6 +46,8 @@ public:
     MessageList &operator=(const MessageList &) = delete;
 
     models::MessageRowModel &model() { return m_model; }
+    // Called when rows held for the end of a frame went into the model.
+    void setLateRowsShown(std::function<void()> shown) { m_lateRowsShown = std::move(shown); }
     // The loaded messages' maps, oldest first.
     QVariantList rows() const;
     // The peer whose conversation is loaded ("" when none).
@@ -93,6 +105,8 @@ private:
     void forget(const QString &messageId);
     void forgetAll();
     void showNewestPage(bool resetRows);
+    // Puts the rows held for the end of the frame into the model.
+    void insertHeldRows();
 
     models::MessageRowModel m_model;
     QString m_peer;
@@ -103,6 +117,11 @@ private:
     std::optional<ChatStore::MessagePlace> m_oldest;
     bool m_hasOlder = false;
     QHash<QString, Built> m_built; // by message id, loaded messages only
+    // New rows after the model's last, oldest first, held until the frame ends.
+    QList<QVariantMap> m_held;
+    QSet<QString> m_heldIds;
+    QTimer m_frame;
+    std::function<void()> m_lateRowsShown;
 };
 
 } // namespace velmor::chat

@@ -210,6 +210,70 @@ private slots:
         QCOMPARE(idsOf(m_chat->messages()), all + QStringList{ "late" });
     }
 
+    // A burst of new messages goes into the model the view shows at most
+    // once a frame (each insert moves the view to the end again), while
+    // messages() and every later change see each message at once.
+    void aBurstGoesInOncePerFrame_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QStringList>("expectedTail");
+        QStringList burst;
+        for (int i = 0; i < 30; ++i)
+            burst.append(QStringLiteral("b%1").arg(i));
+        QStringList withoutOne = burst;
+        withoutOne.removeAll("b10");
+        QTest::newRow("nothing more") << "" << burst;
+        QTest::newRow("an earlier message stored") << "earlier" << QStringList{"m99", "earlier"} + burst;
+        QTest::newRow("status of the newest") << "status" << burst;
+        QTest::newRow("one of them deleted") << "remove" << withoutOne;
+        QTest::newRow("older page read") << "older" << burst;
+        QTest::newRow("another conversation opened") << "switch" << QStringList{};
+    }
+    void aBurstGoesInOncePerFrame()
+    {
+        QFETCH(QString, then);
+        QFETCH(QStringList, expectedTail);
+        storeMessages(100);
+        m_chat->openConversation(m_peer);
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ChatHost &host = m_chat->host();
+        ModelLog log(model());
+        QStringList burst;
+        for (int i = 0; i < 30; ++i) {
+            burst.append(QStringLiteral("b%1").arg(i));
+            host.messageStored(message(burst.last(), m_conversation, burst.last(), 5000 + i / 4, true));
+        }
+        QCOMPARE(idsOf(m_chat->messages()).mid(MessageList::kPageSize), burst);
+        if (then == "earlier") {
+            host.messageStored(message("earlier", m_conversation, "earlier", 4000));
+        } else if (then == "status") {
+            host.messageStatusChanged("b29", int(MessageStatus::Sent));
+            QCOMPARE(m_chat->messages().last().toMap().value("status").toInt(), int(MessageStatus::Sent));
+        } else if (then == "remove") {
+            host.messageRemoved("b10");
+        } else if (then == "older") {
+            QVERIFY(m_chat->loadOlderMessages());
+        } else if (then == "switch") {
+            const QString other = peerKey(0x63);
+            ChatStore::instance().ensureDirectConversation(other, other, QStringLiteral("o"));
+            m_chat->openConversation(other);
+        }
+        const QStringList expected = idsOf(m_chat->messages());
+        QCOMPARE(expected.mid(expected.size() - expectedTail.size()), expectedTail);
+        auto shown = [this] {
+            QStringList ids;
+            for (int i = 0; i < model()->rowCount(); ++i)
+                ids.append(model()->data(model()->index(i, 0), MessageRowModel::KeyRole).toString());
+            return ids;
+        };
+        QTRY_COMPARE(shown(), expected);
+        QTest::qWait(50); // nothing comes late
+        QCOMPARE(shown(), expected);
+        // One row at once, the rest of the frame together, one more for the
+        // earlier message, one for the older page.
+        QVERIFY2(log.inserted.count() <= 4, qPrintable(QString::number(log.inserted.count())));
+    }
+
     // Runs of one sender: the marks of a row follow its neighbours as rows
     // come and go.
     void runMarksFollowNeighbours()
