@@ -2,6 +2,7 @@
 // The longest gap between ticks of a 1 ms timer on the thread that owns the
 // meter: how long the GUI thread could not answer while some work ran.
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 
@@ -40,3 +41,20 @@ private:
     qint64 m_lastNs = 0;
     qint64 m_worstNs = 0;
 };
+
+// Runs the event loop until `done` holds (or 120 s pass): the controller's
+// own timers and jobs do the work being measured.
+template <typename Done>
+void spinUntil(Done done)
+{
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+}

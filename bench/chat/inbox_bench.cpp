@@ -79,22 +79,6 @@ Setup &setup()
     return s;
 }
 
-// Runs the event loop until `done` holds (or 120 s pass).
-template <typename Done>
-void spinUntil(Done done)
-{
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-}
-
 // The conversation list's entry of a peer.
 QVariantMap rowOf(const QVariantList &rows, const QString &peer)
 {

@@ -154,21 +154,6 @@ Setup &setup()
     return s;
 }
 
-template <typename Done>
-void spinUntil(Done done)
-{
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-}
-
 int storedTexts()
 {
     int stored = 0;
