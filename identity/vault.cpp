@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -325,11 +326,15 @@ ReadResult readEntry(int dirFd, const QByteArray &file, QByteArray *blob, bool *
 
 ReadResult readWhole(int dirFd, const QByteArray &file, QByteArray *blob, bool *untagged)
 {
-    ReadResult result = ReadResult::Replaced;
-    // A writer in another process replaces the file at any moment; a few
-    // tries always find a whole version (each rename leaves one in place).
-    for (int attempt = 0; attempt < 8 && result == ReadResult::Replaced; ++attempt)
+    ReadResult result = readEntry(dirFd, file, blob, untagged);
+    // A writer in another process replaces the file at any moment; trying
+    // again finds a whole version (each rename leaves one in place). On a
+    // loaded machine the writers may win several times in a row: give them
+    // the processor between tries rather than give up after a few.
+    for (int attempt = 0; attempt < 200 && result == ReadResult::Replaced; ++attempt) {
+        ::sched_yield();
         result = readEntry(dirFd, file, blob, untagged);
+    }
     return result;
 }
 
