@@ -698,51 +698,44 @@ void printFrames(const char *what, const std::vector<double> &ours, const std::v
     std::printf("p95 ratio %.2f (goal <= 1.3)\n", percentile(ours, 0.95) / std::max(0.01, percentile(bare, 0.95)));
 }
 
+// Scrolls the open conversation from its newest message to its oldest, then
+// a bare list of the same rows (given at once: a bare list has its rows at
+// hand); both frame series, ours first.
+std::pair<std::vector<double>, std::vector<double>> scrollBoth(Bench &b, const QString &peer, const char *bareQml,
+                                                               const char *bareName, int settleMs)
+{
+    b.chat->openConversation(peer);
+    b.settle(settleMs);
+    auto *list = b.find("msgList");
+    const std::vector<double> ours = scrollUp(b, list, 60, [&] { return !b.chat->loadOlderMessages(); });
+    QQuickItem *bareList = b.load(bareQml, bareName);
+    bareList->setSize(list->size());
+    auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
+    rows->reset(shownMaps(peer));
+    QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
+    b.settle(settleMs);
+    const std::vector<double> bare = scrollUp(b, bareList, 60, [] { return true; });
+    delete bareList;
+    b.settle(200);
+    return { ours, bare };
+}
+
 void partScroll(Bench &b, const QString &peer, int count)
 {
     std::printf("\n== scroll newest to oldest, %d messages ==\n", count);
-    b.chat->openConversation(peer);
-    b.settle(300);
-    auto *list = b.find("msgList");
-    const std::vector<double> ours = scrollUp(b, list, 60, [&] { return !b.chat->loadOlderMessages(); });
-    std::vector<double> bare;
-    {
-        QQuickItem *bareList = b.load(kBareList, "BareList");
-        bareList->setSize(list->size());
-        auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
-        rows->reset(shownMaps(peer));
-        QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
-        b.settle(300);
-        bare = scrollUp(b, bareList, 60, [] { return true; });
-        delete bareList;
-    }
-    std::printf("rows shown at the end: %d of %d\n", list->property("count").toInt(), count);
+    const auto [ours, bare] = scrollBoth(b, peer, kBareList, "BareList", 300);
+    std::printf("rows shown at the end: %d of %d\n", b.find("msgList")->property("count").toInt(), count);
     printFrames("ours", ours, bare);
 }
 
 void partPictures(Bench &b, const QString &peer, int count)
 {
     std::printf("\n== scroll newest to oldest, %d messages, every other one a picture ==\n", count);
-    b.chat->openConversation(peer);
-    b.settle(500);
-    auto *list = b.find("msgList");
-    const std::vector<double> ours = scrollUp(b, list, 60, [&] { return !b.chat->loadOlderMessages(); });
-    std::vector<double> bare;
-    {
-        QQuickItem *bareList = b.load(kBarePictureList, "BarePictureList");
-        bareList->setSize(list->size());
-        auto *rows = bareList->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
-        rows->reset(shownMaps(peer)); // not timed: a bare list has its rows at hand
-        QMetaObject::invokeMethod(bareList, "positionViewAtEnd");
-        b.settle(500);
-        bare = scrollUp(b, bareList, 60, [] { return true; });
-        delete bareList;
-        b.settle(200);
-    }
+    const auto [ours, bare] = scrollBoth(b, peer, kBarePictureList, "BarePictureList", 500);
     const auto over50 = [](const std::vector<double> &frames) {
         return std::count_if(frames.begin(), frames.end(), [](double ms) { return ms > 50; });
     };
-    std::printf("rows shown at the end: %d of %d\n", list->property("count").toInt(), count);
+    std::printf("rows shown at the end: %d of %d\n", b.find("msgList")->property("count").toInt(), count);
     printFrames("ours", ours, bare);
     std::printf("worst frame: ours %.1f ms (%ld over 50 ms), bare %.1f ms (%ld over 50 ms), ratio %.2f "
                 "(goal <= 2, none over 50 ms)\n",
