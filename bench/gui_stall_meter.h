@@ -58,3 +58,15 @@ void spinUntil(Done done)
     poll.start();
     loop.exec();
 }
+
+// The meter over an idle event loop for `ms`: the waits the machine's own
+// load puts on the GUI thread, beside which a measured worst stall is read.
+inline double idleWorstStallMs(int ms = 2000)
+{
+    GuiStallMeter meter;
+    meter.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return meter.stopMs();
+}
