@@ -1,5 +1,6 @@
 #include "app/conversation_images.h"
 
+#include "chat/peer_keys.h"
 #include "identity/crypto.h"
 #include "store/chat_store.h"
 
@@ -17,7 +18,15 @@ ConversationImageProvider::ConversationImageProvider()
 QImage ConversationImageProvider::requestImage(const QString &id, QSize *size, const QSize &requestedSize)
 {
     QImage image;
-    const auto message = velmor::chat::ChatStore::instance().messageById(QUrl::fromPercentEncoding(id.toUtf8()));
+    // "<peer>/<message id>", each percent-encoded: an id names a message
+    // only within its conversation.
+    const qsizetype slash = id.indexOf(QLatin1Char('/'));
+    const QString peer = QUrl::fromPercentEncoding(id.left(slash).toUtf8());
+    const QString conversationId = slash > 0 ? velmor::chat::conversationIdForPeer(peer) : QString();
+    const auto message = conversationId.isEmpty()
+        ? std::nullopt
+        : velmor::chat::ChatStore::instance().messageById(conversationId,
+                                                          QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8()));
     if (message) {
         const QJsonObject media = QJsonDocument::fromJson(message->attachment.toUtf8()).object();
         if (media.value(QStringLiteral("kind")).toString() == QLatin1String("image"))

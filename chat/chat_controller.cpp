@@ -282,7 +282,7 @@ QStringList ChatController::conversationImageIds() const
 {
     if (m_current.peer().isEmpty())
         return {};
-    return ChatStore::instance().imageMessageIds(m_current.peer());
+    return ChatStore::instance().imageMessageIds(conversationIdForPeer(m_current.peer()));
 }
 
 void ChatController::reloadContacts()

@@ -82,8 +82,38 @@ QString withTranslation(const QString &text, const QString &translatedText)
 
 QList<MessageRecord> InboundProcessor::takeMessageRows()
 {
-    m_rowOfId.clear();
+    m_rowsOfId.clear();
     return std::exchange(m_rows, {});
+}
+
+int InboundProcessor::collectedRow(const QString &conversationId, const QString &id) const
+{
+    for (auto it = m_rowsOfId.constFind(id); it != m_rowsOfId.cend() && it.key() == id; ++it) {
+        if (m_rows.at(*it).conversation_id == conversationId)
+            return *it;
+    }
+    return -1;
+}
+
+QString InboundProcessor::conversationOf(const RawEnvelope &envelope) const
+{
+    if (envelope.ciphertext.startsWith(QLatin1String(kGroupMessagePrefix))) {
+        const QString groupId = groupIdOfMessage(envelope.ciphertext);
+        return groupId.isEmpty() ? QString() : kGroupPrefix + groupId;
+    }
+    return m_store.conversationIdFor(envelope.senderPubkey);
+}
+
+std::optional<QString> InboundProcessor::storedDigest(const RawEnvelope &envelope)
+{
+    // Most ids are new anywhere: the conversation (for a group envelope,
+    // read from its header) is worked out only for one seen before.
+    if (!m_store.messageIdKnown(envelope.messageId))
+        return std::nullopt;
+    const QString conversationId = conversationOf(envelope);
+    if (m_store.messageExists(conversationId, envelope.messageId))
+        return m_store.messageContentDigest(conversationId, envelope.messageId);
+    return m_store.deletedMessageDigest(conversationId, envelope.messageId);
 }
 
 InboundVerdict InboundProcessor::putMessage(const MessageRecord &row)
@@ -92,7 +122,7 @@ InboundVerdict InboundProcessor::putMessage(const MessageRecord &row)
         return stored(m_store.upsertMessage(row));
     InboundVerdict verdict = stored(true);
     verdict.messageRow = int(m_rows.size());
-    m_rowOfId.insert(row.id, verdict.messageRow);
+    m_rowsOfId.insert(row.id, verdict.messageRow);
     m_rows.append(row);
     return verdict;
 }
@@ -153,25 +183,24 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     if (envelope.messageId.isEmpty())
         return skip();
 
+    // Ids are the senders' choice: only one that the envelope's own
+    // conversation already holds makes it a duplicate (or a collision).
     // Offered twice in one pull: kept with the row collected first, or not.
-    if (const auto it = m_rowOfId.constFind(envelope.messageId); it != m_rowOfId.cend()) {
-        if (m_rows.at(*it).content_digest != envelope.ciphertextHash) {
-            qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
-            return skip();
+    if (m_rowsOfId.contains(envelope.messageId)) {
+        if (const int row = collectedRow(conversationOf(envelope), envelope.messageId); row >= 0) {
+            if (m_rows.at(row).content_digest != envelope.ciphertextHash) {
+                qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
+                return skip();
+            }
+            InboundVerdict verdict = acknowledgeOnly();
+            verdict.messageRow = row;
+            return verdict;
         }
-        InboundVerdict verdict = acknowledgeOnly();
-        verdict.messageRow = *it;
-        return verdict;
     }
 
     // A stored message, or one deleted while its envelope can still be
     // offered again (a relay replaying it must not bring it back).
-    std::optional<QString> digest;
-    if (m_store.messageExists(envelope.messageId))
-        digest = m_store.messageContentDigest(envelope.messageId);
-    else
-        digest = m_store.deletedMessageDigest(envelope.messageId);
-    if (digest) {
+    if (const std::optional<QString> digest = storedDigest(envelope)) {
         if (digest->isEmpty() || *digest == envelope.ciphertextHash)
             return acknowledgeOnly();
         qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
@@ -235,12 +264,12 @@ InboundVerdict InboundProcessor::handleTranslation(const RawEnvelope &envelope, 
         return verdict;
     // A target collected in this same pull is translated before it is
     // written, and the patch is kept only with it.
-    if (const auto it = m_rowOfId.constFind(content.targetClientMessageId); it != m_rowOfId.cend()) {
-        MessageRecord &target = m_rows[*it];
-        if (target.conversation_id == conversationId && translatable(target)) {
+    if (const int row = collectedRow(conversationId, content.targetClientMessageId); row >= 0) {
+        MessageRecord &target = m_rows[row];
+        if (translatable(target)) {
             target.text = withTranslation(target.text, translation);
             verdict.translationApplied = true;
-            verdict.messageRow = *it;
+            verdict.messageRow = row;
         }
         return verdict;
     }
@@ -482,10 +511,10 @@ bool InboundProcessor::applyBridgeTranslation(ChatStore &store, const QString &c
                                               const QString &targetMessageId, const QString &translatedText,
                                               bool *writeFailed)
 {
-    const auto row = store.messageById(targetMessageId);
-    if (!row || row->conversation_id != conversationId || !translatable(*row))
+    const auto row = store.messageById(conversationId, targetMessageId);
+    if (!row || !translatable(*row))
         return false;
-    const bool ok = store.updateMessageText(targetMessageId, withTranslation(row->text, translatedText));
+    const bool ok = store.updateMessageText(conversationId, targetMessageId, withTranslation(row->text, translatedText));
     if (writeFailed)
         *writeFailed = !ok;
     return ok;

@@ -23,6 +23,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class ChatStore;
 
@@ -98,6 +99,16 @@ private:
     InboundVerdict handleTranslation(const RawEnvelope &envelope, const MessageContent &content);
     InboundVerdict handleDirect(const RawEnvelope &envelope, const MessageContent &content);
     bool blocked(const QString &senderKey);
+    // The conversation the envelope's message would be stored in: the
+    // sender's one-to-one conversation, or the group its clear header
+    // names; empty for a group envelope that names none.
+    QString conversationOf(const RawEnvelope &envelope) const;
+    // The digest of the message the envelope's conversation holds (or held,
+    // while a deleted one's id is remembered) under its id; nullopt when
+    // the id is new there.
+    std::optional<QString> storedDigest(const RawEnvelope &envelope);
+    // The row collected in this pull for the conversation and id; -1 when none.
+    int collectedRow(const QString &conversationId, const QString &id) const;
     bool groupMuted(const QString &groupId);
     // Writes the row, or collects it when batched; the verdict of a kept
     // envelope that stands on it.
@@ -114,7 +125,7 @@ private:
     NoticeReader m_readNotice;
     bool m_batched = false;
     QList<MessageRecord> m_rows;
-    QHash<QString, int> m_rowOfId;
+    QMultiHash<QString, int> m_rowsOfId; // the collected rows under each id, one per conversation
 };
 
 } // namespace velmor::chat

@@ -194,7 +194,7 @@ void Outbox::show(const MessageRecord &row, const QString &replaces)
 {
     // One row more (and the failed one of a retry less) in the open
     // conversation; the conversation list for its preview.
-    if (!replaces.isEmpty() && m_host.session().store().deleteMessage(replaces))
+    if (!replaces.isEmpty() && m_host.session().store().deleteMessage(row.conversation_id, replaces))
         m_host.messageRemoved(replaces);
     m_host.messageStored(row);
     // The sidebar's preview on a worker: a burst of sends reads the list a
@@ -324,7 +324,7 @@ void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool tex
 void Outbox::retryMessage(const QString &messageId)
 {
     ChatStore &store = m_host.session().store();
-    const auto row = store.messageById(messageId);
+    const auto row = store.ownMessage(messageId);
     if (!row || !row->is_outgoing
         || (row->status != MessageStatus::Failed && row->status != MessageStatus::AddressUnreachable))
         return;

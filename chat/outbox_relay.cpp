@@ -275,7 +275,7 @@ void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
 {
     ChatStore &store = m_host.session().store();
     const auto kept = m_unstored.constFind(messageId);
-    const auto row = kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : store.messageById(messageId);
+    const auto row = kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : store.ownMessage(messageId);
     if (result.ok) {
         m_relayFailures = 0;
         settle(messageId, MessageStatus::Sent, QString());

@@ -168,10 +168,11 @@ void SuperGroupSync::pull(const QString &serverUrl)
     const QString myKey = m_host.session().myKey();
     m_host.jobs().run<PulledBatch>(
         [serverUrl, cursor, peer, myKey] {
-            // Media of messages already stored is not fetched again.
+            // Media of messages already stored in this group is not fetched
+            // again (the same id in another conversation is another message).
             const QList<SGMessage> messages = SuperGroupApi::instance().pullMessages(
                 serverUrl, cursor, kPullLimit,
-                [](const QString &messageId) { return ChatStore::instance().messageExists(messageId); });
+                [peer](const QString &messageId) { return ChatStore::instance().messageExists(peer, messageId); });
             PulledBatch batch;
             batch.items.reserve(messages.size());
             for (const SGMessage &m : messages) {
@@ -246,7 +247,7 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
         const SGMessage &m = item.message;
         if (heldBefore == 0 || m.seq < heldBefore)
             state.lastMessageSeq = qMax(state.lastMessageSeq, m.seq);
-        if (!m.hasContent || m.messageId.isEmpty() || store.messageExists(m.messageId))
+        if (!m.hasContent || m.messageId.isEmpty() || store.messageExists(peer, m.messageId))
             continue;
         if (blocked.contains(m.senderPubkey)) {
             if (m.seq == state.lastReadSeq + 1)
@@ -264,12 +265,13 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
         }
         if (item.record.id.isEmpty())
             continue;
+        const QString missKey = peer + QLatin1Char('\n') + m.messageId;
         if (item.mediaMissing) {
             // Only a message that was first in line for the batch's media
             // counts a miss; later ones may just have found the budget spent.
-            int misses = m_mediaMisses.value(m.messageId);
+            int misses = m_mediaMisses.value(missKey);
             if (!mediaTried)
-                m_mediaMisses.insert(m.messageId, ++misses);
+                m_mediaMisses.insert(missKey, ++misses);
             mediaTried = true;
             if (misses < kMediaAttempts) {
                 if (heldBefore == 0 || m.seq < heldBefore) {
@@ -285,7 +287,7 @@ void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const Pu
         } else if (m.type == QLatin1String("image") || m.type == QLatin1String("voice")) {
             mediaTried = true;
         }
-        m_mediaMisses.remove(m.messageId);
+        m_mediaMisses.remove(missKey);
         if (!store.upsertMessage(item.record)) {
             // Not stored: the cursor must not pass it either.
             if (heldBefore == 0 || m.seq < heldBefore) {

@@ -62,7 +62,7 @@ private:
     ChatHost &m_host;
     QSet<QString> m_pulling;   // a pull of the group is on its way
     QSet<QString> m_pullAgain; // and another was asked for meanwhile
-    QHash<QString, int> m_mediaMisses; // message id -> pulls without its media
+    QHash<QString, int> m_mediaMisses; // group peer + "\n" + message id -> pulls without its media
 };
 
 } // namespace velmor::chat

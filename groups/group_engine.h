@@ -111,6 +111,9 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
 // the relay, which offers it again).
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey);
+// The group id in the clear header of a group message's ciphertext; empty
+// when it is not one or names none. Reads nothing sealed.
+QString groupIdOfMessage(const QString &ciphertext);
 
 // The group's Ed25519 admin key, derived from the owner's secret and the
 // group id; only the owner can derive it.

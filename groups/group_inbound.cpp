@@ -307,13 +307,31 @@ void cancelFollowUps(const QList<GroupFollowUp> &followUps)
             followUp.cancel();
 }
 
+namespace {
+
+// The clear outer object of a group message; empty when it is none.
+QJsonObject outerOf(const QString &ciphertext)
+{
+    if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
+        return {};
+    return parseJsonObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
+}
+
+} // namespace
+
+QString groupIdOfMessage(const QString &ciphertext)
+{
+    const QJsonObject outer = outerOf(ciphertext);
+    return outer.value(QStringLiteral("v")).toInt() == 1 ? outer.value(QStringLiteral("groupId")).toString()
+                                                         : QString();
+}
+
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey)
 {
     if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
         return GroupInboundResult();
-    const QJsonObject outer =
-        parseJsonObject(base64UrlDecode(ciphertext.mid(int(qstrlen(kGroupMessagePrefix)))));
+    const QJsonObject outer = outerOf(ciphertext);
     const QString groupId = outer.value(QStringLiteral("groupId")).toString();
     if (outer.isEmpty() || outer.value(QStringLiteral("v")).toInt() != 1 || groupId.isEmpty())
         return refused(groupId, QStringLiteral("invalid_group_message"));

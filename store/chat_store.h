@@ -123,20 +123,35 @@ public:
                            const QString &walletAddress);
 
     // ---- messages --------------------------------------------------------
-    // New id: inserts, sets the conversation's preview and time to the
-    // message's and, for an incoming non-system message, adds one unread; a
-    // hidden conversation stays hidden. Existing id: updates text, status,
-    // attachment and delivery_state only, and only when the stored message
-    // is of the same conversation (false otherwise).
+    // A message is named by its conversation and its id: ids are chosen by
+    // senders, so the same id may name messages of several conversations,
+    // and each is its own.
+    //
+    // New in its conversation: inserts, sets the conversation's preview and
+    // time to the message's and, for an incoming non-system message, adds
+    // one unread; a hidden conversation stays hidden. Already there: updates
+    // text, status, attachment and delivery_state only.
     bool upsertMessage(const velmor::chat::MessageRecord &message);
     // Every message as upsertMessage() does, in one transaction (one relay
     // pull is one write). False, and nothing written, when the transaction
-    // fails; a refused or empty id fails only its own entry of `stored`
-    // (one per message, in order, set when the batch is written).
+    // fails; an empty id fails only its own entry of `stored` (one per
+    // message, in order, set when the batch is written).
     bool upsertMessages(const QList<velmor::chat::MessageRecord> &messages, QList<bool> *stored = nullptr);
+    bool messageExists(const QString &conversationId, const QString &id);
+    // In any conversation.
     bool messageExists(const QString &id);
-    QString messageContentDigest(const QString &id);
+    // In any conversation, or deleted from one while the id is remembered
+    // (deletedMessageDigest).
+    bool messageIdKnown(const QString &id);
+    QString messageContentDigest(const QString &conversationId, const QString &id);
+    std::optional<velmor::chat::MessageRecord> messageById(const QString &conversationId, const QString &id);
+    // The first stored message with this id in whichever conversation; one
+    // that acts on a message names its conversation (above).
     std::optional<velmor::chat::MessageRecord> messageById(const QString &id);
+    // The user's own message with this id as this device wrote it to send:
+    // outgoing and not one the network brought back (Received), so no
+    // message of another conversation under the same id is taken for it.
+    std::optional<velmor::chat::MessageRecord> ownMessage(const QString &id);
     // Every message of the conversation, oldest first.
     QList<velmor::chat::MessageRecord> messages(const QString &conversationId, bool *ok = nullptr);
     // The same, with only the columns a message list shows: id, text,
@@ -171,11 +186,12 @@ public:
     // as the envelope that brought one can be valid (lifetime and clock
     // slack on both ends), so a replay of it is known for what it is.
     static constexpr qint64 kReceivedIdMemorySeconds = 7 * 24 * 3600 + 3 * 300;
-    bool deleteMessage(const QString &id);
-    // The digest of a deleted message whose id is still remembered (empty
-    // for a row that had none); nullopt when the id is not remembered.
-    std::optional<QString> deletedMessageDigest(const QString &id);
-    bool updateMessageText(const QString &id, const QString &text);
+    bool deleteMessage(const QString &conversationId, const QString &id);
+    // The digest of a message deleted from the conversation whose id is
+    // still remembered (empty for a row that had none); nullopt when the id
+    // is not remembered there.
+    std::optional<QString> deletedMessageDigest(const QString &conversationId, const QString &id);
+    bool updateMessageText(const QString &conversationId, const QString &id, const QString &text);
     // Every outgoing message still marked Sending becomes Failed: its send
     // ended with the session or the program that ran it, so nothing else
     // will ever decide it, and a failed message can be tried again. One
@@ -189,7 +205,8 @@ public:
     bool upsertMessageWithEnvelope(const velmor::chat::MessageRecord &message, const QString &envelopeJson);
     // The stored envelope of an outgoing message; empty when none.
     QString outgoingEnvelope(const QString &messageId);
-    // Only the status of one message; Sent also drops its stored envelope.
+    // Only the status of one of the user's own messages (ownMessage()); Sent
+    // also drops its stored envelope.
     bool setMessageStatus(const QString &id, velmor::chat::MessageStatus status);
     // The same for many messages in one transaction: all or none. On success
     // *found (when given) says, per change, whether its message was there.

@@ -71,16 +71,16 @@ std::optional<ConversationRecord> conversationById(Session &s, const QString &id
     return s.first(sql, {s.owner(), id}, conversationLayout());
 }
 
-enum class Write { Inserted, Updated, Refused, Failed };
+enum class Write { Inserted, Updated, Failed };
 
-// A new id is inserted in one statement. An existing id of the same
-// conversation gets its text, status, attachment and delivery state; one of
-// another conversation changes nothing. The conversation's preview is left
-// to the caller (see Preview).
+// A message new to its conversation is inserted in one statement; one the
+// conversation holds gets its text, status, attachment and delivery state.
+// The same id in another conversation is another message, never touched.
+// The conversation's preview is left to the caller (see Preview).
 Write writeMessage(Session &s, const MessageRecord &m)
 {
-    static const QString insert =
-        messageLayout().insert("INSERT", "messages") + QLatin1String(" ON CONFLICT(owner_raw_public_key,id) DO NOTHING");
+    static const QString insert = messageLayout().insert("INSERT", "messages")
+                                  + QLatin1String(" ON CONFLICT(owner_raw_public_key,id,conversation_id) DO NOTHING");
     {
         Stmt st(s.conn(), insert);
         messageLayout().bind(st, s.owner(), m);
@@ -92,15 +92,7 @@ Write writeMessage(Session &s, const MessageRecord &m)
     Stmt st(s.conn(), QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
                                      "WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
             {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id, m.conversation_id});
-    if (!st.ok())
-        return Write::Failed;
-    if (st.rowsAffected() != 1) {
-        // Ids come from peers: one that names a message of another
-        // conversation must not overwrite it.
-        qCWarning(lcStore) << "message id" << m.id << "belongs to another conversation; refused";
-        return Write::Refused;
-    }
-    return Write::Updated;
+    return st.ok() ? Write::Updated : Write::Failed;
 }
 
 // What inserted messages leave on their conversation: the last one's text
@@ -143,18 +135,19 @@ namespace {
 // more (its own creation time plus the longest lifetime and the clock
 // slack), so that a relay offering one again cannot bring it back. Expired
 // entries are dropped on the way.
-bool rememberDeletedIds(Session &s, const QString &where, const QString &value)
+bool rememberDeletedIds(Session &s, const QString &where, const QVariantList &values)
 {
     const qint64 now = velmor::store::nowSeconds();
     return s.run(QStringLiteral("DELETE FROM received_ids WHERE owner_raw_public_key=? AND keep_until<?"),
                  {s.owner(), now})
            && s.run(QStringLiteral("INSERT OR REPLACE INTO received_ids(owner_raw_public_key,message_id,"
-                                   "content_digest,keep_until) SELECT owner_raw_public_key,id,content_digest,"
-                                   "created_at+? FROM messages WHERE owner_raw_public_key=? AND %1 "
+                                   "conversation_id,content_digest,keep_until) SELECT owner_raw_public_key,id,"
+                                   "conversation_id,content_digest,created_at+? FROM messages "
+                                   "WHERE owner_raw_public_key=? AND %1 "
                                    "AND created_at+?>=?")
                         .arg(where),
-                    {ChatStore::kReceivedIdMemorySeconds, s.owner(), value, ChatStore::kReceivedIdMemorySeconds,
-                     now});
+                    QVariantList{ChatStore::kReceivedIdMemorySeconds, s.owner()} + values
+                        + QVariantList{ChatStore::kReceivedIdMemorySeconds, now});
 }
 
 QString directConversationId(const QString &owner, const QString &peerKey)
@@ -264,7 +257,7 @@ bool ChatStore::clearConversation(const QString &conversationId)
         return false;
     Session s(*d);
     Transaction tx(s);
-    return tx.active() && rememberDeletedIds(s, QStringLiteral("conversation_id=?"), conversationId)
+    return tx.active() && rememberDeletedIds(s, QStringLiteral("conversation_id=?"), {conversationId})
            && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
                     {s.owner(), conversationId})
            && s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
@@ -290,7 +283,7 @@ bool ChatStore::deleteConversation(const QString &groupId, bool withMessages)
             return false;
     }
     if (withMessages
-        && !(rememberDeletedIds(s, QStringLiteral("conversation_id=?"), peer)
+        && !(rememberDeletedIds(s, QStringLiteral("conversation_id=?"), {peer})
              && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
                       {s.owner(), peer})))
         return false;
@@ -340,9 +333,10 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     }
     case velmor::store::Write::Updated:
         return tx.finish();
-    default:
-        return false;
+    case velmor::store::Write::Failed:
+        break;
     }
+    return false;
 }
 
 // The envelope half of a durable send (chat_store_outgoing.cpp has the rest):
@@ -366,7 +360,7 @@ bool ChatStore::upsertMessageWithEnvelope(const MessageRecord &m, const QString 
     case velmor::store::Write::Updated:
         written = true;
         break;
-    default:
+    case velmor::store::Write::Failed:
         break;
     }
     return written
@@ -389,17 +383,18 @@ bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool>
     // Each conversation's preview is written once, after its messages.
     QHash<QString, velmor::store::Preview> previews;
     for (const MessageRecord &m : messages) {
-        velmor::store::Write write = velmor::store::Write::Refused;
-        if (!m.id.isEmpty()) {
-            // A refused id changes nothing and fails nothing else; a failed
-            // statement fails the whole batch.
-            write = velmor::store::writeMessage(s, m);
-            if (write == velmor::store::Write::Failed)
-                return false;
-            if (write == velmor::store::Write::Inserted)
-                previews[m.conversation_id].add(m);
+        // An empty id changes nothing and fails nothing else; a failed
+        // statement fails the whole batch.
+        if (m.id.isEmpty()) {
+            results.append(false);
+            continue;
         }
-        results.append(write == velmor::store::Write::Inserted || write == velmor::store::Write::Updated);
+        const velmor::store::Write write = velmor::store::writeMessage(s, m);
+        if (write == velmor::store::Write::Failed)
+            return false;
+        if (write == velmor::store::Write::Inserted)
+            previews[m.conversation_id].add(m);
+        results.append(true);
     }
     for (auto it = previews.cbegin(); it != previews.cend(); ++it) {
         if (!it.value().write(s, it.key()))
@@ -412,25 +407,55 @@ bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool>
     return true;
 }
 
+bool ChatStore::messageExists(const QString &conversationId, const QString &id)
+{
+    Session s(*d);
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+                    {s.owner(), id, conversationId});
+}
+
 bool ChatStore::messageExists(const QString &id)
 {
     Session s(*d);
     return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id});
 }
 
-QString ChatStore::messageContentDigest(const QString &id)
+bool ChatStore::messageIdKnown(const QString &id)
 {
     Session s(*d);
-    return s.first(selectOwned(QStringLiteral("content_digest"), "messages", "AND id=?"), {s.owner(), id},
-                   [](Row &r) { return r.text(); })
+    return s.exists(QStringLiteral("SELECT 1 FROM messages WHERE owner_raw_public_key=?1 AND id=?2 UNION ALL "
+                                   "SELECT 1 FROM received_ids WHERE owner_raw_public_key=?1 AND message_id=?2 "
+                                   "AND keep_until>=?3"),
+                    {s.owner(), id, velmor::store::nowSeconds()});
+}
+
+QString ChatStore::messageContentDigest(const QString &conversationId, const QString &id)
+{
+    Session s(*d);
+    return s.first(selectOwned(QStringLiteral("content_digest"), "messages", "AND id=? AND conversation_id=?"),
+                   {s.owner(), id, conversationId}, [](Row &r) { return r.text(); })
         .value_or(QString());
+}
+
+std::optional<MessageRecord> ChatStore::messageById(const QString &conversationId, const QString &id)
+{
+    Session s(*d);
+    static const QString sql = messageLayout().select("messages", "AND id=? AND conversation_id=?");
+    return s.first(sql, {s.owner(), id, conversationId}, messageLayout());
 }
 
 std::optional<MessageRecord> ChatStore::messageById(const QString &id)
 {
     Session s(*d);
-    static const QString sql = messageLayout().select("messages", "AND id=?");
+    static const QString sql = messageLayout().select("messages", "AND id=? ORDER BY rowid LIMIT 1");
     return s.first(sql, {s.owner(), id}, messageLayout());
+}
+
+std::optional<MessageRecord> ChatStore::ownMessage(const QString &id)
+{
+    Session s(*d);
+    static const QString sql = messageLayout().select("messages", "AND id=? AND is_outgoing=1 AND status<>? LIMIT 1");
+    return s.first(sql, {s.owner(), id, static_cast<int>(velmor::chat::MessageStatus::Received)}, messageLayout());
 }
 
 QList<MessageRecord> ChatStore::messages(const QString &conversationId, bool *ok)
@@ -547,28 +572,33 @@ bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64
     return true;
 }
 
-bool ChatStore::deleteMessage(const QString &id)
+bool ChatStore::deleteMessage(const QString &conversationId, const QString &id)
 {
     Session s(*d);
     Transaction tx(s);
-    return tx.active() && rememberDeletedIds(s, QStringLiteral("id=?"), id)
-           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=?"), {s.owner(), id})
+    const QVariantList key{s.owner(), id, conversationId};
+    return tx.active() && rememberDeletedIds(s, QStringLiteral("id=? AND conversation_id=?"), key.mid(1))
+           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+                    key)
            && tx.finish();
 }
 
-std::optional<QString> ChatStore::deletedMessageDigest(const QString &id)
+std::optional<QString> ChatStore::deletedMessageDigest(const QString &conversationId, const QString &id)
 {
     Session s(*d);
+    // The conversation's own memory of the id before one kept from before
+    // conversations were told apart (an empty conversation_id).
     return s.first(QStringLiteral("SELECT content_digest FROM received_ids WHERE owner_raw_public_key=? "
-                                  "AND message_id=? AND keep_until>=?"),
-                   {s.owner(), id, velmor::store::nowSeconds()}, [](Row &r) { return r.text(); });
+                                  "AND message_id=? AND conversation_id IN (?,'') AND keep_until>=? "
+                                  "ORDER BY conversation_id='' LIMIT 1"),
+                   {s.owner(), id, conversationId, velmor::store::nowSeconds()}, [](Row &r) { return r.text(); });
 }
 
-bool ChatStore::updateMessageText(const QString &id, const QString &text)
+bool ChatStore::updateMessageText(const QString &conversationId, const QString &id, const QString &text)
 {
     Session s(*d);
-    return s.run(QStringLiteral("UPDATE messages SET text=? WHERE owner_raw_public_key=? AND id=?"),
-                 {text, s.owner(), id});
+    return s.run(QStringLiteral("UPDATE messages SET text=? WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+                 {text, s.owner(), id, conversationId});
 }
 
 bool ChatStore::failInterruptedSends()
@@ -587,7 +617,9 @@ bool ChatStore::failInterruptedSends()
            // of every message.
            && s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND NOT EXISTS "
                                    "(SELECT 1 FROM messages m WHERE m.owner_raw_public_key=outgoing_envelopes."
-                                   "owner_raw_public_key AND m.id=outgoing_envelopes.message_id AND m.status<>?)"),
-                    {s.owner(), static_cast<int>(velmor::chat::MessageStatus::Sent)})
+                                   "owner_raw_public_key AND m.id=outgoing_envelopes.message_id AND m.is_outgoing=1 "
+                                   "AND m.status NOT IN (?,?))"),
+                    {s.owner(), static_cast<int>(velmor::chat::MessageStatus::Sent),
+                     static_cast<int>(velmor::chat::MessageStatus::Received)})
            && tx.finish();
 }

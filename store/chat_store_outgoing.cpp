@@ -2,6 +2,12 @@
 
 // ---- durable one-to-one sends ------------------------------------------------
 
+namespace {
+// The user's own send (as ChatStore::ownMessage): a message of another
+// conversation that carries the same id keeps its status.
+constexpr char kOwnSend[] = "AND is_outgoing=1 AND status<>?";
+} // namespace
+
 QString ChatStore::outgoingEnvelope(const QString &messageId)
 {
     Session s(*d);
@@ -17,8 +23,9 @@ bool ChatStore::setMessageStatus(const QString &id, MessageStatus status)
     Session s(*d);
     Transaction tx(s);
     if (!tx.active()
-        || !s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=?"),
-                  {static_cast<int>(status), s.owner(), id}))
+        || !s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=? %1")
+                      .arg(QLatin1String(kOwnSend)),
+                  {static_cast<int>(status), s.owner(), id, static_cast<int>(MessageStatus::Received)}))
         return false;
     // A sent envelope is the relay's now; a failed one stays for a retry.
     if (status == MessageStatus::Sent
@@ -37,8 +44,10 @@ bool ChatStore::setMessageStatuses(const QList<QPair<QString, MessageStatus>> &c
     QList<bool> there;
     there.reserve(changes.size());
     for (const auto &[id, status] : changes) {
-        Stmt update(s.conn(), QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=?"),
-                    {static_cast<int>(status), s.owner(), id});
+        Stmt update(s.conn(),
+                    QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=? %1")
+                        .arg(QLatin1String(kOwnSend)),
+                    {static_cast<int>(status), s.owner(), id, static_cast<int>(MessageStatus::Received)});
         if (!update.ok())
             return false;
         there.append(update.rowsAffected() > 0);

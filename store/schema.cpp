@@ -59,7 +59,11 @@ QList<TableDef> buildTables()
                {"system_event_type", kText},
                {"delivery_state", kText},
                {"content_digest", kText}},
-              {kOwner, "id"},
+              // Ids are chosen by senders (peers, group servers), so one id
+              // may name messages of several conversations: each keeps its
+              // own. The id comes first so that the key also serves lookups
+              // by id alone (the user's own sends).
+              {kOwner, "id", "conversation_id"},
               // By status too: a sign-in looks for the sends left unfinished,
               // and must not read every message of the owner to find them.
               {{"idx_messages_conversation_time", "owner_raw_public_key, conversation_id, created_at"},
@@ -155,12 +159,15 @@ QList<TableDef> buildTables()
     // Ids of received messages that were deleted, with their digest, kept
     // until the envelope that brought them can no longer be valid, so that
     // the same envelope offered again is not stored again.
+    // A row from before conversations were told apart has an empty
+    // conversation_id and stands for every conversation.
     t.append({"received_ids",
               {{kOwner, kText},
                {"message_id", kText},
+               {"conversation_id", kText},
                {"content_digest", kText},
                {"keep_until", kInt}},
-              {kOwner, "message_id"},
+              {kOwner, "message_id", "conversation_id"},
               {{"idx_received_ids_keep_until", "owner_raw_public_key, keep_until"}}});
     t.append({"super_groups",
               {{kOwner, kText},
@@ -352,7 +359,8 @@ bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingC
         }
     }
     // OR IGNORE: rows that were unique under the old key stay unique under a
-    // key that adds the owner; only true duplicates could collide.
+    // key that adds columns (the owner, the conversation); only true
+    // duplicates could collide.
     const QString copy = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) SELECT %3 FROM %4")
                              .arg(quoted(fresh), target.join(QLatin1Char(',')),
                                   source.join(QLatin1Char(',')), quoted(name));

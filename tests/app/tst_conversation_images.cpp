@@ -1,5 +1,5 @@
 // The image viewer's reach into the store: every image message of the open
-// conversation, in order, and each picture loaded by its message's id.
+// conversation, in order, and each picture loaded by its peer and message id.
 #include "app/conversation_images.h"
 #include "chat/payloads.h"
 #include "identity/crypto.h"
@@ -69,6 +69,8 @@ private slots:
         QCOMPARE(store().imageMessageIds(kPeer), QStringList());
     }
 
+    // "<peer>/<id>", the one-to-one peer's when a row names none: the same
+    // id in another conversation is another picture.
     void pictureLoadedById_data()
     {
         QTest::addColumn<QString>("id");
@@ -78,18 +80,23 @@ private slots:
         QTest::newRow("asked smaller") << "p1" << QSize(32, 32) << QSize(32, 24);
         QTest::newRow("id with escapes") << "a%2Fb" << QSize() << QSize(20, 10);
         QTest::newRow("a text message") << "t1" << QSize() << QSize();
+        QTest::newRow("same id in a group") << "group%3Ag1/p1" << QSize() << QSize(16, 16);
+        QTest::newRow("same id, another peer") << "ZPeer/p1" << QSize() << QSize();
     }
     void pictureLoadedById()
     {
         QFETCH(QString, id);
         QFETCH(QSize, requested);
         QFETCH(QSize, size);
-        QVERIFY(store().upsertMessages({picture(QStringLiteral("p1"), kPeer, 100, {64, 48}),
-                                        picture(QStringLiteral("a/b"), kPeer, 110, {20, 10}),
-                                        message(QStringLiteral("t1"), kPeer, kImageText, 120)}));
+        const QString direct = store().conversationIdFor(kPeer);
+        QVERIFY(store().upsertMessages({picture(QStringLiteral("p1"), direct, 100, {64, 48}),
+                                        picture(QStringLiteral("a/b"), direct, 110, {20, 10}),
+                                        message(QStringLiteral("t1"), direct, kImageText, 120),
+                                        picture(QStringLiteral("p1"), kGroup, 130, {16, 16})}));
         velmor::app::ConversationImageProvider provider;
         QSize reported(-5, -5);
-        const QImage image = provider.requestImage(id, &reported, requested);
+        const QImage image =
+            provider.requestImage(id.contains(QLatin1Char('/')) ? id : kPeer + QLatin1Char('/') + id, &reported, requested);
         QCOMPARE(image.size(), size.isValid() ? size : QSize(0, 0));
         QCOMPARE(reported, image.size());
     }

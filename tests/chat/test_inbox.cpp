@@ -201,6 +201,31 @@ private slots:
         QCOMPARE(ChatStore::instance().messageById(id)->text, QStringLiteral("once"));
     }
 
+    // Ids are the senders' choice: Carol's text under the id of Alice's is
+    // another message, in the same pull or after Alice's was deleted.
+    void anIdIsTakenOnlyInItsConversation_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("the same pull") << false;
+        QTest::newRow("after Alice's was deleted") << true;
+    }
+    void anIdIsTakenOnlyInItsConversation()
+    {
+        QFETCH(bool, deleted);
+        startQuiet(*m_chat);
+        const QString id = queueText(m_alice, m_bob, QStringLiteral("from Alice"));
+        if (deleted) {
+            pullAndSettle(*m_chat);
+            m_chat->deleteConversation(m_alice.key());
+        }
+        queueText(m_carol, m_bob, QStringLiteral("from Carol"), id);
+        pullAndSettle(*m_chat);
+        QVERIFY(queued().isEmpty());
+        QCOMPARE(storedMessages(), deleted ? 0 : 1);
+        const QString carol = ChatStore::instance().conversationIdFor(m_carol.key());
+        QCOMPARE(ChatStore::instance().messages(carol).value(0).text, QStringLiteral("from Carol"));
+    }
+
     // A store that fails on one envelope keeps the others of the pull; the
     // failed one is not acknowledged, and arrives once the store works.
     void storeFailingMidBatchLosesNothing()

@@ -292,8 +292,8 @@ private slots:
 
         sent.status = MessageStatus::Failed;
         QVERIFY(store.upsertMessage(sent));
-        QVERIFY(store.updateMessageText("t", payload::encodePrefixedJson(payload::kSitePrefix, {{"title", "T"}})));
-        QVERIFY(store.deleteMessage("x"));
+        QVERIFY(store.updateMessageText(id, "t", payload::encodePrefixedJson(payload::kSitePrefix, {{"title", "T"}})));
+        QVERIFY(store.deleteMessage(id, "x"));
         m_chat->reloadMessages();
         QCOMPARE(m_chat->messages().size(), 2);
         QCOMPARE(m_chat->messages().at(0).toMap().value("status").toInt(), 2);

@@ -141,7 +141,7 @@ private slots:
             QVERIFY(store.upsertMessage(fresh));
             host.messageStored(fresh);
             if (change == "replace") {
-                QVERIFY(store.deleteMessage("m98"));
+                QVERIFY(store.deleteMessage(m_conversation, "m98"));
                 host.messageRemoved("m98");
             }
         } else if (change == "status") {
@@ -178,7 +178,7 @@ private slots:
         const QStringList before = idsOf(m_chat->messages());
         QVERIFY(store.upsertMessage(message("late", m_conversation, "late", 1000 + 50 / 3)));
         QVERIFY(store.upsertMessage(message("newest", m_conversation, "newest", 9000)));
-        QVERIFY(store.deleteMessage("m60"));
+        QVERIFY(store.deleteMessage(m_conversation, "m60"));
         m_chat->reloadMessages();
         QCOMPARE(log.reset.count(), 0);
         QStringList expected = before;

@@ -146,7 +146,7 @@ private slots:
         QVERIFY(!served(source).isNull());
 
         if (how == QLatin1String("deleted")) {
-            QVERIFY(store.deleteMessage(QStringLiteral("old-pic")));
+            QVERIFY(store.deleteMessage(m_conversation, QStringLiteral("old-pic")));
             m_chat->host().messageRemoved(QStringLiteral("old-pic"));
         } else if (how == QLatin1String("closed")) {
             m_chat->openConversation(QString());

@@ -1,5 +1,6 @@
 // Super groups at their edges: blocked senders and the read position, message
-// types this client does not know, an open whose information request fails,
+// types this client does not know, a post under the id of a one-to-one
+// text, an open whose information request fails,
 // the user's role when the member list says nothing of the user or fails, an
 // empty list from the centre, and events that carry no id of their own.
 #include "chat_fixture.h"
@@ -36,6 +37,7 @@ class SuperGroupEdgesTest : public QObject, private ChatFixture
     }
 
 private slots:
+    void initTestCase() { QVERIFY(startRelay()); }
     void init() { beginGroups(); }
     void cleanup() { endGroups(); }
 
@@ -170,6 +172,34 @@ private slots:
         if (!shown.isEmpty())
             QCOMPARE(ChatStore::instance().messageById(server.messages().first().messageId)->content_type, type);
         // Skipped or not, the message is behind the cursor.
+        QCOMPARE(runtime(server).lastMessageSeq, qint64(2));
+    }
+
+    // A post under the id of a stored one-to-one text, and a text under the
+    // id of a stored post: each is kept in its own conversation, the cursor
+    // passes the posts once they are stored, and the relay keeps nothing.
+    void oneIdInAGroupAndAOneToOneChat()
+    {
+        QVERIFY(signIn(m_me, m_relay.baseUrl(), m_center->baseUrl()));
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        startAndConnect();
+        const User alice = makeUser(QStringLiteral("alice-ids"), 0x70);
+        const QString textFirst = queueText(alice, m_me, QStringLiteral("to me 1"));
+        pullAndSettle(*m_chat);
+        const QString postFirst = newId();
+        for (const QString &id : {textFirst, postFirst})
+            server.appendMessage(alice.key(), QStringLiteral("text"), content(QStringLiteral("text"), id), false, {}, id);
+        parts().sync.pull(server.baseUrl());
+        waitIdle();
+        queueText(alice, m_me, QStringLiteral("to me 2"), postFirst);
+        pullAndSettle(*m_chat);
+
+        const QString direct = ChatStore::instance().conversationIdFor(alice.key());
+        QStringList texts;
+        for (const auto &message : storedOf(server) + ChatStore::instance().messages(direct))
+            texts << message.text;
+        QCOMPARE(texts, (QStringList{textFirst, postFirst, "to me 1", "to me 2"}));
+        QVERIFY(m_relay.queuedIds(m_me.key()).isEmpty());
         QCOMPARE(runtime(server).lastMessageSeq, qint64(2));
     }
 

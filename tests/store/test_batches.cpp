@@ -64,14 +64,16 @@ private slots:
             QCOMPARE(store().messageExists(QStringLiteral("m%1").arg(i)), keep.at(i));
     }
 
-    // A write that fails inside an item (a message id of another
-    // conversation) fails alone; the batch goes on and commits the rest.
+    // A write that fails inside an item (one the file refuses) fails
+    // alone; the batch goes on and commits the rest.
     void refusedWriteDoesNotSpoilTheBatch()
     {
         QVERIFY(store().upsertMessage(message(QStringLiteral("taken"), QStringLiteral("group:g"), QStringLiteral("x"), 1)));
+        QVERIFY(SideConnection(m_path).exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON messages "
+                                                           "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
         ChatStore::Batch batch(store());
         QVERIFY(store().beginBatchItem());
-        QVERIFY(!store().upsertMessage(message(QStringLiteral("taken"), conversation(), QStringLiteral("y"), 2)));
+        QVERIFY(!store().upsertMessage(message(QStringLiteral("taken"), QStringLiteral("group:g"), QStringLiteral("y"), 2)));
         QVERIFY(!store().endBatchItem(false));
         QVERIFY(store().beginBatchItem());
         QVERIFY(store().upsertMessage(message(QStringLiteral("fresh"), conversation(), QStringLiteral("z"), 3)));

@@ -69,18 +69,19 @@ private slots:
     void init() { m_path = freshPath(QStringLiteral("faults")); }
     void cleanup() { store().close(); }
 
-    void messageIdOfAnotherConversationIsRefused_data()
+    // The same id in another conversation is another message, beside the first.
+    void messageIdOfAnotherConversationIsAnotherMessage_data()
     {
         QTest::addColumn<QString>("otherConversation");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("replaced");
         QTest::newRow("same conversation") << QString() << true;
         QTest::newRow("other direct chat") << QStringLiteral("direct") << false;
         QTest::newRow("a group") << QStringLiteral("group") << false;
     }
-    void messageIdOfAnotherConversationIsRefused()
+    void messageIdOfAnotherConversationIsAnotherMessage()
     {
         QFETCH(QString, otherConversation);
-        QFETCH(bool, accepted);
+        QFETCH(bool, replaced);
         QVERIFY(store().open(kOwnerA, m_path));
         const QString mine = store().ensureDirectConversation(kPeer, QStringLiteral("enc"), QStringLiteral("P")).id;
         QVERIFY(store().upsertMessage(message(QStringLiteral("m1"), mine, QStringLiteral("original"), 100)));
@@ -93,14 +94,14 @@ private slots:
             target = store().ensureGroupConversation(QStringLiteral("g1"), QStringLiteral("G")).id;
         MessageRecord reused = message(QStringLiteral("m1"), target, QStringLiteral("overwritten"), 200);
         reused.status = MessageStatus::Failed;
-        QCOMPARE(store().upsertMessage(reused), accepted);
+        QVERIFY(store().upsertMessage(reused));
 
-        const auto stored = store().messageById(QStringLiteral("m1"));
+        const auto stored = store().messageById(mine, QStringLiteral("m1"));
         QVERIFY(stored);
-        QCOMPARE(stored->conversation_id, mine);
-        QCOMPARE(stored->text, accepted ? QStringLiteral("overwritten") : QStringLiteral("original"));
-        if (target != mine)
-            QVERIFY(store().messages(target).isEmpty());
+        QCOMPARE(stored->text, replaced ? QStringLiteral("overwritten") : QStringLiteral("original"));
+        QCOMPARE(store().messages(target).value(0).text, QStringLiteral("overwritten"));
+        QVERIFY(store().deleteMessage(target, QStringLiteral("m1")));
+        QCOMPARE(store().messageExists(mine, QStringLiteral("m1")), !replaced);
     }
 
     void damagedPageFailsTheWholeRead()

@@ -112,7 +112,7 @@ private slots:
         QVERIFY(store().open(kOwnerB, path));   // switches owner without close
         // B starts empty although every id exists for A.
         QVERIFY(!store().messageExists(kMsg));
-        QVERIFY(store().messageContentDigest(kMsg).isEmpty());
+        QVERIFY(store().messageContentDigest(QStringLiteral("sg:") + kUrl, kMsg).isEmpty());
         QVERIFY(store().visibleConversations().isEmpty());
         QVERIFY(store().contacts().isEmpty());
         QVERIFY(store().normalGroupCards().isEmpty());
@@ -144,7 +144,7 @@ private slots:
         MessageRecord again = message(kMsg, QStringLiteral("sg:") + kUrl, QStringLiteral("B2"), 300);
         again.status = MessageStatus::Failed;
         QVERIFY(store().upsertMessage(again));
-        QVERIFY(store().updateMessageText(kGroupMsg, QStringLiteral("B edited")));
+        QVERIFY(store().updateMessageText(kGroupPeer, kGroupMsg, QStringLiteral("B edited")));
         QVERIFY(store().resetUnread(kGroupPeer));
         QVERIFY(store().bumpConversationTimestamp(kGroupPeer, 999999));
         QVERIFY(store().setConversationMuted(kPeer, true));
@@ -159,7 +159,7 @@ private slots:
         QVERIFY(store().updateSuperGroupReadState(kUrl, 5000, 5000, 0));
         QVERIFY(store().upsertSuperGroupMember({kUrl, kPeer, {}, QStringLiteral("B new"), {}, {}, {}, true, 400}));
         QVERIFY(store().setNotificationState(kStable, {QStringLiteral("pending")}, QStringLiteral("approved"), {}));
-        QVERIFY(store().deleteMessage(kMsg));
+        QVERIFY(store().deleteMessage(again.conversation_id, kMsg));
         QVERIFY(store().deleteContact(kPeer));
         QVERIFY(store().deleteNormalGroupMemberProfile(kGroup, kPeer));
         QVERIFY(store().deletePendingGroupJoinRequest(kGroup, kPeer));
@@ -187,7 +187,7 @@ private slots:
         QVERIFY(b.upsertMessage(message(kMsg, QStringLiteral("c"), QStringLiteral("from B"), 2)));
         QCOMPARE(a.messageById(kMsg)->text, QStringLiteral("from A"));
         QCOMPARE(b.messageById(kMsg)->text, QStringLiteral("from B"));
-        QVERIFY(b.deleteMessage(kMsg));
+        QVERIFY(b.deleteMessage(QStringLiteral("c"), kMsg));
         QVERIFY(a.messageExists(kMsg));
         QVERIFY(!b.messageExists(kMsg));
     }

@@ -64,7 +64,7 @@ private slots:
         if (finalStatus >= 0)
             QVERIFY(m_store.setMessageStatus(id, MessageStatus(finalStatus)));
         if (deleted)
-            QVERIFY(m_store.deleteMessage(id));
+            QVERIFY(m_store.deleteMessage(m_store.conversationIdFor(kPeer), id));
 
         m_store.close();
         QVERIFY(m_store.open(kOwnerA, m_path));

@@ -105,14 +105,14 @@ private slots:
         QVERIFY(!store().setPeerWalletCard(kPeer, QStringLiteral("{}"), QStringLiteral("0x")));
         QVERIFY(!store().upsertMessage(message(QStringLiteral("m2"), QStringLiteral("c"), QStringLiteral("x"), 11)));
         QVERIFY(!store().messageExists(QStringLiteral("m1")));
-        QVERIFY(store().messageContentDigest(QStringLiteral("m1")).isEmpty());
+        QVERIFY(store().messageContentDigest(QStringLiteral("c"), QStringLiteral("m1")).isEmpty());
         QVERIFY(!store().messageById(QStringLiteral("m1")));
         QVERIFY(store().messages(QStringLiteral("c")).isEmpty());
         QString text;
         qint64 ts = -1;
         QVERIFY(!store().lastMessage(QStringLiteral("c"), text, ts));
-        QVERIFY(!store().deleteMessage(QStringLiteral("m1")));
-        QVERIFY(!store().updateMessageText(QStringLiteral("m1"), QStringLiteral("y")));
+        QVERIFY(!store().deleteMessage(QStringLiteral("c"), QStringLiteral("m1")));
+        QVERIFY(!store().updateMessageText(QStringLiteral("c"), QStringLiteral("m1"), QStringLiteral("y")));
         QVERIFY(!store().contact(kPeer));
         QVERIFY(store().contacts().isEmpty());
         QVERIFY(!store().upsertContact(ContactRecord{kPeer, {}, {}, {}, {}, 0, 0}));
@@ -388,7 +388,7 @@ private slots:
         QVERIFY(store().upsertMessage(m));
         QVERIFY(!store().conversationByPeer(QStringLiteral("sg:https://x")));
         QVERIFY(store().visibleConversations().isEmpty());
-        QCOMPARE(store().messageContentDigest(QStringLiteral("sg1")), QStringLiteral("42:sg1"));
+        QCOMPARE(store().messageContentDigest(m.conversation_id, QStringLiteral("sg1")), QStringLiteral("42:sg1"));
         QString text;
         qint64 ts = 0;
         QVERIFY(store().lastMessage(QStringLiteral("sg:https://x"), text, ts));
@@ -458,9 +458,9 @@ private slots:
         QCOMPARE(r->delivery_state, m.delivery_state);
         QCOMPARE(r->content_digest, m.content_digest);
 
-        QVERIFY(store().updateMessageText(QStringLiteral("full"), QStringLiteral("patched")));
+        QVERIFY(store().updateMessageText(m.conversation_id, QStringLiteral("full"), QStringLiteral("patched")));
         QCOMPARE(store().messageById(QStringLiteral("full"))->text, QStringLiteral("patched"));
-        QVERIFY(store().deleteMessage(QStringLiteral("full")));
+        QVERIFY(store().deleteMessage(m.conversation_id, QStringLiteral("full")));
         QVERIFY(!store().messageExists(QStringLiteral("full")));
         QVERIFY(!store().messageById(QStringLiteral("full")));
     }

@@ -180,12 +180,12 @@ QString FakeGroupServer::joinRequestStatus(const QString &pubkey) const
 
 qint64 FakeGroupServer::appendMessage(const QString &senderPubkey, const QString &type,
                                       const QJsonObject &content, bool plainContent,
-                                      const QString &event)
+                                      const QString &event, const QString &messageId)
 {
     QMutexLocker locker(&m_mutex);
     FakeStoredMessage message;
     message.seq = m_messages.isEmpty() ? 1 : m_messages.last().seq + 1;
-    message.messageId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    message.messageId = messageId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : messageId;
     message.senderPubkey = canonicalKeyText(senderPubkey);
     if (message.senderPubkey.isEmpty())
         message.senderPubkey = senderPubkey;

@@ -81,10 +81,11 @@ public:
     QStringList blocked() const;
     QString joinRequestStatus(const QString &pubkey) const; // empty when none
 
-    // Messages stored as if a member had sent them; returns the new seq.
+    // Messages stored as if a member had sent them (under a new id unless
+    // one is given); returns the new seq.
     qint64 appendMessage(const QString &senderPubkey, const QString &type,
                          const QJsonObject &content, bool plainContent = false,
-                         const QString &event = QString());
+                         const QString &event = QString(), const QString &messageId = QString());
     QList<FakeStoredMessage> messages() const;
     // Keep media out of the content on delivery; clients fetch it from
     // "/v1/image/get" and "/v1/voice/get".

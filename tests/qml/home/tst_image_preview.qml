@@ -34,6 +34,7 @@ Item {
 
         function cleanup() {
             Chat.messages = []
+            Chat.currentPeer = ""
         }
 
         function makePreview() {
@@ -71,9 +72,10 @@ Item {
             compare(p.source, p.sources[(data.index + 1) % 3])
         }
 
-        // The viewer steps through every image the store names, loaded or not.
+        // The viewer steps through every image the store names, loaded or
+        // not; one not loaded is asked for in the open conversation.
         function test_stepsThroughEveryStoredImage_data() {
-            var store = function (id) { return "image://chatimage/" + id }
+            var store = function (id) { return "image://chatimage/sg%3Ahttp%3A%2F%2Fh/" + id }
             return [
                 { tag: "older images not loaded", ids: ["old1", "old2", "1", "4", "5"], open: host.imgB,
                   sources: [store("old1"), store("old2"), host.imgA, host.imgB, host.imgC], index: 3 },
@@ -85,6 +87,7 @@ Item {
         }
         function test_stepsThroughEveryStoredImage(data) {
             Chat.returns = { "conversationImageIds": data.ids }
+            Chat.currentPeer = "sg:http://h"
             var p = makePreview()
             p.openAt(data.open)
             compare(p.sources, data.sources)

@@ -43,10 +43,12 @@ Popup {
         var ids = Chat.conversationImageIds() || []
         if (ids.length === 0)
             return shown
+        // An id names a message only within its conversation.
+        var stored = "image://chatimage/" + encodeURIComponent(Chat.currentPeer || "") + "/"
         var list = []
         for (var k = 0; k < ids.length; ++k) {
             var id = String(ids[k])
-            list.push(loaded[id] !== undefined ? loaded[id] : "image://chatimage/" + encodeURIComponent(id))
+            list.push(loaded[id] !== undefined ? loaded[id] : stored + encodeURIComponent(id))
         }
         return list
     }
