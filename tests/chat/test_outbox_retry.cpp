@@ -192,7 +192,8 @@ private slots:
 
     // A send cut off by the end of its session (log-out, or the program
     // killed) never reports back: at the next start it shows as failed and
-    // can be tried again; delivered and received messages stay as they were.
+    // can be tried again; delivered and received messages stay as they were,
+    // also Dave's under the same id (ids are the senders' choice).
     void sendCutOffShowsFailedAtNextStart()
     {
         ChatStore &store = ChatStore::instance();
@@ -200,18 +201,19 @@ private slots:
         MessageRecord cutOff = message(newId(), conversation, QStringLiteral("cut off"), 100, true);
         MessageRecord delivered = message(newId(), conversation, QStringLiteral("delivered"), 101, true);
         delivered.status = MessageStatus::Sent;
-        const MessageRecord received = message(newId(), conversation, QStringLiteral("received"), 102);
+        const MessageRecord received =
+            message(cutOff.id, store.conversationIdFor(m_dave.key()), QStringLiteral("received"), 102);
         for (MessageRecord *m : {&cutOff, &delivered}) {
             m->peer_raw_public_key = m_carol.key();
             m->sender_raw_public_key = m_alice.key();
         }
         m_chat->stop();
-        QVERIFY(store.upsertMessages({cutOff, delivered, received}));
+        QVERIFY(store.upsertMessages({received, cutOff, delivered}));
 
         startQuiet(*m_chat);
-        QCOMPARE(store.messageById(cutOff.id)->status, MessageStatus::Failed);
+        QCOMPARE(store.messageById(conversation, cutOff.id)->status, MessageStatus::Failed);
         QCOMPARE(store.messageById(delivered.id)->status, MessageStatus::Sent);
-        QCOMPARE(store.messageById(received.id)->status, MessageStatus::Received);
+        QCOMPARE(store.messageById(received.conversation_id, received.id)->status, MessageStatus::Received);
 
         m_relay.markSeen(m_carol.key());
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
@@ -220,7 +222,8 @@ private slots:
         const auto resent = nextFinished(done);
         QVERIFY2(resent.second == int(MessageStatus::Sent), qPrintable(m_chat->lastError().value("detail").toString()));
         QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
-        QVERIFY(!store.messageExists(cutOff.id));
+        QVERIFY(!store.messageExists(conversation, cutOff.id));
+        QCOMPARE(store.messageById(received.conversation_id, received.id)->status, MessageStatus::Received);
     }
 };
 

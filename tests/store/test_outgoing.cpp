@@ -59,6 +59,8 @@ private slots:
         QFETCH(bool, envelopeAfter);
         QFETCH(bool, postedAgain);
         const QString id = QStringLiteral("m1");
+        // A peer's message under the same id, in a conversation of its own, takes no part.
+        QVERIFY(m_store.upsertMessage(message(id, QStringLiteral("group:g"), QStringLiteral("theirs"), 50)));
         QVERIFY(envelope ? m_store.upsertMessageWithEnvelope(outgoing(id), QStringLiteral("{\"message_id\":\"m1\"}"))
                          : m_store.upsertMessage(outgoing(id)));
         if (finalStatus >= 0)
@@ -69,8 +71,9 @@ private slots:
         m_store.close();
         QVERIFY(m_store.open(kOwnerA, m_path));
         QVERIFY(m_store.failInterruptedSends());
-        const auto row = m_store.messageById(id);
+        const auto row = m_store.messageById(m_store.conversationIdFor(kPeer), id);
         QCOMPARE(row ? int(row->status) : -1, statusAfter);
+        QCOMPARE(m_store.messageById(QStringLiteral("group:g"), id)->status, MessageStatus::Received);
         QCOMPARE(!m_store.outgoingEnvelope(id).isEmpty(), envelopeAfter);
         QCOMPARE(m_store.interruptedEnvelopeSends().contains(id), postedAgain);
     }
