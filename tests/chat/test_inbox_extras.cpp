@@ -284,11 +284,16 @@ private slots:
         QVERIFY(renameGroup(GroupRegistry::instance(), created.groupId, QStringLiteral("Fell walkers")).ok);
         QVERIFY(sendGroupText(GroupRegistry::instance(), created.groupId, QStringLiteral("Saturday?")).ok);
         become(m_bob);
+        // Under the ids of Alice's one-to-one messages: another conversation's.
+        const QString direct = ChatStore::instance().conversationIdFor(m_alice.key());
+        for (const QString &id : m_relay.queuedIds(m_bob.key()))
+            QVERIFY(ChatStore::instance().upsertMessage(message(id, direct, QStringLiteral("1:1"), 1)));
         m_chat = makeController();
         QSignalSpy later(m_chat.get(), &ChatController::systemNotificationRequested);
         startQuiet(*m_chat);
         QVERIFY(queued().isEmpty());
         QCOMPARE(later.count(), 1);
+        QCOMPARE(ChatStore::instance().messages(peer).value(0).text, QStringLiteral("Saturday?"));
         int invites = 0;
         for (const NotificationEventRecord &event : ChatStore::instance().notificationEvents(true))
             if (event.event_type == QLatin1String("normal_invite"))
