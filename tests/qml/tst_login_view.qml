@@ -320,10 +320,27 @@ Item {
             var login = makeLogin()
             var logo = part(login, "logoAnim")
             var sheet = part(login, "logoSheet")
+            tryCompare(sheet, "status", Image.Ready)
             compare(sheet.sourceSize, Qt.size(7 * 170 * Screen.devicePixelRatio, 7 * 170 * Screen.devicePixelRatio))
             logo.idx = data.from
             part(login, "logoTimer").triggered()
             compare([sheet.x, sheet.y], [data.x, data.y])
+        }
+
+        // The window's first frame shows the logo's first frame from a
+        // picture of its own; the sheet comes later and only then plays.
+        function test_logoWaitsForItsSheet() {
+            var login = createTemporaryObject(loginComponent, host)
+            var first = part(login, "logoFirst")
+            var sheet = part(login, "logoSheet")
+            var timer = part(login, "logoTimer")
+            compare(first.status, Image.Ready)
+            compare(sheet.status, Image.Loading)
+            verify(first.visible)
+            verify(!timer.running)
+            tryCompare(sheet, "status", Image.Ready)
+            verify(!first.visible)
+            compare(timer.running, login.Window.window.active)
         }
 
         property Component signalSpy: Component { SignalSpy {} }

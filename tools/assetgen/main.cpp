@@ -230,10 +230,14 @@ int main(int argc, char **argv)
     // The login panel's logo: 170 x 170 points, from 340 x 340 pixels on
     // screens of two device pixels a point (the @2x sheet, which Qt picks by
     // itself), from the same frames halved elsewhere.
-    writePng(QStringLiteral("logo_sheet_170.png"),
-             halved(frameSheet(QStringLiteral("logo_sheet_170@2x.png"), 49, 7, 340,
-                               [](int i) { return art::logoFrame(i, 49); }))
-                 .convertToFormat(QImage::Format_ARGB32));
+    const QImage loginSheet2x = frameSheet(QStringLiteral("logo_sheet_170@2x.png"), 49, 7, 340,
+                                           [](int i) { return art::logoFrame(i, 49); });
+    const QImage loginSheet = halved(loginSheet2x).convertToFormat(QImage::Format_ARGB32);
+    writePng(QStringLiteral("logo_sheet_170.png"), loginSheet);
+    // Its first frame alone, cut from the same sheets: the login window shows
+    // it while the whole sheet is decoded off the window's thread.
+    writePng(QStringLiteral("logo_first_170.png"), loginSheet.copy(0, 0, 170, 170));
+    writePng(QStringLiteral("logo_first_170@2x.png"), loginSheet2x.copy(0, 0, 340, 340));
     frameSet(QStringLiteral("tabbar_profile_frames"), 49, [](int i) { return art::officialFrame(i, 49); }, &frameTiles);
     frameSet(QStringLiteral("authorheadphoto_frames"), 50, [](int i) { return art::authorFrame(i, 50); }, &frameTiles);
     frameSet(QStringLiteral("play_frames"), 24, [](int i) { return art::playFrame(i, 24); }, &frameTiles);

@@ -80,9 +80,25 @@ Item {
                     Item {
                         anchors.fill: parent
                         clip: true
+                        // Frame 0 alone, until the sheet is in: decoding the
+                        // whole sheet (1190 pixels square) would hold the
+                        // window's first frame back; this small picture does
+                        // not, and the sheet is decoded off the window's
+                        // thread meanwhile.
                         Image {
+                            objectName: "logoFirst"
+                            source: "../../assets/logo_first_170.png"
+                            visible: logoSheet.status !== Image.Ready
+                            cache: false
+                            width: logoAnim.width
+                            height: logoAnim.height
+                            smooth: true
+                        }
+                        Image {
+                            id: logoSheet
                             objectName: "logoSheet"
                             source: "../../assets/logo_sheet_170.png"
+                            asynchronous: true
                             // Not kept once the panel is gone: the sign-in
                             // would leave it held in memory for nothing.
                             cache: false
@@ -96,12 +112,14 @@ Item {
                 }
             }
 
-            // The logo loops only while it can be seen in the active window.
+            // The logo loops only while it can be seen in the active window,
+            // from the sheet's arrival.
             Timer {
                 objectName: "logoTimer"
                 interval: 16
                 repeat: true
                 running: panel.visible && panel.Window.window !== null && panel.Window.window.active
+                         && logoSheet.status === Image.Ready
                 onTriggered: logoAnim.idx = (logoAnim.idx + 1) % logoAnim.frames
             }
         }
