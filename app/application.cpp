@@ -17,9 +17,37 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <memory>
 
 namespace velmor::app {
+
+namespace {
+
+// Runs `job` once the window has drawn its first frame, or at once when the
+// window is not a Qt Quick window. The job is posted from the frame's own
+// notice, so whatever else answers that frame comes first.
+void afterFirstFrame(QQmlApplicationEngine &engine, std::function<void()> job)
+{
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window) {
+        job();
+        return;
+    }
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [once, job = std::move(job)] {
+            QObject::disconnect(*once);
+            QTimer::singleShot(0, job);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
 
 QUrl mainWindowUrl()
 {
@@ -61,7 +89,9 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     ChatController chat;
     VoiceIO voice;
     VoiceRoomController voiceRoom;
-    DesktopNotifier notifier(&chat);
+    // The tray icon asks the session bus and the X server whether there is
+    // a tray: that waits for the window's first frame (made below).
+    std::unique_ptr<DesktopNotifier> notifier;
     velmor::models::registerQmlTypes();
     QQmlApplicationEngine engine;
     installNetworkAccess(engine);
@@ -82,6 +112,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     engine.load(options.window);
+    afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     if (options.afterLoad)
         options.afterLoad(engine, app);
     return QApplication::exec();
