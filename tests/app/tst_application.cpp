@@ -1,7 +1,7 @@
 // The program's start-up, run in a child process as main() runs it: a window
 // that cannot be created ends the program with -1 and shows nothing; a
 // window that loads sees the four controllers and the event loop's code is
-// the program's.
+// the program's; the login window's first frame loads no controls module.
 #include "app/app_controller.h"
 #include "app/application.h"
 #include "support/fake_common.h"
@@ -12,10 +12,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QWindow>
+#include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
+
+Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
 namespace {
 
@@ -34,13 +38,49 @@ int runChild(int argc, char **argv)
     return velmor::app::runApplication(childArgc, argv, options);
 }
 
+bool controlsModuleLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("qml/QtQuick/Controls/");
+}
+
+// Child mode: "window <property>" runs the program's own window; at its first
+// frame it tells whether the controls module is loaded, then sets that
+// property of the login view (if any) and tells again.
+int runWindowChild(char **argv)
+{
+    const QByteArray property = argv[2];
+    velmor::app::StartOptions options;
+    options.afterLoad = [property](QQmlApplicationEngine &engine, AppController &) {
+        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        QObject *views = window ? window->findChild<QObject *>(QStringLiteral("viewLoader")) : nullptr;
+        if (!views) {
+            QCoreApplication::exit(2);
+            return;
+        }
+        QObject::connect(
+            window, &QQuickWindow::frameSwapped, views,
+            [views, property] {
+                QTextStream out(stdout);
+                out << "first frame " << controlsModuleLoaded();
+                if (property != "-")
+                    views->property("item").value<QObject *>()->setProperty(property, true);
+                out << " then " << controlsModuleLoaded() << Qt::endl;
+                QCoreApplication::exit(0);
+            },
+            Qt::SingleShotConnection);
+    };
+    int childArgc = 1;
+    return velmor::app::runApplication(childArgc, argv, options);
+}
+
 struct ChildResult
 {
     int exitCode = -2;
     QString output;
 };
 
-ChildResult runStart(const QUrl &window, const QString &dataFolder)
+ChildResult runProgram(const QStringList &arguments, const QString &dataFolder)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -49,7 +89,7 @@ ChildResult runStart(const QUrl &window, const QString &dataFolder)
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataFolder);
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), QStringLiteral("http://127.0.0.1:9"));
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("start"), window.toString()});
+    child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(30000)) {
         child.kill();
         child.waitForFinished();
@@ -57,6 +97,11 @@ ChildResult runStart(const QUrl &window, const QString &dataFolder)
     }
     return {child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -3,
             QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError())};
+}
+
+ChildResult runStart(const QUrl &window, const QString &dataFolder)
+{
+    return runProgram({QStringLiteral("start"), window.toString()}, dataFolder);
 }
 
 } // namespace
@@ -71,6 +116,8 @@ private slots:
     void windowSeesTheControllers();
     void mediaLeftOverByAnEarlierRunGoAtStart();
     void windowFollowsNoRedirectToAnotherOrigin();
+    void loginFrameLoadsNoControlsModule_data();
+    void loginFrameLoadsNoControlsModule();
 
 private:
     QUrl writeQml(const QString &name, const QByteArray &text)
@@ -177,10 +224,32 @@ Row {
     QCOMPARE(tracker.requestCount(QStringLiteral("/avatar.png")), 0);
 }
 
+// The login window's first frame is drawn without the controls module (its
+// style plugins and their types); the parts that use it load it when first
+// shown.
+void ApplicationTest::loginFrameLoadsNoControlsModule_data()
+{
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("login frame") << "-" << "first frame 0 then 0";
+    QTest::newRow("phrase cells asked for") << "mnemonicMode" << "first frame 0 then 1";
+}
+
+void ApplicationTest::loginFrameLoadsNoControlsModule()
+{
+    QFETCH(QString, property);
+    QFETCH(QString, told);
+    const ChildResult result = runProgram({QStringLiteral("window"), property}, m_dir.filePath(QStringLiteral("fresh")));
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.output.contains(told), qPrintable(result.output));
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && qstrcmp(argv[1], "start") == 0)
         return runChild(argc, argv);
+    if (argc >= 3 && qstrcmp(argv[1], "window") == 0)
+        return runWindowChild(argv);
     QCoreApplication app(argc, argv);
     ApplicationTest test;
     return QTest::qExec(&test, argc, argv);

@@ -68,6 +68,7 @@ Item {
 
             mouseClick(part(login, "mnemLink"))
             verify(login.mnemonicMode)
+            waitForRendering(login)
             verify(!keyField.visible)
             verify(part(login, "mnemGrid").visible)
             part(login, "phraseCell3").text = "about"
@@ -242,6 +243,7 @@ Item {
             // The gap between two word cells belongs to the grid: no move,
             // and nothing else happens.
             login.mnemonicMode = true
+            waitForRendering(login)
             var c0 = part(login, "phraseCell0")
             var p = c0.mapToItem(login, c0.width + 4, c0.height / 2)
             mouseClick(login, p.x, p.y)
@@ -263,6 +265,10 @@ Item {
             verify(layer.overInteractive(origin.x + 10, origin.y + 10))
             part(login, "keyField").text = ""
             verify(!layer.overInteractive(origin.x + 10, origin.y + 10))
+            // The phrase cells, made by a first visit and hidden again.
+            login.mnemonicMode = true
+            login.mnemonicMode = false
+            waitForRendering(login)
             var grid = part(login, "mnemGrid")
             var g = grid.mapToItem(layer, 5, grid.height - 5)
             verify(!layer.overInteractive(g.x, g.y))

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Velmor
 import "login"
@@ -8,12 +7,14 @@ import "login"
 // left and, on the right, the three ways to sign in (a pasted private key, a
 // 12-word recovery phrase, a new identity). Progress, errors and the switch to
 // the home view come from App; the view keeps only the mode and what is typed.
-// Its colours are fixed, so it looks the same in either theme.
+// Its colours are fixed, so it looks the same in either theme. What the first
+// frame does not show (the phrase cells, the busy cover) is loaded when first
+// needed, with the controls module its parts use.
 Rectangle {
     id: login
 
     property bool mnemonicMode: false
-    readonly property bool mnemonicComplete: mnemGrid.complete
+    readonly property bool mnemonicComplete: mnemGrid.item !== null && mnemGrid.item.complete
     // The tagline's centre line in the card (the panel fills the card's height).
     readonly property real taglineCenterY: login.height / 2 + visualPanel.taglineOffset
 
@@ -23,15 +24,17 @@ Rectangle {
     }
 
     function mnemonicText() {
-        return mnemGrid.phraseText()
+        return mnemGrid.item ? mnemGrid.item.phraseText() : ""
     }
 
     function recheckMnemonic() {
-        mnemGrid.recheck()
+        if (mnemGrid.item)
+            mnemGrid.item.recheck()
     }
 
     function distributeWords(startIdx, raw) {
-        mnemGrid.distributeWords(startIdx, raw)
+        if (mnemGrid.item)
+            mnemGrid.item.distributeWords(startIdx, raw)
     }
 
     function signIn() {
@@ -96,22 +99,14 @@ Rectangle {
                     spacing: 8
                     visible: !login.mnemonicMode
 
-                    TextField {
+                    KeyField {
                         id: keyField
                         objectName: "keyField"
                         Layout.fillWidth: true
                         placeholderText: I18n.tr("login.privateKey")
                         enabled: !App.busy
-                        selectByMouse: true
                         color: "white"
                         placeholderTextColor: "#66ffffff"
-                        padding: 12
-                        background: Rectangle {
-                            radius: 14
-                            color: "#14ffffff"
-                            border.width: 1
-                            border.color: keyField.activeFocus ? "#66ffffff" : "#26ffffff"
-                        }
                     }
 
                     LinkText {
@@ -122,6 +117,14 @@ Rectangle {
                     }
                 }
 
+                TextInput {
+                    id: cellProbe
+                    visible: false
+                    font.pixelSize: 12
+                    topPadding: 10
+                    bottomPadding: 10
+                }
+
                 ColumnLayout {
                     id: mnemModeCol
                     anchors.top: parent.top
@@ -130,11 +133,18 @@ Rectangle {
                     spacing: 8
                     visible: login.mnemonicMode
 
-                    PhraseGrid {
+                    // The twelve cells come with the first switch to this
+                    // mode and stay (PhraseGrid.qml, objectName "mnemGrid").
+                    Loader {
                         id: mnemGrid
-                        objectName: "mnemGrid"
                         Layout.fillWidth: true
+                        // Until then their place is kept: four rows of cells
+                        // as tall as a line of the cells' font and padding.
+                        Layout.preferredHeight: item ? -1 : 4 * cellProbe.implicitHeight + 3 * 8
+                        active: false
+                        source: "login/PhraseGrid.qml"
                         enabled: !App.busy
+                        onLoaded: item.objectName = "mnemGrid"
                     }
 
                     LinkText {
@@ -221,12 +231,19 @@ Rectangle {
         interactiveItems: login.interactiveItems()
     }
 
-    BusyCover {
-        objectName: "busyOverlay"
+    // Made with the first sign-in and kept (BusyCover.qml, objectName
+    // "busyOverlay").
+    Loader {
+        id: busyCover
         z: 190000
         anchors.fill: parent
-        running: App.busy
-        status: App.statusText
+        active: false
+        source: "login/BusyCover.qml"
+        onLoaded: {
+            item.objectName = "busyOverlay"
+            item.running = Qt.binding(function () { return App.busy })
+            item.status = Qt.binding(function () { return App.statusText })
+        }
     }
 
     LoginToast {
@@ -238,8 +255,25 @@ Rectangle {
         anchors.bottomMargin: 44
     }
 
+    onMnemonicModeChanged: {
+        if (mnemonicMode)
+            mnemGrid.active = true
+    }
+
+    Component.onCompleted: {
+        if (mnemonicMode)
+            mnemGrid.active = true
+        if (App.busy)
+            busyCover.active = true
+    }
+
     Connections {
         target: App
+
+        function onBusyChanged() {
+            if (App.busy)
+                busyCover.active = true
+        }
 
         // The controller assigns the error text at every attempt (empty first,
         // then the reason), so the same reason twice shows the toast twice.
