@@ -53,6 +53,9 @@ Outbox::Outbox(ChatHost &host, QObject *parent)
     m_settleTimer.setSingleShot(true);
     m_settleTimer.setInterval(kStatusBatchMs);
     connect(&m_settleTimer, &QTimer::timeout, this, &Outbox::writeSettled);
+    m_sealTimer.setSingleShot(true);
+    m_sealTimer.setInterval(0);
+    connect(&m_sealTimer, &QTimer::timeout, this, &Outbox::sealQueued);
 }
 
 QString Outbox::voiceLabel(int durationMs)
@@ -215,12 +218,9 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     row.is_outgoing = true;
     row.status = MessageStatus::Sending;
     if (!group) {
-        // One-to-one: sealed, stored with its envelope, posted by the queue.
-        if (!writeSealed(peer, row, payload, replaces.isEmpty()))
-            return false;
-        show(row, replaces);
-        if (row.status == MessageStatus::Sending)
-            enqueue(row.id);
+        // One-to-one: sealed and stored with its envelope on the pool, then
+        // shown and posted by the queue.
+        queueSeal(peer, row, payload, replaces);
         return true;
     }
     if (!store.upsertMessage(row)) {

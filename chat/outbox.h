@@ -15,7 +15,13 @@
 //
 // One-to-one sends are durable and idempotent: the envelope is sealed and
 // signed under the row's own id and stored with the row in one write before
-// it is posted (outbox_relay.cpp). A send the program did not see finish (it
+// it is shown or posted (outbox_relay.cpp). That work runs on the pool: a
+// send gets its id, time and clock on the window's thread and waits in a
+// queue; one job at a time seals, signs and writes what the queue holds
+// (at most kSealBatch sends) in one transaction, and the window then shows
+// those rows and posts them, in the queue's order. A program killed before
+// that write loses only what it had not shown yet; a session that ended
+// meanwhile writes and shows nothing. A send the program did not see finish (it
 // was killed, the session ended) is posted again at the next start as the
 // same envelope, which the relay and the peer recognise by its id. While the
 // relay cannot be reached (no connection, a 5xx, a time-out) the message
@@ -57,6 +63,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+
 namespace velmor::chat {
 
 class ChatHost;
@@ -67,9 +76,9 @@ class Outbox : public QObject
 public:
     explicit Outbox(ChatHost &host, QObject *parent = nullptr);
 
-    // Into the open conversation. False when nothing was sent and nothing
-    // kept to be sent (a blank text, no conversation, a muted group, a
-    // store that could not take it): the composer then keeps the text.
+    // Into the open conversation. False when nothing will be sent (a blank
+    // text, no conversation, a muted group): the composer then keeps the
+    // text. A send the store refuses is kept in memory and sent all the same.
     bool sendText(const QString &text);
     void sendImageFromFile(const QString &fileUrl);
     void sendVoiceFromFile(const QString &filePath, int durationMs);
@@ -80,6 +89,9 @@ public:
     static constexpr int kStoreRetryMs = 2000;
     // Final statuses that come within this time are written together.
     static constexpr int kStatusBatchMs = 16;
+    // The most sends sealed and written by one job: the first rows of a
+    // long burst show (and go out) while the rest are still being sealed.
+    static constexpr int kSealBatch = 256;
 
     // At the start of a session: posts again the stored envelopes of the
     // sends that never reported back.
@@ -103,7 +115,7 @@ public:
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }
     // Sends whose result has not come back yet (pictures being prepared
     // included), or not been written and reported yet.
-    int inFlight() const { return m_inFlight + int(m_settled.size()); }
+    int inFlight() const { return m_inFlight + int(m_settled.size() + m_sealQueue.size()); }
 
     // The label of a voice clip: "[语音]", or "[语音 N\"]" with whole seconds rounded up.
     static QString voiceLabel(int durationMs);
@@ -137,11 +149,36 @@ private:
                             const QString &displayName, const QString &rowId);
 
     // Durable one-to-one sends (outbox_relay.cpp).
-    static QByteArray contentOf(const Payload &payload);
-    // False when nothing can be shown or sent: sealing failed and the store
-    // refused the failed row, or the store refused the row and `mayKeep`
-    // (not a retry, whose failed row would stay beside it) is false.
-    bool writeSealed(const QString &peer, MessageRecord &row, const Payload &payload, bool mayKeep);
+    struct ToSeal
+    {
+        QString peer;
+        MessageRecord row;
+        Payload payload;
+        QString replaces;
+        qint64 sentAtMs = 0;
+    };
+    struct Sealed
+    {
+        MessageRecord row; // failed when it could not be sealed
+        QString envelope;  // empty when it could not be sealed
+        QString error;
+        QString replaces;
+    };
+    struct SealedBatch
+    {
+        QList<Sealed> sends;
+        bool stored = false;
+        bool dropped = false; // the session ended, or another identity came in
+    };
+    static QByteArray contentOf(const Payload &payload, qint64 sentAtMs);
+    void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
+    void sealQueued();
+    // On the pool: every send sealed and signed, then written in one transaction.
+    static SealedBatch sealAndStore(const QList<ToSeal> &batch, const QString &owner,
+                                    const std::shared_ptr<const std::atomic<bool>> &cancelled);
+    // Shows the written rows and posts them; a batch the store refused is
+    // kept in memory (a retry's is not: its failed row stays).
+    void showSealed(const SealedBatch &batch);
     bool retryStored(const MessageRecord &row);
     void enqueue(const QString &messageId);
     void pump();
@@ -165,6 +202,11 @@ private:
 
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
+    QList<ToSeal> m_sealQueue; // oldest first
+    bool m_sealing = false;    // a job seals and writes
+    QTimer m_sealTimer;        // the sends of one turn of the event loop go together
+    // Set when the session ends: the job running then writes nothing.
+    std::shared_ptr<std::atomic<bool>> m_sealCancelled = std::make_shared<std::atomic<bool>>(false);
     int m_inFlight = 0;
     qint64 m_giveUpSeconds = kGiveUpSeconds;
     QStringList m_waiting;   // ids to post, oldest first

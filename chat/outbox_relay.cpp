@@ -69,54 +69,109 @@ int Outbox::retryDelayMs(int failures)
     return std::min(2000 << std::clamp(failures - 1, 0, 5), 60000);
 }
 
-QByteArray Outbox::contentOf(const Payload &payload)
+QByteArray Outbox::contentOf(const Payload &payload, qint64 sentAtMs)
+{
+    switch (payload.kind) {
+    case Payload::Kind::Image:
+        return RelayApi::imageContent(payload.bytes, QStringLiteral("image/jpeg"), payload.width, payload.height,
+                                      sentAtMs);
+    case Payload::Kind::Voice:
+        return RelayApi::voiceContent(payload.bytes, payload.durationMs, {}, sentAtMs);
+    case Payload::Kind::Text:
+        break;
+    }
+    return RelayApi::textContent(payload.text, sentAtMs);
+}
+
+void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces)
 {
     // The sender's clock in ms, one more than the last stamp when the clock
     // has not moved (or went back): each message a later stamp than the one
     // before, so the peer can file a burst in the order it was written.
     static qint64 lastStamp = 0;
-    lastStamp = std::max(QDateTime::currentMSecsSinceEpoch(), lastStamp + 1);
-    switch (payload.kind) {
-    case Payload::Kind::Image:
-        return RelayApi::imageContent(payload.bytes, QStringLiteral("image/jpeg"), payload.width, payload.height,
-                                      lastStamp);
-    case Payload::Kind::Voice:
-        return RelayApi::voiceContent(payload.bytes, payload.durationMs, {}, lastStamp);
-    case Payload::Kind::Text:
-        break;
-    }
-    return RelayApi::textContent(payload.text, lastStamp);
+    lastStamp = std::max(nowMs(), lastStamp + 1);
+    m_sealQueue.append(ToSeal{peer, row, payload, replaces, lastStamp});
+    if (!m_sealing && !m_sealTimer.isActive())
+        m_sealTimer.start();
 }
 
-bool Outbox::writeSealed(const QString &peer, MessageRecord &row, const Payload &payload, bool mayKeep)
+void Outbox::sealQueued()
 {
-    ChatStore &store = m_host.session().store();
-    // Sealing and signing one message take well under a millisecond: done
-    // here, so that the row and what will be posted are written together.
-    QString error;
-    const velmor::identity::Envelope envelope = RelayApi::sealEnvelope(peer, contentOf(payload), row.id, &error);
-    if (envelope.signature.isEmpty()) {
-        // Nothing that could be posted: shown as failed at once.
-        row.status = MessageStatus::Failed;
-        if (!store.upsertMessage(row)) {
-            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-            return false;
+    if (m_sealing || m_sealQueue.isEmpty())
+        return;
+    // One job at a time keeps the queue's order in the store and the view.
+    const QList<ToSeal> batch = m_sealQueue.mid(0, kSealBatch);
+    m_sealQueue.remove(0, batch.size());
+    m_sealing = true;
+    ++m_inFlight;
+    const QString owner = m_host.session().store().ownerKey();
+    const std::shared_ptr<const std::atomic<bool>> cancelled = m_sealCancelled;
+    m_host.jobs().run<SealedBatch>([batch, owner, cancelled] { return sealAndStore(batch, owner, cancelled); },
+                                   [this](const SealedBatch &sealed) { showSealed(sealed); },
+                                   [this] {
+                                       m_sealing = false;
+                                       --m_inFlight;
+                                       if (!m_sealQueue.isEmpty())
+                                           m_sealTimer.start();
+                                   });
+}
+
+Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &batch, const QString &owner,
+                                         const std::shared_ptr<const std::atomic<bool>> &cancelled)
+{
+    SealedBatch out;
+    QList<MessageRecord> rows;
+    QStringList envelopes;
+    for (const ToSeal &send : batch) {
+        Sealed sealed{send.row, {}, {}, send.replaces};
+        const velmor::identity::Envelope envelope =
+            RelayApi::sealEnvelope(send.peer, contentOf(send.payload, send.sentAtMs), send.row.id, &sealed.error);
+        if (envelope.signature.isEmpty()) {
+            // Nothing that could be posted: shown as failed at once.
+            sealed.row.status = MessageStatus::Failed;
+        } else if (envelope.senderPubkey != send.row.sender_raw_public_key) {
+            // Another identity signed in since the send: its key must not
+            // sign these words, nor its store keep them.
+            out.dropped = true;
+            return out;
+        } else {
+            QJsonObject wire = RelayApi::envelopeToJson(envelope);
+            wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
+            sealed.envelope = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
         }
-        qWarning() << "[SEND] failed peer=" << peer << "err=" << error;
-        m_host.errors().publishWord(error);
-        return true;
+        rows.append(sealed.row);
+        envelopes.append(sealed.envelope);
+        out.sends.append(sealed);
     }
-    QJsonObject wire = RelayApi::envelopeToJson(envelope);
-    wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
-    const QString envelopeJson = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
-    if (!store.upsertMessageWithEnvelope(row, envelopeJson)) {
-        if (!mayKeep) {
-            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-            return false;
+    if (cancelled->load()) {
+        out.dropped = true;
+        return out;
+    }
+    out.stored = ChatStore::instance().upsertOutgoing(owner, rows, envelopes);
+    return out;
+}
+
+void Outbox::showSealed(const SealedBatch &batch)
+{
+    if (batch.dropped)
+        return;
+    for (const Sealed &send : batch.sends) {
+        if (!batch.stored) {
+            // A retry would leave its failed row beside the new one.
+            if (!send.replaces.isEmpty()) {
+                m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+                continue;
+            }
+            keepUnstored(send.row, send.envelope);
         }
-        keepUnstored(row, envelopeJson);
+        if (!send.error.isEmpty()) {
+            qWarning() << "[SEND] failed peer=" << send.row.peer_raw_public_key << "err=" << send.error;
+            m_host.errors().publishWord(send.error);
+        }
+        show(send.row, send.replaces);
+        if (send.row.status == MessageStatus::Sending)
+            enqueue(send.row.id);
     }
-    return true;
 }
 
 void Outbox::keepUnstored(const MessageRecord &row, const QString &envelope)
@@ -161,6 +216,11 @@ QList<MessageRecord> Outbox::unstoredRows() const
 
 void Outbox::forgetQueue()
 {
+    // Sends not written yet were never shown: they go with the session.
+    m_sealCancelled->store(true);
+    m_sealCancelled = std::make_shared<std::atomic<bool>>(false);
+    m_sealQueue.clear();
+    m_sealTimer.stop();
     if (m_host.session().isActive())
         writeSettled();
     if (!m_unwrittenStatuses.isEmpty())
@@ -251,20 +311,30 @@ void Outbox::pump()
 
 void Outbox::postStored(const QString &messageId)
 {
-    // Sent meanwhile (no envelope), or deleted with its conversation while
-    // it waited: not posted.
-    ChatStore &store = m_host.session().store();
     const auto kept = m_unstored.constFind(messageId);
-    const QString envelope = kept != m_unstored.cend() ? kept->envelope
-        : store.messageExists(messageId)                ? store.outgoingEnvelope(messageId)
-                                                        : QString();
-    if (envelope.isEmpty())
-        return;
+    const QString keptEnvelope = kept != m_unstored.cend() ? kept->envelope : QString();
     m_posting.insert(messageId);
     ++m_inFlight;
-    m_host.jobs().run<RelaySendResult>(
-        [envelope] { return postEnvelope(envelope); },
-        [this, messageId](const RelaySendResult &result) { onPosted(messageId, result); },
+    // The stored envelope is read on the pool too: nothing of a burst's
+    // posting reads the store on the window's thread.
+    m_host.jobs().run<std::optional<RelaySendResult>>(
+        [messageId, keptEnvelope]() -> std::optional<RelaySendResult> {
+            // Sent meanwhile (no envelope), or deleted with its conversation
+            // while it waited: not posted.
+            ChatStore &store = ChatStore::instance();
+            const QString envelope = !keptEnvelope.isEmpty() ? keptEnvelope
+                : store.messageExists(messageId)              ? store.outgoingEnvelope(messageId)
+                                                              : QString();
+            if (envelope.isEmpty())
+                return std::nullopt;
+            return postEnvelope(envelope);
+        },
+        [this, messageId](const std::optional<RelaySendResult> &result) {
+            if (result)
+                onPosted(messageId, *result);
+            else
+                pump();
+        },
         [this, messageId] {
             m_posting.remove(messageId);
             --m_inFlight;
@@ -273,9 +343,6 @@ void Outbox::postStored(const QString &messageId)
 
 void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
 {
-    ChatStore &store = m_host.session().store();
-    const auto kept = m_unstored.constFind(messageId);
-    const auto row = kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : store.ownMessage(messageId);
     if (result.ok) {
         m_relayFailures = 0;
         settle(messageId, MessageStatus::Sent, QString());
@@ -284,6 +351,9 @@ void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
         pump();
         return;
     }
+    const auto kept = m_unstored.constFind(messageId);
+    const auto row = kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row)
+                                               : m_host.session().store().ownMessage(messageId);
     if (row && result.retryable
         && QDateTime::currentSecsSinceEpoch() - row->created_at < m_giveUpSeconds) {
         // Still sending: posted again when the relay may answer.

@@ -70,6 +70,9 @@ thread_local ThreadSlot t_slot;
 // user's.
 thread_local bool t_probingRoom = false;
 
+// Inside a BriefLockWaits of this thread.
+thread_local bool t_briefLockWaits = false;
+
 bool execPragma(QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery q(db);
@@ -110,7 +113,7 @@ int waitForLock(void *arg, int attempt)
     StoreState &state = *conn->state;
     int budget = kBusyTimeoutMs;
     // Another process's lock: the GUI thread does not wait it out.
-    if (conn->gui && state.holders.load() == 0)
+    if ((conn->gui || t_briefLockWaits) && state.holders.load() == 0)
         budget = state.currentCondition() == Condition::Busy ? 0 : kGuiLockWaitMs;
     if (state.closing.load())
         budget = 0;
@@ -177,6 +180,13 @@ const char *conditionName(Condition c)
 
 bool writeNothing(StoreState &state);
 bool writeRoomFor(StoreState &state);
+
+BriefLockWaits::BriefLockWaits() : m_before(std::exchange(t_briefLockWaits, true)) {}
+
+BriefLockWaits::~BriefLockWaits()
+{
+    t_briefLockWaits = m_before;
+}
 
 bool isGuiThread()
 {

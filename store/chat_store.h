@@ -203,6 +203,13 @@ public:
     // The row as upsertMessage() writes it and its signed envelope (wire
     // JSON), in one transaction: both or neither.
     bool upsertMessageWithEnvelope(const velmor::chat::MessageRecord &message, const QString &envelopeJson);
+    // Many new sends, each row with its envelope (an empty one: the row
+    // alone), in one transaction: all or none, and none unless the store is
+    // still `ownerKey`'s (for a worker whose session may have ended).
+    // Another process's lock is waited for no longer than the window's
+    // thread waits for one.
+    bool upsertOutgoing(const QString &ownerKey, const QList<velmor::chat::MessageRecord> &messages,
+                        const QStringList &envelopes);
     // The stored envelope of an outgoing message; empty when none.
     QString outgoingEnvelope(const QString &messageId);
     // Only the status of one of the user's own messages (ownMessage()); Sent

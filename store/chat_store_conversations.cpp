@@ -370,6 +370,43 @@ bool ChatStore::upsertMessageWithEnvelope(const MessageRecord &m, const QString 
            && tx.finish();
 }
 
+bool ChatStore::upsertOutgoing(const QString &ownerKey, const QList<MessageRecord> &messages,
+                               const QStringList &envelopes)
+{
+    if (ownerKey.isEmpty() || messages.size() != envelopes.size())
+        return false;
+    // The window shows these rows once written: another process's lock is
+    // not waited out, the rows are kept in memory instead.
+    const velmor::store::BriefLockWaits brief;
+    Session s(*d);
+    // The owner cannot change while `s` holds the store.
+    if (s.owner() != ownerKey)
+        return false;
+    Transaction tx(s);
+    if (!tx.active())
+        return false;
+    QHash<QString, velmor::store::Preview> previews;
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const MessageRecord &m = messages.at(i);
+        const velmor::store::Write write = m.id.isEmpty() ? velmor::store::Write::Failed
+                                                          : velmor::store::writeMessage(s, m);
+        if (write == velmor::store::Write::Inserted)
+            previews[m.conversation_id].add(m);
+        else if (write != velmor::store::Write::Updated)
+            return false;
+        if (!envelopes.at(i).isEmpty()
+            && !s.run(QStringLiteral("INSERT OR REPLACE INTO outgoing_envelopes(owner_raw_public_key,message_id,"
+                                     "envelope_json,created_at) VALUES(?,?,?,?)"),
+                      {s.owner(), m.id, envelopes.at(i), velmor::store::nowSeconds()}))
+            return false;
+    }
+    for (auto it = previews.cbegin(); it != previews.cend(); ++it) {
+        if (!it.value().write(s, it.key()))
+            return false;
+    }
+    return tx.finish();
+}
+
 bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool> *stored)
 {
     if (stored)

@@ -49,6 +49,21 @@ constexpr int kGuiLockWaitMs = 40;
 // The application's main thread, which draws the window.
 bool isGuiThread();
 
+// While one lives, the statements of its thread wait for another process's
+// lock no longer than the window's thread does: for a write the window
+// waits for before it shows anything.
+class BriefLockWaits
+{
+public:
+    BriefLockWaits();
+    ~BriefLockWaits();
+    BriefLockWaits(const BriefLockWaits &) = delete;
+    BriefLockWaits &operator=(const BriefLockWaits &) = delete;
+
+private:
+    bool m_before;
+};
+
 inline qint64 nowSeconds()
 {
     return QDateTime::currentSecsSinceEpoch();

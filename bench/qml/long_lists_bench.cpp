@@ -615,6 +615,17 @@ void partBurst(Bench &b, velmor::fakes::FakeRelay &relay, const QString &peer, i
             ++sent;
     });
     QElapsedTimer t;
+    // When the first and the last of the burst are in the view's model.
+    QAbstractItemModel *model = b.chat->messageModel();
+    const int rowsBefore = model->rowCount();
+    double firstShown = -1;
+    double allShown = -1;
+    const QMetaObject::Connection showing = QObject::connect(model, &QAbstractItemModel::rowsInserted, [&] {
+        if (firstShown < 0)
+            firstShown = msSince(t);
+        if (allShown < 0 && model->rowCount() >= rowsBefore + count)
+            allShown = msSince(t);
+    });
     t.start();
     const double cpu0 = threadCpuMs();
     for (int i = 0; i < count; ++i)
@@ -626,6 +637,7 @@ void partBurst(Bench &b, velmor::fakes::FakeRelay &relay, const QString &peer, i
     const double ours = msSince(t);
     const double oursCpu = threadCpuMs() - cpu0;
     QObject::disconnect(counting);
+    QObject::disconnect(showing);
 
     // Bare: the same texts sealed, signed and posted by one worker, the
     // relay answering on this thread as it does for the window.
@@ -645,8 +657,9 @@ void partBurst(Bench &b, velmor::fakes::FakeRelay &relay, const QString &peer, i
     while (!done && t.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const double bare = msSince(t);
-    std::printf("ours: %d of %d sent in %.0f ms (the calls %.0f ms, GUI CPU %.0f ms)\n", sent, count, ours, afterCalls,
-                oursCpu);
+    std::printf("ours: %d of %d sent in %.0f ms (the calls %.0f ms, GUI CPU %.0f ms; first row shown at %.0f ms, "
+                "the last at %.0f ms)\n",
+                sent, count, ours, afterCalls, oursCpu, firstShown, allShown);
     std::printf("bare seal + sign + post: %d of %d in %.0f ms\n", posted.result(), count, bare);
     std::printf("ratio %.2f (goal <= 2)\n", ours / std::max(1.0, bare));
 }

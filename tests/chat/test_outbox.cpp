@@ -115,8 +115,10 @@ private slots:
         const int bobQueued = m_relay.queueSize(m_bob.key());
         startAlice(m_bob);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        QSignalSpy shown(m_chat.get(), &ChatController::messagesChanged);
         m_chat->sendText(QStringLiteral("  hello Bob  "));
-        // Shown at once, still sending.
+        // Shown once written, still sending.
+        QVERIFY(shown.wait());
         QCOMPARE(m_chat->messages().size(), 1);
         QCOMPARE(m_chat->messages().last().toMap().value("status").toInt(), 0);
         QImage picture(640, 480, QImage::Format_RGB32);
@@ -250,7 +252,7 @@ private slots:
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         storetest::FailingWrites::setFull(true);
         QVERIFY(m_chat->sendText(QStringLiteral("written on a full disk")));
-        QCOMPARE(m_chat->messages().size(), 1);
+        QTRY_COMPARE(m_chat->messages().size(), 1);
         const QString id = m_chat->messages().first().toMap().value("id").toString();
         QVERIFY(!store.messageExists(id));
         m_chat->reloadMessages(); // a reading of the store does not hide it
@@ -291,11 +293,14 @@ private slots:
         ChatStore &store = ChatStore::instance();
         const QString send = QStringLiteral("/v1/message/send");
         m_relay.http().resetCounts();
+        m_relay.http().holdRequests(send);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         for (int i = 0; i < sends; ++i)
             QVERIFY(m_chat->sendText(QStringLiteral("sent as the disk fills %1").arg(i)));
         // Written with their envelopes; no answer is taken in before this.
+        QTRY_COMPARE(m_chat->messages().size(), sends);
         storetest::FailingWrites::setFull(true);
+        m_relay.http().releaseHeld();
         const auto results = finished(done, sends);
         QCOMPARE(results.size(), sends);
         for (const auto &result : results)
@@ -307,6 +312,70 @@ private slots:
         for (const auto &result : results) {
             QTRY_COMPARE(store.messageById(result.first)->status, MessageStatus::Sent);
             QVERIFY(store.outgoingEnvelope(result.first).isEmpty());
+            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(result.first), 1);
+        }
+        QCOMPARE(m_relay.requestCount(send), sends);
+    }
+
+    // A burst is written away from the window's thread and shows in the
+    // order typed; a full store's refusal keeps it, shown and posted; a
+    // session that ends before it is written leaves and posts nothing.
+    void aBurstIsWrittenOffTheWindowsThread_data()
+    {
+        QTest::addColumn<QString>("store");
+        QTest::newRow("the store takes it") << "takes";
+        QTest::newRow("the store is full") << "full";
+        QTest::newRow("the session ends before it is written") << "ends";
+    }
+    void aBurstIsWrittenOffTheWindowsThread()
+    {
+        QFETCH(QString, store);
+        const int sends = Outbox::kSealBatch + 6;
+        startAlice(m_bob);
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.http().resetCounts();
+        m_relay.http().holdRequests(send);
+        storetest::FailingWrites::setFull(store == "full");
+        // Another program holds the store: this burst cannot be written.
+        std::optional<storetest::SideConnection> holder;
+        if (store == "ends") {
+            holder.emplace(m_alice.dbPath);
+            QVERIFY(holder->exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        storetest::FailingWrites::watchThisThread();
+        QStringList texts;
+        for (int i = 0; i < sends; ++i) {
+            texts << QStringLiteral("burst %1").arg(i);
+            QVERIFY(m_chat->sendText(texts.last()));
+        }
+        if (store == "ends") {
+            QCoreApplication::processEvents();
+            m_chat->stop();
+            m_relay.http().releaseHeld();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+            holder.reset();
+            m_chat.reset();
+            signOut();
+            startAlice(m_bob);
+            QVERIFY(m_chat->messages().isEmpty());
+            QCOMPARE(m_relay.requestCount(send), 0);
+            return;
+        }
+        QTRY_COMPARE(m_chat->messages().size(), sends);
+        QCOMPARE(storetest::FailingWrites::watchedWrites(), 0);
+        QStringList shown;
+        for (const QVariant &row : m_chat->messages())
+            shown << row.toMap().value("text").toString();
+        QCOMPARE(shown, texts);
+        storetest::FailingWrites::setFull(false);
+        for (const QVariant &row : m_chat->messages())
+            QTRY_VERIFY(!ChatStore::instance().outgoingEnvelope(row.toMap().value("id").toString()).isEmpty());
+        m_relay.http().releaseHeld();
+        const auto results = finished(done, sends);
+        QCOMPARE(results.size(), sends);
+        for (const auto &result : results) {
+            QCOMPARE(result.second, int(MessageStatus::Sent));
             QCOMPARE(m_relay.queuedIds(m_bob.key()).count(result.first), 1);
         }
         QCOMPARE(m_relay.requestCount(send), sends);
@@ -382,6 +451,7 @@ private slots:
         m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::make(FaultKind::Delay, 300));
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         m_chat->sendText(QStringLiteral("soon gone"));
+        QTRY_COMPARE(m_chat->messages().size(), 1);
         m_chat->deleteConversation(m_bob.key());
         QCOMPARE(finished(done, 1).size(), 1);
         QVERIFY(!ChatStore::instance().messageExists(done.first().first().toString()));

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace storetest {
 
@@ -37,6 +38,14 @@ public:
         s_room = bytes;
     }
 
+    // Counts from now the writes the calling thread makes to any file.
+    static void watchThisThread()
+    {
+        s_watched.store(std::this_thread::get_id());
+        s_watchedWrites.store(0);
+    }
+    static int watchedWrites() { return s_watchedWrites.load(); }
+
 private:
     struct File
     {
@@ -62,6 +71,8 @@ private:
             [](sqlite3_file *f) { return real(f)->pMethods->xClose(real(f)); },
             [](sqlite3_file *f, void *b, int n, sqlite3_int64 o) { return real(f)->pMethods->xRead(real(f), b, n, o); },
             [](sqlite3_file *f, const void *b, int n, sqlite3_int64 o) {
+                if (std::this_thread::get_id() == s_watched.load())
+                    s_watchedWrites.fetch_add(1);
                 if (s_full.load())
                     return SQLITE_FULL;
                 {
@@ -102,6 +113,8 @@ private:
     static inline std::atomic<bool> s_full{false};
     static inline std::mutex s_roomMutex;
     static inline sqlite3_int64 s_room = -1;
+    static inline std::atomic<std::thread::id> s_watched{};
+    static inline std::atomic<int> s_watchedWrites{0};
 };
 
 } // namespace storetest
