@@ -253,7 +253,9 @@ ListView {
 )";
 
 // The bare list of pictures and texts: an image message draws its picture
-// from the data: URL of its row, at the thumbnail's size, off the GUI thread.
+// from the data: URL of its row, off the GUI thread, in the box and at the
+// decoded size of the real view's thumbnail of a 640 x 480 picture (200 x
+// 150, decoded at twice that), so both lists are as tall and decode as much.
 const char kBarePictureList[] = R"(
 import QtQuick
 import Velmor.Models 1.0
@@ -265,12 +267,12 @@ ListView {
     delegate: Item {
         required property var entry
         width: ListView.view.width
-        height: entry.kind === "image" ? 206 : bubble.height
+        height: entry.kind === "image" ? 156 : bubble.height
         Image {
             visible: entry.kind === "image"
             x: entry.outgoing ? parent.width - width - 22 : 22
-            width: 266; height: 200
-            sourceSize: Qt.size(532, 400)
+            width: 200; height: 150
+            sourceSize: Qt.size(400, 300)
             asynchronous: true
             fillMode: Image.PreserveAspectFit
             source: entry.kind === "image" ? entry.imageSrc : ""
