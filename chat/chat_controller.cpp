@@ -17,6 +17,7 @@ using namespace velmor::chat;
 ChatController::ChatController(QObject *parent)
     : QObject(parent)
     , m_jobs(this, m_session)
+    , m_messages(m_jobs)
 {
     m_conversationModel.setKeyName(QStringLiteral("peer"));
     m_messages.setLateRowsShown([this] { emit messagesChanged(); });
@@ -272,10 +273,8 @@ void ChatController::trimOlderMessages()
 
 bool ChatController::loadOlderMessages()
 {
-    if (!m_messages.loadOlder())
-        return false;
-    emit messagesChanged();
-    return true;
+    // The page's rows come with messagesChanged once read.
+    return m_messages.loadOlder();
 }
 
 QStringList ChatController::conversationImageIds() const

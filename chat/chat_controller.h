@@ -184,8 +184,10 @@ public:
     // ---- current conversation --------------------------------------------
     Q_INVOKABLE void openConversation(const QString &peerPubkey) override;
     Q_INVOKABLE bool newChat(const QString &peerPubkey);
-    // Adds the page of messages before the oldest one shown (the user
-    // scrolled up to it); false when the whole conversation is shown.
+    // Reads the page of messages before the oldest one shown (the user
+    // scrolled up to it) off the GUI thread; it lands above the rows shown
+    // when read. True while it is read; false when the whole conversation
+    // is shown.
     Q_INVOKABLE bool loadOlderMessages();
     // The ids of every image message of the open conversation, oldest
     // first, loaded pages or not (the image viewer steps through them).

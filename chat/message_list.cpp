@@ -42,7 +42,8 @@ bool sameShown(const MessageRecord &a, size_t attachmentHash, qsizetype attachme
 
 } // namespace
 
-MessageList::MessageList()
+MessageList::MessageList(JobRunner &jobs)
+    : m_jobs(jobs)
 {
     m_frame.setSingleShot(true);
     m_frame.setInterval(kFrameMs);
@@ -88,6 +89,8 @@ void MessageList::clear()
     m_frame.stop();
     m_model.clear();
     forgetAll();
+    ++m_generation;
+    m_readingOlder = false;
     m_peer.clear();
     m_conversationId.clear();
     m_superGroup = false;
@@ -135,6 +138,8 @@ void MessageList::reload()
         m_model.clear();
         return;
     }
+    // A pull stored these messages, older ones among them perhaps.
+    olderChanged();
     if (!m_oldest) {
         showNewestPage(false);
     } else {
@@ -165,29 +170,86 @@ void MessageList::reload()
 
 bool MessageList::loadOlder()
 {
-    insertHeldRows();
+    if (m_readingOlder)
+        return true;
     if (!m_hasOlder || !m_oldest)
         return false;
+    startOlderRead();
+    return true;
+}
+
+void MessageList::startOlderRead()
+{
+    m_readingOlder = true;
+    m_olderChangedWhileReading = false;
+    const quint64 generation = m_generation;
+    m_jobs.run<OlderPage>(
+        [conversation = m_conversationId, before = *m_oldest, superGroup = m_superGroup] {
+            return readOlderPage(conversation, before, superGroup);
+        },
+        [this, generation](OlderPage page) { showOlderPage(generation, std::move(page)); },
+        [this, generation] {
+            if (generation == m_generation)
+                m_readingOlder = false;
+        });
+}
+
+MessageList::OlderPage MessageList::readOlderPage(const QString &conversationId,
+                                                  const ChatStore::MessagePlace &before, bool inSuperGroup)
+{
+    OlderPage page;
+    page.ok = true;
     QList<ChatStore::MessagePlace> places;
-    bool ok = true;
     const QList<MessageRecord> records =
-        ChatStore::instance().shownMessagesBefore(m_conversationId, m_oldest, kPageSize, &places, &ok);
-    if (!ok)
-        return false; // kept: the next step up tries again
-    m_hasOlder = records.size() == kPageSize;
-    if (records.isEmpty())
-        return false;
-    m_oldest = places.first();
-    QList<QVariantMap> maps;
-    maps.reserve(records.size());
+        ChatStore::instance().shownMessagesBefore(conversationId, before, kPageSize, &places, &page.ok);
+    page.rows.reserve(records.size());
     for (int i = 0; i < records.size(); ++i) {
+        PageRow row;
+        row.built = build(records.at(i), inSuperGroup, &row.picture);
+        row.built.place = places.value(i);
+        page.rows.append(std::move(row));
+    }
+    return page;
+}
+
+void MessageList::showOlderPage(quint64 generation, OlderPage page)
+{
+    if (generation != m_generation || !page.ok)
+        return; // another list's page; or a failed read, which the next step up tries again
+    if (std::exchange(m_olderChangedWhileReading, false)) {
+        // The page may lack a message stored meanwhile, or hold one deleted.
+        startOlderRead();
+        return;
+    }
+    insertHeldRows();
+    m_hasOlder = page.rows.size() == kPageSize;
+    if (page.rows.isEmpty())
+        return;
+    m_oldest = page.rows.first().built.place;
+    QList<QVariantMap> maps;
+    maps.reserve(page.rows.size());
+    for (PageRow &row : page.rows) {
+        const QString id = row.built.record.id;
         // A message shown already (stored meanwhile at an old time) stays
         // where it is.
-        if (m_model.indexOf(records.at(i).id) < 0)
-            maps.append(mapFor(records.at(i), places.value(i)));
+        if (m_built.contains(id))
+            continue;
+        Built &entry = m_built[id];
+        entry = std::move(row.built);
+        holdPicture(entry, id, row.picture);
+        maps.append(entry.map);
     }
+    if (maps.isEmpty())
+        return;
     m_model.insert(0, maps);
-    return !maps.isEmpty();
+    if (m_lateRowsShown)
+        m_lateRowsShown();
+}
+
+void MessageList::olderChanged()
+{
+    if (m_readingOlder)
+        m_olderChangedWhileReading = true;
 }
 
 bool MessageList::trimOlder(int keep)
@@ -204,6 +266,9 @@ bool MessageList::trimOlder(int keep)
                    ? *built->place
                    : ChatStore::MessagePlace{ m_model.at(first).value(QStringLiteral("ts")).toLongLong(), 0 };
     m_hasOlder = true;
+    // A page being read would land above the rows let go.
+    ++m_generation;
+    m_readingOlder = false;
     for (int i = 0; i < first; ++i)
         forget(m_model.keyAt(i));
     m_model.remove(0, first);
@@ -222,8 +287,10 @@ bool MessageList::upsert(const MessageRecord &record)
         m_model.replace(at, mapFor(record));
         return m_model.at(at) != before;
     }
-    if (m_hasOlder && m_oldest && record.created_at < m_oldest->createdAt)
+    if (m_hasOlder && m_oldest && record.created_at < m_oldest->createdAt) {
+        olderChanged();
         return false;
+    }
     const auto heldTs = [this] { return m_held.last().value(QStringLiteral("ts")).toLongLong(); };
     if (m_model.placeFor(record.created_at) == m_model.count()
         && (m_held.isEmpty() || heldTs() <= record.created_at)) {
@@ -248,6 +315,8 @@ bool MessageList::setStatus(const QString &messageId, MessageStatus status)
         insertHeldRows();
     const int at = m_model.indexOf(messageId);
     const auto built = m_built.find(messageId);
+    if (at < 0)
+        olderChanged(); // perhaps of a message in the page being read
     if (at < 0 || built == m_built.end() || built->record.status == status)
         return false;
     built->record.status = status;
@@ -260,8 +329,10 @@ bool MessageList::remove(const QString &messageId)
 {
     insertHeldRows();
     const int at = m_model.indexOf(messageId);
-    if (at < 0)
+    if (at < 0) {
+        olderChanged();
         return false;
+    }
     m_model.remove(at);
     forget(messageId);
     return true;
@@ -272,15 +343,12 @@ const QVariantMap &MessageList::mapFor(const MessageRecord &record,
 {
     Built &entry = m_built[record.id];
     if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, entry.attachmentSize, record)) {
-        entry.record = record;
-        entry.record.attachment.clear();
-        entry.attachmentHash = record.content_digest.isEmpty() ? qHash(record.attachment) : 0;
-        entry.attachmentSize = record.attachment.size();
+        const bool heldBefore = entry.holdsPicture;
         QByteArray picture;
-        entry.map = messageMap(record, m_superGroup, &picture);
-        const bool heldBefore = std::exchange(entry.holdsPicture, !picture.isEmpty());
-        if (entry.holdsPicture)
-            entry.map.insert(QStringLiteral("imageSrc"), MessagePictures::instance().hold(record.id, picture));
+        Built rebuilt = build(record, m_superGroup, &picture);
+        rebuilt.place = entry.place;
+        entry = std::move(rebuilt);
+        holdPicture(entry, record.id, picture);
         // After the new hold: a picture that did not change keeps its address.
         if (heldBefore)
             MessagePictures::instance().release(record.id);
@@ -288,6 +356,24 @@ const QVariantMap &MessageList::mapFor(const MessageRecord &record,
     if (place)
         entry.place = place;
     return entry.map;
+}
+
+MessageList::Built MessageList::build(const MessageRecord &record, bool inSuperGroup, QByteArray *picture)
+{
+    Built entry;
+    entry.record = record;
+    entry.record.attachment.clear();
+    entry.attachmentHash = record.content_digest.isEmpty() ? qHash(record.attachment) : 0;
+    entry.attachmentSize = record.attachment.size();
+    entry.map = messageMap(record, inSuperGroup, picture);
+    return entry;
+}
+
+void MessageList::holdPicture(Built &entry, const QString &messageId, const QByteArray &picture)
+{
+    entry.holdsPicture = !picture.isEmpty();
+    if (entry.holdsPicture)
+        entry.map.insert(QStringLiteral("imageSrc"), MessagePictures::instance().hold(messageId, picture));
 }
 
 void MessageList::forget(const QString &messageId)

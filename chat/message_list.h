@@ -13,8 +13,15 @@
 // first at once, those that follow within the frame together at its end
 // (one insert, one move of the view to the end, for a burst of sends).
 // rows() and every other change see them at once.
+//
+// An older page is read and decoded on a worker (one at a time): the GUI
+// thread gets its rows ready, pictures apart, and puts them at the top in
+// one insert. A page read for a list that was opened on another
+// conversation or trimmed meanwhile is dropped; one read while messages
+// older than the loaded ones changed is read again.
 #pragma once
 
+#include "chat/job_runner.h"
 #include "models/message_row_model.h"
 #include "store/chat_store.h"
 #include "store/records.h"
@@ -40,13 +47,15 @@ public:
     // A frame: new rows at the end that come within it go in together.
     static constexpr int kFrameMs = 16;
 
-    MessageList();
+    // Older pages are read through `jobs`.
+    explicit MessageList(JobRunner &jobs);
     ~MessageList();
     MessageList(const MessageList &) = delete;
     MessageList &operator=(const MessageList &) = delete;
 
     models::MessageRowModel &model() { return m_model; }
-    // Called when rows held for the end of a frame went into the model.
+    // Called when rows went into the model after the call that brought them
+    // returned: those held for the end of a frame, an older page once read.
     void setLateRowsShown(std::function<void()> shown) { m_lateRowsShown = std::move(shown); }
     // The loaded messages' maps, oldest first.
     QVariantList rows() const;
@@ -61,8 +70,10 @@ public:
     // Reads the loaded messages again from the store, and any newer ones:
     // rows that changed are redrawn, new ones inserted, deleted ones removed.
     void reload();
-    // Puts the page before the oldest loaded message at the top. False when
-    // there is none (the whole conversation is loaded).
+    // Starts reading the page before the oldest loaded message, which goes
+    // in at the top once read. True while that page is being read (asking
+    // again then starts nothing); false when there is none (the whole
+    // conversation is loaded).
     bool loadOlder();
     // Keeps only the newest `keep` rows (the user is back at the end after
     // reading far up): later reloads read only those again, and the rest
@@ -99,6 +110,31 @@ private:
         std::optional<ChatStore::MessagePlace> place;
     };
 
+    // A row of an older page as the worker makes it: its picture apart.
+    struct PageRow
+    {
+        Built built;
+        QByteArray picture;
+    };
+    struct OlderPage
+    {
+        bool ok = false;
+        QList<PageRow> rows; // oldest first
+    };
+
+    // The built map of a record (any thread); an image message's bytes go
+    // to `picture`.
+    static Built build(const MessageRecord &record, bool inSuperGroup, QByteArray *picture);
+    // Reads and builds the `kPageSize` messages before `before` (any thread).
+    static OlderPage readOlderPage(const QString &conversationId, const ChatStore::MessagePlace &before,
+                                   bool inSuperGroup);
+    void startOlderRead();
+    void showOlderPage(quint64 generation, OlderPage page);
+    // Keeps the picture of a built row and puts its address in the map.
+    static void holdPicture(Built &entry, const QString &messageId, const QByteArray &picture);
+    // A message older than the loaded ones changed while a page is read.
+    void olderChanged();
+
     const QVariantMap &mapFor(const MessageRecord &record,
                               const std::optional<ChatStore::MessagePlace> &place = std::nullopt);
     // Forgets the built map of a message, and lets go of its picture.
@@ -108,6 +144,7 @@ private:
     // Puts the rows held for the end of the frame into the model.
     void insertHeldRows();
 
+    JobRunner &m_jobs;
     models::MessageRowModel m_model;
     QString m_peer;
     QString m_conversationId;
@@ -116,6 +153,11 @@ private:
     // are read from it.
     std::optional<ChatStore::MessagePlace> m_oldest;
     bool m_hasOlder = false;
+    // Counts the openings and trims: an older page is taken only by the
+    // list it was read for.
+    quint64 m_generation = 0;
+    bool m_readingOlder = false;
+    bool m_olderChangedWhileReading = false;
     QHash<QString, Built> m_built; // by message id, loaded messages only
     // New rows after the model's last, oldest first, held until the frame ends.
     QList<QVariantMap> m_held;

@@ -140,8 +140,8 @@ private slots:
             texts.append(message(QStringLiteral("t%1").arg(i), m_conversation, QStringLiteral("text %1").arg(i), 100 + i));
         QVERIFY(store.upsertMessages(texts));
         m_chat->openConversation(m_peer);
-        while (m_chat->loadOlderMessages()) {
-        }
+        while (m_chat->loadOlderMessages())
+            waitIdle();
         const QString source = sourceOf("old-pic");
         QVERIFY(!served(source).isNull());
 

@@ -224,8 +224,8 @@ private slots:
         waitIdle();
         // The list shows the newest pages; the rest comes as the user
         // scrolls up.
-        while (m_chat->loadOlderMessages()) {
-        }
+        while (m_chat->loadOlderMessages())
+            waitIdle();
         QCOMPARE(server.http().requestCount(QStringLiteral("/v1/message/pull")) >= 3, true);
         QSet<QString> ids;
         int outgoing = 0;
