@@ -113,7 +113,12 @@ Item {
             verify(host.made.length <= before + 3, "rows made for one message: " + (host.made.length - before))
         }
 
-        function test_olderPageLandsAboveTheReader() {
+        // Also when the user got to the very top before the page was read.
+        function test_olderPageLandsAboveTheReader_data() {
+            return [{ tag: "a few rows below the top", row: 5 }, { tag: "at the very top", row: 0 }]
+        }
+
+        function test_olderPageLandsAboveTheReader(data) {
             // The newest 1,000 of 6,000 are loaded.
             var list = openLong(1000, 5000)
             host.pageSize = 100
@@ -123,12 +128,14 @@ Item {
             compare(Chat.callCount("loadOlderMessages"), 0)
             // Near the top of what is loaded: the list asks for the page
             // before it, which lands above without moving the reader.
-            list.positionViewAtIndex(5, ListView.Beginning)
-            var reading = list.itemAtIndex(5)
+            list.positionViewAtIndex(data.row, ListView.Beginning)
+            if (data.row === 0)
+                list.contentY = list.originY - list.topMargin
+            var reading = list.itemAtIndex(data.row)
             var screenY = reading.y - list.contentY
             tryVerify(function () { return list.count === 1100 })
             verify(Chat.callCount("loadOlderMessages") >= 1)
-            compare(reading.messageId, "m5005")
+            compare(reading.messageId, "m" + (5000 + data.row))
             compare(reading.y - list.contentY, screenY)
             verify(!list.atYEnd)
         }

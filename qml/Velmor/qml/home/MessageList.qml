@@ -26,6 +26,9 @@ ListView {
     // A reset of the model (another conversation's newest page) is under
     // way: see onModelAboutToBeReset.
     property bool _resetting: false
+    // How far the view stepped down while rows came in above its first
+    // row: see onRowsAboutToBeInserted.
+    property real _stepBack: 0
 
     signal tapped()
     signal imageOpened(string src)
@@ -63,7 +66,10 @@ ListView {
     function loadOlderIfNearTop() {
         if (count === 0 || (stickBottom && !atYEnd))
             return
-        var top = indexAt(width / 2, contentY + 1)
+        // Rows that came in since the last frame (an older page) count.
+        forceLayout()
+        // At the very top the view's first pixels are its top margin.
+        var top = indexAt(width / 2, Math.max(contentY, originY) + 1)
         if (top < 0 || top >= olderPageMargin)
             return
         if (Chat.loadOlderMessages() && stickBottom)
@@ -86,6 +92,27 @@ ListView {
         // Also when the reset kept the count (no count change follows).
         function onModelReset() {
             Qt.callLater(list._endReset)
+        }
+        // A list shows rows that come in before its first row in view right
+        // there, pushing what the user reads down and making a screenful of
+        // them; an older page read while the user scrolled on reaches a
+        // list already at its top. For the insert the view stands just past
+        // that row, so the rows go in above it unmade; then it steps back.
+        function onRowsAboutToBeInserted(parent, first, last) {
+            var top = first === 0 && !list.stickBottom ? list.itemAtIndex(0) : null
+            if (top === null || top.y + top.height <= list.contentY)
+                return
+            list._stepBack = top.y + top.height - list.contentY
+            list.contentY += list._stepBack
+        }
+        // After every view of the model has taken the new rows in.
+        function onCountChanged() {
+            var back = list._stepBack
+            if (back === 0)
+                return
+            list._stepBack = 0
+            list.forceLayout()
+            list.contentY -= back
         }
     }
 
