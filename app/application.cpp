@@ -16,7 +16,6 @@
 #include <QApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
-#include <QQuickStyle>
 #include <QQuickWindow>
 #include <QThreadPool>
 #include <QTimer>
@@ -75,7 +74,10 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     QApplication application(argc, argv);
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    // The controls' style, named rather than set through QQuickStyle: the
+    // controls library then loads with the first view that uses a control,
+    // not with the program.
+    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quillet.com"));
