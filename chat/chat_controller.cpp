@@ -33,25 +33,34 @@ ChatController::ChatController(QObject *parent)
     setUpDirectory();
 
     setUpSuperGroups();
-    watchReachability(true);
 }
 
 ChatController::~ChatController() = default;
 
 void ChatController::watchReachability(bool on)
 {
+    m_watchReachability = on;
     if (!on) {
         if (QNetworkInformation *info = QNetworkInformation::instance())
             disconnect(info, nullptr, this, nullptr);
         return;
     }
-    // The platform's default backend, or any that reports reachability (the
-    // default one is missing on some Linux desktops). Without a backend the
-    // timers, the sockets and resumeAfterNetworkRecovery() carry on alone.
+    if (isStarted())
+        connectReachability();
+}
+
+// The platform's default backend, or any that reports reachability (the
+// default one is missing on some Linux desktops). Without a backend the
+// timers, the sockets and resumeAfterNetworkRecovery() carry on alone. It is
+// loaded with the first session, not with the window: before a sign-in there
+// is nothing to recover.
+void ChatController::connectReachability()
+{
     if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend())
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
     if (QNetworkInformation *info = QNetworkInformation::instance())
-        connect(info, &QNetworkInformation::reachabilityChanged, this, &ChatController::handleReachabilityChange);
+        connect(info, &QNetworkInformation::reachabilityChanged, this, &ChatController::handleReachabilityChange,
+                Qt::UniqueConnection);
 }
 
 // ---- session lifecycle ---------------------------------------------------------
@@ -61,6 +70,8 @@ void ChatController::start()
     if (!m_session.storeOpen())
         return;
     m_session.begin();
+    if (m_watchReachability)
+        connectReachability();
     // Sends of an earlier session (or of a program that died) never report
     // back: they show as failed, to be tried again, not as sending forever.
     // A one-to-one send whose envelope is stored is posted again instead.

@@ -120,10 +120,12 @@ public:
     void updateConversationConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
     void mergePeerProfile(const QString &peerKey, const QString &address, const QString &avatarKind,
                           const QString &avatarId, qint64 timestamp);
-    // Follows the platform's network reachability (on at construction): a
-    // return of the network runs the recovery sequence.
+    // Follows the platform's network reachability (on at construction, the
+    // backend loaded with the first start): a return of the network runs the
+    // recovery sequence.
     void watchReachability(bool on);
     void handleReachabilityChange(QNetworkInformation::Reachability reachability);
+    void connectReachability();
     // True while the session runs (the pull timer is the sign of it).
     bool isStarted() const { return m_pullTimer.isActive(); }
     // The pull timer's interval: 15 s while the relay's push socket is
@@ -310,6 +312,7 @@ private:
     velmor::chat::ContactBook m_contacts;
     std::unique_ptr<velmor::chat::SuperGroupParts> m_sg;
 
+    bool m_watchReachability = true;
     QTimer m_pullTimer;
     QTimer m_ackFlushTimer;
     std::unique_ptr<velmor::chat::MessagingParts> m_messaging;
