@@ -21,6 +21,10 @@ ChatController::ChatController(QObject *parent)
 {
     m_conversationModel.setKeyName(QStringLiteral("peer"));
     m_messages.setLateRowsShown([this] { emit messagesChanged(); });
+    m_messages.setReloaded([this] {
+        showUnstoredSends();
+        emit messagesChanged();
+    });
     connect(&m_errors, &ErrorModel::lastErrorChanged, this, &ChatController::lastErrorChanged);
     connect(&m_errors, &ErrorModel::operationFailed, this, &ChatController::operationFailed);
     connect(&m_errors, &ErrorModel::errorOccurred, this, &ChatController::errorOccurred);
@@ -244,18 +248,23 @@ void ChatController::reloadMessages()
     if (m_messages.peer() != m_current.peer())
         m_messages.open(m_current.peer());
     else
-        m_messages.reload();
-    // Sends the store has not taken yet are shown all the same.
-    if (m_messaging) {
-        for (const MessageRecord &row : m_messaging->outbox.unstoredRows())
-            m_messages.upsert(row);
-    }
+        m_messages.reload(); // on a worker once pages are loaded: showUnstoredSends() follows it
+    showUnstoredSends();
     emit messagesChanged();
     // A pull may have brought the card that removed the user from the open
     // group: the composer follows at once.
     const bool canSend = m_current.canSend();
     if (std::exchange(m_currentCouldSend, canSend) != canSend)
         emit currentChanged();
+}
+
+void ChatController::showUnstoredSends()
+{
+    // Sends the store has not taken yet are shown all the same.
+    if (m_messaging) {
+        for (const MessageRecord &row : m_messaging->outbox.unstoredRows())
+            m_messages.upsert(row);
+    }
 }
 
 void ChatController::messageStored(const MessageRecord &record)

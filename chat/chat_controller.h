@@ -291,6 +291,7 @@ private:
     // lists: the first list of a session, and later readings off the GUI thread
     void loadConversationsInBackground(std::function<void()> settle = {});
     void publishConversations();                       // lists: the model and the views follow the list
+    void showUnstoredSends();                          // messages: sends the store has not taken yet
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;

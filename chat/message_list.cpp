@@ -91,6 +91,7 @@ void MessageList::clear()
     forgetAll();
     ++m_generation;
     m_readingOlder = false;
+    m_reloading = false;
     m_peer.clear();
     m_conversationId.clear();
     m_superGroup = false;
@@ -142,30 +143,109 @@ void MessageList::reload()
     olderChanged();
     if (!m_oldest) {
         showNewestPage(false);
-    } else {
-        bool ok = true;
-        QList<ChatStore::MessagePlace> places;
-        const QList<MessageRecord> records =
-            ChatStore::instance().shownMessagesFrom(m_conversationId, *m_oldest, &places, &ok);
-        if (!ok)
-            return; // a failed read shows what was shown, not an empty list
-        QList<QVariantMap> maps;
-        maps.reserve(records.size());
-        QSet<QString> listed;
-        listed.reserve(records.size());
-        for (int i = 0; i < records.size(); ++i) {
-            maps.append(mapFor(records.at(i), places.value(i)));
-            listed.insert(records.at(i).id);
-        }
-        QStringList gone;
-        for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
-            if (!listed.contains(it.key()))
-                gone.append(it.key());
-        }
-        for (const QString &id : std::as_const(gone))
-            forget(id);
-        m_model.sync(maps);
+        return;
     }
+    if (m_reloading) {
+        m_reloadAgain = true;
+        return;
+    }
+    startReload();
+}
+
+void MessageList::startReload()
+{
+    m_reloading = true;
+    m_reloadAgain = false;
+    const quint64 generation = m_generation;
+    m_jobs.run<OlderPage>(
+        [conversation = m_conversationId, from = *m_oldest, shown = m_built, superGroup = m_superGroup] {
+            return readFrom(conversation, from, shown, superGroup);
+        },
+        [this, generation](OlderPage reading) { showReload(generation, std::move(reading)); },
+        [this, generation] {
+            if (generation == m_generation)
+                m_reloading = false;
+        });
+}
+
+MessageList::OlderPage MessageList::readFrom(const QString &conversationId, const ChatStore::MessagePlace &from,
+                                             const QHash<QString, Built> &shown, bool inSuperGroup)
+{
+    OlderPage reading;
+    reading.ok = true;
+    QList<ChatStore::MessagePlace> places;
+    const QList<MessageRecord> records =
+        ChatStore::instance().shownMessagesFrom(conversationId, from, &places, &reading.ok);
+    reading.rows.reserve(records.size());
+    for (int i = 0; i < records.size(); ++i) {
+        const MessageRecord &record = records.at(i);
+        PageRow row;
+        const auto it = shown.constFind(record.id);
+        row.unchanged = it != shown.cend() && !it->map.isEmpty()
+                        && sameShown(it->record, it->attachmentHash, it->attachmentSize, record);
+        if (row.unchanged)
+            row.built.record.id = record.id;
+        else
+            row.built = build(record, inSuperGroup, &row.picture);
+        row.built.place = places.value(i);
+        reading.rows.append(std::move(row));
+    }
+    return reading;
+}
+
+void MessageList::showReload(quint64 generation, OlderPage reading)
+{
+    if (generation != m_generation)
+        return;
+    if (std::exchange(m_reloadAgain, false)) {
+        // Rows changed while it read, or it was asked again: the reading
+        // may be older than what is shown.
+        startReload();
+        return;
+    }
+    if (!reading.ok)
+        return; // a failed read shows what was shown, not an empty list
+    insertHeldRows();
+    QList<QVariantMap> maps;
+    maps.reserve(reading.rows.size());
+    QSet<QString> listed;
+    listed.reserve(reading.rows.size());
+    for (PageRow &row : reading.rows) {
+        const QString id = row.built.record.id;
+        listed.insert(id);
+        const auto it = m_built.find(id);
+        if (row.unchanged) {
+            if (it != m_built.end()) {
+                it->place = row.built.place;
+                maps.append(it->map);
+            }
+            continue;
+        }
+        const bool heldBefore = it != m_built.end() && it->holdsPicture;
+        Built &entry = m_built[id];
+        entry = std::move(row.built);
+        holdPicture(entry, id, row.picture);
+        // After the new hold: a picture that did not change keeps its address.
+        if (heldBefore)
+            MessagePictures::instance().release(id);
+        maps.append(entry.map);
+    }
+    QStringList gone;
+    for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
+        if (!listed.contains(it.key()))
+            gone.append(it.key());
+    }
+    for (const QString &id : std::as_const(gone))
+        forget(id);
+    m_model.sync(maps);
+    if (m_reloaded)
+        m_reloaded();
+}
+
+void MessageList::shownChanged()
+{
+    if (m_reloading)
+        m_reloadAgain = true;
 }
 
 bool MessageList::loadOlder()
@@ -241,6 +321,7 @@ void MessageList::showOlderPage(quint64 generation, OlderPage page)
     }
     if (maps.isEmpty())
         return;
+    shownChanged();
     m_model.insert(0, maps);
     if (m_lateRowsShown)
         m_lateRowsShown();
@@ -266,12 +347,16 @@ bool MessageList::trimOlder(int keep)
                    ? *built->place
                    : ChatStore::MessagePlace{ m_model.at(first).value(QStringLiteral("ts")).toLongLong(), 0 };
     m_hasOlder = true;
-    // A page being read would land above the rows let go.
+    // A page being read would land above the rows let go, and a reload
+    // would bring them back: a reload reads again from the new oldest row.
     ++m_generation;
     m_readingOlder = false;
+    const bool reloading = std::exchange(m_reloading, false);
     for (int i = 0; i < first; ++i)
         forget(m_model.keyAt(i));
     m_model.remove(0, first);
+    if (reloading)
+        startReload();
     return true;
 }
 
@@ -282,6 +367,8 @@ bool MessageList::upsert(const MessageRecord &record)
     if (m_heldIds.contains(record.id))
         insertHeldRows();
     const int at = m_model.indexOf(record.id);
+    if (at >= 0 || !m_hasOlder || !m_oldest || record.created_at >= m_oldest->createdAt)
+        shownChanged();
     if (at >= 0) {
         const QVariantMap before = m_model.at(at);
         m_model.replace(at, mapFor(record));
@@ -319,6 +406,7 @@ bool MessageList::setStatus(const QString &messageId, MessageStatus status)
         olderChanged(); // perhaps of a message in the page being read
     if (at < 0 || built == m_built.end() || built->record.status == status)
         return false;
+    shownChanged();
     built->record.status = status;
     built->map.insert(QStringLiteral("status"), statusValue(status));
     m_model.replace(at, built->map);
@@ -333,6 +421,7 @@ bool MessageList::remove(const QString &messageId)
         olderChanged();
         return false;
     }
+    shownChanged();
     m_model.remove(at);
     forget(messageId);
     return true;

@@ -7,7 +7,7 @@
 // ChatHost::messageStored / messageStatusChanged / messageRemoved, which
 // land in upsert / setStatus / remove here. ChatHost::reloadMessages()
 // (after a pull that stored many) reads again only the messages from the
-// oldest one loaded on, and redraws those that changed.
+// oldest one loaded on, on a worker, and redraws those that changed.
 //
 // New messages at the end go into the model at most once a frame: the
 // first at once, those that follow within the frame together at its end
@@ -69,7 +69,11 @@ public:
     void open(const QString &peer);
     // Reads the loaded messages again from the store, and any newer ones:
     // rows that changed are redrawn, new ones inserted, deleted ones removed.
+    // Once pages are loaded the reading is done on a worker (one at a time,
+    // and once more after it for calls and changes that came meanwhile),
+    // and `reloaded` is called when its rows are shown.
     void reload();
+    void setReloaded(std::function<void()> reloaded) { m_reloaded = std::move(reloaded); }
     // Starts reading the page before the oldest loaded message, which goes
     // in at the top once read. True while that page is being read (asking
     // again then starts nothing); false when there is none (the whole
@@ -110,11 +114,13 @@ private:
         std::optional<ChatStore::MessagePlace> place;
     };
 
-    // A row of an older page as the worker makes it: its picture apart.
+    // A row read on a worker, built with its picture apart; or, when it
+    // shows as built already, only its id and place.
     struct PageRow
     {
         Built built;
         QByteArray picture;
+        bool unchanged = false;
     };
     struct OlderPage
     {
@@ -128,6 +134,14 @@ private:
     // Reads and builds the `kPageSize` messages before `before` (any thread).
     static OlderPage readOlderPage(const QString &conversationId, const ChatStore::MessagePlace &before,
                                    bool inSuperGroup);
+    // Reads every message from `from` on, building those that `shown` does
+    // not show as they are (any thread).
+    static OlderPage readFrom(const QString &conversationId, const ChatStore::MessagePlace &from,
+                              const QHash<QString, Built> &shown, bool inSuperGroup);
+    void startReload();
+    void showReload(quint64 generation, OlderPage reading);
+    // A row was added, redrawn or removed while a reload reads.
+    void shownChanged();
     void startOlderRead();
     void showOlderPage(quint64 generation, OlderPage page);
     // Keeps the picture of a built row and puts its address in the map.
@@ -158,6 +172,9 @@ private:
     quint64 m_generation = 0;
     bool m_readingOlder = false;
     bool m_olderChangedWhileReading = false;
+    bool m_reloading = false;
+    bool m_reloadAgain = false;
+    std::function<void()> m_reloaded;
     QHash<QString, Built> m_built; // by message id, loaded messages only
     // New rows after the model's last, oldest first, held until the frame ends.
     QList<QVariantMap> m_held;

@@ -295,6 +295,7 @@ private slots:
         QVERIFY(store.updateMessageText(id, "t", payload::encodePrefixedJson(payload::kSitePrefix, {{"title", "T"}})));
         QVERIFY(store.deleteMessage(id, "x"));
         m_chat->reloadMessages();
+        waitIdle();
         QCOMPARE(m_chat->messages().size(), 2);
         QCOMPARE(m_chat->messages().at(0).toMap().value("status").toInt(), 2);
         QCOMPARE(m_chat->messages().at(1).toMap().value("kind").toString(), QStringLiteral("site"));

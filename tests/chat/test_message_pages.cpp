@@ -164,12 +164,14 @@ private slots:
         // A reading of the store agrees with the rows changed one by one.
         log.clear();
         m_chat->reloadMessages();
+        waitIdle();
         QCOMPARE(idsOf(m_chat->messages()), idsOf(rows));
         QCOMPARE(log.inserted.count() + log.removed.count() + log.reset.count(), 0);
     }
 
     // A pull that stored messages at any time inside the loaded pages, and
-    // deleted one, shows in place after reloadMessages.
+    // deleted one, shows in place after reloadMessages, read off the
+    // window's thread; a message that arrives meanwhile stays.
     void reloadPlacesLateMessagesAndKeepsTheRest()
     {
         storeMessages(90);
@@ -182,17 +184,22 @@ private slots:
         QVERIFY(store.upsertMessage(message("newest", m_conversation, "newest", 9000)));
         QVERIFY(store.deleteMessage(m_conversation, "m60"));
         m_chat->reloadMessages();
+        QCOMPARE(idsOf(m_chat->messages()), before);
+        const MessageRecord arrived = message("arrived", m_conversation, "arrived", 9001);
+        QVERIFY(store.upsertMessage(arrived));
+        m_chat->host().messageStored(arrived);
+        waitIdle();
         QCOMPARE(log.reset.count(), 0);
         QStringList expected = before;
         expected.removeAll("m60");
         expected.insert(expected.indexOf("m51"), "late"); // after m48..m50, stored in the same second
-        expected.append("newest");
+        expected << "newest" << "arrived";
         QCOMPARE(idsOf(m_chat->messages()), expected);
     }
 
     // Back at the end after reading far up: the list lets the older pages
-    // go, reloads read only what is kept, and scrolling up again brings
-    // every message back once, in order.
+    // go (a reload under way reads again only what is kept), and scrolling
+    // up again brings every message back once, in order.
     void trimmedPagesComeBackInOrder()
     {
         storeMessages(5 * MessageList::kPageSize);
@@ -202,10 +209,11 @@ private slots:
         QCOMPARE(model()->rowCount(), 5 * MessageList::kPageSize);
         const QStringList all = idsOf(m_chat->messages());
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        m_chat->trimOlderMessages();
-        QCOMPARE(model()->rowCount(), 2 * MessageList::kPageSize);
         QVERIFY(ChatStore::instance().upsertMessage(message("late", m_conversation, "late", 9000)));
         m_chat->reloadMessages();
+        m_chat->trimOlderMessages();
+        QCOMPARE(model()->rowCount(), 2 * MessageList::kPageSize);
+        waitIdle();
         QCOMPARE(model()->rowCount(), 2 * MessageList::kPageSize + 1);
         while (m_chat->loadOlderMessages())
             waitIdle();

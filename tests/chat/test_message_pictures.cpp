@@ -113,6 +113,7 @@ private slots:
             const MessageRecord m = stored(changed ? Qt::blue : Qt::red, changed ? "digest-2" : "digest-1");
             m_chat->host().messageStored(m);
             m_chat->reloadMessages();
+            waitIdle();
             const QString after = sourceOf("pic");
             QCOMPARE(after == before, !changed);
             QCOMPARE(served(after).pixelColor(5, 5), changed ? QColor(Qt::blue) : QColor(Qt::red));
