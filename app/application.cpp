@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace velmor::app {
 
@@ -28,7 +29,8 @@ namespace {
 
 // Runs `job` once the window has drawn its first frame, or at once when the
 // window is not a Qt Quick window. The job is posted from the frame's own
-// notice, so whatever else answers that frame comes first.
+// notice, so whatever else answers that frame comes first. A window that
+// draws nothing for a few seconds (never shown) gets it then.
 void afterFirstFrame(QQmlApplicationEngine &engine, std::function<void()> job)
 {
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -36,14 +38,15 @@ void afterFirstFrame(QQmlApplicationEngine &engine, std::function<void()> job)
         job();
         return;
     }
-    auto once = std::make_shared<QMetaObject::Connection>();
-    *once = QObject::connect(
-        window, &QQuickWindow::frameSwapped, window,
-        [once, job = std::move(job)] {
-            QObject::disconnect(*once);
-            QTimer::singleShot(0, job);
-        },
-        Qt::QueuedConnection);
+    auto pending = std::make_shared<std::function<void()>>(std::move(job));
+    const auto runOnce = [pending] {
+        if (const auto run = std::exchange(*pending, nullptr))
+            run();
+    };
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window, [runOnce] { QTimer::singleShot(0, runOnce); },
+        Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    QTimer::singleShot(3000, window, runOnce);
 }
 
 } // namespace
