@@ -23,6 +23,10 @@
 #include <memory>
 #include <utility>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace velmor::app {
 
 namespace {
@@ -47,6 +51,38 @@ void afterFirstFrame(QQmlApplicationEngine &engine, std::function<void()> job)
         window, &QQuickWindow::frameSwapped, window, [runOnce] { QTimer::singleShot(0, runOnce); },
         Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     QTimer::singleShot(3000, window, runOnce);
+}
+
+// After each sign-in, once the home view is built and drawn, the heap that
+// the login view and the sign-in left free goes back to the system: glibc
+// keeps freed memory for reuse, where it would count as the signed-in
+// window's own for as long as the program runs.
+void releaseFreedHeapAfterSignIn(QQmlApplicationEngine &engine, const AppController &app)
+{
+#ifdef __GLIBC__
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    QObject *views = window ? window->findChild<QObject *>(QStringLiteral("viewLoader")) : nullptr;
+    if (!views)
+        return;
+    QObject::connect(&app, &AppController::loggedInChanged, window, [&app, window, views] {
+        if (!app.loggedIn())
+            return;
+        auto frames = std::make_shared<QMetaObject::Connection>();
+        *frames = QObject::connect(
+            window, &QQuickWindow::frameSwapped, views,
+            [frames, views] {
+                // Frames already posted may follow the one that trims.
+                if (!*frames || views->property("status").toInt() != 1) // Loader.Ready
+                    return;
+                QObject::disconnect(*frames);
+                malloc_trim(0);
+            },
+            Qt::QueuedConnection);
+    });
+#else
+    Q_UNUSED(engine);
+    Q_UNUSED(app);
+#endif
 }
 
 } // namespace
@@ -118,6 +154,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     engine.load(options.window);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
+    releaseFreedHeapAfterSignIn(engine, app);
     if (options.afterLoad)
         options.afterLoad(engine, app);
     return QApplication::exec();
