@@ -17,6 +17,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QScopeGuard>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -113,6 +114,13 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     QApplication application(argc, argv);
+    // Pool threads close their own store connections as they end, which at
+    // exit would run into Qt's teardown: once the window and controllers
+    // are gone, the pool's work is waited for and the store closed here.
+    const auto closeStoreLast = qScopeGuard([] {
+        QThreadPool::globalInstance()->waitForDone();
+        ChatStore::instance().close();
+    });
     // The controls' style, named rather than set through QQuickStyle: the
     // controls library then loads with the first view that uses a control,
     // not with the program.

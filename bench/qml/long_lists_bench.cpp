@@ -907,5 +907,9 @@ int main(int argc, char **argv)
     }
     if (parts.contains("signin"))
         partSignIn(b, smallStore, largeStore, owner);
+    // The pool threads that read the store close their connections as they
+    // end, which may be while the process tears Qt down: closed here first.
+    chat.stop();
+    store.close();
     return 0;
 }
