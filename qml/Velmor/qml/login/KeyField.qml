@@ -16,6 +16,10 @@ TextInput {
     bottomPadding: 12
     verticalAlignment: TextInput.AlignVCenter
     selectByMouse: true
+    // The controls' Basic style's selection, as the phrase cells have it.
+    selectionColor: "#0066ff"
+    selectedTextColor: "#090909"
+    activeFocusOnTab: true
 
     Rectangle {
         z: -1
