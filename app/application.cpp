@@ -114,9 +114,8 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     QApplication application(argc, argv);
-    // Pool threads close their own store connections as they end, which at
-    // exit would run into Qt's teardown: once the window and controllers
-    // are gone, the pool's work is waited for and the store closed here.
+    // Once the window and controllers are gone, the pool's work (which may
+    // still write) is waited for and the store closed while Qt is whole.
     const auto closeStoreLast = qScopeGuard([] {
         QThreadPool::globalInstance()->waitForDone();
         ChatStore::instance().close();

@@ -56,10 +56,16 @@ struct ThreadSlot
 
     ~ThreadSlot()
     {
-        // Only this thread uses its own connection, and it is ending.
+        // Pool threads end while the application is torn down, and finish
+        // ending while the main thread goes on to tear down Qt's SQL
+        // registry: from then on (and in a program without an application)
+        // the connections are left to the store's close, which the
+        // process-wide store runs at exit while the registry still exists.
+        if (!QCoreApplication::instance() || QCoreApplication::closingDown())
+            return;
         for (const auto &weak : stores) {
             if (auto state = weak.lock())
-                state->dropConnection(id);
+                state->releaseThread(id);
         }
     }
 };
@@ -400,6 +406,18 @@ void StoreState::dropConnection(quint64 slot)
     conn->db.close();
     conn.reset();
     QSqlDatabase::removeDatabase(name);
+}
+
+void StoreState::releaseThread(quint64 slot)
+{
+    // Only this thread uses its own connection, and it is ending. It is
+    // closed under the lifecycle lock, so that a close() (at exit, the
+    // store's destruction, after which the SQL registry goes) waits for it.
+    // An open() or close() under way closes every connection itself.
+    if (!lifecycle.tryLockForRead())
+        return;
+    dropConnection(slot);
+    lifecycle.unlock();
 }
 
 void StoreState::dropAll()

@@ -147,6 +147,7 @@ struct StoreState : std::enable_shared_from_this<StoreState>
 
     Connection *connection();           // lifecycle held
     void dropConnection(quint64 slot);  // takes connectionsMutex
+    void releaseThread(quint64 slot);   // the ending thread's own, lifecycle not held
     void dropAll();                     // lifecycle held exclusively
     void reset();                       // lifecycle held exclusively: closed, no owner
 
