@@ -6,6 +6,7 @@
 #include "voice/room_participants.h"
 
 #include <QFutureWatcher>
+#include <QMediaDevices>
 #include <QMetaObject>
 #include <QtConcurrent>
 #include <QtDebug>
@@ -68,9 +69,6 @@ VoiceRoomController::VoiceRoomController(QObject *parent)
     , m_library(std::make_shared<Library>())
     , m_relay(std::make_shared<livekit::DelegateRelay>(this))
 {
-    connect(&m_mediaDevices, &QMediaDevices::audioInputsChanged, this, &VoiceRoomController::refreshDevices);
-    connect(&m_mediaDevices, &QMediaDevices::audioOutputsChanged, this, &VoiceRoomController::refreshDevices);
-
     if (!livekit::available()) {
         m_lastError = QStringLiteral("LiveKit SDK 初始化失败");
         return;
@@ -79,9 +77,7 @@ VoiceRoomController::VoiceRoomController(QObject *parent)
         m_platformAudio = livekit::PlatformAudio::create();
     } catch (const std::exception &e) {
         m_lastError = QString::fromUtf8(e.what());
-        return;
     }
-    refreshDevices();
 }
 
 VoiceRoomController::~VoiceRoomController()
@@ -89,7 +85,8 @@ VoiceRoomController::~VoiceRoomController()
     // From here on no room reaches this object, also one that a join still
     // connects on the pool.
     m_relay->detach();
-    disconnect(&m_mediaDevices, nullptr, this, nullptr);
+    if (m_mediaDevices)
+        disconnect(m_mediaDevices.get(), nullptr, this, nullptr);
     if (m_room) {
         m_room->setDelegate(nullptr);
         m_micTrack.reset();
@@ -294,6 +291,8 @@ void VoiceRoomController::joinRoom()
     }
     if (!m_roomOpen || m_visibleServerUrl.isEmpty() || m_busy)
         return;
+    // The room plays on the output chosen (or the default) before it connects.
+    startDevices();
     m_attemptFailed = false;
     m_lastError.clear();
     setBusy();
@@ -616,10 +615,44 @@ void VoiceRoomController::rebuildParticipants()
 
 void VoiceRoomController::refreshDevices()
 {
+    if (readDevices())
+        emit devicesChanged();
+}
+
+// A view's first read fills the lists it gets; what changes later is told.
+void VoiceRoomController::startDevices()
+{
+    if (!m_mediaDevices)
+        refreshDevices();
+}
+
+QVariantList VoiceRoomController::inputDevices()
+{
+    if (!m_mediaDevices)
+        readDevices();
+    return m_inputDevices;
+}
+
+QVariantList VoiceRoomController::outputDevices()
+{
+    if (!m_mediaDevices)
+        readDevices();
+    return m_outputDevices;
+}
+
+// False without an audio layer. The first call starts the device layer and
+// follows its changes from then on.
+bool VoiceRoomController::readDevices()
+{
+    if (!m_platformAudio)
+        return false;
+    if (!m_mediaDevices) {
+        m_mediaDevices = std::make_unique<QMediaDevices>();
+        connect(m_mediaDevices.get(), &QMediaDevices::audioInputsChanged, this, &VoiceRoomController::refreshDevices);
+        connect(m_mediaDevices.get(), &QMediaDevices::audioOutputsChanged, this, &VoiceRoomController::refreshDevices);
+    }
     m_inputDevices.clear();
     m_outputDevices.clear();
-    if (!m_platformAudio)
-        return;
     auto append = [](QVariantList &list, const std::vector<livekit::AudioDeviceInfo> &devices) {
         for (const auto &device : devices)
             list.append(QVariantMap{{QStringLiteral("id"), fromUtf8(device.id)},
@@ -631,7 +664,7 @@ void VoiceRoomController::refreshDevices()
     } catch (const std::exception &) {
         // The lists stay as far as they were read.
     }
-    emit devicesChanged();
+    return true;
 }
 
 void VoiceRoomController::selectInputDevice(const QString &id)

@@ -9,7 +9,6 @@
 #include "net/service_error.h"
 #include "voice/livekit/livekit.h"
 
-#include <QMediaDevices>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -22,6 +21,8 @@
 namespace velmor::sg {
 class SuperGroupApi;
 }
+
+class QMediaDevices;
 
 class VoiceRoomController : public QObject, public livekit::RoomDelegate
 {
@@ -73,8 +74,9 @@ public:
     QString lastError() const { return m_lastError; }
     QVariantList speakers() const { return m_speakers; }
     QVariantList listeners() const { return m_listeners; }
-    QVariantList inputDevices() const { return m_inputDevices; }
-    QVariantList outputDevices() const { return m_outputDevices; }
+    // The first read starts the device layer (see startDevices).
+    QVariantList inputDevices();
+    QVariantList outputDevices();
 
     Q_INVOKABLE void showGroup(const QString &serverUrl, const QString &title, bool premiumPlus);
     Q_INVOKABLE void refreshStatus();
@@ -92,6 +94,8 @@ public:
 
     void rebuildParticipants();
     void publishMicrophone(bool enabled);
+    // Reads both lists again and tells the views; the first call starts the
+    // device layer.
     void refreshDevices();
 
     // Room callbacks (LiveKit's threads): each copies what it needs and posts
@@ -137,6 +141,8 @@ private:
     bool isSelf(const QString &pubkey) const;
     QString speakerSetUrl() const;
     void setError(const QString &text);
+    bool readDevices();
+    void startDevices();
 
     QString m_visibleServerUrl;
     QString m_groupTitle;
@@ -165,7 +171,10 @@ private:
     QVariantList m_listeners;
     QVariantList m_inputDevices;
     QVariantList m_outputDevices;
-    QMediaDevices m_mediaDevices;
+    // Made on first need (a device picker's read, a join): it loads the
+    // multimedia backend and asks the sound server, which the login window
+    // and most sessions never need.
+    std::unique_ptr<QMediaDevices> m_mediaDevices;
     std::shared_ptr<livekit::Room> m_room;
     std::unique_ptr<livekit::PlatformAudio> m_platformAudio;
     std::shared_ptr<livekit::LocalAudioTrack> m_micTrack;

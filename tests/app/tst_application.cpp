@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QQmlApplicationEngine>
+#include <QQmlContext>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -39,13 +40,15 @@ QString loadedModules()
 // Child mode: "start <window url> [<property>]" runs the start-up with that
 // window and prints how many windows exist once it is loaded. With a
 // property, at the window's first frame it prints the modules above, sets
-// that property of the login view ("-": none) and prints them again.
+// that property of the login view ("-": none; "VoiceRoom.<name>": reads it
+// of the voice room controller instead) and prints them again.
 int runChild(int argc, char **argv)
 {
     velmor::app::StartOptions options;
     options.window = QUrl(QString::fromLocal8Bit(argv[2]));
     const QByteArray property = argc > 3 ? argv[3] : "";
     options.afterLoad = [property](QQmlApplicationEngine &engine, AppController &) {
+        QObject *voiceRoom = engine.rootContext()->contextProperty(QStringLiteral("VoiceRoom")).value<QObject *>();
         QTextStream(stdout) << "roots " << engine.rootObjects().size() << " windows "
                             << QGuiApplication::topLevelWindows().size() << Qt::endl;
         auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -53,10 +56,12 @@ int runChild(int argc, char **argv)
             return;
         QObject::connect(
             window, &QQuickWindow::frameSwapped, window,
-            [window, property] {
+            [window, property, voiceRoom] {
                 QTextStream out(stdout);
                 out << "first frame " << loadedModules();
-                if (property != "-")
+                if (property.startsWith("VoiceRoom."))
+                    voiceRoom->property(property.mid(10));
+                else if (property != "-")
                     window->findChild<QObject *>(QStringLiteral("viewLoader"))->property("item").value<QObject *>()
                         ->setProperty(property, true);
                 out << " then " << loadedModules() << Qt::endl;
@@ -82,6 +87,8 @@ ChildResult runStart(const QUrl &window, const QString &dataFolder, const QStrin
     // Nothing of the user's own: a profile of its own and no service.
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataFolder);
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), QStringLiteral("http://127.0.0.1:9"));
+    // A sound server that is not there: the audio device layer's start always warns of it.
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + dataFolder + QStringLiteral("/no-sound-server"));
     child.setProcessEnvironment(env);
     QStringList arguments{QStringLiteral("start"), window.toString()};
     if (!property.isEmpty())
@@ -219,21 +226,26 @@ Row {
 // The login window's first frame is drawn without the controls module (its
 // style plugins and their types), which the parts that use it load when
 // first shown, and without the network's reachability, which matters from
-// the first sign-in.
+// the first sign-in, nor the audio device layer and its sound server, which
+// the device pickers and the first voice room need.
 void ApplicationTest::loginFrameLoadsOnlyWhatItShows_data()
 {
     QTest::addColumn<QString>("property");
     QTest::addColumn<QString>("told");
-    QTest::newRow("login frame") << "-" << "first frame [] then []";
-    QTest::newRow("phrase cells asked for") << "mnemonicMode" << "first frame [] then [qml/QtQuick/Controls/]";
+    QTest::addColumn<bool>("soundServerAsked");
+    QTest::newRow("login frame") << "-" << "first frame [] then []" << false;
+    QTest::newRow("phrase cells asked for") << "mnemonicMode" << "first frame [] then [qml/QtQuick/Controls/]" << false;
+    QTest::newRow("audio devices asked for") << "VoiceRoom.outputDevices" << "first frame [] then []" << true;
 }
 
 void ApplicationTest::loginFrameLoadsOnlyWhatItShows()
 {
     QFETCH(QString, property);
     QFETCH(QString, told);
+    QFETCH(bool, soundServerAsked);
     const ChildResult result = runStart(velmor::app::mainWindowUrl(), m_dir.filePath(QStringLiteral("fresh")), property);
     QVERIFY2(result.exitCode == 0 && result.output.contains(told), qPrintable(result.output));
+    QVERIFY2(result.output.contains(QLatin1String("PulseAudio")) == soundServerAsked, qPrintable(result.output));
 }
 
 int main(int argc, char **argv)

@@ -692,6 +692,16 @@ private slots:
         QVERIFY(room.outputDevices().isEmpty());
     }
 
+    // The lists are those of the picker's first look, not of the program's
+    // start: a headset plugged in before the picker opens is there.
+    void devicesAreListedWhenFirstAskedFor()
+    {
+        VoiceRoomController room;
+        m_backend->setDevices({{"mic-2", "Headset"}}, {});
+        QCOMPARE(room.inputDevices().at(0).toMap().value(QStringLiteral("id")).toString(), QStringLiteral("mic-2"));
+        QVERIFY(room.outputDevices().isEmpty());
+    }
+
     void microphoneFailureIsReported()
     {
         m_backend->setTrackError("microphone busy");

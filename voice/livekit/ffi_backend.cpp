@@ -320,8 +320,16 @@ public:
     QtPlatformAudio(std::function<std::shared_ptr<Client>()> client, std::shared_ptr<QAudioDevice> playout)
         : m_client(std::move(client)), m_playout(std::move(playout)) {}
 
-    std::vector<AudioDeviceInfo> recordingDevices() override { return describe(QMediaDevices::audioInputs()); }
-    std::vector<AudioDeviceInfo> playoutDevices() override { return describe(QMediaDevices::audioOutputs()); }
+    std::vector<AudioDeviceInfo> recordingDevices() override
+    {
+        takeDefaultOutput();
+        return describe(QMediaDevices::audioInputs());
+    }
+    std::vector<AudioDeviceInfo> playoutDevices() override
+    {
+        takeDefaultOutput();
+        return describe(QMediaDevices::audioOutputs());
+    }
     void setRecordingDevice(const std::string &id) override { m_recording = find(QMediaDevices::audioInputs(), id); }
     void setPlayoutDevice(const std::string &id) override { *m_playout = find(QMediaDevices::audioOutputs(), id); }
 
@@ -333,6 +341,15 @@ public:
     }
 
 private:
+    // Rooms play on the default output until one is chosen. Asked at the
+    // first listing, not when this is made: that loads the multimedia
+    // backend, which the program's start does without.
+    void takeDefaultOutput()
+    {
+        if (m_playout->isNull())
+            *m_playout = QMediaDevices::defaultAudioOutput();
+    }
+
     std::function<std::shared_ptr<Client>()> m_client;
     std::shared_ptr<QAudioDevice> m_playout;
     QAudioDevice m_recording;
@@ -374,8 +391,6 @@ public:
 
     std::unique_ptr<PlatformAudio> createPlatformAudio() override
     {
-        if (QMediaDevices::defaultAudioOutput().isNull() == false && m_playout->isNull())
-            *m_playout = QMediaDevices::defaultAudioOutput();
         return std::make_unique<QtPlatformAudio>([self = shared_from_this()] { return self->client(); }, m_playout);
     }
 
