@@ -40,9 +40,19 @@ public:
     JobRunner(QObject *owner, const ChatSession &session)
         : m_owner(owner), m_session(session)
     {
+        // The jobs mostly wait on the relay, a group server or the disk, not
+        // on a core. A pool sized to the cores (two on a small machine) let
+        // two slow relay answers hold back every other job: a burst's rows
+        // were neither written nor shown, older pages not read, until the
+        // posts timed out.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        if (pool->maxThreadCount() < kMinPoolThreads)
+            pool->setMaxThreadCount(kMinPoolThreads);
     }
     JobRunner(const JobRunner &) = delete;
     JobRunner &operator=(const JobRunner &) = delete;
+
+    static constexpr int kMinPoolThreads = 16;
 
     // Jobs whose continuation has not run yet (stale ones included).
     int pending() const { return m_pending; }

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <QtTest>
 
@@ -247,6 +248,7 @@ int exitWithLiveThread(int argc, char **argv, const QString &holder, const QStri
         if (!QtConcurrent::run([&path] { return ChatStore::instance().open(kOwnerA, path); }).result())
             return 2;
         std::atomic<int> started{0};
+        QThreadPool::globalInstance()->setMaxThreadCount(4); // also on a two-core machine
         QList<QFuture<void>> jobs;
         for (int i = 0; i < 4; ++i) { // each waits for the others: four threads
             jobs.append(QtConcurrent::run([&started] {
