@@ -147,8 +147,9 @@ QString messageText(int i)
     return text;
 }
 
-// One conversation of `count` messages with `peer`, written in batches.
-void seedConversation(const QString &peer, int count)
+// One conversation of `count` messages with `peer`, written `batchSize` at
+// a time; `fill` gives message `i` what differs from the plain row.
+void seedRows(const QString &peer, int count, int batchSize, const std::function<void(int, MessageRecord &)> &fill)
 {
     ChatStore &store = ChatStore::instance();
     store.ensureDirectConversation(peer, peer, peer.left(8));
@@ -156,19 +157,26 @@ void seedConversation(const QString &peer, int count)
     QList<MessageRecord> batch;
     for (int i = 0; i < count; ++i) {
         MessageRecord m;
-        m.id = QStringLiteral("%1-%2").arg(peer.left(10)).arg(i);
         m.conversation_id = conversation;
         m.peer_raw_public_key = peer;
-        m.text = messageText(i);
         m.created_at = 1700000000 + i;
         m.is_outgoing = (i / 3) % 3 == 0;
         m.status = m.is_outgoing ? MessageStatus::Sent : MessageStatus::Received;
+        fill(i, m);
         batch.append(m);
-        if (batch.size() == 5000 || i + 1 == count) {
+        if (batch.size() == batchSize || i + 1 == count) {
             store.upsertMessages(batch);
             batch.clear();
         }
     }
+}
+
+void seedConversation(const QString &peer, int count)
+{
+    seedRows(peer, count, 5000, [&peer](int i, MessageRecord &m) {
+        m.id = QStringLiteral("%1-%2").arg(peer.left(10)).arg(i);
+        m.text = messageText(i);
+    });
 }
 
 // A JPEG of noise (noise does not compress: about 200 KB at 640 x 480).
@@ -192,22 +200,12 @@ QByteArray noisyJpeg(int seed)
 // the content digest a received message has).
 void seedPictureConversation(const QString &peer, int count)
 {
-    ChatStore &store = ChatStore::instance();
-    store.ensureDirectConversation(peer, peer, peer.left(8));
-    const QString conversation = store.conversationIdFor(peer);
     QList<QString> attachments;
     for (int i = 0; i < 8; ++i)
         attachments.append(payload::imagePayload(velmor::crypto::base64UrlEncode(noisyJpeg(i)),
                                                  QStringLiteral("image/jpeg"), 640, 480));
-    QList<MessageRecord> batch;
-    for (int i = 0; i < count; ++i) {
-        MessageRecord m;
+    seedRows(peer, count, 200, [&attachments](int i, MessageRecord &m) {
         m.id = QStringLiteral("pic-%1").arg(i);
-        m.conversation_id = conversation;
-        m.peer_raw_public_key = peer;
-        m.created_at = 1700000000 + i;
-        m.is_outgoing = (i / 3) % 3 == 0;
-        m.status = m.is_outgoing ? MessageStatus::Sent : MessageStatus::Received;
         m.content_digest = QStringLiteral("digest-%1").arg(i);
         if (i % 2 == 0) {
             m.text = QStringLiteral("[图片]");
@@ -216,12 +214,7 @@ void seedPictureConversation(const QString &peer, int count)
         } else {
             m.text = messageText(i);
         }
-        batch.append(m);
-        if (batch.size() == 200 || i + 1 == count) {
-            store.upsertMessages(batch);
-            batch.clear();
-        }
-    }
+    });
 }
 
 // The bare baseline: a ListView of rounded bubbles with wrapped text over a
