@@ -121,11 +121,26 @@ void MessageList::showNewestPage(bool resetRows)
         ChatStore::instance().shownMessagesBefore(m_conversationId, std::nullopt, kPageSize, &places);
     QList<QVariantMap> maps;
     maps.reserve(records.size());
-    for (int i = 0; i < records.size(); ++i)
+    QSet<QString> onPage;
+    onPage.reserve(records.size());
+    for (int i = 0; i < records.size(); ++i) {
         maps.append(mapFor(records.at(i), places.value(i)));
+        onPage.insert(records.at(i).id);
+    }
     if (!places.isEmpty())
         m_oldest = places.first();
     m_hasOlder = records.size() == kPageSize;
+    // Rows that came one by one before any page was read (sends into a new
+    // chat) and fall outside the newest page are let go with their built
+    // maps: older pages bring them back, and a message still counted as
+    // shown would be skipped there.
+    QStringList outside;
+    for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
+        if (!onPage.contains(it.key()))
+            outside.append(it.key());
+    }
+    for (const QString &id : std::as_const(outside))
+        forget(id);
     if (resetRows)
         m_model.reset(maps);
     else

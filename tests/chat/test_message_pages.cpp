@@ -80,21 +80,40 @@ private slots:
     void pagesComeNewestFirstWithoutGapsOrRepeats_data()
     {
         QTest::addColumn<int>("count");
+        QTest::addColumn<int>("later"); // sent one by one after the opening
+        QTest::addColumn<QString>("then"); // what reads the list again after them
         QTest::addColumn<int>("steps"); // older pages there are to read
-        QTest::newRow("empty") << 0 << 0;
-        QTest::newRow("less than a page") << 7 << 0;
-        QTest::newRow("exactly a page") << MessageList::kPageSize << 0;
-        QTest::newRow("one more than a page") << MessageList::kPageSize + 1 << 1;
-        QTest::newRow("several pages") << 3 * MessageList::kPageSize + 17 << 3;
+        QTest::newRow("empty") << 0 << 0 << "" << 0;
+        QTest::newRow("less than a page") << 7 << 0 << "" << 0;
+        QTest::newRow("exactly a page") << MessageList::kPageSize << 0 << "" << 0;
+        QTest::newRow("one more than a page") << MessageList::kPageSize + 1 << 0 << "" << 1;
+        QTest::newRow("several pages") << 3 * MessageList::kPageSize + 17 << 0 << "" << 3;
+        // The sends fill a list opened empty; the reading trims it to the
+        // newest page, and every trimmed row comes back a page at a time.
+        QTest::newRow("sends into a new chat, then a pull") << 0 << 101 << "pull" << 1;
+        QTest::newRow("a burst into a new chat, then the chat clicked") << 0 << 200 << "click" << 3;
     }
     void pagesComeNewestFirstWithoutGapsOrRepeats()
     {
         QFETCH(int, count);
+        QFETCH(int, later);
+        QFETCH(QString, then);
         QFETCH(int, steps);
         storeMessages(count);
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         m_chat->openConversation(m_peer);
         QCOMPARE(model()->rowCount(), qMin(count, int(MessageList::kPageSize)));
+        for (int i = count; i < count + later; ++i) {
+            const MessageRecord sent = message(QStringLiteral("m%1").arg(i), m_conversation, "sent", 1000 + i / 3, true);
+            QVERIFY(ChatStore::instance().upsertMessage(sent));
+            m_chat->host().messageStored(sent);
+        }
+        if (then == "pull")
+            m_chat->reloadMessages();
+        else if (then == "click")
+            m_chat->openConversation(m_peer);
+        waitIdle();
+        QCOMPARE(model()->rowCount(), qMin(count + later, int(MessageList::kPageSize)));
         int read = 0;
         for (int before = model()->rowCount(); m_chat->loadOlderMessages(); before = model()->rowCount()) {
             waitIdle();
@@ -102,7 +121,7 @@ private slots:
         }
         QCOMPARE(read, steps);
         QStringList expected;
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count + later; ++i)
             expected.append(QStringLiteral("m%1").arg(i));
         QCOMPARE(idsOf(m_chat->messages()), expected);
         QVERIFY(!m_chat->loadOlderMessages());
