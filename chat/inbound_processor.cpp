@@ -221,17 +221,27 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     // The group engine's own writes (cards, profiles) and the controller's
     // stand or fall together.
     if (envelope.ciphertext.startsWith(QLatin1String(kGroupMessagePrefix))) {
-        return asOneItem([&] {
-            const GroupInboundResult group =
-                velmor::chat::handleGroupMessage(m_registry, envelope.ciphertext, envelope.senderPubkey);
+        QList<RawEnvelope> reopened;
+        InboundVerdict verdict = asOneItem([&] {
+            const GroupInboundResult group = velmor::chat::handleGroupMessage(m_registry, envelope);
             InboundVerdict verdict;
             if (!group.error.isEmpty() || !group.isGroup)
                 verdict = group.discard ? acknowledgeOnly() : skip();
             else
                 verdict = group.hasMessage ? handleGroupMessage(envelope, group) : handleGroupEvent(envelope, group);
             verdict.followUps = group.followUps;
+            reopened = group.reopened;
             return verdict;
         });
+        // Messages set aside for want of the card this envelope brought,
+        // read now as if pulled again (they were acknowledged when set aside).
+        for (const RawEnvelope &parked : std::as_const(reopened)) {
+            const InboundVerdict read = handle(parked);
+            verdict.changed = verdict.changed || read.changed;
+            verdict.notices += read.notices;
+            verdict.followUps += read.followUps;
+        }
+        return verdict;
     }
 
     // Opened and read on the pull's pool thread already (openInPlace), or here.

@@ -213,6 +213,34 @@ std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QStri
     return card;
 }
 
+QString groupCardDigest(const QByteArray &cardText)
+{
+    return velmor::crypto::sha256Hex(cardText);
+}
+
+QByteArray cardStampText(const QString &groupId, qint64 epoch, const QString &cardDigest)
+{
+    return QByteArrayLiteral("velmor_group_stamp_v1|") + groupId.toUtf8() + '|' + QByteArray::number(epoch) + '|'
+        + cardDigest.toUtf8();
+}
+
+QString stampGroupCard(const GroupCard &card, const QByteArray &adminSeed32)
+{
+    const QByteArray signature = velmor::crypto::ed25519Sign(
+        adminSeed32, cardStampText(card.groupId, card.epoch, groupCardDigest(card.cardJson)));
+    return signature.size() == 64 ? base64UrlEncode(signature) : QString();
+}
+
+bool isValidCardStamp(const QString &groupId, qint64 epoch, const QString &cardDigest, const QString &stamp,
+                      const QString &adminPublicKey)
+{
+    static const QRegularExpression digestForm(QStringLiteral("^[0-9a-f]{64}$"));
+    const QByteArray adminKey = base64UrlDecode(adminPublicKey);
+    const QByteArray signature = base64UrlDecode(stamp);
+    return epoch >= 1 && digestForm.match(cardDigest).hasMatch() && adminKey.size() == 32 && signature.size() == 64
+        && velmor::crypto::ed25519Verify(adminKey, cardStampText(groupId, epoch, cardDigest), signature);
+}
+
 bool isSignedByGroupAdmin(const QByteArray &text, const QString &signature, const QString &groupId,
                           const QString &adminPublicKey, const QString &ownerPublicKey,
                           const QString &adminProof)
@@ -260,6 +288,9 @@ void GroupRegistry::reloadFromStore()
         }
         Entry entry;
         entry.card = *card;
+        if (isValidCardStamp(card->groupId, card->epoch, groupCardDigest(card->cardJson), record.card_stamp,
+                             card->adminPublicKey))
+            entry.card.stamp = record.card_stamp;
         const QJsonObject ring = parseJsonObject(record.group_key_boxes_json.toUtf8());
         for (auto it = ring.begin(); it != ring.end(); ++it) {
             bool ok = false;
@@ -366,6 +397,7 @@ bool GroupRegistry::persist(const GroupCard &card, const QMap<qint64, QString> &
     record.name = card.name;
     record.avatar_id = card.avatarId;
     record.updated_at = card.updatedAt;
+    record.card_stamp = card.stamp;
     const bool ok = store.upsertNormalGroupCard(record);
     if (!ok)
         qWarning().noquote() << "[GROUPKEY] could not store the card of" << card.groupId;

@@ -56,6 +56,10 @@ struct GroupCard
     // Set once the card has been signed or read from signed text.
     QByteArray cardJson; // the canonical text the signature covers
     QString signature;   // base64url Ed25519 signature over cardJson
+    // The owner's stamp of this card (cardStampText), which members' messages
+    // under it carry to prove its epoch; empty for a card that came without
+    // a valid one (from an older owner).
+    QString stamp;
 
     QString joinKey() const { return adminPublicKey; }
     bool hasMember(const QString &canonicalKey) const { return memberPublicKeys.contains(canonicalKey); }
@@ -91,6 +95,19 @@ std::optional<GroupCard> verifyGroupCard(const QByteArray &cardText, const QStri
 bool isSignedByGroupAdmin(const QByteArray &text, const QString &signature, const QString &groupId,
                           const QString &adminPublicKey, const QString &ownerPublicKey,
                           const QString &adminProof);
+
+// A card's stamp: the admin key's Ed25519 signature (base64url) over
+// "velmor_group_stamp_v1|<group id>|<epoch>|<digest>", where the digest is
+// the lower-case hex SHA-256 of the card's canonical text. It is small and
+// checks without the card, so a message can carry it: anyone holding a card
+// of the group can tell that the owner made a card of that epoch, and no
+// member can make one.
+QString groupCardDigest(const QByteArray &cardText);
+QByteArray cardStampText(const QString &groupId, qint64 epoch, const QString &cardDigest);
+// Empty when the seed does not sign.
+QString stampGroupCard(const GroupCard &card, const QByteArray &adminSeed32);
+bool isValidCardStamp(const QString &groupId, qint64 epoch, const QString &cardDigest, const QString &stamp,
+                      const QString &adminPublicKey);
 
 // The canonical (65-byte, base64url) text of a secp256k1 key text; empty when
 // it does not decode to a point.
@@ -128,23 +145,27 @@ public:
     // the group key). A member whose card is older than a claim asks the
     // owner for the current card and takes no message of the group while
     // it waits, so a relay that withholds a re-key card cannot keep a
-    // removed member in the conversation. The wait has bounds a lying
-    // member cannot stretch: a claim of the owner's own holds the group
-    // until a card reaches it; claims of other members hold it at most
-    // kClaimWaitSeconds per held card, counted from the first of them.
-    // Only the owner's answer to the request (its nonce sealed inside)
-    // settles the claims: those above the card it brings are disproved,
-    // and messages making them are dropped. The owner is asked at most once
-    // per kCardRequestIntervalSeconds and held card. The state is kept in
+    // removed member in the conversation. A proven claim (the owner's own
+    // message, or one carrying the owner's stamp of a card of that epoch)
+    // holds the group until a card of that epoch reaches it: withholding
+    // cards then denies service but never reopens the old key. Unproven
+    // claims (other members' messages without a stamp: older clients, or
+    // liars) hold it at most kClaimWaitSeconds per held card, counted from
+    // the first of them. Only the owner's answer to the request (its nonce
+    // sealed inside) settles the unproven claims: those above the card it
+    // brings are disproved, and messages making them are set aside until a
+    // card of their epoch arrives. A proof of an epoch lifts the disproof of
+    // the epochs up to it. The owner is asked at most once per
+    // kCardRequestIntervalSeconds and held card. The state is kept in
     // memory only and starts afresh when the held card changes.
     static constexpr qint64 kClaimWaitSeconds = 60;
     static constexpr qint64 kCardRequestIntervalSeconds = 300;
     struct ClaimOutcome
     {
-        bool disproved = false; // the owner's answer showed it untrue: drop the message
+        bool disproved = false; // the owner's answer showed it untrue: set the message aside
         QString requestNonce;   // non-empty: ask the owner now, with this nonce
     };
-    ClaimOutcome noteClaimedEpoch(const QString &groupId, qint64 epoch, bool byOwner);
+    ClaimOutcome noteClaimedEpoch(const QString &groupId, qint64 epoch, bool proven);
     // True while a claim above the held card holds the group up.
     bool isCardOutdated(const QString &groupId) const;
     // True when `nonce` is the one of the card request last sent.
@@ -175,7 +196,7 @@ private:
     struct EpochClaims
     {
         qint64 heldEpoch = 0;     // the held card the claims below are about
-        qint64 ownerClaim = 0;    // the highest epoch the owner's own messages showed
+        qint64 provenClaim = 0;   // the highest epoch shown by the owner or its stamp
         QSet<qint64> claims;      // members' claims above the held card (a few kept)
         qint64 waitingSince = 0;  // first member claim at this card; 0: none yet
         qint64 disproved = 0;     // 0, or the lowest claim the owner's answer disproved

@@ -45,7 +45,7 @@ GroupRegistry::EpochClaims &GroupRegistry::claimsAt(const QString &groupId, qint
     return claims;
 }
 
-GroupRegistry::ClaimOutcome GroupRegistry::noteClaimedEpoch(const QString &groupId, qint64 epoch, bool byOwner)
+GroupRegistry::ClaimOutcome GroupRegistry::noteClaimedEpoch(const QString &groupId, qint64 epoch, bool proven)
 {
     QMutexLocker locker(&m_mutex);
     ClaimOutcome outcome;
@@ -54,8 +54,12 @@ GroupRegistry::ClaimOutcome GroupRegistry::noteClaimedEpoch(const QString &group
         return outcome;
     EpochClaims &claims = claimsAt(groupId, entry->card.epoch);
     const qint64 at = now();
-    if (byOwner) {
-        claims.ownerClaim = qMax(claims.ownerClaim, epoch);
+    if (proven) {
+        claims.provenClaim = qMax(claims.provenClaim, epoch);
+        // The card the owner's answer brought was not its last after all:
+        // the epochs up to the proven one are real.
+        if (claims.disproved > 0 && claims.disproved <= epoch)
+            claims.disproved = 0;
     } else {
         if (claims.disproved > 0 && epoch >= claims.disproved) {
             outcome.disproved = true;
@@ -81,7 +85,7 @@ bool GroupRegistry::isCardOutdated(const QString &groupId) const
     const auto claims = m_claims.constFind(groupId);
     if (entry == m_entries.constEnd() || claims == m_claims.constEnd() || claims->heldEpoch != entry->card.epoch)
         return false;
-    if (claims->ownerClaim > entry->card.epoch)
+    if (claims->provenClaim > entry->card.epoch)
         return true;
     return !claims->claims.isEmpty() && now() - claims->waitingSince < kClaimWaitSeconds;
 }
@@ -101,11 +105,10 @@ void GroupRegistry::settleByAnswer(const QString &groupId, const QString &nonce,
         return;
     EpochClaims &claims = claimsAt(groupId, entry->card.epoch);
     claims.requestNonce.clear();
-    // Every claim above the card the owner holds now was untrue; the owner's
-    // own ones are not questioned (a later card of its own may still be on
-    // the way).
+    // Every unproven claim above the card the owner holds now was untrue;
+    // proven ones are not questioned (a later card may still be on the way).
     for (const qint64 claim : std::as_const(claims.claims))
-        if (claim > cardEpoch && (claims.disproved == 0 || claim < claims.disproved))
+        if (claim > cardEpoch && claim > claims.provenClaim && (claims.disproved == 0 || claim < claims.disproved))
             claims.disproved = claim;
     claims.claims.clear();
 }

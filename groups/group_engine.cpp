@@ -243,6 +243,9 @@ GroupOpResult issueCard(GroupRegistry &registry, OwnerContext &context, bool rek
     card.members = profilesFor(card.groupId, card.memberPublicKeys, card.members);
     if (!signGroupCard(card, context.admin.seed))
         return {false, QStringLiteral("sign_failed")};
+    card.stamp = stampGroupCard(card, context.admin.seed);
+    if (card.stamp.isEmpty())
+        return {false, QStringLiteral("sign_failed")};
     QString installError;
     if (!registry.install(card, context.me.key, &installError))
         return {false, installError};
@@ -323,7 +326,8 @@ GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId
         QJsonObject{{QStringLiteral("type"), type},
                     {QStringLiteral("text"), text},
                     {QStringLiteral("sender"), context.me.key},
-                    {QStringLiteral("sentAt"), double(nowSeconds())}});
+                    {QStringLiteral("sentAt"), double(nowSeconds())}},
+        messageStamp(context.card));
     if (ciphertext.isEmpty())
         return {false, QString(), QStringLiteral("encrypt_failed")};
     GroupSendResult result;
@@ -421,7 +425,8 @@ GroupOpResult deleteGroupLocally(GroupRegistry &registry, const QString &groupId
     // old invitation offered again never brings the group back.
     ChatStore::Batch batch(store);
     if (!batch.active() || !store.deleteConversation(groupId, withMessages)
-        || (epoch > 0 && !store.markNormalGroupDeleted(groupId, epoch)) || !batch.commit())
+        || (epoch > 0 && !store.markNormalGroupDeleted(groupId, epoch))
+        || !store.deleteParkedGroupMessages(groupId, kCanonicalMaxInteger) || !batch.commit())
         return {false, QStringLiteral("store_failed")};
     registry.remove(groupId);
     return {true, QString()};
@@ -587,7 +592,8 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
                     {QStringLiteral("sentAt"), double(nowSeconds())},
                     {QStringLiteral("profile"), profile.toJson()},
                     {QStringLiteral("membersSnapshot"), snapshot},
-                    {QStringLiteral("silent"), true}});
+                    {QStringLiteral("silent"), true}},
+        messageStamp(*card));
     velmor::crypto::wipeSecret(groupKey);
     if (ciphertext.isEmpty())
         return {false, QStringLiteral("encrypt_failed")};

@@ -10,6 +10,7 @@
 
 #include "groups/group_card.h"
 #include "identity/crypto.h"
+#include "net/relay_api.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -76,6 +77,9 @@ struct GroupInboundResult
     qint64 durationMs = 0;
     QList<int> waveform;
     QList<GroupFollowUp> followUps; // whether refused or not
+    // A card that was taken: the messages set aside for want of it (their
+    // claim disproved), now due to be read again as if just pulled.
+    QList<RawEnvelope> reopened;
 };
 
 GroupCreateResult createGroup(GroupRegistry &registry, const QString &name,
@@ -111,6 +115,14 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
 // the relay, which offers it again).
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey);
+// The same for a pulled envelope. A message whose claim of a newer card the
+// owner's answer disproved is then acknowledged and set aside in the store
+// (at most kParkedPerMember messages and kParkedBytesPerMember bytes per
+// member and group) instead of dropped, and comes back in `reopened` when a
+// card of its epoch is taken.
+constexpr int kParkedPerMember = 64;
+constexpr qint64 kParkedBytesPerMember = 16 * 1024 * 1024;
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope &envelope);
 // The group id in the clear header of a group message's ciphertext; empty
 // when it is not one or names none. Reads nothing sealed.
 QString groupIdOfMessage(const QString &ciphertext);

@@ -63,6 +63,33 @@ GroupInboundResult answerCardRequest(GroupRegistry &registry, const QJsonObject 
     return result;
 }
 
+// The messages set aside for want of a card up to `epoch`, taken out of
+// the store (in the same transaction as the card that brings them back).
+QList<RawEnvelope> takeParked(const QString &groupId, qint64 epoch, const Me &me)
+{
+    ChatStore &store = ChatStore::instance();
+    if (!store.isOpen())
+        return {};
+    bool ok = false;
+    const QList<ParkedGroupMessageRecord> parked = store.parkedGroupMessages(groupId, epoch, &ok);
+    if (!ok || parked.isEmpty() || !store.deleteParkedGroupMessages(groupId, epoch))
+        return {};
+    QList<RawEnvelope> envelopes;
+    for (const ParkedGroupMessageRecord &record : parked) {
+        RawEnvelope envelope;
+        envelope.messageId = record.message_id;
+        envelope.senderPubkey = record.sender_raw_public_key;
+        envelope.recipientPubkey = me.key;
+        envelope.createdAt = record.created_at;
+        envelope.ciphertext = record.ciphertext;
+        envelope.ciphertextHash = record.content_digest;
+        envelope.notifyType = QStringLiteral("group");
+        envelope.valid = true; // its envelope was checked when it was pulled
+        envelopes.append(envelope);
+    }
+    return envelopes;
+}
+
 GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, const QString &groupId,
                              const QString &sender, const Me &me)
 {
@@ -83,7 +110,13 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     // The owner's answer to the card request this member is waiting on:
     // the one thing that settles what members claimed.
     const QString answers = inner.value(QStringLiteral("answers")).toString();
-    const std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
+    std::optional<GroupCard> card = verifyGroupCard(cardText.toString().toUtf8(), signature.toString());
+    // The stamp is not covered by the card's signature (a member passing the
+    // card on could alter it): kept only when it checks.
+    const QString stamp = inner.value(QStringLiteral("stamp")).toString();
+    if (card && isValidCardStamp(card->groupId, card->epoch, groupCardDigest(card->cardJson), stamp,
+                                 card->adminPublicKey))
+        card->stamp = stamp;
     // Only the owner issues cards. A newer card of a group already held may
     // also come from a member of both the held and the new card (one who
     // saw the user still writing under the old card); an invitation, a card
@@ -129,6 +162,8 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     GroupInboundResult result;
     result.isGroup = true;
     result.groupId = groupId;
+    if (held)
+        result.reopened = takeParked(groupId, card->epoch, me);
     if (held) {
         // A set, not hasMember(): a card may list many members, and this runs
         // for every card update that reaches us.
@@ -158,16 +193,55 @@ qint64 epochOf(const QJsonValue &value)
     return qint64(number);
 }
 
+// True when the message carries the owner's stamp of a card of `epoch`,
+// checked with the held card's admin key (the same for every card of the
+// group).
+bool stampProves(const QJsonObject &outer, const GroupCard &held, qint64 epoch)
+{
+    const QJsonObject stamp = outer.value(QStringLiteral("stamp")).toObject();
+    return !stamp.isEmpty()
+        && isValidCardStamp(held.groupId, epoch, stamp.value(QStringLiteral("digest")).toString(),
+                            stamp.value(QStringLiteral("signature")).toString(), held.adminPublicKey);
+}
+
+// A message whose claim the owner's answer disproved: acknowledged, and
+// kept in the store until a card of its epoch arrives (the owner may move
+// there later, and a relay delaying that card must not cost the messages
+// written under it). A member's share of the store is bounded; beyond it,
+// or without the envelope or a store, the message is dropped.
+GroupInboundResult setAside(const QString &groupId, qint64 epoch, const QString &sender,
+                            const RawEnvelope *envelope)
+{
+    const QString word = QStringLiteral("card_claim_disproved");
+    ChatStore &store = ChatStore::instance();
+    if (!envelope || envelope->messageId.isEmpty() || !store.isOpen())
+        return discarded(groupId, word);
+    qint64 bytes = 0;
+    if (store.parkedGroupMessageCount(groupId, sender, &bytes) >= kParkedPerMember
+        || bytes + envelope->ciphertext.size() > kParkedBytesPerMember)
+        return discarded(groupId, word);
+    ParkedGroupMessageRecord record;
+    record.group_id = groupId;
+    record.message_id = envelope->messageId;
+    record.sender_raw_public_key = sender;
+    record.epoch = epoch;
+    record.ciphertext = envelope->ciphertext;
+    record.created_at = envelope->createdAt;
+    record.content_digest = envelope->ciphertextHash;
+    if (!store.parkGroupMessage(record))
+        return refused(groupId, QStringLiteral("store_failed"));
+    return discarded(groupId, word);
+}
+
 // A member's message shows a card epoch above the held card: it waits
 // (stays with the relay) and the owner is asked, as far as the registry's
-// bounds allow; a claim the owner's answer disproved is dropped.
+// bounds allow; a claim the owner's answer disproved is set aside.
 GroupInboundResult claimOfNewerCard(GroupRegistry &registry, const GroupCard &card, qint64 epoch,
-                                    const QString &sender, const Me &me)
+                                    const QString &sender, bool proven, const Me &me, const RawEnvelope *envelope)
 {
-    const GroupRegistry::ClaimOutcome claim =
-        registry.noteClaimedEpoch(card.groupId, epoch, sender == card.ownerRawPublicKey);
+    const GroupRegistry::ClaimOutcome claim = registry.noteClaimedEpoch(card.groupId, epoch, proven);
     if (claim.disproved)
-        return discarded(card.groupId, QStringLiteral("card_claim_disproved"));
+        return setAside(card.groupId, epoch, sender, envelope);
     GroupInboundResult result = refused(card.groupId, QStringLiteral("card_outdated"));
     if (!claim.requestNonce.isEmpty() && card.ownerRawPublicKey != me.key)
         result.followUps.append(requestCardLater(registry, me, card, epoch, claim.requestNonce));
@@ -175,7 +249,8 @@ GroupInboundResult claimOfNewerCard(GroupRegistry &registry, const GroupCard &ca
 }
 
 GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer, const QString &kind,
-                               const QString &groupId, const QString &sender, const Me &me)
+                               const QString &groupId, const QString &sender, const Me &me,
+                               const RawEnvelope *envelope)
 {
     const std::optional<GroupCard> card = registry.card(groupId);
     if (!card)
@@ -195,12 +270,16 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     if (!card->hasMember(sender))
         return epoch <= card->epoch ? discarded(groupId, QStringLiteral("sender_not_member"))
                                     : refused(groupId, QStringLiteral("sender_not_member"));
+    // The owner speaks for its own cards; anyone else proves a newer one
+    // with the owner's stamp of it.
+    const bool proven =
+        epoch > card->epoch && (sender == card->ownerRawPublicKey || stampProves(outer, *card, epoch));
     QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
     // A member (the envelope is signed by one the held card lists) writes
     // under a card we lack, typically a re-key that removed someone: it is
     // asked for, and the group waits for it.
     if (groupKey.isEmpty() && epoch > card->epoch)
-        return claimOfNewerCard(registry, *card, epoch, sender, me);
+        return claimOfNewerCard(registry, *card, epoch, sender, proven, me, envelope);
     if (groupKey.isEmpty())
         return refused(groupId, QStringLiteral("no_group_key"));
     const QByteArray plaintext = velmor::crypto::GroupBox::open(box.toString(), groupKey,
@@ -213,7 +292,7 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     // and until the owner's current card is here, which may remove someone,
     // no other message of the group is taken either.
     if (epoch > card->epoch)
-        return claimOfNewerCard(registry, *card, epoch, sender, me);
+        return claimOfNewerCard(registry, *card, epoch, sender, proven, me, envelope);
     if (registry.isCardOutdated(groupId))
         return refused(groupId, QStringLiteral("card_outdated"));
     // A current member still writes under an older card: a relay may be
@@ -326,8 +405,10 @@ QString groupIdOfMessage(const QString &ciphertext)
                                                          : QString();
 }
 
-GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
-                                      const QString &senderKey)
+namespace {
+
+GroupInboundResult handleOne(GroupRegistry &registry, const QString &ciphertext, const QString &senderKey,
+                             const RawEnvelope *envelope)
 {
     if (!ciphertext.startsWith(QLatin1String(kGroupMessagePrefix)))
         return GroupInboundResult();
@@ -345,10 +426,23 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ci
     if (kind == kKindCard)
         return applyCard(registry, outer, groupId, sender, me);
     if (kind == kKindMessage || kind == kKindProfile)
-        return applySealed(registry, outer, kind, groupId, sender, me);
+        return applySealed(registry, outer, kind, groupId, sender, me, envelope);
     if (kind == kKindCardRequest)
         return answerCardRequest(registry, outer, groupId, sender, me);
     return refused(groupId, QStringLiteral("invalid_group_message"));
+}
+
+} // namespace
+
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
+                                      const QString &senderKey)
+{
+    return handleOne(registry, ciphertext, senderKey, nullptr);
+}
+
+GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope &envelope)
+{
+    return handleOne(registry, envelope.ciphertext, envelope.senderPubkey, &envelope);
 }
 
 } // namespace velmor::chat

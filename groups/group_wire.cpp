@@ -69,6 +69,10 @@ QByteArray cardBoxContent(const GroupCard &card, const QString &answers)
         {QStringLiteral("card"), QString::fromUtf8(card.cardJson)},
         {QStringLiteral("signature"), card.signature},
     };
+    // The stamp rides with the card, so each holder can put it on its
+    // messages under that card.
+    if (!card.stamp.isEmpty())
+        inner.insert(QStringLiteral("stamp"), card.stamp);
     // Inside the sealed box of the owner's signed envelope: neither the
     // relay nor another member can make a held card look like this answer.
     if (!answers.isEmpty())
@@ -104,8 +108,16 @@ QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recip
     });
 }
 
+QJsonObject messageStamp(const GroupCard &card)
+{
+    if (card.stamp.isEmpty())
+        return {};
+    return QJsonObject{{QStringLiteral("digest"), groupCardDigest(card.cardJson)},
+                       {QStringLiteral("signature"), card.stamp}};
+}
+
 QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
-                      const QByteArray &groupKey, const QJsonObject &inner)
+                      const QByteArray &groupKey, const QJsonObject &inner, const QJsonObject &stamp)
 {
     const QByteArray plaintext = canonicalJson(inner);
     if (plaintext.isEmpty())
@@ -114,14 +126,20 @@ QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpo
                                                        boxContext(groupId, kind, keyEpoch, epoch));
     if (box.isEmpty())
         return QString();
-    return groupMessageText(QJsonObject{
+    QJsonObject outer{
         {QStringLiteral("v"), 1},
         {QStringLiteral("kind"), kind},
         {QStringLiteral("groupId"), groupId},
         {QStringLiteral("keyEpoch"), double(keyEpoch)},
         {QStringLiteral("epoch"), double(epoch)},
         {QStringLiteral("box"), box},
-    });
+    };
+    // In the clear, so a member lacking the card's key can still check the
+    // epoch; the sender's envelope signature covers it, so the relay cannot
+    // take it off.
+    if (!stamp.isEmpty())
+        outer.insert(QStringLiteral("stamp"), stamp);
+    return groupMessageText(outer);
 }
 
 // The group key of one key epoch, opened from the user's own box.

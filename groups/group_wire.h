@@ -45,16 +45,20 @@ QByteArray boxContext(const QString &groupId, const QString &kind, qint64 keyEpo
 // Associated data of a card sealed from `sender` to `recipient`; empty when
 // either is not a key.
 QByteArray cardContext(const QString &groupId, const QString &sender, const QString &recipient);
-// What a card message seals: {"card", "signature"} and, in the owner's
-// answer to a card request, "answers" with the request's nonce.
+// What a card message seals: {"card", "signature"}, the card's "stamp"
+// when it has one and, in the owner's answer to a card request, "answers"
+// with the request's nonce.
 QByteArray cardBoxContent(const GroupCard &card, const QString &answers);
 // A member's request for the owner's current card.
 QString cardRequestText(const QString &groupId, qint64 claimedEpoch, const QString &nonce);
 // `answers`: the nonce of the card request this card answers, sealed with it.
 QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recipient,
                        const QString &answers = QString());
+// The owner's stamp of `card` as a message carries it: {"digest", "signature"};
+// empty when the card has none.
+QJsonObject messageStamp(const GroupCard &card);
 QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
-                      const QByteArray &groupKey, const QJsonObject &inner);
+                      const QByteArray &groupKey, const QJsonObject &inner, const QJsonObject &stamp = {});
 // The group key of one key epoch, opened from the user's own box; empty when
 // there is none or it does not open.
 QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me);

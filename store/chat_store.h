@@ -256,6 +256,16 @@ public:
     // The card epoch at the deletion; 0 for a group never deleted.
     qint64 normalGroupDeletedEpoch(const QString &groupId);
 
+    // Group messages kept unread until a card of their epoch arrives.
+    // Parking a message id already parked changes nothing.
+    bool parkGroupMessage(const velmor::chat::ParkedGroupMessageRecord &message);
+    // How many a member has set aside in a group, and their bytes.
+    int parkedGroupMessageCount(const QString &groupId, const QString &senderKey, qint64 *bytes = nullptr);
+    // Those of epoch <= maxEpoch, oldest first.
+    QList<velmor::chat::ParkedGroupMessageRecord> parkedGroupMessages(const QString &groupId, qint64 maxEpoch,
+                                                                      bool *ok = nullptr);
+    bool deleteParkedGroupMessages(const QString &groupId, qint64 maxEpoch);
+
     // ---- normal-group join requests and blocks ---------------------------
     QList<velmor::chat::PendingGroupJoinRequestRecord> pendingGroupJoinRequests(bool *ok = nullptr); // newest first
     bool upsertPendingGroupJoinRequest(const velmor::chat::PendingGroupJoinRequestRecord &request);

@@ -20,6 +20,7 @@ const Layout<NormalGroupCardRecord> &cardLayout()
         {"my_nickname", &R::my_nickname},
         {"muted", &R::muted},
         {"updated_at", &R::updated_at},
+        {"card_stamp", &R::card_stamp},
     };
     return layout;
 }
@@ -69,7 +70,8 @@ bool ChatStore::upsertNormalGroupCard(const NormalGroupCardRecord &c)
                                 "card_json=excluded.card_json, signature=excluded.signature, epoch=excluded.epoch, "
                                 "group_key_boxes_json=excluded.group_key_boxes_json, "
                                 "members_json=excluded.members_json, name=excluded.name, "
-                                      "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at"),
+                                      "avatar_id=excluded.avatar_id, updated_at=excluded.updated_at, "
+                                      "card_stamp=excluded.card_stamp"),
                  cardLayout().values(s.owner(), c));
 }
 

@@ -86,6 +86,20 @@ struct NormalGroupCardRecord
     QString my_nickname;
     bool muted = false;
     qint64 updated_at = 0;
+    QString card_stamp; // the owner's stamp of the card; empty when it came without one
+};
+
+// A group message whose claim of a newer card the owner's answer disproved:
+// acknowledged, kept unread until a card of its epoch arrives.
+struct ParkedGroupMessageRecord
+{
+    QString group_id;
+    QString message_id;
+    QString sender_raw_public_key;
+    qint64 epoch = 0; // the card epoch the message claims
+    QString ciphertext;
+    qint64 created_at = 0;
+    QString content_digest;
 };
 
 struct SuperGroupRecord

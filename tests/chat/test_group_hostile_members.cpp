@@ -31,7 +31,8 @@ private slots:
         grouptest::pullAndHandle(dave);
         const qint64 held = dave.card(group)->epoch;
         for (int i = 0; i < 20; ++i) {
-            const QString lie = grouptest::claimText(dave, m_dave.identity, group, held + 1 + i, QStringLiteral("lie"));
+            const QString lie =
+                grouptest::claimText(dave, m_dave.identity, group, held + 1 + i, QStringLiteral("lie %1").arg(i));
             QVERIFY(grouptest::postSigned(m_dave.identity, m_bob.key(), lie, newId()));
         }
         signOut();
@@ -48,7 +49,7 @@ private slots:
         QCOMPARE(m_relay.queueSize(m_bob.key()), 20);
         endClient();
 
-        // Alice answers; Bob's next pull drops the lies.
+        // Alice answers; Bob's next pull sets the lies aside.
         QVERIFY(signInHere(m_alice));
         grouptest::pullAndHandle(alice);
         signOut();
@@ -56,6 +57,21 @@ private slots:
         pullAndSettle(*m_chat);
         waitIdle();
         QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+        endClient();
+
+        // Alice then really moves one epoch on: the one claim that named it
+        // was true after all and shows up, the others stay aside.
+        QVERIFY(signInHere(m_alice));
+        QVERIFY(renameGroup(alice, group, QStringLiteral("Liars 2")).ok);
+        signOut();
+        as(m_bob);
+        pullAndSettle(*m_chat);
+        waitIdle();
+        QStringList texts;
+        for (const MessageRecord &m : ChatStore::instance().messages(QStringLiteral("group:") + group))
+            texts.append(m.text);
+        QVERIFY2(texts.contains(QStringLiteral("lie 0")) && !texts.contains(QStringLiteral("lie 1")),
+                 qPrintable(texts.join(u'|')));
         endClient(&m_bob);
     }
 

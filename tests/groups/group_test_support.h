@@ -106,17 +106,20 @@ inline QList<Received> pullAndHandle(velmor::chat::GroupRegistry &registry)
     QList<Received> out;
     QList<velmor::chat::GroupFollowUp> followUps;
     QStringList ack;
-    for (const velmor::chat::RawEnvelope &envelope : velmor::chat::RelayApi::pull()) {
+    QList<velmor::chat::RawEnvelope> envelopes = velmor::chat::RelayApi::pull();
+    const qsizetype pulled = envelopes.size();
+    for (qsizetype i = 0; i < envelopes.size(); ++i) {
+        const velmor::chat::RawEnvelope envelope = envelopes.at(i);
         Received received;
         received.envelope = envelope;
         if (envelope.valid)
-            received.result =
-                velmor::chat::handleGroupMessage(registry, envelope.ciphertext, envelope.senderPubkey);
+            received.result = velmor::chat::handleGroupMessage(registry, envelope);
         else
             received.result.error = envelope.rejectReason;
-        if (received.result.error.isEmpty() || received.result.discard)
+        if (i < pulled && (received.result.error.isEmpty() || received.result.discard))
             ack.append(envelope.messageId);
         followUps += received.result.followUps;
+        envelopes += received.result.reopened; // read after the card that brought them back
         out.append(received);
     }
     if (!ack.isEmpty())
@@ -147,6 +150,32 @@ inline void dropInbox()
         velmor::chat::RelayApi::ack(ids);
 }
 
+// Takes the signed-in user's envelopes that `pick` chooses out of its inbox
+// (acknowledged unread), in their wire form, to put back later with
+// FakeRelay::enqueueRaw: a relay that delays them.
+template <typename Pick>
+QList<QJsonObject> withholdFromInbox(const Pick &pick)
+{
+    QList<QJsonObject> held;
+    QStringList ids;
+    for (const velmor::chat::RawEnvelope &envelope : peek()) {
+        if (!pick(envelope))
+            continue;
+        ids.append(envelope.messageId);
+        held.append(QJsonObject{{"message_id", envelope.messageId},
+                                {"sender_pubkey", envelope.senderPubkey},
+                                {"recipient_pubkey", envelope.recipientPubkey},
+                                {"sender_address", envelope.senderAddress},
+                                {"created_at", double(envelope.createdAt)},
+                                {"expires_at", double(envelope.expiresAt)},
+                                {"ciphertext", envelope.ciphertext},
+                                {"signature", envelope.signature}});
+    }
+    if (!ids.isEmpty())
+        velmor::chat::RelayApi::ack(ids);
+    return held;
+}
+
 inline QStringList errorsOf(const QList<Received> &received)
 {
     QStringList errors;
@@ -165,9 +194,10 @@ inline QStringList textsOf(const QList<Received> &received)
 }
 
 // `text` sealed by `writer` under its group key in `registry`, claiming card
-// epoch `epoch` (true or not), as its client would write it.
+// epoch `epoch` (true or not), as its client would write it; with `stamp`
+// (a card's stamp as messages carry it) when given.
 inline QString claimText(const velmor::chat::GroupRegistry &registry, const velmor::identity::Identity &writer,
-                         const QString &group, qint64 epoch, const QString &text)
+                         const QString &group, qint64 epoch, const QString &text, const QJsonObject &stamp = {})
 {
     using velmor::chat::canonicalJson;
     const velmor::chat::GroupCard card = *registry.card(group);
@@ -176,11 +206,12 @@ inline QString claimText(const velmor::chat::GroupRegistry &registry, const velm
     const QByteArray context = QByteArrayLiteral("velmor_group_v1|") + group.toUtf8() + "|message|"
         + QByteArray::number(card.keyEpoch) + '|' + QByteArray::number(epoch);
     const QJsonObject plain{{"type", "text"}, {"text", text}, {"sender", writer.publicKeyText()}};
-    return QLatin1String(velmor::chat::kGroupMessagePrefix)
-        + velmor::crypto::base64UrlEncode(canonicalJson(QJsonObject{
-            {"v", 1}, {"kind", "message"}, {"groupId", group}, {"keyEpoch", double(card.keyEpoch)},
-            {"epoch", double(epoch)},
-            {"box", velmor::crypto::GroupBox::seal(groupKey, canonicalJson(plain), context)}}));
+    QJsonObject outer{{"v", 1}, {"kind", "message"}, {"groupId", group}, {"keyEpoch", double(card.keyEpoch)},
+                      {"epoch", double(epoch)},
+                      {"box", velmor::crypto::GroupBox::seal(groupKey, canonicalJson(plain), context)}};
+    if (!stamp.isEmpty())
+        outer.insert("stamp", stamp);
+    return QLatin1String(velmor::chat::kGroupMessagePrefix) + velmor::crypto::base64UrlEncode(canonicalJson(outer));
 }
 
 // Posts `ciphertext` signed by `sender` (signed in) into `recipientKey`'s inbox.

@@ -59,6 +59,7 @@ const char kVectorAdminProof[] =
     "wX0fEvcCB5OIhvvvNUwHOQr6Tb1zloigKfrafCYay0BNPQflqqWQ9or4ewBfuZt1enl90X-Tmczf5_5KH0gVKg";
 const char kVectorAdminPublicKey[] = "zQbBjYXL1GDb7jNWBplFInjJeV1EEOkekCKMA-qvcXg";
 const char kVectorCardSha256[] = "59717d532ef412a0e99236636e6c31c376ca50b91697fab89b0cff2773640276";
+const char kVectorStamp[] = "dUgeHh1mMBWmp2M0y1Cx-UE32I6vD2VdToCo1sV9nO7KnV6ysEqmpcG2pdYxXVkJzQY_Hc_TbB_gtnOsRcS7AA";
 const char kVectorSignature[] = "0WQVAr1x_FveqOpbsFyQrzcrczy-lYPJFTGRJAf-YvK66b9ufRy0LV0kskqt3ri1GpNOPvW2uCS0MuJqU4CZDQ";
 
 // The vector card as A sends it to B: sealed with ephemeral secret 33…33 and
@@ -213,6 +214,47 @@ private slots:
         QCOMPARE(verified->members.first().displayName, QStringLiteral("Ann"));
         QCOMPARE(verified->groupKeyBoxes, card.groupKeyBoxes);
         QCOMPARE(verified->toJson(), card.toJson());
+    }
+
+    // The vector card's stamp, and what does not pass for it.
+    void cardStampVector_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("as signed") << "" << true;
+        QTest::newRow("another epoch") << "epoch" << false;
+        QTest::newRow("another card's digest") << "digest" << false;
+        QTest::newRow("another group") << "group" << false;
+        QTest::newRow("signed by a member's own key") << "member key" << false;
+        QTest::newRow("not base64url") << "garbled" << false;
+    }
+    void cardStampVector()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, valid);
+        GroupCard card = vectorCard();
+        const QByteArray seed = velmor::crypto::hkdfSha256(QByteArray(32, '\x11'),
+                                                           QByteArrayLiteral("velmor.group.admin.v1"),
+                                                           card.groupId.toUtf8(), 32);
+        QVERIFY(signGroupCard(card, seed));
+        QString group = card.groupId;
+        qint64 epoch = card.epoch;
+        QString digest = groupCardDigest(card.cardJson);
+        QCOMPARE(cardStampText(group, epoch, digest),
+                 QByteArray("velmor_group_stamp_v1|d3b0c7032781bfadc3cdd926f8c27ee1|3|") + kVectorCardSha256);
+        QString stamp = stampGroupCard(card, seed);
+        QCOMPARE(stamp, QString::fromLatin1(kVectorStamp));
+        if (change == QLatin1String("epoch"))
+            epoch += 1;
+        else if (change == QLatin1String("digest"))
+            digest = velmor::crypto::sha256Hex(card.cardJson + ' ');
+        else if (change == QLatin1String("group"))
+            group = QStringLiteral("00000000000000000000000000000000");
+        else if (change == QLatin1String("member key"))
+            stamp = stampGroupCard(card, QByteArray(32, '\x22'));
+        else if (change == QLatin1String("garbled"))
+            stamp = QStringLiteral("*") + stamp.mid(1);
+        QCOMPARE(isValidCardStamp(group, epoch, digest, stamp, card.adminPublicKey), valid);
     }
 
     void sealedCardMessageVector()

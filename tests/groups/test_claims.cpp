@@ -115,21 +115,47 @@ private slots:
     void claimsHoldTheGroupUpForABoundedTime_data()
     {
         QTest::addColumn<bool>("byOwner");
-        QTest::addColumn<int>("waited"); // seconds after the claim
+        QTest::addColumn<QString>("stamp"); // on the member's claim: none, Alice's, or one Dave made up
+        QTest::addColumn<int>("waited");    // seconds after the claim
         QTest::addColumn<bool>("heldUp");
-        QTest::newRow("member, within the wait") << false << int(GroupRegistry::kClaimWaitSeconds - 1) << true;
-        QTest::newRow("member, after the wait") << false << int(GroupRegistry::kClaimWaitSeconds) << false;
-        QTest::newRow("owner, an hour later") << true << 3600 << true;
+        const int wait = int(GroupRegistry::kClaimWaitSeconds);
+        QTest::newRow("member, within the wait") << false << "" << wait - 1 << true;
+        QTest::newRow("member, after the wait") << false << "" << wait << false;
+        QTest::newRow("owner, an hour later") << true << "" << 3600 << true;
+        QTest::newRow("member with Alice's stamp, an hour later") << false << "genuine" << 3600 << true;
+        QTest::newRow("member with the held card's stamp relabelled") << false << "relabelled" << wait << false;
+        QTest::newRow("member with a stamp of its own key") << false << "own key" << wait << false;
     }
     void claimsHoldTheGroupUpForABoundedTime()
     {
         QFETCH(bool, byOwner);
+        QFETCH(QString, stamp);
         QFETCH(int, waited);
         QFETCH(bool, heldUp);
         const QString group = groupOf({&m_bob, &m_dave, &m_eve}, QStringLiteral("Stall"));
         QVERIFY(!group.isEmpty());
         const qint64 held = m_alice.registry->card(group)->epoch;
-        QVERIFY(postClaim(byOwner ? m_alice : m_dave, m_bob, group, held + 1, QStringLiteral("claim")));
+        QJsonObject stampJson = wire::messageStamp(*m_alice.registry->card(group));
+        if (stamp == QLatin1String("genuine")) {
+            // Alice really moves on; the card never reaches Bob.
+            QVERIFY(use(m_alice));
+            QVERIFY(renameGroup(*m_alice.registry, group, QStringLiteral("Stall 2")).ok);
+            dropInbox(m_bob);
+            stampJson = wire::messageStamp(*m_alice.registry->card(group));
+        } else if (stamp == QLatin1String("own key")) {
+            GroupCard forged = *m_alice.registry->card(group);
+            forged.epoch = held + 1;
+            stampJson.insert(QStringLiteral("signature"), stampGroupCard(forged, QByteArray(32, '\x44')));
+        }
+        if (stamp.isEmpty() || byOwner) {
+            QVERIFY(postClaim(byOwner ? m_alice : m_dave, m_bob, group, held + 1, QStringLiteral("claim")));
+        } else {
+            QVERIFY(use(m_dave));
+            QVERIFY(grouptest::postSigned(m_dave.identity, m_bob.key(),
+                                          grouptest::claimText(*m_dave.registry, m_dave.identity, group, held + 1,
+                                                               QStringLiteral("claim"), stampJson),
+                                          QStringLiteral("claim")));
+        }
         QCOMPARE(errorsOf(receive(m_bob)), QStringList{"card_outdated"});
         dropInbox(m_alice); // away: the request is never answered
 
@@ -148,18 +174,85 @@ private slots:
         }
     }
 
+    // Dave claims the epoch above the card and Alice's answer disproves it;
+    // then Alice really moves there (she removes Carol) and the relay delays
+    // the card to Bob. What Eve writes under the new card meanwhile is not
+    // lost: stamped, it waits with the relay; without a stamp (an older
+    // client) Bob acknowledges it and sets it aside, also across a restart.
+    void aDelayedCardAfterADisproofLosesNothing_data()
+    {
+        QTest::addColumn<bool>("stamped");
+        QTest::addColumn<bool>("restarts");
+        QTest::newRow("Eve's client stamps") << true << false;
+        QTest::newRow("Eve's client sends no stamp") << false << false;
+        QTest::newRow("no stamp, Bob's client restarting") << false << true;
+    }
+    void aDelayedCardAfterADisproofLosesNothing()
+    {
+        QFETCH(bool, stamped);
+        QFETCH(bool, restarts);
+        const QString group = groupOf({&m_bob, &m_carol, &m_dave, &m_eve}, QStringLiteral("Late card"));
+        QVERIFY(!group.isEmpty());
+        const qint64 held = m_alice.registry->card(group)->epoch;
+        QVERIFY(postClaim(m_dave, m_bob, group, held + 1, QStringLiteral("lie")));
+        QCOMPARE(errorsOf(receive(m_bob)), QStringList{"card_outdated"});
+        receive(m_alice);
+        receive(m_bob);
+        QCOMPARE(errorsOf(receive(m_bob)), QStringList{"card_claim_disproved"});
+
+        QVERIFY(use(m_alice));
+        QVERIFY(removeGroupMember(*m_alice.registry, group, {m_carol.key()}).ok);
+        QVERIFY(use(m_bob));
+        const QList<QJsonObject> delayed = grouptest::withholdFromInbox([](const RawEnvelope &) { return true; });
+        QCOMPARE(delayed.size(), 1);
+        receive(m_eve);
+        if (stamped) {
+            QVERIFY(use(m_eve));
+            QVERIFY(sendGroupText(*m_eve.registry, group, QStringLiteral("under the new card")).ok);
+        } else {
+            QVERIFY(postClaim(m_eve, m_bob, group, held + 1, QStringLiteral("under the new card")));
+        }
+        QCOMPARE(errorsOf(receive(m_bob)),
+                 QStringList{stamped ? QStringLiteral("card_outdated") : QStringLiteral("card_claim_disproved")});
+        QCOMPARE(m_relay.queueSize(m_bob.key()), stamped ? 1 : 0);
+        if (restarts) {
+            m_bob.registry = std::make_unique<GroupRegistry>();
+            QVERIFY(use(m_bob));
+            m_bob.registry->reloadFromStore();
+            m_bob.registry->setClock([this] { return m_now; });
+        }
+
+        for (const QJsonObject &envelope : delayed)
+            m_relay.enqueueRaw(m_bob.key(), envelope);
+        QStringList texts;
+        for (int pull = 0; pull < 2; ++pull)
+            texts += textsOf(receive(m_bob));
+        QVERIFY2(texts.contains(QStringLiteral("under the new card")), qPrintable(texts.join(u'|')));
+        QCOMPARE(texts.count(QStringLiteral("under the new card")), 1);
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 0);
+        QVERIFY(!m_bob.registry->card(group)->hasMember(m_carol.key()));
+    }
+
     // Alice removes Carol; the new card is kept from Bob, and Dave writes
     // under it. Bob's held card, replayed by the relay as if it were Alice's
     // answer or passed on by Dave, does not end his wait: Carol stays out.
     void onlyTheOwnersAnswerEndsTheWait_data()
     {
-        QTest::addColumn<bool>("byDave"); // else the relay replays Alice's card
-        QTest::newRow("the relay replays Alice's card") << false;
-        QTest::newRow("Dave passes it on") << true;
+        QTest::addColumn<QString>("trick");
+        QTest::addColumn<int>("waited");
+        QTest::newRow("the relay replays Alice's card") << "replay" << 10;
+        QTest::newRow("Dave passes it on") << "pass on" << 10;
+        // Dave's message carries Alice's stamp: no bound lets Bob go back
+        // to the old key while the relay drops every card sent to him.
+        QTest::newRow("the relay drops Bob's cards, a minute on")
+            << "drop cards" << int(GroupRegistry::kClaimWaitSeconds + 1);
+        QTest::newRow("... an hour on") << "drop cards" << 3600;
     }
     void onlyTheOwnersAnswerEndsTheWait()
     {
-        QFETCH(bool, byDave);
+        QFETCH(QString, trick);
+        QFETCH(int, waited);
+        const bool byDave = trick == QLatin1String("pass on");
         const QString group = groupOf({&m_bob, &m_carol, &m_dave}, QStringLiteral("Kept out"));
         QVERIFY(!group.isEmpty());
         const GroupCard oldCard = *m_bob.registry->card(group);
@@ -171,16 +264,27 @@ private slots:
         QVERIFY(sendGroupText(*m_dave.registry, group, QStringLiteral("after removal")).ok);
         dropInbox(m_carol);
         QCOMPARE(errorsOf(receive(m_bob)), QStringList{"card_outdated"});
-        dropInbox(m_alice); // nor does Bob's request reach Alice
 
-        User &sender = byDave ? m_dave : m_alice;
-        QVERIFY(use(sender));
-        QVERIFY(grouptest::postSigned(sender.identity, m_bob.key(),
-                                      wire::cardMessageFor(wire::Me{sender.identity, sender.key()}, oldCard, m_bob.key()),
-                                      QStringLiteral("held-again")));
+        if (trick == QLatin1String("drop cards")) {
+            // Alice answers Bob's request; the relay drops the answer.
+            receive(m_alice);
+            QVERIFY(use(m_bob));
+            QCOMPARE(grouptest::withholdFromInbox([&](const RawEnvelope &e) {
+                         return e.senderPubkey == m_alice.key();
+                     }).size(),
+                     1);
+        } else {
+            dropInbox(m_alice); // nor does Bob's request reach Alice
+            User &sender = byDave ? m_dave : m_alice;
+            QVERIFY(use(sender));
+            QVERIFY(grouptest::postSigned(
+                sender.identity, m_bob.key(),
+                wire::cardMessageFor(wire::Me{sender.identity, sender.key()}, oldCard, m_bob.key()),
+                QStringLiteral("held-again")));
+        }
         QVERIFY(use(m_carol));
         QVERIFY(sendGroupText(*m_carol.registry, group, QStringLiteral("Carol here")).ok);
-        m_now += 10;
+        m_now += waited;
         QVERIFY(!textsOf(receive(m_bob)).contains(QStringLiteral("Carol here")));
         QVERIFY(use(m_bob));
         QCOMPARE(sendGroupText(*m_bob.registry, group, QStringLiteral("hi Carol")).error,
