@@ -1,18 +1,79 @@
 // Qt Quick Test entry for the Velmor module. Each test file gets a fresh
 // engine carrying mock controllers under the context-property names the
 // views use, so views can be driven without the real controllers.
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QLocale>
+#include <QQmlContext>
 #include <QQmlEngine>
 #include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 
+#include <memory>
+
 #include "mock_controllers.h"
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+// A web server on 127.0.0.1 that the tests own ("FetchListener"): it records
+// the path of every request a view makes to it and answers with a picture.
+// Text that must never be read as markup points a picture tag at it; any
+// path but a test's own sentinel is a fetch a view made.
+class FetchListener : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int port READ port CONSTANT)
+    Q_PROPERTY(QStringList paths READ paths NOTIFY pathsChanged)
+
+public:
+    FetchListener()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    int port() const { return m_server.serverPort(); }
+    QStringList paths() const { return m_paths; }
+    Q_INVOKABLE void clear() { m_paths.clear(); emit pathsChanged(); }
+
+signals:
+    void pathsChanged();
+
+private:
+    void answer(QTcpSocket *socket)
+    {
+        if (socket->property("answered").toBool() || !socket->canReadLine())
+            return;
+        socket->setProperty("answered", true);
+        // "GET /path HTTP/1.1"
+        const QList<QByteArray> words = socket->readLine().trimmed().split(' ');
+        m_paths.append(QString::fromLatin1(words.value(1, "?")));
+        emit pathsChanged();
+        QImage pixel(1, 1, QImage::Format_ARGB32);
+        pixel.fill(Qt::white);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        pixel.save(&buffer, "PNG");
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\nContent-Length: "
+                      + QByteArray::number(png.size()) + "\r\n\r\n" + png);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QStringList m_paths;
+};
 
 class VelmorQmlTestSetup : public QObject
 {
@@ -40,10 +101,15 @@ public slots:
                 .isEmpty()) {
             qFatal("mock controllers failed: %s", qPrintable(error));
         }
+        // Made with the application (the setup object comes before it).
+        if (!m_listener)
+            m_listener = std::make_unique<FetchListener>();
+        engine->rootContext()->setContextProperty(QStringLiteral("FetchListener"), m_listener.get());
     }
 
 private:
     QTemporaryDir m_settingsDir;
+    std::unique_ptr<FetchListener> m_listener;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(velmor_qml, VelmorQmlTestSetup)

@@ -206,14 +206,15 @@ Item {
         function test_peerTextIsPlain(data) {
             var row = makeRow(msg("a", { "text": data.text, "translated": data.text }), { "peer": "group:g1" })
             var text = part(row, "msgText")
-            compare(text.textFormat, Text.PlainText)
-            compare(text.text, data.text)
+            // One format for every text, every markup character escaped.
+            compare(text.textFormat, Text.StyledText)
+            verify(text.text.indexOf("<") < 0, text.text)
             bodyMetrics.text = data.text
             // Drawn as the characters themselves: as wide as the literal
             // text (or wrapped inside the bubble), never a picture.
             fuzzyCompare(text.implicitWidth, bodyMetrics.advanceWidth, 2)
             verify(text.height < 4 * bodyMetrics.height)
-            compare(part(row, "transText").textFormat, Text.PlainText)
+            compare(part(row, "transText").textFormat, Text.StyledText)
             compare(part(row, "senderText").textFormat, Text.PlainText)
         }
 

@@ -103,6 +103,8 @@ ColumnLayout {
         font.pixelSize: 12
         color: "#ffb0a8"
         text: "创建失败（" + section.createError + "）"
+        // The word may come from the group server.
+        textFormat: Text.PlainText
     }
     PaneBtn {
         objectName: "sgCreateButton"

@@ -68,12 +68,14 @@ Popup {
                 // one (no empty line between them).
                 readonly property string shown: modelData.charAt(modelData.length - 1) === "\n"
                                                 ? modelData.substring(0, modelData.length - 1) : modelData
-                readonly property string rich: EmojiText.richOrEmpty(shown, Theme.fontBody + 2)
                 objectName: "fullTextPiece"
                 x: 16
                 width: pieceList.width - 24
-                text: rich !== "" ? rich : shown
-                textFormat: rich !== "" ? TextEdit.RichText : TextEdit.PlainText
+                // One format whatever the text holds, every character
+                // escaped: a format that followed the text could read a
+                // new text once in the old one.
+                text: EmojiText.markup(shown, Theme.fontBody + 2)
+                textFormat: TextEdit.RichText
                 readOnly: true
                 selectByMouse: true
                 selectByKeyboard: true

@@ -36,12 +36,13 @@ Item {
     readonly property string _shown: bounded(text)
     readonly property string _shownTrans: hasTrans ? bounded(translated) : ""
     readonly property bool cut: _shown !== text
-    // The same texts as styled text with their emoji as pictures about a
-    // line high, or "" for a text without emoji (shown as plain text, at no
-    // cost).
+    // The same texts as styled text: every character escaped, emoji as
+    // pictures about a line high. The format never changes with the text:
+    // a format bound apart from its text lets Qt read a new text once in
+    // the old format, and a peer's "<img>" would be fetched.
     readonly property int emojiPixels: big ? 40 : Theme.fontBody + 2
-    readonly property string _rich: EmojiText.richOrEmpty(_shown, emojiPixels)
-    readonly property string _richTrans: hasTrans ? EmojiText.richOrEmpty(_shownTrans, emojiPixels) : ""
+    readonly property string _rich: EmojiText.markup(_shown, emojiPixels)
+    readonly property string _richTrans: hasTrans ? EmojiText.markup(_shownTrans, emojiPixels) : ""
 
     function bounded(value) {
         var s = value === undefined || value === null ? "" : String(value)
@@ -120,8 +121,8 @@ Item {
         x: root.big ? 4 : 11
         y: root._textTop
         width: root.textWidth(root._natural, root.big ? 8 : 22)
-        text: root._rich !== "" ? root._rich : root._shown
-        textFormat: root._rich !== "" ? Text.StyledText : Text.PlainText
+        text: root._rich
+        textFormat: Text.StyledText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
         font.pixelSize: root.big ? 34 : Theme.fontBody
         color: root.ink
@@ -162,7 +163,7 @@ Item {
         visible: false
         sourceComponent: Text {
             text: msgText.text
-            textFormat: msgText.textFormat
+            textFormat: Text.StyledText
             font: msgText.font
         }
     }
@@ -191,7 +192,7 @@ Item {
                 id: measureTrans
                 visible: false
                 text: transText.text
-                textFormat: transText.textFormat
+                textFormat: Text.StyledText
                 font: transText.font
             }
             Text {
@@ -199,8 +200,8 @@ Item {
                 objectName: "transText"
                 y: 5
                 width: root.textWidth(measureTrans.implicitWidth, 22)
-                text: root._richTrans !== "" ? root._richTrans : root._shownTrans
-                textFormat: root._richTrans !== "" ? Text.StyledText : Text.PlainText
+                text: root._richTrans
+                textFormat: Text.StyledText
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 font.pixelSize: Theme.fontBody
                 opacity: 0.82

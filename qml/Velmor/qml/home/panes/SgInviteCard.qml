@@ -38,11 +38,24 @@ GlassCard {
             id: boxes
             model: card.candidates
             delegate: CheckBox {
+                id: inviteBox
                 required property var modelData
                 readonly property string memberKey: modelData.publicKey || ""
                 objectName: "inviteBox"
                 palette.windowText: "white"
                 text: modelData.display ? modelData.display : Helpers.shortAddress(modelData.address || "")
+                // A contact's name is shown as written, never as markup
+                // (the style's label would guess the format).
+                contentItem: Text {
+                    objectName: "inviteBoxLabel"
+                    leftPadding: inviteBox.indicator.width + inviteBox.spacing
+                    verticalAlignment: Text.AlignVCenter
+                    text: inviteBox.text
+                    textFormat: Text.PlainText
+                    elide: Text.ElideRight
+                    font: inviteBox.font
+                    color: inviteBox.palette.windowText
+                }
             }
         }
         WhiteWideButton {
