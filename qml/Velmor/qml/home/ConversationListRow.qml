@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import Velmor
 import "helpers.js" as Helpers
+import "message/emojiText.js" as EmojiText
 
 // One row of the conversation list, drawn from a conversation map.
 Rectangle {
@@ -28,6 +29,22 @@ Rectangle {
             return lastText + (lastText.length > 0 ? "  \u00b7  " : "") + lat + "ms"
         return lastText
     }
+    // The line as the bubbles draw it: emoji as pictures in colour (the
+    // body face would draw some as outlines), every other character
+    // escaped, in one fixed format. Only what one line can show is made.
+    readonly property string previewMarkup: {
+        var s = preview.length > kPreviewChars ? preview.substring(0, kPreviewChars) : preview
+        var code = s.charCodeAt(s.length - 1)
+        if (s.length < preview.length && code >= 0xD800 && code <= 0xDBFF)
+            s = s.substring(0, s.length - 1)
+        s = s.replace(/[\r\n\t]+/g, " ")
+        var cut = EmojiText.pictureCut(s, kPreviewPictures)
+        if (cut >= 0)
+            s = s.substring(0, cut)
+        return EmojiText.markup(s, Theme.fontBody + 2)
+    }
+    readonly property int kPreviewChars: 200
+    readonly property int kPreviewPictures: 40
 
     height: Theme.rowHeight
     radius: 12
@@ -127,8 +144,8 @@ Rectangle {
         Text {
             objectName: "previewText"
             Layout.fillWidth: true
-            text: row.preview
-            textFormat: Text.PlainText
+            text: row.previewMarkup
+            textFormat: Text.StyledText
             font.pixelSize: Theme.fontBody
             color: "#b3ffffff"
             maximumLineCount: 1
