@@ -174,6 +174,9 @@ Item {
                   arriving: "group:g7", shown: "已成功加入群组" },
                 { tag: "another group arrives", result: { "ok": true, "kind": "super_group", "serverUrl": "https://a" },
                   arriving: "sg:https://b", shown: "申请已发送，等待群主或管理员审核" },
+                // Removed from the group, whose chat stays in the list.
+                { tag: "group listed already", result: { "ok": true, "kind": "normal_group", "groupId": "old" },
+                  arriving: "group:old", shown: "申请已发送，等待群主或管理员审核" },
             ]
         }
         function test_pendingRequestApproved(data) {

@@ -74,19 +74,21 @@ Item {
             return "group:" + r.groupId
         return ""
     }
-    // An approved request shows as the group in the list: the page says so
-    // instead of still waiting.
-    function checkApproved() {
-        if (operationStatus !== "pending" || pendingPeer === "")
-            return
+    function listed(peer) {
         var list = Chat.conversations || []
         for (var i = 0; i < list.length; ++i) {
-            if (list[i].peer === pendingPeer) {
-                operationStatus = "joined"
-                pendingPeer = ""
-                return
-            }
+            if (list[i].peer === peer)
+                return true
         }
+        return false
+    }
+    // An approved request shows as the group arriving in the list: the page
+    // says so instead of still waiting.
+    function checkApproved() {
+        if (operationStatus !== "pending" || pendingPeer === "" || !listed(pendingPeer))
+            return
+        operationStatus = "joined"
+        pendingPeer = ""
     }
 
     function syncDiscovery() {
@@ -101,8 +103,11 @@ Item {
         function onDiscoveryCompleted(ok, status) {
             if (ok && (status === "pending" || status === "joined" || status === "already_member")) {
                 pane.operationStatus = status
-                pane.pendingPeer = status === "pending" ? pane.peerOf(pane.result) : ""
-                pane.checkApproved()
+                // A group already listed (one the user was removed from
+                // keeps its chat) cannot arrive: only a later approval
+                // would say so, and the request waits.
+                var peer = status === "pending" ? pane.peerOf(pane.result) : ""
+                pane.pendingPeer = peer !== "" && !pane.listed(peer) ? peer : ""
             }
         }
         function onConversationsChanged() { pane.checkApproved() }
