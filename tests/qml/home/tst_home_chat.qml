@@ -268,6 +268,27 @@ Item {
             verify(home.composer.sendingEnabled)
         }
 
+        // The open super group leaves the list (the user was removed): the
+        // chat says so and takes nothing more; only its own leaving counts.
+        function test_superGroupLeavesListWhileOpen_data() {
+            return [ { tag: "removed", after: [{ "peer": "pk" }], removed: true },
+                     { tag: "another left", after: [{ "peer": "sg:https://g" }], removed: false } ]
+        }
+        function test_superGroupLeavesListWhileOpen(data) {
+            var home = makeHome()
+            Chat.conversations = [{ "peer": "sg:https://g" }, { "peer": "sg:https://h" }, { "peer": "pk" }]
+            open("sg:https://g", { "title": "G", "subtitle": "12 位成员" })
+            Chat.conversations = data.after
+            Chat.conversationsChanged()
+            Chat.currentChanged()
+            compare(findChild(home, "headerGroupSubtitle").text, data.removed ? "你已被移出群聊" : "12 位成员")
+            compare(findChild(home, "sgSettingsButton").visible, !data.removed)
+            compare(home.composer.sendingEnabled, !data.removed)
+            open("pk", {})
+            open("sg:https://g", {})
+            verify(home.composer.sendingEnabled)
+        }
+
         // The composer's microphone: into the open room, or ask to open one.
         function test_composerChatroomRequest() {
             var home = makeHome()

@@ -17,6 +17,8 @@ Rectangle {
     property bool official: false
     property string groupKind: ""
     property string groupSubtitle: ""
+    // The user is no longer a member of this super group: no settings.
+    property bool removed: false
 
     signal friendInfoRequested()
     signal groupSettingsRequested()
@@ -170,7 +172,7 @@ Rectangle {
     }
     SettingsButton {
         objectName: "sgSettingsButton"
-        visible: header.isSuper
+        visible: header.isSuper && !header.removed
         onClicked: header.superGroupSettingsRequested()
     }
 }

@@ -28,6 +28,46 @@ Item {
     signal voicePlaybackStarted(string id)
     signal voicePlaybackStopped()
 
+    // The open super group left the conversation list while open: its
+    // server no longer names the user a member (removed). The chat stays
+    // readable, says so and takes nothing more, as a normal group's does.
+    property bool removedFromSuperGroup: false
+    property string _listedPeer: ""
+    function _isListed(peer) {
+        var list = Chat.conversations || []
+        for (var i = 0; i < list.length; ++i) {
+            if (list[i].peer === peer)
+                return true
+        }
+        return false
+    }
+    function _followList(peerChanged) {
+        var peer = Chat.currentPeer
+        var listed = peer.indexOf("sg:") === 0 && _isListed(peer)
+        if (peerChanged)
+            removedFromSuperGroup = false
+        else if (_listedPeer === peer && peer !== "" && !listed)
+            removedFromSuperGroup = true
+        else if (listed)
+            removedFromSuperGroup = false
+        _listedPeer = listed ? peer : ""
+    }
+    property string _openPeer: ""
+    Connections {
+        target: Chat
+        function onConversationsChanged() { pane._followList(false) }
+        function onCurrentChanged() {
+            if (Chat.currentPeer === pane._openPeer)
+                return
+            pane._openPeer = Chat.currentPeer
+            pane._followList(true)
+        }
+    }
+    Component.onCompleted: {
+        _openPeer = Chat.currentPeer
+        _followList(true)
+    }
+
     // Another conversation was opened.
     function resetForConversation() {
         composer.dismissPanels()
@@ -113,7 +153,8 @@ Item {
             verified: Chat.currentVerified
             official: Chat.currentOfficial
             groupKind: Chat.currentGroupKind
-            groupSubtitle: Chat.currentGroupSubtitle
+            groupSubtitle: pane.removedFromSuperGroup ? "你已被移出群聊" : Chat.currentGroupSubtitle
+            removed: pane.removedFromSuperGroup
             onFriendInfoRequested: pane.friendInfoRequested()
             onGroupSettingsRequested: pane.groupSettingsRequested()
             onSuperGroupSettingsRequested: pane.superGroupSettingsRequested()
@@ -124,7 +165,7 @@ Item {
             objectName: "voiceBannerStrip"
             Layout.fillWidth: true
             Layout.preferredHeight: visible ? 54 : 0
-            visible: Chat.currentGroupKind === "premium_plus" && VoiceRoom.roomOpen
+            visible: Chat.currentGroupKind === "premium_plus" && VoiceRoom.roomOpen && !pane.removedFromSuperGroup
             listening: VoiceRoom.activeForVisible
             onClicked: pane.voiceRoomRequested()
         }
@@ -159,11 +200,11 @@ Item {
             conversation: Chat.currentPeer
             onGradient: true
             allowImages: true
-            allowChatroom: Chat.currentGroupKind === "premium_plus" && VoiceRoom.canOpen
-            sendingEnabled: Chat.currentCanSend
+            allowChatroom: Chat.currentGroupKind === "premium_plus" && VoiceRoom.canOpen && !pane.removedFromSuperGroup
+            sendingEnabled: Chat.currentCanSend && !pane.removedFromSuperGroup
             // A normal group is read-only only for a member the owner removed.
-            disabledReason: Chat.currentPeer.startsWith("group:") ? "你已被移出群聊"
-                                                                   : "全员禁言中，仅群主和管理员可以发送消息"
+            disabledReason: Chat.currentPeer.startsWith("group:") || pane.removedFromSuperGroup
+                            ? "你已被移出群聊" : "全员禁言中，仅群主和管理员可以发送消息"
             onRequestImage: pane.imageRequested()
             onRequestChatroom: {
                 if (VoiceRoom.roomOpen)
