@@ -167,6 +167,31 @@ Item {
             compare(editor.text, "ok")
         }
 
+        // The backup form by keyboard alone: Tab goes round its controls,
+        // each shows its focus, Space acts on the focused one only.
+        function test_backupFormByKeyboard() {
+            App.returns = { "hasBackupPassword": false }
+            var home = makeHome()
+            mouseClick(findChild(home, "settingsButton"))
+            var row = findChild(home, "rowBackup")
+            tryVerify(() => row.width > 0)
+            mouseClick(row)
+            var first = findChild(home, "bkupPwd1"), ack = findChild(home, "bkupAck")
+            tryVerify(() => first.width > 0)
+            mouseClick(first)
+            type("pw"); keyClick(Qt.Key_Tab); type("pw"); keyClick(Qt.Key_Tab)
+            verify(ack.activeFocus && ack.border.width === 2)
+            keyClick(Qt.Key_Space)
+            verify(ack.checked)
+            keyClick(Qt.Key_Tab)
+            verify(findChild(findChild(home, "bkupSetButton"), "focusRing").visible)
+            keyClick(Qt.Key_Space)
+            compare(App.lastArgs("setBackupPassword"), ["pw"])
+            keyClick(Qt.Key_Tab)
+            verify(first.activeFocus)
+            compare(home.mainPane, "settings")
+        }
+
         function test_tabLeavesTheComposer() {
             var home = makeHome()
             open("carol")

@@ -26,6 +26,13 @@ Rectangle {
     Accessible.role: Accessible.Button
     Accessible.name: label
 
+    // Reached with Tab, shown by a ring around it, pressed with Space or
+    // Enter.
+    activeFocusOnTab: true
+    Keys.onSpacePressed: if (btn.enabled) btn.clicked()
+    Keys.onReturnPressed: if (btn.enabled) btn.clicked()
+    Keys.onEnterPressed: if (btn.enabled) btn.clicked()
+
     Text {
         id: labelText
         anchors.centerIn: parent
@@ -34,6 +41,17 @@ Rectangle {
         font.weight: Font.DemiBold
         color: btn.themed ? (btn.primary ? "white" : Theme.textPrimary)
                           : (!btn.enabled ? "#66ffffff" : (btn.primary ? "#5f608b" : "white"))
+    }
+
+    Rectangle {
+        objectName: "focusRing"
+        anchors.fill: parent
+        anchors.margins: -3
+        radius: btn.radius + 3
+        color: "transparent"
+        border.width: 2
+        border.color: btn.themed ? Theme.brandBlue : "#ffffff"
+        visible: btn.activeFocus
     }
 
     MouseArea {

@@ -97,6 +97,9 @@ RowLayout {
         background: Rectangle {
             radius: 8
             color: root.mainPane === btn.page ? "#4dffffff" : (btn.hovered ? "#33ffffff" : "#21ffffff")
+            // Reached with Tab too: Space on it opens or closes its page.
+            border.width: btn.visualFocus ? 2 : 0
+            border.color: "#e6ffffff"
         }
         contentItem: Item {
             TgIcon {

@@ -16,9 +16,13 @@ Rectangle {
     radius: 12
     color: themed ? (checked || ackMa.containsMouse ? Theme.hoverBg : Theme.buttonBg)
                   : (checked ? "#24ffffff" : (ackMa.containsMouse ? "#1cffffff" : "#12ffffff"))
-    border.width: 1
-    border.color: themed ? (checked ? Theme.brandBlue : Theme.border)
-                         : (checked ? "#80ffffff" : "#26ffffff")
+    // A thicker ring while it has the keyboard focus; Space ticks it.
+    border.width: activeFocus ? 2 : 1
+    border.color: activeFocus ? (themed ? Theme.brandBlue : "#e6ffffff")
+                              : themed ? (checked ? Theme.brandBlue : Theme.border)
+                                       : (checked ? "#80ffffff" : "#26ffffff")
+    activeFocusOnTab: true
+    Keys.onSpacePressed: box.checked = !box.checked
     Behavior on color { ColorAnimation { duration: 130 } }
     Behavior on border.color { ColorAnimation { duration: 130 } }
     Accessible.role: Accessible.CheckBox

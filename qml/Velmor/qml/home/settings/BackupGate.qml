@@ -72,13 +72,17 @@ ColumnLayout {
             color: gate.errorColor
             font.pixelSize: 11
         }
+        // Tab goes round the form's controls and stays in it.
         BackupAck {
             id: bkupAck
             objectName: "bkupAck"
             themed: gate.themed
             Layout.fillWidth: true
+            KeyNavigation.tab: bkupSetButton.enabled ? bkupSetButton : bkupPwd1
         }
         PaneBtn {
+            id: bkupSetButton
+            KeyNavigation.tab: bkupPwd1
             objectName: "bkupSetButton"
             Layout.fillWidth: true
             Layout.preferredHeight: 42
@@ -104,6 +108,7 @@ ColumnLayout {
             themed: gate.themed
             echoMode: TextInput.Password
             placeholderText: "密码"
+            KeyNavigation.tab: bkupVerifyButton.enabled ? bkupVerifyButton : bkupPwdIn
             onAccepted: gate.verifyRequested(text)
         }
         Text {
@@ -114,6 +119,8 @@ ColumnLayout {
             font.pixelSize: 11
         }
         PaneBtn {
+            id: bkupVerifyButton
+            KeyNavigation.tab: bkupPwdIn
             objectName: "bkupVerifyButton"
             Layout.fillWidth: true
             Layout.preferredHeight: 42

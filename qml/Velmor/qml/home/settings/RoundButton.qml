@@ -15,6 +15,12 @@ Rectangle {
     color: ma.containsMouse ? "#33ffffff" : "#21ffffff"
     Accessible.role: Accessible.Button
     Accessible.name: icon
+    activeFocusOnTab: true
+    border.width: activeFocus ? 2 : 0
+    border.color: "#e6ffffff"
+    Keys.onSpacePressed: btn.clicked()
+    Keys.onReturnPressed: btn.clicked()
+    Keys.onEnterPressed: btn.clicked()
 
     TgIcon {
         anchors.centerIn: parent
