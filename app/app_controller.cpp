@@ -124,7 +124,9 @@ QString AppController::myTron() const
 
 void AppController::generateAndLogin()
 {
-    if (m_busy)
+    // The user first reads what the saved identity lost: a new one takes
+    // the vault's names.
+    if (m_busy || !m_identityNotice.isEmpty())
         return;
     setErrorText(QString());
     m_mnemonic.clear();
@@ -188,7 +190,7 @@ void AppController::autoLogin()
         // name), and the user learns what is lost before the login view
         // offers a new identity.
         setStatusText(QString());
-        setErrorText(savedIdentityDamageText(saved.keyDamaged, saved.phraseDamaged));
+        setIdentityNotice(savedIdentityDamageText(saved.keyDamaged, saved.phraseDamaged));
         return;
     }
     m_mnemonic = saved.mnemonic;
@@ -340,6 +342,7 @@ void AppController::completeLogin(const Outcome &outcome)
     m_myAvatar = avatar.isEmpty() ? kDefaultAvatar : avatar;
     emit avatarChanged();
     m_loggedIn = true;
+    setIdentityNotice(QString());
     setStatusText(QStringLiteral("已登录 · 节点 ") + m_node);
     emit identityChanged();
     emit loggedInChanged();
@@ -550,6 +553,19 @@ void AppController::setErrorText(const QString &text)
     // Emitted on every assignment, so each failed attempt is seen.
     m_errorText = text;
     emit errorTextChanged();
+}
+
+void AppController::dismissIdentityNotice()
+{
+    setIdentityNotice(QString());
+}
+
+void AppController::setIdentityNotice(const QString &text)
+{
+    if (m_identityNotice == text)
+        return;
+    m_identityNotice = text;
+    emit identityNoticeChanged();
 }
 
 void AppController::setStatusText(const QString &text)

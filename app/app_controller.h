@@ -37,6 +37,10 @@ class AppController : public QObject
     // Messages of this identity read back from that file into the new one.
     Q_PROPERTY(int storeSalvaged READ storeSalvaged NOTIFY storeChanged)
     Q_PROPERTY(QString storeForeign READ storeForeign NOTIFY storeChanged)
+    // Why the saved identity could not sign in (a damaged vault entry), in
+    // full, until the user dismisses it or signs in; no new identity is
+    // made while it waits.
+    Q_PROPERTY(QString identityNotice READ identityNotice NOTIFY identityNoticeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -56,6 +60,7 @@ public:
     QString storeSetAside() const { return m_storeSetAside; }
     int storeSalvaged() const { return m_storeSalvaged; }
     QString storeForeign() const { return m_storeForeign; }
+    QString identityNotice() const { return m_identityNotice; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -85,6 +90,7 @@ public:
     // kept aside). The identity stays signed in throughout.
     Q_INVOKABLE void retryStore();
     Q_INVOKABLE void dismissStoreNotice();
+    Q_INVOKABLE void dismissIdentityNotice();
 
 signals:
     void loggedInChanged();
@@ -97,6 +103,7 @@ signals:
     // room is left and playback stopped before the relay session goes.
     void loggingOut();
     void storeChanged();
+    void identityNoticeChanged();
     // The store was opened again on a new file: lists read from it afresh.
     void storeReopened();
 
@@ -115,6 +122,7 @@ private:
     void setBusy(bool busy);
     void setErrorText(const QString &text);
     void setStatusText(const QString &text);
+    void setIdentityNotice(const QString &text);
     QString backupEntry() const;
 
     bool m_loggedIn = false;
@@ -133,6 +141,7 @@ private:
     QString m_storeSetAside;
     int m_storeSalvaged = 0;
     QString m_storeForeign;
+    QString m_identityNotice;
     // Signed in to the relay, the store not open yet (busy, disk full):
     // tried again on a timer and by retryStore().
     bool m_waitingForStore = false;

@@ -294,7 +294,7 @@ void AppLoginTest::unreadableSavedKeyIsKeptAndTold()
     QVERIFY(CredentialVault::write(QStringLiteral("private_key"), "not a key"));
     AppController app;
     QVERIFY(app.hasSavedIdentity());
-    QSignalSpy errors(&app, &AppController::errorTextChanged);
+    QSignalSpy notices(&app, &AppController::identityNoticeChanged);
     app.autoLogin();
     QVERIFY(!app.busy());
     QVERIFY(!app.loggedIn());
@@ -302,9 +302,15 @@ void AppLoginTest::unreadableSavedKeyIsKeptAndTold()
     // view is shown.
     QVERIFY(app.hasSavedIdentity());
     QCOMPARE(CredentialVault::read(QStringLiteral("private_key")), QByteArray("not a key"));
-    QCOMPARE(errors.count(), 1);
-    QVERIFY(app.errorText().contains(CredentialVault::folder()));
+    QCOMPARE(notices.count(), 1);
+    QVERIFY(app.identityNotice().contains(CredentialVault::folder()));
     QCOMPARE(app.statusText(), QString());
+    // No new identity over it until the user has read it.
+    app.generateAndLogin();
+    QVERIFY(!app.busy());
+    QVERIFY(app.identityNotice().contains(CredentialVault::folder()));
+    app.dismissIdentityNotice();
+    QCOMPARE(app.identityNotice(), QString());
 
     // Nothing saved: autoLogin does nothing at all.
     QVERIFY(CredentialVault::remove(QStringLiteral("private_key")));

@@ -35,6 +35,7 @@ Item {
             App.busy = false
             App.statusText = ""
             App.errorText = ""
+            App.identityNotice = ""
             moveSpy.clear()
         }
 
@@ -114,6 +115,22 @@ Item {
             cell.forceActiveFocus()
             keyClick(Qt.Key_Return)
             compare(App.callNames(), [])
+        }
+
+        // The saved identity could not be read: the whole notice shows in
+        // place of the form until the user has read it.
+        function test_identityNotice() {
+            var said = "已保存的私钥和助记词都已损坏，无法自动登录。损坏的文件保留在 /home/someone/"
+                    + ".local/share/Pelorin/vault。请用助记词或私钥导入原身份；新建账户将得到另一个身份。"
+            App.identityNotice = said
+            var login = makeLogin()
+            var text = part(login, "identityNoticeText")
+            compare(text.text, said)
+            verify(text.lineCount > 1 && text.height <= text.parent.parent.height)
+            verify(!part(login, "genBtn").visible)
+            keyClick(Qt.Key_Space)
+            compare(App.callNames(), ["dismissIdentityNotice"])
+            verify(part(login, "genBtn").visible)
         }
 
         function test_createAccount() {

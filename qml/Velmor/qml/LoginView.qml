@@ -20,7 +20,7 @@ Rectangle {
 
     // The items whose rectangles the drag layer leaves to the controls.
     function interactiveItems() {
-        return [keyField, keyLink, mnemGrid, mnemLink, loginBtn, genBtn, trafficLights]
+        return [keyField, keyLink, mnemGrid, mnemLink, loginBtn, genBtn, trafficLights, identityNotice.button]
     }
 
     function mnemonicText() {
@@ -64,8 +64,23 @@ Rectangle {
             Layout.fillHeight: true
         }
 
+        // The saved identity could not be read: the form waits behind the
+        // notice until the user has read it.
+        IdentityNotice {
+            id: identityNotice
+            objectName: "identityNotice"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.margins: 36
+            visible: App.identityNotice !== ""
+            text: App.identityNotice
+            onVisibleChanged: if (visible) button.forceActiveFocus()
+            onDismissed: App.dismissIdentityNotice()
+        }
+
         ColumnLayout {
             id: form
+            visible: !identityNotice.visible
             Layout.fillWidth: true
             Layout.fillHeight: true
             Layout.margins: 36
@@ -250,6 +265,7 @@ Rectangle {
         id: toast
         objectName: "toast"
         z: 200000
+        maxWidth: login.width - 120
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 44
@@ -261,6 +277,8 @@ Rectangle {
     }
 
     Component.onCompleted: {
+        if (identityNotice.visible)
+            identityNotice.button.forceActiveFocus()
         if (mnemonicMode)
             mnemGrid.active = true
         if (App.busy)

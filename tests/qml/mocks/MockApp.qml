@@ -17,6 +17,7 @@ MockController {
     property string storeSetAside: ""
     property int storeSalvaged: 0
     property string storeForeign: ""
+    property string identityNotice: ""
 
     signal identityChanged()
     signal avatarChanged()
@@ -35,6 +36,7 @@ MockController {
     function newMnemonic() { record("newMnemonic", arguments); return result("newMnemonic", "") }
     function retryStore() { record("retryStore", arguments) }
     function dismissStoreNotice() { record("dismissStoreNotice", arguments) }
+    function dismissIdentityNotice() { record("dismissIdentityNotice", arguments); identityNotice = "" }
     function revealPrivateKeyString() { record("revealPrivateKeyString", arguments); return result("revealPrivateKeyString", "") }
 
     // Backup password.

@@ -1,9 +1,12 @@
 import QtQuick
 
-// One-line capsule at the bottom of the login card; each show() replaces the
-// text and keeps it up for a further 2600 ms.
+// Capsule at the bottom of the login card; each show() replaces the text
+// and keeps it up for a further 2600 ms. A text wider than `maxWidth` wraps
+// instead of running off the card.
 Rectangle {
     id: toast
+
+    property real maxWidth: 600
 
     function show(msg) {
         toastLabel.text = msg
@@ -11,8 +14,8 @@ Rectangle {
         toastTimer.restart()
     }
 
-    width: toastLabel.implicitWidth + 36
-    height: toastLabel.implicitHeight + 20
+    width: Math.min(toastLabel.implicitWidth, maxWidth - 36) + 36
+    height: toastLabel.height + 20
     radius: 18
     color: "#d91f2329"
     opacity: 0
@@ -26,10 +29,12 @@ Rectangle {
         id: toastLabel
         objectName: "toastLabel"
         anchors.centerIn: parent
+        width: toast.width - 36
         textFormat: Text.PlainText
+        wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        horizontalAlignment: Text.AlignHCenter
         color: "white"
         font.pixelSize: 13
-        maximumLineCount: 1
     }
 
     Timer {
