@@ -237,12 +237,13 @@ void MessageList::showReload(quint64 generation, OlderPage reading)
             continue;
         }
         const bool heldBefore = it != m_built.end() && it->holdsPicture;
+        const QString heldIn = heldBefore ? it->record.conversation_id : QString();
         Built &entry = m_built[id];
         entry = std::move(row.built);
-        holdPicture(entry, id, row.picture);
+        holdPicture(entry, row.picture);
         // After the new hold: a picture that did not change keeps its address.
         if (heldBefore)
-            MessagePictures::instance().release(id);
+            MessagePictures::instance().release(heldIn, id);
         maps.append(entry.map);
     }
     QStringList gone;
@@ -331,7 +332,7 @@ void MessageList::showOlderPage(quint64 generation, OlderPage page)
             continue;
         Built &entry = m_built[id];
         entry = std::move(row.built);
-        holdPicture(entry, id, row.picture);
+        holdPicture(entry, row.picture);
         maps.append(entry.map);
     }
     if (maps.isEmpty())
@@ -448,14 +449,15 @@ const QVariantMap &MessageList::mapFor(const MessageRecord &record,
     Built &entry = m_built[record.id];
     if (entry.map.isEmpty() || !sameShown(entry.record, entry.attachmentHash, entry.attachmentSize, record)) {
         const bool heldBefore = entry.holdsPicture;
+        const QString heldIn = entry.record.conversation_id;
         QByteArray picture;
         Built rebuilt = build(record, m_superGroup, &picture);
         rebuilt.place = entry.place;
         entry = std::move(rebuilt);
-        holdPicture(entry, record.id, picture);
+        holdPicture(entry, picture);
         // After the new hold: a picture that did not change keeps its address.
         if (heldBefore)
-            MessagePictures::instance().release(record.id);
+            MessagePictures::instance().release(heldIn, record.id);
     }
     if (place)
         entry.place = place;
@@ -473,11 +475,12 @@ MessageList::Built MessageList::build(const MessageRecord &record, bool inSuperG
     return entry;
 }
 
-void MessageList::holdPicture(Built &entry, const QString &messageId, const QByteArray &picture)
+void MessageList::holdPicture(Built &entry, const QByteArray &picture)
 {
     entry.holdsPicture = !picture.isEmpty();
     if (entry.holdsPicture)
-        entry.map.insert(QStringLiteral("imageSrc"), MessagePictures::instance().hold(messageId, picture));
+        entry.map.insert(QStringLiteral("imageSrc"),
+                         MessagePictures::instance().hold(entry.record.conversation_id, entry.record.id, picture));
 }
 
 void MessageList::forget(const QString &messageId)
@@ -486,7 +489,7 @@ void MessageList::forget(const QString &messageId)
     if (it == m_built.cend())
         return;
     if (it->holdsPicture)
-        MessagePictures::instance().release(messageId);
+        MessagePictures::instance().release(it->record.conversation_id, messageId);
     m_built.erase(it);
 }
 
@@ -494,7 +497,7 @@ void MessageList::forgetAll()
 {
     for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
         if (it->holdsPicture)
-            MessagePictures::instance().release(it.key());
+            MessagePictures::instance().release(it->record.conversation_id, it.key());
     }
     m_built.clear();
 }

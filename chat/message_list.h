@@ -108,7 +108,7 @@ private:
         // digest (a message of this device), with its size.
         size_t attachmentHash = 0;
         qsizetype attachmentSize = 0;
-        bool holdsPicture = false; // in MessagePictures, under the message's id
+        bool holdsPicture = false; // in MessagePictures, under its conversation and id
         QVariantMap map;
         // Its place in the conversation, when it was read from the store.
         std::optional<ChatStore::MessagePlace> place;
@@ -145,7 +145,7 @@ private:
     void startOlderRead();
     void showOlderPage(quint64 generation, OlderPage page);
     // Keeps the picture of a built row and puts its address in the map.
-    static void holdPicture(Built &entry, const QString &messageId, const QByteArray &picture);
+    static void holdPicture(Built &entry, const QByteArray &picture);
     // A message older than the loaded ones changed while a page is read.
     void olderChanged();
 

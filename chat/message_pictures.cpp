@@ -13,47 +13,57 @@ MessagePictures &MessagePictures::instance()
     return pictures;
 }
 
-QString MessagePictures::hold(const QString &messageId, const QByteArray &encoded)
+namespace {
+
+QString addressPart(const QString &text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+} // namespace
+
+QString MessagePictures::hold(const QString &conversationId, const QString &messageId, const QByteArray &encoded)
 {
     QMutexLocker locker(&m_mutex);
-    Held &held = m_held[messageId];
+    Held &held = m_held[Key(conversationId, messageId)];
     // Equal bytes share their data as a rule; comparing costs little either way.
     if (held.version == 0 || held.encoded != encoded) {
         held.encoded = encoded;
         held.version = m_nextVersion++;
     }
     ++held.holders;
-    return QStringLiteral("image://%1/%2/%3")
-        .arg(QLatin1String(kProvider), QString::fromLatin1(QUrl::toPercentEncoding(messageId)))
-        .arg(held.version);
+    // Joined, not filled in: an escaped id holds "%2F" and the like.
+    return QStringLiteral("image://") + QLatin1String(kProvider) + QLatin1Char('/') + addressPart(conversationId)
+         + QLatin1Char('/') + addressPart(messageId) + QLatin1Char('/') + QString::number(held.version);
 }
 
-void MessagePictures::release(const QString &messageId)
+void MessagePictures::release(const QString &conversationId, const QString &messageId)
 {
     QMutexLocker locker(&m_mutex);
-    const auto it = m_held.find(messageId);
+    const auto it = m_held.find(Key(conversationId, messageId));
     if (it != m_held.end() && --it->holders <= 0)
         m_held.erase(it);
 }
 
-bool MessagePictures::holds(const QString &messageId) const
+bool MessagePictures::holds(const QString &conversationId, const QString &messageId) const
 {
     QMutexLocker locker(&m_mutex);
-    return m_held.contains(messageId);
+    return m_held.contains(Key(conversationId, messageId));
 }
 
 QImage MessagePictures::picture(const QString &address, QSize *size, const QSize &requested) const
 {
-    const qsizetype slash = address.lastIndexOf(QLatin1Char('/'));
-    if (slash <= 0)
+    // Both ids are percent-encoded, so the address has exactly two slashes.
+    const QStringList parts = address.split(QLatin1Char('/'));
+    if (parts.size() != 3)
         return {};
-    const QString messageId = QUrl::fromPercentEncoding(address.left(slash).toLatin1());
+    const Key key(QUrl::fromPercentEncoding(parts.at(0).toLatin1()), QUrl::fromPercentEncoding(parts.at(1).toLatin1()));
     bool numeric = false;
-    const quint64 version = address.mid(slash + 1).toULongLong(&numeric);
+    const quint64 version = parts.at(2).toULongLong(&numeric);
     QByteArray encoded;
     {
         QMutexLocker locker(&m_mutex);
-        const auto it = m_held.constFind(messageId);
+        const auto it = m_held.constFind(key);
         if (!numeric || it == m_held.cend() || it->version != version)
             return {};
         encoded = it->encoded; // shared, not copied

@@ -1,6 +1,7 @@
 // The pictures of the image messages the message list holds, kept apart
 // from the rows: a row carries only the address of its picture,
-// "image://messages/<message id>/<version>", and the window's image provider
+// "image://messages/<conversation id>/<message id>/<version>" (an id names a
+// message only within its conversation), and the window's image provider
 // decodes the bytes kept here on Qt's image thread when a row shows it. The
 // rows stay small to copy into the views, and a page of pictures costs
 // neither an encoding as text nor a decoding on the GUI thread.
@@ -15,6 +16,8 @@
 #include <QMutex>
 #include <QSize>
 #include <QString>
+
+#include <utility>
 
 namespace velmor::chat {
 
@@ -31,10 +34,10 @@ public:
     // Keeps the encoded picture of a message (taken again by each row that
     // shows it) and gives its address; the address changes when the
     // message's picture does, so a view never shows an old one.
-    QString hold(const QString &messageId, const QByteArray &encoded);
+    QString hold(const QString &conversationId, const QString &messageId, const QByteArray &encoded);
     // One holder of the message's picture let go of it; the last one frees it.
-    void release(const QString &messageId);
-    bool holds(const QString &messageId) const;
+    void release(const QString &conversationId, const QString &messageId);
+    bool holds(const QString &conversationId, const QString &messageId) const;
 
     // The picture at an address given by hold() (what follows
     // "image://messages/"), at most `requested` large when that is set,
@@ -49,8 +52,9 @@ private:
         int holders = 0;
         quint64 version = 0;
     };
+    using Key = std::pair<QString, QString>; // conversation id, message id
     mutable QMutex m_mutex;
-    QHash<QString, Held> m_held;
+    QHash<Key, Held> m_held;
     quint64 m_nextVersion = 1;
 };
 

@@ -151,6 +151,7 @@ void Outbox::imageTo(const QString &peer, const QString &path, const QString &re
             }
             MessageRecord row;
             row.text = QStringLiteral("[图片]");
+            row.content_type = QStringLiteral("image");
             row.attachment = payload::imagePayload(velmor::crypto::base64UrlEncode(image.jpeg),
                                                    QStringLiteral("image/jpeg"), image.width, image.height);
             Payload payload;

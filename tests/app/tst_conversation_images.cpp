@@ -31,6 +31,7 @@ QString imageAttachment(QSize size)
 MessageRecord picture(const QString &id, const QString &conversation, qint64 at, QSize size = {40, 30})
 {
     MessageRecord m = message(id, conversation, kImageText, at);
+    m.content_type = QStringLiteral("image");
     m.attachment = imageAttachment(size);
     return m;
 }
@@ -55,6 +56,8 @@ private slots:
         voice.attachment = payload::voicePayload(QStringLiteral("AAAA"), 1000, {});
         QVERIFY(store().upsertMessages({picture(QStringLiteral("p1"), kPeer, 100),
                                         message(QStringLiteral("t1"), kPeer, QStringLiteral("hello"), 110), voice,
+                                        // A peer's text that reads like an image's.
+                                        message(QStringLiteral("t2"), kPeer, kImageText, 111),
                                         picture(QStringLiteral("p3"), kPeer, 300),
                                         picture(QStringLiteral("g1"), kGroup, 120)}));
         QVERIFY(store().upsertMessage(picture(QStringLiteral("p2"), kPeer, 200)));

@@ -83,7 +83,7 @@ private slots:
         QCOMPARE(row.value("imageW").toInt(), width);
         QCOMPARE(row.value("imageH").toInt(), height);
         const QString source = row.value("imageSrc").toString();
-        QVERIFY2(source.size() < 100, qPrintable(source.left(100)));
+        QVERIFY2(source.size() < 300, qPrintable(source.left(300)));
         const QImage image = served(source, requested);
         QCOMPARE(image.size(), drawn);
         QCOMPARE(image.pixelColor(drawn.width() / 2, drawn.height() / 2), QColor(Qt::red));
@@ -158,7 +158,25 @@ private slots:
             m_chat->stop();
         }
         QVERIFY(served(source).isNull());
-        QVERIFY(!MessagePictures::instance().holds(QStringLiteral("old-pic")));
+        QVERIFY(!MessagePictures::instance().holds(m_conversation, QStringLiteral("old-pic")));
+    }
+
+    // Ids are per conversation: one id in two conversations is two pictures,
+    // and holding or letting go of one leaves the other's address drawing.
+    void sameIdInTwoConversations()
+    {
+        MessagePictures &pictures = MessagePictures::instance();
+        const QString id = QStringLiteral("same/id");
+        const QString red = pictures.hold(QStringLiteral("c-1"), id, pngBytes(4, 4, Qt::red));
+        const QString blue = pictures.hold(QStringLiteral("c/2"), id, pngBytes(4, 4, Qt::blue));
+        QVERIFY(red != blue);
+        QCOMPARE(served(red).pixelColor(1, 1), QColor(Qt::red));
+        QCOMPARE(served(blue).pixelColor(1, 1), QColor(Qt::blue));
+        pictures.release(QStringLiteral("c/2"), id);
+        QVERIFY(served(blue).isNull());
+        QCOMPARE(served(red).pixelColor(1, 1), QColor(Qt::red));
+        pictures.release(QStringLiteral("c-1"), id);
+        QVERIFY(!pictures.holds(QStringLiteral("c-1"), id));
     }
 };
 
