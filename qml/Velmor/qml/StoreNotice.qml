@@ -22,21 +22,22 @@ Rectangle {
                 "damaged": "The message store is damaged and cannot be written.",
                 "foreign": "The message store %1 is a link or belongs to another user; it was not opened.",
                 "setAside": "The damaged message store was kept as %1; a new one was started.",
-                "saved": "%1 messages were read back from it.",
+                "saved": "%1 messages were read back from it.", "savedOne": "1 message was read back from it.",
+                "savedNone": "No message could be read back from it.",
                 "retry": "Retry", "dismiss": "OK" },
         "zh-Hans": { "busy": "消息库被其他程序占用，正在重试…",
                      "diskFull": "磁盘已满：腾出空间之前，新消息无法保存。",
                      "damaged": "消息库已损坏，无法写入。",
                      "foreign": "消息库 %1 是链接或属于其他用户，未打开。",
                      "setAside": "损坏的消息库已另存为 %1，已建立新的消息库。",
-                     "saved": "已从中找回 %1 条消息。",
+                     "saved": "已从中找回 %1 条消息。", "savedNone": "未能从中找回任何消息。",
                      "retry": "重试", "dismiss": "知道了" },
         "zh-Hant": { "busy": "訊息庫被其他程式佔用，正在重試…",
                      "diskFull": "磁碟已滿：騰出空間之前，新訊息無法儲存。",
                      "damaged": "訊息庫已損壞，無法寫入。",
                      "foreign": "訊息庫 %1 是連結或屬於其他使用者，未開啟。",
                      "setAside": "損壞的訊息庫已另存為 %1，已建立新的訊息庫。",
-                     "saved": "已從中找回 %1 則訊息。",
+                     "saved": "已從中找回 %1 則訊息。", "savedNone": "未能從中找回任何訊息。",
                      "retry": "重試", "dismiss": "知道了" },
         "ja-JP": { "busy": "メッセージ保存領域を別のプログラムが使用中です。再試行しています…",
                    "diskFull": "ディスクがいっぱいです。空きができるまで新しいメッセージを保存できません。",
@@ -44,34 +45,39 @@ Rectangle {
                    "foreign": "メッセージ保存領域 %1 はリンクか別のユーザーのものです。開きませんでした。",
                    "setAside": "破損した保存領域は %1 として残し、新しく作り直しました。",
                    "saved": "そこから %1 件のメッセージを読み戻しました。",
+                   "savedNone": "そこから読み戻せたメッセージはありません。",
                    "retry": "再試行", "dismiss": "OK" },
         "de": { "busy": "Ein anderes Programm hält den Nachrichtenspeicher. Neuer Versuch läuft…",
                 "diskFull": "Datenträger voll: Neue Nachrichten werden erst gespeichert, wenn Platz frei ist.",
                 "damaged": "Der Nachrichtenspeicher ist beschädigt und kann nicht beschrieben werden.",
                 "foreign": "Der Nachrichtenspeicher %1 ist ein Link oder gehört einem anderen Benutzer; er wurde nicht geöffnet.",
                 "setAside": "Der beschädigte Nachrichtenspeicher wurde als %1 aufbewahrt; ein neuer wurde angelegt.",
-                "saved": "%1 Nachrichten wurden daraus übernommen.",
+                "saved": "%1 Nachrichten wurden daraus übernommen.", "savedOne": "1 Nachricht wurde daraus übernommen.",
+                "savedNone": "Keine Nachricht konnte daraus übernommen werden.",
                 "retry": "Erneut versuchen", "dismiss": "OK" },
         "es": { "busy": "Otro programa está usando el almacén de mensajes. Reintentando…",
                 "diskFull": "Disco lleno: los mensajes nuevos no se guardan hasta que haya espacio.",
                 "damaged": "El almacén de mensajes está dañado y no se puede escribir.",
                 "foreign": "El almacén de mensajes %1 es un enlace o pertenece a otro usuario; no se abrió.",
                 "setAside": "El almacén dañado se guardó como %1; se creó uno nuevo.",
-                "saved": "Se recuperaron %1 mensajes de él.",
+                "saved": "Se recuperaron %1 mensajes de él.", "savedOne": "Se recuperó 1 mensaje de él.",
+                "savedNone": "No se pudo recuperar ningún mensaje de él.",
                 "retry": "Reintentar", "dismiss": "Aceptar" },
         "fr": { "busy": "Un autre programme occupe le stockage des messages. Nouvel essai…",
                 "diskFull": "Disque plein : les nouveaux messages ne sont pas enregistrés tant que de la place n'est pas libérée.",
                 "damaged": "Le stockage des messages est endommagé et ne peut pas être écrit.",
                 "foreign": "Le stockage des messages %1 est un lien ou appartient à un autre utilisateur ; il n'a pas été ouvert.",
                 "setAside": "Le stockage endommagé a été conservé sous %1 ; un nouveau a été créé.",
-                "saved": "%1 messages en ont été récupérés.",
+                "saved": "%1 messages en ont été récupérés.", "savedOne": "1 message en a été récupéré.",
+                "savedNone": "Aucun message n'a pu en être récupéré.",
                 "retry": "Réessayer", "dismiss": "OK" },
         "pt-PT": { "busy": "Outro programa está a usar o armazenamento de mensagens. A tentar de novo…",
                    "diskFull": "Disco cheio: as mensagens novas não são guardadas até haver espaço.",
                    "damaged": "O armazenamento de mensagens está danificado e não pode ser escrito.",
                    "foreign": "O armazenamento de mensagens %1 é uma ligação ou pertence a outro utilizador; não foi aberto.",
                    "setAside": "O armazenamento danificado foi guardado como %1; foi criado um novo.",
-                   "saved": "Foram recuperadas %1 mensagens dele.",
+                   "saved": "Foram recuperadas %1 mensagens dele.", "savedOne": "Foi recuperada 1 mensagem dele.",
+                   "savedNone": "Não foi possível recuperar nenhuma mensagem dele.",
                    "retry": "Tentar de novo", "dismiss": "OK" }
     })
 
@@ -79,11 +85,22 @@ Rectangle {
         const table = texts[I18n.locale] || texts["en"]
         return table[key] || texts["en"][key]
     }
+    // The count in the language's own form: one message, several, or none
+    // (said too, so a kept file that gave nothing back is not left unsaid).
+    // Languages without a singular form of their own take "saved".
+    function savedText(count) {
+        const table = texts[I18n.locale] || texts["en"]
+        if (count <= 0)
+            return text("savedNone")
+        if (count === 1 && table["savedOne"] !== undefined)
+            return table["savedOne"]
+        return text("saved").arg(count)
+    }
 
     readonly property string message: problem === "foreign" ? text("foreign").arg(foreign)
                                       : problem !== "" ? text(problem)
                                       : setAside !== "" ? text("setAside").arg(setAside.split("/").pop())
-                                                          + (salvaged > 0 ? " " + text("saved").arg(salvaged) : "")
+                                                          + " " + savedText(salvaged)
                                       : ""
 
     objectName: "storeNotice"
