@@ -26,7 +26,17 @@ Item {
     // coming back restores it, and no text follows the user elsewhere.
     property string conversation: ""
 
-    readonly property bool hasContent: editor.text.trim().length > 0
+    // The most characters the text area holds. A text area lays out and
+    // keeps every character it is given (hundreds of bytes each, not given
+    // back when the text goes), so a longer draft, pasted or grown past
+    // this, is held whole beside it: shown by its opening words and length,
+    // sent as one message, removed with one click. Nothing is cut.
+    readonly property int maxEditorLength: 20000
+    readonly property bool holdsLongText: _longText !== ""
+
+    // Read from the text area only while it holds something, and then at
+    // most maxEditorLength characters.
+    readonly property bool hasContent: holdsLongText || (editor.length > 0 && editor.text.trim().length > 0)
     readonly property bool emojiShown: emojiPanel.visible
 
     signal requestImage()
@@ -38,9 +48,13 @@ Item {
         editor.focus = false
     }
 
-    // Puts the keyboard focus in the text area, so typing goes there.
+    // Puts the keyboard focus in the text area, so typing goes there (on
+    // the long draft while one is held, so Enter sends it).
     function focusEditor() {
-        editor.forceActiveFocus(Qt.OtherFocusReason)
+        if (holdsLongText)
+            longDraft.forceActiveFocus(Qt.OtherFocusReason)
+        else
+            editor.forceActiveFocus(Qt.OtherFocusReason)
     }
 
     // Whether the item is part of the composer.
@@ -54,15 +68,46 @@ Item {
 
     property var _drafts: ({})
     property string _draftOwner: ""
+    property string _longText: ""
 
     onConversationChanged: {
-        if (editor.text !== "")
-            _drafts[_draftOwner] = editor.text
+        if (holdsLongText)
+            _drafts[_draftOwner] = { "text": _longText, "long": true }
+        else if (editor.length > 0)
+            _drafts[_draftOwner] = { "text": editor.text, "long": false }
         else
             delete _drafts[_draftOwner]
         _draftOwner = conversation
-        editor.text = _drafts[conversation] !== undefined ? _drafts[conversation] : ""
+        var draft = _drafts[conversation]
+        // Setting the text also starts a new undo history: nothing typed
+        // elsewhere is kept for Ctrl+Z.
+        _longText = draft !== undefined && draft.long ? draft.text : ""
+        editor.text = draft !== undefined && !draft.long ? draft.text : ""
         editor.cursorPosition = editor.length
+    }
+
+    // Holds `text` as the long draft and empties the text area.
+    function _holdLong(text) {
+        _longText = text
+        editor.text = ""
+        if (editor.activeFocus)
+            longDraft.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    function _dropLongText() {
+        var refocus = longDraft.activeFocus
+        _longText = ""
+        // The draft's megabytes go back now, not at the next collection.
+        gc()
+        if (refocus)
+            editor.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // A text grown past the limit by another way than Ctrl+V (a middle
+    // click, a drop, an input method) moves out of the text area at once.
+    function _moveOverflowOut() {
+        if (editor.length > maxEditorLength)
+            _holdLong(editor.text)
     }
 
     // Tab and Shift+Tab leave the text area for the next or previous item
@@ -74,16 +119,39 @@ Item {
     }
 
     function send() {
-        if (editor.text.trim().length === 0)
+        if (!hasContent)
             return
         // A send that did not happen leaves the text to the user (the
         // controller says why).
-        if (Chat.sendText(editor.text))
-            editor.clear()
+        if (Chat.sendText(holdsLongText ? _longText : editor.text)) {
+            if (holdsLongText)
+                _dropLongText()
+            else
+                editor.clear()
+        }
     }
 
     function insertEmoji(emoji) {
-        editor.insert(editor.cursorPosition, emoji)
+        if (holdsLongText)
+            _longText += emoji
+        else
+            editor.insert(editor.cursorPosition, emoji)
+    }
+
+    // A clipboard text that the text area could not hold with what it has
+    // is joined to the draft beside it, in the place of the selection; the
+    // text area never sees it. True when it was taken so.
+    function _pasteLongText() {
+        var pasted = App.clipboardText()
+        if (holdsLongText) {
+            _longText += pasted
+            return true
+        }
+        var selected = editor.selectionEnd - editor.selectionStart
+        if (editor.length - selected + pasted.length <= maxEditorLength)
+            return false
+        _holdLong(editor.getText(0, editor.selectionStart) + pasted + editor.getText(editor.selectionEnd, editor.length))
+        return true
     }
 
     function handleKey(event) {
@@ -98,7 +166,8 @@ Item {
         } else if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab) {
             root._moveFocus(event.key === Qt.Key_Tab && !(event.modifiers & Qt.ShiftModifier))
             event.accepted = true
-        } else if (event.key === Qt.Key_V && (event.modifiers & (Qt.ControlModifier | Qt.MetaModifier))) {
+        } else if ((event.key === Qt.Key_V && (event.modifiers & (Qt.ControlModifier | Qt.MetaModifier)))
+                   || (event.key === Qt.Key_Insert && (event.modifiers & Qt.ShiftModifier))) {
             var draft = App.clipboardImageDraft()
             if (draft && draft.ok === true) {
                 Chat.sendImageFromFile(draft.url)
@@ -107,8 +176,8 @@ Item {
             }
             if (draft && draft.error)
                 root.errorText = String(draft.error)
-            // Not consumed: the text area pastes the clipboard's text.
-            event.accepted = false
+            // Not consumed when it fits: the text area pastes the text.
+            event.accepted = root.sendingEnabled && root._pasteLongText()
         }
     }
 
@@ -227,6 +296,7 @@ Item {
                 Layout.fillHeight: true
                 Layout.topMargin: 12
                 Layout.bottomMargin: composer.slack
+                visible: !root.holdsLongText
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
                 ScrollBar.vertical: TgScrollBar { objectName: "editorScrollBar" }
@@ -251,7 +321,24 @@ Item {
                         if (activeFocus)
                             emojiPanel.visible = false
                     }
+                    onLengthChanged: {
+                        if (length > root.maxEditorLength)
+                            Qt.callLater(root._moveOverflowOut)
+                    }
                 }
+            }
+
+            LongTextDraft {
+                id: longDraft
+                objectName: "longTextDraft"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                Layout.topMargin: 12
+                visible: root.holdsLongText
+                text: root._longText
+                onGradient: root.onGradient
+                Keys.onPressed: (event) => root.handleKey(event)
+                onRemoveRequested: root._dropLongText()
             }
 
             RowLayout {

@@ -188,6 +188,75 @@ Item {
             compare(c.errorText, "")
         }
 
+        // A text longer than the text area takes is held whole beside it
+        // (the text area never lays it out), in the place of the selection,
+        // and sent as one message; nothing of it is cut or lost.
+        function test_longText_data() {
+            var big = ""
+            while (big.length < 25000)
+                big += "a long pasted line of text\n"
+            return [
+                { tag: "a paste that fits goes into the text area", text: "ab", select: [1, 1], paste: "xyz",
+                  then: "send", held: false, sent: "axyzb" },
+                { tag: "a long paste is held at the cursor", text: "ab", select: [1, 1], paste: big,
+                  then: "send", held: true, sent: "a" + big + "b" },
+                { tag: "a long paste replaces the selection", text: "abcdef", select: [1, 5], paste: big,
+                  then: "send", held: true, sent: "a" + big + "f" },
+                { tag: "a paste onto a held text joins it", text: "", select: [0, 0], paste: big,
+                  then: "paste again", held: true, sent: big + big },
+                { tag: "a text grown past the limit another way", text: "", select: [0, 0], paste: "",
+                  then: "insert", held: true, sent: big },
+                { tag: "the remove button lets it go", text: "", select: [0, 0], paste: big,
+                  then: "remove", held: false, sent: null },
+                { tag: "a refused send keeps it", text: "", select: [0, 0], paste: big,
+                  then: "refused send", held: true, sent: big },
+                { tag: "it stays with its conversation", text: "", select: [0, 0], paste: big,
+                  then: "switch", held: true, sent: big },
+            ]
+        }
+        function test_longText(data) {
+            if (data.then === "refused send")
+                Chat.returns = { "sendText": false }
+            var c = make({ "conversation": "carol" })
+            var editor = editorOf(c)
+            editor.text = data.text
+            editor.forceActiveFocus()
+            editor.select(data.select[0], data.select[1])
+            if (data.paste !== "") {
+                App.returns = { "clipboardText": data.paste }
+                if (data.paste.length < 100) {
+                    // The text area pastes from the clipboard itself.
+                    var scratch = createTemporaryQmlObject("import QtQuick; TextEdit { text: \"" + data.paste + "\" }", host)
+                    scratch.selectAll()
+                    scratch.copy()
+                }
+                keyClick(Qt.Key_V, Qt.ControlModifier)
+            }
+            if (data.then === "paste again") {
+                keyClick(Qt.Key_V, Qt.ControlModifier)
+            } else if (data.then === "insert") {
+                editor.insert(0, data.sent)
+            } else if (data.then === "remove") {
+                mouseClick(findChild(c, "longTextRemove"))
+            } else if (data.then === "switch") {
+                c.conversation = "alice"
+                verify(!c.holdsLongText)
+                compare(editor.text, "")
+                c.conversation = "carol"
+                c.focusEditor() // as the chat pane does on opening
+            }
+            tryCompare(c, "holdsLongText", data.held)
+            compare(findChild(c, "longTextDraft").visible, data.held)
+            if (data.held)
+                verify(editor.length <= c.maxEditorLength)
+            compare(findChild(c, "sendBtn").ready, data.sent !== null)
+            keyClick(Qt.Key_Return)
+            compare(Chat.callCount("sendText"), data.sent !== null ? 1 : 0)
+            if (data.sent !== null)
+                verify(Chat.lastArgs("sendText")[0] === data.sent, "the whole text is sent")
+            compare(c.holdsLongText, data.then === "refused send")
+        }
+
         function test_pasteErrorShowsTipThenClears() {
             App.returns = { "clipboardImageDraft": { "ok": false, "error": "无法读取剪贴板图片" } }
             var c = make()
