@@ -194,6 +194,25 @@ BriefLockWaits::~BriefLockWaits()
     t_briefLockWaits = m_before;
 }
 
+namespace {
+thread_local bool t_heldWrite = false;
+} // namespace
+
+HeldWrite::HeldWrite() : m_before(t_heldWrite)
+{
+    t_heldWrite = true;
+}
+
+HeldWrite::~HeldWrite()
+{
+    t_heldWrite = m_before;
+}
+
+bool HeldWrite::here()
+{
+    return t_heldWrite;
+}
+
 bool isGuiThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();
@@ -581,6 +600,12 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
     velmor::store::OpenReport scratch;
     velmor::store::OpenReport &out = report ? *report : scratch;
     out = {};
+    {
+        // A store closed while held open is closed first.
+        QMutexLocker held(&d->holdMutex);
+        while (d->closeWhenReleased.load())
+            d->holdsGone.wait(&d->holdMutex);
+    }
     velmor::store::Exclusive lock(*d);
     d->reset();
     if (ownerKey.isEmpty())
@@ -688,8 +713,41 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
 
 void ChatStore::close()
 {
+    {
+        QMutexLocker lock(&d->holdMutex);
+        if (d->holds > 0) {
+            // Read as closed from now on; the last hold closes the file.
+            d->closeWhenReleased.store(true);
+            d->publish(QString(), QString());
+            return;
+        }
+    }
     velmor::store::Exclusive lock(*d);
     d->reset();
+}
+
+std::shared_ptr<void> ChatStore::holdOpen()
+{
+    QMutexLocker lock(&d->holdMutex);
+    if (!isOpen() || d->closeWhenReleased.load())
+        return {};
+    ++d->holds;
+    return std::shared_ptr<void>(d.get(), [state = d](void *) { state->releaseHold(); });
+}
+
+void velmor::store::StoreState::releaseHold()
+{
+    QMutexLocker lock(&holdMutex);
+    if (--holds > 0 || !closeWhenReleased.load())
+        return;
+    lock.unlock();
+    {
+        Exclusive exclusive(*this);
+        reset();
+    }
+    lock.relock();
+    closeWhenReleased.store(false);
+    holdsGone.wakeAll();
 }
 
 bool ChatStore::isOpen() const

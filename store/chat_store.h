@@ -78,6 +78,13 @@ public:
     bool open(const QString &ownerKey, const QString &path = QString(),
               velmor::store::OpenReport *report = nullptr);
     void close();
+    // Keeps the file open for writes handed over while a session ends (the
+    // sends it accepted, sealed on a worker): a close() meanwhile returns at
+    // once and the store reads as closed, but the file is closed only when
+    // the last hold goes, by the thread that lets go of it, and open() waits
+    // for that. Until then only upsertOutgoing() for the same owner writes.
+    // Null while the store is closed.
+    std::shared_ptr<void> holdOpen();
     bool isOpen() const;
     QString ownerKey() const;       // empty while closed
     QString databasePath() const;   // empty while closed
@@ -207,9 +214,12 @@ public:
     // alone), in one transaction: all or none, and none unless the store is
     // still `ownerKey`'s (for a worker whose session may have ended).
     // Another process's lock is waited for no longer than the window's
-    // thread waits for one.
+    // thread waits for one. `wanted(i)`, asked inside the transaction, leaves
+    // out the sends it refuses (their conversation was deleted meanwhile);
+    // *written (when given) says which were written. Writes under holdOpen().
     bool upsertOutgoing(const QString &ownerKey, const QList<velmor::chat::MessageRecord> &messages,
-                        const QStringList &envelopes);
+                        const QStringList &envelopes, const std::function<bool(qsizetype)> &wanted = {},
+                        QList<bool> *written = nullptr);
     // The stored envelope of an outgoing message; empty when none.
     QString outgoingEnvelope(const QString &messageId);
     // Only the status of one of the user's own messages (ownMessage()); Sent

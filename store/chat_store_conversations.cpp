@@ -371,13 +371,15 @@ bool ChatStore::upsertMessageWithEnvelope(const MessageRecord &m, const QString 
 }
 
 bool ChatStore::upsertOutgoing(const QString &ownerKey, const QList<MessageRecord> &messages,
-                               const QStringList &envelopes)
+                               const QStringList &envelopes, const std::function<bool(qsizetype)> &wanted,
+                               QList<bool> *written)
 {
     if (ownerKey.isEmpty() || messages.size() != envelopes.size())
         return false;
     // The window shows these rows once written: another process's lock is
     // not waited out, the rows are kept in memory instead.
     const velmor::store::BriefLockWaits brief;
+    const velmor::store::HeldWrite held;
     Session s(*d);
     // The owner cannot change while `s` holds the store.
     if (s.owner() != ownerKey)
@@ -386,8 +388,13 @@ bool ChatStore::upsertOutgoing(const QString &ownerKey, const QList<MessageRecor
     if (!tx.active())
         return false;
     QHash<QString, velmor::store::Preview> previews;
+    QList<bool> wrote(messages.size(), true);
     for (qsizetype i = 0; i < messages.size(); ++i) {
         const MessageRecord &m = messages.at(i);
+        if (wanted && !wanted(i)) {
+            wrote[i] = false;
+            continue;
+        }
         const velmor::store::Write write = m.id.isEmpty() ? velmor::store::Write::Failed
                                                           : velmor::store::writeMessage(s, m);
         if (write == velmor::store::Write::Inserted)
@@ -404,7 +411,11 @@ bool ChatStore::upsertOutgoing(const QString &ownerKey, const QList<MessageRecor
         if (!it.value().write(s, it.key()))
             return false;
     }
-    return tx.finish();
+    if (!tx.finish())
+        return false;
+    if (written)
+        *written = std::move(wrote);
+    return true;
 }
 
 bool ChatStore::upsertMessages(const QList<MessageRecord> &messages, QList<bool> *stored)

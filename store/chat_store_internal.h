@@ -21,6 +21,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QVarLengthArray>
+#include <QWaitCondition>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -52,6 +53,21 @@ bool isGuiThread();
 // While one lives, the statements of its thread wait for another process's
 // lock no longer than the window's thread does: for a write the window
 // waits for before it shows anything.
+// On this thread, a write that holdOpen() was taken for (upsertOutgoing):
+// it may still use a store closed meanwhile.
+class HeldWrite
+{
+public:
+    HeldWrite();
+    ~HeldWrite();
+    HeldWrite(const HeldWrite &) = delete;
+    HeldWrite &operator=(const HeldWrite &) = delete;
+    static bool here();
+
+private:
+    bool m_before;
+};
+
 class BriefLockWaits
 {
 public:
@@ -144,6 +160,13 @@ struct StoreState : std::enable_shared_from_this<StoreState>
         publishedOwner = ownerKey;
         publishedPath = file;
     }
+
+    // Holds of holdOpen(), and a close() that waits for them to go.
+    QMutex holdMutex;
+    QWaitCondition holdsGone;
+    int holds = 0;
+    std::atomic<bool> closeWhenReleased{false};
+    void releaseHold();
 
     Connection *connection();           // lifecycle held
     void dropConnection(quint64 slot);  // takes connectionsMutex
@@ -395,7 +418,8 @@ public:
         // operation fails instead, as it would on a busy file.
         m_locked = isGuiThread() ? state.lifecycle.tryLockForRead(kGuiLockWaitMs)
                                  : (state.lifecycle.lockForRead(), true);
-        m_conn = m_locked ? state.connection() : nullptr;
+        // A store closed while held open is the held writes' alone.
+        m_conn = m_locked && (!state.closeWhenReleased.load() || HeldWrite::here()) ? state.connection() : nullptr;
     }
     ~Session()
     {

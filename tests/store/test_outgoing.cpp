@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <future>
+
 using namespace storetest;
 using velmor::chat::MessageStatus;
 
@@ -102,6 +104,28 @@ private slots:
         m_store.close();
         QVERIFY(m_store.open(kOwnerA, m_path));
         QCOMPARE(m_store.interruptedEnvelopeSends(), QStringList{QStringLiteral("m3")});
+    }
+
+    // Closed while the sends of an ended session are handed over: it reads
+    // closed at once and takes nothing else, the held write of its owner
+    // lands, and the next sign-in's open (another owner's) comes after it.
+    void aCloseWaitsForTheHeldWrite()
+    {
+        std::shared_ptr<void> hold = m_store.holdOpen();
+        QVERIFY(hold);
+        m_store.close();
+        QVERIFY(!m_store.isOpen() && !m_store.holdOpen());
+        std::future<bool> reopened = std::async(std::launch::async, [this] { return m_store.open(kOwnerB, m_path); });
+        QVERIFY(!m_store.upsertMessage(outgoing(QStringLiteral("m4"))));
+        QVERIFY(!m_store.upsertOutgoing(kOwnerB, {outgoing(QStringLiteral("m5"))}, {QStringLiteral("{}")}));
+        QVERIFY(m_store.upsertOutgoing(kOwnerA, {outgoing(QStringLiteral("m5"))}, {QStringLiteral("{}")}));
+        hold.reset();
+        QVERIFY(reopened.get());
+        QCOMPARE(m_store.ownerKey(), kOwnerB);
+        m_store.close();
+        QVERIFY(m_store.open(kOwnerA, m_path));
+        QCOMPARE(m_store.interruptedEnvelopeSends(), QStringList{QStringLiteral("m5")});
+        QVERIFY(!m_store.messageExists(QStringLiteral("m4")));
     }
 };
 
