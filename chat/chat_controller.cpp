@@ -109,6 +109,9 @@ void ChatController::ensureGroupConversations()
 
 void ChatController::stop()
 {
+    // The sends settle first, while the session is still the store's: their
+    // known statuses are written and what they accepted is handed on.
+    forgetSendCaches();
     // Every job still running belongs to the session that ends here: its
     // result is dropped when it comes back (JobRunner).
     m_session.end();
@@ -117,7 +120,6 @@ void ChatController::stop()
     m_ackFlushTimer.stop();
     closePushSockets();
     stopSuperGroupClients();
-    forgetSendCaches();
 
     m_superGroups.clear();
     m_conversations.clear();
@@ -392,6 +394,8 @@ void ChatController::deleteConversation(const QString &peer)
     if (peer.isEmpty() || velmor::chat::isSuperGroupPeer(peer) || isOfficialPeer(peer))
         return;
     const QString conversationId = conversationIdForPeer(peer);
+    // Its sends not written yet go with it.
+    m_messaging->outbox.dropConversation(conversationId);
     if (!conversationId.isEmpty())
         m_session.store().clearConversation(conversationId);
     if (peer == m_current.peer()) {

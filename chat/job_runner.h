@@ -60,6 +60,31 @@ public:
     template <typename T, typename Worker, typename Done>
     void run(Worker worker, Done done, std::function<void()> settle = {})
     {
+        start<T>(std::move(worker),
+                 [done = std::move(done)](T &&result, bool current) mutable {
+                     if (!current) {
+                         qInfo() << "[CHAT-JOB] result of an ended session dropped";
+                         return;
+                     }
+                     done(std::move(result));
+                 },
+                 std::move(settle));
+    }
+
+    // For work whose result still counts once its session ended (a send
+    // written for a session that signed out, a post the relay took): `done`
+    // gets every result, with whether the session that started the job is
+    // still current.
+    template <typename T, typename Worker, typename Done>
+    void runToEnd(Worker worker, Done done, std::function<void()> settle = {})
+    {
+        start<T>(std::move(worker), std::move(done), std::move(settle));
+    }
+
+private:
+    template <typename T, typename Worker, typename Done>
+    void start(Worker worker, Done done, std::function<void()> settle)
+    {
         static_assert(std::is_invocable_r_v<T, Worker>, "the worker must return the job's result type");
         const ChatSession::Ticket ticket = m_session.ticket();
         auto *watcher = new QFutureWatcher<std::optional<T>>(m_owner);
@@ -72,15 +97,11 @@ public:
                              --m_pending;
                              if (settle)
                                  settle();
-                             if (!m_session.isCurrent(ticket)) {
-                                 qInfo() << "[CHAT-JOB] result of an ended session dropped";
-                                 return;
-                             }
                              if (!result) {
                                  qWarning() << "[CHAT-JOB] worker failed without a result";
                                  return;
                              }
-                             done(std::move(*result));
+                             done(std::move(*result), m_session.isCurrent(ticket));
                          });
         // A worker that throws would rethrow on the GUI thread through
         // result(); it is caught on the pool thread and the job ends without
@@ -98,6 +119,7 @@ public:
                                              }));
     }
 
+public:
     // Fire-and-forget work with no result and nothing to apply.
     template <typename Worker>
     static void fireAndForget(Worker worker)

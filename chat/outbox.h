@@ -21,9 +21,18 @@
 // (at most kSealBatch sends) in one transaction, and the window then shows
 // those rows and posts them, in the queue's order. A program killed before
 // that write loses only what it had not shown yet; a session that ended
-// meanwhile writes and shows nothing. A send the program did not see finish (it
+// meanwhile still writes what it accepted, sealed under its owner's
+// identity, and the store stays open for that write (holdOpen): the next
+// sign-in of that owner posts it. A send the program did not see finish (it
 // was killed, the session ended) is posted again at the next start as the
-// same envelope, which the relay and the peer recognise by its id. While the
+// same envelope, which the relay and the peer recognise by its id. A post
+// the relay answers after its session ended is still taken in: at once when
+// its owner is signed in again, else written at that owner's next start, so
+// a delivered message is not posted again.
+//
+// Deleting a conversation drops its sends not written yet, asked inside the
+// write's transaction, so nothing is written into it afterwards; a send
+// already on its way to the relay goes on. While the
 // relay cannot be reached (no connection, a 5xx, a time-out) the message
 // stays sending and is posted again after 2, 4, 8 … up to 60 s, or at once
 // when the relay is seen answering again (resumeNow); it is marked failed
@@ -57,14 +66,16 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
-#include <atomic>
+#include <future>
 #include <memory>
+#include <optional>
 
 namespace velmor::chat {
 
@@ -98,9 +109,13 @@ public:
     void resumeInterrupted();
     // The relay answers again: sends waiting for their next attempt go now.
     void resumeNow();
-    // The session ended: what waits is left to the store (the next start
-    // posts it again).
+    // The session ends (called while it is still the store's): statuses
+    // known are written, sends accepted and not written yet are written on
+    // the pool for its owner, and posts on their way are answered into that
+    // owner's next session.
     void forgetQueue();
+    // The conversation is being deleted: its sends not written yet never are.
+    void dropConversation(const QString &conversationId);
     // Rows of sends the store has not taken yet, shown beside the stored ones.
     QList<MessageRecord> unstoredRows() const;
     // One-to-one sends waiting for their next attempt (not on their way).
@@ -116,6 +131,8 @@ public:
     // Sends whose result has not come back yet (pictures being prepared
     // included), or not been written and reported yet.
     int inFlight() const { return m_inFlight + int(m_settled.size() + m_sealQueue.size()); }
+    // Posts on their way that were started by a session that has ended.
+    int postingForEndedSessions() const { return int(m_postingEnded.size()); }
 
     // The label of a voice clip: "[语音]", or "[语音 N\"]" with whole seconds rounded up.
     static QString voiceLabel(int durationMs);
@@ -149,6 +166,18 @@ private:
                             const QString &displayName, const QString &rowId);
 
     // Durable one-to-one sends (outbox_relay.cpp).
+    // Conversations deleted while sends to them waited: a send stamped no
+    // later than the deletion is not written. Asked on the pool.
+    class Deletions
+    {
+    public:
+        void mark(const QString &conversationId, qint64 stamp);
+        bool drops(const QString &conversationId, qint64 stamp) const;
+
+    private:
+        mutable QMutex m_mutex;
+        QHash<QString, qint64> m_marks;
+    };
     struct ToSeal
     {
         QString peer;
@@ -163,22 +192,36 @@ private:
         QString envelope;  // empty when it could not be sealed
         QString error;
         QString replaces;
+        qint64 stamp = 0;
+        bool written = true; // false: its conversation was deleted
     };
     struct SealedBatch
     {
         QList<Sealed> sends;
         bool stored = false;
-        bool dropped = false; // the session ended, or another identity came in
+        bool dropped = false; // signed under another identity than the send's
     };
     static QByteArray contentOf(const Payload &payload, qint64 sentAtMs);
     void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
     void sealQueued();
     // On the pool: every send sealed and signed, then written in one transaction.
-    static SealedBatch sealAndStore(const QList<ToSeal> &batch, const QString &owner,
-                                    const std::shared_ptr<const std::atomic<bool>> &cancelled);
+    // Seals and signs with the identity the session had, then writes, after
+    // the write of the job started before (`previous`), in transactions of
+    // kSealBatch; the store is held open until then (`hold`).
+    void startSealJob(const QList<ToSeal> &sends);
+    static SealedBatch sealAndStore(const QList<ToSeal> &sends, const QString &owner,
+                                    const velmor::identity::Identity &identity, const Deletions &deletions,
+                                    const std::shared_future<void> &previous, std::shared_ptr<void> hold);
     // Shows the written rows and posts them; a batch the store refused is
     // kept in memory (a retry's is not: its failed row stays).
     void showSealed(const SealedBatch &batch);
+    // A batch of a session that has ended: stored, it is posted at its
+    // owner's next start (resumeInterrupted).
+    void sealedAfterEnd(const QString &owner, const SealedBatch &batch);
+    // Sends of an ended session still to be written.
+    bool endedSealsPending() const;
+    void postedAfterEnd(const QString &messageId, const QString &owner,
+                        const std::optional<RelaySendResult> &result);
     bool retryStored(const MessageRecord &row);
     void enqueue(const QString &messageId);
     void pump();
@@ -203,14 +246,21 @@ private:
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
     QList<ToSeal> m_sealQueue; // oldest first
-    bool m_sealing = false;    // a job seals and writes
+    bool m_sealing = false;    // a job of this session seals and writes
     QTimer m_sealTimer;        // the sends of one turn of the event loop go together
-    // Set when the session ends: the job running then writes nothing.
-    std::shared_ptr<std::atomic<bool>> m_sealCancelled = std::make_shared<std::atomic<bool>>(false);
+    QList<quint64> m_sealJobSessions;         // the session of each seal job on its way
+    std::shared_future<void> m_lastSealWrite; // done once the latest seal job has written
+    std::shared_ptr<Deletions> m_deletions = std::make_shared<Deletions>();
+    // resumeInterrupted() waits for an ended session's sends to be written.
+    bool m_resumeWhenWritten = false;
     int m_inFlight = 0;
     qint64 m_giveUpSeconds = kGiveUpSeconds;
     QStringList m_waiting;   // ids to post, oldest first
     QSet<QString> m_posting; // ids on their way
+    QSet<QString> m_postingEnded; // on their way for a session that ended
+    // Final statuses of posts answered after their session ended, by owner:
+    // written at that owner's next start.
+    QHash<QString, QList<QPair<QString, MessageStatus>>> m_laterStatuses;
     int m_relayFailures = 0; // failed posts in a row
     qint64 m_pausedUntilMs = 0;
     QTimer m_resendTimer;

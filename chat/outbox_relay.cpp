@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -30,6 +31,9 @@ qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
 }
+
+// The sender's clock in ms of the last send queued, process-wide.
+qint64 g_lastStamp = 0;
 
 // An envelope whose lifetime is over (or too nearly over to arrive in it)
 // is never posted, nor signed again under its id: the peer forgets the ids
@@ -83,14 +87,26 @@ QByteArray Outbox::contentOf(const Payload &payload, qint64 sentAtMs)
     return RelayApi::textContent(payload.text, sentAtMs);
 }
 
+void Outbox::Deletions::mark(const QString &conversationId, qint64 stamp)
+{
+    QMutexLocker lock(&m_mutex);
+    m_marks.insert(conversationId, stamp);
+}
+
+bool Outbox::Deletions::drops(const QString &conversationId, qint64 stamp) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto mark = m_marks.constFind(conversationId);
+    return mark != m_marks.cend() && stamp <= *mark;
+}
+
 void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces)
 {
     // The sender's clock in ms, one more than the last stamp when the clock
     // has not moved (or went back): each message a later stamp than the one
     // before, so the peer can file a burst in the order it was written.
-    static qint64 lastStamp = 0;
-    lastStamp = std::max(nowMs(), lastStamp + 1);
-    m_sealQueue.append(ToSeal{peer, row, payload, replaces, lastStamp});
+    g_lastStamp = std::max(nowMs(), g_lastStamp + 1);
+    m_sealQueue.append(ToSeal{peer, row, payload, replaces, g_lastStamp});
     if (!m_sealing && !m_sealTimer.isActive())
         m_sealTimer.start();
 }
@@ -103,29 +119,67 @@ void Outbox::sealQueued()
     const QList<ToSeal> batch = m_sealQueue.mid(0, kSealBatch);
     m_sealQueue.remove(0, batch.size());
     m_sealing = true;
-    ++m_inFlight;
-    const QString owner = m_host.session().store().ownerKey();
-    const std::shared_ptr<const std::atomic<bool>> cancelled = m_sealCancelled;
-    m_host.jobs().run<SealedBatch>([batch, owner, cancelled] { return sealAndStore(batch, owner, cancelled); },
-                                   [this](const SealedBatch &sealed) { showSealed(sealed); },
-                                   [this] {
-                                       m_sealing = false;
-                                       --m_inFlight;
-                                       if (!m_sealQueue.isEmpty())
-                                           m_sealTimer.start();
-                                   });
+    startSealJob(batch);
 }
 
-Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &batch, const QString &owner,
-                                         const std::shared_ptr<const std::atomic<bool>> &cancelled)
+void Outbox::startSealJob(const QList<ToSeal> &sends)
+{
+    ChatSession &session = m_host.session();
+    const QString owner = session.ownerKey();
+    const quint64 generation = session.generation();
+    // Written after the job before it; a sign-out meanwhile leaves the store
+    // open until it is.
+    const std::shared_future<void> previous = m_lastSealWrite;
+    auto written = std::make_shared<std::promise<void>>();
+    m_lastSealWrite = written->get_future().share();
+    m_sealJobSessions.append(generation);
+    ++m_inFlight;
+    m_host.jobs().runToEnd<SealedBatch>(
+        [sends, owner, identity = session.identity(), deletions = m_deletions, previous, written,
+         hold = session.store().holdOpen()]() mutable {
+            const auto done = qScopeGuard([&written] { written->set_value(); });
+            return sealAndStore(sends, owner, identity, *deletions, previous, std::move(hold));
+        },
+        [this, owner](const SealedBatch &sealed, bool current) {
+            if (current)
+                showSealed(sealed);
+            else
+                sealedAfterEnd(owner, sealed);
+        },
+        [this, generation] {
+            m_sealJobSessions.removeOne(generation);
+            if (generation == m_host.session().generation())
+                m_sealing = false;
+            --m_inFlight;
+            if (!m_sealing && !m_sealQueue.isEmpty())
+                m_sealTimer.start();
+            // The ended session's sends are in: its owner's stored sends go
+            // out now, when that owner is signed in again.
+            if (m_resumeWhenWritten && !endedSealsPending() && m_host.session().isActive()) {
+                resumeInterrupted();
+                m_host.reloadMessages();
+            }
+        });
+}
+
+bool Outbox::endedSealsPending() const
+{
+    const quint64 current = m_host.session().generation();
+    return std::any_of(m_sealJobSessions.cbegin(), m_sealJobSessions.cend(),
+                       [current](quint64 generation) { return generation != current; });
+}
+
+Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QString &owner,
+                                         const velmor::identity::Identity &identity, const Deletions &deletions,
+                                         const std::shared_future<void> &previous, std::shared_ptr<void> hold)
 {
     SealedBatch out;
     QList<MessageRecord> rows;
     QStringList envelopes;
-    for (const ToSeal &send : batch) {
-        Sealed sealed{send.row, {}, {}, send.replaces};
-        const velmor::identity::Envelope envelope =
-            RelayApi::sealEnvelope(send.peer, contentOf(send.payload, send.sentAtMs), send.row.id, &sealed.error);
+    for (const ToSeal &send : sends) {
+        Sealed sealed{send.row, {}, {}, send.replaces, send.sentAtMs};
+        const velmor::identity::Envelope envelope = RelayApi::sealEnvelope(
+            identity, send.peer, contentOf(send.payload, send.sentAtMs), send.row.id, &sealed.error);
         if (envelope.signature.isEmpty()) {
             // Nothing that could be posted: shown as failed at once.
             sealed.row.status = MessageStatus::Failed;
@@ -143,12 +197,35 @@ Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &batch, const QStri
         envelopes.append(sealed.envelope);
         out.sends.append(sealed);
     }
-    if (cancelled->load()) {
-        out.dropped = true;
-        return out;
+    // In the order the sends were queued: after the job before this one.
+    if (previous.valid())
+        previous.wait();
+    // A conversation deleted meanwhile is asked about inside the write, so
+    // that its deletion either comes after (and takes these rows) or is seen.
+    out.stored = true;
+    for (qsizetype from = 0; from < rows.size(); from += kSealBatch) {
+        const qsizetype count = std::min<qsizetype>(kSealBatch, rows.size() - from);
+        QList<bool> written;
+        out.stored = out.stored
+                     && ChatStore::instance().upsertOutgoing(
+                         owner, rows.mid(from, count), envelopes.mid(from, count),
+                         [&](qsizetype i) {
+                             return !deletions.drops(rows.at(from + i).conversation_id, sends.at(from + i).sentAtMs);
+                         },
+                         &written);
+        for (qsizetype i = 0; i < written.size(); ++i)
+            out.sends[from + i].written = written.at(i);
     }
-    out.stored = ChatStore::instance().upsertOutgoing(owner, rows, envelopes);
+    hold.reset();
     return out;
+}
+
+void Outbox::sealedAfterEnd(const QString &owner, const SealedBatch &batch)
+{
+    if (batch.dropped || batch.stored)
+        return;
+    qWarning().noquote() << "[SEND] store did not take" << batch.sends.size() << "sends of an ended session of"
+                         << owner.left(12);
 }
 
 void Outbox::showSealed(const SealedBatch &batch)
@@ -156,6 +233,9 @@ void Outbox::showSealed(const SealedBatch &batch)
     if (batch.dropped)
         return;
     for (const Sealed &send : batch.sends) {
+        // Its conversation was deleted before or after the write.
+        if (!send.written || m_deletions->drops(send.row.conversation_id, send.stamp))
+            continue;
         if (!batch.stored) {
             // A retry would leave its failed row beside the new one.
             if (!send.replaces.isEmpty()) {
@@ -216,11 +296,17 @@ QList<MessageRecord> Outbox::unstoredRows() const
 
 void Outbox::forgetQueue()
 {
-    // Sends not written yet were never shown: they go with the session.
-    m_sealCancelled->store(true);
-    m_sealCancelled = std::make_shared<std::atomic<bool>>(false);
-    m_sealQueue.clear();
+    // Sends accepted and not written yet are still written, as this owner's,
+    // after the job under way (the store stays open for both until then).
     m_sealTimer.stop();
+    if (!m_sealQueue.isEmpty() && m_host.session().isActive())
+        startSealJob(std::exchange(m_sealQueue, {}));
+    m_sealQueue.clear();
+    m_sealing = false;
+    m_resumeWhenWritten = false;
+    // Posts on their way are answered into this owner's next session.
+    m_postingEnded.unite(m_posting);
+    m_posting.clear();
     if (m_host.session().isActive())
         writeSettled();
     if (!m_unwrittenStatuses.isEmpty())
@@ -260,9 +346,38 @@ bool Outbox::retryStored(const MessageRecord &row)
     return true;
 }
 
+void Outbox::dropConversation(const QString &conversationId)
+{
+    if (conversationId.isEmpty())
+        return;
+    // Before the deletion's own write: a job writing now sees the mark.
+    m_deletions->mark(conversationId, g_lastStamp);
+    m_sealQueue.removeIf([&](const ToSeal &send) { return send.row.conversation_id == conversationId; });
+    // Kept in memory while the store refused them: neither written nor posted now.
+    for (const QString &id : QStringList(m_unstoredOrder)) {
+        if (m_unstored.value(id).row.conversation_id != conversationId)
+            continue;
+        m_unstored.remove(id);
+        m_unstoredOrder.removeAll(id);
+        m_waiting.removeAll(id);
+    }
+}
+
 void Outbox::resumeInterrupted()
 {
     ChatStore &store = m_host.session().store();
+    // Answers that came after this owner's last session ended.
+    const auto later = m_laterStatuses.take(m_host.session().ownerKey());
+    if (!later.isEmpty()) {
+        m_settled = later + m_settled;
+        writeSettled();
+    }
+    // The sends an ended session accepted are posted once written.
+    if (endedSealsPending()) {
+        m_resumeWhenWritten = true;
+        return;
+    }
+    m_resumeWhenWritten = false;
     for (const QString &id : store.interruptedEnvelopeSends()) {
         // Left sending for longer than its envelope lives (the program was
         // not run meanwhile): failed, for the user to send again if still wanted.
@@ -289,7 +404,7 @@ void Outbox::resumeNow()
 
 void Outbox::enqueue(const QString &messageId)
 {
-    if (m_posting.contains(messageId) || m_waiting.contains(messageId))
+    if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_waiting.contains(messageId))
         return;
     m_waiting.append(messageId);
     pump();
@@ -316,8 +431,9 @@ void Outbox::postStored(const QString &messageId)
     m_posting.insert(messageId);
     ++m_inFlight;
     // The stored envelope is read on the pool too: nothing of a burst's
-    // posting reads the store on the window's thread.
-    m_host.jobs().run<std::optional<RelaySendResult>>(
+    // posting reads the store on the window's thread. The relay's answer
+    // counts even once the session has ended.
+    m_host.jobs().runToEnd<std::optional<RelaySendResult>>(
         [messageId, keptEnvelope]() -> std::optional<RelaySendResult> {
             // Sent meanwhile (no envelope), or deleted with its conversation
             // while it waited: not posted.
@@ -329,16 +445,41 @@ void Outbox::postStored(const QString &messageId)
                 return std::nullopt;
             return postEnvelope(envelope);
         },
-        [this, messageId](const std::optional<RelaySendResult> &result) {
-            if (result)
+        [this, messageId, owner = m_host.session().ownerKey()](const std::optional<RelaySendResult> &result,
+                                                               bool current) {
+            if (!current)
+                postedAfterEnd(messageId, owner, result);
+            else if (result)
                 onPosted(messageId, *result);
             else
                 pump();
         },
         [this, messageId] {
-            m_posting.remove(messageId);
+            if (!m_postingEnded.remove(messageId))
+                m_posting.remove(messageId);
             --m_inFlight;
         });
+}
+
+void Outbox::postedAfterEnd(const QString &messageId, const QString &owner,
+                            const std::optional<RelaySendResult> &result)
+{
+    if (m_host.session().isActive() && m_host.session().ownerKey() == owner) {
+        // Its owner is signed in again: taken in as this session's own.
+        if (result)
+            onPosted(messageId, *result);
+        else
+            pump();
+        return;
+    }
+    // Written at the owner's next start, before its sends are posted again;
+    // one the relay could not be reached for is posted again then.
+    if (!result || (!result->ok && result->retryable))
+        return;
+    const MessageStatus status = result->ok                        ? MessageStatus::Sent
+                                 : result->error == kNeverOnline ? MessageStatus::AddressUnreachable
+                                                                 : MessageStatus::Failed;
+    m_laterStatuses[owner].append({messageId, status});
 }
 
 void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)

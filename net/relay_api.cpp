@@ -387,6 +387,13 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
 velmor::identity::Envelope RelayApi::sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,
                                                    const QString &messageId, QString *error)
 {
+    return sealEnvelope(RelayAuthSession::instance().identity(), recipientPubkey, payload, messageId, error);
+}
+
+velmor::identity::Envelope RelayApi::sealEnvelope(const velmor::identity::Identity &identity,
+                                                   const QString &recipientPubkey, const QByteArray &payload,
+                                                   const QString &messageId, QString *error)
+{
     const auto fail = [error](const char *word) {
         if (error)
             *error = QLatin1String(word);
@@ -394,7 +401,6 @@ velmor::identity::Envelope RelayApi::sealEnvelope(const QString &recipientPubkey
     };
     if (payload.isEmpty())
         return fail("empty_payload");
-    const velmor::identity::Identity identity = RelayAuthSession::instance().identity();
     if (!identity.isValid())
         return fail("no_identity");
 

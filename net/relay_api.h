@@ -95,6 +95,11 @@ public:
     // (no signature) with the error word in *error on failure.
     static velmor::identity::Envelope sealEnvelope(const QString &recipientPubkey, const QByteArray &payload,
                                                    const QString &messageId, QString *error);
+    // The same with `sender`'s identity (a send accepted before its
+    // session ended is sealed after the sign-out).
+    static velmor::identity::Envelope sealEnvelope(const velmor::identity::Identity &sender,
+                                                   const QString &recipientPubkey, const QByteArray &payload,
+                                                   const QString &messageId, QString *error);
     // The content of a text, picture or voice clip as it is sealed, with
     // the sender's clock in ms when it is not 0.
     static QByteArray textContent(const QString &text, qint64 sentAtMs = 0);

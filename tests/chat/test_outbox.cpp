@@ -385,6 +385,77 @@ private slots:
         QCOMPARE(m_relay.requestCount(send), sends);
     }
 
+    // Whatever ends while sends wait: each accepted message ends sent, once,
+    // after a sign-out and in (the store closed at once, as the log-out
+    // does); a deleted conversation gets none of them back, later sends
+    // reach it all the same.
+    void endingWhileSendsWait_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("sends");
+        QTest::newRow("sign-out mid-burst") << "sign-out" << Outbox::kSealBatch + 7;
+        QTest::newRow("sign-out while the relay holds the posts") << "held" << 10;
+        QTest::newRow("relay answers while signed out") << "answered" << 10;
+        QTest::newRow("conversation deleted mid-burst") << "delete" << Outbox::kSealBatch + 7;
+    }
+    void endingWhileSendsWait()
+    {
+        QFETCH(QString, ending);
+        QFETCH(int, sends);
+        startAlice(m_bob);
+        ChatStore &store = ChatStore::instance();
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.http().resetCounts();
+        if (ending == "held")
+            m_relay.http().holdRequests(send);
+        if (ending == "answered")
+            m_relay.setFault(send, Fault::delay(50));
+        QStringList texts;
+        for (int i = 0; i < sends; ++i) {
+            texts << QStringLiteral("accepted %1").arg(i);
+            QVERIFY(m_chat->sendText(texts.last()));
+        }
+        QCoreApplication::processEvents(); // the first batch is being written
+        if (ending == "held" || ending == "answered")
+            QTRY_COMPARE(m_relay.requestCount(send), 1);
+        if (ending == "delete") {
+            m_chat->deleteConversation(m_bob.key());
+            waitIdle();
+            QCOMPARE(m_relay.requestCount(send), 0);
+            QVERIFY(store.messages(store.conversationIdFor(m_bob.key())).isEmpty());
+            m_chat->openConversation(m_bob.key());
+            QVERIFY(m_chat->messages().isEmpty());
+            QSignalSpy done(&outbox(), &Outbox::sendFinished);
+            QVERIFY(m_chat->sendText(QStringLiteral("after the delete")));
+            QCOMPARE(finished(done, 1).value(0).second, int(MessageStatus::Sent));
+            QCOMPARE(m_chat->messages().size(), 1);
+            return;
+        }
+        m_chat->stop();
+        signOut();
+        if (ending == "answered")
+            QTRY_COMPARE(outbox().inFlight(), 0);
+        m_relay.clearFaults();
+        QVERIFY(signInHere(m_alice));
+        startQuiet(*m_chat);
+        m_relay.http().releaseHeld();
+        QTRY_VERIFY_WITH_TIMEOUT(outbox().inFlight() == 0 && outbox().postingForEndedSessions() == 0
+                                     && m_chat->pendingJobs() == 0,
+                                 15000);
+        const QList<MessageRecord> rows = store.messages(store.conversationIdFor(m_bob.key()));
+        QStringList stored;
+        for (const MessageRecord &row : rows) {
+            stored << row.text;
+            QCOMPARE(row.status, MessageStatus::Sent);
+            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
+        }
+        QCOMPARE(stored, texts);
+        QCOMPARE(m_relay.requestCount(send), sends);
+        m_chat->openConversation(m_bob.key());
+        for (const QVariant &row : m_chat->messages())
+            QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
+    }
+
     void blankTextOrNoConversationSendsNothing()
     {
         QVERIFY(signInHere(m_alice));
