@@ -394,6 +394,7 @@ private slots:
         QTest::addColumn<QString>("ending");
         QTest::addColumn<int>("sends");
         QTest::newRow("sign-out mid-burst") << "sign-out" << Outbox::kSealBatch + 7;
+        QTest::newRow("sign-out mid-burst, another identity in and out") << "other" << Outbox::kSealBatch + 7;
         QTest::newRow("sign-out while the relay holds the posts") << "held" << 10;
         QTest::newRow("relay answers while signed out") << "answered" << 10;
         QTest::newRow("conversation deleted mid-burst") << "delete" << Outbox::kSealBatch + 7;
@@ -433,6 +434,10 @@ private slots:
         }
         m_chat->stop();
         signOut();
+        if (ending == "other") {
+            QVERIFY(signInHere(m_bob));
+            signOut();
+        }
         if (ending == "answered")
             QTRY_COMPARE(outbox().inFlight(), 0);
         m_relay.clearFaults();
