@@ -331,6 +331,10 @@ public:
     // before commitBatch() succeeds; a batch never committed (rolled back,
     // the store closed, the process killed) leaves the file as it was.
     bool beginBatch();
+    // The same, only while the store is `ownerKey`'s: a worker's batch
+    // whose session may have ended. Once begun, a close() in the middle
+    // ends it: nothing more is written, and its commit fails.
+    bool beginBatch(const QString &ownerKey);
     bool commitBatch();
     void rollbackBatch();
     bool beginBatchItem();
@@ -342,6 +346,7 @@ public:
     {
     public:
         explicit Batch(ChatStore &store);
+        Batch(ChatStore &store, const QString &ownerKey);
         ~Batch();
         Batch(const Batch &) = delete;
         Batch &operator=(const Batch &) = delete;

@@ -9,12 +9,27 @@ bool ChatStore::beginBatch()
     if (!conn || conn->batch || !s.begin())
         return false;
     conn->batch = true;
+    velmor::store::t_inBatch = true;
     return true;
+}
+
+bool ChatStore::beginBatch(const QString &ownerKey)
+{
+    if (ownerKey.isEmpty() || !beginBatch())
+        return false;
+    Session s(*d);
+    // The owner cannot change while the batch's transaction is open: a
+    // close() drops the connection, and the batch writes nothing after it.
+    if (s.owner() == ownerKey)
+        return true;
+    rollbackBatch();
+    return false;
 }
 
 bool ChatStore::commitBatch()
 {
     Session s(*d);
+    velmor::store::t_inBatch = false;
     velmor::store::Connection *conn = s.conn();
     if (!conn || !conn->batch)
         return false;
@@ -30,6 +45,7 @@ bool ChatStore::commitBatch()
 void ChatStore::rollbackBatch()
 {
     Session s(*d);
+    velmor::store::t_inBatch = false;
     velmor::store::Connection *conn = s.conn();
     if (!conn || !conn->batch)
         return;
@@ -56,6 +72,11 @@ bool ChatStore::endBatchItem(bool keep)
 }
 
 ChatStore::Batch::Batch(ChatStore &store) : m_store(store), m_active(store.beginBatch()) {}
+
+ChatStore::Batch::Batch(ChatStore &store, const QString &ownerKey)
+    : m_store(store), m_active(store.beginBatch(ownerKey))
+{
+}
 
 ChatStore::Batch::~Batch()
 {

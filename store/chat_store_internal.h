@@ -405,6 +405,9 @@ private:
     int m_column = 0;
 };
 
+// This thread began a ChatStore::Batch that has not ended yet.
+inline thread_local bool t_inBatch = false;
+
 // One operation: the store's lifecycle lock (shared) and this thread's
 // connection. A closed store gives no connection, and every statement then
 // fails.
@@ -420,6 +423,11 @@ public:
                                  : (state.lifecycle.lockForRead(), true);
         // A store closed while held open is the held writes' alone.
         m_conn = m_locked && (!state.closeWhenReleased.load() || HeldWrite::here()) ? state.connection() : nullptr;
+        // A batch whose connection went with a close() (and perhaps another
+        // owner's open()) writes nothing more: its next statement would
+        // otherwise commit on its own, into whichever store is open now.
+        if (t_inBatch && m_conn && !m_conn->batch)
+            m_conn = nullptr;
     }
     ~Session()
     {

@@ -84,31 +84,46 @@ private slots:
     }
 
     // A batch that is never committed (dropped, or the store closed under
-    // it, as a killed process would) leaves the file as it was.
+    // it, as a killed process would) leaves the file as it was. One whose
+    // store was closed and opened again, for another owner as at a sign-out
+    // and another's sign-in, writes nothing more into either.
     void uncommittedBatchLeavesNothing_data()
     {
         QTest::addColumn<bool>("closeStore");
-        QTest::newRow("batch dropped") << false;
-        QTest::newRow("store closed mid-batch") << true;
+        QTest::addColumn<QString>("reopenFor");
+        QTest::newRow("batch dropped") << false << QString();
+        QTest::newRow("store closed mid-batch") << true << QString();
+        QTest::newRow("same owner's store opened again mid-batch") << true << kOwnerA;
+        QTest::newRow("another owner's store opened mid-batch") << true << kOwnerB;
     }
     void uncommittedBatchLeavesNothing()
     {
         QFETCH(bool, closeStore);
+        QFETCH(QString, reopenFor);
         {
-            ChatStore::Batch batch(store());
+            ChatStore::Batch batch(store(), kOwnerA);
+            QVERIFY(batch.active());
             QVERIFY(store().upsertMessage(message(QStringLiteral("lost"), conversation(), QStringLiteral("t"), 5)));
             QVERIFY(store().addPendingAck({QStringLiteral("lost")}));
-            if (closeStore) {
+            if (closeStore)
                 store().close();
-                QVERIFY(!batch.commit());
+            if (!reopenFor.isEmpty()) {
+                QVERIFY(store().open(reopenFor, m_path));
+                QVERIFY(!store().upsertMessage(message(QStringLiteral("late"), QStringLiteral("group:g"), QStringLiteral("t"), 6)));
+                QVERIFY(!store().addPendingAck({QStringLiteral("late")}));
             }
+            if (closeStore)
+                QVERIFY(!batch.commit());
         }
         QCOMPARE(rowsOnDisk(), 0);
+        if (!reopenFor.isEmpty())
+            store().close();
         QVERIFY(store().open(kOwnerA, m_path));
         QVERIFY(!store().messageExists(QStringLiteral("lost")));
         QVERIFY(store().pendingAcks(10).isEmpty());
-        // And a new batch starts cleanly afterwards.
-        ChatStore::Batch again(store());
+        // And a new batch starts cleanly afterwards, only for the store's owner.
+        QVERIFY(!ChatStore::Batch(store(), kOwnerB).active());
+        ChatStore::Batch again(store(), kOwnerA);
         QVERIFY(again.active());
         QVERIFY(again.commit());
     }
