@@ -7,6 +7,7 @@
 #include "chat/payloads.h"
 #include "chat/peer_keys.h"
 #include "chat/supergroup_directory.h"
+#include "chat/supergroup_pull.h"
 #include "chat/supergroup_rows.h"
 #include "identity/crypto.h"
 #include "identity/identity.h"
@@ -23,90 +24,6 @@ namespace velmor::chat {
 
 using velmor::sg::SGMessage;
 using velmor::sg::SuperGroupApi;
-
-namespace {
-
-// What a pulled message is stored as; empty when it is not stored.
-QString storedText(const SGMessage &m)
-{
-    const QString &type = m.type;
-    if (type == QLatin1String("text") || type == QLatin1String("system"))
-        return m.text;
-    if (type == QLatin1String("image"))
-        return QStringLiteral("[图片]");
-    if (type == QLatin1String("voice"))
-        return QStringLiteral("[语音]");
-    if (type == QLatin1String("site"))
-        return QStringLiteral("[链接]");
-    if (type == QLatin1String("emoji"))
-        return m.text.isEmpty() ? QStringLiteral("[表情]") : m.text;
-    return m.text.isEmpty() ? QStringLiteral("[") + type + QLatin1Char(']') : m.text;
-}
-
-bool lacksMedia(const SGMessage &m)
-{
-    return (m.type == QLatin1String("image") && m.imageData.isEmpty())
-        || (m.type == QLatin1String("voice") && m.voiceData.isEmpty());
-}
-
-QString memberAddress(const SGMessage &m)
-{
-    if (!m.senderAddress.isEmpty())
-        return m.senderAddress;
-    const QByteArray key = velmor::crypto::base64UrlDecode(m.senderPubkey);
-    return key.isEmpty() ? QString() : velmor::identity::ethereumAddress(key);
-}
-
-// A contact row for a speaker who has none; an existing row, whatever the
-// server says about its owner, is left as it is.
-void addSpeakerContact(ChatStore &store, const SGMessage &m)
-{
-    if (store.contact(m.senderPubkey))
-        return;
-    const QByteArray key = velmor::crypto::base64UrlDecode(m.senderPubkey);
-    const QString address = key.isEmpty() ? QString() : velmor::identity::ethereumAddress(key);
-    if (address.isEmpty())
-        return;
-    ContactRecord row;
-    row.wallet_public_key = m.senderPubkey;
-    row.erc20_address = address;
-    if (!m.senderAvatarId.isEmpty()) {
-        row.avatar_kind = m.senderAvatarKind == QLatin1String("lottie") ? QStringLiteral("lottie")
-                                                                          : QStringLiteral("image");
-        row.avatar_id = m.senderAvatarId;
-    }
-    row.updated_at = m.createdAt;
-    store.upsertContact(row);
-}
-
-SuperGroupMemberRecord memberFrom(const QString &serverUrl, const SGMessage &m, const QString &address)
-{
-    SuperGroupMemberRecord member;
-    member.server_url = serverUrl;
-    member.public_key = m.senderPubkey;
-    member.address = address;
-    member.display_name = m.senderDisplayName;
-    member.avatar_kind = m.senderAvatarKind;
-    member.avatar_id = m.senderAvatarId;
-    member.updated_at = m.createdAt;
-    return member;
-}
-
-} // namespace
-
-// One pulled message, made ready for the store on the pool thread.
-struct PulledItem
-{
-    SGMessage message;
-    MessageRecord record; // when the message is stored
-    QString senderAddress;
-    bool mediaMissing = false;
-};
-
-struct SuperGroupSync::PulledBatch
-{
-    QList<PulledItem> items;
-};
 
 SuperGroupSync::SuperGroupSync(ChatHost &host, QObject *parent)
     : QObject(parent), m_host(host)
@@ -163,180 +80,63 @@ void SuperGroupSync::pull(const QString &serverUrl)
         return;
     }
     m_pulling.insert(serverUrl);
-    const qint64 cursor = m_host.superGroups().runtime(serverUrl).lastMessageSeq;
-    const QString peer = SuperGroupDirectory::peerFor(serverUrl);
-    const QString myKey = m_host.session().myKey();
-    m_host.jobs().run<PulledBatch>(
-        [serverUrl, cursor, peer, myKey] {
-            // Media of messages already stored in this group is not fetched
-            // again (the same id in another conversation is another message).
-            const QList<SGMessage> messages = SuperGroupApi::instance().pullMessages(
-                serverUrl, cursor, kPullLimit,
-                [peer](const QString &messageId) { return ChatStore::instance().messageExists(peer, messageId); });
-            PulledBatch batch;
-            batch.items.reserve(messages.size());
-            for (const SGMessage &m : messages) {
-                PulledItem item;
-                item.message = m;
-                if (!m.senderPubkey.isEmpty())
-                    item.senderAddress = memberAddress(m);
-                const QString text = m.hasContent ? storedText(m) : QString();
-                if (!text.isEmpty()) {
-                    MessageRecord &r = item.record;
-                    r.id = m.messageId;
-                    r.conversation_id = peer;
-                    r.peer_raw_public_key = peer;
-                    r.sender_raw_public_key = m.senderPubkey;
-                    r.text = text;
-                    r.sender_address = m.senderAddress;
-                    r.sender_display_name = m.senderDisplayName;
-                    r.sender_avatar_kind = m.senderAvatarKind;
-                    r.sender_avatar_id = m.senderAvatarId;
-                    r.created_at = m.createdAt;
-                    r.is_outgoing = !myKey.isEmpty() && m.senderPubkey == myKey;
-                    r.status = MessageStatus::Received;
-                    r.server_seq = m.seq;
-                    r.content_type = m.type;
-                    r.system_event_type = m.event;
-                    r.content_digest = QString::number(m.seq) + QLatin1Char(':') + m.messageId;
-                    if (m.type == QLatin1String("image") && !m.imageData.isEmpty())
-                        r.attachment = payload::imagePayload(m.imageData, m.mime, m.width, m.height);
-                    else if (m.type == QLatin1String("voice") && !m.voiceData.isEmpty())
-                        r.attachment = payload::voicePayload(m.voiceData, m.durationMs, {});
-                }
-                item.mediaMissing = m.hasContent && lacksMedia(m);
-                // The media now lives in the record only.
-                item.message.imageData.clear();
-                item.message.voiceData.clear();
-                batch.items.append(std::move(item));
-            }
-            return batch;
-        },
-        [this, serverUrl, cursor](const PulledBatch &batch) { applyPull(serverUrl, cursor, batch); },
+    const SuperGroupRuntimeState state = m_host.superGroups().runtime(serverUrl);
+    SuperGroupPullStart start;
+    start.serverUrl = serverUrl;
+    // The batch is written only while the store is still the one open now.
+    start.ownerKey = m_host.session().store().ownerKey();
+    start.myKey = m_host.session().myKey();
+    start.lastMessageSeq = state.lastMessageSeq;
+    start.lastReadSeq = state.lastReadSeq;
+    const QString missPrefix = SuperGroupDirectory::peerFor(serverUrl) + QLatin1Char('\n');
+    for (auto it = m_mediaMisses.cbegin(); it != m_mediaMisses.cend(); ++it)
+        if (it.key().startsWith(missPrefix))
+            start.mediaMisses.insert(it.key(), it.value());
+    // The batch is fetched and stored on the pool, in one transaction; the
+    // window only moves the cursor and shows what was stored.
+    m_host.jobs().run<SuperGroupPullOutcome>(
+        [start] { return pullAndStoreSuperGroup(ChatStore::instance(), start, kPullLimit, kMediaAttempts); },
+        [this, start](const SuperGroupPullOutcome &outcome) { applyPull(start, outcome); },
         [this, serverUrl] { m_pulling.remove(serverUrl); });
 }
 
-void SuperGroupSync::applyPull(const QString &serverUrl, qint64 cursor, const PulledBatch &batch)
+void SuperGroupSync::applyPull(const SuperGroupPullStart &start, const SuperGroupPullOutcome &outcome)
 {
-    ChatStore &store = m_host.session().store();
+    const QString &serverUrl = start.serverUrl;
     const QString peer = SuperGroupDirectory::peerFor(serverUrl);
-    SuperGroupDirectory &groups = m_host.superGroups();
-    SuperGroupRuntimeState state = groups.runtime(serverUrl);
-    const qint64 startSeq = state.lastMessageSeq;
+    if (outcome.written) {
+        for (auto it = start.mediaMisses.cbegin(); it != start.mediaMisses.cend(); ++it)
+            m_mediaMisses.remove(it.key());
+        m_mediaMisses.insert(outcome.mediaMisses);
 
-    QSet<QString> blocked;
-    for (const ContactRecord &contact : store.contacts())
-        if (contact.blocked)
-            blocked.insert(contact.wallet_public_key);
+        SuperGroupDirectory &groups = m_host.superGroups();
+        SuperGroupRuntimeState state = groups.runtime(serverUrl);
+        state.lastMessageSeq = outcome.lastMessageSeq;
+        // A read mark the server answered meanwhile may be ahead of the
+        // pull's own.
+        state.lastReadSeq = qMax(state.lastReadSeq, outcome.lastReadSeq);
+        state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));
+        groups.setRuntime(serverUrl, state);
 
-    // The newest message of each sender in this batch: its profile is
-    // stored once per pull rather than once per message.
-    QHash<QString, const PulledItem *> senders;
-    auto noteSender = [&senders](const PulledItem &item) {
-        const PulledItem *&known = senders[item.message.senderPubkey];
-        if (!known || known->message.createdAt <= item.message.createdAt)
-            known = &item;
-    };
-
-    qint64 heldBefore = 0; // the seq of the first message that waits for its media
-    bool mediaTried = false; // an earlier message of this batch fetched media
-    bool stored = false;
-    bool incoming = false;
-    QSet<QString> speakers; // senders of the messages stored now
-    for (const PulledItem &item : batch.items) {
-        const SGMessage &m = item.message;
-        if (heldBefore == 0 || m.seq < heldBefore)
-            state.lastMessageSeq = qMax(state.lastMessageSeq, m.seq);
-        if (!m.hasContent || m.messageId.isEmpty() || store.messageExists(peer, m.messageId))
-            continue;
-        if (blocked.contains(m.senderPubkey)) {
-            if (m.seq == state.lastReadSeq + 1)
-                state.lastReadSeq = m.seq;
-            continue;
-        }
-        if (m.type == QLatin1String("group_meta_update")) {
+        if (outcome.infoChanged)
             refreshInfo(serverUrl);
-            continue;
-        }
-        if (m.type == QLatin1String("member_profile_update")) {
-            if (!m.senderPubkey.isEmpty())
-                noteSender(item);
-            continue;
-        }
-        if (item.record.id.isEmpty())
-            continue;
-        const QString missKey = peer + QLatin1Char('\n') + m.messageId;
-        if (item.mediaMissing) {
-            // Only a message that was first in line for the batch's media
-            // counts a miss; later ones may just have found the budget spent.
-            int misses = m_mediaMisses.value(missKey);
-            if (!mediaTried)
-                m_mediaMisses.insert(missKey, ++misses);
-            mediaTried = true;
-            if (misses < kMediaAttempts) {
-                if (heldBefore == 0 || m.seq < heldBefore) {
-                    heldBefore = m.seq;
-                    state.lastMessageSeq = qMax(startSeq, qMin(state.lastMessageSeq, m.seq - 1));
-                }
-                continue;
-            }
-            qWarning().noquote() << QStringLiteral("[SG] media of message %1 missing after %2 pulls, stored without it url=%3")
-                                        .arg(m.messageId)
-                                        .arg(misses)
-                                        .arg(serverUrl);
-        } else if (m.type == QLatin1String("image") || m.type == QLatin1String("voice")) {
-            mediaTried = true;
-        }
-        m_mediaMisses.remove(missKey);
-        if (!store.upsertMessage(item.record)) {
-            // Not stored: the cursor must not pass it either.
-            if (heldBefore == 0 || m.seq < heldBefore) {
-                heldBefore = m.seq;
-                state.lastMessageSeq = qMax(startSeq, qMin(state.lastMessageSeq, m.seq - 1));
-            }
-            continue;
-        }
-        stored = true;
-        if (!item.record.is_outgoing)
-            incoming = true;
-        speakers.insert(m.senderPubkey);
-        if (!m.senderPubkey.isEmpty())
-            noteSender(item);
-    }
-
-    // A sender's profile, as the group's server hands it on, stays with
-    // this group's members: the server could otherwise rename anyone in
-    // the user's contacts or give them a picture of its choosing. A speaker
-    // the user has no contact row for gets one, its address taken from the
-    // key rather than from the server.
-    const QString myKey = m_host.session().myKey();
-    for (auto it = senders.cbegin(); it != senders.cend(); ++it) {
-        const PulledItem &item = *it.value();
-        store.upsertSuperGroupMember(memberFrom(serverUrl, item.message, item.senderAddress));
-        if (speakers.contains(it.key()) && it.key() != myKey)
-            addSpeakerContact(store, item.message);
-    }
-
-    state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));
-    groups.setRuntime(serverUrl, state);
-    store.updateSuperGroupReadState(serverUrl, state.lastReadSeq, state.lastMessageSeq, state.unread);
-
-    if (incoming) {
         // One notice per pull, however many messages it brought.
-        const auto row = store.superGroup(serverUrl);
-        m_host.notifyIncoming(peer, row ? row->name : QStringLiteral("Premium 群组"), row && row->muted);
-    }
-    const bool open = isOpen(serverUrl);
-    if (open && state.lastMessageSeq > state.lastReadSeq)
-        markRead(serverUrl, state.lastMessageSeq);
-    if (stored) {
-        if (open)
-            m_host.reloadMessages();
-        m_host.reloadConversations();
+        if (outcome.incoming)
+            m_host.notifyIncoming(peer, outcome.groupName.isEmpty() ? QStringLiteral("Premium 群组") : outcome.groupName,
+                                  outcome.muted);
+        if (isOpen(serverUrl) && state.lastMessageSeq > state.lastReadSeq)
+            markRead(serverUrl, state.lastMessageSeq);
+        if (outcome.stored) {
+            if (isOpen(serverUrl))
+                m_host.reloadMessages();
+            m_host.reloadConversationsSoon();
+        } else if (outcome.lastMessageSeq != start.lastMessageSeq || outcome.lastReadSeq != start.lastReadSeq) {
+            m_host.reloadConversationsSoon();
+        }
     }
 
     // A full batch that moved the cursor: the backlog goes on at once.
-    const bool more = batch.items.size() >= kPullLimit && state.lastMessageSeq > cursor;
+    const bool more = outcome.written && outcome.pulled >= kPullLimit && outcome.lastMessageSeq > start.lastMessageSeq;
     if (m_pullAgain.remove(serverUrl) || more)
         pull(serverUrl);
 }

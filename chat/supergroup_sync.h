@@ -1,14 +1,9 @@
 // Keeps one super group's local copy up to date: opening it (information,
 // read state, then a pull), pulling its messages into the store 200 at a
-// time, its read state, the user's own role in it and its name and avatar.
+// time (supergroup_pull.h: fetched and stored on the pool), its read state,
+// the user's own role in it and its name and avatar.
 //
-// The pull cursor (the runtime record's lastMessageSeq) moves only past
-// messages that were handled: an image or voice message whose media could
-// not be fetched is not stored without it; the cursor stays before it, so
-// the next pull takes it again. A message whose media stays missing after a
-// few pulls is stored without it, so one lost file never stalls a group.
-//
-// Runs on the GUI thread; network work goes to background jobs.
+// Runs on the GUI thread; network and store work goes to background jobs.
 #pragma once
 
 #include <QHash>
@@ -23,6 +18,8 @@ struct SGReadState;
 namespace velmor::chat {
 
 class ChatHost;
+struct SuperGroupPullStart;
+struct SuperGroupPullOutcome;
 
 class SuperGroupSync : public QObject
 {
@@ -53,8 +50,7 @@ signals:
     void notificationsReloadWanted();
 
 private:
-    struct PulledBatch;
-    void applyPull(const QString &serverUrl, qint64 cursor, const PulledBatch &batch);
+    void applyPull(const SuperGroupPullStart &start, const SuperGroupPullOutcome &outcome);
     void markRead(const QString &serverUrl, qint64 seq);
     void applyReadState(const QString &serverUrl, const velmor::sg::SGReadState &read, qint64 markedSeq);
     bool isOpen(const QString &serverUrl) const;
