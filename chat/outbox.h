@@ -37,7 +37,8 @@
 // stays sending and is posted again after 2, 4, 8 … up to 60 s, or at once
 // when the relay is seen answering again (resumeNow); it is marked failed
 // only when an attempt fails after kGiveUpSeconds (15 min) from its
-// writing. Final statuses are written a frame's worth at a time, in one
+// writing. A final status after a quiet frame is written at once; those
+// that follow within a frame of a write are written together, in one
 // transaction (a burst of answers would otherwise cost a write each); a
 // program killed before that write posts those envelopes again at the next
 // start, which the relay takes as already held. At most kMaxPosts envelopes are on their way at a time. A retry
@@ -65,6 +66,7 @@
 #include "store/records.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
@@ -98,7 +100,8 @@ public:
     static constexpr qint64 kGiveUpSeconds = 15 * 60;
     static constexpr int kMaxPosts = 4;
     static constexpr int kStoreRetryMs = 2000;
-    // Final statuses that come within this time are written together.
+    // Final statuses that come within this time of a write are written
+    // together at its end; the first after a quiet spell is written at once.
     static constexpr int kStatusBatchMs = 16;
     // The most sends sealed and written by one job: the first rows of a
     // long burst show (and go out) while the rest are still being sealed.
@@ -271,6 +274,7 @@ private:
     // Shown already, refused by the store: written with the next ones.
     QList<QPair<QString, MessageStatus>> m_unwrittenStatuses;
     QTimer m_settleTimer;
+    QElapsedTimer m_lastStatusWrite; // since the last write of statuses
 };
 
 } // namespace velmor::chat

@@ -525,9 +525,18 @@ void Outbox::settle(const QString &messageId, MessageStatus status, const QStrin
         return;
     }
     m_settled.append({messageId, status});
-    // Within a frame, even while refused ones wait for the store.
-    if (!m_settleTimer.isActive() || m_settleTimer.remainingTime() > kStatusBatchMs)
-        m_settleTimer.start(kStatusBatchMs);
+    // The first answer after a quiet frame is written at once (a lone send
+    // is marked sent as soon as the relay took it); answers that follow
+    // within a frame of a write wait for the next one and go together, also
+    // while refused ones wait for the store.
+    const qint64 sinceWrite = m_lastStatusWrite.isValid() ? m_lastStatusWrite.elapsed() : kStatusBatchMs;
+    if (!m_settleTimer.isActive() && m_unwrittenStatuses.isEmpty() && sinceWrite >= kStatusBatchMs) {
+        writeSettled();
+        return;
+    }
+    const int wait = int(qBound<qint64>(0, qint64(kStatusBatchMs) - sinceWrite, qint64(kStatusBatchMs)));
+    if (!m_settleTimer.isActive() || m_settleTimer.remainingTime() > wait)
+        m_settleTimer.start(wait);
 }
 
 void Outbox::writeSettled()
@@ -536,6 +545,7 @@ void Outbox::writeSettled()
     const QList<QPair<QString, MessageStatus>> settled = std::exchange(m_settled, {});
     if (settled.isEmpty() && m_unwrittenStatuses.isEmpty())
         return;
+    m_lastStatusWrite.start();
     // A row deleted meanwhile (its conversation cleared) is not brought back.
     const int before = int(m_unwrittenStatuses.size());
     QList<bool> found;

@@ -214,6 +214,13 @@ private slots:
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
         m_chat->sendText(QStringLiteral("status?"));
+        // The answer is written and reported in the turn it comes back, not
+        // a frame later.
+        while (m_chat->pendingJobs() == 0 && done.isEmpty())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        while (m_chat->pendingJobs() > 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCOMPARE(done.count(), 1);
         const auto results = finished(done, 1);
         QCOMPARE(results.size(), 1);
         QCOMPARE(results.first().second, status);
