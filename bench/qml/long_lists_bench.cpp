@@ -5,7 +5,8 @@
 //
 //   open      opening a conversation of 1,000 / 10,000 / 100,000 messages
 //             (a click's call, then frames until the view has settled):
-//             first frame, worst GUI-thread stall, growth of the heap;
+//             first frame, worst GUI-thread stall, growth of the heap,
+//             beside a bare list given the same newest page;
 //   arrive    a message arriving in the open 100,000-message conversation:
 //             the GUI thread's work (list update and the frame);
 //   inbox     the same through the real inbox: sealed by the peer, waiting
@@ -381,6 +382,17 @@ QList<QVariantMap> shownMaps(const QString &peer)
     return maps;
 }
 
+// The newest page of the conversation, as the real list opens with it.
+QList<QVariantMap> newestMaps(const QString &peer)
+{
+    QList<QVariantMap> maps;
+    const QString conversation = ChatStore::instance().conversationIdFor(peer);
+    for (const MessageRecord &record :
+         ChatStore::instance().shownMessagesBefore(conversation, std::nullopt, MessageList::kPageSize, nullptr))
+        maps.append(MessageList::messageMap(record, false));
+    return maps;
+}
+
 struct OpenFigures
 {
     double first = 0, stall = 0, memory = 0;
@@ -409,7 +421,8 @@ OpenFigures openBare(Bench &b, const QString &peer)
     auto *rows = list->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
     b.settle(100);
     const double before = heapMb();
-    const QList<QVariantMap> maps = shownMaps(peer); // not timed: a bare list has its rows at hand
+    // Not timed: a bare list has its rows at hand, the same newest page.
+    const QList<QVariantMap> maps = newestMaps(peer);
     QElapsedTimer t;
     t.start();
     rows->reset(maps);
@@ -887,6 +900,15 @@ int main(int argc, char **argv)
         b.settle(300);
         std::printf("\n(the sidebar holds %d conversations)", int(b.chat->conversations().size()));
         partArriveThroughInbox(b, relay, peerIdentity(200000), owner);
+        b.dropHome();
+    }
+    if (parts.contains("open")) {
+        // Opening a conversation of 3 messages with a sidebar of 2,000.
+        store.open(owner, largeStore);
+        b.makeHome();
+        b.settle(300);
+        std::printf("\n(the sidebar holds %d conversations)", int(b.chat->conversations().size()));
+        partOpen(b, { { 3, peerKey(200001) } });
         b.dropHome();
     }
     if (parts.contains("burst")) {
