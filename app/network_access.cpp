@@ -27,6 +27,29 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
         && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
 }
 
+// The largest picture the views take from a server; a larger or endless
+// answer is broken off.
+constexpr qint64 kMaxPictureBytes = 8 * 1024 * 1024;
+
+// The views' image loader reads a reply only once it has finished, so Qt
+// would keep whatever a server sends. Bounded, Qt stops reading the socket
+// once a picture's worth waits; an answer that states a larger length, or
+// comes to more, is aborted there.
+void boundPicture(QNetworkReply *reply)
+{
+    reply->setReadBufferSize(kMaxPictureBytes + 1);
+    const auto judge = [reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if ((length.isValid() && length.toLongLong() > kMaxPictureBytes) || reply->bytesAvailable() > kMaxPictureBytes) {
+            qCWarning(lcViewNetwork) << "picture over" << kMaxPictureBytes << "bytes refused:"
+                                     << reply->url().toDisplayString();
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, judge);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, judge);
+}
+
 class SameOriginManager : public QNetworkAccessManager
 {
 public:
@@ -43,6 +66,7 @@ protected:
         QNetworkRequest request(original);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
         QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, data);
+        boundPicture(reply);
         const QUrl origin = original.url();
         connect(reply, &QNetworkReply::redirected, reply, [reply, origin](const QUrl &target) {
             const QUrl next = origin.resolved(target);

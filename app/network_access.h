@@ -1,7 +1,8 @@
 // What the views may fetch over the network (avatars, pictures of group
 // servers): a redirect is followed only to the origin the request was made
 // to. An address that passed the same-origin check of a group server must
-// not lead the window to a third party.
+// not lead the window to a third party. An answer is bounded at the socket:
+// one over the size a picture may have (stated or sent) is broken off.
 #pragma once
 
 class QQmlEngine;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -160,9 +161,19 @@ public:
     }
     QByteArray take()
     {
-        QByteArray out = m_pieces.isEmpty()                            ? std::move(m_whole)
-                         : m_whole.isEmpty() && m_pieces.size() == 1 ? std::move(m_pieces.first())
-                                                                     : m_whole + m_pieces.join();
+        QByteArray out;
+        if (m_pieces.isEmpty()) {
+            out = std::move(m_whole);
+        } else if (m_whole.isEmpty() && m_pieces.size() == 1) {
+            out = std::move(m_pieces.first());
+        } else {
+            // Joined piece by piece, each freed once copied: the body is
+            // never held twice over.
+            out.reserve(m_size);
+            out += std::exchange(m_whole, QByteArray());
+            for (QByteArray &piece : m_pieces)
+                out += std::exchange(piece, QByteArray());
+        }
         drop();
         return out;
     }
@@ -255,7 +266,19 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
     // Without a bound Qt's network thread reads as fast as the peer sends and
     // queues it all for this thread; bounded, it stops reading from the
     // socket until the body read so far has been taken.
-    pending.reply->setReadBufferSize(qMin<qint64>(pending.cap + 1, kReadBufferBytes));
+    const qint64 bound = qMin<qint64>(pending.cap + 1, kReadBufferBytes);
+    QNetworkReply *reply = pending.reply;
+    reply->setReadBufferSize(bound);
+    // Qt 6.4 passes the bound on to its network thread only once the
+    // request has started there, which for a request with a body (every
+    // POST) is after this call: there the bound set now is lost, and that
+    // thread reads an endless answer as fast as it comes (gigabytes). Given
+    // again from this thread's loop, and when a connection starts or the
+    // request has gone, it reaches the request before the answer is read.
+    const auto bindAgain = [reply, bound] { reply->setReadBufferSize(bound); };
+    QMetaObject::invokeMethod(reply, bindAgain, Qt::QueuedConnection);
+    QObject::connect(reply, &QNetworkReply::socketStartedConnecting, reply, bindAgain);
+    QObject::connect(reply, &QNetworkReply::requestSent, reply, bindAgain);
     return true;
 }
 
@@ -367,6 +390,15 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
         QObject::connect(p->deadline, &QTimer::timeout, &loop, [p]() {
             if (p->reply && !p->reply->isFinished()) {
                 p->timedOut = true;
+                p->reply->abort();
+            }
+        });
+        // A stated length over the cap is refused with the headers, before
+        // any of the body is read.
+        QObject::connect(p->reply, &QNetworkReply::metaDataChanged, &loop, [p]() {
+            const QVariant length = p->reply ? p->reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
+            if (!p->tooLarge && length.isValid() && length.toLongLong() > p->cap) {
+                p->tooLarge = true;
                 p->reply->abort();
             }
         });

@@ -2,6 +2,7 @@
 // its stated length, redirects elsewhere, and a chunked answer without end.
 #include "net/http.h"
 #include "support/hostile_server.h"
+#include "support/memory_peak.h"
 
 #include <QtTest>
 
@@ -21,30 +22,8 @@ private slots:
     void endlessAnswerAtTheFullCapHoldsLittleMemory();
 };
 
-namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 when unknown.
-qint64 statusBytes(const QByteArray &field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
-}
-
-// Starts a new peak: the kernel sets the high-water mark back to the
-// resident size now.
-bool resetPeakResident()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
-} // namespace
+using velmor::fakes::resetPeakResident;
+using velmor::fakes::statusBytes;
 
 void HostileHttpTest::bodyCutShortIsAFailure()
 {
@@ -96,21 +75,34 @@ void HostileHttpTest::redirectsAreNotFollowed()
 // queue it all; the runner must stop it near the cap.
 void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap_data()
 {
+    QTest::addColumn<HostileServer::Behaviour>("behaviour");
     QTest::addColumn<int>("starvedMs");
-    QTest::newRow("reader keeps up") << 0;
+    QTest::addColumn<QByteArray>("method");
+    QTest::newRow("reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("GET");
     // As on a loaded machine: the thread that reads the answer does not run
     // for a while, and Qt's network thread alone meets the sender.
-    QTest::newRow("reader starved") << 1500;
+    QTest::newRow("reader starved") << HostileServer::Behaviour::EndlessChunked << 1500 << QByteArray("GET");
+    QTest::newRow("no length, reader starved") << HostileServer::Behaviour::EndlessUnsized << 1500 << QByteArray("GET");
+    // Refused with the headers, however long the reader takes to run.
+    QTest::newRow("false length, reader starved") << HostileServer::Behaviour::FalseLength << 1500 << QByteArray("GET");
+    // A request with a body (every pull) starts later inside Qt, which
+    // would then read without bound.
+    QTest::newRow("POST, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST");
+    QTest::newRow("POST, no length") << HostileServer::Behaviour::EndlessUnsized << 0 << QByteArray("POST");
 }
 
 void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
 {
+    QFETCH(HostileServer::Behaviour, behaviour);
     QFETCH(int, starvedMs);
+    QFETCH(QByteArray, method);
     if (starvedMs > 0)
         QTimer::singleShot(20, [starvedMs] { QThread::msleep(starvedMs); });
-    HostileServer server(HostileServer::Behaviour::EndlessChunked);
+    HostileServer server(behaviour);
     QVERIFY(server.port() > 0);
     HttpRequest request;
+    request.method = method;
+    request.body = method == "POST" ? QByteArray("{\"limit\":500}") : QByteArray();
     request.url = QUrl(server.httpUrl("/v1/message/pull"));
     request.maxResponseBytes = 1024 * 1024;
     request.timeoutMs = 20000;
@@ -128,14 +120,18 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory_data()
 {
     QTest::addColumn<HostileServer::Behaviour>("behaviour");
     QTest::addColumn<int>("starvedMs");
-    QTest::newRow("chunked, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0;
-    QTest::newRow("up to a close, reader starved") << HostileServer::Behaviour::EndlessUnsized << 1500;
+    QTest::addColumn<QByteArray>("method");
+    QTest::newRow("chunked, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("GET");
+    QTest::newRow("up to a close, reader starved") << HostileServer::Behaviour::EndlessUnsized << 1500 << QByteArray("GET");
+    QTest::newRow("false length, reader keeps up") << HostileServer::Behaviour::FalseLength << 0 << QByteArray("GET");
+    QTest::newRow("POST, chunked") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST");
 }
 
 void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
 {
     QFETCH(HostileServer::Behaviour, behaviour);
     QFETCH(int, starvedMs);
+    QFETCH(QByteArray, method);
     // Qt's network thread and buffers are set up first: they stay anyway.
     {
         HostileServer warm(HostileServer::Behaviour::Record);
@@ -151,6 +147,8 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
     if (starvedMs > 0)
         QTimer::singleShot(20, [starvedMs] { QThread::msleep(starvedMs); });
     HttpRequest request;
+    request.method = method;
+    request.body = method == "POST" ? QByteArray("{\"limit\":500}") : QByteArray();
     request.url = QUrl(server.httpUrl("/v1/message/pull"));
     request.timeoutMs = 30000;
     const HttpResponse response = runHttp(request);

@@ -226,8 +226,11 @@ void HostileServer::handle(int fd)
         m_peerClosed = true;
         return;
     }
-    case Behaviour::EndlessUnsized: {
-        if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n", m_stop, clock))
+    case Behaviour::EndlessUnsized:
+    case Behaviour::FalseLength: {
+        const QByteArray length = m_behaviour == Behaviour::FalseLength ? "Content-Length: 10000000000\r\n" : "";
+        if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n" + length + "Connection: close\r\n\r\n",
+                     m_stop, clock))
             return;
         const QByteArray slice(0x10000, ' ');
         while (m_sent.load() < kMaxBytesPerConnection && sendAll(fd, slice, m_stop, clock))

@@ -21,6 +21,7 @@ public:
         ShortBody,          // 200, Content-Length 500000, 100 bytes, close
         EndlessChunked,     // 200, chunked, chunks as fast as the peer takes them
         EndlessUnsized,     // 200, neither length nor chunks: a body up to the close, which never comes
+        FalseLength,        // 200, Content-Length of 10 GB, then a body as fast as the peer takes it
         Redirect,           // 302 to redirectTarget
         Record,             // 200 {} and keeps the request head
         SilentUpgrade,      // reads the WebSocket upgrade, never answers
