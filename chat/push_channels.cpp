@@ -1,5 +1,6 @@
 #include "chat/push_channels.h"
 
+#include "net/answer_json.h"
 #include "net/relay_session.h"
 #include "net/supergroup_center.h"
 #include "net/supergroup_client.h"
@@ -71,8 +72,10 @@ void PushChannels::onInboxText(const QString &text)
 
 void PushChannels::onCentreText(const QString &text)
 {
-    const QString type =
-        QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("type")).toString();
+    // A notice is a small object; one of more values is not built.
+    const QString type = velmor::net::readBoundedObject(text.toUtf8(), velmor::net::kMaxEntryValues)
+                             .value(QStringLiteral("type"))
+                             .toString();
     if (type == QLatin1String("server.hello"))
         m_centre.resetAttempts();
     else if (type == QLatin1String("server.ping"))

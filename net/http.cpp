@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "net/answer_json.h"
+
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -71,11 +73,7 @@ bool isLoopbackHost(const QString &hostIn)
 
 QJsonObject HttpResponse::json() const
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return {};
-    return document.object();
+    return readBoundedObject(body);
 }
 
 qint64 jsonInteger(const QJsonValue &value)

@@ -26,7 +26,8 @@ struct HttpResponse
     bool success = false; // a whole 2xx answer
     QString error;        // transport error text ("timeout", "insecure_endpoint", …), empty on a whole answer
 
-    // The body as a JSON object; empty when it is not one.
+    // The body as a JSON object; empty when it is not one, or one of more
+    // values than an answer read whole may hold (answer_json.h).
     QJsonObject json() const;
 };
 

@@ -2,6 +2,7 @@
 
 #include "identity/content.h"
 #include "identity/crypto.h"
+#include "net/answer_json.h"
 #include "net/parallel.h"
 #include "net/relay_session.h"
 
@@ -220,28 +221,18 @@ velmor::identity::Envelope RelayApi::toEnvelope(const RawEnvelope &raw)
 }
 
 QList<RawEnvelope> RelayApi::parsePullReply(const QByteArray &body, const QString &recipientPubkey,
-                                            qint64 now, bool *readable)
+                                            qint64 now, bool *readable, int maxEnvelopes)
 {
     QList<RawEnvelope> envelopes;
+    // Something that is not an object has no id to skip or acknowledge it
+    // by; it is not an envelope at all.
+    const velmor::net::ListRead read = velmor::net::readList(
+        body, QLatin1StringView("envelopes"), maxEnvelopes,
+        [&envelopes](const QJsonObject &entry) { envelopes.append(envelopeFromJson(entry)); });
     if (readable)
-        *readable = false;
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        *readable = read.list;
+    if (!read.list)
         return envelopes;
-    const QJsonValue list = document.object().value(QStringLiteral("envelopes"));
-    if (!list.isArray())
-        return envelopes;
-    if (readable)
-        *readable = true;
-    const QJsonArray array = list.toArray();
-    envelopes.reserve(array.size());
-    for (const QJsonValue &entry : array) {
-        // Something that is not an object has no id to skip or acknowledge
-        // it by; it is not an envelope at all.
-        if (entry.isObject())
-            envelopes.append(envelopeFromJson(entry.toObject()));
-    }
     // Each verification is independent of the others and costs far more
     // than reading the reply: a pull's envelopes are verified in parallel.
     const auto validate = [&](RawEnvelope &raw) {
@@ -301,7 +292,7 @@ PullPage RelayApi::pullPage()
         g_pullLimit.store(limit);
     }
     if (response.success) {
-        page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered);
+        page.envelopes = parsePullReply(response.body, ownKey, nowSeconds(), &page.answered, limit);
         if (!page.answered)
             page.error = QStringLiteral("pull_invalid_reply");
         else if (!page.full())
@@ -353,9 +344,7 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
                                 response.error != QLatin1String("insecure_endpoint"));
     }
 
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(response.body, &parseError);
-    const QJsonObject reply = document.object();
+    const QJsonObject reply = velmor::net::readBoundedObject(response.body);
     const QString code = stringField(reply, "error");
     if (meansAlreadyHeld(response.status, code))
         return taken();

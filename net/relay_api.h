@@ -137,12 +137,13 @@ public:
     static RawEnvelope envelopeFromJson(const QJsonObject &object);
     // The signed fields of a pulled envelope, as the validator reads them.
     static velmor::identity::Envelope toEnvelope(const RawEnvelope &raw);
-    // Reads a pull reply and validates each envelope for the recipient.
-    // *readable is false for a body that is not an object with an
-    // "envelopes" array.
+    // Reads a pull reply and validates each envelope for the recipient:
+    // the first `maxEnvelopes` entries, the rest is neither built nor kept
+    // (it comes again at the next pull). *readable is false for a body that
+    // is not an object with an "envelopes" array.
     static QList<RawEnvelope> parsePullReply(const QByteArray &body,
                                              const QString &recipientPubkey, qint64 nowSeconds,
-                                             bool *readable = nullptr);
+                                             bool *readable = nullptr, int maxEnvelopes = kPullLimit);
 };
 
 } // namespace velmor::chat

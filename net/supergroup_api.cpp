@@ -4,6 +4,7 @@
 #include "identity/identity.h"
 #include "identity/service_login.h"
 #include "identity/vault.h"
+#include "net/answer_json.h"
 #include "net/http.h"
 #include "net/signed_login.h"
 #include "net/supergroup_client.h"
@@ -106,11 +107,21 @@ bool objectReply(const HttpResponse &reply, QJsonObject *json)
 {
     if (!reply.success)
         return false;
-    const QJsonDocument document = QJsonDocument::fromJson(reply.body);
-    if (!document.isObject())
-        return false;
-    *json = document.object();
-    return true;
+    bool ok = false;
+    *json = velmor::net::readBoundedObject(reply.body, velmor::net::kMaxAnswerValues, &ok);
+    return ok;
+}
+
+// A 2xx reply whose body is a JSON object with an array under `key`: at
+// most `maxEntries` of its entries go to `take`.
+bool listReply(const HttpResponse &reply, QLatin1StringView key, int maxEntries,
+               const std::function<void(const QJsonObject &)> &take, bool *wellFormed = nullptr)
+{
+    const velmor::net::ListRead read =
+        reply.success ? velmor::net::readList(reply.body, key, maxEntries, take) : velmor::net::ListRead{};
+    if (wellFormed)
+        *wellFormed = read.object;
+    return read.list;
 }
 
 SGReadState readStateOf(const HttpResponse &reply, const QString &authError)
@@ -193,44 +204,38 @@ QList<SGMember> SuperGroupApi::members(const QString &serverUrl, ServiceError *e
 {
     QString authError;
     const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/members"), &authError);
-    QJsonObject json;
-    if (!authError.isEmpty() || !objectReply(reply, &json)) {
+    QList<SGMember> list;
+    bool wellFormed = false;
+    const bool listed = authError.isEmpty()
+        && listReply(reply, QLatin1StringView("members"), kMaxMembers, [&list](const QJsonObject &entry) {
+               SGMember member;
+               member.pubkey = text(entry, QStringLiteral("pubkey"));
+               if (member.pubkey.isEmpty())
+                   return;
+               member.displayName = text(entry, QStringLiteral("display_name"));
+               member.avatarUrl = text(entry, QStringLiteral("avatar_url"));
+               member.role = text(entry, QStringLiteral("role"));
+               member.address = text(entry, QStringLiteral("address"));
+               member.avatarKind = text(entry, QStringLiteral("avatar_kind"));
+               member.avatarId = text(entry, QStringLiteral("avatar_id"));
+               member.muted = flag(entry, QStringLiteral("muted"));
+               list.append(member);
+           }, &wellFormed);
+    if (listed)
+        return list;
+    if (!authError.isEmpty() || !wellFormed) {
         qWarning().noquote() << QStringLiteral("[SG] /v1/members failed url=%1 status=%2 err=%3")
                                     .arg(serverUrl)
                                     .arg(reply.status)
                                     .arg(authError.isEmpty() ? replyDetail(reply) : authError);
-        if (error) {
-            *error = failureOf(reply, authError);
-            // A 2xx answer that is no JSON object is still a failure.
-            if (!error->isError())
-                *error = velmor::net::classifyError(QStringLiteral("invalid_response"));
-        }
-        return {};
     }
-    if (!json.value(QStringLiteral("members")).isArray()) {
-        if (error)
+    if (error) {
+        *error = wellFormed ? ServiceError() : failureOf(reply, authError);
+        // A 2xx answer that is no JSON object, or has no list, is still a failure.
+        if (!error->isError())
             *error = velmor::net::classifyError(QStringLiteral("invalid_response"));
-        return {};
     }
-    QList<SGMember> list;
-    for (const QJsonValue &value : json.value(QStringLiteral("members")).toArray()) {
-        if (!value.isObject())
-            continue;
-        const QJsonObject entry = value.toObject();
-        SGMember member;
-        member.pubkey = text(entry, QStringLiteral("pubkey"));
-        if (member.pubkey.isEmpty())
-            continue;
-        member.displayName = text(entry, QStringLiteral("display_name"));
-        member.avatarUrl = text(entry, QStringLiteral("avatar_url"));
-        member.role = text(entry, QStringLiteral("role"));
-        member.address = text(entry, QStringLiteral("address"));
-        member.avatarKind = text(entry, QStringLiteral("avatar_kind"));
-        member.avatarId = text(entry, QStringLiteral("avatar_id"));
-        member.muted = flag(entry, QStringLiteral("muted"));
-        list.append(member);
-    }
-    return list;
+    return {};
 }
 
 bool SuperGroupApi::updateGroup(const QString &serverUrl, const QString &name,
@@ -364,24 +369,23 @@ QList<SGJoinRequest> SuperGroupApi::pendingJoins(const QString &serverUrl, bool 
     QString authError;
     const HttpResponse reply = client().postJson(serverUrl, QStringLiteral("/v1/join/pending"),
                                                  QJsonObject(), &authError);
-    QJsonObject json;
-    if (!authError.isEmpty() || !objectReply(reply, &json) || !json.value(QStringLiteral("requests")).isArray())
+    QList<SGJoinRequest> list;
+    const bool listed = authError.isEmpty()
+        && listReply(reply, QLatin1StringView("requests"), kMaxJoinRequests, [&list](const QJsonObject &entry) {
+               if (entry.value(QStringLiteral("status")).toString() != QLatin1String("pending"))
+                   return;
+               SGJoinRequest request;
+               request.pubkey = text(entry, QStringLiteral("pubkey"));
+               if (request.pubkey.isEmpty())
+                   return;
+               request.note = text(entry, QStringLiteral("note"));
+               request.createdAt = integer(entry, QStringLiteral("created_at"));
+               list.append(request);
+           });
+    if (!listed)
         return {};
     if (answered)
         *answered = true;
-    QList<SGJoinRequest> list;
-    for (const QJsonValue &value : json.value(QStringLiteral("requests")).toArray()) {
-        const QJsonObject entry = value.toObject();
-        if (entry.value(QStringLiteral("status")).toString() != QLatin1String("pending"))
-            continue;
-        SGJoinRequest request;
-        request.pubkey = text(entry, QStringLiteral("pubkey"));
-        if (request.pubkey.isEmpty())
-            continue;
-        request.note = text(entry, QStringLiteral("note"));
-        request.createdAt = integer(entry, QStringLiteral("created_at"));
-        list.append(request);
-    }
     return list;
 }
 
@@ -496,14 +500,6 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
         serverUrl, QStringLiteral("/v1/message/pull"),
         QJsonObject{{QStringLiteral("since_seq"), sinceSeq}, {QStringLiteral("limit"), limit}},
         &authError);
-    QJsonObject json;
-    if (!authError.isEmpty() || !objectReply(reply, &json)) {
-        qWarning().noquote() << QStringLiteral("[SG] /v1/message/pull failed url=%1 status=%2 err=%3")
-                                    .arg(serverUrl)
-                                    .arg(reply.status)
-                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
-        return {};
-    }
     const QByteArray secret = SuperGroupServiceClient::identity().privateKey;
     // Once a media request gets no answer at all, the rest of this batch is
     // taken without media rather than waiting out one time-out per message.
@@ -530,16 +526,26 @@ QList<SGMessage> SuperGroupApi::pullMessages(const QString &serverUrl, qint64 si
         if (!bytes.isEmpty())
             *data = velmor::crypto::base64UrlEncode(bytes);
     };
+    // Only the messages asked for are built, one at a time: the entries of
+    // "messages" past `limit` are passed over, whatever the answer holds.
     QList<SGMessage> list;
-    for (const QJsonValue &value : json.value(QStringLiteral("messages")).toArray()) {
-        if (!value.isObject())
-            continue;
-        SGMessage message = parseMessage(value.toObject(), secret);
-        if (message.hasContent && message.type == QLatin1String("image"))
-            completeMedia(QStringLiteral("/v1/image/get"), message.messageId, &message.imageData);
-        if (message.hasContent && message.type == QLatin1String("voice"))
-            completeMedia(QStringLiteral("/v1/voice/get"), message.messageId, &message.voiceData);
-        list.append(message);
+    bool wellFormed = false;
+    if (authError.isEmpty()) {
+        listReply(reply, QLatin1StringView("messages"), qMax(0, limit), [&](const QJsonObject &entry) {
+            SGMessage message = parseMessage(entry, secret);
+            if (message.hasContent && message.type == QLatin1String("image"))
+                completeMedia(QStringLiteral("/v1/image/get"), message.messageId, &message.imageData);
+            if (message.hasContent && message.type == QLatin1String("voice"))
+                completeMedia(QStringLiteral("/v1/voice/get"), message.messageId, &message.voiceData);
+            list.append(message);
+        }, &wellFormed);
+    }
+    if (!wellFormed) {
+        qWarning().noquote() << QStringLiteral("[SG] /v1/message/pull failed url=%1 status=%2 err=%3")
+                                    .arg(serverUrl)
+                                    .arg(reply.status)
+                                    .arg(authError.isEmpty() ? replyDetail(reply) : authError);
+        return {};
     }
     return list;
 }

@@ -22,6 +22,11 @@ constexpr qint64 kMaxMediaBytes = 16 * 1024 * 1024;
 // What one pullMessages() fetches of media in all; messages past it come
 // without their fetched media.
 constexpr qint64 kPullMediaBudgetBytes = 32 * 1024 * 1024;
+// The most entries taken from a list a group server returns unasked for a
+// number (a pull takes at most the `limit` it asked for): entries past it
+// are neither built nor kept, whatever the answer holds.
+constexpr int kMaxMembers = 20000;
+constexpr int kMaxJoinRequests = 1000;
 
 struct SGGroupInfo
 {

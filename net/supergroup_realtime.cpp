@@ -1,5 +1,6 @@
 #include "net/supergroup_realtime.h"
 
+#include "net/answer_json.h"
 #include "net/http.h"
 #include "net/websocket.h"
 #include "net/supergroup_client.h"
@@ -193,10 +194,13 @@ bool SuperGroupRealtimeClient::sendJson(const QJsonObject &object)
 void SuperGroupRealtimeClient::onText(const QString &text)
 {
     m_lastReceiveMs = nowMs();
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isObject())
+    // An event is a small object: a frame of more values than one list
+    // entry may hold is not built (a megabyte of tiny values would cost
+    // tens of megabytes), and nothing of it is taken.
+    bool readable = false;
+    const QJsonObject frame = velmor::net::readBoundedObject(text.toUtf8(), velmor::net::kMaxEntryValues, &readable);
+    if (!readable)
         return;
-    const QJsonObject frame = document.object();
     const QString type = frame.value(QStringLiteral("type")).toString();
     if (type.isEmpty())
         return;

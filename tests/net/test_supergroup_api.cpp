@@ -6,6 +6,7 @@
 #include "net/supergroup_api.h"
 #include "net/supergroup_client.h"
 #include "support/fake_group_server.h"
+#include "support/memory_peak.h"
 #include "supergroup_test_support.h"
 
 #include "identity/crypto.h"
@@ -692,6 +693,59 @@ private slots:
         QVERIFY(!api().groupInfo(url).ok);
         http.clearFaults();
         QVERIFY(api().groupInfo(url).ok);
+    }
+
+    // A list answer of tiny entries (as many as fit in a few megabytes):
+    // only the entries kept are built, so a request costs about the
+    // answer's own size, not twenty times it; an answer read whole refuses
+    // so many values.
+    void answersOfTinyEntriesCostAboutTheirSize_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("messages past the limit asked for") << "/v1/message/pull" << "messages" << 200;
+        QTest::newRow("members") << "/v1/members" << "members" << velmor::sg::kMaxMembers;
+        QTest::newRow("join requests") << "/v1/join/pending" << "requests" << velmor::sg::kMaxJoinRequests;
+        QTest::newRow("group information padded") << "/v1/group/info" << "padding" << 0;
+    }
+    void answersOfTinyEntriesCostAboutTheirSize()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, list);
+        QFETCH(int, kept);
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        const QString url = server.baseUrl();
+        QVERIFY(!SuperGroupServiceClient::instance().token(url).isEmpty());
+        constexpr qsizetype kBodyBytes = 8 * 1024 * 1024;
+        QByteArray body = "{\"" + list.toLatin1() + "\":[";
+        body.reserve(kBodyBytes + 256);
+        for (int i = 0; body.size() < kBodyBytes; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            body += (i ? "," : "") + ("{\"seq\":" + n + ",\"message_id\":\"m" + n + "\",\"pubkey\":\"p" + n
+                                      + "\",\"status\":\"pending\",\"content\":{\"text\":\"t\"}}");
+        }
+        body += "]}";
+        server.http().setFault(path, Fault::custom(200, body));
+
+        const qint64 before = velmor::fakes::statusBytes("VmRSS");
+        if (!velmor::fakes::resetPeakResident() || before < 0)
+            QSKIP("this kernel does not report a resettable peak");
+        qsizetype got = -1;
+        if (path == QLatin1String("/v1/message/pull"))
+            got = api().pullMessages(url, 0, 200).size();
+        else if (path == QLatin1String("/v1/members"))
+            got = api().members(url).size();
+        else if (path == QLatin1String("/v1/join/pending"))
+            got = api().pendingJoins(url).size();
+        else
+            got = api().groupInfo(url).ok ? 1 : 0;
+        const qint64 growth = velmor::fakes::statusBytes("VmHWM") - before;
+        QCOMPARE(got, qsizetype(kept));
+        // The answer once on this side and once in the fake server's
+        // buffers, with room for the entries kept.
+        QVERIFY2(growth < 3 * kBodyBytes, qPrintable(QString::number(growth >> 20) + " MiB"));
     }
 
     // The local servers name a media server on this machine where nothing

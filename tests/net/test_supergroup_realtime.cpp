@@ -169,6 +169,9 @@ private slots:
         server.sendRaw(QStringLiteral("not json"));
         server.sendRaw(QStringLiteral("{\"data\":{}}"));
         server.sendRaw(QStringLiteral("[\"server.custom\"]"));
+        // Nearly a megabyte of tiny values is no event: it is not built.
+        server.sendRaw(QStringLiteral("{\"type\":\"server.custom\",\"data\":[") + QStringLiteral("{},").repeated(300000)
+                       + QStringLiteral("{}]}"));
         server.sendRaw(QStringLiteral("{\"type\":\"server.last\",\"event_id\":77}"));
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, kWaitMs);
         QCOMPARE(typesOf(events), (QStringList{QStringLiteral("server.custom"), QStringLiteral("server.custom"),
