@@ -106,12 +106,16 @@ RelaySendResult retryableFailure(RelaySendResult result, bool retryable)
 
 // The relay's word that it holds this message id already: a post of it was
 // taken before (its answer lost on the way back), which settles this one.
-bool meansAlreadyHeld(int status, const QString &code)
+// Its code, or a 409 that names this very id; a bare 409 (a proxy, another
+// service's conflict) says nothing about this message.
+bool meansAlreadyHeld(int status, const QJsonObject &reply, const QString &messageId)
 {
-    const QString lower = code.toLower();
-    return (status == 409 && lower.isEmpty()) || lower == QLatin1String("duplicate") || lower == QLatin1String("duplicate_message")
+    const QString lower = stringField(reply, "error").toLower();
+    if (lower == QLatin1String("duplicate") || lower == QLatin1String("duplicate_message")
         || lower == QLatin1String("duplicate_message_id") || lower == QLatin1String("already_exists")
-        || lower == QLatin1String("message_exists") || lower == QLatin1String("already_queued");
+        || lower == QLatin1String("message_exists") || lower == QLatin1String("already_queued"))
+        return true;
+    return status == 409 && !messageId.isEmpty() && stringField(reply, "message_id") == messageId;
 }
 
 HttpResponse tokenFailure(const QString &error)
@@ -346,7 +350,7 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
 
     const QJsonObject reply = velmor::net::readBoundedObject(response.body);
     const QString code = stringField(reply, "error");
-    if (meansAlreadyHeld(response.status, code))
+    if (meansAlreadyHeld(response.status, reply, envelope.messageId))
         return taken();
     if (response.success) {
         const QJsonValue ok = reply.value(QStringLiteral("ok"));
@@ -369,7 +373,10 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
     }
     if (response.status == 404 || meansNoRoute(code))
         return failure(kNeverOnline, response.status);
-    const bool relaySide = response.status >= 500 || response.status == 408 || response.status == 429;
+    // A conflict that is not the relay's "already held" may pass (a proxy's,
+    // or one the relay resolves): the message is posted again.
+    const bool relaySide = response.status >= 500 || response.status == 408 || response.status == 409
+        || response.status == 429;
     return retryableFailure(failure(failed, response.status), relaySide);
 }
 

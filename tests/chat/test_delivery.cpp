@@ -196,6 +196,9 @@ private slots:
         QTest::newRow("another message's id")
             << 200 << QByteArray("{\"ok\":true,\"message_id\":\"someone-else\"}") << 2 << 1;
         QTest::newRow("endless answer") << 200 << QByteArray("endless") << 2 << 1;
+        QTest::newRow("409 without a code") << 409 << QByteArray() << 2 << 1;
+        QTest::newRow("409 with another code") << 409 << QByteArray("{\"error\":\"conflict\"}") << 2 << 1;
+        QTest::newRow("409 naming another id") << 409 << QByteArray("{\"message_id\":\"someone-else\"}") << 2 << 1;
         QTest::newRow("id already held, 409") << 409 << QByteArray("{\"error\":\"duplicate\"}") << 1 << 0;
         QTest::newRow("id already held, ok false")
             << 200 << QByteArray("{\"ok\":false,\"error\":\"already_exists\"}") << 1 << 0;

@@ -548,6 +548,13 @@ void RelayApiTest::sendFailureWords()
     QCOMPARE(RelayApi::sendText(bob, "hi").error, QStringLiteral("recipientNeverOnline"));
     m_relay.setFault("/v1/message/send", Fault::custom(409, R"({"error":"no_route"})"));
     QCOMPARE(RelayApi::sendText(bob, "hi").error, QStringLiteral("recipientNeverOnline"));
+    // A 409 settles a send only when it names the id that was posted.
+    const Envelope posted = velmor::identity::signEnvelope(m_alice, bob, Ecies::seal(m_bob.publicKey, "{}"), newId(), now());
+    m_relay.setFault("/v1/message/send", Fault::custom(409, QJsonDocument(QJsonObject{{"message_id", posted.messageId}}).toJson()));
+    QVERIFY(RelayApi::send(posted, QStringLiteral("message")).ok);
+    m_relay.setFault("/v1/message/send", Fault::custom(409, QByteArray()));
+    result = RelayApi::send(posted, QStringLiteral("message"));
+    QVERIFY(!result.ok && result.retryable);
 
     m_relay.setFault("/v1/message/send", Fault::http500());
     result = RelayApi::sendText(bob, "hi");
