@@ -17,11 +17,12 @@ void ChatController::setUpMessaging()
         emit systemNotificationRequested(peer, title, body);
     });
     connect(&parts.inbox, &Inbox::joinRequestsChanged, this, &ChatController::reloadNotifications);
-    connect(&parts.inbox, &Inbox::relayStatusChanged, this, [this] {
-        // A pull went through again: sends waiting for the relay go now.
+    connect(&parts.inbox, &Inbox::relayStatusChanged, this, &ChatController::relayStatusChanged);
+    connect(&parts.inbox, &Inbox::pullProcessed, this, [this] {
+        // A pull went through: the relay answers, so sends waiting after
+        // failed posts go now (also when only the sends were failing).
         if (m_messaging->inbox.failures() == 0)
             m_messaging->outbox.resumeNow();
-        emit relayStatusChanged();
     });
 
     connect(&parts.push, &PushChannels::inboxConnectedChanged, this, [this](bool connected) {

@@ -34,8 +34,11 @@
 // write's transaction, so nothing is written into it afterwards; a send
 // already on its way to the relay goes on. While the
 // relay cannot be reached (no connection, a 5xx, a time-out) the message
-// stays sending and is posted again after 2, 4, 8 … up to 60 s, or at once
-// when the relay is seen answering again (resumeNow); it is marked failed
+// stays sending and is posted again after 1, 2, 4, 4 … s, or at once when
+// the relay is seen answering again (resumeNow: a pull that went through);
+// the wait stays short so sends resume soon after the relay does, and a
+// relay that holds a send gets only as long as its answer may take (see
+// RelayApi::send) before it is posted again; it is marked failed
 // only when an attempt fails after kGiveUpSeconds (15 min) from its
 // writing. A final status after a quiet frame is written at once; those
 // that follow within a frame of a write are written together, in one
@@ -124,7 +127,7 @@ public:
     // One-to-one sends waiting for their next attempt (not on their way).
     int waiting() const { return int(m_waiting.size()); }
     // The delay before the next attempt after `failures` failed posts in a
-    // row: min(2000 << min(failures - 1, 5), 60000) ms.
+    // row: min(1000 << min(failures - 1, 2), 4000) ms.
     static int retryDelayMs(int failures);
     // Tests shorten the bound to reach the failed state.
     void setGiveUpSeconds(qint64 seconds) { m_giveUpSeconds = seconds; }

@@ -70,7 +70,7 @@ int Outbox::retryDelayMs(int failures)
 {
     if (failures <= 0)
         return 0;
-    return std::min(2000 << std::clamp(failures - 1, 0, 5), 60000);
+    return 1000 << std::clamp(failures - 1, 0, 2);
 }
 
 QByteArray Outbox::contentOf(const Payload &payload, qint64 sentAtMs)

@@ -321,9 +321,10 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
     QJsonObject body = envelopeToJson(envelope);
     body.insert(QStringLiteral("notify_type"),
                 notifyType.isEmpty() ? kMessageNotifyType : notifyType);
-    velmor::net::HttpRequest request = relayRequest(
-        "POST", QStringLiteral("/v1/message/send"), QJsonDocument(body).toJson(QJsonDocument::Compact),
-        kRelayTimeoutMs);
+    const QByteArray wire = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    const qint64 sendMs = kSendAnswerMs + wire.size() * 1000 / kSendSlowLineBytesPerSecond;
+    velmor::net::HttpRequest request =
+        relayRequest("POST", QStringLiteral("/v1/message/send"), wire, int(qMin<qint64>(sendMs, kRelayTimeoutMs)));
     request.maxResponseBytes = kMaxSendAnswerBytes;
     QString tokenError;
     const HttpResponse response = authorized(request, &tokenError);

@@ -20,6 +20,11 @@ namespace velmor::chat {
 constexpr int kAckBatchSize = 100;
 constexpr int kPullLimit = 500; // envelopes asked for per pull, the most the relay gives
 constexpr int kRelayTimeoutMs = 15000;
+// A relay answers a send at once: a post gets this long, plus the time its
+// envelope takes to go out on a slow line, and no more than kRelayTimeoutMs.
+// A relay that holds sends costs the queue that long per attempt, not more.
+constexpr int kSendAnswerMs = 5000;
+constexpr qint64 kSendSlowLineBytesPerSecond = 32 * 1024;
 // The answer to a send is a few dozen bytes: a longer one is not the
 // relay's, and is not read on.
 constexpr qint64 kMaxSendAnswerBytes = 64 * 1024;

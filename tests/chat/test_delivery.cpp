@@ -141,6 +141,26 @@ private slots:
             QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
     }
 
+    // Sends refused by a relay whose pulls go through (a proxy failing only
+    // the sends) wait after the failures; the next pull that goes through
+    // sends them, whatever the wait had grown to.
+    void sendsResumeWhenAPullGoesThrough()
+    {
+        startAs(m_alice);
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        m_relay.setFault(QStringLiteral("/v1/message/send"), Fault::http500());
+        QSignalSpy finished(&outbox(), &Outbox::sendFinished);
+        for (int i = 0; i < 2 * Outbox::kMaxPosts; ++i)
+            m_chat->sendText(QStringLiteral("refused at first %1").arg(i));
+        QTRY_VERIFY(outbox().inFlight() == 0 && outbox().waiting() == 2 * Outbox::kMaxPosts);
+        m_relay.clearFaults();
+        inbox().pullOnce();
+        QTRY_COMPARE(finished.size(), 2 * Outbox::kMaxPosts);
+        for (const QList<QVariant> &send : std::as_const(finished))
+            QCOMPARE(send.at(1).toInt(), int(MessageStatus::Sent));
+        QCOMPARE(m_relay.queueSize(m_bob.key()), 2 * Outbox::kMaxPosts);
+    }
+
     // A relay that fails, answers garbage or the wrong shape is asked once
     // per wait, not at every tick of the pull timer; the user is told it cannot be reached; once it answers, the inbox
     // comes in.

@@ -462,7 +462,13 @@ private slots:
             QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
         }
         QCOMPARE(stored, texts);
-        QCOMPARE(m_relay.requestCount(send), sends);
+        // A post the relay holds past the time an answer may take is posted
+        // again (on a loaded machine the sign-in takes that long); each
+        // message still reaches the relay's queue once.
+        if (ending == "held")
+            QVERIFY(m_relay.requestCount(send) >= sends);
+        else
+            QCOMPARE(m_relay.requestCount(send), sends);
         m_chat->openConversation(m_bob.key());
         for (const QVariant &row : m_chat->messages())
             QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
