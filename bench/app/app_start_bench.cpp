@@ -1,8 +1,10 @@
 // Start-up of the program as a user sees it: from process start to the
 // first frame of the login window, and, with a saved identity, to the first
 // frame of the home view after the automatic sign-in, against the local
-// relay. Each iteration starts this program again in child mode, which runs
-// the same start-up as pelorin with a hook that reports the frame.
+// relay, and to the first frame that shows the sidebar's rows with 20 and
+// with 2,000 stored conversations, beside a bare window showing a list of
+// as many rows. Each iteration starts this program again in child mode,
+// which runs the same start-up as pelorin with a hook that reports the frame.
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
 #include "bench/loopback_endpoints.h"
@@ -18,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -30,20 +33,27 @@ Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 namespace {
 
 // Child mode: "child login" reports the first frame; "child home" reports the
-// first frame drawn once the automatic sign-in has completed.
+// first frame drawn once the automatic sign-in has completed; "child rows"
+// the first frame drawn with rows in the sidebar.
 int runChild(int argc, char **argv)
 {
     const bool home = qstrcmp(argv[2], "home") == 0;
+    const bool rows = qstrcmp(argv[2], "rows") == 0;
     velmor::app::StartOptions options;
-    options.afterLoad = [home](QQmlApplicationEngine &engine, AppController &app) {
+    options.afterLoad = [home, rows](QQmlApplicationEngine &engine, AppController &app) {
         auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         if (!window) {
             QCoreApplication::exit(2);
             return;
         }
-        QObject::connect(window, &QQuickWindow::frameSwapped, window, [home, &app] {
-            if (home && !app.loggedIn())
+        QObject::connect(window, &QQuickWindow::frameSwapped, window, [home, rows, window, &app] {
+            if ((home || rows) && !app.loggedIn())
                 return;
+            if (rows) {
+                auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
+                if (!list || list->property("count").toInt() == 0)
+                    return;
+            }
             QTextStream(stdout) << "frame" << Qt::endl;
             QCoreApplication::exit(0);
         });
@@ -58,13 +68,16 @@ struct Services
     velmor::fakes::FakeRelay relay{velmor::fakes::FakeRelay::Options{true}};
     QTemporaryDir freshProfile;
     QTemporaryDir savedProfile;
+    QTemporaryDir fewRowsProfile;  // 20 conversations
+    QTemporaryDir manyRowsProfile; // 2,000
     bool ok = false;
 
     Services()
     {
         if (relay.start() == 0 || !freshProfile.isValid() || !savedProfile.isValid())
             return;
-        ok = saveNewIdentityIn(savedProfile.path());
+        ok = saveNewIdentityIn(savedProfile.path()) && saveNewIdentityIn(fewRowsProfile.path(), 20)
+            && saveNewIdentityIn(manyRowsProfile.path(), 2000);
     }
 };
 
@@ -94,8 +107,9 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
         child.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
-        if (qstrcmp(mode, "bare") == 0)
-            child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start"), {});
+        if (qstrncmp(mode, "bare", 4) == 0)
+            child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start"),
+                        QString::fromLatin1(mode).split(' ').mid(1));
         else
             child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child"), QString::fromLatin1(mode)});
         QByteArray out;
@@ -126,6 +140,20 @@ void BM_Bare_StartToFirstFrame(benchmark::State &state)
     startToFrame(state, "bare", services().freshProfile.path());
 }
 
+void BM_StartToSidebarRows(benchmark::State &state)
+{
+    startToFrame(state, "rows",
+                 state.range(0) > 100 ? services().manyRowsProfile.path() : services().fewRowsProfile.path());
+}
+
+void BM_Bare_StartToRows(benchmark::State &state)
+{
+    const QByteArray mode = "bare " + QByteArray::number(state.range(0));
+    startToFrame(state, mode.constData(), services().freshProfile.path());
+}
+
+BENCHMARK(BM_StartToSidebarRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Bare_StartToRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_StartToLoginFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_Bare_StartToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_StartToHomeFrameWithAutoLogin)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
@@ -143,5 +171,8 @@ int main(int argc, char **argv)
         argc, argv,
         {{"BM_StartToLoginFrame/iterations:10/manual_time", "BM_Bare_StartToFirstFrame/iterations:10/manual_time", 1.5},
          {"BM_StartToHomeFrameWithAutoLogin/iterations:10/manual_time",
-          "BM_Bare_StartToFirstFrame/iterations:10/manual_time", 0}});
+          "BM_Bare_StartToFirstFrame/iterations:10/manual_time", 0},
+         {"BM_StartToSidebarRows/20/iterations:10/manual_time", "BM_Bare_StartToRows/20/iterations:10/manual_time", 1.5},
+         {"BM_StartToSidebarRows/2000/iterations:10/manual_time", "BM_Bare_StartToRows/2000/iterations:10/manual_time",
+          1.5}});
 }

@@ -5,6 +5,11 @@
 // window is built), cut to 170 x 170 points. It prints "frame" at its first
 // frame. Its start is what any Qt Quick program pays; the rest of Pelorin's
 // is its own.
+//
+// Given a number of rows ("bare_window_start 2000"), the window is the home
+// view's size (1112 x 816) and shows, beside the logo, a list of that many
+// conversation rows (a round avatar, a name, a line of text) in a sidebar's
+// place; "frame" is then printed at the first frame that shows rows.
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -14,7 +19,34 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     QQmlApplicationEngine engine;
-    engine.loadData(QByteArrayLiteral(R"(
+    const int rows = argc > 1 ? QByteArray(argv[1]).toInt() : 0;
+    if (rows > 0) {
+        engine.loadData(QByteArrayLiteral(R"(
+import QtQuick
+Window {
+    width: 1112; height: 816; visible: true; color: "#5f608b"
+    property var rows: []
+    Item {
+        x: 40; y: 40; width: 78; height: 78; clip: true
+        Image { width: 546; height: 546; source: "file://)" VELMOR_BARE_LOGO R"(" }
+    }
+    ListView {
+        objectName: "rows"
+        x: 24; y: 140; width: 276; height: 650
+        clip: true
+        model: rows
+        delegate: Item {
+            required property var modelData
+            width: ListView.view.width; height: 64
+            Rectangle { x: 10; y: 8; width: 48; height: 48; radius: 24; color: "#8a8fb8" }
+            Text { x: 68; y: 12; text: modelData.name; color: "white"; font.pixelSize: 14 }
+            Text { x: 68; y: 34; width: 190; elide: Text.ElideRight; text: modelData.last; color: "#ccffffff"; font.pixelSize: 12 }
+        }
+    }
+}
+)"));
+    } else {
+        engine.loadData(QByteArrayLiteral(R"(
 import QtQuick
 Window {
     width: 920; height: 560; visible: true; color: "#5f608b"
@@ -24,9 +56,18 @@ Window {
     }
 }
 )"));
+    }
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     if (!window)
         return 2;
+    if (rows > 0) {
+        // The rows a store read would give, made in the program itself.
+        QVariantList list;
+        for (int i = 0; i < rows; ++i)
+            list.append(QVariantMap{{QStringLiteral("name"), QStringLiteral("peer %1").arg(i)},
+                                    {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
+        window->setProperty("rows", list);
+    }
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [] {
         QTextStream(stdout) << "frame" << Qt::endl;
         QCoreApplication::exit(0);

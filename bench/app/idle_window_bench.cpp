@@ -9,7 +9,16 @@
 //  - the GUI thread's worst stall from the sign-in (the first frame of the
 //    window) to a usable home view, against a bare window being shown
 //    (goal 1.5x);
-//  - resident memory once signed in, against the bare window (goal 1.5x).
+//  - resident memory once signed in, against the bare window (goal 1.5x);
+//  - the image viewer open over the home view and left idle, against the
+//    bare window with the same picture in the same kind of popup: CPU and
+//    frames (goal: the bare figure and a few per cent), and the viewer's
+//    opening, from the call to the frame that shows the picture (goal 1.5x);
+//  - the long-text reader opened on 60,000 characters: the time to the
+//    first frame with text and the GUI thread's worst stall until it has
+//    settled, against the bare window with the same kind of popup showing
+//    the text's first screen (4,000 characters) in a selectable text
+//    (goals: 1.5x, and no stall over 50 ms).
 //
 // Each measurement runs this program again in child mode. Needs an X
 // server with room for the window:
@@ -27,14 +36,18 @@
 #include "window_probe.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
+#include <QQmlComponent>
 #include <QQmlApplicationEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <functional>
 #include <memory>
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
@@ -83,6 +96,106 @@ void measureIdle(QQuickWindow *window, FrameCounter *frames)
                        .arg(surfaceFrames));
         });
     });
+}
+
+// The picture the viewers show: a photo-sized JPEG made once per run.
+QString viewerPicture()
+{
+    return qEnvironmentVariable("PELORIN_BENCH_PICTURE");
+}
+
+// The viewer (ours or the bare one) opened on the picture: the time from the
+// call to the first frame that shows it, then the idle figures under it.
+void openViewerThenIdle(QQuickWindow *window, FrameCounter *frames, const std::function<QObject *()> &open)
+{
+    QTimer::singleShot(kSettleMs, window, [=] {
+        const int64_t t0 = monotonicNanos();
+        QObject *viewer = open();
+        auto *picture = viewer ? viewer->findChild<QObject *>(QStringLiteral("previewImage")) : nullptr;
+        if (!picture) {
+            report(QStringLiteral("error 1"));
+            return;
+        }
+        auto shown = std::make_shared<QMetaObject::Connection>();
+        *shown = QObject::connect(window, &QQuickWindow::frameSwapped, window, [=] {
+            if (picture->property("status").toInt() != 1) // Image.Ready
+                return;
+            QObject::disconnect(*shown);
+            const double openMs = double(monotonicNanos() - t0) / 1e6;
+            QTimer::singleShot(kSettleMs, window, [=] {
+                const double cpu0 = processCpuSeconds();
+                const double gui0 = threadCpuSeconds();
+                const int64_t i0 = monotonicNanos();
+                const int frames0 = frames->count();
+                QTimer::singleShot(idleSeconds() * 1000, window, [=] {
+                    const double wall = double(monotonicNanos() - i0) / 1e9;
+                    report(QStringLiteral("open %1 cpu %2 gui %3 wall %4 frames %5")
+                               .arg(openMs).arg(processCpuSeconds() - cpu0).arg(threadCpuSeconds() - gui0)
+                               .arg(wall).arg(frames->count() - frames0));
+                });
+            });
+        });
+    });
+}
+
+QObject *openHomeViewer(QObject *loader)
+{
+    QObject *home = loader ? loader->property("item").value<QObject *>() : nullptr;
+    QVariant viewer;
+    if (!home || !QMetaObject::invokeMethod(home, "popup", Q_RETURN_ARG(QVariant, viewer),
+                                            Q_ARG(QVariant, QStringLiteral("imagePreview"))))
+        return nullptr;
+    QObject *popup = viewer.value<QObject *>();
+    if (popup)
+        QMetaObject::invokeMethod(popup, "openAt", Q_ARG(QVariant, QUrl::fromLocalFile(viewerPicture()).toString()));
+    return popup;
+}
+
+// 60,000 characters in lines of about 70.
+QString readerText()
+{
+    QString text;
+    for (int n = 1; text.size() < 60000; ++n)
+        text += QStringLiteral("line %1 of a long message that the reader shows whole, read it\n").arg(n);
+    return text.left(60000);
+}
+
+// The reader (ours or the bare one) opened: the time from the call to the
+// first frame with text in it, and the worst stall from the call to 1.5 s
+// after that frame.
+void openReader(QQuickWindow *window, const std::function<QObject *()> &open)
+{
+    QTimer::singleShot(kSettleMs, window, [=] {
+        auto probe = std::make_shared<StallProbe>();
+        probe->startWatching();
+        const int64_t t0 = monotonicNanos();
+        QObject *reader = open();
+        if (!reader) {
+            report(QStringLiteral("error 1"));
+            return;
+        }
+        auto shown = std::make_shared<QMetaObject::Connection>();
+        *shown = QObject::connect(window, &QQuickWindow::frameSwapped, window, [=] {
+            if (!reader->findChild<QObject *>(QStringLiteral("fullTextPiece")))
+                return;
+            QObject::disconnect(*shown);
+            const double openMs = double(monotonicNanos() - t0) / 1e6;
+            QTimer::singleShot(1500, window, [=] {
+                report(QStringLiteral("open %1 stall %2").arg(openMs).arg(probe->worstMs()));
+            });
+        });
+    });
+}
+
+QObject *openHomeReader(QQuickWindow *window)
+{
+    QObject *list = window->findChild<QObject *>(QStringLiteral("msgList"));
+    if (!list || !QMetaObject::invokeMethod(list, "showFullText", Q_ARG(QVariant, readerText())))
+        return nullptr;
+    QObject *loader = list->findChild<QObject *>(QStringLiteral("fullTextReaderLoader"));
+    QObject *reader = loader ? loader->property("item").value<QObject *>() : nullptr;
+    // The pieces are items of the popup's own tree, not QObject children.
+    return reader ? reader->property("contentItem").value<QObject *>() : nullptr;
 }
 
 // Another window takes the focus; then the views' wake-ups over the idle time.
@@ -142,6 +255,10 @@ int runHomeChild(const QByteArray &mode)
                 measureStall(window, probe);
             else if (mode == "home-inactive")
                 measureInactive(window, frames);
+            else if (mode == "home-reader")
+                openReader(window, [window] { return openHomeReader(window); });
+            else if (mode == "home-viewer")
+                openViewerThenIdle(window, frames, [loader] { return openHomeViewer(loader); });
             else
                 measureIdle(window, frames);
         });
@@ -160,6 +277,7 @@ Window {
     flags: Qt.Window | Qt.FramelessWindowHint
     Item {
         id: logo
+        objectName: "logo"
         property int idx: 0
         width: 78; height: 78; clip: true
         Image {
@@ -168,13 +286,83 @@ Window {
             x: -(logo.idx % 7) * 78; y: -Math.floor(logo.idx / 7) * 78
             smooth: true
         }
+        // Under the bare viewer the window shows a still picture.
+        property bool playing: true
         Timer {
-            interval: 16; repeat: true; running: logo.Window.active
+            interval: 16; repeat: true; running: logo.Window.active && logo.playing
             onTriggered: logo.idx = (logo.idx + 1) % 49
         }
     }
 }
 )";
+
+// The bare viewer: a modal popup of the same kind over the whole window,
+// the picture fitted as the real viewer fits it.
+const char kBareViewer[] = R"(
+import QtQuick
+import QtQuick.Controls.Basic
+Popup {
+    width: parent ? parent.width : 0; height: parent ? parent.height : 0
+    modal: true; padding: 0
+    background: Item {}
+    property alias source: picture.source
+    contentItem: Item {
+        Image {
+            id: picture
+            objectName: "previewImage"
+            anchors.centerIn: parent
+            width: parent.width - 220; height: parent.height - 160
+            fillMode: Image.PreserveAspectFit
+            smooth: true
+            asynchronous: true
+        }
+    }
+}
+)";
+
+// The bare reader: the same kind of card, a selectable text of the first
+// screen's characters at the reader's width.
+const char kBareReader[] = R"(
+import QtQuick
+import QtQuick.Controls.Basic
+Popup {
+    width: 720; height: parent ? parent.height - 100 : 0
+    x: parent ? (parent.width - width) / 2 : 0; y: 50
+    modal: true; padding: 0
+    property string text
+    background: Rectangle { color: "white"; radius: 12 }
+    contentItem: Item {
+        Flickable {
+            anchors.fill: parent; anchors.margins: 6; anchors.rightMargin: 30
+            clip: true
+            contentHeight: piece.height + 28
+            TextEdit {
+                id: piece
+                objectName: "fullTextPiece"
+                x: 16; y: 14; width: parent.width - 24
+                text: popup.text
+                readOnly: true; selectByMouse: true
+                wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
+                textFormat: TextEdit.PlainText
+                font.pixelSize: 14
+            }
+        }
+    }
+    id: popup
+}
+)";
+
+QObject *openBarePopup(QQmlEngine *engine, QQuickWindow *window, const char *qml)
+{
+    QQmlComponent component(engine);
+    component.setData(qml, QUrl(QStringLiteral("qrc:/bench/BarePopup.qml")));
+    QObject *popup = component.create();
+    if (!popup)
+        return nullptr;
+    popup->setParent(window);
+    popup->setProperty("parent", QVariant::fromValue<QObject *>(static_cast<QObject *>(window->contentItem())));
+    return popup;
+}
 
 int runBareChild(int argc, char **argv, const QByteArray &mode)
 {
@@ -189,11 +377,32 @@ int runBareChild(int argc, char **argv, const QByteArray &mode)
         return 2;
     window->requestActivate();
     auto *frames = new FrameCounter(window);
+    QQmlEngine *viewerEngine = &engine;
     auto first = std::make_shared<QMetaObject::Connection>();
     *first = QObject::connect(window, &QQuickWindow::frameSwapped, window, [=] {
         QObject::disconnect(*first);
         if (mode == "bare-show")
             measureStall(window, probe);
+        else if (mode == "bare-viewer")
+            openViewerThenIdle(window, frames, [viewerEngine, window]() -> QObject * {
+                window->findChild<QObject *>(QStringLiteral("logo"))->setProperty("playing", false);
+                QObject *popup = openBarePopup(viewerEngine, window, kBareViewer);
+                if (popup) {
+                    popup->setProperty("source", QUrl::fromLocalFile(viewerPicture()));
+                    QMetaObject::invokeMethod(popup, "open");
+                }
+                return popup;
+            });
+        else if (mode == "bare-reader")
+            openReader(window, [viewerEngine, window]() -> QObject * {
+                window->findChild<QObject *>(QStringLiteral("logo"))->setProperty("playing", false);
+                QObject *popup = openBarePopup(viewerEngine, window, kBareReader);
+                if (!popup)
+                    return nullptr;
+                popup->setProperty("text", readerText().left(4000));
+                QMetaObject::invokeMethod(popup, "open");
+                return popup->property("contentItem").value<QObject *>();
+            });
         else
             measureIdle(window, frames);
     });
@@ -204,13 +413,23 @@ struct Services
 {
     velmor::fakes::FakeRelay relay{velmor::fakes::FakeRelay::Options{true}};
     QTemporaryDir profile;
+    QString picture;
     bool ok = false;
 
     Services()
     {
         if (relay.start() == 0 || !profile.isValid())
             return;
-        ok = saveNewIdentityIn(profile.path());
+        // A 12 MP photo's size, smooth like one (noise would be all the
+        // decoder's work).
+        QImage photo(4000, 3000, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); ++x)
+                line[x] = qRgb(x * 255 / photo.width(), y * 255 / photo.height(), (x ^ y) & 0xff);
+        }
+        picture = profile.filePath(QStringLiteral("photo.jpg"));
+        ok = photo.save(picture, "JPEG", 85) && saveNewIdentityIn(profile.path());
     }
 };
 
@@ -234,6 +453,7 @@ QMap<QString, double> runChild(benchmark::State &state, const char *mode)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), fixture.profile.path() + QStringLiteral("/config"));
     env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), fixture.relay.baseUrl());
     env.insert(QStringLiteral("PELORIN_GROUP_CENTER_URL"), velmor::bench::deadLoopbackUrl());
+    env.insert(QStringLiteral("PELORIN_BENCH_PICTURE"), fixture.picture);
     QProcess child;
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -292,6 +512,45 @@ void BM_IdleInactiveHome(benchmark::State &state)
     }
 }
 
+// Times are the viewer's opening; the idle CPU and frames are counters.
+void viewerOpenThenIdle(benchmark::State &state, const char *mode)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, mode);
+        if (v.isEmpty())
+            return;
+        if (v.contains("error")) {
+            state.SkipWithError("the viewer did not open");
+            return;
+        }
+        state.SetIterationTime(v.value("open") / 1000);
+        state.counters["idle_cpu_pct"] = 100 * v.value("cpu") / v.value("wall");
+        state.counters["idle_gui_pct"] = 100 * v.value("gui") / v.value("wall");
+        state.counters["idle_fps"] = v.value("frames") / v.value("wall");
+    }
+}
+
+void readerOpen(benchmark::State &state, const char *mode)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, mode);
+        if (v.isEmpty())
+            return;
+        if (v.contains("error")) {
+            state.SkipWithError("the reader did not open");
+            return;
+        }
+        state.SetIterationTime(v.value("open") / 1000);
+        state.counters["stall_ms"] = v.value("stall");
+    }
+}
+
+void BM_ReaderOpen(benchmark::State &state) { readerOpen(state, "home-reader"); }
+void BM_Bare_ReaderOpen(benchmark::State &state) { readerOpen(state, "bare-reader"); }
+
+void BM_ViewerOpenThenIdle(benchmark::State &state) { viewerOpenThenIdle(state, "home-viewer"); }
+void BM_Bare_ViewerOpenThenIdle(benchmark::State &state) { viewerOpenThenIdle(state, "bare-viewer"); }
+
 void worstStall(benchmark::State &state, const char *mode)
 {
     for (auto _ : state) {
@@ -308,6 +567,10 @@ void BM_Bare_ShowWindowWorstStall(benchmark::State &state) { worstStall(state, "
 BENCHMARK(BM_IdleFocusedHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_IdleFocusedWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_IdleInactiveHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ViewerOpenThenIdle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_ViewerOpenThenIdle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_SignInToHomeWorstStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_ShowWindowWorstStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -327,5 +590,7 @@ int main(int argc, char **argv)
     // Times are CPU seconds over the idle time, and the worst stall.
     return runWithRatios(argc, argv,
                          {{"BM_IdleFocusedHome/iterations:1/manual_time", "BM_Bare_IdleFocusedWindow/iterations:1/manual_time", 1.5},
-                          {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5}});
+                          {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5},
+                          {"BM_ViewerOpenThenIdle/iterations:1/manual_time", "BM_Bare_ViewerOpenThenIdle/iterations:1/manual_time", 1.5},
+                          {"BM_ReaderOpen/iterations:1/manual_time", "BM_Bare_ReaderOpen/iterations:1/manual_time", 1.5}});
 }
