@@ -3,6 +3,7 @@
 #include <QQuickWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace velmor::views {
 
@@ -108,8 +109,13 @@ bool WindowPatch::covered() const
 {
     const QRectF mine = mapRectToScene(boundingRect());
     // Drawn after this item: the later siblings (or those with a higher z)
-    // of the item and of each of its ancestors.
-    for (const QQuickItem *item = this; item->parentItem(); item = item->parentItem()) {
+    // of the item and of each of its ancestors. The outermost first: that is
+    // where popups and notices over the whole window stand, and one of them
+    // settles it without a walk through the view under it.
+    QList<const QQuickItem *> chain;
+    for (const QQuickItem *item = this; item->parentItem(); item = item->parentItem())
+        chain.prepend(item);
+    for (const QQuickItem *item : std::as_const(chain)) {
         const QList<QQuickItem *> siblings = item->parentItem()->childItems();
         const int at = siblings.indexOf(const_cast<QQuickItem *>(item));
         for (int i = 0; i < siblings.size(); ++i) {
@@ -133,9 +139,10 @@ static bool redrawsWholeWindow(QQuickWindow *window)
 void WindowPatch::place()
 {
     QQuickWindow *host = window();
-    const bool onSurface = m_content && m_detached && host && redrawsWholeWindow(host)
-        && isComponentComplete() && isVisible()
-        && width() > 0 && height() > 0 && drawnAsIs() && !covered();
+    const bool shown = m_content && host && isComponentComplete() && isVisible() && width() > 0 && height() > 0;
+    const bool wholeWindow = shown && redrawsWholeWindow(host);
+    const bool onSurface = wholeWindow && m_detached && drawnAsIs() && !covered();
+    const bool playable = onSurface || (shown && !wholeWindow && !covered());
     if (onSurface) {
         if (!m_surface) {
             m_surface = new QQuickWindow;
@@ -167,6 +174,10 @@ void WindowPatch::place()
     if (onSurface != m_onSurface) {
         m_onSurface = onSurface;
         emit onSurfaceChanged();
+    }
+    if (playable != m_playable) {
+        m_playable = playable;
+        emit playableChanged();
     }
 }
 

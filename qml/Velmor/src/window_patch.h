@@ -33,6 +33,12 @@ class WindowPatch : public QQuickItem
     Q_PROPERTY(bool detached READ detached WRITE setDetached NOTIFY detachedChanged)
     // Whether the content is on the surface right now.
     Q_PROPERTY(bool onSurface READ onSurface NOTIFY onSurfaceChanged)
+    // Whether the content can change frame by frame for little: it is on
+    // its surface, or the window repaints only what changed and nothing is
+    // drawn over the item. Otherwise every change of it redraws the whole
+    // window (under a full-window popup, sixty times a second for an
+    // animation nobody sees): animations of the content wait for it.
+    Q_PROPERTY(bool playable READ playable NOTIFY playableChanged)
 
 public:
     explicit WindowPatch(QQuickItem *parent = nullptr);
@@ -43,11 +49,13 @@ public:
     bool detached() const { return m_detached; }
     void setDetached(bool detached);
     bool onSurface() const { return m_onSurface; }
+    bool playable() const { return m_playable; }
 
 signals:
     void contentChanged();
     void detachedChanged();
     void onSurfaceChanged();
+    void playableChanged();
 
 protected:
     void itemChange(ItemChange change, const ItemChangeData &data) override;
@@ -65,6 +73,7 @@ private:
     QPointer<QQuickItem> m_content;
     bool m_detached = true;
     bool m_onSurface = false;
+    bool m_playable = false;
     QPointer<QQuickWindow> m_surface;
     QPointer<QQuickWindow> m_followed;
     QMetaObject::Connection m_frames;

@@ -67,7 +67,8 @@ Item {
         }
 
         // While anything is drawn over the logo, or the card fades it or
-        // cuts it off, the window draws it; after that its surface again.
+        // cuts it off, the window draws it, and it waits (each of its frames
+        // would redraw the whole window); after that its surface again.
         function test_logoReturnsToTheScene_data() {
             return [{ tag: "popup" }, { tag: "item over it" }, { tag: "faded" }, { tag: "cut off" }]
         }
@@ -84,12 +85,15 @@ Item {
                 card.height = 40
             tryCompare(patch, "onSurface", false)
             compare(patch.content.Window.window, host.Window.window)
+            var timer = findChild(header, "logoTimer")
+            compare(timer.running, false)
             if (cover)
                 cover.destroy()
             popup.close()
             card.opacity = 1
             card.height = 280
             tryCompare(patch, "onSurface", true)
+            verify(timer.running)
         }
 
         function test_logoPlaysOnlyWhileActive() {

@@ -73,12 +73,13 @@ RowLayout {
     }
 
     // In the header, not on the logo's surface: it follows this window's
-    // activity.
+    // activity. Under a popup or a notice the logo waits: each of its frames
+    // would redraw the whole window.
     Timer {
         objectName: "logoTimer"
         interval: 16
         repeat: true
-        running: root.visible && root.Window.window !== null && root.Window.active
+        running: root.visible && root.Window.window !== null && root.Window.active && logoPatch.playable
         onTriggered: sideLogo.idx = (sideLogo.idx + 1) % sideLogo.frames
     }
 

@@ -113,13 +113,14 @@ Item {
             }
 
             // The logo loops only while it can be seen in the active window,
-            // from the sheet's arrival.
+            // from the sheet's arrival, and not under the busy cover or a
+            // notice (each frame would redraw the whole window).
             Timer {
                 objectName: "logoTimer"
                 interval: 16
                 repeat: true
                 running: panel.visible && panel.Window.window !== null && panel.Window.window.active
-                         && logoSheet.status === Image.Ready
+                         && logoSheet.status === Image.Ready && logoPatch.playable
                 onTriggered: logoAnim.idx = (logoAnim.idx + 1) % logoAnim.frames
             }
         }
