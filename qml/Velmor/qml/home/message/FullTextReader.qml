@@ -7,27 +7,69 @@ import "fullText.js" as FullText
 
 // The whole text of a message the bubble showed only in part: a card over
 // the window that scrolls through it, in which the text can be selected and
-// copied. The text is laid out piece by piece as it scrolls into view, and
-// only after the card shows, so a text of any length opens at once.
+// copied. The text is cut into pieces of about a thousand characters, each
+// laid out only as it scrolls into view: the card opens with the first
+// screen's pieces, and the rest are cut a few at a time on later turns, so
+// a text of any length opens in one screen's time and no piece made later
+// holds the window up for long.
 Popup {
     id: popup
     objectName: "fullTextReader"
 
     property string text: ""
-    // The pieces of `text` (set a turn after the card opens).
+    // The pieces of `text` cut so far, in order; `complete` once they are
+    // all cut.
     property var pieces: []
+    property bool complete: false
     readonly property alias view: pieceList
+
+    readonly property int pieceLength: 1000
+    // About a screen of text (of letters; fewer of emoji): cut before the
+    // card's first frame.
+    readonly property int firstScreen: 4
+    property int _cutTo: 0
 
     function show(value) {
         text = value === undefined || value === null ? "" : String(value)
-        pieces = []
+        _clear()
         open()
-        Qt.callLater(popup.cut)
+        _cut(firstScreen, 0)
+        cutter.running = !complete
     }
 
-    function cut() {
-        if (opened || visible)
-            pieces = FullText.pieces(text, 2000)
+    // Cuts the next `count` pieces, or as many as `ms` milliseconds allow
+    // (when given), and hands them to the list.
+    function _cut(count, ms) {
+        var started = Date.now()
+        for (var n = 0; n < count && _cutTo < text.length && (ms <= 0 || Date.now() - started < ms); ++n) {
+            var end = FullText.pieceEnd(text, _cutTo, pieceLength)
+            var piece = text.substring(_cutTo, end)
+            pieces.push(piece)
+            pieceModel.append({ "piece": piece })
+            _cutTo = end
+        }
+        complete = _cutTo >= text.length
+    }
+
+    function _clear() {
+        cutter.running = false
+        pieceModel.clear()
+        pieces = []
+        _cutTo = 0
+        complete = false
+    }
+
+    ListModel { id: pieceModel }
+
+    Timer {
+        id: cutter
+        interval: 1
+        repeat: true
+        onTriggered: {
+            popup._cut(popup.text.length, 4)
+            if (popup.complete)
+                running = false
+        }
     }
 
     parent: T.Overlay.overlay
@@ -39,7 +81,7 @@ Popup {
     padding: 0
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
     onClosed: {
-        pieces = []
+        _clear()
         text = ""
     }
 
@@ -57,17 +99,17 @@ Popup {
             anchors.margins: 6
             anchors.rightMargin: 30
             clip: true
-            model: popup.pieces
+            model: pieceModel
             topMargin: 14
             bottomMargin: 14
             ScrollBar.vertical: TgScrollBar { objectName: "fullTextScrollBar" }
 
             delegate: TextEdit {
-                required property string modelData
+                required property string piece
                 // A piece that ends a line: the next piece starts the next
                 // one (no empty line between them).
-                readonly property string shown: modelData.charAt(modelData.length - 1) === "\n"
-                                                ? modelData.substring(0, modelData.length - 1) : modelData
+                readonly property string shown: piece.charAt(piece.length - 1) === "\n"
+                                                ? piece.substring(0, piece.length - 1) : piece
                 objectName: "fullTextPiece"
                 x: 16
                 width: pieceList.width - 24

@@ -9,35 +9,39 @@
 // emoji. The pieces joined are the text.
 function pieces(text, limit, maxPictures) {
     var s = (text === undefined || text === null) ? "" : String(text)
-    var max = Math.max(64, Number(limit) || 2000)
-    var pictures = Math.max(1, Number(maxPictures) || 150)
     var out = []
-    var from = 0
-    while (from < s.length) {
-        var end = Math.min(s.length, from + max)
-        // A piece's emoji are pictures, whose layout grows with the square
-        // of their number on a line: a piece ends before too many.
-        var crowded = EmojiText.pictureCut(s.substring(from, end), pictures)
-        if (crowded > 0) {
-            end = from + crowded
-        } else if (end < s.length) {
-            var cut = s.lastIndexOf("\n", end - 1)
-            if (cut < from + max / 2)
-                cut = s.lastIndexOf(" ", end - 1)
-            if (cut >= from + max / 2) {
-                end = cut + 1
-            } else {
-                // No break near the limit: back off joiners, selectors, skin
-                // tones and the second half of a pair so the cut falls
-                // between two whole characters.
-                while (end > from + 1 && _joinsPrevious(s, end))
-                    --end
-            }
-        }
+    for (var from = 0; from < s.length;) {
+        var end = pieceEnd(s, from, limit, maxPictures)
         out.push(s.substring(from, end))
         from = end
     }
     return out.length > 0 ? out : [""]
+}
+
+// Where the piece of `s` that starts at `from` ends (see pieces()): the
+// reader cuts a long text this way a few pieces at a time.
+function pieceEnd(s, from, limit, maxPictures) {
+    var max = Math.max(64, Number(limit) || 2000)
+    var pictures = Math.max(1, Number(maxPictures) || 150)
+    var end = Math.min(s.length, from + max)
+    // A piece's emoji are pictures, whose layout grows with the square
+    // of their number on a line: a piece ends before too many.
+    var crowded = EmojiText.pictureCut(s.substring(from, end), pictures)
+    if (crowded > 0)
+        return from + crowded
+    if (end >= s.length)
+        return end
+    var cut = s.lastIndexOf("\n", end - 1)
+    if (cut < from + max / 2)
+        cut = s.lastIndexOf(" ", end - 1)
+    if (cut >= from + max / 2)
+        return cut + 1
+    // No break near the limit: back off joiners, selectors, skin tones and
+    // the second half of a pair so the cut falls between two whole
+    // characters.
+    while (end > from + 1 && _joinsPrevious(s, end))
+        --end
+    return end
 }
 
 function _joinsPrevious(s, at) {
