@@ -345,6 +345,7 @@ void AppController::completeLogin(const Outcome &outcome)
     setIdentityNotice(QString());
     setStatusText(QStringLiteral("已登录 · 节点 ") + m_node);
     emit identityChanged();
+    emit signedIn();
     emit loggedInChanged();
 }
 

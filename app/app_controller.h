@@ -93,6 +93,10 @@ public:
     Q_INVOKABLE void dismissIdentityNotice();
 
 signals:
+    // A sign-in has completed (the store is open for the identity): comes
+    // just before loggedInChanged, so the session can start before the
+    // window turns to the home view, whose bindings answer that first.
+    void signedIn();
     void loggedInChanged();
     void busyChanged();
     void errorTextChanged();

@@ -6,6 +6,7 @@
 #include "app/message_picture_provider.h"
 #include "app/network_access.h"
 #include "app/service_endpoints.h"
+#include "app/sliced_incubation.h"
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
@@ -99,6 +100,10 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
     QObject::connect(&chat, &ChatController::superGroupEvent, &voiceRoom,
                      &VoiceRoomController::handleSuperGroupEvent);
     QObject::connect(&chat, &ChatController::lifecycleRestored, &voiceRoom, &VoiceRoomController::refreshStatus);
+    // The session, and with it the read of the stored conversations, starts
+    // with the sign-in, before the window builds the home view (which then
+    // finds it running).
+    QObject::connect(&app, &AppController::signedIn, &chat, &ChatController::start);
     // Log-out ends the room and the playback before the session they belong
     // to is cleared (the signal comes first in AppController::logout).
     QObject::connect(&app, &AppController::loggingOut, &voiceRoom, &VoiceRoomController::leaveRoom);
@@ -141,7 +146,11 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // a tray: that waits for the window's first frame (made below).
     std::unique_ptr<DesktopNotifier> notifier;
     velmor::models::registerQmlTypes();
+    // Outlives the engine; set before the window is made, which would
+    // install Qt Quick's own.
+    SlicedIncubation incubation;
     QQmlApplicationEngine engine;
+    engine.setIncubationController(&incubation);
     installNetworkAccess(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);

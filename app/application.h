@@ -27,10 +27,10 @@ struct StartOptions
     std::function<void(QQmlApplicationEngine &, AppController &)> afterLoad;
 };
 
-// The connections between the controllers: the chat session's realtime
-// events reach the voice rooms, each start or recovery of the session reads
-// the room status again, and log-out first leaves the room and stops
-// playback.
+// The connections between the controllers: a sign-in starts the chat
+// session, the chat session's realtime events reach the voice rooms, each
+// start or recovery of the session reads the room status again, and log-out
+// first leaves the room and stops playback.
 void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice,
                         VoiceRoomController &voiceRoom);
 

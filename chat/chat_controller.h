@@ -127,7 +127,8 @@ public:
     void handleReachabilityChange(QNetworkInformation::Reachability reachability);
     void connectReachability();
     // True while the session runs (the pull timer is the sign of it).
-    bool isStarted() const { return m_pullTimer.isActive(); }
+    // The session runs (the sign-in started it, or a view did).
+    Q_INVOKABLE bool isStarted() const { return m_pullTimer.isActive(); }
     // The pull timer's interval: 15 s while the relay's push socket is
     // connected, 4 s without.
     int pullIntervalMs() const { return m_pullTimer.interval(); }

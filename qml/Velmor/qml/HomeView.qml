@@ -110,7 +110,12 @@ Item {
         }
     }
 
-    Component.onCompleted: Chat.start()
+    // A sign-in starts the session before this view is built (the stored
+    // conversations are read meanwhile); a view made otherwise starts it.
+    Component.onCompleted: {
+        if (!Chat.isStarted())
+            Chat.start()
+    }
 
     Connections {
         target: Chat

@@ -42,18 +42,22 @@ Window {
     maximumWidth: isFull ? 16777215 : viewWidth
     maximumHeight: isFull ? 16777215 : viewHeight
 
+    // By address rather than as components declared here: a component
+    // declared in this file would load the home view's whole tree of types,
+    // and the modules they import, before the login view's first frame.
+    // The home view is large: built a slice at a time, the window keeps
+    // answering while it comes up after a sign-in. Set here, one after the
+    // other: as two bindings the source could change first, and the home
+    // view was then built in one go (a frozen window for 300-500 ms).
+    function showView() {
+        viewLoader.asynchronous = App.loggedIn
+        viewLoader.source = App.loggedIn ? "HomeView.qml" : "LoginView.qml"
+    }
+
     Loader {
         id: viewLoader
         objectName: "viewLoader"
         anchors.fill: parent
-        // By address rather than as components declared here: a component
-        // declared in this file would load the home view's whole tree of
-        // types, and the modules they import, before the login view's first
-        // frame.
-        source: App.loggedIn ? "HomeView.qml" : "LoginView.qml"
-        // The home view is large: built a piece per frame, the window keeps
-        // answering while it comes up after a sign-in.
-        asynchronous: App.loggedIn
     }
 
     // Over both views: the store's trouble is told whether or not the
@@ -69,11 +73,13 @@ Window {
         target: App
 
         function onLoggedInChanged() {
+            root.showView()
             Qt.callLater(root.represent)
         }
     }
 
     Component.onCompleted: {
+        showView()
         // Without this the first window opens wherever the platform puts
         // it, which on X without a window manager is the desktop's corner.
         centre()

@@ -22,6 +22,7 @@ MockController {
     signal identityChanged()
     signal avatarChanged()
     signal loggingOut()
+    signal signedIn()
     signal storeChanged()
     signal storeReopened()
 

@@ -59,6 +59,7 @@ MockController {
 
     // Session.
     function start() { record("start", arguments) }
+    function isStarted() { return callCount("start") > callCount("stop") }
     function stop() { record("stop", arguments) }
     function refresh() { record("refresh", arguments) }
     function resumeAfterNetworkRecovery() { record("resumeAfterNetworkRecovery", arguments) }

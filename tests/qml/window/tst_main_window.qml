@@ -80,6 +80,9 @@ Item {
             var win = makeMain()
             var login = viewLoaded(win)
             App.loggedIn = true
+            // Built a slice at a time, not in the sign-in's own call.
+            compare(findChild(win, "viewLoader").status, Loader.Loading)
+            tryCompare(findChild(win, "viewLoader"), "status", Loader.Ready)
             checkFixedSize(win, 1112, 816)
             verify(viewLoaded(win) !== login)
             verify(!viewLoaded(win).hasOwnProperty("mnemonicMode"))
