@@ -9,7 +9,9 @@
 //  - the GUI thread's worst stall from the sign-in (the first frame of the
 //    window) to a usable home view, against a bare window being shown
 //    (goal 1.5x);
-//  - resident memory once signed in, against the bare window (goal 1.5x);
+//  - resident memory once signed in, the sidebar showing the profile's
+//    2,000 conversations, against the bare window listing as many rows
+//    beside its logo (goal 1.5x);
 //  - the image viewer open over the home view and left idle, against the
 //    bare window with the same picture in the same kind of popup: CPU and
 //    frames (goal: the bare figure and a few per cent), and the viewer's
@@ -57,6 +59,8 @@ using namespace velmor::bench;
 namespace {
 
 constexpr int kSettleMs = 3000;
+// Stored in the signed-in profile.
+constexpr int kConversations = 2000;
 
 int idleSeconds()
 {
@@ -198,6 +202,19 @@ QObject *openHomeReader(QQuickWindow *window)
     return reader ? reader->property("contentItem").value<QObject *>() : nullptr;
 }
 
+// Resident memory once the window has rested with its rows shown.
+void measureMemory(QQuickWindow *window, const std::function<bool()> &rowsShown)
+{
+    auto *poll = new QTimer(window);
+    QObject::connect(poll, &QTimer::timeout, window, [=] {
+        if (!rowsShown())
+            return;
+        poll->stop();
+        QTimer::singleShot(kSettleMs, window, [] { report(QStringLiteral("rss %1").arg(residentMegabytes())); });
+    });
+    poll->start(50);
+}
+
 // Another window takes the focus; then the views' wake-ups over the idle time.
 void measureInactive(QQuickWindow *window, FrameCounter *frames)
 {
@@ -255,6 +272,11 @@ int runHomeChild(const QByteArray &mode)
                 measureStall(window, probe);
             else if (mode == "home-inactive")
                 measureInactive(window, frames);
+            else if (mode == "home-memory")
+                measureMemory(window, [window] {
+                    auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
+                    return list && list->property("count").toInt() > 0;
+                });
             else if (mode == "home-reader")
                 openReader(window, [window] { return openHomeReader(window); });
             else if (mode == "home-viewer")
@@ -286,15 +308,31 @@ Window {
             x: -(logo.idx % 7) * 78; y: -Math.floor(logo.idx / 7) * 78
             smooth: true
         }
-        // Under the bare viewer the window shows a still picture.
+        // Under the bare popups the window shows a still picture.
         property bool playing: true
         Timer {
             interval: 16; repeat: true; running: logo.Window.active && logo.playing
             onTriggered: logo.idx = (logo.idx + 1) % 49
         }
     }
+    // The sidebar's rows, in the memory mode.
+    property var rows: []
+    ListView {
+        objectName: "rows"
+        x: 24; y: 140; width: 276; height: 650
+        clip: true
+        model: rows
+        delegate: Item {
+            required property var modelData
+            width: ListView.view.width; height: 64
+            Rectangle { x: 10; y: 8; width: 48; height: 48; radius: 24; color: "#8a8fb8" }
+            Text { x: 68; y: 12; text: modelData.name; color: "white"; font.pixelSize: 14 }
+            Text { x: 68; y: 34; width: 190; elide: Text.ElideRight; text: modelData.last; font.pixelSize: 12 }
+        }
+    }
 }
 )";
+
 
 // The bare viewer: a modal popup of the same kind over the whole window,
 // the picture fitted as the real viewer fits it.
@@ -393,7 +431,14 @@ int runBareChild(int argc, char **argv, const QByteArray &mode)
                 }
                 return popup;
             });
-        else if (mode == "bare-reader")
+        else if (mode == "bare-memory") {
+            QVariantList rows;
+            for (int i = 0; i < kConversations; ++i)
+                rows.append(QVariantMap{{QStringLiteral("name"), QStringLiteral("peer %1").arg(i)},
+                                        {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
+            window->setProperty("rows", rows);
+            measureMemory(window, [] { return true; });
+        } else if (mode == "bare-reader")
             openReader(window, [viewerEngine, window]() -> QObject * {
                 window->findChild<QObject *>(QStringLiteral("logo"))->setProperty("playing", false);
                 QObject *popup = openBarePopup(viewerEngine, window, kBareReader);
@@ -429,7 +474,7 @@ struct Services
                 line[x] = qRgb(x * 255 / photo.width(), y * 255 / photo.height(), (x ^ y) & 0xff);
         }
         picture = profile.filePath(QStringLiteral("photo.jpg"));
-        ok = photo.save(picture, "JPEG", 85) && saveNewIdentityIn(profile.path());
+        ok = photo.save(picture, "JPEG", 85) && saveNewIdentityIn(profile.path(), kConversations);
     }
 };
 
@@ -545,6 +590,22 @@ void readerOpen(benchmark::State &state, const char *mode)
     }
 }
 
+// The time is the resident memory in GB, so that the pair's ratio is the
+// memory's.
+void memoryAfterSignIn(benchmark::State &state, const char *mode)
+{
+    for (auto _ : state) {
+        const auto v = runChild(state, mode);
+        if (v.isEmpty())
+            return;
+        state.SetIterationTime(v.value("rss") / 1000);
+        state.counters["rss_MB"] = v.value("rss");
+    }
+}
+
+void BM_MemoryAfterSignIn(benchmark::State &state) { memoryAfterSignIn(state, "home-memory"); }
+void BM_Bare_MemoryWithRows(benchmark::State &state) { memoryAfterSignIn(state, "bare-memory"); }
+
 void BM_ReaderOpen(benchmark::State &state) { readerOpen(state, "home-reader"); }
 void BM_Bare_ReaderOpen(benchmark::State &state) { readerOpen(state, "bare-reader"); }
 
@@ -567,6 +628,8 @@ void BM_Bare_ShowWindowWorstStall(benchmark::State &state) { worstStall(state, "
 BENCHMARK(BM_IdleFocusedHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_IdleFocusedWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_IdleInactiveHome)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_MemoryAfterSignIn)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_MemoryWithRows)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ViewerOpenThenIdle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -592,5 +655,6 @@ int main(int argc, char **argv)
                          {{"BM_IdleFocusedHome/iterations:1/manual_time", "BM_Bare_IdleFocusedWindow/iterations:1/manual_time", 1.5},
                           {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5},
                           {"BM_ViewerOpenThenIdle/iterations:1/manual_time", "BM_Bare_ViewerOpenThenIdle/iterations:1/manual_time", 1.5},
-                          {"BM_ReaderOpen/iterations:1/manual_time", "BM_Bare_ReaderOpen/iterations:1/manual_time", 1.5}});
+                          {"BM_ReaderOpen/iterations:1/manual_time", "BM_Bare_ReaderOpen/iterations:1/manual_time", 1.5},
+                          {"BM_MemoryAfterSignIn/iterations:1/manual_time", "BM_Bare_MemoryWithRows/iterations:1/manual_time", 1.5}});
 }
