@@ -33,7 +33,7 @@ Item {
             return [
                 { tag: "bubble text", component: bubble, show: (v, s) => v.text = s },
                 { tag: "bubble translation", component: bubble, show: (v, s) => { v.text = "hi 😀"; v.translated = s } },
-                { tag: "long-text reader", component: reader, show: (v, s) => { v.show(s); v.cut() } },
+                { tag: "long-text reader", component: reader, show: (v, s) => v.show(s) },
                 { tag: "sidebar name", component: row, show: (v, s) => v.conversation = { "display": s } },
                 { tag: "sidebar last message", component: row, show: (v, s) => v.conversation = { "last": s,
                   "isSuper": true, "connectionState": "connected", "latencyMs": 5 } },
