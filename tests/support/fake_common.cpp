@@ -15,9 +15,50 @@
 #include <QWebSocket>
 #include <QtGlobal>
 
+#if defined(Q_OS_LINUX)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 namespace velmor::fakes {
 
 namespace {
+
+// Acknowledges what it received as soon as it has read it. On loopback a
+// whole write is one segment, so a request that leaves the client in two
+// writes (Qt sends a body over 16 KiB in pieces, without TCP_NODELAY) has
+// its tail held back until the head is acknowledged, and the kernel delays
+// that acknowledgement by 40 ms while it waits for an answer to ride on. A
+// relay across a network gets the head as full-sized segments and
+// acknowledges them at once, so the tail waits a round trip at most: this
+// makes the fake behave like that rather than add a loopback-only stall to
+// every large request.
+class PromptAckServer : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+#if defined(Q_OS_LINUX)
+        // Connected before the HTTP server's own handler: by then Qt has
+        // read the data, so the acknowledgement goes at once. The kernel
+        // clears the option by itself, hence on every read.
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            const int one = 1;
+            ::setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        });
+#endif
+        addPendingConnection(socket);
+    }
+};
 
 // Handlers that answer through the responder take it by rvalue in Qt 6.4
 // and by lvalue from 6.5 on.
@@ -194,7 +235,14 @@ void FakeHttpServer::setUp(quint16 port)
             }
         });
     }
-    m_port = m_server->listen(QHostAddress::LocalHost, port);
+    auto *listener = new PromptAckServer(m_server);
+    if (listener->listen(QHostAddress::LocalHost, port)) {
+        m_server->bind(listener);
+        m_port = listener->serverPort();
+    } else {
+        delete listener;
+        m_port = 0;
+    }
 }
 
 void FakeHttpServer::stop()
