@@ -417,15 +417,18 @@ private slots:
         if (ending == "held")
             m_relay.http().holdRequests(send);
         if (ending == "answered")
-            m_relay.setFault(send, Fault::delay(50));
+            m_relay.setFault(send, Fault::delay(150));
         QStringList texts;
         for (int i = 0; i < sends; ++i) {
             texts << QStringLiteral("accepted %1").arg(i);
             QVERIFY(m_chat->sendText(texts.last()));
         }
         QCoreApplication::processEvents(); // the first batch is being written
-        if (ending == "held" || ending == "answered")
+        // Posts on their way: held, or answered slowly (one at a time).
+        if (ending == "held")
             QTRY_COMPARE(m_relay.requestCount(send), 1);
+        else if (ending == "answered")
+            QTRY_VERIFY(m_relay.requestCount(send) >= 1);
         if (ending == "delete") {
             m_chat->deleteConversation(m_bob.key());
             waitIdle();
