@@ -44,29 +44,34 @@ QVariantMap failure(const QString &error = QString())
 
 QVariantMap clipboardImageDraft(const QClipboard *clipboard)
 {
-    const QMimeData *data = clipboard ? clipboard->mimeData() : nullptr;
-    if (!data)
+    if (!clipboard)
         return failure();
+    // The clipboard's data is asked for anew at each question: under X11
+    // each one waits on the owner of the selection with the event loop
+    // running, and a pointer kept from before may name data the clipboard
+    // has since replaced and deleted.
+    const QMimeData *data = clipboard->mimeData();
+    const bool hasUrls = data && data->hasUrls();
+    data = hasUrls ? clipboard->mimeData() : nullptr;
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
 
     QImage image;
     QString sourceName;
-    if (data->hasUrls()) {
-        for (const QUrl &url : data->urls()) {
-            if (!url.isLocalFile())
-                continue;
-            QImageReader reader(url.toLocalFile());
-            reader.setAutoTransform(true);
-            if (!reader.canRead())
-                continue;
-            image = reader.read();
-            if (!image.isNull()) {
-                sourceName = QFileInfo(url.toLocalFile()).fileName();
-                break;
-            }
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        QImageReader reader(url.toLocalFile());
+        reader.setAutoTransform(true);
+        if (!reader.canRead())
+            continue;
+        image = reader.read();
+        if (!image.isNull()) {
+            sourceName = QFileInfo(url.toLocalFile()).fileName();
+            break;
         }
     }
-    if (image.isNull() && data->hasImage())
-        image = qvariant_cast<QImage>(data->imageData());
+    if (image.isNull())
+        image = clipboard->image();
     if (image.isNull())
         return failure();
 
