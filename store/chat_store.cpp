@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QStringList>
@@ -26,6 +27,10 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,6 +84,9 @@ thread_local bool t_probingRoom = false;
 // Inside a BriefLockWaits of this thread.
 thread_local bool t_briefLockWaits = false;
 
+// This thread tries a checkpoint that must not wait for any lock.
+thread_local bool t_noLockWait = false;
+
 bool execPragma(QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery q(db);
@@ -109,17 +117,23 @@ constexpr int kFullProbeEvery = 8;
 // headers, the rows of its indexes, the log's frames.
 constexpr qint64 kWriteOverhead = 64 * 1024;
 
-// SQLite's own back-off, in ms: short waits first, then 100 ms steps. The
+// SQLite's own back-off, in ms: short waits first, then 100 ms steps. A
+// lock held by this process's own work (another connection's write, a
+// checkpoint) is waited for by every thread. Another program's lock: the
 // GUI thread's connection waits kGuiLockWaitMs at most, and not at all once
-// the store is known to be busy (the recovery job watches the lock then);
-// every connection stops waiting when open() or close() needs the store.
+// the store is known to be busy (the recovery job watches the lock then).
+// Every connection stops waiting when open() or close() needs the store.
 int waitForLock(void *arg, int attempt)
 {
     auto *conn = static_cast<Connection *>(arg);
     StoreState &state = *conn->state;
+    if (t_noLockWait)
+        return 0;
+    // This connection counts itself while it takes the lock.
+    const bool ownWork = state.holders.load() - (conn->holding ? 1 : 0) > 0;
+    conn->lockForeign = !ownWork || state.anotherProcessWrites();
     int budget = kBusyTimeoutMs;
-    // Another process's lock: the GUI thread does not wait it out.
-    if ((conn->gui || t_briefLockWaits) && state.holders.load() == 0)
+    if ((conn->gui || t_briefLockWaits) && conn->lockForeign)
         budget = state.currentCondition() == Condition::Busy ? 0 : kGuiLockWaitMs;
     if (state.closing.load())
         budget = 0;
@@ -186,6 +200,7 @@ const char *conditionName(Condition c)
 
 bool writeNothing(StoreState &state);
 bool writeRoomFor(StoreState &state);
+void foldLog(StoreState &state, Connection *conn);
 
 BriefLockWaits::BriefLockWaits() : m_before(std::exchange(t_briefLockWaits, true)) {}
 
@@ -304,6 +319,63 @@ void StoreState::startRecovery()
     });
 }
 
+bool StoreState::anotherProcessWrites()
+{
+    // The write lock is byte 120 of the shared-memory file, locked with
+    // fcntl(): F_GETLK names a lock of another process, never one of ours.
+    constexpr off_t kWriteLockByte = 120;
+    const QByteArray name = QFile::encodeName(path + QLatin1String("-shm"));
+    QMutexLocker lock(&shmMutex);
+    struct stat now {};
+    if (::stat(name.constData(), &now) != 0)
+        return false;
+    struct stat held {};
+    if (shmFd < 0 || ::fstat(shmFd, &held) != 0 || held.st_ino != now.st_ino || held.st_dev != now.st_dev) {
+        // Made anew since (every connection had closed): read through a new
+        // descriptor, the old one kept until reset().
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            return false;
+        if (shmFd >= 0)
+            retiredShmFds.push_back(shmFd);
+        shmFd = fd;
+    }
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = kWriteLockByte;
+    probe.l_len = 1;
+    return ::fcntl(shmFd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+void StoreState::closeShmProbes()
+{
+    QMutexLocker lock(&shmMutex);
+    if (shmFd >= 0)
+        retiredShmFds.push_back(std::exchange(shmFd, -1));
+    for (int fd : retiredShmFds)
+        ::close(fd);
+    retiredShmFds.clear();
+}
+
+// Folds the write-ahead log into the file and cuts it back to nothing,
+// without waiting for any lock: a cut must wait until no reader uses the
+// log, holding the write lock meanwhile, and a program that only reads the
+// file (a backup, an indexer) would then stop every write of this one. The
+// log is folded as far as readers allow, and cut when none is reading; a
+// later fold tries again. Counted as this process's own write while it runs.
+void foldLog(StoreState &state, Connection *conn)
+{
+    sqlite3_wal_checkpoint_v2(conn->handle, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    state.holders.fetch_add(1);
+    t_noLockWait = true;
+    const int rc = sqlite3_wal_checkpoint_v2(conn->handle, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    t_noLockWait = false;
+    state.holders.fetch_sub(1);
+    if (rc != SQLITE_OK)
+        qCDebug(lcStore) << "log not cut back now (in use):" << sqlite3_errstr(rc);
+}
+
 void StoreState::foldLargeLog()
 {
     if (QFileInfo(path + QLatin1String("-wal")).size() <= kJournalSizeLimit || folding.exchange(true))
@@ -318,7 +390,7 @@ void StoreState::foldLargeLog()
         {
             Session s(*state);
             if (s.conn())
-                Stmt(s.conn(), QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
+                foldLog(*state, s.conn());
         }
         state->folding.store(false);
     });
@@ -462,6 +534,7 @@ void StoreState::reset()
         refusedBytes = 0;
     }
     dropAll();
+    closeShmProbes();
     open = false;
     owner.clear();
     path.clear();
@@ -703,7 +776,7 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
         // not while space is short, where copying it into the file could
         // take the last of it.
         if (openedAs == Condition::Ok && !velmor::store::spaceIsShort(file))
-            Stmt(conn, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")).exec();
+            velmor::store::foldLog(*d, conn);
         d->publish(ownerKey, file);
         return true;
     }

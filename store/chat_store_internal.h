@@ -106,8 +106,14 @@ struct Connection
     StoreState *state = nullptr;
     // Made on the application's main thread, which must not wait on a lock.
     bool gui = false;
-    // Inside a transaction (so holding, or about to hold, the write lock).
+    // Holding the write lock, or about to take it: inside a transaction, or
+    // running a statement that writes (or begins one). Counted in the
+    // store's `holders` meanwhile.
     bool holding = false;
+    // The lock this connection last waited for was another program's (or
+    // nobody's in this process): only then does giving up on it make the
+    // store busy. This process's own writers and checkpoints are waited for.
+    bool lockForeign = false;
     std::unordered_map<QString, Prepared> statements;
     // Inside ChatStore::Batch: the connection holds one open transaction,
     // and each operation's own transaction becomes a savepoint in it.
@@ -134,10 +140,21 @@ struct StoreState : std::enable_shared_from_this<StoreState>
     // open() or close() wants the lifecycle lock: statements waiting for
     // another process's lock give up rather than hold it up.
     std::atomic<bool> closing{false};
-    // Connections of this process inside a transaction: a lock held by one
-    // of them is this process's own work, soon done, and the GUI thread
-    // waits for it as any thread does.
+    // Connections of this process holding or taking the write lock, and
+    // checkpoints under way: a lock held by one of them is this process's
+    // own work, soon done, and the GUI thread waits for it as any thread does.
     std::atomic<int> holders{0};
+    // Whether another process holds the file's write lock now, read from
+    // the lock on the shared-memory file (a lock of this process never shows
+    // there); false when there is no such file (no write-ahead log).
+    bool anotherProcessWrites();
+    // The descriptors anotherProcessWrites() reads through. Closing one drops
+    // every lock this process holds on that file, SQLite's included: they
+    // are closed only once no connection is left (reset()).
+    QMutex shmMutex;
+    int shmFd = -1;
+    std::vector<int> retiredShmFds;
+    void closeShmProbes();
     // The result code that made the last new connection fail.
     std::atomic<int> lastConnectError{SQLITE_OK};
     std::atomic<int> condition{int(Condition::Ok)};
@@ -301,6 +318,15 @@ public:
     {
         if (!m_stmt)
             return false;
+        // Counted before the step, which may take the write lock and hold it
+        // past its own return: another thread finding the lock held then
+        // knows it is this process's work.
+        const bool mayWrite = !sqlite3_stmt_readonly(m_stmt) || m_sql.startsWith(QLatin1String("BEGIN"));
+        if (mayWrite && !m_conn->holding) {
+            m_conn->holding = true;
+            m_state->holders.fetch_add(1);
+        }
+        m_conn->lockForeign = false;
         const int rc = sqlite3_step(m_stmt);
         m_ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         m_pendingRow = rc == SQLITE_ROW;
@@ -314,7 +340,7 @@ public:
             m_conn->writeKind = m_sql;
         if (!m_ok) {
             qCWarning(lcStore) << "statement failed" << sqlite3_errmsg(m_handle) << m_sql;
-            if (m_state)
+            if (m_state && !ownLockWaitedOut(rc))
                 m_state->noteFailure(rc, m_conn->writeKind.isEmpty() ? m_sql : m_conn->writeKind, m_conn->writeBytes);
         } else if (m_state && !inside
                    && (!sqlite3_stmt_readonly(m_stmt) || m_sql.startsWith(QLatin1String("COMMIT")))) {
@@ -347,7 +373,7 @@ public:
         }
         m_failed = true;
         qCWarning(lcStore) << "read failed" << sqlite3_errmsg(m_handle) << m_sql;
-        if (m_state)
+        if (m_state && !ownLockWaitedOut(rc))
             m_state->noteFailure(rc);
         return false;
     }
@@ -362,6 +388,14 @@ public:
     int rowsAffected() const { return m_ok ? sqlite3_changes(m_handle) : -1; }
 
 private:
+    // A lock that this process's own work held: the statement failed, but
+    // the store is not busy (no other program holds it).
+    bool ownLockWaitedOut(int rc) const
+    {
+        const int primary = rc & 0xff;
+        return (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) && !m_conn->lockForeign;
+    }
+
     sqlite3_stmt *prepare(const QString &sql) const
     {
         sqlite3_stmt *statement = nullptr;

@@ -1,19 +1,25 @@
-// The store is used from the GUI thread and from pool threads at once.
-// Concurrent writers must neither crash nor lose a write, a write reported
-// as done must be in the file, and connections of finished threads must go.
+// The store is used from the GUI thread and from pool threads at once, and
+// by other programs. Concurrent writers must neither crash nor lose a write,
+// a write reported as done must be in the file, connections of finished
+// threads must go, and only another program's write lock makes it busy.
 #include "store_test_util.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <sqlite3.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 using namespace velmor::chat;
@@ -22,6 +28,9 @@ using namespace storetest;
 namespace {
 
 const char *const kExitChildArgument = "--exit-with-live-thread";
+// Run as another program on the store's file: "reader" reads it over and
+// over, as a backup or indexing tool might; "writer" holds its write lock.
+const char *const kOutsideChildArgument = "--outside-program";
 
 int storeConnectionCount()
 {
@@ -211,6 +220,77 @@ private slots:
         QCOMPARE(storeConnectionCount(), 0);
     }
 
+    // Another program on the file while a backlog is stored batch by batch
+    // on the GUI thread, a pool thread writing beside it and the log folded
+    // as it grows: a program that only reads never makes the store busy nor
+    // stops a batch; one that holds the write lock is told at once.
+    void outsideProgramDuringABacklog_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("reading the file") << QStringLiteral("reader");
+        QTest::newRow("holding the write lock") << QStringLiteral("writer");
+    }
+    void outsideProgramDuringABacklog()
+    {
+        QFETCH(QString, program);
+        const bool reader = program == QLatin1String("reader");
+        QMutex seenMutex;
+        QList<velmor::store::Condition> seen;
+        store().setConditionListener([&](velmor::store::Condition c) {
+            QMutexLocker lock(&seenMutex);
+            seen.append(c);
+        });
+        const auto quiet = qScopeGuard([] { ChatStore::instance().setConditionListener({}); });
+        QVERIFY(store().addPendingAck({QStringLiteral("first")})); // the file in its final layout
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kOutsideChildArgument), program, m_path});
+        QVERIFY(child.waitForReadyRead(10000));
+        const auto stopChild = qScopeGuard([&child] {
+            child.kill();
+            child.waitForFinished(10000);
+        });
+        std::atomic<bool> stop{false};
+        QFuture<void> beside = QtConcurrent::run([&stop] {
+            for (int i = 0; !stop.load(); ++i) {
+                ChatStore::instance().addPendingAck({QStringLiteral("ack%1").arg(i)});
+                QThread::msleep(2);
+            }
+        });
+        // Slices of a pull, one a frame or so, as the inbox stores them.
+        constexpr int kBatches = 100;
+        constexpr int kPerBatch = 50;
+        const QString text(1000, QLatin1Char('t'));
+        int stored = 0;
+        for (int b = 0; b < kBatches; ++b) {
+            ChatStore::Batch batch(store());
+            bool ok = batch.active();
+            for (int i = 0; ok && i < kPerBatch; ++i)
+                ok = store().upsertMessage(message(QStringLiteral("m%1-%2").arg(b).arg(i), QStringLiteral("c"), text,
+                                                   b * kPerBatch + i));
+            if (!(ok && batch.commit()))
+                break;
+            stored += kPerBatch;
+            QThread::msleep(5);
+        }
+        stop = true;
+        if (!reader) {
+            QCOMPARE(stored, 0);
+            QCOMPARE(store().condition(), velmor::store::Condition::Busy);
+            child.kill(); // the writer beside waits for the lock no longer
+            child.waitForFinished(10000);
+        }
+        beside.waitForFinished();
+        if (reader) {
+            QCOMPARE(stored, kBatches * kPerBatch);
+            QCOMPARE(store().messages(QStringLiteral("c")).size(), kBatches * kPerBatch);
+            QCOMPARE(store().condition(), velmor::store::Condition::Ok);
+            QMutexLocker lock(&seenMutex);
+            QCOMPARE(seen, QList<velmor::store::Condition>());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(store().condition(), velmor::store::Condition::Ok, 20000);
+    }
+
     void exitWhileAThreadHoldsAConnection_data()
     {
         QTest::addColumn<QString>("holder");
@@ -275,10 +355,40 @@ int exitWithLiveThread(int argc, char **argv, const QString &holder, const QStri
     return 0;
 }
 
+// Another program on the file: reads it in long read transactions, one
+// after the other, or takes its write lock; says so on its output once it
+// has, and goes on until it is ended.
+int outsideProgram(const QString &program, const QString &path)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return 2;
+    sqlite3_busy_timeout(db, 5000);
+    const bool writer = program == QLatin1String("writer");
+    if (writer && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return 3;
+    for (bool told = false;; told = true) {
+        if (!writer) {
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+            sqlite3_exec(db, "SELECT count(*), sum(length(text)) FROM messages", nullptr, nullptr, nullptr);
+        }
+        if (!told) {
+            std::fputs("ready\n", stdout);
+            std::fflush(stdout);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (!writer)
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(writer ? 150 : 20));
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && qstrcmp(argv[1], kOutsideChildArgument) == 0)
+        return outsideProgram(QString::fromLatin1(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && qstrcmp(argv[1], kExitChildArgument) == 0)
         return exitWithLiveThread(1, argv, QString::fromLatin1(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
