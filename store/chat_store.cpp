@@ -696,18 +696,24 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
     QString file = path;
     if (file.isEmpty()) {
         const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        if (dir.isEmpty() || !velmor::store::makePrivateFolder(dir)) {
-            qCWarning(lcStore) << "no application-data folder" << dir;
+        if (dir.isEmpty()) {
+            qCWarning(lcStore) << "no application-data folder";
             return false;
         }
         file = QDir(dir).filePath(QStringLiteral("chat.db"));
-    } else if (!velmor::store::makePrivateFolder(QFileInfo(file).absolutePath())) {
-        return false;
     }
 
     // The vault's rule: a folder or file that is a link or another user's
     // is not opened (nor narrowed, nor moved aside), and the user is told.
+    // Looked at before anything is made on the way, and again once the
+    // folder is there.
     out.foreign = velmor::store::foreignStorePath(file);
+    if (out.foreign.isEmpty() && !velmor::store::makePrivateFolder(QFileInfo(file).absolutePath())) {
+        qCWarning(lcStore) << "cannot make the store's folder" << QFileInfo(file).absolutePath();
+        return false;
+    }
+    if (out.foreign.isEmpty())
+        out.foreign = velmor::store::foreignStorePath(file);
     if (!out.foreign.isEmpty()) {
         qCWarning(lcStore) << "store refused (a link or another user's):" << out.foreign;
         return false;

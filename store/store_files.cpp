@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,65 @@ bool isForeign(const QByteArray &path)
     if (::lstat(path.constData(), &st) != 0)
         return false;
     return S_ISLNK(st.st_mode) || st.st_uid != ::geteuid();
+}
+
+// Links followed on the way to the store's folder before the walk gives up
+// (the kernel's own bound is 40).
+constexpr int kMaxLinksOnTheWay = 40;
+
+// Made by the user or the system, and no other user could have swapped it
+// since: a folder open for everyone to write must be sticky (where each
+// entry stays its owner's). A link's own mode means nothing.
+bool trustedOnTheWay(const struct stat &st)
+{
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return false;
+    return S_ISLNK(st.st_mode) || !(st.st_mode & S_IWOTH) || (st.st_mode & S_ISVTX);
+}
+
+// Walks `folder` from the root the way the kernel does, link by link, and
+// names the first folder or link on the way that is not trusted; empty when
+// all are. A part that does not exist yet ends the walk: the store makes the
+// rest itself, owner-only.
+QString untrustedOnTheWay(const QString &folder)
+{
+    QStringList pending = QDir::cleanPath(folder).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString current = QStringLiteral("/");
+    struct stat st {};
+    if (::lstat("/", &st) != 0 || !trustedOnTheWay(st))
+        return current;
+    int links = 0;
+    while (!pending.isEmpty()) {
+        const QString part = pending.takeFirst();
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            current = QFileInfo(current).path();
+            continue;
+        }
+        const QString next = current == QLatin1String("/") ? current + part : current + QLatin1Char('/') + part;
+        const QByteArray native = QFile::encodeName(next);
+        if (::lstat(native.constData(), &st) != 0)
+            return {};
+        if (!trustedOnTheWay(st))
+            return next;
+        if (!S_ISLNK(st.st_mode)) {
+            current = next;
+            continue;
+        }
+        if (++links > kMaxLinksOnTheWay)
+            return next;
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t length = ::readlink(native.constData(), target.data(), size_t(target.size()));
+        if (length <= 0 || length >= target.size())
+            return next;
+        target.truncate(int(length));
+        const QString to = QFile::decodeName(target);
+        if (to.startsWith(QLatin1Char('/')))
+            current = QStringLiteral("/");
+        pending = to.split(QLatin1Char('/'), Qt::SkipEmptyParts) + pending;
+    }
+    return {};
 }
 
 // The default file system layer, except that a name with a symbolic link in
@@ -103,6 +163,9 @@ QString foreignStorePath(const QString &databasePath)
 {
     const QFileInfo file(databasePath);
     const QString folder = file.absolutePath();
+    const QString above = untrustedOnTheWay(QFileInfo(folder).absolutePath());
+    if (!above.isEmpty())
+        return above;
     if (isForeign(QFile::encodeName(folder)))
         return folder;
     const QByteArray db = QFile::encodeName(file.absoluteFilePath());

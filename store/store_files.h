@@ -18,15 +18,20 @@ bool makePrivateFolder(const QString &dir);
 bool makePrivateFiles(const QString &databasePath);
 
 // The first of the database's folder, the database and its journals that
-// is a symbolic link or belongs to another user; empty when none is. Such a
-// store is not the user's own: messages written there would land in a file
-// someone else controls (or reads).
+// is a symbolic link or belongs to another user, or the first folder or
+// link above the folder that another user owns (or that everyone may write
+// without the sticky bit); empty when none is. Such a store is not the
+// user's own: messages written there would land in a file someone else
+// controls (or reads). A link above the folder made by the user or the
+// system (a home on a linked mount, a data folder moved to another disk)
+// is the user's own choice, and followed.
 QString foreignStorePath(const QString &databasePath);
 
 // The name SQLite is given for the database: a URI that opens it through a
 // file system layer refusing symbolic links, with the folders above the
-// database's own folder resolved first (a home reached through a link is
-// still the user's).
+// database's own folder resolved first (a home reached through a link of
+// the user's or the system's is still the user's; foreignStorePath() has
+// refused any other).
 QString sqliteOpenName(const QString &databasePath);
 
 // The file exists but holds nothing, with no write-ahead log content either,

@@ -1,12 +1,14 @@
 // A store whose folder or files are not the user's own is refused: a
 // symbolic link (messages would land wherever it points) or a folder of
-// another user. A home reached through a link above the folder still opens.
+// another user. A home reached through a link above the folder, of the user
+// or the system, still opens.
 #include "store_test_util.h"
 
 #include "store/store_files.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -82,6 +84,50 @@ private slots:
         QCOMPARE(target(), QByteArray());
         QCOMPARE(QDir(at(QStringLiteral("elsewhere"))).entryList(QDir::Files | QDir::System),
                  QStringList{QStringLiteral("target.db")});
+    }
+
+    // Above the store's folder, what the user or the system made (a home on a
+    // linked mount, a folder moved to another disk) is the user's choice and
+    // followed; a link or folder another user made, or a folder anyone may
+    // swap things in, is refused like the folder itself, and nothing is made
+    // past it.
+    void aboveTheFolder_data()
+    {
+        QTest::addColumn<QString>("kind"); // "link" (up -> real) or "folder" (up)
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<int>("mode"); // of the folder, 0: left as made
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("the user's link") << "link" << false << 0 << false;
+        QTest::newRow("another user's link") << "link" << true << 0 << true;
+        QTest::newRow("another user's folder") << "folder" << true << 0755 << true;
+        QTest::newRow("a folder anyone may write") << "folder" << false << 0777 << true;
+        QTest::newRow("a sticky folder anyone may write") << "folder" << false << 01777 << false;
+        QTest::newRow("a link into a folder anyone may write") << "link" << false << 0777 << true;
+    }
+    void aboveTheFolder()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, otherUser);
+        QFETCH(int, mode);
+        QFETCH(bool, refused);
+        if (otherUser && ::geteuid() != 0)
+            QSKIP("only root can give a link or folder to another user");
+        const QString up = at(QStringLiteral("up"));
+        const QString real = kind == QLatin1String("link") ? at(QStringLiteral("real")) : up;
+        QVERIFY(QDir().mkpath(real));
+        if (mode)
+            QVERIFY(::chmod(QFile::encodeName(real).constData(), mode_t(mode)) == 0);
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFile::link(real, up));
+        if (otherUser)
+            QVERIFY(::lchown(QFile::encodeName(up).constData(), 65534, 65534) == 0);
+
+        const QString db = up + QStringLiteral("/data/chat.db");
+        velmor::store::OpenReport report;
+        QCOMPARE(store().open(kOwnerA, db, &report), !refused);
+        const QString named = mode == 0777 ? real : up;
+        QCOMPARE(report.foreign, refused ? named : QString());
+        QCOMPARE(QFileInfo::exists(real + QStringLiteral("/data")), !refused);
     }
 
     // A link put in the database's place after the checks (between them and
