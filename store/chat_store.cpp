@@ -1,5 +1,6 @@
 #include "store/chat_store_internal.h"
 
+#include "store/page_scan.h"
 #include "store/salvage.h"
 #include "store/schema.h"
 #include "store/store_files.h"
@@ -771,7 +772,9 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
         // the other identities that had rows in it hear of it at their
         // next sign-in, as this one does now.
         if (!out.setAside.isEmpty() && openedAs == Condition::Ok) {
-            const QHash<QString, int> owners = velmor::store::salvageRows(out.setAside, conn->handle);
+            // Through SQLite first, then from the pages what it cannot reach.
+            QHash<QString, int> owners = velmor::store::salvageRows(out.setAside, conn->handle);
+            velmor::store::scanPages(out.setAside, conn->handle, &owners);
             out.salvagedMessages = owners.value(ownerKey);
             velmor::store::recordSetAside(conn, out.setAside, owners, ownerKey);
         } else if (openedAs == Condition::Ok) {

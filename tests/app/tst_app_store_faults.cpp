@@ -219,7 +219,8 @@ private slots:
         QVERIFY(aside.startsWith(storePath() + QStringLiteral(".damaged-")));
         QVERIFY(QFileInfo(aside).size() > 100);
         QVERIFY(changes.count() > 0);
-        QVERIFY(!ChatStore::instance().contact(m_publicKey));
+        // Its header was overwritten: its rows are read from its pages.
+        QCOMPARE(ChatStore::instance().contact(m_publicKey)->remark, QStringLiteral("me"));
         next.dismissStoreNotice();
         QCOMPARE(next.storeSetAside(), QString());
         QVERIFY(QFileInfo::exists(aside)); // dismissed, never deleted

@@ -237,7 +237,10 @@ private slots:
         QTest::addColumn<int>("fewestSaved"); // messages read back into the new file
         QTest::newRow("sound file") << "none" << 0;
         QTest::newRow("cut in half") << "half" << 0; // every message page was in the lost half
-        QTest::newRow("bad header") << "header" << 0;
+        QTest::newRow("bad header") << "header" << 40;
+        // Half the message pages and overflow chains are gone with the pages
+        // above them: the rest are read from the pages themselves.
+        QTest::newRow("every other page zeroed") << "alternate" << 16;
         QTest::newRow("cut to nothing") << "empty" << 0;
         QTest::newRow("damaged page") << "page" << 38;
     }
@@ -249,7 +252,7 @@ private slots:
         constexpr int kMessages = 40;
         for (int i = 0; i < kMessages; ++i)
             QVERIFY(store().upsertMessage(message(QStringLiteral("m%1").arg(i), QStringLiteral("c"),
-                                                  QString(3000, QChar('a' + i % 26)), i)));
+                                                  QString(i % 5 ? 3000 : 9000, QChar('a' + i % 26)), i)));
         store().close();
         QByteArray bytes = contentOf(m_path);
         QVERIFY(bytes.size() > 40 * 4096);
@@ -259,6 +262,9 @@ private slots:
             bytes.replace(0, 16, QByteArray(16, 'x'));
         else if (damage == "empty")
             bytes.clear();
+        else if (damage == "alternate")
+            for (qsizetype at = 4096; at < bytes.size(); at += 2 * 4096)
+                bytes.replace(at, 4096, QByteArray(4096, '\0'));
         else if (damage == "page")
             bytes.replace(bytes.size() / 2 / 4096 * 4096, 4096, QByteArray(4096, '\xa5'));
         {
@@ -287,6 +293,11 @@ private slots:
         // What still reads of it is in the new file, and counted.
         QCOMPARE(kept, report.salvagedMessages);
         QVERIFY2(kept >= fewestSaved, qPrintable(QString::number(kept)));
+        // Each whole, long texts too (their overflow pages followed).
+        for (const MessageRecord &m : store().messages(QStringLiteral("c"))) {
+            const int i = m.id.mid(1).toInt();
+            QCOMPARE(m.text, QString(i % 5 ? 3000 : 9000, QChar('a' + i % 26)));
+        }
         QVERIFY(store().upsertMessage(message(QStringLiteral("new"), QStringLiteral("c"), "t", 1)));
         QCOMPARE(store().condition(), Condition::Ok);
         QCOMPARE(modeOf(m_path), 0600);
