@@ -67,7 +67,23 @@ QString problemOf(const velmor::store::OpenReport &report, velmor::store::Condit
 {
     if (!report.foreign.isEmpty())
         return QStringLiteral("foreign");
+    if (!report.newer.isEmpty())
+        return QStringLiteral("newer");
     return problemName(report.failure == velmor::store::Condition::Ok ? unknown : report.failure);
+}
+
+// The folder or file the store's refusal names: a link or another user's,
+// or a file of a newer build.
+QString refusedFileOf(const velmor::store::OpenReport &report)
+{
+    return report.foreign.isEmpty() ? report.newer : report.foreign;
+}
+
+// Problems that do not mend themselves: only the user's retry tries again.
+bool lastingProblem(const QString &problem)
+{
+    return problem == QLatin1String("damaged") || problem == QLatin1String("foreign")
+           || problem == QLatin1String("newer");
 }
 
 // A store held by another program or on a full disk is tried again this
@@ -194,6 +210,10 @@ void AppController::autoLogin()
         return;
     }
     m_mnemonic = saved.mnemonic;
+    if (!saved.keptKey.isEmpty()) {
+        m_identityKeptAside = saved.keptKey;
+        emit storeChanged();
+    }
     startLogin(saved.identity);
 }
 
@@ -243,7 +263,7 @@ AppController::Outcome AppController::loginWorker(const Identity &identity, cons
     if (!opened) {
         outcome.ok = false;
         outcome.storeProblem = problemOf(report, velmor::store::Condition::Ok);
-        outcome.storeForeign = report.foreign;
+        outcome.storeForeign = refusedFileOf(report);
         outcome.errorText = QStringLiteral("无法打开本地数据库");
         return outcome;
     }
@@ -315,15 +335,20 @@ void AppController::waitForStore(const Outcome &outcome)
     m_node = outcome.node.isEmpty() ? m_node : outcome.node;
     m_storeForeign = outcome.storeForeign;
     setStoreProblem(outcome.storeProblem);
-    const bool foreign = outcome.storeProblem == QLatin1String("foreign");
-    setStatusText(outcome.storeProblem == QLatin1String("busy")       ? QStringLiteral("本地数据库被其他程序占用，正在重试…")
-                  : outcome.storeProblem == QLatin1String("diskFull") ? QStringLiteral("磁盘已满，正在重试…")
-                  : foreign ? QStringLiteral("本地数据库不是当前用户的文件：") + outcome.storeForeign
-                            : QStringLiteral("本地数据库已损坏"));
+    const QString &problem = outcome.storeProblem;
+    setStatusText(problem == QLatin1String("busy")       ? QStringLiteral("本地数据库被其他程序占用，正在重试…")
+                  : problem == QLatin1String("diskFull") ? QStringLiteral("磁盘已满，正在重试…")
+                  : problem == QLatin1String("foreign")
+                      ? QStringLiteral("本地数据库不是当前用户的文件：") + outcome.storeForeign
+                  : problem == QLatin1String("newer")
+                      ? QStringLiteral("本地数据库由更新版本的程序写入，此版本无法打开（未做任何改动）：")
+                            + outcome.storeForeign
+                      : QStringLiteral("本地数据库已损坏"));
     setBusy(true);
-    // A damaged file that could not be moved aside, or a store that is not
-    // the user's, does not mend itself: only the user's retry tries again.
-    if (outcome.storeProblem != QLatin1String("damaged") && !foreign)
+    // A damaged file that could not be moved aside, a store that is not the
+    // user's or one of a newer build does not mend itself: only the user's
+    // retry tries again.
+    if (!lastingProblem(problem))
         m_storeRetry->start();
 }
 
@@ -359,7 +384,7 @@ void AppController::retryStore()
     }
     if (!m_loggedIn || m_storeJob)
         return;
-    if (m_storeProblem == QLatin1String("damaged") || m_storeProblem == QLatin1String("foreign")) {
+    if (lastingProblem(m_storeProblem)) {
         reopenStore();
         return;
     }
@@ -391,7 +416,7 @@ void AppController::reopenStore()
             m_storeSalvaged = report.salvagedMessages;
         }
         const bool opened = ChatStore::instance().isOpen();
-        m_storeForeign = opened ? QString() : report.foreign;
+        m_storeForeign = opened ? QString() : refusedFileOf(report);
         setStoreProblem(opened ? QString() : problemOf(report, velmor::store::Condition::Damaged));
         emit storeChanged();
         emit storeReopened();
@@ -405,16 +430,21 @@ void AppController::reopenStore()
 
 void AppController::dismissStoreNotice()
 {
-    if (m_storeSetAside.isEmpty())
+    // The notice shows the kept store first, then the kept key.
+    if (!m_storeSetAside.isEmpty()) {
+        m_storeSetAside.clear();
+        m_storeSalvaged = 0;
+    } else if (!m_identityKeptAside.isEmpty()) {
+        m_identityKeptAside.clear();
+    } else {
         return;
-    m_storeSetAside.clear();
-    m_storeSalvaged = 0;
+    }
     emit storeChanged();
 }
 
 void AppController::setStoreProblem(const QString &problem)
 {
-    if (problem != QLatin1String("foreign"))
+    if (problem != QLatin1String("foreign") && problem != QLatin1String("newer"))
         m_storeForeign.clear();
     if (m_storeProblem == problem)
         return;
@@ -431,9 +461,10 @@ void AppController::logout()
         setBusy(false);
     setStoreProblem(QString());
     // A kept file's notice is told to each identity at its own sign-in.
-    if (!m_storeSetAside.isEmpty()) {
+    if (!m_storeSetAside.isEmpty() || !m_identityKeptAside.isEmpty()) {
         m_storeSetAside.clear();
         m_storeSalvaged = 0;
+        m_identityKeptAside.clear();
         emit storeChanged();
     }
     SavedIdentity::forget();

@@ -30,8 +30,9 @@ class AppController : public QObject
     Q_PROPERTY(QString myAvatar READ myAvatar NOTIFY avatarChanged)
     // What keeps the local store from working, for the notice: "" (nothing),
     // "busy" (another program holds it), "diskFull", "damaged", "foreign"
-    // (a link or another user's, named by storeForeign); and the file a
-    // damaged store was kept as, until the user dismisses it.
+    // (a link or another user's) or "newer" (written by a newer build), the
+    // last two naming the refused folder or file in storeForeign; and the
+    // file a damaged store was kept as, until the user dismisses it.
     Q_PROPERTY(QString storeProblem READ storeProblem NOTIFY storeChanged)
     Q_PROPERTY(QString storeSetAside READ storeSetAside NOTIFY storeChanged)
     // Messages of this identity read back from that file into the new one.
@@ -41,6 +42,9 @@ class AppController : public QObject
     // full, until the user dismisses it or signs in; no new identity is
     // made while it waits.
     Q_PROPERTY(QString identityNotice READ identityNotice NOTIFY identityNoticeChanged)
+    // A saved key that did not belong to the saved phrase, kept as this file
+    // when the phrase signed in; until the user dismisses the notice.
+    Q_PROPERTY(QString identityKeptAside READ identityKeptAside NOTIFY storeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -61,6 +65,7 @@ public:
     int storeSalvaged() const { return m_storeSalvaged; }
     QString storeForeign() const { return m_storeForeign; }
     QString identityNotice() const { return m_identityNotice; }
+    QString identityKeptAside() const { return m_identityKeptAside; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -146,6 +151,7 @@ private:
     int m_storeSalvaged = 0;
     QString m_storeForeign;
     QString m_identityNotice;
+    QString m_identityKeptAside;
     // Signed in to the relay, the store not open yet (busy, disk full):
     // tried again on a timer and by retryStore().
     bool m_waitingForStore = false;

@@ -15,9 +15,10 @@ struct LoginOutcome
     QString errorText; // user-facing; empty when ok
     QString node;      // base URL of the chosen relay node; empty when none answered
     // The store step, after a relay login that succeeded: why the store did
-    // not open ("busy", "diskFull", "damaged", "foreign"; empty for any
-    // other reason or when it opened), the damaged file kept aside on the
-    // way, and the link or other user's file that was refused.
+    // not open ("busy", "diskFull", "damaged", "foreign", "newer"; empty
+    // for any other reason or when it opened), the damaged file kept aside
+    // on the way, and the file that was refused (a link or another user's,
+    // or a newer build's).
     QString storeProblem;
     QString storeSetAside;
     int storeSalvaged = 0; // messages read back from the file kept aside

@@ -2,6 +2,8 @@
 
 #include "identity/vault.h"
 
+#include <QDebug>
+
 namespace velmor::app {
 
 namespace {
@@ -43,13 +45,24 @@ SavedIdentity::Restored SavedIdentity::restore()
     Identity fromPhrase;
     if (!phraseText.isEmpty() && velmor::identity::isValidMnemonic(phraseText))
         fromPhrase = Identity(velmor::identity::privateKeyFromMnemonic(phraseText));
-    if (fromKey.isValid()) {
-        out.identity = fromKey;
-        if (fromPhrase.isValid() && fromPhrase.privateKey == fromKey.privateKey)
-            out.mnemonic = phraseText;
-    } else if (fromPhrase.isValid()) {
+    if (fromPhrase.isValid()) {
         out.identity = fromPhrase;
         out.mnemonic = phraseText;
+        // A key that the phrase does not derive was not written with it (the
+        // two are saved as a pair): planted, or left by a write cut short.
+        // Kept where the user can look at it; the phrase's key takes the
+        // name at the sign-in's save.
+        if (fromKey.isValid() && fromKey.privateKey != fromPhrase.privateKey) {
+            out.keptKey = CredentialVault::setAside(kPrivateKey);
+            qWarning().noquote() << "[IDENTITY] the saved key is not the phrase's; signing in from the phrase, the key"
+                                 << (out.keptKey.isEmpty() ? QStringLiteral("could not be moved aside")
+                                                           : QStringLiteral("kept as ") + out.keptKey);
+            // A key that cannot be moved aside is not written over either.
+            if (out.keptKey.isEmpty())
+                out.identity = {};
+        }
+    } else if (fromKey.isValid()) {
+        out.identity = fromKey;
     }
     return out;
 }
@@ -82,7 +95,9 @@ bool SavedIdentity::save(const velmor::identity::Identity &identity, const QStri
         return false;
     const QByteArray oldKey = CredentialVault::read(kPrivateKey);
     const QByteArray oldMnemonic = CredentialVault::read(kMnemonic);
-    if (store(kPrivateKey, key) && store(kMnemonic, mnemonic.toUtf8()))
+    // The phrase first: a write cut short between the two leaves the new
+    // phrase beside the old key, and the phrase is what a sign-in trusts.
+    if (store(kMnemonic, mnemonic.toUtf8()) && store(kPrivateKey, key))
         return true;
     store(kPrivateKey, oldKey);
     store(kMnemonic, oldMnemonic);

@@ -14,9 +14,11 @@ namespace velmor::app {
 class SavedIdentity
 {
 public:
-    // What a sign-in from the vault can use. The key entry comes first; when
-    // it cannot be read (or holds no key) an intact phrase stands in for it.
-    // A phrase is only ever handed out when it derives the identity's key.
+    // What a sign-in from the vault can use. The phrase is the user's root:
+    // an intact phrase signs in, and a key entry of another identity beside
+    // it is moved aside (kept whole, never deleted) rather than trusted.
+    // Without a phrase the key entry signs in. A phrase is only ever handed
+    // out when it derives the identity's key.
     struct Restored
     {
         velmor::identity::Identity identity; // invalid: nothing to sign in with
@@ -24,6 +26,8 @@ public:
         bool keyDamaged = false;    // the key entry is there but unreadable
         bool phraseDamaged = false; // the phrase entry is there but unreadable
         bool anything = false;      // either entry is there at all
+        // The key entry that did not belong to the phrase, kept as this file.
+        QString keptKey;
     };
     static Restored restore();
 

@@ -48,6 +48,8 @@ constexpr qint64 kMaxFileSize = kHeaderSize + kMaxBlobSize;
 constexpr char kTempMarker[] = ".tmp-";
 // An unreadable entry kept aside: the entry's file name + this + its time.
 constexpr char kDamagedMarker[] = ".damaged-";
+// A readable entry set aside on purpose (setAside()): the same, with this.
+constexpr char kKeptMarker[] = ".kept-";
 // Temporary files of another naming (earlier builds) count as abandoned
 // once they are this old.
 constexpr qint64 kForeignTempAgeSecs = 60;
@@ -161,7 +163,8 @@ void removeStaleTemporaries(int dirFd)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     while (const dirent *entry = ::readdir(listing)) {
         const QByteArray name(entry->d_name);
-        if (!name.startsWith(prefix) || !name.mid(prefix.size()).contains('.') || name.contains(kDamagedMarker))
+        if (!name.startsWith(prefix) || !name.mid(prefix.size()).contains('.') || name.contains(kDamagedMarker)
+            || name.contains(kKeptMarker))
             continue;
         bool stale = false;
         const qsizetype at = name.indexOf(marker);
@@ -338,22 +341,23 @@ ReadResult readWhole(int dirFd, const QByteArray &file, QByteArray *blob, bool *
     return result;
 }
 
-// Moves a damaged entry out of the way of a write or remove of its name,
-// never over another file; false when it stays where it is.
-bool keepAside(int dirFd, const QByteArray &file)
+// Moves an entry out of the way of a write or remove of its name, to its
+// name + `marker` + the time, never over another file; the new file name,
+// empty when it stays where it is.
+QByteArray keepAside(int dirFd, const QByteArray &file, const char *marker = kDamagedMarker)
 {
     const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
-    QByteArray target = file + kDamagedMarker + stamp;
+    QByteArray target = file + marker + stamp;
     struct stat st {};
     for (int n = 2; ::fstatat(dirFd, target.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0; ++n)
-        target = file + kDamagedMarker + stamp + '-' + QByteArray::number(n);
+        target = file + marker + stamp + '-' + QByteArray::number(n);
     if (::renameat(dirFd, file.constData(), dirFd, target.constData()) != 0) {
-        qCWarning(lcVault) << "cannot keep a damaged vault entry aside:" << file;
-        return false;
+        qCWarning(lcVault) << "cannot keep a vault entry aside:" << file;
+        return {};
     }
     ::fsync(dirFd);
-    qCWarning(lcVault) << "damaged vault entry kept as" << target;
-    return true;
+    qCWarning(lcVault) << "vault entry kept as" << target;
+    return target;
 }
 
 // Keeps a damaged entry at the name aside; false when one is there and
@@ -364,7 +368,7 @@ bool clearDamaged(int dirFd, const QByteArray &file)
     bool untagged = false;
     const ReadResult existing = readWhole(dirFd, file, &blob, &untagged);
     blob.fill('\0');
-    return existing != ReadResult::Damaged || keepAside(dirFd, file);
+    return existing != ReadResult::Damaged || !keepAside(dirFd, file).isEmpty();
 }
 
 } // namespace
@@ -439,9 +443,28 @@ bool CredentialVault::remove(const QString &name)
     const ReadResult existing = readWhole(dir.get(), file, &blob, &untagged);
     blob.fill('\0');
     if (existing == ReadResult::Damaged)
-        return keepAside(dir.get(), file);
+        return !keepAside(dir.get(), file).isEmpty();
     // The name itself goes (a planted link, never its target).
     return ::unlinkat(dir.get(), file.constData(), 0) == 0;
+}
+
+QString CredentialVault::setAside(const QString &name)
+{
+    QMutexLocker lock(&vaultMutex());
+    const QByteArray file = QFile::encodeName(entryFileName(name));
+    if (file.isEmpty())
+        return {};
+    const Fd dir = openFolder(false);
+    if (!dir.valid())
+        return {};
+    QByteArray blob;
+    bool untagged = false;
+    const ReadResult existing = readWhole(dir.get(), file, &blob, &untagged);
+    blob.fill('\0');
+    if (existing != ReadResult::Value && existing != ReadResult::Damaged)
+        return {};
+    const QByteArray kept = keepAside(dir.get(), file, kKeptMarker);
+    return kept.isEmpty() ? QString() : folder() + QLatin1Char('/') + QFile::decodeName(kept);
 }
 
 } // namespace velmor::identity

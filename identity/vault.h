@@ -32,6 +32,10 @@ public:
     static QByteArray read(const QString &name, EntryState *state);   // empty unless Readable
     static bool write(const QString &name, const QByteArray &blob);   // create or replace
     static bool remove(const QString &name);                          // true only when it existed
+    // Moves the entry's file aside, whole, to "<file>.kept-<time>" in the
+    // same folder, where it stays (never read as an entry, never removed);
+    // the kept file's path, empty when there was nothing to move.
+    static QString setAside(const QString &name);
     static QString folder();                                          // where the entries live
 };
 

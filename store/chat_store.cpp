@@ -605,7 +605,7 @@ void takeUntoldSetAside(Connection *conn, const QString &owner, OpenReport *out)
          {owner});
 }
 
-enum class Check { Sound, Damaged, Failed };
+enum class Check { Sound, Damaged, Newer, Failed };
 
 // Opens the connection for `state.path` and looks at the file: a database
 // whose quick check passes, in WAL mode when the file system allows it.
@@ -617,6 +617,17 @@ Check checkFile(StoreState &state, Connection **out, Condition *failure)
         // The connection's own settings already read the file.
         *failure = conditionOf(state.lastConnectError.load());
         return *failure == Condition::Damaged ? Check::Damaged : Check::Failed;
+    }
+    // A newer build's file is looked at before anything could write to it
+    // (the journal mode below may); a file whose version cannot be read is
+    // judged by the quick check.
+    {
+        Stmt version(conn, QStringLiteral("PRAGMA user_version"), {});
+        if (version.next() && version.integer(0) > kSchemaVersion) {
+            qCWarning(lcStore) << "refused: written by a newer build, layout version" << version.integer(0)
+                               << "above" << kSchemaVersion << state.path;
+            return Check::Newer;
+        }
     }
     QSqlQuery q(conn->db);
     // Some file systems cannot share WAL memory; the database still works
@@ -743,6 +754,8 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
             qCWarning(lcStore) << (cut ? "database cut to nothing" : "damaged database") << "kept as" << out.setAside;
             continue;
         }
+        if (check == velmor::store::Check::Newer)
+            out.newer = file;
         if (check != velmor::store::Check::Sound) {
             out.failure = failure;
             d->reset();

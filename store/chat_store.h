@@ -52,6 +52,10 @@ struct OpenReport
     // The folder or file that made open() refuse the store: a symbolic link
     // or another user's; empty when none did.
     QString foreign;
+    // The file, written by a newer build of the program (its layout version
+    // is above this build's), that open() refused without writing to it:
+    // this build could drop what the newer layout keeps.
+    QString newer;
 };
 } // namespace velmor::store
 

@@ -380,8 +380,7 @@ bool rebuildTable(QSqlDatabase &db, const TableDef &table, const QList<ExistingC
            && run(db, QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoted(fresh), quoted(name)), error);
 }
 
-bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerKey, bool olderFile,
-                  QString *error)
+bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerKey, QString *error)
 {
     const QString name = QLatin1String(table.name);
     QList<ExistingColumn> cols;
@@ -394,8 +393,7 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
         return rebuildTable(db, table, cols, ownerKey, error);
 
     // A retired NOT NULL column without a default would make every insert
-    // fail. Only an older file is rebuilt for it: a newer build's columns
-    // are its own business.
+    // fail.
     const bool retiredRequired = std::any_of(cols.begin(), cols.end(), [&](const ExistingColumn &e) {
         return e.notNullWithoutDefault
                && std::none_of(table.columns.begin(), table.columns.end(),
@@ -409,7 +407,7 @@ bool conformTable(QSqlDatabase &db, const TableDef &table, const QString &ownerK
             return e.name == QLatin1String(c.name);
         });
     });
-    if ((retiredRequired || nullable) && olderFile)
+    if (retiredRequired || nullable)
         return rebuildTable(db, table, cols, ownerKey, error);
 
     for (const ColumnDef &c : table.columns) {
@@ -482,6 +480,14 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
         }
         version = q.value(0).toInt();
     }
+    // A newer build's layout may keep what this one would drop (a wider
+    // key, a column it needs): its file is not this build's to change.
+    if (version > kSchemaVersion) {
+        if (error)
+            *error = QStringLiteral("layout version %1 is newer than this build's %2").arg(version).arg(kSchemaVersion);
+        run(db, QStringLiteral("ROLLBACK"), nullptr);
+        return false;
+    }
 
     // Every version is brought to the current layout by the same idempotent
     // steps, so a file that skipped versions (or was hand-edited) still ends
@@ -491,13 +497,13 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
     // (once per conversation in a batch), so the trigger goes.
     bool ok = run(db, QStringLiteral("DROP TRIGGER IF EXISTS messages_preview"), error)
               && std::all_of(tables().begin(), tables().end(), [&](const TableDef &table) {
-                     return conformTable(db, table, ownerKey, version <= kSchemaVersion, error)
+                     return conformTable(db, table, ownerKey, error)
                             && createIndexes(db, table, error);
                  })
               && moveDeletedGroupMarkers(db, error);
     // Written also when unchanged: a file that cannot be written fails here.
     if (ok)
-        ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(std::max(version, kSchemaVersion)), error);
+        ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);
     if (ok)
         ok = run(db, QStringLiteral("COMMIT"), error);
     if (!ok)

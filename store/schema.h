@@ -16,8 +16,8 @@ constexpr int kSchemaVersion = 8;
 // missing tables, adds missing columns with their defaults, rebuilds a
 // table whose primary key is not the current one (copying every row; rows of
 // a table that had no owner column go to `ownerKey`), creates the indexes
-// and records kSchemaVersion. A file written by a newer build keeps its
-// higher version. False leaves the file unchanged.
+// and records kSchemaVersion. A file written by a newer build (a higher
+// version) is refused. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
 
 // The file was brought to this layout (or a newer one) before: it can be

@@ -232,14 +232,41 @@ private slots:
     {
         QTest::addColumn<int>("keyByte");    // flipped byte of "private_key", -1 none
         QTest::addColumn<int>("phraseByte"); // flipped byte of "mnemonic", -1 none
-        QTest::newRow("key tag byte, phrase intact") << 0 << -1;
-        QTest::newRow("phrase tag byte, key intact") << -1 << 0;
-        QTest::newRow("both damaged") << 0 << 60;
+        QTest::addColumn<bool>("plantedKey"); // another identity's key in the older plain format
+        QTest::newRow("key tag byte, phrase intact") << 0 << -1 << false;
+        QTest::newRow("phrase tag byte, key intact") << -1 << 0 << false;
+        QTest::newRow("both damaged") << 0 << 60 << false;
+        QTest::newRow("planted plain key beside the phrase") << -1 << -1 << true;
     }
     void damagedVaultEntryAtStart()
     {
         QFETCH(int, keyByte);
         QFETCH(int, phraseByte);
+        QFETCH(bool, plantedKey);
+        if (plantedKey) {
+            // The phrase is the user's root: it signs in, and the planted key
+            // is neither used, nor deleted, nor written over.
+            const QByteArray planted = Identity::generate().privateKeyText().toUtf8();
+            QFile file(vaultFile(QStringLiteral("private_key")));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(planted) == planted.size());
+            file.close();
+            AppController next;
+            next.autoLogin();
+            QVERIFY(apptest::waitForLogin(next));
+            QVERIFY(next.loggedIn());
+            QCOMPARE(next.myPublicKey(), m_publicKey);
+            QCOMPARE(next.revealMnemonic(), m_phrase);
+            QCOMPARE(QString::fromUtf8(CredentialVault::read(QStringLiteral("mnemonic"))), m_phrase);
+            QCOMPARE(Identity::fromPrivateKeyText(velmor::app::SavedIdentity::privateKeyText()).publicKeyText(),
+                     m_publicKey);
+            const QString kept = next.identityKeptAside();
+            QVERIFY2(kept.startsWith(vaultFile(QStringLiteral("private_key.kept-"))), qPrintable(kept));
+            QVERIFY(contentOf(kept).endsWith(planted));
+            next.dismissStoreNotice();
+            QCOMPARE(next.identityKeptAside(), QString());
+            QVERIFY(QFileInfo::exists(kept)); // dismissed, never deleted
+            return;
+        }
         const QByteArray key = keyByte >= 0 ? damage(QStringLiteral("private_key"), keyByte) : QByteArray();
         const QByteArray phrase = phraseByte >= 0 ? damage(QStringLiteral("mnemonic"), phraseByte) : QByteArray();
         QCOMPARE(key.isEmpty(), keyByte < 0);

@@ -3,7 +3,8 @@ import QtTest
 import Velmor
 
 // The notice after a damaged store was kept aside names the file and, when
-// any came back, how many messages were read back from it.
+// any came back, how many messages were read back from it; a refused store
+// is named with the reason.
 Item {
     id: host
     width: 800
@@ -18,6 +19,30 @@ Item {
         function cleanup() {
             App.storeSetAside = ""
             App.storeSalvaged = 0
+            App.storeProblem = ""
+            App.storeForeign = ""
+        }
+
+        // A refused store is named in every language, its own text for why.
+        function test_refusedFile_data() {
+            var rows = []
+            for (var locale of ["en", "zh-Hans", "zh-Hant", "ja-JP", "de", "es", "fr", "pt-PT"])
+                for (var problem of ["foreign", "newer"])
+                    rows.push({ tag: problem + " " + locale, problem: problem, locale: locale })
+            return rows
+        }
+        function test_refusedFile(data) {
+            var locale = I18n.locale
+            I18n.locale = data.locale
+            App.storeProblem = data.problem
+            App.storeForeign = "/home/u/.local/share/Pelorin/chat.db"
+            var notice = createTemporaryObject(noticeComponent, host)
+            var text = findChild(notice, "storeNoticeText").text
+            var foreignText = notice.texts[data.locale]["foreign"]
+            I18n.locale = locale
+            verify(notice.visible)
+            verify(text.indexOf("/home/u/.local/share/Pelorin/chat.db") >= 0, text)
+            compare(text === foreignText.arg(App.storeForeign), data.problem === "foreign", text)
         }
 
         function test_keptFile_data() {

@@ -18,6 +18,7 @@ MockController {
     property int storeSalvaged: 0
     property string storeForeign: ""
     property string identityNotice: ""
+    property string identityKeptAside: ""
 
     signal identityChanged()
     signal avatarChanged()
