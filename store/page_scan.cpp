@@ -235,7 +235,7 @@ std::optional<Record> readCell(PageFile &file, const QByteArray &page, int at)
             v.kind = type % 2 ? Value::Text : Value::Blob;
             length = qsizetype((type - (type % 2 ? 13 : 12)) / 2);
         }
-        if (body + length > payload.size())
+        if (length < 0 || length > payload.size() - body)
             return std::nullopt;
         if (v.kind == Value::Integer && length > 0) {
             quint64 raw = 0;
@@ -299,6 +299,12 @@ void describe(sqlite3 *db, Table *table)
     }
 }
 
+int refuseQueries(void *, int action, const char *, const char *, const char *, const char *)
+{
+    return action == SQLITE_SELECT || action == SQLITE_FUNCTION || action == SQLITE_RECURSIVE ? SQLITE_DENY
+                                                                                                : SQLITE_OK;
+}
+
 // Walks a table tree from `page`, calling `visit` with each page number.
 template <typename Visit>
 void walk(PageFile &file, quint32 page, int depth, QSet<quint32> &seen, const Visit &visit)
@@ -337,7 +343,8 @@ QList<Table> tablesOf(PageFile &file, sqlite3 *target, QSet<quint32> *schemaPage
             return;
         for (int at : cellOffsets(bytes, number)) {
             const std::optional<Record> row = readCell(file, bytes, at);
-            if (!row || row->size() != 5 || row->at(0).bytes != "table" || row->at(3).kind != Value::Integer)
+            if (!scratch || !row || row->size() != 5 || row->at(0).bytes != "table"
+                || row->at(3).kind != Value::Integer)
                 continue;
             Table table{QString::fromUtf8(row->at(1).bytes), quint32(row->at(3).integer), {}, {}};
             // The layout as the kept file had it, made in a scratch database
@@ -345,11 +352,14 @@ QList<Table> tablesOf(PageFile &file, sqlite3 *target, QSet<quint32> *schemaPage
             const QByteArray sql = row->at(4).bytes;
             sqlite3_stmt *create = nullptr;
             const char *tail = nullptr;
-            if (scratch && sql.trimmed().startsWith("CREATE TABLE")
+            // A table made from a query (which could run for ever) is not made.
+            sqlite3_set_authorizer(scratch.get(), &refuseQueries, nullptr);
+            if (sql.trimmed().startsWith("CREATE TABLE")
                 && sqlite3_prepare_v2(scratch.get(), sql.constData(), int(sql.size()), &create, &tail) == SQLITE_OK
                 && QByteArray(tail).trimmed().isEmpty())
                 sqlite3_step(create);
             sqlite3_finalize(create);
+            sqlite3_set_authorizer(scratch.get(), nullptr, nullptr);
             describe(scratch.get(), &table);
             if (!table.columns.isEmpty())
                 tables.append(table);
