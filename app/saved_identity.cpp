@@ -48,11 +48,11 @@ SavedIdentity::Restored SavedIdentity::restore()
     if (fromPhrase.isValid()) {
         out.identity = fromPhrase;
         out.mnemonic = phraseText;
-        // A key that the phrase does not derive was not written with it (the
-        // two are saved as a pair): planted, or left by a write cut short.
-        // Kept where the user can look at it; the phrase's key takes the
-        // name at the sign-in's save.
-        if (fromKey.isValid() && fromKey.privateKey != fromPhrase.privateKey) {
+        // A key entry that the phrase does not derive (another key, or no
+        // key at all) was not written with it (the two are saved as a pair):
+        // planted, or left by a write cut short. Kept where the user can look
+        // at it; the phrase's key takes the name at the sign-in's save.
+        if (!keyText.isEmpty() && (!fromKey.isValid() || fromKey.privateKey != fromPhrase.privateKey)) {
             out.keptKey = CredentialVault::setAside(kPrivateKey);
             qWarning().noquote() << "[IDENTITY] the saved key is not the phrase's; signing in from the phrase, the key"
                                  << (out.keptKey.isEmpty() ? QStringLiteral("could not be moved aside")

@@ -232,21 +232,25 @@ private slots:
     {
         QTest::addColumn<int>("keyByte");    // flipped byte of "private_key", -1 none
         QTest::addColumn<int>("phraseByte"); // flipped byte of "mnemonic", -1 none
-        QTest::addColumn<bool>("plantedKey"); // another identity's key in the older plain format
-        QTest::newRow("key tag byte, phrase intact") << 0 << -1 << false;
-        QTest::newRow("phrase tag byte, key intact") << -1 << 0 << false;
-        QTest::newRow("both damaged") << 0 << 60 << false;
-        QTest::newRow("planted plain key beside the phrase") << -1 << -1 << true;
+        // Written in the older plain format at the key's name: "" none, "key"
+        // another identity's key, else the text itself.
+        QTest::addColumn<QByteArray>("planted");
+        QTest::newRow("key tag byte, phrase intact") << 0 << -1 << QByteArray();
+        QTest::newRow("phrase tag byte, key intact") << -1 << 0 << QByteArray();
+        QTest::newRow("both damaged") << 0 << 60 << QByteArray();
+        QTest::newRow("planted plain key beside the phrase") << -1 << -1 << QByteArray("key");
+        QTest::newRow("planted text that is no key beside the phrase") << -1 << -1 << QByteArray("not a key");
     }
     void damagedVaultEntryAtStart()
     {
         QFETCH(int, keyByte);
         QFETCH(int, phraseByte);
-        QFETCH(bool, plantedKey);
-        if (plantedKey) {
+        QFETCH(QByteArray, planted);
+        if (!planted.isEmpty()) {
             // The phrase is the user's root: it signs in, and the planted key
             // is neither used, nor deleted, nor written over.
-            const QByteArray planted = Identity::generate().privateKeyText().toUtf8();
+            if (planted == "key")
+                planted = Identity::generate().privateKeyText().toUtf8();
             QFile file(vaultFile(QStringLiteral("private_key")));
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(planted) == planted.size());
             file.close();
