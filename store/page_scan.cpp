@@ -199,7 +199,8 @@ std::optional<Record> readCell(PageFile &file, const QByteArray &page, int at)
                 return std::nullopt;
             payload += overflow.mid(4, qMin<qint64>(usable - 4, p - payload.size()));
             next = be(overflow, 0, 4);
-            if (payload.size() < p && next == 0)
+            // The chain ends exactly where the value does.
+            if ((payload.size() < p) == (next == 0))
                 return std::nullopt;
         }
     }
