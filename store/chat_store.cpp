@@ -270,13 +270,13 @@ void StoreState::setCondition(Condition next)
     qCInfo(lcStore) << "store condition:" << conditionName(next);
     if (quiet)
         return;
-    std::function<void(Condition)> call;
     {
+        // Called under the lock: a listener replaced (its owner going away)
+        // is not running any more once setConditionListener() returns.
         QMutexLocker lock(&listenerMutex);
-        call = listener;
+        if (listener)
+            listener(next);
     }
-    if (call)
-        call(next);
     if (next == Condition::Busy || next == Condition::DiskFull)
         startRecovery();
 }

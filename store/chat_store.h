@@ -99,7 +99,9 @@ public:
     // while they last), Damaged with the next open(). Ok while closed.
     velmor::store::Condition condition() const;
     // Called on the thread whose statement changed the condition, with the
-    // new one; replaces any earlier listener.
+    // new one; replaces any earlier listener, and returns once no call of
+    // that one is running (its owner may be destroyed then). A listener
+    // must not set another.
     void setConditionListener(std::function<void(velmor::store::Condition)> listener);
     // A write that changes nothing, to learn whether writes land again (on
     // a full disk, one as large as the write it refused, taken back at

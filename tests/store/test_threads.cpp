@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -289,6 +290,45 @@ private slots:
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(store().condition(), velmor::store::Condition::Ok, 20000);
+    }
+
+    // The condition listener runs on the thread whose write met the fault;
+    // an owner that replaces it (its destructor) must find no call of it
+    // still running afterwards.
+    void aReplacedListenerIsNoLongerRunning()
+    {
+        QSemaphore entered;
+        QSemaphore leave;
+        QMutex logMutex;
+        QStringList log;
+        std::atomic<bool> first{true};
+        store().setConditionListener([&](velmor::store::Condition) {
+            if (!first.exchange(false))
+                return;
+            entered.release();
+            leave.acquire();
+            QMutexLocker lock(&logMutex);
+            log << QStringLiteral("listener done");
+        });
+        SideConnection other(m_path);
+        QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QThreadPool::globalInstance()->start([this] {
+            store().upsertOutgoing(kOwnerA, {message(QStringLiteral("held"), QStringLiteral("c"), QStringLiteral("x"), 1)},
+                                   {QString()});
+        });
+        QVERIFY(entered.tryAcquire(1, 20000));
+        std::thread replacing([&] {
+            store().setConditionListener({});
+            QMutexLocker lock(&logMutex);
+            log << QStringLiteral("replaced");
+        });
+        // The replacing thread has every chance to return too early.
+        QThread::msleep(100);
+        leave.release();
+        replacing.join();
+        QCOMPARE(log, (QStringList{QStringLiteral("listener done"), QStringLiteral("replaced")}));
+        QVERIFY(other.exec(QStringLiteral("COMMIT")));
+        QThreadPool::globalInstance()->waitForDone();
     }
 
     void exitWhileAThreadHoldsAConnection_data()
