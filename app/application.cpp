@@ -9,7 +9,9 @@
 #include "app/sliced_incubation.h"
 #include "chat/chat_controller.h"
 #include "models/qml_types.h"
+#include "net/http.h"
 #include "qml/Velmor/src/emoji_images.h"
+#include "store/chat_store.h"
 #include "store/private_media.h"
 #include "voice/voice_io.h"
 #include "voice/voice_room_controller.h"
@@ -22,8 +24,11 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 #include <utility>
+
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -87,6 +92,34 @@ void releaseFreedHeapAfterSignIn(QQmlApplicationEngine &engine, const AppControl
 #endif
 }
 
+// Work on the pool still running at exit may wait on the network, on
+// another program's lock or on a full disk: the program waits this long for
+// it, then once more this long after the store is closed, and then ends
+// without it.
+constexpr int kExitWorkWaitMs = 900;
+constexpr int kExitAfterCloseWaitMs = 700;
+
+// Once the window and controllers are gone. Requests in flight are aborted
+// (a send they carried is posted again at the next start), work that ends
+// soon is waited for, and the store is closed while Qt is whole: statements
+// waiting for a lock give up then, and the store's recovery job ends with
+// it. A job still running after that is not waited for: the process ends
+// without it (every send that was shown is in the store or the send
+// journal, both written by then).
+void endPoolWork(int exitCode)
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    velmor::net::abortRequests();
+    pool->waitForDone(kExitWorkWaitMs);
+    ChatStore::instance().close();
+    if (pool->waitForDone(kExitAfterCloseWaitMs))
+        return;
+    qWarning("exit: work on the pool did not end; the program ends without it");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(exitCode);
+}
+
 } // namespace
 
 QUrl mainWindowUrl()
@@ -119,12 +152,8 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     QApplication application(argc, argv);
-    // Once the window and controllers are gone, the pool's work (which may
-    // still write) is waited for and the store closed while Qt is whole.
-    const auto closeStoreLast = qScopeGuard([] {
-        QThreadPool::globalInstance()->waitForDone();
-        ChatStore::instance().close();
-    });
+    int exitCode = 0;
+    const auto closeStoreLast = qScopeGuard([&exitCode] { endPoolWork(exitCode); });
     // The controls' style, named rather than set through QQuickStyle: the
     // controls library then loads with the first view that uses a control,
     // not with the program.
@@ -173,7 +202,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     releaseFreedHeapAfterSignIn(engine, app);
     if (options.afterLoad)
         options.afterLoad(engine, app);
-    return QApplication::exec();
+    exitCode = QApplication::exec();
+    return exitCode;
 }
 
 } // namespace velmor::app

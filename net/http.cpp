@@ -2,12 +2,15 @@
 
 #include "net/answer_json.h"
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <utility>
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QMutex>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -207,6 +210,7 @@ struct Pending
     qint64 cap = kMaxResponseBytes;
     bool timedOut = false;
     bool tooLarge = false;
+    bool aborted = false; // by abortRequests()
     bool finished = false; // the reply said so
     bool done = false;     // the response is filled in
     HttpResponse response;
@@ -304,13 +308,15 @@ void finishRequest(Pending &pending)
 {
     QNetworkReply *reply = pending.reply;
     HttpResponse &response = pending.response;
-    if (!pending.tooLarge && !pending.timedOut) {
+    if (!pending.tooLarge && !pending.timedOut && !pending.aborted) {
         if (pending.body.size() + reply->bytesAvailable() > pending.cap)
             pending.tooLarge = true;
         else
             pending.body.append(reply->readAll());
     }
-    if (pending.timedOut) {
+    if (pending.aborted) {
+        response.error = QStringLiteral("aborted");
+    } else if (pending.timedOut) {
         response.error = QStringLiteral("timeout");
     } else if (pending.tooLarge) {
         response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -342,6 +348,33 @@ void finishRequest(Pending &pending)
 
 thread_local int guiWorkDepth = 0;
 
+// The event loops of the requests in flight, each with what aborts its
+// requests (run on the loop's own thread), for abortRequests().
+std::atomic<bool> g_aborting{false};
+QMutex g_loopsMutex;
+QList<QPair<QEventLoop *, std::function<void()>>> g_loops;
+
+// Registers the loop for as long as it lives.
+class AbortableLoop
+{
+public:
+    AbortableLoop(QEventLoop &loop, std::function<void()> abort) : m_loop(loop)
+    {
+        QMutexLocker lock(&g_loopsMutex);
+        g_loops.append({&m_loop, std::move(abort)});
+    }
+    ~AbortableLoop()
+    {
+        QMutexLocker lock(&g_loopsMutex);
+        g_loops.removeIf([this](const auto &entry) { return entry.first == &m_loop; });
+    }
+    AbortableLoop(const AbortableLoop &) = delete;
+    AbortableLoop &operator=(const AbortableLoop &) = delete;
+
+private:
+    QEventLoop &m_loop;
+};
+
 } // namespace
 
 GuiThreadWork::GuiThreadWork()
@@ -370,9 +403,26 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
                requests.isEmpty() ? "" : qPrintable(requests.first().url.toString(QUrl::RemoveQuery)));
 #endif
     QList<Pending> pendings(requests.size());
+    if (g_aborting.load()) {
+        QList<HttpResponse> aborted(requests.size());
+        for (HttpResponse &response : aborted)
+            response.error = QStringLiteral("aborted");
+        return aborted;
+    }
     QNetworkAccessManager *manager = threadManager();
     QEventLoop loop;
     int running = 0;
+    // Run on this thread, from its loop, when abortRequests() is called (a
+    // loop gone by then drops the call with its events).
+    const auto abortAll = [&pendings] {
+        for (Pending &p : pendings) {
+            if (p.reply && !p.reply->isFinished()) {
+                p.aborted = true;
+                p.reply->abort();
+            }
+        }
+    };
+    const AbortableLoop abortable(loop, abortAll);
 
     for (qsizetype i = 0; i < requests.size(); ++i) {
         Pending &pending = pendings[i];
@@ -436,6 +486,10 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
 
     // Replies that failed at once (refused connections) may already be
     // finished before the loop starts; their finished signal is still queued.
+    // An abort that came before this loop was registered: from the loop, as
+    // abortRequests() would (an aborted reply says it finished at once).
+    if (g_aborting.load())
+        QMetaObject::invokeMethod(&loop, abortAll, Qt::QueuedConnection);
     if (running > 0)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
@@ -447,6 +501,14 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
         responses.append(pending.response);
     }
     return responses;
+}
+
+void abortRequests()
+{
+    g_aborting.store(true);
+    QMutexLocker lock(&g_loopsMutex);
+    for (const auto &[loop, abort] : g_loops)
+        QMetaObject::invokeMethod(loop, abort, Qt::QueuedConnection);
 }
 
 HttpResponse runHttp(const HttpRequest &request)

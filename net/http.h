@@ -52,6 +52,11 @@ HttpResponse getJson(const QUrl &url, const QString &bearerToken = QString(),
 HttpResponse postJson(const QUrl &url, const QJsonObject &body,
                       const QString &bearerToken = QString(), int timeoutMs = kDefaultTimeoutMs);
 
+// Ends every request in flight on any thread now, and every later one at
+// once, with the error "aborted": the program is quitting and waits for no
+// answer (what was not answered is sent again at the next start).
+void abortRequests();
+
 // A JSON number (or a decimal text, as some servers send 64-bit values) as a
 // 64-bit integer; 0 for anything else, including numbers out of range.
 qint64 jsonInteger(const QJsonValue &value);

@@ -2,13 +2,18 @@
 // that cannot be created ends the program with -1 and shows nothing; a
 // window that loads sees the four controllers and the event loop's code is
 // the program's; the login window's first frame loads neither the controls
-// module nor a network-information backend.
+// module nor a network-information backend; a quit ends the program however
+// long its pool's work would wait.
 #include "app/app_controller.h"
 #include "app/application.h"
+#include "net/http.h"
+#include "store/chat_store.h"
+#include "store/failing_vfs.h"
 #include "support/fake_common.h"
 
 #include <QGuiApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -17,6 +22,8 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThreadPool>
+#include <QTimer>
 #include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
@@ -73,6 +80,59 @@ int runChild(int argc, char **argv)
     return velmor::app::runApplication(childArgc, argv, options);
 }
 
+// Child mode: "quit <window url> <store file> <state> <url>" runs the
+// program with that window, opens the store, leaves work on the pool that
+// `state` holds up and quits at once. "held": another connection holds the
+// store's write lock and never lets go (a write was refused, so the store's
+// recovery job runs); "full": every write finds the disk full (the same);
+// "silent": a request to `url`, which never answers.
+int runQuitChild(char **argv)
+{
+    const QString path = QString::fromLocal8Bit(argv[3]);
+    const QByteArray state = argv[4];
+    const QUrl silent(QString::fromLocal8Bit(argv[5]));
+    if (state == "full")
+        storetest::FailingWrites::install();
+    velmor::app::StartOptions options;
+    options.window = QUrl(QString::fromLocal8Bit(argv[2]));
+    options.afterLoad = [path, state, silent](QQmlApplicationEngine &, AppController &) {
+        ChatStore &store = ChatStore::instance();
+        if (!store.open(QStringLiteral("quitting-owner"), path)) {
+            QCoreApplication::exit(3);
+            return;
+        }
+        sqlite3 *other = nullptr;
+        if (state == "held"
+            && (sqlite3_open(QFile::encodeName(path).constData(), &other) != SQLITE_OK
+                || sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)) {
+            QCoreApplication::exit(5);
+            return;
+        }
+        storetest::FailingWrites::setFull(state == "full");
+        velmor::chat::ContactRecord contact;
+        contact.wallet_public_key = QStringLiteral("someone");
+        if (state != "silent" && store.upsertContact(contact)) {
+            QCoreApplication::exit(4);
+            return;
+        }
+        // A worker's write waits for the lock, or finds no room.
+        QThreadPool::globalInstance()->start([contact] { ChatStore::instance().upsertContact(contact); });
+        if (state == "silent")
+            QThreadPool::globalInstance()->start([silent] {
+                velmor::net::HttpRequest request;
+                request.url = silent;
+                request.timeoutMs = 120000;
+                velmor::net::runHttp(request);
+            });
+        QTimer::singleShot(0, [] {
+            QTextStream(stdout) << "quitting" << Qt::endl;
+            QCoreApplication::exit(0);
+        });
+    };
+    int childArgc = 1;
+    return velmor::app::runApplication(childArgc, argv, options);
+}
+
 struct ChildResult
 {
     int exitCode = -2;
@@ -117,6 +177,8 @@ private slots:
     void windowFollowsNoRedirectToAnotherOrigin();
     void loginFrameLoadsOnlyWhatItShows_data();
     void loginFrameLoadsOnlyWhatItShows();
+    void quitEndsWhateverHoldsTheWork_data();
+    void quitEndsWhateverHoldsTheWork();
 
 private:
     QUrl writeQml(const QString &name, const QByteArray &text)
@@ -248,10 +310,57 @@ void ApplicationTest::loginFrameLoadsOnlyWhatItShows()
     QVERIFY2(result.output.contains(QLatin1String("PulseAudio")) == soundServerAsked, qPrintable(result.output));
 }
 
+// The program ends soon after a quit whatever its pool's work waits for:
+// another program's lock that is never released, a full disk, a server
+// that never answers.
+void ApplicationTest::quitEndsWhateverHoldsTheWork_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::newRow("store held by another program") << "held";
+    QTest::newRow("disk full") << "full";
+    QTest::newRow("server silent") << "silent";
+}
+
+void ApplicationTest::quitEndsWhateverHoldsTheWork()
+{
+    QFETCH(QString, state);
+    velmor::fakes::FakeHttpServer server;
+    server.addRoute(QStringLiteral("/silent"), QHttpServerRequest::Method::Get,
+                    [](const QHttpServerRequest &) { return velmor::fakes::FakeReply{200, QByteArray("{}"), "application/json"}; });
+    QVERIFY(server.start());
+    server.holdRequests(QStringLiteral("/silent"));
+    const QUrl window = writeQml(QStringLiteral("Bare.qml"), "import QtQuick\nItem { }\n");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("quit-") + state));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("quit"), window.toString(), m_dir.filePath(QStringLiteral("quit-%1.db").arg(state)), state,
+                 server.baseUrl() + QStringLiteral("/silent")});
+    QVERIFY(child.waitForReadyRead(20000));
+    QElapsedTimer sinceQuit;
+    sinceQuit.start();
+    // Far beyond the program's own bound: a program that waits for its work
+    // waits for the whole hold (here, for ever).
+    const bool ended = child.waitForFinished(30000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    server.releaseHeld();
+    QVERIFY2(ended, "still running 30 s after the quit");
+    qInfo().noquote() << state << "ended" << sinceQuit.elapsed() << "ms after the quit";
+    const QString output = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 3 && qstrcmp(argv[1], "start") == 0)
         return runChild(argc, argv);
+    if (argc == 6 && qstrcmp(argv[1], "quit") == 0)
+        return runQuitChild(argv);
     QCoreApplication app(argc, argv);
     ApplicationTest test;
     return QTest::qExec(&test, argc, argv);
