@@ -176,6 +176,13 @@ signals:
     // "create", "add", "remove", "rename", "remark", "nickname",
     // "visibility" or "leave".
     void groupOperationFinished(const QString &operation, const QString &groupId, bool ok, const QString &error);
+    // A text sent to `peer` is kept (written, or in the send journal) and
+    // shown; or, `kept` false, it was neither kept nor sent. The composer
+    // clears on the first and keeps its text on the second.
+    void textKept(const QString &peer, const QString &text, bool kept);
+    // Sends an earlier run could keep only in the send journal were written
+    // at this sign-in and are being posted.
+    void sendsRestored(int count);
 
 public:
     // ---- session lifecycle -----------------------------------------------
@@ -237,9 +244,12 @@ public:
     Q_INVOKABLE void fetchSgCapacity();
     Q_INVOKABLE void createSuperGroup(const QString &creationKey, const QString &name, const QString &type);
     // ---- sending ---------------------------------------------------------
-    // False when the text was neither sent nor kept to be sent: the
-    // composer keeps it then.
+    // False when the text will not be sent: the composer keeps it then.
+    // True when it was taken: textKept follows once it is kept (or not).
     Q_INVOKABLE bool sendText(const QString &text);
+    // Shown sends that neither the store nor the send journal holds yet: a
+    // program that ended now would lose them (the quit asks first).
+    Q_INVOKABLE int unkeptSends() const;
     Q_INVOKABLE void sendImageFromFile(const QString &fileUrl);
     Q_INVOKABLE void sendVoiceFromFile(const QString &filePath, int durationMs);
     // ---- friend information ----------------------------------------------

@@ -12,6 +12,8 @@ void ChatController::setUpMessaging()
     m_messaging = std::make_unique<MessagingParts>(host());
     MessagingParts &parts = *m_messaging;
     connect(&parts.inbox, &Inbox::syncingChanged, this, &ChatController::syncingChanged);
+    connect(&parts.outbox, &Outbox::textKept, this, &ChatController::textKept);
+    connect(&parts.outbox, &Outbox::sendsRestored, this, &ChatController::sendsRestored);
     connect(&parts.inbox, &Inbox::eventNotice, this, [this](const QString &peer, const QString &title,
                                                             const QString &body) {
         emit systemNotificationRequested(peer, title, body);
@@ -77,6 +79,7 @@ void ChatController::resumeRelayWork()
 void ChatController::resumeInterruptedSends()
 {
     m_messaging->outbox.resumeInterrupted();
+    m_messaging->outbox.restoreJournaled();
 }
 
 void ChatController::retryPendingAcks()
@@ -111,6 +114,11 @@ void ChatController::forgetSendCaches()
 bool ChatController::sendText(const QString &text)
 {
     return m_messaging->outbox.sendText(text);
+}
+
+int ChatController::unkeptSends() const
+{
+    return m_messaging->outbox.unkeptSends();
 }
 
 void ChatController::sendImageFromFile(const QString &fileUrl)

@@ -231,9 +231,12 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
             m_host.errors().publishWord(QStringLiteral("store_write_failed"));
             return false;
         }
-        keepUnstored(row, QString());
+        keepUnstored(row, QString(), false);
+        journalUnstored(row);
     }
     show(row, replaces);
+    if (payload.kind == Payload::Kind::Text)
+        emit textKept(peer, row.text, true);
 
     QString serverKey;
     QString displayName;

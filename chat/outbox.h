@@ -52,10 +52,15 @@
 //
 // A new message the store cannot take (another program holds it, the disk
 // is full, the file is damaged) is not lost: its row (and a one-to-one
-// message's sealed envelope) is kept in memory, shown and sent like any
-// other, and written (with the envelope while the send is unfinished) as
-// soon as the store takes it, tried again every kStoreRetryMs. A program
-// ended before the store came back loses only the sender's own copy.
+// message's sealed envelope) is kept in the send journal (send_journal.h)
+// and in memory, shown and sent like any other, and written (with the
+// envelope while the send is unfinished) as soon as the store takes it,
+// tried again every kStoreRetryMs; a program ended before that writes it
+// from the journal at the next sign-in, and posts it. A one-to-one send
+// that neither the store nor the journal took is not shown nor sent: its
+// text stays in the composer (textKept). A group send is shown and sent at
+// once and kept in the journal by a worker just after; until then it
+// counts in unkeptSends(), which the quit asks about.
 //
 // A retry without a stored envelope (a group message, a row of an older
 // version) sends again to the failed row's own peer. Its new row (and the
@@ -124,6 +129,13 @@ public:
     void dropConversation(const QString &conversationId);
     // Rows of sends the store has not taken yet, shown beside the stored ones.
     QList<MessageRecord> unstoredRows() const;
+    // Shown sends kept neither by the store nor by the journal: a program
+    // that ends now loses them.
+    int unkeptSends() const;
+    // At the start of a session, on a worker: room for the journal, and the
+    // sends an earlier run kept only there written into the store and
+    // posted. Says how many came back (sendsRestored).
+    void restoreJournaled();
     // One-to-one sends waiting for their next attempt (not on their way).
     int waiting() const { return int(m_waiting.size()); }
     // The delay before the next attempt after `failures` failed posts in a
@@ -149,6 +161,12 @@ signals:
     // A send's row has its final status (after the row was written, or,
     // when the store refused it, kept to be written as soon as it takes it).
     void sendFinished(const QString &messageId, int status);
+    // A text send is written, or kept in the journal, and shown (`kept`);
+    // or neither could keep it and nothing was sent: the composer that
+    // sent it keeps its text. `text` as the row holds it (trimmed).
+    void textKept(const QString &peer, const QString &text, bool kept);
+    // Sends that an earlier run kept only in the journal were written now.
+    void sendsRestored(int count);
 
 private:
     struct Payload
@@ -205,7 +223,8 @@ private:
     {
         QList<Sealed> sends;
         bool stored = false;
-        bool dropped = false; // signed under another identity than the send's
+        bool journaled = false; // refused by the store, kept in the journal
+        bool dropped = false;   // signed under another identity than the send's
     };
     static QByteArray contentOf(const Payload &payload, qint64 sentAtMs);
     void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
@@ -213,9 +232,10 @@ private:
     // On the pool: every send sealed and signed, then written in one transaction.
     // Seals and signs with the identity the session had, then writes, after
     // the write of the job started before (`previous`), in transactions of
-    // kSealBatch; the store is held open until then (`hold`).
+    // kSealBatch; the store is held open until then (`hold`). What the store
+    // refuses goes into the send journal (`journal`).
     void startSealJob(const QList<ToSeal> &sends);
-    static SealedBatch sealAndStore(const QList<ToSeal> &sends, const QString &owner,
+    static SealedBatch sealAndStore(const QList<ToSeal> &sends, const QString &owner, const QString &journal,
                                     const velmor::identity::Identity &identity, const Deletions &deletions,
                                     const std::shared_future<void> &previous, std::shared_ptr<void> hold);
     // Shows the written rows and posts them; a batch the store refused is
@@ -245,9 +265,13 @@ private:
     {
         MessageRecord row;
         QString envelope;
+        bool journaled = false;
     };
-    void keepUnstored(const MessageRecord &row, const QString &envelope);
+    void keepUnstored(const MessageRecord &row, const QString &envelope, bool journaled);
+    // A group send the store refused, into the journal on a worker.
+    void journalUnstored(const MessageRecord &row);
     void storeUnstored();
+    QString journalPath() const;
 
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
@@ -271,6 +295,7 @@ private:
     qint64 m_pausedUntilMs = 0;
     QTimer m_resendTimer;
     QHash<QString, Unstored> m_unstored;
+    bool m_journalUsed = false; // this session kept sends in the journal
     QStringList m_unstoredOrder; // oldest first
     QTimer m_storeTimer;
     QList<QPair<QString, MessageStatus>> m_settled; // to write, oldest first

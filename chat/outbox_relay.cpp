@@ -7,6 +7,7 @@
 #include "chat/chat_session.h"
 #include "chat/error_model.h"
 #include "chat/job_runner.h"
+#include "chat/send_journal.h"
 #include "identity/envelope.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
@@ -127,6 +128,7 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
     ChatSession &session = m_host.session();
     const QString owner = session.ownerKey();
     const quint64 generation = session.generation();
+    const QString journal = journalPath();
     // Written after the job before it; a sign-out meanwhile leaves the store
     // open until it is.
     const std::shared_future<void> previous = m_lastSealWrite;
@@ -135,10 +137,10 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
     m_sealJobSessions.append(generation);
     ++m_inFlight;
     m_host.jobs().runToEnd<SealedBatch>(
-        [sends, owner, identity = session.identity(), deletions = m_deletions, previous, written,
+        [sends, owner, journal, identity = session.identity(), deletions = m_deletions, previous, written,
          hold = session.store().holdOpen()]() mutable {
             const auto done = qScopeGuard([&written] { written->set_value(); });
-            return sealAndStore(sends, owner, identity, *deletions, previous, std::move(hold));
+            return sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
         },
         [this, owner](const SealedBatch &sealed, bool current) {
             if (current)
@@ -169,7 +171,7 @@ bool Outbox::endedSealsPending() const
                        [current](quint64 generation) { return generation != current; });
 }
 
-Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QString &owner,
+Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QString &owner, const QString &journal,
                                          const velmor::identity::Identity &identity, const Deletions &deletions,
                                          const std::shared_future<void> &previous, std::shared_ptr<void> hold)
 {
@@ -216,6 +218,21 @@ Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QStri
         for (qsizetype i = 0; i < written.size(); ++i)
             out.sends[from + i].written = written.at(i);
     }
+    if (!out.stored) {
+        // Kept where the store's refusal does not reach before it is shown
+        // (a retry's new row is not: its failed row stays as it is).
+        QList<JournaledSend> kept;
+        QList<bool> wanted;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            wanted.append(sends.at(i).replaces.isEmpty()
+                          && !deletions.drops(rows.at(i).conversation_id, sends.at(i).sentAtMs));
+            if (wanted.last())
+                kept.append(JournaledSend{owner, rows.at(i), envelopes.at(i)});
+        }
+        out.journaled = SendJournal::append(journal, kept);
+        for (qsizetype i = 0; out.journaled && i < rows.size(); ++i)
+            out.sends[i].written = out.sends[i].written || wanted.at(i);
+    }
     hold.reset();
     return out;
 }
@@ -225,39 +242,55 @@ void Outbox::sealedAfterEnd(const QString &owner, const SealedBatch &batch)
     if (batch.dropped || batch.stored)
         return;
     qWarning().noquote() << "[SEND] store did not take" << batch.sends.size() << "sends of an ended session of"
-                         << owner.left(12);
+                         << owner.left(12) << (batch.journaled ? "- kept in the journal" : "");
 }
 
 void Outbox::showSealed(const SealedBatch &batch)
 {
     if (batch.dropped)
         return;
+    if (!batch.stored && !batch.journaled)
+        m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+    if (batch.journaled)
+        m_journalUsed = true;
     for (const Sealed &send : batch.sends) {
-        // Its conversation was deleted before or after the write.
-        if (!send.written || m_deletions->drops(send.row.conversation_id, send.stamp))
-            continue;
-        if (!batch.stored) {
-            // A retry would leave its failed row beside the new one.
-            if (!send.replaces.isEmpty()) {
+        const bool text = send.row.attachment.isEmpty();
+        // Its conversation was deleted before or after the write, or
+        // neither the store nor the journal took it.
+        // A send kept nowhere is not shown: a program ended now would lose
+        // it. A retry is not journaled: its new row would be written beside
+        // the failed one, which stays.
+        if (!send.written || m_deletions->drops(send.row.conversation_id, send.stamp)) {
+            if (!batch.stored && !send.replaces.isEmpty() && batch.journaled)
                 m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-                continue;
-            }
-            keepUnstored(send.row, send.envelope);
+            if (text)
+                emit textKept(send.row.peer_raw_public_key, send.row.text, false);
+            continue;
         }
+        if (!batch.stored && batch.journaled)
+            keepUnstored(send.row, send.envelope, true);
         if (!send.error.isEmpty()) {
             qWarning() << "[SEND] failed peer=" << send.row.peer_raw_public_key << "err=" << send.error;
             m_host.errors().publishWord(send.error);
         }
         show(send.row, send.replaces);
+        if (text)
+            emit textKept(send.row.peer_raw_public_key, send.row.text, true);
         if (send.row.status == MessageStatus::Sending)
             enqueue(send.row.id);
     }
 }
 
-void Outbox::keepUnstored(const MessageRecord &row, const QString &envelope)
+QString Outbox::journalPath() const
 {
-    qWarning().noquote() << "[SEND] store did not take" << row.id << "- kept in memory, posted meanwhile";
-    m_unstored.insert(row.id, Unstored{row, envelope});
+    return SendJournal::pathBeside(m_host.session().store().databasePath());
+}
+
+void Outbox::keepUnstored(const MessageRecord &row, const QString &envelope, bool journaled)
+{
+    qWarning().noquote() << "[SEND] store did not take" << row.id << "- kept" << (journaled ? "in the journal" : "in memory")
+                         << "and posted meanwhile";
+    m_unstored.insert(row.id, Unstored{row, envelope, journaled});
     m_unstoredOrder.append(row.id);
     if (!m_storeTimer.isActive())
         m_storeTimer.start();
@@ -284,6 +317,55 @@ void Outbox::storeUnstored()
     }
     m_storeTimer.stop();
     m_host.reloadConversations();
+    // Every send kept in the journal is in the store now: the journal is
+    // emptied (a replay that finds nothing to write).
+    if (std::exchange(m_journalUsed, false)) {
+        const QString journal = journalPath();
+        const QString owner = m_host.session().store().ownerKey();
+        JobRunner::fireAndForget([journal, owner] { SendJournal::replay(journal, owner, ChatStore::instance()); });
+    }
+}
+
+void Outbox::journalUnstored(const MessageRecord &row)
+{
+    const QString journal = journalPath();
+    const JournaledSend send{m_host.session().store().ownerKey(), row, QString()};
+    m_host.jobs().run<bool>([journal, send] { return SendJournal::append(journal, {send}); },
+                            [this, id = row.id](bool kept) {
+                                const auto it = m_unstored.find(id);
+                                if (kept && it != m_unstored.end()) {
+                                    it->journaled = true;
+                                    m_journalUsed = true;
+                                }
+                            });
+}
+
+int Outbox::unkeptSends() const
+{
+    return int(std::count_if(m_unstored.cbegin(), m_unstored.cend(), [](const Unstored &u) { return !u.journaled; }));
+}
+
+void Outbox::restoreJournaled()
+{
+    const QString journal = journalPath();
+    const QString owner = m_host.session().store().ownerKey();
+    m_host.jobs().run<std::optional<QList<MessageRecord>>>(
+        [journal, owner] {
+            SendJournal::reserve(journal);
+            return SendJournal::replay(journal, owner, ChatStore::instance());
+        },
+        [this](const std::optional<QList<MessageRecord>> &restored) {
+            if (!restored || restored->isEmpty())
+                return;
+            qInfo() << "[SEND]" << restored->size() << "sends kept in the journal were written";
+            m_host.reloadConversations();
+            m_host.reloadMessages();
+            for (const MessageRecord &row : *restored) {
+                if (row.status == MessageStatus::Sending)
+                    enqueue(row.id);
+            }
+            emit sendsRestored(int(restored->size()));
+        });
 }
 
 QList<MessageRecord> Outbox::unstoredRows() const

@@ -1,7 +1,8 @@
 // Sending through the local relay: two clients with two identities exchange
 // a text, a picture and a voice clip; the statuses a sender sees; retry to
 // the failed row's own peer; a result for a row deleted meanwhile; pictures
-// shrunk or refused; the voice label; a send the store cannot take.
+// shrunk or refused; the voice label; a send the store cannot take; texts
+// whose composer cleared, through a kill.
 #include "chat_fixture.h"
 #include "store/failing_vfs.h"
 
@@ -10,9 +11,11 @@
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/envelope.h"
+#include "net/supergroup_center.h"
 
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QThreadPool>
 #include <QtTest>
@@ -52,6 +55,45 @@ QStringList sendErrors(const QSignalSpy &failed)
     return out;
 }
 
+// Child mode: "kept-sends <relay> <store file> <secret byte> <peer key>
+// <state>" signs in, opens the conversation with the peer, and then
+// ("held") another connection takes the store's write lock for good,
+// ("full") the disk fills, or ("free") neither; it sends kSendsBeforeKill
+// texts, prints "kept <text>" as each is kept (the moment the composer
+// clears) and waits to be killed.
+constexpr int kSendsBeforeKill = 3;
+
+int runKeptSendsChild(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray state = argv[6];
+    storetest::FailingWrites::install();
+    const velmor::identity::Identity me = identityFromByte(char(QByteArray(argv[4]).toInt()));
+    velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
+    velmor::net::RelayAuthSession::instance().configure(QString::fromLocal8Bit(argv[2]), me);
+    const QString path = QString::fromLocal8Bit(argv[3]);
+    if (!ChatStore::instance().open(me.publicKeyText(), path))
+        return 3;
+    ChatController chat;
+    chat.watchReachability(false);
+    chat.start();
+    chat.messaging().push.shutDown();
+    if (!chat.newChat(QString::fromLocal8Bit(argv[5])))
+        return 4;
+    sqlite3 *other = nullptr;
+    if (state == "held"
+        && (sqlite3_open(QFile::encodeName(path).constData(), &other) != SQLITE_OK
+            || sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK))
+        return 5;
+    storetest::FailingWrites::setFull(state == "full");
+    QObject::connect(&chat, &ChatController::textKept, &chat, [](const QString &, const QString &text, bool kept) {
+        QTextStream(stdout) << (kept ? "kept " : "lost ") << text << Qt::endl;
+    });
+    for (int i = 0; i < kSendsBeforeKill; ++i)
+        chat.sendText(QStringLiteral("through a kill %1").arg(i));
+    return app.exec();
+}
+
 } // namespace
 
 class OutboxTest : public QObject, private ChatFixture
@@ -78,6 +120,14 @@ class OutboxTest : public QObject, private ChatFixture
         for (const QList<QVariant> &args : spy)
             out.append({args.at(0).toString(), args.at(1).toInt()});
         return out;
+    }
+
+    static QStringList storedTexts(const QString &conversation)
+    {
+        QStringList texts;
+        for (const MessageRecord &row : ChatStore::instance().messages(conversation))
+            texts << row.text;
+        return texts;
     }
 
     QString writeFile(const QString &name, const QByteArray &bytes)
@@ -477,6 +527,52 @@ private slots:
             QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
     }
 
+    // Texts whose composer cleared survive a kill -9 that comes at once,
+    // whether the store took them, another program held it or the disk was
+    // full: the next start has each once and posts each once.
+    void keptSendsSurviveAKill_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("the store takes them") << "free";
+        QTest::newRow("another program holds the store") << "held";
+        QTest::newRow("the disk is full") << "full";
+    }
+    void keptSendsSurviveAKill()
+    {
+        QFETCH(QString, state);
+        const QString send = QStringLiteral("/v1/message/send");
+        m_relay.setFault(send, Fault::http500());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice.dbPath, QString::number(0x61), m_bob.key(), state});
+        QStringList kept;
+        while (kept.size() < kSendsBeforeKill && child.waitForReadyRead(20000)) {
+            while (child.canReadLine())
+                kept << QString::fromUtf8(child.readLine()).trimmed();
+        }
+        child.kill();
+        child.waitForFinished();
+        QCOMPARE(kept.size(), kSendsBeforeKill);
+        m_relay.clearFaults();
+        m_relay.http().resetCounts();
+
+        QVERIFY(signInHere(m_alice));
+        m_chat = makeController();
+        QSignalSpy restored(m_chat.get(), &ChatController::sendsRestored);
+        startQuiet(*m_chat);
+        const QString conversation = ChatStore::instance().conversationIdFor(m_bob.key());
+        QStringList texts;
+        QTRY_COMPARE((texts = storedTexts(conversation)).size(), kSendsBeforeKill);
+        for (int i = 0; i < kSendsBeforeKill; ++i)
+            QVERIFY(kept.contains(QStringLiteral("kept ") + texts.at(i)));
+        for (const MessageRecord &row : ChatStore::instance().messages(conversation)) {
+            QTRY_COMPARE(ChatStore::instance().messageById(row.id)->status, MessageStatus::Sent);
+            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
+        }
+        QCOMPARE(m_relay.requestCount(send), kSendsBeforeKill);
+        QCOMPARE(restored.isEmpty() ? 0 : restored.first().first().toInt(), state == "free" ? 0 : kSendsBeforeKill);
+    }
+
     void blankTextOrNoConversationSendsNothing()
     {
         QVERIFY(signInHere(m_alice));
@@ -625,5 +721,13 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(OutboxTest)
+int main(int argc, char **argv)
+{
+    if (argc == 7 && qstrcmp(argv[1], "kept-sends") == 0)
+        return runKeptSendsChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    OutboxTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_outbox.moc"

@@ -69,6 +69,13 @@ Item {
     property var _drafts: ({})
     property string _draftOwner: ""
     property string _longText: ""
+    // The conversation whose sent text waits to be kept ("" while none
+    // does): the text stays, read-only, until the controller says it is
+    // written or journaled (then it clears: a cleared composer is a message
+    // that survives a kill) or that it was not sent (then it is the user's
+    // again).
+    property string _sendingTo: ""
+    property bool _sending: false
 
     onConversationChanged: {
         if (holdsLongText)
@@ -119,19 +126,36 @@ Item {
     }
 
     function send() {
-        if (!hasContent)
+        if (!hasContent || _sending)
             return
+        _sendingTo = conversation
+        _sending = true
         // A send that did not happen leaves the text to the user (the
         // controller says why).
-        if (Chat.sendText(holdsLongText ? _longText : editor.text)) {
-            if (holdsLongText)
-                _dropLongText()
+        if (!Chat.sendText(holdsLongText ? _longText : editor.text))
+            _sending = false
+    }
+
+    Connections {
+        target: Chat
+        function onTextKept(peer, text, kept) {
+            if (!root._sending || peer !== root._sendingTo)
+                return
+            root._sending = false
+            if (!kept)
+                return
+            if (peer !== root.conversation)
+                delete root._drafts[peer]
+            else if (root.holdsLongText)
+                root._dropLongText()
             else
                 editor.clear()
         }
     }
 
     function insertEmoji(emoji) {
+        if (_sending && _sendingTo === conversation)
+            return
         if (holdsLongText)
             _longText += emoji
         else
@@ -314,6 +338,7 @@ Item {
                     bottomPadding: 4
                     selectByMouse: true
                     enabled: root.sendingEnabled
+                    readOnly: root._sending && root._sendingTo === root.conversation
                     color: root.onGradient ? "white" : Theme.textPrimary
                     placeholderTextColor: root.onGradient ? "#8cffffff" : Theme.placeholder
                     Keys.onPressed: (event) => root.handleKey(event)

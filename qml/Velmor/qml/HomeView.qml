@@ -80,6 +80,18 @@ Item {
         "newGroup": newGroupHolder, "newChat": newChatHolder
     })
 
+    // Quits, unless shown messages are kept nowhere yet: then asks first.
+    function requestQuit() {
+        var unkept = Chat.unkeptSends()
+        if (unkept <= 0) {
+            Qt.quit()
+            return
+        }
+        var dialog = popup("quitConfirm")
+        dialog.unkept = unkept
+        dialog.open()
+    }
+
     function confirmDelete(peer, displayName) {
         var dialog = popup("deleteChatConfirm")
         dialog.peer = peer
@@ -209,7 +221,7 @@ Item {
         x: (home.full ? 0 : home.ovMargin + home.overhang) + 14
         y: (home.full ? 0 : home.ovMargin) + 13
         full: home.full
-        onCloseClicked: Qt.quit()
+        onCloseClicked: home.requestQuit()
         onMinimiseClicked: {
             if (home.Window.window)
                 home.Window.window.showMinimized()
@@ -295,7 +307,8 @@ Item {
         "groupSettings": groupSettingsHolder, "groupQrPopup": groupQrHolder,
         "sgSettings": sgSettingsHolder, "voiceRoomPopup": voiceRoomHolder,
         "voiceOpenConfirm": voiceOpenHolder, "imagePreview": imagePreviewHolder,
-        "imageDialog": imageDialogHolder, "qrImageDialog": qrImageDialogHolder
+        "imageDialog": imageDialogHolder, "qrImageDialog": qrImageDialogHolder,
+        "quitConfirm": quitConfirmHolder
     })
 
     // The voice room's open state follows the group's announcements whether
@@ -305,6 +318,11 @@ Item {
         function onVoiceRoomOpenChanged(serverUrl, open) { VoiceRoom.setRoomOpenExternally(serverUrl, open) }
     }
 
+    Loader {
+        id: quitConfirmHolder
+        active: false
+        sourceComponent: QuitConfirm { objectName: "quitConfirm" }
+    }
     Loader {
         id: deleteChatHolder
         active: false

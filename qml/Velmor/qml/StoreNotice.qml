@@ -4,7 +4,8 @@ import Velmor
 // A bar over the top of the window while the local message store cannot do
 // its work (held by another program, the disk full, the file damaged or
 // refused), after a damaged file was kept aside (with the messages read back
-// from it), and after a saved key that was not the phrase's was kept aside.
+// from it), after a saved key that was not the phrase's was kept aside, and
+// after sends kept only in the send journal were saved at sign-in.
 // Its own texts: the views' shared table stays as it is.
 Rectangle {
     id: root
@@ -17,9 +18,18 @@ Rectangle {
     property int salvaged: App.storeSalvaged
     property string foreign: App.storeForeign
     property string keptKey: App.identityKeptAside
+    // Sends an earlier run could keep only in its send journal, written at
+    // this sign-in and being posted.
+    property int restored: 0
+
+    Connections {
+        target: Chat
+        function onSendsRestored(count) { root.restored += count }
+    }
 
     readonly property var texts: ({
-        "en": { "busy": "Another program is holding the message store. Retrying…",
+        "en": { "restored": "%1 messages that could not be saved when sent were saved now and are being sent.",
+                "busy": "Another program is holding the message store. Retrying…",
                 "diskFull": "Disk full: new messages cannot be saved until space is freed.",
                 "damaged": "The message store is damaged and cannot be written.",
                 "newer": "The message store %1 was written by a newer version of Pelorin; this version did not open it and changed nothing. Use the newer version.",
@@ -29,7 +39,8 @@ Rectangle {
                 "saved": "%1 messages were read back from it.", "savedOne": "1 message was read back from it.",
                 "savedNone": "No message could be read back from it.",
                 "retry": "Retry", "dismiss": "OK" },
-        "zh-Hans": { "busy": "消息库被其他程序占用，正在重试…",
+        "zh-Hans": { "restored": "%1 条发送时未能保存的消息现已保存，正在发送。",
+                     "busy": "消息库被其他程序占用，正在重试…",
                      "diskFull": "磁盘已满：腾出空间之前，新消息无法保存。",
                      "damaged": "消息库已损坏，无法写入。",
                      "newer": "消息库 %1 由更新版本的 Pelorin 写入；此版本未打开它，也未做任何改动。请使用更新的版本。",
@@ -38,7 +49,8 @@ Rectangle {
                      "setAside": "损坏的消息库已另存为 %1，已建立新的消息库。",
                      "saved": "已从中找回 %1 条消息。", "savedNone": "未能从中找回任何消息。",
                      "retry": "重试", "dismiss": "知道了" },
-        "zh-Hant": { "busy": "訊息庫被其他程式佔用，正在重試…",
+        "zh-Hant": { "restored": "%1 則傳送時未能儲存的訊息現已儲存，正在傳送。",
+                     "busy": "訊息庫被其他程式佔用，正在重試…",
                      "diskFull": "磁碟已滿：騰出空間之前，新訊息無法儲存。",
                      "damaged": "訊息庫已損壞，無法寫入。",
                      "newer": "訊息庫 %1 由較新版本的 Pelorin 寫入；此版本未開啟它，也未做任何變更。請使用較新的版本。",
@@ -47,7 +59,8 @@ Rectangle {
                      "setAside": "損壞的訊息庫已另存為 %1，已建立新的訊息庫。",
                      "saved": "已從中找回 %1 則訊息。", "savedNone": "未能從中找回任何訊息。",
                      "retry": "重試", "dismiss": "知道了" },
-        "ja-JP": { "busy": "メッセージ保存領域を別のプログラムが使用中です。再試行しています…",
+        "ja-JP": { "restored": "送信時に保存できなかった %1 件のメッセージを保存し、送信しています。",
+                   "busy": "メッセージ保存領域を別のプログラムが使用中です。再試行しています…",
                    "diskFull": "ディスクがいっぱいです。空きができるまで新しいメッセージを保存できません。",
                    "damaged": "メッセージ保存領域が破損していて書き込めません。",
                    "newer": "メッセージ保存領域 %1 は新しいバージョンの Pelorin で書き込まれています。このバージョンでは開かず、何も変更していません。新しいバージョンをお使いください。",
@@ -57,7 +70,8 @@ Rectangle {
                    "saved": "そこから %1 件のメッセージを読み戻しました。",
                    "savedNone": "そこから読み戻せたメッセージはありません。",
                    "retry": "再試行", "dismiss": "OK" },
-        "de": { "busy": "Ein anderes Programm hält den Nachrichtenspeicher. Neuer Versuch läuft…",
+        "de": { "restored": "%1 Nachrichten, die beim Senden nicht gespeichert werden konnten, sind jetzt gespeichert und werden gesendet.",
+                "busy": "Ein anderes Programm hält den Nachrichtenspeicher. Neuer Versuch läuft…",
                 "diskFull": "Datenträger voll: Neue Nachrichten werden erst gespeichert, wenn Platz frei ist.",
                 "damaged": "Der Nachrichtenspeicher ist beschädigt und kann nicht beschrieben werden.",
                 "newer": "Der Nachrichtenspeicher %1 wurde von einer neueren Pelorin-Version geschrieben; diese Version hat ihn nicht geöffnet und nichts verändert. Bitte die neuere Version verwenden.",
@@ -67,7 +81,8 @@ Rectangle {
                 "saved": "%1 Nachrichten wurden daraus übernommen.", "savedOne": "1 Nachricht wurde daraus übernommen.",
                 "savedNone": "Keine Nachricht konnte daraus übernommen werden.",
                 "retry": "Erneut versuchen", "dismiss": "OK" },
-        "es": { "busy": "Otro programa está usando el almacén de mensajes. Reintentando…",
+        "es": { "restored": "%1 mensajes que no se pudieron guardar al enviarlos ya están guardados y se están enviando.",
+                "busy": "Otro programa está usando el almacén de mensajes. Reintentando…",
                 "diskFull": "Disco lleno: los mensajes nuevos no se guardan hasta que haya espacio.",
                 "damaged": "El almacén de mensajes está dañado y no se puede escribir.",
                 "newer": "El almacén de mensajes %1 lo escribió una versión más reciente de Pelorin; esta versión no lo abrió ni cambió nada. Use la versión más reciente.",
@@ -77,7 +92,8 @@ Rectangle {
                 "saved": "Se recuperaron %1 mensajes de él.", "savedOne": "Se recuperó 1 mensaje de él.",
                 "savedNone": "No se pudo recuperar ningún mensaje de él.",
                 "retry": "Reintentar", "dismiss": "Aceptar" },
-        "fr": { "busy": "Un autre programme occupe le stockage des messages. Nouvel essai…",
+        "fr": { "restored": "%1 messages qui n'avaient pas pu être enregistrés à l'envoi sont maintenant enregistrés et en cours d'envoi.",
+                "busy": "Un autre programme occupe le stockage des messages. Nouvel essai…",
                 "diskFull": "Disque plein : les nouveaux messages ne sont pas enregistrés tant que de la place n'est pas libérée.",
                 "damaged": "Le stockage des messages est endommagé et ne peut pas être écrit.",
                 "newer": "Le stockage des messages %1 a été écrit par une version plus récente de Pelorin ; cette version ne l'a pas ouvert et n'a rien modifié. Utilisez la version plus récente.",
@@ -87,7 +103,8 @@ Rectangle {
                 "saved": "%1 messages en ont été récupérés.", "savedOne": "1 message en a été récupéré.",
                 "savedNone": "Aucun message n'a pu en être récupéré.",
                 "retry": "Réessayer", "dismiss": "OK" },
-        "pt-PT": { "busy": "Outro programa está a usar o armazenamento de mensagens. A tentar de novo…",
+        "pt-PT": { "restored": "%1 mensagens que não puderam ser guardadas ao enviar foram guardadas e estão a ser enviadas.",
+                   "busy": "Outro programa está a usar o armazenamento de mensagens. A tentar de novo…",
                    "diskFull": "Disco cheio: as mensagens novas não são guardadas até haver espaço.",
                    "damaged": "O armazenamento de mensagens está danificado e não pode ser escrito.",
                    "newer": "O armazenamento de mensagens %1 foi escrito por uma versão mais recente do Pelorin; esta versão não o abriu nem alterou nada. Use a versão mais recente.",
@@ -120,6 +137,7 @@ Rectangle {
                                       : setAside !== "" ? text("setAside").arg(setAside.split("/").pop())
                                                           + " " + savedText(salvaged)
                                       : keptKey !== "" ? text("keptKey").arg(keptKey)
+                                      : restored > 0 ? text("restored").arg(restored)
                                       : ""
 
     objectName: "storeNotice"
@@ -128,7 +146,7 @@ Rectangle {
     z: 12000
     height: row.implicitHeight + Theme.space8 * 2
     radius: Theme.radiusSmall
-    color: problem === "busy" ? Theme.warning : Theme.danger
+    color: problem === "busy" ? Theme.warning : problem === "" && setAside === "" && keptKey === "" ? Theme.accent : Theme.danger
 
     Row {
         id: row
@@ -177,7 +195,14 @@ Rectangle {
                 anchors.fill: parent
                 hoverEnabled: true
                 cursorShape: Qt.PointingHandCursor
-                onClicked: root.problem !== "" ? App.retryStore() : App.dismissStoreNotice()
+                onClicked: {
+                    if (root.problem !== "") {
+                        App.retryStore()
+                        return
+                    }
+                    root.restored = 0
+                    App.dismissStoreNotice()
+                }
             }
         }
     }

@@ -105,6 +105,7 @@ Item {
                 { tag: "Shift+Return adds a line", key: Qt.Key_Return, mods: Qt.ShiftModifier, text: "hi", sent: 0, after: "hi\n" },
                 { tag: "blank Return is consumed", key: Qt.Key_Return, mods: Qt.NoModifier, text: "  \n ", sent: 0, after: "  \n " },
                 { tag: "a send that did not happen keeps the text", key: Qt.Key_Return, mods: Qt.NoModifier, text: "keep me", sent: 1, after: "keep me", refused: true },
+                { tag: "a text kept nowhere stays", key: Qt.Key_Return, mods: Qt.NoModifier, text: "not kept", sent: 1, after: "not kept", kept: false },
             ]
         }
 
@@ -120,6 +121,15 @@ Item {
             compare(Chat.callCount("sendText"), data.sent)
             if (data.sent)
                 compare(Chat.lastArgs("sendText")[0], data.text)
+            if (data.sent && !data.refused) {
+                // Until the text is kept it stays, and a second Return sends nothing.
+                compare(editor.text, data.text)
+                verify(editor.readOnly)
+                keyClick(data.key, data.mods)
+                compare(Chat.callCount("sendText"), 1)
+                Chat.textKept("", data.text.trim(), data.kept !== false)
+                verify(!editor.readOnly)
+            }
             compare(editor.text, data.after)
         }
 
@@ -150,6 +160,8 @@ Item {
             verify(send.ready)
             mouseClick(send)
             compare(Chat.lastArgs("sendText")[0], "hello")
+            compare(editorOf(c).text, "hello")
+            Chat.textKept("", "hello", true)
             compare(editorOf(c).text, "")
         }
 
@@ -254,6 +266,11 @@ Item {
             compare(Chat.callCount("sendText"), data.sent !== null ? 1 : 0)
             if (data.sent !== null)
                 verify(Chat.lastArgs("sendText")[0] === data.sent, "the whole text is sent")
+            if (data.sent !== null && data.then !== "refused send") {
+                // Held until the controller says the text is kept.
+                verify(c.holdsLongText === data.held)
+                Chat.textKept("carol", data.sent.trim(), true)
+            }
             compare(c.holdsLongText, data.then === "refused send")
         }
 

@@ -44,7 +44,8 @@ Item {
         }
 
         // Steps: "open:<peer>", "type:<text>" (after a click into the text
-        // area), "send", "expect:<text>"; sent lists [peer, text] per send.
+        // area), "send", "kept:<peer>" (the controller says the text sent
+        // there is kept), "expect:<text>"; sent lists [peer, text] per send.
         function test_textStaysInItsConversation_data() {
             return [
                 { tag: "Enter sends to the conversation it was typed in",
@@ -54,7 +55,13 @@ Item {
                   steps: ["open:carol", "type:c", "open:alice", "type:a", "open:carol", "expect:c",
                           "open:alice", "expect:a"], sent: [] },
                 { tag: "a sent text is not restored",
-                  steps: ["open:carol", "type:hi", "send", "open:alice", "open:carol", "expect:"],
+                  steps: ["open:carol", "type:hi", "send", "kept:carol", "open:alice", "open:carol", "expect:"],
+                  sent: [["carol", "hi"]] },
+                { tag: "a text kept after its conversation was left is not restored",
+                  steps: ["open:carol", "type:hi", "send", "open:alice", "kept:carol", "open:carol", "expect:"],
+                  sent: [["carol", "hi"]] },
+                { tag: "a text not kept yet stays",
+                  steps: ["open:carol", "type:hi", "send", "open:alice", "open:carol", "expect:hi"],
                   sent: [["carol", "hi"]] }
             ]
         }
@@ -77,6 +84,8 @@ Item {
                     keyClick(Qt.Key_Return)
                     if (Chat.callCount("sendText") > before)
                         sent.push([Chat.currentPeer, Chat.lastArgs("sendText")[0]])
+                } else if (step.indexOf("kept:") === 0) {
+                    Chat.textKept(arg, "hi", true)
                 } else {
                     compare(editor.text, arg, step)
                 }

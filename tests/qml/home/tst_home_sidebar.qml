@@ -3,7 +3,7 @@ import QtTest
 import Velmor
 import "qrc:/qt/qml/Velmor/qml/home"
 
-// The sidebar's conversation list and its rows.
+// The sidebar's conversation list and its rows; the window's close button.
 Item {
     id: host
     width: 1112
@@ -136,6 +136,20 @@ Item {
             dialog.reject()
             tryVerify(function () { return !dialog.visible })
             compare(Chat.callCount("deleteConversation"), 0)
+        }
+
+        // Closing while shown messages are kept nowhere asks first; the
+        // answer "no" keeps the program running.
+        function test_quitAsksWhileMessagesAreUnkept() {
+            Chat.returns = { "unkeptSends": 2 }
+            var home = makeHome()
+            findChild(home, "windowButtons").closeClicked()
+            var dialog = findChild(home, "quitConfirm")
+            verify(dialog)
+            tryVerify(function () { return dialog.opened })
+            verify(findChild(dialog.contentItem, "quitConfirmText").text.indexOf("2 条消息尚未保存") === 0)
+            dialog.reject()
+            tryVerify(function () { return !dialog.visible })
         }
 
         // A republished list (new array, same rows, one changed) keeps the

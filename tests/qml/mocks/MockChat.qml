@@ -56,6 +56,8 @@ MockController {
     signal sgCreateCompleted(bool ok, string error)
     signal superGroupJoinCompleted(string serverUrl, bool ok, string status)
     signal groupOperationFinished(string operation, string groupId, bool ok, string error)
+    signal textKept(string peer, string text, bool kept)
+    signal sendsRestored(int count)
 
     // Session.
     function start() { record("start", arguments) }
@@ -76,6 +78,7 @@ MockController {
     function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
     function conversationImageIds() { record("conversationImageIds", arguments); return result("conversationImageIds", []) }
     function sendText(text) { record("sendText", arguments); return result("sendText", true) }
+    function unkeptSends() { record("unkeptSends", arguments); return result("unkeptSends", 0) }
     function sendImageFromFile(url) { record("sendImageFromFile", arguments) }
     function sendVoiceFromFile(path, durationMs) { record("sendVoiceFromFile", arguments) }
     function retryMessage(id) { record("retryMessage", arguments) }
