@@ -30,6 +30,13 @@ bool fail(DrivenApp &app, const QString &why)
     return false;
 }
 
+QString contentKey(const MessageEntry &m)
+{
+    return QStringLiteral("%1|%2|%3").arg(m.outgoing ? QStringLiteral("out") : QStringLiteral("in"), m.kind, m.text);
+}
+
+} // namespace
+
 // Waits for the home view after a sign-in.
 bool waitSignedIn(DrivenApp &app)
 {
@@ -39,13 +46,6 @@ bool waitSignedIn(DrivenApp &app)
         return fail(app, QStringLiteral("the home view did not show"));
     return true;
 }
-
-QString contentKey(const MessageEntry &m)
-{
-    return QStringLiteral("%1|%2|%3").arg(m.outgoing ? QStringLiteral("out") : QStringLiteral("in"), m.kind, m.text);
-}
-
-} // namespace
 
 QString stepFailure()
 {

@@ -24,6 +24,8 @@ bool createIdentity(DrivenApp &app);                        // the generate butt
 bool importIdentity(DrivenApp &app, const QString &phrase); // the 12 words typed into the phrase grid
 bool importKey(DrivenApp &app, const QString &privateKey);  // the private key field
 bool logout(DrivenApp &app);                                // settings, log out, confirm
+// Until signed in and the home view, which is built a slice at a time, shows.
+bool waitSignedIn(DrivenApp &app);
 
 // A finds B by B's wallet address in the new-chat pane and opens the chat;
 // A's open conversation is then B.

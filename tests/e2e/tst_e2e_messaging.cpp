@@ -147,7 +147,7 @@ void E2eMessagingTest::receiverDownWhileSent()
     m_b->kill();
     STEP(sendText(*m_a, QStringLiteral("while you were away")));
     QVERIFY2(m_b->start(), qPrintable(m_b->lastFailure()));
-    QVERIFY(m_b->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(waitSignedIn(*m_b));
     STEP(openChat(*m_b, m_keyA));
     STEP(waitIncoming(*m_b, QStringLiteral("while you were away")));
     const Snapshot after = snapshot(*m_b);
@@ -176,7 +176,7 @@ void E2eMessagingTest::senderKilledWhileSending()
     m_services.relay().clearFaults();
 
     QVERIFY2(m_a->start(), qPrintable(m_a->lastFailure()));
-    QVERIFY(m_a->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(waitSignedIn(*m_a));
     STEP(openChat(*m_a, m_keyB));
     QVERIFY2(m_a->waitTrue(withStatus.arg(1) + QStringLiteral(" === %1").arg(kBurst), 30000),
              qPrintable(m_a->lastFailure()));
@@ -210,7 +210,7 @@ void E2eMessagingTest::receiverKilledBeforeAcknowledging()
     m_services.relay().clearFaults();
 
     QVERIFY2(m_b->start(), qPrintable(m_b->lastFailure()));
-    QVERIFY(m_b->waitTrue(QStringLiteral("App.loggedIn"), 30000));
+    STEP(waitSignedIn(*m_b));
     STEP(openChat(*m_b, m_keyA));
     QTRY_COMPARE_WITH_TIMEOUT(m_services.relay().queueSize(m_keyB), 0, 30000);
     const Snapshot after = snapshot(*m_b);
