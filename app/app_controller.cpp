@@ -224,14 +224,16 @@ void AppController::startLogin(const Identity &identity)
         return;
     }
     m_pendingIdentity = identity;
-    setStatusText(QStringLiteral("正在连接节点…"));
     startLoginJob(false);
+    setStatusText(QStringLiteral("正在连接节点…"));
 }
 
+// The job is on its way before the views hear of it: what they do for the
+// busy state (the login view loads its busy cover) then runs while the
+// relay answers, not before the request leaves.
 void AppController::startLoginJob(bool relayDone)
 {
     m_loginJob = true;
-    setBusy(true);
     m_storeRetry->stop();
     auto *watcher = new QFutureWatcher<Outcome>(this);
     const quint64 generation = m_loginGeneration;
@@ -239,28 +241,58 @@ void AppController::startLoginJob(bool relayDone)
             [this, watcher, generation] { onLoginFinished(watcher, generation); });
     watcher->setFuture(QtConcurrent::run(&AppController::loginWorker, m_pendingIdentity, m_mnemonic,
                                          m_nodeDirectoryUrl, relayDone));
+    setBusy(true);
 }
+
+namespace {
+
+struct StoreOpening
+{
+    bool opened = false;
+    velmor::store::OpenReport report;
+};
+
+// Off the GUI thread: a file held by another program makes this wait, not
+// the window.
+StoreOpening openStoreFor(const Identity &identity)
+{
+    StoreOpening opening;
+    opening.opened = ChatStore::instance().open(identity.publicKeyText(), QString(), &opening.report);
+    return opening;
+}
+
+} // namespace
 
 AppController::Outcome AppController::loginWorker(const Identity &identity, const QString &mnemonic,
                                                   const QString &nodeDirectoryUrl, bool relayDone)
 {
     Outcome outcome;
-    if (!relayDone) {
+    StoreOpening opening;
+    if (relayDone) {
+        opening = openStoreFor(identity);
+    } else {
+        // The store opens while the relay answers, instead of after it: the
+        // two no longer add up before the home view can show. A relay that
+        // refuses closes it again, so a failed sign-in leaves it as it was.
+        QFuture<StoreOpening> storeOpening = QtConcurrent::run(&openStoreFor, identity);
         outcome = velmor::app::runRelayLogin(identity, nodeDirectoryUrl);
-        if (!outcome.ok)
+        opening = storeOpening.result();
+        if (!outcome.ok) {
+            if (opening.opened)
+                ChatStore::instance().close();
+            // A damaged file kept aside on the way is told all the same.
+            outcome.storeSetAside = opening.report.setAside;
+            outcome.storeSalvaged = opening.report.salvagedMessages;
             return outcome;
+        }
     }
     outcome.relayDone = true;
-    // The store is opened and checked here, off the GUI thread: a file held
-    // by another program makes this wait, not the window.
-    ChatStore &store = ChatStore::instance();
-    velmor::store::OpenReport report;
-    const bool opened = store.open(identity.publicKeyText(), QString(), &report);
+    const velmor::store::OpenReport &report = opening.report;
     outcome.storeSetAside = report.setAside;
     outcome.storeSalvaged = report.salvagedMessages;
     // Opened on a full disk: signed in, with the notice up from the start.
     outcome.storeProblem = problemName(report.failure);
-    if (!opened) {
+    if (!opening.opened) {
         outcome.ok = false;
         outcome.storeProblem = problemOf(report, velmor::store::Condition::Ok);
         outcome.storeForeign = refusedFileOf(report);
@@ -271,7 +303,7 @@ AppController::Outcome AppController::loginWorker(const Identity &identity, cons
         // A session whose secrets are not saved would be gone at the next
         // start (and a new identity with it): refuse it while the user can
         // still see why.
-        store.close();
+        ChatStore::instance().close();
         outcome.ok = false;
         outcome.errorText = QStringLiteral("无法保存身份密钥");
         return outcome;

@@ -45,6 +45,7 @@ private slots:
     void badInputStartsNothing_data();
     void badInputStartsNothing();
     void unreachableNodeFailsAndTouchesNothing();
+    void refusedRelayLoginReportsItsWord_data();
     void refusedRelayLoginReportsItsWord();
     void loginWhileBusyDoesNothing();
     void savedIdentityIsRestoredAtStart();
@@ -223,11 +224,22 @@ void AppLoginTest::unreachableNodeFailsAndTouchesNothing()
     QVERIFY(!ChatStore::instance().isOpen());
 }
 
+void AppLoginTest::refusedRelayLoginReportsItsWord_data()
+{
+    QTest::addColumn<int>("refusedAfterMs");
+    QTest::newRow("at once") << 0;
+    // The store opens while the relay answers: the refusal closes it again.
+    QTest::newRow("once the store is open") << 600;
+}
+
 void AppLoginTest::refusedRelayLoginReportsItsWord()
 {
-    m_relay.setFault(QStringLiteral("/v1/auth/challenge"), Fault::make(FaultKind::Http500));
+    QFETCH(int, refusedAfterMs);
+    m_relay.setFault(QStringLiteral("/v1/auth/challenge"), Fault::make(FaultKind::Http500, refusedAfterMs));
     AppController app;
     app.generateAndLogin();
+    if (refusedAfterMs > 0)
+        QTRY_VERIFY_WITH_TIMEOUT(ChatStore::instance().isOpen(), refusedAfterMs - 100);
     QVERIFY(apptest::waitForLogin(app));
     QVERIFY2(app.errorText().startsWith(QStringLiteral("challenge_")), qPrintable(app.errorText()));
     QVERIFY(!app.loggedIn());
