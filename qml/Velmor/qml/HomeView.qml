@@ -75,6 +75,15 @@ Item {
         holder.active = true
         return holder.item
     }
+    // A page just made: shown while `mainPane` names it, closed back to the
+    // chat, opened again by its own request.
+    function _showPane(page, name, objectName) {
+        page.objectName = objectName
+        page.visible = Qt.binding(function () { return home.mainPane === name })
+        page.closeRequested.connect(function () { home.mainPane = "chat" })
+        if (page.openRequested)
+            page.openRequested.connect(function () { home.mainPane = name })
+    }
     readonly property var _paneHolders: ({
         "settings": settingsHolder, "notifications": notificationsHolder,
         "newGroup": newGroupHolder, "newChat": newChatHolder
@@ -127,6 +136,23 @@ Item {
     Component.onCompleted: {
         if (!Chat.isStarted())
             Chat.start()
+    }
+
+    // The pages and popups are made by address, so that compiling the view
+    // does not compile them (and the modules they import) before its first
+    // frame; once that frame is drawn they are compiled on the engine's
+    // loading thread, so that opening one only makes it.
+    property var _compiledParts: []
+    Connections {
+        id: firstFrame
+        target: home.Window.window
+        function onFrameSwapped() {
+            firstFrame.enabled = false
+            var holders = Object.values(home._paneHolders).concat(Object.values(home._popupHolders))
+            home._compiledParts = holders.map(function (holder) {
+                return Qt.createComponent(holder.source, Component.Asynchronous)
+            })
+        }
     }
 
     Connections {
@@ -252,44 +278,31 @@ Item {
             id: settingsHolder
             anchors.fill: parent
             active: false
-            sourceComponent: SettingsPane {
-                objectName: "settingsPane"
-                visible: home.mainPane === "settings"
-                onCloseRequested: home.mainPane = "chat"
-            }
+            source: "home/SettingsPane.qml"
+            onLoaded: home._showPane(item, "settings", "settingsPane")
         }
         Loader {
             id: notificationsHolder
             anchors.fill: parent
             active: false
-            sourceComponent: NotificationsPane {
-                objectName: "notificationsPopup"
-                visible: home.mainPane === "notifications"
-                onCloseRequested: home.mainPane = "chat"
-                onOpenRequested: home.mainPane = "notifications"
-            }
+            source: "home/NotificationsPane.qml"
+            onLoaded: home._showPane(item, "notifications", "notificationsPopup")
         }
         Loader {
             id: newGroupHolder
             anchors.fill: parent
             active: false
-            sourceComponent: NewGroupPane {
-                objectName: "newGroupDialog"
-                visible: home.mainPane === "newGroup"
-                onCloseRequested: home.mainPane = "chat"
-                onOpenRequested: home.mainPane = "newGroup"
-            }
+            source: "home/NewGroupPane.qml"
+            onLoaded: home._showPane(item, "newGroup", "newGroupDialog")
         }
         Loader {
             id: newChatHolder
             anchors.fill: parent
             active: false
-            sourceComponent: NewChatPane {
-                objectName: "newChatDialog"
-                visible: home.mainPane === "newChat"
-                onCloseRequested: home.mainPane = "chat"
-                onOpenRequested: home.mainPane = "newChat"
-                onScanRequested: home.popup("qrImageDialog").open()
+            source: "home/NewChatPane.qml"
+            onLoaded: {
+                home._showPane(item, "newChat", "newChatDialog")
+                item.scanRequested.connect(function () { home.popup("qrImageDialog").open() })
             }
         }
     }
@@ -321,75 +334,86 @@ Item {
     Loader {
         id: quitConfirmHolder
         active: false
-        sourceComponent: QuitConfirm { objectName: "quitConfirm" }
+        source: "home/QuitConfirm.qml"
+        onLoaded: item.objectName = "quitConfirm"
     }
     Loader {
         id: deleteChatHolder
         active: false
-        sourceComponent: DeleteChatConfirm { objectName: "deleteChatConfirm" }
+        source: "home/DeleteChatConfirm.qml"
+        onLoaded: item.objectName = "deleteChatConfirm"
     }
     Loader {
         id: friendInfoHolder
         active: false
-        sourceComponent: FriendInfoPopup { objectName: "friendInfo" }
+        source: "home/FriendInfoPopup.qml"
+        onLoaded: item.objectName = "friendInfo"
     }
     Loader {
         id: groupSettingsHolder
         active: false
-        sourceComponent: GroupSettingsPopup {
-            objectName: "groupSettings"
-            onQrRequested: home.popup("groupQrPopup").open()
+        source: "home/GroupSettingsPopup.qml"
+        onLoaded: {
+            item.objectName = "groupSettings"
+            item.qrRequested.connect(function () { home.popup("groupQrPopup").open() })
         }
     }
     Loader {
         id: groupQrHolder
         active: false
-        sourceComponent: GroupQrPopup {
-            objectName: "groupQrPopup"
-            joinAddress: {
+        source: "home/GroupQrPopup.qml"
+        onLoaded: {
+            item.objectName = "groupQrPopup"
+            item.joinAddress = Qt.binding(function () {
                 var settings = groupSettingsHolder.item
                 return settings && settings.info && settings.info.joinAddress ? settings.info.joinAddress : ""
-            }
+            })
         }
     }
     Loader {
         id: sgSettingsHolder
         active: false
-        sourceComponent: SuperGroupSettingsPopup { objectName: "sgSettings" }
+        source: "home/SuperGroupSettingsPopup.qml"
+        onLoaded: item.objectName = "sgSettings"
     }
     Loader {
         id: voiceRoomHolder
         active: false
-        sourceComponent: VoiceRoomPopup { objectName: "voiceRoomPopup" }
+        source: "home/VoiceRoomPopup.qml"
+        onLoaded: item.objectName = "voiceRoomPopup"
     }
     Loader {
         id: voiceOpenHolder
         active: false
-        sourceComponent: VoiceOpenConfirm {
-            objectName: "voiceOpenConfirm"
-            onRoomEntered: home.popup("voiceRoomPopup").open()
+        source: "home/VoiceOpenConfirm.qml"
+        onLoaded: {
+            item.objectName = "voiceOpenConfirm"
+            item.roomEntered.connect(function () { home.popup("voiceRoomPopup").open() })
         }
     }
     Loader {
         id: imagePreviewHolder
         active: false
-        sourceComponent: ImagePreview { objectName: "imagePreview" }
+        source: "home/ImagePreview.qml"
+        onLoaded: item.objectName = "imagePreview"
     }
     Loader {
         id: imageDialogHolder
         active: false
-        sourceComponent: ImageFileDialog {
-            objectName: "imageDialog"
-            purpose: "image"
-            onFailed: (error) => chatPane.composer.errorText = error
+        source: "home/ImageFileDialog.qml"
+        onLoaded: {
+            item.objectName = "imageDialog"
+            item.purpose = "image"
+            item.failed.connect(function (error) { chatPane.composer.errorText = error })
         }
     }
     Loader {
         id: qrImageDialogHolder
         active: false
-        sourceComponent: ImageFileDialog {
-            objectName: "qrImageDialog"
-            purpose: "qr"
+        source: "home/ImageFileDialog.qml"
+        onLoaded: {
+            item.objectName = "qrImageDialog"
+            item.purpose = "qr"
         }
     }
 }

@@ -54,6 +54,17 @@ Window {
         viewLoader.source = App.loggedIn ? "HomeView.qml" : "LoginView.qml"
     }
 
+    // The home view's documents, compiled on the engine's loading thread
+    // while a sign-in runs: compiling them once it had completed left the
+    // window idle for about 100 ms before the first slice of the view was
+    // built. Only the types are made, no object of them; the loader then
+    // finds them compiled.
+    property Component _homeTypes: null
+    function prepareHomeView() {
+        if (_homeTypes === null)
+            _homeTypes = Qt.createComponent("HomeView.qml", Component.Asynchronous)
+    }
+
     Loader {
         id: viewLoader
         objectName: "viewLoader"
@@ -75,6 +86,13 @@ Window {
         function onLoggedInChanged() {
             root.showView()
             Qt.callLater(root.represent)
+        }
+
+        // Once the views have answered the busy state: a document they load
+        // then would wait for the home view's to be compiled.
+        function onBusyChanged() {
+            if (App.busy)
+                Qt.callLater(root.prepareHomeView)
         }
     }
 
