@@ -202,6 +202,7 @@ void ChatController::reloadConversations()
 void ChatController::loadConversationsInBackground(std::function<void()> settle)
 {
     const quint64 read = ++m_conversationReads;
+    ++m_conversationReadsInFlight;
     m_jobs.run<ConversationList::Reading>(
         [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
         [this, read](ConversationList::Reading reading) {
@@ -211,7 +212,11 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
             m_conversations.adopt(std::move(reading));
             publishConversations();
         },
-        std::move(settle));
+        [this, settle = std::move(settle)] {
+            --m_conversationReadsInFlight;
+            if (settle)
+                settle();
+        });
 }
 
 void ChatController::reloadConversationsSoon()
@@ -245,12 +250,18 @@ void ChatController::publishConversations()
 
 void ChatController::reloadMessages()
 {
-    // Another conversation starts at its newest page; the open one reads
-    // again only what it has loaded.
+    // Another conversation starts at its newest page (read on a worker:
+    // showUnstoredSends() and messagesChanged follow it); the open one
+    // reads again only what it has loaded.
     if (m_messages.peer() != m_current.peer())
         m_messages.open(m_current.peer());
     else
         m_messages.reload(); // on a worker once pages are loaded: showUnstoredSends() follows it
+    messagesRead();
+}
+
+void ChatController::messagesRead()
+{
     showUnstoredSends();
     emit messagesChanged();
     // A pull may have brought the card that removed the user from the open
@@ -358,21 +369,45 @@ bool ChatController::currentCanSend() const
 void ChatController::openConversation(const QString &peerPubkey)
 {
     const QString peer = peerPubkey;
+    // Another conversation's newest page is read on a worker from here on,
+    // while the header and the list are brought up to date; the open one
+    // reads again what it has loaded.
+    const bool another = m_messages.peer() != peer;
+    if (another)
+        m_messages.open(peer);
     m_current.open(peer, m_superGroups);
     ChatStore &store = m_session.store();
-    if (velmor::chat::isSuperGroupPeer(peer)) {
-        store.resetUnread(peer);
-        emit currentChanged();
-        reloadMessages();
-        openSuperGroup(serverUrlOfPeer(peer));
-        return;
-    }
-    const QString conversationId = conversationIdForPeer(peer);
+    const bool superGroup = velmor::chat::isSuperGroupPeer(peer);
+    const QString conversationId = superGroup ? peer : conversationIdForPeer(peer);
     if (!conversationId.isEmpty())
         store.resetUnread(conversationId);
     emit currentChanged();
-    reloadMessages();
-    reloadConversations();
+    if (another)
+        messagesRead();
+    else
+        reloadMessages();
+    if (superGroup)
+        openSuperGroup(serverUrlOfPeer(peer));
+    else
+        showConversationRead(peer);
+}
+
+void ChatController::showConversationRead(const QString &peer)
+{
+    // Opening changed no more than the row's unread count: the list is not
+    // read again from the store for it (with thousands of conversations
+    // that read and the comparison of every row took most of the opening).
+    const std::optional<int> changed = m_conversations.markRead(peer);
+    if (!changed || m_conversationReadsInFlight > 0) {
+        // A reading on its way may have been made before the count was
+        // reset: it is dropped, and one made now follows.
+        ++m_conversationReads;
+        reloadConversationsSoon();
+    }
+    if (!changed || *changed < 0)
+        return;
+    m_conversationModel.replace(*changed, m_conversations.rows().at(*changed).toMap());
+    emit conversationsChanged();
 }
 
 bool ChatController::newChat(const QString &peerPubkey)

@@ -134,6 +134,7 @@ public:
     int pullIntervalMs() const { return m_pullTimer.interval(); }
     // Background jobs whose result has not come back yet.
     int pendingJobs() const { return m_jobs.pending(); }
+
     // What the feature parts are built on (session, jobs, errors, list
     // reloads); handed to each part, and to tests that drive a job.
     velmor::chat::ChatHost &host() { return *this; }
@@ -193,6 +194,9 @@ public:
     Q_INVOKABLE void activateSystemNotification(const QString &target);
     // ---- current conversation --------------------------------------------
     Q_INVOKABLE void openConversation(const QString &peerPubkey) override;
+    // True while the newest page of the conversation just opened is read
+    // (messagesChanged follows when it is shown).
+    Q_INVOKABLE bool messagesLoading() const { return m_messages.openingPage(); }
     Q_INVOKABLE bool newChat(const QString &peerPubkey);
     // Reads the page of messages before the oldest one shown (the user
     // scrolled up to it) off the GUI thread; it lands above the rows shown
@@ -303,6 +307,8 @@ private:
     void loadConversationsInBackground(std::function<void()> settle = {});
     void publishConversations();                       // lists: the model and the views follow the list
     void showUnstoredSends();                          // messages: sends the store has not taken yet
+    void messagesRead();                               // messages: what follows a (started) reading
+    void showConversationRead(const QString &peer);    // lists: the opened conversation's row shows no unread
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
@@ -312,6 +318,7 @@ private:
     // Counts the readings of the conversation list: a read on a worker is
     // taken only if no newer one was made meanwhile.
     quint64 m_conversationReads = 0;
+    int m_conversationReadsInFlight = 0;
     // A reading for reloadConversationsSoon() is on a worker, and changes
     // came meanwhile: one more reading follows it (a burst of sends costs a
     // few readings, not one per message).

@@ -257,6 +257,26 @@ bool ConversationList::conversationLess(const QVariant &a, const QVariant &b)
     return left.value(kTs).toLongLong() > right.value(kTs).toLongLong();
 }
 
+std::optional<int> ConversationList::markRead(const QString &peer)
+{
+    const auto built = m_built.find(peer);
+    if (built == m_built.end())
+        return std::nullopt;
+    const bool shown = built->map.value(kUnread).toInt() != 0;
+    built->record.unread_count = 0;
+    if (!shown)
+        return -1;
+    built->map.insert(kUnread, 0);
+    for (int i = 0; i < m_rows.size(); ++i) {
+        const QVariantMap row = m_rows.at(i).toMap();
+        if (row.value(kPeer).toString() == peer) {
+            m_rows[i] = built->map;
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 bool ConversationList::updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs)
 {
     const QString peer = SuperGroupDirectory::peerFor(serverUrl);

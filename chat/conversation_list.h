@@ -60,6 +60,13 @@ public:
     Reading read(const SuperGroupDirectory &superGroups) const;
     void adopt(Reading reading);
 
+    // The stored conversation of `peer` was opened, which set its unread
+    // count to 0 in the store: its row shows that in place (the order is
+    // kept). The row's index when it changed; -1 when it showed no unread
+    // messages already; nullopt when the list does not hold the peer as
+    // stored (it must be read again).
+    std::optional<int> markRead(const QString &peer);
+
     // Sets "connectionState" and "latencyMs" of the super group's row in
     // place (the order is kept). False when the list has no such row.
     bool updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs);

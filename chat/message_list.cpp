@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace velmor::chat {
 
 namespace {
@@ -92,6 +94,11 @@ void MessageList::clear()
     ++m_generation;
     m_readingOlder = false;
     m_reloading = false;
+    m_readingNewest = false;
+    m_readAfterNewest = false;
+    m_storedMeanwhile.clear();
+    m_removedMeanwhile.clear();
+    m_statusMeanwhile.clear();
     m_peer.clear();
     m_conversationId.clear();
     m_superGroup = false;
@@ -105,46 +112,122 @@ void MessageList::open(const QString &peer)
     m_peer = peer;
     m_superGroup = isSuperGroupPeer(peer);
     m_conversationId = peer.isEmpty() ? QString() : conversationIdForPeer(peer);
-    showNewestPage(true);
+    if (!m_conversationId.isEmpty())
+        startNewestRead();
 }
 
-void MessageList::showNewestPage(bool resetRows)
+void MessageList::startNewestRead()
 {
-    m_oldest.reset();
-    m_hasOlder = false;
-    if (m_conversationId.isEmpty()) {
-        m_model.clear();
+    m_readingNewest = true;
+    m_readAfterNewest = false;
+    m_storedMeanwhile.clear();
+    m_removedMeanwhile.clear();
+    m_statusMeanwhile.clear();
+    const quint64 generation = m_generation;
+    m_jobs.run<OlderPage>(
+        [conversation = m_conversationId, superGroup = m_superGroup] {
+            return readPage(conversation, std::nullopt, superGroup);
+        },
+        [this, generation](OlderPage page) { showNewestPage(generation, std::move(page)); },
+        [this, generation] {
+            if (generation == m_generation)
+                m_readingNewest = false;
+        });
+}
+
+void MessageList::showNewestPage(quint64 generation, OlderPage page)
+{
+    if (generation != m_generation)
+        return; // read for a list opened on another conversation, or cleared
+    const bool readAgain = std::exchange(m_readAfterNewest, false);
+    const QSet<QString> stored = std::exchange(m_storedMeanwhile, {});
+    const QSet<QString> removed = std::exchange(m_removedMeanwhile, {});
+    const QHash<QString, MessageStatus> statuses = std::exchange(m_statusMeanwhile, {});
+    if (!page.ok) {
+        // What is shown stays; the next reload reads the page again.
+        if (m_reloaded)
+            m_reloaded();
         return;
     }
-    QList<ChatStore::MessagePlace> places;
-    const QList<MessageRecord> records =
-        ChatStore::instance().shownMessagesBefore(m_conversationId, std::nullopt, kPageSize, &places);
+    insertHeldRows();
+    const bool full = page.rows.size() == kPageSize;
     QList<QVariantMap> maps;
-    maps.reserve(records.size());
-    QSet<QString> onPage;
-    onPage.reserve(records.size());
-    for (int i = 0; i < records.size(); ++i) {
-        maps.append(mapFor(records.at(i), places.value(i)));
-        onPage.insert(records.at(i).id);
+    maps.reserve(page.rows.size() + stored.size());
+    QSet<QString> listed;
+    listed.reserve(page.rows.size() + stored.size());
+    for (PageRow &row : page.rows) {
+        const QString id = row.built.record.id;
+        if (removed.contains(id))
+            continue;
+        listed.insert(id);
+        const auto shown = m_built.find(id);
+        if (stored.contains(id) && shown != m_built.end()) {
+            // Stored again since the page was read: as the call left it.
+            shown->place = row.built.place;
+            maps.append(shown->map);
+            continue;
+        }
+        if (const auto status = statuses.constFind(id); status != statuses.cend()) {
+            row.built.record.status = *status;
+            row.built.map.insert(QStringLiteral("status"), statusValue(*status));
+        }
+        maps.append(adopt(row));
     }
-    if (!places.isEmpty())
-        m_oldest = places.first();
-    m_hasOlder = records.size() == kPageSize;
-    // Rows that came one by one before any page was read (sends into a new
-    // chat) and fall outside the newest page are let go with their built
-    // maps: older pages bring them back, and a message still counted as
-    // shown would be skipped there.
-    QStringList outside;
+    if (!page.rows.isEmpty())
+        m_oldest = page.rows.first().built.place;
+    m_hasOlder = full;
+    // Messages stored while the page was read that it does not hold go in
+    // by their time; those older than a full page come back with the older
+    // pages instead (a message still counted as shown would be skipped
+    // there). Any other row not on the page is gone from the store.
+    const qint64 oldestShown = m_oldest ? m_oldest->createdAt : 0;
+    for (int i = 0; i < m_model.count(); ++i) {
+        const QString id = m_model.keyAt(i);
+        const QVariantMap &map = m_model.at(i);
+        const qint64 ts = map.value(QStringLiteral("ts")).toLongLong();
+        if (listed.contains(id) || !stored.contains(id) || (full && ts < oldestShown))
+            continue;
+        listed.insert(id);
+        auto at = std::upper_bound(maps.begin(), maps.end(), ts, [](qint64 t, const QVariantMap &row) {
+            return t < row.value(QStringLiteral("ts")).toLongLong();
+        });
+        maps.insert(at, map);
+    }
+    QStringList gone;
     for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
-        if (!onPage.contains(it.key()))
-            outside.append(it.key());
+        if (!listed.contains(it.key()))
+            gone.append(it.key());
     }
-    for (const QString &id : std::as_const(outside))
+    for (const QString &id : std::as_const(gone))
         forget(id);
-    if (resetRows)
-        m_model.reset(maps);
+    if (m_model.count() == 0)
+        m_model.reset(maps); // one reset: the view lays out only the end it shows
     else
         m_model.sync(maps);
+    if (readAgain) {
+        // A pull stored messages while it read.
+        if (m_oldest)
+            startReload();
+        else
+            startNewestRead();
+    }
+    if (m_reloaded)
+        m_reloaded();
+}
+
+const QVariantMap &MessageList::adopt(PageRow &row)
+{
+    const QString id = row.built.record.id;
+    const auto it = m_built.find(id);
+    const bool heldBefore = it != m_built.end() && it->holdsPicture;
+    const QString heldIn = heldBefore ? it->record.conversation_id : QString();
+    Built &entry = m_built[id];
+    entry = std::move(row.built);
+    holdPicture(entry, row.picture);
+    // After the new hold: a picture that did not change keeps its address.
+    if (heldBefore)
+        MessagePictures::instance().release(heldIn, id);
+    return entry.map;
 }
 
 void MessageList::reload()
@@ -156,8 +239,12 @@ void MessageList::reload()
     }
     // A pull stored these messages, older ones among them perhaps.
     olderChanged();
+    if (m_readingNewest) {
+        m_readAfterNewest = true;
+        return;
+    }
     if (!m_oldest) {
-        showNewestPage(false);
+        startNewestRead();
         return;
     }
     if (m_reloading) {
@@ -236,15 +323,7 @@ void MessageList::showReload(quint64 generation, OlderPage reading)
             }
             continue;
         }
-        const bool heldBefore = it != m_built.end() && it->holdsPicture;
-        const QString heldIn = heldBefore ? it->record.conversation_id : QString();
-        Built &entry = m_built[id];
-        entry = std::move(row.built);
-        holdPicture(entry, row.picture);
-        // After the new hold: a picture that did not change keeps its address.
-        if (heldBefore)
-            MessagePictures::instance().release(heldIn, id);
-        maps.append(entry.map);
+        maps.append(adopt(row));
     }
     QStringList gone;
     for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
@@ -281,7 +360,7 @@ void MessageList::startOlderRead()
     const quint64 generation = m_generation;
     m_jobs.run<OlderPage>(
         [conversation = m_conversationId, before = *m_oldest, superGroup = m_superGroup] {
-            return readOlderPage(conversation, before, superGroup);
+            return readPage(conversation, before, superGroup);
         },
         [this, generation](OlderPage page) { showOlderPage(generation, std::move(page)); },
         [this, generation] {
@@ -290,8 +369,8 @@ void MessageList::startOlderRead()
         });
 }
 
-MessageList::OlderPage MessageList::readOlderPage(const QString &conversationId,
-                                                  const ChatStore::MessagePlace &before, bool inSuperGroup)
+MessageList::OlderPage MessageList::readPage(const QString &conversationId,
+                                             const std::optional<ChatStore::MessagePlace> &before, bool inSuperGroup)
 {
     OlderPage page;
     page.ok = true;
@@ -351,6 +430,8 @@ void MessageList::olderChanged()
 
 bool MessageList::trimOlder(int keep)
 {
+    if (m_readingNewest)
+        return false; // only rows stored meanwhile are shown, no page yet
     insertHeldRows();
     const int first = m_model.count() - qMax(1, keep);
     if (first <= 0)
@@ -380,6 +461,10 @@ bool MessageList::upsert(const MessageRecord &record)
 {
     if (m_conversationId.isEmpty() || record.id.isEmpty() || record.conversation_id != m_conversationId)
         return false;
+    if (m_readingNewest) {
+        m_storedMeanwhile.insert(record.id);
+        m_removedMeanwhile.remove(record.id);
+    }
     if (m_heldIds.contains(record.id))
         insertHeldRows();
     const int at = m_model.indexOf(record.id);
@@ -414,6 +499,8 @@ bool MessageList::upsert(const MessageRecord &record)
 
 bool MessageList::setStatus(const QString &messageId, MessageStatus status)
 {
+    if (m_readingNewest)
+        m_statusMeanwhile.insert(messageId, status);
     if (m_heldIds.contains(messageId))
         insertHeldRows();
     const int at = m_model.indexOf(messageId);
@@ -431,6 +518,11 @@ bool MessageList::setStatus(const QString &messageId, MessageStatus status)
 
 bool MessageList::remove(const QString &messageId)
 {
+    if (m_readingNewest) {
+        m_removedMeanwhile.insert(messageId);
+        m_storedMeanwhile.remove(messageId);
+        m_statusMeanwhile.remove(messageId);
+    }
     insertHeldRows();
     const int at = m_model.indexOf(messageId);
     if (at < 0) {

@@ -14,11 +14,15 @@
 // (one insert, one move of the view to the end, for a burst of sends).
 // rows() and every other change see them at once.
 //
-// An older page is read and decoded on a worker (one at a time): the GUI
-// thread gets its rows ready, pictures apart, and puts them at the top in
-// one insert. A page read for a list that was opened on another
-// conversation or trimmed meanwhile is dropped; one read while messages
-// older than the loaded ones changed is read again.
+// Every page is read and decoded on a worker (one at a time): the GUI
+// thread gets its rows ready, pictures apart. The newest page, read when
+// the conversation opens, replaces what the list shows in one step;
+// messages stored, changed or deleted while it is read are kept as the
+// calls since left them, so none is lost, doubled or brought back. An
+// older page goes in at the top in one insert. A page read for a list that
+// was opened on another conversation or trimmed meanwhile is dropped; an
+// older page read while messages older than the loaded ones changed is
+// read again.
 #pragma once
 
 #include "chat/job_runner.h"
@@ -64,9 +68,12 @@ public:
     bool hasOlder() const { return m_hasOlder; }
 
     void clear();
-    // Shows the newest page of the peer's conversation (an empty peer shows
-    // nothing).
+    // Starts reading the newest page of the peer's conversation, which
+    // replaces the rows once read (an empty peer shows nothing); `reloaded`
+    // is called when it is shown.
     void open(const QString &peer);
+    // True while the newest page is being read.
+    bool openingPage() const { return m_readingNewest; }
     // Reads the loaded messages again from the store, and any newer ones:
     // rows that changed are redrawn, new ones inserted, deleted ones removed.
     // Once pages are loaded the reading is done on a worker (one at a time,
@@ -131,9 +138,10 @@ private:
     // The built map of a record (any thread); an image message's bytes go
     // to `picture`.
     static Built build(const MessageRecord &record, bool inSuperGroup, QByteArray *picture);
-    // Reads and builds the `kPageSize` messages before `before` (any thread).
-    static OlderPage readOlderPage(const QString &conversationId, const ChatStore::MessagePlace &before,
-                                   bool inSuperGroup);
+    // Reads and builds the `kPageSize` messages before `before`, or the
+    // newest ones without it (any thread).
+    static OlderPage readPage(const QString &conversationId, const std::optional<ChatStore::MessagePlace> &before,
+                              bool inSuperGroup);
     // Reads every message from `from` on, building those that `shown` does
     // not show as they are (any thread).
     static OlderPage readFrom(const QString &conversationId, const ChatStore::MessagePlace &from,
@@ -154,7 +162,11 @@ private:
     // Forgets the built map of a message, and lets go of its picture.
     void forget(const QString &messageId);
     void forgetAll();
-    void showNewestPage(bool resetRows);
+    void startNewestRead();
+    void showNewestPage(quint64 generation, OlderPage page);
+    // Takes a row read on a worker as the built map of its message (a
+    // picture that did not change keeps its address); its map.
+    const QVariantMap &adopt(PageRow &row);
     // Puts the rows held for the end of the frame into the model.
     void insertHeldRows();
 
@@ -174,6 +186,13 @@ private:
     bool m_olderChangedWhileReading = false;
     bool m_reloading = false;
     bool m_reloadAgain = false;
+    // While the newest page is read: what the calls since did to the
+    // messages, which the page may predate, and whether to read on after it.
+    bool m_readingNewest = false;
+    bool m_readAfterNewest = false;
+    QSet<QString> m_storedMeanwhile;
+    QSet<QString> m_removedMeanwhile;
+    QHash<QString, MessageStatus> m_statusMeanwhile;
     std::function<void()> m_reloaded;
     QHash<QString, Built> m_built; // by message id, loaded messages only
     // New rows after the model's last, oldest first, held until the frame ends.

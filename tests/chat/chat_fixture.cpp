@@ -211,6 +211,12 @@ void ChatFixture::waitIdle()
     QTRY_COMPARE_WITH_TIMEOUT(m_chat->pendingJobs(), 0, 15000);
 }
 
+void ChatFixture::openAndShow(const QString &peer)
+{
+    m_chat->openConversation(peer);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_chat->messagesLoading(), 15000);
+}
+
 void ChatFixture::endClient(const User *drain)
 {
     m_relay.clearFaults();

@@ -130,6 +130,9 @@ protected:
 
     // Until every background job of the controller has come back.
     void waitIdle();
+    // Opens the peer's conversation and waits until its newest page, which
+    // is read on a worker, is shown.
+    void openAndShow(const QString &peer);
     // The controller stopped, its jobs back, and gone; faults cleared and
     // whatever `drain` still has queued acknowledged; signed out.
     void endClient(const User *drain = nullptr);

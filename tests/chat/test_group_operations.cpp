@@ -304,7 +304,7 @@ private slots:
         const QString peer = "group:" + groupId;
         QVERIFY(ChatStore::instance().upsertMessage(message("m-1", peer, "hello", 100)));
         QCOMPARE(ChatStore::instance().messages(peer).size(), 1);
-        m_chat->openConversation(peer);
+        openAndShow(peer);
         QCOMPARE(m_chat->messages().size(), 1);
 
         QSignalSpy finished(m_chat.get(), &ChatController::groupOperationFinished);

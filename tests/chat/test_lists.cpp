@@ -51,7 +51,7 @@ private slots:
         for (const MessageRecord &m : {plain, odd, image, marker})
             QVERIFY(store.upsertMessage(m));
 
-        m_chat->openConversation(peer);
+        openAndShow(peer);
         const QVariantList rows = m_chat->messages();
         QCOMPARE(rows.size(), 4);
         // Equal times keep the store's order.
@@ -95,7 +95,7 @@ private slots:
         QFETCH(QString, text);
         const QString peer = QStringLiteral("sg:https://127.0.0.1:9/sg");
         QVERIFY(ChatStore::instance().upsertMessage(message("s1", peer, stored, 20)));
-        m_chat->openConversation(peer);
+        openAndShow(peer);
         QCOMPARE(m_chat->messages().size(), 1);
         const QVariantMap map = m_chat->messages().first().toMap();
         QCOMPARE(map.value("kind").toString(), kind);
@@ -287,7 +287,7 @@ private slots:
         QVERIFY(store.upsertMessage(message("t", id, "hello", 11)));
         QVERIFY(store.upsertMessage(message("x", id, "doomed", 12)));
         startListed(*m_chat);
-        m_chat->openConversation(peer);
+        openAndShow(peer);
         QCOMPARE(m_chat->messages().size(), 3);
 
         sent.status = MessageStatus::Failed;
@@ -317,7 +317,7 @@ private slots:
         // Another conversation with a message of the same id starts afresh.
         const QString other = QStringLiteral("group:g");
         QVERIFY(store.upsertMessage(message("g1", other, "__sg_system__:plain here", 13)));
-        m_chat->openConversation(other);
+        openAndShow(other);
         QCOMPARE(m_chat->messages().first().toMap().value("kind").toString(), QStringLiteral("text"));
     }
 

@@ -7,6 +7,7 @@
 #include "models/message_row_model.h"
 
 #include <QAbstractItemModelTester>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace chattest;
@@ -101,7 +102,7 @@ private slots:
         QFETCH(int, steps);
         storeMessages(count);
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         QCOMPARE(model()->rowCount(), qMin(count, int(MessageList::kPageSize)));
         for (int i = count; i < count + later; ++i) {
             const MessageRecord sent = message(QStringLiteral("m%1").arg(i), m_conversation, "sent", 1000 + i / 3, true);
@@ -151,7 +152,7 @@ private slots:
         QFETCH(QString, lastId);
         QFETCH(int, lastStatus);
         storeMessages(100);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         ChatHost &host = m_chat->host();
         ChatStore &store = ChatStore::instance();
@@ -194,7 +195,7 @@ private slots:
     void reloadPlacesLateMessagesAndKeepsTheRest()
     {
         storeMessages(90);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         ModelLog log(model());
         ChatStore &store = ChatStore::instance();
@@ -222,7 +223,7 @@ private slots:
     void trimmedPagesComeBackInOrder()
     {
         storeMessages(5 * MessageList::kPageSize);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         while (m_chat->loadOlderMessages())
             waitIdle();
         QCOMPARE(model()->rowCount(), 5 * MessageList::kPageSize);
@@ -239,6 +240,72 @@ private slots:
         QCOMPARE(idsOf(m_chat->messages()), all + QStringList{ "late" });
     }
 
+    // The newest page is read off the window's thread too: what happens
+    // before it lands is neither lost, doubled nor undone, and a page read
+    // for a list opened elsewhere, deleted or signed out is not shown.
+    void newestPageLandsLater_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        for (const char *meanwhile : { "nothing", "another conversation opened", "a message arrives",
+                                       "a pull stored messages", "a shown message's status changed",
+                                       "a page's message deleted", "the conversation deleted", "session ended" })
+            QTest::newRow(meanwhile) << meanwhile;
+    }
+    void newestPageLandsLater()
+    {
+        QFETCH(QString, meanwhile);
+        ChatStore &store = ChatStore::instance();
+        storeMessages(2 * MessageList::kPageSize);
+        const QString other = peerKey(0x63);
+        store.ensureDirectConversation(other, other, QStringLiteral("o"));
+        QVERIFY(store.upsertMessage(message("o1", store.conversationIdFor(other), "other", 2000)));
+        QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ChatHost &host = m_chat->host();
+        QString open = m_conversation;
+        waitIdle(); // the session's first jobs back: only what the row does reads the list again
+        m_chat->openConversation(m_peer);
+        QVERIFY(m_chat->messagesLoading());
+        // The page is read before what follows, and lands after it.
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        if (meanwhile == "another conversation opened") {
+            m_chat->openConversation(other);
+            open = store.conversationIdFor(other);
+        } else if (meanwhile == "a message arrives") {
+            const MessageRecord arrived = message("arrived", m_conversation, "new", 5000);
+            QVERIFY(store.upsertMessage(arrived));
+            host.messageStored(arrived);
+        } else if (meanwhile == "a pull stored messages") {
+            storeMessages(3, 2 * MessageList::kPageSize);
+            host.reloadMessages();
+        } else if (meanwhile == "a shown message's status changed") {
+            QVERIFY(store.setMessageStatus("m115", MessageStatus::Sent));
+            host.messageStatusChanged("m115", int(MessageStatus::Sent));
+        } else if (meanwhile == "a page's message deleted") {
+            QVERIFY(store.deleteMessage(m_conversation, "m100"));
+            host.messageRemoved("m100");
+        } else if (meanwhile == "the conversation deleted") {
+            m_chat->deleteConversation(m_peer);
+            open.clear();
+        } else if (meanwhile == "session ended") {
+            m_chat->stop();
+            open.clear();
+        }
+        waitIdle();
+        QVERIFY(!m_chat->messagesLoading());
+        // The newest rows of the store as they are now, each once.
+        QStringList stored;
+        for (const MessageRecord &record : store.shownMessages(open))
+            stored.append(record.id + QLatin1Char('/') + QString::number(int(record.status)));
+        QStringList shown;
+        for (const QVariant &row : m_chat->messages())
+            shown.append(row.toMap().value("id").toString() + QLatin1Char('/') + row.toMap().value("status").toString());
+        // A page that lost a message meanwhile shows one row fewer.
+        const int least = qMin(int(stored.size()), int(MessageList::kPageSize)) - (meanwhile.contains("deleted") ? 1 : 0);
+        QVERIFY2(shown.size() >= least, qPrintable(shown.join(' ')));
+        QCOMPARE(shown, stored.mid(stored.size() - shown.size()));
+        QCOMPARE(model()->rowCount(), shown.size());
+    }
+
     // The older page is read off the window's thread and lands later in one
     // insert, fitting what happened meanwhile: nothing missing or doubled.
     void olderPageLandsLater_data()
@@ -253,7 +320,7 @@ private slots:
         QFETCH(QString, meanwhile);
         ChatStore &store = ChatStore::instance();
         storeMessages(3 * MessageList::kPageSize);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         ModelLog log(model());
         QVERIFY(m_chat->loadOlderMessages());
         QCOMPARE(model()->rowCount(), MessageList::kPageSize);
@@ -301,7 +368,7 @@ private slots:
         QFETCH(QString, then);
         QFETCH(QStringList, expectedTail);
         storeMessages(100);
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         ChatHost &host = m_chat->host();
         ModelLog log(model());

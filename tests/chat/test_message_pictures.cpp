@@ -77,7 +77,7 @@ private slots:
         QFETCH(QSize, requested);
         QFETCH(QSize, drawn);
         QVERIFY(ChatStore::instance().upsertMessage(imageMessage("pic", 10, Qt::red, width, height)));
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         const QVariantMap row = m_chat->messages().value(0).toMap();
         QCOMPARE(row.value("kind").toString(), QStringLiteral("image"));
         QCOMPARE(row.value("imageW").toInt(), width);
@@ -106,7 +106,7 @@ private slots:
             return ChatStore::instance().upsertMessage(m) ? m : MessageRecord();
         };
         QVERIFY(!stored(Qt::red, "digest-1").id.isEmpty());
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         const QString before = sourceOf("pic");
         QVERIFY(!served(before).isNull());
         for (const bool changed : {false, true}) {
@@ -140,7 +140,7 @@ private slots:
         for (int i = 0; i < 3 * MessageList::kPageSize; ++i)
             texts.append(message(QStringLiteral("t%1").arg(i), m_conversation, QStringLiteral("text %1").arg(i), 100 + i));
         QVERIFY(store.upsertMessages(texts));
-        m_chat->openConversation(m_peer);
+        openAndShow(m_peer);
         while (m_chat->loadOlderMessages())
             waitIdle();
         const QString source = sourceOf("old-pic");

@@ -209,29 +209,50 @@ int Snapshot::messageCount() const
 
 Snapshot snapshot(DrivenApp &app)
 {
-    // Media payloads are long: only the shown text's head is kept.
-    static const QString js = QStringLiteral(
+    // Each conversation is opened and read once its newest page, which is
+    // read on a worker, is shown. Media payloads are long: only the shown
+    // text's head is kept.
+    static const QString listed = QStringLiteral(
         "(function () {"
-        "  var current = Chat.currentPeer; var out = { current: current, conversations: [] };"
+        "  var out = { current: Chat.currentPeer, conversations: [] };"
         "  var convs = Chat.conversations;"
-        "  for (var i = 0; i < convs.length; ++i) {"
-        "    var peer = convs[i].peer; Chat.openConversation(peer);"
-        "    var ms = Chat.messages; var list = [];"
-        "    for (var j = 0; j < ms.length; ++j)"
-        "      list.push({ id: ms[j].id, kind: ms[j].kind, text: String(ms[j].text).substring(0, 160),"
-        "                  outgoing: ms[j].outgoing === true, status: ms[j].status });"
-        "    out.conversations.push({ peer: peer, display: convs[i].display, messages: list });"
-        "  }"
-        "  if (current !== \"\") Chat.openConversation(current);"
+        "  for (var i = 0; i < convs.length; ++i)"
+        "    out.conversations.push({ peer: convs[i].peer, display: convs[i].display });"
         "  return out;"
         "})()");
+    static const QString shownMessages = QStringLiteral(
+        "(function () {"
+        "  var ms = Chat.messages; var list = [];"
+        "  for (var j = 0; j < ms.length; ++j)"
+        "    list.push({ id: ms[j].id, kind: ms[j].kind, text: String(ms[j].text).substring(0, 160),"
+        "                outgoing: ms[j].outgoing === true, status: ms[j].status });"
+        "  return list;"
+        "})()");
+    const auto open = [&app](const QString &peer) {
+        const QString quoted = QString::fromUtf8(QJsonDocument(QJsonArray{peer}).toJson(QJsonDocument::Compact));
+        app.eval(QStringLiteral("Chat.openConversation(%1[0])").arg(quoted));
+        return app.waitTrue(QStringLiteral("!Chat.messagesLoading()"));
+    };
     Snapshot result;
-    const QJsonValue value = app.eval(js);
-    if (!value.isObject()) {
+    QJsonObject object = app.eval(listed).toObject();
+    if (object.isEmpty()) {
         fail(app, QStringLiteral("could not read the conversations"));
         return result;
     }
-    const QJsonObject object = value.toObject();
+    QJsonArray conversations;
+    for (const QJsonValue &c : object.value(QStringLiteral("conversations")).toArray()) {
+        QJsonObject entry = c.toObject();
+        if (!open(entry.value(QStringLiteral("peer")).toString())) {
+            fail(app, QStringLiteral("could not read the messages"));
+            return result;
+        }
+        entry.insert(QStringLiteral("messages"), app.eval(shownMessages));
+        conversations.append(entry);
+    }
+    object.insert(QStringLiteral("conversations"), conversations);
+    const QString current = object.value(QStringLiteral("current")).toString();
+    if (!current.isEmpty())
+        open(current);
     result.current = object.value(QStringLiteral("current")).toString();
     for (const QJsonValue &c : object.value(QStringLiteral("conversations")).toArray()) {
         ConversationEntry entry;

@@ -76,6 +76,7 @@ MockController {
     function reloadMessages() { record("reloadMessages", arguments) }
     function trimOlderMessages() { record("trimOlderMessages", arguments) }
     function loadOlderMessages() { record("loadOlderMessages", arguments); return result("loadOlderMessages", false) }
+    function messagesLoading() { return result("messagesLoading", false) }
     function conversationImageIds() { record("conversationImageIds", arguments); return result("conversationImageIds", []) }
     function sendText(text) { record("sendText", arguments); return result("sendText", true) }
     function unkeptSends() { record("unkeptSends", arguments); return result("unkeptSends", 0) }
