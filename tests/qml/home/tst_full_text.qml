@@ -52,7 +52,10 @@ Item {
             return [
                 { tag: "60,000 characters in lines", text: lines(60000) },
                 { tag: "60,000 characters without a break", text: repeat("word ", 11998) + "LAST LINE" },
-                { tag: "30,000 emoji", text: repeat("😀", 30000) + " LAST LINE" }
+                { tag: "30,000 emoji", text: repeat("😀", 30000) + " LAST LINE" },
+                // Another text shown while the first is still being cut:
+                // none of its pieces stay, none of the text is cut twice.
+                { tag: "shown again mid-cut", text: lines(60000), before: repeat("other words ", 50000) }
             ]
         }
 
@@ -64,6 +67,12 @@ Item {
             verify(button, "no control to read the rest")
             mouseClick(button)
             var reader = findChild(view.list, "fullTextReaderLoader").item
+            if (data.before !== undefined) {
+                reader.show(data.before)
+                tryVerify(function () { return reader.pieces.length > reader.firstScreen })
+                verify(!reader.complete)
+                reader.show(data.text)
+            }
             // The card opens with its first screen; the rest comes after.
             verify(reader.pieces.length > 0 && !reader.complete, "cut " + reader.pieces.length + " pieces at once")
             tryCompare(reader, "opened", true)

@@ -9,14 +9,18 @@ import "fullText.js" as FullText
 // the window that scrolls through it, in which the text can be selected and
 // copied. The text is cut into pieces of about a thousand characters, each
 // laid out only as it scrolls into view: the card opens with the first
-// screen's pieces, and the rest are cut a few at a time on later turns, so
-// a text of any length opens in one screen's time and no piece made later
-// holds the window up for long.
+// screen's pieces, and once it is drawn the rest are cut a few at a time on
+// later turns, so a text of any length opens in one screen's time and no
+// piece made later holds the window up for long.
 Popup {
     id: popup
     objectName: "fullTextReader"
 
-    property string text: ""
+    // The whole text, as given to show(). Held as a script value: a string
+    // property would hand the script a new copy of the whole text at every
+    // read, and copies of a long text are what start the script engine's
+    // collections (each a pause of the window).
+    property var text: ""
     // The pieces of `text` cut so far, in order; `complete` once they are
     // all cut.
     property var pieces: []
@@ -34,24 +38,46 @@ Popup {
         _clear()
         open()
         _cut(firstScreen, 0)
-        cutter.running = !complete
+        if (complete)
+            return
+        // The rest is cut once the card's first frame is on the screen: a
+        // change of the list before that asks for a second frame, and the
+        // window's thread waits for the first to be drawn before it can
+        // hand the second over. A window that draws nothing (hidden) gets
+        // the rest a little later all the same.
+        firstFrame.target = pieceList.Window.window
+        cutLater.restart()
+    }
+
+    function _cutTheRest() {
+        firstFrame.target = null
+        cutLater.stop()
+        if (!complete)
+            cutter.start()
     }
 
     // Cuts the next `count` pieces, or as many as `ms` milliseconds allow
-    // (when given), and hands them to the list.
+    // (when given), and hands them to the list. The text and the pieces are
+    // read once into locals, not through the properties at each step.
     function _cut(count, ms) {
         var started = Date.now()
-        for (var n = 0; n < count && _cutTo < text.length && (ms <= 0 || Date.now() - started < ms); ++n) {
-            var end = FullText.pieceEnd(text, _cutTo, pieceLength)
-            var piece = text.substring(_cutTo, end)
-            pieces.push(piece)
+        var whole = text
+        var cut = pieces
+        var at = _cutTo
+        for (var n = 0; n < count && at < whole.length && (ms <= 0 || Date.now() - started < ms); ++n) {
+            var end = FullText.pieceEnd(whole, at, pieceLength)
+            var piece = whole.substring(at, end)
+            cut.push(piece)
             pieceModel.append({ "piece": piece })
-            _cutTo = end
+            at = end
         }
-        complete = _cutTo >= text.length
+        _cutTo = at
+        complete = at >= whole.length
     }
 
     function _clear() {
+        firstFrame.target = null
+        cutLater.stop()
         cutter.running = false
         pieceModel.clear()
         pieces = []
@@ -61,12 +87,24 @@ Popup {
 
     ListModel { id: pieceModel }
 
+    Connections {
+        id: firstFrame
+        target: null
+        function onFrameSwapped() { popup._cutTheRest() }
+    }
+
+    Timer {
+        id: cutLater
+        interval: 250
+        onTriggered: popup._cutTheRest()
+    }
+
     Timer {
         id: cutter
         interval: 1
         repeat: true
         onTriggered: {
-            popup._cut(popup.text.length, 4)
+            popup._cut(Number.MAX_SAFE_INTEGER, 4)
             if (popup.complete)
                 running = false
         }
