@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Templates as T
 import QtQuick.Window
 import Velmor
 import "home"
@@ -11,6 +12,28 @@ import "home/helpers.js" as Helpers
 // the files of the folder home/.
 Item {
     id: home
+
+    // While a popup stands over the window (a reader's or a viewer's card
+    // on its dimmed backdrop), the view under it is drawn from a picture of
+    // itself, made again only when something in the view changes: each
+    // frame of the popup (a scroll, a step) then paints that one picture
+    // instead of every item of the view, which software OpenGL pays for
+    // pixel by pixel. The picture is taken a moment after the popup opens,
+    // by when its first frame is drawn: taken with that frame, it makes it
+    // longer still, and the window's thread waits for it.
+    readonly property bool _popupShown: T.Overlay.overlay !== null && T.Overlay.overlay.visible
+    on_PopupShownChanged: {
+        layer.enabled = false
+        if (_popupShown)
+            pictureLater.restart()
+        else
+            pictureLater.stop()
+    }
+    Timer {
+        id: pictureLater
+        interval: 150
+        onTriggered: home.layer.enabled = home._popupShown
+    }
 
     // Frame geometry (windowed and full screen).
     readonly property bool full: home.Window.window !== null

@@ -94,8 +94,12 @@ Item {
             last.selectAll()
             verify(last.selectedText.indexOf("LAST LINE") >= 0)
             verify(pieces.itemAtIndex(0) === null || pieces.count < 4)
+            // The view under the card is drawn from a picture of it only
+            // while the card is open.
+            tryVerify(function () { return view.home.layer.enabled })
             reader.close()
             tryCompare(reader, "visible", false)
+            tryCompare(view.home.layer, "enabled", false)
         }
 
         // Pieces never split a surrogate pair or an emoji sequence.
