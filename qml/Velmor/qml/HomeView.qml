@@ -45,6 +45,10 @@ Item {
     readonly property int contentLeftInset: full ? (fullSideGap + sidebarW + 28) : (sidebarW - overhang) + 28
     readonly property int paneVInset: Math.max(0, sideCard.y - ovMargin)
 
+    // Made by a sign-in: the open conversation's column is built once the
+    // view has been drawn (the sidebar's rows first).
+    property bool buildChatLater: false
+
     // What the main card's content area shows: "chat", "settings",
     // "notifications", "newGroup" or "newChat".
     property string mainPane: "chat"
@@ -231,6 +235,7 @@ Item {
             anchors.topMargin: home.paneVInset
             anchors.bottomMargin: home.paneVInset
             shown: home.mainPane === "chat"
+            buildLater: home.buildChatLater
             playingVoiceId: home.playingVoiceId
             onFriendInfoRequested: {
                 Chat.loadCurrentFriendInfo()
@@ -427,7 +432,10 @@ Item {
         onLoaded: {
             item.objectName = "imageDialog"
             item.purpose = "image"
-            item.failed.connect(function (error) { chatPane.composer.errorText = error })
+            item.failed.connect(function (error) {
+                if (chatPane.composer)
+                    chatPane.composer.errorText = error
+            })
         }
     }
     Loader {

@@ -51,7 +51,10 @@ Window {
     // view was then built in one go (a frozen window for 300-500 ms).
     function showView() {
         viewLoader.asynchronous = App.loggedIn
-        viewLoader.source = App.loggedIn ? "HomeView.qml" : "LoginView.qml"
+        if (!App.loggedIn)
+            viewLoader.source = "LoginView.qml"
+        else if (String(viewLoader.source) !== String(Qt.resolvedUrl("HomeView.qml")))
+            viewLoader.setSource("HomeView.qml", { "buildChatLater": true })
     }
 
     // The home view's documents, compiled on the engine's loading thread
@@ -61,8 +64,11 @@ Window {
     // finds them compiled.
     property Component _homeTypes: null
     function prepareHomeView() {
-        if (_homeTypes === null)
+        if (_homeTypes === null) {
+            var t0 = Date.now()
             _homeTypes = Qt.createComponent("HomeView.qml", Component.Asynchronous)
+            _homeTypes.statusChanged.connect(function () { console.log("home types", _homeTypes.status, Date.now() - t0, _homeTypes.errorString()) })
+        }
     }
 
     Loader {

@@ -97,6 +97,30 @@ Item {
             checkPresented(win)
         }
 
+        // The view a sign-in makes shows the sidebar first and builds the open
+        // conversation's parts afterwards, or at once for a conversation
+        // opened before they were built.
+        function test_signInBuildsTheConversationWhenNeeded_data() {
+            return [{ tag: "after the first frame", openAtOnce: false },
+                    { tag: "opened first", openAtOnce: true }]
+        }
+
+        function test_signInBuildsTheConversationWhenNeeded(data) {
+            var win = makeMain()
+            App.loggedIn = true
+            tryCompare(findChild(win, "viewLoader"), "status", Loader.Ready)
+            var home = viewLoaded(win)
+            if (data.openAtOnce) {
+                Chat.currentPeer = "peer-a"
+                Chat.currentChanged()
+                verify(findChild(home, "composer") !== null)
+                verify(findChild(home, "chatColumn").visible)
+            } else {
+                tryVerify(function () { return findChild(home, "composer") !== null })
+                verify(!findChild(home, "chatColumn").visible)
+            }
+        }
+
         function test_logoutFromFullScreen() {
             App.loggedIn = true
             var win = makeMain()

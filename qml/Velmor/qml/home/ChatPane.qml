@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 import QtQuick.Templates as T
 import Velmor
 
@@ -12,9 +11,10 @@ Item {
     // Whether the main card shows the chat (no other page over it).
     property bool shown: true
     property string playingVoiceId: ""
-    readonly property alias composer: composer
-    readonly property alias msgList: msgList
-    readonly property alias header: header
+    // The column's parts; null until it is made.
+    readonly property Item composer: column.item ? column.item.composer : null
+    readonly property Item msgList: column.item ? column.item.msgList : null
+    readonly property Item header: column.item ? column.item.header : null
 
     signal friendInfoRequested()
     signal groupSettingsRequested()
@@ -57,19 +57,21 @@ Item {
         target: Chat
         function onConversationsChanged() { pane._followList(false) }
         function onCurrentChanged() {
+            if (Chat.currentPeer !== "")
+                pane._buildColumn(true)
             if (Chat.currentPeer === pane._openPeer)
                 return
             pane._openPeer = Chat.currentPeer
             pane._followList(true)
         }
     }
-    Component.onCompleted: {
-        _openPeer = Chat.currentPeer
-        _followList(true)
-    }
 
     // Another conversation was opened.
     function resetForConversation() {
+        if (Chat.currentPeer !== "")
+            _buildColumn(true)
+        if (column.item === null)
+            return
         composer.dismissPanels()
         msgList.resetForConversation()
         // The user opened it to write: typing goes to the composer. Later in
@@ -81,7 +83,7 @@ Item {
 
     // Not from under a popup that shows: it keeps the keys it has.
     function focusComposer() {
-        if (pane.shown && Chat.currentPeer !== "" && !Chat.currentOfficial && !_popupShown())
+        if (pane.shown && composer !== null && Chat.currentPeer !== "" && !Chat.currentOfficial && !_popupShown())
             composer.focusEditor()
     }
 
@@ -98,7 +100,7 @@ Item {
             var now = window.activeFocusItem
             var before = pane._lastFocus
             pane._lastFocus = now
-            if (pane._focusInWindow() && before !== null && !pane.composer.holds(before))
+            if (pane._focusInWindow() && before !== null && pane.composer !== null && !pane.composer.holds(before))
                 Qt.callLater(pane._takeFallenFocus)
         }
     }
@@ -133,85 +135,31 @@ Item {
         visible: Chat.currentPeer === "" && pane.shown
     }
 
-    ColumnLayout {
-        id: chatColumn
-        objectName: "chatColumn"
+    // The open conversation's column is made by address: compiling and
+    // building it with the view (about half of the home view's work) kept
+    // the sidebar's stored conversations from showing. Made with the pane,
+    // unless `buildLater` (a sign-in): then once the window has drawn the
+    // view, a slice at a time, or at once when a conversation opens first.
+    property bool buildLater: false
+    function _buildColumn(now) {
+        if (now)
+            column.asynchronous = false
+        if (String(column.source) === "")
+            column.source = "ChatColumn.qml"
+    }
+    Connections {
+        target: pane.buildLater && String(column.source) === "" ? pane.Window.window : null
+        function onFrameSwapped() { pane._buildColumn(false) }
+    }
+    Loader {
+        id: column
         anchors.fill: parent
-        spacing: 0
-        visible: Chat.currentPeer !== "" && pane.shown
-
-        ChatHeader {
-            id: header
-            objectName: "chatHeader"
-            Layout.fillWidth: true
-            Layout.preferredHeight: Theme.topBarHeight
-            peer: Chat.currentPeer
-            title: Chat.currentTitle
-            address: Chat.currentAddress
-            avatarId: Chat.currentAvatarId
-            avatarKind: Chat.currentAvatarKind
-            verified: Chat.currentVerified
-            official: Chat.currentOfficial
-            groupKind: Chat.currentGroupKind
-            groupSubtitle: pane.removedFromSuperGroup ? "你已被移出群聊" : Chat.currentGroupSubtitle
-            removed: pane.removedFromSuperGroup
-            onFriendInfoRequested: pane.friendInfoRequested()
-            onGroupSettingsRequested: pane.groupSettingsRequested()
-            onSuperGroupSettingsRequested: pane.superGroupSettingsRequested()
-        }
-
-        VoiceBanner {
-            id: bannerStrip
-            objectName: "voiceBannerStrip"
-            Layout.fillWidth: true
-            Layout.preferredHeight: visible ? 54 : 0
-            visible: Chat.currentGroupKind === "premium_plus" && VoiceRoom.roomOpen && !pane.removedFromSuperGroup
-            listening: VoiceRoom.activeForVisible
-            onClicked: pane.voiceRoomRequested()
-        }
-
-        MessageList {
-            id: msgList
-            objectName: "msgList"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            model: Chat.messageModel
-            currentPeer: Chat.currentPeer
-            playingVoiceId: pane.playingVoiceId
-            onTapped: composer.dismissPanels()
-            onImageOpened: (src) => pane.imageOpened(src)
-            onVoicePlaybackStarted: (id) => pane.voicePlaybackStarted(id)
-            onVoicePlaybackStopped: pane.voicePlaybackStopped()
-        }
-
-        ReadOnlyNotice {
-            objectName: "readOnlyNotice"
-            Layout.fillWidth: true
-            Layout.preferredHeight: visible ? 58 : 0
-            visible: Chat.currentOfficial
-        }
-
-        ComposerSlot {
-            id: composer
-            objectName: "composer"
-            Layout.fillWidth: true
-            Layout.preferredHeight: visible ? implicitHeight : 0
-            visible: !Chat.currentOfficial
-            conversation: Chat.currentPeer
-            onGradient: true
-            allowImages: true
-            allowChatroom: Chat.currentGroupKind === "premium_plus" && VoiceRoom.canOpen && !pane.removedFromSuperGroup
-            sendingEnabled: Chat.currentCanSend && !pane.removedFromSuperGroup
-            // A normal group is read-only only for a member the owner removed.
-            disabledReason: Chat.currentPeer.startsWith("group:") || pane.removedFromSuperGroup
-                            ? "你已被移出群聊" : "全员禁言中，仅群主和管理员可以发送消息"
-            onRequestImage: pane.imageRequested()
-            onRequestChatroom: {
-                if (VoiceRoom.roomOpen)
-                    pane.voiceRoomRequested()
-                else
-                    pane.voiceOpenRequested()
-            }
-        }
+        asynchronous: pane.buildLater
+    }
+    Component.onCompleted: {
+        _openPeer = Chat.currentPeer
+        _followList(true)
+        if (!buildLater || Chat.currentPeer !== "")
+            _buildColumn(true)
     }
 }
