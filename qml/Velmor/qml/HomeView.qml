@@ -167,20 +167,10 @@ Item {
 
     // The pages and popups are made by address, so that compiling the view
     // does not compile them (and the modules they import) before its first
-    // frame; once that frame is drawn they are compiled on the engine's
-    // loading thread, so that opening one only makes it.
-    property var _compiledParts: []
-    Connections {
-        id: firstFrame
-        target: home.Window.window
-        function onFrameSwapped() {
-            firstFrame.enabled = false
-            var holders = Object.values(home._paneHolders).concat(Object.values(home._popupHolders))
-            home._compiledParts = holders.map(function (holder) {
-                return Qt.createComponent(holder.source, Component.Asynchronous)
-            })
-        }
-    }
+    // frame: each is compiled the first time it opens. (Compiling them in
+    // the background meanwhile made an opening that came while its own
+    // document was being compiled finish that compile in the opening's
+    // call, which upset the window's animation driver.)
 
     Connections {
         target: Chat
