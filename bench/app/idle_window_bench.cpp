@@ -40,6 +40,7 @@
 #include "window_probe.h"
 
 #include <QGuiApplication>
+#include <QFile>
 #include <QImage>
 #include <QPointer>
 #include <QProcess>
@@ -53,10 +54,15 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
@@ -305,15 +311,40 @@ QQuickItem *openHomeReader(QQuickWindow *window)
     return reader ? reader->property("contentItem").value<QQuickItem *>() : nullptr;
 }
 
+// PELORIN_BENCH_MEMORY_DUMP=<folder>: beside the figure, the child's
+// mappings (smaps) and its heap's state (malloc_info) as it was measured, to
+// see what holds the memory.
+void dumpMemory(const QString &tag)
+{
+    const QString folder = qEnvironmentVariable("PELORIN_BENCH_MEMORY_DUMP");
+    if (folder.isEmpty())
+        return;
+    // Read whole: a file of /proc tells no size, which QFile::copy trusts.
+    QFile maps(QStringLiteral("/proc/self/smaps"));
+    QFile copy(folder + QLatin1Char('/') + tag + QStringLiteral(".smaps"));
+    if (maps.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        copy.write(maps.readAll());
+#ifdef __GLIBC__
+    if (FILE *out = std::fopen(QFile::encodeName(folder + QLatin1Char('/') + tag + QStringLiteral(".malloc.xml")), "w")) {
+        malloc_info(0, out);
+        std::fclose(out);
+    }
+#endif
+}
+
 // Resident memory once the window has rested with its rows shown.
-void measureMemory(QQuickWindow *window, const std::function<bool()> &rowsShown)
+void measureMemory(QQuickWindow *window, const QString &tag, const std::function<bool()> &rowsShown)
 {
     auto *poll = new QTimer(window);
     QObject::connect(poll, &QTimer::timeout, window, [=] {
         if (!rowsShown())
             return;
         poll->stop();
-        QTimer::singleShot(kSettleMs, window, [] { report(QStringLiteral("rss %1").arg(residentMegabytes())); });
+        QTimer::singleShot(kSettleMs, window, [tag] {
+            const double rss = residentMegabytes();
+            dumpMemory(tag);
+            report(QStringLiteral("rss %1").arg(rss));
+        });
     });
     poll->start(50);
 }
@@ -376,7 +407,7 @@ int runHomeChild(const QByteArray &mode)
             else if (mode == "home-inactive")
                 measureInactive(window, frames);
             else if (mode == "home-memory")
-                measureMemory(window, [window] {
+                measureMemory(window, QStringLiteral("home"), [window] {
                     auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
                     return list && list->property("count").toInt() > 0;
                 });
@@ -541,7 +572,7 @@ int runBareChild(int argc, char **argv, const QByteArray &mode)
                 rows.append(QVariantMap{{QStringLiteral("name"), QStringLiteral("peer %1").arg(i)},
                                         {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
             window->setProperty("rows", rows);
-            measureMemory(window, [] { return true; });
+            measureMemory(window, QStringLiteral("bare"), [] { return true; });
         } else if (mode == "bare-reader") {
             auto popup = std::make_shared<QPointer<QObject>>();
             openReader(
