@@ -639,14 +639,27 @@ Check checkFile(StoreState &state, Connection **out, Condition *failure)
         qCWarning(lcStore) << "WAL journal mode refused for" << state.path;
     // Every page of the file is read (no index cross-check: that is the
     // full check's cost); a file that is not a database fails here too.
-    Stmt check(conn, QStringLiteral("PRAGMA quick_check(1)"));
-    const bool ran = check.exec();
-    if (ran && check.next() && check.text(0) == QLatin1String("ok"))
+    bool ran = false;
+    bool sound = false;
+    QString verdict;
+    int code = SQLITE_OK;
+    {
+        Stmt check(conn, QStringLiteral("PRAGMA quick_check(1)"));
+        ran = check.exec();
+        sound = ran && check.next() && (verdict = check.text(0)) == QLatin1String("ok");
+        code = sqlite3_extended_errcode(conn->handle);
+        if (!ran)
+            verdict = QString::fromUtf8(sqlite3_errmsg(conn->handle));
+    }
+    // The pages it read fill this connection's cache (up to its 2 MB), kept
+    // for as long as the thread lives, which is the sign-in's worker, idle
+    // from now on: they go now.
+    sqlite3_db_release_memory(conn->handle);
+    if (sound)
         return Check::Sound;
-    const int code = sqlite3_extended_errcode(conn->handle);
     *failure = ran ? Condition::Damaged : conditionOf(code);
     if (*failure == Condition::Damaged) {
-        qCWarning(lcStore) << "damaged database" << state.path << (ran ? check.text(0) : sqlite3_errmsg(conn->handle));
+        qCWarning(lcStore) << "damaged database" << state.path << verdict;
         return Check::Damaged;
     }
     return Check::Failed;
