@@ -60,6 +60,35 @@ void afterFirstFrame(QQmlApplicationEngine &engine, std::function<void()> job)
     QTimer::singleShot(3000, window, runOnce);
 }
 
+// The heap's settings, made before any thread allocates. glibc gives each
+// thread that allocates an arena of its own (up to eight per core), and an
+// arena keeps what its thread freed: the pool's sixteen workers, the render
+// threads and the software rasteriser's each held on to what their busiest
+// moment needed. A few shared arenas serve them as well. (A fixed threshold
+// for giving big blocks their own mappings saved no more, and the faults of
+// mapping them afresh doubled the sign-in's longest stall.)
+void boundHeap()
+{
+#ifdef __GLIBC__
+    constexpr int kArenas = 4;
+    mallopt(M_ARENA_MAX, kArenas);
+#endif
+}
+
+// Qt Quick sizes the texture atlas that small pictures share after the
+// window: 1024 x 1024 (4 MB) for the home view, which shows a few dozen
+// icons and avatars. A quarter of that holds them; a picture that finds no
+// room gets a texture of its own, as large ones do anyway. A size set in
+// the environment is kept.
+void sizePictureAtlas()
+{
+    const QByteArray side = QByteArrayLiteral("512");
+    for (const char *name : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
+        if (!qEnvironmentVariableIsSet(name))
+            qputenv(name, side);
+    }
+}
+
 // After each sign-in, once the home view is built and drawn, the heap that
 // the login view and the sign-in left free goes back to the system: glibc
 // keeps freed memory for reuse, where it would count as the signed-in
@@ -151,6 +180,8 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
+    boundHeap();
+    sizePictureAtlas();
     QApplication application(argc, argv);
     int exitCode = 0;
     const auto closeStoreLast = qScopeGuard([&exitCode] { endPoolWork(exitCode); });
