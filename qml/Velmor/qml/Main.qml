@@ -64,11 +64,8 @@ Window {
     // finds them compiled.
     property Component _homeTypes: null
     function prepareHomeView() {
-        if (_homeTypes === null) {
-            var t0 = Date.now()
+        if (_homeTypes === null)
             _homeTypes = Qt.createComponent("HomeView.qml", Component.Asynchronous)
-            _homeTypes.statusChanged.connect(function () { console.log("home types", _homeTypes.status, Date.now() - t0, _homeTypes.errorString()) })
-        }
     }
 
     Loader {
