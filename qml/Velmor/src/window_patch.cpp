@@ -1,6 +1,7 @@
 #include "window_patch.h"
 
 #include <QQuickWindow>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -15,6 +16,8 @@ WindowPatch::WindowPatch(QQuickItem *parent)
 WindowPatch::~WindowPatch()
 {
     disconnect(m_frames);
+    if (m_uncovered)
+        m_uncovered->removeEventFilter(this);
     if (m_content && m_surface && m_content->parentItem() == m_surface->contentItem())
         m_content->setParentItem(nullptr);
     // The window it stands in may have deleted it already (a child window
@@ -168,8 +171,10 @@ void WindowPatch::place()
             m_content->setParentItem(this);
             m_content->setPosition(QPointF(0, 0));
         }
-        if (m_surface)
+        if (m_surface && m_surface->isVisible()) {
             m_surface->setVisible(false);
+            answerNextExposeWithFrame(host);
+        }
     }
     if (onSurface != m_onSurface) {
         m_onSurface = onSurface;
@@ -179,6 +184,46 @@ void WindowPatch::place()
         m_playable = playable;
         emit playableChanged();
     }
+}
+
+// The windowing system asks the window to paint the part the hidden surface
+// uncovered. The render loop answers an expose with a frame for which the
+// window's thread waits until it is drawn, after the frame already being
+// drawn (when a popup has just covered the item, the popup's first): on
+// software OpenGL 50-70 ms of a frozen window. Every frame paints the whole
+// window, so an ordinary one answers it as well, and the thread waits for it
+// no longer than for any other.
+void WindowPatch::answerNextExposeWithFrame(QQuickWindow *host)
+{
+    if (!host || !host->isExposed() || m_uncovered == host)
+        return;
+    if (m_uncovered)
+        m_uncovered->removeEventFilter(this);
+    m_uncovered = host;
+    host->installEventFilter(this);
+    // A windowing system that sends no expose for it: stop watching.
+    QTimer::singleShot(1000, this, [this, host = QPointer<QQuickWindow>(host)] {
+        if (host && m_uncovered == host) {
+            host->removeEventFilter(this);
+            m_uncovered = nullptr;
+        }
+    });
+}
+
+bool WindowPatch::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && m_uncovered && watched == m_uncovered) {
+        QQuickWindow *host = m_uncovered;
+        host->removeEventFilter(this);
+        m_uncovered = nullptr;
+        // Only a part uncovered: the window stays shown. An expose that
+        // hides it goes through.
+        if (host->isExposed()) {
+            host->update();
+            return true;
+        }
+    }
+    return QQuickItem::eventFilter(watched, event);
 }
 
 } // namespace velmor::views

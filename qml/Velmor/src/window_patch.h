@@ -60,6 +60,7 @@ signals:
 protected:
     void itemChange(ItemChange change, const ItemChangeData &data) override;
     void componentComplete() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Puts the content where it belongs now and the surface over the item.
@@ -69,6 +70,9 @@ private:
     // Neither faded nor cut by an ancestor.
     bool drawnAsIs() const;
     void followWindow();
+    // Hiding the surface uncovers its part of `host`: the expose that
+    // follows is answered with an ordinary frame.
+    void answerNextExposeWithFrame(QQuickWindow *host);
 
     QPointer<QQuickItem> m_content;
     bool m_detached = true;
@@ -77,6 +81,7 @@ private:
     QPointer<QQuickWindow> m_surface;
     QPointer<QQuickWindow> m_followed;
     QMetaObject::Connection m_frames;
+    QPointer<QQuickWindow> m_uncovered;
 };
 
 } // namespace velmor::views
