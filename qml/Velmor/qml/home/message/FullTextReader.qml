@@ -9,8 +9,8 @@ import "fullText.js" as FullText
 // the window that scrolls through it, in which the text can be selected and
 // copied. The text is cut into pieces of about a thousand characters, each
 // laid out only as it scrolls into view: the card opens with the first
-// screen's pieces, and once it is drawn the rest are cut a few at a time on
-// later turns, so a text of any length opens in one screen's time and no
+// screen's pieces, and once it is drawn the rest are cut a few at a time,
+// a turn a frame, so a text of any length opens in one screen's time and no
 // piece made later holds the window up for long.
 Popup {
     id: popup
@@ -40,20 +40,24 @@ Popup {
         _cut(firstScreen, 0)
         if (complete)
             return
-        // The rest is cut once the card's first frame is on the screen: a
-        // change of the list before that asks for a second frame, and the
-        // window's thread waits for the first to be drawn before it can
-        // hand the second over. A window that draws nothing (hidden) gets
-        // the rest a little later all the same.
-        firstFrame.target = pieceList.Window.window
-        cutLater.restart()
+        // The rest is cut a turn at a time, each turn once the window has
+        // drawn the frame before it (the first once the card is on the
+        // screen): a change of the list while a frame is being drawn asks
+        // for the next one, and the window's thread waits until the first
+        // is drawn to hand it over (on software OpenGL under load, 60-90 ms
+        // a frame). A window that draws nothing gets its turns all the same.
+        frames.target = pieceList.Window.window
+        noFrame.restart()
     }
 
-    function _cutTheRest() {
-        firstFrame.target = null
-        cutLater.stop()
-        if (!complete)
-            cutter.start()
+    function _turn() {
+        _cut(Number.MAX_SAFE_INTEGER, 4)
+        if (complete) {
+            frames.target = null
+            noFrame.stop()
+        } else {
+            noFrame.restart()
+        }
     }
 
     // Cuts the next `count` pieces, or as many as `ms` milliseconds allow
@@ -76,9 +80,8 @@ Popup {
     }
 
     function _clear() {
-        firstFrame.target = null
-        cutLater.stop()
-        cutter.running = false
+        frames.target = null
+        noFrame.stop()
         pieceModel.clear()
         pieces = []
         _cutTo = 0
@@ -88,26 +91,15 @@ Popup {
     ListModel { id: pieceModel }
 
     Connections {
-        id: firstFrame
+        id: frames
         target: null
-        function onFrameSwapped() { popup._cutTheRest() }
+        function onFrameSwapped() { popup._turn() }
     }
 
     Timer {
-        id: cutLater
-        interval: 250
-        onTriggered: popup._cutTheRest()
-    }
-
-    Timer {
-        id: cutter
-        interval: 1
-        repeat: true
-        onTriggered: {
-            popup._cut(Number.MAX_SAFE_INTEGER, 4)
-            if (popup.complete)
-                running = false
-        }
+        id: noFrame
+        interval: 100
+        onTriggered: popup._turn()
     }
 
     parent: T.Overlay.overlay
