@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace velmor::views {
@@ -191,8 +192,8 @@ void WindowPatch::place()
 // window's thread waits until it is drawn, after the frame already being
 // drawn (when a popup has just covered the item, the popup's first): on
 // software OpenGL 50-70 ms of a frozen window. Every frame paints the whole
-// window, so an ordinary one answers it as well, and the thread waits for it
-// no longer than for any other.
+// window, so an ordinary one, asked for once the frame being drawn is out,
+// answers it as well without holding the thread.
 void WindowPatch::answerNextExposeWithFrame(QQuickWindow *host)
 {
     if (!host || !host->isExposed() || m_uncovered == host)
@@ -217,9 +218,18 @@ bool WindowPatch::eventFilter(QObject *watched, QEvent *event)
         host->removeEventFilter(this);
         m_uncovered = nullptr;
         // Only a part uncovered: the window stays shown. An expose that
-        // hides it goes through.
+        // hides it goes through. The frame is asked for once the one being
+        // drawn is out (the thread would wait for it otherwise), or soon
+        // when none is.
         if (host->isExposed()) {
-            host->update();
+            auto asked = std::make_shared<bool>(false);
+            auto ask = [host = QPointer<QQuickWindow>(host), asked] {
+                if (host && !std::exchange(*asked, true))
+                    host->update();
+            };
+            connect(host, &QQuickWindow::frameSwapped, this, ask,
+                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+            QTimer::singleShot(100, this, ask);
             return true;
         }
     }
