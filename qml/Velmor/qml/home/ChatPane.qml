@@ -147,8 +147,11 @@ Item {
         if (String(column.source) === "")
             column.source = "ChatColumn.qml"
     }
+    // Frames drawn while the view itself is still being built do not count:
+    // building both at once kept the sidebar waiting as before.
+    property bool _made: false
     Connections {
-        target: pane.buildLater && String(column.source) === "" ? pane.Window.window : null
+        target: pane.buildLater && pane._made && String(column.source) === "" ? pane.Window.window : null
         function onFrameSwapped() { pane._buildColumn(false) }
     }
     Loader {
@@ -157,6 +160,7 @@ Item {
         asynchronous: pane.buildLater
     }
     Component.onCompleted: {
+        _made = true
         _openPeer = Chat.currentPeer
         _followList(true)
         if (!buildLater || Chat.currentPeer !== "")
