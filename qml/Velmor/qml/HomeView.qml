@@ -18,21 +18,21 @@ Item {
     // itself, made again only when something in the view changes: each
     // frame of the popup (a scroll, a step) then paints that one picture
     // instead of every item of the view, which software OpenGL pays for
-    // pixel by pixel. The picture is taken a moment after the popup opens,
-    // by when its first frame is drawn: taken with that frame, it makes it
-    // longer still, and the window's thread waits for it.
+    // pixel by pixel. The picture is taken in the frame after the popup's
+    // first: taken with it, it makes that frame longer still, and asked for
+    // while a frame is being drawn, the window's thread waits for that one.
     readonly property bool _popupShown: T.Overlay.overlay !== null && T.Overlay.overlay.visible
     on_PopupShownChanged: {
         layer.enabled = false
-        if (_popupShown)
-            pictureLater.restart()
-        else
-            pictureLater.stop()
+        pictureAfterFrame.target = _popupShown ? home.Window.window : null
     }
-    Timer {
-        id: pictureLater
-        interval: 150
-        onTriggered: home.layer.enabled = home._popupShown
+    Connections {
+        id: pictureAfterFrame
+        target: null
+        function onFrameSwapped() {
+            pictureAfterFrame.target = null
+            home.layer.enabled = home._popupShown
+        }
     }
 
     // Frame geometry (windowed and full screen).
