@@ -8,15 +8,8 @@ Window {
     id: root
 
     readonly property bool isFull: visibility === Window.FullScreen
-    // The size follows the view shown: after a sign-in the window keeps the
-    // login view's size until the home view is built, and then changes size
-    // and shows it in the same frame. Resized at once, the empty window was
-    // drawn again and again while the view was built, and each of those
-    // frames (60-90 ms under load in software) held back the slices.
-    readonly property bool homeShown: App.loggedIn && viewLoader.status === Loader.Ready
-                                      && String(viewLoader.source) === String(Qt.resolvedUrl("HomeView.qml"))
-    readonly property int viewWidth: homeShown ? 1112 : 920
-    readonly property int viewHeight: homeShown ? 816 : 560
+    readonly property int viewWidth: App.loggedIn ? 1112 : 920
+    readonly property int viewHeight: App.loggedIn ? 816 : 560
 
     // After a sign-in or a logout: back to windowed mode, centred on the
     // screen the window is on (not on the desktop's origin, which would put
@@ -79,10 +72,6 @@ Window {
         id: viewLoader
         objectName: "viewLoader"
         anchors.fill: parent
-        onLoaded: {
-            if (root.homeShown)
-                Qt.callLater(root.represent)
-        }
     }
 
     // Over both views: the store's trouble is told whether or not the
@@ -99,9 +88,7 @@ Window {
 
         function onLoggedInChanged() {
             root.showView()
-            // A sign-in presents the window once its view is built.
-            if (!App.loggedIn || root.homeShown)
-                Qt.callLater(root.represent)
+            Qt.callLater(root.represent)
         }
 
         // Once the views have answered the busy state: a document they load
