@@ -165,13 +165,6 @@ Item {
             Chat.start()
     }
 
-    // The pages and popups are made by address, so that compiling the view
-    // does not compile them (and the modules they import) before its first
-    // frame: each is compiled the first time it opens. (Compiling them in
-    // the background meanwhile made an opening that came while its own
-    // document was being compiled finish that compile in the opening's
-    // call, which upset the window's animation driver.)
-
     Connections {
         target: Chat
         function onCurrentChanged() { home._onCurrentChanged() }
@@ -292,6 +285,12 @@ Item {
         anchors.topMargin: home.ovMargin + home.paneVInset
         anchors.bottomMargin: home.ovMargin + home.paneVInset
 
+        // The pages and popups are made by address, so that compiling the view
+        // does not compile them (and the modules they import) before its first
+        // frame: each is compiled the first time it opens. (Compiling them in
+        // the background meanwhile made an opening that came while its own
+        // document was being compiled finish that compile in the opening's
+        // call, which upset the window's animation driver.)
         Loader {
             id: settingsHolder
             anchors.fill: parent
