@@ -92,6 +92,12 @@ constexpr int kStoreRetryMs = 2000;
 
 } // namespace
 
+struct AppController::EarlyLogin
+{
+    SavedIdentity::Restored saved;
+    QFuture<AppController::Outcome> job;
+};
+
 AppController::AppController(QObject *parent)
     : QObject(parent)
     , m_nodeDirectoryUrl(velmor::app::serviceEndpoints().nodeDirectoryUrl)
@@ -118,6 +124,8 @@ AppController::AppController(QObject *parent)
 
 AppController::~AppController()
 {
+    // Never taken up (the window was not made): the job's store and relay
+    // session end with the program, whose exit closes the store.
     ChatStore::instance().setConditionListener({});
 }
 
@@ -192,11 +200,27 @@ void AppController::importMnemonicAndLogin(const QString &mnemonic)
     startLogin(identity);
 }
 
+void AppController::prepareAutoLogin()
+{
+    if (m_busy || m_loggedIn || m_earlyLogin || !SavedIdentity::exists())
+        return;
+    SavedIdentity::Restored saved = SavedIdentity::restore();
+    if (!saved.identity.isValid()) {
+        // autoLogin() tells what is wrong with it.
+        m_earlyLogin.reset(new EarlyLogin{std::move(saved), {}});
+        return;
+    }
+    QFuture<Outcome> job = QtConcurrent::run(&AppController::loginWorker, saved.identity, saved.mnemonic,
+                                             m_nodeDirectoryUrl, false);
+    m_earlyLogin.reset(new EarlyLogin{std::move(saved), std::move(job)});
+}
+
 void AppController::autoLogin()
 {
     if (m_busy || m_loggedIn)
         return;
-    const SavedIdentity::Restored saved = SavedIdentity::restore();
+    const std::unique_ptr<EarlyLogin> early = std::move(m_earlyLogin);
+    const SavedIdentity::Restored saved = early ? early->saved : SavedIdentity::restore();
     if (!saved.anything)
         return;
     setStatusText(QStringLiteral("自动登录中…"));
@@ -214,24 +238,24 @@ void AppController::autoLogin()
         m_identityKeptAside = saved.keptKey;
         emit storeChanged();
     }
-    startLogin(saved.identity);
+    startLogin(saved.identity, early ? early->job : QFuture<Outcome>());
 }
 
-void AppController::startLogin(const Identity &identity)
+void AppController::startLogin(const Identity &identity, const QFuture<Outcome> &started)
 {
     if (!identity.isValid()) {
         setErrorText(QStringLiteral("身份无效"));
         return;
     }
     m_pendingIdentity = identity;
-    startLoginJob(false);
+    startLoginJob(false, started);
     setStatusText(QStringLiteral("正在连接节点…"));
 }
 
 // The job is on its way before the views hear of it: what they do for the
 // busy state (the login view loads its busy cover) then runs while the
 // relay answers, not before the request leaves.
-void AppController::startLoginJob(bool relayDone)
+void AppController::startLoginJob(bool relayDone, const QFuture<Outcome> &started)
 {
     m_loginJob = true;
     m_storeRetry->stop();
@@ -239,8 +263,11 @@ void AppController::startLoginJob(bool relayDone)
     const quint64 generation = m_loginGeneration;
     connect(watcher, &QFutureWatcher<Outcome>::finished, this,
             [this, watcher, generation] { onLoginFinished(watcher, generation); });
-    watcher->setFuture(QtConcurrent::run(&AppController::loginWorker, m_pendingIdentity, m_mnemonic,
-                                         m_nodeDirectoryUrl, relayDone));
+    if (started.isValid())
+        watcher->setFuture(started);
+    else
+        watcher->setFuture(QtConcurrent::run(&AppController::loginWorker, m_pendingIdentity, m_mnemonic,
+                                             m_nodeDirectoryUrl, relayDone));
     setBusy(true);
 }
 

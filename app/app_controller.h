@@ -9,9 +9,12 @@
 
 #include "identity/identity.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
+
+#include <memory>
 
 template <typename T>
 class QFutureWatcher;
@@ -89,6 +92,13 @@ public:
     Q_INVOKABLE QString qrSvg(const QString &text) const;
     Q_INVOKABLE bool hasSavedIdentity() const;
     Q_INVOKABLE void autoLogin();
+    // Starts the automatic sign-in's job at once, before the window is
+    // made, when a saved identity can sign in: the window's autoLogin()
+    // then takes it up instead of starting its own, so the relay and the
+    // store are ready by the time the window is. Nothing the views see
+    // changes before autoLogin(), which takes it up whatever comes first.
+    // Call it before anything else can sign in.
+    void prepareAutoLogin();
     Q_INVOKABLE void logout();
     // Tries the store again now: a sign-in waiting for it opens it, a busy
     // or full store tries a write, a damaged one is opened again (and so
@@ -117,9 +127,10 @@ signals:
     void storeReopened();
 
 private:
-    void startLogin(const velmor::identity::Identity &identity);
+    // With the automatic sign-in's job when it was `started` early.
+    void startLogin(const velmor::identity::Identity &identity, const QFuture<Outcome> &started = {});
     // Relay login (unless `relayDone`), then the store and the vault.
-    void startLoginJob(bool relayDone);
+    void startLoginJob(bool relayDone, const QFuture<Outcome> &started = {});
     static Outcome loginWorker(const velmor::identity::Identity &identity, const QString &mnemonic,
                                const QString &nodeDirectoryUrl, bool relayDone);
     void onLoginFinished(QFutureWatcher<Outcome> *watcher, quint64 generation);
@@ -158,4 +169,6 @@ private:
     bool m_storeJob = false; // a retry's write or reopen is running
     bool m_loginJob = false; // a sign-in job is running
     QTimer *m_storeRetry = nullptr;
+    struct EarlyLogin;
+    std::unique_ptr<EarlyLogin> m_earlyLogin; // prepareAutoLogin() until autoLogin()
 };

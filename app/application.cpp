@@ -202,6 +202,9 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     ChatController chat;
     VoiceIO voice;
     VoiceRoomController voiceRoom;
+    // With a saved identity, the relay and the store are asked now, while
+    // the window is made: the window's automatic sign-in takes the job up.
+    app.prepareAutoLogin();
     // The tray icon asks the session bus and the X server whether there is
     // a tray: that waits for the window's first frame (made below).
     std::unique_ptr<DesktopNotifier> notifier;
@@ -229,6 +232,10 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     engine.load(options.window);
+    // After the window's own handler, which builds the home view in one go
+    // when the sign-in completed before anything was drawn: the stored
+    // conversations read meanwhile are then in its first frame.
+    QObject::connect(&app, &AppController::loggedInChanged, &chat, &ChatController::takeInFinishedReads);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     releaseFreedHeapAfterSignIn(engine, app);
     if (options.afterLoad)

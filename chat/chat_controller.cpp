@@ -203,7 +203,7 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
 {
     const quint64 read = ++m_conversationReads;
     ++m_conversationReadsInFlight;
-    m_jobs.run<ConversationList::Reading>(
+    m_conversationRead = m_jobs.run<ConversationList::Reading>(
         [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
         [this, read](ConversationList::Reading reading) {
             // A list rebuilt meanwhile holds later changes than this one.
@@ -217,6 +217,11 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
             if (settle)
                 settle();
         });
+}
+
+void ChatController::takeInFinishedReads()
+{
+    m_conversationRead.finishIfDone();
 }
 
 void ChatController::reloadConversationsSoon()

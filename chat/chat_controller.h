@@ -188,6 +188,10 @@ signals:
 public:
     // ---- session lifecycle -----------------------------------------------
     Q_INVOKABLE void start();
+    // Shows the stored conversations now when their reading has finished,
+    // rather than when the event loop gets to its notice: a view built in
+    // one go after the sign-in then draws them in its first frame.
+    void takeInFinishedReads();
     Q_INVOKABLE void stop();
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void resumeAfterNetworkRecovery();
@@ -319,6 +323,7 @@ private:
     // taken only if no newer one was made meanwhile.
     quint64 m_conversationReads = 0;
     int m_conversationReadsInFlight = 0;
+    velmor::chat::JobRunner::Started m_conversationRead;
     // A reading for reloadConversationsSoon() is on a worker, and changes
     // came meanwhile: one more reading follows it (a burst of sends costs a
     // few readings, not one per message).

@@ -50,7 +50,7 @@ Window {
     // other: as two bindings the source could change first, and the home
     // view was then built in one go (a frozen window for 300-500 ms).
     function showView() {
-        viewLoader.asynchronous = App.loggedIn
+        viewLoader.asynchronous = App.loggedIn && root._drawn
         if (!App.loggedIn)
             viewLoader.source = "LoginView.qml"
         else if (String(viewLoader.source) !== String(Qt.resolvedUrl("HomeView.qml")))
@@ -66,6 +66,18 @@ Window {
     function prepareHomeView() {
         if (_homeTypes === null)
             _homeTypes = Qt.createComponent("HomeView.qml", Component.Asynchronous)
+    }
+
+    // Whether the window has shown anything yet. A sign-in that completes
+    // before the first frame (a saved identity and a quick relay) has had
+    // no view on screen to keep answering: the home view is then built in
+    // one go at its own size and is the first thing drawn, rather than the
+    // login view drawn again at the home view's size while the home view
+    // is built a slice per frame behind it.
+    property bool _drawn: false
+    Connections {
+        target: root._drawn ? null : root
+        function onFrameSwapped() { root._drawn = true }
     }
 
     Loader {
@@ -87,8 +99,13 @@ Window {
         target: App
 
         function onLoggedInChanged() {
-            root.showView()
-            Qt.callLater(root.represent)
+            if (root._drawn) {
+                root.showView()
+                Qt.callLater(root.represent)
+            } else {
+                root.represent()
+                root.showView()
+            }
         }
 
         // Once the views have answered the busy state: a document they load
@@ -106,5 +123,10 @@ Window {
         centre()
         if (App.hasSavedIdentity())
             App.autoLogin()
+        // The automatic sign-in's job was started with the program and may
+        // be done by the time the window is: its home view is built as soon
+        // as the window has loaded, so its documents are compiled from now.
+        if (App.busy)
+            prepareHomeView()
     }
 }

@@ -76,12 +76,23 @@ Item {
             compare(App.callNames(), ["hasSavedIdentity", "autoLogin"])
         }
 
-        function test_signInAndOut() {
+        // Once the login view is on screen, the home view is built a slice
+        // at a time, not in the sign-in's own call; before anything was
+        // drawn it is built at once and is the window's first frame.
+        function test_signInAndOut_data() {
+            return [{ tag: "after the first frame", drawnFirst: true, status: Loader.Loading },
+                    { tag: "before the first frame", drawnFirst: false, status: Loader.Ready }]
+        }
+
+        function test_signInAndOut(data) {
             var win = makeMain()
             var login = viewLoaded(win)
+            if (data.drawnFirst) {
+                waitForRendering(win.contentItem)
+                wait(0) // the window hears of the frame through its event queue
+            }
             App.loggedIn = true
-            // Built a slice at a time, not in the sign-in's own call.
-            compare(findChild(win, "viewLoader").status, Loader.Loading)
+            compare(findChild(win, "viewLoader").status, data.status)
             tryCompare(findChild(win, "viewLoader"), "status", Loader.Ready)
             checkFixedSize(win, 1112, 816)
             verify(viewLoaded(win) !== login)
@@ -89,6 +100,8 @@ Item {
             // The home view starts the chat session when it is created.
             compare(Chat.callNames(), ["start"])
             checkPresented(win)
+            // Its conversation column comes after its first frame.
+            tryCompare(findChild(viewLoaded(win), "chatColumnLoader"), "status", Loader.Ready)
 
             App.loggedIn = false
             checkFixedSize(win, 920, 560)

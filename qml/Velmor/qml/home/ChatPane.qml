@@ -156,6 +156,7 @@ Item {
     }
     Loader {
         id: column
+        objectName: "chatColumnLoader"
         anchors.fill: parent
         asynchronous: pane.buildLater
     }
