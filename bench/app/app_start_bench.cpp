@@ -23,10 +23,13 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
@@ -46,17 +49,34 @@ int runChild(int argc, char **argv)
             QCoreApplication::exit(2);
             return;
         }
-        QObject::connect(window, &QQuickWindow::frameSwapped, window, [home, rows, window, &app] {
-            if ((home || rows) && !app.loggedIn())
-                return;
-            if (rows) {
-                auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
-                if (!list || list->property("count").toInt() == 0)
+        // What a frame shows is read while it is synchronised (the window's
+        // thread waits then), and "frame" is printed as that frame is
+        // swapped, on the render thread: rows that come in after a frame was
+        // drawn count from the next one, and a window's thread that is busy
+        // after the frame does not delay the figure.
+        auto shows = std::make_shared<std::atomic<bool>>(false);
+        auto reported = std::make_shared<std::atomic<bool>>(false);
+        QObject::connect(
+            window, &QQuickWindow::beforeSynchronizing, window,
+            [home, rows, window, shows, &app] {
+                bool shown = !(home || rows) || app.loggedIn();
+                if (shown && rows) {
+                    auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
+                    shown = list && list->property("count").toInt() > 0;
+                }
+                shows->store(shown);
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            window, &QQuickWindow::frameSwapped, window,
+            [shows, reported] {
+                if (!shows->load() || reported->exchange(true))
                     return;
-            }
-            QTextStream(stdout) << "frame" << Qt::endl;
-            QCoreApplication::exit(0);
-        });
+                std::fputs("frame\n", stdout);
+                std::fflush(stdout);
+                QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+            },
+            Qt::DirectConnection);
     };
     int childArgc = 1;
     Q_UNUSED(argc);

@@ -13,7 +13,8 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
-#include <QTextStream>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -68,9 +69,15 @@ Window {
                                     {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
         window->setProperty("rows", list);
     }
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [] {
-        QTextStream(stdout) << "frame" << Qt::endl;
-        QCoreApplication::exit(0);
-    });
+    // Printed as the frame is swapped, on the render thread, as the program
+    // measured beside it does.
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [] {
+            std::fputs("frame\n", stdout);
+            std::fflush(stdout);
+            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
     return app.exec();
 }
