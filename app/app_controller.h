@@ -96,8 +96,8 @@ public:
     // made, when a saved identity can sign in: the window's autoLogin()
     // then takes it up instead of starting its own, so the relay and the
     // store are ready by the time the window is. Nothing the views see
-    // changes before autoLogin(), which takes it up whatever comes first.
-    // Call it before anything else can sign in.
+    // changes before autoLogin(). Call it before anything else can sign in:
+    // the job opens the store for the saved identity.
     void prepareAutoLogin();
     Q_INVOKABLE void logout();
     // Tries the store again now: a sign-in waiting for it opens it, a busy

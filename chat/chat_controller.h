@@ -75,6 +75,8 @@ class ChatController : public QObject, private velmor::chat::ChatHost
 public:
     static constexpr int kPullIntervalMs = 4000;
     static constexpr int kAckFlushIntervalMs = 5000;
+    // The network-reachability watch begins this long after a session starts.
+    static constexpr int kReachabilityWatchDelayMs = 1000;
 
     explicit ChatController(QObject *parent = nullptr);
     ~ChatController() override;
