@@ -200,19 +200,25 @@ void AppController::importMnemonicAndLogin(const QString &mnemonic)
     startLogin(identity);
 }
 
-void AppController::prepareAutoLogin()
+bool AppController::prepareAutoLogin(std::function<void()> whenSignedIn)
 {
     if (m_busy || m_loggedIn || m_earlyLogin || !SavedIdentity::exists())
-        return;
+        return false;
     SavedIdentity::Restored saved = SavedIdentity::restore();
     if (!saved.identity.isValid()) {
         // autoLogin() tells what is wrong with it.
         m_earlyLogin.reset(new EarlyLogin{std::move(saved), {}});
-        return;
+        return false;
     }
-    QFuture<Outcome> job = QtConcurrent::run(&AppController::loginWorker, saved.identity, saved.mnemonic,
-                                             m_nodeDirectoryUrl, false);
+    QFuture<Outcome> job = QtConcurrent::run([identity = saved.identity, mnemonic = saved.mnemonic,
+                                              url = m_nodeDirectoryUrl, whenSignedIn = std::move(whenSignedIn)] {
+        Outcome outcome = loginWorker(identity, mnemonic, url, false);
+        if (outcome.ok && whenSignedIn)
+            whenSignedIn();
+        return outcome;
+    });
     m_earlyLogin.reset(new EarlyLogin{std::move(saved), std::move(job)});
+    return true;
 }
 
 void AppController::autoLogin()

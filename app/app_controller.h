@@ -14,6 +14,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 template <typename T>
@@ -97,8 +98,10 @@ public:
     // then takes it up instead of starting its own, so the relay and the
     // store are ready by the time the window is. Nothing the views see
     // changes before autoLogin(). Call it before anything else can sign in:
-    // the job opens the store for the saved identity.
-    void prepareAutoLogin();
+    // the job opens the store for the saved identity. `whenSignedIn` runs on
+    // the job's worker once it has signed in, before the window hears of it.
+    // Returns whether the job was started.
+    bool prepareAutoLogin(std::function<void()> whenSignedIn = {});
     Q_INVOKABLE void logout();
     // Tries the store again now: a sign-in waiting for it opens it, a busy
     // or full store tries a write, a damaged one is opened again (and so

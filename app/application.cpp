@@ -203,8 +203,10 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     VoiceIO voice;
     VoiceRoomController voiceRoom;
     // With a saved identity, the relay and the store are asked now, while
-    // the window is made: the window's automatic sign-in takes the job up.
-    app.prepareAutoLogin();
+    // the window is made, and the stored conversations are read on the same
+    // worker once signed in: the window's automatic sign-in takes the job
+    // up, and its first frame can show them.
+    app.prepareAutoLogin(chat.readConversationsAheadWork());
     // The tray icon asks the session bus and the X server whether there is
     // a tray: that waits for the window's first frame (made below).
     std::unique_ptr<DesktopNotifier> notifier;

@@ -91,6 +91,7 @@ void ChatController::start()
     importNormalJoinRequests();
     rebuildNotifications();
     m_superGroups.loadFromStore();
+    showConversationsReadAhead();
     loadConversationsInBackground();
     m_pullTimer.start();
     m_ackFlushTimer.start();
@@ -223,6 +224,37 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
             if (settle)
                 settle();
         });
+}
+
+std::function<void()> ChatController::readConversationsAheadWork()
+{
+    return [slot = m_readAhead] {
+        const QString owner = ChatStore::instance().ownerKey();
+        SuperGroupDirectory superGroups;
+        superGroups.loadFromStore();
+        ConversationList::Reading reading = ConversationList().read(superGroups);
+        // The store changed hands meanwhile: the reading may mix two owners.
+        if (owner.isEmpty() || ChatStore::instance().ownerKey() != owner)
+            return;
+        QMutexLocker lock(&slot->lock);
+        slot->owner = owner;
+        slot->reading = std::move(reading);
+    };
+}
+
+void ChatController::showConversationsReadAhead()
+{
+    std::optional<ConversationList::Reading> reading;
+    {
+        QMutexLocker lock(&m_readAhead->lock);
+        if (m_readAhead->owner == m_session.ownerKey())
+            reading = std::move(m_readAhead->reading);
+        m_readAhead->reading.reset();
+    }
+    if (!reading || !m_conversations.rows().isEmpty())
+        return;
+    m_conversations.adopt(std::move(*reading));
+    publishConversations();
 }
 
 void ChatController::takeInFinishedReads()

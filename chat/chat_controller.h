@@ -26,6 +26,7 @@
 #include "chat/supergroup_directory.h"
 #include "models/keyed_list_model.h"
 
+#include <QMutex>
 #include <QNetworkInformation>
 #include <QObject>
 #include <QString>
@@ -34,6 +35,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 namespace velmor::chat {
 struct MessagingParts;
@@ -190,6 +192,12 @@ signals:
 public:
     // ---- session lifecycle -----------------------------------------------
     Q_INVOKABLE void start();
+    // Work for a sign-in's worker, once the store is open: it reads the
+    // stored conversations of the store's owner, for the next start() of
+    // that owner's session to show at once (which then reads them again for
+    // what the start itself changed). The work holds nothing of the
+    // controller but the reading's slot, so it may outlive the controller.
+    std::function<void()> readConversationsAheadWork();
     // Shows the stored conversations now when their reading has finished,
     // rather than when the event loop gets to its notice: a view built in
     // one go after the sign-in then draws them in its first frame.
@@ -311,6 +319,9 @@ private:
     void setUpDirectory();                             // builds and wires discovery, notifications, groups
     // lists: the first list of a session, and later readings off the GUI thread
     void loadConversationsInBackground(std::function<void()> settle = {});
+    // The reading of readConversationsAhead(), when it is this session's
+    // owner's and the list is still empty.
+    void showConversationsReadAhead();
     void publishConversations();                       // lists: the model and the views follow the list
     void showUnstoredSends();                          // messages: sends the store has not taken yet
     void messagesRead();                               // messages: what follows a (started) reading
@@ -326,6 +337,14 @@ private:
     quint64 m_conversationReads = 0;
     int m_conversationReadsInFlight = 0;
     velmor::chat::JobRunner::Started m_conversationRead;
+    // readConversationsAheadWork()'s reading and the store owner it is of.
+    struct ReadAhead
+    {
+        QMutex lock;
+        QString owner;
+        std::optional<velmor::chat::ConversationList::Reading> reading;
+    };
+    std::shared_ptr<ReadAhead> m_readAhead = std::make_shared<ReadAhead>();
     // A reading for reloadConversationsSoon() is on a worker, and changes
     // came meanwhile: one more reading follows it (a burst of sends costs a
     // few readings, not one per message).

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 
+#include <atomic>
+
 using apptest::Profile;
 using velmor::fakes::FakeRelay;
 using velmor::fakes::Fault;
@@ -300,10 +302,12 @@ void AppLoginTest::savedIdentityIsRestoredAtStart()
     AppController next; // the next start of the program
     QSignalSpy shown(&next, &AppController::statusTextChanged);
     const int loginsBefore = m_relay.loginCount();
+    std::atomic<bool> signedInOnTheWorker{false};
     if (prepared) {
-        next.prepareAutoLogin();
+        QVERIFY(next.prepareAutoLogin([&signedInOnTheWorker] { signedInOnTheWorker = ChatStore::instance().isOpen(); }));
         // The job may even be done: nothing shows before the window asks.
-        QTRY_COMPARE(m_relay.loginCount(), loginsBefore + 1);
+        QTRY_VERIFY(signedInOnTheWorker);
+        QCOMPARE(m_relay.loginCount(), loginsBefore + 1);
         QVERIFY(!next.busy());
         QVERIFY(!next.loggedIn());
         QCOMPARE(shown.count(), 0);

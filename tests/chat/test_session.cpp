@@ -99,6 +99,8 @@ private slots:
         QTest::newRow("signed out, then taken in") << "stop take" << 40;
         QTest::newRow("another user signed in") << "ben" << 40;
         QTest::newRow("a conversation came and the list was read again") << "change" << 40;
+        QTest::newRow("read ahead by the sign-in, one more since") << "ahead" << 40;
+        QTest::newRow("read ahead for another user") << "ahead of ann" << 40;
     }
     void signInListIsShownWholeOnlyIfStillCurrent()
     {
@@ -110,8 +112,21 @@ private slots:
             want << QStringLiteral("%1%2").arg(peerKey(char(0x50 + i % 40))).arg(i / 40);
             ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
         }
+        if (meanwhile == "ahead") {
+            m_chat->readConversationsAheadWork()();
+            want << peerKey(0x7b);
+            ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
+        }
+        if (meanwhile == "ahead of ann") {
+            m_chat->readConversationsAheadWork()();
+            signOut();
+            QVERIFY(signIn(m_ben));
+            want.clear();
+        }
         QSignalSpy inserted(m_chat->conversationModel(), &QAbstractItemModel::rowsInserted);
         m_chat->start();
+        // What was read ahead is shown by start() itself.
+        QCOMPARE(m_chat->conversations().size(), meanwhile == "ahead" ? count : 0);
         QThreadPool::globalInstance()->waitForDone(); // read, not yet shown
         if (meanwhile.startsWith("stop") || meanwhile == "ben") {
             m_chat->stop();
@@ -140,7 +155,7 @@ private slots:
         want.sort();
         QCOMPARE(shown, want);
         QCOMPARE(m_chat->conversationModel()->rowCount(), want.size());
-        QCOMPARE(inserted.count(), 0);
+        QCOMPARE(inserted.count(), meanwhile == "ahead" ? 1 : 0);
     }
 
     void stopEmptiesEverythingInOrder()
