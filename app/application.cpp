@@ -234,10 +234,6 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     engine.load(options.window);
-    // After the window's own handler, which builds the home view in one go
-    // when the sign-in completed before anything was drawn: the stored
-    // conversations read meanwhile are then in its first frame.
-    QObject::connect(&app, &AppController::loggedInChanged, &chat, &ChatController::takeInFinishedReads);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     releaseFreedHeapAfterSignIn(engine, app);
     if (options.afterLoad)

@@ -210,7 +210,7 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
 {
     const quint64 read = ++m_conversationReads;
     ++m_conversationReadsInFlight;
-    m_conversationRead = m_jobs.run<ConversationList::Reading>(
+    m_jobs.run<ConversationList::Reading>(
         [list = m_conversations, superGroups = m_superGroups] { return list.read(superGroups); },
         [this, read](ConversationList::Reading reading) {
             // A list rebuilt meanwhile holds later changes than this one.
@@ -255,11 +255,6 @@ void ChatController::showConversationsReadAhead()
         return;
     m_conversations.adopt(std::move(*reading));
     publishConversations();
-}
-
-void ChatController::takeInFinishedReads()
-{
-    m_conversationRead.finishIfDone();
 }
 
 void ChatController::reloadConversationsSoon()

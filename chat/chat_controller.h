@@ -198,10 +198,6 @@ public:
     // what the start itself changed). The work holds nothing of the
     // controller but the reading's slot, so it may outlive the controller.
     std::function<void()> readConversationsAheadWork();
-    // Shows the stored conversations now when their reading has finished,
-    // rather than when the event loop gets to its notice: a view built in
-    // one go after the sign-in then draws them in its first frame.
-    void takeInFinishedReads();
     Q_INVOKABLE void stop();
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void resumeAfterNetworkRecovery();
@@ -336,7 +332,6 @@ private:
     // taken only if no newer one was made meanwhile.
     quint64 m_conversationReads = 0;
     int m_conversationReadsInFlight = 0;
-    velmor::chat::JobRunner::Started m_conversationRead;
     // readConversationsAheadWork()'s reading and the store owner it is of.
     struct ReadAhead
     {

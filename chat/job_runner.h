@@ -53,28 +53,14 @@ public:
     JobRunner &operator=(const JobRunner &) = delete;
 
     static constexpr int kMinPoolThreads = 16;
-    // A started job. `finishIfDone` runs its continuation at once when the
-    // worker has already returned, instead of when the notice of it comes
-    // through the event loop (after whatever is queued before it there).
-    // The continuation runs once either way.
-    class Started
-    {
-    public:
-        Started() = default;
-        explicit Started(std::function<bool()> finishIfDone) : m_finishIfDone(std::move(finishIfDone)) {}
-        bool finishIfDone() const { return m_finishIfDone && m_finishIfDone(); }
-
-    private:
-        std::function<bool()> m_finishIfDone;
-    };
 
     // Jobs whose continuation has not run yet (stale ones included).
     int pending() const { return m_pending; }
 
     template <typename T, typename Worker, typename Done>
-    Started run(Worker worker, Done done, std::function<void()> settle = {})
+    void run(Worker worker, Done done, std::function<void()> settle = {})
     {
-        return start<T>(std::move(worker),
+        start<T>(std::move(worker),
                  [done = std::move(done)](T &&result, bool current) mutable {
                      if (!current) {
                          qInfo() << "[CHAT-JOB] result of an ended session dropped";
@@ -90,39 +76,33 @@ public:
     // gets every result, with whether the session that started the job is
     // still current.
     template <typename T, typename Worker, typename Done>
-    Started runToEnd(Worker worker, Done done, std::function<void()> settle = {})
+    void runToEnd(Worker worker, Done done, std::function<void()> settle = {})
     {
-        return start<T>(std::move(worker), std::move(done), std::move(settle));
+        start<T>(std::move(worker), std::move(done), std::move(settle));
     }
 
 private:
     template <typename T, typename Worker, typename Done>
-    Started start(Worker worker, Done done, std::function<void()> settle)
+    void start(Worker worker, Done done, std::function<void()> settle)
     {
         static_assert(std::is_invocable_r_v<T, Worker>, "the worker must return the job's result type");
         const ChatSession::Ticket ticket = m_session.ticket();
         auto *watcher = new QFutureWatcher<std::optional<T>>(m_owner);
         ++m_pending;
-        // Emptied by the one call that runs it: the watcher's notice or an
-        // early finishIfDone.
-        auto finish = std::make_shared<std::function<void()>>(
-            [this, watcher, ticket, done = std::move(done), settle = std::move(settle)]() mutable {
-                const velmor::net::GuiThreadWork onTheWindowsThread;
-                std::optional<T> result = watcher->future().result();
-                watcher->deleteLater();
-                --m_pending;
-                if (settle)
-                    settle();
-                if (!result) {
-                    qWarning() << "[CHAT-JOB] worker failed without a result";
-                    return;
-                }
-                done(std::move(*result), m_session.isCurrent(ticket));
-            });
-        QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner, [finish] {
-            if (const auto run = std::exchange(*finish, nullptr))
-                run();
-        });
+        QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner,
+                         [this, watcher, ticket, done = std::move(done), settle = std::move(settle)]() mutable {
+                             const velmor::net::GuiThreadWork onTheWindowsThread;
+                             std::optional<T> result = watcher->result();
+                             watcher->deleteLater();
+                             --m_pending;
+                             if (settle)
+                                 settle();
+                             if (!result) {
+                                 qWarning() << "[CHAT-JOB] worker failed without a result";
+                                 return;
+                             }
+                             done(std::move(*result), m_session.isCurrent(ticket));
+                         });
         // A worker that throws would rethrow on the GUI thread through
         // result(); it is caught on the pool thread and the job ends without
         // a continuation instead.
@@ -137,12 +117,6 @@ private:
                                                  }
                                                  return std::nullopt;
                                              }));
-        return Started([finish, watcher] {
-            if (!*finish || !watcher->future().isFinished())
-                return false;
-            std::exchange(*finish, nullptr)();
-            return true;
-        });
     }
 
 public:
