@@ -291,18 +291,6 @@ Item {
             compare(sheet.width, 7 * 78)
         }
 
-        // The sheet is decoded off the window's thread: until it is in, the
-        // logo shows its first frame from a picture of its own, never nothing.
-        function test_logoShowsWhileItsSheetLoads() {
-            var home = makeHome()
-            var first = findChild(home, "sideLogoFirst")
-            var sheet = findChild(home, "sideLogoSheet")
-            compare(first.status, Image.Ready)
-            verify(first.visible || sheet.status === Image.Ready)
-            tryCompare(sheet, "status", Image.Ready)
-            verify(!first.visible)
-        }
-
         function test_playingVoiceClearedWhenPlaybackStops() {
             var home = makeHome()
             Voice.playing = true
