@@ -315,7 +315,7 @@ private:
     void setUpDirectory();                             // builds and wires discovery, notifications, groups
     // lists: the first list of a session, and later readings off the GUI thread
     void loadConversationsInBackground(std::function<void()> settle = {});
-    // The reading of readConversationsAhead(), when it is this session's
+    // The reading of readConversationsAheadWork(), when it is this session's
     // owner's and the list is still empty.
     void showConversationsReadAhead();
     void publishConversations();                       // lists: the model and the views follow the list
