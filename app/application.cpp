@@ -11,6 +11,7 @@
 #include "models/qml_types.h"
 #include "net/http.h"
 #include "qml/Velmor/src/emoji_images.h"
+#include "qml/Velmor/src/round_pictures.h"
 #include "store/chat_store.h"
 #include "store/private_media.h"
 #include "voice/voice_io.h"
@@ -219,6 +220,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     installNetworkAccess(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
+    velmor::views::installRoundPictures(&engine);
     engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);
     installMessagePictures(engine);
 

@@ -1,11 +1,13 @@
 // Inline emoji pictures: in colour at the size asked, drawn once per emoji
 // and size, nothing for ids a peer could forge.
 #include "qml/Velmor/src/emoji_images.h"
+#include "qml/Velmor/src/round_pictures.h"
 
 #include <QGuiApplication>
 #include <QTest>
 
 using velmor::views::EmojiImageProvider;
+using velmor::views::RoundPictureProvider;
 
 class EmojiImagesTest : public QObject
 {
@@ -74,6 +76,37 @@ private slots:
             provider.requestImage(QStringLiteral("40/1f600"), nullptr, QSize());
         }
         QCOMPARE(provider.drawnCount(), 3);
+    }
+
+    // Bundled avatars cut to a circle: transparent corners, the picture
+    // inside; nothing for a path out of the assets or a file not there.
+    void roundsBundledPicturesOnly_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("drawn");
+        QTest::newRow("picture") << "avatars/avatar_boys_001.png" << 96 << true;
+        QTest::newRow("picture shrunk") << "avatars/defaultheadphoto.png" << 40 << true;
+        QTest::newRow("animation frame") << "lottiehead_05_frames/f0.svg" << 96 << true;
+        QTest::newRow("out of the folder") << "../qml/Main.qml" << 96 << false;
+        QTest::newRow("no such file") << "avatars/none.png" << 96 << false;
+        QTest::newRow("no path") << "" << 96 << false;
+    }
+
+    void roundsBundledPicturesOnly()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, pixels);
+        QFETCH(bool, drawn);
+        const QImage round = RoundPictureProvider::draw(QStringLiteral(VELMOR_ASSETS_DIR), path, pixels);
+        QCOMPARE(!round.isNull(), drawn);
+        if (!drawn)
+            return;
+        QCOMPARE(round.size(), QSize(pixels, pixels));
+        for (const QPoint corner : {QPoint(0, 0), QPoint(pixels - 1, 0), QPoint(0, pixels - 1), QPoint(pixels - 1, pixels - 1)})
+            QCOMPARE(qAlpha(round.pixel(corner)), 0);
+        QCOMPARE(qAlpha(round.pixel(pixels / 2, pixels / 2)), 255);
+        QCOMPARE(qAlpha(round.pixel(pixels / 2, 1)), 255);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
+#include "qml/Velmor/src/round_pictures.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -18,6 +19,7 @@ QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QStri
     // Texts with emoji show them as pictures of this provider, as in the
     // program.
     velmor::views::installEmojiImages(engine);
+    velmor::views::installRoundPictures(engine);
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
                                 QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {

@@ -33,18 +33,23 @@ Rectangle {
         "remoteUrl": remoteUrl, "remoteFailed": _remoteFailed, "avatarId": avatarId,
         "avatarKind": avatarKind, "special": special, "specialDir": specialDir, "frame": _f }, _assets)
 
+    // A bundled picture comes cut to a circle ("image://round/..."); only a
+    // group server's picture is cut by a layer and a mask.
+    readonly property string _roundSource: source.indexOf(String(_assets)) === 0
+                                           ? "image://round/" + source.substring(String(_assets).length) : ""
+
     radius: Math.min(width, height) / 2
     color: (special || isLottie) ? "white" : Theme.avatarBg
 
-    // Two pictures under one circular mask: while the next frame loads, the
-    // last one that loaded stays on screen, so an animation never blinks.
+    // Two pictures: while the next frame loads, the last one that loaded
+    // stays on screen, so an animation never blinks.
     Item {
         id: holder
         anchors.fill: parent
         anchors.margins: root.special ? 2 : 0
-        layer.enabled: true
+        layer.enabled: root._roundSource === ""
         layer.smooth: true
-        layer.effect: OpacityMask { maskSource: circleMask }
+        layer.effect: OpacityMask { maskSource: circleMask.item }
 
         Image {
             id: lastFace
@@ -61,7 +66,7 @@ Rectangle {
             id: face
             objectName: "avatarImage"
             anchors.fill: parent
-            source: root.source
+            source: root._roundSource !== "" ? root._roundSource : root.source
             sourceSize: Qt.size(96, 96)
             fillMode: root.special ? Image.PreserveAspectFit : Image.PreserveAspectCrop
             smooth: true
@@ -76,7 +81,12 @@ Rectangle {
         }
     }
 
-    CircleMask { id: circleMask }
+    Loader {
+        id: circleMask
+        anchors.fill: parent
+        active: holder.layer.enabled
+        sourceComponent: CircleMask {}
+    }
 
     // Follows the shared clock, which runs only while the window is active.
     FrameStepper {
