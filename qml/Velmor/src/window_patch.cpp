@@ -9,14 +9,31 @@
 
 namespace velmor::views {
 
+namespace {
+
+// Without a frame for this long the window's start-up is over; at the
+// latest this long after its first frame (an animation in the window may
+// never let it go quiet).
+constexpr int kQuietMs = 300;
+constexpr int kSettleByMs = 2000;
+
+} // namespace
+
 WindowPatch::WindowPatch(QQuickItem *parent)
     : QQuickItem(parent)
 {
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kQuietMs);
+    m_settleBy.setSingleShot(true);
+    m_settleBy.setInterval(kSettleByMs);
+    connect(&m_quiet, &QTimer::timeout, this, &WindowPatch::windowSettled);
+    connect(&m_settleBy, &QTimer::timeout, this, &WindowPatch::windowSettled);
 }
 
 WindowPatch::~WindowPatch()
 {
     disconnect(m_frames);
+    disconnect(m_settleFrames);
     if (m_uncovered)
         m_uncovered->removeEventFilter(this);
     if (m_content && m_surface && m_content->parentItem() == m_surface->contentItem())
@@ -75,9 +92,35 @@ void WindowPatch::followWindow()
     if (m_followed == window())
         return;
     disconnect(m_frames);
+    disconnect(m_settleFrames);
     m_followed = window();
-    if (m_followed)
+    m_windowSettled = false;
+    m_quiet.stop();
+    m_settleBy.stop();
+    if (m_followed) {
         m_frames = connect(m_followed, &QQuickWindow::afterAnimating, this, &WindowPatch::place);
+        // Swapped on the render thread: heard on this one.
+        m_settleFrames = connect(m_followed, &QQuickWindow::frameSwapped, this, &WindowPatch::windowDrew,
+                                 Qt::QueuedConnection);
+    }
+}
+
+void WindowPatch::windowDrew()
+{
+    if (m_windowSettled)
+        return;
+    m_quiet.start();
+    if (!m_settleBy.isActive())
+        m_settleBy.start();
+}
+
+void WindowPatch::windowSettled()
+{
+    m_quiet.stop();
+    m_settleBy.stop();
+    disconnect(m_settleFrames);
+    m_windowSettled = true;
+    place();
 }
 
 // Whether `item` or anything in it paints over `area` (scene coordinates).
@@ -145,7 +188,7 @@ void WindowPatch::place()
     QQuickWindow *host = window();
     const bool shown = m_content && host && isComponentComplete() && isVisible() && width() > 0 && height() > 0;
     const bool wholeWindow = shown && redrawsWholeWindow(host);
-    const bool onSurface = wholeWindow && m_detached && drawnAsIs() && !covered();
+    const bool onSurface = wholeWindow && m_detached && m_windowSettled && drawnAsIs() && !covered();
     const bool playable = onSurface || (shown && !wholeWindow && !covered());
     if (onSurface) {
         if (!m_surface) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QTimer>
 #include <QQuickItem>
 #include <QtQml/qqmlregistration.h>
 
@@ -22,7 +23,11 @@ namespace velmor::views {
 // no input: clicks and drags reach the window below. It is opaque, so the
 // content must paint every pixel of it (what the window shows under the
 // item, also in the part of a pixel around an item placed between pixels).
-// The patch places its content at its own top left corner. The software
+// The patch places its content at its own top left corner. The surface is
+// first made once the window has drawn and then gone quiet: the window's
+// thread waits for a new surface's first frame (a new OpenGL context, the
+// content drawn: 30-40 ms on software OpenGL), which would add to whatever
+// the window's start-up still does. The software
 // scene graph repaints only what changed: there the content stays in the
 // scene.
 class WindowPatch : public QQuickItem
@@ -73,6 +78,9 @@ private:
     // Hiding the surface uncovers its part of `host`: the expose that
     // follows is answered with an ordinary frame.
     void answerNextExposeWithFrame(QQuickWindow *host);
+    // A frame of the followed window: the surface waits for a quiet one.
+    void windowDrew();
+    void windowSettled();
 
     QPointer<QQuickItem> m_content;
     bool m_detached = true;
@@ -81,6 +89,12 @@ private:
     QPointer<QQuickWindow> m_surface;
     QPointer<QQuickWindow> m_followed;
     QMetaObject::Connection m_frames;
+    // Until the followed window has drawn and gone quiet, the content stays
+    // in its scene (and does not play).
+    bool m_windowSettled = false;
+    QMetaObject::Connection m_settleFrames;
+    QTimer m_quiet;    // restarted by each of the window's frames
+    QTimer m_settleBy; // from the window's first frame, however busy it is
     QPointer<QQuickWindow> m_uncovered;
 };
 

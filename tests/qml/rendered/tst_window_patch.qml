@@ -37,6 +37,26 @@ Item {
     Popup { id: popup; modal: true; dim: true; x: 250; y: 200; width: 60; height: 60 }
     Component { id: coverComponent; Rectangle { x: 40; y: 40; width: 30; height: 30; color: "red" } }
     Component { id: otherWindow; Window { width: 100; height: 100; visible: true } }
+    // A window just shown, with a header, and an animation that makes it
+    // draw frame after frame while it runs.
+    Component {
+        id: freshWindow
+        Window {
+            width: 320; height: 120; visible: true
+            property alias header: freshHeader
+            property alias busy: spin.running
+            Rectangle {
+                id: freshCard
+                anchors.fill: parent
+                color: "#5f608b"
+                SidebarHeader { id: freshHeader; x: 15; width: 270; height: 86; backdrop: freshCard; backdropOrigin: Qt.point(x, y) }
+            }
+            Rectangle {
+                y: 100; width: 4; height: 4
+                NumberAnimation on x { id: spin; running: false; from: 0; to: 300; duration: 1000; loops: Animation.Infinite }
+            }
+        }
+    }
 
     TestCase {
         name: "WindowPatch"
@@ -109,6 +129,23 @@ Item {
             tryCompare(timer, "running", false)
             host.Window.window.requestActivate()
             tryCompare(timer, "running", true)
+        }
+
+        // The surface's first frame holds the window's thread: not while the
+        // window starts, but once it has gone quiet, or in the end even if
+        // it never does.
+        function test_surfaceWaitsForTheWindowToSettle_data() {
+            return [{ tag: "quiet window", busy: false }, { tag: "window that keeps drawing", busy: true }]
+        }
+
+        function test_surfaceWaitsForTheWindowToSettle(data) {
+            var fresh = createTemporaryObject(freshWindow, null, { "busy": data.busy })
+            var freshPatch = findChild(fresh.header, "sideLogoPatch")
+            waitForRendering(fresh.contentItem)
+            verify(!freshPatch.onSurface, "not with the window's first frames")
+            verify(!freshPatch.playable)
+            tryCompare(freshPatch, "onSurface", true, 5000)
+            verify(freshPatch.content.Window.window !== fresh)
         }
     }
 }
