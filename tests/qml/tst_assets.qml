@@ -127,6 +127,15 @@ Item {
             compare(iconTint(icon).rotation, 180)
             verify(Qt.colorEqual(iconTint(icon).color, "#ff0000"))
             verify(!iconImage(icon).visible, "the raw white glyph is never shown")
+            // White needs no overlay: the glyph itself, faded by the alpha.
+            icon.color = "#80ffffff"
+            tryVerify(function () { return iconTint(icon) === null })
+            verify(iconImage(icon).visible)
+            compare(iconImage(icon).opacity, 128 / 255)
+            compare(iconImage(icon).rotation, 180)
+            icon.color = "#ff0000"
+            verify(iconTint(icon).visible)
+            verify(!iconImage(icon).visible)
 
             // An explicit box keeps the 2x raster, fitted and centred.
             icon.width = 40

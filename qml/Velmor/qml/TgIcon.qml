@@ -4,7 +4,9 @@ import Velmor
 
 // A white line icon from the module's icon folder, tinted at run time.
 // The glyph is rasterised once at twice its size; colour and rotation are
-// applied by the overlay without reloading the SVG.
+// applied without reloading the SVG: a white icon is the glyph itself,
+// any other colour is mixed in by an overlay (a shader effect, which
+// software OpenGL compiles and runs pixel by pixel for every icon drawn).
 Item {
     id: root
 
@@ -16,6 +18,8 @@ Item {
     implicitWidth: size
     implicitHeight: size
 
+    readonly property bool _white: color.r === 1 && color.g === 1 && color.b === 1
+
     Image {
         id: img
         objectName: "iconImage"
@@ -24,21 +28,25 @@ Item {
         sourceSize: Qt.size(2 * root.size, 2 * root.size)
         fillMode: Image.PreserveAspectFit
         smooth: true
-        visible: false
+        visible: root._white
+        opacity: root.color.a
+        rotation: root.rotationAngle
     }
 
     // The overlay mixes its colour into the glyph by the colour's alpha and
     // keeps the glyph's own alpha, so a translucent colour would come out as
     // an opaque blend with white (and "transparent" as a white glyph). It is
     // therefore given the opaque colour, and the alpha becomes the opacity.
-    ColorOverlay {
-        id: tint
-        objectName: "iconTint"
+    Loader {
         anchors.fill: parent
-        source: img
-        color: Qt.rgba(root.color.r, root.color.g, root.color.b, 1)
-        opacity: root.color.a
-        rotation: root.rotationAngle
-        visible: img.status === Image.Ready
+        active: !root._white
+        sourceComponent: ColorOverlay {
+            objectName: "iconTint"
+            source: img
+            color: Qt.rgba(root.color.r, root.color.g, root.color.b, 1)
+            opacity: root.color.a
+            rotation: root.rotationAngle
+            visible: img.status === Image.Ready
+        }
     }
 }
