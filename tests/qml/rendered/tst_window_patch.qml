@@ -37,24 +37,16 @@ Item {
     Popup { id: popup; modal: true; dim: true; x: 250; y: 200; width: 60; height: 60 }
     Component { id: coverComponent; Rectangle { x: 40; y: 40; width: 30; height: 30; color: "red" } }
     Component { id: otherWindow; Window { width: 100; height: 100; visible: true } }
-    // A window just shown, with a header, and an animation that makes it
-    // draw frame after frame while it runs.
+    // A window just shown, and an animation that makes it draw frame after
+    // frame while it runs.
     Component {
         id: freshWindow
         Window {
-            width: 320; height: 120; visible: true
+            width: 320; height: 120; visible: true; color: "#5f608b"
             property alias header: freshHeader
             property alias busy: spin.running
-            Rectangle {
-                id: freshCard
-                anchors.fill: parent
-                color: "#5f608b"
-                SidebarHeader { id: freshHeader; x: 15; width: 270; height: 86; backdrop: freshCard; backdropOrigin: Qt.point(x, y) }
-            }
-            Rectangle {
-                y: 100; width: 4; height: 4
-                NumberAnimation on x { id: spin; running: false; from: 0; to: 300; duration: 1000; loops: Animation.Infinite }
-            }
+            SidebarHeader { id: freshHeader; x: 15; width: 270; height: 86 }
+            Rectangle { y: 100; width: 4; height: 4; NumberAnimation on x { id: spin; to: 300; loops: Animation.Infinite } }
         }
     }
 
@@ -142,10 +134,8 @@ Item {
             var fresh = createTemporaryObject(freshWindow, null, { "busy": data.busy })
             var freshPatch = findChild(fresh.header, "sideLogoPatch")
             waitForRendering(fresh.contentItem)
-            verify(!freshPatch.onSurface, "not with the window's first frames")
-            verify(!freshPatch.playable)
+            verify(!freshPatch.onSurface && !freshPatch.playable, "not with the window's first frames")
             tryCompare(freshPatch, "onSurface", true, 5000)
-            verify(freshPatch.content.Window.window !== fresh)
         }
     }
 }
