@@ -2,12 +2,14 @@
 // and size, nothing for ids a peer could forge.
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
+#include "qml/Velmor/src/shadow_pieces.h"
 
 #include <QGuiApplication>
 #include <QTest>
 
 using velmor::views::EmojiImageProvider;
 using velmor::views::RoundPictureProvider;
+using velmor::views::ShadowPieceProvider;
 
 class EmojiImagesTest : public QObject
 {
@@ -104,6 +106,34 @@ private slots:
             QCOMPARE(qAlpha(round.pixel(0, 0)) + qAlpha(round.pixel(pixels - 1, pixels - 1)), 0);
             QCOMPARE(qAlpha(round.pixel(pixels / 2, 1)) + qAlpha(round.pixel(pixels / 2, pixels / 2)), 2 * 255);
         }
+    }
+
+    // A piece is exactly that rectangle of the picture; anything else named
+    // gives nothing.
+    void cutsShadowPiecesOnly_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QRect>("piece");
+        QTest::newRow("corner") << "main_card.png/78,0,74,74" << QRect(78, 0, 74, 74);
+        QTest::newRow("band") << "side_card.png/72,0,4,36" << QRect(72, 0, 4, 36);
+        QTest::newRow("past the picture") << "main_card.png/100,100,74,74" << QRect();
+        QTest::newRow("empty") << "main_card.png/0,0,0,36" << QRect();
+        QTest::newRow("three numbers") << "main_card.png/0,0,74" << QRect();
+        QTest::newRow("not a number") << "main_card.png/0,x,4,4" << QRect();
+        QTest::newRow("out of the folder") << "../logo_first_156.png/0,0,4,4" << QRect();
+        QTest::newRow("no such picture") << "none.png/0,0,4,4" << QRect();
+    }
+
+    void cutsShadowPiecesOnly()
+    {
+        QFETCH(QString, id);
+        QFETCH(QRect, piece);
+        const QString folder = QStringLiteral(VELMOR_ASSETS_DIR "/shadows");
+        ShadowPieceProvider provider;
+        const QImage cut = provider.piece(folder, id);
+        QCOMPARE(cut.isNull(), piece.isNull());
+        if (!piece.isNull())
+            QCOMPARE(cut, QImage(folder + u'/' + id.section(u'/', 0, 0)).copy(piece));
     }
 };
 

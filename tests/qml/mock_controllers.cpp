@@ -3,6 +3,7 @@
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
+#include "qml/Velmor/src/shadow_pieces.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -20,6 +21,7 @@ QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QStri
     // program.
     velmor::views::installEmojiImages(engine);
     velmor::views::installRoundPictures(engine);
+    velmor::views::installShadowPieces(engine);
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
                                 QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {

@@ -31,10 +31,13 @@ Item {
     width: card ? card.width + 2 * margin : 0
     height: card ? card.height + 2 * margin : 0
 
+    // Each piece is cut from the picture decoded once (a clip rectangle
+    // per image decoded the whole picture for each of the eight).
     component Piece: Image {
         property rect clipRect
-        source: shadow._source
-        sourceClipRect: clipRect
+        source: shadow.picture === "" ? ""
+                : "image://shadow/" + shadow.picture + "/"
+                  + [clipRect.x, clipRect.y, clipRect.width, clipRect.height].join(",")
         smooth: true
     }
 
