@@ -185,6 +185,9 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     boundHeap();
     sizePictureAtlas();
+    // The cryptography's set-up (a few milliseconds) is done beside the
+    // application's, not by the saved identity's read, which comes next.
+    QThreadPool::globalInstance()->start(&velmor::crypto::prepare);
     QApplication application(argc, argv);
     int exitCode = 0;
     const auto closeStoreLast = qScopeGuard([&exitCode] { endPoolWork(exitCode); });

@@ -385,6 +385,16 @@ QByteArray base64UrlDecode(const QString &text)
 
 // ---------------------------------------------------------------- hashes
 
+void prepare()
+{
+    sha256Digest();
+    sha512Digest();
+    aeadCipher(Ecies::ChaCha20Poly1305);
+    identityContext();
+    signingContext();
+    sealingContext();
+}
+
 QByteArray randomBytes(int count)
 {
     if (count <= 0 || count > kMaxRandomBytes)

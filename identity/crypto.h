@@ -12,6 +12,12 @@ namespace velmor::crypto {
 QString base64UrlEncode(const QByteArray &bytes);
 QByteArray base64UrlDecode(const QString &text);
 
+// Loads the algorithms and seeds the random generators that the functions
+// below use. Their first use costs a few milliseconds (the library reads its
+// configuration and sets up its providers): a thread started early pays it
+// instead of the first caller. Safe from any thread, any number of times.
+void prepare();
+
 QByteArray randomBytes(int count);                 // OpenSSL RAND_bytes; empty on failure
 QByteArray sha256(const QByteArray &data);
 QString sha256Hex(const QByteArray &data);         // lower-case hex
