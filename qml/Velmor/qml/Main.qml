@@ -50,11 +50,23 @@ Window {
     // other: as two bindings the source could change first, and the home
     // view was then built in one go (a frozen window for 300-500 ms).
     function showView() {
-        viewLoader.asynchronous = App.loggedIn && root._drawn
-        if (!App.loggedIn)
-            viewLoader.source = "LoginView.qml"
-        else if (String(viewLoader.source) !== String(Qt.resolvedUrl("HomeView.qml")))
-            viewLoader.setSource("HomeView.qml", { "buildChatLater": true })
+        // A start with a saved identity has its sign-in under way before the
+        // window is made, and often done before the window's first frame:
+        // the login view would be built only to be thrown away unseen. It is
+        // built a slice at a time instead, once that sign-in has had its
+        // turn; a sign-in still running (or failed) shows it a few frames on.
+        const next = App.loggedIn ? "HomeView.qml" : "LoginView.qml"
+        if (String(viewLoader.source) === String(Qt.resolvedUrl(next)))
+            return
+        // The other view, still being built, is dropped first: a loader made
+        // synchronous finishes building what it holds before it changes.
+        if (viewLoader.status === Loader.Loading)
+            viewLoader.source = ""
+        viewLoader.asynchronous = App.loggedIn ? root._drawn : (root._signingInAtStart && !root._drawn)
+        if (App.loggedIn)
+            viewLoader.setSource(next, { "buildChatLater": true })
+        else
+            viewLoader.source = next
     }
 
     // The home view's documents, compiled on the engine's loading thread
@@ -116,12 +128,15 @@ Window {
         }
     }
 
+    property bool _signingInAtStart: false
+
     Component.onCompleted: {
+        _signingInAtStart = App.hasSavedIdentity()
         showView()
         // Without this the first window opens wherever the platform puts
         // it, which on X without a window manager is the desktop's corner.
         centre()
-        if (App.hasSavedIdentity())
+        if (_signingInAtStart)
             App.autoLogin()
         // The automatic sign-in's job was started with the program and may
         // be done by the time the window is: its home view is built as soon

@@ -11,6 +11,11 @@ Item {
     width: 100
     height: 100
 
+    Component {
+        id: signalSpy
+        SignalSpy {}
+    }
+
     TestCase {
         name: "MainWindow"
         when: windowShown
@@ -70,10 +75,25 @@ Item {
             compare(App.callNames(), ["hasSavedIdentity"])
         }
 
-        function test_autoLoginWithSavedIdentity() {
+        // With a saved identity the login view is built after the sign-in
+        // has had its turn: one done before then shows the home view without
+        // a login view ever made; one still running shows the login view.
+        function test_autoLoginWithSavedIdentity_data() {
+            return [{ tag: "signed in at once", signedIn: true },
+                    { tag: "still signing in", signedIn: false }]
+        }
+
+        function test_autoLoginWithSavedIdentity(data) {
             App.returns = { "hasSavedIdentity": true }
-            makeMain()
+            var win = makeMain()
             compare(App.callNames(), ["hasSavedIdentity", "autoLogin"])
+            var loader = findChild(win, "viewLoader")
+            var loads = createTemporaryObject(signalSpy, host, { target: loader, signalName: "loaded" })
+            compare(loader.status, Loader.Loading)
+            App.loggedIn = data.signedIn
+            tryCompare(loader, "status", Loader.Ready)
+            compare(loads.count, 1)
+            compare(viewLoaded(win).hasOwnProperty("mnemonicMode"), !data.signedIn)
         }
 
         // Once the login view is on screen, the home view is built a slice
