@@ -222,12 +222,6 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     SlicedIncubation incubation;
     QQmlApplicationEngine engine;
     engine.setIncubationController(&incubation);
-    // The engine comes with a file selector that every URL it resolves
-    // passes through, asking the resources and the disk whether a folder of
-    // variants ("+platform/...") stands beside the file. This program has
-    // none, and the look-ups cost the home view's build a millisecond.
-    for (QQmlAbstractUrlInterceptor *selector : engine.urlInterceptors())
-        engine.removeUrlInterceptor(selector);
     installNetworkAccess(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
@@ -248,6 +242,13 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     engine.load(options.window);
+    // The engine's first load gives it a file selector that every URL it
+    // resolves from then on passes through, asking the resources and the
+    // disk whether a folder of variants ("+platform/...") stands beside the
+    // file. This program has none, and the look-ups cost the home view's
+    // build a millisecond or more.
+    for (QQmlAbstractUrlInterceptor *selector : engine.urlInterceptors())
+        engine.removeUrlInterceptor(selector);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     releaseFreedHeapAfterSignIn(engine, app);
     if (options.afterLoad)
