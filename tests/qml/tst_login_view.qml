@@ -221,6 +221,12 @@ Item {
             // An empty error text leaves the toast alone.
             App.errorText = ""
             compare(toast.opacity, 1)
+
+            // A failure told before the view was made shows as it is made.
+            App.errorText = "节点不可达"
+            var later = makeLogin()
+            compare(part(part(later, "toast"), "toastLabel").text, "节点不可达")
+            tryCompare(part(later, "toast"), "opacity", 1)
         }
 
         function test_dragFromFreeSpots_data() {

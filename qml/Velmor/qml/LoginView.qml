@@ -283,6 +283,11 @@ Rectangle {
             mnemGrid.active = true
         if (App.busy)
             busyCover.active = true
+        // A sign-in that failed before this view was made (the automatic
+        // one at start, answered while the view was still being built) is
+        // told as one that fails later.
+        if (App.errorText.length > 0)
+            toast.show(App.errorText)
     }
 
     Connections {
