@@ -13,7 +13,7 @@
 #include "net/http.h"
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
-#include "qml/Velmor/src/shadow_pieces.h"
+#include "qml/Velmor/src/card_shadows.h"
 #include "store/chat_store.h"
 #include "store/private_media.h"
 #include "voice/voice_io.h"
@@ -226,7 +226,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
     velmor::views::installRoundPictures(&engine);
-    velmor::views::installShadowPieces(&engine);
+    velmor::views::installCardShadows(&engine);
     engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);
     installMessagePictures(engine);
 

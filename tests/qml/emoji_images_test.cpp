@@ -2,14 +2,14 @@
 // and size, nothing for ids a peer could forge.
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
-#include "qml/Velmor/src/shadow_pieces.h"
+#include "qml/Velmor/src/card_shadows.h"
 
 #include <QGuiApplication>
 #include <QTest>
 
 using velmor::views::EmojiImageProvider;
 using velmor::views::RoundPictureProvider;
-using velmor::views::ShadowPieceProvider;
+using velmor::views::CardShadowProvider;
 
 class EmojiImagesTest : public QObject
 {
@@ -108,12 +108,12 @@ private slots:
         }
     }
 
-    // A piece is exactly that rectangle of the picture; anything else named
+    // A part is exactly that rectangle of the picture; anything else named
     // gives nothing.
-    void cutsShadowPiecesOnly_data()
+    void cutsCardShadowsOnly_data()
     {
         QTest::addColumn<QString>("id");
-        QTest::addColumn<QRect>("piece");
+        QTest::addColumn<QRect>("part");
         QTest::newRow("corner") << "main_card.png/78,0,74,74" << QRect(78, 0, 74, 74);
         QTest::newRow("band") << "side_card.png/72,0,4,36" << QRect(72, 0, 4, 36);
         QTest::newRow("past the picture") << "main_card.png/100,100,74,74" << QRect();
@@ -124,16 +124,16 @@ private slots:
         QTest::newRow("no such picture") << "none.png/0,0,4,4" << QRect();
     }
 
-    void cutsShadowPiecesOnly()
+    void cutsCardShadowsOnly()
     {
         QFETCH(QString, id);
-        QFETCH(QRect, piece);
+        QFETCH(QRect, part);
         const QString folder = QStringLiteral(VELMOR_ASSETS_DIR "/shadows");
-        ShadowPieceProvider provider;
-        const QImage cut = provider.piece(folder, id);
-        QCOMPARE(cut.isNull(), piece.isNull());
-        if (!piece.isNull())
-            QCOMPARE(cut, QImage(folder + u'/' + id.section(u'/', 0, 0)).copy(piece));
+        CardShadowProvider provider;
+        const QImage cut = provider.cut(folder, id);
+        QCOMPARE(cut.isNull(), part.isNull());
+        if (!part.isNull())
+            QCOMPARE(cut, QImage(folder + u'/' + id.section(u'/', 0, 0)).copy(part));
     }
 };
 

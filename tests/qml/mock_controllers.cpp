@@ -3,7 +3,7 @@
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
-#include "qml/Velmor/src/shadow_pieces.h"
+#include "qml/Velmor/src/card_shadows.h"
 
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -21,7 +21,7 @@ QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QStri
     // program.
     velmor::views::installEmojiImages(engine);
     velmor::views::installRoundPictures(engine);
-    velmor::views::installShadowPieces(engine);
+    velmor::views::installCardShadows(engine);
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),
                                 QStringLiteral("Voice"), QStringLiteral("VoiceRoom") }) {

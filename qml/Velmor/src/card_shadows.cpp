@@ -1,4 +1,4 @@
-#include "qml/Velmor/src/shadow_pieces.h"
+#include "qml/Velmor/src/card_shadows.h"
 
 #include <QDir>
 #include <QMutexLocker>
@@ -15,20 +15,20 @@ constexpr int kMaxPictures = 8;
 
 } // namespace
 
-ShadowPieceProvider::ShadowPieceProvider()
+CardShadowProvider::CardShadowProvider()
     : QQuickImageProvider(QQuickImageProvider::Image)
 {
 }
 
-QImage ShadowPieceProvider::requestImage(const QString &id, QSize *size, const QSize &)
+QImage CardShadowProvider::requestImage(const QString &id, QSize *size, const QSize &)
 {
-    const QImage cut = piece(kShadows, id);
+    const QImage part = cut(kShadows, id);
     if (size)
-        *size = cut.size();
-    return cut;
+        *size = part.size();
+    return part;
 }
 
-QImage ShadowPieceProvider::piece(const QString &folder, const QString &id)
+QImage CardShadowProvider::cut(const QString &folder, const QString &id)
 {
     const qsizetype slash = id.lastIndexOf(u'/');
     const QStringList numbers = id.mid(slash + 1).split(u',');
@@ -62,10 +62,10 @@ QImage ShadowPieceProvider::piece(const QString &folder, const QString &id)
     return found->copy(rect);
 }
 
-void installShadowPieces(QQmlEngine *engine)
+void installCardShadows(QQmlEngine *engine)
 {
     if (engine && !engine->imageProvider(QStringLiteral("shadow")))
-        engine->addImageProvider(QStringLiteral("shadow"), new ShadowPieceProvider);
+        engine->addImageProvider(QStringLiteral("shadow"), new CardShadowProvider);
 }
 
 } // namespace velmor::views

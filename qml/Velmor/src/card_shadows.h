@@ -16,17 +16,17 @@ namespace velmor::views {
 // every piece decoded the whole picture again, sixteen decodes on the
 // window's thread while the home view was built. Here each picture is
 // decoded once and the pieces are cut from it.
-class ShadowPieceProvider : public QQuickImageProvider
+class CardShadowProvider : public QQuickImageProvider
 {
 public:
-    ShadowPieceProvider();
+    CardShadowProvider();
 
     QImage requestImage(const QString &id, QSize *size, const QSize &requestedSize) override;
 
-    // The piece `id` names, cut from a picture under `folder`; a null image
+    // The part `id` names, cut from a picture under `folder`; a null image
     // for a malformed id, a picture outside the folder or that cannot be
     // read, or a rectangle that does not lie inside the picture.
-    QImage piece(const QString &folder, const QString &id);
+    QImage cut(const QString &folder, const QString &id);
 
 private:
     QMutex m_lock;
@@ -34,6 +34,6 @@ private:
 };
 
 // Adds the provider as "shadow" to the engine (once).
-void installShadowPieces(QQmlEngine *engine);
+void installCardShadows(QQmlEngine *engine);
 
 } // namespace velmor::views
