@@ -1,6 +1,7 @@
 #include "qml/Velmor/src/card_shadows.h"
 
-#include <QDir>
+#include "qml/Velmor/src/asset_file.h"
+
 #include <QMutexLocker>
 #include <QQmlEngine>
 
@@ -43,8 +44,8 @@ QImage CardShadowProvider::cut(const QString &folder, const QString &id)
             return {};
     }
     const QRect rect(values[0], values[1], values[2], values[3]);
-    const QString file = QDir::cleanPath(folder + u'/' + name);
-    if (rect.isEmpty() || !file.startsWith(folder + u'/'))
+    const QString file = assetFile(folder, name);
+    if (rect.isEmpty() || file.isEmpty())
         return {};
 
     QMutexLocker locked(&m_lock);

@@ -1,6 +1,7 @@
 #include "qml/Velmor/src/round_pictures.h"
 
-#include <QDir>
+#include "qml/Velmor/src/asset_file.h"
+
 #include <QImageReader>
 #include <QPainter>
 #include <QQmlEngine>
@@ -30,9 +31,8 @@ QImage RoundPictureProvider::requestImage(const QString &id, QSize *size, const 
 
 QImage RoundPictureProvider::draw(const QString &folder, const QString &path, int pixels)
 {
-    // Only a file of the folder itself: no way out of it through "..".
-    const QString file = QDir::cleanPath(folder + u'/' + path);
-    if (pixels <= 0 || path.isEmpty() || !file.startsWith(folder + u'/'))
+    const QString file = assetFile(folder, path);
+    if (pixels <= 0 || file.isEmpty())
         return {};
     QImageReader reader(file);
     const QSize natural = reader.size();

@@ -256,7 +256,7 @@ Item {
             compare(shadow.children.length, 8)
             for (var i = 0; i < 8; ++i)
                 tryCompare(shadow.children[i], "status", Image.Ready)
-            var whole = createTemporaryQmlObject("import QtQuick; Image { source: '" + shadow._source + "' }", host)
+            var whole = createTemporaryQmlObject("import QtQuick; Image { source: 'qrc:/qt/qml/Velmor/assets/shadows/" + shadow.picture + "' }", host)
             tryCompare(whole, "status", Image.Ready)
             compare(whole.sourceSize, Qt.size(2 * shadow.corner + 4, 2 * shadow.corner + 4))
             var m = shadow.margin

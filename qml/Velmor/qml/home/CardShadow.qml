@@ -21,7 +21,6 @@ Item {
     readonly property int margin: 32
     // The band reaches under the card's antialiased edge.
     readonly property int band: margin + 4
-    readonly property url _source: picture !== "" ? Qt.resolvedUrl("../../assets/shadows/" + picture) : ""
     // The picture is square, with 4 even rows and columns between its
     // corner pieces (as the generator draws it).
     readonly property int _side: 2 * corner + 4
