@@ -50,6 +50,16 @@ constexpr int kGuiLockWaitMs = 40;
 // The application's main thread, which draws the window.
 bool isGuiThread();
 
+struct StoreState;
+struct Connection;
+
+// What a failed statement's result code says of the store.
+Condition conditionOf(int resultCode);
+
+// Folds the write-ahead log into the file and cuts it back, waiting for no
+// lock.
+void foldLog(StoreState &state, Connection *conn);
+
 // While one lives, the statements of its thread wait for another process's
 // lock no longer than the window's thread does: for a write the window
 // waits for before it shows anything.
