@@ -106,16 +106,20 @@ RelaySendResult retryableFailure(RelaySendResult result, bool retryable)
 
 // The relay's word that it holds this message id already: a post of it was
 // taken before (its answer lost on the way back), which settles this one.
-// Its code, or a 409 that names this very id; a bare 409 (a proxy, another
-// service's conflict) says nothing about this message.
+// A 409 with its code, or a 409 that names this very id. A bare 409 (a
+// proxy, another service's conflict) says nothing about this message, and
+// neither does the word under another status (a gateway's error page, a
+// refusal that merely quotes it).
 bool meansAlreadyHeld(int status, const QJsonObject &reply, const QString &messageId)
 {
+    if (status != 409)
+        return false;
     const QString lower = stringField(reply, "error").toLower();
     if (lower == QLatin1String("duplicate") || lower == QLatin1String("duplicate_message")
         || lower == QLatin1String("duplicate_message_id") || lower == QLatin1String("already_exists")
         || lower == QLatin1String("message_exists") || lower == QLatin1String("already_queued"))
         return true;
-    return status == 409 && !messageId.isEmpty() && stringField(reply, "message_id") == messageId;
+    return !messageId.isEmpty() && stringField(reply, "message_id") == messageId;
 }
 
 HttpResponse tokenFailure(const QString &error)

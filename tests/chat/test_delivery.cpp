@@ -220,8 +220,9 @@ private slots:
         QTest::newRow("409 with another code") << 409 << QByteArray("{\"error\":\"conflict\"}") << 2 << 1;
         QTest::newRow("409 naming another id") << 409 << QByteArray("{\"message_id\":\"someone-else\"}") << 2 << 1;
         QTest::newRow("id already held, 409") << 409 << QByteArray("{\"error\":\"duplicate\"}") << 1 << 0;
-        QTest::newRow("id already held, ok false")
-            << 200 << QByteArray("{\"ok\":false,\"error\":\"already_exists\"}") << 1 << 0;
+        QTest::newRow("id already held, 409 already_exists")
+            << 409 << QByteArray("{\"error\":\"already_exists\"}") << 1 << 0;
+        QTest::newRow("the word under a 500") << 500 << QByteArray("{\"error\":\"duplicate\"}") << 2 << 1;
     }
     void aSendCountsOnlyWhenTheRelayTookIt()
     {

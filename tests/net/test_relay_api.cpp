@@ -555,6 +555,11 @@ void RelayApiTest::sendFailureWords()
     m_relay.setFault("/v1/message/send", Fault::custom(409, QByteArray()));
     result = RelayApi::send(posted, QStringLiteral("message"));
     QVERIFY(!result.ok && result.retryable);
+    // The relay's word for an id it holds settles a send only in its 409.
+    m_relay.setFault("/v1/message/send", Fault::custom(200, R"({"ok":false,"error":"already_exists"})"));
+    result = RelayApi::send(posted, QStringLiteral("message"));
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, QStringLiteral("already_exists"));
 
     m_relay.setFault("/v1/message/send", Fault::http500());
     result = RelayApi::sendText(bob, "hi");
