@@ -12,6 +12,8 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,14 +59,48 @@ bool isForeign(const QByteArray &path)
 // (the kernel's own bound is 40).
 constexpr int kMaxLinksOnTheWay = 40;
 
+// The user's own group, as systems that give each user a group of the same
+// name make it (a home left group-writable by a umask of 002 is common
+// there): the user's primary group, named as the user, with no other
+// member listed. Its members are the user alone.
+bool isUsersPrivateGroup(gid_t gid)
+{
+    const uid_t uid = ::geteuid();
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+    struct passwd user {};
+    struct passwd *found = nullptr;
+    if (::getpwuid_r(uid, &user, buffer.data(), buffer.size(), &found) != 0 || !found || user.pw_gid != gid)
+        return false;
+    const QByteArray name(user.pw_name);
+    size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> groupBuffer(size_t(size > 0 ? size : 16384));
+    struct group grp {};
+    struct group *foundGroup = nullptr;
+    // A group too large for the buffer is no private group.
+    if (::getgrgid_r(gid, &grp, groupBuffer.data(), groupBuffer.size(), &foundGroup) != 0 || !foundGroup
+        || name != grp.gr_name)
+        return false;
+    for (char **member = grp.gr_mem; member && *member; ++member) {
+        if (name != *member)
+            return false;
+    }
+    return true;
+}
+
 // Made by the user or the system, and no other user could have swapped it
-// since: a folder open for everyone to write must be sticky (where each
-// entry stays its owner's). A link's own mode means nothing.
+// since: a folder open for others to write (everyone, or a group with
+// members besides the user) must be sticky, where each entry stays its
+// owner's. A link's own mode means nothing.
 bool trustedOnTheWay(const struct stat &st)
 {
     if (st.st_uid != ::geteuid() && st.st_uid != 0)
         return false;
-    return S_ISLNK(st.st_mode) || !(st.st_mode & S_IWOTH) || (st.st_mode & S_ISVTX);
+    if (S_ISLNK(st.st_mode) || (st.st_mode & S_ISVTX))
+        return true;
+    if (st.st_mode & S_IWOTH)
+        return false;
+    return !(st.st_mode & S_IWGRP) || isUsersPrivateGroup(st.st_gid);
 }
 
 // Walks `folder` from the root the way the kernel does, link by link, and

@@ -19,8 +19,9 @@ bool makePrivateFiles(const QString &databasePath);
 
 // The first of the database's folder, the database and its journals that
 // is a symbolic link or belongs to another user, or the first folder or
-// link above the folder that another user owns (or that everyone may write
-// without the sticky bit); empty when none is. Such a store is not the
+// link above the folder that another user owns (or that everyone, or a
+// group with members besides the user, may write without the sticky bit);
+// empty when none is. Such a store is not the
 // user's own: messages written there would land in a file someone else
 // controls (or reads). A link above the folder made by the user or the
 // system (a home on a linked mount, a data folder moved to another disk)

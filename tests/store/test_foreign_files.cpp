@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +23,20 @@ class StoreForeignFiles : public QObject, protected StoreFiles
     Q_OBJECT
 
     QString m_case; // a folder of its own per case
+
+    // The user's primary group is named as the user (as the system gives
+    // each user a group of their own), and lists no one else.
+    static bool hasPrivateGroup()
+    {
+        const struct passwd *user = ::getpwuid(::geteuid());
+        const struct group *own = user ? ::getgrgid(user->pw_gid) : nullptr;
+        if (!own || qstrcmp(own->gr_name, user->pw_name) != 0)
+            return false;
+        for (char **member = own->gr_mem; *member; ++member)
+            if (qstrcmp(*member, user->pw_name) != 0)
+                return false;
+        return ::getegid() == user->pw_gid;
+    }
 
     QString at(const QString &name) const { return QDir(m_case).filePath(name); }
     QByteArray target() const
@@ -89,29 +105,35 @@ private slots:
     // Above the store's folder, what the user or the system made (a home on a
     // linked mount, a folder moved to another disk) is the user's choice and
     // followed; a link or folder another user made, or a folder anyone may
-    // swap things in, is refused like the folder itself, and nothing is made
-    // past it.
+    // swap things in (everyone, or a group of other users too), is refused
+    // like the folder itself, and nothing is made past it.
     void aboveTheFolder_data()
     {
         QTest::addColumn<QString>("kind"); // "link" (up -> real) or "folder" (up)
         QTest::addColumn<bool>("otherUser");
         QTest::addColumn<int>("mode"); // of the folder, 0: left as made
+        QTest::addColumn<bool>("otherGroup"); // the folder's group: another one, else the user's
         QTest::addColumn<bool>("refused");
-        QTest::newRow("the user's link") << "link" << false << 0 << false;
-        QTest::newRow("another user's link") << "link" << true << 0 << true;
-        QTest::newRow("another user's folder") << "folder" << true << 0755 << true;
-        QTest::newRow("a folder anyone may write") << "folder" << false << 0777 << true;
-        QTest::newRow("a sticky folder anyone may write") << "folder" << false << 01777 << false;
-        QTest::newRow("a link into a folder anyone may write") << "link" << false << 0777 << true;
+        QTest::newRow("the user's link") << "link" << false << 0 << false << false;
+        QTest::newRow("another user's link") << "link" << true << 0 << false << true;
+        QTest::newRow("another user's folder") << "folder" << true << 0755 << false << true;
+        QTest::newRow("a folder anyone may write") << "folder" << false << 0777 << false << true;
+        QTest::newRow("a sticky folder anyone may write") << "folder" << false << 01777 << false << false;
+        QTest::newRow("a link into a folder anyone may write") << "link" << false << 0777 << false << true;
+        QTest::newRow("a folder another group may write") << "folder" << false << 0775 << true << true;
+        QTest::newRow("a folder the user's own group may write") << "folder" << false << 0775 << false << false;
     }
     void aboveTheFolder()
     {
         QFETCH(QString, kind);
         QFETCH(bool, otherUser);
         QFETCH(int, mode);
+        QFETCH(bool, otherGroup);
         QFETCH(bool, refused);
-        if (otherUser && ::geteuid() != 0)
-            QSKIP("only root can give a link or folder to another user");
+        if ((otherUser || otherGroup) && ::geteuid() != 0)
+            QSKIP("only root can give a link or folder to another user or group");
+        if (mode == 0775 && !otherGroup && !hasPrivateGroup())
+            QSKIP("the user's primary group is not a group of the user's own");
         const QString up = at(QStringLiteral("up"));
         const QString real = kind == QLatin1String("link") ? at(QStringLiteral("real")) : up;
         QVERIFY(QDir().mkpath(real));
@@ -121,11 +143,13 @@ private slots:
             QVERIFY(QFile::link(real, up));
         if (otherUser)
             QVERIFY(::lchown(QFile::encodeName(up).constData(), 65534, 65534) == 0);
+        if (otherGroup)
+            QVERIFY(::chown(QFile::encodeName(real).constData(), uid_t(-1), 65534) == 0);
 
         const QString db = up + QStringLiteral("/data/chat.db");
         velmor::store::OpenReport report;
         QCOMPARE(store().open(kOwnerA, db, &report), !refused);
-        const QString named = mode == 0777 ? real : up;
+        const QString named = mode == 0777 || otherGroup ? real : up;
         QCOMPARE(report.foreign, refused ? named : QString());
         QCOMPARE(QFileInfo::exists(real + QStringLiteral("/data")), !refused);
     }
