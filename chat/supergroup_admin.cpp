@@ -85,9 +85,13 @@ void SuperGroupAdmin::loadInfo(const QString &serverUrl)
             map.insert(QStringLiteral("voiceEnabled"), info.voiceEnabled);
             map.insert(QStringLiteral("voiceUrl"), info.voiceUrl);
 
-            velmor::net::ServiceError error;
-            QList<SGMember> members = SuperGroupApi::instance().members(serverUrl, &error);
-            result.membersOk = !error.isError();
+            velmor::sg::SGMemberList listed = SuperGroupApi::instance().memberList(serverUrl, myKey);
+            result.membersOk = !listed.error.isError();
+            // A list cut at the bound is shown as such; the user's own row
+            // is in it wherever the server listed it.
+            map.insert(QStringLiteral("membersPartial"), listed.partial);
+            map.insert(QStringLiteral("membersListed"), listed.total);
+            QList<SGMember> members = std::move(listed.members);
             std::sort(members.begin(), members.end(), sg::memberLess);
             QVariantList list;
             QString myRole;
@@ -345,19 +349,12 @@ void SuperGroupAdmin::syncProfiles()
             const QString &url = superGroups.at(i).first;
             QString nickname = superGroups.at(i).second;
             if (!known.at(i).second) {
-                velmor::net::ServiceError error;
-                const QList<SGMember> members = api.members(url, &error);
-                if (error.isError())
-                    continue; // sending an empty name would wipe the one the server has
-                bool listed = false;
-                for (const SGMember &member : members) {
-                    if (member.pubkey == myKey) {
-                        nickname = member.displayName;
-                        listed = true;
-                    }
-                }
-                if (!listed)
+                const velmor::sg::SGMemberList listed = api.memberList(url, myKey);
+                // A failed list, or one without the user: sending an empty
+                // name would wipe the one the server has.
+                if (listed.error.isError() || listed.own < 0)
                     continue;
+                nickname = listed.members.at(listed.own).displayName;
             }
             api.updateMemberProfile(url, nickname, avatar);
         }

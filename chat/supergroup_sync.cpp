@@ -186,16 +186,13 @@ void SuperGroupSync::refreshAuthorization(const QString &serverUrl)
     const QString myKey = m_host.session().myKey();
     m_host.jobs().run<RoleResult>(
         [serverUrl, myKey] {
-            velmor::net::ServiceError error;
-            const QList<velmor::sg::SGMember> members = SuperGroupApi::instance().members(serverUrl, &error);
+            // The user's own row is found wherever the server lists it,
+            // past the bound on kept members too.
+            const velmor::sg::SGMemberList listed = SuperGroupApi::instance().memberList(serverUrl, myKey);
             RoleResult result;
-            result.ok = !error.isError();
-            for (const velmor::sg::SGMember &member : members) {
-                if (member.pubkey == myKey) {
-                    result.role = member.role;
-                    break;
-                }
-            }
+            result.ok = !listed.error.isError();
+            if (listed.own >= 0)
+                result.role = listed.members.at(listed.own).role;
             return result;
         },
         [this, serverUrl](const RoleResult &result) {

@@ -6,6 +6,7 @@
 #include <QJsonParseError>
 #include <QList>
 
+#include <climits>
 #include <cstring>
 
 namespace velmor::net {
@@ -218,13 +219,17 @@ QJsonObject readBoundedObject(const QByteArray &text, int maxValues, bool *ok)
 }
 
 ListRead readList(const QByteArray &text, QLatin1StringView key, int maxEntries,
-                  const std::function<void(const QJsonObject &)> &take)
+                  const std::function<void(const QJsonObject &)> &take,
+                  const std::function<bool(QByteArrayView)> &alsoWanted,
+                  const std::function<void(const QJsonObject &)> &takePast)
 {
     ListRead read;
     Scanner scan(text);
     QList<QByteArrayView> wanted;
+    QList<QByteArrayView> wantedPast;
     bool found = false;
     int looked = 0;
+    int total = 0;
     if (!scan.take('{'))
         return read;
     if (!scan.take('}')) {
@@ -237,10 +242,18 @@ ListRead readList(const QByteArray &text, QLatin1StringView key, int maxEntries,
                 // A later member of the same name replaces an earlier one.
                 found = true;
                 wanted.clear();
+                wantedPast.clear();
                 looked = 0;
+                total = 0;
                 const bool wellFormed = scan.array(1, [&](QByteArrayView entry, qint64 values) {
-                    if (looked >= maxEntries)
+                    if (total < INT_MAX)
+                        ++total;
+                    if (looked >= maxEntries) {
+                        if (alsoWanted && takePast && entry.startsWith('{') && values <= kMaxEntryValues
+                            && alsoWanted(entry))
+                            wantedPast.append(entry);
                         return;
+                    }
                     ++looked;
                     if (entry.startsWith('{') && values <= kMaxEntryValues)
                         wanted.append(entry);
@@ -263,6 +276,7 @@ ListRead readList(const QByteArray &text, QLatin1StringView key, int maxEntries,
     read.object = true;
     read.list = found;
     read.entries = looked;
+    read.total = found ? total : 0;
     if (!found)
         return read;
     for (const QByteArrayView entry : std::as_const(wanted)) {
@@ -270,6 +284,12 @@ ListRead readList(const QByteArray &text, QLatin1StringView key, int maxEntries,
             QJsonDocument::fromJson(QByteArray::fromRawData(entry.data(), entry.size()));
         if (document.isObject())
             take(document.object());
+    }
+    for (const QByteArrayView entry : std::as_const(wantedPast)) {
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray::fromRawData(entry.data(), entry.size()));
+        if (document.isObject())
+            takePast(document.object());
     }
     return read;
 }

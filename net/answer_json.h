@@ -33,6 +33,7 @@ struct ListRead
     bool object = false; // the text is a well-formed JSON object
     bool list = false;   // …whose member `key` is an array
     int entries = 0;     // entries of that array looked at (at most the maximum asked)
+    int total = 0;       // entries the array holds, counted without building them
 };
 
 // Reads the array under the top-level member `key` of a JSON object (the
@@ -41,7 +42,13 @@ struct ListRead
 // built alone and freed after; other entries are passed over, and nothing
 // past the first `maxEntries` is built. A text that is not a well-formed
 // object gives nothing at all.
+// `alsoWanted`, when given, picks entries past the first `maxEntries` by
+// their raw text (a cheap look, such as "does it hold this key"): those are
+// built too, one at a time, and go to `takePast` after the others have gone
+// to `take`; the caller keeps what it needs of them.
 ListRead readList(const QByteArray &text, QLatin1StringView key, int maxEntries,
-                  const std::function<void(const QJsonObject &)> &take);
+                  const std::function<void(const QJsonObject &)> &take,
+                  const std::function<bool(QByteArrayView)> &alsoWanted = {},
+                  const std::function<void(const QJsonObject &)> &takePast = {});
 
 } // namespace velmor::net

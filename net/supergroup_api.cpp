@@ -202,40 +202,80 @@ SGGroupInfo SuperGroupApi::groupInfo(const QString &serverUrl)
 
 QList<SGMember> SuperGroupApi::members(const QString &serverUrl, ServiceError *error)
 {
+    SGMemberList list = memberList(serverUrl, QString());
+    if (list.error.isError()) {
+        if (error)
+            *error = list.error;
+        return {};
+    }
+    return std::move(list.members);
+}
+
+SGMemberList SuperGroupApi::memberList(const QString &serverUrl, const QString &ownKey)
+{
     QString authError;
     const HttpResponse reply = client().getJson(serverUrl, QStringLiteral("/v1/members"), &authError);
-    QList<SGMember> list;
+    SGMemberList list;
+    // Entries past the bound are looked at only when their text holds the
+    // user's key, or an escape that might spell it: the key's own bytes are
+    // plain base64url.
+    const QByteArray ownBytes = ownKey.toUtf8();
+    const auto mayBeOwn = [&ownBytes](QByteArrayView entry) {
+        return entry.contains(QByteArrayView(ownBytes)) || entry.contains('\\');
+    };
+    const auto memberOf = [](const QJsonObject &entry) {
+        SGMember member;
+        member.pubkey = text(entry, QStringLiteral("pubkey"));
+        if (member.pubkey.isEmpty())
+            return member;
+        member.displayName = text(entry, QStringLiteral("display_name"));
+        member.avatarUrl = text(entry, QStringLiteral("avatar_url"));
+        member.role = text(entry, QStringLiteral("role"));
+        member.address = text(entry, QStringLiteral("address"));
+        member.avatarKind = text(entry, QStringLiteral("avatar_kind"));
+        member.avatarId = text(entry, QStringLiteral("avatar_id"));
+        member.muted = flag(entry, QStringLiteral("muted"));
+        return member;
+    };
+    const auto keep = [&](const QJsonObject &entry, bool pastBound) {
+        const QString pubkey = text(entry, QStringLiteral("pubkey"));
+        if (pubkey.isEmpty())
+            return;
+        const bool mine = !ownKey.isEmpty() && pubkey == ownKey && list.own < 0;
+        if (pastBound && !mine)
+            return; // past the bound only the user's own entry is kept
+        if (mine)
+            list.own = int(list.members.size());
+        list.members.append(memberOf(entry));
+    };
     bool wellFormed = false;
-    const bool listed = authError.isEmpty()
-        && listReply(reply, QLatin1StringView("members"), kMaxMembers, [&list](const QJsonObject &entry) {
-               SGMember member;
-               member.pubkey = text(entry, QStringLiteral("pubkey"));
-               if (member.pubkey.isEmpty())
-                   return;
-               member.displayName = text(entry, QStringLiteral("display_name"));
-               member.avatarUrl = text(entry, QStringLiteral("avatar_url"));
-               member.role = text(entry, QStringLiteral("role"));
-               member.address = text(entry, QStringLiteral("address"));
-               member.avatarKind = text(entry, QStringLiteral("avatar_kind"));
-               member.avatarId = text(entry, QStringLiteral("avatar_id"));
-               member.muted = flag(entry, QStringLiteral("muted"));
-               list.append(member);
-           }, &wellFormed);
-    if (listed)
+    velmor::net::ListRead read;
+    if (authError.isEmpty() && reply.success) {
+        read = velmor::net::readList(
+            reply.body, QLatin1StringView("members"), kMaxMembers,
+            [&keep](const QJsonObject &entry) { keep(entry, false); },
+            ownKey.isEmpty() ? std::function<bool(QByteArrayView)>() : mayBeOwn,
+            [&keep](const QJsonObject &entry) { keep(entry, true); });
+        wellFormed = read.object;
+    }
+    if (read.list) {
+        list.total = read.total;
+        list.partial = read.total > read.entries;
         return list;
+    }
+    list.members.clear();
+    list.own = -1;
     if (!authError.isEmpty() || !wellFormed) {
         qWarning().noquote() << QStringLiteral("[SG] /v1/members failed url=%1 status=%2 err=%3")
                                     .arg(serverUrl)
                                     .arg(reply.status)
                                     .arg(authError.isEmpty() ? replyDetail(reply) : authError);
     }
-    if (error) {
-        *error = wellFormed ? ServiceError() : failureOf(reply, authError);
-        // A 2xx answer that is no JSON object, or has no list, is still a failure.
-        if (!error->isError())
-            *error = velmor::net::classifyError(QStringLiteral("invalid_response"));
-    }
-    return {};
+    list.error = wellFormed ? ServiceError() : failureOf(reply, authError);
+    // A 2xx answer that is no JSON object, or has no list, is still a failure.
+    if (!list.error.isError())
+        list.error = velmor::net::classifyError(QStringLiteral("invalid_response"));
+    return list;
 }
 
 bool SuperGroupApi::updateGroup(const QString &serverUrl, const QString &name,

@@ -24,7 +24,8 @@ constexpr qint64 kMaxMediaBytes = 16 * 1024 * 1024;
 constexpr qint64 kPullMediaBudgetBytes = 32 * 1024 * 1024;
 // The most entries taken from a list a group server returns unasked for a
 // number (a pull takes at most the `limit` it asked for): entries past it
-// are neither built nor kept, whatever the answer holds.
+// are neither built nor kept, whatever the answer holds (but for the user's
+// own member entry: see memberList()).
 constexpr int kMaxMembers = 20000;
 constexpr int kMaxJoinRequests = 1000;
 
@@ -54,6 +55,17 @@ struct SGMember
     QString avatarKind;
     QString avatarId;
     bool muted = false;
+};
+
+// A member list as far as it is kept: the server's first kMaxMembers
+// entries, and the user's own entry wherever it stands.
+struct SGMemberList
+{
+    QList<SGMember> members; // in the server's order; the user's own entry last when it came later
+    int total = 0;           // entries the answer held, kept or not
+    bool partial = false;    // entries past kMaxMembers were left out
+    int own = -1;            // index of the user's own entry in `members`, -1 when not listed
+    velmor::net::ServiceError error; // kind not 0 when the list could not be had
 };
 
 struct SGMessage
@@ -175,6 +187,9 @@ public:
     // An empty list with *error set (kind not 0) when the request failed; an
     // empty list with *error left as it was when the group has no members.
     QList<SGMember> members(const QString &serverUrl, velmor::net::ServiceError *error = nullptr);
+    // The same list, with the entry whose pubkey is `ownKey` found past the
+    // bound too: the user's role never depends on where the server lists it.
+    SGMemberList memberList(const QString &serverUrl, const QString &ownKey);
     bool updateGroup(const QString &serverUrl, const QString &name, const QString &avatarUrl,
                      const QString &joinMode, const QString &notice,
                      velmor::net::ServiceError *error = nullptr);

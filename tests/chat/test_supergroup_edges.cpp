@@ -6,6 +6,7 @@
 #include "chat_fixture.h"
 
 #include "chat/supergroup_directory.h"
+#include "net/supergroup_api.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -260,20 +261,28 @@ private slots:
         QCOMPARE(runtime(server).unread, 0);
     }
 
-    // The role the member list gives is stored; a list without the user
-    // leaves no role; a list that cannot be had says nothing about the role,
-    // so the known one stays (a network hiccup must not demote anybody).
+    // The role the member list gives is stored, wherever the list holds the
+    // user (past the members kept too); a list without the user leaves no
+    // role; a list that cannot be had says nothing about the role, so the
+    // known one stays (a network hiccup must not demote anybody). The
+    // settings' load reads the role the same way.
     void theRoleFollowsTheMemberList_data()
     {
-        QTest::addColumn<int>("answer"); // 0 the server's list, 1 a list without the user, 2 a failure
+        QTest::addColumn<int>("answer"); // 0 the server's list, 1 a list without the user, 2 a failure,
+                                         // 3 the user listed after velmor::sg::kMaxMembers others
+        QTest::addColumn<bool>("settings"); // read by opening the group's settings, not a role refresh
         QTest::addColumn<QString>("role");
-        QTest::newRow("listed as admin") << 0 << "admin";
-        QTest::newRow("not listed") << 1 << "";
-        QTest::newRow("list refused") << 2 << "member";
+        QTest::newRow("listed as admin") << 0 << false << "admin";
+        QTest::newRow("not listed") << 1 << false << "";
+        QTest::newRow("list refused") << 2 << false << "member";
+        QTest::newRow("listed as admin past the members kept") << 3 << false << "admin";
+        QTest::newRow("settings: listed as admin") << 0 << true << "admin";
+        QTest::newRow("settings: listed as admin past the members kept") << 3 << true << "admin";
     }
     void theRoleFollowsTheMemberList()
     {
         QFETCH(int, answer);
+        QFETCH(bool, settings);
         QFETCH(QString, role);
         FakeGroupServer &server = addServer(QStringLiteral("admin"));
         startAndConnect();
@@ -282,7 +291,13 @@ private slots:
         row.role = QStringLiteral("member");
         QVERIFY(ChatStore::instance().upsertSuperGroup(row));
 
-        if (answer == 1) {
+        if (answer == 3) {
+            QByteArray body = "{\"members\":[";
+            for (int i = 0; i < velmor::sg::kMaxMembers; ++i)
+                body += "{\"pubkey\":\"k" + QByteArray::number(i) + "\",\"role\":\"member\"},";
+            body += "{\"pubkey\":\"" + m_me.key().toUtf8() + "\",\"role\":\"admin\",\"display_name\":\"Me\"}]}";
+            server.http().setFault(QStringLiteral("/v1/members"), Fault::custom(200, body));
+        } else if (answer == 1) {
             const QJsonObject owner{{QStringLiteral("pubkey"), peerKey(0x61)}, {QStringLiteral("role"), QStringLiteral("owner")}};
             server.http().setFault(QStringLiteral("/v1/members"),
                                    Fault::custom(200, QJsonDocument(QJsonObject{{QStringLiteral("members"),
@@ -290,6 +305,27 @@ private slots:
                                                           .toJson(QJsonDocument::Compact)));
         } else if (answer == 2) {
             server.http().setFault(QStringLiteral("/v1/members"), Fault::http500());
+        }
+        if (settings) {
+            m_chat->openConversation(QStringLiteral("sg:") + url);
+            waitIdle();
+            QSignalSpy loaded(m_chat.get(), &ChatController::superGroupInfoLoaded);
+            m_chat->loadSuperGroupInfo();
+            QVERIFY(loaded.wait(15000));
+            waitIdle();
+            const QVariantMap info = loaded.last().at(0).toMap();
+            QCOMPARE(info.value(QStringLiteral("myRole")).toString(), role);
+            QCOMPARE(info.value(QStringLiteral("isManager")).toBool(), true);
+            // A list cut at the bound says so, and still holds the user's row.
+            QCOMPARE(info.value(QStringLiteral("membersPartial")).toBool(), answer == 3);
+            const QVariantList members = info.value(QStringLiteral("members")).toList();
+            QCOMPARE(members.size(), answer == 3 ? velmor::sg::kMaxMembers + 1 : 2);
+            int mine = 0;
+            for (const QVariant &member : members)
+                mine += member.toMap().value(QStringLiteral("isMe")).toBool() ? 1 : 0;
+            QCOMPARE(mine, 1);
+            QCOMPARE(ChatStore::instance().superGroup(url)->role, role);
+            return;
         }
         QSignalSpy changed(m_chat.get(), &ChatController::currentChanged);
         parts().sync.refreshAuthorization(url);

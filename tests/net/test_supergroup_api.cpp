@@ -119,6 +119,72 @@ private slots:
             QCOMPARE(error.httpStatus, 403);
     }
 
+    // The user's own entry is found wherever the server lists it, while
+    // no other entry past the bound is kept; a list cut at the bound says
+    // so. Entries that only name the key elsewhere are not the user's.
+    void ownEntryIsFoundPastTheMembersKept_data()
+    {
+        QTest::addColumn<int>("before");   // other entries before the user's
+        QTest::addColumn<int>("after");    // other entries after it
+        QTest::addColumn<int>("spelling"); // 0 plain, 1 escaped, 2 absent, 3 decoys naming the key first
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("own");
+        const int max = velmor::sg::kMaxMembers;
+        QTest::newRow("within the bound") << 5 << 25 << 0 << 31 << 5;
+        QTest::newRow("last within the bound") << max - 1 << 10 << 0 << max << max - 1;
+        QTest::newRow("past the bound") << max << 0 << 0 << max + 1 << max;
+        QTest::newRow("far past the bound") << max + 4000 << 300 << 0 << max + 1 << max;
+        QTest::newRow("past the bound, key escaped") << max + 3 << 0 << 1 << max + 1 << max;
+        QTest::newRow("past the bound, decoys first") << max + 3 << 0 << 3 << max + 1 << max;
+        QTest::newRow("not listed") << max + 50 << 0 << 2 << max << -1;
+    }
+    void ownEntryIsFoundPastTheMembersKept()
+    {
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(int, spelling);
+        QFETCH(int, kept);
+        QFETCH(int, own);
+        FakeGroupServer server(m_owner.publicKeyText());
+        QVERIFY(server.start());
+        const QString url = server.baseUrl();
+        QVERIFY(!SuperGroupServiceClient::instance().token(url).isEmpty());
+        const QByteArray me = m_admin.publicKeyText().toUtf8();
+        const auto other = [](int i) {
+            return "{\"pubkey\":\"k" + QByteArray::number(i) + "\",\"role\":\"member\"},";
+        };
+        QByteArray body = "{\"members\":[";
+        for (int i = 0; i < before; ++i)
+            body += other(i);
+        if (spelling == 3)
+            for (int i = 0; i < 3; ++i)
+                body += "{\"pubkey\":\"d" + QByteArray::number(i) + "\",\"display_name\":\"" + me
+                    + "\",\"role\":\"owner\"},";
+        if (spelling == 1)
+            body += "{\"pubkey\":\"\\u00" + QByteArray::number(me.at(0), 16) + me.mid(1) + "\",\"role\":\"admin\"},";
+        else if (spelling != 2)
+            body += "{\"pubkey\":\"" + me + "\",\"role\":\"admin\"},";
+        for (int i = 0; i < after; ++i)
+            body += other(before + i);
+        body.chop(1);
+        body += "]}";
+        server.http().setFault(QStringLiteral("/v1/members"), Fault::custom(200, body));
+
+        const velmor::sg::SGMemberList list = api().memberList(url, QString::fromUtf8(me));
+        QVERIFY(!list.error.isError());
+        QCOMPARE(list.members.size(), qsizetype(kept));
+        QCOMPARE(list.own, own);
+        if (own >= 0) {
+            QCOMPARE(list.members.at(own).pubkey, QString::fromUtf8(me));
+            QCOMPARE(list.members.at(own).role, QStringLiteral("admin"));
+        }
+        const int listed = before + after + (spelling == 2 ? 0 : 1) + (spelling == 3 ? 3 : 0);
+        QCOMPARE(list.total, listed);
+        QCOMPARE(list.partial, listed > velmor::sg::kMaxMembers);
+        // The plain call keeps the bound alone.
+        QCOMPARE(api().members(url).size(), qsizetype(qMin(listed, velmor::sg::kMaxMembers)));
+    }
+
     void memberCannotAdminister()
     {
         FakeGroupServer server(m_owner.publicKeyText(), QStringLiteral("Harbour"));
