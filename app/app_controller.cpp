@@ -612,6 +612,13 @@ QString AppController::clipboardText() const
 }
 
 QVariantMap AppController::clipboardImageDraft() const
+QString AppController::clipboardSelectionText() const
+{
+    const QClipboard *clipboard = applicationClipboard();
+    return clipboard && clipboard->supportsSelection() ? clipboard->text(QClipboard::Selection)
+                                                       : QString();
+}
+
 {
     return velmor::app::clipboardImageDraft(applicationClipboard());
 }

@@ -90,6 +90,9 @@ public:
     Q_INVOKABLE QVariantMap clipboardImageDraft() const;
     Q_INVOKABLE QVariantMap localImageDraft(const QString &url) const;
     Q_INVOKABLE void setAvatar(const QString &avatarId);
+    // The text selected anywhere on the desktop (the middle button's paste);
+    // empty where the platform keeps no selection.
+    Q_INVOKABLE QString clipboardSelectionText() const;
     Q_INVOKABLE QString qrSvg(const QString &text) const;
     Q_INVOKABLE bool hasSavedIdentity() const;
     Q_INVOKABLE void autoLogin();

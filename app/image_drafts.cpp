@@ -11,6 +11,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cerrno>
+
 namespace velmor::app {
 
 namespace {
@@ -37,6 +39,13 @@ QVariantMap failure(const QString &error = QString())
     QVariantMap map{{QStringLiteral("ok"), false}};
     if (!error.isEmpty())
         map.insert(QStringLiteral("error"), error);
+    return map;
+}
+
+QVariantMap diskFull()
+{
+    QVariantMap map = failure(QStringLiteral("磁盘已满，无法保存粘贴的图片"));
+    map.insert(QStringLiteral("problem"), QStringLiteral("diskFull"));
     return map;
 }
 
@@ -80,11 +89,21 @@ QVariantMap clipboardImageDraft(const QClipboard *clipboard)
     // folder, readable by the user alone, deleted once the message is stored.
     QFile file;
     const QString path = velmor::store::openPrivateMedia(file, QStringLiteral("velmor-draft-%1.png").arg(newUuid()));
-    const bool saved = !path.isEmpty() && image.save(&file, "PNG") && file.flush();
+    if (path.isEmpty())
+        return errno == ENOSPC ? diskFull() : failure(QStringLiteral("无法读取剪贴板图片"));
+    return writeImageDraft(image, name, file, path);
+}
+
+QVariantMap writeImageDraft(const QImage &image, const QString &name, QFile &file, const QString &path)
+{
+    const bool saved = image.save(&file, "PNG") && file.flush();
+    // The device's own error: a full disk is told as such, not as a picture
+    // that could not be read.
+    const bool full = !saved && file.error() == QFileDevice::ResourceError;
     file.close();
     if (!saved) {
         velmor::store::removePrivateMedia(path);
-        return failure(QStringLiteral("无法读取剪贴板图片"));
+        return full ? diskFull() : failure(QStringLiteral("无法读取剪贴板图片"));
     }
     return draftOf(path, name, image.size());
 }

@@ -4,6 +4,7 @@
 #include "app_test_support.h"
 
 #include "app/backup_password.h"
+#include "app/image_drafts.h"
 #include "identity/crypto.h"
 #include "identity/qr.h"
 #include "identity/identity.h"
@@ -79,6 +80,8 @@ private slots:
     void localDrafts();
     void clipboardDrafts();
     void clipboardText();
+    void imageDraftWriteFailures_data();
+    void imageDraftWriteFailures();
     void qrSvgDecodesToItsText_data();
     void qrSvgDecodesToItsText();
     void qrSvgShape();
@@ -344,6 +347,40 @@ void AppExtrasTest::clipboardDrafts()
 
     clipboard->clear();
     QCOMPARE(app.clipboardImageDraft().value("ok").toBool(), false);
+}
+
+// A draft that cannot be written says why: a full disk as such, so the user
+// is not told that the picture could not be read.
+void AppExtrasTest::imageDraftWriteFailures_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("full disk") << QStringLiteral("/dev/full") << true;
+    QTest::newRow("not open for writing") << QString() << false;
+}
+
+void AppExtrasTest::imageDraftWriteFailures()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, diskFull);
+    if (!device.isEmpty() && !QFile::exists(device))
+        QSKIP("no such device here");
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QFile file(device.isEmpty() ? m_files.filePath(QStringLiteral("read-only.png")) : device);
+    if (device.isEmpty()) {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+    } else {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QVariantMap draft = velmor::app::writeImageDraft(image, QStringLiteral("x.png"), file, QString());
+    QCOMPARE(draft.value("ok").toBool(), false);
+    QVERIFY(!draft.contains("url"));
+    QCOMPARE(draft.value("problem").toString(), diskFull ? QStringLiteral("diskFull") : QString());
+    QCOMPARE(draft.value("error").toString(),
+             diskFull ? QStringLiteral("磁盘已满，无法保存粘贴的图片") : QStringLiteral("无法读取剪贴板图片"));
 }
 
 void AppExtrasTest::clipboardText()

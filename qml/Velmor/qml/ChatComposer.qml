@@ -26,16 +26,20 @@ Item {
     // coming back restores it, and no text follows the user elsewhere.
     property string conversation: ""
 
-    // The most characters the text area holds. A text area lays out and
-    // keeps every character it is given (hundreds of bytes each, not given
-    // back when the text goes), so a longer draft, pasted or grown past
-    // this, is held whole beside it: shown by its opening words and length,
-    // sent as one message, removed with one click. Nothing is cut.
+    // A text area lays out and keeps every character it is given (hundreds
+    // of bytes each, not given back when the text goes), so a paste of more
+    // than maxEditorLength characters is held whole beside it instead,
+    // joined with what the text area held: shown by its opening words and
+    // length, sent as one message, removed with one click (and brought back
+    // with another). Typing and shorter pastes stay in the text area: they
+    // cannot grow it by megabytes at once. A held draft of up to
+    // maxEditableLength characters can be taken back into the text area to
+    // be edited; a longer one stays held. Nothing is cut.
     readonly property int maxEditorLength: 20000
+    readonly property int maxEditableLength: 100000
     readonly property bool holdsLongText: _longText !== ""
 
-    // Read from the text area only while it holds something, and then at
-    // most maxEditorLength characters.
+    // Read from the text area only while it holds something.
     readonly property bool hasContent: holdsLongText || (editor.length > 0 && editor.text.trim().length > 0)
     readonly property bool emojiShown: emojiPanel.visible
 
@@ -69,6 +73,9 @@ Item {
     property var _drafts: ({})
     property string _draftOwner: ""
     property string _longText: ""
+    // The last long draft removed, until something else is typed, pasted or
+    // held, or the conversation changes: "undo" brings it back.
+    property string _removedLongText: ""
     // The conversation whose sent text waits to be kept ("" while none
     // does): the text stays, read-only, until the controller says it is
     // written or journaled (then it clears: a cleared composer is a message
@@ -78,6 +85,7 @@ Item {
     property bool _sending: false
 
     onConversationChanged: {
+        _removedLongText = ""
         if (holdsLongText)
             _drafts[_draftOwner] = { "text": _longText, "long": true }
         else if (editor.length > 0)
@@ -95,26 +103,57 @@ Item {
 
     // Holds `text` as the long draft and empties the text area.
     function _holdLong(text) {
+        _removedLongText = ""
         _longText = text
         editor.text = ""
         if (editor.activeFocus)
             longDraft.forceActiveFocus(Qt.OtherFocusReason)
     }
 
-    function _dropLongText() {
+    // Lets the long draft go, kept aside for an undo.
+    function _removeLongText() {
         var refocus = longDraft.activeFocus
+        _removedLongText = _longText
         _longText = ""
-        // The draft's megabytes go back now, not at the next collection.
-        gc()
         if (refocus)
             editor.forceActiveFocus(Qt.OtherFocusReason)
     }
 
-    // A text grown past the limit by another way than Ctrl+V (a middle
-    // click, a drop, an input method) moves out of the text area at once.
-    function _moveOverflowOut() {
-        if (editor.length > maxEditorLength)
-            _holdLong(editor.text)
+    function _undoRemove() {
+        if (_removedLongText === "" || editor.length > 0)
+            return
+        var text = _removedLongText
+        _removedLongText = ""
+        _holdLong(text)
+    }
+
+    function _forgetRemoved() {
+        if (_removedLongText === "")
+            return
+        _removedLongText = ""
+        // The draft's megabytes go back now, not at the next collection.
+        gc()
+    }
+
+    // Moves a long draft short enough to be edited into the text area.
+    function _editLongText() {
+        if (!holdsLongText || _longText.length > maxEditableLength)
+            return
+        var refocus = longDraft.activeFocus
+        var text = _longText
+        _longText = ""
+        editor.text = text
+        editor.cursorPosition = editor.length
+        if (refocus)
+            editor.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    function _dropLongText() {
+        var refocus = longDraft.activeFocus
+        _longText = ""
+        gc()
+        if (refocus)
+            editor.forceActiveFocus(Qt.OtherFocusReason)
     }
 
     // Tab and Shift+Tab leave the text area for the next or previous item
@@ -162,20 +201,36 @@ Item {
             editor.insert(editor.cursorPosition, emoji)
     }
 
-    // A clipboard text that the text area could not hold with what it has
-    // is joined to the draft beside it, in the place of the selection; the
-    // text area never sees it. True when it was taken so.
-    function _pasteLongText() {
-        var pasted = App.clipboardText()
+    // A pasted text too long for the text area is joined to the draft
+    // beside it, with the text area's text around it in the place of the
+    // selection (or at `at` for a middle click); the text area never sees
+    // it. A paste onto a held draft joins it. True when it was taken so.
+    function _pasteLongText(pasted, at) {
         if (holdsLongText) {
             _longText += pasted
             return true
         }
-        var selected = editor.selectionEnd - editor.selectionStart
-        if (editor.length - selected + pasted.length <= maxEditorLength)
+        if (pasted.length <= maxEditorLength)
             return false
-        _holdLong(editor.getText(0, editor.selectionStart) + pasted + editor.getText(editor.selectionEnd, editor.length))
+        var from = at === undefined ? editor.selectionStart : at
+        var to = at === undefined ? editor.selectionEnd : at
+        _holdLong(editor.getText(0, from) + pasted + editor.getText(to, editor.length))
         return true
+    }
+
+    // The middle click's paste of the selection, under the same bound as
+    // Ctrl+V.
+    function _pasteSelection(x, y) {
+        if (!root.sendingEnabled || editor.readOnly)
+            return
+        var pasted = App.clipboardSelectionText()
+        if (pasted === "")
+            return
+        var at = editor.positionAt(x, y)
+        if (!_pasteLongText(pasted, at)) {
+            editor.insert(at, pasted)
+            editor.cursorPosition = at + pasted.length
+        }
     }
 
     function handleKey(event) {
@@ -198,10 +253,15 @@ Item {
                 event.accepted = true
                 return
             }
-            if (draft && draft.error)
+            if (draft && draft.problem === "diskFull")
+                root.errorText = I18n.tr("chat.imageDiskFull")
+            else if (draft && draft.error)
                 root.errorText = String(draft.error)
             // Not consumed when it fits: the text area pastes the text.
-            event.accepted = root.sendingEnabled && root._pasteLongText()
+            event.accepted = root.sendingEnabled && root._pasteLongText(App.clipboardText())
+        } else if (event.matches(StandardKey.Undo) && root._removedLongText !== "" && editor.length === 0) {
+            root._undoRemove()
+            event.accepted = true
         }
     }
 
@@ -347,8 +407,17 @@ Item {
                             emojiPanel.visible = false
                     }
                     onLengthChanged: {
-                        if (length > root.maxEditorLength)
-                            Qt.callLater(root._moveOverflowOut)
+                        if (length > 0)
+                            root._forgetRemoved()
+                    }
+
+                    // The selection's paste by the middle button goes through
+                    // the same bound as Ctrl+V, before the text area takes it.
+                    MouseArea {
+                        objectName: "middlePasteArea"
+                        anchors.fill: parent
+                        acceptedButtons: Qt.MiddleButton
+                        onClicked: (mouse) => root._pasteSelection(mouse.x, mouse.y)
                     }
                 }
             }
@@ -363,7 +432,9 @@ Item {
                 text: root._longText
                 onGradient: root.onGradient
                 Keys.onPressed: (event) => root.handleKey(event)
-                onRemoveRequested: root._dropLongText()
+                editable: root._longText.length <= root.maxEditableLength
+                onRemoveRequested: root._removeLongText()
+                onEditRequested: root._editLongText()
             }
 
             RowLayout {
@@ -408,6 +479,30 @@ Item {
                     }
                 }
                 Item { Layout.fillWidth: true }
+
+                Button {
+                    id: undoRemove
+                    objectName: "longTextUndo"
+                    visible: root._removedLongText !== "" && !root.holdsLongText
+                    flat: true
+                    focusPolicy: Qt.NoFocus
+                    padding: 0
+                    implicitWidth: undoLabel.implicitWidth + 24
+                    implicitHeight: 28
+                    onClicked: root._undoRemove()
+                    background: Rectangle {
+                        radius: height / 2
+                        color: undoRemove.hovered ? root._hoverFill : "transparent"
+                    }
+                    contentItem: Text {
+                        id: undoLabel
+                        text: I18n.tr("chat.longTextUndo")
+                        horizontalAlignment: Text.AlignHCenter
+                        verticalAlignment: Text.AlignVCenter
+                        font.pixelSize: Theme.fontCaption
+                        color: root._iconColor
+                    }
+                }
 
                 Rectangle {
                     id: sendBtn

@@ -207,6 +207,8 @@ Item {
             var big = ""
             while (big.length < 25000)
                 big += "a long pasted line of text\n"
+            var full = big.substring(0, 20000)
+            var huge = big + big + big + big + big
             return [
                 { tag: "a paste that fits goes into the text area", text: "ab", select: [1, 1], paste: "xyz",
                   then: "send", held: false, sent: "axyzb" },
@@ -216,10 +218,26 @@ Item {
                   then: "send", held: true, sent: "a" + big + "f" },
                 { tag: "a paste onto a held text joins it", text: "", select: [0, 0], paste: big,
                   then: "paste again", held: true, sent: big + big },
-                { tag: "a text grown past the limit another way", text: "", select: [0, 0], paste: "",
-                  then: "insert", held: true, sent: big },
+                { tag: "typing past the limit stays in the text area", text: full, select: [20000, 20000], paste: "",
+                  then: "type", held: false, sent: full + "x" },
+                { tag: "a short paste into a long text stays in the text area", text: full, select: [20000, 20000],
+                  paste: "xyz", then: "send", held: false, sent: full + "xyz" },
+                { tag: "a middle click pastes the selection under the same bound", text: "ab", select: [0, 0],
+                  paste: "", selection: big, then: "middle click", held: true, sent: "ab" + big },
+                { tag: "a middle click's paste that fits goes into the text area", text: "ab", select: [0, 0],
+                  paste: "", selection: "xyz", then: "middle click", held: false, sent: "abxyz" },
                 { tag: "the remove button lets it go", text: "", select: [0, 0], paste: big,
                   then: "remove", held: false, sent: null },
+                { tag: "a removal is undone by its button", text: "", select: [0, 0], paste: big,
+                  then: "remove, undo", held: true, sent: big },
+                { tag: "a removal is undone by Ctrl+Z", text: "", select: [0, 0], paste: big,
+                  then: "remove, ctrl+z", held: true, sent: big },
+                { tag: "typing after a removal forgets it", text: "", select: [0, 0], paste: big,
+                  then: "remove, type", held: false, sent: "q" },
+                { tag: "a draft that fits is taken back to be edited", text: "ab", select: [1, 1], paste: big,
+                  then: "edit", held: false, sent: "a" + big + "b" },
+                { tag: "a draft too long to edit stays held", text: "", select: [0, 0], paste: huge,
+                  then: "edit", held: true, sent: huge },
                 { tag: "a refused send keeps it", text: "", select: [0, 0], paste: big,
                   then: "refused send", held: true, sent: big },
                 { tag: "it stays with its conversation", text: "", select: [0, 0], paste: big,
@@ -246,8 +264,33 @@ Item {
             }
             if (data.then === "paste again") {
                 keyClick(Qt.Key_V, Qt.ControlModifier)
-            } else if (data.then === "insert") {
-                editor.insert(0, data.sent)
+            } else if (data.then === "type") {
+                keyClick(Qt.Key_X)
+                keyClick(Qt.Key_Y)
+                keyClick(Qt.Key_Backspace)
+                compare(editor.length, data.sent.length, "typing and Backspace work past the limit")
+            } else if (data.then === "middle click") {
+                App.returns = { "clipboardSelectionText": data.selection }
+                mouseClick(editor, editor.width - 2, 2, Qt.MiddleButton)
+            } else if (data.then.indexOf("remove, ") === 0) {
+                mouseClick(findChild(c, "longTextRemove"))
+                verify(!c.holdsLongText)
+                var undo = findChild(c, "longTextUndo")
+                verify(undo.visible)
+                if (data.then === "remove, undo")
+                    mouseClick(undo)
+                else if (data.then === "remove, ctrl+z")
+                    keyClick(Qt.Key_Z, Qt.ControlModifier)
+                else
+                    keyClick(Qt.Key_Q)
+                compare(undo.visible, false)
+            } else if (data.then === "edit") {
+                var edit = findChild(c, "longTextEdit")
+                compare(edit.visible, !data.held)
+                if (edit.visible)
+                    mouseClick(edit)
+                if (!data.held)
+                    compare(editor.text, data.sent)
             } else if (data.then === "remove") {
                 mouseClick(findChild(c, "longTextRemove"))
             } else if (data.then === "switch") {
@@ -274,16 +317,25 @@ Item {
             compare(c.holdsLongText, data.then === "refused send")
         }
 
-        function test_pasteErrorShowsTipThenClears() {
-            App.returns = { "clipboardImageDraft": { "ok": false, "error": "无法读取剪贴板图片" } }
+        // A clipboard picture that could not be kept is told, and why: a
+        // full disk in the user's language, not as an unreadable picture.
+        function test_pasteErrorShowsTipThenClears_data() {
+            return [
+                { tag: "copy not saved", draft: { "ok": false, "error": "无法读取剪贴板图片" }, shown: "无法读取剪贴板图片" },
+                { tag: "disk full", draft: { "ok": false, "error": "磁盘已满，无法保存粘贴的图片", "problem": "diskFull" },
+                  shown: "Disk full: the pasted picture could not be saved and was not sent. Free some space, then paste it again." }
+            ]
+        }
+        function test_pasteErrorShowsTipThenClears(data) {
+            App.returns = { "clipboardImageDraft": data.draft }
             var c = make()
             editorOf(c).forceActiveFocus()
             keyClick(Qt.Key_V, Qt.ControlModifier)
             compare(Chat.callCount("sendImageFromFile"), 0)
-            compare(c.errorText, "无法读取剪贴板图片")
+            compare(c.errorText, data.shown)
             var tip = findChild(c, "errorTip")
             tryVerify(function () { return tip.visible })
-            compare(tip.text, "无法读取剪贴板图片")
+            compare(tip.text, data.shown)
             compare(tip.timeout, 3500)
             // Closing by itself after the timeout empties the text.
             tryCompare(c, "errorText", "", 6000)

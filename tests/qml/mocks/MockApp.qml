@@ -50,6 +50,7 @@ MockController {
     function copyToClipboard(text) { record("copyToClipboard", arguments) }
     function clipboardText() { record("clipboardText", arguments); return result("clipboardText", "") }
     function clipboardImageDraft() { record("clipboardImageDraft", arguments); return result("clipboardImageDraft", ({ "ok": false })) }
+    function clipboardSelectionText() { record("clipboardSelectionText", arguments); return result("clipboardSelectionText", "") }
     function localImageDraft(url) { record("localImageDraft", arguments); return result("localImageDraft", ({ "ok": false, "error": "" })) }
     function qrSvg(text) { record("qrSvg", arguments); return result("qrSvg", "") }
     function setAvatar(avatarId) { record("setAvatar", arguments) }
