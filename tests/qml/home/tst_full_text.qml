@@ -1,7 +1,9 @@
 import QtQuick
 import QtTest
 import Velmor
+import "qrc:/qt/qml/Velmor/qml/home/message"
 import "qrc:/qt/qml/Velmor/qml/home/message/fullText.js" as FullText
+import "qrc:/qt/qml/Velmor/qml/home/message/emojiText.js" as EmojiText
 
 // A message too long for its bubble is cut there, and its "…" control opens
 // the whole text in a reader, down to a selectable last line.
@@ -11,6 +13,11 @@ Item {
     height: 816
 
     Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
+    Component { id: readerComponent; FullTextReader {} }
+    Component {
+        id: layoutComponent
+        TextEdit { textFormat: TextEdit.RichText; wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere; font.pixelSize: Theme.fontBody }
+    }
 
     function repeat(unit, count) {
         var parts = []
@@ -33,7 +40,7 @@ Item {
 
         function init() {
             failOnWarning(/.*/)
-            Chat.reset(); VoiceRoom.reset(); Voice.reset()
+            Chat.reset(); VoiceRoom.reset(); Voice.reset(); App.reset()
             Chat.messages = []
         }
 
@@ -51,6 +58,7 @@ Item {
         function test_readToTheEnd_data() {
             return [
                 { tag: "60,000 characters in lines", text: lines(60000) },
+                { tag: "2,000,000 characters in lines", text: lines(2000000) },
                 { tag: "60,000 characters without a break", text: repeat("word ", 11998) + "LAST LINE" },
                 { tag: "30,000 emoji", text: repeat("😀", 30000) + " LAST LINE" },
                 // Another text shown while the first is still being cut:
@@ -77,8 +85,29 @@ Item {
             verify(reader.pieces.length > 0 && !reader.complete, "cut " + reader.pieces.length + " pieces at once")
             tryCompare(reader, "opened", true)
             tryCompare(reader, "complete", true)
+            // It opens at its first line, and stays there while cut.
+            compare(reader.view.contentY, reader.view.originY - reader.view.topMargin)
             // Nothing lost between pieces, no empty line where they meet.
             compare(reader.pieces.join(""), data.text)
+            // No line ends early where two pieces meet: laid out together,
+            // the second piece starts a line of its own.
+            var joined = createTemporaryObject(layoutComponent, host, { "width": reader.textWidth })
+            for (var p = 0; p + 1 < Math.min(reader.pieces.length, 6); ++p) {
+                var a = reader.pieces[p], b = reader.pieces[p + 1]
+                if (a.charAt(a.length - 1) === "\n")
+                    continue
+                joined.text = EmojiText.markup(a, reader.emojiPixels)
+                var at = joined.length
+                joined.text = EmojiText.markup(a + b, reader.emojiPixels)
+                compare(joined.positionToRectangle(at).x, 0, "piece " + (p + 1) + " starts inside a line")
+            }
+            // Select all and copy give the whole text, as written.
+            reader.contentItem.forceActiveFocus()
+            keyClick(Qt.Key_A, Qt.ControlModifier)
+            keyClick(Qt.Key_C, Qt.ControlModifier)
+            verify(App.lastArgs("copyToClipboard")[0] === data.text, "the copy is not the whole text")
+            var shownFirst = reader.view.itemAtIndex(0)
+            compare(shownFirst.selectedText.length, shownFirst.length)
             var first = reader.view.itemAtIndex(0)
             if (data.text.indexOf("\n\n") < 0)
                 verify(first.getText(first.length - 1, first.length) !== "\n", "piece ends in an empty line")
@@ -100,6 +129,31 @@ Item {
             reader.close()
             tryCompare(reader, "visible", false)
             tryCompare(view.home.layer, "enabled", false)
+        }
+
+        // A selection inside a piece copies that part of the text as it
+        // was written: emoji, tabs and spaces as typed.
+        function test_copySelection_data() {
+            return [
+                { tag: "an emoji after a space", text: "hello 😀 world", pick: "\ufffc", copied: "😀" },
+                { tag: "a joined emoji", text: "a 👨‍👩‍👧 b", pick: "\ufffc\u00a0b", copied: "👨‍👩‍👧 b" },
+                { tag: "a line with a tab", text: "one\ttwo  three ❤️", pick: null, copied: "one\ttwo  three ❤️" },
+                { tag: "markup stays text", text: "<b>x</b> &amp; 😀", pick: null, copied: "<b>x</b> &amp; 😀" }
+            ]
+        }
+        function test_copySelection(data) {
+            var reader = createTemporaryObject(readerComponent, host)
+            reader.show(data.text)
+            tryVerify(function () { return reader.view.itemAtIndex(0) !== null })
+            var piece = reader.view.itemAtIndex(0)
+            var laid = piece.getText(0, piece.length)
+            var from = data.pick === null ? 0 : laid.indexOf(data.pick)
+            verify(from >= 0, laid)
+            piece.forceActiveFocus()
+            piece.select(from, data.pick === null ? piece.length : from + data.pick.length)
+            keyClick(Qt.Key_C, Qt.ControlModifier)
+            compare(App.lastArgs("copyToClipboard")[0], data.copied)
+            verify(!reader.allSelected)
         }
 
         // Pieces never split a surrogate pair or an emoji sequence.

@@ -11,7 +11,10 @@ import "fullText.js" as FullText
 // laid out only as it scrolls into view: the card opens with the first
 // screen's pieces, and once it is drawn the rest are cut a few at a time,
 // a turn a frame, so a text of any length opens in one screen's time and no
-// piece made later holds the window up for long.
+// piece made later holds the window up for long. A piece ends where a line
+// of the text ends (after a line break, or where the line wraps), so the
+// pieces read as one text. Select all and copy take the whole text as it
+// was written; a selection inside one piece copies that part of it.
 Popup {
     id: popup
     objectName: "fullTextReader"
@@ -28,6 +31,14 @@ Popup {
     readonly property alias view: pieceList
 
     readonly property int pieceLength: 1000
+    // The pieces' width and emoji size, shared by the item that measures
+    // where a piece's last line starts.
+    readonly property real textWidth: Math.max(100, width - 60)
+    readonly property int emojiPixels: Theme.fontBody + 2
+    // The whole text is selected (Ctrl+A): drawn so in every piece, copied
+    // whole.
+    property bool allSelected: false
+    property bool _selecting: false
     // About a screen of text (of letters; fewer of emoji): cut before the
     // card's first frame.
     readonly property int firstScreen: 4
@@ -69,7 +80,7 @@ Popup {
         var cut = pieces
         var at = _cutTo
         for (var n = 0; n < count && at < whole.length && (ms <= 0 || Date.now() - started < ms); ++n) {
-            var end = FullText.pieceEnd(whole, at, pieceLength)
+            var end = _pieceEnd(whole, at)
             var piece = whole.substring(at, end)
             cut.push(piece)
             pieceModel.append({ "piece": piece })
@@ -79,7 +90,78 @@ Popup {
         complete = at >= whole.length
     }
 
+    // Where the piece that starts at `at` ends: the cut fullText.js gives,
+    // moved back to the start of the last line it lays out when the cut
+    // falls inside a line, so that the next piece starts that line as the
+    // whole text would.
+    function _pieceEnd(whole, at) {
+        var end = FullText.pieceEnd(whole, at, pieceLength)
+        if (end >= whole.length || whole.charAt(end - 1) === "\n")
+            return end
+        var piece = whole.substring(at, end)
+        measure.text = EmojiText.markup(piece, emojiPixels)
+        var last = measure.positionToRectangle(measure.length)
+        var lineStart = measure.positionAt(0, last.y + last.height / 2)
+        var cut = lineStart > 0 ? FullText.sourceOffsets(piece, measure.getText(0, measure.length))[lineStart] : 0
+        measure.text = ""
+        return cut > 0 ? at + cut : end
+    }
+
+    // Ctrl+A: the whole text, in every piece made now or later.
+    function selectAll() {
+        allSelected = true
+        _selecting = true
+        for (var i = 0; i < pieceList.count; ++i) {
+            var item = pieceList.itemAtIndex(i)
+            if (item)
+                item.selectAll()
+        }
+        _selecting = false
+    }
+
+    // Ctrl+C: the whole text when all is selected, else the part of the
+    // piece selected in it, as it was written (emoji included).
+    function copy() {
+        if (allSelected) {
+            App.copyToClipboard(text)
+            return
+        }
+        for (var i = 0; i < pieceList.count; ++i) {
+            var item = pieceList.itemAtIndex(i)
+            if (item && item.selectionEnd > item.selectionStart) {
+                App.copyToClipboard(FullText.sourceOf(item.shown, item.getText(0, item.length),
+                                                      item.selectionStart, item.selectionEnd))
+                return
+            }
+        }
+    }
+
+    // A selection made in one piece ends the one in every other.
+    function _selectedIn(piece) {
+        if (_selecting)
+            return
+        _selecting = true
+        allSelected = false
+        for (var i = 0; i < pieceList.count; ++i) {
+            var item = pieceList.itemAtIndex(i)
+            if (item && item !== piece && item.selectionEnd > item.selectionStart)
+                item.deselect()
+        }
+        _selecting = false
+    }
+
+    function _keys(event) {
+        if (event.matches(StandardKey.SelectAll)) {
+            selectAll()
+            event.accepted = true
+        } else if (event.matches(StandardKey.Copy)) {
+            copy()
+            event.accepted = true
+        }
+    }
+
     function _clear() {
+        allSelected = false
         frames.target = null
         noFrame.stop()
         pieceModel.clear()
@@ -110,6 +192,9 @@ Popup {
     focus: true
     padding: 0
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    // The list was filled before it had its size: it starts at its first
+    // line, top margin included, once it is on the screen.
+    onOpened: pieceList.contentY = pieceList.originY - pieceList.topMargin
     onClosed: {
         _clear()
         text = ""
@@ -122,6 +207,19 @@ Popup {
     }
 
     contentItem: Item {
+        focus: true
+        Keys.onPressed: (event) => popup._keys(event)
+
+        // Lays a piece out, unseen, to find where its last line starts.
+        TextEdit {
+            id: measure
+            visible: false
+            width: popup.textWidth
+            textFormat: TextEdit.RichText
+            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
+            font.pixelSize: Theme.fontBody
+        }
+
         ListView {
             id: pieceList
             objectName: "fullTextList"
@@ -132,7 +230,6 @@ Popup {
             model: pieceModel
             topMargin: 14
             bottomMargin: 14
-            ScrollBar.vertical: TgScrollBar { objectName: "fullTextScrollBar" }
 
             delegate: TextEdit {
                 required property string piece
@@ -142,7 +239,7 @@ Popup {
                                                 ? piece.substring(0, piece.length - 1) : piece
                 objectName: "fullTextPiece"
                 x: 16
-                width: pieceList.width - 24
+                width: popup.textWidth
                 // One format whatever the text holds, every character
                 // escaped: a format that followed the text could read a
                 // new text once in the old one.
@@ -156,6 +253,36 @@ Popup {
                 color: Theme.textPrimary
                 selectionColor: Theme.selectionBg
                 selectedTextColor: Theme.textPrimary
+                Keys.onPressed: (event) => popup._keys(event)
+                Component.onCompleted: {
+                    if (popup.allSelected) {
+                        popup._selecting = true
+                        selectAll()
+                        popup._selecting = false
+                    }
+                }
+                onSelectionStartChanged: popup._selectedIn(this)
+                onSelectionEndChanged: popup._selectedIn(this)
+            }
+        }
+
+        // Follows the list one way: a bar attached to the list would set the
+        // list's position again from its own each time the list's size
+        // changes (every turn of cutting), and each time the list lost its
+        // top margin or more; only the user's drag moves the list here.
+        TgScrollBar {
+            objectName: "fullTextScrollBar"
+            orientation: Qt.Vertical
+            anchors.top: pieceList.top
+            anchors.bottom: pieceList.bottom
+            anchors.right: pieceList.right
+            size: pieceList.visibleArea.heightRatio
+            position: pieceList.visibleArea.yPosition
+            active: pieceList.moving || pressed || hovered
+            onPositionChanged: {
+                if (pressed)
+                    pieceList.contentY = position * (pieceList.contentHeight + pieceList.topMargin + pieceList.bottomMargin)
+                                         + pieceList.originY - pieceList.topMargin
             }
         }
 

@@ -120,6 +120,11 @@ function _codes(seq) {
     return out.join("-")
 }
 
+// The end of the emoji that starts at `i` of `text`, or `i` when none does.
+function emojiEnd(text, i) {
+    return _emojiEnd(String(text), i)
+}
+
 // The first emoji at or after `from` as [start, end], or null. Only the
 // characters that can start an emoji are looked at closely.
 function _nextEmoji(s, from) {

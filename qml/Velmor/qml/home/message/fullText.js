@@ -54,3 +54,52 @@ function _joinsPrevious(s, at) {
     // Skin tones (U+1F3FB..U+1F3FF) and flag letters come as pairs.
     return c === 0xD83C && at + 1 < s.length && s.charCodeAt(at + 1) >= 0xDFFB && s.charCodeAt(at + 1) <= 0xDFFF
 }
+
+// Where each position of a piece's laid-out text falls in the piece's own
+// text: `laid` is what the reader's text item holds for `piece` (its plain
+// text: each emoji one picture character, a zero-width space before a
+// picture that follows a space, a tab as four spaces, some spaces as fixed
+// spaces, "\r\n" as one line break). The result has laid.length + 1
+// entries, the last the piece's length, so a selection [start, end) of the
+// text item is piece.substring(at[start], at[end]).
+function sourceOffsets(piece, laid) {
+    var s = (piece === undefined || piece === null) ? "" : String(piece)
+    var d = (laid === undefined || laid === null) ? "" : String(laid)
+    var at = new Array(d.length + 1)
+    var i = 0
+    for (var j = 0; j < d.length;) {
+        at[j] = i
+        var c = d.charAt(j)
+        if (c === "\ufffc" && i < s.length) {
+            var end = EmojiText.emojiEnd(s, i)
+            i = end > i ? end : i + 1
+            ++j
+        } else if (i < s.length && (s.charAt(i) === c || (c === "\u00a0" && s.charAt(i) === " "))) {
+            ++i
+            ++j
+        } else if (i < s.length && s.charAt(i) === "\t" && d.substr(j, 4) === "    ") {
+            for (var k = 1; k < 4; ++k)
+                at[j + k] = i
+            ++i
+            j += 4
+        } else if (i < s.length && s.charAt(i) === "\r" && s.charAt(i + 1) === "\n" && c === "\n") {
+            i += 2
+            ++j
+        } else if (c === "\u200b" || i >= s.length) {
+            ++j                                      // added for the layout
+        } else {
+            ++i                                      // dropped by the layout
+            continue
+        }
+    }
+    at[d.length] = s.length
+    return at
+}
+
+// The part of `piece` that the text item's range [start, end) shows.
+function sourceOf(piece, laid, start, end) {
+    var at = sourceOffsets(piece, laid)
+    var from = at[Math.max(0, Math.min(start, laid.length))]
+    var to = at[Math.max(0, Math.min(end, laid.length))]
+    return String(piece).substring(from, Math.max(from, to))
+}
