@@ -242,6 +242,7 @@ void AppController::autoLogin()
     m_mnemonic = saved.mnemonic;
     if (!saved.keptKey.isEmpty()) {
         m_identityKeptAside = saved.keptKey;
+        m_identityKeptAsideDamaged = saved.keptKeyDamaged;
         emit storeChanged();
     }
     startLogin(saved.identity, early ? early->job : QFuture<Outcome>());
@@ -611,7 +612,6 @@ QString AppController::clipboardText() const
     return clipboard ? clipboard->text(QClipboard::Clipboard) : QString();
 }
 
-QVariantMap AppController::clipboardImageDraft() const
 QString AppController::clipboardSelectionText() const
 {
     const QClipboard *clipboard = applicationClipboard();
@@ -619,6 +619,7 @@ QString AppController::clipboardSelectionText() const
                                                        : QString();
 }
 
+QVariantMap AppController::clipboardImageDraft() const
 {
     return velmor::app::clipboardImageDraft(applicationClipboard());
 }

@@ -49,6 +49,8 @@ class AppController : public QObject
     // A saved key that did not belong to the saved phrase, kept as this file
     // when the phrase signed in; until the user dismisses the notice.
     Q_PROPERTY(QString identityKeptAside READ identityKeptAside NOTIFY storeChanged)
+    // The kept key was damaged (unreadable) rather than another identity's.
+    Q_PROPERTY(bool identityKeptAsideDamaged READ identityKeptAsideDamaged NOTIFY storeChanged)
 
 public:
     using Outcome = velmor::app::LoginOutcome;
@@ -70,6 +72,7 @@ public:
     QString storeForeign() const { return m_storeForeign; }
     QString identityNotice() const { return m_identityNotice; }
     QString identityKeptAside() const { return m_identityKeptAside; }
+    bool identityKeptAsideDamaged() const { return m_identityKeptAsideDamaged; }
 
     // The node-address service that sign-ins ask; set from the service
     // endpoints at construction.
@@ -87,12 +90,12 @@ public:
     Q_INVOKABLE bool verifyBackupPassword(const QString &password) const;
     Q_INVOKABLE void copyToClipboard(const QString &text);
     Q_INVOKABLE QString clipboardText() const;
-    Q_INVOKABLE QVariantMap clipboardImageDraft() const;
-    Q_INVOKABLE QVariantMap localImageDraft(const QString &url) const;
-    Q_INVOKABLE void setAvatar(const QString &avatarId);
     // The text selected anywhere on the desktop (the middle button's paste);
     // empty where the platform keeps no selection.
     Q_INVOKABLE QString clipboardSelectionText() const;
+    Q_INVOKABLE QVariantMap clipboardImageDraft() const;
+    Q_INVOKABLE QVariantMap localImageDraft(const QString &url) const;
+    Q_INVOKABLE void setAvatar(const QString &avatarId);
     Q_INVOKABLE QString qrSvg(const QString &text) const;
     Q_INVOKABLE bool hasSavedIdentity() const;
     Q_INVOKABLE void autoLogin();
@@ -169,6 +172,7 @@ private:
     QString m_storeForeign;
     QString m_identityNotice;
     QString m_identityKeptAside;
+    bool m_identityKeptAsideDamaged = false;
     // Signed in to the relay, the store not open yet (busy, disk full):
     // tried again on a timer and by retryStore().
     bool m_waitingForStore = false;

@@ -52,9 +52,16 @@ SavedIdentity::Restored SavedIdentity::restore()
         // key at all) was not written with it (the two are saved as a pair):
         // planted, or left by a write cut short. Kept where the user can look
         // at it; the phrase's key takes the name at the sign-in's save.
-        if (!keyText.isEmpty() && (!fromKey.isValid() || fromKey.privateKey != fromPhrase.privateKey)) {
+        // A damaged key entry is kept aside here too, so the user hears of it
+        // (the vault would otherwise move it quietly at the next save).
+        const bool keyUnreadable = keyState == State::Damaged;
+        if (keyUnreadable
+            || (!keyText.isEmpty() && (!fromKey.isValid() || fromKey.privateKey != fromPhrase.privateKey))) {
             out.keptKey = CredentialVault::setAside(kPrivateKey);
-            qWarning().noquote() << "[IDENTITY] the saved key is not the phrase's; signing in from the phrase, the key"
+            out.keptKeyDamaged = keyUnreadable;
+            qWarning().noquote() << "[IDENTITY] the saved key is"
+                                 << (keyUnreadable ? "damaged" : "not the phrase's")
+                                 << "; signing in from the phrase, the key"
                                  << (out.keptKey.isEmpty() ? QStringLiteral("could not be moved aside")
                                                            : QStringLiteral("kept as ") + out.keptKey);
             // A key that cannot be moved aside is not written over either.

@@ -16,7 +16,8 @@ class SavedIdentity
 public:
     // What a sign-in from the vault can use. The phrase is the user's root:
     // an intact phrase signs in, and a key entry of another identity beside
-    // it is moved aside (kept whole, never deleted) rather than trusted.
+    // it is moved aside (kept whole, never deleted) rather than trusted; so
+    // is a damaged key entry beside it, which is told the same way.
     // Without a phrase the key entry signs in. A phrase is only ever handed
     // out when it derives the identity's key.
     struct Restored
@@ -26,8 +27,10 @@ public:
         bool keyDamaged = false;    // the key entry is there but unreadable
         bool phraseDamaged = false; // the phrase entry is there but unreadable
         bool anything = false;      // either entry is there at all
-        // The key entry that did not belong to the phrase, kept as this file.
+        // The key entry that did not belong to the phrase, or was damaged
+        // (keptKeyDamaged), kept as this file.
         QString keptKey;
+        bool keptKeyDamaged = false;
     };
     static Restored restore();
 

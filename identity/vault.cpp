@@ -463,7 +463,8 @@ QString CredentialVault::setAside(const QString &name)
     blob.fill('\0');
     if (existing != ReadResult::Value && existing != ReadResult::Damaged)
         return {};
-    const QByteArray kept = keepAside(dir.get(), file, kKeptMarker);
+    // A damaged one goes by the name the vault gives damaged entries.
+    const QByteArray kept = keepAside(dir.get(), file, existing == ReadResult::Damaged ? kDamagedMarker : kKeptMarker);
     return kept.isEmpty() ? QString() : folder() + QLatin1Char('/') + QFile::decodeName(kept);
 }
 

@@ -266,6 +266,7 @@ private slots:
             const QString kept = next.identityKeptAside();
             QVERIFY2(kept.startsWith(vaultFile(QStringLiteral("private_key.kept-"))), qPrintable(kept));
             QVERIFY(contentOf(kept).endsWith(planted));
+            QVERIFY(!next.identityKeptAsideDamaged());
             next.dismissStoreNotice();
             QCOMPARE(next.identityKeptAside(), QString());
             QVERIFY(QFileInfo::exists(kept)); // dismissed, never deleted
@@ -307,11 +308,17 @@ private slots:
             // saved anew and the damaged one kept.
             QCOMPARE(next.revealMnemonic(), m_phrase);
             QCOMPARE(keptAside(QStringLiteral("private_key")), QList<QByteArray>{key});
+            // Named in the notice bar, as a planted key is.
+            QVERIFY2(next.identityKeptAside().startsWith(vaultFile(QStringLiteral("private_key.damaged-"))),
+                     qPrintable(next.identityKeptAside()));
+            QCOMPARE(contentOf(next.identityKeptAside()), key);
+            QVERIFY(next.identityKeptAsideDamaged());
             QCOMPARE(Identity::fromPrivateKeyText(velmor::app::SavedIdentity::privateKeyText()).publicKeyText(),
                      m_publicKey);
         } else {
             // Nothing that is not the phrase is ever shown as one.
             QCOMPARE(next.revealMnemonic(), QString());
+            QCOMPARE(next.identityKeptAside(), QString());
             QCOMPARE(contentOf(vaultFile(QStringLiteral("mnemonic"))), phrase);
         }
     }

@@ -21,6 +21,8 @@ Item {
             App.storeSalvaged = 0
             App.storeProblem = ""
             App.storeForeign = ""
+            App.identityKeptAside = ""
+            App.identityKeptAsideDamaged = false
         }
 
         // A refused store is named in every language, its own text for why.
@@ -43,6 +45,29 @@ Item {
             verify(notice.visible)
             verify(text.indexOf("/home/u/.local/share/Pelorin/chat.db") >= 0, text)
             compare(text === foreignText.arg(App.storeForeign), data.problem === "foreign", text)
+        }
+
+        // A saved key kept aside is named with why: another identity's key
+        // or a damaged one, in every language.
+        function test_keptKey_data() {
+            var rows = []
+            for (var locale of ["en", "zh-Hans", "zh-Hant", "ja-JP", "de", "es", "fr", "pt-PT"])
+                for (var damaged of [false, true])
+                    rows.push({ tag: (damaged ? "damaged " : "foreign ") + locale, locale: locale, damaged: damaged })
+            return rows
+        }
+        function test_keptKey(data) {
+            var locale = I18n.locale
+            I18n.locale = data.locale
+            App.identityKeptAside = "/home/u/.local/share/Pelorin/vault/com.quillet.pelorin.private_key.damaged-20261208"
+            App.identityKeptAsideDamaged = data.damaged
+            var notice = createTemporaryObject(noticeComponent, host)
+            var text = findChild(notice, "storeNoticeText").text
+            var table = notice.texts[data.locale]
+            I18n.locale = locale
+            verify(notice.visible)
+            compare(text, table[data.damaged ? "damagedKey" : "keptKey"].arg(App.identityKeptAside))
+            verify(table["damagedKey"] !== table["keptKey"])
         }
 
         function test_keptFile_data() {

@@ -4,8 +4,8 @@ import Velmor
 // A bar over the top of the window while the local message store cannot do
 // its work (held by another program, the disk full, the file damaged or
 // refused), after a damaged file was kept aside (with the messages read back
-// from it), after a saved key that was not the phrase's was kept aside, and
-// after sends kept only in the send journal were saved at sign-in.
+// from it), after a saved key that was not the phrase's, or was damaged,
+// was kept aside, and after sends kept only in the send journal were saved at sign-in.
 // Its own texts: the views' shared table stays as it is.
 Rectangle {
     id: root
@@ -18,6 +18,7 @@ Rectangle {
     property int salvaged: App.storeSalvaged
     property string foreign: App.storeForeign
     property string keptKey: App.identityKeptAside
+    property bool keptKeyDamaged: App.identityKeptAsideDamaged
     // Sends an earlier run could keep only in its send journal, written at
     // this sign-in and being posted.
     property int restored: 0
@@ -34,6 +35,7 @@ Rectangle {
                 "damaged": "The message store is damaged and cannot be written.",
                 "newer": "The message store %1 was written by a newer version of Pelorin; this version did not open it and changed nothing. Use the newer version.",
                 "keptKey": "The saved key did not belong to your recovery phrase: you are signed in from the phrase, and the key was kept as %1.",
+                "damagedKey": "The saved key was damaged and could not be read: you are signed in from your recovery phrase, and the damaged key was kept as %1.",
                 "foreign": "The message store %1 is a link or belongs to another user; it was not opened.",
                 "setAside": "The damaged message store was kept as %1; a new one was started.",
                 "saved": "%1 messages were read back from it.", "savedOne": "1 message was read back from it.",
@@ -45,6 +47,7 @@ Rectangle {
                      "damaged": "消息库已损坏，无法写入。",
                      "newer": "消息库 %1 由更新版本的 Pelorin 写入；此版本未打开它，也未做任何改动。请使用更新的版本。",
                      "keptKey": "已保存的私钥不属于您的助记词：已用助记词登录，该私钥另存为 %1。",
+                     "damagedKey": "已保存的私钥已损坏，无法读取：已用助记词登录，损坏的私钥另存为 %1。",
                      "foreign": "消息库 %1 是链接或属于其他用户，未打开。",
                      "setAside": "损坏的消息库已另存为 %1，已建立新的消息库。",
                      "saved": "已从中找回 %1 条消息。", "savedNone": "未能从中找回任何消息。",
@@ -55,6 +58,7 @@ Rectangle {
                      "damaged": "訊息庫已損壞，無法寫入。",
                      "newer": "訊息庫 %1 由較新版本的 Pelorin 寫入；此版本未開啟它，也未做任何變更。請使用較新的版本。",
                      "keptKey": "已儲存的私鑰不屬於您的助記詞：已用助記詞登入，該私鑰另存為 %1。",
+                     "damagedKey": "已儲存的私鑰已損壞，無法讀取：已用助記詞登入，損壞的私鑰另存為 %1。",
                      "foreign": "訊息庫 %1 是連結或屬於其他使用者，未開啟。",
                      "setAside": "損壞的訊息庫已另存為 %1，已建立新的訊息庫。",
                      "saved": "已從中找回 %1 則訊息。", "savedNone": "未能從中找回任何訊息。",
@@ -65,6 +69,7 @@ Rectangle {
                    "damaged": "メッセージ保存領域が破損していて書き込めません。",
                    "newer": "メッセージ保存領域 %1 は新しいバージョンの Pelorin で書き込まれています。このバージョンでは開かず、何も変更していません。新しいバージョンをお使いください。",
                    "keptKey": "保存されていた秘密鍵はリカバリーフレーズのものではありませんでした。フレーズでサインインし、その鍵は %1 として残しました。",
+                   "damagedKey": "保存されていた秘密鍵は破損していて読めませんでした。リカバリーフレーズでサインインし、破損した鍵は %1 として残しました。",
                    "foreign": "メッセージ保存領域 %1 はリンクか別のユーザーのものです。開きませんでした。",
                    "setAside": "破損した保存領域は %1 として残し、新しく作り直しました。",
                    "saved": "そこから %1 件のメッセージを読み戻しました。",
@@ -76,6 +81,7 @@ Rectangle {
                 "damaged": "Der Nachrichtenspeicher ist beschädigt und kann nicht beschrieben werden.",
                 "newer": "Der Nachrichtenspeicher %1 wurde von einer neueren Pelorin-Version geschrieben; diese Version hat ihn nicht geöffnet und nichts verändert. Bitte die neuere Version verwenden.",
                 "keptKey": "Der gespeicherte Schlüssel gehörte nicht zu Ihrer Wiederherstellungsphrase: Sie sind mit der Phrase angemeldet, der Schlüssel wurde als %1 aufbewahrt.",
+                "damagedKey": "Der gespeicherte Schlüssel war beschädigt und nicht lesbar: Sie sind mit Ihrer Wiederherstellungsphrase angemeldet, der beschädigte Schlüssel wurde als %1 aufbewahrt.",
                 "foreign": "Der Nachrichtenspeicher %1 ist ein Link oder gehört einem anderen Benutzer; er wurde nicht geöffnet.",
                 "setAside": "Der beschädigte Nachrichtenspeicher wurde als %1 aufbewahrt; ein neuer wurde angelegt.",
                 "saved": "%1 Nachrichten wurden daraus übernommen.", "savedOne": "1 Nachricht wurde daraus übernommen.",
@@ -87,6 +93,7 @@ Rectangle {
                 "damaged": "El almacén de mensajes está dañado y no se puede escribir.",
                 "newer": "El almacén de mensajes %1 lo escribió una versión más reciente de Pelorin; esta versión no lo abrió ni cambió nada. Use la versión más reciente.",
                 "keptKey": "La clave guardada no pertenecía a su frase de recuperación: ha iniciado sesión con la frase y la clave se guardó como %1.",
+                "damagedKey": "La clave guardada estaba dañada y no se pudo leer: ha iniciado sesión con su frase de recuperación y la clave dañada se guardó como %1.",
                 "foreign": "El almacén de mensajes %1 es un enlace o pertenece a otro usuario; no se abrió.",
                 "setAside": "El almacén dañado se guardó como %1; se creó uno nuevo.",
                 "saved": "Se recuperaron %1 mensajes de él.", "savedOne": "Se recuperó 1 mensaje de él.",
@@ -98,6 +105,7 @@ Rectangle {
                 "damaged": "Le stockage des messages est endommagé et ne peut pas être écrit.",
                 "newer": "Le stockage des messages %1 a été écrit par une version plus récente de Pelorin ; cette version ne l'a pas ouvert et n'a rien modifié. Utilisez la version plus récente.",
                 "keptKey": "La clé enregistrée n'appartenait pas à votre phrase de récupération : vous êtes connecté avec la phrase, et la clé a été conservée sous %1.",
+                "damagedKey": "La clé enregistrée était endommagée et illisible : vous êtes connecté avec votre phrase de récupération, et la clé endommagée a été conservée sous %1.",
                 "foreign": "Le stockage des messages %1 est un lien ou appartient à un autre utilisateur ; il n'a pas été ouvert.",
                 "setAside": "Le stockage endommagé a été conservé sous %1 ; un nouveau a été créé.",
                 "saved": "%1 messages en ont été récupérés.", "savedOne": "1 message en a été récupéré.",
@@ -109,6 +117,7 @@ Rectangle {
                    "damaged": "O armazenamento de mensagens está danificado e não pode ser escrito.",
                    "newer": "O armazenamento de mensagens %1 foi escrito por uma versão mais recente do Pelorin; esta versão não o abriu nem alterou nada. Use a versão mais recente.",
                    "keptKey": "A chave guardada não pertencia à sua frase de recuperação: tem sessão iniciada com a frase e a chave foi guardada como %1.",
+                   "damagedKey": "A chave guardada estava danificada e não pôde ser lida: tem sessão iniciada com a sua frase de recuperação e a chave danificada foi guardada como %1.",
                    "foreign": "O armazenamento de mensagens %1 é uma ligação ou pertence a outro utilizador; não foi aberto.",
                    "setAside": "O armazenamento danificado foi guardado como %1; foi criado um novo.",
                    "saved": "Foram recuperadas %1 mensagens dele.", "savedOne": "Foi recuperada 1 mensagem dele.",
@@ -136,7 +145,7 @@ Rectangle {
                                       : problem !== "" ? text(problem)
                                       : setAside !== "" ? text("setAside").arg(setAside.split("/").pop())
                                                           + " " + savedText(salvaged)
-                                      : keptKey !== "" ? text("keptKey").arg(keptKey)
+                                      : keptKey !== "" ? text(keptKeyDamaged ? "damagedKey" : "keptKey").arg(keptKey)
                                       : restored > 0 ? text("restored").arg(restored)
                                       : ""
 

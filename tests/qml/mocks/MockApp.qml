@@ -19,6 +19,7 @@ MockController {
     property string storeForeign: ""
     property string identityNotice: ""
     property string identityKeptAside: ""
+    property bool identityKeptAsideDamaged: false
 
     signal identityChanged()
     signal avatarChanged()
@@ -49,8 +50,8 @@ MockController {
     // Clipboard, image drafts, QR code, avatar.
     function copyToClipboard(text) { record("copyToClipboard", arguments) }
     function clipboardText() { record("clipboardText", arguments); return result("clipboardText", "") }
-    function clipboardImageDraft() { record("clipboardImageDraft", arguments); return result("clipboardImageDraft", ({ "ok": false })) }
     function clipboardSelectionText() { record("clipboardSelectionText", arguments); return result("clipboardSelectionText", "") }
+    function clipboardImageDraft() { record("clipboardImageDraft", arguments); return result("clipboardImageDraft", ({ "ok": false })) }
     function localImageDraft(url) { record("localImageDraft", arguments); return result("localImageDraft", ({ "ok": false, "error": "" })) }
     function qrSvg(text) { record("qrSvg", arguments); return result("qrSvg", "") }
     function setAvatar(avatarId) { record("setAvatar", arguments) }
