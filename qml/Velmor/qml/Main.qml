@@ -99,12 +99,15 @@ Window {
     }
 
     // Over both views: the store's trouble is told whether or not the
-    // sign-in has finished.
+    // sign-in has finished. It starts right of the window's own buttons
+    // (close, minimise, zoom), which both views keep in their top left
+    // corner within 134 px of the edge, so they stay in sight and in reach.
     StoreNotice {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.top: parent.top
         anchors.margins: Theme.space8
+        anchors.leftMargin: 148
     }
 
     Connections {

@@ -157,6 +157,13 @@ Rectangle {
     radius: Theme.radiusSmall
     color: problem === "busy" ? Theme.warning : problem === "" && setAside === "" && keptKey === "" ? Theme.accent : Theme.danger
 
+    // A press on the bar is the bar's: it never reaches what lies under it.
+    MouseArea {
+        objectName: "storeNoticeCatch"
+        anchors.fill: parent
+        acceptedButtons: Qt.AllButtons
+    }
+
     Row {
         id: row
         anchors.verticalCenter: parent.verticalCenter

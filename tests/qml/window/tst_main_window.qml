@@ -154,6 +154,50 @@ Item {
             }
         }
 
+        // The store's notice leaves the window's own buttons in sight and in
+        // reach in either view, and a press on it stays with it.
+        function test_storeNoticeLeavesWindowButtons_data() {
+            return [{ tag: "login view", signedIn: false, buttons: "trafficLights" },
+                    { tag: "home view", signedIn: true, buttons: "windowButtons" },
+                    { tag: "home view full screen", signedIn: true, full: true, buttons: "windowButtons" }]
+        }
+        function test_storeNoticeLeavesWindowButtons(data) {
+            App.loggedIn = data.signedIn
+            App.storeProblem = "busy"
+            var win = makeMain()
+            if (data.full) {
+                win.visibility = Window.FullScreen
+                tryVerify(function () { return win.isFull })
+            }
+            tryCompare(findChild(win, "viewLoader"), "status", Loader.Ready)
+            var view = viewLoaded(win)
+            var notice = findChild(win, "storeNotice")
+            var buttons = findChild(view, data.buttons)
+            tryVerify(function () { return notice.visible && buttons.visible && buttons.width > 0 && notice.width > 300 })
+            var n = notice.mapToItem(win.contentItem, 0, 0)
+            var b = buttons.mapToItem(win.contentItem, 0, 0)
+            var apart = b.x + buttons.width <= n.x || n.x + notice.width <= b.x
+                    || b.y + buttons.height <= n.y || n.y + notice.height <= b.y
+            App.storeProblem = ""
+            verify(apart, "notice at " + n.x + "," + n.y + " " + notice.width + "x" + notice.height
+                   + " covers the buttons at " + b.x + "," + b.y)
+        }
+        function test_storeNoticeTakesItsPresses() {
+            App.storeProblem = "busy"
+            var win = makeMain()
+            var notice = findChild(win, "storeNotice")
+            var moves = createTemporaryObject(signalSpy, host, { target: findChild(viewLoaded(win), "dragLayer"),
+                                                                 signalName: "windowMoveStarted" })
+            checkFixedSize(win, 920, 560)
+            tryVerify(function () { return notice.visible && notice.width > 300 })
+            // The middle of the bar, over the login card's free top.
+            mousePress(notice, notice.width / 2, notice.height / 2)
+            mouseMove(notice, notice.width / 2 + 30, notice.height / 2)
+            mouseRelease(notice, notice.width / 2 + 30, notice.height / 2)
+            App.storeProblem = ""
+            compare(moves.count, 0)
+        }
+
         function test_logoutFromFullScreen() {
             App.loggedIn = true
             var win = makeMain()
