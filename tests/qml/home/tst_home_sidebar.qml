@@ -242,6 +242,33 @@ Item {
             compare(coloured > 40, data.coloured, coloured)
         }
 
+        // A last-message line too long for its room ends before the unread
+        // badge with "…", whatever it holds: styled text with pictures is
+        // not elided by the text item itself.
+        function test_previewEndsBeforeBadge_data() {
+            return [
+                { tag: "many emoji", last: "😀".repeat(60) },
+                { tag: "words and emoji", last: "word 😀 ".repeat(40) },
+                { tag: "words", last: "a long line of words ".repeat(20) }
+            ]
+        }
+        function test_previewEndsBeforeBadge(data) {
+            var row = createTemporaryObject(rowComponent, host, { "conversation": { "last": "", "unread": 3 } })
+            waitForRendering(row)
+            var bare = grabImage(row)
+            row.conversation = { "last": data.last, "unread": 3 }
+            var box = findChild(row, "previewBox")
+            verify(findChild(row, "previewDots").visible)
+            waitForRendering(row)
+            var image = grabImage(row)
+            var boxAt = box.mapToItem(row, 0, 0)
+            var past = 0
+            for (var x = Math.ceil(boxAt.x + box.width); x < row.width; ++x)
+                for (var y = 0; y < row.height; ++y)
+                    past += Qt.colorEqual(image.pixel(x, y), bare.pixel(x, y)) ? 0 : 1
+            compare(past, 0, "pixels of the line past its room")
+        }
+
         function test_rowActiveAndHover() {
             var row = createTemporaryObject(rowComponent, host, { "conversation": { "display": "A" } })
             verify(Qt.colorEqual(row.color, "transparent"))

@@ -141,16 +141,39 @@ Rectangle {
         width: row.width - 78
         spacing: 6
 
-        Text {
-            objectName: "previewText"
+        // Styled text with pictures is not elided by the text item: the
+        // line is wrapped at its room (whole words and pictures), only its
+        // first line shown, and a "…" follows it when there was more.
+        Item {
+            id: previewBox
+            objectName: "previewBox"
             Layout.fillWidth: true
-            text: row.previewMarkup
-            textFormat: Text.StyledText
-            font.pixelSize: Theme.fontBody
-            color: "#b3ffffff"
-            maximumLineCount: 1
-            wrapMode: Text.NoWrap
-            elide: Text.ElideRight
+            implicitHeight: previewText.height
+            clip: true
+
+            Text {
+                id: previewText
+                objectName: "previewText"
+                // The room of the "…" is kept whether or not it shows: a
+                // width that followed it would lay the line out again.
+                width: Math.max(0, previewBox.width - dots.implicitWidth)
+                text: row.previewMarkup
+                textFormat: Text.StyledText
+                font.pixelSize: Theme.fontBody
+                color: "#b3ffffff"
+                maximumLineCount: 1
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            }
+            Text {
+                id: dots
+                objectName: "previewDots"
+                x: previewText.contentWidth
+                anchors.verticalCenter: previewText.verticalCenter
+                visible: previewText.truncated
+                text: "\u2026"
+                font.pixelSize: Theme.fontBody
+                color: "#b3ffffff"
+            }
         }
         Rectangle {
             objectName: "unreadBadge"
