@@ -103,6 +103,28 @@ Item {
                 compare(App.lastArgs("importAndLogin"), [data.text])
         }
 
+        // A pasted key, however long, stays inside its field and is not
+        // shown in clear; the whole key is what signs in.
+        function test_pastedKeyStaysInItsField() {
+            var login = makeLogin()
+            var keyField = part(login, "keyField")
+            var before = grabImage(login)
+            var key = "0x" + "4c0883a69102937d6231471b5dbb6204fe5129617082792ae468d01a3f362318".repeat(3)
+            keyField.text = key
+            keyField.cursorPosition = key.length // as after a paste
+            waitForRendering(login)
+            var after = grabImage(login)
+            var at = keyField.mapToItem(login, 0, 0), changed = 0
+            // The strip left of the field, towards the visual panel.
+            for (var x = Math.max(0, at.x - 120); x < at.x - 1; ++x)
+                for (var y = at.y; y < at.y + keyField.height; ++y)
+                    changed += !Qt.colorEqual(before.pixel(x, y), after.pixel(x, y)) ? 1 : 0
+            compare(changed, 0, "pixels beside the field changed")
+            verify(keyField.displayText.indexOf("4c0883a6") < 0, "the key is shown in clear")
+            mouseClick(part(login, "loginBtn"))
+            compare(App.lastArgs("importAndLogin"), [key])
+        }
+
         function test_enterNeverSignsIn() {
             var login = makeLogin()
             var keyField = part(login, "keyField")

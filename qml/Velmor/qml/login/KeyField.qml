@@ -15,6 +15,10 @@ TextInput {
     topPadding: 12
     bottomPadding: 12
     verticalAlignment: TextInput.AlignVCenter
+    // A key is a secret: shown masked, and a long one scrolls inside the
+    // field instead of running over the card beside it.
+    echoMode: TextInput.Password
+    clip: true
     selectByMouse: true
     // The controls' Basic style's selection, as the phrase cells have it.
     selectionColor: "#0066ff"
