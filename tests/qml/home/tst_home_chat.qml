@@ -81,6 +81,11 @@ Item {
                 { tag: "normal group", peer: "group:g1", props: { "title": "Friends", "avatarId": "defaultgroupphoto" },
                   special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
                   subtitle: false, clickable: false, button: "groupSettingsButton" },
+                // Its card no longer lists the user: no way into its settings.
+                { tag: "normal group the user was removed from", peer: "group:g1",
+                  props: { "title": "Friends", "avatarId": "defaultgroupphoto", "canSend": false },
+                  special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
+                  subtitle: false, clickable: false, button: "" },
                 { tag: "super group", peer: "sg:https://g.example", props: { "title": "G", "subtitle": "12 人 · 已连接" },
                   special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
                   subtitle: true, clickable: false, button: "sgSettingsButton" },

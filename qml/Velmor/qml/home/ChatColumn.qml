@@ -34,7 +34,9 @@ ColumnLayout {
         official: Chat.currentOfficial
         groupKind: Chat.currentGroupKind
         groupSubtitle: pane.removedFromSuperGroup ? "你已被移出群聊" : Chat.currentGroupSubtitle
-        removed: pane.removedFromSuperGroup
+        // A normal group's card that no longer lists the user is what keeps
+        // it from sending there, too.
+        removed: pane.removedFromSuperGroup || (header.isGroup && !Chat.currentCanSend)
         onFriendInfoRequested: pane.friendInfoRequested()
         onGroupSettingsRequested: pane.groupSettingsRequested()
         onSuperGroupSettingsRequested: pane.superGroupSettingsRequested()

@@ -17,7 +17,7 @@ Rectangle {
     property bool official: false
     property string groupKind: ""
     property string groupSubtitle: ""
-    // The user is no longer a member of this super group: no settings.
+    // The user is no longer a member of this group: no settings.
     property bool removed: false
 
     signal friendInfoRequested()
@@ -167,7 +167,7 @@ Rectangle {
 
     SettingsButton {
         objectName: "groupSettingsButton"
-        visible: header.isGroup
+        visible: header.isGroup && !header.removed
         onClicked: header.groupSettingsRequested()
     }
     SettingsButton {
