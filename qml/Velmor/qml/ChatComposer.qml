@@ -26,17 +26,22 @@ Item {
     // coming back restores it, and no text follows the user elsewhere.
     property string conversation: ""
 
-    // A text area lays out and keeps every character it is given (hundreds
-    // of bytes each, not given back when the text goes), so a paste of more
-    // than maxEditorLength characters is held whole beside it instead,
-    // joined with what the text area held: shown by its opening words and
-    // length, sent as one message, removed with one click (and brought back
-    // with another). Typing and shorter pastes stay in the text area: they
-    // cannot grow it by megabytes at once. A held draft of up to
-    // maxEditableLength characters can be taken back into the text area to
-    // be edited; a longer one stays held. Nothing is cut.
-    readonly property int maxEditorLength: 20000
-    readonly property int maxEditableLength: 100000
+    // Each insertion through the text area's editing (its own paste, an
+    // insert()) keeps undo records of about 0.4 KB per character, and more
+    // again once deleted (2,000,000 characters inserted: 770 MB, and 2.2 GB
+    // more once deleted); a text set whole costs a few bytes per character
+    // (45 MB for the same text) but is laid out at once on the window's
+    // thread (0.7 s for it, 26 ms for 100,000 characters). So a paste of up
+    // to maxPasteLength characters is the text area's own; a longer one is
+    // set into it whole (a new undo history) while the text stays within
+    // maxEditorLength characters, and past that it is held whole beside the
+    // text area: shown by its opening words and length, sent as one
+    // message, removed with one click (and brought back with another), and
+    // taken back into the text area by "Edit" up to maxEditableLength
+    // characters. Typing is never limited nor moved. Nothing is cut.
+    readonly property int maxPasteLength: 20000
+    readonly property int maxEditorLength: 100000
+    readonly property int maxEditableLength: 200000
     readonly property bool holdsLongText: _longText !== ""
 
     // Read from the text area only while it holds something.
@@ -135,7 +140,8 @@ Item {
         gc()
     }
 
-    // Moves a long draft short enough to be edited into the text area.
+    // Moves a long draft short enough to be edited into the text area (set
+    // whole, as a long paste is).
     function _editLongText() {
         if (!holdsLongText || _longText.length > maxEditableLength)
             return
@@ -201,20 +207,27 @@ Item {
             editor.insert(editor.cursorPosition, emoji)
     }
 
-    // A pasted text too long for the text area is joined to the draft
-    // beside it, with the text area's text around it in the place of the
-    // selection (or at `at` for a middle click); the text area never sees
-    // it. A paste onto a held draft joins it. True when it was taken so.
+    // A paste longer than maxPasteLength, in the place of the selection
+    // (or at `at` for a middle click): set into the text area whole with
+    // its text around it, or held beside it when that would pass
+    // maxEditorLength. A paste onto a held draft joins it. True when it
+    // was taken so; false leaves the paste to the text area.
     function _pasteLongText(pasted, at) {
         if (holdsLongText) {
             _longText += pasted
             return true
         }
-        if (pasted.length <= maxEditorLength)
+        if (pasted.length <= maxPasteLength)
             return false
         var from = at === undefined ? editor.selectionStart : at
         var to = at === undefined ? editor.selectionEnd : at
-        _holdLong(editor.getText(0, from) + pasted + editor.getText(to, editor.length))
+        var joined = editor.getText(0, from) + pasted + editor.getText(to, editor.length)
+        if (joined.length > maxEditorLength) {
+            _holdLong(joined)
+            return true
+        }
+        editor.text = joined
+        editor.cursorPosition = from + pasted.length
         return true
     }
 
