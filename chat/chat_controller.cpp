@@ -39,7 +39,14 @@ ChatController::ChatController(QObject *parent)
     setUpSuperGroups();
 }
 
-ChatController::~ChatController() = default;
+ChatController::~ChatController()
+{
+    // A quit ends the session as a sign-out does for its sends: those
+    // accepted and not written yet are written (or journaled) on the pool,
+    // which the program's end waits for; statuses known are written.
+    if (m_session.isActive())
+        forgetSendCaches();
+}
 
 void ChatController::watchReachability(bool on)
 {

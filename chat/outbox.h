@@ -56,11 +56,17 @@
 // and in memory, shown and sent like any other, and written (with the
 // envelope while the send is unfinished) as soon as the store takes it,
 // tried again every kStoreRetryMs; a program ended before that writes it
-// from the journal at the next sign-in, and posts it. A one-to-one send
-// that neither the store nor the journal took is not shown nor sent: its
-// text stays in the composer (textKept). A group send is shown and sent at
-// once and kept in the journal by a worker just after; until then it
-// counts in unkeptSends(), which the quit asks about.
+// from the journal at the next sign-in, and posts it. The journal's room
+// is taken ahead, with the size of each batch, while the disk has space. A
+// one-to-one send that neither the store nor the journal took is not shown
+// nor sent: its text stays in the composer (textKept) and the user is told.
+// A group send is shown and sent at once and kept in the journal by a
+// worker just after; until then it counts in unkeptSends(), which the quit
+// asks about.
+//
+// A quit settles the queue as a sign-out does (the controller's end calls
+// forgetQueue()): the sends accepted and not written yet are written or
+// journaled on the pool, which the program's exit waits for.
 //
 // A retry without a stored envelope (a group message, a row of an older
 // version) sends again to the failed row's own peer. Its new row (and the
@@ -217,7 +223,9 @@ private:
         QString error;
         QString replaces;
         qint64 stamp = 0;
-        bool written = true; // false: its conversation was deleted
+        // Held by the store or the journal; false also when its conversation
+        // was deleted. Only a held send is shown.
+        bool written = false;
     };
     struct SealedBatch
     {

@@ -199,6 +199,13 @@ Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QStri
         envelopes.append(sealed.envelope);
         out.sends.append(sealed);
     }
+    // Room in the journal for the batch, taken while the disk has space: a
+    // store that refuses it later (a full disk) still finds the journal able
+    // to keep it. A long text or a picture asks for its own size here.
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        bytes += SendJournal::sizeOf(JournaledSend{owner, rows.at(i), envelopes.at(i)});
+    SendJournal::reserveFor(journal, bytes);
     // In the order the sends were queued: after the job before this one.
     if (previous.valid())
         previous.wait();

@@ -168,6 +168,32 @@ bool reserveRoom(const Fd &fd, qint64 bytes)
     return true;
 }
 
+// Room for `bytes` more after the records that end at `end` (and the zeroed
+// header that follows them). While the disk has space the file grows ahead
+// of need, to twice what it would then hold, so that a disk that fills later
+// still finds the room taken; true when the bytes fit, grown or not.
+bool roomFor(const Fd &fd, qint64 end, qint64 bytes)
+{
+    const qint64 needed = end + bytes + kHeaderBytes;
+    const qint64 size = fd.size();
+    if (size >= needed + SendJournal::kReservedBytes / 2)
+        return true;
+    return reserveRoom(fd, std::max({SendJournal::kReservedBytes, 2 * needed, needed + SendJournal::kReservedBytes}))
+           || size >= needed;
+}
+
+// Where the records of the file end: known, or read now (under g_mutex).
+qint64 endOf(const QString &path, const Fd &fd)
+{
+    const auto known = g_ends.constFind(path);
+    if (known != g_ends.cend())
+        return *known;
+    qint64 end = 0;
+    scan(fd, &end);
+    g_ends.insert(path, end);
+    return end;
+}
+
 } // namespace
 
 QString SendJournal::pathBeside(const QString &databasePath)
@@ -203,25 +229,37 @@ bool SendJournal::append(const QString &path, const QList<JournaledSend> &sends)
     const Fd fd(path, true);
     if (!fd.ok())
         return false;
-    auto known = g_ends.constFind(path);
-    qint64 end = 0;
-    if (known != g_ends.cend())
-        end = *known;
-    else
-        scan(fd, &end);
+    const qint64 end = endOf(path, fd);
     // The next record's place is zeroed with these, so that what an emptied
     // file held there is not read as their continuation.
     records += QByteArray(kHeaderBytes, '\0');
-    const qint64 needed = end + records.size();
-    const bool room = needed <= fd.size()
-                      || reserveRoom(fd, std::max(needed, fd.size() + kReservedBytes));
-    if (!room || !writeAll(fd.get(), records, end) || ::fdatasync(fd.get()) != 0) {
+    if (!roomFor(fd, end, records.size() - kHeaderBytes) || !writeAll(fd.get(), records, end)
+        || ::fdatasync(fd.get()) != 0) {
         qWarning().noquote() << "[JOURNAL] could not keep" << sends.size() << "sends in" << path;
         g_ends.remove(path);
         return false;
     }
-    g_ends.insert(path, needed - kHeaderBytes);
+    g_ends.insert(path, end + records.size() - kHeaderBytes);
     return true;
+}
+
+bool SendJournal::reserveFor(const QString &path, qint64 bytes)
+{
+    if (path.isEmpty())
+        return false;
+    QMutexLocker lock(&g_mutex);
+    const Fd fd(path, true);
+    return fd.ok() && roomFor(fd, endOf(path, fd), bytes);
+}
+
+qint64 SendJournal::sizeOf(const JournaledSend &send)
+{
+    // The JSON of the row and the envelope: a UTF-16 unit of the text is at
+    // most three bytes of UTF-8 (control characters, escaped, are rare; the
+    // append checks the exact size anyway).
+    constexpr qint64 kFields = 1024;
+    const MessageRecord &row = send.row;
+    return kHeaderBytes + kFields + 3 * row.text.size() + row.attachment.size() + send.envelope.size();
 }
 
 QList<JournaledSend> SendJournal::read(const QString &path)

@@ -34,7 +34,8 @@ struct JournaledSend
 class SendJournal
 {
 public:
-    // Reserved at sign-in, and again whenever the records use more than half.
+    // Reserved at sign-in; the file grows ahead of need, to twice what its
+    // records use, whenever less than half this is left beyond them.
     static constexpr qint64 kReservedBytes = 1024 * 1024;
 
     // The journal beside the store file at `databasePath`; empty for an empty path.
@@ -45,6 +46,13 @@ public:
     // Appends the sends and syncs them to the disk: true once they are
     // there, false when they could not all be kept (nothing of them counts).
     static bool append(const QString &path, const QList<JournaledSend> &sends);
+    // Room for records of `bytes` more, taken from the disk now (grown ahead
+    // while the disk has space): a send is shown only once the store or the
+    // journal holds it, and one that may need the journal asks for its room
+    // before that. False when they would not fit.
+    static bool reserveFor(const QString &path, qint64 bytes);
+    // No less than the bytes the send's record takes.
+    static qint64 sizeOf(const JournaledSend &send);
     // Every whole record, oldest first.
     static QList<JournaledSend> read(const QString &path);
     // Writes `owner`'s records that `store` (open for `owner`) does not know

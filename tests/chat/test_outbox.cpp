@@ -8,17 +8,23 @@
 
 #include "chat/image_shrink.h"
 #include "chat/outbox.h"
+#include "chat/send_journal.h"
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/envelope.h"
 #include "net/supergroup_center.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThreadPool>
 #include <QtTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 using namespace chattest;
 using namespace velmor::chat;
@@ -54,6 +60,27 @@ QStringList sendErrors(const QSignalSpy &failed)
     }
     return out;
 }
+
+// While it lives, no file of this process grows past `bytes`, as on a disk
+// with that much room: the send journal's own refusal of a write.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
+        ::getrlimit(RLIMIT_FSIZE, &m_before);
+        rlimit limit = m_before;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_before); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_before{};
+};
 
 // Child mode: "kept-sends <relay> <store file> <secret byte> <peer key>
 // <state>" signs in, opens the conversation with the peer, and then
@@ -450,6 +477,64 @@ private slots:
         QCOMPARE(m_relay.requestCount(send), sends);
     }
 
+    // The store refuses (a full disk) and the journal cannot take the send
+    // either: nothing is shown nor posted, a text goes back to the composer,
+    // the user is told, and nothing is left for a quit to lose. Sent again
+    // once there is room, it goes out as any other.
+    void aSendNeitherStoreNorJournalKeepsIsGivenBack_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<bool>("reserved"); // the journal's room was reserved at sign-in
+        QTest::newRow("a long text beyond the journal's room") << "long" << true;
+        QTest::newRow("a text, no room ever reserved") << "text" << false;
+        QTest::newRow("a picture, no room ever reserved") << "picture" << false;
+    }
+    void aSendNeitherStoreNorJournalKeepsIsGivenBack()
+    {
+        QFETCH(QString, what);
+        QFETCH(bool, reserved);
+        startAlice(m_bob);
+        waitIdle();
+        const QString journal = SendJournal::pathBeside(m_alice.dbPath);
+        const QString send = QStringLiteral("/v1/message/send");
+        QString picture;
+        if (what == "picture") {
+            picture = m_dir.filePath(QStringLiteral("full%1.png").arg(m_sessions));
+            QVERIFY(noise(200, 150).save(picture));
+        }
+        m_relay.http().resetCounts();
+        QSignalSpy kept(m_chat.get(), &ChatController::textKept);
+        QSignalSpy failed(m_chat.get(), &ChatController::operationFailed);
+        {
+            // An older build's profile has no journal; this one's has its
+            // reserve, and not a byte more can be had.
+            if (!reserved)
+                QVERIFY(QFile::remove(journal));
+            const FileSizeLimit disk(reserved ? QFileInfo(journal).size() : 0);
+            storetest::FailingWrites::setFull(true);
+            if (what == "picture")
+                m_chat->sendImageFromFile(picture);
+            else
+                QVERIFY(m_chat->sendText(what == "long" ? QString(700 * 1024, QLatin1Char('x')) : QStringLiteral("no room")));
+            QTRY_COMPARE_WITH_TIMEOUT(outbox().inFlight(), 0, 20000);
+        }
+        QVERIFY(m_chat->messages().isEmpty());
+        QCOMPARE(m_chat->unkeptSends(), 0);
+        QCOMPARE(sendErrors(failed), QStringList{"store_write_failed"});
+        if (what != "picture") {
+            QCOMPARE(kept.size(), 1);
+            QCOMPARE(kept.first().at(2).toBool(), false);
+        }
+        storetest::FailingWrites::setFull(false);
+        QCOMPARE(m_relay.requestCount(send), 0);
+        // With room again the user sends it again: shown and sent once.
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        QVERIFY(m_chat->sendText(QStringLiteral("room again")));
+        QCOMPARE(finished(done, 1).value(0).second, int(MessageStatus::Sent));
+        QCOMPARE(m_chat->messages().size(), 1);
+        QCOMPARE(m_relay.requestCount(send), 1);
+    }
+
     // Whatever ends while sends wait: each accepted message ends sent, once,
     // after a sign-out and in (the store closed at once, as the log-out
     // does); a deleted conversation gets none of them back, later sends
@@ -459,6 +544,7 @@ private slots:
         QTest::addColumn<QString>("ending");
         QTest::addColumn<int>("sends");
         QTest::newRow("sign-out mid-burst") << "sign-out" << Outbox::kSealBatch + 7;
+        QTest::newRow("quit mid-burst") << "quit" << 4 * Outbox::kSealBatch;
         QTest::newRow("sign-out mid-burst, another identity in and out") << "other" << Outbox::kSealBatch + 7;
         QTest::newRow("sign-out while the relay holds the posts") << "held" << 10;
         QTest::newRow("relay answers while signed out") << "answered" << 10;
@@ -500,7 +586,21 @@ private slots:
             QCOMPARE(m_chat->messages().size(), 1);
             return;
         }
-        m_chat->stop();
+        if (ending == "quit") {
+            // The program's end: the controller goes with its session still
+            // on, then the exit's wait for the pool and the store's close,
+            // within the quit's bound.
+            QElapsedTimer quitting;
+            quitting.start();
+            m_chat.reset();
+            QThreadPool::globalInstance()->waitForDone(900);
+            ChatStore::instance().close();
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(700));
+            qInfo() << "quit settled" << sends << "sends in" << quitting.elapsed() << "ms";
+            m_chat = makeController();
+        } else {
+            m_chat->stop();
+        }
         signOut();
         if (ending == "other") {
             QVERIFY(signInHere(m_bob));

@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace velmor::chat;
 
 class SendJournalTest : public QObject
@@ -104,6 +108,55 @@ private slots:
         QCOMPARE(idsOf(SendJournal::read(path)), left);
         // A second replay finds nothing more to write.
         QCOMPARE(SendJournal::replay(path, me, store)->size(), what == "again" ? 1 : 0);
+    }
+
+    // Room is taken ahead of need while the disk has space; once it has
+    // none, what fits in the room taken is kept and what does not is
+    // refused whole.
+    void roomIsTakenAheadOfNeed_data()
+    {
+        QTest::addColumn<int>("textBytes");
+        QTest::addColumn<bool>("diskFull"); // no byte beyond the reserve
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<qint64>("sizeAfter"); // at least, in reserves
+        QTest::newRow("a short text in the reserve") << 1000 << false << true << qint64(1);
+        QTest::newRow("past half the reserve, it grows to twice its use") << 700 * 1024 << false << true << qint64(2);
+        QTest::newRow("a long text in the room taken, disk full") << 300 * 1024 << true << true << qint64(1);
+        QTest::newRow("a long text beyond the room, disk full") << 1200 * 1024 << true << false << qint64(1);
+    }
+    void roomIsTakenAheadOfNeed()
+    {
+        QFETCH(int, textBytes);
+        QFETCH(bool, diskFull);
+        QFETCH(bool, kept);
+        QFETCH(qint64, sizeAfter);
+        const QString me = storetest::kOwnerA;
+        const QString path = SendJournal::pathBeside(m_dir.filePath(QStringLiteral("room-%1/store.db").arg(++m_case)));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(SendJournal::reserve(path));
+        JournaledSend big = send(me, QStringLiteral("big"));
+        big.row.text = QString(textBytes, QLatin1Char('y'));
+        QVERIFY(SendJournal::append(path, {send(me, QStringLiteral("small"))}));
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        if (diskFull) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = before;
+            limit.rlim_cur = rlim_t(QFileInfo(path).size());
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        }
+        // Asked for before the send is shown, then kept when the store refuses it.
+        const bool room = SendJournal::reserveFor(path, SendJournal::sizeOf(big));
+        const bool appended = SendJournal::append(path, {big});
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        QCOMPARE(room, kept);
+        QCOMPARE(appended, kept);
+        const QStringList ids = kept ? QStringList{"small", "big"} : QStringList{"small"};
+        QCOMPARE(idsOf(SendJournal::read(path)), ids);
+        QVERIFY(QFileInfo(path).size() >= sizeAfter * SendJournal::kReservedBytes);
+        // A later record still follows the whole ones.
+        QVERIFY(SendJournal::append(path, {send(me, QStringLiteral("after"))}));
+        QCOMPARE(SendJournal::read(path).size(), kept ? 3 : 2);
     }
 };
 
