@@ -25,9 +25,22 @@ namespace {
 
 const QString kGroupPrefix = QStringLiteral("group:");
 
+// Left with the relay, which offers it again: only for what the user's own
+// side could not do (a store or identity at fault), never for what the
+// sender sent, or a page of such envelopes would hold up every later one.
 InboundVerdict skip()
 {
     return InboundVerdict{};
+}
+
+// What can never be read: acknowledged, so that the relay drops it, and
+// logged with the reason.
+InboundVerdict dropped(const RawEnvelope &envelope, const char *reason)
+{
+    qWarning().noquote() << "[CHAT-INBOUND] dropped" << envelope.messageId << reason;
+    InboundVerdict verdict;
+    verdict.acknowledge = true;
+    return verdict;
 }
 
 InboundVerdict acknowledgeOnly()
@@ -188,10 +201,8 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     // Offered twice in one pull: kept with the row collected first, or not.
     if (m_rowsOfId.contains(envelope.messageId)) {
         if (const int row = collectedRow(conversationOf(envelope), envelope.messageId); row >= 0) {
-            if (m_rows.at(row).content_digest != envelope.ciphertextHash) {
-                qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
-                return skip();
-            }
+            if (m_rows.at(row).content_digest != envelope.ciphertextHash)
+                return dropped(envelope, "message id collision");
             InboundVerdict verdict = acknowledgeOnly();
             verdict.messageRow = row;
             return verdict;
@@ -203,8 +214,7 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     if (const std::optional<QString> digest = storedDigest(envelope)) {
         if (digest->isEmpty() || *digest == envelope.ciphertextHash)
             return acknowledgeOnly();
-        qWarning().noquote() << "[CHAT-INBOUND] message id collision" << envelope.messageId;
-        return skip();
+        return dropped(envelope, "message id collision");
     }
 
     // An official notice speaks for itself: its own signature says who wrote
@@ -215,7 +225,7 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
 
     if (!envelope.valid) {
         qWarning().noquote() << "[CHAT-INBOUND] not persisted" << envelope.messageId << envelope.rejectReason;
-        return skip();
+        return dropped(envelope, "invalid envelope");
     }
 
     // The group engine's own writes (cards, profiles) and the controller's
@@ -225,8 +235,12 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
         InboundVerdict verdict = asOneItem([&] {
             const GroupInboundResult group = velmor::chat::handleGroupMessage(m_registry, envelope);
             InboundVerdict verdict;
-            if (!group.error.isEmpty() || !group.isGroup)
-                verdict = group.discard ? acknowledgeOnly() : skip();
+            // Refused for good or set aside (acknowledged either way), or
+            // left with the relay when the store failed.
+            if (group.error == QLatin1String("store_failed"))
+                verdict = stored(false);
+            else if (!group.error.isEmpty() || !group.isGroup)
+                verdict = group.discard || !group.isGroup ? acknowledgeOnly() : skip();
             else
                 verdict = group.hasMessage ? handleGroupMessage(envelope, group) : handleGroupEvent(envelope, group);
             verdict.followUps = group.followUps;
@@ -248,7 +262,7 @@ InboundVerdict InboundProcessor::handle(const RawEnvelope &envelope)
     const MessageContent content =
         envelope.opened ? envelope.content : readDirect(envelope.ciphertext, envelope.senderPubkey, m_me);
     if (!content.ok)
-        return skip();
+        return dropped(envelope, "content does not open");
     if (content.type == QLatin1String("group_join_request"))
         return asOneItem([&] { return handleJoinRequest(envelope, content); });
     if (content.type == QLatin1String("bridge.control.ack"))
@@ -293,7 +307,7 @@ InboundVerdict InboundProcessor::handleOfficial(const RawEnvelope &envelope)
 {
     const OfficialNotice notice = m_readNotice(envelope.ciphertext);
     if (!notice.ok)
-        return skip();
+        return dropped(envelope, "official notice does not verify");
     const QString sender = envelope.senderPubkey;
     const ConversationRecord conversation =
         m_store.ensureDirectConversation(sender, sender, officialAccountName());
@@ -412,7 +426,7 @@ InboundVerdict InboundProcessor::handleJoinRequest(const RawEnvelope &envelope, 
                        && card && card->joinKey() == content.groupJoinKey;
     if (!valid) {
         qWarning().noquote() << "[GROUP-JOIN] rejected invalid request" << envelope.messageId;
-        return skip();
+        return dropped(envelope, "invalid join request");
     }
     if (m_store.isJoinBlocked(content.groupId, envelope.senderPubkey))
         return acknowledgeOnly();
@@ -448,7 +462,7 @@ InboundVerdict InboundProcessor::handleDirect(const RawEnvelope &envelope, const
 {
     const QString preview = messageTypeName(content);
     if (preview.isEmpty())
-        return skip();
+        return dropped(envelope, "content of an unknown type");
     const QString sender = envelope.senderPubkey;
     if (blocked(sender))
         return acknowledgeOnly();

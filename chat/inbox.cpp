@@ -211,13 +211,15 @@ void Inbox::finishPage()
     emit pullProcessed(envelopes, int(m_pageAcks.size()));
     // More is waiting when the page was full; the next page comes from the
     // head of the relay's queue, so it is asked for after acknowledging this
-    // one, in the same job. A page that took nothing (all refused) would
+    // one, in the same job. A page that took nothing (the store failed
+    // throughout, or the relay refused the acknowledgement before it) would
     // only come back the same: the timer tries again later.
     if (m_pageFull && m_progress && !m_pageAcks.isEmpty()) {
         startRound(std::exchange(m_pageAcks, {}));
         return;
     }
     m_acks.acknowledge(std::exchange(m_pageAcks, {}));
+    readParkedAgain();
     const bool again = m_pullAgain;
     endPulling();
     if (again)
@@ -243,10 +245,19 @@ void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
     emit pullProcessed(int(envelopes.size()), int(slice.ackIds.size()));
 }
 
-Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs)
+void Inbox::readParkedAgain()
+{
+    bool ok = false;
+    if (m_host.session().store().parkedGroupIds(&ok).isEmpty())
+        return;
+    if (storeSlice({}, 0, true).changed)
+        reloadLists();
+}
+
+Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &pulled, int budgetMs, bool parked)
 {
     Slice slice;
-    if (envelopes.isEmpty())
+    if (pulled.isEmpty() && !parked)
         return slice;
     const velmor::net::GuiThreadWork onTheWindowsThread;
     QElapsedTimer clock;
@@ -263,6 +274,8 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
         // at its end, with one preview per conversation.
         ChatStore::Batch batch(store);
         processor.setBatched(batch.active());
+        // Taken out of the store inside the batch: back there if it fails.
+        const QList<RawEnvelope> envelopes = parked ? takeReadableParked(registry) : pulled;
         QList<InboundVerdict> verdicts;
         verdicts.reserve(envelopes.size());
         for (const RawEnvelope &envelope : envelopes) {
@@ -282,7 +295,7 @@ Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs
                 qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelopes.at(i).messageId;
                 continue;
             }
-            if (verdict.acknowledge)
+            if (verdict.acknowledge && !parked)
                 slice.ackIds.append(envelopes.at(i).messageId);
             slice.changed = slice.changed || verdict.changed;
             joinRequests = joinRequests || verdict.joinRequestsChanged;

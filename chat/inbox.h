@@ -14,7 +14,11 @@
 // pages come back full, the next page is asked for at once, in the same
 // job as the acknowledgement of the one before (the relay serves a page
 // from the head of the queue, so it must have taken the acknowledgement
-// first).
+// first). Every envelope a sender sent is settled, read or not: what can
+// never be read is acknowledged and dropped, and a group message a later
+// card may settle is acknowledged and set aside (InboundProcessor), so a
+// page of refusals never stops the pages behind it. Only envelopes the
+// user's own store failed to keep stay with the relay.
 //
 // A relay that cannot be reached or answers nonsense (an HTTP error, a
 // malformed or wrongly typed reply) is not asked again at every tick: the
@@ -108,8 +112,13 @@ private:
     void finishPage();
     void endPulling();
     // Files envelopes from the front of the list in one batch, until all
-    // are done or budgetMs (0: no limit) has passed.
-    Slice storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs);
+    // are done or budgetMs (0: no limit) has passed. With `parked`, files
+    // instead the set-aside group messages readable again (the list is
+    // ignored, and nothing is to acknowledge).
+    Slice storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs, bool parked = false);
+    // Group messages set aside while their group was held up, read once
+    // it no longer is.
+    void readParkedAgain();
     void reloadLists();
     // Runs what the slice's group messages called for sending on a job.
     void sendLater(const QList<GroupFollowUp> &followUps);

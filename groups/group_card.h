@@ -168,6 +168,9 @@ public:
     ClaimOutcome noteClaimedEpoch(const QString &groupId, qint64 epoch, bool proven);
     // True while a claim above the held card holds the group up.
     bool isCardOutdated(const QString &groupId) const;
+    // The newest card epoch the owner is known to have made: the held
+    // card's, or a higher one a proven claim showed; 0 for a group not held.
+    qint64 provenEpoch(const QString &groupId) const;
     // True when `nonce` is the one of the card request last sent.
     bool isAwaitedAnswer(const QString &groupId, const QString &nonce) const;
     // The owner's answer to that request brought a card of `cardEpoch`

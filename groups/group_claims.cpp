@@ -90,6 +90,17 @@ bool GroupRegistry::isCardOutdated(const QString &groupId) const
     return !claims->claims.isEmpty() && now() - claims->waitingSince < kClaimWaitSeconds;
 }
 
+qint64 GroupRegistry::provenEpoch(const QString &groupId) const
+{
+    QMutexLocker locker(&m_mutex);
+    const auto entry = m_entries.constFind(groupId);
+    if (entry == m_entries.constEnd())
+        return 0;
+    const auto claims = m_claims.constFind(groupId);
+    const bool current = claims != m_claims.constEnd() && claims->heldEpoch == entry->card.epoch;
+    return current ? qMax(entry->card.epoch, claims->provenClaim) : entry->card.epoch;
+}
+
 bool GroupRegistry::isAwaitedAnswer(const QString &groupId, const QString &nonce) const
 {
     QMutexLocker locker(&m_mutex);

@@ -115,14 +115,32 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
 // the relay, which offers it again).
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ciphertext,
                                       const QString &senderKey);
-// The same for a pulled envelope. A message whose claim of a newer card the
-// owner's answer disproved is then acknowledged and set aside in the store
-// (at most kParkedPerMember messages and kParkedBytesPerMember bytes per
-// member and group) instead of dropped, and comes back in `reopened` when a
-// card of its epoch is taken.
-constexpr int kParkedPerMember = 64;
-constexpr qint64 kParkedBytesPerMember = 16 * 1024 * 1024;
+// The same for a pulled envelope, which is then settled whatever it is:
+// only a refusal of the user's own making ("store_failed", "no_identity")
+// leaves it with the relay. A message that a card not held yet may settle
+// (of a group the user does not hold, written under a newer card, whose
+// claim the owner's answer disproved, or held up while a newer card is
+// awaited) is acknowledged and set aside in the store, and comes back in
+// `reopened` when a card of its epoch is taken (or, once the group is no
+// longer held up, from takeReadableParked); any other refusal is
+// acknowledged and dropped (`discard`). Set aside only within bounds a
+// stranger cannot push past: per writer kParkedPerWriter messages and
+// kParkedBytesPerWriter bytes, for the user kParkedInAll and
+// kParkedBytesInAll (the oldest set aside go first), none kept longer than
+// kParkedSeconds, none of an epoch above the owner's last proven one + 1,
+// and a writer's go when a card taken no longer lists it.
+constexpr int kParkedPerWriter = 64;
+constexpr qint64 kParkedBytesPerWriter = 1024 * 1024;
+constexpr int kParkedInAll = 512;
+constexpr qint64 kParkedBytesInAll = 4 * 1024 * 1024;
+constexpr qint64 kParkedSeconds = 24 * 3600;
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope &envelope);
+// Set-aside messages that are readable again, taken out of the store: those
+// of held groups no longer held up, under their held card or an older one.
+// Also drops what outlived kParkedSeconds or the bounds (a store of an
+// earlier build may hold more). Read them as if just pulled; they were
+// acknowledged when set aside.
+QList<RawEnvelope> takeReadableParked(GroupRegistry &registry);
 // The group id in the clear header of a group message's ciphertext; empty
 // when it is not one or names none. Reads nothing sealed.
 QString groupIdOfMessage(const QString &ciphertext);

@@ -8,6 +8,7 @@
 #include "identity/crypto.h"
 #include "store/chat_store.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QSet>
 
@@ -162,8 +163,12 @@ GroupInboundResult applyCard(GroupRegistry &registry, const QJsonObject &outer, 
     GroupInboundResult result;
     result.isGroup = true;
     result.groupId = groupId;
-    if (held)
-        result.reopened = takeParked(groupId, card->epoch, me);
+    // What the card's members set aside under it, or before it was held; a
+    // writer the card does not list has nothing more to wait for.
+    ChatStore &store = ChatStore::instance();
+    if (store.isOpen() && !store.dropParkedGroupMessagesNotFrom(groupId, card->memberPublicKeys))
+        return refused(groupId, QStringLiteral("store_failed"));
+    result.reopened = takeParked(groupId, card->epoch, me);
     if (held) {
         // A set, not hasMember(): a card may list many members, and this runs
         // for every card update that reaches us.
@@ -204,21 +209,23 @@ bool stampProves(const QJsonObject &outer, const GroupCard &held, qint64 epoch)
                             stamp.value(QStringLiteral("signature")).toString(), held.adminPublicKey);
 }
 
-// A message whose claim the owner's answer disproved: acknowledged, and
-// kept in the store until a card of its epoch arrives (the owner may move
-// there later, and a relay delaying that card must not cost the messages
-// written under it). A member's share of the store is bounded; beyond it,
-// or without the envelope or a store, the message is dropped.
-GroupInboundResult setAside(const QString &groupId, qint64 epoch, const QString &sender,
-                            const RawEnvelope *envelope)
+// A message that a card not held yet may settle (see handleGroupMessage):
+// acknowledged and kept in the store until that card arrives, within the
+// bounds; beyond them, or without a store, it is dropped. Without the
+// envelope (a bare ciphertext read) it stays with the relay.
+GroupInboundResult setAside(GroupRegistry &registry, const QString &groupId, qint64 epoch, const QString &sender,
+                            const RawEnvelope *envelope, const QString &word)
 {
-    const QString word = QStringLiteral("card_claim_disproved");
+    if (!envelope)
+        return refused(groupId, word);
     ChatStore &store = ChatStore::instance();
-    if (!envelope || envelope->messageId.isEmpty() || !store.isOpen())
-        return discarded(groupId, word);
-    qint64 bytes = 0;
-    if (store.parkedGroupMessageCount(groupId, sender, &bytes) >= kParkedPerMember
-        || bytes + envelope->ciphertext.size() > kParkedBytesPerMember)
+    // A group the user holds bounds the epoch by what its owner has shown;
+    // of one it does not hold, nothing older than its deletion is awaited.
+    const qint64 proven = registry.provenEpoch(groupId);
+    const bool beyond = proven > 0 ? epoch > proven + 1 : epoch <= deletedAtEpoch(groupId);
+    if (envelope->messageId.isEmpty() || !store.isOpen() || epoch < 1 || beyond
+        || envelope->ciphertext.toUtf8().size() > kParkedBytesPerWriter
+        || envelope->createdAt < QDateTime::currentSecsSinceEpoch() - kParkedSeconds)
         return discarded(groupId, word);
     ParkedGroupMessageRecord record;
     record.group_id = groupId;
@@ -228,21 +235,33 @@ GroupInboundResult setAside(const QString &groupId, qint64 epoch, const QString 
     record.ciphertext = envelope->ciphertext;
     record.created_at = envelope->createdAt;
     record.content_digest = envelope->ciphertextHash;
-    if (!store.parkGroupMessage(record))
+    // The newest are kept: a writer (or everyone together) past the bounds
+    // loses the oldest it set aside.
+    if (!store.parkGroupMessage(record)
+        || store.trimParkedGroupMessages(sender, kParkedPerWriter, kParkedBytesPerWriter) < 0
+        || store.trimParkedGroupMessages(QString(), kParkedInAll, kParkedBytesInAll) < 0)
         return refused(groupId, QStringLiteral("store_failed"));
-    return discarded(groupId, word);
+    qInfo().noquote() << "[GROUPKEY] set aside group message group=" << groupId << "epoch=" << epoch
+                      << "reason=" << word;
+    GroupInboundResult result;
+    result.isGroup = true;
+    result.groupId = groupId;
+    result.error = word;
+    result.discard = true;
+    return result;
 }
 
-// A member's message shows a card epoch above the held card: it waits
-// (stays with the relay) and the owner is asked, as far as the registry's
-// bounds allow; a claim the owner's answer disproved is set aside.
+// A member's message shows a card epoch above the held card: it waits for
+// that card (set aside) and the owner is asked, as far as the registry's
+// bounds allow; so does a claim the owner's answer disproved, unasked.
 GroupInboundResult claimOfNewerCard(GroupRegistry &registry, const GroupCard &card, qint64 epoch,
                                     const QString &sender, bool proven, const Me &me, const RawEnvelope *envelope)
 {
     const GroupRegistry::ClaimOutcome claim = registry.noteClaimedEpoch(card.groupId, epoch, proven);
     if (claim.disproved)
-        return setAside(card.groupId, epoch, sender, envelope);
-    GroupInboundResult result = refused(card.groupId, QStringLiteral("card_outdated"));
+        return setAside(registry, card.groupId, epoch, sender, envelope, QStringLiteral("card_claim_disproved"));
+    GroupInboundResult result =
+        setAside(registry, card.groupId, epoch, sender, envelope, QStringLiteral("card_outdated"));
     if (!claim.requestNonce.isEmpty() && card.ownerRawPublicKey != me.key)
         result.followUps.append(requestCardLater(registry, me, card, epoch, claim.requestNonce));
     return result;
@@ -252,11 +271,12 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
                                const QString &groupId, const QString &sender, const Me &me,
                                const RawEnvelope *envelope)
 {
-    const std::optional<GroupCard> card = registry.card(groupId);
-    if (!card)
-        return refused(groupId, QStringLiteral("no_card"));
     const qint64 keyEpoch = epochOf(outer.value(QStringLiteral("keyEpoch")));
     const qint64 epoch = epochOf(outer.value(QStringLiteral("epoch")));
+    const std::optional<GroupCard> card = registry.card(groupId);
+    // The invitation may come after the group's first messages.
+    if (!card)
+        return setAside(registry, groupId, epoch, sender, envelope, QStringLiteral("no_card"));
     const QJsonValue box = outer.value(QStringLiteral("box"));
     if (keyEpoch < 1 || epoch < keyEpoch || !box.isString())
         return refused(groupId, QStringLiteral("invalid_group_message"));
@@ -268,8 +288,9 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     // up later should the writer be added again. Under a newer card the
     // writer may have been added there: it waits for that card.
     if (!card->hasMember(sender))
-        return epoch <= card->epoch ? discarded(groupId, QStringLiteral("sender_not_member"))
-                                    : refused(groupId, QStringLiteral("sender_not_member"));
+        return epoch <= card->epoch
+            ? discarded(groupId, QStringLiteral("sender_not_member"))
+            : setAside(registry, groupId, epoch, sender, envelope, QStringLiteral("sender_not_member"));
     // The owner speaks for its own cards; anyone else proves a newer one
     // with the owner's stamp of it.
     const bool proven =
@@ -288,13 +309,14 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     if (plaintext.isEmpty())
         return refused(groupId, QStringLiteral("decrypt_failed"));
     // The epoch is sealed with the group key too. A message of a card we
-    // lack waits for it (it stays with the relay);
-    // and until the owner's current card is here, which may remove someone,
-    // no other message of the group is taken either.
+    // lack waits for it (set aside); and until the owner's current card is
+    // here, which may remove someone, no other message of the group is
+    // taken either (set aside, and read again once the group is no longer
+    // held up).
     if (epoch > card->epoch)
         return claimOfNewerCard(registry, *card, epoch, sender, proven, me, envelope);
     if (registry.isCardOutdated(groupId))
-        return refused(groupId, QStringLiteral("card_outdated"));
+        return setAside(registry, groupId, epoch, sender, envelope, QStringLiteral("card_outdated"));
     // A current member still writes under an older card: a relay may be
     // withholding the newer one, and with it the removal of someone who
     // still reads that member's posts. Whoever holds the newer card sends
@@ -442,7 +464,36 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const QString &ci
 
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope &envelope)
 {
-    return handleOne(registry, envelope.ciphertext, envelope.senderPubkey, &envelope);
+    GroupInboundResult result = handleOne(registry, envelope.ciphertext, envelope.senderPubkey, &envelope);
+    // What no card can settle is never read: acknowledged and dropped
+    // rather than offered again at every pull, where a page of them would
+    // hold up everything behind it. Only the user's own failures wait.
+    const bool ours = result.error == QLatin1String("store_failed") || result.error == QLatin1String("no_identity");
+    if (!result.error.isEmpty() && !ours)
+        result.discard = true;
+    return result;
+}
+
+QList<RawEnvelope> takeReadableParked(GroupRegistry &registry)
+{
+    ChatStore &store = ChatStore::instance();
+    const Me me = currentUser();
+    if (!store.isOpen() || !me.valid())
+        return {};
+    // Also what a store of an earlier build set aside beyond the bounds.
+    const int expired = store.dropParkedGroupMessagesBefore(QDateTime::currentSecsSinceEpoch() - kParkedSeconds);
+    const int trimmed = store.trimParkedGroupMessages(QString(), kParkedInAll, kParkedBytesInAll);
+    if (expired > 0 || trimmed > 0)
+        qInfo() << "[GROUPKEY] dropped set-aside group messages: expired" << expired << "over the bounds" << trimmed;
+    bool ok = false;
+    const QStringList groups = store.parkedGroupIds(&ok);
+    QList<RawEnvelope> envelopes;
+    for (const QString &groupId : groups) {
+        const std::optional<GroupCard> card = registry.card(groupId);
+        if (card && !registry.isCardOutdated(groupId))
+            envelopes += takeParked(groupId, card->epoch, me);
+    }
+    return envelopes;
 }
 
 } // namespace velmor::chat

@@ -273,10 +273,20 @@ public:
     qint64 normalGroupDeletedEpoch(const QString &groupId);
 
     // Group messages kept unread until a card of their epoch arrives.
-    // Parking a message id already parked changes nothing.
+    // Parking a message id already parked changes nothing; a record's
+    // parked_at of 0 is now.
     bool parkGroupMessage(const velmor::chat::ParkedGroupMessageRecord &message);
-    // How many a member has set aside in a group, and their bytes.
-    int parkedGroupMessageCount(const QString &groupId, const QString &senderKey, qint64 *bytes = nullptr);
+    // Keeps the newest parked messages (by the time they were parked) of one
+    // writer, or of all when `senderKey` is empty, within `maxRows` and
+    // `maxBytes` of ciphertext, dropping the older ones. Reads no
+    // ciphertext. The count dropped; -1 when it failed.
+    int trimParkedGroupMessages(const QString &senderKey, int maxRows, qint64 maxBytes);
+    // Drops those parked before `parkedBefore` (seconds); the count, -1 on failure.
+    int dropParkedGroupMessagesBefore(qint64 parkedBefore);
+    // Drops the group's parked messages of writers not among `writers`.
+    bool dropParkedGroupMessagesNotFrom(const QString &groupId, const QStringList &writers);
+    // The groups that have parked messages.
+    QStringList parkedGroupIds(bool *ok = nullptr);
     // Those of epoch <= maxEpoch, oldest first.
     QList<velmor::chat::ParkedGroupMessageRecord> parkedGroupMessages(const QString &groupId, qint64 maxEpoch,
                                                                       bool *ok = nullptr);

@@ -89,8 +89,10 @@ struct NormalGroupCardRecord
     QString card_stamp; // the owner's stamp of the card; empty when it came without one
 };
 
-// A group message whose claim of a newer card the owner's answer disproved:
-// acknowledged, kept unread until a card of its epoch arrives.
+// A group message that a card not yet held may settle (one of a group the
+// user does not hold, one written under a newer card, one whose claim the
+// owner's answer disproved): acknowledged, kept unread until that card
+// arrives, within the bounds the group engine sets.
 struct ParkedGroupMessageRecord
 {
     QString group_id;
@@ -100,6 +102,8 @@ struct ParkedGroupMessageRecord
     QString ciphertext;
     qint64 created_at = 0;
     QString content_digest;
+    qint64 parked_at = 0; // seconds; 0 when parking: now
+    qint64 bytes = 0;     // of the ciphertext (UTF-8); set by the store
 };
 
 struct SuperGroupRecord

@@ -123,9 +123,14 @@ QList<TableDef> buildTables()
                {"epoch", kInt},
                {"ciphertext", kText},
                {"created_at", kInt},
-               {"content_digest", kText}},
+               {"content_digest", kText},
+               {"parked_at", kInt},
+               {"bytes", kInt}},
               {kOwner, "group_id", "message_id"},
-              {}});
+              // The bounds are kept by reading these alone: never the
+              // ciphertexts, which may fill megabytes.
+              {{"idx_parked_group_messages_age", "owner_raw_public_key, parked_at, bytes"},
+               {"idx_parked_group_messages_writer", "owner_raw_public_key, sender_raw_public_key, parked_at, bytes"}}});
     t.append({"normal_group_member_profiles",
               {{kOwner, kText},
                {"group_id", kText},
@@ -452,6 +457,18 @@ bool moveDeletedGroupMarkers(QSqlDatabase &db, QString *error)
            && run(db, QStringLiteral("DELETE FROM normal_group_member_profiles WHERE %1").arg(marker), error);
 }
 
+// Rows set aside before their size and time were kept: measured, and
+// counted as set aside now (the bounds then apply to them like to any).
+bool measureParkedMessages(QSqlDatabase &db, int version, QString *error)
+{
+    if (version >= 9)
+        return true;
+    return run(db,
+               QStringLiteral("UPDATE parked_group_messages SET bytes=LENGTH(CAST(ciphertext AS BLOB)), "
+                              "parked_at=CAST(strftime('%s','now') AS INTEGER) WHERE parked_at=0"),
+               error);
+}
+
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
@@ -500,7 +517,7 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
                      return conformTable(db, table, ownerKey, error)
                             && createIndexes(db, table, error);
                  })
-              && moveDeletedGroupMarkers(db, error);
+              && moveDeletedGroupMarkers(db, error) && measureParkedMessages(db, version, error);
     // Written also when unchanged: a file that cannot be written fails here.
     if (ok)
         ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);

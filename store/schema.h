@@ -8,7 +8,7 @@ namespace velmor::store {
 
 // Bumped whenever the layout in schema.cpp changes; written to PRAGMA
 // user_version.
-constexpr int kSchemaVersion = 8;
+constexpr int kSchemaVersion = 9;
 
 // Brings the file to the current layout inside one write transaction, taken
 // at once (BEGIN IMMEDIATE) and always writing, so that a file that cannot be

@@ -79,10 +79,12 @@ private slots:
         QTest::addColumn<bool>("stored");
         QTest::addColumn<bool>("acknowledged");
         QTest::newRow("text") << Kind::Text << true << true;
-        QTest::newRow("ciphertext changed after signing") << Kind::Tampered << false << false;
-        QTest::newRow("box sealed for someone else") << Kind::SealedForAnother << false << false;
-        QTest::newRow("envelope addressed to someone else") << Kind::WrongRecipient << false << false;
-        QTest::newRow("content of an unknown type") << Kind::UnknownType << false << false;
+        // What can never be read is acknowledged and dropped: left with the
+        // relay, a page of such envelopes would hold up every later one.
+        QTest::newRow("ciphertext changed after signing") << Kind::Tampered << false << true;
+        QTest::newRow("box sealed for someone else") << Kind::SealedForAnother << false << true;
+        QTest::newRow("envelope addressed to someone else") << Kind::WrongRecipient << false << true;
+        QTest::newRow("content of an unknown type") << Kind::UnknownType << false << true;
         QTest::newRow("blocked sender") << Kind::BlockedSender << false << true;
         QTest::newRow("bridge control ack") << Kind::BridgeAck << false << true;
     }
@@ -175,7 +177,7 @@ private slots:
 
     // Offered again (an acknowledgement lost on the way), an envelope is
     // acknowledged and changes nothing; the same id with other content is
-    // a collision, kept out and left with the relay.
+    // a collision, kept out and dropped.
     void duplicatesAndCollisions()
     {
         startQuiet(*m_chat);
@@ -196,8 +198,8 @@ private slots:
         QCOMPARE(conversations.count(), 0);
 
         m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("impostor")), id));
-        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 0);
-        QCOMPARE(queued(), QStringList{id});
+        QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QVERIFY(queued().isEmpty());
         QCOMPARE(ChatStore::instance().messageById(id)->text, QStringLiteral("once"));
     }
 

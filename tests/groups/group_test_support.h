@@ -99,29 +99,33 @@ struct Received
 };
 
 // Pulls the signed-in user's inbox, hands every envelope to the engine,
-// acknowledges those it did not refuse or refused for good, and then sends
-// what they called for (as the chat controller does).
+// acknowledges those it did not refuse or refused for good (or set aside),
+// reads again what was set aside and is readable now, and then sends what
+// they called for (as the chat controller does).
 inline QList<Received> pullAndHandle(velmor::chat::GroupRegistry &registry)
 {
     QList<Received> out;
     QList<velmor::chat::GroupFollowUp> followUps;
     QStringList ack;
-    QList<velmor::chat::RawEnvelope> envelopes = velmor::chat::RelayApi::pull();
-    const qsizetype pulled = envelopes.size();
-    for (qsizetype i = 0; i < envelopes.size(); ++i) {
-        const velmor::chat::RawEnvelope envelope = envelopes.at(i);
-        Received received;
-        received.envelope = envelope;
-        if (envelope.valid)
-            received.result = velmor::chat::handleGroupMessage(registry, envelope);
-        else
-            received.result.error = envelope.rejectReason;
-        if (i < pulled && (received.result.error.isEmpty() || received.result.discard))
-            ack.append(envelope.messageId);
-        followUps += received.result.followUps;
-        envelopes += received.result.reopened; // read after the card that brought them back
-        out.append(received);
-    }
+    const auto read = [&](QList<velmor::chat::RawEnvelope> envelopes, bool pulled) {
+        const qsizetype fromRelay = pulled ? envelopes.size() : 0;
+        for (qsizetype i = 0; i < envelopes.size(); ++i) {
+            const velmor::chat::RawEnvelope envelope = envelopes.at(i);
+            Received received;
+            received.envelope = envelope;
+            if (envelope.valid)
+                received.result = velmor::chat::handleGroupMessage(registry, envelope);
+            else
+                received.result.error = envelope.rejectReason;
+            if (i < fromRelay && (received.result.error.isEmpty() || received.result.discard))
+                ack.append(envelope.messageId);
+            followUps += received.result.followUps;
+            envelopes += received.result.reopened; // read after the card that brought them back
+            out.append(received);
+        }
+    };
+    read(velmor::chat::RelayApi::pull(), true);
+    read(velmor::chat::takeReadableParked(registry), false);
     if (!ack.isEmpty())
         velmor::chat::RelayApi::ack(ack);
     velmor::chat::runFollowUps(followUps);
