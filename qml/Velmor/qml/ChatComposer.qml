@@ -213,6 +213,10 @@ Item {
     // maxEditorLength. A paste onto a held draft joins it. True when it
     // was taken so; false leaves the paste to the text area.
     function _pasteLongText(pasted, at) {
+        // The text being sent stays as it is until it is kept or refused
+        // (a kept one is cleared with whatever joined it).
+        if (_sending && _sendingTo === conversation)
+            return true
         if (holdsLongText) {
             _longText += pasted
             return true

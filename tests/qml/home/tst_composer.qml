@@ -127,6 +127,11 @@ Item {
                 verify(editor.readOnly)
                 keyClick(data.key, data.mods)
                 compare(Chat.callCount("sendText"), 1)
+                // Nor does a long paste change it.
+                App.returns = { "clipboardText": "x".repeat(30000) }
+                keyClick(Qt.Key_V, Qt.ControlModifier)
+                compare(editor.text, data.text)
+                verify(!c.holdsLongText)
                 Chat.textKept("", data.text.trim(), data.kept !== false)
                 verify(!editor.readOnly)
             }
