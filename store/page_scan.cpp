@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -31,10 +32,12 @@ constexpr int kCandidateSizes[] = {4096, 1024, 2048, 8192, 16384, 32768, 65536, 
 // like tree pages.
 constexpr qint64 kSizeSamples = 256;
 constexpr double kTreePageShare = 0.25;
-// Bounds for a damaged file's loops: pages of one overflow chain, depth of a
-// tree walk.
-constexpr int kMaxOverflowPages = 1 << 18;
+// Bound for a damaged file's loops: depth of a tree walk. (Chains are
+// bounded by the file itself: no page is read twice as part of one.)
 constexpr int kMaxTreeDepth = 32;
+// The store has a few dozen tables; a schema naming more is no store's, and
+// every row not reached by a tree is tried against each table.
+constexpr int kMaxTables = 256;
 
 quint32 be(const QByteArray &b, qsizetype at, int bytes)
 {
@@ -103,7 +106,62 @@ public:
         if (number < 1 || number > m_pages || !m_file.seek((number - 1) * m_size))
             return {};
         QByteArray bytes = m_file.read(m_size);
+        m_bytesRead += bytes.size();
         return bytes.size() == m_size ? bytes : QByteArray();
+    }
+    // Bytes read from the file so far, and copied out of its pages.
+    qint64 bytesRead() const { return m_bytesRead; }
+    void countCopied(qint64 bytes) { m_bytesRead += bytes; }
+
+    // The number of pages of the overflow chain that starts at `first`, up
+    // to the page whose link is 0; -1 when the chain leaves the file, meets
+    // a page wiped to zeros or comes back to a page of its own. Each page's
+    // length is kept, so every page is read here once whatever the number
+    // of chains that pass through it.
+    qint64 chainLength(qint64 first)
+    {
+        if (m_chains.empty())
+            m_chains.assign(size_t(m_pages + 1), kUnknown);
+        std::vector<qint64> path;
+        qint64 at = first;
+        qint64 tail = -1;
+        for (;;) {
+            if (at < 1 || at > m_pages)
+                break;
+            qint64 &known = m_chains[size_t(at)];
+            if (known != kUnknown && known != kOnPath)
+                tail = known;
+            if (known != kUnknown)
+                break; // known, or met again on this walk: a loop
+            const QByteArray bytes = page(at);
+            if (bytes.isEmpty() || bytes.count('\0') == bytes.size()) {
+                known = -1;
+                break;
+            }
+            known = kOnPath;
+            path.push_back(at);
+            at = be(bytes, 0, 4);
+            if (at == 0) {
+                tail = 0;
+                break;
+            }
+        }
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+            tail = tail < 0 ? -1 : tail + 1;
+            m_chains[size_t(*it)] = tail;
+        }
+        return tail;
+    }
+    // Takes page `number` for one value's overflow: false when a value
+    // read before took it (a page belongs to one value only).
+    bool takeOverflowPage(qint64 number)
+    {
+        if (m_taken.empty())
+            m_taken.assign(size_t(m_pages + 1), false);
+        if (number < 1 || number > m_pages || m_taken[size_t(number)])
+            return false;
+        m_taken[size_t(number)] = true;
+        return true;
     }
     // Where a tree page's header starts: page 1 holds the file header first.
     static int headerAt(qint64 number) { return number == 1 ? kFileHeaderSize : 0; }
@@ -143,10 +201,38 @@ private:
         m_size = 0;
     }
 
+    static constexpr qint64 kUnknown = -2;
+    static constexpr qint64 kOnPath = -3;
+
     QFile m_file;
     int m_size = 0;
     int m_usable = 0;
     qint64 m_pages = 0;
+    qint64 m_bytesRead = 0;
+    std::vector<qint64> m_chains; // per page: chainLength(), or kUnknown
+    std::vector<bool> m_taken;    // per page: part of a value read already
+};
+
+// The bytes of one page that cells read so far cover: a cell pointer into
+// another cell's bytes (a damaged page, or one made to repeat a large cell
+// thousands of times) is not read again.
+class CellSpans
+{
+public:
+    // Takes [from, to) unless it overlaps a span taken before.
+    bool take(qint64 from, qint64 to)
+    {
+        auto after = m_spans.lower_bound(from);
+        if (after != m_spans.end() && after->first < to)
+            return false;
+        if (after != m_spans.begin() && std::prev(after)->second > from)
+            return false;
+        m_spans.emplace(from, to);
+        return true;
+    }
+
+private:
+    std::map<qint64, qint64> m_spans; // start -> end
 };
 
 // The cells of a table tree page: their offsets.
@@ -165,15 +251,18 @@ std::vector<int> cellOffsets(const QByteArray &page, qint64 number)
 }
 
 // The record of a table leaf cell, with its overflow pages; nothing when a
-// page it runs on to is missing or damaged.
-std::optional<Record> readCell(PageFile &file, const QByteArray &page, int at)
+// page it runs on to is missing or damaged, or when its bytes are another
+// cell's (`spans`) or its overflow pages another value's. A value is no
+// longer than the file's pages could hold, and its chain is followed only
+// when it has the value's length: no page is read twice for it.
+std::optional<Record> readCell(PageFile &file, const QByteArray &page, int at, CellSpans &spans)
 {
     const int usable = file.usable();
     qsizetype pos = at;
     quint64 payloadSize = 0;
     quint64 rowid = 0;
     if (!varint(page, pos, page.size(), &payloadSize) || !varint(page, pos, page.size(), &rowid)
-        || payloadSize > quint64(kMaxOverflowPages) * quint64(usable))
+        || payloadSize > quint64(file.pages()) * quint64(usable))
         return std::nullopt;
     // How much stays on the page, as SQLite decides it.
     const qint64 p = qint64(payloadSize);
@@ -184,24 +273,27 @@ std::optional<Record> readCell(PageFile &file, const QByteArray &page, int at)
         const qint64 k = minLocal + (p - minLocal) % (usable - 4);
         local = k <= maxLocal ? k : minLocal;
     }
-    if (pos + local > page.size())
+    const qint64 end = pos + local + (local < p ? 4 : 0);
+    if (end > page.size() || !spans.take(at, end))
         return std::nullopt;
     QByteArray payload = page.mid(pos, local);
+    file.countCopied(local);
     if (local < p) {
-        if (pos + local + 4 > page.size())
-            return std::nullopt;
+        // The chain has as many pages as the rest of the value needs, and
+        // its last page's link is 0.
+        const qint64 needed = (p - local + usable - 5) / (usable - 4);
         quint32 next = be(page, pos + local, 4);
-        for (int hops = 0; payload.size() < p; ++hops) {
-            const QByteArray overflow = file.page(next);
-            // A page wiped to zeros is lost, not a run of NUL characters.
-            if (overflow.isEmpty() || hops >= kMaxOverflowPages
-                || overflow.count('\0') == overflow.size())
+        if (needed > file.pages() || file.chainLength(next) != needed)
+            return std::nullopt;
+        payload.reserve(p);
+        while (payload.size() < p) {
+            const QByteArray overflow = file.takeOverflowPage(next) ? file.page(next) : QByteArray();
+            if (overflow.isEmpty())
                 return std::nullopt;
-            payload += overflow.mid(4, qMin<qint64>(usable - 4, p - payload.size()));
+            const qint64 part = qMin<qint64>(usable - 4, p - payload.size());
+            payload += overflow.mid(4, part);
+            file.countCopied(part);
             next = be(overflow, 0, 4);
-            // The chain ends exactly where the value does.
-            if ((payload.size() < p) == (next == 0))
-                return std::nullopt;
         }
     }
     // The record: its header's size, the serial type of each value, then
@@ -342,10 +434,11 @@ QList<Table> tablesOf(PageFile &file, sqlite3 *target, QSet<quint32> *schemaPage
     walk(file, 1, 0, *schemaPages, [&](quint32 number, const QByteArray &bytes) {
         if (quint8(bytes.at(PageFile::headerAt(number))) != kTableLeaf)
             return;
+        CellSpans spans;
         for (int at : cellOffsets(bytes, number)) {
-            const std::optional<Record> row = readCell(file, bytes, at);
+            const std::optional<Record> row = readCell(file, bytes, at, spans);
             if (!scratch || !row || row->size() != 5 || row->at(0).bytes != "table"
-                || row->at(3).kind != Value::Integer)
+                || row->at(3).kind != Value::Integer || tables.size() >= kMaxTables)
                 continue;
             Table table{QString::fromUtf8(row->at(1).bytes), quint32(row->at(3).integer), {}, {}};
             // The layout as the kept file had it, made in a scratch database
@@ -477,17 +570,18 @@ private:
 
 } // namespace
 
-void scanPages(const QString &damagedPath, sqlite3 *target, QHash<QString, int> *owners)
+qint64 scanPages(const QString &damagedPath, sqlite3 *target, QHash<QString, int> *owners)
 {
     PageFile file(damagedPath);
     if (!target || !file.open())
-        return;
+        return file.bytesRead();
     QSet<quint32> schemaPages;
     const QList<Table> tables = tablesOf(file, target, &schemaPages);
-    // The page each intact tree reaches belongs to its table.
+    // The page each intact tree reaches belongs to its table: to the first
+    // whose tree reaches it, when a damaged file joins two trees.
     QHash<quint32, int> ownerOf;
+    QSet<quint32> seen = schemaPages;
     for (int t = 0; t < tables.size(); ++t) {
-        QSet<quint32> seen = schemaPages;
         if (tables[t].root > 1)
             walk(file, tables[t].root, 0, seen, [&](quint32 number, const QByteArray &) { ownerOf.insert(number, t); });
     }
@@ -495,7 +589,7 @@ void scanPages(const QString &damagedPath, sqlite3 *target, QHash<QString, int> 
     for (const Table &table : tables)
         writers.push_back(std::make_unique<Writer>(target, table));
     if (sqlite3_exec(target, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return;
+        return file.bytesRead();
     QHash<QString, int> found;
     for (qint64 number = 1; number <= file.pages(); ++number) {
         if (schemaPages.contains(quint32(number)))
@@ -505,8 +599,9 @@ void scanPages(const QString &damagedPath, sqlite3 *target, QHash<QString, int> 
             || quint8(page.at(PageFile::headerAt(number))) != kTableLeaf)
             continue;
         const auto reached = ownerOf.constFind(quint32(number));
+        CellSpans spans;
         for (int at : cellOffsets(page, number)) {
-            const std::optional<Record> row = readCell(file, page, at);
+            const std::optional<Record> row = readCell(file, page, at, spans);
             if (!row)
                 continue;
             const Table *table = reached != ownerOf.constEnd() ? &tables[*reached] : byShape(tables, *row);
@@ -516,12 +611,13 @@ void scanPages(const QString &damagedPath, sqlite3 *target, QHash<QString, int> 
     }
     if (sqlite3_exec(target, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_exec(target, "ROLLBACK", nullptr, nullptr, nullptr);
-        return;
+        return file.bytesRead();
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
         (*owners)[it.key()] += it.value();
         qCInfo(lcStore) << "messages read from the damaged database's pages for" << it.key().left(12) << it.value();
     }
+    return file.bytesRead();
 }
 
 } // namespace velmor::store

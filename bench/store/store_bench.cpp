@@ -1,9 +1,12 @@
 // Store hot paths beside bare sqlite3 doing the same work on the same data:
 // one message written, a relay pull's batch written, one long conversation
 // read (every column, and the columns a message list shows), bulk writes
-// and the conversation list of a large account.
+// and the conversation list of a large account; the open of a damaged file
+// whose overflow chain loops beside the open of a new one.
 #include "bench/bench_ratio.h"
 #include "store/chat_store.h"
+#include "store/page_images.h"
+#include "support/memory_peak.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -464,6 +467,62 @@ void BM_VisibleConversations(benchmark::State &state)
 }
 BENCHMARK(BM_VisibleConversations)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The sign-in's open of a 3-page file whose overflow page links to itself
+// under a value claiming 2^18 pages (page size in the argument): the file
+// is set aside and what can be read of it is read back. The counter is the
+// open's peak resident memory above what the process held before.
+void BM_OpenLoopingFile(benchmark::State &state)
+{
+    const int pageSize = int(state.range(0));
+    const QByteArray bytes = storetest::selfLoopingFile(pageSize, (quint64(1) << 18) * quint64(pageSize) - 8);
+    qint64 peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString path = freshFile("looping");
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            state.SkipWithError("cannot write the file");
+            return;
+        }
+        file.close();
+        ChatStore store;
+        velmor::fakes::resetPeakResident();
+        const qint64 before = velmor::fakes::statusBytes("VmRSS");
+        state.ResumeTiming();
+        velmor::store::OpenReport report;
+        if (!store.open(kOwner, path, &report) || report.setAside.isEmpty())
+            state.SkipWithError("the damaged file was not set aside");
+        peak = qMax(peak, velmor::fakes::statusBytes("VmHWM") - before);
+        state.PauseTiming();
+        store.close();
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = double(peak) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_OpenLoopingFile)->ArgName("page")->Arg(4096)->Arg(65536)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Baseline: the open of a new file, which lays out every table.
+void BM_Bare_OpenNewFile(benchmark::State &state)
+{
+    qint64 peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString path = freshFile("new");
+        ChatStore store;
+        velmor::fakes::resetPeakResident();
+        const qint64 before = velmor::fakes::statusBytes("VmRSS");
+        state.ResumeTiming();
+        if (!store.open(kOwner, path))
+            state.SkipWithError("cannot open the store");
+        peak = qMax(peak, velmor::fakes::statusBytes("VmHWM") - before);
+        state.PauseTiming();
+        store.close();
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = double(peak) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_Bare_OpenNewFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -479,5 +538,7 @@ int main(int argc, char **argv)
             {"BM_UpsertBatch1000AsTheInbox/real_time", "BM_Bare_InsertBatch1000/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:0/real_time", "BM_Bare_ReadLongConversation/shown:0/real_time", 1.2},
             {"BM_MessagesOfLongConversation/shown:1/real_time", "BM_Bare_ReadLongConversation/shown:1/real_time", 1.2},
+            {"BM_OpenLoopingFile/page:4096/real_time", "BM_Bare_OpenNewFile/real_time", 0},
+            {"BM_OpenLoopingFile/page:65536/real_time", "BM_Bare_OpenNewFile/real_time", 0},
         });
 }
