@@ -406,9 +406,19 @@ private slots:
     }
 
     // A newer build's file is refused whole and left as it was: this build
-    // could drop what the newer layout keeps.
+    // could drop what the newer layout keeps. Each of the two guards holds
+    // alone: the open's look at the file before anything could write to it,
+    // and the migration's own (a newer build may raise the version between
+    // the two).
+    void newerFileIsRefusedUntouched_data()
+    {
+        QTest::addColumn<QString>("guard");
+        QTest::newRow("at open") << "open";
+        QTest::newRow("at the migration") << "migration";
+    }
     void newerFileIsRefusedUntouched()
     {
+        QFETCH(QString, guard);
         QVERIFY(store().open(kOwnerA, m_path));
         QVERIFY(store().upsertMessage(message(QStringLiteral("m"), QStringLiteral("c"), QStringLiteral("x"), 1)));
         store().close();
@@ -422,6 +432,20 @@ private slots:
         const QByteArray before = file.readAll();
         file.close();
         for (int attempt = 0; attempt < 2; ++attempt) { // a retry changes nothing either
+            if (guard == QLatin1String("migration")) {
+                const QString name = QStringLiteral("newer-migration-%1").arg(attempt);
+                {
+                    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                    db.setDatabaseName(m_path);
+                    QVERIFY(db.open());
+                    QString error;
+                    QVERIFY(!velmor::store::migrate(db, kOwnerA, &error));
+                    QVERIFY2(error.contains(QLatin1String("newer")), qPrintable(error));
+                    db.close();
+                }
+                QSqlDatabase::removeDatabase(name);
+                continue;
+            }
             velmor::store::OpenReport report;
             QVERIFY(!store().open(kOwnerA, m_path, &report));
             QCOMPARE(report.newer, m_path);
