@@ -402,14 +402,10 @@ void AppController::waitForStore(const Outcome &outcome)
     m_storeForeign = outcome.storeForeign;
     setStoreProblem(outcome.storeProblem);
     const QString &problem = outcome.storeProblem;
-    setStatusText(problem == QLatin1String("busy")       ? QStringLiteral("本地数据库被其他程序占用，正在重试…")
-                  : problem == QLatin1String("diskFull") ? QStringLiteral("磁盘已满，正在重试…")
-                  : problem == QLatin1String("foreign")
-                      ? QStringLiteral("本地数据库不是当前用户的文件：") + outcome.storeForeign
-                  : problem == QLatin1String("newer")
-                      ? QStringLiteral("本地数据库由更新版本的程序写入，此版本无法打开（未做任何改动）：")
-                            + outcome.storeForeign
-                      : QStringLiteral("本地数据库已损坏"));
+    // The store notice names the problem, in the interface's language; a
+    // line of its own under the spinner would say it again (the login view
+    // shows a waiting line while `storeProblem` is set).
+    setStatusText(QString());
     setBusy(true);
     // A damaged file that could not be moved aside, a store that is not the
     // user's or one of a newer build does not mend itself: only the user's

@@ -175,6 +175,9 @@ private slots:
             QVERIFY(next.busy());
             QVERIFY(!next.loggedIn());
             QCOMPARE(next.errorText(), QString());
+            // The problem is named once, by the notice in the interface's
+            // language: the status line under the spinner does not repeat it.
+            QCOMPARE(next.statusText(), QString());
             QVERIFY(next.hasSavedIdentity());
             next.retryStore(); // a retry while one runs starts no second one
         }
@@ -334,6 +337,7 @@ private slots:
         next.autoLogin();
         QTRY_COMPARE_WITH_TIMEOUT(next.storeProblem(), QStringLiteral("foreign"), 20000);
         QCOMPARE(next.storeForeign(), storePath());
+        QCOMPARE(next.statusText(), QString());
         QVERIFY(!next.loggedIn() && next.hasSavedIdentity());
         QVERIFY(fileId(elsewhere) == before);
 

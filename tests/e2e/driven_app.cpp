@@ -1,5 +1,6 @@
 #include "driven_app.h"
 
+#include <QSettings>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -42,6 +43,13 @@ bool DrivenApp::start(int timeoutMs)
     QDir().mkpath(m_profileDir + QStringLiteral("/data"));
     QDir().mkpath(m_profileDir + QStringLiteral("/config"));
     QDir().mkpath(m_profileDir + QStringLiteral("/tmp"));
+    {
+        // The checks read the program's texts in Chinese, its first
+        // language; a run that chose another language keeps it.
+        QSettings settings(m_profileDir + QStringLiteral("/config/Quillet/Pelorin.conf"), QSettings::IniFormat);
+        if (!settings.contains(QStringLiteral("ui/language")))
+            settings.setValue(QStringLiteral("ui/language"), QStringLiteral("zh-Hans"));
+    }
     // The same environment as the real program gets from scripts/run.sh
     // --profile: its own data (store, vault) and settings folders.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -150,9 +150,42 @@ Item {
             compare(text.text, said)
             verify(text.lineCount > 1 && text.height <= text.parent.parent.height)
             verify(!part(login, "genBtn").visible)
+            compare(part(login, "identityNoticeTitle").text, "无法自动登录")
+            compare(part(login, "identityNoticeOk").label, "我知道了")
+            // In another language the notice, its title and its button follow.
+            I18n.setLocale("en")
+            var english = [text.text, part(login, "identityNoticeTitle").text, part(login, "identityNoticeOk").label]
+            I18n.setLocale("zh-Hans")
+            compare(english, ["The saved private key and recovery phrase are both damaged, so you cannot sign in "
+                              + "automatically. The damaged files are kept in /home/someone/.local/share/Pelorin/vault. "
+                              + "Import your identity with its recovery phrase or private key; creating an account "
+                              + "gives you a different identity.", "Cannot sign in automatically", "Got it"])
             keyClick(Qt.Key_Space)
             compare(App.callNames(), ["dismissIdentityNotice"])
             verify(part(login, "genBtn").visible)
+        }
+
+        // While the store cannot be opened the notice bar names the problem;
+        // the line under the spinner only says it waits, in the interface's
+        // language, so a problem is never told twice or in two languages.
+        function test_waitingForTheStore_data() {
+            return [
+                { tag: "zh-Hans", locale: "zh-Hans", status: "正在等待消息库…" },
+                { tag: "en", locale: "en", status: "Waiting for the message store…" },
+                { tag: "es", locale: "es", status: "Esperando al almacén de mensajes…" }
+            ]
+        }
+        function test_waitingForTheStore(data) {
+            I18n.setLocale(data.locale)
+            var login = makeLogin()
+            App.statusText = ""
+            App.storeProblem = "newer"
+            App.busy = true
+            var shown = part(part(login, "busyOverlay"), "status").text
+            App.busy = false
+            App.storeProblem = ""
+            I18n.setLocale("zh-Hans")
+            compare(shown, data.status)
         }
 
         function test_createAccount() {
@@ -177,6 +210,9 @@ Item {
             verify(overlay.visible)
             compare(part(overlay, "status").text, "正在连接节点…")
             compare(part(overlay, "status").textFormat, Text.PlainText)
+            I18n.setLocale("en")
+            compare(part(overlay, "status").text, "Connecting to a node…")
+            I18n.setLocale("zh-Hans")
 
             mouseClick(loginBtn)
             mouseClick(genBtn)

@@ -40,11 +40,11 @@ Item {
             App.storeForeign = "/home/u/.local/share/Pelorin/chat.db"
             var notice = createTemporaryObject(noticeComponent, host)
             var text = findChild(notice, "storeNoticeText").text
-            var foreignText = notice.texts[data.locale]["foreign"]
+            var foreignText = I18n.tr("store.foreign", { "file": App.storeForeign })
             I18n.locale = locale
             verify(notice.visible)
             verify(text.indexOf("/home/u/.local/share/Pelorin/chat.db") >= 0, text)
-            compare(text === foreignText.arg(App.storeForeign), data.problem === "foreign", text)
+            compare(text === foreignText, data.problem === "foreign", text)
         }
 
         // A saved key kept aside is named with why: another identity's key
@@ -63,11 +63,13 @@ Item {
             App.identityKeptAsideDamaged = data.damaged
             var notice = createTemporaryObject(noticeComponent, host)
             var text = findChild(notice, "storeNoticeText").text
-            var table = notice.texts[data.locale]
+            var args = { "file": App.identityKeptAside }
+            var damagedText = I18n.tr("store.damagedKey", args)
+            var keptText = I18n.tr("store.keptKey", args)
             I18n.locale = locale
             verify(notice.visible)
-            compare(text, table[data.damaged ? "damagedKey" : "keptKey"].arg(App.identityKeptAside))
-            verify(table["damagedKey"] !== table["keptKey"])
+            compare(text, data.damaged ? damagedText : keptText)
+            verify(damagedText !== keptText)
         }
 
         function test_keptFile_data() {
@@ -81,6 +83,31 @@ Item {
                 { tag: "pt one", locale: "pt-PT", salvaged: 1, said: "Foi recuperada 1 mensagem" }
             ]
         }
+        // Sends saved at sign-in from the journal are counted in the
+        // language's singular and plural.
+        function test_restoredCount_data() {
+            return [
+                { tag: "en one", locale: "en", count: 1, said: "1 message that could not be saved when sent was saved" },
+                { tag: "en two", locale: "en", count: 2, said: "2 messages that could not be saved when sent were saved" },
+                { tag: "de one", locale: "de", count: 1, said: "1 Nachricht, die beim Senden nicht gespeichert werden konnte, ist" },
+                { tag: "es one", locale: "es", count: 1, said: "1 mensaje que no se pudo guardar al enviarlo ya está" },
+                { tag: "fr one", locale: "fr", count: 1, said: "1 message qui n'avait pas pu être enregistré" },
+                { tag: "pt one", locale: "pt-PT", count: 1, said: "1 mensagem que não pôde ser guardada" },
+                { tag: "pt many", locale: "pt-PT", count: 12, said: "12 mensagens que não puderam" },
+                { tag: "zh one", locale: "zh-Hans", count: 1, said: "1 条发送时未能保存的消息现已保存" }
+            ]
+        }
+        function test_restoredCount(data) {
+            var locale = I18n.locale
+            I18n.locale = data.locale
+            var notice = createTemporaryObject(noticeComponent, host)
+            notice.restored = data.count
+            var text = findChild(notice, "storeNoticeText").text
+            I18n.locale = locale
+            verify(notice.visible)
+            verify(text.indexOf(data.said) === 0, text)
+        }
+
         function test_keptFile(data) {
             var locale = I18n.locale
             I18n.locale = data.locale

@@ -49,7 +49,7 @@ Popup {
         // one keeps the editor open with the typed text.
         if (Chat.updateCurrentFriendRemark(remarkField.text) === true) {
             popup.editingRemark = false
-            popup.toast("备注已保存")
+            popup.toast(I18n.tr("friend.remarkSaved"))
         }
     }
 
@@ -255,10 +255,10 @@ Popup {
             glyph: "copy"
             iconSource: popup.iconUri(glyph)
             iconBg: "#2E7DF6"
-            title: "复制地址"
+            title: I18n.tr("friend.copyAddress")
             onClicked: {
                 App.copyToClipboard(popup.info.address ? String(popup.info.address) : "")
-                popup.toast("地址已复制")
+                popup.toast(I18n.tr("copied.address"))
             }
         }
         Item { width: 1; height: 8 }
@@ -268,7 +268,7 @@ Popup {
             glyph: "pencil"
             iconSource: popup.iconUri(glyph)
             iconBg: "#26A69A"
-            title: "设置备注"
+            title: I18n.tr("friend.setRemark")
             expanded: popup.editingRemark
             onClicked: popup.editingRemark = !popup.editingRemark
         }
@@ -289,7 +289,7 @@ Popup {
                     objectName: "remarkField"
                     width: parent.width - 58 - 8
                     height: 38
-                    placeholderText: "输入备注名"
+                    placeholderText: I18n.tr("friend.remarkPlaceholder")
                     leftPadding: 12
                     rightPadding: 12
                     font.pixelSize: 12
@@ -311,7 +311,7 @@ Popup {
                     color: saveMouse.pressed ? Qt.darker(Theme.accent, 1.15) : Theme.accent
                     Text {
                         anchors.centerIn: parent
-                        text: "保存"
+                        text: I18n.tr("common.save")
                         color: "white"
                         font.pixelSize: 12
                         font.weight: Font.DemiBold
@@ -331,7 +331,7 @@ Popup {
             glyph: "block"
             iconSource: popup.iconUri(glyph)
             iconBg: "#FF453A"
-            title: "封锁此用户"
+            title: I18n.tr("friend.block")
             danger: true
             showSwitch: true
             switchOn: popup.info.blocked === true

@@ -1,6 +1,8 @@
 pragma Singleton
 import QtQuick
 import Qt.labs.settings 1.0
+import "i18n/tables.js" as ViewTexts
+import "i18n/controller.js" as ControllerTexts
 
 // Interface language: the saved choice (settings category "ui", key
 // "language"), else the one derived from the system locale. Texts fall back
@@ -30,6 +32,10 @@ QtObject {
         "pt-PT": "Português"
     })
 
+    // The views' texts, one table per language (i18n/*.js); `tr` looks in
+    // `strings` first.
+    readonly property var viewStrings: ViewTexts.tables
+
     readonly property var strings: ({
         "en": {
             "app.name": "Pelorin",
@@ -53,7 +59,8 @@ QtObject {
             "nav.chats": "Chats",
             "nav.profile": "Profile",
             "chat.message": "Message",
-            "chat.longText": "Long text, {count} characters: kept outside the text box and sent whole as one message",
+            "chat.longText": { "one": "Long text, {count} character: kept outside the text box and sent whole as one message",
+                               "other": "Long text, {count} characters: kept outside the text box and sent whole as one message" },
             "chat.longTextRemove": "Remove",
             "chat.longTextEdit": "Edit",
             "chat.longTextUndo": "Undo remove",
@@ -77,7 +84,7 @@ QtObject {
             "profile.copied": "Copied",
             "theme.light": "Light",
             "theme.dark": "Dark",
-            "group.members": "{count} members"
+            "group.members": { "one": "{count} member", "other": "{count} members" }
         },
         "zh-Hans": {
             "app.name": "Pelorin",
@@ -167,7 +174,13 @@ QtObject {
             "profile.logout": "登出",
             "profile.chooseAvatar": "選擇頭像",
             "profile.copyAddress": "複製地址",
-            "profile.copied": "已複製"
+            "profile.copied": "已複製",
+            "chat.attach": "新增附件",
+            "chat.emoji": "表情",
+            "chat.chooseImage": "選擇圖片",
+            "theme.light": "淺色",
+            "theme.dark": "深色",
+            "group.members": "{count} 位成員"
         },
         "ja-JP": {
             "app.name": "Pelorin",
@@ -209,7 +222,13 @@ QtObject {
             "profile.logout": "ログアウト",
             "profile.chooseAvatar": "アバターを選択",
             "profile.copyAddress": "アドレスをコピー",
-            "profile.copied": "コピーしました"
+            "profile.copied": "コピーしました",
+            "chat.attach": "添付ファイルを追加",
+            "chat.emoji": "絵文字",
+            "chat.chooseImage": "画像を選択",
+            "theme.light": "ライト",
+            "theme.dark": "ダーク",
+            "group.members": "{count} 人のメンバー"
         },
         "de": {
             "app.name": "Pelorin",
@@ -233,7 +252,8 @@ QtObject {
             "nav.chats": "Chats",
             "nav.profile": "Profil",
             "chat.message": "Nachricht",
-            "chat.longText": "Langer Text, {count} Zeichen: außerhalb des Eingabefelds gehalten und als eine Nachricht gesendet",
+            "chat.longText": { "one": "Langer Text, {count} Zeichen: außerhalb des Eingabefelds gehalten und als eine Nachricht gesendet",
+                               "other": "Langer Text, {count} Zeichen: außerhalb des Eingabefelds gehalten und als eine Nachricht gesendet" },
             "chat.longTextRemove": "Entfernen",
             "chat.longTextEdit": "Bearbeiten",
             "chat.longTextUndo": "Entfernen rückgängig",
@@ -251,7 +271,13 @@ QtObject {
             "profile.logout": "Abmelden",
             "profile.chooseAvatar": "Avatar auswählen",
             "profile.copyAddress": "Adresse kopieren",
-            "profile.copied": "Kopiert"
+            "profile.copied": "Kopiert",
+            "chat.attach": "Anhang hinzufügen",
+            "chat.emoji": "Emoji",
+            "chat.chooseImage": "Bild auswählen",
+            "theme.light": "Hell",
+            "theme.dark": "Dunkel",
+            "group.members": { "one": "{count} Mitglied", "other": "{count} Mitglieder" }
         },
         "es": {
             "app.name": "Pelorin",
@@ -275,7 +301,8 @@ QtObject {
             "nav.chats": "Chats",
             "nav.profile": "Perfil",
             "chat.message": "Mensaje",
-            "chat.longText": "Texto largo, {count} caracteres: se guarda fuera del cuadro de texto y se envía entero como un mensaje",
+            "chat.longText": { "one": "Texto largo, {count} carácter: se guarda fuera del cuadro de texto y se envía entero como un mensaje",
+                               "other": "Texto largo, {count} caracteres: se guarda fuera del cuadro de texto y se envía entero como un mensaje" },
             "chat.longTextRemove": "Quitar",
             "chat.longTextEdit": "Editar",
             "chat.longTextUndo": "Deshacer eliminación",
@@ -293,7 +320,13 @@ QtObject {
             "profile.logout": "Cerrar sesión",
             "profile.chooseAvatar": "Elegir avatar",
             "profile.copyAddress": "Copiar dirección",
-            "profile.copied": "Copiado"
+            "profile.copied": "Copiado",
+            "chat.attach": "Añadir archivo adjunto",
+            "chat.emoji": "Emoji",
+            "chat.chooseImage": "Elegir imagen",
+            "theme.light": "Claro",
+            "theme.dark": "Oscuro",
+            "group.members": { "one": "{count} miembro", "other": "{count} miembros" }
         },
         "fr": {
             "app.name": "Pelorin",
@@ -317,7 +350,8 @@ QtObject {
             "nav.chats": "Discussions",
             "nav.profile": "Profil",
             "chat.message": "Message",
-            "chat.longText": "Texte long, {count} caractères : gardé hors de la zone de saisie et envoyé en entier comme un seul message",
+            "chat.longText": { "one": "Texte long, {count} caractère : gardé hors de la zone de saisie et envoyé en entier comme un seul message",
+                               "other": "Texte long, {count} caractères : gardé hors de la zone de saisie et envoyé en entier comme un seul message" },
             "chat.longTextRemove": "Retirer",
             "chat.longTextEdit": "Modifier",
             "chat.longTextUndo": "Annuler le retrait",
@@ -335,7 +369,13 @@ QtObject {
             "profile.logout": "Se déconnecter",
             "profile.chooseAvatar": "Choisir un avatar",
             "profile.copyAddress": "Copier l’adresse",
-            "profile.copied": "Copié"
+            "profile.copied": "Copié",
+            "chat.attach": "Ajouter une pièce jointe",
+            "chat.emoji": "Emoji",
+            "chat.chooseImage": "Choisir une image",
+            "theme.light": "Clair",
+            "theme.dark": "Sombre",
+            "group.members": { "one": "{count} membre", "other": "{count} membres" }
         },
         "pt-PT": {
             "app.name": "Pelorin",
@@ -359,7 +399,8 @@ QtObject {
             "nav.chats": "Conversas",
             "nav.profile": "Perfil",
             "chat.message": "Mensagem",
-            "chat.longText": "Texto longo, {count} caracteres: guardado fora da caixa de texto e enviado inteiro como uma mensagem",
+            "chat.longText": { "one": "Texto longo, {count} carácter: guardado fora da caixa de texto e enviado inteiro como uma mensagem",
+                               "other": "Texto longo, {count} caracteres: guardado fora da caixa de texto e enviado inteiro como uma mensagem" },
             "chat.longTextRemove": "Remover",
             "chat.longTextEdit": "Editar",
             "chat.longTextUndo": "Anular remoção",
@@ -377,7 +418,13 @@ QtObject {
             "profile.logout": "Terminar sessão",
             "profile.chooseAvatar": "Escolher avatar",
             "profile.copyAddress": "Copiar endereço",
-            "profile.copied": "Copiado"
+            "profile.copied": "Copiado",
+            "chat.attach": "Adicionar anexo",
+            "chat.emoji": "Emoji",
+            "chat.chooseImage": "Escolher imagem",
+            "theme.light": "Claro",
+            "theme.dark": "Escuro",
+            "group.members": { "one": "{count} membro", "other": "{count} membros" }
         }
     })
 
@@ -415,11 +462,65 @@ QtObject {
         return (map && Object.prototype.hasOwnProperty.call(map, name)) ? map[name] : undefined
     }
 
+    // Placeholders: "{count}" is a number the words agree with ("1 member",
+    // "2 members"), so its text has plural forms; a number shown beside a
+    // label ("Members (12)") is "{n}".
+    // The plural category of `count` in `language`: Chinese and Japanese
+    // have one form ("other"); French counts 0 and 1 as singular; the other
+    // languages of `locales` only 1.
+    function pluralCategory(language, count) {
+        var n = Math.abs(Number(count))
+        if (language === "zh-Hans" || language === "zh-Hant" || language === "ja-JP")
+            return "other"
+        if (language === "fr")
+            return n < 2 ? "one" : "other"
+        return n === 1 ? "one" : "other"
+    }
+
+    // A key's text in `language`, from this table or from the views' tables
+    // (i18n/*.js); a text with plural forms ({"one": …, "other": …}) gives
+    // the form of `count`. Undefined when the language lacks the key.
+    function lookup(language, key, count) {
+        var text = entry(entry(strings, language), key)
+        if (text === undefined)
+            text = entry(entry(viewStrings, language), key)
+        if (text !== null && typeof text === "object") {
+            var form = entry(text, pluralCategory(language, count === undefined ? 0 : count))
+            text = form !== undefined ? form : entry(text, "other")
+        }
+        return (typeof text === "string" && text !== "") ? text : undefined
+    }
+
+    // A text a controller gave (they speak Chinese), in the interface's
+    // language when it is one they are known to give (i18n/controller.js);
+    // any other text (a server's error word, a name) as it came.
+    function said(text) {
+        var given = (text === undefined || text === null) ? "" : String(text)
+        var key = entry(ControllerTexts.exact, given)
+        if (key !== undefined)
+            return tr(key)
+        for (var i = 0; i < ControllerTexts.patterns.length; ++i) {
+            var pattern = ControllerTexts.patterns[i]
+            var found = pattern.match.exec(given)
+            if (!found)
+                continue
+            var args = {}
+            for (var j = 0; j < pattern.names.length; ++j) {
+                var name = pattern.names[j]
+                var own = pattern.translated !== undefined && pattern.translated.indexOf(name) >= 0
+                args[name] = own ? said(found[j + 1]) : found[j + 1]
+            }
+            return tr(pattern.key, args)
+        }
+        return given
+    }
+
     function tr(key, args) {
-        var text = entry(entry(strings, locale), key)
-        if (typeof text !== "string" || text === "") {
-            var en = entry(strings["en"], key)
-            text = (typeof en !== "string" || en === "") ? key : en
+        var count = (args !== undefined && args !== null && typeof args === "object") ? args["count"] : undefined
+        var text = lookup(locale, key, count)
+        if (text === undefined) {
+            var en = lookup("en", key, count)
+            text = en === undefined ? key : en
         }
         text = String(text)
         if (args !== undefined && args !== null && typeof args === "object") {

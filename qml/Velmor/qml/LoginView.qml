@@ -73,7 +73,7 @@ Rectangle {
             Layout.fillHeight: true
             Layout.margins: 36
             visible: App.identityNotice !== ""
-            text: App.identityNotice
+            text: I18n.said(App.identityNotice)
             onVisibleChanged: if (visible) button.forceActiveFocus()
             onDismissed: App.dismissIdentityNotice()
         }
@@ -94,7 +94,7 @@ Rectangle {
             }
 
             Text {
-                text: "登录 / 生成身份"
+                text: I18n.tr("login.title")
                 color: "#b3ffffff"
                 font.pixelSize: 13
             }
@@ -182,7 +182,7 @@ Rectangle {
                 primary: true
                 enabled: !App.busy && (login.mnemonicMode ? login.mnemonicComplete
                                                           : keyField.text.trim().length > 0)
-                label: App.busy ? "登录中…" : (login.mnemonicMode ? "用助记词登录" : "用私钥登录")
+                label: App.busy ? I18n.tr("login.signingIn") : I18n.tr(login.mnemonicMode ? "login.withPhrase" : "login.withKey")
                 onClicked: login.signIn()
             }
 
@@ -198,7 +198,7 @@ Rectangle {
                 }
 
                 Text {
-                    text: "或"
+                    text: I18n.tr("login.or")
                     color: "#b3ffffff"
                     font.pixelSize: 12
                 }
@@ -257,7 +257,11 @@ Rectangle {
         onLoaded: {
             item.objectName = "busyOverlay"
             item.running = Qt.binding(function () { return App.busy })
-            item.status = Qt.binding(function () { return App.statusText })
+            // While the store cannot be opened the notice bar names the
+            // problem in the interface's language; the cover only waits.
+            item.status = Qt.binding(function () {
+                return App.storeProblem !== "" ? I18n.tr("store.waiting") : I18n.said(App.statusText)
+            })
         }
     }
 
@@ -287,7 +291,7 @@ Rectangle {
         // one at start, answered while the view was still being built) is
         // told as one that fails later.
         if (App.errorText.length > 0)
-            toast.show(App.errorText)
+            toast.show(I18n.said(App.errorText))
     }
 
     Connections {
@@ -302,7 +306,7 @@ Rectangle {
         // then the reason), so the same reason twice shows the toast twice.
         function onErrorTextChanged() {
             if (App.errorText.length > 0)
-                toast.show(App.errorText)
+                toast.show(I18n.said(App.errorText))
         }
     }
 }

@@ -226,8 +226,8 @@ Rectangle {
             else
                 backupSheet.wrongPassword = true
         }
-        onCopyMnemonicClicked: actions.copyAndToast(App.revealMnemonic(), "助记词已复制")
-        onCopyKeyClicked: actions.copyAndToast(App.revealPrivateKeyString(), "私钥已复制")
+        onCopyMnemonicClicked: actions.copyAndToast(App.revealMnemonic(), I18n.tr("copied.mnemonic"))
+        onCopyKeyClicked: actions.copyAndToast(App.revealPrivateKeyString(), I18n.tr("copied.key"))
     }
 
     LanguageSheet {
@@ -238,9 +238,9 @@ Rectangle {
     ConfirmPopup {
         id: logoutConfirm
         objectName: "logoutConfirm"
-        titleText: "退出登录"
-        bodyText: "退出前请确保已备份助记词或私钥，否则将无法找回账户。确定退出？"
-        confirmText: "确定退出"
+        titleText: I18n.tr("profile.logout")
+        bodyText: I18n.tr("profile.logoutWarning")
+        confirmText: I18n.tr("settings.confirmLogout")
         confirmColor: Theme.danger
         onConfirmed: {
             logoutConfirm.close()

@@ -20,6 +20,7 @@ Item {
 
         function init() {
             failOnWarning(/.*/)
+            I18n.setLocale("zh-Hans")
             Chat.reset(); App.reset()
             mouseMove(host, host.width - 2, 2)
         }
@@ -337,6 +338,8 @@ Item {
             ]
         }
         function test_pasteErrorShowsTipThenClears(data) {
+            // Checked in English: the full disk's own text is the table's.
+            I18n.setLocale("en")
             App.returns = { "clipboardImageDraft": data.draft }
             var c = make()
             editorOf(c).forceActiveFocus()

@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import QtQuick.Controls.Basic
 import Velmor
 import "qrc:/qt/qml/Velmor/qml/home"
 
@@ -138,18 +139,38 @@ Item {
             compare(Chat.callCount("deleteConversation"), 0)
         }
 
-        // Closing while shown messages are kept nowhere asks first; the
-        // answer "no" keeps the program running.
-        function test_quitAsksWhileMessagesAreUnkept() {
-            Chat.returns = { "unkeptSends": 2 }
+        // Closing while shown messages are kept nowhere asks first, in the
+        // interface's language with the count's own form, its buttons too;
+        // the answer "no" keeps the program running.
+        function test_quitAsksWhileMessagesAreUnkept_data() {
+            return [
+                { tag: "zh-Hans", locale: "zh-Hans", unkept: 2, said: "2 条消息尚未保存", title: "退出", ok: "确定", cancel: "取消" },
+                { tag: "en one", locale: "en", unkept: 1, said: "1 message is not yet saved", title: "Quit", ok: "OK", cancel: "Cancel" },
+                { tag: "en many", locale: "en", unkept: 3, said: "3 messages are not yet saved", title: "Quit", ok: "OK", cancel: "Cancel" },
+                { tag: "de one", locale: "de", unkept: 1, said: "1 Nachricht ist noch nicht", title: "Beenden", ok: "OK", cancel: "Abbrechen" },
+                { tag: "fr one", locale: "fr", unkept: 1, said: "1 message n'est pas encore", title: "Quitter", ok: "OK", cancel: "Annuler" },
+                { tag: "ja", locale: "ja-JP", unkept: 2, said: "2 件のメッセージ", title: "終了", ok: "OK", cancel: "キャンセル" }
+            ]
+        }
+        function test_quitAsksWhileMessagesAreUnkept(data) {
+            I18n.setLocale(data.locale)
+            Chat.returns = { "unkeptSends": data.unkept }
             var home = makeHome()
             findChild(home, "windowButtons").closeClicked()
             var dialog = findChild(home, "quitConfirm")
             verify(dialog)
             tryVerify(function () { return dialog.opened })
-            verify(findChild(dialog.contentItem, "quitConfirmText").text.indexOf("2 条消息尚未保存") === 0)
+            var text = findChild(dialog.contentItem, "quitConfirmText").text
+            var title = findChild(dialog, "quitConfirmTitle").text
+            var ok = dialog.standardButton(Dialog.Ok).contentItem.text
+            var cancel = dialog.standardButton(Dialog.Cancel).contentItem.text
             dialog.reject()
             tryVerify(function () { return !dialog.visible })
+            I18n.setLocale("zh-Hans")
+            verify(text.indexOf(data.said) === 0, text)
+            compare(title, data.title)
+            compare(ok, data.ok)
+            compare(cancel, data.cancel)
         }
 
         // A republished list (new array, same rows, one changed) keeps the

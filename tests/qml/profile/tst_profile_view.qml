@@ -22,6 +22,8 @@ Item {
 
         function init() {
             failOnWarning(/.*/)
+            // This view's texts are checked in English.
+            I18n.setLocale("en")
             App.reset(); Chat.reset(); Voice.reset(); VoiceRoom.reset()
             App.myErc20 = host.address
             App.myAvatar = "defaultheadphoto"
@@ -245,7 +247,7 @@ Item {
             // Stored first: the sync reads the stored avatar.
             compare(order, ["setAvatar", "syncSuperGroupProfiles"])
             compare(App.lastArgs("setAvatar")[0], data.pick)
-            compare(child(v, "toastBox").text, "头像已更新")
+            compare(child(v, "toastBox").text, "Avatar updated")
             tryCompare(sheet, "visible", false)
             App.myAvatar = data.pick; App.avatarChanged()
             compare(cell.border.width, 3)
@@ -317,7 +319,7 @@ Item {
             click(inSheet(sheet, "bkupVerifyButton"))
             compare(App.lastArgs("verifyBackupPassword"), ["pw"])
             compare(inSheet(sheet, "bkupErrText").visible, !data.ok)
-            compare(inSheet(sheet, "bkupErrText").text, "密码错误")
+            compare(inSheet(sheet, "bkupErrText").text, "Wrong password")
             compare(inSheet(sheet, "backupSecrets").visible, data.ok)
             compare(inSheet(sheet, "pkText").text, data.ok ? host.key : "")
             compare(inSheet(sheet, "wordRepeater").count, data.cells)
@@ -328,11 +330,11 @@ Item {
                 if (data.cells > 0) {
                     click(inSheet(sheet, "copyMnemonic"))
                     compare(App.lastArgs("copyToClipboard"), [host.phrase])
-                    compare(child(v, "toastBox").text, "助记词已复制")
+                    compare(child(v, "toastBox").text, "Recovery phrase copied")
                 }
                 click(inSheet(sheet, "copyKey"))
                 compare(App.lastArgs("copyToClipboard"), [host.key])
-                compare(child(v, "toastBox").text, "私钥已复制")
+                compare(child(v, "toastBox").text, "Private key copied")
             }
             // Closing drops the secrets; the next opening starts locked.
             click(inSheet(sheet, "sheetClose"))
@@ -387,9 +389,9 @@ Item {
             VoiceRoom.active = data.inRoom
             var v = makeView()
             var popup = openSheet(v, "logoutRow", "logoutConfirm")
-            compare(inSheet(popup, "confirmTitle").text, "退出登录")
-            compare(inSheet(popup, "confirmBody").text, "退出前请确保已备份助记词或私钥，否则将无法找回账户。确定退出？")
-            compare(inSheet(popup, "confirmOk").label, "确定退出")
+            compare(inSheet(popup, "confirmTitle").text, "Sign out")
+            compare(inSheet(popup, "confirmBody").text, "Before signing out, make sure the recovery phrase or private key is backed up, or the account cannot be recovered. Sign out?")
+            compare(inSheet(popup, "confirmOk").label, "Sign out")
             var order = []
             var note = name => order.push(name)
             var mocks = [VoiceRoom, Voice, Chat, App]

@@ -33,7 +33,7 @@ ColumnLayout {
         verified: Chat.currentVerified
         official: Chat.currentOfficial
         groupKind: Chat.currentGroupKind
-        groupSubtitle: pane.removedFromSuperGroup ? "你已被移出群聊" : Chat.currentGroupSubtitle
+        groupSubtitle: pane.removedFromSuperGroup ? I18n.tr("chat.removedFromGroup") : I18n.said(Chat.currentGroupSubtitle)
         // A normal group's card that no longer lists the user is what keeps
         // it from sending there, too.
         removed: pane.removedFromSuperGroup || (header.isGroup && !Chat.currentCanSend)
@@ -86,7 +86,7 @@ ColumnLayout {
         sendingEnabled: Chat.currentCanSend && !pane.removedFromSuperGroup
         // A normal group is read-only only for a member the owner removed.
         disabledReason: Chat.currentPeer.startsWith("group:") || pane.removedFromSuperGroup
-                        ? "你已被移出群聊" : "全员禁言中，仅群主和管理员可以发送消息"
+                        ? I18n.tr("chat.removedFromGroup") : I18n.tr("chat.allMutedNotice")
         onRequestImage: pane.imageRequested()
         onRequestChatroom: {
             if (VoiceRoom.roomOpen)

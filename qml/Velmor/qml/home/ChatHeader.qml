@@ -151,7 +151,7 @@ Rectangle {
         implicitHeight: 34
         padding: 8
         hoverEnabled: true
-        text: "群设置"
+        text: I18n.tr("chat.groupSettings")
         background: Rectangle {
             radius: 17
             color: btn.hovered ? "#33ffffff" : "#21ffffff"

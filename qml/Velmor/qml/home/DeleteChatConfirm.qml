@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import Velmor
 
 // Asks before a conversation's history is emptied and the conversation
 // leaves the list. The opener sets `peer` and `displayName` first.
@@ -13,7 +14,7 @@ Dialog {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
-    title: "删除聊天"
+    title: I18n.tr("deleteChat.title")
     standardButtons: Dialog.Ok | Dialog.Cancel
 
     background: Rectangle {
@@ -54,8 +55,11 @@ Dialog {
                        ? (choice.hovered ? "#f2ffffff" : "#ffffff")
                        : (choice.hovered ? "#33ffffff" : "#21ffffff")
             }
+            // The button box names its standard buttons in Qt's English.
+            Accessible.name: contentItem.text
             contentItem: Text {
-                text: choice.text
+                text: I18n.tr(choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole ? "common.ok"
+                                                                                                : "common.cancel")
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
                 color: choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole ? "#5f608b" : "white"
@@ -72,7 +76,7 @@ Dialog {
         textFormat: Text.PlainText
         color: "white"
         font.pixelSize: 13
-        text: "将清空与「" + dialog.displayName + "」的聊天记录并从列表移除。\n此操作不删除联系人，收到新消息时会话会重新出现。"
+        text: I18n.tr("deleteChat.text", { "name": dialog.displayName })
     }
 
     onAccepted: Chat.deleteConversation(peer)

@@ -21,7 +21,7 @@ Column {
     Text {
         objectName: "placeholderTitle"
         anchors.horizontalCenter: parent.horizontalCenter
-        text: "开始一段对话"
+        text: I18n.tr("empty.title")
         color: "white"
         font.pixelSize: 15
         font.weight: Font.DemiBold
@@ -29,7 +29,7 @@ Column {
     Text {
         objectName: "placeholderHint"
         anchors.horizontalCenter: parent.horizontalCenter
-        text: "从左侧选择会话，或创建新的聊天"
+        text: I18n.tr("empty.hint")
         color: "#b3ffffff"
         font.pixelSize: 12
     }

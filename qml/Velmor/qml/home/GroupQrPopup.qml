@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import "helpers.js" as Helpers
+import Velmor
 
 // The join address of the open normal group as a QR code. It closes by a
 // click outside or Escape.
@@ -42,7 +43,7 @@ Popup {
         spacing: 14
         Text {
             Layout.alignment: Qt.AlignHCenter
-            text: "入群二维码"
+            text: I18n.tr("groupQr.title")
             color: "white"
             font.pixelSize: 17
             font.bold: true

@@ -54,11 +54,12 @@ SettingsPopupFrame {
     }
 
     function failureText(operation, error) {
-        var what = {
-            "rename": "修改群名称失败", "remark": "修改群备注失败", "nickname": "修改群昵称失败",
-            "visibility": "修改可见性失败", "add": "添加成员失败", "remove": "移除成员失败"
-        }[operation] || "操作失败"
-        return error !== "" ? what + "（" + error + "）" : what
+        var key = {
+            "rename": "group.failRename", "remark": "group.failRemark", "nickname": "group.failNickname",
+            "visibility": "group.failVisibility", "add": "group.failAdd", "remove": "group.failRemove"
+        }[operation] || "group.failGeneric"
+        var what = I18n.tr(key)
+        return error !== "" ? I18n.tr("group.failWithReason", { "what": what, "reason": error }) : what
     }
     function fail(operation, error) {
         failure = failureText(operation, error)
@@ -114,7 +115,7 @@ SettingsPopupFrame {
         }
     }
 
-    title: "群设置"
+    title: I18n.tr("chat.groupSettings")
 
     component CardRow: RowLayout {
         anchors.fill: parent
@@ -143,7 +144,7 @@ SettingsPopupFrame {
                 Layout.rightMargin: 20
                 Layout.fillWidth: true
                 visible: text !== ""
-                text: popup.busy ? "正在保存，请稍候…" : popup.shownFailure
+                text: popup.busy ? I18n.tr("group.saving") : popup.shownFailure
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 color: popup.busy ? "#8cffffff" : "#ffb0a8"
@@ -159,7 +160,7 @@ SettingsPopupFrame {
                     ColumnLayout {
                         Layout.fillWidth: true
                         spacing: 2
-                        Caption { text: "群名称" }
+                        Caption { text: I18n.tr("group.nameCaption") }
                         Text {
                             objectName: "groupName"
                             Layout.fillWidth: true
@@ -182,7 +183,7 @@ SettingsPopupFrame {
                         visible: popup.isOwner
                         enabled: !popup.busy
                         opacity: enabled ? 1 : 0.5
-                        label: "改名"
+                        label: I18n.tr("group.rename")
                         onClicked: popup.edit(renameDialog, popup.info.name || "")
                     }
                 }
@@ -196,11 +197,11 @@ SettingsPopupFrame {
                     ColumnLayout {
                         Layout.fillWidth: true
                         spacing: 2
-                        Caption { text: "群备注" }
+                        Caption { text: I18n.tr("group.remarkCaption") }
                         Text {
                             objectName: "remarkText"
                             Layout.fillWidth: true
-                            text: popup.info.remark ? popup.info.remark : "未设置"
+                            text: popup.info.remark ? popup.info.remark : I18n.tr("group.notSet")
                             textFormat: Text.PlainText
                             elide: Text.ElideRight
                             color: popup.info.remark ? "white" : "#8cffffff"
@@ -212,7 +213,7 @@ SettingsPopupFrame {
                         visible: popup.isOwner
                         enabled: !popup.busy
                         opacity: enabled ? 1 : 0.5
-                        label: "修改"
+                        label: I18n.tr("common.edit")
                         onClicked: popup.edit(remarkDialog, popup.info.remark || "")
                     }
                 }
@@ -255,7 +256,7 @@ SettingsPopupFrame {
                         Text {
                             objectName: "memberHeading"
                             Layout.fillWidth: true
-                            text: "成员 (" + (popup.info.memberCount || 0) + ")"
+                            text: I18n.tr("sg.membersHeading", { "n": popup.info.memberCount || 0 })
                             color: "white"
                             font.pixelSize: 15
                             font.bold: true
@@ -268,7 +269,7 @@ SettingsPopupFrame {
                             color: Theme.accent
                             pad: 7
                             fontSize: 12
-                            label: "＋ 加成员"
+                            label: I18n.tr("group.addMember")
                             onClicked: {
                                 addDialog.selectedKeys = []
                                 popup.failure = ""
@@ -302,22 +303,22 @@ SettingsPopupFrame {
 
     GlassEditPopup {
         id: renameDialog
-        headerText: "修改群名称"
-        Component.onCompleted: { field.maximumLength = 12; field.placeholderText = "输入新群名" }
+        headerText: I18n.tr("group.renameTitle")
+        Component.onCompleted: { field.maximumLength = 12; field.placeholderText = Qt.binding(function () { return I18n.tr("group.renamePlaceholder") }) }
         onConfirmed: popup.rename(field.text)
     }
     GlassEditPopup {
         id: remarkDialog
-        headerText: "修改群备注"
-        hintText: "备注对全体成员可见,留空则清除"
-        Component.onCompleted: { field.maximumLength = 100; field.placeholderText = "留空则清除备注" }
+        headerText: I18n.tr("group.remarkTitle")
+        hintText: I18n.tr("group.remarkHint")
+        Component.onCompleted: { field.maximumLength = 100; field.placeholderText = Qt.binding(function () { return I18n.tr("group.remarkPlaceholder") }) }
         onConfirmed: popup.updateRemark(field.text)
     }
     GlassEditPopup {
         id: nicknameDialog
-        headerText: "我在群组的昵称"
-        hintText: "群内其他成员将看到这个名字,留空则显示钱包地址"
-        Component.onCompleted: { field.maximumLength = 20; field.placeholderText = "输入群昵称" }
+        headerText: I18n.tr("sg.myNickname")
+        hintText: I18n.tr("group.nicknameHint")
+        Component.onCompleted: { field.maximumLength = 20; field.placeholderText = Qt.binding(function () { return I18n.tr("group.nicknamePlaceholder") }) }
         onConfirmed: popup.updateNickname(field.text)
     }
     GroupAddDialog {
@@ -329,8 +330,8 @@ SettingsPopupFrame {
     }
     GlassConfirm {
         id: addConfirm
-        title: "确认添加成员"
-        text: "添加后将轮换群密钥，确认继续？"
+        title: I18n.tr("group.addConfirmTitle")
+        text: I18n.tr("group.addConfirmText")
         // The choice stays in the add dialog until the job has added it.
         onAccepted: popup.addMembers()
     }
@@ -338,8 +339,8 @@ SettingsPopupFrame {
         id: kickConfirm
         property string pubkey: ""
         property string memberName: ""
-        title: "移除成员"
-        text: "确定将「" + memberName + "」移出群聊？\n将轮换群密钥，该成员无法再解密新消息。"
+        title: I18n.tr("sg.removeTitle")
+        text: I18n.tr("group.removeText", { "name": memberName })
         onAccepted: popup.removeMember(pubkey)
     }
 }

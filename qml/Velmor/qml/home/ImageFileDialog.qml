@@ -1,6 +1,7 @@
 import QtCore
 import QtQuick
 import QtQuick.Dialogs
+import Velmor
 
 // The file dialog that picks an image to send ("image") or a QR-code
 // picture to scan ("qr"). On acceptance: for "image",
@@ -11,10 +12,10 @@ Item {
 
     property string purpose: "image"
     // The QR reader takes no animated pictures: no GIF there.
-    readonly property string title: purpose === "qr" ? "扫描二维码图片" : "选择图片"
+    readonly property string title: I18n.tr(purpose === "qr" ? "image.scanQr" : "chat.chooseImage")
     readonly property var nameFilters: purpose === "qr"
-        ? ["图片 (*.png *.jpg *.jpeg *.webp *.bmp)"]
-        : ["图片 (*.png *.jpg *.jpeg *.gif *.webp *.bmp)"]
+        ? [I18n.tr("image.filter", { "patterns": "*.png *.jpg *.jpeg *.webp *.bmp" })]
+        : [I18n.tr("image.filter", { "patterns": "*.png *.jpg *.jpeg *.gif *.webp *.bmp" })]
 
     // The picture could not be read; the home view shows `error` in the
     // composer's tooltip.
@@ -45,7 +46,7 @@ Item {
             return
         }
         var error = draft && draft.error ? String(draft.error) : ""
-        root.failed(error !== "" ? error : "无法读取所选图片")
+        root.failed(error !== "" ? error : I18n.tr("image.unreadable"))
     }
 
     FileDialog {

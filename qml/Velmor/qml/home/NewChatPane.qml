@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import "panes"
+import Velmor
 
 // The new-chat page: paste or scan an address or a group link, see what it
 // resolves to, start a chat or ask to join. The home view shows it while
@@ -60,9 +61,9 @@ Item {
     }
     function statusText(status) {
         switch (status) {
-        case "pending": return "申请已发送，等待群主或管理员审核"
-        case "joined": return "已成功加入群组"
-        case "already_member": return "你已经是该群成员"
+        case "pending": return I18n.tr("newChat.pending")
+        case "joined": return I18n.tr("newChat.joined")
+        case "already_member": return I18n.tr("newChat.alreadyMember")
         }
         return status
     }
@@ -122,13 +123,13 @@ Item {
         PaneHeader {
             Layout.fillWidth: true
             Layout.topMargin: 4
-            title: "添加好友或加入群组"
+            title: I18n.tr("newChat.title")
             onCloseClicked: pane.close()
         }
         Text {
             Layout.fillWidth: true
             wrapMode: Text.Wrap
-            text: "输入或粘贴钱包地址、普通群邀请链接、Premium/Premium+ 群链接"
+            text: I18n.tr("newChat.hint")
             color: "#b3ffffff"
             font.pixelSize: 12
         }
@@ -144,18 +145,18 @@ Item {
             }
             PaneBtn {
                 objectName: "pasteButton"
-                label: "粘贴"
+                label: I18n.tr("login.paste")
                 onClicked: pane.paste()
             }
             PaneBtn {
                 objectName: "scanButton"
-                label: "扫码"
+                label: I18n.tr("newChat.scan")
                 enabled: !pane.busy
                 onClicked: pane.scanRequested()
             }
             PaneBtn {
                 objectName: "findButton"
-                label: "查找"
+                label: I18n.tr("newChat.find")
                 primary: true
                 enabled: !pane.busy && discoveryField.text.trim() !== ""
                 onClicked: pane.resolveField()
@@ -198,7 +199,7 @@ Item {
             Layout.fillWidth: true
             visible: pane.result.ok !== true && !!pane.result.error
             wrapMode: Text.Wrap
-            text: "未找到可用的地址或群组链接（" + (pane.result.error || "") + "）"
+            text: I18n.tr("newChat.notFound", { "reason": pane.result.error || "" })
             textFormat: Text.PlainText
             color: "#ffb0a8"
             font.pixelSize: 12

@@ -79,7 +79,7 @@ Item {
         if (Chat.createGroupFromContacts(groupNameField.text, selectedKeys))
             creating = true
         else
-            createError = "创建群组失败"
+            createError = I18n.tr("newGroup.failed")
     }
     function creationFinished(ok, error) {
         // A result after resetState belongs to an earlier visit.
@@ -87,7 +87,8 @@ Item {
             return
         creating = false
         if (!ok)
-            createError = "创建群组失败" + (error !== "" ? "（" + error + "）" : "")
+            createError = error !== "" ? I18n.tr("group.failWithReason", { "what": I18n.tr("newGroup.failed"), "reason": error })
+                                     : I18n.tr("newGroup.failed")
         else if (visible)
             close()
     }
@@ -111,7 +112,7 @@ Item {
             Layout.topMargin: 4
             spacing: 0
             Text {
-                text: "新建群组"
+                text: I18n.tr("newGroup.title")
                 color: "white"
                 font.pixelSize: 20
                 font.bold: true
@@ -121,7 +122,7 @@ Item {
                 Layout.leftMargin: 8
                 Layout.alignment: Qt.AlignBottom
                 visible: pane.isNormal
-                text: "最多 20 人"
+                text: I18n.tr("newGroup.limit")
                 color: "#8cffffff"
                 font.pixelSize: 11
             }
@@ -141,7 +142,7 @@ Item {
             objectName: "groupNameField"
             Layout.fillWidth: true
             Layout.maximumWidth: 620
-            placeholderText: "群名称"
+            placeholderText: I18n.tr("group.nameCaption")
         }
         SuperGroupCreation {
             id: sgCreation
@@ -155,7 +156,7 @@ Item {
         Text {
             objectName: "pickCaption"
             visible: pane.isNormal
-            text: "选择联系人"
+            text: I18n.tr("newGroup.pickContacts")
             color: "#b3ffffff"
             font.pixelSize: 12
         }
@@ -181,7 +182,7 @@ Item {
                 objectName: "noContacts"
                 anchors.centerIn: parent
                 visible: contactList.count === 0
-                text: "暂无可选择的联系人"
+                text: I18n.tr("newGroup.noContacts")
                 color: "#8cffffff"
                 font.pixelSize: 12
             }
@@ -205,7 +206,7 @@ Item {
             visible: pane.isNormal
             primary: true
             enabled: pane.canCreateNormal
-            label: pane.creating ? "创建中…" : "创建群组（" + pane.memberCount + "/20）"
+            label: pane.creating ? I18n.tr("common.creating") : I18n.tr("newGroup.create", { "n": pane.memberCount })
             onClicked: createGroupConfirm.open()
         }
         Item {

@@ -27,8 +27,8 @@ Item {
 
     // What a decision that changed nothing tells the user, by error word.
     readonly property var decisionFailures: ({
-        "join_request_gone": "该申请已被其他管理员处理",
-        "join_resolution_failed": "操作失败，请稍后重试"
+        "join_request_gone": I18n.tr("joins.gone"),
+        "join_resolution_failed": I18n.tr("joins.failed")
     })
 
     Component.onCompleted: requests.sync(Chat.notifications || [])
@@ -49,7 +49,7 @@ Item {
         PaneHeader {
             Layout.fillWidth: true
             Layout.topMargin: 4
-            title: "入群申请"
+            title: I18n.tr("joins.title")
             onCloseClicked: pane.close()
         }
 
@@ -76,7 +76,7 @@ Item {
                 objectName: "emptyRequests"
                 anchors.centerIn: parent
                 visible: list.count === 0
-                text: "暂无待处理申请"
+                text: I18n.tr("joins.empty")
                 color: "#8cffffff"
                 font.pixelSize: 12
             }

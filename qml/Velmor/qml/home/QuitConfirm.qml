@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import Velmor
 
 // Asks before the program quits while messages shown in the list are kept
 // neither in the store nor in the send journal (a quit now loses them).
@@ -13,7 +14,7 @@ Dialog {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     modal: true
-    title: "退出"
+    title: I18n.tr("quit.title")
     standardButtons: Dialog.Ok | Dialog.Cancel
 
     background: Rectangle {
@@ -54,8 +55,11 @@ Dialog {
                        ? (choice.hovered ? "#f2ffffff" : "#ffffff")
                        : (choice.hovered ? "#33ffffff" : "#21ffffff")
             }
+            // The button box names its standard buttons in Qt's English.
+            Accessible.name: contentItem.text
             contentItem: Text {
-                text: choice.text
+                text: I18n.tr(choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole ? "common.ok"
+                                                                                                : "common.cancel")
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
                 color: choice.DialogButtonBox.buttonRole === DialogButtonBox.AcceptRole ? "#5f608b" : "white"
@@ -72,7 +76,7 @@ Dialog {
         textFormat: Text.PlainText
         color: "white"
         font.pixelSize: 13
-        text: dialog.unkept + " 条消息尚未保存到本机，现在退出将丢失这些消息。\n仍要退出吗？"
+        text: I18n.tr("quit.unsaved", { "count": dialog.unkept })
     }
 
     onAccepted: Qt.quit()

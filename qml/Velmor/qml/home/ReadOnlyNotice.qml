@@ -1,4 +1,5 @@
 import QtQuick
+import Velmor
 
 // Takes the composer's place for the official account, which nobody can
 // answer.
@@ -13,7 +14,7 @@ Item {
             id: officialReadOnly
             objectName: "officialReadOnly"
             anchors.centerIn: parent
-            text: "官方账号 · 仅可阅读"
+            text: I18n.tr("chat.officialReadOnly")
             color: "#d9ffffff"
             font.pixelSize: 11
         }

@@ -117,7 +117,7 @@ Item {
             Layout.fillHeight: true
             address: pane.myErc20
             id: addressPage
-            onCopyClicked: pane.copyAndToast(pane.myErc20, "已复制")
+            onCopyClicked: pane.copyAndToast(pane.myErc20, I18n.tr("profile.copied"))
         }
 
         BackupGate {
@@ -147,8 +147,8 @@ Item {
             visible: pane.sub === "backup" && pane.backupUnlocked
             Layout.fillWidth: true
             Layout.fillHeight: true
-            onCopyMnemonicClicked: pane.copyAndToast(App.revealMnemonic(), "助记词已复制")
-            onCopyKeyClicked: pane.copyAndToast(App.revealPrivateKeyString(), "私钥已复制")
+            onCopyMnemonicClicked: pane.copyAndToast(App.revealMnemonic(), I18n.tr("copied.mnemonic"))
+            onCopyKeyClicked: pane.copyAndToast(App.revealPrivateKeyString(), I18n.tr("copied.key"))
         }
     }
 

@@ -100,7 +100,7 @@ Item {
                     anchors.fill: parent
                     anchors.leftMargin: Theme.space12
                     anchors.rightMargin: Theme.space12
-                    text: Chat.relayStatusText
+                    text: I18n.said(Chat.relayStatusText)
                     textFormat: Text.PlainText
                     color: Chat.relayStatusText === "连接失败" ? Theme.gradientNoticeDanger : Theme.gradientNoticeWarning
                     font.pixelSize: Theme.fontFootnote

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import "panes"
+import Velmor
 
 // The super-group part of the new-group page: free places of the group
 // centre's tiers, the creation key and the create button. The name field
@@ -80,16 +81,16 @@ ColumnLayout {
         objectName: "sgKeyField"
         Layout.fillWidth: true
         Layout.maximumWidth: 620
-        placeholderText: "创建密钥（creation key）"
+        placeholderText: I18n.tr("sgCreate.keyPlaceholder")
     }
     Text {
         objectName: "capacityLine"
         Layout.fillWidth: true
         font.pixelSize: 12
-        text: section.capLoading ? "正在查询容量…"
-              : !section.capOk ? "网络错误，无法查询容量"
-              : section.sgAvail > 0 ? "可创建，剩余名额 " + section.sgAvail
-              : "当前类型暂无可用名额"
+        text: section.capLoading ? I18n.tr("sgCreate.checking")
+              : !section.capOk ? I18n.tr("sgCreate.networkError")
+              : section.sgAvail > 0 ? I18n.tr("sgCreate.available", { "count": section.sgAvail })
+              : I18n.tr("sgCreate.none")
         color: section.capLoading ? "#8cffffff"
                : (section.capOk && section.sgAvail > 0) ? "#39c878" : "#ff6b6b"
     }
@@ -102,7 +103,7 @@ ColumnLayout {
         wrapMode: Text.Wrap
         font.pixelSize: 12
         color: "#ffb0a8"
-        text: "创建失败（" + section.createError + "）"
+        text: I18n.tr("sgCreate.failed", { "reason": section.createError })
         // The word may come from the group server.
         textFormat: Text.PlainText
     }
@@ -113,8 +114,8 @@ ColumnLayout {
         Layout.preferredHeight: 42
         primary: true
         enabled: section.canCreate
-        label: section.sgCreating ? "创建中…"
-                                  : "创建 " + (section.groupType === "premium" ? "Premium" : "Super Group")
+        label: section.sgCreating ? I18n.tr("common.creating")
+                                  : I18n.tr("sgCreate.create", { "type": section.groupType === "premium" ? "Premium" : "Super Group" })
         onClicked: section.create()
     }
 }

@@ -39,14 +39,15 @@ SettingsPopupFrame {
     readonly property alias removeConfirm: sgRemoveConfirm
 
     // The user's own display name, or "" when the list only carries a
-    // fallback label for it (its shortened address or "未知地址").
+    // fallback label for it: the controller then gives `name` the same text
+    // as `shortKey` (the shortened address, or its label for an unknown one).
     function ownNickname(list) {
         for (var i = 0; i < list.length; ++i) {
             var m = list[i]
             if (m.isMe !== true)
                 continue
             var name = m.name || ""
-            return (name === m.shortKey || name === "未知地址") ? "" : name
+            return name === m.shortKey ? "" : name
         }
         return ""
     }
@@ -115,7 +116,7 @@ SettingsPopupFrame {
     }
     function showsServer(serverUrl) { return Chat.currentPeer === "sg:" + serverUrl }
 
-    title: "超级群设置"
+    title: I18n.tr("sg.title")
     // A new opening starts from the server's texts.
     // The popup is kept between openings: each one starts at the name and
     // the announcement, not where the previous group was left scrolled.
@@ -153,7 +154,7 @@ SettingsPopupFrame {
         objectName: "sgUnavailable"
         anchors.centerIn: parent
         visible: !popup.loading && popup.info.valid !== true
-        text: "无法获取群信息"
+        text: I18n.tr("sg.unavailable")
         color: "#8cffffff"
         font.pixelSize: 14
     }
@@ -203,7 +204,7 @@ SettingsPopupFrame {
                         Layout.leftMargin: 16
                         Layout.topMargin: 4
                         Layout.bottomMargin: 4
-                        text: "成员 (" + (popup.info.memberCount || 0) + ")"
+                        text: I18n.tr("sg.membersHeading", { "n": popup.info.memberCount || 0 })
                         color: "white"
                         font.pixelSize: 15
                         font.bold: true
@@ -224,10 +225,26 @@ SettingsPopupFrame {
                                                                         modelData.role === "admin" ? "member" : "admin")
                             onRemoveClicked: {
                                 popup.pendingRemoveKey = modelData.pubkey
-                                popup.pendingRemoveName = modelData.name || modelData.shortKey || "未知地址"
+                                popup.pendingRemoveName = modelData.name || modelData.shortKey || I18n.tr("common.unknownAddress")
                                 sgRemoveConfirm.open()
                             }
                         }
+                    }
+                    // A list the server gave longer than is kept is shown in part, and says so.
+                    Text {
+                        objectName: "sgMembersPartial"
+                        visible: popup.info.membersPartial === true
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 16
+                        Layout.rightMargin: 16
+                        Layout.topMargin: 6
+                        Layout.bottomMargin: 4
+                        wrapMode: Text.Wrap
+                        textFormat: Text.PlainText
+                        text: I18n.tr("sg.membersPartial", { "shown": popup.members.length,
+                                                             "count": popup.info.membersListed || 0 })
+                        color: "#8cffffff"
+                        font.pixelSize: 12
                     }
                 }
             }
@@ -260,14 +277,14 @@ SettingsPopupFrame {
         id: sgRemoveConfirm
         objectName: "sgRemoveConfirm"
         width: 320
-        title: "移除成员"
+        title: I18n.tr("sg.removeTitle")
         standardButtons: Dialog.Ok | Dialog.Cancel
         Text {
             objectName: "confirmText"
             width: 280
             wrapMode: Text.Wrap
             textFormat: Text.PlainText
-            text: "确定将「" + popup.pendingRemoveName + "」移出群组吗？"
+            text: I18n.tr("sg.removeText", { "name": popup.pendingRemoveName })
             // The frame is dark in both colour schemes.
             color: "white"
         }

@@ -1,4 +1,5 @@
 import QtQuick
+import Velmor
 
 // Strip above the message list while the shown super group's voice room is
 // open: says whether the user is listening and leads into the room.
@@ -51,7 +52,7 @@ Item {
             anchors.right: parent.right
             anchors.rightMargin: 12
             anchors.verticalCenter: parent.verticalCenter
-            text: strip.listening ? "语音聊天室进行中，正在收听…" : "语音聊天室进行中，点击加入"
+            text: I18n.tr(strip.listening ? "voice.bannerListening" : "voice.bannerJoin")
             color: "white"
             font.pixelSize: 14
             font.weight: Font.DemiBold

@@ -22,7 +22,7 @@ Popup {
     // What the connection line says: while the controller works on an
     // attempt (opening, or joining again after a failed join) it is
     // connecting, whatever the last attempt left in connectionText.
-    readonly property string stateText: VoiceRoom.busy ? "连接中…" : VoiceRoom.connectionText
+    readonly property string stateText: VoiceRoom.busy ? I18n.tr("common.connecting") : I18n.said(VoiceRoom.connectionText)
 
     onAboutToShow: attempted = false
 
@@ -93,7 +93,7 @@ Popup {
             width: parent.width
             wrapMode: Text.Wrap
             lineHeight: 1.45
-            text: "您即将开启语音聊天室，群内成员可随意加入聊天室并收听。您可以在聊天室中设置谁可以发言，确定开启聊天室吗？"
+            text: I18n.tr("voice.openText")
             color: Theme.textSecondary
             font.pixelSize: 13
         }
@@ -112,7 +112,7 @@ Popup {
             width: parent.width
             wrapMode: Text.Wrap
             visible: VoiceRoom.lastError !== ""
-            text: VoiceRoom.lastError
+            text: I18n.said(VoiceRoom.lastError)
             textFormat: Text.PlainText
             color: Theme.danger
             font.pixelSize: 12
@@ -123,7 +123,7 @@ Popup {
             width: parent.width
             height: 44
             enabled: !VoiceRoom.busy
-            text: VoiceRoom.busy ? "连接中…" : "开启聊天室"
+            text: VoiceRoom.busy ? I18n.tr("common.connecting") : I18n.tr("voice.open")
             background: Rectangle {
                 radius: 14
                 color: openButton.enabled ? Theme.accent : Theme.buttonBg

@@ -129,7 +129,7 @@ Popup {
                 Text {
                     objectName: "roomTitle"
                     width: parent.width
-                    text: VoiceRoom.roomGroupTitle !== "" ? VoiceRoom.roomGroupTitle : "语音聊天室"
+                    text: VoiceRoom.roomGroupTitle !== "" ? VoiceRoom.roomGroupTitle : I18n.tr("voice.room")
                     textFormat: Text.PlainText
                     color: "white"
                     font.pixelSize: 16
@@ -147,7 +147,7 @@ Popup {
                     }
                     Text {
                         objectName: "connectionLine"
-                        text: VoiceRoom.connectionText !== "" ? VoiceRoom.connectionText : "连接中…"
+                        text: VoiceRoom.connectionText !== "" ? I18n.said(VoiceRoom.connectionText) : I18n.tr("common.connecting")
                         textFormat: Text.PlainText
                         color: "#8cffffff"
                         font.pixelSize: 11
@@ -195,7 +195,7 @@ Popup {
                     objectName: "speakerCount"
                     x: 24
                     topPadding: 8
-                    text: "发言中 · " + (VoiceRoom.speakers ? VoiceRoom.speakers.length : 0)
+                    text: I18n.tr("voice.speakers", { "n": VoiceRoom.speakers ? VoiceRoom.speakers.length : 0 })
                     color: "#b3ffffff"
                     font.pixelSize: 12
                     font.weight: Font.DemiBold
@@ -230,7 +230,7 @@ Popup {
                         id: listenerCount
                         objectName: "listenerCount"
                         anchors.verticalCenter: parent.verticalCenter
-                        text: "听众 · " + (VoiceRoom.listeners ? VoiceRoom.listeners.length : 0)
+                        text: I18n.tr("voice.listeners", { "n": VoiceRoom.listeners ? VoiceRoom.listeners.length : 0 })
                         color: "#b3ffffff"
                         font.pixelSize: 12
                         font.weight: Font.DemiBold
@@ -244,7 +244,7 @@ Popup {
                         width: 200
                         height: 32
                         implicitHeight: 32
-                        placeholderText: "搜索听众"
+                        placeholderText: I18n.tr("voice.searchListeners")
                         text: popup.listenerQuery
                         onTextChanged: popup.listenerQuery = text
                     }
@@ -270,7 +270,7 @@ Popup {
                     x: 22
                     width: parent.width - 44
                     visible: VoiceRoom.amOpener
-                    text: "右键或长按头像:听众上麦 / 发言人下麦"
+                    text: I18n.tr("voice.hint")
                     color: "#59ffffff"
                     font.pixelSize: 10
                     wrapMode: Text.Wrap
@@ -287,7 +287,7 @@ Popup {
             anchors.bottom: controlBar.top
             anchors.bottomMargin: 4
             visible: VoiceRoom.lastError !== ""
-            text: VoiceRoom.lastError
+            text: I18n.said(VoiceRoom.lastError)
             textFormat: Text.PlainText
             color: "#ffb0a8"
             font.pixelSize: 11

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 
 // Why the saved identity could not sign in, in full, in place of the
 // sign-in form: it stays until the user says it was read, so no new
@@ -23,7 +24,8 @@ Rectangle {
         spacing: 14
 
         Text {
-            text: "无法自动登录"
+            objectName: "identityNoticeTitle"
+            text: I18n.tr("identity.title")
             color: "#ffffff"
             font.pixelSize: 17
             font.weight: Font.Bold
@@ -52,7 +54,7 @@ Rectangle {
             objectName: "identityNoticeOk"
             Layout.fillWidth: true
             primary: true
-            label: "我知道了"
+            label: I18n.tr("identity.ok")
             activeFocusOnTab: true
             border.width: activeFocus ? 2 : 0
             border.color: "#9fa8ff"

@@ -154,7 +154,7 @@ Item {
             Layout.maximumWidth: 300
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.WordWrap
-            text: "端到端加密 · 钱包根身份 · 无需手机号邮箱"
+            text: I18n.tr("login.tagline")
             color: "#b3ffffff"
             font.pixelSize: 13
         }

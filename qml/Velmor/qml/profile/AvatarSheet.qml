@@ -11,7 +11,7 @@ SheetPopup {
     property var girls: []
     property var animals: []
     property int cat: 0
-    readonly property var cats: ["男孩", "女孩", "动物"]
+    readonly property var cats: [I18n.tr("avatar.boys"), I18n.tr("avatar.girls"), I18n.tr("avatar.animals")]
     property string currentAvatar: ""
 
     signal avatarPicked(string avatarId)

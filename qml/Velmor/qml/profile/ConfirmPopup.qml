@@ -11,10 +11,10 @@ Popup {
 
     property string titleText: ""
     property string bodyText: ""
-    property string confirmText: "确定"
+    property string confirmText: I18n.tr("common.ok")
     property color confirmColor: Theme.linkFg
     // The empty text hides the cancel button.
-    property string cancelText: "取消"
+    property string cancelText: I18n.tr("common.cancel")
 
     signal confirmed()
 

@@ -40,7 +40,7 @@ Item {
                 objectName: "siteTitle"
                 width: parent.width - linkIcon.width - parent.spacing
                 anchors.verticalCenter: parent.verticalCenter
-                text: root.title !== "" ? root.title : "链接"
+                text: root.title !== "" ? root.title : I18n.tr("message.link")
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
                 color: root.outgoing ? Theme.bubbleTextOut : Theme.textPrimary

@@ -46,7 +46,7 @@ Item {
             Text {
                 objectName: "transferHeading"
                 width: parent.width
-                text: "转账 · " + root.symbol
+                text: I18n.tr("message.transfer", { "symbol": root.symbol })
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
                 color: root.outgoing ? Theme.bubbleTextOut : Theme.textPrimary

@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
 import ".."
+import Velmor
 
 // Takes an optional remark for a newly found user and starts the chat.
 // `accepted(remark)` asks the caller to save the contact; the caller closes
@@ -41,7 +42,7 @@ Popup {
         anchors.fill: parent
         spacing: 14
         Text {
-            text: "设置联系人"
+            text: I18n.tr("newChat.setContact")
             color: "white"
             font.pixelSize: 17
             font.bold: true
@@ -59,7 +60,7 @@ Popup {
             id: contactRemark
             objectName: "contactRemark"
             Layout.fillWidth: true
-            placeholderText: "备注（可选）"
+            placeholderText: I18n.tr("newChat.remarkOptional")
             onAccepted: sheet.accepted(text)
         }
         PaneBtn {
@@ -67,7 +68,7 @@ Popup {
             Layout.fillWidth: true
             Layout.preferredHeight: 42
             primary: true
-            label: "开始聊天"
+            label: I18n.tr("newChat.startChat")
             onClicked: sheet.accepted(contactRemark.text)
         }
     }

@@ -10,14 +10,14 @@ DarkDialog {
     property string groupName: ""
     property int memberCount: 1
 
-    title: "确认创建群组"
+    title: I18n.tr("createGroup.title")
     standardButtons: Dialog.Ok | Dialog.Cancel
 
     Text {
         objectName: "confirmText"
         width: 320
         wrapMode: Text.Wrap
-        text: "将创建“" + dialog.groupName + "”，共 " + dialog.memberCount + " 位成员。"
+        text: I18n.tr("createGroup.text", { "name": dialog.groupName, "count": dialog.memberCount })
         textFormat: Text.PlainText
         // The frame is dark in both colour schemes.
         color: "white"

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import Velmor
 
 // The frame of the home view's modal dialogs: centred in the overlay, dark,
 // white title, the accepting button filled white.
@@ -49,8 +50,19 @@ Dialog {
                 color: choice.accepting ? (choice.hovered ? "#f2ffffff" : "#ffffff")
                                         : (choice.hovered ? "#33ffffff" : "#21ffffff")
             }
+            // The button box names its standard buttons in Qt's English.
+            readonly property string label: {
+                switch (choice.DialogButtonBox.buttonRole) {
+                case DialogButtonBox.AcceptRole: return I18n.tr("common.ok")
+                case DialogButtonBox.YesRole: return I18n.tr("common.yes")
+                case DialogButtonBox.NoRole: return I18n.tr("common.no")
+                case DialogButtonBox.RejectRole: return I18n.tr("common.cancel")
+                }
+                return choice.text
+            }
+            Accessible.name: label
             contentItem: Text {
-                text: choice.text
+                text: choice.label
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
                 color: choice.accepting ? "#5f608b" : "white"

@@ -24,11 +24,11 @@ Rectangle {
     }
     readonly property string detailText: {
         if (isUser)
-            return result.existingContact === true ? "已是联系人" : "地址和钱包公钥已通过本地校验"
+            return I18n.tr(result.existingContact === true ? "newChat.existingContact" : "newChat.verified")
         var count = result.memberCount ? result.memberCount : 0
         var mode = result.kind === "normal_group" ? (result.visibility || "public")
                                                   : (result.joinMode || "invite")
-        return count + " 位成员  ·  " + mode
+        return I18n.tr("newChat.groupLine", { "count": count, "mode": mode })
     }
 
     implicitHeight: 84
@@ -86,7 +86,7 @@ Rectangle {
             objectName: "resultAction"
             primary: true
             enabled: !card.busy
-            label: card.isUser ? "聊天" : "申请加入"
+            label: I18n.tr(card.isUser ? "newChat.chat" : "newChat.requestJoin")
             onClicked: card.actionClicked()
         }
     }

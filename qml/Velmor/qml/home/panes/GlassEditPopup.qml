@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import QtQuick.Templates as T
+import Velmor
 
 // Edits one text of a group (name, remark, nickname). "保存" and Enter emit
 // `confirmed()` and close.
@@ -111,7 +112,7 @@ Popup {
                 color: cancelMa.containsMouse ? "#2effffff" : "#1effffff"
                 border.width: 1
                 border.color: "#33ffffff"
-                Text { anchors.centerIn: parent; text: "取消"; color: "white"; font.pixelSize: 13; font.weight: Font.DemiBold }
+                Text { anchors.centerIn: parent; text: I18n.tr("common.cancel"); color: "white"; font.pixelSize: 13; font.weight: Font.DemiBold }
                 MouseArea { id: cancelMa; anchors.fill: parent; hoverEnabled: true; cursorShape: Qt.PointingHandCursor; onClicked: popup.close() }
             }
             Rectangle {
@@ -121,7 +122,7 @@ Popup {
                 Layout.preferredHeight: 40
                 radius: 20
                 color: saveMa.containsMouse ? "#f2ffffff" : "#ffffff"
-                Text { anchors.centerIn: parent; text: "保存"; color: "#5f608b"; font.pixelSize: 13; font.bold: true }
+                Text { anchors.centerIn: parent; text: I18n.tr("common.save"); color: "#5f608b"; font.pixelSize: 13; font.bold: true }
                 MouseArea { id: saveMa; anchors.fill: parent; hoverEnabled: true; cursorShape: Qt.PointingHandCursor; onClicked: popup.save() }
             }
         }

@@ -29,7 +29,7 @@ DarkDialog {
     }
 
     width: 420
-    title: "添加成员"
+    title: I18n.tr("newGroup.addTitle")
     standardButtons: Dialog.Cancel
 
     ColumnLayout {
@@ -96,7 +96,7 @@ DarkDialog {
         Text {
             objectName: "noCandidates"
             visible: dialog.candidates.length === 0
-            text: "暂无可添加的好友"
+            text: I18n.tr("newGroup.noFriends")
             color: "#8cffffff"
             font.pixelSize: 12
         }
@@ -116,7 +116,7 @@ DarkDialog {
             implicitHeight: 40
             primary: true
             enabled: !dialog.busy && dialog.selectedKeys.length > 0
-            label: dialog.busy ? "添加中…" : "添加成员（" + dialog.selectedKeys.length + "）"
+            label: dialog.busy ? I18n.tr("newGroup.adding") : I18n.tr("newGroup.addCount", { "n": dialog.selectedKeys.length })
             onClicked: dialog.addClicked()
         }
     }

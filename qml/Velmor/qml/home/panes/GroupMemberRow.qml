@@ -43,7 +43,7 @@ Item {
                 Text {
                     objectName: "ownerTag"
                     visible: row.member.isOwner === true
-                    text: "群主"
+                    text: I18n.tr("role.owner")
                     color: Theme.brandBlue
                     font.pixelSize: 11
                     font.bold: true
@@ -51,7 +51,7 @@ Item {
                 Text {
                     objectName: "meTag"
                     visible: row.member.isMe === true
-                    text: "我"
+                    text: I18n.tr("common.me")
                     color: "#8cffffff"
                     font.pixelSize: 11
                 }
@@ -70,7 +70,7 @@ Item {
             objectName: "removeMember"
             visible: row.canRemove
             opacity: row.enabled ? 1 : 0.5
-            text: "移除"
+            text: I18n.tr("common.remove")
             color: Theme.danger
             font.pixelSize: 13
             MouseArea {

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 
 // The three kinds of group the new-group page creates, as equal segments.
 RowLayout {
@@ -13,7 +14,7 @@ RowLayout {
 
     Repeater {
         model: [
-            { "key": "normal", "label": "普通群", "color": "white" },
+            { "key": "normal", "label": I18n.tr("group.normal"), "color": "white" },
             { "key": "standard", "label": "Super Group ★", "color": "#ffd479" },
             { "key": "premium", "label": "Premium ★", "color": "#ff8d99" }
         ]

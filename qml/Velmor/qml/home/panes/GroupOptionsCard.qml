@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import ".."
+import Velmor
 
 // Join address, visibility, the user's nickname and mute of a normal group.
 GlassCard {
@@ -50,7 +51,7 @@ GlassCard {
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 2
-                Caption { text: "入群地址" }
+                Caption { text: I18n.tr("group.joinAddress") }
                 Text {
                     objectName: "joinAddress"
                     Layout.fillWidth: true
@@ -61,8 +62,8 @@ GlassCard {
                     font.pixelSize: 10
                 }
             }
-            PaneBtn { objectName: "qrButton"; implicitHeight: 32; label: "二维码"; onClicked: card.qrClicked() }
-            PaneBtn { objectName: "copyButton"; implicitHeight: 32; label: "复制"; onClicked: card.copyClicked() }
+            PaneBtn { objectName: "qrButton"; implicitHeight: 32; label: I18n.tr("group.qr"); onClicked: card.qrClicked() }
+            PaneBtn { objectName: "copyButton"; implicitHeight: 32; label: I18n.tr("common.copy"); onClicked: card.copyClicked() }
         }
         Line {}
         RowLayout {
@@ -71,8 +72,8 @@ GlassCard {
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 2
-                Caption { text: "可见性" }
-                Text { text: "开启后可通过入群地址搜索"; color: "#8cffffff"; font.pixelSize: 11 }
+                Caption { text: I18n.tr("sg.visibility") }
+                Text { text: I18n.tr("group.visibilityHint"); color: "#8cffffff"; font.pixelSize: 11 }
             }
             StoredSwitch {
                 id: visibilitySwitch
@@ -90,22 +91,22 @@ GlassCard {
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 2
-                Caption { text: "我在群组的昵称" }
+                Caption { text: I18n.tr("sg.myNickname") }
                 Text {
                     objectName: "nicknameText"
-                    text: card.myNickname !== "" ? card.myNickname : "使用钱包地址"
+                    text: card.myNickname !== "" ? card.myNickname : I18n.tr("group.useAddress")
                     textFormat: Text.PlainText
                     color: "#8cffffff"
                     font.pixelSize: 11
                 }
             }
-            PaneBtn { objectName: "nicknameButton"; implicitHeight: 32; enabled: !card.busy; label: "修改"; onClicked: card.nicknameClicked() }
+            PaneBtn { objectName: "nicknameButton"; implicitHeight: 32; enabled: !card.busy; label: I18n.tr("common.edit"); onClicked: card.nicknameClicked() }
         }
         Line {}
         RowLayout {
             Layout.fillWidth: true
             spacing: 8
-            Caption { Layout.fillWidth: true; text: "群消息免打扰"; font.weight: Font.Normal }
+            Caption { Layout.fillWidth: true; text: I18n.tr("sg.muteNotifications"); font.weight: Font.Normal }
             StoredSwitch {
                 id: muteSwitch
                 objectName: "muteSwitch"

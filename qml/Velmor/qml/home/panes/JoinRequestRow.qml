@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import ".."
 import "../helpers.js" as Helpers
+import Velmor
 
 // One pending join request: who asks, for which group and when, and the
 // three decisions. `decided(action)` carries "reject", "block" or "approve";
@@ -18,11 +19,11 @@ Rectangle {
     signal decided(string action)
 
     function titleFor(r) {
-        var who = r.display ? r.display : (r.address ? r.address : "未知地址")
-        return Helpers.shortAddress(who) + " 申请加入"
+        var who = r.display ? r.display : (r.address ? r.address : I18n.tr("common.unknownAddress"))
+        return I18n.tr("joins.asks", { "who": Helpers.shortAddress(who) })
     }
     function subtitleFor(r) {
-        var text = r.groupName ? r.groupName : "群组"
+        var text = r.groupName ? r.groupName : I18n.tr("joins.group")
         return r.note ? text + " · " + r.note : text
     }
     function decide(action) { decided(action) }
@@ -76,7 +77,7 @@ Rectangle {
             }
             Text {
                 objectName: "requestKind"
-                text: row.request.kind === "super" ? "P/P+" : "普通群"
+                text: row.request.kind === "super" ? "P/P+" : I18n.tr("group.normal")
                 color: "#8cffffff"
                 font.pixelSize: 10
             }
@@ -89,21 +90,21 @@ Rectangle {
             PaneBtn {
                 objectName: "rejectButton"
                 implicitHeight: 30
-                label: "拒绝"
+                label: I18n.tr("joins.reject")
                 enabled: !row.busy
                 onClicked: row.decide("reject")
             }
             PaneBtn {
                 objectName: "blockButton"
                 implicitHeight: 30
-                label: "拉黑"
+                label: I18n.tr("joins.block")
                 enabled: !row.busy
                 onClicked: row.decide("block")
             }
             PaneBtn {
                 objectName: "approveButton"
                 implicitHeight: 30
-                label: "同意"
+                label: I18n.tr("joins.approve")
                 primary: true
                 enabled: !row.busy
                 onClicked: row.decide("approve")

@@ -37,7 +37,7 @@ GlassCard {
         _filling = false
     }
     function roleLabel(role) {
-        return role === "owner" ? "群主" : (role === "admin" ? "管理员" : "成员")
+        return I18n.tr(role === "owner" ? "role.owner" : (role === "admin" ? "role.admin" : "role.member"))
     }
 
     implicitHeight: column.implicitHeight + 24
@@ -94,7 +94,7 @@ GlassCard {
             implicitHeight: 38
             visible: card.isManager
             font.pixelSize: 13
-            placeholderText: "群组名称"
+            placeholderText: I18n.tr("sg.groupName")
             onTextChanged: if (!card._filling) card.nameEdited(text)
         }
         TextArea {
@@ -105,7 +105,7 @@ GlassCard {
             visible: card.isManager
             font.pixelSize: 12
             wrapMode: TextEdit.Wrap
-            placeholderText: "群公告"
+            placeholderText: I18n.tr("sg.notice")
             color: "white"
             placeholderTextColor: "#8cffffff"
             background: Rectangle { radius: 11; color: "#21ffffff" }
@@ -114,12 +114,12 @@ GlassCard {
         }
         RowLayout {
             visible: card.isManager
-            Text { Layout.fillWidth: true; text: "可见性"; color: "#b3ffffff"; font.pixelSize: 12 }
+            Text { Layout.fillWidth: true; text: I18n.tr("sg.visibility"); color: "#b3ffffff"; font.pixelSize: 12 }
             StoredSwitch { id: sgJoinOpen; objectName: "sgJoinOpen"; stored: card.joinOpen }
         }
         RowLayout {
             visible: card.isManager
-            Text { Layout.fillWidth: true; text: "全员禁言"; color: "#b3ffffff"; font.pixelSize: 12 }
+            Text { Layout.fillWidth: true; text: I18n.tr("sg.muteAll"); color: "#b3ffffff"; font.pixelSize: 12 }
             StoredSwitch {
                 id: allMutedSwitch
                 objectName: "allMutedSwitch"
@@ -131,7 +131,7 @@ GlassCard {
             objectName: "saveMetaButton"
             Layout.fillWidth: true
             visible: card.isManager
-            label: "保存群设置"
+            label: I18n.tr("sg.saveSettings")
             enabled: !card.busy
             onClicked: card.saveClicked(sgJoinOpen.checked)
         }
@@ -139,14 +139,14 @@ GlassCard {
             spacing: 14
             Text {
                 objectName: "joinModeLine"
-                text: "加群方式：" + (card.joinOpen ? "公开" : "邀请")
+                text: I18n.tr("sg.joinMode", { "mode": I18n.tr(card.joinOpen ? "sg.joinOpen" : "sg.joinInvite") })
                 color: "#8cffffff"
                 font.pixelSize: 12
             }
             Text {
                 objectName: "allMutedNote"
                 visible: card.info.allMuted === true
-                text: "🔇 全员禁言中"
+                text: I18n.tr("sg.allMutedOn")
                 color: "#ff9500"
                 font.pixelSize: 12
             }

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import "../helpers.js" as Helpers
+import Velmor
 
 // Contacts a manager can invite into a super group. The check boxes start
 // unchecked for every new candidate list.
@@ -33,7 +34,7 @@ GlassCard {
         y: 10
         width: parent.width - 32
         spacing: 4
-        Text { text: "添加成员"; color: "white"; font.pixelSize: 15; font.bold: true }
+        Text { text: I18n.tr("sg.addMembers"); color: "white"; font.pixelSize: 15; font.bold: true }
         Repeater {
             id: boxes
             model: card.candidates
@@ -61,7 +62,7 @@ GlassCard {
         WhiteWideButton {
             objectName: "inviteButton"
             Layout.fillWidth: true
-            label: "邀请已选择的联系人"
+            label: I18n.tr("sg.inviteSelected")
             enabled: !card.busy
             onClicked: {
                 var keys = card.checkedKeys()

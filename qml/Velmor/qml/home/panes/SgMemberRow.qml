@@ -14,7 +14,7 @@ Item {
     property bool canRemove: false
     property bool lastRow: false
 
-    readonly property string roleLabel: member.role === "admin" ? "取消管理" : "设为管理"
+    readonly property string roleLabel: I18n.tr(member.role === "admin" ? "sg.revokeAdmin" : "sg.makeAdmin")
 
     signal roleClicked()
     signal removeClicked()
@@ -51,9 +51,9 @@ Item {
                     font.pixelSize: 14
                     font.weight: Font.Medium
                 }
-                Text { objectName: "ownerTag"; visible: row.member.role === "owner"; text: "群主"; color: Theme.brandBlue; font.pixelSize: 11; font.bold: true }
-                Text { objectName: "adminTag"; visible: row.member.role === "admin"; text: "管理员"; color: "#7aa7ff"; font.pixelSize: 11; font.bold: true }
-                Text { objectName: "meTag"; visible: row.member.isMe === true; text: "我"; color: "#8cffffff"; font.pixelSize: 11 }
+                Text { objectName: "ownerTag"; visible: row.member.role === "owner"; text: I18n.tr("role.owner"); color: Theme.brandBlue; font.pixelSize: 11; font.bold: true }
+                Text { objectName: "adminTag"; visible: row.member.role === "admin"; text: I18n.tr("role.admin"); color: "#7aa7ff"; font.pixelSize: 11; font.bold: true }
+                Text { objectName: "meTag"; visible: row.member.isMe === true; text: I18n.tr("common.me"); color: "#8cffffff"; font.pixelSize: 11 }
                 Item { Layout.fillWidth: true }
             }
             Text {
@@ -79,7 +79,7 @@ Item {
             color: "transparent"
             fontSize: 12
             textColor: Theme.danger
-            label: "移除"
+            label: I18n.tr("common.remove")
             onClicked: row.removeClicked()
         }
     }

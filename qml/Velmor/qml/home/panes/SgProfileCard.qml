@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import ".."
+import Velmor
 
 // "我的群资料": the user's nickname in a super group and its mute switch.
 GlassCard {
@@ -32,17 +33,17 @@ GlassCard {
         y: 12
         width: parent.width - 32
         spacing: 8
-        Text { text: "我的群资料"; color: "white"; font.pixelSize: 15; font.bold: true }
+        Text { text: I18n.tr("sg.myProfile"); color: "white"; font.pixelSize: 15; font.bold: true }
         PaneField {
             id: nicknameField
             implicitHeight: 38
             objectName: "sgNicknameField"
             Layout.fillWidth: true
-            placeholderText: "我在群组的昵称"
+            placeholderText: I18n.tr("sg.myNickname")
             onTextChanged: if (!card._filling) card.nicknameEdited(text)
         }
         RowLayout {
-            Text { Layout.fillWidth: true; text: "群消息免打扰"; color: "#b3ffffff"; font.pixelSize: 12 }
+            Text { Layout.fillWidth: true; text: I18n.tr("sg.muteNotifications"); color: "#b3ffffff"; font.pixelSize: 12 }
             StoredSwitch {
                 id: muteSwitch
                 objectName: "sgMuteSwitch"
@@ -53,7 +54,7 @@ GlassCard {
         WhiteWideButton {
             objectName: "saveProfileButton"
             Layout.fillWidth: true
-            label: "保存我的资料"
+            label: I18n.tr("sg.saveProfile")
             enabled: !card.busy
             onClicked: card.saveClicked()
         }

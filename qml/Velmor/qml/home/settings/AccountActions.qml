@@ -1,4 +1,5 @@
 import QtQml
+import Velmor
 
 // What the settings page and the profile view do to the signed-in account
 // through "App", "Chat", "Voice" and "VoiceRoom". Confirmations come back
@@ -10,7 +11,7 @@ QtObject {
     function chooseAvatar(avatarId) {
         App.setAvatar(avatarId)
         Chat.syncSuperGroupProfiles()
-        toast("头像已更新")
+        toast(I18n.tr("settings.avatarUpdated"))
     }
 
     // Copies a text and says so; an empty text is neither copied nor reported.
@@ -25,7 +26,7 @@ QtObject {
     function setBackupPassword(password) {
         if (App.setBackupPassword(password))
             return true
-        toast("设置失败，请重试")
+        toast(I18n.tr("common.copyFailed"))
         return false
     }
 

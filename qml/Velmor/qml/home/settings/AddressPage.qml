@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import ".."
 import "avatarSets.js" as Sets
+import Velmor
 
 // The user's address as a QR code and text, with a copy button.
 ColumnLayout {
@@ -52,7 +53,7 @@ ColumnLayout {
         Layout.preferredWidth: 180
         Layout.preferredHeight: 40
         primary: true
-        label: "复制地址"
+        label: I18n.tr("profile.copyAddress")
         onClicked: page.copyClicked()
     }
     Item { Layout.fillHeight: true }

@@ -30,7 +30,7 @@ ColumnLayout {
             anchors.margins: 3
             spacing: 3
             Repeater {
-                model: ["男孩", "女孩", "动物"]
+                model: [I18n.tr("avatar.boys"), I18n.tr("avatar.girls"), I18n.tr("avatar.animals")]
                 Rectangle {
                     objectName: "avatarTab" + index
                     Layout.fillWidth: true

@@ -60,7 +60,7 @@ Rectangle {
             id: ackText
             objectName: "bkupAckText"
             Layout.fillWidth: true
-            text: "我已了解：如果我忘记密码，Pelorin 将无法提供任何帮助。"
+            text: I18n.tr("backup.ack")
             color: box.themed ? Theme.textPrimary : (box.checked ? "#f2ffffff" : "#c7ffffff")
             font.pixelSize: 12
             lineHeight: 1.25

@@ -41,10 +41,10 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.maximumWidth: gate.maxFormWidth
         spacing: 12
-        Text { text: "设置备份密码"; color: gate.textColor; font.pixelSize: 16; font.bold: true }
+        Text { text: I18n.tr("backup.setTitle"); color: gate.textColor; font.pixelSize: 16; font.bold: true }
         Text {
             Layout.fillWidth: true
-            text: "查看备份信息需要密码。密码仅保存在本机。"
+            text: I18n.tr("backup.setHint")
             color: gate.noteColor
             font.pixelSize: 12
             wrapMode: Text.Wrap
@@ -55,7 +55,7 @@ ColumnLayout {
             Layout.fillWidth: true
             themed: gate.themed
             echoMode: TextInput.Password
-            placeholderText: "输入密码"
+            placeholderText: I18n.tr("backup.password")
         }
         PaneField {
             id: bkupPwd2
@@ -63,12 +63,12 @@ ColumnLayout {
             Layout.fillWidth: true
             themed: gate.themed
             echoMode: TextInput.Password
-            placeholderText: "再次输入密码"
+            placeholderText: I18n.tr("backup.passwordAgain")
         }
         Text {
             objectName: "bkupMismatch"
             visible: bkupPwd2.text !== "" && bkupPwd2.text !== bkupPwd1.text
-            text: "两次输入的密码不一致"
+            text: I18n.tr("backup.mismatch")
             color: gate.errorColor
             font.pixelSize: 11
         }
@@ -88,7 +88,7 @@ ColumnLayout {
             Layout.preferredHeight: 42
             primary: true
             themed: gate.themed
-            label: "设置密码并查看备份"
+            label: I18n.tr("backup.setAndView")
             enabled: bkupPwd1.text !== "" && bkupPwd1.text === bkupPwd2.text && bkupAck.checked
             onClicked: gate.setPasswordRequested(bkupPwd1.text)
         }
@@ -100,21 +100,21 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.maximumWidth: gate.maxFormWidth
         spacing: 12
-        Text { text: "输入备份密码"; color: gate.textColor; font.pixelSize: 16; font.bold: true }
+        Text { text: I18n.tr("backup.enterTitle"); color: gate.textColor; font.pixelSize: 16; font.bold: true }
         PaneField {
             id: bkupPwdIn
             objectName: "bkupPwdIn"
             Layout.fillWidth: true
             themed: gate.themed
             echoMode: TextInput.Password
-            placeholderText: "密码"
+            placeholderText: I18n.tr("backup.passwordShort")
             KeyNavigation.tab: bkupVerifyButton.enabled ? bkupVerifyButton : bkupPwdIn
             onAccepted: gate.verifyRequested(text)
         }
         Text {
             objectName: "bkupErrText"
             visible: gate.wrongPassword
-            text: "密码错误"
+            text: I18n.tr("backup.wrong")
             color: gate.errorColor
             font.pixelSize: 11
         }
@@ -126,7 +126,7 @@ ColumnLayout {
             Layout.preferredHeight: 42
             primary: true
             themed: gate.themed
-            label: "查看备份"
+            label: I18n.tr("backup.view")
             enabled: bkupPwdIn.text !== ""
             onClicked: gate.verifyRequested(bkupPwdIn.text)
         }

@@ -39,7 +39,7 @@ Flickable {
 
         Text {
             Layout.fillWidth: true
-            text: "请离线抄写并妥善保管，任何人拿到都能控制你的账户，切勿泄露或截图。"
+            text: I18n.tr("backup.warning")
             color: view.themed ? Theme.danger : "#ffc7c2"
             font.pixelSize: 12
             wrapMode: Text.Wrap
@@ -50,7 +50,7 @@ Flickable {
             visible: view.words.length > 0
             Layout.fillWidth: true
             spacing: 8
-            Text { text: "助记词（12 词）"; color: view.labelColor; font.pixelSize: 11 }
+            Text { text: I18n.tr("backup.phraseLabel"); color: view.labelColor; font.pixelSize: 11 }
             GridLayout {
                 objectName: "wordGrid"
                 Layout.fillWidth: true
@@ -97,7 +97,7 @@ Flickable {
                 Layout.preferredHeight: 36
                 themed: view.themed
                 primary: view.themed
-                label: "复制助记词"
+                label: I18n.tr("backup.copyPhrase")
                 onClicked: view.copyMnemonicClicked()
             }
         }
@@ -105,7 +105,7 @@ Flickable {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 8
-            Text { text: "私钥（0x 十六进制，钱包通用）"; color: view.labelColor; font.pixelSize: 11 }
+            Text { text: I18n.tr("backup.keyLabel"); color: view.labelColor; font.pixelSize: 11 }
             Rectangle {
                 Layout.fillWidth: true
                 Layout.preferredHeight: pkText.implicitHeight + 22
@@ -137,7 +137,7 @@ Flickable {
                 Layout.preferredHeight: 36
                 themed: view.themed
                 primary: view.themed
-                label: "复制私钥"
+                label: I18n.tr("backup.copyKey")
                 onClicked: view.copyKeyClicked()
             }
         }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import Velmor
 
 // Header of the settings page: back (on sub-pages), title, close.
 RowLayout {
@@ -20,9 +21,9 @@ RowLayout {
     }
     Text {
         objectName: "settingsTitle"
-        text: header.sub === "avatar" ? "选择头像"
-            : header.sub === "address" ? "我的地址"
-            : header.sub === "backup" ? "备份账户" : "设置"
+        text: header.sub === "avatar" ? I18n.tr("profile.chooseAvatar")
+            : header.sub === "address" ? I18n.tr("profile.address")
+            : header.sub === "backup" ? I18n.tr("profile.backup") : I18n.tr("settings.title")
         color: "white"
         font.pixelSize: 20
         font.bold: true

@@ -73,9 +73,9 @@ ColumnLayout {
             id: rows
             width: parent.width
             spacing: 0
-            SetRow { objectName: "rowAvatar"; icon: "photo"; label: "选择头像"; onClicked: root.avatarRequested() }
-            SetRow { objectName: "rowAddress"; icon: "wallet"; label: "我的地址"; onClicked: root.addressRequested() }
-            SetRow { objectName: "rowBackup"; icon: "key"; label: "备份账户"; lastRow: true; onClicked: root.backupRequested() }
+            SetRow { objectName: "rowAvatar"; icon: "photo"; label: I18n.tr("profile.chooseAvatar"); onClicked: root.avatarRequested() }
+            SetRow { objectName: "rowAddress"; icon: "wallet"; label: I18n.tr("profile.address"); onClicked: root.addressRequested() }
+            SetRow { objectName: "rowBackup"; icon: "key"; label: I18n.tr("profile.backup"); lastRow: true; onClicked: root.backupRequested() }
         }
     }
 
@@ -102,7 +102,7 @@ ColumnLayout {
             Text {
                 objectName: "logoutText"
                 Layout.fillWidth: true
-                text: root.confirmingLogout ? "退出前请确保已备份助记词或私钥" : "退出登录"
+                text: root.confirmingLogout ? I18n.tr("settings.logoutWarning") : I18n.tr("profile.logout")
                 font.pixelSize: 14
                 color: "#ff9d94"
                 elide: Text.ElideRight
@@ -111,7 +111,7 @@ ColumnLayout {
                 objectName: "logoutCancel"
                 visible: root.confirmingLogout
                 Layout.preferredHeight: 32
-                label: "取消"
+                label: I18n.tr("common.cancel")
                 onClicked: root.logoutCancelled()
             }
             PaneBtn {
@@ -119,7 +119,7 @@ ColumnLayout {
                 visible: root.confirmingLogout
                 Layout.preferredHeight: 32
                 primary: true
-                label: "确定退出"
+                label: I18n.tr("settings.confirmLogout")
                 onClicked: root.logoutConfirmed()
             }
         }

@@ -104,7 +104,7 @@ Rectangle {
                     id: exitLabel
                     objectName: "exitLabel"
                     anchors.verticalCenter: parent.verticalCenter
-                    text: bar.dissolves ? "解散房间" : "退出房间"
+                    text: I18n.tr(bar.dissolves ? "voice.dissolve" : "voice.leave")
                     color: "white"
                     font.pixelSize: 13
                     font.weight: Font.DemiBold

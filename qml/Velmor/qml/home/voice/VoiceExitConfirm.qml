@@ -81,7 +81,7 @@ Popup {
             objectName: "exitTitle"
             width: parent.width
             horizontalAlignment: Text.AlignHCenter
-            text: popup.dissolves ? "解散语音聊天室？" : "退出语音聊天室？"
+            text: I18n.tr(popup.dissolves ? "voice.dissolveQuestion" : "voice.leaveQuestion")
             color: "white"
             font.pixelSize: 17
             font.bold: true
@@ -92,7 +92,7 @@ Popup {
             width: parent.width - 56
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
-            text: popup.dissolves ? "解散后所有成员将立即退出，房间无法恢复。" : "退出后可随时点击横幅重新加入。"
+            text: I18n.tr(popup.dissolves ? "voice.dissolveText" : "voice.leaveText")
             color: "#a6ffffff"
             font.pixelSize: 12
         }
@@ -104,7 +104,7 @@ Popup {
             Capsule {
                 objectName: "cancelExit"
                 width: (parent.width - 10) / 2
-                label: "取消"
+                label: I18n.tr("common.cancel")
                 border.width: 1
                 border.color: "#33ffffff"
                 onClicked: popup.close()
@@ -112,7 +112,7 @@ Popup {
             Capsule {
                 objectName: "confirmExit"
                 width: (parent.width - 10) / 2
-                label: popup.dissolves ? "解散房间" : "退出房间"
+                label: I18n.tr(popup.dissolves ? "voice.dissolve" : "voice.leave")
                 normal: "#ff453a"
                 hover: "#ff5f52"
                 strong: true
