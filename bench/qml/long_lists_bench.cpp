@@ -5,9 +5,11 @@
 //
 //   open      opening a conversation of 1,000 / 10,000 / 100,000 messages
 //             (a click's call, the newest page read on a worker, then
-//             frames): the first frame that shows the newest row, worst
-//             GUI-thread stall, growth of the heap, beside a bare list
-//             given the same newest page;
+//             frames): the swap of the first frame that shows the newest
+//             row and the window thread's CPU until then, worst GUI-thread
+//             stall, growth of the heap, beside a bare ListView of simple
+//             delegates given the same newest page, runs interleaved
+//             (PELORIN_BENCH_OPEN_RUNS, 9);
 //   arrive    a message arriving in the open 100,000-message conversation:
 //             the GUI thread's work (list update and the frame);
 //   inbox     the same through the real inbox: sealed by the peer, waiting
@@ -55,9 +57,11 @@
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 #include <malloc.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <time.h>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -70,18 +74,21 @@ namespace {
 
 struct OpenFigures
 {
-    double first = 0, stall = 0, memory = 0;
-    double call = 0; // the click's call alone (ours)
-    int frames = 0;  // drawn until the newest row showed
+    double first = 0;  // from the click (the bare list: its reset) to the swap of the first frame with rows
+    double cpu = 0;    // the window thread's CPU time until that frame was synchronised
+    double stall = 0, memory = 0;
+    double call = 0;   // the click's call alone (ours)
+    int frames = 0;    // swapped until one showed the rows
 };
 
-// Whether the list's newest row is drawn inside its view.
+// Whether the list's newest row is laid out inside its view.
 bool newestRowShown(QQuickItem *list)
 {
     const int count = list->property("count").toInt();
     QQuickItem *row = nullptr;
     if (count == 0
-        || !QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, count - 1))
+        || !QMetaObject::invokeMethod(list, "itemAtIndex", Qt::DirectConnection, Q_RETURN_ARG(QQuickItem *, row),
+                                      Q_ARG(int, count - 1))
         || !row || !row->isVisible())
         return false;
     const double top = list->property("contentY").toDouble();
@@ -89,29 +96,78 @@ bool newestRowShown(QQuickItem *list)
 }
 
 // Under a window system (xcb under Xvfb) the window's own render loop
-// draws, as in the program: the frames it swaps until one shows the newest
-// row (0 when none did within `since` + 5 s).
+// draws, as in the program; offscreen the bench draws each frame itself.
 bool windowDraws()
 {
     return QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
-int framesUntilShown(Bench &b, QQuickItem *list, const QElapsedTimer &since)
+int64_t nowNs()
 {
-    int frames = 0;
-    bool shown = false;
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+double cpuMsOf(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// The first frame the window's render loop swaps showing the list's newest
+// row, from `t0` (ns, monotonic). What a frame shows is read as it is
+// synchronised (the window's thread waits then), on the render thread, and
+// the time is taken as that frame is swapped: a frame drawn before the rows
+// came counts as not showing them, and a window thread busy after the frame
+// does not delay the figure. Also the window thread's CPU time (from
+// `cpu0`) as the frame was synchronised. Gives up 5 s after `t0`.
+void firstFrameWithRows(Bench &b, QQuickItem *list, int64_t t0, double cpu0, OpenFigures &f)
+{
+    struct Watch
+    {
+        std::atomic<bool> shows{ false };
+        std::atomic<bool> done{ false };
+        std::atomic<int> frames{ 0 };
+        std::atomic<int64_t> at{ 0 };
+        std::atomic<double> cpu{ 0 };
+    } watch;
+    clockid_t guiClock{};
+    pthread_getcpuclockid(pthread_self(), &guiClock);
     QEventLoop loop;
-    const QMetaObject::Connection swapped = QObject::connect(&b.window, &QQuickWindow::frameSwapped, &loop, [&] {
-        ++frames;
-        shown = newestRowShown(list);
-        if (shown)
-            loop.quit();
-    });
+    const auto synced = QObject::connect(
+        &b.window, &QQuickWindow::beforeSynchronizing, &b.window,
+        [&] {
+            if (watch.done)
+                return;
+            watch.shows = newestRowShown(list);
+            watch.cpu = cpuMsOf(guiClock);
+        },
+        Qt::DirectConnection);
+    const auto swapped = QObject::connect(
+        &b.window, &QQuickWindow::frameSwapped, &b.window,
+        [&] {
+            if (watch.done)
+                return;
+            ++watch.frames;
+            if (!watch.shows)
+                return;
+            watch.at = nowNs();
+            watch.done = true;
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
     b.window.requestUpdate();
-    QTimer::singleShot(std::max<qint64>(0, 5000 - since.elapsed()), &loop, &QEventLoop::quit);
+    QTimer::singleShot(std::max<int64_t>(0, 5000 - (nowNs() - t0) / 1000000), &loop, &QEventLoop::quit);
     loop.exec();
+    QObject::disconnect(synced);
     QObject::disconnect(swapped);
-    return shown ? frames : 0;
+    // The render thread may still be inside a handler: it sees `done` set.
+    watch.done = true;
+    f.frames = watch.at ? watch.frames.load() : 0;
+    f.first = watch.at ? double(watch.at - t0) / 1e6 : 5000;
+    f.cpu = watch.at ? watch.cpu - cpu0 : 0;
 }
 
 OpenFigures openOurs(Bench &b, const QString &peer)
@@ -121,13 +177,12 @@ OpenFigures openOurs(Bench &b, const QString &peer)
     b.settle(200);
     QQuickItem *list = b.find("msgList");
     const double before = heapMb();
-    QElapsedTimer t;
-    t.start();
+    const int64_t t0 = nowNs();
+    const double cpu0 = threadCpuMs();
     b.chat->openConversation(peer);
-    f.call = msSince(t);
+    f.call = double(nowNs() - t0) / 1e6;
     if (windowDraws()) {
-        f.frames = framesUntilShown(b, list, t);
-        f.first = msSince(t);
+        firstFrameWithRows(b, list, t0, cpu0, f);
         f.stall = std::max(f.call, b.settle(600));
         f.memory = heapMb() - before;
         return f;
@@ -136,7 +191,7 @@ OpenFigures openOurs(Bench &b, const QString &peer)
     // the GUI thread's work, the worker's read between them), then frames
     // (each with the turn before it) until one shows the newest row.
     double worstStep = 0;
-    while (b.chat->messagesLoading() && t.elapsed() < 5000) {
+    while (b.chat->messagesLoading() && nowNs() - t0 < 5000000000) {
         QElapsedTimer step;
         step.start();
         QCoreApplication::processEvents();
@@ -148,38 +203,44 @@ OpenFigures openOurs(Bench &b, const QString &peer)
         b.window.grabWindow();
         ++f.frames;
         const bool shown = newestRowShown(list);
-        if (!shown && t.elapsed() < 5000)
+        if (!shown && nowNs() - t0 < 5000000000)
             turn();
         worstStep = std::max(worstStep, msSince(step));
-        if (shown || t.elapsed() >= 5000)
+        if (shown || nowNs() - t0 >= 5000000000)
             break;
     }
-    f.first = msSince(t);
+    f.first = double(nowNs() - t0) / 1e6;
+    f.cpu = threadCpuMs() - cpu0;
     f.stall = std::max({ f.call, worstStep, b.settle(600) });
     f.memory = heapMb() - before;
     return f;
 }
 
+// The bare baseline: a plain ListView with simple delegates, as large as
+// the real list, given the same newest page (its rows at hand, not timed)
+// and sent to its end.
 OpenFigures openBare(Bench &b, const QString &peer)
 {
     OpenFigures f;
     QQuickItem *list = b.load(kBareList, "BareList");
+    if (QQuickItem *ours = b.find("msgList"); ours && ours->width() > 0)
+        list->setSize(ours->size());
     auto *rows = list->findChild<velmor::models::KeyedListModel *>(QStringLiteral("rows"));
     b.settle(100);
     const double before = heapMb();
-    // Not timed: a bare list has its rows at hand, the same newest page.
     const QList<QVariantMap> maps = newestMaps(peer);
-    QElapsedTimer t;
-    t.start();
+    const int64_t t0 = nowNs();
+    const double cpu0 = threadCpuMs();
     rows->reset(maps);
     QMetaObject::invokeMethod(list, "positionViewAtEnd");
     if (windowDraws()) {
-        f.frames = framesUntilShown(b, list, t);
+        firstFrameWithRows(b, list, t0, cpu0, f);
     } else {
         b.window.grabWindow();
         f.frames = newestRowShown(list) ? 1 : 0;
+        f.first = double(nowNs() - t0) / 1e6;
+        f.cpu = threadCpuMs() - cpu0;
     }
-    f.first = msSince(t);
     f.stall = std::max(f.first, b.settle(600));
     f.memory = heapMb() - before;
     delete list;
@@ -187,42 +248,69 @@ OpenFigures openBare(Bench &b, const QString &peer)
     return f;
 }
 
-OpenFigures median(const std::vector<OpenFigures> &runs)
+struct Spread
 {
-    std::vector<double> first, stall, memory, call, frames;
-    for (const OpenFigures &f : runs) {
-        frames.push_back(f.frames);
-        first.push_back(f.first);
-        stall.push_back(f.stall);
-        memory.push_back(f.memory);
-        call.push_back(f.call);
-    }
-    return { percentile(first, 0.5), percentile(stall, 0.5), percentile(memory, 0.5), percentile(call, 0.5),
-             int(percentile(frames, 1.0)) };
+    double p25 = 0, median = 0, p75 = 0;
+};
+
+Spread spreadOf(const std::vector<OpenFigures> &runs, double OpenFigures::*field)
+{
+    std::vector<double> v;
+    for (const OpenFigures &f : runs)
+        v.push_back(f.*field);
+    return { percentile(v, 0.25), percentile(v, 0.5), percentile(v, 0.75) };
+}
+
+int openRuns()
+{
+    const int n = qEnvironmentVariableIntValue("PELORIN_BENCH_OPEN_RUNS");
+    return n > 0 ? n : 9;
 }
 
 void partOpen(Bench &b, const QList<QPair<int, QString>> &conversations)
 {
-    double load[3] = {};
-    getloadavg(load, 3);
-    std::printf("\n== open a conversation: the first frame that shows its newest row (frames drawn: the most of 3), worst stall, heap growth (medians of 3; "
-                "load %.1f) ==\n", load[0]);
-    std::printf("%-10s %10s %10s %8s %7s %8s | %10s %10s %8s | %7s %7s %7s\n", "messages", "first ms", "stall ms",
-                "call ms", "frames", "+MB", "bare first", "bare stall", "bare +MB", "first", "stall", "memory");
+    const int runs = openRuns();
+    std::printf("\n== open a conversation: click to the swap of the first frame showing its newest row, beside a bare "
+                "ListView given the same newest %d rows; %d runs each, ours and bare interleaved; median [p25-p75] ==\n",
+                MessageList::kPageSize, runs);
+    std::printf("%-8s %-6s %22s %22s %8s %7s %8s %8s\n", "messages", "", "first frame ms", "window CPU ms",
+                "call ms", "frames", "stall ms", "+MB");
     // Components compiled and caches filled once, outside the figures.
     openOurs(b, conversations.first().second);
     openBare(b, conversations.first().second);
     for (const auto &[count, peer] : conversations) {
+        double load[3] = {};
+        getloadavg(load, 3);
         std::vector<OpenFigures> ours, bare;
-        for (int i = 0; i < 3; ++i) {
-            ours.push_back(openOurs(b, peer));
-            bare.push_back(openBare(b, peer));
+        for (int i = 0; i < runs; ++i) {
+            // Which goes first alternates: a machine whose speed drifts
+            // slows both alike.
+            if (i % 2 == 0) {
+                ours.push_back(openOurs(b, peer));
+                bare.push_back(openBare(b, peer));
+            } else {
+                bare.push_back(openBare(b, peer));
+                ours.push_back(openOurs(b, peer));
+            }
         }
-        const OpenFigures o = median(ours);
-        const OpenFigures r = median(bare);
-        std::printf("%-10d %10.1f %10.1f %8.1f %7d %8.1f | %10.1f %10.1f %8.1f | %7.2f %7.2f %7.2f\n", count,
-                    o.first, o.stall, o.call, o.frames, o.memory, r.first, r.stall, r.memory, o.first / r.first, o.stall / r.stall,
-                    r.memory > 0.5 ? o.memory / r.memory : 0.0);
+        double after[3] = {};
+        getloadavg(after, 3);
+        const auto line = [count](const char *who, const std::vector<OpenFigures> &v) {
+            const Spread first = spreadOf(v, &OpenFigures::first), cpu = spreadOf(v, &OpenFigures::cpu);
+            std::vector<double> frames;
+            for (const OpenFigures &f : v)
+                frames.push_back(f.frames);
+            std::printf("%-8d %-6s %6.1f [%5.1f-%6.1f] %6.1f [%5.1f-%6.1f] %8.1f %7.0f %8.1f %8.1f\n", count, who,
+                        first.median, first.p25, first.p75, cpu.median, cpu.p25, cpu.p75,
+                        spreadOf(v, &OpenFigures::call).median, percentile(frames, 1.0),
+                        spreadOf(v, &OpenFigures::stall).median, spreadOf(v, &OpenFigures::memory).median);
+        };
+        line("ours", ours);
+        line("bare", bare);
+        std::printf("%-8d ratio  first frame %.2fx, window CPU %.2fx (goal <= 1.5); load %.1f -> %.1f\n", count,
+                    spreadOf(ours, &OpenFigures::first).median / spreadOf(bare, &OpenFigures::first).median,
+                    spreadOf(ours, &OpenFigures::cpu).median / std::max(0.01, spreadOf(bare, &OpenFigures::cpu).median),
+                    load[0], after[0]);
     }
 }
 
