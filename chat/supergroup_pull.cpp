@@ -9,6 +9,8 @@
 #include <QDebug>
 #include <QSet>
 
+#include <utility>
+
 namespace velmor::chat {
 
 using velmor::sg::SGMessage;
@@ -113,6 +115,72 @@ SuperGroupMemberRecord memberFrom(const QString &serverUrl, const SGMessage &m)
 }
 
 } // namespace
+
+bool SuperGroupPullChain::add(const SuperGroupPullOutcome &batch, const std::function<void()> &wake)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_stopped)
+        return false;
+    if (m_waiting) {
+        mergeSuperGroupPull(*m_waiting, batch);
+        return true;
+    }
+    m_waiting = batch;
+    if (wake)
+        wake();
+    return true;
+}
+
+std::optional<SuperGroupPullOutcome> SuperGroupPullChain::take()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_waiting, std::nullopt);
+}
+
+void SuperGroupPullChain::stop()
+{
+    QMutexLocker lock(&m_mutex);
+    m_stopped = true;
+}
+
+bool SuperGroupPullChain::stopped() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_stopped;
+}
+
+void mergeSuperGroupPull(SuperGroupPullOutcome &into, const SuperGroupPullOutcome &later)
+{
+    into.written = into.written || later.written;
+    into.pulled = later.pulled;
+    into.lastMessageSeq = later.lastMessageSeq;
+    into.lastReadSeq = later.lastReadSeq;
+    into.stored = into.stored || later.stored;
+    into.infoChanged = into.infoChanged || later.infoChanged;
+    into.mediaMisses = later.mediaMisses;
+    if (later.incoming) {
+        into.incoming = true;
+        into.groupName = later.groupName;
+        into.muted = later.muted;
+    }
+}
+
+SuperGroupPullOutcome pullSuperGroupBacklog(ChatStore &store, SuperGroupPullStart start, int limit, int mediaAttempts,
+                                            SuperGroupPullChain &chain, const std::function<void()> &wake)
+{
+    for (;;) {
+        const SuperGroupPullOutcome batch = pullAndStoreSuperGroup(store, start, limit, mediaAttempts);
+        if (!batch.written)
+            return batch;
+        // A full batch that moved the cursor: the backlog goes on.
+        const bool more = batch.pulled >= limit && batch.lastMessageSeq > start.lastMessageSeq;
+        if (!chain.add(batch, wake) || !more)
+            return batch;
+        start.lastMessageSeq = batch.lastMessageSeq;
+        start.lastReadSeq = batch.lastReadSeq;
+        start.mediaMisses = batch.mediaMisses;
+    }
+}
 
 SuperGroupPullOutcome pullAndStoreSuperGroup(ChatStore &store, const SuperGroupPullStart &start, int limit,
                                              int mediaAttempts)

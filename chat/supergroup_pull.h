@@ -1,6 +1,8 @@
-// Stores one pulled batch of a super group's messages, on a pool thread, in
-// one transaction: the window's thread only applies the outcome (the
-// cursor, the read mark, what to tell and to show).
+// Stores a super group's pulled messages, on a pool thread, one batch per
+// transaction: the window's thread only applies the outcome (the cursor,
+// the read mark, what to tell and to show). A backlog is pulled batch after
+// batch on the pool; the window hears of the stored batches through a
+// SuperGroupPullChain, all that arrived since it last looked at once.
 //
 // The pull cursor moves only past messages that were handled: an image or
 // voice message whose media could not be fetched is not stored without it;
@@ -13,7 +15,11 @@
 
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 class ChatStore;
 
@@ -46,8 +52,42 @@ struct SuperGroupPullOutcome
     bool muted = false;
 };
 
-// The media of messages already stored in this group is not fetched
-// again. Runs on a pool thread.
+// Between a backlog's pool job and the window's thread: the batches stored
+// that the window has not applied yet, merged into one outcome, and whether
+// the job is to stop (the session ended, the group was removed, the window
+// is gone). Thread-safe.
+class SuperGroupPullChain
+{
+public:
+    // Pool side: adds a stored batch. `wake` runs, under the chain's lock,
+    // when the window had nothing waiting, so at most one wake is on its way;
+    // it never runs once stop() was called. False when the job is to stop.
+    bool add(const SuperGroupPullOutcome &batch, const std::function<void()> &wake);
+    // Window side: what was stored since the last take, if anything.
+    std::optional<SuperGroupPullOutcome> take();
+    void stop();
+    bool stopped() const;
+
+private:
+    mutable QMutex m_mutex;
+    bool m_stopped = false;
+    std::optional<SuperGroupPullOutcome> m_waiting;
+};
+
+// Folds a later batch into what was stored before it: the later cursor,
+// read mark and media misses, and whether any batch stored, told or changed
+// the group.
+void mergeSuperGroupPull(SuperGroupPullOutcome &into, const SuperGroupPullOutcome &later);
+
+// Pulls and stores batches of `limit` from the start's cursor while full
+// batches move it, handing each stored batch to `chain`, until the backlog
+// is done, a batch is not written or the chain is stopped. Gives the last
+// batch's outcome. Runs on a pool thread.
+SuperGroupPullOutcome pullSuperGroupBacklog(ChatStore &store, SuperGroupPullStart start, int limit, int mediaAttempts,
+                                            SuperGroupPullChain &chain, const std::function<void()> &wake);
+
+// One batch. The media of messages already stored in this group is not
+// fetched again. Runs on a pool thread.
 SuperGroupPullOutcome pullAndStoreSuperGroup(ChatStore &store, const SuperGroupPullStart &start, int limit,
                                              int mediaAttempts);
 

@@ -28,6 +28,8 @@ using velmor::sg::SuperGroupApi;
 SuperGroupSync::SuperGroupSync(ChatHost &host, QObject *parent)
     : QObject(parent), m_host(host)
 {
+    m_applyTimer.setSingleShot(true);
+    connect(&m_applyTimer, &QTimer::timeout, this, &SuperGroupSync::applyWaitingPulls);
 }
 
 bool SuperGroupSync::isOpen(const QString &serverUrl) const
@@ -74,16 +76,15 @@ void SuperGroupSync::open(const QString &serverUrl)
 void SuperGroupSync::pull(const QString &serverUrl)
 {
     // One pull per group at a time; a pull asked for meanwhile runs once
-    // the current one is applied, from the cursor it left.
-    if (m_pulling.contains(serverUrl)) {
+    // the current one is done, from the cursor it left.
+    if (m_pulls.contains(serverUrl)) {
         m_pullAgain.insert(serverUrl);
         return;
     }
-    m_pulling.insert(serverUrl);
     const SuperGroupRuntimeState state = m_host.superGroups().runtime(serverUrl);
     SuperGroupPullStart start;
     start.serverUrl = serverUrl;
-    // The batch is written only while the store is still the one open now.
+    // The batches are written only while the store is still the one open now.
     start.ownerKey = m_host.session().store().ownerKey();
     start.myKey = m_host.session().myKey();
     start.lastMessageSeq = state.lastMessageSeq;
@@ -92,53 +93,129 @@ void SuperGroupSync::pull(const QString &serverUrl)
     for (auto it = m_mediaMisses.cbegin(); it != m_mediaMisses.cend(); ++it)
         if (it.key().startsWith(missPrefix))
             start.mediaMisses.insert(it.key(), it.value());
-    // The batch is fetched and stored on the pool, in one transaction; the
-    // window only moves the cursor and shows what was stored.
+
+    PullRun run;
+    run.chain = std::make_shared<SuperGroupPullChain>();
+    run.ticket = m_host.session().ticket();
+    run.listed = isListed(serverUrl);
+    run.appliedMessageSeq = start.lastMessageSeq;
+    run.appliedReadSeq = start.lastReadSeq;
+    m_pulls.insert(serverUrl, run);
+
+    // The backlog is fetched and stored on the pool, a batch per
+    // transaction, without coming back to the window between batches; the
+    // window applies what was stored (the chain's wake) a frame at a time.
+    // The chain is stopped before this object goes, so the wake never
+    // reaches a deleted one.
+    const std::shared_ptr<SuperGroupPullChain> chain = run.chain;
+    const auto wake = [this] { QMetaObject::invokeMethod(this, &SuperGroupSync::chainProgressed, Qt::QueuedConnection); };
     m_host.jobs().run<SuperGroupPullOutcome>(
-        [start] { return pullAndStoreSuperGroup(ChatStore::instance(), start, kPullLimit, kMediaAttempts); },
-        [this, start](const SuperGroupPullOutcome &outcome) { applyPull(start, outcome); },
-        [this, serverUrl] { m_pulling.remove(serverUrl); });
+        [start, chain, wake] {
+            return pullSuperGroupBacklog(ChatStore::instance(), start, kPullLimit, kMediaAttempts, *chain, wake);
+        },
+        [this, serverUrl](const SuperGroupPullOutcome &) {
+            if (m_pullAgain.remove(serverUrl))
+                pull(serverUrl);
+        },
+        [this, serverUrl] {
+            // Whatever the job's end, what it stored is applied (while the
+            // session is current) and the group may be pulled again.
+            PullRun ended = m_pulls.take(serverUrl);
+            if (!ended.chain)
+                return;
+            ended.chain->stop();
+            applyWaiting(serverUrl, ended);
+        });
 }
 
-void SuperGroupSync::applyPull(const SuperGroupPullStart &start, const SuperGroupPullOutcome &outcome)
+SuperGroupSync::~SuperGroupSync()
 {
-    const QString &serverUrl = start.serverUrl;
+    for (const PullRun &run : std::as_const(m_pulls))
+        run.chain->stop();
+}
+
+bool SuperGroupSync::isListed(const QString &serverUrl) const
+{
     const QString peer = SuperGroupDirectory::peerFor(serverUrl);
-    if (outcome.written) {
-        for (auto it = start.mediaMisses.cbegin(); it != start.mediaMisses.cend(); ++it)
-            m_mediaMisses.remove(it.key());
-        m_mediaMisses.insert(outcome.mediaMisses);
+    for (const QVariant &entry : m_host.superGroups().entries())
+        if (entry.toMap().value(QStringLiteral("peer")).toString() == peer)
+            return true;
+    return false;
+}
 
-        SuperGroupDirectory &groups = m_host.superGroups();
-        SuperGroupRuntimeState state = groups.runtime(serverUrl);
-        state.lastMessageSeq = outcome.lastMessageSeq;
-        // A read mark the server answered meanwhile may be ahead of the
-        // pull's own.
-        state.lastReadSeq = qMax(state.lastReadSeq, outcome.lastReadSeq);
-        state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));
-        groups.setRuntime(serverUrl, state);
+// A pull stored a batch: it is applied with whatever else comes before the
+// next frame.
+void SuperGroupSync::chainProgressed()
+{
+    if (m_applyTimer.isActive())
+        return;
+    const qint64 since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : kFrameMs;
+    m_applyTimer.start(int(qMax<qint64>(0, kFrameMs - since)));
+}
 
-        if (outcome.infoChanged)
-            refreshInfo(serverUrl);
-        // One notice per pull, however many messages it brought.
-        if (outcome.incoming)
-            m_host.notifyIncoming(peer, outcome.groupName.isEmpty() ? QStringLiteral("Premium 群组") : outcome.groupName,
-                                  outcome.muted);
-        if (isOpen(serverUrl) && state.lastMessageSeq > state.lastReadSeq)
-            markRead(serverUrl, state.lastMessageSeq);
-        if (outcome.stored) {
-            if (isOpen(serverUrl))
-                m_host.reloadMessages();
-            m_host.reloadConversationsSoon();
-        } else if (outcome.lastMessageSeq != start.lastMessageSeq || outcome.lastReadSeq != start.lastReadSeq) {
-            m_host.reloadConversationsSoon();
-        }
+void SuperGroupSync::applyWaitingPulls()
+{
+    m_sinceApplied.start();
+    const QStringList urls = m_pulls.keys();
+    for (const QString &url : urls) {
+        auto it = m_pulls.find(url);
+        if (it != m_pulls.end())
+            applyWaiting(url, *it);
     }
+}
 
-    // A full batch that moved the cursor: the backlog goes on at once.
-    const bool more = outcome.written && outcome.pulled >= kPullLimit && outcome.lastMessageSeq > start.lastMessageSeq;
-    if (m_pullAgain.remove(serverUrl) || more)
-        pull(serverUrl);
+void SuperGroupSync::applyWaiting(const QString &serverUrl, PullRun &run)
+{
+    std::optional<SuperGroupPullOutcome> waiting = run.chain->take();
+    // A pull of an ended session, or of a group the user's list no longer
+    // holds, goes no further and changes nothing here.
+    if (!m_host.session().isCurrent(run.ticket) || (run.listed && !isListed(serverUrl))) {
+        run.chain->stop();
+        return;
+    }
+    if (waiting)
+        applyPull(serverUrl, run, *waiting);
+}
+
+void SuperGroupSync::applyPull(const QString &serverUrl, PullRun &run, const SuperGroupPullOutcome &outcome)
+{
+    const QString peer = SuperGroupDirectory::peerFor(serverUrl);
+    if (!outcome.written)
+        return;
+    const QString missPrefix = peer + QLatin1Char('\n');
+    for (auto it = m_mediaMisses.begin(); it != m_mediaMisses.end();)
+        it = it.key().startsWith(missPrefix) ? m_mediaMisses.erase(it) : std::next(it);
+    m_mediaMisses.insert(outcome.mediaMisses);
+
+    SuperGroupDirectory &groups = m_host.superGroups();
+    SuperGroupRuntimeState state = groups.runtime(serverUrl);
+    state.lastMessageSeq = outcome.lastMessageSeq;
+    // A read mark the server answered meanwhile may be ahead of the
+    // pull's own.
+    state.lastReadSeq = qMax(state.lastReadSeq, outcome.lastReadSeq);
+    state.unread = int(qMax<qint64>(0, state.lastMessageSeq - state.lastReadSeq));
+    groups.setRuntime(serverUrl, state);
+
+    if (outcome.infoChanged)
+        refreshInfo(serverUrl);
+    // One notice per pull, however many messages and batches it brought.
+    if (outcome.incoming && !run.noticed) {
+        run.noticed = true;
+        m_host.notifyIncoming(peer, outcome.groupName.isEmpty() ? QStringLiteral("Premium 群组") : outcome.groupName,
+                              outcome.muted);
+    }
+    if (isOpen(serverUrl) && state.lastMessageSeq > state.lastReadSeq)
+        markRead(serverUrl, state.lastMessageSeq);
+    const bool moved = outcome.lastMessageSeq != run.appliedMessageSeq || outcome.lastReadSeq != run.appliedReadSeq;
+    run.appliedMessageSeq = outcome.lastMessageSeq;
+    run.appliedReadSeq = outcome.lastReadSeq;
+    if (outcome.stored) {
+        if (isOpen(serverUrl))
+            m_host.reloadMessages();
+        m_host.reloadConversationsSoon();
+    } else if (moved) {
+        m_host.reloadConversationsSoon();
+    }
 }
 
 void SuperGroupSync::markRead(const QString &serverUrl, qint64 seq)

@@ -1,15 +1,24 @@
 // Keeps one super group's local copy up to date: opening it (information,
 // read state, then a pull), pulling its messages into the store 200 at a
-// time (supergroup_pull.h: fetched and stored on the pool), its read state,
-// the user's own role in it and its name and avatar.
+// time (supergroup_pull.h: a backlog is fetched and stored batch after batch
+// on the pool), its read state, the user's own role in it and its name and
+// avatar.
 //
 // Runs on the GUI thread; network and store work goes to background jobs.
+// What a pull stored is applied at most once a frame (the cursor, the
+// lists, the notice), however fast the batches come.
 #pragma once
 
+#include "chat/chat_session.h"
+
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 namespace velmor::sg {
 struct SGReadState;
@@ -20,6 +29,7 @@ namespace velmor::chat {
 class ChatHost;
 struct SuperGroupPullStart;
 struct SuperGroupPullOutcome;
+class SuperGroupPullChain;
 
 class SuperGroupSync : public QObject
 {
@@ -30,7 +40,11 @@ public:
     // stored without it.
     static constexpr int kMediaAttempts = 3;
 
+    // The least time between two applications of what pulls stored.
+    static constexpr int kFrameMs = 16;
+
     explicit SuperGroupSync(ChatHost &host, QObject *parent = nullptr);
+    ~SuperGroupSync() override;
 
     void open(const QString &serverUrl);
     void pull(const QString &serverUrl);
@@ -38,7 +52,7 @@ public:
     void refreshInfo(const QString &serverUrl);
 
     // Pulls whose result has not been applied yet, per group.
-    bool isPulling(const QString &serverUrl) const { return m_pulling.contains(serverUrl); }
+    bool isPulling(const QString &serverUrl) const { return m_pulls.contains(serverUrl); }
 
 signals:
     // The open group's name or avatar in the runtime record changed.
@@ -50,14 +64,32 @@ signals:
     void notificationsReloadWanted();
 
 private:
-    void applyPull(const SuperGroupPullStart &start, const SuperGroupPullOutcome &outcome);
+    // A pull on its way: its pool job goes on through the backlog while the
+    // window applies what it stored.
+    struct PullRun
+    {
+        std::shared_ptr<SuperGroupPullChain> chain;
+        ChatSession::Ticket ticket;
+        bool listed = false;  // the group was in the user's list when the pull began
+        bool noticed = false; // the pull's one notice was asked for
+        qint64 appliedMessageSeq = 0; // the cursor and read mark the window last applied
+        qint64 appliedReadSeq = 0;
+    };
+
+    void chainProgressed();
+    void applyWaitingPulls();
+    void applyWaiting(const QString &serverUrl, PullRun &run);
+    void applyPull(const QString &serverUrl, PullRun &run, const SuperGroupPullOutcome &outcome);
+    bool isListed(const QString &serverUrl) const;
     void markRead(const QString &serverUrl, qint64 seq);
     void applyReadState(const QString &serverUrl, const velmor::sg::SGReadState &read, qint64 markedSeq);
     bool isOpen(const QString &serverUrl) const;
 
     ChatHost &m_host;
-    QSet<QString> m_pulling;   // a pull of the group is on its way
-    QSet<QString> m_pullAgain; // and another was asked for meanwhile
+    QHash<QString, PullRun> m_pulls; // a pull of the group is on its way
+    QSet<QString> m_pullAgain;       // and another was asked for meanwhile
+    QTimer m_applyTimer;             // what the pulls stored waits for the next frame
+    QElapsedTimer m_sinceApplied;
     QHash<QString, int> m_mediaMisses; // group peer + "\n" + message id -> pulls without its media
 };
 

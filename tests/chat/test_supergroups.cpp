@@ -250,19 +250,62 @@ private slots:
         QCOMPARE(storedOf(server).size(), 430);
     }
 
+    // A backlog of many batches is one pull: one notice, one request per batch.
+    void anUnopenedGroupGetsOneNoticePerPull_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("one batch") << 5;
+        QTest::newRow("a backlog of five batches") << 1000;
+    }
     void anUnopenedGroupGetsOneNoticePerPull()
     {
+        QFETCH(int, count);
         FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Quiet"));
         startAndConnect();
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < count; ++i)
             server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("n%1").arg(i)));
+        const int requestsBefore = server.http().requestCount(QStringLiteral("/v1/message/pull"));
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
         parts().sync.pull(server.baseUrl());
         waitIdle();
-        QCOMPARE(storedOf(server).size(), 5);
+        QCOMPARE(storedOf(server).size(), count);
         QCOMPARE(notices.count(), 1);
         QCOMPARE(notices.at(0).at(0).toString(), QStringLiteral("sg:") + server.baseUrl());
-        QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).unread, 5);
+        QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).unread, count);
+        QCOMPARE(ChatStore::instance().superGroup(server.baseUrl())->last_message_seq, count);
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/message/pull")) - requestsBefore, count / 200 + 1);
+    }
+
+    // A backlog being pulled stops soon after a sign-out or once the user's
+    // list no longer holds the group, rather than reading it to its end.
+    void aBacklogStopsWithItsSessionOrGroup_data()
+    {
+        QTest::addColumn<bool>("signOut");
+        QTest::newRow("sign-out") << true;
+        QTest::newRow("group removed from the list") << false;
+    }
+    void aBacklogStopsWithItsSessionOrGroup()
+    {
+        QFETCH(bool, signOut);
+        FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Long"));
+        startAndConnect();
+        for (int i = 0; i < 1600; ++i)
+            server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("b%1").arg(i)));
+        const QString pullPath = QStringLiteral("/v1/message/pull");
+        server.http().setFault(pullPath, Fault::delay(250));
+        parts().sync.pull(server.baseUrl());
+        QTRY_VERIFY_WITH_TIMEOUT(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq >= 200, 15000);
+        if (signOut)
+            m_chat->stop();
+        else
+            m_chat->host().superGroups().setEntries({}); // as a refresh of the user's groups without it
+        waitIdle();
+        QTest::qWait(600);
+        server.http().clearFaults();
+        QVERIFY2(server.http().requestCount(pullPath) <= 4,
+                 qPrintable(QString::number(server.http().requestCount(pullPath))));
+        QVERIFY(storedOf(server).size() <= 800);
+        QVERIFY(!parts().sync.isPulling(server.baseUrl()));
     }
 
     void anImageWaitsForItsMedia()
