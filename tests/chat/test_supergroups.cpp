@@ -353,6 +353,38 @@ private slots:
         QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq, 4);
     }
 
+    // Deep in a backlog, an image whose media does not come holds the cursor
+    // before it while the messages after it are stored; each batch that
+    // takes it again counts a miss, carried from batch to batch, and after
+    // the last attempt it is stored without its media and the backlog's end
+    // follows.
+    void anImageInABacklogWaitsForItsMedia()
+    {
+        FakeGroupServer &server = addServer(QStringLiteral("member"));
+        server.setMediaByReference(true);
+        const QJsonObject image{{QStringLiteral("type"), QStringLiteral("image")},
+                                {QStringLiteral("imageB64"), velmor::crypto::base64UrlEncode(QByteArray(512, 'j'))},
+                                {QStringLiteral("mime"), QStringLiteral("image/jpeg")}};
+        startAndConnect();
+        for (int i = 0; i < 250; ++i)
+            server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("a%1").arg(i)));
+        server.appendMessage(peerKey(0x62), QStringLiteral("image"), image);
+        for (int i = 0; i < 250; ++i)
+            server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("b%1").arg(i)));
+        server.http().setFault(QStringLiteral("/v1/image/get"), Fault::http500());
+        // Batches from 0, 200 and (held) 250: two misses, up to seq 450 stored but the image.
+        parts().sync.pull(server.baseUrl());
+        waitIdle();
+        QCOMPARE(storedOf(server).size(), 449);
+        QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq, 250);
+        QCOMPARE(velmor::chat::SuperGroupSync::kMediaAttempts, 3);
+        parts().sync.pull(server.baseUrl());
+        waitIdle();
+        QCOMPARE(storedOf(server).size(), 501);
+        QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq, 501);
+        QCOMPARE(ChatStore::instance().superGroup(server.baseUrl())->last_message_seq, 501);
+    }
+
     void eventsApplyOncePerId()
     {
         FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Harbour"), QStringLiteral("ready"),
