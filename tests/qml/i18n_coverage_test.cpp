@@ -256,7 +256,8 @@ private slots:
         // Every Chinese text these controllers set is named there.
         static const QRegularExpression literal(QStringLiteral("QStringLiteral\\(\"([^\"]*)\"\\)"));
         static const QRegularExpression han(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
-        for (const char *file : {"app/app_controller.cpp", "app/relay_login.cpp", "chat/inbox.cpp",
+        for (const char *file : {"app/app_controller.cpp", "app/relay_login.cpp",
+                                 "chat/inbox.cpp", "chat/conversation_list.cpp", "chat/supergroup_pull.cpp",
                                  "voice/voice_room_controller.cpp"}) {
             const QString code = sourceOf(source + QStringLiteral("/../../../") + QLatin1String(file));
             QVERIFY2(!code.isEmpty(), file);
@@ -286,6 +287,14 @@ private slots:
         QTest::newRow("group subtitle, one") << "en" << "1 位成员  连接中" << "1 member  connecting";
         QTest::newRow("group subtitle, many") << "fr" << "12 位成员  35ms" << "12 membres  35ms";
         QTest::newRow("a server's own word") << "en" << "rate_limited" << "rate_limited";
+        QTest::newRow("picture preview") << "de" << "[图片]" << "[Bild]";
+        QTest::newRow("voice preview with seconds") << "en" << "[语音 12\"]" << "[Voice 12\"]";
+        QTest::newRow("link preview") << "es" << "[链接] Harbour news" << "[Enlace] Harbour news";
+        QTest::newRow("members joined") << "fr" << "Ada、Ben 加入了群聊" << "Ada、Ben a rejoint le groupe";
+        QTest::newRow("group title") << "ja-JP" << "群聊" << "グループチャット";
+        QTest::newRow("pasted picture unreadable") << "pt-PT" << "无法读取剪贴板图片"
+                                                   << "Não é possível ler a imagem da área de transferência";
+        QTest::newRow("a message that only starts like a preview") << "en" << "[图片] 是这个" << "[图片] 是这个";
     }
     void controllerTextsWithParts()
     {

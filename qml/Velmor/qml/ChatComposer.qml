@@ -297,7 +297,7 @@ Item {
         objectName: "errorTip"
         parent: root
         y: 0
-        text: root.errorText
+        text: I18n.said(root.errorText)
         timeout: 3500
         onClosed: root.errorText = ""
     }

@@ -332,7 +332,8 @@ Item {
         // full disk in the user's language, not as an unreadable picture.
         function test_pasteErrorShowsTipThenClears_data() {
             return [
-                { tag: "copy not saved", draft: { "ok": false, "error": "无法读取剪贴板图片" }, shown: "无法读取剪贴板图片" },
+                { tag: "copy not saved", draft: { "ok": false, "error": "无法读取剪贴板图片" }, shown: "无法读取剪贴板图片",
+                  tip: "Cannot read the picture on the clipboard" },
                 { tag: "disk full", draft: { "ok": false, "error": "磁盘已满，无法保存粘贴的图片", "problem": "diskFull" },
                   shown: "Disk full: the pasted picture could not be saved and was not sent. Free some space, then paste it again." }
             ]
@@ -348,7 +349,8 @@ Item {
             compare(c.errorText, data.shown)
             var tip = findChild(c, "errorTip")
             tryVerify(function () { return tip.visible })
-            compare(tip.text, data.shown)
+            // The controller's text in the interface's language.
+            compare(tip.text, data.tip !== undefined ? data.tip : data.shown)
             compare(tip.timeout, 3500)
             // Closing by itself after the timeout empties the text.
             tryCompare(c, "errorText", "", 6000)

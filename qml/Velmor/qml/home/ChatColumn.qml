@@ -26,7 +26,7 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.preferredHeight: Theme.topBarHeight
         peer: Chat.currentPeer
-        title: Chat.currentTitle
+        title: I18n.said(Chat.currentTitle)
         address: Chat.currentAddress
         avatarId: Chat.currentAvatarId
         avatarKind: Chat.currentAvatarKind

@@ -21,7 +21,7 @@ Rectangle {
     readonly property bool isOfficial: c.isOfficial === true
     readonly property bool isAuthor: c.isAuthor === true
     readonly property int unread: Number(c.unread) > 0 ? Number(c.unread) : 0
-    readonly property string lastText: c.last ? String(c.last) : ""
+    readonly property string lastText: c.last ? I18n.said(c.last) : ""
     readonly property string preview: {
         var lat = Number(c.latencyMs)
         if (isSuper && c.connectionState === "connected" && c.latencyMs !== undefined
@@ -51,7 +51,7 @@ Rectangle {
     color: active ? "#2effffff" : (mouse.containsMouse ? "#14ffffff" : "transparent")
     activeFocusOnTab: true
     Accessible.role: Accessible.ListItem
-    Accessible.name: c.display ? String(c.display) : ""
+    Accessible.name: c.display ? I18n.said(c.display) : ""
     Accessible.description: lastText
 
     Keys.onReturnPressed: row.openRequested()
@@ -95,7 +95,7 @@ Rectangle {
 
         Text {
             objectName: "displayName"
-            text: row.c.display ? String(row.c.display) : ""
+            text: row.c.display ? I18n.said(row.c.display) : ""
             textFormat: Text.PlainText
             font.pixelSize: Theme.fontBody
             font.weight: Font.DemiBold

@@ -222,7 +222,7 @@ Item {
     Component {
         id: systemComponent
         SystemCapsule {
-            text: row.text
+            text: I18n.said(row.text)
             maxWidth: row.width
         }
     }

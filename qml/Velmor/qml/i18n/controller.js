@@ -37,7 +37,21 @@ var exact = {
     "解散聊天室失败": "voice.dissolveFailed",
     "设置发言人失败": "voice.grantFailed",
     "取消发言人失败": "voice.revokeFailed",
-    "无法读取所选图片": "image.unreadable"
+    "无法读取所选图片": "image.unreadable",
+    "无法读取剪贴板图片": "image.clipboardUnreadable",
+    "不支持此图片格式或文件已损坏": "image.unsupported",
+    "[图片]": "preview.picture",
+    "[语音]": "preview.voice",
+    "[链接]": "preview.link",
+    "[转账]": "preview.transfer",
+    "[表情]": "preview.emoji",
+    "[系统消息]": "preview.system",
+    "暂无消息": "preview.none",
+    "Pelorin官方地址账号": "preview.official",
+    "群聊": "title.group",
+    "超级群": "title.superGroup",
+    "Premium 群组": "title.premiumGroup",
+    "未知地址": "common.unknownAddress"
 }
 
 // Texts with a part of their own: the pattern, the key, and the names of
@@ -46,5 +60,9 @@ var patterns = [
     { "match": /^已登录 · 节点 (.*)$/, "key": "app.signedIn", "names": ["node"] },
     { "match": /^(.*)，无法自动登录。损坏的文件保留在 (.*)。请用助记词或私钥导入原身份；新建账户将得到另一个身份。$/,
       "key": "identity.damagedNotice", "names": ["what", "folder"], "translated": ["what"] },
-    { "match": /^(\d+) 位成员  (.*)$/, "key": "sg.subtitle", "names": ["count", "status"], "translated": ["status"] }
+    { "match": /^(\d+) 位成员  (.*)$/, "key": "sg.subtitle", "names": ["count", "status"], "translated": ["status"] },
+    { "match": /^\[语音 (\d+)"\]$/, "key": "preview.voiceSeconds", "names": ["n"] },
+    { "match": /^\[链接\] (.+)$/, "key": "preview.linkTitled", "names": ["title"] },
+    { "match": /^\[转账\] (.+)$/, "key": "preview.transferSymbol", "names": ["symbol"] },
+    { "match": /^(.+) 加入了群聊$/, "key": "system.joined", "names": ["names"] }
 ]

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "LiveKit-Verbindung fehlgeschlagen",
     "voice.dissolveFailed": "Sprachraum konnte nicht aufgelöst werden",
     "voice.grantFailed": "Zum Sprecher machen fehlgeschlagen",
-    "voice.revokeFailed": "Sprecherrecht konnte nicht entzogen werden"
+    "voice.revokeFailed": "Sprecherrecht konnte nicht entzogen werden",
+    "image.clipboardUnreadable": "Das Bild in der Zwischenablage ist nicht lesbar",
+    "image.unsupported": "Bildformat nicht unterstützt oder Datei beschädigt",
+    "preview.picture": "[Bild]",
+    "preview.voice": "[Sprachnachricht]",
+    "preview.voiceSeconds": "[Sprachnachricht {n}\"]",
+    "preview.link": "[Link]",
+    "preview.linkTitled": "[Link] {title}",
+    "preview.transfer": "[Überweisung]",
+    "preview.transferSymbol": "[Überweisung] {symbol}",
+    "preview.emoji": "[Sticker]",
+    "preview.system": "[Systemnachricht]",
+    "preview.none": "Noch keine Nachrichten",
+    "preview.official": "Offizielles Pelorin-Konto",
+    "title.group": "Gruppenchat",
+    "title.superGroup": "Supergruppe",
+    "title.premiumGroup": "Premium-Gruppe",
+    "system.joined": "{names} ist der Gruppe beigetreten"
 }

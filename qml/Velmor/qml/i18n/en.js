@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "LiveKit connection failed",
     "voice.dissolveFailed": "Closing the voice room failed",
     "voice.grantFailed": "Making the member a speaker failed",
-    "voice.revokeFailed": "Taking the speaker's voice failed"
+    "voice.revokeFailed": "Taking the speaker's voice failed",
+    "image.clipboardUnreadable": "Cannot read the picture on the clipboard",
+    "image.unsupported": "This picture format is not supported, or the file is damaged",
+    "preview.picture": "[Picture]",
+    "preview.voice": "[Voice]",
+    "preview.voiceSeconds": "[Voice {n}\"]",
+    "preview.link": "[Link]",
+    "preview.linkTitled": "[Link] {title}",
+    "preview.transfer": "[Transfer]",
+    "preview.transferSymbol": "[Transfer] {symbol}",
+    "preview.emoji": "[Sticker]",
+    "preview.system": "[System message]",
+    "preview.none": "No messages yet",
+    "preview.official": "Pelorin's official account",
+    "title.group": "Group chat",
+    "title.superGroup": "Super group",
+    "title.premiumGroup": "Premium group",
+    "system.joined": "{names} joined the group"
 }

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "Falló la conexión con LiveKit",
     "voice.dissolveFailed": "No se pudo cerrar la sala de voz",
     "voice.grantFailed": "No se pudo hacer orador al miembro",
-    "voice.revokeFailed": "No se pudo quitar al orador"
+    "voice.revokeFailed": "No se pudo quitar al orador",
+    "image.clipboardUnreadable": "No se puede leer la imagen del portapapeles",
+    "image.unsupported": "Formato de imagen no admitido o archivo dañado",
+    "preview.picture": "[Imagen]",
+    "preview.voice": "[Voz]",
+    "preview.voiceSeconds": "[Voz {n}\"]",
+    "preview.link": "[Enlace]",
+    "preview.linkTitled": "[Enlace] {title}",
+    "preview.transfer": "[Transferencia]",
+    "preview.transferSymbol": "[Transferencia] {symbol}",
+    "preview.emoji": "[Sticker]",
+    "preview.system": "[Mensaje del sistema]",
+    "preview.none": "Aún no hay mensajes",
+    "preview.official": "Cuenta oficial de Pelorin",
+    "title.group": "Chat de grupo",
+    "title.superGroup": "Supergrupo",
+    "title.premiumGroup": "Grupo Premium",
+    "system.joined": "{names} se unió al grupo"
 }

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "Échec de la connexion LiveKit",
     "voice.dissolveFailed": "Échec de la dissolution du salon vocal",
     "voice.grantFailed": "Impossible de nommer l’orateur",
-    "voice.revokeFailed": "Impossible de retirer l’orateur"
+    "voice.revokeFailed": "Impossible de retirer l’orateur",
+    "image.clipboardUnreadable": "Impossible de lire l’image du presse-papiers",
+    "image.unsupported": "Format d’image non pris en charge ou fichier endommagé",
+    "preview.picture": "[Image]",
+    "preview.voice": "[Message vocal]",
+    "preview.voiceSeconds": "[Message vocal {n}\"]",
+    "preview.link": "[Lien]",
+    "preview.linkTitled": "[Lien] {title}",
+    "preview.transfer": "[Transfert]",
+    "preview.transferSymbol": "[Transfert] {symbol}",
+    "preview.emoji": "[Autocollant]",
+    "preview.system": "[Message système]",
+    "preview.none": "Aucun message",
+    "preview.official": "Compte officiel de Pelorin",
+    "title.group": "Discussion de groupe",
+    "title.superGroup": "Super-groupe",
+    "title.premiumGroup": "Groupe Premium",
+    "system.joined": "{names} a rejoint le groupe"
 }

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "LiveKit への接続に失敗しました",
     "voice.dissolveFailed": "ボイスルームを解散できませんでした",
     "voice.grantFailed": "発言者に設定できませんでした",
-    "voice.revokeFailed": "発言者を解除できませんでした"
+    "voice.revokeFailed": "発言者を解除できませんでした",
+    "image.clipboardUnreadable": "クリップボードの画像を読み込めません",
+    "image.unsupported": "この画像形式には対応していないか、ファイルが破損しています",
+    "preview.picture": "[画像]",
+    "preview.voice": "[音声]",
+    "preview.voiceSeconds": "[音声 {n}\"]",
+    "preview.link": "[リンク]",
+    "preview.linkTitled": "[リンク] {title}",
+    "preview.transfer": "[送金]",
+    "preview.transferSymbol": "[送金] {symbol}",
+    "preview.emoji": "[スタンプ]",
+    "preview.system": "[システムメッセージ]",
+    "preview.none": "メッセージはまだありません",
+    "preview.official": "Pelorin 公式アカウント",
+    "title.group": "グループチャット",
+    "title.superGroup": "スーパーグループ",
+    "title.premiumGroup": "Premium グループ",
+    "system.joined": "{names} がグループに参加しました"
 }

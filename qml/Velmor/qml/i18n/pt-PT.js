@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "Falha na ligação LiveKit",
     "voice.dissolveFailed": "Falha ao encerrar a sala de voz",
     "voice.grantFailed": "Falha ao tornar o membro orador",
-    "voice.revokeFailed": "Falha ao retirar o orador"
+    "voice.revokeFailed": "Falha ao retirar o orador",
+    "image.clipboardUnreadable": "Não é possível ler a imagem da área de transferência",
+    "image.unsupported": "Formato de imagem não suportado ou ficheiro danificado",
+    "preview.picture": "[Imagem]",
+    "preview.voice": "[Voz]",
+    "preview.voiceSeconds": "[Voz {n}\"]",
+    "preview.link": "[Ligação]",
+    "preview.linkTitled": "[Ligação] {title}",
+    "preview.transfer": "[Transferência]",
+    "preview.transferSymbol": "[Transferência] {symbol}",
+    "preview.emoji": "[Autocolante]",
+    "preview.system": "[Mensagem do sistema]",
+    "preview.none": "Ainda sem mensagens",
+    "preview.official": "Conta oficial do Pelorin",
+    "title.group": "Conversa de grupo",
+    "title.superGroup": "Supergrupo",
+    "title.premiumGroup": "Grupo Premium",
+    "system.joined": "{names} entrou no grupo"
 }

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "LiveKit 连接失败",
     "voice.dissolveFailed": "解散聊天室失败",
     "voice.grantFailed": "设置发言人失败",
-    "voice.revokeFailed": "取消发言人失败"
+    "voice.revokeFailed": "取消发言人失败",
+    "image.clipboardUnreadable": "无法读取剪贴板图片",
+    "image.unsupported": "不支持此图片格式或文件已损坏",
+    "preview.picture": "[图片]",
+    "preview.voice": "[语音]",
+    "preview.voiceSeconds": "[语音 {n}\"]",
+    "preview.link": "[链接]",
+    "preview.linkTitled": "[链接] {title}",
+    "preview.transfer": "[转账]",
+    "preview.transferSymbol": "[转账] {symbol}",
+    "preview.emoji": "[表情]",
+    "preview.system": "[系统消息]",
+    "preview.none": "暂无消息",
+    "preview.official": "Pelorin官方地址账号",
+    "title.group": "群聊",
+    "title.superGroup": "超级群",
+    "title.premiumGroup": "Premium 群组",
+    "system.joined": "{names} 加入了群聊"
 }

@@ -229,5 +229,22 @@ var texts = {
     "voice.connectFailed": "LiveKit 連線失敗",
     "voice.dissolveFailed": "解散聊天室失敗",
     "voice.grantFailed": "設定發言人失敗",
-    "voice.revokeFailed": "取消發言人失敗"
+    "voice.revokeFailed": "取消發言人失敗",
+    "image.clipboardUnreadable": "無法讀取剪貼簿圖片",
+    "image.unsupported": "不支援此圖片格式或檔案已損壞",
+    "preview.picture": "[圖片]",
+    "preview.voice": "[語音]",
+    "preview.voiceSeconds": "[語音 {n}\"]",
+    "preview.link": "[連結]",
+    "preview.linkTitled": "[連結] {title}",
+    "preview.transfer": "[轉帳]",
+    "preview.transferSymbol": "[轉帳] {symbol}",
+    "preview.emoji": "[表情]",
+    "preview.system": "[系統訊息]",
+    "preview.none": "暫無訊息",
+    "preview.official": "Pelorin官方地址帳號",
+    "title.group": "群聊",
+    "title.superGroup": "超級群組",
+    "title.premiumGroup": "Premium 群組",
+    "system.joined": "{names} 加入了群聊"
 }
