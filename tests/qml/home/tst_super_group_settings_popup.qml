@@ -85,6 +85,23 @@ Item {
             compare(item(popup, "sgBody").visible, data.body)
         }
 
+        // A member list the server gave longer than is kept says it is shown in part.
+        function test_partialListSaysSo_data() {
+            return [
+                { tag: "whole list", extra: {}, shown: false, text: "" },
+                { tag: "cut at the bound", extra: { "membersPartial": true, "membersListed": 25000 }, shown: true,
+                  text: "仅显示部分成员：25000 位成员中的 4 位。" }
+            ]
+        }
+        function test_partialListSaysSo(data) {
+            var popup = openPopup()
+            Chat.superGroupInfoLoaded(host.info("admin", data.extra))
+            var note = item(popup, "sgMembersPartial")
+            compare(note.visible, data.shown)
+            if (data.shown)
+                compare(note.text, data.text)
+        }
+
         // Buttons per row: [role button, remove button] for Olga, Adam, Mia, Ned.
         function test_roleTable_data() {
             return [
