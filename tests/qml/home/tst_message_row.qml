@@ -58,6 +58,22 @@ Item {
             return row
         }
 
+        // Pixels of `item`, as `over` draws it, nearer `ink` than the
+        // bubble's own colour `ground` and clearly off it.
+        function inkPixels(over, item, ink, ground) {
+            waitForRendering(over)
+            var image = grabImage(over), at = item.mapToItem(over, 0, 0), count = 0
+            var want = Qt.color(ink), bg = Qt.color(ground)
+            var d = function (p, q) { return Math.abs(p.r - q.r) + Math.abs(p.g - q.g) + Math.abs(p.b - q.b) }
+            for (var x = Math.ceil(at.x); x < at.x + item.width; ++x)
+                for (var y = Math.ceil(at.y); y < at.y + item.height; ++y) {
+                    var p = image.pixel(x, y)
+                    if (d(p, want) < d(p, bg) && d(p, bg) > 0.15)
+                        ++count
+                }
+            return count
+        }
+
         // The marks of each message of `list` (every one with an id).
         function runMarks(list) {
             var model = createTemporaryObject(runsComponent, host)
@@ -283,8 +299,15 @@ Item {
                 var holder = kinds[k].kind === "image" ? part(row, "imgMetaRow") : part(row, "metaRow")
                 var icon = findChild(holder, "tickIcon")
                 compare(icon !== null && icon.visible, data.tick !== "", "tick of " + kinds[k].kind)
-                if (data.tick !== "")
+                if (data.tick !== "") {
                     compare(icon.name, data.tick)
+                    // Drawn in its colour as a picture, without a shader
+                    // effect made with each row.
+                    compare(findChild(holder, "iconTint"), null)
+                    tryCompare(icon, "status", Image.Ready)
+                    if (kinds[k].kind === "text")
+                        verify(inkPixels(row, icon, Theme.bubbleTick, Theme.bubbleOut) >= 4, "tick drawn in its colour")
+                }
                 compare(findChild(holder, "timeText").text, Qt.formatDateTime(new Date(1700000000 * 1000), "MM-dd hh:mm"))
                 var mark = part(row, "failedMark")
                 compare(mark.visible, data.mark)
