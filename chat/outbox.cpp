@@ -218,9 +218,9 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     row.created_at = QDateTime::currentSecsSinceEpoch();
     row.is_outgoing = true;
     row.status = MessageStatus::Sending;
-    if (!group) {
-        // One-to-one: sealed and stored with its envelope on the pool, then
-        // shown and posted by the queue.
+    if (!isSuperGroupPeer(peer)) {
+        // One-to-one and normal groups: sealed and stored with its envelope
+        // (a group's fan-out) on the pool, then shown and posted by the queue.
         queueSeal(peer, row, payload, replaces);
         return true;
     }
@@ -283,19 +283,6 @@ QString Outbox::transmit(const QString &peer, const Payload &payload, const QStr
             result = api.sendImage(url, key, payload.bytes, payload.width, payload.height, displayName, rowId);
         else
             result = api.sendVoice(url, key, payload.bytes, payload.durationMs, {}, displayName, rowId);
-        return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
-    }
-    if (isGroupPeer(peer)) {
-        const QString groupId = groupIdOfPeer(peer);
-        GroupRegistry &registry = GroupRegistry::instance();
-        GroupSendResult result;
-        if (payload.kind == Kind::Text)
-            result = sendGroupText(registry, groupId, payload.text);
-        else if (payload.kind == Kind::Image)
-            result = sendGroupImage(registry, groupId, payload.bytes, QStringLiteral("image/jpeg"), payload.width,
-                                    payload.height);
-        else
-            result = sendGroupVoice(registry, groupId, payload.bytes, payload.durationMs, {});
         return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
     }
     RelaySendResult result;

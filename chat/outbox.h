@@ -13,9 +13,11 @@
 // "group:" + group id (the normal-group fan-out), else a one-to-one peer
 // key (the relay).
 //
-// One-to-one sends are durable and idempotent: the envelope is sealed and
-// signed under the row's own id and stored with the row in one write before
-// it is shown or posted (outbox_relay.cpp). That work runs on the pool: a
+// One-to-one and normal-group sends are durable and idempotent: the
+// envelope (a group's: the body of its fan-out, an envelope for each
+// member) is sealed and signed under the row's own id and stored with the
+// row in one write before it is shown or posted (outbox_relay.cpp); posted
+// again, the relay and the members take it once. That work runs on the pool: a
 // send gets its id, time and clock on the window's thread and waits in a
 // queue; one job at a time seals, signs and writes what the queue holds
 // (at most kSealBatch sends) in one transaction, and the window then shows
@@ -56,20 +58,21 @@
 // and in memory, shown and sent like any other, and written (with the
 // envelope while the send is unfinished) as soon as the store takes it,
 // tried again every kStoreRetryMs; a program ended before that writes it
-// from the journal at the next sign-in, and posts it. The journal's room
-// is taken ahead, with the size of each batch, while the disk has space. A
-// one-to-one send that neither the store nor the journal took is not shown
-// nor sent: its text stays in the composer (textKept) and the user is told.
-// A group send is shown and sent at once and kept in the journal by a
-// worker just after; until then it counts in unkeptSends(), which the quit
-// asks about.
+// from the journal at the next sign-in, and posts it (unless the relay's
+// answer, kept in the journal beside it, says it was taken or refused). The
+// journal's room is taken ahead, with the size of each batch, while the disk
+// has space. A send that neither the store nor the journal took is not
+// shown nor sent: its text stays in the composer (textKept) and the user is
+// told. A super-group send is shown and sent at once and kept in the
+// journal by a worker just after; until then it counts in unkeptSends(),
+// which the quit asks about.
 //
 // A quit settles the queue as a sign-out does (the controller's end calls
 // forgetQueue()): the sends accepted and not written yet are written or
 // journaled on the pool, which the program's exit waits for.
 //
-// A retry without a stored envelope (a group message, a row of an older
-// version) sends again to the failed row's own peer. Its new row (and the
+// A retry without a stored envelope (a super-group message, a row of an
+// older version) sends again to the failed row's own peer. Its new row (and the
 // temporary copy of the media) is written first; the failed row is deleted
 // only once the new one is stored, so a retry that cannot start leaves the
 // failed message in place. A result that comes back for a row deleted
@@ -235,6 +238,10 @@ private:
         bool dropped = false;   // signed under another identity than the send's
     };
     static QByteArray contentOf(const Payload &payload, qint64 sentAtMs);
+    // Sealed and signed, on the pool: a one-to-one envelope, or a normal
+    // group's fan-out (every member's envelope); `signer` says whose key
+    // signed it.
+    static Sealed seal(const ToSeal &send, const velmor::identity::Identity &identity, QString *signer);
     void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
     void sealQueued();
     // On the pool: every send sealed and signed, then written in one transaction.
@@ -276,7 +283,7 @@ private:
         bool journaled = false;
     };
     void keepUnstored(const MessageRecord &row, const QString &envelope, bool journaled);
-    // A group send the store refused, into the journal on a worker.
+    // A super-group send the store refused, into the journal on a worker.
     void journalUnstored(const MessageRecord &row);
     void storeUnstored();
     QString journalPath() const;

@@ -7,13 +7,17 @@
 #include "chat/chat_session.h"
 #include "chat/error_model.h"
 #include "chat/job_runner.h"
+#include "chat/peer_keys.h"
 #include "chat/send_journal.h"
+#include "groups/group_card.h"
+#include "groups/group_engine.h"
 #include "identity/envelope.h"
 #include "net/relay_session.h"
 #include "store/chat_store.h"
 
 #include <QDateTime>
 #include <QDebug>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -36,13 +40,19 @@ qint64 nowMs()
 // The sender's clock in ms of the last send queued, process-wide.
 qint64 g_lastStamp = 0;
 
+// A group's fan-out carries an envelope for each member, all signed at once.
+QJsonObject firstEnvelope(const QJsonObject &object)
+{
+    return isGroupFanOut(object) ? object.value(QStringLiteral("envelopes")).toArray().first().toObject() : object;
+}
+
 // An envelope whose lifetime is over (or too nearly over to arrive in it)
 // is never posted, nor signed again under its id: the peer forgets the ids
 // of messages it deleted once their envelopes can no longer be valid, so
 // the same id with a new lifetime would bring a deleted message back.
 bool envelopeOutlived(const QString &envelopeJson)
 {
-    const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    const QJsonObject object = firstEnvelope(QJsonDocument::fromJson(envelopeJson.toUtf8()).object());
     const qint64 expiresAt = RelayApi::envelopeFromJson(object).expiresAt;
     return expiresAt <= QDateTime::currentSecsSinceEpoch() + velmor::identity::kEnvelopeClockSlackSeconds;
 }
@@ -51,6 +61,13 @@ bool envelopeOutlived(const QString &envelopeJson)
 RelaySendResult postEnvelope(const QString &envelopeJson)
 {
     const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    if (isGroupFanOut(object)) {
+        if (!envelopeOutlived(envelopeJson))
+            return postGroupFanOut(object);
+        RelaySendResult outlived;
+        outlived.error = kOutlived;
+        return outlived;
+    }
     const RawEnvelope raw = RelayApi::envelopeFromJson(object);
     const velmor::identity::Envelope envelope = RelayApi::toEnvelope(raw);
     RelaySendResult failed;
@@ -72,6 +89,41 @@ int Outbox::retryDelayMs(int failures)
     if (failures <= 0)
         return 0;
     return 1000 << std::clamp(failures - 1, 0, 2);
+}
+
+Outbox::Sealed Outbox::seal(const ToSeal &send, const velmor::identity::Identity &identity, QString *signer)
+{
+    Sealed sealed{send.row, {}, {}, send.replaces, send.sentAtMs};
+    if (isGroupPeer(send.peer)) {
+        // Every member's envelope under the row's id, in the body of one
+        // fan-out: posted again as it is, the members take it once.
+        GroupRegistry &registry = GroupRegistry::instance();
+        const QString groupId = groupIdOfPeer(send.peer);
+        const Payload &payload = send.payload;
+        SealedGroupMessage group;
+        if (payload.kind == Payload::Kind::Text)
+            group = sealGroupText(registry, groupId, payload.text, send.row.id);
+        else if (payload.kind == Payload::Kind::Image)
+            group = sealGroupImage(registry, groupId, payload.bytes, QStringLiteral("image/jpeg"), payload.width,
+                                   payload.height, send.row.id);
+        else
+            group = sealGroupVoice(registry, groupId, payload.bytes, payload.durationMs, {}, send.row.id);
+        sealed.error = group.error;
+        if (group.ok) {
+            *signer = firstEnvelope(group.fanOut).value(QStringLiteral("sender_pubkey")).toString();
+            sealed.envelope = QString::fromUtf8(QJsonDocument(group.fanOut).toJson(QJsonDocument::Compact));
+        }
+        return sealed;
+    }
+    const velmor::identity::Envelope envelope = RelayApi::sealEnvelope(
+        identity, send.peer, contentOf(send.payload, send.sentAtMs), send.row.id, &sealed.error);
+    if (!envelope.signature.isEmpty()) {
+        *signer = envelope.senderPubkey;
+        QJsonObject wire = RelayApi::envelopeToJson(envelope);
+        wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
+        sealed.envelope = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
+    }
+    return sealed;
 }
 
 QByteArray Outbox::contentOf(const Payload &payload, qint64 sentAtMs)
@@ -179,21 +231,16 @@ Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QStri
     QList<MessageRecord> rows;
     QStringList envelopes;
     for (const ToSeal &send : sends) {
-        Sealed sealed{send.row, {}, {}, send.replaces, send.sentAtMs};
-        const velmor::identity::Envelope envelope = RelayApi::sealEnvelope(
-            identity, send.peer, contentOf(send.payload, send.sentAtMs), send.row.id, &sealed.error);
-        if (envelope.signature.isEmpty()) {
+        QString signer;
+        Sealed sealed = seal(send, identity, &signer);
+        if (sealed.envelope.isEmpty()) {
             // Nothing that could be posted: shown as failed at once.
             sealed.row.status = MessageStatus::Failed;
-        } else if (envelope.senderPubkey != send.row.sender_raw_public_key) {
+        } else if (signer != send.row.sender_raw_public_key) {
             // Another identity signed in since the send: its key must not
             // sign these words, nor its store keep them.
             out.dropped = true;
             return out;
-        } else {
-            QJsonObject wire = RelayApi::envelopeToJson(envelope);
-            wire.insert(QStringLiteral("notify_type"), kMessageNotifyType);
-            sealed.envelope = QString::fromUtf8(QJsonDocument(wire).toJson(QJsonDocument::Compact));
         }
         rows.append(sealed.row);
         envelopes.append(sealed.envelope);
@@ -607,7 +654,15 @@ void Outbox::settle(const QString &messageId, MessageStatus status, const QStrin
         m_host.errors().publishWord(error);
     }
     if (m_unstored.contains(messageId)) {
-        m_unstored[messageId].row.status = status;
+        Unstored &kept = m_unstored[messageId];
+        kept.row.status = status;
+        if (kept.journaled) {
+            // Its answer beside it in the journal: a program ended before the
+            // store takes it does not post it again, nor shows it failed.
+            const QString journal = journalPath();
+            const JournaledSend answer{m_host.session().ownerKey(), kept.row, QString(), true};
+            JobRunner::fireAndForget([journal, answer] { SendJournal::append(journal, {answer}); });
+        }
         m_host.messageStatusChanged(messageId, int(status));
         storeUnstored();
         emit sendFinished(messageId, int(status));

@@ -84,9 +84,24 @@ QByteArray digestOf(const QByteArray &payload)
     return QCryptographicHash::hash(payload, QCryptographicHash::Sha256).left(kDigestBytes);
 }
 
+QByteArray record(const QJsonObject &object)
+{
+    const QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QByteArray record(kHeaderBytes - kDigestBytes, Qt::Uninitialized);
+    qToLittleEndian<quint32>(kMagic, record.data());
+    qToLittleEndian<quint32>(quint32(payload.size()), record.data() + 4);
+    return record + digestOf(payload) + payload;
+}
+
 QByteArray encode(const JournaledSend &send)
 {
     const MessageRecord &row = send.row;
+    // Named apart from a send's "id": a build that knows no answers skips
+    // the record as one without an id.
+    if (send.answer)
+        return record(QJsonObject{{QStringLiteral("owner"), send.owner},
+                                  {QStringLiteral("answered"), row.id},
+                                  {QStringLiteral("status"), int(row.status)}});
     const QJsonObject object{
         {QStringLiteral("owner"), send.owner},
         {QStringLiteral("envelope"), send.envelope},
@@ -100,11 +115,7 @@ QByteArray encode(const JournaledSend &send)
         {QStringLiteral("attachment"), row.attachment},
         {QStringLiteral("contentType"), row.content_type},
     };
-    const QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    QByteArray record(kHeaderBytes - kDigestBytes, Qt::Uninitialized);
-    qToLittleEndian<quint32>(kMagic, record.data());
-    qToLittleEndian<quint32>(quint32(payload.size()), record.data() + 4);
-    return record + digestOf(payload) + payload;
+    return record(object);
 }
 
 JournaledSend decode(const QByteArray &payload)
@@ -112,6 +123,12 @@ JournaledSend decode(const QByteArray &payload)
     const QJsonObject object = QJsonDocument::fromJson(payload).object();
     JournaledSend send;
     send.owner = object.value(QStringLiteral("owner")).toString();
+    if (object.contains(QStringLiteral("answered"))) {
+        send.answer = true;
+        send.row.id = object.value(QStringLiteral("answered")).toString();
+        send.row.status = MessageStatus(object.value(QStringLiteral("status")).toInt());
+        return send;
+    }
     send.envelope = object.value(QStringLiteral("envelope")).toString();
     MessageRecord &row = send.row;
     row.id = object.value(QStringLiteral("id")).toString();
@@ -283,18 +300,28 @@ std::optional<QList<MessageRecord>> SendJournal::replay(const QString &path, con
     QStringList envelopes;
     QSet<QString> taken;
     bool othersLeft = false;
+    // The relay's answers to sends of this owner, the last for each.
+    QHash<QString, MessageStatus> answers;
+    for (const JournaledSend &send : sends) {
+        if (send.answer && send.owner == owner)
+            answers.insert(send.row.id, send.row.status);
+    }
     for (const JournaledSend &send : sends) {
         if (send.owner != owner) {
             othersLeft = true;
             continue;
         }
+        if (send.answer)
+            continue;
         // Stored since (or deleted: the store remembers the ids it deleted).
         if (taken.contains(send.row.id) || store.messageIdKnown(send.row.id))
             continue;
         taken.insert(send.row.id);
         MessageRecord row = send.row;
-        // A send without an envelope cannot be posted again: it ended with
-        // the program that ran it.
+        // Answered: taken (or refused) by the relay, never posted again. A
+        // send without an envelope cannot be posted again: it ended with the
+        // program that ran it.
+        row.status = answers.value(row.id, row.status);
         if (send.envelope.isEmpty() && row.status == MessageStatus::Sending)
             row.status = MessageStatus::Failed;
         rows.append(row);

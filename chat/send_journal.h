@@ -28,7 +28,12 @@ struct JournaledSend
 {
     QString owner;
     MessageRecord row;
-    QString envelope; // empty for a send that has none (groups) or failed to seal
+    // Empty for a send that failed to seal (and in records of older builds,
+    // for group sends). A normal group's is the body of its fan-out.
+    QString envelope;
+    // An answer the relay gave to a send kept earlier in the file: only the
+    // row's id and its final status count.
+    bool answer = false;
 };
 
 class SendJournal
@@ -57,9 +62,11 @@ public:
     static QList<JournaledSend> read(const QString &path);
     // Writes `owner`'s records that `store` (open for `owner`) does not know
     // yet, in one transaction, then empties the file when no other owner's
-    // record is in it. The rows written (a send without an envelope that
-    // was still sending is written failed: nothing can post it again);
-    // nullopt when the store refused them (the file keeps them).
+    // record is in it. The rows written, with the status of the answer kept
+    // for each (a send answered is not posted again; without an answer nor
+    // an envelope, one that was still sending is written failed: nothing
+    // can post it again); nullopt when the store refused them (the file
+    // keeps them).
     static std::optional<QList<MessageRecord>> replay(const QString &path, const QString &owner, ChatStore &store);
 };
 

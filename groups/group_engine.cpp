@@ -312,6 +312,32 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
     return {true, QString(), QString()};
 }
 
+SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &groupId, const QString &type,
+                                    const QString &text, const QString &messageId)
+{
+    SendContext context;
+    const GroupSendResult checked = sendContext(registry, groupId, &context);
+    if (!checked.ok)
+        return {false, {}, checked.error};
+    if (context.recipients.isEmpty())
+        return {false, {}, QStringLiteral("no_recipients")};
+    const QString ciphertext = sealedMessage(
+        groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
+        QJsonObject{{QStringLiteral("type"), type},
+                    {QStringLiteral("text"), text},
+                    {QStringLiteral("sender"), context.me.key},
+                    {QStringLiteral("sentAt"), double(nowSeconds())}},
+        messageStamp(context.card));
+    if (ciphertext.isEmpty())
+        return {false, {}, QStringLiteral("encrypt_failed")};
+    SealedGroupMessage sealed;
+    sealed.fanOut = fanOutBody(
+        context.me, groupId, context.recipients, [&ciphertext](const QString &) { return ciphertext; }, messageId,
+        &sealed.error);
+    sealed.ok = !sealed.fanOut.isEmpty();
+    return sealed;
+}
+
 GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId,
                                  const QString &type, const QString &text)
 {
@@ -626,6 +652,59 @@ GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId, 
         return {false, QString(), QStringLiteral("empty_payload")};
     return sendGroupContent(registry, groupId, QStringLiteral("voice"),
                             groupVoiceContent(audio, qMax(durationMs, 0), waveform));
+}
+
+SealedGroupMessage sealGroupText(GroupRegistry &registry, const QString &groupId, const QString &text,
+                                 const QString &messageId)
+{
+    if (text.isEmpty())
+        return {false, {}, QStringLiteral("empty_payload")};
+    return sealGroupContent(registry, groupId, QStringLiteral("text"), text, messageId);
+}
+
+SealedGroupMessage sealGroupImage(GroupRegistry &registry, const QString &groupId, const QByteArray &jpeg,
+                                  const QString &mime, int width, int height, const QString &messageId)
+{
+    if (jpeg.isEmpty())
+        return {false, {}, QStringLiteral("empty_payload")};
+    return sealGroupContent(registry, groupId, QStringLiteral("image"), groupImageContent(jpeg, mime, width, height),
+                            messageId);
+}
+
+SealedGroupMessage sealGroupVoice(GroupRegistry &registry, const QString &groupId, const QByteArray &audio,
+                                  int durationMs, const QList<int> &waveform, const QString &messageId)
+{
+    if (audio.isEmpty())
+        return {false, {}, QStringLiteral("empty_payload")};
+    return sealGroupContent(registry, groupId, QStringLiteral("voice"),
+                            groupVoiceContent(audio, qMax(durationMs, 0), waveform), messageId);
+}
+
+bool isGroupFanOut(const QJsonObject &body)
+{
+    return body.value(QStringLiteral("envelopes")).isArray();
+}
+
+RelaySendResult postGroupFanOut(const QJsonObject &fanOut)
+{
+    RelaySendResult result;
+    result.messageId = fanOut.value(QStringLiteral("message_id")).toString();
+    QString tokenError;
+    const velmor::net::HttpResponse reply =
+        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), fanOut, kFanoutTimeoutMs, &tokenError);
+    if (reply.success) {
+        result.ok = true;
+        return result;
+    }
+    qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << fanOut.value(QStringLiteral("group_id")).toString()
+                         << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);
+    result.error = QStringLiteral("fanout_http_%1").arg(reply.status);
+    // No token (the relay not reached), no whole answer, or the relay's own
+    // failure: whether the members got it is not known, and the same body
+    // may be posted again.
+    result.retryable = tokenError.isEmpty() ? (!reply.error.isEmpty() || reply.status == 0 || reply.status >= 500)
+                                            : tokenError != QLatin1String("no_identity");
+    return result;
 }
 
 } // namespace velmor::chat

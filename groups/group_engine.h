@@ -108,6 +108,28 @@ GroupSendResult sendGroupImage(GroupRegistry &registry, const QString &groupId,
 GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId,
                                const QByteArray &audio, int durationMs, const QList<int> &waveform);
 
+// A message sealed for every other member and signed, not posted yet: the
+// body of its fan-out, every envelope under `messageId`. Posted as it is by
+// postGroupFanOut, again after a failure, the members take it once (they
+// know its id). The same checks and error words as the sends above.
+struct SealedGroupMessage
+{
+    bool ok = false;
+    QJsonObject fanOut;
+    QString error;
+};
+SealedGroupMessage sealGroupText(GroupRegistry &registry, const QString &groupId, const QString &text,
+                                 const QString &messageId);
+SealedGroupMessage sealGroupImage(GroupRegistry &registry, const QString &groupId, const QByteArray &jpeg,
+                                  const QString &mime, int width, int height, const QString &messageId);
+SealedGroupMessage sealGroupVoice(GroupRegistry &registry, const QString &groupId, const QByteArray &audio,
+                                  int durationMs, const QList<int> &waveform, const QString &messageId);
+// True for the body of a fan-out (sealGroup*), false for a one-to-one envelope.
+bool isGroupFanOut(const QJsonObject &body);
+// Posts a sealed fan-out. Retryable when the answer says nothing of the
+// message (none, cut short, a failure on the relay's side).
+RelaySendResult postGroupFanOut(const QJsonObject &fanOut);
+
 // Reads one envelope's ciphertext. Card, profile and invitation changes are
 // applied here; what it calls for sending (card requests, the owner's
 // answers) comes back as follow-ups and is not sent here. A refused message

@@ -154,35 +154,44 @@ QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, cons
 
 // One envelope per recipient, all under one message id, posted in one
 // request; `ciphertextFor` gives each recipient's ciphertext.
-bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
-            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
+QJsonObject fanOutBody(const Me &me, const QString &groupId, const QStringList &recipients,
+                       const std::function<QString(const QString &)> &ciphertextFor, const QString &messageId,
+                       QString *error)
 {
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString id = messageId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : messageId;
     const qint64 now = nowSeconds();
     QJsonArray envelopes;
     for (const QString &recipient : recipients) {
         const QString ciphertext = ciphertextFor(recipient);
         if (ciphertext.isEmpty()) {
             *error = QStringLiteral("encrypt_failed");
-            return false;
+            return {};
         }
         const velmor::identity::Envelope envelope =
             velmor::identity::signEnvelope(me.identity, recipient, ciphertext, id, now);
         if (envelope.signature.isEmpty()) {
             *error = QStringLiteral("sign_failed");
-            return false;
+            return {};
         }
         QJsonObject json = RelayApi::envelopeToJson(envelope);
         json.insert(QStringLiteral("notify_type"), QStringLiteral("group"));
         envelopes.append(json);
     }
+    return QJsonObject{{QStringLiteral("group_id"), groupId},
+                       {QStringLiteral("message_id"), id},
+                       {QStringLiteral("envelopes"), envelopes}};
+}
+
+bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
+            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
+{
+    const QJsonObject body = fanOutBody(me, groupId, recipients, ciphertextFor, QString(), error);
+    if (body.isEmpty())
+        return false;
+    const QString id = body.value(QStringLiteral("message_id")).toString();
     QString tokenError;
-    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(
-        QStringLiteral("/v1/group/fanout"),
-        QJsonObject{{QStringLiteral("group_id"), groupId},
-                    {QStringLiteral("message_id"), id},
-                    {QStringLiteral("envelopes"), envelopes}},
-        kFanoutTimeoutMs, &tokenError);
+    const velmor::net::HttpResponse reply =
+        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body, kFanoutTimeoutMs, &tokenError);
     if (!reply.success) {
         qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
                              << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);

@@ -63,6 +63,11 @@ QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpo
 // there is none or it does not open.
 QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me);
 
+// The fan-out's body ("group_id", "message_id" and an envelope for each
+// recipient, all under `messageId`, a new id when empty); empty on failure.
+QJsonObject fanOutBody(const Me &me, const QString &groupId, const QStringList &recipients,
+                       const std::function<QString(const QString &)> &ciphertextFor, const QString &messageId,
+                       QString *error);
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
             const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error);
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,

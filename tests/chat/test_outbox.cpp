@@ -82,8 +82,9 @@ private:
     rlimit m_before{};
 };
 
-// Child mode: "kept-sends <relay> <store file> <secret byte> <peer key>
-// <state>" signs in, opens the conversation with the peer, and then
+// Child mode: "kept-sends <relay> <store file> <secret byte> <peer>
+// <state>" signs in, opens the conversation with the peer (a key, or
+// "group:" and a group's id), and then
 // ("held") another connection takes the store's write lock for good,
 // ("full") the disk fills, or ("free") neither; it sends kSendsBeforeKill
 // texts, prints "kept <text>" as each is kept (the moment the composer
@@ -105,7 +106,10 @@ int runKeptSendsChild(int argc, char **argv)
     chat.watchReachability(false);
     chat.start();
     chat.messaging().push.shutDown();
-    if (!chat.newChat(QString::fromLocal8Bit(argv[5])))
+    const QString peer = QString::fromLocal8Bit(argv[5]);
+    if (peer.startsWith(QLatin1String("group:")))
+        chat.openConversation(peer);
+    else if (!chat.newChat(peer))
         return 4;
     sqlite3 *other = nullptr;
     if (state == "held"
@@ -310,20 +314,25 @@ private slots:
     }
 
     // A send on a full disk shows and goes out; its row is written once the
-    // store takes writes again, before or after the relay's answer.
+    // store takes writes again, before or after the relay's answer, or from
+    // the journal at the next sign-in, where the answer kept beside it says
+    // it was sent: shown sent, never posted again. A group's members get
+    // it once, under the row's own id.
     void aSendTheStoreCannotTakeIsKept_data()
     {
         QTest::addColumn<bool>("group");
-        QTest::addColumn<bool>("backBeforeAnswer");
-        QTest::newRow("store back after the answer") << false << false;
-        QTest::newRow("store back before the answer") << false << true;
-        QTest::newRow("group, store back after the answer") << true << false;
-        QTest::newRow("group, store back before the answer") << true << true;
+        QTest::addColumn<QString>("storeBack");
+        QTest::newRow("store back after the answer") << false << "after";
+        QTest::newRow("store back before the answer") << false << "before";
+        QTest::newRow("store back after the session ended") << false << "ended";
+        QTest::newRow("group, store back after the answer") << true << "after";
+        QTest::newRow("group, store back before the answer") << true << "before";
+        QTest::newRow("group, store back after the session ended") << true << "ended";
     }
     void aSendTheStoreCannotTakeIsKept()
     {
         QFETCH(bool, group);
-        QFETCH(bool, backBeforeAnswer);
+        QFETCH(QString, storeBack);
         startAlice(m_bob);
         ChatStore &store = ChatStore::instance();
         QString send = QStringLiteral("/v1/message/send");
@@ -344,23 +353,41 @@ private slots:
         m_chat->reloadMessages(); // a reading of the store does not hide it
         QCOMPARE(m_chat->messages().size(), 1);
         QTRY_COMPARE(m_relay.requestCount(send), 1);
-        if (backBeforeAnswer) {
+        if (storeBack == "before") {
             storetest::FailingWrites::setFull(false);
             QTRY_VERIFY(store.messageExists(id));
             QCOMPARE(store.messageById(id)->status, MessageStatus::Sending);
-            QCOMPARE(store.outgoingEnvelope(id).isEmpty(), group);
+            // A group's is its fan-out, every member's envelope.
+            QVERIFY(!store.outgoingEnvelope(id).isEmpty());
         }
         m_relay.http().releaseHeld();
         const auto results = finished(done, 1);
         QCOMPARE(results, (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
         QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
+        if (storeBack == "ended") {
+            m_chat->stop();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+            // The answer's record, beside the send's.
+            const auto answered = [&] {
+                const QList<JournaledSend> records = SendJournal::read(SendJournal::pathBeside(m_alice.dbPath));
+                return std::any_of(records.cbegin(), records.cend(),
+                                   [&](const JournaledSend &r) { return r.answer && r.row.id == id; });
+            };
+            // (Waited for, not required: without it the checks below tell
+            // what the next start makes of the send.)
+            QTest::qWaitFor(answered, 5000);
+            signOut();
+            storetest::FailingWrites::setFull(false);
+            QVERIFY(signInHere(m_alice));
+            startQuiet(*m_chat);
+            waitIdle();
+        }
         storetest::FailingWrites::setFull(false);
         QTRY_VERIFY(store.messageExists(id));
         QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
         QVERIFY(store.outgoingEnvelope(id).isEmpty());
         QCOMPARE(m_relay.requestCount(send), 1);
-        if (!group)
-            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
+        QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
     }
 
     // The relay took the messages while the store refused writes: they show
@@ -637,22 +664,38 @@ private slots:
 
     // Texts whose composer cleared survive a kill -9 that comes at once,
     // whether the store took them, another program held it or the disk was
-    // full: the next start has each once and posts each once.
+    // full: the next start has each once and posts each once, and each
+    // reaches the peer (every member of a group) once.
     void keptSendsSurviveAKill_data()
     {
         QTest::addColumn<QString>("state");
-        QTest::newRow("the store takes them") << "free";
-        QTest::newRow("another program holds the store") << "held";
-        QTest::newRow("the disk is full") << "full";
+        QTest::addColumn<bool>("group");
+        QTest::newRow("the store takes them") << "free" << false;
+        QTest::newRow("another program holds the store") << "held" << false;
+        QTest::newRow("the disk is full") << "full" << false;
+        QTest::newRow("group, the store takes them") << "free" << true;
+        QTest::newRow("group, another program holds the store") << "held" << true;
+        QTest::newRow("group, the disk is full") << "full" << true;
     }
     void keptSendsSurviveAKill()
     {
         QFETCH(QString, state);
-        const QString send = QStringLiteral("/v1/message/send");
+        QFETCH(bool, group);
+        QString peer = m_bob.key();
+        QString send = QStringLiteral("/v1/message/send");
+        if (group) {
+            startAlice(m_bob);
+            const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Kill"), {m_bob.key()});
+            QVERIFY2(created.ok, qPrintable(created.error));
+            waitIdle();
+            endClient(&m_bob);
+            peer = QStringLiteral("group:") + created.groupId;
+            send = QStringLiteral("/v1/group/fanout");
+        }
         m_relay.setFault(send, Fault::http500());
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice.dbPath, QString::number(0x61), m_bob.key(), state});
+                    {QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice.dbPath, QString::number(0x61), peer, state});
         QStringList kept;
         while (kept.size() < kSendsBeforeKill && child.waitForReadyRead(20000)) {
             while (child.canReadLine())
@@ -668,13 +711,20 @@ private slots:
         m_chat = makeController();
         QSignalSpy restored(m_chat.get(), &ChatController::sendsRestored);
         startQuiet(*m_chat);
-        const QString conversation = ChatStore::instance().conversationIdFor(m_bob.key());
-        QStringList texts;
-        QTRY_COMPARE((texts = storedTexts(conversation)).size(), kSendsBeforeKill);
-        for (int i = 0; i < kSendsBeforeKill; ++i)
-            QVERIFY(kept.contains(QStringLiteral("kept ") + texts.at(i)));
-        for (const MessageRecord &row : ChatStore::instance().messages(conversation)) {
-            QTRY_COMPARE(ChatStore::instance().messageById(row.id)->status, MessageStatus::Sent);
+        ChatStore &store = ChatStore::instance();
+        const QString conversation = group ? peer : store.conversationIdFor(m_bob.key());
+        const auto own = [&] {
+            QList<MessageRecord> rows;
+            for (const MessageRecord &row : store.messages(conversation)) {
+                if (row.is_outgoing)
+                    rows.append(row);
+            }
+            return rows;
+        };
+        QTRY_COMPARE(own().size(), kSendsBeforeKill);
+        for (const MessageRecord &row : own()) {
+            QVERIFY(kept.contains(QStringLiteral("kept ") + row.text));
+            QTRY_COMPARE(store.messageById(row.id)->status, MessageStatus::Sent);
             QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
         }
         QCOMPARE(m_relay.requestCount(send), kSendsBeforeKill);
