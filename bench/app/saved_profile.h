@@ -10,16 +10,23 @@
 
 // With `conversations` > 0 the profile's store holds that many one-to-one
 // conversations of three messages each, as a signed-in user leaves them.
-inline bool saveNewIdentityIn(const QString &dataHome, int conversations = 0)
+// `owner` and `firstPeer`, when given, receive the identity's public key and
+// the first conversation's peer.
+inline bool saveNewIdentityIn(const QString &dataHome, int conversations = 0, QString *owner = nullptr,
+                              QString *firstPeer = nullptr)
 {
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
     const auto identity = velmor::identity::Identity::generate();
     bool ok = CredentialVault::write(QStringLiteral("private_key"), identity.privateKeyText().toUtf8());
+    if (owner)
+        *owner = identity.publicKeyText();
     if (ok && conversations > 0) {
         ChatStore &store = ChatStore::instance();
         ok = store.open(identity.publicKeyText());
         for (int i = 0; ok && i < conversations; ++i) {
             const QString peer = velmor::identity::Identity::generate().publicKeyText();
+            if (firstPeer && i == 0)
+                *firstPeer = peer;
             store.ensureDirectConversation(peer, peer, peer.left(8));
             QList<velmor::chat::MessageRecord> messages;
             for (int m = 0; m < 3; ++m) {
