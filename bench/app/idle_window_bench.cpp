@@ -51,6 +51,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <algorithm>
@@ -86,16 +87,38 @@ void report(const QString &line)
     QCoreApplication::exit(0);
 }
 
+// Frames a child window painted on the window's thread (no render thread).
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWindow *window) : QObject(window) { window->installEventFilter(this); }
+    int count() const { return m_count; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::UpdateRequest)
+            ++m_count;
+        return false;
+    }
+
+private:
+    int m_count = 0;
+};
+
 // The window, after `kSettleMs` of rest: CPU and memory over the idle time.
 // Frames are the window's and, apart, those of its child surfaces (the
-// animated logo draws on one of its own).
+// animated logo is shown on one of its own).
 void measureIdle(QQuickWindow *window, FrameCounter *frames)
 {
     QTimer::singleShot(kSettleMs, window, [window, frames] {
         QList<FrameCounter *> surfaces;
+        QList<PaintCounter *> painted;
         for (QObject *child : window->children()) {
             if (auto *surface = qobject_cast<QQuickWindow *>(child))
                 surfaces.append(new FrameCounter(surface));
+            else if (auto *surface = qobject_cast<QWindow *>(child))
+                painted.append(new PaintCounter(surface));
         }
         const double cpu0 = processCpuSeconds();
         const double gui0 = threadCpuSeconds();
@@ -105,6 +128,8 @@ void measureIdle(QQuickWindow *window, FrameCounter *frames)
             const double wall = double(monotonicNanos() - t0) / 1e9;
             int surfaceFrames = 0;
             for (const FrameCounter *counter : surfaces)
+                surfaceFrames += counter->count();
+            for (const PaintCounter *counter : painted)
                 surfaceFrames += counter->count();
             report(QStringLiteral("cpu %1 gui %2 wall %3 frames %4 rss %5 active %6 surface_frames %7")
                        .arg(processCpuSeconds() - cpu0).arg(threadCpuSeconds() - gui0).arg(wall)

@@ -4,7 +4,11 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QImage>
+#include <QPixmap>
 #include <QLocale>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -15,6 +19,8 @@
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtQuickTest/quicktest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "mock_controllers.h"
@@ -75,6 +81,50 @@ private:
     QStringList m_paths;
 };
 
+// What the tests see of the process and the screen ("Process"): the Qt
+// Quick render threads running, and the pixels the X server shows (child
+// windows included, as a user sees them).
+class ProcessProbe : public QObject
+{
+    Q_OBJECT
+
+public:
+    Q_INVOKABLE int renderThreads() const
+    {
+        int count = 0;
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "QSGRenderThread")
+                ++count;
+        }
+        return count;
+    }
+    Q_INVOKABLE QVariant screenArea(int x, int y, int width, int height) const
+    {
+        QScreen *screen = QGuiApplication::primaryScreen();
+        return screen ? QVariant(screen->grabWindow(0, x, y, width, height).toImage()) : QVariant();
+    }
+    // The largest difference of one colour channel between two pictures of
+    // the same size; -1 when they differ in size.
+    Q_INVOKABLE int largestDifference(const QVariant &a, const QVariant &b) const
+    {
+        const QImage one = a.value<QImage>().convertToFormat(QImage::Format_RGB32);
+        const QImage two = b.value<QImage>().convertToFormat(QImage::Format_RGB32);
+        if (one.size() != two.size() || one.isNull())
+            return -1;
+        int largest = 0;
+        for (int y = 0; y < one.height(); ++y) {
+            for (int x = 0; x < one.width(); ++x) {
+                const QRgb p = one.pixel(x, y);
+                const QRgb q = two.pixel(x, y);
+                largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                    std::abs(qBlue(p) - qBlue(q))});
+            }
+        }
+        return largest;
+    }
+};
+
 class VelmorQmlTestSetup : public QObject
 {
     Q_OBJECT
@@ -108,11 +158,13 @@ public slots:
         if (!m_listener)
             m_listener = std::make_unique<FetchListener>();
         engine->rootContext()->setContextProperty(QStringLiteral("FetchListener"), m_listener.get());
+        engine->rootContext()->setContextProperty(QStringLiteral("Process"), &m_process);
     }
 
 private:
     QTemporaryDir m_settingsDir;
     std::unique_ptr<FetchListener> m_listener;
+    ProcessProbe m_process;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(velmor_qml, VelmorQmlTestSetup)

@@ -1,6 +1,16 @@
 #include "window_patch.h"
 
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QJSValue>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QQmlContext>
+#include <QQmlFile>
+#include <QQmlListReference>
 #include <QQuickWindow>
+#include <QRasterWindow>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,6 +26,56 @@ namespace {
 // never let it go quiet).
 constexpr int kQuietMs = 300;
 constexpr int kSettleByMs = 2000;
+
+// The patch's surface: painted on the window's thread, no render thread.
+class PatchSurface : public QRasterWindow
+{
+public:
+    explicit PatchSurface(const WindowPatch *patch) : m_patch(patch) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        if (m_patch)
+            m_patch->paintSurface(painter, size());
+    }
+
+private:
+    QPointer<const WindowPatch> m_patch;
+};
+
+// A Rectangle's look: its gradient (a Gradient object) or colour, radius
+// and border, drawn over `area`.
+void paintRectangleLike(QPainter &painter, const QQuickItem *rectangle, const QRectF &area)
+{
+    QBrush fill(rectangle->property("color").value<QColor>());
+    if (QObject *gradient = rectangle->property("gradient").value<QJSValue>().toQObject()) {
+        QQmlListReference stops(gradient, "stops");
+        const bool horizontal = gradient->property("orientation").toInt() == Qt::Horizontal;
+        QLinearGradient linear(area.topLeft(), horizontal ? area.topRight() : area.bottomLeft());
+        for (qsizetype i = 0; i < stops.count(); ++i) {
+            const QObject *stop = stops.at(i);
+            linear.setColorAt(std::clamp(stop->property("position").toReal(), 0.0, 1.0),
+                              stop->property("color").value<QColor>());
+        }
+        fill = QBrush(linear);
+    }
+    const qreal radius = std::min(rectangle->property("radius").toReal(), std::min(area.width(), area.height()) / 2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(area, radius, radius);
+    const QObject *border = rectangle->property("border").value<QObject *>();
+    const qreal width = border ? border->property("width").toReal() : 0;
+    if (width > 0) {
+        // Qt Quick draws the border inside the rectangle.
+        const qreal half = width / 2;
+        painter.setPen(QPen(border->property("color").value<QColor>(), width));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(area.adjusted(half, half, -half, -half), std::max(0.0, radius - half),
+                                std::max(0.0, radius - half));
+    }
+}
 
 } // namespace
 
@@ -36,8 +96,6 @@ WindowPatch::~WindowPatch()
     disconnect(m_settleFrames);
     if (m_uncovered)
         m_uncovered->removeEventFilter(this);
-    if (m_content && m_surface && m_content->parentItem() == m_surface->contentItem())
-        m_content->setParentItem(nullptr);
     // The window it stands in may have deleted it already (a child window
     // is the window's QObject child too).
     delete m_surface.data();
@@ -65,6 +123,113 @@ void WindowPatch::setDetached(bool detached)
     m_detached = detached;
     place();
     emit detachedChanged();
+}
+
+QWindow *WindowPatch::surface() const
+{
+    return m_onSurface ? m_surface.data() : nullptr;
+}
+
+void WindowPatch::setSheet(const QUrl &sheet)
+{
+    if (sheet == m_sheet)
+        return;
+    m_sheet = sheet;
+    m_sheetImage = QImage();
+    m_framesFor = QSize();
+    place();
+    emit sheetChanged();
+}
+
+void WindowPatch::setColumns(int columns)
+{
+    columns = std::max(1, columns);
+    if (columns == m_columns)
+        return;
+    m_columns = columns;
+    place();
+    emit sheetChanged();
+}
+
+void WindowPatch::setRows(int rows)
+{
+    rows = std::max(1, rows);
+    if (rows == m_rows)
+        return;
+    m_rows = rows;
+    place();
+    emit sheetChanged();
+}
+
+void WindowPatch::setFrame(int frame)
+{
+    if (frame == m_frame)
+        return;
+    m_frame = frame;
+    if (m_onSurface && m_surface)
+        m_surface->update();
+    emit frameChanged();
+}
+
+void WindowPatch::setBackdrop(QQuickItem *backdrop)
+{
+    if (backdrop == m_backdrop)
+        return;
+    m_backdrop = backdrop;
+    if (m_onSurface && m_surface)
+        m_surface->update();
+    emit backdropChanged();
+}
+
+// Decoded and scaled once, off the window's thread (the sidebar's sheet is
+// 1092 pixels square): the surface then copies a frame's pixels, as drawn.
+void WindowPatch::prepareSheet()
+{
+    const QQuickWindow *host = window();
+    const qreal ratio = host ? host->effectiveDevicePixelRatio() : 1;
+    const QSize want = (QSizeF(width() * m_columns, height() * m_rows) * ratio).toSize();
+    if (m_preparing || want.isEmpty() || m_sheet.isEmpty() || (m_framesFor == want && !m_sheetImage.isNull()))
+        return;
+    const QQmlContext *context = qmlContext(this);
+    const QString file = QQmlFile::urlToLocalFileOrQrc(context ? context->resolvedUrl(m_sheet) : m_sheet);
+    m_preparing = true;
+    QThreadPool::globalInstance()->start([self = QPointer<WindowPatch>(this), file, want] {
+        QImage frames = QImageReader(file).read();
+        if (!frames.isNull())
+            frames = frames.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                         .scaled(want, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // The patch is only looked at on its own thread.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, frames, want] {
+            if (!self)
+                return;
+            self->m_preparing = false;
+            if (frames.isNull()) {
+                qWarning("WindowPatch: the sheet %s could not be read", qPrintable(self->m_sheet.toString()));
+                return;
+            }
+            self->m_sheetImage = frames;
+            self->m_framesFor = want;
+            self->place();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void WindowPatch::paintSurface(QPainter &painter, const QSizeF &size) const
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.fillRect(QRectF(QPointF(0, 0), size), Qt::black);
+    if (m_backdrop) {
+        const QRectF area = m_backdrop->mapRectToItem(this, QRectF(0, 0, m_backdrop->width(), m_backdrop->height()));
+        paintRectangleLike(painter, m_backdrop, area.translated(m_offset));
+    }
+    if (m_sheetImage.isNull())
+        return;
+    const qreal w = qreal(m_sheetImage.width()) / m_columns;
+    const qreal h = qreal(m_sheetImage.height()) / m_rows;
+    const int frame = std::clamp(m_frame, 0, m_columns * m_rows - 1);
+    const QRectF source((frame % m_columns) * w, (frame / m_columns) * h, w, h);
+    painter.drawImage(QRectF(m_offset, QSizeF(width(), height())), m_sheetImage, source);
 }
 
 void WindowPatch::componentComplete()
@@ -188,28 +353,36 @@ void WindowPatch::place()
     QQuickWindow *host = window();
     const bool shown = m_content && host && isComponentComplete() && isVisible() && width() > 0 && height() > 0;
     const bool wholeWindow = shown && redrawsWholeWindow(host);
-    const bool onSurface = wholeWindow && m_detached && m_windowSettled && drawnAsIs() && !covered();
+    const bool wanted = wholeWindow && m_detached && m_windowSettled;
+    if (wanted)
+        prepareSheet();
+    const bool sheetReady = wanted && !m_sheetImage.isNull()
+        && m_framesFor == (QSizeF(width() * m_columns, height() * m_rows) * host->effectiveDevicePixelRatio()).toSize();
+    const bool onSurface = sheetReady && drawnAsIs() && !covered();
     const bool playable = onSurface || (shown && !wholeWindow && !covered());
     if (onSurface) {
         if (!m_surface) {
-            m_surface = new QQuickWindow;
+            m_surface = new PatchSurface(this);
             m_surface->setFlags(Qt::Widget | Qt::FramelessWindowHint | Qt::WindowTransparentForInput
                                 | Qt::WindowDoesNotAcceptFocus);
         }
         if (m_surface->parent() != host)
             m_surface->setParent(host);
-        // The surface covers the whole pixels the item touches; the content
-        // keeps its place to the fraction of a pixel, so it is drawn exactly
-        // as the window would draw it.
+        // The surface covers the whole pixels the item touches; the picture
+        // keeps the item's place to the fraction of a pixel, so it is drawn
+        // exactly where the window would draw it.
         const QRectF exact(mapToScene(QPointF(0, 0)), size());
         const QRect rect = exact.toAlignedRect();
+        m_offset = exact.topLeft() - QPointF(rect.topLeft());
         if (m_surface->geometry() != rect)
             m_surface->setGeometry(rect);
-        if (m_content->parentItem() != m_surface->contentItem())
-            m_content->setParentItem(m_surface->contentItem());
-        m_content->setPosition(exact.topLeft() - QPointF(rect.topLeft()));
+        // Out of the window's scene: its frames cost the window nothing.
+        if (m_content->parentItem())
+            m_content->setParentItem(nullptr);
         if (!m_surface->isVisible())
             m_surface->setVisible(true);
+        // The window drew a frame: what lies under the item may have changed.
+        m_surface->update();
     } else {
         if (m_content && m_content->parentItem() != this) {
             m_content->setParentItem(this);

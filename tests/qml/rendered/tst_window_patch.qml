@@ -29,14 +29,13 @@ Item {
             width: 270
             height: 86
             backdrop: card
-            backdropGradient: cardGradient
-            backdropOrigin: Qt.point(x, y)
         }
     }
 
     Popup { id: popup; modal: true; dim: true; x: 250; y: 200; width: 60; height: 60 }
     Component { id: coverComponent; Rectangle { x: 40; y: 40; width: 30; height: 30; color: "red" } }
-    Component { id: otherWindow; Window { width: 100; height: 100; visible: true } }
+    // Beside the test's window, not over it.
+    Component { id: otherWindow; Window { x: 700; width: 100; height: 100; visible: true } }
     // A window just shown, and an animation that makes it draw frame after
     // frame while it runs.
     Component {
@@ -66,9 +65,38 @@ Item {
         }
 
         function surfaceAt() {
-            var surface = patch.content.Window.window
-            verify(surface !== host.Window.window, "the logo is on a window of its own")
+            var surface = patch.surface
+            verify(surface !== null && surface !== host.Window.window, "the logo is on a window of its own")
             return Qt.point(surface.x, surface.y)
+        }
+
+        // The surface is painted by this thread: the process draws with one
+        // render thread, the window's, however long the logo plays.
+        function test_noRenderThreadOfItsOwn() {
+            verify(patch.surface.contentItem === undefined, "not a Qt Quick window")
+            wait(100)
+            compare(Process.renderThreads(), 1)
+        }
+
+        // What the surface shows is what the window shows with the logo in
+        // its scene: the same frame over the same part of the card. The logo
+        // stands still meanwhile (another window is active).
+        function test_surfaceShowsWhatTheWindowWould() {
+            var other = createTemporaryObject(otherWindow, null)
+            other.requestActivate()
+            tryCompare(findChild(header, "logoTimer"), "running", false)
+            var at = patch.mapToGlobal(0, 0)
+            wait(100)
+            var onSurface = Process.screenArea(at.x, at.y, patch.width, patch.height)
+            patch.detached = false
+            tryCompare(patch, "onSurface", false)
+            waitForRendering(host)
+            wait(100)
+            var inScene = Process.screenArea(at.x, at.y, patch.width, patch.height)
+            patch.detached = true
+            var difference = Process.largestDifference(onSurface, inScene)
+            verify(difference >= 0 && difference <= 12, "largest difference of a channel: " + difference)
+            tryCompare(patch, "onSurface", true)
         }
 
         function test_surfaceFollowsTheHeader() {

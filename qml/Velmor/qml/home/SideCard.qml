@@ -58,9 +58,6 @@ Item {
             SidebarHeader {
                 id: header
                 backdrop: card
-                backdropGradient: cardGradient
-                // The column fills the card.
-                backdropOrigin: Qt.point(header.x, header.y)
                 Layout.fillWidth: true
                 Layout.preferredHeight: 86
                 Layout.leftMargin: Math.floor(0.05 * card.width)

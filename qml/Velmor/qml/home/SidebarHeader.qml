@@ -17,23 +17,27 @@ RowLayout {
 
     readonly property url _assets: Qt.resolvedUrl("../../assets/")
 
-    // The card the header lies on, and the header's place in it: the logo
-    // paints the card's part under it when drawn on a surface of its own.
+    // The card the header lies on: the logo's surface paints the card's
+    // part under the logo.
     property Rectangle backdrop: null
-    property Gradient backdropGradient: null
-    property point backdropOrigin: Qt.point(0, 0)
 
     // The logo's 49 frames come from one sheet rasterised beforehand at the
     // size they are drawn from (156 pixels a frame, shown at 78 points): a
     // frame moves the sheet under a clip, so a tick decodes and uploads
     // nothing, and the sheet stays one texture for the life of the view.
     // The logo stands on a small surface of its own over the card: a frame
-    // then redraws its 78 x 78 points instead of the whole window.
+    // then redraws its 78 x 78 points instead of the whole window. The
+    // surface shows the same frame of the same sheet over the card.
     WindowPatch {
         id: logoPatch
         objectName: "sideLogoPatch"
         Layout.preferredWidth: 78
         Layout.preferredHeight: 78
+        sheet: root._assets + "logo_sheet_156.png"
+        columns: sideLogo.columns
+        rows: Math.ceil(sideLogo.frames / sideLogo.columns)
+        frame: sideLogo.idx
+        backdrop: root.backdrop
 
         content: Item {
             id: sideLogo
@@ -43,18 +47,6 @@ RowLayout {
             readonly property int columns: 7
             width: logoPatch.width
             height: logoPatch.height
-
-            // On its own surface the logo paints the card under it.
-            Rectangle {
-                objectName: "sideLogoBackdrop"
-                visible: logoPatch.onSurface && root.backdrop !== null
-                x: -(root.backdropOrigin.x + logoPatch.x)
-                y: -(root.backdropOrigin.y + logoPatch.y)
-                width: root.backdrop ? root.backdrop.width : 0
-                height: root.backdrop ? root.backdrop.height : 0
-                radius: root.backdrop ? root.backdrop.radius : 0
-                gradient: root.backdropGradient
-            }
 
             Item {
                 anchors.fill: parent

@@ -52,6 +52,12 @@ Item {
                 id: logoPatch
                 objectName: "logoPatch"
                 anchors.fill: parent
+                // What the surface shows: the same frame over the card.
+                sheet: "../../assets/logo_sheet_170.png"
+                columns: logoAnim.columns
+                rows: Math.ceil(logoAnim.frames / logoAnim.columns)
+                frame: logoAnim.idx
+                backdrop: card
 
                 content: Item {
                     id: logoAnim
@@ -63,19 +69,6 @@ Item {
 
                     width: logoPatch.width
                     height: logoPatch.height
-
-                    // On its own surface the logo paints the card under it.
-                    Rectangle {
-                        visible: logoPatch.onSurface
-                        x: card.x - leftCol.x - logoBox.x
-                        y: card.y - leftCol.y - logoBox.y
-                        width: card.width
-                        height: card.height
-                        radius: card.radius
-                        border.width: card.border.width
-                        border.color: card.border.color
-                        gradient: cardGradient
-                    }
 
                     Item {
                         anchors.fill: parent
