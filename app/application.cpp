@@ -3,6 +3,7 @@
 #include "app/app_controller.h"
 #include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
+#include "app/display_loss.h"
 #include "app/message_picture_provider.h"
 #include "app/network_access.h"
 #include "app/service_endpoints.h"
@@ -189,8 +190,15 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // application's, not by the saved identity's read, which comes next.
     QThreadPool::globalInstance()->start(&velmor::crypto::prepare);
     QApplication application(argc, argv);
+    // The display going away ends the event loop (kDisplayLostExitCode) and
+    // the program goes the way of a quit from here on.
+    watchDisplayLoss();
     int exitCode = 0;
-    const auto closeStoreLast = qScopeGuard([&exitCode] { endPoolWork(exitCode); });
+    const auto closeStoreLast = qScopeGuard([&exitCode] {
+        endPoolWork(exitCode);
+        if (displayLost())
+            endWithoutDisplay(exitCode);
+    });
     // The controls' style, named rather than set through QQuickStyle: the
     // controls library then loads with the first view that uses a control,
     // not with the program.
@@ -220,7 +228,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // Outlives the engine; set before the window is made, which would
     // install Qt Quick's own.
     SlicedIncubation incubation;
-    QQmlApplicationEngine engine;
+    auto ownEngine = std::make_unique<QQmlApplicationEngine>();
+    QQmlApplicationEngine &engine = *ownEngine;
     engine.setIncubationController(&incubation);
     installNetworkAccess(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
@@ -254,6 +263,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     if (options.afterLoad)
         options.afterLoad(engine, app);
     exitCode = QApplication::exec();
+    if (displayLost())
+        dropViewsKeepWindows(std::move(ownEngine));
     return exitCode;
 }
 

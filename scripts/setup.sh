@@ -17,6 +17,7 @@ qml6-module-qt-labs-folderlistmodel qml6-module-qtcore
 qml6-module-qtmultimedia qml6-module-qttest qml6-module-qtquick-shapes
 libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev libpng-dev
 libbenchmark-dev libprotobuf-dev protobuf-compiler
+libx11-dev libxcb1-dev libglib2.0-dev
 libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 pulseaudio xvfb xauth curl iproute2

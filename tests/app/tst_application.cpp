@@ -3,7 +3,8 @@
 // window that loads sees the four controllers and the event loop's code is
 // the program's; the login window's first frame loads neither the controls
 // module nor a network-information backend; a quit ends the program however
-// long its pool's work would wait.
+// long its pool's work would wait; the display going away ends it as a quit
+// does, with a non-zero status.
 #include "app/app_controller.h"
 #include "app/application.h"
 #include "net/http.h"
@@ -17,6 +18,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -27,6 +30,8 @@
 #include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
+
+#include <csignal>
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
@@ -133,6 +138,35 @@ int runQuitChild(char **argv)
     return velmor::app::runApplication(childArgc, argv, options);
 }
 
+// Child mode: "display <window url> [quit]" runs the program with that
+// window on the X server that DISPLAY names, says "drawing" at the window's
+// first frame (and quits half a second later with "quit"), and "controllers
+// ended" when the quit path has ended the controllers.
+int runDisplayChild(int argc, char **argv)
+{
+    velmor::app::StartOptions options;
+    options.window = QUrl(QString::fromLocal8Bit(argv[2]));
+    const bool quit = argc > 3 && qstrcmp(argv[3], "quit") == 0;
+    options.afterLoad = [quit](QQmlApplicationEngine &engine, AppController &app) {
+        QObject::connect(&app, &QObject::destroyed, [] { QTextStream(stdout) << "controllers ended" << Qt::endl; });
+        auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        if (!window) {
+            QCoreApplication::exit(3);
+            return;
+        }
+        QObject::connect(
+            window, &QQuickWindow::frameSwapped, window,
+            [quit] {
+                QTextStream(stdout) << "drawing" << Qt::endl;
+                if (quit)
+                    QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
+            },
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    };
+    int childArgc = 1;
+    return velmor::app::runApplication(childArgc, argv, options);
+}
+
 struct ChildResult
 {
     int exitCode = -2;
@@ -179,6 +213,8 @@ private slots:
     void loginFrameLoadsOnlyWhatItShows();
     void quitEndsWhateverHoldsTheWork_data();
     void quitEndsWhateverHoldsTheWork();
+    void displayLossEndsLikeAQuit_data();
+    void displayLossEndsLikeAQuit();
 
 private:
     QUrl writeQml(const QString &name, const QByteArray &text)
@@ -355,8 +391,81 @@ void ApplicationTest::quitEndsWhateverHoldsTheWork()
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
 }
 
+void ApplicationTest::displayLossEndsLikeAQuit_data()
+{
+    QTest::addColumn<QByteArray>("scene");
+    QTest::addColumn<int>("signal");
+    const QByteArray still = "Rectangle { width: 100; height: 100; color: \"teal\" }";
+    // The render thread presents frame after frame when the server goes.
+    const QByteArray turning = "Rectangle { width: 100; height: 100; color: \"teal\"\n"
+                               "RotationAnimation on rotation { from: 0; to: 360; duration: 500; loops: Animation.Infinite } }";
+    QTest::newRow("still window, server ended") << still << int(SIGTERM);
+    QTest::newRow("drawing window, server ended") << turning << int(SIGTERM);
+    QTest::newRow("drawing window, server killed") << turning << int(SIGKILL);
+    QTest::newRow("drawing window, server killed again") << turning << int(SIGKILL);
+    // The server stays: a quit ends with the event loop's status.
+    QTest::newRow("drawing window, quit") << turning << 0;
+}
+
+// The X server goes away under the running program: the program ends by
+// its quit path, with a non-zero status, not from inside the platform code
+// or Xlib (exit() under running threads: crashes, a corrupted heap).
+void ApplicationTest::displayLossEndsLikeAQuit()
+{
+    QFETCH(QByteArray, scene);
+    QFETCH(int, signal);
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        QSKIP("no Xvfb (scripts/setup.sh installs it)");
+    QProcess server;
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("640x480x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QByteArray display;
+    while (!display.contains('\n') && server.waitForReadyRead(10000))
+        display += server.readAllStandardOutput();
+    bool started = false;
+    display.trimmed().toInt(&started);
+    QVERIFY2(started, "Xvfb did not start");
+    const auto stopServer = qScopeGuard([&server] {
+        server.kill();
+        server.waitForFinished();
+    });
+    const QUrl window = writeQml(QStringLiteral("Lost.qml"),
+                                 "import QtQuick\nWindow { width: 320; height: 240; visible: true\n" + scene + " }\n");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("display")));
+    env.insert(QStringLiteral("PELORIN_NODE_DIRECTORY_URL"), QStringLiteral("http://127.0.0.1:9"));
+    child.setProcessEnvironment(env);
+    QStringList arguments{QStringLiteral("display"), window.toString()};
+    if (signal == 0)
+        arguments << QStringLiteral("quit");
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    QByteArray output;
+    while (!output.contains("drawing") && child.waitForReadyRead(20000))
+        output += child.readAllStandardOutput();
+    QVERIFY2(output.contains("drawing"), output + child.readAllStandardError());
+    QTest::qWait(300);
+    if (signal != 0)
+        ::kill(pid_t(server.processId()), signal);
+    const bool ended = child.waitForFinished(10000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished();
+    }
+    output += child.readAllStandardOutput() + child.readAllStandardError();
+    QVERIFY2(ended, "still running 10 s after the display went away");
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit, output);
+    QVERIFY2(output.contains("controllers ended"), output);
+    QCOMPARE(child.exitCode(), signal != 0 ? 1 : 0);
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 3 && qstrcmp(argv[1], "display") == 0)
+        return runDisplayChild(argc, argv);
     if (argc >= 3 && qstrcmp(argv[1], "start") == 0)
         return runChild(argc, argv);
     if (argc == 6 && qstrcmp(argv[1], "quit") == 0)
