@@ -130,13 +130,15 @@ HttpResponse tokenFailure(const QString &error)
     return response;
 }
 
-HttpResponse authorized(const velmor::net::HttpRequest &requestIn, QString *tokenError)
+// `forKey`: only under that identity's session (see RelayAuthSession::token).
+HttpResponse authorized(const velmor::net::HttpRequest &requestIn, QString *tokenError,
+                        const QString &forKey = QString())
 {
     RelayAuthSession &session = RelayAuthSession::instance();
     velmor::net::HttpRequest request = requestIn;
     for (int attempt = 0; attempt < 2; ++attempt) {
         QString error;
-        const QString token = session.token(&error);
+        const QString token = session.token(&error, forKey);
         if (token.isEmpty()) {
             if (tokenError)
                 *tokenError = error;
@@ -331,10 +333,12 @@ RelaySendResult RelayApi::send(const velmor::identity::Envelope &envelope,
         relayRequest("POST", QStringLiteral("/v1/message/send"), wire, int(qMin<qint64>(sendMs, kRelayTimeoutMs)));
     request.maxResponseBytes = kMaxSendAnswerBytes;
     QString tokenError;
-    const HttpResponse response = authorized(request, &tokenError);
+    // A post belongs to the session that sealed it: it goes out under its
+    // sender's token or not at all (posted again at its owner's next start).
+    const HttpResponse response = authorized(request, &tokenError, envelope.senderPubkey);
     if (!tokenError.isEmpty()) {
         // No token: the relay was not reached or refused the login, which
-        // a later attempt may get past.
+        // a later attempt may get past; or another identity is signed in.
         return retryableFailure(failure(tokenError), tokenError != QLatin1String("no_identity"));
     }
     const auto taken = [&envelope] {

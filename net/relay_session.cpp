@@ -149,13 +149,18 @@ void RelayAuthSession::dropToken(const QString &refused)
     m_expiresAt = 0;
 }
 
-QString RelayAuthSession::token(QString *error)
+QString RelayAuthSession::token(QString *error, const QString &forKey)
 {
     QMutexLocker locker(&m_mutex);
     for (;;) {
         if (m_baseUrl.isEmpty() || m_identity.privateKey.isEmpty()) {
             if (error)
                 *error = QStringLiteral("not_configured");
+            return {};
+        }
+        if (!forKey.isEmpty() && m_identity.publicKeyText() != forKey) {
+            if (error)
+                *error = QStringLiteral("session_changed");
             return {};
         }
         if (!m_token.isEmpty() && m_expiresAt - nowSeconds() > kTokenRenewMarginSeconds) {

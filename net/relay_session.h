@@ -38,7 +38,10 @@ public:
     // "challenge_network:<detail>", "challenge_missing", "challenge_invalid",
     // "sign_failed", "verify_http_<status>(<detail>)", "verify_network:<detail>",
     // "token_missing", "session_changed". The sign-in shows them as they are.
-    QString token(QString *error = nullptr);
+    // With `forKey`, only a token of that identity: a session of another
+    // identity gives none ("session_changed"), so work of a session that
+    // ended never goes out under the next one's.
+    QString token(QString *error = nullptr, const QString &forKey = QString());
     bool hasToken(QString *error = nullptr);
 
     bool isConfigured() const;

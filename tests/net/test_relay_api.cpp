@@ -595,9 +595,18 @@ void RelayApiTest::relayRefusesImpersonation()
     const Identity mallory = Identity::generate();
     const Envelope envelope = velmor::identity::signEnvelope(
         mallory, m_bob.publicKeyText(), Ecies::seal(m_bob.publicKey, "{}"), newId(), now());
-    const RelaySendResult result = RelayApi::send(envelope, QStringLiteral("message"));
-    QCOMPARE(result.error, QStringLiteral("send_http_403(sender_mismatch)"));
+    const velmor::net::HttpResponse refused =
+        RelayApi::authorizedPost(QStringLiteral("/v1/message/send"), RelayApi::envelopeToJson(envelope), 5000);
+    QCOMPARE(refused.status, 403);
     QCOMPARE(m_relay.queueSize(m_bob.publicKeyText()), 0);
+    // A post belongs to the session that sealed it: an envelope of another
+    // identity (a session that ended) never goes out under this session's
+    // token, and is left to be posted again under its own.
+    m_relay.http().resetCounts();
+    const RelaySendResult result = RelayApi::send(envelope, QStringLiteral("message"));
+    QCOMPARE(result.error, QStringLiteral("session_changed"));
+    QVERIFY(result.retryable);
+    QCOMPARE(m_relay.requestCount("/v1/message/send"), 0);
 }
 
 void RelayApiTest::ackInBatchesOfAHundred()
