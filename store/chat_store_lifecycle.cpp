@@ -277,6 +277,7 @@ bool ChatStore::open(const QString &ownerKey, const QString &path, velmor::store
             // Through SQLite first, then from the pages what it cannot reach.
             QHash<QString, int> owners = velmor::store::salvageRows(out.setAside, conn->handle);
             velmor::store::scanPages(out.setAside, conn->handle, &owners);
+            velmor::store::listReadBackConversations(conn->handle);
             out.salvagedMessages = owners.value(ownerKey);
             velmor::store::recordSetAside(conn, out.setAside, owners, ownerKey);
         } else if (openedAs == Condition::Ok) {

@@ -161,4 +161,36 @@ QHash<QString, int> salvageRows(const QString &damagedPath, sqlite3 *target)
     return owners;
 }
 
+void listReadBackConversations(sqlite3 *target)
+{
+    // A direct conversation's id is the owner's key and the peer's, in
+    // order, joined by ':'; a normal group's is "group:" and its id. Super
+    // groups are listed from their own table.
+    static const char *const sql =
+        "INSERT OR IGNORE INTO conversations(owner_raw_public_key,id,conversation_type,group_kind,"
+        "peer_raw_public_key,peer_display_key,last_message,last_timestamp,unread_count,hidden_from_chats) "
+        "SELECT m.owner_raw_public_key, m.conversation_id, "
+        "CASE WHEN m.conversation_id LIKE 'group:%' THEN 'group' ELSE 'direct' END, "
+        "CASE WHEN m.conversation_id LIKE 'group:%' THEN 'normal' ELSE '' END, "
+        "CASE WHEN m.conversation_id LIKE 'group:%' THEN m.conversation_id "
+        "WHEN substr(m.conversation_id,1,length(m.owner_raw_public_key)+1)=m.owner_raw_public_key||':' "
+        "THEN substr(m.conversation_id,length(m.owner_raw_public_key)+2) "
+        "ELSE substr(m.conversation_id,1,instr(m.conversation_id,':')-1) END, "
+        "'', m.text, m.created_at, 0, 0 FROM messages AS m "
+        "WHERE m.owner_raw_public_key<>'' AND m.conversation_id NOT LIKE 'sg:%' "
+        "AND (m.conversation_id LIKE 'group:_%' OR instr(m.conversation_id,m.owner_raw_public_key||':')=1 "
+        "OR substr(m.conversation_id,-length(m.owner_raw_public_key)-1)=':'||m.owner_raw_public_key) "
+        "AND NOT EXISTS(SELECT 1 FROM conversations AS c WHERE c.owner_raw_public_key=m.owner_raw_public_key "
+        "AND c.id=m.conversation_id) "
+        "ORDER BY m.created_at DESC";
+    char *error = nullptr;
+    if (sqlite3_exec(target, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        qCWarning(lcStore) << "read-back conversations not listed:" << error;
+        sqlite3_free(error);
+        return;
+    }
+    if (const int made = sqlite3_changes(target); made > 0)
+        qCInfo(lcStore) << made << "conversations made again from the messages read back";
+}
+
 } // namespace velmor::store

@@ -17,4 +17,9 @@ namespace velmor::store {
 // copied (0 when only other rows of it were readable).
 QHash<QString, int> salvageRows(const QString &damagedPath, sqlite3 *target);
 
+// After the rows were read back: a direct or normal-group conversation whose
+// own row was lost while messages of it came back is made again from its
+// newest message, listed as any other (else it showed only once news came).
+void listReadBackConversations(sqlite3 *target);
+
 } // namespace velmor::store

@@ -307,6 +307,46 @@ private slots:
         QCOMPARE(modeOf(m_path), 0600);
     }
 
+    // Messages read back from a damaged file whose conversations' page was
+    // lost are listed at once, each conversation with its newest message,
+    // not only once news of it arrives.
+    void readBackMessagesAreListed()
+    {
+        QVERIFY(store().open(kOwnerA, m_path));
+        const QString direct = store().ensureDirectConversation(kPeer, kPeer, QStringLiteral("p")).id;
+        store().ensureGroupConversation(QStringLiteral("g1"), QStringLiteral("Hikers"));
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(store().upsertMessage(message(QStringLiteral("d%1").arg(i), direct, QStringLiteral("direct %1").arg(i), 100 + i)));
+            QVERIFY(store().upsertMessage(message(QStringLiteral("g%1").arg(i), QStringLiteral("group:g1"),
+                                                  QStringLiteral("group %1").arg(i), 200 + i)));
+        }
+        int root = 0;
+        {
+            SideConnection side(m_path);
+            root = side.scalar(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name='conversations'")).toInt();
+        }
+        store().close();
+        QByteArray bytes = contentOf(m_path);
+        QVERIFY(root > 1 && qsizetype(root) * 4096 <= bytes.size());
+        bytes.replace((root - 1) * 4096, 4096, QByteArray(4096, '\0'));
+        {
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(bytes), bytes.size());
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+        OpenReport report;
+        QVERIFY(store().open(kOwnerA, m_path, &report));
+        QVERIFY(!report.setAside.isEmpty());
+        QCOMPARE(report.salvagedMessages, 6);
+        QStringList listed;
+        for (const ConversationRecord &row : store().listedConversations())
+            listed << row.peer_raw_public_key + QLatin1Char('=') + row.last_message;
+        QCOMPARE(listed, (QStringList{QStringLiteral("group:g1=group 2"), kPeer + QStringLiteral("=direct 2")}));
+        QCOMPARE(store().conversationIdFor(kPeer), direct);
+        QCOMPARE(store().messages(direct).size(), 3);
+    }
+
     void filesAreOwnerOnly_data()
     {
         QTest::addColumn<bool>("defaultLocation");
