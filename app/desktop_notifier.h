@@ -26,6 +26,15 @@ public:
     // The tray icon's picture: a blue rounded square with three white lines.
     static QPixmap trayPixmap();
 
+    // A notice's body as shown in `language` (one of the interface's
+    // languages): the chat controller words its notices in Chinese, and the
+    // balloon shows them in the language the views use. A body it does not
+    // know (a name, a server's word) is shown as it came.
+    static QString shownBody(const QString &body, const QString &language);
+    // The interface's language: the saved choice ("ui/language"), else the
+    // one the system locale maps onto, as the views pick it.
+    static QString interfaceLanguage();
+
 private:
     void notify(const QString &peer, const QString &title, const QString &body);
     void activate();

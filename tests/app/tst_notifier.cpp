@@ -5,7 +5,10 @@
 #include "identity/identity.h"
 
 #include <QApplication>
+#include <QSet>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -19,10 +22,13 @@ private slots:
     void clickOpensTheNewestNotice_data();
     void clickOpensTheNewestNotice();
     void trayPicture();
+    void noticesInTheInterfaceLanguage_data();
+    void noticesInTheInterfaceLanguage();
 };
 
 void NotifierTest::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
 }
@@ -95,6 +101,44 @@ void NotifierTest::trayPicture()
     // The three lines, white at their middles.
     for (const QPoint p : {QPoint(32, 23), QPoint(29, 32), QPoint(26, 41)})
         QCOMPARE(image.pixelColor(p), QColor(Qt::white));
+}
+
+void NotifierTest::noticesInTheInterfaceLanguage_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("known");
+    QTest::newRow("new message") << QStringLiteral("收到新消息") << true;
+    QTest::newRow("join request") << QStringLiteral("收到新的入群申请") << true;
+    QTest::newRow("membership changed") << QStringLiteral("您的群组成员状态已更新") << true;
+    QTest::newRow("voice room open") << QStringLiteral("语音聊天室已开启") << true;
+    QTest::newRow("a name, as it came") << QStringLiteral("<b>Alice</b>") << false;
+}
+
+void NotifierTest::noticesInTheInterfaceLanguage()
+{
+    QFETCH(QString, body);
+    QFETCH(bool, known);
+    const QStringList languages = {QStringLiteral("en"), QStringLiteral("zh-Hans"), QStringLiteral("zh-Hant"),
+                                   QStringLiteral("ja-JP"), QStringLiteral("de"), QStringLiteral("es"),
+                                   QStringLiteral("fr"), QStringLiteral("pt-PT")};
+    QSet<QString> shown;
+    for (const QString &language : languages) {
+        const QString text = DesktopNotifier::shownBody(body, language);
+        QVERIFY(!text.isEmpty());
+        if (language == QLatin1String("zh-Hans") || !known)
+            QCOMPARE(text, body);
+        shown.insert(text);
+    }
+    QCOMPARE(shown.size(), known ? languages.size() : 1);
+    QCOMPARE(DesktopNotifier::shownBody(body, QStringLiteral("xx")), body);
+
+    // The balloon follows the language the views saved.
+    QSettings settings;
+    for (const QString &language : {QStringLiteral("de"), QStringLiteral("zh-Hans")}) {
+        settings.setValue(QStringLiteral("ui/language"), language);
+        QCOMPARE(DesktopNotifier::interfaceLanguage(), language);
+    }
+    settings.remove(QStringLiteral("ui/language"));
 }
 
 QTEST_MAIN(NotifierTest)
