@@ -312,6 +312,18 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
     return {true, QString(), QString()};
 }
 
+// A message's content sealed under the group's key of the context's card.
+QString contentCiphertext(const SendContext &context, const QString &groupId, const QString &type,
+                          const QString &text)
+{
+    return sealedMessage(groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
+                         QJsonObject{{QStringLiteral("type"), type},
+                                     {QStringLiteral("text"), text},
+                                     {QStringLiteral("sender"), context.me.key},
+                                     {QStringLiteral("sentAt"), double(nowSeconds())}},
+                         messageStamp(context.card));
+}
+
 SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &groupId, const QString &type,
                                     const QString &text, const QString &messageId)
 {
@@ -321,13 +333,7 @@ SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &grou
         return {false, {}, checked.error};
     if (context.recipients.isEmpty())
         return {false, {}, QStringLiteral("no_recipients")};
-    const QString ciphertext = sealedMessage(
-        groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
-        QJsonObject{{QStringLiteral("type"), type},
-                    {QStringLiteral("text"), text},
-                    {QStringLiteral("sender"), context.me.key},
-                    {QStringLiteral("sentAt"), double(nowSeconds())}},
-        messageStamp(context.card));
+    const QString ciphertext = contentCiphertext(context, groupId, type, text);
     if (ciphertext.isEmpty())
         return {false, {}, QStringLiteral("encrypt_failed")};
     SealedGroupMessage sealed;
@@ -347,13 +353,7 @@ GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId
         return checked;
     if (context.recipients.isEmpty())
         return {false, QString(), QStringLiteral("no_recipients")};
-    const QString ciphertext = sealedMessage(
-        groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
-        QJsonObject{{QStringLiteral("type"), type},
-                    {QStringLiteral("text"), text},
-                    {QStringLiteral("sender"), context.me.key},
-                    {QStringLiteral("sentAt"), double(nowSeconds())}},
-        messageStamp(context.card));
+    const QString ciphertext = contentCiphertext(context, groupId, type, text);
     if (ciphertext.isEmpty())
         return {false, QString(), QStringLiteral("encrypt_failed")};
     GroupSendResult result;
