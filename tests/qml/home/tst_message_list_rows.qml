@@ -40,7 +40,10 @@ Item {
         when: windowShown
 
         function init() {
-            failOnWarning(/.*/)
+            // Any warning fails, except the animation timer's note that its
+            // driver had already stopped, which Qt prints when a preview's
+            // animation ends as its window stops drawing.
+            failOnWarning(/^(?!QUnifiedTimer::stopAnimationDriver: driver is not running)/)
             Chat.reset(); Voice.reset(); VoiceRoom.reset()
             Voice.playing = false
             host.clip = ""
