@@ -474,10 +474,11 @@ void ChatController::deleteConversation(const QString &peer)
     if (peer.isEmpty() || velmor::chat::isSuperGroupPeer(peer) || isOfficialPeer(peer))
         return;
     const QString conversationId = conversationIdForPeer(peer);
-    // Its sends not written yet go with it.
-    m_messaging->outbox.dropConversation(conversationId);
+    // Its sends not written yet go with it; the deletion remembers those
+    // kept in the send journal, which a later read of it never writes.
+    const auto journaled = m_messaging->outbox.dropConversation(conversationId);
     if (!conversationId.isEmpty())
-        m_session.store().clearConversation(conversationId);
+        m_session.store().clearConversation(conversationId, journaled);
     if (peer == m_current.peer()) {
         m_current.closePeer();
         m_messages.clear();

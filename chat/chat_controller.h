@@ -188,6 +188,8 @@ signals:
     // Sends an earlier run could keep only in the send journal were written
     // at this sign-in and are being posted.
     void sendsRestored(int count);
+    // Sends kept in the send journal that a damaged record lost.
+    void journaledSendsLost(int count);
 
 public:
     // ---- session lifecycle -----------------------------------------------

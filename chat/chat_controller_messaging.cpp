@@ -14,6 +14,7 @@ void ChatController::setUpMessaging()
     connect(&parts.inbox, &Inbox::syncingChanged, this, &ChatController::syncingChanged);
     connect(&parts.outbox, &Outbox::textKept, this, &ChatController::textKept);
     connect(&parts.outbox, &Outbox::sendsRestored, this, &ChatController::sendsRestored);
+    connect(&parts.outbox, &Outbox::journalRecordsLost, this, &ChatController::journaledSendsLost);
     connect(&parts.inbox, &Inbox::eventNotice, this, [this](const QString &peer, const QString &title,
                                                             const QString &body) {
         emit systemNotificationRequested(peer, title, body);

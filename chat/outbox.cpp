@@ -50,6 +50,15 @@ Outbox::Outbox(ChatHost &host, QObject *parent)
     m_storeTimer.setSingleShot(true);
     m_storeTimer.setInterval(kStoreRetryMs);
     connect(&m_storeTimer, &QTimer::timeout, this, &Outbox::storeUnstored);
+    m_typedTimer.setSingleShot(true);
+    m_typedTimer.setInterval(0);
+    connect(&m_typedTimer, &QTimer::timeout, this, &Outbox::journalTyped);
+    m_replayTimer.setSingleShot(true);
+    m_replayTimer.setInterval(kStoreRetryMs);
+    connect(&m_replayTimer, &QTimer::timeout, this, [this] {
+        if (m_host.session().isActive())
+            replayJournal();
+    });
     m_settleTimer.setSingleShot(true);
     m_settleTimer.setInterval(kStatusBatchMs);
     connect(&m_settleTimer, &QTimer::timeout, this, &Outbox::writeSettled);

@@ -71,6 +71,15 @@
 // forgetQueue()): the sends accepted and not written yet are written or
 // journaled on the pool, which the program's exit waits for.
 //
+// A typed text waits in its composer until its seal job has kept it; it is
+// written to the journal as typed, on the journal's own thread, as soon as
+// it is accepted (not after the jobs ahead of it), so a kill meanwhile
+// loses nothing: the next start seals and sends it under its own id. The
+// journal is read back at sign-in and again whenever the store takes writes
+// after refusing them; a conversation deleted meanwhile (or in an earlier
+// run: the deletion remembers the ids of its journaled sends) gets none of
+// it back, nor is anything of it posted.
+//
 // A retry without a stored envelope (a super-group message, a row of an
 // older version) sends again to the failed row's own peer. Its new row (and the
 // temporary copy of the media) is written first; the failed row is deleted
@@ -79,6 +88,7 @@
 // meanwhile writes nothing.
 #pragma once
 
+#include "chat/send_journal.h"
 #include "net/relay_api.h"
 #include "store/records.h"
 
@@ -134,8 +144,10 @@ public:
     // the pool for its owner, and posts on their way are answered into that
     // owner's next session.
     void forgetQueue();
-    // The conversation is being deleted: its sends not written yet never are.
-    void dropConversation(const QString &conversationId);
+    // The conversation is being deleted: its sends not written yet never
+    // are. The ids (and times) of those kept only in the send journal, for
+    // the deletion to remember with the conversation's own.
+    QList<QPair<QString, qint64>> dropConversation(const QString &conversationId);
     // Rows of sends the store has not taken yet, shown beside the stored ones.
     QList<MessageRecord> unstoredRows() const;
     // Shown sends kept neither by the store nor by the journal: a program
@@ -143,7 +155,8 @@ public:
     int unkeptSends() const;
     // At the start of a session, on a worker: room for the journal, and the
     // sends an earlier run kept only there written into the store and
-    // posted. Says how many came back (sendsRestored).
+    // posted. Says how many came back (sendsRestored). Read back again
+    // every kStoreRetryMs while the store refuses them.
     void restoreJournaled();
     // One-to-one sends waiting for their next attempt (not on their way).
     int waiting() const { return int(m_waiting.size()); }
@@ -176,6 +189,8 @@ signals:
     void textKept(const QString &peer, const QString &text, bool kept);
     // Sends that an earlier run kept only in the journal were written now.
     void sendsRestored(int count);
+    // Damaged records of the journal could not be read: those sends are lost.
+    void journalRecordsLost(int count);
 
 private:
     struct Payload
@@ -218,6 +233,7 @@ private:
         Payload payload;
         QString replaces;
         qint64 sentAtMs = 0;
+        bool typedKept = false; // its text is in the journal as typed (waiting)
     };
     struct Sealed
     {
@@ -243,6 +259,12 @@ private:
     // signed it.
     static Sealed seal(const ToSeal &send, const velmor::identity::Identity &identity, QString *signer);
     void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
+    // The typed texts queued in this turn of the event loop, into the
+    // journal as they wait to be sealed: a kill before their seal job
+    // writes them loses nothing (the next start sends them).
+    void journalTyped();
+    // Texts an earlier run kept as typed and never sealed: sealed and sent now.
+    void sealTyped(const QList<JournaledSend> &typed);
     void sealQueued();
     // On the pool: every send sealed and signed, then written in one transaction.
     // Seals and signs with the identity the session had, then writes, after
@@ -287,6 +309,8 @@ private:
     void journalUnstored(const MessageRecord &row);
     void storeUnstored();
     QString journalPath() const;
+    // Writes what the journal holds that this session does not, on a worker.
+    void replayJournal();
 
     ChatHost &m_host;
     qsizetype m_imageByteLimit;
@@ -301,6 +325,7 @@ private:
     int m_inFlight = 0;
     qint64 m_giveUpSeconds = kGiveUpSeconds;
     QStringList m_waiting;   // ids to post, oldest first
+    QSet<QString> m_waitingIds; // the same, to ask in constant time
     QSet<QString> m_posting; // ids on their way
     QSet<QString> m_postingEnded; // on their way for a session that ended
     // Final statuses of posts answered after their session ended, by owner:
@@ -313,6 +338,13 @@ private:
     bool m_journalUsed = false; // this session kept sends in the journal
     QStringList m_unstoredOrder; // oldest first
     QTimer m_storeTimer;
+    QList<JournaledSend> m_typedToJournal; // queued this turn, oldest first
+    QSet<QString> m_typedIds;              // typed texts of this process on their way to the store
+    QTimer m_typedTimer;
+    QTimer m_replayTimer;          // the journal read back again
+    bool m_replaying = false;      // a replay job is on its way
+    bool m_replayAgain = false;    // asked for while one was
+    bool m_journalReserved = false;
     QList<QPair<QString, MessageStatus>> m_settled; // to write, oldest first
     // Shown already, refused by the store: written with the next ones.
     QList<QPair<QString, MessageStatus>> m_unwrittenStatuses;

@@ -160,12 +160,52 @@ void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payl
     // before, so the peer can file a burst in the order it was written.
     g_lastStamp = std::max(nowMs(), g_lastStamp + 1);
     m_sealQueue.append(ToSeal{peer, row, payload, replaces, g_lastStamp});
+    // A typed text shows in its composer, waiting, until it is kept: into
+    // the journal at once, not after the seal jobs ahead of it.
+    if (payload.kind == Payload::Kind::Text && replaces.isEmpty() && !journalPath().isEmpty()) {
+        m_sealQueue.last().typedKept = true;
+        JournaledSend typed{m_host.session().ownerKey(), row, QString()};
+        typed.waiting = true;
+        m_typedToJournal.append(typed);
+        m_typedIds.insert(row.id);
+        if (!m_typedTimer.isActive())
+            m_typedTimer.start();
+    }
     if (!m_sealing && !m_sealTimer.isActive())
+        m_sealTimer.start();
+}
+
+void Outbox::journalTyped()
+{
+    m_typedTimer.stop();
+    if (!m_typedToJournal.isEmpty())
+        SendJournal::appendSoon(journalPath(), std::exchange(m_typedToJournal, {}));
+}
+
+void Outbox::sealTyped(const QList<JournaledSend> &typed)
+{
+    for (const JournaledSend &send : typed) {
+        if (m_typedIds.contains(send.row.id))
+            continue;
+        Payload payload;
+        payload.kind = Payload::Kind::Text;
+        payload.text = send.row.text;
+        // Stamped when it was typed: a conversation deleted since drops it.
+        ToSeal seal{send.row.peer_raw_public_key, send.row, payload, QString(), send.row.created_at * 1000};
+        seal.row.status = MessageStatus::Sending;
+        seal.typedKept = true;
+        m_typedIds.insert(send.row.id);
+        m_sealQueue.append(seal);
+    }
+    if (!m_sealing && !m_sealTimer.isActive() && !m_sealQueue.isEmpty())
         m_sealTimer.start();
 }
 
 void Outbox::sealQueued()
 {
+    // The typed texts' records are asked for before their seal job, which
+    // takes them out once the sends are kept.
+    journalTyped();
     if (m_sealing || m_sealQueue.isEmpty())
         return;
     // One job at a time keeps the queue's order in the store and the view.
@@ -188,11 +228,22 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
     m_lastSealWrite = written->get_future().share();
     m_sealJobSessions.append(generation);
     ++m_inFlight;
+    QSet<QString> typed;
+    for (const ToSeal &send : sends) {
+        if (send.typedKept)
+            typed.insert(send.row.id);
+    }
     m_host.jobs().runToEnd<SealedBatch>(
         [sends, owner, journal, identity = session.identity(), deletions = m_deletions, previous, written,
-         hold = session.store().holdOpen()]() mutable {
+         hold = session.store().holdOpen(), typed]() mutable {
             const auto done = qScopeGuard([&written] { written->set_value(); });
-            return sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+            SealedBatch batch = sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+            // Stored, journaled sealed, dropped with their conversation or
+            // given back to the composer: their typed records go. Signed
+            // under another identity, they stay for their owner's next start.
+            if (!batch.dropped && !typed.isEmpty())
+                SendJournal::forgetSoon(journal, owner, typed, true);
+            return batch;
         },
         [this, owner](const SealedBatch &sealed, bool current) {
             if (current)
@@ -200,7 +251,9 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
             else
                 sealedAfterEnd(owner, sealed);
         },
-        [this, generation] {
+        [this, generation, typed] {
+            for (const QString &id : typed)
+                m_typedIds.remove(id);
             m_sealJobSessions.removeOne(generation);
             if (generation == m_host.session().generation())
                 m_sealing = false;
@@ -371,13 +424,10 @@ void Outbox::storeUnstored()
     }
     m_storeTimer.stop();
     m_host.reloadConversations();
-    // Every send kept in the journal is in the store now: the journal is
-    // emptied (a replay that finds nothing to write).
-    if (std::exchange(m_journalUsed, false)) {
-        const QString journal = journalPath();
-        const QString owner = m_host.session().store().ownerKey();
-        JobRunner::fireAndForget([journal, owner] { SendJournal::replay(journal, owner, ChatStore::instance()); });
-    }
+    // Every send kept in the journal is in the store now: their records
+    // leave the file (a replay that finds nothing more to write).
+    if (std::exchange(m_journalUsed, false))
+        replayJournal();
 }
 
 void Outbox::journalUnstored(const MessageRecord &row)
@@ -401,24 +451,69 @@ int Outbox::unkeptSends() const
 
 void Outbox::restoreJournaled()
 {
+    m_journalReserved = false;
+    replayJournal();
+}
+
+void Outbox::replayJournal()
+{
+    if (m_replaying) {
+        m_replayAgain = true;
+        return;
+    }
+    m_replayTimer.stop();
+    m_replaying = true;
+    m_replayAgain = false;
     const QString journal = journalPath();
     const QString owner = m_host.session().store().ownerKey();
-    m_host.jobs().run<std::optional<QList<MessageRecord>>>(
-        [journal, owner] {
-            SendJournal::reserve(journal);
-            return SendJournal::replay(journal, owner, ChatStore::instance());
+    const bool reserve = !std::exchange(m_journalReserved, true);
+    SendJournal::ReplayFilter filter;
+    // This session's own refused sends are written by storeUnstored().
+    for (const QString &id : m_unstoredOrder)
+        filter.held.insert(id);
+    filter.held.unite(m_typedIds);
+    // Whatever the journal holds was sent before any deletion of this
+    // session: a conversation deleted since gets none of it back.
+    filter.dropped = [deletions = m_deletions](const MessageRecord &row) {
+        return deletions->drops(row.conversation_id, 0);
+    };
+    m_host.jobs().run<std::optional<SendJournal::Replayed>>(
+        [journal, owner, reserve, filter] {
+            if (reserve)
+                SendJournal::reserve(journal);
+            return SendJournal::replay(journal, owner, ChatStore::instance(), filter);
         },
-        [this](const std::optional<QList<MessageRecord>> &restored) {
-            if (!restored || restored->isEmpty())
+        [this](const std::optional<SendJournal::Replayed> &replayed) {
+            if (!replayed) {
+                // The store refuses (the disk is full, another program holds
+                // it): read back once it takes writes again.
+                m_replayTimer.start();
                 return;
-            qInfo() << "[SEND]" << restored->size() << "sends kept in the journal were written";
+            }
+            if (replayed->lost > 0)
+                emit journalRecordsLost(replayed->lost);
+            sealTyped(replayed->waiting);
+            const QList<MessageRecord> &restored = replayed->rows;
+            if (restored.isEmpty()) {
+                if (!replayed->waiting.isEmpty())
+                    emit sendsRestored(int(replayed->waiting.size()));
+                return;
+            }
+            qInfo() << "[SEND]" << restored.size() << "sends kept in the journal were written";
             m_host.reloadConversations();
             m_host.reloadMessages();
-            for (const MessageRecord &row : *restored) {
-                if (row.status == MessageStatus::Sending)
+            for (const MessageRecord &row : restored) {
+                // Deleted with its conversation since it was written: the
+                // deletion took it, nothing is posted.
+                if (row.status == MessageStatus::Sending && !m_deletions->drops(row.conversation_id, 0))
                     enqueue(row.id);
             }
-            emit sendsRestored(int(restored->size()));
+            emit sendsRestored(int(restored.size() + replayed->waiting.size()));
+        },
+        [this] {
+            m_replaying = false;
+            if (std::exchange(m_replayAgain, false) && m_host.session().isActive())
+                QMetaObject::invokeMethod(this, &Outbox::replayJournal, Qt::QueuedConnection);
         });
 }
 
@@ -434,6 +529,7 @@ void Outbox::forgetQueue()
 {
     // Sends accepted and not written yet are still written, as this owner's,
     // after the job under way (the store stays open for both until then).
+    journalTyped();
     m_sealTimer.stop();
     if (!m_sealQueue.isEmpty() && m_host.session().isActive())
         startSealJob(std::exchange(m_sealQueue, {}));
@@ -451,6 +547,7 @@ void Outbox::forgetQueue()
     m_unwrittenStatuses.clear();
     m_settleTimer.stop();
     m_waiting.clear();
+    m_waitingIds.clear();
     m_resendTimer.stop();
     m_pausedUntilMs = 0;
     m_relayFailures = 0;
@@ -463,6 +560,8 @@ void Outbox::forgetQueue()
     m_unstored.clear();
     m_unstoredOrder.clear();
     m_storeTimer.stop();
+    m_replayTimer.stop();
+    m_replayAgain = false;
 }
 
 bool Outbox::retryStored(const MessageRecord &row)
@@ -482,26 +581,48 @@ bool Outbox::retryStored(const MessageRecord &row)
     return true;
 }
 
-void Outbox::dropConversation(const QString &conversationId)
+QList<QPair<QString, qint64>> Outbox::dropConversation(const QString &conversationId)
 {
+    QList<QPair<QString, qint64>> journaled;
     if (conversationId.isEmpty())
-        return;
+        return journaled;
     // Before the deletion's own write: a job writing now sees the mark.
     m_deletions->mark(conversationId, g_lastStamp);
+    QSet<QString> dropped;
+    for (const ToSeal &send : std::as_const(m_sealQueue)) {
+        if (send.row.conversation_id == conversationId && send.typedKept) {
+            journaled.append({send.row.id, send.row.created_at});
+            dropped.insert(send.row.id);
+        }
+    }
     m_sealQueue.removeIf([&](const ToSeal &send) { return send.row.conversation_id == conversationId; });
+    m_typedToJournal.removeIf([&](const JournaledSend &send) { return send.row.conversation_id == conversationId; });
     // Kept in memory while the store refused them: neither written nor posted now.
     for (const QString &id : QStringList(m_unstoredOrder)) {
-        if (m_unstored.value(id).row.conversation_id != conversationId)
+        const Unstored kept = m_unstored.value(id);
+        if (kept.row.conversation_id != conversationId)
             continue;
+        if (kept.journaled) {
+            journaled.append({id, kept.row.created_at});
+            dropped.insert(id);
+        }
         m_unstored.remove(id);
         m_unstoredOrder.removeAll(id);
-        m_waiting.removeAll(id);
+        if (m_waitingIds.remove(id))
+            m_waiting.removeAll(id);
     }
+    // Their text leaves the journal too; the deletion remembers their ids,
+    // so a later replay (this session's or the next) never writes them.
+    if (!dropped.isEmpty()) {
+        const QString journal = journalPath();
+        const QString owner = m_host.session().ownerKey();
+        SendJournal::forgetSoon(journal, owner, dropped);
+    }
+    return journaled;
 }
 
 void Outbox::resumeInterrupted()
 {
-    ChatStore &store = m_host.session().store();
     // Answers that came after this owner's last session ended.
     const auto later = m_laterStatuses.take(m_host.session().ownerKey());
     if (!later.isEmpty()) {
@@ -514,17 +635,38 @@ void Outbox::resumeInterrupted()
         return;
     }
     m_resumeWhenWritten = false;
-    for (const QString &id : store.interruptedEnvelopeSends()) {
-        // Left sending for longer than its envelope lives (the program was
-        // not run meanwhile): failed, for the user to send again if still wanted.
-        if (envelopeOutlived(store.outgoingEnvelope(id))) {
-            qInfo().noquote() << "[SEND] interrupted send outlived its envelope:" << id;
-            if (store.setMessageStatus(id, MessageStatus::Failed))
-                m_host.messageStatusChanged(id, int(MessageStatus::Failed));
-            continue;
-        }
-        enqueue(id);
-    }
+    // Read on a worker: thousands of interrupted sends (a burst the program
+    // never saw finish) cost the window nothing.
+    struct Interrupted
+    {
+        QStringList post;     // oldest first
+        QStringList outlived; // left sending for longer than its envelope lives
+    };
+    m_host.jobs().run<Interrupted>(
+        [] {
+            ChatStore &store = ChatStore::instance();
+            Interrupted found;
+            for (const QString &id : store.interruptedEnvelopeSends())
+                (envelopeOutlived(store.outgoingEnvelope(id)) ? found.outlived : found.post).append(id);
+            return found;
+        },
+        [this](const Interrupted &found) {
+            // Left sending for longer than its envelope lives (the program was
+            // not run meanwhile): failed, for the user to send again if still wanted.
+            if (!found.outlived.isEmpty()) {
+                QList<QPair<QString, MessageStatus>> failed;
+                for (const QString &id : found.outlived) {
+                    qInfo().noquote() << "[SEND] interrupted send outlived its envelope:" << id;
+                    failed.append({id, MessageStatus::Failed});
+                }
+                if (m_host.session().store().setMessageStatuses(failed)) {
+                    for (const QString &id : found.outlived)
+                        m_host.messageStatusChanged(id, int(MessageStatus::Failed));
+                }
+            }
+            for (const QString &id : found.post)
+                enqueue(id);
+        });
 }
 
 void Outbox::resumeNow()
@@ -540,9 +682,10 @@ void Outbox::resumeNow()
 
 void Outbox::enqueue(const QString &messageId)
 {
-    if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_waiting.contains(messageId))
+    if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_waitingIds.contains(messageId))
         return;
     m_waiting.append(messageId);
+    m_waitingIds.insert(messageId);
     pump();
 }
 
@@ -556,8 +699,11 @@ void Outbox::pump()
             m_resendTimer.start(int(m_pausedUntilMs - now));
         return;
     }
-    while (m_posting.size() < kMaxPosts && !m_waiting.isEmpty())
-        postStored(m_waiting.takeFirst());
+    while (m_posting.size() < kMaxPosts && !m_waiting.isEmpty()) {
+        const QString id = m_waiting.takeFirst();
+        m_waitingIds.remove(id);
+        postStored(id);
+    }
 }
 
 void Outbox::postStored(const QString &messageId)
@@ -639,6 +785,7 @@ void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
         qInfo().noquote() << "[SEND] relay not reached, again in" << retryDelayMs(m_relayFailures) << "ms:"
                           << result.error;
         m_waiting.append(messageId);
+        m_waitingIds.insert(messageId);
         pump();
         return;
     }

@@ -1,6 +1,7 @@
 #include "chat/send_journal.h"
 
 #include "store/chat_store.h"
+#include "store/store_files.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QMutex>
 #include <QSet>
+#include <QThreadPool>
 #include <QtEndian>
 
 #include <algorithm>
@@ -28,6 +30,9 @@ namespace {
 
 // A record: magic, payload length, the payload's digest, the payload (JSON).
 constexpr quint32 kMagic = 0x314a5350; // "PSJ1"
+// A record whose send is in the store (or was dropped), or a damaged stretch:
+// the same header with this magic, its bytes zeroed. Skipped by the reader.
+constexpr quint32 kHoleMagic = 0x304a5350; // "PSJ0"
 constexpr int kHeaderBytes = 16;
 constexpr int kDigestBytes = 8;
 // A record larger than this is no record (a damaged length).
@@ -39,13 +44,12 @@ QMutex g_mutex;
 // Where the records of each file end, once read (under g_mutex).
 QHash<QString, qint64> g_ends;
 
+// The journal obeys the store's own rules for its files: no link anywhere
+// the store refuses one, no file or folder of another user, owner-only.
 class Fd
 {
 public:
-    explicit Fd(const QString &path, bool create)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600))
-    {
-    }
+    explicit Fd(const QString &path, bool create) : m_fd(openChecked(path, create)) {}
     ~Fd()
     {
         if (m_fd >= 0)
@@ -62,6 +66,34 @@ public:
     }
 
 private:
+    static int openChecked(const QString &path, bool create)
+    {
+        if (path.isEmpty())
+            return -1;
+        const QString foreign = velmor::store::foreignStorePath(path);
+        if (!foreign.isEmpty()) {
+            qWarning().noquote() << "[JOURNAL] not opened: not the user's own:" << foreign;
+            return -1;
+        }
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
+        if (fd < 0) {
+            if (errno != ENOENT)
+                qWarning().noquote() << "[JOURNAL] not opened:" << path << strerror(errno);
+            return -1;
+        }
+        // Made between the check and the open, or a second name for
+        // another file: not the journal.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1
+            || ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0)) {
+            qWarning().noquote() << "[JOURNAL] not opened: not an owner-only file of the user:" << path;
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
     int m_fd;
 };
 
@@ -102,7 +134,7 @@ QByteArray encode(const JournaledSend &send)
         return record(QJsonObject{{QStringLiteral("owner"), send.owner},
                                   {QStringLiteral("answered"), row.id},
                                   {QStringLiteral("status"), int(row.status)}});
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("owner"), send.owner},
         {QStringLiteral("envelope"), send.envelope},
         {QStringLiteral("id"), row.id},
@@ -115,6 +147,8 @@ QByteArray encode(const JournaledSend &send)
         {QStringLiteral("attachment"), row.attachment},
         {QStringLiteral("contentType"), row.content_type},
     };
+    if (send.waiting)
+        object.insert(QStringLiteral("waiting"), true);
     return record(object);
 }
 
@@ -130,6 +164,7 @@ JournaledSend decode(const QByteArray &payload)
         return send;
     }
     send.envelope = object.value(QStringLiteral("envelope")).toString();
+    send.waiting = object.value(QStringLiteral("waiting")).toBool();
     MessageRecord &row = send.row;
     row.id = object.value(QStringLiteral("id")).toString();
     row.conversation_id = object.value(QStringLiteral("conversation")).toString();
@@ -144,32 +179,144 @@ JournaledSend decode(const QByteArray &payload)
     return send;
 }
 
-// The whole records from the start of the file, and where they end.
-QList<JournaledSend> scan(const Fd &fd, qint64 *end)
+// What the file holds: its whole records in order, each with its place,
+// and the stretches that could not be read, each followed by a whole
+// record (a damaged byte costs its own record, not every later one).
+struct Scanned
 {
     QList<JournaledSend> sends;
-    const qint64 size = fd.size();
-    qint64 at = 0;
-    for (;;) {
-        char header[kHeaderBytes];
-        if (size - at < kHeaderBytes || ::pread(fd.get(), header, kHeaderBytes, off_t(at)) != kHeaderBytes
-            || qFromLittleEndian<quint32>(header) != kMagic)
+    QList<QPair<qint64, qint64>> places;  // offset and length of each send's record
+    QList<QPair<qint64, qint64>> damaged; // offset and length of each unreadable stretch
+    int lost = 0;                         // records in those stretches
+    qint64 end = 0;                       // where the next record goes
+    qint64 written = 0;                   // past the last byte that is not zero
+    bool holes = false;                   // settled records are in the file
+};
+
+QByteArray headerMagic(quint32 magic)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian<quint32>(magic, bytes.data());
+    return bytes;
+}
+
+// The next place after `from` that starts like a record (or a hole); -1 for none.
+qint64 nextHeader(const QByteArray &bytes, qint64 from)
+{
+    static const QByteArray record = headerMagic(kMagic);
+    static const QByteArray hole = headerMagic(kHoleMagic);
+    const qint64 a = bytes.indexOf(record, from);
+    const qint64 b = bytes.indexOf(hole, from);
+    return a < 0 ? b : b < 0 ? a : std::min(a, b);
+}
+
+Scanned scan(const Fd &fd)
+{
+    Scanned out;
+    const qint64 size = std::max<qint64>(fd.size(), 0);
+    QByteArray bytes(size, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd.get(), bytes.data() + got, size_t(size - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             break;
-        const quint32 length = qFromLittleEndian<quint32>(header + 4);
-        if (length > kMaxRecordBytes || size - at - kHeaderBytes < length)
-            break;
-        QByteArray payload(length, Qt::Uninitialized);
-        if (::pread(fd.get(), payload.data(), length, off_t(at + kHeaderBytes)) != qint64(length)
-            || digestOf(payload) != QByteArray(header + 8, kDigestBytes))
-            break;
-        JournaledSend send = decode(payload);
-        if (!send.owner.isEmpty() && !send.row.id.isEmpty())
-            sends.append(std::move(send));
-        at += kHeaderBytes + length;
+        got += n;
     }
-    if (end)
-        *end = at;
-    return sends;
+    bytes.truncate(got);
+    out.written = got;
+    while (out.written > 0 && bytes.at(out.written - 1) == '\0')
+        --out.written;
+    qint64 at = 0;
+    qint64 damageFrom = -1;
+    int damagedRecords = 0;
+    static const QByteArray zeroHeader(kHeaderBytes, '\0');
+    while (got - at >= kHeaderBytes) {
+        const char *header = bytes.constData() + at;
+        const quint32 magic = qFromLittleEndian<quint32>(header);
+        const quint32 length = qFromLittleEndian<quint32>(header + 4);
+        const bool plausible = (magic == kMagic || magic == kHoleMagic) && length <= kMaxRecordBytes
+                               && got - at - kHeaderBytes >= length;
+        if (plausible && magic == kHoleMagic) {
+            out.holes = true;
+            at += kHeaderBytes + length;
+            continue;
+        }
+        if (plausible) {
+            const QByteArray payload = bytes.mid(at + kHeaderBytes, length);
+            if (digestOf(payload) == QByteArray(header + 8, kDigestBytes)) {
+                if (damageFrom >= 0) {
+                    out.damaged.append({damageFrom, at - damageFrom});
+                    out.lost += std::max(damagedRecords, 1);
+                    damageFrom = -1;
+                    damagedRecords = 0;
+                }
+                JournaledSend send = decode(payload);
+                if (!send.owner.isEmpty() && !send.row.id.isEmpty()) {
+                    out.sends.append(std::move(send));
+                    out.places.append({at, kHeaderBytes + qint64(length)});
+                }
+                at += kHeaderBytes + length;
+                out.end = at;
+                continue;
+            }
+        }
+        // Where the records end (the zeroed place an append leaves after
+        // its records), or a record cut short by a kill with nothing after
+        // it: nothing more. Else a damaged record: the reader looks for
+        // the next whole one.
+        if (damageFrom < 0 && bytes.mid(at, kHeaderBytes) == zeroHeader)
+            break;
+        if (damageFrom < 0)
+            damageFrom = at;
+        if (plausible)
+            ++damagedRecords;
+        const qint64 next = nextHeader(bytes, at + 1);
+        if (next < 0)
+            break;
+        at = next;
+    }
+    return out;
+}
+
+// Overwrites a record (or a damaged stretch) with a hole of its length:
+// its text is gone from the file, and the reader passes over it.
+bool punchHole(const Fd &fd, qint64 offset, qint64 length)
+{
+    if (length < kHeaderBytes)
+        return false;
+    QByteArray hole(length, '\0');
+    qToLittleEndian<quint32>(kHoleMagic, hole.data());
+    qToLittleEndian<quint32>(quint32(length - kHeaderBytes), hole.data() + 4);
+    return writeAll(fd.get(), hole, offset);
+}
+
+// Nothing in the file is left to write: every byte that held a record is
+// zeroed and the file cut back to its reserve (a burst may have grown it
+// far beyond), so no message text stays on the disk in it.
+bool emptyFile(const Fd &fd, qint64 written)
+{
+    if (fd.size() > SendJournal::kReservedBytes && ::ftruncate(fd.get(), off_t(SendJournal::kReservedBytes)) != 0)
+        return false;
+    // Past `written` the file is zero already (its reserve, or zeroed before).
+    const qint64 used = std::min(written, std::max(fd.size(), qint64(0)));
+    return writeAll(fd.get(), QByteArray(used, '\0'), 0) && ::fdatasync(fd.get()) == 0;
+}
+
+// The records at `settled` (indexes into scanned.sends) are in the store or
+// dropped, and the damaged stretches are told: they leave the file, which is
+// emptied when nothing in it is left to write.
+bool settle(const Fd &fd, const Scanned &scanned, const QList<qsizetype> &settled)
+{
+    if (settled.size() == scanned.sends.size())
+        return emptyFile(fd, scanned.written);
+    bool ok = true;
+    for (qsizetype i : settled)
+        ok = punchHole(fd, scanned.places.at(i).first, scanned.places.at(i).second) && ok;
+    for (const auto &stretch : scanned.damaged)
+        punchHole(fd, stretch.first, stretch.second);
+    return ok && ::fdatasync(fd.get()) == 0;
 }
 
 // Room for `bytes` from the start of the file, taken from the disk now.
@@ -205,8 +352,7 @@ qint64 endOf(const QString &path, const Fd &fd)
     const auto known = g_ends.constFind(path);
     if (known != g_ends.cend())
         return *known;
-    qint64 end = 0;
-    scan(fd, &end);
+    const qint64 end = scan(fd).end;
     g_ends.insert(path, end);
     return end;
 }
@@ -226,8 +372,7 @@ bool SendJournal::reserve(const QString &path)
     const Fd fd(path, true);
     if (!fd.ok())
         return false;
-    qint64 end = 0;
-    scan(fd, &end);
+    const qint64 end = scan(fd).end;
     g_ends.insert(path, end);
     // Twice what is in use: an append never finds the room taken.
     return reserveRoom(fd, std::max(kReservedBytes, 2 * end)) && ::fsync(fd.get()) == 0;
@@ -279,43 +424,77 @@ qint64 SendJournal::sizeOf(const JournaledSend &send)
     return kHeaderBytes + kFields + 3 * row.text.size() + row.attachment.size() + send.envelope.size();
 }
 
-QList<JournaledSend> SendJournal::read(const QString &path)
+QList<JournaledSend> SendJournal::read(const QString &path, int *lost)
 {
     QMutexLocker lock(&g_mutex);
     const Fd fd(path, false);
-    return fd.ok() ? scan(fd, nullptr) : QList<JournaledSend>();
+    const Scanned scanned = fd.ok() ? scan(fd) : Scanned();
+    if (lost)
+        *lost = scanned.lost;
+    return scanned.sends;
 }
 
-std::optional<QList<MessageRecord>> SendJournal::replay(const QString &path, const QString &owner,
-                                                       ChatStore &store)
+std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, const QString &owner, ChatStore &store,
+                                                         const ReplayFilter &filter)
 {
     QMutexLocker lock(&g_mutex);
     const Fd fd(path, false);
     if (!fd.ok())
-        return QList<MessageRecord>();
-    const QList<JournaledSend> sends = scan(fd, nullptr);
-    if (sends.isEmpty())
-        return QList<MessageRecord>();
+        return Replayed();
+    const Scanned scanned = scan(fd);
+    Replayed out;
+    out.lost = scanned.lost;
+    if (scanned.sends.isEmpty()) {
+        // Nothing to write; what is left of settled, damaged or cut-short
+        // records goes.
+        if (scanned.written > 0 && emptyFile(fd, scanned.written))
+            g_ends.insert(path, 0);
+        return out;
+    }
     QList<MessageRecord> rows;
     QStringList envelopes;
+    QList<qsizetype> toWrite;  // index of each row in scanned.sends
+    QList<qsizetype> settled;  // records that leave the file
     QSet<QString> taken;
-    bool othersLeft = false;
+    QSet<QString> sealed; // a sealed record stands for the typed text it was
     // The relay's answers to sends of this owner, the last for each.
     QHash<QString, MessageStatus> answers;
-    for (const JournaledSend &send : sends) {
-        if (send.answer && send.owner == owner)
+    for (const JournaledSend &send : scanned.sends) {
+        if (send.owner != owner)
+            continue;
+        if (send.answer)
             answers.insert(send.row.id, send.row.status);
+        else if (!send.waiting)
+            sealed.insert(send.row.id);
     }
-    for (const JournaledSend &send : sends) {
-        if (send.owner != owner) {
-            othersLeft = true;
+    for (qsizetype i = 0; i < scanned.sends.size(); ++i) {
+        const JournaledSend &send = scanned.sends.at(i);
+        // Another owner's waits for that owner's sign-in; a send this
+        // session still holds is written by it.
+        if (send.owner != owner || filter.held.contains(send.row.id))
+            continue;
+        // Taken into its send's row below (or that row is stored already).
+        if (send.answer) {
+            settled.append(i);
             continue;
         }
-        if (send.answer)
+        if (send.waiting) {
+            // Sealed since, or its conversation deleted: it leaves; else it
+            // stays until the send made of it is stored.
+            if (sealed.contains(send.row.id) || store.messageIdKnown(send.row.id)
+                || (filter.dropped && filter.dropped(send.row)))
+                settled.append(i);
+            else if (!taken.contains(send.row.id)) {
+                taken.insert(send.row.id);
+                out.waiting.append(send);
+            }
             continue;
+        }
         // Stored since (or deleted: the store remembers the ids it deleted).
-        if (taken.contains(send.row.id) || store.messageIdKnown(send.row.id))
+        if (taken.contains(send.row.id) || store.messageIdKnown(send.row.id)) {
+            settled.append(i);
             continue;
+        }
         taken.insert(send.row.id);
         MessageRecord row = send.row;
         // Answered: taken (or refused) by the relay, never posted again. A
@@ -326,17 +505,85 @@ std::optional<QList<MessageRecord>> SendJournal::replay(const QString &path, con
             row.status = MessageStatus::Failed;
         rows.append(row);
         envelopes.append(row.status == MessageStatus::Sending ? send.envelope : QString());
+        toWrite.append(i);
     }
-    if (!rows.isEmpty() && !store.upsertOutgoing(owner, rows, envelopes))
-        return std::nullopt;
-    if (!othersLeft) {
-        // Emptied: the first record's place zeroed, the room kept.
-        if (!writeAll(fd.get(), QByteArray(kHeaderBytes, '\0'), 0) || ::fdatasync(fd.get()) != 0)
-            qWarning().noquote() << "[JOURNAL] could not empty" << path;
-        else
-            g_ends.insert(path, 0);
+    if (!rows.isEmpty()) {
+        QList<bool> written;
+        // A conversation deleted meanwhile is asked about inside the write.
+        const auto wanted = [&](qsizetype k) { return !filter.dropped || !filter.dropped(rows.at(k)); };
+        if (!store.upsertOutgoing(owner, rows, envelopes, wanted, &written))
+            return std::nullopt;
+        for (qsizetype k = 0; k < rows.size(); ++k) {
+            if (written.value(k))
+                out.rows.append(rows.at(k));
+            settled.append(toWrite.at(k));
+        }
     }
-    return rows;
+    if (out.lost > 0)
+        qWarning().noquote() << "[JOURNAL]" << out.lost << "damaged records could not be read in" << path;
+    std::sort(settled.begin(), settled.end());
+    if (!settle(fd, scanned, settled))
+        qWarning().noquote() << "[JOURNAL] could not empty" << path;
+    else if (settled.size() == scanned.sends.size())
+        g_ends.insert(path, 0);
+    return out;
+}
+
+bool SendJournal::forget(const QString &path, const QString &owner, const QSet<QString> &ids, bool waitingOnly)
+{
+    if (ids.isEmpty())
+        return true;
+    QMutexLocker lock(&g_mutex);
+    const Fd fd(path, false);
+    if (!fd.ok())
+        return true;
+    const Scanned scanned = scan(fd);
+    QList<qsizetype> settled;
+    for (qsizetype i = 0; i < scanned.sends.size(); ++i) {
+        const JournaledSend &send = scanned.sends.at(i);
+        if (send.owner == owner && ids.contains(send.row.id) && (send.waiting || !waitingOnly))
+            settled.append(i);
+    }
+    if (settled.isEmpty())
+        return true;
+    if (!settle(fd, scanned, settled))
+        return false;
+    if (settled.size() == scanned.sends.size())
+        g_ends.insert(path, 0);
+    return true;
+}
+
+namespace {
+
+// One thread: what it is given lands in the order it was given, and a pool
+// busy with posts and pictures holds none of it back.
+void onJournalThread(std::function<void()> work)
+{
+    static QThreadPool *const pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    pool->start([work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            qWarning() << "[JOURNAL] a journal job threw";
+        }
+    });
+}
+
+} // namespace
+
+void SendJournal::appendSoon(const QString &path, const QList<JournaledSend> &sends)
+{
+    onJournalThread([path, sends] { append(path, sends); });
+}
+
+void SendJournal::forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids, bool waitingOnly)
+{
+    onJournalThread([path, owner, ids, waitingOnly] { forget(path, owner, ids, waitingOnly); });
 }
 
 } // namespace velmor::chat

@@ -10,14 +10,20 @@
 // store takes writes again) the owner's records the store does not know are
 // written into it, in one transaction, and posted like any interrupted send;
 // a message deleted meanwhile is not brought back (the store remembers its
-// id). The file is emptied once nothing in it is left unwritten.
+// id). What is in the store leaves the file: its bytes are zeroed, and once
+// nothing is left to write the file is cut back to its reserve. The file
+// obeys the store's rules for its files (no link, nobody else's, owner-only);
+// a damaged record costs only itself: the reader finds the next one and
+// says how many it passed over.
 #pragma once
 
 #include "store/records.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class ChatStore;
@@ -34,6 +40,10 @@ struct JournaledSend
     // An answer the relay gave to a send kept earlier in the file: only the
     // row's id and its final status count.
     bool answer = false;
+    // A typed text accepted and not sealed yet (its composer shows it
+    // waiting): kept so that a kill meanwhile loses nothing; the next start
+    // seals and sends it under its own id.
+    bool waiting = false;
 };
 
 class SendJournal
@@ -58,16 +68,45 @@ public:
     static bool reserveFor(const QString &path, qint64 bytes);
     // No less than the bytes the send's record takes.
     static qint64 sizeOf(const JournaledSend &send);
-    // Every whole record, oldest first.
-    static QList<JournaledSend> read(const QString &path);
+    // Every whole record, oldest first; *lost (when given) counts the
+    // damaged records passed over to reach the later ones.
+    static QList<JournaledSend> read(const QString &path, int *lost = nullptr);
+
+    struct ReplayFilter
+    {
+        // Sends the session holds itself (it writes them): left in the file.
+        QSet<QString> held;
+        // Asked inside the write: the send's conversation was deleted, the
+        // send is dropped (and leaves the file).
+        std::function<bool(const MessageRecord &)> dropped;
+    };
+    struct Replayed
+    {
+        QList<MessageRecord> rows;     // written now
+        QList<JournaledSend> waiting;  // texts never sealed: left in the file, to be sent
+        int lost = 0;                  // damaged records that could not be read
+    };
     // Writes `owner`'s records that `store` (open for `owner`) does not know
-    // yet, in one transaction, then empties the file when no other owner's
-    // record is in it. The rows written, with the status of the answer kept
-    // for each (a send answered is not posted again; without an answer nor
-    // an envelope, one that was still sending is written failed: nothing
-    // can post it again); nullopt when the store refused them (the file
-    // keeps them).
-    static std::optional<QList<MessageRecord>> replay(const QString &path, const QString &owner, ChatStore &store);
+    // yet, in one transaction; what is in the store then (or dropped) leaves
+    // the file: its record is zeroed, and once nothing is left to write the
+    // file is zeroed and cut back to its reserve. Another owner's records
+    // wait for that owner's next sign-in. The rows written, with the status
+    // of the answer kept for each (a send answered is not posted again;
+    // without an answer nor an envelope, one that was still sending is
+    // written failed: nothing can post it again); nullopt when the store
+    // refused them (the file keeps them).
+    static std::optional<Replayed> replay(const QString &path, const QString &owner, ChatStore &store,
+                                          const ReplayFilter &filter = {});
+    // `owner`'s records of these sends leave the file (they are in the
+    // store, or their conversation was deleted). False when the file could
+    // not be written.
+    static bool forget(const QString &path, const QString &owner, const QSet<QString> &ids,
+                       bool waitingOnly = false);
+    // On the journal's own thread, in the order asked for, ahead of whatever
+    // the shared pool is busy with (a typed text is kept within a sync).
+    static void appendSoon(const QString &path, const QList<JournaledSend> &sends);
+    static void forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids,
+                           bool waitingOnly = false);
 };
 
 } // namespace velmor::chat

@@ -127,7 +127,9 @@ public:
     bool bumpConversationTimestamp(const QString &conversationId, qint64 seconds);
     bool resetUnread(const QString &conversationId);
     // Deletes the conversation's messages and hides the row (kept, emptied).
-    bool clearConversation(const QString &conversationId);
+    // `unwritten`: ids and times of sends to it not written yet (kept in the
+    // send journal), remembered as deleted with the rest.
+    bool clearConversation(const QString &conversationId, const QList<QPair<QString, qint64>> &unwritten = {});
     // Everything the owner keeps of a normal group, in one transaction.
     bool deleteConversation(const QString &groupId, bool withMessages);
     bool setConversationMuted(const QString &peerKey, bool muted);

@@ -251,15 +251,22 @@ bool ChatStore::resetUnread(const QString &conversationId)
                  {s.owner(), conversationId});
 }
 
-bool ChatStore::clearConversation(const QString &conversationId)
+bool ChatStore::clearConversation(const QString &conversationId, const QList<QPair<QString, qint64>> &unwritten)
 {
     if (conversationId.isEmpty())
         return false;
     Session s(*d);
     Transaction tx(s);
-    return tx.active() && rememberDeletedIds(s, QStringLiteral("conversation_id=?"), {conversationId})
-           && s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
-                    {s.owner(), conversationId})
+    if (!tx.active() || !rememberDeletedIds(s, QStringLiteral("conversation_id=?"), {conversationId}))
+        return false;
+    for (const auto &send : unwritten) {
+        if (!s.run(QStringLiteral("INSERT OR IGNORE INTO received_ids(owner_raw_public_key,message_id,conversation_id,"
+                                  "content_digest,keep_until) VALUES(?,?,?,'',?)"),
+                   {s.owner(), send.first, conversationId, send.second + kReceivedIdMemorySeconds}))
+            return false;
+    }
+    return s.run(QStringLiteral("DELETE FROM messages WHERE owner_raw_public_key=? AND conversation_id=?"),
+                 {s.owner(), conversationId})
            && s.run(QStringLiteral("UPDATE conversations SET last_message='', last_timestamp=?, unread_count=0, "
                                    "hidden_from_chats=1 WHERE owner_raw_public_key=? AND id=?"),
                     {velmor::store::nowSeconds(), s.owner(), conversationId})

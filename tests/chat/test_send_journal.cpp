@@ -1,7 +1,8 @@
 // The send journal through what ends a program or a session: a record cut
 // short by a kill, a file emptied and written again, another identity's
 // records, a message deleted before the journal was read back, the same
-// send kept twice.
+// send kept twice; what the file holds once its sends are stored, links and
+// other users' files in its place, and damaged records.
 #include "chat/send_journal.h"
 #include "store/chat_store.h"
 #include "store/store_test_util.h"
@@ -15,6 +16,8 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmor::chat;
 
@@ -56,7 +59,7 @@ private slots:
         QTest::newRow("an emptied file's old records are not read again") << "again" << QStringList{"a", "b"}
                                                                           << QStringList{"c"};
         QTest::newRow("another identity's records stay for its sign-in") << "other" << QStringList{"a"}
-                                                                         << QStringList{"a", "x"};
+                                                                         << QStringList{"x"};
         QTest::newRow("a message deleted meanwhile is not brought back") << "deleted" << QStringList{"b"}
                                                                          << QStringList{};
         QTest::newRow("the same send kept twice is written once") << "twice" << QStringList{"a"} << QStringList{};
@@ -96,7 +99,7 @@ private slots:
         const auto replayed = SendJournal::replay(path, me, store);
         QVERIFY(replayed);
         QStringList ids;
-        for (const MessageRecord &row : *replayed)
+        for (const MessageRecord &row : replayed->rows)
             ids << row.id;
         QCOMPARE(ids, written);
         for (const QString &id : written) {
@@ -107,7 +110,181 @@ private slots:
             QVERIFY(SendJournal::append(path, {send(me, "c")}));
         QCOMPARE(idsOf(SendJournal::read(path)), left);
         // A second replay finds nothing more to write.
-        QCOMPARE(SendJournal::replay(path, me, store)->size(), what == "again" ? 1 : 0);
+        QCOMPARE(SendJournal::replay(path, me, store)->rows.size(), what == "again" ? 1 : 0);
+    }
+
+    // Once its sends are in the store the file holds none of their text,
+    // and an emptied file is cut back to its reserve; another identity's
+    // records go at that identity's next sign-in.
+    void noTextStaysOnceStored_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("a large burst, replayed") << "burst";
+        QTest::newRow("two identities, each at its sign-in") << "two";
+        QTest::newRow("sends forgotten (their conversation deleted)") << "forget";
+    }
+    void noTextStaysOnceStored()
+    {
+        QFETCH(QString, what);
+        const QString me = storetest::kOwnerA;
+        const QString other = storetest::kOwnerB;
+        const QString db = m_dir.filePath(QStringLiteral("case-%1/store.db").arg(++m_case));
+        const QString path = SendJournal::pathBeside(db);
+        ChatStore &store = ChatStore::instance();
+        QVERIFY(store.open(me, db));
+        QVERIFY(SendJournal::reserve(path));
+        const auto textIn = [&path](const QString &id) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(("text " + id).toUtf8());
+        };
+        if (what == "burst") {
+            QList<JournaledSend> burst;
+            for (int i = 0; i < 3000; ++i) {
+                burst.append(send(me, QStringLiteral("b%1").arg(i)));
+                burst.last().row.text += QString(500, QLatin1Char('w'));
+            }
+            QVERIFY(SendJournal::append(path, burst));
+            QVERIFY(QFileInfo(path).size() > 2 * SendJournal::kReservedBytes);
+            QCOMPARE(SendJournal::replay(path, me, store)->rows.size(), 3000);
+            QCOMPARE(QFileInfo(path).size(), SendJournal::kReservedBytes);
+            QVERIFY(!textIn("b0") && !textIn("b2999"));
+            return;
+        }
+        QVERIFY(SendJournal::append(path, {send(me, "a"), send(other, "x"), send(me, "b")}));
+        if (what == "forget") {
+            QVERIFY(SendJournal::forget(path, me, {QStringLiteral("a")}));
+            QVERIFY(!textIn("a") && textIn("b") && textIn("x"));
+            QCOMPARE(idsOf(SendJournal::read(path)), (QStringList{"x", "b"}));
+            QVERIFY(SendJournal::forget(path, other, {QStringLiteral("x")}));
+            QVERIFY(SendJournal::forget(path, me, {QStringLiteral("b")}));
+            QVERIFY(!textIn("b") && !textIn("x"));
+            QVERIFY(SendJournal::read(path).isEmpty());
+            return;
+        }
+        QCOMPARE(SendJournal::replay(path, me, store)->rows.size(), 2);
+        QVERIFY(!textIn("a") && !textIn("b") && textIn("x"));
+        // A record appended after the settled ones is read as before.
+        QVERIFY(SendJournal::append(path, {send(me, "c")}));
+        QCOMPARE(idsOf(SendJournal::read(path)), (QStringList{"x", "c"}));
+        store.close();
+        QVERIFY(store.open(other, db));
+        QCOMPARE(SendJournal::replay(path, other, store)->rows.size(), 1);
+        QVERIFY(!textIn("x") && textIn("c"));
+        store.close();
+        QVERIFY(store.open(me, db));
+        QCOMPARE(SendJournal::replay(path, me, store)->rows.size(), 1);
+        QVERIFY(!textIn("c"));
+        QVERIFY(SendJournal::read(path).isEmpty());
+    }
+
+    // The journal is one of the store's files: a link or another user's file
+    // in its place is neither followed nor written, a wider mode is narrowed.
+    void refusesWhatIsNotTheUsersOwn_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("a symbolic link to another file") << "symlink";
+        QTest::newRow("a second name of another file") << "hardlink";
+        QTest::newRow("another user's file") << "owner";
+        QTest::newRow("a file everyone may read") << "mode";
+    }
+    void refusesWhatIsNotTheUsersOwn()
+    {
+        QFETCH(QString, planted);
+        const QString me = storetest::kOwnerA;
+        const QString db = m_dir.filePath(QStringLiteral("case-%1/store.db").arg(++m_case));
+        const QString path = SendJournal::pathBeside(db);
+        QVERIFY(ChatStore::instance().open(me, db));
+        const QString target = m_dir.filePath(QStringLiteral("target-%1").arg(m_case));
+        {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("the target's own words\n");
+        }
+        const QByteArray native = QFile::encodeName(path);
+        if (planted == "symlink") {
+            QVERIFY(QFile::link(target, path));
+        } else if (planted == "hardlink") {
+            QVERIFY(::link(QFile::encodeName(target).constData(), native.constData()) == 0);
+        } else {
+            QVERIFY(SendJournal::reserve(path));
+            if (planted == "owner") {
+                if (::geteuid() != 0)
+                    QSKIP("giving a file to another user needs root");
+                QVERIFY(::chown(native.constData(), 4321, 4321) == 0);
+            } else {
+                QVERIFY(::chmod(native.constData(), 0644) == 0);
+            }
+        }
+        const bool kept = SendJournal::append(path, {send(me, "a")});
+        const bool reserved = SendJournal::reserve(path);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("the target's own words\n"));
+        if (planted == "mode") {
+            QVERIFY(kept && reserved);
+            struct stat st {};
+            QVERIFY(::stat(native.constData(), &st) == 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+            return;
+        }
+        QVERIFY(!kept);
+        QVERIFY(!reserved);
+        QVERIFY(SendJournal::read(path).isEmpty());
+        QCOMPARE(SendJournal::replay(path, me, ChatStore::instance())->rows.size(), 0);
+    }
+
+    // One damaged byte costs its own record: the reader finds the next one,
+    // says how many it passed over, once; a record cut short by a kill at
+    // the end is no loss.
+    void aDamagedRecordCostsOnlyItself_data()
+    {
+        QTest::addColumn<int>("offset"); // into the third record; -1: the last record's end
+        QTest::addColumn<QStringList>("read");
+        QTest::addColumn<int>("lost");
+        const QStringList others{"r0", "r1", "r3", "r4"};
+        QTest::newRow("its text") << 40 << others << 1;
+        QTest::newRow("its length") << 5 << others << 1;
+        QTest::newRow("its first byte") << 0 << others << 1;
+        QTest::newRow("its digest") << 9 << others << 1;
+        QTest::newRow("the last record cut short") << -1 << QStringList{"r0", "r1", "r2", "r3"} << 0;
+    }
+    void aDamagedRecordCostsOnlyItself()
+    {
+        QFETCH(int, offset);
+        QFETCH(QStringList, read);
+        QFETCH(int, lost);
+        const QString me = storetest::kOwnerA;
+        const QString db = m_dir.filePath(QStringLiteral("case-%1/store.db").arg(++m_case));
+        const QString path = SendJournal::pathBeside(db);
+        ChatStore &store = ChatStore::instance();
+        QVERIFY(store.open(me, db));
+        QVERIFY(SendJournal::reserve(path));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(SendJournal::append(path, {send(me, QStringLiteral("r%1").arg(i))}));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QByteArray whole = file.readAll();
+            if (offset < 0) {
+                const qint64 last = whole.indexOf(QByteArray(16, '\0'), whole.indexOf("text r4"));
+                QVERIFY(last > 0 && file.seek(last - 3) && file.write("\0\0\0", 3) == 3);
+            } else {
+                const qint64 third = whole.indexOf("PSJ1", whole.indexOf("text r1"));
+                QVERIFY(third > 0 && file.seek(third + offset));
+                const char flipped = char(whole.at(third + offset) ^ 0x5a);
+                QVERIFY(file.write(&flipped, 1) == 1);
+            }
+        }
+        int passedOver = -1;
+        QCOMPARE(idsOf(SendJournal::read(path, &passedOver)), read);
+        QCOMPARE(passedOver, lost);
+        const auto replayed = SendJournal::replay(path, me, store);
+        QVERIFY(replayed);
+        QCOMPARE(replayed->rows.size(), read.size());
+        QCOMPARE(replayed->lost, lost);
+        // Told once: the damaged bytes left the file with the rest.
+        QVERIFY(SendJournal::append(path, {send(me, "later")}));
+        QCOMPARE(SendJournal::replay(path, me, store)->lost, 0);
     }
 
     // Room is taken ahead of need while the disk has space; once it has

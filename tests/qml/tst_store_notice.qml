@@ -120,5 +120,33 @@ Item {
             verify(text.indexOf("chat.db.damaged-20261207-101500") >= 0, text)
             verify(text.indexOf(data.said) >= 0, text)
         }
+
+        // Sends the send journal lost to a damaged record are told, with
+        // their count, in every language; one in the singular where the
+        // language has one.
+        function test_journalLost_data() {
+            return [
+                { tag: "en one", locale: "en", count: 1, said: "1 message kept while it could not be saved was damaged" },
+                { tag: "en many", locale: "en", count: 7, said: "7 messages kept while they could not be saved were damaged" },
+                { tag: "de one", locale: "de", count: 1, said: "1 Nachricht, die aufbewahrt wurde" },
+                { tag: "es many", locale: "es", count: 7, said: "7 mensajes guardados aparte" },
+                { tag: "fr one", locale: "fr", count: 1, said: "1 message conservé à part" },
+                { tag: "pt many", locale: "pt-PT", count: 7, said: "7 mensagens guardadas à parte" },
+                { tag: "zh-Hans", locale: "zh-Hans", count: 7, said: "7 条在无法保存时暂存的消息" },
+                { tag: "zh-Hant", locale: "zh-Hant", count: 7, said: "7 則在無法儲存時暫存的訊息" },
+                { tag: "ja", locale: "ja-JP", count: 7, said: "一時保管していた 7 件のメッセージ" }
+            ]
+        }
+        function test_journalLost(data) {
+            var locale = I18n.locale
+            I18n.locale = data.locale
+            var notice = createTemporaryObject(noticeComponent, host)
+            verify(!notice.visible)
+            Chat.journaledSendsLost(data.count)
+            var text = findChild(notice, "storeNoticeText").text
+            I18n.locale = locale
+            verify(notice.visible)
+            verify(text.indexOf(data.said) >= 0, text)
+        }
     }
 }

@@ -5,7 +5,8 @@ import Velmor
 // its work (held by another program, the disk full, the file damaged or
 // refused), after a damaged file was kept aside (with the messages read back
 // from it), after a saved key that was not the phrase's, or was damaged,
-// was kept aside, and after sends kept only in the send journal were saved at sign-in.
+// was kept aside, after sends kept only in the send journal were saved at
+// sign-in, and after damaged records of the send journal were passed over.
 Rectangle {
     id: root
 
@@ -21,10 +22,14 @@ Rectangle {
     // Sends an earlier run could keep only in its send journal, written at
     // this sign-in and being posted.
     property int restored: 0
+    // Sends of the send journal lost to damaged records, passed over to
+    // read the later ones.
+    property int lost: 0
 
     Connections {
         target: Chat
         function onSendsRestored(count) { root.restored += count }
+        function onJournaledSendsLost(count) { root.lost += count }
     }
 
     function text(key, args) {
@@ -41,6 +46,8 @@ Rectangle {
                                       : setAside !== "" ? text("setAside", { "file": setAside.split("/").pop() })
                                                           + " " + savedText(salvaged)
                                       : keptKey !== "" ? text(keptKeyDamaged ? "damagedKey" : "keptKey", { "file": keptKey })
+                                      : lost > 0 ? text("lost", { "count": lost })
+                                                   + (restored > 0 ? " " + text("restored", { "count": restored }) : "")
                                       : restored > 0 ? text("restored", { "count": restored })
                                       : ""
 

@@ -58,6 +58,7 @@ MockController {
     signal groupOperationFinished(string operation, string groupId, bool ok, string error)
     signal textKept(string peer, string text, bool kept)
     signal sendsRestored(int count)
+    signal journaledSendsLost(int count)
 
     // Session.
     function start() { record("start", arguments) }

@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": { "one": "{count} Nachricht ist noch nicht auf diesem Computer gespeichert; beim Beenden jetzt geht sie verloren.\nTrotzdem beenden?", "other": "{count} Nachrichten sind noch nicht auf diesem Computer gespeichert; beim Beenden jetzt gehen sie verloren.\nTrotzdem beenden?" },
     "identity.title": "Automatische Anmeldung nicht möglich",
     "identity.ok": "Verstanden",
+    "store.lost": { "one": "{count} Nachricht, die aufbewahrt wurde, solange sie nicht gespeichert werden konnte, ist auf dem Datenträger beschädigt und verloren.", "other": "{count} Nachrichten, die aufbewahrt wurden, solange sie nicht gespeichert werden konnten, sind auf dem Datenträger beschädigt und verloren." },
     "store.restored": { "one": "{count} Nachricht, die beim Senden nicht gespeichert werden konnte, ist jetzt gespeichert und wird gesendet.", "other": "{count} Nachrichten, die beim Senden nicht gespeichert werden konnten, sind jetzt gespeichert und werden gesendet." },
     "store.busy": "Ein anderes Programm hält den Nachrichtenspeicher. Neuer Versuch läuft…",
     "store.diskFull": "Datenträger voll: Neue Nachrichten werden erst gespeichert, wenn Platz frei ist.",

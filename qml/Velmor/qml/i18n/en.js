@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": { "one": "{count} message is not yet saved on this computer; quitting now loses it.\nQuit anyway?", "other": "{count} messages are not yet saved on this computer; quitting now loses them.\nQuit anyway?" },
     "identity.title": "Cannot sign in automatically",
     "identity.ok": "Got it",
+    "store.lost": { "one": "{count} message kept while it could not be saved was damaged on the disk and is lost.", "other": "{count} messages kept while they could not be saved were damaged on the disk and are lost." },
     "store.restored": { "one": "{count} message that could not be saved when sent was saved now and is being sent.", "other": "{count} messages that could not be saved when sent were saved now and are being sent." },
     "store.busy": "Another program is holding the message store. Retrying…",
     "store.diskFull": "Disk full: new messages cannot be saved until space is freed.",

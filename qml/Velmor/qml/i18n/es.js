@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": { "one": "{count} mensaje aún no está guardado en este equipo; si sale ahora, se perderá.\n¿Salir de todos modos?", "other": "{count} mensajes aún no están guardados en este equipo; si sale ahora, se perderán.\n¿Salir de todos modos?" },
     "identity.title": "No se puede iniciar sesión automáticamente",
     "identity.ok": "Entendido",
+    "store.lost": { "one": "{count} mensaje guardado aparte mientras no se podía guardar se dañó en el disco y se ha perdido.", "other": "{count} mensajes guardados aparte mientras no se podían guardar se dañaron en el disco y se han perdido." },
     "store.restored": { "one": "{count} mensaje que no se pudo guardar al enviarlo ya está guardado y se está enviando.", "other": "{count} mensajes que no se pudieron guardar al enviarlos ya están guardados y se están enviando." },
     "store.busy": "Otro programa está usando el almacén de mensajes. Reintentando…",
     "store.diskFull": "Disco lleno: los mensajes nuevos no se guardan hasta que haya espacio.",

@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": { "one": "{count} message n'est pas encore enregistré sur cet ordinateur ; quitter maintenant le perdra.\nQuitter quand même ?", "other": "{count} messages ne sont pas encore enregistrés sur cet ordinateur ; quitter maintenant les perdra.\nQuitter quand même ?" },
     "identity.title": "Connexion automatique impossible",
     "identity.ok": "Compris",
+    "store.lost": { "one": "{count} message conservé à part faute de pouvoir être enregistré a été endommagé sur le disque et est perdu.", "other": "{count} messages conservés à part faute de pouvoir être enregistrés ont été endommagés sur le disque et sont perdus." },
     "store.restored": { "one": "{count} message qui n'avait pas pu être enregistré à l'envoi est maintenant enregistré et en cours d'envoi.", "other": "{count} messages qui n'avaient pas pu être enregistrés à l'envoi sont maintenant enregistrés et en cours d'envoi." },
     "store.busy": "Un autre programme occupe le stockage des messages. Nouvel essai…",
     "store.diskFull": "Disque plein : les nouveaux messages ne sont pas enregistrés tant que de la place n'est pas libérée.",

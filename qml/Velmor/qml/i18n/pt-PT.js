@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": { "one": "{count} mensagem ainda não está guardada neste computador; se sair agora, perde-se.\nSair mesmo assim?", "other": "{count} mensagens ainda não estão guardadas neste computador; se sair agora, perdem-se.\nSair mesmo assim?" },
     "identity.title": "Não é possível iniciar sessão automaticamente",
     "identity.ok": "Entendi",
+    "store.lost": { "one": "{count} mensagem guardada à parte enquanto não podia ser guardada ficou danificada no disco e perdeu-se.", "other": "{count} mensagens guardadas à parte enquanto não podiam ser guardadas ficaram danificadas no disco e perderam-se." },
     "store.restored": { "one": "{count} mensagem que não pôde ser guardada ao enviar foi guardada e está a ser enviada.", "other": "{count} mensagens que não puderam ser guardadas ao enviar foram guardadas e estão a ser enviadas." },
     "store.busy": "Outro programa está a usar o armazenamento de mensagens. A tentar de novo…",
     "store.diskFull": "Disco cheio: as mensagens novas não são guardadas até haver espaço.",

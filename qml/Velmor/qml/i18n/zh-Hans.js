@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": "{count} 条消息尚未保存到本机，现在退出将丢失这些消息。\n仍要退出吗？",
     "identity.title": "无法自动登录",
     "identity.ok": "我知道了",
+    "store.lost": "{count} 条在无法保存时暂存的消息在磁盘上已损坏，已丢失。",
     "store.restored": "{count} 条发送时未能保存的消息现已保存，正在发送。",
     "store.busy": "消息库被其他程序占用，正在重试…",
     "store.diskFull": "磁盘已满：腾出空间之前，新消息无法保存。",

@@ -24,6 +24,7 @@ var texts = {
     "quit.unsaved": "{count} 則訊息尚未儲存到本機，現在結束將遺失這些訊息。\n仍要結束嗎？",
     "identity.title": "無法自動登入",
     "identity.ok": "我知道了",
+    "store.lost": "{count} 則在無法儲存時暫存的訊息在磁碟上已損壞，已遺失。",
     "store.restored": "{count} 則傳送時未能儲存的訊息現已儲存，正在傳送。",
     "store.busy": "訊息庫被其他程式佔用，正在重試…",
     "store.diskFull": "磁碟已滿：騰出空間之前，新訊息無法儲存。",
