@@ -3,14 +3,13 @@
 // before or while it is read, and a typed text still waiting in its
 // composer kept through a kill -9 and sent at the next start.
 #include "chat_fixture.h"
+#include "killed_client.h"
 #include "store/failing_vfs.h"
 
 #include "chat/outbox.h"
 #include "chat/send_journal.h"
-#include "net/supergroup_center.h"
 
 #include <QJsonDocument>
-#include <QProcess>
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
@@ -41,35 +40,22 @@ private:
     int m_threads = 0;
 };
 
-// Child mode: "typed <relay> <store file> <secret byte> <peer key>" signs in,
-// opens the conversation with the peer, makes every pool thread busy, types
-// kTyped texts (printing "typed <text>" as each is accepted, its composer
-// then showing it waiting) and waits to be killed.
+// The child's script: makes every pool thread busy, types kTyped texts
+// (printing "typed <text>" as each is accepted, its composer then showing it
+// waiting) and waits to be killed.
 constexpr int kTyped = 3;
 
-int runTypedChild(int argc, char **argv)
+bool typeWhileBusy(ChatController &chat, const QStringList &)
 {
-    QCoreApplication app(argc, argv);
-    const velmor::identity::Identity me = identityFromByte(char(QByteArray(argv[4]).toInt()));
-    velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
-    velmor::net::RelayAuthSession::instance().configure(QString::fromLocal8Bit(argv[2]), me);
-    if (!ChatStore::instance().open(me.publicKeyText(), QString::fromLocal8Bit(argv[3])))
-        return 3;
-    ChatController chat;
-    chat.watchReachability(false);
-    chat.start();
-    chat.messaging().push.shutDown();
-    if (!chat.newChat(QString::fromLocal8Bit(argv[5])))
-        return 4;
     QThread::msleep(300); // the start's own jobs done
     static BusyPool busy;
     busy.occupy();
     for (int i = 0; i < kTyped; ++i) {
         const QString text = QStringLiteral("typed before a kill %1").arg(i);
         if (chat.sendText(text))
-            QTextStream(stdout) << "typed " << text << Qt::endl;
+            childSays(QStringLiteral("typed ") + text);
     }
-    return app.exec();
+    return true;
 }
 
 } // namespace
@@ -214,20 +200,12 @@ private slots:
     // it yet) survives a kill -9; the next start sends it, once.
     void aTypedTextSurvivesAKill()
     {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("typed"), m_relay.baseUrl(), m_alice.dbPath, QString::number(0x41), m_bob.key()});
         QStringList typed;
-        while (typed.size() < kTyped && child.waitForReadyRead(20000)) {
-            while (child.canReadLine())
-                typed << QString::fromUtf8(child.readLine()).trimmed().mid(6);
-        }
-        QCOMPARE(typed.size(), kTyped);
         // Killed while its seal job still waits for a turn.
-        QTest::qWait(1000);
-        child.kill();
-        child.waitForFinished();
+        for (const QString &line : runUntilKilled(QStringLiteral("typed"), m_relay.baseUrl(), m_alice, 0x41,
+                                                  m_bob.key(), {}, kTyped, 1000))
+            typed << line.mid(6);
+        QCOMPARE(typed.size(), kTyped);
         m_relay.http().resetCounts();
 
         QVERIFY(signInHere(m_alice));
@@ -246,7 +224,7 @@ private slots:
 int main(int argc, char **argv)
 {
     if (argc == 6 && qstrcmp(argv[1], "typed") == 0)
-        return runTypedChild(argc, argv);
+        return runKilledChild(argc, argv, typeWhileBusy);
     QCoreApplication app(argc, argv);
     JournalReplayTest test;
     QTEST_SET_MAIN_SOURCE_PATH

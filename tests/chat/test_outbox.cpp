@@ -4,6 +4,7 @@
 // shrunk or refused; the voice label; a send the store cannot take; texts
 // whose composer cleared, through a kill.
 #include "chat_fixture.h"
+#include "killed_client.h"
 #include "store/failing_vfs.h"
 
 #include "chat/image_shrink.h"
@@ -12,12 +13,10 @@
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/envelope.h"
-#include "net/supergroup_center.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QThreadPool>
 #include <QtTest>
@@ -82,47 +81,27 @@ private:
     rlimit m_before{};
 };
 
-// Child mode: "kept-sends <relay> <store file> <secret byte> <peer>
-// <state>" signs in, opens the conversation with the peer (a key, or
-// "group:" and a group's id), and then
-// ("held") another connection takes the store's write lock for good,
-// ("full") the disk fills, or ("free") neither; it sends kSendsBeforeKill
-// texts, prints "kept <text>" as each is kept (the moment the composer
-// clears) and waits to be killed.
+// The child's script, its argument a state: ("held") another connection
+// takes the store's write lock for good, ("full") the disk fills, or ("free")
+// neither; it sends kSendsBeforeKill texts, prints "kept <text>" as each is
+// kept (the moment the composer clears) and waits to be killed.
 constexpr int kSendsBeforeKill = 3;
 
-int runKeptSendsChild(int argc, char **argv)
+bool sendUntilKilled(ChatController &chat, const QStringList &args)
 {
-    QCoreApplication app(argc, argv);
-    const QByteArray state = argv[6];
-    storetest::FailingWrites::install();
-    const velmor::identity::Identity me = identityFromByte(char(QByteArray(argv[4]).toInt()));
-    velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
-    velmor::net::RelayAuthSession::instance().configure(QString::fromLocal8Bit(argv[2]), me);
-    const QString path = QString::fromLocal8Bit(argv[3]);
-    if (!ChatStore::instance().open(me.publicKeyText(), path))
-        return 3;
-    ChatController chat;
-    chat.watchReachability(false);
-    chat.start();
-    chat.messaging().push.shutDown();
-    const QString peer = QString::fromLocal8Bit(argv[5]);
-    if (peer.startsWith(QLatin1String("group:")))
-        chat.openConversation(peer);
-    else if (!chat.newChat(peer))
-        return 4;
-    sqlite3 *other = nullptr;
+    const QString state = args.value(0);
+    static sqlite3 *other = nullptr;
     if (state == "held"
-        && (sqlite3_open(QFile::encodeName(path).constData(), &other) != SQLITE_OK
+        && (sqlite3_open(QFile::encodeName(ChatStore::instance().databasePath()).constData(), &other) != SQLITE_OK
             || sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK))
-        return 5;
+        return false;
     storetest::FailingWrites::setFull(state == "full");
     QObject::connect(&chat, &ChatController::textKept, &chat, [](const QString &, const QString &text, bool kept) {
-        QTextStream(stdout) << (kept ? "kept " : "lost ") << text << Qt::endl;
+        childSays((kept ? QStringLiteral("kept ") : QStringLiteral("lost ")) + text);
     });
     for (int i = 0; i < kSendsBeforeKill; ++i)
         chat.sendText(QStringLiteral("through a kill %1").arg(i));
-    return app.exec();
+    return true;
 }
 
 } // namespace
@@ -152,14 +131,6 @@ class OutboxTest : public QObject, private ChatFixture
         for (const QList<QVariant> &args : spy)
             out.append({args.at(0).toString(), args.at(1).toInt()});
         return out;
-    }
-
-    static QStringList storedTexts(const QString &conversation)
-    {
-        QStringList texts;
-        for (const MessageRecord &row : ChatStore::instance().messages(conversation))
-            texts << row.text;
-        return texts;
     }
 
     QString writeFile(const QString &name, const QByteArray &bytes)
@@ -693,16 +664,8 @@ private slots:
             send = QStringLiteral("/v1/group/fanout");
         }
         m_relay.setFault(send, Fault::http500());
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice.dbPath, QString::number(0x61), peer, state});
-        QStringList kept;
-        while (kept.size() < kSendsBeforeKill && child.waitForReadyRead(20000)) {
-            while (child.canReadLine())
-                kept << QString::fromUtf8(child.readLine()).trimmed();
-        }
-        child.kill();
-        child.waitForFinished();
+        const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice, 0x61, peer,
+                                                {state}, kSendsBeforeKill);
         QCOMPARE(kept.size(), kSendsBeforeKill);
         m_relay.clearFaults();
         m_relay.http().resetCounts();
@@ -882,7 +845,7 @@ private slots:
 int main(int argc, char **argv)
 {
     if (argc == 7 && qstrcmp(argv[1], "kept-sends") == 0)
-        return runKeptSendsChild(argc, argv);
+        return runKilledChild(argc, argv, sendUntilKilled);
     QCoreApplication app(argc, argv);
     OutboxTest test;
     QTEST_SET_MAIN_SOURCE_PATH
