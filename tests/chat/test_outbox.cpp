@@ -13,6 +13,7 @@
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/envelope.h"
+#include "support/file_size_limit.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,13 +22,10 @@
 #include <QThreadPool>
 #include <QtTest>
 
-#include <csignal>
-
-#include <sys/resource.h>
-
 using namespace chattest;
 using namespace velmor::chat;
 using velmor::fakes::Fault;
+using velmor::fakes::FileSizeLimit;
 using velmor::fakes::FaultKind;
 
 namespace {
@@ -59,27 +57,6 @@ QStringList sendErrors(const QSignalSpy &failed)
     }
     return out;
 }
-
-// While it lives, no file of this process grows past `bytes`, as on a disk
-// with that much room: the send journal's own refusal of a write.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
-        ::getrlimit(RLIMIT_FSIZE, &m_before);
-        rlimit limit = m_before;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_before); }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_before{};
-};
 
 // The child's script, its argument a state: ("held") another connection
 // takes the store's write lock for good, ("full") the disk fills, or ("free")

@@ -6,6 +6,7 @@
 #include "chat/send_journal.h"
 #include "store/chat_store.h"
 #include "store/store_test_util.h"
+#include "support/file_size_limit.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -13,9 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
+#include <optional>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -291,18 +291,13 @@ private slots:
         JournaledSend big = send(me, QStringLiteral("big"));
         big.row.text = QString(textBytes, QLatin1Char('y'));
         QVERIFY(SendJournal::append(path, {send(me, QStringLiteral("small"))}));
-        rlimit before{};
-        ::getrlimit(RLIMIT_FSIZE, &before);
-        if (diskFull) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = before;
-            limit.rlim_cur = rlim_t(QFileInfo(path).size());
-            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
-        }
+        std::optional<velmor::fakes::FileSizeLimit> disk;
+        if (diskFull)
+            disk.emplace(rlim_t(QFileInfo(path).size()));
         // Asked for before the send is shown, then kept when the store refuses it.
         const bool room = SendJournal::reserveFor(path, SendJournal::sizeOf(big));
         const bool appended = SendJournal::append(path, {big});
-        ::setrlimit(RLIMIT_FSIZE, &before);
+        disk.reset();
         QCOMPARE(room, kept);
         QCOMPARE(appended, kept);
         const QStringList ids = kept ? QStringList{"small", "big"} : QStringList{"small"};
