@@ -4,6 +4,7 @@
 #include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
 #include "app/display_loss.h"
+#include "app/heap_release.h"
 #include "app/message_picture_provider.h"
 #include "app/network_access.h"
 #include "app/service_endpoints.h"
@@ -91,38 +92,6 @@ void sizePictureAtlas()
         if (!qEnvironmentVariableIsSet(name))
             qputenv(name, side);
     }
-}
-
-// After each sign-in, once the home view is built and drawn, the heap that
-// the login view and the sign-in left free goes back to the system: glibc
-// keeps freed memory for reuse, where it would count as the signed-in
-// window's own for as long as the program runs.
-void releaseFreedHeapAfterSignIn(QQmlApplicationEngine &engine, const AppController &app)
-{
-#ifdef __GLIBC__
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-    QObject *views = window ? window->findChild<QObject *>(QStringLiteral("viewLoader")) : nullptr;
-    if (!views)
-        return;
-    QObject::connect(&app, &AppController::loggedInChanged, window, [&app, window, views] {
-        if (!app.loggedIn())
-            return;
-        auto frames = std::make_shared<QMetaObject::Connection>();
-        *frames = QObject::connect(
-            window, &QQuickWindow::frameSwapped, views,
-            [frames, views] {
-                // Frames already posted may follow the one that trims.
-                if (!*frames || views->property("status").toInt() != 1) // Loader.Ready
-                    return;
-                QObject::disconnect(*frames);
-                malloc_trim(0);
-            },
-            Qt::QueuedConnection);
-    });
-#else
-    Q_UNUSED(engine);
-    Q_UNUSED(app);
-#endif
 }
 
 // Work on the pool still running at exit may wait on the network, on
@@ -259,7 +228,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     for (QQmlAbstractUrlInterceptor *selector : engine.urlInterceptors())
         engine.removeUrlInterceptor(selector);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
-    releaseFreedHeapAfterSignIn(engine, app);
+    if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0)))
+        new HeapRelease(window);
     if (options.afterLoad)
         options.afterLoad(engine, app);
     exitCode = QApplication::exec();

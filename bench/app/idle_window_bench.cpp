@@ -11,7 +11,7 @@
 //    (goal 1.5x);
 //  - resident memory once signed in, the sidebar showing the profile's
 //    2,000 conversations, against the bare window listing as many rows
-//    beside its logo (goal 1.5x);
+//    beside its logo (goal 1.4x);
 //  - the image viewer open over the home view and left idle, against the
 //    bare window with the same picture in the same kind of popup: CPU and
 //    frames (goal: the bare figure and a few per cent), and the viewer's
@@ -60,6 +60,8 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -369,6 +371,14 @@ void measureMemory(QQuickWindow *window, const QString &tag, const std::function
             const double rss = residentMegabytes();
             dumpMemory(tag);
             report(QStringLiteral("rss %1").arg(rss));
+            // PELORIN_BENCH_END_AT_MEASURE=1: the child ends here, freeing
+            // nothing, so that a heap profiler it runs under (see
+            // PELORIN_BENCH_CHILD_PREFIX) counts as not freed what the heap
+            // held when it was measured.
+            if (qEnvironmentVariableIntValue("PELORIN_BENCH_END_AT_MEASURE") == 1) {
+                std::fflush(stdout);
+                ::_exit(0);
+            }
         });
     });
     poll->start(50);
@@ -841,5 +851,5 @@ int main(int argc, char **argv)
                           {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5},
                           {"BM_ViewerOpenThenIdle/iterations:1/manual_time", "BM_Bare_ViewerOpenThenIdle/iterations:1/manual_time", 1.5},
                           {"BM_ReaderOpen/iterations:1/manual_time", "BM_Bare_ReaderOpen/iterations:1/manual_time", 1.5},
-                          {"BM_MemoryAfterSignIn/iterations:1/manual_time", "BM_Bare_MemoryWithRows/iterations:1/manual_time", 1.5}});
+                          {"BM_MemoryAfterSignIn/iterations:1/manual_time", "BM_Bare_MemoryWithRows/iterations:1/manual_time", 1.4}});
 }
