@@ -7,6 +7,14 @@
 // after the paste and after the delete, the paste's time to the frame that
 // shows it, and the median time from a key typed at the end of a text of
 // 19,990 characters to its frame (typing in a full text area).
+// A paste the composer holds beside its text area (over 100,000
+// characters) is also set beside a bare item that keeps the pasted string in
+// a property, shows its opening words and lets it go with a button: the
+// least a program that keeps the text can cost.
+//
+// Under X the text is offered by this process and pasted by the children, as
+// a paste from another program is (the clipboard's bytes come over the
+// display); offscreen each child puts it on its own clipboard.
 //
 //   xvfb-run -s '-screen 0 1280x800x24' ./build/bench/qml/composer_paste_bench
 //   (or QT_QPA_PLATFORM=offscreen; a child is run as: ... <ours|bare> <chars>)
@@ -14,6 +22,7 @@
 
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -74,6 +83,29 @@ Item {
 }
 )";
 
+const char kBareString[] = R"(
+import QtQuick
+import QtQuick.Controls.Basic
+Item {
+    id: bare
+    width: 600; height: 400
+    property string held
+    TextArea {
+        objectName: "field"; width: 600; height: 230; anchors.bottom: parent.bottom; wrapMode: TextEdit.Wrap
+        Keys.onPressed: (event) => {
+            if (event.key === Qt.Key_V && (event.modifiers & Qt.ControlModifier)) {
+                bare.held = App.clipboardText()
+                event.accepted = true
+            }
+        }
+    }
+    Text { width: 500; elide: Text.ElideRight; maximumLineCount: 1; text: bare.held.substring(0, 200) }
+    Button { objectName: "longTextRemove"; x: 520; visible: bare.held !== ""; text: "x"; onClicked: bare.held = "" }
+}
+)";
+
+enum class Kind { Ours, BareArea, BareString };
+
 struct Child
 {
     QQmlEngine engine;
@@ -81,8 +113,9 @@ struct Child
     QQuickItem *root = nullptr;
     QQuickItem *editor = nullptr;
 
-    bool load(bool ours)
+    bool load(Kind kind)
     {
+        const bool ours = kind == Kind::Ours;
         engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
         QString error;
         if (velmor::qmltest::installMockControllers(&engine, QStringLiteral(VELMOR_QML_MOCK_DIR), &error).isEmpty()) {
@@ -90,7 +123,7 @@ struct Child
             return false;
         }
         QQmlComponent component(&engine);
-        component.setData(ours ? kOurs : kBare, QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/PasteBench.qml")));
+        component.setData(ours ? kOurs : kind == Kind::BareArea ? kBare : kBareString, QUrl(QStringLiteral("qrc:/qt/qml/Velmor/qml/PasteBench.qml")));
         root = qobject_cast<QQuickItem *>(component.create());
         if (!root) {
             std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
@@ -101,12 +134,6 @@ struct Child
         window.show();
         QQuickItem *field = root->findChild<QQuickItem *>(QStringLiteral("field"));
         editor = ours ? field->findChild<QQuickItem *>(QStringLiteral("editor")) : field;
-        if (ours) {
-            // The mock App hands the composer what the clipboard holds.
-            QObject *app = engine.rootContext()->contextProperty(QStringLiteral("App")).value<QObject *>();
-            app->setProperty("returns", QVariantMap{ { QStringLiteral("clipboardText"),
-                                                       QGuiApplication::clipboard()->text() } });
-        }
         editor->forceActiveFocus();
         settle();
         return true;
@@ -123,6 +150,16 @@ struct Child
             quick = t.elapsed() < 5 ? quick + 1 : 0;
         }
     }
+    // The mock App hands what the clipboard holds to the next paste, read as
+    // the real one reads it; `text` empty forgets it.
+    void offerClipboard(bool offer)
+    {
+        QObject *app = engine.rootContext()->contextProperty(QStringLiteral("App")).value<QObject *>();
+        QVariantMap returns;
+        if (offer)
+            returns.insert(QStringLiteral("clipboardText"), QGuiApplication::clipboard()->text());
+        app->setProperty("returns", returns);
+    }
     double keyToFrame(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QElapsedTimer t;
@@ -134,15 +171,29 @@ struct Child
     }
 };
 
-int runChild(bool ours, int chars)
+bool offeredByParent()
 {
-    const QString text = chars > 0 ? linesOf(chars) : linesOf(19990);
-    QGuiApplication::clipboard()->setText(text);
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+int runChild(Kind kind, int chars)
+{
+    if (!offeredByParent())
+        QGuiApplication::clipboard()->setText(chars > 0 ? linesOf(chars) : linesOf(19990));
     Child c;
-    if (!c.load(ours))
+    if (!c.load(kind))
         return 1;
     const double before = residentMb();
-    const double pasteMs = c.keyToFrame(Qt::Key_V, Qt::ControlModifier);
+    QElapsedTimer paste;
+    paste.start();
+    // The bare text area reads the clipboard itself.
+    const bool offer = kind != Kind::BareArea;
+    if (offer)
+        c.offerClipboard(true);
+    c.keyToFrame(Qt::Key_V, Qt::ControlModifier);
+    const double pasteMs = paste.nsecsElapsed() / 1e6;
+    if (offer)
+        c.offerClipboard(false);
     c.settle();
     const double pasted = residentMb() - before;
     double typingMs = 0;
@@ -175,29 +226,45 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("PelorinBench"));
     QCoreApplication::setApplicationName(QStringLiteral("composer_paste_bench"));
     const QStringList args = app.arguments();
-    if (args.size() == 3)
-        return runChild(args.at(1) == QLatin1String("ours"), args.at(2).toInt());
+    if (args.size() == 3) {
+        const QString kind = args.at(1);
+        return runChild(kind == QLatin1String("ours")  ? Kind::Ours
+                        : kind == QLatin1String("bare") ? Kind::BareArea
+                                                        : Kind::BareString,
+                        args.at(2).toInt());
+    }
 
-    std::printf("%-10s | %-34s | %-34s\n", "", "composer", "bare TextArea");
-    std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s\n", "chars", "+MB", "+MB del", "paste ms", "key ms",
-                "+MB", "+MB del", "paste ms", "key ms");
+    std::printf("%-10s | %-34s | %-34s | %-17s\n", "", "composer", "bare TextArea", "bare string");
+    std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s | %8s %8s\n", "chars", "+MB", "+MB del", "paste ms",
+                "key ms", "+MB", "+MB del", "paste ms", "key ms", "+MB", "+MB del");
     // 0: typing at the end of a text of 19,990 characters.
     for (int chars : { 0, 51200, 204800, 1048576, 2097152 }) {
-        QStringList figures[2];
-        for (int k = 0; k < 2; ++k) {
-            QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            child.start(args.at(0), { k == 0 ? QStringLiteral("ours") : QStringLiteral("bare"), QString::number(chars) });
-            child.waitForFinished(600000);
-            figures[k] = QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(' ');
+        if (offeredByParent())
+            QGuiApplication::clipboard()->setText(chars > 0 ? linesOf(chars) : linesOf(19990));
+        // The bare string only beside a paste the composer holds.
+        const QStringList kinds = { QStringLiteral("ours"), QStringLiteral("bare"),
+                                    chars > 100000 ? QStringLiteral("string") : QString() };
+        QStringList figures[3];
+        for (int k = 0; k < 3; ++k) {
+            if (!kinds[k].isEmpty()) {
+                // The parent answers the child's reads of the clipboard while it waits.
+                QProcess child;
+                child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+                QEventLoop wait;
+                QObject::connect(&child, &QProcess::finished, &wait, &QEventLoop::quit);
+                QObject::connect(&child, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
+                child.start(args.at(0), { kinds[k], QString::number(chars) });
+                wait.exec();
+                figures[k] = QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(' ');
+            }
             while (figures[k].size() < 4)
-                figures[k].append(QStringLiteral("?"));
+                figures[k].append(kinds[k].isEmpty() ? QStringLiteral("-") : QStringLiteral("?"));
         }
-        std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s\n",
+        std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s | %8s %8s\n",
                     chars == 0 ? "19990+key" : qPrintable(QString::number(chars)), qPrintable(figures[0][0]),
                     qPrintable(figures[0][1]), qPrintable(figures[0][2]), qPrintable(figures[0][3]),
                     qPrintable(figures[1][0]), qPrintable(figures[1][1]), qPrintable(figures[1][2]),
-                    qPrintable(figures[1][3]));
+                    qPrintable(figures[1][3]), qPrintable(figures[2][0]), qPrintable(figures[2][1]));
         std::fflush(stdout);
     }
     return 0;
