@@ -6,16 +6,33 @@
 // room from the composer and B joins it from the banner. Then each program
 // is killed and started again: every group conversation and message is
 // still there, once. Each step is shot in the light and the dark theme, and
-// a window that shows an error fails the step.
+// a window that shows an error fails the step. Last, a stranger and a
+// hostile member, clients of the relay's own HTTP API with no window, flood
+// B's inbox: B's friends still reach B, and B's store stays small.
 #include "driven_app.h"
 #include "e2e_services.h"
 #include "e2e_steps.h"
 
+#include "groups/canonical_json.h"
+#include "groups/group_engine.h"
+#include "identity/crypto.h"
+#include "identity/envelope.h"
+#include "net/relay_api.h"
+#include "net/relay_session.h"
+
 #include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace e2e;
@@ -34,6 +51,100 @@ QString shownCount(const QString &text)
     return QStringLiteral("Chat.messages.filter(function (m) { return m.text === %1 }).length").arg(jsString(text));
 }
 
+// Someone with an identity of its own and no window: it signs in at the
+// relay as any user does, and posts what it likes to whom it likes.
+class Hostile
+{
+public:
+    explicit Hostile(char secret) : m_identity(QByteArray(32, secret)) {}
+    QString key() const { return m_identity.publicKeyText(); }
+
+    bool signIn(const QString &relayUrl)
+    {
+        velmor::net::RelayAuthSession::instance().configure(relayUrl, m_identity);
+        return velmor::net::RelayAuthSession::instance().hasToken();
+    }
+    // Posts `count` envelopes to `recipient`, the i-th carrying
+    // ciphertext(i), all at once over the connections Qt keeps to the
+    // relay; how many the relay took.
+    int post(const QString &relayUrl, const QString &recipient, int count, const std::function<QString(int)> &ciphertext)
+    {
+        if (!signIn(relayUrl))
+            return 0;
+        QNetworkRequest request(QUrl(relayUrl + QStringLiteral("/v1/message/send")));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+        request.setRawHeader("Authorization", "Bearer " + velmor::net::RelayAuthSession::instance().token().toUtf8());
+        QNetworkAccessManager network;
+        int answered = 0;
+        int taken = 0;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (int i = 0; i < count; ++i) {
+            const velmor::identity::Envelope envelope = velmor::identity::signEnvelope(
+                m_identity, recipient, ciphertext(i), QUuid::createUuid().toString(QUuid::WithoutBraces), now);
+            QNetworkReply *reply = network.post(
+                request, QJsonDocument(velmor::chat::RelayApi::envelopeToJson(envelope)).toJson(QJsonDocument::Compact));
+            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, &answered, &taken] {
+                ++answered;
+                taken += reply->error() == QNetworkReply::NoError;
+                reply->deleteLater();
+            });
+        }
+        QTest::qWaitFor([&answered, count] { return answered == count; }, 120000);
+        return taken;
+    }
+    // A box from this identity that opens for nobody.
+    QString unopenable() const
+    {
+        return velmor::identity::sealDirectMessage(m_identity, Hostile(0x7e).key(), "{}");
+    }
+
+private:
+    velmor::identity::Identity m_identity;
+};
+
+// A group message as a writer's envelope carries it, claiming `epoch` of
+// the group's card and its key of `keyEpoch`, with a box of `boxBytes`
+// bytes that nobody can open.
+QString groupMessage(const QString &groupId, qint64 epoch, int boxBytes = 9, qint64 keyEpoch = 1)
+{
+    const QJsonObject outer{{"v", 1}, {"kind", "message"}, {"groupId", groupId}, {"keyEpoch", double(keyEpoch)},
+                            {"epoch", double(epoch)},
+                            {"box", velmor::crypto::base64UrlEncode(QByteArray(boxBytes, 'x'))}};
+    return QLatin1String(velmor::chat::kGroupMessagePrefix)
+        + velmor::crypto::base64UrlEncode(velmor::chat::canonicalJson(outer));
+}
+
+// The program's store file, with its write-ahead log.
+qint64 storeBytes(const DrivenApp &app)
+{
+    qint64 bytes = 0;
+    QDirIterator files(app.profileDir(), {QStringLiteral("chat.db"), QStringLiteral("chat.db-wal")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        bytes += QFileInfo(files.next()).size();
+    return bytes;
+}
+
+// Group messages the stopped program's store holds set aside.
+int parkedRows(const DrivenApp &app)
+{
+    int rows = -1;
+    QDirIterator files(app.profileDir(), {QStringLiteral("chat.db")}, QDir::Files, QDirIterator::Subdirectories);
+    if (!files.hasNext())
+        return rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("parked"));
+        db.setDatabaseName(files.next());
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT COUNT(*) FROM parked_group_messages")) && query.next())
+            rows = query.value(0).toInt();
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("parked"));
+    return rows;
+}
+
 } // namespace
 
 class E2eGroupsTest : public QObject
@@ -48,6 +159,8 @@ private slots:
     void superGroupJoinApproved();
     void voiceRoom();
     void restartKeepsGroups();
+    void strangersJunkAhead();
+    void memberEpochLies();
 
 private:
     // `from` writes in the open conversation `peer`; `to` opens it and
@@ -63,6 +176,12 @@ private:
     QString m_superPeer;
     QStringList m_groupTexts;
     QStringList m_superTexts;
+    // Groups of A with B and the hostile member, and their cards' epochs.
+    QStringList m_baitGroups;
+    QList<qint64> m_baitEpochs;
+    Hostile m_stranger{0x5a};
+    Hostile m_removed{0x5b};
+    Hostile m_member{0x5c};
 };
 
 bool E2eGroupsTest::exchange(DrivenApp &from, DrivenApp &to, const QString &peer, const QString &text)
@@ -312,6 +431,132 @@ void E2eGroupsTest::restartKeepsGroups()
     }
     // Both still talk in the super group after their restarts.
     QVERIFY2(exchange(*m_a, *m_b, m_superPeer, QStringLiteral("Still burning")), qPrintable(m_failure));
+}
+
+// A stranger who knows only B's key posts 600 envelopes of each kind B
+// refuses: one-to-one boxes that do not open, messages of groups B does not
+// hold, and in a group B holds, claims of a newer card by a non-member and
+// messages of a member A removed. Then A sends B three texts. B, started
+// after all that, shows them from its first pull on, leaves nothing with
+// the relay, and keeps them through a restart.
+void E2eGroupsTest::strangersJunkAhead()
+{
+    DrivenApp &a = *m_a;
+    DrivenApp &b = *m_b;
+    const QString relay = m_services.relay().baseUrl();
+    const QString keyA = a.eval(QStringLiteral("App.myPublicKey")).toString();
+    const QString keyB = b.eval(QStringLiteral("App.myPublicKey")).toString();
+    for (Hostile *hostile : {&m_stranger, &m_removed, &m_member})
+        QVERIFY(hostile->signIn(relay));
+    // A's groups with B and the hostile member; the first also had a
+    // member A removed again.
+    for (int g = 0; g < 3; ++g) {
+        const QString members = QStringList{keyB, m_member.key(), m_removed.key()}.join(QLatin1Char(','));
+        const QString was = a.eval(QStringLiteral("Chat.currentPeer")).toString();
+        DRIVE(a, eval(QStringLiteral("Chat.createGroup('Bait %1', %2)").arg(g).arg(jsString(members))).toBool());
+        DRIVE(a, waitTrue(QStringLiteral("Chat.currentPeer.indexOf('group:') === 0 && Chat.currentPeer !== %1"
+                                         " && Chat.currentGroupInfo().memberCount === 4")
+                              .arg(jsString(was))));
+        m_baitGroups.append(a.eval(QStringLiteral("Chat.currentGroupInfo().groupId")).toString());
+    }
+    DRIVE(a, eval(QStringLiteral("Chat.removeGroupMember(%1, %2)")
+                      .arg(jsString(m_baitGroups.first()), jsString(m_removed.key())))
+                 .toBool());
+    STEP(openChat(a, QStringLiteral("group:") + m_baitGroups.first()));
+    DRIVE(a, waitTrue(QStringLiteral("Chat.currentGroupInfo().memberCount === 3")));
+    for (const QString &group : std::as_const(m_baitGroups)) {
+        const QString peer = QStringLiteral("group:") + group;
+        STEP(openChat(a, peer));
+        const qint64 epoch = a.eval(QStringLiteral("Chat.currentGroupInfo().epoch")).toInteger();
+        DRIVE(b, waitTrue(listedCount(peer) + QStringLiteral(" === 1"), 30000));
+        STEP(openChat(b, peer));
+        DRIVE(b, waitTrue(QStringLiteral("Chat.currentGroupInfo().epoch === %1").arg(epoch), 30000));
+        m_baitEpochs.append(epoch);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_services.relay().queueSize(keyB), 0, 30000);
+
+    DRIVE(b, quit());
+    const QString held = m_baitGroups.first();
+    const QString box = m_stranger.unopenable();
+    // The relay takes one envelope a post: 600 of each kind (more than the
+    // relay's page of 500) keep the run short; PELORIN_E2E_JUNK sets another
+    // number, such as 2,000.
+    const int each = qEnvironmentVariableIsSet("PELORIN_E2E_JUNK") ? qEnvironmentVariableIntValue("PELORIN_E2E_JUNK") : 600;
+    QElapsedTimer posting;
+    posting.start();
+    QCOMPARE(m_stranger.post(relay, keyB, each, [&](int) { return box; }), each);
+    QCOMPARE(m_stranger.post(relay, keyB, each, [](int i) {
+        return groupMessage(QStringLiteral("%1").arg(i % 40, 32, 16, QLatin1Char('a')), 1);
+    }), each);
+    QCOMPARE(m_stranger.post(relay, keyB, each, [&](int) { return groupMessage(held, m_baitEpochs.first() + 1); }),
+             each);
+    QCOMPARE(m_removed.post(relay, keyB, each, [&](int) { return groupMessage(held, m_baitEpochs.first()); }), each);
+    const qint64 postingMs = posting.elapsed();
+
+    STEP(openChat(a, keyB));
+    const QStringList texts{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")};
+    for (const QString &text : texts)
+        STEP(sendText(a, text));
+    QVERIFY(m_services.relay().queueSize(keyB) >= 4 * each + 3);
+
+    // B's first pull goes through every page; the pull timer (15 s while
+    // its socket is up) is not needed.
+    const int pullsBefore = m_services.relay().requestCount(QStringLiteral("/v1/message/pull"));
+    QElapsedTimer arrival;
+    arrival.start();
+    DRIVE(b, start());
+    STEP(waitSignedIn(b));
+    DRIVE(b, waitTrue(listedCount(keyA) + QStringLiteral(" === 1"), 60000));
+    STEP(openChat(b, keyA));
+    for (const QString &text : texts)
+        STEP(waitIncoming(b, text));
+    const qint64 arrivalMs = arrival.elapsed();
+    const int pulls = m_services.relay().requestCount(QStringLiteral("/v1/message/pull")) - pullsBefore;
+    QTRY_COMPARE_WITH_TIMEOUT(m_services.relay().queueSize(keyB), 0, 30000);
+    qInfo().noquote() << QStringLiteral("%1 junk envelopes posted in %2 ms; B started and showed A's texts in %3 ms,"
+                                        " %4 pulls")
+                             .arg(4 * each).arg(postingMs).arg(arrivalMs).arg(pulls);
+    STEP(restartAndCompare(b));
+    STEP(openChat(b, keyA));
+    for (const QString &text : texts)
+        DRIVE(b, waitTrue(shownCount(text) + QStringLiteral(" === 1")));
+}
+
+// A member of three of A's groups with B floods B with messages of about
+// 340 KB claiming cards (and their keys) that never were: the next epoch,
+// and 2^52. What B sets aside to read when such a card comes stays within a
+// few MB.
+void E2eGroupsTest::memberEpochLies()
+{
+    QCOMPARE(m_baitGroups.size(), 3);
+    DrivenApp &b = *m_b;
+    const QString keyB = b.eval(QStringLiteral("App.myPublicKey")).toString();
+    DRIVE(b, quit());
+    const qint64 before = storeBytes(b);
+    const int parkedBefore = parkedRows(b);
+    DRIVE(b, start());
+    STEP(waitSignedIn(b));
+
+    constexpr int kPerGroup = 32;
+    constexpr int kBoxBytes = 190'000;
+    for (int g = 0; g < m_baitGroups.size(); ++g) {
+        const QString &group = m_baitGroups.at(g);
+        const qint64 next = m_baitEpochs.at(g) + 1;
+        QCOMPARE(m_member.post(m_services.relay().baseUrl(), keyB, kPerGroup, [&](int i) {
+            const qint64 claimed = i % 2 ? next : qint64(1) << 52;
+            return groupMessage(group, claimed, kBoxBytes, claimed);
+        }), kPerGroup);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_services.relay().queueSize(keyB), 0, 60000);
+    DRIVE(b, quit());
+    const qint64 growth = storeBytes(b) - before;
+    const int parked = parkedRows(b);
+    qInfo().noquote() << QStringLiteral("%1 claims of %2 bytes in %3 groups: B's store grew by %4 MiB, %5 set aside (%6 before)")
+                             .arg(kPerGroup * m_baitGroups.size()).arg(kBoxBytes).arg(m_baitGroups.size())
+                             .arg(double(growth) / (1 << 20), 0, 'f', 2).arg(parked).arg(parkedBefore);
+    QVERIFY2(growth < 4 * (1 << 20), qPrintable(QString::number(growth)));
+    DRIVE(b, start());
+    STEP(waitSignedIn(b));
 }
 
 QTEST_GUILESS_MAIN(E2eGroupsTest)
