@@ -164,8 +164,11 @@ FakeReply FakeRelay::handleSend(const QHttpServerRequest &request)
         || stringField(body, "ciphertext").isEmpty() || stringField(body, "signature").isEmpty()
         || !body.value(QStringLiteral("created_at")).isDouble())
         return FakeReply::error(400, QStringLiteral("invalid_envelope"));
-    if (canonicalKeyText(stringField(body, "sender_pubkey")) != owner)
+    if (canonicalKeyText(stringField(body, "sender_pubkey")) != owner) {
+        QMutexLocker locker(&m_mutex);
+        ++m_sendRefusals[QStringLiteral("sender_mismatch")];
         return FakeReply::error(403, QStringLiteral("sender_mismatch"));
+    }
     const QString recipient = canonicalKeyText(stringField(body, "recipient_pubkey"));
     if (recipient.isEmpty())
         return FakeReply::error(400, QStringLiteral("invalid_recipient"));
@@ -185,6 +188,12 @@ FakeReply FakeRelay::handleSend(const QHttpServerRequest &request)
     notifyRecipient(recipient, messageId);
     return FakeReply::json(
         QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("message_id"), messageId}});
+}
+
+int FakeRelay::sendRefusals(const QString &error) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_sendRefusals.value(error);
 }
 
 FakeReply FakeRelay::handlePull(const QHttpServerRequest &request)

@@ -65,6 +65,8 @@ public:
     // The wire form of each envelope queued for the recipient, oldest first.
     QList<QJsonObject> queuedEnvelopes(const QString &recipientKey) const;
     int requestCount(const QString &path) const { return m_http.requestCount(path); }
+    // Sends refused with this error word ("sender_mismatch", ...) so far.
+    int sendRefusals(const QString &error) const;
     int loginCount() const { return m_auth.loginCount(); }
     int webSocketCount() const;
     // The last body received on a path (for checking the wire form).
@@ -92,6 +94,7 @@ private:
     QHash<QString, QByteArray> m_preparedPulls;   // canonical recipient key -> pull reply
     QSet<QString> m_seen;
     QHash<QString, QJsonObject> m_lastBodies;
+    QHash<QString, int> m_sendRefusals;
     bool m_refuseBatch = false;
     int m_refuseBatchStatus = 501;
     // Touched on the server thread only.
