@@ -162,6 +162,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // The display going away ends the event loop (kDisplayLostExitCode) and
     // the program goes the way of a quit from here on.
     watchDisplayLoss();
+    if (options.afterApplication)
+        options.afterApplication();
     int exitCode = 0;
     const auto closeStoreLast = qScopeGuard([&exitCode] {
         endPoolWork(exitCode);

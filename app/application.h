@@ -23,6 +23,9 @@ QUrl mainWindowUrl();
 struct StartOptions
 {
     QUrl window = mainWindowUrl();
+    // Called once the application object exists, before the controllers
+    // and the window are made.
+    std::function<void()> afterApplication;
     // Called once the window is loaded and before the event loop runs.
     std::function<void(QQmlApplicationEngine &, AppController &)> afterLoad;
 };

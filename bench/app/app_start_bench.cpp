@@ -3,12 +3,16 @@
 // frame of the home view after the automatic sign-in, against the local
 // relay, and to the first frame that shows the sidebar's rows with 20 and
 // with 2,000 stored conversations, beside a bare window showing a list of
-// as many rows. Each iteration starts this program again in child mode,
+// as many rows; the first row counts once it is made and in view. Beside
+// each time, the window's thread's longest wait until that frame, from the
+// application object's making (stall_ms). Each iteration starts this
+// program again in child mode,
 // which runs the same start-up as pelorin with a hook that reports the frame.
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
 #include "bench/loopback_endpoints.h"
 #include "bench/app/saved_profile.h"
+#include "bench/app/window_probe.h"
 #include "../bench_ratio.h"
 #include "app/app_controller.h"
 #include "app/application.h"
@@ -35,6 +39,28 @@ Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
 namespace {
 
+// Whether the sidebar's first row is made and shown in the window: a list
+// that has its rows but is still being built (not yet laid out, or in a view
+// not yet complete) shows none.
+bool firstRowShown(QQuickWindow *window)
+{
+    auto *list = window->findChild<QQuickItem *>(QStringLiteral("convList"));
+    if (!list || list->property("count").toInt() <= 0 || !list->isVisible() || list->window() != window)
+        return false;
+    QQuickItem *row = nullptr;
+    // Called while the window's thread waits for the frame's synchronisation.
+    QMetaObject::invokeMethod(list, "itemAtIndex", Qt::DirectConnection, Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0));
+    if (!row || !row->isVisible() || row->width() <= 0)
+        return false;
+    for (QQuickItem *item = row; item; item = item->parentItem()) {
+        if (!item->isVisible() || item->opacity() <= 0)
+            return false;
+        if (item == window->contentItem())
+            return true;
+    }
+    return false;
+}
+
 // Child mode: "child login" reports the first frame; "child home" reports the
 // first frame drawn once the automatic sign-in has completed; "child rows"
 // the first frame drawn with rows in the sidebar.
@@ -43,6 +69,13 @@ int runChild(int argc, char **argv)
     const bool home = qstrcmp(argv[2], "home") == 0;
     const bool rows = qstrcmp(argv[2], "rows") == 0;
     velmor::app::StartOptions options;
+    // The window's thread's longest wait before the frame (the bare window
+    // measures from the same point).
+    static std::unique_ptr<velmor::bench::StallProbe> probe;
+    options.afterApplication = [] {
+        probe = std::make_unique<velmor::bench::StallProbe>();
+        probe->startWatching();
+    };
     options.afterLoad = [home, rows](QQmlApplicationEngine &engine, AppController &app) {
         auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         if (!window) {
@@ -60,10 +93,8 @@ int runChild(int argc, char **argv)
             window, &QQuickWindow::beforeSynchronizing, window,
             [home, rows, window, shows, &app] {
                 bool shown = !(home || rows) || app.loggedIn();
-                if (shown && rows) {
-                    auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
-                    shown = list && list->property("count").toInt() > 0;
-                }
+                if (shown && rows)
+                    shown = firstRowShown(window);
                 shows->store(shown);
             },
             Qt::DirectConnection);
@@ -72,9 +103,15 @@ int runChild(int argc, char **argv)
             [shows, reported] {
                 if (!shows->load() || reported->exchange(true))
                     return;
+                probe->stopCountingAt(velmor::bench::monotonicNanos());
                 std::fputs("frame\n", stdout);
                 std::fflush(stdout);
-                QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(qApp, [] {
+                    std::printf("stall %.1f\n", probe->worstMs());
+                    std::fflush(stdout);
+                    probe.reset();
+                    QCoreApplication::exit(0);
+                }, Qt::QueuedConnection);
             },
             Qt::DirectConnection);
     };
@@ -122,27 +159,41 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
+    double stallMs = 0;
+    int starts = 0;
     for (auto _ : state) {
         QProcess child;
         child.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
+        // PELORIN_BENCH_CHILD_PREFIX runs the child under a tool, e.g.
+        // "perf record -g -o /tmp/start.data" to see where its start goes.
+        QStringList command = QString::fromLocal8Bit(qgetenv("PELORIN_BENCH_CHILD_PREFIX")).split(' ', Qt::SkipEmptyParts);
         if (qstrncmp(mode, "bare", 4) == 0)
-            child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start"),
-                        QString::fromLatin1(mode).split(' ').mid(1));
+            command << QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start")
+                    << QString::fromLatin1(mode).split(' ').mid(1);
         else
-            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("child"), QString::fromLatin1(mode)});
+            command << QCoreApplication::applicationFilePath() << QStringLiteral("child") << QString::fromLatin1(mode);
+        child.start(command.takeFirst(), command);
         QByteArray out;
         while (!out.contains("frame") && child.waitForReadyRead(20000))
             out += child.readAllStandardOutput();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         child.waitForFinished(10000);
+        out += child.readAllStandardOutput();
         if (!out.contains("frame")) {
             state.SkipWithError("the window drew no frame");
             return;
         }
         state.SetIterationTime(seconds);
+        const int at = out.indexOf("stall ");
+        stallMs += at < 0 ? 0 : out.mid(at + 6, out.indexOf('\n', at) - at - 6).toDouble();
+        ++starts;
     }
+    // The window thread's longest wait before that frame, from the
+    // application object's making.
+    if (starts > 0)
+        state.counters["stall_ms"] = stallMs / starts;
 }
 
 void BM_StartToLoginFrame(benchmark::State &state)
@@ -172,14 +223,21 @@ void BM_Bare_StartToRows(benchmark::State &state)
     startToFrame(state, mode.constData(), services().freshProfile.path());
 }
 
+// PELORIN_START_REPEATS (25) sets how many times for a quicker look.
+int startRepeats()
+{
+    const int n = qEnvironmentVariableIntValue("PELORIN_START_REPEATS");
+    return n > 0 ? n : 25;
+}
+
 // Starts of 2 at a time, 25 times each, in random order among all of them:
 // a machine whose speed drifts (a shared one does, by 10-30 % over minutes)
 // then slows both sides of a pair alike, which whole runs of 10 did not.
-BENCHMARK(BM_StartToSidebarRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(25);
-BENCHMARK(BM_Bare_StartToRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(25);
-BENCHMARK(BM_StartToLoginFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(25);
-BENCHMARK(BM_Bare_StartToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(25);
-BENCHMARK(BM_StartToHomeFrameWithAutoLogin)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(25);
+BENCHMARK(BM_StartToSidebarRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
+BENCHMARK(BM_Bare_StartToRows)->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
+BENCHMARK(BM_StartToLoginFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
+BENCHMARK(BM_Bare_StartToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
+BENCHMARK(BM_StartToHomeFrameWithAutoLogin)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
 
 } // namespace
 
@@ -190,12 +248,15 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
+    const auto run = [](const char *name) {
+        return std::string(name) + "/iterations:2/repeats:" + std::to_string(startRepeats()) + "/manual_time";
+    };
     return velmor::bench::runWithRatios(
         argc, argv,
-        {{"BM_StartToLoginFrame/iterations:2/repeats:25/manual_time", "BM_Bare_StartToFirstFrame/iterations:2/repeats:25/manual_time", 1.5},
-         {"BM_StartToHomeFrameWithAutoLogin/iterations:2/repeats:25/manual_time",
-          "BM_Bare_StartToFirstFrame/iterations:2/repeats:25/manual_time", 0},
-         {"BM_StartToSidebarRows/20/iterations:2/repeats:25/manual_time", "BM_Bare_StartToRows/20/iterations:2/repeats:25/manual_time", 1.5},
-         {"BM_StartToSidebarRows/2000/iterations:2/repeats:25/manual_time", "BM_Bare_StartToRows/2000/iterations:2/repeats:25/manual_time",
+        {{run("BM_StartToLoginFrame"), run("BM_Bare_StartToFirstFrame"), 1.5},
+         {run("BM_StartToHomeFrameWithAutoLogin"),
+          run("BM_Bare_StartToFirstFrame"), 0},
+         {run("BM_StartToSidebarRows/20"), run("BM_Bare_StartToRows/20"), 1.5},
+         {run("BM_StartToSidebarRows/2000"), run("BM_Bare_StartToRows/2000"),
           1.5}});
 }

@@ -10,6 +10,8 @@
 // view's size (1112 x 816) and shows, beside the logo, a list of that many
 // conversation rows (a round avatar, a name, a line of text) in a sidebar's
 // place; "frame" is then printed at the first frame that shows rows.
+#include "window_probe.h"
+
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -19,6 +21,9 @@
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
+    // The window thread's longest wait until the frame.
+    static velmor::bench::StallProbe *probe = new velmor::bench::StallProbe;
+    probe->startWatching();
     QQmlApplicationEngine engine;
     const int rows = argc > 1 ? QByteArray(argv[1]).toInt() : 0;
     if (rows > 0) {
@@ -74,9 +79,15 @@ Window {
     QObject::connect(
         window, &QQuickWindow::frameSwapped, window,
         [] {
+            probe->stopCountingAt(velmor::bench::monotonicNanos());
             std::fputs("frame\n", stdout);
             std::fflush(stdout);
-            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(qApp, [] {
+                std::printf("stall %.1f\n", probe->worstMs());
+                std::fflush(stdout);
+                delete probe;
+                QCoreApplication::exit(0);
+            }, Qt::QueuedConnection);
         },
         Qt::DirectConnection);
     return app.exec();

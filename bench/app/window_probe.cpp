@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QQuickWindow>
 
+#include <algorithm>
+
 #include <sys/resource.h>
 #include <time.h>
 
@@ -101,7 +103,8 @@ void StallProbe::run()
         if (posted == 0) {
             m_postedAt = now;
             QMetaObject::invokeMethod(&m_guiTarget, [this] {
-                const int64_t waited = monotonicNanos() - m_postedAt.exchange(0);
+                const int64_t posted = m_postedAt.exchange(0);
+                const int64_t waited = std::min(monotonicNanos(), m_until.load()) - posted;
                 int64_t worst = m_worstNs.load();
                 while (waited > worst && !m_worstNs.compare_exchange_weak(worst, waited)) {}
             }, Qt::QueuedConnection);

@@ -56,6 +56,9 @@ public:
     StallProbe();
     ~StallProbe() override;
     void startWatching(); // the worst so far is forgotten
+    // Waits from `nanos` (monotonicNanos()) on are not counted; one under
+    // way then counts until `nanos`. Callable from any thread.
+    void stopCountingAt(int64_t nanos) { m_until = nanos; }
     double worstMs() const { return double(m_worstNs.load()) / 1e6; }
 
 protected:
@@ -64,6 +67,7 @@ protected:
 private:
     QObject m_guiTarget;
     std::atomic<int64_t> m_worstNs{0};
+    std::atomic<int64_t> m_until{INT64_MAX};
     std::atomic<int64_t> m_postedAt{0}; // 0: nothing in flight
     std::atomic<bool> m_stop{false};
 };
