@@ -62,7 +62,7 @@ Window {
         // synchronous finishes building what it holds before it changes.
         if (viewLoader.status === Loader.Loading)
             viewLoader.source = ""
-        viewLoader.asynchronous = App.loggedIn ? root._drawn : (root._signingInAtStart && !root._drawn)
+        viewLoader.asynchronous = App.loggedIn || (root._signingInAtStart && !root._drawn)
         if (App.loggedIn)
             viewLoader.setSource(next, { "buildChatLater": true })
         else
@@ -81,11 +81,13 @@ Window {
     }
 
     // Whether the window has shown anything yet. A sign-in that completes
-    // before the first frame (a saved identity and a quick relay) has had
-    // no view on screen to keep answering: the home view is then built in
-    // one go at its own size and is the first thing drawn, rather than the
-    // login view drawn again at the home view's size while the home view
-    // is built a slice per frame behind it.
+    // before the first frame (a saved identity and a quick relay) shows no
+    // login view: the home view is built a slice at a time all the same,
+    // in a window that shows nothing meanwhile and whose graphics are set
+    // up for the first frame in the meantime; the sidebar's rows show as
+    // soon as they are built, ahead of the rest of the view. Built in one
+    // go, it held the window's thread for all of that and the graphics
+    // were set up only after it.
     property bool _drawn: false
     Connections {
         target: root._drawn ? null : root

@@ -96,12 +96,11 @@ Item {
             compare(viewLoaded(win).hasOwnProperty("mnemonicMode"), !data.signedIn)
         }
 
-        // Once the login view is on screen, the home view is built a slice
-        // at a time, not in the sign-in's own call; before anything was
-        // drawn it is built at once and is the window's first frame.
+        // The home view is built a slice at a time, not in the sign-in's own
+        // call, whether or not the window has drawn anything yet.
         function test_signInAndOut_data() {
             return [{ tag: "after the first frame", drawnFirst: true, status: Loader.Loading },
-                    { tag: "before the first frame", drawnFirst: false, status: Loader.Ready }]
+                    { tag: "before the first frame", drawnFirst: false, status: Loader.Loading }]
         }
 
         function test_signInAndOut(data) {
