@@ -89,10 +89,6 @@ void ChatController::start()
                 connectReachability();
         });
     }
-    // Sends of an earlier session (or of a program that died) never report
-    // back: they show as failed, to be tried again, not as sending forever.
-    // A one-to-one send whose envelope is stored is posted again instead.
-    m_session.store().failInterruptedSends();
     ensureGroupConversations();
     reloadContacts();
     importNormalJoinRequests();
@@ -105,6 +101,8 @@ void ChatController::start()
     connectInboxRealtime();
     connectDnsRealtime();
     pullOnce();
+    // Sends of an earlier session (or of a program that died): failed or
+    // posted again, on the pool (thousands of them held the window).
     resumeInterruptedSends();
     refreshSuperGroupsInBackground();
     reloadNotificationsInBackground();

@@ -636,21 +636,29 @@ void Outbox::resumeInterrupted()
     }
     m_resumeWhenWritten = false;
     // Read on a worker: thousands of interrupted sends (a burst the program
-    // never saw finish) cost the window nothing.
+    // never saw finish) cost the window nothing. Those with nothing stored
+    // to post again are failed first, in the same job, for this owner only
+    // (the session may end meanwhile): a list read before shows them
+    // sending and is read again once they are failed.
     struct Interrupted
     {
         QStringList post;     // oldest first
         QStringList outlived; // left sending for longer than its envelope lives
+        int failed = 0;       // nothing to post them again with
     };
     m_host.jobs().run<Interrupted>(
-        [] {
+        [owner = m_host.session().ownerKey()] {
             ChatStore &store = ChatStore::instance();
             Interrupted found;
+            if (!store.failInterruptedSends(owner, &found.failed))
+                qWarning() << "[SEND] interrupted sends without an envelope could not be failed now";
             for (const QString &id : store.interruptedEnvelopeSends())
                 (envelopeOutlived(store.outgoingEnvelope(id)) ? found.outlived : found.post).append(id);
             return found;
         },
         [this](const Interrupted &found) {
+            if (found.failed > 0)
+                m_host.reloadMessages();
             // Left sending for longer than its envelope lives (the program was
             // not run meanwhile): failed, for the user to send again if still wanted.
             if (!found.outlived.isEmpty()) {

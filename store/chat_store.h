@@ -212,7 +212,10 @@ public:
     // will ever decide it, and a failed message can be tried again. One
     // whose signed envelope is stored stays Sending, to be posted again
     // (interruptedEnvelopeSends); envelopes of deleted or sent messages go.
-    bool failInterruptedSends();
+    // Nothing is done unless the store is `ownerKey`'s (when given: a
+    // worker whose session may have ended); *failed (when given) counts the
+    // rows it failed.
+    bool failInterruptedSends(const QString &ownerKey = QString(), int *failed = nullptr);
 
     // ---- durable one-to-one sends (chat_store_outgoing.cpp) ----------------
     // The row as upsertMessage() writes it and its signed envelope (wire

@@ -656,18 +656,28 @@ bool ChatStore::updateMessageText(const QString &conversationId, const QString &
                  {text, s.owner(), id, conversationId});
 }
 
-bool ChatStore::failInterruptedSends()
+bool ChatStore::failInterruptedSends(const QString &ownerKey, int *failed)
 {
     Session s(*d);
+    // A worker's session may have ended: another owner's rows are not its to fail.
+    if (!ownerKey.isEmpty() && s.owner() != ownerKey)
+        return false;
     Transaction tx(s);
+    if (!tx.active())
+        return false;
     // A send whose signed envelope is stored is posted again as it is; the
     // envelope of a message deleted or sent meanwhile is nobody's.
-    return tx.active()
-           && s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND is_outgoing=1 "
-                                   "AND status=? AND id NOT IN (SELECT message_id FROM outgoing_envelopes WHERE "
-                                   "owner_raw_public_key=?)"),
-                    {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
-                     static_cast<int>(velmor::chat::MessageStatus::Sending), s.owner()})
+    Stmt fail(s.conn(),
+              QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND is_outgoing=1 "
+                             "AND status=? AND id NOT IN (SELECT message_id FROM outgoing_envelopes WHERE "
+                             "owner_raw_public_key=?)"),
+              {static_cast<int>(velmor::chat::MessageStatus::Failed), s.owner(),
+               static_cast<int>(velmor::chat::MessageStatus::Sending), s.owner()});
+    if (!fail.ok())
+        return false;
+    if (failed)
+        *failed = int(fail.rowsAffected());
+    return true
            // One look-up per stored envelope (there are few), not a list
            // of every message.
            && s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND NOT EXISTS "

@@ -4,6 +4,7 @@
 #include "chat_fixture.h"
 
 #include "chat/outbox.h"
+#include "store/failing_vfs.h"
 #include "identity/crypto.h"
 #include "identity/envelope.h"
 
@@ -37,7 +38,11 @@ class OutboxRetryTest : public QObject, private ChatFixture
     }
 
 private slots:
-    void initTestCase() { QVERIFY(startRelay()); }
+    void initTestCase()
+    {
+        storetest::FailingWrites::install();
+        QVERIFY(startRelay());
+    }
     void init()
     {
         newUsers(0x71);
@@ -193,7 +198,9 @@ private slots:
     // A send cut off by the end of its session (log-out, or the program
     // killed) never reports back: at the next start it shows as failed and
     // can be tried again; delivered and received messages stay as they were,
-    // also Dave's under the same id (ids are the senders' choice).
+    // also Dave's under the same id (ids are the senders' choice). The
+    // window's thread writes nothing for it, and a list opened before it is
+    // failed shows it failed.
     void sendCutOffShowsFailedAtNextStart()
     {
         ChatStore &store = ChatStore::instance();
@@ -210,7 +217,18 @@ private slots:
         m_chat->stop();
         QVERIFY(store.upsertMessages({received, cutOff, delivered}));
 
-        startQuiet(*m_chat);
+        storetest::FailingWrites::watchThisThread();
+        m_chat->start();
+        QCOMPARE(storetest::FailingWrites::watchedWrites(), 0);
+        m_chat->openConversation(m_carol.key());
+        const auto shownStatus = [&] {
+            for (const QVariant &row : m_chat->messages()) {
+                if (row.toMap().value("id") == cutOff.id)
+                    return row.toMap().value("status").toInt();
+            }
+            return -1;
+        };
+        QTRY_COMPARE(shownStatus(), int(MessageStatus::Failed));
         QCOMPARE(store.messageById(conversation, cutOff.id)->status, MessageStatus::Failed);
         QCOMPARE(store.messageById(delivered.id)->status, MessageStatus::Sent);
         QCOMPARE(store.messageById(received.conversation_id, received.id)->status, MessageStatus::Received);
