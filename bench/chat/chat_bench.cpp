@@ -2,19 +2,11 @@
 // bare store reads it is built from: the conversation list with 2,000
 // one-to-one conversations and 50 super groups, and the message list of one
 // 10,000-message conversation.
-#include "bench/loopback_endpoints.h"
-#include "chat/chat_controller.h"
+#include "bench/chat/signed_in_bench.h"
 #include "chat/payloads.h"
 #include "identity/crypto.h"
-#include "identity/identity.h"
-#include "net/relay_session.h"
-#include "store/chat_store.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
-#include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
 
 using namespace velmor::chat;
 
@@ -57,17 +49,14 @@ QString messageText(int i)
 
 struct Account
 {
-    QTemporaryDir dir;
+    velmor::bench::SignedIn signedIn{owner(), velmor::bench::deadLoopbackUrl(), QStringLiteral("bench.db")};
     QString longPeer;
     bool ok = false;
 
     Account()
     {
-        const velmor::identity::Identity me = owner();
-        velmor::net::RelayAuthSession::instance().configure(QStringLiteral("http://127.0.0.1:9"), me);
-        velmor::bench::useLoopbackGroupCentre();
         ChatStore &store = ChatStore::instance();
-        if (!dir.isValid() || !store.open(me.publicKeyText(), dir.filePath(QStringLiteral("bench.db"))))
+        if (!signedIn.ok())
             return;
         for (int i = 0; i < kConversations; ++i) {
             const QString peer = peerKey(i);
@@ -140,12 +129,8 @@ Account &account()
 
 ChatController &controller()
 {
-    static ChatController *chat = [] {
-        auto *c = new ChatController();
-        c->watchReachability(false);
-        c->start();
-        return c;
-    }();
+    // Kept to the program's end, as the window keeps it.
+    static ChatController *chat = velmor::bench::makeController().release();
     return *chat;
 }
 
@@ -223,8 +208,5 @@ BENCHMARK(BM_ReloadMessages)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmor::bench::runBenchmarks(argc, argv);
 }

@@ -8,65 +8,39 @@
 // envelopes on a worker and takes them in on the GUI thread.
 //
 //   ./build/bench/chat/interrupted_sends_bench
+#include "bench/chat/signed_in_bench.h"
 #include "bench/gui_stall_meter.h"
-#include "chat/chat_controller.h"
 #include "chat/messaging_parts.h"
 #include "chat/send_journal.h"
 #include "identity/envelope.h"
 #include "net/relay_api.h"
-#include "net/relay_session.h"
-#include "net/supergroup_center.h"
-#include "store/chat_store.h"
 #include "support/fake_relay.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
-#include <benchmark/benchmark.h>
-
 #include <atomic>
+#include <optional>
 
 using namespace velmor::chat;
+using velmor::bench::spinFor;
+using velmor::bench::spinUntil;
 
 namespace {
 
-template <typename Done>
-bool spinUntil(Done done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 enum class Kept { Stored, Journal, Bare };
 
-struct Profile
-{
-    QTemporaryDir dir;
-    velmor::identity::Identity me = velmor::identity::Identity::generate();
-    velmor::identity::Identity peer = velmor::identity::Identity::generate();
-    QString path() const { return dir.filePath(QStringLiteral("chat.db")); }
-};
-
-// `count` sends of `me` to `peer` left sending, each with its envelope.
-bool prepare(Profile &profile, int count, Kept kept)
+// `count` sends of the signed-in user to `peer` left sending, each with its envelope.
+bool prepare(const velmor::bench::SignedIn &profile, const velmor::identity::Identity &peer, int count, Kept kept)
 {
     ChatStore &store = ChatStore::instance();
-    if (!store.open(profile.me.publicKeyText(), profile.path()))
+    if (!profile.ok())
         return false;
-    const QString peerKey = profile.peer.publicKeyText();
+    const QString peerKey = peer.publicKeyText();
     const QString conversation = store.ensureDirectConversation(peerKey, peerKey, QStringLiteral("p")).id;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QList<MessageRecord> rows;
@@ -76,13 +50,13 @@ bool prepare(Profile &profile, int count, Kept kept)
         row.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         row.conversation_id = conversation;
         row.peer_raw_public_key = peerKey;
-        row.sender_raw_public_key = profile.me.publicKeyText();
+        row.sender_raw_public_key = profile.key();
         row.text = QStringLiteral("interrupted %1").arg(i);
         row.created_at = now;
         row.is_outgoing = true;
         row.status = MessageStatus::Sending;
         const velmor::identity::Envelope envelope =
-            velmor::identity::signEnvelope(profile.me, peerKey, QStringLiteral("box"), row.id, now);
+            velmor::identity::signEnvelope(profile.me(), peerKey, QStringLiteral("box"), row.id, now);
         QJsonObject wire = RelayApi::envelopeToJson(envelope);
         wire.insert(QStringLiteral("notify_type"), QStringLiteral("message"));
         rows.append(row);
@@ -91,10 +65,10 @@ bool prepare(Profile &profile, int count, Kept kept)
     if (kept == Kept::Journal) {
         QList<JournaledSend> sends;
         for (int i = 0; i < count; ++i)
-            sends.append(JournaledSend{profile.me.publicKeyText(), rows.at(i), envelopes.at(i)});
+            sends.append(JournaledSend{profile.key(), rows.at(i), envelopes.at(i)});
         return SendJournal::append(SendJournal::pathBeside(profile.path()), sends);
     }
-    return store.upsertOutgoing(profile.me.publicKeyText(), rows, envelopes);
+    return store.upsertOutgoing(profile.key(), rows, envelopes);
 }
 
 void run(benchmark::State &state, Kept kept)
@@ -104,15 +78,15 @@ void run(benchmark::State &state, Kept kept)
     double queuedAfter = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        Profile profile;
         velmor::fakes::FakeRelay relay;
-        if (relay.start() == 0 || !prepare(profile, count, kept)) {
+        relay.start();
+        std::optional<velmor::bench::SignedIn> profile;
+        profile.emplace(velmor::identity::Identity::generate(), relay.baseUrl());
+        if (relay.baseUrl().isEmpty() || !prepare(*profile, velmor::identity::Identity::generate(), count, kept)) {
             state.SkipWithError("could not set up");
             return;
         }
         relay.http().holdRequests(QStringLiteral("/v1/message/send"));
-        velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
-        velmor::net::RelayAuthSession::instance().configure(relay.baseUrl(), profile.me);
         GuiStallMeter meter;
         QElapsedTimer clock;
         state.ResumeTiming();
@@ -143,10 +117,10 @@ void run(benchmark::State &state, Kept kept)
             });
             done = spinUntil([&] { return read.load(); }, 600000) && ids.size() == count;
             queuedAfter = double(clock.elapsed()) / 1000.0;
-            spinUntil([] { return false; }, 50);
+            spinFor(50);
         } else {
-            ChatController chat;
-            chat.watchReachability(false);
+            const std::unique_ptr<ChatController> made = velmor::bench::makeController(false);
+            ChatController &chat = *made;
             meter.start();
             clock.start();
             // From the event loop, as the window's sign-in does: the meter
@@ -156,17 +130,15 @@ void run(benchmark::State &state, Kept kept)
             done = spinUntil([&] { return chat.isStarted() && outbox.waiting() + Outbox::kMaxPosts >= count; },
                              600000);
             queuedAfter = double(clock.elapsed()) / 1000.0;
-            spinUntil([] { return false; }, 50);
+            spinFor(50);
             worstStall = meter.stopMs();
             relay.http().releaseHeld();
-            chat.stop();
-            spinUntil([&] { return chat.pendingJobs() == 0; }, 60000);
+            velmor::bench::stopController(chat);
         }
         if (kept == Kept::Bare)
             worstStall = meter.stopMs();
         state.PauseTiming();
-        ChatStore::instance().close();
-        velmor::net::RelayAuthSession::instance().clear();
+        profile.reset();
         if (!done)
             state.SkipWithError("not all sends were queued within ten minutes");
         state.ResumeTiming();
@@ -198,8 +170,11 @@ BENCHMARK(BM_BareSameSendsReadAndTakenIn)->Arg(12000)->Arg(30000)->Unit(benchmar
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    std::vector<velmor::bench::CounterPair> pairs;
+    for (const char *count : {"12000", "30000"}) {
+        const std::string bare = std::string("BM_BareSameSendsReadAndTakenIn/") + count + "/iterations:1/real_time";
+        for (const char *ours : {"BM_SignInWithInterruptedStoredSends/", "BM_SignInWithSendsKeptInTheJournal/"})
+            pairs.push_back({ours + std::string(count) + "/iterations:1/real_time", bare});
+    }
+    return velmor::bench::runBenchmarks(argc, argv, pairs);
 }

@@ -8,34 +8,27 @@
 // with nobody holding the lock.
 //
 //   ./build/bench/chat/store_lock_bench
+#include "bench/chat/signed_in_bench.h"
 #include "bench/gui_stall_meter.h"
-#include "chat/chat_controller.h"
 #include "chat/messaging_parts.h"
 #include "identity/content.h"
 #include "identity/envelope.h"
 #include "net/relay_api.h"
-#include "net/relay_session.h"
-#include "net/supergroup_center.h"
-#include "store/chat_store.h"
 #include "support/fake_relay.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 #include <QUuid>
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
-#include <memory>
+#include <optional>
 
 using namespace velmor::chat;
+using velmor::bench::spinFor;
+using velmor::bench::spinUntil;
 
 namespace {
 
@@ -62,32 +55,10 @@ int holdLock(const QString &path, int ms)
 }
 
 
-void spinFor(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-}
-
-template <typename Done>
-bool spinUntil(Done done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
 void run(benchmark::State &state, bool locked)
 {
     velmor::fakes::FakeRelay relay;
     relay.start();
-    velmor::sg::SuperGroupCenter::setBaseUrl(QStringLiteral("http://127.0.0.1:9"));
     const velmor::identity::Identity alice(QByteArray(32, 0x41));
     const velmor::identity::Identity bob(QByteArray(32, 0x42));
     const QString aliceKey = alice.publicKeyText();
@@ -97,15 +68,12 @@ void run(benchmark::State &state, bool locked)
     double catchUp = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("bob.db"));
-        velmor::net::RelayAuthSession::instance().configure(relay.baseUrl(), bob);
+        std::optional<velmor::bench::SignedIn> signedIn;
+        signedIn.emplace(bob, relay.baseUrl(), QStringLiteral("bob.db"));
+        const QString path = signedIn->path();
         velmor::net::RelayAuthSession::instance().hasToken();
-        ChatStore::instance().open(bobKey, path);
         ChatStore::instance().ensureDirectConversation(aliceKey, aliceKey, QStringLiteral("alice"));
-        auto chat = std::make_unique<ChatController>();
-        chat->watchReachability(false);
-        chat->start();
+        std::unique_ptr<ChatController> chat = velmor::bench::makeController();
         chat->messaging().push.shutDown();
         spinFor(500);
 
@@ -158,11 +126,9 @@ void run(benchmark::State &state, bool locked)
         if (!whole)
             state.SkipWithError("messages of the hold were not all stored");
         holder.waitForFinished(30000);
-        chat->stop();
-        spinUntil([&] { return chat->pendingJobs() == 0; }, 30000);
+        velmor::bench::stopController(*chat, 30000);
         chat.reset();
-        ChatStore::instance().close();
-        velmor::net::RelayAuthSession::instance().clear();
+        signedIn.reset();
         state.ResumeTiming();
     }
     state.counters["worst_gui_stall_ms"] = worstStall;
@@ -188,8 +154,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc >= 4 && qstrcmp(argv[1], "--hold-lock") == 0)
         return holdLock(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmor::bench::runBenchmarks(argc, argv,
+                                        {{"BM_WindowWhileAnotherProgramHoldsTheStore/iterations:1/real_time",
+                                          "BM_BareSameHalfMinuteNobodyHolds/iterations:1/real_time"}});
 }
