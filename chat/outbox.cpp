@@ -8,12 +8,10 @@
 #include "chat/job_runner.h"
 #include "chat/payloads.h"
 #include "chat/peer_keys.h"
-#include "chat/supergroup_directory.h"
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/crypto.h"
 #include "net/relay_api.h"
-#include "net/supergroup_api.h"
 #include "store/chat_store.h"
 #include "store/private_media.h"
 
@@ -32,8 +30,6 @@
 namespace velmor::chat {
 
 namespace {
-
-const QString kNeverOnline = QStringLiteral("recipientNeverOnline");
 
 QString newMessageId()
 {
@@ -227,96 +223,10 @@ bool Outbox::post(const QString &peer, MessageRecord row, const Payload &payload
     row.created_at = QDateTime::currentSecsSinceEpoch();
     row.is_outgoing = true;
     row.status = MessageStatus::Sending;
-    if (!isSuperGroupPeer(peer)) {
-        // One-to-one and normal groups: sealed and stored with its envelope
-        // (a group's fan-out) on the pool, then shown and posted by the queue.
-        queueSeal(peer, row, payload, replaces);
-        return true;
-    }
-    if (!store.upsertMessage(row)) {
-        // A retry would leave its failed row beside the new one: nothing
-        // shown, nothing sent. A new message is sent and kept in memory.
-        if (!replaces.isEmpty()) {
-            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
-            return false;
-        }
-        keepUnstored(row, QString(), false);
-        journalUnstored(row);
-    }
-    show(row, replaces);
-    if (payload.kind == Payload::Kind::Text)
-        emit textKept(peer, row.text, true);
-
-    QString serverKey;
-    QString displayName;
-    if (isSuperGroupPeer(peer)) {
-        const QString url = serverUrlOfPeer(peer);
-        serverKey = m_host.superGroups().runtime(url).serverEncPubkey;
-        const QString me = session.myKey();
-        for (const SuperGroupMemberRecord &member : store.superGroupMembers(url)) {
-            if (member.public_key == me) {
-                displayName = member.display_name;
-                break;
-            }
-        }
-    }
-    const bool text = payload.kind == Payload::Kind::Text;
-    const QString rowId = row.id;
-    ++m_inFlight;
-    m_host.jobs().run<QString>(
-        [peer, payload, serverKey, displayName, rowId] {
-            return transmit(peer, payload, serverKey, displayName, rowId);
-        },
-        [this, row, text](const QString &error) { finish(row, error, text); }, [this] { --m_inFlight; });
+    // Sealed (a super group's: its request) and stored with the row on the
+    // pool, then shown and posted by the queue.
+    queueSeal(peer, row, payload, replaces);
     return true;
-}
-
-QString Outbox::transmit(const QString &peer, const Payload &payload, const QString &serverKeyIn,
-                         const QString &displayName, const QString &rowId)
-{
-    using Kind = Payload::Kind;
-    if (isSuperGroupPeer(peer)) {
-        const QString url = serverUrlOfPeer(peer);
-        velmor::sg::SuperGroupApi &api = velmor::sg::SuperGroupApi::instance();
-        QString key = serverKeyIn;
-        if (key.isEmpty()) {
-            const velmor::sg::SGGroupInfo info = api.groupInfo(url);
-            key = info.serverEncPubkey;
-            if (key.isEmpty())
-                qWarning() << "[SG] send: enc key still empty after info fetch, url=" << url << "infoValid=" << info.ok;
-        }
-        velmor::sg::SGSendResult result;
-        if (payload.kind == Kind::Text)
-            result = api.sendText(url, key, payload.text, displayName, rowId);
-        else if (payload.kind == Kind::Image)
-            result = api.sendImage(url, key, payload.bytes, payload.width, payload.height, displayName, rowId);
-        else
-            result = api.sendVoice(url, key, payload.bytes, payload.durationMs, {}, displayName, rowId);
-        return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
-    }
-    RelaySendResult result;
-    if (payload.kind == Kind::Text)
-        result = RelayApi::sendText(peer, payload.text);
-    else if (payload.kind == Kind::Image)
-        result = RelayApi::sendImage(peer, payload.bytes, QStringLiteral("image/jpeg"), payload.width,
-                                     payload.height);
-    else
-        result = RelayApi::sendVoice(peer, payload.bytes, payload.durationMs, {});
-    return result.ok ? QString() : (result.error.isEmpty() ? QStringLiteral("send_failed") : result.error);
-}
-
-void Outbox::finish(const MessageRecord &sentRow, const QString &error, bool text)
-{
-    MessageRecord row = sentRow;
-    if (error.isEmpty()) {
-        row.status = MessageStatus::Sent;
-    } else {
-        row.status = error == kNeverOnline ? MessageStatus::AddressUnreachable : MessageStatus::Failed;
-        if (text)
-            qWarning() << "[SEND] failed peer=" << row.peer_raw_public_key << "err=" << error;
-        m_host.errors().publishWord(error);
-    }
-    settle(row.id, row.status, QString());
 }
 
 // ---- retry ---------------------------------------------------------------------

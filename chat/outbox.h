@@ -13,11 +13,12 @@
 // "group:" + group id (the normal-group fan-out), else a one-to-one peer
 // key (the relay).
 //
-// One-to-one and normal-group sends are durable and idempotent: the
-// envelope (a group's: the body of its fan-out, an envelope for each
-// member) is sealed and signed under the row's own id and stored with the
-// row in one write before it is shown or posted (outbox_relay.cpp); posted
-// again, the relay and the members take it once. That work runs on the pool: a
+// Every send is durable and idempotent: the envelope (a group's: the body
+// of its fan-out, an envelope for each member; a super group's: its request
+// to the group server, supergroup_sends.h) is made under the row's own id
+// and stored with the row in one write before it is shown or posted
+// (outbox_relay.cpp); posted again, the relay, the members and the group
+// server take it once. That work runs on the pool: a
 // send gets its id, time and clock on the window's thread and waits in a
 // queue; one job at a time seals, signs and writes what the queue holds
 // (at most kSealBatch sends) in one transaction, and the window then shows
@@ -63,9 +64,7 @@
 // journal's room is taken ahead, with the size of each batch, while the disk
 // has space. A send that neither the store nor the journal took is not
 // shown nor sent: its text stays in the composer (textKept) and the user is
-// told. A super-group send is shown and sent at once and kept in the
-// journal by a worker just after; until then it counts in unkeptSends(),
-// which the quit asks about.
+// told.
 //
 // A quit settles the queue as a sign-out does (the controller's end calls
 // forgetQueue()): the sends accepted and not written yet are written or
@@ -80,8 +79,10 @@
 // run: the deletion remembers the ids of its journaled sends) gets none of
 // it back, nor is anything of it posted.
 //
-// A retry without a stored envelope (a super-group message, a row of an
-// older version) sends again to the failed row's own peer. Its new row (and the
+// A super-group retry posts its request again, under the row's own id (a
+// row of an older build gets one): the server never stores it twice. A
+// one-to-one retry without a stored envelope (a row of an older version)
+// sends again to the failed row's own peer. Its new row (and the
 // temporary copy of the media) is written first; the failed row is deleted
 // only once the new one is stored, so a retry that cannot start leaves the
 // failed message in place. A result that comes back for a row deleted
@@ -209,9 +210,6 @@ private:
     void voiceTo(const QString &peer, const QString &path, int durationMs, const QString &replaces);
     bool post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces);
     void show(const MessageRecord &row, const QString &replaces);
-    void finish(const MessageRecord &row, const QString &error, bool text);
-    static QString transmit(const QString &peer, const Payload &payload, const QString &serverKey,
-                            const QString &displayName, const QString &rowId);
 
     // Durable one-to-one sends (outbox_relay.cpp).
     // Conversations deleted while sends to them waited: a send stamped no
@@ -257,7 +255,10 @@ private:
     // Sealed and signed, on the pool: a one-to-one envelope, or a normal
     // group's fan-out (every member's envelope); `signer` says whose key
     // signed it.
-    static Sealed seal(const ToSeal &send, const velmor::identity::Identity &identity, QString *signer);
+    // A super group's is its request (supergroup_sends.h), with the user's
+    // name in the group (`displayName`).
+    static Sealed seal(const ToSeal &send, const velmor::identity::Identity &identity, const QString &displayName,
+                       QString *signer);
     void queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces);
     // The typed texts queued in this turn of the event loop, into the
     // journal as they wait to be sealed: a kill before their seal job
@@ -305,8 +306,6 @@ private:
         bool journaled = false;
     };
     void keepUnstored(const MessageRecord &row, const QString &envelope, bool journaled);
-    // A super-group send the store refused, into the journal on a worker.
-    void journalUnstored(const MessageRecord &row);
     void storeUnstored();
     QString journalPath() const;
     // Writes what the journal holds that this session does not, on a worker.

@@ -9,6 +9,7 @@
 #include "chat/job_runner.h"
 #include "chat/peer_keys.h"
 #include "chat/send_journal.h"
+#include "chat/supergroup_sends.h"
 #include "groups/group_card.h"
 #include "groups/group_engine.h"
 #include "identity/envelope.h"
@@ -52,7 +53,11 @@ QJsonObject firstEnvelope(const QJsonObject &object)
 // the same id with a new lifetime would bring a deleted message back.
 bool envelopeOutlived(const QString &envelopeJson)
 {
-    const QJsonObject object = firstEnvelope(QJsonDocument::fromJson(envelopeJson.toUtf8()).object());
+    const QJsonObject stored = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    // A super group's request has no lifetime: its server keeps the id.
+    if (isSuperGroupRequest(stored))
+        return false;
+    const QJsonObject object = firstEnvelope(stored);
     const qint64 expiresAt = RelayApi::envelopeFromJson(object).expiresAt;
     return expiresAt <= QDateTime::currentSecsSinceEpoch() + velmor::identity::kEnvelopeClockSlackSeconds;
 }
@@ -91,9 +96,17 @@ int Outbox::retryDelayMs(int failures)
     return 1000 << std::clamp(failures - 1, 0, 2);
 }
 
-Outbox::Sealed Outbox::seal(const ToSeal &send, const velmor::identity::Identity &identity, QString *signer)
+Outbox::Sealed Outbox::seal(const ToSeal &send, const velmor::identity::Identity &identity,
+                            const QString &displayName, QString *signer)
 {
     Sealed sealed{send.row, {}, {}, send.replaces, send.sentAtMs};
+    if (isSuperGroupPeer(send.peer)) {
+        // Asked for under the row's id: posted again, the group server
+        // stores it once. Sealed to the server's key when posted.
+        *signer = identity.publicKeyText();
+        sealed.envelope = superGroupRequest(send.row, displayName);
+        return sealed;
+    }
     if (isGroupPeer(send.peer)) {
         // Every member's envelope under the row's id, in the body of one
         // fan-out: posted again as it is, the members take it once.
@@ -283,9 +296,18 @@ Outbox::SealedBatch Outbox::sealAndStore(const QList<ToSeal> &sends, const QStri
     SealedBatch out;
     QList<MessageRecord> rows;
     QStringList envelopes;
+    QHash<QString, QString> names; // the user's name in each super group of the batch
     for (const ToSeal &send : sends) {
+        QString name;
+        if (isSuperGroupPeer(send.peer)) {
+            const QString url = serverUrlOfPeer(send.peer);
+            auto known = names.find(url);
+            if (known == names.end())
+                known = names.insert(url, superGroupDisplayName(url, send.row.sender_raw_public_key));
+            name = *known;
+        }
         QString signer;
-        Sealed sealed = seal(send, identity, &signer);
+        Sealed sealed = seal(send, identity, name, &signer);
         if (sealed.envelope.isEmpty()) {
             // Nothing that could be posted: shown as failed at once.
             sealed.row.status = MessageStatus::Failed;
@@ -430,20 +452,6 @@ void Outbox::storeUnstored()
         replayJournal();
 }
 
-void Outbox::journalUnstored(const MessageRecord &row)
-{
-    const QString journal = journalPath();
-    const JournaledSend send{m_host.session().store().ownerKey(), row, QString()};
-    m_host.jobs().run<bool>([journal, send] { return SendJournal::append(journal, {send}); },
-                            [this, id = row.id](bool kept) {
-                                const auto it = m_unstored.find(id);
-                                if (kept && it != m_unstored.end()) {
-                                    it->journaled = true;
-                                    m_journalUsed = true;
-                                }
-                            });
-}
-
 int Outbox::unkeptSends() const
 {
     return int(std::count_if(m_unstored.cbegin(), m_unstored.cend(), [](const Unstored &u) { return !u.journaled; }));
@@ -567,11 +575,28 @@ void Outbox::forgetQueue()
 bool Outbox::retryStored(const MessageRecord &row)
 {
     ChatStore &store = m_host.session().store();
-    // An envelope past its lifetime is not posted: the retry goes out as a
-    // new message (a new id) instead.
     const QString envelope = store.outgoingEnvelope(row.id);
-    if (envelope.isEmpty() || envelopeOutlived(envelope) || !store.setMessageStatus(row.id, MessageStatus::Sending))
+    if (isSuperGroupPeer(row.peer_raw_public_key)) {
+        // Asked for again under its own id, which the group server keeps
+        // once, never as a new message that may double one that arrived; a
+        // row of an older build, kept with no request, gets one now.
+        if (!mayPost(row.peer_raw_public_key))
+            return true;
+        MessageRecord again = row;
+        again.status = MessageStatus::Sending;
+        const bool written = envelope.isEmpty()
+                                 ? store.upsertMessageWithEnvelope(again, superGroupRequest(row, QString()))
+                                 : store.setMessageStatus(row.id, MessageStatus::Sending);
+        if (!written) {
+            m_host.errors().publishWord(QStringLiteral("store_write_failed"));
+            return true;
+        }
+    } else if (envelope.isEmpty() || envelopeOutlived(envelope)
+               || !store.setMessageStatus(row.id, MessageStatus::Sending)) {
+        // An envelope past its lifetime is not posted: the retry goes out as
+        // a new message (a new id) instead.
         return false;
+    }
     // Its failed status, if still unwritten, must not undo this.
     m_unwrittenStatuses.removeIf([&row](const auto &change) { return change.first == row.id; });
     m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
@@ -718,13 +743,15 @@ void Outbox::postStored(const QString &messageId)
 {
     const auto kept = m_unstored.constFind(messageId);
     const QString keptEnvelope = kept != m_unstored.cend() ? kept->envelope : QString();
+    const std::optional<MessageRecord> keptRow =
+        kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : std::nullopt;
     m_posting.insert(messageId);
     ++m_inFlight;
     // The stored envelope is read on the pool too: nothing of a burst's
     // posting reads the store on the window's thread. The relay's answer
     // counts even once the session has ended.
     m_host.jobs().runToEnd<std::optional<RelaySendResult>>(
-        [messageId, keptEnvelope]() -> std::optional<RelaySendResult> {
+        [messageId, keptEnvelope, keptRow]() -> std::optional<RelaySendResult> {
             // Sent meanwhile (no envelope), or deleted with its conversation
             // while it waited: not posted.
             ChatStore &store = ChatStore::instance();
@@ -733,6 +760,15 @@ void Outbox::postStored(const QString &messageId)
                                                               : QString();
             if (envelope.isEmpty())
                 return std::nullopt;
+            const QJsonObject request = QJsonDocument::fromJson(envelope.toUtf8()).object();
+            if (isSuperGroupRequest(request)) {
+                // The message is its row's (a pulled copy of it, the server's
+                // word that it arrived, is no longer the user's to post).
+                const std::optional<MessageRecord> row = keptRow ? keptRow : store.ownMessage(messageId);
+                if (!row)
+                    return std::nullopt;
+                return postSuperGroupRequest(request, *row);
+            }
             return postEnvelope(envelope);
         },
         [this, messageId, owner = m_host.session().ownerKey()](const std::optional<RelaySendResult> &result,

@@ -25,7 +25,7 @@ int runKilledChild(int argc, char **argv, const ChildScript &script)
     chat.start();
     chat.messaging().push.shutDown();
     const QString peer = words.at(5);
-    if (peer.startsWith(QLatin1String("group:")))
+    if (peer.startsWith(QLatin1String("group:")) || peer.startsWith(QLatin1String("sg:")))
         chat.openConversation(peer);
     else if (!chat.newChat(peer))
         return 4;

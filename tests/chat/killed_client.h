@@ -17,7 +17,7 @@ using ChildScript = std::function<bool(ChatController &chat, const QStringList &
 
 // The child's side, called from main() when argv[1] names the child's mode:
 // "<program> <mode> <relay> <store file> <secret byte> <peer> [args…]", the
-// peer a key or "group:" and a group's id. Runs the script, then its event
+// peer a key, "group:" and a group's id, or "sg:" and a group server's URL. Runs the script, then its event
 // loop until killed; 3 or 4 when the store or the conversation do not open.
 int runKilledChild(int argc, char **argv, const ChildScript &script);
 void childSays(const QString &line);

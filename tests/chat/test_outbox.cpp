@@ -110,6 +110,27 @@ class OutboxTest : public QObject, private ChatFixture
         return out;
     }
 
+    // A group server where Alice is a member, in her store; its peer.
+    QString aliceInASuperGroup(velmor::fakes::FakeGroupServer *&server)
+    {
+        m_servers.push_back(std::make_unique<velmor::fakes::FakeGroupServer>(m_bob.key()));
+        server = m_servers.back().get();
+        if (server->start() == 0)
+            return {};
+        server->addMember(m_alice.key(), QStringLiteral("member"), QStringLiteral("Alice"));
+        SuperGroupRecord group = superGroup(server->baseUrl(), QStringLiteral("Harbour"));
+        group.role = QStringLiteral("member");
+        group.server_enc_public_key = server->serverPublicKey();
+        return ChatStore::instance().upsertSuperGroup(group) ? QStringLiteral("sg:") + server->baseUrl() : QString();
+    }
+    // How often the group server stored a message under `id`.
+    static int storedUnder(const velmor::fakes::FakeGroupServer &server, const QString &id)
+    {
+        const QList<velmor::fakes::FakeStoredMessage> stored = server.messages();
+        return int(std::count_if(stored.cbegin(), stored.cend(),
+                                 [&](const velmor::fakes::FakeStoredMessage &m) { return m.messageId == id; }));
+    }
+
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
         const QString path = m_dir.filePath(name);
@@ -265,33 +286,42 @@ private slots:
     // store takes writes again, before or after the relay's answer, or from
     // the journal at the next sign-in, where the answer kept beside it says
     // it was sent: shown sent, never posted again. A group's members get
-    // it once, under the row's own id.
+    // it once, under the row's own id, and so does a super group's server.
     void aSendTheStoreCannotTakeIsKept_data()
     {
-        QTest::addColumn<bool>("group");
+        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("storeBack");
-        QTest::newRow("store back after the answer") << false << "after";
-        QTest::newRow("store back before the answer") << false << "before";
-        QTest::newRow("store back after the session ended") << false << "ended";
-        QTest::newRow("group, store back after the answer") << true << "after";
-        QTest::newRow("group, store back before the answer") << true << "before";
-        QTest::newRow("group, store back after the session ended") << true << "ended";
+        for (const char *kind : {"direct", "group", "super group"}) {
+            const QByteArray prefix = qstrcmp(kind, "direct") == 0 ? QByteArray() : QByteArray(kind) + ", ";
+            QTest::newRow(prefix + "store back after the answer") << kind << "after";
+            QTest::newRow(prefix + "store back before the answer") << kind << "before";
+            QTest::newRow(prefix + "store back after the session ended") << kind << "ended";
+        }
     }
     void aSendTheStoreCannotTakeIsKept()
     {
-        QFETCH(bool, group);
+        QFETCH(QString, kind);
         QFETCH(QString, storeBack);
+        const bool group = kind == "group";
         startAlice(m_bob);
         ChatStore &store = ChatStore::instance();
         QString send = QStringLiteral("/v1/message/send");
+        velmor::fakes::FakeHttpServer *http = &m_relay.http();
+        velmor::fakes::FakeGroupServer *server = nullptr;
+        if (kind == "super group") {
+            const QString peer = aliceInASuperGroup(server);
+            QVERIFY(!peer.isEmpty());
+            m_chat->openConversation(peer);
+            http = &server->http();
+        }
         if (group) {
             const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
             QVERIFY2(created.ok, qPrintable(created.error));
             m_chat->openConversation(QStringLiteral("group:") + created.groupId);
             send = QStringLiteral("/v1/group/fanout");
         }
-        m_relay.http().resetCounts();
-        m_relay.http().holdRequests(send);
+        http->resetCounts();
+        http->holdRequests(send);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         storetest::FailingWrites::setFull(true);
         QVERIFY(m_chat->sendText(QStringLiteral("written on a full disk")));
@@ -300,15 +330,16 @@ private slots:
         QVERIFY(!store.messageExists(id));
         m_chat->reloadMessages(); // a reading of the store does not hide it
         QCOMPARE(m_chat->messages().size(), 1);
-        QTRY_COMPARE(m_relay.requestCount(send), 1);
+        QTRY_COMPARE(http->requestCount(send), 1);
         if (storeBack == "before") {
             storetest::FailingWrites::setFull(false);
             QTRY_VERIFY(store.messageExists(id));
             QCOMPARE(store.messageById(id)->status, MessageStatus::Sending);
-            // A group's is its fan-out, every member's envelope.
+            // A group's is its fan-out, every member's envelope; a super
+            // group's, its request.
             QVERIFY(!store.outgoingEnvelope(id).isEmpty());
         }
-        m_relay.http().releaseHeld();
+        http->releaseHeld();
         const auto results = finished(done, 1);
         QCOMPARE(results, (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
         QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
@@ -334,8 +365,8 @@ private slots:
         QTRY_VERIFY(store.messageExists(id));
         QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
         QVERIFY(store.outgoingEnvelope(id).isEmpty());
-        QCOMPARE(m_relay.requestCount(send), 1);
-        QCOMPARE(m_relay.queuedIds(m_bob.key()).count(id), 1);
+        QCOMPARE(http->requestCount(send), 1);
+        QCOMPARE(server ? storedUnder(*server, id) : m_relay.queuedIds(m_bob.key()).count(id), 1);
     }
 
     // The relay took the messages while the store refused writes: they show
@@ -613,24 +644,38 @@ private slots:
     // Texts whose composer cleared survive a kill -9 that comes at once,
     // whether the store took them, another program held it or the disk was
     // full: the next start has each once and posts each once, and each
-    // reaches the peer (every member of a group) once.
+    // reaches the peer (every member of a group) once. A super group's
+    // server took them before the kill and never answered: they are posted
+    // again under their ids, stored there once, and shown sent.
     void keptSendsSurviveAKill_data()
     {
         QTest::addColumn<QString>("state");
-        QTest::addColumn<bool>("group");
-        QTest::newRow("the store takes them") << "free" << false;
-        QTest::newRow("another program holds the store") << "held" << false;
-        QTest::newRow("the disk is full") << "full" << false;
-        QTest::newRow("group, the store takes them") << "free" << true;
-        QTest::newRow("group, another program holds the store") << "held" << true;
-        QTest::newRow("group, the disk is full") << "full" << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("the store takes them") << "free" << "direct";
+        QTest::newRow("another program holds the store") << "held" << "direct";
+        QTest::newRow("the disk is full") << "full" << "direct";
+        QTest::newRow("group, the store takes them") << "free" << "group";
+        QTest::newRow("group, another program holds the store") << "held" << "group";
+        QTest::newRow("group, the disk is full") << "full" << "group";
+        QTest::newRow("super group, the store takes them") << "free" << "super group";
+        QTest::newRow("super group, another program holds the store") << "held" << "super group";
+        QTest::newRow("super group, the disk is full") << "full" << "super group";
     }
     void keptSendsSurviveAKill()
     {
         QFETCH(QString, state);
-        QFETCH(bool, group);
+        QFETCH(QString, kind);
+        const bool group = kind == "group";
         QString peer = m_bob.key();
         QString send = QStringLiteral("/v1/message/send");
+        velmor::fakes::FakeGroupServer *server = nullptr;
+        if (kind == "super group") {
+            QVERIFY(signInHere(m_alice));
+            peer = aliceInASuperGroup(server);
+            QVERIFY(!peer.isEmpty());
+            signOut();
+            server->http().holdRequests(send);
+        }
         if (group) {
             startAlice(m_bob);
             const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Kill"), {m_bob.key()});
@@ -640,19 +685,26 @@ private slots:
             peer = QStringLiteral("group:") + created.groupId;
             send = QStringLiteral("/v1/group/fanout");
         }
-        m_relay.setFault(send, Fault::http500());
+        if (!server)
+            m_relay.setFault(send, Fault::http500());
+        // A super group's posts reach its server (held there) before the kill.
         const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice, 0x61, peer,
-                                                {state}, kSendsBeforeKill);
+                                                {state}, kSendsBeforeKill, server ? 300 : 0);
         QCOMPARE(kept.size(), kSendsBeforeKill);
         m_relay.clearFaults();
         m_relay.http().resetCounts();
+        if (server) {
+            // What reached the server is stored though nobody hears its answer.
+            server->http().releaseHeld();
+            QTRY_COMPARE(server->messages().size(), server->http().requestCount(send));
+        }
 
         QVERIFY(signInHere(m_alice));
         m_chat = makeController();
         QSignalSpy restored(m_chat.get(), &ChatController::sendsRestored);
         startQuiet(*m_chat);
         ChatStore &store = ChatStore::instance();
-        const QString conversation = group ? peer : store.conversationIdFor(m_bob.key());
+        const QString conversation = kind != "direct" ? peer : store.conversationIdFor(m_bob.key());
         const auto own = [&] {
             QList<MessageRecord> rows;
             for (const MessageRecord &row : store.messages(conversation)) {
@@ -665,9 +717,12 @@ private slots:
         for (const MessageRecord &row : own()) {
             QVERIFY(kept.contains(QStringLiteral("kept ") + row.text));
             QTRY_COMPARE(store.messageById(row.id)->status, MessageStatus::Sent);
-            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
+            QCOMPARE(server ? storedUnder(*server, row.id) : m_relay.queuedIds(m_bob.key()).count(row.id), 1);
         }
-        QCOMPARE(m_relay.requestCount(send), kSendsBeforeKill);
+        if (server)
+            QCOMPARE(server->messages().size(), kSendsBeforeKill);
+        else
+            QCOMPARE(m_relay.requestCount(send), kSendsBeforeKill);
         QCOMPARE(restored.isEmpty() ? 0 : restored.first().first().toInt(), state == "free" ? 0 : kSendsBeforeKill);
     }
 
@@ -732,6 +787,53 @@ private slots:
         // A sent row is not retried.
         m_chat->retryMessage(row->id);
         QCOMPARE(outbox().inFlight(), 0);
+    }
+
+    // A super-group message tried again goes under its own id, which the
+    // group server stores once: one it refused is stored now, one that
+    // reached it (a row an older build left failed, with no request kept)
+    // is not stored twice; the row ends sent either way.
+    void aSuperGroupRetryIsNeverASecondMessage_data()
+    {
+        QTest::addColumn<bool>("arrived");
+        QTest::newRow("refused by the server, then retried") << false;
+        QTest::newRow("an older build's failed row that reached the server") << true;
+    }
+    void aSuperGroupRetryIsNeverASecondMessage()
+    {
+        QFETCH(bool, arrived);
+        QVERIFY(signInHere(m_alice));
+        velmor::fakes::FakeGroupServer *server = nullptr;
+        const QString peer = aliceInASuperGroup(server);
+        QVERIFY(!peer.isEmpty());
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        m_chat->openConversation(peer);
+        const QString send = QStringLiteral("/v1/message/send");
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        QString id;
+        if (arrived) {
+            MessageRecord row = message(newId(), peer, QStringLiteral("posted by an older build"),
+                                        QDateTime::currentSecsSinceEpoch(), true);
+            row.sender_raw_public_key = m_alice.key();
+            row.status = MessageStatus::Failed;
+            QVERIFY(ChatStore::instance().upsertMessage(row));
+            server->appendMessage(m_alice.key(), QStringLiteral("text"), textJson(row.text), false, {}, row.id);
+            id = row.id;
+        } else {
+            server->http().setFault(send, Fault::custom(403, "{\"error\":\"permission_denied\"}"));
+            QVERIFY(m_chat->sendText(QStringLiteral("refused at first")));
+            id = finished(done, 1).value(0).first;
+            QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Failed);
+            QVERIFY(server->messages().isEmpty());
+            server->http().clearFaults();
+            done.clear();
+        }
+        m_chat->retryMessage(id);
+        QCOMPARE(finished(done, 1).value(0), qMakePair(id, int(MessageStatus::Sent)));
+        QCOMPARE(storedUnder(*server, id), 1);
+        QCOMPARE(server->messages().size(), 1);
+        QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
     }
 
     // Deleted while its send ran: the result brings nothing back.
