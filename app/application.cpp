@@ -231,7 +231,13 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         engine.removeUrlInterceptor(selector);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0)))
-        new HeapRelease(window);
+        new HeapRelease(window, [] {
+            // The store's page caches first: their pages join the heap's free ones.
+            QThreadPool::globalInstance()->start([] {
+                ChatStore::instance().releaseCaches();
+                HeapRelease::trimHeap();
+            });
+        });
     if (options.afterLoad)
         options.afterLoad(engine, app);
     exitCode = QApplication::exec();

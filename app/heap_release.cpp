@@ -1,7 +1,6 @@
 #include "app/heap_release.h"
 
 #include <QQuickWindow>
-#include <QThreadPool>
 
 #include <algorithm>
 
@@ -23,17 +22,10 @@ HeapRelease::HeapRelease(QQuickWindow *window, Release release, int periodMs, in
     connect(window, &QQuickWindow::frameSwapped, this, &HeapRelease::frameDrawn, Qt::QueuedConnection);
 }
 
-HeapRelease::HeapRelease(QQuickWindow *window)
-    : HeapRelease(window, &HeapRelease::releaseFreedHeap)
-{
-}
-
-void HeapRelease::releaseFreedHeap()
+void HeapRelease::trimHeap()
 {
 #ifdef __GLIBC__
-    // Walking the arenas takes a few milliseconds with a signed-in heap:
-    // not the window's thread's.
-    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
+    malloc_trim(0);
 #endif
 }
 

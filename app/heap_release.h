@@ -17,9 +17,9 @@ namespace velmor::app {
 // allocation, where it counts as the program's own for as long as it runs:
 // after a sign-in with 2,000 conversations that was about 10 MB of the
 // window's resident memory. A second of at most a few frames (a blinking
-// cursor) after a busier one counts as settled; the pages go back on the
-// pool, at most once every `minIntervalMs`, and a window that draws nothing
-// costs no wake-up.
+// cursor) after a busier one counts as settled; `release` is then called on
+// the window's thread (it hands the work to the pool), at most once every
+// `minIntervalMs`. A window that draws nothing costs no wake-up.
 class HeapRelease : public QObject
 {
     Q_OBJECT
@@ -29,10 +29,10 @@ public:
     static constexpr int kQuietFrames = 3;
 
     HeapRelease(QQuickWindow *window, Release release, int periodMs = 1000, int minIntervalMs = 2000);
-    explicit HeapRelease(QQuickWindow *window);
 
-    // What the heap gives back: glibc's malloc_trim, run on the pool.
-    static void releaseFreedHeap();
+    // Gives the heap's free pages back (glibc's malloc_trim): a few
+    // milliseconds with a signed-in heap, to be run on the pool.
+    static void trimHeap();
 
 private:
     void frameDrawn();

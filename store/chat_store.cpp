@@ -552,6 +552,24 @@ void ChatStore::setConditionListener(std::function<void(velmor::store::Condition
     d->listener = std::move(listener);
 }
 
+void ChatStore::releaseCaches()
+{
+    // A connection is used by its own thread only, inside an operation that
+    // holds the lifecycle lock for reading: held for writing, no connection
+    // is in use. Store work under way is not waited for: its caches are
+    // released at the next call.
+    if (!d->lifecycle.tryLockForWrite())
+        return;
+    {
+        QMutexLocker lock(&d->connectionsMutex);
+        for (const auto &entry : d->connections) {
+            if (entry.second->handle)
+                sqlite3_db_release_memory(entry.second->handle);
+        }
+    }
+    d->lifecycle.unlock();
+}
+
 bool ChatStore::probeWrite()
 {
     if (d->currentCondition() == velmor::store::Condition::DiskFull)

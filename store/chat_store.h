@@ -103,6 +103,13 @@ public:
     // that one is running (its owner may be destroyed then). A listener
     // must not set another.
     void setConditionListener(std::function<void(velmor::store::Condition)> listener);
+
+    // Lets every connection's page cache go but for the pages in use. Each
+    // thread has a connection of its own, each with a cache of up to 2 MB
+    // that stays full once a burst of reads (the sign-in's) is over; the
+    // file's pages stay in the system's cache, so a page read again costs a
+    // copy. From any thread; does nothing while store work is under way.
+    void releaseCaches();
     // A write that changes nothing, to learn whether writes land again (on
     // a full disk, one as large as the write it refused, taken back at
     // once). Waits for the lock like any statement of the calling thread.

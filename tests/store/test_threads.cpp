@@ -221,6 +221,35 @@ private slots:
         QCOMPARE(storeConnectionCount(), 0);
     }
 
+    // A thread's connection keeps the pages it read cached until asked to
+    // let them go; asked while another thread is inside an operation, every
+    // cache stays (that thread's connection is in use), and the next ask
+    // releases them.
+    void idleConnectionsLetTheirCachesGo()
+    {
+        const QString conv = store().ensureGroupConversation(QStringLiteral("g"), QStringLiteral("G")).id;
+        const QString text(2000, QLatin1Char('x'));
+        for (int i = 0; i < 1000; ++i)
+            QVERIFY(store().upsertMessage(message(QStringLiteral("m%1").arg(i), conv, text, 1000 + i)));
+        QCOMPARE(store().messages(conv).size(), 1000);
+        const qint64 cached = sqlite3_memory_used();
+        // Another program holds the write lock: the thread's write waits
+        // inside its operation.
+        SideConnection side(m_path);
+        QVERIFY(side.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        std::unique_ptr<QThread> busy(QThread::create([&] {
+            store().upsertMessage(message(QStringLiteral("late"), conv, QStringLiteral("x"), 5000));
+        }));
+        busy->start();
+        QTest::qWait(300);
+        store().releaseCaches();
+        QVERIFY2(sqlite3_memory_used() > cached - 1024 * 1024, "released while a thread was inside an operation");
+        QVERIFY(side.exec(QStringLiteral("COMMIT")));
+        QVERIFY(busy->wait(10000));
+        store().releaseCaches();
+        QVERIFY2(sqlite3_memory_used() < cached - 1024 * 1024, qPrintable(QString::number(sqlite3_memory_used())));
+    }
+
     // Another program on the file while a backlog is stored batch by batch
     // on the GUI thread, a pool thread writing beside it and the log folded
     // as it grows: a program that only reads never makes the store busy nor
