@@ -691,7 +691,8 @@ RelaySendResult postGroupFanOut(const QJsonObject &fanOut)
     result.messageId = fanOut.value(QStringLiteral("message_id")).toString();
     QString tokenError;
     const velmor::net::HttpResponse reply =
-        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), fanOut, kFanoutTimeoutMs, &tokenError);
+        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), fanOut, kFanoutTimeoutMs, &tokenError,
+                                 kMaxSendAnswerBytes);
     if (reply.success) {
         result.ok = true;
         return result;

@@ -191,7 +191,8 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
     const QString id = body.value(QStringLiteral("message_id")).toString();
     QString tokenError;
     const velmor::net::HttpResponse reply =
-        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body, kFanoutTimeoutMs, &tokenError);
+        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body, kFanoutTimeoutMs, &tokenError,
+                                 kMaxSendAnswerBytes);
     if (!reply.success) {
         qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
                              << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);

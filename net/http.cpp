@@ -1,11 +1,12 @@
 #include "net/http.h"
 
 #include "net/answer_json.h"
+#include "net/network_thread.h"
 
 #include <atomic>
 #include <cmath>
-#include <functional>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -31,33 +31,11 @@ namespace velmor::net {
 
 namespace {
 
-// What Qt may hold of one answer before this thread has taken it.
+// What Qt may hold of one answer before the network thread has taken it.
 constexpr qint64 kReadBufferBytes = 256 * 1024;
 
-// One manager per thread: QNetworkAccessManager is not thread-safe, and pool
-// threads come and go. The manager is deleted from the thread's own finished
-// signal so that it dies on the thread it belongs to; the main thread's
-// manager simply lives until exit.
-QNetworkAccessManager *threadManager()
-{
-    thread_local QNetworkAccessManager *manager = nullptr;
-    if (!manager) {
-        manager = new QNetworkAccessManager();
-        // The services are reached directly; a proxy picked up from the
-        // environment would otherwise swallow loopback traffic in tests.
-        manager->setProxy(QNetworkProxy::NoProxy);
-        QNetworkAccessManager *created = manager;
-        QThread *thread = QThread::currentThread();
-        QObject::connect(thread, &QThread::finished, created,
-                         [created]() {
-                             if (manager == created)
-                                 manager = nullptr;
-                             delete created;
-                         },
-                         Qt::DirectConnection);
-    }
-    return manager;
-}
+// How long a quit waits for the network thread to end its requests.
+constexpr int kNetworkStopWaitMs = 300;
 
 bool isLoopbackHost(const QString &hostIn)
 {
@@ -213,12 +191,33 @@ struct Pending
     bool aborted = false; // by abortRequests()
     bool finished = false; // the reply said so
     bool done = false;     // the response is filled in
+    qint64 bound = kReadBufferBytes; // what Qt may read ahead of the reader
+    bool boundAgain = false;
     HttpResponse response;
 };
 
+// Qt 6.4 passes the read bound on to its network thread only once the
+// request has started there, which for a request with a body (every POST)
+// is after the bound was set: there it is lost, and that thread reads an
+// endless answer as fast as it comes (gigabytes), too busy to hear the
+// abort. Given again before the answer comes, it holds. But given while the
+// request waits on a kept-alive connection, it makes Qt drop that
+// connection and send the request again over a new one. So a request with
+// a body and a large cap (a pull) gets it again at once, on the guarded
+// manager's connections; one with a small cap (a send, a fan-out) keeps to
+// the kept-alive connections and gets it again only once its answer may
+// outgrow the bound: one of no stated length or of more, or one that has.
+void boundAgainIfLarge(Pending *p, qint64 stated, qint64 read)
+{
+    if (p->boundAgain || !p->reply || (stated >= 0 && stated <= p->bound && read <= p->bound))
+        return;
+    p->boundAgain = true;
+    p->reply->setReadBufferSize(p->bound);
+}
+
 // Checks the request and starts it; false with response.error set when it
 // must not or cannot be sent.
-bool startRequest(Pending &pending, QNetworkAccessManager *manager)
+bool startRequest(Pending &pending, const NetworkManagers &managers)
 {
     const HttpRequest &request = *pending.request;
     HttpResponse &response = pending.response;
@@ -250,6 +249,11 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         networkRequest.setRawHeader(header.first, header.second);
 
     const QByteArray method = request.method.toUpper();
+    pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
+    // See boundAgainIfLarge(): a request with a body and a large cap has its
+    // bound given again at once, on connections of its own.
+    const bool guardedFromStart = method != "GET" && pending.cap > kReadBufferBytes;
+    QNetworkAccessManager *manager = guardedFromStart ? managers.guarded : managers.keptAlive;
     if (method == "GET")
         pending.reply = manager->get(networkRequest);
     else if (method == "POST")
@@ -264,23 +268,23 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         response.error = QStringLiteral("request_failed");
         return false;
     }
-    pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
     // Without a bound Qt's network thread reads as fast as the peer sends and
     // queues it all for this thread; bounded, it stops reading from the
     // socket until the body read so far has been taken.
-    const qint64 bound = qMin<qint64>(pending.cap + 1, kReadBufferBytes);
-    QNetworkReply *reply = pending.reply;
-    reply->setReadBufferSize(bound);
-    // Qt 6.4 passes the bound on to its network thread only once the
-    // request has started there, which for a request with a body (every
-    // POST) is after this call: there the bound set now is lost, and that
-    // thread reads an endless answer as fast as it comes (gigabytes). Given
-    // again from this thread's loop, and when a connection starts or the
-    // request has gone, it reaches the request before the answer is read.
-    const auto bindAgain = [reply, bound] { reply->setReadBufferSize(bound); };
-    QMetaObject::invokeMethod(reply, bindAgain, Qt::QueuedConnection);
-    QObject::connect(reply, &QNetworkReply::socketStartedConnecting, reply, bindAgain);
-    QObject::connect(reply, &QNetworkReply::requestSent, reply, bindAgain);
+    pending.bound = qMin<qint64>(pending.cap + 1, kReadBufferBytes);
+    pending.reply->setReadBufferSize(pending.bound);
+    if (guardedFromStart) {
+        // Given again from the loop and when a connection starts or the
+        // request has gone, the bound reaches the request before the answer
+        // is read, however fast it comes.
+        QNetworkReply *reply = pending.reply;
+        const qint64 bound = pending.bound;
+        const auto bindAgain = [reply, bound] { reply->setReadBufferSize(bound); };
+        QMetaObject::invokeMethod(reply, bindAgain, Qt::QueuedConnection);
+        QObject::connect(reply, &QNetworkReply::socketStartedConnecting, reply, bindAgain);
+        QObject::connect(reply, &QNetworkReply::requestSent, reply, bindAgain);
+        pending.boundAgain = true;
+    }
     return true;
 }
 
@@ -337,9 +341,11 @@ void finishRequest(Pending &pending)
         }
     }
     pending.body.drop();
-    // A pool thread has no running loop to process a deferred delete.
-    reply->disconnect();
-    delete reply;
+    // Deleted from the network thread's loop, as this may run inside the
+    // reply's own finished signal. Its signals stay connected (the handlers
+    // here see the reply gone): cutting them all would cut Qt's own too,
+    // and the kept-alive connection would not be used again.
+    reply->deleteLater();
     pending.reply = nullptr;
     pending.done = true;
     if (pending.tooLarge)
@@ -348,32 +354,154 @@ void finishRequest(Pending &pending)
 
 thread_local int guiWorkDepth = 0;
 
-// The event loops of the requests in flight, each with what aborts its
-// requests (run on the loop's own thread), for abortRequests().
+// Set for good by abortRequests(): every request from then on ends at once.
 std::atomic<bool> g_aborting{false};
-QMutex g_loopsMutex;
-QList<QPair<QEventLoop *, std::function<void()>>> g_loops;
 
-// Registers the loop for as long as it lives.
-class AbortableLoop
+// The requests of one call. They run on the network thread; the caller
+// waits in a loop of its own until `done`, which is set (under the mutex)
+// once every response is filled in.
+struct Batch
 {
-public:
-    AbortableLoop(QEventLoop &loop, std::function<void()> abort) : m_loop(loop)
-    {
-        QMutexLocker lock(&g_loopsMutex);
-        g_loops.append({&m_loop, std::move(abort)});
-    }
-    ~AbortableLoop()
-    {
-        QMutexLocker lock(&g_loopsMutex);
-        g_loops.removeIf([this](const auto &entry) { return entry.first == &m_loop; });
-    }
-    AbortableLoop(const AbortableLoop &) = delete;
-    AbortableLoop &operator=(const AbortableLoop &) = delete;
+    QList<HttpRequest> requests;
+    QList<Pending> pendings;
+    int running = 0; // requests whose reply has not finished
 
-private:
-    QEventLoop &m_loop;
+    QMutex mutex;
+    bool done = false;
+    QEventLoop *waiter = nullptr; // the caller's loop while it waits
 };
+using BatchPtr = std::shared_ptr<Batch>;
+
+// The batches with requests in flight; used on the network thread only.
+QList<BatchPtr> &batchesInFlight()
+{
+    static QList<BatchPtr> batches;
+    return batches;
+}
+
+void completeBatch(const BatchPtr &batch)
+{
+    batchesInFlight().removeOne(batch);
+    QMutexLocker lock(&batch->mutex);
+    batch->done = true;
+    if (batch->waiter)
+        QMetaObject::invokeMethod(batch->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+void finishOne(const BatchPtr &batch, Pending *p)
+{
+    if (p->finished || p->done)
+        return;
+    p->finished = true;
+    p->deadline->stop();
+    finishRequest(*p);
+    if (--batch->running == 0)
+        completeBatch(batch);
+}
+
+void abortBatch(const BatchPtr &batch)
+{
+    for (Pending &p : batch->pendings) {
+        if (p.reply && !p.reply->isFinished()) {
+            p.aborted = true;
+            p.reply->abort();
+        }
+    }
+}
+
+// The network thread is ending: what is in flight ends now with "aborted"
+// (an aborted reply says at once that it finished; one that had finished
+// with its signal still queued is read as it is).
+void endBatchesAtStop()
+{
+    const QList<BatchPtr> batches = batchesInFlight();
+    for (const BatchPtr &batch : batches) {
+        abortBatch(batch);
+        for (Pending &p : batch->pendings)
+            finishOne(batch, &p);
+    }
+}
+
+void failBatch(Batch &batch, const QString &error)
+{
+    for (Pending &p : batch.pendings)
+        p.response.error = error;
+}
+
+// On the network thread: starts the requests and watches them to the end.
+void runBatch(const BatchPtr &batch, const NetworkManagers *managers)
+{
+    if (!managers || g_aborting.load()) {
+        failBatch(*batch, QStringLiteral("aborted"));
+        completeBatch(batch);
+        return;
+    }
+    batchesInFlight().append(batch);
+    for (qsizetype i = 0; i < batch->requests.size(); ++i) {
+        Pending *p = &batch->pendings[i];
+        p->request = &batch->requests[i];
+        if (!startRequest(*p, *managers)) {
+            p->done = true;
+            continue;
+        }
+        ++batch->running;
+        // The deadline goes with its reply.
+        p->deadline = new QTimer(p->reply);
+        p->deadline->setSingleShot(true);
+        QObject::connect(p->deadline, &QTimer::timeout, p->deadline, [p]() {
+            if (p->reply && !p->reply->isFinished()) {
+                p->timedOut = true;
+                p->reply->abort();
+            }
+        });
+        // A stated length over the cap is refused with the headers, before
+        // any of the body is read.
+        QObject::connect(p->reply, &QNetworkReply::metaDataChanged, p->reply, [p]() {
+            const QVariant length = p->reply ? p->reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
+            if (!p->tooLarge && length.isValid() && length.toLongLong() > p->cap) {
+                p->tooLarge = true;
+                p->reply->abort();
+                return;
+            }
+            boundAgainIfLarge(p, length.isValid() ? length.toLongLong() : -1, 0);
+        });
+        QObject::connect(p->reply, &QNetworkReply::readyRead, p->reply, [p]() {
+            if (p->tooLarge || !p->reply)
+                return;
+            const QVariant length = p->reply->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > p->cap) {
+                p->tooLarge = true;
+                p->reply->abort();
+                return;
+            }
+            boundAgainIfLarge(p, length.isValid() ? length.toLongLong() : -1,
+                              p->body.size() + p->reply->bytesAvailable());
+            if (p->body.size() == 0 && length.isValid() && !p->reply->hasRawHeader("Content-Encoding"))
+                p->body.expect(length.toLongLong());
+            // Judged before it is taken: a body over the cap is never held,
+            // and the answer ends at the first piece past it.
+            if (p->body.size() + p->reply->bytesAvailable() > p->cap) {
+                p->tooLarge = true;
+                p->body.drop();
+                p->reply->abort();
+                return;
+            }
+            p->body.append(p->reply->readAll());
+        });
+        QObject::connect(p->reply, &QNetworkReply::finished, p->reply, [batch, p]() { finishOne(batch, p); });
+        p->deadline->start(qMax(1, p->request->timeoutMs));
+    }
+    if (batch->running == 0)
+        completeBatch(batch);
+}
+
+QList<HttpResponse> abortedResponses(qsizetype count)
+{
+    QList<HttpResponse> aborted(count);
+    for (HttpResponse &response : aborted)
+        response.error = QStringLiteral("aborted");
+    return aborted;
+}
 
 } // namespace
 
@@ -402,113 +530,45 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
         qFatal("blocking network call on the GUI thread: %s",
                requests.isEmpty() ? "" : qPrintable(requests.first().url.toString(QUrl::RemoveQuery)));
 #endif
-    QList<Pending> pendings(requests.size());
-    if (g_aborting.load()) {
-        QList<HttpResponse> aborted(requests.size());
-        for (HttpResponse &response : aborted)
-            response.error = QStringLiteral("aborted");
-        return aborted;
-    }
-    QNetworkAccessManager *manager = threadManager();
-    QEventLoop loop;
-    int running = 0;
-    // Run on this thread, from its loop, when abortRequests() is called (a
-    // loop gone by then drops the call with its events).
-    const auto abortAll = [&pendings] {
-        for (Pending &p : pendings) {
-            if (p.reply && !p.reply->isFinished()) {
-                p.aborted = true;
-                p.reply->abort();
-            }
-        }
-    };
-    const AbortableLoop abortable(loop, abortAll);
-
-    for (qsizetype i = 0; i < requests.size(); ++i) {
-        Pending &pending = pendings[i];
-        pending.request = &requests[i];
-        if (!startRequest(pending, manager)) {
-            pending.done = true;
-            continue;
-        }
-        ++running;
-        Pending *p = &pending;
-        p->deadline = new QTimer(&loop);
-        p->deadline->setSingleShot(true);
-        QObject::connect(p->deadline, &QTimer::timeout, &loop, [p]() {
-            if (p->reply && !p->reply->isFinished()) {
-                p->timedOut = true;
-                p->reply->abort();
-            }
-        });
-        // A stated length over the cap is refused with the headers, before
-        // any of the body is read.
-        QObject::connect(p->reply, &QNetworkReply::metaDataChanged, &loop, [p]() {
-            const QVariant length = p->reply ? p->reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
-            if (!p->tooLarge && length.isValid() && length.toLongLong() > p->cap) {
-                p->tooLarge = true;
-                p->reply->abort();
-            }
-        });
-        QObject::connect(p->reply, &QNetworkReply::readyRead, &loop, [p]() {
-            if (p->tooLarge || !p->reply)
-                return;
-            const QVariant length = p->reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > p->cap) {
-                p->tooLarge = true;
-                p->reply->abort();
-                return;
-            }
-            if (p->body.size() == 0 && length.isValid() && !p->reply->hasRawHeader("Content-Encoding"))
-                p->body.expect(length.toLongLong());
-            // Judged before it is taken: a body over the cap is never held,
-            // and the answer ends at the first piece past it.
-            if (p->body.size() + p->reply->bytesAvailable() > p->cap) {
-                p->tooLarge = true;
-                p->body.drop();
-                p->reply->abort();
-                return;
-            }
-            p->body.append(p->reply->readAll());
-        });
-        // The reply is read and deleted only after the loop: deleting it from
-        // its own finished signal would pull it away under its emitter.
-        QObject::connect(p->reply, &QNetworkReply::finished, &loop, [p, &running, &loop]() {
-            if (p->finished)
-                return;
-            p->finished = true;
-            p->deadline->stop();
-            if (--running == 0)
-                loop.quit();
-        });
-        p->deadline->start(qMax(1, pending.request->timeoutMs));
-    }
-
-    // Replies that failed at once (refused connections) may already be
-    // finished before the loop starts; their finished signal is still queued.
-    // An abort that came before this loop was registered: from the loop, as
-    // abortRequests() would (an aborted reply says it finished at once).
+    if (requests.isEmpty())
+        return {};
     if (g_aborting.load())
-        QMetaObject::invokeMethod(&loop, abortAll, Qt::QueuedConnection);
-    if (running > 0)
+        return abortedResponses(requests.size());
+    static const bool stopHookSet = (setNetworkThreadStopHook(endBatchesAtStop), true);
+    Q_UNUSED(stopHookSet);
+
+    auto batch = std::make_shared<Batch>();
+    batch->requests = requests;
+    batch->pendings.resize(requests.size());
+    // This thread's loop runs while it waits, as it did when it ran the
+    // requests itself: what is posted to this thread meanwhile still runs.
+    QEventLoop loop;
+    batch->waiter = &loop;
+    if (!postToNetworkThread([batch](const NetworkManagers *managers) { runBatch(batch, managers); }))
+        return abortedResponses(requests.size());
+    for (;;) {
+        {
+            QMutexLocker lock(&batch->mutex);
+            if (batch->done) {
+                batch->waiter = nullptr;
+                break;
+            }
+        }
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 
     QList<HttpResponse> responses;
-    responses.reserve(pendings.size());
-    for (Pending &pending : pendings) {
-        if (!pending.done && pending.reply)
-            finishRequest(pending);
-        responses.append(pending.response);
-    }
+    responses.reserve(batch->pendings.size());
+    for (Pending &pending : batch->pendings)
+        responses.append(std::move(pending.response));
     return responses;
 }
 
 void abortRequests()
 {
     g_aborting.store(true);
-    QMutexLocker lock(&g_loopsMutex);
-    for (const auto &[loop, abort] : g_loops)
-        QMetaObject::invokeMethod(loop, abort, Qt::QueuedConnection);
+    // Ends the requests in flight, then the thread with its connections.
+    stopNetworkThread(kNetworkStopWaitMs);
 }
 
 HttpResponse runHttp(const HttpRequest &request)

@@ -1,6 +1,8 @@
-// Blocking JSON-over-HTTP runner, safe to call from any thread: each thread
-// gets its own QNetworkAccessManager, every request has a time-out, and
-// replies are size-capped. Plain http is allowed only for loopback hosts.
+// Blocking JSON-over-HTTP runner, safe to call from any thread but the
+// window's: the requests run on the one network thread (network_thread.h),
+// so every caller shares its kept-alive connections; the caller's own loop
+// runs while it waits. Every request has a time-out, and replies are
+// size-capped. Plain http is allowed only for loopback hosts.
 #pragma once
 
 #include <QByteArray>
@@ -53,8 +55,9 @@ HttpResponse postJson(const QUrl &url, const QJsonObject &body,
                       const QString &bearerToken = QString(), int timeoutMs = kDefaultTimeoutMs);
 
 // Ends every request in flight on any thread now, and every later one at
-// once, with the error "aborted": the program is quitting and waits for no
-// answer (what was not answered is sent again at the next start).
+// once, with the error "aborted", and stops the network thread: the program
+// is quitting and waits for no answer (what was not answered is sent again
+// at the next start).
 void abortRequests();
 
 // A JSON number (or a decimal text, as some servers send 64-bit values) as a

@@ -173,11 +173,12 @@ velmor::net::HttpRequest relayRequest(const QByteArray &method, const QString &p
 } // namespace
 
 HttpResponse RelayApi::authorizedPost(const QString &path, const QJsonObject &body, int timeoutMs,
-                                      QString *tokenError)
+                                      QString *tokenError, qint64 maxResponseBytes)
 {
-    return authorized(relayRequest("POST", path,
-                                   QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs),
-                      tokenError);
+    velmor::net::HttpRequest request =
+        relayRequest("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs);
+    request.maxResponseBytes = maxResponseBytes;
+    return authorized(request, tokenError);
 }
 
 HttpResponse RelayApi::authorizedGet(const QString &pathAndQuery, int timeoutMs,

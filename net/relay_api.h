@@ -128,10 +128,13 @@ public:
 
     // An authorised request to the relay (bearer token of the session; after
     // a 401 the token is dropped and the request made once more with a fresh
-    // one). For the other relay paths, such as the group fan-out.
+    // one). For the other relay paths, such as the group fan-out. An answer
+    // known to be short (kMaxSendAnswerBytes) goes over the kept-alive
+    // connections a send uses (net/http.cpp).
     static velmor::net::HttpResponse authorizedPost(const QString &path, const QJsonObject &body,
                                                     int timeoutMs = kRelayTimeoutMs,
-                                                    QString *tokenError = nullptr);
+                                                    QString *tokenError = nullptr,
+                                                    qint64 maxResponseBytes = velmor::net::kMaxResponseBytes);
     static velmor::net::HttpResponse authorizedGet(const QString &pathAndQuery,
                                                    int timeoutMs = kRelayTimeoutMs,
                                                    QString *tokenError = nullptr);

@@ -88,11 +88,17 @@ bool succeeded(const HttpResponse &reply, const QString &authError, ServiceError
     return false;
 }
 
+// Only whether it worked is read of these answers: capped short, they go
+// over the connections kept alive for such calls (net/http.cpp).
+constexpr qint64 kShortAnswerBytes = 64 * 1024;
+
 bool postForSuccess(const QString &serverUrl, const QString &path, const QJsonObject &body,
                     ServiceError *error)
 {
     QString authError;
-    const HttpResponse reply = client().postJson(serverUrl, path, body, &authError);
+    const HttpResponse reply =
+        client().request(serverUrl, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), &authError,
+                         velmor::net::kDefaultTimeoutMs, "application/json", kShortAnswerBytes);
     const bool ok = succeeded(reply, authError, error);
     if (!ok)
         qWarning().noquote() << QStringLiteral("[SG] %1 failed url=%2 status=%3 err=%4")

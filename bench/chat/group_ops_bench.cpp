@@ -302,5 +302,5 @@ int main(int argc, char **argv)
     return velmor::bench::runWithRatios(
         argc, argv,
         {{"BM_SendTextToGroupOf20/iterations:20/manual_time", "BM_BareSendTextToGroupOf20/iterations:20/manual_time",
-          1.5}});
+          1.3}});
 }

@@ -1,6 +1,7 @@
 // The blocking HTTP runner against a local server: answers, failures,
-// time-outs, the size cap, the loopback-only rule for plain http, and use
-// from many pool threads at once.
+// time-outs, the size cap, the loopback-only rule for plain http, use from
+// many pool threads at once over shared kept-alive connections, and the
+// quit's abort of requests in flight.
 #include "net/http.h"
 #include "support/fake_common.h"
 
@@ -35,6 +36,10 @@ private slots:
     void baseUrlsAndEndpoints();
     void parallelRequestsKeepOrderAndOwnTimeouts();
     void usableFromManyPoolThreads();
+    void connectionsAreKeptAndShared_data();
+    void connectionsAreKeptAndShared();
+    // Last: after it every request of this process ends at once.
+    void abortEndsRequestsInFlightAndLater();
 
 private:
     FakeHttpServer m_server;
@@ -280,6 +285,96 @@ void HttpTest::usableFromManyPoolThreads()
         good += future.result();
     }
     QCOMPARE(good, 24);
+    pool.waitForDone();
+}
+
+void HttpTest::connectionsAreKeptAndShared_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("maxConnections");
+    // One after another, each from a pool thread (a send, then a pull...).
+    QTest::newRow("5 in turn, one thread") << 5 << 1 << 1;
+    QTest::newRow("5 in turn, 5 threads") << 5 << -5 << 1;
+    // At once from many threads: no more than Qt's limit per host.
+    QTest::newRow("24 at once, 8 threads") << 24 << 8 << 6;
+}
+
+void HttpTest::connectionsAreKeptAndShared()
+{
+    QFETCH(int, requests);
+    QFETCH(int, threads);
+    QFETCH(int, maxConnections);
+    FakeHttpServer server;
+    server.addRoute("/v1/message/send", QHttpServerRequest::Method::Post, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"ok", true}});
+    });
+    QVERIFY(server.start() > 0);
+    const QUrl url(server.baseUrl() + "/v1/message/send");
+    // As the relay's send asks: a short answer.
+    const auto send = [url] {
+        HttpRequest request;
+        request.method = "POST";
+        request.url = url;
+        request.body = R"({"to":"x"})";
+        request.maxResponseBytes = 64 * 1024;
+        return runHttp(request).success ? 1 : 0;
+    };
+
+    QThreadPool pool;
+    pool.setMaxThreadCount(qMax(1, threads));
+    int good = 0;
+    if (threads < 0) {
+        // A thread of its own for each, as pool threads come and go.
+        for (int i = 0; i < requests; ++i) {
+            std::unique_ptr<QThread> thread(QThread::create([&good, send] { good += send(); }));
+            thread->start();
+            QVERIFY(thread->wait(30000));
+        }
+    } else {
+        QList<QFuture<int>> futures;
+        for (int i = 0; i < requests; ++i) {
+            futures.append(QtConcurrent::run(&pool, send));
+            if (threads == 1) {
+                futures.last().waitForFinished();
+                QThread::msleep(20); // a pause between sends: the connection stays
+            }
+        }
+        for (QFuture<int> &future : futures)
+            good += future.result();
+    }
+    QCOMPARE(good, requests);
+    const int opened = server.connectionCount();
+    QVERIFY2(opened >= 1 && opened <= maxConnections, qPrintable(QString::number(opened)));
+    // Afterwards a request goes over a connection already open.
+    QCOMPARE(QtConcurrent::run(&pool, send).result(), 1);
+    QCOMPARE(server.connectionCount(), opened);
+    pool.waitForDone();
+}
+
+void HttpTest::abortEndsRequestsInFlightAndLater()
+{
+    m_server.holdRequests("/slow");
+    QThreadPool pool;
+    QList<QFuture<HttpResponse>> inFlight;
+    for (int i = 0; i < 3; ++i)
+        inFlight.append(QtConcurrent::run(&pool, [this] {
+            return getJson(QUrl(m_server.baseUrl() + "/slow"), QString(), 120000);
+        }));
+    QTRY_VERIFY(m_server.requestCount("/slow") >= 1);
+
+    abortRequests();
+    for (QFuture<HttpResponse> &future : inFlight) {
+        // Far below the requests' own time-out: they end with the abort.
+        QTRY_VERIFY_WITH_TIMEOUT(future.isFinished(), 10000);
+        QCOMPARE(future.result().error, QStringLiteral("aborted"));
+        QCOMPARE(future.result().status, 0);
+    }
+    m_server.releaseHeld();
+    m_server.resetCounts();
+    const HttpResponse later = getJson(QUrl(m_server.baseUrl() + "/ok"));
+    QCOMPARE(later.error, QStringLiteral("aborted"));
+    QCOMPARE(m_server.requestCount("/ok"), 0);
     pool.waitForDone();
 }
 

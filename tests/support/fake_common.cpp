@@ -37,11 +37,12 @@ namespace {
 class PromptAckServer : public QTcpServer
 {
 public:
-    using QTcpServer::QTcpServer;
+    PromptAckServer(QObject *parent, std::atomic<int> &accepted) : QTcpServer(parent), m_accepted(accepted) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
+        ++m_accepted;
         auto *socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
@@ -58,6 +59,9 @@ protected:
 #endif
         addPendingConnection(socket);
     }
+
+private:
+    std::atomic<int> &m_accepted;
 };
 
 // Handlers that answer through the responder take it by rvalue in Qt 6.4
@@ -235,7 +239,7 @@ void FakeHttpServer::setUp(quint16 port)
             }
         });
     }
-    auto *listener = new PromptAckServer(m_server);
+    auto *listener = new PromptAckServer(m_server, m_connections);
     if (listener->listen(QHostAddress::LocalHost, port)) {
         m_server->bind(listener);
         m_port = listener->serverPort();
@@ -313,6 +317,7 @@ void FakeHttpServer::resetCounts()
 {
     QMutexLocker locker(&m_mutex);
     m_counts.clear();
+    m_connections = 0;
 }
 
 void FakeHttpServer::holdRequests(const QString &path)

@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -105,6 +106,8 @@ public:
     void setFault(const QString &path, const Fault &fault);
     void clearFaults();
     int requestCount(const QString &path) const;
+    // TCP connections accepted since the start (or resetCounts()).
+    int connectionCount() const { return m_connections.load(); }
     void resetCounts();
 
     // Requests for the path are counted, then wait on the server's thread
@@ -138,6 +141,7 @@ private:
     QObject *m_context = nullptr;
     QHttpServer *m_server = nullptr;
     quint16 m_port = 0;
+    std::atomic<int> m_connections{0};
 
     mutable QMutex m_mutex;
     QHash<QString, Fault> m_faults;
