@@ -143,6 +143,15 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
     // to is cleared (the signal comes first in AppController::logout).
     QObject::connect(&app, &AppController::loggingOut, &voiceRoom, &VoiceRoomController::leaveRoom);
     QObject::connect(&app, &AppController::loggingOut, &voice, &VoiceIO::stopPlayback);
+    // Then the chat session ends while its identity and store are still
+    // there: the sends it accepted are written or journaled under their
+    // owner, its open conversation and lists go. Whatever signs out (the
+    // settings pane stops the chat itself first), no send of the ended
+    // session is left to the next one.
+    QObject::connect(&app, &AppController::loggingOut, &chat, [&chat] {
+        if (chat.isStarted())
+            chat.stop();
+    });
     // A damaged store opened again is a new file: the lists show what it holds.
     QObject::connect(&app, &AppController::storeReopened, &chat, [&chat] {
         chat.reloadConversations();

@@ -1,14 +1,16 @@
 // The connections between the controllers, with the real objects: realtime
 // events of the chat session reach the voice rooms with their arguments,
 // every start or recovery reads the room status once, and log-out leaves the
-// room first.
+// room first and ends the chat session before its store closes.
 #include "app/app_controller.h"
 #include "app/application.h"
 #include "chat/chat_controller.h"
+#include "store/chat_store.h"
 #include "voice/voice_io.h"
 #include "voice/voice_room_controller.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -94,8 +96,17 @@ void WiringTest::eachRestoredLifecycleReadsTheStatusOnce()
 
 void WiringTest::logoutLeavesTheRoomFirst()
 {
+    // A chat session running: whatever signs out, it ends while its store
+    // is still open (its sends are written or handed on under their owner).
+    QTemporaryDir dir;
+    QVERIFY(ChatStore::instance().open(QStringLiteral("signed-in owner"), dir.filePath(QStringLiteral("chat.db"))));
     Controllers c;
     velmor::app::connectControllers(c.app, c.chat, c.voice, c.voiceRoom);
+    c.chat.start();
+    QVERIFY(c.chat.isStarted());
+    bool chatEndedWithItsStore = false;
+    connect(&c.chat, &ChatController::conversationsChanged, this,
+            [&] { chatEndedWithItsStore = !c.chat.isStarted() && ChatStore::instance().isOpen(); });
     QSignalSpy state(&c.voiceRoom, &VoiceRoomController::stateChanged);
     QSignalSpy loggedIn(&c.app, &AppController::loggedInChanged);
     bool roomFirst = false;
@@ -103,6 +114,8 @@ void WiringTest::logoutLeavesTheRoomFirst()
     c.app.logout();
     QCOMPARE(loggedIn.count(), 1);
     QVERIFY(roomFirst);
+    QVERIFY(chatEndedWithItsStore);
+    QVERIFY(!ChatStore::instance().isOpen());
 }
 
 QTEST_MAIN(WiringTest)
