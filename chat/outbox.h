@@ -284,7 +284,7 @@ private:
     void sealedAfterEnd(const QString &owner, const SealedBatch &batch);
     // Sends of an ended session still to be written.
     bool endedSealsPending() const;
-    void postedAfterEnd(const QString &messageId, const QString &owner,
+    void postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
                         const std::optional<RelaySendResult> &result);
     bool retryStored(const MessageRecord &row);
     void enqueue(const QString &messageId);

@@ -500,6 +500,8 @@ void Outbox::replayJournal()
             }
             if (replayed->lost > 0)
                 emit journalRecordsLost(replayed->lost);
+            for (const auto &[id, status] : replayed->answered)
+                m_host.messageStatusChanged(id, int(status));
             sealTyped(replayed->waiting);
             const QList<MessageRecord> &restored = replayed->rows;
             if (restored.isEmpty()) {
@@ -771,10 +773,10 @@ void Outbox::postStored(const QString &messageId)
             }
             return postEnvelope(envelope);
         },
-        [this, messageId, owner = m_host.session().ownerKey()](const std::optional<RelaySendResult> &result,
-                                                               bool current) {
+        [this, messageId, owner = m_host.session().ownerKey(),
+         journal = journalPath()](const std::optional<RelaySendResult> &result, bool current) {
             if (!current)
-                postedAfterEnd(messageId, owner, result);
+                postedAfterEnd(messageId, owner, journal, result);
             else if (result)
                 onPosted(messageId, *result);
             else
@@ -787,7 +789,7 @@ void Outbox::postStored(const QString &messageId)
         });
 }
 
-void Outbox::postedAfterEnd(const QString &messageId, const QString &owner,
+void Outbox::postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
                             const std::optional<RelaySendResult> &result)
 {
     if (m_host.session().isActive() && m_host.session().ownerKey() == owner) {
@@ -806,6 +808,13 @@ void Outbox::postedAfterEnd(const QString &messageId, const QString &owner,
                                  : result->error == kNeverOnline ? MessageStatus::AddressUnreachable
                                                                  : MessageStatus::Failed;
     m_laterStatuses[owner].append({messageId, status});
+    // Kept beside the owner's store too: a program that ends before that
+    // owner signs in again neither leaves the row sending nor posts it again
+    // (the next sign-in's replay writes the answer).
+    MessageRecord answered;
+    answered.id = messageId;
+    answered.status = status;
+    SendJournal::appendSoon(journal, {JournaledSend{owner, answered, QString(), true}});
 }
 
 void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)

@@ -459,6 +459,7 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
     QSet<QString> sealed; // a sealed record stands for the typed text it was
     // The relay's answers to sends of this owner, the last for each.
     QHash<QString, MessageStatus> answers;
+    QList<qsizetype> answeredStored; // answers to sends the store holds
     for (const JournaledSend &send : scanned.sends) {
         if (send.owner != owner)
             continue;
@@ -473,9 +474,13 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
         // session still holds is written by it.
         if (send.owner != owner || filter.held.contains(send.row.id))
             continue;
-        // Taken into its send's row below (or that row is stored already).
+        // Taken into its send's row below; a send stored already (by a
+        // session that ended before the relay answered) takes it after.
         if (send.answer) {
-            settled.append(i);
+            if (sealed.contains(send.row.id))
+                settled.append(i);
+            else
+                answeredStored.append(i);
             continue;
         }
         if (send.waiting) {
@@ -518,6 +523,26 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
                 out.rows.append(rows.at(k));
             settled.append(toWrite.at(k));
         }
+    }
+    if (!answeredStored.isEmpty()) {
+        // Left sending by a session that ended before the relay answered:
+        // the answer is written now, so the send is not posted again.
+        QSet<QString> ids;
+        for (const qsizetype i : std::as_const(answeredStored)) {
+            const QString &id = scanned.sends.at(i).row.id;
+            if (!ids.contains(id)) {
+                ids.insert(id);
+                out.answered.append({id, answers.value(id)});
+            }
+        }
+        QList<bool> found;
+        if (!store.setMessageStatuses(out.answered, &found))
+            return std::nullopt;
+        for (qsizetype k = out.answered.size() - 1; k >= 0; --k) {
+            if (!found.value(k))
+                out.answered.removeAt(k);
+        }
+        settled.append(answeredStored);
     }
     if (out.lost > 0)
         qWarning().noquote() << "[JOURNAL]" << out.lost << "damaged records could not be read in" << path;

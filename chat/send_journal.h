@@ -20,6 +20,7 @@
 #include "store/records.h"
 
 #include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 
@@ -85,6 +86,9 @@ public:
         QList<MessageRecord> rows;     // written now
         QList<JournaledSend> waiting;  // texts never sealed: left in the file, to be sent
         int lost = 0;                  // damaged records that could not be read
+        // Stored sends whose answer came only after their session ended,
+        // with the status written now.
+        QList<QPair<QString, MessageStatus>> answered;
     };
     // Writes `owner`'s records that `store` (open for `owner`) does not know
     // yet, in one transaction; what is in the store then (or dropped) leaves

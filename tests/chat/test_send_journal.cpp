@@ -79,6 +79,8 @@ private slots:
         QTest::newRow("the same send kept twice") << "twice" << 0 << QStringList{"a"} << none << 0;
         QTest::newRow("another identity's records") << "other" << 0 << QStringList{"a"} << QStringList{"x"} << 0;
         QTest::newRow("a message deleted meanwhile") << "deleted" << 0 << QStringList{"b"} << none << 0;
+        // Stored by a session that ended before the relay answered.
+        QTest::newRow("an answer to a stored send") << "answered" << 0 << none << none << 0;
         QTest::newRow("the last record cut short") << "cut" << 0 << QStringList{"r0", "r1", "r2", "r3"} << none << 0;
         QTest::newRow("damaged text") << "damaged" << 40 << others << none << 1;
         QTest::newRow("damaged length") << "damaged" << 5 << others << none << 1;
@@ -106,6 +108,11 @@ private slots:
             QVERIFY(SendJournal::append(path, {send(me, "a"), send(me, "b")}));
             QVERIFY(store.upsertMessage(send(me, "a").row));
             QVERIFY(store.deleteMessage(QStringLiteral("c"), QStringLiteral("a")));
+        } else if (what == "answered") {
+            QVERIFY(store.upsertMessageWithEnvelope(send(me, "a").row, send(me, "a").envelope));
+            JournaledSend answer{me, send(me, "a").row, {}, true};
+            answer.row.status = MessageStatus::Sent;
+            QVERIFY(SendJournal::append(path, {answer}));
         } else {
             for (int i = 0; i < 5; ++i)
                 QVERIFY(SendJournal::append(path, {send(me, QStringLiteral("r%1").arg(i))}));
@@ -133,6 +140,12 @@ private slots:
             ids << row.id;
         QCOMPARE(ids, written);
         QCOMPARE(replayed->lost, lost);
+        if (what == "answered") {
+            // Sent, its envelope gone: the next start does not post it again.
+            QCOMPARE(replayed->answered.size(), 1);
+            QCOMPARE(store.messageById("a")->status, MessageStatus::Sent);
+            QVERIFY(store.outgoingEnvelope("a").isEmpty());
+        }
         for (const QString &id : written) {
             QCOMPARE(store.messageById(id)->status, MessageStatus::Sending);
             QCOMPARE(store.outgoingEnvelope(id), send(me, id).envelope);
