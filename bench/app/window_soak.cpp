@@ -4,8 +4,8 @@
 // controllers as pelorin, driven from inside) on a profile of 2,000
 // conversations against the local relay, and does one of:
 //
-//  - scroll:  the sidebar's list scrolled from top to end, a step a frame
-//             (about 3,100 frames);
+//  - scroll:  the sidebar's list scrolled from top to end in about 3,100
+//             frames, a step a frame;
 //  - burst:   1,000 texts sent in the first conversation, 50 a frame, until
 //             the relay has taken them all;
 //  - loss:    300 texts sent, then the X server killed under the program: it
@@ -13,12 +13,17 @@
 //             crash, and every send it showed must be in its store or its
 //             send journal afterwards.
 //
-// With --popup the image viewer opens and closes every 2 s during the run
-// (the logo waits under it and plays again after it). A run is a death when
-// the program ended by a signal, when the kernel's log (dmesg) names one of
-// its threads (segfault, general protection, trap), when its log tells of a
-// corrupted heap, or when it hung; a scroll or burst that ends with a
-// non-zero status is counted apart (failed).
+// With --popup, from the start of the run, a second each in turn: the
+// composer's error tip open beside the logo (which plays on), the image
+// viewer open over the whole window (the logo waits under it), neither. The
+// logo's frames are counted: all, with a popup open, on its own surface; a
+// run with --popup in which the logo never played with a popup open counts
+// as failed. A run is a death when the program ended by a signal, when the
+// kernel's log (dmesg) names one of its threads (segfault, general
+// protection, trap), when its log tells of a corrupted heap, or when it
+// hung; a scroll or burst that ends with a non-zero status is counted apart
+// (failed), and so is a loss that the program did not end through its quit
+// path.
 //
 //   ./build/bench/app/window_soak --scrolls 50 --bursts 50 [--popup] [--parallel 2]
 //   ./build/bench/app/window_soak --losses 10
@@ -33,6 +38,8 @@
 #include "chat/outbox.h"
 #include "chat/send_journal.h"
 #include "support/fake_relay.h"
+#include "support/own_x_server.h"
+#include "qml/Velmor/src/window_patch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,14 +52,15 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QRandomGenerator>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -66,6 +74,9 @@ constexpr int kScrollFrames = 3100;
 constexpr int kBurst = 1000;
 constexpr int kLossBurst = 300;
 constexpr int kSendsPerFrame = 50;
+// A program that says nothing this long hangs (the start-up under load
+// included).
+constexpr qint64 kSilentAtMostMs = 120000;
 
 void say(const QString &line)
 {
@@ -89,29 +100,75 @@ QQuickItem *findItem(QQuickItem *root, const QString &name)
     return nullptr;
 }
 
-// The image viewer opened and closed every 2 s over the home view.
-void togglePopup(QObject *loader)
+// The popups the soak opens.
+QPointer<QObject> g_viewer;
+QPointer<QObject> g_tip;
+
+// From the start, a second each in turn: the composer's error tip shown
+// beside the logo (a popup that leaves the logo playing on its surface); the
+// tip closed and the image viewer opened over the whole window (the logo
+// waits under it, off its surface); the viewer closed.
+void togglePopups(QObject *loader)
 {
     auto *timer = new QTimer(loader);
-    QObject::connect(timer, &QTimer::timeout, loader, [loader] {
+    auto step = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, loader, [loader, step] {
         QObject *home = loader->property("item").value<QObject *>();
         QVariant viewer;
         if (!home || !QMetaObject::invokeMethod(home, "popup", Q_RETURN_ARG(QVariant, viewer),
                                                 Q_ARG(QVariant, QStringLiteral("imagePreview"))))
             return;
-        QObject *popup = viewer.value<QObject *>();
-        if (!popup)
-            return;
-        if (popup->property("visible").toBool())
-            QMetaObject::invokeMethod(popup, "close");
-        else
-            QMetaObject::invokeMethod(popup, "openAt",
-                                      Q_ARG(QVariant, QUrl::fromLocalFile(qEnvironmentVariable("PELORIN_SOAK_PICTURE")).toString()));
+        g_viewer = viewer.value<QObject *>();
+        QObject *composer = home->property("composer").value<QObject *>();
+        if (!g_tip && composer)
+            g_tip = composer->findChild<QObject *>(QStringLiteral("errorTip"));
+        switch ((*step)++ % 3) {
+        case 0:
+            if (composer)
+                composer->setProperty("errorText", QStringLiteral("soak %1").arg(*step));
+            break;
+        case 1:
+            if (g_tip)
+                QMetaObject::invokeMethod(g_tip, "close");
+            if (g_viewer)
+                QMetaObject::invokeMethod(g_viewer, "openAt",
+                                          Q_ARG(QVariant, QUrl::fromLocalFile(qEnvironmentVariable("PELORIN_SOAK_PICTURE")).toString()));
+            break;
+        default:
+            if (g_viewer)
+                QMetaObject::invokeMethod(g_viewer, "close");
+        }
     });
-    timer->start(2000);
+    timer->start(1000);
+    QMetaObject::invokeMethod(timer, "timeout", Qt::QueuedConnection);
 }
 
-// The sidebar's list from its top to its end, a step a frame.
+// The logo's frames over the run: all of them, those while a popup was
+// open, those drawn on its own surface. Said as the program ends.
+void countLogoFrames(QQuickWindow *window)
+{
+    auto *patch = qobject_cast<velmor::views::WindowPatch *>(
+        findItem(window->contentItem(), QStringLiteral("sideLogoPatch")));
+    if (!patch) {
+        say(QStringLiteral("no logo"));
+        return;
+    }
+    auto counts = std::make_shared<std::array<int, 3>>();
+    QObject::connect(patch, &velmor::views::WindowPatch::frameChanged, patch, [patch, counts] {
+        ++(*counts)[0];
+        (*counts)[1] += (g_viewer && g_viewer->property("opened").toBool())
+            || (g_tip && g_tip->property("opened").toBool());
+        (*counts)[2] += patch->onSurface();
+    });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, patch, [counts] {
+        say(QStringLiteral("logo %1 %2 %3").arg((*counts)[0]).arg((*counts)[1]).arg((*counts)[2]));
+    });
+}
+
+// The sidebar's list from its top to its end in about kScrollFrames frames,
+// a step a frame: each step is what is left over the frames left (a list
+// estimates its height from the rows made so far, so the end moves as it
+// goes).
 void scrollSidebar(QQuickWindow *window)
 {
     QQuickItem *list = findItem(window->contentItem(), QStringLiteral("convList"));
@@ -120,20 +177,23 @@ void scrollSidebar(QQuickWindow *window)
         QCoreApplication::exit(3);
         return;
     }
-    // 2,000 rows of about 70 points: about 3,100 frames to the end (a list
-    // estimates its height from the rows made so far, too early to tell).
-    constexpr double step = 45;
     auto frames = std::make_shared<int>(0);
     QObject::connect(window, &QQuickWindow::frameSwapped, list, [=] {
         if (*frames < 0)
             return;
-        if (list->property("atYEnd").toBool() || ++*frames > 2 * kScrollFrames) {
-            say(QStringLiteral("scrolled %1 frames").arg(*frames));
+        const double y = list->property("contentY").toDouble();
+        const double end = list->property("originY").toDouble() + list->property("contentHeight").toDouble()
+            - list->height();
+        if ((list->property("atYEnd").toBool() && *frames > 0) || *frames > 2 * kScrollFrames) {
+            say(QStringLiteral("scrolled %1 frames to %2").arg(*frames).arg(qRound(y)));
             *frames = -1;
             QCoreApplication::exit(0);
             return;
         }
-        list->setProperty("contentY", list->property("contentY").toDouble() + step);
+        if (*frames % 250 == 0)
+            say(QStringLiteral("scrolled %1").arg(*frames));
+        const int left = std::max(1, kScrollFrames - (*frames)++);
+        list->setProperty("contentY", std::min(end, y + std::max(1.0, (end - y) / left)));
     }, Qt::QueuedConnection);
     window->update();
 }
@@ -187,25 +247,40 @@ int runProgram(const QByteArray &mode)
                 return;
             QObject::disconnect(*ready);
             QTimer::singleShot(3000, window, [=] {
+                // The logo plays only in the active window.
                 say(QStringLiteral("ready active %1").arg(window->isActive()));
-                if (qEnvironmentVariableIntValue("PELORIN_SOAK_POPUP"))
-                    togglePopup(loader);
+                if (!window->isActive())
+                    window->requestActivate();
+                countLogoFrames(window);
+                if (qEnvironmentVariableIntValue("PELORIN_SOAK_POPUP")) {
+                    // A conversation open, for the composer's tip.
+                    chat->openConversation(qEnvironmentVariable("PELORIN_SOAK_PEER"));
+                    togglePopups(loader);
+                }
                 if (mode == "scroll") {
                     scrollSidebar(window);
                 } else if (mode == "burst") {
                     velmor::chat::Outbox &outbox = chat->messaging().outbox;
                     auto sent = std::make_shared<int>(0);
-                    QObject::connect(&outbox, &velmor::chat::Outbox::sendFinished, window, [sent](const QString &, int status) {
-                        if (status == int(velmor::chat::MessageStatus::Sent) && ++*sent == kBurst) {
-                            say(QStringLiteral("sent %1").arg(*sent));
-                            QCoreApplication::exit(0);
-                        }
-                    });
-                    sendBurst(window, chat, kBurst, [] {});
-                    QTimer::singleShot(240000, window, [sent] {
-                        say(QStringLiteral("only %1 sent").arg(*sent));
+                    // Slow under load is not stalled: sends that stop
+                    // finishing for a minute end the run (failed).
+                    auto *stalled = new QTimer(window);
+                    stalled->setSingleShot(true);
+                    QObject::connect(stalled, &QTimer::timeout, window, [sent] {
+                        say(QStringLiteral("sends stalled at %1").arg(*sent));
                         QCoreApplication::exit(4);
                     });
+                    stalled->start(60000);
+                    QObject::connect(&outbox, &velmor::chat::Outbox::sendFinished, window, [sent, stalled](const QString &, int status) {
+                        if (status != int(velmor::chat::MessageStatus::Sent))
+                            return;
+                        stalled->start();
+                        if (++*sent % 50 == 0 || *sent == kBurst)
+                            say(QStringLiteral("sent %1").arg(*sent));
+                        if (*sent == kBurst)
+                            QCoreApplication::exit(0);
+                    });
+                    sendBurst(window, chat, kBurst, [] {});
                 } else if (mode == "loss") {
                     sendBurst(window, chat, kLossBurst, [] { say(QStringLiteral("loss-ready")); });
                 }
@@ -286,17 +361,19 @@ public:
 
     Outcome outcome = Ok;
     QString detail;
+    // The logo's frames: all, with a popup open, on its own surface.
+    std::array<int, 3> logo{};
 
     void start()
     {
         m_profile = m_dir.filePath(QStringLiteral("profile"));
         QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), m_fixture.templateProfile, m_profile});
-        if (!startServer()) {
+        if (!m_server.start(QSize(1280, 1024))) {
             outcome = NoServer;
             return;
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(m_display));
+        env.insert(QStringLiteral("DISPLAY"), m_server.display());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_profile);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_profile + QStringLiteral("/config"));
@@ -324,8 +401,10 @@ public:
             noteThreads();
             if (m_serverKilledAt >= 0 && m_clock.elapsed() - m_serverKilledAt > 10000) {
                 hang(QStringLiteral("still running 10 s after the display went away"));
-            } else if (m_clock.elapsed() > 300000) {
-                hang(QStringLiteral("still running after 300 s"));
+            } else if (m_clock.elapsed() - m_saidAt > kSilentAtMostMs) {
+                // Slow under load is not hung: a scroll says how far it got,
+                // a burst how many it kept and sent.
+                hang(QStringLiteral("said nothing for %1 s").arg(kSilentAtMostMs / 1000));
             }
             return false;
         }
@@ -334,7 +413,7 @@ public:
         m_done = true;
         readOutput();
         m_log += m_program.readAllStandardError();
-        stopServer();
+        m_server.stop();
         judge();
         return true;
     }
@@ -347,38 +426,6 @@ public:
     }
 
 private:
-    bool startServer()
-    {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            m_display = 300 + int(QRandomGenerator::global()->bounded(600));
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(m_display)))
-                continue;
-            m_server.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(m_display), QStringLiteral("-screen"),
-                                                      QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                                                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            if (!m_server.waitForStarted())
-                return false;
-            QElapsedTimer t;
-            t.start();
-            while (t.elapsed() < 5000 && m_server.state() == QProcess::Running
-                   && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_display)))
-                QThread::msleep(50);
-            if (m_server.state() == QProcess::Running)
-                return true;
-        }
-        return false;
-    }
-
-    void stopServer()
-    {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        m_server.terminate();
-        if (!m_server.waitForFinished(5000))
-            m_server.kill();
-        m_server.waitForFinished(2000);
-    }
-
     void hang(const QString &why)
     {
         outcome = Hung;
@@ -396,11 +443,18 @@ private:
             if (!line.startsWith(QLatin1String("soak: ")))
                 continue;
             const QString what = line.mid(6);
+            m_saidAt = m_clock.elapsed();
             if (what.startsWith(QLatin1String("kept ")))
                 m_shownKept = what.mid(5).toInt();
+            if (what.startsWith(QLatin1String("logo "))) {
+                const QStringList counts = what.mid(5).split(QLatin1Char(' '));
+                for (int i = 0; i < 3; ++i)
+                    logo[i] = counts.value(i).toInt();
+                continue;
+            }
             if (what == QLatin1String("loss-ready") && m_mode == QLatin1String("loss") && m_serverKilledAt < 0) {
                 // The display goes away while the program draws and sends.
-                ::kill(pid_t(m_server.processId()), SIGKILL);
+                m_server.kill(SIGKILL);
                 m_serverKilledAt = m_clock.elapsed();
             }
             m_said = what;
@@ -437,12 +491,16 @@ private:
                                         (log.contains(QLatin1String("could not begin")) ? QStringLiteral("not begun)")
                                                                                         : QStringLiteral("not ended)"))
                                   : QString());
-            if (m_serverKilledAt < 0 || code == 0 || kept < m_shownKept)
+            // Every shown send kept, and the quit path taken.
+            if (m_serverKilledAt < 0 || code == 0 || kept < m_shownKept
+                || log.contains(QLatin1String("the program ends without it")))
                 outcome = Failed;
             return;
         }
-        detail = QStringLiteral("exit %1: %2").arg(code).arg(m_said);
-        if (code != 0)
+        detail = QStringLiteral("exit %1 after %2 s: %3; logo %4 frames, %5 with a popup open, %6 on its surface")
+                     .arg(code).arg(m_clock.elapsed() / 1000).arg(m_said).arg(logo[0]).arg(logo[1]).arg(logo[2]);
+        // With --popup the logo must have played while a popup was open.
+        if (code != 0 || (m_popup && logo[1] == 0))
             outcome = Failed;
     }
 
@@ -452,10 +510,10 @@ private:
     int m_index;
     QTemporaryDir m_dir;
     QString m_profile;
-    int m_display = 0;
-    QProcess m_server;
+    velmor::fakes::OwnXServer m_server;
     QProcess m_program;
     QElapsedTimer m_clock;
+    qint64 m_saidAt = 0;
     qint64 m_serverKilledAt = -1;
     QByteArray m_output;
     QByteArray m_log;
@@ -471,6 +529,7 @@ int soak(const Fixture &fixture, const QString &mode, int count, bool popup, int
 {
     static const QRegularExpression fault(QStringLiteral("\\[(\\d+)\\]:? (segfault|general protection|trap)"));
     int counts[5] = {};
+    std::array<qint64, 3> logo{};
     QList<std::shared_ptr<Run>> running;
     int started = 0;
     int finished = 0;
@@ -499,12 +558,16 @@ int soak(const Fixture &fixture, const QString &mode, int count, bool popup, int
             say(QStringLiteral("%1%2 %3: %4 %5").arg(mode, popup ? QStringLiteral("+popup") : QString())
                     .arg(++finished).arg(QLatin1String(names[run.outcome]), run.detail));
             ++counts[run.outcome];
+            for (int i = 0; i < 3; ++i)
+                logo[i] += run.logo[i];
             it = running.erase(it);
         }
     }
     say(QStringLiteral("== %1%2: %3 runs, %4 ok, %5 crashed, %6 failed, %7 hung, %8 without an X server")
             .arg(mode, popup ? QStringLiteral("+popup") : QString()).arg(count).arg(counts[0]).arg(counts[1])
             .arg(counts[2]).arg(counts[3]).arg(counts[4]));
+    if (mode != QLatin1String("loss"))
+        say(QStringLiteral("   logo frames: %1, %2 with a popup open, %3 on its surface").arg(logo[0]).arg(logo[1]).arg(logo[2]));
     return count - counts[0];
 }
 
