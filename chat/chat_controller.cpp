@@ -25,6 +25,9 @@ ChatController::ChatController(QObject *parent)
         showUnstoredSends();
         emit messagesChanged();
     });
+    // Another conversation's header changes with its first rows: an
+    // announcement before its page is read would draw a frame of its own.
+    m_messages.setShown([this] { emit currentChanged(); });
     connect(&m_errors, &ErrorModel::lastErrorChanged, this, &ChatController::lastErrorChanged);
     connect(&m_errors, &ErrorModel::operationFailed, this, &ChatController::operationFailed);
     connect(&m_errors, &ErrorModel::errorOccurred, this, &ChatController::errorOccurred);
@@ -222,6 +225,8 @@ void ChatController::loadConversationsInBackground(std::function<void()> settle)
             if (read != m_conversationReads)
                 return;
             m_conversations.adopt(std::move(reading));
+            for (auto it = m_unreadResets.cbegin(); it != m_unreadResets.cend(); ++it)
+                m_conversations.markRead(it.key());
             publishConversations();
         },
         [this, settle = std::move(settle)] {
@@ -310,7 +315,7 @@ void ChatController::messagesRead()
     // A pull may have brought the card that removed the user from the open
     // group: the composer follows at once.
     const bool canSend = m_current.canSend();
-    if (std::exchange(m_currentCouldSend, canSend) != canSend)
+    if (std::exchange(m_currentCouldSend, canSend) != canSend && !m_messages.switching())
         emit currentChanged();
 }
 
@@ -419,12 +424,14 @@ void ChatController::openConversation(const QString &peerPubkey)
     if (another)
         m_messages.open(peer);
     m_current.open(peer, m_superGroups);
-    ChatStore &store = m_session.store();
     const bool superGroup = velmor::chat::isSuperGroupPeer(peer);
     const QString conversationId = superGroup ? peer : conversationIdForPeer(peer);
     if (!conversationId.isEmpty())
-        store.resetUnread(conversationId);
-    emit currentChanged();
+        resetUnreadInStore(peer, conversationId);
+    // While its page is read the views go on showing the conversation they
+    // show; the list announces the opened one with its rows.
+    if (!m_messages.switching())
+        emit currentChanged();
     if (another)
         messagesRead();
     else
@@ -433,6 +440,30 @@ void ChatController::openConversation(const QString &peerPubkey)
         openSuperGroup(serverUrlOfPeer(peer));
     else
         showConversationRead(peer);
+}
+
+void ChatController::markConversationRead(const QString &peer)
+{
+    const QString conversationId = conversationIdForPeer(peer);
+    if (conversationId.isEmpty())
+        return;
+    resetUnreadInStore(peer, conversationId);
+}
+
+void ChatController::resetUnreadInStore(const QString &peer, const QString &conversationId)
+{
+    ++m_unreadResets[peer];
+    m_jobs.run<bool>([conversationId] { return ChatStore::instance().resetUnread(conversationId); }, [](bool) {},
+                     [this, peer] {
+                         if (--m_unreadResets[peer] <= 0)
+                             m_unreadResets.remove(peer);
+                         // A reading of the list on its way may predate the
+                         // write: it is dropped, and one made now follows.
+                         if (m_conversationReadsInFlight > 0) {
+                             ++m_conversationReads;
+                             reloadConversationsSoon();
+                         }
+                     });
 }
 
 void ChatController::showConversationRead(const QString &peer)

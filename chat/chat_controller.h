@@ -117,6 +117,7 @@ public:
     void reloadMessages() override;
     void reloadConversations() override;
     void reloadConversationsSoon() override;
+    void markConversationRead(const QString &peer) override;
     void messageStored(const velmor::chat::MessageRecord &record) override;
     void messageStatusChanged(const QString &messageId, int status) override;
     void messageRemoved(const QString &messageId) override;
@@ -324,6 +325,8 @@ private:
     void showUnstoredSends();                          // messages: sends the store has not taken yet
     void messagesRead();                               // messages: what follows a (started) reading
     void showConversationRead(const QString &peer);    // lists: the opened conversation's row shows no unread
+    // The store's unread count of the conversation, on a worker.
+    void resetUnreadInStore(const QString &peer, const QString &conversationId);
 
     velmor::chat::ChatSession m_session;
     velmor::chat::ErrorModel m_errors;
@@ -347,6 +350,9 @@ private:
     // few readings, not one per message).
     bool m_conversationReadRunning = false;
     bool m_currentCouldSend = true; // canSend() when the messages were last read
+    // Peers whose unread count is being reset in the store (a reading of
+    // the list made before the write shows them read all the same).
+    QHash<QString, int> m_unreadResets;
     bool m_conversationReadAgain = false;
     velmor::models::KeyedListModel m_conversationModel;
     velmor::chat::MessageList m_messages;

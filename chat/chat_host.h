@@ -55,6 +55,9 @@ public:
     // as a pull's new messages, whose reading grows with the list's length.
     virtual void reloadConversationsSoon() = 0;
     virtual void reloadMessages() = 0;
+    // The user has read the peer's conversation: its unread count goes to 0
+    // in the list at once and in the store on a worker.
+    virtual void markConversationRead(const QString &peer) = 0;
     // One message was stored or changed (`record` as stored, attachment
     // included): the open conversation's list adds or redraws its row.
     // A message of another conversation changes nothing.

@@ -342,11 +342,8 @@ void Inbox::reloadLists()
     // The open conversation is being read: what arrives in it adds no
     // unread count (and raised no notice).
     const QString openPeer = m_host.current().peer();
-    if (!openPeer.isEmpty() && !isSuperGroupPeer(openPeer)) {
-        const QString conversationId = conversationIdForPeer(openPeer);
-        if (!conversationId.isEmpty())
-            m_host.session().store().resetUnread(conversationId);
-    }
+    if (!openPeer.isEmpty() && !isSuperGroupPeer(openPeer))
+        m_host.markConversationRead(openPeer);
     // Previews, times and unread counts of a long sidebar take a while to
     // read: on a worker, while the open conversation shows the message now.
     m_host.reloadConversationsSoon();

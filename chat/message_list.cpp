@@ -58,6 +58,12 @@ MessageList::MessageList(JobRunner &jobs)
         if (m_lateRowsShown)
             m_lateRowsShown();
     });
+    m_switchTimer.setSingleShot(true);
+    m_switchTimer.setInterval(kShowWithinMs);
+    QObject::connect(&m_switchTimer, &QTimer::timeout, [this] {
+        if (m_switching)
+            endSwitch(storedMeanwhile());
+    });
 }
 
 void MessageList::insertHeldRows()
@@ -76,6 +82,11 @@ MessageList::~MessageList()
 QVariantList MessageList::rows() const
 {
     QVariantList out;
+    if (m_switching) {
+        for (const QVariantMap &map : storedMeanwhile())
+            out.append(map);
+        return out;
+    }
     out.reserve(m_model.count());
     for (int i = 0; i < m_model.count(); ++i)
         out.append(m_model.at(i));
@@ -86,10 +97,17 @@ QVariantList MessageList::rows() const
 
 void MessageList::clear()
 {
+    forgetLoaded();
+    m_model.clear();
+}
+
+void MessageList::forgetLoaded()
+{
     m_held.clear();
     m_heldIds.clear();
     m_frame.stop();
-    m_model.clear();
+    m_switching = false;
+    m_switchTimer.stop();
     forgetAll();
     ++m_generation;
     m_readingOlder = false;
@@ -97,6 +115,7 @@ void MessageList::clear()
     m_readingNewest = false;
     m_readAfterNewest = false;
     m_storedMeanwhile.clear();
+    m_storedOrder.clear();
     m_removedMeanwhile.clear();
     m_statusMeanwhile.clear();
     m_peer.clear();
@@ -108,12 +127,45 @@ void MessageList::clear()
 
 void MessageList::open(const QString &peer)
 {
-    clear();
+    forgetLoaded();
     m_peer = peer;
     m_superGroup = isSuperGroupPeer(peer);
     m_conversationId = peer.isEmpty() ? QString() : conversationIdForPeer(peer);
-    if (!m_conversationId.isEmpty())
-        startNewestRead();
+    if (m_conversationId.isEmpty()) {
+        m_model.clear();
+        return;
+    }
+    // The rows shown stay until the page replaces them: an emptied list
+    // would be drawn in a frame of its own, before the page is read.
+    m_switching = true;
+    m_switchTimer.start();
+    startNewestRead();
+}
+
+QList<QVariantMap> MessageList::storedMeanwhile() const
+{
+    QList<QVariantMap> maps;
+    for (const QString &id : m_storedOrder) {
+        const auto it = m_built.constFind(id);
+        if (it == m_built.cend() || !m_storedMeanwhile.contains(id))
+            continue;
+        const qint64 ts = it->map.value(QStringLiteral("ts")).toLongLong();
+        // Later arrivals of the same time after the earlier ones.
+        auto at = std::upper_bound(maps.begin(), maps.end(), ts, [](qint64 t, const QVariantMap &row) {
+            return t < row.value(QStringLiteral("ts")).toLongLong();
+        });
+        maps.insert(at, it->map);
+    }
+    return maps;
+}
+
+void MessageList::endSwitch(const QList<QVariantMap> &maps)
+{
+    m_switching = false;
+    m_switchTimer.stop();
+    if (m_shown)
+        m_shown();
+    m_model.reset(maps);
 }
 
 void MessageList::startNewestRead()
@@ -121,6 +173,7 @@ void MessageList::startNewestRead()
     m_readingNewest = true;
     m_readAfterNewest = false;
     m_storedMeanwhile.clear();
+    m_storedOrder.clear();
     m_removedMeanwhile.clear();
     m_statusMeanwhile.clear();
     const quint64 generation = m_generation;
@@ -130,8 +183,15 @@ void MessageList::startNewestRead()
         },
         [this, generation](OlderPage page) { showNewestPage(generation, std::move(page)); },
         [this, generation] {
-            if (generation == m_generation)
-                m_readingNewest = false;
+            if (generation != m_generation)
+                return;
+            m_readingNewest = false;
+            // A page dropped (the session ended): what is known is shown.
+            if (m_switching)
+                QTimer::singleShot(0, &m_switchTimer, [this, generation] {
+                    if (generation == m_generation && m_switching)
+                        endSwitch(storedMeanwhile());
+                });
         });
 }
 
@@ -140,11 +200,16 @@ void MessageList::showNewestPage(quint64 generation, OlderPage page)
     if (generation != m_generation)
         return; // read for a list opened on another conversation, or cleared
     const bool readAgain = std::exchange(m_readAfterNewest, false);
+    const QList<QVariantMap> meanwhile = storedMeanwhile();
+    m_storedOrder.clear();
     const QSet<QString> stored = std::exchange(m_storedMeanwhile, {});
     const QSet<QString> removed = std::exchange(m_removedMeanwhile, {});
     const QHash<QString, MessageStatus> statuses = std::exchange(m_statusMeanwhile, {});
     if (!page.ok) {
-        // What is shown stays; the next reload reads the page again.
+        // What is shown stays; the next reload reads the page again. Not
+        // the previous conversation's rows.
+        if (m_switching)
+            endSwitch(meanwhile);
         if (m_reloaded)
             m_reloaded();
         return;
@@ -181,11 +246,10 @@ void MessageList::showNewestPage(quint64 generation, OlderPage page)
     // pages instead (a message still counted as shown would be skipped
     // there). Any other row not on the page is gone from the store.
     const qint64 oldestShown = m_oldest ? m_oldest->createdAt : 0;
-    for (int i = 0; i < m_model.count(); ++i) {
-        const QString id = m_model.keyAt(i);
-        const QVariantMap &map = m_model.at(i);
+    for (const QVariantMap &map : meanwhile) {
+        const QString id = map.value(QStringLiteral("id")).toString();
         const qint64 ts = map.value(QStringLiteral("ts")).toLongLong();
-        if (listed.contains(id) || !stored.contains(id) || (full && ts < oldestShown))
+        if (listed.contains(id) || (full && ts < oldestShown))
             continue;
         listed.insert(id);
         auto at = std::upper_bound(maps.begin(), maps.end(), ts, [](qint64 t, const QVariantMap &row) {
@@ -200,8 +264,11 @@ void MessageList::showNewestPage(quint64 generation, OlderPage page)
     }
     for (const QString &id : std::as_const(gone))
         forget(id);
-    if (m_model.count() == 0)
-        m_model.reset(maps); // one reset: the view lays out only the end it shows
+    // One reset: the view lays out only the end it shows.
+    if (m_switching)
+        endSwitch(maps);
+    else if (m_model.count() == 0)
+        m_model.reset(maps);
     else
         m_model.sync(maps);
     if (readAgain) {
@@ -462,8 +529,16 @@ bool MessageList::upsert(const MessageRecord &record)
     if (m_conversationId.isEmpty() || record.id.isEmpty() || record.conversation_id != m_conversationId)
         return false;
     if (m_readingNewest) {
-        m_storedMeanwhile.insert(record.id);
+        if (!m_storedMeanwhile.contains(record.id)) {
+            m_storedMeanwhile.insert(record.id);
+            m_storedOrder.append(record.id);
+        }
         m_removedMeanwhile.remove(record.id);
+    }
+    if (m_switching) {
+        // Shown with the page: the model still holds another conversation.
+        const QVariantMap before = m_built.value(record.id).map;
+        return mapFor(record) != before;
     }
     if (m_heldIds.contains(record.id))
         insertHeldRows();
@@ -501,6 +576,14 @@ bool MessageList::setStatus(const QString &messageId, MessageStatus status)
 {
     if (m_readingNewest)
         m_statusMeanwhile.insert(messageId, status);
+    if (m_switching) {
+        const auto built = m_built.find(messageId);
+        if (built == m_built.end() || built->record.status == status)
+            return false;
+        built->record.status = status;
+        built->map.insert(QStringLiteral("status"), statusValue(status));
+        return true;
+    }
     if (m_heldIds.contains(messageId))
         insertHeldRows();
     const int at = m_model.indexOf(messageId);
@@ -522,6 +605,11 @@ bool MessageList::remove(const QString &messageId)
         m_removedMeanwhile.insert(messageId);
         m_storedMeanwhile.remove(messageId);
         m_statusMeanwhile.remove(messageId);
+    }
+    if (m_switching) {
+        const bool known = m_built.contains(messageId);
+        forget(messageId);
+        return known;
     }
     insertHeldRows();
     const int at = m_model.indexOf(messageId);

@@ -16,7 +16,9 @@
 //
 // Every page is read and decoded on a worker (one at a time): the GUI
 // thread gets its rows ready, pictures apart. The newest page, read when
-// the conversation opens, replaces what the list shows in one step;
+// the conversation opens, replaces what the list shows in one step; until
+// then the model keeps the rows of the conversation shown before, so the
+// views switch to the opened one in one frame (see setShown);
 // messages stored, changed or deleted while it is read are kept as the
 // calls since left them, so none is lost, doubled or brought back. An
 // older page goes in at the top in one insert. A page read for a list that
@@ -50,6 +52,9 @@ public:
     static constexpr int kPageSize = 60;
     // A frame: new rows at the end that come within it go in together.
     static constexpr int kFrameMs = 16;
+    // How long an opened conversation's newest page may take before the
+    // previous conversation's rows give way to an empty list.
+    static constexpr int kShowWithinMs = 120;
 
     // Older pages are read through `jobs`.
     explicit MessageList(JobRunner &jobs);
@@ -69,9 +74,18 @@ public:
 
     void clear();
     // Starts reading the newest page of the peer's conversation, which
-    // replaces the rows once read (an empty peer shows nothing); `reloaded`
-    // is called when it is shown.
+    // replaces the rows once read (an empty peer shows nothing at once);
+    // `shown` is called right before it goes into the model, `reloaded`
+    // when it is shown.
     void open(const QString &peer);
+    // Called when the model is about to show the conversation last opened:
+    // its newest page was read (or could not be), or it took longer than
+    // kShowWithinMs. Until then the model holds the rows of the conversation
+    // shown before, and what the calls do to the opened one is kept for the
+    // page (rows() tells it).
+    void setShown(std::function<void()> shown) { m_shown = std::move(shown); }
+    // True while the model still holds the previous conversation's rows.
+    bool switching() const { return m_switching; }
     // True while the newest page is being read.
     bool openingPage() const { return m_readingNewest; }
     // Reads the loaded messages again from the store, and any newer ones:
@@ -169,6 +183,13 @@ private:
     const QVariantMap &adopt(PageRow &row);
     // Puts the rows held for the end of the frame into the model.
     void insertHeldRows();
+    // Forgets everything loaded, the model's rows apart.
+    void forgetLoaded();
+    // The maps of the messages stored since the opening, in time order.
+    QList<QVariantMap> storedMeanwhile() const;
+    // The model leaves the previous conversation's rows for `maps`, and the
+    // views are told first.
+    void endSwitch(const QList<QVariantMap> &maps);
 
     JobRunner &m_jobs;
     models::MessageRowModel m_model;
@@ -191,6 +212,7 @@ private:
     bool m_readingNewest = false;
     bool m_readAfterNewest = false;
     QSet<QString> m_storedMeanwhile;
+    QStringList m_storedOrder; // the same, as they came
     QSet<QString> m_removedMeanwhile;
     QHash<QString, MessageStatus> m_statusMeanwhile;
     std::function<void()> m_reloaded;
@@ -200,6 +222,9 @@ private:
     QSet<QString> m_heldIds;
     QTimer m_frame;
     std::function<void()> m_lateRowsShown;
+    bool m_switching = false;
+    QTimer m_switchTimer;
+    std::function<void()> m_shown;
 };
 
 } // namespace velmor::chat

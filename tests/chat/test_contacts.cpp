@@ -141,7 +141,7 @@ private slots:
         const QString peer = peerKey(0x16);
         ChatStore::instance().ensureDirectConversation(peer, peer, QStringLiteral("p"));
         m_chat->start();
-        m_chat->openConversation(peer);
+        openAndShow(peer);
         QSignalSpy current(m_chat.get(), &ChatController::currentChanged);
         QVERIFY(m_chat->updateCurrentFriendRemark(QStringLiteral("  Fen ")));
         QCOMPARE(current.count(), 1);

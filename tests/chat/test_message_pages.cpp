@@ -5,6 +5,7 @@
 #include "chat_fixture.h"
 
 #include "models/message_row_model.h"
+#include "store/failing_vfs.h"
 
 #include <QAbstractItemModelTester>
 #include <QThreadPool>
@@ -69,6 +70,7 @@ class MessagePagesTest : public QObject, private ChatFixture
     QAbstractItemModel *model() { return m_chat->messageModel(); }
 
 private slots:
+    void initTestCase() { storetest::FailingWrites::install(); }
     void init()
     {
         beginSession(QStringLiteral("me"), 0x61);
@@ -306,6 +308,69 @@ private slots:
         QCOMPARE(model()->rowCount(), shown.size());
     }
 
+    // Another conversation opened: the views go on showing the one they
+    // show until its newest page is read, then are told of it right before
+    // the model takes its rows (one frame shows the header and the rows).
+    // The window's thread writes nothing for it (the unread count).
+    void headerAndRowsChangeTogether_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("from another conversation") << "other" << "";
+        QTest::newRow("from none") << "" << "";
+        QTest::newRow("a message arrives") << "other" << "arrives";
+        QTest::newRow("session ended") << "other" << "stop";
+    }
+    void headerAndRowsChangeTogether()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, meanwhile);
+        ChatStore &store = ChatStore::instance();
+        storeMessages(2 * MessageList::kPageSize);
+        const QString other = peerKey(0x63);
+        store.ensureDirectConversation(other, other, QStringLiteral("o"));
+        QVERIFY(store.upsertMessage(message("o1", store.conversationIdFor(other), "other", 2000)));
+        if (!before.isEmpty())
+            openAndShow(other);
+        waitIdle();
+        const QStringList shownBefore = idsOf(m_chat->messages());
+        QStringList rowsAtAnnouncement;
+        int announced = 0;
+        connect(m_chat.get(), &ChatController::currentChanged, this, [&] {
+            if (++announced > 1)
+                return;
+            for (int i = 0; i < model()->rowCount(); ++i)
+                rowsAtAnnouncement.append(model()->index(i, 0).data(MessageRowModel::KeyRole).toString());
+        });
+        storetest::FailingWrites::watchThisThread();
+        m_chat->openConversation(m_peer);
+        QCOMPARE(storetest::FailingWrites::watchedWrites(), 0);
+        QCOMPARE(m_chat->currentPeer(), m_peer);
+        QCOMPARE(announced, 0);
+        QCOMPARE(model()->rowCount(), shownBefore.size());
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        if (meanwhile == "arrives") {
+            const MessageRecord arrived = message("arrived", m_conversation, "new", 5000, true);
+            QVERIFY(store.upsertMessage(arrived));
+            m_chat->host().messageStored(arrived);
+            QCOMPARE(idsOf(m_chat->messages()), QStringList{"arrived"});
+            QCOMPARE(model()->rowCount(), shownBefore.size());
+        } else if (meanwhile == "stop") {
+            m_chat->stop();
+        }
+        waitIdle();
+        // Announced once, while the model still held what was shown.
+        QVERIFY(announced >= 1);
+        if (meanwhile != "stop") {
+            QCOMPARE(announced, 1);
+            QCOMPARE(rowsAtAnnouncement, shownBefore);
+        }
+        const int page = meanwhile == "stop" ? 0 : MessageList::kPageSize + (meanwhile == "arrives" ? 1 : 0);
+        QCOMPARE(model()->rowCount(), page);
+        if (meanwhile != "stop")
+            QCOMPARE(store.conversationByPeer(m_peer)->unread_count, 0);
+    }
+
     // The older page is read off the window's thread and lands later in one
     // insert, fitting what happened meanwhile: nothing missing or doubled.
     void olderPageLandsLater_data()
@@ -321,6 +386,7 @@ private slots:
         ChatStore &store = ChatStore::instance();
         storeMessages(3 * MessageList::kPageSize);
         openAndShow(m_peer);
+        waitIdle(); // the opening's other jobs (the unread count) done
         ModelLog log(model());
         QVERIFY(m_chat->loadOlderMessages());
         QCOMPARE(model()->rowCount(), MessageList::kPageSize);

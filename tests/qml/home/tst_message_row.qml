@@ -112,10 +112,10 @@ Item {
         // bottom left, bottom right].
         function corners(row) {
             var s = part(row, "bubbleShape")
-            var left = findChild(s, "leftCorners"), right = findChild(s, "rightCorners")
-            function top(p) { return p.visible && p.y === 0 }
-            function bottom(p) { return p.visible && p.y + p.height === s.height }
-            return [top(left), top(right), bottom(left), bottom(right)]
+            var p = part(s, "tightCorners")
+            var left = p.visible && p.x === 0, right = p.visible && p.x + p.width === s.width
+            var top = p.y === 0, bottom = p.y + p.height === s.height
+            return [left && top, right && top, left && bottom, right && bottom]
         }
 
         function test_grouping_data() {
@@ -248,7 +248,7 @@ Item {
 
         function test_timeInlineOrOwnLine(data) {
             var row = makeRow(msg("a", data.props))
-            var content = part(row, "bubbleContent").item
+            var content = part(row, "textContent")
             var text = part(row, "msgText")
             var meta = part(row, "metaRow")
             compare(content.timeInline, data.inline)
@@ -412,6 +412,40 @@ Item {
                 { tag: "transfer without amount", props: { "kind": "transfer", "transferAmountRaw": "" } },
                 { tag: "unknown kind", props: { "kind": "sticker" } }
             ]
+        }
+
+        // Most rows are text: the row draws them itself, making no
+        // component and loading nothing; the rarer parts come with the
+        // rows that show them.
+        function test_textRowIsLight_data() {
+            return [
+                { tag: "one-to-one", peer: "pk1", props: {}, parts: 0 },
+                { tag: "own message, sent", peer: "pk1", props: { "outgoing": true, "status": 1 }, parts: 0 },
+                { tag: "group, inside a run", peer: "group:g1", props: {}, last: false, parts: 0 },
+                { tag: "group, end of a run", peer: "group:g1", props: {}, parts: 1 },
+                { tag: "failed send", peer: "pk1", props: { "outgoing": true, "status": 2 }, parts: 1 },
+                { tag: "cut text", peer: "pk1", props: { "text": new Array(5000).join("x") }, parts: 1 },
+                { tag: "translated", peer: "pk1", props: { "translated": "hallo" }, parts: 1 }
+            ]
+        }
+
+        function test_textRowIsLight(data) {
+            var row = makeRow(msg("a", data.props), { "peer": data.peer, "last": data.last })
+            var components = 0, loaded = 0
+            var walk = function (object) {
+                if (String(object).indexOf("QQmlComponent") === 0)
+                    ++components
+                if (object.item !== undefined && object.source !== undefined && object.item !== null)
+                    ++loaded
+                var children = object.children || []
+                for (var i = 0; i < children.length; ++i)
+                    walk(children[i])
+                for (var k = 0; object.resources && k < object.resources.length; ++k)
+                    walk(object.resources[k])
+            }
+            walk(row)
+            compare(loaded, data.parts)
+            compare(components, 0)
         }
 
         function test_kindFallsBackToText(data) {

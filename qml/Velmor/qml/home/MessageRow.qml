@@ -10,9 +10,12 @@ import "message/rowLogic.js" as Logic
 // sender's name, the time with the delivery tick and the retry mark of a
 // failed send. Runs of messages from one sender are grouped: the inner
 // corners of their bubbles are tight, the name shows on the first and the
-// avatar on the last (the list says where a run starts and ends). The
-// content of each kind is a component of its own (message/), loaded only
-// for the row that needs it.
+// avatar on the last (the list says where a run starts and ends).
+//
+// Most rows are text bubbles, and an opened conversation makes a screenful
+// of them at once: the row draws a text bubble itself and declares no
+// component. What only some rows show (the content of the other kinds, the
+// avatar, the retry mark) is made by address for the rows that show it.
 Item {
     id: row
     objectName: "messageRow"
@@ -28,6 +31,9 @@ Item {
     property string currentPeer: ""
     // Id of the voice message that plays ("" when none).
     property string playingVoiceId: ""
+    // Animated content runs only while the list says it can be seen (one
+    // flag for every row) and the row itself is visible.
+    property bool animating: false
 
     signal imageClicked(string src)
     // The whole text of a message whose bubble shows it cut.
@@ -42,25 +48,29 @@ Item {
     readonly property int status: Number(m.status) || 0
 
     readonly property string kind: Logic.rowKind(m, Helpers.isBigEmoji)
-    readonly property bool isSystem: m.kind === "system"
+    // A text bubble ("text", or "big" emoji): drawn by the row itself.
+    readonly property bool textLike: kind === "text" || kind === "big"
+    readonly property bool isSystem: kind === "system"
     readonly property bool isImage: kind === "image"
     readonly property bool isVoice: kind === "voice"
     // A text row already knows (its kind says "big"); the emoji test runs
     // again only for the rarer kinds that are not text.
-    readonly property bool big: kind === "big"
-                                || (kind !== "text" && !isImage && !isVoice && Helpers.isBigEmoji(text))
+    readonly property bool big: kind === "big" || (!textLike && !isImage && !isVoice && Helpers.isBigEmoji(text))
     readonly property bool isGroupChat: currentPeer.indexOf("group:") === 0 || currentPeer.indexOf("sg:") === 0
     readonly property bool showSenderLabel: !outgoing && !isSystem && firstInGroup
                                             && currentPeer.indexOf("group:") === 0
     readonly property bool showAvatar: isGroupChat && !outgoing && !isSystem && lastInGroup
     readonly property bool voicePlaying: isVoice && Voice.playing && playingVoiceId === messageId
+    readonly property bool canRetry: Logic.canRetry(outgoing, status)
     readonly property real maxBubbleW: Math.min(Theme.bubbleMaxWidth, 0.8 * width)
-    // Animated content runs only while the list says it can be seen (one
-    // flag for every row) and the row itself is visible.
-    property bool animating: false
-    readonly property bool _animate: animating && visible
+    readonly property bool animateNow: animating && visible
+    // Time and tick: in the bubble's corner, or on a picture.
     readonly property bool hasMeta: kind === "text" || kind === "site" || kind === "transfer" || kind === "voice"
-    readonly property bool hasShadow: hasMeta
+    readonly property string time: Helpers.formatTime(m.ts)
+    readonly property string tick: Logic.tickName(outgoing, status)
+    readonly property real senderLabelWidth: senderText.implicitWidth
+    // What the bubble holds: the text, or the content of another kind.
+    readonly property Item content: textLike ? textContent : kindContent.item
 
     width: Math.max(0, listWidth - 44)
     height: Math.max(bubble.height, showAvatar ? incomingAvatar.height : 0)
@@ -69,7 +79,7 @@ Item {
     // Retries an outgoing message that failed; the controller resends it
     // as a new message and republishes the list.
     function retry() {
-        if (Logic.canRetry(outgoing, status))
+        if (canRetry)
             Chat.retryMessage(messageId)
     }
 
@@ -87,27 +97,33 @@ Item {
         row.voicePlaybackStarted(messageId)
     }
 
-    // Made only for the rows that show it (the last of a run in a group).
+    // Makes the part at `url` in `loader`, given this row, while `shown`.
+    function _holdPart(loader, shown, url) {
+        if (!shown)
+            loader.source = ""
+        else if (loader.item === null)
+            loader.setSource(url, { "row": row })
+    }
+    onShowAvatarChanged: _holdPart(incomingAvatar, showAvatar, "message/RowAvatar.qml")
+    onTextLikeChanged: _holdPart(kindContent, !textLike, "message/KindContent.qml")
+    Component.onCompleted: {
+        _holdPart(incomingAvatar, showAvatar, "message/RowAvatar.qml")
+        _holdPart(kindContent, !textLike, "message/KindContent.qml")
+    }
+
+    // The sender's picture beside the last bubble of a run in a group.
     Loader {
         id: incomingAvatar
         objectName: "incomingAvatar"
-        active: row.showAvatar
-        visible: active
-        x: 0
+        visible: row.showAvatar
         y: bubble.y + bubble.height - height
         width: Theme.avatarSmall
         height: Theme.avatarSmall
-        sourceComponent: CircleAvatar {
-            avatarId: row.m.senderAvatarId ? String(row.m.senderAvatarId) : ""
-            avatarKind: row.m.senderAvatarKind ? String(row.m.senderAvatarKind) : ""
-            animate: row._animate
-        }
     }
 
     Rectangle {
-        id: bubbleShadow
         objectName: "bubbleShadow"
-        visible: row.hasShadow
+        visible: row.hasMeta
         x: bubble.x
         y: bubble.y + 1
         width: bubble.width
@@ -120,43 +136,45 @@ Item {
         id: bubble
         objectName: "bubble"
 
-        readonly property real baseR: row.isSystem ? height / 2 : Theme.radiusLarge
-        readonly property bool sideCorners: !row.isSystem
-
-        width: content.item ? content.item.implicitWidth : 0
-        height: content.item ? content.item.implicitHeight : 0
+        width: row.content ? row.content.implicitWidth : 0
+        height: row.content ? row.content.implicitHeight : 0
         x: row.isSystem ? Math.round((row.width - width) / 2)
                         : (row.outgoing ? row.width - width
                                         : (row.isGroupChat ? Theme.avatarSmall + 8 : 0))
 
         BubbleShape {
-            id: shape
             objectName: "bubbleShape"
             anchors.fill: parent
-            radius: bubble.baseR
+            radius: row.isSystem ? height / 2 : Theme.radiusLarge
             color: (row.big || row.isImage || row.kind === "emoji") ? "transparent"
                    : row.isSystem ? Theme.serviceBg
                    : (row.outgoing ? Theme.bubbleOut : Theme.bubbleIn)
-            tightTopLeft: bubble.sideCorners && !row.outgoing && !row.firstInGroup
-            tightBottomLeft: bubble.sideCorners && !row.outgoing && !row.lastInGroup
-            tightTopRight: bubble.sideCorners && row.outgoing && !row.firstInGroup
-            tightBottomRight: bubble.sideCorners && row.outgoing && !row.lastInGroup
+            // The inner side of a run: the user's own at the right.
+            tightTopLeft: !row.isSystem && !row.outgoing && !row.firstInGroup
+            tightBottomLeft: !row.isSystem && !row.outgoing && !row.lastInGroup
+            tightTopRight: !row.isSystem && row.outgoing && !row.firstInGroup
+            tightBottomRight: !row.isSystem && row.outgoing && !row.lastInGroup
         }
 
+        TextBubble {
+            id: textContent
+            objectName: "textContent"
+            visible: row.textLike
+            text: row.textLike ? row.text : ""
+            translated: row.textLike && row.m.translated ? String(row.m.translated) : ""
+            big: row.big
+            outgoing: row.outgoing
+            senderShown: row.showSenderLabel
+            senderWidth: senderText.implicitWidth
+            metaWidth: metaRow.implicitWidth
+            maxWidth: row.maxBubbleW
+            onFullTextRequested: row.fullTextRequested(row.text)
+        }
+
+        // The content of the other kinds (message/KindContent.qml).
         Loader {
-            id: content
+            id: kindContent
             objectName: "bubbleContent"
-            sourceComponent: {
-                switch (row.kind) {
-                case "site": return linkComponent
-                case "transfer": return transferComponent
-                case "emoji": return emojiComponent
-                case "image": return imageComponent
-                case "voice": return voiceComponent
-                case "system": return systemComponent
-                default: return textComponent
-                }
-            }
         }
 
         // The sender's name over the first bubble of a run in a group; its
@@ -186,93 +204,19 @@ Item {
             anchors.bottom: parent.bottom
             anchors.rightMargin: 9
             anchors.bottomMargin: 5
-            time: Helpers.formatTime(row.m.ts)
-            tick: Logic.tickName(row.outgoing, row.status)
+            time: row.hasMeta ? row.time : ""
+            tick: row.hasMeta ? row.tick : ""
             textColor: row.outgoing ? Theme.bubbleTimeOut : Theme.bubbleTimeIn
-            tickColor: Theme.bubbleTick
         }
     }
 
     // Made only beside a message that failed to go out.
     Loader {
         objectName: "failedMark"
-        active: Logic.canRetry(row.outgoing, row.status)
-        visible: active
+        visible: row.canRetry
         x: bubble.x - 6 - width
         y: bubble.y + (bubble.height - height) / 2
-        sourceComponent: FailedMark {
-            onRetryClicked: row.retry()
-        }
-    }
-
-    Component {
-        id: textComponent
-        TextBubble {
-            text: row.text
-            translated: row.m.translated ? String(row.m.translated) : ""
-            big: row.big
-            outgoing: row.outgoing
-            senderShown: row.showSenderLabel
-            senderWidth: senderText.implicitWidth
-            metaWidth: metaRow.implicitWidth
-            maxWidth: row.maxBubbleW
-            onFullTextRequested: row.fullTextRequested(row.text)
-        }
-    }
-    Component {
-        id: systemComponent
-        SystemCapsule {
-            text: I18n.said(row.text)
-            maxWidth: row.width
-        }
-    }
-    Component {
-        id: imageComponent
-        ImageBubble {
-            source: String(row.m.imageSrc)
-            imageWidth: Number(row.m.imageW) || 0
-            imageHeight: Number(row.m.imageH) || 0
-            time: Helpers.formatTime(row.m.ts)
-            tick: Logic.tickName(row.outgoing, row.status)
-            onClicked: row.imageClicked(String(row.m.imageSrc))
-        }
-    }
-    Component {
-        id: linkComponent
-        LinkCard {
-            title: row.m.siteTitle ? String(row.m.siteTitle) : ""
-            url: String(row.m.siteUrl)
-            outgoing: row.outgoing
-            onOpenRequested: (url) => Qt.openUrlExternally(url)
-        }
-    }
-    Component {
-        id: transferComponent
-        TransferCard {
-            symbol: row.m.transferSymbol ? String(row.m.transferSymbol) : ""
-            amount: String(row.m.transferAmountRaw)
-            explorerUrl: row.m.transferExplorerUrl ? String(row.m.transferExplorerUrl) : ""
-            outgoing: row.outgoing
-            onOpenRequested: (url) => Qt.openUrlExternally(url)
-        }
-    }
-    Component {
-        id: emojiComponent
-        EmojiBubble {
-            codes: Logic.emojiCodes(row.m)
-            running: row._animate
-            senderShown: row.showSenderLabel
-            senderWidth: senderText.implicitWidth
-        }
-    }
-    Component {
-        id: voiceComponent
-        VoiceBubble {
-            bars: Logic.voiceBars(row.m.voiceWaveform)
-            durationText: Logic.voiceDurText(row.m.durMs)
-            playing: row.voicePlaying
-            ink: row.outgoing ? (Theme.dark ? "#ffffff" : "#1c2733") : Theme.textPrimary
-            onClicked: row.toggleVoice()
-        }
+        source: row.canRetry ? "message/FailedMark.qml" : ""
+        onLoaded: item.retryClicked.connect(row.retry)
     }
 }

@@ -42,10 +42,13 @@ Item {
     // the old format, and a peer's "<img>" would be fetched.
     readonly property int emojiPixels: big ? 40 : Theme.fontBody + 2
     readonly property string _rich: EmojiText.markup(_shown, emojiPixels)
-    readonly property string _richTrans: hasTrans ? EmojiText.markup(_shownTrans, emojiPixels) : ""
+    readonly property string richTranslation: hasTrans ? EmojiText.markup(_shownTrans, emojiPixels) : ""
 
     function bounded(value) {
         var s = value === undefined || value === null ? "" : String(value)
+        // Too short to reach any of the limits.
+        if (s.length < kMaxLines && s.length <= kMaxPictures)
+            return s
         var end = Math.min(s.length, kMaxChars)
         // Stops at the line break that ends the last allowed line: at most
         // kMaxLines searches, whatever the length.
@@ -78,12 +81,13 @@ Item {
     // width. Given a width, a Text of several lines reports them as if
     // laid end to end: such a text is measured apart (a rarer case).
     readonly property bool _breaks: _shown.indexOf("\n") >= 0
-    readonly property real _natural: _breaks ? (measure.item ? measure.item.implicitWidth : 0)
-                                             : msgText.implicitWidth
+    readonly property real _natural: _breaks ? measure.implicitWidth : msgText.implicitWidth
     readonly property real _naturalTrans: trans.item ? trans.item.naturalWidth : 0
     readonly property bool timeInline: !big && !hasTrans && !_breaks
                                        && _natural + 22 + metaWidth + 6 <= maxWidth
     readonly property color ink: outgoing ? Theme.bubbleTextOut : Theme.textPrimary
+    // The width the text is laid out at.
+    readonly property real shownTextWidth: msgText.width
     readonly property real _textTop: big ? 2 : (senderShown ? 25 : 8)
 
     implicitWidth: {
@@ -129,84 +133,43 @@ Item {
     }
 
     // Under a cut text, on the line of the time: opens the whole text.
+    // Made, as the translation, only for the bubbles that show it.
     Loader {
+        id: readMore
         objectName: "readMore"
-        active: root.cut
-        visible: active
+        visible: root.cut
         x: 9
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 5
-        sourceComponent: Rectangle {
-            objectName: "readMoreButton"
-            width: 34
-            height: 20
-            radius: 10
-            color: root.outgoing ? "#22000000" : Theme.buttonBg
-            Text {
-                anchors.centerIn: parent
-                text: "…"
-                font.pixelSize: Theme.fontBody
-                font.weight: Font.DemiBold
-                color: root.ink
-            }
-            MouseArea {
-                anchors.fill: parent
-                cursorShape: Qt.PointingHandCursor
-                onClicked: root.fullTextRequested()
-            }
-        }
     }
 
-    Loader {
+    // A text of several lines is measured apart (see _natural).
+    Text {
         id: measure
-        active: root._breaks
         visible: false
-        sourceComponent: Text {
-            text: msgText.text
-            textFormat: Text.StyledText
-            font: msgText.font
-        }
+        text: root._breaks ? msgText.text : ""
+        textFormat: Text.StyledText
+        font: msgText.font
     }
 
-    // The translation under a thin divider, made only for a message that
-    // has one.
+    // The translation under a thin divider.
     Loader {
         id: trans
-        active: root.hasTrans
-        visible: active
+        visible: root.hasTrans
         x: msgText.x
         y: msgText.y + msgText.height + 4
-        sourceComponent: Item {
-            readonly property real naturalWidth: measureTrans.implicitWidth
-            implicitWidth: Math.max(msgText.width, transText.width)
-            implicitHeight: transText.height + 5
+    }
 
-            Rectangle {
-                objectName: "transDivider"
-                width: parent.width
-                height: 1
-                color: root.outgoing ? "#33ffffff" : "#1f000000"
-            }
-
-            Text {
-                id: measureTrans
-                visible: false
-                text: transText.text
-                textFormat: Text.StyledText
-                font: transText.font
-            }
-            Text {
-                id: transText
-                objectName: "transText"
-                y: 5
-                width: root.textWidth(measureTrans.implicitWidth, 22)
-                text: root._richTrans
-                textFormat: Text.StyledText
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                font.pixelSize: Theme.fontBody
-                opacity: 0.82
-                color: root.ink
-            }
-        }
+    function _holdPart(loader, shown, url) {
+        if (!shown)
+            loader.source = ""
+        else if (loader.item === null)
+            loader.setSource(url, { "bubble": root })
+    }
+    onCutChanged: _holdPart(readMore, cut, "ReadMoreButton.qml")
+    onHasTransChanged: _holdPart(trans, hasTrans, "TranslationPart.qml")
+    Component.onCompleted: {
+        _holdPart(readMore, cut, "ReadMoreButton.qml")
+        _holdPart(trans, hasTrans, "TranslationPart.qml")
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick
 import Velmor
+import "rowLogic.js" as Logic
 
 // The time of a message and, for an outgoing one still being sent or sent,
 // its tick ("clock" or "check1") 3 px after it, both centred on one line.
@@ -19,26 +20,6 @@ Item {
 
     implicitWidth: timeText.implicitWidth + (_ticked ? spacing + tickSize : 0)
     implicitHeight: Math.max(timeText.implicitHeight, _ticked ? tickSize : 0)
-
-    // The outlines of the icons of the same names ("clock", "check1"),
-    // stroked in the colour asked for (its alpha apart: the item fades it).
-    readonly property var _shapes: ({
-        "clock": "<circle cx=\"12\" cy=\"12\" r=\"8.6\"/><path d=\"M12 7.2V12l3.3 2\"/>",
-        "check1": "<path d=\"M5 12.6l4.4 4.4L19 7.4\"/>"
-    })
-    function _tickSource(name, ink) {
-        var shape = _shapes[name]
-        if (shape === undefined)
-            return ""
-        var hex = function (v) {
-            var n = Math.max(0, Math.min(255, Math.round(v * 255)))
-            return (n < 16 ? "0" : "") + n.toString(16)
-        }
-        return "data:image/svg+xml;base64," + Qt.btoa(
-            "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 24 24\" width=\"24\" height=\"24\">"
-            + "<g fill=\"none\" stroke=\"#" + hex(ink.r) + hex(ink.g) + hex(ink.b) + "\" stroke-width=\"1.8\""
-            + " stroke-linecap=\"round\" stroke-linejoin=\"round\">" + shape + "</g></svg>")
-    }
 
     Text {
         id: timeText
@@ -61,8 +42,9 @@ Item {
         anchors.verticalCenter: parent.verticalCenter
         width: root.tickSize
         height: root.tickSize
-        sourceSize: Qt.size(2 * root.tickSize, 2 * root.tickSize)
-        source: root._ticked ? root._tickSource(root.tick, root.tickColor) : ""
+        sourceSize.width: 2 * root.tickSize
+        sourceSize.height: 2 * root.tickSize
+        source: root._ticked ? Logic.tickPicture(root.tick, root.tickColor) : ""
         opacity: root.tickColor.a
         smooth: true
     }

@@ -105,6 +105,9 @@ function _emojiEnd(s, i) {
 // breaks as breaks, and the spaces that styled text would fold (a run's
 // second and later ones, those starting a line, tabs) as fixed spaces.
 function _escape(s) {
+    // Most texts hold none of these: they are shown as they are.
+    if (!/[&<>\t\n]|^ | {2}/.test(s))
+        return s
     return s.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
             .replace(/\t/g, "    ")
             .replace(/(^|\n)( +)/g, function (all, brk, sp) { return brk + sp.replace(/ /g, "&nbsp;") })
