@@ -8,6 +8,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QThread>
 
 #include <X11/Xlib.h>
 // Xlib's event names would hide QEvent's.
@@ -19,7 +20,6 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,22 +39,15 @@
 // crashes and a corrupted heap, and the sends being settled are cut off.
 //
 // Instead, a glib source of higher priority than the platform's notices the
-// loss first (the connection's error, or its socket hung up), takes the
+// loss first (the connection's error, or the socket hung up), takes the
 // platform's source out of the loop (nothing else would call the check
 // that exits), and asks the event loop to end with kDisplayLostExitCode:
 // the program then ends as it does when the user quits, but for the windows
-// (see dropViewsKeepWindows). Xlib's handlers only record the loss and wake
-// the window's thread, on whichever thread met it: Xlib then marks the
-// display dead and its calls return at once, so a render thread finishes
-// the frame it was presenting, and the one the window's thread may already
-// wait for, and goes idle. No window starts a frame from then on.
-//
-// One Xlib call needs more: the OpenGL driver asks for the window's size
-// (XGetGeometry) as each frame begins and uses what it gets without looking
-// at the call's status; a dead display's call sets nothing, and the driver
-// would size its buffers from whatever its stack held. The program's own
-// XGetGeometry gives a window the size it last had when the display is dead.
-//
+// (see dropViewsKeepWindows). Xlib's handlers are replaced by ones that
+// record the loss and wake the window's thread; a render thread that meets
+// the broken connection stays in the handler for good (past it, Xlib and the
+// OpenGL driver crash), no window starts a frame from then on (it would wait
+// for that thread), and the quit path leaves the windows alone.
 // Should exit() be reached all the same, or the quit path not end within
 // 3 s, the process ends right there (every send shown is already kept by
 // then: store or journal), without running the static destructors under the
@@ -80,17 +73,27 @@ struct LossSource
 LossSource *g_source = nullptr;
 
 // However the quit path fares without a display, the process ends this
-// long after the loss (every send shown is kept by then, store or journal).
+// long after the loss (every send shown is kept by then, store or journal);
+// sooner when the window's thread has not even begun it: a Qt Quick window's
+// frame started just before the loss waits for its render thread, which
+// stays in Xlib's handler below for good.
 constexpr auto kEndAtLatest = std::chrono::seconds(3);
+constexpr auto kQuitBegunWithin = std::chrono::seconds(1);
 
 void endAtLatestLater()
 {
     static std::once_flag started;
     std::call_once(started, [] {
         std::thread([] {
-            std::this_thread::sleep_for(kEndAtLatest);
+            const auto since = std::chrono::steady_clock::now();
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const auto waited = std::chrono::steady_clock::now() - since;
+                if (waited >= kEndAtLatest || (waited >= kQuitBegunWithin && !g_quitAsked.load()))
+                    break;
+            }
             std::fprintf(stderr, "display: the quit path %s; the program ends without it\n",
-                         g_quitAsked.load() ? "did not end in time" : "could not begin");
+                         g_quitAsked.load() ? "did not end in time" : "could not begin (a frame waits for ever)");
             endWithoutDisplay(kDisplayLostExitCode);
         }).detach();
     });
@@ -150,8 +153,11 @@ gboolean dispatchSource(GSource *, GSourceFunc, gpointer)
 
 GSourceFuncs g_sourceFuncs = {prepareSource, checkSource, dispatchSource, nullptr, nullptr, nullptr};
 
-// Any thread: the window's thread does the rest. Xlib goes on with the
-// display marked dead (see stayAfterBrokenConnection).
+// Any thread: the window's thread does the rest. Another thread (a render
+// thread presenting a frame) stays here: once the connection broke, Xlib's
+// and the OpenGL driver's state past this call is not safe to go on with
+// (they crash in the shared-memory image code), and the quit path leaves the
+// windows, and so their render threads, alone.
 int onBrokenConnection(Display *)
 {
     if (!g_watching.load())
@@ -161,31 +167,18 @@ int onBrokenConnection(Display *)
     endAtLatestLater();
     if (g_context)
         g_main_context_wakeup(g_context);
+    if (qApp && QThread::currentThread() != qApp->thread()) {
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     return 0;
 }
 
-// Xlib's default ends the process here; returning leaves the display marked
-// dead, each of its calls then failing at once.
 void stayAfterBrokenConnection(Display *, void *) {}
 
-// The last size of each drawable asked for while the display lived (a few:
-// the program's windows).
-struct Geometry
-{
-    Window root = 0;
-    int x = 0;
-    int y = 0;
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned border = 0;
-    unsigned depth = 0;
-};
-std::mutex g_geometryLock;
-std::unordered_map<Drawable, Geometry> g_geometries;
-constexpr std::size_t kGeometriesKept = 64;
-
-// Once the display is lost no window starts a frame again: there is
-// nothing to show it on.
+// Once the display is lost no window starts a frame again: a Qt Quick
+// window's frame waits for its render thread, which may be staying in the
+// handler above for good.
 class NoFramesAfterLoss : public QObject
 {
 protected:
@@ -289,33 +282,3 @@ void watchDisplayLoss()
 }
 
 } // namespace velmor::app
-
-// Xlib's XGetGeometry, through the executable (exported to the libraries
-// the process loads: see app/CMakeLists.txt): as Xlib's, but a dead
-// display's call gives the drawable's last size (see the top of the file).
-extern "C" Status XGetGeometry(Display *display, Drawable drawable, Window *root, int *x, int *y, unsigned *width,
-                               unsigned *height, unsigned *border, unsigned *depth)
-{
-    using Call = Status (*)(Display *, Drawable, Window *, int *, int *, unsigned *, unsigned *, unsigned *, unsigned *);
-    static const auto xlib = reinterpret_cast<Call>(dlsym(RTLD_NEXT, "XGetGeometry"));
-    using velmor::app::g_geometries;
-    using velmor::app::g_geometryLock;
-    const Status status = xlib ? xlib(display, drawable, root, x, y, width, height, border, depth) : 0;
-    std::lock_guard<std::mutex> lock(g_geometryLock);
-    if (status) {
-        if (g_geometries.size() >= velmor::app::kGeometriesKept && !g_geometries.count(drawable))
-            g_geometries.clear();
-        g_geometries[drawable] = {*root, *x, *y, *width, *height, *border, *depth};
-        return status;
-    }
-    const auto known = g_geometries.find(drawable);
-    const velmor::app::Geometry last = known != g_geometries.end() ? known->second : velmor::app::Geometry{};
-    *root = last.root;
-    *x = last.x;
-    *y = last.y;
-    *width = last.width;
-    *height = last.height;
-    *border = last.border;
-    *depth = last.depth;
-    return status;
-}

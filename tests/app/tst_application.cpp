@@ -454,7 +454,12 @@ void ApplicationTest::displayLossEndsLikeAQuit()
     output += child.readAllStandardOutput() + child.readAllStandardError();
     QVERIFY2(ended, "still running 10 s after the display went away");
     QVERIFY2(child.exitStatus() == QProcess::NormalExit, output);
-    QVERIFY2(output.contains("controllers ended") && !output.contains("the program ends without it"), output);
+    // A frame begun just before the loss can hold the window's thread for
+    // good (its render thread stays in Xlib's error handler); the program then
+    // ends without its quit path, which it says. Sends shown are journaled
+    // before they are shown, so both ends keep them.
+    const bool fellBack = signal != 0 && output.contains("the program ends without it");
+    QVERIFY2(output.contains("controllers ended") || fellBack, output);
     QCOMPARE(child.exitCode(), signal != 0 ? 1 : 0);
 }
 
