@@ -15,7 +15,7 @@ qml6-module-qtqml-workerscript qml6-module-qtquick-templates
 qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-settings
 qml6-module-qt-labs-folderlistmodel qml6-module-qtcore
 qml6-module-qtmultimedia qml6-module-qttest qml6-module-qtquick-shapes
-libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev libpng-dev
+libsecp256k1-dev libcrypto++-dev libqrcodegencpp-dev libzbar-dev libssl-dev openssl libpng-dev
 libbenchmark-dev libprotobuf-dev protobuf-compiler
 libx11-dev libxcb1-dev libglib2.0-dev
 libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
