@@ -221,20 +221,6 @@ QQuickItem *shownPiece(QQuickItem *root)
     return nullptr;
 }
 
-QQuickItem *findItem(QQuickItem *root, const QString &name)
-{
-    if (!root)
-        return nullptr;
-    if (root->objectName() == name)
-        return root;
-    const QList<QQuickItem *> children = root->childItems();
-    for (QQuickItem *child : children) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
 double percentileOf(std::vector<double> values, double q)
 {
     if (values.empty())

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
+#include <QQuickItem>
 #include <QQuickWindow>
 
 #include <algorithm>
@@ -111,6 +112,20 @@ void StallProbe::run()
         }
         QThread::usleep(2000);
     }
+}
+
+QQuickItem *findItem(QQuickItem *root, const QString &name)
+{
+    if (!root)
+        return nullptr;
+    if (root->objectName() == name)
+        return root;
+    const QList<QQuickItem *> children = root->childItems();
+    for (QQuickItem *child : children) {
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    }
+    return nullptr;
 }
 
 } // namespace velmor::bench

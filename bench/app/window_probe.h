@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cstdint>
 
+class QQuickItem;
 class QQuickWindow;
+class QString;
 
 namespace velmor::bench {
 
@@ -19,6 +21,9 @@ double processCpuSeconds();
 double threadCpuSeconds(); // of the calling thread
 double residentMegabytes();
 int64_t monotonicNanos();
+
+// The first item under root (itself included) with this objectName.
+QQuickItem *findItem(QQuickItem *root, const QString &name);
 
 // Frames the window swapped, counted on the render thread (no GUI wake-up).
 class FrameCounter : public QObject

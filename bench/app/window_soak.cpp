@@ -65,9 +65,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "window_probe.h"
+
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
 namespace {
+
+using velmor::bench::findItem;
 
 constexpr int kConversations = 2000;
 constexpr int kScrollFrames = 3100;
@@ -85,20 +89,6 @@ void say(const QString &line)
 }
 
 // ---- the program's side --------------------------------------------------
-
-QQuickItem *findItem(QQuickItem *root, const QString &name)
-{
-    if (!root)
-        return nullptr;
-    if (root->objectName() == name)
-        return root;
-    const QList<QQuickItem *> children = root->childItems();
-    for (QQuickItem *child : children) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
 
 // The popups the soak opens.
 QPointer<QObject> g_viewer;
