@@ -68,6 +68,17 @@ class MessagePagesTest : public QObject, private ChatFixture
         QVERIFY(ChatStore::instance().upsertMessages(rows));
     }
     QAbstractItemModel *model() { return m_chat->messageModel(); }
+    // Two pages of the open conversation, and another conversation with
+    // one message; returns the other peer's key.
+    QString storeTwoPagesBesideAnother()
+    {
+        ChatStore &store = ChatStore::instance();
+        storeMessages(2 * MessageList::kPageSize);
+        const QString other = peerKey(0x63);
+        store.ensureDirectConversation(other, other, QStringLiteral("o"));
+        store.upsertMessage(message("o1", store.conversationIdFor(other), "other", 2000));
+        return other;
+    }
 
 private slots:
     void initTestCase() { storetest::FailingWrites::install(); }
@@ -257,10 +268,7 @@ private slots:
     {
         QFETCH(QString, meanwhile);
         ChatStore &store = ChatStore::instance();
-        storeMessages(2 * MessageList::kPageSize);
-        const QString other = peerKey(0x63);
-        store.ensureDirectConversation(other, other, QStringLiteral("o"));
-        QVERIFY(store.upsertMessage(message("o1", store.conversationIdFor(other), "other", 2000)));
+        const QString other = storeTwoPagesBesideAnother();
         QAbstractItemModelTester tester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         ChatHost &host = m_chat->host();
         QString open = m_conversation;
@@ -326,10 +334,7 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, meanwhile);
         ChatStore &store = ChatStore::instance();
-        storeMessages(2 * MessageList::kPageSize);
-        const QString other = peerKey(0x63);
-        store.ensureDirectConversation(other, other, QStringLiteral("o"));
-        QVERIFY(store.upsertMessage(message("o1", store.conversationIdFor(other), "other", 2000)));
+        const QString other = storeTwoPagesBesideAnother();
         if (!before.isEmpty())
             openAndShow(other);
         waitIdle();
