@@ -68,8 +68,11 @@ bool sendUntilKilled(ChatController &chat, const QStringList &args)
 {
     const QString state = args.value(0);
     static sqlite3 *other = nullptr;
+    // The client's own start-up writes run on the pool and may hold the
+    // lock for a moment: wait for them rather than give up.
     if (state == "held"
         && (sqlite3_open(QFile::encodeName(ChatStore::instance().databasePath()).constData(), &other) != SQLITE_OK
+            || sqlite3_busy_timeout(other, 10000) != SQLITE_OK
             || sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK))
         return false;
     storetest::FailingWrites::setFull(state == "full");
