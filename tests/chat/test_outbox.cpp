@@ -126,12 +126,31 @@ class OutboxTest : public QObject, private ChatFixture
         group.server_enc_public_key = server->serverPublicKey();
         return ChatStore::instance().upsertSuperGroup(group) ? QStringLiteral("sg:") + server->baseUrl() : QString();
     }
+    // Alice's conversation of `kind`, signed in: "direct" with Bob, a
+    // "group" with Bob, or a "super group" (whose server is `server`); its
+    // peer, and the path its sends are posted to.
+    QString peerOfKind(const QString &kind, velmor::fakes::FakeGroupServer *&server, QString &send)
+    {
+        send = kind == "group" ? QStringLiteral("/v1/group/fanout") : QStringLiteral("/v1/message/send");
+        if (kind == "super group")
+            return aliceInASuperGroup(server);
+        if (kind != "group")
+            return m_bob.key();
+        const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
+        return created.ok ? QStringLiteral("group:") + created.groupId : QString();
+    }
     // How often the group server stored a message under `id`.
     static int storedUnder(const velmor::fakes::FakeGroupServer &server, const QString &id)
     {
         const QList<velmor::fakes::FakeStoredMessage> stored = server.messages();
         return int(std::count_if(stored.cbegin(), stored.cend(),
                                  [&](const velmor::fakes::FakeStoredMessage &m) { return m.messageId == id; }));
+    }
+    // How often message `id` reached Bob (every member of a group gets it
+    // through his queue) or the super group's `server`.
+    int deliveredOnce(const velmor::fakes::FakeGroupServer *server, const QString &id) const
+    {
+        return server ? storedUnder(*server, id) : int(m_relay.queuedIds(m_bob.key()).count(id));
     }
 
     QString writeFile(const QString &name, const QByteArray &bytes)
@@ -305,24 +324,14 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(QString, storeBack);
-        const bool group = kind == "group";
         startAlice(m_bob);
         ChatStore &store = ChatStore::instance();
-        QString send = QStringLiteral("/v1/message/send");
-        velmor::fakes::FakeHttpServer *http = &m_relay.http();
+        QString send;
         velmor::fakes::FakeGroupServer *server = nullptr;
-        if (kind == "super group") {
-            const QString peer = aliceInASuperGroup(server);
-            QVERIFY(!peer.isEmpty());
-            m_chat->openConversation(peer);
-            http = &server->http();
-        }
-        if (group) {
-            const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Hikers"), {m_bob.key()});
-            QVERIFY2(created.ok, qPrintable(created.error));
-            m_chat->openConversation(QStringLiteral("group:") + created.groupId);
-            send = QStringLiteral("/v1/group/fanout");
-        }
+        const QString peer = peerOfKind(kind, server, send);
+        QVERIFY(!peer.isEmpty());
+        m_chat->openConversation(peer);
+        velmor::fakes::FakeHttpServer *http = server ? &server->http() : &m_relay.http();
         http->resetCounts();
         http->holdRequests(send);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
@@ -369,7 +378,7 @@ private slots:
         QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
         QVERIFY(store.outgoingEnvelope(id).isEmpty());
         QCOMPARE(http->requestCount(send), 1);
-        QCOMPARE(server ? storedUnder(*server, id) : m_relay.queuedIds(m_bob.key()).count(id), 1);
+        QCOMPARE(deliveredOnce(server, id), 1);
     }
 
     // The relay took the messages while the store refused writes: they show
@@ -668,27 +677,20 @@ private slots:
     {
         QFETCH(QString, state);
         QFETCH(QString, kind);
-        const bool group = kind == "group";
-        QString peer = m_bob.key();
-        QString send = QStringLiteral("/v1/message/send");
-        velmor::fakes::FakeGroupServer *server = nullptr;
-        if (kind == "super group") {
-            QVERIFY(signInHere(m_alice));
-            peer = aliceInASuperGroup(server);
-            QVERIFY(!peer.isEmpty());
-            signOut();
-            server->http().holdRequests(send);
-        }
-        if (group) {
+        // A group, or a super group, made by a client that is gone now.
+        if (kind != "direct")
             startAlice(m_bob);
-            const GroupCreateResult created = createGroup(GroupRegistry::instance(), QStringLiteral("Kill"), {m_bob.key()});
-            QVERIFY2(created.ok, qPrintable(created.error));
+        QString send;
+        velmor::fakes::FakeGroupServer *server = nullptr;
+        const QString peer = peerOfKind(kind, server, send);
+        QVERIFY(!peer.isEmpty());
+        if (kind != "direct") {
             waitIdle();
             endClient(&m_bob);
-            peer = QStringLiteral("group:") + created.groupId;
-            send = QStringLiteral("/v1/group/fanout");
         }
-        if (!server)
+        if (server)
+            server->http().holdRequests(send);
+        else
             m_relay.setFault(send, Fault::http500());
         // A super group's posts reach its server (held there) before the kill.
         const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice, 0x61, peer,
@@ -720,7 +722,7 @@ private slots:
         for (const MessageRecord &row : own()) {
             QVERIFY(kept.contains(QStringLiteral("kept ") + row.text));
             QTRY_COMPARE(store.messageById(row.id)->status, MessageStatus::Sent);
-            QCOMPARE(server ? storedUnder(*server, row.id) : m_relay.queuedIds(m_bob.key()).count(row.id), 1);
+            QCOMPARE(deliveredOnce(server, row.id), 1);
         }
         if (server)
             QCOMPARE(server->messages().size(), kSendsBeforeKill);
@@ -743,100 +745,82 @@ private slots:
         QVERIFY(sendErrors(failed).isEmpty());
     }
 
-    // The failed row's own peer gets the retry, whatever is open now, as
-    // the same message (same row, same envelope id).
+    // A failed row tried again goes to its own peer, whatever is open now,
+    // as the same message (same row, same id); a sent row is not tried
+    // again. A super group's server stores it once under that id: one it
+    // refused is stored now, one that reached it (a row an older build left
+    // failed, with no request kept) is not stored twice.
     void retrySendsToTheRowsOwnPeer_data()
     {
-        QTest::addColumn<bool>("picture");
-        QTest::newRow("text") << false;
-        QTest::newRow("picture") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("text") << "text";
+        QTest::newRow("picture") << "picture";
+        QTest::newRow("super group, refused by the server, then retried") << "refused";
+        QTest::newRow("super group, an older build's failed row that reached the server") << "arrived";
     }
     void retrySendsToTheRowsOwnPeer()
     {
-        QFETCH(bool, picture);
+        QFETCH(QString, kind);
         startAlice(m_carol);
-        QSignalSpy done(&outbox(), &Outbox::sendFinished);
-        if (picture) {
-            QImage image(300, 200, QImage::Format_RGB32);
-            image.fill(Qt::red);
-            const QString png = m_dir.filePath(QStringLiteral("r%1.png").arg(m_sessions));
-            QVERIFY(image.save(png));
-            m_chat->sendImageFromFile(png);
-        } else {
-            m_chat->sendText(QStringLiteral("are you there"));
-        }
-        QCOMPARE(finished(done, 1).first().second, int(MessageStatus::AddressUnreachable));
-        const QString failedId = done.first().first().toString();
-        done.clear();
-
-        m_relay.markSeen(m_carol.key());
-        const int bobQueued = m_relay.queueSize(m_bob.key());
-        QVERIFY(m_chat->newChat(m_bob.key())); // another conversation is open now
-        m_chat->retryMessage(failedId);
-        const auto results = finished(done, 1);
-        QCOMPARE(results.size(), 1);
-        QCOMPARE(results.first().second, int(MessageStatus::Sent));
         ChatStore &store = ChatStore::instance();
-        QCOMPARE(results.first().first, failedId);
-        QCOMPARE(m_relay.queuedIds(m_carol.key()), QStringList{failedId});
-        const auto row = store.messageById(results.first().first);
-        QVERIFY(row);
-        QCOMPARE(row->peer_raw_public_key, m_carol.key());
-        QCOMPARE(store.messages(store.conversationIdFor(m_carol.key())).size(), 1);
-        QVERIFY(store.messages(store.conversationIdFor(m_bob.key())).isEmpty());
-        QCOMPARE(m_relay.queueSize(m_carol.key()), 1);
-        QCOMPARE(m_relay.queueSize(m_bob.key()), bobQueued);
-
-        // A sent row is not retried.
-        m_chat->retryMessage(row->id);
-        QCOMPARE(outbox().inFlight(), 0);
-    }
-
-    // A super-group message tried again goes under its own id, which the
-    // group server stores once: one it refused is stored now, one that
-    // reached it (a row an older build left failed, with no request kept)
-    // is not stored twice; the row ends sent either way.
-    void aSuperGroupRetryIsNeverASecondMessage_data()
-    {
-        QTest::addColumn<bool>("arrived");
-        QTest::newRow("refused by the server, then retried") << false;
-        QTest::newRow("an older build's failed row that reached the server") << true;
-    }
-    void aSuperGroupRetryIsNeverASecondMessage()
-    {
-        QFETCH(bool, arrived);
-        QVERIFY(signInHere(m_alice));
         velmor::fakes::FakeGroupServer *server = nullptr;
-        const QString peer = aliceInASuperGroup(server);
+        const QString peer = kind == "text" || kind == "picture" ? m_carol.key() : aliceInASuperGroup(server);
         QVERIFY(!peer.isEmpty());
-        m_chat = makeController();
-        startQuiet(*m_chat);
         m_chat->openConversation(peer);
-        const QString send = QStringLiteral("/v1/message/send");
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         QString id;
-        if (arrived) {
+        if (kind == "arrived") {
             MessageRecord row = message(newId(), peer, QStringLiteral("posted by an older build"),
                                         QDateTime::currentSecsSinceEpoch(), true);
             row.sender_raw_public_key = m_alice.key();
             row.status = MessageStatus::Failed;
-            QVERIFY(ChatStore::instance().upsertMessage(row));
+            QVERIFY(store.upsertMessage(row));
             server->appendMessage(m_alice.key(), QStringLiteral("text"), textJson(row.text), false, {}, row.id);
             id = row.id;
         } else {
-            server->http().setFault(send, Fault::custom(403, "{\"error\":\"permission_denied\"}"));
-            QVERIFY(m_chat->sendText(QStringLiteral("refused at first")));
-            id = finished(done, 1).value(0).first;
-            QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Failed);
-            QVERIFY(server->messages().isEmpty());
-            server->http().clearFaults();
+            if (server)
+                server->http().setFault(QStringLiteral("/v1/message/send"),
+                                        Fault::custom(403, "{\"error\":\"permission_denied\"}"));
+            if (kind == "picture") {
+                QImage image(300, 200, QImage::Format_RGB32);
+                image.fill(Qt::red);
+                const QString png = m_dir.filePath(QStringLiteral("r%1.png").arg(m_sessions));
+                QVERIFY(image.save(png));
+                m_chat->sendImageFromFile(png);
+            } else {
+                QVERIFY(m_chat->sendText(QStringLiteral("are you there")));
+            }
+            const QPair<QString, int> result = finished(done, 1).value(0);
+            id = result.first;
+            QCOMPARE(result.second, int(server ? MessageStatus::Failed : MessageStatus::AddressUnreachable));
+            QCOMPARE(int(store.messageById(id)->status), result.second);
+            if (server) {
+                QVERIFY(server->messages().isEmpty());
+                server->http().clearFaults();
+            }
             done.clear();
         }
+
+        m_relay.markSeen(m_carol.key());
+        const int bobQueued = m_relay.queueSize(m_bob.key());
+        QVERIFY(m_chat->newChat(m_bob.key())); // another conversation is open now
         m_chat->retryMessage(id);
-        QCOMPARE(finished(done, 1).value(0), qMakePair(id, int(MessageStatus::Sent)));
-        QCOMPARE(storedUnder(*server, id), 1);
-        QCOMPARE(server->messages().size(), 1);
-        QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
+        QCOMPARE(finished(done, 1), (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
+        QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
+        if (server) {
+            QCOMPARE(storedUnder(*server, id), 1);
+            QCOMPARE(server->messages().size(), 1);
+        } else {
+            QCOMPARE(m_relay.queuedIds(m_carol.key()), QStringList{id});
+            QCOMPARE(store.messageById(id)->peer_raw_public_key, m_carol.key());
+            QCOMPARE(store.messages(store.conversationIdFor(m_carol.key())).size(), 1);
+        }
+        QVERIFY(store.messages(store.conversationIdFor(m_bob.key())).isEmpty());
+        QCOMPARE(m_relay.queueSize(m_bob.key()), bobQueued);
+
+        // A sent row is not retried.
+        m_chat->retryMessage(id);
+        QCOMPARE(outbox().inFlight(), 0);
     }
 
     // Deleted while its send ran: the result brings nothing back.
