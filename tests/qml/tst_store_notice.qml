@@ -83,31 +83,6 @@ Item {
                 { tag: "pt one", locale: "pt-PT", salvaged: 1, said: "Foi recuperada 1 mensagem" }
             ]
         }
-        // Sends saved at sign-in from the journal are counted in the
-        // language's singular and plural.
-        function test_restoredCount_data() {
-            return [
-                { tag: "en one", locale: "en", count: 1, said: "1 message that could not be saved when sent was saved" },
-                { tag: "en two", locale: "en", count: 2, said: "2 messages that could not be saved when sent were saved" },
-                { tag: "de one", locale: "de", count: 1, said: "1 Nachricht, die beim Senden nicht gespeichert werden konnte, ist" },
-                { tag: "es one", locale: "es", count: 1, said: "1 mensaje que no se pudo guardar al enviarlo ya está" },
-                { tag: "fr one", locale: "fr", count: 1, said: "1 message qui n'avait pas pu être enregistré" },
-                { tag: "pt one", locale: "pt-PT", count: 1, said: "1 mensagem que não pôde ser guardada" },
-                { tag: "pt many", locale: "pt-PT", count: 12, said: "12 mensagens que não puderam" },
-                { tag: "zh one", locale: "zh-Hans", count: 1, said: "1 条发送时未能保存的消息现已保存" }
-            ]
-        }
-        function test_restoredCount(data) {
-            var locale = I18n.locale
-            I18n.locale = data.locale
-            var notice = createTemporaryObject(noticeComponent, host)
-            notice.restored = data.count
-            var text = findChild(notice, "storeNoticeText").text
-            I18n.locale = locale
-            verify(notice.visible)
-            verify(text.indexOf(data.said) === 0, text)
-        }
-
         function test_keptFile(data) {
             var locale = I18n.locale
             I18n.locale = data.locale
@@ -121,32 +96,44 @@ Item {
             verify(text.indexOf(data.said) >= 0, text)
         }
 
-        // Sends the send journal lost to a damaged record are told, with
-        // their count, in every language; one in the singular where the
-        // language has one.
-        function test_journalLost_data() {
+        // Sends saved at sign-in from the journal, and sends the journal lost
+        // to a damaged record, are told with their count in every language,
+        // in the singular where the language has one.
+        function test_journalCounts_data() {
             return [
-                { tag: "en one", locale: "en", count: 1, said: "1 message kept while it could not be saved was damaged" },
-                { tag: "en many", locale: "en", count: 7, said: "7 messages kept while they could not be saved were damaged" },
-                { tag: "de one", locale: "de", count: 1, said: "1 Nachricht, die aufbewahrt wurde" },
-                { tag: "es many", locale: "es", count: 7, said: "7 mensajes guardados aparte" },
-                { tag: "fr one", locale: "fr", count: 1, said: "1 message conservé à part" },
-                { tag: "pt many", locale: "pt-PT", count: 7, said: "7 mensagens guardadas à parte" },
-                { tag: "zh-Hans", locale: "zh-Hans", count: 7, said: "7 条在无法保存时暂存的消息" },
-                { tag: "zh-Hant", locale: "zh-Hant", count: 7, said: "7 則在無法儲存時暫存的訊息" },
-                { tag: "ja", locale: "ja-JP", count: 7, said: "一時保管していた 7 件のメッセージ" }
+                { tag: "restored en one", what: "restored", locale: "en", count: 1, said: "1 message that could not be saved when sent was saved" },
+                { tag: "restored en two", what: "restored", locale: "en", count: 2, said: "2 messages that could not be saved when sent were saved" },
+                { tag: "restored de one", what: "restored", locale: "de", count: 1, said: "1 Nachricht, die beim Senden nicht gespeichert werden konnte, ist" },
+                { tag: "restored es one", what: "restored", locale: "es", count: 1, said: "1 mensaje que no se pudo guardar al enviarlo ya está" },
+                { tag: "restored fr one", what: "restored", locale: "fr", count: 1, said: "1 message qui n'avait pas pu être enregistré" },
+                { tag: "restored pt one", what: "restored", locale: "pt-PT", count: 1, said: "1 mensagem que não pôde ser guardada" },
+                { tag: "restored pt many", what: "restored", locale: "pt-PT", count: 12, said: "12 mensagens que não puderam" },
+                { tag: "restored zh one", what: "restored", locale: "zh-Hans", count: 1, said: "1 条发送时未能保存的消息现已保存" },
+                { tag: "lost en one", what: "lost", locale: "en", count: 1, said: "1 message kept while it could not be saved was damaged" },
+                { tag: "lost en many", what: "lost", locale: "en", count: 7, said: "7 messages kept while they could not be saved were damaged" },
+                { tag: "lost de one", what: "lost", locale: "de", count: 1, said: "1 Nachricht, die aufbewahrt wurde" },
+                { tag: "lost es many", what: "lost", locale: "es", count: 7, said: "7 mensajes guardados aparte" },
+                { tag: "lost fr one", what: "lost", locale: "fr", count: 1, said: "1 message conservé à part" },
+                { tag: "lost pt many", what: "lost", locale: "pt-PT", count: 7, said: "7 mensagens guardadas à parte" },
+                { tag: "lost zh-Hans", what: "lost", locale: "zh-Hans", count: 7, said: "7 条在无法保存时暂存的消息" },
+                { tag: "lost zh-Hant", what: "lost", locale: "zh-Hant", count: 7, said: "7 則在無法儲存時暫存的訊息" },
+                { tag: "lost ja", what: "lost", locale: "ja-JP", count: 7, said: "一時保管していた 7 件のメッセージ" }
             ]
         }
-        function test_journalLost(data) {
+        function test_journalCounts(data) {
             var locale = I18n.locale
             I18n.locale = data.locale
             var notice = createTemporaryObject(noticeComponent, host)
             verify(!notice.visible)
-            Chat.journaledSendsLost(data.count)
+            if (data.what === "restored")
+                notice.restored = data.count
+            else
+                Chat.journaledSendsLost(data.count)
             var text = findChild(notice, "storeNoticeText").text
             I18n.locale = locale
             verify(notice.visible)
-            verify(text.indexOf(data.said) >= 0, text)
+            var at = text.indexOf(data.said)
+            verify(data.what === "restored" ? at === 0 : at >= 0, text)
         }
     }
 }
