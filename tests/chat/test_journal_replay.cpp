@@ -1,7 +1,7 @@
 // The send journal read back by a running session: once the store takes
 // writes again (not only at sign-in), never into a conversation deleted
-// before or while it is read, and a typed text still waiting in its
-// composer kept through a kill -9 and sent at the next start.
+// before or while it is read. (A typed text kept through a kill -9: the
+// outbox test's kill table.)
 #include "chat_fixture.h"
 #include "killed_client.h"
 #include "store/failing_vfs.h"
@@ -10,55 +10,11 @@
 #include "chat/send_journal.h"
 
 #include <QJsonDocument>
-#include <QSemaphore>
-#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
 using namespace chattest;
 using namespace velmor::chat;
-
-namespace {
-
-// Holds every thread of the shared pool until released: a machine so busy
-// that no job of the session gets a turn.
-class BusyPool
-{
-public:
-    void occupy()
-    {
-        QThreadPool *pool = QThreadPool::globalInstance();
-        m_threads = pool->maxThreadCount();
-        for (int i = 0; i < m_threads; ++i)
-            pool->start([this] { m_release.acquire(); });
-    }
-    void release() { m_release.release(std::exchange(m_threads, 0)); }
-    ~BusyPool() { release(); }
-
-private:
-    QSemaphore m_release;
-    int m_threads = 0;
-};
-
-// The child's script: makes every pool thread busy, types kTyped texts
-// (printing "typed <text>" as each is accepted, its composer then showing it
-// waiting) and waits to be killed.
-constexpr int kTyped = 3;
-
-bool typeWhileBusy(ChatController &chat, const QStringList &)
-{
-    QThread::msleep(300); // the start's own jobs done
-    static BusyPool busy;
-    busy.occupy();
-    for (int i = 0; i < kTyped; ++i) {
-        const QString text = QStringLiteral("typed before a kill %1").arg(i);
-        if (chat.sendText(text))
-            childSays(QStringLiteral("typed ") + text);
-    }
-    return true;
-}
-
-} // namespace
 
 class JournalReplayTest : public QObject, private ChatFixture
 {
@@ -195,39 +151,7 @@ private slots:
         QCOMPARE(m_relay.requestCount(send), 0);
         QVERIFY(SendJournal::read(SendJournal::pathBeside(ChatStore::instance().databasePath())).isEmpty());
     }
-
-    // A typed text waiting in its composer (the machine too busy to seal
-    // it yet) survives a kill -9; the next start sends it, once.
-    void aTypedTextSurvivesAKill()
-    {
-        QStringList typed;
-        // Killed while its seal job still waits for a turn.
-        for (const QString &line : runUntilKilled(QStringLiteral("typed"), m_relay.baseUrl(), m_alice, 0x41,
-                                                  m_bob.key(), {}, kTyped, 1000))
-            typed << line.mid(6);
-        QCOMPARE(typed.size(), kTyped);
-        m_relay.http().resetCounts();
-
-        QVERIFY(signInHere(m_alice));
-        m_chat = makeController();
-        startQuiet(*m_chat);
-        QTRY_COMPARE(storedTexts(conversationWithBob()), typed);
-        for (const MessageRecord &row : ChatStore::instance().messages(conversationWithBob())) {
-            QTRY_COMPARE(ChatStore::instance().messageById(row.id)->status, MessageStatus::Sent);
-            QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
-        }
-        QCOMPARE(m_relay.requestCount(QStringLiteral("/v1/message/send")), kTyped);
-        QTRY_VERIFY(SendJournal::read(SendJournal::pathBeside(ChatStore::instance().databasePath())).isEmpty());
-    }
 };
 
-int main(int argc, char **argv)
-{
-    if (argc == 6 && qstrcmp(argv[1], "typed") == 0)
-        return runKilledChild(argc, argv, typeWhileBusy);
-    QCoreApplication app(argc, argv);
-    JournalReplayTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(JournalReplayTest)
 #include "test_journal_replay.moc"

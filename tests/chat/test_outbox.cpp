@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -59,9 +60,11 @@ QStringList sendErrors(const QSignalSpy &failed)
 }
 
 // The child's script, its argument a state: ("held") another connection
-// takes the store's write lock for good, ("full") the disk fills, or ("free")
-// neither; it sends kSendsBeforeKill texts, prints "kept <text>" as each is
-// kept (the moment the composer clears) and waits to be killed.
+// takes the store's write lock for good, ("full") the disk fills, ("busy")
+// every pool thread is taken, so no send is sealed, or ("free") none of
+// these; it sends kSendsBeforeKill texts, prints "kept <text>" as each is
+// kept (the moment the composer clears; when busy, as it is accepted, its
+// composer showing it waiting) and waits to be killed.
 constexpr int kSendsBeforeKill = 3;
 
 bool sendUntilKilled(ChatController &chat, const QStringList &args)
@@ -76,11 +79,19 @@ bool sendUntilKilled(ChatController &chat, const QStringList &args)
             || sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK))
         return false;
     storetest::FailingWrites::setFull(state == "full");
+    static BusyPool busy;
+    if (state == "busy") {
+        QThread::msleep(300); // the start's own jobs done
+        busy.occupy();
+    }
     QObject::connect(&chat, &ChatController::textKept, &chat, [](const QString &, const QString &text, bool kept) {
         childSays((kept ? QStringLiteral("kept ") : QStringLiteral("lost ")) + text);
     });
-    for (int i = 0; i < kSendsBeforeKill; ++i)
-        chat.sendText(QStringLiteral("through a kill %1").arg(i));
+    for (int i = 0; i < kSendsBeforeKill; ++i) {
+        const QString text = QStringLiteral("through a kill %1").arg(i);
+        if (chat.sendText(text) && state == "busy")
+            childSays(QStringLiteral("kept ") + text);
+    }
     return true;
 }
 
@@ -666,6 +677,7 @@ private slots:
         QTest::newRow("the store takes them") << "free" << "direct";
         QTest::newRow("another program holds the store") << "held" << "direct";
         QTest::newRow("the disk is full") << "full" << "direct";
+        QTest::newRow("the machine too busy to seal them") << "busy" << "direct";
         QTest::newRow("group, the store takes them") << "free" << "group";
         QTest::newRow("group, another program holds the store") << "held" << "group";
         QTest::newRow("group, the disk is full") << "full" << "group";
@@ -692,9 +704,10 @@ private slots:
             server->http().holdRequests(send);
         else
             m_relay.setFault(send, Fault::http500());
-        // A super group's posts reach its server (held there) before the kill.
+        // A super group's posts reach its server (held there) before the
+        // kill; a busy machine's seal jobs still wait for a turn.
         const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice, 0x61, peer,
-                                                {state}, kSendsBeforeKill, server ? 300 : 0);
+                                                {state}, kSendsBeforeKill, server ? 300 : state == "busy" ? 1000 : 0);
         QCOMPARE(kept.size(), kSendsBeforeKill);
         m_relay.clearFaults();
         m_relay.http().resetCounts();
@@ -729,6 +742,7 @@ private slots:
         else
             QCOMPARE(m_relay.requestCount(send), kSendsBeforeKill);
         QCOMPARE(restored.isEmpty() ? 0 : restored.first().first().toInt(), state == "free" ? 0 : kSendsBeforeKill);
+        QTRY_VERIFY(SendJournal::read(SendJournal::pathBeside(m_alice.dbPath)).isEmpty());
     }
 
     void blankTextOrNoConversationSendsNothing()
