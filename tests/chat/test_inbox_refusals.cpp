@@ -46,20 +46,6 @@ class InboxRefusalsTest : public QObject, private ChatFixture
                                                  from.identity, m_bob.key(), ciphertext(i), newId(), now)));
     }
 
-    static int parkedRows(QStringList *writers = nullptr)
-    {
-        ChatStore &store = ChatStore::instance();
-        int rows = 0;
-        for (const QString &group : store.parkedGroupIds()) {
-            for (const ParkedGroupMessageRecord &row : store.parkedGroupMessages(group, kCanonicalMaxInteger)) {
-                ++rows;
-                if (writers && !writers->contains(row.sender_raw_public_key))
-                    writers->append(row.sender_raw_public_key);
-            }
-        }
-        return rows;
-    }
-
 private slots:
     void initTestCase() { QVERIFY(startRelay()); }
     void cleanupTestCase() { stopRelay(); }
@@ -130,11 +116,10 @@ private slots:
         QCOMPARE(texts, (QStringList{"one", "three", "two"}));
         QTRY_COMPARE(m_relay.queueSize(m_bob.key()), 0);
         // What a card may still settle is kept, within the bounds of one writer.
-        QStringList writers;
-        const int parked = parkedRows(&writers);
-        QVERIFY2(parked <= kParkedPerWriter, qPrintable(QString::number(parked)));
-        QCOMPARE(parked > 0, bool(junk & (GroupNotHeld | StrangerInGroup)));
-        QVERIFY(!writers.contains(m_carol.key()));
+        const grouptest::Parked parked = grouptest::parkedNow();
+        QVERIFY2(parked.rows <= kParkedPerWriter, qPrintable(QString::number(parked.rows)));
+        QCOMPARE(parked.rows > 0, bool(junk & (GroupNotHeld | StrangerInGroup)));
+        QVERIFY(!parked.bytesOf.contains(m_carol.key()));
         endClient();
     }
 };

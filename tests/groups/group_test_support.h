@@ -17,6 +17,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -227,6 +228,29 @@ inline bool postSigned(const velmor::identity::Identity &sender, const QString &
     return velmor::chat::RelayApi::authorizedPost(QStringLiteral("/v1/message/send"),
                                                   velmor::chat::RelayApi::envelopeToJson(envelope))
         .success;
+}
+
+// The group messages the signed-in user's store holds set aside.
+struct Parked
+{
+    int rows = 0;
+    qint64 bytes = 0;
+    QHash<QString, qint64> bytesOf; // by writer
+    QStringList ids;
+};
+inline Parked parkedNow()
+{
+    Parked out;
+    velmor::chat::ChatStore &store = velmor::chat::ChatStore::instance();
+    for (const QString &group : store.parkedGroupIds()) {
+        for (const auto &row : store.parkedGroupMessages(group, velmor::chat::kCanonicalMaxInteger)) {
+            ++out.rows;
+            out.bytes += row.bytes;
+            out.bytesOf[row.sender_raw_public_key] += row.bytes;
+            out.ids.append(row.message_id);
+        }
+    }
+    return out;
 }
 
 // A relay fixture with the steps most group tests take as one user or another.

@@ -9,35 +9,10 @@
 
 using namespace velmor::chat;
 using grouptest::errorsOf;
+using grouptest::Parked;
+using grouptest::parkedNow;
 using grouptest::textsOf;
 using grouptest::User;
-
-namespace {
-
-struct Parked
-{
-    int rows = 0;
-    qint64 bytes = 0;
-    QHash<QString, qint64> bytesOf; // by writer
-    QStringList texts;              // message ids
-};
-
-Parked parkedNow()
-{
-    Parked out;
-    ChatStore &store = ChatStore::instance();
-    for (const QString &group : store.parkedGroupIds()) {
-        for (const ParkedGroupMessageRecord &row : store.parkedGroupMessages(group, kCanonicalMaxInteger)) {
-            ++out.rows;
-            out.bytes += row.bytes;
-            out.bytesOf[row.sender_raw_public_key] += row.bytes;
-            out.texts.append(row.message_id);
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 class GroupParkingTest : public QObject, protected grouptest::GroupFixture
 {
@@ -111,8 +86,8 @@ private slots:
         QVERIFY(parked.rows <= writers * kParkedPerWriter);
         // The newest stay; with more than the user's share, the first
         // writer's messages (the oldest) are gone.
-        QVERIFY2(parked.texts.contains(flooders.last()->name + QStringLiteral("-%1").arg(perWriter - 1)),
-                 qPrintable(parked.texts.join(u' ')));
+        QVERIFY2(parked.ids.contains(flooders.last()->name + QStringLiteral("-%1").arg(perWriter - 1)),
+                 qPrintable(parked.ids.join(u' ')));
         QCOMPARE(parked.bytesOf.contains(m_dave.key()), writers == 1);
         QVERIFY(use(m_bob));
         QVERIFY(deleteGroupLocally(*m_bob.registry, group, true).ok);
