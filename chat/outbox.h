@@ -284,13 +284,19 @@ private:
     void sealedAfterEnd(const QString &owner, const SealedBatch &batch);
     // Sends of an ended session still to be written.
     bool endedSealsPending() const;
+    // A post's answer; `marked`: the post's job wrote the sent status itself.
+    struct Posted
+    {
+        RelaySendResult result;
+        bool marked = false;
+    };
     void postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
-                        const std::optional<RelaySendResult> &result);
+                        const std::optional<Posted> &posted);
     bool retryStored(const MessageRecord &row);
     void enqueue(const QString &messageId);
     void pump();
     void postStored(const QString &messageId);
-    void onPosted(const QString &messageId, const RelaySendResult &result);
+    void onPosted(const QString &messageId, const RelaySendResult &result, bool marked = false);
     void settle(const QString &messageId, MessageStatus status, const QString &error);
     // Writes the statuses settle() gathered (and those the store refused
     // before) in one transaction, then says so for each new one (list row,
@@ -326,6 +332,9 @@ private:
     QStringList m_waiting;   // ids to post, oldest first
     QSet<QString> m_waitingIds; // the same, to ask in constant time
     QSet<QString> m_posting; // ids on their way
+    // The envelopes of the sends being shown (showSealed): one posted at
+    // once is not read back from the store.
+    QHash<QString, QString> m_sealedNow;
     QSet<QString> m_postingEnded; // on their way for a session that ended
     // Final statuses of posts answered after their session ended, by owner:
     // written at that owner's next start.

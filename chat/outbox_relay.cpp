@@ -51,9 +51,8 @@ QJsonObject firstEnvelope(const QJsonObject &object)
 // is never posted, nor signed again under its id: the peer forgets the ids
 // of messages it deleted once their envelopes can no longer be valid, so
 // the same id with a new lifetime would bring a deleted message back.
-bool envelopeOutlived(const QString &envelopeJson)
+bool envelopeOutlived(const QJsonObject &stored)
 {
-    const QJsonObject stored = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
     // A super group's request has no lifetime: its server keeps the id.
     if (isSuperGroupRequest(stored))
         return false;
@@ -62,12 +61,16 @@ bool envelopeOutlived(const QString &envelopeJson)
     return expiresAt <= QDateTime::currentSecsSinceEpoch() + velmor::identity::kEnvelopeClockSlackSeconds;
 }
 
-// Posts a stored envelope as it was signed.
-RelaySendResult postEnvelope(const QString &envelopeJson)
+bool envelopeOutlived(const QString &envelopeJson)
 {
-    const QJsonObject object = QJsonDocument::fromJson(envelopeJson.toUtf8()).object();
+    return envelopeOutlived(QJsonDocument::fromJson(envelopeJson.toUtf8()).object());
+}
+
+// Posts a stored envelope (read from its JSON) as it was signed.
+RelaySendResult postEnvelope(const QJsonObject &object)
+{
     if (isGroupFanOut(object)) {
-        if (!envelopeOutlived(envelopeJson))
+        if (!envelopeOutlived(object))
             return postGroupFanOut(object);
         RelaySendResult outlived;
         outlived.error = kOutlived;
@@ -76,7 +79,7 @@ RelaySendResult postEnvelope(const QString &envelopeJson)
     const RawEnvelope raw = RelayApi::envelopeFromJson(object);
     const velmor::identity::Envelope envelope = RelayApi::toEnvelope(raw);
     RelaySendResult failed;
-    if (envelopeOutlived(envelopeJson)) {
+    if (envelopeOutlived(object)) {
         failed.error = kOutlived;
         return failed;
     }
@@ -402,11 +405,15 @@ void Outbox::showSealed(const SealedBatch &batch)
             qWarning() << "[SEND] failed peer=" << send.row.peer_raw_public_key << "err=" << send.error;
             m_host.errors().publishWord(send.error);
         }
+        // Posted first (it is held already), shown while it is on its way.
+        if (send.row.status == MessageStatus::Sending) {
+            m_sealedNow.insert(send.row.id, send.envelope);
+            enqueue(send.row.id);
+            m_sealedNow.remove(send.row.id);
+        }
         show(send.row, send.replaces);
         if (text)
             emit textKept(send.row.peer_raw_public_key, send.row.text, true);
-        if (send.row.status == MessageStatus::Sending)
-            enqueue(send.row.id);
     }
 }
 
@@ -752,33 +759,48 @@ void Outbox::postStored(const QString &messageId)
     // The stored envelope is read on the pool too: nothing of a burst's
     // posting reads the store on the window's thread. The relay's answer
     // counts even once the session has ended.
-    m_host.jobs().runToEnd<std::optional<RelaySendResult>>(
-        [messageId, keptEnvelope, keptRow]() -> std::optional<RelaySendResult> {
+    // A send being shown now was just sealed and stored: its envelope is at hand.
+    const QString sealedEnvelope = keptEnvelope.isEmpty() ? m_sealedNow.value(messageId) : QString();
+    m_host.jobs().runToEnd<std::optional<Posted>>(
+        [messageId, keptEnvelope, keptRow, sealedEnvelope]() -> std::optional<Posted> {
             // Sent meanwhile (no envelope), or deleted with its conversation
             // while it waited: not posted.
             ChatStore &store = ChatStore::instance();
+            const bool stored = keptEnvelope.isEmpty() && store.messageExists(messageId);
             const QString envelope = !keptEnvelope.isEmpty() ? keptEnvelope
-                : store.messageExists(messageId)              ? store.outgoingEnvelope(messageId)
-                                                              : QString();
+                : !stored                                     ? QString()
+                : !sealedEnvelope.isEmpty()                   ? sealedEnvelope
+                                                              : store.outgoingEnvelope(messageId);
             if (envelope.isEmpty())
                 return std::nullopt;
             const QJsonObject request = QJsonDocument::fromJson(envelope.toUtf8()).object();
+            Posted posted;
             if (isSuperGroupRequest(request)) {
                 // The message is its row's (a pulled copy of it, the server's
                 // word that it arrived, is no longer the user's to post).
                 const std::optional<MessageRecord> row = keptRow ? keptRow : store.ownMessage(messageId);
                 if (!row)
                     return std::nullopt;
-                return postSuperGroupRequest(request, *row);
+                posted.result = postSuperGroupRequest(request, *row);
+            } else {
+                posted.result = postEnvelope(request);
             }
-            return postEnvelope(envelope);
+            // Marked sent here, off the window's thread and without a trip
+            // through it first. Only a stored row of the store's owner can
+            // match: for another owner signed in since, or a store that
+            // refuses, the window writes it as before.
+            QList<bool> found;
+            posted.marked = stored && posted.result.ok
+                            && store.setMessageStatuses({{messageId, MessageStatus::Sent}}, &found)
+                            && found.value(0);
+            return posted;
         },
         [this, messageId, owner = m_host.session().ownerKey(),
-         journal = journalPath()](const std::optional<RelaySendResult> &result, bool current) {
+         journal = journalPath()](const std::optional<Posted> &posted, bool current) {
             if (!current)
-                postedAfterEnd(messageId, owner, journal, result);
-            else if (result)
-                onPosted(messageId, *result);
+                postedAfterEnd(messageId, owner, journal, posted);
+            else if (posted)
+                onPosted(messageId, posted->result, posted->marked);
             else
                 pump();
         },
@@ -790,18 +812,20 @@ void Outbox::postStored(const QString &messageId)
 }
 
 void Outbox::postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
-                            const std::optional<RelaySendResult> &result)
+                            const std::optional<Posted> &posted)
 {
     if (m_host.session().isActive() && m_host.session().ownerKey() == owner) {
         // Its owner is signed in again: taken in as this session's own.
-        if (result)
-            onPosted(messageId, *result);
+        if (posted)
+            onPosted(messageId, posted->result, posted->marked);
         else
             pump();
         return;
     }
     // Written at the owner's next start, before its sends are posted again;
-    // one the relay could not be reached for is posted again then.
+    // one the relay could not be reached for is posted again then. One the
+    // post's job marked sent is in the owner's store already.
+    const RelaySendResult *result = posted && !posted->marked ? &posted->result : nullptr;
     if (!result || (!result->ok && result->retryable))
         return;
     const MessageStatus status = result->ok                        ? MessageStatus::Sent
@@ -817,11 +841,17 @@ void Outbox::postedAfterEnd(const QString &messageId, const QString &owner, cons
     SendJournal::appendSoon(journal, {JournaledSend{owner, answered, QString(), true}});
 }
 
-void Outbox::onPosted(const QString &messageId, const RelaySendResult &result)
+void Outbox::onPosted(const QString &messageId, const RelaySendResult &result, bool marked)
 {
     if (result.ok) {
         m_relayFailures = 0;
-        settle(messageId, MessageStatus::Sent, QString());
+        if (marked) {
+            // Written by the post's job: only shown and told here.
+            m_host.messageStatusChanged(messageId, int(MessageStatus::Sent));
+            emit sendFinished(messageId, int(MessageStatus::Sent));
+        } else {
+            settle(messageId, MessageStatus::Sent, QString());
+        }
         // The relay answers: whatever waits for it goes now.
         m_pausedUntilMs = 0;
         pump();

@@ -294,19 +294,20 @@ bool punchHole(const Fd &fd, qint64 offset, qint64 length)
 
 // Nothing in the file is left to write: every byte that held a record is
 // zeroed and the file cut back to its reserve (a burst may have grown it
-// far beyond), so no message text stays on the disk in it.
+// far beyond), so no message text stays on the disk in it. Synced by the
+// caller.
 bool emptyFile(const Fd &fd, qint64 written)
 {
     if (fd.size() > SendJournal::kReservedBytes && ::ftruncate(fd.get(), off_t(SendJournal::kReservedBytes)) != 0)
         return false;
     // Past `written` the file is zero already (its reserve, or zeroed before).
     const qint64 used = std::min(written, std::max(fd.size(), qint64(0)));
-    return writeAll(fd.get(), QByteArray(used, '\0'), 0) && ::fdatasync(fd.get()) == 0;
+    return writeAll(fd.get(), QByteArray(used, '\0'), 0);
 }
 
 // The records at `settled` (indexes into scanned.sends) are in the store or
 // dropped, and the damaged stretches are told: they leave the file, which is
-// emptied when nothing in it is left to write.
+// emptied when nothing in it is left to write. Synced by the caller.
 bool settle(const Fd &fd, const Scanned &scanned, const QList<qsizetype> &settled)
 {
     if (settled.size() == scanned.sends.size())
@@ -316,7 +317,18 @@ bool settle(const Fd &fd, const Scanned &scanned, const QList<qsizetype> &settle
         ok = punchHole(fd, scanned.places.at(i).first, scanned.places.at(i).second) && ok;
     for (const auto &stretch : scanned.damaged)
         punchHole(fd, stretch.first, stretch.second);
-    return ok && ::fdatasync(fd.get()) == 0;
+    return ok;
+}
+
+// Waits for what was written through `fd` to reach the disk. Called with
+// g_mutex released: a send's seal job asks for room (reserveFor) while the
+// journal's thread syncs a typed text, and would otherwise wait out that
+// sync (milliseconds on a busy disk) before it writes and shows the send.
+// What is written stays in the file meanwhile: only a later call, under the
+// mutex, removes records, and only those the store holds.
+bool syncData(const Fd &fd)
+{
+    return ::fdatasync(fd.get()) == 0;
 }
 
 // Room for `bytes` from the start of the file, taken from the disk now.
@@ -395,13 +407,17 @@ bool SendJournal::append(const QString &path, const QList<JournaledSend> &sends)
     // The next record's place is zeroed with these, so that what an emptied
     // file held there is not read as their continuation.
     records += QByteArray(kHeaderBytes, '\0');
-    if (!roomFor(fd, end, records.size() - kHeaderBytes) || !writeAll(fd.get(), records, end)
-        || ::fdatasync(fd.get()) != 0) {
+    if (!roomFor(fd, end, records.size() - kHeaderBytes) || !writeAll(fd.get(), records, end)) {
         qWarning().noquote() << "[JOURNAL] could not keep" << sends.size() << "sends in" << path;
         g_ends.remove(path);
         return false;
     }
     g_ends.insert(path, end + records.size() - kHeaderBytes);
+    lock.unlock();
+    if (!syncData(fd)) {
+        qWarning().noquote() << "[JOURNAL] could not sync" << sends.size() << "sends in" << path;
+        return false;
+    }
     return true;
 }
 
@@ -447,7 +463,7 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
     if (scanned.sends.isEmpty()) {
         // Nothing to write; what is left of settled, damaged or cut-short
         // records goes.
-        if (scanned.written > 0 && emptyFile(fd, scanned.written))
+        if (scanned.written > 0 && emptyFile(fd, scanned.written) && syncData(fd))
             g_ends.insert(path, 0);
         return out;
     }
@@ -547,7 +563,7 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
     if (out.lost > 0)
         qWarning().noquote() << "[JOURNAL]" << out.lost << "damaged records could not be read in" << path;
     std::sort(settled.begin(), settled.end());
-    if (!settle(fd, scanned, settled))
+    if (!settle(fd, scanned, settled) || !syncData(fd))
         qWarning().noquote() << "[JOURNAL] could not empty" << path;
     else if (settled.size() == scanned.sends.size())
         g_ends.insert(path, 0);
@@ -575,7 +591,8 @@ bool SendJournal::forget(const QString &path, const QString &owner, const QSet<Q
         return false;
     if (settled.size() == scanned.sends.size())
         g_ends.insert(path, 0);
-    return true;
+    lock.unlock();
+    return syncData(fd);
 }
 
 namespace {
