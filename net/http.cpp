@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -13,6 +14,7 @@
 #include <QEventLoop>
 #include <QMutex>
 #include <QHostAddress>
+#include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
@@ -196,17 +198,10 @@ struct Pending
     HttpResponse response;
 };
 
-// Qt 6.4 passes the read bound on to its network thread only once the
-// request has started there, which for a request with a body (every POST)
-// is after the bound was set: there it is lost, and that thread reads an
-// endless answer as fast as it comes (gigabytes), too busy to hear the
-// abort. Given again before the answer comes, it holds. But given while the
-// request waits on a kept-alive connection, it makes Qt drop that
-// connection and send the request again over a new one. So a request with
-// a body and a large cap (a pull) gets it again at once, on the guarded
-// manager's connections; one with a small cap (a send, a fan-out) keeps to
-// the kept-alive connections and gets it again only once its answer may
-// outgrow the bound: one of no stated length or of more, or one that has.
+// A short answer (a send's, a fan-out's) gets its bound again only once it
+// may outgrow the bound: one of no stated length or of more, or one that
+// has. Given then, the bound reaches Qt's HTTP thread while it reads the
+// answer, which is safe for the kept-alive connection (see BodyAfterBound).
 void boundAgainIfLarge(Pending *p, qint64 stated, qint64 read)
 {
     if (p->boundAgain || !p->reply || (stated >= 0 && stated <= p->bound && read <= p->bound))
@@ -215,9 +210,78 @@ void boundAgainIfLarge(Pending *p, qint64 stated, qint64 read)
     p->reply->setReadBufferSize(p->bound);
 }
 
+// How long the body is held after the bound was given (see BodyAfterBound).
+constexpr int kBodyHoldMs = 2;
+
+// The body of a request whose answer may be large (a pull, a login, a
+// group-server call that returns data), handed to Qt when it asks for it.
+//
+// Qt 6.4 passes a reply's read bound on to its HTTP thread only once the
+// request has started there, which for a request with a body is after the
+// bound was set at the post: it is lost, and that thread reads an endless
+// answer as fast as it comes (gigabytes), too busy to hear the abort. The
+// HTTP thread asks for the body once it has started the request, so the
+// bound is given again at that first ask: it reaches the HTTP thread before
+// the body does, and so before any answer can come, however long this
+// thread then takes to read.
+//
+// Taking the bound, Qt's HTTP thread schedules a read of the request's
+// connection. Should that read run after the body has gone and the answer
+// is in (a server on this machine answers within microseconds), it takes
+// the whole answer ahead of the read Qt schedules for it, which then finds
+// no request and closes the kept-alive connection. So the body is held back
+// a moment, for that read to run while the request still waits for its
+// body. Held too briefly on a busy machine, the cost is a new connection
+// for the next request, never an unbounded read; over a real network the
+// answer cannot come that soon.
+class BodyAfterBound : public QIODevice
+{
+public:
+    BodyAfterBound(QByteArray body, qint64 bound) : m_body(std::move(body)), m_bound(bound)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    // Qt asks for the body only from the event loop, after the reply exists.
+    void giveTo(QNetworkReply *reply)
+    {
+        setParent(reply);
+        m_reply = reply;
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_body.size(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_holding)
+            return 0;
+        if (!m_boundGiven && m_reply) {
+            m_boundGiven = true;
+            m_holding = true;
+            m_reply->setReadBufferSize(m_bound);
+            QTimer::singleShot(kBodyHoldMs, Qt::PreciseTimer, this, [this] {
+                m_holding = false;
+                emit readyRead();
+            });
+            return 0;
+        }
+        const qint64 count = qBound<qint64>(0, m_body.size() - pos(), maxSize);
+        std::memcpy(data, m_body.constData() + pos(), size_t(count));
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray m_body;
+    QNetworkReply *m_reply = nullptr;
+    const qint64 m_bound;
+    bool m_boundGiven = false;
+    bool m_holding = false;
+};
+
 // Checks the request and starts it; false with response.error set when it
 // must not or cannot be sent.
-bool startRequest(Pending &pending, const NetworkManagers &managers)
+bool startRequest(Pending &pending, QNetworkAccessManager *manager)
 {
     const HttpRequest &request = *pending.request;
     HttpResponse &response = pending.response;
@@ -240,7 +304,8 @@ bool startRequest(Pending &pending, const NetworkManagers &managers)
     // is, so that neither the request nor its bearer token goes to another
     // host, nor past the loopback-only rule for plain http.
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (!request.body.isEmpty() || request.method.toUpper() != "GET")
+    const QByteArray method = request.method.toUpper();
+    if (!request.body.isEmpty() || method != "GET")
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, request.contentType);
     networkRequest.setRawHeader("Accept", "application/json");
     if (!request.bearerToken.isEmpty())
@@ -248,43 +313,42 @@ bool startRequest(Pending &pending, const NetworkManagers &managers)
     for (const auto &header : request.headers)
         networkRequest.setRawHeader(header.first, header.second);
 
-    const QByteArray method = request.method.toUpper();
     pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
-    // See boundAgainIfLarge(): a request with a body and a large cap has its
-    // bound given again at once, on connections of its own.
-    const bool guardedFromStart = method != "GET" && pending.cap > kReadBufferBytes;
-    QNetworkAccessManager *manager = guardedFromStart ? managers.guarded : managers.keptAlive;
-    if (method == "GET")
+    // Without a bound Qt's HTTP thread reads as fast as the peer sends and
+    // queues it all for this thread; bounded, it stops reading from the
+    // socket until the body read so far has been taken.
+    pending.bound = qMin<qint64>(pending.cap + 1, kReadBufferBytes);
+    if (!request.body.isEmpty() && pending.cap > kReadBufferBytes) {
+        // See BodyAfterBound.
+        auto *body = new BodyAfterBound(request.body, pending.bound);
+        networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body.size());
+        if (method == "POST")
+            pending.reply = manager->post(networkRequest, body);
+        else if (method == "PUT")
+            pending.reply = manager->put(networkRequest, body);
+        else
+            pending.reply = manager->sendCustomRequest(networkRequest, method, body);
+        if (pending.reply)
+            body->giveTo(pending.reply);
+        else
+            delete body;
+        pending.boundAgain = true;
+    } else if (method == "GET") {
         pending.reply = manager->get(networkRequest);
-    else if (method == "POST")
+    } else if (method == "POST") {
         pending.reply = manager->post(networkRequest, request.body);
-    else if (method == "PUT")
+    } else if (method == "PUT") {
         pending.reply = manager->put(networkRequest, request.body);
-    else if (method == "DELETE" && request.body.isEmpty())
+    } else if (method == "DELETE" && request.body.isEmpty()) {
         pending.reply = manager->deleteResource(networkRequest);
-    else
+    } else {
         pending.reply = manager->sendCustomRequest(networkRequest, method, request.body);
+    }
     if (!pending.reply) {
         response.error = QStringLiteral("request_failed");
         return false;
     }
-    // Without a bound Qt's network thread reads as fast as the peer sends and
-    // queues it all for this thread; bounded, it stops reading from the
-    // socket until the body read so far has been taken.
-    pending.bound = qMin<qint64>(pending.cap + 1, kReadBufferBytes);
     pending.reply->setReadBufferSize(pending.bound);
-    if (guardedFromStart) {
-        // Given again from the loop and when a connection starts or the
-        // request has gone, the bound reaches the request before the answer
-        // is read, however fast it comes.
-        QNetworkReply *reply = pending.reply;
-        const qint64 bound = pending.bound;
-        const auto bindAgain = [reply, bound] { reply->setReadBufferSize(bound); };
-        QMetaObject::invokeMethod(reply, bindAgain, Qt::QueuedConnection);
-        QObject::connect(reply, &QNetworkReply::socketStartedConnecting, reply, bindAgain);
-        QObject::connect(reply, &QNetworkReply::requestSent, reply, bindAgain);
-        pending.boundAgain = true;
-    }
     return true;
 }
 
@@ -440,7 +504,7 @@ void runBatch(const BatchPtr &batch, const NetworkManagers *managers)
     for (qsizetype i = 0; i < batch->requests.size(); ++i) {
         Pending *p = &batch->pendings[i];
         p->request = &batch->requests[i];
-        if (!startRequest(*p, *managers)) {
+        if (!startRequest(*p, managers->keptAlive)) {
             p->done = true;
             continue;
         }

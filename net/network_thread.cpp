@@ -30,12 +30,11 @@ public:
 protected:
     void run() override
     {
-        QNetworkAccessManager keptAlive, guarded;
+        QNetworkAccessManager keptAlive;
         // The services are reached directly; a proxy picked up from the
         // environment would otherwise swallow loopback traffic in tests.
         keptAlive.setProxy(QNetworkProxy::NoProxy);
-        guarded.setProxy(QNetworkProxy::NoProxy);
-        NetworkManagers managers{&keptAlive, &guarded};
+        NetworkManagers managers{&keptAlive};
         m_managers = &managers;
         exec();
         if (m_atStop)

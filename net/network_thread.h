@@ -13,12 +13,9 @@ namespace velmor::net {
 
 struct NetworkManagers
 {
-    // For every request whose answer Qt bounds from its start.
+    // For every request: sends, pulls, logins and group-server calls alike
+    // reuse its kept-alive connections.
     QNetworkAccessManager *keptAlive = nullptr;
-    // For requests with a body and a large answer cap, whose read bound is
-    // given again once they have started: Qt may then drop the connection
-    // and open another, so they keep to connections of their own.
-    QNetworkAccessManager *guarded = nullptr;
 };
 
 // Runs `work` on the network thread with its managers, started at the

@@ -97,6 +97,11 @@ void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap_data()
     // would then read without bound.
     QTest::newRow("POST, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST");
     QTest::newRow("POST, no length") << HostileServer::Behaviour::EndlessUnsized << 0 << QByteArray("POST");
+    QTest::newRow("POST, reader starved") << HostileServer::Behaviour::EndlessChunked << 1500 << QByteArray("POST");
+    // A pull over the connection a send opened and left open.
+    QTest::newRow("POST, kept-alive connection") << HostileServer::Behaviour::KeptThenEndless << 0 << QByteArray("POST");
+    QTest::newRow("POST, kept-alive connection, reader starved")
+        << HostileServer::Behaviour::KeptThenEndless << 1500 << QByteArray("POST");
 }
 
 void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
@@ -104,10 +109,18 @@ void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
     QFETCH(HostileServer::Behaviour, behaviour);
     QFETCH(int, starvedMs);
     QFETCH(QByteArray, method);
-    if (starvedMs > 0)
-        starveReaderSoon(starvedMs);
     HostileServer server(behaviour);
     QVERIFY(server.port() > 0);
+    if (behaviour == HostileServer::Behaviour::KeptThenEndless) {
+        HttpRequest send;
+        send.method = "POST";
+        send.body = "{\"to\":\"x\"}";
+        send.url = QUrl(server.httpUrl("/v1/message/send"));
+        send.maxResponseBytes = 64 * 1024;
+        QVERIFY(runHttp(send).success);
+    }
+    if (starvedMs > 0)
+        starveReaderSoon(starvedMs);
     HttpRequest request;
     request.method = method;
     request.body = method == "POST" ? QByteArray("{\"limit\":500}") : QByteArray();
@@ -120,7 +133,9 @@ void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
     QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(), 30000);
     // The cap, Qt's bounded buffer and the sockets' own buffers; nothing
     // near what the sender offered.
+    qInfo("endless answer at a 1 MiB cap: %lld KiB sent", server.bytesSent() >> 10);
     QVERIFY2(server.bytesSent() < 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+    QCOMPARE(server.connections(), 1);
 }
 
 // At the real cap an endless answer costs about the cap once, and nothing after.

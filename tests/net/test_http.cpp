@@ -290,35 +290,60 @@ void HttpTest::usableFromManyPoolThreads()
 
 void HttpTest::connectionsAreKeptAndShared_data()
 {
-    QTest::addColumn<int>("requests");
+    // The calls in order: s a send (a short answer), p a pull, l a login,
+    // g a group-server call that returns data (these three with the full
+    // answer cap), r a read (GET).
+    QTest::addColumn<QByteArray>("calls");
     QTest::addColumn<int>("threads");
     QTest::addColumn<int>("maxConnections");
-    // One after another, each from a pool thread (a send, then a pull...).
-    QTest::newRow("5 in turn, one thread") << 5 << 1 << 1;
-    QTest::newRow("5 in turn, 5 threads") << 5 << -5 << 1;
+    // One after another, each from a pool thread.
+    QTest::newRow("5 sends in turn, one thread") << QByteArray("sssss") << 1 << 1;
+    QTest::newRow("5 sends in turn, 5 threads") << QByteArray("sssss") << -5 << 1;
+    QTest::newRow("pulls after sends") << QByteArray("ssppsp") << 1 << 1;
+    QTest::newRow("a login, then pulls and sends, 6 threads") << QByteArray("lpspsr") << -6 << 1;
+    QTest::newRow("group-server calls that return data") << QByteArray("gsgrgpg") << 1 << 1;
     // At once from many threads: no more than Qt's limit per host.
-    QTest::newRow("24 at once, 8 threads") << 24 << 8 << 6;
+    QTest::newRow("24 sends at once, 8 threads") << QByteArray(24, 's') << 8 << 6;
+    QTest::newRow("24 mixed at once, 8 threads") << QByteArray("splgr").repeated(5).left(24) << 8 << 6;
 }
 
 void HttpTest::connectionsAreKeptAndShared()
 {
-    QFETCH(int, requests);
+    QFETCH(QByteArray, calls);
     QFETCH(int, threads);
     QFETCH(int, maxConnections);
     FakeHttpServer server;
-    server.addRoute("/v1/message/send", QHttpServerRequest::Method::Post, [](const QHttpServerRequest &) {
+    using Method = QHttpServerRequest::Method;
+    server.addRoute("/v1/message/send", Method::Post, [](const QHttpServerRequest &) {
         return FakeReply::json(QJsonObject{{"ok", true}});
     });
+    // A page of a pull: more than Qt may read ahead of the reader.
+    server.addRoute("/v1/message/pull", Method::Post, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"messages", QJsonArray{QString(300 * 1024, 'm')}}});
+    });
+    server.addRoute("/v1/auth/login", Method::Post, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"token", "t"}});
+    });
+    server.addRoute("/v1/group/members", Method::Post, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"members", QJsonArray{"a", "b"}}});
+    });
+    server.addRoute("/v1/group/info", Method::Get, [](const QHttpServerRequest &) {
+        return FakeReply::json(QJsonObject{{"name", "g"}});
+    });
     QVERIFY(server.start() > 0);
-    const QUrl url(server.baseUrl() + "/v1/message/send");
-    // As the relay's send asks: a short answer.
-    const auto send = [url] {
+    const QString base = server.baseUrl();
+    const auto call = [base](char kind) {
         HttpRequest request;
-        request.method = "POST";
-        request.url = url;
-        request.body = R"({"to":"x"})";
-        request.maxResponseBytes = 64 * 1024;
-        return runHttp(request).success ? 1 : 0;
+        request.method = kind == 'r' ? "GET" : "POST";
+        request.body = kind == 'r' ? QByteArray() : QByteArray(R"({"to":"x"})");
+        const char *path = kind == 's' ? "/v1/message/send" : kind == 'p' ? "/v1/message/pull"
+                         : kind == 'l' ? "/v1/auth/login" : kind == 'g' ? "/v1/group/members" : "/v1/group/info";
+        request.url = QUrl(base + QLatin1String(path));
+        // As the relay's send asks: a short answer; the others take the full cap.
+        if (kind == 's')
+            request.maxResponseBytes = 64 * 1024;
+        const HttpResponse response = runHttp(request);
+        return response.success && !response.json().isEmpty() ? 1 : 0;
     };
 
     QThreadPool pool;
@@ -326,28 +351,29 @@ void HttpTest::connectionsAreKeptAndShared()
     int good = 0;
     if (threads < 0) {
         // A thread of its own for each, as pool threads come and go.
-        for (int i = 0; i < requests; ++i) {
-            std::unique_ptr<QThread> thread(QThread::create([&good, send] { good += send(); }));
+        for (char kind : calls) {
+            std::unique_ptr<QThread> thread(QThread::create([&good, call, kind] { good += call(kind); }));
             thread->start();
             QVERIFY(thread->wait(30000));
         }
     } else {
         QList<QFuture<int>> futures;
-        for (int i = 0; i < requests; ++i) {
-            futures.append(QtConcurrent::run(&pool, send));
+        for (char kind : calls) {
+            futures.append(QtConcurrent::run(&pool, call, kind));
             if (threads == 1) {
                 futures.last().waitForFinished();
-                QThread::msleep(20); // a pause between sends: the connection stays
+                QThread::msleep(20); // a pause between calls: the connection stays
             }
         }
         for (QFuture<int> &future : futures)
             good += future.result();
     }
-    QCOMPARE(good, requests);
+    QCOMPARE(good, int(calls.size()));
     const int opened = server.connectionCount();
     QVERIFY2(opened >= 1 && opened <= maxConnections, qPrintable(QString::number(opened)));
-    // Afterwards a request goes over a connection already open.
-    QCOMPARE(QtConcurrent::run(&pool, send).result(), 1);
+    // Afterwards a send and a pull go over a connection already open.
+    QCOMPARE(QtConcurrent::run(&pool, call, 's').result(), 1);
+    QCOMPARE(QtConcurrent::run(&pool, call, 'p').result(), 1);
     QCOMPARE(server.connectionCount(), opened);
     pool.waitForDone();
 }

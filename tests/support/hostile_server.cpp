@@ -216,6 +216,24 @@ void HostileServer::handle(int fd)
             count(body.size());
         return;
     }
+    case Behaviour::KeptThenEndless: {
+        if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}", m_stop,
+                     clock))
+            return;
+        // Up to the end of the next request's head (request bodies here
+        // are JSON, without blank lines).
+        QByteArray seen = head.mid(head.indexOf("\r\n\r\n") + 4);
+        char buffer[4096];
+        while (!seen.contains("\r\n\r\n") && seen.size() < 1024 * 1024) {
+            if (!waitFor(fd, POLLIN, m_stop, clock))
+                return;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return;
+            seen.append(buffer, n);
+        }
+        [[fallthrough]];
+    }
     case Behaviour::EndlessChunked: {
         if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n",
                      m_stop, clock))

@@ -22,6 +22,7 @@ public:
         EndlessChunked,     // 200, chunked, chunks as fast as the peer takes them
         EndlessUnsized,     // 200, neither length nor chunks: a body up to the close, which never comes
         FalseLength,        // 200, Content-Length of 10 GB, then a body as fast as the peer takes it
+        KeptThenEndless,    // 200 {} kept alive, then to the next request on that connection as EndlessChunked
         Redirect,           // 302 to redirectTarget
         Record,             // 200 {} and keeps the request head
         SilentUpgrade,      // reads the WebSocket upgrade, never answers
