@@ -37,6 +37,15 @@ QByteArray contentOf(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Writes `bytes` as the file at `path`, left so long ago that no opener is
+// making it right now.
+bool writeLongAgo(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size()
+        && f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+}
+
 // Another connection to the file, on a thread of its own (as another
 // process would be), holding the write lock until released.
 class LockHolder
@@ -267,13 +276,7 @@ private slots:
                 bytes.replace(at, 4096, QByteArray(4096, '\0'));
         else if (damage == "page")
             bytes.replace(bytes.size() / 2 / 4096 * 4096, 4096, QByteArray(4096, '\xa5'));
-        {
-            QFile f(m_path);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(f.write(bytes), bytes.size());
-            // Left so long ago that no opener is making it right now.
-            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        }
+        QVERIFY(writeLongAgo(m_path, bytes));
 
         OpenReport report;
         QVERIFY(store().open(kOwnerA, m_path, &report));
@@ -329,12 +332,7 @@ private slots:
         QByteArray bytes = contentOf(m_path);
         QVERIFY(root > 1 && qsizetype(root) * 4096 <= bytes.size());
         bytes.replace((root - 1) * 4096, 4096, QByteArray(4096, '\0'));
-        {
-            QFile f(m_path);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(f.write(bytes), bytes.size());
-            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        }
+        QVERIFY(writeLongAgo(m_path, bytes));
         OpenReport report;
         QVERIFY(store().open(kOwnerA, m_path, &report));
         QVERIFY(!report.setAside.isEmpty());
