@@ -23,14 +23,37 @@
 
 #include <QImage>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <memory>
 #include <vector>
 
 namespace chattest {
+
+// Holds every thread of the shared pool until released: a machine so busy
+// that no job of the session gets a turn.
+class BusyPool
+{
+public:
+    void occupy()
+    {
+        QThreadPool *pool = QThreadPool::globalInstance();
+        m_threads += pool->maxThreadCount();
+        for (int i = 0; i < pool->maxThreadCount(); ++i)
+            pool->start([gate = m_gate] { gate->acquire(); });
+    }
+    void release() { m_gate->release(std::exchange(m_threads, 0)); }
+    ~BusyPool() { release(); }
+
+private:
+    // Shared with the held jobs: one let go may still be leaving it.
+    std::shared_ptr<QSemaphore> m_gate = std::make_shared<QSemaphore>();
+    int m_threads = 0;
+};
 
 struct User
 {

@@ -6,32 +6,9 @@
 
 #include "chat_fixture.h"
 
-#include <QSemaphore>
-#include <QThreadPool>
-
 #include <functional>
 
 namespace chattest {
-
-// Holds every thread of the shared pool until released: a machine so busy
-// that no job of the session gets a turn.
-class BusyPool
-{
-public:
-    void occupy()
-    {
-        QThreadPool *pool = QThreadPool::globalInstance();
-        m_threads = pool->maxThreadCount();
-        for (int i = 0; i < m_threads; ++i)
-            pool->start([this] { m_release.acquire(); });
-    }
-    void release() { m_release.release(std::exchange(m_threads, 0)); }
-    ~BusyPool() { release(); }
-
-private:
-    QSemaphore m_release;
-    int m_threads = 0;
-};
 
 // What the child does once signed in, its controller started and the
 // conversation open; `args` are the words after the peer. It prints its

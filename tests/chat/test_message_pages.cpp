@@ -8,11 +8,8 @@
 #include "store/failing_vfs.h"
 
 #include <QAbstractItemModelTester>
-#include <QSemaphore>
 #include <QThreadPool>
 #include <QtTest>
-
-#include <memory>
 
 using namespace chattest;
 using namespace velmor::chat;
@@ -27,21 +24,6 @@ QStringList idsOf(const QVariantList &rows)
         ids.append(row.toMap().value("id").toString());
     return ids;
 }
-
-// Keeps `threads` workers of the global pool busy until released.
-struct PoolHeld
-{
-    explicit PoolHeld(int threads)
-        : count(threads)
-    {
-        for (int i = 0; i < count; ++i)
-            QThreadPool::globalInstance()->start([gate = gate] { gate->acquire(); });
-    }
-    ~PoolHeld() { release(); }
-    void release() { gate->release(std::exchange(count, 0)); }
-    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
-    int count;
-};
 
 // Every signal a model sends, so a test can tell one row's change from a
 // reset of the list.
@@ -314,7 +296,9 @@ private slots:
         });
         // Every worker kept busy: the page is read once they are let go.
         const bool late = meanwhile.endsWith("page late");
-        PoolHeld held(late ? QThreadPool::globalInstance()->maxThreadCount() : 0);
+        BusyPool held;
+        if (late)
+            held.occupy();
         storetest::FailingWrites::watchThisThread();
         m_chat->openConversation(m_peer);
         QCOMPARE(storetest::FailingWrites::watchedWrites(), 0);
