@@ -191,8 +191,13 @@ void SuperGroupRoster::onState(const QString &serverUrl, const QString &state, i
     groups.setRuntime(serverUrl, record);
     m_host.session().store().setSuperGroupConnectionState(serverUrl, state);
     emit connectionStateChanged(serverUrl, state, latencyMs);
-    if (entering)
-        m_sync.pull(serverUrl);
+    if (!entering)
+        return;
+    m_sync.pull(serverUrl);
+    // The server sends its events only to open sockets: a role given or taken
+    // while this one was down (or not yet open, as right after an invitation)
+    // is read again, and with it the join requests a manager decides.
+    m_sync.refreshAuthorization(serverUrl);
 }
 
 } // namespace velmor::chat

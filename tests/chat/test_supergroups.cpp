@@ -197,16 +197,22 @@ private slots:
         waitIdle();
         QCOMPARE(server.http().requestCount(QStringLiteral("/v1/message/pull")), pulls);
 
-        // A message sent while the socket is down arrives after the reconnection.
+        // A message sent and a role given while the socket is down (the
+        // server tells only open sockets) arrive after the reconnection, and
+        // the new admin asks for the join requests to decide.
         server.setRejectSockets(true);
         server.dropSockets();
         server.appendMessage(peerKey(0x62), QStringLiteral("text"), textJson(QStringLiteral("two")));
         QTRY_VERIFY(!parts().roster.client(server.baseUrl())->isConnected());
+        server.addMember(m_me.key(), QStringLiteral("admin"));
+        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/join/pending")), 0);
         server.setRejectSockets(false);
         QTRY_VERIFY_WITH_TIMEOUT(parts().roster.client(server.baseUrl())->isConnected(), 20000);
         QTRY_COMPARE(storedOf(server).size(), 2);
         QCOMPARE(parts().roster.clientUrls().size(), 1);
-        QCOMPARE(ChatStore::instance().superGroup(server.baseUrl())->role, QStringLiteral("member"));
+        QTRY_COMPARE(ChatStore::instance().superGroup(server.baseUrl())->role, QStringLiteral("admin"));
+        QTRY_VERIFY(server.http().requestCount(QStringLiteral("/v1/join/pending")) > 0);
+        waitIdle();
     }
 
     void openingLoadsTheHistory200AtATime()
