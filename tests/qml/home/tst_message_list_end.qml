@@ -75,7 +75,10 @@ Item {
         when: windowShown
 
         function init() {
-            failOnWarning(/.*/)
+            // Any warning fails, except the animation timer's note that its
+            // driver had already stopped, which Qt prints now and then when
+            // another page covers the list and the window stops drawing it.
+            failOnWarning(/^(?!QUnifiedTimer::stopAnimationDriver: driver is not running)/)
             Chat.reset(); VoiceRoom.reset(); Voice.reset()
             Chat.conversations = []
             Chat.messages = []
