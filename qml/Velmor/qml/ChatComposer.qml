@@ -53,8 +53,13 @@ Item {
 
     // Hides the emoji panel and takes the focus from the text area.
     function dismissPanels() {
-        emojiPanel.visible = false
+        hidePanels()
         editor.focus = false
+    }
+
+    // Hides the emoji panel; the focus stays where it is.
+    function hidePanels() {
+        emojiPanel.visible = false
     }
 
     // Puts the keyboard focus in the text area, so typing goes there (on
@@ -91,6 +96,13 @@ Item {
 
     onConversationChanged: {
         _removedLongText = ""
+        // Nothing typed here (nor undone) and nothing kept for there, as
+        // in most openings: the text area is left as it is.
+        if (!holdsLongText && editor.length === 0 && !editor.canUndo && _drafts[conversation] === undefined) {
+            delete _drafts[_draftOwner]
+            _draftOwner = conversation
+            return
+        }
         if (holdsLongText)
             _drafts[_draftOwner] = { "text": _longText, "long": true }
         else if (editor.length > 0)

@@ -149,8 +149,11 @@ Item {
             Voice.stopPlayback()
             chatPane.resetForConversation()
         }
+        // The voice room hears only of super groups: told of every other
+        // conversation opened (by its title), it announced a new state to
+        // all that shows it.
         var isSg = peer.indexOf("sg:") === 0
-        var group = [isSg ? peer.substring(3) : "", Chat.currentTitle,
+        var group = [isSg ? peer.substring(3) : "", isSg ? Chat.currentTitle : "",
                      isSg && Chat.currentGroupKind === "premium_plus"]
         if (group[0] !== _shownGroup[0] || group[1] !== _shownGroup[1] || group[2] !== _shownGroup[2]) {
             _shownGroup = group

@@ -221,7 +221,11 @@ Item {
             Chat.currentChanged()
             compare(home.mainPane, "chat")
             compare(Voice.callCount("stopPlayback"), 2)
-            compare(VoiceRoom.lastArgs("showGroup"), ["", "Friends", false])
+            compare(VoiceRoom.lastArgs("showGroup"), ["", "", false])
+            Chat.currentPeer = "peer1"
+            Chat.currentTitle = "Alice"
+            Chat.currentChanged()
+            compare(VoiceRoom.callCount("showGroup"), 3)
         }
 
         // Reopening the open conversation from its row returns to the chat.

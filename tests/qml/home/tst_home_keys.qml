@@ -98,6 +98,8 @@ Item {
             return [
                 { tag: "first conversation", before: "" },
                 { tag: "from another conversation", before: "alice" },
+                // Kept throughout: taken away and back, it was given up and taken up again.
+                { tag: "from another conversation, typing there", before: "alice", keep: true },
                 { tag: "from the sidebar search", before: "search" },
                 { tag: "from a sheet that closes after opening it", before: "sheet" }
             ]
@@ -108,7 +110,10 @@ Item {
             if (data.before === "alice") {
                 open("alice")
                 wait(0)
-                editorOf(home).focus = false
+                if (data.keep)
+                    tryVerify(function () { return editorOf(home).activeFocus })
+                else
+                    editorOf(home).focus = false
             } else if (data.before === "search") {
                 mouseClick(findChild(home, "conversationSearch"))
                 verify(findChild(home, "conversationSearch").activeFocus)
@@ -119,11 +124,20 @@ Item {
                 sheet.show()
                 tryVerify(function () { return sheet.opened })
             }
+            var lost = 0
+            var watched = editorOf(home)
+            var watch = function () { if (!watched.activeFocus) ++lost }
+            if (watched)
+                watched.activeFocusChanged.connect(watch)
             open("carol")
             if (sheet)
                 sheet.close()
             var editor = editorOf(home)
             tryVerify(function () { return editor.activeFocus })
+            if (watched)
+                watched.activeFocusChanged.disconnect(watch)
+            if (data.keep)
+                compare(lost, 0)
             type("hey")
             compare(editor.text, "hey")
             compare(findChild(home, "conversationSearch").text, "")

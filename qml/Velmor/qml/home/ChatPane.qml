@@ -72,7 +72,9 @@ Item {
             _buildColumn(true)
         if (column.item === null)
             return
-        composer.dismissPanels()
+        // The text area keeps the focus it is given again below: taken
+        // away and back, it gave up and took up the input method for nothing.
+        composer.hidePanels()
         msgList.resetForConversation()
         // The user opened it to write: typing goes to the composer. Later in
         // the turn, after whatever opened it (a sheet, a popup) has closed
