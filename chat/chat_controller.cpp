@@ -466,6 +466,42 @@ void ChatController::resetUnreadInStore(const QString &peer, const QString &conv
                      });
 }
 
+void ChatController::conversationsStored(const QList<ConversationList::Changed> &changed)
+{
+    bool readAgain = false;
+    bool shown = false;
+    for (ConversationList::Changed one : changed) {
+        // Its count is being reset in the store (the conversation is open).
+        if (m_unreadResets.contains(one.peer) && one.record) {
+            one.record->unread_count = 0;
+            one.map.insert(QStringLiteral("unread"), 0);
+        }
+        const std::optional<ConversationList::Placed> placed = m_conversations.apply(one);
+        if (!placed) {
+            readAgain = true;
+            continue;
+        }
+        if (placed->from < 0)
+            continue;
+        // The model holds the list's rows in the list's order.
+        if (placed->from >= m_conversationModel.count() || m_conversationModel.keyAt(placed->from) != one.peer) {
+            m_conversationModel.sync(m_conversations.rows());
+        } else {
+            m_conversationModel.replace(placed->from, one.map);
+            m_conversationModel.move(placed->from, placed->to);
+        }
+        shown = true;
+    }
+    // A reading on its way may predate these rows: it is dropped, and one
+    // made now follows.
+    if (readAgain || m_conversationReadsInFlight > 0) {
+        ++m_conversationReads;
+        reloadConversationsSoon();
+    }
+    if (shown)
+        emit conversationsChanged();
+}
+
 void ChatController::showConversationRead(const QString &peer)
 {
     // Opening changed no more than the row's unread count: the list is not

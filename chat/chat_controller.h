@@ -118,6 +118,7 @@ public:
     void reloadConversations() override;
     void reloadConversationsSoon() override;
     void markConversationRead(const QString &peer) override;
+    void conversationsStored(const QList<velmor::chat::ConversationList::Changed> &changed) override;
     void messageStored(const velmor::chat::MessageRecord &record) override;
     void messageStatusChanged(const QString &messageId, int status) override;
     void messageRemoved(const QString &messageId) override;

@@ -23,6 +23,7 @@
 //   with one connect in its constructor.
 #pragma once
 
+#include "chat/conversation_list.h"
 #include "store/records.h"
 
 #include <QString>
@@ -58,6 +59,11 @@ public:
     // The user has read the peer's conversation: its unread count goes to 0
     // in the list at once and in the store on a worker.
     virtual void markConversationRead(const QString &peer) = 0;
+    // Messages were stored in these conversations, read as they are now
+    // (ConversationList::readChanged, on the worker that stored them): each
+    // one's row in the conversation list changes and moves to its place,
+    // or, when the list cannot tell it in place, the list is read again.
+    virtual void conversationsStored(const QList<ConversationList::Changed> &changed) = 0;
     // One message was stored or changed (`record` as stored, attachment
     // included): the open conversation's list adds or redraws its row.
     // A message of another conversation changes nothing.

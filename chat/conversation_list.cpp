@@ -241,6 +241,70 @@ void ConversationList::adopt(Reading reading)
     m_rows = std::move(reading.rows);
     m_built = std::move(reading.built);
     m_pass = reading.pass;
+    m_rowOfValid = false;
+}
+
+int ConversationList::rowOf(const QString &peer) const
+{
+    if (!m_rowOfValid) {
+        m_rowOf.clear();
+        m_rowOf.reserve(m_rows.size());
+        for (int i = 0; i < m_rows.size(); ++i)
+            m_rowOf.insert(m_rows.at(i).toMap().value(kPeer).toString(), i);
+        m_rowOfValid = true;
+    }
+    return m_rowOf.value(peer, -1);
+}
+
+ConversationList::Changed ConversationList::readChanged(ChatStore &store, const QString &peer)
+{
+    Changed changed;
+    changed.peer = peer;
+    changed.record = store.conversationByPeer(peer);
+    if (!changed.record || changed.record->hidden_from_chats)
+        return changed;
+    if (!isGroupPeer(peer))
+        changed.contact = store.contact(peer);
+    changed.map = conversationMap(*changed.record, changed.contact);
+    return changed;
+}
+
+std::optional<ConversationList::Placed> ConversationList::apply(const Changed &changed)
+{
+    const auto built = m_built.find(changed.peer);
+    const int from = built == m_built.end() ? -1 : rowOf(changed.peer);
+    if (from < 0 || !changed.record || changed.record->hidden_from_chats)
+        return std::nullopt;
+    if (sameShown(built->record, *changed.record) && sameShown(built->contact, changed.contact))
+        return Placed{};
+    built->record = *changed.record;
+    built->contact = changed.contact;
+    built->map = changed.map;
+    built->blocked = changed.map.value(kBlocked).toBool();
+
+    // The rows are in order (unblocked first, then newer first): the row
+    // goes before the first other row that is not before it, found by
+    // halving, so a row of the same time goes above the ones it ties with.
+    const bool blocked = built->blocked;
+    const qint64 ts = changed.record->last_timestamp;
+    m_rows.removeAt(from);
+    int low = 0;
+    int high = int(m_rows.size());
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const QVariantMap row = m_rows.at(middle).toMap();
+        const bool rowBlocked = row.value(kBlocked).toBool();
+        const bool before = rowBlocked != blocked ? !rowBlocked : row.value(kTs).toLongLong() > ts;
+        if (before)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    m_rows.insert(low, changed.map);
+    // Only the rows between the two places changed index.
+    for (int i = std::min(from, low); i <= std::max(from, low); ++i)
+        m_rowOf.insert(m_rows.at(i).toMap().value(kPeer).toString(), i);
+    return Placed{from, low};
 }
 
 bool ConversationList::conversationLess(const QVariant &a, const QVariant &b)
@@ -264,14 +328,11 @@ std::optional<int> ConversationList::markRead(const QString &peer)
     if (!shown)
         return -1;
     built->map.insert(kUnread, 0);
-    for (int i = 0; i < m_rows.size(); ++i) {
-        const QVariantMap row = m_rows.at(i).toMap();
-        if (row.value(kPeer).toString() == peer) {
-            m_rows[i] = built->map;
-            return i;
-        }
-    }
-    return std::nullopt;
+    const int row = rowOf(peer);
+    if (row < 0)
+        return std::nullopt;
+    m_rows[row] = built->map;
+    return row;
 }
 
 bool ConversationList::updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs)

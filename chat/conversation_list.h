@@ -6,10 +6,14 @@
 //
 // A part that changed what the list shows asks for
 // ChatHost::reloadConversations(); the realtime state of a super group is
-// patched in place with updateConnectionState().
+// patched in place with updateConnectionState(), and a conversation that a
+// new message changed is read alone on a worker (readChanged) and put in its
+// place with apply(): one row and at most one move, whatever the length.
 #pragma once
 
 #include "store/records.h"
+
+class ChatStore;
 
 #include <QHash>
 #include <QString>
@@ -50,6 +54,7 @@ public:
     {
         m_rows.clear();
         m_built.clear();
+        m_rowOfValid = false;
     }
 
     // Reads contacts, visible conversations and super groups from the store.
@@ -67,6 +72,28 @@ public:
     // stored (it must be read again).
     std::optional<int> markRead(const QString &peer);
 
+    // One stored conversation as it is now, read on a worker after messages
+    // were stored in it, with its row's map made there too.
+    struct Changed
+    {
+        QString peer;
+        std::optional<ConversationRecord> record; // nullopt: not stored
+        std::optional<ContactRecord> contact;
+        QVariantMap map;
+    };
+    static Changed readChanged(ChatStore &store, const QString &peer);
+    // Where apply() put a row: its index before and after (equal when it
+    // kept its place); -1 and -1 when the row showed the same already.
+    struct Placed
+    {
+        int from = -1;
+        int to = -1;
+    };
+    // Gives the conversation's row its new map and its place in the order.
+    // nullopt when the list cannot do that in place (it does not hold the
+    // peer, or the conversation is no longer listed): it must be read again.
+    std::optional<Placed> apply(const Changed &changed);
+
     // Sets "connectionState" and "latencyMs" of the super group's row in
     // place (the order is kept). False when the list has no such row.
     bool updateConnectionState(const QString &serverUrl, const QString &state, int latencyMs);
@@ -77,7 +104,13 @@ public:
     static bool conversationLess(const QVariant &a, const QVariant &b);
 
 private:
+    // The row of a peer; -1 when none. The index is rebuilt after a reading
+    // and kept through apply()'s moves.
+    int rowOf(const QString &peer) const;
+
     QVariantList m_rows;
+    mutable QHash<QString, int> m_rowOf;
+    mutable bool m_rowOfValid = false;
     QHash<QString, Built> m_built; // by peer key
     quint64 m_pass = 0;
 };

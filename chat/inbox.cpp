@@ -9,13 +9,10 @@
 #include "chat/peer_keys.h"
 #include "groups/group_card.h"
 #include "net/parallel.h"
-#include "store/chat_store.h"
 
 #include <QDateTime>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QHash>
-#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -55,20 +52,6 @@ void keepSendersOrder(QList<RawEnvelope> &page)
         for (qsizetype k = 0; k < at.size(); ++k)
             page[at.at(k)] = std::move(own[k]);
     }
-}
-
-// The collected rows of a slice in one write; when that write fails as a
-// whole (a statement failed, not one refused id), each row on its own, so
-// that one bad row costs only itself. One flag per row: written or not.
-QList<bool> writeRows(ChatStore &store, const QList<MessageRecord> &rows)
-{
-    QList<bool> written;
-    if (rows.isEmpty() || store.upsertMessages(rows, &written))
-        return written;
-    written.clear();
-    for (const MessageRecord &row : rows)
-        written.append(store.upsertMessage(row));
-    return written;
 }
 
 } // namespace
@@ -129,32 +112,58 @@ void Inbox::startRound(const QStringList &ackFirst)
     m_pullAgain = false;
     const Puller puller = m_puller;
     const velmor::identity::Identity me = m_host.session().identity();
-    const ChatSession::Ticket ticket = m_host.session().ticket();
-    m_host.jobs().run<Round>(
-        [puller, me, ackFirst] {
+    const QString owner = m_host.session().ownerKey();
+    m_host.jobs().runToEnd<Round>(
+        [puller, me, owner, ackFirst] {
             Round round;
             if (!ackFirst.isEmpty()) {
                 round.acked = true;
                 round.acks = RelayApi::ack(ackFirst);
             }
             round.page = puller();
+            if (!round.page.answered)
+                return round;
             // Opening is the costly part of filing an envelope and needs no
-            // store: every envelope of the page at once, off the GUI thread.
+            // store: every envelope of the page at once.
             velmor::net::forEachInParallel(round.page.envelopes,
                                            [&me](RawEnvelope &envelope) { InboundProcessor::openInPlace(envelope, me); });
             keepSendersOrder(round.page.envelopes);
+            round.filing = fileEnvelopes(round.page.envelopes, me, owner);
+            // More is waiting when the page was full; the next page comes
+            // from the head of the relay's queue, so it is asked for after
+            // acknowledging this one, in the next job. A page that took
+            // nothing (the store failed throughout, or the relay refused the
+            // acknowledgement before it) would only come back the same: the
+            // timer tries again later.
+            const bool progress = !round.acked || !round.acks.ackedIds.isEmpty();
+            round.more = round.page.full() && round.filing.stored && progress && !round.filing.ackIds.isEmpty();
+            if (!round.more && round.filing.stored)
+                round.parked = fileEnvelopes({}, me, owner, true);
             return round;
         },
-        [this](const Round &round) { onRound(round); },
-        [this, ticket] {
-            // A dropped result (the session ended) ends the pulling here;
-            // a kept one goes on in onRound.
-            if (!m_host.session().isCurrent(ticket))
-                endPulling();
+        [this](Round round, bool current) {
+            if (current) {
+                onRound(std::move(round));
+                return;
+            }
+            // The session ended: what was filed stays unacknowledged (the
+            // relay offers it again), and the group sending it called for
+            // is not done.
+            cancelFollowUps(round.filing.followUps + round.parked.followUps);
+            endPulling();
+        },
+        [this, round = ++m_rounds] {
+            // A worker that failed brings no result, and a result always
+            // either starts the next round or ends the pulling: when neither
+            // happened, the pulling ends here.
+            QMetaObject::invokeMethod(this, [this, round] {
+                if (m_pullInFlight && m_rounds == round)
+                    endPulling();
+            }, Qt::QueuedConnection);
         });
 }
 
-void Inbox::onRound(const Round &round)
+void Inbox::onRound(Round round)
 {
     if (round.acked)
         m_acks.settle(round.acks);
@@ -166,60 +175,15 @@ void Inbox::onRound(const Round &round)
         return;
     }
     setFailures(0);
-    m_page = round.page.envelopes;
-    m_pageSize = int(m_page.size());
-    m_nextSlice = 0;
-    m_pageFull = round.page.full();
-    m_progress = !round.acked || !round.acks.ackedIds.isEmpty();
-    m_pageChanged = false;
-    m_pageAcks.clear();
-    storeNextSlice();
-}
-
-void Inbox::storeNextSlice()
-{
-    const Slice slice = storeSlice(m_page.mid(m_nextSlice, kSliceEnvelopes), kSliceBudgetMs);
-    m_nextSlice += std::max<qsizetype>(slice.consumed, 1);
-    m_pageAcks += slice.ackIds;
-    m_pageChanged = m_pageChanged || slice.changed;
-    if (!slice.stored) {
-        // Nothing more of this page is filed; the relay offers it again.
-        m_page.clear();
-        m_pageFull = false;
-    }
-    if (m_nextSlice >= m_page.size()) {
-        finishPage();
+    show(round.filing);
+    show(round.parked);
+    QStringList acks = std::move(round.filing.ackIds);
+    emit pullProcessed(int(round.page.envelopes.size()), int(acks.size()));
+    if (round.more) {
+        startRound(acks);
         return;
     }
-    // The rest in a later turn of the event loop: input and painting go first.
-    const ChatSession::Ticket ticket = m_host.session().ticket();
-    QTimer::singleShot(0, this, [this, ticket] {
-        if (!m_host.session().isCurrent(ticket)) {
-            endPulling();
-            return;
-        }
-        storeNextSlice();
-    });
-}
-
-void Inbox::finishPage()
-{
-    const int envelopes = m_pageSize;
-    m_page.clear();
-    if (m_pageChanged)
-        reloadLists();
-    emit pullProcessed(envelopes, int(m_pageAcks.size()));
-    // More is waiting when the page was full; the next page comes from the
-    // head of the relay's queue, so it is asked for after acknowledging this
-    // one, in the same job. A page that took nothing (the store failed
-    // throughout, or the relay refused the acknowledgement before it) would
-    // only come back the same: the timer tries again later.
-    if (m_pageFull && m_progress && !m_pageAcks.isEmpty()) {
-        startRound(std::exchange(m_pageAcks, {}));
-        return;
-    }
-    m_acks.acknowledge(std::exchange(m_pageAcks, {}));
-    readParkedAgain();
+    m_acks.acknowledge(acks);
     const bool again = m_pullAgain;
     endPulling();
     if (again)
@@ -228,8 +192,6 @@ void Inbox::finishPage()
 
 void Inbox::endPulling()
 {
-    m_page.clear();
-    m_pageAcks.clear();
     m_pullAgain = false;
     if (std::exchange(m_pullInFlight, false))
         emit syncingChanged();
@@ -237,90 +199,50 @@ void Inbox::endPulling()
 
 void Inbox::processEnvelopes(const QList<RawEnvelope> &envelopes)
 {
-    const Slice slice = storeSlice(envelopes, 0);
-    if (slice.changed)
-        reloadLists();
-    if (slice.stored)
-        m_acks.acknowledge(slice.ackIds);
-    emit pullProcessed(int(envelopes.size()), int(slice.ackIds.size()));
-}
-
-void Inbox::readParkedAgain()
-{
-    bool ok = false;
-    if (m_host.session().store().parkedGroupIds(&ok).isEmpty())
-        return;
-    if (storeSlice({}, 0, true).changed)
-        reloadLists();
-}
-
-Inbox::Slice Inbox::storeSlice(const QList<RawEnvelope> &pulled, int budgetMs, bool parked)
-{
-    Slice slice;
-    if (pulled.isEmpty() && !parked)
-        return slice;
     const velmor::net::GuiThreadWork onTheWindowsThread;
-    QElapsedTimer clock;
-    clock.start();
-    ChatStore &store = m_host.session().store();
-    GroupRegistry &registry = GroupRegistry::instance();
-    InboundProcessor processor(store, registry, m_host.session().identity());
+    const Filing filing = fileEnvelopes(envelopes, m_host.session().identity(), m_host.session().ownerKey(), false, 0);
+    show(filing);
+    if (filing.stored)
+        m_acks.acknowledge(filing.ackIds);
+    emit pullProcessed(int(envelopes.size()), int(filing.ackIds.size()));
+}
 
-    bool joinRequests = false;
-    QList<InboundNotice> notices;
-    QList<GroupFollowUp> followUps;
-    {
-        // One transaction for the slice; the message rows written together
-        // at its end, with one preview per conversation.
-        ChatStore::Batch batch(store);
-        processor.setBatched(batch.active());
-        // Taken out of the store inside the batch: back there if it fails.
-        const QList<RawEnvelope> envelopes = parked ? takeReadableParked(registry) : pulled;
-        QList<InboundVerdict> verdicts;
-        verdicts.reserve(envelopes.size());
-        for (const RawEnvelope &envelope : envelopes) {
-            verdicts.append(processor.handle(envelope));
-            // A busy machine makes each envelope slower: the slice ends
-            // early rather than the window waiting longer.
-            if (budgetMs > 0 && clock.elapsed() >= budgetMs)
-                break;
-        }
-        slice.consumed = verdicts.size();
-        const QList<bool> written = writeRows(store, processor.takeMessageRows());
-
-        for (qsizetype i = 0; i < verdicts.size(); ++i) {
-            const InboundVerdict &verdict = verdicts.at(i);
-            followUps += verdict.followUps;
-            if (verdict.writeFailed || (verdict.messageRow >= 0 && !written.value(verdict.messageRow))) {
-                qWarning().noquote() << "[CHAT-INBOUND] not stored" << envelopes.at(i).messageId;
-                continue;
-            }
-            if (verdict.acknowledge && !parked)
-                slice.ackIds.append(envelopes.at(i).messageId);
-            slice.changed = slice.changed || verdict.changed;
-            joinRequests = joinRequests || verdict.joinRequestsChanged;
-            notices += verdict.notices;
-        }
-        if (batch.active() && !batch.commit()) {
-            // Nothing of this slice is on disk: acknowledge nothing, show
-            // nothing, and forget cards the group engine took meanwhile.
-            qWarning() << "[CHAT-INBOUND] batch of" << envelopes.size() << "envelopes not stored";
-            registry.reloadFromStore();
-            cancelFollowUps(followUps);
-            return Slice{{}, false, false, slice.consumed};
-        }
-    }
-    sendLater(followUps);
-
-    for (const InboundNotice &notice : std::as_const(notices)) {
+void Inbox::show(const Filing &filing)
+{
+    sendLater(filing.followUps);
+    for (const InboundNotice &notice : filing.notices) {
         if (notice.kind == InboundNotice::Kind::Message)
             m_host.notifyIncoming(notice.peer, notice.title, notice.muted);
         else
             emit eventNotice(notice.peer, notice.title, notice.body);
     }
-    if (joinRequests)
+    if (filing.joinRequests)
         emit joinRequestsChanged();
-    return slice;
+    if (filing.otherChanges) {
+        reloadLists();
+        return;
+    }
+    if (filing.rows.isEmpty())
+        return;
+    // Only message rows came: each goes where it shows, and the sidebar's
+    // rows of their conversations change in place.
+    const QString openPeer = m_host.current().peer();
+    QList<const MessageRecord *> open;
+    for (const MessageRecord &row : filing.rows) {
+        if (!openPeer.isEmpty() && row.peer_raw_public_key == openPeer)
+            open.append(&row);
+    }
+    // The open conversation is being read: what arrives in it adds no
+    // unread count (and raised no notice).
+    if (!open.isEmpty() && !isSuperGroupPeer(openPeer))
+        m_host.markConversationRead(openPeer);
+    m_host.conversationsStored(filing.conversations);
+    if (open.size() > kRowsShownOneByOne) {
+        m_host.reloadMessages();
+        return;
+    }
+    for (const MessageRecord *row : std::as_const(open))
+        m_host.messageStored(*row);
 }
 
 void Inbox::sendLater(const QList<GroupFollowUp> &followUps)

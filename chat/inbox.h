@@ -1,14 +1,16 @@
 // The one-to-one inbox: pulls the relay's envelopes on a background job
 // (one pull at a time; a pull asked for meanwhile is dropped, or, asked for
-// with pullFresh, made once the running one ends). The job also verifies
-// and opens every envelope of the page, in parallel, so the GUI thread only
-// files what was read: a page is stored in slices of at most
-// kSliceEnvelopes (fewer when filing them takes over kSliceBudgetMs), one
-// store batch and one turn of the event loop each, so a large page never
-// holds the window up. Only after a slice's batch is committed are its ids
-// acknowledged, its desktop notices raised; the lists are reloaded once a
-// page. An envelope whose writes failed, or a batch that never reached the
-// disk, is acknowledged for nothing, so the relay offers it again.
+// with pullFresh, made once the running one ends). The same job verifies
+// and opens every envelope of the page, in parallel, and files what was
+// read into the store (fileEnvelopes: short transactions, while the store is
+// still the session's), so the window's thread only shows the result: the
+// rows of the open conversation, the sidebar rows of the conversations the
+// messages went to (each in its place, read on the job), desktop notices.
+// Only what a committed transaction kept is acknowledged, and only after it
+// was committed; an envelope whose writes failed, or a page whose
+// transaction never reached the disk, is acknowledged for nothing, so the
+// relay offers it again (as it does for a result dropped because its
+// session ended: what it filed is then known as a duplicate).
 //
 // A backlog drains at the pace of the work, not of the pull timer: while
 // pages come back full, the next page is asked for at once, in the same
@@ -18,7 +20,8 @@
 // never be read is acknowledged and dropped, and a group message a later
 // card may settle is acknowledged and set aside (InboundProcessor), so a
 // page of refusals never stops the pages behind it. Only envelopes the
-// user's own store failed to keep stay with the relay.
+// user's own store failed to keep stay with the relay. The set-aside
+// messages a card made readable are filed by the job of the last page.
 //
 // A relay that cannot be reached or answers nonsense (an HTTP error, a
 // malformed or wrongly typed reply) is not asked again at every tick: the
@@ -27,6 +30,7 @@
 // and relayStatusText tells the user.
 #pragma once
 
+#include "chat/inbox_filing.h"
 #include "net/relay_api.h"
 
 #include <QList>
@@ -39,18 +43,16 @@
 namespace velmor::chat {
 
 class AckQueue;
-struct GroupFollowUp;
 class ChatHost;
-struct InboundNotice;
 
 class Inbox : public QObject
 {
     Q_OBJECT
 public:
     using Puller = std::function<PullPage()>;
-    static constexpr int kSliceEnvelopes = 100;
-    // A slice also ends once its envelopes took this long to file.
-    static constexpr int kSliceBudgetMs = 12;
+    // Rows of the open conversation up to which a pull's rows go into its
+    // list one by one; more and the list reads its loaded messages again.
+    static constexpr int kRowsShownOneByOne = 20;
     // Failed pulls in a row after which the relay is shown as unreachable
     // rather than as being reconnected to.
     static constexpr int kFailuresShownAsDown = 3;
@@ -78,8 +80,8 @@ public:
     // after kFailuresShownAsDown of them.
     QString relayStatusText() const;
 
-    // Stores one slice and acknowledges it at once; for tests and the
-    // benchmark's bare comparison (the pull loop stores through storeSlice).
+    // Files envelopes on this thread, shows and acknowledges them at once;
+    // for tests and the benchmark's bare comparison.
     void processEnvelopes(const QList<RawEnvelope> &envelopes);
 
 signals:
@@ -97,30 +99,19 @@ private:
         bool acked = false; // the ids of the page before were acknowledged first
         AckResult acks;
         PullPage page;
-    };
-    struct Slice
-    {
-        QStringList ackIds;
-        bool changed = false;
-        bool stored = true; // false: the batch never reached the disk
-        qsizetype consumed = 0; // envelopes of the list filed (or refused)
+        Filing filing;
+        Filing parked;      // set-aside group messages filed after the last page
+        bool more = false;  // a full page that took something: the next follows at once
     };
 
     void startRound(const QStringList &ackFirst);
-    void onRound(const Round &round);
-    void storeNextSlice();
-    void finishPage();
+    void onRound(Round round);
     void endPulling();
-    // Files envelopes from the front of the list in one batch, until all
-    // are done or budgetMs (0: no limit) has passed. With `parked`, files
-    // instead the set-aside group messages readable again (the list is
-    // ignored, and nothing is to acknowledge).
-    Slice storeSlice(const QList<RawEnvelope> &envelopes, int budgetMs, bool parked = false);
-    // Group messages set aside while their group was held up, read once
-    // it no longer is.
-    void readParkedAgain();
+    // What the window shows of a filing: notices, the open conversation's
+    // rows, the sidebar's rows; its group sending starts on a job.
+    void show(const Filing &filing);
     void reloadLists();
-    // Runs what the slice's group messages called for sending on a job.
+    // Runs what the filing's group messages called for sending on a job.
     void sendLater(const QList<GroupFollowUp> &followUps);
     void setFailures(int failures);
 
@@ -129,16 +120,9 @@ private:
     Puller m_puller;
     bool m_pullInFlight = false;
     bool m_pullAgain = false;
+    quint64 m_rounds = 0; // rounds started
     int m_failures = 0;
     qint64 m_retryAtMs = 0;
-    // The page being filed, slice by slice.
-    QList<RawEnvelope> m_page;
-    qsizetype m_nextSlice = 0;
-    int m_pageSize = 0;
-    bool m_pageFull = false;
-    bool m_progress = false; // the acknowledgement before this page took something
-    bool m_pageChanged = false;
-    QStringList m_pageAcks;
 };
 
 } // namespace velmor::chat

@@ -183,14 +183,18 @@ void KeyedListModel::remove(int row, int n)
 
 void KeyedListModel::move(int from, int to)
 {
-    if (from == to)
+    if (from == to || from < 0 || to < 0 || from >= count() || to >= count())
         return;
     // Qt's destination is the row before which the moved row lands, counted
     // before the move.
     beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
     m_rows.move(from, to);
     m_keys.move(from, to);
-    forgetIndex();
+    // Only the rows between the two places changed index.
+    if (m_indexValid) {
+        for (int i = qMin(from, to); i <= qMax(from, to); ++i)
+            m_index.insert(m_keys.at(i), i);
+    }
     endMoveRows();
     // Around the old place and the new one.
     neighbourhoodChanged(qMin(from, count() - 1), qMin(from, count() - 1));

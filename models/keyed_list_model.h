@@ -56,6 +56,8 @@ public:
     // Redraws the row only when the map differs.
     void replace(int row, const QVariantMap &map);
     void remove(int row, int count = 1);
+    // Moves one row to `to` (its index once moved).
+    void move(int from, int to);
     // Replaces everything at once (one reset, no per-row signals).
     void reset(const QList<QVariantMap> &rows);
     Q_INVOKABLE void clear();
@@ -81,7 +83,6 @@ private:
     Keyed keyed(const QList<QVariantMap> &input) const;
     // reset() of rows already keyed.
     void resetKeyed(Keyed kept);
-    void move(int from, int to);
     void forgetIndex() { m_indexValid = false; }
 
     QString m_keyName = QStringLiteral("id");

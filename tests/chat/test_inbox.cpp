@@ -11,6 +11,8 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -151,29 +153,81 @@ private slots:
 
     // A text into the conversation the user has open is read as it
     // arrives; one into another conversation counts as unread.
+    // `above`: conversations listed above Alice's when her second text
+    // comes, newer than her first and older than her second. Her row
+    // changes in place as the pull is shown, with one move to the top and
+    // no other row touched: the list is not read again for it.
     void unreadOnlyOutsideTheOpenConversation_data()
     {
         QTest::addColumn<bool>("open");
-        QTest::newRow("conversation open") << true;
-        QTest::newRow("another conversation open") << false;
+        QTest::addColumn<int>("above");
+        QTest::newRow("conversation open") << true << 0;
+        QTest::newRow("another conversation open") << false << 0;
+        QTest::newRow("another open, 30 conversations above hers") << false << 30;
     }
     void unreadOnlyOutsideTheOpenConversation()
     {
         QFETCH(bool, open);
+        QFETCH(int, above);
         startQuiet(*m_chat);
-        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("first")), newId()));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("first")), newId(), now));
         QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        ChatStore &store = ChatStore::instance();
+        for (int i = 0; i < above; ++i) {
+            const QString peer = velmor::identity::Identity(QByteArray(32, char(0x20 + i))).publicKeyText();
+            store.ensureDirectConversation(peer, peer, QStringLiteral("p"));
+            QVERIFY(store.bumpConversationTimestamp(store.conversationIdFor(peer), now + 10));
+        }
+        m_chat->reloadConversations();
         m_chat->openConversation(open ? m_alice.key() : m_carol.key());
         QTRY_COMPARE(unread(), open ? 0 : 1); // written on a worker
+        QCOMPARE(peersOf(m_chat->conversations()).indexOf(m_alice.key()), above);
+        waitIdle();
 
-        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("second")), newId()));
+        m_relay.enqueueRaw(m_bob.key(), envelopeJson(m_alice, m_bob, textContent(QStringLiteral("second")), newId(), now + 20));
         QSignalSpy notices(m_chat.get(), &ChatController::systemNotificationRequested);
+        QAbstractItemModel *model = m_chat->conversationModel();
+        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        QSignalSpy moved(model, &QAbstractItemModel::rowsMoved);
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        QVariantMap rowWhenShown;
+        connect(&m_chat->messaging().inbox, &Inbox::pullProcessed, this,
+                [&] { rowWhenShown = m_chat->conversations().value(0).toMap(); });
         QCOMPARE(pullAndSettle(*m_chat).acknowledged, 1);
+        QCOMPARE(rowWhenShown.value(QStringLiteral("peer")).toString(), m_alice.key());
+        QCOMPARE(rowWhenShown.value(QStringLiteral("last")).toString(), QStringLiteral("second"));
+        QCOMPARE(rowWhenShown.value(QStringLiteral("unread")).toInt(), open ? 0 : 2);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().at(0).toModelIndex().row(), above);
+        QCOMPARE(moved.count(), above > 0 ? 1 : 0);
+        QCOMPARE(reset.count(), 0);
         QCOMPARE(storedMessages(), 2);
         QTRY_COMPARE(unread(), open ? 0 : 2);
         // The list is read again on a worker.
         QTRY_COMPARE(rowOf(m_chat->conversations(), m_alice.key()).value(QStringLiteral("unread")).toInt(), open ? 0 : 2);
         QCOMPARE(notices.count(), open ? 0 : 1);
+    }
+
+    // A pull is opened and stored by its job while the window's thread is
+    // busy elsewhere; it is acknowledged only once shown.
+    void storedWhileTheWindowIsBusy()
+    {
+        startQuiet(*m_chat);
+        const QString id = queueText(m_alice, m_bob, QStringLiteral("while busy"));
+        QSignalSpy processed(&m_chat->messaging().inbox, &Inbox::pullProcessed);
+        m_chat->messaging().inbox.pullOnce();
+        QElapsedTimer busy;
+        busy.start();
+        while (!ChatStore::instance().messageExists(id) && busy.elapsed() < 5000)
+            QThread::msleep(5); // no event loop meanwhile
+        QVERIFY(ChatStore::instance().messageExists(id));
+        QVERIFY(queued().contains(id));
+        QVERIFY(processed.wait(5000));
+        QCOMPARE(processed.first().at(1).toInt(), 1);
+        QTRY_VERIFY(queued().isEmpty());
+        QTRY_COMPARE(rowOf(m_chat->conversations(), m_alice.key()).value(QStringLiteral("last")).toString(),
+                     QStringLiteral("while busy"));
     }
 
     // Offered again (an acknowledgement lost on the way), an envelope is
@@ -253,19 +307,25 @@ private slots:
         restartWithAllThreeTexts();
     }
 
-    // Killed before the pull came back: nothing stored, nothing
-    // acknowledged. Killed after storing but before the acknowledgement
-    // settled: the relay offers the envelopes again and they are
-    // acknowledged as duplicates, shown once.
+    // Ended before the pull came back: the pull's job still files what it
+    // brings while the store is the owner's (none of it once the store
+    // closed), and acknowledges nothing. Ended after storing but before the
+    // acknowledgement settled: the relay offers the envelopes again and
+    // they are acknowledged as duplicates, shown once.
     void killedDuringAPullThenRestarted_data()
     {
         QTest::addColumn<bool>("afterStoring");
-        QTest::newRow("before the envelopes came") << false;
-        QTest::newRow("after storing, before the acknowledgement") << true;
+        QTest::addColumn<bool>("storeClosed");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("before the envelopes came") << false << false << 3;
+        QTest::newRow("before the envelopes came, the store closed") << false << true << 0;
+        QTest::newRow("after storing, before the acknowledgement") << true << false << 3;
     }
     void killedDuringAPullThenRestarted()
     {
         QFETCH(bool, afterStoring);
+        QFETCH(bool, storeClosed);
+        QFETCH(int, stored);
         startQuiet(*m_chat);
         for (int i = 0; i < 3; ++i)
             queueText(m_alice, m_bob, QStringLiteral("text %1").arg(i));
@@ -279,8 +339,14 @@ private slots:
             m_chat->messaging().inbox.pullOnce();
         }
         m_chat.reset(); // the process ends; its jobs' results go nowhere
+        if (storeClosed)
+            ChatStore::instance().close();
         QThreadPool::globalInstance()->waitForDone(5000);
-        QCOMPARE(storedMessages(), afterStoring ? 3 : 0);
+        if (storeClosed)
+            QVERIFY(signInHere(m_bob));
+        QCOMPARE(storedMessages(), stored);
+        if (!afterStoring)
+            QCOMPARE(queued().size(), 3);
         m_relay.clearFaults();
         // The acknowledgement may or may not have reached the relay; either way
         // the restarted client ends with each message once.
