@@ -38,7 +38,6 @@ ListView {
     delegate: ConversationListRow {
         id: convRow
         required property var entry
-        readonly property string peer: entry.peer ? String(entry.peer) : ""
         conversation: entry
         width: Math.floor(0.9 * list.width)
         x: Math.round((list.width - width) / 2)

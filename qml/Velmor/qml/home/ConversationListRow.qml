@@ -16,17 +16,35 @@ Rectangle {
     signal deleteRequested()
 
     readonly property var c: conversation || ({})
+    // What the row shows of its map, each value typed: a new map (a new
+    // message) re-evaluates only these look-ups, and what is made of a value
+    // (its translation, the preview's markup, the time) follows only a value
+    // that changed.
+    readonly property string peer: c.peer ? String(c.peer) : ""
+    readonly property string display: c.display ? String(c.display) : ""
+    readonly property string last: c.last ? String(c.last) : ""
+    readonly property real ts: Number(c.ts) > 0 ? Number(c.ts) : 0
+    readonly property string connectionState: c.connectionState ? String(c.connectionState) : ""
+    // -1 when the map has no usable latency.
+    readonly property real latencyMs: {
+        var lat = Number(c.latencyMs)
+        return c.latencyMs === undefined || c.latencyMs === null || !isFinite(lat) || lat < 0 ? -1 : lat
+    }
+    readonly property string avatarId: c.avatarId ? String(c.avatarId) : ""
+    readonly property string avatarKind: c.avatarKind ? String(c.avatarKind) : ""
+    readonly property string sgAvatarUrl: c.sgAvatarUrl ? String(c.sgAvatarUrl) : ""
+    readonly property bool verified: c.verified === true
+    readonly property bool muted: c.muted === true
     readonly property bool isSuper: c.isSuper === true
     readonly property bool isPremium: c.isPremium === true
     readonly property bool isOfficial: c.isOfficial === true
     readonly property bool isAuthor: c.isAuthor === true
     readonly property int unread: Number(c.unread) > 0 ? Number(c.unread) : 0
-    readonly property string lastText: c.last ? I18n.said(c.last) : ""
+    readonly property string displayText: display ? I18n.said(display) : ""
+    readonly property string lastText: last ? I18n.said(last) : ""
     readonly property string preview: {
-        var lat = Number(c.latencyMs)
-        if (isSuper && c.connectionState === "connected" && c.latencyMs !== undefined
-                && c.latencyMs !== null && isFinite(lat) && lat >= 0)
-            return lastText + (lastText.length > 0 ? "  \u00b7  " : "") + lat + "ms"
+        if (isSuper && connectionState === "connected" && latencyMs >= 0)
+            return lastText + (lastText.length > 0 ? "  \u00b7  " : "") + latencyMs + "ms"
         return lastText
     }
     // The line as the bubbles draw it: emoji as pictures in colour (the
@@ -51,7 +69,7 @@ Rectangle {
     color: active ? "#2effffff" : (mouse.containsMouse ? "#14ffffff" : "transparent")
     activeFocusOnTab: true
     Accessible.role: Accessible.ListItem
-    Accessible.name: c.display ? I18n.said(c.display) : ""
+    Accessible.name: displayText
     Accessible.description: lastText
 
     Keys.onReturnPressed: row.openRequested()
@@ -73,12 +91,12 @@ Rectangle {
         y: 8
         width: Theme.avatarMedium
         height: Theme.avatarMedium
-        remoteUrl: Helpers.groupServerPicture(row.c.sgAvatarUrl, row.c.peer)
+        remoteUrl: Helpers.groupServerPicture(row.sgAvatarUrl, row.peer)
         special: row.isOfficial || row.isAuthor
         specialDir: row.isOfficial ? "tabbar_profile_frames" : (row.isAuthor ? "authorheadphoto_frames" : "")
         specialFrames: row.isOfficial ? 49 : 50
-        avatarId: row.c.avatarId ? String(row.c.avatarId) : ""
-        avatarKind: row.c.avatarKind ? String(row.c.avatarKind) : ""
+        avatarId: row.avatarId
+        avatarKind: row.avatarKind
         animate: row.animate
     }
 
@@ -95,7 +113,7 @@ Rectangle {
 
         Text {
             objectName: "displayName"
-            text: row.c.display ? I18n.said(row.c.display) : ""
+            text: row.displayText
             textFormat: Text.PlainText
             font.pixelSize: Theme.fontBody
             font.weight: Font.DemiBold
@@ -108,7 +126,7 @@ Rectangle {
         Image {
             id: verifiedMark
             objectName: "verifiedMark"
-            visible: row.c.verified === true
+            visible: row.verified
             // Loaded only for the rows that show it.
             source: visible ? Qt.resolvedUrl("../../assets/icons/verify.png") : ""
             sourceSize: Qt.size(28, 28)
@@ -129,7 +147,7 @@ Rectangle {
         Text {
             id: timeText
             objectName: "timeText"
-            text: Helpers.formatTime(row.c.ts)
+            text: Helpers.formatTime(row.ts)
             color: "#b3ffffff"
             font.pixelSize: Theme.fontBody
         }
@@ -181,7 +199,7 @@ Rectangle {
             Layout.preferredHeight: Theme.unreadBadgeHeight
             Layout.preferredWidth: Math.max(Theme.unreadBadgeHeight, unreadText.implicitWidth + 10)
             radius: height / 2
-            color: row.c.muted === true ? "#59ffffff" : "#ff3b30"
+            color: row.muted ? "#59ffffff" : "#ff3b30"
             Text {
                 id: unreadText
                 objectName: "unreadText"

@@ -42,23 +42,17 @@ function isBigEmoji(t) {
     return count >= 1 && count <= 3
 }
 
-function _two(n) {
-    return n < 10 ? "0" + n : "" + n
-}
-
 // "HH:mm" for today, "MM-dd HH:mm" otherwise; empty for a missing time.
-// `now` is for tests; the views leave it out.
+// `now` is for tests; the views leave it out. Each date is turned into local
+// time once (every getter of a Date does that again: about ten times the
+// cost, paid by every row and bubble that shows a time).
 function formatTime(ts, now) {
     var secs = Number(ts)
     if (!ts || !isFinite(secs) || secs <= 0)
         return ""
-    var d = new Date(secs * 1000)
-    var today = now instanceof Date ? now : new Date()
-    var hm = _two(d.getHours()) + ":" + _two(d.getMinutes())
-    if (d.getFullYear() === today.getFullYear() && d.getMonth() === today.getMonth()
-            && d.getDate() === today.getDate())
-        return hm
-    return _two(d.getMonth() + 1) + "-" + _two(d.getDate()) + " " + hm
+    var when = Qt.formatDateTime(new Date(secs * 1000), "yyyy-MM-dd hh:mm")
+    var today = Qt.formatDate(now instanceof Date ? now : new Date(), "yyyy-MM-dd")
+    return when.substring(0, 10) === today ? when.substring(11) : when.substring(5)
 }
 
 function shortAddress(value) {
