@@ -20,6 +20,7 @@
 
 int main(int argc, char **argv)
 {
+    const int64_t start = velmor::bench::monotonicNanos();
     QGuiApplication app(argc, argv);
     // The window thread's longest wait until the frame.
     static velmor::bench::StallProbe *probe = new velmor::bench::StallProbe;
@@ -74,6 +75,9 @@ Window {
                                     {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
         window->setProperty("rows", list);
     }
+    // As the program's start bench reports its phases.
+    std::printf("phase loaded %.1f\n", double(velmor::bench::monotonicNanos() - start) / 1e6);
+    std::fflush(stdout);
     // Printed as the frame is swapped, on the render thread, as the program
     // measured beside it does.
     QObject::connect(
