@@ -26,6 +26,7 @@
 #include "chat/supergroup_directory.h"
 #include "models/keyed_list_model.h"
 
+#include <QFuture>
 #include <QMutex>
 #include <QNetworkInformation>
 #include <QObject>
@@ -196,11 +197,13 @@ signals:
 public:
     // ---- session lifecycle -----------------------------------------------
     Q_INVOKABLE void start();
-    // Work for a sign-in's worker, once the store is open: it reads the
-    // stored conversations of the store's owner, for the next start() of
-    // that owner's session to show at once (which then reads them again for
-    // what the start itself changed). The work holds nothing of the
-    // controller but the reading's slot, so it may outlive the controller.
+    // Work for a sign-in's worker, once the store is open: it starts a job
+    // of its own that reads the stored conversations of the store's owner,
+    // for the next start() of that owner's session to show as soon as they
+    // are read (which then reads them again for what the start itself
+    // changed); the sign-in completes without waiting for the reading. The
+    // work holds nothing of the controller but the reading's slot, so it
+    // may outlive the controller.
     std::function<void()> readConversationsAheadWork();
     Q_INVOKABLE void stop();
     Q_INVOKABLE void refresh();
@@ -338,12 +341,16 @@ private:
     // taken only if no newer one was made meanwhile.
     quint64 m_conversationReads = 0;
     int m_conversationReadsInFlight = 0;
-    // readConversationsAheadWork()'s reading and the store owner it is of.
+    // readConversationsAheadWork()'s reading, the store owner it is of and
+    // the job that reads it. A reading started before the last stop() is
+    // never kept (`generation`).
     struct ReadAhead
     {
         QMutex lock;
         QString owner;
         std::optional<velmor::chat::ConversationList::Reading> reading;
+        QFuture<void> running;
+        quint64 generation = 0;
     };
     std::shared_ptr<ReadAhead> m_readAhead = std::make_shared<ReadAhead>();
     // A reading for reloadConversationsSoon() is on a worker, and changes

@@ -99,6 +99,7 @@ private slots:
         QTest::newRow("a conversation came and the list was read again") << "change" << 40;
         QTest::newRow("read ahead by the sign-in, one more since") << "ahead" << 40;
         QTest::newRow("read ahead for another user") << "ahead of ann" << 40;
+        QTest::newRow("read ahead by the sign-in, still reading at the start") << "reading ahead" << 40;
     }
     void signInListIsShownWholeOnlyIfStillCurrent()
     {
@@ -110,8 +111,23 @@ private slots:
             want << QStringLiteral("%1%2").arg(peerKey(char(0x50 + i % 40))).arg(i / 40);
             ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
         }
+        // The pool's threads held: the sign-in's work only starts the reading.
+        QSemaphore held, release;
+        if (meanwhile == "reading ahead") {
+            const int threads = QThreadPool::globalInstance()->maxThreadCount();
+            for (int i = 0; i < threads; ++i)
+                QThreadPool::globalInstance()->start([&held, &release] {
+                    held.release();
+                    release.acquire();
+                });
+            held.acquire(threads);
+            m_chat->readConversationsAheadWork()();
+            want << peerKey(0x7c);
+            ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
+        }
         if (meanwhile == "ahead") {
             m_chat->readConversationsAheadWork()();
+            QThreadPool::globalInstance()->waitForDone();
             want << peerKey(0x7b);
             ChatStore::instance().ensureDirectConversation(want.last(), want.last(), QStringLiteral("p"));
         }
@@ -123,8 +139,9 @@ private slots:
         }
         QSignalSpy inserted(m_chat->conversationModel(), &QAbstractItemModel::rowsInserted);
         m_chat->start();
-        // What was read ahead is shown by start() itself.
+        // What was read ahead is shown by start() itself, or once read.
         QCOMPARE(m_chat->conversations().size(), meanwhile == "ahead" ? count : 0);
+        release.release(QThreadPool::globalInstance()->maxThreadCount());
         QThreadPool::globalInstance()->waitForDone(); // read, not yet shown
         if (meanwhile == "stop" || meanwhile == "ben") {
             m_chat->stop();
