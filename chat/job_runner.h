@@ -24,6 +24,7 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QThreadPool>
+#include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
@@ -31,6 +32,7 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace velmor::chat {
 
@@ -79,6 +81,67 @@ public:
     void runToEnd(Worker worker, Done done, std::function<void()> settle = {})
     {
         start<T>(std::move(worker), std::move(done), std::move(settle));
+    }
+
+    // A job whose result comes in two parts, the first while the worker
+    // goes on (a send written, then its post's answer): the worker is
+    // given a function that hands `First` to the window at once, and its
+    // return value is the second. Like runToEnd, both come with whether the
+    // session that started the job is still current; each part's settle
+    // runs first, before its part, or at the end if the worker failed
+    // before reaching it.
+    template <typename First, typename Second, typename Worker, typename DoneFirst, typename DoneSecond>
+    void runInTwo(Worker worker, DoneFirst doneFirst, DoneSecond doneSecond, std::function<void()> settleFirst,
+                  std::function<void()> settleSecond)
+    {
+        using Part = std::variant<First, Second>;
+        struct Settles
+        {
+            std::function<void()> parts[2];
+            void run(int part)
+            {
+                if (auto settle = std::exchange(parts[part], {}))
+                    settle();
+            }
+        };
+        auto settles = std::make_shared<Settles>(Settles{{std::move(settleFirst), std::move(settleSecond)}});
+        const ChatSession::Ticket ticket = m_session.ticket();
+        auto *watcher = new QFutureWatcher<Part>(m_owner);
+        ++m_pending;
+        QObject::connect(watcher, &QFutureWatcherBase::resultReadyAt, m_owner,
+                         [this, watcher, ticket, settles, doneFirst = std::move(doneFirst),
+                          doneSecond = std::move(doneSecond)](int index) mutable {
+                             const velmor::net::GuiThreadWork onTheWindowsThread;
+                             Part part = watcher->resultAt(index);
+                             const bool current = m_session.isCurrent(ticket);
+                             settles->run(int(part.index()));
+                             if (auto *first = std::get_if<0>(&part))
+                                 doneFirst(std::move(*first), current);
+                             else
+                                 doneSecond(std::move(std::get<1>(part)), current);
+                         });
+        QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner, [this, watcher, settles] {
+            const velmor::net::GuiThreadWork onTheWindowsThread;
+            watcher->deleteLater();
+            --m_pending;
+            if (settles->parts[0] || settles->parts[1])
+                qWarning() << "[CHAT-JOB] worker failed without a result";
+            settles->run(0);
+            settles->run(1);
+        });
+        watcher->setFuture(QtConcurrent::run(
+            QThreadPool::globalInstance(), [worker = std::move(worker)](QPromise<Part> &promise) mutable {
+                try {
+                    Second second = worker([&promise](First &&first) {
+                        promise.addResult(Part(std::in_place_index<0>, std::move(first)));
+                    });
+                    promise.addResult(Part(std::in_place_index<1>, std::move(second)));
+                } catch (const std::exception &e) {
+                    qWarning() << "[CHAT-JOB] worker threw:" << e.what();
+                } catch (...) {
+                    qWarning() << "[CHAT-JOB] worker threw";
+                }
+            }));
     }
 
 private:

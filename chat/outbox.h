@@ -103,6 +103,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <optional>
@@ -272,7 +273,9 @@ private:
     // the write of the job started before (`previous`), in transactions of
     // kSealBatch; the store is held open until then (`hold`). What the store
     // refuses goes into the send journal (`journal`).
-    void startSealJob(const QList<ToSeal> &sends);
+    // A lone send (`mayPost`, and a place among the posts free) is posted
+    // by the same job once written, while the window shows it.
+    void startSealJob(const QList<ToSeal> &sends, bool mayPost);
     static SealedBatch sealAndStore(const QList<ToSeal> &sends, const QString &owner, const QString &journal,
                                     const velmor::identity::Identity &identity, const Deletions &deletions,
                                     const std::shared_future<void> &previous, std::shared_ptr<void> hold);
@@ -297,6 +300,16 @@ private:
     void pump();
     void postStored(const QString &messageId);
     void onPosted(const QString &messageId, const RelaySendResult &result, bool marked = false);
+    // On the pool: posts a send (kept in memory, just sealed, or read from
+    // the store) and, once the relay took a stored one, marks it sent.
+    static std::optional<Posted> postSend(const QString &messageId, const QString &keptEnvelope,
+                                          const std::optional<MessageRecord> &keptRow,
+                                          const QString &sealedEnvelope);
+    // A post's answer, for this session or an ended one.
+    void answered(const QString &messageId, const QString &owner, const QString &journal,
+                  const std::optional<Posted> &posted, bool current);
+    // A post's job is over, answered or not.
+    void postEnded(const QString &messageId);
     void settle(const QString &messageId, MessageStatus status, const QString &error);
     // Writes the statuses settle() gathered (and those the store refused
     // before) in one transaction, then says so for each new one (list row,
@@ -325,6 +338,10 @@ private:
     QList<quint64> m_sealJobSessions;         // the session of each seal job on its way
     std::shared_future<void> m_lastSealWrite; // done once the latest seal job has written
     std::shared_ptr<Deletions> m_deletions = std::make_shared<Deletions>();
+    // Set when this session ends (forgetQueue): a seal job that has not
+    // posted its send by then leaves it to its owner's next start, so that
+    // it never goes out under the next session's sign-in.
+    std::shared_ptr<std::atomic_bool> m_ended = std::make_shared<std::atomic_bool>(false);
     // resumeInterrupted() waits for an ended session's sends to be written.
     bool m_resumeWhenWritten = false;
     int m_inFlight = 0;

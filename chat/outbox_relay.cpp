@@ -228,10 +228,10 @@ void Outbox::sealQueued()
     const QList<ToSeal> batch = m_sealQueue.mid(0, kSealBatch);
     m_sealQueue.remove(0, batch.size());
     m_sealing = true;
-    startSealJob(batch);
+    startSealJob(batch, true);
 }
 
-void Outbox::startSealJob(const QList<ToSeal> &sends)
+void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
 {
     ChatSession &session = m_host.session();
     const QString owner = session.ownerKey();
@@ -249,23 +249,58 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
         if (send.typedKept)
             typed.insert(send.row.id);
     }
-    m_host.jobs().runToEnd<SealedBatch>(
+    // A lone send with a free place among the posts and nothing waiting
+    // before it is posted by its own job as soon as it is written, while the
+    // window shows it: no trip through the window's thread in between.
+    const bool postNow = mayPost && sends.size() == 1 && m_waiting.isEmpty() && m_posting.size() < kMaxPosts
+                         && m_pausedUntilMs <= nowMs() && session.isActive();
+    const QString postId = postNow ? sends.first().row.id : QString();
+    if (postNow) {
+        m_posting.insert(postId);
+        ++m_inFlight;
+    }
+    m_host.jobs().runInTwo<SealedBatch, std::optional<Posted>>(
         [sends, owner, journal, identity = session.identity(), deletions = m_deletions, previous, written,
-         hold = session.store().holdOpen(), typed]() mutable {
-            const auto done = qScopeGuard([&written] { written->set_value(); });
-            SealedBatch batch = sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+         hold = session.store().holdOpen(), typed, postNow,
+         ended = m_ended](const auto &shown) mutable -> std::optional<Posted> {
+            SealedBatch batch;
+            {
+                // The next job writes after this write, not after this post.
+                const auto done = qScopeGuard([&written] { written->set_value(); });
+                batch = sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+            }
             // Stored, journaled sealed, dropped with their conversation or
             // given back to the composer: their typed records go. Signed
             // under another identity, they stay for their owner's next start.
             if (!batch.dropped && !typed.isEmpty())
                 SendJournal::forgetSoon(journal, owner, typed, true);
-            return batch;
+            // Posted only as the window would show it: stored, still
+            // sending, its conversation not deleted, its session not ended.
+            // One the store refused goes through the window's queue, which
+            // keeps it.
+            const Sealed *send = postNow && !batch.dropped && batch.sends.size() == 1 ? &batch.sends.first() : nullptr;
+            const bool post = send && batch.stored && send->written && send->row.status == MessageStatus::Sending
+                              && !deletions->drops(send->row.conversation_id, send->stamp) && !ended->load();
+            const QString id = post ? send->row.id : QString();
+            const QString envelope = post ? send->envelope : QString();
+            shown(std::move(batch));
+            if (!post)
+                return std::nullopt;
+            return postSend(id, QString(), std::nullopt, envelope);
         },
         [this, owner](const SealedBatch &sealed, bool current) {
             if (current)
                 showSealed(sealed);
             else
                 sealedAfterEnd(owner, sealed);
+        },
+        [this, postId, owner, journal](const std::optional<Posted> &posted, bool current) {
+            // Not posted by the job (kept only in the journal, or not held at
+            // all): the queue posts it if there is anything to post.
+            if (posted)
+                answered(postId, owner, journal, posted, current);
+            else if (current && !postId.isEmpty())
+                enqueue(postId);
         },
         [this, generation, typed] {
             for (const QString &id : typed)
@@ -282,6 +317,10 @@ void Outbox::startSealJob(const QList<ToSeal> &sends)
                 resumeInterrupted();
                 m_host.reloadMessages();
             }
+        },
+        [this, postId] {
+            if (!postId.isEmpty())
+                postEnded(postId);
         });
 }
 
@@ -547,9 +586,11 @@ void Outbox::forgetQueue()
     // Sends accepted and not written yet are still written, as this owner's,
     // after the job under way (the store stays open for both until then).
     journalTyped();
+    m_ended->store(true);
+    m_ended = std::make_shared<std::atomic_bool>(false);
     m_sealTimer.stop();
     if (!m_sealQueue.isEmpty() && m_host.session().isActive())
-        startSealJob(std::exchange(m_sealQueue, {}));
+        startSealJob(std::exchange(m_sealQueue, {}), false);
     m_sealQueue.clear();
     m_sealing = false;
     m_resumeWhenWritten = false;
@@ -762,53 +803,68 @@ void Outbox::postStored(const QString &messageId)
     // A send being shown now was just sealed and stored: its envelope is at hand.
     const QString sealedEnvelope = keptEnvelope.isEmpty() ? m_sealedNow.value(messageId) : QString();
     m_host.jobs().runToEnd<std::optional<Posted>>(
-        [messageId, keptEnvelope, keptRow, sealedEnvelope]() -> std::optional<Posted> {
-            // Sent meanwhile (no envelope), or deleted with its conversation
-            // while it waited: not posted.
-            ChatStore &store = ChatStore::instance();
-            const bool stored = keptEnvelope.isEmpty() && store.messageExists(messageId);
-            const QString envelope = !keptEnvelope.isEmpty() ? keptEnvelope
-                : !stored                                     ? QString()
-                : !sealedEnvelope.isEmpty()                   ? sealedEnvelope
-                                                              : store.outgoingEnvelope(messageId);
-            if (envelope.isEmpty())
-                return std::nullopt;
-            const QJsonObject request = QJsonDocument::fromJson(envelope.toUtf8()).object();
-            Posted posted;
-            if (isSuperGroupRequest(request)) {
-                // The message is its row's (a pulled copy of it, the server's
-                // word that it arrived, is no longer the user's to post).
-                const std::optional<MessageRecord> row = keptRow ? keptRow : store.ownMessage(messageId);
-                if (!row)
-                    return std::nullopt;
-                posted.result = postSuperGroupRequest(request, *row);
-            } else {
-                posted.result = postEnvelope(request);
-            }
-            // Marked sent here, off the window's thread and without a trip
-            // through it first. Only a stored row of the store's owner can
-            // match: for another owner signed in since, or a store that
-            // refuses, the window writes it as before.
-            QList<bool> found;
-            posted.marked = stored && posted.result.ok
-                            && store.setMessageStatuses({{messageId, MessageStatus::Sent}}, &found)
-                            && found.value(0);
-            return posted;
+        [messageId, keptEnvelope, keptRow, sealedEnvelope] {
+            return postSend(messageId, keptEnvelope, keptRow, sealedEnvelope);
         },
         [this, messageId, owner = m_host.session().ownerKey(),
          journal = journalPath()](const std::optional<Posted> &posted, bool current) {
-            if (!current)
-                postedAfterEnd(messageId, owner, journal, posted);
-            else if (posted)
-                onPosted(messageId, posted->result, posted->marked);
-            else
-                pump();
+            answered(messageId, owner, journal, posted, current);
         },
-        [this, messageId] {
-            if (!m_postingEnded.remove(messageId))
-                m_posting.remove(messageId);
-            --m_inFlight;
-        });
+        [this, messageId] { postEnded(messageId); });
+}
+
+std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
+                                               const std::optional<MessageRecord> &keptRow,
+                                               const QString &sealedEnvelope)
+{
+    // Sent meanwhile (no envelope), or deleted with its conversation
+    // while it waited: not posted.
+    ChatStore &store = ChatStore::instance();
+    const bool stored = keptEnvelope.isEmpty() && store.messageExists(messageId);
+    const QString envelope = !keptEnvelope.isEmpty() ? keptEnvelope
+        : !stored                                     ? QString()
+        : !sealedEnvelope.isEmpty()                   ? sealedEnvelope
+                                                      : store.outgoingEnvelope(messageId);
+    if (envelope.isEmpty())
+        return std::nullopt;
+    const QJsonObject request = QJsonDocument::fromJson(envelope.toUtf8()).object();
+    Posted posted;
+    if (isSuperGroupRequest(request)) {
+        // The message is its row's (a pulled copy of it, the server's
+        // word that it arrived, is no longer the user's to post).
+        const std::optional<MessageRecord> row = keptRow ? keptRow : store.ownMessage(messageId);
+        if (!row)
+            return std::nullopt;
+        posted.result = postSuperGroupRequest(request, *row);
+    } else {
+        posted.result = postEnvelope(request);
+    }
+    // Marked sent here, off the window's thread and without a trip
+    // through it first. Only a stored row of the store's owner can
+    // match: for another owner signed in since, or a store that
+    // refuses, the window writes it as before.
+    QList<bool> found;
+    posted.marked = stored && posted.result.ok
+                    && store.setMessageStatuses({{messageId, MessageStatus::Sent}}, &found) && found.value(0);
+    return posted;
+}
+
+void Outbox::answered(const QString &messageId, const QString &owner, const QString &journal,
+                      const std::optional<Posted> &posted, bool current)
+{
+    if (!current)
+        postedAfterEnd(messageId, owner, journal, posted);
+    else if (posted)
+        onPosted(messageId, posted->result, posted->marked);
+    else
+        pump();
+}
+
+void Outbox::postEnded(const QString &messageId)
+{
+    if (!m_postingEnded.remove(messageId))
+        m_posting.remove(messageId);
+    --m_inFlight;
 }
 
 void Outbox::postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
