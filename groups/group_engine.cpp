@@ -689,10 +689,23 @@ RelaySendResult postGroupFanOut(const QJsonObject &fanOut)
 {
     RelaySendResult result;
     result.messageId = fanOut.value(QStringLiteral("message_id")).toString();
+    // Every envelope is signed by the one identity that sealed the fan-out:
+    // posted under its token or not at all (another identity signed in since
+    // gives "session_changed", and it waits for its owner's next start).
+    const QString sender = fanOut.value(QStringLiteral("envelopes"))
+                               .toArray()
+                               .first()
+                               .toObject()
+                               .value(QStringLiteral("sender_pubkey"))
+                               .toString();
+    if (sender.isEmpty()) {
+        result.error = QStringLiteral("invalid_envelope");
+        return result;
+    }
     QString tokenError;
     const velmor::net::HttpResponse reply =
         RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), fanOut, kFanoutTimeoutMs, &tokenError,
-                                 kMaxSendAnswerBytes);
+                                 kMaxSendAnswerBytes, sender);
     if (reply.success) {
         result.ok = true;
         return result;

@@ -192,7 +192,7 @@ bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
     QString tokenError;
     const velmor::net::HttpResponse reply =
         RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body, kFanoutTimeoutMs, &tokenError,
-                                 kMaxSendAnswerBytes);
+                                 kMaxSendAnswerBytes, me.identity.publicKeyText());
     if (!reply.success) {
         qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
                              << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);

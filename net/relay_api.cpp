@@ -173,12 +173,12 @@ velmor::net::HttpRequest relayRequest(const QByteArray &method, const QString &p
 } // namespace
 
 HttpResponse RelayApi::authorizedPost(const QString &path, const QJsonObject &body, int timeoutMs,
-                                      QString *tokenError, qint64 maxResponseBytes)
+                                      QString *tokenError, qint64 maxResponseBytes, const QString &forKey)
 {
     velmor::net::HttpRequest request =
         relayRequest("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs);
     request.maxResponseBytes = maxResponseBytes;
-    return authorized(request, tokenError);
+    return authorized(request, tokenError, forKey);
 }
 
 HttpResponse RelayApi::authorizedGet(const QString &pathAndQuery, int timeoutMs,

@@ -130,11 +130,14 @@ public:
     // a 401 the token is dropped and the request made once more with a fresh
     // one). For the other relay paths, such as the group fan-out. An answer
     // known to be short (kMaxSendAnswerBytes) goes over the kept-alive
-    // connections a send uses (net/http.cpp).
+    // connections a send uses (net/http.cpp). With `forKey` (the sender
+    // key of what is posted), only under that identity's token: another
+    // identity signed in gives *tokenError "session_changed", nothing posted.
     static velmor::net::HttpResponse authorizedPost(const QString &path, const QJsonObject &body,
                                                     int timeoutMs = kRelayTimeoutMs,
                                                     QString *tokenError = nullptr,
-                                                    qint64 maxResponseBytes = velmor::net::kMaxResponseBytes);
+                                                    qint64 maxResponseBytes = velmor::net::kMaxResponseBytes,
+                                                    const QString &forKey = QString());
     static velmor::net::HttpResponse authorizedGet(const QString &pathAndQuery,
                                                    int timeoutMs = kRelayTimeoutMs,
                                                    QString *tokenError = nullptr);
