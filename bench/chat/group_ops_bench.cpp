@@ -8,6 +8,7 @@
 // with the longest stall of the GUI thread's event loop meanwhile (a 1 ms
 // timer that notes the longest gap between its ticks).
 #include "bench/bench_ratio.h"
+#include "bench/chat/signed_in_bench.h"
 #include "bench/loopback_endpoints.h"
 #include "chat/chat_controller.h"
 #include "chat/directory_parts.h"
@@ -47,6 +48,7 @@
 #include <memory>
 
 using namespace velmor::chat;
+using velmor::bench::waitForEvents;
 
 namespace {
 
@@ -57,18 +59,6 @@ QString keyOf(int i)
     return velmor::identity::Identity(secret).publicKeyText();
 }
 
-// Waits, asleep as a window's event loop is, until an event comes or `ms`
-// pass, and handles what came. (processEvents with a time handles what is
-// there and returns at once: looped, it keeps the thread polling without a
-// pause, which takes a core from the pool threads the send waits for and
-// counts the polling as the window's work.)
-void waitForEvents(int ms)
-{
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.start(ms);
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
 
 // The relay, the owner signed in with a store of their own, and the Chat object.
 struct Bench
