@@ -68,7 +68,9 @@ MessageRecord recordFor(const SGMessage &m, const QString &peer, const QString &
     r.sender_avatar_id = m.senderAvatarId;
     r.created_at = m.createdAt;
     r.is_outgoing = !myKey.isEmpty() && m.senderPubkey == myKey;
-    r.status = MessageStatus::Received;
+    // The server handing the user's own message back is its word that the
+    // message arrived: sent, whatever the outbox last wrote of it.
+    r.status = r.is_outgoing ? MessageStatus::Sent : MessageStatus::Received;
     r.server_seq = m.seq;
     r.content_type = m.type;
     r.system_event_type = m.event;
@@ -78,6 +80,14 @@ MessageRecord recordFor(const SGMessage &m, const QString &peer, const QString &
     else if (m.type == QLatin1String("voice") && !m.voiceData.isEmpty())
         r.attachment = payload::voicePayload(m.voiceData, m.durationMs, {});
     return r;
+}
+
+// True when the user's own stored message was not sent before and is now.
+bool markSent(ChatStore &store, const QString &peer, const QString &id)
+{
+    const std::optional<MessageRecord> row = store.messageById(peer, id);
+    return row && row->is_outgoing && row->status != MessageStatus::Sent
+           && store.setMessageStatus(id, MessageStatus::Sent);
 }
 
 // A contact row for a speaker who has none; an existing row, whatever the
@@ -239,8 +249,15 @@ SuperGroupPullOutcome storeSuperGroupPull(ChatStore &store, const SuperGroupPull
     for (const SGMessage &m : messages) {
         if (heldBefore == 0 || m.seq < heldBefore)
             cursor = qMax(cursor, m.seq);
-        if (!m.hasContent || m.messageId.isEmpty() || store.messageExists(peer, m.messageId))
+        if (!m.hasContent || m.messageId.isEmpty())
             continue;
+        if (store.messageExists(peer, m.messageId)) {
+            // The user's own send handed back arrived, whatever its row says
+            // (an answer lost, a post that failed after the server took it).
+            if (!start.myKey.isEmpty() && m.senderPubkey == start.myKey && markSent(store, peer, m.messageId))
+                out.stored = true;
+            continue;
+        }
         if (blocked.contains(m.senderPubkey)) {
             if (m.seq == out.lastReadSeq + 1)
                 out.lastReadSeq = m.seq;

@@ -152,7 +152,9 @@ public:
     // New in its conversation: inserts, sets the conversation's preview and
     // time to the message's and, for an incoming non-system message, adds
     // one unread; a hidden conversation stays hidden. Already there: updates
-    // text, status, attachment and delivery_state only.
+    // text, status, attachment and delivery_state only; the user's own
+    // message, once sent, stays sent. Writing an own message as sent drops
+    // its stored envelope.
     bool upsertMessage(const velmor::chat::MessageRecord &message);
     // Every message as upsertMessage() does, in one transaction (one relay
     // pull is one write). False, and nothing written, when the transaction
@@ -170,8 +172,7 @@ public:
     // The first stored message with this id in whichever conversation; one
     // that acts on a message names its conversation (above).
     std::optional<velmor::chat::MessageRecord> messageById(const QString &id);
-    // The user's own message with this id as this device wrote it to send:
-    // outgoing and not one the network brought back (Received), so no
+    // The user's own message with this id: outgoing and not Received, so no
     // message of another conversation under the same id is taken for it.
     std::optional<velmor::chat::MessageRecord> ownMessage(const QString &id);
     // Every message of the conversation, oldest first.
@@ -240,8 +241,8 @@ public:
                         QList<bool> *written = nullptr);
     // The stored envelope of an outgoing message; empty when none.
     QString outgoingEnvelope(const QString &messageId);
-    // Only the status of one of the user's own messages (ownMessage()); Sent
-    // also drops its stored envelope.
+    // Only the status of one of the user's own messages (ownMessage()) that
+    // is not sent already; Sent also drops its stored envelope.
     bool setMessageStatus(const QString &id, velmor::chat::MessageStatus status);
     // The same for many messages in one transaction: all or none. On success
     // *found (when given) says, per change, whether its message was there.

@@ -74,7 +74,9 @@ std::optional<ConversationRecord> conversationById(Session &s, const QString &id
 enum class Write { Inserted, Updated, Failed };
 
 // A message new to its conversation is inserted in one statement; one the
-// conversation holds gets its text, status, attachment and delivery state.
+// conversation holds gets its text, status, attachment and delivery state,
+// except that the user's own message once sent stays sent (a late write of
+// its send, or a pulled copy, does not set it back).
 // The same id in another conversation is another message, never touched.
 // The conversation's preview is left to the caller (see Preview).
 Write writeMessage(Session &s, const MessageRecord &m)
@@ -89,9 +91,11 @@ Write writeMessage(Session &s, const MessageRecord &m)
         if (st.rowsAffected() == 1)
             return Write::Inserted;
     }
-    Stmt st(s.conn(), QStringLiteral("UPDATE messages SET text=?, status=?, attachment=?, delivery_state=? "
-                                     "WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
-            {m.text, static_cast<int>(m.status), m.attachment, m.delivery_state, s.owner(), m.id, m.conversation_id});
+    Stmt st(s.conn(),
+            QStringLiteral("UPDATE messages SET text=?, status=CASE WHEN is_outgoing=1 AND status=? THEN status ELSE ? END, "
+                           "attachment=?, delivery_state=? WHERE owner_raw_public_key=? AND id=? AND conversation_id=?"),
+            {m.text, static_cast<int>(velmor::chat::MessageStatus::Sent), static_cast<int>(m.status), m.attachment, m.delivery_state,
+             s.owner(), m.id, m.conversation_id});
     return st.ok() ? Write::Updated : Write::Failed;
 }
 
@@ -148,6 +152,12 @@ bool rememberDeletedIds(Session &s, const QString &where, const QVariantList &va
                         .arg(where),
                     QVariantList{ChatStore::kReceivedIdMemorySeconds, s.owner()} + values
                         + QVariantList{ChatStore::kReceivedIdMemorySeconds, now});
+}
+
+bool dropEnvelope(Session &s, const QString &messageId)
+{
+    return s.run(QStringLiteral("DELETE FROM outgoing_envelopes WHERE owner_raw_public_key=? AND message_id=?"),
+                 {s.owner(), messageId});
 }
 
 QString directConversationId(const QString &owner, const QString &peerKey)
@@ -332,14 +342,17 @@ bool ChatStore::upsertMessage(const MessageRecord &m)
     Transaction tx(s);
     if (!tx.active())
         return false;
+    // The user's own message written as sent (a group server handed it
+    // back): its envelope is the server's now, not to be posted again.
+    const bool sent = m.is_outgoing && m.status == velmor::chat::MessageStatus::Sent;
     switch (velmor::store::writeMessage(s, m)) {
     case velmor::store::Write::Inserted: {
         velmor::store::Preview preview;
         preview.add(m);
-        return preview.write(s, m.conversation_id) && tx.finish();
+        return preview.write(s, m.conversation_id) && (!sent || dropEnvelope(s, m.id)) && tx.finish();
     }
     case velmor::store::Write::Updated:
-        return tx.finish();
+        return (!sent || dropEnvelope(s, m.id)) && tx.finish();
     case velmor::store::Write::Failed:
         break;
     }

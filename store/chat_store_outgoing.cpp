@@ -4,8 +4,15 @@
 
 namespace {
 // The user's own send (as ChatStore::ownMessage): a message of another
-// conversation that carries the same id keeps its status.
-constexpr char kOwnSend[] = "AND is_outgoing=1 AND status<>?";
+// conversation that carries the same id keeps its status. One that is sent
+// already (the group server handed it back, say) stays sent: a late answer
+// or retry does not set it back.
+constexpr char kOwnSend[] = "AND is_outgoing=1 AND status NOT IN (?,?)";
+QVariantList ownSendStatuses(MessageStatus status)
+{
+    const MessageStatus kept = status == MessageStatus::Sent ? MessageStatus::Received : MessageStatus::Sent;
+    return {static_cast<int>(MessageStatus::Received), static_cast<int>(kept)};
+}
 } // namespace
 
 QString ChatStore::outgoingEnvelope(const QString &messageId)
@@ -25,7 +32,7 @@ bool ChatStore::setMessageStatus(const QString &id, MessageStatus status)
     if (!tx.active()
         || !s.run(QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=? %1")
                       .arg(QLatin1String(kOwnSend)),
-                  {static_cast<int>(status), s.owner(), id, static_cast<int>(MessageStatus::Received)}))
+                  QVariantList{static_cast<int>(status), s.owner(), id} + ownSendStatuses(status)))
         return false;
     // A sent envelope is the relay's now; a failed one stays for a retry.
     if (status == MessageStatus::Sent
@@ -47,7 +54,7 @@ bool ChatStore::setMessageStatuses(const QList<QPair<QString, MessageStatus>> &c
         Stmt update(s.conn(),
                     QStringLiteral("UPDATE messages SET status=? WHERE owner_raw_public_key=? AND id=? %1")
                         .arg(QLatin1String(kOwnSend)),
-                    {static_cast<int>(status), s.owner(), id, static_cast<int>(MessageStatus::Received)});
+                    QVariantList{static_cast<int>(status), s.owner(), id} + ownSendStatuses(status));
         if (!update.ok())
             return false;
         there.append(update.rowsAffected() > 0);
