@@ -278,6 +278,11 @@ void SuperGroupSync::refreshAuthorization(const QString &serverUrl)
                 qWarning().noquote() << "[SG] role refresh failed, role kept url=" << serverUrl;
                 return;
             }
+            // Asked again at every socket open: a role that stayed needs no
+            // store write, no list reload and no second information request.
+            const std::optional<SuperGroupRecord> stored = ChatStore::instance().superGroup(serverUrl);
+            if (stored && stored->role == result.role)
+                return;
             SuperGroupRecord row = sg::storedOrNew(serverUrl);
             row.role = result.role;
             row.updated_at = sg::nowSeconds();
