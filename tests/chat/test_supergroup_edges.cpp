@@ -281,7 +281,11 @@ private slots:
         m_chat->openConversation(QStringLiteral("sg:") + server.baseUrl());
         QTRY_COMPARE(m_chat->messages().size(), 3);
         waitIdle();
-        QCOMPARE(server.http().requestCount(QStringLiteral("/v1/group/info")), 1);
+        // Asked once by the open; once more when the group's socket opens
+        // only now (a loaded machine) and learns the user's role. A failed
+        // answer is never asked for again on its own.
+        const int infoAsked = server.http().requestCount(QStringLiteral("/v1/group/info"));
+        QVERIFY2(infoAsked >= 1 && infoAsked <= 2, qPrintable(QString::number(infoAsked)));
         QCOMPARE(m_chat->currentTitle(), QStringLiteral("Harbour"));
         QCOMPARE(runtime(server).name, QStringLiteral("Harbour"));
         QCOMPARE(server.member(m_me.key()).lastReadSeq, 3);
