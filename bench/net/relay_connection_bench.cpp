@@ -239,25 +239,28 @@ bool bareSend(Fixture &f, QNetworkAccessManager &manager, bool pull = false)
     return reply->error() == QNetworkReply::NoError;
 }
 
-void BM_SendBehindProxy(benchmark::State &state)
+// Ours, each call from a new thread as the pool's are; the first send opens
+// the connection, and the connections opened after it are counted: none
+// when each is kept.
+void oursBehindProxy(benchmark::State &state, bool pull)
 {
     Fixture &f = fixture();
-    if (!f.ready || !oursFromNewThread(f)) { // the first send opens the connection
+    if (!f.ready || !oursFromNewThread(f)) {
         state.SkipWithError("TLS stand-in not reachable");
         return;
     }
     const int before = f.proxy->accepted.load();
     for (auto _ : state) {
-        if (!oursFromNewThread(f))
-            state.SkipWithError("send refused");
+        if (!oursFromNewThread(f, pull))
+            state.SkipWithError("refused");
     }
-    // Connections opened after the first send: none when each is kept.
     state.counters["connections"] = f.proxy->accepted.load() - before;
     noteLoad(state);
 }
-BENCHMARK(BM_SendBehindProxy)->Unit(benchmark::kMillisecond)->Iterations(15)->UseRealTime();
 
-void BM_BareSendBehindProxyKeptAlive(benchmark::State &state)
+// The bare: one manager whose connection a first send opens and every call
+// after it keeps.
+void bareKeptAliveBehindProxy(benchmark::State &state, bool pull)
 {
     Fixture &f = fixture();
     QNetworkAccessManager manager;
@@ -267,10 +270,21 @@ void BM_BareSendBehindProxyKeptAlive(benchmark::State &state)
         return;
     }
     for (auto _ : state) {
-        if (!bareSend(f, manager))
-            state.SkipWithError("send refused");
+        if (!bareSend(f, manager, pull))
+            state.SkipWithError("refused");
     }
     noteLoad(state);
+}
+
+void BM_SendBehindProxy(benchmark::State &state)
+{
+    oursBehindProxy(state, false);
+}
+BENCHMARK(BM_SendBehindProxy)->Unit(benchmark::kMillisecond)->Iterations(15)->UseRealTime();
+
+void BM_BareSendBehindProxyKeptAlive(benchmark::State &state)
+{
+    bareKeptAliveBehindProxy(state, false);
 }
 BENCHMARK(BM_BareSendBehindProxyKeptAlive)->Unit(benchmark::kMillisecond)->Iterations(15)->UseRealTime();
 
@@ -294,35 +308,13 @@ BENCHMARK(BM_BareSendBehindProxyNewConnection)->Unit(benchmark::kMillisecond)->I
 // Pulls after a send, each over the connection the one before kept.
 void BM_PullBehindProxy(benchmark::State &state)
 {
-    Fixture &f = fixture();
-    if (!f.ready || !oursFromNewThread(f)) {
-        state.SkipWithError("TLS stand-in not reachable");
-        return;
-    }
-    const int before = f.proxy->accepted.load();
-    for (auto _ : state) {
-        if (!oursFromNewThread(f, true))
-            state.SkipWithError("pull refused");
-    }
-    state.counters["connections"] = f.proxy->accepted.load() - before;
-    noteLoad(state);
+    oursBehindProxy(state, true);
 }
 BENCHMARK(BM_PullBehindProxy)->Unit(benchmark::kMillisecond)->Iterations(15)->UseRealTime();
 
 void BM_BarePullBehindProxyKeptAlive(benchmark::State &state)
 {
-    Fixture &f = fixture();
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
-    if (!f.ready || !bareSend(f, manager)) {
-        state.SkipWithError("TLS stand-in not reachable");
-        return;
-    }
-    for (auto _ : state) {
-        if (!bareSend(f, manager, true))
-            state.SkipWithError("pull refused");
-    }
-    noteLoad(state);
+    bareKeptAliveBehindProxy(state, true);
 }
 BENCHMARK(BM_BarePullBehindProxyKeptAlive)->Unit(benchmark::kMillisecond)->Iterations(15)->UseRealTime();
 
