@@ -23,17 +23,8 @@ Item {
             compare(I18n.locales, ["en", "zh-Hans", "zh-Hant", "ja-JP", "de", "es", "fr", "pt-PT"])
             compare(I18n.localeNames["zh-Hant"], "繁體中文")
             compare(I18n.localeNames["pt-PT"], "Português")
-            // Every language holds every key of both tables (the count and
-            // plural checks per key are in the qml_i18n_coverage test).
-            var english = Object.keys(I18n.strings["en"])
-            var views = Object.keys(I18n.viewStrings["en"])
-            verify(english.length >= 43)
-            verify(views.length > 150)
-            for (var i = 1; i < I18n.locales.length; ++i) {
-                var code = I18n.locales[i]
-                compare(Object.keys(I18n.strings[code]).sort(), english.slice().sort(), code)
-                compare(Object.keys(I18n.viewStrings[code]).sort(), views.slice().sort(), code)
-            }
+            // (Every key in every language, with its plural forms: the
+            // qml_i18n_coverage test.)
             for (var l = 0; l < I18n.locales.length; ++l) {
                 I18n.setLocale(I18n.locales[l])
                 compare(I18n.tr("app.name"), "Pelorin")
@@ -52,9 +43,6 @@ Item {
         }
 
         function test_fallback() {
-            I18n.setLocale("fr")
-            compare(I18n.tr("chat.attach"), "Ajouter une pièce jointe")
-            compare(I18n.tr("theme.light"), "Clair")
             for (var i = 0; i < I18n.locales.length; ++i) {
                 I18n.setLocale(I18n.locales[i])
                 compare(I18n.tr("no.such.key"), "no.such.key")
