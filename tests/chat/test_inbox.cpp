@@ -1,13 +1,16 @@
 // The inbox through the local relay: what is stored and what is
 // acknowledged for each kind of envelope, duplicates and collisions, a store
 // that fails part-way through a pull, a client killed during a pull or
-// before its acknowledgement, the acknowledgement queue, and official
-// notices replayed under new ids.
+// before its acknowledgement, the acknowledgement queue, official notices
+// replayed under new ids, and thousands of refusals ahead of a contact's texts.
 #include "chat_fixture.h"
 
 #include "chat/inbound_processor.h"
+#include "groups/canonical_json.h"
 #include "groups/group_card.h"
+#include "groups/group_test_support.h"
 #include "identity/crypto.h"
+#include "identity/envelope.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -38,6 +41,14 @@ bool execOnFile(const QString &path, const QString &sql)
     return ok;
 }
 
+// A group message whose box nobody can open, as a writer's envelope carries it.
+QString groupMessageText(const QString &groupId, qint64 epoch)
+{
+    const QJsonObject outer{{"v", 1}, {"kind", "message"}, {"groupId", groupId}, {"keyEpoch", 1},
+                            {"epoch", double(epoch)}, {"box", "bm90IGEgYm94"}};
+    return QLatin1String(kGroupMessagePrefix) + velmor::crypto::base64UrlEncode(canonicalJson(outer));
+}
+
 enum class Kind { Text, Tampered, SealedForAnother, UnknownType, BlockedSender, BridgeAck, WrongRecipient };
 
 } // namespace
@@ -62,6 +73,17 @@ class InboxTest : public QObject, private ChatFixture
         QVERIFY(queued().isEmpty());
         QCOMPARE(storedMessages(), 3);
         QCOMPARE(unread(), 3);
+    }
+
+    // `count` envelopes signed by `from` for Bob, straight into the relay's
+    // queue; `ciphertext` gives the text of the i-th.
+    template <typename Text>
+    void post(const User &from, int count, const Text &ciphertext)
+    {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (int i = 0; i < count; ++i)
+            m_relay.enqueueRaw(m_bob.key(), RelayApi::envelopeToJson(velmor::identity::signEnvelope(
+                                                 from.identity, m_bob.key(), ciphertext(i), newId(), now)));
     }
 
 private slots:
@@ -419,6 +441,68 @@ private slots:
         QCOMPARE(acked.size(), 1);
         QCOMPARE(store.messages(store.conversationIdFor(official)).size(), 1);
         QCOMPARE(store.messageById(acked.first())->content_type, QStringLiteral("official"));
+    }
+
+    // A stranger who knows only Bob's key puts 2,000 envelopes of each kind
+    // Bob's client cannot read ahead of Alice's three texts. Each is settled
+    // in the same pull (dropped, or set aside within bounds when a card may
+    // still settle it): any one kind left with the relay would hold up her
+    // texts, which arrive in the first pull cycle.
+    void aPageOfRefusalsHoldsNothingUp()
+    {
+        endClient(); // Bob's, as each case starts it
+        // Alice's group of Bob and Carol, Carol removed again; Bob holds it.
+        GroupRegistry alice;
+        QVERIFY(signInHere(m_alice));
+        const GroupCreateResult created = createGroup(alice, QStringLiteral("Harbour"), {m_bob.key(), m_carol.key()});
+        QVERIFY2(created.ok, qPrintable(created.error));
+        QVERIFY(removeGroupMember(alice, created.groupId, {m_carol.key()}).ok);
+        signOut();
+        as(m_bob);
+        QTRY_COMPARE(m_relay.queueSize(m_bob.key()), 0);
+        const qint64 held = GroupRegistry::instance().card(created.groupId)->epoch;
+        endClient();
+
+        const QString unopenable = velmor::identity::sealDirectMessage(m_dave.identity, m_carol.key(), "{}");
+        // Boxes that do not open, groups Bob does not hold, a stranger
+        // writing under a newer card, a removed member still writing.
+        post(m_dave, 2000, [&](int) { return unopenable; });
+        post(m_dave, 2000, [](int i) { return groupMessageText(QStringLiteral("%1").arg(i % 40, 32, 16, QChar('a')), 1); });
+        post(m_dave, 2000, [&](int) { return groupMessageText(created.groupId, held + 1); });
+        post(m_carol, 2000, [&](int) { return groupMessageText(created.groupId, held); });
+
+        // Alice's client sends three texts; the relay takes them.
+        QVERIFY(signInHere(m_alice));
+        m_chat = makeController();
+        startQuiet(*m_chat);
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        QSignalSpy sent(&m_chat->messaging().outbox, &Outbox::sendFinished);
+        for (const char *text : {"one", "two", "three"})
+            m_chat->sendText(QString::fromLatin1(text));
+        QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 3, 20000);
+        for (const QList<QVariant> &finished : std::as_const(sent))
+            QCOMPARE(finished.at(1).toInt(), int(MessageStatus::Sent));
+        endClient();
+        QVERIFY(m_relay.queueSize(m_bob.key()) > 2000);
+
+        // Bob's client starts: its first pull goes through every page.
+        QVERIFY(signInHere(m_bob));
+        m_chat = makeController();
+        m_chat->start();
+        m_chat->messaging().push.shutDown();
+        QVERIFY(m_chat->syncing());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_chat->syncing(), 120000);
+        QStringList texts;
+        for (const MessageRecord &row : ChatStore::instance().messages(ChatStore::instance().conversationIdFor(m_alice.key())))
+            texts.append(row.text);
+        texts.sort();
+        QCOMPARE(texts, (QStringList{"one", "three", "two"}));
+        QTRY_COMPARE(m_relay.queueSize(m_bob.key()), 0);
+        // What a card may still settle is kept, within the bounds of one writer.
+        const grouptest::Parked parked = grouptest::parkedNow();
+        QVERIFY2(parked.rows > 0 && parked.rows <= kParkedPerWriter, qPrintable(QString::number(parked.rows)));
+        QVERIFY(!parked.bytesOf.contains(m_carol.key()));
+        endClient();
     }
 };
 
