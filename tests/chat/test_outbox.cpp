@@ -690,16 +690,14 @@ private slots:
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("kind");
-        QTest::newRow("the store takes them") << "free" << "direct";
-        QTest::newRow("another program holds the store") << "held" << "direct";
-        QTest::newRow("the disk is full") << "full" << "direct";
+        const QList<std::pair<const char *, const char *>> states{
+            {"free", "the store takes them"}, {"held", "another program holds the store"}, {"full", "the disk is full"}};
+        for (const char *kind : {"direct", "group", "super group"}) {
+            const QByteArray prefix = qstrcmp(kind, "direct") == 0 ? QByteArray() : QByteArray(kind) + ", ";
+            for (const auto &[state, tag] : states)
+                QTest::newRow(prefix + tag) << state << kind;
+        }
         QTest::newRow("the machine too busy to seal them") << "busy" << "direct";
-        QTest::newRow("group, the store takes them") << "free" << "group";
-        QTest::newRow("group, another program holds the store") << "held" << "group";
-        QTest::newRow("group, the disk is full") << "full" << "group";
-        QTest::newRow("super group, the store takes them") << "free" << "super group";
-        QTest::newRow("super group, another program holds the store") << "held" << "super group";
-        QTest::newRow("super group, the disk is full") << "full" << "super group";
     }
     void keptSendsSurviveAKill()
     {
