@@ -314,31 +314,26 @@ void HttpTest::connectionsAreKeptAndShared()
     QFETCH(int, maxConnections);
     FakeHttpServer server;
     using Method = QHttpServerRequest::Method;
-    server.addRoute("/v1/message/send", Method::Post, [](const QHttpServerRequest &) {
-        return FakeReply::json(QJsonObject{{"ok", true}});
-    });
-    // A page of a pull: more than Qt may read ahead of the reader.
-    server.addRoute("/v1/message/pull", Method::Post, [](const QHttpServerRequest &) {
-        return FakeReply::json(QJsonObject{{"messages", QJsonArray{QString(300 * 1024, 'm')}}});
-    });
-    server.addRoute("/v1/auth/login", Method::Post, [](const QHttpServerRequest &) {
-        return FakeReply::json(QJsonObject{{"token", "t"}});
-    });
-    server.addRoute("/v1/group/members", Method::Post, [](const QHttpServerRequest &) {
-        return FakeReply::json(QJsonObject{{"members", QJsonArray{"a", "b"}}});
-    });
-    server.addRoute("/v1/group/info", Method::Get, [](const QHttpServerRequest &) {
-        return FakeReply::json(QJsonObject{{"name", "g"}});
-    });
+    // Each kind's path and answer (a pull's page: more than Qt may read
+    // ahead of the reader).
+    const QHash<char, std::pair<const char *, QJsonObject>> routes{
+        {'s', {"/v1/message/send", {{"ok", true}}}},
+        {'p', {"/v1/message/pull", {{"messages", QJsonArray{QString(300 * 1024, 'm')}}}}},
+        {'l', {"/v1/auth/login", {{"token", "t"}}}},
+        {'g', {"/v1/group/members", {{"members", QJsonArray{"a", "b"}}}}},
+        {'r', {"/v1/group/info", {{"name", "g"}}}}};
+    for (auto it = routes.cbegin(); it != routes.cend(); ++it) {
+        const QJsonObject answer = it->second;
+        server.addRoute(it->first, it.key() == 'r' ? Method::Get : Method::Post,
+                        [answer](const QHttpServerRequest &) { return FakeReply::json(answer); });
+    }
     QVERIFY(server.start() > 0);
     const QString base = server.baseUrl();
-    const auto call = [base](char kind) {
+    const auto call = [base, routes](char kind) {
         HttpRequest request;
         request.method = kind == 'r' ? "GET" : "POST";
         request.body = kind == 'r' ? QByteArray() : QByteArray(R"({"to":"x"})");
-        const char *path = kind == 's' ? "/v1/message/send" : kind == 'p' ? "/v1/message/pull"
-                         : kind == 'l' ? "/v1/auth/login" : kind == 'g' ? "/v1/group/members" : "/v1/group/info";
-        request.url = QUrl(base + QLatin1String(path));
+        request.url = QUrl(base + QLatin1String(routes.value(kind).first));
         // As the relay's send asks: a short answer; the others take the full cap.
         if (kind == 's')
             request.maxResponseBytes = 64 * 1024;
