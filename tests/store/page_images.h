@@ -1,7 +1,7 @@
 // Database files made page by page in SQLite's layout, with the faults a
 // damaged or hostile file can carry: overflow chains that loop, values
-// longer than the file, cells that share bytes or chains, a header whose
-// page size lies. For the page reader's tests and benchmark.
+// longer than the file, cells that share bytes or chains. For the page
+// reader's tests and benchmark.
 #pragma once
 
 #include <QByteArray>
@@ -86,10 +86,6 @@ public:
     int pageSize() const { return m_size; }
     const QByteArray &bytes() const { return m_bytes; }
 
-    // The header's page size (1 stands for 65536): a lie when it is not the
-    // size the pages were laid out with.
-    void setHeaderPageSize(quint16 field) { qToBigEndian(field, m_bytes.data() + 16); }
-
     // A table leaf cell: the payload's size as it claims it, and the part
     // that stays on the page, then the first overflow page when it has one.
     static QByteArray cell(quint64 claimedSize, qint64 rowid, const QByteArray &local, quint32 firstOverflow = 0)
@@ -168,16 +164,22 @@ private:
     QByteArray m_bytes;
 };
 
-// The damaged file of the report: three pages, a table whose one long row
-// claims `claimedSize` bytes and whose overflow page links to itself, and a
-// sound row beside it ("kept").
-inline QByteArray selfLoopingFile(int pageSize, quint64 claimedSize)
+// A table whose one long row claims `claimedSize` bytes, its overflow pages
+// from page 3 on linking to `links` in turn, and a sound row beside it
+// ("kept"). The damaged file of the report: three pages, the overflow page
+// linking to itself.
+inline QByteArray longRowFile(int pageSize, int pages, quint64 claimedSize, const QList<quint32> &links)
 {
-    PageImage image(pageSize, 3);
+    PageImage image(pageSize, pages);
     image.schema(QStringLiteral("t"), 2);
     image.leaf(2, {image.longCell(claimedSize, 1, 3), PageImage::rowCell(2, {QStringLiteral("kept")})});
-    image.overflow(3, 3);
+    for (int i = 0; i < links.size(); ++i)
+        image.overflow(3 + i, links.at(i));
     return image.bytes();
+}
+inline QByteArray selfLoopingFile(int pageSize, quint64 claimedSize)
+{
+    return longRowFile(pageSize, 3, claimedSize, {3});
 }
 
 } // namespace storetest
