@@ -1,9 +1,10 @@
 // The session object's small services: the backup password record, image
 // drafts from files and the clipboard, QR images read back by a scanner,
-// and the avatar choice.
+// the avatar choice, and when the window gives the heap back.
 #include "app_test_support.h"
 
 #include "app/backup_password.h"
+#include "app/heap_release.h"
 #include "app/image_drafts.h"
 #include "identity/crypto.h"
 #include "identity/qr.h"
@@ -17,6 +18,7 @@
 #include <QImageWriter>
 #include <QMimeData>
 #include <QPainter>
+#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSvgRenderer>
@@ -26,9 +28,14 @@
 using apptest::Profile;
 using velmor::crypto::base64UrlEncode;
 using velmor::fakes::FakeRelay;
+using velmor::app::HeapRelease;
 using velmor::identity::Identity;
 
 namespace {
+
+// The heap release's quiet period and shortest interval.
+constexpr int kHeapPeriodMs = 100;
+constexpr int kHeapIntervalMs = 600;
 
 // What a QR scanner reads from the SVG drawn at `scale` pixels per module.
 QByteArray scanSvg(const QString &svg, int scale = 6)
@@ -86,6 +93,8 @@ private slots:
     void qrSvgDecodesToItsText();
     void qrSvgShape();
     void avatarChoice();
+    void releasesOnceSettledAfterWork_data();
+    void releasesOnceSettledAfterWork();
 
 private:
     void signIn(AppController &app, const Identity &identity);
@@ -451,6 +460,44 @@ void AppExtrasTest::avatarChoice()
     // The choice is what the next sign-in shows.
     signIn(app, Identity::generate());
     QCOMPARE(app.myAvatar(), QStringLiteral("head05"));
+}
+
+// When the window gives the heap's free pages back: once it has settled
+// after a burst of frames, not while it works, not for a blinking cursor,
+// and not more often than the interval allows.
+void AppExtrasTest::releasesOnceSettledAfterWork_data()
+{
+    // Each step: frames drawn at once, then 0.6 of a period waited.
+    QTest::addColumn<QList<int>>("frames");
+    QTest::addColumn<int>("releases");
+    QTest::newRow("nothing drawn") << QList<int>{} << 0;
+    QTest::newRow("a burst, then quiet") << QList<int>{ 12 } << 1;
+    QTest::newRow("a blinking cursor only") << QList<int>{ 1, 2, 1, 2, 1 } << 0;
+    QTest::newRow("a burst, then a blinking cursor") << QList<int>{ 12, 1, 2, 1, 2 } << 1;
+    QTest::newRow("work over several periods") << QList<int>{ 8, 8, 8, 8 } << 1;
+    QTest::newRow("two bursts, each settled") << QList<int>{ 12, 0, 0, 0, 0, 0, 12 } << 2;
+}
+
+void AppExtrasTest::releasesOnceSettledAfterWork()
+{
+    QFETCH(QList<int>, frames);
+    QFETCH(int, releases);
+    QQuickWindow window;
+    int released = 0;
+    new HeapRelease(&window, [&released] { ++released; }, kHeapPeriodMs, kHeapIntervalMs);
+    int before = 0;
+    for (int i = 0; i < frames.size(); ++i) {
+        for (int f = 0; f < frames[i]; ++f)
+            emit window.frameSwapped();
+        if (frames[i] > HeapRelease::kQuietFrames)
+            before = released; // nothing goes back while the window works
+        QTest::qWait(kHeapPeriodMs * 6 / 10);
+        if (frames[i] > HeapRelease::kQuietFrames)
+            QCOMPARE(released, before);
+    }
+    // Settled: the last release (held back by the interval at most) has come.
+    QTest::qWait(kHeapIntervalMs + 3 * kHeapPeriodMs);
+    QCOMPARE(released, releases);
 }
 
 QTEST_MAIN(AppExtrasTest)
