@@ -158,7 +158,7 @@ Item {
             verify(dialog)
             tryVerify(function () { return dialog.opened })
             var text = findChild(dialog.contentItem, "quitConfirmText").text
-            var title = findChild(dialog, "quitConfirmTitle").text
+            var title = findChild(dialog, "dialogTitle").text
             var ok = dialog.standardButton(Dialog.Ok).contentItem.text
             var cancel = dialog.standardButton(Dialog.Cancel).contentItem.text
             dialog.reject()
