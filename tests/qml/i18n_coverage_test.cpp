@@ -52,7 +52,7 @@ class I18nCoverageTest : public QObject
     QTemporaryDir m_settings;
     QQmlEngine *m_engine = nullptr;
     std::unique_ptr<QObject> m_probe;
-    QJSValue m_tables; // locale -> key -> text or plural forms, both tables merged
+    QJSValue m_tables; // locale -> key -> text or plural forms
     QHash<QString, QString> m_views; // path below qml/ -> source
 
     QJSValue raw(const QString &locale, const QString &key) const
@@ -79,16 +79,7 @@ private slots:
         m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         QQmlComponent component(m_engine);
         component.setData("import QtQml\nimport Velmor\nQtObject {\n"
-                          "  function merged() {\n"
-                          "    var out = {}\n"
-                          "    for (var i = 0; i < I18n.locales.length; ++i) {\n"
-                          "      var l = I18n.locales[i], t = {}\n"
-                          "      var parts = [I18n.viewStrings[l] || {}, I18n.strings[l] || {}]\n"
-                          "      for (var p = 0; p < 2; ++p) for (var k in parts[p]) t[k] = parts[p][k]\n"
-                          "      out[l] = t\n"
-                          "    }\n"
-                          "    return out\n"
-                          "  }\n"
+                          "  function merged() { return I18n.strings }\n"
                           "  function said(l, text) { I18n.locale = l; return I18n.said(text) }\n}\n",
                           QUrl(QStringLiteral("qrc:/coverage_probe.qml")));
         m_probe.reset(component.create());

@@ -8,8 +8,8 @@
 .import "fr.js" as Fr
 .import "pt-PT.js" as PtPT
 
-// The views' texts by language, beside I18n's own table: one file per
-// language, each holding every key in that language.
+// The interface's texts by language: one file per language, each holding
+// every key in that language.
 var tables = {
     "en": En.texts,
     "zh-Hans": ZhHans.texts,
