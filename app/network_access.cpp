@@ -14,19 +14,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcViewNetwork, "velmor.app.network")
 
-int portOf(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.port(scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443 : 80);
-}
-
-// Same scheme, host and port (a missing port counts as the scheme's own).
-bool sameOrigin(const QUrl &a, const QUrl &b)
-{
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
-        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
-}
-
 // The largest picture the views take from a server; a larger or endless
 // answer is broken off.
 constexpr qint64 kMaxPictureBytes = 8 * 1024 * 1024;
