@@ -127,10 +127,11 @@ Item {
             longDraft.forceActiveFocus(Qt.OtherFocusReason)
     }
 
-    // Lets the long draft go, kept aside for an undo.
-    function _removeLongText() {
+    // Lets the long draft go, kept aside for an undo when `undoable`; the
+    // focus it had goes to the text area.
+    function _letGoLongText(undoable) {
         var refocus = longDraft.activeFocus
-        _removedLongText = _longText
+        _removedLongText = undoable ? _longText : ""
         _longText = ""
         if (refocus)
             editor.forceActiveFocus(Qt.OtherFocusReason)
@@ -157,21 +158,10 @@ Item {
     function _editLongText() {
         if (!holdsLongText || _longText.length > maxEditableLength)
             return
-        var refocus = longDraft.activeFocus
         var text = _longText
-        _longText = ""
+        _letGoLongText(false)
         editor.text = text
         editor.cursorPosition = editor.length
-        if (refocus)
-            editor.forceActiveFocus(Qt.OtherFocusReason)
-    }
-
-    function _dropLongText() {
-        var refocus = longDraft.activeFocus
-        _longText = ""
-        gc()
-        if (refocus)
-            editor.forceActiveFocus(Qt.OtherFocusReason)
     }
 
     // Tab and Shift+Tab leave the text area for the next or previous item
@@ -203,9 +193,11 @@ Item {
                 return
             if (peer !== root.conversation)
                 delete root._drafts[peer]
-            else if (root.holdsLongText)
-                root._dropLongText()
-            else
+            else if (root.holdsLongText) {
+                root._letGoLongText(false)
+                // The draft's megabytes go back now, not at the next collection.
+                gc()
+            } else
                 editor.clear()
         }
     }
@@ -293,9 +285,6 @@ Item {
             event.accepted = true
         }
     }
-
-    readonly property color _iconColor: onGradient ? "#e6ffffff" : Theme.textSecondary
-    readonly property color _hoverFill: onGradient ? "#21ffffff" : Theme.hoverBg
 
     implicitHeight: (emojiPanel.visible ? 224 : 0) + composer.height
 
@@ -462,119 +451,36 @@ Item {
                 onGradient: root.onGradient
                 Keys.onPressed: (event) => root.handleKey(event)
                 editable: root._longText.length <= root.maxEditableLength
-                onRemoveRequested: root._removeLongText()
+                onRemoveRequested: root._letGoLongText(true)
                 onEditRequested: root._editLongText()
             }
 
-            RowLayout {
+            ToolRow {
                 Layout.fillWidth: true
                 Layout.preferredHeight: 44
                 Layout.leftMargin: 8
                 Layout.rightMargin: 10
                 Layout.bottomMargin: 6
-                spacing: 2
-
-                ComposerToolButton {
-                    objectName: "imageButton"
-                    visible: root.allowImages
-                    iconName: "attach"
-                    iconColor: root._iconColor
-                    hoverFill: root._hoverFill
-                    onClicked: {
-                        emojiPanel.visible = false
-                        root.requestImage()
-                    }
+                onGradient: root.onGradient
+                allowImages: root.allowImages
+                allowChatroom: root.allowChatroom
+                emojiShown: emojiPanel.visible
+                undoShown: root._removedLongText !== "" && !root.holdsLongText
+                ready: root.hasContent && root.sendingEnabled
+                onImageClicked: {
+                    emojiPanel.visible = false
+                    root.requestImage()
                 }
-                ComposerToolButton {
-                    objectName: "chatroomButton"
-                    visible: root.allowChatroom
-                    iconName: "mic"
-                    iconColor: root._iconColor
-                    hoverFill: root._hoverFill
-                    onClicked: {
-                        emojiPanel.visible = false
-                        root.requestChatroom()
-                    }
+                onChatroomClicked: {
+                    emojiPanel.visible = false
+                    root.requestChatroom()
                 }
-                ComposerToolButton {
-                    objectName: "emojiButton"
-                    iconName: "emoji"
-                    lit: emojiPanel.visible
-                    iconColor: !root.onGradient && emojiPanel.visible ? Theme.accent : root._iconColor
-                    hoverFill: root._hoverFill
-                    onClicked: {
-                        editor.focus = false
-                        emojiPanel.visible = !emojiPanel.visible
-                    }
+                onEmojiClicked: {
+                    editor.focus = false
+                    emojiPanel.visible = !emojiPanel.visible
                 }
-                Item { Layout.fillWidth: true }
-
-                Button {
-                    id: undoRemove
-                    objectName: "longTextUndo"
-                    visible: root._removedLongText !== "" && !root.holdsLongText
-                    flat: true
-                    focusPolicy: Qt.NoFocus
-                    padding: 0
-                    implicitWidth: undoLabel.implicitWidth + 24
-                    implicitHeight: 28
-                    onClicked: root._undoRemove()
-                    background: Rectangle {
-                        radius: height / 2
-                        color: undoRemove.hovered ? root._hoverFill : "transparent"
-                    }
-                    contentItem: Text {
-                        id: undoLabel
-                        text: I18n.tr("chat.longTextUndo")
-                        horizontalAlignment: Text.AlignHCenter
-                        verticalAlignment: Text.AlignVCenter
-                        font.pixelSize: Theme.fontCaption
-                        color: root._iconColor
-                    }
-                }
-
-                Rectangle {
-                    id: sendBtn
-                    objectName: "sendBtn"
-                    readonly property bool ready: root.hasContent && root.sendingEnabled
-                    readonly property color contentColor: !ready ? "#66ffffff"
-                                                        : (root.onGradient ? "#5f608b" : "#ffffff")
-                    Layout.preferredWidth: sendRow.implicitWidth + 30
-                    Layout.preferredHeight: 34
-                    radius: 17
-                    color: !ready ? (root.onGradient ? "#14ffffff" : Theme.buttonBg)
-                                  : sendMa.containsMouse ? (root.onGradient ? "#f2ffffff" : Theme.accentOver)
-                                                         : (root.onGradient ? "#ffffff" : Theme.accent)
-
-                    Row {
-                        id: sendRow
-                        objectName: "sendRow"
-                        anchors.centerIn: parent
-                        spacing: 6
-                        TgIcon {
-                            anchors.verticalCenter: parent.verticalCenter
-                            name: "send"
-                            size: 15
-                            color: sendBtn.contentColor
-                        }
-                        Text {
-                            anchors.verticalCenter: parent.verticalCenter
-                            text: I18n.tr("common.send")
-                            font.pixelSize: 13
-                            font.weight: Font.DemiBold
-                            color: sendBtn.contentColor
-                        }
-                    }
-                    MouseArea {
-                        id: sendMa
-                        objectName: "sendMa"
-                        anchors.fill: parent
-                        hoverEnabled: true
-                        enabled: sendBtn.ready
-                        cursorShape: sendBtn.ready ? Qt.PointingHandCursor : Qt.ArrowCursor
-                        onClicked: root.send()
-                    }
-                }
+                onUndoClicked: root._undoRemove()
+                onSendClicked: root.send()
             }
         }
     }

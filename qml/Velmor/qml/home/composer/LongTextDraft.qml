@@ -17,6 +17,10 @@ FocusScope {
     signal removeRequested()
     signal editRequested()
 
+    readonly property color _fill: onGradient ? "#1fffffff" : Theme.buttonBg
+    readonly property color _hoverFill: onGradient ? "#33ffffff" : Theme.hoverBg
+    readonly property color _ink: onGradient ? "white" : Theme.textPrimary
+
     implicitHeight: column.implicitHeight
 
     Column {
@@ -51,30 +55,6 @@ FocusScope {
         }
     }
 
-    component CardButton: Button {
-        id: button
-        property string label
-        flat: true
-        hoverEnabled: true
-        focusPolicy: Qt.NoFocus
-        padding: 0
-        implicitWidth: labelText.implicitWidth + 24
-        implicitHeight: 26
-        background: Rectangle {
-            radius: height / 2
-            color: button.hovered ? (card.onGradient ? "#33ffffff" : Theme.hoverBg)
-                                  : (card.onGradient ? "#1fffffff" : Theme.buttonBg)
-        }
-        contentItem: Text {
-            id: labelText
-            text: button.label
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            font.pixelSize: Theme.fontCaption
-            color: card.onGradient ? "white" : Theme.textPrimary
-        }
-    }
-
     Row {
         id: buttons
         anchors.right: parent.right
@@ -82,15 +62,21 @@ FocusScope {
         anchors.verticalCenter: column.verticalCenter
         spacing: 6
 
-        CardButton {
+        ComposerTextButton {
             objectName: "longTextEdit"
             visible: card.editable
             label: I18n.tr("chat.longTextEdit")
+            fill: card._fill
+            hoverFill: card._hoverFill
+            ink: card._ink
             onClicked: card.editRequested()
         }
-        CardButton {
+        ComposerTextButton {
             objectName: "longTextRemove"
             label: I18n.tr("chat.longTextRemove")
+            fill: card._fill
+            hoverFill: card._hoverFill
+            ink: card._ink
             onClicked: card.removeRequested()
         }
     }
