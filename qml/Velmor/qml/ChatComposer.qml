@@ -211,11 +211,13 @@ Item {
             editor.insert(editor.cursorPosition, emoji)
     }
 
-    // A paste longer than maxPasteLength, in the place of the selection
-    // (or at `at` for a middle click): set into the text area whole with
-    // its text around it, or held beside it when that would pass
-    // maxEditorLength. A paste onto a held draft joins it. True when it
-    // was taken so; false leaves the paste to the text area.
+    // A paste in the place of the selection (or at `at` for a middle
+    // click): held beside the text area, with its text around it, when that
+    // would pass maxEditorLength, however short the paste (one after
+    // another would grow the text area without end); else, when longer than
+    // maxPasteLength, set into the text area whole. A paste onto a held
+    // draft joins it. True when it was taken so; false leaves the paste to
+    // the text area.
     function _pasteLongText(pasted, at) {
         // The text being sent stays as it is until it is kept or refused
         // (a kept one is cleared with whatever joined it).
@@ -225,12 +227,13 @@ Item {
             _longText += pasted
             return true
         }
-        if (pasted.length <= maxPasteLength)
-            return false
         var from = at === undefined ? editor.selectionStart : at
         var to = at === undefined ? editor.selectionEnd : at
+        var grown = editor.length - (to - from) + pasted.length
+        if (grown <= maxEditorLength && pasted.length <= maxPasteLength)
+            return false
         var joined = editor.getText(0, from) + pasted + editor.getText(to, editor.length)
-        if (joined.length > maxEditorLength) {
+        if (grown > maxEditorLength) {
             _holdLong(joined)
             return true
         }

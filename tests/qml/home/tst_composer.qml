@@ -216,6 +216,7 @@ Item {
             var full = big.substring(0, 20000)
             var huge = big.repeat(5)       // past what a paste leaves in the text area
             var vast = huge.repeat(9)      // past what "Edit" takes back
+            var brim = big.repeat(4).substring(0, 99998) // the text area's bound, but for two
             return [
                 { tag: "a paste that fits goes into the text area", text: "ab", select: [1, 1], paste: "xyz",
                   then: "send", held: false, sent: "axyzb" },
@@ -231,6 +232,8 @@ Item {
                   paste: "", then: "type", held: false, sent: full + "x" },
                 { tag: "a short paste into a long text stays in the text area", text: full, select: [20000, 20000],
                   paste: "xyz", then: "send", held: false, sent: full + "xyz" },
+                { tag: "a short paste past what the text area takes is held", text: brim, select: [3, 3],
+                  paste: "xyz", then: "send", held: true, sent: brim.substring(0, 3) + "xyz" + brim.substring(3) },
                 { tag: "a middle click's long paste goes into the text area", text: "ab", select: [0, 0],
                   paste: "", selection: big, then: "middle click", held: false, sent: "ab" + big },
                 { tag: "a middle click pastes under the same bound", text: "ab", select: [0, 0],
