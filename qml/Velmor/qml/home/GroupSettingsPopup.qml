@@ -304,21 +304,24 @@ SettingsPopupFrame {
     GlassEditPopup {
         id: renameDialog
         headerText: I18n.tr("group.renameTitle")
-        Component.onCompleted: { field.maximumLength = 12; field.placeholderText = Qt.binding(function () { return I18n.tr("group.renamePlaceholder") }) }
+        maximumLength: 12
+        placeholderText: I18n.tr("group.renamePlaceholder")
         onConfirmed: popup.rename(field.text)
     }
     GlassEditPopup {
         id: remarkDialog
         headerText: I18n.tr("group.remarkTitle")
         hintText: I18n.tr("group.remarkHint")
-        Component.onCompleted: { field.maximumLength = 100; field.placeholderText = Qt.binding(function () { return I18n.tr("group.remarkPlaceholder") }) }
+        maximumLength: 100
+        placeholderText: I18n.tr("group.remarkPlaceholder")
         onConfirmed: popup.updateRemark(field.text)
     }
     GlassEditPopup {
         id: nicknameDialog
         headerText: I18n.tr("sg.myNickname")
         hintText: I18n.tr("group.nicknameHint")
-        Component.onCompleted: { field.maximumLength = 20; field.placeholderText = Qt.binding(function () { return I18n.tr("group.nicknamePlaceholder") }) }
+        maximumLength: 20
+        placeholderText: I18n.tr("group.nicknamePlaceholder")
         onConfirmed: popup.updateNickname(field.text)
     }
     GroupAddDialog {

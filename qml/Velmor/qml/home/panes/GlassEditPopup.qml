@@ -11,6 +11,8 @@ Popup {
 
     property string headerText: ""
     property string hintText: ""
+    property alias placeholderText: editField.placeholderText
+    property alias maximumLength: editField.maximumLength
     readonly property alias field: editField
 
     signal confirmed()
