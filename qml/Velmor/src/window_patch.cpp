@@ -143,20 +143,20 @@ void WindowPatch::setSheet(const QUrl &sheet)
 
 void WindowPatch::setColumns(int columns)
 {
-    columns = std::max(1, columns);
-    if (columns == m_columns)
-        return;
-    m_columns = columns;
-    place();
-    emit sheetChanged();
+    setSheetCount(m_columns, columns);
 }
 
 void WindowPatch::setRows(int rows)
 {
-    rows = std::max(1, rows);
-    if (rows == m_rows)
+    setSheetCount(m_rows, rows);
+}
+
+void WindowPatch::setSheetCount(int &count, int value)
+{
+    value = std::max(1, value);
+    if (value == count)
         return;
-    m_rows = rows;
+    count = value;
     place();
     emit sheetChanged();
 }

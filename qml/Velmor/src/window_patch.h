@@ -120,6 +120,8 @@ private:
     void windowSettled();
     // The sheet decoded and scaled to the size drawn, on the pool.
     void prepareSheet();
+    // Sets the sheet's columns or rows (`count`), at least one.
+    void setSheetCount(int &count, int value);
 
     QPointer<QQuickItem> m_content;
     bool m_detached = true;
