@@ -123,6 +123,9 @@ Item {
             verify(notice.visible)
             var at = text.indexOf(data.said)
             verify(data.what === "restored" ? at === 0 : at >= 0, text)
+            // Told once: its button lets it go.
+            mouseClick(findChild(notice, "storeNoticeAction"))
+            verify(!notice.visible)
         }
     }
 }

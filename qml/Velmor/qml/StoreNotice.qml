@@ -119,6 +119,7 @@ Rectangle {
                         return
                     }
                     root.restored = 0
+                    root.lost = 0
                     App.dismissStoreNotice()
                 }
             }
