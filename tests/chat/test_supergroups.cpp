@@ -383,7 +383,6 @@ private slots:
         waitIdle();
         QCOMPARE(storedOf(server).size(), 449);
         QCOMPARE(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq, 250);
-        QCOMPARE(velmor::chat::SuperGroupSync::kMediaAttempts, 3);
         parts().sync.pull(server.baseUrl());
         waitIdle();
         QCOMPARE(storedOf(server).size(), 501);
