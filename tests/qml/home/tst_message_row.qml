@@ -414,40 +414,6 @@ Item {
             ]
         }
 
-        // Most rows are text: the row draws them itself, making no
-        // component and loading nothing; the rarer parts come with the
-        // rows that show them.
-        function test_textRowIsLight_data() {
-            return [
-                { tag: "one-to-one", peer: "pk1", props: {}, parts: 0 },
-                { tag: "own message, sent", peer: "pk1", props: { "outgoing": true, "status": 1 }, parts: 0 },
-                { tag: "group, inside a run", peer: "group:g1", props: {}, last: false, parts: 0 },
-                { tag: "group, end of a run", peer: "group:g1", props: {}, parts: 1 },
-                { tag: "failed send", peer: "pk1", props: { "outgoing": true, "status": 2 }, parts: 1 },
-                { tag: "cut text", peer: "pk1", props: { "text": new Array(5000).join("x") }, parts: 1 },
-                { tag: "translated", peer: "pk1", props: { "translated": "hallo" }, parts: 1 }
-            ]
-        }
-
-        function test_textRowIsLight(data) {
-            var row = makeRow(msg("a", data.props), { "peer": data.peer, "last": data.last })
-            var components = 0, loaded = 0
-            var walk = function (object) {
-                if (String(object).indexOf("QQmlComponent") === 0)
-                    ++components
-                if (object.item !== undefined && object.source !== undefined && object.item !== null)
-                    ++loaded
-                var children = object.children || []
-                for (var i = 0; i < children.length; ++i)
-                    walk(children[i])
-                for (var k = 0; object.resources && k < object.resources.length; ++k)
-                    walk(object.resources[k])
-            }
-            walk(row)
-            compare(loaded, data.parts)
-            compare(components, 0)
-        }
-
         function test_kindFallsBackToText(data) {
             var row = makeRow(msg("a", data.props))
             compare(row.kind, "text")
