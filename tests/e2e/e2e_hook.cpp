@@ -351,10 +351,12 @@ void E2eHook::handle(const QJsonObject &command, const std::function<void(const 
         waitFor([this, text] { return shownText(text) != nullptr; }, timeoutMs,
                 QStringLiteral("the text '%1' shown").arg(text), reply);
     } else if (cmd == QLatin1String("click")) {
-        afterFrame([this, path, reply] { reply(click(path)); });
+        whenClickable([this, path] { return qobject_cast<QQuickItem *>(shownOne(path, nullptr)); }, timeoutMs,
+                      [this, path, reply] { reply(click(path)); });
     } else if (cmd == QLatin1String("clickText")) {
         const QString text = command.value(QStringLiteral("text")).toString();
-        afterFrame([this, text, reply] { reply(clickText(text)); });
+        whenClickable([this, text] { return shownText(text, true); }, timeoutMs,
+                      [this, text, reply] { reply(clickText(text)); });
     } else if (cmd == QLatin1String("type")) {
         const QString text = command.value(QStringLiteral("text")).toString();
         afterFrame([this, path, text, reply] { reply(type(path, text)); });
@@ -452,6 +454,21 @@ void E2eHook::afterFrame(const std::function<void()> &then)
     m_window->update();
 }
 
+// A row or button that has just appeared in the model is made and placed by
+// the view over the next frames (a list's rows are made a slice at a time,
+// longer on a loaded machine): a user clicks it once it is drawn. Clicked
+// after waiting in vain, the click says what was missing.
+void E2eHook::whenClickable(const std::function<QQuickItem *()> &target, int timeoutMs,
+                            const std::function<void()> &then)
+{
+    waitFor(
+        [target] {
+            const QQuickItem *item = target();
+            return item && item->width() > 0 && item->height() > 0;
+        },
+        timeoutMs, QString(), [this, then](const QJsonObject &) { afterFrame(then); });
+}
+
 void E2eHook::waitFor(const std::function<bool()> &condition, int timeoutMs, const QString &what,
                       const std::function<void(const QJsonObject &)> &reply)
 {
@@ -536,14 +553,14 @@ QJsonObject E2eHook::click(const QString &path)
     return clickItem(item, path);
 }
 
-QQuickItem *E2eHook::shownText(const QString &text) const
+QQuickItem *E2eHook::shownText(const QString &text, bool sized) const
 {
     QList<QObject *> all;
     for (QObject *root : roots(m_window))
         collectAll(root, all);
     for (QObject *object : std::as_const(all)) {
         auto *item = qobject_cast<QQuickItem *>(object);
-        if (!item || !isShown(item))
+        if (!item || !isShown(item) || (sized && (item->width() <= 0 || item->height() <= 0)))
             continue;
         const QVariant value = item->property("text");
         // Button texts may carry a mnemonic ("&Open"), shown without the '&'.
@@ -556,7 +573,10 @@ QQuickItem *E2eHook::shownText(const QString &text) const
 
 QJsonObject E2eHook::clickText(const QString &text)
 {
-    if (QQuickItem *item = shownText(text))
+    QQuickItem *item = shownText(text, true);
+    if (!item)
+        item = shownText(text);
+    if (item)
         return clickItem(item, text);
     return failure(QStringLiteral("no visible item with the text '%1'").arg(text));
 }

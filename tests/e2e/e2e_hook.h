@@ -72,7 +72,11 @@ private:
     void afterFrame(const std::function<void()> &then);
     void takeKeyboard();
     QJsonObject clickItem(QQuickItem *item, const QString &what);
-    QQuickItem *shownText(const QString &text) const;
+    // The first shown item with the text; with `sized`, the first that also
+    // has a size (one a user can click).
+    QQuickItem *shownText(const QString &text, bool sized = false) const;
+    // Until the click's target is shown with a size, then after a frame.
+    void whenClickable(const std::function<QQuickItem *()> &target, int timeoutMs, const std::function<void()> &then);
     QObject *shownOne(const QString &path, QString *failure) const;
 
     QQmlApplicationEngine &m_engine;
