@@ -355,7 +355,7 @@ void E2eHook::handle(const QJsonObject &command, const std::function<void(const 
                       [this, path, reply] { reply(click(path)); });
     } else if (cmd == QLatin1String("clickText")) {
         const QString text = command.value(QStringLiteral("text")).toString();
-        whenClickable([this, text] { return shownText(text, true); }, timeoutMs,
+        whenClickable([this, text] { return shownText(text); }, timeoutMs,
                       [this, text, reply] { reply(clickText(text)); });
     } else if (cmd == QLatin1String("type")) {
         const QString text = command.value(QStringLiteral("text")).toString();
@@ -454,17 +454,18 @@ void E2eHook::afterFrame(const std::function<void()> &then)
     m_window->update();
 }
 
-// A row or button that has just appeared in the model is made and placed by
-// the view over the next frames (a list's rows are made a slice at a time,
-// longer on a loaded machine): a user clicks it once it is drawn. Clicked
-// after waiting in vain, the click says what was missing.
+// A row or button that has just appeared in the model is made, sized and
+// placed by its view over the next frames (longer on a loaded machine): a
+// user clicks it once it is drawn where it can be clicked. Clicked after
+// waiting in vain, the click says what was missing.
 void E2eHook::whenClickable(const std::function<QQuickItem *()> &target, int timeoutMs,
                             const std::function<void()> &then)
 {
     waitFor(
-        [target] {
-            const QQuickItem *item = target();
-            return item && item->width() > 0 && item->height() > 0;
+        [this, target] {
+            QQuickItem *item = target();
+            QPointF centre;
+            return item && unclickable(item, QString(), &centre).isEmpty();
         },
         timeoutMs, QString(), [this, then](const QJsonObject &) { afterFrame(then); });
 }
@@ -506,10 +507,10 @@ QObject *E2eHook::shownOne(const QString &path, QString *why) const
     return nullptr;
 }
 
-QJsonObject E2eHook::clickItem(QQuickItem *item, const QString &what)
+// Why a user could not click the item where it stands now (empty: it can),
+// and where its centre is in the window.
+QString E2eHook::unclickable(QQuickItem *item, const QString &what, QPointF *centre) const
 {
-    if (!item->isEnabled())
-        return failure(QStringLiteral("item '%1' is disabled").arg(what));
     // An item that just became visible is placed by its layouts when the
     // next frame is prepared; the frame awaited before a click may be one
     // already in flight. Lay out its ancestors now, outermost first, so the
@@ -520,21 +521,28 @@ QJsonObject E2eHook::clickItem(QQuickItem *item, const QString &what)
     for (QQuickItem *i : std::as_const(chain))
         i->ensurePolished();
     if (item->width() <= 0 || item->height() <= 0)
-        return failure(QStringLiteral("item '%1' has no size yet").arg(what));
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    if (centre.x() < 0 || centre.y() < 0 || centre.x() >= m_window->width() || centre.y() >= m_window->height())
-        return failure(QStringLiteral("item '%1' lies outside the window (%2, %3)")
-                           .arg(what)
-                           .arg(centre.x())
-                           .arg(centre.y()));
+        return QStringLiteral("item '%1' has no size yet").arg(what);
+    *centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    if (centre->x() < 0 || centre->y() < 0 || centre->x() >= m_window->width() || centre->y() >= m_window->height())
+        return QStringLiteral("item '%1' lies outside the window (%2, %3)").arg(what).arg(centre->x()).arg(centre->y());
     // A user cannot click what a scrolled list or a clipping frame hides.
     for (QQuickItem *ancestor = item->parentItem(); ancestor; ancestor = ancestor->parentItem()) {
         if (!ancestor->clip())
             continue;
-        const QPointF inside = ancestor->mapFromScene(centre);
+        const QPointF inside = ancestor->mapFromScene(*centre);
         if (inside.x() < 0 || inside.y() < 0 || inside.x() >= ancestor->width() || inside.y() >= ancestor->height())
-            return failure(QStringLiteral("item '%1' is scrolled or clipped out of view").arg(what));
+            return QStringLiteral("item '%1' is scrolled or clipped out of view").arg(what);
     }
+    return {};
+}
+
+QJsonObject E2eHook::clickItem(QQuickItem *item, const QString &what)
+{
+    if (!item->isEnabled())
+        return failure(QStringLiteral("item '%1' is disabled").arg(what));
+    QPointF centre;
+    if (const QString why = unclickable(item, what, &centre); !why.isEmpty())
+        return failure(why);
     const QPoint point = centre.toPoint();
     QTest::mouseMove(m_window, point);
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, point);
@@ -553,14 +561,14 @@ QJsonObject E2eHook::click(const QString &path)
     return clickItem(item, path);
 }
 
-QQuickItem *E2eHook::shownText(const QString &text, bool sized) const
+QQuickItem *E2eHook::shownText(const QString &text) const
 {
     QList<QObject *> all;
     for (QObject *root : roots(m_window))
         collectAll(root, all);
     for (QObject *object : std::as_const(all)) {
         auto *item = qobject_cast<QQuickItem *>(object);
-        if (!item || !isShown(item) || (sized && (item->width() <= 0 || item->height() <= 0)))
+        if (!item || !isShown(item))
             continue;
         const QVariant value = item->property("text");
         // Button texts may carry a mnemonic ("&Open"), shown without the '&'.
@@ -573,10 +581,7 @@ QQuickItem *E2eHook::shownText(const QString &text, bool sized) const
 
 QJsonObject E2eHook::clickText(const QString &text)
 {
-    QQuickItem *item = shownText(text, true);
-    if (!item)
-        item = shownText(text);
-    if (item)
+    if (QQuickItem *item = shownText(text))
         return clickItem(item, text);
     return failure(QStringLiteral("no visible item with the text '%1'").arg(text));
 }

@@ -72,9 +72,8 @@ private:
     void afterFrame(const std::function<void()> &then);
     void takeKeyboard();
     QJsonObject clickItem(QQuickItem *item, const QString &what);
-    // The first shown item with the text; with `sized`, the first that also
-    // has a size (one a user can click).
-    QQuickItem *shownText(const QString &text, bool sized = false) const;
+    QQuickItem *shownText(const QString &text) const;
+    QString unclickable(QQuickItem *item, const QString &what, QPointF *centre) const;
     // Until the click's target is shown with a size, then after a frame.
     void whenClickable(const std::function<QQuickItem *()> &target, int timeoutMs, const std::function<void()> &then);
     QObject *shownOne(const QString &path, QString *failure) const;
