@@ -178,10 +178,7 @@ void SuperGroupEvents::changeRole(const QString &serverUrl, const QJsonObject &e
     }
     if (!mine)
         return;
-    SuperGroupRecord row = sg::storedOrNew(serverUrl);
-    row.role = role;
-    row.updated_at = now;
-    store.upsertSuperGroup(row);
+    m_sync.takeRole(serverUrl, role);
     m_sync.refreshAuthorization(serverUrl);
 }
 

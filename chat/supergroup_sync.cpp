@@ -278,21 +278,25 @@ void SuperGroupSync::refreshAuthorization(const QString &serverUrl)
                 qWarning().noquote() << "[SG] role refresh failed, role kept url=" << serverUrl;
                 return;
             }
-            // Asked again at every socket open: a role that stayed needs no
-            // store write, no list reload and no second information request.
-            const std::optional<SuperGroupRecord> stored = ChatStore::instance().superGroup(serverUrl);
-            if (stored && stored->role == result.role)
-                return;
-            SuperGroupRecord row = sg::storedOrNew(serverUrl);
-            row.role = result.role;
-            row.updated_at = sg::nowSeconds();
-            m_host.session().store().upsertSuperGroup(row);
-            emit notificationsReloadWanted();
-            m_host.reloadConversations();
-            emit currentChanged();
-            if (isOpen(serverUrl))
-                emit roleRefreshed(serverUrl);
+            takeRole(serverUrl, result.role);
         });
+}
+
+void SuperGroupSync::takeRole(const QString &serverUrl, const QString &role)
+{
+    // Read again at every socket open: a role that stayed needs no store
+    // write, no list reload and no second information request.
+    SuperGroupRecord row = sg::storedOrNew(serverUrl);
+    if (row.role == role)
+        return;
+    row.role = role;
+    row.updated_at = sg::nowSeconds();
+    m_host.session().store().upsertSuperGroup(row);
+    emit notificationsReloadWanted();
+    m_host.reloadConversations();
+    emit currentChanged();
+    if (isOpen(serverUrl))
+        emit roleRefreshed(serverUrl);
 }
 
 // ---- name and avatar --------------------------------------------------------------------

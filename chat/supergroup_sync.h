@@ -49,6 +49,10 @@ public:
     void open(const QString &serverUrl);
     void pull(const QString &serverUrl);
     void refreshAuthorization(const QString &serverUrl);
+    // The user's role in the group as the server said it: written, and what
+    // depends on it told (the join requests a manager decides, the header,
+    // the open group's information), when it is not the stored one already.
+    void takeRole(const QString &serverUrl, const QString &role);
     void refreshInfo(const QString &serverUrl);
 
     // Pulls whose result has not been applied yet, per group.

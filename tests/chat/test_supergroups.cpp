@@ -428,11 +428,15 @@ private slots:
         QCOMPARE(voiceRows, 1);
         QVERIFY(ChatStore::instance().notificationEvents().isEmpty());
 
-        // The user's role changes without reopening; removal raises a notice.
+        // The user's role changes without reopening (the socket's own reading
+        // of it is in); removal raises a notice.
+        waitIdle();
         server.pushEvent(QStringLiteral("server.member.role"),
                          QJsonObject{{QStringLiteral("pubkey"), m_me.key()}, {QStringLiteral("role"), QStringLiteral("admin")}});
         server.addMember(m_me.key(), QStringLiteral("admin"));
         QTRY_COMPARE(ChatStore::instance().superGroup(url)->role, QStringLiteral("admin"));
+        // A manager now, it asks for the join requests it decides.
+        QTRY_VERIFY(server.http().requestCount(QStringLiteral("/v1/join/pending")) > 0);
         server.pushEvent(QStringLiteral("server.group.updated"),
                          QJsonObject{{QStringLiteral("all_muted"), true}, {QStringLiteral("name"), QStringLiteral("Port")}});
         QTRY_VERIFY(sg_allMuted(url));
