@@ -312,18 +312,6 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
     return {true, QString(), QString()};
 }
 
-// A message's content sealed under the group's key of the context's card.
-QString contentCiphertext(const SendContext &context, const QString &groupId, const QString &type,
-                          const QString &text)
-{
-    return sealedMessage(groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
-                         QJsonObject{{QStringLiteral("type"), type},
-                                     {QStringLiteral("text"), text},
-                                     {QStringLiteral("sender"), context.me.key},
-                                     {QStringLiteral("sentAt"), double(nowSeconds())}},
-                         messageStamp(context.card));
-}
-
 SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &groupId, const QString &type,
                                     const QString &text, const QString &messageId)
 {
@@ -333,7 +321,13 @@ SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &grou
         return {false, {}, checked.error};
     if (context.recipients.isEmpty())
         return {false, {}, QStringLiteral("no_recipients")};
-    const QString ciphertext = contentCiphertext(context, groupId, type, text);
+    const QString ciphertext =
+        sealedMessage(groupId, kKindMessage, context.card.keyEpoch, context.card.epoch, context.groupKey,
+                      QJsonObject{{QStringLiteral("type"), type},
+                                  {QStringLiteral("text"), text},
+                                  {QStringLiteral("sender"), context.me.key},
+                                  {QStringLiteral("sentAt"), double(nowSeconds())}},
+                      messageStamp(context.card));
     if (ciphertext.isEmpty())
         return {false, {}, QStringLiteral("encrypt_failed")};
     SealedGroupMessage sealed;
@@ -344,23 +338,15 @@ SealedGroupMessage sealGroupContent(GroupRegistry &registry, const QString &grou
     return sealed;
 }
 
-GroupSendResult sendGroupContent(GroupRegistry &registry, const QString &groupId,
-                                 const QString &type, const QString &text)
+// A message sealed and posted at once, as the sends below do.
+GroupSendResult postSealed(const SealedGroupMessage &sealed)
 {
-    SendContext context;
-    const GroupSendResult checked = sendContext(registry, groupId, &context);
-    if (!checked.ok)
-        return checked;
-    if (context.recipients.isEmpty())
-        return {false, QString(), QStringLiteral("no_recipients")};
-    const QString ciphertext = contentCiphertext(context, groupId, type, text);
-    if (ciphertext.isEmpty())
-        return {false, QString(), QStringLiteral("encrypt_failed")};
-    GroupSendResult result;
-    if (!fanOut(context.me, groupId, context.recipients, ciphertext, &result.messageId, &result.error))
-        return result;
-    result.ok = true;
-    return result;
+    if (!sealed.ok)
+        return {false, QString(), sealed.error};
+    const RelaySendResult posted = postGroupFanOut(sealed.fanOut);
+    if (!posted.ok)
+        return {false, QString(), posted.error};
+    return {true, posted.messageId, QString()};
 }
 
 } // namespace
@@ -624,34 +610,26 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     if (ciphertext.isEmpty())
         return {false, QStringLiteral("encrypt_failed")};
     QString error;
-    if (!fanOut(me, groupId, recipients, ciphertext, nullptr, &error))
+    if (!fanOut(me, groupId, recipients, ciphertext, &error))
         return {false, error};
     return {true, QString()};
 }
 
 GroupSendResult sendGroupText(GroupRegistry &registry, const QString &groupId, const QString &text)
 {
-    if (text.isEmpty())
-        return {false, QString(), QStringLiteral("empty_payload")};
-    return sendGroupContent(registry, groupId, QStringLiteral("text"), text);
+    return postSealed(sealGroupText(registry, groupId, text, QString()));
 }
 
 GroupSendResult sendGroupImage(GroupRegistry &registry, const QString &groupId, const QByteArray &jpeg,
                                const QString &mime, int width, int height)
 {
-    if (jpeg.isEmpty())
-        return {false, QString(), QStringLiteral("empty_payload")};
-    return sendGroupContent(registry, groupId, QStringLiteral("image"),
-                            groupImageContent(jpeg, mime, width, height));
+    return postSealed(sealGroupImage(registry, groupId, jpeg, mime, width, height, QString()));
 }
 
 GroupSendResult sendGroupVoice(GroupRegistry &registry, const QString &groupId, const QByteArray &audio,
                                int durationMs, const QList<int> &waveform)
 {
-    if (audio.isEmpty())
-        return {false, QString(), QStringLiteral("empty_payload")};
-    return sendGroupContent(registry, groupId, QStringLiteral("voice"),
-                            groupVoiceContent(audio, qMax(durationMs, 0), waveform));
+    return postSealed(sealGroupVoice(registry, groupId, audio, durationMs, waveform, QString()));
 }
 
 SealedGroupMessage sealGroupText(GroupRegistry &registry, const QString &groupId, const QString &text,

@@ -183,40 +183,28 @@ QJsonObject fanOutBody(const Me &me, const QString &groupId, const QStringList &
 }
 
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
-            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error)
+            const std::function<QString(const QString &)> &ciphertextFor, QString *error)
 {
     const QJsonObject body = fanOutBody(me, groupId, recipients, ciphertextFor, QString(), error);
     if (body.isEmpty())
         return false;
-    const QString id = body.value(QStringLiteral("message_id")).toString();
-    QString tokenError;
-    const velmor::net::HttpResponse reply =
-        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body, kFanoutTimeoutMs, &tokenError,
-                                 kMaxSendAnswerBytes, me.identity.publicKeyText());
-    if (!reply.success) {
-        qWarning().noquote() << "[GROUPSEND] fan-out failed group=" << groupId
-                             << "status=" << reply.status << "err=" << (tokenError.isEmpty() ? reply.error : tokenError);
-        *error = QStringLiteral("fanout_http_%1").arg(reply.status);
-        return false;
-    }
-    if (messageId)
-        *messageId = id;
-    return true;
+    const RelaySendResult posted = postGroupFanOut(body);
+    if (!posted.ok)
+        *error = posted.error;
+    return posted.ok;
 }
 
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
-            QString *messageId, QString *error)
+            QString *error)
 {
-    return fanOut(me, groupId, recipients, [&ciphertext](const QString &) { return ciphertext; }, messageId,
-                  error);
+    return fanOut(me, groupId, recipients, [&ciphertext](const QString &) { return ciphertext; }, error);
 }
 
 bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error,
               const QString &answers)
 {
     return fanOut(me, card.groupId, recipients,
-                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient, answers); }, nullptr,
-                  error);
+                  [&](const QString &recipient) { return cardMessageFor(me, card, recipient, answers); }, error);
 }
 
 // Asks the owner for its current card (a member whose card is older than
@@ -230,7 +218,7 @@ GroupFollowUp requestCardLater(GroupRegistry &registry, const Me &me, const Grou
     followUp.send = [&registry, me, groupId, owner, claimedEpoch, nonce] {
         const QString request = cardRequestText(groupId, claimedEpoch, nonce);
         QString error;
-        if (!fanOut(me, groupId, {owner}, request, nullptr, &error)) {
+        if (!fanOut(me, groupId, {owner}, request, &error)) {
             registry.releaseCardRequest(groupId, nonce);
             qWarning().noquote() << "[GROUPKEY] card request failed group=" << groupId << "err=" << error;
         }

@@ -68,10 +68,11 @@ QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, cons
 QJsonObject fanOutBody(const Me &me, const QString &groupId, const QStringList &recipients,
                        const std::function<QString(const QString &)> &ciphertextFor, const QString &messageId,
                        QString *error);
+// Posts fanOutBody()'s body (postGroupFanOut); *error set when it fails.
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients,
-            const std::function<QString(const QString &)> &ciphertextFor, QString *messageId, QString *error);
+            const std::function<QString(const QString &)> &ciphertextFor, QString *error);
 bool fanOut(const Me &me, const QString &groupId, const QStringList &recipients, const QString &ciphertext,
-            QString *messageId, QString *error);
+            QString *error);
 // The card, sealed to each recipient on its own.
 bool sendCard(const Me &me, const GroupCard &card, const QStringList &recipients, QString *error,
               const QString &answers = QString());
