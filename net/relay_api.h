@@ -128,9 +128,10 @@ public:
 
     // An authorised request to the relay (bearer token of the session; after
     // a 401 the token is dropped and the request made once more with a fresh
-    // one). For the other relay paths, such as the group fan-out. An answer
-    // known to be short (kMaxSendAnswerBytes) goes over the kept-alive
-    // connections a send uses (net/http.cpp). With `forKey` (the sender
+    // one). For the other relay paths, such as the group fan-out. A request
+    // whose answer is known to be short (kMaxSendAnswerBytes) goes out at
+    // once; a long answer's is held a moment for its read bound
+    // (net/http.cpp). With `forKey` (the sender
     // key of what is posted), only under that identity's token: another
     // identity signed in gives *tokenError "session_changed", nothing posted.
     static velmor::net::HttpResponse authorizedPost(const QString &path, const QJsonObject &body,

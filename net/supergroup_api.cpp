@@ -88,8 +88,9 @@ bool succeeded(const HttpResponse &reply, const QString &authError, ServiceError
     return false;
 }
 
-// Only whether it worked is read of these answers: capped short, they go
-// over the connections kept alive for such calls (net/http.cpp).
+// Only whether it worked is read of these answers: capped short, their
+// request's body goes out at once (one whose answer may be long is held a
+// moment for its read bound: net/http.cpp).
 constexpr qint64 kShortAnswerBytes = 64 * 1024;
 
 bool postForSuccess(const QString &serverUrl, const QString &path, const QJsonObject &body,
@@ -244,17 +245,16 @@ SGMemberList SuperGroupApi::memberList(const QString &serverUrl, const QString &
         return member;
     };
     const auto keep = [&](const QJsonObject &entry, bool pastBound) {
-        const QString pubkey = text(entry, QStringLiteral("pubkey"));
-        if (pubkey.isEmpty())
+        SGMember member = memberOf(entry);
+        if (member.pubkey.isEmpty())
             return;
-        const bool mine = !ownKey.isEmpty() && pubkey == ownKey && list.own < 0;
+        const bool mine = !ownKey.isEmpty() && member.pubkey == ownKey && list.own < 0;
         if (pastBound && !mine)
             return; // past the bound only the user's own entry is kept
         if (mine)
             list.own = int(list.members.size());
-        list.members.append(memberOf(entry));
+        list.members.append(std::move(member));
     };
-    bool wellFormed = false;
     velmor::net::ListRead read;
     if (authError.isEmpty() && reply.success) {
         read = velmor::net::readList(
@@ -262,15 +262,14 @@ SGMemberList SuperGroupApi::memberList(const QString &serverUrl, const QString &
             [&keep](const QJsonObject &entry) { keep(entry, false); },
             ownKey.isEmpty() ? std::function<bool(QByteArrayView)>() : mayBeOwn,
             [&keep](const QJsonObject &entry) { keep(entry, true); });
-        wellFormed = read.object;
     }
     if (read.list) {
         list.total = read.total;
         list.partial = read.total > read.entries;
         return list;
     }
-    list.members.clear();
-    list.own = -1;
+    // Nothing was taken: entries are taken only from a list that was found.
+    const bool wellFormed = read.object;
     if (!authError.isEmpty() || !wellFormed) {
         qWarning().noquote() << QStringLiteral("[SG] /v1/members failed url=%1 status=%2 err=%3")
                                     .arg(serverUrl)
