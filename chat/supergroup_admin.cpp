@@ -326,17 +326,9 @@ void SuperGroupAdmin::syncProfiles()
     QList<QPair<QString, QString>> superGroups;
     QList<QPair<QString, bool>> known;
     for (const SuperGroupRecord &group : store.superGroups()) {
-        QString nickname;
-        bool found = false;
-        for (const SuperGroupMemberRecord &member : store.superGroupMembers(group.server_url)) {
-            if (member.public_key == myKey) {
-                nickname = member.display_name;
-                found = true;
-                break;
-            }
-        }
-        superGroups.append({group.server_url, nickname});
-        known.append({group.server_url, found});
+        const std::optional<SuperGroupMemberRecord> me = store.superGroupMember(group.server_url, myKey);
+        superGroups.append({group.server_url, me ? me->display_name : QString()});
+        known.append({group.server_url, me.has_value()});
     }
     QList<QPair<QString, QString>> normalGroups;
     for (const NormalGroupCardRecord &card : store.normalGroupCards())

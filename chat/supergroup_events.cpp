@@ -107,40 +107,21 @@ void SuperGroupEvents::upsertMember(const QString &serverUrl, const QString &typ
     if (pubkey.isEmpty())
         return;
     ChatStore &store = m_host.session().store();
-    const qint64 now = sg::nowSeconds();
-    QList<SuperGroupMemberRecord> members = store.superGroupMembers(serverUrl);
-    const QString displayName = dataText(data, "display_name");
-    const QString avatarUrl = dataText(data, "avatar_url");
-    const QString address = dataText(data, "address");
-    const QString role = dataText(data, "role");
-    bool found = false;
-    for (SuperGroupMemberRecord &member : members) {
-        if (member.public_key != pubkey)
-            continue;
-        if (!displayName.isEmpty())
-            member.display_name = displayName;
-        if (!avatarUrl.isEmpty())
-            member.avatar_id = avatarUrl;
-        if (!address.isEmpty())
-            member.address = address;
-        if (!role.isEmpty())
-            member.role = role;
-        member.updated_at = now;
-        found = true;
-        break;
-    }
-    if (!found) {
-        SuperGroupMemberRecord member;
-        member.server_url = serverUrl;
-        member.public_key = pubkey;
-        member.address = address;
-        member.display_name = displayName;
-        member.avatar_id = avatarUrl;
-        member.role = role;
-        member.updated_at = now;
-        members.append(member);
-    }
-    store.replaceSuperGroupMembers(serverUrl, members);
+    // This member's row alone: what the event leaves empty stays as stored
+    // (a group's list may hold tens of thousands).
+    SuperGroupMemberRecord member = store.superGroupMember(serverUrl, pubkey).value_or(SuperGroupMemberRecord());
+    member.server_url = serverUrl;
+    member.public_key = pubkey;
+    const auto take = [](QString &field, const QString &given) {
+        if (!given.isEmpty())
+            field = given;
+    };
+    take(member.display_name, dataText(data, "display_name"));
+    take(member.avatar_id, dataText(data, "avatar_url"));
+    take(member.address, dataText(data, "address"));
+    take(member.role, dataText(data, "role"));
+    member.updated_at = sg::nowSeconds();
+    store.upsertSuperGroupMember(member);
     if (!mine)
         return;
     if (type == QLatin1String("server.member.joined"))
@@ -165,16 +146,11 @@ void SuperGroupEvents::changeRole(const QString &serverUrl, const QJsonObject &e
 {
     record(QStringLiteral("member_role"), serverUrl, event, data);
     ChatStore &store = m_host.session().store();
-    const QString pubkey = dataText(data, "pubkey");
     const QString role = dataText(data, "role");
-    const qint64 now = sg::nowSeconds();
-    for (SuperGroupMemberRecord member : store.superGroupMembers(serverUrl)) {
-        if (member.public_key != pubkey)
-            continue;
-        member.role = role;
-        member.updated_at = now;
-        store.upsertSuperGroupMember(member);
-        break;
+    if (std::optional<SuperGroupMemberRecord> member = store.superGroupMember(serverUrl, dataText(data, "pubkey"))) {
+        member->role = role;
+        member->updated_at = sg::nowSeconds();
+        store.upsertSuperGroupMember(*member);
     }
     if (!mine)
         return;

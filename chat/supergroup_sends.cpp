@@ -43,11 +43,7 @@ bool isSuperGroupRequest(const QJsonObject &object)
 
 QString superGroupDisplayName(const QString &serverUrl, const QString &myKey)
 {
-    for (const SuperGroupMemberRecord &member : ChatStore::instance().superGroupMembers(serverUrl)) {
-        if (member.public_key == myKey)
-            return member.display_name;
-    }
-    return QString();
+    return ChatStore::instance().superGroupMember(serverUrl, myKey).value_or(SuperGroupMemberRecord()).display_name;
 }
 
 bool superGroupFailureRetryable(const QString &error)

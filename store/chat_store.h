@@ -324,6 +324,9 @@ public:
                                    qint64 lastMessageSeq, int unread);
 
     QList<velmor::chat::SuperGroupMemberRecord> superGroupMembers(const QString &serverUrl, bool *ok = nullptr);
+    // One member of the group (a list may hold tens of thousands).
+    std::optional<velmor::chat::SuperGroupMemberRecord> superGroupMember(const QString &serverUrl,
+                                                                         const QString &publicKey);
     // Fills empty fields from the stored member and keeps the larger
     // updated_at; needs server_url and public_key.
     bool upsertSuperGroupMember(const velmor::chat::SuperGroupMemberRecord &member);

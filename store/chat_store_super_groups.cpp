@@ -120,6 +120,13 @@ QList<SuperGroupMemberRecord> ChatStore::superGroupMembers(const QString &server
                   {s.owner(), serverUrl}, memberLayout(), ok);
 }
 
+std::optional<SuperGroupMemberRecord> ChatStore::superGroupMember(const QString &serverUrl, const QString &publicKey)
+{
+    Session s(*d);
+    return s.first(memberLayout().select("super_group_members", "AND server_url=? AND public_key=?"),
+                   {s.owner(), serverUrl, publicKey}, memberLayout());
+}
+
 bool ChatStore::upsertSuperGroupMember(const SuperGroupMemberRecord &member)
 {
     if (member.server_url.isEmpty() || member.public_key.isEmpty())
