@@ -268,12 +268,14 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
                 // The next job writes after this write, not after this post.
                 const auto done = qScopeGuard([&written] { written->set_value(); });
                 batch = sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+                // Stored, journaled sealed, dropped with their conversation
+                // or given back to the composer: their typed records go,
+                // asked for before a reading of the journal that waits for
+                // this write. Signed under another identity, they stay for
+                // their owner's next start.
+                if (!batch.dropped && !typed.isEmpty())
+                    SendJournal::forgetSoon(journal, owner, typed, true);
             }
-            // Stored, journaled sealed, dropped with their conversation or
-            // given back to the composer: their typed records go. Signed
-            // under another identity, they stay for their owner's next start.
-            if (!batch.dropped && !typed.isEmpty())
-                SendJournal::forgetSoon(journal, owner, typed, true);
             // Posted only as the window would show it: stored, still
             // sending, its conversation not deleted, its session not ended.
             // One the store refused goes through the window's queue, which
@@ -531,8 +533,12 @@ void Outbox::replayJournal()
     filter.dropped = [deletions = m_deletions](const MessageRecord &row) {
         return deletions->drops(row.conversation_id, 0);
     };
+    // Read after the seal jobs asked for before, an ended session's too:
+    // their typed records are taken out first.
     m_host.jobs().run<std::optional<SendJournal::Replayed>>(
-        [journal, owner, reserve, filter] {
+        [journal, owner, reserve, filter, sealed = m_lastSealWrite] {
+            if (sealed.valid())
+                sealed.wait();
             if (reserve)
                 SendJournal::reserve(journal);
             return SendJournal::replay(journal, owner, ChatStore::instance(), filter);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -369,6 +370,37 @@ qint64 endOf(const QString &path, const Fd &fd)
     return end;
 }
 
+// One thread: what it is given lands in the order it was given, and a pool
+// busy with posts and pictures holds none of it back.
+void onJournalThread(std::function<void()> work)
+{
+    static QThreadPool *const pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    pool->start([work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            qWarning() << "[JOURNAL] a journal job threw";
+        }
+    });
+}
+
+// Returns once what was given to the journal's thread before the call has
+// run. A reading of the file waits for it: a typed text's record queued to
+// be taken out, after its send was given back to the composer, would
+// otherwise be read as a text still to send, and sent as well as typed again.
+void afterQueuedWork()
+{
+    std::promise<void> ran;
+    const std::future<void> done = ran.get_future();
+    onJournalThread([&ran] { ran.set_value(); });
+    done.wait();
+}
+
 } // namespace
 
 QString SendJournal::pathBeside(const QString &databasePath)
@@ -453,6 +485,7 @@ QList<JournaledSend> SendJournal::read(const QString &path, int *lost)
 std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, const QString &owner, ChatStore &store,
                                                          const ReplayFilter &filter)
 {
+    afterQueuedWork();
     QMutexLocker lock(&g_mutex);
     const Fd fd(path, false);
     if (!fd.ok())
@@ -595,28 +628,6 @@ bool SendJournal::forget(const QString &path, const QString &owner, const QSet<Q
     return syncData(fd);
 }
 
-namespace {
-
-// One thread: what it is given lands in the order it was given, and a pool
-// busy with posts and pictures holds none of it back.
-void onJournalThread(std::function<void()> work)
-{
-    static QThreadPool *const pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(-1);
-        return p;
-    }();
-    pool->start([work = std::move(work)] {
-        try {
-            work();
-        } catch (...) {
-            qWarning() << "[JOURNAL] a journal job threw";
-        }
-    });
-}
-
-} // namespace
 
 void SendJournal::appendSoon(const QString &path, const QList<JournaledSend> &sends)
 {
