@@ -10,6 +10,7 @@
 #include "app/service_endpoints.h"
 #include "app/sliced_incubation.h"
 #include "chat/chat_controller.h"
+#include "chat/send_journal.h"
 #include "identity/crypto.h"
 #include "models/qml_types.h"
 #include "net/http.h"
@@ -99,7 +100,8 @@ void sizePictureAtlas()
 // it, then once more this long after the store is closed, and then ends
 // without it.
 constexpr int kExitWorkWaitMs = 900;
-constexpr int kExitAfterCloseWaitMs = 700;
+constexpr int kExitJournalWaitMs = 300;
+constexpr int kExitAfterCloseWaitMs = 600;
 
 // Once the window and controllers are gone. Requests in flight are aborted
 // (a send they carried is posted again at the next start), work that ends
@@ -113,6 +115,11 @@ void endPoolWork(int exitCode)
     QThreadPool *pool = QThreadPool::globalInstance();
     velmor::net::abortRequests();
     pool->waitForDone(kExitWorkWaitMs);
+    // The journal's own thread is not the pool's: a typed text's record
+    // still being written there (its composer shows it waiting) would be cut
+    // off by the exit, and the text lost.
+    if (!velmor::chat::SendJournal::finishQueued(kExitJournalWaitMs))
+        qWarning("exit: the send journal's writes did not end");
     ChatStore::instance().close();
     if (pool->waitForDone(kExitAfterCloseWaitMs))
         return;

@@ -372,7 +372,7 @@ qint64 endOf(const QString &path, const Fd &fd)
 
 // One thread: what it is given lands in the order it was given, and a pool
 // busy with posts and pictures holds none of it back.
-void onJournalThread(std::function<void()> work)
+QThreadPool *journalThread()
 {
     static QThreadPool *const pool = [] {
         auto *p = new QThreadPool;
@@ -380,7 +380,12 @@ void onJournalThread(std::function<void()> work)
         p->setExpiryTimeout(-1);
         return p;
     }();
-    pool->start([work = std::move(work)] {
+    return pool;
+}
+
+void onJournalThread(std::function<void()> work)
+{
+    journalThread()->start([work = std::move(work)] {
         try {
             work();
         } catch (...) {
@@ -632,6 +637,11 @@ bool SendJournal::forget(const QString &path, const QString &owner, const QSet<Q
 void SendJournal::appendSoon(const QString &path, const QList<JournaledSend> &sends)
 {
     onJournalThread([path, sends] { append(path, sends); });
+}
+
+bool SendJournal::finishQueued(int msecs)
+{
+    return journalThread()->waitForDone(msecs);
 }
 
 void SendJournal::forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids, bool waitingOnly)

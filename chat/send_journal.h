@@ -111,6 +111,9 @@ public:
     static void appendSoon(const QString &path, const QList<JournaledSend> &sends);
     static void forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids,
                            bool waitingOnly = false);
+    // At exit: waits up to `msecs` for what was given to the journal's
+    // thread; true when all of it ran.
+    static bool finishQueued(int msecs);
 };
 
 } // namespace velmor::chat
