@@ -333,6 +333,13 @@ Item {
     function popup(name) {
         var holder = _popupHolders[name]
         holder.active = true
+        // Asked for while the view itself is still being built a slice at a
+        // time (a click soon after a sign-in), the loader builds it in slices
+        // too and has no item yet: it is finished here, in this call.
+        if (holder.status === Loader.Loading) {
+            holder.asynchronous = true
+            holder.asynchronous = false
+        }
         return holder.item
     }
     readonly property var _popupHolders: ({

@@ -11,6 +11,8 @@ Item {
     height: 816
 
     Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
+    Component { id: slicedHome; Loader { id: sliced; property string ask; property var asked; asynchronous: true // as a sign-in builds it
+            sourceComponent: HomeView { width: 1112; height: 816; Component.onCompleted: sliced.asked = popup(sliced.ask) } } }
 
     TestCase {
         name: "HomeKeys"
@@ -226,8 +228,8 @@ Item {
             verify(!editor.activeFocus)
         }
 
-        function openPopup(home, name) {
-            var popup = home.popup(name)
+        function openPopup(home, name, made) {
+            var popup = made !== undefined ? made : home.popup(name)
             if (name === "groupSettings")
                 popup.reload()
             if (name === "imagePreview")
@@ -242,7 +244,8 @@ Item {
         function test_escapeCloses_data() {
             var rows = ["groupQrPopup", "groupSettings", "sgSettings", "deleteChatConfirm", "friendInfo",
                         "voiceOpenConfirm", "imagePreview"].map(function (name) { return { tag: name, name: name } })
-            return rows.concat([{ tag: "QR over group settings", name: "groupQrPopup", over: "groupSettings" }])
+            return rows.concat([{ tag: "QR over group settings", name: "groupQrPopup", over: "groupSettings" },
+                                { tag: "opened while the view is built", name: "friendInfo", sliced: true }])
         }
         function test_escapeCloses(data) {
             open("group:g1")
@@ -252,11 +255,13 @@ Item {
             Chat.returns = { "currentGroupInfo": { "isGroup": true, "groupId": "g1", "name": "Hikers",
                                                    "isOwner": false, "members": [], "memberCount": 0,
                                                    "joinAddress": "pelorin:group:abc" } }
-            var home = makeHome()
+            var loader = data.sliced ? createTemporaryObject(slicedHome, host, { "ask": data.name }) : null
+            tryVerify(function () { return !loader || loader.status === Loader.Ready })
+            var home = loader ? loader.item : makeHome()
             editorOf(home).forceActiveFocus()
             verify(editorOf(home).activeFocus)
             var under = data.over ? openPopup(home, data.over) : null
-            var popup = openPopup(home, data.name)
+            var popup = openPopup(home, data.name, loader ? loader.asked : undefined)
             keyClick(Qt.Key_Escape)
             tryVerify(function () { return !popup.visible }, 3000, "Escape left it open")
             if (under) {
