@@ -129,6 +129,24 @@ void endPoolWork(int exitCode)
     ::_exit(exitCode);
 }
 
+// The engine sets itself up at its first load (the quit and exit signals
+// tied to the application, Qt's translations) and gives itself a file
+// selector then: every URL it resolves from then on passes through it,
+// asking the resources and the disk whether a folder of variants
+// ("+platform/...") stands beside the file. This program has none, and the
+// look-ups cost the home view's build a millisecond or more. The set-up is
+// done here by a load of nothing much, and the selector taken out before
+// the window's load: the window starts compiles on the engine's loading
+// thread, which reads the list of URL interceptors as it resolves each
+// import and file, so the list must not change once the window is loading.
+void setUpWithoutFileSelector(QQmlApplicationEngine &engine)
+{
+    engine.loadData(QByteArrayLiteral("import QtQuick\nQtObject {}\n"));
+    qDeleteAll(engine.rootObjects());
+    for (QQmlAbstractUrlInterceptor *selector : engine.urlInterceptors())
+        engine.removeUrlInterceptor(selector);
+}
+
 } // namespace
 
 QUrl mainWindowUrl()
@@ -237,14 +255,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &application,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+    setUpWithoutFileSelector(engine);
     engine.load(options.window);
-    // The engine's first load gives it a file selector that every URL it
-    // resolves from then on passes through, asking the resources and the
-    // disk whether a folder of variants ("+platform/...") stands beside the
-    // file. This program has none, and the look-ups cost the home view's
-    // build a millisecond or more.
-    for (QQmlAbstractUrlInterceptor *selector : engine.urlInterceptors())
-        engine.removeUrlInterceptor(selector);
     afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
     if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0)))
         new HeapRelease(window, [] {

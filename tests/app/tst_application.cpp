@@ -232,15 +232,24 @@ void ApplicationTest::windowThatFailsEndsWithMinusOne_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("text");
-    QTest::newRow("missing") << "" << QByteArray();
-    QTest::newRow("syntax error") << "Broken.qml" << QByteArray("import QtQuick\nWindow { visible: true\n");
-    QTest::newRow("unknown type") << "Unknown.qml" << QByteArray("import QtQuick\nNoSuchWindow { }\n");
+    // A window that loads, in a folder of variants beside the file: none is
+    // ever chosen (the engine resolves no address through a file selector,
+    // which would be taken out while the window's compiles run).
+    QTest::addColumn<QByteArray>("variant");
+    QTest::newRow("missing") << "" << QByteArray() << QByteArray();
+    QTest::newRow("syntax error") << "Broken.qml" << QByteArray("import QtQuick\nWindow { visible: true\n") << QByteArray();
+    QTest::newRow("unknown type") << "Unknown.qml" << QByteArray("import QtQuick\nNoSuchWindow { }\n") << QByteArray();
+    QTest::newRow("variant beside it") << "Varied.qml" << QByteArray("import QtQuick\nNoSuchWindow { }\n")
+                                       << QByteArray("import QtQuick\nItem { Component.onCompleted: Qt.exit(3) }\n");
 }
 
 void ApplicationTest::windowThatFailsEndsWithMinusOne()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, text);
+    QFETCH(QByteArray, variant);
+    QVERIFY(variant.isEmpty() || (QDir(m_dir.path()).mkpath(QStringLiteral("+linux"))
+                                  && writeQml(QStringLiteral("+linux/") + file, variant).isValid()));
     const QUrl url = file.isEmpty() ? QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("Absent.qml")))
                                     : writeQml(file, text);
     const ChildResult result = runStart(url, m_dir.filePath(QStringLiteral("data")));
