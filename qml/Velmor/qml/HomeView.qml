@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Templates as T
 import QtQuick.Window
 import Velmor
 import "home"
@@ -21,7 +20,19 @@ Item {
     // pixel by pixel. The picture is taken in the frame after the popup's
     // first: taken with it, it makes that frame longer still, and asked for
     // while a frame is being drawn, the window's thread waits for that one.
-    readonly property bool _popupShown: T.Overlay.overlay !== null && T.Overlay.overlay.visible
+    // Told by a part made once the view has been drawn: the popups' module
+    // is not loaded for the view's first frame, and no popup shows before.
+    readonly property bool _popupShown: overlayWatch.item !== null && overlayWatch.item.popupShown
+    Loader {
+        id: overlayWatch
+        active: false
+        asynchronous: true
+        source: "home/OverlayWatch.qml"
+    }
+    Connections {
+        target: overlayWatch.active ? null : home.Window.window
+        function onFrameSwapped() { overlayWatch.active = true }
+    }
     on_PopupShownChanged: {
         layer.enabled = false
         pictureAfterFrame.target = _popupShown ? home.Window.window : null

@@ -1,5 +1,4 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
 import Velmor
 
 // A white line icon from the module's icon folder, tinted at run time.
@@ -40,13 +39,6 @@ Item {
     Loader {
         anchors.fill: parent
         active: !root._white
-        sourceComponent: ColorOverlay {
-            objectName: "iconTint"
-            source: img
-            color: Qt.rgba(root.color.r, root.color.g, root.color.b, 1)
-            opacity: root.color.a
-            rotation: root.rotationAngle
-            visible: img.status === Image.Ready
-        }
+        Component.onCompleted: setSource("home/IconTint.qml", { "icon": root, "glyph": img })
     }
 }

@@ -42,8 +42,8 @@ Window {
             spacing: 12
 
             Caption { text: "SearchField" }
-            SearchField { width: 340; placeholderText: I18n.tr("chat.search") }
-            SearchField { width: 340; text: "Alice"; placeholderText: I18n.tr("chat.search") }
+            SearchField { width: 340; height: Theme.controlHeight; placeholderText: I18n.tr("chat.search") }
+            SearchField { width: 340; height: Theme.controlHeight; text: "Alice"; placeholderText: I18n.tr("chat.search") }
             Rectangle {
                 width: 340
                 height: 58

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Velmor
 
 // The open conversation in the chat pane: its header, the voice-room
@@ -17,6 +18,16 @@ ColumnLayout {
     readonly property alias header: header
 
     objectName: "chatColumn"
+
+    // Whether a popup shows over the window.
+    function popupShown() {
+        var overlay = T.Overlay.overlay
+        for (var i = 0; overlay && i < overlay.children.length; ++i) {
+            if (overlay.children[i].visible)
+                return true
+        }
+        return false
+    }
     spacing: 0
     visible: Chat.currentPeer !== "" && pane.shown
 

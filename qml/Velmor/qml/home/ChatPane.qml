@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Templates as T
 import Velmor
 
 // The chat pane of the main card: the open conversation's header, the
@@ -115,13 +114,10 @@ Item {
                && (window.activeFocusItem === null || window.activeFocusItem === window.contentItem)
     }
 
+    // Asked of the column, which loads the popups' module with the first
+    // part that has a popup.
     function _popupShown() {
-        var overlay = T.Overlay.overlay
-        for (var i = 0; overlay && i < overlay.children.length; ++i) {
-            if (overlay.children[i].visible)
-                return true
-        }
-        return false
+        return column.item !== null && column.item.popupShown()
     }
 
     // Unless something took the focus meanwhile, or a popup still shows

@@ -1,5 +1,4 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
 import Velmor
 import "helpers.js" as Helpers
 
@@ -49,7 +48,7 @@ Rectangle {
         anchors.margins: root.special ? 2 : 0
         layer.enabled: root._roundSource === ""
         layer.smooth: true
-        layer.effect: OpacityMask { maskSource: circleMask.item }
+        layer.effect: layer.enabled ? Qt.createComponent("RoundMaskEffect.qml") : null
 
         Image {
             id: lastFace
@@ -79,13 +78,6 @@ Rectangle {
                     root._remoteFailed = true
             }
         }
-    }
-
-    Loader {
-        id: circleMask
-        anchors.fill: parent
-        active: holder.layer.enabled
-        sourceComponent: CircleMask {}
     }
 
     // Follows the shared clock, which runs only while the window is active.

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 import Velmor
 import Velmor.Models 1.0
 
@@ -21,7 +20,23 @@ ListView {
     // Unfiltered, the view reads the controller's model itself: a
     // conversation moving to the top is one move, never a new list.
     model: searching ? matches : Chat.conversationModel
-    ScrollBar.vertical: TgScrollBar { objectName: "scrollBar" }
+    // The scroll bar is a control: made once the window has drawn the
+    // list's rows, the home view's first frame needs none of the controls'
+    // modules.
+    Loader {
+        id: scrollBarMaker
+        active: false
+        asynchronous: true
+        source: "LateScrollBar.qml"
+        onLoaded: {
+            item.objectName = "scrollBar"
+            item.list = list
+        }
+    }
+    Connections {
+        target: !scrollBarMaker.active && list.count > 0 && list.visible ? list.Window.window : null
+        function onFrameSwapped() { scrollBarMaker.active = true }
+    }
 
     KeyedFilterModel {
         id: matches

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import QtQuick.Layouts
-import QtQuick.Controls.Basic
 import Velmor
 
 // Logo and the four page buttons of the sidebar.
@@ -92,30 +91,46 @@ RowLayout {
 
     Item { Layout.fillWidth: true }
 
-    component PageButton: Button {
+    // Plain items, not controls: the header shows in the home view's first
+    // frame, which then needs none of the controls' modules. A click or
+    // Space on the focused button opens or closes its page; the focus
+    // ring shows only when the focus came by keyboard, as a button's does.
+    component PageButton: Rectangle {
         id: btn
         property string page
         property string iconName
         property int iconSize: 16
+        property bool _focusByPointer: false
+        readonly property bool visualFocus: activeFocus && !_focusByPointer
+        signal clicked()
         Layout.preferredWidth: 30
         Layout.preferredHeight: 30
-        padding: 0
-        hoverEnabled: true
+        activeFocusOnTab: true
+        onActiveFocusChanged: if (!activeFocus) _focusByPointer = false
+        Accessible.role: Accessible.Button
         Accessible.name: page
-        background: Rectangle {
-            radius: 8
-            color: root.mainPane === btn.page ? "#4dffffff" : (btn.hovered ? "#33ffffff" : "#21ffffff")
-            // Reached with Tab too: Space on it opens or closes its page.
-            border.width: btn.visualFocus ? 2 : 0
-            border.color: "#e6ffffff"
+        Accessible.onPressAction: btn.clicked()
+        Keys.onSpacePressed: btn.clicked()
+        radius: 8
+        color: root.mainPane === btn.page ? "#4dffffff" : (pointer.containsMouse ? "#33ffffff" : "#21ffffff")
+        // Reached with Tab too: Space on it opens or closes its page.
+        border.width: btn.visualFocus ? 2 : 0
+        border.color: "#e6ffffff"
+        TgIcon {
+            anchors.centerIn: parent
+            name: btn.iconName
+            size: btn.iconSize
+            color: "white"
         }
-        contentItem: Item {
-            TgIcon {
-                anchors.centerIn: parent
-                name: btn.iconName
-                size: btn.iconSize
-                color: "white"
+        MouseArea {
+            id: pointer
+            anchors.fill: parent
+            hoverEnabled: true
+            onPressed: {
+                btn._focusByPointer = true
+                btn.forceActiveFocus(Qt.MouseFocusReason)
             }
+            onClicked: btn.clicked()
         }
         onClicked: root.paneRequested(page)
     }
