@@ -56,6 +56,9 @@ class ChatController : public QObject, private velmor::chat::ChatHost
     Q_PROPERTY(QAbstractItemModel *messageModel READ messageModel CONSTANT)
     Q_PROPERTY(QString currentPeer READ currentPeer NOTIFY currentChanged)
     Q_PROPERTY(QString currentTitle READ currentTitle NOTIFY currentChanged)
+    // True when currentTitle is the system's own stand-in ("群聊", "超级群",
+    // "未知地址"), shown in the interface's language; a name is shown as given.
+    Q_PROPERTY(bool currentTitleFallback READ currentTitleFallback NOTIFY currentChanged)
     Q_PROPERTY(QString currentAddress READ currentAddress NOTIFY currentChanged)
     Q_PROPERTY(QString currentAvatarKind READ currentAvatarKind NOTIFY currentChanged)
     Q_PROPERTY(QString currentAvatarId READ currentAvatarId NOTIFY currentChanged)
@@ -91,6 +94,7 @@ public:
     QAbstractItemModel *messageModel() { return &m_messages.model(); }
     QString currentPeer() const { return m_current.peer(); }
     QString currentTitle() const { return m_current.title(); }
+    bool currentTitleFallback() const { return m_current.titleFallback(); }
     QString currentAddress() const { return m_current.address(); }
     QString currentAvatarKind() const { return m_current.avatarKind(); }
     QString currentAvatarId() const { return m_current.avatarId(); }

@@ -19,6 +19,13 @@ const QString kPeer = QStringLiteral("peer");
 const QString kDisplay = QStringLiteral("display");
 const QString kAddress = QStringLiteral("address");
 const QString kLast = QStringLiteral("last");
+// What "last" is: "text" for what the user or a peer wrote, shown as it
+// is; otherwise a text of the system's own ("none", "image", "voice",
+// "system" …), which the views show in the interface's language.
+const QString kLastKind = QStringLiteral("lastKind");
+// True when "display" is the system's own stand-in for a name ("群聊",
+// "超级群", "未知地址"), false when it is a stored name.
+const QString kDisplayFallback = QStringLiteral("displayFallback");
 const QString kBlocked = QStringLiteral("blocked");
 const QString kUnread = QStringLiteral("unread");
 const QString kTs = QStringLiteral("ts");
@@ -46,6 +53,7 @@ bool sameShown(const ConversationRecord &a, const ConversationRecord &b)
 {
     return a.last_timestamp == b.last_timestamp && a.unread_count == b.unread_count && a.muted == b.muted
         && a.conversation_type == b.conversation_type && a.last_message == b.last_message
+        && a.last_message_type == b.last_message_type
         && a.peer_display_key == b.peer_display_key && a.peer_wallet_address == b.peer_wallet_address;
 }
 
@@ -65,7 +73,9 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
 {
     const QString peer = record.peer_raw_public_key;
     const QString folded = foldWhiteSpace(record.last_message);
-    const QString preview = folded.isEmpty() ? QStringLiteral("暂无消息") : payload::lastMessagePreview(folded);
+    QString kind = QStringLiteral("none");
+    const QString preview = folded.isEmpty() ? QStringLiteral("暂无消息")
+                                             : payload::lastMessagePreview(folded, record.last_message_type, &kind);
 
     QVariantMap map;
     map.insert(kPeer, peer);
@@ -76,7 +86,9 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
 
     if (record.conversation_type == QLatin1String("group")) {
         map.insert(kDisplay, record.peer_display_key.isEmpty() ? QStringLiteral("群聊") : record.peer_display_key);
+        map.insert(kDisplayFallback, record.peer_display_key.isEmpty());
         map.insert(kLast, preview);
+        map.insert(kLastKind, kind);
         map.insert(kBlocked, false);
         map.insert(kUnread, record.unread_count);
         map.insert(QStringLiteral("isGroup"), true);
@@ -90,7 +102,9 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
     map.insert(QStringLiteral("isGroup"), false);
     if (isOfficialPeer(peer)) {
         map.insert(kDisplay, officialAccountName());
+        map.insert(kDisplayFallback, false);
         map.insert(kLast, QStringLiteral("Pelorin官方地址账号"));
+        map.insert(kLastKind, QStringLiteral("official"));
         map.insert(kBlocked, false);
         map.insert(kUnread, record.unread_count);
         map.insert(QStringLiteral("isOfficial"), true);
@@ -105,10 +119,12 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
                                                                          : record.peer_wallet_address;
     map.insert(kAddress, address);
     map.insert(kLast, preview);
+    map.insert(kLastKind, kind);
     map.insert(QStringLiteral("isOfficial"), false);
 
     if (!derived.isEmpty() && derived.compare(authorAccountAddress(), Qt::CaseInsensitive) == 0) {
         map.insert(kDisplay, authorAccountName());
+        map.insert(kDisplayFallback, false);
         map.insert(kBlocked, false);
         map.insert(kUnread, record.unread_count);
         map.insert(QStringLiteral("isAuthor"), true);
@@ -117,16 +133,22 @@ QVariantMap ConversationList::conversationMap(const ConversationRecord &record,
     }
 
     QString display;
+    bool fallback = false;
     if (contact && !contact->remark.trimmed().isEmpty())
         display = contact->remark.trimmed();
     else if (contact && !contact->erc20_address.isEmpty())
         display = shortAddress(contact->erc20_address);
     else if (!record.peer_wallet_address.isEmpty())
         display = shortAddress(record.peer_wallet_address);
-    else
-        display = derived.isEmpty() ? QStringLiteral("未知地址") : shortAddress(derived);
+    else if (!derived.isEmpty())
+        display = shortAddress(derived);
+    else {
+        display = QStringLiteral("未知地址");
+        fallback = true;
+    }
     const bool blocked = contact && contact->blocked != 0;
     map.insert(kDisplay, display);
+    map.insert(kDisplayFallback, fallback);
     map.insert(kBlocked, blocked);
     map.insert(kUnread, blocked ? 0 : record.unread_count);
     map.insert(QStringLiteral("isAuthor"), false);
@@ -214,9 +236,12 @@ ConversationList::Reading ConversationList::read(const SuperGroupDirectory &supe
                 map.insert(QStringLiteral("latencyMs"), state.latencyMs);
                 map.insert(kMuted, mutedGroups.value(url, false));
                 QString text;
+                QString type;
+                QString kind;
                 qint64 createdAt = 0;
-                if (store.lastMessage(peer, text, createdAt)) {
-                    map.insert(kLast, payload::lastMessagePreview(text));
+                if (store.lastMessage(peer, &text, &createdAt, &type)) {
+                    map.insert(kLast, payload::lastMessagePreview(text, type, &kind));
+                    map.insert(kLastKind, kind);
                     map.insert(kTs, createdAt);
                 }
             }

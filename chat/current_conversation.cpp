@@ -26,6 +26,7 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
     m_peer = peer;
     m_verified = false;
     m_official = false;
+    m_titleFallback = false;
     m_address.clear();
     m_avatarKind.clear();
     m_avatarId.clear();
@@ -33,6 +34,7 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
     if (isSuperGroupPeer(peer)) {
         const SuperGroupRuntimeState state = superGroups.runtime(serverUrlOfPeer(peer));
         m_title = state.name.isEmpty() ? QStringLiteral("超级群") : state.name;
+        m_titleFallback = state.name.isEmpty();
         m_avatarId = state.avatarUrl.isEmpty() ? QStringLiteral("defaultgroupphoto") : state.avatarUrl;
         return;
     }
@@ -40,11 +42,14 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
     ChatStore &store = ChatStore::instance();
     if (isGroupPeer(peer)) {
         m_avatarId = QStringLiteral("defaultgroupphoto");
-        m_title = QStringLiteral("群聊");
-        if (const auto card = GroupRegistry::instance().card(groupIdOfPeer(peer)))
+        if (const auto card = GroupRegistry::instance().card(groupIdOfPeer(peer))) {
             m_title = card->name;
-        else if (const auto stored = store.conversationByPeer(peer))
+        } else if (const auto stored = store.conversationByPeer(peer)) {
             m_title = stored->peer_display_key;
+        } else {
+            m_title = QStringLiteral("群聊");
+            m_titleFallback = true;
+        }
         return;
     }
 
@@ -77,6 +82,7 @@ void CurrentConversation::open(const QString &peer, const SuperGroupDirectory &s
     }
     m_address = derived;
     m_title = derived.isEmpty() ? QStringLiteral("未知地址") : shortAddress(derived);
+    m_titleFallback = derived.isEmpty();
 }
 
 bool CurrentConversation::refreshGroupTitle(const SuperGroupDirectory &superGroups)
@@ -84,14 +90,16 @@ bool CurrentConversation::refreshGroupTitle(const SuperGroupDirectory &superGrou
     if (!isGroupPeer(m_peer))
         return false;
     const QString before = m_title;
+    const bool fallback = m_titleFallback;
     open(m_peer, superGroups);
-    return m_title != before;
+    return m_title != before || m_titleFallback != fallback;
 }
 
 void CurrentConversation::closePeer()
 {
     m_peer.clear();
     m_title.clear();
+    m_titleFallback = false;
 }
 
 void CurrentConversation::clear()

@@ -18,6 +18,9 @@ class CurrentConversation
 public:
     QString peer() const { return m_peer; }
     QString title() const { return m_title; }
+    // The title is the system's own stand-in ("群聊", "超级群", "未知地址"),
+    // not a name someone gave.
+    bool titleFallback() const { return m_titleFallback; }
     QString address() const { return m_address; }
     QString avatarKind() const { return m_avatarKind; }
     QString avatarId() const { return m_avatarId; }
@@ -56,6 +59,7 @@ private:
     QString m_avatarId;
     bool m_verified = false;
     bool m_official = false;
+    bool m_titleFallback = false;
 };
 
 } // namespace velmor::chat

@@ -193,25 +193,40 @@ void applyTextPayload(const QString &storedText, QVariantMap &map)
     }
 }
 
-QString lastMessagePreview(const QString &text)
+QString lastMessagePreview(const QString &text, const QString &type, QString *kind)
 {
+    const auto is = [kind](const QString &what, const QString &preview) {
+        if (kind)
+            *kind = what;
+        return preview;
+    };
     const QStringList codes = decodeEmojiPayload(text);
     if (!codes.isEmpty())
-        return splitEmojiCodes(codes);
+        return is(QStringLiteral("text"), splitEmojiCodes(codes));
     if (text.startsWith(latin(kSitePrefix)))
-        return QStringLiteral("[链接] ")
-            + decodePrefixedJson(text, latin(kSitePrefix)).value(QStringLiteral("title")).toString();
+        return is(QStringLiteral("site"),
+                  QStringLiteral("[链接] ")
+                      + decodePrefixedJson(text, latin(kSitePrefix)).value(QStringLiteral("title")).toString());
     if (text.startsWith(latin(kTransferPrefix)))
-        return QStringLiteral("[转账]");
+        return is(QStringLiteral("transfer"), QStringLiteral("[转账]"));
     if (text.startsWith(latin(kTextMetaPrefix)))
-        return decodePrefixedJson(text, latin(kTextMetaPrefix)).value(QStringLiteral("text")).toString();
+        return is(QStringLiteral("text"),
+                  decodePrefixedJson(text, latin(kTextMetaPrefix)).value(QStringLiteral("text")).toString());
     if (text.startsWith(latin(kGroupImagePrefix)))
-        return QStringLiteral("[图片]");
+        return is(QStringLiteral("image"), QStringLiteral("[图片]"));
     if (text.startsWith(latin(kGroupVoicePrefix)))
-        return QStringLiteral("[语音]");
+        return is(QStringLiteral("voice"), QStringLiteral("[语音]"));
     if (text.startsWith(latin(kSuperGroupSystemMarker)))
-        return text.mid(int(sizeof(kSuperGroupSystemMarker)) - 1);
-    return text;
+        return is(QStringLiteral("system"), text.mid(int(sizeof(kSuperGroupSystemMarker)) - 1));
+    // A plain text: the message's type says whether the store wrote it for
+    // a picture, a clip or a notice. An emoji message keeps a text of its
+    // own unless it had none.
+    const QString stored = type.startsWith(QLatin1String("bridge.")) ? type.mid(7) : type;
+    static const QStringList own{QStringLiteral("image"), QStringLiteral("voice"), QStringLiteral("site"),
+                                 QStringLiteral("transfer"), QStringLiteral("system")};
+    if (own.contains(stored) || (stored == QLatin1String("emoji") && text == u"[表情]"))
+        return is(stored, text);
+    return is(QStringLiteral("text"), text);
 }
 
 } // namespace velmor::chat::payload

@@ -55,7 +55,11 @@ void appendMediaFields(const QString &attachment, QVariantMap &map, QByteArray *
 // text with translation) to a message map whose "text" holds `storedText`.
 void applyTextPayload(const QString &storedText, QVariantMap &map);
 
-// The one-line preview of a stored text for the conversation list.
-QString lastMessagePreview(const QString &text);
+// The one-line preview of a stored text for the conversation list. `kind`
+// gets what it is: "text" for what the user or a peer wrote, to be shown
+// as written, else the kind of the system's own text ("image", "voice",
+// "site", "transfer", "emoji", "system"), told by the text's payload form
+// or else by `type`, the content type of the message it was stored from.
+QString lastMessagePreview(const QString &text, const QString &type = {}, QString *kind = nullptr);
 
 } // namespace velmor::chat::payload

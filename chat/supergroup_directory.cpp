@@ -34,6 +34,7 @@ void SuperGroupDirectory::loadFromStore()
         QVariantMap entry;
         entry.insert(QStringLiteral("peer"), peerFor(group.server_url));
         entry.insert(QStringLiteral("display"), group.name.isEmpty() ? QStringLiteral("超级群") : group.name);
+        entry.insert(QStringLiteral("displayFallback"), group.name.isEmpty());
         entry.insert(QStringLiteral("last"), QString());
         entry.insert(QStringLiteral("unread"), group.unread_count);
         entry.insert(QStringLiteral("ts"), group.updated_at);

@@ -188,6 +188,7 @@ void SuperGroupEvents::groupUpdated(const QString &serverUrl, const QJsonObject 
         row.name = name;
         state.name = name;
         entry.insert(QStringLiteral("display"), name);
+        entry.insert(QStringLiteral("displayFallback"), false);
     }
     if (!avatarUrl.isEmpty()) {
         state.avatarUrl = avatarUrl;

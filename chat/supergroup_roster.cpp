@@ -39,6 +39,7 @@ QVariantMap entryFor(const SGMyGroup &group, const std::optional<SuperGroupRecor
     QVariantMap entry;
     entry.insert(QStringLiteral("peer"), SuperGroupDirectory::peerFor(group.serverUrl));
     QString display = stored && !stored->name.isEmpty() ? stored->name : group.name;
+    entry.insert(QStringLiteral("displayFallback"), display.isEmpty());
     if (display.isEmpty())
         display = QStringLiteral("超级群");
     entry.insert(QStringLiteral("display"), display);

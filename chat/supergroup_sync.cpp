@@ -343,8 +343,10 @@ void SuperGroupSync::refreshInfo(const QString &serverUrl)
                 QVariantMap entry = value.toMap();
                 if (entry.value(QStringLiteral("peer")).toString() != peer)
                     continue;
-                if (!info.name.isEmpty())
+                if (!info.name.isEmpty()) {
                     entry.insert(QStringLiteral("display"), info.name);
+                    entry.insert(QStringLiteral("displayFallback"), false);
+                }
                 if (!info.avatarUrl.isEmpty())
                     entry.insert(QStringLiteral("sgAvatarUrl"), info.avatarUrl);
                 value = entry;

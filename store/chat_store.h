@@ -203,7 +203,8 @@ public:
     // without their pictures.
     QStringList imageMessageIds(const QString &conversationId, bool *ok = nullptr);
     bool lastMessage(const QString &conversationId, QString &text, qint64 &createdAt);
-    bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt);
+    // `type`: its content type ("system" for a system event).
+    bool lastMessage(const QString &conversationId, QString *text, qint64 *createdAt, QString *type = nullptr);
     // Deleting or clearing messages remembers their ids for
     // kReceivedIdMemorySeconds after their creation time: at least as long
     // as the envelope that brought one can be valid (lifetime and clock

@@ -63,6 +63,28 @@ const Layout<ConversationRecord> &conversationLayout()
     return layout;
 }
 
+// The content type of the message that left a conversation's last_message,
+// so that a list can tell the store's own texts ("[图片]") from the same
+// text typed: the newest of the last few messages holding that text (a
+// batch is not always stored in time order). NULL when none of them does
+// (the message was deleted, or edited).
+const char kLastMessageType[] =
+    "(SELECT CASE WHEN system_event_type<>'' THEN 'system' ELSE content_type END FROM "
+    "(SELECT text, content_type, system_event_type FROM messages m "
+    "WHERE m.owner_raw_public_key=conversations.owner_raw_public_key AND m.conversation_id=conversations.id "
+    "ORDER BY m.created_at DESC, m.rowid DESC LIMIT 8) WHERE text=conversations.last_message LIMIT 1)";
+
+// A conversation row with the type of its last message after its columns.
+template <typename L>
+auto withLastMessageType(const L &layout)
+{
+    return [&layout](Row &r) {
+        ConversationRecord record = layout(r);
+        record.last_message_type = r.text();
+        return record;
+    };
+}
+
 // ---- helpers of the operations ----------------------------------------------
 
 std::optional<ConversationRecord> conversationById(Session &s, const QString &id)
@@ -218,8 +240,10 @@ std::optional<ConversationRecord> ChatStore::conversationByPeer(const QString &p
     if (peerKey.isEmpty())
         return std::nullopt;
     Session s(*d);
-    static const QString sql = conversationLayout().select("conversations", "AND peer_raw_public_key=? LIMIT 1");
-    return s.first(sql, {s.owner(), peerKey}, conversationLayout());
+    static const QString sql = velmor::store::selectOwned(
+        conversationLayout().names() + QLatin1Char(',') + QLatin1String(velmor::store::kLastMessageType),
+        "conversations", "AND peer_raw_public_key=? LIMIT 1");
+    return s.first(sql, {s.owner(), peerKey}, velmor::store::withLastMessageType(conversationLayout()));
 }
 
 QList<ConversationRecord> ChatStore::visibleConversations(bool *ok)
@@ -238,9 +262,11 @@ QList<ConversationRecord> ChatStore::listedConversations(bool *ok)
                                                              "peer_display_key", "peer_wallet_address",
                                                              "last_message", "last_timestamp", "unread_count",
                                                              "muted" });
-    static const QString sql = layout.select("conversations", "AND hidden_from_chats=0 ORDER BY last_timestamp DESC");
+    static const QString sql =
+        velmor::store::selectOwned(layout.names() + QLatin1Char(',') + QLatin1String(velmor::store::kLastMessageType),
+                                   "conversations", "AND hidden_from_chats=0 ORDER BY last_timestamp DESC");
     Session s(*d);
-    return s.rows(sql, {s.owner()}, layout, ok);
+    return s.rows(sql, {s.owner()}, velmor::store::withLastMessageType(layout), ok);
 }
 
 bool ChatStore::bumpConversationTimestamp(const QString &conversationId, qint64 seconds)
@@ -613,30 +639,36 @@ QList<MessageRecord> ChatStore::shownMessagesFrom(const QString &conversationId,
 
 bool ChatStore::lastMessage(const QString &conversationId, QString &text, qint64 &createdAt)
 {
-    Session s(*d);
-    const auto last = s.first(selectOwned(QStringLiteral("text, created_at"), "messages",
-                                          "AND conversation_id=? ORDER BY created_at DESC, rowid DESC LIMIT 1"),
-                              {s.owner(), conversationId}, [](Row &r) {
-                                  const QString t = r.text();
-                                  return std::make_pair(t, r.integer());
-                              });
-    if (!last)
-        return false;
-    text = last->first;
-    createdAt = last->second;
-    return true;
+    return lastMessage(conversationId, &text, &createdAt);
 }
 
-bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64 *createdAt)
+bool ChatStore::lastMessage(const QString &conversationId, QString *text, qint64 *createdAt, QString *type)
 {
-    QString t;
-    qint64 c = 0;
-    if (!lastMessage(conversationId, t, c))
+    Session s(*d);
+    struct Last
+    {
+        QString text;
+        qint64 createdAt;
+        QString type;
+    };
+    const auto last = s.first(
+        selectOwned(QStringLiteral("text, created_at, CASE WHEN system_event_type<>'' THEN 'system' ELSE content_type END"),
+                    "messages", "AND conversation_id=? ORDER BY created_at DESC, rowid DESC LIMIT 1"),
+        {s.owner(), conversationId}, [](Row &r) {
+            Last l;
+            l.text = r.text();
+            l.createdAt = r.integer();
+            l.type = r.text();
+            return l;
+        });
+    if (!last)
         return false;
     if (text)
-        *text = t;
+        *text = last->text;
     if (createdAt)
-        *createdAt = c;
+        *createdAt = last->createdAt;
+    if (type)
+        *type = last->type;
     return true;
 }
 

@@ -53,6 +53,10 @@ struct ConversationRecord
     QString peer_wallet_card_json;
     bool peer_has_my_wallet_card = false;
     QString last_message;
+    // Not a column: the content type of the message that left last_message
+    // ("system" for a system event), read with the row by
+    // conversationByPeer() and listedConversations(); empty when unknown.
+    QString last_message_type;
     qint64 last_timestamp = 0;      // seconds
     int unread_count = 0;
     bool muted = false;

@@ -84,6 +84,7 @@ private slots:
         QTRY_COMPARE(current.count(), 1); // with its newest page
         QCOMPARE(m_chat->currentPeer(), peer);
         QCOMPARE(m_chat->currentTitle(), title);
+        QCOMPARE(m_chat->currentTitleFallback(), (QStringList{"未知地址", "群聊", "超级群"}.contains(title)));
         QCOMPARE(m_chat->currentAddress(), address);
         QCOMPARE(m_chat->currentAvatarId(), avatarId);
         QCOMPARE(m_chat->currentVerified(), verified);

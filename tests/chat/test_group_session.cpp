@@ -58,6 +58,7 @@ private slots:
         QVERIFY(chat->conversations().isEmpty());
         chat->openConversation(peer);
         QCOMPARE(chat->currentTitle(), QStringLiteral("群聊"));
+        QVERIFY(chat->currentTitleFallback());
         QVERIFY(!ChatStore::instance().conversationByPeer(peer));
     }
 };

@@ -5,6 +5,7 @@
 #include "chat_fixture.h"
 
 #include "chat/payloads.h"
+#include "chat/peer_keys.h"
 #include "chat/supergroup_directory.h"
 #include "identity/content.h"
 
@@ -114,6 +115,7 @@ private slots:
         for (const QString &p : {plain, withContact, blankRemark, official, author, undecodable})
             store.ensureDirectConversation(p, p, QStringLiteral("stored-display"));
         store.ensureGroupConversation(QStringLiteral("g-empty"), QString());
+        store.ensureGroupConversation(QStringLiteral("g-named"), QStringLiteral("群聊"));
         QVERIFY(store.upsertMessage(message("m1", store.conversationIdFor(plain), "  two\n  words ", 30)));
         QVERIFY(store.upsertMessage(message("m2", store.conversationIdFor(official), "notice", 31)));
 
@@ -158,11 +160,60 @@ private slots:
         QVERIFY(a.value("isAuthor").toBool() && a.value("verified").toBool() && !a.value("isOfficial").toBool());
 
         QCOMPARE(rowOf(rows, undecodable).value("display").toString(), QStringLiteral("未知地址"));
+        // Only the stand-ins for a name are the system's own texts.
+        QVERIFY(rowOf(rows, undecodable).value("displayFallback").toBool());
+        QVERIFY(!c.value("displayFallback").toBool() && !rowOf(rows, "group:g-named").value("displayFallback").toBool());
 
         const QVariantMap g = rowOf(rows, "group:g-empty");
         QCOMPARE(g.value("display").toString(), QStringLiteral("群聊"));
+        QVERIFY(g.value("displayFallback").toBool());
         QCOMPARE(g.value("avatarId").toString(), QStringLiteral("defaultgroupphoto"));
         QVERIFY(g.value("isGroup").toBool());
+    }
+
+    // What a row's last line is comes from the stored message's type, never
+    // from its text: what someone typed is "text", whatever it says.
+    void lastKindFollowsTheStoredType_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("afterNewer"); // stored after a newer message, as a batch may be
+        QTest::addColumn<QString>("kind");
+        const QString direct = peerKey(0x59), group = QStringLiteral("group:g"), super = QStringLiteral("sg:https://127.0.0.1:9/k");
+        QTest::newRow("typed like a picture") << direct << "[图片]" << "text" << false << "text";
+        QTest::newRow("typed join line") << group << "Ann 加入了群聊" << "" << false << "text";
+        QTest::newRow("emoji with a text of its own") << direct << "[图片]" << "emoji" << false << "text";
+        QTest::newRow("picture") << direct << "[图片]" << "image" << false << "image";
+        QTest::newRow("picture stored after a newer text") << direct << "[图片]" << "image" << true << "image";
+        QTest::newRow("bridged voice clip") << direct << "[语音 3\"]" << "bridge.voice" << false << "voice";
+        QTest::newRow("join line") << group << "Ann 加入了群聊" << "system" << false << "system";
+        QTest::newRow("super group, typed like a picture") << super << "[图片]" << "text" << false << "text";
+        QTest::newRow("super group, picture") << super << "[图片]" << "image" << false << "image";
+    }
+    void lastKindFollowsTheStoredType()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QString, text);
+        QFETCH(QString, type);
+        QFETCH(bool, afterNewer);
+        QFETCH(QString, kind);
+        ChatStore &store = ChatStore::instance();
+        QString id = peer;
+        if (isGroupPeer(peer))
+            store.ensureGroupConversation(groupIdOfPeer(peer), QString());
+        else if (isSuperGroupPeer(peer))
+            QVERIFY(store.upsertSuperGroup(superGroup(serverUrlOfPeer(peer), "K", 1)));
+        else
+            id = store.ensureDirectConversation(peer, peer, QStringLiteral("p")).id;
+        MessageRecord m = message("k1", id, text, 40);
+        m.content_type = type;
+        QVERIFY(store.upsertMessages(afterNewer ? QList{message("k0", id, "later", 50), m} : QList{m}));
+        startListed(*m_chat);
+        QCOMPARE(rowOf(m_chat->conversations(), peer).value("last").toString(), text);
+        QCOMPARE(rowOf(m_chat->conversations(), peer).value("lastKind").toString(), kind);
+        if (!isSuperGroupPeer(peer))
+            QCOMPARE(ConversationList::readChanged(store, peer).map.value("lastKind").toString(), kind);
     }
 
     void blockedRowsSinkAndShowNoUnread()

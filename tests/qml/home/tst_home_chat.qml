@@ -31,6 +31,7 @@ Item {
         function init() {
             failOnWarning(/.*/)
             Chat.reset(); VoiceRoom.reset(); Voice.reset()
+            I18n.setLocale("zh-Hans")
             Chat.conversations = []
             Chat.messages = []
             VoiceRoom.roomOpen = false
@@ -43,6 +44,7 @@ Item {
         function open(peer, props) {
             Chat.currentPeer = peer
             Chat.currentTitle = props.title || ""
+            Chat.currentTitleFallback = props.titleFallback === true
             Chat.currentAddress = props.address || ""
             Chat.currentAvatarId = props.avatarId || ""
             Chat.currentAvatarKind = props.avatarKind || ""
@@ -81,6 +83,13 @@ Item {
                 { tag: "normal group", peer: "group:g1", props: { "title": "Friends", "avatarId": "defaultgroupphoto" },
                   special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
                   subtitle: false, clickable: false, button: "groupSettingsButton" },
+                // A name is shown as given, only the stand-in for none in the interface's language.
+                { tag: "group named like the stand-in", peer: "group:g1", props: { "title": "群聊" }, locale: "en", shown: "群聊",
+                  special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
+                  subtitle: false, clickable: false, button: "groupSettingsButton" },
+                { tag: "unnamed group", peer: "group:g1", props: { "title": "群聊", "titleFallback": true }, locale: "en",
+                  shown: "Group chat", special: false, dir: "", titleColour: "white", stars: "", mark: false, address: null,
+                  subtitle: false, clickable: false, button: "groupSettingsButton" },
                 // Its card no longer lists the user: no way into its settings.
                 { tag: "normal group the user was removed from", peer: "group:g1",
                   props: { "title": "Friends", "avatarId": "defaultgroupphoto", "canSend": false },
@@ -99,6 +108,7 @@ Item {
         }
 
         function test_header(data) {
+            I18n.setLocale(data.locale || "zh-Hans")
             var home = makeHome()
             open(data.peer, data.props)
             var header = findChild(home, "chatHeader")
@@ -109,7 +119,7 @@ Item {
             if (data.special)
                 compare(avatar.specialFrames, data.frames)
             var title = findChild(header, "headerTitle")
-            compare(title.text, data.props.title)
+            compare(title.text, data.shown !== undefined ? data.shown : data.props.title)
             verify(Qt.colorEqual(title.color, data.titleColour))
             var stars = findChild(header, "headerStars")
             compare(stars.visible, data.stars !== "")

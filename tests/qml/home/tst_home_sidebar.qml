@@ -240,6 +240,31 @@ Item {
             }
         }
 
+        // Only the model's own texts are shown in the interface's language: a
+        // name or a message someone typed is shown as typed, whatever it says.
+        function test_rowTranslatesOnlyItsOwnTexts_data() {
+            return [
+                { tag: "typed like a picture, group named so", row: { "display": "群聊", "displayFallback": false,
+                  "last": "[图片]", "lastKind": "text" }, name: "群聊", preview: "[图片]" },
+                { tag: "typed join line", row: { "display": "超级群", "last": "Ann 加入了群聊", "lastKind": "text" },
+                  name: "超级群", preview: "Ann 加入了群聊" },
+                { tag: "picture of an unnamed group", row: { "display": "群聊", "displayFallback": true, "last": "[图片]",
+                  "lastKind": "image" }, name: "Group chat", preview: "[Picture]" },
+                { tag: "voice clip", row: { "display": "未知地址", "displayFallback": true, "last": "[语音 3\"]",
+                  "lastKind": "voice" }, name: "Unknown address", preview: "[Voice 3\"]" },
+                { tag: "join line", row: { "last": "Ann 加入了群聊", "lastKind": "system" }, name: "", preview: "Ann joined the group" },
+                { tag: "no message", row: { "last": "暂无消息", "lastKind": "none" }, name: "", preview: "No messages yet" }
+            ]
+        }
+        function test_rowTranslatesOnlyItsOwnTexts(data) {
+            I18n.setLocale("en")
+            var row = createTemporaryObject(rowComponent, host, { "conversation": data.row })
+            var name = findChild(row, "displayName").text, preview = row.preview
+            I18n.setLocale("zh-Hans")
+            compare(name, data.name)
+            compare(preview, data.preview)
+        }
+
         // Emoji in the last-message line draw in colour (the body face has
         // outlines of its own for some), on one line, markup shown as typed.
         function test_previewEmojiInColour_data() {

@@ -31,6 +31,7 @@ MockController {
     // The open conversation, all announced by currentChanged.
     property string currentPeer: ""
     property string currentTitle: ""
+    property bool currentTitleFallback: false
     property string currentAddress: ""
     property string currentGroupKind: ""
     property string currentAvatarId: ""

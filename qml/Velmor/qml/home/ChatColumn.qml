@@ -37,7 +37,8 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.preferredHeight: Theme.topBarHeight
         peer: Chat.currentPeer
-        title: I18n.said(Chat.currentTitle)
+        // A name is shown as it was given; only the stand-in for none is translated.
+        title: Chat.currentTitleFallback ? I18n.said(Chat.currentTitle) : Chat.currentTitle
         address: Chat.currentAddress
         avatarId: Chat.currentAvatarId
         avatarKind: Chat.currentAvatarKind

@@ -40,8 +40,13 @@ Rectangle {
     readonly property bool isOfficial: c.isOfficial === true
     readonly property bool isAuthor: c.isAuthor === true
     readonly property int unread: Number(c.unread) > 0 ? Number(c.unread) : 0
-    readonly property string displayText: display ? I18n.said(display) : ""
-    readonly property string lastText: last ? I18n.said(last) : ""
+    // Only the model's own texts (a stand-in for a name, "[图片]", a system
+    // line) are translated; a name or a message someone typed is shown as
+    // typed, whatever it says.
+    readonly property bool displayFallback: c.displayFallback === true
+    readonly property string lastKind: c.lastKind ? String(c.lastKind) : "text"
+    readonly property string displayText: displayFallback ? I18n.said(display) : display
+    readonly property string lastText: lastKind !== "text" ? I18n.said(last) : last
     readonly property string preview: {
         if (isSuper && connectionState === "connected" && latencyMs >= 0)
             return lastText + (lastText.length > 0 ? "  \u00b7  " : "") + latencyMs + "ms"
