@@ -106,15 +106,10 @@ void ChatController::start()
         readingAhead = m_readAhead->running;
     }
     if (!readingAhead.isFinished()) {
-        m_jobs.run<bool>(
-            [readingAhead]() mutable {
-                readingAhead.waitForFinished();
-                return true;
-            },
-            [this](bool) {
-                showConversationsReadAhead();
-                loadConversationsInBackground();
-            });
+        m_jobs.whenFinished(readingAhead, [this] {
+            showConversationsReadAhead();
+            loadConversationsInBackground();
+        });
     } else {
         showConversationsReadAhead();
         loadConversationsInBackground();

@@ -144,6 +144,29 @@ public:
             }));
     }
 
+    // `done` on the GUI thread once `future` (work started elsewhere on the
+    // pool) has finished, while the session that asked is still current. A
+    // job waiting for it instead held a pool thread for as long as the work
+    // ran (or waited for a thread itself when the pool was full).
+    template <typename Done>
+    void whenFinished(const QFuture<void> &future, Done done)
+    {
+        const ChatSession::Ticket ticket = m_session.ticket();
+        auto *watcher = new QFutureWatcher<void>(m_owner);
+        ++m_pending;
+        QObject::connect(watcher, &QFutureWatcherBase::finished, m_owner,
+                         [this, watcher, ticket, done = std::move(done)]() mutable {
+                             const velmor::net::GuiThreadWork onTheWindowsThread;
+                             watcher->deleteLater();
+                             --m_pending;
+                             if (m_session.isCurrent(ticket))
+                                 done();
+                             else
+                                 qInfo() << "[CHAT-JOB] result of an ended session dropped";
+                         });
+        watcher->setFuture(future);
+    }
+
 private:
     template <typename T, typename Worker, typename Done>
     void start(Worker worker, Done done, std::function<void()> settle)
