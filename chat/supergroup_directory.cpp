@@ -14,9 +14,18 @@ void SuperGroupDirectory::setRuntime(const QString &serverUrl, const SuperGroupR
     m_runtime.insert(serverUrl, state);
 }
 
+void SuperGroupDirectory::setEntries(const QVariantList &entries)
+{
+    m_entries = entries;
+    m_listed.clear();
+    for (const QVariant &entry : m_entries)
+        m_listed.insert(entry.toMap().value(QStringLiteral("peer")).toString());
+}
+
 void SuperGroupDirectory::loadFromStore()
 {
     m_entries.clear();
+    m_listed.clear();
     for (const SuperGroupRecord &group : ChatStore::instance().superGroups()) {
         SuperGroupRuntimeState state;
         state.name = group.name;
@@ -44,6 +53,7 @@ void SuperGroupDirectory::loadFromStore()
         entry.insert(QStringLiteral("ready"),
                      !group.connection_state.isEmpty() || !group.server_enc_public_key.isEmpty());
         m_entries.append(entry);
+        m_listed.insert(peerFor(group.server_url));
     }
 }
 
@@ -51,6 +61,7 @@ void SuperGroupDirectory::clear()
 {
     m_runtime.clear();
     m_entries.clear();
+    m_listed.clear();
 }
 
 } // namespace velmor::chat

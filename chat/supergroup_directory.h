@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -41,7 +42,10 @@ public:
     void setRuntime(const QString &serverUrl, const SuperGroupRuntimeState &state);
 
     const QVariantList &entries() const { return m_entries; }
-    void setEntries(const QVariantList &entries) { m_entries = entries; }
+    void setEntries(const QVariantList &entries);
+    // The list holds the group's entry (asked for every frame while pulls
+    // apply: not a walk of the list).
+    bool isListed(const QString &serverUrl) const { return m_listed.contains(peerFor(serverUrl)); }
 
     // Fills the records and the entries from the stored super groups (most
     // recently updated first), as a session start does. An entry is marked
@@ -56,6 +60,7 @@ public:
 private:
     QHash<QString, SuperGroupRuntimeState> m_runtime;
     QVariantList m_entries;
+    QSet<QString> m_listed; // the entries' peers, kept in step with them
 };
 
 } // namespace velmor::chat

@@ -97,7 +97,7 @@ void SuperGroupSync::pull(const QString &serverUrl)
     PullRun run;
     run.chain = std::make_shared<SuperGroupPullChain>();
     run.ticket = m_host.session().ticket();
-    run.listed = isListed(serverUrl);
+    run.listed = m_host.superGroups().isListed(serverUrl);
     run.appliedMessageSeq = start.lastMessageSeq;
     run.appliedReadSeq = start.lastReadSeq;
     m_pulls.insert(serverUrl, run);
@@ -134,15 +134,6 @@ SuperGroupSync::~SuperGroupSync()
         run.chain->stop();
 }
 
-bool SuperGroupSync::isListed(const QString &serverUrl) const
-{
-    const QString peer = SuperGroupDirectory::peerFor(serverUrl);
-    for (const QVariant &entry : m_host.superGroups().entries())
-        if (entry.toMap().value(QStringLiteral("peer")).toString() == peer)
-            return true;
-    return false;
-}
-
 // A pull stored a batch: it is applied with whatever else comes before the
 // next frame.
 void SuperGroupSync::chainProgressed()
@@ -169,7 +160,7 @@ void SuperGroupSync::applyWaiting(const QString &serverUrl, PullRun &run)
     std::optional<SuperGroupPullOutcome> waiting = run.chain->take();
     // A pull of an ended session, or of a group the user's list no longer
     // holds, goes no further and changes nothing here.
-    if (!m_host.session().isCurrent(run.ticket) || (run.listed && !isListed(serverUrl))) {
+    if (!m_host.session().isCurrent(run.ticket) || (run.listed && !m_host.superGroups().isListed(serverUrl))) {
         run.chain->stop();
         return;
     }

@@ -84,7 +84,6 @@ private:
     void applyWaitingPulls();
     void applyWaiting(const QString &serverUrl, PullRun &run);
     void applyPull(const QString &serverUrl, PullRun &run, const SuperGroupPullOutcome &outcome);
-    bool isListed(const QString &serverUrl) const;
     void markRead(const QString &serverUrl, qint64 seq);
     void applyReadState(const QString &serverUrl, const velmor::sg::SGReadState &read, qint64 markedSeq);
     bool isOpen(const QString &serverUrl) const;
