@@ -76,9 +76,10 @@ void SuperGroupSync::open(const QString &serverUrl)
 void SuperGroupSync::pull(const QString &serverUrl)
 {
     // One pull per group at a time; a pull asked for meanwhile runs once
-    // the current one is done, from the cursor it left.
-    if (m_pulls.contains(serverUrl)) {
-        m_pullAgain.insert(serverUrl);
+    // the current one is done, from the cursor it left (and not at all if
+    // the session that asked for it ended meanwhile).
+    if (const auto running = m_pulls.find(serverUrl); running != m_pulls.end()) {
+        running->again = m_host.session().ticket();
         return;
     }
     const SuperGroupRuntimeState state = m_host.superGroups().runtime(serverUrl);
@@ -109,14 +110,11 @@ void SuperGroupSync::pull(const QString &serverUrl)
     // reaches a deleted one.
     const std::shared_ptr<SuperGroupPullChain> chain = run.chain;
     const auto wake = [this] { QMetaObject::invokeMethod(this, &SuperGroupSync::chainProgressed, Qt::QueuedConnection); };
-    m_host.jobs().run<SuperGroupPullOutcome>(
+    m_host.jobs().runToEnd<SuperGroupPullOutcome>(
         [start, chain, wake] {
             return pullSuperGroupBacklog(ChatStore::instance(), start, kPullLimit, kMediaAttempts, *chain, wake);
         },
-        [this, serverUrl](const SuperGroupPullOutcome &) {
-            if (m_pullAgain.remove(serverUrl))
-                pull(serverUrl);
-        },
+        [](const SuperGroupPullOutcome &, bool) {},
         [this, serverUrl] {
             // Whatever the job's end, what it stored is applied (while the
             // session is current) and the group may be pulled again.
@@ -125,6 +123,8 @@ void SuperGroupSync::pull(const QString &serverUrl)
                 return;
             ended.chain->stop();
             applyWaiting(serverUrl, ended);
+            if (ended.again && m_host.session().isCurrent(*ended.again))
+                pull(serverUrl);
         });
 }
 

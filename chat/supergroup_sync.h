@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace velmor::sg {
 struct SGReadState;
@@ -78,6 +79,9 @@ private:
         bool noticed = false; // the pull's one notice was asked for
         qint64 appliedMessageSeq = 0; // the cursor and read mark the window last applied
         qint64 appliedReadSeq = 0;
+        // Another pull was asked for meanwhile, by the session this ticket
+        // names: it runs once this one ends, if that session still does.
+        std::optional<ChatSession::Ticket> again;
     };
 
     void chainProgressed();
@@ -90,7 +94,6 @@ private:
 
     ChatHost &m_host;
     QHash<QString, PullRun> m_pulls; // a pull of the group is on its way
-    QSet<QString> m_pullAgain;       // and another was asked for meanwhile
     QTimer m_applyTimer;             // what the pulls stored waits for the next frame
     QElapsedTimer m_sinceApplied;
     QHash<QString, int> m_mediaMisses; // group peer + "\n" + message id -> pulls without its media

@@ -283,16 +283,20 @@ private slots:
     }
 
     // A backlog being pulled stops soon after a sign-out or once the user's
-    // list no longer holds the group, rather than reading it to its end.
+    // list no longer holds the group, rather than reading it to its end. A
+    // pull asked for meanwhile goes with its session.
     void aBacklogStopsWithItsSessionOrGroup_data()
     {
         QTest::addColumn<bool>("signOut");
-        QTest::newRow("sign-out") << true;
-        QTest::newRow("group removed from the list") << false;
+        QTest::addColumn<bool>("again"); // another pull asked for while it ran
+        QTest::newRow("sign-out") << true << false;
+        QTest::newRow("group removed from the list") << false << false;
+        QTest::newRow("sign-out, another pull asked for") << true << true;
     }
     void aBacklogStopsWithItsSessionOrGroup()
     {
         QFETCH(bool, signOut);
+        QFETCH(bool, again);
         FakeGroupServer &server = addServer(QStringLiteral("member"), QStringLiteral("Long"));
         startAndConnect();
         for (int i = 0; i < 1600; ++i)
@@ -301,6 +305,8 @@ private slots:
         server.http().setFault(pullPath, Fault::delay(250));
         parts().sync.pull(server.baseUrl());
         QTRY_VERIFY_WITH_TIMEOUT(m_chat->host().superGroups().runtime(server.baseUrl()).lastMessageSeq >= 200, 15000);
+        if (again)
+            parts().sync.pull(server.baseUrl());
         if (signOut)
             m_chat->stop();
         else
@@ -312,6 +318,15 @@ private slots:
                  qPrintable(QString::number(server.http().requestCount(pullPath))));
         QVERIFY(storedOf(server).size() <= 800);
         QVERIFY(!parts().sync.isPulling(server.baseUrl()));
+        if (again) {
+            // The next session pulls the rest of the backlog once, as its
+            // socket opens.
+            const qsizetype stored = storedOf(server).size();
+            const int requests = server.http().requestCount(pullPath);
+            startAndConnect();
+            QCOMPARE(storedOf(server).size(), 1600);
+            QCOMPARE(server.http().requestCount(pullPath) - requests, int(1600 - stored) / 200 + 1);
+        }
     }
 
     void anImageWaitsForItsMedia()
