@@ -83,11 +83,9 @@ MessageRecord recordFor(const SGMessage &m, const QString &peer, const QString &
 }
 
 // True when the user's own stored message was not sent before and is now.
-bool markSent(ChatStore &store, const QString &peer, const QString &id)
+bool markSent(ChatStore &store, const MessageRecord &row)
 {
-    const std::optional<MessageRecord> row = store.messageById(peer, id);
-    return row && row->is_outgoing && row->status != MessageStatus::Sent
-           && store.setMessageStatus(id, MessageStatus::Sent);
+    return row.is_outgoing && row.status != MessageStatus::Sent && store.setMessageStatus(row.id, MessageStatus::Sent);
 }
 
 // A contact row for a speaker who has none; an existing row, whatever the
@@ -251,11 +249,16 @@ SuperGroupPullOutcome storeSuperGroupPull(ChatStore &store, const SuperGroupPull
             cursor = qMax(cursor, m.seq);
         if (!m.hasContent || m.messageId.isEmpty())
             continue;
-        if (store.messageExists(peer, m.messageId)) {
-            // The user's own send handed back arrived, whatever its row says
-            // (an answer lost, a post that failed after the server took it).
-            if (!start.myKey.isEmpty() && m.senderPubkey == start.myKey && markSent(store, peer, m.messageId))
-                out.stored = true;
+        // The user's own send handed back arrived, whatever its row says
+        // (an answer lost, a post that failed after the server took it): its
+        // row is read once, to see whether it is sent already.
+        if (!start.myKey.isEmpty() && m.senderPubkey == start.myKey) {
+            if (const std::optional<MessageRecord> own = store.messageById(peer, m.messageId)) {
+                if (markSent(store, *own))
+                    out.stored = true;
+                continue;
+            }
+        } else if (store.messageExists(peer, m.messageId)) {
             continue;
         }
         if (blocked.contains(m.senderPubkey)) {
