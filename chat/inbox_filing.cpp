@@ -29,8 +29,9 @@ QList<bool> writeRows(ChatStore &store, const QList<MessageRecord> &rows)
 
 // One transaction: envelopes from the front of the list until all are done
 // or budgetMs (0: no limit) has passed.
+// `parked`: the set-aside messages of `parkedGroups` instead of `pulled`.
 Filing fileSlice(ChatStore &store, const QList<RawEnvelope> &pulled, const velmor::identity::Identity &me,
-                 const QString &owner, bool parked, int budgetMs)
+                 const QString &owner, bool parked, int budgetMs, const QStringList &parkedGroups = {})
 {
     Filing slice;
     QElapsedTimer clock;
@@ -45,7 +46,7 @@ Filing fileSlice(ChatStore &store, const QList<RawEnvelope> &pulled, const velmo
     }
     processor.setBatched(true);
     // Taken out of the store inside the batch: back there if it fails.
-    const QList<RawEnvelope> envelopes = parked ? takeReadableParked(registry) : pulled;
+    const QList<RawEnvelope> envelopes = parked ? takeReadableParked(registry, parkedGroups) : pulled;
     QList<InboundVerdict> verdicts;
     verdicts.reserve(envelopes.size());
     for (const RawEnvelope &envelope : envelopes) {
@@ -112,9 +113,10 @@ Filing fileEnvelopes(const QList<RawEnvelope> &envelopes, const velmor::identity
     ChatStore &store = ChatStore::instance();
     Filing filing;
     if (parked) {
-        bool ok = false;
-        if (!store.parkedGroupIds(&ok).isEmpty())
-            filing = fileSlice(store, {}, me, owner, true, 0);
+        // Read once: what the slice takes out of the store too.
+        const QStringList groups = store.parkedGroupIds();
+        if (!groups.isEmpty())
+            filing = fileSlice(store, {}, me, owner, true, 0, groups);
     } else {
         const qsizetype step = budgetMs > 0 ? Filing::kSliceEnvelopes : envelopes.size();
         while (filing.consumed < envelopes.size()) {

@@ -158,11 +158,12 @@ constexpr qint64 kParkedBytesInAll = 4 * 1024 * 1024;
 constexpr qint64 kParkedSeconds = 24 * 3600;
 GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope &envelope);
 // Set-aside messages that are readable again, taken out of the store: those
-// of held groups no longer held up, under their held card or an older one.
-// Also drops what outlived kParkedSeconds or the bounds (a store of an
-// earlier build may hold more). Read them as if just pulled; they were
-// acknowledged when set aside.
-QList<RawEnvelope> takeReadableParked(GroupRegistry &registry);
+// of `parkedGroups` (the groups the store has set messages aside for, as
+// ChatStore::parkedGroupIds() read them) held and no longer held up, under
+// their held card or an older one. Also drops what outlived kParkedSeconds
+// or the bounds (a store of an earlier build may hold more). Read them as
+// if just pulled; they were acknowledged when set aside.
+QList<RawEnvelope> takeReadableParked(GroupRegistry &registry, const QStringList &parkedGroups);
 // The group id in the clear header of a group message's ciphertext; empty
 // when it is not one or names none. Reads nothing sealed.
 QString groupIdOfMessage(const QString &ciphertext);

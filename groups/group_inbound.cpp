@@ -474,7 +474,7 @@ GroupInboundResult handleGroupMessage(GroupRegistry &registry, const RawEnvelope
     return result;
 }
 
-QList<RawEnvelope> takeReadableParked(GroupRegistry &registry)
+QList<RawEnvelope> takeReadableParked(GroupRegistry &registry, const QStringList &parkedGroups)
 {
     ChatStore &store = ChatStore::instance();
     const Me me = currentUser();
@@ -485,10 +485,8 @@ QList<RawEnvelope> takeReadableParked(GroupRegistry &registry)
     const int trimmed = store.trimParkedGroupMessages(QString(), kParkedInAll, kParkedBytesInAll);
     if (expired > 0 || trimmed > 0)
         qInfo() << "[GROUPKEY] dropped set-aside group messages: expired" << expired << "over the bounds" << trimmed;
-    bool ok = false;
-    const QStringList groups = store.parkedGroupIds(&ok);
     QList<RawEnvelope> envelopes;
-    for (const QString &groupId : groups) {
+    for (const QString &groupId : parkedGroups) {
         const std::optional<GroupCard> card = registry.card(groupId);
         if (card && !registry.isCardOutdated(groupId))
             envelopes += takeParked(groupId, card->epoch, me);

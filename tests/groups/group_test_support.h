@@ -126,7 +126,7 @@ inline QList<Received> pullAndHandle(velmor::chat::GroupRegistry &registry)
         }
     };
     read(velmor::chat::RelayApi::pull(), true);
-    read(velmor::chat::takeReadableParked(registry), false);
+    read(velmor::chat::takeReadableParked(registry, ChatStore::instance().parkedGroupIds()), false);
     if (!ack.isEmpty())
         velmor::chat::RelayApi::ack(ack);
     velmor::chat::runFollowUps(followUps);
