@@ -59,10 +59,42 @@ bool isForeign(const QByteArray &path)
 // (the kernel's own bound is 40).
 constexpr int kMaxLinksOnTheWay = 40;
 
+// No user but `uid` has `gid` as primary group: such members are not listed
+// in the group's entry. The user database is walked, and the user must be
+// met on the walk: a directory that does not list its users (or a walk cut
+// short) leaves it unknown, and unknown is not private.
+bool noOtherUserHasGroupAsPrimary(uid_t uid, gid_t gid)
+{
+    // The walk's position is the process's own.
+    static QMutex walking;
+    QMutexLocker lock(&walking);
+    std::vector<char> buffer(16384);
+    bool metUser = false;
+    bool other = false;
+    int error = 0;
+    ::setpwent();
+    for (;;) {
+        struct passwd entry {};
+        struct passwd *found = nullptr;
+        error = ::getpwent_r(&entry, buffer.data(), buffer.size(), &found);
+        if (error != 0 || !found)
+            break;
+        if (found->pw_uid == uid) {
+            metUser = true;
+        } else if (found->pw_gid == gid) {
+            other = true;
+            break;
+        }
+    }
+    ::endpwent();
+    return metUser && !other && error == ENOENT;
+}
+
 // The user's own group, as systems that give each user a group of the same
 // name make it (a home left group-writable by a umask of 002 is common
 // there): the user's primary group, named as the user, with no other
-// member listed. Its members are the user alone.
+// member listed and no other user's primary group. Its members are the user
+// alone.
 bool isUsersPrivateGroup(gid_t gid)
 {
     const uid_t uid = ::geteuid();
@@ -85,7 +117,7 @@ bool isUsersPrivateGroup(gid_t gid)
         if (name != *member)
             return false;
     }
-    return true;
+    return noOtherUserHasGroupAsPrimary(uid, gid);
 }
 
 // Made by the user or the system, and no other user could have swapped it

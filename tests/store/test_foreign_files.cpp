@@ -12,6 +12,9 @@
 #include <QtTest>
 
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +39,46 @@ class StoreForeignFiles : public QObject, protected StoreFiles
             if (qstrcmp(*member, user->pw_name) != 0)
                 return false;
         return ::getegid() == user->pw_gid;
+    }
+
+    // foreignStorePath(db) as a child sees it whose user database also names
+    // another user with the user's primary group as theirs (the group's own
+    // entry lists no such member): its own mount table, a copy of the passwd
+    // file bound over the system's. "!" when the child could not set that up.
+    QByteArray foreignSeenWithGroupmate(const QString &db) const
+    {
+        QFile system(QStringLiteral("/etc/passwd"));
+        QFile copy(at(QStringLiteral("passwd")));
+        if (!system.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
+            return "!";
+        copy.write(system.readAll());
+        copy.write(QByteArray("groupmate:x:4242:") + QByteArray::number(uint(::getegid()))
+                   + ":groupmate:/nonexistent:/usr/sbin/nologin\n");
+        copy.close();
+        const QByteArray copyPath = QFile::encodeName(copy.fileName());
+        int answer[2];
+        if (::pipe(answer) != 0)
+            return "!";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(answer[0]);
+            QByteArray seen = "!";
+            if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                && ::mount(copyPath.constData(), "/etc/passwd", nullptr, MS_BIND, nullptr) == 0)
+                seen = velmor::store::foreignStorePath(db).toUtf8();
+            const ssize_t written = ::write(answer[1], seen.constData(), size_t(seen.size()));
+            ::_exit(written == seen.size() ? 0 : 1);
+        }
+        ::close(answer[1]);
+        QByteArray seen;
+        char chunk[512];
+        for (ssize_t n; (n = ::read(answer[0], chunk, sizeof chunk)) > 0;)
+            seen.append(chunk, n);
+        ::close(answer[0]);
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return "!";
+        return seen;
     }
 
     QString at(const QString &name) const { return QDir(m_case).filePath(name); }
@@ -113,15 +156,18 @@ private slots:
         QTest::addColumn<bool>("otherUser");
         QTest::addColumn<int>("mode"); // of the folder, 0: left as made
         QTest::addColumn<bool>("otherGroup"); // the folder's group: another one, else the user's
+        QTest::addColumn<bool>("groupmate");  // another user has the user's group as primary group
         QTest::addColumn<bool>("refused");
-        QTest::newRow("the user's link") << "link" << false << 0 << false << false;
-        QTest::newRow("another user's link") << "link" << true << 0 << false << true;
-        QTest::newRow("another user's folder") << "folder" << true << 0755 << false << true;
-        QTest::newRow("a folder anyone may write") << "folder" << false << 0777 << false << true;
-        QTest::newRow("a sticky folder anyone may write") << "folder" << false << 01777 << false << false;
-        QTest::newRow("a link into a folder anyone may write") << "link" << false << 0777 << false << true;
-        QTest::newRow("a folder another group may write") << "folder" << false << 0775 << true << true;
-        QTest::newRow("a folder the user's own group may write") << "folder" << false << 0775 << false << false;
+        QTest::newRow("the user's link") << "link" << false << 0 << false << false << false;
+        QTest::newRow("another user's link") << "link" << true << 0 << false << false << true;
+        QTest::newRow("another user's folder") << "folder" << true << 0755 << false << false << true;
+        QTest::newRow("a folder anyone may write") << "folder" << false << 0777 << false << false << true;
+        QTest::newRow("a sticky folder anyone may write") << "folder" << false << 01777 << false << false << false;
+        QTest::newRow("a link into a folder anyone may write") << "link" << false << 0777 << false << false << true;
+        QTest::newRow("a folder another group may write") << "folder" << false << 0775 << true << false << true;
+        QTest::newRow("a folder the user's own group may write") << "folder" << false << 0775 << false << false << false;
+        QTest::newRow("a folder the user's group may write, another user's primary group too")
+            << "folder" << false << 0775 << false << true << true;
     }
     void aboveTheFolder()
     {
@@ -129,8 +175,9 @@ private slots:
         QFETCH(bool, otherUser);
         QFETCH(int, mode);
         QFETCH(bool, otherGroup);
+        QFETCH(bool, groupmate);
         QFETCH(bool, refused);
-        if ((otherUser || otherGroup) && ::geteuid() != 0)
+        if ((otherUser || otherGroup || groupmate) && ::geteuid() != 0)
             QSKIP("only root can give a link or folder to another user or group");
         if (mode == 0775 && !otherGroup && !hasPrivateGroup())
             QSKIP("the user's primary group is not a group of the user's own");
@@ -147,6 +194,13 @@ private slots:
             QVERIFY(::chown(QFile::encodeName(real).constData(), uid_t(-1), 65534) == 0);
 
         const QString db = up + QStringLiteral("/data/chat.db");
+        if (groupmate) {
+            const QByteArray seen = foreignSeenWithGroupmate(db);
+            if (seen == "!")
+                QSKIP("no mount table of its own for a child here");
+            QCOMPARE(QString::fromUtf8(seen), up);
+            return;
+        }
         velmor::store::OpenReport report;
         QCOMPARE(store().open(kOwnerA, db, &report), !refused);
         const QString named = mode == 0777 || otherGroup ? real : up;
