@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "net/answer_json.h"
+#include "net/bounded_get.h"
 #include "net/network_thread.h"
 
 #include <atomic>
@@ -185,6 +186,7 @@ struct Pending
 {
     const HttpRequest *request = nullptr;
     QNetworkReply *reply = nullptr;
+    BoundedGet *get = nullptr; // a GET runs on a socket of its own (bounded_get.h)
     QTimer *deadline = nullptr;
     Body body;
     qint64 cap = kMaxResponseBytes;
@@ -279,10 +281,23 @@ private:
     bool m_holding = false;
 };
 
+std::function<void()> &requestStartedHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+void runRequestStartedHook()
+{
+    if (const std::function<void()> &hook = requestStartedHook())
+        hook();
+}
+
 // Checks the request and starts it; false with response.error set when it
 // must not or cannot be sent.
-bool startRequest(Pending &pending, QNetworkAccessManager *manager)
+bool startRequest(Pending &pending, const NetworkManagers &managers)
 {
+    QNetworkAccessManager *manager = managers.keptAlive;
     const HttpRequest &request = *pending.request;
     HttpResponse &response = pending.response;
     if (!request.url.isValid() || request.url.host().isEmpty()) {
@@ -314,6 +329,15 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         networkRequest.setRawHeader(header.first, header.second);
 
     pending.cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
+    if (method == "GET" && request.body.isEmpty()) {
+        // Started by the caller once it listens (see BoundedGet).
+        QList<QPair<QByteArray, QByteArray>> headers{{"Accept", "application/json"}};
+        if (!request.bearerToken.isEmpty())
+            headers.append({"Authorization", "Bearer " + request.bearerToken.toUtf8()});
+        headers += request.headers;
+        pending.get = new BoundedGet(request.url, headers, pending.cap, kReadBufferBytes, managers.gets);
+        return true;
+    }
     // Without a bound Qt's HTTP thread reads as fast as the peer sends and
     // queues it all for this thread; bounded, it stops reading from the
     // socket until the body read so far has been taken.
@@ -333,8 +357,6 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         else
             delete body;
         pending.boundAgain = true;
-    } else if (method == "GET") {
-        pending.reply = manager->get(networkRequest);
     } else if (method == "POST") {
         pending.reply = manager->post(networkRequest, request.body);
     } else if (method == "PUT") {
@@ -348,6 +370,7 @@ bool startRequest(Pending &pending, QNetworkAccessManager *manager)
         response.error = QStringLiteral("request_failed");
         return false;
     }
+    runRequestStartedHook();
     pending.reply->setReadBufferSize(pending.bound);
     return true;
 }
@@ -372,8 +395,37 @@ bool bodyDisagreesWithLength(const QNetworkReply *reply, qint64 received)
     return length.toLongLong() != received;
 }
 
+void finishGet(Pending &pending)
+{
+    BoundedGet *get = pending.get;
+    HttpResponse &response = pending.response;
+    response.status = pending.timedOut || pending.aborted ? 0 : get->status();
+    if (pending.aborted) {
+        response.error = QStringLiteral("aborted");
+    } else if (pending.timedOut) {
+        response.error = QStringLiteral("timeout");
+    } else if (get->tooLarge()) {
+        pending.tooLarge = true;
+        response.error = QStringLiteral("response_too_large");
+    } else if (!get->error().isEmpty()) {
+        response.error = get->error();
+    } else {
+        response.body = get->takeBody();
+        response.success = response.status >= 200 && response.status < 300;
+    }
+    get->deleteLater();
+    pending.get = nullptr;
+    pending.done = true;
+    if (pending.tooLarge)
+        releaseFreedMemory();
+}
+
 void finishRequest(Pending &pending)
 {
+    if (pending.get) {
+        finishGet(pending);
+        return;
+    }
     QNetworkReply *reply = pending.reply;
     HttpResponse &response = pending.response;
     if (!pending.tooLarge && !pending.timedOut && !pending.aborted) {
@@ -469,6 +521,9 @@ void abortBatch(const BatchPtr &batch)
         if (p.reply && !p.reply->isFinished()) {
             p.aborted = true;
             p.reply->abort();
+        } else if (p.get && !p.get->isFinished()) {
+            p.aborted = true;
+            p.get->abort();
         }
     }
 }
@@ -504,11 +559,26 @@ void runBatch(const BatchPtr &batch, const NetworkManagers *managers)
     for (qsizetype i = 0; i < batch->requests.size(); ++i) {
         Pending *p = &batch->pendings[i];
         p->request = &batch->requests[i];
-        if (!startRequest(*p, managers->keptAlive)) {
+        if (!startRequest(*p, *managers)) {
             p->done = true;
             continue;
         }
         ++batch->running;
+        if (p->get) {
+            p->deadline = new QTimer(p->get);
+            p->deadline->setSingleShot(true);
+            QObject::connect(p->deadline, &QTimer::timeout, p->deadline, [p]() {
+                if (p->get && !p->get->isFinished()) {
+                    p->timedOut = true;
+                    p->get->abort();
+                }
+            });
+            QObject::connect(p->get, &BoundedGet::finished, p->get, [batch, p]() { finishOne(batch, p); });
+            p->deadline->start(qMax(1, p->request->timeoutMs));
+            p->get->start();
+            runRequestStartedHook();
+            continue;
+        }
         // The deadline goes with its reply.
         p->deadline = new QTimer(p->reply);
         p->deadline->setSingleShot(true);
@@ -626,6 +696,12 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
     for (Pending &pending : batch->pendings)
         responses.append(std::move(pending.response));
     return responses;
+}
+
+void setRequestStartedHookForTests(std::function<void()> hook)
+{
+    // Set while no request runs (the tests set it between requests).
+    requestStartedHook() = std::move(hook);
 }
 
 void abortRequests()

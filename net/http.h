@@ -13,6 +13,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace velmor::net {
 
 constexpr int kDefaultTimeoutMs = 15000;
@@ -59,6 +61,11 @@ HttpResponse postJson(const QUrl &url, const QJsonObject &body,
 // is quitting and waits for no answer (what was not answered is sent again
 // at the next start).
 void abortRequests();
+
+// For the tests: runs on the network thread once a request has been handed
+// to the transport and before anything else is done for it, as if that
+// thread were held up there on a loaded machine. Empty for none.
+void setRequestStartedHookForTests(std::function<void()> hook);
 
 // A JSON number (or a decimal text, as some servers send 64-bit values) as a
 // 64-bit integer; 0 for anything else, including numbers out of range.

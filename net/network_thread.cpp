@@ -1,5 +1,7 @@
 #include "net/network_thread.h"
 
+#include "net/bounded_get.h"
+
 #include <QCoreApplication>
 #include <QMutex>
 #include <QNetworkAccessManager>
@@ -34,7 +36,8 @@ protected:
         // The services are reached directly; a proxy picked up from the
         // environment would otherwise swallow loopback traffic in tests.
         keptAlive.setProxy(QNetworkProxy::NoProxy);
-        NetworkManagers managers{&keptAlive};
+        GetConnections gets;
+        NetworkManagers managers{&keptAlive, &gets};
         m_managers = &managers;
         exec();
         if (m_atStop)

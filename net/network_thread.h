@@ -11,11 +11,16 @@ class QNetworkAccessManager;
 
 namespace velmor::net {
 
+class GetConnections;
+
 struct NetworkManagers
 {
     // For every request: sends, pulls, logins and group-server calls alike
     // reuse its kept-alive connections.
     QNetworkAccessManager *keptAlive = nullptr;
+    // The kept-alive connections of the GETs, which are read on sockets of
+    // their own (bounded_get.h).
+    GetConnections *gets = nullptr;
 };
 
 // Runs `work` on the network thread with its managers, started at the

@@ -144,10 +144,18 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory_data()
     QTest::addColumn<HostileServer::Behaviour>("behaviour");
     QTest::addColumn<int>("starvedMs");
     QTest::addColumn<QByteArray>("method");
-    QTest::newRow("chunked, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("GET");
-    QTest::newRow("up to a close, reader starved") << HostileServer::Behaviour::EndlessUnsized << 1500 << QByteArray("GET");
-    QTest::newRow("false length, reader keeps up") << HostileServer::Behaviour::FalseLength << 0 << QByteArray("GET");
-    QTest::newRow("POST, chunked") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST");
+    QTest::addColumn<int>("heldAfterStartMs");
+    QTest::newRow("chunked, reader keeps up") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("GET") << 0;
+    QTest::newRow("up to a close, reader starved")
+        << HostileServer::Behaviour::EndlessUnsized << 1500 << QByteArray("GET") << 0;
+    QTest::newRow("false length, reader keeps up") << HostileServer::Behaviour::FalseLength << 0 << QByteArray("GET") << 0;
+    QTest::newRow("POST, chunked") << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST") << 0;
+    // The network thread held up just after the request went, before it
+    // could do anything more for it (a loaded machine).
+    QTest::newRow("GET, network thread held up at the start")
+        << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("GET") << 1000;
+    QTest::newRow("POST, network thread held up at the start")
+        << HostileServer::Behaviour::EndlessChunked << 0 << QByteArray("POST") << 1000;
 }
 
 void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
@@ -155,6 +163,7 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
     QFETCH(HostileServer::Behaviour, behaviour);
     QFETCH(int, starvedMs);
     QFETCH(QByteArray, method);
+    QFETCH(int, heldAfterStartMs);
     // Qt's network thread and buffers are set up first: they stay anyway.
     {
         HostileServer warm(HostileServer::Behaviour::Record);
@@ -169,12 +178,15 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
         QSKIP("this kernel does not report a resettable peak");
     if (starvedMs > 0)
         starveReaderSoon(starvedMs);
+    if (heldAfterStartMs > 0)
+        setRequestStartedHookForTests([heldAfterStartMs] { QThread::msleep(heldAfterStartMs); });
     HttpRequest request;
     request.method = method;
     request.body = method == "POST" ? QByteArray("{\"limit\":500}") : QByteArray();
     request.url = QUrl(server.httpUrl("/v1/message/pull"));
     request.timeoutMs = 30000;
     const HttpResponse response = runHttp(request);
+    setRequestStartedHookForTests({});
     QCOMPARE(response.error, QStringLiteral("response_too_large"));
     QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(), 30000);
     const qint64 peakGrowth = statusBytes("VmHWM") - before;
