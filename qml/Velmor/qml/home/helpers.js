@@ -43,16 +43,36 @@ function isBigEmoji(t) {
 }
 
 // "HH:mm" for today, "MM-dd HH:mm" otherwise; empty for a missing time.
-// `now` is for tests; the views leave it out. Each date is turned into local
-// time once (every getter of a Date does that again: about ten times the
-// cost, paid by every row and bubble that shows a time).
+// `now` is for tests; the views leave it out. A date is turned into local
+// time once (every getter of a Date does that again, paid by every row and
+// bubble that shows a time), and today's bounds are worked out once a day
+// (and again within the hour, should the time zone change meanwhile).
 function formatTime(ts, now) {
     var secs = Number(ts)
     if (!ts || !isFinite(secs) || secs <= 0)
         return ""
-    var when = Qt.formatDateTime(new Date(secs * 1000), "yyyy-MM-dd hh:mm")
-    var today = Qt.formatDate(now instanceof Date ? now : new Date(), "yyyy-MM-dd")
-    return when.substring(0, 10) === today ? when.substring(11) : when.substring(5)
+    var ms = secs * 1000
+    var day = now instanceof Date ? _dayOf(now.getTime()) : _today()
+    return Qt.formatDateTime(new Date(ms), ms >= day.from && ms < day.until ? "hh:mm" : "MM-dd hh:mm")
+}
+
+// The local day around `nowMs`: its first millisecond and the first of the
+// next day (DST days are 23 or 25 hours long).
+function _dayOf(nowMs) {
+    var d = new Date(nowMs)
+    var y = d.getFullYear(), m = d.getMonth(), n = d.getDate()
+    return { "from": new Date(y, m, n).getTime(), "until": new Date(y, m, n + 1).getTime() }
+}
+
+var _day = { "from": 0, "until": 0 }
+var _dayCheckedUntil = 0
+function _today() {
+    var nowMs = Date.now()
+    if (nowMs < _day.from || nowMs >= _day.until || nowMs >= _dayCheckedUntil) {
+        _day = _dayOf(nowMs)
+        _dayCheckedUntil = Math.min(_day.until, nowMs + 3600000)
+    }
+    return _day
 }
 
 function shortAddress(value) {
