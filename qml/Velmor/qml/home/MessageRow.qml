@@ -68,12 +68,21 @@ Item {
     readonly property bool hasMeta: kind === "text" || kind === "site" || kind === "transfer" || kind === "voice"
     readonly property string time: Helpers.formatTime(m.ts)
     readonly property string tick: Logic.tickName(outgoing, status)
-    readonly property real senderLabelWidth: senderText.implicitWidth
+    readonly property real senderLabelWidth: _sender ? _sender.implicitWidth : 0
     // What the bubble holds: the text, or the content of another kind.
-    readonly property Item content: textLike ? textContent : kindContent.item
+    readonly property Item content: textLike ? textContent : (_kind ? _kind.item : null)
+
+    // The parts only some rows show, made by address for those rows (a
+    // text row, the common case, makes none of them): the sender's
+    // picture, the content of the other kinds, the sender's name and the
+    // retry mark. Each is null while the row does not show it.
+    property Item _avatar: null
+    property Item _kind: null
+    property Item _sender: null
+    property Item _failed: null
 
     width: Math.max(0, listWidth - 44)
-    height: Math.max(bubble.height, showAvatar ? incomingAvatar.height : 0)
+    height: Math.max(bubble.height, showAvatar ? Theme.avatarSmall : 0)
     anchors.horizontalCenter: parent ? parent.horizontalCenter : undefined
 
     // Retries an outgoing message that failed; the controller resends it
@@ -97,28 +106,54 @@ Item {
         row.voicePlaybackStarted(messageId)
     }
 
-    // Makes the part at `url` in `loader`, given this row, while `shown`.
-    function _holdPart(loader, shown, url) {
-        if (!shown)
-            loader.source = ""
-        else if (loader.item === null)
-            loader.setSource(url, { "row": row })
+    // The part `name` made from `url` in `into` while `shown`, given `props`,
+    // and gone otherwise. Gives the part when it made one.
+    // Hidden at once; deleted a turn later.
+    function _drop(part) {
+        part.visible = false
+        part.destroy()
     }
-    onShowAvatarChanged: _holdPart(incomingAvatar, showAvatar, "message/RowAvatar.qml")
-    onTextLikeChanged: _holdPart(kindContent, !textLike, "message/KindContent.qml")
+    function _holdPart(name, shown, url, into, props) {
+        if (!shown) {
+            if (row[name] !== null) {
+                row._drop(row[name])
+                row[name] = null
+            }
+            return null
+        }
+        if (row[name] !== null)
+            return null
+        var made = Qt.createComponent(url).createObject(into, props)
+        if (made === null)
+            console.warn("MessageRow: could not make " + url)
+        row[name] = made
+        return made
+    }
+    function _holdAvatar() {
+        _holdPart("_avatar", showAvatar, "message/RowAvatar.qml", row, {
+            "row": row, "objectName": "incomingAvatar", "width": Theme.avatarSmall, "height": Theme.avatarSmall,
+            "y": Qt.binding(function () { return bubble.y + bubble.height - Theme.avatarSmall })
+        })
+    }
+    // The mark is 18 px wide and high (message/FailedMark.qml).
+    function _holdFailedMark() {
+        var made = _holdPart("_failed", canRetry, "message/FailedMark.qml", row, {
+            "objectName": "failedMark",
+            "x": Qt.binding(function () { return bubble.x - 6 - 18 }),
+            "y": Qt.binding(function () { return bubble.y + (bubble.height - 18) / 2 })
+        })
+        if (made !== null)
+            made.retryClicked.connect(row.retry)
+    }
+    onShowAvatarChanged: _holdAvatar()
+    onTextLikeChanged: _holdPart("_kind", !textLike, "message/KindContent.qml", bubble, { "row": row, "objectName": "bubbleContent" })
+    onShowSenderLabelChanged: _holdPart("_sender", showSenderLabel, "message/SenderLabel.qml", bubble, { "row": row })
+    onCanRetryChanged: _holdFailedMark()
     Component.onCompleted: {
-        _holdPart(incomingAvatar, showAvatar, "message/RowAvatar.qml")
-        _holdPart(kindContent, !textLike, "message/KindContent.qml")
-    }
-
-    // The sender's picture beside the last bubble of a run in a group.
-    Loader {
-        id: incomingAvatar
-        objectName: "incomingAvatar"
-        visible: row.showAvatar
-        y: bubble.y + bubble.height - height
-        width: Theme.avatarSmall
-        height: Theme.avatarSmall
+        _holdAvatar()
+        _holdPart("_kind", !textLike, "message/KindContent.qml", bubble, { "row": row, "objectName": "bubbleContent" })
+        _holdPart("_sender", showSenderLabel, "message/SenderLabel.qml", bubble, { "row": row })
+        _holdFailedMark()
     }
 
     Rectangle {
@@ -132,7 +167,8 @@ Item {
         color: row.outgoing ? Theme.bubbleShadowOut : Theme.bubbleShadowIn
     }
 
-    Item {
+    // The bubble's fill, and what it holds above it.
+    BubbleShape {
         id: bubble
         objectName: "bubble"
 
@@ -141,20 +177,15 @@ Item {
         x: row.isSystem ? Math.round((row.width - width) / 2)
                         : (row.outgoing ? row.width - width
                                         : (row.isGroupChat ? Theme.avatarSmall + 8 : 0))
-
-        BubbleShape {
-            objectName: "bubbleShape"
-            anchors.fill: parent
-            radius: row.isSystem ? height / 2 : Theme.radiusLarge
-            color: (row.big || row.isImage || row.kind === "emoji") ? "transparent"
-                   : row.isSystem ? Theme.serviceBg
-                   : (row.outgoing ? Theme.bubbleOut : Theme.bubbleIn)
-            // The inner side of a run: the user's own at the right.
-            tightTopLeft: !row.isSystem && !row.outgoing && !row.firstInGroup
-            tightBottomLeft: !row.isSystem && !row.outgoing && !row.lastInGroup
-            tightTopRight: !row.isSystem && row.outgoing && !row.firstInGroup
-            tightBottomRight: !row.isSystem && row.outgoing && !row.lastInGroup
-        }
+        radius: row.isSystem ? height / 2 : Theme.radiusLarge
+        color: (row.big || row.isImage || row.kind === "emoji") ? "transparent"
+               : row.isSystem ? Theme.serviceBg
+               : (row.outgoing ? Theme.bubbleOut : Theme.bubbleIn)
+        // The inner side of a run: the user's own at the right.
+        tightTopLeft: !row.isSystem && !row.outgoing && !row.firstInGroup
+        tightBottomLeft: !row.isSystem && !row.outgoing && !row.lastInGroup
+        tightTopRight: !row.isSystem && row.outgoing && !row.firstInGroup
+        tightBottomRight: !row.isSystem && row.outgoing && !row.lastInGroup
 
         TextBubble {
             id: textContent
@@ -165,40 +196,17 @@ Item {
             big: row.big
             outgoing: row.outgoing
             senderShown: row.showSenderLabel
-            senderWidth: senderText.implicitWidth
+            senderWidth: row.senderLabelWidth
             metaWidth: metaRow.implicitWidth
             maxWidth: row.maxBubbleW
             onFullTextRequested: row.fullTextRequested(row.text)
         }
 
-        // The content of the other kinds (message/KindContent.qml).
-        Loader {
-            id: kindContent
-            objectName: "bubbleContent"
-        }
-
-        // The sender's name over the first bubble of a run in a group; its
-        // text and colour are worked out only for the rows that show it.
-        Text {
-            id: senderText
-            objectName: "senderText"
-            visible: row.showSenderLabel
-            x: 11
-            y: 7
-            width: Math.max(0, Math.min(implicitWidth, bubble.width - 22))
-            text: row.showSenderLabel ? (row.m.senderName ? String(row.m.senderName)
-                                                          : Helpers.shortAddress(row.m.senderAddress)) : ""
-            textFormat: Text.PlainText
-            elide: Text.ElideRight
-            color: row.showSenderLabel ? Theme.peerColors[Logic.peerColorIndex(row.m.senderAddress, row.m.senderName)]
-                                       : "transparent"
-            font.pixelSize: Theme.fontBody
-            font.weight: Font.DemiBold
-        }
-
         TimeTick {
             id: metaRow
             objectName: "metaRow"
+            // Over the content of the other kinds, made after it.
+            z: 1
             visible: row.hasMeta
             anchors.right: parent.right
             anchors.bottom: parent.bottom
@@ -208,15 +216,5 @@ Item {
             tick: row.hasMeta ? row.tick : ""
             textColor: row.outgoing ? Theme.bubbleTimeOut : Theme.bubbleTimeIn
         }
-    }
-
-    // Made only beside a message that failed to go out.
-    Loader {
-        objectName: "failedMark"
-        visible: row.canRetry
-        x: bubble.x - 6 - width
-        y: bubble.y + (bubble.height - height) / 2
-        source: row.canRetry ? "message/FailedMark.qml" : ""
-        onLoaded: item.retryClicked.connect(row.retry)
     }
 }

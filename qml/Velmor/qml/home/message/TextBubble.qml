@@ -41,6 +41,7 @@ Item {
     // a format bound apart from its text lets Qt read a new text once in
     // the old format, and a peer's "<img>" would be fetched.
     readonly property int emojiPixels: big ? 40 : Theme.fontBody + 2
+    readonly property int textPixelSize: big ? 34 : Theme.fontBody
     readonly property string _rich: EmojiText.markup(_shown, emojiPixels)
     readonly property string richTranslation: hasTrans ? EmojiText.markup(_shownTrans, emojiPixels) : ""
 
@@ -81,8 +82,8 @@ Item {
     // width. Given a width, a Text of several lines reports them as if
     // laid end to end: such a text is measured apart (a rarer case).
     readonly property bool _breaks: _shown.indexOf("\n") >= 0
-    readonly property real _natural: _breaks ? measure.implicitWidth : msgText.implicitWidth
-    readonly property real _naturalTrans: trans.item ? trans.item.naturalWidth : 0
+    readonly property real _natural: _breaks ? (_measure ? _measure.implicitWidth : 0) : msgText.implicitWidth
+    readonly property real _naturalTrans: _trans ? _trans.naturalWidth : 0
     readonly property bool timeInline: !big && !hasTrans && !_breaks
                                        && _natural + 22 + metaWidth + 6 <= maxWidth
     readonly property color ink: outgoing ? Theme.bubbleTextOut : Theme.textPrimary
@@ -105,7 +106,7 @@ Item {
     implicitHeight: {
         if (big)
             return msgText.implicitHeight + 8
-        return msgText.height + (hasTrans ? trans.height + 4 : 0)
+        return msgText.height + (hasTrans && _trans ? _trans.height + 4 : 0)
                 + _textTop + (timeInline ? 8 : 22) + (cut ? 6 : 0)
     }
 
@@ -128,48 +129,45 @@ Item {
         text: root._rich
         textFormat: Text.StyledText
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-        font.pixelSize: root.big ? 34 : Theme.fontBody
+        font.pixelSize: root.textPixelSize
         color: root.ink
     }
 
-    // Under a cut text, on the line of the time: opens the whole text.
-    // Made, as the translation, only for the bubbles that show it.
-    Loader {
-        id: readMore
-        objectName: "readMore"
-        visible: root.cut
-        x: 9
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 5
-    }
+    // The parts only some bubbles show, made by address for those (a short
+    // text of one line makes none): the "…" control under a cut text, on
+    // the line of the time; the text measured apart (see _natural); the
+    // translation under a thin divider. Each is null while not shown.
+    property Item _readMore: null
+    property Item _measure: null
+    property Item _trans: null
 
-    // A text of several lines is measured apart (see _natural).
-    Text {
-        id: measure
-        visible: false
-        text: root._breaks ? msgText.text : ""
-        textFormat: Text.StyledText
-        font: msgText.font
+    // Hidden at once; deleted a turn later.
+    function _drop(part) {
+        part.visible = false
+        part.destroy()
     }
-
-    // The translation under a thin divider.
-    Loader {
-        id: trans
-        visible: root.hasTrans
-        x: msgText.x
-        y: msgText.y + msgText.height + 4
+    function _holdPart(name, shown, url, props) {
+        if (!shown) {
+            if (root[name] !== null) {
+                root._drop(root[name])
+                root[name] = null
+            }
+        } else if (root[name] === null) {
+            root[name] = Qt.createComponent(url).createObject(root, props)
+        }
     }
-
-    function _holdPart(loader, shown, url) {
-        if (!shown)
-            loader.source = ""
-        else if (loader.item === null)
-            loader.setSource(url, { "bubble": root })
+    function _holdParts() {
+        _holdPart("_readMore", cut, "ReadMoreButton.qml", {
+            "bubble": root, "x": 9, "y": Qt.binding(function () { return root.height - 5 - 20 }) // 20 high
+        })
+        _holdPart("_measure", _breaks, "TextMeasure.qml", { "bubble": root })
+        _holdPart("_trans", hasTrans, "TranslationPart.qml", {
+            "bubble": root, "x": Qt.binding(function () { return msgText.x }),
+            "y": Qt.binding(function () { return msgText.y + msgText.height + 4 })
+        })
     }
-    onCutChanged: _holdPart(readMore, cut, "ReadMoreButton.qml")
-    onHasTransChanged: _holdPart(trans, hasTrans, "TranslationPart.qml")
-    Component.onCompleted: {
-        _holdPart(readMore, cut, "ReadMoreButton.qml")
-        _holdPart(trans, hasTrans, "TranslationPart.qml")
-    }
+    onCutChanged: _holdParts()
+    on_BreaksChanged: _holdParts()
+    onHasTransChanged: _holdParts()
+    Component.onCompleted: _holdParts()
 }

@@ -1,6 +1,5 @@
 import QtQuick
 import Velmor
-import "rowLogic.js" as Logic
 
 // The time of a message and, for an outgoing one still being sent or sent,
 // its tick ("clock" or "check1") 3 px after it, both centred on one line.
@@ -16,6 +15,7 @@ Item {
     property int tickSize: 13
 
     readonly property real spacing: 3
+    readonly property real timeWidth: timeText.implicitWidth
     readonly property bool _ticked: root.tick !== ""
 
     implicitWidth: timeText.implicitWidth + (_ticked ? spacing + tickSize : 0)
@@ -32,20 +32,20 @@ Item {
     }
     // Drawn in its colour as a plain picture, one per tick and colour for
     // every row: a tinted icon takes a shader effect, made with each row.
-    // Incoming messages have no tick and show no picture.
-    Image {
-        id: tickIcon
-        objectName: "tickIcon"
-        readonly property string name: root.tick
-        visible: root._ticked
-        x: timeText.implicitWidth + root.spacing
-        anchors.verticalCenter: parent.verticalCenter
-        width: root.tickSize
-        height: root.tickSize
-        sourceSize.width: 2 * root.tickSize
-        sourceSize.height: 2 * root.tickSize
-        source: root._ticked ? Logic.tickPicture(root.tick, root.tickColor) : ""
-        opacity: root.tickColor.a
-        smooth: true
+    // Incoming messages have no tick and make no picture.
+    property Item _tickIcon: null
+    function _holdTick() {
+        if (!_ticked) {
+            if (_tickIcon !== null) {
+                // Hidden at once; deleted a turn later.
+                _tickIcon.visible = false
+                _tickIcon.destroy()
+                _tickIcon = null
+            }
+        } else if (_tickIcon === null) {
+            _tickIcon = Qt.createComponent("TickIcon.qml").createObject(root, { "meta": root })
+        }
     }
+    on_TickedChanged: _holdTick()
+    Component.onCompleted: _holdTick()
 }
