@@ -63,7 +63,7 @@ Item {
             var out = {}
             var items = list.contentItem.children
             for (var i = 0; i < items.length; ++i)
-                if (items[i].objectName === "messageRow")
+                if (items[i].objectName === "messageRow" && items[i].visible)
                     out[items[i].messageId] = items[i]
             return out
         }

@@ -177,10 +177,22 @@ ListView {
         sourceComponent: FullTextReader {}
     }
 
+    // A row that leaves the view is kept and given the next message that
+    // comes into it: a new message at the end takes the row the oldest one
+    // in view let go, instead of making one. A kept row is hidden and still;
+    // all it shows follows its message, so a reused row is as a new one.
+    reuseItems: true
+
     delegate: MessageRow {
+        id: shown
         required property var entry
         required firstInGroup
         required lastInGroup
+        // Kept for reuse, out of the view.
+        property bool pooled: false
+        ListView.onPooled: shown.pooled = true
+        ListView.onReused: shown.pooled = false
+        visible: !pooled
         message: entry
         listWidth: list.width
         currentPeer: list.currentPeer
