@@ -90,7 +90,9 @@ bool firstRowShown(QQuickWindow *window)
 
 // Where a start's time goes, in ms from the child's main(): the window
 // loaded, the sign-in completed, the first frame (whatever it shows), the
-// view the window shows made. Printed as "phase <name> <ms>" lines.
+// view the window shows made; and at the frame reported, the CPU the
+// process and its GUI thread had used (cpu, gui_cpu). Printed as
+// "phase <name> <ms>" lines.
 struct Phases
 {
     int64_t start = velmor::bench::monotonicNanos();
@@ -116,6 +118,7 @@ int runChild(int argc, char **argv)
     options.afterApplication = [] {
         probe = std::make_unique<velmor::bench::StallProbe>();
         probe->startWatching();
+        velmor::bench::cpuSoFar(); // from the GUI thread first
     };
     options.afterLoad = [home, rows](QQmlApplicationEngine &engine, AppController &app) {
         auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -156,6 +159,8 @@ int runChild(int argc, char **argv)
                 if (!shows->load() || reported->exchange(true))
                     return;
                 probe->stopCountingAt(velmor::bench::monotonicNanos());
+                const velmor::bench::CpuSoFar cpu = velmor::bench::cpuSoFar();
+                std::printf("phase cpu %.1f\nphase gui_cpu %.1f\n", cpu.processMs, cpu.guiThreadMs);
                 std::fputs("frame\n", stdout);
                 std::fflush(stdout);
                 QMetaObject::invokeMethod(qApp, [] {
@@ -231,7 +236,9 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
         QByteArray out;
         // The line "frame" alone (a phase's name may hold the word).
         const auto framed = [&out] { return out.startsWith("frame\n") || out.contains("\nframe\n"); };
-        while (!framed() && child.waitForReadyRead(20000))
+        // A child under a tool (10-50 times slower) is given longer.
+        const int readWaitMs = qEnvironmentVariableIsEmpty("PELORIN_BENCH_CHILD_PREFIX") ? 20000 : 600000;
+        while (!framed() && child.waitForReadyRead(readWaitMs))
             out += child.readAllStandardOutput();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         child.waitForFinished(10000);

@@ -16,6 +16,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
+#include <atomic>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -25,6 +26,7 @@ int main(int argc, char **argv)
     // The window thread's longest wait until the frame.
     static velmor::bench::StallProbe *probe = new velmor::bench::StallProbe;
     probe->startWatching();
+    velmor::bench::cpuSoFar(); // from the GUI thread first
     QQmlApplicationEngine engine;
     const int rows = argc > 1 ? QByteArray(argv[1]).toInt() : 0;
     if (rows > 0) {
@@ -79,11 +81,18 @@ Window {
     std::printf("phase loaded %.1f\n", double(velmor::bench::monotonicNanos() - start) / 1e6);
     std::fflush(stdout);
     // Printed as the frame is swapped, on the render thread, as the program
-    // measured beside it does.
+    // measured beside it does; once: a second frame swapped before the
+    // exit printed its figures again (which the bench added to the first's)
+    // and deleted the probe twice.
+    static std::atomic<bool> reported{false};
     QObject::connect(
         window, &QQuickWindow::frameSwapped, window,
         [] {
+            if (reported.exchange(true))
+                return;
             probe->stopCountingAt(velmor::bench::monotonicNanos());
+            const velmor::bench::CpuSoFar cpu = velmor::bench::cpuSoFar();
+            std::printf("phase cpu %.1f\nphase gui_cpu %.1f\n", cpu.processMs, cpu.guiThreadMs);
             std::fputs("frame\n", stdout);
             std::fflush(stdout);
             QMetaObject::invokeMethod(qApp, [] {

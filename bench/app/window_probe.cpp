@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -44,6 +45,27 @@ int64_t monotonicNanos()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+namespace {
+// The thread that first asks is taken for the GUI thread: the children call
+// cpuSoFar() once on it (see startCpuWatch in their main()).
+pthread_t guiThread()
+{
+    static const pthread_t thread = pthread_self();
+    return thread;
+}
+} // namespace
+
+CpuSoFar cpuSoFar()
+{
+    CpuSoFar cpu;
+    cpu.processMs = processCpuSeconds() * 1000.0;
+    clockid_t clock{};
+    timespec t{};
+    if (pthread_getcpuclockid(guiThread(), &clock) == 0 && clock_gettime(clock, &t) == 0)
+        cpu.guiThreadMs = double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+    return cpu;
 }
 
 FrameCounter::FrameCounter(QQuickWindow *window)

@@ -22,6 +22,17 @@ double threadCpuSeconds(); // of the calling thread
 double residentMegabytes();
 int64_t monotonicNanos();
 
+// The CPU the process (all its threads) and its GUI thread have used so
+// far, in ms; callable from any thread once the application object exists.
+// Less swayed by a loaded machine than the time to a frame: the figures a
+// start's phases add beside it.
+struct CpuSoFar
+{
+    double processMs = 0;
+    double guiThreadMs = 0;
+};
+CpuSoFar cpuSoFar();
+
 // The first item under root (itself included) with this objectName.
 QQuickItem *findItem(QQuickItem *root, const QString &name);
 
