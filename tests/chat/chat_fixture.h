@@ -47,6 +47,20 @@ public:
             pool->start([gate = m_gate] { gate->acquire(); });
     }
     void release() { m_gate->release(std::exchange(m_threads, 0)); }
+    // One more job that holds its thread, queued behind those queued now.
+    void queueOne()
+    {
+        ++m_threads;
+        QThreadPool::globalInstance()->start([gate = m_gate] { gate->acquire(); });
+    }
+    // One held thread goes on to the jobs queued meanwhile.
+    void releaseOne()
+    {
+        if (m_threads > 0) {
+            --m_threads;
+            m_gate->release();
+        }
+    }
     ~BusyPool() { release(); }
 
 private:
