@@ -302,6 +302,7 @@ void GroupRegistry::reloadFromStore()
     }
     QMutexLocker locker(&m_mutex);
     m_entries = loaded;
+    forgetAllOpened();
 }
 
 void GroupRegistry::clear()
@@ -309,6 +310,28 @@ void GroupRegistry::clear()
     QMutexLocker locker(&m_mutex);
     m_entries.clear();
     m_claims.clear();
+    forgetAllOpened();
+}
+
+// Under m_mutex.
+void GroupRegistry::forgetOpened(const QString &groupId)
+{
+    const auto opened = m_opened.find(groupId);
+    if (opened == m_opened.end())
+        return;
+    for (QByteArray &key : opened->keys)
+        velmor::crypto::wipeSecret(key);
+    m_opened.erase(opened);
+}
+
+void GroupRegistry::forgetAllOpened()
+{
+    for (auto it = m_opened.begin(); it != m_opened.end(); ++it) {
+        for (QByteArray &key : it->keys)
+            velmor::crypto::wipeSecret(key);
+    }
+    m_opened.clear();
+    ++m_changes;
 }
 
 QStringList GroupRegistry::groupIds() const
@@ -332,6 +355,47 @@ QMap<qint64, QString> GroupRegistry::keyRing(const QString &groupId) const
 {
     QMutexLocker locker(&m_mutex);
     return m_entries.value(groupId).ring;
+}
+
+QByteArray GroupRegistry::groupKey(const QString &groupId, qint64 keyEpoch, const QString &me,
+                                   const QByteArray &privateKey) const
+{
+    QString box;
+    quint64 changes = 0;
+    {
+        QMutexLocker locker(&m_mutex);
+        const auto opened = m_opened.constFind(groupId);
+        if (opened != m_opened.cend() && opened->user == me) {
+            const auto key = opened->keys.constFind(keyEpoch);
+            if (key != opened->keys.cend())
+                return *key;
+        }
+        const auto entry = m_entries.constFind(groupId);
+        if (entry == m_entries.cend())
+            return QByteArray();
+        box = entry->ring.value(keyEpoch);
+        changes = m_changes;
+    }
+    if (box.isEmpty() || me.isEmpty())
+        return QByteArray();
+    // Opened without the lock: readers of other groups do not wait for it.
+    QByteArray key = velmor::crypto::Ecies::open(box, privateKey);
+    if (key.size() != 32) {
+        velmor::crypto::wipeSecret(key);
+        return QByteArray();
+    }
+    QMutexLocker locker(&m_mutex);
+    if (changes == m_changes) {
+        OpenedKeys &opened = m_opened[groupId];
+        if (opened.user != me) {
+            for (QByteArray &held : opened.keys)
+                velmor::crypto::wipeSecret(held);
+            opened.keys.clear();
+            opened.user = me;
+        }
+        opened.keys.insert(keyEpoch, key);
+    }
+    return key;
 }
 
 bool GroupRegistry::contains(const QString &groupId) const
@@ -365,6 +429,10 @@ bool GroupRegistry::install(const GroupCard &card, const QString &myCanonicalKey
     }
     Entry &entry = m_entries[card.groupId];
     entry.card = card;
+    if (entry.ring != ring) {
+        forgetOpened(card.groupId);
+        ++m_changes;
+    }
     entry.ring = ring;
     return true;
 }
@@ -374,6 +442,8 @@ void GroupRegistry::remove(const QString &groupId)
     QMutexLocker locker(&m_mutex);
     m_entries.remove(groupId);
     m_claims.remove(groupId);
+    forgetOpened(groupId);
+    ++m_changes;
 }
 
 bool GroupRegistry::persist(const GroupCard &card, const QMap<qint64, QString> &ring)

@@ -132,6 +132,13 @@ public:
     std::optional<GroupCard> card(const QString &groupId) const;
     // The sealed group keys of the user by key epoch (the user's own boxes).
     QMap<qint64, QString> keyRing(const QString &groupId) const;
+    // The group key of `keyEpoch`, opened from the box of the user whose
+    // secret is `privateKey` (public key text `me`); empty when there is
+    // none or it does not open. Opening costs an ECDH, and every send and
+    // every message read needs the key: it is opened once and kept until
+    // the group's ring changes (or the registry is cleared or reloaded).
+    QByteArray groupKey(const QString &groupId, qint64 keyEpoch, const QString &me,
+                        const QByteArray &privateKey) const;
     bool contains(const QString &groupId) const;
 
     // Replaces the card only when it is newer (higher epoch) than the held
@@ -225,6 +232,18 @@ private:
         QMap<qint64, QString> ring;
     };
     QHash<QString, Entry> m_entries;
+    // Keys opened from the ring, by group and key epoch, for one user; gone
+    // (overwritten) whenever a ring changes. m_changes counts those changes,
+    // so that a key opened meanwhile from a replaced box is not kept.
+    struct OpenedKeys
+    {
+        QString user;
+        QHash<qint64, QByteArray> keys;
+    };
+    mutable QHash<QString, OpenedKeys> m_opened;
+    quint64 m_changes = 0;
+    void forgetOpened(const QString &groupId);
+    void forgetAllOpened();
 };
 
 } // namespace velmor::chat

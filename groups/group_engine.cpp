@@ -297,7 +297,7 @@ GroupSendResult sendContext(GroupRegistry &registry, const QString &groupId, Sen
     // A user the card does not list holds no box of its key: the same word
     // as a key that does not open.
     const QByteArray groupKey = card->hasMember(me.key)
-        ? openGroupKey(registry.keyRing(groupId), card->keyEpoch, me)
+        ? openGroupKey(registry, groupId, card->keyEpoch, me)
         : QByteArray();
     if (groupKey.isEmpty())
         return {false, QString(), QStringLiteral("no_group_key")};
@@ -581,7 +581,7 @@ GroupOpResult sendMemberProfileUpdate(GroupRegistry &registry, const QString &gr
     const QStringList recipients = othersOf(card->memberPublicKeys, me.key);
     QByteArray groupKey;
     if (!recipients.isEmpty()) {
-        groupKey = openGroupKey(registry.keyRing(groupId), card->keyEpoch, me);
+        groupKey = openGroupKey(registry, groupId, card->keyEpoch, me);
         if (groupKey.isEmpty())
             return {false, QStringLiteral("no_group_key")};
         if (registry.isCardOutdated(groupId))

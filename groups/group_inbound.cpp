@@ -295,7 +295,7 @@ GroupInboundResult applySealed(GroupRegistry &registry, const QJsonObject &outer
     // with the owner's stamp of it.
     const bool proven =
         epoch > card->epoch && (sender == card->ownerRawPublicKey || stampProves(outer, *card, epoch));
-    QByteArray groupKey = openGroupKey(registry.keyRing(groupId), keyEpoch, me);
+    QByteArray groupKey = openGroupKey(registry, groupId, keyEpoch, me);
     // A member (the envelope is signed by one the held card lists) writes
     // under a card we lack, typically a re-key that removed someone: it is
     // asked for, and the group waits for it.

@@ -142,14 +142,9 @@ QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpo
     return groupMessageText(outer);
 }
 
-// The group key of one key epoch, opened from the user's own box.
-QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me)
+QByteArray openGroupKey(const GroupRegistry &registry, const QString &groupId, qint64 keyEpoch, const Me &me)
 {
-    const QString box = ring.value(keyEpoch);
-    if (box.isEmpty())
-        return QByteArray();
-    const QByteArray key = Ecies::open(box, me.identity.privateKey);
-    return key.size() == 32 ? key : QByteArray();
+    return registry.groupKey(groupId, keyEpoch, me.key, me.identity.privateKey);
 }
 
 // One envelope per recipient, all under one message id, posted in one

@@ -59,9 +59,9 @@ QString cardMessageFor(const Me &me, const GroupCard &card, const QString &recip
 QJsonObject messageStamp(const GroupCard &card);
 QString sealedMessage(const QString &groupId, const QString &kind, qint64 keyEpoch, qint64 epoch,
                       const QByteArray &groupKey, const QJsonObject &inner, const QJsonObject &stamp = {});
-// The group key of one key epoch, opened from the user's own box; empty when
-// there is none or it does not open.
-QByteArray openGroupKey(const QMap<qint64, QString> &ring, qint64 keyEpoch, const Me &me);
+// The group key of one key epoch, opened from the user's own box (once:
+// the registry keeps it); empty when there is none or it does not open.
+QByteArray openGroupKey(const GroupRegistry &registry, const QString &groupId, qint64 keyEpoch, const Me &me);
 
 // The fan-out's body ("group_id", "message_id" and an envelope for each
 // recipient, all under `messageId`, a new id when empty); empty on failure.

@@ -118,6 +118,30 @@ private slots:
         QCOMPARE(registry.keyRing("g").lastKey(), 12);
     }
 
+    // The key opened once is kept, and a change of the ring's box (a newer
+    // card, the group removed) is never answered with the key held before.
+    void heldGroupKeyFollowsTheRing()
+    {
+        GroupRegistry registry;
+        const QString me = kMember.publicKeyText();
+        const auto cardSealing = [&](qint64 epoch, const QByteArray &key) {
+            GroupCard card = signedCard("g", epoch, 1);
+            card.groupKeyBoxes.insert(me, velmor::crypto::Ecies::seal(kMember.publicKey, key));
+            return card;
+        };
+        const QByteArray first(32, '\x31'), second(32, '\x32');
+        QVERIFY(registry.install(cardSealing(1, first), me));
+        QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), first);
+        QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), first);
+        QVERIFY(registry.groupKey("g", 2, me, kMember.privateKey).isEmpty());
+        // Another user holds no box here: nothing of the user's key for them.
+        QVERIFY(registry.groupKey("g", 1, kOwner.publicKeyText(), kOwner.privateKey).isEmpty());
+        QVERIFY(registry.install(cardSealing(2, second), me));
+        QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), second);
+        registry.remove("g");
+        QVERIFY(registry.groupKey("g", 1, me, kMember.privateKey).isEmpty());
+    }
+
     void concurrentReadersSeeWholeCards()
     {
         GroupRegistry registry;
