@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <cstring>
 #include <future>
 
@@ -42,8 +43,18 @@ constexpr quint32 kMaxRecordBytes = 64 * 1024 * 1024;
 // One writer at a time in this process: appends, replays and their reading
 // of where the records end.
 QMutex g_mutex;
-// Where the records of each file end, once read (under g_mutex).
-QHash<QString, qint64> g_ends;
+// What this process knows of each file once it has read it whole (under
+// g_mutex; every write to the file goes through here): where its records
+// end, past which byte it is all zeros, and how large it is. A send's
+// clean-up then reads its records only, not the whole reserve (a megabyte
+// at least), and a send's room is asked for without opening the file.
+struct Known
+{
+    qint64 end = 0;
+    qint64 written = 0;
+    qint64 size = -1; // unknown
+};
+QHash<QString, Known> g_known;
 
 // The journal obeys the store's own rules for its files: no link anywhere
 // the store refuses one, no file or folder of another user, owner-only.
@@ -211,10 +222,12 @@ qint64 nextHeader(const QByteArray &bytes, qint64 from)
     return a < 0 ? b : b < 0 ? a : std::min(a, b);
 }
 
-Scanned scan(const Fd &fd)
+// Reads the records of the file, and the rest of it up to `limit` bytes:
+// where the records end is then seen by the zeroed header after them.
+Scanned scan(const Fd &fd, qint64 limit = std::numeric_limits<qint64>::max())
 {
     Scanned out;
-    const qint64 size = std::max<qint64>(fd.size(), 0);
+    const qint64 size = std::min(std::max<qint64>(fd.size(), 0), limit);
     QByteArray bytes(size, Qt::Uninitialized);
     qint64 got = 0;
     while (got < size) {
@@ -349,25 +362,42 @@ bool reserveRoom(const Fd &fd, qint64 bytes)
 // header that follows them). While the disk has space the file grows ahead
 // of need, to twice what it would then hold, so that a disk that fills later
 // still finds the room taken; true when the bytes fit, grown or not.
+bool hasLittleRoom(qint64 size, qint64 end, qint64 bytes)
+{
+    return size < end + bytes + kHeaderBytes + SendJournal::kReservedBytes / 2;
+}
+
 bool roomFor(const Fd &fd, qint64 end, qint64 bytes)
 {
     const qint64 needed = end + bytes + kHeaderBytes;
     const qint64 size = fd.size();
-    if (size >= needed + SendJournal::kReservedBytes / 2)
+    if (!hasLittleRoom(size, end, bytes))
         return true;
     return reserveRoom(fd, std::max({SendJournal::kReservedBytes, 2 * needed, needed + SendJournal::kReservedBytes}))
            || size >= needed;
 }
 
+// The file read whole: what is known of it from now on.
+Known learn(const QString &path, const Fd &fd, const Scanned &scanned)
+{
+    const Known known{scanned.end, scanned.written, fd.size()};
+    g_known.insert(path, known);
+    return known;
+}
+
 // Where the records of the file end: known, or read now (under g_mutex).
 qint64 endOf(const QString &path, const Fd &fd)
 {
-    const auto known = g_ends.constFind(path);
-    if (known != g_ends.cend())
-        return *known;
-    const qint64 end = scan(fd).end;
-    g_ends.insert(path, end);
-    return end;
+    const auto known = g_known.constFind(path);
+    if (known != g_known.cend())
+        return known->end;
+    return learn(path, fd, scan(fd)).end;
+}
+
+// Nothing is left in the file to write (under g_mutex).
+void knownEmptied(const QString &path, const Fd &fd)
+{
+    g_known.insert(path, Known{0, 0, fd.size()});
 }
 
 // One thread: what it is given lands in the order it was given, and a pool
@@ -421,10 +451,11 @@ bool SendJournal::reserve(const QString &path)
     const Fd fd(path, true);
     if (!fd.ok())
         return false;
-    const qint64 end = scan(fd).end;
-    g_ends.insert(path, end);
+    const qint64 end = learn(path, fd, scan(fd)).end;
     // Twice what is in use: an append never finds the room taken.
-    return reserveRoom(fd, std::max(kReservedBytes, 2 * end)) && ::fsync(fd.get()) == 0;
+    const bool reserved = reserveRoom(fd, std::max(kReservedBytes, 2 * end));
+    g_known[path].size = fd.size();
+    return reserved && ::fsync(fd.get()) == 0;
 }
 
 bool SendJournal::append(const QString &path, const QList<JournaledSend> &sends)
@@ -446,10 +477,13 @@ bool SendJournal::append(const QString &path, const QList<JournaledSend> &sends)
     records += QByteArray(kHeaderBytes, '\0');
     if (!roomFor(fd, end, records.size() - kHeaderBytes) || !writeAll(fd.get(), records, end)) {
         qWarning().noquote() << "[JOURNAL] could not keep" << sends.size() << "sends in" << path;
-        g_ends.remove(path);
+        g_known.remove(path);
         return false;
     }
-    g_ends.insert(path, end + records.size() - kHeaderBytes);
+    Known &known = g_known[path];
+    known.end = end + records.size() - kHeaderBytes;
+    known.written = std::max(known.written, known.end);
+    known.size = fd.size();
     lock.unlock();
     if (!syncData(fd)) {
         qWarning().noquote() << "[JOURNAL] could not sync" << sends.size() << "sends in" << path;
@@ -463,8 +497,16 @@ bool SendJournal::reserveFor(const QString &path, qint64 bytes)
     if (path.isEmpty())
         return false;
     QMutexLocker lock(&g_mutex);
+    // The room this process took is there still: nothing else writes the file.
+    const auto known = g_known.constFind(path);
+    if (known != g_known.cend() && known->size >= 0 && !hasLittleRoom(known->size, known->end, bytes))
+        return true;
     const Fd fd(path, true);
-    return fd.ok() && roomFor(fd, endOf(path, fd), bytes);
+    if (!fd.ok())
+        return false;
+    const bool room = roomFor(fd, endOf(path, fd), bytes);
+    g_known[path].size = fd.size();
+    return room;
 }
 
 qint64 SendJournal::sizeOf(const JournaledSend &send)
@@ -496,13 +538,15 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
     if (!fd.ok())
         return Replayed();
     const Scanned scanned = scan(fd);
+    learn(path, fd, scanned);
     Replayed out;
     out.lost = scanned.lost;
     if (scanned.sends.isEmpty()) {
         // Nothing to write; what is left of settled, damaged or cut-short
         // records goes.
         if (scanned.written > 0 && emptyFile(fd, scanned.written) && syncData(fd))
-            g_ends.insert(path, 0);
+            knownEmptied(path, fd);
+        g_known[path].size = fd.size();
         return out;
     }
     QList<MessageRecord> rows;
@@ -604,7 +648,8 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
     if (!settle(fd, scanned, settled) || !syncData(fd))
         qWarning().noquote() << "[JOURNAL] could not empty" << path;
     else if (settled.size() == scanned.sends.size())
-        g_ends.insert(path, 0);
+        knownEmptied(path, fd);
+    g_known[path].size = fd.size();
     return out;
 }
 
@@ -616,7 +661,17 @@ bool SendJournal::forget(const QString &path, const QString &owner, const QSet<Q
     const Fd fd(path, false);
     if (!fd.ok())
         return true;
-    const Scanned scanned = scan(fd);
+    // Known: only its records are read (and the zeroed header after them),
+    // and what lies beyond them, zero or not, is known too.
+    const auto known = g_known.constFind(path);
+    Scanned scanned;
+    if (known != g_known.cend()) {
+        scanned = scan(fd, known->end + kHeaderBytes);
+        scanned.written = std::max(scanned.written, known->written);
+    } else {
+        scanned = scan(fd);
+        learn(path, fd, scanned);
+    }
     QList<qsizetype> settled;
     for (qsizetype i = 0; i < scanned.sends.size(); ++i) {
         const JournaledSend &send = scanned.sends.at(i);
@@ -625,10 +680,12 @@ bool SendJournal::forget(const QString &path, const QString &owner, const QSet<Q
     }
     if (settled.isEmpty())
         return true;
-    if (!settle(fd, scanned, settled))
+    const bool ok = settle(fd, scanned, settled);
+    if (ok && settled.size() == scanned.sends.size())
+        knownEmptied(path, fd);
+    g_known[path].size = fd.size();
+    if (!ok)
         return false;
-    if (settled.size() == scanned.sends.size())
-        g_ends.insert(path, 0);
     lock.unlock();
     return syncData(fd);
 }
