@@ -96,6 +96,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonObject>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -244,6 +245,7 @@ private:
         // Held by the store or the journal; false also when its conversation
         // was deleted. Only a held send is shown.
         bool written = false;
+        QJsonObject fanOut; // a normal group's: the object `envelope` was written from
     };
     struct SealedBatch
     {
@@ -304,7 +306,8 @@ private:
     // the store) and, once the relay took a stored one, marks it sent.
     static std::optional<Posted> postSend(const QString &messageId, const QString &keptEnvelope,
                                           const std::optional<MessageRecord> &keptRow,
-                                          const QString &sealedEnvelope);
+                                          const QString &sealedEnvelope,
+                                          const QJsonObject &sealedFanOut = QJsonObject());
     // A post's answer, for this session or an ended one.
     void answered(const QString &messageId, const QString &owner, const QString &journal,
                   const std::optional<Posted> &posted, bool current);

@@ -66,12 +66,13 @@ bool envelopeOutlived(const QString &envelopeJson)
     return envelopeOutlived(QJsonDocument::fromJson(envelopeJson.toUtf8()).object());
 }
 
-// Posts a stored envelope (read from its JSON) as it was signed.
-RelaySendResult postEnvelope(const QJsonObject &object)
+// Posts a stored envelope (read from its JSON, `written`) as it was signed;
+// a group's fan-out goes out as the JSON it was written as.
+RelaySendResult postEnvelope(const QJsonObject &object, const QByteArray &written)
 {
     if (isGroupFanOut(object)) {
         if (!envelopeOutlived(object))
-            return postGroupFanOut(object);
+            return postGroupFanOut(object, written);
         RelaySendResult outlived;
         outlived.error = kOutlived;
         return outlived;
@@ -128,6 +129,7 @@ Outbox::Sealed Outbox::seal(const ToSeal &send, const velmor::identity::Identity
         if (group.ok) {
             *signer = firstEnvelope(group.fanOut).value(QStringLiteral("sender_pubkey")).toString();
             sealed.envelope = QString::fromUtf8(QJsonDocument(group.fanOut).toJson(QJsonDocument::Compact));
+            sealed.fanOut = group.fanOut;
         }
         return sealed;
     }
@@ -285,10 +287,11 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
                               && !deletions->drops(send->row.conversation_id, send->stamp) && !ended->load();
             const QString id = post ? send->row.id : QString();
             const QString envelope = post ? send->envelope : QString();
+            const QJsonObject fanOut = post ? send->fanOut : QJsonObject();
             shown(std::move(batch));
             if (!post)
                 return std::nullopt;
-            return postSend(id, QString(), std::nullopt, envelope);
+            return postSend(id, QString(), std::nullopt, envelope, fanOut);
         },
         [this, owner](const SealedBatch &sealed, bool current) {
             if (current)
@@ -821,7 +824,7 @@ void Outbox::postStored(const QString &messageId)
 
 std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
                                                const std::optional<MessageRecord> &keptRow,
-                                               const QString &sealedEnvelope)
+                                               const QString &sealedEnvelope, const QJsonObject &sealedFanOut)
 {
     // Sent meanwhile (no envelope), or deleted with its conversation
     // while it waited: not posted.
@@ -833,7 +836,10 @@ std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const Q
                                                       : store.outgoingEnvelope(messageId);
     if (envelope.isEmpty())
         return std::nullopt;
-    const QJsonObject request = QJsonDocument::fromJson(envelope.toUtf8()).object();
+    const QByteArray written = envelope.toUtf8();
+    // A fan-out just sealed is at hand as the object its text was written from.
+    const bool atHand = !sealedFanOut.isEmpty() && keptEnvelope.isEmpty() && envelope == sealedEnvelope;
+    const QJsonObject request = atHand ? sealedFanOut : QJsonDocument::fromJson(written).object();
     Posted posted;
     if (isSuperGroupRequest(request)) {
         // The message is its row's (a pulled copy of it, the server's
@@ -843,7 +849,7 @@ std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const Q
             return std::nullopt;
         posted.result = postSuperGroupRequest(request, *row);
     } else {
-        posted.result = postEnvelope(request);
+        posted.result = postEnvelope(request, written);
     }
     // Marked sent here, off the window's thread and without a trip
     // through it first. Only a stored row of the store's owner can

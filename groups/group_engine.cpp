@@ -663,7 +663,7 @@ bool isGroupFanOut(const QJsonObject &body)
     return body.value(QStringLiteral("envelopes")).isArray();
 }
 
-RelaySendResult postGroupFanOut(const QJsonObject &fanOut)
+RelaySendResult postGroupFanOut(const QJsonObject &fanOut, const QByteArray &written)
 {
     RelaySendResult result;
     result.messageId = fanOut.value(QStringLiteral("message_id")).toString();
@@ -681,9 +681,10 @@ RelaySendResult postGroupFanOut(const QJsonObject &fanOut)
         return result;
     }
     QString tokenError;
-    const velmor::net::HttpResponse reply =
-        RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), fanOut, kFanoutTimeoutMs, &tokenError,
-                                 kMaxSendAnswerBytes, sender);
+    const QByteArray body = written.isEmpty() ? QJsonDocument(fanOut).toJson(QJsonDocument::Compact) : written;
+    const velmor::net::HttpResponse reply = RelayApi::authorizedPost(QStringLiteral("/v1/group/fanout"), body,
+                                                                     kFanoutTimeoutMs, &tokenError,
+                                                                     kMaxSendAnswerBytes, sender);
     if (reply.success) {
         result.ok = true;
         return result;

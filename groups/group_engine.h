@@ -126,9 +126,10 @@ SealedGroupMessage sealGroupVoice(GroupRegistry &registry, const QString &groupI
                                   int durationMs, const QList<int> &waveform, const QString &messageId);
 // True for the body of a fan-out (sealGroup*), false for a one-to-one envelope.
 bool isGroupFanOut(const QJsonObject &body);
-// Posts a sealed fan-out. Retryable when the answer says nothing of the
-// message (none, cut short, a failure on the relay's side).
-RelaySendResult postGroupFanOut(const QJsonObject &fanOut);
+// Posts a sealed fan-out: `written`, its JSON as it was written and kept,
+// goes out as it is (empty: made from `fanOut`). Retryable when the answer
+// says nothing of the message (none, cut short, a failure on the relay's side).
+RelaySendResult postGroupFanOut(const QJsonObject &fanOut, const QByteArray &written = QByteArray());
 
 // Reads one envelope's ciphertext. Card, profile and invitation changes are
 // applied here; what it calls for sending (card requests, the owner's

@@ -175,8 +175,14 @@ velmor::net::HttpRequest relayRequest(const QByteArray &method, const QString &p
 HttpResponse RelayApi::authorizedPost(const QString &path, const QJsonObject &body, int timeoutMs,
                                       QString *tokenError, qint64 maxResponseBytes, const QString &forKey)
 {
-    velmor::net::HttpRequest request =
-        relayRequest("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs);
+    return authorizedPost(path, QJsonDocument(body).toJson(QJsonDocument::Compact), timeoutMs, tokenError,
+                          maxResponseBytes, forKey);
+}
+
+HttpResponse RelayApi::authorizedPost(const QString &path, const QByteArray &jsonBody, int timeoutMs,
+                                      QString *tokenError, qint64 maxResponseBytes, const QString &forKey)
+{
+    velmor::net::HttpRequest request = relayRequest("POST", path, jsonBody, timeoutMs);
     request.maxResponseBytes = maxResponseBytes;
     return authorized(request, tokenError, forKey);
 }

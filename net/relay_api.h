@@ -139,6 +139,10 @@ public:
                                                     QString *tokenError = nullptr,
                                                     qint64 maxResponseBytes = velmor::net::kMaxResponseBytes,
                                                     const QString &forKey = QString());
+    // The same with the body's JSON as it was written (posted as it is).
+    static velmor::net::HttpResponse authorizedPost(const QString &path, const QByteArray &jsonBody, int timeoutMs,
+                                                    QString *tokenError, qint64 maxResponseBytes,
+                                                    const QString &forKey);
     static velmor::net::HttpResponse authorizedGet(const QString &pathAndQuery,
                                                    int timeoutMs = kRelayTimeoutMs,
                                                    QString *tokenError = nullptr);
