@@ -304,10 +304,11 @@ private:
     void onPosted(const QString &messageId, const RelaySendResult &result, bool marked = false);
     // On the pool: posts a send (kept in memory, just sealed, or read from
     // the store) and, once the relay took a stored one, marks it sent.
+    // `justStored`: by the seal job that calls this, with `sealedEnvelope`.
     static std::optional<Posted> postSend(const QString &messageId, const QString &keptEnvelope,
                                           const std::optional<MessageRecord> &keptRow,
                                           const QString &sealedEnvelope,
-                                          const QJsonObject &sealedFanOut = QJsonObject());
+                                          const QJsonObject &sealedFanOut = QJsonObject(), bool justStored = false);
     // A post's answer, for this session or an ended one.
     void answered(const QString &messageId, const QString &owner, const QString &journal,
                   const std::optional<Posted> &posted, bool current);

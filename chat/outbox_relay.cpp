@@ -291,7 +291,7 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
             shown(std::move(batch));
             if (!post)
                 return std::nullopt;
-            return postSend(id, QString(), std::nullopt, envelope, fanOut);
+            return postSend(id, QString(), std::nullopt, envelope, fanOut, true);
         },
         [this, owner](const SealedBatch &sealed, bool current) {
             if (current)
@@ -824,12 +824,14 @@ void Outbox::postStored(const QString &messageId)
 
 std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
                                                const std::optional<MessageRecord> &keptRow,
-                                               const QString &sealedEnvelope, const QJsonObject &sealedFanOut)
+                                               const QString &sealedEnvelope, const QJsonObject &sealedFanOut,
+                                               bool justStored)
 {
     // Sent meanwhile (no envelope), or deleted with its conversation
-    // while it waited: not posted.
+    // while it waited: not posted. One its own seal job has just written
+    // (and found its conversation not deleted) is not read back for that.
     ChatStore &store = ChatStore::instance();
-    const bool stored = keptEnvelope.isEmpty() && store.messageExists(messageId);
+    const bool stored = keptEnvelope.isEmpty() && (justStored || store.messageExists(messageId));
     const QString envelope = !keptEnvelope.isEmpty() ? keptEnvelope
         : !stored                                     ? QString()
         : !sealedEnvelope.isEmpty()                   ? sealedEnvelope
