@@ -17,7 +17,7 @@
 // of its fan-out, an envelope for each member; a super group's: its request
 // to the group server, supergroup_sends.h) is made under the row's own id
 // and stored with the row in one write before it is shown or posted
-// (outbox_relay.cpp); posted again, the relay, the members and the group
+// (outbox_seal.cpp, then outbox_relay.cpp); posted again, the relay, the members and the group
 // server take it once. That work runs on the pool: a
 // send gets its id, time and clock on the window's thread and waits in a
 // queue; one job at a time seals, signs and writes what the queue holds
@@ -213,7 +213,7 @@ private:
     bool post(const QString &peer, MessageRecord row, const Payload &payload, const QString &replaces);
     void show(const MessageRecord &row, const QString &replaces);
 
-    // Durable one-to-one sends (outbox_relay.cpp).
+    // Durable sends: sealed and written (outbox_seal.cpp), then posted (outbox_relay.cpp).
     // Conversations deleted while sends to them waited: a send stamped no
     // later than the deletion is not written. Asked on the pool.
     class Deletions
