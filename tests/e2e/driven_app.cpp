@@ -164,6 +164,11 @@ bool DrivenApp::click(const QString &path)
     return succeeded(request({{"cmd", "click"}, {"path", path}}, 0));
 }
 
+bool DrivenApp::reveal(const QString &path, int timeoutMs)
+{
+    return succeeded(request({{"cmd", "reveal"}, {"path", path}, {"timeout", timeoutMs}}, timeoutMs));
+}
+
 bool DrivenApp::clickText(const QString &text)
 {
     return succeeded(request({{"cmd", "clickText"}, {"text", text}}, 0));

@@ -36,6 +36,9 @@ public:
     // somewhere inside a; "name#2" is the third match in tree order.
     bool waitItem(const QString &path, int timeoutMs = 10000); // exists and visible
     bool click(const QString &path);
+    // Scrolls the panes or lists holding the item until it can be clicked
+    // where it stands, as a user scrolls to it.
+    bool reveal(const QString &path, int timeoutMs = 10000);
     bool clickText(const QString &text); // the visible item whose `text` is exactly this
     bool type(const QString &path, const QString &text);
     bool key(int qtKey, int modifiers = 0); // to the active focus item

@@ -23,6 +23,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <utility>
 #include <unistd.h>
 
 namespace velmor::e2e {
@@ -353,6 +354,18 @@ void E2eHook::handle(const QJsonObject &command, const std::function<void(const 
     } else if (cmd == QLatin1String("click")) {
         whenClickable([this, path] { return qobject_cast<QQuickItem *>(shownOne(path, nullptr)); }, timeoutMs,
                       [this, path, reply] { reply(click(path)); });
+    } else if (cmd == QLatin1String("reveal")) {
+        // Done once the item stays clickable in one place across two checks:
+        // a pane still moving back into its range moves it on.
+        auto last = std::make_shared<QPointF>(-1, -1);
+        waitFor(
+            [this, path, last] {
+                QPointF centre(-1, -1);
+                const bool shown = revealed(qobject_cast<QQuickItem *>(shownOne(path, nullptr)), &centre);
+                return std::exchange(*last, centre) == centre && shown;
+            },
+            timeoutMs, QStringLiteral("item '%1' scrolled into view").arg(path),
+            [this, reply](const QJsonObject &result) { afterFrame([reply, result] { reply(result); }); });
     } else if (cmd == QLatin1String("clickText")) {
         const QString text = command.value(QStringLiteral("text")).toString();
         whenClickable([this, text] { return shownText(text); }, timeoutMs,
@@ -507,19 +520,60 @@ QObject *E2eHook::shownOne(const QString &path, QString *why) const
     return nullptr;
 }
 
-// Why a user could not click the item where it stands now (empty: it can),
-// and where its centre is in the window.
-QString E2eHook::unclickable(QQuickItem *item, const QString &what, QPointF *centre) const
+// An item that just became visible is placed by its layouts when the next
+// frame is prepared, and a pane's scrolling range follows its content's size
+// only then; a user sees (and clicks, and scrolls to) the item as that frame
+// shows it. Lays out its ancestors now, outermost first.
+static void settle(QQuickItem *item)
 {
-    // An item that just became visible is placed by its layouts when the
-    // next frame is prepared; the frame awaited before a click may be one
-    // already in flight. Lay out its ancestors now, outermost first, so the
-    // click lands where the user would see the item.
     QList<QQuickItem *> chain;
     for (QQuickItem *i = item; i; i = i->parentItem())
         chain.prepend(i);
     for (QQuickItem *i : std::as_const(chain))
         i->ensurePolished();
+}
+
+// Moves the first pane or list holding `item` that shows it only in part
+// (innermost first) by as little as brings it into view, within the pane's
+// range, as a user scrolling to it would; true once it can be clicked where
+// it stands (its centre in `centre`). Asked again until then: a pane whose
+// content is still being laid out is moved again from its settled size.
+bool E2eHook::revealed(QQuickItem *item, QPointF *centre) const
+{
+    if (!item)
+        return false;
+    settle(item);
+    if (item->width() <= 0 || item->height() <= 0)
+        return false;
+    for (QQuickItem *pane = item->parentItem(); pane; pane = pane->parentItem()) {
+        if (!pane->inherits("QQuickFlickable"))
+            continue;
+        const QRectF rect = item->mapRectToItem(pane, QRectF(0, 0, item->width(), item->height()));
+        const double y = pane->property("contentY").toDouble();
+        double to = y;
+        if (rect.top() < 0)
+            to = y + rect.top();
+        else if (rect.bottom() > pane->height())
+            to = y + std::min(rect.top(), rect.bottom() - pane->height());
+        const double top = pane->property("originY").toDouble() - pane->property("topMargin").toDouble();
+        const double end = pane->property("originY").toDouble() + pane->property("contentHeight").toDouble()
+                           + pane->property("bottomMargin").toDouble() - pane->height();
+        to = std::max(top, std::min(to, end));
+        if (to != y) {
+            pane->setProperty("contentY", to);
+            return false;
+        }
+    }
+    return unclickable(item, QString(), centre).isEmpty();
+}
+
+// Why a user could not click the item where it stands now (empty: it can),
+// and where its centre is in the window.
+QString E2eHook::unclickable(QQuickItem *item, const QString &what, QPointF *centre) const
+{
+    // The frame awaited before a click may be one already in flight: the
+    // click lands where the user would see the item once laid out.
+    settle(item);
     if (item->width() <= 0 || item->height() <= 0)
         return QStringLiteral("item '%1' has no size yet").arg(what);
     *centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));

@@ -74,6 +74,7 @@ private:
     QJsonObject clickItem(QQuickItem *item, const QString &what);
     QQuickItem *shownText(const QString &text) const;
     QString unclickable(QQuickItem *item, const QString &what, QPointF *centre) const;
+    bool revealed(QQuickItem *item, QPointF *centre) const;
     // Until the click's target is shown with a size, then after a frame.
     void whenClickable(const std::function<QQuickItem *()> &target, int timeoutMs, const std::function<void()> &then);
     QObject *shownOne(const QString &path, QString *failure) const;

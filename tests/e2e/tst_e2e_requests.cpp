@@ -75,13 +75,13 @@ void E2eRequestsTest::requestDecidedByAnotherManager()
 
     // Ann invites Ben from the settings and makes him an admin.
     DRIVE(ann, click(QStringLiteral("chatHeader/sgSettingsButton")));
-    DRIVE(ann, waitItem(QStringLiteral("sgSettings/inviteBox")));
-    ann.evalIn(QStringLiteral("sgSettings/sgBody"), QStringLiteral("contentY = contentHeight - height"));
+    DRIVE(ann, reveal(QStringLiteral("sgSettings/inviteBox")));
     DRIVE(ann, click(QStringLiteral("sgSettings/inviteBox")));
+    DRIVE(ann, reveal(QStringLiteral("sgSettings/inviteButton")));
     DRIVE(ann, click(QStringLiteral("sgSettings/inviteButton")));
     DRIVE(ben, waitTrue(listedCount(superPeer) + QStringLiteral(" === 1"), 30000));
     DRIVE(ann, waitItem(QStringLiteral("sgSettings/sgMemberRow#1/roleButton"), 15000));
-    ann.evalIn(QStringLiteral("sgSettings/sgBody"), QStringLiteral("contentY = 0"));
+    DRIVE(ann, reveal(QStringLiteral("sgSettings/sgMemberRow#1/roleButton")));
     DRIVE(ann, click(QStringLiteral("sgSettings/sgMemberRow#1/roleButton")));
     QTRY_VERIFY_WITH_TIMEOUT(
         ann.evalIn(QStringLiteral("sgSettings/sgMemberRow#1"), QStringLiteral("member.role === 'admin'")).toBool(), 15000);
