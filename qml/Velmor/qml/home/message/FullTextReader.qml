@@ -9,12 +9,15 @@ import "fullText.js" as FullText
 // the window that scrolls through it, in which the text can be selected and
 // copied. The text is cut into pieces of about a thousand characters, each
 // laid out only as it scrolls into view: the card opens with the first
-// screen's pieces, and once it is drawn the rest are cut a few at a time,
-// a turn a frame, so a text of any length opens in one screen's time and no
-// piece made later holds the window up for long. A piece ends where a line
-// of the text ends (after a line break, or where the line wraps), so the
-// pieces read as one text. Select all and copy take the whole text as it
-// was written; a selection inside one piece copies that part of it.
+// screen's pieces, and once it is drawn the rest join the list a few at a
+// time, a turn a frame, so a text of any length opens in one screen's time
+// and no turn holds the window up for long. A piece ends where a line of
+// the text ends (after a line break, or where the line wraps), so the
+// pieces read as one text; where a line wraps is found by laying the piece
+// out on the finder's own thread, one piece after the other, so the
+// window's thread lays each piece out once, when it is shown. Select all
+// and copy take the whole text as it was written; a selection inside one
+// piece copies that part of it.
 Popup {
     id: popup
     objectName: "fullTextReader"
@@ -24,45 +27,55 @@ Popup {
     // read, and copies of a long text are what start the script engine's
     // collections (each a pause of the window).
     property var text: ""
-    // The pieces of `text` cut so far, in order; `complete` once they are
-    // all cut.
+    // The pieces of `text` in the list so far, in order; `complete` once
+    // they are all there.
     property var pieces: []
     property bool complete: false
     readonly property alias view: pieceList
 
     readonly property int pieceLength: 1000
-    // The pieces' width and emoji size, shared by the item that measures
-    // where a piece's last line starts.
+    // The pieces' width and emoji size, shared by the finder that lays a
+    // piece out to find where its last line starts.
     readonly property real textWidth: Math.max(100, width - 60)
     readonly property int emojiPixels: Theme.fontBody + 2
     // The whole text is selected (Ctrl+A): drawn so in every piece, copied
     // whole.
     property bool allSelected: false
     property bool _selecting: false
-    // About a screen of text (of letters; fewer of emoji): cut before the
-    // card's first frame.
+    // About a screen of text (of letters; fewer of emoji): in the list as
+    // soon as it is cut.
     readonly property int firstScreen: 4
+    // Where the next piece starts; the pieces cut but not in the list yet;
+    // the piece whose last line the finder looks for (its number in
+    // `_asked`, 0 when none), which holds the cut until it answers.
     property int _cutTo: 0
+    property var _ready: []
+    property var _measured: null
+    property int _asked: 0
+    property int _lastAsked: 0
 
     function show(value) {
         text = value === undefined || value === null ? "" : String(value)
         _clear()
         open()
         _cut(firstScreen, 0)
+        _add(firstScreen, 0)
         if (complete)
             return
-        // The rest is cut a turn at a time, each turn once the window has
-        // drawn the frame before it (the first once the card is on the
-        // screen): a change of the list while a frame is being drawn asks
-        // for the next one, and the window's thread waits until the first
-        // is drawn to hand it over (on software OpenGL under load, 60-90 ms
-        // a frame). A window that draws nothing gets its turns all the same.
+        // The rest joins the list a turn at a time, each turn once the
+        // window has drawn the frame before it (the first once the card is
+        // on the screen): a change of the list while a frame is being drawn
+        // asks for the next one, and the window's thread waits until the
+        // first is drawn to hand it over (on software OpenGL under load,
+        // 60-90 ms a frame). A window that draws nothing gets its turns all
+        // the same.
         frames.target = pieceList.Window.window
         noFrame.restart()
     }
 
     function _turn() {
-        _cut(Number.MAX_SAFE_INTEGER, 4)
+        _cut(Number.MAX_SAFE_INTEGER, 2)
+        _add(Number.MAX_SAFE_INTEGER, 4)
         if (complete) {
             frames.target = null
             noFrame.stop()
@@ -71,40 +84,64 @@ Popup {
         }
     }
 
-    // Cuts the next `count` pieces, or as many as `ms` milliseconds allow
-    // (when given), and hands them to the list. The text and the pieces are
-    // read once into locals, not through the properties at each step.
+    // Cuts up to `count` pieces, or as many as `ms` milliseconds allow (when
+    // given), into `_ready`; stops at a piece that ends inside a line until
+    // the finder has said where its last line starts. The text is read once
+    // into a local, not through the property at each step.
     function _cut(count, ms) {
         var started = Date.now()
         var whole = text
-        var cut = pieces
         var at = _cutTo
-        for (var n = 0; n < count && at < whole.length && (ms <= 0 || Date.now() - started < ms); ++n) {
-            var end = _pieceEnd(whole, at)
+        for (var n = 0; n < count && _asked === 0 && at < whole.length && (ms <= 0 || Date.now() - started < ms); ++n) {
+            var end = FullText.pieceEnd(whole, at, pieceLength)
             var piece = whole.substring(at, end)
-            cut.push(piece)
-            pieceModel.append({ "piece": piece })
+            if (end < whole.length && whole.charAt(end - 1) !== "\n") {
+                _measured = piece
+                _asked = ++_lastAsked
+                finder.find(_asked, EmojiText.markup(piece, emojiPixels), textWidth, Qt.font({ "pixelSize": Theme.fontBody }))
+                break
+            }
+            _ready.push(piece)
             at = end
         }
         _cutTo = at
-        complete = at >= whole.length
     }
 
-    // Where the piece that starts at `at` ends: the cut fullText.js gives,
-    // moved back to the start of the last line it lays out when the cut
-    // falls inside a line, so that the next piece starts that line as the
-    // whole text would.
-    function _pieceEnd(whole, at) {
-        var end = FullText.pieceEnd(whole, at, pieceLength)
-        if (end >= whole.length || whole.charAt(end - 1) === "\n")
-            return end
-        var piece = whole.substring(at, end)
-        measure.text = EmojiText.markup(piece, emojiPixels)
-        var last = measure.positionToRectangle(measure.length)
-        var lineStart = measure.positionAt(0, last.y + last.height / 2)
-        var cut = lineStart > 0 ? FullText.sourceOffsets(piece, measure.getText(0, measure.length))[lineStart] : 0
-        measure.text = ""
-        return cut > 0 ? at + cut : end
+    // The finder's answer for the piece asked: it ends where its last line
+    // starts (so that the next piece starts that line, as the whole text
+    // would), or whole when it is one line. The cut goes on; an empty list
+    // takes the first screen as soon as it is cut, all in one change (one
+    // frame lays it out).
+    function _found(token, lineStart, laid) {
+        if (token !== _asked)
+            return
+        var piece = _measured
+        var cut = lineStart > 0 ? FullText.sourceOffsets(piece, laid)[lineStart] : 0
+        if (cut > 0)
+            piece = piece.substring(0, cut)
+        _ready.push(piece)
+        _cutTo += piece.length
+        _measured = null
+        _asked = 0
+        var opening = pieceModel.count === 0
+        _cut(opening ? firstScreen : Number.MAX_SAFE_INTEGER, 2)
+        if (opening && (_ready.length >= firstScreen || _asked === 0))
+            _add(firstScreen, 0)
+    }
+
+    // Hands up to `count` cut pieces to the list, or as many as `ms`
+    // milliseconds allow (when given).
+    function _add(count, ms) {
+        var started = Date.now()
+        var ready = _ready
+        var added = pieces
+        var n = 0
+        for (; n < count && n < ready.length && (ms <= 0 || Date.now() - started < ms); ++n) {
+            added.push(ready[n])
+            pieceModel.append({ "piece": ready[n] })
+        }
+        ready.splice(0, n)
+        complete = _cutTo >= text.length && _asked === 0 && ready.length === 0
     }
 
     // Ctrl+A: the whole text, in every piece made now or later.
@@ -166,11 +203,19 @@ Popup {
         noFrame.stop()
         pieceModel.clear()
         pieces = []
+        _ready = []
+        _measured = null
+        _asked = 0
         _cutTo = 0
         complete = false
     }
 
     ListModel { id: pieceModel }
+
+    LineStartFinder {
+        id: finder
+        onFound: (token, lineStart, laid) => popup._found(token, lineStart, laid)
+    }
 
     Connections {
         id: frames
@@ -209,16 +254,6 @@ Popup {
     contentItem: Item {
         focus: true
         Keys.onPressed: (event) => popup._keys(event)
-
-        // Lays a piece out, unseen, to find where its last line starts.
-        TextEdit {
-            id: measure
-            visible: false
-            width: popup.textWidth
-            textFormat: TextEdit.RichText
-            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-            font.pixelSize: Theme.fontBody
-        }
 
         ListView {
             id: pieceList
