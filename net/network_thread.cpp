@@ -1,9 +1,11 @@
 #include "net/network_thread.h"
 
-#include "net/http_connection_pool.h"
+#include "net/bounded_get.h"
 
 #include <QCoreApplication>
 #include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QThread>
 
 #include <utility>
@@ -30,8 +32,12 @@ public:
 protected:
     void run() override
     {
-        HttpConnectionPool connections;
-        NetworkManagers managers{&connections};
+        QNetworkAccessManager keptAlive;
+        // The services are reached directly; a proxy picked up from the
+        // environment would otherwise swallow loopback traffic in tests.
+        keptAlive.setProxy(QNetworkProxy::NoProxy);
+        GetConnections gets;
+        NetworkManagers managers{&keptAlive, &gets};
         m_managers = &managers;
         exec();
         if (m_atStop)

@@ -180,7 +180,6 @@ void HostileServer::handle(int fd)
     const QByteArray head = readHead(fd, m_stop, clock);
     if (head.isEmpty())
         return;
-    ++m_requests;
     {
         std::lock_guard<std::mutex> lock(m_headMutex);
         m_lastHead = head.left(head.indexOf("\r\n\r\n"));
@@ -217,8 +216,7 @@ void HostileServer::handle(int fd)
             count(body.size());
         return;
     }
-    case Behaviour::KeptThenEndless:
-    case Behaviour::KeptThenDropped: {
+    case Behaviour::KeptThenEndless: {
         if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}", m_stop,
                      clock))
             return;
@@ -234,9 +232,6 @@ void HostileServer::handle(int fd)
                 return;
             seen.append(buffer, n);
         }
-        ++m_requests;
-        if (m_behaviour == Behaviour::KeptThenDropped)
-            return;
         [[fallthrough]];
     }
     case Behaviour::EndlessChunked: {

@@ -1,6 +1,4 @@
-#include "net/http_exchange.h"
-
-#include "net/http_connection_pool.h"
+#include "net/bounded_get.h"
 
 #include <QNetworkProxy>
 #include <QSslSocket>
@@ -15,10 +13,19 @@ namespace {
 // An answer's head, and a chunk's size line, are short; more is no answer.
 constexpr qsizetype kMaxHeadBytes = 64 * 1024;
 constexpr qsizetype kMaxLineBytes = 1024;
+// Connections open to one host at a time, as Qt's own.
+constexpr int kMaxPerHost = 6;
 
-bool hasLineBreak(const QByteArray &text)
+bool isTls(const QUrl &url)
 {
-    return text.contains('\n') || text.contains('\r');
+    return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+QString hostKey(const QUrl &url)
+{
+    const bool tls = isTls(url);
+    return (tls ? QLatin1String("https://") : QLatin1String("http://")) + url.host().toLower() + QLatin1Char(':')
+        + QString::number(url.port(tls ? 443 : 80));
 }
 
 QByteArray headerValue(const QList<QByteArray> &lines, const QByteArray &name)
@@ -33,30 +40,91 @@ QByteArray headerValue(const QList<QByteArray> &lines, const QByteArray &name)
 
 } // namespace
 
-HttpExchange::HttpExchange(QByteArray method, const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers,
-                           QByteArray body, qint64 cap, qint64 readAhead, HttpConnectionPool *connections)
-    : m_method(std::move(method)),
-      m_url(url),
-      m_headers(std::move(headers)),
-      m_requestBody(std::move(body)),
-      m_cap(cap),
-      m_readAhead(readAhead),
-      m_connections(connections)
+bool GetConnections::enter(const QUrl &url, BoundedGet *get)
+{
+    const QString key = hostKey(url);
+    int &busy = m_busy[key];
+    if (busy < kMaxPerHost) {
+        ++busy;
+        return true;
+    }
+    m_waiting.append({key, get});
+    return false;
+}
+
+void GetConnections::leave(const QUrl &url)
+{
+    const QString key = hostKey(url);
+    if (--m_busy[key] <= 0)
+        m_busy.remove(key);
+    for (qsizetype i = 0; i < m_waiting.size(); ++i) {
+        if (m_waiting[i].key != key)
+            continue;
+        const QPointer<BoundedGet> next = m_waiting.takeAt(i).get;
+        --i;
+        if (!next || next->isFinished())
+            continue;
+        ++m_busy[key];
+        next->m_entered = true;
+        QMetaObject::invokeMethod(next, &BoundedGet::begin, Qt::QueuedConnection);
+        return;
+    }
+}
+
+QAbstractSocket *GetConnections::take(const QUrl &url)
+{
+    const QString key = hostKey(url);
+    for (qsizetype i = m_idle.size() - 1; i >= 0; --i) {
+        if (m_idle[i].key != key)
+            continue;
+        QAbstractSocket *socket = m_idle.takeAt(i).socket.data();
+        if (!socket)
+            continue;
+        QObject::disconnect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        // Anything the server sent while the connection was idle (its
+        // close, or bytes no request asked for) makes it unusable.
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
+            return socket;
+        socket->deleteLater();
+    }
+    return nullptr;
+}
+
+void GetConnections::giveBack(const QUrl &url, QAbstractSocket *socket)
+{
+    m_idle.removeIf([](const Idle &idle) { return !idle.socket; });
+    const QString key = hostKey(url);
+    int same = 0;
+    for (const Idle &idle : std::as_const(m_idle))
+        same += idle.key == key && idle.socket ? 1 : 0;
+    if (same >= kMaxPerHost || socket->state() != QAbstractSocket::ConnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    socket->setParent(this);
+    // Closed by the server while idle: gone from the list at once.
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    m_idle.append({key, socket});
+}
+
+BoundedGet::BoundedGet(const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers, qint64 cap, qint64 readAhead,
+                       GetConnections *connections)
+    : m_url(url), m_headers(std::move(headers)), m_cap(cap), m_readAhead(readAhead), m_connections(connections)
 {
 }
 
-HttpExchange::~HttpExchange()
+BoundedGet::~BoundedGet()
 {
     delete m_socket.data();
 }
 
-void HttpExchange::start()
+void BoundedGet::start()
 {
     // From the loop: finished() never comes inside the caller's start().
-    QMetaObject::invokeMethod(this, &HttpExchange::begin, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &BoundedGet::begin, Qt::QueuedConnection);
 }
 
-void HttpExchange::begin()
+void BoundedGet::begin()
 {
     if (m_finished)
         return;
@@ -76,25 +144,21 @@ void HttpExchange::begin()
     }
 }
 
-void HttpExchange::open(bool fresh)
+void BoundedGet::open(bool fresh)
 {
     if (fresh) {
-        QAbstractSocket *socket = isTlsUrl(m_url) ? new QSslSocket(this) : new QTcpSocket(this);
+        QAbstractSocket *socket = isTls(m_url) ? new QSslSocket(this) : new QTcpSocket(this);
         socket->setProxy(QNetworkProxy::NoProxy);
         m_socket = socket;
     }
-    m_requestLeft = false;
     // The socket takes no more from the system than this ahead of the
     // parser: the rest waits in the kernel, and the sender is held back.
     m_socket->setReadBufferSize(m_readAhead);
-    connect(m_socket, &QAbstractSocket::readyRead, this, &HttpExchange::onReadable);
-    connect(m_socket, &QAbstractSocket::disconnected, this, &HttpExchange::onClosed);
-    // Something left the socket's own buffer (for TLS: was encrypted).
-    connect(m_socket, &QIODevice::bytesWritten, this, [this] { m_requestLeft = true; });
-    connect(m_socket, &QIODevice::channelBytesWritten, this, [this] { m_requestLeft = true; });
+    connect(m_socket, &QAbstractSocket::readyRead, this, &BoundedGet::onReadable);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &BoundedGet::onClosed);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // A kept connection that fails before any answer is treated as
-        // closed (onClosed() decides whether the request is asked again).
+        // A kept connection that fails before any answer is treated as closed
+        // (and the GET asked again on a new one).
         if (error == QAbstractSocket::RemoteHostClosedError || (m_reused && !m_anyRead))
             onClosed();
         else if (m_socket)
@@ -104,21 +168,17 @@ void HttpExchange::open(bool fresh)
         send();
         return;
     }
-    const quint16 port = quint16(m_url.port(isTlsUrl(m_url) ? 443 : 80));
-    // A request goes in one write and is not held back for the peer's
-    // acknowledgement of the one before.
-    connect(m_socket, &QAbstractSocket::connected, this,
-            [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    const quint16 port = quint16(m_url.port(isTls(m_url) ? 443 : 80));
     if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data())) {
-        connect(tls, &QSslSocket::encrypted, this, &HttpExchange::send);
+        connect(tls, &QSslSocket::encrypted, this, &BoundedGet::send);
         tls->connectToHostEncrypted(m_url.host(), port);
     } else {
-        connect(m_socket, &QAbstractSocket::connected, this, &HttpExchange::send);
+        connect(m_socket, &QAbstractSocket::connected, this, &BoundedGet::send);
         m_socket->connectToHost(m_url.host(), port);
     }
 }
 
-void HttpExchange::send()
+void BoundedGet::send()
 {
     QByteArray target = m_url.path(QUrl::FullyEncoded).toLatin1();
     if (target.isEmpty())
@@ -130,38 +190,22 @@ void HttpExchange::send()
         host = '[' + host + ']';
     if (m_url.port() >= 0)
         host += ':' + QByteArray::number(m_url.port());
-    // A line break in the method, the target or a header would start a line
-    // of its own.
-    if (hasLineBreak(m_method) || m_method.contains(' ') || hasLineBreak(target) || target.contains(' ')) {
-        fail(QStringLiteral("invalid_url"));
-        return;
-    }
     // As Qt's own requests say who asks; no compression is asked for.
-    QByteArray request = m_method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: Mozilla/5.0\r\n";
+    QByteArray head = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: Mozilla/5.0\r\n";
     for (const auto &header : m_headers) {
-        if (hasLineBreak(header.first) || hasLineBreak(header.second)) {
+        // A line break in a value would start a header of its own.
+        if (header.first.contains('\n') || header.first.contains('\r') || header.second.contains('\n')
+            || header.second.contains('\r')) {
             fail(QStringLiteral("invalid_header"));
             return;
         }
-        request += header.first + ": " + header.second + "\r\n";
+        head += header.first + ": " + header.second + "\r\n";
     }
-    if (!m_requestBody.isEmpty() || (m_method != "GET" && m_method != "HEAD" && m_method != "DELETE"))
-        request += "Content-Length: " + QByteArray::number(m_requestBody.size()) + "\r\n";
-    request += "\r\n";
-    // The head and the body in one write, handed to the system now: a kept
-    // connection was found open just before (HttpConnectionPool::take), and
-    // a write that fails here has sent nothing (see mayAskAgain()).
-    request += m_requestBody;
-    QAbstractSocket *socket = m_socket;
-    socket->write(request);
-    socket->flush();
-    // Unless the write failed just now, with nothing taken by the system
-    // (the connection was closed under it), the server may get the request.
-    if (m_socket == socket && !m_finished)
-        m_requestLeft = true;
+    head += "\r\n";
+    m_socket->write(head);
 }
 
-void HttpExchange::onReadable()
+void BoundedGet::onReadable()
 {
     if (m_finished || !m_socket)
         return;
@@ -175,7 +219,7 @@ void HttpExchange::onReadable()
 }
 
 // One step of the answer from m_buffer; false when it needs more bytes.
-bool HttpExchange::parse()
+bool BoundedGet::parse()
 {
     switch (m_stage) {
     case Stage::Head: {
@@ -255,7 +299,7 @@ bool HttpExchange::parse()
     return false;
 }
 
-bool HttpExchange::parseHead(qsizetype end)
+bool BoundedGet::parseHead(qsizetype end)
 {
     const QList<QByteArray> lines = m_buffer.left(end).split('\n');
     m_buffer.remove(0, end + 4);
@@ -278,7 +322,7 @@ bool HttpExchange::parseHead(qsizetype end)
     m_keepAlive = statusLine.value(0) == "HTTP/1.1" && !connection.contains("close");
     const QByteArray coding = headerValue(lines, "Transfer-Encoding").toLower();
     const QByteArray length = headerValue(lines, "Content-Length");
-    if (status == 204 || status == 304 || m_method == "HEAD") {
+    if (status == 204 || status == 304) {
         complete();
         return false;
     }
@@ -320,7 +364,7 @@ bool HttpExchange::parseHead(qsizetype end)
 
 // Moves `count` bytes of m_buffer to the body; false (and the answer ends)
 // when the body would pass the cap.
-bool HttpExchange::takeBodyBytes(qint64 count)
+bool BoundedGet::takeBodyBytes(qint64 count)
 {
     if (m_bodySize + count > m_cap) {
         m_tooLarge = true;
@@ -348,7 +392,7 @@ bool HttpExchange::takeBodyBytes(qint64 count)
     return true;
 }
 
-void HttpExchange::onClosed()
+void BoundedGet::onClosed()
 {
     if (m_finished)
         return;
@@ -361,9 +405,9 @@ void HttpExchange::onClosed()
         complete();
         return;
     }
-    if (mayAskAgain()) {
+    if (m_reused && !m_anyRead) {
         // The server closed the kept connection as the request went out:
-        // asked again, once, on a new connection.
+        // a GET is asked again, once, on a new connection.
         m_reused = false;
         m_socket->disconnect(this);
         m_socket->deleteLater();
@@ -376,18 +420,7 @@ void HttpExchange::onClosed()
                                                               : QStringLiteral("incomplete_response"));
 }
 
-// A kept connection broke before any of the answer came. A GET is asked
-// again whatever the server got of it (reading twice changes nothing). A
-// request with a body only if none of it left the socket: the server may
-// have taken it otherwise, and a send must never go twice.
-bool HttpExchange::mayAskAgain() const
-{
-    if (!m_reused || m_anyRead)
-        return false;
-    return m_method == "GET" || !m_requestLeft;
-}
-
-QByteArray HttpExchange::takeBody()
+QByteArray BoundedGet::takeBody()
 {
     QByteArray out;
     if (m_body.size() == 1) {
@@ -402,14 +435,14 @@ QByteArray HttpExchange::takeBody()
     return out;
 }
 
-void HttpExchange::abort()
+void BoundedGet::abort()
 {
     if (m_finished)
         return;
     fail(QStringLiteral("aborted"));
 }
 
-void HttpExchange::fail(const QString &error)
+void BoundedGet::fail(const QString &error)
 {
     if (m_finished)
         return;
@@ -421,16 +454,16 @@ void HttpExchange::fail(const QString &error)
     finish();
 }
 
-void HttpExchange::complete()
+void BoundedGet::complete()
 {
     m_stage = Stage::Done;
-    // Bytes past the answer are none the request asked for: the connection goes.
+    // Bytes past the answer are none a GET asked for: the connection goes.
     if (!m_buffer.isEmpty())
         m_keepAlive = false;
     finish();
 }
 
-void HttpExchange::finish()
+void BoundedGet::finish()
 {
     m_finished = true;
     if (m_socket) {
