@@ -272,7 +272,9 @@ bool BoundedGet::parse()
                 fail(QStringLiteral("invalid_response"));
                 return false;
             }
-            if (m_bodySize + size > m_cap) {
+            // Compared as what is left under the cap: a stated size near the
+            // largest number would overflow the sum.
+            if (size > m_cap - m_bodySize) {
                 m_tooLarge = true;
                 fail(QStringLiteral("response_too_large"));
                 return false;
