@@ -106,28 +106,15 @@ Item {
         row.voicePlaybackStarted(messageId)
     }
 
-    // The part `name` made from `url` in `into` while `shown`, given `props`,
-    // and gone otherwise. Gives the part when it made one.
-    // Hidden at once; deleted a turn later.
-    function _drop(part) {
-        part.visible = false
-        part.destroy()
-    }
+    // The part `name` made from `url` in `into` while `shown`, given `props`
+    // (see Helpers.holdPart).
     function _holdPart(name, shown, url, into, props) {
-        if (!shown) {
-            if (row[name] !== null) {
-                row._drop(row[name])
-                row[name] = null
-            }
-            return null
-        }
-        if (row[name] !== null)
-            return null
-        var made = Qt.createComponent(url).createObject(into, props)
-        if (made === null)
-            console.warn("MessageRow: could not make " + url)
-        row[name] = made
-        return made
+        return Helpers.holdPart(row, name, shown, function () {
+            var made = Qt.createComponent(url).createObject(into, props)
+            if (made === null)
+                console.warn("MessageRow: could not make " + url)
+            return made
+        })
     }
     function _holdAvatar() {
         _holdPart("_avatar", showAvatar, "message/RowAvatar.qml", row, {

@@ -202,3 +202,23 @@ function avatarPicture(a, assets) {
         return String(assets) + id + "_frames/f" + frame + ".svg"
     return assetUrl(assets, avatarSource(id))
 }
+
+// A part some rows show: made by `make` into owner[name] while `shown`, and
+// gone otherwise (hidden at once, so a reused row never draws the part of the
+// message it showed before; deleted a turn later). Gives the part when it
+// made one.
+function holdPart(owner, name, shown, make) {
+    var held = owner[name]
+    if (!shown) {
+        if (held !== null) {
+            held.visible = false
+            held.destroy()
+            owner[name] = null
+        }
+        return null
+    }
+    if (held !== null)
+        return null
+    owner[name] = make()
+    return owner[name]
+}

@@ -1,6 +1,7 @@
 import QtQuick
 import Velmor
 import "emojiText.js" as EmojiText
+import "../helpers.js" as Helpers
 
 // The content of a text bubble (message text, and a translation under a
 // thin divider) or of a big-emoji bubble (one to three emoji at 34 px on
@@ -141,20 +142,10 @@ Item {
     property Item _measure: null
     property Item _trans: null
 
-    // Hidden at once; deleted a turn later.
-    function _drop(part) {
-        part.visible = false
-        part.destroy()
-    }
     function _holdPart(name, shown, url, props) {
-        if (!shown) {
-            if (root[name] !== null) {
-                root._drop(root[name])
-                root[name] = null
-            }
-        } else if (root[name] === null) {
-            root[name] = Qt.createComponent(url).createObject(root, props)
-        }
+        Helpers.holdPart(root, name, shown, function () {
+            return Qt.createComponent(url).createObject(root, props)
+        })
     }
     function _holdParts() {
         _holdPart("_readMore", cut, "ReadMoreButton.qml", {
