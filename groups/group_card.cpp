@@ -313,23 +313,27 @@ void GroupRegistry::clear()
     forgetAllOpened();
 }
 
+void GroupRegistry::OpenedKeys::wipe()
+{
+    for (QByteArray &key : keys)
+        velmor::crypto::wipeSecret(key);
+    keys.clear();
+}
+
 // Under m_mutex.
 void GroupRegistry::forgetOpened(const QString &groupId)
 {
     const auto opened = m_opened.find(groupId);
     if (opened == m_opened.end())
         return;
-    for (QByteArray &key : opened->keys)
-        velmor::crypto::wipeSecret(key);
+    opened->wipe();
     m_opened.erase(opened);
 }
 
 void GroupRegistry::forgetAllOpened()
 {
-    for (auto it = m_opened.begin(); it != m_opened.end(); ++it) {
-        for (QByteArray &key : it->keys)
-            velmor::crypto::wipeSecret(key);
-    }
+    for (OpenedKeys &opened : m_opened)
+        opened.wipe();
     m_opened.clear();
     ++m_changes;
 }
@@ -388,9 +392,7 @@ QByteArray GroupRegistry::groupKey(const QString &groupId, qint64 keyEpoch, cons
     if (changes == m_changes) {
         OpenedKeys &opened = m_opened[groupId];
         if (opened.user != me) {
-            for (QByteArray &held : opened.keys)
-                velmor::crypto::wipeSecret(held);
-            opened.keys.clear();
+            opened.wipe();
             opened.user = me;
         }
         opened.keys.insert(keyEpoch, key);

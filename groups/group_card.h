@@ -239,6 +239,7 @@ private:
     {
         QString user;
         QHash<qint64, QByteArray> keys;
+        void wipe(); // every key overwritten, then none held
     };
     mutable QHash<QString, OpenedKeys> m_opened;
     quint64 m_changes = 0;

@@ -140,6 +140,18 @@ private slots:
         QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), second);
         registry.remove("g");
         QVERIFY(registry.groupKey("g", 1, me, kMember.privateKey).isEmpty());
+
+        // Another user of the same process (signed out, then in as
+        // someone else) never gets a key the one before had opened.
+        const QString owner = kOwner.publicKeyText();
+        QVERIFY(registry.install(cardSealing(1, first), me));
+        GroupCard theirs = signedCard("g", 2, 2);
+        theirs.groupKeyBoxes.insert(owner, velmor::crypto::Ecies::seal(kOwner.publicKey, second));
+        QVERIFY(registry.install(theirs, owner));
+        QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), first);
+        QCOMPARE(registry.groupKey("g", 2, owner, kOwner.privateKey), second);
+        QVERIFY(registry.groupKey("g", 1, owner, kOwner.privateKey).isEmpty());
+        QCOMPARE(registry.groupKey("g", 1, me, kMember.privateKey), first);
     }
 
     void concurrentReadersSeeWholeCards()
