@@ -26,6 +26,15 @@ Item {
         return parts.join("")
     }
 
+    // One line of `count` numbered words: lines of no fixed number of
+    // characters, so a piece's end falls on a line's end only when cut so.
+    function words(count) {
+        var parts = []
+        for (var i = 1; i <= count; ++i)
+            parts.push("word" + i)
+        return parts.join(" ") + " "
+    }
+
     // Numbered lines up to `length` characters, the last one marked.
     function lines(length) {
         var out = ""
@@ -61,6 +70,12 @@ Item {
                 { tag: "2,000,000 characters in lines", text: lines(2000000) },
                 { tag: "60,000 characters without a break", text: repeat("word ", 11998) + "LAST LINE" },
                 { tag: "30,000 emoji", text: repeat("😀", 30000) + " LAST LINE" },
+                // White space the layout shows as fixed spaces: a piece still
+                // ends where a line of the whole text ends.
+                { tag: "a long line with tabs", text: repeat("word\tword ", 2000) + "LAST LINE" },
+                { tag: "a long line with double spaces", text: repeat("word  word ", 2000) + "LAST LINE" },
+                { tag: "space runs across the pieces' ends", text: repeat("wo" + repeat(" ", 9), 2000) + "LAST LINE" },
+                { tag: "a long line after a short one", text: "short\n" + words(3000) + "LAST LINE" },
                 // Another text shown while the first is still being cut:
                 // none of its pieces stay, none of the text is cut twice.
                 { tag: "shown again mid-cut", text: lines(60000), before: repeat("other words ", 50000) }
@@ -143,7 +158,9 @@ Item {
                 { tag: "an emoji after a space", text: "hello 😀 world", pick: "\ufffc", copied: "😀" },
                 { tag: "a joined emoji", text: "a 👨‍👩‍👧 b", pick: "\ufffc\u00a0b", copied: "👨‍👩‍👧 b" },
                 { tag: "a line with a tab", text: "one\ttwo  three ❤️", pick: null, copied: "one\ttwo  three ❤️" },
-                { tag: "markup stays text", text: "<b>x</b> &amp; 😀", pick: null, copied: "<b>x</b> &amp; 😀" }
+                { tag: "markup stays text", text: "<b>x</b> &amp; 😀", pick: null, copied: "<b>x</b> &amp; 😀" },
+                { tag: "a word after a tab", text: "one\ttwo three", pick: "two", copied: "two" },
+                { tag: "a word after a line break", text: "one\r\ntwo\nthree", pick: "three", copied: "three" }
             ]
         }
         function test_copySelection(data) {

@@ -103,15 +103,18 @@ function _emojiEnd(s, i) {
 
 // Text as styled text shows it: markup characters as entities, line
 // breaks as breaks, and the spaces that styled text would fold (a run's
-// second and later ones, those starting a line, tabs) as fixed spaces.
+// second and later ones, those starting a line) as fixed spaces. A tab is
+// four fixed spaces and a zero-width space: a line may break after it, never
+// inside it (a line starting with part of a tab would start with a part the
+// same text cut there does not show).
 function _escape(s) {
     // Most texts hold none of these: they are shown as they are.
     if (!/[&<>\t\n]|^ | {2}/.test(s))
         return s
     return s.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;")
-            .replace(/\t/g, "    ")
             .replace(/(^|\n)( +)/g, function (all, brk, sp) { return brk + sp.replace(/ /g, "&nbsp;") })
             .replace(/ {2,}/g, function (sp) { return " " + "&nbsp;".repeat(sp.length - 1) })
+            .replace(/\t/g, "&nbsp;&nbsp;&nbsp;&nbsp;\u200b")
             .replace(/\r?\n/g, "<br>")
 }
 

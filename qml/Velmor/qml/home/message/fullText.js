@@ -58,10 +58,11 @@ function _joinsPrevious(s, at) {
 // Where each position of a piece's laid-out text falls in the piece's own
 // text: `laid` is what the reader's text item holds for `piece` (its plain
 // text: each emoji one picture character, a zero-width space before a
-// picture that follows a space, a tab as four spaces, some spaces as fixed
-// spaces, "\r\n" as one line break). The result has laid.length + 1
-// entries, the last the piece's length, so a selection [start, end) of the
-// text item is piece.substring(at[start], at[end]).
+// picture that follows a space, a tab as four fixed spaces and a zero-width
+// space, some spaces as fixed spaces, a line break ("\n" or "\r\n") as one
+// line separator, U+2028). The result has laid.length + 1 entries, the last
+// the piece's length, so a selection [start, end) of the text item is
+// piece.substring(at[start], at[end]).
 function sourceOffsets(piece, laid) {
     var s = (piece === undefined || piece === null) ? "" : String(piece)
     var d = (laid === undefined || laid === null) ? "" : String(laid)
@@ -77,13 +78,14 @@ function sourceOffsets(piece, laid) {
         } else if (i < s.length && (s.charAt(i) === c || (c === "\u00a0" && s.charAt(i) === " "))) {
             ++i
             ++j
-        } else if (i < s.length && s.charAt(i) === "\t" && d.substr(j, 4) === "    ") {
+        } else if (i < s.length && s.charAt(i) === "\t" && /^[ \u00a0]{4}$/.test(d.substr(j, 4))) {
             for (var k = 1; k < 4; ++k)
                 at[j + k] = i
             ++i
             j += 4
-        } else if (i < s.length && s.charAt(i) === "\r" && s.charAt(i + 1) === "\n" && c === "\n") {
-            i += 2
+        } else if (i < s.length && (c === "\u2028" || c === "\n")
+                   && (s.charAt(i) === "\n" || (s.charAt(i) === "\r" && s.charAt(i + 1) === "\n"))) {
+            i += s.charAt(i) === "\r" ? 2 : 1
             ++j
         } else if (c === "\u200b" || i >= s.length) {
             ++j                                      // added for the layout
