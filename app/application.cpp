@@ -257,7 +257,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
     setUpWithoutFileSelector(engine);
     engine.load(options.window);
-    afterFirstFrame(engine, [&notifier, &chat] { notifier = std::make_unique<DesktopNotifier>(&chat); });
+    afterFirstFrame(engine,
+                    [&notifier, &chat, &engine] { notifier = std::make_unique<DesktopNotifier>(&chat, &engine); });
     if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0)))
         new HeapRelease(window, [] {
             // The store's page caches first: their pages join the heap's free ones.

@@ -3,74 +3,40 @@
 #include "chat/chat_controller.h"
 
 #include <QApplication>
-#include <QHash>
-#include <QLocale>
 #include <QPainter>
-#include <QSettings>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSystemTrayIcon>
 
 namespace {
 
 constexpr int kBalloonMs = 5000;
 
-// The notices' bodies in the interface's languages, in the order of
-// kLanguages; the Chinese (simplified) one is the controller's own word.
-const QStringList kLanguages = {QStringLiteral("en"), QStringLiteral("zh-Hant"), QStringLiteral("ja-JP"),
-                                QStringLiteral("de"), QStringLiteral("es"), QStringLiteral("fr"),
-                                QStringLiteral("pt-PT")};
-
-const QHash<QString, QStringList> &noticeBodies()
-{
-    static const QHash<QString, QStringList> bodies = {
-        {QStringLiteral("收到新消息"),
-         {QStringLiteral("New message"), QStringLiteral("收到新訊息"), QStringLiteral("新しいメッセージ"),
-          QStringLiteral("Neue Nachricht"), QStringLiteral("Mensaje nuevo"), QStringLiteral("Nouveau message"),
-          QStringLiteral("Nova mensagem")}},
-        {QStringLiteral("收到新的入群申请"),
-         {QStringLiteral("New request to join the group"), QStringLiteral("收到新的入群申請"),
-          QStringLiteral("新しい参加リクエスト"), QStringLiteral("Neue Beitrittsanfrage"),
-          QStringLiteral("Nueva solicitud para unirse al grupo"),
-          QStringLiteral("Nouvelle demande pour rejoindre le groupe"),
-          QStringLiteral("Novo pedido de adesão ao grupo")}},
-        {QStringLiteral("您的群组成员状态已更新"),
-         {QStringLiteral("Your membership of the group has changed"), QStringLiteral("您的群組成員狀態已更新"),
-          QStringLiteral("グループでのあなたのメンバー状態が更新されました"),
-          QStringLiteral("Deine Mitgliedschaft in der Gruppe hat sich geändert"),
-          QStringLiteral("Tu estado de miembro del grupo ha cambiado"),
-          QStringLiteral("Votre statut de membre du groupe a changé"),
-          QStringLiteral("O seu estado de membro do grupo mudou")}},
-        {QStringLiteral("语音聊天室已开启"),
-         {QStringLiteral("The voice room is open"), QStringLiteral("語音聊天室已開啟"),
-          QStringLiteral("ボイスルームが開きました"), QStringLiteral("Der Sprachraum ist offen"),
-          QStringLiteral("La sala de voz está abierta"), QStringLiteral("Le salon vocal est ouvert"),
-          QStringLiteral("A sala de voz está aberta")}},
-    };
-    return bodies;
-}
-
-// A Qt locale name ("zh_TW", "pt_BR", "C") mapped onto an interface language.
-QString languageOfLocale(QString name)
-{
-    name.replace(QLatin1Char('_'), QLatin1Char('-'));
-    if (name.startsWith(QLatin1String("zh-Hant")) || name == QLatin1String("zh-TW") || name == QLatin1String("zh-HK"))
-        return QStringLiteral("zh-Hant");
-    if (name.startsWith(QLatin1String("zh")))
-        return QStringLiteral("zh-Hans");
-    if (name.startsWith(QLatin1String("ja")))
-        return QStringLiteral("ja-JP");
-    if (name.startsWith(QLatin1String("pt")))
-        return QStringLiteral("pt-PT");
-    const QString two = name.left(2);
-    return kLanguages.contains(two) ? two : QStringLiteral("en");
-}
+// The views' translation of a controller's text, reached from C++.
+constexpr char kWording[] = "import QtQml\nimport Velmor\n"
+                            "QtObject { function said(text) { return I18n.said(text) } }\n";
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(ChatController *chat, QObject *parent)
+DesktopNotifier::DesktopNotifier(ChatController *chat, QQmlEngine *views, QObject *parent)
     : QObject(parent)
     , m_chat(chat)
     , m_trayIcon(new QSystemTrayIcon(this))
 {
+    if (views) {
+        QQmlComponent component(views);
+        component.setData(kWording, QUrl(QStringLiteral("qrc:/desktop_notifier_wording.qml")));
+        m_wording = component.create();
+        if (m_wording) {
+            // Gone with the notifier, or with the engine if that goes first
+            // (a notice then shows as it came).
+            QQmlEngine::setObjectOwnership(m_wording.data(), QQmlEngine::CppOwnership);
+            m_wording->setParent(this);
+            connect(views, &QObject::destroyed, this, [this] { delete m_wording.data(); });
+        } else {
+            qWarning("desktop notices: no translations (%s)", qPrintable(component.errorString()));
+        }
+    }
     m_trayIcon->setIcon(QIcon(trayPixmap()));
     m_trayIcon->setToolTip(QStringLiteral("Pelorin"));
     m_trayIcon->setVisible(QSystemTrayIcon::isSystemTrayAvailable());
@@ -101,21 +67,14 @@ QPixmap DesktopNotifier::trayPixmap()
     return pixmap;
 }
 
-QString DesktopNotifier::shownBody(const QString &body, const QString &language)
+QString DesktopNotifier::shown(const QString &text) const
 {
-    const auto found = noticeBodies().constFind(body);
-    const qsizetype index = kLanguages.indexOf(language);
-    if (found == noticeBodies().constEnd() || index < 0)
-        return body;
-    return found->at(index);
-}
-
-QString DesktopNotifier::interfaceLanguage()
-{
-    const QString saved = QSettings().value(QStringLiteral("ui/language")).toString();
-    if (saved == QLatin1String("zh-Hans") || kLanguages.contains(saved))
-        return saved;
-    return languageOfLocale(QLocale::system().name());
+    if (!m_wording)
+        return text;
+    QVariant out;
+    if (!QMetaObject::invokeMethod(m_wording.data(), "said", Q_RETURN_ARG(QVariant, out), Q_ARG(QVariant, text)))
+        return text;
+    return out.toString();
 }
 
 void DesktopNotifier::notify(const QString &peer, const QString &title, const QString &body)
@@ -123,8 +82,7 @@ void DesktopNotifier::notify(const QString &peer, const QString &title, const QS
     m_lastPeer = peer;
     QApplication::beep();
     if (m_trayIcon->isVisible())
-        m_trayIcon->showMessage(title, shownBody(body, interfaceLanguage()), QSystemTrayIcon::Information,
-                                kBalloonMs);
+        m_trayIcon->showMessage(shown(title), shown(body), QSystemTrayIcon::Information, kBalloonMs);
 }
 
 void DesktopNotifier::activate()

@@ -6,9 +6,11 @@
 
 #include <QObject>
 #include <QPixmap>
+#include <QPointer>
 #include <QString>
 
 class ChatController;
+class QQmlEngine;
 class QSystemTrayIcon;
 
 class DesktopNotifier : public QObject
@@ -16,7 +18,11 @@ class DesktopNotifier : public QObject
     Q_OBJECT
 
 public:
-    explicit DesktopNotifier(ChatController *chat, QObject *parent = nullptr);
+    // `views` is the engine the window's views run in: the chat controller
+    // words its notices in Chinese, and the balloon shows them through the
+    // views' own translations (I18n.said), in the language the views show
+    // now. Without an engine (or once it is gone) a notice shows as it came.
+    explicit DesktopNotifier(ChatController *chat, QQmlEngine *views = nullptr, QObject *parent = nullptr);
     ~DesktopNotifier() override;
 
     // The peer (or "event:" target) of the newest notice; empty before any.
@@ -26,14 +32,10 @@ public:
     // The tray icon's picture: a blue rounded square with three white lines.
     static QPixmap trayPixmap();
 
-    // A notice's body as shown in `language` (one of the interface's
-    // languages): the chat controller words its notices in Chinese, and the
-    // balloon shows them in the language the views use. A body it does not
-    // know (a name, a server's word) is shown as it came.
-    static QString shownBody(const QString &body, const QString &language);
-    // The interface's language: the saved choice ("ui/language"), else the
-    // one the system locale maps onto, as the views pick it.
-    static QString interfaceLanguage();
+    // A notice's title or body as the balloon shows it: a text the
+    // controller is known to give in the interface's language, any other
+    // (a name, a server's word) as it came.
+    QString shown(const QString &text) const;
 
 private:
     void notify(const QString &peer, const QString &title, const QString &body);
@@ -41,5 +43,7 @@ private:
 
     ChatController *m_chat;
     QSystemTrayIcon *m_trayIcon;
+    // Made in `views`; owned by this notifier, gone with the engine.
+    QPointer<QObject> m_wording;
     QString m_lastPeer;
 };

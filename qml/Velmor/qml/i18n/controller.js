@@ -2,10 +2,11 @@
 
 // The controllers put their texts for the user into their properties in
 // Chinese (App.statusText and errorText, Chat.relayStatusText and the group
-// subtitle, VoiceRoom.connectionText and lastError). Each text they can give
-// is named here by its key in the views' tables, so the views show it in the
-// interface's language; a text not named here (a server's own error word, a
-// name) is shown as it came.
+// subtitle, VoiceRoom.connectionText and lastError), and Chat its desktop
+// notices (which the notifier shows through I18n.said too). Each text they
+// can give is named here by its key in the views' tables, so the views show
+// it in the interface's language; a text not named here (a server's own
+// error word, a name) is shown as it came.
 var exact = {
     "正在生成身份…": "app.generating",
     "正在登录…": "app.signingIn",
@@ -51,7 +52,11 @@ var exact = {
     "群聊": "title.group",
     "超级群": "title.superGroup",
     "Premium 群组": "title.premiumGroup",
-    "未知地址": "common.unknownAddress"
+    "未知地址": "common.unknownAddress",
+    "收到新消息": "notice.newMessage",
+    "收到新的入群申请": "notice.joinRequest",
+    "您的群组成员状态已更新": "notice.membership",
+    "语音聊天室已开启": "notice.voiceOpen"
 }
 
 // Texts with a part of their own: the pattern, the key, and the names of

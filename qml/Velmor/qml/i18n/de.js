@@ -294,5 +294,9 @@ var texts = {
     "title.group": "Gruppenchat",
     "title.superGroup": "Supergruppe",
     "title.premiumGroup": "Premium-Gruppe",
+    "notice.newMessage": "Neue Nachricht",
+    "notice.joinRequest": "Neue Beitrittsanfrage",
+    "notice.membership": "Ihre Mitgliedschaft in der Gruppe hat sich geändert",
+    "notice.voiceOpen": "Der Sprachraum ist offen",
     "system.joined": "{names} ist der Gruppe beigetreten"
 }

@@ -294,5 +294,9 @@ var texts = {
     "title.group": "Group chat",
     "title.superGroup": "Super group",
     "title.premiumGroup": "Premium group",
+    "notice.newMessage": "New message",
+    "notice.joinRequest": "New request to join the group",
+    "notice.membership": "Your membership of the group has changed",
+    "notice.voiceOpen": "The voice room is open",
     "system.joined": "{names} joined the group"
 }

@@ -294,5 +294,9 @@ var texts = {
     "title.group": "Chat de grupo",
     "title.superGroup": "Supergrupo",
     "title.premiumGroup": "Grupo Premium",
+    "notice.newMessage": "Mensaje nuevo",
+    "notice.joinRequest": "Nueva solicitud para unirse al grupo",
+    "notice.membership": "Su estado de miembro del grupo ha cambiado",
+    "notice.voiceOpen": "La sala de voz está abierta",
     "system.joined": "{names} se unió al grupo"
 }

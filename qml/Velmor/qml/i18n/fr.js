@@ -294,5 +294,9 @@ var texts = {
     "title.group": "Discussion de groupe",
     "title.superGroup": "Super-groupe",
     "title.premiumGroup": "Groupe Premium",
+    "notice.newMessage": "Nouveau message",
+    "notice.joinRequest": "Nouvelle demande pour rejoindre le groupe",
+    "notice.membership": "Votre statut de membre du groupe a changé",
+    "notice.voiceOpen": "Le salon vocal est ouvert",
     "system.joined": "{names} a rejoint le groupe"
 }

@@ -293,5 +293,9 @@ var texts = {
     "title.group": "グループチャット",
     "title.superGroup": "スーパーグループ",
     "title.premiumGroup": "Premium グループ",
+    "notice.newMessage": "新しいメッセージ",
+    "notice.joinRequest": "新しい参加リクエスト",
+    "notice.membership": "グループでのあなたのメンバー状態が更新されました",
+    "notice.voiceOpen": "ボイスルームが開きました",
     "system.joined": "{names} がグループに参加しました"
 }

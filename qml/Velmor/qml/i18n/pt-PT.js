@@ -294,5 +294,9 @@ var texts = {
     "title.group": "Conversa de grupo",
     "title.superGroup": "Supergrupo",
     "title.premiumGroup": "Grupo Premium",
+    "notice.newMessage": "Nova mensagem",
+    "notice.joinRequest": "Novo pedido de adesão ao grupo",
+    "notice.membership": "O seu estado de membro do grupo mudou",
+    "notice.voiceOpen": "A sala de voz está aberta",
     "system.joined": "{names} entrou no grupo"
 }

@@ -293,5 +293,9 @@ var texts = {
     "title.group": "群聊",
     "title.superGroup": "超级群",
     "title.premiumGroup": "Premium 群组",
+    "notice.newMessage": "收到新消息",
+    "notice.joinRequest": "收到新的入群申请",
+    "notice.membership": "您的群组成员状态已更新",
+    "notice.voiceOpen": "语音聊天室已开启",
     "system.joined": "{names} 加入了群聊"
 }

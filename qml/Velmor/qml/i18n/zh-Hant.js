@@ -293,5 +293,9 @@ var texts = {
     "title.group": "群聊",
     "title.superGroup": "超級群組",
     "title.premiumGroup": "Premium 群組",
+    "notice.newMessage": "收到新訊息",
+    "notice.joinRequest": "收到新的入群申請",
+    "notice.membership": "您的群組成員狀態已更新",
+    "notice.voiceOpen": "語音聊天室已開啟",
     "system.joined": "{names} 加入了群聊"
 }
