@@ -27,6 +27,12 @@ const QSet<QString> kPluralLocales{"en", "de", "es", "fr", "pt-PT"};
 // A quoted literal of a view, and the Chinese (and full-width) characters.
 const QRegularExpression kLiteral(QStringLiteral("\"((?:[^\"\\\\\\n]|\\\\.)*)\""));
 const QRegularExpression kHan(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+// A text, title or placeholder given as a literal with a word in it, and
+// those that are the same in every language (names, forms of an address).
+const QRegularExpression kShownWords(
+    QStringLiteral("^\\s*(?:text|title|placeholderText)\\s*:\\s*\"((?:[^\"\\\\]|\\\\.)*[A-Za-z]{2}(?:[^\"\\\\]|\\\\.)*)\""));
+const QSet<QString> kBrands{QStringLiteral("Pelorin"), QStringLiteral("PELORIN NETWORK"),
+                            QStringLiteral("0x… / pelorin:group:… / https://…")};
 
 QSet<QString> placeholders(const QString &text)
 {
@@ -134,7 +140,8 @@ private slots:
     }
 
     // Each view: the keys it asks for exist; no Chinese literal of its
-    // own; standard dialog buttons come with translated labels.
+    // own, nor a shown text in words of its own; standard dialog buttons
+    // come with translated labels.
     void everyViewGoesThroughTheTable()
     {
         static const QRegularExpression keyLike(QStringLiteral("^[a-z][A-Za-z]*\\.[A-Za-z.]*[A-Za-z]$"));
@@ -147,6 +154,10 @@ private slots:
             for (const QString &line : it.value().split(QLatin1Char('\n'))) {
                 if (line.trimmed().startsWith(QLatin1String("//")))
                     continue;
+                // A shown text bound to words of its own, in one language.
+                const QRegularExpressionMatch shown = kShownWords.match(line);
+                if (shown.hasMatch() && !kBrands.contains(shown.captured(1)))
+                    faults << view + QStringLiteral(": \"") + shown.captured(1) + QStringLiteral("\" outside the table");
                 const bool asks = line.contains(QLatin1String("I18n.tr("));
                 for (auto match = kLiteral.globalMatch(line); match.hasNext();) {
                     const QRegularExpressionMatch found = match.next();
@@ -209,12 +220,16 @@ private slots:
     void controllerFilesNameTheirTexts_data()
     {
         QTest::addColumn<QString>("file");
-        for (const char *file : {"app/app_controller.cpp", "app/relay_login.cpp",
+        for (const char *file : {"app/app_controller.cpp", "app/relay_login.cpp", "app/image_drafts.cpp",
                                  "chat/inbox.cpp", "chat/conversation_list.cpp", "chat/supergroup_pull.cpp",
                                  "voice/voice_room_controller.cpp",
                                  // Desktop notices: bodies and stand-in titles.
                                  "chat/chat_controller.cpp", "chat/inbound_processor.cpp", "chat/join_requests.cpp",
-                                 "chat/supergroup_events.cpp", "chat/supergroup_sync.cpp"})
+                                 "chat/supergroup_events.cpp", "chat/supergroup_sync.cpp",
+                                 // Titles, names and previews the views show.
+                                 "chat/current_conversation.cpp", "chat/supergroup_directory.cpp",
+                                 "chat/supergroup_roster.cpp", "chat/supergroup_admin.cpp", "chat/outbox.cpp",
+                                 "chat/payloads.cpp", "identity/content.cpp", "voice/room_participants.cpp"})
             QTest::newRow(file) << QString::fromLatin1(file);
     }
     void controllerFilesNameTheirTexts()
@@ -256,7 +271,15 @@ private slots:
         QTest::newRow("a server's own word") << "en" << "rate_limited" << "rate_limited";
         QTest::newRow("voice preview with seconds") << "en" << "[语音 12\"]" << "[Voice 12\"]";
         QTest::newRow("link preview") << "es" << "[链接] Harbour news" << "[Enlace] Harbour news";
-        QTest::newRow("members joined") << "fr" << "Ada、Ben 加入了群聊" << "Ada、Ben a rejoint le groupe";
+        // Names joined by the language's own separator; the verb agrees
+        // with their number.
+        QTest::newRow("members joined") << "fr" << "Ada、Ben 加入了群聊" << "Ada, Ben ont rejoint le groupe";
+        QTest::newRow("one member joined") << "fr" << "Ada 加入了群聊" << "Ada a rejoint le groupe";
+        QTest::newRow("members joined, German") << "de" << "Ada、Ben、Cy 加入了群聊"
+                                                << "Ada, Ben, Cy sind der Gruppe beigetreten";
+        QTest::newRow("members joined, Japanese") << "ja-JP" << "Ada、Ben 加入了群聊"
+                                                  << "Ada、Ben がグループに参加しました";
+        QTest::newRow("members joined, Chinese") << "zh-Hans" << "Ada、Ben 加入了群聊" << "Ada、Ben 加入了群聊";
         QTest::newRow("a message that only starts like a preview") << "en" << "[图片] 是这个" << "[图片] 是这个";
         // The desktop notices, through the same tables.
         QTest::newRow("new message notice") << "ja-JP" << "收到新消息" << "新しいメッセージ";

@@ -113,6 +113,11 @@ QtObject {
                 var name = pattern.names[j]
                 var own = pattern.translated !== undefined && pattern.translated.indexOf(name) >= 0
                 args[name] = own ? said(found[j + 1]) : found[j + 1]
+                if (pattern.list === name) {
+                    var names = found[j + 1].split("、")
+                    args.count = names.length
+                    args[name] = names.join(tr("common.listSeparator"))
+                }
             }
             return tr(pattern.key, args)
         }

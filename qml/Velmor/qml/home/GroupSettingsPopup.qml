@@ -174,7 +174,7 @@ SettingsPopupFrame {
                     }
                     Text {
                         objectName: "epochText"
-                        text: "epoch " + (popup.info.epoch !== undefined ? popup.info.epoch : "-")
+                        text: I18n.tr("group.epoch", { "n": popup.info.epoch !== undefined ? popup.info.epoch : "-" })
                         color: "#8cffffff"
                         font.pixelSize: 11
                     }

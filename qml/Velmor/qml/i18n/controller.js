@@ -40,6 +40,7 @@ var exact = {
     "取消发言人失败": "voice.revokeFailed",
     "无法读取所选图片": "image.unreadable",
     "无法读取剪贴板图片": "image.clipboardUnreadable",
+    "磁盘已满，无法保存粘贴的图片": "image.diskFull",
     "不支持此图片格式或文件已损坏": "image.unsupported",
     "[图片]": "preview.picture",
     "[语音]": "preview.voice",
@@ -60,7 +61,9 @@ var exact = {
 }
 
 // Texts with a part of their own: the pattern, the key, and the names of
-// its captured parts (a part named in `translated` is itself looked up).
+// its captured parts (a part named in `translated` is itself looked up; the
+// part named `list` is names joined by "、", joined again by the language's
+// own separator, and their number is the count the words agree with).
 var patterns = [
     { "match": /^已登录 · 节点 (.*)$/, "key": "app.signedIn", "names": ["node"] },
     { "match": /^(.*)，无法自动登录。损坏的文件保留在 (.*)。请用助记词或私钥导入原身份；新建账户将得到另一个身份。$/,
@@ -69,5 +72,5 @@ var patterns = [
     { "match": /^\[语音 (\d+)"\]$/, "key": "preview.voiceSeconds", "names": ["n"] },
     { "match": /^\[链接\] (.+)$/, "key": "preview.linkTitled", "names": ["title"] },
     { "match": /^\[转账\] (.+)$/, "key": "preview.transferSymbol", "names": ["symbol"] },
-    { "match": /^(.+) 加入了群聊$/, "key": "system.joined", "names": ["names"] }
+    { "match": /^(.+) 加入了群聊$/, "key": "system.joined", "names": ["names"], "list": "names" }
 ]

@@ -22,6 +22,7 @@ var texts = {
     "login.create": "Konto erstellen",
     "login.paste": "Einfügen",
     "login.importKey": "Privaten Schlüssel verwenden",
+    "login.motto": "Privat von Grund auf.",
     "nav.chats": "Chats",
     "nav.profile": "Profil",
     "chat.message": "Nachricht",
@@ -51,12 +52,14 @@ var texts = {
     "theme.light": "Hell",
     "theme.dark": "Dunkel",
     "group.members": { "one": "{count} Mitglied", "other": "{count} Mitglieder" },
+    "group.epoch": "Epoche {n}",
     "common.ok": "OK",
     "common.yes": "Ja",
     "common.no": "Nein",
     "common.edit": "Ändern",
     "common.remove": "Entfernen",
     "common.unknownAddress": "Unbekannte Adresse",
+    "common.listSeparator": ", ",
     "common.copyFailed": "Einstellung fehlgeschlagen, bitte erneut versuchen",
     "common.connecting": "Verbindung wird hergestellt…",
     "common.creating": "Wird erstellt…",
@@ -280,6 +283,7 @@ var texts = {
     "voice.revokeFailed": "Sprecherrecht konnte nicht entzogen werden",
     "image.clipboardUnreadable": "Das Bild in der Zwischenablage ist nicht lesbar",
     "image.unsupported": "Bildformat nicht unterstützt oder Datei beschädigt",
+    "image.diskFull": "Datenträger voll: Das eingefügte Bild konnte nicht gespeichert werden",
     "preview.picture": "[Bild]",
     "preview.voice": "[Sprachnachricht]",
     "preview.voiceSeconds": "[Sprachnachricht {n}\"]",
@@ -298,5 +302,5 @@ var texts = {
     "notice.joinRequest": "Neue Beitrittsanfrage",
     "notice.membership": "Ihre Mitgliedschaft in der Gruppe hat sich geändert",
     "notice.voiceOpen": "Der Sprachraum ist offen",
-    "system.joined": "{names} ist der Gruppe beigetreten"
+    "system.joined": { "one": "{names} ist der Gruppe beigetreten", "other": "{names} sind der Gruppe beigetreten" }
 }

@@ -22,6 +22,7 @@ var texts = {
     "login.create": "Create account",
     "login.paste": "Paste",
     "login.importKey": "Use private key",
+    "login.motto": "Private by design.",
     "nav.chats": "Chats",
     "nav.profile": "Profile",
     "chat.message": "Message",
@@ -51,12 +52,14 @@ var texts = {
     "theme.light": "Light",
     "theme.dark": "Dark",
     "group.members": { "one": "{count} member", "other": "{count} members" },
+    "group.epoch": "epoch {n}",
     "common.ok": "OK",
     "common.yes": "Yes",
     "common.no": "No",
     "common.edit": "Edit",
     "common.remove": "Remove",
     "common.unknownAddress": "Unknown address",
+    "common.listSeparator": ", ",
     "common.copyFailed": "Setting failed, please try again",
     "common.connecting": "Connecting…",
     "common.creating": "Creating…",
@@ -280,6 +283,7 @@ var texts = {
     "voice.revokeFailed": "Taking the speaker's voice failed",
     "image.clipboardUnreadable": "Cannot read the picture on the clipboard",
     "image.unsupported": "This picture format is not supported, or the file is damaged",
+    "image.diskFull": "Disk full: the pasted picture could not be saved",
     "preview.picture": "[Picture]",
     "preview.voice": "[Voice]",
     "preview.voiceSeconds": "[Voice {n}\"]",
@@ -298,5 +302,5 @@ var texts = {
     "notice.joinRequest": "New request to join the group",
     "notice.membership": "Your membership of the group has changed",
     "notice.voiceOpen": "The voice room is open",
-    "system.joined": "{names} joined the group"
+    "system.joined": { "one": "{names} joined the group", "other": "{names} joined the group" }
 }

@@ -22,6 +22,7 @@ var texts = {
     "login.create": "Crear cuenta",
     "login.paste": "Pegar",
     "login.importKey": "Usar clave privada",
+    "login.motto": "Privado desde el diseño.",
     "nav.chats": "Chats",
     "nav.profile": "Perfil",
     "chat.message": "Mensaje",
@@ -51,12 +52,14 @@ var texts = {
     "theme.light": "Claro",
     "theme.dark": "Oscuro",
     "group.members": { "one": "{count} miembro", "other": "{count} miembros" },
+    "group.epoch": "época {n}",
     "common.ok": "Aceptar",
     "common.yes": "Sí",
     "common.no": "No",
     "common.edit": "Cambiar",
     "common.remove": "Quitar",
     "common.unknownAddress": "Dirección desconocida",
+    "common.listSeparator": ", ",
     "common.copyFailed": "No se pudo aplicar, inténtelo de nuevo",
     "common.connecting": "Conectando…",
     "common.creating": "Creando…",
@@ -280,6 +283,7 @@ var texts = {
     "voice.revokeFailed": "No se pudo quitar al orador",
     "image.clipboardUnreadable": "No se puede leer la imagen del portapapeles",
     "image.unsupported": "Formato de imagen no admitido o archivo dañado",
+    "image.diskFull": "Disco lleno: no se pudo guardar la imagen pegada",
     "preview.picture": "[Imagen]",
     "preview.voice": "[Voz]",
     "preview.voiceSeconds": "[Voz {n}\"]",
@@ -298,5 +302,5 @@ var texts = {
     "notice.joinRequest": "Nueva solicitud para unirse al grupo",
     "notice.membership": "Su estado de miembro del grupo ha cambiado",
     "notice.voiceOpen": "La sala de voz está abierta",
-    "system.joined": "{names} se unió al grupo"
+    "system.joined": { "one": "{names} se unió al grupo", "other": "{names} se unieron al grupo" }
 }

@@ -22,6 +22,7 @@ var texts = {
     "login.create": "Créer un compte",
     "login.paste": "Coller",
     "login.importKey": "Utiliser la clé privée",
+    "login.motto": "Privé par conception.",
     "nav.chats": "Discussions",
     "nav.profile": "Profil",
     "chat.message": "Message",
@@ -51,12 +52,14 @@ var texts = {
     "theme.light": "Clair",
     "theme.dark": "Sombre",
     "group.members": { "one": "{count} membre", "other": "{count} membres" },
+    "group.epoch": "époque {n}",
     "common.ok": "OK",
     "common.yes": "Oui",
     "common.no": "Non",
     "common.edit": "Modifier",
     "common.remove": "Retirer",
     "common.unknownAddress": "Adresse inconnue",
+    "common.listSeparator": ", ",
     "common.copyFailed": "Échec du réglage, veuillez réessayer",
     "common.connecting": "Connexion…",
     "common.creating": "Création…",
@@ -280,6 +283,7 @@ var texts = {
     "voice.revokeFailed": "Impossible de retirer l’orateur",
     "image.clipboardUnreadable": "Impossible de lire l’image du presse-papiers",
     "image.unsupported": "Format d’image non pris en charge ou fichier endommagé",
+    "image.diskFull": "Disque plein : l’image collée n’a pas pu être enregistrée",
     "preview.picture": "[Image]",
     "preview.voice": "[Message vocal]",
     "preview.voiceSeconds": "[Message vocal {n}\"]",
@@ -298,5 +302,5 @@ var texts = {
     "notice.joinRequest": "Nouvelle demande pour rejoindre le groupe",
     "notice.membership": "Votre statut de membre du groupe a changé",
     "notice.voiceOpen": "Le salon vocal est ouvert",
-    "system.joined": "{names} a rejoint le groupe"
+    "system.joined": { "one": "{names} a rejoint le groupe", "other": "{names} ont rejoint le groupe" }
 }

@@ -22,6 +22,7 @@ var texts = {
     "login.create": "Criar conta",
     "login.paste": "Colar",
     "login.importKey": "Usar chave privada",
+    "login.motto": "Privado desde a conceção.",
     "nav.chats": "Conversas",
     "nav.profile": "Perfil",
     "chat.message": "Mensagem",
@@ -51,12 +52,14 @@ var texts = {
     "theme.light": "Claro",
     "theme.dark": "Escuro",
     "group.members": { "one": "{count} membro", "other": "{count} membros" },
+    "group.epoch": "época {n}",
     "common.ok": "OK",
     "common.yes": "Sim",
     "common.no": "Não",
     "common.edit": "Alterar",
     "common.remove": "Remover",
     "common.unknownAddress": "Endereço desconhecido",
+    "common.listSeparator": ", ",
     "common.copyFailed": "Falha na definição, tente novamente",
     "common.connecting": "A ligar…",
     "common.creating": "A criar…",
@@ -280,6 +283,7 @@ var texts = {
     "voice.revokeFailed": "Falha ao retirar o orador",
     "image.clipboardUnreadable": "Não é possível ler a imagem da área de transferência",
     "image.unsupported": "Formato de imagem não suportado ou ficheiro danificado",
+    "image.diskFull": "Disco cheio: não foi possível guardar a imagem colada",
     "preview.picture": "[Imagem]",
     "preview.voice": "[Voz]",
     "preview.voiceSeconds": "[Voz {n}\"]",
@@ -298,5 +302,5 @@ var texts = {
     "notice.joinRequest": "Novo pedido de adesão ao grupo",
     "notice.membership": "O seu estado de membro do grupo mudou",
     "notice.voiceOpen": "A sala de voz está aberta",
-    "system.joined": "{names} entrou no grupo"
+    "system.joined": { "one": "{names} entrou no grupo", "other": "{names} entraram no grupo" }
 }

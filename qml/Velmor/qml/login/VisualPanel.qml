@@ -136,7 +136,11 @@ Item {
         Text {
             id: taglineText
             Layout.alignment: Qt.AlignHCenter
-            text: "Private by design."
+            // Longer in some languages than in English: wraps inside the card.
+            Layout.maximumWidth: Math.max(100, card.width - 40)
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+            text: I18n.tr("login.motto")
             color: "#ffffff"
             font.pixelSize: 34
             font.weight: Font.Bold
