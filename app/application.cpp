@@ -23,6 +23,7 @@
 #include "voice/voice_room_controller.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -188,11 +189,25 @@ void connectControllers(AppController &app, ChatController &chat, VoiceIO &voice
 int runApplication(int &argc, char **argv, const StartOptions &options)
 {
     boundHeap();
+    // The environment is written here, before any thread runs: a variable
+    // added later moves the environment's table while the pool's jobs read
+    // it (fontconfig's and OpenSSL's set-up do), and a read of the freed
+    // table crashed the start now and then.
     sizePictureAtlas();
+    // The controls' style, named rather than set through QQuickStyle: the
+    // controls library then loads with the first view that uses a control,
+    // not with the program.
+    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    velmor::voice::pinMediaBackend();
     // The cryptography's set-up (a few milliseconds) is done beside the
     // application's, not by the saved identity's read, which comes next.
     QThreadPool::globalInstance()->start(&velmor::crypto::prepare);
     QApplication application(argc, argv);
+    // The system's font list (fontconfig's every face, about 10 ms) is read
+    // by the first text the window lays out, on its thread: read here on the
+    // pool instead, while the window is made. The list is shared and its
+    // reads take a lock, so a text that comes first waits for it as before.
+    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
     // The display going away ends the event loop (kDisplayLostExitCode) and
     // the program goes the way of a quit from here on.
     watchDisplayLoss();
@@ -204,10 +219,6 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
         if (displayLost())
             endWithoutDisplay(exitCode);
     });
-    // The controls' style, named rather than set through QQuickStyle: the
-    // controls library then loads with the first view that uses a control,
-    // not with the program.
-    qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
     QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quillet.com"));

@@ -20,7 +20,10 @@ namespace velmor::voice {
 
 void pinMediaBackend()
 {
-    qputenv("QT_MEDIA_BACKEND", QByteArrayLiteral("ffmpeg"));
+    // Written only when it differs: the program pins it before its threads
+    // start, and VoiceIO's pin must not write the environment while they run.
+    if (qgetenv("QT_MEDIA_BACKEND") != QByteArrayLiteral("ffmpeg"))
+        qputenv("QT_MEDIA_BACKEND", QByteArrayLiteral("ffmpeg"));
 }
 
 double peakLevel(const QByteArray &samples, QAudioFormat::SampleFormat format)

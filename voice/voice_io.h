@@ -23,7 +23,8 @@ namespace velmor::voice {
 
 // Selects Qt Multimedia's FFmpeg backend for the whole process: clips play
 // through the same libraries that encode them. Must run before the first
-// multimedia object exists; VoiceIO calls it first thing.
+// multimedia object exists; VoiceIO calls it first thing (a program with
+// threads calls it before they start: it writes the environment only once).
 void pinMediaBackend();
 
 // The peak of one buffer of raw samples, 0.0 to 1.0: 16-bit signed integers

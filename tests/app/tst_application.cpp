@@ -26,15 +26,35 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
+
+// Which thread read the system's font list first (fontconfig's FcFontList,
+// which Qt's font list calls once as it is filled): 0 none yet, 1 the
+// window's, 2 another. Taken here on its way to fontconfig.
+static std::atomic<int> firstFontListReader{0};
+
+extern "C" void *FcFontList(void *config, void *pattern, void *objects)
+{
+    using Real = void *(*)(void *, void *, void *);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "FcFontList"));
+    const bool windowThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    int none = 0;
+    firstFontListReader.compare_exchange_strong(none, windowThread ? 1 : 2);
+    return real(config, pattern, objects);
+}
 
 namespace {
 
@@ -60,6 +80,16 @@ int runChild(int argc, char **argv)
     velmor::app::StartOptions options;
     options.window = QUrl(QString::fromLocal8Bit(argv[2]));
     const QByteArray property = argc > 3 ? argv[3] : "";
+    // The window's thread goes on once the font list is being read, or after
+    // a few seconds (then reading it itself at its first text).
+    static char **environmentAtStart = nullptr;
+    options.afterApplication = [] {
+        environmentAtStart = environ;
+        QElapsedTimer waited;
+        waited.start();
+        while (firstFontListReader.load() == 0 && waited.elapsed() < 5000)
+            QThread::msleep(5);
+    };
     options.afterLoad = [property](QQmlApplicationEngine &engine, AppController &) {
         QObject *voiceRoom = engine.rootContext()->contextProperty(QStringLiteral("VoiceRoom")).value<QObject *>();
         QTextStream(stdout) << "roots " << engine.rootObjects().size() << " windows "
@@ -77,7 +107,10 @@ int runChild(int argc, char **argv)
                 else if (property != "-")
                     window->findChild<QObject *>(QStringLiteral("viewLoader"))->property("item").value<QObject *>()
                         ->setProperty(property, true);
-                out << " then " << loadedModules() << Qt::endl;
+                out << " then " << loadedModules();
+                out << (firstFontListReader.load() == 2 ? " fonts listed off the window's thread" : " fonts listed on it");
+                // A variable added moves the table the threads read.
+                out << (environ == environmentAtStart ? " environment kept" : " environment added to") << Qt::endl;
                 QCoreApplication::exit(0);
             },
             Qt::SingleShotConnection);
@@ -335,7 +368,9 @@ Row {
 // style plugins and their types), which the parts that use it load when
 // first shown, and without the network's reachability, which matters from
 // the first sign-in, nor the audio device layer and its sound server, which
-// the device pickers and the first voice room need.
+// the device pickers and the first voice room need; and fontconfig's list of
+// every face is read off the window's thread, while the window is made, and
+// nothing is added to the environment once the start's threads run.
 void ApplicationTest::loginFrameLoadsOnlyWhatItShows_data()
 {
     QTest::addColumn<QString>("property");
@@ -354,6 +389,9 @@ void ApplicationTest::loginFrameLoadsOnlyWhatItShows()
     const ChildResult result = runStart(velmor::app::mainWindowUrl(), m_dir.filePath(QStringLiteral("fresh")), property);
     QVERIFY2(result.exitCode == 0 && result.output.contains(told), qPrintable(result.output));
     QVERIFY2(result.output.contains(QLatin1String("PulseAudio")) == soundServerAsked, qPrintable(result.output));
+    // Fontconfig's list of every face, read by the first text laid out.
+    QVERIFY2(result.output.contains(QLatin1String("fonts listed off the window's thread")), qPrintable(result.output));
+    QVERIFY2(result.output.contains(QLatin1String("environment kept")), qPrintable(result.output));
 }
 
 // The program ends soon after a quit whatever its pool's work waits for:
