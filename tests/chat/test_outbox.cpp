@@ -717,16 +717,18 @@ private slots:
             waitIdle();
             endClient(&m_bob);
         }
+        // A super group's posts reach its server (held there) before the
+        // kill; a busy machine's seal jobs still wait for a turn. The others
+        // find no relay (a closed port): a post on its way at the kill would
+        // be read by the relay's thread whenever that thread got to it, on
+        // a loaded machine after the counts below were reset, and counted
+        // as one of the next start's.
         if (server)
             server->http().holdRequests(send);
-        else
-            m_relay.setFault(send, Fault::http500());
-        // A super group's posts reach its server (held there) before the
-        // kill; a busy machine's seal jobs still wait for a turn.
-        const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), m_relay.baseUrl(), m_alice, 0x61, peer,
-                                                {state}, kSendsBeforeKill, server ? 300 : state == "busy" ? 1000 : 0);
+        const QString relay = server ? m_relay.baseUrl() : QStringLiteral("http://127.0.0.1:9");
+        const QStringList kept = runUntilKilled(QStringLiteral("kept-sends"), relay, m_alice, 0x61, peer, {state},
+                                                kSendsBeforeKill, server ? 300 : state == "busy" ? 1000 : 0);
         QCOMPARE(kept.size(), kSendsBeforeKill);
-        m_relay.clearFaults();
         m_relay.http().resetCounts();
         if (server) {
             // What reached the server is stored though nobody hears its answer.
