@@ -105,6 +105,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -168,6 +169,9 @@ public:
     static int retryDelayMs(int failures);
     // Tests shorten the bound to reach the failed state.
     void setGiveUpSeconds(qint64 seconds) { m_giveUpSeconds = seconds; }
+    // Tests hold a reading of the journal on its worker once it has read
+    // the file, so that its answer comes after the sends that follow.
+    static void setJournalReadHookForTests(std::function<void()> hook);
 
     // The largest JPEG sent (tests lower it to reach the refusal).
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }
@@ -267,8 +271,9 @@ private:
     // journal as they wait to be sealed: a kill before their seal job
     // writes them loses nothing (the next start sends them).
     void journalTyped();
-    // Texts an earlier run kept as typed and never sealed: sealed and sent now.
-    void sealTyped(const QList<JournaledSend> &typed);
+    // Texts an earlier run kept as typed and never sealed: sealed and sent
+    // now. How many (those this session typed itself are its own jobs').
+    int sealTyped(const QList<JournaledSend> &typed);
     void sealQueued();
     // On the pool: every send sealed and signed, then written in one transaction.
     // Seals and signs with the identity the session had, then writes, after
@@ -369,6 +374,11 @@ private:
     QTimer m_storeTimer;
     QList<JournaledSend> m_typedToJournal; // queued this turn, oldest first
     QSet<QString> m_typedIds;              // typed texts of this process on their way to the store
+    // Typed texts whose seal job ended while a reading of the journal was on
+    // its way: it may have read their typed records before they were
+    // stored, and its answer must not seal them again. Emptied as the next
+    // reading starts (texts sealed before it are in the store by then).
+    QSet<QString> m_typedDuringReplay;
     QTimer m_typedTimer;
     QTimer m_replayTimer;          // the journal read back again
     bool m_replaying = false;      // a replay job is on its way

@@ -87,7 +87,28 @@ RelaySendResult postEnvelope(const QJsonObject &object, const QByteArray &writte
     return RelayApi::send(envelope, raw.notifyType.isEmpty() ? kMessageNotifyType : raw.notifyType);
 }
 
+// Tests hold the journal's reading here (setJournalReadHookForTests).
+QMutex g_journalReadHookMutex;
+std::function<void()> g_journalReadHook;
+
+void journalRead()
+{
+    std::function<void()> hook;
+    {
+        QMutexLocker lock(&g_journalReadHookMutex);
+        hook = g_journalReadHook;
+    }
+    if (hook)
+        hook();
+}
+
 } // namespace
+
+void Outbox::setJournalReadHookForTests(std::function<void()> hook)
+{
+    QMutexLocker lock(&g_journalReadHookMutex);
+    g_journalReadHook = std::move(hook);
+}
 
 int Outbox::retryDelayMs(int failures)
 {
@@ -159,6 +180,7 @@ void Outbox::replayJournal()
     m_replayTimer.stop();
     m_replaying = true;
     m_replayAgain = false;
+    m_typedDuringReplay.clear();
     const QString journal = journalPath();
     const QString owner = m_host.session().store().ownerKey();
     const bool reserve = !std::exchange(m_journalReserved, true);
@@ -180,7 +202,9 @@ void Outbox::replayJournal()
                 sealed.wait();
             if (reserve)
                 SendJournal::reserve(journal);
-            return SendJournal::replay(journal, owner, ChatStore::instance(), filter);
+            auto replayed = SendJournal::replay(journal, owner, ChatStore::instance(), filter);
+            journalRead();
+            return replayed;
         },
         [this](const std::optional<SendJournal::Replayed> &replayed) {
             if (!replayed) {
@@ -193,11 +217,11 @@ void Outbox::replayJournal()
                 emit journalRecordsLost(replayed->lost);
             for (const auto &[id, status] : replayed->answered)
                 m_host.messageStatusChanged(id, int(status));
-            sealTyped(replayed->waiting);
+            const int typed = sealTyped(replayed->waiting);
             const QList<MessageRecord> &restored = replayed->rows;
             if (restored.isEmpty()) {
-                if (!replayed->waiting.isEmpty())
-                    emit sendsRestored(int(replayed->waiting.size()));
+                if (typed > 0)
+                    emit sendsRestored(typed);
                 return;
             }
             qInfo() << "[SEND]" << restored.size() << "sends kept in the journal were written";
@@ -209,7 +233,7 @@ void Outbox::replayJournal()
                 if (row.status == MessageStatus::Sending && !m_deletions->drops(row.conversation_id, 0))
                     enqueue(row.id);
             }
-            emit sendsRestored(int(restored.size() + replayed->waiting.size()));
+            emit sendsRestored(int(restored.size()) + typed);
         },
         [this] {
             m_replaying = false;

@@ -145,10 +145,13 @@ void Outbox::journalTyped()
         SendJournal::appendSoon(journalPath(), std::exchange(m_typedToJournal, {}));
 }
 
-void Outbox::sealTyped(const QList<JournaledSend> &typed)
+int Outbox::sealTyped(const QList<JournaledSend> &typed)
 {
+    int queued = 0;
     for (const JournaledSend &send : typed) {
-        if (m_typedIds.contains(send.row.id))
+        // Typed in this session: sealed by its own job already, or on the
+        // way to be (the reading may predate their write).
+        if (m_typedIds.contains(send.row.id) || m_typedDuringReplay.contains(send.row.id))
             continue;
         Payload payload;
         payload.kind = Payload::Kind::Text;
@@ -159,9 +162,11 @@ void Outbox::sealTyped(const QList<JournaledSend> &typed)
         seal.typedKept = true;
         m_typedIds.insert(send.row.id);
         m_sealQueue.append(seal);
+        ++queued;
     }
     if (!m_sealing && !m_sealTimer.isActive() && !m_sealQueue.isEmpty())
         m_sealTimer.start();
+    return queued;
 }
 
 void Outbox::sealQueued()
@@ -253,8 +258,11 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
                 enqueue(postId);
         },
         [this, generation, typed] {
-            for (const QString &id : typed)
+            for (const QString &id : typed) {
                 m_typedIds.remove(id);
+                if (m_replaying)
+                    m_typedDuringReplay.insert(id);
+            }
             m_sealJobSessions.removeOne(generation);
             if (generation == m_host.session().generation())
                 m_sealing = false;

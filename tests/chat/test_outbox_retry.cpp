@@ -15,6 +15,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QtTest>
@@ -314,6 +316,63 @@ private slots:
         for (const MessageRecord &row : ChatStore::instance().messages(conversationWithBob()))
             QTRY_COMPARE(ChatStore::instance().messageById(row.id)->status, MessageStatus::Sent);
         QVERIFY(SendJournal::read(SendJournal::pathBeside(ChatStore::instance().databasePath())).isEmpty());
+    }
+
+    // The sign-in's reading of the journal finds the record of a text typed
+    // meanwhile, and answers only after that text's own job has written and
+    // shown it (a loaded machine's order): the text is still sealed, shown
+    // and posted once, its status is not set back, and nothing is told as
+    // restored from an earlier run.
+    void aTextTypedWhileTheJournalIsReadGoesOutOnce()
+    {
+        bobOnlineOnce();
+        const QString send = QStringLiteral("/v1/message/send");
+        QVERIFY(signInHere(m_alice));
+        const QString journal = SendJournal::pathBeside(ChatStore::instance().databasePath());
+        m_relay.http().resetCounts();
+        m_chat = makeController();
+        QSignalSpy kept(m_chat.get(), &ChatController::textKept);
+        QSignalSpy restored(m_chat.get(), &ChatController::sendsRestored);
+        QSignalSpy done(&outbox(), &Outbox::sendFinished);
+        // The reading, once it has read the file, waits for the test's word.
+        auto read = std::make_shared<QSemaphore>();
+        auto answer = std::make_shared<QSemaphore>();
+        Outbox::setJournalReadHookForTests([read, answer] {
+            read->release();
+            answer->acquire();
+        });
+        const auto unhook = qScopeGuard([answer] {
+            Outbox::setJournalReadHookForTests({});
+            answer->release(1000);
+        });
+        // The sign-in's jobs wait for a turn; the user types meanwhile.
+        BusyPool busy;
+        busy.occupy();
+        m_chat->start();
+        m_chat->messaging().push.shutDown();
+        QVERIFY(m_chat->newChat(m_bob.key()));
+        QVERIFY(m_chat->sendText(QStringLiteral("typed as the journal is read")));
+        QTRY_COMPARE(SendJournal::read(journal).size(), 1); // its typed record
+        // One thread takes the queued jobs in order: the reading (queued at
+        // the start) reads the record before the text's job can store it.
+        busy.releaseOne();
+        QTRY_VERIFY(read->available() > 0);
+        // Another takes the rest: the text is written, shown and posted.
+        busy.releaseOne();
+        QTRY_COMPARE(kept.size(), 1);
+        QTRY_COMPARE(done.size(), 1);
+        answer->release();
+        busy.release();
+        waitIdle();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first().at(1).toInt(), int(MessageStatus::Sent));
+        const QString id = done.first().first().toString();
+        QCOMPARE(ChatStore::instance().messageById(id)->status, MessageStatus::Sent);
+        QCOMPARE(m_chat->messages().size(), 1);
+        QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
+        QCOMPARE(m_relay.requestCount(send), 1);
+        QVERIFY(restored.isEmpty());
     }
 
     // A conversation deleted before the journal is read back, in this run
