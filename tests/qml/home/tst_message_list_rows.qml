@@ -13,6 +13,7 @@ Item {
     readonly property string png: "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAACgAAAAeCAIAAADRv8uKAAAAK0lEQVR4nO3NMQ0AAAgDsAlDBLKRhQw4mvRvputExGKxWCwWi8VisVj8N16lBjobMdsyEQAAAABJRU5ErkJggg=="
 
     Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
+    TextMetrics { id: bodyMetrics; font.pixelSize: Theme.fontBody }
 
     // Plays like the real player: starting a clip stops the one that plays
     // first (reporting the stop), and starting the clip that plays stops it.
@@ -142,6 +143,43 @@ Item {
             compare(preview.sources.length, 2)
             preview.close()
             tryCompare(preview, "visible", false)
+        }
+
+        // Rows the list makes for a group's messages show, as they come,
+        // the parts only some rows have: the first of a run its sender's
+        // name, the last its avatar, a failed send its retry mark, a sent
+        // one its tick, a picture its picture, a cut text its "…"
+        // control, a translated one its translation, and a text of several
+        // lines is as wide as its widest line.
+        function test_partsOfNewRows_data() {
+            var wide = "a first line that is clearly the widest"
+            return [
+                { tag: "first of a run", message: { "text": "hi" }, part: "senderText" },
+                { tag: "last of a run", message: { "text": "hi" }, part: "incomingAvatar" },
+                { tag: "failed send", message: { "text": "again", "outgoing": true, "status": 2 }, part: "failedMark" },
+                { tag: "sent", message: { "text": "done", "outgoing": true, "status": 1 }, part: "tickIcon" },
+                { tag: "picture", message: { "kind": "image", "imageSrc": host.png, "imageW": 40, "imageH": 30 },
+                  part: "picture" },
+                { tag: "cut text", message: { "text": new Array(200).join("a line\n") }, part: "readMoreButton" },
+                { tag: "translated", message: { "text": "hola", "translated": "hello" }, part: "transText" },
+                { tag: "lines", message: { "text": wide + "\nshort" }, part: "", widest: wide }
+            ]
+        }
+
+        function test_partsOfNewRows(data) {
+            var m = { "id": "m", "kind": "text", "outgoing": false, "ts": 1700000000, "status": 4,
+                      "senderName": "Ann", "senderAddress": "0xaaa" }
+            for (var k in data.message)
+                m[k] = data.message[k]
+            var home = makeHome([m])
+            var row = rows(home)["m"]
+            if (data.part !== "") {
+                var part = findChild(row, data.part)
+                verify(part !== null && part.visible, data.part)
+            } else {
+                bodyMetrics.text = data.widest
+                fuzzyCompare(findChild(row, "bubble").width, bodyMetrics.advanceWidth + 22, 2)
+            }
         }
 
         function test_retriedMessageComesBackAtTheEnd() {

@@ -132,15 +132,27 @@ Item {
         if (made !== null)
             made.retryClicked.connect(row.retry)
     }
-    onShowAvatarChanged: _holdAvatar()
-    onTextLikeChanged: _holdPart("_kind", !textLike, "message/KindContent.qml", bubble, { "row": row, "objectName": "bubbleContent" })
-    onShowSenderLabelChanged: _holdPart("_sender", showSenderLabel, "message/SenderLabel.qml", bubble, { "row": row })
-    onCanRetryChanged: _holdFailedMark()
-    Component.onCompleted: {
-        _holdAvatar()
+    function _holdKind() {
         _holdPart("_kind", !textLike, "message/KindContent.qml", bubble, { "row": row, "objectName": "bubbleContent" })
+    }
+    function _holdSender() {
         _holdPart("_sender", showSenderLabel, "message/SenderLabel.qml", bubble, { "row": row })
-        _holdFailedMark()
+    }
+    onShowAvatarChanged: _holdAvatar()
+    onTextLikeChanged: _holdKind()
+    onShowSenderLabelChanged: _holdSender()
+    onCanRetryChanged: _holdFailedMark()
+    // A new row holds no part yet: only the parts it shows are asked for
+    // (each call builds the properties and bindings its part would get).
+    Component.onCompleted: {
+        if (showAvatar)
+            _holdAvatar()
+        if (!textLike)
+            _holdKind()
+        if (showSenderLabel)
+            _holdSender()
+        if (canRetry)
+            _holdFailedMark()
     }
 
     Rectangle {

@@ -160,5 +160,9 @@ Item {
     onCutChanged: _holdParts()
     on_BreaksChanged: _holdParts()
     onHasTransChanged: _holdParts()
-    Component.onCompleted: _holdParts()
+    // A new bubble holds no part yet: a short text of one line asks for none.
+    Component.onCompleted: {
+        if (cut || _breaks || hasTrans)
+            _holdParts()
+    }
 }

@@ -47,5 +47,8 @@ Item {
         }
     }
     on_TickedChanged: _holdTick()
-    Component.onCompleted: _holdTick()
+    Component.onCompleted: {
+        if (_ticked)
+            _holdTick()
+    }
 }
