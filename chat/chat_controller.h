@@ -24,6 +24,7 @@
 #include "chat/job_runner.h"
 #include "chat/message_list.h"
 #include "chat/supergroup_directory.h"
+#include "models/conversation_row_model.h"
 #include "models/keyed_list_model.h"
 
 #include <QFuture>
@@ -366,7 +367,7 @@ private:
     // the list made before the write shows them read all the same).
     QHash<QString, int> m_unreadResets;
     bool m_conversationReadAgain = false;
-    velmor::models::KeyedListModel m_conversationModel;
+    velmor::models::ConversationRowModel m_conversationModel;
     velmor::chat::MessageList m_messages;
     velmor::chat::CurrentConversation m_current;
     velmor::chat::ContactBook m_contacts;

@@ -160,10 +160,16 @@ void KeyedListModel::replace(int row, const QVariantMap &map)
         m_keys[row] = key;
         forgetIndex();
     }
+    const QList<int> roles = changedRoles(m_rows.at(row), map);
     m_rows[row] = map;
     const QModelIndex at = index(row);
-    emit dataChanged(at, at, { EntryRole, KeyRole });
+    emit dataChanged(at, at, roles);
     neighbourhoodChanged(row, row);
+}
+
+QList<int> KeyedListModel::changedRoles(const QVariantMap &, const QVariantMap &) const
+{
+    return { EntryRole, KeyRole };
 }
 
 void KeyedListModel::remove(int row, int n)

@@ -71,6 +71,9 @@ protected:
     // removal or move: a model whose rows depend on their neighbours
     // (message grouping) redraws what else that changes.
     virtual void neighbourhoodChanged(int first, int last);
+    // The roles a row's new map changes, announced by replace(): "entry"
+    // and "key"; a model with roles of its own adds those whose values differ.
+    virtual QList<int> changedRoles(const QVariantMap &before, const QVariantMap &after) const;
     QString keyOf(const QVariantMap &map) const;
 
 private:

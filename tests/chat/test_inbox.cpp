@@ -222,6 +222,17 @@ private slots:
         QCOMPARE(rowWhenShown.value(QStringLiteral("unread")).toInt(), open ? 0 : 2);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.first().at(0).toModelIndex().row(), above);
+        // Only what the text changed is announced, each value as a role of
+        // its own: its line, its time and, outside the open conversation, its
+        // count; never its name. The view re-evaluates nothing else.
+        const QHash<int, QByteArray> roles = model->roleNames();
+        const QList<int> told = changed.first().at(2).value<QList<int>>();
+        const auto toldOf = [&](const QByteArray &name) { return roles.key(name) && told.contains(roles.key(name)); };
+        QVERIFY(toldOf("last") && toldOf("ts"));
+        QCOMPARE(toldOf("unread"), !open);
+        QVERIFY(!toldOf("display") && !toldOf("peer") && !toldOf("muted"));
+        QCOMPARE(model->data(model->index(0, 0), roles.key("last")).toString(), QStringLiteral("second"));
+        QCOMPARE(model->data(model->index(0, 0), roles.key("unread")).toInt(), open ? 0 : 2);
         QCOMPARE(moved.count(), above > 0 ? 1 : 0);
         QCOMPARE(reset.count(), 0);
         QCOMPARE(storedMessages(), 2);

@@ -357,6 +357,7 @@ private slots:
         store.upsertContact(contact);
         m_chat->reloadConversations();
         QCOMPARE(m_chat->conversations().first().toMap().value("display").toString(), QStringLiteral("Named"));
+        QCOMPARE(shown("display").toString(), QStringLiteral("Named")); // the view's role too
         contact.blocked = 1;
         store.upsertContact(contact);
         m_chat->reloadConversations();
@@ -364,6 +365,7 @@ private slots:
         store.setConversationMuted(peer, true);
         m_chat->reloadConversations();
         QVERIFY(m_chat->conversations().first().toMap().value("muted").toBool());
+        QVERIFY(shown("muted").toBool());
 
         // Another conversation with a message of the same id starts afresh.
         const QString other = QStringLiteral("group:g");
@@ -372,6 +374,13 @@ private slots:
         QCOMPARE(m_chat->messages().first().toMap().value("kind").toString(), QStringLiteral("text"));
     }
 
+private:
+    // What the sidebar's first row shows through the role `name`.
+    QVariant shown(const QByteArray &name)
+    {
+        QAbstractItemModel *model = m_chat->conversationModel();
+        return model->data(model->index(0, 0), model->roleNames().key(name, -1));
+    }
 };
 
 QTEST_GUILESS_MAIN(ListsTest)

@@ -12,6 +12,7 @@ Item {
 
     Component { id: homeComponent; HomeView { width: 1112; height: 816 } }
     Component { id: rowComponent; ConversationListRow { width: 270 } }
+    Component { id: listComponent; ConversationList { width: 300; height: 400 } }
 
     function conversations(n) {
         var out = []
@@ -37,6 +38,17 @@ Item {
             var home = createTemporaryObject(homeComponent, host)
             verify(home)
             return home
+        }
+
+        // A row made of `map` itself, and the row the sidebar's list makes
+        // of the same map (each value through a role of its own): the two
+        // must show the same.
+        function rowsOf(map) {
+            var made = createTemporaryObject(rowComponent, host, { "conversation": map })
+            Chat.conversations = [Object.assign({ "peer": "p" }, map)]
+            var list = createTemporaryObject(listComponent, host)
+            tryVerify(function () { return list.itemAtIndex(0) !== null })
+            return [made, list.itemAtIndex(0)]
         }
 
         function shownPeers(list) {
@@ -219,6 +231,9 @@ Item {
                 { tag: "negative latency", row: { "display": "G", "isSuper": true, "last": "hey",
                   "connectionState": "connected", "latencyMs": -1 },
                   name: "#ffd479", star: true, preview: "hey", badge: "", badgeColour: "" },
+                { tag: "connected, latency not known yet", row: { "display": "G", "isSuper": true, "last": "hey",
+                  "connectionState": "connected" },
+                  name: "#ffd479", star: true, preview: "hey", badge: "", badgeColour: "" },
                 { tag: "zero latency", row: { "display": "G", "isSuper": true, "last": "",
                   "connectionState": "connected", "latencyMs": 0 },
                   name: "#ffd479", star: true, preview: "0ms", badge: "", badgeColour: "" }
@@ -226,17 +241,18 @@ Item {
         }
 
         function test_rowLook(data) {
-            var row = createTemporaryObject(rowComponent, host, { "conversation": data.row })
-            verify(Qt.colorEqual(findChild(row, "displayName").color, data.name))
-            compare(findChild(row, "superStar").visible, data.star)
-            if (data.star)
-                verify(Qt.colorEqual(findChild(row, "superStar").color, data.name))
-            compare(row.preview, data.preview)
-            var badge = findChild(row, "unreadBadge")
-            compare(badge.visible, data.badge !== "")
-            if (data.badge !== "") {
-                compare(findChild(row, "unreadText").text, data.badge)
-                verify(Qt.colorEqual(badge.color, data.badgeColour))
+            for (var row of rowsOf(data.row)) {
+                verify(Qt.colorEqual(findChild(row, "displayName").color, data.name))
+                compare(findChild(row, "superStar").visible, data.star)
+                if (data.star)
+                    verify(Qt.colorEqual(findChild(row, "superStar").color, data.name))
+                compare(row.preview, data.preview)
+                var badge = findChild(row, "unreadBadge")
+                compare(badge.visible, data.badge !== "")
+                if (data.badge !== "") {
+                    compare(findChild(row, "unreadText").text, data.badge)
+                    verify(Qt.colorEqual(badge.color, data.badgeColour))
+                }
             }
         }
 
@@ -258,11 +274,14 @@ Item {
         }
         function test_rowTranslatesOnlyItsOwnTexts(data) {
             I18n.setLocale("en")
-            var row = createTemporaryObject(rowComponent, host, { "conversation": data.row })
-            var name = findChild(row, "displayName").text, preview = row.preview
+            var rows = rowsOf(data.row)
+            var name = findChild(rows[0], "displayName").text, preview = rows[0].preview
+            var listedName = findChild(rows[1], "displayName").text, listedPreview = rows[1].preview
             I18n.setLocale("zh-Hans")
             compare(name, data.name)
             compare(preview, data.preview)
+            compare(listedName, data.name)
+            compare(listedPreview, data.preview)
         }
 
         // Emoji in the last-message line draw in colour (the body face has

@@ -14,7 +14,7 @@ MockController {
     // The models the views show, kept in step with the lists above as the
     // real controller keeps them: a test sets `conversations` or
     // `messages`, the models follow row by row.
-    readonly property KeyedListModel conversationModel: KeyedListModel { keyName: "peer" }
+    readonly property ConversationRowModel conversationModel: ConversationRowModel {}
     readonly property MessageRowModel messageModel: MessageRowModel {}
     onConversationsChanged: conversationModel.sync(conversations || [])
     onMessagesChanged: messageModel.sync(messages || [])

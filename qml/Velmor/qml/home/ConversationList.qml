@@ -52,14 +52,32 @@ ListView {
 
     delegate: ConversationListRow {
         id: convRow
-        required property var entry
-        conversation: entry
+        // Each value from its own role (ConversationRowModel): a new
+        // message re-evaluates only the roles whose values changed.
+        peer: model.peer
+        display: model.display
+        displayFallback: model.displayFallback
+        last: model.last
+        lastKind: model.lastKind
+        ts: model.ts
+        unread: model.unread
+        muted: model.muted
+        connectionState: model.connectionState
+        latencyMs: model.latencyMs
+        avatarId: model.avatarId
+        avatarKind: model.avatarKind
+        sgAvatarUrl: model.sgAvatarUrl
+        verified: model.verified
+        isSuper: model.isSuper
+        isPremium: model.isPremium
+        isOfficial: model.isOfficial
+        isAuthor: model.isAuthor
         width: Math.floor(0.9 * list.width)
         x: Math.round((list.width - width) / 2)
         active: peer === Chat.currentPeer
         animate: list.visible
         onOpenRequested: list.open(peer)
-        onDeleteRequested: list.deleteRequested(peer, entry.display ? String(entry.display) : "")
+        onDeleteRequested: list.deleteRequested(peer, display)
     }
 
     Rectangle {

@@ -4,47 +4,65 @@ import Velmor
 import "helpers.js" as Helpers
 import "message/emojiText.js" as EmojiText
 
-// One row of the conversation list, drawn from a conversation map.
+// One row of the conversation list, drawn from a conversation's values.
 Rectangle {
     id: row
 
-    property var conversation: ({})
     property bool active: false
     property bool animate: true
 
     signal openRequested()
     signal deleteRequested()
 
-    readonly property var c: conversation || ({})
-    // What the row shows of its map, each value typed: a new map (a new
-    // message) re-evaluates only these look-ups, and what is made of a value
-    // (its translation, the preview's markup, the time) follows only a value
-    // that changed.
-    readonly property string peer: c.peer ? String(c.peer) : ""
-    readonly property string display: c.display ? String(c.display) : ""
-    readonly property string last: c.last ? String(c.last) : ""
-    readonly property real ts: Number(c.ts) > 0 ? Number(c.ts) : 0
-    readonly property string connectionState: c.connectionState ? String(c.connectionState) : ""
-    // -1 when the map has no usable latency.
-    readonly property real latencyMs: {
-        var lat = Number(c.latencyMs)
-        return c.latencyMs === undefined || c.latencyMs === null || !isFinite(lat) || lat < 0 ? -1 : lat
-    }
-    readonly property string avatarId: c.avatarId ? String(c.avatarId) : ""
-    readonly property string avatarKind: c.avatarKind ? String(c.avatarKind) : ""
-    readonly property string sgAvatarUrl: c.sgAvatarUrl ? String(c.sgAvatarUrl) : ""
-    readonly property bool verified: c.verified === true
-    readonly property bool muted: c.muted === true
-    readonly property bool isSuper: c.isSuper === true
-    readonly property bool isPremium: c.isPremium === true
-    readonly property bool isOfficial: c.isOfficial === true
-    readonly property bool isAuthor: c.isAuthor === true
-    readonly property int unread: Number(c.unread) > 0 ? Number(c.unread) : 0
+    // What the row shows, each value typed. The conversation list binds each
+    // to the model's role of the same name, so a new message re-evaluates
+    // only what changed (its preview, its time); `conversation` sets them
+    // all from one map instead, as the model types them.
+    property var conversation: null
+    property string peer: ""
+    property string display: ""
+    property string last: ""
+    property real ts: 0
+    property string connectionState: ""
+    // -1 when there is no usable latency.
+    property real latencyMs: -1
+    property string avatarId: ""
+    property string avatarKind: ""
+    property string sgAvatarUrl: ""
+    property bool verified: false
+    property bool muted: false
+    property bool isSuper: false
+    property bool isPremium: false
+    property bool isOfficial: false
+    property bool isAuthor: false
+    property int unread: 0
     // Only the model's own texts (a stand-in for a name, "[图片]", a system
     // line) are translated; a name or a message someone typed is shown as
     // typed, whatever it says.
-    readonly property bool displayFallback: c.displayFallback === true
-    readonly property string lastKind: c.lastKind ? String(c.lastKind) : "text"
+    property bool displayFallback: false
+    property string lastKind: "text"
+    onConversationChanged: {
+        var c = conversation || ({})
+        var lat = Number(c.latencyMs)
+        peer = c.peer ? String(c.peer) : ""
+        display = c.display ? String(c.display) : ""
+        last = c.last ? String(c.last) : ""
+        ts = Number(c.ts) > 0 ? Number(c.ts) : 0
+        connectionState = c.connectionState ? String(c.connectionState) : ""
+        latencyMs = c.latencyMs === undefined || c.latencyMs === null || !isFinite(lat) || lat < 0 ? -1 : lat
+        avatarId = c.avatarId ? String(c.avatarId) : ""
+        avatarKind = c.avatarKind ? String(c.avatarKind) : ""
+        sgAvatarUrl = c.sgAvatarUrl ? String(c.sgAvatarUrl) : ""
+        verified = c.verified === true
+        muted = c.muted === true
+        isSuper = c.isSuper === true
+        isPremium = c.isPremium === true
+        isOfficial = c.isOfficial === true
+        isAuthor = c.isAuthor === true
+        unread = Number(c.unread) > 0 ? Number(c.unread) : 0
+        displayFallback = c.displayFallback === true
+        lastKind = c.lastKind ? String(c.lastKind) : "text"
+    }
     readonly property string displayText: displayFallback ? I18n.said(display) : display
     readonly property string lastText: lastKind !== "text" ? I18n.said(last) : last
     readonly property string preview: {
