@@ -34,6 +34,7 @@
 #include "../bench_ratio.h"
 #include "app/app_controller.h"
 #include "app/application.h"
+#include "qml/Velmor/src/emoji_images.h"
 #include "identity/identity.h"
 #include "identity/vault.h"
 #include "support/fake_relay.h"
@@ -194,14 +195,21 @@ QObject *openHomeViewer(QObject *loader)
     return popup;
 }
 
-// 60,000 characters in lines of about 70.
-QString readerText()
+// 60,000 characters in lines of about 70; with `emoji`, 30,000 emoji in
+// one run (faces, a flag, a skin tone, a joined sequence, a heart with its
+// selector), or the first `count` of them.
+QString readerText(bool emoji = false, int count = 30000)
 {
     QString text;
-    for (int n = 1; text.size() < 60000; ++n)
+    const QStringList kinds = { "😀", "👍", "🚀", "🤔", "🇫🇷", "👍🏽", "👩‍💻", "❤️" };
+    for (int n = 0; emoji && n < count; ++n)
+        text += kinds[n % kinds.size()];
+    for (int n = 1; !emoji && text.size() < 60000; ++n)
         text += QStringLiteral("line %1 of a long message that the reader shows whole, read it\n").arg(n);
-    return text.left(60000);
+    return emoji ? text : text.left(60000);
 }
+
+bool emojiMode(const QByteArray &mode) { return mode.endsWith("-emoji"); }
 
 // A piece of the reader's text that is laid out and shown: a visible
 // "fullTextPiece" item of some size under `root`. The reader's pieces are a
@@ -304,6 +312,9 @@ void openReader(QQuickWindow *window, const std::function<QQuickItem *()> &open,
             const double openMs = double(monotonicNanos() - t0) / 1e6;
             QTimer::singleShot(1500, window, [=] {
                 const QString figures = QStringLiteral("open %1 stall %2").arg(openMs).arg(probe->worstMs());
+                // PELORIN_READER_OPEN_ONLY=1: the opening's figures alone.
+                if (qEnvironmentVariableIntValue("PELORIN_READER_OPEN_ONLY") == 1)
+                    return report(figures);
                 beforeScroll();
                 QTimer::singleShot(kSettleMs, window, [=] {
                     deadline->stop();
@@ -314,10 +325,10 @@ void openReader(QQuickWindow *window, const std::function<QQuickItem *()> &open,
     });
 }
 
-QQuickItem *openHomeReader(QQuickWindow *window)
+QQuickItem *openHomeReader(QQuickWindow *window, bool emoji)
 {
     QObject *list = window->findChild<QObject *>(QStringLiteral("msgList"));
-    if (!list || !QMetaObject::invokeMethod(list, "showFullText", Q_ARG(QVariant, readerText())))
+    if (!list || !QMetaObject::invokeMethod(list, "showFullText", Q_ARG(QVariant, readerText(emoji))))
         return nullptr;
     QObject *loader = list->findChild<QObject *>(QStringLiteral("fullTextReaderLoader"));
     QObject *reader = loader ? loader->property("item").value<QObject *>() : nullptr;
@@ -446,8 +457,8 @@ int runHomeChild(const QByteArray &mode)
                     auto *list = window->findChild<QObject *>(QStringLiteral("convList"));
                     return list && list->property("count").toInt() > 0;
                 });
-            else if (mode == "home-reader")
-                openReader(window, [window] { return openHomeReader(window); }, [] {});
+            else if (mode.startsWith("home-reader"))
+                openReader(window, [window, mode] { return openHomeReader(window, emojiMode(mode)); }, [] {});
             else if (mode == "home-viewer")
                 openViewerThenIdle(window, frames, [loader] { return openHomeViewer(loader); });
             else
@@ -528,15 +539,18 @@ Popup {
 )";
 
 // The bare reader: the same kind of card, a selectable text (the first
-// screen's characters, later the whole text) at the reader's width.
+// screen's characters, later the whole text) at the reader's width; rich
+// text with each emoji a picture when `rich`.
 const char kBareReader[] = R"(
 import QtQuick
 import QtQuick.Controls.Basic
+import "qrc:/qt/qml/Velmor/qml/home/message/emojiText.js" as EmojiText
 Popup {
     width: 720; height: parent ? parent.height - 100 : 0
     x: parent ? (parent.width - width) / 2 : 0; y: 50
     modal: true; padding: 0
     property string text
+    property bool rich: false
     background: Rectangle { color: "white"; radius: 12 }
     contentItem: Item {
         Flickable {
@@ -548,10 +562,10 @@ Popup {
                 id: piece
                 objectName: "fullTextPiece"
                 x: 16; y: 14; width: parent.width - 24
-                text: popup.text
+                text: popup.rich ? EmojiText.markup(popup.text, 15) : popup.text
                 readOnly: true; selectByMouse: true
                 wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-                textFormat: TextEdit.PlainText
+                textFormat: popup.rich ? TextEdit.RichText : TextEdit.PlainText
                 font.pixelSize: 14
             }
         }
@@ -608,22 +622,27 @@ int runBareChild(int argc, char **argv, const QByteArray &mode)
                                         {QStringLiteral("last"), QStringLiteral("message 2 of conversation %1").arg(i)}});
             window->setProperty("rows", rows);
             measureMemory(window, QStringLiteral("bare"), [] { return true; });
-        } else if (mode == "bare-reader") {
+        } else if (mode.startsWith("bare-reader")) {
             auto popup = std::make_shared<QPointer<QObject>>();
+            const bool emoji = emojiMode(mode);
+            velmor::views::installEmojiImages(viewerEngine);
             openReader(
                 window,
-                [viewerEngine, window, popup]() -> QQuickItem * {
+                [viewerEngine, window, popup, emoji]() -> QQuickItem * {
                     window->findChild<QObject *>(QStringLiteral("logo"))->setProperty("playing", false);
                     *popup = openBarePopup(viewerEngine, window, kBareReader);
                     if (!*popup)
                         return nullptr;
-                    (*popup)->setProperty("text", readerText().left(4000));
+                    // A screen and a half: 4,000 letters, 1,500 emoji.
+                    (*popup)->setProperty("rich", emoji);
+                    (*popup)->setProperty("text", emoji ? readerText(true, 1500) : readerText().left(4000));
                     QMetaObject::invokeMethod(*popup, "open");
                     return (*popup)->property("contentItem").value<QQuickItem *>();
                 },
-                // Scrolled, the bare card holds the whole text.
-                [popup] {
-                    if (*popup)
+                // Scrolled, the bare card holds the whole text (of emoji, its
+                // first 1,500: a text item lays 30,000 pictures out in minutes).
+                [popup, emoji] {
+                    if (*popup && !emoji)
                         (*popup)->setProperty("text", readerText());
                 });
         }
@@ -789,6 +808,8 @@ void BM_Bare_MemoryWithRows(benchmark::State &state) { memoryAfterSignIn(state, 
 
 void BM_ReaderOpen(benchmark::State &state) { readerOpen(state, "home-reader"); }
 void BM_Bare_ReaderOpen(benchmark::State &state) { readerOpen(state, "bare-reader"); }
+void BM_ReaderOpenEmoji(benchmark::State &state) { readerOpen(state, "home-reader-emoji"); }
+void BM_Bare_ReaderOpenEmoji(benchmark::State &state) { readerOpen(state, "bare-reader-emoji"); }
 
 void BM_ViewerOpenThenIdle(benchmark::State &state) { viewerOpenThenIdle(state, "home-viewer"); }
 void BM_Bare_ViewerOpenThenIdle(benchmark::State &state) { viewerOpenThenIdle(state, "bare-viewer"); }
@@ -813,6 +834,8 @@ BENCHMARK(BM_MemoryAfterSignIn)->UseManualTime()->Unit(benchmark::kMillisecond)-
 BENCHMARK(BM_Bare_MemoryWithRows)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_ReaderOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ReaderOpenEmoji)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Bare_ReaderOpenEmoji)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ViewerOpenThenIdle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Bare_ViewerOpenThenIdle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_SignInToHomeWorstStall)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -837,5 +860,6 @@ int main(int argc, char **argv)
                           {"BM_SignInToHomeWorstStall/iterations:1/manual_time", "BM_Bare_ShowWindowWorstStall/iterations:1/manual_time", 1.5},
                           {"BM_ViewerOpenThenIdle/iterations:1/manual_time", "BM_Bare_ViewerOpenThenIdle/iterations:1/manual_time", 1.5},
                           {"BM_ReaderOpen/iterations:1/manual_time", "BM_Bare_ReaderOpen/iterations:1/manual_time", 1.5},
+                          {"BM_ReaderOpenEmoji/iterations:1/manual_time", "BM_Bare_ReaderOpenEmoji/iterations:1/manual_time", 1.5},
                           {"BM_MemoryAfterSignIn/iterations:1/manual_time", "BM_Bare_MemoryWithRows/iterations:1/manual_time", 1.4}});
 }
