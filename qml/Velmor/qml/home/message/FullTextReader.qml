@@ -34,6 +34,8 @@ Popup {
     readonly property alias view: pieceList
 
     readonly property int pieceLength: 1000
+    // A piece with this many emoji or more is drawn as one picture.
+    readonly property int crowdedPictures: 64
     // The pieces' width and emoji size, shared by the finder that lays a
     // piece out to find where its last line starts.
     readonly property real textWidth: Math.max(100, width - 60)
@@ -280,6 +282,17 @@ Popup {
                 // new text once in the old one.
                 text: EmojiText.markup(shown, Theme.fontBody + 2)
                 textFormat: TextEdit.RichText
+                // A piece crowded with emoji is drawn into a picture of its
+                // own once, and the frames after it draw that picture: Qt
+                // gives every emoji picture in a text its own texture, and a
+                // screen of a thousand of them, each drawn and batched
+                // against all the others every frame, held the window's
+                // thread (waiting for the drawing thread) for a fraction of
+                // a second at each change while the card filled or
+                // scrolled. Only crowded pieces: letters drawn into a
+                // picture lose their subpixel smoothing. Escaped text never
+                // holds "<img": only an emoji's picture does.
+                layer.enabled: text.split("<img", popup.crowdedPictures + 1).length > popup.crowdedPictures
                 readOnly: true
                 selectByMouse: true
                 selectByKeyboard: true
