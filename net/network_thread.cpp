@@ -1,11 +1,9 @@
 #include "net/network_thread.h"
 
-#include "net/bounded_get.h"
+#include "net/http_connection_pool.h"
 
 #include <QCoreApplication>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QThread>
 
 #include <utility>
@@ -32,12 +30,8 @@ public:
 protected:
     void run() override
     {
-        QNetworkAccessManager keptAlive;
-        // The services are reached directly; a proxy picked up from the
-        // environment would otherwise swallow loopback traffic in tests.
-        keptAlive.setProxy(QNetworkProxy::NoProxy);
-        GetConnections gets;
-        NetworkManagers managers{&keptAlive, &gets};
+        HttpConnectionPool connections;
+        NetworkManagers managers{&connections};
         m_managers = &managers;
         exec();
         if (m_atStop)

@@ -1,26 +1,21 @@
-// The one thread that talks to the services. It owns the program's network
-// managers, so every request to a service shares their kept-alive
-// connections (a few per host at most) whichever thread asked: a send and a
-// group-server call reuse the connection the one before them opened instead
-// of paying for a new TCP and TLS handshake each.
+// The one thread that talks to the services. It owns the program's
+// kept-alive connections (http_connection_pool.h), so every request to a
+// service shares them (a few per host at most) whichever thread asked: a
+// send and a group-server call reuse the connection the one before them
+// opened instead of paying for a new TCP and TLS handshake each.
 #pragma once
 
 #include <functional>
 
-class QNetworkAccessManager;
-
 namespace velmor::net {
 
-class GetConnections;
+class HttpConnectionPool;
 
 struct NetworkManagers
 {
-    // For every request: sends, pulls, logins and group-server calls alike
-    // reuse its kept-alive connections.
-    QNetworkAccessManager *keptAlive = nullptr;
-    // The kept-alive connections of the GETs, which are read on sockets of
-    // their own (bounded_get.h).
-    GetConnections *gets = nullptr;
+    // For every request: sends, pulls, logins, reads and group-server calls
+    // alike reuse its kept-alive connections.
+    HttpConnectionPool *connections = nullptr;
 };
 
 // Runs `work` on the network thread with its managers, started at the

@@ -21,6 +21,8 @@ private slots:
     void endlessAnswerIsReadOnlyUpToTheCap();
     void endlessAnswerAtTheFullCapHoldsLittleMemory_data();
     void endlessAnswerAtTheFullCapHoldsLittleMemory();
+    void keptConnectionClosedAfterTheRequest_data();
+    void keptConnectionClosedAfterTheRequest();
 };
 
 // As on a loaded machine: the thread that reads answers (the network
@@ -139,6 +141,34 @@ void HostileHttpTest::endlessAnswerIsReadOnlyUpToTheCap()
 }
 
 // At the real cap an endless answer costs about the cap once, and nothing after.
+void HostileHttpTest::keptConnectionClosedAfterTheRequest_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<bool>("askedAgain");
+    // A read is asked again on a new connection; a send never goes twice
+    // once the server may have taken it.
+    QTest::newRow("GET") << QByteArray("GET") << true;
+    QTest::newRow("POST") << QByteArray("POST") << false;
+}
+
+void HostileHttpTest::keptConnectionClosedAfterTheRequest()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(bool, askedAgain);
+    HostileServer server(HostileServer::Behaviour::KeptThenDropped);
+    QVERIFY(server.port() > 0);
+    HttpRequest request;
+    request.method = method;
+    request.body = method == "POST" ? QByteArray("{\"to\":\"x\"}") : QByteArray();
+    request.url = QUrl(server.httpUrl("/v1/message/send"));
+    request.timeoutMs = 30000;
+    QVERIFY(runHttp(request).success);
+    const HttpResponse second = runHttp(request);
+    QCOMPARE(second.success, askedAgain);
+    QCOMPARE(server.connections(), askedAgain ? 2 : 1);
+    QCOMPARE(server.requests(), askedAgain ? 3 : 2);
+}
+
 void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory_data()
 {
     QTest::addColumn<HostileServer::Behaviour>("behaviour");

@@ -180,6 +180,7 @@ void HostileServer::handle(int fd)
     const QByteArray head = readHead(fd, m_stop, clock);
     if (head.isEmpty())
         return;
+    ++m_requests;
     {
         std::lock_guard<std::mutex> lock(m_headMutex);
         m_lastHead = head.left(head.indexOf("\r\n\r\n"));
@@ -216,7 +217,8 @@ void HostileServer::handle(int fd)
             count(body.size());
         return;
     }
-    case Behaviour::KeptThenEndless: {
+    case Behaviour::KeptThenEndless:
+    case Behaviour::KeptThenDropped: {
         if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}", m_stop,
                      clock))
             return;
@@ -232,6 +234,9 @@ void HostileServer::handle(int fd)
                 return;
             seen.append(buffer, n);
         }
+        ++m_requests;
+        if (m_behaviour == Behaviour::KeptThenDropped)
+            return;
         [[fallthrough]];
     }
     case Behaviour::EndlessChunked: {

@@ -23,6 +23,7 @@ public:
         EndlessUnsized,     // 200, neither length nor chunks: a body up to the close, which never comes
         FalseLength,        // 200, Content-Length of 10 GB, then a body as fast as the peer takes it
         KeptThenEndless,    // 200 {} kept alive, then to the next request on that connection as EndlessChunked
+        KeptThenDropped,    // 200 {} kept alive, then reads the next request on that connection and closes it
         Redirect,           // 302 to redirectTarget
         Record,             // 200 {} and keeps the request head
         SilentUpgrade,      // reads the WebSocket upgrade, never answers
@@ -41,6 +42,8 @@ public:
     QString wsUrl(const QString &path = QString()) const;
 
     int connections() const { return m_connections.load(); }
+    // Request heads read whole.
+    int requests() const { return m_requests.load(); }
     // Payload bytes written so far (body, chunks or frame data).
     qint64 bytesSent() const { return m_sent.load(); }
     // WebSocket ping frames read from the client.
@@ -60,6 +63,7 @@ private:
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_requests{0};
     std::atomic<qint64> m_sent{0};
     std::atomic<int> m_pings{0};
     std::atomic<bool> m_peerClosed{false};

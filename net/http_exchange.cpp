@@ -1,4 +1,6 @@
-#include "net/bounded_get.h"
+#include "net/http_exchange.h"
+
+#include "net/http_connection_pool.h"
 
 #include <QNetworkProxy>
 #include <QSslSocket>
@@ -13,19 +15,10 @@ namespace {
 // An answer's head, and a chunk's size line, are short; more is no answer.
 constexpr qsizetype kMaxHeadBytes = 64 * 1024;
 constexpr qsizetype kMaxLineBytes = 1024;
-// Connections open to one host at a time, as Qt's own.
-constexpr int kMaxPerHost = 6;
 
-bool isTls(const QUrl &url)
+bool hasLineBreak(const QByteArray &text)
 {
-    return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-}
-
-QString hostKey(const QUrl &url)
-{
-    const bool tls = isTls(url);
-    return (tls ? QLatin1String("https://") : QLatin1String("http://")) + url.host().toLower() + QLatin1Char(':')
-        + QString::number(url.port(tls ? 443 : 80));
+    return text.contains('\n') || text.contains('\r');
 }
 
 QByteArray headerValue(const QList<QByteArray> &lines, const QByteArray &name)
@@ -40,91 +33,30 @@ QByteArray headerValue(const QList<QByteArray> &lines, const QByteArray &name)
 
 } // namespace
 
-bool GetConnections::enter(const QUrl &url, BoundedGet *get)
-{
-    const QString key = hostKey(url);
-    int &busy = m_busy[key];
-    if (busy < kMaxPerHost) {
-        ++busy;
-        return true;
-    }
-    m_waiting.append({key, get});
-    return false;
-}
-
-void GetConnections::leave(const QUrl &url)
-{
-    const QString key = hostKey(url);
-    if (--m_busy[key] <= 0)
-        m_busy.remove(key);
-    for (qsizetype i = 0; i < m_waiting.size(); ++i) {
-        if (m_waiting[i].key != key)
-            continue;
-        const QPointer<BoundedGet> next = m_waiting.takeAt(i).get;
-        --i;
-        if (!next || next->isFinished())
-            continue;
-        ++m_busy[key];
-        next->m_entered = true;
-        QMetaObject::invokeMethod(next, &BoundedGet::begin, Qt::QueuedConnection);
-        return;
-    }
-}
-
-QAbstractSocket *GetConnections::take(const QUrl &url)
-{
-    const QString key = hostKey(url);
-    for (qsizetype i = m_idle.size() - 1; i >= 0; --i) {
-        if (m_idle[i].key != key)
-            continue;
-        QAbstractSocket *socket = m_idle.takeAt(i).socket.data();
-        if (!socket)
-            continue;
-        QObject::disconnect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        // Anything the server sent while the connection was idle (its
-        // close, or bytes no request asked for) makes it unusable.
-        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
-            return socket;
-        socket->deleteLater();
-    }
-    return nullptr;
-}
-
-void GetConnections::giveBack(const QUrl &url, QAbstractSocket *socket)
-{
-    m_idle.removeIf([](const Idle &idle) { return !idle.socket; });
-    const QString key = hostKey(url);
-    int same = 0;
-    for (const Idle &idle : std::as_const(m_idle))
-        same += idle.key == key && idle.socket ? 1 : 0;
-    if (same >= kMaxPerHost || socket->state() != QAbstractSocket::ConnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    socket->setParent(this);
-    // Closed by the server while idle: gone from the list at once.
-    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-    m_idle.append({key, socket});
-}
-
-BoundedGet::BoundedGet(const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers, qint64 cap, qint64 readAhead,
-                       GetConnections *connections)
-    : m_url(url), m_headers(std::move(headers)), m_cap(cap), m_readAhead(readAhead), m_connections(connections)
+HttpExchange::HttpExchange(QByteArray method, const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers,
+                           QByteArray body, qint64 cap, qint64 readAhead, HttpConnectionPool *connections)
+    : m_method(std::move(method)),
+      m_url(url),
+      m_headers(std::move(headers)),
+      m_requestBody(std::move(body)),
+      m_cap(cap),
+      m_readAhead(readAhead),
+      m_connections(connections)
 {
 }
 
-BoundedGet::~BoundedGet()
+HttpExchange::~HttpExchange()
 {
     delete m_socket.data();
 }
 
-void BoundedGet::start()
+void HttpExchange::start()
 {
     // From the loop: finished() never comes inside the caller's start().
-    QMetaObject::invokeMethod(this, &BoundedGet::begin, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &HttpExchange::begin, Qt::QueuedConnection);
 }
 
-void BoundedGet::begin()
+void HttpExchange::begin()
 {
     if (m_finished)
         return;
@@ -144,21 +76,25 @@ void BoundedGet::begin()
     }
 }
 
-void BoundedGet::open(bool fresh)
+void HttpExchange::open(bool fresh)
 {
     if (fresh) {
-        QAbstractSocket *socket = isTls(m_url) ? new QSslSocket(this) : new QTcpSocket(this);
+        QAbstractSocket *socket = isTlsUrl(m_url) ? new QSslSocket(this) : new QTcpSocket(this);
         socket->setProxy(QNetworkProxy::NoProxy);
         m_socket = socket;
     }
+    m_requestLeft = false;
     // The socket takes no more from the system than this ahead of the
     // parser: the rest waits in the kernel, and the sender is held back.
     m_socket->setReadBufferSize(m_readAhead);
-    connect(m_socket, &QAbstractSocket::readyRead, this, &BoundedGet::onReadable);
-    connect(m_socket, &QAbstractSocket::disconnected, this, &BoundedGet::onClosed);
+    connect(m_socket, &QAbstractSocket::readyRead, this, &HttpExchange::onReadable);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &HttpExchange::onClosed);
+    // Something left the socket's own buffer (for TLS: was encrypted).
+    connect(m_socket, &QIODevice::bytesWritten, this, [this] { m_requestLeft = true; });
+    connect(m_socket, &QIODevice::channelBytesWritten, this, [this] { m_requestLeft = true; });
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // A kept connection that fails before any answer is treated as closed
-        // (and the GET asked again on a new one).
+        // A kept connection that fails before any answer is treated as
+        // closed (onClosed() decides whether the request is asked again).
         if (error == QAbstractSocket::RemoteHostClosedError || (m_reused && !m_anyRead))
             onClosed();
         else if (m_socket)
@@ -168,17 +104,21 @@ void BoundedGet::open(bool fresh)
         send();
         return;
     }
-    const quint16 port = quint16(m_url.port(isTls(m_url) ? 443 : 80));
+    const quint16 port = quint16(m_url.port(isTlsUrl(m_url) ? 443 : 80));
+    // A request goes in one write and is not held back for the peer's
+    // acknowledgement of the one before.
+    connect(m_socket, &QAbstractSocket::connected, this,
+            [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     if (auto *tls = qobject_cast<QSslSocket *>(m_socket.data())) {
-        connect(tls, &QSslSocket::encrypted, this, &BoundedGet::send);
+        connect(tls, &QSslSocket::encrypted, this, &HttpExchange::send);
         tls->connectToHostEncrypted(m_url.host(), port);
     } else {
-        connect(m_socket, &QAbstractSocket::connected, this, &BoundedGet::send);
+        connect(m_socket, &QAbstractSocket::connected, this, &HttpExchange::send);
         m_socket->connectToHost(m_url.host(), port);
     }
 }
 
-void BoundedGet::send()
+void HttpExchange::send()
 {
     QByteArray target = m_url.path(QUrl::FullyEncoded).toLatin1();
     if (target.isEmpty())
@@ -190,22 +130,38 @@ void BoundedGet::send()
         host = '[' + host + ']';
     if (m_url.port() >= 0)
         host += ':' + QByteArray::number(m_url.port());
+    // A line break in the method, the target or a header would start a line
+    // of its own.
+    if (hasLineBreak(m_method) || m_method.contains(' ') || hasLineBreak(target) || target.contains(' ')) {
+        fail(QStringLiteral("invalid_url"));
+        return;
+    }
     // As Qt's own requests say who asks; no compression is asked for.
-    QByteArray head = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: Mozilla/5.0\r\n";
+    QByteArray request = m_method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: Mozilla/5.0\r\n";
     for (const auto &header : m_headers) {
-        // A line break in a value would start a header of its own.
-        if (header.first.contains('\n') || header.first.contains('\r') || header.second.contains('\n')
-            || header.second.contains('\r')) {
+        if (hasLineBreak(header.first) || hasLineBreak(header.second)) {
             fail(QStringLiteral("invalid_header"));
             return;
         }
-        head += header.first + ": " + header.second + "\r\n";
+        request += header.first + ": " + header.second + "\r\n";
     }
-    head += "\r\n";
-    m_socket->write(head);
+    if (!m_requestBody.isEmpty() || (m_method != "GET" && m_method != "HEAD" && m_method != "DELETE"))
+        request += "Content-Length: " + QByteArray::number(m_requestBody.size()) + "\r\n";
+    request += "\r\n";
+    // The head and the body in one write, handed to the system now: a kept
+    // connection was found open just before (HttpConnectionPool::take), and
+    // a write that fails here has sent nothing (see mayAskAgain()).
+    request += m_requestBody;
+    QAbstractSocket *socket = m_socket;
+    socket->write(request);
+    socket->flush();
+    // Unless the write failed just now, with nothing taken by the system
+    // (the connection was closed under it), the server may get the request.
+    if (m_socket == socket && !m_finished)
+        m_requestLeft = true;
 }
 
-void BoundedGet::onReadable()
+void HttpExchange::onReadable()
 {
     if (m_finished || !m_socket)
         return;
@@ -219,7 +175,7 @@ void BoundedGet::onReadable()
 }
 
 // One step of the answer from m_buffer; false when it needs more bytes.
-bool BoundedGet::parse()
+bool HttpExchange::parse()
 {
     switch (m_stage) {
     case Stage::Head: {
@@ -301,7 +257,7 @@ bool BoundedGet::parse()
     return false;
 }
 
-bool BoundedGet::parseHead(qsizetype end)
+bool HttpExchange::parseHead(qsizetype end)
 {
     const QList<QByteArray> lines = m_buffer.left(end).split('\n');
     m_buffer.remove(0, end + 4);
@@ -324,7 +280,7 @@ bool BoundedGet::parseHead(qsizetype end)
     m_keepAlive = statusLine.value(0) == "HTTP/1.1" && !connection.contains("close");
     const QByteArray coding = headerValue(lines, "Transfer-Encoding").toLower();
     const QByteArray length = headerValue(lines, "Content-Length");
-    if (status == 204 || status == 304) {
+    if (status == 204 || status == 304 || m_method == "HEAD") {
         complete();
         return false;
     }
@@ -366,7 +322,7 @@ bool BoundedGet::parseHead(qsizetype end)
 
 // Moves `count` bytes of m_buffer to the body; false (and the answer ends)
 // when the body would pass the cap.
-bool BoundedGet::takeBodyBytes(qint64 count)
+bool HttpExchange::takeBodyBytes(qint64 count)
 {
     if (m_bodySize + count > m_cap) {
         m_tooLarge = true;
@@ -394,7 +350,7 @@ bool BoundedGet::takeBodyBytes(qint64 count)
     return true;
 }
 
-void BoundedGet::onClosed()
+void HttpExchange::onClosed()
 {
     if (m_finished)
         return;
@@ -407,9 +363,9 @@ void BoundedGet::onClosed()
         complete();
         return;
     }
-    if (m_reused && !m_anyRead) {
+    if (mayAskAgain()) {
         // The server closed the kept connection as the request went out:
-        // a GET is asked again, once, on a new connection.
+        // asked again, once, on a new connection.
         m_reused = false;
         m_socket->disconnect(this);
         m_socket->deleteLater();
@@ -422,7 +378,18 @@ void BoundedGet::onClosed()
                                                               : QStringLiteral("incomplete_response"));
 }
 
-QByteArray BoundedGet::takeBody()
+// A kept connection broke before any of the answer came. A GET is asked
+// again whatever the server got of it (reading twice changes nothing). A
+// request with a body only if none of it left the socket: the server may
+// have taken it otherwise, and a send must never go twice.
+bool HttpExchange::mayAskAgain() const
+{
+    if (!m_reused || m_anyRead)
+        return false;
+    return m_method == "GET" || !m_requestLeft;
+}
+
+QByteArray HttpExchange::takeBody()
 {
     QByteArray out;
     if (m_body.size() == 1) {
@@ -437,14 +404,14 @@ QByteArray BoundedGet::takeBody()
     return out;
 }
 
-void BoundedGet::abort()
+void HttpExchange::abort()
 {
     if (m_finished)
         return;
     fail(QStringLiteral("aborted"));
 }
 
-void BoundedGet::fail(const QString &error)
+void HttpExchange::fail(const QString &error)
 {
     if (m_finished)
         return;
@@ -456,16 +423,16 @@ void BoundedGet::fail(const QString &error)
     finish();
 }
 
-void BoundedGet::complete()
+void HttpExchange::complete()
 {
     m_stage = Stage::Done;
-    // Bytes past the answer are none a GET asked for: the connection goes.
+    // Bytes past the answer are none the request asked for: the connection goes.
     if (!m_buffer.isEmpty())
         m_keepAlive = false;
     finish();
 }
 
-void BoundedGet::finish()
+void HttpExchange::finish()
 {
     m_finished = true;
     if (m_socket) {

@@ -1,8 +1,8 @@
-// A GET read on a socket of its own, for the request runner (http.h).
+// One request and its answer for the request runner (http.h), over a
+// kept-alive connection of the pool (http_connection_pool.h).
 //
 // Qt 6.4 gives a reply's read bound to its HTTP thread only once that thread
-// has started the request, and for a request without a body nothing makes
-// that thread wait for it: if the thread that made the request is held up
+// has started the request: if the thread that made the request is held up
 // between the request and its bound (a loaded machine), Qt's HTTP thread
 // reads an endless answer unbounded meanwhile, hundreds of megabytes in a
 // second. Here the thread that reads the socket is the one that takes the
@@ -11,12 +11,10 @@
 // this thread runs.
 //
 // Only what the services need: HTTP/1.1, no redirects followed, no
-// compression asked for, plain http only where the runner allows it. Idle
-// connections are kept per host and used again by the next GET.
+// compression asked for, plain http only where the runner allows it.
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -28,45 +26,17 @@ class QAbstractSocket;
 
 namespace velmor::net {
 
-class BoundedGet;
+class HttpConnectionPool;
 
-// The connections of the GETs: at most six at a time to one host, as Qt
-// allows for its own (more GETs wait for one to end), and the idle ones kept
-// open for the next. Lives on the network thread and closes them when it goes.
-class GetConnections : public QObject
-{
-public:
-    // True when `get` may open or take a connection now; else it is begun
-    // again once another GET to the host has ended.
-    bool enter(const QUrl &url, BoundedGet *get);
-    void leave(const QUrl &url);
-    // An open idle connection to the URL's host, or null.
-    QAbstractSocket *take(const QUrl &url);
-    void giveBack(const QUrl &url, QAbstractSocket *socket);
-
-private:
-    struct Idle
-    {
-        QString key;
-        QPointer<QAbstractSocket> socket;
-    };
-    struct Waiting
-    {
-        QString key;
-        QPointer<BoundedGet> get;
-    };
-    QList<Idle> m_idle;
-    QHash<QString, int> m_busy;
-    QList<Waiting> m_waiting;
-};
-
-class BoundedGet : public QObject
+class HttpExchange : public QObject
 {
     Q_OBJECT
 public:
-    BoundedGet(const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers, qint64 cap, qint64 readAhead,
-               GetConnections *connections);
-    ~BoundedGet() override;
+    // `headers` go as given; the Host, and the Content-Length of a request
+    // with a body (or a method that carries one), are added here.
+    HttpExchange(QByteArray method, const QUrl &url, QList<QPair<QByteArray, QByteArray>> headers, QByteArray body,
+                 qint64 cap, qint64 readAhead, HttpConnectionPool *connections);
+    ~HttpExchange() override;
 
     void start();
     // Ends it now (finished() is emitted); what came is dropped.
@@ -85,7 +55,7 @@ signals:
     void finished();
 
 private:
-    friend class GetConnections;
+    friend class HttpConnectionPool;
     enum class Stage { Head, Body, Chunk, ChunkData, ChunkEnd, Trailer, Done };
 
     void begin();
@@ -93,6 +63,7 @@ private:
     void send();
     void onReadable();
     void onClosed();
+    bool mayAskAgain() const;
     bool parse();
     bool parseHead(qsizetype end);
     bool takeBodyBytes(qint64 count);
@@ -100,15 +71,18 @@ private:
     void complete();
     void finish();
 
+    const QByteArray m_method;
     const QUrl m_url;
     const QList<QPair<QByteArray, QByteArray>> m_headers;
+    const QByteArray m_requestBody;
     const qint64 m_cap;
     const qint64 m_readAhead;
-    QPointer<GetConnections> m_connections;
+    QPointer<HttpConnectionPool> m_connections;
     QPointer<QAbstractSocket> m_socket;
     bool m_entered = false; // holds one of the host's places
-    bool m_reused = false;
+    bool m_reused = false;  // the connection is a kept one
     bool m_anyRead = false;
+    bool m_requestLeft = false; // some of the request may have reached the server
     bool m_finished = false;
     bool m_tooLarge = false;
     bool m_keepAlive = true;
