@@ -299,6 +299,8 @@ private:
     {
         RelaySendResult result;
         bool marked = false;
+        // Not posted: its row was found sent already.
+        bool foundSent = false;
     };
     void postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
                         const std::optional<Posted> &posted);
@@ -357,6 +359,7 @@ private:
     qint64 m_giveUpSeconds = kGiveUpSeconds;
     QStringList m_waiting;   // ids to post, oldest first
     QSet<QString> m_waitingIds; // the same, to ask in constant time
+    QSet<QString> m_retrying;   // retried by the user, their posts not answered yet
     QSet<QString> m_posting; // ids on their way
     // The envelopes of the sends being shown (showSealed): one posted at
     // once is not read back from the store.

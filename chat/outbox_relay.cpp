@@ -275,6 +275,7 @@ void Outbox::forgetQueue()
     m_settleTimer.stop();
     m_waiting.clear();
     m_waitingIds.clear();
+    m_retrying.clear();
     m_resendTimer.stop();
     m_pausedUntilMs = 0;
     m_relayFailures = 0;
@@ -316,6 +317,7 @@ bool Outbox::retryStored(const MessageRecord &row)
         // a new message (a new id) instead.
         return false;
     }
+    m_retrying.insert(row.id);
     // Its failed status, if still unwritten, must not undo this.
     m_unwrittenStatuses.removeIf([&row](const auto &change) { return change.first == row.id; });
     m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
@@ -457,8 +459,18 @@ std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const Q
         : !stored                                     ? QString()
         : !sealedEnvelope.isEmpty()                   ? sealedEnvelope
                                                       : store.outgoingEnvelope(messageId);
-    if (envelope.isEmpty())
+    if (envelope.isEmpty()) {
+        // Found sent: a retry may have to say so (answered()).
+        if (stored) {
+            const std::optional<MessageRecord> row = store.ownMessage(messageId);
+            if (row && row->status == MessageStatus::Sent) {
+                Posted found;
+                found.foundSent = true;
+                return found;
+            }
+        }
         return std::nullopt;
+    }
     const QByteArray written = envelope.toUtf8();
     // A fan-out just sealed is at hand as the object its text was written from.
     const bool atHand = !sealedFanOut.isEmpty() && keptEnvelope.isEmpty() && envelope == sealedEnvelope;
@@ -487,12 +499,28 @@ std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const Q
 void Outbox::answered(const QString &messageId, const QString &owner, const QString &journal,
                       const std::optional<Posted> &posted, bool current)
 {
-    if (!current)
-        postedAfterEnd(messageId, owner, journal, posted);
-    else if (posted)
-        onPosted(messageId, posted->result, posted->marked);
-    else
+    const bool foundSent = posted && posted->foundSent;
+    const bool retried = m_retrying.contains(messageId);
+    if (!current) {
+        // Written in its owner's store already: nothing to keep for later.
+        postedAfterEnd(messageId, owner, journal, foundSent ? std::nullopt : posted);
+    } else if (foundSent && retried) {
+        // A retried row marked sent between the retry and its post: a
+        // super group's pull that finds the server's copy of the user's
+        // message marks it so and drops its envelope. The retry is over,
+        // and said so. Other posts that find their row sent stay silent:
+        // they follow a post of this outbox that said so already.
+        m_host.messageStatusChanged(messageId, int(MessageStatus::Sent));
+        emit sendFinished(messageId, int(MessageStatus::Sent));
         pump();
+    } else if (posted && !foundSent) {
+        onPosted(messageId, posted->result, posted->marked);
+    } else {
+        pump();
+    }
+    // A retry stays one while its send waits to be posted again.
+    if (retried && !m_waitingIds.contains(messageId))
+        m_retrying.remove(messageId);
 }
 
 void Outbox::postEnded(const QString &messageId)

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 #include <QtTest>
@@ -787,7 +788,8 @@ private slots:
     // as the same message (same row, same id); a sent row is not tried
     // again. A super group's server stores it once under that id: one it
     // refused is stored now, one that reached it (a row an older build left
-    // failed, with no request kept) is not stored twice.
+    // failed, with no request kept) is not stored twice, and one a pull
+    // found there before the retry's post went is told sent all the same.
     void retrySendsToTheRowsOwnPeer_data()
     {
         QTest::addColumn<QString>("kind");
@@ -795,6 +797,7 @@ private slots:
         QTest::newRow("picture") << "picture";
         QTest::newRow("super group, refused by the server, then retried") << "refused";
         QTest::newRow("super group, an older build's failed row that reached the server") << "arrived";
+        QTest::newRow("super group, its copy pulled back before the retry is posted") << "pulled";
     }
     void retrySendsToTheRowsOwnPeer()
     {
@@ -807,7 +810,7 @@ private slots:
         m_chat->openConversation(peer);
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
         QString id;
-        if (kind == "arrived") {
+        if (kind == "arrived" || kind == "pulled") {
             MessageRecord row = message(newId(), peer, QStringLiteral("posted by an older build"),
                                         QDateTime::currentSecsSinceEpoch(), true);
             row.sender_raw_public_key = m_alice.key();
@@ -840,7 +843,19 @@ private slots:
         m_relay.markSeen(m_carol.key());
         const int bobQueued = m_relay.queueSize(m_bob.key());
         QVERIFY(m_chat->newChat(m_bob.key())); // another conversation is open now
+        // "pulled": every worker is held while the retry is asked for, and
+        // its row is marked sent meanwhile, as a pull that finds the
+        // server's copy does, before its post reads it.
+        const auto gate = std::make_shared<QSemaphore>();
+        const int workers = kind == "pulled" ? QThreadPool::globalInstance()->maxThreadCount() : 0;
+        for (int i = 0; i < workers; ++i)
+            QThreadPool::globalInstance()->start([gate] { gate->acquire(); });
         m_chat->retryMessage(id);
+        if (workers > 0) {
+            const bool marked = store.setMessageStatus(id, MessageStatus::Sent);
+            gate->release(workers);
+            QVERIFY(marked);
+        }
         QCOMPARE(finished(done, 1), (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
         QCOMPARE(store.messageById(id)->status, MessageStatus::Sent);
         if (server) {
