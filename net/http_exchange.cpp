@@ -15,6 +15,9 @@ namespace {
 // An answer's head, and a chunk's size line, are short; more is no answer.
 constexpr qsizetype kMaxHeadBytes = 64 * 1024;
 constexpr qsizetype kMaxLineBytes = 1024;
+// Interim (1xx) answers before the real one: a server has no use for more,
+// and one that sends them without end would hold the request to its deadline.
+constexpr int kMaxInterimAnswers = 8;
 
 bool hasLineBreak(const QByteArray &text)
 {
@@ -269,7 +272,7 @@ bool HttpExchange::parseHead(qsizetype end)
         return false;
     }
     if (status >= 100 && status < 200) {
-        if (status == 101) {
+        if (status == 101 || ++m_interimAnswers > kMaxInterimAnswers) {
             fail(QStringLiteral("invalid_response"));
             return false;
         }

@@ -93,6 +93,7 @@ private:
     qint64 m_stated = -1;   // the length the answer stated, if any
     qint64 m_left = -1;     // of the stated length or of the current chunk; -1 up to the close
     int m_status = 0;
+    int m_interimAnswers = 0;
     QString m_error;
 };
 

@@ -53,7 +53,11 @@ bool sendAll(int fd, const QByteArray &data, const std::atomic<bool> &stop, cons
     return true;
 }
 
-// Reads until the blank line that ends an HTTP head; empty on failure.
+// Reads until the blank line that ends an HTTP head, and the body its
+// Content-Length states (read, so that closing sends no reset that could
+// overtake the answer); the head, empty on failure.
+QByteArray readRequest(int fd, const std::atomic<bool> &stop, const QElapsedTimer &clock);
+
 QByteArray readHead(int fd, const std::atomic<bool> &stop, const QElapsedTimer &clock)
 {
     QByteArray head;
@@ -77,6 +81,25 @@ QByteArray headerValue(const QByteArray &head, const QByteArray &name)
             return line.mid(colon + 1).trimmed();
     }
     return {};
+}
+
+QByteArray readRequest(int fd, const std::atomic<bool> &stop, const QElapsedTimer &clock)
+{
+    QByteArray head = readHead(fd, stop, clock);
+    const qsizetype end = head.indexOf("\r\n\r\n");
+    if (end < 0)
+        return {};
+    qint64 left = headerValue(head.left(end), "Content-Length").toLongLong() - (head.size() - end - 4);
+    char buffer[4096];
+    while (left > 0) {
+        if (!waitFor(fd, POLLIN, stop, clock))
+            return {};
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return {};
+        left -= n;
+    }
+    return head;
 }
 
 QByteArray upgradeAnswer(const QByteArray &head)
@@ -110,8 +133,8 @@ QByteArray frameHeader(quint8 firstByte, quint64 length)
 
 } // namespace
 
-HostileServer::HostileServer(Behaviour behaviour, const QByteArray &redirectTarget)
-    : m_behaviour(behaviour), m_redirectTarget(redirectTarget)
+HostileServer::HostileServer(Behaviour behaviour, const QByteArray &text)
+    : m_behaviour(behaviour), m_text(text)
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -177,7 +200,9 @@ void HostileServer::handle(int fd)
 {
     QElapsedTimer clock;
     clock.start();
-    const QByteArray head = readHead(fd, m_stop, clock);
+    const bool scripted = m_behaviour == Behaviour::Scripted || m_behaviour == Behaviour::ScriptedThenFiller
+        || m_behaviour == Behaviour::EndlessInterim || m_behaviour == Behaviour::SaysCloseStaysOpen;
+    const QByteArray head = scripted ? readRequest(fd, m_stop, clock) : readHead(fd, m_stop, clock);
     if (head.isEmpty())
         return;
     ++m_requests;
@@ -262,13 +287,38 @@ void HostileServer::handle(int fd)
         return;
     }
     case Behaviour::Redirect:
-        sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + m_redirectTarget + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+        sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + m_text + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
                 m_stop, clock);
         return;
     case Behaviour::Record:
         sendAll(fd,
                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}",
                 m_stop, clock);
+        return;
+    case Behaviour::Scripted:
+        // The close is the server's half only: the client reads all of it.
+        if (sendAll(fd, m_text, m_stop, clock))
+            ::shutdown(fd, SHUT_WR);
+        drainUntilClosed();
+        return;
+    case Behaviour::ScriptedThenFiller:
+    case Behaviour::EndlessInterim: {
+        const bool interim = m_behaviour == Behaviour::EndlessInterim;
+        if (!interim && !sendAll(fd, m_text, m_stop, clock))
+            return;
+        const QByteArray slice = interim ? QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(2048)
+                                         : QByteArray(0x10000, 'a');
+        while (m_sent.load() < kMaxBytesPerConnection && sendAll(fd, slice, m_stop, clock))
+            count(slice.size());
+        m_peerClosed = true;
+        return;
+    }
+    case Behaviour::SaysCloseStaysOpen:
+        if (sendAll(fd,
+                    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+                    "Connection: close\r\n\r\n{}",
+                    m_stop, clock))
+            drainUntilClosed();
         return;
     case Behaviour::SilentUpgrade:
         drainUntilClosed();

@@ -24,15 +24,21 @@ public:
         FalseLength,        // 200, Content-Length of 10 GB, then a body as fast as the peer takes it
         KeptThenEndless,    // 200 {} kept alive, then to the next request on that connection as EndlessChunked
         KeptThenDropped,    // 200 {} kept alive, then reads the next request on that connection and closes it
-        Redirect,           // 302 to redirectTarget
+        Redirect,           // 302 to `text`
         Record,             // 200 {} and keeps the request head
         SilentUpgrade,      // reads the WebSocket upgrade, never answers
         SilentAfterUpgrade, // completes the upgrade, then never sends (nor pongs)
         HugeFrame,          // completes the upgrade, then one text frame of 1 GiB
         EndlessMessage,     // completes the upgrade, then one message of endless 64 KiB fragments
+        Scripted,           // `text` as the whole answer to the first request, then closes
+        ScriptedThenFiller, // `text`, then 'a' without end and without a line break
+        EndlessInterim,     // "100 Continue" interim answers without end
+        SaysCloseStaysOpen, // 200 {} with "Connection: close", then answers nothing more on that connection
     };
 
-    explicit HostileServer(Behaviour behaviour, const QByteArray &redirectTarget = {});
+    // `text`: the redirect's target (Redirect), or the answer's bytes
+    // (Scripted, ScriptedThenFiller).
+    explicit HostileServer(Behaviour behaviour, const QByteArray &text = {});
     ~HostileServer();
     HostileServer(const HostileServer &) = delete;
     HostileServer &operator=(const HostileServer &) = delete;
@@ -58,7 +64,7 @@ private:
     void handle(int fd);
 
     Behaviour m_behaviour;
-    QByteArray m_redirectTarget;
+    QByteArray m_text;
     int m_listenFd = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
