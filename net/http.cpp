@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "net/answer_json.h"
+#include "net/http_connection_pool.h"
 #include "net/http_exchange.h"
 #include "net/network_thread.h"
 
@@ -171,7 +172,7 @@ QList<QPair<QByteArray, QByteArray>> requestHeaders(const HttpRequest &request, 
 
 // Checks the request and makes its exchange; false with response.error set
 // when it must not or cannot be sent.
-bool startRequest(Pending &pending, const NetworkManagers &managers)
+bool startRequest(Pending &pending, HttpConnectionPool *connections)
 {
     const HttpRequest &request = *pending.request;
     HttpResponse &response = pending.response;
@@ -194,7 +195,7 @@ bool startRequest(Pending &pending, const NetworkManagers &managers)
     const QByteArray method = request.method.toUpper();
     const qint64 cap = request.maxResponseBytes > 0 ? request.maxResponseBytes : kMaxResponseBytes;
     pending.exchange = new HttpExchange(method, request.url, requestHeaders(request, method), request.body, cap,
-                                        kReadBufferBytes, managers.connections);
+                                        kReadBufferBytes, connections);
     return true;
 }
 
@@ -215,6 +216,7 @@ void finishRequest(Pending &pending)
         response.error = exchange->error();
     } else {
         response.body = exchange->takeBody();
+        response.location = exchange->location();
         response.success = response.status >= 200 && response.status < 300;
     }
     // From the network thread's loop, as this runs inside its finished().
@@ -230,19 +232,35 @@ thread_local int guiWorkDepth = 0;
 // Set for good by abortRequests(): every request from then on ends at once.
 std::atomic<bool> g_aborting{false};
 
+} // namespace
+
+namespace detail {
+
 // The requests of one call. They run on the network thread; the caller
 // waits in a loop of its own until `done`, which is set (under the mutex)
-// once every response is filled in.
+// once every response is filled in, or (startHttp) is told on its context.
 struct Batch
 {
     QList<HttpRequest> requests;
     QList<Pending> pendings;
     int running = 0; // requests whose exchange has not finished
+    Connections connections = Connections::Services;
 
     QMutex mutex;
     bool done = false;
     QEventLoop *waiter = nullptr; // the caller's loop while it waits
+    // A call not waited for: told on this object's thread. Null once the
+    // caller let go (it never is while the object is being destroyed: the
+    // caller cancels first, on that same thread).
+    QObject *context = nullptr;
+    std::function<void(const HttpResponse &)> onAnswer;
 };
+
+} // namespace detail
+
+namespace {
+
+using detail::Batch;
 using BatchPtr = std::shared_ptr<Batch>;
 
 // The batches with requests in flight; used on the network thread only.
@@ -252,6 +270,22 @@ QList<BatchPtr> &batchesInFlight()
     return batches;
 }
 
+// On the context's thread: gives a call's answer, unless it was cancelled.
+void tellAnswer(const BatchPtr &batch)
+{
+    std::function<void(const HttpResponse &)> onAnswer;
+    HttpResponse response;
+    {
+        QMutexLocker lock(&batch->mutex);
+        if (!batch->context)
+            return;
+        batch->context = nullptr;
+        onAnswer = std::move(batch->onAnswer);
+        response = std::move(batch->pendings.first().response);
+    }
+    onAnswer(response);
+}
+
 void completeBatch(const BatchPtr &batch)
 {
     batchesInFlight().removeOne(batch);
@@ -259,6 +293,10 @@ void completeBatch(const BatchPtr &batch)
     batch->done = true;
     if (batch->waiter)
         QMetaObject::invokeMethod(batch->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+    // Posted under the lock: the context cannot go meanwhile, and what is
+    // posted to it goes with it.
+    if (batch->context)
+        QMetaObject::invokeMethod(batch->context, [batch] { tellAnswer(batch); }, Qt::QueuedConnection);
 }
 
 void finishOne(const BatchPtr &batch, Pending *p)
@@ -312,7 +350,7 @@ void runBatch(const BatchPtr &batch, const NetworkManagers *managers)
     for (qsizetype i = 0; i < batch->requests.size(); ++i) {
         Pending *p = &batch->pendings[i];
         p->request = &batch->requests[i];
-        if (!startRequest(*p, *managers)) {
+        if (!startRequest(*p, batch->connections == Connections::Pictures ? managers->pictures : managers->connections)) {
             p->done = true;
             continue;
         }
@@ -403,6 +441,45 @@ QList<HttpResponse> runHttpParallel(const QList<HttpRequest> &requests)
     for (Pending &pending : batch->pendings)
         responses.append(std::move(pending.response));
     return responses;
+}
+
+HttpCall startHttp(const HttpRequest &request, QObject *context, std::function<void(const HttpResponse &)> onAnswer,
+                   Connections connections)
+{
+    static const bool stopHookSet = (setNetworkThreadStopHook(endBatchesAtStop), true);
+    Q_UNUSED(stopHookSet);
+    auto batch = std::make_shared<Batch>();
+    batch->requests = {request};
+    batch->pendings.resize(1);
+    batch->connections = connections;
+    batch->context = context;
+    batch->onAnswer = std::move(onAnswer);
+    HttpCall call;
+    call.m_batch = batch;
+    if (g_aborting.load() || !postToNetworkThread([batch](const NetworkManagers *managers) { runBatch(batch, managers); })) {
+        // Told from the context's loop all the same.
+        QMutexLocker lock(&batch->mutex);
+        batch->pendings.first().response.error = QStringLiteral("aborted");
+        batch->done = true;
+        QMetaObject::invokeMethod(context, [batch] { tellAnswer(batch); }, Qt::QueuedConnection);
+    }
+    return call;
+}
+
+void HttpCall::cancel()
+{
+    const BatchPtr batch = std::exchange(m_batch, nullptr);
+    if (!batch)
+        return;
+    {
+        QMutexLocker lock(&batch->mutex);
+        batch->context = nullptr;
+        batch->onAnswer = {};
+        if (batch->done)
+            return;
+    }
+    // What the exchange read goes now, not at its deadline.
+    postToNetworkThread([batch](const NetworkManagers *) { abortBatch(batch); });
 }
 
 void setRequestStartedHookForTests(std::function<void()> hook)

@@ -14,6 +14,9 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
+
+class QObject;
 
 namespace velmor::net {
 
@@ -29,6 +32,7 @@ struct HttpResponse
     QByteArray body;
     bool success = false; // a whole 2xx answer
     QString error;        // transport error text ("timeout", "insecure_endpoint", …), empty on a whole answer
+    QByteArray location;  // a whole 3xx answer's Location, as sent
 
     // The body as a JSON object; empty when it is not one, or one of more
     // values than an answer read whole may hold (answer_json.h).
@@ -55,6 +59,36 @@ HttpResponse getJson(const QUrl &url, const QString &bearerToken = QString(),
                      int timeoutMs = kDefaultTimeoutMs);
 HttpResponse postJson(const QUrl &url, const QJsonObject &body,
                       const QString &bearerToken = QString(), int timeoutMs = kDefaultTimeoutMs);
+
+namespace detail {
+struct Batch;
+}
+
+// The kept-alive connections a request goes over: the services' own, or
+// those of the pictures the views load, which never hold a service's
+// request back while they come.
+enum class Connections { Services, Pictures };
+
+// A request run without waiting for it (startHttp()).
+class HttpCall
+{
+public:
+    // Ends the request if it still runs; its answer is then never given.
+    // On the thread of the call's context.
+    void cancel();
+
+private:
+    friend HttpCall startHttp(const HttpRequest &, QObject *, std::function<void(const HttpResponse &)>, Connections);
+    std::shared_ptr<detail::Batch> m_batch;
+};
+
+// Runs `request` on the network thread, as runHttp() does, without waiting:
+// `onAnswer` gets the response on `context`'s thread, from its loop (never
+// inside this call), unless the call was cancelled first. The context
+// cancels the call before it goes. Never blocks, so the window's thread may
+// call it.
+HttpCall startHttp(const HttpRequest &request, QObject *context, std::function<void(const HttpResponse &)> onAnswer,
+                   Connections connections = Connections::Services);
 
 // Ends every request in flight on any thread now, and every later one at
 // once, with the error "aborted", and stops the network thread: the program

@@ -279,6 +279,8 @@ bool HttpExchange::parseHead(qsizetype end)
         return true; // an interim answer; the real one follows
     }
     m_status = status;
+    if (status >= 300 && status < 400)
+        m_location = headerValue(lines, "Location");
     const QByteArray connection = headerValue(lines, "Connection").toLower();
     m_keepAlive = statusLine.value(0) == "HTTP/1.1" && !connection.contains("close");
     const QByteArray coding = headerValue(lines, "Transfer-Encoding").toLower();

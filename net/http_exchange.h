@@ -49,6 +49,8 @@ public:
     int status() const { return m_status; }
     const QString &error() const { return m_error; }
     bool tooLarge() const { return m_tooLarge; }
+    // A 3xx answer's Location, as sent; empty for any other.
+    const QByteArray &location() const { return m_location; }
     QByteArray takeBody();
 
 signals:
@@ -95,6 +97,7 @@ private:
     int m_status = 0;
     int m_interimAnswers = 0;
     QString m_error;
+    QByteArray m_location;
 };
 
 } // namespace velmor::net

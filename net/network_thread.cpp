@@ -31,7 +31,8 @@ protected:
     void run() override
     {
         HttpConnectionPool connections;
-        NetworkManagers managers{&connections};
+        HttpConnectionPool pictures;
+        NetworkManagers managers{&connections, &pictures};
         m_managers = &managers;
         exec();
         if (m_atStop)

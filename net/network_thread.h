@@ -16,6 +16,8 @@ struct NetworkManagers
     // For every request: sends, pulls, logins, reads and group-server calls
     // alike reuse its kept-alive connections.
     HttpConnectionPool *connections = nullptr;
+    // For the pictures the views load (avatars of group servers).
+    HttpConnectionPool *pictures = nullptr;
 };
 
 // Runs `work` on the network thread with its managers, started at the

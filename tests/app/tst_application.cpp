@@ -13,7 +13,9 @@
 #include "support/fake_common.h"
 #include "support/own_x_server.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -324,13 +326,19 @@ void ApplicationTest::mediaLeftOverByAnEarlierRunGoAtStart()
 }
 
 // Pictures the program's views load (avatars of group members) follow a
-// redirect only to the origin they were asked of, never on to a tracker.
+// redirect only to the origin they were asked of, never on to a tracker;
+// one reached so is shown.
 void ApplicationTest::windowFollowsNoRedirectToAnotherOrigin()
 {
     using velmor::fakes::FakeReply;
     velmor::fakes::FakeHttpServer tracker;
     velmor::fakes::FakeHttpServer server;
-    const auto serve = [](const QHttpServerRequest &) { return FakeReply{200, QByteArray("pixel"), "image/png"}; };
+    QByteArray png;
+    QBuffer pngBuffer(&png);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(pngBuffer.open(QIODevice::WriteOnly) && picture.save(&pngBuffer, "PNG"));
+    const auto serve = [png](const QHttpServerRequest &) { return FakeReply{200, png, "image/png"}; };
     tracker.addRoute(QStringLiteral("/avatar.png"), QHttpServerRequest::Method::Get, serve);
     QVERIFY(tracker.start());
     server.addRoute(QStringLiteral("/avatar.png"), QHttpServerRequest::Method::Get, serve);
@@ -352,7 +360,13 @@ Row {
         Image {
             cache: false
             source: "%1" + modelData
-            onStatusChanged: if (status !== Image.Loading && ++row.done === 3) Qt.exit(0)
+            onStatusChanged: {
+                if (status === Image.Loading)
+                    return
+                console.log("picture", modelData, status === Image.Ready ? "shown " + sourceSize.width : "refused")
+                if (++row.done === 3)
+                    Qt.exit(0)
+            }
         }
     }
 }
@@ -362,6 +376,8 @@ Row {
     // Same-origin redirects were followed, none to the tracker.
     QVERIFY(server.requestCount(QStringLiteral("/avatar.png")) > 0 && server.requestCount(QStringLiteral("/then-away")) > 0);
     QCOMPARE(tracker.requestCount(QStringLiteral("/avatar.png")), 0);
+    for (const char *told : {"picture /away refused", "picture /here shown 8", "picture /here-then-away refused"})
+        QVERIFY2(result.output.contains(QLatin1String(told)), qPrintable(result.output));
 }
 
 // The login window's first frame is drawn without the controls module (its

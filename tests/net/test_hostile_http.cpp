@@ -1,11 +1,16 @@
 // The HTTP runner against servers that break the rules: a body cut short of
-// its stated length, redirects elsewhere, and a chunked answer without end.
+// its stated length, redirects elsewhere, and a chunked answer without end;
+// and the same for the pictures the views load.
 #include "net/http.h"
 #include "net/network_thread.h"
+#include "net/picture_access.h"
 #include "support/hostile_server.h"
 #include "support/memory_peak.h"
 
+#include <QNetworkReply>
 #include <QtTest>
+
+#include <memory>
 
 using namespace velmor::net;
 using velmor::fakes::HostileServer;
@@ -24,6 +29,8 @@ private slots:
     void endlessAnswerAtTheFullCapHoldsLittleMemory();
     void keptConnectionClosedAfterTheRequest_data();
     void keptConnectionClosedAfterTheRequest();
+    void viewPictureIsBoundedFromItsFirstByte_data();
+    void viewPictureIsBoundedFromItsFirstByte();
 };
 
 // As on a loaded machine: the thread that reads answers (the network
@@ -304,6 +311,97 @@ void HostileHttpTest::endlessAnswerAtTheFullCapHoldsLittleMemory()
     QVERIFY2(server.bytesSent() <= kMaxResponseBytes + 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
     QVERIFY2(peakGrowth <= kMaxResponseBytes + 16 * 1024 * 1024, qPrintable(QString::number(peakGrowth)));
     QVERIFY2(held <= 8 * 1024 * 1024, qPrintable(QString::number(held)));
+}
+
+// A picture the views load (an avatar of a group server) costs at most its
+// cap whatever the server sends: an answer stated over the cap is refused
+// with its head, one that comes to more is broken off there, also after a
+// same-origin redirect, and one that trickles on ends at the deadline.
+void HostileHttpTest::viewPictureIsBoundedFromItsFirstByte_data()
+{
+    QTest::addColumn<HostileServer::Behaviour>("behaviour");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("heldAfterStartMs");
+    QTest::addColumn<int>("deadlineMs");
+    QTest::addColumn<QString>("outcome"); // "taken", "refused" or "timed out"
+    QTest::addColumn<qint64>("peakBound");
+    using B = HostileServer::Behaviour;
+    const auto picture = [](qint64 stated, qint64 sent) {
+        return "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " + QByteArray::number(stated) + "\r\n\r\n"
+            + QByteArray(sent, 'p');
+    };
+    const qint64 cap = kMaxPictureBytes;
+    const qint64 capAndBuffers = cap + 16 * 1024 * 1024;
+    // Refused with the head: next to nothing of the body is read.
+    const qint64 headOnly = 4 * 1024 * 1024;
+    const QString refused = QStringLiteral("refused");
+    QTest::newRow("a picture just under the cap") << B::Scripted << picture(cap - 1024, cap - 1024) << 0 << 30000
+                                                  << QStringLiteral("taken") << capAndBuffers;
+    QTest::newRow("stated one byte over the cap") << B::Scripted << picture(cap + 1, cap + 1) << 0 << 30000
+                                                  << refused << headOnly;
+    QTest::newRow("lying length of 10 GB") << B::FalseLength << QByteArray() << 0 << 30000 << refused << headOnly;
+    QTest::newRow("endless chunks") << B::EndlessChunked << QByteArray() << 0 << 30000 << refused << capAndBuffers;
+    QTest::newRow("up to a close that never comes, network thread held up at the start")
+        << B::EndlessUnsized << QByteArray() << 1000 << 30000 << refused << capAndBuffers;
+    QTest::newRow("endless chunks after a same-origin redirect")
+        << B::RedirectThenEndless << QByteArray("/avatar-2.png") << 0 << 30000 << refused << capAndBuffers;
+    QTest::newRow("slow drip") << B::Drip << QByteArray() << 0 << 3000 << QStringLiteral("timed out")
+                               << capAndBuffers;
+}
+
+void HostileHttpTest::viewPictureIsBoundedFromItsFirstByte()
+{
+    QFETCH(HostileServer::Behaviour, behaviour);
+    QFETCH(QByteArray, answer);
+    QFETCH(int, heldAfterStartMs);
+    QFETCH(int, deadlineMs);
+    QFETCH(QString, outcome);
+    QFETCH(qint64, peakBound);
+    const auto load = [](PictureAccessManager &manager, const QString &url) {
+        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));
+        if (!QTest::qWaitFor([&reply] { return reply->isFinished(); }, 40000))
+            reply.reset();
+        return reply;
+    };
+    {
+        HostileServer warm(HostileServer::Behaviour::Record);
+        PictureAccessManager manager;
+        const auto reply = load(manager, warm.httpUrl(QStringLiteral("/warm.png")));
+        QVERIFY(reply && reply->error() == QNetworkReply::NoError);
+    }
+    HostileServer server(behaviour, answer);
+    QVERIFY(server.port() > 0);
+    const qint64 before = statusBytes("VmRSS");
+    if (!resetPeakResident() || before < 0)
+        QSKIP("this kernel does not report a resettable peak");
+    if (heldAfterStartMs > 0)
+        setRequestStartedHookForTests([heldAfterStartMs] { QThread::msleep(heldAfterStartMs); });
+    QElapsedTimer clock;
+    clock.start();
+    PictureAccessManager manager(nullptr, deadlineMs);
+    std::unique_ptr<QNetworkReply> reply = load(manager, server.httpUrl(QStringLiteral("/avatar.png")));
+    const qint64 tookMs = clock.elapsed();
+    setRequestStartedHookForTests({});
+    QVERIFY2(reply, "the picture's request never ended");
+    const QNetworkReply::NetworkError error = reply->error();
+    QCOMPARE(error == QNetworkReply::NoError       ? QStringLiteral("taken")
+             : error == QNetworkReply::TimeoutError ? QStringLiteral("timed out")
+                                                    : QStringLiteral("refused"),
+             outcome);
+    const bool taken = error == QNetworkReply::NoError;
+    QCOMPARE(reply->readAll().size(), taken ? answer.size() - answer.indexOf("\r\n\r\n") - 4 : 0);
+    reply.reset();
+    if (behaviour != HostileServer::Behaviour::Scripted)
+        QTRY_VERIFY_WITH_TIMEOUT(server.peerClosed(), 30000);
+    const qint64 peakGrowth = statusBytes("VmHWM") - before;
+    const qint64 held = statusBytes("VmRSS") - before;
+    qInfo("view picture: ended after %lld ms, %lld KiB sent, peak resident growth %lld KiB, held after %lld KiB", tookMs,
+          server.bytesSent() >> 10, peakGrowth >> 10, held >> 10);
+    QVERIFY2(server.bytesSent() <= kMaxPictureBytes + 24 * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
+    QVERIFY2(peakGrowth <= peakBound, qPrintable(QString::number(peakGrowth)));
+    // A picture taken leaves its pages to the allocator for the next one.
+    if (!taken)
+        QVERIFY2(held <= 8 * 1024 * 1024, qPrintable(QString::number(held)));
 }
 
 QTEST_GUILESS_MAIN(HostileHttpTest)

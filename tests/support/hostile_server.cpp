@@ -231,7 +231,42 @@ void HostileServer::handle(int fd)
         }
     };
 
-    switch (m_behaviour) {
+    Behaviour behaviour = m_behaviour;
+    if (behaviour == Behaviour::RedirectThenEndless) {
+        if (m_connections.load() == 1) {
+            sendAll(fd, "HTTP/1.1 302 Found\r\nLocation: " + m_text + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+                    m_stop, clock);
+            return;
+        }
+        behaviour = Behaviour::EndlessChunked;
+    }
+    switch (behaviour) {
+    case Behaviour::RedirectThenEndless:
+        return;
+    case Behaviour::Drip: {
+        if (!sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nTransfer-Encoding: chunked\r\n\r\n", m_stop,
+                     clock))
+            return;
+        const QByteArray piece = "10\r\n" + QByteArray(16, 'd') + "\r\n";
+        char buffer[4096];
+        while (!m_stop.load() && clock.elapsed() < kMaxConnectionMs) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                    m_peerClosed = true;
+                    return;
+                }
+                continue;
+            }
+            if (!sendAll(fd, piece, m_stop, clock)) {
+                m_peerClosed = !m_stop.load();
+                return;
+            }
+            count(16);
+        }
+        return;
+    }
     case Behaviour::ShortBody: {
         const QByteArray body(100, 'i');
         if (sendAll(fd,

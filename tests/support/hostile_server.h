@@ -34,9 +34,11 @@ public:
         ScriptedThenFiller, // `text`, then 'a' without end and without a line break
         EndlessInterim,     // "100 Continue" interim answers without end
         SaysCloseStaysOpen, // 200 {} with "Connection: close", then answers nothing more on that connection
+        RedirectThenEndless, // 302 to `text` (closing), then to the next connection as EndlessChunked
+        Drip,                // 200, chunked, 16 bytes every 100 ms until the client closes
     };
 
-    // `text`: the redirect's target (Redirect), or the answer's bytes
+    // `text`: the redirect's target (Redirect, RedirectThenEndless), or the answer's bytes
     // (Scripted, ScriptedThenFiller).
     explicit HostileServer(Behaviour behaviour, const QByteArray &text = {});
     ~HostileServer();
