@@ -169,9 +169,11 @@ public:
     static int retryDelayMs(int failures);
     // Tests shorten the bound to reach the failed state.
     void setGiveUpSeconds(qint64 seconds) { m_giveUpSeconds = seconds; }
-    // Tests hold a reading of the journal on its worker once it has read
-    // the file, so that its answer comes after the sends that follow.
-    static void setJournalReadHookForTests(std::function<void()> hook);
+    // Tests hold a reading of the journal on its worker as it starts (its
+    // room taken, the file not read yet), and once it has read the file and
+    // written what it found, so that sends made meanwhile come in between.
+    enum class JournalReading { Starts, Read };
+    static void setJournalReadHookForTests(std::function<void(JournalReading)> hook);
 
     // The largest JPEG sent (tests lower it to reach the refusal).
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }
@@ -229,6 +231,25 @@ private:
     private:
         mutable QMutex m_mutex;
         QHash<QString, qint64> m_marks;
+    };
+    // The sends this session writes itself, from the moment they are queued
+    // until the store holds them (their seal job's write, or storeUnstored()
+    // for those kept in the journal meanwhile), or until the journal's
+    // record of one that neither kept is gone. A reading of the journal
+    // leaves their records to the session: asked on the pool as it reads
+    // them, so that a send made after the reading started counts too. A
+    // new set for each session: what an ended one kept in the journal is
+    // its owner's next reading's to write.
+    class HeldSends
+    {
+    public:
+        void insert(const QString &id);
+        void remove(const QSet<QString> &ids);
+        bool contains(const QString &id) const;
+
+    private:
+        mutable QMutex m_mutex;
+        QSet<QString> m_ids;
     };
     struct ToSeal
     {
@@ -349,6 +370,7 @@ private:
     QList<quint64> m_sealJobSessions;         // the session of each seal job on its way
     std::shared_future<void> m_lastSealWrite; // done once the latest seal job has written
     std::shared_ptr<Deletions> m_deletions = std::make_shared<Deletions>();
+    std::shared_ptr<HeldSends> m_held = std::make_shared<HeldSends>();
     // Set when this session ends (forgetQueue): a seal job that has not
     // posted its send by then leaves it to its owner's next start, so that
     // it never goes out under the next session's sign-in.
@@ -377,11 +399,6 @@ private:
     QTimer m_storeTimer;
     QList<JournaledSend> m_typedToJournal; // queued this turn, oldest first
     QSet<QString> m_typedIds;              // typed texts of this process on their way to the store
-    // Typed texts whose seal job ended while a reading of the journal was on
-    // its way: it may have read their typed records before they were
-    // stored, and its answer must not seal them again. Emptied as the next
-    // reading starts (texts sealed before it are in the store by then).
-    QSet<QString> m_typedDuringReplay;
     QTimer m_typedTimer;
     QTimer m_replayTimer;          // the journal read back again
     bool m_replaying = false;      // a replay job is on its way

@@ -89,22 +89,22 @@ RelaySendResult postEnvelope(const QJsonObject &object, const QByteArray &writte
 
 // Tests hold the journal's reading here (setJournalReadHookForTests).
 QMutex g_journalReadHookMutex;
-std::function<void()> g_journalReadHook;
+std::function<void(Outbox::JournalReading)> g_journalReadHook;
 
-void journalRead()
+void journalReading(Outbox::JournalReading step)
 {
-    std::function<void()> hook;
+    std::function<void(Outbox::JournalReading)> hook;
     {
         QMutexLocker lock(&g_journalReadHookMutex);
         hook = g_journalReadHook;
     }
     if (hook)
-        hook();
+        hook(step);
 }
 
 } // namespace
 
-void Outbox::setJournalReadHookForTests(std::function<void()> hook)
+void Outbox::setJournalReadHookForTests(std::function<void(JournalReading)> hook)
 {
     QMutexLocker lock(&g_journalReadHookMutex);
     g_journalReadHook = std::move(hook);
@@ -149,6 +149,7 @@ void Outbox::storeUnstored()
             m_storeTimer.start();
             return;
         }
+        m_held->remove({id});
         m_unstored.remove(id);
         m_unstoredOrder.removeFirst();
     }
@@ -180,15 +181,15 @@ void Outbox::replayJournal()
     m_replayTimer.stop();
     m_replaying = true;
     m_replayAgain = false;
-    m_typedDuringReplay.clear();
     const QString journal = journalPath();
     const QString owner = m_host.session().store().ownerKey();
     const bool reserve = !std::exchange(m_journalReserved, true);
     SendJournal::ReplayFilter filter;
-    // This session's own refused sends are written by storeUnstored().
-    for (const QString &id : m_unstoredOrder)
-        filter.held.insert(id);
-    filter.held.unite(m_typedIds);
+    // This session's own sends are written by their seal jobs, or, refused,
+    // by storeUnstored(): also those the store refuses while this reading is
+    // on its way, kept in the journal before it reads the file. Written by
+    // the reading too, they would be told as restored and posted again.
+    filter.held = [held = m_held](const QString &id) { return held->contains(id); };
     // Whatever the journal holds was sent before any deletion of this
     // session: a conversation deleted since gets none of it back.
     filter.dropped = [deletions = m_deletions](const MessageRecord &row) {
@@ -202,8 +203,9 @@ void Outbox::replayJournal()
                 sealed.wait();
             if (reserve)
                 SendJournal::reserve(journal);
+            journalReading(JournalReading::Starts);
             auto replayed = SendJournal::replay(journal, owner, ChatStore::instance(), filter);
-            journalRead();
+            journalReading(JournalReading::Read);
             return replayed;
         },
         [this](const std::optional<SendJournal::Replayed> &replayed) {
@@ -287,6 +289,8 @@ void Outbox::forgetQueue()
         qWarning() << "[SEND] session ended with" << m_unstored.size() << "sends the store never took";
     m_unstored.clear();
     m_unstoredOrder.clear();
+    // What this session kept in the journal is its owner's next reading's.
+    m_held = std::make_shared<HeldSends>();
     m_storeTimer.stop();
     m_replayTimer.stop();
     m_replayAgain = false;

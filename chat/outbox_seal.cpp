@@ -116,6 +116,24 @@ bool Outbox::Deletions::drops(const QString &conversationId, qint64 stamp) const
     return mark != m_marks.cend() && stamp <= *mark;
 }
 
+void Outbox::HeldSends::insert(const QString &id)
+{
+    QMutexLocker lock(&m_mutex);
+    m_ids.insert(id);
+}
+
+void Outbox::HeldSends::remove(const QSet<QString> &ids)
+{
+    QMutexLocker lock(&m_mutex);
+    m_ids.subtract(ids);
+}
+
+bool Outbox::HeldSends::contains(const QString &id) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_ids.contains(id);
+}
+
 void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payload &payload, const QString &replaces)
 {
     // The sender's clock in ms, one more than the last stamp when the clock
@@ -123,6 +141,8 @@ void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payl
     // before, so the peer can file a burst in the order it was written.
     g_lastStamp = std::max(nowMs(), g_lastStamp + 1);
     m_sealQueue.append(ToSeal{peer, row, payload, replaces, g_lastStamp});
+    // Before anything of it reaches the journal.
+    m_held->insert(row.id);
     // A typed text shows in its composer, waiting, until it is kept: into
     // the journal at once, not after the seal jobs ahead of it.
     if (payload.kind == Payload::Kind::Text && replaces.isEmpty() && !journalPath().isEmpty()) {
@@ -149,9 +169,10 @@ int Outbox::sealTyped(const QList<JournaledSend> &typed)
 {
     int queued = 0;
     for (const JournaledSend &send : typed) {
-        // Typed in this session: sealed by its own job already, or on the
-        // way to be (the reading may predate their write).
-        if (m_typedIds.contains(send.row.id) || m_typedDuringReplay.contains(send.row.id))
+        // Typed in this session: a reading leaves the records of the sends
+        // it holds (m_held) and finds those it no longer holds in the
+        // store or gone, so this only guards its own jobs' texts.
+        if (m_typedIds.contains(send.row.id))
             continue;
         Payload payload;
         payload.kind = Payload::Kind::Text;
@@ -161,6 +182,7 @@ int Outbox::sealTyped(const QList<JournaledSend> &typed)
         seal.row.status = MessageStatus::Sending;
         seal.typedKept = true;
         m_typedIds.insert(send.row.id);
+        m_held->insert(send.row.id);
         m_sealQueue.append(seal);
         ++queued;
     }
@@ -213,20 +235,38 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
     }
     m_host.jobs().runInTwo<SealedBatch, std::optional<Posted>>(
         [sends, owner, journal, identity = session.identity(), deletions = m_deletions, previous, written,
-         hold = session.store().holdOpen(), typed, postNow,
+         hold = session.store().holdOpen(), typed, postNow, held = m_held,
          ended = m_ended](const auto &shown) mutable -> std::optional<Posted> {
             SealedBatch batch;
             {
                 // The next job writes after this write, not after this post.
                 const auto done = qScopeGuard([&written] { written->set_value(); });
                 batch = sealAndStore(sends, owner, journal, identity, *deletions, previous, std::move(hold));
+                // No longer the session's to hold: what the store holds now,
+                // and what neither it nor the journal took (or its
+                // conversation's deletion drops) once its typed record is
+                // gone: before that a reading would send it, its text back
+                // in the composer. What only the journal took stays held
+                // until storeUnstored() writes it.
+                QSet<QString> released;
+                for (const Sealed &send : std::as_const(batch.sends)) {
+                    if (batch.stored || !batch.journaled || !send.written)
+                        released.insert(send.row.id);
+                }
+                if (batch.dropped) {
+                    for (const ToSeal &send : sends)
+                        released.insert(send.row.id);
+                }
                 // Stored, journaled sealed, dropped with their conversation
                 // or given back to the composer: their typed records go,
                 // asked for before a reading of the journal that waits for
                 // this write. Signed under another identity, they stay for
                 // their owner's next start.
                 if (!batch.dropped && !typed.isEmpty())
-                    SendJournal::forgetSoon(journal, owner, typed, true);
+                    SendJournal::forgetSoon(journal, owner, typed, true,
+                                            [held, released] { held->remove(released); });
+                else
+                    held->remove(released);
             }
             // Posted only as the window would show it: stored, still
             // sending, its conversation not deleted, its session not ended.
@@ -258,11 +298,8 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
                 enqueue(postId);
         },
         [this, generation, typed] {
-            for (const QString &id : typed) {
+            for (const QString &id : typed)
                 m_typedIds.remove(id);
-                if (m_replaying)
-                    m_typedDuringReplay.insert(id);
-            }
             m_sealJobSessions.removeOne(generation);
             if (generation == m_host.session().generation())
                 m_sealing = false;
@@ -390,6 +427,9 @@ void Outbox::showSealed(const SealedBatch &batch)
         // it. A retry is not journaled: its new row would be written beside
         // the failed one, which stays.
         if (!send.written || m_deletions->drops(send.row.conversation_id, send.stamp)) {
+            // A reading drops its record with the conversation.
+            if (m_deletions->drops(send.row.conversation_id, send.stamp))
+                m_held->remove({send.row.id});
             if (!batch.stored && !send.replaces.isEmpty() && batch.journaled)
                 m_host.errors().publishWord(QStringLiteral("store_write_failed"));
             if (text)
@@ -428,6 +468,12 @@ QList<QPair<QString, qint64>> Outbox::dropConversation(const QString &conversati
             dropped.insert(send.row.id);
         }
     }
+    // Their records, kept or typed, are the deletion's to drop now.
+    QSet<QString> released;
+    for (const ToSeal &send : std::as_const(m_sealQueue)) {
+        if (send.row.conversation_id == conversationId)
+            released.insert(send.row.id);
+    }
     m_sealQueue.removeIf([&](const ToSeal &send) { return send.row.conversation_id == conversationId; });
     m_typedToJournal.removeIf([&](const JournaledSend &send) { return send.row.conversation_id == conversationId; });
     // Kept in memory while the store refused them: neither written nor posted now.
@@ -441,9 +487,11 @@ QList<QPair<QString, qint64>> Outbox::dropConversation(const QString &conversati
         }
         m_unstored.remove(id);
         m_unstoredOrder.removeAll(id);
+        released.insert(id);
         if (m_waitingIds.remove(id))
             m_waiting.removeAll(id);
     }
+    m_held->remove(released);
     // Their text leaves the journal too; the deletion remembers their ids,
     // so a later replay (this session's or the next) never writes them.
     if (!dropped.isEmpty()) {

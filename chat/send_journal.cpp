@@ -570,7 +570,7 @@ std::optional<SendJournal::Replayed> SendJournal::replay(const QString &path, co
         const JournaledSend &send = scanned.sends.at(i);
         // Another owner's waits for that owner's sign-in; a send this
         // session still holds is written by it.
-        if (send.owner != owner || filter.held.contains(send.row.id))
+        if (send.owner != owner || (filter.held && filter.held(send.row.id)))
             continue;
         // Taken into its send's row below; a send stored already (by a
         // session that ended before the relay answered) takes it after.
@@ -701,9 +701,14 @@ bool SendJournal::finishQueued(int msecs)
     return journalThread()->waitForDone(msecs);
 }
 
-void SendJournal::forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids, bool waitingOnly)
+void SendJournal::forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids, bool waitingOnly,
+                             std::function<void()> then)
 {
-    onJournalThread([path, owner, ids, waitingOnly] { forget(path, owner, ids, waitingOnly); });
+    onJournalThread([path, owner, ids, waitingOnly, then = std::move(then)] {
+        forget(path, owner, ids, waitingOnly);
+        if (then)
+            then();
+    });
 }
 
 } // namespace velmor::chat

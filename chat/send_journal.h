@@ -76,7 +76,9 @@ public:
     struct ReplayFilter
     {
         // Sends the session holds itself (it writes them): left in the file.
-        QSet<QString> held;
+        // Asked for each record once the file is read, with the file's
+        // lock held: a send made while the reading was on its way counts.
+        std::function<bool(const QString &id)> held;
         // Asked inside the write: the send's conversation was deleted, the
         // send is dropped (and leaves the file).
         std::function<bool(const MessageRecord &)> dropped;
@@ -109,8 +111,9 @@ public:
     // On the journal's own thread, in the order asked for, ahead of whatever
     // the shared pool is busy with (a typed text is kept within a sync).
     static void appendSoon(const QString &path, const QList<JournaledSend> &sends);
+    // `then` runs on that thread once the records are gone (or could not be).
     static void forgetSoon(const QString &path, const QString &owner, const QSet<QString> &ids,
-                           bool waitingOnly = false);
+                           bool waitingOnly = false, std::function<void()> then = {});
     // At exit: waits up to `msecs` for what was given to the journal's
     // thread; true when all of it ran.
     static bool finishQueued(int msecs);

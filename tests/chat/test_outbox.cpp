@@ -19,10 +19,14 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 #include <QtTest>
+
+#include <atomic>
+#include <memory>
 
 using namespace chattest;
 using namespace velmor::chat;
@@ -326,6 +330,10 @@ private slots:
     // the journal at the next sign-in, where the answer kept beside it says
     // it was sent: shown sent, never posted again. A group's members get
     // it once, under the row's own id, and so does a super group's server.
+    // Kept in the journal while the sign-in's reading of it is on its way,
+    // which then reads its record once the store takes writes and answers
+    // after the relay: the reading leaves it to the session that sent it
+    // (not told as restored, not posted again).
     void aSendTheStoreCannotTakeIsKept_data()
     {
         QTest::addColumn<QString>("kind");
@@ -335,6 +343,7 @@ private slots:
             QTest::newRow(prefix + "store back after the answer") << kind << "after";
             QTest::newRow(prefix + "store back before the answer") << kind << "before";
             QTest::newRow(prefix + "store back after the session ended") << kind << "ended";
+            QTest::newRow(prefix + "store back as the sign-in reads the journal") << kind << "reading";
         }
     }
     void aSendTheStoreCannotTakeIsKept()
@@ -348,6 +357,34 @@ private slots:
         const QString peer = peerOfKind(kind, server, send);
         QVERIFY(!peer.isEmpty());
         m_chat->openConversation(peer);
+        // The sign-in's reading (the first) waits before it reads the file,
+        // and again before its answer reaches the window.
+        struct Reading
+        {
+            QSemaphore starts, read, goOn, answer;
+            std::atomic_int steps = 0;
+        };
+        const auto reading = std::make_shared<Reading>();
+        const auto unhook = qScopeGuard([reading] {
+            Outbox::setJournalReadHookForTests({});
+            reading->goOn.release(1000);
+            reading->answer.release(1000);
+        });
+        QSignalSpy restored(m_chat.get(), &ChatController::sendsRestored);
+        if (storeBack == "reading") {
+            m_chat->stop();
+            QTRY_COMPARE(m_chat->pendingJobs(), 0);
+            Outbox::setJournalReadHookForTests([reading](Outbox::JournalReading step) {
+                if (reading->steps.fetch_add(1) >= 2)
+                    return;
+                const bool starts = step == Outbox::JournalReading::Starts;
+                (starts ? reading->starts : reading->read).release();
+                (starts ? reading->goOn : reading->answer).acquire();
+            });
+            startQuiet(*m_chat);
+            m_chat->openConversation(peer);
+            QTRY_VERIFY(reading->starts.available() > 0);
+        }
         velmor::fakes::FakeHttpServer *http = server ? &server->http() : &m_relay.http();
         http->resetCounts();
         http->holdRequests(send);
@@ -360,6 +397,14 @@ private slots:
         m_chat->reloadMessages(); // a reading of the store does not hide it
         QCOMPARE(m_chat->messages().size(), 1);
         QTRY_COMPARE(http->requestCount(send), 1);
+        if (storeBack == "reading") {
+            // The reading finds the send's record while the store takes
+            // writes; then the store refuses them until its answer is in.
+            storetest::FailingWrites::setFull(false);
+            reading->goOn.release();
+            QTRY_VERIFY(reading->read.available() > 0);
+            storetest::FailingWrites::setFull(true);
+        }
         if (storeBack == "before") {
             storetest::FailingWrites::setFull(false);
             QTRY_VERIFY(store.messageExists(id));
@@ -372,6 +417,15 @@ private slots:
         const auto results = finished(done, 1);
         QCOMPARE(results, (QList<QPair<QString, int>>{{id, int(MessageStatus::Sent)}}));
         QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
+        if (storeBack == "reading") {
+            // The reading's answer reaches the window after the relay's.
+            reading->answer.release();
+            waitIdle();
+            QCOMPARE(m_chat->messages().size(), 1);
+            QCOMPARE(m_chat->messages().first().toMap().value("status").toInt(), int(MessageStatus::Sent));
+            QCOMPARE(done.size(), 1);
+            QVERIFY(restored.isEmpty());
+        }
         if (storeBack == "ended") {
             m_chat->stop();
             QTRY_COMPARE(m_chat->pendingJobs(), 0);
@@ -396,6 +450,8 @@ private slots:
         QVERIFY(store.outgoingEnvelope(id).isEmpty());
         QCOMPARE(http->requestCount(send), 1);
         QCOMPARE(deliveredOnce(server, id), 1);
+        if (storeBack == "reading")
+            QTRY_VERIFY(SendJournal::read(SendJournal::pathBeside(m_alice.dbPath)).isEmpty());
     }
 
     // The relay took the messages while the store refused writes: they show

@@ -337,7 +337,9 @@ private slots:
         // The reading, once it has read the file, waits for the test's word.
         auto read = std::make_shared<QSemaphore>();
         auto answer = std::make_shared<QSemaphore>();
-        Outbox::setJournalReadHookForTests([read, answer] {
+        Outbox::setJournalReadHookForTests([read, answer](Outbox::JournalReading step) {
+            if (step != Outbox::JournalReading::Read)
+                return;
             read->release();
             answer->acquire();
         });
