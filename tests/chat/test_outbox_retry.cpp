@@ -4,7 +4,7 @@
 // Sends cut off by a session's end, and the send journal read back by a
 // running session: once the store takes writes again (not only at sign-in),
 // never into a conversation deleted before or while it is read. (A typed
-// text kept through a kill -9: the outbox test's kill table.)
+// text kept through a kill -9: the kill table of test_outbox_kept.cpp.)
 #include "chat_fixture.h"
 
 #include "chat/outbox.h"
