@@ -36,6 +36,9 @@
 //
 // Parts: open arrive inbox burst scroll pictures signin (all by default). A tool, not a Google
 // Benchmark: it reports per-frame and per-stall figures and their ratios.
+//
+// What one row of the opened list costs, apart from the list and the rest
+// of the window, in instructions: long_lists_rowcost.qml (see its head).
 #include "long_lists_fixture.h"
 
 #include <QBuffer>
