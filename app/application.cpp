@@ -17,6 +17,7 @@
 #include "qml/Velmor/src/card_shadows.h"
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
+#include "qml/Velmor/src/sheet_pictures.h"
 #include "store/chat_store.h"
 #include "store/private_media.h"
 #include "voice/voice_io.h"
@@ -251,6 +252,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     velmor::views::installEmojiImages(&engine);
     velmor::views::installRoundPictures(&engine);
+    velmor::views::installSheetPictures(&engine);
     velmor::views::installCardShadows(&engine);
     engine.addImageProvider(QStringLiteral("chatimage"), new ConversationImageProvider);
     installMessagePictures(engine);

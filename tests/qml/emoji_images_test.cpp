@@ -3,6 +3,7 @@
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
 #include "qml/Velmor/src/card_shadows.h"
+#include "qml/Velmor/src/sheet_pictures.h"
 
 #include <QGuiApplication>
 #include <QTest>
@@ -10,6 +11,7 @@
 using velmor::views::EmojiImageProvider;
 using velmor::views::RoundPictureProvider;
 using velmor::views::CardShadowProvider;
+using velmor::views::SheetPictureProvider;
 
 class EmojiImagesTest : public QObject
 {
@@ -134,6 +136,37 @@ private slots:
         QCOMPARE(cut.isNull(), part.isNull());
         if (!part.isNull())
             QCOMPARE(cut, QImage(folder + u'/' + id.section(u'/', 0, 0)).copy(part));
+    }
+
+    // A frame sheet at the size asked, the very picture the logo's surface
+    // paints (so the window and the surface show the same pixels); its
+    // whole size when none is asked; nothing from outside the assets.
+    void drawsSheetsAtTheSizeAsked_data()
+    {
+        QTest::addColumn<QString>("folder"); // under the assets
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<QSize>("drawn");
+        QTest::newRow("drawn size") << "" << "logo_sheet_156.png" << QSize(546, 546) << QSize(546, 546);
+        QTest::newRow("two pixels a point") << "" << "logo_sheet_156.png" << QSize(1092, 1092) << QSize(1092, 1092);
+        QTest::newRow("none asked") << "" << "logo_sheet_156.png" << QSize() << QSize(1092, 1092);
+        QTest::newRow("out of the folder") << "/avatars" << "../logo_sheet_156.png" << QSize(546, 546) << QSize();
+        QTest::newRow("no such file") << "" << "none.png" << QSize(546, 546) << QSize();
+    }
+
+    void drawsSheetsAtTheSizeAsked()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, path);
+        QFETCH(QSize, asked);
+        QFETCH(QSize, drawn);
+        folder.prepend(QStringLiteral(VELMOR_ASSETS_DIR));
+        const QImage sheet = SheetPictureProvider::draw(folder, path, asked);
+        QCOMPARE(sheet.isNull(), !drawn.isValid());
+        if (drawn.isValid()) {
+            QCOMPARE(sheet.size(), drawn);
+            QCOMPARE(sheet, velmor::views::scaledSheet(folder + u'/' + path, asked));
+        }
     }
 };
 

@@ -3,6 +3,7 @@
 #include "models/qml_types.h"
 #include "qml/Velmor/src/emoji_images.h"
 #include "qml/Velmor/src/round_pictures.h"
+#include "qml/Velmor/src/sheet_pictures.h"
 #include "qml/Velmor/src/card_shadows.h"
 
 #include <QQmlComponent>
@@ -21,6 +22,7 @@ QHash<QString, QObject *> installMockControllers(QQmlEngine *engine, const QStri
     // program.
     velmor::views::installEmojiImages(engine);
     velmor::views::installRoundPictures(engine);
+    velmor::views::installSheetPictures(engine);
     velmor::views::installCardShadows(engine);
     QHash<QString, QObject *> mocks;
     for (const QString name : { QStringLiteral("App"), QStringLiteral("Chat"),

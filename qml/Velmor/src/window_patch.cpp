@@ -1,7 +1,8 @@
 #include "window_patch.h"
 
+#include "sheet_pictures.h"
+
 #include <QCoreApplication>
-#include <QImageReader>
 #include <QJSValue>
 #include <QLinearGradient>
 #include <QPainter>
@@ -194,10 +195,7 @@ void WindowPatch::prepareSheet()
     const QString file = QQmlFile::urlToLocalFileOrQrc(context ? context->resolvedUrl(m_sheet) : m_sheet);
     m_preparing = true;
     QThreadPool::globalInstance()->start([self = QPointer<WindowPatch>(this), file, want] {
-        QImage frames = QImageReader(file).read();
-        if (!frames.isNull())
-            frames = frames.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                         .scaled(want, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage frames = scaledSheet(file, want);
         // The patch is only looked at on its own thread.
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, frames, want] {
             if (!self)

@@ -62,13 +62,16 @@ RowLayout {
                     height: sideLogo.height
                     smooth: true
                 }
+                // At the size drawn (times the screen's pixel ratio), the
+                // same picture as the surface's (see SheetPictureProvider).
                 Image {
                     id: sideLogoSheet
                     objectName: "sideLogoSheet"
-                    source: root._assets + "logo_sheet_156.png"
+                    source: "image://sheet/logo_sheet_156.png"
                     asynchronous: true
                     width: sideLogo.width * sideLogo.columns
                     height: sideLogo.height * Math.ceil(sideLogo.frames / sideLogo.columns)
+                    sourceSize: Qt.size(width, height)
                     x: -(sideLogo.idx % sideLogo.columns) * sideLogo.width
                     y: -Math.floor(sideLogo.idx / sideLogo.columns) * sideLogo.height
                     smooth: true
