@@ -3,8 +3,10 @@
 // runs in a child process of its own (a heap grown by one case would hide the
 // next one's growth): a text of lines of 77 characters is put on the
 // clipboard, the field gets Ctrl+V, frames are drawn until they settle, then
-// Ctrl+A and Delete, frames again. Printed per size: resident memory growth
-// after the paste and after the delete, the paste's time to the frame that
+// Ctrl+A and Delete (and a held text's own remove button), frames again,
+// then one key typed. Printed per size: resident memory growth after the
+// paste, after the removal and after that key (the composer then forgets the
+// text it kept to undo the removal), the paste's time to the frame that
 // shows it, and the median time from a key typed at the end of a text of
 // 19,990 characters to its frame (typing in a full text area).
 // A paste the composer holds beside its text area (over 100,000
@@ -17,7 +19,19 @@
 // display); offscreen each child puts it on its own clipboard.
 //
 //   xvfb-run -s '-screen 0 1280x800x24' ./build/bench/qml/composer_paste_bench
-//   (or QT_QPA_PLATFORM=offscreen; a child is run as: ... <ours|bare> <chars>)
+//   (or QT_QPA_PLATFORM=offscreen; a child is run as: ... <ours|bare|string> <chars>)
+//
+// PELORIN_PASTE_CHARS=a,b,...: only these sizes. PELORIN_PASTE_KINDS=
+// ours,bare,string: only these kinds. PELORIN_PASTE_RUNS=n: n rounds of each
+// size, the kinds taking turns, printed as medians with a line of spreads
+// (largest less smallest) below.
+// PELORIN_BENCH_MEMORY_DUMP=<folder>: each child also writes its mappings
+// (smaps) and its heap's state (malloc_info) before the paste and after each
+// step, as <kind>-<chars>-<phase>.*, and prints the heap's bytes in use at
+// each (malloc in use: what the program holds, not what the heap keeps free).
+// PELORIN_BENCH_CHILD_PREFIX runs each child under a tool, e.g. "heaptrack -o
+// /tmp/paste" with PELORIN_BENCH_END_AT_MEASURE=1 to see what holds the
+// memory at the end.
 #include "mock_controllers.h"
 
 #include <QClipboard>
@@ -38,6 +52,12 @@
 #include <cstdio>
 #include <vector>
 
+#include <unistd.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
 
 namespace {
@@ -52,6 +72,37 @@ double residentMb()
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
+}
+
+// Bytes the heap has handed out and not had back, in MB.
+double heapInUseMb()
+{
+#ifdef __GLIBC__
+    const struct mallinfo2 info = mallinfo2();
+    return (info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+#else
+    return 0;
+#endif
+}
+
+// See PELORIN_BENCH_MEMORY_DUMP above.
+void dumpMemory(const QString &tag)
+{
+    const QString folder = qEnvironmentVariable("PELORIN_BENCH_MEMORY_DUMP");
+    if (folder.isEmpty())
+        return;
+    // Read whole: a file of /proc tells no size, which QFile::copy trusts.
+    QFile maps(QStringLiteral("/proc/self/smaps"));
+    QFile copy(folder + QLatin1Char('/') + tag + QStringLiteral(".smaps"));
+    if (maps.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        copy.write(maps.readAll());
+#ifdef __GLIBC__
+    if (FILE *out = std::fopen(QFile::encodeName(folder + QLatin1Char('/') + tag + QStringLiteral(".malloc.xml")), "w")) {
+        malloc_info(0, out);
+        std::fclose(out);
+    }
+#endif
+    std::fprintf(stderr, "%s: resident %.1f MB, malloc in use %.1f MB\n", qPrintable(tag), residentMb(), heapInUseMb());
 }
 
 QString linesOf(int chars)
@@ -106,6 +157,10 @@ Item {
 
 enum class Kind { Ours, BareArea, BareString };
 
+// A child prints: growth after the paste, after the removal, after a key
+// typed then (MB), the paste's time to its frame, the typing's (ms).
+constexpr int kFigures = 5;
+
 struct Child
 {
     QQmlEngine engine;
@@ -137,6 +192,18 @@ struct Child
         editor->forceActiveFocus();
         settle();
         return true;
+    }
+
+    // How many characters the field holds now: the text area's, or the long
+    // draft's or the bare string's when one is held.
+    int heldLength() const
+    {
+        QObject *draft = root->findChild<QObject *>(QStringLiteral("longTextDraft"));
+        if (draft && draft->property("visible").toBool())
+            return draft->property("text").toString().size();
+        if (root->property("held").isValid())
+            return root->property("held").toString().size();
+        return editor->property("length").toInt();
     }
 
     // Frames with the events between them until two frames in a row are quick.
@@ -176,14 +243,16 @@ bool offeredByParent()
     return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
-int runChild(Kind kind, int chars)
+int runChild(Kind kind, const QString &name, int chars)
 {
     if (!offeredByParent())
         QGuiApplication::clipboard()->setText(chars > 0 ? linesOf(chars) : linesOf(19990));
     Child c;
     if (!c.load(kind))
         return 1;
+    const QString tag = name + QLatin1Char('-') + QString::number(chars) + QLatin1Char('-');
     const double before = residentMb();
+    dumpMemory(tag + QStringLiteral("before"));
     QElapsedTimer paste;
     paste.start();
     // The bare text area reads the clipboard itself.
@@ -196,6 +265,13 @@ int runChild(Kind kind, int chars)
         c.offerClipboard(false);
     c.settle();
     const double pasted = residentMb() - before;
+    dumpMemory(tag + QStringLiteral("pasted"));
+    // A paste that did not land is told, not measured.
+    const int expected = chars > 0 ? chars : 19990;
+    if (c.heldLength() != expected) {
+        std::fprintf(stderr, "%s: %d characters held after pasting %d\n", qPrintable(tag), c.heldLength(), expected);
+        return 1;
+    }
     double typingMs = 0;
     if (chars == 0) {
         // Typing at the end of a full text area.
@@ -212,7 +288,20 @@ int runChild(Kind kind, int chars)
         QMetaObject::invokeMethod(remove, "clicked"); // a held long text goes with its own button
     c.settle();
     const double deleted = residentMb() - before;
-    std::printf("%.1f %.1f %.2f %.3f\n", pasted, deleted, pasteMs, typingMs);
+    dumpMemory(tag + QStringLiteral("removed"));
+    // A key typed after that: the composer forgets the text it kept for an
+    // undo of the removal.
+    c.keyToFrame(Qt::Key_Q);
+    c.settle();
+    const double typed = residentMb() - before;
+    dumpMemory(tag + QStringLiteral("typed"));
+    std::printf("%.1f %.1f %.1f %.2f %.3f\n", pasted, deleted, typed, pasteMs, typingMs);
+    // PELORIN_BENCH_END_AT_MEASURE=1: the child ends here, freeing nothing,
+    // so that a heap profiler counts as not freed what the heap held then.
+    if (qEnvironmentVariableIntValue("PELORIN_BENCH_END_AT_MEASURE") == 1) {
+        std::fflush(stdout);
+        ::_exit(0);
+    }
     return 0;
 }
 
@@ -231,40 +320,79 @@ int main(int argc, char **argv)
         return runChild(kind == QLatin1String("ours")  ? Kind::Ours
                         : kind == QLatin1String("bare") ? Kind::BareArea
                                                         : Kind::BareString,
-                        args.at(2).toInt());
+                        kind, args.at(2).toInt());
     }
 
-    std::printf("%-10s | %-34s | %-34s | %-17s\n", "", "composer", "bare TextArea", "bare string");
-    std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s | %8s %8s\n", "chars", "+MB", "+MB del", "paste ms",
-                "key ms", "+MB", "+MB del", "paste ms", "key ms", "+MB", "+MB del");
-    // 0: typing at the end of a text of 19,990 characters.
-    for (int chars : { 0, 51200, 204800, 1048576, 2097152 }) {
+    std::vector<int> sizes = { 0, 51200, 204800, 1048576, 2097152 }; // 0: typing after 19,990 characters
+    if (!qEnvironmentVariableIsEmpty("PELORIN_PASTE_CHARS")) {
+        sizes.clear();
+        for (const QString &size : qEnvironmentVariable("PELORIN_PASTE_CHARS").split(QLatin1Char(',')))
+            sizes.push_back(size.toInt());
+    }
+    const int runs = std::max(1, qEnvironmentVariableIntValue("PELORIN_PASTE_RUNS"));
+    const char row[] = "%-10s | %7s %7s %7s %8s %7s | %7s %7s %7s %8s %7s | %7s %7s %7s\n";
+    std::printf("%-10s | %-40s | %-40s | %-23s\n", "", "composer", "bare TextArea", "bare string");
+    std::printf(row, "chars", "+MB", "+MB del", "+MB key", "paste ms", "key ms", "+MB", "+MB del", "+MB key",
+                "paste ms", "key ms", "+MB", "+MB del", "+MB key");
+    for (int chars : sizes) {
         if (offeredByParent())
             QGuiApplication::clipboard()->setText(chars > 0 ? linesOf(chars) : linesOf(19990));
         // The bare string only beside a paste the composer holds.
-        const QStringList kinds = { QStringLiteral("ours"), QStringLiteral("bare"),
-                                    chars > 100000 ? QStringLiteral("string") : QString() };
-        QStringList figures[3];
-        for (int k = 0; k < 3; ++k) {
-            if (!kinds[k].isEmpty()) {
+        QStringList kinds = { QStringLiteral("ours"), QStringLiteral("bare"),
+                              chars > 100000 ? QStringLiteral("string") : QString() };
+        const QStringList only = qEnvironmentVariable("PELORIN_PASTE_KINDS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (QString &kind : kinds) {
+            if (!only.isEmpty() && !only.contains(kind))
+                kind.clear();
+        }
+        std::vector<double> figures[3][kFigures];
+        for (int run = 0; run < runs; ++run) {
+            for (int k = 0; k < 3; ++k) {
+                if (kinds[k].isEmpty())
+                    continue;
                 // The parent answers the child's reads of the clipboard while it waits.
                 QProcess child;
                 child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
                 QEventLoop wait;
                 QObject::connect(&child, &QProcess::finished, &wait, &QEventLoop::quit);
                 QObject::connect(&child, &QProcess::errorOccurred, &wait, &QEventLoop::quit);
-                child.start(args.at(0), { kinds[k], QString::number(chars) });
+                QStringList command = qEnvironmentVariable("PELORIN_BENCH_CHILD_PREFIX").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                command << args.at(0) << kinds[k] << QString::number(chars);
+                child.start(command.takeFirst(), command);
                 wait.exec();
-                figures[k] = QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(' ');
+                // The figures' line: numbers alone (a tool may print around it).
+                for (const QString &line : QString::fromLatin1(child.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+                    const QStringList said = line.split(QLatin1Char(' '));
+                    bool numbers = said.size() == kFigures;
+                    for (int f = 0; numbers && f < kFigures; ++f)
+                        said.at(f).toDouble(&numbers);
+                    for (int f = 0; numbers && f < kFigures; ++f)
+                        figures[k][f].push_back(said.at(f).toDouble());
+                }
             }
-            while (figures[k].size() < 4)
-                figures[k].append(kinds[k].isEmpty() ? QStringLiteral("-") : QStringLiteral("?"));
         }
-        std::printf("%-10s | %8s %8s %8s %7s | %8s %8s %8s %7s | %8s %8s\n",
-                    chars == 0 ? "19990+key" : qPrintable(QString::number(chars)), qPrintable(figures[0][0]),
-                    qPrintable(figures[0][1]), qPrintable(figures[0][2]), qPrintable(figures[0][3]),
-                    qPrintable(figures[1][0]), qPrintable(figures[1][1]), qPrintable(figures[1][2]),
-                    qPrintable(figures[1][3]), qPrintable(figures[2][0]), qPrintable(figures[2][1]));
+        // Median (of the middle two for an even count) or spread of one column.
+        const auto column = [&](int k, int f, bool spread) -> QString {
+            std::vector<double> v = figures[k][f];
+            if (v.empty())
+                return kinds[k].isEmpty() ? QStringLiteral("-") : QStringLiteral("?");
+            std::sort(v.begin(), v.end());
+            const double value = spread ? v.back() - v.front() : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
+            return QString::number(value, 'f', f < 3 ? 1 : f == 3 ? 2 : 3);
+        };
+        for (bool spread : { false, true }) {
+            if (spread && runs == 1)
+                break;
+            const QString label = spread ? QStringLiteral("  spread") : chars == 0 ? QStringLiteral("19990+key")
+                                                                                  : QString::number(chars);
+            std::printf(row, qPrintable(label), qPrintable(column(0, 0, spread)), qPrintable(column(0, 1, spread)),
+                        qPrintable(column(0, 2, spread)), qPrintable(column(0, 3, spread)),
+                        qPrintable(column(0, 4, spread)), qPrintable(column(1, 0, spread)),
+                        qPrintable(column(1, 1, spread)), qPrintable(column(1, 2, spread)),
+                        qPrintable(column(1, 3, spread)), qPrintable(column(1, 4, spread)),
+                        qPrintable(column(2, 0, spread)), qPrintable(column(2, 1, spread)),
+                        qPrintable(column(2, 2, spread)));
+        }
         std::fflush(stdout);
     }
     return 0;
