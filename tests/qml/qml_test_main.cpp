@@ -23,6 +23,10 @@
 #include <cstdlib>
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "mock_controllers.h"
 
 Q_IMPORT_QML_PLUGIN(VelmorPlugin)
@@ -82,8 +86,8 @@ private:
 };
 
 // What the tests see of the process and the screen ("Process"): the Qt
-// Quick render threads running, and the pixels the X server shows (child
-// windows included, as a user sees them).
+// Quick render threads running, the heap's bytes in use, and the pixels the
+// X server shows (child windows included, as a user sees them).
 class ProcessProbe : public QObject
 {
     Q_OBJECT
@@ -98,6 +102,17 @@ public:
                 ++count;
         }
         return count;
+    }
+    // Bytes the heap has handed out and not had back; -1 where the C
+    // library does not tell.
+    Q_INVOKABLE double heapInUse() const
+    {
+#ifdef __GLIBC__
+        const struct mallinfo2 info = mallinfo2();
+        return double(info.uordblks + info.hblkhd);
+#else
+        return -1;
+#endif
     }
     Q_INVOKABLE QVariant screenArea(int x, int y, int width, int height) const
     {

@@ -42,7 +42,7 @@ Item {
     readonly property int maxPasteLength: 20000
     readonly property int maxEditorLength: 100000
     readonly property int maxEditableLength: 200000
-    readonly property bool holdsLongText: _longText !== ""
+    readonly property bool holdsLongText: held.text !== ""
 
     // Read from the text area only while it holds something.
     readonly property bool hasContent: holdsLongText || (editor.length > 0 && editor.text.trim().length > 0)
@@ -82,10 +82,6 @@ Item {
 
     property var _drafts: ({})
     property string _draftOwner: ""
-    property string _longText: ""
-    // The last long draft removed, until something else is typed, pasted or
-    // held, or the conversation changes: "undo" brings it back.
-    property string _removedLongText: ""
     // The conversation whose sent text waits to be kept ("" while none
     // does): the text stays, read-only, until the controller says it is
     // written or journaled (then it clears: a cleared composer is a message
@@ -94,8 +90,10 @@ Item {
     property string _sendingTo: ""
     property bool _sending: false
 
+    LongTextKeeper { id: held }
+
     onConversationChanged: {
-        _removedLongText = ""
+        held.forgetRemoved()
         // Nothing typed here (nor undone) and nothing kept for there, as
         // in most openings: the text area is left as it is.
         if (!holdsLongText && editor.length === 0 && !editor.canUndo && _drafts[conversation] === undefined) {
@@ -104,7 +102,7 @@ Item {
             return
         }
         if (holdsLongText)
-            _drafts[_draftOwner] = { "text": _longText, "long": true }
+            _drafts[_draftOwner] = { "text": held.text, "long": true }
         else if (editor.length > 0)
             _drafts[_draftOwner] = { "text": editor.text, "long": false }
         else
@@ -113,15 +111,14 @@ Item {
         var draft = _drafts[conversation]
         // Setting the text also starts a new undo history: nothing typed
         // elsewhere is kept for Ctrl+Z.
-        _longText = draft !== undefined && draft.long ? draft.text : ""
+        held.text = draft !== undefined && draft.long ? draft.text : ""
         editor.text = draft !== undefined && !draft.long ? draft.text : ""
         editor.cursorPosition = editor.length
     }
 
     // Holds `text` as the long draft and empties the text area.
     function _holdLong(text) {
-        _removedLongText = ""
-        _longText = text
+        held.hold(text)
         editor.text = ""
         if (editor.activeFocus)
             longDraft.forceActiveFocus(Qt.OtherFocusReason)
@@ -131,34 +128,23 @@ Item {
     // focus it had goes to the text area.
     function _letGoLongText(undoable) {
         var refocus = longDraft.activeFocus
-        _removedLongText = undoable ? _longText : ""
-        _longText = ""
+        held.letGo(undoable)
         if (refocus)
             editor.forceActiveFocus(Qt.OtherFocusReason)
     }
 
     function _undoRemove() {
-        if (_removedLongText === "" || editor.length > 0)
+        if (held.removed === "" || editor.length > 0)
             return
-        var text = _removedLongText
-        _removedLongText = ""
-        _holdLong(text)
-    }
-
-    function _forgetRemoved() {
-        if (_removedLongText === "")
-            return
-        _removedLongText = ""
-        // The draft's megabytes go back now, not at the next collection.
-        gc()
+        _holdLong(held.takeRemoved())
     }
 
     // Moves a long draft short enough to be edited into the text area (set
     // whole, as a long paste is).
     function _editLongText() {
-        if (!holdsLongText || _longText.length > maxEditableLength)
+        if (!holdsLongText || held.text.length > maxEditableLength)
             return
-        var text = _longText
+        var text = held.text
         _letGoLongText(false)
         editor.text = text
         editor.cursorPosition = editor.length
@@ -179,7 +165,7 @@ Item {
         _sending = true
         // A send that did not happen leaves the text to the user (the
         // controller says why).
-        if (!Chat.sendText(holdsLongText ? _longText : editor.text))
+        if (!Chat.sendText(holdsLongText ? held.text : editor.text))
             _sending = false
     }
 
@@ -191,13 +177,13 @@ Item {
             root._sending = false
             if (!kept)
                 return
-            if (peer !== root.conversation)
+            if (peer !== root.conversation) {
+                if (root._drafts[peer] !== undefined && root._drafts[peer].long)
+                    held.collectSoon()
                 delete root._drafts[peer]
-            else if (root.holdsLongText) {
+            } else if (root.holdsLongText)
                 root._letGoLongText(false)
-                // The draft's megabytes go back now, not at the next collection.
-                gc()
-            } else
+            else
                 editor.clear()
         }
     }
@@ -206,7 +192,7 @@ Item {
         if (_sending && _sendingTo === conversation)
             return
         if (holdsLongText)
-            _longText += emoji
+            held.join(emoji)
         else
             editor.insert(editor.cursorPosition, emoji)
     }
@@ -224,7 +210,7 @@ Item {
         if (_sending && _sendingTo === conversation)
             return true
         if (holdsLongText) {
-            _longText += pasted
+            held.join(pasted)
             return true
         }
         var from = at === undefined ? editor.selectionStart : at
@@ -235,6 +221,9 @@ Item {
         var joined = editor.getText(0, from) + pasted + editor.getText(to, editor.length)
         if (grown > maxEditorLength) {
             _holdLong(joined)
+            // With text around it the paste was copied into the draft.
+            if (joined.length !== pasted.length)
+                held.collectSoon()
             return true
         }
         editor.text = joined
@@ -283,7 +272,7 @@ Item {
                 root.errorText = String(draft.error)
             // Not consumed when it fits: the text area pastes the text.
             event.accepted = root.sendingEnabled && root._pasteLongText(App.clipboardText())
-        } else if (event.matches(StandardKey.Undo) && root._removedLongText !== "" && editor.length === 0) {
+        } else if (event.matches(StandardKey.Undo) && held.removed !== "" && editor.length === 0) {
             root._undoRemove()
             event.accepted = true
         }
@@ -429,7 +418,7 @@ Item {
                     }
                     onLengthChanged: {
                         if (length > 0)
-                            root._forgetRemoved()
+                            held.forgetRemoved()
                     }
 
                     // The selection's paste by the middle button goes through
@@ -450,10 +439,10 @@ Item {
                 Layout.fillHeight: true
                 Layout.topMargin: 12
                 visible: root.holdsLongText
-                text: root._longText
+                text: held.text
                 onGradient: root.onGradient
                 Keys.onPressed: (event) => root.handleKey(event)
-                editable: root._longText.length <= root.maxEditableLength
+                editable: held.text.length <= root.maxEditableLength
                 onRemoveRequested: root._letGoLongText(true)
                 onEditRequested: root._editLongText()
             }
@@ -468,7 +457,7 @@ Item {
                 allowImages: root.allowImages
                 allowChatroom: root.allowChatroom
                 emojiShown: emojiPanel.visible
-                undoShown: root._removedLongText !== "" && !root.holdsLongText
+                undoShown: held.removed !== "" && !root.holdsLongText
                 ready: root.hasContent && root.sendingEnabled
                 onImageClicked: {
                     emojiPanel.visible = false

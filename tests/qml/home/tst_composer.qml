@@ -329,6 +329,69 @@ Item {
             compare(c.holdsLongText, data.then === "refused send")
         }
 
+        // What a long draft costs the heap, in copies of its text: one while
+        // it is held or kept to undo its removal, none once it is let go; a
+        // paste copied into a longer draft is freed, not left to the
+        // engine's next collection.
+        function test_longTextMemory_data() {
+            return [
+                { tag: "a held paste is one copy", before: "", then: "", copies: 1 },
+                { tag: "a paste joined with the text around it is one copy", before: "ab", then: "", copies: 1 },
+                { tag: "a paste onto a held draft is the longer draft alone", before: "", then: "paste again", copies: 2 },
+                { tag: "an emoji added to a held draft leaves one copy", before: "", then: "emoji", copies: 1 },
+                { tag: "a removed draft is one copy, kept for an undo", before: "", then: "remove", copies: 1 },
+                { tag: "a removed draft is freed once typing forgets it", before: "", then: "remove, type", copies: 0 },
+                { tag: "a removed draft is freed once another conversation opens", before: "", then: "remove, switch", copies: 0 },
+                { tag: "a sent draft is freed once it is kept", before: "", then: "send", copies: 0 },
+            ]
+        }
+        // A paste of `chars` characters that nothing of the test holds once
+        // it returns. Ctrl+V is handed to the composer's key handler, as its
+        // text area does, with no event run on the way (a key click runs the
+        // posted ones while the test's clipboard still holds the text).
+        function pasteFresh(c, chars) {
+            App.returns = { "clipboardText": "x".repeat(chars) }
+            var paste = { "key": Qt.Key_V, "modifiers": Qt.ControlModifier, "accepted": false }
+            c.handleKey(paste)
+            App.returns = ({})
+            verify(paste.accepted)
+        }
+        function sendAndKeep() {
+            keyClick(Qt.Key_Return)
+            Chat.textKept("carol", Chat.lastArgs("sendText")[0], true)
+            Chat.reset() // its record of the call holds the text
+        }
+        function test_longTextMemory(data) {
+            if (Process.heapInUse() < 0)
+                skip("the heap's figures are not told here")
+            var chars = 2000000
+            var c = make({ "conversation": "carol" })
+            var editor = editorOf(c)
+            editor.text = data.before
+            editor.forceActiveFocus()
+            editor.cursorPosition = 1
+            gc()
+            var before = Process.heapInUse()
+            pasteFresh(c, chars)
+            verify(c.holdsLongText)
+            if (data.then === "paste again")
+                pasteFresh(c, chars)
+            else if (data.then === "emoji")
+                c.insertEmoji("\u2764\uFE0F")
+            else if (data.then === "send")
+                sendAndKeep()
+            else if (data.then !== "")
+                mouseClick(findChild(c, "longTextRemove"))
+            if (data.then === "remove, type")
+                keyClick(Qt.Key_Q)
+            else if (data.then === "remove, switch")
+                c.conversation = "alice"
+            wait(0)
+            var copies = (Process.heapInUse() - before) / (2 * chars)
+            verify(Math.abs(copies - data.copies) < 0.5, copies.toFixed(2) + " copies of the text in use")
+            compare(c.holdsLongText, data.then === "" || data.then === "paste again" || data.then === "emoji")
+        }
+
         // A clipboard picture that could not be kept is told, and why: a
         // full disk in the user's language, not as an unreadable picture.
         function test_pasteErrorShowsTipThenClears_data() {
