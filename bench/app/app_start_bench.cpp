@@ -11,6 +11,12 @@
 // which runs the same start-up as pelorin with a hook that reports the frame.
 //
 //   ./build/bench/app/app_start_bench      (offscreen unless a display is set)
+//
+// PELORIN_START_PHASES=1 adds where the time went (ms from the child's
+// main(): loaded, signed_in, first_frame, view_made, frame_swapped, and the
+// CPU used); PELORIN_START_TRACE=1 prints each child's lines as it runs;
+// PELORIN_START_EARLIER=<copy of an earlier build of this program> runs its
+// starts too, interleaved, and prints this build's ratio to it.
 #include "bench/loopback_endpoints.h"
 #include "bench/app/saved_profile.h"
 #include "bench/app/window_probe.h"
@@ -151,6 +157,16 @@ int runChild(int argc, char **argv)
                 if (shown && rows)
                     shown = firstRowShown(window);
                 shows->store(shown);
+                // With PELORIN_START_TRACE, each frame's synchronisation and
+                // what the sidebar's list held then.
+                static int syncs = 0;
+                ++syncs;
+                if (qEnvironmentVariableIsSet("PELORIN_START_TRACE")) {
+                    auto *list = window->findChild<QQuickItem *>(QStringLiteral("convList"));
+                    std::printf("sync %d at %.1f ms: list %s, %d rows, first row shown %d\n", syncs,
+                                double(velmor::bench::monotonicNanos() - phases.start) / 1e6,
+                                list ? "made" : "not made", list ? list->property("count").toInt() : 0, int(shown));
+                }
             },
             Qt::DirectConnection);
         QObject::connect(
@@ -159,6 +175,7 @@ int runChild(int argc, char **argv)
                 if (!shows->load() || reported->exchange(true))
                     return;
                 probe->stopCountingAt(velmor::bench::monotonicNanos());
+                phases.mark("frame_swapped");
                 const velmor::bench::CpuSoFar cpu = velmor::bench::cpuSoFar();
                 std::printf("phase cpu %.1f\nphase gui_cpu %.1f\n", cpu.processMs, cpu.guiThreadMs);
                 std::fputs("frame\n", stdout);
@@ -201,7 +218,16 @@ Services &services()
     return instance;
 }
 
-void startToFrame(benchmark::State &state, const char *mode, const QString &profile)
+// PELORIN_START_EARLIER names another build of this program (a copy of an
+// earlier one): its starts run as BM_Earlier_..., interleaved with this
+// build's and the bare's in the same run, so a change is measured against
+// what it replaces on the same machine at the same moment.
+QString earlierBuild()
+{
+    return qEnvironmentVariable("PELORIN_START_EARLIER");
+}
+
+void startToFrame(benchmark::State &state, const char *mode, const QString &profile, const QString &program = {})
 {
     Services &fixture = services();
     if (!fixture.ok) {
@@ -222,6 +248,11 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
     for (auto _ : state) {
         QProcess child;
         child.setProcessEnvironment(env);
+        // PELORIN_START_TRACE prints each child's own lines (its phases,
+        // its frames' synchronisations, its warnings and logging).
+        const bool trace = qEnvironmentVariableIsSet("PELORIN_START_TRACE");
+        if (trace)
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer clock;
         clock.start();
         // PELORIN_BENCH_CHILD_PREFIX runs the child under a tool, e.g.
@@ -231,7 +262,8 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
             command << QCoreApplication::applicationDirPath() + QStringLiteral("/bare_window_start")
                     << QString::fromLatin1(mode).split(' ').mid(1);
         else
-            command << QCoreApplication::applicationFilePath() << QStringLiteral("child") << QString::fromLatin1(mode);
+            command << (program.isEmpty() ? QCoreApplication::applicationFilePath() : program) << QStringLiteral("child")
+                    << QString::fromLatin1(mode);
         child.start(command.takeFirst(), command);
         QByteArray out;
         // The line "frame" alone (a phase's name may hold the word).
@@ -250,6 +282,9 @@ void startToFrame(benchmark::State &state, const char *mode, const QString &prof
             return;
         }
         state.SetIterationTime(seconds);
+        if (trace)
+            std::fprintf(stderr, "---- %s %s: %.1f ms\n%s", qPrintable(program.isEmpty() ? QStringLiteral("this build") : program),
+                         mode, seconds * 1e3, out.constData());
         const int at = out.indexOf("stall ");
         stallMs += at < 0 ? 0 : out.mid(at + 6, out.indexOf('\n', at) - at - 6).toDouble();
         for (const QByteArray &line : out.split('\n')) {
@@ -292,6 +327,13 @@ void BM_StartToSidebarRows(benchmark::State &state)
                  state.range(0) > 100 ? services().manyRowsProfile.path() : services().fewRowsProfile.path());
 }
 
+void BM_Earlier_StartToSidebarRows(benchmark::State &state)
+{
+    startToFrame(state, "rows",
+                 state.range(0) > 100 ? services().manyRowsProfile.path() : services().fewRowsProfile.path(),
+                 earlierBuild());
+}
+
 void BM_Bare_StartToRows(benchmark::State &state)
 {
     const QByteArray mode = "bare " + QByteArray::number(state.range(0));
@@ -326,14 +368,37 @@ int main(int argc, char **argv)
     const auto run = [](const char *name) {
         return std::string(name) + "/iterations:2/repeats:" + std::to_string(startRepeats()) + "/manual_time";
     };
-    return velmor::bench::runWithRatios(
-        argc, argv,
-        {{run("BM_StartToLoginFrame"), run("BM_Bare_StartToFirstFrame"), 1.5},
-         {run("BM_StartToHomeFrameWithAutoLogin"),
-          run("BM_Bare_StartToFirstFrame"), 0},
-         {run("BM_StartToSidebarRows/20"), run("BM_Bare_StartToRows/20"), 1.3},
-         {run("BM_StartToSidebarRows/2000"), run("BM_Bare_StartToRows/2000"),
-          1.3}});
+    std::vector<velmor::bench::Ratio> ratios{
+        {run("BM_StartToLoginFrame"), run("BM_Bare_StartToFirstFrame"), 1.5},
+        {run("BM_StartToHomeFrameWithAutoLogin"), run("BM_Bare_StartToFirstFrame"), 0},
+        {run("BM_StartToSidebarRows/20"), run("BM_Bare_StartToRows/20"), 1.3},
+        {run("BM_StartToSidebarRows/2000"), run("BM_Bare_StartToRows/2000"), 1.3}};
+    if (!earlierBuild().isEmpty()) {
+        benchmark::RegisterBenchmark("BM_Earlier_StartToSidebarRows", BM_Earlier_StartToSidebarRows)
+            ->Arg(20)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(startRepeats());
+        for (const std::string rows : {"/20", "/2000"}) {
+            const std::string earlier = run(("BM_Earlier_StartToSidebarRows" + rows).c_str());
+            ratios.push_back({earlier, run(("BM_Bare_StartToRows" + rows).c_str()), 0});
+            ratios.push_back({run(("BM_StartToSidebarRows" + rows).c_str()), earlier, 0});
+        }
+    }
+    // The starts of all the benchmarks run in one random order also when
+    // the repetitions are given on the command line (which otherwise turns
+    // the interleaving off): run one after another, a machine whose load
+    // drifts over the minutes gave spreads larger than the gap measured.
+    std::vector<char *> args(argv, argv + argc);
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    bool repetitionsGiven = false;
+    bool interleavingGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        repetitionsGiven = repetitionsGiven || qstrncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+        interleavingGiven = interleavingGiven || qstrncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0;
+    }
+    if (repetitionsGiven && !interleavingGiven)
+        args.push_back(interleave);
+    int count = int(args.size());
+    args.push_back(nullptr);
+    return velmor::bench::runWithRatios(count, args.data(), ratios);
 }
 
 #include "app_start_bench.moc"

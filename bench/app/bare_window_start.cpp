@@ -21,7 +21,7 @@
 
 int main(int argc, char **argv)
 {
-    const int64_t start = velmor::bench::monotonicNanos();
+    static const int64_t start = velmor::bench::monotonicNanos();
     QGuiApplication app(argc, argv);
     // The window thread's longest wait until the frame.
     static velmor::bench::StallProbe *probe = new velmor::bench::StallProbe;
@@ -91,6 +91,7 @@ Window {
             if (reported.exchange(true))
                 return;
             probe->stopCountingAt(velmor::bench::monotonicNanos());
+            std::printf("phase frame_swapped %.1f\n", double(velmor::bench::monotonicNanos() - start) / 1e6);
             const velmor::bench::CpuSoFar cpu = velmor::bench::cpuSoFar();
             std::printf("phase cpu %.1f\nphase gui_cpu %.1f\n", cpu.processMs, cpu.guiThreadMs);
             std::fputs("frame\n", stdout);
