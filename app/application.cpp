@@ -25,10 +25,12 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QImageReader>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QScopeGuard>
+#include <QSslConfiguration>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -149,6 +151,23 @@ void setUpWithoutFileSelector(QQmlApplicationEngine &engine)
         engine.removeUrlInterceptor(selector);
 }
 
+// Libraries the home view's first build loaded on the window's thread,
+// between the sign-in and the frame that shows the sidebar's rows: the TLS
+// backends (the push channel's socket asks for the default TLS configuration
+// as it is made, which loads every TLS backend plugin and sets OpenSSL's
+// up, about 7 ms) and the image format plugins (Qt Quick's first picture
+// read from a file lists the formats, which loads every image format
+// plugin, 4-6 ms). Loaded on the pool while the window is made instead;
+// both loads take locks of their own, so the window's thread finds them
+// done or waits for the one under way as before.
+void prepareHomeViewLibraries()
+{
+    QThreadPool::globalInstance()->start([] {
+        QSslConfiguration::defaultConfiguration();
+        QImageReader::supportedImageFormats();
+    });
+}
+
 } // namespace
 
 QUrl mainWindowUrl()
@@ -237,7 +256,8 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // the window is made, and the stored conversations are read on the same
     // worker once signed in: the window's automatic sign-in takes the job
     // up, and its first frame can show them.
-    app.prepareAutoLogin(chat.readConversationsAheadWork());
+    if (app.prepareAutoLogin(chat.readConversationsAheadWork()))
+        prepareHomeViewLibraries();
     // The tray icon asks the session bus and the X server whether there is
     // a tray: that waits for the window's first frame (made below).
     std::unique_ptr<DesktopNotifier> notifier;

@@ -2,11 +2,13 @@
 // that cannot be created ends the program with -1 and shows nothing; a
 // window that loads sees the four controllers and the event loop's code is
 // the program's; the login window's first frame loads neither the controls
-// module nor a network-information backend; a quit ends the program however
-// long its pool's work would wait; the display going away ends it as a quit
-// does, with a non-zero status.
+// module nor a network-information backend; a start that signs a saved
+// identity in loads the home view's TLS and image libraries off the window's
+// thread; a quit ends the program however long its pool's work would wait;
+// the display going away ends it as a quit does, with a non-zero status.
 #include "app/app_controller.h"
 #include "app/application.h"
+#include "bench/app/saved_profile.h"
 #include "net/http.h"
 #include "store/chat_store.h"
 #include "store/failing_vfs.h"
@@ -37,6 +39,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -58,7 +61,36 @@ extern "C" void *FcFontList(void *config, void *pattern, void *objects)
     return real(config, pattern, objects);
 }
 
+// Which thread first loaded a TLS backend plugin and an image format plugin
+// (as above: 0 none yet, 1 the window's, 2 another). Taken here on the way
+// to the dynamic loader; the window's thread is the process's first.
+static std::atomic<int> firstTlsLoader{0};
+static std::atomic<int> firstImageFormatLoader{0};
+
+extern "C" void *dlopen(const char *file, int mode)
+{
+    using Real = void *(*)(const char *, int);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "dlopen"));
+    if (file) {
+        const int who = gettid() == getpid() ? 1 : 2;
+        int none = 0;
+        if (std::strstr(file, "/plugins/tls/"))
+            firstTlsLoader.compare_exchange_strong(none, who);
+        else if (std::strstr(file, "/plugins/imageformats/"))
+            firstImageFormatLoader.compare_exchange_strong(none, who);
+    }
+    return real(file, mode);
+}
+
 namespace {
+
+// Who loaded the libraries above first, as "tls:<who> images:<who>".
+QString libraryLoaders()
+{
+    const auto who = [](int loader) { return loader == 0 ? "none" : loader == 1 ? "window" : "pool"; };
+    return QStringLiteral("tls:%1 images:%2").arg(QLatin1String(who(firstTlsLoader.load())),
+                                                  QLatin1String(who(firstImageFormatLoader.load())));
+}
 
 // Which of the modules the login window can do without are loaded.
 QString loadedModules()
@@ -103,6 +135,7 @@ int runChild(int argc, char **argv)
             window, &QQuickWindow::frameSwapped, window,
             [window, property, voiceRoom] {
                 QTextStream out(stdout);
+                out << libraryLoaders() << ' ';
                 out << "first frame " << loadedModules();
                 if (property.startsWith("VoiceRoom."))
                     voiceRoom->property(property.mid(10));
@@ -245,6 +278,8 @@ private slots:
     void windowSeesTheControllers();
     void mediaLeftOverByAnEarlierRunGoAtStart();
     void windowFollowsNoRedirectToAnotherOrigin();
+    void startLoadsTheHomeViewsLibrariesOffTheWindowThread_data();
+    void startLoadsTheHomeViewsLibrariesOffTheWindowThread();
     void loginFrameLoadsOnlyWhatItShows_data();
     void loginFrameLoadsOnlyWhatItShows();
     void quitEndsWhateverHoldsTheWork_data();
@@ -378,6 +413,38 @@ Row {
     QCOMPARE(tracker.requestCount(QStringLiteral("/avatar.png")), 0);
     for (const char *told : {"picture /away refused", "picture /here shown 8", "picture /here-then-away refused"})
         QVERIFY2(result.output.contains(QLatin1String(told)), qPrintable(result.output));
+}
+
+// A start that signs a saved identity in loads the libraries the home
+// view's first build would load on the window's thread (the TLS backends of
+// the push channel's socket, the image format plugins) on the pool while the
+// window is made; a start without one leaves the TLS backends alone.
+void ApplicationTest::startLoadsTheHomeViewsLibrariesOffTheWindowThread_data()
+{
+    QTest::addColumn<bool>("savedIdentity");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("saved identity") << true << "tls:pool images:pool";
+    QTest::newRow("no saved identity") << false << "tls:none";
+}
+
+void ApplicationTest::startLoadsTheHomeViewsLibrariesOffTheWindowThread()
+{
+    QFETCH(bool, savedIdentity);
+    QFETCH(QString, told);
+    const QString data = m_dir.filePath(savedIdentity ? QStringLiteral("saved") : QStringLiteral("unsaved"));
+    if (savedIdentity) {
+        // Written where the program reads it: under its own names.
+        const QString application = QCoreApplication::applicationName();
+        const QString organization = QCoreApplication::organizationName();
+        QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
+        QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
+        const bool saved = saveNewIdentityIn(data);
+        QCoreApplication::setApplicationName(application);
+        QCoreApplication::setOrganizationName(organization);
+        QVERIFY(saved);
+    }
+    const ChildResult result = runStart(velmor::app::mainWindowUrl(), data, QStringLiteral("-"));
+    QVERIFY2(result.exitCode == 0 && result.output.contains(told), qPrintable(result.output));
 }
 
 // The login window's first frame is drawn without the controls module (its
