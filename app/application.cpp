@@ -4,6 +4,7 @@
 #include "app/conversation_images.h"
 #include "app/desktop_notifier.h"
 #include "app/display_loss.h"
+#include "app/graphics_driver.h"
 #include "app/heap_release.h"
 #include "app/message_picture_provider.h"
 #include "app/network_access.h"
@@ -228,6 +229,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // pool instead, while the window is made. The list is shared and its
     // reads take a lock, so a text that comes first waits for it as before.
     QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
+    prepareGraphicsDriver();
     // The display going away ends the event loop (kDisplayLostExitCode) and
     // the program goes the way of a quit from here on.
     watchDisplayLoss();

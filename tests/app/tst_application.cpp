@@ -82,6 +82,20 @@ extern "C" void *dlopen(const char *file, int mode)
     return real(file, mode);
 }
 
+// Which thread asked the display's OpenGL configurations first (the
+// driver's set-up for that display): as above.
+static std::atomic<int> firstConfigsAsker{0};
+
+extern "C" void *glXGetFBConfigs(void *display, int screen, int *count)
+{
+    using Real = void *(*)(void *, int, int *);
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glXGetFBConfigs"));
+    const bool windowThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    int none = 0;
+    firstConfigsAsker.compare_exchange_strong(none, windowThread ? 1 : 2);
+    return real(display, screen, count);
+}
+
 namespace {
 
 // Who loaded the libraries above first, as "tls:<who> images:<who>".
@@ -226,7 +240,8 @@ int runDisplayChild(int argc, char **argv)
         QObject::connect(
             window, &QQuickWindow::frameSwapped, window,
             [quit] {
-                QTextStream(stdout) << "drawing" << Qt::endl;
+                QTextStream(stdout) << (firstConfigsAsker.load() == 2 ? "driver set up off the window's thread" : "")
+                                    << Qt::endl << "drawing" << Qt::endl;
                 if (quit)
                     QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
             },
@@ -573,6 +588,9 @@ void ApplicationTest::displayLossEndsLikeAQuit()
     while (!output.contains("drawing") && child.waitForReadyRead(20000))
         output += child.readAllStandardOutput();
     QVERIFY2(output.contains("drawing"), output + child.readAllStandardError());
+    // The OpenGL driver was set up for the display on the pool, beside the
+    // window's making (and the server may go while it is).
+    QVERIFY2(output.contains("driver set up off the window's thread"), output);
     QTest::qWait(300);
     if (signal != 0)
         server.kill(signal);
