@@ -178,22 +178,36 @@ Item {
             verify(!reader.allSelected)
         }
 
-        // Pieces never split a surrogate pair or an emoji sequence.
+        // Pieces never split what a reader sees as one character: each row
+        // is a head of single letters and then `unit` again and again, so a
+        // piece may end only inside the head or between two units.
         function test_pieces_data() {
             return [
-                { tag: "pairs at the limit", text: "a" + repeat("😀", 200), limit: 64 },
-                { tag: "joined family", text: repeat("x", 63) + repeat("👨‍👩‍👧", 40), limit: 64 },
-                { tag: "skin tones", text: repeat("y", 62) + repeat("✌🏻", 40), limit: 64 },
-                { tag: "crowded with emoji", text: repeat("😀", 1000), limit: 2000, pictures: 150 }
+                { tag: "pairs at the limit", head: "a", unit: "😀", count: 200, limit: 64 },
+                { tag: "joined family", head: repeat("x", 63), unit: "👨‍👩‍👧", count: 40, limit: 64 },
+                { tag: "skin tones", head: repeat("y", 62), unit: "✌🏻", count: 40, limit: 64 },
+                { tag: "crowded with emoji", head: "", unit: "😀", count: 1000, limit: 2000, pictures: 150 },
+                { tag: "flags at the limit", head: "x", unit: "🇫🇷", count: 100, limit: 64 },
+                { tag: "flags of a country's part", head: "x", unit: "🏴\udb40\udc67\udb40\udc62\udb40\udc73\udb40\udc63\udb40\udc74\udb40\udc7f",
+                  count: 20, limit: 64 },
+                { tag: "symbols asked as text", head: "x", unit: "✈\ufe0e", count: 100, limit: 64 },
+                { tag: "letters with a combining accent", head: "x", unit: "e\u0301", count: 100, limit: 64 },
+                { tag: "Devanagari vowel signs", head: "x", unit: "\u0915\u093f", count: 100, limit: 64 },
+                { tag: "Hangul written as its letters", head: "xx", unit: "\u1100\u1161\u11a8", count: 100, limit: 64 }
             ]
         }
 
         function test_pieces(data) {
-            var pieces = FullText.pieces(data.text, data.limit, data.pictures)
-            compare(pieces.join(""), data.text)
+            var text = data.head + repeat(data.unit, data.count)
+            var pieces = FullText.pieces(text, data.limit, data.pictures)
+            compare(pieces.join(""), text)
             verify(pieces.length > 1)
+            var end = 0
             for (var i = 0; i < pieces.length; ++i) {
                 var p = pieces[i]
+                end += p.length
+                verify(end <= data.head.length || (end - data.head.length) % data.unit.length === 0,
+                       "piece " + i + " ends inside a character, at " + end)
                 verify(p.length <= data.limit, "piece " + i + " is " + p.length)
                 var head = p.charCodeAt(0)
                 verify(!(head >= 0xDC00 && head <= 0xDFFF), "piece " + i + " starts inside a pair")

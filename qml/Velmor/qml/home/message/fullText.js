@@ -1,12 +1,12 @@
 .pragma library
 .import "emojiText.js" as EmojiText
+.import "graphemes.js" as Graphemes
 
 // Cuts a message's whole text into pieces the reader lays out one at a
 // time (only those that scroll into view), so opening a text of megabytes
 // costs one screen. Pieces end after a line break where one is near the
-// limit, else after a space, else at the limit; never inside a character
-// of two code units or an emoji sequence, and after at most maxPictures
-// emoji. The pieces joined are the text.
+// limit, else after a space, else at the limit; never inside what a
+// reader sees as one character, and after at most maxPictures emoji. The pieces joined are the text.
 function pieces(text, limit, maxPictures) {
     var s = (text === undefined || text === null) ? "" : String(text)
     var out = []
@@ -19,7 +19,10 @@ function pieces(text, limit, maxPictures) {
 }
 
 // Where the piece of `s` that starts at `from` ends (see pieces()): the
-// reader cuts a long text this way a few pieces at a time.
+// reader cuts a long text this way a few pieces at a time. Every cut falls
+// between two whole characters as a reader sees them: a piece
+// that ended inside a flag, an emoji with its skin tone or selector, or a
+// letter with its accent would show both halves as other characters.
 function pieceEnd(s, from, limit, maxPictures) {
     var max = Math.max(64, Number(limit) || 2000)
     var pictures = Math.max(1, Number(maxPictures) || 150)
@@ -28,31 +31,26 @@ function pieceEnd(s, from, limit, maxPictures) {
     // of their number on a line: a piece ends before too many.
     var crowded = EmojiText.pictureCut(s.substring(from, end), pictures)
     if (crowded > 0)
-        return from + crowded
+        return _whole(s, from, from + crowded)
     if (end >= s.length)
         return end
     var cut = s.lastIndexOf("\n", end - 1)
     if (cut < from + max / 2)
         cut = s.lastIndexOf(" ", end - 1)
-    if (cut >= from + max / 2)
+    if (cut >= from + max / 2 && Graphemes.isBoundary(s, cut + 1))
         return cut + 1
-    // No break near the limit: back off joiners, selectors, skin tones and
-    // the second half of a pair so the cut falls between two whole
-    // characters.
-    while (end > from + 1 && _joinsPrevious(s, end))
-        --end
-    return end
+    return _whole(s, from, end)
 }
 
-function _joinsPrevious(s, at) {
-    var c = s.charCodeAt(at)
-    var before = s.charCodeAt(at - 1)
-    if (c >= 0xDC00 && c <= 0xDFFF)
-        return true                                  // second half of a pair
-    if (c === 0x200D || before === 0x200D || c === 0xFE0F || c === 0x20E3)
-        return true
-    // Skin tones (U+1F3FB..U+1F3FF) and flag letters come as pairs.
-    return c === 0xD83C && at + 1 < s.length && s.charCodeAt(at + 1) >= 0xDFFB && s.charCodeAt(at + 1) <= 0xDFFF
+// `end`, or the last place before it where a character a reader sees
+// ends; in a run of marks longer than the piece (no such place), at least
+// a whole code point.
+function _whole(s, from, end) {
+    var cut = Graphemes.lastBoundary(s, from, end)
+    if (cut > from)
+        return cut
+    var c = s.charCodeAt(end)
+    return c >= 0xDC00 && c <= 0xDFFF && end - 1 > from ? end - 1 : end
 }
 
 // Where each position of a piece's laid-out text falls in the piece's own
