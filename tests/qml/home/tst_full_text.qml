@@ -106,6 +106,14 @@ Item {
             verify(opening <= reader.firstScreen, "opened with " + opening + " pieces")
             tryCompare(reader, "opened", true)
             tryCompare(reader, "complete", true, 30000)
+            // Only the pieces in sight are made: one made below the screen
+            // costs a frame as much as one in it.
+            for (var m = 0; m < reader.view.count; ++m) {
+                var made = reader.view.itemAtIndex(m)
+                if (made)
+                    verify(made.y < reader.view.contentY + reader.view.height && made.y + made.height > reader.view.contentY,
+                           "piece " + m + " is made out of sight")
+            }
             // It opens at its first line, and stays there while cut.
             compare(reader.view.contentY, reader.view.originY - reader.view.topMargin)
             // Nothing lost between pieces, no empty line where they meet.

@@ -75,15 +75,26 @@ Popup {
         noFrame.restart()
     }
 
+    // While the pieces end above the list's bottom, a turn a frame adds one
+    // (each is laid out and drawn as it joins); once they fill it, a turn
+    // every `noFrame.interval` adds all that are cut, out of sight and not
+    // made: a turn a frame would keep the window drawing for as long as
+    // the cut lasts (hundreds of frames for a text of emoji, each piece
+    // waiting for the finder), the window's thread waiting each time for
+    // the frame before to be drawn. A turn between frames may cut for
+    // longer.
     function _turn() {
-        _cut(Number.MAX_SAFE_INTEGER, 2)
-        _add(Number.MAX_SAFE_INTEGER, 4)
+        var filling = pieceList.contentHeight < pieceList.height
+        _cut(Number.MAX_SAFE_INTEGER, filling ? 2 : 8)
+        _add(filling ? 1 : Number.MAX_SAFE_INTEGER, 4)
         if (complete) {
             frames.target = null
             noFrame.stop()
-        } else {
-            noFrame.restart()
+            return
         }
+        if (!filling)
+            frames.target = null
+        noFrame.restart()
     }
 
     // Cuts up to `count` pieces, or as many as `ms` milliseconds allow (when
@@ -264,6 +275,11 @@ Popup {
             anchors.margins: 6
             anchors.rightMargin: 30
             clip: true
+            // Only the pieces in sight are made: one made beyond the
+            // list's edge costs its frame as much as one in sight, and the
+            // pieces that join the list below the screen while the text is
+            // cut would all be made so.
+            cacheBuffer: 0
             model: pieceModel
             topMargin: 14
             bottomMargin: 14
