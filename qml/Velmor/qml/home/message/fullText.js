@@ -1,6 +1,6 @@
 .pragma library
 .import "emojiText.js" as EmojiText
-.import "graphemes.js" as Graphemes
+.import Velmor 1.0 as Velmor
 
 // Cuts a message's whole text into pieces the reader lays out one at a
 // time (only those that scroll into view), so opening a text of megabytes
@@ -37,16 +37,24 @@ function pieceEnd(s, from, limit, maxPictures) {
     var cut = s.lastIndexOf("\n", end - 1)
     if (cut < from + max / 2)
         cut = s.lastIndexOf(" ", end - 1)
-    if (cut >= from + max / 2 && Graphemes.isBoundary(s, cut + 1))
+    if (cut >= from + max / 2 && _boundaryBefore(s, from, cut + 1) === cut + 1)
         return cut + 1
     return _whole(s, from, end)
+}
+
+// The last place at or before `at` where the piece starting at `from` (a
+// place where a character ends) may end; `from` when there is none. Only
+// the piece and the character after `at` are handed over, not the text.
+function _boundaryBefore(s, from, at) {
+    var upTo = Math.min(s.length, at + 2)
+    return from + Velmor.TextBounds.lastCharacterBoundary(s.substring(from, upTo), at - from)
 }
 
 // `end`, or the last place before it where a character a reader sees
 // ends; in a run of marks longer than the piece (no such place), at least
 // a whole code point.
 function _whole(s, from, end) {
-    var cut = Graphemes.lastBoundary(s, from, end)
+    var cut = _boundaryBefore(s, from, end)
     if (cut > from)
         return cut
     var c = s.charCodeAt(end)
