@@ -33,6 +33,7 @@
 // /tmp/paste" with PELORIN_BENCH_END_AT_MEASURE=1 to see what holds the
 // memory at the end.
 #include "mock_controllers.h"
+#include "../memory_dump.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
@@ -85,23 +86,12 @@ double heapInUseMb()
 #endif
 }
 
-// See PELORIN_BENCH_MEMORY_DUMP above.
-void dumpMemory(const QString &tag)
+// See PELORIN_BENCH_MEMORY_DUMP above: the dump, and the figures beside it.
+void dumpAndTellMemory(const QString &tag)
 {
-    const QString folder = qEnvironmentVariable("PELORIN_BENCH_MEMORY_DUMP");
-    if (folder.isEmpty())
+    if (qEnvironmentVariable("PELORIN_BENCH_MEMORY_DUMP").isEmpty())
         return;
-    // Read whole: a file of /proc tells no size, which QFile::copy trusts.
-    QFile maps(QStringLiteral("/proc/self/smaps"));
-    QFile copy(folder + QLatin1Char('/') + tag + QStringLiteral(".smaps"));
-    if (maps.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        copy.write(maps.readAll());
-#ifdef __GLIBC__
-    if (FILE *out = std::fopen(QFile::encodeName(folder + QLatin1Char('/') + tag + QStringLiteral(".malloc.xml")), "w")) {
-        malloc_info(0, out);
-        std::fclose(out);
-    }
-#endif
+    dumpMemory(tag);
     std::fprintf(stderr, "%s: resident %.1f MB, malloc in use %.1f MB\n", qPrintable(tag), residentMb(), heapInUseMb());
 }
 
@@ -252,7 +242,7 @@ int runChild(Kind kind, const QString &name, int chars)
         return 1;
     const QString tag = name + QLatin1Char('-') + QString::number(chars) + QLatin1Char('-');
     const double before = residentMb();
-    dumpMemory(tag + QStringLiteral("before"));
+    dumpAndTellMemory(tag + QStringLiteral("before"));
     QElapsedTimer paste;
     paste.start();
     // The bare text area reads the clipboard itself.
@@ -265,7 +255,7 @@ int runChild(Kind kind, const QString &name, int chars)
         c.offerClipboard(false);
     c.settle();
     const double pasted = residentMb() - before;
-    dumpMemory(tag + QStringLiteral("pasted"));
+    dumpAndTellMemory(tag + QStringLiteral("pasted"));
     // A paste that did not land is told, not measured.
     const int expected = chars > 0 ? chars : 19990;
     if (c.heldLength() != expected) {
@@ -288,13 +278,13 @@ int runChild(Kind kind, const QString &name, int chars)
         QMetaObject::invokeMethod(remove, "clicked"); // a held long text goes with its own button
     c.settle();
     const double deleted = residentMb() - before;
-    dumpMemory(tag + QStringLiteral("removed"));
+    dumpAndTellMemory(tag + QStringLiteral("removed"));
     // A key typed after that: the composer forgets the text it kept for an
     // undo of the removal.
     c.keyToFrame(Qt::Key_Q);
     c.settle();
     const double typed = residentMb() - before;
-    dumpMemory(tag + QStringLiteral("typed"));
+    dumpAndTellMemory(tag + QStringLiteral("typed"));
     std::printf("%.1f %.1f %.1f %.2f %.3f\n", pasted, deleted, typed, pasteMs, typingMs);
     // PELORIN_BENCH_END_AT_MEASURE=1: the child ends here, freeing nothing,
     // so that a heap profiler counts as not freed what the heap held then.
