@@ -2,13 +2,10 @@
 // that cannot be created ends the program with -1 and shows nothing; a
 // window that loads sees the four controllers and the event loop's code is
 // the program's; the login window's first frame loads neither the controls
-// module nor a network-information backend; a start that signs a saved
-// identity in loads the home view's TLS and image libraries off the window's
-// thread; a quit ends the program however long its pool's work would wait;
+// module nor a network-information backend; a quit ends the program however long its pool's work would wait;
 // the display going away ends it as a quit does, with a non-zero status.
 #include "app/app_controller.h"
 #include "app/application.h"
-#include "bench/app/saved_profile.h"
 #include "net/http.h"
 #include "store/chat_store.h"
 #include "store/failing_vfs.h"
@@ -39,7 +36,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstring>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -61,50 +57,7 @@ extern "C" void *FcFontList(void *config, void *pattern, void *objects)
     return real(config, pattern, objects);
 }
 
-// Which thread first loaded a TLS backend plugin and an image format plugin
-// (as above: 0 none yet, 1 the window's, 2 another). Taken here on the way
-// to the dynamic loader; the window's thread is the process's first.
-static std::atomic<int> firstTlsLoader{0};
-static std::atomic<int> firstImageFormatLoader{0};
-
-extern "C" void *dlopen(const char *file, int mode)
-{
-    using Real = void *(*)(const char *, int);
-    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "dlopen"));
-    if (file) {
-        const int who = gettid() == getpid() ? 1 : 2;
-        int none = 0;
-        if (std::strstr(file, "/plugins/tls/"))
-            firstTlsLoader.compare_exchange_strong(none, who);
-        else if (std::strstr(file, "/plugins/imageformats/"))
-            firstImageFormatLoader.compare_exchange_strong(none, who);
-    }
-    return real(file, mode);
-}
-
-// Which thread asked the display's OpenGL configurations first (the
-// driver's set-up for that display): as above.
-static std::atomic<int> firstConfigsAsker{0};
-
-extern "C" void *glXGetFBConfigs(void *display, int screen, int *count)
-{
-    using Real = void *(*)(void *, int, int *);
-    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "glXGetFBConfigs"));
-    const bool windowThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    int none = 0;
-    firstConfigsAsker.compare_exchange_strong(none, windowThread ? 1 : 2);
-    return real(display, screen, count);
-}
-
 namespace {
-
-// Who loaded the libraries above first, as "tls:<who> images:<who>".
-QString libraryLoaders()
-{
-    const auto who = [](int loader) { return loader == 0 ? "none" : loader == 1 ? "window" : "pool"; };
-    return QStringLiteral("tls:%1 images:%2").arg(QLatin1String(who(firstTlsLoader.load())),
-                                                  QLatin1String(who(firstImageFormatLoader.load())));
-}
 
 // Which of the modules the login window can do without are loaded.
 QString loadedModules()
@@ -149,7 +102,6 @@ int runChild(int argc, char **argv)
             window, &QQuickWindow::frameSwapped, window,
             [window, property, voiceRoom] {
                 QTextStream out(stdout);
-                out << libraryLoaders() << ' ';
                 out << "first frame " << loadedModules();
                 if (property.startsWith("VoiceRoom."))
                     voiceRoom->property(property.mid(10));
@@ -240,8 +192,7 @@ int runDisplayChild(int argc, char **argv)
         QObject::connect(
             window, &QQuickWindow::frameSwapped, window,
             [quit] {
-                QTextStream(stdout) << (firstConfigsAsker.load() == 2 ? "driver set up off the window's thread" : "")
-                                    << Qt::endl << "drawing" << Qt::endl;
+                QTextStream(stdout) << "drawing" << Qt::endl;
                 if (quit)
                     QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
             },
@@ -293,8 +244,6 @@ private slots:
     void windowSeesTheControllers();
     void mediaLeftOverByAnEarlierRunGoAtStart();
     void windowFollowsNoRedirectToAnotherOrigin();
-    void startLoadsTheHomeViewsLibrariesOffTheWindowThread_data();
-    void startLoadsTheHomeViewsLibrariesOffTheWindowThread();
     void loginFrameLoadsOnlyWhatItShows_data();
     void loginFrameLoadsOnlyWhatItShows();
     void quitEndsWhateverHoldsTheWork_data();
@@ -430,38 +379,6 @@ Row {
         QVERIFY2(result.output.contains(QLatin1String(told)), qPrintable(result.output));
 }
 
-// A start that signs a saved identity in loads the libraries the home
-// view's first build would load on the window's thread (the TLS backends of
-// the push channel's socket, the image format plugins) on the pool while the
-// window is made; a start without one leaves the TLS backends alone.
-void ApplicationTest::startLoadsTheHomeViewsLibrariesOffTheWindowThread_data()
-{
-    QTest::addColumn<bool>("savedIdentity");
-    QTest::addColumn<QString>("told");
-    QTest::newRow("saved identity") << true << "tls:pool images:pool";
-    QTest::newRow("no saved identity") << false << "tls:none";
-}
-
-void ApplicationTest::startLoadsTheHomeViewsLibrariesOffTheWindowThread()
-{
-    QFETCH(bool, savedIdentity);
-    QFETCH(QString, told);
-    const QString data = m_dir.filePath(savedIdentity ? QStringLiteral("saved") : QStringLiteral("unsaved"));
-    if (savedIdentity) {
-        // Written where the program reads it: under its own names.
-        const QString application = QCoreApplication::applicationName();
-        const QString organization = QCoreApplication::organizationName();
-        QCoreApplication::setApplicationName(QStringLiteral("Pelorin"));
-        QCoreApplication::setOrganizationName(QStringLiteral("Quillet"));
-        const bool saved = saveNewIdentityIn(data);
-        QCoreApplication::setApplicationName(application);
-        QCoreApplication::setOrganizationName(organization);
-        QVERIFY(saved);
-    }
-    const ChildResult result = runStart(velmor::app::mainWindowUrl(), data, QStringLiteral("-"));
-    QVERIFY2(result.exitCode == 0 && result.output.contains(told), qPrintable(result.output));
-}
-
 // The login window's first frame is drawn without the controls module (its
 // style plugins and their types), which the parts that use it load when
 // first shown, and without the network's reachability, which matters from
@@ -588,9 +505,6 @@ void ApplicationTest::displayLossEndsLikeAQuit()
     while (!output.contains("drawing") && child.waitForReadyRead(20000))
         output += child.readAllStandardOutput();
     QVERIFY2(output.contains("drawing"), output + child.readAllStandardError());
-    // The OpenGL driver was set up for the display on the pool, beside the
-    // window's making (and the server may go while it is).
-    QVERIFY2(output.contains("driver set up off the window's thread"), output);
     QTest::qWait(300);
     if (signal != 0)
         server.kill(signal);

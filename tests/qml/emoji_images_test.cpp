@@ -148,10 +148,8 @@ private slots:
         QTest::addColumn<QSize>("asked");
         QTest::addColumn<QSize>("drawn");
         QTest::newRow("drawn size") << "" << "logo_sheet_156.png" << QSize(546, 546) << QSize(546, 546);
-        QTest::newRow("two pixels a point") << "" << "logo_sheet_156.png" << QSize(1092, 1092) << QSize(1092, 1092);
         QTest::newRow("none asked") << "" << "logo_sheet_156.png" << QSize() << QSize(1092, 1092);
         QTest::newRow("out of the folder") << "/avatars" << "../logo_sheet_156.png" << QSize(546, 546) << QSize();
-        QTest::newRow("no such file") << "" << "none.png" << QSize(546, 546) << QSize();
     }
 
     void drawsSheetsAtTheSizeAsked()
