@@ -34,9 +34,9 @@ Item {
                 { tag: "bubble text", component: bubble, show: (v, s) => v.text = s },
                 { tag: "bubble translation", component: bubble, show: (v, s) => { v.text = "hi 😀"; v.translated = s } },
                 { tag: "long-text reader", component: reader, show: (v, s) => v.show(s) },
-                { tag: "sidebar name", component: row, show: (v, s) => v.conversation = { "display": s } },
-                { tag: "sidebar last message", component: row, show: (v, s) => v.conversation = { "last": s,
-                  "isSuper": true, "connectionState": "connected", "latencyMs": 5 } },
+                { tag: "sidebar name", component: row, show: (v, s) => v.display = s },
+                { tag: "sidebar last message", component: row, show: (v, s) => {
+                  v.isSuper = true; v.connectionState = "connected"; v.latencyMs = 5; v.last = s } },
                 { tag: "invite candidate", component: invite, show: (v, s) => v.candidates = [{ "display": s }] },
                 { tag: "group server's error", component: sgCreation, show: (v, s) => v.createError = s }
             ]

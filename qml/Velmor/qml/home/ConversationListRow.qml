@@ -16,9 +16,7 @@ Rectangle {
 
     // What the row shows, each value typed. The conversation list binds each
     // to the model's role of the same name, so a new message re-evaluates
-    // only what changed (its preview, its time); `conversation` sets them
-    // all from one map instead, as the model types them.
-    property var conversation: null
+    // only what changed (its preview, its time).
     property string peer: ""
     property string display: ""
     property string last: ""
@@ -41,28 +39,6 @@ Rectangle {
     // typed, whatever it says.
     property bool displayFallback: false
     property string lastKind: "text"
-    onConversationChanged: {
-        var c = conversation || ({})
-        var lat = Number(c.latencyMs)
-        peer = c.peer ? String(c.peer) : ""
-        display = c.display ? String(c.display) : ""
-        last = c.last ? String(c.last) : ""
-        ts = Number(c.ts) > 0 ? Number(c.ts) : 0
-        connectionState = c.connectionState ? String(c.connectionState) : ""
-        latencyMs = c.latencyMs === undefined || c.latencyMs === null || !isFinite(lat) || lat < 0 ? -1 : lat
-        avatarId = c.avatarId ? String(c.avatarId) : ""
-        avatarKind = c.avatarKind ? String(c.avatarKind) : ""
-        sgAvatarUrl = c.sgAvatarUrl ? String(c.sgAvatarUrl) : ""
-        verified = c.verified === true
-        muted = c.muted === true
-        isSuper = c.isSuper === true
-        isPremium = c.isPremium === true
-        isOfficial = c.isOfficial === true
-        isAuthor = c.isAuthor === true
-        unread = Number(c.unread) > 0 ? Number(c.unread) : 0
-        displayFallback = c.displayFallback === true
-        lastKind = c.lastKind ? String(c.lastKind) : "text"
-    }
     readonly property string displayText: displayFallback ? I18n.said(display) : display
     readonly property string lastText: lastKind !== "text" ? I18n.said(last) : last
     readonly property string preview: {
