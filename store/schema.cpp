@@ -1,5 +1,7 @@
 #include "store/schema.h"
 
+#include "store/records.h"
+
 #include <QList>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -469,6 +471,27 @@ bool measureParkedMessages(QSqlDatabase &db, int version, QString *error)
                error);
 }
 
+// Builds before layout 10 stored the user's own super-group message that
+// the group's server handed back as received, and nothing set it sent
+// after: the server handing a message back is its word that it took it.
+// Only super groups (conversation "sg:" + server URL): a normal group's copy
+// of the user's own message that the relay brought (sent from another device)
+// is stored received on purpose, as this device did not send it. Every
+// owner's rows, in one pass over the table: neither index
+// holds the direction, and reading a super group's rows through them costs
+// a look-up each, more than the pass when most messages are in super groups.
+bool markOwnSuperGroupCopiesSent(QSqlDatabase &db, int version, QString *error)
+{
+    if (version >= 10)
+        return true;
+    return run(db,
+               QStringLiteral("UPDATE messages SET status=? WHERE is_outgoing=1 AND status=? "
+                              "AND conversation_id >= 'sg:' AND conversation_id < 'sg;'"),
+               error,
+               {static_cast<int>(velmor::chat::MessageStatus::Sent),
+                static_cast<int>(velmor::chat::MessageStatus::Received)});
+}
+
 const QList<TableDef> &tables()
 {
     static const QList<TableDef> t = buildTables();
@@ -517,7 +540,8 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
                      return conformTable(db, table, ownerKey, error)
                             && createIndexes(db, table, error);
                  })
-              && moveDeletedGroupMarkers(db, error) && measureParkedMessages(db, version, error);
+              && moveDeletedGroupMarkers(db, error) && measureParkedMessages(db, version, error)
+              && markOwnSuperGroupCopiesSent(db, version, error);
     // Written also when unchanged: a file that cannot be written fails here.
     if (ok)
         ok = run(db, QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), error);

@@ -6,17 +6,19 @@
 
 namespace velmor::store {
 
-// Bumped whenever the layout in schema.cpp changes; written to PRAGMA
-// user_version.
-constexpr int kSchemaVersion = 9;
+// Bumped whenever the layout in schema.cpp changes, or when rows that
+// earlier builds wrote are mended (once, when an older file is opened);
+// written to PRAGMA user_version.
+constexpr int kSchemaVersion = 10;
 
 // Brings the file to the current layout inside one write transaction, taken
 // at once (BEGIN IMMEDIATE) and always writing, so that a file that cannot be
 // written fails here: creates
 // missing tables, adds missing columns with their defaults, rebuilds a
 // table whose primary key is not the current one (copying every row; rows of
-// a table that had no owner column go to `ownerKey`), creates the indexes
-// and records kSchemaVersion. A file written by a newer build (a higher
+// a table that had no owner column go to `ownerKey`), creates the indexes,
+// mends the rows that earlier builds wrote wrong (once, by the file's
+// version) and records kSchemaVersion. A file written by a newer build (a higher
 // version) is refused. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
 

@@ -485,6 +485,32 @@ private slots:
         QCOMPARE(side.scalar(QStringLiteral("SELECT count(*) FROM messages")).toInt(), 1);
     }
 
+    // The user's own super-group messages that earlier builds stored as
+    // received end sent, once; no other row changes. Rows: the user's own,
+    // B's own, someone else's, a failed send, then own rows of a normal
+    // group and of a one-to-one chat.
+    void ownSuperGroupCopiesEndSent_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("statuses");
+        QTest::newRow("layout 9") << 9 << "1 1 4 2 4 4";
+        QTest::newRow("layout 10: mended before") << 10 << "4 4 4 2 4 4";
+    }
+    void ownSuperGroupCopiesEndSent()
+    {
+        QFETCH(int, version);
+        QVERIFY(store().open(kOwnerA, m_path));
+        store().close();
+        SideConnection side(m_path);
+        QVERIFY(side.exec(QStringLiteral("INSERT INTO messages(owner_raw_public_key,id,conversation_id,is_outgoing,status) "
+                                         "VALUES('%1','a','sg:u',1,4),('%2','a','sg:u',1,4),('%1','b','sg:u',0,4),"
+                                         "('%1','c','sg:u',1,2),('%1','d','group:g',1,4),('%1','e','%1:p',1,4)")
+                              .arg(kOwnerA, kOwnerB)));
+        QVERIFY(side.exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
+        QVERIFY(store().open(kOwnerA, m_path));
+        QTEST(side.column(QStringLiteral("SELECT status FROM messages ORDER BY rowid"), 0).join(QLatin1Char(' ')), "statuses");
+    }
+
     void dataOutlivesReopen()
     {
         QVERIFY(store().open(kOwnerA, m_path));
