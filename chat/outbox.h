@@ -47,7 +47,11 @@
 // that follow within a frame of a write are written together, in one
 // transaction (a burst of answers would otherwise cost a write each); a
 // program killed before that write posts those envelopes again at the next
-// start, which the relay takes as already held. At most kMaxPosts envelopes are on their way at a time. A retry
+// start, which the relay takes as already held. At most kMaxPosts
+// conversations post at a time, each one envelope after another (a run of
+// up to kRunLength by one job; outbox_queue.h says why): the next goes once
+// the one before is answered or failed for good, and one to be posted again
+// goes before the rest. A retry
 // of a failed one-to-one message posts its stored envelope again, so a
 // message that did reach the peer is not shown there twice; an envelope
 // past its lifetime is never posted nor signed again: such a send found at
@@ -89,6 +93,7 @@
 // meanwhile writes nothing.
 #pragma once
 
+#include "chat/outbox_queue.h"
 #include "chat/send_journal.h"
 #include "net/relay_api.h"
 #include "store/records.h"
@@ -130,6 +135,8 @@ public:
 
     static constexpr qint64 kGiveUpSeconds = 15 * 60;
     static constexpr int kMaxPosts = 4;
+    // The most posts of one conversation that one job makes in a row.
+    static constexpr int kRunLength = 32;
     static constexpr int kStoreRetryMs = 2000;
     // Final statuses that come within this time of a write are written
     // together at its end; the first after a quiet spell is written at once.
@@ -163,7 +170,7 @@ public:
     // every kStoreRetryMs while the store refuses them.
     void restoreJournaled();
     // One-to-one sends waiting for their next attempt (not on their way).
-    int waiting() const { return int(m_waiting.size()); }
+    int waiting() const { return m_queue.size(); }
     // The delay before the next attempt after `failures` failed posts in a
     // row: min(1000 << min(failures - 1, 2), 4000) ms.
     static int retryDelayMs(int failures);
@@ -326,9 +333,16 @@ private:
     void postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
                         const std::optional<Posted> &posted);
     bool retryStored(const MessageRecord &row);
-    void enqueue(const QString &messageId);
+    // `first`: ahead of the conversation's other waiting sends (a post
+    // that has to go again before those it held back).
+    void enqueue(const QString &messageId, const QString &conversationId, bool first = false);
     void pump();
-    void postStored(const QString &messageId);
+    // Posts a conversation's sends one after another, on the pool, up to
+    // the first that fails or the end of the session; the rest wait again
+    // at the front of their conversation.
+    void postRun(const PostQueue::Run &run);
+    // A run's post goes on to the next: nothing went out, or the relay took it.
+    static bool runGoesOn(const std::optional<Posted> &posted);
     void onPosted(const QString &messageId, const RelaySendResult &result, bool marked = false);
     // On the pool: posts a send (kept in memory, just sealed, or read from
     // the store) and, once the relay took a stored one, marks it sent.
@@ -379,8 +393,8 @@ private:
     bool m_resumeWhenWritten = false;
     int m_inFlight = 0;
     qint64 m_giveUpSeconds = kGiveUpSeconds;
-    QStringList m_waiting;   // ids to post, oldest first
-    QSet<QString> m_waitingIds; // the same, to ask in constant time
+    PostQueue m_queue;       // ids to post, by conversation, oldest first
+    bool m_pumpHeld = false; // a run's answers are being taken in: pumped once after
     QSet<QString> m_retrying;   // retried by the user, their posts not answered yet
     QSet<QString> m_posting; // ids on their way
     // The envelopes of the sends being shown (showSealed): one posted at

@@ -233,7 +233,7 @@ void Outbox::replayJournal()
                 // Deleted with its conversation since it was written: the
                 // deletion took it, nothing is posted.
                 if (row.status == MessageStatus::Sending && !m_deletions->drops(row.conversation_id, 0))
-                    enqueue(row.id);
+                    enqueue(row.id, row.conversation_id);
             }
             emit sendsRestored(int(restored.size()) + typed);
         },
@@ -275,8 +275,7 @@ void Outbox::forgetQueue()
     m_settled.clear();
     m_unwrittenStatuses.clear();
     m_settleTimer.stop();
-    m_waiting.clear();
-    m_waitingIds.clear();
+    m_queue.clearWaiting();
     m_retrying.clear();
     m_resendTimer.stop();
     m_pausedUntilMs = 0;
@@ -327,7 +326,7 @@ bool Outbox::retryStored(const MessageRecord &row)
     m_host.messageStatusChanged(row.id, int(MessageStatus::Sending));
     // A retry is the user's word that the relay may answer again.
     m_pausedUntilMs = 0;
-    enqueue(row.id);
+    enqueue(row.id, row.conversation_id);
     return true;
 }
 
@@ -354,6 +353,7 @@ void Outbox::resumeInterrupted()
     struct Interrupted
     {
         QStringList post;     // oldest first
+        QStringList conversations; // of each of `post`
         QStringList outlived; // left sending for longer than its envelope lives
         int failed = 0;       // nothing to post them again with
     };
@@ -363,8 +363,16 @@ void Outbox::resumeInterrupted()
             Interrupted found;
             if (!store.failInterruptedSends(owner, &found.failed))
                 qWarning() << "[SEND] interrupted sends without an envelope could not be failed now";
-            for (const QString &id : store.interruptedEnvelopeSends())
-                (envelopeOutlived(store.outgoingEnvelope(id)) ? found.outlived : found.post).append(id);
+            QStringList conversations;
+            const QStringList ids = store.interruptedEnvelopeSends(&conversations);
+            for (qsizetype i = 0; i < ids.size(); ++i) {
+                if (envelopeOutlived(store.outgoingEnvelope(ids.at(i)))) {
+                    found.outlived.append(ids.at(i));
+                } else {
+                    found.post.append(ids.at(i));
+                    found.conversations.append(conversations.value(i));
+                }
+            }
             return found;
         },
         [this](const Interrupted &found) {
@@ -383,8 +391,8 @@ void Outbox::resumeInterrupted()
                         m_host.messageStatusChanged(id, int(MessageStatus::Failed));
                 }
             }
-            for (const QString &id : found.post)
-                enqueue(id);
+            for (qsizetype i = 0; i < found.post.size(); ++i)
+                enqueue(found.post.at(i), found.conversations.at(i));
         });
 }
 
@@ -399,18 +407,17 @@ void Outbox::resumeNow()
     pump();
 }
 
-void Outbox::enqueue(const QString &messageId)
+void Outbox::enqueue(const QString &messageId, const QString &conversationId, bool first)
 {
-    if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_waitingIds.contains(messageId))
+    if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_queue.contains(messageId))
         return;
-    m_waiting.append(messageId);
-    m_waitingIds.insert(messageId);
+    m_queue.add(messageId, conversationId, first);
     pump();
 }
 
 void Outbox::pump()
 {
-    if (!m_host.session().isActive())
+    if (m_pumpHeld || !m_host.session().isActive())
         return;
     const qint64 now = nowMs();
     if (m_pausedUntilMs > now) {
@@ -418,35 +425,83 @@ void Outbox::pump()
             m_resendTimer.start(int(m_pausedUntilMs - now));
         return;
     }
-    while (m_posting.size() < kMaxPosts && !m_waiting.isEmpty()) {
-        const QString id = m_waiting.takeFirst();
-        m_waitingIds.remove(id);
-        postStored(id);
+    while (m_queue.onWay() < kMaxPosts) {
+        const std::optional<PostQueue::Run> run = m_queue.takeRun(kRunLength);
+        if (!run)
+            break;
+        postRun(*run);
     }
 }
 
-void Outbox::postStored(const QString &messageId)
+bool Outbox::runGoesOn(const std::optional<Posted> &posted)
 {
-    const auto kept = m_unstored.constFind(messageId);
-    const QString keptEnvelope = kept != m_unstored.cend() ? kept->envelope : QString();
-    const std::optional<MessageRecord> keptRow =
-        kept != m_unstored.cend() ? std::optional<MessageRecord>(kept->row) : std::nullopt;
-    m_posting.insert(messageId);
+    return !posted || posted->foundSent || posted->result.ok;
+}
+
+void Outbox::postRun(const PostQueue::Run &run)
+{
+    struct Send
+    {
+        QString id;
+        QString keptEnvelope;
+        std::optional<MessageRecord> keptRow;
+        QString sealedEnvelope;
+    };
+    QList<Send> sends;
+    for (const QString &id : run.ids) {
+        const auto kept = m_unstored.constFind(id);
+        Send send{id, {}, std::nullopt, {}};
+        if (kept != m_unstored.cend()) {
+            send.keptEnvelope = kept->envelope;
+            send.keptRow = kept->row;
+        }
+        // A send being shown now was just sealed and stored: its envelope is at hand.
+        if (send.keptEnvelope.isEmpty())
+            send.sealedEnvelope = m_sealedNow.value(id);
+        sends.append(send);
+        m_posting.insert(id);
+    }
     ++m_inFlight;
-    // The stored envelope is read on the pool too: nothing of a burst's
-    // posting reads the store on the window's thread. The relay's answer
-    // counts even once the session has ended.
-    // A send being shown now was just sealed and stored: its envelope is at hand.
-    const QString sealedEnvelope = keptEnvelope.isEmpty() ? m_sealedNow.value(messageId) : QString();
-    m_host.jobs().runToEnd<std::optional<Posted>>(
-        [messageId, keptEnvelope, keptRow, sealedEnvelope] {
-            return postSend(messageId, keptEnvelope, keptRow, sealedEnvelope);
+    // The stored envelopes are read on the pool too: nothing of a burst's
+    // posting reads the store on the window's thread. The relay's answers
+    // count even once the session has ended; a session that ends stops the
+    // run after the post on its way, the rest left to its owner's next start.
+    m_host.jobs().runToEnd<QList<std::optional<Posted>>>(
+        [sends, ended = m_ended] {
+            QList<std::optional<Posted>> answers;
+            for (const Send &send : sends) {
+                if (ended->load())
+                    break;
+                answers.append(postSend(send.id, send.keptEnvelope, send.keptRow, send.sealedEnvelope));
+                if (!runGoesOn(answers.last()))
+                    break;
+            }
+            return answers;
         },
-        [this, messageId, owner = m_host.session().ownerKey(),
-         journal = journalPath()](const std::optional<Posted> &posted, bool current) {
-            answered(messageId, owner, journal, posted, current);
+        [this, run, owner = m_host.session().ownerKey(),
+         journal = journalPath()](const QList<std::optional<Posted>> &answers, bool current) {
+            // Taken in as a whole, pumped once after: a post to go again
+            // goes before those the run did not reach, and they before the
+            // conversation's later sends.
+            m_pumpHeld = true;
+            const QStringList rest = run.ids.mid(answers.size());
+            if (m_host.session().isActive() && m_host.session().ownerKey() == owner) {
+                for (auto id = rest.crbegin(); id != rest.crend(); ++id)
+                    m_queue.add(*id, run.conversation, true);
+            }
+            for (qsizetype i = 0; i < answers.size(); ++i)
+                answered(run.ids.at(i), owner, journal, answers.at(i), current);
+            m_pumpHeld = false;
+            pump();
         },
-        [this, messageId] { postEnded(messageId); });
+        [this, run] {
+            for (const QString &id : run.ids) {
+                if (!m_postingEnded.remove(id))
+                    m_posting.remove(id);
+            }
+            m_queue.ended(run.ids.first());
+            --m_inFlight;
+        });
 }
 
 std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
@@ -523,12 +578,15 @@ void Outbox::answered(const QString &messageId, const QString &owner, const QStr
         pump();
     }
     // A retry stays one while its send waits to be posted again.
-    if (retried && !m_waitingIds.contains(messageId))
+    if (retried && !m_queue.contains(messageId))
         m_retrying.remove(messageId);
 }
 
 void Outbox::postEnded(const QString &messageId)
 {
+    // Its conversation's next send may go with the next pump (the answer's:
+    // one posted again goes first).
+    m_queue.ended(messageId);
     if (!m_postingEnded.remove(messageId))
         m_posting.remove(messageId);
     --m_inFlight;
@@ -590,9 +648,8 @@ void Outbox::onPosted(const QString &messageId, const RelaySendResult &result, b
         m_pausedUntilMs = nowMs() + retryDelayMs(m_relayFailures);
         qInfo().noquote() << "[SEND] relay not reached, again in" << retryDelayMs(m_relayFailures) << "ms:"
                           << result.error;
-        m_waiting.append(messageId);
-        m_waitingIds.insert(messageId);
-        pump();
+        // Before the sends of its conversation it held back.
+        enqueue(messageId, row->conversation_id, true);
         return;
     }
     settle(messageId, result.error == kNeverOnline ? MessageStatus::AddressUnreachable : MessageStatus::Failed,

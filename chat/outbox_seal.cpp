@@ -223,14 +223,17 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
         if (send.typedKept)
             typed.insert(send.row.id);
     }
-    // A lone send with a free place among the posts and nothing waiting
-    // before it is posted by its own job as soon as it is written, while the
-    // window shows it: no trip through the window's thread in between.
-    const bool postNow = mayPost && sends.size() == 1 && m_waiting.isEmpty() && m_posting.size() < kMaxPosts
-                         && m_pausedUntilMs <= nowMs() && session.isActive();
+    // A lone send with a free place among the posts, nothing waiting before
+    // it and no post of its conversation on its way is posted by its own job
+    // as soon as it is written, while the window shows it: no trip through
+    // the window's thread in between.
+    const QString conversation = sends.size() == 1 ? sends.first().row.conversation_id : QString();
+    const bool postNow = mayPost && sends.size() == 1 && m_queue.isEmpty() && !m_queue.busy(conversation)
+                         && m_queue.onWay() < kMaxPosts && m_pausedUntilMs <= nowMs() && session.isActive();
     const QString postId = postNow ? sends.first().row.id : QString();
     if (postNow) {
         m_posting.insert(postId);
+        m_queue.started(postId, conversation);
         ++m_inFlight;
     }
     m_host.jobs().runInTwo<SealedBatch, std::optional<Posted>>(
@@ -289,13 +292,14 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
             else
                 sealedAfterEnd(owner, sealed);
         },
-        [this, postId, owner, journal](const std::optional<Posted> &posted, bool current) {
+        [this, postId, conversation, owner, journal](const std::optional<Posted> &posted, bool current) {
             // Not posted by the job (kept only in the journal, or not held at
-            // all): the queue posts it if there is anything to post.
+            // all): the queue posts it if there is anything to post, before
+            // the sends of its conversation that waited for it.
             if (posted)
                 answered(postId, owner, journal, posted, current);
             else if (current && !postId.isEmpty())
-                enqueue(postId);
+                enqueue(postId, conversation, true);
         },
         [this, generation, typed] {
             for (const QString &id : typed)
@@ -445,7 +449,7 @@ void Outbox::showSealed(const SealedBatch &batch)
         // Posted first (it is held already), shown while it is on its way.
         if (send.row.status == MessageStatus::Sending) {
             m_sealedNow.insert(send.row.id, send.envelope);
-            enqueue(send.row.id);
+            enqueue(send.row.id, send.row.conversation_id);
             m_sealedNow.remove(send.row.id);
         }
         show(send.row, send.replaces);
@@ -488,9 +492,10 @@ QList<QPair<QString, qint64>> Outbox::dropConversation(const QString &conversati
         m_unstored.remove(id);
         m_unstoredOrder.removeAll(id);
         released.insert(id);
-        if (m_waitingIds.remove(id))
-            m_waiting.removeAll(id);
     }
+    // Its sends waiting to be posted go with their rows; one on its way goes
+    // on, but holds back no later send to the conversation.
+    m_queue.drop(conversationId);
     m_held->remove(released);
     // Their text leaves the journal too; the deletion remembers their ids,
     // so a later replay (this session's or the next) never writes them.

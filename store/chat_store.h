@@ -249,8 +249,9 @@ public:
     // *found (when given) says, per change, whether its message was there.
     bool setMessageStatuses(const QList<QPair<QString, velmor::chat::MessageStatus>> &changes,
                             QList<bool> *found = nullptr);
-    // Outgoing messages still Sending whose envelope is stored, oldest first.
-    QStringList interruptedEnvelopeSends();
+    // Outgoing messages still Sending whose envelope is stored, in the order
+    // they were written; their conversations in *conversations (when given).
+    QStringList interruptedEnvelopeSends(QStringList *conversations = nullptr);
     // Official notices shown, by the notice's own id (not its envelope's):
     // one signed notice wrapped in many envelopes is shown once.
     bool officialNoticeKnown(const QString &noticeId);

@@ -70,13 +70,28 @@ bool ChatStore::setMessageStatuses(const QList<QPair<QString, MessageStatus>> &c
     return true;
 }
 
-QStringList ChatStore::interruptedEnvelopeSends()
+QStringList ChatStore::interruptedEnvelopeSends(QStringList *conversations)
 {
     Session s(*d);
-    const QList<QString> ids = s.rows(
-        QStringLiteral("SELECT m.id FROM messages m JOIN outgoing_envelopes e ON e.owner_raw_public_key="
-                       "m.owner_raw_public_key AND e.message_id=m.id WHERE m.owner_raw_public_key=? AND "
-                       "m.is_outgoing=1 AND m.status=? ORDER BY m.created_at, e.created_at"),
-        {s.owner(), static_cast<int>(MessageStatus::Sending)}, [](Row &row) { return row.text(); }, nullptr);
-    return QStringList(ids);
+    // In the order they were written, as they show: the sends of one second
+    // by rowid (the envelope's own time is in seconds too, and a burst's
+    // are written in one transaction).
+    const QList<QPair<QString, QString>> sends = s.rows(
+        QStringLiteral("SELECT m.id, m.conversation_id FROM messages m JOIN outgoing_envelopes e ON "
+                       "e.owner_raw_public_key=m.owner_raw_public_key AND e.message_id=m.id WHERE "
+                       "m.owner_raw_public_key=? AND m.is_outgoing=1 AND m.status=? ORDER BY m.created_at, m.rowid"),
+        {s.owner(), static_cast<int>(MessageStatus::Sending)},
+        [](Row &row) {
+            const QString id = row.text();
+            return QPair<QString, QString>(id, row.text());
+        },
+        nullptr);
+    QStringList ids;
+    ids.reserve(sends.size());
+    for (const auto &[id, conversation] : sends) {
+        ids.append(id);
+        if (conversations)
+            conversations->append(conversation);
+    }
+    return ids;
 }

@@ -88,26 +88,60 @@ private slots:
         QCOMPARE(kinds, (QSet<QString>{"text", "image", "voice"}));
     }
 
-    // Each message of a burst carries a later clock than the one before.
-    void aBurstCarriesTheSendersClock()
+    // A burst reaches the relay, and so the peer, in the order it was
+    // written, each message with a later clock than the one before: also
+    // when its first post fails and goes again, or when texts are typed one
+    // at a time while the one before is on its way. One refused for good
+    // holds back none of the others.
+    void aBurstArrivesInOrder_data()
     {
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<QString>("first"); // what the relay does with the first post
+        QTest::addColumn<bool>("typed");    // each once the one before is on its way
+        QTest::newRow("a burst") << 6 << "takes" << false;
+        QTest::newRow("a burst, the first post failing once") << 6 << "fails once" << false;
+        QTest::newRow("two typed quickly, the first failing late") << 2 << "fails once" << true;
+        QTest::newRow("a burst, the first refused for good") << 6 << "refuses" << false;
+    }
+    void aBurstArrivesInOrder()
+    {
+        QFETCH(int, sends);
+        QFETCH(QString, first);
+        QFETCH(bool, typed);
         startAlice(m_bob);
+        const QString send = QStringLiteral("/v1/message/send");
+        Fault fault = first == "refuses" ? Fault::custom(403, "{\"error\":\"refused\"}")
+                                         : Fault::make(FaultKind::Http500, typed ? 300 : 0);
+        fault.remaining = 1;
+        if (first != "takes")
+            m_relay.setFault(send, fault);
+        m_relay.http().resetCounts();
         QSignalSpy done(&outbox(), &Outbox::sendFinished);
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < sends; ++i) {
             QVERIFY(m_chat->sendText(QStringLiteral("burst %1").arg(i)));
-        QCOMPARE(finished(done, 6).size(), 6);
+            if (typed)
+                QTRY_VERIFY(m_relay.requestCount(send) > i);
+        }
+        QCOMPARE(finished(done, sends).size(), sends);
         QHash<QString, qint64> clockOf;
         for (const QJsonObject &queued : m_relay.queuedEnvelopes(m_bob.key())) {
             const QByteArray plain = velmor::identity::openDirectMessage(
                 queued.value(QStringLiteral("ciphertext")).toString(), m_alice.key(), m_bob.identity);
             clockOf.insert(queued.value(QStringLiteral("message_id")).toString(), parseMessageContent(plain).sentAtMs);
         }
+        QStringList written;
         qint64 last = 0;
         for (const QVariant &row : m_chat->messages()) {
-            const qint64 clock = clockOf.value(row.toMap().value("id").toString());
-            QVERIFY2(clock > last, qPrintable(row.toMap().value("text").toString()));
-            last = clock;
+            const QVariantMap map = row.toMap();
+            const bool refused = first == "refuses" && map.value("text") == "burst 0";
+            QCOMPARE(map.value("status").toInt(), int(refused ? MessageStatus::Failed : MessageStatus::Sent));
+            if (refused)
+                continue;
+            written << map.value("id").toString();
+            QVERIFY2(clockOf.value(written.last()) > last, qPrintable(map.value("text").toString()));
+            last = clockOf.value(written.last());
         }
+        QCOMPARE(m_relay.queuedIds(m_bob.key()).mid(m_relay.queueSize(m_bob.key()) - written.size()), written);
     }
 
     void statusFollowsTheRelay_data()

@@ -378,9 +378,11 @@ private slots:
         QCOMPARE(m_relay.requestCount(send), 1);
     }
 
-    // Whatever ends while sends wait: each accepted message ends sent, once,
-    // after a sign-out and in (the store closed at once, as the log-out
-    // does); a deleted conversation gets none of them back, later sends
+    // Whatever ends while sends wait: each accepted message ends sent, once
+    // and in the order written (also when the first post after the sign-in
+    // fails and goes again), after a sign-out and in (the store closed at
+    // once, as the log-out does); a deleted conversation gets none of them
+    // back, not even while one of its posts is on its way, and later sends
     // reach it all the same.
     void endingWhileSendsWait_data()
     {
@@ -393,6 +395,10 @@ private slots:
         QTest::newRow("group, sign-out while the relay holds the post, another identity in") << "group held" << 1;
         QTest::newRow("relay answers while signed out") << "answered" << 10;
         QTest::newRow("conversation deleted mid-burst") << "delete" << Outbox::kSealBatch + 7;
+        QTest::newRow("conversation deleted while its post is held") << "delete held" << Outbox::kMaxPosts + 3;
+        QTest::newRow("sign-out mid-burst, the first post after failing once") << "fails once" << Outbox::kMaxPosts + 3;
+        QTest::newRow("group, sign-out mid-burst, the first post after failing once")
+            << "group fails once" << Outbox::kMaxPosts + 3;
     }
     void endingWhileSendsWait()
     {
@@ -423,10 +429,11 @@ private slots:
             QTRY_COMPARE(m_relay.requestCount(send), 1);
         else if (ending == "answered")
             QTRY_VERIFY(m_relay.requestCount(send) >= 1);
-        if (ending == "delete") {
+        if (ending.startsWith("delete")) {
             m_chat->deleteConversation(m_bob.key());
+            m_relay.http().releaseHeld();
             waitIdle();
-            QCOMPARE(m_relay.requestCount(send), 0);
+            QCOMPARE(m_relay.requestCount(send), ending == "delete held" ? 1 : 0);
             QVERIFY(store.messages(store.conversationIdFor(m_bob.key())).isEmpty());
             m_chat->openConversation(m_bob.key());
             QVERIFY(m_chat->messages().isEmpty());
@@ -465,11 +472,15 @@ private slots:
         if (ending == "answered")
             QTRY_COMPARE(outbox().inFlight(), 0);
         m_relay.clearFaults();
+        Fault failsOnce = Fault::http500();
+        failsOnce.remaining = 1;
+        if (ending.endsWith("fails once"))
+            m_relay.setFault(send, failsOnce);
         QVERIFY(signInHere(m_alice));
         startQuiet(*m_chat);
         m_relay.http().releaseHeld();
         QTRY_VERIFY_WITH_TIMEOUT(outbox().inFlight() == 0 && outbox().postingForEndedSessions() == 0
-                                     && m_chat->pendingJobs() == 0,
+                                     && outbox().waiting() == 0 && m_chat->pendingJobs() == 0,
                                  15000);
         const QList<MessageRecord> rows = store.messages(group ? peer : store.conversationIdFor(m_bob.key()));
         QStringList stored;
@@ -479,13 +490,20 @@ private slots:
             QCOMPARE(m_relay.queuedIds(m_bob.key()).count(row.id), 1);
         }
         QCOMPARE(stored, texts);
+        QStringList arrived;
+        for (const QString &id : m_relay.queuedIds(m_bob.key())) {
+            const auto row = std::find_if(rows.cbegin(), rows.cend(), [&](const MessageRecord &r) { return r.id == id; });
+            if (row != rows.cend())
+                arrived << row->text;
+        }
+        QCOMPARE(arrived, texts);
         // A post the relay holds past the time an answer may take is posted
         // again (on a loaded machine the sign-in takes that long); each
         // message still reaches the relay's queue once.
         if (ending.endsWith("held"))
             QVERIFY(m_relay.requestCount(send) >= sends);
         else
-            QCOMPARE(m_relay.requestCount(send), sends);
+            QCOMPARE(m_relay.requestCount(send), sends + int(ending.endsWith("fails once")));
         m_chat->openConversation(peer);
         for (const QVariant &row : m_chat->messages())
             QCOMPARE(row.toMap().value("status").toInt(), int(MessageStatus::Sent));
