@@ -329,6 +329,9 @@ private:
         bool marked = false;
         // Not posted: its row was found sent already.
         bool foundSent = false;
+        // Taken by the relay, its row stored: a run marks it sent with the
+        // others it posted, in one write.
+        bool toMark = false;
     };
     void postedAfterEnd(const QString &messageId, const QString &owner, const QString &journal,
                         const std::optional<Posted> &posted);
@@ -347,10 +350,13 @@ private:
     // On the pool: posts a send (kept in memory, just sealed, or read from
     // the store) and, once the relay took a stored one, marks it sent.
     // `justStored`: by the seal job that calls this, with `sealedEnvelope`.
+    // `markNow`: the job writes the sent status at once (a run leaves it to
+    // its one write at the end, toMark).
     static std::optional<Posted> postSend(const QString &messageId, const QString &keptEnvelope,
                                           const std::optional<MessageRecord> &keptRow,
                                           const QString &sealedEnvelope,
-                                          const QJsonObject &sealedFanOut = QJsonObject(), bool justStored = false);
+                                          const QJsonObject &sealedFanOut = QJsonObject(), bool justStored = false,
+                                          bool markNow = true);
     // A post's answer, for this session or an ended one.
     void answered(const QString &messageId, const QString &owner, const QString &journal,
                   const std::optional<Posted> &posted, bool current);

@@ -469,12 +469,26 @@ void Outbox::postRun(const PostQueue::Run &run)
     m_host.jobs().runToEnd<QList<std::optional<Posted>>>(
         [sends, ended = m_ended] {
             QList<std::optional<Posted>> answers;
+            QList<QPair<QString, MessageStatus>> sent;
+            QList<qsizetype> sentAt;
             for (const Send &send : sends) {
                 if (ended->load())
                     break;
-                answers.append(postSend(send.id, send.keptEnvelope, send.keptRow, send.sealedEnvelope));
+                answers.append(postSend(send.id, send.keptEnvelope, send.keptRow, send.sealedEnvelope, {}, false,
+                                        false));
+                if (answers.last() && answers.last()->toMark) {
+                    sent.append({send.id, MessageStatus::Sent});
+                    sentAt.append(answers.size() - 1);
+                }
                 if (!runGoesOn(answers.last()))
                     break;
+            }
+            // Marked sent together, as postSend would one by one (a program
+            // killed before posts them again: the relay holds their ids).
+            QList<bool> found;
+            if (!sent.isEmpty() && ChatStore::instance().setMessageStatuses(sent, &found)) {
+                for (qsizetype i = 0; i < sentAt.size(); ++i)
+                    answers[sentAt.at(i)]->marked = found.value(i);
             }
             return answers;
         },
@@ -507,7 +521,7 @@ void Outbox::postRun(const PostQueue::Run &run)
 std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
                                                const std::optional<MessageRecord> &keptRow,
                                                const QString &sealedEnvelope, const QJsonObject &sealedFanOut,
-                                               bool justStored)
+                                               bool justStored, bool markNow)
 {
     // Sent meanwhile (no envelope), or deleted with its conversation
     // while it waited: not posted. One its own seal job has just written
@@ -550,7 +564,8 @@ std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const Q
     // match: for another owner signed in since, or a store that
     // refuses, the window writes it as before.
     QList<bool> found;
-    posted.marked = stored && posted.result.ok
+    posted.toMark = stored && posted.result.ok && !markNow;
+    posted.marked = stored && posted.result.ok && markNow
                     && store.setMessageStatuses({{messageId, MessageStatus::Sent}}, &found) && found.value(0);
     return posted;
 }
