@@ -512,7 +512,8 @@ private slots:
     // Texts whose composer cleared survive a kill -9 that comes at once,
     // whether the store took them, another program held it or the disk was
     // full: the next start has each once and posts each once, and each
-    // reaches the peer (every member of a group) once. A super group's
+    // reaches the peer (every member of a group) once, in the order they
+    // were written (a group server numbers them so). A super group's
     // server took them before the kill and never answered: they are posted
     // again under their ids, stored there once, and shown sent.
     void keptSendsSurviveAKill_data()
@@ -582,6 +583,20 @@ private slots:
             QTRY_COMPARE(store.messageById(row.id)->status, MessageStatus::Sent);
             QCOMPARE(deliveredOnce(server, row.id), 1);
         }
+        QStringList written, arrived;
+        for (const MessageRecord &row : own())
+            written << row.id;
+        QStringList reached = m_relay.queuedIds(m_bob.key());
+        if (server) {
+            reached.clear();
+            for (const velmor::fakes::FakeStoredMessage &stored : server->messages())
+                reached << stored.messageId;
+        }
+        for (const QString &id : reached) {
+            if (written.contains(id))
+                arrived << id;
+        }
+        QCOMPARE(arrived, written);
         if (server)
             QCOMPARE(server->messages().size(), kSendsBeforeKill);
         else
