@@ -555,7 +555,7 @@ bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error)
 bool hasCurrentLayout(QSqlDatabase &db)
 {
     QSqlQuery q(db);
-    const bool current = q.exec(QStringLiteral("PRAGMA user_version")) && q.next() && q.value(0).toInt() >= kSchemaVersion;
+    const bool current = q.exec(QStringLiteral("PRAGMA user_version")) && q.next() && q.value(0).toInt() >= kOldestReadableLayout;
     q.finish();
     return current;
 }

@@ -22,8 +22,14 @@ constexpr int kSchemaVersion = 10;
 // version) is refused. False leaves the file unchanged.
 bool migrate(QSqlDatabase &db, const QString &ownerKey, QString *error = nullptr);
 
-// The file was brought to this layout (or a newer one) before: it can be
-// used without migrating, for reading when it cannot be written.
+// The oldest layout whose tables are the current one's: layout 10 only
+// mended rows that earlier builds wrote (see migrate()). A file in it can be
+// read as it is; it is brought forward at the first open that can write.
+constexpr int kOldestReadableLayout = 9;
+
+// The file was brought to a layout whose tables are the current ones (or a
+// newer one) before: it can be used without migrating, for reading when it
+// cannot be written (a full disk).
 bool hasCurrentLayout(QSqlDatabase &db);
 
 } // namespace velmor::store
