@@ -13,9 +13,10 @@
 //   arrive    a message arriving in the open 100,000-message conversation:
 //             the GUI thread's work (list update and the frame);
 //   inbox     the same through the real inbox: sealed by the peer, waiting
-//             at the local relay, pulled, opened, stored and shown: the GUI
-//             thread's CPU from the pull to the frame that shows it, beside
-//             one row added to a bare list and drawn;
+//             at the local relay, announced by its push notice, pulled,
+//             opened, stored and shown: the GUI thread's CPU from the
+//             arrival at the relay to the frame that shows it, beside one
+//             row added to a bare list and drawn;
 //   burst     1,000 Chat.sendText in the open conversation until the last
 //             shows sent, beside the bare seal, sign and post of the same
 //             texts to the same local relay;
