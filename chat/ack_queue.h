@@ -29,7 +29,8 @@ public:
     // The outcome of an acknowledgement made elsewhere (the inbox sends a
     // page's ids with its next pull): the refused ids are queued.
     void settle(const AckResult &result);
-    // One flush tick: nothing while a flush runs or the queue is empty.
+    // One flush tick, on the pool: nothing while a flush runs; settled()
+    // only when the queue held ids.
     void flush();
     bool flushInFlight() const { return m_flushInFlight; }
 

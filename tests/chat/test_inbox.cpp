@@ -417,7 +417,7 @@ private slots:
                                .arg(QDateTime::currentSecsSinceEpoch() - 8 * 24 * 3600)));
         m_relay.http().resetCounts();
         m_chat->messaging().acks.flush();
-        QVERIFY(!m_chat->messaging().acks.flushInFlight());
+        QTRY_VERIFY(!m_chat->messaging().acks.flushInFlight());
         QVERIFY(ChatStore::instance().pendingAcks(10).isEmpty());
         QCOMPARE(m_relay.requestCount(QStringLiteral("/v1/message/ack/batch")), 0);
     }
