@@ -48,6 +48,7 @@
 #include <memory>
 
 using namespace velmor::chat;
+using velmor::bench::timed;
 using velmor::bench::waitForEvents;
 
 namespace {
@@ -98,31 +99,6 @@ struct Bench
             waitForEvents(5);
     }
 };
-
-// Runs `start` and the event loop until `done`; the time it took and the
-// longest gap between two ticks of a 1 ms timer on this (the GUI) thread.
-template <typename Start, typename Done>
-std::pair<double, double> timed(Start start, Done done)
-{
-    QTimer ticker;
-    ticker.setInterval(1);
-    QElapsedTimer clock, sinceTick;
-    qint64 longestGapNs = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
-    clock.start();
-    sinceTick.start();
-    ticker.start();
-    start();
-    // The call itself counts as a stall of the loop.
-    longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
-    while (!done() && clock.elapsed() < 30000)
-        waitForEvents(5);
-    ticker.stop();
-    return {clock.nsecsElapsed() / 1e9, longestGapNs / 1e6};
-}
 
 void BM_CreateGroupOf20(benchmark::State &state)
 {

@@ -19,10 +19,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmor::bench {
@@ -57,6 +59,32 @@ bool spinUntil(Done done, int ms)
 inline void spinFor(int ms)
 {
     spinUntil([] { return false; }, ms);
+}
+
+// Runs `start` and the event loop until `done` (or `limitMs` pass): the time
+// it took in seconds and the longest gap between two ticks of a 1 ms timer
+// on this (the GUI) thread in milliseconds. The call itself counts as a
+// stall of the loop.
+template <typename Start, typename Done>
+std::pair<double, double> timed(Start start, Done done, int limitMs = 30000)
+{
+    QTimer ticker;
+    ticker.setInterval(1);
+    QElapsedTimer clock, sinceTick;
+    qint64 longestGapNs = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    clock.start();
+    sinceTick.start();
+    ticker.start();
+    start();
+    longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+    while (!done() && clock.elapsed() < limitMs)
+        waitForEvents(5);
+    ticker.stop();
+    return {clock.nsecsElapsed() / 1e9, longestGapNs / 1e6};
 }
 
 // A user signed in as the application's login does, with a store file of
