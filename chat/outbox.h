@@ -360,8 +360,9 @@ private:
     // A post's answer, for this session or an ended one.
     void answered(const QString &messageId, const QString &owner, const QString &journal,
                   const std::optional<Posted> &posted, bool current);
-    // A post's job is over, answered or not.
-    void postEnded(const QString &messageId);
+    // A post's (or a run's) job is over, answered or not: `ids` are what it
+    // was given to post, the first its key in the queue.
+    void postEnded(const QStringList &ids);
     void settle(const QString &messageId, MessageStatus status, const QString &error);
     // Writes the statuses settle() gathered (and those the store refused
     // before) in one transaction, then says so for each new one (list row,

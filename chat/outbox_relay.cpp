@@ -508,14 +508,7 @@ void Outbox::postRun(const PostQueue::Run &run)
             m_pumpHeld = false;
             pump();
         },
-        [this, run] {
-            for (const QString &id : run.ids) {
-                if (!m_postingEnded.remove(id))
-                    m_posting.remove(id);
-            }
-            m_queue.ended(run.ids.first());
-            --m_inFlight;
-        });
+        [this, ids = run.ids] { postEnded(ids); });
 }
 
 std::optional<Outbox::Posted> Outbox::postSend(const QString &messageId, const QString &keptEnvelope,
@@ -597,13 +590,15 @@ void Outbox::answered(const QString &messageId, const QString &owner, const QStr
         m_retrying.remove(messageId);
 }
 
-void Outbox::postEnded(const QString &messageId)
+void Outbox::postEnded(const QStringList &ids)
 {
     // Its conversation's next send may go with the next pump (the answer's:
     // one posted again goes first).
-    m_queue.ended(messageId);
-    if (!m_postingEnded.remove(messageId))
-        m_posting.remove(messageId);
+    m_queue.ended(ids.first());
+    for (const QString &id : ids) {
+        if (!m_postingEnded.remove(id))
+            m_posting.remove(id);
+    }
     --m_inFlight;
 }
 

@@ -319,7 +319,7 @@ void Outbox::startSealJob(const QList<ToSeal> &sends, bool mayPost)
         },
         [this, postId] {
             if (!postId.isEmpty())
-                postEnded(postId);
+                postEnded({postId});
         });
 }
 
