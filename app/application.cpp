@@ -219,6 +219,7 @@ int runApplication(int &argc, char **argv, const StartOptions &options)
     // controls library then loads with the first view that uses a control,
     // not with the program.
     qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+    skipThreadingQuestionWithoutGraphicsDevice();
     velmor::voice::pinMediaBackend();
     // The cryptography's set-up (a few milliseconds) is done beside the
     // application's, not by the saved identity's read, which comes next.

@@ -1,5 +1,6 @@
 #include "app/graphics_driver.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QThreadPool>
@@ -42,6 +43,19 @@ void prepareGraphicsDriver()
         if (void **configs = getConfigs(display, XDefaultScreen(display), &count))
             XFree(configs);
     });
+}
+
+// Before its first window, Qt Quick asks whether OpenGL may draw from a
+// render thread: Qt makes an offscreen surface and a context on the window's
+// thread and reads the driver's name, to turn threads off for two drivers
+// known to crash with them. With no graphics device the driver is Mesa's
+// software rasteriser, which is not one of them and draws from any thread,
+// and the question cost 20-30 ms of the window's making there (about 5 % of
+// a start to the home view's rows). A value set in the environment is kept.
+void skipThreadingQuestionWithoutGraphicsDevice()
+{
+    if (!qEnvironmentVariableIsSet("QT_OPENGL_NO_SANITY_CHECK") && !QFileInfo::exists(QStringLiteral("/dev/dri")))
+        qputenv("QT_OPENGL_NO_SANITY_CHECK", "1");
 }
 
 } // namespace velmor::app
