@@ -55,6 +55,10 @@ Window {
         // the login view would be built only to be thrown away unseen. It is
         // built a slice at a time instead, once that sign-in has had its
         // turn; a sign-in still running (or failed) shows it a few frames on.
+        // The home view of a start waits for the samples' frame, a few
+        // milliseconds after the window's first: see DrawingWarmUp.
+        if (App.loggedIn && drawingWarmUp.active && !drawingWarmUp.done)
+            return
         const next = App.loggedIn ? "HomeView.qml" : "LoginView.qml"
         if (String(viewLoader.source) === String(Qt.resolvedUrl(next)))
             return
@@ -92,6 +96,31 @@ Window {
     Connections {
         target: root._drawn ? null : root
         function onFrameSwapped() { root._drawn = true }
+    }
+
+    // The kinds of drawing the home view's first frame holds, drawn out of
+    // sight while it is built.
+    DrawingWarmUp {
+        id: drawingWarmUp
+        active: root._signingInAtStart
+        onDoneChanged: {
+            if (App.loggedIn)
+                root.showView()
+        }
+        x: -width - 64
+        width: 320
+        height: 120
+        // A row of the sidebar's kinds: a card, a round avatar, a picture,
+        // a name in both weights and a line of rich text. One letter each:
+        // glyphs are made while the window's thread waits for the frame.
+        samples: Item {
+            Rectangle { width: 300; height: 64; radius: 12; color: "#2effffff"; border.width: 1; border.color: "#66ffffff" }
+            Rectangle { x: 10; y: 8; width: 48; height: 48; radius: 24; color: Theme.avatarBg }
+            Image { x: 200; width: 24; height: 24; source: "../assets/icons/tg/search.svg"; sourceSize: Qt.size(48, 48); smooth: true }
+            Text { x: 68; y: 8; text: "a"; font.pixelSize: Theme.fontBody; font.weight: Font.DemiBold; color: "white" }
+            Text { x: 68; y: 30; text: "a"; font.pixelSize: Theme.fontBody; color: "#b3ffffff" }
+            Text { x: 68; y: 50; text: "<b>a</b>"; textFormat: Text.StyledText; font.pixelSize: Theme.fontFootnote; color: "#b3ffffff" }
+        }
     }
 
     Loader {
