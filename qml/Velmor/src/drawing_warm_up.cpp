@@ -122,6 +122,8 @@ void DrawingWarmUp::showSamples()
     // samples are drawn: their synchronisation would hold the window's
     // thread until then.
     window->installEventFilter(this);
+    // Not for longer than this, should the frame never be drawn.
+    QTimer::singleShot(kGiveUpMs, this, &DrawingWarmUp::samplesDrawn);
     m_requesting = true;
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(window, &request);
@@ -137,6 +139,9 @@ void DrawingWarmUp::showSamples()
 
 void DrawingWarmUp::samplesDrawn()
 {
+    if (m_ended)
+        return;
+    m_ended = true;
     for (const QMetaObject::Connection &connection : std::as_const(m_frames))
         disconnect(connection);
     m_frames.clear();

@@ -25,19 +25,17 @@ namespace velmor::views {
 // thread draws the samples would hold the window's thread until they are
 // drawn. `done` comes once the samples' frame is synchronised, at once when
 // the window draws in software, and without the samples when the window has
-// drawn no frame within kGiveUpMs of the item's making.
+// drawn no frame within kGiveUpMs of the item's making. The window's update
+// requests are held until the samples' frame is drawn, or kGiveUpMs at most.
 //
-// Hidden while `active` is false, before the window's first frame (the
-// window's thread waits for the frames that answer its being shown) and once
-// the samples' frame is drawn.
+// The `samples` are made only then (made with the window, even hidden, they
+// lengthened its first frame, which the window's thread waits for) and
+// deleted once their frame is drawn.
 class DrawingWarmUp : public QQuickItem
 {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(bool active READ active WRITE setActive NOTIFY activeChanged)
-    // The samples, made only when drawn: items made with the window (even
-    // hidden ones) lengthened its first frame, which the window's thread
-    // waits for.
     Q_PROPERTY(QQmlComponent *samples READ samples WRITE setSamples NOTIFY samplesChanged)
     Q_PROPERTY(bool done READ done NOTIFY doneChanged)
 
@@ -76,6 +74,7 @@ private:
     // whether one came meanwhile.
     bool m_requesting = false;
     bool m_updateHeld = false;
+    bool m_ended = false;
     // Set on the window's thread, read on the render thread, and back.
     QAtomicInteger<bool> m_shown = false;
     QAtomicInteger<bool> m_synced = false;
