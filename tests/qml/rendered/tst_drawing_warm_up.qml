@@ -44,6 +44,7 @@ TestCase {
     function test_doneWhateverTheWindowDoes_data() {
         return [
             { tag: "shown", visible: true, active: true, done: true, samples: true },
+            { tag: "asked for once drawn", visible: true, active: "late", done: true, samples: true },
             { tag: "never shown", visible: false, active: true, done: true, samples: false },
             { tag: "not asked for", visible: true, active: false, done: false, samples: false }
         ]
@@ -51,13 +52,17 @@ TestCase {
 
     function test_doneWhateverTheWindowDoes(data) {
         var window = createTemporaryObject(windowComponent, null, { visible: data.visible })
-        window.warmUp.active = data.active
+        window.warmUp.active = data.active === true
         var made = false
         window.warmUp.childrenChanged.connect(function () {
             made = made || findChild(window.warmUp, "samples") !== null
         })
         var framesAtDone = -1
         window.warmUp.doneChanged.connect(function () { framesAtDone = window.frames })
+        if (data.active === "late") {
+            tryVerify(function () { return window.frames > 0 })
+            window.warmUp.active = true
+        }
         // Past the wait for a window that draws nothing (400 ms).
         wait(800)
         compare(window.warmUp.done, data.done)
