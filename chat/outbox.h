@@ -181,6 +181,9 @@ public:
     // written what it found, so that sends made meanwhile come in between.
     enum class JournalReading { Starts, Read };
     static void setJournalReadHookForTests(std::function<void(JournalReading)> hook);
+    // Tests hold the store's reading of the interrupted sends on its worker
+    // as it starts, so that whatever else the sign-in does comes first.
+    static void setInterruptedReadHookForTests(std::function<void()> hook);
 
     // The largest JPEG sent (tests lower it to reach the refusal).
     void setImageByteLimit(qsizetype bytes) { m_imageByteLimit = bytes; }

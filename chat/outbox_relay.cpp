@@ -87,9 +87,11 @@ RelaySendResult postEnvelope(const QJsonObject &object, const QByteArray &writte
     return RelayApi::send(envelope, raw.notifyType.isEmpty() ? kMessageNotifyType : raw.notifyType);
 }
 
-// Tests hold the journal's reading here (setJournalReadHookForTests).
+// Tests hold the journal's reading here (setJournalReadHookForTests), and
+// the store's reading of the interrupted sends (setInterruptedReadHookForTests).
 QMutex g_journalReadHookMutex;
 std::function<void(Outbox::JournalReading)> g_journalReadHook;
+std::function<void()> g_interruptedReadHook;
 
 void journalReading(Outbox::JournalReading step)
 {
@@ -102,7 +104,24 @@ void journalReading(Outbox::JournalReading step)
         hook(step);
 }
 
+void interruptedReading()
+{
+    std::function<void()> hook;
+    {
+        QMutexLocker lock(&g_journalReadHookMutex);
+        hook = g_interruptedReadHook;
+    }
+    if (hook)
+        hook();
+}
+
 } // namespace
+
+void Outbox::setInterruptedReadHookForTests(std::function<void()> hook)
+{
+    QMutexLocker lock(&g_journalReadHookMutex);
+    g_interruptedReadHook = std::move(hook);
+}
 
 void Outbox::setJournalReadHookForTests(std::function<void(JournalReading)> hook)
 {
@@ -359,6 +378,7 @@ void Outbox::resumeInterrupted()
     };
     m_host.jobs().run<Interrupted>(
         [owner = m_host.session().ownerKey()] {
+            interruptedReading();
             ChatStore &store = ChatStore::instance();
             Interrupted found;
             if (!store.failInterruptedSends(owner, &found.failed))
