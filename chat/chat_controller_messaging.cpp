@@ -79,7 +79,8 @@ void ChatController::resumeRelayWork()
 
 void ChatController::resumeInterruptedSends()
 {
-    m_messaging->outbox.resumeInterrupted();
+    // The journal is read back first; the interrupted sends follow it
+    // (restoreJournaled), so that its sends go out in their place.
     m_messaging->outbox.restoreJournaled();
 }
 

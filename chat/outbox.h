@@ -145,8 +145,9 @@ public:
     // long burst show (and go out) while the rest are still being sealed.
     static constexpr int kSealBatch = 256;
 
-    // At the start of a session: posts again the stored envelopes of the
-    // sends that never reported back.
+    // At the start of a session, once the journal is read back
+    // (restoreJournaled): posts again the stored envelopes of the sends
+    // that never reported back.
     void resumeInterrupted();
     // The relay answers again: sends waiting for their next attempt go now.
     void resumeNow();
@@ -165,9 +166,11 @@ public:
     // that ends now loses them.
     int unkeptSends() const;
     // At the start of a session, on a worker: room for the journal, and the
-    // sends an earlier run kept only there written into the store and
-    // posted. Says how many came back (sendsRestored). Read back again
-    // every kStoreRetryMs while the store refuses them.
+    // sends an earlier run kept only there written into the store; then
+    // the store's interrupted sends, these among them, are posted again
+    // (resumeInterrupted), oldest first. Says how many came back
+    // (sendsRestored). Read back again every kStoreRetryMs while the store
+    // refuses them (posted by that reading).
     void restoreJournaled();
     // One-to-one sends waiting for their next attempt (not on their way).
     int waiting() const { return m_queue.size(); }
@@ -427,6 +430,7 @@ private:
     QTimer m_replayTimer;          // the journal read back again
     bool m_replaying = false;      // a replay job is on its way
     bool m_replayAgain = false;    // asked for while one was
+    bool m_resumeAfterReplay = false; // the next replay is the sign-in's: resumeInterrupted() after it
     bool m_journalReserved = false;
     QList<QPair<QString, MessageStatus>> m_settled; // to write, oldest first
     // Shown already, refused by the store: written with the next ones.

@@ -188,6 +188,12 @@ int Outbox::unkeptSends() const
 void Outbox::restoreJournaled()
 {
     m_journalReserved = false;
+    // The store's interrupted sends are read only once this reading has
+    // written the journal's into the store (replayJournal): one read then
+    // posts all of them oldest first. Read side by side, the journal's
+    // (mostly a burst's later part) could be queued first and reach the
+    // peer ahead of the older ones.
+    m_resumeAfterReplay = true;
     replayJournal();
 }
 
@@ -200,6 +206,10 @@ void Outbox::replayJournal()
     m_replayTimer.stop();
     m_replaying = true;
     m_replayAgain = false;
+    // The sign-in's reading resumes the interrupted sends at its end, also
+    // when the store refused its rows (those it holds go out now), and so
+    // enqueues none of its rows itself; a later one enqueues its own.
+    const bool signIn = std::exchange(m_resumeAfterReplay, false);
     const QString journal = journalPath();
     const QString owner = m_host.session().store().ownerKey();
     const bool reserve = !std::exchange(m_journalReserved, true);
@@ -227,7 +237,7 @@ void Outbox::replayJournal()
             journalReading(JournalReading::Read);
             return replayed;
         },
-        [this](const std::optional<SendJournal::Replayed> &replayed) {
+        [this, signIn](const std::optional<SendJournal::Replayed> &replayed) {
             if (!replayed) {
                 // The store refuses (the disk is full, another program holds
                 // it): read back once it takes writes again.
@@ -251,13 +261,19 @@ void Outbox::replayJournal()
             for (const MessageRecord &row : restored) {
                 // Deleted with its conversation since it was written: the
                 // deletion took it, nothing is posted.
-                if (row.status == MessageStatus::Sending && !m_deletions->drops(row.conversation_id, 0))
+                if (!signIn && row.status == MessageStatus::Sending && !m_deletions->drops(row.conversation_id, 0))
                     enqueue(row.id, row.conversation_id);
             }
             emit sendsRestored(int(restored.size()) + typed);
         },
-        [this] {
+        [this, signIn, ticket = m_host.session().ticket()] {
             m_replaying = false;
+            // Before the answer is taken in (its rows are not enqueued, the
+            // read that follows finds them), and also when the job ended
+            // without one; an ended session's reading leaves the read to
+            // its owner's next sign-in.
+            if (signIn && m_host.session().isCurrent(ticket))
+                resumeInterrupted();
             if (std::exchange(m_replayAgain, false) && m_host.session().isActive())
                 QMetaObject::invokeMethod(this, &Outbox::replayJournal, Qt::QueuedConnection);
         });
@@ -312,6 +328,8 @@ void Outbox::forgetQueue()
     m_storeTimer.stop();
     m_replayTimer.stop();
     m_replayAgain = false;
+    // A sign-in's reading still to start is the next session's to ask for.
+    m_resumeAfterReplay = false;
 }
 
 bool Outbox::retryStored(const MessageRecord &row)
