@@ -431,6 +431,12 @@ private:
     bool m_replaying = false;      // a replay job is on its way
     bool m_replayAgain = false;    // asked for while one was
     bool m_resumeAfterReplay = false; // the next replay is the sign-in's: resumeInterrupted() after it
+    // From a sign-in until its read of the interrupted sends is taken in:
+    // the sends this session took meanwhile. The read finds them sending in
+    // the store (a post just answered, its status not written yet) and must
+    // not post them again.
+    bool m_resumeReadPending = false;
+    QSet<QString> m_takenBeforeResume;
     bool m_journalReserved = false;
     QList<QPair<QString, MessageStatus>> m_settled; // to write, oldest first
     // Shown already, refused by the store: written with the next ones.

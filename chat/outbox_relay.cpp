@@ -194,6 +194,7 @@ void Outbox::restoreJournaled()
     // (mostly a burst's later part) could be queued first and reach the
     // peer ahead of the older ones.
     m_resumeAfterReplay = true;
+    m_resumeReadPending = true;
     replayJournal();
 }
 
@@ -330,6 +331,8 @@ void Outbox::forgetQueue()
     m_replayAgain = false;
     // A sign-in's reading still to start is the next session's to ask for.
     m_resumeAfterReplay = false;
+    m_resumeReadPending = false;
+    m_takenBeforeResume.clear();
 }
 
 bool Outbox::retryStored(const MessageRecord &row)
@@ -376,6 +379,7 @@ void Outbox::resumeInterrupted()
         m_settled = later + m_settled;
         writeSettled();
     }
+    m_resumeReadPending = true;
     // The sends an ended session accepted are posted once written.
     if (endedSealsPending()) {
         m_resumeWhenWritten = true;
@@ -429,8 +433,12 @@ void Outbox::resumeInterrupted()
                         m_host.messageStatusChanged(id, int(MessageStatus::Failed));
                 }
             }
-            for (qsizetype i = 0; i < found.post.size(); ++i)
-                enqueue(found.post.at(i), found.conversations.at(i));
+            m_resumeReadPending = false;
+            const QSet<QString> taken = std::exchange(m_takenBeforeResume, {});
+            for (qsizetype i = 0; i < found.post.size(); ++i) {
+                if (!taken.contains(found.post.at(i)))
+                    enqueue(found.post.at(i), found.conversations.at(i));
+            }
         });
 }
 
@@ -447,6 +455,8 @@ void Outbox::resumeNow()
 
 void Outbox::enqueue(const QString &messageId, const QString &conversationId, bool first)
 {
+    if (m_resumeReadPending)
+        m_takenBeforeResume.insert(messageId);
     if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_queue.contains(messageId))
         return;
     m_queue.add(messageId, conversationId, first);

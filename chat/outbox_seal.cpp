@@ -141,6 +141,8 @@ void Outbox::queueSeal(const QString &peer, const MessageRecord &row, const Payl
     // before, so the peer can file a burst in the order it was written.
     g_lastStamp = std::max(nowMs(), g_lastStamp + 1);
     m_sealQueue.append(ToSeal{peer, row, payload, replaces, g_lastStamp});
+    if (m_resumeReadPending)
+        m_takenBeforeResume.insert(row.id);
     // Before anything of it reaches the journal.
     m_held->insert(row.id);
     // A typed text shows in its composer, waiting, until it is kept: into
@@ -183,6 +185,8 @@ int Outbox::sealTyped(const QList<JournaledSend> &typed)
         seal.typedKept = true;
         m_typedIds.insert(send.row.id);
         m_held->insert(send.row.id);
+        if (m_resumeReadPending)
+            m_takenBeforeResume.insert(send.row.id);
         m_sealQueue.append(seal);
         ++queued;
     }
