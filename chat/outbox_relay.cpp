@@ -455,10 +455,10 @@ void Outbox::resumeNow()
 
 void Outbox::enqueue(const QString &messageId, const QString &conversationId, bool first)
 {
-    if (m_resumeReadPending)
-        m_takenBeforeResume.insert(messageId);
     if (m_posting.contains(messageId) || m_postingEnded.contains(messageId) || m_queue.contains(messageId))
         return;
+    if (m_resumeReadPending)
+        m_takenBeforeResume.insert(messageId);
     m_queue.add(messageId, conversationId, first);
     pump();
 }
