@@ -56,16 +56,14 @@ void DrawingWarmUp::itemChange(ItemChange change, const ItemChangeData &data)
 
 bool DrawingWarmUp::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::UpdateRequest && !m_requesting) {
-        m_updateHeld = true;
+    if (watched == m_window && event->type() == QEvent::UpdateRequest && !m_requesting)
         return true;
-    }
     return QQuickItem::eventFilter(watched, event);
 }
 
 void DrawingWarmUp::watchWindow(QQuickWindow *window)
 {
-    if (window == m_window || m_shown.loadRelaxed())
+    if (window == m_window || m_shown)
         return;
     disconnect(m_firstFrame);
     m_window = window;
@@ -86,7 +84,7 @@ void DrawingWarmUp::windowDrew()
 void DrawingWarmUp::showSamples()
 {
     QQuickWindow *window = m_window;
-    if (m_done || m_shown.loadRelaxed() || !window)
+    if (m_done || m_shown || !window)
         return;
     // Drawn in software pixel by pixel, there is nothing to prepare.
     if (!m_samples || window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software) {
@@ -112,11 +110,11 @@ void DrawingWarmUp::showSamples()
     m_frames.append(connect(
         window, &QQuickWindow::frameSwapped, this,
         [this] {
-            if (m_synced.loadAcquire() && !m_drawn.fetchAndStoreRelaxed(true))
+            if (m_synced.loadAcquire())
                 QMetaObject::invokeMethod(this, &DrawingWarmUp::samplesDrawn, Qt::QueuedConnection);
         },
         Qt::DirectConnection));
-    m_shown.storeRelease(true);
+    m_shown = true;
     // Synchronised now, not when the update request's timer fires (the
     // window's thread may be busy then). Further requests wait until the
     // samples are drawn: their synchronisation would hold the window's
@@ -150,10 +148,8 @@ void DrawingWarmUp::samplesDrawn()
     if (!window)
         return;
     window->removeEventFilter(this);
-    if (std::exchange(m_updateHeld, false)) {
-        QEvent request(QEvent::UpdateRequest);
-        QCoreApplication::sendEvent(window, &request);
-    }
+    // Whatever asked for a frame meanwhile gets one.
+    window->update();
 }
 
 void DrawingWarmUp::finish()

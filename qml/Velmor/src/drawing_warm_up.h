@@ -26,7 +26,8 @@ namespace velmor::views {
 // drawn. `done` comes once the samples' frame is synchronised, at once when
 // the window draws in software, and without the samples when the window has
 // drawn no frame within kGiveUpMs of the item's making. The window's update
-// requests are held until the samples' frame is drawn, or kGiveUpMs at most.
+// requests are held until the samples' frame is drawn, or kGiveUpMs at most,
+// and a frame is asked for after.
 //
 // The `samples` are made only then (made with the window, even hidden, they
 // lengthened its first frame, which the window's thread waits for) and
@@ -70,15 +71,13 @@ private:
     bool m_active = false;
     bool m_done = false;
     bool m_windowDrew = false;
-    // The window's update requests held while the samples are drawn, and
-    // whether one came meanwhile.
+    bool m_shown = false;
+    // The samples' own update request, let through while the window's
+    // others are held.
     bool m_requesting = false;
-    bool m_updateHeld = false;
     bool m_ended = false;
-    // Set on the window's thread, read on the render thread, and back.
-    QAtomicInteger<bool> m_shown = false;
+    // Set on the render thread, read on the window's.
     QAtomicInteger<bool> m_synced = false;
-    QAtomicInteger<bool> m_drawn = false;
     QPointer<QQuickWindow> m_window;
     QPointer<QQmlComponent> m_samples;
     QPointer<QQuickItem> m_made;
