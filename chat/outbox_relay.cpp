@@ -93,26 +93,16 @@ QMutex g_journalReadHookMutex;
 std::function<void(Outbox::JournalReading)> g_journalReadHook;
 std::function<void()> g_interruptedReadHook;
 
-void journalReading(Outbox::JournalReading step)
+template <typename... Args>
+void runReadHook(const std::function<void(Args...)> &hook, Args... args)
 {
-    std::function<void(Outbox::JournalReading)> hook;
+    std::function<void(Args...)> held;
     {
         QMutexLocker lock(&g_journalReadHookMutex);
-        hook = g_journalReadHook;
+        held = hook;
     }
-    if (hook)
-        hook(step);
-}
-
-void interruptedReading()
-{
-    std::function<void()> hook;
-    {
-        QMutexLocker lock(&g_journalReadHookMutex);
-        hook = g_interruptedReadHook;
-    }
-    if (hook)
-        hook();
+    if (held)
+        held(args...);
 }
 
 } // namespace
@@ -233,9 +223,9 @@ void Outbox::replayJournal()
                 sealed.wait();
             if (reserve)
                 SendJournal::reserve(journal);
-            journalReading(JournalReading::Starts);
+            runReadHook(g_journalReadHook, JournalReading::Starts);
             auto replayed = SendJournal::replay(journal, owner, ChatStore::instance(), filter);
-            journalReading(JournalReading::Read);
+            runReadHook(g_journalReadHook, JournalReading::Read);
             return replayed;
         },
         [this, signIn](const std::optional<SendJournal::Replayed> &replayed) {
@@ -400,7 +390,7 @@ void Outbox::resumeInterrupted()
     };
     m_host.jobs().run<Interrupted>(
         [owner = m_host.session().ownerKey()] {
-            interruptedReading();
+            runReadHook(g_interruptedReadHook);
             ChatStore &store = ChatStore::instance();
             Interrupted found;
             if (!store.failInterruptedSends(owner, &found.failed))
